@@ -1,0 +1,80 @@
+// Atomic whole-file replacement and whole-file reads.
+#include "common/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "common/Paths.h"
+#include "common/UniqueFd.h"
+
+namespace quorvex {
+
+namespace {
+
+bool write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SyncFolder(const std::string& folder) {
+    UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir && ::fsync(dir.get()) == 0;
+}
+
+bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new_file_mode) {
+    mode_t mode = new_file_mode & ~S_IWOTH;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777 & ~S_IWOTH;
+
+    std::string tmpl = path;
+    tmpl.append(kAtomicTempInfix).append("XXXXXX");
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd) return false;
+    const std::string tmp_path(name.data());
+
+    const bool ok = ::fchmod(fd.get(), mode) == 0 && write_all(fd.get(), bytes) &&
+                    ::fsync(fd.get()) == 0 && fd.close_checked() &&
+                    ::rename(tmp_path.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tmp_path.c_str());
+        return false;
+    }
+    SyncFolder(std::string(DirName(path)));
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return false;
+    out.clear();
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return true;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace quorvex

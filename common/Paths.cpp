@@ -1,0 +1,88 @@
+// The program folder and path joining.
+#include "common/Paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+namespace quorvex {
+
+namespace {
+
+std::mutex g_folder_mutex;
+std::string* g_folder = nullptr;  // set once, replaced only by tests
+
+std::string discover_program_folder() {
+    if (const char* home = std::getenv("QUORVEX_HOME"); home && *home) {
+        std::string folder(home);
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        return folder;
+    }
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    std::string exe(buf, static_cast<std::size_t>(n));
+    const std::string_view dir = DirName(exe);
+    return dir.empty() ? std::string("/") : std::string(dir);
+}
+
+}  // namespace
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+    if (folder.empty()) return std::string(name);
+    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    std::string out(folder);
+    if (out.back() != '/') out.push_back('/');
+    out.append(name);
+    return out;
+}
+
+const std::string& ProgramFolder() {
+    std::lock_guard lock(g_folder_mutex);
+    if (!g_folder) g_folder = new std::string(discover_program_folder());
+    return *g_folder;
+}
+
+void SetProgramFolder(std::string folder) {
+    std::lock_guard lock(g_folder_mutex);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    // The previous string is kept alive: callers may still hold a reference.
+    g_folder = new std::string(std::move(folder));
+}
+
+std::string_view BaseName(std::string_view path) {
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view DirName(std::string_view path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string_view::npos) return {};
+    if (slash == 0) return path.substr(0, 1);
+    return path.substr(0, slash);
+}
+
+bool MakeFolders(const std::string& path, unsigned mode) {
+    mode &= ~0002u;  // never world-writable
+    if (path.empty()) return false;
+    if (FolderExists(path)) return true;
+    const std::string_view parent = DirName(path);
+    if (!parent.empty() && parent != path && !MakeFolders(std::string(parent), mode)) return false;
+    if (::mkdir(path.c_str(), mode) == 0) return true;
+    return errno == EEXIST && FolderExists(path);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace quorvex

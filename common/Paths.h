@@ -1,0 +1,40 @@
+// The program folder and the one way paths are joined. Every file the
+// system touches is found from the program folder: the folder of the
+// executable, or QUORVEX_HOME when it is set (tests, packaging, the demo).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+// Joins a folder and a name with exactly one '/' between them. An empty
+// folder gives the name unchanged.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+template <typename... Rest>
+std::string JoinPath(std::string_view folder, std::string_view name, Rest&&... rest) {
+    return JoinPath(JoinPath(folder, name), std::forward<Rest>(rest)...);
+}
+
+// The program folder, without a trailing '/'. Read once: QUORVEX_HOME when
+// set and not empty, else the folder of /proc/self/exe.
+const std::string& ProgramFolder();
+
+// Replaces the program folder for the rest of the process (tests).
+void SetProgramFolder(std::string folder);
+
+// The last component of a path ("a/b/c.cpp" -> "c.cpp").
+std::string_view BaseName(std::string_view path);
+
+// The folder part of a path ("a/b/c" -> "a/b", "c" -> "").
+std::string_view DirName(std::string_view path);
+
+// Creates a folder and its missing parents with the given mode (owner-only
+// by default, never world-writable). True when the folder exists afterwards.
+bool MakeFolders(const std::string& path, unsigned mode = 0700);
+
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+
+}  // namespace quorvex
