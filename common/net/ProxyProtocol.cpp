@@ -3,33 +3,10 @@
 
 #include <cctype>
 
+#include "common/Base64.h"
+
 namespace quorvex {
 namespace {
-
-// Standard Base64 with "=" padding (the proxy's Basic credentials).
-std::string EncodeBase64(std::string_view bytes) {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                           (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
-    }
-    if (i < bytes.size()) {
-        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
 
 void AppendPort(std::string& out, int port) {
     out += static_cast<char>((port >> 8) & 0xFF);
@@ -45,7 +22,7 @@ std::string BuildHttpConnectRequest(std::string_view host, int port, const std::
     if (user != nullptr) {
         std::string credentials = *user;
         credentials.append(":").append(pass != nullptr ? *pass : std::string());
-        request.append("Proxy-Authorization: Basic ").append(EncodeBase64(credentials)).append("\r\n");
+        request.append("Proxy-Authorization: Basic ").append(Base64Encode(credentials)).append("\r\n");
     }
     request.append("\r\n");
     return request;

@@ -110,15 +110,15 @@ LineStatus ReceiveLine(int fd, std::string& line, std::size_t capacity, const So
         }
         peeked.clear();
         if (const IoStatus status = ReceiveOnce(fd, peeked, room, true, timeouts); status != IoStatus::kOk) {
+            line.clear();  // a line the peer never finished is not handed out
             return ToLineStatus(status);
         }
         const std::size_t lf = peeked.find('\n');
         const std::size_t take = lf == std::string::npos ? peeked.size() : lf + 1;
         // Take exactly the bytes of this line (they are already queued in
         // the socket, so this does not wait).
-        const std::size_t start = line.size();
         if (const IoStatus status = ReceiveExact(fd, line, take, timeouts); status != IoStatus::kOk) {
-            line.resize(start);
+            line.clear();
             return ToLineStatus(status);
         }
         if (lf != std::string::npos) {
