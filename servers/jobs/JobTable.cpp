@@ -1,6 +1,7 @@
 // Slots, workers and the admission rules of the job table.
 #include "servers/jobs/JobTable.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 
@@ -90,7 +91,10 @@ int JobTable::EnqueueJob(JobRequest& request, std::stop_token stop) {
             return i;
         }
         // Every slot is busy: wait for one to be released.
-        slot_freed_.wait_for(lock, stop, kSlice, [] { return false; });
+        slot_freed_.wait_for(lock, stop, kSlice, [this] {
+            return Stopping() || std::any_of(slots_.begin(), slots_.end(),
+                                             [](const JobSlot& slot) { return slot.state == SlotState::kFree; });
+        });
     }
 }
 
