@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -87,6 +88,10 @@ int ConnectIpv4(const char* address, std::uint16_t port, int& fd_out) {
         if (::getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
             return CMPP_E_CONNECT;
     }
+    // PDUs are small and often sent back to back (an answer, then a request):
+    // without this each second one would wait for the peer's delayed ACK.
+    const int on = 1;
+    ::setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     fd_out = socket.release();
     return 0;
 }
