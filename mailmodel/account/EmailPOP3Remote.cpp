@@ -14,7 +14,6 @@ namespace {
 constexpr std::string_view kSection = "POP3Remote";
 // Three digits per clear character.
 constexpr std::size_t kMaxStoredPassword = 3 * kMaxRemoteBoxText;
-constexpr std::size_t kClearPasswordCapacity = kMaxRemoteBoxText + 1;
 
 std::string Numbered(std::string_view key, int number) { return std::string(key) + std::to_string(number); }
 
@@ -36,8 +35,11 @@ bool CEmailPOP3Remote::Load(std::string_view account) {
     for (int i = 1; i <= count_; ++i) {
         RemotePop3Mailbox& box = boxes_[static_cast<std::size_t>(i - 1)];
         box.POP3Server = ReadValue(*doc, kSection, Numbered("POP3Server", i), kMaxRemoteBoxText);
+        // The whole stored digit text is read, so every password that was
+        // accepted into a record (up to 256 characters) comes back whole.
         box.POP3Password = UnscramblePassword(ReadValue(*doc, kSection, Numbered("POP3Password", i), kMaxStoredPassword),
-                                              kClearPasswordCapacity);
+                                              kMaxStoredPassword + 1)
+                               .substr(0, kMaxRemoteBoxText);
         box.POP3Account = ReadValue(*doc, kSection, Numbered("POP3Account", i), kMaxRemoteBoxText);
         box.Enable = ReadNumber(*doc, kSection, Numbered("Enable", i), 0);
         box.LeaveCopy = ReadNumber(*doc, kSection, Numbered("LeaveCopy", i), 1);
