@@ -1,0 +1,81 @@
+// Base64 encoder and the line decoder.
+#include "common/Base64.h"
+
+#include <array>
+#include <cstdint>
+
+namespace quorvex {
+
+namespace {
+
+constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::int8_t kNotInAlphabet = -1;
+
+constexpr std::array<std::int8_t, 256> MakeDecodeTable() {
+    std::array<std::int8_t, 256> table{};
+    for (auto& entry : table) entry = kNotInAlphabet;
+    for (std::size_t i = 0; i < kAlphabet.size(); ++i) table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
+    return table;
+}
+constexpr std::array<std::int8_t, 256> kDecodeTable = MakeDecodeTable();
+
+// The character at `i`, or NUL past the end, as the decoder of a
+// NUL-terminated line would see it.
+char At(std::string_view text, std::size_t i) { return i < text.size() ? text[i] : '\0'; }
+
+int SixBits(char c) { return kDecodeTable[static_cast<unsigned char>(c)]; }
+
+}  // namespace
+
+std::string Base64Encode(std::string_view data) {
+    std::string out;
+    out.reserve(Base64EncodedLength(data.size()));
+    std::size_t i = 0;
+    auto byte = [&data](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(data[k])); };
+    for (; i + 3 <= data.size(); i += 3) {
+        const std::uint32_t group = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
+        out.push_back(kAlphabet[group >> 18 & 0x3F]);
+        out.push_back(kAlphabet[group >> 12 & 0x3F]);
+        out.push_back(kAlphabet[group >> 6 & 0x3F]);
+        out.push_back(kAlphabet[group & 0x3F]);
+    }
+    const std::size_t rest = data.size() - i;
+    if (rest > 0) {
+        const std::uint32_t group = byte(i) << 16 | (rest == 2 ? byte(i + 1) << 8 : 0);
+        out.push_back(kAlphabet[group >> 18 & 0x3F]);
+        out.push_back(kAlphabet[group >> 12 & 0x3F]);
+        out.push_back(rest == 2 ? kAlphabet[group >> 6 & 0x3F] : '=');
+        out.push_back('=');
+    }
+    return out;
+}
+
+int Base64Decode(std::string_view text, std::size_t capacity, std::string& out) {
+    out.clear();
+    if (capacity < text.size() / 4 * 3 + 6) return -1;
+    if (text.starts_with("+ ")) text.remove_prefix(2);
+    if (At(text, 0) == '\r') return 0;
+
+    std::size_t pos = 0;
+    for (;;) {
+        const char c0 = At(text, pos), c1 = At(text, pos + 1), c2 = At(text, pos + 2), c3 = At(text, pos + 3);
+        const int w = SixBits(c0), x = SixBits(c1), y = SixBits(c2), z = SixBits(c3);
+        if (w < 0 || x < 0 || (y < 0 && c2 != '=') || (z < 0 && c3 != '=')) return -1;
+        out.push_back(static_cast<char>((w << 2 | x >> 4) & 0xFF));
+        if (c2 != '=') {
+            out.push_back(static_cast<char>((x << 4 | y >> 2) & 0xFF));
+            // "x=" followed by a data character: the "=" ends the data.
+            if (c3 != '=') out.push_back(static_cast<char>((y << 6 | z) & 0xFF));
+        }
+        pos += 4;
+        const char next = At(text, pos);
+        if (next == '\0' || next == '\r' || next == '\n' || c3 == '=' || out.size() >= capacity)
+            return static_cast<int>(out.size());
+    }
+}
+
+int Base64Decode(std::string_view text, std::string& out) {
+    return Base64Decode(text, text.size() / 4 * 3 + 6, out);
+}
+
+}  // namespace quorvex

@@ -1,0 +1,34 @@
+// Base64 of RFC 2045 for SMTP and proxy authentication and encoded header
+// words. The encoder writes one line without breaks; the decoder reads one
+// line of a protocol exchange and stops at its end, and never reads or
+// writes outside the text and the limit it is given.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+// Characters that encoding `length` bytes produces (padding included).
+constexpr std::size_t Base64EncodedLength(std::size_t length) { return (length + 2) / 3 * 4; }
+
+std::string Base64Encode(std::string_view data);
+
+// Decodes one encoded line into `out` (replacing its content). `capacity`
+// plays the part of the receiving buffer's size: it must be at least
+// text.size() / 4 * 3 + 6, else the result is -1 and nothing is decoded.
+//
+// A leading "+ " (a continuation prompt echoed back) is skipped; a text
+// that then starts with CR gives 0. Groups of four characters are decoded
+// until the text ends, a CR or LF follows a group, or a group ends in "=".
+// Returns the number of bytes decoded, or -1 on a character outside the
+// alphabet (NUL, blanks, line breaks and bytes of 128 or more included) or
+// a misplaced "="; the bytes of the groups before it stay in `out`.
+int Base64Decode(std::string_view text, std::size_t capacity, std::string& out);
+
+// The same with the limit taken from the text itself: for callers that
+// only need the bytes of a line.
+int Base64Decode(std::string_view text, std::string& out);
+
+}  // namespace quorvex

@@ -1,0 +1,39 @@
+// What loading and saving the settings ask of the machine: its name (for
+// the default mail domain), the language of its locale (for the default
+// interface language) and the autostart entry that follows AutoRun. Tests
+// and the application replace these through SetSettingsHost.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+struct SettingsHost {
+    // The computer name; empty when it cannot be had.
+    std::function<std::string()> computer_name;
+    // The locale's abbreviated language name ("ENU", "CHS", "CHT", ...).
+    std::function<std::string()> locale_language;
+    // Creates (enabled) or removes the entry that starts `program_path`
+    // when the user logs in. False when that failed.
+    std::function<bool(bool enabled, const std::string& program_path)> set_autostart;
+};
+
+// The machine's own answers (gethostname, LC_ALL/LC_MESSAGES/LANG, the
+// XDG autostart entry).
+SettingsHost SystemSettingsHost();
+// Replaces the host used by later loads and saves; functions left empty
+// take the machine's own.
+void SetSettingsHost(SettingsHost host);
+SettingsHost CurrentSettingsHost();
+
+// "CHS" gives "ChineseGB", "CHT" "ChineseBig5", anything else "English";
+// case is ignored.
+std::string LanguageForLocale(std::string_view abbreviation);
+// The abbreviated language name of a POSIX locale name: "zh_CN.UTF-8"
+// gives "CHS", "zh_TW" and "zh_HK" give "CHT", others their language code
+// in capitals ("en_GB" gives "EN").
+std::string LocaleAbbreviation(std::string_view posix_locale);
+
+}  // namespace quorvex

@@ -1,0 +1,353 @@
+// Mailbox store operations on the index format of MailboxIndex.h.
+#include "mailmodel/store/MailStore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+#include "common/AtomicFile.h"
+#include "common/Paths.h"
+#include "common/UniqueFd.h"
+#include "mailmodel/AppServices.h"
+#include "mailmodel/DataLog.h"
+#include "mailmodel/FolderListing.h"
+#include "mailmodel/account/AccountFolders.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr std::size_t kCopyBlock = 64 * 1024;
+
+std::string IndexPath(const std::string& folder) { return JoinPath(folder, kMailboxIndexFile); }
+
+std::string BodyPath(const std::string& folder, std::int32_t file_number) {
+    return JoinPath(folder, std::to_string(file_number) + ".eml");
+}
+
+// Reads the account's index, creating an empty one when the folder exists
+// but holds none. A damaged index is logged and refused, never rewritten.
+bool ReadIndex(const std::string& folder, MailboxIndexFile& index) {
+    const std::string path = IndexPath(folder);
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) {
+        if (errno != ENOENT || !FolderExists(folder)) return false;
+        index = MailboxIndexFile{};
+        return AtomicWriteFile(path, index.Encode());
+    }
+    std::string error;
+    if (!ParseMailboxIndex(bytes, index, error)) {
+        LogDataError("MailInfo", __LINE__, "damaged mailbox index " + path + ": " + error);
+        return false;
+    }
+    return true;
+}
+
+bool WriteIndex(const std::string& folder, const MailboxIndexFile& index) {
+    if (AtomicWriteFile(IndexPath(folder), index.Encode())) return true;
+    LogDataError("MailInfo", __LINE__, "cannot write mailbox index in " + folder);
+    return false;
+}
+
+void FillSnapshot(const MailboxIndexFile& index, MailboxSnapshot& out) {
+    out = MailboxSnapshot{};
+    for (int k = 0; k < kMailboxFolderCount; ++k) {
+        out.Counts[k] = index.header.MessageCount(k);
+        out.Totals[k] = index.header.TotalBytes(k);
+    }
+    for (const MailboxRecord& r : index.slots)
+        if (!r.IsFree()) out.Records.push_back(r);
+    std::sort(out.Records.begin(), out.Records.end(),
+              [](const MailboxRecord& a, const MailboxRecord& b) { return CompareMailboxRecords(a, b) < 0; });
+    for (MailboxRecord& r : out.Records) r.Changes = 0;
+}
+
+bool LoadFromFolder(const std::string& folder, MailboxSnapshot& out) {
+    MailboxIndexFile index;
+    if (!ReadIndex(folder, index)) return false;
+    FillSnapshot(index, out);
+    return true;
+}
+
+// Slot numbers of folder k's used records, in position order.
+std::vector<std::size_t> FolderSlots(const MailboxIndexFile& index, int folder) {
+    std::vector<std::size_t> slots;
+    for (std::size_t i = 0; i < index.slots.size(); ++i)
+        if (!index.slots[i].IsFree() && index.slots[i].Folder == folder) slots.push_back(i);
+    std::sort(slots.begin(), slots.end(),
+              [&](std::size_t a, std::size_t b) { return index.slots[a].Position < index.slots[b].Position; });
+    return slots;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::mutex& MailStoreLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+bool LoadMailboxIndex(std::string_view account, MailboxSnapshot& out) {
+    const auto folder = GetAccountFolderPath(account);
+    return folder && LoadFromFolder(*folder, out);
+}
+
+bool LoadMailboxIndexLocked(std::string_view account, MailboxSnapshot& out) {
+    const auto folder = GetAccountFolderPath(account);
+    if (!folder) return false;
+    std::lock_guard guard(MailStoreLock());
+    return LoadFromFolder(*folder, out);
+}
+
+bool AddMessageToMailbox(std::string_view account, const std::string& source, std::string* uid_text, int folder,
+                         bool scramble, bool read) {
+    const auto account_folder = GetAccountFolderPath(account);
+    if (!account_folder || folder < 0 || folder >= kMailboxFolderCount) return false;
+    struct stat st {};
+    if (::stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (st.st_size > kMaxFolderBytes) {
+        LogDataError("MailInfo", __LINE__, "message too large for a mailbox: " + source);
+        return false;
+    }
+    const auto size = static_cast<std::int32_t>(st.st_size);
+
+    std::lock_guard guard(MailStoreLock());
+    MailboxIndexFile index;
+    if (!ReadIndex(*account_folder, index)) return false;
+    MailboxIndexHeader& header = index.header;
+
+    auto free_slot = std::find_if(index.slots.begin(), index.slots.end(),
+                                  [](const MailboxRecord& r) { return r.IsFree(); });
+    std::size_t slot = static_cast<std::size_t>(free_slot - index.slots.begin());
+    if (free_slot == index.slots.end() && index.slots.size() >= static_cast<std::size_t>(kMaxMailboxRecords)) {
+        LogDataError("MailInfo", __LINE__, "mailbox full (no free record slot) in " + *account_folder);
+        return false;
+    }
+    if (static_cast<std::int64_t>(header.TotalBytes(folder)) + size > kMaxFolderBytes ||
+        header.LastUid() == INT32_MAX || header.LastFileNumber() == INT32_MAX) {
+        LogDataError("MailInfo", __LINE__, "mailbox full (totals would overflow) in " + *account_folder);
+        return false;
+    }
+    if (free_slot == index.slots.end()) index.slots.emplace_back();
+
+    MailboxRecord& r = index.slots[slot];
+    r.Slot = static_cast<std::int32_t>(slot);
+    r.Size = size;
+    r.FileNumber = header.LastFileNumber() + 1;
+    r.Uid = static_cast<std::uint32_t>(header.LastUid() + 1);
+    r.Folder = static_cast<std::uint16_t>(folder);
+    r.Position = header.MessageCount(folder);
+    r.Marks = read ? 1 : 0;
+    header.SetLastFileNumber(r.FileNumber);
+    header.SetLastUid(static_cast<std::int32_t>(r.Uid));
+    header.SetMessageCount(folder, header.MessageCount(folder) + 1);
+    header.SetTotalBytes(folder, header.TotalBytes(folder) + size);
+    header.SetRecordCount(static_cast<std::int32_t>(index.slots.size()));
+
+    const std::string body = BodyPath(*account_folder, r.FileNumber);
+    if (!ScrambleCopyFile(source, body, scramble ? MailStoreKey(account) : 0) || !WriteIndex(*account_folder, index)) {
+        ::unlink(body.c_str());
+        return false;
+    }
+    if (uid_text && uid_text->empty()) *uid_text = std::to_string(r.Uid);
+    return true;
+}
+
+bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapshot) {
+    const auto account_folder = GetAccountFolderPath(account);
+    if (!account_folder) return false;
+    const auto snapshot_count = static_cast<std::size_t>(std::max(0, snapshot.Counts[0])) +
+                                static_cast<std::size_t>(std::max(0, snapshot.Counts[1]));
+    if (snapshot.Counts[0] < 0 || snapshot.Counts[1] < 0 || snapshot_count > snapshot.Records.size()) return false;
+
+    std::lock_guard guard(MailStoreLock());
+    MailboxIndexFile index;
+    if (!ReadIndex(*account_folder, index)) return false;
+
+    std::array<std::vector<std::size_t>, kMailboxFolderCount> folders{FolderSlots(index, 0), FolderSlots(index, 1)};
+    std::vector<std::uint16_t> pending(index.slots.size(), 0);
+
+    // Match the snapshot's records of each folder to the current ones by
+    // file number, both in position order.
+    std::size_t first = 0;
+    for (int k = 0; k < kMailboxFolderCount; ++k) {
+        const std::size_t end = first + static_cast<std::size_t>(snapshot.Counts[k]);
+        std::size_t j = 0;
+        for (std::size_t i = first; i < end && j < folders[k].size(); ++i) {
+            const MailboxRecord& s = snapshot.Records[i];
+            MailboxRecord& f = index.slots[folders[k][j]];
+            if (s.FileNumber != f.FileNumber) continue;
+            std::uint16_t& change = pending[folders[k][j]];
+            if (s.Changes == kChangeDelete) {
+                change = kChangeDelete;
+            } else {
+                // A move to a folder that does not exist is ignored rather
+                // than written into the index.
+                if ((s.Changes & kChangeMove) && s.MoveTarget < kMailboxFolderCount) {
+                    change |= kChangeMove;
+                    f.MoveTarget = s.MoveTarget;
+                }
+                if (s.Marks != f.Marks) {
+                    f.Marks = s.Marks;
+                    change |= kChangeMarks;
+                }
+            }
+            ++j;
+        }
+        first = end;
+    }
+
+    std::array<std::int64_t, kMailboxFolderCount> bytes{};
+    std::array<std::int32_t, kMailboxFolderCount> counts{};
+    for (int k = 0; k < kMailboxFolderCount; ++k)
+        for (std::size_t slot : folders[k]) bytes[k] += index.slots[slot].Size;
+
+    // Close the gaps: unchanged and re-marked records keep their order.
+    for (int k = 0; k < kMailboxFolderCount; ++k) {
+        for (std::size_t slot : folders[k]) {
+            if (pending[slot] != 0 && pending[slot] != kChangeMarks) continue;
+            MailboxRecord& r = index.slots[slot];
+            if (pending[slot] == kChangeMarks || r.Position != counts[k]) r.Changes = 0;
+            r.Position = counts[k]++;
+        }
+    }
+    // Moved messages go to the end of their target folder; deleted ones
+    // free their slot (which keeps its other values).
+    std::vector<std::int32_t> deleted_files;
+    for (int k = 0; k < kMailboxFolderCount; ++k) {
+        for (std::size_t slot : folders[k]) {
+            MailboxRecord& r = index.slots[slot];
+            if (pending[slot] & kChangeMove) {
+                const int t = r.MoveTarget;
+                r.Position = counts[t]++;
+                r.Folder = static_cast<std::uint16_t>(t);
+                r.Changes = 0;
+                bytes[k] -= r.Size;
+                bytes[t] += r.Size;
+            } else if (pending[slot] == kChangeDelete) {
+                r.Position = -1;
+                r.Changes = kChangeDelete;
+                bytes[k] -= r.Size;
+                deleted_files.push_back(r.FileNumber);
+            }
+        }
+    }
+    for (int k = 0; k < kMailboxFolderCount; ++k) {
+        if (bytes[k] > kMaxFolderBytes) {
+            LogDataError("MailInfo", __LINE__, "commit refused: folder total would overflow in " + *account_folder);
+            return false;
+        }
+        index.header.SetMessageCount(k, counts[k]);
+        index.header.SetTotalBytes(k, static_cast<std::int32_t>(bytes[k]));
+    }
+    if (!WriteIndex(*account_folder, index)) return false;
+    for (std::int32_t number : deleted_files) ::unlink(BodyPath(*account_folder, number).c_str());
+    return true;
+}
+
+std::int64_t GetMailboxTotalSize(std::string_view account) {
+    MailboxSnapshot snapshot;
+    if (!LoadMailboxIndexLocked(account, snapshot)) return 0;
+    return static_cast<std::int64_t>(snapshot.Totals[0]) + snapshot.Totals[1];
+}
+
+int GetMailboxMessageCount(std::string_view account) {
+    MailboxSnapshot snapshot;
+    if (!LoadMailboxIndexLocked(account, snapshot)) return 0;
+    return snapshot.Counts[0] + snapshot.Counts[1];
+}
+
+std::optional<std::string> GetMailFilePath(std::string_view account, std::int32_t file_number) {
+    const auto folder = GetAccountFolderPath(account);
+    if (!folder) return std::nullopt;
+    return BodyPath(*folder, file_number);
+}
+
+std::string FormatMailUid(std::string_view account, std::uint32_t uid) {
+    std::string text(account);
+    text.append(".").append(GetDomainName()).append(".quorvexserver.").append(std::to_string(uid));
+    return text;
+}
+
+std::uint32_t ParseUidNumber(std::string_view uid_text) {
+    const auto dot = uid_text.rfind('.');
+    if (dot == std::string_view::npos) return 0;
+    const std::string rest(uid_text.substr(dot + 1));
+    return static_cast<std::uint32_t>(std::strtoll(rest.c_str(), nullptr, 10));
+}
+
+std::uint8_t MailStoreKey(std::string_view account) {
+    unsigned sum = 0;
+    for (const char c : account) {
+        auto u = static_cast<unsigned char>(c);
+        if (u >= 'A' && u <= 'Z') u = static_cast<unsigned char>(u + 32);
+        sum += u;
+    }
+    return static_cast<std::uint8_t>(sum & 0xFF);
+}
+
+bool ScrambleCopyFile(const std::string& source, const std::string& destination, std::uint8_t key) {
+    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return false;
+    UniqueFd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!out) return false;
+    std::unique_ptr<char[]> block(new char[kCopyBlock]);
+    for (;;) {
+        const ssize_t n = ::read(in.get(), block.get(), kCopyBlock);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;
+        if (key != 0)
+            for (ssize_t i = 0; i < n; ++i) block[static_cast<std::size_t>(i)] ^= static_cast<char>(key);
+        if (!WriteAll(out.get(), block.get(), static_cast<std::size_t>(n))) return false;
+    }
+    return ::fsync(out.get()) == 0 && out.close_checked();
+}
+
+bool RestoreBackupMails(std::string_view account) {
+    const auto folder = GetAccountFolderPath(account);
+    if (!folder) return false;
+    const std::string back = JoinPath(*folder, kBackupFolder);
+    struct Found {
+        std::string path;
+        timespec modified;
+    };
+    std::vector<Found> files;
+    for (const std::string& name : ListFolder(back)) {
+        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0) continue;
+        Found f{JoinPath(back, name), {}};
+        struct stat st {};
+        if (::stat(f.path.c_str(), &st) == 0) f.modified = st.st_mtim;
+        files.push_back(std::move(f));
+    }
+    std::sort(files.begin(), files.end(), [](const Found& a, const Found& b) {
+        if (a.modified.tv_sec != b.modified.tv_sec) return a.modified.tv_sec < b.modified.tv_sec;
+        if (a.modified.tv_nsec != b.modified.tv_nsec) return a.modified.tv_nsec < b.modified.tv_nsec;
+        return a.path < b.path;
+    });
+    for (const Found& f : files)
+        if (!AddMessageToMailbox(account, f.path, nullptr, 0, false, true))
+            LogDataError("MailInfo", __LINE__, "rebuild could not store " + f.path);
+    return true;
+}
+
+}  // namespace quorvex

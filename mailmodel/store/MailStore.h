@@ -1,0 +1,78 @@
+// The only code that reads or writes an account's mailbox: storing a
+// message file, loading the index into a caller's copy, committing the
+// caller's deletions, moves and mark changes, the totals, and the rebuild
+// from the "back" folder. Every index rewrite is atomic (temporary file,
+// fsync, rename) and a body file is on disk before the index names it.
+// One process-wide lock serialises all mailbox work; no other lock is taken
+// while it is held, so account paths are built before it is taken.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mailmodel/store/MailboxIndex.h"
+
+namespace quorvex {
+
+inline constexpr std::string_view kMailboxIndexFile = "mailinfo.dat";
+inline constexpr std::string_view kBackupFolder = "back";
+
+// A caller's loaded copy of an index. Records holds folder 0's messages in
+// position order, then folder 1's; Counts[k] of them belong to folder k.
+// A caller asks for changes by editing it: a new Marks value, Changes 2 to
+// delete, Changes 4 with MoveTarget 0 or 1 to move.
+struct MailboxSnapshot {
+    std::array<std::int32_t, kMailboxFolderCount> Counts{};
+    std::array<std::int32_t, kMailboxFolderCount> Totals{};
+    std::vector<MailboxRecord> Records;
+};
+
+std::mutex& MailStoreLock();
+
+// Loads (creating an empty index where there is none). The caller holds
+// MailStoreLock. False when the account's folder cannot be named, the index
+// cannot be read or created, or it is damaged (logged).
+bool LoadMailboxIndex(std::string_view account, MailboxSnapshot& out);
+// The same, taking MailStoreLock: the entry point for every other caller.
+bool LoadMailboxIndexLocked(std::string_view account, MailboxSnapshot& out);
+
+// Stores a copy of the message file `source` (scrambled with the account's
+// store key when asked) into folder 0 or 1. When uid_text is given and
+// empty it receives the new message's UID number. Refused when the mailbox
+// has no free record slot or its folder total would pass the 32-bit field.
+bool AddMessageToMailbox(std::string_view account, const std::string& source, std::string* uid_text, int folder,
+                         bool scramble, bool read);
+
+// Commits a (possibly stale) loaded copy: messages stored since the load
+// stay, snapshot messages already gone are passed over. Body files of
+// deleted messages are removed only after the new index is in place.
+bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapshot);
+
+// Sums over both folders; 0 when the index cannot be read.
+std::int64_t GetMailboxTotalSize(std::string_view account);
+int GetMailboxMessageCount(std::string_view account);
+
+// "<account folder>/<number>.eml".
+std::optional<std::string> GetMailFilePath(std::string_view account, std::int32_t file_number);
+// "<account>.<mail domain>.quorvexserver.<uid>".
+std::string FormatMailUid(std::string_view account, std::uint32_t uid);
+// The number after the last "."; 0 when there is none.
+std::uint32_t ParseUidNumber(std::string_view uid_text);
+
+// The account's one-byte store key: the sum of the lower-cased name's bytes.
+std::uint8_t MailStoreKey(std::string_view account);
+
+// Copies a file XOR-ing every byte with key (0 copies it unchanged), then
+// fsyncs the copy. False when a file cannot be opened, read or written.
+bool ScrambleCopyFile(const std::string& source, const std::string& destination, std::uint8_t key);
+
+// Stores every "back/*.eml" file of the account, oldest first, plain and
+// read, into folder 0. False only when the account folder cannot be named.
+bool RestoreBackupMails(std::string_view account);
+
+}  // namespace quorvex

@@ -1,0 +1,558 @@
+// The POP3 session: authorization, the transaction commands in their
+// dispatch order, the QUIT commit and the anti-virus one-file dialogue.
+#include "servers/pop3/Pop3Session.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "common/AccountName.h"
+#include "servers/pop3/Pop3Replies.h"
+#include "servers/pop3/Pop3Text.h"
+
+namespace quorvex::pop3 {
+namespace {
+
+std::string Format(const char* format, auto... args) {
+    char buffer[64];
+    const int n = std::snprintf(buffer, sizeof buffer, format, args...);
+    return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+bool IsDottedIpv4(std::string_view text) {
+    int parts = 0;
+    std::size_t i = 0;
+    while (i <= text.size()) {
+        std::size_t digits = 0;
+        int value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
+            value = value * 10 + (text[i] - '0');
+            ++i;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) return false;
+        ++parts;
+        if (i == text.size()) break;
+        if (text[i] != '.') return false;
+        ++i;
+    }
+    return parts == 4;
+}
+
+// True when `path` names an existing regular file inside `folder`, after
+// every symbolic link and ".." is resolved.
+bool IsFileInsideFolder(const std::string& path, const std::string& folder) {
+    if (folder.empty() || path.empty()) return false;
+    std::unique_ptr<char, decltype(&std::free)> real_file(::realpath(path.c_str(), nullptr), &std::free);
+    std::unique_ptr<char, decltype(&std::free)> real_folder(::realpath(folder.c_str(), nullptr), &std::free);
+    if (!real_file || !real_folder) return false;
+    std::string inside(real_folder.get());
+    if (inside.empty() || inside.back() != '/') inside += '/';
+    const std::string file(real_file.get());
+    if (file.compare(0, inside.size(), inside) != 0) return false;
+    struct stat info {};
+    return ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+// Dispatch order matters: a line reaches the first row that matches it.
+const Pop3Session::Command Pop3Session::kCommands[] = {
+    {"STAT", Match::kExact, &Pop3Session::CmdStat},
+    {"PERM", Match::kExact, &Pop3Session::CmdPerm},
+    {"SIZE", Match::kExact, &Pop3Session::CmdSize},
+    {"USED ", Match::kPrefix, &Pop3Session::CmdUsed},
+    {"STAT ", Match::kPrefix, &Pop3Session::CmdStatFolder},
+    {"EXSTAT ", Match::kPrefix, &Pop3Session::CmdStatFolder},
+    {"LIST", Match::kExact, &Pop3Session::CmdList},
+    {"LIST ", Match::kPrefix, &Pop3Session::CmdListOne},
+    {"EXLIST ", Match::kPrefix, &Pop3Session::CmdListOne},
+    {"ID ", Match::kPrefix, &Pop3Session::CmdId},
+    {"READ ", Match::kPrefix, &Pop3Session::CmdRead},
+    {"NOOP", Match::kPrefix, &Pop3Session::CmdNoop},
+    {"RETR ", Match::kPrefix, &Pop3Session::CmdRetr},
+    {"EXRETR ", Match::kPrefix, &Pop3Session::CmdRetr},
+    {"DELE ", Match::kPrefix, &Pop3Session::CmdDele},
+    {"EXDELE ", Match::kPrefix, &Pop3Session::CmdDele},
+    {"MOVE ", Match::kPrefix, &Pop3Session::CmdMove},
+    {"RSET", Match::kExact, &Pop3Session::CmdRset},
+    {"UIDL", Match::kExact, &Pop3Session::CmdUidl},
+    {"UIDL ", Match::kPrefix, &Pop3Session::CmdUidlOne},
+    {"EXUIDL ", Match::kPrefix, &Pop3Session::CmdUidlOne},
+    {"TOP ", Match::kPrefix, &Pop3Session::CmdTop},
+    {"EXTOP ", Match::kPrefix, &Pop3Session::CmdTop},
+    {"REMOTE POP3", Match::kExact, &Pop3Session::CmdRemotePop3},
+    {"QUIT", Match::kExact, &Pop3Session::CmdQuit},
+    {"REPL ", Match::kPrefix, &Pop3Session::CmdRepl},
+    {"FORW ", Match::kPrefix, &Pop3Session::CmdForw},
+    {"SETR ", Match::kPrefix, &Pop3Session::CmdSetr},
+    {"SETE ", Match::kPrefix, &Pop3Session::CmdSete},
+    {"SETF ", Match::kPrefix, &Pop3Session::CmdSetf},
+};
+
+Pop3Session::Pop3Session(Pop3Services& services, Pop3Output& out, Pop3SessionSettings settings,
+                         std::string client_address)
+    : services_(services),
+      out_(out),
+      settings_(std::move(settings)),
+      client_address_(std::move(client_address)),
+      log_address_(client_address_) {}
+
+Pop3Step Pop3Session::Reply(std::string_view text) {
+    return out_.Send(text) ? Pop3Step::kContinue : Pop3Step::kClose;
+}
+
+Pop3Step Pop3Session::ReplyLine(const std::string& text) {
+    return Reply(text + "\r\n");
+}
+
+Pop3Step Pop3Session::Start() {
+    if (settings_.HideWelcomeMessage) return ReplyLine("+OK " + settings_.WelcomeMessage);
+    return ReplyLine("+OK " + std::string(kGreetingProduct) + std::string(kGreetingSuffix));
+}
+
+Pop3Step Pop3Session::OnLine(std::string_view line) {
+    switch (phase_) {
+        case Phase::kAuthorization:
+            return Authorize(line);
+        case Phase::kIndexFailed:
+            Reply(kReadMailInfoFailed);
+            return Pop3Step::kClose;
+        case Phase::kTransaction:
+            return Transact(line);
+        default:
+            return AntiVirus(line);
+    }
+}
+
+// ---- authorization ------------------------------------------------------
+
+Pop3Step Pop3Session::Authorize(std::string_view line) {
+    if (StartsWithNoCase(line, "USER ")) return OnUser(line.substr(5));
+    if (StartsWithNoCase(line, "QUIT")) {
+        Reply(kBye);
+        return Pop3Step::kClose;
+    }
+    if (StartsWithNoCase(line, "PASS ")) return OnPass(line.substr(5));
+    return FailedTry(kUnknownCommand);
+}
+
+Pop3Step Pop3Session::FailedTry(std::string_view reply) {
+    if (Reply(reply) == Pop3Step::kClose) return Pop3Step::kClose;
+    ++failed_tries_;
+    return failed_tries_ >= settings_.MaxPasswordTries ? Pop3Step::kClose : Pop3Step::kContinue;
+}
+
+Pop3Step Pop3Session::OnUser(std::string_view argument) {
+    if (argument.size() > kMaxUserArgument) {
+        Reply(kUserTooLong);
+        services_.Log(log_address_, kLogUserTooLong);
+        return Pop3Step::kClose;
+    }
+    // The gateway's user is served only when the hand-off is switched on;
+    // otherwise the name is an unknown user like any other.
+    if (EqualsNoCase(argument, kAntiVirusUser) && settings_.AntiVirusEnabled) return BeginAntiVirus();
+
+    std::string name = ToLowerAscii(argument);
+    services_.Log(log_address_, name);
+    // "name:address" names the address the log lines of this session show
+    // (a web-mail front end passes its user's address this way).
+    if (const std::size_t colon = name.find(':'); colon != std::string::npos) {
+        log_address_ = name.substr(colon + 1, kMaxUserArgument);
+        name.resize(colon);
+    }
+
+    user_.clear();
+    if (IsValidAccountName(name) && services_.AccountExists(name) == 1) {
+        if (services_.IsDisabled(name)) {
+            Reply(kAccountDisabled);
+            return Pop3Step::kClose;
+        }
+        // A group has no mailbox of its own: every PASS fails.
+        if (!services_.IsGroup(name)) user_ = name;
+        return Reply(kWelcomeHere);
+    }
+    if (const std::size_t hash = name.find('#'); hash != std::string::npos) {
+        if (!settings_.MailProxy) {
+            Reply(kMailProxyDisabled);
+            return Pop3Step::kClose;
+        }
+        relay_user_ = name.substr(0, hash);
+        relay_host_ = name.substr(hash + 1, kMaxUserArgument);
+        return Pop3Step::kRelay;
+    }
+    // Unknown names get the same answer as known ones.
+    return Reply(kWelcomeHere);
+}
+
+Pop3Step Pop3Session::OnPass(std::string_view argument) {
+    if (argument.size() > kMaxPasswordArgument) {
+        Reply(kPasswordTooLong);
+        services_.Log(log_address_, kLogPasswordTooLong);
+        return Pop3Step::kClose;
+    }
+    if (!user_.empty() && services_.CheckPassword(user_, argument)) {
+        if (Reply(kLoggedIn) == Pop3Step::kClose) return Pop3Step::kClose;
+        account_ = user_;
+        return EnterTransaction();
+    }
+    return FailedTry(kPasswordIncorrect);
+}
+
+Pop3Step Pop3Session::EnterTransaction() {
+    Pop3Mailbox loaded;
+    if (!services_.LoadMailbox(account_, loaded)) {
+        phase_ = Phase::kIndexFailed;
+        return Pop3Step::kContinue;
+    }
+    // Never trust the counts beyond the records actually there.
+    const auto available = static_cast<int>(loaded.Messages.size());
+    for (int& count : loaded.Counts) count = std::max(0, count);
+    if (loaded.Counts[0] > available) loaded.Counts[0] = available;
+    if (loaded.Counts[1] > available - loaded.Counts[0]) loaded.Counts[1] = available - loaded.Counts[0];
+    mailbox_ = std::move(loaded);
+    phase_ = Phase::kTransaction;
+    return Pop3Step::kContinue;
+}
+
+// ---- transaction --------------------------------------------------------
+
+Pop3Step Pop3Session::Transact(std::string_view line) {
+    for (const Command& command : kCommands) {
+        const bool hit = command.match == Match::kExact ? EqualsNoCase(line, command.word)
+                                                        : StartsWithNoCase(line, command.word);
+        if (hit) return (this->*command.handler)(line.substr(command.word.size()));
+    }
+    return Reply(kUnknownCommand);
+}
+
+std::size_t Pop3Session::FirstOf(int folder) const {
+    return folder == 0 ? 0 : static_cast<std::size_t>(mailbox_.Counts[0]);
+}
+
+Pop3Message* Pop3Session::MessageAt(int folder, int number) {
+    if (!IsFolder(folder) || number < 1 || number > mailbox_.Counts[static_cast<std::size_t>(folder)]) {
+        return nullptr;
+    }
+    return &mailbox_.Messages[FirstOf(folder) + static_cast<std::size_t>(number - 1)];
+}
+
+Pop3Step Pop3Session::CmdStat(std::string_view) {
+    return ReplyLine(Format("+OK %d %u", mailbox_.Counts[0], mailbox_.Bytes[0]));
+}
+
+Pop3Step Pop3Session::CmdPerm(std::string_view) {
+    return ReplyLine(Format("+OK %d", services_.Permission(account_)));
+}
+
+Pop3Step Pop3Session::CmdSize(std::string_view) {
+    const std::uint64_t quota = services_.QuotaBytes(account_);
+    const std::uint64_t used = std::uint64_t{mailbox_.Bytes[0]} + mailbox_.Bytes[1];
+    const long long quota_mb = quota >= kNoQuota ? -1 : static_cast<long long>(quota / 1024 / 1024);
+    return ReplyLine(Format("+OK %lld %lld", quota_mb, static_cast<long long>(used / 1024)));
+}
+
+Pop3Step Pop3Session::CmdUsed(std::string_view args) {
+    const auto [folder] = ScanNumbers<1>(args, {0});
+    if (!IsFolder(folder)) return Pop3Step::kClose;
+    return ReplyLine(Format("+OK %d %u", folder, mailbox_.Bytes[static_cast<std::size_t>(folder)] / 1024));
+}
+
+Pop3Step Pop3Session::CmdStatFolder(std::string_view args) {
+    const auto [folder] = ScanNumbers<1>(args, {0});
+    if (!IsFolder(folder)) return Pop3Step::kClose;
+    const auto f = static_cast<std::size_t>(folder);
+    return ReplyLine(Format("+OK %d %u", mailbox_.Counts[f], mailbox_.Bytes[f]));
+}
+
+Pop3Step Pop3Session::ListFolder(int folder) {
+    const auto f = static_cast<std::size_t>(folder);
+    std::string text = Format("+OK %d %u\r\n", mailbox_.Counts[f], mailbox_.Bytes[f]);
+    for (int n = 1; n <= mailbox_.Counts[f]; ++n) {
+        text += Format("%d %u\r\n", n, MessageAt(folder, n)->Size);
+    }
+    text += kEndOfList;
+    return Reply(text);
+}
+
+Pop3Step Pop3Session::CmdList(std::string_view) { return ListFolder(0); }
+
+Pop3Step Pop3Session::CmdListOne(std::string_view args) {
+    const auto [number, folder] = ScanNumbers<2>(args, {0, 0});
+    if (number == 0 && folder == 1) return ListFolder(1);
+    if (!IsFolder(folder)) return Pop3Step::kClose;
+    if (const Pop3Message* message = MessageAt(folder, number)) {
+        if (message->Size == kUnknownSize) return Reply(kNoSuchMessage);
+        return ReplyLine(Format("+OK %d %u", number, message->Size));
+    }
+    // The web-mail pages ask for a second-folder message without its folder
+    // number and get its size.
+    if (folder == 0) {
+        if (const Pop3Message* message = MessageAt(1, number)) {
+            return ReplyLine(Format("+OK %d %u", number, message->Size));
+        }
+    }
+    return Reply(kNoThisMessage);
+}
+
+Pop3Step Pop3Session::UidlFolder(int folder) {
+    std::string text(kOkBlank);
+    const auto f = static_cast<std::size_t>(folder);
+    for (int n = 1; n <= mailbox_.Counts[f]; ++n) {
+        text += Format("%d ", n) + services_.UidText(account_, MessageAt(folder, n)->Uid) + "\r\n";
+    }
+    text += kEndOfList;
+    return Reply(text);
+}
+
+Pop3Step Pop3Session::CmdUidl(std::string_view) { return UidlFolder(0); }
+
+Pop3Step Pop3Session::CmdUidlOne(std::string_view args) {
+    const auto [number, folder] = ScanNumbers<2>(args, {0, 0});
+    if (!IsFolder(folder)) return Pop3Step::kClose;
+    if (number == 0 && folder == 1) return UidlFolder(1);
+    if (const Pop3Message* message = MessageAt(folder, number)) {
+        return ReplyLine(Format("+OK %d ", number) + services_.UidText(account_, message->Uid));
+    }
+    return Reply(kNoThisMessage);
+}
+
+Pop3Step Pop3Session::CmdId(std::string_view args) {
+    // "ID f uid": the uid starts after the first blank that follows f.
+    const int folder = AtoiLike(args);
+    const std::size_t blank = args.find(' ');
+    if (blank == std::string_view::npos) return Reply(kInvalidIdParameter);
+    if (!IsFolder(folder)) return Reply(kUnfoundMessage);
+    const std::uint32_t wanted = UidNumberOf(args.substr(blank + 1));
+    for (int n = 1; n <= mailbox_.Counts[static_cast<std::size_t>(folder)]; ++n) {
+        if (MessageAt(folder, n)->Uid == wanted) return ReplyLine(Format("+OK %d", n));
+    }
+    return Reply(kUnfoundMessage);
+}
+
+Pop3Step Pop3Session::CmdRead(std::string_view args) {
+    const auto [number, folder] = ScanNumbers<2>(args, {0, 0});
+    if (!IsFolder(folder)) return Pop3Step::kClose;
+    if (const Pop3Message* message = MessageAt(folder, number)) {
+        return ReplyLine(Format("+OK %d %d ", number, (message->Flags & kFlagRead) ? 1 : 0));
+    }
+    if (number == -1) {
+        int read = 0;
+        const int count = mailbox_.Counts[static_cast<std::size_t>(folder)];
+        for (int n = 1; n <= count; ++n) read += (MessageAt(folder, n)->Flags & kFlagRead) ? 1 : 0;
+        return ReplyLine(Format("+OK %d %d ", count, read));
+    }
+    return Reply(kNoThisMessage);
+}
+
+Pop3Step Pop3Session::CmdNoop(std::string_view) { return Reply(kNoop); }
+
+Pop3Step Pop3Session::CmdRetr(std::string_view args) {
+    const auto [number, folder] = ScanNumbers<2>(args, {0, 0});
+    if (!IsFolder(folder)) return Pop3Step::kClose;
+    Pop3Message* message = MessageAt(folder, number);
+    if (message == nullptr) return Reply(kNoThisMessage);
+
+    const std::string path = services_.MessagePath(account_, message->FileNumber);
+    UniqueFd file = OpenMessageFile(path);
+    if (!file) {
+        services_.Log(log_address_, "RETR " + std::to_string(number) + " of " + account_ + ": cannot open " + path);
+        return Reply(kMessageUnreadable);
+    }
+    const std::uint8_t key = services_.StoreKey(account_);
+    if (settings_.EnableReceipt) services_.MarkReceiptRead(account_, path, key);
+
+    if (Reply(Format("+OK %u octets\r\n", message->Size)) == Pop3Step::kClose) return Pop3Step::kClose;
+    // A transfer that breaks off part-way leaves the client unable to find
+    // the end of the message: the connection cannot go on.
+    if (!SendMessageFile(file.get(), key, out_)) return Pop3Step::kClose;
+    message->Flags |= kFlagRead;
+    message->Changes |= kChangeFlags;
+    return Reply(kEndOfList);
+}
+
+Pop3Step Pop3Session::CmdDele(std::string_view args) {
+    const auto [number, folder] = ScanNumbers<2>(args, {0, 0});
+    if (!IsFolder(folder)) return Pop3Step::kClose;
+    Pop3Message* message = MessageAt(folder, number);
+    if (message == nullptr) return Reply(kNoThisMessage);
+    message->Changes = kChangeDeleteOnly;
+    return Reply(kOkBlank);
+}
+
+Pop3Step Pop3Session::CmdMove(std::string_view args) {
+    const auto [from, to, number] = ScanNumbers<3>(args, {-1, -1, -1});
+    if (!IsFolder(from) || !IsFolder(to)) return Pop3Step::kClose;
+    if (number == -1 || from == to) return Reply(kInvalidParameter);
+    Pop3Message* message = MessageAt(from, number);
+    if (message == nullptr) return Reply(kInvalidParameter);
+    message->MoveTarget = static_cast<std::uint16_t>(to);
+    message->Changes |= kChangeMoveBit;
+    return Reply(kMoveDone);
+}
+
+Pop3Step Pop3Session::CmdRset(std::string_view) {
+    for (Pop3Message& message : mailbox_.Messages) message.Changes = 0;
+    return Reply(kOkBlank);
+}
+
+Pop3Step Pop3Session::CmdTop(std::string_view args) {
+    const auto [number, lines, folder] = ScanNumbers<3>(ToUpperAscii(args), {0, 0, 0});
+    if (!IsFolder(folder)) return Pop3Step::kClose;
+    const Pop3Message* message = MessageAt(folder, number);
+    if (message == nullptr) return Reply(kNoSuchMsg);
+
+    const std::string path = services_.MessagePath(account_, message->FileNumber);
+    UniqueFd file = OpenMessageFile(path);
+    if (!file) {
+        services_.Log(log_address_, "TOP " + std::to_string(number) + " of " + account_ + ": cannot open " + path);
+        return Reply(kMessageUnreadable);
+    }
+    std::string text = "+OK\r\n";
+    StoredLineReader reader(file.get(), services_.StoreKey(account_));
+    std::string line;
+    bool in_header = true;
+    int body_lines = 0;
+    while ((in_header || body_lines < lines) && reader.Next(line)) {
+        if (in_header) {
+            in_header = !line.empty();
+        } else {
+            ++body_lines;
+        }
+        text += line;
+        text += "\r\n";
+        if (text.size() >= 64 * 1024) {
+            if (!out_.Send(text)) return Pop3Step::kClose;
+            text.clear();
+        }
+    }
+    text += kEndOfList;
+    return Reply(text);
+}
+
+Pop3Step Pop3Session::CmdRemotePop3(std::string_view) {
+    return Reply(services_.QueueRemoteCollection(account_) >= 0 ? kCollectionQueued : kCollectionBusy);
+}
+
+Pop3Step Pop3Session::CmdQuit(std::string_view) {
+    if (!services_.CommitMailbox(account_, mailbox_)) {
+        Reply(kUpdateFailed);
+        return Pop3Step::kClose;
+    }
+    Reply(kBye);
+    services_.RecordVisit(account_);
+    return Pop3Step::kClose;
+}
+
+Pop3Step Pop3Session::ReportFlag(std::string_view args, std::uint16_t bit) {
+    const auto [number, folder] = ScanNumbers<2>(args, {0, 0});
+    if (!IsFolder(folder)) return Pop3Step::kClose;
+    const Pop3Message* message = MessageAt(folder, number);
+    if (message == nullptr) return Reply(kNoThisMessage);
+    return ReplyLine(Format("+OK %d %d ", number, (message->Flags & bit) ? 1 : 0));
+}
+
+Pop3Step Pop3Session::CmdRepl(std::string_view args) { return ReportFlag(args, kFlagReplied); }
+Pop3Step Pop3Session::CmdForw(std::string_view args) { return ReportFlag(args, kFlagForwarded); }
+
+Pop3Step Pop3Session::SetFlags(std::string_view args, std::uint16_t (*change)(std::uint16_t flags, int value)) {
+    const auto [value, number, folder] = ScanNumbers<3>(args, {0, 0, 0});
+    if (!IsFolder(folder)) return Pop3Step::kClose;
+    Pop3Message* message = MessageAt(folder, number);
+    if (message == nullptr) return Reply(kNoThisMessage);
+    message->Flags = change(message->Flags, value);
+    message->Changes |= kChangeFlags;
+    return Reply(kOk);
+}
+
+Pop3Step Pop3Session::CmdSetr(std::string_view args) {
+    return SetFlags(args, [](std::uint16_t flags, int value) -> std::uint16_t {
+        if (value != 0) return static_cast<std::uint16_t>((flags & ~kFlagForwarded) | kFlagReplied);
+        return static_cast<std::uint16_t>(flags & ~kFlagReplied);
+    });
+}
+
+Pop3Step Pop3Session::CmdSetf(std::string_view args) {
+    return SetFlags(args, [](std::uint16_t flags, int value) -> std::uint16_t {
+        if (value != 0) return static_cast<std::uint16_t>((flags & ~kFlagReplied) | kFlagForwarded);
+        return static_cast<std::uint16_t>(flags & ~kFlagForwarded);
+    });
+}
+
+Pop3Step Pop3Session::CmdSete(std::string_view args) {
+    return SetFlags(args, [](std::uint16_t flags, int value) -> std::uint16_t {
+        const auto kept = static_cast<std::uint16_t>(flags & (kFlagReplied | kFlagForwarded));
+        return value != 0 ? static_cast<std::uint16_t>(kept | kFlagRead) : kept;
+    });
+}
+
+// ---- anti-virus mode ----------------------------------------------------
+
+Pop3Step Pop3Session::BeginAntiVirus() {
+    bool passes = client_address_ == settings_.GateAddress;
+    if (!passes && !IsDottedIpv4(settings_.GateAddress)) {
+        const std::optional<std::string> resolved = services_.ResolveHost(settings_.GateAddress);
+        passes = resolved && *resolved == client_address_;
+    }
+    if (!passes) {
+        Reply(kIllegalConnection);
+        return Pop3Step::kClose;
+    }
+    phase_ = Phase::kAntiVirusPass;
+    return Reply(kOk);
+}
+
+Pop3Step Pop3Session::AntiVirus(std::string_view line) {
+    switch (phase_) {
+        case Phase::kAntiVirusPass: {
+            if (!StartsWithNoCase(line, "PASS ") || line.size() - 5 > kMaxPasswordArgument) return Pop3Step::kClose;
+            const std::string path(line.substr(5));
+            // Only a message waiting in the program's own queue folder may be
+            // handed out; any other path is refused like a wrong password.
+            if (!IsFileInsideFolder(path, settings_.AntiVirusFolder)) {
+                services_.Log(log_address_, "anti-virus hand-off refused for " + path);
+                Reply(kPasswordIncorrect);
+                return Pop3Step::kClose;
+            }
+            anti_virus_path_ = path;
+            phase_ = Phase::kAntiVirusStat;
+            return Reply(kOk);
+        }
+        case Phase::kAntiVirusStat: {
+            if (line != "STAT") return Pop3Step::kClose;
+            anti_virus_file_ = OpenMessageFile(anti_virus_path_);
+            struct stat info {};
+            if (!anti_virus_file_ || ::fstat(anti_virus_file_.get(), &info) != 0) return Pop3Step::kClose;
+            anti_virus_size_ = static_cast<long long>(info.st_size);
+            phase_ = Phase::kAntiVirusList;
+            return ReplyLine(Format("+OK 1 %lld", anti_virus_size_));
+        }
+        case Phase::kAntiVirusList:
+            if (line != "LIST") return Pop3Step::kClose;
+            phase_ = Phase::kAntiVirusListOrRetr;
+            return Reply(Format("+OK 1 %lld\r\n", anti_virus_size_) + Format("1 %lld\r\n.\r\n", anti_virus_size_));
+        case Phase::kAntiVirusListOrRetr:
+            if (line == "LIST 1") {
+                phase_ = Phase::kAntiVirusRetr;
+                return ReplyLine(Format("+OK 1 %lld", anti_virus_size_));
+            }
+            [[fallthrough]];
+        case Phase::kAntiVirusRetr:
+            if (line != "RETR 1") return Pop3Step::kClose;
+            if (Reply(Format("+OK %lld octets\r\n", anti_virus_size_)) == Pop3Step::kClose) return Pop3Step::kClose;
+            if (!SendMessageFile(anti_virus_file_.get(), 0, out_)) return Pop3Step::kClose;
+            phase_ = Phase::kAntiVirusLast;
+            return Reply(kEndOfList);
+        case Phase::kAntiVirusLast:
+            Reply(kOk);
+            return Pop3Step::kClose;
+        default:
+            return Pop3Step::kClose;
+    }
+}
+
+}  // namespace quorvex::pop3

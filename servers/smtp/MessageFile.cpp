@@ -1,0 +1,65 @@
+// Buffered writing of a received message.
+#include "servers/smtp/MessageFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace quorvex::smtp {
+
+bool MessageFile::Create(std::string path) {
+    Discard();
+    fd_.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd_) return false;
+    path_ = std::move(path);
+    buffer_.clear();
+    buffer_.reserve(kBufferSize);
+    size_ = 0;
+    failed_ = false;
+    return true;
+}
+
+bool MessageFile::Write(std::string_view bytes) {
+    if (failed_ || !fd_) return false;
+    size_ += static_cast<long long>(bytes.size());
+    if (buffer_.size() + bytes.size() > kBufferSize && !Flush()) return false;
+    if (bytes.size() >= kBufferSize) {
+        buffer_.assign(bytes);
+        return Flush();
+    }
+    buffer_.append(bytes);
+    return true;
+}
+
+bool MessageFile::Flush() {
+    std::size_t done = 0;
+    while (done < buffer_.size()) {
+        const ssize_t n = ::write(fd_.get(), buffer_.data() + done, buffer_.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            failed_ = true;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    buffer_.clear();
+    return true;
+}
+
+bool MessageFile::Finish() {
+    if (!fd_) return false;
+    const bool flushed = !failed_ && Flush();
+    const bool closed = fd_.close_checked();
+    return flushed && closed;
+}
+
+void MessageFile::Discard() {
+    fd_.reset();
+    if (!path_.empty()) ::unlink(path_.c_str());
+    path_.clear();
+    buffer_.clear();
+    size_ = 0;
+}
+
+}  // namespace quorvex::smtp

@@ -1,0 +1,83 @@
+// Address and sender matching for the SMTP access rules.
+#include "servers/smtp/SmtpAccessRules.h"
+
+#include <arpa/inet.h>
+
+#include "common/AccountName.h"
+#include "servers/smtp/SmtpCommand.h"
+
+namespace quorvex::smtp {
+
+namespace {
+
+std::string_view Trim(std::string_view text, std::string_view blanks) {
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ParseIpv4(std::string_view text) {
+    const std::string copy(Trim(text, " \t"));
+    in_addr address{};
+    if (::inet_pton(AF_INET, copy.c_str(), &address) != 1) return std::nullopt;
+    return ntohl(address.s_addr);
+}
+
+bool IsAddressBlocked(const std::vector<std::string>& entries, std::string_view client) {
+    const auto value = ParseIpv4(client);
+    if (!value) return false;
+    for (const auto& entry : entries) {
+        const auto dash = entry.find('-');
+        const auto low = ParseIpv4(std::string_view(entry).substr(0, dash));
+        const auto high = dash == std::string::npos ? low : ParseIpv4(std::string_view(entry).substr(dash + 1));
+        if (low && high && *low <= *value && *value <= *high) return true;
+    }
+    return false;
+}
+
+std::vector<std::string> SplitList(std::string_view list) {
+    std::vector<std::string> pieces;
+    std::size_t begin = 0;
+    while (begin <= list.size()) {
+        auto end = list.find(';', begin);
+        if (end == std::string_view::npos) end = list.size();
+        if (end > begin) pieces.emplace_back(list.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return pieces;
+}
+
+bool IsPermittedAddress(std::string_view list, std::string_view peer) {
+    for (const auto& entry : SplitList(list)) {
+        if (SameName(entry, peer)) return true;
+    }
+    return false;
+}
+
+std::optional<std::string> HeaderFromAddress(std::string_view line) {
+    if (!StartsWithNoCase(line, "From:")) return std::nullopt;
+    std::string_view value = Trim(line.substr(5), " \t\r\n");
+    const auto open = value.rfind('<');
+    if (open != std::string_view::npos) {
+        const auto close = value.find('>', open);
+        value = value.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
+        value = Trim(value, " \t");
+    }
+    return std::string(value);
+}
+
+std::optional<std::string> MatchBlockedSender(const std::vector<std::string>& entries, std::string_view address) {
+    const auto at = address.find('@');
+    const std::string_view domain_part = at == std::string_view::npos ? std::string_view{} : address.substr(at);
+    for (const auto& entry : entries) {
+        if (entry.empty()) continue;
+        if (entry.front() == '@' && !domain_part.empty() && SameName(entry, domain_part)) return entry;
+        if (SameName(entry, address)) return entry;
+    }
+    return std::nullopt;
+}
+
+}  // namespace quorvex::smtp

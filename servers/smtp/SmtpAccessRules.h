@@ -1,0 +1,38 @@
+// The pure parts of the SMTP access rules: the client address block list,
+// the permitted-address list, the sender block list and the From: line of
+// a message header. The session applies them (SmtpSession).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvex::smtp {
+
+// Dotted IPv4 text to a host-order value; nothing for anything else.
+std::optional<std::uint32_t> ParseIpv4(std::string_view text);
+
+// True when the client address lies in one entry: a single dotted address,
+// or a low and a high address joined by "-" (inclusive). Entries that are
+// not addresses never match.
+bool IsAddressBlocked(const std::vector<std::string>& entries, std::string_view client);
+
+// True when `peer` is one of the ";"-separated addresses, compared whole
+// and without regard to case.
+bool IsPermittedAddress(std::string_view list, std::string_view peer);
+
+// The address of a header From: line ("From: Name <a@b>" -> "a@b"), or
+// nothing when the line is not a From: line.
+std::optional<std::string> HeaderFromAddress(std::string_view line);
+
+// The first block-list entry that the address matches: an entry beginning
+// "@" matches the address's text from its first "@"; any entry matches the
+// whole address. Both without regard to case.
+std::optional<std::string> MatchBlockedSender(const std::vector<std::string>& entries, std::string_view address);
+
+// Splits a ";"-separated list, dropping empty pieces.
+std::vector<std::string> SplitList(std::string_view list);
+
+}  // namespace quorvex::smtp

@@ -1,0 +1,57 @@
+// What an SMTP session needs from the rest of the server: settings, the
+// account store, local delivery, logging and the virus scanner. The real
+// server wires these to its subsystems (SmtpServerServices); tests give the
+// session fakes, so every dialogue runs without a socket or a disk layout.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "servers/smtp/SmtpSettings.h"
+
+namespace quorvex::smtp {
+
+// Address classes (see ClassifyAddress of the server).
+inline constexpr int kAddressLocalAccount = 1;
+inline constexpr int kAddressRemote = 0;
+inline constexpr int kAddressLocalUnknown = -1;
+
+struct DeliveryOutcome {
+    bool delivered = false;
+    std::string reply;  // the refusal line for the client, may be empty
+};
+
+class SmtpServices {
+public:
+    virtual ~SmtpServices() = default;
+
+    virtual std::shared_ptr<const SmtpSettings> Settings() = 0;
+
+    virtual int ClassifyAddress(std::string_view address) = 0;
+    virtual bool IsWebMailAddress(std::string_view dotted_address) = 0;
+    // True when the account exists, is not a group and the password (or its
+    // stored digest) matches.
+    virtual bool CheckAccountPassword(std::string_view account, std::string_view password) = 0;
+    // The account's Internet (contact) address, empty when none.
+    virtual std::string AccountInterMail(std::string_view account) = 0;
+
+    // A fresh path for a received message: temp_smtp_<n>.dat in the queue
+    // folder, numbered by the queue counter.
+    virtual std::string NewTempMessagePath() = 0;
+
+    virtual void Log(std::string_view peer, std::string_view text) = 0;
+
+    // Replaces the file with its scanned text when a scanner is reachable.
+    virtual void ScanForViruses(const std::string& path) = 0;
+    // Local delivery of the file to one address (depth 1).
+    virtual DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
+                                    const std::string& path) = 0;
+    virtual void SendAutoReply(std::string_view account, std::string_view sender) = 0;
+    // Stores the web-mail user's own copy in the account's second folder,
+    // marked read; gives the stored message's unique id.
+    virtual std::optional<std::string> StoreSentCopy(std::string_view account, const std::string& path) = 0;
+};
+
+}  // namespace quorvex::smtp

@@ -1,0 +1,414 @@
+// The SMTP dialogue: command handlers, AUTH LOGIN, the access and relay
+// rules and the receiving of the message text.
+#include "servers/smtp/SmtpSession.h"
+
+#include <ctime>
+
+#include "common/AccountName.h"
+#include "servers/smtp/ReplyFormat.h"
+#include "servers/smtp/SmtpAccessRules.h"
+#include "servers/smtp/SmtpReplies.h"
+#include "servers/smtp/SmtpText.h"
+
+namespace quorvex::smtp {
+
+SmtpSession::SmtpSession(SmtpServices& services, std::string client_address)
+    : services_(services), client_address_(std::move(client_address)), peer_(client_address_) {}
+
+std::string SmtpSession::Start() {
+    settings_ = services_.Settings();
+    std::string out;
+    if (settings_->ip_block_enabled != 0 && IsAddressBlocked(settings_->blocked_ips, client_address_)) {
+        End(out, FormatReply(kIpBlockedFormat, {client_address_}));
+        return out;
+    }
+    if (settings_->hide_welcome_message != 0) {
+        out = FormatReply(kCustomGreetingFormat, {settings_->welcome_message});
+    } else {
+        out = FormatReply(kGreetingFormat, {kGreetingProduct, kGreetingVersion});
+    }
+    return out;
+}
+
+void SmtpSession::End(std::string& out, std::string_view reply) {
+    out.append(reply);
+    finished_ = true;
+}
+
+void SmtpSession::Receive(std::string_view bytes, std::string& out) {
+    lines_.Append(bytes);
+    while (!finished_) {
+        const auto piece = lines_.Next();
+        if (!piece) break;
+        HandleLine(*piece, out);
+    }
+}
+
+void SmtpSession::HandleLine(const LinePiece& piece, std::string& out) {
+    switch (phase_) {
+    case Phase::kData:
+        OnDataLine(piece, out);
+        return;
+    case Phase::kAuthUser:
+    case Phase::kAuthPassword:
+        OnAuthLine(piece.text, out);
+        return;
+    case Phase::kCommand:
+        settings_ = services_.Settings();
+        HandleCommand(ParseSmtpCommand(piece.text), out);
+        return;
+    }
+}
+
+void SmtpSession::HandleCommand(const SmtpCommand& command, std::string& out) {
+    switch (command.verb) {
+    case SmtpVerb::kHelo:
+        OnHelo(command, false, out);
+        return;
+    case SmtpVerb::kEhlo:
+        OnHelo(command, true, out);
+        return;
+    case SmtpVerb::kMailFrom:
+        if (state_ != 1) {
+            out.append(kOutOfOrder);
+        } else if (command.argument.size() > kMaxSenderLength) {
+            End(out, kAddressTooLong);
+        } else {
+            OnMailFrom(command.argument, out);
+        }
+        return;
+    case SmtpVerb::kRcptTo:
+        OnRcptTo(command.argument, out);
+        return;
+    case SmtpVerb::kData:
+        OnData(out);
+        return;
+    case SmtpVerb::kRset:
+        if (state_ == 0) {
+            out.append(kOutOfOrder);
+            return;
+        }
+        state_ = 1;
+        recipients_.clear();
+        out.append(kOk);
+        return;
+    case SmtpVerb::kNoop:
+        out.append(state_ == 0 ? kOutOfOrder : kOk);
+        return;
+    case SmtpVerb::kQuit:
+        ended_cleanly_ = true;
+        End(out, kClosing);
+        return;
+    case SmtpVerb::kAuthLogin:
+    case SmtpVerb::kAuthEqualsLogin:
+        if (state_ != 1) {
+            out.append(kOutOfOrder);
+        } else {
+            OnAuthLogin(out);
+        }
+        return;
+    case SmtpVerb::kOther:
+        CountError(out, kBadCommand);
+        return;
+    }
+}
+
+void SmtpSession::CountError(std::string& out, std::string_view reply) {
+    out.append(reply);
+    if (++error_count_ >= settings_->max_password_tries) finished_ = true;
+}
+
+void SmtpSession::OnHelo(const SmtpCommand& command, bool extended, std::string& out) {
+    if (command.argument.size() > kMaxHeloLength) {
+        End(out, kNameTooLong);
+        return;
+    }
+    helo_ = command.argument;
+    state_ = 1;
+    recipients_.clear();
+    out.append(extended ? kEhlo : kWelcome);
+}
+
+void SmtpSession::OnMailFrom(const std::string& address, std::string& out) {
+    from_rewrite_.reset();
+    if (helo_.find(':') != std::string::npos) {
+        // A web-mail front end names its end user: account:address:copy:draft.
+        if (!services_.IsWebMailAddress(client_address_)) {
+            End(out, kIllegalConnection);
+            return;
+        }
+        const WebMailHelo fields = ParseWebMailHelo(helo_);
+        if (!ParseIpv4(fields.address).value_or(0)) {
+            End(out, kIllegalConnection);
+            return;
+        }
+        copy_flag_ = fields.copy;
+        draft_flag_ = fields.draft;
+        peer_ = fields.address;
+        helo_ = fields.account;
+        webmail_helo_ = true;
+    }
+    if (settings_->from_equal_esmtp_user != 0 && !sender_.empty() && !address.empty() &&
+        !SameName(address, sender_)) {
+        End(out, FormatReply(kNotEsmtpUserFormat, {address, sender_}));
+        return;
+    }
+    sender_ = address;
+    sender_class_ = address.empty() ? kAddressRemote : services_.ClassifyAddress(address);
+    if (sender_class_ == kAddressLocalUnknown) {
+        End(out, FormatReply(kWrongSenderFormat, {address}));
+        return;
+    }
+    if (!webmail_helo_ && sender_class_ == kAddressLocalAccount && settings_->esmtp != 0 && !authenticated_ &&
+        !IsPermittedAddress(settings_->permitted_ip_smtp, peer_)) {
+        End(out, FormatReply(kEsmtpRequiredFormat, {sender_}));
+        return;
+    }
+    state_ = 2;
+    out.append(kOk);
+}
+
+void SmtpSession::OnRcptTo(std::string address, std::string& out) {
+    if (state_ != 2) {
+        out.append(kOutOfOrder);
+        return;
+    }
+    if (webmail_helo_ && draft_flag_ != 0) {
+        out.append(kOk);
+        return;
+    }
+    if (address.size() > kMaxRecipientLength) {
+        End(out, kAddressTooLong);
+        return;
+    }
+    if (static_cast<int>(recipients_.size()) >= settings_->max_rcpts) {
+        End(out, kTooManyReceivers);
+        return;
+    }
+    if (sender_.empty() && !recipients_.empty()) {
+        End(out, kSpamReject);
+        return;
+    }
+    const SmtpSettings& s = *settings_;
+    TrimRepeated(address, " ");
+    if (address.find('@') == std::string::npos) {
+        if (s.MultiDomain() || s.local_abbrv == 0) {
+            End(out, FormatReply(kAbsentFormat, {address}));
+            return;
+        }
+        address += "@" + s.domain_name;
+    }
+    const int recipient_class = services_.ClassifyAddress(address);
+    if (recipient_class == kAddressLocalUnknown) {
+        if (s.enable_catch_all != 0) {
+            if (s.account_catch_all.find('@') != std::string::npos) {
+                address = s.account_catch_all;
+            } else {
+                address = s.account_catch_all + address.substr(address.rfind('@'));
+            }
+        } else if (s.send_out_if_absent == 0) {
+            End(out, FormatReply(kAbsentFormat, {address}));
+            return;
+        }
+    } else if (recipient_class == kAddressRemote) {
+        if (s.mail_server_model == 2 && sender_class_ == kAddressLocalAccount) {
+            const std::string account = AccountOfAddress(sender_, s);
+            std::string inter_mail = services_.AccountInterMail(account);
+            if (inter_mail.empty()) {
+                End(out, FormatReply(kNoInterMailFormat, {address}));
+                return;
+            }
+            from_rewrite_ = std::move(inter_mail);
+        }
+        if (s.open_relay == 0) {
+            if (s.mail_server_model == 0) {
+                End(out, kLanOnly);
+                return;
+            }
+            if (s.mail_server_model == 2 && sender_class_ != kAddressLocalAccount) {
+                End(out, FormatReply(kNotLocalUserFormat, {address}));
+                return;
+            }
+            if (s.mail_server_model == 1 && sender_class_ != kAddressLocalAccount && !authenticated_) {
+                if (!IsPermittedAddress(s.permitted_ip_smtp, peer_)) {
+                    End(out, FormatReply(kRelayDeniedFormat, {sender_, sender_, address, s.domain_name}));
+                    return;
+                }
+                sender_ = s.anonymous_account;
+            }
+        }
+    }
+    recipients_.push_back(ToLowerAscii(address));
+    out.append(kOk);
+}
+
+void SmtpSession::OnData(std::string& out) {
+    if (state_ != 2) {
+        out.append(kOutOfOrder);
+        return;
+    }
+    if (recipients_.empty() && !(webmail_helo_ && draft_flag_ != 0)) {
+        out.append(kNoReceiver);
+        return;
+    }
+    if (!message_.Create(services_.NewTempMessagePath())) {
+        End(out, kFileSystemError);
+        return;
+    }
+    out.append(kStartData);
+    message_.Write(TraceHeader());
+    phase_ = Phase::kData;
+    in_header_ = true;
+    previous_line_crlf_ = true;
+}
+
+std::string SmtpSession::TraceHeader() const {
+    return FormatReply("Return-Path: <%s>\r\nReceived: from %s (unknown [%s])\r\n\tby %s with QuorvexServer 5.3 SMTP; %s\r\n",
+                       {sender_, helo_, peer_, settings_->domain_name, FormatTraceTime(std::time(nullptr))});
+}
+
+void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
+    // Only a line that arrived whole as "." CR LF, after a line that itself
+    // ended in CR LF, ends the text. A dot ended by a bare LF, or the rest
+    // of a cut line, is text: a client cannot hide a second transaction in
+    // a message by ending lines differently from the servers after us.
+    if (settings_->max_mail_size != -1 && message_.size() > settings_->max_mail_size) {
+        message_.Discard();
+        End(out, FormatReply(kMailTooBigFormat, {sender_}));
+        return;
+    }
+    if (piece.text == "." && piece.end == LineEnd::kCrLf && !piece.continuation && previous_line_crlf_) {
+        FinishMessage(out);
+        return;
+    }
+    previous_line_crlf_ = piece.end == LineEnd::kCrLf;
+    std::string line;
+    if (from_rewrite_ && StartsWithNoCase(piece.text, "From:")) {
+        line = "From: " + *from_rewrite_;
+        from_rewrite_.reset();
+    } else if (piece.text == ".") {
+        // Kept in its stuffed form so that no reader of the stored file can
+        // mistake it for the end of the message.
+        line = "..";
+    } else {
+        line.assign(piece.text);
+    }
+    if (in_header_ && settings_->from_block_enabled != 0) {
+        if (const auto from = HeaderFromAddress(piece.text)) {
+            if (const auto entry = MatchBlockedSender(settings_->blocked_froms, *from)) {
+                message_.Discard();
+                End(out, FormatReply(kFromBlockedFormat, {*entry}));
+                return;
+            }
+        }
+    }
+    if (line.empty()) in_header_ = false;
+    line.append("\r\n");
+    if (!message_.Write(line)) {
+        message_.Discard();
+        End(out, kFileSystemError);
+    }
+}
+
+void SmtpSession::FinishMessage(std::string& out) {
+    phase_ = Phase::kCommand;
+    if (!message_.Finish()) {
+        message_.Discard();
+        End(out, kFileSystemError);
+        return;
+    }
+    const std::string& path = message_.path();
+    const SmtpSettings& s = *settings_;
+    if (s.anti_virus != 0) services_.ScanForViruses(path);
+
+    const bool copy_wanted = sender_class_ == kAddressLocalAccount ? s.enable_out_mails_copy_to != 0
+                                                                   : s.enable_in_mails_copy_to != 0;
+    if (s.enable_mails_copy_to != 0 && copy_wanted) {
+        for (const auto& address : SplitList(s.mails_copy_to)) services_.Deliver(peer_, address, sender_, path);
+    }
+    for (const auto& recipient : recipients_) {
+        DeliveryOutcome outcome = services_.Deliver(peer_, recipient, sender_, path);
+        if (!outcome.delivered) {
+            message_.Discard();
+            End(out, outcome.reply.empty() ? std::string(kLocalStoreFailed) : outcome.reply);
+            return;
+        }
+        if (services_.ClassifyAddress(recipient) == kAddressLocalAccount && !SameName(recipient, sender_)) {
+            services_.SendAutoReply(AccountOfAddress(recipient, s), sender_);
+        }
+    }
+    std::string uid;
+    if (webmail_helo_ && (draft_flag_ == 1 || (copy_flag_ != 0 && draft_flag_ == 0))) {
+        uid = services_.StoreSentCopy(helo_, path).value_or("");
+    }
+    message_.Discard();
+    state_ = 1;
+    recipients_.clear();
+    out.append(FormatReply(kAcceptedFormat, {uid}));
+}
+
+void SmtpSession::OnAuthLogin(std::string& out) {
+    out.append(kAskUser);
+    phase_ = Phase::kAuthUser;
+}
+
+void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
+    const auto decoded = DecodeBase64Line(line);
+    if (phase_ == Phase::kAuthUser) {
+        if (!decoded) {
+            authenticated_ = false;
+            End(out, kAuthUserFailed);
+            return;
+        }
+        if (decoded->size() > kMaxAuthUserLength) {
+            End(out, kUserNameTooLong);
+            return;
+        }
+        auth_user_ = *decoded;
+        phase_ = Phase::kAuthPassword;
+        out.append(kAskPassword);
+        return;
+    }
+    phase_ = Phase::kCommand;
+    if (!decoded) {
+        authenticated_ = false;
+        End(out, kAuthPasswordFailed);
+        return;
+    }
+    const std::string user = std::move(auth_user_);
+    if (const auto hash = user.rfind('#'); hash != std::string::npos) {
+        if (settings_->mail_proxy == 0) {
+            End(out, kProxyDisabled);
+            return;
+        }
+        services_.Log(peer_, FormatReply("%s send mail by proxy", {helo_}));
+        proxy_ = ProxyRequest{user.substr(0, hash), *decoded, user.substr(hash + 1)};
+        ended_cleanly_ = true;
+        finished_ = true;
+        return;
+    }
+    if (AuthenticateUser(user, *decoded)) {
+        authenticated_ = true;
+        out.append(kAuthOk);
+        services_.Log(peer_, FormatReply("ESMTP authentication: %s", {user}));
+        return;
+    }
+    authenticated_ = false;
+    CountError(out, kAuthFailed);
+}
+
+bool SmtpSession::AuthenticateUser(const std::string& user, const std::string& password) {
+    const SmtpSettings& s = *settings_;
+    std::string address = user;
+    if (address.find('@') == std::string::npos) address += "@" + s.domain_name;
+    sender_ = address;
+    std::string account = address;
+    if (!s.MultiDomain()) {
+        const auto at = address.rfind('@');
+        if (!SameName(std::string_view(address).substr(at + 1), s.domain_name)) return false;
+        account = address.substr(0, at);
+    }
+    return IsValidAccountName(account) && services_.CheckAccountPassword(account, password);
+}
+
+}  // namespace quorvex::smtp

@@ -1,0 +1,37 @@
+// Small text rules of the SMTP session: the web-mail HELO fields, the
+// account behind an address, the trace header's date and AUTH LOGIN's
+// Base64 lines. Pure.
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "servers/smtp/SmtpSettings.h"
+
+namespace quorvex::smtp {
+
+// A web-mail front end's HELO argument: account:address:copy:draft, the
+// last two optional (0 when missing or not numbers).
+struct WebMailHelo {
+    std::string account;
+    std::string address;
+    int copy = 0;
+    int draft = 0;
+};
+WebMailHelo ParseWebMailHelo(std::string_view argument);
+
+// The account an address names: the whole address with several mail
+// domains, the part before the last "@" with one.
+std::string AccountOfAddress(std::string_view address, const SmtpSettings& settings);
+
+// "Wed, 09 Dec 2026 01:31:48 +0100": local time and its offset from UTC,
+// English names whatever the locale.
+std::string FormatTraceTime(std::time_t when);
+
+// Decodes one Base64 line of an AUTH dialogue. Decoding stops at the line
+// end or the first "="; nothing for a character outside the alphabet.
+std::optional<std::string> DecodeBase64Line(std::string_view line);
+
+}  // namespace quorvex::smtp

@@ -1,0 +1,327 @@
+// Mailbox index format and store operations: golden bytes, numbering,
+// commits against stale copies, damaged indexes, limits, crash safety.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+#include "MailDataFixture.h"
+#include "mailmodel/store/MailStore.h"
+
+namespace quorvex {
+namespace {
+
+using testing::MailDataTest;
+
+std::int32_t Int32At(const std::string& bytes, std::size_t offset) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[offset + static_cast<std::size_t>(i)]);
+    return static_cast<std::int32_t>(v);
+}
+std::uint16_t Int16At(const std::string& bytes, std::size_t offset) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[offset]) |
+                                      static_cast<unsigned char>(bytes[offset + 1]) << 8);
+}
+
+std::string Xor(std::string bytes, std::uint8_t key) {
+    for (char& c : bytes) c = static_cast<char>(c ^ key);
+    return bytes;
+}
+
+class MailStoreTest : public MailDataTest {
+protected:
+    void SetUp() override {
+        MailDataTest::SetUp();
+        folder_ = MakeAccount("alice");
+    }
+    std::string Index() const { return ReadFile(JoinPath(folder_, "mailinfo.dat")); }
+    bool Store(const std::string& body, int folder = 0, bool scramble = false, std::string* uid = nullptr) {
+        return AddMessageToMailbox("alice", WriteMessage("in.eml", body), uid, folder, scramble, false);
+    }
+    MailboxSnapshot Load() {
+        MailboxSnapshot s;
+        EXPECT_TRUE(LoadMailboxIndexLocked("alice", s));
+        return s;
+    }
+    std::vector<std::int32_t> FileNumbers(const MailboxSnapshot& s) {
+        std::vector<std::int32_t> out;
+        for (const auto& r : s.Records) out.push_back(r.FileNumber);
+        return out;
+    }
+    std::string folder_;
+};
+
+TEST_F(MailStoreTest, NewIndexHasTheFixedHeaderAndNoRecords) {
+    EXPECT_EQ(GetMailboxMessageCount("alice"), 0);
+    const std::string bytes = Index();
+    ASSERT_EQ(bytes.size(), 21520u);
+    EXPECT_EQ(Int32At(bytes, 0), 1);
+    for (std::size_t offset : {4u, 8u, 12u}) EXPECT_EQ(Int32At(bytes, offset), 0);
+    for (int k = 0; k < 2; ++k) {
+        const std::size_t slot = 16 + 84 * static_cast<std::size_t>(k);
+        EXPECT_EQ(Int16At(bytes, slot + 74), k);
+        EXPECT_EQ(Int16At(bytes, slot + 76), 1);
+        EXPECT_EQ(Int16At(bytes, slot + 78), 0xFFFF);
+    }
+    std::string stamped = bytes;
+    for (int k = 0; k < 2; ++k) std::memset(stamped.data() + 16 + 84 * k + 74, 0, 6);
+    std::memset(stamped.data(), 0, 4);
+    EXPECT_EQ(stamped, std::string(21520, '\0'));
+}
+
+TEST_F(MailStoreTest, FirstMessageGetsNumberOneAndScrambledBody) {
+    const std::string body = "Subject: hi\r\n\r\nHello\r\n";
+    std::string uid;
+    ASSERT_TRUE(Store(body, 0, true, &uid));
+    EXPECT_EQ(uid, "1");
+    const std::string bytes = Index();
+    ASSERT_EQ(bytes.size(), 21520u + 36u);
+    EXPECT_EQ(Int32At(bytes, 4), 1);   // RecordCount
+    EXPECT_EQ(Int32At(bytes, 8), 1);   // LastUid
+    EXPECT_EQ(Int32At(bytes, 12), 1);  // LastFileNumber
+    EXPECT_EQ(Int32At(bytes, 16), 1);  // folder 0 count
+    EXPECT_EQ(Int32At(bytes, 20), static_cast<std::int32_t>(body.size()));
+    EXPECT_EQ(Int32At(bytes, 21520), 0);      // Slot
+    EXPECT_EQ(Int32At(bytes, 21520 + 4), 0);  // Position
+    EXPECT_EQ(Int32At(bytes, 21520 + 8), 1);  // FileNumber
+    EXPECT_EQ(Int32At(bytes, 21520 + 12), 1); // Uid
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "1.eml")), Xor(body, MailStoreKey("alice")));
+    EXPECT_EQ(GetMailboxTotalSize("alice"), static_cast<std::int64_t>(body.size()));
+
+    std::string kept = "already";
+    ASSERT_TRUE(Store("x", 1, false, &kept));
+    EXPECT_EQ(kept, "already");
+    const MailboxSnapshot s = Load();
+    EXPECT_EQ(s.Counts[0], 1);
+    EXPECT_EQ(s.Counts[1], 1);
+    EXPECT_EQ(s.Records[1].Folder, 1);
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "2.eml")), "x");
+}
+
+TEST_F(MailStoreTest, DeletedSlotIsReusedButNumbersNeverAre) {
+    for (const char* body : {"one", "two", "three"}) ASSERT_TRUE(Store(body));
+    MailboxSnapshot s = Load();
+    s.Records[2].Changes = kChangeDelete;
+    ASSERT_TRUE(ApplyMailboxChanges("alice", s));
+    EXPECT_FALSE(FileExists(JoinPath(folder_, "3.eml")));
+    const std::string freed = Index();
+    EXPECT_EQ(Int32At(freed, 21520 + 72 + 4), -1);      // Position
+    EXPECT_EQ(Int32At(freed, 21520 + 72 + 8), 3);       // FileNumber kept
+    EXPECT_EQ(Int16At(freed, 21520 + 72 + 24), 2);      // Changes kept on disk
+    ASSERT_TRUE(Store("four"));
+    const std::string bytes = Index();
+    EXPECT_EQ(Int32At(bytes, 4), 3);  // no growth: the free slot was reused
+    EXPECT_EQ(Int32At(bytes, 21520 + 72 + 8), 4);
+    EXPECT_EQ(Int32At(bytes, 21520 + 72 + 12), 4);
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "4.eml")), "four");
+}
+
+TEST_F(MailStoreTest, StaleCommitKeepsMessagesStoredAfterTheLoad) {
+    for (const char* body : {"first", "second", "third"}) ASSERT_TRUE(Store(body));
+    MailboxSnapshot pop = Load();
+    pop.Records[1].Changes = kChangeDelete;
+    ASSERT_TRUE(Store("fourth"));
+    ASSERT_TRUE(ApplyMailboxChanges("alice", pop));
+    MailboxSnapshot after = Load();
+    EXPECT_EQ(after.Counts[0], 3);
+    EXPECT_EQ(FileNumbers(after), (std::vector<std::int32_t>{1, 3, 4}));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(after.Records[static_cast<std::size_t>(i)].Position, i);
+    EXPECT_FALSE(FileExists(JoinPath(folder_, "2.eml")));
+    EXPECT_EQ(GetMailboxTotalSize("alice"), 5 + 5 + 6);
+
+    // The same stale copy again: the deleted message is passed over.
+    ASSERT_TRUE(ApplyMailboxChanges("alice", pop));
+    EXPECT_EQ(FileNumbers(Load()), (std::vector<std::int32_t>{1, 3, 4}));
+}
+
+TEST_F(MailStoreTest, MovesGoToTheEndOfTheTargetFolderWithTheirBytes) {
+    ASSERT_TRUE(Store("aaaa"));
+    ASSERT_TRUE(Store("bb"));
+    ASSERT_TRUE(Store("in-folder-one", 1));
+    MailboxSnapshot s = Load();
+    s.Records[0].Changes = kChangeMove | kChangeDelete;  // 6 is a move, not a delete
+    s.Records[0].MoveTarget = 1;
+    s.Records[0].Marks = 7;
+    s.Records[1].Changes = kChangeMove;
+    s.Records[1].MoveTarget = 9;  // no such folder: ignored
+    ASSERT_TRUE(ApplyMailboxChanges("alice", s));
+    const MailboxSnapshot after = Load();
+    EXPECT_EQ(after.Counts[0], 1);
+    EXPECT_EQ(after.Counts[1], 2);
+    EXPECT_EQ(after.Totals[0], 2);
+    EXPECT_EQ(after.Totals[1], 13 + 4);
+    EXPECT_EQ(FileNumbers(after), (std::vector<std::int32_t>{2, 3, 1}));
+    EXPECT_EQ(after.Records[2].Marks, 7);
+    EXPECT_EQ(after.Records[2].Position, 1);
+    EXPECT_TRUE(FileExists(JoinPath(folder_, "1.eml")));
+}
+
+// Writes an index with `used` messages in folder 0 whose records are valid.
+void WriteCraftedIndex(const std::string& folder, int used, std::int32_t size_each) {
+    MailboxIndexFile index;
+    for (int i = 0; i < used; ++i) {
+        MailboxRecord r;
+        r.Slot = i;
+        r.Position = i;
+        r.FileNumber = i + 1;
+        r.Uid = static_cast<std::uint32_t>(i + 1);
+        r.Size = size_each;
+        index.slots.push_back(r);
+    }
+    index.header.SetRecordCount(used);
+    index.header.SetLastUid(used);
+    index.header.SetLastFileNumber(used);
+    index.header.SetMessageCount(0, used);
+    index.header.SetTotalBytes(0, used * size_each);
+    ASSERT_TRUE(AtomicWriteFile(JoinPath(folder, "mailinfo.dat"), index.Encode()));
+}
+
+TEST_F(MailStoreTest, FullMailboxRefusesUntilASlotIsFreed) {
+    WriteCraftedIndex(folder_, kMaxMailboxRecords, 1);
+    EXPECT_FALSE(Store("no room"));
+    MailboxSnapshot s = Load();
+    ASSERT_EQ(s.Counts[0], kMaxMailboxRecords);
+    s.Records[5].Changes = kChangeDelete;
+    ASSERT_TRUE(ApplyMailboxChanges("alice", s));
+    ASSERT_TRUE(Store("room"));
+    const std::string bytes = Index();
+    EXPECT_EQ(Int32At(bytes, 4), kMaxMailboxRecords);
+    EXPECT_EQ(Int32At(bytes, 21520 + 36 * 5 + 8), kMaxMailboxRecords + 1);
+}
+
+TEST_F(MailStoreTest, TotalsThatWouldPassThirtyTwoBitsAreAFullMailbox) {
+    WriteCraftedIndex(folder_, 2, INT32_MAX / 2 - 1);
+    EXPECT_FALSE(Store(std::string(10, 'x')));
+    EXPECT_TRUE(Store(std::string(10, 'x'), 1));  // the other folder still has room
+    EXPECT_EQ(GetMailboxTotalSize("alice"), 2 * static_cast<std::int64_t>(INT32_MAX / 2 - 1) + 10);
+}
+
+TEST_F(MailStoreTest, DamagedIndexesAreRefusedAndLeftAlone) {
+    ASSERT_TRUE(Store("one"));
+    ASSERT_TRUE(Store("two"));
+    const std::string good = Index();
+    const auto with_int = [&](std::size_t offset, std::int32_t v) {
+        std::string bytes = good;
+        for (int i = 0; i < 4; ++i) bytes[offset + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+        return bytes;
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"short header", good.substr(0, 100)},
+        {"cut record", good.substr(0, good.size() - 10)},
+        {"record count over the file", with_int(4, 3)},
+        {"record count over the limit", with_int(4, 20000)},
+        {"negative record count", with_int(4, -1)},
+        {"position out of range", with_int(21520 + 36 + 4, 5)},
+        {"position repeated", with_int(21520 + 36 + 4, 0)},
+        {"folder count too high", with_int(16, 3)},
+        {"byte total wrong", with_int(20, 999)},
+        {"folder out of range", with_int(21520 + 20, 0x00050000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(JoinPath(folder_, "mailinfo.dat"), c.bytes);
+        MailboxSnapshot s;
+        EXPECT_FALSE(LoadMailboxIndexLocked("alice", s));
+        EXPECT_FALSE(Store("three"));
+        EXPECT_EQ(GetMailboxMessageCount("alice"), 0);
+        EXPECT_EQ(Index(), c.bytes);
+    }
+}
+
+TEST_F(MailStoreTest, NamesThatCouldLeaveTheMailFolderAreRefused) {
+    const std::string message = WriteMessage("m.eml", "x");
+    MakeFolders(home_.File("x"));
+    for (const std::string& name : std::vector<std::string>{"../x", "a/b", "", "..", std::string(77, 'n'), "a\nb"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(AddMessageToMailbox(name, message, nullptr, 0, false, false));
+        MailboxSnapshot s;
+        EXPECT_FALSE(LoadMailboxIndexLocked(name, s));
+        EXPECT_FALSE(GetMailFilePath(name, 1));
+    }
+    EXPECT_FALSE(FileExists(home_.File("x/mailinfo.dat")));
+    EXPECT_FALSE(AddMessageToMailbox("alice", message, nullptr, 2, false, false));
+    EXPECT_FALSE(AddMessageToMailbox("alice", home_.File("missing.eml"), nullptr, 0, false, false));
+}
+
+TEST_F(MailStoreTest, AnySpellingOfANameReachesTheStoredFolder) {
+    const std::string mixed = MakeAccount("Bob.Smith");
+    ASSERT_TRUE(AddMessageToMailbox("BOB.SMITH", WriteMessage("m.eml", "hi"), nullptr, 0, true, false));
+    EXPECT_EQ(ReadFile(JoinPath(mixed, "1.eml")), Xor("hi", MailStoreKey("bob.smith")));
+    EXPECT_EQ(GetMailboxMessageCount("bob.smith"), 1);
+    EXPECT_EQ(MailStoreKey("BOB.SMITH"), MailStoreKey("Bob.Smith"));
+    EXPECT_EQ(*GetMailFilePath("bob.SMITH", 12), JoinPath(mixed, "12.eml"));
+}
+
+TEST_F(MailStoreTest, UidTextsAndScrambledCopies) {
+    EXPECT_EQ(FormatMailUid("alice", 17), "alice.example.test.quorvexserver.17");
+    EXPECT_EQ(ParseUidNumber(FormatMailUid("alice", 17)), 17u);
+    EXPECT_EQ(ParseUidNumber("no-dot"), 0u);
+    EXPECT_EQ(ParseUidNumber("a. 42x"), 42u);
+    EXPECT_EQ(MailStoreKey("ab"), static_cast<std::uint8_t>(('a' + 'b') % 256));
+
+    std::string source(10000, '\0');
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<char>(i * 7);
+    const std::string in = WriteMessage("src.bin", source);
+    ASSERT_TRUE(ScrambleCopyFile(in, home_.File("once"), 0x5a));
+    EXPECT_EQ(ReadFile(home_.File("once")), Xor(source, 0x5a));
+    ASSERT_TRUE(ScrambleCopyFile(home_.File("once"), home_.File("twice"), 0x5a));
+    EXPECT_EQ(ReadFile(home_.File("twice")), source);
+    EXPECT_FALSE(ScrambleCopyFile(home_.File("absent"), home_.File("x"), 1));
+    EXPECT_FALSE(ScrambleCopyFile(in, home_.File("no/such/folder"), 1));
+}
+
+TEST_F(MailStoreTest, RebuildStoresTheBackFolderOldestFirst) {
+    const std::string back = JoinPath(folder_, "back");
+    MakeFolders(back);
+    const struct {
+        const char* name;
+        const char* body;
+        long age;
+    } files[] = {{"b.eml", "middle", 200}, {"a.eml", "newest", 100}, {"c.eml", "oldest", 300}, {"d.txt", "skip", 400}};
+    for (const auto& f : files) {
+        const std::string path = JoinPath(back, f.name);
+        WriteFile(path, f.body);
+        const timespec times[2] = {{time(nullptr) - f.age, 0}, {time(nullptr) - f.age, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+    ASSERT_TRUE(Store("already"));
+    ASSERT_TRUE(RestoreBackupMails("alice"));
+    const MailboxSnapshot s = Load();
+    ASSERT_EQ(s.Counts[0], 4);
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "2.eml")), "oldest");
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "3.eml")), "middle");
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "4.eml")), "newest");
+    EXPECT_EQ(s.Records[1].Marks, 1);  // stored as read
+    EXPECT_TRUE(FileExists(JoinPath(back, "a.eml")));
+}
+
+TEST(MailboxRecordOrder, FolderThenPositionWithBlankAndFreeLast) {
+    MailboxRecord free_one;
+    free_one.Position = -1;
+    MailboxRecord blank;  // position 0, uid 0
+    MailboxRecord f0p1;
+    f0p1.Position = 1;
+    f0p1.Uid = 5;
+    MailboxRecord f1p0;
+    f1p0.Folder = 1;
+    f1p0.Uid = 2;
+    MailboxRecord f0p0;
+    f0p0.Uid = 9;
+    std::vector<MailboxRecord> records{free_one, blank, f1p0, f0p1, f0p0};
+    std::sort(records.begin(), records.end(),
+              [](const auto& a, const auto& b) { return CompareMailboxRecords(a, b) < 0; });
+    EXPECT_EQ(records, (std::vector<MailboxRecord>{f0p0, f0p1, f1p0, blank, free_one}));
+    EXPECT_EQ(CompareMailboxRecords(free_one, free_one), 0);
+}
+
+}  // namespace
+}  // namespace quorvex

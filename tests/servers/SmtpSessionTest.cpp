@@ -1,0 +1,496 @@
+// The SMTP dialogue without sockets: replies byte for byte, the access and
+// relay rules, AUTH LOGIN, the message text as stored, and the end of DATA.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "servers/smtp/SmtpSession.h"
+#include "servers/support/FakeSmtpServices.h"
+#include "support/TempFolder.h"
+
+namespace quorvex::smtp {
+namespace {
+
+using testing::FakeSmtpServices;
+using testing::TempFolder;
+
+constexpr std::string_view kGreeting = "220 ESMTP QuorvexServer 5.3.2005.07.08 SMTP Service Ready\r\n";
+
+struct Step {
+    std::string client;  // sent with CR LF appended
+    std::string reply;   // expected bytes in answer
+};
+
+struct DialogueCase {
+    std::string name;
+    std::function<void(FakeSmtpServices&)> setup;
+    std::vector<Step> steps;
+    bool finished;
+};
+
+class Harness {
+public:
+    Harness() : services(folder.path()) {}
+    std::string Start(std::string client = "10.1.2.3") {
+        session = std::make_unique<SmtpSession>(services, std::move(client));
+        return session->Start();
+    }
+    std::string Send(std::string_view bytes) {
+        std::string out;
+        session->Receive(bytes, out);
+        return out;
+    }
+    TempFolder folder;
+    FakeSmtpServices services;
+    std::unique_ptr<SmtpSession> session;
+};
+
+void LocalAccounts(FakeSmtpServices& s) {
+    s.classes["alice@example.test"] = kAddressLocalAccount;
+    s.classes["bob@example.test"] = kAddressLocalAccount;
+    s.classes["admin@example.test"] = kAddressLocalAccount;
+    s.passwords["alice"] = "secret";
+}
+
+TEST(SmtpSession, DialoguesAnswerByteForByte) {
+    const std::vector<DialogueCase> cases = {
+        {"mail before helo is out of order and goes on", LocalAccounts,
+         {{"MAIL FROM:<alice@example.test>", "503 command out of order\r\n"},
+          {"NOOP", "503 command out of order\r\n"},
+          {"RSET", "503 command out of order\r\n"},
+          {"HELO client", "250 welcome here\r\n"},
+          {"NOOP", "250 OK\r\n"},
+          {"QUIT", "221 SMTP SERVICE CLOSED\r\n"}},
+         true},
+        {"ehlo lists auth login twice", LocalAccounts,
+         {{"EHLO client.test", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"RCPT TO:<bob@example.test>", "503 command out of order\r\n"},
+          {"DATA", "503 command out of order\r\n"}},
+         false},
+        {"helo of 277 characters ends the session", LocalAccounts,
+         {{"HELO " + std::string(277, 'h'), "501 computer name is too long\r\n"}},
+         true},
+        {"helo of 276 characters is fine", LocalAccounts,
+         {{"EHLO " + std::string(276, 'h'), "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"}},
+         false},
+        {"sender of 261 characters ends the session", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<" + std::string(250, 'x') + "@remote.org>", "503 mail address is too long\r\n"}},
+         true},
+        {"three unknown commands end the session", LocalAccounts,
+         {{"HELP", "501 command argument is not acceptable\r\n"},
+          {"VRFY x", "501 command argument is not acceptable\r\n"},
+          {"EXPN y", "501 command argument is not acceptable\r\n"}},
+         true},
+        {"empty sender allows one recipient only", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<>", "250 OK\r\n"},
+          {"RCPT TO:<alice@example.test>", "250 OK\r\n"},
+          {"RCPT TO:<bob@example.test>", "503 spam-reject\r\n"}},
+         true},
+        {"data without recipient", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"DATA", "554 no mail receiver\r\n"},
+          {"RSET", "250 OK\r\n"},
+          {"RCPT TO:<alice@example.test>", "503 command out of order\r\n"}},
+         false},
+        {"unknown local sender", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<ghost@example.test>", "550 ghost@example.test is not authorized.(WRONG SENDER MAILADDR)\r\n"}},
+         true},
+        {"unknown local recipient", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<ghost@example.test>", "550 ghost@example.test is absent.\r\n"}},
+         true},
+        {"catch-all takes unknown local users", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.settings.enable_catch_all = 1;
+         },
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<ghost@example.test>", "250 OK\r\n"}},
+         false},
+        {"short names refused without LocalAbbrv", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<alice>", "550 alice is absent.\r\n"}},
+         true},
+        {"short names taken with LocalAbbrv", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.settings.local_abbrv = 1;
+         },
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<Alice>", "250 OK\r\n"}},
+         false},
+        {"short names refused with several domains", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.settings.local_abbrv = 1;
+             s.settings.domain_name_type = 1;
+         },
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<alice>", "550 alice is absent.\r\n"}},
+         true},
+        {"relay refused for a stranger", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<y@elsewhere.org>",
+           "550 x@remote.org relay mail disabled and this mail server requires smtp authentication."
+           "(from \"x@remote.org\" to \"y@elsewhere.org\" via \"example.test\") \r\n"}},
+         true},
+        {"relay allowed for a local sender", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<alice@example.test>", "250 OK\r\n"},
+          {"RCPT TO:<y@elsewhere.org>", "250 OK\r\n"}},
+         false},
+        {"relay allowed with open relay", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.settings.open_relay = 1;
+         },
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<y@elsewhere.org>", "250 OK\r\n"}},
+         false},
+        {"permitted address relays as the anonymous sender", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.settings.permitted_ip_smtp = "10.9.9.9;10.1.2.3";
+         },
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<y@elsewhere.org>", "250 OK\r\n"},
+          {"RCPT TO:<z@elsewhere.org>", "503 spam-reject\r\n"}},
+         true},
+        {"LAN server forwards nothing", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.settings.mail_server_model = 0;
+         },
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<alice@example.test>", "250 OK\r\n"},
+          {"RCPT TO:<y@elsewhere.org>", "550 it is a LAN mail server and cannot forward mail.\r\n"}},
+         true},
+        {"model 2 needs a local sender", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.settings.mail_server_model = 2;
+         },
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<y@elsewhere.org>", "550 y@elsewhere.org is not local user.\r\n"}},
+         true},
+        {"model 2 needs the sender's Internet address", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.settings.mail_server_model = 2;
+         },
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<alice@example.test>", "250 OK\r\n"},
+          {"RCPT TO:<y@elsewhere.org>",
+           "550 y@elsewhere.org is blocked. You need to set up Internet POP3 mail address in mailbox options.\r\n"}},
+         true},
+        {"too many recipients", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.settings.max_rcpts = 2;
+         },
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<alice@example.test>", "250 OK\r\n"},
+          {"RCPT TO:<bob@example.test>", "250 OK\r\n"},
+          {"RCPT TO:<admin@example.test>", "554 too many receiver\r\n"}},
+         true},
+        {"recipient of 257 characters", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<" + std::string(245, 'r') + "@example.test>", "503 mail address is too long\r\n"}},
+         true},
+        {"esmtp demands authentication of local senders", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.settings.esmtp = 1;
+         },
+         {{"HELO c", "250 welcome here\r\n"},
+          {"MAIL FROM:<alice@example.test>",
+           "550 alice@example.test esmtp authentication failed and this mail server requires smtp authentication.\r\n"}},
+         true},
+        {"auth login then relay", LocalAccounts,
+         {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {"YWxpY2U=", "334 UGFzc3dvcmQ6\r\n"},  // alice
+          {"c2VjcmV0", "235 OK\r\n"},            // secret
+          {"MAIL FROM:<alice@example.test>", "250 OK\r\n"},
+          {"RCPT TO:<y@elsewhere.org>", "250 OK\r\n"}},
+         false},
+        {"auth sender must match mail from", LocalAccounts,
+         {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH=LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {"YWxpY2U=", "334 UGFzc3dvcmQ6\r\n"},
+          {"c2VjcmV0", "235 OK\r\n"},
+          {"MAIL FROM:<bob@example.test>",
+           "550 authentication failed: bob@example.test is different from esmtp user alice@example.test.\r\n"}},
+         true},
+        {"failed auth counts with unknown commands", LocalAccounts,
+         {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {"YWxpY2U=", "334 UGFzc3dvcmQ6\r\n"},
+          {"d3Jvbmc=", "535 authentication failed\r\n"},
+          {"BOGUS", "501 command argument is not acceptable\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {"YWxpY2U=", "334 UGFzc3dvcmQ6\r\n"},
+          {"d3Jvbmc=", "535 authentication failed\r\n"}},
+         true},
+        {"auth with a bad base64 user", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {"!!!", "535 authentication failed(user)\r\n"}},
+         true},
+        {"auth with a bad base64 password", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {"YWxpY2U=", "334 UGFzc3dvcmQ6\r\n"},
+          {"*", "535 authentication failed(password)\r\n"}},
+         true},
+        {"auth before helo", LocalAccounts, {{"AUTH LOGIN", "503 command out of order\r\n"}}, false},
+        {"proxy user refused when the proxy is off", LocalAccounts,
+         {{"HELO c", "250 welcome here\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {"dXNlciNob3N0", "334 UGFzc3dvcmQ6\r\n"},  // user#host
+          {"cHc=", "535 mail proxy disabled\r\n"}},
+         true},
+        {"web-mail helo from a stranger is refused at mail from", LocalAccounts,
+         {{"HELO alice:192.0.2.7:1:0", "250 welcome here\r\n"},
+          {"MAIL FROM:<alice@example.test>", "550 illegal connection\r\n"}},
+         true},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        Harness h;
+        test.setup(h.services);
+        EXPECT_EQ(h.Start(), kGreeting);
+        for (const auto& step : test.steps) {
+            SCOPED_TRACE(step.client);
+            ASSERT_FALSE(h.session->Finished());
+            EXPECT_EQ(h.Send(step.client + "\r\n"), step.reply);
+        }
+        EXPECT_EQ(h.session->Finished(), test.finished);
+    }
+}
+
+TEST(SmtpSession, BlockedClientAndCustomGreeting) {
+    Harness h;
+    h.services.settings.ip_block_enabled = 1;
+    h.services.settings.blocked_ips = {"10.0.0.1-10.0.0.9", "192.168.1.1"};
+    EXPECT_EQ(h.Start("10.0.0.5"), "421 10.0.0.5 is blocked by this mail server.\r\n");
+    EXPECT_TRUE(h.session->Finished());
+    EXPECT_EQ(h.Start("192.168.1.2"), kGreeting);
+    EXPECT_EQ(h.Start("192.168.1.1"), "421 192.168.1.1 is blocked by this mail server.\r\n");
+    h.services.settings.ip_block_enabled = 0;
+    EXPECT_EQ(h.Start("10.0.0.5"), kGreeting);
+    h.services.settings.hide_welcome_message = 1;
+    h.services.settings.welcome_message = "mail.example.test at your service";
+    EXPECT_EQ(h.Start(), "220 mail.example.test at your service\r\n");
+}
+
+constexpr std::string_view kEnvelope =
+    "HELO client.test\r\nMAIL FROM:<x@remote.org>\r\nRCPT TO:<Alice@Example.Test>\r\nDATA\r\n";
+constexpr std::string_view kEnvelopeReplies =
+    "250 welcome here\r\n250 OK\r\n250 OK\r\n354 send the mail data, end with . \r\n";
+
+TEST(SmtpSession, StoresTheTextBehindATraceHeader) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.Start();
+    EXPECT_EQ(h.Send(kEnvelope), kEnvelopeReplies);
+    EXPECT_EQ(h.Send("Subject: hi\r\n\r\n..dot stuffed\r\nlast\r\n.\r\n"), "250 \r\n");
+    ASSERT_EQ(h.services.deliveries.size(), 1u);
+    const auto& d = h.services.deliveries[0];
+    EXPECT_EQ(d.recipient, "alice@example.test");
+    EXPECT_EQ(d.sender, "x@remote.org");
+    EXPECT_EQ(d.tag, "10.1.2.3");
+    EXPECT_EQ(d.bytes.rfind("Return-Path: <x@remote.org>\r\nReceived: from client.test (unknown [10.1.2.3])\r\n"
+                            "\tby example.test with QuorvexServer 5.3 SMTP; ",
+                            0),
+              0u);
+    EXPECT_EQ(FakeSmtpServices::Body(d.bytes), "Subject: hi\r\n\r\n..dot stuffed\r\nlast\r\n");
+    EXPECT_EQ(h.services.auto_replies, (std::vector<std::pair<std::string, std::string>>{{"alice", "x@remote.org"}}));
+    // The next transaction starts from HELO state; the temporary file is gone.
+    EXPECT_EQ(h.Send("RCPT TO:<bob@example.test>\r\nMAIL FROM:<x@remote.org>\r\n"),
+              "503 command out of order\r\n250 OK\r\n");
+    // The sender of the first transaction stays the session's sender.
+    EXPECT_EQ(h.Send("MAIL FROM:<y@remote.org>\r\n"), "503 command out of order\r\n");
+    EXPECT_EQ(h.Send("RSET\r\nMAIL FROM:<y@remote.org>\r\n"),
+              "250 OK\r\n550 authentication failed: y@remote.org is different from esmtp user x@remote.org.\r\n");
+    EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));
+}
+
+// The end of the text is only "." CR LF on a line of its own, after a line
+// that ended in CR LF: other ways of writing a lone dot stay in the message.
+TEST(SmtpSession, OnlyAWholeDotLineEndsTheText) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.Start();
+    h.Send(kEnvelope);
+    const std::string smuggled =
+        "Subject: one\r\n\r\nA\n.\nMAIL FROM:<evil@remote.org>\r\nB\r\n.\nC\n.\r\nRCPT TO:<bob@example.test>\r\nD\r\n.\r\n";
+    EXPECT_EQ(h.Send(smuggled), "250 \r\n");
+    ASSERT_EQ(h.services.deliveries.size(), 1u);
+    EXPECT_EQ(FakeSmtpServices::Body(h.services.deliveries[0].bytes),
+              "Subject: one\r\n\r\nA\r\n..\r\nMAIL FROM:<evil@remote.org>\r\nB\r\n..\r\nC\r\n..\r\n"
+              "RCPT TO:<bob@example.test>\r\nD\r\n");
+}
+
+TEST(SmtpSession, LongLinesAreStoredInPieces) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.Start();
+    h.Send(kEnvelope);
+    const std::string exact(998, 'a');
+    const std::string longer(5000, 'b');
+    // A cut line whose rest is a lone dot must not end the text either.
+    const std::string cut_dot = std::string(kMaxLinePiece, 'c') + ".";
+    EXPECT_EQ(h.Send(exact + "\r\n" + longer + "\r\n" + cut_dot + "\r\n.\r\n"), "250 \r\n");
+    ASSERT_EQ(h.services.deliveries.size(), 1u);
+    EXPECT_EQ(FakeSmtpServices::Body(h.services.deliveries[0].bytes),
+              exact + "\r\n" + longer.substr(0, kMaxLinePiece) + "\r\n" + longer.substr(kMaxLinePiece) + "\r\n" +
+                  std::string(kMaxLinePiece, 'c') + "\r\n..\r\n");
+}
+
+TEST(SmtpSession, ByteByByteFeedGivesTheSameDialogue) {
+    const std::string client = std::string(kEnvelope) + "Subject: x\r\n\r\n" + std::string(4000, 'z') +
+                               "\r\n.\n\r\n..\r\n.\r\nRSET\r\nQUIT\r\n";
+    std::string whole_out, trickle_out, whole_bytes, trickle_bytes;
+    {
+        Harness h;
+        LocalAccounts(h.services);
+        h.Start();
+        whole_out = h.Send(client);
+        ASSERT_EQ(h.services.deliveries.size(), 1u);
+        whole_bytes = FakeSmtpServices::Body(h.services.deliveries[0].bytes);
+    }
+    {
+        Harness h;
+        LocalAccounts(h.services);
+        h.Start();
+        for (const char c : client) trickle_out += h.Send(std::string_view(&c, 1));
+        ASSERT_EQ(h.services.deliveries.size(), 1u);
+        trickle_bytes = FakeSmtpServices::Body(h.services.deliveries[0].bytes);
+        EXPECT_TRUE(h.session->EndedCleanly());
+    }
+    EXPECT_EQ(whole_out, std::string(kEnvelopeReplies) + "250 \r\n250 OK\r\n221 SMTP SERVICE CLOSED\r\n");
+    EXPECT_EQ(trickle_out, whole_out);
+    EXPECT_EQ(trickle_bytes, whole_bytes);
+    EXPECT_EQ(whole_bytes, "Subject: x\r\n\r\n" + std::string(4000 - kMaxLinePiece, 'z').insert(0, std::string(kMaxLinePiece, 'z') + "\r\n") +
+                               "\r\n..\r\n\r\n..\r\n");
+}
+
+TEST(SmtpSession, MessageOverTheSizeLimitIsRefused) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.services.settings.max_mail_size = 1000;
+    h.Start();
+    h.Send(kEnvelope);
+    std::string text;
+    for (int i = 0; i < 20; ++i) text += std::string(100, 'q') + "\r\n";
+    EXPECT_EQ(h.Send(text + ".\r\n"), "552 x@remote.org mail size too big\r\n");
+    EXPECT_TRUE(h.session->Finished());
+    EXPECT_TRUE(h.services.deliveries.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));
+}
+
+TEST(SmtpSession, RefusedRecipientEndsTheSessionAfterTheCopies) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.services.settings.enable_mails_copy_to = 1;
+    h.services.settings.mails_copy_to = "audit@example.test;;archive@example.test";
+    h.services.refusals["alice@example.test"] = "552 alice@example.test mailbox full\r\n";
+    h.Start();
+    h.Send(kEnvelope);
+    EXPECT_EQ(h.Send("x\r\n.\r\n"), "552 alice@example.test mailbox full\r\n");
+    EXPECT_TRUE(h.session->Finished());
+    ASSERT_EQ(h.services.deliveries.size(), 3u);
+    EXPECT_EQ(h.services.deliveries[0].recipient, "audit@example.test");
+    EXPECT_EQ(h.services.deliveries[1].recipient, "archive@example.test");
+    EXPECT_TRUE(h.services.auto_replies.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));
+}
+
+TEST(SmtpSession, StorageFailureIsNeverAcknowledged) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.services.refusals["alice@example.test"] = "";
+    h.Start();
+    h.Send(kEnvelope);
+    EXPECT_EQ(h.Send("x\r\n.\r\n"), "451 local delivery failed, try again later\r\n");
+    Harness no_file;
+    LocalAccounts(no_file.services);
+    no_file.services.fail_temp_file = true;
+    no_file.Start();
+    EXPECT_EQ(no_file.Send(kEnvelope), "250 welcome here\r\n250 OK\r\n250 OK\r\n554 file system error\r\n");
+    EXPECT_TRUE(no_file.session->Finished());
+}
+
+TEST(SmtpSession, ModelTwoRewritesTheFirstFromLine) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.services.settings.mail_server_model = 2;
+    h.services.inter_mail["alice"] = "alice@isp.example";
+    h.Start();
+    EXPECT_EQ(h.Send("HELO c\r\nMAIL FROM:<alice@example.test>\r\nRCPT TO:<y@elsewhere.org>\r\nDATA\r\n"),
+              "250 welcome here\r\n250 OK\r\n250 OK\r\n354 send the mail data, end with . \r\n");
+    EXPECT_EQ(h.Send("Subject: s\r\nfrom: Alice <alice@example.test>\r\n\r\nFrom: body line\r\n.\r\n"), "250 \r\n");
+    ASSERT_EQ(h.services.deliveries.size(), 1u);
+    EXPECT_EQ(FakeSmtpServices::Body(h.services.deliveries[0].bytes),
+              "Subject: s\r\nFrom: alice@isp.example\r\n\r\nFrom: body line\r\n");
+}
+
+TEST(SmtpSession, FromBlockListStopsTheMessage) {
+    for (const std::string entry : {"@Spam.Example", "boss@spam.example"}) {
+        Harness h;
+        LocalAccounts(h.services);
+        h.services.settings.from_block_enabled = 1;
+        h.services.settings.blocked_froms = {"other@x.org", entry};
+        h.Start();
+        h.Send(kEnvelope);
+        EXPECT_EQ(h.Send("Subject: a\r\nFrom: \"Boss\" <BOSS@spam.example>\r\n\r\nhi\r\n.\r\n"),
+                  "554 Email from \"" + entry + "\" is blocked by this mail server.\r\n");
+        EXPECT_TRUE(h.services.deliveries.empty());
+        EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));
+    }
+    // A From: line in the body is not a header line.
+    Harness h;
+    LocalAccounts(h.services);
+    h.services.settings.from_block_enabled = 1;
+    h.services.settings.blocked_froms = {"@spam.example"};
+    h.Start();
+    h.Send(kEnvelope);
+    EXPECT_EQ(h.Send("Subject: a\r\n\r\nFrom: boss@spam.example\r\n.\r\n"), "250 \r\n");
+}
+
+TEST(SmtpSession, WebMailDraftIsStoredOnlyAsTheSendersCopy) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.Start("127.0.0.1");
+    EXPECT_EQ(h.Send("HELO alice:192.0.2.7:1:1\r\nMAIL FROM:<alice@example.test>\r\nRCPT TO:<bob@example.test>\r\n"
+                     "DATA\r\nSubject: draft\r\n\r\nx\r\n.\r\n"),
+              "250 welcome here\r\n250 OK\r\n250 OK\r\n354 send the mail data, end with . \r\n"
+              "250 alice.example.test.quorvexserver.7\r\n");
+    EXPECT_TRUE(h.services.deliveries.empty());
+    ASSERT_EQ(h.services.sent_copies.size(), 1u);
+    EXPECT_EQ(h.services.sent_copies[0].first, "alice");
+    EXPECT_NE(h.services.sent_copies[0].second.find("Received: from alice (unknown [192.0.2.7])"), std::string::npos);
+    EXPECT_EQ(h.session->peer(), "192.0.2.7");
+}
+
+TEST(SmtpSession, ProxyUserHandsTheSessionOver) {
+    Harness h;
+    h.services.settings.mail_proxy = 1;
+    h.Start();
+    EXPECT_EQ(h.Send("EHLO c\r\nAUTH LOGIN\r\ndXNlciNob3N0\r\ncHc=\r\n"),
+              "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n");
+    ASSERT_TRUE(h.session->proxy_request().has_value());
+    EXPECT_EQ(h.session->proxy_request()->user, "user");
+    EXPECT_EQ(h.session->proxy_request()->host, "host");
+    EXPECT_EQ(h.session->proxy_request()->password, "pw");
+    EXPECT_TRUE(h.session->Finished());
+}
+
+}  // namespace
+}  // namespace quorvex::smtp

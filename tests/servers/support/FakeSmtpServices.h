@@ -1,0 +1,105 @@
+// An in-memory stand-in for the server around an SMTP session: accounts,
+// address classes, deliveries and log lines are plain containers that a
+// test fills and inspects.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/AtomicFile.h"
+#include "common/Paths.h"
+#include "servers/smtp/SmtpCommand.h"
+#include "servers/smtp/SmtpServices.h"
+
+namespace quorvex::testing {
+
+struct RecordedDelivery {
+    std::string tag, recipient, sender, bytes;
+};
+
+class FakeSmtpServices : public smtp::SmtpServices {
+public:
+    explicit FakeSmtpServices(std::string folder) : folder_(std::move(folder)) {
+        settings.domain_name = "example.test";
+    }
+
+    smtp::SmtpSettings settings;
+    std::map<std::string, int> classes;  // lower-cased address -> class; missing -> by domain
+    std::map<std::string, std::string> passwords;  // account -> password
+    std::map<std::string, std::string> inter_mail;
+    std::map<std::string, std::string> refusals;  // recipient -> reply
+    std::vector<std::string> webmail_peers{"127.0.0.1"};
+    std::vector<RecordedDelivery> deliveries;
+    std::vector<std::pair<std::string, std::string>> auto_replies;
+    std::vector<std::string> log;
+    std::vector<std::string> scanned;
+    std::vector<std::pair<std::string, std::string>> sent_copies;
+    bool fail_temp_file = false;
+
+    std::shared_ptr<const smtp::SmtpSettings> Settings() override {
+        return std::make_shared<const smtp::SmtpSettings>(settings);
+    }
+    int ClassifyAddress(std::string_view address) override {
+        const auto it = classes.find(smtp::ToLowerAscii(address));
+        if (it != classes.end()) return it->second;
+        const auto at = address.rfind('@');
+        if (at == std::string_view::npos) return smtp::kAddressLocalUnknown;
+        return SameDomain(address.substr(at + 1)) ? smtp::kAddressLocalUnknown : smtp::kAddressRemote;
+    }
+    bool IsWebMailAddress(std::string_view dotted) override {
+        for (const auto& peer : webmail_peers)
+            if (peer == dotted) return true;
+        return false;
+    }
+    bool CheckAccountPassword(std::string_view account, std::string_view password) override {
+        const auto it = passwords.find(smtp::ToLowerAscii(account));
+        return it != passwords.end() && it->second == password;
+    }
+    std::string AccountInterMail(std::string_view account) override {
+        const auto it = inter_mail.find(std::string(account));
+        return it == inter_mail.end() ? std::string() : it->second;
+    }
+    std::string NewTempMessagePath() override {
+        if (fail_temp_file) return JoinPath(folder_, "missing-folder", "x.dat");
+        return JoinPath(folder_, "temp_smtp_" + std::to_string(++counter_) + ".dat");
+    }
+    void Log(std::string_view peer, std::string_view text) override {
+        log.push_back(std::string(peer) + " " + std::string(text));
+    }
+    void ScanForViruses(const std::string& path) override { scanned.push_back(path); }
+    smtp::DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
+                                  const std::string& path) override {
+        std::string bytes;
+        ReadWholeFile(path, bytes);
+        deliveries.push_back({std::string(tag), std::string(recipient), std::string(sender), bytes});
+        const auto it = refusals.find(std::string(recipient));
+        if (it != refusals.end()) return {false, it->second};
+        return {true, {}};
+    }
+    void SendAutoReply(std::string_view account, std::string_view sender) override {
+        auto_replies.emplace_back(account, sender);
+    }
+    std::optional<std::string> StoreSentCopy(std::string_view account, const std::string& path) override {
+        std::string bytes;
+        ReadWholeFile(path, bytes);
+        sent_copies.emplace_back(account, bytes);
+        return std::string(account) + ".example.test.quorvexserver.7";
+    }
+
+    // The message text as delivered, without the trace header.
+    static std::string Body(const std::string& stored) {
+        const auto end = stored.find(" SMTP; ");
+        return stored.substr(stored.find("\r\n", end) + 2);
+    }
+
+private:
+    bool SameDomain(std::string_view domain) const {
+        return smtp::ToLowerAscii(domain) == smtp::ToLowerAscii(settings.domain_name);
+    }
+    std::string folder_;
+    int counter_ = 0;
+};
+
+}  // namespace quorvex::testing
