@@ -1,28 +1,10 @@
 // The parser's pure text routines (see the header).
 #include "mailmodel/mime/MimeTextRoutines.h"
 
-#include <array>
-
+#include "common/Base64.h"
 #include "mailmodel/mime/MimeCharClass.h"
 
 namespace quorvex::mime {
-namespace {
-
-constexpr std::array<signed char, 256> BuildValues() {
-    constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::array<signed char, 256> values{};
-    for (auto& v : values) v = -1;
-    for (std::size_t i = 0; i < kAlphabet.size(); ++i)
-        values[static_cast<unsigned char>(kAlphabet[i])] = static_cast<signed char>(i);
-    return values;
-}
-constexpr std::array<signed char, 256> kValues = BuildValues();
-
-bool IsLineEnd(std::string_view in, std::size_t i) {
-    return i >= in.size() || in[i] == '\0' || in[i] == '\r' || in[i] == '\n';
-}
-
-}  // namespace
 
 bool IsBlankPartLine(std::string_view line) { return line.empty() || line[0] == '\n' || line == "\r\n"; }
 
@@ -96,32 +78,12 @@ void DecodeQuotedPrintableLine(std::string_view line, std::string& out) {
 }
 
 int DecodeBase64Run(std::string_view in, std::string& out) {
-    std::size_t i = 0;
-    if (in.size() >= 2 && in[0] == '+' && in[1] == ' ') i = 2;
-    if (i < in.size() && in[i] == '\r') return 0;
-    if (IsLineEnd(in, i)) return 0;
-    const std::size_t start = out.size();
-    auto fail = [&] {
-        out.resize(start);
-        return -1;
-    };
-    while (true) {
-        if (i + 4 > in.size()) return fail();
-        const int a = kValues[static_cast<unsigned char>(in[i])];
-        const int b = kValues[static_cast<unsigned char>(in[i + 1])];
-        const char c3 = in[i + 2];
-        const char c4 = in[i + 3];
-        const int c = kValues[static_cast<unsigned char>(c3)];
-        const int d = kValues[static_cast<unsigned char>(c4)];
-        if (a < 0 || b < 0 || (c < 0 && c3 != '=') || (d < 0 && c4 != '=')) return fail();
-        const unsigned v = (static_cast<unsigned>(a) << 18) | (static_cast<unsigned>(b) << 12) |
-                           (static_cast<unsigned>(c < 0 ? 0 : c) << 6) | static_cast<unsigned>(d < 0 ? 0 : d);
-        out += static_cast<char>(v >> 16);
-        if (c3 != '=') out += static_cast<char>(v >> 8);
-        if (c3 != '=' && c4 != '=') out += static_cast<char>(v);
-        i += 4;
-        if (c4 == '=' || IsLineEnd(in, i)) return static_cast<int>(out.size() - start);
-    }
+    // The protocol-line decoder of the foundation has exactly these rules;
+    // a failed line yields nothing here.
+    std::string bytes;
+    const int count = Base64Decode(in, bytes);
+    if (count > 0) out += bytes;
+    return count;
 }
 
 void SanitizeFileName(std::string& text) {
