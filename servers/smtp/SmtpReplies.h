@@ -17,6 +17,9 @@ inline constexpr std::string_view kEhlo = "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"
 inline constexpr std::string_view kNameTooLong = "501 computer name is too long\r\n";
 inline constexpr std::string_view kOk = "250 OK\r\n";
 inline constexpr std::string_view kOutOfOrder = "503 command out of order\r\n";
+// An address holding a control character (a CR inside the line, a NUL):
+// it could never be stored safely in a queue record or a log line.
+inline constexpr std::string_view kBadAddress = "501 mail address is not acceptable\r\n";
 inline constexpr std::string_view kAddressTooLong = "503 mail address is too long\r\n";
 inline constexpr std::string_view kTooManyReceivers = "554 too many receiver\r\n";
 inline constexpr std::string_view kSpamReject = "503 spam-reject\r\n";

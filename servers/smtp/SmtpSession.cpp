@@ -5,12 +5,24 @@
 #include <ctime>
 
 #include "common/AccountName.h"
+#include "common/Base64.h"
 #include "servers/smtp/ReplyFormat.h"
 #include "servers/smtp/SmtpAccessRules.h"
 #include "servers/smtp/SmtpReplies.h"
 #include "servers/smtp/SmtpText.h"
 
 namespace quorvex::smtp {
+
+namespace {
+
+bool HasControlCharacter(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 SmtpSession::SmtpSession(SmtpServices& services, std::string client_address)
     : services_(services), client_address_(std::move(client_address)), peer_(client_address_) {}
@@ -73,6 +85,8 @@ void SmtpSession::HandleCommand(const SmtpCommand& command, std::string& out) {
             out.append(kOutOfOrder);
         } else if (command.argument.size() > kMaxSenderLength) {
             End(out, kAddressTooLong);
+        } else if (HasControlCharacter(command.argument)) {
+            out.append(kBadAddress);
         } else {
             OnMailFrom(command.argument, out);
         }
@@ -179,6 +193,10 @@ void SmtpSession::OnRcptTo(std::string address, std::string& out) {
     }
     if (address.size() > kMaxRecipientLength) {
         End(out, kAddressTooLong);
+        return;
+    }
+    if (HasControlCharacter(address)) {
+        out.append(kBadAddress);
         return;
     }
     if (static_cast<int>(recipients_.size()) >= settings_->max_rcpts) {
@@ -353,7 +371,8 @@ void SmtpSession::OnAuthLogin(std::string& out) {
 }
 
 void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
-    const auto decoded = DecodeBase64Line(line);
+    std::optional<std::string> decoded;
+    if (std::string bytes; Base64Decode(line, bytes) >= 0) decoded = std::move(bytes);
     if (phase_ == Phase::kAuthUser) {
         if (!decoded) {
             authenticated_ = false;

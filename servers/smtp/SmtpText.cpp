@@ -13,15 +13,6 @@ int LeadingInt(std::string_view text) {
     return static_cast<int>(std::strtol(copy.c_str(), nullptr, 10));
 }
 
-int Base64Value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
 }  // namespace
 
 WebMailHelo ParseWebMailHelo(std::string_view argument) {
@@ -61,24 +52,6 @@ std::string FormatTraceTime(std::time_t when) {
                   local.tm_mday, kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min,
                   local.tm_sec, hours, minutes);
     return text;
-}
-
-std::optional<std::string> DecodeBase64Line(std::string_view line) {
-    std::string out;
-    unsigned bits = 0;
-    int held = 0;
-    for (const char c : line) {
-        if (c == '\0' || c == '\r' || c == '\n' || c == '=') break;
-        const int value = Base64Value(c);
-        if (value < 0) return std::nullopt;
-        bits = (bits << 6) | static_cast<unsigned>(value);
-        held += 6;
-        if (held >= 8) {
-            held -= 8;
-            out.push_back(static_cast<char>((bits >> held) & 0xFF));
-        }
-    }
-    return out;
 }
 
 }  // namespace quorvex::smtp

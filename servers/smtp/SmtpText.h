@@ -1,10 +1,8 @@
 // Small text rules of the SMTP session: the web-mail HELO fields, the
-// account behind an address, the trace header's date and AUTH LOGIN's
-// Base64 lines. Pure.
+// account behind an address and the trace header's date. Pure.
 #pragma once
 
 #include <ctime>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,9 +27,5 @@ std::string AccountOfAddress(std::string_view address, const SmtpSettings& setti
 // "Wed, 09 Dec 2026 01:31:48 +0100": local time and its offset from UTC,
 // English names whatever the locale.
 std::string FormatTraceTime(std::time_t when);
-
-// Decodes one Base64 line of an AUTH dialogue. Decoding stops at the line
-// end or the first "="; nothing for a character outside the alphabet.
-std::optional<std::string> DecodeBase64Line(std::string_view line);
 
 }  // namespace quorvex::smtp

@@ -1,0 +1,130 @@
+// Local delivery: queue, refusals, forwarding, groups, filters, mailbox.
+#include "servers/delivery/LocalDelivery.h"
+
+#include <sys/stat.h>
+
+#include <set>
+
+#include "servers/smtp/ReplyFormat.h"
+#include "servers/smtp/SmtpAccessRules.h"
+#include "servers/smtp/SmtpCommand.h"
+#include "servers/smtp/SmtpReplies.h"
+#include "servers/smtp/SmtpServices.h"
+#include "servers/smtp/SmtpText.h"
+
+namespace quorvex {
+
+namespace {
+
+using smtp::FormatReply;
+
+std::int64_t FileLength(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+}
+
+// One delivery of one message with everything it fans out to. Every
+// address is handled at most once, so a group that lists itself, or two
+// accounts that forward to each other, deliver one copy each instead of
+// multiplying copies until the depth limit.
+class Delivery {
+public:
+    Delivery(DeliveryDirectory& directory, const std::string& file) : directory_(directory), file_(file) {}
+
+    bool Deliver(std::string* reply, std::string_view tag, std::string_view recipient, std::string_view sender,
+                 std::string* uid, int depth);
+
+private:
+    bool Refuse(std::string* reply, std::string text) {
+        if (reply != nullptr) *reply = std::move(text);
+        return false;
+    }
+    void Log(std::string_view tag, std::string_view format, std::string_view sender, std::string_view recipient) {
+        directory_.Log(tag, FormatReply(format, {sender, recipient}));
+    }
+    void FanOut(std::string_view tag, std::string_view address, std::string_view sender, int depth,
+                const smtp::SmtpSettings& settings);
+
+    DeliveryDirectory& directory_;
+    const std::string& file_;
+    std::set<std::string> seen_;
+};
+
+void Delivery::FanOut(std::string_view tag, std::string_view address, std::string_view sender, int depth,
+                      const smtp::SmtpSettings& settings) {
+    if (directory_.ClassifyAddress(address) != smtp::kAddressLocalUnknown || settings.send_out_if_absent != 0) {
+        Deliver(nullptr, tag, address, sender, nullptr, depth + 1);
+    }
+}
+
+bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_view recipient,
+                       std::string_view sender, std::string* uid, int depth) {
+    if (depth >= kMaxDeliveryDepth) return false;
+    if (!seen_.insert(smtp::ToLowerAscii(recipient)).second) return true;
+    const auto settings = directory_.Settings();
+    const std::int64_t size = FileLength(file_);
+
+    if (directory_.ClassifyAddress(recipient) != smtp::kAddressLocalAccount) {
+        if (!directory_.Enqueue(recipient, sender, file_)) {
+            Log(tag, "mail from %s to %s failed", sender, recipient);
+            return false;
+        }
+        Log(tag, "mail from %s to %s in queue.", sender, recipient);
+        return true;
+    }
+    const std::string account = smtp::AccountOfAddress(recipient, *settings);
+    if (directory_.IsDisabled(account)) return Refuse(reply, FormatReply(smtp::kDisabledFormat, {recipient}));
+    if (directory_.MailboxMessageCount(account) >= kMaxMailboxMessages) {
+        return Refuse(reply, std::string(smtp::kTooManyMessages));
+    }
+    if (settings->max_mail_size != -1 && size > settings->max_mail_size) {
+        return Refuse(reply, FormatReply(smtp::kMailTooBigFormat, {recipient}));
+    }
+    const std::int64_t quota = directory_.QuotaBytes(account);
+    if (quota != -1 && size + directory_.MailboxTotalSize(account) > quota) {
+        return Refuse(reply, FormatReply(smtp::kMailboxFullFormat, {recipient}));
+    }
+
+    bool keep_local = true;
+    if (const auto forwarding = directory_.Forwarding(account); forwarding && forwarding->enabled) {
+        keep_local = forwarding->leave_copy_local;
+        for (const auto& entry : forwarding->entries) {
+            for (const auto& address : smtp::SplitList(entry)) {
+                FanOut("MailForward", address, recipient, depth, *settings);
+            }
+        }
+    }
+    if (!keep_local) return true;
+
+    if (directory_.IsGroup(account)) {
+        Log(tag, "mail from %s to %s successfully", sender, recipient);
+        for (std::string member : directory_.GroupMembers(account)) {
+            if (member.find('@') == std::string::npos) member += "@" + settings->domain_name;
+            FanOut("MailGroup", member, recipient, depth, *settings);
+        }
+        return true;
+    }
+    if (directory_.ApplyFilters(account, file_, uid)) {
+        Log(tag, "mail from %s to %s filter", sender, recipient);
+        directory_.AccountChanged(account);
+        return true;
+    }
+    if (!directory_.StoreInInbox(account, file_, uid)) {
+        Log(tag, "mail from %s to %s failed", sender, recipient);
+        return false;
+    }
+    Log(tag, "mail from %s to %s successfully", sender, recipient);
+    directory_.AccountChanged(account);
+    return true;
+}
+
+}  // namespace
+
+bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
+                        std::string_view recipient, std::string_view sender, const std::string& file,
+                        std::string* uid, int depth) {
+    Delivery delivery(directory, file);
+    return delivery.Deliver(reply, tag, recipient, sender, uid, depth);
+}
+
+}  // namespace quorvex

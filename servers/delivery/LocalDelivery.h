@@ -1,0 +1,65 @@
+// Local delivery of one message file to one address: the outgoing queue
+// for addresses that are not local accounts, then the account's refusals
+// (disabled, full, too big), forwarding, group expansion, the mail filters
+// and the mailbox. Called by the SMTP session for each recipient and copy,
+// by the auto-reply, remote collection, the queue's reports and the
+// administrator's send-mail dialog.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "servers/smtp/SmtpSettings.h"
+
+namespace quorvex {
+
+// Forwarding and group chains stop here: a forward of a forward of a
+// forward is not delivered.
+inline constexpr int kMaxDeliveryDepth = 4;
+inline constexpr int kMaxMailboxMessages = 10240;
+
+struct ForwardingList {
+    bool enabled = false;        // EnableForwardMailAddresses
+    bool leave_copy_local = true;  // LeaveCopyLocal
+    std::vector<std::string> entries;  // each may hold several addresses separated by ";"
+};
+
+// What delivery needs of the accounts, the mailbox store, the filters and
+// the queue. ServerDeliveryDirectory is the real one.
+class DeliveryDirectory {
+public:
+    virtual ~DeliveryDirectory() = default;
+    virtual std::shared_ptr<const smtp::SmtpSettings> Settings() = 0;
+    virtual int ClassifyAddress(std::string_view address) = 0;
+    virtual bool IsDisabled(std::string_view account) = 0;
+    virtual bool IsGroup(std::string_view account) = 0;
+    virtual int MailboxMessageCount(std::string_view account) = 0;
+    virtual std::int64_t MailboxTotalSize(std::string_view account) = 0;
+    // The account's quota in bytes, -1 for none.
+    virtual std::int64_t QuotaBytes(std::string_view account) = 0;
+    virtual std::optional<ForwardingList> Forwarding(std::string_view account) = 0;
+    virtual std::vector<std::string> GroupMembers(std::string_view group) = 0;
+    // True when a filter stored or dropped the message.
+    virtual bool ApplyFilters(std::string_view account, const std::string& file, std::string* uid) = 0;
+    // Stores the file in the account's inbox.
+    virtual bool StoreInInbox(std::string_view account, const std::string& file, std::string* uid) = 0;
+    // Queues the file for an address outside; false when it could not be queued.
+    virtual bool Enqueue(std::string_view recipient, std::string_view sender, const std::string& file) = 0;
+    // A line of the SMTP log with the caller's tag as peer.
+    virtual void Log(std::string_view tag, std::string_view text) = 0;
+    // Tells the window that the account's mailbox changed.
+    virtual void AccountChanged(std::string_view account) = 0;
+};
+
+// Delivers `file` to `recipient`. True when it was queued, forwarded,
+// expanded, taken by a filter or stored; false when refused (with the
+// reply line in `reply` when given) or storing failed (reply left empty).
+bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
+                        std::string_view recipient, std::string_view sender, const std::string& file,
+                        std::string* uid, int depth = 1);
+
+}  // namespace quorvex

@@ -1,0 +1,39 @@
+// A daily log file that counts its own lines: an INI section "[System]"
+// with "Index" (the number of the next line) at the top of the file, log
+// lines appended below. Once Index passes the line limit, nothing more is
+// written that day. The counter is kept with a fixed number of digits so it
+// can be updated in place: a line costs one small write and one append, not
+// a rewrite of the whole file. A file whose counter is written another way
+// is still read and updated correctly, through the profile layer.
+#pragma once
+
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+class DailyLog {
+public:
+    // Files are "<folder>/<prefix><YYYYMMDD>.txt".
+    explicit DailyLog(std::string prefix) : prefix_(std::move(prefix)) {}
+
+    enum class Result { kWritten, kFull, kFailed };
+
+    // Appends `line` (which carries its own line end) to today's file in
+    // `folder` unless the file already holds `max_lines` lines. The caller
+    // serialises calls (its log lock).
+    Result Append(const std::string& folder, int max_lines, std::string_view line, std::time_t now);
+
+    // The file for a day.
+    std::string PathFor(const std::string& folder, std::time_t now) const;
+
+private:
+    std::string prefix_;
+};
+
+// "%Y/%m/%d %H:%M:%S" in local time.
+std::string LogTimeStamp(std::time_t now);
+
+}  // namespace quorvex

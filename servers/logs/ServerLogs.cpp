@@ -1,0 +1,69 @@
+// SMTP log and system log.
+#include "servers/logs/ServerLogs.h"
+
+#include <ctime>
+#include <mutex>
+
+#include "servers/logs/DailyLog.h"
+
+namespace quorvex {
+
+namespace {
+
+std::mutex SmtpLogLock;
+std::mutex SystemLogLock;
+std::mutex g_display_mutex;
+std::function<void(const std::string&)> g_display;
+
+std::string SystemLogLine(std::string_view text, std::time_t now) {
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::string line = "[" + std::string(stamp) + "] ";
+    line.append(text);
+    line.append("\r\n");
+    if (line.size() > kMaxSystemLogLine - 1) line.resize(kMaxSystemLogLine - 1);
+    return line;
+}
+
+}  // namespace
+
+void WriteSmtpLog(const LogSettings& settings, std::string_view peer, std::string_view text, NoticeSink& notices) {
+    static DailyLog log("smtplog");
+    const std::time_t now = std::time(nullptr);
+    std::string line = LogTimeStamp(now);
+    line.append(" ").append(peer).append(" ").append(text).append("\r\n");
+    std::string notice = "SMTP ";
+    notice.append(peer).append(" ").append(text);
+    std::lock_guard guard(SmtpLogLock);
+    if (log.Append(settings.folder, settings.max_lines, line, now) == DailyLog::Result::kFull) {
+        notices.Post(NoticeId::WM_SHOW_MESSAGE, "SMTP LOG File Overflow");
+    }
+    notices.Post(NoticeId::WM_SHOW_MESSAGE, notice);
+}
+
+void WriteSystemLog(const LogSettings& settings, std::string_view text) {
+    static DailyLog log("syslog");
+    const std::time_t now = std::time(nullptr);
+    std::string line = SystemLogLine(text, now);
+    {
+        std::lock_guard guard(SystemLogLock);
+        if (log.Append(settings.folder, settings.max_lines, line, now) == DailyLog::Result::kFull) {
+            line += SystemLogLine("SYS LOG File Overflow", now);
+        }
+    }
+    std::function<void(const std::string&)> display;
+    {
+        std::lock_guard guard(g_display_mutex);
+        display = g_display;
+    }
+    if (display) display(line);
+}
+
+void SetSystemLogDisplay(std::function<void(const std::string&)> display) {
+    std::lock_guard guard(g_display_mutex);
+    g_display = std::move(display);
+}
+
+}  // namespace quorvex

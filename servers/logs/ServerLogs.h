@@ -1,0 +1,38 @@
+// The SMTP log and the system log: daily files in the log folder, each
+// with its own lock, and their copies for the administration window. The
+// lock covers only the file update; notices and the display hand-off are
+// queued, so no writer ever waits for the window.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "common/Notices.h"
+
+namespace quorvex {
+
+struct LogSettings {
+    std::string folder;      // [Log] FilePath
+    int max_lines = 10000;   // [Log] MaxLogLine
+};
+
+// Appends "<time> <peer> <text>" to "smtplog<date>.txt" and sends the
+// notice "SMTP <peer> <text>" (or "SMTP LOG File Overflow" first, when the
+// day's file is full). `peer` is what the line shows: the client address,
+// "WebMail" for a web-mail front end, or a tag naming the caller.
+void WriteSmtpLog(const LogSettings& settings, std::string_view peer, std::string_view text, NoticeSink& notices);
+
+// The longest system log line, time stamp and line end included.
+inline constexpr std::size_t kMaxSystemLogLine = 4096;
+
+// Appends "[<time>] <text>" CR LF to "syslog<date>.txt" and hands the line
+// (with " SYS LOG File Overflow" added when the day's file is full) to the
+// display installed with SetSystemLogDisplay.
+void WriteSystemLog(const LogSettings& settings, std::string_view text);
+
+// Where system log lines go for display (the log pane). The handler runs on
+// the writer's thread after the log lock is released; it must only queue.
+void SetSystemLogDisplay(std::function<void(const std::string&)> display);
+
+}  // namespace quorvex

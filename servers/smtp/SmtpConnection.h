@@ -1,0 +1,23 @@
+// Runs one SMTP session over a connected socket: reads whatever the client
+// sends, feeds it to the session and sends the replies, until the session
+// ends, the client goes, the client stays silent too long or the servers
+// stop. A proxy hand-off is carried out here, since it is socket work.
+#pragma once
+
+#include <string>
+
+#include "servers/smtp/SmtpServices.h"
+
+namespace quorvex::smtp {
+
+struct ConnectionLimits {
+    int slice_ms = 1000;   // longest wait before ServerRunFlag is looked at again
+    int idle_slices = 60;  // silent slices in a row that end the session
+    int proxy_port = 25;   // port of the server a proxy hand-off goes to
+};
+
+// Returns true after QUIT or a proxy hand-off that ran. Does not close `fd`.
+bool RunSmtpConnection(int fd, std::string client_address, SmtpServices& services,
+                       const ConnectionLimits& limits = {});
+
+}  // namespace quorvex::smtp

@@ -1,0 +1,191 @@
+// Local delivery: queueing, refusals, forwarding, groups, filters and the
+// mailbox, against an in-memory directory.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "servers/delivery/LocalDelivery.h"
+#include "servers/smtp/SmtpCommand.h"
+#include "support/TempFolder.h"
+
+namespace quorvex {
+namespace {
+
+using testing::TempFolder;
+
+struct Account {
+    bool disabled = false;
+    bool group = false;
+    int messages = 0;
+    std::int64_t bytes = 0;
+    std::int64_t quota = -1;
+    std::optional<ForwardingList> forwarding;
+    std::vector<std::string> members;
+    bool filter_takes = false;
+    bool store_fails = false;
+};
+
+Account Limits(bool disabled, int messages, std::int64_t bytes, std::int64_t quota) {
+    Account a;
+    a.disabled = disabled;
+    a.messages = messages;
+    a.bytes = bytes;
+    a.quota = quota;
+    return a;
+}
+
+Account Group(std::vector<std::string> members) {
+    Account a;
+    a.group = true;
+    a.members = std::move(members);
+    return a;
+}
+
+class FakeDirectory : public DeliveryDirectory {
+public:
+    smtp::SmtpSettings settings;
+    std::map<std::string, Account> accounts;  // by account name (local part)
+    std::vector<std::string> stored, queued, log, changed;
+
+    FakeDirectory() { settings.domain_name = "example.test"; }
+
+    std::shared_ptr<const smtp::SmtpSettings> Settings() override {
+        return std::make_shared<const smtp::SmtpSettings>(settings);
+    }
+    int ClassifyAddress(std::string_view address) override {
+        const auto at = address.rfind('@');
+        if (at == std::string_view::npos) return -1;
+        if (smtp::ToLowerAscii(address.substr(at + 1)) != "example.test") return 0;
+        return accounts.count(smtp::ToLowerAscii(address.substr(0, at))) ? 1 : -1;
+    }
+    bool IsDisabled(std::string_view a) override { return accounts[std::string(a)].disabled; }
+    bool IsGroup(std::string_view a) override { return accounts[std::string(a)].group; }
+    int MailboxMessageCount(std::string_view a) override { return accounts[std::string(a)].messages; }
+    std::int64_t MailboxTotalSize(std::string_view a) override { return accounts[std::string(a)].bytes; }
+    std::int64_t QuotaBytes(std::string_view a) override { return accounts[std::string(a)].quota; }
+    std::optional<ForwardingList> Forwarding(std::string_view a) override { return accounts[std::string(a)].forwarding; }
+    std::vector<std::string> GroupMembers(std::string_view g) override { return accounts[std::string(g)].members; }
+    bool ApplyFilters(std::string_view a, const std::string&, std::string*) override {
+        return accounts[std::string(a)].filter_takes;
+    }
+    bool StoreInInbox(std::string_view a, const std::string&, std::string* uid) override {
+        if (accounts[std::string(a)].store_fails) return false;
+        stored.emplace_back(a);
+        if (uid != nullptr && uid->empty()) *uid = "42";
+        return true;
+    }
+    bool Enqueue(std::string_view recipient, std::string_view sender, const std::string&) override {
+        queued.push_back(std::string(recipient) + " from " + std::string(sender));
+        return true;
+    }
+    void Log(std::string_view tag, std::string_view text) override {
+        log.push_back(std::string(tag) + ": " + std::string(text));
+    }
+    void AccountChanged(std::string_view a) override { changed.emplace_back(a); }
+};
+
+class LocalDeliveryTest : public ::testing::Test {
+protected:
+    void SetUp() override { std::ofstream(file) << std::string(100, 'm'); }
+    bool Deliver(std::string_view recipient, std::string* reply = nullptr) {
+        return DeliverToRecipient(directory, reply, "10.0.0.1", recipient, "x@remote.org", file, nullptr);
+    }
+    TempFolder folder;
+    std::string file = folder.File("message.dat");
+    FakeDirectory directory;
+};
+
+TEST_F(LocalDeliveryTest, OutsideAddressesGoToTheQueue) {
+    EXPECT_TRUE(Deliver("y@elsewhere.org"));
+    EXPECT_TRUE(Deliver("ghost@example.test"));  // accepted under SendOutIfAbsent
+    EXPECT_EQ(directory.queued, (std::vector<std::string>{"y@elsewhere.org from x@remote.org",
+                                                           "ghost@example.test from x@remote.org"}));
+    EXPECT_EQ(directory.log[0], "10.0.0.1: mail from x@remote.org to y@elsewhere.org in queue.");
+}
+
+TEST_F(LocalDeliveryTest, RefusalsComeInOrderWithTheirReplies) {
+    struct Case {
+        std::string name;
+        Account account;
+        long long max_size;
+        std::string reply;
+    };
+    const std::vector<Case> cases = {
+        {"disabled beats everything", Limits(true, 10240, 0, 1), 1,
+         "554 alice@example.test is disabled.\r\n"},
+        {"full index even without quota", Limits(false, 10240, 0, -1), -1, "552 too many messages in this mail box.\r\n"},
+        {"too big", Limits(false, 3, 0, -1), 99, "552 alice@example.test mail size too big\r\n"},
+        {"over quota", Limits(false, 0, 901, 1000), -1, "552 alice@example.test mailbox full\r\n"},
+        {"exactly at quota", Limits(false, 0, 900, 1000), 100, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        directory.accounts["alice"] = c.account;
+        directory.settings.max_mail_size = c.max_size;
+        directory.stored.clear();
+        std::string reply;
+        EXPECT_EQ(Deliver("alice@example.test", &reply), c.reply.empty());
+        EXPECT_EQ(reply, c.reply);
+        EXPECT_EQ(directory.stored.size(), c.reply.empty() ? 1u : 0u);
+    }
+}
+
+TEST_F(LocalDeliveryTest, ForwardingWithoutLocalCopy) {
+    directory.accounts["alice"].forwarding = ForwardingList{true, false, {"bob@example.test;y@elsewhere.org", "ghost@example.test"}};
+    directory.accounts["bob"];
+    EXPECT_TRUE(Deliver("alice@example.test"));
+    EXPECT_EQ(directory.stored, (std::vector<std::string>{"bob"}));
+    EXPECT_EQ(directory.queued, (std::vector<std::string>{"y@elsewhere.org from alice@example.test"}));
+    for (const auto& line : directory.log) EXPECT_EQ(line.find("to alice@example.test successfully"), std::string::npos);
+    EXPECT_EQ(directory.log[0], "MailForward: mail from alice@example.test to bob@example.test successfully");
+}
+
+TEST_F(LocalDeliveryTest, LoopsDeliverOneCopyEach) {
+    // alice and bob forward to each other and keep copies; the group lists
+    // itself and alice twice.
+    directory.accounts["alice"].forwarding = ForwardingList{true, true, {"bob@example.test"}};
+    directory.accounts["bob"].forwarding = ForwardingList{true, true, {"alice@example.test"}};
+    directory.accounts["team"] = Group({"team", "alice", "ALICE@example.test", "bob"});
+    EXPECT_TRUE(Deliver("team@example.test"));
+    std::multiset<std::string> stored(directory.stored.begin(), directory.stored.end());
+    EXPECT_EQ(stored, (std::multiset<std::string>{"alice", "bob"}));
+}
+
+TEST_F(LocalDeliveryTest, NestingEndsAtTheDepthLimit) {
+    directory.accounts["g1"] = Group({"g2", "a1"});
+    directory.accounts["g2"] = Group({"g3", "a2"});
+    directory.accounts["g3"] = Group({"a3"});
+    for (const char* a : {"a1", "a2", "a3"}) directory.accounts[a];
+    EXPECT_TRUE(Deliver("g1@example.test"));
+    EXPECT_EQ(directory.stored, (std::vector<std::string>{"a2", "a1"}));
+    EXPECT_FALSE(DeliverToRecipient(directory, nullptr, "t", "a1@example.test", "s", file, nullptr, 4));
+}
+
+TEST_F(LocalDeliveryTest, FiltersAndStoreFailures) {
+    directory.accounts["alice"].filter_takes = true;
+    directory.accounts["bob"].store_fails = true;
+    EXPECT_TRUE(Deliver("alice@example.test"));
+    std::string reply;
+    EXPECT_FALSE(Deliver("bob@example.test", &reply));
+    EXPECT_EQ(reply, "");
+    EXPECT_TRUE(directory.stored.empty());
+    EXPECT_EQ(directory.log, (std::vector<std::string>{"10.0.0.1: mail from x@remote.org to alice@example.test filter",
+                                                       "10.0.0.1: mail from x@remote.org to bob@example.test failed"}));
+    EXPECT_EQ(directory.changed, (std::vector<std::string>{"alice"}));
+}
+
+TEST_F(LocalDeliveryTest, SeveralDomainsUseTheWholeAddress) {
+    directory.settings.domain_name_type = 1;
+    directory.accounts["carol@example.test"];
+    // The fake classifies by local part; the account name is the address.
+    directory.accounts["carol"];
+    std::string uid;
+    EXPECT_TRUE(DeliverToRecipient(directory, nullptr, "t", "carol@example.test", "s", file, &uid));
+    EXPECT_EQ(directory.stored, (std::vector<std::string>{"carol@example.test"}));
+    EXPECT_EQ(uid, "42");
+}
+
+}  // namespace
+}  // namespace quorvex

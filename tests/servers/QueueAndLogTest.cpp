@@ -1,0 +1,130 @@
+// The queue's enqueue operation and the daily counted logs.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "common/AtomicFile.h"
+#include "common/Paths.h"
+#include "common/ProfileFile.h"
+#include "servers/logs/DailyLog.h"
+#include "servers/logs/ServerLogs.h"
+#include "servers/queue/OutgoingQueue.h"
+#include "support/TempFolder.h"
+
+namespace quorvex {
+namespace {
+
+using testing::TempFolder;
+
+std::string Slurp(const std::string& path) {
+    std::string text;
+    ReadWholeFile(path, text);
+    return text;
+}
+
+class QueueTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProgramFolder(folder.path());
+        ProfileFile::ClearCache();
+        SetQueueIdSource([this] { return ++next_id; });
+        std::lock_guard guard(QueueLock());
+        ScanRange() = {};
+        std::ofstream(message, std::ios::binary) << "Subject: q\r\n\r\n\x80\xff body\r\n";
+    }
+    void TearDown() override { SetQueueIdSource(nullptr); }
+    TempFolder folder;
+    std::string message = folder.File("in.dat");
+    int next_id = 6;
+};
+
+TEST_F(QueueTest, WritesRecordAndCopy) {
+    EXPECT_EQ(EnqueueOutgoingMail(message, "y@elsewhere.org", "x@example.test"), 7);
+    EXPECT_EQ(EnqueueOutgoingMail(message, "z@elsewhere.org", ""), 8);
+    const std::string record = QueueRecordPath(7);
+    EXPECT_EQ(ReadProfileString(record, "Info", "DestAddr"), "y@elsewhere.org");
+    EXPECT_EQ(ReadProfileString(record, "Info", "ReplyAddr"), "x@example.test");
+    EXPECT_EQ(ReadProfileString(record, "Info", "MailFile"), "mail7.dat");
+    EXPECT_EQ(ReadProfileString(record, "Info", "Times"), "0");
+    EXPECT_EQ(ReadProfileString(record, "Info", "BeginTime").size(), 19u);
+    EXPECT_EQ(Slurp(JoinPath(QueueFolder(), "mail8.dat")), Slurp(message));
+    EXPECT_EQ(ScanRange().low, 7);
+    EXPECT_EQ(ScanRange().high, 8);
+    // A retry copies the whole record and only renames the message file.
+    ProfileFile(record).WriteString("Info", "Times", "3");
+    const std::string copy_from = record;
+    EXPECT_EQ(EnqueueOutgoingMail(message, "ignored", "ignored", &copy_from), 9);
+    EXPECT_EQ(ReadProfileString(QueueRecordPath(9), "Info", "DestAddr"), "y@elsewhere.org");
+    EXPECT_EQ(ReadProfileString(QueueRecordPath(9), "Info", "Times"), "3");
+    EXPECT_EQ(ReadProfileString(QueueRecordPath(9), "Info", "MailFile"), "mail9.dat");
+}
+
+TEST_F(QueueTest, RefusesWhatWouldBreakTheRecord) {
+    EXPECT_EQ(EnqueueOutgoingMail(message, "y@else\r\n[Info]\r\nMailFile=x", "s"), -1);
+    EXPECT_EQ(EnqueueOutgoingMail(message, "y@elsewhere.org", "s\n"), -1);
+    EXPECT_EQ(EnqueueOutgoingMail(folder.File("missing.dat"), "y@elsewhere.org", "s"), -1);
+    // Nothing half-made stays behind.
+    for (const auto& entry : std::filesystem::directory_iterator(QueueFolder())) ADD_FAILURE() << entry.path();
+    EXPECT_EQ(ScanRange().low, -1);
+}
+
+TEST(DailyLog, CountsLinesAndStopsAtTheLimit) {
+    TempFolder folder;
+    DailyLog log("smtplog");
+    const std::time_t now = std::time(nullptr);
+    const std::string logs = folder.File("log");
+    EXPECT_EQ(log.Append(logs, 3, "one\r\n", now), DailyLog::Result::kWritten);
+    const std::string path = log.PathFor(logs, now);
+    EXPECT_EQ(ReadProfileInt(path, "System", "Index", 0), 2);
+    EXPECT_EQ(log.Append(logs, 3, "two\r\n", now), DailyLog::Result::kWritten);
+    EXPECT_EQ(log.Append(logs, 3, "three\r\n", now), DailyLog::Result::kWritten);
+    EXPECT_EQ(log.Append(logs, 3, "four\r\n", now), DailyLog::Result::kFull);
+    EXPECT_EQ(Slurp(path), "[System]\r\nIndex=0000000004\r\none\r\ntwo\r\nthree\r\n");
+    EXPECT_EQ(ReadProfileInt(path, "System", "Index", 0), 4);
+    // A file whose counter another writer formatted its own way.
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "[System]\r\nIndex=3\r\nold\r\n";
+    ProfileFile::ClearCache();
+    EXPECT_EQ(log.Append(logs, 3, "x\r\n", now), DailyLog::Result::kWritten);
+    EXPECT_EQ(Slurp(path), "[System]\r\nIndex=4\r\nold\r\nx\r\n");
+    EXPECT_EQ(log.Append(logs, 3, "y\r\n", now), DailyLog::Result::kFull);
+}
+
+class RecordingSink : public NoticeSink {
+public:
+    void Post(NoticeId id, std::string_view payload) override {
+        if (id == NoticeId::WM_SHOW_MESSAGE) posted.emplace_back(payload);
+    }
+    bool PostAndWait(NoticeId, std::string_view, std::chrono::milliseconds) override { return false; }
+    std::vector<std::string> posted;
+};
+
+TEST(ServerLogs, SmtpAndSystemLogLines) {
+    TempFolder folder;
+    const LogSettings settings{folder.File("log"), 1};
+    RecordingSink sink;
+    WriteSmtpLog(settings, "10.0.0.1", "mail from a to b successfully", sink);
+    WriteSmtpLog(settings, "WebMail", "second", sink);
+    EXPECT_EQ(sink.posted, (std::vector<std::string>{"SMTP 10.0.0.1 mail from a to b successfully",
+                                                     "SMTP LOG File Overflow", "SMTP WebMail second"}));
+    const std::string smtp = Slurp(DailyLog("smtplog").PathFor(settings.folder, std::time(nullptr)));
+    EXPECT_NE(smtp.find(" 10.0.0.1 mail from a to b successfully\r\n"), std::string::npos);
+    EXPECT_EQ(smtp.find("second"), std::string::npos);
+
+    std::vector<std::string> shown;
+    SetSystemLogDisplay([&](const std::string& line) { shown.push_back(line); });
+    WriteSystemLog(settings, "[Email] Subject: hi From: a@b");
+    WriteSystemLog(settings, "later");
+    SetSystemLogDisplay(nullptr);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].substr(0, 1), "[");
+    EXPECT_EQ(shown[0].substr(21), " [Email] Subject: hi From: a@b\r\n");
+    EXPECT_NE(shown[1].find("] later\r\n["), std::string::npos);
+    EXPECT_NE(shown[1].find("] SYS LOG File Overflow\r\n"), std::string::npos);
+    const std::string sys = Slurp(DailyLog("syslog").PathFor(settings.folder, std::time(nullptr)));
+    EXPECT_NE(sys.find("[Email] Subject"), std::string::npos);
+    EXPECT_EQ(sys.find("later"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quorvex
