@@ -16,32 +16,12 @@ namespace {
 const std::string kLibraryPath = std::string(QUORVEX_BINARY_DIR) + "/smsgate/libTellarin.so";
 
 const std::set<std::string> kExports = {
-    "cmpp_connect_to_ismg",
-    "cmpp_login_value_set",
-    "cmpp_login",
-    "cmpp_submit_sm_init",
-    "cmpp_submit_sm_set_regdelivery",
-    "cmpp_submit_sm_set_msglevel",
-    "cmpp_submit_sm_set_svc_type",
-    "cmpp_submit_sm_set_protoid",
-    "cmpp_submit_sm_set_msgformat",
-    "cmpp_submit_sm_set_validate",
-    "cmpp_submit_sm_set_srcaddr",
-    "cmpp_submit_sm_set_dstaddr",
-    "cmpp_submit_sm_set_shortmsg",
-    "cmpp_submit",
-    "cmpp_recv",
-    "cmpp_active_test",
-    "cmpp_active_test_resp",
-    "cmpp_deliver_resp",
-    "cmpp_cancel",
-    "cmpp_logout",
-    "cmpp_disconnect_from_ismg",
-    "cmpp_waitfor_login",
-    "cmpp_recv_icp",
-    "cmpp_submit_resp",
-    "cmpp_deliver",
-};
+    "cmpp_connect_to_ismg", "cmpp_login_value_set", "cmpp_login", "cmpp_submit_sm_init",
+    "cmpp_submit_sm_set_regdelivery", "cmpp_submit_sm_set_msglevel", "cmpp_submit_sm_set_svc_type",
+    "cmpp_submit_sm_set_protoid", "cmpp_submit_sm_set_msgformat", "cmpp_submit_sm_set_validate",
+    "cmpp_submit_sm_set_srcaddr", "cmpp_submit_sm_set_dstaddr", "cmpp_submit_sm_set_shortmsg", "cmpp_submit",
+    "cmpp_recv", "cmpp_active_test", "cmpp_active_test_resp", "cmpp_deliver_resp", "cmpp_cancel", "cmpp_logout",
+    "cmpp_disconnect_from_ismg", "cmpp_waitfor_login", "cmpp_recv_icp", "cmpp_submit_resp", "cmpp_deliver"};
 
 struct LibraryCloser {
     void operator()(void* library) const { ::dlclose(library); }
