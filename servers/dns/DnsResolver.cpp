@@ -72,6 +72,14 @@ std::optional<std::string> AwaitReply(int fd, std::uint16_t id, bool relayed, in
 
 }  // namespace
 
+DnsResolverOptions DnsOptionsFromSettings(const CServerSettings& settings) {
+    DnsResolverOptions options;
+    options.proxy = OutgoingProxy(settings);
+    return options;
+}
+
+DnsResolver::DnsResolver() : options_(DnsOptionsFromSettings(*Settings())) {}
+
 int DnsResolver::Query(std::string_view domain, std::string& output, std::string_view server) {
     output.clear();
     Lookup lookup;
