@@ -1,0 +1,271 @@
+// The resolver against scripted UDP servers on loopback addresses (time
+// limits, referrals, stale replies) and against real dnsmasq, directly and
+// through a real SOCKS5 server's UDP relay (dante).
+#include "servers/dns/DnsResolver.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <thread>
+
+#include "servers/dns/DnsMessage.h"
+#include "tests/support/NetTestSupport.h"
+#include "tests/support/TempFolder.h"
+
+namespace quorvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::RunFlagScope;
+
+std::string U16(int v) { return {static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)}; }
+
+std::string Record(int type, const std::string& data) {
+    return "\xC0\x0C" + U16(type) + U16(1) + U16(0) + U16(60) + U16(static_cast<int>(data.size())) + data;
+}
+
+// A reply to `query` (its id and question copied) with the given sections.
+std::string Reply(std::string_view query, int answers, int authorities, const std::string& records) {
+    return std::string(query.substr(0, 2)) + U16(0x8180) + U16(1) + U16(answers) + U16(authorities) + U16(0) +
+           std::string(query.substr(12)) + records;
+}
+
+std::string MxAnswer(std::string_view query, int preference, std::string_view host) {
+    return Reply(query, 1, 0, Record(dns::kTypeMx, U16(preference) + *dns::EncodeName(host)));
+}
+
+std::string Referral(std::string_view query, std::string_view server) {
+    return Reply(query, 0, 1, Record(dns::kTypeNs, *dns::EncodeName(server)));
+}
+
+// A UDP server on one loopback address that answers each query through
+// `answer` (an empty answer sends nothing) and counts the queries.
+class ScriptedDnsServer {
+public:
+    using Answer = std::function<std::vector<std::string>(std::string_view query)>;
+    ScriptedDnsServer(const char* address, int port, Answer answer) : answer_(std::move(answer)) {
+        fd_.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, address, &a.sin_addr);
+        bound_ = ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~ScriptedDnsServer() {
+        stop_ = true;
+        thread_.join();
+    }
+    bool bound() const { return bound_; }
+    int queries() const { return queries_; }
+
+private:
+    void Serve() {
+        char buffer[2048];
+        while (!stop_) {
+            pollfd watch{fd_.get(), POLLIN, 0};
+            if (::poll(&watch, 1, 20) <= 0) continue;
+            sockaddr_in from{};
+            socklen_t length = sizeof(from);
+            const ssize_t n = ::recvfrom(fd_.get(), buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from), &length);
+            if (n <= 0) continue;
+            ++queries_;
+            for (const std::string& reply : answer_(std::string_view(buffer, static_cast<std::size_t>(n)))) {
+                ::sendto(fd_.get(), reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+            }
+        }
+    }
+    Answer answer_;
+    UniqueFd fd_;
+    bool bound_ = false;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> queries_{0};
+    std::thread thread_;
+};
+
+DnsResolverOptions Options(int port, int wait_ms = 1000) {
+    DnsResolverOptions options;
+    options.server_port = port;
+    options.reply_wait_ms = wait_ms;
+    return options;
+}
+
+TEST(DnsResolverTest, SilentServerFailsAfterOneWait) {
+    RunFlagScope run;
+    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
+    ScriptedDnsServer silent("127.0.0.1", port, [](std::string_view) { return std::vector<std::string>{}; });
+    ASSERT_TRUE(silent.bound());
+    DnsResolver resolver(Options(port, 300));
+    std::string output = "stale";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(resolver.Query("example.org", output, "127.0.0.1"), DnsResolver::kNoAnswer);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 290ms);
+    EXPECT_EQ(silent.queries(), 1);  // no second try at the same server
+    EXPECT_EQ(output, "");
+}
+
+TEST(DnsResolverTest, StaleAndForeignRepliesAreIgnored) {
+    RunFlagScope run;
+    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
+    ScriptedDnsServer server("127.0.0.1", port, [](std::string_view query) {
+        std::string stale = MxAnswer(query, 1, "forged.example.org");
+        stale[1] = static_cast<char>(stale[1] ^ 0x55);  // another transaction
+        return std::vector<std::string>{stale, MxAnswer(query, 10, "mx.example.org")};
+    });
+    DnsResolver resolver(Options(port));
+    std::string output;
+    EXPECT_EQ(resolver.Query("example.org", output, "127.0.0.1"), DnsResolver::kFound);
+    EXPECT_EQ(output, "mx.example.org 10");
+}
+
+TEST(DnsResolverTest, MalformedReplyGivesZero) {
+    RunFlagScope run;
+    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
+    ScriptedDnsServer server("127.0.0.1", port, [](std::string_view query) {
+        std::string reply = MxAnswer(query, 10, "mx.example.org");
+        reply[7] = 9;  // nine answers announced, one sent
+        return std::vector<std::string>{reply};
+    });
+    DnsResolver resolver(Options(port));
+    std::string output;
+    EXPECT_EQ(resolver.Query("example.org", output, "127.0.0.1"), DnsResolver::kUndecodable);
+}
+
+TEST(DnsResolverTest, ReferralsAreFollowed) {
+    RunFlagScope run;
+    const int port = testing::FreeLoopbackPort(SOCK_DGRAM, "127.0.0.2");
+    ScriptedDnsServer root("127.0.0.1", port, [](std::string_view query) {
+        return std::vector<std::string>{Reply(query, 0, 2, Record(dns::kTypeNs, *dns::EncodeName("127.0.0.9")) +
+                                                               Record(dns::kTypeNs, *dns::EncodeName("127.0.0.2")))};
+    });
+    ScriptedDnsServer zone("127.0.0.2", port, [](std::string_view query) {
+        return std::vector<std::string>{MxAnswer(query, 5, "mail.example.org")};
+    });
+    ASSERT_TRUE(root.bound() && zone.bound());
+    DnsResolver resolver(Options(port, 300));
+    std::string output;
+    // 127.0.0.9 does not answer (-1); the lookup goes on with the next one.
+    EXPECT_EQ(resolver.Query("example.org", output, "127.0.0.1"), DnsResolver::kFound);
+    EXPECT_EQ(output, "mail.example.org 5");
+}
+
+TEST(DnsResolverTest, ServerNamingItselfIsAskedTwiceThenGivesUp) {
+    RunFlagScope run;
+    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
+    ScriptedDnsServer server("127.0.0.1", port, [](std::string_view query) {
+        const std::string soa = *dns::EncodeName("127.0.0.1") + *dns::EncodeName("h.example.org") + std::string(20, '\0');
+        return std::vector<std::string>{Reply(query, 0, 1, Record(dns::kTypeSoa, soa))};
+    });
+    DnsResolver resolver(Options(port));
+    std::string output;
+    EXPECT_EQ(resolver.Query("example.org", output, "127.0.0.1"), DnsResolver::kNoAnswer);
+    EXPECT_EQ(server.queries(), 2);
+}
+
+TEST(DnsResolverTest, TheTenthServerIsNotAsked) {
+    RunFlagScope run;
+    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
+    std::vector<std::unique_ptr<ScriptedDnsServer>> chain;
+    std::vector<std::string> addresses;
+    for (int i = 1; i <= 10; ++i) addresses.push_back("127.0.1." + std::to_string(i));
+    for (int i = 0; i < 10; ++i) {
+        const std::string next = i + 1 < 10 ? addresses[i + 1] : "127.0.1.99";
+        chain.push_back(std::make_unique<ScriptedDnsServer>(addresses[i].c_str(), port, [next](std::string_view query) {
+            return std::vector<std::string>{Referral(query, next)};
+        }));
+        ASSERT_TRUE(chain.back()->bound());
+    }
+    DnsResolver resolver(Options(port));
+    std::string output;
+    EXPECT_EQ(resolver.Query("example.org", output, addresses[0]), DnsResolver::kUndecodable);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(chain[i]->queries(), 1) << i;
+    EXPECT_EQ(chain[9]->queries(), 0);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = text.find("\r\n", start);
+        lines.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) break;
+        start = end + 2;
+    }
+    return lines;
+}
+
+// dnsmasq answering MX records on 127.0.0.1 at a port of the test's choice.
+struct Dnsmasq {
+    explicit Dnsmasq(int port)
+        : process({"/usr/sbin/dnsmasq", "--no-daemon", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
+                   "--bind-interfaces", "--listen-address=127.0.0.1", "--port=" + std::to_string(port),
+                   "--pid-file=", "--user=root", "--group=root", "--mx-host=example.test,mx1.example.test,20",
+                   "--mx-host=example.test,mx2.example.test,10", "--mx-host=solo.test,mail.solo.test,5"}) {}
+    ChildProcess process;
+};
+
+// Waits until the server answers at all (it takes a moment to bind).
+bool WaitForDns(DnsResolver& resolver, ChildProcess& process) {
+    return testing::WaitUntil([&] {
+        std::string output;
+        return !process.running() || resolver.Query("solo.test", output, "127.0.0.1") == DnsResolver::kFound;
+    }) && process.running();
+}
+
+TEST(DnsResolverTest, RealDnsServer) {
+    RunFlagScope run;
+    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
+    Dnsmasq dnsmasq(port);
+    DnsResolver resolver(Options(port, 200));
+    ASSERT_TRUE(WaitForDns(resolver, dnsmasq.process)) << "dnsmasq did not answer";
+    std::string output;
+    ASSERT_EQ(resolver.Query("example.test", output, "127.0.0.1"), DnsResolver::kFound);
+    const auto lines = Lines(output);
+    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()),
+              (std::set<std::string>{"mx1.example.test 20", "mx2.example.test 10"}));
+    ASSERT_EQ(resolver.Query("solo.test", output, "localhost"), DnsResolver::kFound);
+    EXPECT_EQ(output, "mail.solo.test 5");
+    // No MX and no referral: dnsmasq has nothing to say about this name.
+    EXPECT_EQ(resolver.Query("nothing.test", output, "127.0.0.1"), DnsResolver::kNoAnswer);
+}
+
+TEST(DnsResolverTest, RealDnsServerThroughSocks5UdpRelay) {
+    RunFlagScope run;
+    testing::TempFolder folder;
+    const int dns_port = testing::FreeLoopbackPort(SOCK_DGRAM);
+    Dnsmasq dnsmasq(dns_port);
+    const int socks_port = testing::FreeLoopbackPort();
+    const std::string config = folder.File("danted.conf");
+    std::ofstream(config) << "logoutput: stderr\n"
+                          << "internal: 127.0.0.1 port = " << socks_port << "\n"
+                          << "external: 127.0.0.1\n"
+                          << "socksmethod: none\nclientmethod: none\n"
+                          << "user.privileged: root\nuser.unprivileged: nobody\n"
+                          << "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
+                          << "socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 command: connect udpassociate udpreply }\n";
+    ChildProcess dante({"/usr/sbin/danted", "-f", config, "-N", "1", "-p", folder.File("danted.pid")});
+    ASSERT_TRUE(testing::WaitForTcpServer(socks_port, dante)) << "danted did not start";
+    DnsResolver direct(Options(dns_port, 200));
+    ASSERT_TRUE(WaitForDns(direct, dnsmasq.process));
+
+    DnsResolverOptions options = Options(dns_port);
+    options.proxy.enabled = true;
+    options.proxy.address = "127.0.0.1";
+    options.proxy.port = socks_port;
+    options.proxy.protocol = "HTTP";  // not consulted: DNS always goes by SOCKS5
+    DnsResolver resolver(options);
+    std::string output;
+    ASSERT_EQ(resolver.Query("solo.test", output, "127.0.0.1"), DnsResolver::kFound);
+    EXPECT_EQ(output, "mail.solo.test 5");
+    options.proxy.port = testing::FreeLoopbackPort();  // nobody there
+    EXPECT_EQ(DnsResolver(options).Query("solo.test", output, "127.0.0.1"), DnsResolver::kNoAnswer);
+}
+
+}  // namespace
+}  // namespace quorvex

@@ -1,0 +1,120 @@
+// Helpers for the network tests: the run flag held up for one test, child
+// processes of real servers (dnsmasq, proxies) stopped by their own pid,
+// free loopback ports and waiting for a condition with a deadline.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/RunFlag.h"
+#include "common/UniqueFd.h"
+
+extern char** environ;
+
+namespace quorvex::testing {
+
+// Sets ServerRunFlag for the life of the object and clears it afterwards.
+struct RunFlagScope {
+    RunFlagScope() { ServerRunFlag = 1; }
+    ~RunFlagScope() { ServerRunFlag = 0; }
+};
+
+// Polls `condition` until it holds or the deadline passes.
+inline bool WaitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return condition();
+}
+
+// A port on 127.0.0.1 that was free a moment ago (SOCK_STREAM or SOCK_DGRAM).
+inline int FreeLoopbackPort(int type = SOCK_STREAM, const char* address = "127.0.0.1") {
+    UniqueFd fd(::socket(AF_INET, type, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &a.sin_addr);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) return -1;
+    socklen_t length = sizeof(a);
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &length);
+    return ntohs(a.sin_port);
+}
+
+// A blocking TCP connection to 127.0.0.1:port (invalid when refused).
+inline UniqueFd ConnectLoopback(int port, const char* address = "127.0.0.1") {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, address, &a.sin_addr);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) return {};
+    return fd;
+}
+
+// A server program run for one test; stopped (SIGTERM, then SIGKILL) and
+// reaped when the object goes. Output goes to /dev/null unless asked.
+class ChildProcess {
+public:
+    explicit ChildProcess(std::vector<std::string> argv) {
+        std::vector<char*> args;
+        for (std::string& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~ChildProcess() { Stop(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    // True while the process has not exited.
+    bool running() {
+        if (pid_ <= 0) return false;
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return false;
+        }
+        return true;
+    }
+    void Stop() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        const bool ended = WaitUntil([this] { return ::waitpid(pid_, nullptr, WNOHANG) == pid_; },
+                                     std::chrono::milliseconds(3000));
+        if (!ended) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Waits until a TCP server accepts on 127.0.0.1:port.
+inline bool WaitForTcpServer(int port, ChildProcess& process, const char* address = "127.0.0.1") {
+    return WaitUntil([&] { return !process.running() || ConnectLoopback(port, address).valid(); }) &&
+           process.running();
+}
+
+}  // namespace quorvex::testing
