@@ -232,7 +232,7 @@ void CServerSettings::Load() {
                 break;
             }
             case Kind::kRelayPassword:
-                ISPSMTPPassword = UnscramblePassword(ReadConfigText(*doc, "ISPSMTP", "Password", "", k1024),
+                ISPSMTPPassword = UnscrambledPassword(ReadConfigText(*doc, "ISPSMTP", "Password", "", k1024),
                                                      kRelayPasswordCapacity);
                 break;
             case Kind::kDomainTable:
@@ -285,9 +285,9 @@ bool CServerSettings::Save() {
                 case Kind::kRelayPassword: {
                     // The file keeps what fits the field scrambled; the record
                     // keeps what that gives back, as a reload would.
-                    const std::string stored = ScramblePassword(ISPSMTPPassword, kRelayPasswordCapacity);
+                    const std::string stored = ScrambledPassword(ISPSMTPPassword, kRelayPasswordCapacity);
                     all_written &= WriteConfigText(doc, kConfigLabel, "ISPSMTP", "Password", stored);
-                    ISPSMTPPassword = UnscramblePassword(stored, kRelayPasswordCapacity);
+                    ISPSMTPPassword = UnscrambledPassword(stored, kRelayPasswordCapacity);
                     break;
                 }
                 case Kind::kBlockLists:

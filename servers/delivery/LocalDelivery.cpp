@@ -43,7 +43,7 @@ private:
         directory_.Log(tag, FormatReply(format, {sender, recipient}));
     }
     void FanOut(std::string_view tag, std::string_view address, std::string_view sender, int depth,
-                const smtp::SmtpSettings& settings);
+                const CServerSettings& settings);
 
     DeliveryDirectory& directory_;
     const std::string& file_;
@@ -51,8 +51,8 @@ private:
 };
 
 void Delivery::FanOut(std::string_view tag, std::string_view address, std::string_view sender, int depth,
-                      const smtp::SmtpSettings& settings) {
-    if (directory_.ClassifyAddress(address) != smtp::kAddressLocalUnknown || settings.send_out_if_absent != 0) {
+                      const CServerSettings& settings) {
+    if (directory_.ClassifyAddress(address) != smtp::kAddressLocalUnknown || settings.SendOutIfAbsent != 0) {
         Deliver(nullptr, tag, address, sender, nullptr, depth + 1);
     }
 }
@@ -77,7 +77,7 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
     if (directory_.MailboxMessageCount(account) >= kMaxMailboxMessages) {
         return Refuse(reply, std::string(smtp::kTooManyMessages));
     }
-    if (settings->max_mail_size != -1 && size > settings->max_mail_size) {
+    if (settings->MaxMailSize != -1 && size > settings->MaxMailSize) {
         return Refuse(reply, FormatReply(smtp::kMailTooBigFormat, {recipient}));
     }
     const std::int64_t quota = directory_.QuotaBytes(account);
@@ -99,7 +99,7 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
     if (directory_.IsGroup(account)) {
         Log(tag, "mail from %s to %s successfully", sender, recipient);
         for (std::string member : directory_.GroupMembers(account)) {
-            if (member.find('@') == std::string::npos) member += "@" + settings->domain_name;
+            if (member.find('@') == std::string::npos) member += "@" + settings->Dominame;
             FanOut("MailGroup", member, recipient, depth, *settings);
         }
         return true;

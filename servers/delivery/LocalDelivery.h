@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "servers/smtp/SmtpSettings.h"
+#include "common/ServerSettings.h"
 
 namespace quorvex {
 
@@ -33,7 +33,7 @@ struct ForwardingList {
 class DeliveryDirectory {
 public:
     virtual ~DeliveryDirectory() = default;
-    virtual std::shared_ptr<const smtp::SmtpSettings> Settings() = 0;
+    virtual std::shared_ptr<const CServerSettings> Settings() = 0;
     virtual int ClassifyAddress(std::string_view address) = 0;
     virtual bool IsDisabled(std::string_view account) = 0;
     virtual bool IsGroup(std::string_view account) = 0;

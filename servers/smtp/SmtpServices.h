@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "servers/smtp/SmtpSettings.h"
+#include "common/ServerSettings.h"
 
 namespace quorvex::smtp {
 
@@ -27,7 +27,7 @@ class SmtpServices {
 public:
     virtual ~SmtpServices() = default;
 
-    virtual std::shared_ptr<const SmtpSettings> Settings() = 0;
+    virtual std::shared_ptr<const CServerSettings> Settings() = 0;
 
     virtual int ClassifyAddress(std::string_view address) = 0;
     virtual bool IsWebMailAddress(std::string_view dotted_address) = 0;

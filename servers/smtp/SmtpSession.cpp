@@ -30,12 +30,12 @@ SmtpSession::SmtpSession(SmtpServices& services, std::string client_address)
 std::string SmtpSession::Start() {
     settings_ = services_.Settings();
     std::string out;
-    if (settings_->ip_block_enabled != 0 && IsAddressBlocked(settings_->blocked_ips, client_address_)) {
+    if (settings_->IPBlockEnable != 0 && IsAddressBlocked(settings_->IPList, client_address_)) {
         End(out, FormatReply(kIpBlockedFormat, {client_address_}));
         return out;
     }
-    if (settings_->hide_welcome_message != 0) {
-        out = FormatReply(kCustomGreetingFormat, {settings_->welcome_message});
+    if (settings_->HideWelcomeMessage != 0) {
+        out = FormatReply(kCustomGreetingFormat, {settings_->WelcomeMessage});
     } else {
         out = FormatReply(kGreetingFormat, {kGreetingProduct, kGreetingVersion});
     }
@@ -129,7 +129,7 @@ void SmtpSession::HandleCommand(const SmtpCommand& command, std::string& out) {
 
 void SmtpSession::CountError(std::string& out, std::string_view reply) {
     out.append(reply);
-    if (++error_count_ >= settings_->max_password_tries) finished_ = true;
+    if (++error_count_ >= settings_->MaxPasswordTries) finished_ = true;
 }
 
 void SmtpSession::OnHelo(const SmtpCommand& command, bool extended, std::string& out) {
@@ -162,7 +162,7 @@ void SmtpSession::OnMailFrom(const std::string& address, std::string& out) {
         helo_ = fields.account;
         webmail_helo_ = true;
     }
-    if (settings_->from_equal_esmtp_user != 0 && !sender_.empty() && !address.empty() &&
+    if (settings_->FromEqualEsmtpUser != 0 && !sender_.empty() && !address.empty() &&
         !SameName(address, sender_)) {
         End(out, FormatReply(kNotEsmtpUserFormat, {address, sender_}));
         return;
@@ -173,8 +173,8 @@ void SmtpSession::OnMailFrom(const std::string& address, std::string& out) {
         End(out, FormatReply(kWrongSenderFormat, {address}));
         return;
     }
-    if (!webmail_helo_ && sender_class_ == kAddressLocalAccount && settings_->esmtp != 0 && !authenticated_ &&
-        !IsPermittedAddress(settings_->permitted_ip_smtp, peer_)) {
+    if (!webmail_helo_ && sender_class_ == kAddressLocalAccount && settings_->ESMTP != 0 && !authenticated_ &&
+        !IsPermittedAddress(settings_->PermittedIPSMTP, peer_)) {
         End(out, FormatReply(kEsmtpRequiredFormat, {sender_}));
         return;
     }
@@ -199,7 +199,7 @@ void SmtpSession::OnRcptTo(std::string address, std::string& out) {
         out.append(kBadAddress);
         return;
     }
-    if (static_cast<int>(recipients_.size()) >= settings_->max_rcpts) {
+    if (static_cast<int>(recipients_.size()) >= settings_->MaxRcpts) {
         End(out, kTooManyReceivers);
         return;
     }
@@ -207,29 +207,29 @@ void SmtpSession::OnRcptTo(std::string address, std::string& out) {
         End(out, kSpamReject);
         return;
     }
-    const SmtpSettings& s = *settings_;
+    const CServerSettings& s = *settings_;
     TrimRepeated(address, " ");
     if (address.find('@') == std::string::npos) {
-        if (s.MultiDomain() || s.local_abbrv == 0) {
+        if (IsMultiDomain(s) || s.LocalAbbrv == 0) {
             End(out, FormatReply(kAbsentFormat, {address}));
             return;
         }
-        address += "@" + s.domain_name;
+        address += "@" + s.Dominame;
     }
     const int recipient_class = services_.ClassifyAddress(address);
     if (recipient_class == kAddressLocalUnknown) {
-        if (s.enable_catch_all != 0) {
-            if (s.account_catch_all.find('@') != std::string::npos) {
-                address = s.account_catch_all;
+        if (s.EnableCatchAll != 0) {
+            if (s.AccountCatchAll.find('@') != std::string::npos) {
+                address = s.AccountCatchAll;
             } else {
-                address = s.account_catch_all + address.substr(address.rfind('@'));
+                address = s.AccountCatchAll + address.substr(address.rfind('@'));
             }
-        } else if (s.send_out_if_absent == 0) {
+        } else if (s.SendOutIfAbsent == 0) {
             End(out, FormatReply(kAbsentFormat, {address}));
             return;
         }
     } else if (recipient_class == kAddressRemote) {
-        if (s.mail_server_model == 2 && sender_class_ == kAddressLocalAccount) {
+        if (s.MailServerModel == 2 && sender_class_ == kAddressLocalAccount) {
             const std::string account = AccountOfAddress(sender_, s);
             std::string inter_mail = services_.AccountInterMail(account);
             if (inter_mail.empty()) {
@@ -238,21 +238,21 @@ void SmtpSession::OnRcptTo(std::string address, std::string& out) {
             }
             from_rewrite_ = std::move(inter_mail);
         }
-        if (s.open_relay == 0) {
-            if (s.mail_server_model == 0) {
+        if (s.OpenRelay == 0) {
+            if (s.MailServerModel == 0) {
                 End(out, kLanOnly);
                 return;
             }
-            if (s.mail_server_model == 2 && sender_class_ != kAddressLocalAccount) {
+            if (s.MailServerModel == 2 && sender_class_ != kAddressLocalAccount) {
                 End(out, FormatReply(kNotLocalUserFormat, {address}));
                 return;
             }
-            if (s.mail_server_model == 1 && sender_class_ != kAddressLocalAccount && !authenticated_) {
-                if (!IsPermittedAddress(s.permitted_ip_smtp, peer_)) {
-                    End(out, FormatReply(kRelayDeniedFormat, {sender_, sender_, address, s.domain_name}));
+            if (s.MailServerModel == 1 && sender_class_ != kAddressLocalAccount && !authenticated_) {
+                if (!IsPermittedAddress(s.PermittedIPSMTP, peer_)) {
+                    End(out, FormatReply(kRelayDeniedFormat, {sender_, sender_, address, s.Dominame}));
                     return;
                 }
-                sender_ = s.anonymous_account;
+                sender_ = s.AnonymousAccount;
             }
         }
     }
@@ -282,7 +282,7 @@ void SmtpSession::OnData(std::string& out) {
 
 std::string SmtpSession::TraceHeader() const {
     return FormatReply("Return-Path: <%s>\r\nReceived: from %s (unknown [%s])\r\n\tby %s with QuorvexServer 5.3 SMTP; %s\r\n",
-                       {sender_, helo_, peer_, settings_->domain_name, FormatTraceTime(std::time(nullptr))});
+                       {sender_, helo_, peer_, settings_->Dominame, FormatTraceTime(std::time(nullptr))});
 }
 
 void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
@@ -290,7 +290,7 @@ void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
     // ended in CR LF, ends the text. A dot ended by a bare LF, or the rest
     // of a cut line, is text: a client cannot hide a second transaction in
     // a message by ending lines differently from the servers after us.
-    if (settings_->max_mail_size != -1 && message_.size() > settings_->max_mail_size) {
+    if (settings_->MaxMailSize != -1 && message_.size() > settings_->MaxMailSize) {
         message_.Discard();
         End(out, FormatReply(kMailTooBigFormat, {sender_}));
         return;
@@ -311,9 +311,9 @@ void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
     } else {
         line.assign(piece.text);
     }
-    if (in_header_ && settings_->from_block_enabled != 0) {
+    if (in_header_ && settings_->EmailFilterEnable != 0) {
         if (const auto from = HeaderFromAddress(piece.text)) {
-            if (const auto entry = MatchBlockedSender(settings_->blocked_froms, *from)) {
+            if (const auto entry = MatchBlockedSender(settings_->FromList, *from)) {
                 message_.Discard();
                 End(out, FormatReply(kFromBlockedFormat, {*entry}));
                 return;
@@ -336,13 +336,13 @@ void SmtpSession::FinishMessage(std::string& out) {
         return;
     }
     const std::string& path = message_.path();
-    const SmtpSettings& s = *settings_;
-    if (s.anti_virus != 0) services_.ScanForViruses(path);
+    const CServerSettings& s = *settings_;
+    if (s.AntiVirusEnable != 0) services_.ScanForViruses(path);
 
-    const bool copy_wanted = sender_class_ == kAddressLocalAccount ? s.enable_out_mails_copy_to != 0
-                                                                   : s.enable_in_mails_copy_to != 0;
-    if (s.enable_mails_copy_to != 0 && copy_wanted) {
-        for (const auto& address : SplitList(s.mails_copy_to)) services_.Deliver(peer_, address, sender_, path);
+    const bool copy_wanted = sender_class_ == kAddressLocalAccount ? s.EnableOutMailsCopyTo != 0
+                                                                   : s.EnableInMailsCopyTo != 0;
+    if (s.EnableMailsCopyTo != 0 && copy_wanted) {
+        for (const auto& address : SplitList(s.MailsCopyTo)) services_.Deliver(peer_, address, sender_, path);
     }
     for (const auto& recipient : recipients_) {
         DeliveryOutcome outcome = services_.Deliver(peer_, recipient, sender_, path);
@@ -396,7 +396,7 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
     }
     const std::string user = std::move(auth_user_);
     if (const auto hash = user.rfind('#'); hash != std::string::npos) {
-        if (settings_->mail_proxy == 0) {
+        if (settings_->MailProxy == 0) {
             End(out, kProxyDisabled);
             return;
         }
@@ -417,14 +417,14 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
 }
 
 bool SmtpSession::AuthenticateUser(const std::string& user, const std::string& password) {
-    const SmtpSettings& s = *settings_;
+    const CServerSettings& s = *settings_;
     std::string address = user;
-    if (address.find('@') == std::string::npos) address += "@" + s.domain_name;
+    if (address.find('@') == std::string::npos) address += "@" + s.Dominame;
     sender_ = address;
     std::string account = address;
-    if (!s.MultiDomain()) {
+    if (!IsMultiDomain(s)) {
         const auto at = address.rfind('@');
-        if (!SameName(std::string_view(address).substr(at + 1), s.domain_name)) return false;
+        if (!SameName(std::string_view(address).substr(at + 1), s.Dominame)) return false;
         account = address.substr(0, at);
     }
     return IsValidAccountName(account) && services_.CheckAccountPassword(account, password);

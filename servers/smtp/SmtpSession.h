@@ -71,7 +71,7 @@ private:
     void End(std::string& out, std::string_view reply);
 
     SmtpServices& services_;
-    std::shared_ptr<const SmtpSettings> settings_;
+    std::shared_ptr<const CServerSettings> settings_;
     LineSplitter lines_;
     Phase phase_ = Phase::kCommand;
     bool finished_ = false;

@@ -33,8 +33,8 @@ WebMailHelo ParseWebMailHelo(std::string_view argument) {
     return fields;
 }
 
-std::string AccountOfAddress(std::string_view address, const SmtpSettings& settings) {
-    if (settings.MultiDomain()) return std::string(address);
+std::string AccountOfAddress(std::string_view address, const CServerSettings& settings) {
+    if (IsMultiDomain(settings)) return std::string(address);
     return std::string(address.substr(0, address.rfind('@')));
 }
 

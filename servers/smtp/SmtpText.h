@@ -6,9 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "servers/smtp/SmtpSettings.h"
+#include "common/ServerSettings.h"
 
 namespace quorvex::smtp {
+
+inline bool IsMultiDomain(const CServerSettings& settings) { return settings.DomainNameType == 1; }
 
 // A web-mail front end's HELO argument: account:address:copy:draft, the
 // last two optional (0 when missing or not numbers).
@@ -22,7 +24,7 @@ WebMailHelo ParseWebMailHelo(std::string_view argument);
 
 // The account an address names: the whole address with several mail
 // domains, the part before the last "@" with one.
-std::string AccountOfAddress(std::string_view address, const SmtpSettings& settings);
+std::string AccountOfAddress(std::string_view address, const CServerSettings& settings);
 
 // "Wed, 09 Dec 2026 01:31:48 +0100": local time and its offset from UTC,
 // English names whatever the locale.

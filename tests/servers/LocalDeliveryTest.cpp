@@ -45,14 +45,14 @@ Account Group(std::vector<std::string> members) {
 
 class FakeDirectory : public DeliveryDirectory {
 public:
-    smtp::SmtpSettings settings;
+    CServerSettings settings;
     std::map<std::string, Account> accounts;  // by account name (local part)
     std::vector<std::string> stored, queued, log, changed;
 
-    FakeDirectory() { settings.domain_name = "example.test"; }
+    FakeDirectory() { settings.Dominame = "example.test"; }
 
-    std::shared_ptr<const smtp::SmtpSettings> Settings() override {
-        return std::make_shared<const smtp::SmtpSettings>(settings);
+    std::shared_ptr<const CServerSettings> Settings() override {
+        return std::make_shared<const CServerSettings>(settings);
     }
     int ClassifyAddress(std::string_view address) override {
         const auto at = address.rfind('@');
@@ -123,7 +123,7 @@ TEST_F(LocalDeliveryTest, RefusalsComeInOrderWithTheirReplies) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         directory.accounts["alice"] = c.account;
-        directory.settings.max_mail_size = c.max_size;
+        directory.settings.MaxMailSize = c.max_size;
         directory.stored.clear();
         std::string reply;
         EXPECT_EQ(Deliver("alice@example.test", &reply), c.reply.empty());
@@ -177,7 +177,7 @@ TEST_F(LocalDeliveryTest, FiltersAndStoreFailures) {
 }
 
 TEST_F(LocalDeliveryTest, SeveralDomainsUseTheWholeAddress) {
-    directory.settings.domain_name_type = 1;
+    directory.settings.DomainNameType = 1;
     directory.accounts["carol@example.test"];
     // The fake classifies by local part; the account name is the address.
     directory.accounts["carol"];

@@ -106,7 +106,7 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          true},
         {"catch-all takes unknown local users", [](FakeSmtpServices& s) {
              LocalAccounts(s);
-             s.settings.enable_catch_all = 1;
+             s.settings.EnableCatchAll = 1;
          },
          {{"HELO c", "250 welcome here\r\n"},
           {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
@@ -119,7 +119,7 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          true},
         {"short names taken with LocalAbbrv", [](FakeSmtpServices& s) {
              LocalAccounts(s);
-             s.settings.local_abbrv = 1;
+             s.settings.LocalAbbrv = 1;
          },
          {{"HELO c", "250 welcome here\r\n"},
           {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
@@ -127,8 +127,8 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          false},
         {"short names refused with several domains", [](FakeSmtpServices& s) {
              LocalAccounts(s);
-             s.settings.local_abbrv = 1;
-             s.settings.domain_name_type = 1;
+             s.settings.LocalAbbrv = 1;
+             s.settings.DomainNameType = 1;
          },
          {{"HELO c", "250 welcome here\r\n"},
           {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
@@ -148,7 +148,7 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          false},
         {"relay allowed with open relay", [](FakeSmtpServices& s) {
              LocalAccounts(s);
-             s.settings.open_relay = 1;
+             s.settings.OpenRelay = 1;
          },
          {{"HELO c", "250 welcome here\r\n"},
           {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
@@ -156,7 +156,7 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          false},
         {"permitted address relays as the anonymous sender", [](FakeSmtpServices& s) {
              LocalAccounts(s);
-             s.settings.permitted_ip_smtp = "10.9.9.9;10.1.2.3";
+             s.settings.PermittedIPSMTP = "10.9.9.9;10.1.2.3";
          },
          {{"HELO c", "250 welcome here\r\n"},
           {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
@@ -165,7 +165,7 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          true},
         {"LAN server forwards nothing", [](FakeSmtpServices& s) {
              LocalAccounts(s);
-             s.settings.mail_server_model = 0;
+             s.settings.MailServerModel = 0;
          },
          {{"HELO c", "250 welcome here\r\n"},
           {"MAIL FROM:<alice@example.test>", "250 OK\r\n"},
@@ -173,7 +173,7 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          true},
         {"model 2 needs a local sender", [](FakeSmtpServices& s) {
              LocalAccounts(s);
-             s.settings.mail_server_model = 2;
+             s.settings.MailServerModel = 2;
          },
          {{"HELO c", "250 welcome here\r\n"},
           {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
@@ -181,7 +181,7 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          true},
         {"model 2 needs the sender's Internet address", [](FakeSmtpServices& s) {
              LocalAccounts(s);
-             s.settings.mail_server_model = 2;
+             s.settings.MailServerModel = 2;
          },
          {{"HELO c", "250 welcome here\r\n"},
           {"MAIL FROM:<alice@example.test>", "250 OK\r\n"},
@@ -190,7 +190,7 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          true},
         {"too many recipients", [](FakeSmtpServices& s) {
              LocalAccounts(s);
-             s.settings.max_rcpts = 2;
+             s.settings.MaxRcpts = 2;
          },
          {{"HELO c", "250 welcome here\r\n"},
           {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
@@ -205,7 +205,7 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          true},
         {"esmtp demands authentication of local senders", [](FakeSmtpServices& s) {
              LocalAccounts(s);
-             s.settings.esmtp = 1;
+             s.settings.ESMTP = 1;
          },
          {{"HELO c", "250 welcome here\r\n"},
           {"MAIL FROM:<alice@example.test>",
@@ -283,16 +283,16 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
 
 TEST(SmtpSession, BlockedClientAndCustomGreeting) {
     Harness h;
-    h.services.settings.ip_block_enabled = 1;
-    h.services.settings.blocked_ips = {"10.0.0.1-10.0.0.9", "192.168.1.1"};
+    h.services.settings.IPBlockEnable = 1;
+    h.services.settings.IPList = {"10.0.0.1-10.0.0.9", "192.168.1.1"};
     EXPECT_EQ(h.Start("10.0.0.5"), "421 10.0.0.5 is blocked by this mail server.\r\n");
     EXPECT_TRUE(h.session->Finished());
     EXPECT_EQ(h.Start("192.168.1.2"), kGreeting);
     EXPECT_EQ(h.Start("192.168.1.1"), "421 192.168.1.1 is blocked by this mail server.\r\n");
-    h.services.settings.ip_block_enabled = 0;
+    h.services.settings.IPBlockEnable = 0;
     EXPECT_EQ(h.Start("10.0.0.5"), kGreeting);
-    h.services.settings.hide_welcome_message = 1;
-    h.services.settings.welcome_message = "mail.example.test at your service";
+    h.services.settings.HideWelcomeMessage = 1;
+    h.services.settings.WelcomeMessage = "mail.example.test at your service";
     EXPECT_EQ(h.Start(), "220 mail.example.test at your service\r\n");
 }
 
@@ -391,7 +391,7 @@ TEST(SmtpSession, ByteByByteFeedGivesTheSameDialogue) {
 TEST(SmtpSession, MessageOverTheSizeLimitIsRefused) {
     Harness h;
     LocalAccounts(h.services);
-    h.services.settings.max_mail_size = 1000;
+    h.services.settings.MaxMailSize = 1000;
     h.Start();
     h.Send(kEnvelope);
     std::string text;
@@ -405,8 +405,8 @@ TEST(SmtpSession, MessageOverTheSizeLimitIsRefused) {
 TEST(SmtpSession, RefusedRecipientEndsTheSessionAfterTheCopies) {
     Harness h;
     LocalAccounts(h.services);
-    h.services.settings.enable_mails_copy_to = 1;
-    h.services.settings.mails_copy_to = "audit@example.test;;archive@example.test";
+    h.services.settings.EnableMailsCopyTo = 1;
+    h.services.settings.MailsCopyTo = "audit@example.test;;archive@example.test";
     h.services.refusals["alice@example.test"] = "552 alice@example.test mailbox full\r\n";
     h.Start();
     h.Send(kEnvelope);
@@ -437,7 +437,7 @@ TEST(SmtpSession, StorageFailureIsNeverAcknowledged) {
 TEST(SmtpSession, ModelTwoRewritesTheFirstFromLine) {
     Harness h;
     LocalAccounts(h.services);
-    h.services.settings.mail_server_model = 2;
+    h.services.settings.MailServerModel = 2;
     h.services.inter_mail["alice"] = "alice@isp.example";
     h.Start();
     EXPECT_EQ(h.Send("HELO c\r\nMAIL FROM:<alice@example.test>\r\nRCPT TO:<y@elsewhere.org>\r\nDATA\r\n"),
@@ -452,8 +452,8 @@ TEST(SmtpSession, FromBlockListStopsTheMessage) {
     for (const std::string entry : {"@Spam.Example", "boss@spam.example"}) {
         Harness h;
         LocalAccounts(h.services);
-        h.services.settings.from_block_enabled = 1;
-        h.services.settings.blocked_froms = {"other@x.org", entry};
+        h.services.settings.EmailFilterEnable = 1;
+        h.services.settings.FromList = {"other@x.org", entry};
         h.Start();
         h.Send(kEnvelope);
         EXPECT_EQ(h.Send("Subject: a\r\nFrom: \"Boss\" <BOSS@spam.example>\r\n\r\nhi\r\n.\r\n"),
@@ -464,8 +464,8 @@ TEST(SmtpSession, FromBlockListStopsTheMessage) {
     // A From: line in the body is not a header line.
     Harness h;
     LocalAccounts(h.services);
-    h.services.settings.from_block_enabled = 1;
-    h.services.settings.blocked_froms = {"@spam.example"};
+    h.services.settings.EmailFilterEnable = 1;
+    h.services.settings.FromList = {"@spam.example"};
     h.Start();
     h.Send(kEnvelope);
     EXPECT_EQ(h.Send("Subject: a\r\n\r\nFrom: boss@spam.example\r\n.\r\n"), "250 \r\n");
@@ -488,7 +488,7 @@ TEST(SmtpSession, WebMailDraftIsStoredOnlyAsTheSendersCopy) {
 
 TEST(SmtpSession, ProxyUserHandsTheSessionOver) {
     Harness h;
-    h.services.settings.mail_proxy = 1;
+    h.services.settings.MailProxy = 1;
     h.Start();
     EXPECT_EQ(h.Send("EHLO c\r\nAUTH LOGIN\r\ndXNlciNob3N0\r\ncHc=\r\n"),
               "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n");

@@ -22,10 +22,10 @@ struct RecordedDelivery {
 class FakeSmtpServices : public smtp::SmtpServices {
 public:
     explicit FakeSmtpServices(std::string folder) : folder_(std::move(folder)) {
-        settings.domain_name = "example.test";
+        settings.Dominame = "example.test";
     }
 
-    smtp::SmtpSettings settings;
+    CServerSettings settings;
     std::map<std::string, int> classes;  // lower-cased address -> class; missing -> by domain
     std::map<std::string, std::string> passwords;  // account -> password
     std::map<std::string, std::string> inter_mail;
@@ -38,8 +38,8 @@ public:
     std::vector<std::pair<std::string, std::string>> sent_copies;
     bool fail_temp_file = false;
 
-    std::shared_ptr<const smtp::SmtpSettings> Settings() override {
-        return std::make_shared<const smtp::SmtpSettings>(settings);
+    std::shared_ptr<const CServerSettings> Settings() override {
+        return std::make_shared<const CServerSettings>(settings);
     }
     int ClassifyAddress(std::string_view address) override {
         const auto it = classes.find(smtp::ToLowerAscii(address));
@@ -96,7 +96,7 @@ public:
 
 private:
     bool SameDomain(std::string_view domain) const {
-        return smtp::ToLowerAscii(domain) == smtp::ToLowerAscii(settings.domain_name);
+        return smtp::ToLowerAscii(domain) == smtp::ToLowerAscii(settings.Dominame);
     }
     std::string folder_;
     int counter_ = 0;

@@ -1,0 +1,28 @@
+// Small pure pieces of reading a message's header lines: encoded words
+// ("=?charset?q?...?=" / "?b?"), hexadecimal pairs, and the conversion of a
+// header date to local time.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+// Decodes every encoded word of one header line in place. The charset is
+// ignored (bytes are kept as decoded); white space between two adjacent
+// encoded words is dropped; an unknown encoding keeps its text.
+void DecodeEncodedWords(std::string& line);
+
+// The value of "0"-"9", "A"-"F", "a"-"f"; any other character yields itself.
+int HexDigitValue(char c);
+// Two hexadecimal digits as one byte; nothing when either is not a digit.
+std::optional<std::uint8_t> DecodeHexPair(char high, char low);
+
+// Converts an Internet date ("Tue, 3 Mar 2026 10:04:05 -0800") to local
+// time as "%d-%02d-%02d %02d:%02d:%02d". Nothing when the text is not a
+// date. A missing or unknown zone is taken as UTC.
+std::optional<std::string> ConvertMailDate(std::string_view text);
+
+}  // namespace quorvex
