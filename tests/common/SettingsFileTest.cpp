@@ -285,6 +285,7 @@ TEST_F(SettingsFileTest, StartUpPublishesTheRecordItSaved) {
 }
 
 TEST_F(SettingsFileTest, ReadersNeverSeeAHalfPublishedRecord) {
+    UpdateSettings([](CServerSettings& s) { s.DNS = s.DNSSecondary = s.Dominame = "start"; });
     std::atomic<bool> done{false};
     std::atomic<int> torn{0};
     std::thread reader([&] {
