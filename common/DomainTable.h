@@ -56,6 +56,7 @@ public:
     int Find(std::string_view name) const;
     int mode() const { return mode_; }
     const std::vector<DomainRecord>& records() const { return records_; }
+    bool operator==(const DomainTable&) const = default;
 
     // Reads the table from the config.ini of the current settings. A mode
     // of kModeFromSettings takes [System] DomainNameType of the current

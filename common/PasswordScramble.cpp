@@ -58,7 +58,7 @@ void UnscramblePassword(char* text, std::uint32_t capacity) {
     QUORVEX_BOUNDED(CopyStringBounded(text, capacity, clear.c_str()));
 }
 
-std::string ScramblePassword(std::string_view clear, std::size_t capacity) {
+std::string ScrambledPassword(std::string_view clear, std::size_t capacity) {
     if (capacity == 0) return {};
     std::vector<char> buffer(std::max(capacity, clear.size() + 1), '\0');
     std::memcpy(buffer.data(), clear.data(), std::min(clear.size(), capacity - 1));
@@ -66,7 +66,7 @@ std::string ScramblePassword(std::string_view clear, std::size_t capacity) {
     return FromBuffer(buffer);
 }
 
-std::string UnscramblePassword(std::string_view stored, std::size_t capacity) {
+std::string UnscrambledPassword(std::string_view stored, std::size_t capacity) {
     if (capacity == 0) return {};
     std::vector<char> buffer(std::max(capacity, stored.size() + 1), '\0');
     std::memcpy(buffer.data(), stored.data(), std::min(stored.size(), capacity - 1));

@@ -22,7 +22,7 @@ void UnscramblePassword(char* text, std::uint32_t capacity);
 
 // The same on strings: the result is what a buffer of `capacity` bytes
 // would hold afterwards.
-std::string ScramblePassword(std::string_view clear, std::size_t capacity);
-std::string UnscramblePassword(std::string_view stored, std::size_t capacity);
+std::string ScrambledPassword(std::string_view clear, std::size_t capacity);
+std::string UnscrambledPassword(std::string_view stored, std::size_t capacity);
 
 }  // namespace quorvex

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 namespace quorvex {
 
@@ -14,6 +15,9 @@ namespace {
 
 std::mutex g_folder_mutex;
 std::string* g_folder = nullptr;  // set once, replaced only by tests
+// Folders replaced by SetProgramFolder stay alive (callers may still hold
+// a reference) and reachable, so leak checkers do not report them.
+std::vector<std::string*>* g_replaced_folders = nullptr;
 
 std::string discover_program_folder() {
     if (const char* home = std::getenv("QUORVEX_HOME"); home && *home) {
@@ -49,7 +53,10 @@ const std::string& ProgramFolder() {
 void SetProgramFolder(std::string folder) {
     std::lock_guard lock(g_folder_mutex);
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    // The previous string is kept alive: callers may still hold a reference.
+    if (g_folder != nullptr) {
+        if (g_replaced_folders == nullptr) g_replaced_folders = new std::vector<std::string*>;
+        g_replaced_folders->push_back(g_folder);
+    }
     g_folder = new std::string(std::move(folder));
 }
 

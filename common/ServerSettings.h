@@ -170,6 +170,8 @@ struct CServerSettings {
     // unreadable.
     bool load_failed() const { return load_failed_; }
 
+    bool operator==(const CServerSettings&) const = default;
+
 private:
     bool load_failed_ = false;
 };

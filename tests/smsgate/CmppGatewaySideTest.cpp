@@ -1,7 +1,6 @@
 // The gateway-side exports, driven over a socket pair by hand-built PDUs:
-// the CONNECT_RESP and SUBMIT_RESP bytes they answer with, their refusal of
-// malformed input, and one client-to-gateway session through the library on
-// both ends.
+// the CONNECT_RESP and SUBMIT_RESP bytes they answer with and their refusal
+// of malformed input.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,7 +8,6 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -165,38 +163,6 @@ TEST(CmppGatewaySideTest, SubmitRespAndDeliverBytes) {
     EXPECT_EQ(cmpp_submit_resp(pair.gateway, 1, 0), CMPP_E_SUBMIT_RESP_SEND);
     EXPECT_EQ(cmpp_submit_resp(0, 1, 0), CMPP_E_NO_SOCKET);
     EXPECT_EQ(cmpp_deliver(&handle, nullptr), CMPP_E_MISSING_ARGUMENT);
-}
-
-TEST(CmppGatewaySideTest, LibraryClientAndGatewayUnderstandEachOther) {
-    SocketPair pair;
-    unsigned char source[6] = {};
-    std::vector<unsigned char> submit(CMPP_ICP_BUFFER_SIZE);
-    int login_result = -1;
-    int submit_result = -1;
-    std::thread gateway([&] {
-        login_result = cmpp_waitfor_login(pair.gateway, source);
-        submit_result = cmpp_recv_icp(pair.gateway, submit.data());
-    });
-
-    CmppHandle handle{static_cast<std::uint32_t>(pair.client), 0};
-    CmppLoginRecord login;
-    ASSERT_EQ(cmpp_login_value_set(&login, "901234", "901234", "pw", 0x20), 0);
-    const int client_login = cmpp_login(&handle, &login);
-    CmppSubmitRecord record;
-    cmpp_submit_sm_init(&record);
-    cmpp_submit_sm_set_shortmsg(&record, reinterpret_cast<const unsigned char*>("ping"), 4);
-    const int client_submit = cmpp_submit(&handle, &record);
-    unsigned char reply[CMPP_RECV_BUFFER_SIZE];
-    const int client_reply = cmpp_recv(&handle, reply);
-    gateway.join();
-
-    EXPECT_EQ(client_login, 0);
-    EXPECT_EQ(client_submit, 0);
-    EXPECT_EQ(client_reply, 0);
-    EXPECT_EQ(login_result, 0);
-    EXPECT_EQ(submit_result, 0);
-    EXPECT_EQ(Bytes(source, source + 6), Field("901234", 6));
-    EXPECT_EQ(Bytes(submit.begin() + 12 + 139, submit.begin() + 12 + 143), Field("ping", 4));
 }
 
 }  // namespace

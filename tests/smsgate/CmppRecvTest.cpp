@@ -91,16 +91,5 @@ TEST(CmppRecvTest, ConsecutivePdusStayInStep) {
     }
 }
 
-TEST(CmppRecvTest, MissingHandleSocketOrBuffer) {
-    unsigned char buffer[CMPP_RECV_BUFFER_SIZE];
-    CmppHandle unconnected{};
-    EXPECT_EQ(cmpp_recv(nullptr, buffer), CMPP_E_MISSING_ARGUMENT);
-    EXPECT_EQ(cmpp_recv(&unconnected, buffer), CMPP_E_NO_SOCKET);
-    CmppGatewaySimulator gateway([](GatewayPeer& peer) { peer.WaitForClientClose(); });
-    ClientConnection client;
-    ASSERT_EQ(client.Connect(gateway.port()), 0);
-    EXPECT_EQ(cmpp_recv(&client.handle, nullptr), CMPP_E_NO_BUFFER);
-}
-
 }  // namespace
 }  // namespace quorvex::testing

@@ -133,22 +133,13 @@ TEST(CmppSubmitTest, RefusesMissingArguments) {
         const char* name;
         int result;
     } cases[] = {
-        {"init", cmpp_submit_sm_init(nullptr)},
-        {"regdelivery", cmpp_submit_sm_set_regdelivery(nullptr, 1)},
-        {"msglevel", cmpp_submit_sm_set_msglevel(nullptr, 1)},
-        {"svc_type", cmpp_submit_sm_set_svc_type(nullptr, "1", 1)},
         {"svc_type without text", cmpp_submit_sm_set_svc_type(&record, nullptr, 3)},
-        {"protoid", cmpp_submit_sm_set_protoid(nullptr, 0, 0)},
-        {"msgformat", cmpp_submit_sm_set_msgformat(nullptr, 15)},
-        {"validate", cmpp_submit_sm_set_validate(nullptr, 10)},
-        {"srcaddr", cmpp_submit_sm_set_srcaddr(nullptr, "1", 1)},
         {"srcaddr empty", cmpp_submit_sm_set_srcaddr(&record, "1", 0)},
-        {"dstaddr", cmpp_submit_sm_set_dstaddr(nullptr, "1", 1)},
         {"dstaddr empty", cmpp_submit_sm_set_dstaddr(&record, "1", 0)},
         {"dstaddr without text", cmpp_submit_sm_set_dstaddr(&record, nullptr, 1)},
-        {"shortmsg", cmpp_submit_sm_set_shortmsg(nullptr, &byte, 1)},
         {"shortmsg empty", cmpp_submit_sm_set_shortmsg(&record, &byte, 0)},
-        {"submit without record", cmpp_submit(nullptr, nullptr)},
+        {"shortmsg without bytes", cmpp_submit_sm_set_shortmsg(&record, nullptr, 1)},
+        {"setter without record", cmpp_submit_sm_set_msglevel(nullptr, 1)},
     };
     for (const auto& c : cases) EXPECT_EQ(c.result, CMPP_E_MISSING_ARGUMENT) << c.name;
 

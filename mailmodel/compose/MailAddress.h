@@ -1,0 +1,41 @@
+// Addresses as the composer and the SMTP server read them: a display name
+// and an address split out of a header-style text, formatted back, and a
+// user-typed recipient list turned into one header value.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quorvex::compose {
+
+struct MailAddress {
+    static constexpr std::size_t kCapacity = 1024;
+
+    std::string DisplayName;
+    std::string Address;
+
+    MailAddress() = default;
+    MailAddress(std::string_view displayName, std::string_view address) { Set(displayName, address); }
+
+    // "Name <addr>", "\"Name\" <addr>" or a bare address. A text whose first
+    // '>' stands before its first '<' gives two empty fields.
+    MailAddress& SplitAddress(std::string_view text);
+    void Set(std::string_view displayName, std::string_view address);
+    // "\"name\" <address>" with a display name, else the address alone.
+    std::string Format() const;
+};
+
+enum class AddressListResult { kOk, kItemTooLong, kOverflow };
+
+// Items end at ';', ',' or the end (separators inside a quoted string do not
+// count); each is trimmed of blanks and joined with ",\r\n\t". An item of
+// 4096 characters or more stops the walk (kItemTooLong, the output keeps
+// what came before); an output beyond `capacity` bytes gives kOverflow.
+AddressListResult FormatAddressList(std::string_view list, std::string& out, std::size_t capacity);
+
+// The address inside angle brackets, or the whole text when it has none;
+// empty when '>' comes first or the address is longer than capacity - 1.
+std::string ExtractBareAddress(std::string_view text, std::size_t capacity);
+
+}  // namespace quorvex::compose

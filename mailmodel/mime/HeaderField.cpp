@@ -1,0 +1,139 @@
+// Parsing, parameter handling and storing of one header field (RFC 822
+// syntax, RFC 2045 parameters, RFC 2047 words through the field coders).
+#include "mailmodel/mime/HeaderField.h"
+
+#include <cstring>
+
+#include "mailmodel/mime/FieldCoder.h"
+#include "mailmodel/mime/MimeCharClass.h"
+
+namespace quorvex::mime {
+namespace {
+
+bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+std::string CHeaderField::GetValueWithoutParameters() const {
+    const std::size_t semi = value.find(';');
+    if (semi == std::string::npos) return value;
+    std::size_t end = semi;
+    while (end > 0 && IsMimeSpace(static_cast<unsigned char>(value[end - 1]))) --end;
+    return value.substr(0, end);
+}
+
+bool CHeaderField::FindParameter(std::string_view parameter, std::size_t& start, std::size_t& end) const {
+    const std::string_view v = value;
+    std::size_t p = v.find(';');
+    if (p == std::string_view::npos) return false;
+    ++p;
+    while (p < v.size()) {
+        while (p < v.size() && (IsMimeSpace(static_cast<unsigned char>(v[p])) || v[p] == ';')) ++p;
+        const std::size_t eq = v.find('=', p);
+        if (eq == std::string_view::npos) return false;
+        const std::size_t nameStart = p;
+        const std::size_t vs = eq + 1;
+        std::size_t ve;
+        if (vs < v.size() && v[vs] == '"') {
+            const std::size_t close = v.find('"', vs + 1);
+            ve = close == std::string_view::npos ? v.size() : close + 1;
+        } else {
+            ve = vs;
+            while (ve < v.size() && (v[ve] == '.' || IsMimeTokenChar(static_cast<unsigned char>(v[ve])))) ++ve;
+        }
+        const std::size_t after = nameStart + parameter.size();
+        if (MimeStartsNoCase(v.substr(nameStart), parameter) && after < v.size() &&
+            (IsMimeSpace(static_cast<unsigned char>(v[after])) || v[after] == '=')) {
+            start = vs;
+            end = ve;
+            return true;
+        }
+        p = ve > p ? ve : p + 1;
+    }
+    return false;
+}
+
+bool CHeaderField::GetParameter(std::string_view parameter, std::string& out) const {
+    out.clear();
+    std::size_t start = 0, end = 0;
+    if (!FindParameter(parameter, start, end)) return false;
+    std::string_view text = std::string_view(value).substr(start, end - start);
+    if (!text.empty() && text.front() == '"') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.back() == '"') text.remove_suffix(1);
+    }
+    out.assign(text);
+    return true;
+}
+
+void CHeaderField::SetParameter(std::string_view parameter, std::string_view parameterValue) {
+    std::string quoted;
+    if (parameterValue.empty() || parameterValue.front() != '"') quoted += '"';
+    quoted += parameterValue;
+    if (!(parameterValue.size() >= 2 && parameterValue.back() == '"')) quoted += '"';
+    std::size_t start = 0, end = 0;
+    if (FindParameter(parameter, start, end)) {
+        value.replace(start, end - start, quoted);
+    } else {
+        value += "; ";
+        value += parameter;
+        value += '=';
+        value += quoted;
+    }
+}
+
+std::size_t CHeaderField::GetLength() const {
+    auto coder = CreateFieldCoder(name);
+    coder->charset = charset;
+    coder->SetInput(value.data(), value.size(), true);
+    return name.size() + coder->GetResultLength() + 4;
+}
+
+std::ptrdiff_t CHeaderField::Store(char* buffer, std::size_t capacity) const {
+    if (capacity < name.size() + 4) return 0;
+    std::memcpy(buffer, name.data(), name.size());
+    std::memcpy(buffer + name.size(), ": ", 2);
+    auto coder = CreateFieldCoder(name);
+    coder->charset = charset;
+    coder->SetInput(value.data(), value.size(), true);
+    const std::size_t written = coder->Convert(buffer + name.size() + 2, capacity - name.size() - 4);
+    std::memcpy(buffer + name.size() + 2 + written, "\r\n", 2);
+    return static_cast<std::ptrdiff_t>(name.size() + 4 + written);
+}
+
+std::ptrdiff_t CHeaderField::Load(const char* text, std::size_t length) {
+    name.clear();
+    value.clear();
+    charset.clear();
+    const std::string_view t(text, length);
+    std::size_t pos = 0;
+    // Lines that begin with white space before any field are skipped whole.
+    while (pos < t.size() && IsMimeSpace(static_cast<unsigned char>(t[pos]))) {
+        if (t[pos] == '\r') return 0;
+        const std::size_t eol = t.find("\r\n", pos);
+        if (eol == std::string_view::npos) return 0;
+        pos = eol + 2;
+    }
+    if (pos >= t.size()) return 0;
+    std::size_t colon = pos;
+    while (colon < t.size() && t[colon] != ':' && t[colon] != '\0' && t[colon] != '\r' && t[colon] != '\n') ++colon;
+    std::size_t valueStart = pos;
+    if (colon < t.size() && t[colon] == ':') {
+        name.assign(t.substr(pos, colon - pos));
+        valueStart = colon + 1;
+    }
+    while (valueStart < t.size() && IsBlankOrTab(t[valueStart])) ++valueStart;
+    std::size_t end = t.find("\r\n", valueStart);
+    while (end != std::string_view::npos && end + 2 < t.size() && IsBlankOrTab(t[end + 2]))
+        end = t.find("\r\n", end + 2);
+    if (end == std::string_view::npos) return 0;
+    auto coder = CreateFieldCoder(name);
+    const std::string_view raw = t.substr(valueStart, end - valueStart);
+    value.resize(raw.size());
+    coder->SetInput(raw.data(), raw.size(), false);
+    value.resize(coder->Convert(value.data(), value.size()));
+    charset = coder->charset;
+    return static_cast<std::ptrdiff_t>(end + 2);
+}
+
+}  // namespace quorvex::mime

@@ -1,0 +1,142 @@
+// The parser's pure text routines (see the header).
+#include "mailmodel/mime/MimeTextRoutines.h"
+
+#include "common/Base64.h"
+#include "mailmodel/mime/MimeCharClass.h"
+
+namespace quorvex::mime {
+
+bool IsBlankPartLine(std::string_view line) { return line.empty() || line[0] == '\n' || line == "\r\n"; }
+
+std::optional<std::string> FindBoundary(std::string_view value) {
+    std::size_t semi = value.find(';');
+    while (semi != std::string_view::npos) {
+        std::size_t p = semi + 1;
+        while (p < value.size() && IsMimeSpace(static_cast<unsigned char>(value[p]))) ++p;
+        if (MimeStartsNoCase(value.substr(p), "boundary")) {
+            p += 8;
+            bool sawEquals = false;
+            while (p < value.size() && (IsMimeSpace(static_cast<unsigned char>(value[p])) || value[p] == '=')) {
+                sawEquals = sawEquals || value[p] == '=';
+                ++p;
+            }
+            if (!sawEquals) return std::nullopt;
+            std::string boundary;
+            if (p < value.size() && value[p] == '"') {
+                const std::size_t close = value.find('"', p + 1);
+                if (close == std::string_view::npos) return std::nullopt;
+                boundary.assign(value.substr(p + 1, close - p - 1));
+            } else {
+                const std::size_t end = value.find(';', p);
+                boundary.assign(value.substr(p, end == std::string_view::npos ? std::string_view::npos : end - p));
+            }
+            if (boundary.empty()) return std::nullopt;
+            return boundary;
+        }
+        semi = value.find(';', semi + 1);
+    }
+    return std::nullopt;
+}
+
+int HexDigitValue(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return c;
+}
+
+int DecodeHexPair(unsigned char high, unsigned char low, unsigned char& out) {
+    const int h = HexDigitValue(high);
+    const int l = HexDigitValue(low);
+    if (h > 15 || l > 15) return 1;
+    out = static_cast<unsigned char>(h * 16 + l);
+    return 0;
+}
+
+void DecodeQuotedPrintableLine(std::string_view line, std::string& out) {
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c != '=') {
+            out += c;
+            continue;
+        }
+        if (i + 1 >= line.size() || line[i + 1] == '\r' || line[i + 1] == '\n') {
+            // Soft line break: the '=' and one CR and one LF go.
+            if (i + 1 < line.size() && line[i + 1] == '\r') ++i;
+            if (i + 1 < line.size() && line[i + 1] == '\n') ++i;
+            continue;
+        }
+        unsigned char byte = 0;
+        if (i + 2 < line.size() &&
+            DecodeHexPair(static_cast<unsigned char>(line[i + 1]), static_cast<unsigned char>(line[i + 2]), byte) == 0) {
+            out += static_cast<char>(byte);
+            i += 2;
+            continue;
+        }
+        out += '=';
+    }
+}
+
+int DecodeBase64Run(std::string_view in, std::string& out) {
+    // The protocol-line decoder of the foundation has exactly these rules;
+    // a failed line yields nothing here.
+    std::string bytes;
+    const int count = Base64Decode(in, bytes);
+    if (count > 0) out += bytes;
+    return count;
+}
+
+void SanitizeFileName(std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;
+            continue;
+        }
+        if (c == '\t') continue;
+        if (std::string_view("\\/:*?\"<>|#&;").find(static_cast<char>(c)) != std::string_view::npos || c < 0x20 ||
+            c == 0x7F) {
+            out += '_';
+            continue;
+        }
+        out += static_cast<char>(c);
+    }
+    // No "..", no hidden or dot-only names: the name stays inside its folder.
+    for (std::size_t p = out.find(".."); p != std::string::npos; p = out.find("..", p)) out[p] = '_';
+    if (!out.empty() && out[0] == '.') out[0] = '_';
+    if (out.size() > kMaxPartFileNameBytes) {
+        const std::size_t dot = out.rfind('.');
+        const std::size_t extension = (dot != std::string::npos && out.size() - dot <= 16) ? out.size() - dot : 0;
+        out = out.substr(0, kMaxPartFileNameBytes - extension) + out.substr(out.size() - extension);
+    }
+    if (out.empty()) out = "_";
+    text = std::move(out);
+}
+
+void ReplaceAllInPlace(std::string& text, std::string_view find, std::string_view replacement) {
+    if (find.empty()) return;
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t p = text.find(find); p != std::string::npos; p = text.find(find, from)) {
+        out.append(text, from, p - from);
+        out += replacement;
+        from = p + find.size();
+    }
+    if (from == 0) return;
+    out.append(text, from, std::string::npos);
+    text = std::move(out);
+}
+
+void TrimMimeToken(std::string& text, std::string_view token) {
+    if (text.empty() || token.empty()) return;
+    std::size_t start = 0;
+    while (text.size() - start >= token.size() && text.compare(start, token.size(), token) == 0) start += token.size();
+    std::size_t end = text.size();
+    while (end - start >= token.size() && text.compare(end - token.size(), token.size(), token) == 0)
+        end -= token.size();
+    text = text.substr(start, end - start);
+}
+
+}  // namespace quorvex::mime

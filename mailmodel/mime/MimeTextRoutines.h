@@ -1,0 +1,47 @@
+// Small text routines of the stored-message parser: the boundary parameter,
+// line decoders for quoted-printable and base64, hex digits, file-name
+// sanitising, replace-all and token trimming. All are pure functions.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvex::mime {
+
+// The longest file name written for a part; longer names are cut, their
+// extension kept.
+inline constexpr std::size_t kMaxPartFileNameBytes = 200;
+
+// The boundary parameter of a Content-Type value (quoted or not); nothing
+// when absent, without '=', unterminated or empty.
+std::optional<std::string> FindBoundary(std::string_view contentType);
+
+// Decodes one quoted-printable body line (its line end included) and
+// appends the bytes; a soft break leaves no line end.
+void DecodeQuotedPrintableLine(std::string_view line, std::string& out);
+
+// Decodes base64 groups up to the line end; appends the bytes and returns
+// their count, 0 for an empty line, -1 (appending nothing) on any stray
+// character or a short group.
+int DecodeBase64Run(std::string_view in, std::string& out);
+
+// 0-15 for a hex digit (either case); any other character as its own code.
+int HexDigitValue(unsigned char c);
+// 0 and the byte when both are hex digits, else 1.
+int DecodeHexPair(unsigned char high, unsigned char low, unsigned char& out);
+
+// Makes a name from a message safe as a file name inside one folder: no
+// path separators or other reserved characters, no control characters, no
+// "..", no leading dot, at most kMaxPartFileNameBytes bytes; never empty.
+void SanitizeFileName(std::string& text);
+// Replaces every occurrence of a non-empty `find`, left to right.
+void ReplaceAllInPlace(std::string& text, std::string_view find, std::string_view replacement);
+// Removes repetitions of `token` from the start, then from the end.
+void TrimMimeToken(std::string& text, std::string_view token);
+
+// True for an empty line, one starting with LF, or exactly CR LF.
+bool IsBlankPartLine(std::string_view line);
+
+}  // namespace quorvex::mime

@@ -1,0 +1,294 @@
+// Quoted-printable, base64, uudecoding and line folding. Each works in one
+// pass over caller buffers sized by its estimate; every write is checked
+// against the capacity, every read against the input length.
+#include "mailmodel/mime/TransferCoders.h"
+
+#include <array>
+#include <cstring>
+
+#include "mailmodel/mime/MimeCharClass.h"
+
+namespace quorvex::mime {
+
+const char kBase64Alphabet[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+namespace {
+
+constexpr std::size_t kNoFold = static_cast<std::size_t>(-1);
+constexpr std::size_t kMaxLine = 76;
+constexpr char kHexUpper[] = "0123456789ABCDEF";
+
+constexpr std::array<signed char, 256> BuildBase64Values() {
+    std::array<signed char, 256> values{};
+    for (auto& v : values) v = -1;
+    for (int i = 0; i < 64; ++i) values[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<signed char>(i);
+    return values;
+}
+constexpr std::array<signed char, 256> kBase64Values = BuildBase64Values();
+
+bool IsLoneDotLine(std::string_view in, std::size_t i) {
+    return i >= 2 && in[i - 2] == '\r' && in[i - 1] == '\n' && i + 2 < in.size() && in[i + 1] == '\r' &&
+           in[i + 2] == '\n';
+}
+
+}  // namespace
+
+int MimeHexValue(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// ---- quoted-printable -------------------------------------------------------
+
+std::size_t CQuotedPrintableCoder::GetEncodeLength() const {
+    std::size_t m = inputLength_;
+    for (std::size_t i = 0; i < inputLength_; ++i)
+        if (!IsMimeAlnum(static_cast<unsigned char>(input_[i]))) m += 2;
+    return m + m / 74 * 6;
+}
+
+std::size_t CQuotedPrintableCoder::Encode(char* out, std::size_t capacity) {
+    const std::string_view in = Input();
+    std::size_t o = 0;
+    std::size_t line = 0;
+    std::size_t fold = kNoFold;
+    for (std::size_t i = 0; i < in.size() && o < capacity; ++i) {
+        const unsigned char c = static_cast<unsigned char>(in[i]);
+        if (c == '\r' || c == '\n') {
+            out[o++] = static_cast<char>(c);
+            line = 0;
+            fold = kNoFold;
+            continue;
+        }
+        bool encoded;
+        if (c == ' ' || c == '\t')
+            encoded = i + 1 == in.size() || in[i + 1] == '\r';
+        else if (c == '.')
+            encoded = IsLoneDotLine(in, i);
+        else
+            encoded = c < '!' || c > '~' || c == '=';
+        const std::size_t width = encoded ? 3 : 1;
+        // A soft break keeps every output line within 76 characters, the
+        // trailing '=' included; it goes after the last blank when there is one.
+        if (line + width >= kMaxLine && capacity - o >= 3) {
+            if (fold != kNoFold && fold < o) {
+                const std::size_t moved = o - (fold + 1);
+                std::memmove(out + fold + 4, out + fold + 1, moved);
+                std::memcpy(out + fold + 1, "=\r\n", 3);
+                o += 3;
+                line = moved;
+            } else {
+                std::memcpy(out + o, "=\r\n", 3);
+                o += 3;
+                line = 0;
+            }
+            fold = kNoFold;
+        }
+        if (encoded) {
+            if (capacity - o < 3) continue;  // does not fit: dropped
+            out[o] = '=';
+            out[o + 1] = kHexUpper[c >> 4];
+            out[o + 2] = kHexUpper[c & 15];
+            o += 3;
+            line += 3;
+        } else {
+            if (o >= capacity) break;
+            if ((c == ' ' || c == '\t') && line > 0) fold = o;
+            out[o++] = static_cast<char>(c);
+            line += 1;
+        }
+    }
+    return o;
+}
+
+std::size_t CQuotedPrintableCoder::Decode(char* out, std::size_t capacity) {
+    const std::string_view in = Input();
+    std::size_t o = 0;
+    std::size_t i = 0;
+    while (i < in.size() && o < capacity) {
+        const char c = in[i];
+        if (c != '=') {
+            out[o++] = c;
+            ++i;
+            continue;
+        }
+        if (in.size() - i - 1 < 2) break;
+        const unsigned char a = static_cast<unsigned char>(in[i + 1]);
+        const unsigned char b = static_cast<unsigned char>(in[i + 2]);
+        if (IsUpperHexDigit(a)) {
+            const int low = MimeHexValue(b);
+            out[o++] = static_cast<char>((MimeHexValue(a) << 4) | ((low < 0 ? b : low) & 15));
+            i += 3;
+        } else if (a == '\r' && b == '\n') {
+            i += 3;
+        } else {
+            out[o++] = static_cast<char>(a);
+            i += 2;
+        }
+    }
+    return o;
+}
+
+// ---- base64 -----------------------------------------------------------------
+
+std::size_t CBase64Coder::GetEncodeLength() const {
+    const std::size_t a = (inputLength_ + 2) / 3 * 4;
+    return lineBreaks_ ? a + a / kMaxLine * 2 + 2 : a;
+}
+
+std::size_t CBase64Coder::Encode(char* out, std::size_t capacity) {
+    const auto* in = reinterpret_cast<const unsigned char*>(input_);
+    const std::size_t n = inputLength_;
+    std::size_t o = 0;
+    std::size_t line = 0;
+    auto put = [&](char ch) {
+        if (o >= capacity) return false;
+        out[o++] = ch;
+        if (lineBreaks_ && ++line == kMaxLine) {
+            line = 0;
+            if (o < capacity) out[o++] = '\r';
+            if (o < capacity) out[o++] = '\n';
+        }
+        return true;
+    };
+    std::size_t i = 0;
+    // Fast path: whole lines of 57 input bytes while the room is certain.
+    if (lineBreaks_) {
+        while (n - i >= 57 && capacity - o >= 78) {
+            for (int g = 0; g < 19; ++g, i += 3) {
+                const unsigned v = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
+                out[o++] = kBase64Alphabet[v >> 18];
+                out[o++] = kBase64Alphabet[(v >> 12) & 63];
+                out[o++] = kBase64Alphabet[(v >> 6) & 63];
+                out[o++] = kBase64Alphabet[v & 63];
+            }
+            out[o++] = '\r';
+            out[o++] = '\n';
+        }
+    }
+    for (; i + 3 <= n; i += 3) {
+        const unsigned v = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
+        if (!put(kBase64Alphabet[v >> 18]) || !put(kBase64Alphabet[(v >> 12) & 63]) ||
+            !put(kBase64Alphabet[(v >> 6) & 63]) || !put(kBase64Alphabet[v & 63]))
+            return o;
+    }
+    if (i < n) {
+        const unsigned v = (in[i] << 16) | (i + 1 < n ? in[i + 1] << 8 : 0);
+        if (!put(kBase64Alphabet[v >> 18]) || !put(kBase64Alphabet[(v >> 12) & 63]) ||
+            !put(i + 1 < n ? kBase64Alphabet[(v >> 6) & 63] : '=') || !put('='))
+            return o;
+    }
+    if (lineBreaks_ && line > 0) {
+        if (o < capacity) out[o++] = '\r';
+        if (o < capacity) out[o++] = '\n';
+    }
+    return o;
+}
+
+std::size_t CBase64Coder::Decode(char* out, std::size_t capacity) {
+    const auto* in = reinterpret_cast<const unsigned char*>(input_);
+    const std::size_t n = inputLength_;
+    std::size_t o = 0;
+    unsigned acc = 0;
+    int have = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = in[i];
+        const int v = kBase64Values[c];
+        if (v < 0) {
+            if (c == '\r' || c == '\n') continue;
+            break;  // '=', blanks and every other stranger end the data
+        }
+        acc = (acc << 6) | static_cast<unsigned>(v);
+        if (++have == 4) {
+            if (capacity - o < 3) {
+                for (int k = 2; k >= 0 && o < capacity; --k) out[o++] = static_cast<char>(acc >> (8 * k));
+                return o;
+            }
+            out[o++] = static_cast<char>(acc >> 16);
+            out[o++] = static_cast<char>(acc >> 8);
+            out[o++] = static_cast<char>(acc);
+            acc = 0;
+            have = 0;
+        }
+    }
+    // A short last group: two characters give one byte, three give two.
+    if (have >= 2 && o < capacity) out[o++] = static_cast<char>(acc >> (6 * have - 8));
+    if (have == 3 && o < capacity) out[o++] = static_cast<char>(acc >> 2);
+    return o;
+}
+
+// ---- uudecoding -------------------------------------------------------------
+
+std::size_t CUuCoder::Decode(char* out, std::size_t capacity) {
+    const std::string_view in = Input();
+    if (in.empty() || capacity == 0) return 0;
+    constexpr std::string_view kEnd = "\r\n`\r\nend\r\n";
+    std::size_t o = 0;
+    bool counting = false;
+    int count = 0;
+    unsigned group[4];
+    int have = 0;
+    std::size_t i = 0;
+    while (i < in.size()) {
+        if (have == 0 && in.substr(i, kEnd.size()) == kEnd) break;
+        const unsigned char c = static_cast<unsigned char>(in[i]);
+        if (c == '\r') {
+            counting = false;
+            have = 0;
+            ++i;
+            if (i < in.size() && in[i] == '\n') ++i;
+            continue;
+        }
+        ++i;
+        if (!counting) {
+            if (c <= 32) continue;
+            count = c == '`' ? 0 : c - 32;
+            counting = true;
+            continue;
+        }
+        group[have++] = (c == '`' ? 0u : static_cast<unsigned>(c - 32)) & 63u;
+        if (have < 4) continue;
+        have = 0;
+        const unsigned char bytes[3] = {static_cast<unsigned char>(group[0] << 2 | group[1] >> 4),
+                                        static_cast<unsigned char>(group[1] << 4 | group[2] >> 2),
+                                        static_cast<unsigned char>(group[2] << 6 | group[3])};
+        const int keep = count <= 0 ? 0 : (count < 3 ? count : 3);
+        for (int k = 0; k < keep && o < capacity; ++k) out[o++] = static_cast<char>(bytes[k]);
+        count -= 3;
+    }
+    return o;
+}
+
+// ---- folding ----------------------------------------------------------------
+
+std::size_t CFoldingCoder::Encode(char* out, std::size_t capacity) {
+    const std::string_view in = Input();
+    std::size_t o = 0;
+    std::size_t line = 0;
+    std::size_t fold = kNoFold;
+    for (std::size_t i = 0; i < in.size() && o < capacity; ++i) {
+        const unsigned char c = static_cast<unsigned char>(in[i]);
+        if (line >= kMaxLine && fold != kNoFold && capacity - o >= 2) {
+            std::memmove(out + fold + 2, out + fold, o - fold);
+            out[fold] = '\r';
+            out[fold + 1] = '\n';
+            line = o - fold;
+            o += 2;
+            fold = kNoFold;
+            if (o >= capacity) break;
+        }
+        out[o++] = static_cast<char>(c);
+        if (c == '\r' || c == '\n') {
+            line = 0;
+            fold = kNoFold;
+            continue;
+        }
+        if (IsMimeSpace(c) && line > 0) fold = o - 1;
+        ++line;
+    }
+    return o;
+}
+
+}  // namespace quorvex::mime

@@ -1,0 +1,34 @@
+// Runs one POP3 session over a connected socket: the greeting, then line
+// after line until the session ends, the client goes or stays silent too
+// long, or the servers stop. The mail-proxy relay, which is socket work,
+// is carried out here too.
+#pragma once
+
+#include <string>
+
+#include "common/net/HostConnect.h"
+#include "common/net/SocketIo.h"
+#include "servers/pop3/Pop3Mailbox.h"
+#include "servers/pop3/Pop3Session.h"
+
+namespace quorvex::pop3 {
+
+struct Pop3ConnectionOptions {
+    SocketTimeouts timeouts = kDefaultSocketTimeouts;
+    SocketTimeouts relay_timeouts = kDefaultRelayTimeouts;
+    int relay_port = 110;  // the port of the server a "user#host" login reaches
+    ProxySettings proxy;   // outgoing proxy for the relay's connection
+};
+
+// Does not close `fd`.
+void RunPop3Connection(int fd, std::string client_address, Pop3Services& services, Pop3SessionSettings settings,
+                       const Pop3ConnectionOptions& options = {});
+
+// The mail-proxy relay: logs in to `host` as `user` for the client and then
+// copies bytes both ways. The remote greeting is not passed on: the client
+// next sees the remote server's answer to USER. Without a connection or a
+// positive greeting the client's connection just ends.
+void RelayPop3Proxy(int client_fd, const std::string& user, const std::string& host,
+                    const Pop3ConnectionOptions& options);
+
+}  // namespace quorvex::pop3

@@ -1,0 +1,42 @@
+// The POP3 job entry.
+#include "servers/pop3/Pop3Server.h"
+
+#include "common/ServerSettings.h"
+#include "servers/pop3/Pop3ServerServices.h"
+
+namespace quorvex::pop3 {
+
+Pop3Server::Pop3Server(JobTable& jobs, NoticeSink* notices)
+    : jobs_(jobs),
+      notices_(notices),
+      log_([notices] { return Pop3LogConfigFrom(*Settings(), notices); }) {}
+
+void Pop3Server::InstallHandler() {
+    jobs_.SetHandler(JOB_POP3, [this](Job& job) { RunConnection(job); });
+}
+
+void Pop3Server::RunConnection(Job& job) {
+    const std::shared_ptr<const CServerSettings> settings = Settings();
+    Pop3ServerHooks hooks;
+    hooks.log = &log_;
+    hooks.notices = notices_;
+    hooks.queue_collection = [this](std::string_view account) {
+        JobRequest request;
+        request.kind = JOB_REMOTE_POP3;
+        request.account = std::string(account);
+        return jobs_.EnqueueJob(request);
+    };
+    Pop3ServerServices services(settings, std::move(hooks));
+
+    Pop3ConnectionOptions options = base_options_;
+    options.proxy.enabled = settings->ByProxy != 0;
+    options.proxy.address = settings->ProxyAddress;
+    options.proxy.port = settings->ProxyPort;
+    options.proxy.auth = settings->ProxyAuth != 0;
+    options.proxy.user = settings->ProxyUser;
+    options.proxy.pass = settings->ProxyPass;
+    options.proxy.protocol = settings->ProxyProtocol;
+    RunPop3Connection(job.socket.get(), job.client.HostText(), services, SessionSettingsFrom(*settings), options);
+}
+
+}  // namespace quorvex::pop3

@@ -1,0 +1,201 @@
+// The POP3 server on a loopback port against mail clients nobody here
+// wrote: Python's poplib, curl, fetchmail and getmail. Messages must arrive
+// byte for byte as they were stored (after the client undoes the stuffing).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/servers/support/Pop3TestServer.h"
+
+namespace quorvex::pop3 {
+namespace {
+
+using testing::Pop3TestServer;
+
+const std::string kFirst =
+    "From: alice@example.org\r\nTo: bob@example.com\r\nSubject: first\r\nMessage-ID: <m1@example.org>\r\n\r\n"
+    "Hello Bob.\r\n..a line starting with a dot\r\n...two dots\r\n\r\nBye.\r\n";
+const std::string kSecond =
+    "From: carol@example.org\r\nTo: bob@example.com\r\nSubject: second\r\nMessage-ID: <m2@example.org>\r\n\r\n" +
+    std::string(5000, 'x') + "\r\nend\r\n";
+
+// The message as a client shows it: one dot taken off stuffed lines.
+std::string Unstuffed(const std::string& stored) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < stored.size()) {
+        std::size_t end = stored.find("\r\n", at);
+        end = end == std::string::npos ? stored.size() : end + 2;
+        std::string line = stored.substr(at, end - at);
+        if (!line.empty() && line[0] == '.') line.erase(0, 1);
+        out += line;
+        at = end;
+    }
+    return out;
+}
+
+std::string WithLf(std::string text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out += text[i];
+    }
+    return out;
+}
+
+class Pop3ClientsTest : public ::testing::Test {
+protected:
+    Pop3ClientsTest() {
+        server.AddAccount("bob", "secret");
+        server.Store("bob", kFirst);
+        server.Store("bob", kSecond);
+        server.Start();
+    }
+    Pop3TestServer server;
+};
+
+TEST_F(Pop3ClientsTest, PythonPoplibDialogue) {
+    const char* script = R"PY(
+import poplib, sys
+poplib._MAXLINE = 1 << 20
+p = poplib.POP3('127.0.0.1', int(sys.argv[1]), timeout=20)
+out = []
+out.append(p.getwelcome().decode())
+try:
+    p.capa(); out.append('capa ok')
+except poplib.error_proto as e:
+    out.append('capa refused')
+p.user('bob'); p.pass_('secret')
+out.append(repr(p.stat()))
+resp, lines, _ = p.list(); out.append(repr(lines))
+resp, lines, _ = p.uidl(); out.append(repr(lines))
+resp, lines, _ = p.top(1, 0); out.append(repr(lines))
+for n in (1, 2):
+    resp, lines, _ = p.retr(n)
+    sys.stdout.buffer.write(b'\r\n'.join(lines) + b'\r\n' + b'<END>\n')
+p.dele(1); p.rset(); p.dele(2)
+out.append(p.quit().decode())
+p = poplib.POP3('127.0.0.1', int(sys.argv[1]), timeout=20)
+p.user('bob'); p.pass_('secret'); out.append(repr(p.stat())); p.quit()
+try:
+    p = poplib.POP3('127.0.0.1', int(sys.argv[1]), timeout=20)
+    p.user('bob'); p.pass_('wrong')
+except poplib.error_proto as e:
+    out.append(str(e))
+print('\n'.join(out))
+)PY";
+    const CommandResult result = server.Python(script);
+    ASSERT_EQ(result.exit_status, 0) << result.output;
+    const std::string& text = result.output;
+    const std::size_t first_end = text.find("<END>\n");
+    ASSERT_NE(first_end, std::string::npos);
+    EXPECT_EQ(text.substr(0, first_end), Unstuffed(kFirst));
+    const std::size_t second_end = text.find("<END>\n", first_end + 6);
+    ASSERT_NE(second_end, std::string::npos);
+    EXPECT_EQ(text.substr(first_end + 6, second_end - first_end - 6), kSecond);
+    const std::string summary = text.substr(second_end + 6);
+    const std::string uid1 = "bob.example.com.quorvexserver.";
+    EXPECT_EQ(summary,
+              "+OK QuorvexServer 5.3 POP3 Service Ready\n"
+              "capa refused\n"
+              "(2, " + std::to_string(kFirst.size() + kSecond.size()) + ")\n"
+              "[b'1 " + std::to_string(kFirst.size()) + "', b'2 " + std::to_string(kSecond.size()) + "']\n"
+              "[b'1 " + uid1 + "1', b'2 " + uid1 + "2']\n"
+              "[b'From: alice@example.org', b'To: bob@example.com', b'Subject: first', "
+              "b'Message-ID: <m1@example.org>', b'']\n"
+              "+OK bye\n"
+              "(1, " + std::to_string(kFirst.size()) + ")\n"
+              "b'-ERR the password incorrect'\n");
+}
+
+TEST_F(Pop3ClientsTest, CurlListsAndRetrieves) {
+    const std::string url = "pop3://127.0.0.1:" + std::to_string(server.port()) + "/";
+    const CommandResult list = RunCommand({"curl", "-s", "--max-time", "20", "-u", "bob:secret", url});
+    ASSERT_EQ(list.exit_status, 0);
+    EXPECT_EQ(list.output, "1 " + std::to_string(kFirst.size()) + "\r\n2 " + std::to_string(kSecond.size()) + "\r\n");
+    const CommandResult first = RunCommand({"curl", "-s", "--max-time", "20", "-u", "bob:secret", url + "1"});
+    ASSERT_EQ(first.exit_status, 0);
+    EXPECT_EQ(first.output, Unstuffed(kFirst));
+    const CommandResult refused = RunCommand({"curl", "-s", "--max-time", "20", "-u", "bob:nope", url + "1"});
+    EXPECT_NE(refused.exit_status, 0);
+}
+
+TEST_F(Pop3ClientsTest, FetchmailDeliversEveryMessageOnceAndDeletes) {
+    const std::string out_folder = server.home().File("fetched");
+    MakeFolders(out_folder);
+    const std::string rc = server.home().File("fetchmailrc");
+    AtomicWriteFile(rc, "poll 127.0.0.1 protocol pop3 port " + std::to_string(server.port()) +
+                            " no uidl\n  user bob password secret is root here nokeep fetchall sslproto ''\n"
+                            "  mda \"/bin/sh -c 'cat > " + out_folder + "/msg.$$'\"\n",
+                    0600);
+    const CommandResult run = RunCommand({"fetchmail", "--nodetach", "--nosyslog", "-s", "-f", rc, "--pidfile",
+                                          server.home().File("fetchmail.pid"), "--idfile",
+                                          server.home().File("fetchids")});
+    ASSERT_EQ(run.exit_status, 0) << run.output;
+    std::vector<std::string> saved;
+    for (const auto& entry : std::filesystem::directory_iterator(out_folder)) {
+        std::string text;
+        ReadWholeFile(entry.path().string(), text);
+        saved.push_back(text);
+    }
+    ASSERT_EQ(saved.size(), 2u);
+    // fetchmail adds its own Received line on top and hands LF lines on.
+    int found = 0;
+    for (const std::string& text : saved) {
+        for (const std::string& original : {kFirst, kSecond}) {
+            const std::string want = WithLf(Unstuffed(original));
+            if (text.size() >= want.size() && text.compare(text.size() - want.size(), want.size(), want) == 0) ++found;
+        }
+    }
+    EXPECT_EQ(found, 2);
+    // nokeep: the mailbox is empty afterwards.
+    EXPECT_EQ(GetMailboxMessageCount("bob"), 0);
+}
+
+TEST_F(Pop3ClientsTest, GetmailFillsAMaildir) {
+    // getmail refuses to deliver as root: it runs as "nobody" in a folder
+    // of its own.
+    testing::TempFolder work;
+    ::chmod(work.path().c_str(), 0755);
+    const std::string maildir = work.File("Maildir");
+    for (const char* sub : {"new", "cur", "tmp"}) MakeFolders(JoinPath(maildir, sub), 0755);
+    const std::string rc_folder = work.File("getmail");
+    MakeFolders(rc_folder, 0755);
+    AtomicWriteFile(JoinPath(rc_folder, "getmailrc"),
+                    "[retriever]\ntype = SimplePOP3Retriever\nserver = 127.0.0.1\nport = " +
+                        std::to_string(server.port()) + "\nusername = bob\npassword = secret\n\n"
+                        "[destination]\ntype = Maildir\npath = " + maildir + "/\n\n"
+                        "[options]\nread_all = false\ndelete = false\ndelivered_to = false\nreceived = false\n"
+                        "message_log_syslog = false\nverbose = 0\n", 0644);
+    RunCommand({"chown", "-R", "nobody:nogroup", work.path()});
+    const std::vector<std::string> getmail = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                              "getmail", "--getmaildir", rc_folder, "--rcfile", "getmailrc"};
+    const CommandResult run = RunCommand(getmail);
+    ASSERT_EQ(run.exit_status, 0) << run.output;
+    std::vector<std::string> saved;
+    for (const auto& entry : std::filesystem::directory_iterator(JoinPath(maildir, "new"))) {
+        std::string text;
+        ReadWholeFile(entry.path().string(), text);
+        saved.push_back(text);
+    }
+    ASSERT_EQ(saved.size(), 2u);
+    std::sort(saved.begin(), saved.end(), [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+    // getmail puts a Return-Path line first and stores LF lines.
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::string want = WithLf(Unstuffed(i == 0 ? kFirst : kSecond));
+        EXPECT_NE(saved[i].find(want), std::string::npos) << saved[i];
+    }
+    // Messages are kept, and getmail's own unique-id memory (our UIDL) makes
+    // a second run fetch nothing new.
+    EXPECT_EQ(GetMailboxMessageCount("bob"), 2);
+    ASSERT_EQ(RunCommand(getmail).exit_status, 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(JoinPath(maildir, "new")),
+                            std::filesystem::directory_iterator()),
+              2);
+}
+
+}  // namespace
+}  // namespace quorvex::pop3
