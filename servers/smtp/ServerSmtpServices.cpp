@@ -1,0 +1,124 @@
+// Wiring of SMTP sessions and local delivery to the server's subsystems.
+#include "servers/smtp/ServerSmtpServices.h"
+
+#include "common/AccountName.h"
+#include "common/Paths.h"
+#include "common/PasswordDigest.h"
+#include "common/ProfileFile.h"
+#include "mailmodel/account/AccountFolders.h"
+#include "mailmodel/account/AccountList.h"
+#include "mailmodel/store/MailStore.h"
+#include "servers/logs/ServerLogs.h"
+#include "servers/queue/OutgoingQueue.h"
+#include "servers/smtp/SmtpAccessRules.h"
+
+namespace quorvex::smtp {
+
+std::shared_ptr<const CServerSettings> ServerSmtpServices::Settings() { return quorvex::Settings(); }
+
+int ServerSmtpServices::ClassifyAddress(std::string_view address) {
+    return hooks_.classify_address ? hooks_.classify_address(address) : kAddressRemote;
+}
+
+bool ServerSmtpServices::IsWebMailAddress(std::string_view dotted_address) {
+    const auto settings = Settings();
+    std::string_view list = settings->WebMailIP;
+    while (true) {
+        const auto semicolon = list.find(';');
+        if (list.substr(0, semicolon) == dotted_address) return true;
+        if (semicolon == std::string_view::npos) return false;
+        list.remove_prefix(semicolon + 1);
+    }
+}
+
+bool ServerSmtpServices::CheckAccountPassword(std::string_view account, std::string_view password) {
+    if (!IsValidAccountName(account) || Accounts().IsGroup(account) != 0) return false;
+    const auto stored = Accounts().GetPassword(account);
+    return stored && !stored->empty() && (*stored == HashAccountPassword(password) || *stored == password);
+}
+
+std::string ServerSmtpServices::AccountInterMail(std::string_view account) {
+    const auto path = Accounts().GetSettingsPath(account);
+    if (!path) return {};
+    std::lock_guard guard(AccountIniLock());
+    return ProfileFile(*path).GetString("System", "InterMail");
+}
+
+std::string ServerSmtpServices::NewTempMessagePath() {
+    MakeFolders(QueueFolder());
+    const int number = hooks_.next_temp_number ? hooks_.next_temp_number() : 0;
+    return JoinPath(QueueFolder(), "temp_smtp_" + std::to_string(number) + ".dat");
+}
+
+void ServerSmtpServices::Log(std::string_view peer, std::string_view text) {
+    const auto settings = Settings();
+    const std::string_view shown = IsWebMailAddress(peer) ? std::string_view("WebMail") : peer;
+    WriteSmtpLog({settings->LogFilePath.empty() ? JoinPath(settings->Folder(), "log") : settings->LogFilePath,
+                  settings->MaxLogLine},
+                 shown, text, notices_);
+}
+
+void ServerSmtpServices::ScanForViruses(const std::string& path) {
+    if (hooks_.scan_for_viruses) hooks_.scan_for_viruses(path);
+}
+
+DeliveryOutcome ServerSmtpServices::Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
+                                            const std::string& path) {
+    DeliveryOutcome outcome;
+    outcome.delivered = DeliverToRecipient(*this, &outcome.reply, tag, recipient, sender, path, nullptr);
+    return outcome;
+}
+
+void ServerSmtpServices::SendAutoReply(std::string_view account, std::string_view sender) {
+    if (hooks_.send_auto_reply) hooks_.send_auto_reply(account, sender);
+}
+
+std::optional<std::string> ServerSmtpServices::StoreSentCopy(std::string_view account, const std::string& path) {
+    if (!Accounts().Exists(account)) return std::nullopt;
+    const std::string stored = Accounts().StoredName(account);
+    std::string uid;
+    if (!AddMessageToMailbox(stored, path, &uid, 1, true, true)) return std::nullopt;
+    return FormatMailUid(stored, static_cast<std::uint32_t>(std::stoul(uid.empty() ? "0" : uid)));
+}
+
+bool ServerSmtpServices::IsDisabled(std::string_view account) { return Accounts().IsDisabled(account); }
+bool ServerSmtpServices::IsGroup(std::string_view account) { return Accounts().IsGroup(account) != 0; }
+
+int ServerSmtpServices::MailboxMessageCount(std::string_view account) {
+    return GetMailboxMessageCount(Accounts().StoredName(account));
+}
+
+std::int64_t ServerSmtpServices::MailboxTotalSize(std::string_view account) {
+    return GetMailboxTotalSize(Accounts().StoredName(account));
+}
+
+std::int64_t ServerSmtpServices::QuotaBytes(std::string_view account) {
+    const std::uint64_t quota = Accounts().GetQuotaBytes(account);
+    return quota == kNoQuotaLimit ? -1 : static_cast<std::int64_t>(quota);
+}
+
+std::optional<ForwardingList> ServerSmtpServices::Forwarding(std::string_view account) {
+    return hooks_.forwarding ? hooks_.forwarding(account) : std::nullopt;
+}
+
+std::vector<std::string> ServerSmtpServices::GroupMembers(std::string_view group) {
+    return hooks_.group_members ? hooks_.group_members(group) : std::vector<std::string>{};
+}
+
+bool ServerSmtpServices::ApplyFilters(std::string_view account, const std::string& file, std::string* uid) {
+    return hooks_.apply_filters && hooks_.apply_filters(Accounts().StoredName(account), file, uid);
+}
+
+bool ServerSmtpServices::StoreInInbox(std::string_view account, const std::string& file, std::string* uid) {
+    return AddMessageToMailbox(Accounts().StoredName(account), file, uid, 0, true, false);
+}
+
+bool ServerSmtpServices::Enqueue(std::string_view recipient, std::string_view sender, const std::string& file) {
+    return COutgoingMail().AddToQueue(recipient, sender, file);
+}
+
+void ServerSmtpServices::AccountChanged(std::string_view account) {
+    notices_.Post(NoticeId::WM_UPDATE_ACCOUNT, Accounts().StoredName(account));
+}
+
+}  // namespace quorvex::smtp

@@ -1,0 +1,71 @@
+// The real server behind SMTP sessions and local delivery: the settings
+// record, the account list, the mailbox store, the outgoing queue, the
+// SMTP log, the filters and the virus scanner. A few services of
+// neighbouring parts come in as functions, so start-up wires them once and
+// tests can give simple ones.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/Notices.h"
+#include "servers/delivery/LocalDelivery.h"
+#include "servers/smtp/SmtpServices.h"
+
+namespace quorvex::smtp {
+
+struct ServerSmtpHooks {
+    // Class of an address (local account 1, outside 0, unknown local -1).
+    std::function<int(std::string_view)> classify_address;
+    // Next number of the "temp_smtp" queue counter.
+    std::function<int()> next_temp_number;
+    // The account's forwarding list and a group's members; none when unset.
+    std::function<std::optional<ForwardingList>(std::string_view)> forwarding;
+    std::function<std::vector<std::string>(std::string_view)> group_members;
+    // Mail filters; nothing taken when unset.
+    std::function<bool(std::string_view, const std::string&, std::string*)> apply_filters;
+    // The virus-scan hand-off; nothing done when unset.
+    std::function<void(const std::string&)> scan_for_viruses;
+    // An account's auto-reply to a sender; nothing sent when unset.
+    std::function<void(std::string_view, std::string_view)> send_auto_reply;
+};
+
+class ServerSmtpServices final : public SmtpServices, public DeliveryDirectory {
+public:
+    ServerSmtpServices(ServerSmtpHooks hooks, NoticeSink& notices) : hooks_(std::move(hooks)), notices_(notices) {}
+
+    // SmtpServices
+    std::shared_ptr<const CServerSettings> Settings() override;
+    int ClassifyAddress(std::string_view address) override;
+    bool IsWebMailAddress(std::string_view dotted_address) override;
+    bool CheckAccountPassword(std::string_view account, std::string_view password) override;
+    std::string AccountInterMail(std::string_view account) override;
+    std::string NewTempMessagePath() override;
+    void Log(std::string_view peer, std::string_view text) override;
+    void ScanForViruses(const std::string& path) override;
+    DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
+                            const std::string& path) override;
+    void SendAutoReply(std::string_view account, std::string_view sender) override;
+    std::optional<std::string> StoreSentCopy(std::string_view account, const std::string& path) override;
+
+    // DeliveryDirectory
+    bool IsDisabled(std::string_view account) override;
+    bool IsGroup(std::string_view account) override;
+    int MailboxMessageCount(std::string_view account) override;
+    std::int64_t MailboxTotalSize(std::string_view account) override;
+    std::int64_t QuotaBytes(std::string_view account) override;
+    std::optional<ForwardingList> Forwarding(std::string_view account) override;
+    std::vector<std::string> GroupMembers(std::string_view group) override;
+    bool ApplyFilters(std::string_view account, const std::string& file, std::string* uid) override;
+    bool StoreInInbox(std::string_view account, const std::string& file, std::string* uid) override;
+    bool Enqueue(std::string_view recipient, std::string_view sender, const std::string& file) override;
+    void AccountChanged(std::string_view account) override;
+
+private:
+    ServerSmtpHooks hooks_;
+    NoticeSink& notices_;
+};
+
+}  // namespace quorvex::smtp

@@ -1,0 +1,305 @@
+// The SMTP server end to end: the real listener, job table, session and
+// mailbox store on loopback, driven by clients nobody here wrote (Python
+// smtplib, swaks) and by raw bytes where a real client would tidy them up.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "common/AccountName.h"
+#include "common/AtomicFile.h"
+#include "common/Paths.h"
+#include "common/PasswordDigest.h"
+#include "common/ProfileFile.h"
+#include "common/RunFlag.h"
+#include "common/ServerSettings.h"
+#include "mailmodel/account/AccountList.h"
+#include "mailmodel/store/MailStore.h"
+#include "servers/jobs/JobTable.h"
+#include "servers/jobs/ServerListener.h"
+#include "servers/queue/OutgoingQueue.h"
+#include "servers/smtp/SmtpCommand.h"
+#include "servers/smtp/SmtpConnection.h"
+#include "servers/smtp/ServerSmtpServices.h"
+#include "support/TempFolder.h"
+
+namespace quorvex::smtp {
+namespace {
+
+using testing::TempFolder;
+
+std::string Slurp(const std::string& path) {
+    std::string text;
+    ReadWholeFile(path, text);
+    return text;
+}
+
+struct RunResult {
+    int status = -1;
+    std::string output;
+};
+
+// Runs a command with a deadline (the coreutils `timeout`), collecting its
+// output.
+RunResult RunCommand(const std::string& command, const std::string& output_file) {
+    const std::string line = "timeout 120 " + command + " >" + output_file + " 2>&1";
+    RunResult result;
+    const int status = std::system(line.c_str());
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.output = Slurp(output_file);
+    return result;
+}
+
+class SmtpEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProgramFolder(folder.path());
+        ProfileFile::ClearCache();
+        MakeFolders(JoinPath(folder.path(), "mail"));
+        AddAccount("alice", "secret");
+        AddAccount("admin", "adminpw");
+        Accounts().Load();
+        UpdateSettings([&](CServerSettings& s) {
+            s = CServerSettings{};
+            s.SetProgramFolder(folder.path());
+            s.LogFilePath = JoinPath(folder.path(), "log");
+            s.Dominame = "example.test";
+        });
+        SetQueueIdSource([this] { return ++queue_ids; });
+        ServerRunFlag = 1;
+        ServerSmtpHooks hooks;
+        hooks.classify_address = [](std::string_view address) {
+            const auto at = address.rfind('@');
+            if (at == std::string_view::npos) return -1;
+            if (!SameName(address.substr(at + 1), Settings()->Dominame)) return 0;
+            return Accounts().Exists(address.substr(0, at)) ? 1 : -1;
+        };
+        hooks.next_temp_number = [this] { return ++temp_ids; };
+        services = std::make_unique<ServerSmtpServices>(std::move(hooks), notices);
+        jobs.SetHandler(JOB_SMTP, [this](Job& job) {
+            RunSmtpConnection(job.socket.get(), job.client.HostText(), *services);
+        });
+        jobs.CreateWorkerThreads();
+        ASSERT_TRUE(listener.Start(0, "127.0.0.1"));
+        port = std::to_string(listener.port());
+    }
+    void TearDown() override {
+        listener.Stop();
+        jobs.Shutdown();
+        SetQueueIdSource(nullptr);
+    }
+
+    void AddAccount(const std::string& name, const std::string& password) {
+        const std::string dir = JoinPath(folder.path(), "mail", name);
+        MakeFolders(dir);
+        ProfileFile(JoinPath(dir, "maillist.ini")).Edit([&](IniDocument& doc) {
+            return doc.Set("System", "Password", HashAccountPassword(password)) && doc.Set("System", "Max", "1");
+        });
+    }
+
+    // Every message in the account's inbox, unscrambled, without the trace
+    // header this server puts in front.
+    std::vector<std::string> Inbox(const std::string& account) {
+        MailboxSnapshot snapshot;
+        EXPECT_TRUE(LoadMailboxIndexLocked(account, snapshot));
+        std::vector<std::string> messages;
+        const auto key = MailStoreKey(account);
+        for (int i = 0; i < snapshot.Counts[0]; ++i) {
+            std::string bytes = Slurp(*GetMailFilePath(account, snapshot.Records[i].FileNumber));
+            for (char& c : bytes) c = static_cast<char>(c ^ key);
+            const auto end = bytes.find(" SMTP; ");
+            messages.push_back(end == std::string::npos ? bytes : bytes.substr(bytes.find("\r\n", end) + 2));
+        }
+        return messages;
+    }
+
+    std::string Python(const std::string& args) {
+        const RunResult r = RunCommand("/usr/bin/python3 " + std::string(QUORVEX_SOURCE_DIR) +
+                                    "/tests/e2e/support/smtp_clients.py " + args,
+                                folder.File("python.out"));
+        EXPECT_EQ(r.status, 0) << r.output;
+        return r.output;
+    }
+
+    RunResult Swaks(const std::string& args) {
+        return RunCommand("swaks --server 127.0.0.1:" + port + " --helo e2e.client " + args, folder.File("swaks.out"));
+    }
+
+    std::string WriteFile(const std::string& name, const std::string& bytes) {
+        const std::string path = folder.File(name);
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    bool SmtpFolderHasTempFiles() {
+        if (!FolderExists(QueueFolder())) return false;
+        for (const auto& entry : std::filesystem::directory_iterator(QueueFolder())) {
+            if (entry.path().filename().string().rfind("temp_", 0) == 0) return true;
+        }
+        return false;
+    }
+
+    TempFolder folder;
+    NullNoticeSink notices;
+    std::unique_ptr<ServerSmtpServices> services;
+    JobTable jobs;
+    CSmtpServer listener{jobs};
+    std::string port;
+    std::atomic<int> queue_ids{0};
+    std::atomic<int> temp_ids{0};
+};
+
+TEST_F(SmtpEndToEnd, SmtplibMessagesArriveByteForByte) {
+    std::string text = "Subject: bytes\r\nFrom: x@remote.org\r\n\r\n";
+    text += "8-bit: \xc3\xa9\xff\x80\r\n";
+    text += std::string(998, 'a') + "\r\n";
+    text += std::string(5000, 'b') + "\r\n";
+    text += ".leading dot\r\n..two dots\r\nend\r\n";
+    Python("send " + port + " x@remote.org alice@example.test " + WriteFile("m.eml", text));
+    const auto inbox = Inbox("alice");
+    ASSERT_EQ(inbox.size(), 1u);
+    // smtplib stuffs the leading dots; stored files keep the stuffed form,
+    // and the 5000-byte line is kept in two pieces.
+    std::string expected = "Subject: bytes\r\nFrom: x@remote.org\r\n\r\n8-bit: \xc3\xa9\xff\x80\r\n" +
+                           std::string(998, 'a') + "\r\n" + std::string(3069, 'b') + "\r\n" +
+                           std::string(5000 - 3069, 'b') + "\r\n..leading dot\r\n...two dots\r\nend\r\n";
+    EXPECT_EQ(inbox[0], expected);
+    EXPECT_FALSE(SmtpFolderHasTempFiles());
+}
+
+TEST_F(SmtpEndToEnd, SmtplibAuthLoginRelaysToTheQueue) {
+    Python("send " + port + " alice@example.test friend@elsewhere.org " + WriteFile("m.eml", "Subject: out\r\n\r\nhi\r\n") +
+           " alice secret");
+    const std::string record = QueueRecordPath(1);
+    EXPECT_EQ(ReadProfileString(record, "Info", "DestAddr"), "friend@elsewhere.org");
+    EXPECT_EQ(ReadProfileString(record, "Info", "ReplyAddr"), "alice@example.test");
+    const std::string queued = Slurp(JoinPath(QueueFolder(), "mail1.dat"));
+    EXPECT_NE(queued.find("\r\n\r\nhi\r\n"), std::string::npos);
+    EXPECT_EQ(queued.rfind("Return-Path: <alice@example.test>\r\n", 0), 0u);
+    // The wrong password is refused.
+    const RunResult r = RunCommand("/usr/bin/python3 " + std::string(QUORVEX_SOURCE_DIR) +
+                                "/tests/e2e/support/smtp_clients.py send " + port +
+                                " alice@example.test friend@elsewhere.org " + folder.File("m.eml") + " alice wrong",
+                            folder.File("bad.out"));
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.output.find("535"), std::string::npos) << r.output;
+}
+
+TEST_F(SmtpEndToEnd, SwaksDialogues) {
+    struct Case {
+        std::string name;
+        std::function<void(CServerSettings&)> settings;
+        std::string args;
+        std::vector<std::string> expected;  // lines the transcript must hold
+        bool delivered;
+    };
+    const std::vector<Case> cases = {
+        {"ehlo and a local delivery", nullptr, "--from x@remote.org --to alice@example.test",
+         {"<-  250-AUTH=LOGIN", "<-  250 AUTH LOGIN", "<-  354 send the mail data, end with . ", "<-  250 "}, true},
+        {"relay refused", nullptr, "--from x@remote.org --to y@elsewhere.org",
+         {"<** 550 x@remote.org relay mail disabled and this mail server requires smtp authentication."
+          "(from \"x@remote.org\" to \"y@elsewhere.org\" via \"example.test\") "},
+         false},
+        {"relay allowed after auth", nullptr,
+         "--from alice@example.test --to y@elsewhere.org --auth LOGIN --auth-user alice --auth-password secret",
+         {"<-  235 OK", "<-  250 "}, false},
+        {"unknown user", nullptr, "--from x@remote.org --to ghost@example.test",
+         {"<** 550 ghost@example.test is absent."}, false},
+        {"unknown user with catch-all", [](CServerSettings& s) { s.EnableCatchAll = 1; },
+         "--from x@remote.org --to ghost@example.test", {"<-  250 "}, false},
+        {"too many recipients", [](CServerSettings& s) { s.MaxRcpts = 1; },
+         "--from x@remote.org --to alice@example.test,admin@example.test", {"<** 554 too many receiver"}, false},
+        {"message too big", [](CServerSettings& s) { s.MaxMailSize = 2000; },
+         "--from x@remote.org --to alice@example.test --body " + std::string(3000, 'z'),
+         {"<** 552 x@remote.org mail size too big"}, false},
+        {"sender block list", [](CServerSettings& s) {
+             s.EmailFilterEnable = 1;
+             s.FromList = {"@spam.example"};
+         },
+         "--from x@remote.org --to alice@example.test --header 'From: boss@spam.example'",
+         {"<** 554 Email from \"@spam.example\" is blocked by this mail server."}, false},
+        {"client address block list", [](CServerSettings& s) {
+             s.IPBlockEnable = 1;
+             s.IPList = {"127.0.0.1-127.0.0.9"};
+         },
+         "--from x@remote.org --to alice@example.test", {"421 127.0.0.1 is blocked by this mail server."}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateSettings([&](CServerSettings& s) {
+            s.EnableCatchAll = 0;
+            s.MaxRcpts = 20;
+            s.MaxMailSize = -1;
+            s.EmailFilterEnable = 0;
+            s.IPBlockEnable = 0;
+            if (c.settings) c.settings(s);
+        });
+        const std::size_t before = Inbox("alice").size();
+        const RunResult r = Swaks(c.args);
+        for (const auto& line : c.expected) EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
+        EXPECT_EQ(Inbox("alice").size(), before + (c.delivered ? 1 : 0));
+    }
+    EXPECT_EQ(Inbox("admin").size(), 1u);  // the catch-all case
+    EXPECT_FALSE(SmtpFolderHasTempFiles());
+}
+
+// Raw bytes: a client that ends lines in ways the servers after us might
+// read differently must not get a second transaction through.
+TEST_F(SmtpEndToEnd, SmugglingStaysInsideOneMessage) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(listener.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string dialogue =
+        "HELO raw\r\nMAIL FROM:<x@remote.org>\r\nRCPT TO:<alice@example.test>\r\nDATA\r\n"
+        "Subject: one\r\n\r\nA\n.\nMAIL FROM:<x@remote.org>\r\nRCPT TO:<admin@example.test>\r\nDATA\r\n"
+        "B\r\n.\nC\n.\r\nD\r\n.\r\nQUIT\r\n";
+    ASSERT_EQ(::send(fd, dialogue.data(), dialogue.size(), MSG_NOSIGNAL), static_cast<ssize_t>(dialogue.size()));
+    std::string replies;
+    char block[4096];
+    for (ssize_t n; (n = ::recv(fd, block, sizeof block, 0)) > 0;) replies.append(block, static_cast<std::size_t>(n));
+    ::close(fd);
+    EXPECT_EQ(replies.substr(replies.find("\r\n") + 2),
+              "250 welcome here\r\n250 OK\r\n250 OK\r\n354 send the mail data, end with . \r\n250 \r\n"
+              "221 SMTP SERVICE CLOSED\r\n");
+    const auto inbox = Inbox("alice");
+    ASSERT_EQ(inbox.size(), 1u);
+    EXPECT_EQ(inbox[0],
+              "Subject: one\r\n\r\nA\r\n..\r\nMAIL FROM:<x@remote.org>\r\nRCPT TO:<admin@example.test>\r\nDATA\r\n"
+              "B\r\n..\r\nC\r\n..\r\nD\r\n");
+    EXPECT_TRUE(Inbox("admin").empty());
+}
+
+TEST_F(SmtpEndToEnd, TwentyMegabyteMessage) {
+    std::string text = "Subject: big\r\n\r\n";
+    const std::string line = std::string(76, 'x') + "\r\n";
+    while (text.size() < 20 * 1024 * 1024) text += line;
+    Python("send " + port + " x@remote.org alice@example.test " + WriteFile("big.eml", text));
+    const auto inbox = Inbox("alice");
+    ASSERT_EQ(inbox.size(), 1u);
+    EXPECT_TRUE(inbox[0] == text);
+}
+
+TEST_F(SmtpEndToEnd, FiftyParallelSendersStoreEveryMessageOnce) {
+    const std::string out = Python("load " + port + " 50 2000 alice@example.test");
+    EXPECT_NE(out.find("done 2000"), std::string::npos) << out;
+    const auto inbox = Inbox("alice");
+    ASSERT_EQ(inbox.size(), 2000u);
+    std::set<std::string> subjects;
+    for (const auto& m : inbox) subjects.insert(m.substr(0, m.find("\r\n")));
+    EXPECT_EQ(subjects.size(), 2000u);
+    EXPECT_FALSE(SmtpFolderHasTempFiles());
+}
+
+}  // namespace
+}  // namespace quorvex::smtp
