@@ -58,6 +58,22 @@ UniqueFd Socks5Connect(UniqueFd fd, std::string_view host, int port, const Proxy
 
 }  // namespace
 
+ProxySettings OutgoingProxy(const CServerSettings& settings) {
+    ProxySettings proxy;
+    proxy.enabled = settings.ByProxy != 0;
+    proxy.address = settings.ProxyAddress;
+    proxy.port = settings.ProxyPort;
+    proxy.auth = settings.ProxyAuth != 0;
+    proxy.user = settings.ProxyUser;
+    proxy.pass = settings.ProxyPass;
+    proxy.protocol = settings.ProxyProtocol;
+    return proxy;
+}
+
+UniqueFd ConnectToHost(std::string_view host, int port, std::string* local_address) {
+    return ConnectToHost(host, port, OutgoingProxy(*Settings()), local_address);
+}
+
 UniqueFd ConnectTcp(const PeerAddress& address, const SocketTimeouts& timeouts) {
     UniqueFd fd(::socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd) return {};

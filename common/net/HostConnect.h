@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/ServerSettings.h"
 #include "common/UniqueFd.h"
 #include "common/net/PeerAddress.h"
 #include "common/net/SocketIo.h"
@@ -24,6 +25,9 @@ struct ProxySettings {
     std::string protocol = "SOCKS5";  // "Protocol": "SOCKS5", "HTTP" or "HTTPS"
 };
 
+// The proxy part of a settings record.
+ProxySettings OutgoingProxy(const CServerSettings& settings);
+
 // A plain TCP connection to a resolved address; invalid on failure. The
 // connect itself gives up after the idle limit of `timeouts`.
 UniqueFd ConnectTcp(const PeerAddress& address, const SocketTimeouts& timeouts = kDefaultSocketTimeouts);
@@ -36,6 +40,9 @@ UniqueFd ConnectTcp(const PeerAddress& address, const SocketTimeouts& timeouts =
 UniqueFd ConnectToHost(std::string_view host, int port, const ProxySettings& proxy,
                        std::string* local_address = nullptr,
                        const SocketTimeouts& timeouts = kDefaultSocketTimeouts);
+
+// The same with the proxy of the current settings.
+UniqueFd ConnectToHost(std::string_view host, int port, std::string* local_address = nullptr);
 
 // Connects to the proxy and asks it for a tunnel to host:port. An unknown
 // "Protocol" fails. `bound_address` as for ConnectToHost.

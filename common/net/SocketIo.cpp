@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "common/ErrorLog.h"
 #include "common/RunFlag.h"
-#include "common/net/NetErrorLog.h"
 #include "common/net/TrafficDump.h"
 
 namespace quorvex {
@@ -162,7 +162,7 @@ bool SendLine(int fd, std::string_view text, bool append_crlf) {
     line.append(text).append("\r\n");
     if (line.size() > kMaxSendLineLength) {
         line.resize(kMaxSendLineLength);
-        LogNetError(__FILE__, __LINE__, "Buffer overflow");
+        WriteErrorLog(__FILE__, __LINE__, "Buffer overflow");
     }
     return SendText(fd, line);
 }

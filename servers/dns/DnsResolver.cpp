@@ -72,6 +72,14 @@ std::optional<std::string> AwaitReply(int fd, std::uint16_t id, bool relayed, in
 
 }  // namespace
 
+DnsResolverOptions DnsOptionsFromSettings(const CServerSettings& settings) {
+    DnsResolverOptions options;
+    options.proxy = OutgoingProxy(settings);
+    return options;
+}
+
+DnsResolver::DnsResolver() : options_(DnsOptionsFromSettings(*Settings())) {}
+
 int DnsResolver::Query(std::string_view domain, std::string& output, std::string_view server) {
     output.clear();
     Lookup lookup;
@@ -135,7 +143,8 @@ std::optional<std::string> DnsResolver::Exchange(std::string_view domain, std::s
         target = PeerAddress::FromIpv4(*proxy_address->Ipv4(), relay.port());
         const auto header = socks5::UdpDatagramHeader(server, options_.server_port);
         if (!header) return std::nullopt;
-        datagram = *header + *query;
+        datagram = *header;
+        datagram += *query;
     }
     if (::connect(udp.get(), target.get(), target.length()) != 0) return std::nullopt;
     if (::send(udp.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(datagram.size())) {

@@ -21,9 +21,15 @@ struct DnsResolverOptions {
     ProxySettings proxy;
 };
 
+// Options for the current settings: port 53, the settings' proxy when
+// "ByProxy" is set.
+DnsResolverOptions DnsOptionsFromSettings(const CServerSettings& settings);
+
 class DnsResolver {
 public:
-    explicit DnsResolver(DnsResolverOptions options = {}) : options_(std::move(options)) {}
+    // Without options: those of the current settings.
+    DnsResolver();
+    explicit DnsResolver(DnsResolverOptions options) : options_(std::move(options)) {}
     virtual ~DnsResolver() = default;
 
     // Results of Query.

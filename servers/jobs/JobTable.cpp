@@ -6,6 +6,8 @@
 #include <exception>
 
 #include "common/AccountName.h"
+#include "common/ErrorLog.h"
+#include "common/ServerSettings.h"
 #include "common/RunFlag.h"
 
 namespace quorvex {
@@ -49,7 +51,8 @@ bool JobTable::Stopping() const { return shutting_down_ || !ServersRunning(); }
 
 bool JobTable::Refused(const JobRequest& request) const {
     if (request.kind == JOB_SMTP) {
-        const int limit = options_.max_connections_per_ip ? options_.max_connections_per_ip() : -1;
+        const int limit =
+            options_.max_connections_per_ip ? options_.max_connections_per_ip() : Settings()->MaxConnectionPerIP;
         if (limit < 0) return false;
         int count = 0;
         for (const JobSlot& slot : slots_) {
@@ -140,9 +143,12 @@ void JobTable::RunJob(Job& job) {
         }
     }
     if (failure.empty()) return;
+    const std::string line =
+        "job slot=" + std::to_string(job.slot) + " kind=" + std::to_string(job.kind) + " failed: " + failure;
     if (options_.error_log) {
-        options_.error_log("job slot=" + std::to_string(job.slot) + " kind=" + std::to_string(job.kind) +
-                           " failed: " + failure);
+        options_.error_log(line);
+    } else {
+        WriteErrorLog(__FILE__, __LINE__, line);
     }
 }
 

@@ -54,9 +54,11 @@ using JobHandler = std::function<void(Job&)>;
 
 struct JobTableOptions {
     // "MaxConnectionPerIP" of section "System", read at each SMTP enqueue:
-    // -1 (any negative) for no limit, 0 behaves as 1.
-    std::function<int()> max_connections_per_ip = [] { return -1; };
+    // -1 (any negative) for no limit, 0 behaves as 1. Empty: the current
+    // settings' value.
+    std::function<int()> max_connections_per_ip;
     // Where a job that throws is reported (one line); the worker survives.
+    // Empty: the error log.
     std::function<void(std::string_view)> error_log;
 };
 

@@ -1,0 +1,51 @@
+// Who an address belongs to: a local account, a local domain without such
+// an account, or the outside world; whether an IPv4 address is one of this
+// host's own; whether a client is one of the configured web-mail front
+// ends. Every server and the mailbox store decide these the same way here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "common/ServerSettings.h"
+#include "common/net/PeerAddress.h"
+
+namespace quorvex {
+
+// Results of ClassifyAddress.
+inline constexpr int ADDRESS_LOCAL_ACCOUNT = 1;   // an existing local account
+inline constexpr int ADDRESS_REMOTE = 0;          // a domain not served here
+inline constexpr int ADDRESS_LOCAL_UNKNOWN = -1;  // no "@", or a local domain without that account
+
+// Longest address looked at; longer input is cut to this (the old buffer).
+inline constexpr std::size_t kMaxClassifiedAddressLength = 1023;
+
+// The account store's verdict on a name: 1 an existing account that fits
+// the domain mode, 0 unknown, -1 a reserved name.
+using AccountExistsFunction = std::function<int(std::string_view name)>;
+
+// Splits at the last "@". A domain that is a dotted IPv4 address of this
+// host (bare or in square brackets) names the local accounts in
+// single-domain mode and nobody in multi-domain mode. Otherwise, in
+// multi-domain mode the domain must be in the domain table and the whole
+// address is the account name; in single-domain mode the domain must equal
+// Dominame (any case) and the local part is the account name.
+int ClassifyAddress(std::string_view address, const CServerSettings& settings,
+                    const AccountExistsFunction& account_exists);
+
+// 1 when the first byte is 127 or the address is one under which the local
+// host name resolves; 0 for the address 0 and every other address.
+int IsLocalAddress(std::uint32_t ipv4_net_order);
+
+// The same for a peer of either family: IPv6 loopback counts as local too.
+bool IsLocalAddress(const PeerAddress& address);
+
+// 1 when the dotted address is one of the ";"-separated entries of
+// `front_ends` ([WebMail] IP), compared byte for byte without trimming.
+int IsWebMailAddress(std::string_view dotted_address, std::string_view front_ends);
+
+// The same against the current settings.
+int IsWebMailAddress(std::string_view dotted_address);
+
+}  // namespace quorvex
