@@ -21,6 +21,11 @@ namespace {
 
 std::mutex g_write_mutex;
 std::mutex g_hook_mutex;
+std::mutex g_file_mutex;
+std::string& FixedFile() {
+    static auto* path = new std::string;
+    return *path;
+}
 ErrorLogAlertHook& AlertHook() {
     static auto* hook = new ErrorLogAlertHook;
     return *hook;
@@ -87,6 +92,10 @@ bool AppendLine(const std::string& path, std::string_view line) {
 }  // namespace
 
 std::string ErrorLogPath() {
+    {
+        std::lock_guard guard(g_file_mutex);
+        if (!FixedFile().empty()) return FixedFile();
+    }
     const auto settings = Settings();
     const std::string folder =
         settings->LogFilePath.empty() ? JoinPath(settings->Folder(), "log") : settings->LogFilePath;
@@ -122,6 +131,11 @@ void WriteErrorLog(std::string_view source_file, int line, std::string_view text
         // handlers); a line that could not be built is lost.
         t_in_alert_hook = false;
     }
+}
+
+void SetErrorLogFile(std::string path) {
+    std::lock_guard guard(g_file_mutex);
+    FixedFile() = std::move(path);
 }
 
 void SetErrorLogAlertHook(ErrorLogAlertHook hook) {

@@ -27,10 +27,15 @@ inline constexpr std::size_t kMaxErrorLogPrefixLength = 4096;
 // standard error instead (logging that fault to the same path would loop).
 void WriteErrorLog(std::string_view source_file, int line, std::string_view text) noexcept;
 
-// The path the next line goes to: [Log] FilePath of the current settings
-// (or "log" in the program folder before any is loaded) joined with
-// kErrorLogFileName.
+// The path the next line goes to: the file given to SetErrorLogFile, else
+// [Log] FilePath of the current settings (or "log" in the program folder
+// before any is loaded) joined with kErrorLogFileName.
 std::string ErrorLogPath();
+
+// Sends the log to a fixed file instead (the web-mail component keeps its
+// own "comlog.txt" beside its library); an empty path returns to the
+// settings' log folder.
+void SetErrorLogFile(std::string path);
 
 // Called after every line that reached the file, outside the log's lock,
 // with the line's text. The notice bus installs the alert here; common

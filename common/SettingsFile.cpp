@@ -5,11 +5,11 @@
 // a section, a key or a width.
 #include <algorithm>
 #include <cctype>
-#include <unistd.h>
 
 #include "common/BoundedString.h"
 #include "common/ConfigWriter.h"
 #include "common/ErrorLog.h"
+#include "common/HostInfo.h"
 #include "common/Paths.h"
 #include "common/PasswordScramble.h"
 #include "common/ProfileFile.h"
@@ -188,12 +188,6 @@ std::vector<std::string> LoadBlockList(const IniDocument& doc, const char* secti
     return entries;
 }
 
-std::string ProgramFile() {
-    char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
-}
-
 }  // namespace
 
 void CServerSettings::Load() {
@@ -325,7 +319,7 @@ bool CServerSettings::Save() {
         if (live.ConfigIni() == config.path()) live.Domains.LoadFrom(*written, DomainTable::kModeFromSettings, live);
     });
 
-    CurrentSettingsHost().set_autostart(AutoRun != 0, ProgramFile());
+    CurrentSettingsHost().set_autostart(AutoRun != 0, ExecutablePath());
     return all_written && filter_written && com_written;
 }
 

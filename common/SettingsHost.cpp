@@ -1,13 +1,11 @@
 // The machine's answers to the settings loader, and their test override.
 #include "common/SettingsHost.h"
 
-#include <unistd.h>
-
-#include <cctype>
-#include <cstdlib>
 #include <mutex>
 
 #include "common/AccountName.h"
+#include "common/DesktopEntry.h"
+#include "common/HostInfo.h"
 
 namespace quorvex {
 
@@ -19,32 +17,17 @@ SettingsHost& InstalledHost() {
     return *host;
 }
 
-std::string HostName() {
-    char name[256] = "";
-    if (::gethostname(name, sizeof name - 1) != 0) return {};
-    return name;
+bool WriteAutostart(bool enabled, const std::string& program_path) {
+    return WriteAutostartEntry(enabled ? &program_path : nullptr);
 }
-
-// The locale that decides the language of messages, as setlocale would.
-std::string PosixLocale() {
-    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(variable);
-        if (value != nullptr && *value != '\0') return value;
-    }
-    return "C";
-}
-
-// The autostart entry joins once the desktop-entry helpers are in; until
-// then saving AutoRun only records the setting.
-bool NoAutostart(bool, const std::string&) { return false; }
 
 }  // namespace
 
 SettingsHost SystemSettingsHost() {
     return SettingsHost{
-        HostName,
-        [] { return LocaleAbbreviation(PosixLocale()); },
-        NoAutostart,
+        [] { return ComputerName(); },
+        [] { return LocaleLanguageAbbreviation(); },
+        WriteAutostart,
     };
 }
 
@@ -70,18 +53,6 @@ std::string LanguageForLocale(std::string_view abbreviation) {
     if (SameName(abbreviation, "CHS")) return "ChineseGB";
     if (SameName(abbreviation, "CHT")) return "ChineseBig5";
     return "English";
-}
-
-std::string LocaleAbbreviation(std::string_view posix_locale) {
-    const std::string_view name = posix_locale.substr(0, posix_locale.find_first_of(".@"));
-    const std::string_view language = name.substr(0, name.find('_'));
-    if (SameName(language, "zh")) {
-        const std::string_view territory = name.size() > 3 ? name.substr(3) : std::string_view{};
-        return SameName(territory, "TW") || SameName(territory, "HK") || SameName(territory, "MO") ? "CHT" : "CHS";
-    }
-    std::string out;
-    for (char c : language) out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
 }
 
 }  // namespace quorvex

@@ -20,8 +20,8 @@ struct SettingsHost {
     std::function<bool(bool enabled, const std::string& program_path)> set_autostart;
 };
 
-// The machine's own answers (gethostname, LC_ALL/LC_MESSAGES/LANG, the
-// XDG autostart entry).
+// The machine's own answers: ComputerName, LocaleLanguageAbbreviation and
+// the XDG autostart entry (HostInfo.h, DesktopEntry.h).
 SettingsHost SystemSettingsHost();
 // Replaces the host used by later loads and saves; functions left empty
 // take the machine's own.
@@ -31,9 +31,4 @@ SettingsHost CurrentSettingsHost();
 // "CHS" gives "ChineseGB", "CHT" "ChineseBig5", anything else "English";
 // case is ignored.
 std::string LanguageForLocale(std::string_view abbreviation);
-// The abbreviated language name of a POSIX locale name: "zh_CN.UTF-8"
-// gives "CHS", "zh_TW" and "zh_HK" give "CHT", others their language code
-// in capitals ("en_GB" gives "EN").
-std::string LocaleAbbreviation(std::string_view posix_locale);
-
 }  // namespace quorvex

@@ -6,6 +6,8 @@
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "common/ServerSettings.h"
+#include "common/Translation.h"
 
 namespace quorvex {
 
@@ -24,7 +26,7 @@ std::string RfcDateNow() {
 
 }  // namespace
 
-std::string GetDomainName() { return ReadProfileString(ConfigPath(), "System", "Dominame"); }
+std::string GetDomainName() { return Settings()->Dominame; }
 
 std::string EnsureWelcomeMailFile() {
     const std::string path = JoinPath(ProgramFolder(), "Welcome.inbox");
@@ -34,15 +36,15 @@ std::string EnsureWelcomeMailFile() {
     std::string text;
     text.append("From: ").append(sender).append("\r\n");
     text.append("To: newuser@").append(domain).append("\r\n");
-    text.append("Subject: Welcome to QuorvexServer\r\n");
+    text.append("Subject: ").append(TranslateText("Welcome to QuorvexServer")).append("\r\n");
     text.append("Date: ").append(RfcDateNow()).append("\r\n");
     text.append("MIME-Version: 1.0\r\n");
     text.append("Content-Type: text/plain; charset=\"us-ascii\"\r\n");
     text.append("\r\n");
-    text.append("QuorvexServer mail server\r\n");
-    text.append("Made by the Quorvex project\r\n");
-    text.append("Support: postmaster@").append(domain).append("\r\n");
-    text.append("Web mail: http://").append(domain).append("/mail/\r\n");
+    text.append(TranslateText("QuorvexServer mail server")).append("\r\n");
+    text.append(TranslateText("Made by the Quorvex project")).append("\r\n");
+    text.append(TranslateText("Support:")).append(" postmaster@").append(domain).append("\r\n");
+    text.append(TranslateText("Web mail:")).append(" http://").append(domain).append("/mail/\r\n");
     return AtomicWriteFile(path, text) ? path : std::string();
 }
 

@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 
 #include "common/AccountName.h"
+#include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
-#include "mailmodel/DataLog.h"
 #include "mailmodel/FolderListing.h"
 #include "mailmodel/account/AccountFolders.h"
 
@@ -54,7 +54,7 @@ bool AccountList::Load() {
         if (ReadEntry(name, entry))
             found.push_back(std::move(entry));
         else
-            LogDataError("AccountConfig", __LINE__, "skipping mail folder with an unusable name: " + name);
+            QUORVEX_ERROR_LOG("skipping mail folder with an unusable name: " + name);
     }
     std::lock_guard guard(lock_);
     entries_ = std::move(found);

@@ -1,7 +1,8 @@
 // Insertion of mail summaries into the mailfolder table.
 #include "mailmodel/db/MailFolderTable.h"
 
-#include "mailmodel/DataLog.h"
+#include "common/ErrorLog.h"
+
 
 namespace quorvex {
 
@@ -39,7 +40,7 @@ bool InsertMailSummary(std::string_view account, int folder_id, std::string_view
             "VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
             row);
     if (status) return true;
-    LogDataError("MailInfo", __LINE__, "mailfolder insert failed: " + status.error);
+    QUORVEX_ERROR_LOG("mailfolder insert failed: " + status.error);
     return false;
 }
 

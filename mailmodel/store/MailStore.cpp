@@ -11,10 +11,10 @@
 #include <memory>
 
 #include "common/AtomicFile.h"
+#include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/AppServices.h"
-#include "mailmodel/DataLog.h"
 #include "mailmodel/FolderListing.h"
 #include "mailmodel/account/AccountFolders.h"
 
@@ -42,7 +42,7 @@ bool ReadIndex(const std::string& folder, MailboxIndexFile& index) {
     }
     std::string error;
     if (!ParseMailboxIndex(bytes, index, error)) {
-        LogDataError("MailInfo", __LINE__, "damaged mailbox index " + path + ": " + error);
+        QUORVEX_ERROR_LOG("damaged mailbox index " + path + ": " + error);
         return false;
     }
     return true;
@@ -50,7 +50,7 @@ bool ReadIndex(const std::string& folder, MailboxIndexFile& index) {
 
 bool WriteIndex(const std::string& folder, const MailboxIndexFile& index) {
     if (AtomicWriteFile(IndexPath(folder), index.Encode())) return true;
-    LogDataError("MailInfo", __LINE__, "cannot write mailbox index in " + folder);
+    QUORVEX_ERROR_LOG("cannot write mailbox index in " + folder);
     return false;
 }
 
@@ -123,7 +123,7 @@ bool AddMessageToMailbox(std::string_view account, const std::string& source, st
     struct stat st {};
     if (::stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     if (st.st_size > kMaxFolderBytes) {
-        LogDataError("MailInfo", __LINE__, "message too large for a mailbox: " + source);
+        QUORVEX_ERROR_LOG("message too large for a mailbox: " + source);
         return false;
     }
     const auto size = static_cast<std::int32_t>(st.st_size);
@@ -137,12 +137,12 @@ bool AddMessageToMailbox(std::string_view account, const std::string& source, st
                                   [](const MailboxRecord& r) { return r.IsFree(); });
     std::size_t slot = static_cast<std::size_t>(free_slot - index.slots.begin());
     if (free_slot == index.slots.end() && index.slots.size() >= static_cast<std::size_t>(kMaxMailboxRecords)) {
-        LogDataError("MailInfo", __LINE__, "mailbox full (no free record slot) in " + *account_folder);
+        QUORVEX_ERROR_LOG("mailbox full (no free record slot) in " + *account_folder);
         return false;
     }
     if (static_cast<std::int64_t>(header.TotalBytes(folder)) + size > kMaxFolderBytes ||
         header.LastUid() == INT32_MAX || header.LastFileNumber() == INT32_MAX) {
-        LogDataError("MailInfo", __LINE__, "mailbox full (totals would overflow) in " + *account_folder);
+        QUORVEX_ERROR_LOG("mailbox full (totals would overflow) in " + *account_folder);
         return false;
     }
     if (free_slot == index.slots.end()) index.slots.emplace_back();
@@ -251,7 +251,7 @@ bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapsh
     }
     for (int k = 0; k < kMailboxFolderCount; ++k) {
         if (bytes[k] > kMaxFolderBytes) {
-            LogDataError("MailInfo", __LINE__, "commit refused: folder total would overflow in " + *account_folder);
+            QUORVEX_ERROR_LOG("commit refused: folder total would overflow in " + *account_folder);
             return false;
         }
         index.header.SetMessageCount(k, counts[k]);
@@ -346,7 +346,7 @@ bool RestoreBackupMails(std::string_view account) {
     });
     for (const Found& f : files)
         if (!AddMessageToMailbox(account, f.path, nullptr, 0, false, true))
-            LogDataError("MailInfo", __LINE__, "rebuild could not store " + f.path);
+            QUORVEX_ERROR_LOG("rebuild could not store " + f.path);
     return true;
 }
 

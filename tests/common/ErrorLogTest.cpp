@@ -78,6 +78,17 @@ TEST_F(ErrorLogTest, RestartsOnlyAFileLargerThan64KiB) {
     }
 }
 
+TEST_F(ErrorLogTest, AFixedFileReplacesTheSettingsFolder) {
+    SetErrorLogFile(temp_.File("lib/comlog.txt"));
+    WriteErrorLog("Pop3.cpp", 3, "component");
+    SetErrorLogFile("");
+    WriteErrorLog("Pop3.cpp", 4, "server");
+    std::string component;
+    ReadWholeFile(temp_.File("lib/comlog.txt"), component);
+    EXPECT_TRUE(component.ends_with("Pop3.cpp(3): component\r\n")) << component;
+    EXPECT_TRUE(LogText().ends_with("Pop3.cpp(4): server\r\n")) << LogText();
+}
+
 TEST_F(ErrorLogTest, CreatesAMissingLogFolder) {
     UseLogFolder(temp_.File("log"));
     ASSERT_FALSE(std::filesystem::exists(temp_.File("log")));

@@ -13,6 +13,7 @@
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
 #include "common/SettingsHost.h"
+#include "common/SystemLocations.h"
 #include "support/TempFolder.h"
 
 namespace quorvex {
@@ -128,12 +129,6 @@ TEST_F(SettingsFileTest, LanguageFollowsTheLocale) {
         locale_ = c.abbreviation;
         EXPECT_EQ(Loaded().Language, c.language) << c.abbreviation;
     }
-    const struct {
-        const char* posix;
-        const char* abbreviation;
-    } locales[] = {{"zh_CN.UTF-8", "CHS"}, {"zh_TW.Big5", "CHT"}, {"zh_HK", "CHT"}, {"en_GB.UTF-8@euro", "EN"},
-                   {"C", "C"}};
-    for (const auto& c : locales) EXPECT_EQ(LocaleAbbreviation(c.posix), c.abbreviation) << c.posix;
 }
 
 TEST_F(SettingsFileTest, SavedValuesLoadBackUnchanged) {
@@ -195,6 +190,22 @@ TEST_F(SettingsFileTest, SaveAppliesItsThreeRules) {
     s.AutoRun = 1;
     ASSERT_TRUE(s.Save());
     EXPECT_EQ(autostart_calls_, (std::vector<bool>{false, true}));
+}
+
+TEST_F(SettingsFileTest, AutoRunKeepsTheAutostartEntryInStep) {
+    SetSettingsHost(SettingsHost{[] { return std::string("box"); }, nullptr, nullptr});
+    SetSystemLocations(SystemLocations{"", "", "", temp_.File("autostart")});
+    const std::string entry = temp_.File("autostart/QuorvexServer.desktop");
+    CServerSettings s = Loaded();
+    s.AutoRun = 1;
+    ASSERT_TRUE(s.Save());
+    std::string text;
+    ASSERT_TRUE(ReadWholeFile(entry, text));
+    EXPECT_NE(text.find("Exec="), std::string::npos);
+    s.RunAsService = 1;
+    ASSERT_TRUE(s.Save());
+    EXPECT_FALSE(std::filesystem::exists(entry));
+    SetSystemLocations({});
 }
 
 TEST_F(SettingsFileTest, BlockListsAreClampedAndCut) {

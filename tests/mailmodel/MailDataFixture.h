@@ -10,6 +10,7 @@
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "common/ServerSettings.h"
 #include "mailmodel/account/AccountList.h"
 #include "support/TempFolder.h"
 
@@ -21,13 +22,19 @@ protected:
         SetProgramFolder(home_.path());
         ProfileFile::ClearCache();
         MakeFolders(JoinPath(home_.path(), "mail"));
-        WriteFile(home_.File("config.ini"), "[System]\r\nDominame=example.test\r\n");
+        UseConfig("[System]\r\nDominame=example.test\r\n");
         Accounts().Load();
     }
     void TearDown() override {
-        SetProgramFolder(home_.path());
-        MakeFolders(JoinPath(home_.path(), "mail"));
+        PublishSettings(std::make_shared<CServerSettings>());
         Accounts().Load();
+    }
+
+    // Writes config.ini and publishes the settings loaded from it.
+    void UseConfig(const std::string& text) {
+        WriteFile(home_.File("config.ini"), text);
+        ProfileFile::ClearCache();
+        ReloadSettings();
     }
 
     // Creates an account folder (with an optional maillist.ini text) and

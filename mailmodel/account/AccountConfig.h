@@ -1,0 +1,76 @@
+// One account's settings ([System] of its "maillist.ini") and the account
+// operations every server shares: create or update within the domain
+// limits, existence and password tests, deletion, the domain's allocated
+// space and account count, and single-key readers and writers.
+// Lock order: the account-file lock, then the account-list lock; notices
+// are posted after both are released.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+class NoticeSink;
+
+// Free-text fields are at most this long.
+inline constexpr std::size_t kMaxAccountText = 4096;
+inline constexpr std::size_t kMaxUserNameLength = 76;
+
+struct AccountRecord {
+    AccountRecord();  // Volume = the global default mailbox size
+
+    std::string Name;
+    std::string Password;  // stored form (the digest), or a plain text
+    int Volume = 20;       // MB
+    int Max = 0;           // nonzero: no mailbox size limit
+    std::string UserName;
+    std::string Comment;
+    std::string TimeStamp;  // "%Y/%m/%d %H:%M:%S", local time
+    std::string InterMail;  // contact address on the Internet
+    int Disabled = 0;
+    int IsGroup = 0;
+    int Permission = 0;
+};
+
+// The current local time as "%Y/%m/%d %H:%M:%S".
+std::string AccountTimeStampNow();
+
+// IsGroup and Permission come from the account list; the rest from the file.
+bool LoadAccount(std::string_view account, AccountRecord& record);
+
+// Creates the account (folder, settings, list entry, welcome message,
+// WM_NEW_ACCOUNT) when it does not exist, else updates it
+// (WM_UPDATE_ACCOUNT). Refused: an invalid or reserved name, a domain not
+// in the domain table, the domain's account or space limit, a negative
+// volume under a space limit, a folder that already exists, a text with
+// CR or LF. Notices go to `notices` (the process bus when null).
+bool SaveAccount(std::string_view account, AccountRecord record, NoticeSink* notices = nullptr);
+
+// -1 reserved name ("_..." or "All"), 1 listed account of the current
+// domain mode, 0 otherwise.
+int AccountExists(std::string_view account);
+
+// True when the password's digest, or the password itself, equals the
+// stored password of an existing account. An account whose stored password
+// is empty accepts nothing.
+bool CheckAccountPassword(std::string_view account, std::string_view password);
+
+// Bytes of quota given to the domain's accounts (groups and accounts
+// without a limit count nothing).
+std::int64_t GetDomainAllocatedSpace(std::string_view domain);
+int CountDomainAccounts(std::string_view domain);
+
+// Removes the folder, the list entry and every group membership of the
+// account; posts WM_DELETE_ACCOUNT.
+bool DeleteAccount(std::string_view account, NoticeSink* notices = nullptr);
+
+bool IsAccountInDomain(std::string_view account, std::string_view domain);
+
+std::optional<std::string> GetAccountInterMail(std::string_view account);
+std::optional<std::string> GetAccountUserName(std::string_view account);  // at most 76 characters
+bool WriteAccountTimeStamp(std::string_view account, std::string_view text);
+
+}  // namespace quorvex
