@@ -13,3 +13,12 @@ CREATE TABLE mailfolder (
     mailIsread INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX mailfolder_account_uid ON mailfolder (account, uid);
+
+-- Read receipts: a message's Message-ID and the account it went to; the
+-- POP3 server sets mailisread when the account retrieves it.
+CREATE TABLE receipts (
+    messageid TEXT NOT NULL,
+    account TEXT NOT NULL,
+    mailisread INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX receipts_messageid ON receipts (messageid);

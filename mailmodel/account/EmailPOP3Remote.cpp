@@ -37,7 +37,7 @@ bool CEmailPOP3Remote::Load(std::string_view account) {
         box.POP3Server = ReadValue(*doc, kSection, Numbered("POP3Server", i), kMaxRemoteBoxText);
         // The whole stored digit text is read, so every password that was
         // accepted into a record (up to 256 characters) comes back whole.
-        box.POP3Password = UnscramblePassword(ReadValue(*doc, kSection, Numbered("POP3Password", i), kMaxStoredPassword),
+        box.POP3Password = UnscrambledPassword(ReadValue(*doc, kSection, Numbered("POP3Password", i), kMaxStoredPassword),
                                               kMaxStoredPassword + 1)
                                .substr(0, kMaxRemoteBoxText);
         box.POP3Account = ReadValue(*doc, kSection, Numbered("POP3Account", i), kMaxRemoteBoxText);
@@ -53,7 +53,7 @@ bool CEmailPOP3Remote::Save() {
         for (int i = 1; ok && i <= count_; ++i) {
             const RemotePop3Mailbox& box = boxes_[static_cast<std::size_t>(i - 1)];
             ok = doc.Set(kSection, Numbered("POP3Server", i), box.POP3Server) &&
-                 doc.Set(kSection, Numbered("POP3Password", i), ScramblePassword(box.POP3Password, kScrambleWorkBuffer)) &&
+                 doc.Set(kSection, Numbered("POP3Password", i), ScrambledPassword(box.POP3Password, kScrambleWorkBuffer)) &&
                  doc.Set(kSection, Numbered("POP3Account", i), box.POP3Account) &&
                  doc.Set(kSection, Numbered("Enable", i), box.Enable ? "1" : "0") &&
                  doc.Set(kSection, Numbered("LeaveCopy", i), box.LeaveCopy ? "1" : "0");

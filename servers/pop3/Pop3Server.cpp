@@ -2,6 +2,7 @@
 #include "servers/pop3/Pop3Server.h"
 
 #include "common/ServerSettings.h"
+#include "servers/pop3/Pop3Receipts.h"
 #include "servers/pop3/Pop3ServerServices.h"
 
 namespace quorvex::pop3 {
@@ -25,6 +26,9 @@ void Pop3Server::RunConnection(Job& job) {
         request.kind = JOB_REMOTE_POP3;
         request.account = std::string(account);
         return jobs_.EnqueueJob(request);
+    };
+    hooks.mark_receipt = [settings](std::string_view account, const std::string& path, std::uint8_t key) {
+        MarkReceiptRead(*settings, account, path, key);
     };
     Pop3ServerServices services(settings, std::move(hooks));
 

@@ -133,7 +133,7 @@ TEST_F(AccountListsTest, RemoteBoxesLoadWithDefaultsAndClamping) {
         EXPECT_EQ(boxes.GetCount(), c.count) << c.ini;
     }
     WriteIni("[POP3Remote]\r\nCount=2\r\nPOP3Server1=pop.example.net\r\nPOP3Account1=me\r\nPOP3Password1=" +
-             ScramblePassword(std::string_view("secret"), kScrambleWorkBuffer) + "\r\nEnable1=1\r\nLeaveCopy1=0\r\n"
+             ScrambledPassword("secret", kScrambleWorkBuffer) + "\r\nEnable1=1\r\nLeaveCopy1=0\r\n"
              "POP3Server2=other\r\nPOP3Password2=9029019\r\n");
     CEmailPOP3Remote boxes;
     ASSERT_TRUE(boxes.Load("carol"));

@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "mailmodel/OdbcTestSupport.h"
+#include "mailmodel/db/MailDatabase.h"
+#include "mailmodel/db/Odbc.h"
 #include "tests/servers/support/Pop3TestServer.h"
 
 namespace quorvex::pop3 {
@@ -113,13 +116,13 @@ print('\n'.join(out))
 
 TEST_F(Pop3ClientsTest, CurlListsAndRetrieves) {
     const std::string url = "pop3://127.0.0.1:" + std::to_string(server.port()) + "/";
-    const CommandResult list = RunCommand({"curl", "-s", "--max-time", "20", "-u", "bob:secret", url});
+    const CommandResult list = ::quorvex::RunCommand({"curl", "-s", "--max-time", "20", "-u", "bob:secret", url});
     ASSERT_EQ(list.exit_status, 0);
     EXPECT_EQ(list.output, "1 " + std::to_string(kFirst.size()) + "\r\n2 " + std::to_string(kSecond.size()) + "\r\n");
-    const CommandResult first = RunCommand({"curl", "-s", "--max-time", "20", "-u", "bob:secret", url + "1"});
+    const CommandResult first = ::quorvex::RunCommand({"curl", "-s", "--max-time", "20", "-u", "bob:secret", url + "1"});
     ASSERT_EQ(first.exit_status, 0);
     EXPECT_EQ(first.output, Unstuffed(kFirst));
-    const CommandResult refused = RunCommand({"curl", "-s", "--max-time", "20", "-u", "bob:nope", url + "1"});
+    const CommandResult refused = ::quorvex::RunCommand({"curl", "-s", "--max-time", "20", "-u", "bob:nope", url + "1"});
     EXPECT_NE(refused.exit_status, 0);
 }
 
@@ -131,7 +134,7 @@ TEST_F(Pop3ClientsTest, FetchmailDeliversEveryMessageOnceAndDeletes) {
                             " no uidl\n  user bob password secret is root here nokeep fetchall sslproto ''\n"
                             "  mda \"/bin/sh -c 'cat > " + out_folder + "/msg.$$'\"\n",
                     0600);
-    const CommandResult run = RunCommand({"fetchmail", "--nodetach", "--nosyslog", "-s", "-f", rc, "--pidfile",
+    const CommandResult run = ::quorvex::RunCommand({"fetchmail", "--nodetach", "--nosyslog", "-s", "-f", rc, "--pidfile",
                                           server.home().File("fetchmail.pid"), "--idfile",
                                           server.home().File("fetchids")});
     ASSERT_EQ(run.exit_status, 0) << run.output;
@@ -170,10 +173,10 @@ TEST_F(Pop3ClientsTest, GetmailFillsAMaildir) {
                         "[destination]\ntype = Maildir\npath = " + maildir + "/\n\n"
                         "[options]\nread_all = false\ndelete = false\ndelivered_to = false\nreceived = false\n"
                         "message_log_syslog = false\nverbose = 0\n", 0644);
-    RunCommand({"chown", "-R", "nobody:nogroup", work.path()});
+    ::quorvex::RunCommand({"chown", "-R", "nobody:nogroup", work.path()});
     const std::vector<std::string> getmail = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
                                               "getmail", "--getmaildir", rc_folder, "--rcfile", "getmailrc"};
-    const CommandResult run = RunCommand(getmail);
+    const CommandResult run = ::quorvex::RunCommand(getmail);
     ASSERT_EQ(run.exit_status, 0) << run.output;
     std::vector<std::string> saved;
     for (const auto& entry : std::filesystem::directory_iterator(JoinPath(maildir, "new"))) {
@@ -191,10 +194,41 @@ TEST_F(Pop3ClientsTest, GetmailFillsAMaildir) {
     // Messages are kept, and getmail's own unique-id memory (our UIDL) makes
     // a second run fetch nothing new.
     EXPECT_EQ(GetMailboxMessageCount("bob"), 2);
-    ASSERT_EQ(RunCommand(getmail).exit_status, 0);
+    ASSERT_EQ(::quorvex::RunCommand(getmail).exit_status, 0);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(JoinPath(maildir, "new")),
                             std::filesystem::directory_iterator()),
               2);
+}
+
+TEST(Pop3ReceiptsTest, RetrievalMarksTheReceiptRead) {
+    Pop3TestServer server("EnableReceipt=1\r\n");
+    testing::OdbcConfig odbc("");  // no data source: the program's SQLite file
+    ASSERT_TRUE(CreateMailDatabase(std::string(QUORVEX_SOURCE_DIR) + "/data/schema.sql", {}));
+    {
+        db::Connection connection;
+        ASSERT_TRUE(OpenMailDatabase(connection, {}));
+        for (const char* account : {"bob@example.com", "Bob <bob@example.com>", "carol@example.com"}) {
+            ASSERT_TRUE(connection.Execute("insert into receipts (messageid, account) values (?, ?)",
+                                           {std::string("m1@example.org"), std::string(account)}));
+        }
+    }
+    server.AddAccount("bob", "secret");
+    server.Store("bob", kFirst);
+    server.Start();
+    const CommandResult run = server.Python(R"PY(
+import poplib, sys
+p = poplib.POP3('127.0.0.1', int(sys.argv[1]), timeout=20)
+p.user('bob'); p.pass_('secret'); p.retr(1); p.quit()
+)PY");
+    ASSERT_EQ(run.exit_status, 0);
+    db::Connection connection;
+    ASSERT_TRUE(OpenMailDatabase(connection, {}));
+    std::vector<db::Row> rows;
+    ASSERT_TRUE(connection.Query("select account, mailisread from receipts order by account", {}, rows));
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(*rows[0][0] + "=" + *rows[0][1], "Bob <bob@example.com>=1");
+    EXPECT_EQ(*rows[1][0] + "=" + *rows[1][1], "bob@example.com=1");
+    EXPECT_EQ(*rows[2][0] + "=" + *rows[2][1], "carol@example.com=0");
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ public:
     CommandResult Python(const std::string& script, const std::vector<std::string>& args = {}) {
         std::vector<std::string> argv = {"/usr/bin/python3", "-c", script, std::to_string(port())};
         argv.insert(argv.end(), args.begin(), args.end());
-        return RunCommand(argv);
+        return ::quorvex::RunCommand(argv);
     }
 
 private:

@@ -1,0 +1,163 @@
+// Database filter, rule filters and the short-message notice.
+#include "servers/filters/MailFilters.h"
+
+#include "servers/filters/EmailFilter.h"
+#include "servers/smtp/SmtpCommand.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr std::size_t kMaxHostList = 999;
+constexpr std::size_t kMaxAttachmentList = 254;
+
+std::string Cut(std::string text, std::size_t limit) {
+    if (text.size() > limit) text.resize(limit);
+    return text;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The text between the first "<" and the following ">", the whole text
+// when there is no "<".
+std::string AngleAddress(std::string_view text) {
+    const auto open = text.find('<');
+    if (open == std::string_view::npos) return std::string(text);
+    const auto close = text.find('>', open);
+    if (close == std::string_view::npos) return {};
+    return std::string(text.substr(open + 1, close - open - 1));
+}
+
+// Rule matching of the recipient's or the system's rules; 1 taken, 0 not.
+bool MatchRules(FilterServices& services, const CEmailFilter& rules, bool junk_step, std::string_view account,
+                const std::string& file, std::string* uid, const CServerSettings& settings) {
+    if (rules.GetCount() == 0 && !(junk_step && settings.AntiSpamEnable != 0)) return false;
+    const auto summary = services.ReadSummary(file, account);
+    if (!summary) return false;
+    std::string subject = summary->subject;
+    if (summary->flags & 1) subject = "[SPAM]" + subject;
+    if (summary->flags & 2) subject = Cut("[NOTIFY]" + subject, 256);
+    for (int i = 0; i < rules.GetCount(); ++i) {
+        FilterRule rule;
+        rules.GetRule(i, rule);
+        if (!rule.Matches(subject, summary->from)) continue;
+        if (rule.EmailDeliver == 0) {
+            FilterSummary stored = *summary;
+            stored.subject = subject;
+            services.StoreInFolder(account, file, rule.FolderDeliverTo, stored, uid);
+            return true;
+        }
+        if (rule.EmailDeliver == 1) return true;
+    }
+    if (junk_step && settings.AntiSpamEnable != 0 && (summary->flags & 1)) {
+        FilterSummary stored = *summary;
+        stored.subject = subject;
+        services.StoreInFolder(account, file, kJunkFolder, stored, uid);
+        return true;
+    }
+    return false;
+}
+
+bool RuleSteps(FilterServices& services, std::string_view account, const std::string& file, std::string* uid,
+               const CServerSettings& settings) {
+    CEmailFilter rules;
+    if (rules.Load(account) && MatchRules(services, rules, false, account, file, uid, settings)) return true;
+    CEmailFilter system_rules;
+    if (settings.EnableSystemFilter != 0 && !system_rules.Load(settings.EmailFilterSystem)) return false;
+    return MatchRules(services, system_rules, true, account, file, uid, settings);
+}
+
+// 1 taken (stored, held or dropped), 0 go on.
+bool DatabaseStep(FilterServices& services, std::string_view account, const std::string& file, std::string* uid,
+                  const CServerSettings& settings, std::size_t read_limit) {
+    const auto summary = services.ReadSummary(file, account);
+    if (!summary) return true;
+    const auto parts = services.ReadParts(file, read_limit);
+    if (!parts) return true;
+    std::string hosts, attachments;
+    for (const auto& part : *parts) {
+        if (part.is_text) CollectLinkHosts(part.text, hosts);
+        if (part.is_attachment) CollectAttachmentName(part.file_name, attachments);
+    }
+    const auto params = BuildDatabaseFilterParams(*summary, account, settings, hosts, attachments);
+    if (!params) return true;
+    switch (InterpretProcedureAnswer(services.RunProcedure(*params))) {
+    case DatabaseVerdict::kDrop:
+        return true;
+    case DatabaseVerdict::kHold:
+        services.StoreInFolder(account, file, kHeldFolder, *summary, uid);
+        return true;
+    case DatabaseVerdict::kInbox:
+        return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+void CollectLinkHosts(std::string_view text, std::string& hosts) {
+    constexpr std::string_view kScheme = "http://";
+    for (auto at = text.find(kScheme); at != std::string_view::npos; at = text.find(kScheme, at + 1)) {
+        const std::string_view rest = text.substr(at + kScheme.size());
+        const std::string_view host = rest.substr(0, rest.find_first_of(" \r\n\"></?:"));
+        if (host.empty() || hosts.find(host) != std::string::npos) continue;
+        if (hosts.size() + host.size() + 1 >= kMaxHostList) continue;
+        hosts.append(host).append("|");
+    }
+}
+
+void CollectAttachmentName(std::string_view name, std::string& names) {
+    if (names.size() + name.size() + 1 < kMaxAttachmentList) names.append(name).append("|");
+}
+
+std::optional<DatabaseFilterParams> BuildDatabaseFilterParams(const FilterSummary& summary, std::string_view account,
+                                                              const CServerSettings& settings, std::string hosts,
+                                                              std::string attachments) {
+    DatabaseFilterParams p;
+    p.From = Cut(AngleAddress(summary.from), 255);
+    std::string to(account);
+    if (to.find('@') == std::string::npos) to += "@" + settings.Dominame;
+    p.To = Cut(std::move(to), 254);
+    p.Subject = Cut(summary.subject, 255);
+    p.Date = Cut(summary.date, 255);
+    p.ReturnPath = Cut(summary.return_path, 255);
+    p.Http = Cut(std::move(hosts), 1000);
+    p.File = Cut(std::move(attachments), 255);
+    p.Size = summary.size;
+    if (p.From.find('@') == std::string::npos || p.Date.empty()) return std::nullopt;
+    return p;
+}
+
+DatabaseVerdict InterpretProcedureAnswer(const std::optional<std::string>& answer) {
+    if (!answer) return DatabaseVerdict::kHold;
+    const std::string_view command = TrimBlanks(std::string_view(*answer).substr(0, 255));
+    if (smtp::StartsWithNoCase(command, "inbox")) return DatabaseVerdict::kInbox;
+    if (smtp::StartsWithNoCase(command, "delete")) return DatabaseVerdict::kDrop;
+    return DatabaseVerdict::kHold;
+}
+
+bool ApplyMailFilters(FilterServices& services, std::string_view account, const std::string& file, std::string* uid) {
+    const auto settings = services.Settings();
+    if (settings->ExecuteSPFirst != 0) {
+        if (settings->ExecuteSP != 0 && DatabaseStep(services, account, file, uid, *settings, kDatabaseFilterReadLimit)) {
+            return true;
+        }
+        if (RuleSteps(services, account, file, uid, *settings)) return true;
+    } else {
+        if (RuleSteps(services, account, file, uid, *settings)) return true;
+        if (settings->ExecuteSP != 0 && DatabaseStep(services, account, file, uid, *settings, 0)) return true;
+    }
+    if (settings->ShortMessageEnable != 0) {
+        if (const auto summary = services.ReadSummary(file, account)) {
+            const std::string text = "[Email] Subject: " + summary->subject + " From: " + summary->from;
+            if (services.SendSms(services.AccountComment(account), text)) services.WriteSystemLog(text);
+        }
+    }
+    return false;
+}
+
+}  // namespace quorvex

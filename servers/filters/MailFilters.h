@@ -1,0 +1,90 @@
+// The filters local delivery runs before it stores a message for an
+// ordinary account: the database filter (a stored procedure's verdict), the
+// recipient's own rules and the system-wide rules with the junk folder. A
+// message no filter takes may be announced by a short message.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/ServerSettings.h"
+
+namespace quorvex {
+
+// Folder numbers recorded for messages the filters store.
+inline constexpr int kHeldFolder = 3;
+inline constexpr int kJunkFolder = 4;
+// With the database filter first, it reads at most this much of a message.
+inline constexpr std::size_t kDatabaseFilterReadLimit = 4 * 1024 * 1024;
+
+// What the filters read of a message's header.
+struct FilterSummary {
+    std::string from;         // the From text
+    std::string subject;
+    std::string date;
+    std::string return_path;  // lower-cased envelope sender
+    std::int64_t size = 0;
+    int flags = 0;            // bit 0 spam, bit 1 notify
+};
+
+struct MessagePart {
+    bool is_text = false;
+    bool is_attachment = false;
+    std::string text;
+    std::string file_name;
+};
+
+// The nine parameters of the stored procedure "sp_QuorvexServer" (the
+// ninth, "Command", is its answer).
+struct DatabaseFilterParams {
+    std::string From, To, Subject, Http, File;
+    std::int64_t Size = 0;
+    std::string Date, ReturnPath;
+};
+
+enum class DatabaseVerdict { kInbox = 0, kDrop = -1, kHold = 3 };
+
+// Services of the mailbox store, the message library and the database.
+class FilterServices {
+public:
+    virtual ~FilterServices() = default;
+    virtual std::shared_ptr<const CServerSettings> Settings() = 0;
+    virtual std::optional<FilterSummary> ReadSummary(const std::string& file, std::string_view account) = 0;
+    // The leaf parts of the message read from at most `max_bytes` of the
+    // file (0: all); nothing when the message cannot be parsed.
+    virtual std::optional<std::vector<MessagePart>> ReadParts(const std::string& file, std::size_t max_bytes) = 0;
+    // Stores the message in the account's second mailbox slot and records
+    // its summary with the folder number; gives the stored number.
+    virtual bool StoreInFolder(std::string_view account, const std::string& file, int folder,
+                               const FilterSummary& summary, std::string* uid) = 0;
+    // The procedure's "Command" answer; nothing on a database error (which
+    // the implementation writes to the main log).
+    virtual std::optional<std::string> RunProcedure(const DatabaseFilterParams& params) = 0;
+    virtual std::string AccountComment(std::string_view account) = 0;
+    virtual bool SendSms(std::string_view number, std::string_view text) = 0;
+    virtual void WriteSystemLog(std::string_view text) = 0;
+};
+
+// True when a filter stored or dropped the message; false when it goes to
+// the inbox. An id stored by a filter goes into `uid` when given and empty.
+bool ApplyMailFilters(FilterServices& services, std::string_view account, const std::string& file, std::string* uid);
+
+// "host|" entries for each "http://" link of the text parts (unique, the
+// list kept under 999 characters) and "name|" for each attachment (the
+// list kept under 254 characters).
+void CollectLinkHosts(std::string_view text, std::string& hosts);
+void CollectAttachmentName(std::string_view name, std::string& names);
+
+// The parameters for a message: nothing when the sender has no "@" or the
+// message has no date (then the message is dropped unasked).
+std::optional<DatabaseFilterParams> BuildDatabaseFilterParams(const FilterSummary& summary, std::string_view account,
+                                                              const CServerSettings& settings, std::string hosts,
+                                                              std::string attachments);
+
+// The verdict of a "Command" answer: "inbox..." or "delete..." (any case,
+// blanks around ignored); anything else, or no answer, holds the message.
+DatabaseVerdict InterpretProcedureAnswer(const std::optional<std::string>& answer);
+
+}  // namespace quorvex

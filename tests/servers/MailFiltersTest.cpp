@@ -1,0 +1,230 @@
+// Mail filter rules, their file, the database filter's parameters and
+// verdicts, and the order in which the filters run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "common/Paths.h"
+#include "common/ProfileFile.h"
+#include "servers/filters/EmailFilter.h"
+#include "servers/filters/MailFilters.h"
+#include "support/TempFolder.h"
+
+namespace quorvex {
+namespace {
+
+using testing::TempFolder;
+
+class FakeFilterServices : public FilterServices {
+public:
+    CServerSettings settings;
+    std::optional<FilterSummary> summary = FilterSummary{"Boss <boss@corp.example>", "Quarterly REPORT", "Mon, 7 Dec 2026",
+                                                         "boss@corp.example", 1234, 0};
+    std::optional<std::vector<MessagePart>> parts = std::vector<MessagePart>{};
+    std::optional<std::string> answer = std::string("inbox");
+    std::vector<std::pair<int, std::string>> stored;  // folder, subject
+    std::vector<DatabaseFilterParams> asked;
+    std::vector<std::string> sms, syslog;
+    std::string comment = "13800000000";
+    bool sms_ok = true;
+
+    std::shared_ptr<const CServerSettings> Settings() override { return std::make_shared<CServerSettings>(settings); }
+    std::optional<FilterSummary> ReadSummary(const std::string&, std::string_view) override { return summary; }
+    std::optional<std::vector<MessagePart>> ReadParts(const std::string&, std::size_t) override { return parts; }
+    bool StoreInFolder(std::string_view, const std::string&, int folder, const FilterSummary& s, std::string* uid) override {
+        stored.emplace_back(folder, s.subject);
+        if (uid != nullptr && uid->empty()) *uid = "9";
+        return true;
+    }
+    std::optional<std::string> RunProcedure(const DatabaseFilterParams& params) override {
+        asked.push_back(params);
+        return answer;
+    }
+    std::string AccountComment(std::string_view) override { return comment; }
+    bool SendSms(std::string_view number, std::string_view text) override {
+        sms.push_back(std::string(number) + " " + std::string(text));
+        return sms_ok;
+    }
+    void WriteSystemLog(std::string_view text) override { syslog.emplace_back(text); }
+};
+
+class MailFiltersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProgramFolder(folder.path());
+        ProfileFile::ClearCache();
+        MakeFolders(JoinPath(folder.path(), "mail", "alice"));
+        MakeFolders(JoinPath(folder.path(), "mail", "system"));
+        std::ofstream(file) << "Subject: x\r\n\r\nbody\r\n";
+    }
+    void Rules(const std::string& account, const std::vector<FilterRule>& rules) {
+        std::filesystem::remove(JoinPath(folder.path(), "mail", account, "EmailFilter.ini"));
+        ProfileFile::ClearCache();
+        CEmailFilter filter;
+        ASSERT_TRUE(filter.Load(account));
+        for (const auto& r : rules) ASSERT_TRUE(filter.AddRule(r));
+        ASSERT_TRUE(filter.Save());
+    }
+    bool Apply() { return ApplyMailFilters(services, "alice", file, &uid); }
+    TempFolder folder;
+    std::string file = folder.File("m.dat");
+    FakeFilterServices services;
+    std::string uid;
+};
+
+FilterRule Rule(std::string subject, int subject_compare, std::string from, int deliver, int folder = 2) {
+    FilterRule r;
+    r.Subject = std::move(subject);
+    r.SubjectCompare = static_cast<unsigned char>(subject_compare);
+    r.From = std::move(from);
+    r.EmailDeliver = static_cast<unsigned char>(deliver);
+    r.FolderDeliverTo = static_cast<unsigned char>(folder);
+    r.Enable = 1;
+    return r;
+}
+
+TEST(FilterRule, MatchingTable) {
+    struct Case {
+        FilterRule rule;
+        bool matches;
+    };
+    FilterRule disabled = Rule("report", 0, "", 1);
+    disabled.Enable = 0;
+    const std::vector<Case> cases = {
+        {Rule("report", 0, "", 1), true},
+        {Rule("report", 1, "", 1), false},        // subject test off, no test left
+        {Rule("report", 0, "BOSS@", 1), true},    // both tests hold
+        {Rule("report", 0, "intern@", 1), false}, // one of two fails
+        {Rule("", 0, "corp.example", 0), true},
+        {Rule("", 0, "", 0), false},
+        {disabled, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule.Subject + "/" + c.rule.From);
+        EXPECT_EQ(c.rule.Matches("Quarterly REPORT", "Boss <boss@corp.example>"), c.matches);
+    }
+}
+
+TEST_F(MailFiltersTest, RuleFileRoundTripAndEditing) {
+    Rules("alice", {Rule("a", 0, "", 0, 7), Rule("", 0, "b@x", 1)});
+    CEmailFilter filter;
+    ASSERT_TRUE(filter.Load("alice"));
+    ASSERT_EQ(filter.GetCount(), 2);
+    FilterRule r;
+    ASSERT_TRUE(filter.GetRule(0, r));
+    EXPECT_EQ(r.Subject, "a");
+    EXPECT_EQ(r.FolderDeliverTo, 7);
+    EXPECT_TRUE(filter.MoveRuleUp(0));
+    EXPECT_TRUE(filter.MoveRuleDown(1));
+    EXPECT_TRUE(filter.MoveRuleUp(1));
+    ASSERT_TRUE(filter.GetRule(0, r));
+    EXPECT_EQ(r.From, "b@x");
+    EXPECT_FALSE(filter.GetRule(2, r));
+    EXPECT_FALSE(filter.AddRule(Rule("", 0, "", 0)));
+    EXPECT_TRUE(filter.DeleteRule(0));
+    EXPECT_EQ(filter.GetCount(), 1);
+    EXPECT_FALSE(filter.SetRule(1, r));
+    r.Subject = "line\r\nbreak";
+    ASSERT_TRUE(filter.SetRule(0, r));
+    EXPECT_FALSE(filter.Save());  // never written with a line break
+    // A file claiming 150 rules gives 100.
+    ProfileFile ini(JoinPath(folder.path(), "mail", "alice", "EmailFilter.ini"));
+    ini.Edit([](IniDocument& doc) {
+        bool ok = doc.Set("EmailFilter", "Count", "150");
+        for (int n = 1; n <= 150 && ok; ++n) ok = doc.Set("EmailFilter", "Subject" + std::to_string(n), "s");
+        return ok;
+    });
+    ASSERT_TRUE(filter.Load("alice"));
+    EXPECT_EQ(filter.GetCount(), 100);
+}
+
+TEST_F(MailFiltersTest, AccountRulesDropOrStore) {
+    Rules("alice", {Rule("report", 0, "", 1)});
+    EXPECT_TRUE(Apply());
+    EXPECT_TRUE(services.stored.empty());
+    Rules("alice", {Rule("nothing", 0, "", 1), Rule("quarterly", 0, "", 0, 6)});
+    EXPECT_TRUE(Apply());
+    EXPECT_EQ(services.stored, (std::vector<std::pair<int, std::string>>{{6, "Quarterly REPORT"}}));
+    EXPECT_EQ(uid, "9");
+}
+
+TEST_F(MailFiltersTest, SystemRulesAndJunk) {
+    Rules("system", {Rule("report", 0, "", 0, 5)});
+    services.settings.EnableSystemFilter = 1;
+    services.settings.EmailFilterSystem = "system";
+    EXPECT_TRUE(Apply());
+    EXPECT_EQ(services.stored.back().first, 5);
+    // Junk: anti-spam on, no system rules, a spam-flagged message.
+    services.settings.EnableSystemFilter = 0;
+    services.settings.AntiSpamEnable = 1;
+    services.summary->flags = 1;
+    EXPECT_TRUE(Apply());
+    EXPECT_EQ(services.stored.back(), (std::pair<int, std::string>{4, "[SPAM]Quarterly REPORT"}));
+    services.summary->flags = 0;
+    EXPECT_FALSE(Apply());
+}
+
+TEST_F(MailFiltersTest, DatabaseVerdicts) {
+    services.settings.ExecuteSP = 1;
+    struct Case {
+        std::optional<std::string> answer;
+        bool taken;
+        int held;
+    };
+    const std::vector<Case> cases = {
+        {"  InBox  ", false, 0}, {"DELETE now", true, 0}, {"maybe", true, 1}, {"", true, 1}, {std::nullopt, true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer.value_or("(error)"));
+        services.stored.clear();
+        services.answer = c.answer;
+        EXPECT_EQ(Apply(), c.taken);
+        EXPECT_EQ(services.stored.size(), static_cast<std::size_t>(c.held));
+        if (c.held) {
+            EXPECT_EQ(services.stored[0].first, kHeldFolder);
+        }
+    }
+    const DatabaseFilterParams& p = services.asked.back();
+    EXPECT_EQ(p.From, "boss@corp.example");
+    EXPECT_EQ(p.To, "alice@" + services.settings.Dominame);
+    EXPECT_EQ(p.Size, 1234);
+    // No date: dropped without asking; unreadable message: dropped.
+    const std::size_t asked = services.asked.size();
+    services.stored.clear();
+    services.summary->date.clear();
+    EXPECT_TRUE(Apply());
+    services.summary->date = "x";
+    services.parts.reset();
+    EXPECT_TRUE(Apply());
+    EXPECT_EQ(services.asked.size(), asked);
+    EXPECT_TRUE(services.stored.empty());
+}
+
+TEST(DatabaseFilter, LinkHostsAndAttachments) {
+    std::string hosts;
+    CollectLinkHosts("see http://a.example/x and http://b.example:80 and HTTP://c.example and http://a.example?q", hosts);
+    CollectLinkHosts("<a href=\"http://d.example\">", hosts);
+    EXPECT_EQ(hosts, "a.example|b.example|d.example|");
+    std::string long_hosts;
+    for (int i = 0; i < 200; ++i) CollectLinkHosts("http://host" + std::to_string(i) + ".example/", long_hosts);
+    EXPECT_LT(long_hosts.size(), 999u);
+    std::string names;
+    for (int i = 0; i < 50; ++i) CollectAttachmentName("file" + std::to_string(i) + ".pdf", names);
+    EXPECT_LT(names.size(), 254u);
+    EXPECT_EQ(names.substr(0, 19), "file0.pdf|file1.pdf");
+}
+
+TEST_F(MailFiltersTest, ShortMessageWhenNothingTookTheMessage) {
+    services.settings.ShortMessageEnable = 1;
+    EXPECT_FALSE(Apply());
+    EXPECT_EQ(services.sms, (std::vector<std::string>{
+                                "13800000000 [Email] Subject: Quarterly REPORT From: Boss <boss@corp.example>"}));
+    EXPECT_EQ(services.syslog, (std::vector<std::string>{"[Email] Subject: Quarterly REPORT From: Boss <boss@corp.example>"}));
+    services.sms_ok = false;
+    EXPECT_FALSE(Apply());
+    EXPECT_EQ(services.syslog.size(), 1u);
+}
+
+}  // namespace
+}  // namespace quorvex
