@@ -7,12 +7,11 @@
 
 #include "common/AccountName.h"
 #include "common/Paths.h"
-#include "common/PasswordDigest.h"
-#include "common/ProfileFile.h"
 #include "common/net/PeerAddress.h"
-#include "mailmodel/account/AccountFolders.h"
+#include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/store/MailStore.h"
+#include "servers/address/AddressRules.h"
 #include "servers/pop3/Pop3Text.h"
 
 namespace quorvex::pop3 {
@@ -27,6 +26,18 @@ std::string LocalTimeText(std::time_t when) {
 }
 
 }  // namespace
+
+ProxySettings ProxySettingsFrom(const CServerSettings& settings) {
+    ProxySettings proxy;
+    proxy.enabled = settings.ByProxy != 0;
+    proxy.address = settings.ProxyAddress;
+    proxy.port = settings.ProxyPort;
+    proxy.auth = settings.ProxyAuth != 0;
+    proxy.user = settings.ProxyUser;
+    proxy.pass = settings.ProxyPass;
+    proxy.protocol = settings.ProxyProtocol;
+    return proxy;
+}
 
 Pop3SessionSettings SessionSettingsFrom(const CServerSettings& settings) {
     Pop3SessionSettings out;
@@ -45,28 +56,18 @@ Pop3LogConfig Pop3LogConfigFrom(const CServerSettings& settings, NoticeSink* not
     Pop3LogConfig config;
     config.Folder = settings.LogFilePath.empty() ? JoinPath(ProgramFolder(), "log") : settings.LogFilePath;
     config.MaxLogLine = settings.MaxLogLine;
+    const std::string front_ends = settings.WebMailIP;
+    config.IsWebMail = [front_ends](std::string_view source) { return IsWebMailAddress(source, front_ends) != 0; };
     if (notices != nullptr) {
         config.Notice = [notices](std::string_view text) { notices->Post(NoticeId::WM_SHOW_MESSAGE, text); };
     }
     return config;
 }
 
-// Names beginning "_" (deleted accounts, the gateway user) and "All" are
-// reserved; otherwise the name must be listed and fit the domain mode.
-int Pop3ServerServices::AccountExists(std::string_view name) {
-    if (name.empty() || name[0] == '_' || EqualsNoCase(name, "all")) return -1;
-    if (!Accounts().Exists(name)) return 0;
-    const std::size_t at = name.find('@');
-    if (settings_->DomainNameType == 1) {
-        return at != std::string_view::npos && settings_->Domains.Find(name.substr(at + 1)) >= 0 ? 1 : 0;
-    }
-    return at == std::string_view::npos ? 1 : 0;
-}
+int Pop3ServerServices::AccountExists(std::string_view name) { return quorvex::AccountExists(name); }
 
 bool Pop3ServerServices::CheckPassword(std::string_view name, std::string_view password) {
-    if (AccountExists(name) != 1) return false;
-    const std::optional<std::string> stored = Accounts().GetPassword(name);
-    return stored && (*stored == HashAccountPassword(password, 1) || *stored == password);
+    return CheckAccountPassword(name, password);
 }
 
 bool Pop3ServerServices::IsDisabled(std::string_view name) { return Accounts().IsDisabled(name); }
@@ -133,10 +134,7 @@ void Pop3ServerServices::RecordVisit(std::string_view account) {
     const int count = GetMailboxMessageCount(account);
     const std::int64_t size = GetMailboxTotalSize(account);
     const std::string now = LocalTimeText(std::time(nullptr));
-    if (const auto path = GetAccountSettingsPath(account)) {
-        std::lock_guard guard(AccountIniLock());
-        ProfileFile(*path).WriteString("System", "TimeStamp", now);
-    }
+    WriteAccountTimeStamp(account, now);
     if (hooks_.notices != nullptr) {
         hooks_.notices->Post(NoticeId::WM_UPDATE_ACCOUNT_EX,
                              std::string(account) + " " + std::to_string(count) + " " + std::to_string(size) + " " + now);

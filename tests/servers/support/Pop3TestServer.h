@@ -60,16 +60,19 @@ public:
         std::remove(path.c_str());
     }
 
-    void Start() {
+    // `before_workers` may add job handlers of its own.
+    void Start(const std::function<void(JobTable&, pop3::Pop3Server&)>& before_workers = {}) {
         ServerRunFlag = 1;
         server_ = std::make_unique<pop3::Pop3Server>(jobs_, nullptr);
         server_->InstallHandler();
+        if (before_workers) before_workers(jobs_, *server_);
         jobs_.CreateWorkerThreads();
         listener_ = std::make_unique<CPop3Server>(jobs_);
         ASSERT_TRUE(listener_->Start(0, "127.0.0.1"));
     }
 
     int port() const { return listener_->port(); }
+    JobTable& jobs() { return jobs_; }
     const TempFolder& home() const { return home_; }
     pop3::Pop3Server& server() { return *server_; }
 
