@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <functional>
 #include <set>
 #include <thread>
 
+#include "servers/address/NetworkSenderCheck.h"
 #include "servers/dns/DnsMessage.h"
 #include "tests/support/NetTestSupport.h"
 #include "tests/support/TempFolder.h"
@@ -186,6 +188,23 @@ TEST(DnsResolverTest, TheTenthServerIsNotAsked) {
     EXPECT_EQ(resolver.Query("example.org", output, addresses[0]), DnsResolver::kUndecodable);
     for (int i = 0; i < 9; ++i) EXPECT_EQ(chain[i]->queries(), 1) << i;
     EXPECT_EQ(chain[9]->queries(), 0);
+}
+
+TEST(DnsResolverTest, SenderCheckAsksTheResolverAndTheSystem) {
+    RunFlagScope run;
+    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
+    ScriptedDnsServer server("127.0.0.1", port, [](std::string_view query) {
+        return std::vector<std::string>{MxAnswer(query, 7, "mx.sender.org")};
+    });
+    NetworkSenderCheck check(Options(port));
+    std::string answer;
+    EXPECT_EQ(check.QueryMx("sender.org", "127.0.0.1", answer), DnsResolver::kFound);
+    EXPECT_EQ(answer, "mx.sender.org 7");
+    EXPECT_TRUE(check.IsLocalAddress(htonl(0x7F000001)));
+    const auto loopback = check.ResolveHost("localhost");
+    EXPECT_NE(std::find(loopback.begin(), loopback.end(), htonl(0x7F000001)), loopback.end());
+    EXPECT_EQ(check.ResolveHost("127.0.0.2"), std::vector<std::uint32_t>{htonl(0x7F000002)});
+    EXPECT_TRUE(check.ResolveHost("no-such-host.invalid").empty());
 }
 
 std::vector<std::string> Lines(const std::string& text) {
