@@ -9,6 +9,7 @@
 #include "common/AccountName.h"
 #include "common/HostInfo.h"
 #include "common/StringTokenizer.h"
+#include "mailmodel/account/AccountConfig.h"
 
 namespace quorvex {
 namespace {
@@ -48,6 +49,10 @@ int ClassifyAddress(std::string_view address, const CServerSettings& settings,
     }
     if (!SameName(domain, settings.Dominame)) return ADDRESS_REMOTE;
     return exists(local_part);
+}
+
+int ClassifyAddress(std::string_view address) {
+    return ClassifyAddress(address, *Settings(), [](std::string_view name) { return AccountExists(name); });
 }
 
 int IsLocalAddress(std::uint32_t ipv4_net_order) {

@@ -34,6 +34,9 @@ using AccountExistsFunction = std::function<int(std::string_view name)>;
 int ClassifyAddress(std::string_view address, const CServerSettings& settings,
                     const AccountExistsFunction& account_exists);
 
+// The same against the current settings and the account store.
+int ClassifyAddress(std::string_view address);
+
 // 1 when the first byte is 127 or the address is one under which the local
 // host name resolves; 0 for the address 0 and every other address.
 int IsLocalAddress(std::uint32_t ipv4_net_order);

@@ -33,13 +33,7 @@ void Pop3Server::RunConnection(Job& job) {
     Pop3ServerServices services(settings, std::move(hooks));
 
     Pop3ConnectionOptions options = base_options_;
-    options.proxy.enabled = settings->ByProxy != 0;
-    options.proxy.address = settings->ProxyAddress;
-    options.proxy.port = settings->ProxyPort;
-    options.proxy.auth = settings->ProxyAuth != 0;
-    options.proxy.user = settings->ProxyUser;
-    options.proxy.pass = settings->ProxyPass;
-    options.proxy.protocol = settings->ProxyProtocol;
+    options.proxy = ProxySettingsFrom(*settings);
     RunPop3Connection(job.socket.get(), job.client.HostText(), services, SessionSettingsFrom(*settings), options);
 }
 

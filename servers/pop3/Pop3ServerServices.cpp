@@ -11,6 +11,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/store/MailStore.h"
+#include "servers/address/AddressRules.h"
 #include "servers/pop3/Pop3Text.h"
 
 namespace quorvex::pop3 {
@@ -25,6 +26,18 @@ std::string LocalTimeText(std::time_t when) {
 }
 
 }  // namespace
+
+ProxySettings ProxySettingsFrom(const CServerSettings& settings) {
+    ProxySettings proxy;
+    proxy.enabled = settings.ByProxy != 0;
+    proxy.address = settings.ProxyAddress;
+    proxy.port = settings.ProxyPort;
+    proxy.auth = settings.ProxyAuth != 0;
+    proxy.user = settings.ProxyUser;
+    proxy.pass = settings.ProxyPass;
+    proxy.protocol = settings.ProxyProtocol;
+    return proxy;
+}
 
 Pop3SessionSettings SessionSettingsFrom(const CServerSettings& settings) {
     Pop3SessionSettings out;
@@ -43,6 +56,8 @@ Pop3LogConfig Pop3LogConfigFrom(const CServerSettings& settings, NoticeSink* not
     Pop3LogConfig config;
     config.Folder = settings.LogFilePath.empty() ? JoinPath(ProgramFolder(), "log") : settings.LogFilePath;
     config.MaxLogLine = settings.MaxLogLine;
+    const std::string front_ends = settings.WebMailIP;
+    config.IsWebMail = [front_ends](std::string_view source) { return IsWebMailAddress(source, front_ends) != 0; };
     if (notices != nullptr) {
         config.Notice = [notices](std::string_view text) { notices->Post(NoticeId::WM_SHOW_MESSAGE, text); };
     }

@@ -9,6 +9,7 @@
 
 #include "common/Notices.h"
 #include "common/ServerSettings.h"
+#include "common/net/HostConnect.h"
 #include "mailmodel/store/MailboxIndex.h"
 #include "servers/pop3/Pop3Log.h"
 #include "servers/pop3/Pop3Mailbox.h"
@@ -57,6 +58,9 @@ private:
     // at the commit.
     std::vector<MailboxRecord> loaded_;
 };
+
+// The outgoing proxy of a settings record ([System] ByProxy, [Proxy]).
+ProxySettings ProxySettingsFrom(const CServerSettings& settings);
 
 // The session settings of a settings record.
 Pop3SessionSettings SessionSettingsFrom(const CServerSettings& settings);

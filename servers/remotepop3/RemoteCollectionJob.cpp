@@ -13,6 +13,7 @@
 #include "mailmodel/account/EmailPOP3Remote.h"
 #include "servers/address/AddressRules.h"
 #include "servers/address/QueueCounters.h"
+#include "servers/pop3/Pop3ServerServices.h"
 #include "servers/remotepop3/RemoteCollector.h"
 #include "servers/remotepop3/UidlRecordFile.h"
 
@@ -42,18 +43,6 @@ private:
     UniqueFd fd_;
     const SocketTimeouts& timeouts_;
 };
-
-ProxySettings ProxyOf(const CServerSettings& settings) {
-    ProxySettings proxy;
-    proxy.enabled = settings.ByProxy != 0;
-    proxy.address = settings.ProxyAddress;
-    proxy.port = settings.ProxyPort;
-    proxy.auth = settings.ProxyAuth != 0;
-    proxy.user = settings.ProxyUser;
-    proxy.pass = settings.ProxyPass;
-    proxy.protocol = settings.ProxyProtocol;
-    return proxy;
-}
 
 class ServerCollectionServices final : public CollectionServices {
 public:
@@ -90,7 +79,7 @@ public:
     }
     std::unique_ptr<RemoteConnection> Connect(const std::string& host, int port) override {
         if (wiring_.port_override > 0) port = wiring_.port_override;
-        UniqueFd fd = ConnectToHost(host, port, ProxyOf(*settings_), nullptr, wiring_.timeouts);
+        UniqueFd fd = ConnectToHost(host, port, pop3::ProxySettingsFrom(*settings_), nullptr, wiring_.timeouts);
         if (!fd) return nullptr;
         return std::make_unique<SocketConnection>(std::move(fd), wiring_.timeouts);
     }

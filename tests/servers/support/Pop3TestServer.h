@@ -72,6 +72,7 @@ public:
     }
 
     int port() const { return listener_->port(); }
+    JobTable& jobs() { return jobs_; }
     const TempFolder& home() const { return home_; }
     pop3::Pop3Server& server() { return *server_; }
 
