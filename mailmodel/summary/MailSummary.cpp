@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/ServerSettings.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/summary/HeaderDecoding.h"
 #include "mailmodel/summary/SenderCheckServices.h"
@@ -222,6 +223,20 @@ bool ParseMailSummary(const std::string& path, MailSummary& summary, bool scramb
     }
     ParseSummaryHeaders(block, summary, options, services);
     return true;
+}
+
+}  // namespace quorvex
+
+namespace quorvex {
+
+SummaryCheckOptions SummaryCheckOptionsFromSettings() {
+    const auto settings = Settings();
+    return {settings->AntiSpamEnable != 0, settings->WhiteList, settings->DNS, settings->DNSSecondary};
+}
+
+bool ParseMailSummary(const std::string& path, MailSummary& summary, bool scrambled, std::uint8_t key) {
+    const auto services = InstalledSenderCheckServices();
+    return ParseMailSummary(path, summary, scrambled, key, SummaryCheckOptionsFromSettings(), services.get());
 }
 
 }  // namespace quorvex

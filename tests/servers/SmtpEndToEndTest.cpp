@@ -280,6 +280,40 @@ TEST_F(SmtpEndToEnd, SmugglingStaysInsideOneMessage) {
     EXPECT_TRUE(Inbox("admin").empty());
 }
 
+TEST_F(SmtpEndToEnd, GroupsAndAutoReplies) {
+    // A group that lists itself and alice twice; alice answers automatically.
+    const std::string team = JoinPath(folder.path(), "mail", "team");
+    MakeFolders(team);
+    ProfileFile(JoinPath(team, "maillist.ini")).Edit([](IniDocument& doc) {
+        return doc.Set("System", "IsGroup", "1") && doc.Set("EmailGroup", "Count", "3") &&
+               doc.Set("EmailGroup", "Member1", "team") && doc.Set("EmailGroup", "Member2", "alice") &&
+               doc.Set("EmailGroup", "Member3", "Alice@example.test");
+    });
+    ProfileFile(JoinPath(folder.path(), "mail", "alice", "EmailAutoReply.ini")).Edit([](IniDocument& doc) {
+        return doc.Set("EmailAutoReply", "Enable", "1") && doc.Set("EmailAutoReply", "Subject", "Away") &&
+               doc.Set("EmailAutoReply", "Body", "Back on Monday.");
+    });
+    Accounts().Load();
+    const RunResult group = Swaks("--from bob@remote.org --to team@example.test");
+    EXPECT_NE(group.output.find("<-  250 "), std::string::npos) << group.output;
+    EXPECT_EQ(Inbox("alice").size(), 1u);
+    const RunResult direct = Swaks("--from bob@remote.org --to alice@example.test");
+    EXPECT_NE(direct.output.find("<-  250 "), std::string::npos) << direct.output;
+    ASSERT_EQ(Inbox("alice").size(), 2u);
+    // The direct message was answered, from alice, with an empty envelope
+    // sender; the group's copy was not (the recipient was the group).
+    EXPECT_EQ(ReadProfileString(QueueRecordPath(1), "Info", "DestAddr"), "bob@remote.org");
+    EXPECT_EQ(ReadProfileString(QueueRecordPath(1), "Info", "ReplyAddr"), "");
+    EXPECT_NE(Slurp(JoinPath(QueueFolder(), "mail1.dat")).find("alice@example.test"), std::string::npos);
+    EXPECT_FALSE(FileExists(QueueRecordPath(2)));
+    // A bounce (empty sender) gets no answer.
+    const RunResult bounce = Swaks("--from '<>' --to alice@example.test");
+    EXPECT_NE(bounce.output.find("MAIL FROM:<>"), std::string::npos) << bounce.output;
+    EXPECT_EQ(Inbox("alice").size(), 3u);
+    EXPECT_FALSE(FileExists(QueueRecordPath(2)));
+    EXPECT_FALSE(SmtpFolderHasTempFiles());
+}
+
 TEST_F(SmtpEndToEnd, TwentyMegabyteMessage) {
     std::string text = "Subject: big\r\n\r\n";
     const std::string line = std::string(76, 'x') + "\r\n";
