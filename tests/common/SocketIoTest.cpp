@@ -193,6 +193,28 @@ TEST(SocketIoTest, ClearingTheRunFlagEndsEveryWaitWithinASlice) {
     EXPECT_EQ(relay, kRelayStopped);
 }
 
+TEST(SocketIoTest, SendGivesUpOnAPeerThatStopsReading) {
+    RunFlagScope run;
+    SocketPair pair;
+    const std::string block(1 << 20, 'z');  // far more than the socket buffers hold
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(SendBuffer(pair.ours.get(), block, kFast));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    // A reading peer gets the whole block, however slowly it reads.
+    SocketPair reading;
+    std::string received;
+    std::thread reader([&] {
+        std::string piece;
+        while (received.size() < block.size() &&
+               ReceiveWithTimeout(reading.theirs.get(), piece, 65536, ReceiveMode::kNormal, {20, 100}) == IoStatus::kOk) {
+            received += piece;
+        }
+    });
+    EXPECT_TRUE(SendBuffer(reading.ours.get(), block, kFast));
+    reader.join();
+    EXPECT_EQ(received.size(), block.size());
+}
+
 TEST(SocketIoTest, SendLineCutsAtTheOldBufferSize) {
     RunFlagScope run;
     struct Case {
