@@ -8,6 +8,8 @@
 #include "mailmodel/account/EmailForward.h"
 #include "mailmodel/autoreply/EmailAutoReply.h"
 #include "mailmodel/store/MailStore.h"
+#include "servers/address/AddressRules.h"
+#include "servers/address/QueueCounters.h"
 #include "servers/filters/ServerFilterServices.h"
 #include "servers/filters/VirusScan.h"
 #include "servers/logs/ServerLogs.h"
@@ -19,18 +21,15 @@ namespace quorvex::smtp {
 std::shared_ptr<const CServerSettings> ServerSmtpServices::Settings() { return quorvex::Settings(); }
 
 int ServerSmtpServices::ClassifyAddress(std::string_view address) {
-    return hooks_.classify_address ? hooks_.classify_address(address) : kAddressRemote;
+    return hooks_.classify_address ? hooks_.classify_address(address) : quorvex::ClassifyAddress(address);
+}
+
+int ServerSmtpServices::NextTempNumber() {
+    return hooks_.next_temp_number ? hooks_.next_temp_number() : NextQueueId(QUEUE_COUNTER_TEMP_SMTP);
 }
 
 bool ServerSmtpServices::IsWebMailAddress(std::string_view dotted_address) {
-    const auto settings = Settings();
-    std::string_view list = settings->WebMailIP;
-    while (true) {
-        const auto semicolon = list.find(';');
-        if (list.substr(0, semicolon) == dotted_address) return true;
-        if (semicolon == std::string_view::npos) return false;
-        list.remove_prefix(semicolon + 1);
-    }
+    return quorvex::IsWebMailAddress(dotted_address) != 0;
 }
 
 bool ServerSmtpServices::CheckAccountPassword(std::string_view account, std::string_view password) {
@@ -44,7 +43,7 @@ std::string ServerSmtpServices::AccountInterMail(std::string_view account) {
 
 std::string ServerSmtpServices::NewTempMessagePath() {
     MakeFolders(QueueFolder());
-    const int number = hooks_.next_temp_number ? hooks_.next_temp_number() : 0;
+    const int number = NextTempNumber();
     return JoinPath(QueueFolder(), "temp_smtp_" + std::to_string(number) + ".dat");
 }
 
@@ -67,7 +66,7 @@ DeliveryOutcome ServerSmtpServices::Deliver(std::string_view tag, std::string_vi
 
 void ServerSmtpServices::SendAutoReply(std::string_view account, std::string_view sender, const std::string& path) {
     AutoReplyDelivery delivery;
-    delivery.next_temp_number = hooks_.next_temp_number;
+    delivery.next_temp_number = [this] { return NextTempNumber(); };
     // The reply goes out with an empty envelope sender: nothing answers it.
     delivery.deliver = [this](std::string_view recipient, const std::string& file) {
         std::string reply;

@@ -1,8 +1,7 @@
 // The real server behind SMTP sessions and local delivery: the settings
 // record, the account list, the mailbox store, the outgoing queue, the
 // SMTP log, forwarding and groups, the filters, the auto-reply and the virus
-// scanner. The address classes and the queue counter come in as functions:
-// start-up wires them once, tests give simple ones.
+// scanner. One instance serves every session; it holds no session state.
 #pragma once
 
 #include <functional>
@@ -16,15 +15,16 @@
 
 namespace quorvex::smtp {
 
+// Replacements for two services, for tests that want their own numbering
+// or address classes; unset ones are the server's own.
 struct ServerSmtpHooks {
-    // Class of an address (local account 1, outside 0, unknown local -1).
-    std::function<int(std::string_view)> classify_address;
-    // Next number of the "temp_smtp" queue counter.
-    std::function<int()> next_temp_number;
+    std::function<int(std::string_view)> classify_address;  // default ClassifyAddress
+    std::function<int()> next_temp_number;                   // default the "temp_smtp" counter
 };
 
 class ServerSmtpServices final : public SmtpServices, public DeliveryDirectory {
 public:
+    explicit ServerSmtpServices(NoticeSink& notices) : notices_(notices) {}
     ServerSmtpServices(ServerSmtpHooks hooks, NoticeSink& notices) : hooks_(std::move(hooks)), notices_(notices) {}
 
     // SmtpServices
@@ -55,6 +55,8 @@ public:
     void AccountChanged(std::string_view account) override;
 
 private:
+    int NextTempNumber();
+
     ServerSmtpHooks hooks_;
     NoticeSink& notices_;
 };
