@@ -218,16 +218,14 @@ bool ParseMailSummary(const std::string& path, MailSummary& summary, bool scramb
         if (scrambled)
             for (std::size_t i = block.size() - static_cast<std::size_t>(n); i < block.size(); ++i)
                 block[i] = static_cast<char>(block[i] ^ key);
-        if (block.find("\n\r\n", scan_from) != std::string::npos || block.find("\n\n", scan_from) != std::string::npos)
+        const bool empty_first_line = block.front() == '\n' || block.rfind("\r\n", 0) == 0;
+        if (empty_first_line || block.find("\n\r\n", scan_from) != std::string::npos ||
+            block.find("\n\n", scan_from) != std::string::npos)
             break;
     }
     ParseSummaryHeaders(block, summary, options, services);
     return true;
 }
-
-}  // namespace quorvex
-
-namespace quorvex {
 
 SummaryCheckOptions SummaryCheckOptionsFromSettings() {
     const auto settings = Settings();

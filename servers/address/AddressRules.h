@@ -30,7 +30,7 @@ using AccountExistsFunction = std::function<int(std::string_view name)>;
 // single-domain mode and nobody in multi-domain mode. Otherwise, in
 // multi-domain mode the domain must be in the domain table and the whole
 // address is the account name; in single-domain mode the domain must equal
-// Dominame (any case) and the local part is the account name.
+// Dominame (any case) and the name before the "@" is the account name.
 int ClassifyAddress(std::string_view address, const CServerSettings& settings,
                     const AccountExistsFunction& account_exists);
 

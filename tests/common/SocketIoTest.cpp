@@ -100,7 +100,7 @@ TEST(SocketIoTest, TrickledLineIsAssembled) {
     EXPECT_EQ(line, "HELO trickle");
 }
 
-TEST(SocketIoTest, EndlessLineStaysBoundedInPieces) {
+TEST(SocketIoTest, EndlessLineStaysBoundedInChunks) {
     RunFlagScope run;
     SocketPair pair;
     constexpr std::size_t kTotal = 1 << 20;
@@ -118,7 +118,7 @@ TEST(SocketIoTest, EndlessLineStaysBoundedInPieces) {
     }
     writer.join();
     EXPECT_EQ(status, LineStatus::kClosed);
-    // Everything but an unterminated tail shorter than one piece arrived.
+    // Everything but an unterminated tail shorter than one chunk arrived.
     EXPECT_GT(received, kTotal - 1021);
 }
 
@@ -136,7 +136,7 @@ TEST(SocketIoTest, ReadsGiveUpAfterTheIdleLimit) {
     EXPECT_EQ(ReceiveLine(pair.ours.get(), line, kTextLineCapacity, kFast), LineStatus::kTimeout);
 }
 
-TEST(SocketIoTest, ExactModeWaitsForEveryPiece) {
+TEST(SocketIoTest, ExactModeWaitsForEveryChunk) {
     RunFlagScope run;
     SocketPair pair;
     std::thread writer([&] {
@@ -204,10 +204,10 @@ TEST(SocketIoTest, SendGivesUpOnAPeerThatStopsReading) {
     SocketPair reading;
     std::string received;
     std::thread reader([&] {
-        std::string piece;
+        std::string chunk;
         while (received.size() < block.size() &&
-               ReceiveWithTimeout(reading.theirs.get(), piece, 65536, ReceiveMode::kNormal, {20, 100}) == IoStatus::kOk) {
-            received += piece;
+               ReceiveWithTimeout(reading.theirs.get(), chunk, 65536, ReceiveMode::kNormal, {20, 100}) == IoStatus::kOk) {
+            received += chunk;
         }
     });
     EXPECT_TRUE(SendBuffer(reading.ours.get(), block, kFast));
