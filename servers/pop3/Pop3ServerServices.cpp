@@ -2,6 +2,7 @@
 // the window's notices and the job table.
 #include "servers/pop3/Pop3ServerServices.h"
 
+#include <algorithm>
 #include <ctime>
 #include <mutex>
 
@@ -105,6 +106,11 @@ bool Pop3ServerServices::LoadMailbox(std::string_view account, Pop3Mailbox& mail
 
 bool Pop3ServerServices::CommitMailbox(std::string_view account, const Pop3Mailbox& mailbox) {
     if (mailbox.Messages.size() != loaded_.size()) return false;
+    // A session that changed nothing leaves the index alone (and never
+    // writes back marks that another session changed meanwhile).
+    const bool changed = std::any_of(mailbox.Messages.begin(), mailbox.Messages.end(),
+                                     [](const Pop3Message& m) { return m.Changes != 0; });
+    if (!changed) return true;
     MailboxSnapshot snapshot;
     for (std::size_t f = 0; f < 2; ++f) {
         snapshot.Counts[f] = mailbox.Counts[f];
