@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     for (std::thread& t : threads) t.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     std::vector<double> all;
-    for (const auto& part : latencies) all.insert(all.end(), part.begin(), part.end());
+    for (const auto& chunk : latencies) all.insert(all.end(), chunk.begin(), chunk.end());
     std::sort(all.begin(), all.end());
     const auto at = [&](double q) { return all.empty() ? 0.0 : all[static_cast<std::size_t>(q * (all.size() - 1))]; };
     std::printf("accept+job: %.0f connections/s, start latency median %.1f us, p99 %.1f us (%zu ok, %d failed)\n",

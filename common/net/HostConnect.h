@@ -25,7 +25,7 @@ struct ProxySettings {
     std::string protocol = "SOCKS5";  // "Protocol": "SOCKS5", "HTTP" or "HTTPS"
 };
 
-// The proxy part of a settings record.
+// The proxy fields of a settings record.
 ProxySettings OutgoingProxy(const CServerSettings& settings);
 
 // A plain TCP connection to a resolved address; invalid on failure. The

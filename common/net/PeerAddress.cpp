@@ -95,7 +95,7 @@ PeerAddress RemoteAddressOf(int fd) {
 }
 
 bool IsDottedIpv4(std::string_view text) {
-    int parts = 0;
+    int groups = 0;
     std::size_t i = 0;
     while (true) {
         int value = 0;
@@ -106,9 +106,9 @@ bool IsDottedIpv4(std::string_view text) {
             ++digits;
         }
         if (digits == 0 || digits > 3 || value > 255) return false;
-        ++parts;
-        if (i == text.size()) return parts == 4;
-        if (text[i] != '.' || parts == 4) return false;
+        ++groups;
+        if (i == text.size()) return groups == 4;
+        if (text[i] != '.' || groups == 4) return false;
         ++i;
     }
 }

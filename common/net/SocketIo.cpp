@@ -139,17 +139,22 @@ LineStatus ReceiveTextLine(int fd, std::string& line, const SocketTimeouts& time
 
 bool SendBuffer(int fd, std::string_view data, const SocketTimeouts& timeouts) {
     std::string_view rest = data;
+    int idle_slices = 0;
     do {
         if (!ServersRunning()) return false;
         const ssize_t sent = rest.empty() ? 0 : ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent >= 0) {
             rest.remove_prefix(static_cast<std::size_t>(sent));
+            idle_slices = 0;
             continue;
         }
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
         pollfd watch{fd, POLLOUT, 0};
-        if (::poll(&watch, 1, timeouts.slice_ms) < 0 && errno != EINTR) return false;
+        const int ready = ::poll(&watch, 1, timeouts.slice_ms);
+        if (ready < 0 && errno != EINTR) return false;
+        // A peer that stops reading must not hold the session for ever.
+        if (ready == 0 && ++idle_slices > timeouts.idle_slices) return false;
     } while (!rest.empty());
     DumpSocketTraffic(data);
     return true;

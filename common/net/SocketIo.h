@@ -32,7 +32,7 @@ inline constexpr std::size_t kTextLineCapacity = 3072;
 enum class ReceiveMode {
     kNormal = 0,  // one receive of up to `size` bytes
     kPeek = 2,    // the same, leaving the bytes in the socket
-    kExact = 8,   // exactly `size` bytes, waiting again between pieces
+    kExact = 8,   // exactly `size` bytes, waiting again between chunks
 };
 
 // Why a read ended without data.
@@ -77,9 +77,11 @@ LineStatus ReceiveLine(int fd, std::string& line, std::size_t capacity = kTextLi
 // ReceiveLine at the text-line capacity with the trailing CR LF removed.
 LineStatus ReceiveTextLine(int fd, std::string& line, const SocketTimeouts& timeouts = kDefaultSocketTimeouts);
 
-// Sends the whole block, waiting in slices for the socket to accept more;
-// there is no idle limit, only ServerRunFlag ends the wait. Partial sends
-// are continued; the block is dumped once it is all sent.
+// Sends the whole block, waiting in slices for the socket to accept more.
+// Fails when ServerRunFlag is cleared or when the peer takes nothing for
+// longer than the idle limit (a client that stops reading cannot hold its
+// session for ever). Short sends are continued; the block is dumped once
+// it is all sent.
 bool SendBuffer(int fd, std::string_view data, const SocketTimeouts& timeouts = kDefaultSocketTimeouts);
 
 // The same, under the names the sessions use.

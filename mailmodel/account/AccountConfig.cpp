@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <vector>

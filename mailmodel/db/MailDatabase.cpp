@@ -3,8 +3,14 @@
 
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
+#include "common/ServerSettings.h"
 
 namespace quorvex {
+
+MailDatabaseLogin MailDatabaseLoginFromSettings() {
+    const auto settings = Settings();
+    return {settings->ODBCUser, settings->ODBCPassword};
+}
 
 std::string MailDatabasePath() { return JoinPath(ProgramFolder(), "db", "db.sqlite"); }
 

@@ -19,6 +19,9 @@ struct MailDatabaseLogin {
     std::string password;  // [System] ODBCPassword
 };
 
+// [System] ODBCUser and ODBCPassword of the published settings.
+MailDatabaseLogin MailDatabaseLoginFromSettings();
+
 // "<program folder>/db/db.sqlite".
 std::string MailDatabasePath();
 

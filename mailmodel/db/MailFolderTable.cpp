@@ -44,4 +44,8 @@ bool InsertMailSummary(std::string_view account, int folder_id, std::string_view
     return false;
 }
 
+bool InsertMailSummary(std::string_view account, int folder_id, std::string_view uid, const MailSummary& summary) {
+    return InsertMailSummary(account, folder_id, uid, summary, MailDatabaseLoginFromSettings());
+}
+
 }  // namespace quorvex

@@ -19,5 +19,7 @@ std::mutex& MailDatabaseLock();
 // on any database error; the stored message itself is not touched.
 bool InsertMailSummary(std::string_view account, int folder_id, std::string_view uid, const MailSummary& summary,
                        const MailDatabaseLogin& login);
+// The same with [System] ODBCUser and ODBCPassword of the published settings.
+bool InsertMailSummary(std::string_view account, int folder_id, std::string_view uid, const MailSummary& summary);
 
 }  // namespace quorvex

@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/ServerSettings.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/summary/HeaderDecoding.h"
 #include "mailmodel/summary/SenderCheckServices.h"
@@ -217,11 +218,23 @@ bool ParseMailSummary(const std::string& path, MailSummary& summary, bool scramb
         if (scrambled)
             for (std::size_t i = block.size() - static_cast<std::size_t>(n); i < block.size(); ++i)
                 block[i] = static_cast<char>(block[i] ^ key);
-        if (block.find("\n\r\n", scan_from) != std::string::npos || block.find("\n\n", scan_from) != std::string::npos)
+        const bool empty_first_line = block.front() == '\n' || block.rfind("\r\n", 0) == 0;
+        if (empty_first_line || block.find("\n\r\n", scan_from) != std::string::npos ||
+            block.find("\n\n", scan_from) != std::string::npos)
             break;
     }
     ParseSummaryHeaders(block, summary, options, services);
     return true;
+}
+
+SummaryCheckOptions SummaryCheckOptionsFromSettings() {
+    const auto settings = Settings();
+    return {settings->AntiSpamEnable != 0, settings->WhiteList, settings->DNS, settings->DNSSecondary};
+}
+
+bool ParseMailSummary(const std::string& path, MailSummary& summary, bool scrambled, std::uint8_t key) {
+    const auto services = InstalledSenderCheckServices();
+    return ParseMailSummary(path, summary, scrambled, key, SummaryCheckOptionsFromSettings(), services.get());
 }
 
 }  // namespace quorvex

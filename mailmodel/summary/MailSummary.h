@@ -38,11 +38,18 @@ struct SummaryCheckOptions {
     std::string dns_secondary;    // [System] DNSSecondary
 };
 
+// The options of the published settings.
+SummaryCheckOptions SummaryCheckOptionsFromSettings();
+
 // Reads the header block of a message file (plain, or scrambled with the
 // account's store key). False when the file cannot be opened or read.
 // Folded header lines are joined before they are examined.
 bool ParseMailSummary(const std::string& path, MailSummary& summary, bool scrambled, std::uint8_t key,
                       const SummaryCheckOptions& options, SenderCheckServices* services);
+
+// The same with the published settings and the installed sender-check
+// services (the check is skipped while none are installed).
+bool ParseMailSummary(const std::string& path, MailSummary& summary, bool scrambled, std::uint8_t key);
 
 // The same header-block reading on bytes already in memory.
 void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, const SummaryCheckOptions& options,

@@ -9,6 +9,7 @@
 #include "common/AccountName.h"
 #include "common/HostInfo.h"
 #include "common/StringTokenizer.h"
+#include "mailmodel/account/AccountConfig.h"
 
 namespace quorvex {
 namespace {
@@ -31,7 +32,7 @@ int ClassifyAddress(std::string_view address, const CServerSettings& settings,
     address = address.substr(0, kMaxClassifiedAddressLength);
     const std::size_t at = address.rfind('@');
     if (at == std::string_view::npos) return ADDRESS_LOCAL_UNKNOWN;
-    const std::string_view local_part = address.substr(0, at);
+    const std::string_view user_name = address.substr(0, at);
     const std::string_view domain = address.substr(at + 1);
     const bool multi_domain = settings.DomainNameType == 1;
     const auto exists = [&](std::string_view name) {
@@ -40,14 +41,18 @@ int ClassifyAddress(std::string_view address, const CServerSettings& settings,
 
     if (const auto literal = HostLiteral(domain); literal && IsLocalAddress(*literal)) {
         if (multi_domain) return ADDRESS_LOCAL_UNKNOWN;
-        return exists(local_part);
+        return exists(user_name);
     }
     if (multi_domain) {
         if (settings.Domains.Find(domain) < 0) return ADDRESS_REMOTE;
         return exists(address);
     }
     if (!SameName(domain, settings.Dominame)) return ADDRESS_REMOTE;
-    return exists(local_part);
+    return exists(user_name);
+}
+
+int ClassifyAddress(std::string_view address) {
+    return ClassifyAddress(address, *Settings(), [](std::string_view name) { return AccountExists(name); });
 }
 
 int IsLocalAddress(std::uint32_t ipv4_net_order) {

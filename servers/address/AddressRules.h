@@ -30,9 +30,12 @@ using AccountExistsFunction = std::function<int(std::string_view name)>;
 // single-domain mode and nobody in multi-domain mode. Otherwise, in
 // multi-domain mode the domain must be in the domain table and the whole
 // address is the account name; in single-domain mode the domain must equal
-// Dominame (any case) and the local part is the account name.
+// Dominame (any case) and the name before the "@" is the account name.
 int ClassifyAddress(std::string_view address, const CServerSettings& settings,
                     const AccountExistsFunction& account_exists);
+
+// The same against the current settings and the account store.
+int ClassifyAddress(std::string_view address);
 
 // 1 when the first byte is 127 or the address is one under which the local
 // host name resolves; 0 for the address 0 and every other address.

@@ -54,10 +54,10 @@ std::optional<std::string> EncodeName(std::string_view dotted) {
     out.reserve(dotted.size() + 2);
     while (true) {
         const std::size_t dot = dotted.find('.');
-        const std::string_view part = dotted.substr(0, dot);
-        if (part.size() > 63) return std::nullopt;
-        out += static_cast<char>(part.size());
-        out.append(part);
+        const std::string_view label = dotted.substr(0, dot);
+        if (label.size() > 63) return std::nullopt;
+        out += static_cast<char>(label.size());
+        out.append(label);
         if (dot == std::string_view::npos) break;
         dotted.remove_prefix(dot + 1);
     }

@@ -23,9 +23,9 @@ inline constexpr std::size_t kNameCapacity = 127;
 std::uint16_t ReadUint16BE(const unsigned char* at);
 std::uint32_t ReadUint32BE(const unsigned char* at);
 
-// The QNAME form of a dotted name: each part as a length byte and its
+// The QNAME form of a dotted name: each label as a length byte and its
 // characters, then a zero byte. Characters are copied as they are.
-// Nothing when a part is longer than 63 bytes or the name is empty.
+// Nothing when a label is longer than 63 bytes or the name is empty.
 std::optional<std::string> EncodeName(std::string_view dotted);
 
 // An MX query (recursion desired, one question, class IN).

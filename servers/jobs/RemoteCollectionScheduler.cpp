@@ -6,8 +6,28 @@
 
 #include "common/RunFlag.h"
 #include "common/ServerSettings.h"
+#include "mailmodel/account/AccountConfig.h"
+#include "mailmodel/account/AccountList.h"
 
 namespace quorvex {
+
+int AccountListCollectionAccounts::GetCount() const { return Accounts().GetCount(); }
+
+std::optional<std::string> AccountListCollectionAccounts::GetName(int index) const { return Accounts().GetName(index); }
+
+bool AccountListCollectionAccounts::IsGroup(std::string_view name) const { return Accounts().IsGroup(name) != 0; }
+
+int AccountListCollectionAccounts::AccountExists(std::string_view name) const { return quorvex::AccountExists(name); }
+
+std::vector<std::unique_ptr<RemoteCollectionScheduler>> StartCollectionSchedulers(JobTable& jobs, int count) {
+    static const AccountListCollectionAccounts accounts;  // stateless: reads the process's list
+    std::vector<std::unique_ptr<RemoteCollectionScheduler>> schedulers;
+    for (int i = 0; i < count; ++i) {
+        schedulers.push_back(std::make_unique<RemoteCollectionScheduler>(jobs, accounts));
+        schedulers.back()->Start();
+    }
+    return schedulers;
+}
 
 RemoteCollectionScheduler::RemoteCollectionScheduler(JobTable& jobs, const CollectionAccounts& accounts,
                                                      CollectionSchedule schedule)

@@ -7,10 +7,12 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "servers/jobs/JobTable.h"
 
@@ -25,6 +27,15 @@ public:
     virtual bool IsGroup(std::string_view name) const = 0;
     // 1 for an existing account (AccountExists of the account store).
     virtual int AccountExists(std::string_view name) const = 0;
+};
+
+// The process's account list (Accounts()) and account store.
+class AccountListCollectionAccounts : public CollectionAccounts {
+public:
+    int GetCount() const override;
+    std::optional<std::string> GetName(int index) const override;
+    bool IsGroup(std::string_view name) const override;
+    int AccountExists(std::string_view name) const override;
 };
 
 struct CollectionSchedule {
@@ -58,5 +69,10 @@ private:
     CollectionSchedule schedule_;
     std::jthread thread_;
 };
+
+// Starts `count` schedulers over the process's account list with the
+// current settings ("POP3AutoRecvThreadNumber" of them at start-up). They
+// stop when the returned objects go.
+std::vector<std::unique_ptr<RemoteCollectionScheduler>> StartCollectionSchedulers(JobTable& jobs, int count);
 
 }  // namespace quorvex

@@ -9,17 +9,12 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "mailmodel/store/MailStore.h"
+#include "servers/address/QueueCounters.h"
 #include "servers/logs/DailyLog.h"
 
 namespace quorvex {
 
 namespace {
-
-std::mutex g_id_source_mutex;
-std::function<int()>& IdSource() {
-    static auto* source = new std::function<int()>;
-    return *source;
-}
 
 bool HasLineBreak(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
@@ -41,24 +36,13 @@ std::string QueueFolder() { return JoinPath(ProgramFolder(), "smtp"); }
 std::string QueueRecordPath(int id) { return JoinPath(QueueFolder(), std::to_string(id) + ".ini"); }
 std::string QueueMessageName(int id) { return "mail" + std::to_string(id) + ".dat"; }
 
-void SetQueueIdSource(std::function<int()> next_id) {
-    std::lock_guard guard(g_id_source_mutex);
-    IdSource() = std::move(next_id);
-}
-
 int EnqueueOutgoingMail(const std::string& message, std::string_view recipient, std::string_view sender,
                         const std::string* record_to_copy) {
     if (HasLineBreak(recipient) || HasLineBreak(sender)) return -1;
-    std::function<int()> next_id;
-    {
-        std::lock_guard guard(g_id_source_mutex);
-        next_id = IdSource();
-    }
-    if (!next_id) return -1;
     MakeFolders(QueueFolder());
 
     std::lock_guard guard(QueueLock());
-    const int id = next_id();
+    const int id = NextQueueId(QUEUE_COUNTER_INTERNET_SEND);
     if (id <= 0) return -1;
     const std::string message_name = QueueMessageName(id);
     const std::string message_path = JoinPath(QueueFolder(), message_name);

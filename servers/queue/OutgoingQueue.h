@@ -26,10 +26,6 @@ std::string QueueFolder();
 std::string QueueRecordPath(int id);
 std::string QueueMessageName(int id);  // "mail<id>.dat"
 
-// Where item ids come from (the "internet_send" queue counter). Installed
-// at start-up; tests install their own.
-void SetQueueIdSource(std::function<int()> next_id);
-
 // Copies `message` into the queue as a new item for `recipient` and returns
 // its id. With `record_to_copy` (a retry) that record is copied and only
 // its "MailFile" rewritten; otherwise a fresh record is written. The copy

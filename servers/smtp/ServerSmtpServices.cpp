@@ -3,11 +3,15 @@
 
 #include "common/AccountName.h"
 #include "common/Paths.h"
-#include "common/PasswordDigest.h"
-#include "common/ProfileFile.h"
-#include "mailmodel/account/AccountFolders.h"
+#include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
+#include "mailmodel/account/EmailForward.h"
+#include "mailmodel/autoreply/EmailAutoReply.h"
 #include "mailmodel/store/MailStore.h"
+#include "servers/address/AddressRules.h"
+#include "servers/address/QueueCounters.h"
+#include "servers/filters/ServerFilterServices.h"
+#include "servers/filters/VirusScan.h"
 #include "servers/logs/ServerLogs.h"
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/smtp/SmtpAccessRules.h"
@@ -17,36 +21,29 @@ namespace quorvex::smtp {
 std::shared_ptr<const CServerSettings> ServerSmtpServices::Settings() { return quorvex::Settings(); }
 
 int ServerSmtpServices::ClassifyAddress(std::string_view address) {
-    return hooks_.classify_address ? hooks_.classify_address(address) : kAddressRemote;
+    return hooks_.classify_address ? hooks_.classify_address(address) : quorvex::ClassifyAddress(address);
+}
+
+int ServerSmtpServices::NextTempNumber() {
+    return hooks_.next_temp_number ? hooks_.next_temp_number() : NextQueueId(QUEUE_COUNTER_TEMP_SMTP);
 }
 
 bool ServerSmtpServices::IsWebMailAddress(std::string_view dotted_address) {
-    const auto settings = Settings();
-    std::string_view list = settings->WebMailIP;
-    while (true) {
-        const auto semicolon = list.find(';');
-        if (list.substr(0, semicolon) == dotted_address) return true;
-        if (semicolon == std::string_view::npos) return false;
-        list.remove_prefix(semicolon + 1);
-    }
+    return quorvex::IsWebMailAddress(dotted_address) != 0;
 }
 
 bool ServerSmtpServices::CheckAccountPassword(std::string_view account, std::string_view password) {
-    if (!IsValidAccountName(account) || Accounts().IsGroup(account) != 0) return false;
-    const auto stored = Accounts().GetPassword(account);
-    return stored && !stored->empty() && (*stored == HashAccountPassword(password) || *stored == password);
+    return IsValidAccountName(account) && Accounts().IsGroup(account) == 0 &&
+           quorvex::CheckAccountPassword(account, password);
 }
 
 std::string ServerSmtpServices::AccountInterMail(std::string_view account) {
-    const auto path = Accounts().GetSettingsPath(account);
-    if (!path) return {};
-    std::lock_guard guard(AccountIniLock());
-    return ProfileFile(*path).GetString("System", "InterMail");
+    return GetAccountInterMail(account).value_or("");
 }
 
 std::string ServerSmtpServices::NewTempMessagePath() {
     MakeFolders(QueueFolder());
-    const int number = hooks_.next_temp_number ? hooks_.next_temp_number() : 0;
+    const int number = NextTempNumber();
     return JoinPath(QueueFolder(), "temp_smtp_" + std::to_string(number) + ".dat");
 }
 
@@ -58,9 +55,7 @@ void ServerSmtpServices::Log(std::string_view peer, std::string_view text) {
                  shown, text, notices_);
 }
 
-void ServerSmtpServices::ScanForViruses(const std::string& path) {
-    if (hooks_.scan_for_viruses) hooks_.scan_for_viruses(path);
-}
+void ServerSmtpServices::ScanForViruses(const std::string& path) { ScanMailForViruses(path, *Settings()); }
 
 DeliveryOutcome ServerSmtpServices::Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
                                             const std::string& path) {
@@ -69,8 +64,15 @@ DeliveryOutcome ServerSmtpServices::Deliver(std::string_view tag, std::string_vi
     return outcome;
 }
 
-void ServerSmtpServices::SendAutoReply(std::string_view account, std::string_view sender) {
-    if (hooks_.send_auto_reply) hooks_.send_auto_reply(account, sender);
+void ServerSmtpServices::SendAutoReply(std::string_view account, std::string_view sender, const std::string& path) {
+    AutoReplyDelivery delivery;
+    delivery.next_temp_number = [this] { return NextTempNumber(); };
+    // The reply goes out with an empty envelope sender: nothing answers it.
+    delivery.deliver = [this](std::string_view recipient, const std::string& file) {
+        std::string reply;
+        return DeliverToRecipient(*this, &reply, "AutoReply", recipient, "", file, nullptr);
+    };
+    EmailAutoReply().SendAutoReply(Accounts().StoredName(account), sender, path, delivery);
 }
 
 std::optional<std::string> ServerSmtpServices::StoreSentCopy(std::string_view account, const std::string& path) {
@@ -98,15 +100,25 @@ std::int64_t ServerSmtpServices::QuotaBytes(std::string_view account) {
 }
 
 std::optional<ForwardingList> ServerSmtpServices::Forwarding(std::string_view account) {
-    return hooks_.forwarding ? hooks_.forwarding(account) : std::nullopt;
+    CEmailForward forward;
+    if (!forward.Load(Accounts().StoredName(account))) return std::nullopt;
+    ForwardingList list;
+    list.enabled = forward.EnableForwardMailAddresses != 0;
+    list.leave_copy_local = forward.LeaveCopyLocal != 0;
+    for (int i = 0; i < forward.GetCount(); ++i) list.entries.push_back(forward.GetAddress(i).value_or(""));
+    return list;
 }
 
 std::vector<std::string> ServerSmtpServices::GroupMembers(std::string_view group) {
-    return hooks_.group_members ? hooks_.group_members(group) : std::vector<std::string>{};
+    std::vector<std::string> members;
+    int count = 0;
+    if (!CEmailGroup().LoadMembers(Accounts().StoredName(group), members, count)) return {};
+    return members;
 }
 
 bool ServerSmtpServices::ApplyFilters(std::string_view account, const std::string& file, std::string* uid) {
-    return hooks_.apply_filters && hooks_.apply_filters(Accounts().StoredName(account), file, uid);
+    ServerFilterServices filters;
+    return ApplyMailFilters(filters, Accounts().StoredName(account), file, uid);
 }
 
 bool ServerSmtpServices::StoreInInbox(std::string_view account, const std::string& file, std::string* uid) {

@@ -1,8 +1,7 @@
 // The real server behind SMTP sessions and local delivery: the settings
 // record, the account list, the mailbox store, the outgoing queue, the
-// SMTP log, the filters and the virus scanner. A few services of
-// neighbouring parts come in as functions, so start-up wires them once and
-// tests can give simple ones.
+// SMTP log, forwarding and groups, the filters, the auto-reply and the virus
+// scanner. One instance serves every session; it holds no session state.
 #pragma once
 
 #include <functional>
@@ -16,24 +15,16 @@
 
 namespace quorvex::smtp {
 
+// Replacements for two services, for tests that want their own numbering
+// or address classes; unset ones are the server's own.
 struct ServerSmtpHooks {
-    // Class of an address (local account 1, outside 0, unknown local -1).
-    std::function<int(std::string_view)> classify_address;
-    // Next number of the "temp_smtp" queue counter.
-    std::function<int()> next_temp_number;
-    // The account's forwarding list and a group's members; none when unset.
-    std::function<std::optional<ForwardingList>(std::string_view)> forwarding;
-    std::function<std::vector<std::string>(std::string_view)> group_members;
-    // Mail filters; nothing taken when unset.
-    std::function<bool(std::string_view, const std::string&, std::string*)> apply_filters;
-    // The virus-scan hand-off; nothing done when unset.
-    std::function<void(const std::string&)> scan_for_viruses;
-    // An account's auto-reply to a sender; nothing sent when unset.
-    std::function<void(std::string_view, std::string_view)> send_auto_reply;
+    std::function<int(std::string_view)> classify_address;  // default ClassifyAddress
+    std::function<int()> next_temp_number;                   // default the "temp_smtp" counter
 };
 
 class ServerSmtpServices final : public SmtpServices, public DeliveryDirectory {
 public:
+    explicit ServerSmtpServices(NoticeSink& notices) : notices_(notices) {}
     ServerSmtpServices(ServerSmtpHooks hooks, NoticeSink& notices) : hooks_(std::move(hooks)), notices_(notices) {}
 
     // SmtpServices
@@ -47,7 +38,7 @@ public:
     void ScanForViruses(const std::string& path) override;
     DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
                             const std::string& path) override;
-    void SendAutoReply(std::string_view account, std::string_view sender) override;
+    void SendAutoReply(std::string_view account, std::string_view sender, const std::string& path) override;
     std::optional<std::string> StoreSentCopy(std::string_view account, const std::string& path) override;
 
     // DeliveryDirectory
@@ -64,6 +55,8 @@ public:
     void AccountChanged(std::string_view account) override;
 
 private:
+    int NextTempNumber();
+
     ServerSmtpHooks hooks_;
     NoticeSink& notices_;
 };

@@ -1,7 +1,6 @@
 // The socket side of an SMTP session.
 #include "servers/smtp/SmtpConnection.h"
 
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +10,8 @@
 #include "common/Base64.h"
 #include "common/RunFlag.h"
 #include "common/UniqueFd.h"
+#include "common/net/HostConnect.h"
+#include "common/net/SocketIo.h"
 #include "servers/smtp/SmtpCommand.h"
 #include "servers/smtp/SmtpSession.h"
 
@@ -30,45 +31,24 @@ bool WaitFor(int fd, short events, const ConnectionLimits& limits) {
     return false;
 }
 
+SocketTimeouts Timeouts(const ConnectionLimits& limits) { return {limits.slice_ms, limits.idle_slices}; }
+
 bool SendAll(int fd, std::string_view bytes, const ConnectionLimits& limits) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitFor(fd, POLLOUT, limits)) return false;
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return false;
-        }
-    }
-    return true;
+    return SendBuffer(fd, bytes, Timeouts(limits));
 }
 
-// One reply line or a multi-line reply of the upstream server: lines until
-// one whose fourth character is a blank. Every line must begin with `code`.
+// One reply of the upstream server: lines until one whose fourth character
+// is a blank, every line beginning with `code`.
 bool ReadUpstreamReply(int fd, std::string_view code, std::string& last_line, const ConnectionLimits& limits) {
-    std::string pending;
-    while (true) {
-        const auto lf = pending.find('\n');
-        if (lf == std::string::npos) {
-            if (pending.size() > 4096 || !WaitFor(fd, POLLIN, limits)) return false;
-            char block[1024];
-            const ssize_t n = ::recv(fd, block, sizeof block, 0);
-            if (n <= 0) return false;
-            pending.append(block, static_cast<std::size_t>(n));
-            continue;
-        }
-        std::string line = pending.substr(0, lf);
-        pending.erase(0, lf + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string line;
+    while (HasLine(ReceiveLine(fd, line, kTextLineCapacity, Timeouts(limits)))) {
         if (line.compare(0, code.size(), code) != 0) return false;
-        if (line.size() < 4 || line[3] == ' ') {
-            last_line = std::move(line);
+        if (line.size() < 6 || line[3] == ' ') {
+            last_line = line.substr(0, line.size() - 2);
             return true;
         }
     }
+    return false;
 }
 
 std::string ComputerName() {
@@ -77,47 +57,10 @@ std::string ComputerName() {
     return std::string(name).substr(0, 15);
 }
 
-UniqueFd ConnectTo(const std::string& host, int port) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return {};
-    UniqueFd fd;
-    for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
-        fd.reset(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
-        if (fd && ::connect(fd.get(), a->ai_addr, a->ai_addrlen) == 0) break;
-        fd.reset();
-    }
-    ::freeaddrinfo(found);
-    return fd;
-}
-
-// Copies bytes both ways until one side closes or both stay silent.
-void Relay(int a, int b, const ConnectionLimits& limits) {
-    char block[4096];
-    int idle = 0;
-    while (ServersRunning() && idle <= limits.idle_slices * 10) {
-        pollfd p[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
-        const int ready = ::poll(p, 2, limits.slice_ms);
-        if (ready < 0 && errno != EINTR) return;
-        if (ready <= 0) {
-            ++idle;
-            continue;
-        }
-        idle = 0;
-        for (int i = 0; i < 2; ++i) {
-            if ((p[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-            const ssize_t n = ::recv(p[i].fd, block, sizeof block, 0);
-            if (n <= 0 || !SendAll(p[1 - i].fd, std::string_view(block, static_cast<std::size_t>(n)), limits)) return;
-        }
-    }
-}
-
 // Logs in to the upstream server for the client, then relays the rest of
 // the session; the upstream's answer to the credentials reaches the client.
 bool RelaySmtpProxy(int client, const ProxyRequest& request, const ConnectionLimits& limits) {
-    UniqueFd upstream = ConnectTo(request.host, limits.proxy_port);
+    UniqueFd upstream = ConnectToHost(request.host, limits.proxy_port);
     std::string line;
     if (!upstream || !ReadUpstreamReply(upstream.get(), "220", line, limits)) return false;
     const std::string me = ComputerName();
@@ -143,11 +86,15 @@ bool RelaySmtpProxy(int client, const ProxyRequest& request, const ConnectionLim
             return false;
         }
     }
-    Relay(client, upstream.get(), limits);
+    RelayBetweenSockets(client, upstream.get());
     return true;
 }
 
 }  // namespace
+
+void SmtpServerConnection(Job& job, SmtpServices& services) {
+    RunSmtpConnection(job.socket.get(), job.client.HostText(), services);
+}
 
 bool RunSmtpConnection(int fd, std::string client_address, SmtpServices& services, const ConnectionLimits& limits) {
     SmtpSession session(services, std::move(client_address));

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "servers/jobs/JobTable.h"
 #include "servers/smtp/SmtpServices.h"
 
 namespace quorvex::smtp {
@@ -19,5 +20,9 @@ struct ConnectionLimits {
 // Returns true after QUIT or a proxy hand-off that ran. Does not close `fd`.
 bool RunSmtpConnection(int fd, std::string client_address, SmtpServices& services,
                        const ConnectionLimits& limits = {});
+
+// The job entry of a JOB_SMTP slot: the session on the job's socket, which
+// the job table closes afterwards.
+void SmtpServerConnection(Job& job, SmtpServices& services);
 
 }  // namespace quorvex::smtp

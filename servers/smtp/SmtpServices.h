@@ -48,7 +48,8 @@ public:
     // Local delivery of the file to one address (depth 1).
     virtual DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
                                     const std::string& path) = 0;
-    virtual void SendAutoReply(std::string_view account, std::string_view sender) = 0;
+    // The account's auto-reply to the sender of the message in `path`.
+    virtual void SendAutoReply(std::string_view account, std::string_view sender, const std::string& path) = 0;
     // Stores the web-mail user's own copy in the account's second folder,
     // marked read; gives the stored message's unique id.
     virtual std::optional<std::string> StoreSentCopy(std::string_view account, const std::string& path) = 0;

@@ -352,7 +352,7 @@ void SmtpSession::FinishMessage(std::string& out) {
             return;
         }
         if (services_.ClassifyAddress(recipient) == kAddressLocalAccount && !SameName(recipient, sender_)) {
-            services_.SendAutoReply(AccountOfAddress(recipient, s), sender_);
+            services_.SendAutoReply(AccountOfAddress(recipient, s), sender_, path);
         }
     }
     std::string uid;

@@ -188,13 +188,17 @@ void ExpectEchoThrough(const UniqueFd& fd) {
 TEST(ProxyConnectTest, RealSocks5Server) {
     RunFlagScope run;
     LoopbackPeer echo(EchoLines);
-    const int open_port = testing::FreeLoopbackPort();
-    ChildProcess open_proxy({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(open_port)});
-    ASSERT_TRUE(testing::WaitForTcpServer(open_port, open_proxy)) << "microsocks did not start";
-    const int auth_port = testing::FreeLoopbackPort();
-    ChildProcess auth_proxy({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(auth_port), "-u",
-                             "quorvex", "-P", "s3cret"});
-    ASSERT_TRUE(testing::WaitForTcpServer(auth_port, auth_proxy));
+    int open_port = 0;
+    const auto open_proxy = testing::StartTcpServer(open_port, [](int port) {
+        return std::vector<std::string>{"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port)};
+    });
+    ASSERT_TRUE(open_proxy) << "microsocks did not start";
+    int auth_port = 0;
+    const auto auth_proxy = testing::StartTcpServer(auth_port, [](int port) {
+        return std::vector<std::string>{"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port),
+                                        "-u", "quorvex", "-P", "s3cret"};
+    });
+    ASSERT_TRUE(auth_proxy) << "microsocks did not start";
 
     ProxySettings settings;
     settings.enabled = true;
@@ -222,12 +226,14 @@ TEST(ProxyConnectTest, RealHttpConnectProxy) {
     RunFlagScope run;
     testing::TempFolder folder;
     LoopbackPeer echo(EchoLines);
-    const int port = testing::FreeLoopbackPort();
     const std::string config = folder.File("tinyproxy.conf");
-    std::ofstream(config) << "Port " << port << "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 30\n"
-                          << "BasicAuth quorvex s3cret\n";
-    ChildProcess proxy({"/usr/bin/tinyproxy", "-d", "-c", config});
-    ASSERT_TRUE(testing::WaitForTcpServer(port, proxy)) << "tinyproxy did not start";
+    int port = 0;
+    const auto proxy = testing::StartTcpServer(port, [&](int p) {
+        std::ofstream(config) << "Port " << p << "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 30\n"
+                              << "BasicAuth quorvex s3cret\n";
+        return std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c", config};
+    });
+    ASSERT_TRUE(proxy) << "tinyproxy did not start";
 
     ProxySettings settings;
     settings.enabled = true;

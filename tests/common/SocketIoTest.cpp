@@ -100,7 +100,7 @@ TEST(SocketIoTest, TrickledLineIsAssembled) {
     EXPECT_EQ(line, "HELO trickle");
 }
 
-TEST(SocketIoTest, EndlessLineStaysBoundedInPieces) {
+TEST(SocketIoTest, EndlessLineStaysBoundedInChunks) {
     RunFlagScope run;
     SocketPair pair;
     constexpr std::size_t kTotal = 1 << 20;
@@ -118,7 +118,7 @@ TEST(SocketIoTest, EndlessLineStaysBoundedInPieces) {
     }
     writer.join();
     EXPECT_EQ(status, LineStatus::kClosed);
-    // Everything but an unterminated tail shorter than one piece arrived.
+    // Everything but an unterminated tail shorter than one chunk arrived.
     EXPECT_GT(received, kTotal - 1021);
 }
 
@@ -136,7 +136,7 @@ TEST(SocketIoTest, ReadsGiveUpAfterTheIdleLimit) {
     EXPECT_EQ(ReceiveLine(pair.ours.get(), line, kTextLineCapacity, kFast), LineStatus::kTimeout);
 }
 
-TEST(SocketIoTest, ExactModeWaitsForEveryPiece) {
+TEST(SocketIoTest, ExactModeWaitsForEveryChunk) {
     RunFlagScope run;
     SocketPair pair;
     std::thread writer([&] {
@@ -191,6 +191,28 @@ TEST(SocketIoTest, ClearingTheRunFlagEndsEveryWaitWithinASlice) {
     EXPECT_EQ(line_status, LineStatus::kStopped);
     EXPECT_FALSE(sent);
     EXPECT_EQ(relay, kRelayStopped);
+}
+
+TEST(SocketIoTest, SendGivesUpOnAPeerThatStopsReading) {
+    RunFlagScope run;
+    SocketPair pair;
+    const std::string block(1 << 20, 'z');  // far more than the socket buffers hold
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(SendBuffer(pair.ours.get(), block, kFast));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    // A reading peer gets the whole block, however slowly it reads.
+    SocketPair reading;
+    std::string received;
+    std::thread reader([&] {
+        std::string chunk;
+        while (received.size() < block.size() &&
+               ReceiveWithTimeout(reading.theirs.get(), chunk, 65536, ReceiveMode::kNormal, {20, 100}) == IoStatus::kOk) {
+            received += chunk;
+        }
+    });
+    EXPECT_TRUE(SendBuffer(reading.ours.get(), block, kFast));
+    reader.join();
+    EXPECT_EQ(received.size(), block.size());
 }
 
 TEST(SocketIoTest, SendLineCutsAtTheOldBufferSize) {

@@ -88,7 +88,7 @@ TEST_F(MailDatabaseTest, SummariesOfSampleMessagesLandInTheTable) {
     for (const char* name : samples) {
         MailSummary summary;
         ASSERT_TRUE(ParseMailSummary(kSamples + name, summary, false, 0, {}, nullptr)) << name;
-        EXPECT_TRUE(InsertMailSummary("bob", folder, FormatMailUid("bob", static_cast<std::uint32_t>(folder)), summary, {}));
+        EXPECT_TRUE(InsertMailSummary("bob", folder, FormatMailUid("bob", static_cast<std::uint32_t>(folder)), summary));
         ++folder;
     }
     ::unsetenv("TZ");

@@ -11,7 +11,9 @@
 #include <thread>
 
 #include "MailDataFixture.h"
+#include "common/Notices.h"
 #include "common/UniqueFd.h"
+#include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/FolderListing.h"
 #include "mailmodel/store/MailStore.h"
 
@@ -139,6 +141,18 @@ TEST_F(MailDataTest, ConcurrentStoresListsAndDeletesKeepTheIndexWhole) {
         while (storing) {
             EXPECT_GE(GetMailboxTotalSize("one"), 0);
             EXPECT_GE(GetMailboxMessageCount("two"), 0);
+        }
+    });
+    // Account changes at the same time: the account-file lock, then the
+    // list lock, while stores map names through the list.
+    threads.emplace_back([&] {
+        NullNoticeSink quiet;
+        for (int i = 0; storing; ++i) {
+            AccountRecord record;
+            ASSERT_TRUE(LoadAccount("one", record));
+            record.Comment = "change " + std::to_string(i);
+            ASSERT_TRUE(SaveAccount("one", record, &quiet));
+            EXPECT_EQ(AccountExists("TWO"), 1);
         }
     });
     for (int t = 0; t < 4; ++t) threads[static_cast<std::size_t>(t)].join();

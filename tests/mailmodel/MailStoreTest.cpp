@@ -12,6 +12,7 @@
 #include <set>
 
 #include "MailDataFixture.h"
+#include "support/ErrorLogCapture.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex {
@@ -226,11 +227,15 @@ TEST_F(MailStoreTest, DamagedIndexesAreRefusedAndLeftAlone) {
         {"byte total wrong", with_int(20, 999)},
         {"folder out of range", with_int(21520 + 20, 0x00050000)},
     };
+    testing::ErrorLogCapture log(home_.path());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         WriteFile(JoinPath(folder_, "mailinfo.dat"), c.bytes);
+        log.Clear();
         MailboxSnapshot s;
         EXPECT_FALSE(LoadMailboxIndexLocked("alice", s));
+        ASSERT_FALSE(log.Texts().empty());
+        EXPECT_NE(log.Texts().front().find("damaged mailbox index"), std::string::npos) << log.Texts().front();
         EXPECT_FALSE(Store("three"));
         EXPECT_EQ(GetMailboxMessageCount("alice"), 0);
         EXPECT_EQ(Index(), c.bytes);

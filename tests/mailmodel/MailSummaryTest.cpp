@@ -203,5 +203,23 @@ TEST_F(SummaryFileTest, SummaryOfAScrambledStoredMessage) {
     EXPECT_FALSE(ParseMailSummary(JoinPath(folder, "missing.eml"), plain, false, 0, {}, nullptr));
 }
 
+TEST_F(SummaryFileTest, SettingsAndInstalledServicesDriveTheCheck) {
+    const std::string sample = std::string(QUORVEX_SOURCE_DIR) + "/tests/mailmodel/samples/encoded-subject.eml";
+    auto dns = std::make_shared<FakeSenderCheck>();
+    dns->mx["10.1.1.1:example.org"] = "mx.example.org 10";
+    dns->hosts["mx.example.org"] = "198.51.100.1";  // not the 192.0 network of the Received line
+    MailSummary summary;
+    UseConfig("[System]\r\nDominame=example.test\r\nDNS=10.1.1.1\r\n[AntiSpam]\r\nEnable=1\r\n");
+    ASSERT_TRUE(ParseMailSummary(sample, summary, false, 0));
+    EXPECT_EQ(summary.Flags, 0);  // no services installed: nothing to check with
+    InstallSenderCheckServices(dns);
+    ASSERT_TRUE(ParseMailSummary(sample, summary, false, 0));
+    EXPECT_EQ(summary.Flags, kSummarySuspectSender);
+    dns->hosts["mx.example.org"] = "192.0.7.7";
+    ASSERT_TRUE(ParseMailSummary(sample, summary, false, 0));
+    EXPECT_EQ(summary.Flags, 0);
+    InstallSenderCheckServices(nullptr);
+}
+
 }  // namespace
 }  // namespace quorvex

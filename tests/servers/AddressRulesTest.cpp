@@ -13,6 +13,7 @@
 #include "common/IniDocument.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "mailmodel/account/AccountList.h"
 #include "servers/address/QueueCounters.h"
 #include "tests/support/TempFolder.h"
 
@@ -104,6 +105,23 @@ TEST(AddressRulesTest, ClassifyInBothDomainModes) {
     for (const Case& c : cases) {
         EXPECT_EQ(ClassifyAddress(c.address, *c.settings, FakeAccountExists), c.expected) << c.address.substr(0, 40);
     }
+}
+
+TEST(AddressRulesTest, ClassifyWithTheAccountStore) {
+    testing::TempFolder home;
+    SetProgramFolder(home.path());
+    const std::string folder = JoinPath(home.path(), "mail", "Alice");
+    ASSERT_TRUE(MakeFolders(folder));
+    ASSERT_TRUE(ProfileFile(JoinPath(folder, "maillist.ini")).WriteString("System", "Volume", "20"));
+    auto settings = std::make_shared<CServerSettings>();
+    settings->DomainNameType = 0;
+    settings->Dominame = "example.com";
+    PublishSettings(settings);
+    ASSERT_TRUE(Accounts().Load());
+    EXPECT_EQ(ClassifyAddress("alice@Example.com"), ADDRESS_LOCAL_ACCOUNT);
+    EXPECT_EQ(ClassifyAddress("bob@example.com"), ADDRESS_LOCAL_UNKNOWN);
+    EXPECT_EQ(ClassifyAddress("_alice@example.com"), ADDRESS_LOCAL_UNKNOWN);  // a reserved name
+    EXPECT_EQ(ClassifyAddress("alice@example.net"), ADDRESS_REMOTE);
 }
 
 TEST(AddressRulesTest, LocalAddresses) {

@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <functional>
 #include <set>
 #include <thread>
 
+#include "servers/address/NetworkSenderCheck.h"
 #include "servers/dns/DnsMessage.h"
 #include "tests/support/NetTestSupport.h"
 #include "tests/support/TempFolder.h"
@@ -188,6 +190,23 @@ TEST(DnsResolverTest, TheTenthServerIsNotAsked) {
     EXPECT_EQ(chain[9]->queries(), 0);
 }
 
+TEST(DnsResolverTest, SenderCheckAsksTheResolverAndTheSystem) {
+    RunFlagScope run;
+    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
+    ScriptedDnsServer server("127.0.0.1", port, [](std::string_view query) {
+        return std::vector<std::string>{MxAnswer(query, 7, "mx.sender.org")};
+    });
+    NetworkSenderCheck check(Options(port));
+    std::string answer;
+    EXPECT_EQ(check.QueryMx("sender.org", "127.0.0.1", answer), DnsResolver::kFound);
+    EXPECT_EQ(answer, "mx.sender.org 7");
+    EXPECT_TRUE(check.IsLocalAddress(htonl(0x7F000001)));
+    const auto loopback = check.ResolveHost("localhost");
+    EXPECT_NE(std::find(loopback.begin(), loopback.end(), htonl(0x7F000001)), loopback.end());
+    EXPECT_EQ(check.ResolveHost("127.0.0.2"), std::vector<std::uint32_t>{htonl(0x7F000002)});
+    EXPECT_TRUE(check.ResolveHost("no-such-host.invalid").empty());
+}
+
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
@@ -200,30 +219,34 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// dnsmasq answering MX records on 127.0.0.1 at a port of the test's choice.
-struct Dnsmasq {
-    explicit Dnsmasq(int port)
-        : process({"/usr/sbin/dnsmasq", "--no-daemon", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
-                   "--bind-interfaces", "--listen-address=127.0.0.1", "--port=" + std::to_string(port),
-                   "--pid-file=", "--user=root", "--group=root", "--mx-host=example.test,mx1.example.test,20",
-                   "--mx-host=example.test,mx2.example.test,10", "--mx-host=solo.test,mail.solo.test,5"}) {}
-    ChildProcess process;
-};
-
-// Waits until the server answers at all (it takes a moment to bind).
-bool WaitForDns(DnsResolver& resolver, ChildProcess& process) {
-    return testing::WaitUntil([&] {
-        std::string output;
-        return !process.running() || resolver.Query("solo.test", output, "127.0.0.1") == DnsResolver::kFound;
-    }) && process.running();
+// dnsmasq answering MX records on 127.0.0.1 at a port of the test's
+// choice; `port` receives the port. Null when it never answered.
+std::unique_ptr<ChildProcess> StartDnsmasq(int& port) {
+    return testing::StartOnFreePort(
+        SOCK_DGRAM, port,
+        [](int p) {
+            return std::vector<std::string>{
+                "/usr/sbin/dnsmasq", "--no-daemon", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
+                "--bind-interfaces", "--listen-address=127.0.0.1", "--port=" + std::to_string(p), "--pid-file=",
+                "--user=root", "--group=root", "--mx-host=example.test,mx1.example.test,20",
+                "--mx-host=example.test,mx2.example.test,10", "--mx-host=solo.test,mail.solo.test,5"};
+        },
+        [](int p, ChildProcess& process) {
+            // It takes a moment to bind: ask until it answers.
+            DnsResolver resolver(Options(p, 200));
+            return testing::WaitUntil([&] {
+                std::string output;
+                return !process.running() || resolver.Query("solo.test", output, "127.0.0.1") == DnsResolver::kFound;
+            }) && process.running();
+        });
 }
 
 TEST(DnsResolverTest, RealDnsServer) {
     RunFlagScope run;
-    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
-    Dnsmasq dnsmasq(port);
+    int port = 0;
+    const auto dnsmasq = StartDnsmasq(port);
+    ASSERT_TRUE(dnsmasq) << "dnsmasq did not answer";
     DnsResolver resolver(Options(port, 200));
-    ASSERT_TRUE(WaitForDns(resolver, dnsmasq.process)) << "dnsmasq did not answer";
     std::string output;
     ASSERT_EQ(resolver.Query("example.test", output, "127.0.0.1"), DnsResolver::kFound);
     const auto lines = Lines(output);
@@ -238,21 +261,23 @@ TEST(DnsResolverTest, RealDnsServer) {
 TEST(DnsResolverTest, RealDnsServerThroughSocks5UdpRelay) {
     RunFlagScope run;
     testing::TempFolder folder;
-    const int dns_port = testing::FreeLoopbackPort(SOCK_DGRAM);
-    Dnsmasq dnsmasq(dns_port);
-    const int socks_port = testing::FreeLoopbackPort();
+    int dns_port = 0;
+    const auto dnsmasq = StartDnsmasq(dns_port);
+    ASSERT_TRUE(dnsmasq) << "dnsmasq did not answer";
     const std::string config = folder.File("danted.conf");
-    std::ofstream(config) << "logoutput: stderr\n"
-                          << "internal: 127.0.0.1 port = " << socks_port << "\n"
-                          << "external: 127.0.0.1\n"
-                          << "socksmethod: none\nclientmethod: none\n"
-                          << "user.privileged: root\nuser.unprivileged: nobody\n"
-                          << "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
-                          << "socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 command: connect udpassociate udpreply }\n";
-    ChildProcess dante({"/usr/sbin/danted", "-f", config, "-N", "1", "-p", folder.File("danted.pid")});
-    ASSERT_TRUE(testing::WaitForTcpServer(socks_port, dante)) << "danted did not start";
-    DnsResolver direct(Options(dns_port, 200));
-    ASSERT_TRUE(WaitForDns(direct, dnsmasq.process));
+    int socks_port = 0;
+    const auto dante = testing::StartTcpServer(socks_port, [&](int port) {
+        std::ofstream(config) << "logoutput: stderr\n"
+                              << "internal: 127.0.0.1 port = " << port << "\n"
+                              << "external: 127.0.0.1\n"
+                              << "socksmethod: none\nclientmethod: none\n"
+                              << "user.privileged: root\nuser.unprivileged: nobody\n"
+                              << "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
+                              << "socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 "
+                              << "command: connect udpassociate udpreply }\n";
+        return std::vector<std::string>{"/usr/sbin/danted", "-f", config, "-N", "1", "-p", folder.File("danted.pid")};
+    });
+    ASSERT_TRUE(dante) << "danted did not start";
 
     DnsResolverOptions options = Options(dns_port);
     options.proxy.enabled = true;

@@ -28,36 +28,33 @@ protected:
     void SetUp() override {
         SetProgramFolder(folder.path());
         ProfileFile::ClearCache();
-        SetQueueIdSource([this] { return ++next_id; });
         std::lock_guard guard(QueueLock());
         ScanRange() = {};
         std::ofstream(message, std::ios::binary) << "Subject: q\r\n\r\n\x80\xff body\r\n";
     }
-    void TearDown() override { SetQueueIdSource(nullptr); }
     TempFolder folder;
     std::string message = folder.File("in.dat");
-    int next_id = 6;
 };
 
 TEST_F(QueueTest, WritesRecordAndCopy) {
-    EXPECT_EQ(EnqueueOutgoingMail(message, "y@elsewhere.org", "x@example.test"), 7);
-    EXPECT_EQ(EnqueueOutgoingMail(message, "z@elsewhere.org", ""), 8);
-    const std::string record = QueueRecordPath(7);
+    EXPECT_EQ(EnqueueOutgoingMail(message, "y@elsewhere.org", "x@example.test"), 1);
+    EXPECT_EQ(EnqueueOutgoingMail(message, "z@elsewhere.org", ""), 2);
+    const std::string record = QueueRecordPath(1);
     EXPECT_EQ(ReadProfileString(record, "Info", "DestAddr"), "y@elsewhere.org");
     EXPECT_EQ(ReadProfileString(record, "Info", "ReplyAddr"), "x@example.test");
-    EXPECT_EQ(ReadProfileString(record, "Info", "MailFile"), "mail7.dat");
+    EXPECT_EQ(ReadProfileString(record, "Info", "MailFile"), "mail1.dat");
     EXPECT_EQ(ReadProfileString(record, "Info", "Times"), "0");
     EXPECT_EQ(ReadProfileString(record, "Info", "BeginTime").size(), 19u);
-    EXPECT_EQ(Slurp(JoinPath(QueueFolder(), "mail8.dat")), Slurp(message));
-    EXPECT_EQ(ScanRange().low, 7);
-    EXPECT_EQ(ScanRange().high, 8);
+    EXPECT_EQ(Slurp(JoinPath(QueueFolder(), "mail2.dat")), Slurp(message));
+    EXPECT_EQ(ScanRange().low, 1);
+    EXPECT_EQ(ScanRange().high, 2);
     // A retry copies the whole record and only renames the message file.
     ProfileFile(record).WriteString("Info", "Times", "3");
     const std::string copy_from = record;
-    EXPECT_EQ(EnqueueOutgoingMail(message, "ignored", "ignored", &copy_from), 9);
-    EXPECT_EQ(ReadProfileString(QueueRecordPath(9), "Info", "DestAddr"), "y@elsewhere.org");
-    EXPECT_EQ(ReadProfileString(QueueRecordPath(9), "Info", "Times"), "3");
-    EXPECT_EQ(ReadProfileString(QueueRecordPath(9), "Info", "MailFile"), "mail9.dat");
+    EXPECT_EQ(EnqueueOutgoingMail(message, "ignored", "ignored", &copy_from), 3);
+    EXPECT_EQ(ReadProfileString(QueueRecordPath(3), "Info", "DestAddr"), "y@elsewhere.org");
+    EXPECT_EQ(ReadProfileString(QueueRecordPath(3), "Info", "Times"), "3");
+    EXPECT_EQ(ReadProfileString(QueueRecordPath(3), "Info", "MailFile"), "mail3.dat");
 }
 
 TEST_F(QueueTest, RefusesWhatWouldBreakTheRecord) {
@@ -65,7 +62,9 @@ TEST_F(QueueTest, RefusesWhatWouldBreakTheRecord) {
     EXPECT_EQ(EnqueueOutgoingMail(message, "y@elsewhere.org", "s\n"), -1);
     EXPECT_EQ(EnqueueOutgoingMail(folder.File("missing.dat"), "y@elsewhere.org", "s"), -1);
     // Nothing half-made stays behind.
-    for (const auto& entry : std::filesystem::directory_iterator(QueueFolder())) ADD_FAILURE() << entry.path();
+    for (const auto& entry : std::filesystem::directory_iterator(QueueFolder())) {
+        if (entry.path().filename() != "index.ini") ADD_FAILURE() << entry.path();  // the counters stay
+    }
     EXPECT_EQ(ScanRange().low, -1);
 }
 

@@ -3,10 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
 #include "common/AccountName.h"
+#include "common/AtomicFile.h"
+#include "common/Paths.h"
+#include "common/ServerSettings.h"
+#include "mailmodel/account/AccountList.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/NetTestSupport.h"
 
 namespace quorvex {
@@ -89,6 +95,35 @@ TEST(RemoteCollectionSchedulerTest, SwitchedOffOnlyCounts) {
     ASSERT_TRUE(testing::WaitUntil([&] { return asked >= 5; }));
     scheduler.Stop();
     EXPECT_EQ(collected, 0);
+}
+
+TEST(RemoteCollectionSchedulerTest, WalksTheProcessAccountList) {
+    testing::RunFlagScope run;
+    testing::TempFolder home;
+    SetProgramFolder(home.path());
+    for (const auto& [name, ini] : {std::pair<std::string, std::string>{"alice", ""}, {"staff", "IsGroup=1\r\n"},
+                                    {"bob", ""}}) {
+        const std::string folder = JoinPath(home.path(), "mail", name);
+        ASSERT_TRUE(MakeFolders(folder));
+        ASSERT_TRUE(AtomicWriteFile(JoinPath(folder, "maillist.ini"), "[System]\r\nVolume=20\r\n" + ini));
+    }
+    auto settings = std::make_shared<CServerSettings>();
+    settings->AutoRecvPOP3 = 1;
+    PublishSettings(settings);
+    ASSERT_TRUE(Accounts().Load());
+    Collections collections;
+    JobTable table;
+    table.SetHandler(JOB_REMOTE_POP3, [&](Job& job) {
+        std::lock_guard lock(collections.mutex);
+        collections.accounts.push_back(job.account);
+    });
+    table.CreateWorkerThreads();
+    auto schedulers = StartCollectionSchedulers(table, 1);
+    ASSERT_TRUE(testing::WaitUntil([&] { return collections.Seen().size() >= 2; }));
+    schedulers.clear();
+    auto seen = collections.Seen();
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{"alice", "bob"}));
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include "servers/smtp/SmtpCommand.h"
 #include "servers/smtp/SmtpConnection.h"
 #include "servers/smtp/ServerSmtpServices.h"
+#include "servers/support/LoopbackPeer.h"
 #include "support/TempFolder.h"
 
 namespace quorvex::smtp {
@@ -72,19 +73,10 @@ protected:
             s.LogFilePath = JoinPath(folder.path(), "log");
             s.Dominame = "example.test";
         });
-        SetQueueIdSource([this] { return ++queue_ids; });
         ServerRunFlag = 1;
-        ServerSmtpHooks hooks;
-        hooks.classify_address = [](std::string_view address) {
-            const auto at = address.rfind('@');
-            if (at == std::string_view::npos) return -1;
-            if (!SameName(address.substr(at + 1), Settings()->Dominame)) return 0;
-            return Accounts().Exists(address.substr(0, at)) ? 1 : -1;
-        };
-        hooks.next_temp_number = [this] { return ++temp_ids; };
-        services = std::make_unique<ServerSmtpServices>(std::move(hooks), notices);
+        services = std::make_unique<ServerSmtpServices>(notices);
         jobs.SetHandler(JOB_SMTP, [this](Job& job) {
-            RunSmtpConnection(job.socket.get(), job.client.HostText(), *services);
+            RunSmtpConnection(job.socket.get(), job.client.HostText(), *services, limits);
         });
         jobs.CreateWorkerThreads();
         ASSERT_TRUE(listener.Start(0, "127.0.0.1"));
@@ -93,7 +85,6 @@ protected:
     void TearDown() override {
         listener.Stop();
         jobs.Shutdown();
-        SetQueueIdSource(nullptr);
     }
 
     void AddAccount(const std::string& name, const std::string& password) {
@@ -152,8 +143,7 @@ protected:
     JobTable jobs;
     CSmtpServer listener{jobs};
     std::string port;
-    std::atomic<int> queue_ids{0};
-    std::atomic<int> temp_ids{0};
+    ConnectionLimits limits;
 };
 
 TEST_F(SmtpEndToEnd, SmtplibMessagesArriveByteForByte) {
@@ -278,6 +268,69 @@ TEST_F(SmtpEndToEnd, SmugglingStaysInsideOneMessage) {
               "Subject: one\r\n\r\nA\r\n..\r\nMAIL FROM:<x@remote.org>\r\nRCPT TO:<admin@example.test>\r\nDATA\r\n"
               "B\r\n..\r\nC\r\n..\r\nD\r\n");
     EXPECT_TRUE(Inbox("admin").empty());
+}
+
+TEST_F(SmtpEndToEnd, GroupsAndAutoReplies) {
+    // A group that lists itself and alice twice; alice answers automatically.
+    const std::string team = JoinPath(folder.path(), "mail", "team");
+    MakeFolders(team);
+    ProfileFile(JoinPath(team, "maillist.ini")).Edit([](IniDocument& doc) {
+        return doc.Set("System", "IsGroup", "1") && doc.Set("EmailGroup", "Count", "3") &&
+               doc.Set("EmailGroup", "Member1", "team") && doc.Set("EmailGroup", "Member2", "alice") &&
+               doc.Set("EmailGroup", "Member3", "Alice@example.test");
+    });
+    ProfileFile(JoinPath(folder.path(), "mail", "alice", "EmailAutoReply.ini")).Edit([](IniDocument& doc) {
+        return doc.Set("EmailAutoReply", "Enable", "1") && doc.Set("EmailAutoReply", "Subject", "Away") &&
+               doc.Set("EmailAutoReply", "Body", "Back on Monday.");
+    });
+    Accounts().Load();
+    const RunResult group = Swaks("--from bob@remote.org --to team@example.test");
+    EXPECT_NE(group.output.find("<-  250 "), std::string::npos) << group.output;
+    EXPECT_EQ(Inbox("alice").size(), 1u);
+    const RunResult direct = Swaks("--from bob@remote.org --to alice@example.test");
+    EXPECT_NE(direct.output.find("<-  250 "), std::string::npos) << direct.output;
+    ASSERT_EQ(Inbox("alice").size(), 2u);
+    // The direct message was answered, from alice, with an empty envelope
+    // sender; the group's copy was not (the recipient was the group).
+    EXPECT_EQ(ReadProfileString(QueueRecordPath(1), "Info", "DestAddr"), "bob@remote.org");
+    EXPECT_EQ(ReadProfileString(QueueRecordPath(1), "Info", "ReplyAddr"), "");
+    EXPECT_NE(Slurp(JoinPath(QueueFolder(), "mail1.dat")).find("alice@example.test"), std::string::npos);
+    EXPECT_FALSE(FileExists(QueueRecordPath(2)));
+    // A bounce (empty sender) gets no answer.
+    const RunResult bounce = Swaks("--from '<>' --to alice@example.test");
+    EXPECT_NE(bounce.output.find("MAIL FROM:<>"), std::string::npos) << bounce.output;
+    EXPECT_EQ(Inbox("alice").size(), 3u);
+    EXPECT_FALSE(FileExists(QueueRecordPath(2)));
+    EXPECT_FALSE(SmtpFolderHasTempFiles());
+}
+
+// A "user#host" login hands the whole session to the SMTP server on host,
+// which then answers the credentials itself.
+TEST_F(SmtpEndToEnd, MailProxyHandsTheSessionOver) {
+    UpdateSettings([](CServerSettings& s) { s.MailProxy = 1; });
+    std::vector<std::string> heard;
+    testing::LoopbackPeer upstream([&](int fd) {
+        testing::LoopbackPeer::Send(fd, "220 upstream ready\r\n");
+        const std::vector<std::string> answers = {"250-upstream\r\n250 AUTH LOGIN\r\n", "334 VXNlcm5hbWU6\r\n",
+                                                  "334 UGFzc3dvcmQ6\r\n", "235 upstream welcomes joe\r\n",
+                                                  "221 upstream bye\r\n"};
+        std::string line;
+        for (const auto& answer : answers) {
+            if (!testing::LoopbackPeer::ReadLine(fd, line)) return;
+            heard.push_back(line);
+            testing::LoopbackPeer::Send(fd, answer);
+        }
+    });
+    limits.proxy_port = upstream.port();
+    const RunResult r = Swaks("--quit-after AUTH --auth LOGIN --auth-user 'joe#127.0.0.1' --auth-password pw");
+    upstream.Join();
+    EXPECT_NE(r.output.find("<-  235 upstream welcomes joe"), std::string::npos) << r.output;
+    ASSERT_EQ(heard.size(), 5u);
+    EXPECT_EQ(heard[0].rfind("EHLO ", 0), 0u);
+    EXPECT_EQ(heard[1], "AUTH LOGIN\r\n");
+    EXPECT_EQ(heard[2], "am9l\r\n");  // joe
+    EXPECT_EQ(heard[3], "cHc=\r\n");  // pw
+    EXPECT_EQ(heard[4], "QUIT\r\n");
 }
 
 TEST_F(SmtpEndToEnd, TwentyMegabyteMessage) {

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -115,6 +116,26 @@ private:
 inline bool WaitForTcpServer(int port, ChildProcess& process, const char* address = "127.0.0.1") {
     return WaitUntil([&] { return !process.running() || ConnectLoopback(port, address).valid(); }) &&
            process.running();
+}
+
+// Starts a server program on a port that was free a moment ago; when the
+// program exits because another socket took the port in between, tries
+// again with another one. `argv` builds the command line for a port;
+// `ready` tells when the started program serves. Null when it never came up.
+inline std::unique_ptr<ChildProcess> StartOnFreePort(int type, int& port,
+                                                     const std::function<std::vector<std::string>(int)>& argv,
+                                                     const std::function<bool(int, ChildProcess&)>& ready) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port = FreeLoopbackPort(type);
+        auto process = std::make_unique<ChildProcess>(argv(port));
+        if (process->started() && ready(port, *process)) return process;
+    }
+    return nullptr;
+}
+
+// The same for a TCP server, ready once it accepts.
+inline std::unique_ptr<ChildProcess> StartTcpServer(int& port, const std::function<std::vector<std::string>(int)>& argv) {
+    return StartOnFreePort(SOCK_STREAM, port, argv, [](int p, ChildProcess& process) { return WaitForTcpServer(p, process); });
 }
 
 }  // namespace quorvex::testing

@@ -78,7 +78,7 @@ public:
         if (it != refusals.end()) return {false, it->second};
         return {true, {}};
     }
-    void SendAutoReply(std::string_view account, std::string_view sender) override {
+    void SendAutoReply(std::string_view account, std::string_view sender, const std::string&) override {
         auto_replies.emplace_back(account, sender);
     }
     std::optional<std::string> StoreSentCopy(std::string_view account, const std::string& path) override {

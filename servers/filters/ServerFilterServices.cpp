@@ -1,0 +1,136 @@
+// Wiring of the mail filters to the server's subsystems.
+#include "servers/filters/ServerFilterServices.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "common/ErrorLog.h"
+#include "common/Paths.h"
+#include "mailmodel/account/AccountConfig.h"
+#include "mailmodel/account/AccountList.h"
+#include "mailmodel/db/MailDatabase.h"
+#include "mailmodel/db/MailFolderTable.h"
+#include "mailmodel/mime/Rfc822Message.h"
+#include "mailmodel/store/MailStore.h"
+#include "mailmodel/summary/MailSummary.h"
+#include "mailmodel/summary/SenderCheckServices.h"
+#include "servers/filters/SmsNotice.h"
+#include "servers/logs/ServerLogs.h"
+
+namespace quorvex {
+
+namespace {
+
+MailSummary ToMailSummary(const FilterSummary& s) {
+    MailSummary m;
+    m.From = s.from;
+    m.Subject = s.subject;
+    m.Date = s.date;
+    m.ReturnPath = s.return_path;
+    m.Size = s.size;
+    m.Flags = s.flags;
+    return m;
+}
+
+MailDatabaseLogin Login(const CServerSettings& settings) { return {settings.ODBCUser, settings.ODBCPassword}; }
+
+}  // namespace
+
+std::shared_ptr<const CServerSettings> ServerFilterServices::Settings() { return quorvex::Settings(); }
+
+std::optional<FilterSummary> ServerFilterServices::ReadSummary(const std::string& file, std::string_view) {
+    const auto settings = Settings();
+    SummaryCheckOptions options{settings->AntiSpamEnable != 0, settings->WhiteList, settings->DNS,
+                                settings->DNSSecondary};
+    MailSummary summary;
+    if (!ParseMailSummary(file, summary, false, 0, options, InstalledSenderCheckServices().get())) return std::nullopt;
+    return FilterSummary{summary.From, summary.Subject, summary.Date, summary.ReturnPath, summary.Size, summary.Flags};
+}
+
+std::optional<std::vector<MessagePart>> ServerFilterServices::ReadParts(const std::string& file, std::size_t max_bytes) {
+    try {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) return std::nullopt;
+        std::string bytes;
+        if (max_bytes > 0) {
+            bytes.resize(max_bytes);
+            in.read(bytes.data(), static_cast<std::streamsize>(max_bytes));
+            bytes.resize(static_cast<std::size_t>(in.gcount()));
+        } else {
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        mime::CRfc822Message message;
+        if (message.Load(bytes.data(), bytes.size()) < 0) return std::nullopt;
+        std::vector<mime::CMimeEntity*> leaves;
+        message.GetBodyPartList(leaves);
+        std::vector<MessagePart> parts;
+        for (const mime::CMimeEntity* leaf : leaves) {
+            MessagePart part;
+            part.is_text = leaf->IsText();
+            part.is_attachment = leaf->IsAttachment();
+            if (part.is_text) leaf->GetText(part.text);
+            if (part.is_attachment) part.file_name = leaf->GetFilename().empty() ? leaf->GetName() : leaf->GetFilename();
+            parts.push_back(std::move(part));
+        }
+        return parts;
+    } catch (const std::exception& error) {
+        WriteErrorLog(__FILE__, __LINE__, error.what());
+        return std::nullopt;
+    }
+}
+
+bool ServerFilterServices::StoreInFolder(std::string_view account, const std::string& file, int folder,
+                                         const FilterSummary& summary, std::string* uid) {
+    const std::string stored = Accounts().StoredName(account);
+    std::string number;
+    if (!AddMessageToMailbox(stored, file, &number, 1, true, false)) return false;
+    if (uid != nullptr && uid->empty()) *uid = number;
+    const auto value = static_cast<std::uint32_t>(std::strtoul(number.c_str(), nullptr, 10));
+    InsertMailSummary(stored, folder, FormatMailUid(stored, value), ToMailSummary(summary), Login(*Settings()));
+    return true;
+}
+
+std::optional<std::string> ServerFilterServices::RunProcedure(const DatabaseFilterParams& p) {
+    const std::vector<db::Param> params = {p.From, p.To, p.Subject, p.Http, p.File, p.Size, p.Date, p.ReturnPath};
+    db::Connection connection;
+    db::Status status = OpenMailDatabase(connection, Login(*Settings()));
+    std::vector<db::Row> rows;
+    if (status) {
+        if (connection.EngineName().find("SQLite") != std::string::npos) {
+            std::vector<db::Row> body;
+            status = connection.Query("SELECT Body FROM " + std::string(kProcedureTable) + " WHERE Name = ?",
+                                      {std::string(kFilterProcedure)}, body);
+            if (status && (body.empty() || body[0].empty() || !body[0][0])) {
+                status.error = "no statement stored for " + std::string(kFilterProcedure);
+            }
+            if (status) status = connection.Query(*body[0][0], params, rows);
+        } else {
+            status = connection.Query("{call " + std::string(kFilterProcedure) + "(?,?,?,?,?,?,?,?)}", params, rows);
+        }
+    }
+    if (!status) {
+        WriteErrorLog(__FILE__, __LINE__, "database filter: " + status.error);
+        return std::nullopt;
+    }
+    if (rows.empty() || rows[0].empty() || !rows[0][0]) return std::string();
+    return *rows[0][0];
+}
+
+std::string ServerFilterServices::AccountComment(std::string_view account) {
+    AccountRecord record;
+    return LoadAccount(account, record) ? record.Comment : std::string();
+}
+
+bool ServerFilterServices::SendSms(std::string_view number, std::string_view text) {
+    return SendSmsNotice(*Settings(), number, text);
+}
+
+void ServerFilterServices::WriteSystemLog(std::string_view text) {
+    const auto settings = Settings();
+    quorvex::WriteSystemLog(
+        {settings->LogFilePath.empty() ? JoinPath(settings->Folder(), "log") : settings->LogFilePath,
+         settings->MaxLogLine},
+        text);
+}
+
+}  // namespace quorvex
