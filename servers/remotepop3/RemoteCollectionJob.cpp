@@ -79,7 +79,7 @@ public:
     }
     std::unique_ptr<RemoteConnection> Connect(const std::string& host, int port) override {
         if (wiring_.port_override > 0) port = wiring_.port_override;
-        UniqueFd fd = ConnectToHost(host, port, pop3::ProxySettingsFrom(*settings_), nullptr, wiring_.timeouts);
+        UniqueFd fd = ConnectToHost(host, port, OutgoingProxy(*settings_), nullptr, wiring_.timeouts);
         if (!fd) return nullptr;
         return std::make_unique<SocketConnection>(std::move(fd), wiring_.timeouts);
     }

@@ -112,6 +112,12 @@ print('\n'.join(out))
               "+OK bye\n"
               "(1, " + std::to_string(kFirst.size()) + ")\n"
               "b'-ERR the password incorrect'\n");
+    // QUIT stored the visit time in the account's settings.
+    ProfileFile::ClearCache();
+    const std::string stamp =
+        ReadProfileString(server.home().File("mail/bob/maillist.ini"), "System", "TimeStamp");
+    ASSERT_EQ(stamp.size(), 19u) << stamp;
+    EXPECT_EQ(stamp.substr(4, 1) + stamp.substr(7, 1) + stamp.substr(13, 1), "//:");
 }
 
 TEST_F(Pop3ClientsTest, CurlListsAndRetrieves) {
