@@ -11,6 +11,7 @@
 #include "mailmodel/OdbcTestSupport.h"
 #include "mailmodel/db/MailDatabase.h"
 #include "mailmodel/db/Odbc.h"
+#include "servers/filters/VirusScan.h"
 #include "tests/servers/support/Pop3TestServer.h"
 
 namespace quorvex::pop3 {
@@ -204,6 +205,30 @@ TEST_F(Pop3ClientsTest, GetmailFillsAMaildir) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(JoinPath(maildir, "new")),
                             std::filesystem::directory_iterator()),
               2);
+}
+
+// The scan client's hand-off with this server standing in for the gateway:
+// the server hands the queued file out in anti-virus mode and the client
+// writes back exactly what it got.
+TEST(Pop3AntiVirusHandOffTest, QueuedFileMakesTheRoundTripUnchanged) {
+    Pop3TestServer server("[AntiVirus]\r\nEnable=1\r\nGateAddress=127.0.0.1\r\n");
+    server.Start();
+    UpdateSettings([&](CServerSettings& s) { s.GatePort = server.port(); });
+    const std::string message = server.home().File("smtp/temp_smtp_7.dat");
+    const std::string text = "Subject: scan me\r\n\r\n..stuffed\r\nno line end at the end";
+    AtomicWriteFile(message, text);
+    ScanMailForViruses(message, *Settings());
+    std::string after;
+    ASSERT_TRUE(ReadWholeFile(message, after));
+    EXPECT_EQ(after, text + "\r\n");  // the end line needs a line of its own
+    // A file outside the queue folder is never handed out (if it were, it
+    // would come back with a line end added).
+    const std::string secret = server.home().File("secret.txt");
+    AtomicWriteFile(secret, "top secret");
+    ScanMailForViruses(secret, *Settings());
+    std::string unchanged;
+    ReadWholeFile(secret, unchanged);
+    EXPECT_EQ(unchanged, "top secret");
 }
 
 TEST(Pop3ReceiptsTest, RetrievalMarksTheReceiptRead) {
