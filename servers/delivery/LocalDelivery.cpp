@@ -74,14 +74,15 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
     }
     const std::string account = smtp::AccountOfAddress(recipient, *settings);
     if (directory_.IsDisabled(account)) return Refuse(reply, FormatReply(smtp::kDisabledFormat, {recipient}));
-    if (directory_.MailboxMessageCount(account) >= kMaxMailboxMessages) {
+    const MailboxUsage usage = directory_.Usage(account);
+    if (usage.messages >= kMaxMailboxMessages) {
         return Refuse(reply, std::string(smtp::kTooManyMessages));
     }
     if (settings->MaxMailSize != -1 && size > settings->MaxMailSize) {
         return Refuse(reply, FormatReply(smtp::kMailTooBigFormat, {recipient}));
     }
     const std::int64_t quota = directory_.QuotaBytes(account);
-    if (quota != -1 && size + directory_.MailboxTotalSize(account) > quota) {
+    if (quota != -1 && size + usage.bytes > quota) {
         return Refuse(reply, FormatReply(smtp::kMailboxFullFormat, {recipient}));
     }
 

@@ -28,6 +28,11 @@ struct ForwardingList {
     std::vector<std::string> entries;  // each may hold several addresses separated by ";"
 };
 
+struct MailboxUsage {
+    int messages = 0;
+    std::int64_t bytes = 0;
+};
+
 // What delivery needs of the accounts, the mailbox store, the filters and
 // the queue. ServerDeliveryDirectory is the real one.
 class DeliveryDirectory {
@@ -37,8 +42,9 @@ public:
     virtual int ClassifyAddress(std::string_view address) = 0;
     virtual bool IsDisabled(std::string_view account) = 0;
     virtual bool IsGroup(std::string_view account) = 0;
-    virtual int MailboxMessageCount(std::string_view account) = 0;
-    virtual std::int64_t MailboxTotalSize(std::string_view account) = 0;
+    // Messages and bytes in the account's mailbox (both folders), from one
+    // read of its index.
+    virtual MailboxUsage Usage(std::string_view account) = 0;
     // The account's quota in bytes, -1 for none.
     virtual std::int64_t QuotaBytes(std::string_view account) = 0;
     virtual std::optional<ForwardingList> Forwarding(std::string_view account) = 0;

@@ -33,7 +33,7 @@ void Pop3Server::RunConnection(Job& job) {
     Pop3ServerServices services(settings, std::move(hooks));
 
     Pop3ConnectionOptions options = base_options_;
-    options.proxy = ProxySettingsFrom(*settings);
+    options.proxy = OutgoingProxy(*settings);
     RunPop3Connection(job.socket.get(), job.client.HostText(), services, SessionSettingsFrom(*settings), options);
 }
 

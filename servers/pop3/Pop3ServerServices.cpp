@@ -2,42 +2,20 @@
 // the window's notices and the job table.
 #include "servers/pop3/Pop3ServerServices.h"
 
+#include <algorithm>
 #include <ctime>
-#include <mutex>
 
-#include "common/AccountName.h"
 #include "common/Paths.h"
+#include "common/ProfileFile.h"
 #include "common/net/PeerAddress.h"
 #include "mailmodel/account/AccountConfig.h"
+#include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/address/AddressRules.h"
-#include "servers/pop3/Pop3Text.h"
+#include "servers/logs/DailyLog.h"
 
 namespace quorvex::pop3 {
-namespace {
-
-std::string LocalTimeText(std::time_t when) {
-    std::tm local{};
-    ::localtime_r(&when, &local);
-    char text[32];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
-    return std::string(text, n);
-}
-
-}  // namespace
-
-ProxySettings ProxySettingsFrom(const CServerSettings& settings) {
-    ProxySettings proxy;
-    proxy.enabled = settings.ByProxy != 0;
-    proxy.address = settings.ProxyAddress;
-    proxy.port = settings.ProxyPort;
-    proxy.auth = settings.ProxyAuth != 0;
-    proxy.user = settings.ProxyUser;
-    proxy.pass = settings.ProxyPass;
-    proxy.protocol = settings.ProxyProtocol;
-    return proxy;
-}
 
 Pop3SessionSettings SessionSettingsFrom(const CServerSettings& settings) {
     Pop3SessionSettings out;
@@ -105,6 +83,11 @@ bool Pop3ServerServices::LoadMailbox(std::string_view account, Pop3Mailbox& mail
 
 bool Pop3ServerServices::CommitMailbox(std::string_view account, const Pop3Mailbox& mailbox) {
     if (mailbox.Messages.size() != loaded_.size()) return false;
+    // A session that changed nothing leaves the index alone (and never
+    // writes back marks that another session changed meanwhile).
+    const bool changed = std::any_of(mailbox.Messages.begin(), mailbox.Messages.end(),
+                                     [](const Pop3Message& m) { return m.Changes != 0; });
+    if (!changed) return true;
     MailboxSnapshot snapshot;
     for (std::size_t f = 0; f < 2; ++f) {
         snapshot.Counts[f] = mailbox.Counts[f];
@@ -133,8 +116,13 @@ std::string Pop3ServerServices::UidText(std::string_view account, std::uint32_t 
 void Pop3ServerServices::RecordVisit(std::string_view account) {
     const int count = GetMailboxMessageCount(account);
     const std::int64_t size = GetMailboxTotalSize(account);
-    const std::string now = LocalTimeText(std::time(nullptr));
-    WriteAccountTimeStamp(account, now);
+    const std::string now = LogTimeStamp(std::time(nullptr));
+    // Busy mailboxes see many sessions a second: a visit time already
+    // stored is not rewritten (each rewrite is a synced replacement).
+    const std::optional<std::string> settings_path = GetAccountSettingsPath(account);
+    if (!settings_path || ReadProfileString(*settings_path, "System", "TimeStamp") != now) {
+        WriteAccountTimeStamp(account, now);
+    }
     if (hooks_.notices != nullptr) {
         hooks_.notices->Post(NoticeId::WM_UPDATE_ACCOUNT_EX,
                              std::string(account) + " " + std::to_string(count) + " " + std::to_string(size) + " " + now);

@@ -59,9 +59,6 @@ private:
     std::vector<MailboxRecord> loaded_;
 };
 
-// The outgoing proxy of a settings record ([System] ByProxy, [Proxy]).
-ProxySettings ProxySettingsFrom(const CServerSettings& settings);
-
 // The session settings of a settings record.
 Pop3SessionSettings SessionSettingsFrom(const CServerSettings& settings);
 

@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 #include "common/AccountName.h"
+#include "common/net/PeerAddress.h"
 #include "servers/pop3/Pop3Replies.h"
 #include "servers/pop3/Pop3Text.h"
 
@@ -21,26 +21,6 @@ std::string Format(const char* format, auto... args) {
     char buffer[64];
     const int n = std::snprintf(buffer, sizeof buffer, format, args...);
     return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-}
-
-bool IsDottedIpv4(std::string_view text) {
-    int parts = 0;
-    std::size_t i = 0;
-    while (i <= text.size()) {
-        std::size_t digits = 0;
-        int value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            value = value * 10 + (text[i] - '0');
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) return false;
-        ++parts;
-        if (i == text.size()) break;
-        if (text[i] != '.') return false;
-        ++i;
-    }
-    return parts == 4;
 }
 
 // True when `path` names an existing regular file inside `folder`, after

@@ -13,6 +13,7 @@
 #include "mailmodel/account/EmailPOP3Remote.h"
 #include "servers/address/AddressRules.h"
 #include "servers/address/QueueCounters.h"
+#include "servers/filters/VirusScan.h"
 #include "servers/pop3/Pop3ServerServices.h"
 #include "servers/remotepop3/RemoteCollector.h"
 #include "servers/remotepop3/UidlRecordFile.h"
@@ -79,7 +80,7 @@ public:
     }
     std::unique_ptr<RemoteConnection> Connect(const std::string& host, int port) override {
         if (wiring_.port_override > 0) port = wiring_.port_override;
-        UniqueFd fd = ConnectToHost(host, port, pop3::ProxySettingsFrom(*settings_), nullptr, wiring_.timeouts);
+        UniqueFd fd = ConnectToHost(host, port, OutgoingProxy(*settings_), nullptr, wiring_.timeouts);
         if (!fd) return nullptr;
         return std::make_unique<SocketConnection>(std::move(fd), wiring_.timeouts);
     }
@@ -88,7 +89,12 @@ public:
                         "temp_pop3_" + std::to_string(NextQueueId(QUEUE_COUNTER_TEMP_POP3)) + ".dat");
     }
     void ScanForViruses(const std::string& path) override {
-        if (settings_->AntiVirusEnable != 0 && wiring_.scan_for_viruses) wiring_.scan_for_viruses(path);
+        if (settings_->AntiVirusEnable == 0) return;
+        if (wiring_.scan_for_viruses) {
+            wiring_.scan_for_viruses(path);
+        } else {
+            ScanMailForViruses(path, *settings_);
+        }
     }
     bool Deliver(std::string_view tag, const std::string& recipient, const std::string& sender,
                  const std::string& path, std::string* local_id) override {

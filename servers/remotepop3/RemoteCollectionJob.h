@@ -17,7 +17,8 @@ namespace quorvex::remotepop3 {
 struct RemoteCollectionWiring {
     DeliveryDirectory* delivery = nullptr;  // local delivery (required)
     pop3::Pop3Log* log = nullptr;           // the POP3 log (may be null)
-    // The anti-virus hand-off; nothing done when unset.
+    // The anti-virus hand-off (when [AntiVirus] Enable is set);
+    // ScanMailForViruses when unset.
     std::function<void(const std::string&)> scan_for_viruses;
     // Whether a dotted address is this host's; IsLocalAddress when unset.
     std::function<bool(std::string_view)> is_own_address;

@@ -10,6 +10,7 @@
 #include "common/PasswordDigest.h"
 #include "common/Paths.h"
 #include "common/UniqueFd.h"
+#include "servers/logs/DailyLog.h"
 
 namespace quorvex::remotepop3 {
 namespace {
@@ -43,11 +44,8 @@ std::string StoredUidForm(std::string_view uid) {
 
 std::string EncodeUidlRecord(std::time_t fetched, std::string_view local_id, std::string_view uid) {
     std::string record(kUidlRecordSize, '\0');
-    std::tm local{};
-    ::localtime_r(&fetched, &local);
-    char stamp[32];
-    const std::size_t n = std::strftime(stamp, sizeof stamp, "%Y/%m/%d %H:%M:%S", &local);
-    record.replace(kTimeOffset, std::min<std::size_t>(n, 19), stamp, std::min<std::size_t>(n, 19));
+    const std::string stamp = LogTimeStamp(fetched).substr(0, 19);
+    record.replace(kTimeOffset, stamp.size(), stamp);
     const std::string_view id = local_id.substr(0, kUidlTextLength);
     record.replace(kLocalIdOffset, id.size(), id);
     const std::string stored = StoredUidForm(uid);

@@ -86,12 +86,10 @@ std::optional<std::string> ServerSmtpServices::StoreSentCopy(std::string_view ac
 bool ServerSmtpServices::IsDisabled(std::string_view account) { return Accounts().IsDisabled(account); }
 bool ServerSmtpServices::IsGroup(std::string_view account) { return Accounts().IsGroup(account) != 0; }
 
-int ServerSmtpServices::MailboxMessageCount(std::string_view account) {
-    return GetMailboxMessageCount(Accounts().StoredName(account));
-}
-
-std::int64_t ServerSmtpServices::MailboxTotalSize(std::string_view account) {
-    return GetMailboxTotalSize(Accounts().StoredName(account));
+MailboxUsage ServerSmtpServices::Usage(std::string_view account) {
+    MailboxSnapshot snapshot;
+    if (!LoadMailboxIndexLocked(Accounts().StoredName(account), snapshot)) return {};
+    return {snapshot.Counts[0] + snapshot.Counts[1], static_cast<std::int64_t>(snapshot.Totals[0]) + snapshot.Totals[1]};
 }
 
 std::int64_t ServerSmtpServices::QuotaBytes(std::string_view account) {

@@ -44,8 +44,7 @@ public:
     // DeliveryDirectory
     bool IsDisabled(std::string_view account) override;
     bool IsGroup(std::string_view account) override;
-    int MailboxMessageCount(std::string_view account) override;
-    std::int64_t MailboxTotalSize(std::string_view account) override;
+    MailboxUsage Usage(std::string_view account) override;
     std::int64_t QuotaBytes(std::string_view account) override;
     std::optional<ForwardingList> Forwarding(std::string_view account) override;
     std::vector<std::string> GroupMembers(std::string_view group) override;

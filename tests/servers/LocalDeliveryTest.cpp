@@ -62,8 +62,9 @@ public:
     }
     bool IsDisabled(std::string_view a) override { return accounts[std::string(a)].disabled; }
     bool IsGroup(std::string_view a) override { return accounts[std::string(a)].group; }
-    int MailboxMessageCount(std::string_view a) override { return accounts[std::string(a)].messages; }
-    std::int64_t MailboxTotalSize(std::string_view a) override { return accounts[std::string(a)].bytes; }
+    MailboxUsage Usage(std::string_view a) override {
+        return {accounts[std::string(a)].messages, accounts[std::string(a)].bytes};
+    }
     std::int64_t QuotaBytes(std::string_view a) override { return accounts[std::string(a)].quota; }
     std::optional<ForwardingList> Forwarding(std::string_view a) override { return accounts[std::string(a)].forwarding; }
     std::vector<std::string> GroupMembers(std::string_view g) override { return accounts[std::string(g)].members; }

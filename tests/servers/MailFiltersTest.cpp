@@ -7,8 +7,12 @@
 
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "common/ServerSettings.h"
+#include "mailmodel/account/AccountList.h"
+#include "mailmodel/db/MailDatabase.h"
 #include "servers/filters/EmailFilter.h"
 #include "servers/filters/MailFilters.h"
+#include "servers/filters/ServerFilterServices.h"
 #include "support/TempFolder.h"
 
 namespace quorvex {
@@ -53,9 +57,11 @@ class MailFiltersTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetProgramFolder(folder.path());
+        UpdateSettings([&](CServerSettings& s) { s.SetProgramFolder(folder.path()); });
         ProfileFile::ClearCache();
         MakeFolders(JoinPath(folder.path(), "mail", "alice"));
         MakeFolders(JoinPath(folder.path(), "mail", "system"));
+        Accounts().Load();
         std::ofstream(file) << "Subject: x\r\n\r\nbody\r\n";
     }
     void Rules(const std::string& account, const std::vector<FilterRule>& rules) {
@@ -224,6 +230,34 @@ TEST_F(MailFiltersTest, ShortMessageWhenNothingTookTheMessage) {
     services.sms_ok = false;
     EXPECT_FALSE(Apply());
     EXPECT_EQ(services.syslog.size(), 1u);
+}
+
+// The database filter's statement on SQLite: a stored SELECT in the
+// procedures table, run with the eight inputs bound in order.
+TEST_F(MailFiltersTest, StoredStatementOnSqlite) {
+    MakeFolders(JoinPath(folder.path(), "db"));
+    ServerFilterServices services;
+    DatabaseFilterParams params;
+    params.From = "boss@spam.example";
+    params.Size = 42;
+    // No table yet: a database error, which holds the message.
+    EXPECT_EQ(services.RunProcedure(params), std::nullopt);
+    {
+        db::Connection connection;
+        ASSERT_TRUE(OpenMailDatabase(connection, {}).ok());
+        ASSERT_TRUE(connection.Execute("CREATE TABLE StoredProcedures (Name TEXT, Body TEXT)").ok());
+        ASSERT_TRUE(connection
+                        .Execute("INSERT INTO StoredProcedures (Name, Body) VALUES (?, ?)",
+                                 {std::string("sp_QuorvexServer"),
+                                  std::string("SELECT CASE WHEN ? LIKE '%@spam.example' THEN ' Delete ' ELSE 'inbox' "
+                                              "END || substr(? || ? || ? || ? || ? || ? || ?, 1, 0)")})
+                        .ok());
+    }
+    const auto answer = services.RunProcedure(params);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(InterpretProcedureAnswer(answer), DatabaseVerdict::kDrop);
+    params.From = "friend@corp.example";
+    EXPECT_EQ(InterpretProcedureAnswer(services.RunProcedure(params)), DatabaseVerdict::kInbox);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // byte for byte as they were stored (after the client undoes the stuffing).
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include "mailmodel/OdbcTestSupport.h"
 #include "mailmodel/db/MailDatabase.h"
 #include "mailmodel/db/Odbc.h"
+#include "servers/filters/VirusScan.h"
 #include "tests/servers/support/Pop3TestServer.h"
 
 namespace quorvex::pop3 {
@@ -112,6 +114,12 @@ print('\n'.join(out))
               "+OK bye\n"
               "(1, " + std::to_string(kFirst.size()) + ")\n"
               "b'-ERR the password incorrect'\n");
+    // QUIT stored the visit time in the account's settings.
+    ProfileFile::ClearCache();
+    const std::string stamp =
+        ReadProfileString(server.home().File("mail/bob/maillist.ini"), "System", "TimeStamp");
+    ASSERT_EQ(stamp.size(), 19u) << stamp;
+    EXPECT_EQ(stamp.substr(4, 1) + stamp.substr(7, 1) + stamp.substr(13, 1), "//:");
 }
 
 TEST_F(Pop3ClientsTest, CurlListsAndRetrieves) {
@@ -198,6 +206,81 @@ TEST_F(Pop3ClientsTest, GetmailFillsAMaildir) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(JoinPath(maildir, "new")),
                             std::filesystem::directory_iterator()),
               2);
+}
+
+// A raw POP3 conversation: one command, one reply line (or a whole
+// multi-line reply when `multi` is set).
+class RawPop3 {
+public:
+    explicit RawPop3(int port) : fd_(testing::ConnectLoopback(port)) { Line(); }
+    std::string Say(const std::string& command, bool multi = false) {
+        const std::string line = command + "\r\n";
+        ::send(fd_.get(), line.data(), line.size(), MSG_NOSIGNAL);
+        std::string reply = Line();
+        if (multi) {
+            for (std::string next; (next = Line()) != ".\r\n" && !next.empty();) reply += next;
+        }
+        return reply;
+    }
+
+private:
+    std::string Line() {
+        std::string line;
+        char c;
+        while (::recv(fd_.get(), &c, 1, 0) == 1) {
+            line += c;
+            if (c == '\n') break;
+        }
+        return line;
+    }
+    UniqueFd fd_;
+};
+
+TEST_F(Pop3ClientsTest, TwoSessionsOfOneMailboxLoseAndDuplicateNothing) {
+    RawPop3 a(server.port()), b(server.port());
+    for (RawPop3* s : {&a, &b}) {
+        s->Say("USER bob");
+        ASSERT_EQ(s->Say("PASS secret"), "+OK \r\n");
+    }
+    EXPECT_EQ(a.Say("DELE 1"), "+OK \r\n");
+    EXPECT_EQ(b.Say("DELE 2"), "+OK \r\n");
+    // Mail arriving meanwhile is not listed in the open sessions...
+    server.Store("bob", "Subject: late\r\n\r\nlate\r\n");
+    EXPECT_EQ(a.Say("STAT"), "+OK 2 " + std::to_string(kFirst.size() + kSecond.size()) + "\r\n");
+    EXPECT_EQ(a.Say("QUIT"), "+OK bye\r\n");
+    // ...and b, whose copy still lists the message a deleted, is refused it.
+    EXPECT_EQ(b.Say("RETR 1"), "-ERR read mail failed\r\n");
+    EXPECT_EQ(b.Say("QUIT"), "+OK bye\r\n");
+    // Both deletions hold, the late message survives both commits, once.
+    RawPop3 c(server.port());
+    c.Say("USER bob");
+    c.Say("PASS secret");
+    EXPECT_EQ(c.Say("LIST", true), "+OK 1 23\r\n1 23\r\n");
+    EXPECT_EQ(c.Say("TOP 1 0", true), "+OK\r\nSubject: late\r\n\r\n");
+}
+
+// The scan client's hand-off with this server standing in for the gateway:
+// the server hands the queued file out in anti-virus mode and the client
+// writes back exactly what it got.
+TEST(Pop3AntiVirusHandOffTest, QueuedFileMakesTheRoundTripUnchanged) {
+    Pop3TestServer server("[AntiVirus]\r\nEnable=1\r\nGateAddress=127.0.0.1\r\n");
+    server.Start();
+    UpdateSettings([&](CServerSettings& s) { s.GatePort = server.port(); });
+    const std::string message = server.home().File("smtp/temp_smtp_7.dat");
+    const std::string text = "Subject: scan me\r\n\r\n..stuffed\r\nno line end at the end";
+    AtomicWriteFile(message, text);
+    ScanMailForViruses(message, *Settings());
+    std::string after;
+    ASSERT_TRUE(ReadWholeFile(message, after));
+    EXPECT_EQ(after, text + "\r\n");  // the end line needs a line of its own
+    // A file outside the queue folder is never handed out (if it were, it
+    // would come back with a line end added).
+    const std::string secret = server.home().File("secret.txt");
+    AtomicWriteFile(secret, "top secret");
+    ScanMailForViruses(secret, *Settings());
+    std::string unchanged;
+    ReadWholeFile(secret, unchanged);
+    EXPECT_EQ(unchanged, "top secret");
 }
 
 TEST(Pop3ReceiptsTest, RetrievalMarksTheReceiptRead) {

@@ -10,18 +10,14 @@
 #include "servers/logs/DailyLog.h"
 #include "servers/logs/ServerLogs.h"
 #include "servers/queue/OutgoingQueue.h"
+#include "servers/support/SmtpTestFiles.h"
 #include "support/TempFolder.h"
 
 namespace quorvex {
 namespace {
 
+using testing::Slurp;
 using testing::TempFolder;
-
-std::string Slurp(const std::string& path) {
-    std::string text;
-    ReadWholeFile(path, text);
-    return text;
-}
 
 class QueueTest : public ::testing::Test {
 protected:

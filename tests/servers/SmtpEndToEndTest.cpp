@@ -29,18 +29,14 @@
 #include "servers/smtp/SmtpConnection.h"
 #include "servers/smtp/ServerSmtpServices.h"
 #include "servers/support/LoopbackPeer.h"
+#include "servers/support/SmtpTestFiles.h"
 #include "support/TempFolder.h"
 
 namespace quorvex::smtp {
 namespace {
 
+using testing::Slurp;
 using testing::TempFolder;
-
-std::string Slurp(const std::string& path) {
-    std::string text;
-    ReadWholeFile(path, text);
-    return text;
-}
 
 struct RunResult {
     int status = -1;

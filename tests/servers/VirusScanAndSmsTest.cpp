@@ -13,21 +13,17 @@
 #include "servers/filters/SmsNotice.h"
 #include "servers/filters/VirusScan.h"
 #include "servers/support/LoopbackPeer.h"
+#include "servers/support/SmtpTestFiles.h"
 #include "support/TempFolder.h"
 
 namespace quorvex {
 namespace {
 
 using testing::LoopbackPeer;
+using testing::Slurp;
 using testing::TempFolder;
 
 constexpr SocketTimeouts kQuick{100, 30};
-
-std::string Slurp(const std::string& path) {
-    std::string text;
-    ReadWholeFile(path, text);
-    return text;
-}
 
 class VirusScanTest : public ::testing::Test {
 protected:

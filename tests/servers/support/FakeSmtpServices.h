@@ -1,6 +1,6 @@
 // An in-memory stand-in for the server around an SMTP session: accounts,
 // address classes, deliveries and log lines are plain containers that a
-// test fills and inspects.
+// test fills and reads back.
 #pragma once
 
 #include <atomic>
