@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 
 #include "mailmodel/OdbcTestSupport.h"
@@ -257,6 +260,53 @@ TEST_F(Pop3ClientsTest, TwoSessionsOfOneMailboxLoseAndDuplicateNothing) {
     c.Say("PASS secret");
     EXPECT_EQ(c.Say("LIST", true), "+OK 1 23\r\n1 23\r\n");
     EXPECT_EQ(c.Say("TOP 1 0", true), "+OK\r\nSubject: late\r\n\r\n");
+}
+
+// "REMOTE POP3" from the session that takes the last free slot of the job
+// table: queuing would wait for a slot forever, so the answer comes at once.
+TEST(Pop3RemoteCommandTest, FullJobTableAnswersAtOnce) {
+    Pop3TestServer server;
+    server.AddAccount("bob", "secret");
+    std::mutex gate_lock;
+    std::condition_variable gate;
+    bool open = false;
+    const auto open_gate = [&] {
+        {
+            std::lock_guard lock(gate_lock);
+            open = true;
+        }
+        gate.notify_all();
+    };
+    // However the test ends, the blocked jobs are let go before the table stops.
+    struct Opener {
+        std::function<void()> run;
+        ~Opener() { run(); }
+    } opener{open_gate};
+    std::atomic<int> collections{0};
+    server.Start([&](JobTable& jobs, Pop3Server&) {
+        jobs.SetHandler(JOB_SMTP, [&](Job&) {
+            std::unique_lock lock(gate_lock);
+            gate.wait(lock, [&] { return open; });
+        });
+        jobs.SetHandler(JOB_REMOTE_POP3, [&](Job&) { ++collections; });
+    });
+    for (int i = 0; i < kJobSlotCount - 1; ++i) {
+        JobRequest request;
+        request.kind = JOB_SMTP;
+        ASSERT_GE(server.jobs().EnqueueJob(request), 0);
+    }
+    ASSERT_TRUE(testing::WaitUntil([&] { return server.jobs().ActiveJobCount() == kJobSlotCount - 1; }));
+    {
+        RawPop3 session(server.port());
+        session.Say("USER bob");
+        ASSERT_EQ(session.Say("PASS secret"), "+OK \r\n");
+        EXPECT_EQ(session.Say("REMOTE POP3"), "+OK in processing\r\n");
+        open_gate();
+        ASSERT_TRUE(testing::WaitUntil([&] { return server.jobs().ActiveJobCount() == 1; }));
+        EXPECT_EQ(session.Say("REMOTE POP3"), "+OK \r\n");
+        EXPECT_EQ(session.Say("QUIT"), "+OK bye\r\n");
+    }
+    EXPECT_TRUE(testing::WaitUntil([&] { return collections.load() == 1; }));
 }
 
 // The scan client's hand-off with this server standing in for the gateway:
