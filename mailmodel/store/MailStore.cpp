@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <unordered_map>
 
 #include "common/AtomicFile.h"
 #include "common/ErrorLog.h"
@@ -97,11 +98,48 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// A message body written under a temporary name in the account folder
+// (".incoming-" and random letters, never ".eml"), removed unless moved.
+class StagedBody {
+public:
+    explicit StagedBody(const std::string& folder) {
+        std::string name = JoinPath(folder, ".incoming-XXXXXX");
+        UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+        if (fd) path_ = std::move(name);
+    }
+    ~StagedBody() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+    StagedBody(const StagedBody&) = delete;
+    StagedBody& operator=(const StagedBody&) = delete;
+
+    bool Fill(const std::string& source, std::uint8_t key) {
+        return !path_.empty() && ScrambleCopyFile(source, path_, key);
+    }
+    // Renames it to its final name (replacing a body left by a store that
+    // failed before its index was written).
+    bool MoveTo(const std::string& destination) {
+        if (::rename(path_.c_str(), destination.c_str()) != 0) return false;
+        path_.clear();
+        return true;
+    }
+
+private:
+    std::string path_;
+};
+
 }  // namespace
 
-std::mutex& MailStoreLock() {
-    static std::mutex lock;
-    return lock;
+std::mutex& MailStoreLock(std::string_view account) {
+    static std::mutex registry_lock;
+    static std::unordered_map<std::string, std::unique_ptr<std::mutex>> locks;
+    std::string key(account);
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    std::lock_guard guard(registry_lock);
+    auto& lock = locks[key];
+    if (!lock) lock = std::make_unique<std::mutex>();
+    return *lock;
 }
 
 bool LoadMailboxIndex(std::string_view account, MailboxSnapshot& out) {
@@ -112,7 +150,7 @@ bool LoadMailboxIndex(std::string_view account, MailboxSnapshot& out) {
 bool LoadMailboxIndexLocked(std::string_view account, MailboxSnapshot& out) {
     const auto folder = GetAccountFolderPath(account);
     if (!folder) return false;
-    std::lock_guard guard(MailStoreLock());
+    std::lock_guard guard(MailStoreLock(account));
     return LoadFromFolder(*folder, out);
 }
 
@@ -128,7 +166,12 @@ bool AddMessageToMailbox(std::string_view account, const std::string& source, st
     }
     const auto size = static_cast<std::int32_t>(st.st_size);
 
-    std::lock_guard guard(MailStoreLock());
+    // The body is copied and fsynced under a name of its own before the
+    // mailbox is locked; under the lock it only gets its number.
+    StagedBody staged(*account_folder);
+    if (!staged.Fill(source, scramble ? MailStoreKey(account) : 0)) return false;
+
+    std::lock_guard guard(MailStoreLock(account));
     MailboxIndexFile index;
     if (!ReadIndex(*account_folder, index)) return false;
     MailboxIndexHeader& header = index.header;
@@ -162,7 +205,8 @@ bool AddMessageToMailbox(std::string_view account, const std::string& source, st
     header.SetRecordCount(static_cast<std::int32_t>(index.slots.size()));
 
     const std::string body = BodyPath(*account_folder, r.FileNumber);
-    if (!ScrambleCopyFile(source, body, scramble ? MailStoreKey(account) : 0) || !WriteIndex(*account_folder, index)) {
+    if (!staged.MoveTo(body)) return false;
+    if (!WriteIndex(*account_folder, index)) {
         ::unlink(body.c_str());
         return false;
     }
@@ -177,7 +221,7 @@ bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapsh
                                 static_cast<std::size_t>(std::max(0, snapshot.Counts[1]));
     if (snapshot.Counts[0] < 0 || snapshot.Counts[1] < 0 || snapshot_count > snapshot.Records.size()) return false;
 
-    std::lock_guard guard(MailStoreLock());
+    std::lock_guard guard(MailStoreLock(account));
     MailboxIndexFile index;
     if (!ReadIndex(*account_folder, index)) return false;
 

@@ -3,7 +3,8 @@
 // caller's deletions, moves and mark changes, the totals, and the rebuild
 // from the "back" folder. Every index rewrite is atomic (temporary file,
 // fsync, rename) and a body file is on disk before the index names it.
-// One process-wide lock serialises all mailbox work; no other lock is taken
+// Each mailbox has one lock that serialises all work on it (mailboxes of
+// different accounts do not wait for each other); no other lock is taken
 // while it is held, so account paths are built before it is taken.
 #pragma once
 
@@ -32,13 +33,15 @@ struct MailboxSnapshot {
     std::vector<MailboxRecord> Records;
 };
 
-std::mutex& MailStoreLock();
+// The lock of one mailbox (names compare without regard to case).
+std::mutex& MailStoreLock(std::string_view account);
 
 // Loads (creating an empty index where there is none). The caller holds
-// MailStoreLock. False when the account's folder cannot be named, the index
+// MailStoreLock(account). False when the account's folder cannot be named, the index
 // cannot be read or created, or it is damaged (logged).
 bool LoadMailboxIndex(std::string_view account, MailboxSnapshot& out);
-// The same, taking MailStoreLock: the entry point for every other caller.
+// The same, taking MailStoreLock(account): the entry point for every other
+// caller.
 bool LoadMailboxIndexLocked(std::string_view account, MailboxSnapshot& out);
 
 // Stores a copy of the message file `source` (scrambled with the account's

@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <cerrno>
 

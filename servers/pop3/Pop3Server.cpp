@@ -25,6 +25,10 @@ void Pop3Server::RunConnection(Job& job) {
         JobRequest request;
         request.kind = JOB_REMOTE_POP3;
         request.account = std::string(account);
+        // With every slot running a job (this session's among them) the
+        // enqueue would wait for a slot that sessions like this one hold:
+        // answer at once that the collection is not queued instead.
+        if (jobs_.ActiveJobCount() >= kJobSlotCount) return -1;
         return jobs_.EnqueueJob(request);
     };
     hooks.mark_receipt = [settings](std::string_view account, const std::string& path, std::uint8_t key) {

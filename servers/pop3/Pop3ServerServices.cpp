@@ -4,21 +4,19 @@
 
 #include <algorithm>
 #include <ctime>
-#include <mutex>
 
-#include "common/AccountName.h"
 #include "common/Paths.h"
-#include "common/net/PeerAddress.h"
 #include "common/ProfileFile.h"
+#include "common/net/PeerAddress.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/address/AddressRules.h"
 #include "servers/logs/DailyLog.h"
-#include "servers/pop3/Pop3Text.h"
 
 namespace quorvex::pop3 {
+
 Pop3SessionSettings SessionSettingsFrom(const CServerSettings& settings) {
     Pop3SessionSettings out;
     out.HideWelcomeMessage = settings.HideWelcomeMessage != 0;

@@ -31,7 +31,7 @@ struct Pop3SessionSettings {
 // Longest user name and password a client may send.
 inline constexpr std::size_t kMaxUserArgument = 260;
 inline constexpr std::size_t kMaxPasswordArgument = 260;
-// The special user of the anti-virus gateway.
+// The user name the anti-virus gateway logs in with.
 inline constexpr std::string_view kAntiVirusUser = "_ANTI_VIRUS";
 
 enum class Pop3Step {

@@ -3,9 +3,13 @@
 // byte for byte as they were stored (after the client undoes the stuffing).
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 
 #include "mailmodel/OdbcTestSupport.h"
@@ -205,6 +209,104 @@ TEST_F(Pop3ClientsTest, GetmailFillsAMaildir) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(JoinPath(maildir, "new")),
                             std::filesystem::directory_iterator()),
               2);
+}
+
+// A raw POP3 conversation: one command, one reply line (or a whole
+// multi-line reply when `multi` is set).
+class RawPop3 {
+public:
+    explicit RawPop3(int port) : fd_(testing::ConnectLoopback(port)) { Line(); }
+    std::string Say(const std::string& command, bool multi = false) {
+        const std::string line = command + "\r\n";
+        ::send(fd_.get(), line.data(), line.size(), MSG_NOSIGNAL);
+        std::string reply = Line();
+        if (multi) {
+            for (std::string next; (next = Line()) != ".\r\n" && !next.empty();) reply += next;
+        }
+        return reply;
+    }
+
+private:
+    std::string Line() {
+        std::string line;
+        char c;
+        while (::recv(fd_.get(), &c, 1, 0) == 1) {
+            line += c;
+            if (c == '\n') break;
+        }
+        return line;
+    }
+    UniqueFd fd_;
+};
+
+TEST_F(Pop3ClientsTest, TwoSessionsOfOneMailboxLoseAndDuplicateNothing) {
+    RawPop3 a(server.port()), b(server.port());
+    for (RawPop3* s : {&a, &b}) {
+        s->Say("USER bob");
+        ASSERT_EQ(s->Say("PASS secret"), "+OK \r\n");
+    }
+    EXPECT_EQ(a.Say("DELE 1"), "+OK \r\n");
+    EXPECT_EQ(b.Say("DELE 2"), "+OK \r\n");
+    // Mail arriving meanwhile is not listed in the open sessions...
+    server.Store("bob", "Subject: late\r\n\r\nlate\r\n");
+    EXPECT_EQ(a.Say("STAT"), "+OK 2 " + std::to_string(kFirst.size() + kSecond.size()) + "\r\n");
+    EXPECT_EQ(a.Say("QUIT"), "+OK bye\r\n");
+    // ...and b, whose copy still lists the message a deleted, is refused it.
+    EXPECT_EQ(b.Say("RETR 1"), "-ERR read mail failed\r\n");
+    EXPECT_EQ(b.Say("QUIT"), "+OK bye\r\n");
+    // Both deletions hold, the late message survives both commits, once.
+    RawPop3 c(server.port());
+    c.Say("USER bob");
+    c.Say("PASS secret");
+    EXPECT_EQ(c.Say("LIST", true), "+OK 1 23\r\n1 23\r\n");
+    EXPECT_EQ(c.Say("TOP 1 0", true), "+OK\r\nSubject: late\r\n\r\n");
+}
+
+// "REMOTE POP3" from the session that takes the last free slot of the job
+// table: queuing would wait for a slot forever, so the answer comes at once.
+TEST(Pop3RemoteCommandTest, FullJobTableAnswersAtOnce) {
+    Pop3TestServer server;
+    server.AddAccount("bob", "secret");
+    std::mutex gate_lock;
+    std::condition_variable gate;
+    bool open = false;
+    const auto open_gate = [&] {
+        {
+            std::lock_guard lock(gate_lock);
+            open = true;
+        }
+        gate.notify_all();
+    };
+    // However the test ends, the blocked jobs are let go before the table stops.
+    struct Opener {
+        std::function<void()> run;
+        ~Opener() { run(); }
+    } opener{open_gate};
+    std::atomic<int> collections{0};
+    server.Start([&](JobTable& jobs, Pop3Server&) {
+        jobs.SetHandler(JOB_SMTP, [&](Job&) {
+            std::unique_lock lock(gate_lock);
+            gate.wait(lock, [&] { return open; });
+        });
+        jobs.SetHandler(JOB_REMOTE_POP3, [&](Job&) { ++collections; });
+    });
+    for (int i = 0; i < kJobSlotCount - 1; ++i) {
+        JobRequest request;
+        request.kind = JOB_SMTP;
+        ASSERT_GE(server.jobs().EnqueueJob(request), 0);
+    }
+    ASSERT_TRUE(testing::WaitUntil([&] { return server.jobs().ActiveJobCount() == kJobSlotCount - 1; }));
+    {
+        RawPop3 session(server.port());
+        session.Say("USER bob");
+        ASSERT_EQ(session.Say("PASS secret"), "+OK \r\n");
+        EXPECT_EQ(session.Say("REMOTE POP3"), "+OK in processing\r\n");
+        open_gate();
+        ASSERT_TRUE(testing::WaitUntil([&] { return server.jobs().ActiveJobCount() == 1; }));
+        EXPECT_EQ(session.Say("REMOTE POP3"), "+OK \r\n");
+        EXPECT_EQ(session.Say("QUIT"), "+OK bye\r\n");
+    }
+    EXPECT_TRUE(testing::WaitUntil([&] { return collections.load() == 1; }));
 }
 
 // The scan client's hand-off with this server standing in for the gateway:

@@ -92,6 +92,7 @@ TEST(Pop3ConcurrencyTest, TwentyReadersWhileSmtpDelivers) {
     const CommandResult run =
         server.Python(kScript, {std::to_string(smtp_listener.port()), std::to_string(kTotal)});
     smtp_listener.Stop();
+    server.Stop();  // SMTP jobs use smtp_services: end them before it goes
     ASSERT_EQ(run.exit_status, 0) << run.output;
     int distinct = 0, retrievals = 0, bad = 0;
     ASSERT_EQ(std::sscanf(run.output.c_str(), "%d %d %d", &distinct, &retrievals, &bad), 3) << run.output;

@@ -193,20 +193,6 @@ TEST_F(RemoteCollectorTest, FetchesDeliversAndDeletes) {
     EXPECT_EQ(services.log[3], "bob REMOTE POP3 pop.example.net Error -ERR bad login ****");
 }
 
-TEST_F(RemoteCollectorTest, LeaveCopyFetchesOnceAndALaterRunDeletes) {
-    services.boxes[0].LeaveCopy = true;
-    Run();
-    Run();
-    EXPECT_EQ(services.deliveries.size(), 2u);
-    EXPECT_EQ(Server().Messages.size(), 2u);
-    Server().Messages.push_back({"u3", "Subject: c\r\n\r\nthree"});
-    services.boxes[0].LeaveCopy = false;
-    Run();
-    EXPECT_EQ(services.deliveries.size(), 3u);
-    EXPECT_EQ(services.deliveries[2].Text, "Subject: c\r\n\r\nthree\r\n");
-    EXPECT_TRUE(Server().Messages.empty());
-}
-
 TEST_F(RemoteCollectorTest, IdsDifferingOnlyInCaseAreTwoMessages) {
     services.boxes[0].LeaveCopy = true;
     Server().Messages = {{"AbC", "x"}, {"abc", "y"}};

@@ -100,6 +100,8 @@ protected:
         wiring.is_own_address = [](std::string_view) { return false; };
         wiring.port_override = dovecot.port();
     }
+    // Collection jobs use the wiring below: end them first.
+    ~RemoteCollectionTest() override { server.Stop(); }
 
     void SetBox(bool leave_copy) {
         CEmailPOP3Remote boxes;

@@ -38,10 +38,16 @@ public:
         MakeFolders(home_.File("smtp"));
     }
     ~Pop3TestServer() {
+        Stop();
+        server_.reset();
+    }
+
+    // Stops accepting and waits for every running job to end, so that what
+    // the jobs use may go away after this.
+    void Stop() {
         ServerRunFlag = 0;
         listener_.reset();
         jobs_.Shutdown();
-        server_.reset();
     }
 
     void AddAccount(const std::string& name, const std::string& password, const std::string& extra = "") {
