@@ -1,0 +1,49 @@
+// Non-delivery reports.
+#include "servers/outgoing/BounceMessage.h"
+
+#include "common/Translation.h"
+#include "mailmodel/compose/MessageGenerator.h"
+#include "servers/outgoing/SmtpClientText.h"
+
+namespace quorvex::outgoing {
+
+std::string BounceSenderAddress(std::string_view server_domain) {
+    return std::string(kBounceLocalPart) + "@" + std::string(server_domain);
+}
+
+bool IsBounceSender(std::string_view address) {
+    if (address.empty()) return true;
+    const std::size_t at = address.rfind('@');
+    return Lowered(address.substr(0, at)) == Lowered(kBounceLocalPart);
+}
+
+std::string BounceBody(std::string_view recipient, std::string_view outcome) {
+    const std::string format = TranslateText(kBounceBodyFormat);
+    // The format holds two "%s": recipient, then outcome.
+    std::string body;
+    std::size_t start = 0;
+    int argument = 0;
+    for (std::size_t pos = format.find("%s"); pos != std::string::npos; pos = format.find("%s", start)) {
+        body.append(format, start, pos - start);
+        if (argument == 0) body += recipient;
+        else if (argument == 1) body += outcome;
+        ++argument;
+        start = pos + 2;
+    }
+    body.append(format, start, std::string::npos);
+    if (body.size() > kMaxBounceBody) body.resize(kMaxBounceBody);
+    return body;
+}
+
+bool BuildBounceMessage(std::string_view recipient, std::string_view sender, const std::string& message_file,
+                        const std::string& output, std::string_view outcome, std::string_view server_domain) {
+    const std::string body = BounceBody(recipient, outcome);
+    const std::string subject = TranslateText(kBounceSubject);
+    const std::string from = BounceSenderAddress(server_domain);
+    const std::string to(sender);
+    compose::CMessageGenerator generator;
+    return generator.GenerateMail(output.c_str(), body.c_str(), subject.c_str(), message_file.c_str(), "",
+                                  from.c_str(), to.c_str(), "", "", "", 0, 1) != 0;
+}
+
+}  // namespace quorvex::outgoing
