@@ -1,7 +1,11 @@
 // Non-delivery reports.
 #include "servers/outgoing/BounceMessage.h"
 
+#include <unistd.h>
+
+#include "common/Paths.h"
 #include "common/Translation.h"
+#include "mailmodel/store/MailStore.h"
 #include "mailmodel/compose/MessageGenerator.h"
 #include "servers/outgoing/SmtpClientText.h"
 
@@ -41,9 +45,20 @@ bool BuildBounceMessage(std::string_view recipient, std::string_view sender, con
     const std::string subject = TranslateText(kBounceSubject);
     const std::string from = BounceSenderAddress(server_domain);
     const std::string to(sender);
-    compose::CMessageGenerator generator;
-    return generator.GenerateMail(output.c_str(), body.c_str(), subject.c_str(), message_file.c_str(), "",
-                                  from.c_str(), to.c_str(), "", "", "", 0, 1) != 0;
+    // The returned message travels under the name "original_email.eml":
+    // a private copy of that name beside the report is attached.
+    const std::string folder = output + ".parts";
+    const std::string attachment = JoinPath(folder, "original_email.eml");
+    MakeFolders(folder);
+    bool written = ScrambleCopyFile(message_file, attachment, 0);
+    if (written) {
+        compose::CMessageGenerator generator;
+        written = generator.GenerateMail(output.c_str(), body.c_str(), subject.c_str(), attachment.c_str(), "",
+                                         from.c_str(), to.c_str(), "", "", "", 0, 1) != 0;
+    }
+    ::unlink(attachment.c_str());
+    ::rmdir(folder.c_str());
+    return written;
 }
 
 }  // namespace quorvex::outgoing

@@ -58,7 +58,7 @@ class Handler:
             write_atomic(os.path.join(args.out, f"held-{n}"), b"")
             while not os.path.exists(args.release):
                 await asyncio.sleep(0.01)
-            transport = session.transport if hasattr(session, "transport") else None
+            transport = getattr(server, "transport", None)
             if transport is None or transport.is_closing():
                 return "451 client gone"
         with lock:
