@@ -362,6 +362,16 @@ private:
     pid_t pid_ = -1;
 };
 
+// Queue records naming a message file.
+int QueuedRecords() {
+    int count = 0;
+    for (int id = 1; id < 100; ++id) {
+        const auto record = ReadQueueRecord(QueueRecordPath(id));
+        count += record && !RecordValue(*record, "MailFile").empty();
+    }
+    return count;
+}
+
 TEST(QueueCrashTest, KilledDeliveryRunDeliversEveryMessageExactlyOnce) {
     testing::TempFolder folder;
     const std::string release = folder.File("release");
@@ -383,7 +393,10 @@ TEST(QueueCrashTest, KilledDeliveryRunDeliversEveryMessageExactlyOnce) {
         // answer back; the run is killed meanwhile.
         DriverProcess driver(folder.path(), peer.port());
         ASSERT_TRUE(driver.started());
-        ASSERT_TRUE(WaitUntil([&] { return peer.HeldCount() == 3 && peer.Messages().size() == 9; }, 30s))
+        // Killed once only the held messages are in flight (the others
+        // are accepted and their records gone).
+        ASSERT_TRUE(WaitUntil([&] { return peer.HeldCount() == 3 && peer.Messages().size() == 9 && QueuedRecords() == 3; },
+                              30s))
             << peer.HeldCount() << " " << peer.Messages().size();
         driver.Kill();
     }
