@@ -130,9 +130,9 @@ bool WriteDeliveryLog(const std::string& folder, int bound, const DeliveryLogRec
     const std::string section = std::to_string(n);
     if (fixed && n > memo.highest) {
         // A new section: append it, then count it.
-        IniDocument piece;
-        SetRecord(piece, section, record, end_time);
-        if (!WriteAll(fd.get(), piece.Format(), info.st_size) ||
+        IniDocument added;
+        SetRecord(added, section, record, end_time);
+        if (!WriteAll(fd.get(), added.Format(), info.st_size) ||
             !WriteAll(fd.get(), Counter(n), static_cast<off_t>(kHeaderStart.size())))
             return restarted;
     } else {
