@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
     ServerRunFlag = 1;
     const auto start = std::chrono::steady_clock::now();
     StartSenderThreads(options);
-    while (delivered.load() < messages && !(ActiveDeliveryCount() == 0 && !HasQueuedMail())) {
+    const auto limit = start + std::chrono::minutes(10);
+    while (delivered.load() < messages && std::chrono::steady_clock::now() < limit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
