@@ -14,6 +14,6 @@ cleanup() {
 }
 trap cleanup EXIT
 port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-/usr/sbin/smtp-sink -c "127.0.0.1:$port" 256 &
+/usr/sbin/smtp-sink -u nobody "127.0.0.1:$port" 256 >/dev/null 2>&1 &
 for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
 "$build/bench/bench_queue" "$work/quorvex" "$port" "$messages"
