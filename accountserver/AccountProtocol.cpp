@@ -1,4 +1,4 @@
-// Pure pieces of the account server's line protocol.
+// Pure functions of the account server's line protocol.
 #include "accountserver/AccountProtocol.h"
 
 #include <array>

@@ -1,4 +1,4 @@
-// The pure pieces of the account server's line protocol: reply texts,
+// The pure functions of the account server's line protocol: reply texts,
 // splitting the "account#password" argument, the character tests on
 // account names, the tagged account lines and the grammar of table
 // commands. No I/O here; everything is tested without sockets.

@@ -1,4 +1,4 @@
-// Pure pieces of the account-server protocol: argument splitting, name
+// Pure functions of the account-server protocol: argument splitting, name
 // tests, tagged lines, the table command grammar and the rights rules.
 #include <gtest/gtest.h>
 
