@@ -206,6 +206,8 @@ class TestServer:
         return text
 
     def stop(self):
+        """Ends the server; its exit status (non-zero after a sanitizer
+        report) is kept in returncode."""
         if self.process.poll() is None:
             self.process.stdin.close()
             try:
@@ -214,6 +216,7 @@ class TestServer:
                 self.process.kill()
                 self.process.wait()
         self.process.stdout.close()
+        self.returncode = self.process.returncode
         self.temp.cleanup()
 
     def __enter__(self):
@@ -221,6 +224,8 @@ class TestServer:
 
     def __exit__(self, *exc):
         self.stop()
+        if exc[0] is None:
+            assert self.returncode == 0, "the test server exited with %d" % self.returncode
 
 
 SINGLE_DOMAIN = "[System]\r\nDominame=example.test\r\nDomainNameType=0\r\n[WebMail]\r\nIP=127.0.0.1\r\n"
