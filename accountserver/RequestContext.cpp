@@ -36,7 +36,12 @@ void RequestContext::Notify(NoticeId id, std::string_view text) {
 }
 
 void RequestContext::Log(std::string_view text) {
-    if (system_log_) system_log_(text);
+    if (!system_log_) return;
+    // Client text never starts a line of its own in the log.
+    std::string line(text);
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    system_log_(line);
 }
 
 std::optional<std::string> RequestContext::CheckCredentials(std::string_view text, std::string_view notice_what) {

@@ -110,8 +110,10 @@ TEST_F(AccountSessionTest, DomainAdministratorConfigurationFailureIsReported) {
 TEST_F(AccountSessionTest, RefusedLoginsAreLoggedWithThePeer) {
     MakeAccount("dora", "[System]\r\nPassword=dpw\r\n");
     EXPECT_EQ(Run({"LOGIN#dora#wrong"}), (std::vector<std::string>{"-ERR password incorrect"}));
-    EXPECT_EQ(Run({"AUTH#ghost#x"}), (std::vector<std::string>{"-ERR no such user"}));
+    EXPECT_EQ(Run({"AUTH#ghost\rforged line#x"}), (std::vector<std::string>{"-ERR no such user"}));
     ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].find('\r'), std::string::npos);
+    EXPECT_NE(log[1].find("ghost?forged line"), std::string::npos);
     EXPECT_NE(log[0].find("127.0.0.1"), std::string::npos);
     EXPECT_NE(log[0].find("dora"), std::string::npos);
     EXPECT_EQ(log[0].find("wrong"), std::string::npos);  // never the password
