@@ -111,7 +111,7 @@ TEST(MimeMessageParser, MixedRelatedWithAttachment) {
     Parsed p(kMixedRelated);
     EXPECT_EQ(Listing(p.folder.path()),
               (std::set<std::string>{"body.html", "pic.png", "img1@x", "report 1.pdf"}));
-    EXPECT_EQ(p.File("body.html"), "<BAS href=\"http://x/\"><img src=\"img1@x\"><img src=img1@x>\r\n");
+    EXPECT_EQ(p.File("body.html"), "<BAS href=\"http://x/\"><img src=\"img1@x\"><img src=img1@x>");
     EXPECT_EQ(p.File("pic.png"), std::string("\x89PNG\r\n", 6));
     EXPECT_EQ(p.File("img1@x"), p.File("pic.png"));
     EXPECT_EQ(p.File("report 1.pdf"), "%PDF-");
@@ -145,30 +145,30 @@ TEST(MimeMessageParser, WhichPartsBecomeWhichFiles) {
          "MIME-Version: 1.0\r\nContent-Type: multipart/alternative; boundary=b\r\n\r\n"
          "--b\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
          "--b\r\nContent-Type: text/html\r\n\r\n<b>html</b>\r\n--b--\r\n",
-         {"body.txt", "body.html"}, {}, "plain\r\n"},
+         {"body.txt", "body.html"}, {}, "plain"},
         {"text then two nameless parts, a named one between",
          "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
          "--b\r\nContent-Type: text/plain\r\n\r\nt\r\n"
          "--b\r\nContent-Type: application/x; name=\"n.bin\"\r\n\r\nN\r\n"
          "--b\r\nContent-Type: image/gif\r\n\r\nG1\r\n"
          "--b\r\nContent-Type: image/gif\r\n\r\nG2\r\n--b--\r\n",
-         {"body.txt", "n.bin", "ATT00002.dat", "ATT00003.dat"}, {"n.bin", "ATT00002.dat", "ATT00003.dat"}, "t\r\n"},
+         {"body.txt", "n.bin", "ATT00002.dat", "ATT00003.dat"}, {"n.bin", "ATT00002.dat", "ATT00003.dat"}, "t"},
         {"second text part under its description, then content id, then a number",
          "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
          "--b\r\nContent-Type: text/plain\r\n\r\nfirst\r\n"
          "--b\r\nContent-Type: text/plain\r\nContent-Description: notes\r\n\r\nsecond\r\n"
          "--b\r\nContent-Type: text/plain\r\nContent-ID: <c1>\r\n\r\nthird\r\n"
          "--b\r\nContent-Type: text/plain\r\n\r\nfourth\r\n--b--\r\n",
-         {"body.txt", "notes", "c1", "ATT00003.dat"}, {"notes", "ATT00003.dat"}, "first\r\n"},
+         {"body.txt", "notes", "c1", "ATT00003.dat"}, {"notes", "ATT00003.dat"}, "first"},
         {"attachment without a file name",
          "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
          "--b\r\nContent-Type: text/plain\r\n\r\nt\r\n"
          "--b\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment\r\n\r\nX\r\n--b--\r\n",
-         {"body.txt", "unknown"}, {"unknown"}, "t\r\n"},
+         {"body.txt", "unknown"}, {"unknown"}, "t"},
         {"nameless image before any text",
          "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
          "--b\r\nContent-Type: image/gif\r\n\r\nGIF\r\n--b--\r\n",
-         {"body.txt"}, {}, "GIF\r\n"},
+         {"body.txt"}, {}, "GIF"},
         {"missing closing boundary",
          "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
          "--b\r\nContent-Type: text/plain\r\n\r\nrest\r\nof the file\r\n",
@@ -177,7 +177,7 @@ TEST(MimeMessageParser, WhichPartsBecomeWhichFiles) {
          "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
          "--b\r\nContent-Transfer-Encoding: base64\r\n\r\nQUJD\r\n"
          "--b\r\nContent-Type: text/plain\r\n\r\nkept\r\n--b--\r\n",
-         {"body.txt"}, {}, "kept\r\n"},
+         {"body.txt"}, {}, "kept"},
     };
     for (const Case& c : cases) {
         Parsed p(c.message);
@@ -204,10 +204,13 @@ TEST(MimeMessageParser, DecodingOfBodies) {
         {"quoted-printable with soft breaks",
          "Content-Type: text/plain; name=\"a.txt\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
          "caf=C3=A9 soft=\r\nly\r\n",
-         "caf\xC3\xA9 softly\r\n"},
+         "caf\xC3\xA9 softly"},
         {"audio stays encoded",
          "Content-Type: audio/basic; name=\"a.au\"\r\nContent-Transfer-Encoding: base64\r\n\r\nQUJD\r\n",
-         "QUJD\r\n"},
+         "QUJD"},
+        {"an unencoded attachment keeps its own last line break only",
+         "Content-Type: text/plain; name=\"a.txt\"\r\n\r\nline\r\n\r\n",
+         "line\r\n"},
     };
     for (const Case& c : cases) {
         Parsed p("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n" + c.part + "--b--\r\n");
