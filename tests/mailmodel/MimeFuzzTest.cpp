@@ -93,7 +93,7 @@ std::vector<std::string_view> Lines(std::string_view text) {
 TEST(MimeFuzz, EntityLoaderAndPartDecoderHoldTheirPromises) {
     const std::vector<std::string> seeds = Seeds();
     std::mt19937 random(20261209);
-    for (int iteration = 0; iteration < 5000; ++iteration) {
+    for (int iteration = 0; iteration < 10000; ++iteration) {
         const std::string input = Mutate(seeds[random() % seeds.size()], random);
         SCOPED_TRACE(iteration);
 
@@ -138,7 +138,7 @@ TEST(MimeFuzz, StoredMessageParserWritesOnlyInsideItsFolder) {
     const std::vector<std::string> seeds = Seeds();
     std::mt19937 random(7);
     quorvex::testing::TempFolder root;
-    for (int iteration = 0; iteration < 300; ++iteration) {
+    for (int iteration = 0; iteration < 500; ++iteration) {
         SCOPED_TRACE(iteration);
         const std::string folder = root.File("m" + std::to_string(iteration));
         std::filesystem::create_directory(folder);
