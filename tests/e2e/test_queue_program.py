@@ -4,6 +4,7 @@ receiving server (aiosmtpd) acting as relay; the program killed during a
 delivery run delivers every message exactly once after its restart."""
 import asyncio
 import os
+import random
 import smtplib
 import sys
 import threading
@@ -11,7 +12,7 @@ import threading
 from aiosmtpd.controller import Controller
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
-from quorvex_program import ProgramFolder, free_ports, wait_until  # noqa: E402
+from quorvex_program import ProgramFolder, wait_until  # noqa: E402
 
 
 class Receiver:
@@ -39,11 +40,18 @@ class Receiver:
 
 
 def start_receiver():
+    # A port below the kernel's ephemeral range: no free-port pick of
+    # another test running meanwhile is handed the same one.
     receiver = Receiver()
-    port = free_ports(1)[0]
-    controller = Controller(receiver, hostname="127.0.0.1", port=port, ready_timeout=10)
-    controller.start()
-    return receiver, controller, port
+    for _ in range(20):
+        port = random.randrange(20000, 32000)
+        controller = Controller(receiver, hostname="127.0.0.1", port=port, ready_timeout=10)
+        try:
+            controller.start()
+        except Exception:
+            continue
+        return receiver, controller, port
+    raise AssertionError("no port for the receiver")
 
 
 def relay_folder(tmp_path, port):

@@ -6,6 +6,8 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -16,6 +18,15 @@
 #include "tests/support/NetTestSupport.h"
 
 namespace quorvex::testing {
+
+// A port below the kernel's ephemeral range (so that no bind(0) or
+// outgoing connection elsewhere is handed it meanwhile), chosen at random.
+inline int QuietPort() {
+    static std::atomic<unsigned> seed{static_cast<unsigned>(::getpid()) * 2654435761u ^
+                                      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
+    const unsigned value = seed.fetch_add(0x9E3779B9u) * 2654435761u;
+    return 20000 + static_cast<int>((value >> 8) % 12000);
+}
 
 inline std::string PeerScript() { return std::string(QUORVEX_SOURCE_DIR) + "/tests/servers/support/smtp_peer.py"; }
 
@@ -34,7 +45,7 @@ public:
         : address_(std::move(address)), out_(std::move(out_folder)) {
         MakeFolders(out_);
         for (int attempt = 0; attempt < 5 && !process_; ++attempt) {
-            port_ = port != 0 ? port : FreeLoopbackPort(SOCK_STREAM, address_.c_str());
+            port_ = port != 0 ? port : QuietPort();
             std::vector<std::string> argv{"/usr/bin/python3", PeerScript(), address_, std::to_string(port_), out_};
             argv.insert(argv.end(), extra.begin(), extra.end());
             auto process = std::make_unique<ChildProcess>(argv);
