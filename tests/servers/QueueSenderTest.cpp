@@ -128,6 +128,7 @@ protected:
     }
 
     testing::TempFolder folder;
+    NullNoticeSink notices;  // outlives the sender threads, stopped in TearDown
 };
 
 TEST_F(QueueSenderTest, RetriesReportsAndParks) {
@@ -153,7 +154,6 @@ TEST_F(QueueSenderTest, RetriesReportsAndParks) {
         }
         return outgoing::DeliverToDomain(recipient, sender, file, outcome, LoopbackOptions());
     };
-    NullNoticeSink notices;
     options.notices = &notices;
 
     // A temporary refusal (450) is tried 5 times, then reported to the
@@ -236,7 +236,6 @@ TEST_F(QueueSenderTest, DamagedRecordIsMovedAsideAndSendingGoesOn) {
     options.deliver = [](std::string_view r, std::string_view s, const std::string& f, std::string& o) {
         return outgoing::DeliverToDomain(r, s, f, o, LoopbackOptions());
     };
-    NullNoticeSink notices;
     options.notices = &notices;
     StartSenderThreads(options);
     ASSERT_TRUE(WaitUntil([&] { return peer.Messages().size() == 1 && !HasQueuedMail(); }, 20s));
