@@ -84,6 +84,8 @@ public:
     static constexpr std::size_t kMaxPendingNotices = 100000;
 
     NoticeBus() = default;
+    // Drops what is still queued and waits for a running handler, so no
+    // handler runs once the bus is gone.
     ~NoticeBus() override;
     NoticeBus(const NoticeBus&) = delete;
     NoticeBus& operator=(const NoticeBus&) = delete;
