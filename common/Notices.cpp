@@ -106,6 +106,11 @@ std::uint64_t NoticeBus::dropped() const {
     return dropped_;
 }
 
+bool NoticeBus::subscribed() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<bool>(handler_);
+}
+
 void NoticeBus::DeliveryLoop(std::stop_token stop) {
     std::unique_lock lock(mutex_);
     for (;;) {

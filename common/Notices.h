@@ -105,6 +105,8 @@ public:
 
     // Notices dropped because the queue was full.
     std::uint64_t dropped() const;
+    // True while a handler is installed.
+    bool subscribed() const;
 
 private:
     struct Queued {

@@ -39,6 +39,18 @@ private:
     std::vector<Notice> notices_;
 };
 
+// Waits (yielding, never sleeping a fixed time) until `condition` holds;
+// false when the deadline passed first.
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds deadline = 10s) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
 TEST(Notices, NamesAndIdsAreOneTable) {
     const NoticeId ids[] = {NoticeId::WM_UPDATE_PARAM,      NoticeId::WM_UPDATE_USER_COUNT, NoticeId::WM_SHOW_MESSAGE,
                             NoticeId::WM_NOTIFYICON,        NoticeId::WM_RESIZE_SPLITTER,   NoticeId::WM_UPDATE_ACCOUNT,
@@ -140,7 +152,9 @@ TEST(Notices, UnsubscribeWaitsForTheRunningHandlerAndDropsTheRest) {
     bus.Post(NoticeId::WM_SHOW_MESSAGE, "second");
     entered.get_future().wait();
     auto unsubscribed = std::async(std::launch::async, [&] { bus.Unsubscribe(); });
-    EXPECT_EQ(unsubscribed.wait_for(50ms), std::future_status::timeout);  // still inside the handler
+    // Once the handler is gone, Unsubscribe still waits for the running one.
+    EXPECT_TRUE(WaitUntil([&] { return !bus.subscribed(); }));
+    EXPECT_EQ(unsubscribed.wait_for(0ms), std::future_status::timeout);
     release.set_value();
     ASSERT_EQ(unsubscribed.wait_for(5s), std::future_status::ready);
     bus.Post(NoticeId::WM_SHOW_MESSAGE, "third");
@@ -190,8 +204,12 @@ TEST(Notices, DestroyingTheBusDropsQueuedNoticesAndWaitsForTheHandler) {
     });
     for (int i = 0; i < 10; ++i) bus->Post(NoticeId::WM_SHOW_MESSAGE, "queued");
     entered.get_future().wait();
+    NoticeBus* const raw = bus.get();
     auto destroyed = std::async(std::launch::async, [&] { bus.reset(); });
-    EXPECT_EQ(destroyed.wait_for(50ms), std::future_status::timeout);  // the handler still runs
+    // The destructor has dropped the handler and the queue, and cannot end
+    // while the handler runs, so the bus is still there to be asked.
+    EXPECT_TRUE(WaitUntil([&] { return !raw->subscribed(); }));
+    EXPECT_EQ(destroyed.wait_for(0ms), std::future_status::timeout);
     release.set_value();
     ASSERT_EQ(destroyed.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(calls.load(), 1);
