@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/FolderTree.h"
+#include "common/Paths.h"
 #include "support/TempFolder.h"
 
 namespace quorvex {
@@ -113,6 +114,28 @@ TEST(FolderTree, CreatedFoldersAreSharedWithTheGroupButNeverWithEverybody) {
     EXPECT_FALSE(CreateFolderWithFullAccess(temp.File("file")));
     EXPECT_FALSE(CreateFolderWithFullAccess(temp.File("no/parent")));
     EXPECT_FALSE(fs::exists(temp.File("no")));
+}
+
+TEST(FolderTree, MadeFoldersAreNeverWorldWritable) {
+    TempFolder temp;
+    ScopedUmask open_umask(0);
+    struct Case {
+        const char* path;
+        unsigned asked;
+        unsigned want;
+    } cases[] = {
+        {"a/b/c", 0700, 0700},
+        {"shared/web", 0750, 0750},
+        {"open/wide", 0777, 0775},
+        {"other/writable", 0703, 0701},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string path = temp.File(c.path);
+        ASSERT_TRUE(MakeFolders(path, c.asked));
+        EXPECT_EQ(ModeOf(path), c.want);
+        EXPECT_EQ(ModeOf(std::string(DirName(path))), c.want);  // missing parents too
+    }
 }
 
 TEST(FolderTree, GrantingFullAccessTakesWritingFromEverybodyElse) {
