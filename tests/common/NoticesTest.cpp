@@ -144,10 +144,12 @@ TEST(Notices, UnsubscribeWaitsForTheRunningHandlerAndDropsTheRest) {
 }
 
 TEST(Notices, FullQueueDropsAndCounts) {
-    NoticeBus bus;
     std::promise<void> entered, release;
     auto released = release.get_future().share();
     std::atomic<bool> first{true};
+    // Declared after what its handler uses, so its delivery thread is
+    // joined before those go away.
+    NoticeBus bus;
     bus.Subscribe([&](const Notice&) {
         if (first.exchange(false)) {
             entered.set_value();

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <deque>
 #include <map>
 #include <utility>
 
@@ -42,7 +43,7 @@ public:
         if (server_.FailAfterLines > 0) --server_.FailAfterLines;
         line = pending_.front().first;
         whole = pending_.front().second;
-        pending_.erase(pending_.begin());
+        pending_.pop_front();
         return true;
     }
     bool SendLine(std::string_view text) override {
@@ -99,7 +100,7 @@ private:
     }
     void Queue(std::string line) { pending_.emplace_back(std::move(line), true); }
     FakeRemoteServer& server_;
-    std::vector<std::pair<std::string, bool>> pending_;
+    std::deque<std::pair<std::string, bool>> pending_;
 };
 
 class FakeCollectionServices : public CollectionServices {
