@@ -11,11 +11,16 @@
 
 namespace quorvex::app {
 
+// Creates the database file "db/db.sqlite" from the schema script when it
+// does not exist yet; an existing file is never touched.
+db::Status EnsureMailDatabase(const std::string& schema_path);
+
 // Runs the migration when [System] "Version" is set, not above "5.0" and
 // [System] "DBUpgrade1.0" is not yet set. Returns 1; throws a
 // std::runtime_error when the database cannot be opened (the program does
 // not start, and the migration runs again next time).
-int UpgradeDatabase();
+// `schema_path` creates a missing database first.
+int UpgradeDatabase(const std::string& schema_path);
 
 // In the "mailfolder" table, the row of `account` with uid `old_uid` gets
 // `new_uid` (each cut to 140 characters). 1 when the statement ran.

@@ -58,7 +58,6 @@ std::string FormatServiceUnit(std::string_view program_path, std::string_view pr
     unit += "Type=notify\n";
     unit += "ExecStart=" + QuoteUnitValue(program_path) + " -service\n";
     unit += "Environment=" + QuoteUnitValue("QUORVEX_HOME=" + std::string(program_folder)) + "\n";
-    unit += "WorkingDirectory=" + QuoteUnitValue(program_folder) + "\n";
     unit += "TimeoutStopSec=30\n";
     unit += "\n[Install]\n";
     unit += "WantedBy=multi-user.target\n";

@@ -32,7 +32,7 @@ ServiceOptions DefaultServiceOptions();
 std::string FormatServiceUnit(std::string_view program_path, std::string_view program_folder);
 
 // A value quoted for a unit file: in double quotes, with '\\' and '"'
-// escaped and '%' doubled (no specifier expansion).
+// escaped and '%' doubled (systemd expands no % sequence).
 std::string QuoteUnitValue(std::string_view value);
 
 class CNtService {

@@ -39,19 +39,22 @@ std::string StartupLine(std::string_view computer_name) {
     return text;
 }
 
-void ShowProgramMessage(std::string_view text) {
-    // Before the settings are loaded there is no log folder yet: standard
-    // error alone.
+void WriteProgramLog(std::string_view text) {
+    // Before the settings are loaded there is no log folder yet.
     const auto settings = Settings();
     if (!settings->LogFilePath.empty()) {
         WriteSystemLog(LogSettings{settings->LogFilePath, settings->MaxLogLine}, text);
     }
+}
+
+void ShowProgramMessage(std::string_view text) {
+    WriteProgramLog(text);
     std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
                  static_cast<int>(text.size()), text.data());
     std::fflush(stderr);
 }
 
-void ShowFatalMessage(std::string_view text) {
+void ShowErrorMessage(std::string_view text) {
     QUORVEX_ERROR_LOG(text);
     ShowProgramMessage(text);
 }

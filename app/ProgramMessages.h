@@ -34,7 +34,10 @@ std::string StartupLine(std::string_view computer_name);
 // program's name in front, to standard error.
 void ShowProgramMessage(std::string_view text);
 
-// The same for a fault that ends the program: also written to the error log.
-void ShowFatalMessage(std::string_view text);
+// The same for a fault: also written to the error log.
+void ShowErrorMessage(std::string_view text);
+
+// A line of the system log alone (nothing when no settings are loaded yet).
+void WriteProgramLog(std::string_view text);
 
 }  // namespace quorvex::app

@@ -69,11 +69,6 @@ void ReportStartupProblem(const std::string& text) {
     std::fflush(stderr);
 }
 
-void WriteSystemLogLine(std::string_view text) {
-    const auto settings = Settings();
-    WriteSystemLog(LogSettings{settings->LogFilePath, settings->MaxLogLine}, text);
-}
-
 }  // namespace
 
 CQuorvexServerApp::CQuorvexServerApp() = default;
@@ -122,7 +117,7 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
     const bool bug_trace = ReadProfileInt(config, "system", "BugTrace", 0) != 0;
     // config.ini afterwards holds every key with its current or default value.
     if (!LoadAndSaveSettingsAtStartup()) {
-        ShowFatalMessage("The settings could not be written back to " + config +
+        ShowErrorMessage("The settings could not be written back to " + config +
                          " (it was left as it was). Not started.");
         return kExitFailure;
     }
@@ -132,7 +127,7 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
         throw std::runtime_error("internal fault raised on request ([system] TestTryCatch)");
     }
     if (!Accounts().Load()) QUORVEX_ERROR_LOG("the account list could not be read completely");
-    UpgradeDatabase();
+    UpgradeDatabase(FindDataFile("schema.sql"));
     InstallSenderCheckServices(std::make_shared<NetworkSenderCheck>());
 
     service_ = DefaultServiceOptions();
@@ -195,7 +190,7 @@ int CQuorvexServerApp::NormalStart() {
     mark_ = InstanceMark::Take(folder_, &error);
     if (!mark_) {
         if (!error.empty()) {
-            ShowFatalMessage(error);
+            ShowErrorMessage(error);
         } else {
             ReportAnotherInstance();
         }
@@ -215,7 +210,7 @@ int CQuorvexServerApp::ServiceStart() {
         mark_ = InstanceMark::Take(folder_, &error);
         if (mark_) return RunGuiMode();
         if (!error.empty()) {
-            ShowFatalMessage(error);
+            ShowErrorMessage(error);
             return kExitFailure;
         }
         // An instance that is closing still holds the mark.
@@ -226,19 +221,8 @@ int CQuorvexServerApp::ServiceStart() {
 }
 
 void CQuorvexServerApp::PrepareDatabase() {
-    const std::string path = MailDatabasePath();
-    if (FileExists(path)) return;
-    if (!MakeFolders(std::string(DirName(path)))) {
-        ShowProgramMessage("The database folder for " + path + " cannot be created.");
-        return;
-    }
-    const std::string schema = FindDataFile("schema.sql");
-    if (schema.empty()) {
-        ShowProgramMessage("The database schema schema.sql was not found; " + path + " was not created.");
-        return;
-    }
-    if (const db::Status created = CreateMailDatabase(schema, MailDatabaseLoginFromSettings()); !created) {
-        ShowProgramMessage("The mail database " + path + " could not be created: " + created.error);
+    if (const db::Status created = EnsureMailDatabase(FindDataFile("schema.sql")); !created) {
+        ShowErrorMessage("The mail database " + MailDatabasePath() + " could not be created: " + created.error);
     }
 }
 
@@ -288,7 +272,7 @@ void CQuorvexServerApp::CreateWorkerThreads() {
 int CQuorvexServerApp::RunGuiMode() {
     PrepareDatabase();
     RunDatabaseScripts();
-    WriteSystemLogLine(StartupLine(ComputerName()));
+    WriteProgramLog(StartupLine(ComputerName()));
     const bool started = StartServers();
     StartSenderThreads();
     CreateWorkerThreads();
@@ -314,7 +298,7 @@ void CQuorvexServerApp::MessageLoop() {
         if (waits[0].revents & POLLIN) {
             signalfd_siginfo info{};
             if (::read(signals_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                WriteSystemLogLine("QuorvexServer stops on signal " + std::string(::strsignal(static_cast<int>(info.ssi_signo))) +
+                WriteProgramLog("QuorvexServer stops on signal " + std::string(::strsignal(static_cast<int>(info.ssi_signo))) +
                                    ".");
                 return;
             }
@@ -333,7 +317,7 @@ bool CQuorvexServerApp::HandleCommand(const std::string& command) {
         return true;
     }
     if (command == kCommandStop) {
-        WriteSystemLogLine("QuorvexServer stops on request.");
+        WriteProgramLog("QuorvexServer stops on request.");
         mark_->Reply("OK");
         return false;
     }
@@ -354,7 +338,7 @@ void CQuorvexServerApp::ReloadSettingsOnRequest() {
         return;
     }
     PublishSettings(fresh);
-    WriteSystemLogLine("Settings reloaded from " + fresh->ConfigIni() + ".");
+    WriteProgramLog("Settings reloaded from " + fresh->ConfigIni() + ".");
 }
 
 void CQuorvexServerApp::Shutdown() {
@@ -381,7 +365,7 @@ void CQuorvexServerApp::Shutdown() {
         joiner.join();
         workers_started_ = false;
     }
-    WriteSystemLogLine("QuorvexServer stopped.");
+    WriteProgramLog("QuorvexServer stopped.");
 }
 
 }  // namespace quorvex::app

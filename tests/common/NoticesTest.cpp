@@ -144,11 +144,11 @@ TEST(Notices, UnsubscribeWaitsForTheRunningHandlerAndDropsTheRest) {
 }
 
 TEST(Notices, FullQueueDropsAndCounts) {
+    // Declared before the bus: the handler may still be returning from its
+    // wait when the test body ends, and the bus's end joins it.
     std::promise<void> entered, release;
     auto released = release.get_future().share();
     std::atomic<bool> first{true};
-    // Declared after what its handler uses, so its delivery thread is
-    // joined before those go away.
     NoticeBus bus;
     bus.Subscribe([&](const Notice&) {
         if (first.exchange(false)) {
