@@ -5,6 +5,7 @@ account "demo" with password "demo"), with free loopback ports written into
 its config.ini. Every wait has a deadline; nothing sleeps a fixed time.
 """
 import os
+import random
 import shutil
 import signal
 import socket
@@ -18,13 +19,22 @@ DEMO = os.path.join(SOURCE, "data", "demo")
 
 
 def free_ports(count):
-    """Ports the kernel just handed out on 127.0.0.1 (closed again)."""
+    """Ports free on 127.0.0.1 a moment ago (closed again).
+
+    They are picked below the kernel's ephemeral range (32768 and up), so no
+    socket that another test binds to port 0 or connects out with is handed
+    one of them between the pick and the program's bind."""
     holders, ports = [], []
-    for _ in range(count):
+    while len(ports) < count:
         s = socket.socket()
-        s.bind(("127.0.0.1", 0))
+        port = random.randrange(10000, 20000)
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError:
+            s.close()
+            continue
         holders.append(s)
-        ports.append(s.getsockname()[1])
+        ports.append(port)
     for s in holders:
         s.close()
     return ports
@@ -121,19 +131,44 @@ class ProgramFolder:
         return text
 
 
+PORT_TAKEN = (b"Fail to start SMTP service.", b"Fail to start POP3 service.", b"Fail to start account server.")
+
+
 class RunningProgram:
     def __init__(self, folder, arguments, extra_env):
         self.folder = folder
-        self.process = subprocess.Popen([PROGRAM, *arguments], env=folder.environment(extra_env),
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.arguments = arguments
+        self.extra_env = extra_env
+        self.process = self._spawn()
+
+    def _spawn(self):
+        return subprocess.Popen([PROGRAM, *self.arguments], env=self.folder.environment(self.extra_env),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def wait_serving(self, timeout=30.0):
-        def ready():
-            if self.process.poll() is not None:
-                raise AssertionError("the program ended early: %r" % (self.process.communicate(),))
-            return all(accepts(p) for p in (self.folder.smtp, self.folder.pop3, self.folder.admin))
-        wait_until(ready, timeout, "the three listeners")
-        return self
+        """Waits for the three listeners. When one of the picked ports was
+        taken by someone else in the meantime, the program is started again
+        on other ports (a few times)."""
+        for _ in range(5):
+            ended = []
+
+            def ready():
+                if self.process.poll() is not None:
+                    ended.append(self.process.communicate())
+                    return True
+                return all(accepts(p) for p in (self.folder.smtp, self.folder.pop3, self.folder.admin))
+            wait_until(ready, timeout, "the three listeners")
+            if not ended:
+                return self
+            out, err = ended[0]
+            if not any(text in out + err for text in PORT_TAKEN):
+                raise AssertionError("the program ended early: %r" % ((out, err),))
+            self.folder.smtp, self.folder.pop3, self.folder.admin = free_ports(3)
+            self.folder.set("Port", "SMTP", self.folder.smtp)
+            self.folder.set("Port", "POP3", self.folder.pop3)
+            self.folder.set("Port", "Admin", self.folder.admin)
+            self.process = self._spawn()
+        raise AssertionError("the program found no free ports")
 
     def stop(self, timeout=10.0):
         """SIGTERM; returns (exit code, seconds it took, stdout, stderr)."""
