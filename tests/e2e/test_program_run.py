@@ -166,3 +166,14 @@ def test_a_bad_program_folder_is_refused_without_writing(tmp_path, case):
     for name, data in before.items():
         with open(os.path.join(home.path, name), "rb") as f:
             assert f.read() == data, name
+
+
+def test_an_internal_fault_at_start_up_is_logged_and_ends_the_program(tmp_path):
+    home = ProgramFolder(tmp_path)
+    home.set("system", "TestTryCatch", "1")
+    result = home.run(timeout=30)
+    assert result.returncode != 0
+    assert b"FATAL ERROR!!!" in result.stderr
+    with open(os.path.join(home.path, "log", "quorvexlog.txt"), "rb") as f:
+        assert b"TestTryCatch" in f.read()
+    assert "start successfully" not in home.system_log()

@@ -137,3 +137,16 @@ def test_uninstall_removes_the_service_and_marks_set_up_undone(tmp_path):
     with home.start() as program:
         program.wait_serving()
         assert program.stop()[0] == 0
+
+
+def test_a_start_set_to_run_as_a_service_hands_the_run_to_systemd(tmp_path):
+    home = ProgramFolder(tmp_path)
+    systemd = FakeSystemd(tmp_path)
+    home.set("System", "RunAsService", "1")
+    result = home.run(extra_env=systemd.env())
+    calls = systemd.calls()
+    assert "stop --no-block QuorvexServer.service" in calls
+    assert "start --no-block QuorvexServer.service" in calls
+    # The stand-in never reports the service active: the start failed.
+    assert result.returncode != 0
+    assert "start successfully" not in home.system_log()

@@ -83,6 +83,9 @@ class ProgramFolder:
         self.path = os.path.join(str(root), "home")
         shutil.copytree(DEMO, self.path)
         self.config = os.path.join(self.path, "config.ini")
+        self.pick_ports()
+
+    def pick_ports(self):
         self.smtp, self.pop3, self.admin = free_ports(3)
         self.set("Port", "SMTP", self.smtp)
         self.set("Port", "POP3", self.pop3)
@@ -122,17 +125,38 @@ class ProgramFolder:
 
 
 class RunningProgram:
+    # Another process may take a port between the pick and the program's
+    # bind; the program then ends with its port message and is started
+    # again on fresh ports.
+    PORT_ATTEMPTS = 3
+
     def __init__(self, folder, arguments, extra_env):
         self.folder = folder
-        self.process = subprocess.Popen([PROGRAM, *arguments], env=folder.environment(extra_env),
+        self.arguments = arguments
+        self.extra_env = extra_env
+        self.launch()
+
+    def launch(self):
+        self.process = subprocess.Popen([PROGRAM, *self.arguments], env=self.folder.environment(self.extra_env),
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def wait_serving(self, timeout=30.0):
-        def ready():
-            if self.process.poll() is not None:
-                raise AssertionError("the program ended early: %r" % (self.process.communicate(),))
-            return all(accepts(p) for p in (self.folder.smtp, self.folder.pop3, self.folder.admin))
-        wait_until(ready, timeout, "the three listeners")
+        for attempt in range(self.PORT_ATTEMPTS):
+            ended = []
+
+            def ready():
+                if self.process.poll() is not None:
+                    ended.append(self.process.communicate())
+                    return True
+                return all(accepts(p) for p in (self.folder.smtp, self.folder.pop3, self.folder.admin))
+            wait_until(ready, timeout, "the three listeners")
+            if not ended:
+                return self
+            out, err = ended[0]
+            if b"could not be opened" not in err or attempt + 1 == self.PORT_ATTEMPTS:
+                raise AssertionError("the program ended early: %r" % ((out, err),))
+            self.folder.pick_ports()
+            self.launch()
         return self
 
     def stop(self, timeout=10.0):
