@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "accountserver/AccountSession.h"
+#include "accountserver/Table.h"
 #include "common/PasswordDigest.h"
 #include "common/RunFlag.h"
 #include "mailmodel/MailDataFixture.h"
@@ -139,6 +140,118 @@ TEST_F(AccountSessionTest, DispatchRules) {
         {"", "-ERR unknown command"},
     };
     for (const Case& c : cases) EXPECT_EQ(Run({c.line}).front(), c.reply) << c.line.substr(0, 20);
+}
+
+}  // namespace
+}  // namespace quorvex::accountserver
+
+namespace quorvex::accountserver {
+namespace {
+
+TEST(TableKindTest, NamesAndSynonymsWithoutCase) {
+    struct Case {
+        const char* name;
+        TableRights rights;
+    };
+    const Case cases[] = {
+        {"EmailPOP3RemoteInfo", TableRights::kAccount}, {"pop3info", TableRights::kAccount},
+        {"EMAILFORWARDINFO", TableRights::kAccount},    {"ForwardInfo", TableRights::kAccount},
+        {"EmailFilterInfo", TableRights::kAccount},     {"filterinfo", TableRights::kAccount},
+        {"EmailAutoReplyInfo", TableRights::kAccount},  {"AutoReplyInfo", TableRights::kAccount},
+        {"accountinfo", TableRights::kAccount},         {"AccountListInfo", TableRights::kDomainList},
+        {"DOMAININFO", TableRights::kDomainTable},
+    };
+    for (const Case& c : cases) {
+        const TableKind* kind = FindTableKind(c.name);
+        ASSERT_NE(kind, nullptr) << c.name;
+        EXPECT_EQ(kind->rights, c.rights) << c.name;
+    }
+    EXPECT_EQ(FindTableKind("Domain"), nullptr);
+    EXPECT_EQ(FindTableKind(""), nullptr);
+}
+
+// Every command of the domain administrator session against a login of
+// each level, on an account of its own domain, of another domain and of a
+// higher level.
+class AdminRightsTest : public AccountSessionTest {
+protected:
+    void SetUp() override {
+        AccountSessionTest::SetUp();
+        UseConfig("[System]\r\nDominame=a.test\r\nDomainNameType=1\r\n[DomainName]\r\nCount=2\r\nDN1=a.test\r\nDN2=b.test\r\n");
+        MakeAccount("user@a.test", "[System]\r\nPassword=upw\r\nPermission=0\r\n");
+        MakeAccount("admin@a.test", "[System]\r\nPassword=apw\r\nPermission=1\r\n");
+        MakeAccount("boss@a.test", "[System]\r\nPassword=bpw\r\nPermission=2\r\n");
+        MakeAccount("user@b.test", "[System]\r\nPassword=bupw\r\nPermission=0\r\n");
+    }
+};
+
+TEST_F(AdminRightsTest, DomainAdministratorCommands) {
+    EXPECT_EQ(Run({"ACCOUNT#user@a.test#upw"}), (std::vector<std::string>{"-ERR illeglar user"}));
+    struct Case {
+        const char* login;
+        const char* command;
+        const char* reply;
+    };
+    const Case cases[] = {
+        {"admin@a.test#apw", "SIZE user@b.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "RETR user@b.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "CONF user@b.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "DELE user@b.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "CREA x@b.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "CREA x", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "SIZE user", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "CONF boss@a.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "DELE boss@a.test", "-ERR Delete failed"},
+        {"admin@a.test#apw", "SIZE ../user@a.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "CREA a b@a.test", "-ERR the account including some illegal letter"},
+        {"admin@a.test#apw", "CREA @a.test", "-ERR the account is empty"},
+        {"admin@a.test#apw", "SIZE user@a.test", "+OK 20 0"},
+        {"boss@a.test#bpw", "CONF admin@a.test", "+OK "},
+        {"boss@a.test#bpw", "SIZE user@b.test", "-ERR illeglar user name"},
+    };
+    for (const Case& c : cases) {
+        const auto replies = Run({std::string("ACCOUNT#") + c.login, c.command});
+        ASSERT_EQ(replies.size(), 2u) << c.command;
+        EXPECT_EQ(replies[1], c.reply) << c.login << " " << c.command;
+    }
+    EXPECT_TRUE(FolderExists(home_.File("mail/boss@a.test")));
+    EXPECT_FALSE(FolderExists(home_.File("mail/x@b.test")));
+}
+
+TEST_F(AdminRightsTest, SystemAdministratorLoginIsNotAnAccount) {
+    EXPECT_EQ(Run({"SYSADMIN#boss@a.test#bpw"}), (std::vector<std::string>{"-ERR illeglar user"}));
+    EXPECT_EQ(Run({"SYSADMIN#administrator#Wm4TqR8sLpZ2vYc7NbKd0x"}), (std::vector<std::string>{"-ERR illeglar user"}));
+    EXPECT_EQ(Run({"SYSADMIN#admin/istrator#x"}),
+              (std::vector<std::string>{"-ERR the account including some illegal letter"}));
+    EXPECT_EQ(Run({"SYSADMIN#:x#x"}), (std::vector<std::string>{"-ERR the account is empty"}));
+    EXPECT_EQ(log.size(), 2u);
+}
+
+TEST_F(AdminRightsTest, TablesPerLevelAndDomain) {
+    struct Case {
+        const char* login;
+        const char* open;
+        const char* reply;
+    };
+    const Case cases[] = {
+        {"user@a.test#upw", "OPEN user@a.test, AccountInfo", "+OK "},
+        {"user@a.test#upw", "OPEN admin@a.test, ForwardInfo", "-ERR illegal user operation"},
+        {"user@a.test#upw", "OPEN a.test, AccountListInfo", "-ERR illegal user operation"},
+        {"admin@a.test#apw", "OPEN user@a.test, FilterInfo", "+OK "},
+        {"admin@a.test#apw", "OPEN user@b.test, FilterInfo", "-ERR illegal user operation"},
+        {"admin@a.test#apw", "OPEN boss@a.test, AccountInfo", "-ERR illegal user operation"},
+        {"admin@a.test#apw", "OPEN b.test, AccountListInfo", "-ERR illegal user operation"},
+        {"admin@a.test#apw", "OPEN x, DomainInfo", "-ERR illegal user operation"},
+        {"boss@a.test#bpw", "OPEN user@b.test, AutoReplyInfo", "+OK "},
+        {"boss@a.test#bpw", "OPEN ../../x, AutoReplyInfo", "-ERR open database failed"},
+        {"boss@a.test#bpw", "OPEN c.test, AccountListInfo", "-ERR open database failed"},
+        {"boss@a.test#bpw", "OPEN x, DomainInfo", "+OK "},
+    };
+    for (const Case& c : cases) {
+        const auto replies = Run({std::string("AUTH#") + c.login, c.open});
+        ASSERT_EQ(replies.size(), 2u) << c.open;
+        EXPECT_EQ(replies[1], c.reply) << c.login << " " << c.open;
+    }
 }
 
 }  // namespace

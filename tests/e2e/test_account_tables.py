@@ -185,8 +185,16 @@ RIGHTS = [
 ]
 
 
+@pytest.fixture(scope="module")
+def rights_server():
+    # Opening a table changes nothing, so the rights cases share one server.
+    with ac.TestServer(ac.MULTI_DOMAIN, ACCOUNTS) as s:
+        yield s
+
+
 @pytest.mark.parametrize("level,table,argument,allowed", RIGHTS)
-def test_rights(server, level, table, argument, allowed):
+def test_rights(rights_server, level, table, argument, allowed):
+    server = rights_server
     account, password = LOGINS[level]
     with ac.TableSession(server.port, account, password) as t:
         reply = t.open(argument, table)
