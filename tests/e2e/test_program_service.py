@@ -8,7 +8,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
-from quorvex_program import PROGRAM, ProgramFolder, accepts, wait_until  # noqa: E402
+from quorvex_program import PROGRAM, ProgramFolder, accepts, run_with_port_taken, wait_until  # noqa: E402
 
 
 def notify_socket(tmp_path):
@@ -54,13 +54,7 @@ def receive_or_end(listener, program):
 def test_no_readiness_when_a_listener_cannot_start(tmp_path):
     home = ProgramFolder(tmp_path)
     listener, path = notify_socket(tmp_path)
-    blocker = socket.socket()
-    blocker.bind(("127.0.0.1", home.admin))
-    blocker.listen(1)
-    try:
-        result = home.run("-service", extra_env={"NOTIFY_SOCKET": path}, timeout=30)
-    finally:
-        blocker.close()
+    result, _ = run_with_port_taken(home, "admin", "-service", extra_env={"NOTIFY_SOCKET": path})
     assert result.returncode != 0
     assert b"Fail to start account server." in result.stderr
     listener.setblocking(False)

@@ -177,3 +177,23 @@ class RunningProgram:
 
     def __exit__(self, *exc):
         self.kill()
+
+
+def run_with_port_taken(home, which, *arguments, extra_env=None):
+    """Runs the program while a listening socket holds its port `which`
+    ("smtp", "pop3" or "admin"). Starts again on fresh ports when another
+    process took one of the others in the meantime."""
+    for attempt in range(3):
+        port = getattr(home, which)
+        blocker = socket.socket()
+        blocker.bind(("127.0.0.1", port))
+        blocker.listen(1)
+        try:
+            result = home.run(*arguments, extra_env=extra_env, timeout=30)
+        finally:
+            blocker.close()
+        others = [getattr(home, name) for name in ("smtp", "pop3", "admin") if name != which]
+        if attempt < 2 and any(("port %d could not be opened" % p).encode() in result.stderr for p in others):
+            home.pick_ports()
+            continue
+        return result, port
