@@ -145,17 +145,8 @@ void Remember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIn
 // Reads and checks the index file. False when it cannot be read (errno
 // tells why) or is damaged (logged, never rewritten).
 bool ReadIndexFile(const std::string& path, MailboxIndexFile& index, struct stat& st) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd || ::fstat(fd.get(), &st) != 0) return false;
-    std::string bytes(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)), '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pread(fd.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    bytes.resize(done);
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes, &st)) return false;
     std::string error;
     if (!ParseMailboxIndex(bytes, index, error)) {
         QUORVEX_ERROR_LOG("damaged mailbox index " + path + ": " + error);
@@ -240,19 +231,6 @@ std::vector<std::size_t> FolderSlots(const MailboxIndexFile& index, int folder) 
     std::sort(slots.begin(), slots.end(),
               [&](std::size_t a, std::size_t b) { return index.slots[a].Position < index.slots[b].Position; });
     return slots;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // A message body written under a temporary name in the account folder
@@ -599,7 +577,7 @@ bool ScrambleCopyFile(const std::string& source, const std::string& destination,
         if (n == 0) break;
         if (key != 0)
             for (ssize_t i = 0; i < n; ++i) block[static_cast<std::size_t>(i)] ^= static_cast<char>(key);
-        if (!WriteAll(out.get(), block.get(), static_cast<std::size_t>(n))) return false;
+        if (!WriteFully(out.get(), std::string_view(block.get(), static_cast<std::size_t>(n)))) return false;
     }
     return ::fsync(out.get()) == 0 && out.close_checked();
 }
