@@ -49,13 +49,15 @@ std::uint32_t ReadUint32BE(const unsigned char* at) {
 }
 
 std::optional<std::string> EncodeName(std::string_view dotted) {
+    // A fully qualified name ("example.org.") ends in the root label: drop its dot.
+    if (!dotted.empty() && dotted.back() == '.') dotted.remove_suffix(1);
     if (dotted.empty()) return std::nullopt;
     std::string out;
     out.reserve(dotted.size() + 2);
     while (true) {
         const std::size_t dot = dotted.find('.');
         const std::string_view label = dotted.substr(0, dot);
-        if (label.size() > 63) return std::nullopt;
+        if (label.empty() || label.size() > 63) return std::nullopt;  // "a..b" would end the name early
         out += static_cast<char>(label.size());
         out.append(label);
         if (dot == std::string_view::npos) break;

@@ -144,10 +144,12 @@ TEST(Notices, UnsubscribeWaitsForTheRunningHandlerAndDropsTheRest) {
 }
 
 TEST(Notices, FullQueueDropsAndCounts) {
-    NoticeBus bus;
+    // Declared before the bus: the handler may still be returning from its
+    // wait when the test body ends, and the bus's end joins it.
     std::promise<void> entered, release;
     auto released = release.get_future().share();
     std::atomic<bool> first{true};
+    NoticeBus bus;
     bus.Subscribe([&](const Notice&) {
         if (first.exchange(false)) {
             entered.set_value();

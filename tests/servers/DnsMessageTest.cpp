@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <random>
 
 namespace quorvex::dns {
@@ -40,6 +42,11 @@ TEST(DnsMessageTest, QueryBytes) {
                           "\x04mail\x07" "example\x03org" + std::string("\0\0\x0F\0\x01", 5));
     EXPECT_FALSE(BuildMxQuery(1, ""));
     EXPECT_FALSE(BuildMxQuery(1, std::string(64, 'a') + ".org"));  // a label longer than 63 bytes
+    // A fully qualified name asks the same question; empty labels are refused.
+    EXPECT_EQ(BuildMxQuery(0xBEF0, "mail.example.org."), query);
+    EXPECT_FALSE(BuildMxQuery(1, "a..org"));
+    EXPECT_FALSE(BuildMxQuery(1, ".org"));
+    EXPECT_FALSE(BuildMxQuery(1, "."));
 }
 
 TEST(DnsMessageTest, ReadNameCases) {
@@ -155,7 +162,11 @@ TEST(DnsMessageTest, FuzzedRepliesNeverReadOutside) {
                 }
                 if (message.empty()) message.push_back('\0');
             }
-            const MxReply reply = ParseMxReply(message);
+            // An exactly sized copy, so that a read past the end is a heap overflow the
+            // sanitizer sees (a resized string keeps its old capacity).
+            const std::unique_ptr<char[]> exact(new char[message.size()]);
+            std::memcpy(exact.get(), message.data(), message.size());
+            const MxReply reply = ParseMxReply(std::string_view(exact.get(), message.size()));
             for (const MxRecord& record : reply.answers) ASSERT_LT(record.host.size(), kNameCapacity);
             if (reply.kind != MxReply::Kind::kMalformed) ++parsed;
         }

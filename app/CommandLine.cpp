@@ -1,0 +1,34 @@
+#include "app/CommandLine.h"
+
+#include <array>
+#include <strings.h>
+#include <utility>
+
+namespace quorvex::app {
+
+std::string CommandLineText(const std::vector<std::string>& arguments) {
+    std::string text;
+    for (const std::string& argument : arguments) {
+        if (!text.empty()) text += ' ';
+        text += argument;
+    }
+    if (text.size() > kMaxCommandLineLength) text.resize(kMaxCommandLineLength);
+    return text;
+}
+
+ProgramSwitch ParseCommandLine(std::string_view text) {
+    // In the order they are tested.
+    static constexpr std::array<std::pair<std::string_view, ProgramSwitch>, 5> kSwitches{{
+        {"-uninstall", ProgramSwitch::kUninstall},
+        {"-uninstsvr", ProgramSwitch::kUninstSvr},
+        {"-install", ProgramSwitch::kInstall},
+        {"-update", ProgramSwitch::kUpdate},
+        {"-service", ProgramSwitch::kService},
+    }};
+    for (const auto& [name, which] : kSwitches) {
+        if (text.size() == name.size() && ::strncasecmp(text.data(), name.data(), name.size()) == 0) return which;
+    }
+    return ProgramSwitch::kNone;
+}
+
+}  // namespace quorvex::app

@@ -1,0 +1,63 @@
+// The single-instance mark: a lock on "QuorvexServer.lock" in the program
+// folder, held for the whole run, and a local control socket through which
+// later starts reach the running instance ("-update", "-install", a second
+// start). The socket lives in the abstract namespace under a name made from
+// the program folder, so it leaves no file behind and two program folders
+// never meet. Only processes of the same user (or root) are listened to.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/UniqueFd.h"
+
+namespace quorvex::app {
+
+inline constexpr std::string_view kInstanceLockName = "QuorvexServer.lock";
+
+// Commands of the control socket, one line each; the answer is "OK".
+inline constexpr std::string_view kCommandUpdate = "UPDATE";  // reload the settings
+inline constexpr std::string_view kCommandStop = "STOP";      // shut down
+inline constexpr std::string_view kCommandShow = "SHOW";      // a second start: show the window
+
+// The abstract socket name (without its leading NUL) for a program folder.
+std::string ControlSocketName(const std::string& program_folder);
+
+class InstanceMark {
+public:
+    // Takes the mark. Nothing, with `*error` empty, when another process
+    // holds it; nothing with a reason when the lock file or the socket
+    // cannot be made.
+    static std::optional<InstanceMark> Take(const std::string& program_folder, std::string* error);
+
+    // The listening control socket (non-blocking), for the main loop's poll.
+    int control_socket() const { return control_.get(); }
+
+    // Accepts one waiting connection and reads its command line (waiting at
+    // most `limit` for it). Nothing when no command came or the peer is not
+    // allowed. The connection is kept open for Reply.
+    std::optional<std::string> AcceptCommand(std::chrono::milliseconds limit);
+    // Answers the command taken last and closes its connection.
+    void Reply(std::string_view answer);
+
+private:
+    InstanceMark() = default;
+    UniqueFd lock_;
+    UniqueFd control_;
+    UniqueFd client_;
+};
+
+// True when a process holds the mark of the folder.
+bool InstanceRunning(const std::string& program_folder);
+
+// Sends one command to the running instance and waits at most `limit` for
+// its answer line. Nothing when no instance answers.
+std::optional<std::string> SendInstanceCommand(const std::string& program_folder, std::string_view command,
+                                               std::chrono::milliseconds limit);
+
+// Waits until no process holds the mark, at most `limit`. True when free.
+bool WaitForInstanceEnd(const std::string& program_folder, std::chrono::milliseconds limit);
+
+}  // namespace quorvex::app

@@ -1,0 +1,111 @@
+#include "app/NtService.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/AtomicFile.h"
+#include "common/ErrorLog.h"
+#include "common/HostInfo.h"
+#include "common/Paths.h"
+#include "common/ServiceControl.h"
+
+namespace quorvex::app {
+
+namespace {
+
+std::string EnvironmentOr(const char* name, std::string_view fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? std::string(value) : std::string(fallback);
+}
+
+}  // namespace
+
+ServiceOptions DefaultServiceOptions() {
+    ServiceOptions options;
+    options.unit_folder = EnvironmentOr("QUORVEX_SYSTEMD_UNIT_DIR", kDefaultUnitFolder);
+    const std::string systemctl = EnvironmentOr("QUORVEX_SYSTEMCTL", "systemctl");
+    options.runner = [systemctl](const std::vector<std::string>& argv) {
+        std::vector<std::string> command = argv;
+        if (!command.empty() && command[0] == "systemctl") command[0] = systemctl;
+        return RunCommand(command);
+    };
+    options.program_path = ExecutablePath();
+    options.program_folder = ProgramFolder();
+    return options;
+}
+
+std::string QuoteUnitValue(std::string_view value) {
+    std::string out = "\"";
+    for (char c : value) {
+        if (c == '\\' || c == '"') out += '\\';
+        if (c == '%') out += '%';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string FormatServiceUnit(std::string_view program_path, std::string_view program_folder) {
+    std::string unit;
+    unit += "[Unit]\n";
+    unit += "Description=QuorvexServer mail server (SMTP, POP3 and account server)\n";
+    unit += "After=network-online.target\n";
+    unit += "Wants=network-online.target\n";
+    unit += "\n[Service]\n";
+    unit += "Type=notify\n";
+    unit += "ExecStart=" + QuoteUnitValue(program_path) + " -service\n";
+    unit += "Environment=" + QuoteUnitValue("QUORVEX_HOME=" + std::string(program_folder)) + "\n";
+    unit += "TimeoutStopSec=30\n";
+    unit += "\n[Install]\n";
+    unit += "WantedBy=multi-user.target\n";
+    return unit;
+}
+
+std::string CNtService::UnitPath() const { return JoinPath(options_.unit_folder, kServiceUnitName); }
+
+CommandResult CNtService::Systemctl(std::initializer_list<std::string_view> arguments) const {
+    std::vector<std::string> argv{"systemctl"};
+    for (std::string_view argument : arguments) argv.emplace_back(argument);
+    return options_.runner(argv);
+}
+
+int CNtService::Install() {
+    Uninstall();
+    if (options_.program_path.empty() || options_.program_path.find_first_of("\r\n") != std::string::npos ||
+        options_.program_folder.find_first_of("\r\n") != std::string::npos) {
+        QUORVEX_ERROR_LOG("the service cannot be installed: the program path is unknown or holds a line break");
+        return 0;
+    }
+    const std::string path = UnitPath();
+    if (!AtomicWriteFile(path, FormatServiceUnit(options_.program_path, options_.program_folder), 0644)) {
+        QUORVEX_ERROR_LOG("cannot write the service unit " + path);
+        return 0;
+    }
+    Systemctl({"daemon-reload"});
+    if (Systemctl({"enable", kServiceUnitName}).exit_status != 0) {
+        QUORVEX_ERROR_LOG("systemctl enable " + std::string(kServiceUnitName) + " failed; the unit is removed again");
+        ::unlink(path.c_str());
+        Systemctl({"daemon-reload"});
+        return 0;
+    }
+    StartServiceAndWait(kServiceUnitName, options_.runner);
+    return 1;
+}
+
+int CNtService::Uninstall() {
+    const std::string path = UnitPath();
+    if (!FileExists(path)) return 1;
+    StopServiceAndWait(kServiceUnitName, options_.runner);
+    Systemctl({"disable", kServiceUnitName});
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        QUORVEX_ERROR_LOG("cannot remove the service unit " + path + ": " + std::strerror(errno));
+        return 0;
+    }
+    Systemctl({"daemon-reload"});
+    return 1;
+}
+
+}  // namespace quorvex::app

@@ -1,0 +1,62 @@
+#include "app/ProgramMessages.h"
+
+#include <cctype>
+#include <cstdio>
+#include <mutex>
+
+#include "common/ErrorLog.h"
+#include "common/ServerSettings.h"
+#include "common/Translation.h"
+#include "servers/logs/ServerLogs.h"
+
+namespace quorvex::app {
+
+void RegisterProgramStrings() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        RegisterStringResource(IDS_SOCKETS_FAILED, "Windows sockets initiation failed.");
+        RegisterStringResource(IDS_PROGRAM_VERSION, kProgramVersion);
+        RegisterStringResource(IDS_SMTP_FAILED, "Fail to start SMTP service.");
+        RegisterStringResource(IDS_POP3_FAILED, "Fail to start POP3 service.");
+        RegisterStringResource(IDS_ACCOUNT_SERVER_FAILED, "Fail to start account server.");
+        RegisterStringResource(IDS_ANOTHER_INSTANCE, "Another instance of QuorvexServer is running.");
+        RegisterStringResource(IDS_STARTED, "QuorvexServer and http://%s/mail start successfully.");
+    });
+}
+
+std::string ProgramString(unsigned id) {
+    RegisterProgramStrings();
+    return TranslateStringResource(id);
+}
+
+std::string StartupLine(std::string_view computer_name) {
+    std::string lower(computer_name);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // The translated text keeps its one "%s"; anything else in it is text.
+    std::string text = ProgramString(IDS_STARTED);
+    const std::size_t at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, lower);
+    return text;
+}
+
+void WriteProgramLog(std::string_view text) {
+    // Before the settings are loaded there is no log folder yet.
+    const auto settings = Settings();
+    if (!settings->LogFilePath.empty()) {
+        WriteSystemLog(LogSettings{settings->LogFilePath, settings->MaxLogLine}, text);
+    }
+}
+
+void ShowProgramMessage(std::string_view text) {
+    WriteProgramLog(text);
+    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
+                 static_cast<int>(text.size()), text.data());
+    std::fflush(stderr);
+}
+
+void ShowErrorMessage(std::string_view text) {
+    QUORVEX_ERROR_LOG(text);
+    ShowProgramMessage(text);
+}
+
+}  // namespace quorvex::app

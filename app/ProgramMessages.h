@@ -1,0 +1,43 @@
+// The texts the program shows its administrator, and where they go while
+// the program runs without its windows: a message box becomes a line of
+// the system log and a line on standard error.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvex::app {
+
+// Numbered texts of the program (looked up through the language file).
+inline constexpr unsigned IDS_SOCKETS_FAILED = 104;
+inline constexpr unsigned IDS_PROGRAM_VERSION = 120;
+inline constexpr unsigned IDS_SMTP_FAILED = 32806;
+inline constexpr unsigned IDS_POP3_FAILED = 32807;
+inline constexpr unsigned IDS_ACCOUNT_SERVER_FAILED = 32808;
+inline constexpr unsigned IDS_ANOTHER_INSTANCE = 32809;
+inline constexpr unsigned IDS_STARTED = 32846;
+
+inline constexpr std::string_view kProgramName = "QuorvexServer";
+inline constexpr std::string_view kProgramVersion = "5.3";
+
+// Registers the texts above; once, before the first message.
+void RegisterProgramStrings();
+
+// The translated text of a numbered string.
+std::string ProgramString(unsigned id);
+
+// "QuorvexServer and http://<computer>/mail start successfully." with the
+// computer name in lower case.
+std::string StartupLine(std::string_view computer_name);
+
+// What a message box would show: written to the system log and, with the
+// program's name in front, to standard error.
+void ShowProgramMessage(std::string_view text);
+
+// The same for a fault: also written to the error log.
+void ShowErrorMessage(std::string_view text);
+
+// A line of the system log alone (nothing when no settings are loaded yet).
+void WriteProgramLog(std::string_view text);
+
+}  // namespace quorvex::app

@@ -1,0 +1,371 @@
+#include "app/QuorvexServerApp.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <future>
+#include <stdexcept>
+#include <thread>
+
+#include "app/DataFiles.h"
+#include "app/DatabaseTasks.h"
+#include "app/ProgramMessages.h"
+#include "app/ProgramRemoval.h"
+#include "app/ServiceNotify.h"
+#include "app/StartupChecks.h"
+#include "common/ErrorAlert.h"
+#include "common/ErrorLog.h"
+#include "common/HostInfo.h"
+#include "common/Notices.h"
+#include "common/Paths.h"
+#include "common/ProfileFile.h"
+#include "common/RunFlag.h"
+#include "common/ServerSettings.h"
+#include "common/ServiceControl.h"
+#include "common/net/TrafficDump.h"
+#include "mailmodel/account/AccountList.h"
+#include "mailmodel/db/MailDatabase.h"
+#include "servers/address/NetworkSenderCheck.h"
+#include "servers/logs/ServerLogs.h"
+
+namespace quorvex::app {
+
+namespace {
+
+constexpr std::string_view kFatalErrorCaption = "FATAL ERROR!!!";
+constexpr std::string_view kFatalErrorText =
+    "Please send the QuorvexServer/Log/quorvexlog.txt to support@quorvex.example";
+constexpr std::chrono::seconds kCommandReadLimit{1};
+constexpr std::chrono::seconds kUpdateAnswerLimit{10};
+constexpr std::chrono::seconds kShowAnswerLimit{2};
+// A service start waits this many seconds for an instance that is still
+// closing to give up the mark.
+constexpr int kServiceMarkAttempts = 10;
+
+sigset_t StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+
+// Switches that end at once get the default signal handling back.
+void AllowStopSignals() {
+    const sigset_t set = StopSignals();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+// Problems found before the settings are loaded go to standard error only:
+// nothing is written into a folder that failed its checks.
+void ReportStartupProblem(const std::string& text) {
+    std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(kProgramName.size()), kProgramName.data(), text.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+CQuorvexServerApp::CQuorvexServerApp() = default;
+
+CQuorvexServerApp::~CQuorvexServerApp() {
+    // Only reached with work still running after a fault: end it in order
+    // before the objects the workers use go away.
+    ServerRunFlag = 0;
+    StopServers();
+    schedulers_.clear();
+    if (jobs_) jobs_->Shutdown();
+}
+
+int CQuorvexServerApp::Run(const std::vector<std::string>& arguments) {
+    // Before any thread exists: every thread inherits the blocked stop
+    // signals, and the message loop alone reads them through a signalfd.
+    const sigset_t set = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+    signals_.reset(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+    try {
+        return InitInstance(arguments);
+    } catch (const std::exception& fault) {
+        QUORVEX_ERROR_LOG(fault.what());
+    } catch (...) {
+        QUORVEX_ERROR_LOG("");
+    }
+    ShowProgramMessage(std::string(kFatalErrorCaption) + " " + std::string(kFatalErrorText));
+    return kExitFailure;
+}
+
+int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
+    ServerRunFlag = 1;
+    RegisterProgramStrings();
+    folder_ = ProgramFolder();
+    const std::string config = JoinPath(folder_, "config.ini");
+
+    std::vector<std::string> problems = CheckProgramFolder(folder_, config);
+    if (problems.empty()) problems = CheckPortValues(config);
+    if (!problems.empty()) {
+        for (const std::string& problem : problems) ReportStartupProblem(problem);
+        ReportStartupProblem("Not started.");
+        return kExitFailure;
+    }
+
+    const bool bug_trace = ReadProfileInt(config, "system", "BugTrace", 0) != 0;
+    // config.ini afterwards holds every key with its current or default value.
+    if (!LoadAndSaveSettingsAtStartup()) {
+        ShowErrorMessage("The settings could not be written back to " + config +
+                         " (it was left as it was). Not started.");
+        return kExitFailure;
+    }
+    SetTrafficDump(bug_trace, JoinPath(Settings()->LogFilePath, kTrafficDumpFileName));
+    InstallErrorAlert();
+    if (ReadProfileInt(config, "system", "TestTryCatch", 0) != 0) {
+        throw std::runtime_error("internal fault raised on request ([system] TestTryCatch)");
+    }
+    if (!Accounts().Load()) QUORVEX_ERROR_LOG("the account list could not be read completely");
+    UpgradeDatabase(FindDataFile("schema.sql"));
+    InstallSenderCheckServices(std::make_shared<NetworkSenderCheck>());
+
+    service_ = DefaultServiceOptions();
+    jobs_ = std::make_unique<JobTable>();
+    wiring_ = std::make_unique<ServerWiring>(*jobs_, ProcessNoticeBus());
+    pop3_server_ = std::make_unique<CPop3Server>(*jobs_);
+    smtp_server_ = std::make_unique<CSmtpServer>(*jobs_);
+    account_server_ = std::make_unique<CAccountServer>(*jobs_);
+
+    switch (ParseCommandLine(CommandLineText(arguments))) {
+        case ProgramSwitch::kUninstall:
+            AllowStopSignals();
+            UninstallProgram(service_);
+            return kExitSuccess;
+        case ProgramSwitch::kUninstSvr:
+            StopRunningInstance(service_);
+            return NormalStart();
+        case ProgramSwitch::kInstall: {
+            AllowStopSignals();
+            StopRunningInstance(service_);
+            ProfileFile(config).WriteString("System", "NTService", "1");
+            if (CNtService(service_).Install()) return kExitSuccess;
+            ReportStartupProblem("The service could not be installed in " + service_.unit_folder + ".");
+            return kExitFailure;
+        }
+        case ProgramSwitch::kUpdate:
+            AllowStopSignals();
+            return UpdateRunningInstance();
+        case ProgramSwitch::kService:
+            return ServiceStart();
+        case ProgramSwitch::kNone:
+            break;
+    }
+    return NormalStart();
+}
+
+int CQuorvexServerApp::UpdateRunningInstance() {
+    if (!InstanceRunning(folder_)) return kExitSuccess;  // nobody to tell
+    const auto answer = SendInstanceCommand(folder_, kCommandUpdate, kUpdateAnswerLimit);
+    if (answer && *answer == "OK") return kExitSuccess;
+    ReportStartupProblem("The running instance did not reload its settings" +
+                         (answer ? ": " + *answer : std::string(" (no answer).")));
+    return kExitFailure;
+}
+
+void CQuorvexServerApp::ReportAnotherInstance() {
+    SendInstanceCommand(folder_, kCommandShow, kShowAnswerLimit);
+    const auto settings = Settings();
+    const bool all_hide = ReadProfileInt(settings->ConfigIni(), "System", "AllHide", 0) != 0;
+    const std::string text = ProgramString(IDS_ANOTHER_INSTANCE);
+    if (!all_hide && settings->RunAsService == 0) {
+        ShowProgramMessage(text);
+    } else {
+        ReportStartupProblem(text);
+    }
+}
+
+int CQuorvexServerApp::NormalStart() {
+    std::string error;
+    mark_ = InstanceMark::Take(folder_, &error);
+    if (!mark_) {
+        if (!error.empty()) {
+            ShowErrorMessage(error);
+        } else {
+            ReportAnotherInstance();
+        }
+        return kExitFailure;
+    }
+    if (Settings()->RunAsService == 0) return RunGuiMode();
+    // Set up to run as a service: the service manager runs it, not this
+    // process. Restart the service so that it runs with the current files.
+    mark_.reset();
+    StopServiceAndWait(kServiceUnitName, service_.runner);
+    return StartServiceAndWait(kServiceUnitName, service_.runner) ? kExitSuccess : kExitFailure;
+}
+
+int CQuorvexServerApp::ServiceStart() {
+    for (int attempt = 1; attempt <= kServiceMarkAttempts; ++attempt) {
+        std::string error;
+        mark_ = InstanceMark::Take(folder_, &error);
+        if (mark_) return RunGuiMode();
+        if (!error.empty()) {
+            ShowErrorMessage(error);
+            return kExitFailure;
+        }
+        // An instance that is closing still holds the mark.
+        if (attempt < kServiceMarkAttempts) std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    ReportAnotherInstance();
+    return kExitFailure;
+}
+
+void CQuorvexServerApp::PrepareDatabase() {
+    if (const db::Status created = EnsureMailDatabase(FindDataFile("schema.sql")); !created) {
+        ShowErrorMessage("The mail database " + MailDatabasePath() + " could not be created: " + created.error);
+    }
+}
+
+bool CQuorvexServerApp::StartServers() {
+    StopServers();
+    // The platform's own SMTP service is never stopped here ("StopMSSMTP"):
+    // no other mail server of this host is ours to stop. A taken port is
+    // reported like any listener that cannot start.
+    const auto settings = Settings();
+    struct Step {
+        ServerListener* listener;
+        int port;
+        unsigned failure;
+        const char* name;
+    };
+    const Step steps[] = {
+        {smtp_server_.get(), settings->SMTPPort, IDS_SMTP_FAILED, "SMTP"},
+        {pop3_server_.get(), settings->POP3Port, IDS_POP3_FAILED, "POP3"},
+        {account_server_.get(), settings->AdminPort, IDS_ACCOUNT_SERVER_FAILED, "account server"},
+    };
+    for (const Step& step : steps) {
+        errno = 0;
+        if (step.listener->Start(step.port)) continue;
+        const int error = errno;
+        ShowProgramMessage(ProgramString(step.failure));
+        ShowProgramMessage(std::string("The ") + step.name + " port " + std::to_string(step.port) +
+                           " could not be opened" + (error ? std::string(": ") + std::strerror(error) : std::string()) +
+                           ".");
+        return false;
+    }
+    return true;
+}
+
+void CQuorvexServerApp::StopServers() {
+    if (pop3_server_) pop3_server_->Stop();
+    if (account_server_) account_server_->Stop();
+    if (smtp_server_) smtp_server_->Stop();
+}
+
+void CQuorvexServerApp::CreateWorkerThreads() {
+    wiring_->InstallJobHandlers();
+    jobs_->CreateWorkerThreads();
+    schedulers_ = StartCollectionSchedulers(*jobs_, Settings()->POP3AutoRecvThreadNumber);
+    workers_started_ = true;
+}
+
+int CQuorvexServerApp::RunGuiMode() {
+    PrepareDatabase();
+    RunDatabaseScripts();
+    WriteProgramLog(StartupLine(ComputerName()));
+    const bool started = StartServers();
+    StartSenderThreads();
+    CreateWorkerThreads();
+    if (!started) {
+        ShowProgramMessage("QuorvexServer stops because a server could not start.");
+        Shutdown();
+        return kExitFailure;
+    }
+    NotifyServiceManager("READY=1");
+    MessageLoop();
+    Shutdown();
+    return kExitSuccess;
+}
+
+void CQuorvexServerApp::MessageLoop() {
+    for (;;) {
+        pollfd waits[2] = {{signals_.get(), POLLIN, 0}, {mark_->control_socket(), POLLIN, 0}};
+        if (::poll(waits, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            QUORVEX_ERROR_LOG(std::string("the main loop cannot wait: ") + std::strerror(errno));
+            return;
+        }
+        if (waits[0].revents & POLLIN) {
+            signalfd_siginfo info{};
+            if (::read(signals_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                WriteProgramLog("QuorvexServer stops on signal " + std::string(::strsignal(static_cast<int>(info.ssi_signo))) +
+                                   ".");
+                return;
+            }
+        }
+        if (waits[1].revents & POLLIN) {
+            const auto command = mark_->AcceptCommand(kCommandReadLimit);
+            if (command && !HandleCommand(*command)) return;
+        }
+    }
+}
+
+bool CQuorvexServerApp::HandleCommand(const std::string& command) {
+    if (command == kCommandUpdate) {
+        ReloadSettingsOnRequest();
+        mark_->Reply("OK");
+        return true;
+    }
+    if (command == kCommandStop) {
+        WriteProgramLog("QuorvexServer stops on request.");
+        mark_->Reply("OK");
+        return false;
+    }
+    if (command == kCommandShow) {
+        mark_->Reply("OK");  // no window to show while headless
+        return true;
+    }
+    mark_->Reply("ERR unknown command");
+    return true;
+}
+
+void CQuorvexServerApp::ReloadSettingsOnRequest() {
+    auto fresh = std::make_shared<CServerSettings>();
+    fresh->Load();
+    if (fresh->load_failed()) {
+        ShowProgramMessage("The settings file " + fresh->ConfigIni() +
+                           " cannot be read; the settings in use are kept.");
+        return;
+    }
+    PublishSettings(fresh);
+    WriteProgramLog("Settings reloaded from " + fresh->ConfigIni() + ".");
+}
+
+void CQuorvexServerApp::Shutdown() {
+    NotifyServiceManager("STOPPING=1");
+    ServerRunFlag = 0;
+    StopServers();
+    schedulers_.clear();
+    StopSenderThreads();
+    if (workers_started_) {
+        // Sessions end at their next wait once the run flag is clear;
+        // deliveries in hand are finished. Give them a bounded time.
+        std::promise<void> finished;
+        std::future<void> done = finished.get_future();
+        std::thread joiner([this, &finished] {
+            jobs_->Shutdown();
+            finished.set_value();
+        });
+        if (done.wait_for(kShutdownDrainLimit) != std::future_status::ready) {
+            ShowProgramMessage("Some sessions did not end within " + std::to_string(kShutdownDrainLimit.count()) +
+                               " seconds; QuorvexServer ends without waiting for them.");
+            std::fflush(nullptr);
+            ::_exit(kExitSuccess);
+        }
+        joiner.join();
+        workers_started_ = false;
+    }
+    WriteProgramLog("QuorvexServer stopped.");
+}
+
+}  // namespace quorvex::app

@@ -1,0 +1,76 @@
+// The application object: everything from process start to exit. It loads
+// the settings and the account list, prepares the database, acts on the
+// command-line switch, takes the single-instance mark, starts the three
+// listeners, the sender threads and the job workers, then waits for a stop
+// (SIGTERM, SIGINT or a "STOP" on the control socket) and shuts down in
+// order. Headless in every mode: what a window would show goes to the
+// system log and standard error.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/InstanceMark.h"
+#include "app/NtService.h"
+#include "app/ServerWiring.h"
+#include "common/UniqueFd.h"
+#include "servers/jobs/JobTable.h"
+#include "servers/jobs/RemoteCollectionScheduler.h"
+#include "servers/jobs/ServerListener.h"
+
+namespace quorvex::app {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+
+// How long sessions and deliveries are given to finish at shutdown.
+inline constexpr std::chrono::seconds kShutdownDrainLimit{5};
+
+class CQuorvexServerApp {
+public:
+    CQuorvexServerApp();
+    ~CQuorvexServerApp();
+    CQuorvexServerApp(const CQuorvexServerApp&) = delete;
+    CQuorvexServerApp& operator=(const CQuorvexServerApp&) = delete;
+
+    // The whole run with the arguments after the program name; returns the
+    // process's exit code.
+    int Run(const std::vector<std::string>& arguments);
+
+    // 1 when all three listeners started, 0 at the first that did not
+    // (after its message).
+    bool StartServers();
+    // Stops the POP3 listener, then the account server's, then SMTP's.
+    void StopServers();
+
+private:
+    int InitInstance(const std::vector<std::string>& arguments);
+    int NormalStart();
+    int ServiceStart();
+    int RunGuiMode();
+    int UpdateRunningInstance();
+    void PrepareDatabase();
+    void CreateWorkerThreads();
+    void MessageLoop();
+    bool HandleCommand(const std::string& command);  // false: stop the run
+    void ReloadSettingsOnRequest();
+    void Shutdown();
+    void ReportAnotherInstance();
+
+    std::string folder_;
+    ServiceOptions service_;
+    UniqueFd signals_;  // SIGTERM and SIGINT, read by the message loop
+    std::optional<InstanceMark> mark_;
+    std::unique_ptr<JobTable> jobs_;
+    std::unique_ptr<ServerWiring> wiring_;
+    std::unique_ptr<CPop3Server> pop3_server_;
+    std::unique_ptr<CSmtpServer> smtp_server_;
+    std::unique_ptr<CAccountServer> account_server_;
+    std::vector<std::unique_ptr<RemoteCollectionScheduler>> schedulers_;
+    bool workers_started_ = false;
+};
+
+}  // namespace quorvex::app

@@ -1,0 +1,26 @@
+#include "app/ServerWiring.h"
+
+#include "servers/smtp/SmtpConnection.h"
+
+namespace quorvex::app {
+
+ServerWiring::ServerWiring(JobTable& jobs, NoticeSink& notices)
+    : jobs_(jobs), smtp_(notices), pop3_(jobs, &notices) {
+    collection_.delivery = &smtp_;
+    collection_.log = &pop3_.log();
+}
+
+void ServerWiring::InstallJobHandlers() {
+    jobs_.SetHandler(JOB_SMTP, [this](Job& job) { smtp::SmtpServerConnection(job, smtp_); });
+    pop3_.InstallHandler();  // JOB_POP3
+    remotepop3::InstallRemoteCollectionHandler(jobs_, collection_);  // JOB_REMOTE_POP3
+    // JOB_ACCOUNT_SERVER: the account server's session is installed here.
+}
+
+void StartSenderThreads() {
+    // The outgoing queue's sender threads start here.
+}
+
+void StopSenderThreads() {}
+
+}  // namespace quorvex::app

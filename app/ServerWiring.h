@@ -1,0 +1,38 @@
+// What runs behind each kind of job: the SMTP session with local delivery,
+// the POP3 session and remote collection. One object for the run; every
+// session of the process shares it. A kind without a session yet has no
+// handler, and the job table closes its connections at once.
+#pragma once
+
+#include "common/Notices.h"
+#include "servers/jobs/JobTable.h"
+#include "servers/pop3/Pop3Server.h"
+#include "servers/remotepop3/RemoteCollectionJob.h"
+#include "servers/smtp/ServerSmtpServices.h"
+
+namespace quorvex::app {
+
+class ServerWiring {
+public:
+    // `jobs` and `notices` must outlive this object.
+    ServerWiring(JobTable& jobs, NoticeSink& notices);
+    ServerWiring(const ServerWiring&) = delete;
+    ServerWiring& operator=(const ServerWiring&) = delete;
+
+    // Registers a handler for every job kind that has a session. Called
+    // once, before the workers start.
+    void InstallJobHandlers();
+
+private:
+    JobTable& jobs_;
+    smtp::ServerSmtpServices smtp_;
+    pop3::Pop3Server pop3_;
+    remotepop3::RemoteCollectionWiring collection_;
+};
+
+// The outgoing queue's sender threads: started after the listeners (they
+// resume the mail still queued) and stopped at shutdown.
+void StartSenderThreads();
+void StopSenderThreads();
+
+}  // namespace quorvex::app

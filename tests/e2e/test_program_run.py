@@ -1,0 +1,168 @@
+"""The real QuorvexServer program: start-up, serving, a second instance,
+"-update" and shutdown, driven with Python's smtplib and poplib."""
+import os
+import poplib
+import signal
+import smtplib
+import socket
+import sys
+
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
+from quorvex_program import ProgramFolder, wait_until  # noqa: E402
+
+MESSAGE = b"From: sender@remote.test\r\nTo: demo@example.test\r\nSubject: first\r\n\r\nHello from the test.\r\n"
+
+
+def leftovers(root):
+    """Temporary files anywhere below the folder."""
+    found = []
+    for folder, _, files in os.walk(root):
+        for name in files:
+            if name.startswith("temp_") or name.endswith(".tmp") or ".tmp." in name or name.startswith(".tmp"):
+                found.append(os.path.join(folder, name))
+    return found
+
+
+def test_serves_mail_on_its_ports_and_stops_on_sigterm(tmp_path):
+    home = ProgramFolder(tmp_path)
+    with home.start() as program:
+        program.wait_serving()
+        assert "QuorvexServer and http://" in home.system_log()
+        assert "/mail start successfully." in home.system_log()
+
+        with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
+            assert client.ehlo("e2e.client")[0] == 250
+            assert client.sendmail("sender@remote.test", ["demo@example.test"], MESSAGE) == {}
+
+        pop = poplib.POP3("127.0.0.1", home.pop3, timeout=10)
+        pop.user("demo")
+        pop.pass_("demo")
+        count, _ = pop.stat()
+        assert count == 1
+        assert b"Hello from the test." in b"\r\n".join(pop.retr(1)[1])
+        pop.quit()
+
+        # The account server's port takes connections too.
+        with socket.create_connection(("127.0.0.1", home.admin), timeout=5):
+            pass
+
+        code, seconds, _, _ = program.stop()
+    assert code == 0
+    assert seconds < 8
+    assert "QuorvexServer stopped." in home.system_log()
+    assert leftovers(home.path) == []
+    # The ports are free again.
+    for port in (home.smtp, home.pop3, home.admin):
+        s = socket.socket()
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        s.bind(("0.0.0.0", port))
+        s.close()
+
+
+def test_stops_on_sigint_with_a_session_open(tmp_path):
+    home = ProgramFolder(tmp_path)
+    with home.start() as program:
+        program.wait_serving()
+        idle = poplib.POP3("127.0.0.1", home.pop3, timeout=10)  # stays open through the stop
+        program.process.send_signal(signal.SIGINT)
+        code, seconds, _, _ = program.stop()
+        idle.sock.close()
+    assert code == 0
+    assert seconds < 8
+
+
+def test_a_second_instance_is_refused(tmp_path):
+    home = ProgramFolder(tmp_path)
+    with home.start() as program:
+        program.wait_serving()
+        second = home.run()
+        assert second.returncode != 0
+        assert b"Another instance of QuorvexServer is running." in second.stderr
+        # The first one still serves.
+        with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
+            assert client.ehlo("e2e.client")[0] == 250
+        assert program.stop()[0] == 0
+
+
+def greeting(port):
+    client = smtplib.SMTP(timeout=10)
+    code, text = client.connect("127.0.0.1", port)
+    client.quit()
+    return code, text
+
+
+def test_update_makes_the_running_instance_reload_its_settings(tmp_path):
+    home = ProgramFolder(tmp_path)
+    home.set("System", "HideWelcomeMessage", "1")
+    home.set("System", "WelcomeMessage", "first greeting")
+    with home.start() as program:
+        program.wait_serving()
+        assert greeting(home.smtp) == (220, b"first greeting")
+
+        home.set("System", "WelcomeMessage", "second greeting")
+        update = home.run("-UPDATE")
+        assert update.returncode == 0, update.stderr
+        assert greeting(home.smtp) == (220, b"second greeting")
+        assert "Settings reloaded from" in home.system_log()
+        assert program.stop()[0] == 0
+
+
+def test_update_without_a_running_instance_does_nothing(tmp_path):
+    home = ProgramFolder(tmp_path)
+    result = home.run("-update")
+    assert result.returncode == 0
+    assert not os.path.exists(os.path.join(home.path, "log", "syslog"))
+    assert "start successfully" not in home.system_log()
+
+
+def test_a_taken_port_is_reported_and_ends_the_program(tmp_path):
+    home = ProgramFolder(tmp_path)
+    blocker = socket.socket()
+    blocker.bind(("127.0.0.1", home.pop3))
+    blocker.listen(1)
+    try:
+        result = home.run(timeout=30)
+    finally:
+        blocker.close()
+    assert result.returncode != 0
+    assert b"Fail to start POP3 service." in result.stderr
+    assert ("port %d" % home.pop3).encode() in result.stderr
+    assert "Fail to start POP3 service." in home.system_log()
+
+
+@pytest.mark.parametrize("case", ["missing", "unreadable", "bad port", "unwritable folder"])
+def test_a_bad_program_folder_is_refused_without_writing(tmp_path, case):
+    home = ProgramFolder(tmp_path)
+    if case == "missing":
+        os.remove(home.config)
+    elif case == "unreadable":
+        os.remove(home.config)
+        os.mkdir(home.config)  # opens, but reads fail, for root too
+    elif case == "bad port":
+        home.set("Port", "SMTP", "twenty-five")
+    if case == "unwritable folder" and os.geteuid() == 0:
+        pytest.skip("root writes every folder")
+    before = {}
+    for name in os.listdir(home.path):
+        full = os.path.join(home.path, name)
+        if os.path.isfile(full) and os.access(full, os.R_OK):
+            with open(full, "rb") as f:
+                before[name] = f.read()
+    names_before = sorted(os.listdir(home.path))
+    if case == "unwritable folder":
+        os.chmod(home.path, 0o500)
+    try:
+        result = home.run(timeout=30)
+    finally:
+        os.chmod(home.path, 0o700)
+    assert result.returncode != 0
+    expected = {"missing": b"does not exist", "unreadable": b"cannot be read",
+                "bad port": b"[Port] SMTP", "unwritable folder": b"cannot be written"}[case]
+    assert expected in result.stderr
+    assert (home.config.encode() in result.stderr) or (home.path.encode() in result.stderr)
+    assert sorted(os.listdir(home.path)) == names_before
+    for name, data in before.items():
+        with open(os.path.join(home.path, name), "rb") as f:
+            assert f.read() == data, name

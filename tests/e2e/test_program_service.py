@@ -1,0 +1,139 @@
+"""QuorvexServer under a service manager: readiness over NOTIFY_SOCKET,
+"-install", "-uninstsvr" and "-uninstall" with an injected unit folder and
+a stand-in systemctl that records its arguments."""
+import os
+import socket
+import stat
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
+from quorvex_program import PROGRAM, ProgramFolder, accepts, wait_until  # noqa: E402
+
+
+def notify_socket(tmp_path):
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    path = str(tmp_path / "notify.sock")
+    listener.bind(path)
+    listener.settimeout(30)
+    return listener, path
+
+
+def test_readiness_is_sent_only_once_all_three_listeners_accept(tmp_path):
+    home = ProgramFolder(tmp_path)
+    listener, path = notify_socket(tmp_path)
+    with home.start("-service", extra_env={"NOTIFY_SOCKET": path}) as program:
+        message = listener.recv(256)
+        assert message == b"READY=1"
+        # At the moment of readiness every port already takes connections.
+        assert accepts(home.smtp) and accepts(home.pop3) and accepts(home.admin)
+        code, seconds, _, _ = program.stop()
+        assert listener.recv(256) == b"STOPPING=1"
+    assert code == 0
+    assert seconds < 8
+
+
+def test_no_readiness_when_a_listener_cannot_start(tmp_path):
+    home = ProgramFolder(tmp_path)
+    listener, path = notify_socket(tmp_path)
+    blocker = socket.socket()
+    blocker.bind(("127.0.0.1", home.admin))
+    blocker.listen(1)
+    try:
+        result = home.run("-service", extra_env={"NOTIFY_SOCKET": path}, timeout=30)
+    finally:
+        blocker.close()
+    assert result.returncode != 0
+    assert b"Fail to start account server." in result.stderr
+    listener.setblocking(False)
+    messages = []
+    while True:
+        try:
+            messages.append(listener.recv(256))
+        except BlockingIOError:
+            break
+    assert b"READY=1" not in messages
+
+
+class FakeSystemd:
+    """A unit folder and a systemctl stand-in that logs each call."""
+
+    def __init__(self, tmp_path):
+        self.units = tmp_path / "units"
+        self.units.mkdir()
+        self.log = tmp_path / "systemctl.log"
+        self.script = tmp_path / "systemctl"
+        self.script.write_text(
+            "#!/bin/sh\n"
+            "echo \"$*\" >> '%s'\n"
+            "case \"$1\" in show) echo loaded ;; is-active) echo inactive ;; esac\n" % self.log)
+        self.script.chmod(self.script.stat().st_mode | stat.S_IXUSR)
+
+    def env(self):
+        return {"QUORVEX_SYSTEMD_UNIT_DIR": str(self.units), "QUORVEX_SYSTEMCTL": str(self.script)}
+
+    def calls(self):
+        return self.log.read_text().splitlines() if self.log.exists() else []
+
+    def unit(self):
+        return self.units / "QuorvexServer.service"
+
+
+def test_install_writes_and_enables_the_unit(tmp_path):
+    home = ProgramFolder(tmp_path)
+    systemd = FakeSystemd(tmp_path)
+    result = home.run("-install", extra_env=systemd.env())
+    assert result.returncode == 0, result.stderr
+    text = systemd.unit().read_text()
+    assert 'ExecStart="%s" -service\n' % os.path.realpath(PROGRAM) in text
+    assert 'Environment="QUORVEX_HOME=%s"\n' % home.path in text
+    assert "Type=notify\n" in text
+    calls = systemd.calls()
+    assert "daemon-reload" in calls
+    assert "enable QuorvexServer.service" in calls
+    assert "start --no-block QuorvexServer.service" in calls
+    with open(home.config, "rb") as f:
+        assert b"NTService=1" in f.read()
+    if os.path.exists("/usr/bin/systemd-analyze"):
+        verify = subprocess.run(["/usr/bin/systemd-analyze", "verify", "--man=no", str(systemd.unit())],
+                                capture_output=True)
+        assert b"QuorvexServer.service:" not in verify.stderr, verify.stderr
+
+
+def test_uninstsvr_stops_the_running_instance_removes_the_unit_and_runs(tmp_path):
+    home = ProgramFolder(tmp_path)
+    systemd = FakeSystemd(tmp_path)
+    assert home.run("-install", extra_env=systemd.env()).returncode == 0
+    with home.start() as first:
+        first.wait_serving()
+        with home.start("-uninstsvr", extra_env=systemd.env()) as second:
+            # The first instance is asked to stop and ends cleanly.
+            assert first.process.wait(timeout=20) == 0
+            second.wait_serving()
+            assert not systemd.unit().exists()
+            calls = systemd.calls()
+            assert "stop --no-block QuorvexServer.service" in calls
+            assert "disable QuorvexServer.service" in calls
+            with open(home.config, "rb") as f:
+                assert b"RunAsService=0" in f.read()
+            assert second.stop()[0] == 0
+
+
+def test_uninstall_removes_the_service_and_marks_set_up_undone(tmp_path):
+    home = ProgramFolder(tmp_path)
+    systemd = FakeSystemd(tmp_path)
+    home.set("System", "setup", "1")
+    assert home.run("-install", extra_env=systemd.env()).returncode == 0
+    result = home.run("-uninstall", extra_env=systemd.env())
+    assert result.returncode == 0, result.stderr
+    assert not systemd.unit().exists()
+    assert "disable QuorvexServer.service" in systemd.calls()
+    with open(home.config, "rb") as f:
+        text = f.read()
+    assert b"setup=0" in text and b"RunAsService=0" in text
+    # Mail and accounts stay.
+    assert os.path.exists(os.path.join(home.path, "mail", "demo", "maillist.ini"))
+    # Nothing is running afterwards: a fresh start takes the ports.
+    with home.start() as program:
+        program.wait_serving()
+        assert program.stop()[0] == 0
