@@ -5,7 +5,7 @@
 namespace quorvex::app {
 
 ServerWiring::ServerWiring(JobTable& jobs, NoticeSink& notices)
-    : jobs_(jobs), smtp_(notices), pop3_(jobs, &notices) {
+    : jobs_(jobs), smtp_(notices), pop3_(jobs, &notices), accounts_(jobs, &notices) {
     collection_.delivery = &smtp_;
     collection_.log = &pop3_.log();
 }
@@ -14,7 +14,7 @@ void ServerWiring::InstallJobHandlers() {
     jobs_.SetHandler(JOB_SMTP, [this](Job& job) { smtp::SmtpServerConnection(job, smtp_); });
     pop3_.InstallHandler();  // JOB_POP3
     remotepop3::InstallRemoteCollectionHandler(jobs_, collection_);  // JOB_REMOTE_POP3
-    // JOB_ACCOUNT_SERVER: the account server's session is installed here.
+    accounts_.InstallHandler();  // JOB_ACCOUNT_SERVER
 }
 
 void StartSenderThreads() {

@@ -1,9 +1,10 @@
 // What runs behind each kind of job: the SMTP session with local delivery,
-// the POP3 session and remote collection. One object for the run; every
+// the POP3 session, the account server and remote collection. One object for the run; every
 // session of the process shares it. A kind without a session yet has no
 // handler, and the job table closes its connections at once.
 #pragma once
 
+#include "accountserver/AccountServer.h"
 #include "common/Notices.h"
 #include "servers/jobs/JobTable.h"
 #include "servers/pop3/Pop3Server.h"
@@ -27,6 +28,7 @@ private:
     JobTable& jobs_;
     smtp::ServerSmtpServices smtp_;
     pop3::Pop3Server pop3_;
+    accountserver::AccountServer accounts_;
     remotepop3::RemoteCollectionWiring collection_;
 };
 

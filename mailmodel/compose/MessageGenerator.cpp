@@ -157,6 +157,9 @@ int CMessageGenerator::Compose(const Request& request) {
                 // A file that cannot be read leaves its part empty.
                 if (!path.empty()) part->ReadFromFile(path);
                 if (request.originalMailFlag != 0) part->SetName(kOriginalMailName);
+                // An 8-bit file name in the name parameter goes out as encoded words.
+                if (const std::string* type = part->GetFieldValue("Content-Type"); type != nullptr && HasEightBit(*type))
+                    part->SetContentType(std::string(*type), charset.c_str());
             }
         } else {
             message.SetText(body);

@@ -197,6 +197,14 @@ int MimeMessageParser::ParseFile(const std::string& folder, const std::string& f
     bool ended = false;
     if (!file.Seek(0)) return kReadFailed;
     std::string line;
+    // The line break before a boundary line belongs to the boundary
+    // (RFC 2046 5.1.1), so a part's body ends before it: a quoted-printable
+    // or unencoded attachment keeps exactly its own bytes.
+    std::int64_t lineBreak = 0;
+    auto endBeforeBoundary = [&](MimePart& part, long n) {
+        const std::int64_t body = position - part.Offset - n;
+        part.Length = body >= lineBreak ? body - lineBreak : body;
+    };
     while (position < FileSize) {
         const long n = file.ReadFoldedLine(line, kLineRoom);
         if (n < 0) return kReadFailed;
@@ -204,16 +212,18 @@ int MimeMessageParser::ParseFile(const std::string& folder, const std::string& f
         MimePart& current = PartList.back();
         const int r = Decoder.ParsePartLine(line, current);
         if (r == MimePartDecoder::kEnd || (r == MimePartDecoder::kBoundary && PartList.size() >= kMaxParts)) {
-            current.Length = position - current.Offset - n;
+            endBeforeBoundary(current, n);
             ended = true;
             break;
         }
         if (r == MimePartDecoder::kKeep) current.Kept = true;
         if (r == MimePartDecoder::kBodyStarts) current.Offset = position;
         if (r == MimePartDecoder::kBoundary) {
-            current.Length = position - current.Offset - n;
+            endBeforeBoundary(current, n);
             PartList.emplace_back();
         }
+        lineBreak = line.ends_with("\r\n") ? 2 : line.ends_with('\n') ? 1 : 0;
+        if (r == MimePartDecoder::kBodyStarts || r == MimePartDecoder::kBoundary) lineBreak = 0;
     }
     MimePart& last = PartList.back();
     if (!ended && last.Offset != 0) last.Length = position - last.Offset;
@@ -302,6 +312,9 @@ int MimeMessageParser::WriteParts(MessageFile& file, const MimePart& part, const
             FlushChunk(chunk, html, text, out.get(), writeFailed);
             return kReadFailed;
         }
+        // The part may end inside this line (before the break that
+        // belongs to a boundary).
+        if (n > remaining) line.resize(static_cast<std::size_t>(remaining));
         remaining -= n;
         Decoder.DecodePartLine(line, chunk);
         if (chunk.size() > kFlushAfter) FlushChunk(chunk, html, text, out.get(), writeFailed);

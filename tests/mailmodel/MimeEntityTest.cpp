@@ -5,8 +5,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <type_traits>
 
+#include "mailmodel/compose/MessageGenerator.h"
+#include "mailmodel/mime/MimeFlavour.h"
+#include "mailmodel/mime/MimeMessageParser.h"
 #include "mailmodel/mime/Rfc822Message.h"
+#include "mailmodel/mime/TransferCoder.h"
 #include "support/TempFolder.h"
 
 namespace quorvex::mime {
@@ -253,6 +258,47 @@ TEST(MimeEntity, FilesInAndOut) {
     EXPECT_TRUE(again.ReadFromFile(folder.File("out.bin")));
     EXPECT_EQ(again.Content(), std::string("a\0b", 3));
 }
+
+}  // namespace
+}  // namespace quorvex::mime
+
+namespace quorvex::mime {
+namespace {
+
+// Restores the server flavour however the test ends.
+struct WebMailFlavour {
+    WebMailFlavour() { SetMimeFlavour(MimeFlavour::WebMail); }
+    ~WebMailFlavour() { SetMimeFlavour(MimeFlavour::Server); }
+};
+
+TEST(MimeFlavour, WebMailBuildDiffersOnlyInItsTraits) {
+    const std::string uuMessage = "Subject: uu\r\n\r\ntext\r\n\r\nbegin 644 a.txt\r\n#0V%T\r\n`\r\nend\r\n";
+    {
+        WebMailFlavour flavour;
+        CEntityHeader header;
+        header.SetBoundary(nullptr);
+        EXPECT_EQ(header.GetBoundary().rfind("__=_Part_Boundary_", 0), 0u) << header.GetBoundary();
+        header.SetContentType("uuencode/x");
+        EXPECT_EQ(header.GetMediaType(), 7);  // not listed in this build
+        EXPECT_EQ(TransferDecode("uuencode", "#0V%T\r\n"), "#0V%T\r\n");
+        CRfc822Message message;
+        ASSERT_GT(message.Load(uuMessage.data(), uuMessage.size()), 0);
+        EXPECT_TRUE(message.Parts().empty());
+        EXPECT_EQ(message.Content(), uuMessage.substr(uuMessage.find("\r\n\r\n") + 4));
+    }
+    CRfc822Message message;
+    ASSERT_GT(message.Load(uuMessage.data(), uuMessage.size()), 0);
+    ASSERT_EQ(message.Parts().size(), 1u);
+    EXPECT_EQ(message.Parts()[0]->Content(), "Cat");
+}
+
+// Every class used through a base pointer is destroyed through it safely.
+static_assert(std::has_virtual_destructor_v<CTransferCoder>);
+static_assert(std::has_virtual_destructor_v<CEntityHeader>);
+static_assert(std::has_virtual_destructor_v<MimePart>);
+static_assert(std::has_virtual_destructor_v<MimeDecoderBase>);
+static_assert(std::has_virtual_destructor_v<MimeMessageParser>);
+static_assert(std::has_virtual_destructor_v<compose::CMessageGenerator>);
 
 }  // namespace
 }  // namespace quorvex::mime

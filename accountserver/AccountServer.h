@@ -1,0 +1,33 @@
+// The account server inside the running program: the job entry that a
+// worker of the job table runs for each connection accepted by the
+// CAccountServer listener.
+#pragma once
+
+#include "common/Notices.h"
+#include "common/net/SocketIo.h"
+#include "servers/jobs/JobTable.h"
+
+namespace quorvex::accountserver {
+
+class AccountServer {
+public:
+    // `notices` may be null (nothing is posted). The job table must
+    // outlive this object.
+    AccountServer(JobTable& jobs, NoticeSink* notices) : jobs_(jobs), notices_(notices) {}
+
+    // Registers the account-server connection entry with the job table.
+    void InstallHandler();
+
+    // AccountServerConnection: one request on the job's socket.
+    void RunConnection(Job& job);
+
+    // Read and send time-outs (tests shorten them).
+    void set_timeouts(const SocketTimeouts& timeouts) { timeouts_ = timeouts; }
+
+private:
+    JobTable& jobs_;
+    NoticeSink* notices_;
+    SocketTimeouts timeouts_ = kDefaultSocketTimeouts;
+};
+
+}  // namespace quorvex::accountserver

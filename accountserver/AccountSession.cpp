@@ -1,0 +1,263 @@
+// The first-line dispatch and the account requests.
+#include "accountserver/AccountSession.h"
+
+#include <array>
+
+#include "accountserver/AccountProtocol.h"
+#include "accountserver/AdminSession.h"
+#include "accountserver/TableSession.h"
+#include "common/AccountName.h"
+#include "common/PasswordDigest.h"
+#include "common/ServerSettings.h"
+#include "mailmodel/account/AccountConfig.h"
+#include "mailmodel/account/AccountList.h"
+#include "mailmodel/account/EmailPOP3Remote.h"
+#include "servers/address/AddressRules.h"
+#include "servers/pop3/Pop3Text.h"
+
+namespace quorvex::accountserver {
+
+namespace {
+
+using Handler = void (*)(AccountServerSession&, RequestContext&, std::string_view);
+
+// One row per request: its prefix, the refusal that its length rule gives
+// before the handler runs, and the handler.
+struct RequestRule {
+    std::string_view prefix;
+    bool any_case;
+    // Reply when the request may not run, else empty.
+    std::string_view (*refusal)(std::string_view line, std::string_view text);
+    Handler handler;
+};
+
+std::string_view SignUpRefusal(std::string_view, std::string_view text) {
+    if (Settings()->EnableSignUp == 0) return "-ERR register service closed";
+    if (text.size() > kMaxSignUpText) return kReplyUserNameTooLong;
+    return {};
+}
+std::string_view CredentialRefusal(std::string_view, std::string_view text) {
+    return text.size() > kMaxCredentialText ? kReplyUserNameTooLong : std::string_view();
+}
+std::string_view SessionRefusal(std::string_view line, std::string_view) {
+    return line.size() > kMaxSessionLine ? std::string_view("-ERR account is too long") : std::string_view();
+}
+std::string_view NoRefusal(std::string_view, std::string_view) { return {}; }
+
+const std::array<RequestRule, 7> kRequests{{
+    {"SIGNUP#", false, SignUpRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleSignUp(t); }},
+    {"LOGIN#", false, CredentialRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleLogin(t); }},
+    {"UPDATE#", false, CredentialRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleUpdate(t); }},
+    {"DELETE#", false, CredentialRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleDelete(t); }},
+    {"ACCOUNT#", false, SessionRefusal, [](AccountServerSession&, RequestContext& c, std::string_view t) { DomainAdminSession(c).Run(t); }},
+    {"SYSADMIN#", false, SessionRefusal, [](AccountServerSession&, RequestContext& c, std::string_view t) { SysAdminSession(c).Run(t); }},
+    {"AUTH#", true, NoRefusal, [](AccountServerSession&, RequestContext& c, std::string_view t) { TableSession(c).Run(t); }},
+}};
+
+// The first remote box of the list into `values`, or a default one.
+void TakeFirstBox(const CEmailPOP3Remote& boxes, AccountLines& values) {
+    RemotePop3Mailbox box;
+    if (!boxes.GetMailbox(0, box)) box = RemotePop3Mailbox{};
+    if (boxes.GetCount() == 0) box.LeaveCopy = 0;
+    values.pop3_server = box.POP3Server;
+    values.pop3_account = box.POP3Account;
+    values.pop3_password = box.POP3Password;
+    values.leave_copy = box.LeaveCopy;
+}
+
+// The received box replaces the first entry of the list or is appended
+// (an all-empty box is not appended). False when the list was not stored.
+bool StoreFirstBox(CEmailPOP3Remote& boxes, const AccountLines& values) {
+    RemotePop3Mailbox box;
+    box.Enable = 1;
+    box.LeaveCopy = values.leave_copy;
+    box.POP3Server = values.pop3_server.substr(0, kMaxBoxText);
+    box.POP3Account = values.pop3_account.substr(0, kMaxBoxText);
+    box.POP3Password = values.pop3_password.substr(0, kMaxBoxText);
+    if (boxes.GetCount() > 0) {
+        if (!boxes.SetMailbox(0, box)) return false;
+    } else if (!box.POP3Server.empty() || !box.POP3Account.empty() || !box.POP3Password.empty()) {
+        if (!boxes.AddMailbox(box)) return false;
+    }
+    return boxes.Save();
+}
+
+}  // namespace
+
+void AccountServerSession::Run() {
+    if (!IsWebMailAddress(context_.client())) {
+        context_.Log("ACCOUNT CONNECTION REFUSED " + context_.client());
+        context_.Reply(kReplyIllegalConnection);
+        return;
+    }
+    std::string line;
+    if (!context_.Read(line)) return;
+    for (const RequestRule& rule : kRequests) {
+        const bool match = rule.any_case ? pop3::StartsWithNoCase(line, rule.prefix) : line.starts_with(rule.prefix);
+        if (!match) continue;
+        const std::string_view text = std::string_view(line).substr(rule.prefix.size());
+        if (const std::string_view refusal = rule.refusal(line, text); !refusal.empty()) {
+            context_.Reply(refusal);
+            return;
+        }
+        rule.handler(*this, context_, text);
+        return;
+    }
+    context_.Reply(kReplyUnknownCommand);
+}
+
+bool AccountServerSession::ReadAccountLines(bool update, AccountLines& values) {
+    for (std::size_t index = 0; index <= kTaggedLineCount; ++index) {
+        std::string line;
+        if (!context_.Read(line)) return false;
+        if (const auto error = TakeTaggedLine(line, index, update, values)) {
+            context_.Reply(*error);
+            return false;
+        }
+        // The closing "QUIT" is answered by the request once it is done.
+        if (index < kTaggedLineCount && !context_.Reply(kReplyOk)) return false;
+    }
+    return true;
+}
+
+void AccountServerSession::HandleSignUp(std::string_view text) {
+    context_.ShowMessage("ACCOUNT SIGNUP", text);
+    const std::string account(CutColonSuffix(text));
+    if (HasRefusedCharacter(account, true)) {
+        context_.Reply(kReplyIllegalLetter);
+        return;
+    }
+    const auto settings = Settings();
+    DomainRecord domain;
+    if (settings->DomainNameType == 1) {
+        const auto at = account.find('@');
+        if (at == std::string::npos) {
+            context_.Reply(kReplyNoMailDomain);
+            return;
+        }
+        const int index = settings->Domains.Find(std::string_view(account).substr(at + 1));
+        if (index < 0 || !settings->Domains.Get(index, domain)) {
+            context_.Reply(kReplyNoSuchDomain);
+            return;
+        }
+    } else {
+        if (account.find('@') != std::string::npos) {
+            context_.Reply(kReplyIllegalLetter);
+            return;
+        }
+        settings->Domains.Get(0, domain);
+    }
+    if (account.empty() || account.front() == '@') {
+        context_.Reply(kReplyAccountEmpty);
+        return;
+    }
+    if (AccountExists(account) != 0) {
+        context_.Reply("-ERR The user account already exists.");
+        return;
+    }
+    if (!context_.Reply(kReplyOk)) return;
+    AccountLines values;
+    if (!ReadAccountLines(false, values)) return;
+
+    AccountRecord record;
+    record.UserName = values.user_name;
+    record.Comment = values.comment;
+    record.Password = HashAccountPassword(values.password, 1);
+    record.InterMail = values.contact_mail;
+    record.Volume = domain.MailboxDefaultSize;
+    record.TimeStamp = AccountTimeStampNow();
+    record.Disabled = settings->NeedAuthorized;
+    record.Max = 0;
+    record.IsGroup = 0;
+
+    // A name that cannot be a folder name is refused here, before any path
+    // is formed from it.
+    if (!IsValidAccountName(account)) {
+        context_.Reply(kReplyCreateFailed);
+        return;
+    }
+    {
+        std::lock_guard creation(AccountCreationLock());
+        // Tested again under the lock: a sign-up that lost a race must not
+        // take over the account the other one created.
+        if (AccountExists(account) != 0) {
+            context_.Reply("-ERR The user account already exists.");
+            return;
+        }
+        record.Permission = IsAdminAccountName(account) ? 1 : 0;
+        if (!SaveAccount(account, record, context_.notices())) {
+            context_.Reply(kReplyCreateFailed);
+            return;
+        }
+    }
+    CEmailPOP3Remote boxes;
+    if (!boxes.Load(account) || !StoreFirstBox(boxes, values)) {
+        // Nothing half-made stays behind.
+        DeleteAccount(account, context_.notices());
+        context_.Reply(kReplyCreateFailed);
+        return;
+    }
+    context_.Reply(kReplyOk);
+}
+
+void AccountServerSession::HandleLogin(std::string_view text) {
+    const auto account = context_.CheckCredentials(text, "ACCOUNT LOGIN");
+    if (!account) return;
+    if (!context_.Reply(kReplyOk)) return;
+    AccountRecord record;
+    LoadAccount(*account, record);
+    CEmailPOP3Remote boxes;
+    if (!boxes.Load(*account)) return;
+    AccountLines values;
+    TakeFirstBox(boxes, values);
+    values.password = record.Password;
+    values.user_name = record.UserName;
+    values.comment = record.Comment;
+    values.contact_mail = record.InterMail;
+    for (std::size_t index = 0; index < kTaggedLineCount; ++index)
+        if (!context_.Reply(FormatTaggedLine(index, values))) return;
+    if (!context_.Reply(kReplyOk)) return;
+    context_.Notify(NoticeId::WM_UPDATE_ACCOUNT, Accounts().StoredName(*account));
+}
+
+void AccountServerSession::HandleUpdate(std::string_view text) {
+    const auto account = context_.CheckCredentials(text, "ACCOUNT MODIFY");
+    if (!account) return;
+    if (!context_.Reply(kReplyOk)) return;
+    AccountLines values;
+    if (!ReadAccountLines(true, values)) return;
+
+    AccountRecord record;
+    CEmailPOP3Remote boxes;
+    if (!LoadAccount(*account, record) || !boxes.Load(*account)) {
+        context_.Reply(kReplyUpdateFailed);
+        return;
+    }
+    record.UserName = values.user_name;
+    record.Comment = values.comment;
+    record.InterMail = values.contact_mail;
+    record.Password = HashAccountPassword(values.password, 1);
+    record.TimeStamp = AccountTimeStampNow();
+    // "+OK" only once both the remote box and the account are stored.
+    if (!StoreFirstBox(boxes, values) || !SaveAccount(*account, record, context_.notices())) {
+        context_.Reply(kReplyUpdateFailed);
+        return;
+    }
+    if (!context_.Reply(kReplyOk)) return;
+    context_.Notify(NoticeId::WM_UPDATE_ACCOUNT, Accounts().StoredName(*account));
+}
+
+void AccountServerSession::HandleDelete(std::string_view text) {
+    const auto account = context_.CheckCredentials(text, "ACCOUNT DESTROY");
+    if (!account) return;
+    if (!context_.Reply(kReplyOk)) return;
+    std::string line;
+    if (!context_.Read(line)) return;
+    if (!line.starts_with("QUIT")) {
+        context_.Reply(kReplyAbnormalQuit);
+        return;
+    }
+    context_.Reply(DeleteAccount(*account, context_.notices()) ? kReplyOk : kReplyDeleteFailed);
+}
+
+}  // namespace quorvex::accountserver

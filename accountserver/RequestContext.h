@@ -1,0 +1,78 @@
+// What every request of the account server works with: the line channel
+// to the client, the client's address, where notices and log lines go,
+// and the shared steps (replies, notices, the credential check).
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/Notices.h"
+#include "common/net/SocketIo.h"
+
+namespace quorvex::accountserver {
+
+// One line at a time in each direction. The socket implementation is
+// below; tests feed scripted lines.
+class LineChannel {
+public:
+    virtual ~LineChannel() = default;
+    // A line without its CR LF, cut at the first NUL byte. False when the
+    // peer closed, stayed silent too long or the servers stop.
+    virtual bool ReadLine(std::string& line) = 0;
+    // Sends the text followed by CR LF. False when the send failed.
+    virtual bool SendLine(std::string_view text) = 0;
+};
+
+class SocketLineChannel final : public LineChannel {
+public:
+    SocketLineChannel(int fd, SocketTimeouts timeouts) : fd_(fd), timeouts_(timeouts) {}
+    bool ReadLine(std::string& line) override;
+    bool SendLine(std::string_view text) override;
+
+private:
+    int fd_;
+    SocketTimeouts timeouts_;
+};
+
+class RequestContext {
+public:
+    // `notices` may be null: nothing is posted. `system_log` may be empty.
+    RequestContext(LineChannel& channel, std::string client_address, NoticeSink* notices,
+                   std::function<void(std::string_view)> system_log = {});
+
+    bool Read(std::string& line) { return channel_.ReadLine(line); }
+    bool Reply(std::string_view text) { return channel_.SendLine(text); }
+
+    const std::string& client() const { return client_; }
+    // "WebMail" for a listed web-mail front end, else the dotted address.
+    std::string Source() const;
+    NoticeSink* notices() const { return notices_; }
+
+    // WM_SHOW_MESSAGE "<what> <source> <text>".
+    void ShowMessage(std::string_view what, std::string_view text);
+    void Notify(NoticeId id, std::string_view text);
+    // A line of the system log (refused logins and the like).
+    void Log(std::string_view text);
+
+    // The credential steps of LOGIN#, UPDATE#, DELETE#, AUTH# and ACCOUNT#:
+    // split at the last "#", notice, cut the colon suffix, character and
+    // emptiness tests, existence and password. Returns the account (as the
+    // client spelled it) or nothing after the error reply has been sent.
+    std::optional<std::string> CheckCredentials(std::string_view text, std::string_view notice_what);
+
+private:
+    LineChannel& channel_;
+    std::string client_;
+    NoticeSink* notices_;
+    std::function<void(std::string_view)> system_log_;
+};
+
+// Held from the last existence test of a new account until it is stored,
+// so that two requests creating one name cannot both pass the test (the
+// second would otherwise overwrite the first one's account).
+std::mutex& AccountCreationLock();
+
+}  // namespace quorvex::accountserver

@@ -1,0 +1,258 @@
+// Account-server requests driven through a scripted line channel against a
+// temporary program folder: the paths where a failure must not be
+// answered "+OK", and the race of two sign-ups of one name.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "accountserver/AccountSession.h"
+#include "accountserver/Table.h"
+#include "common/PasswordDigest.h"
+#include "common/RunFlag.h"
+#include "mailmodel/MailDataFixture.h"
+#include "mailmodel/account/AccountConfig.h"
+#include "mailmodel/account/AccountList.h"
+#include "support/NetTestSupport.h"
+
+namespace quorvex::accountserver {
+namespace {
+
+class ScriptedChannel final : public LineChannel {
+public:
+    explicit ScriptedChannel(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+    bool ReadLine(std::string& line) override {
+        if (next_ >= lines_.size()) return false;
+        if (before_read_) before_read_(next_);
+        line = lines_[next_++];
+        return true;
+    }
+    bool SendLine(std::string_view text) override {
+        replies.emplace_back(text);
+        return true;
+    }
+    // Runs before line `index` is handed out.
+    void BeforeRead(std::function<void(std::size_t)> hook) { before_read_ = std::move(hook); }
+
+    std::vector<std::string> replies;
+
+private:
+    std::vector<std::string> lines_;
+    std::size_t next_ = 0;
+    std::function<void(std::size_t)> before_read_;
+};
+
+std::vector<std::string> SignUpLines(const std::string& name, const std::string& password) {
+    return {"SIGNUP#" + name, "PASSWORD#" + password, "USERNAME#", "COMMENT#", "POP3SERVER#",
+            "POP3ACCOUNT#", "POP3MAIL#", "POP3PASSWORD#", "LEAVECOPY#0", "QUIT"};
+}
+
+class AccountSessionTest : public quorvex::testing::MailDataTest {
+protected:
+    std::vector<std::string> Run(ScriptedChannel& channel, const std::string& client = "127.0.0.1") {
+        RequestContext context(channel, client, nullptr, [this](std::string_view line) { log.emplace_back(line); });
+        AccountServerSession(context).Run();
+        return channel.replies;
+    }
+    std::vector<std::string> Run(std::vector<std::string> lines) {
+        ScriptedChannel channel(std::move(lines));
+        return Run(channel);
+    }
+    std::vector<std::string> log;
+    quorvex::testing::RunFlagScope run_flag_;
+};
+
+TEST_F(AccountSessionTest, SignUpRaceCannotTakeOverTheAccount) {
+    ScriptedChannel first(SignUpLines("admin", "first"));
+    // While the first sign-up is in its dialogue, a second one of the same
+    // name completes.
+    first.BeforeRead([&](std::size_t index) {
+        if (index == 9) {
+            EXPECT_EQ(Run(SignUpLines("ADMIN", "second")).back(), "+OK");
+        }
+    });
+    const auto replies = Run(first);
+    EXPECT_EQ(replies.back(), "-ERR The user account already exists.");
+    EXPECT_TRUE(CheckAccountPassword("admin", "second"));
+    EXPECT_FALSE(CheckAccountPassword("admin", "first"));
+    EXPECT_EQ(Accounts().GetPermission("admin"), 1);
+}
+
+TEST_F(AccountSessionTest, FailedSavesAreNotAnsweredOk) {
+    ASSERT_EQ(Run(SignUpLines("bob", "pw")).back(), "+OK");
+    // A lone CR cannot be stored in the settings file.
+    std::vector<std::string> update = SignUpLines("bob", "new");
+    update[0] = "UPDATE#bob#pw";
+    update[2] = "USERNAME#a\rb";
+    EXPECT_EQ(Run(update).back(), "-ERR Update failed");
+    EXPECT_TRUE(CheckAccountPassword("bob", "pw"));
+
+    update[2] = "USERNAME#Bob";
+    EXPECT_EQ(Run(update).back(), "+OK");
+    EXPECT_TRUE(CheckAccountPassword("bob", "new"));
+
+    const auto deleted = Run({"DELETE#bob#new", "QUIT"});
+    EXPECT_EQ(deleted, (std::vector<std::string>{"+OK", "+OK"}));
+    EXPECT_EQ(AccountExists("bob"), 0);
+    EXPECT_FALSE(FolderExists(home_.File("mail/bob")));
+}
+
+TEST_F(AccountSessionTest, DomainAdministratorConfigurationFailureIsReported) {
+    MakeAccount("admin", "[System]\r\nPassword=apw\r\nPermission=1\r\n");
+    MakeAccount("carl", "[System]\r\nPassword=cpw\r\n");
+    const auto replies = Run({"ACCOUNT#admin#apw", "CONF carl", "COMM bad\rtext", "."});
+    EXPECT_EQ(replies, (std::vector<std::string>{"+OK", "+OK ", "-ERR Update failed"}));
+    const auto done = Run({"ACCOUNT#admin#apw", "CONF carl", "SIZE 50", "PASS fresh two", ".", "QUIT"});
+    EXPECT_EQ(done, (std::vector<std::string>{"+OK", "+OK ", "+OK ", "+OK bye"}));
+    EXPECT_TRUE(CheckAccountPassword("carl", "fresh"));
+    EXPECT_EQ(Accounts().GetQuotaBytes("carl"), 50u * 1024 * 1024);
+}
+
+TEST_F(AccountSessionTest, RefusedLoginsAreLoggedWithThePeer) {
+    MakeAccount("dora", "[System]\r\nPassword=dpw\r\n");
+    EXPECT_EQ(Run({"LOGIN#dora#wrong"}), (std::vector<std::string>{"-ERR password incorrect"}));
+    EXPECT_EQ(Run({"AUTH#ghost\rforged line#x"}), (std::vector<std::string>{"-ERR no such user"}));
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].find('\r'), std::string::npos);
+    EXPECT_NE(log[1].find("ghost?forged line"), std::string::npos);
+    EXPECT_NE(log[0].find("127.0.0.1"), std::string::npos);
+    EXPECT_NE(log[0].find("dora"), std::string::npos);
+    EXPECT_EQ(log[0].find("wrong"), std::string::npos);  // never the password
+    ScriptedChannel outsider({"LOGIN#dora#dpw"});
+    EXPECT_EQ(Run(outsider, "192.0.2.9"), (std::vector<std::string>{"-ERR illeglar connection"}));
+}
+
+TEST_F(AccountSessionTest, DispatchRules) {
+    struct Case {
+        std::string line;
+        std::string reply;
+    };
+    const Case cases[] = {
+        {"signup#x", "-ERR unknown command"},
+        {"SIGNUP#" + std::string(261, 'x'), "-ERR user name is too long"},
+        {"LOGIN#" + std::string(522, 'x'), "-ERR user name is too long"},
+        {"ACCOUNT#" + std::string(514, 'x'), "-ERR account is too long"},
+        {"SYSADMIN#" + std::string(513, 'x'), "-ERR account is too long"},
+        {"LOGIN#a b#x", "-ERR no such user"},
+        {"LOGIN#a/b#x", "-ERR the account including some illegal letter"},
+        {"LOGIN#:x#y", "-ERR the account is empty"},
+        {"DELETE#nohash", "-ERR no password"},
+        {"", "-ERR unknown command"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Run({c.line}).front(), c.reply) << c.line.substr(0, 20);
+}
+
+}  // namespace
+}  // namespace quorvex::accountserver
+
+namespace quorvex::accountserver {
+namespace {
+
+TEST(TableKindTest, NamesAndSynonymsWithoutCase) {
+    struct Case {
+        const char* name;
+        TableRights rights;
+    };
+    const Case cases[] = {
+        {"EmailPOP3RemoteInfo", TableRights::kAccount}, {"pop3info", TableRights::kAccount},
+        {"EMAILFORWARDINFO", TableRights::kAccount},    {"ForwardInfo", TableRights::kAccount},
+        {"EmailFilterInfo", TableRights::kAccount},     {"filterinfo", TableRights::kAccount},
+        {"EmailAutoReplyInfo", TableRights::kAccount},  {"AutoReplyInfo", TableRights::kAccount},
+        {"accountinfo", TableRights::kAccount},         {"AccountListInfo", TableRights::kDomainList},
+        {"DOMAININFO", TableRights::kDomainTable},
+    };
+    for (const Case& c : cases) {
+        const TableKind* kind = FindTableKind(c.name);
+        ASSERT_NE(kind, nullptr) << c.name;
+        EXPECT_EQ(kind->rights, c.rights) << c.name;
+    }
+    EXPECT_EQ(FindTableKind("Domain"), nullptr);
+    EXPECT_EQ(FindTableKind(""), nullptr);
+}
+
+// Every command of the domain administrator session against a login of
+// each level, on an account of its own domain, of another domain and of a
+// higher level.
+class AdminRightsTest : public AccountSessionTest {
+protected:
+    void SetUp() override {
+        AccountSessionTest::SetUp();
+        UseConfig("[System]\r\nDominame=a.test\r\nDomainNameType=1\r\n[DomainName]\r\nCount=2\r\nDN1=a.test\r\nDN2=b.test\r\n");
+        MakeAccount("user@a.test", "[System]\r\nPassword=upw\r\nPermission=0\r\n");
+        MakeAccount("admin@a.test", "[System]\r\nPassword=apw\r\nPermission=1\r\n");
+        MakeAccount("boss@a.test", "[System]\r\nPassword=bpw\r\nPermission=2\r\n");
+        MakeAccount("user@b.test", "[System]\r\nPassword=bupw\r\nPermission=0\r\n");
+    }
+};
+
+TEST_F(AdminRightsTest, DomainAdministratorCommands) {
+    EXPECT_EQ(Run({"ACCOUNT#user@a.test#upw"}), (std::vector<std::string>{"-ERR illeglar user"}));
+    struct Case {
+        const char* login;
+        const char* command;
+        const char* reply;
+    };
+    const Case cases[] = {
+        {"admin@a.test#apw", "SIZE user@b.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "RETR user@b.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "CONF user@b.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "DELE user@b.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "CREA x@b.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "CREA x", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "SIZE user", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "CONF boss@a.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "DELE boss@a.test", "-ERR Delete failed"},
+        {"admin@a.test#apw", "SIZE ../user@a.test", "-ERR illeglar user name"},
+        {"admin@a.test#apw", "CREA a b@a.test", "-ERR the account including some illegal letter"},
+        {"admin@a.test#apw", "CREA @a.test", "-ERR the account is empty"},
+        {"admin@a.test#apw", "SIZE user@a.test", "+OK 20 0"},
+        {"boss@a.test#bpw", "CONF admin@a.test", "+OK "},
+        {"boss@a.test#bpw", "SIZE user@b.test", "-ERR illeglar user name"},
+    };
+    for (const Case& c : cases) {
+        const auto replies = Run({std::string("ACCOUNT#") + c.login, c.command});
+        ASSERT_EQ(replies.size(), 2u) << c.command;
+        EXPECT_EQ(replies[1], c.reply) << c.login << " " << c.command;
+    }
+    EXPECT_TRUE(FolderExists(home_.File("mail/boss@a.test")));
+    EXPECT_FALSE(FolderExists(home_.File("mail/x@b.test")));
+}
+
+TEST_F(AdminRightsTest, SystemAdministratorLoginIsNotAnAccount) {
+    EXPECT_EQ(Run({"SYSADMIN#boss@a.test#bpw"}), (std::vector<std::string>{"-ERR illeglar user"}));
+    EXPECT_EQ(Run({"SYSADMIN#administrator#Wm4TqR8sLpZ2vYc7NbKd0x"}), (std::vector<std::string>{"-ERR illeglar user"}));
+    EXPECT_EQ(Run({"SYSADMIN#admin/istrator#x"}),
+              (std::vector<std::string>{"-ERR the account including some illegal letter"}));
+    EXPECT_EQ(Run({"SYSADMIN#:x#x"}), (std::vector<std::string>{"-ERR the account is empty"}));
+    EXPECT_EQ(log.size(), 2u);
+}
+
+TEST_F(AdminRightsTest, TablesPerLevelAndDomain) {
+    struct Case {
+        const char* login;
+        const char* open;
+        const char* reply;
+    };
+    const Case cases[] = {
+        {"user@a.test#upw", "OPEN user@a.test, AccountInfo", "+OK "},
+        {"user@a.test#upw", "OPEN admin@a.test, ForwardInfo", "-ERR illegal user operation"},
+        {"user@a.test#upw", "OPEN a.test, AccountListInfo", "-ERR illegal user operation"},
+        {"admin@a.test#apw", "OPEN user@a.test, FilterInfo", "+OK "},
+        {"admin@a.test#apw", "OPEN user@b.test, FilterInfo", "-ERR illegal user operation"},
+        {"admin@a.test#apw", "OPEN boss@a.test, AccountInfo", "-ERR illegal user operation"},
+        {"admin@a.test#apw", "OPEN b.test, AccountListInfo", "-ERR illegal user operation"},
+        {"admin@a.test#apw", "OPEN x, DomainInfo", "-ERR illegal user operation"},
+        {"boss@a.test#bpw", "OPEN user@b.test, AutoReplyInfo", "+OK "},
+        {"boss@a.test#bpw", "OPEN ../../x, AutoReplyInfo", "-ERR open database failed"},
+        {"boss@a.test#bpw", "OPEN c.test, AccountListInfo", "-ERR open database failed"},
+        {"boss@a.test#bpw", "OPEN x, DomainInfo", "+OK "},
+    };
+    for (const Case& c : cases) {
+        const auto replies = Run({std::string("AUTH#") + c.login, c.open});
+        ASSERT_EQ(replies.size(), 2u) << c.open;
+        EXPECT_EQ(replies[1], c.reply) << c.login << " " << c.open;
+    }
+}
+
+}  // namespace
+}  // namespace quorvex::accountserver
