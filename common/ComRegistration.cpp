@@ -16,6 +16,8 @@ struct LibraryCloser {
 };
 
 int CallExport(const std::string& library_path, const char* export_name) {
+    // dlopen of an empty name would hand back the program itself.
+    if (library_path.empty()) return 0;
     std::unique_ptr<void, LibraryCloser> library(::dlopen(library_path.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!library) return 0;
     using Entry = std::int32_t (*)();

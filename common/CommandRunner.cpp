@@ -31,7 +31,12 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
     CommandResult result;
     if (argv.empty()) return result;
     UniqueFd child_in, to_child, from_child, child_out;
-    if (!MakePipe(child_in, to_child) || !MakePipe(from_child, child_out)) return result;
+    // Closed by a successful exec; a failed one writes its errno into it,
+    // so a program that cannot be started is told apart from one that ran.
+    UniqueFd exec_failed_read, exec_failed_write;
+    if (!MakePipe(child_in, to_child) || !MakePipe(from_child, child_out) ||
+        !MakePipe(exec_failed_read, exec_failed_write))
+        return result;
 
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
@@ -45,10 +50,26 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
         ::dup2(child_in.get(), STDIN_FILENO);
         ::dup2(child_out.get(), STDOUT_FILENO);
         ::execvp(args[0], args.data());
+        const int error = errno;
+        [[maybe_unused]] const ssize_t ignored = ::write(exec_failed_write.get(), &error, sizeof error);
         ::_exit(127);
     }
     child_in.reset();
     child_out.reset();
+    exec_failed_write.reset();
+    bool exec_failed = false;
+    for (;;) {
+        int error = 0;
+        const ssize_t n = ::read(exec_failed_read.get(), &error, sizeof error);
+        if (n < 0 && errno == EINTR) continue;
+        exec_failed = n > 0;
+        break;
+    }
+    exec_failed_read.reset();
+    if (exec_failed) to_child.reset();
+    // Writes must never block: a child that fills its output pipe while we
+    // are stuck writing its input would wait for us forever.
+    if (to_child) ::fcntl(to_child.get(), F_SETFL, ::fcntl(to_child.get(), F_GETFL) | O_NONBLOCK);
     if (input.empty()) to_child.reset();
 
     // A child that stops reading must not kill us with SIGPIPE: writes go
@@ -67,16 +88,17 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
             sigaddset(&pipe_signal, SIGPIPE);
             pthread_sigmask(SIG_BLOCK, &pipe_signal, &old);
             const ssize_t n = ::write(to_child.get(), input.data() + written, input.size() - written);
-            if (n < 0 && errno == EPIPE) {
+            const int write_error = n < 0 ? errno : 0;
+            if (write_error == EPIPE) {
                 timespec no_wait{};
                 sigtimedwait(&pipe_signal, nullptr, &no_wait);  // consume the pending SIGPIPE
             }
             pthread_sigmask(SIG_SETMASK, &old, nullptr);
             if (n > 0) written += static_cast<std::size_t>(n);
-            if ((n < 0 && errno != EINTR && errno != EAGAIN) || written == input.size()) to_child.reset();
+            if ((n < 0 && write_error != EINTR && write_error != EAGAIN) || written == input.size()) to_child.reset();
         }
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            char buffer[4096];
+            char buffer[65536];
             const ssize_t n = ::read(from_child.get(), buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
@@ -90,7 +112,7 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return result;
     }
-    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+    if (WIFEXITED(status) && !exec_failed) result.exit_status = WEXITSTATUS(status);
     return result;
 }
 

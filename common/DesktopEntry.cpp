@@ -1,5 +1,5 @@
-// Writing desktop entries with the quoting rules of the Desktop Entry
-// Specification: string values escape backslashes and control characters,
+// Writing desktop entries with the quoting rules of the freedesktop.org
+// desktop entry format: string values escape backslashes and control characters,
 // and Exec arguments with reserved characters are double-quoted.
 #include "common/DesktopEntry.h"
 

@@ -47,7 +47,12 @@ std::string ExecutablePath() {
     char path[4096];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0) return {};
-    return std::string(path, static_cast<std::size_t>(n));
+    std::string program(path, static_cast<std::size_t>(n));
+    // A program file replaced while it runs (a package upgrade) shows as
+    // "<path> (deleted)"; the path itself is where the program now is.
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (program.ends_with(kDeleted)) program.resize(program.size() - kDeleted.size());
+    return program;
 }
 
 }  // namespace quorvex

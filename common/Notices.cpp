@@ -47,8 +47,11 @@ std::optional<NoticeId> NoticeIdFromName(std::string_view name) {
 }
 
 NoticeBus::~NoticeBus() {
-    // The jthread member asks the loop to stop and joins it; the stop token
-    // wakes the condition wait.
+    // Notices still queued are dropped, not delivered to a handler whose
+    // captured state may already be gone; the one running is waited for.
+    // The jthread member then asks the loop to stop and joins it.
+    Unsubscribe();
+    thread_.request_stop();
 }
 
 void NoticeBus::Subscribe(Handler handler) {
@@ -103,9 +106,17 @@ std::uint64_t NoticeBus::dropped() const {
     return dropped_;
 }
 
+bool NoticeBus::subscribed() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<bool>(handler_);
+}
+
 void NoticeBus::DeliveryLoop(std::stop_token stop) {
     std::unique_lock lock(mutex_);
-    while (wake_.wait(lock, stop, [this] { return !queue_.empty(); })) {
+    for (;;) {
+        wake_.wait(lock, stop, [this] { return !queue_.empty(); });
+        // A stop ends delivery even with notices still queued.
+        if (stop.stop_requested() || queue_.empty()) return;
         Queued item = std::move(queue_.front());
         queue_.pop_front();
         Handler handler = handler_;
@@ -118,6 +129,9 @@ void NoticeBus::DeliveryLoop(std::stop_token stop) {
                 // A failing receiver must not stop the notices behind this one.
                 std::fprintf(stderr, "notice bus: handler failed on %s: %s\n",
                              std::string(NoticeName(item.notice.id)).c_str(), error.what());
+            } catch (...) {
+                std::fprintf(stderr, "notice bus: handler failed on %s\n",
+                             std::string(NoticeName(item.notice.id)).c_str());
             }
         }
         lock.lock();

@@ -84,6 +84,8 @@ public:
     static constexpr std::size_t kMaxPendingNotices = 100000;
 
     NoticeBus() = default;
+    // Drops what is still queued and waits for a running handler, so no
+    // handler runs once the bus is gone.
     ~NoticeBus() override;
     NoticeBus(const NoticeBus&) = delete;
     NoticeBus& operator=(const NoticeBus&) = delete;
@@ -103,6 +105,8 @@ public:
 
     // Notices dropped because the queue was full.
     std::uint64_t dropped() const;
+    // True while a handler is installed.
+    bool subscribed() const;
 
 private:
     struct Queued {

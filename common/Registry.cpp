@@ -33,7 +33,12 @@ int WriteRegistryString(RegistryRoot root, std::string_view subkey, std::string_
     const std::string path = RegistryFilePath(root);
     if (path.empty()) return 0;
     ProfileFile file(path);
-    if (text == nullptr) return file.DeleteKey(subkey, value_name) ? 1 : 0;
+    if (text == nullptr) {
+        // Deleting a value that is not there fails, as it would in the
+        // registry; the file is left alone.
+        if (!file.Load()->Find(subkey, value_name)) return 0;
+        return file.DeleteKey(subkey, value_name) ? 1 : 0;
+    }
     if (!MakeFolders(std::string(DirName(path)))) return 0;
     const std::string stored = NeedsQuotes(*text) ? '"' + *text + '"' : *text;
     return file.WriteString(subkey, value_name, stored) ? 1 : 0;

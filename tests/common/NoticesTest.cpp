@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -38,6 +39,18 @@ private:
     std::vector<Notice> notices_;
 };
 
+// Waits (yielding, never sleeping a fixed time) until `condition` holds;
+// false when the deadline passed first.
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds deadline = 10s) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
 TEST(Notices, NamesAndIdsAreOneTable) {
     const NoticeId ids[] = {NoticeId::WM_UPDATE_PARAM,      NoticeId::WM_UPDATE_USER_COUNT, NoticeId::WM_SHOW_MESSAGE,
                             NoticeId::WM_NOTIFYICON,        NoticeId::WM_RESIZE_SPLITTER,   NoticeId::WM_UPDATE_ACCOUNT,
@@ -54,11 +67,14 @@ TEST(Notices, NamesAndIdsAreOneTable) {
     EXPECT_FALSE(NoticeIdFromName("QuorvexServer WM_UNKNOWN"));
 }
 
+// In every test the bus is declared after what its handler uses, so it is
+// destroyed (and its handler finished) before any of that goes away.
+
 TEST(Notices, DeliversInOrderOnTheBusThread) {
-    NoticeBus bus;
     Received received;
     std::atomic<bool> on_caller_thread{false};
     const auto caller = std::this_thread::get_id();
+    NoticeBus bus;
     bus.Subscribe([&](const Notice& notice) {
         if (std::this_thread::get_id() == caller) on_caller_thread = true;
         received.Add(notice);
@@ -72,10 +88,10 @@ TEST(Notices, DeliversInOrderOnTheBusThread) {
 }
 
 TEST(Notices, PostNeverWaitsForABlockedReceiver) {
-    NoticeBus bus;
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     Received received;
+    NoticeBus bus;
     bus.Subscribe([&](const Notice& notice) {
         released.wait();
         received.Add(notice);
@@ -90,14 +106,14 @@ TEST(Notices, PostNeverWaitsForABlockedReceiver) {
 }
 
 TEST(Notices, PostAndWaitReturnsOnceHandled) {
-    NoticeBus bus;
     std::atomic<int> handled{0};
+    std::promise<bool> inner;
+    NoticeBus bus;
     bus.Subscribe([&](const Notice&) { ++handled; });
     EXPECT_TRUE(bus.PostAndWait(NoticeId::WM_NEW_ACCOUNT, "alice", 5s));
     EXPECT_EQ(handled.load(), 1);
 
     // From inside the handler it cannot wait for itself.
-    std::promise<bool> inner;
     bus.Subscribe([&](const Notice& notice) {
         if (notice.payload == "outer") inner.set_value(bus.PostAndWait(NoticeId::WM_UPDATE_ACCOUNT, "inner", 5s));
     });
@@ -108,13 +124,13 @@ TEST(Notices, PostAndWaitReturnsOnceHandled) {
 }
 
 TEST(Notices, WithoutSubscriberNothingQueuesOrWaits) {
+    Received received;
     NoticeBus bus;
     bus.Post(NoticeId::WM_SHOW_MESSAGE, "lost");
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(bus.PostAndWait(NoticeId::WM_NEW_ACCOUNT, "nobody", 10s));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 
-    Received received;
     bus.Subscribe([&](const Notice& notice) { received.Add(notice); });
     bus.Post(NoticeId::WM_SHOW_MESSAGE, "seen");
     ASSERT_TRUE(received.WaitFor(1));
@@ -122,10 +138,10 @@ TEST(Notices, WithoutSubscriberNothingQueuesOrWaits) {
 }
 
 TEST(Notices, UnsubscribeWaitsForTheRunningHandlerAndDropsTheRest) {
-    NoticeBus bus;
     std::promise<void> entered, release;
     auto released = release.get_future().share();
     std::atomic<int> calls{0};
+    NoticeBus bus;
     bus.Subscribe([&](const Notice&) {
         if (calls++ == 0) {
             entered.set_value();
@@ -136,7 +152,9 @@ TEST(Notices, UnsubscribeWaitsForTheRunningHandlerAndDropsTheRest) {
     bus.Post(NoticeId::WM_SHOW_MESSAGE, "second");
     entered.get_future().wait();
     auto unsubscribed = std::async(std::launch::async, [&] { bus.Unsubscribe(); });
-    EXPECT_EQ(unsubscribed.wait_for(50ms), std::future_status::timeout);  // still inside the handler
+    // Once the handler is gone, Unsubscribe still waits for the running one.
+    EXPECT_TRUE(WaitUntil([&] { return !bus.subscribed(); }));
+    EXPECT_EQ(unsubscribed.wait_for(0ms), std::future_status::timeout);
     release.set_value();
     ASSERT_EQ(unsubscribed.wait_for(5s), std::future_status::ready);
     bus.Post(NoticeId::WM_SHOW_MESSAGE, "third");
@@ -144,33 +162,69 @@ TEST(Notices, UnsubscribeWaitsForTheRunningHandlerAndDropsTheRest) {
 }
 
 TEST(Notices, FullQueueDropsAndCounts) {
-    // Declared before the bus: the handler may still be returning from its
-    // wait when the test body ends, and the bus's end joins it.
     std::promise<void> entered, release;
     auto released = release.get_future().share();
-    std::atomic<bool> first{true};
+    Received received;
     NoticeBus bus;
-    bus.Subscribe([&](const Notice&) {
-        if (first.exchange(false)) {
+    bus.Subscribe([&](const Notice& notice) {
+        if (notice.payload == "blocker") {
             entered.set_value();
             released.wait();
         }
+        received.Add(notice);
     });
+    // The first notice is taken off the queue and holds the handler; every
+    // later one queues until the queue is full.
     bus.Post(NoticeId::WM_SHOW_MESSAGE, "blocker");
     entered.get_future().wait();
     for (std::size_t i = 0; i < NoticeBus::kMaxPendingNotices + 5; ++i) bus.Post(NoticeId::WM_SHOW_MESSAGE, "x");
     EXPECT_EQ(bus.dropped(), 5u);
+    EXPECT_FALSE(bus.PostAndWait(NoticeId::WM_SHOW_MESSAGE, "no room", 1h));  // dropped at once, no wait
+    EXPECT_EQ(bus.dropped(), 6u);
     release.set_value();
+    // Room again once the handler has drained the queue.
+    ASSERT_TRUE(received.WaitFor(1 + NoticeBus::kMaxPendingNotices, 120s));
+    EXPECT_TRUE(bus.PostAndWait(NoticeId::WM_SHOW_MESSAGE, "last", 60s));
+    const auto got = received.Snapshot();
+    ASSERT_EQ(got.size(), NoticeBus::kMaxPendingNotices + 2);
+    EXPECT_EQ(got.back().payload, "last");
+    EXPECT_EQ(bus.dropped(), 6u);
+}
+
+TEST(Notices, DestroyingTheBusDropsQueuedNoticesAndWaitsForTheHandler) {
+    std::promise<void> entered, release;
+    auto released = release.get_future().share();
+    std::atomic<int> calls{0};
+    auto bus = std::make_unique<NoticeBus>();
+    bus->Subscribe([&](const Notice&) {
+        if (calls++ == 0) {
+            entered.set_value();
+            released.wait();
+        }
+    });
+    for (int i = 0; i < 10; ++i) bus->Post(NoticeId::WM_SHOW_MESSAGE, "queued");
+    entered.get_future().wait();
+    NoticeBus* const raw = bus.get();
+    auto destroyed = std::async(std::launch::async, [&] { bus.reset(); });
+    // The destructor has dropped the handler and the queue, and cannot end
+    // while the handler runs, so the bus is still there to be asked.
+    EXPECT_TRUE(WaitUntil([&] { return !raw->subscribed(); }));
+    EXPECT_EQ(destroyed.wait_for(0ms), std::future_status::timeout);
+    release.set_value();
+    ASSERT_EQ(destroyed.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(calls.load(), 1);
 }
 
 TEST(Notices, HandlerExceptionDoesNotStopDelivery) {
-    NoticeBus bus;
     Received received;
+    NoticeBus bus;
     bus.Subscribe([&](const Notice& notice) {
         if (notice.payload == "bad") throw std::runtime_error("receiver failed");
+        if (notice.payload == "odd") throw 42;
         received.Add(notice);
     });
     bus.Post(NoticeId::WM_SHOW_MESSAGE, "bad");
+    bus.Post(NoticeId::WM_SHOW_MESSAGE, "odd");
     bus.Post(NoticeId::WM_SHOW_MESSAGE, "good");
     ASSERT_TRUE(received.WaitFor(1));
     EXPECT_EQ(received.Snapshot().front().payload, "good");

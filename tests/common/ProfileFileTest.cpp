@@ -194,5 +194,29 @@ TEST(ProfileFile, KilledWriterNeverLeavesATruncatedFile) {
     EXPECT_EQ(ProfileFile(path).GetString("S", "key0").size(), 3u);
 }
 
+// A crash between writing the temporary file and renaming it leaves that
+// file behind, possibly cut short: readers never see it, and the next
+// write replaces the real file whole.
+TEST(ProfileFile, LeftoverTemporaryFilesAreIgnored) {
+    TempFolder dir;
+    const std::string path = dir.File("config.ini");
+    ASSERT_TRUE(AtomicWriteFile(path, "[System]\r\nMaxRcpts=20\r\n"));
+    const std::string leftover = path + std::string(kAtomicTempInfix) + "AbC123";
+    spit(leftover, "[System]\r\nMaxRcp");
+    ProfileFile file(path);
+    EXPECT_EQ(file.GetInt("System", "MaxRcpts", 0), 20);
+    ASSERT_TRUE(file.WriteInt("System", "MaxRcpts", 30));
+    EXPECT_EQ(slurp(path), "[System]\r\nMaxRcpts=30\r\n");
+    ProfileFile::ClearCache();
+    EXPECT_EQ(ProfileFile(path).GetInt("System", "MaxRcpts", 0), 30);
+    // The leftover is neither read nor reused as the next temporary file.
+    EXPECT_EQ(slurp(leftover), "[System]\r\nMaxRcp");
+    std::size_t temporaries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (entry.path().filename().string().find(kAtomicTempInfix) != std::string::npos) ++temporaries;
+    }
+    EXPECT_EQ(temporaries, 1u);
+}
+
 }  // namespace
 }  // namespace quorvex
