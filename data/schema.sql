@@ -22,3 +22,16 @@ CREATE TABLE receipts (
     mailisread INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX receipts_messageid ON receipts (messageid);
+
+-- Statements of the database filter on engines without stored procedures
+-- (SQLite): the body is a SELECT taking the eight inputs as "?" in order
+-- (From, To, Subject, Http, File, Size, Date, ReturnPath) and giving the
+-- command ("inbox...", "delete...", anything else holds) in its first
+-- column. The statement installed here sends every message to the inbox;
+-- the administrator replaces it with the site's own rules.
+CREATE TABLE StoredProcedures (
+    Name TEXT NOT NULL PRIMARY KEY,
+    Body TEXT NOT NULL
+);
+INSERT INTO StoredProcedures (Name, Body) VALUES ('sp_QuorvexServer',
+    'SELECT ''inbox'' || substr(? || ? || ? || ? || ? || ? || ? || ?, 1, 0)');

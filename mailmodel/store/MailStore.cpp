@@ -2,6 +2,7 @@
 #include "mailmodel/store/MailStore.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
+#include <ctime>
+#include <map>
 #include <memory>
 #include <unordered_map>
 
@@ -233,14 +236,29 @@ std::vector<std::size_t> FolderSlots(const MailboxIndexFile& index, int folder) 
     return slots;
 }
 
+constexpr std::string_view kStagedPrefix = ".incoming-";
+// A staged body older than this and not locked by its writer was left by
+// a writer that died; younger ones may still be on their way in.
+constexpr std::time_t kStaleStagedAge = 60;
+// Each account folder is looked through for such leftovers at most this
+// often by one process.
+constexpr std::time_t kStagedSweepInterval = 600;
+
 // A message body written under a temporary name in the account folder
 // (".incoming-" and random letters, never ".eml"), removed unless moved.
+// Its writer holds a lock on it for its whole life, so a sweep never
+// takes a body that is still being stored.
 class StagedBody {
 public:
     explicit StagedBody(const std::string& folder) {
-        std::string name = JoinPath(folder, ".incoming-XXXXXX");
+        std::string name = JoinPath(folder, std::string(kStagedPrefix) + "XXXXXX");
         UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
-        if (fd) path_ = std::move(name);
+        if (fd && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+            path_ = std::move(name);
+            lock_ = std::move(fd);
+        } else if (fd) {
+            ::unlink(name.c_str());
+        }
     }
     ~StagedBody() {
         if (!path_.empty()) ::unlink(path_.c_str());
@@ -261,7 +279,71 @@ public:
 
 private:
     std::string path_;
+    UniqueFd lock_;
 };
+
+// Removes staged bodies that a killed writer left in the account folder:
+// older than kStaleStagedAge and not locked by a living writer.
+void SweepStagedBodies(const std::string& folder) {
+    static std::mutex swept_lock;
+    static std::map<std::string, std::time_t> swept;
+    const std::time_t now = std::time(nullptr);
+    {
+        std::lock_guard guard(swept_lock);
+        auto [it, fresh] = swept.try_emplace(folder, now);
+        if (!fresh && now - it->second < kStagedSweepInterval && now >= it->second) return;
+        it->second = now;
+    }
+    for (const std::string& name : ListFolder(folder)) {
+        if (name.compare(0, kStagedPrefix.size(), kStagedPrefix) != 0) continue;
+        const std::string path = JoinPath(folder, name);
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (now - st.st_mtim.tv_sec < kStaleStagedAge) continue;
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;  // its writer still lives
+        if (::unlink(path.c_str()) == 0) QUORVEX_ERROR_LOG("removed a body left by an interrupted store: " + path);
+    }
+}
+
+// The highest number of a "<number>.eml" body in the folder, 0 for none.
+std::int32_t HighestBodyNumber(const std::string& folder) {
+    std::int32_t highest = 0;
+    for (const std::string& name : ListFolder(folder)) {
+        if (name.size() < 5 || name.compare(name.size() - 4, 4, ".eml") != 0) continue;
+        const std::string digits = name.substr(0, name.size() - 4);
+        if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 10) continue;
+        const long long n = std::strtoll(digits.c_str(), nullptr, 10);
+        if (n > highest && n < INT32_MAX) highest = static_cast<std::int32_t>(n);
+    }
+    return highest;
+}
+
+// For the rebuild: a damaged index is moved aside (kept for inspection as
+// "mailinfo.dat.damaged") and replaced by an empty one whose numbers
+// continue after every body file in the folder, so no body that the
+// damaged index may still describe is overwritten. The caller holds the
+// mailbox's lock. False when the damaged index cannot be replaced.
+bool ReplaceDamagedIndex(const std::string& folder) {
+    const std::string path = IndexPath(folder);
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) return true;  // missing: the store creates one
+    MailboxIndexFile index;
+    std::string error;
+    if (ParseMailboxIndex(bytes, index, error)) return true;
+    const std::string aside = path + ".damaged";
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+        QUORVEX_ERROR_LOG("rebuild cannot move the damaged index " + path + " aside");
+        return false;
+    }
+    MailboxIndexFile fresh;
+    const std::int32_t highest = HighestBodyNumber(folder);
+    fresh.header.SetLastFileNumber(highest);
+    fresh.header.SetLastUid(highest);
+    if (!WriteIndex(folder, fresh)) return false;
+    QUORVEX_ERROR_LOG("rebuild replaced the damaged index " + path + " (kept as " + aside + "): " + error);
+    return true;
+}
 
 }  // namespace
 
@@ -396,6 +478,7 @@ bool AddMessageToMailbox(std::string_view account, const std::string& source, st
 
     // The body is copied and fsynced under a name of its own before the
     // mailbox is locked; the commit only gives it its number.
+    SweepStagedBodies(*account_folder);
     StagedBody staged(*account_folder);
     if (!staged.Fill(source, scramble ? MailStoreKey(account) : 0)) return false;
 
@@ -585,6 +668,10 @@ bool ScrambleCopyFile(const std::string& source, const std::string& destination,
 bool RestoreBackupMails(std::string_view account) {
     const auto folder = GetAccountFolderPath(account);
     if (!folder) return false;
+    {
+        std::lock_guard guard(MailStoreLock(account));
+        if (!ReplaceDamagedIndex(*folder)) return false;
+    }
     const std::string back = JoinPath(*folder, kBackupFolder);
     struct Found {
         std::string path;

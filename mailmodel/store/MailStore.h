@@ -83,7 +83,10 @@ std::uint8_t MailStoreKey(std::string_view account);
 bool ScrambleCopyFile(const std::string& source, const std::string& destination, std::uint8_t key);
 
 // Stores every "back/*.eml" file of the account, oldest first, plain and
-// read, into folder 0. False only when the account folder cannot be named.
+// read, into folder 0. A damaged index is first set aside as
+// "mailinfo.dat.damaged" and replaced by an empty one (numbers continuing
+// after the folder's body files). False when the account folder cannot be
+// named or a damaged index cannot be replaced.
 bool RestoreBackupMails(std::string_view account);
 
 }  // namespace quorvex

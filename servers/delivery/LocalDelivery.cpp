@@ -42,19 +42,33 @@ private:
     void Log(std::string_view tag, std::string_view format, std::string_view sender, std::string_view recipient) {
         directory_.Log(tag, FormatReply(format, {sender, recipient}));
     }
+    // Hands the message to one forward or group address; counts the try.
     void FanOut(std::string_view tag, std::string_view address, std::string_view sender, int depth,
-                const CServerSettings& settings);
+                const CServerSettings& settings, int& tried);
+    // After a fan-out that was the only copy: false (with the "failed" log
+    // line) when addresses were tried and not one copy went anywhere.
+    bool FannedOut(int tried, int copies_before, std::string_view tag, std::string_view sender,
+                   std::string_view recipient);
 
     DeliveryDirectory& directory_;
     const std::string& file_;
     std::set<std::string> seen_;
+    int copies_ = 0;  // copies stored, queued or taken by a filter so far
 };
 
 void Delivery::FanOut(std::string_view tag, std::string_view address, std::string_view sender, int depth,
-                      const CServerSettings& settings) {
+                      const CServerSettings& settings, int& tried) {
+    ++tried;
     if (directory_.ClassifyAddress(address) != smtp::kAddressLocalUnknown || settings.SendOutIfAbsent != 0) {
         Deliver(nullptr, tag, address, sender, nullptr, depth + 1);
     }
+}
+
+bool Delivery::FannedOut(int tried, int copies_before, std::string_view tag, std::string_view sender,
+                         std::string_view recipient) {
+    if (tried == 0 || copies_ > copies_before) return true;
+    Log(tag, "mail from %s to %s failed", sender, recipient);
+    return false;
 }
 
 bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_view recipient,
@@ -70,6 +84,7 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
             return false;
         }
         Log(tag, "mail from %s to %s in queue.", sender, recipient);
+        ++copies_;
         return true;
     }
     const std::string account = smtp::AccountOfAddress(recipient, *settings);
@@ -87,28 +102,38 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
     }
 
     bool keep_local = true;
+    const int copies_before = copies_;
+    int forwards = 0;
     if (const auto forwarding = directory_.Forwarding(account); forwarding && forwarding->enabled) {
         keep_local = forwarding->leave_copy_local;
         for (const auto& entry : forwarding->entries) {
             for (const auto& address : smtp::SplitList(entry)) {
-                FanOut("MailForward", address, recipient, depth, *settings);
+                FanOut("MailForward", address, recipient, depth, *settings, forwards);
             }
         }
     }
-    if (!keep_local) return true;
+    if (!keep_local) return FannedOut(forwards, copies_before, tag, sender, recipient);
 
     if (directory_.IsGroup(account)) {
         Log(tag, "mail from %s to %s successfully", sender, recipient);
+        int members = 0;
         for (std::string member : directory_.GroupMembers(account)) {
             if (member.find('@') == std::string::npos) member += "@" + settings->Dominame;
-            FanOut("MailGroup", member, recipient, depth, *settings);
+            FanOut("MailGroup", member, recipient, depth, *settings, members);
         }
-        return true;
+        return FannedOut(members, copies_before, tag, sender, recipient);
     }
-    if (directory_.ApplyFilters(account, file_, uid)) {
+    switch (directory_.ApplyFilters(account, file_, uid)) {
+    case FilterOutcome::kTaken:
         Log(tag, "mail from %s to %s filter", sender, recipient);
         directory_.AccountChanged(account);
+        ++copies_;
         return true;
+    case FilterOutcome::kStoreFailed:
+        Log(tag, "mail from %s to %s failed", sender, recipient);
+        return false;
+    case FilterOutcome::kInbox:
+        break;
     }
     if (!directory_.StoreInInbox(account, file_, uid)) {
         Log(tag, "mail from %s to %s failed", sender, recipient);
@@ -116,6 +141,7 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
     }
     Log(tag, "mail from %s to %s successfully", sender, recipient);
     directory_.AccountChanged(account);
+    ++copies_;
     return true;
 }
 

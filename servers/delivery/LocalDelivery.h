@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/ServerSettings.h"
+#include "servers/filters/MailFilters.h"
 
 namespace quorvex {
 
@@ -49,8 +50,8 @@ public:
     virtual std::int64_t QuotaBytes(std::string_view account) = 0;
     virtual std::optional<ForwardingList> Forwarding(std::string_view account) = 0;
     virtual std::vector<std::string> GroupMembers(std::string_view group) = 0;
-    // True when a filter stored or dropped the message.
-    virtual bool ApplyFilters(std::string_view account, const std::string& file, std::string* uid) = 0;
+    // Whether a filter stored or dropped the message, or failed to store it.
+    virtual FilterOutcome ApplyFilters(std::string_view account, const std::string& file, std::string* uid) = 0;
     // Stores the file in the account's inbox.
     virtual bool StoreInInbox(std::string_view account, const std::string& file, std::string* uid) = 0;
     // Queues the file for an address outside; false when it could not be queued.
@@ -64,6 +65,9 @@ public:
 // Delivers `file` to `recipient`. True when it was queued, forwarded,
 // expanded, taken by a filter or stored; false when refused (with the
 // reply line in `reply` when given) or storing failed (reply left empty).
+// A forward without a local copy, or a group, fails when none of its
+// addresses got a copy (stored, queued or taken by a filter) although
+// there was at least one to deliver to.
 bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
                         std::string_view recipient, std::string_view sender, const std::string& file,
                         std::string* uid, int depth = 1);

@@ -32,12 +32,14 @@ std::string AngleAddress(std::string_view text) {
     return std::string(text.substr(open + 1, close - open - 1));
 }
 
-// Rule matching of the recipient's or the system's rules; 1 taken, 0 not.
-bool MatchRules(FilterServices& services, const CEmailFilter& rules, bool junk_step, std::string_view account,
+FilterOutcome Stored(bool ok) { return ok ? FilterOutcome::kTaken : FilterOutcome::kStoreFailed; }
+
+// Rule matching of the recipient's or the system's rules.
+FilterOutcome MatchRules(FilterServices& services, const CEmailFilter& rules, bool junk_step, std::string_view account,
                 const std::string& file, std::string* uid, const CServerSettings& settings) {
-    if (rules.GetCount() == 0 && !(junk_step && settings.AntiSpamEnable != 0)) return false;
+    if (rules.GetCount() == 0 && !(junk_step && settings.AntiSpamEnable != 0)) return FilterOutcome::kInbox;
     const auto summary = services.ReadSummary(file, account);
-    if (!summary) return false;
+    if (!summary) return FilterOutcome::kInbox;
     std::string subject = summary->subject;
     if (summary->flags & 1) subject = "[SPAM]" + subject;
     if (summary->flags & 2) subject = Cut("[NOTIFY]" + subject, 256);
@@ -48,53 +50,55 @@ bool MatchRules(FilterServices& services, const CEmailFilter& rules, bool junk_s
         if (rule.EmailDeliver == 0) {
             FilterSummary stored = *summary;
             stored.subject = subject;
-            services.StoreInFolder(account, file, rule.FolderDeliverTo, stored, uid);
-            return true;
+            return Stored(services.StoreInFolder(account, file, rule.FolderDeliverTo, stored, uid));
         }
-        if (rule.EmailDeliver == 1) return true;
+        if (rule.EmailDeliver == 1) return FilterOutcome::kTaken;
     }
     if (junk_step && settings.AntiSpamEnable != 0 && (summary->flags & 1)) {
         FilterSummary stored = *summary;
         stored.subject = subject;
-        services.StoreInFolder(account, file, kJunkFolder, stored, uid);
-        return true;
+        return Stored(services.StoreInFolder(account, file, kJunkFolder, stored, uid));
     }
-    return false;
+    return FilterOutcome::kInbox;
 }
 
-bool RuleSteps(FilterServices& services, std::string_view account, const std::string& file, std::string* uid,
-               const CServerSettings& settings) {
+FilterOutcome RuleSteps(FilterServices& services, std::string_view account, const std::string& file, std::string* uid,
+                        const CServerSettings& settings) {
     CEmailFilter rules;
-    if (rules.Load(account) && MatchRules(services, rules, false, account, file, uid, settings)) return true;
+    if (rules.Load(account)) {
+        const FilterOutcome outcome = MatchRules(services, rules, false, account, file, uid, settings);
+        if (outcome != FilterOutcome::kInbox) return outcome;
+    }
     CEmailFilter system_rules;
-    if (settings.EnableSystemFilter != 0 && !system_rules.Load(settings.EmailFilterSystem)) return false;
+    if (settings.EnableSystemFilter != 0 && !system_rules.Load(settings.EmailFilterSystem)) {
+        return FilterOutcome::kInbox;
+    }
     return MatchRules(services, system_rules, true, account, file, uid, settings);
 }
 
-// 1 taken (stored, held or dropped), 0 go on.
-bool DatabaseStep(FilterServices& services, std::string_view account, const std::string& file, std::string* uid,
+// Taken (stored, held or dropped), a failed hold, or go on (kInbox).
+FilterOutcome DatabaseStep(FilterServices& services, std::string_view account, const std::string& file, std::string* uid,
                   const CServerSettings& settings, std::size_t read_limit) {
     const auto summary = services.ReadSummary(file, account);
-    if (!summary) return true;
+    if (!summary) return FilterOutcome::kTaken;
     const auto parts = services.ReadParts(file, read_limit);
-    if (!parts) return true;
+    if (!parts) return FilterOutcome::kTaken;
     std::string hosts, attachments;
     for (const auto& part : *parts) {
         if (part.is_text) CollectLinkHosts(part.text, hosts);
         if (part.is_attachment) CollectAttachmentName(part.file_name, attachments);
     }
     const auto params = BuildDatabaseFilterParams(*summary, account, settings, hosts, attachments);
-    if (!params) return true;
+    if (!params) return FilterOutcome::kTaken;
     switch (InterpretProcedureAnswer(services.RunProcedure(*params))) {
     case DatabaseVerdict::kDrop:
-        return true;
+        return FilterOutcome::kTaken;
     case DatabaseVerdict::kHold:
-        services.StoreInFolder(account, file, kHeldFolder, *summary, uid);
-        return true;
+        return Stored(services.StoreInFolder(account, file, kHeldFolder, *summary, uid));
     case DatabaseVerdict::kInbox:
-        return false;
+        return FilterOutcome::kInbox;
     }
-    return false;
+    return FilterOutcome::kInbox;
 }
 
 }  // namespace
@@ -140,16 +144,20 @@ DatabaseVerdict InterpretProcedureAnswer(const std::optional<std::string>& answe
     return DatabaseVerdict::kHold;
 }
 
-bool ApplyMailFilters(FilterServices& services, std::string_view account, const std::string& file, std::string* uid) {
+FilterOutcome ApplyMailFilters(FilterServices& services, std::string_view account, const std::string& file,
+                               std::string* uid) {
     const auto settings = services.Settings();
+    const auto database_step = [&](std::size_t read_limit) {
+        if (settings->ExecuteSP == 0) return FilterOutcome::kInbox;
+        return DatabaseStep(services, account, file, uid, *settings, read_limit);
+    };
+    const auto rule_steps = [&] { return RuleSteps(services, account, file, uid, *settings); };
     if (settings->ExecuteSPFirst != 0) {
-        if (settings->ExecuteSP != 0 && DatabaseStep(services, account, file, uid, *settings, kDatabaseFilterReadLimit)) {
-            return true;
-        }
-        if (RuleSteps(services, account, file, uid, *settings)) return true;
+        if (const FilterOutcome o = database_step(kDatabaseFilterReadLimit); o != FilterOutcome::kInbox) return o;
+        if (const FilterOutcome o = rule_steps(); o != FilterOutcome::kInbox) return o;
     } else {
-        if (RuleSteps(services, account, file, uid, *settings)) return true;
-        if (settings->ExecuteSP != 0 && DatabaseStep(services, account, file, uid, *settings, 0)) return true;
+        if (const FilterOutcome o = rule_steps(); o != FilterOutcome::kInbox) return o;
+        if (const FilterOutcome o = database_step(0); o != FilterOutcome::kInbox) return o;
     }
     if (settings->ShortMessageEnable != 0) {
         if (const auto summary = services.ReadSummary(file, account)) {
@@ -157,7 +165,7 @@ bool ApplyMailFilters(FilterServices& services, std::string_view account, const 
             if (services.SendSms(services.AccountComment(account), text)) services.WriteSystemLog(text);
         }
     }
-    return false;
+    return FilterOutcome::kInbox;
 }
 
 }  // namespace quorvex

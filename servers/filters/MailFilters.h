@@ -46,6 +46,11 @@ struct DatabaseFilterParams {
 
 enum class DatabaseVerdict { kInbox = 0, kDrop = -1, kHold = 3 };
 
+// What the filters did with a message: nothing (it goes to the inbox),
+// stored or dropped it, or meant to store it and could not (then the
+// message is in no mailbox and delivery must fail).
+enum class FilterOutcome { kInbox, kTaken, kStoreFailed };
+
 // Services of the mailbox store, the message library and the database.
 class FilterServices {
 public:
@@ -67,9 +72,10 @@ public:
     virtual void WriteSystemLog(std::string_view text) = 0;
 };
 
-// True when a filter stored or dropped the message; false when it goes to
-// the inbox. An id stored by a filter goes into `uid` when given and empty.
-bool ApplyMailFilters(FilterServices& services, std::string_view account, const std::string& file, std::string* uid);
+// kTaken when a filter stored or dropped the message, kInbox when it goes
+// to the inbox, kStoreFailed when a filter's store failed. An id stored by
+// a filter goes into `uid` when given and empty.
+FilterOutcome ApplyMailFilters(FilterServices& services, std::string_view account, const std::string& file, std::string* uid);
 
 // "host|" entries for each "http://" link of the text parts (unique, the
 // list kept under 999 characters) and "name|" for each attachment (the

@@ -15,6 +15,7 @@
 #include "mailmodel/summary/MailSummary.h"
 #include "mailmodel/summary/SenderCheckServices.h"
 #include "servers/filters/SmsNotice.h"
+#include "servers/logs/MainLog.h"
 #include "servers/logs/ServerLogs.h"
 
 namespace quorvex {
@@ -33,6 +34,22 @@ MailSummary ToMailSummary(const FilterSummary& s) {
 }
 
 MailDatabaseLogin Login(const CServerSettings& settings) { return {settings.ODBCUser, settings.ODBCPassword}; }
+
+std::string LogFolder(const CServerSettings& settings) {
+    return settings.LogFilePath.empty() ? JoinPath(settings.Folder(), "log") : settings.LogFilePath;
+}
+
+// One main log line per diagnostic record of a database error. The driver
+// gives no error number of its own, so the number is 0; the description
+// starts with the SQLSTATE.
+void LogDatabaseError(const CServerSettings& settings, std::string_view error) {
+    const std::string folder = LogFolder(settings);
+    while (!error.empty()) {
+        const auto end = error.find('\n');
+        WriteMainLog(folder, DatabaseErrorLine(0, error.substr(0, end)));
+        error = end == std::string_view::npos ? std::string_view() : error.substr(end + 1);
+    }
+}
 
 }  // namespace
 
@@ -109,7 +126,7 @@ std::optional<std::string> ServerFilterServices::RunProcedure(const DatabaseFilt
         }
     }
     if (!status) {
-        WriteErrorLog(__FILE__, __LINE__, "database filter: " + status.error);
+        LogDatabaseError(*Settings(), status.error);
         return std::nullopt;
     }
     if (rows.empty() || rows[0].empty() || !rows[0][0]) return std::string();
@@ -127,10 +144,7 @@ bool ServerFilterServices::SendSms(std::string_view number, std::string_view tex
 
 void ServerFilterServices::WriteSystemLog(std::string_view text) {
     const auto settings = Settings();
-    quorvex::WriteSystemLog(
-        {settings->LogFilePath.empty() ? JoinPath(settings->Folder(), "log") : settings->LogFilePath,
-         settings->MaxLogLine},
-        text);
+    quorvex::WriteSystemLog({LogFolder(*settings), settings->MaxLogLine}, text);
 }
 
 }  // namespace quorvex

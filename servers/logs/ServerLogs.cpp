@@ -36,10 +36,14 @@ void WriteSmtpLog(const LogSettings& settings, std::string_view peer, std::strin
     line.append(" ").append(peer).append(" ").append(text).append("\r\n");
     std::string notice = "SMTP ";
     notice.append(peer).append(" ").append(text);
-    std::lock_guard guard(SmtpLogLock);
-    if (log.Append(settings.folder, settings.max_lines, line, now) == DailyLog::Result::kFull) {
-        notices.Post(NoticeId::WM_SHOW_MESSAGE, "SMTP LOG File Overflow");
+    bool full = false;
+    {
+        std::lock_guard guard(SmtpLogLock);
+        full = log.Append(settings.folder, settings.max_lines, line, now) == DailyLog::Result::kFull;
     }
+    // Notices go out after the lock is released: no log writer waits on
+    // whatever the notice sink does.
+    if (full) notices.Post(NoticeId::WM_SHOW_MESSAGE, "SMTP LOG File Overflow");
     notices.Post(NoticeId::WM_SHOW_MESSAGE, notice);
 }
 

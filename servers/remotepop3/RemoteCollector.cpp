@@ -161,27 +161,28 @@ bool RemoteCollector::FetchRemoteMessage(std::string_view account, const RemoteB
         }
         // Lines are kept as they come, still dot-stuffed: stored messages
         // hold the stuffed form. A piece of an over-long line is written
-        // without a line end, so long lines arrive unbroken.
+        // without a line end, so long lines arrive unbroken. After a failed
+        // write the rest of the message is still read to its end line, so
+        // the next reply is matched to the next command.
         std::string line;
         bool whole = true;
         std::string chunk;
+        bool written = true;
         for (;;) {
             if (!connection.ReadLine(line, whole)) {
                 error = "-ERR read line error";
                 return false;
             }
             if (whole && line == ".") break;
+            if (!written) continue;
             chunk += line;
             if (whole) chunk += "\r\n";
             if (chunk.size() >= 64 * 1024) {
-                if (!WriteAll(fd.get(), chunk)) {
-                    error = "-ERR write file " + file.path() + " failed";
-                    return false;
-                }
+                written = WriteAll(fd.get(), chunk);
                 chunk.clear();
             }
         }
-        if (!WriteAll(fd.get(), chunk) || ::fsync(fd.get()) != 0 || !fd.close_checked()) {
+        if (!written || !WriteAll(fd.get(), chunk) || ::fsync(fd.get()) != 0 || !fd.close_checked()) {
             error = "-ERR write file " + file.path() + " failed";
             return false;
         }

@@ -35,6 +35,15 @@ bool WriteAt(int fd, std::string_view data, off_t offset) {
     return true;
 }
 
+// The header: the slot counter as six digits and CR LF. Every slot number
+// has at most six digits, so the text is always exactly the header size.
+static_assert(kUidlRingSlots <= 1000000 && kUidlHeaderSize == 8);
+std::string UidlCounterText(int slot) {
+    std::string digits = std::to_string(slot);
+    digits.insert(0, 6 - digits.size(), '0');
+    return digits + "\r\n";
+}
+
 }  // namespace
 
 std::string StoredUidForm(std::string_view uid) {
@@ -87,9 +96,7 @@ bool UidlRecordFile::Record(std::string_view uid, std::string_view local_id, std
     const std::string record = EncodeUidlRecord(fetched, local_id, uid);
     const auto offset = static_cast<off_t>(kUidlHeaderSize + kUidlRecordSize * static_cast<std::size_t>(slot));
     if (!WriteAt(fd.get(), record, offset) || ::fdatasync(fd.get()) != 0) return false;
-    char counter[kUidlHeaderSize + 1];
-    std::snprintf(counter, sizeof counter, "%06d\r\n", next);
-    if (!WriteAt(fd.get(), std::string_view(counter, kUidlHeaderSize), 0) || ::fdatasync(fd.get()) != 0) {
+    if (!WriteAt(fd.get(), UidlCounterText(next), 0) || ::fdatasync(fd.get()) != 0) {
         return false;
     }
     if (!fd.close_checked()) return false;

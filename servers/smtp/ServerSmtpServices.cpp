@@ -114,7 +114,7 @@ std::vector<std::string> ServerSmtpServices::GroupMembers(std::string_view group
     return members;
 }
 
-bool ServerSmtpServices::ApplyFilters(std::string_view account, const std::string& file, std::string* uid) {
+FilterOutcome ServerSmtpServices::ApplyFilters(std::string_view account, const std::string& file, std::string* uid) {
     ServerFilterServices filters;
     return ApplyMailFilters(filters, Accounts().StoredName(account), file, uid);
 }

@@ -48,7 +48,7 @@ public:
     std::int64_t QuotaBytes(std::string_view account) override;
     std::optional<ForwardingList> Forwarding(std::string_view account) override;
     std::vector<std::string> GroupMembers(std::string_view group) override;
-    bool ApplyFilters(std::string_view account, const std::string& file, std::string* uid) override;
+    FilterOutcome ApplyFilters(std::string_view account, const std::string& file, std::string* uid) override;
     bool StoreInInbox(std::string_view account, const std::string& file, std::string* uid) override;
     bool Enqueue(std::string_view recipient, std::string_view sender, const std::string& file) override;
     void AccountChanged(std::string_view account) override;

@@ -33,6 +33,9 @@ inline constexpr std::string_view kAcceptedFormat = "250 %s\r\n";
 // Sent when a recipient's copy could not be stored and delivery gave no
 // reply of its own: a temporary failure, so the client tries again later.
 inline constexpr std::string_view kLocalStoreFailed = "451 local delivery failed, try again later\r\n";
+// Sent when the web-mail copy of a message (for a draft the only copy)
+// could not be stored.
+inline constexpr std::string_view kSentCopyFailed = "451 copy of the message could not be stored, try again later\r\n";
 
 inline constexpr std::string_view kAskUser = "334 VXNlcm5hbWU6\r\n";
 inline constexpr std::string_view kAskPassword = "334 UGFzc3dvcmQ6\r\n";

@@ -357,7 +357,13 @@ void SmtpSession::FinishMessage(std::string& out) {
     }
     std::string uid;
     if (webmail_helo_ && (draft_flag_ == 1 || (copy_flag_ != 0 && draft_flag_ == 0))) {
-        uid = services_.StoreSentCopy(helo_, path).value_or("");
+        const auto copy = services_.StoreSentCopy(helo_, path);
+        if (!copy) {
+            message_.Discard();
+            End(out, kSentCopyFailed);
+            return;
+        }
+        uid = *copy;
     }
     message_.Discard();
     state_ = 1;

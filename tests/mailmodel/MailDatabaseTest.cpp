@@ -72,7 +72,7 @@ TEST_F(MailDatabaseTest, FallsBackToTheSqliteFileWithoutADataSource) {
     if (testing::RunInFreshProcess()) return;
     OdbcConfig odbc("");
     { const db::Status created = CreateMailDatabase(kSchema, {}); ASSERT_TRUE(created) << created.error; }
-    EXPECT_EQ(Sqlite("SELECT name FROM sqlite_master WHERE type = 'table'"), "mailfolder\nreceipts\n");
+    EXPECT_EQ(Sqlite("SELECT name FROM sqlite_master WHERE type = 'table'"), "mailfolder\nreceipts\nStoredProcedures\n");
     // An existing file is left as it is.
     ASSERT_TRUE(CreateMailDatabase("/nonexistent/schema.sql", {}));
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -363,6 +364,67 @@ TEST_F(MailStoreTest, RebuildStoresTheBackFolderOldestFirst) {
     EXPECT_EQ(ReadFile(JoinPath(folder_, "4.eml")), "newest");
     EXPECT_EQ(s.Records[1].Marks, 1);  // stored as read
     EXPECT_TRUE(FileExists(JoinPath(back, "a.eml")));
+}
+
+// A damaged index refuses every store, so the rebuild is the way back:
+// it sets the damaged file aside, starts an empty index whose numbers
+// continue after the bodies already there, and stores the back folder.
+TEST_F(MailStoreTest, RebuildRecoversADamagedIndex) {
+    ASSERT_TRUE(Store("one"));
+    ASSERT_TRUE(Store("two"));
+    const std::string damaged = Index().substr(0, 100);
+    WriteFile(JoinPath(folder_, "mailinfo.dat"), damaged);
+    testing::ErrorLogCapture log(home_.path());
+    ASSERT_FALSE(Store("refused"));
+    const std::string back = JoinPath(folder_, "back");
+    MakeFolders(back);
+    WriteFile(JoinPath(back, "saved.eml"), "saved");
+    ASSERT_TRUE(RestoreBackupMails("alice"));
+    const MailboxSnapshot s = Load();
+    ASSERT_EQ(s.Counts[0], 1);
+    EXPECT_EQ(s.Records[0].FileNumber, 3);
+    EXPECT_EQ(s.Records[0].Uid, 3u);
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "3.eml")), "saved");
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "1.eml")), "one");  // nothing overwritten
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "2.eml")), "two");
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "mailinfo.dat.damaged")), damaged);
+    ASSERT_TRUE(Store("after"));
+    EXPECT_EQ(GetMailboxMessageCount("alice"), 2);
+    // A sound index is left as it is: the rebuild only adds.
+    ASSERT_TRUE(RestoreBackupMails("alice"));
+    EXPECT_EQ(GetMailboxMessageCount("alice"), 3);
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "mailinfo.dat.damaged")), damaged);
+}
+
+// Bodies staged by a writer that was killed are removed when the mailbox
+// is next stored into; a young one, or one whose writer still holds its
+// lock, stays.
+TEST_F(MailStoreTest, StoreRemovesStagedBodiesOfKilledWriters) {
+    const auto staged = [&](const char* name, long age) {
+        const std::string path = JoinPath(folder_, name);
+        WriteFile(path, "partial");
+        const timespec times[2] = {{time(nullptr) - age, 0}, {time(nullptr) - age, 0}};
+        EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        return path;
+    };
+    const std::string dead = staged(".incoming-dead01", 3600);
+    const std::string young = staged(".incoming-young1", 0);
+    const std::string held = staged(".incoming-held01", 3600);
+    const int fd = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    testing::ErrorLogCapture log(home_.path());
+    ASSERT_TRUE(Store("new"));
+    ::close(fd);
+    EXPECT_FALSE(FileExists(dead));
+    EXPECT_TRUE(FileExists(young));
+    EXPECT_TRUE(FileExists(held));
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "1.eml")), "new");
+    // The store's own staged body is gone too.
+    int left = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_))
+        if (entry.path().filename().string().rfind(".incoming-", 0) == 0) ++left;
+    EXPECT_EQ(left, 2);
 }
 
 TEST(MailboxRecordOrder, FolderThenPositionWithBlankAndFreeLast) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -24,6 +25,7 @@ struct Account {
     std::optional<ForwardingList> forwarding;
     std::vector<std::string> members;
     bool filter_takes = false;
+    bool filter_store_fails = false;
     bool store_fails = false;
 };
 
@@ -48,6 +50,7 @@ public:
     CServerSettings settings;
     std::map<std::string, Account> accounts;  // by account name (local part)
     std::vector<std::string> stored, queued, log, changed;
+    bool queue_fails = false;
 
     FakeDirectory() { settings.Dominame = "example.test"; }
 
@@ -68,8 +71,10 @@ public:
     std::int64_t QuotaBytes(std::string_view a) override { return accounts[std::string(a)].quota; }
     std::optional<ForwardingList> Forwarding(std::string_view a) override { return accounts[std::string(a)].forwarding; }
     std::vector<std::string> GroupMembers(std::string_view g) override { return accounts[std::string(g)].members; }
-    bool ApplyFilters(std::string_view a, const std::string&, std::string*) override {
-        return accounts[std::string(a)].filter_takes;
+    FilterOutcome ApplyFilters(std::string_view a, const std::string&, std::string*) override {
+        const Account& account = accounts[std::string(a)];
+        if (account.filter_store_fails) return FilterOutcome::kStoreFailed;
+        return account.filter_takes ? FilterOutcome::kTaken : FilterOutcome::kInbox;
     }
     bool StoreInInbox(std::string_view a, const std::string&, std::string* uid) override {
         if (accounts[std::string(a)].store_fails) return false;
@@ -78,6 +83,7 @@ public:
         return true;
     }
     bool Enqueue(std::string_view recipient, std::string_view sender, const std::string&) override {
+        if (queue_fails) return false;
         queued.push_back(std::string(recipient) + " from " + std::string(sender));
         return true;
     }
@@ -104,6 +110,98 @@ TEST_F(LocalDeliveryTest, OutsideAddressesGoToTheQueue) {
     EXPECT_EQ(directory.queued, (std::vector<std::string>{"y@elsewhere.org from x@remote.org",
                                                            "ghost@example.test from x@remote.org"}));
     EXPECT_EQ(directory.log[0], "10.0.0.1: mail from x@remote.org to y@elsewhere.org in queue.");
+}
+
+TEST_F(LocalDeliveryTest, QueueFailureFailsTheDelivery) {
+    directory.queue_fails = true;
+    std::string reply;
+    EXPECT_FALSE(Deliver("y@elsewhere.org", &reply));
+    EXPECT_EQ(reply, "");  // the caller answers its own temporary failure
+    EXPECT_TRUE(directory.queued.empty());
+    EXPECT_EQ(directory.log, (std::vector<std::string>{"10.0.0.1: mail from x@remote.org to y@elsewhere.org failed"}));
+}
+
+// A forward without a local copy, or a group, is the only way the message
+// is kept: when no address got a copy, the delivery fails instead of
+// being reported done. One copy anywhere is enough.
+TEST_F(LocalDeliveryTest, FanOutWithoutAnyCopyFails) {
+    struct Case {
+        std::string name;
+        std::function<void(FakeDirectory&)> setup;
+        std::string recipient;
+        bool delivered;
+        std::size_t stored;
+    };
+    const std::vector<Case> cases = {
+        {"forward only, queue cannot be written",
+         [](FakeDirectory& d) {
+             d.accounts["alice"].forwarding = ForwardingList{true, false, {"y@elsewhere.org"}};
+             d.queue_fails = true;
+         },
+         "alice@example.test", false, 0},
+        {"forward only, local target cannot store",
+         [](FakeDirectory& d) {
+             d.accounts["alice"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
+             d.accounts["bob"].store_fails = true;
+         },
+         "alice@example.test", false, 0},
+        {"forward only, filter of the target cannot store",
+         [](FakeDirectory& d) {
+             d.accounts["alice"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
+             d.accounts["bob"].filter_store_fails = true;
+         },
+         "alice@example.test", false, 0},
+        {"forward only to an unknown local user that is not sent out",
+         [](FakeDirectory& d) {
+             d.accounts["alice"].forwarding = ForwardingList{true, false, {"ghost@example.test"}};
+             d.settings.SendOutIfAbsent = 0;
+         },
+         "alice@example.test", false, 0},
+        {"forward only, one of two targets stores",
+         [](FakeDirectory& d) {
+             d.accounts["alice"].forwarding = ForwardingList{true, false, {"bob@example.test;y@elsewhere.org"}};
+             d.queue_fails = true;
+             d.accounts["bob"];
+         },
+         "alice@example.test", true, 1},
+        {"forward with a local copy, forward fails",
+         [](FakeDirectory& d) {
+             d.accounts["alice"].forwarding = ForwardingList{true, true, {"y@elsewhere.org"}};
+             d.queue_fails = true;
+         },
+         "alice@example.test", true, 1},
+        {"group, every member fails",
+         [](FakeDirectory& d) {
+             d.accounts["team"] = Group({"alice", "y@elsewhere.org"});
+             d.accounts["alice"].store_fails = true;
+             d.queue_fails = true;
+         },
+         "team@example.test", false, 0},
+        {"group, one member stores",
+         [](FakeDirectory& d) {
+             d.accounts["team"] = Group({"alice", "bob"});
+             d.accounts["alice"].store_fails = true;
+             d.accounts["bob"];
+         },
+         "team@example.test", true, 1},
+        {"group listing only itself",
+         [](FakeDirectory& d) { d.accounts["team"] = Group({"team"}); },
+         "team@example.test", false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDirectory fresh;
+        c.setup(fresh);
+        std::string reply;
+        EXPECT_EQ(DeliverToRecipient(fresh, &reply, "10.0.0.1", c.recipient, "x@remote.org", file, nullptr),
+                  c.delivered);
+        EXPECT_EQ(reply, "");
+        EXPECT_EQ(fresh.stored.size(), c.stored);
+        if (!c.delivered) {
+            ASSERT_FALSE(fresh.log.empty());
+            EXPECT_EQ(fresh.log.back(), "10.0.0.1: mail from x@remote.org to " + c.recipient + " failed");
+        }
+    }
 }
 
 TEST_F(LocalDeliveryTest, RefusalsComeInOrderWithTheirReplies) {
@@ -167,13 +265,17 @@ TEST_F(LocalDeliveryTest, NestingEndsAtTheDepthLimit) {
 TEST_F(LocalDeliveryTest, FiltersAndStoreFailures) {
     directory.accounts["alice"].filter_takes = true;
     directory.accounts["bob"].store_fails = true;
+    directory.accounts["carol"].filter_store_fails = true;
     EXPECT_TRUE(Deliver("alice@example.test"));
     std::string reply;
     EXPECT_FALSE(Deliver("bob@example.test", &reply));
     EXPECT_EQ(reply, "");
+    EXPECT_FALSE(Deliver("carol@example.test", &reply));
+    EXPECT_EQ(reply, "");
     EXPECT_TRUE(directory.stored.empty());
     EXPECT_EQ(directory.log, (std::vector<std::string>{"10.0.0.1: mail from x@remote.org to alice@example.test filter",
-                                                       "10.0.0.1: mail from x@remote.org to bob@example.test failed"}));
+                                                       "10.0.0.1: mail from x@remote.org to bob@example.test failed",
+                                                       "10.0.0.1: mail from x@remote.org to carol@example.test failed"}));
     EXPECT_EQ(directory.changed, (std::vector<std::string>{"alice"}));
 }
 

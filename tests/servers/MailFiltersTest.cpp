@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
+#include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
@@ -32,11 +34,13 @@ public:
     std::vector<std::string> sms, syslog;
     std::string comment = "13800000000";
     bool sms_ok = true;
+    bool store_ok = true;
 
     std::shared_ptr<const CServerSettings> Settings() override { return std::make_shared<CServerSettings>(settings); }
     std::optional<FilterSummary> ReadSummary(const std::string&, std::string_view) override { return summary; }
     std::optional<std::vector<MessagePart>> ReadParts(const std::string&, std::size_t) override { return parts; }
     bool StoreInFolder(std::string_view, const std::string&, int folder, const FilterSummary& s, std::string* uid) override {
+        if (!store_ok) return false;
         stored.emplace_back(folder, s.subject);
         if (uid != nullptr && uid->empty()) *uid = "9";
         return true;
@@ -72,7 +76,7 @@ protected:
         for (const auto& r : rules) ASSERT_TRUE(filter.AddRule(r));
         ASSERT_TRUE(filter.Save());
     }
-    bool Apply() { return ApplyMailFilters(services, "alice", file, &uid); }
+    FilterOutcome Apply() { return ApplyMailFilters(services, "alice", file, &uid); }
     TempFolder folder;
     std::string file = folder.File("m.dat");
     FakeFilterServices services;
@@ -147,10 +151,10 @@ TEST_F(MailFiltersTest, RuleFileRoundTripAndEditing) {
 
 TEST_F(MailFiltersTest, AccountRulesDropOrStore) {
     Rules("alice", {Rule("report", 0, "", 1)});
-    EXPECT_TRUE(Apply());
+    EXPECT_EQ(Apply(), FilterOutcome::kTaken);
     EXPECT_TRUE(services.stored.empty());
     Rules("alice", {Rule("nothing", 0, "", 1), Rule("quarterly", 0, "", 0, 6)});
-    EXPECT_TRUE(Apply());
+    EXPECT_EQ(Apply(), FilterOutcome::kTaken);
     EXPECT_EQ(services.stored, (std::vector<std::pair<int, std::string>>{{6, "Quarterly REPORT"}}));
     EXPECT_EQ(uid, "9");
 }
@@ -159,16 +163,16 @@ TEST_F(MailFiltersTest, SystemRulesAndJunk) {
     Rules("system", {Rule("report", 0, "", 0, 5)});
     services.settings.EnableSystemFilter = 1;
     services.settings.EmailFilterSystem = "system";
-    EXPECT_TRUE(Apply());
+    EXPECT_EQ(Apply(), FilterOutcome::kTaken);
     EXPECT_EQ(services.stored.back().first, 5);
     // Junk: anti-spam on, no system rules, a spam-flagged message.
     services.settings.EnableSystemFilter = 0;
     services.settings.AntiSpamEnable = 1;
     services.summary->flags = 1;
-    EXPECT_TRUE(Apply());
+    EXPECT_EQ(Apply(), FilterOutcome::kTaken);
     EXPECT_EQ(services.stored.back(), (std::pair<int, std::string>{4, "[SPAM]Quarterly REPORT"}));
     services.summary->flags = 0;
-    EXPECT_FALSE(Apply());
+    EXPECT_EQ(Apply(), FilterOutcome::kInbox);
 }
 
 TEST_F(MailFiltersTest, DatabaseVerdicts) {
@@ -185,7 +189,7 @@ TEST_F(MailFiltersTest, DatabaseVerdicts) {
         SCOPED_TRACE(c.answer.value_or("(error)"));
         services.stored.clear();
         services.answer = c.answer;
-        EXPECT_EQ(Apply(), c.taken);
+        EXPECT_EQ(Apply() == FilterOutcome::kTaken, c.taken);
         EXPECT_EQ(services.stored.size(), static_cast<std::size_t>(c.held));
         if (c.held) {
             EXPECT_EQ(services.stored[0].first, kHeldFolder);
@@ -199,12 +203,49 @@ TEST_F(MailFiltersTest, DatabaseVerdicts) {
     const std::size_t asked = services.asked.size();
     services.stored.clear();
     services.summary->date.clear();
-    EXPECT_TRUE(Apply());
+    EXPECT_EQ(Apply(), FilterOutcome::kTaken);
     services.summary->date = "x";
     services.parts.reset();
-    EXPECT_TRUE(Apply());
+    EXPECT_EQ(Apply(), FilterOutcome::kTaken);
     EXPECT_EQ(services.asked.size(), asked);
     EXPECT_TRUE(services.stored.empty());
+}
+
+// A filter that means to store a message and cannot must say so: the
+// message is in no mailbox, so delivery has to fail rather than report it
+// taken.
+TEST_F(MailFiltersTest, StoreFailuresAreReported) {
+    services.store_ok = false;
+    struct Case {
+        std::string name;
+        std::function<void()> setup;
+    };
+    const std::vector<Case> cases = {
+        {"account rule files the message", [&] { Rules("alice", {Rule("report", 0, "", 0, 6)}); }},
+        {"system junk folder",
+         [&] {
+             services.settings.AntiSpamEnable = 1;
+             services.summary->flags = 1;
+         }},
+        {"database holds the message", [&] { services.settings.ExecuteSP = 1; services.answer = "hold"; }},
+        {"database error holds the message", [&] { services.settings.ExecuteSP = 1; services.answer.reset(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rules("alice", {});
+        services.settings = CServerSettings{};
+        services.summary->flags = 0;
+        services.answer = "inbox";
+        c.setup();
+        uid.clear();
+        EXPECT_EQ(Apply(), FilterOutcome::kStoreFailed);
+        EXPECT_TRUE(services.stored.empty());
+        EXPECT_EQ(uid, "");
+    }
+    // A rule that drops the message still takes it: nothing to store.
+    services.settings = CServerSettings{};
+    Rules("alice", {Rule("report", 0, "", 1)});
+    EXPECT_EQ(Apply(), FilterOutcome::kTaken);
 }
 
 TEST(DatabaseFilter, LinkHostsAndAttachments) {
@@ -223,12 +264,12 @@ TEST(DatabaseFilter, LinkHostsAndAttachments) {
 
 TEST_F(MailFiltersTest, ShortMessageWhenNothingTookTheMessage) {
     services.settings.ShortMessageEnable = 1;
-    EXPECT_FALSE(Apply());
+    EXPECT_EQ(Apply(), FilterOutcome::kInbox);
     EXPECT_EQ(services.sms, (std::vector<std::string>{
                                 "13800000000 [Email] Subject: Quarterly REPORT From: Boss <boss@corp.example>"}));
     EXPECT_EQ(services.syslog, (std::vector<std::string>{"[Email] Subject: Quarterly REPORT From: Boss <boss@corp.example>"}));
     services.sms_ok = false;
-    EXPECT_FALSE(Apply());
+    EXPECT_EQ(Apply(), FilterOutcome::kInbox);
     EXPECT_EQ(services.syslog.size(), 1u);
 }
 
@@ -240,8 +281,13 @@ TEST_F(MailFiltersTest, StoredStatementOnSqlite) {
     DatabaseFilterParams params;
     params.From = "boss@spam.example";
     params.Size = 42;
-    // No table yet: a database error, which holds the message.
+    // No table yet: a database error, which holds the message and goes to
+    // the main log.
     EXPECT_EQ(services.RunProcedure(params), std::nullopt);
+    std::string log;
+    ASSERT_TRUE(ReadWholeFile(JoinPath(folder.path(), "log", "quorvexlog.txt"), log));
+    EXPECT_NE(log.find(" Error number: 0\t"), std::string::npos) << log;
+    EXPECT_EQ(log.find("database filter"), std::string::npos) << log;
     {
         db::Connection connection;
         ASSERT_TRUE(OpenMailDatabase(connection, {}).ok());
@@ -258,6 +304,32 @@ TEST_F(MailFiltersTest, StoredStatementOnSqlite) {
     EXPECT_EQ(InterpretProcedureAnswer(answer), DatabaseVerdict::kDrop);
     params.From = "friend@corp.example";
     EXPECT_EQ(InterpretProcedureAnswer(services.RunProcedure(params)), DatabaseVerdict::kInbox);
+}
+
+// A database made from the shipped schema has the filter's statement:
+// with the database filter on, a message goes to the inbox instead of
+// being held because the statement is missing.
+TEST_F(MailFiltersTest, FreshDatabaseSendsMessagesToTheInbox) {
+    const db::Status created = CreateMailDatabase(std::string(QUORVEX_SOURCE_DIR) + "/data/schema.sql", {});
+    ASSERT_TRUE(created) << created.error;
+    ServerFilterServices real;
+    DatabaseFilterParams params;
+    params.From = "boss@corp.example";
+    params.To = "alice@example.test";
+    params.Subject = "it's \"quoted\"";
+    params.Size = 1234;
+    params.Date = "Mon, 7 Dec 2026 10:00:00 +0000";
+    const auto answer = real.RunProcedure(params);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(InterpretProcedureAnswer(answer), DatabaseVerdict::kInbox);
+    // The whole filter run on the real services leaves the message for the
+    // inbox.
+    UpdateSettings([](CServerSettings& s) { s.ExecuteSP = 1; });
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        << "From: Boss <boss@corp.example>\r\nDate: Mon, 7 Dec 2026 10:00:00 +0000\r\nSubject: hi\r\n\r\nbody\r\n";
+    std::string stored_uid;
+    EXPECT_EQ(ApplyMailFilters(real, "alice", file, &stored_uid), FilterOutcome::kInbox);
+    EXPECT_EQ(stored_uid, "");
 }
 
 }  // namespace

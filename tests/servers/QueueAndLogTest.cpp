@@ -1,13 +1,17 @@
 // The queue's enqueue operation and the daily counted logs.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <regex>
 
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "servers/logs/DailyLog.h"
+#include "servers/logs/MainLog.h"
 #include "servers/logs/ServerLogs.h"
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/support/SmtpTestFiles.h"
@@ -119,6 +123,65 @@ TEST(ServerLogs, SmtpAndSystemLogLines) {
     const std::string sys = Slurp(DailyLog("syslog").PathFor(settings.folder, std::time(nullptr)));
     EXPECT_NE(sys.find("[Email] Subject"), std::string::npos);
     EXPECT_EQ(sys.find("later"), std::string::npos);
+}
+
+// A notice sink that writes another SMTP log line from a second thread
+// while it is posting: that only finishes when the writer that posts does
+// not hold the log's lock.
+class ReenteringSink : public NoticeSink {
+public:
+    explicit ReenteringSink(const LogSettings& settings) : settings_(settings) {}
+    void Post(NoticeId, std::string_view payload) override {
+        if (payload.find("reentered") != std::string_view::npos) return;
+        auto other = std::async(std::launch::async, [this] {
+            NullNoticeSink quiet;
+            WriteSmtpLog(settings_, "10.0.0.2", "reentered", quiet);
+        });
+        finished_in_time.push_back(other.wait_for(std::chrono::seconds(30)) == std::future_status::ready);
+        pending_.push_back(std::move(other));
+    }
+    bool PostAndWait(NoticeId, std::string_view, std::chrono::milliseconds) override { return false; }
+    std::vector<bool> finished_in_time;
+
+private:
+    const LogSettings& settings_;
+    std::vector<std::future<void>> pending_;  // joined when the sink goes
+};
+
+TEST(ServerLogs, SmtpLogNoticesAreSentWithoutTheLock) {
+    TempFolder folder;
+    const LogSettings settings{folder.File("log"), 2};
+    ReenteringSink sink(settings);
+    WriteSmtpLog(settings, "10.0.0.1", "first", sink);   // one line, one notice
+    WriteSmtpLog(settings, "10.0.0.1", "second", sink);  // full: overflow notice and line notice
+    EXPECT_EQ(sink.finished_in_time, (std::vector<bool>{true, true, true}));
+}
+
+TEST(ServerLogs, MainLogLinesAndRestart) {
+    TempFolder folder;
+    const std::string logs = folder.File("log");  // missing: created by the first line
+    WriteMainLog(logs, DatabaseErrorLine(0x80040e14, "42S02: no such table"));
+    WriteMainLog(logs, "second");
+    const std::string path = JoinPath(logs, "quorvexlog.txt");
+    const std::string text = Slurp(path);
+    EXPECT_TRUE(std::regex_match(text, std::regex("\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d "
+                                                   "Error number: 80040e14\t42S02: no such table\r\n"
+                                                   "\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d second\r\n")))
+        << text;
+    EXPECT_EQ(DatabaseErrorLine(0, "x"), "Error number: 0\tx");
+    // A file of exactly the limit is appended to; one byte more is restarted.
+    for (const long long size : {kMainLogRestartBytes, kMainLogRestartBytes + 1}) {
+        SCOPED_TRACE(size);
+        std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+        WriteMainLog(logs, "after");
+        const auto now = std::filesystem::file_size(path);
+        if (size == kMainLogRestartBytes) {
+            EXPECT_GT(now, static_cast<std::uintmax_t>(size));
+        } else {
+            EXPECT_LT(now, 100u);
+            EXPECT_NE(Slurp(path).find(" after\r\n"), std::string::npos);
+        }
+    }
 }
 
 }  // namespace

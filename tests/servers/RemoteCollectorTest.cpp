@@ -2,7 +2,11 @@
 // recorded, delivered and deleted, and what the log says.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <deque>
 #include <map>
+#include <utility>
 
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
@@ -39,7 +43,7 @@ public:
         if (server_.FailAfterLines > 0) --server_.FailAfterLines;
         line = pending_.front().first;
         whole = pending_.front().second;
-        pending_.erase(pending_.begin());
+        pending_.pop_front();
         return true;
     }
     bool SendLine(std::string_view text) override {
@@ -96,7 +100,7 @@ private:
     }
     void Queue(std::string line) { pending_.emplace_back(std::move(line), true); }
     FakeRemoteServer& server_;
-    std::vector<std::pair<std::string, bool>> pending_;
+    std::deque<std::pair<std::string, bool>> pending_;
 };
 
 class FakeCollectionServices : public CollectionServices {
@@ -119,6 +123,7 @@ public:
         return std::make_unique<FakeConnection>(it->second);
     }
     std::string NewTemporaryFile() override {
+        if (!next_temporary.empty()) return std::exchange(next_temporary, std::string());
         return JoinPath(folder_.File("smtp"), "temp_pop3_" + std::to_string(++temp_number) + ".dat");
     }
     void ScanForViruses(const std::string& path) override { scanned.push_back(path); }
@@ -146,6 +151,7 @@ public:
     std::vector<Delivery> deliveries;
     bool refuse_delivery = false;
     int temp_number = 0;
+    std::string next_temporary;  // the next temporary file's path, when set
 
 private:
     const testing::TempFolder& folder_;
@@ -220,6 +226,34 @@ TEST_F(RemoteCollectorTest, BrokenTransferKeepsWhatWasDelivered) {
     Server().FailAfterLines = -1;
     Run();
     EXPECT_EQ(services.deliveries.size(), 2u);  // message 1 is not fetched again
+    EXPECT_TRUE(Server().Messages.empty());
+}
+
+// The disk fills while a message larger than one write is coming in: the
+// rest of it is still read to its end line, so the replies that follow
+// stay paired with their commands. The message stays on the server; the
+// next one is fetched whole and deleted.
+TEST_F(RemoteCollectorTest, WriteFailureMidMessageKeepsTheDialogueInStep) {
+    // Body lines that look like replies make any lost step visible.
+    std::string big = "Subject: big\r\n";
+    while (big.size() < 100 * 1024) big += "\r\n+OK 2 u2";
+    Server().Messages = {{"u1", big}, {"u2", "Subject: b\r\n\r\nsmall"}};
+    const std::string full = JoinPath(folder.File("smtp"), "disk_full.dat");
+    ASSERT_EQ(::symlink("/dev/full", full.c_str()), 0);
+    services.next_temporary = full;
+    Run();
+    ASSERT_EQ(services.deliveries.size(), 1u);
+    EXPECT_EQ(services.deliveries[0].Text, "Subject: b\r\n\r\nsmall\r\n");
+    ASSERT_EQ(Server().Messages.size(), 1u);
+    EXPECT_EQ(Server().Messages[0].Uid, "u1");
+    for (const auto& command : Server().Received) EXPECT_NE(command, "DELE 1");
+    EXPECT_EQ(services.log.back(), "bob REMOTE POP3 pop.example.net END");
+    EXPECT_EQ(::access("/dev/full", W_OK), 0);  // only the link went away
+    EXPECT_NE(::access(full.c_str(), F_OK), 0);
+    // With room again, the big message comes whole.
+    Run();
+    ASSERT_EQ(services.deliveries.size(), 2u);
+    EXPECT_EQ(services.deliveries[1].Text, big + "\r\n");
     EXPECT_TRUE(Server().Messages.empty());
 }
 

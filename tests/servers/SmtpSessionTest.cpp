@@ -486,6 +486,25 @@ TEST(SmtpSession, WebMailDraftIsStoredOnlyAsTheSendersCopy) {
     EXPECT_EQ(h.session->peer(), "192.0.2.7");
 }
 
+// The web-mail copy that cannot be stored is never acknowledged with 250:
+// for a draft it is the only copy.
+TEST(SmtpSession, WebMailCopyThatCannotBeStoredIsATemporaryFailure) {
+    for (const std::string helo : {"alice:192.0.2.7:1:1", "alice:192.0.2.7:1:0"}) {
+        SCOPED_TRACE(helo);
+        Harness h;
+        LocalAccounts(h.services);
+        h.services.sent_copy_fails = true;
+        h.Start("127.0.0.1");
+        EXPECT_EQ(h.Send("HELO " + helo + "\r\nMAIL FROM:<alice@example.test>\r\nRCPT TO:<bob@example.test>\r\n"
+                         "DATA\r\nSubject: draft\r\n\r\nx\r\n.\r\n"),
+                  "250 welcome here\r\n250 OK\r\n250 OK\r\n354 send the mail data, end with . \r\n"
+                  "451 copy of the message could not be stored, try again later\r\n");
+        EXPECT_TRUE(h.session->Finished());
+        EXPECT_TRUE(h.services.sent_copies.empty());
+        EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));  // the temporary file is gone
+    }
+}
+
 TEST(SmtpSession, ProxyUserHandsTheSessionOver) {
     Harness h;
     h.services.settings.MailProxy = 1;

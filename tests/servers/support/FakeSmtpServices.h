@@ -36,6 +36,7 @@ public:
     std::vector<std::string> log;
     std::vector<std::string> scanned;
     std::vector<std::pair<std::string, std::string>> sent_copies;
+    bool sent_copy_fails = false;
     bool fail_temp_file = false;
 
     std::shared_ptr<const CServerSettings> Settings() override {
@@ -84,6 +85,7 @@ public:
     std::optional<std::string> StoreSentCopy(std::string_view account, const std::string& path) override {
         std::string bytes;
         ReadWholeFile(path, bytes);
+        if (sent_copy_fails) return std::nullopt;
         sent_copies.emplace_back(account, bytes);
         return std::string(account) + ".example.test.quorvexserver.7";
     }
