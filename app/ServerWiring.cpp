@@ -1,5 +1,6 @@
 #include "app/ServerWiring.h"
 
+#include "servers/queue/SenderThreads.h"
 #include "servers/smtp/SmtpConnection.h"
 
 namespace quorvex::app {
@@ -17,10 +18,8 @@ void ServerWiring::InstallJobHandlers() {
     accounts_.InstallHandler();  // JOB_ACCOUNT_SERVER
 }
 
-void StartSenderThreads() {
-    // The outgoing queue's sender threads start here.
-}
+void StartSenderThreads() { ::quorvex::StartSenderThreads(); }
 
-void StopSenderThreads() {}
+void StopSenderThreads() { ::quorvex::StopSenderThreads(); }
 
 }  // namespace quorvex::app

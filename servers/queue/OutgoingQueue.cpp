@@ -1,16 +1,19 @@
 // Putting messages into the outgoing queue.
 #include "servers/queue/OutgoingQueue.h"
 
+#include <dirent.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
+#include <map>
 
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
-#include "common/ProfileFile.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/address/QueueCounters.h"
 #include "servers/logs/DailyLog.h"
+#include "servers/queue/QueueRecord.h"
 
 namespace quorvex {
 
@@ -20,6 +23,33 @@ bool HasLineBreak(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+// The id of a record file name "<digits>.ini", or 0.
+int RecordIdOf(std::string_view name) {
+    if (name.size() < 5 || name.substr(name.size() - 4) != ".ini") return 0;
+    const std::string_view digits = name.substr(0, name.size() - 4);
+    if (digits.empty() || digits.size() > 9) return 0;
+    int id = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return 0;
+        id = id * 10 + (c - '0');
+    }
+    return id;
+}
+
+// Every record of the queue folder by id.
+std::map<int, IniDocument> ListRecords() {
+    std::map<int, IniDocument> records;
+    DIR* dir = ::opendir(QueueFolder().c_str());
+    if (dir == nullptr) return records;
+    while (const dirent* entry = ::readdir(dir)) {
+        const int id = RecordIdOf(entry->d_name);
+        if (id <= 0) continue;
+        if (auto record = ReadQueueRecord(QueueRecordPath(id))) records.emplace(id, std::move(*record));
+    }
+    ::closedir(dir);
+    return records;
+}
+
 }  // namespace
 
 std::mutex& QueueLock() {
@@ -27,9 +57,19 @@ std::mutex& QueueLock() {
     return *lock;
 }
 
+std::condition_variable& QueueWakeup() {
+    static auto* wakeup = new std::condition_variable;
+    return *wakeup;
+}
+
 QueueScanRange& ScanRange() {
     static QueueScanRange range;
     return range;
+}
+
+RetryRing& Retries() {
+    static auto* ring = new RetryRing;
+    return *ring;
 }
 
 std::string QueueFolder() { return JoinPath(ProgramFolder(), "smtp"); }
@@ -37,11 +77,19 @@ std::string QueueRecordPath(int id) { return JoinPath(QueueFolder(), std::to_str
 std::string QueueMessageName(int id) { return "mail" + std::to_string(id) + ".dat"; }
 
 int EnqueueOutgoingMail(const std::string& message, std::string_view recipient, std::string_view sender,
-                        const std::string* record_to_copy) {
+                        const std::string* record_to_copy, int retry_of) {
     if (HasLineBreak(recipient) || HasLineBreak(sender)) return -1;
     MakeFolders(QueueFolder());
 
-    std::lock_guard guard(QueueLock());
+    std::optional<IniDocument> record;
+    if (record_to_copy != nullptr) {
+        record = ReadQueueRecord(*record_to_copy);
+        if (!record) return -1;
+    } else {
+        record = IniDocument();
+    }
+
+    std::unique_lock guard(QueueLock());
     const int id = NextQueueId(QUEUE_COUNTER_INTERNET_SEND);
     if (id <= 0) return -1;
     const std::string message_name = QueueMessageName(id);
@@ -54,16 +102,15 @@ int EnqueueOutgoingMail(const std::string& message, std::string_view recipient, 
     }
     bool written = false;
     if (record_to_copy != nullptr) {
-        std::string record;
-        written = ReadWholeFile(*record_to_copy, record) && AtomicWriteFile(record_path, record) &&
-                  ProfileFile(record_path).WriteString("Info", "MailFile", message_name);
+        written = record->Set(kQueueSection, "MailFile", message_name) &&
+                  (retry_of <= 0 || record->Set(kQueueSection, kRetryOfKey, std::to_string(retry_of)));
     } else {
-        written = ProfileFile(record_path).Edit([&](IniDocument& doc) {
-            return doc.Set("Info", "DestAddr", recipient) && doc.Set("Info", "ReplyAddr", sender) &&
-                   doc.Set("Info", "MailFile", message_name) && doc.Set("Info", "Times", "0") &&
-                   doc.Set("Info", "BeginTime", LogTimeStamp(std::time(nullptr)));
-        });
+        written = record->Set(kQueueSection, "DestAddr", recipient) &&
+                  record->Set(kQueueSection, "ReplyAddr", sender) &&
+                  record->Set(kQueueSection, "MailFile", message_name) && record->Set(kQueueSection, "Times", "0") &&
+                  record->Set(kQueueSection, "BeginTime", LogTimeStamp(std::time(nullptr)));
     }
+    written = written && WriteQueueRecord(record_path, *record);
     if (!written) {
         ::unlink(record_path.c_str());
         ::unlink(message_path.c_str());
@@ -72,7 +119,42 @@ int EnqueueOutgoingMail(const std::string& message, std::string_view recipient, 
     QueueScanRange& range = ScanRange();
     if (range.low == -1) range.low = id;
     range.high = id;
+    guard.unlock();
+    QueueWakeup().notify_one();
     return id;
+}
+
+void RemoveQueueItem(int id, const std::string& message_path) {
+    ::unlink(QueueRecordPath(id).c_str());
+    if (!message_path.empty()) ::unlink(message_path.c_str());
+}
+
+bool HasQueuedMail() {
+    for (const auto& [id, record] : ListRecords()) {
+        if (!RecordValue(record, "MailFile").empty()) return true;
+    }
+    return false;
+}
+
+void RebuildQueueScanRange() {
+    const auto records = ListRecords();
+    std::lock_guard guard(QueueLock());
+    QueueScanRange& range = ScanRange();
+    for (const auto& [id, record] : records) {
+        if (RecordValue(record, "MailFile").empty()) continue;
+        // A retry written just before a crash: the record it replaces goes.
+        const int replaced = RecordInt(record, kRetryOfKey, 0);
+        if (replaced > 0 && replaced != id && records.count(replaced) != 0) {
+            const auto& old = records.at(replaced);
+            const std::string old_file = RecordValue(old, "MailFile");
+            RemoveQueueItem(replaced, old_file.empty() ? std::string() : JoinPath(QueueFolder(), old_file));
+        }
+    }
+    for (const auto& [id, record] : records) {
+        if (RecordValue(record, "MailFile").empty() || !FileExists(QueueRecordPath(id))) continue;
+        if (range.low == -1 || id < range.low) range.low = id;
+        if (id > range.high) range.high = id;
+    }
 }
 
 }  // namespace quorvex

@@ -1,0 +1,77 @@
+// SMTP client texts.
+#include "servers/outgoing/SmtpClientText.h"
+
+#include <cctype>
+
+namespace quorvex::outgoing {
+
+std::string HeloCommand(std::string_view name) { return "HELO " + std::string(name) + "\r\n"; }
+std::string EhloCommand(std::string_view name) { return "EHLO " + std::string(name) + "\r\n"; }
+std::string MailFromCommand(std::string_view sender) { return "MAIL FROM:<" + std::string(sender) + ">\r\n"; }
+std::string RcptToCommand(std::string_view recipient) { return "RCPT TO:<" + std::string(recipient) + ">\r\n"; }
+
+std::size_t CompleteReplyLength(std::string_view text) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find("\r\n", start);
+        if (end == std::string_view::npos) return 0;
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 2;
+        if (line.size() < 4 || line[3] != '-') return start;
+    }
+    return 0;
+}
+
+int ReplyCode(std::string_view reply) {
+    if (reply.size() < 3) return -1;
+    int code = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(reply[i]))) return -1;
+        code = code * 10 + (reply[i] - '0');
+    }
+    return code;
+}
+
+std::vector<std::string> HostsOfList(std::string_view list) {
+    std::vector<std::string> hosts;
+    while (!list.empty()) {
+        const std::size_t end = list.find("\r\n");
+        std::string_view line = list.substr(0, end);
+        list = end == std::string_view::npos ? std::string_view() : list.substr(end + 2);
+        line = line.substr(0, line.find(' '));
+        if (!line.empty()) hosts.emplace_back(line.substr(0, 1023));
+    }
+    return hosts;
+}
+
+std::string FailureOutcome(std::string_view error, std::string_view domain, std::string_view host_list) {
+    std::string text = std::string(error) + ": " + std::string(domain) + "(mx) -\r\n" + std::string(host_list);
+    if (text.size() > kMaxResponseText) text.resize(kMaxResponseText);
+    return text;
+}
+
+int FailureResult(std::string_view last_error, std::string_view outcome) {
+    if (Lowered(last_error) == Lowered(kOutcomeTimeout)) return kFailedHard;
+    if (!outcome.empty() && outcome.front() == '5') return kFailedHard;
+    return kFailedSoft;
+}
+
+std::string_view DataTerminator(std::string_view last_two_bytes, bool empty) {
+    if (empty || last_two_bytes == "\r\n") return ".\r\n";
+    return "\r\n.\r\n";
+}
+
+std::string ImplicitMailHost(std::string_view domain) {
+    if (domain.size() > 2 && domain.front() == '[' && domain.back() == ']') {
+        return std::string(domain.substr(1, domain.size() - 2));
+    }
+    return std::string(domain);
+}
+
+std::string Lowered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+}  // namespace quorvex::outgoing
