@@ -282,6 +282,7 @@ int CQuorvexServerApp::RunGuiMode() {
         return kExitFailure;
     }
     NotifyServiceManager("READY=1");
+    ready_sent_ = true;
     MessageLoop();
     Shutdown();
     return kExitSuccess;
@@ -342,7 +343,7 @@ void CQuorvexServerApp::ReloadSettingsOnRequest() {
 }
 
 void CQuorvexServerApp::Shutdown() {
-    NotifyServiceManager("STOPPING=1");
+    if (ready_sent_) NotifyServiceManager("STOPPING=1");
     ServerRunFlag = 0;
     StopServers();
     schedulers_.clear();

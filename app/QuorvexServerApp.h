@@ -71,6 +71,7 @@ private:
     std::unique_ptr<CAccountServer> account_server_;
     std::vector<std::unique_ptr<RemoteCollectionScheduler>> schedulers_;
     bool workers_started_ = false;
+    bool ready_sent_ = false;  // READY=1 went to the service manager
 };
 
 }  // namespace quorvex::app

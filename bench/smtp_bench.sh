@@ -11,7 +11,10 @@ messages=${1:-5000}
 sessions=20
 size=4096
 build="$here/build/bench"
-bash "$here/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DQUORVEX_BUILD_BENCH=ON >/dev/null
+gen=()
+command -v ninja >/dev/null && gen=(-G Ninja)
+cmake -S "$here" -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release -DQUORVEX_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" --target bench_smtp_server >/dev/null
 source_tool=$(command -v smtp-source || echo /usr/sbin/smtp-source)
 work=$(mktemp -d)
 chmod 755 "$work"  # the postfix user must reach its queue below it

@@ -14,21 +14,15 @@
 
 namespace quorvex {
 
-namespace {
-
-bool write_all(int fd, std::string_view bytes) {
+bool WriteFully(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
 }
-
-}  // namespace
 
 bool SyncFolder(const std::string& folder) {
     UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -48,7 +42,7 @@ bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new
     if (!fd) return false;
     const std::string tmp_path(name.data());
 
-    const bool ok = ::fchmod(fd.get(), mode) == 0 && write_all(fd.get(), bytes) &&
+    const bool ok = ::fchmod(fd.get(), mode) == 0 && WriteFully(fd.get(), bytes) &&
                     ::fsync(fd.get()) == 0 && fd.close_checked() &&
                     ::rename(tmp_path.c_str(), path.c_str()) == 0;
     if (!ok) {
@@ -59,12 +53,17 @@ bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new
     return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
+bool ReadWholeFile(const std::string& path, std::string& out, struct stat* status) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return false;
     out.clear();
     struct stat st {};
-    if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
+    if (::fstat(fd.get(), &st) != 0) {
+        if (status != nullptr) return false;
+    } else if (st.st_size > 0) {
+        out.reserve(static_cast<std::size_t>(st.st_size));
+    }
+    if (status != nullptr) *status = st;
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buf, sizeof buf);

@@ -4,6 +4,7 @@
 // and, at worst, a stray temporary file that the next write ignores.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -15,8 +16,14 @@ namespace quorvex {
 // own mode. Returns false (and leaves the old file untouched) on any error.
 bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new_file_mode = 0600);
 
-// Reads a whole file. False when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string& out);
+// Writes all of `bytes` to the descriptor, continuing short writes and
+// retrying interrupted ones. False on an error (or a write that takes
+// nothing), with an unknown part written.
+bool WriteFully(int fd, std::string_view bytes);
+
+// Reads a whole file. False when it cannot be opened or read. `status`,
+// when given, receives the status of the file that was read.
+bool ReadWholeFile(const std::string& path, std::string& out, struct stat* status = nullptr);
 
 // Marks temporary files made by AtomicWriteFile: "<name>.tmp-" followed by
 // random letters. Exposed so clean-up and tests can recognise them.

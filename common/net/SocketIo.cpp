@@ -15,54 +15,35 @@
 namespace quorvex {
 namespace {
 
-// Waits until the socket is readable (or has hung up: the receive that
-// follows tells which). Counts silent slices against the idle limit.
-IoStatus WaitReadable(int fd, const SocketTimeouts& timeouts) {
-    int idle_slices = 0;
+// One receive into `data`, waiting in slices when nothing is there yet.
+// The first attempt does not wait, so a busy peer costs one system call
+// per read.
+IoStatus ReceiveRaw(int fd, char* data, std::size_t size, bool peek, std::size_t& received,
+                    const SocketTimeouts& timeouts) {
+    received = 0;
+    const int flags = MSG_DONTWAIT | (peek ? MSG_PEEK : 0);
     for (;;) {
-        if (!ServersRunning()) return IoStatus::kStopped;
-        pollfd watch{fd, POLLIN, 0};
-        const int ready = ::poll(&watch, 1, timeouts.slice_ms);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            return IoStatus::kError;
+        const ssize_t got = ::recv(fd, data, size, flags);
+        if (got > 0) {
+            received = static_cast<std::size_t>(got);
+            if (!peek) DumpSocketTraffic(std::string_view(data, received));
+            return IoStatus::kOk;
         }
-        if (ready == 0) {
-            if (++idle_slices > timeouts.idle_slices) return IoStatus::kTimeout;
-            continue;
-        }
-        return IoStatus::kOk;
+        if (got == 0) return IoStatus::kClosed;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return IoStatus::kError;
+        if (const IoStatus waited = WaitReadable(fd, timeouts); waited != IoStatus::kOk) return waited;
     }
 }
 
-// One receive of up to `size` bytes appended to `out`, waiting in slices
-// when nothing is there yet. The first attempt does not wait, so a busy
-// peer costs one system call per read.
+// The same, appended to `out`.
 IoStatus ReceiveOnce(int fd, std::string& out, std::size_t size, bool peek, const SocketTimeouts& timeouts) {
     const std::size_t old_size = out.size();
     out.resize(old_size + size);
-    const int flags = MSG_DONTWAIT | (peek ? MSG_PEEK : 0);
-    for (;;) {
-        const ssize_t got = ::recv(fd, out.data() + old_size, size, flags);
-        if (got > 0) {
-            out.resize(old_size + static_cast<std::size_t>(got));
-            if (!peek) DumpSocketTraffic(std::string_view(out).substr(old_size));
-            return IoStatus::kOk;
-        }
-        out.resize(old_size + size);
-        if (got == 0) break;
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            out.resize(old_size);
-            return IoStatus::kError;
-        }
-        if (const IoStatus waited = WaitReadable(fd, timeouts); waited != IoStatus::kOk) {
-            out.resize(old_size);
-            return waited;
-        }
-    }
-    out.resize(old_size);
-    return IoStatus::kClosed;
+    std::size_t received = 0;
+    const IoStatus status = ReceiveRaw(fd, out.data() + old_size, size, peek, received, timeouts);
+    out.resize(old_size + received);
+    return status;
 }
 
 IoStatus ReceiveExact(int fd, std::string& out, std::size_t size, const SocketTimeouts& timeouts) {
@@ -86,6 +67,30 @@ LineStatus ToLineStatus(IoStatus status) {
 }
 
 }  // namespace
+
+IoStatus WaitReadable(int fd, const SocketTimeouts& timeouts) {
+    int idle_slices = 0;
+    for (;;) {
+        if (!ServersRunning()) return IoStatus::kStopped;
+        pollfd watch{fd, POLLIN, 0};
+        const int ready = ::poll(&watch, 1, timeouts.slice_ms);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return IoStatus::kError;
+        }
+        if (ready == 0) {
+            if (++idle_slices > timeouts.idle_slices) return IoStatus::kTimeout;
+            continue;
+        }
+        return IoStatus::kOk;
+    }
+}
+
+IoStatus ReceiveSome(int fd, char* data, std::size_t size, std::size_t& received, const SocketTimeouts& timeouts) {
+    received = 0;
+    if (size == 0) return IoStatus::kError;
+    return ReceiveRaw(fd, data, size, false, received, timeouts);
+}
 
 IoStatus ReceiveWithTimeout(int fd, std::string& out, std::size_t size, ReceiveMode mode,
                             const SocketTimeouts& timeouts) {

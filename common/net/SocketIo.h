@@ -44,6 +44,17 @@ enum class IoStatus {
     kError,    // the socket reported an error
 };
 
+// Waits until the socket is readable (or has hung up: the receive that
+// follows tells which). kTimeout once more than the idle limit of silent
+// slices passed, kStopped when ServerRunFlag is cleared.
+IoStatus WaitReadable(int fd, const SocketTimeouts& timeouts = kDefaultSocketTimeouts);
+
+// One receive of up to `size` bytes into `data` (at least one byte on
+// kOk, their number in `received`), waiting in slices while nothing is
+// there. The buffer is the caller's, so a large one costs nothing per call.
+IoStatus ReceiveSome(int fd, char* data, std::size_t size, std::size_t& received,
+                     const SocketTimeouts& timeouts = kDefaultSocketTimeouts);
+
 // Receives into `out` (replacing its contents). Normal and peek modes take
 // what one receive gives, at most `size` bytes; exact mode returns kOk only
 // with all `size` bytes, else `out` holds the bytes that did arrive.

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -34,19 +36,124 @@ std::string BodyPath(const std::string& folder, std::int32_t file_number) {
     return JoinPath(folder, std::to_string(file_number) + ".eml");
 }
 
-// Reads the account's index, creating an empty one when the folder exists
-// but holds none. A damaged index is logged and refused, never rewritten.
-bool ReadIndex(const std::string& folder, MailboxIndexFile& index) {
-    const std::string path = IndexPath(folder);
-    std::string bytes;
-    if (!ReadWholeFile(path, bytes)) {
-        if (errno != ENOENT || !FolderExists(folder)) return false;
-        index = MailboxIndexFile{};
-        return AtomicWriteFile(path, index.Encode());
+// Parsed indexes are kept between calls for this many mailboxes at most
+// (the ones used last), so a store costs no read of the whole index.
+constexpr std::size_t kMaxCachedIndexes = 64;
+
+// What identifies one version of an index file. Every write replaces the
+// file, so a rewrite by anyone is noticed by its new inode and times.
+struct IndexStamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    long long mtime_ns = -1;
+    long long ctime_ns = -1;
+    bool operator==(const IndexStamp&) const = default;
+};
+
+IndexStamp StampOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size,
+            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
+            static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec};
+}
+
+class StagedBody;
+
+// One store waiting for the commit that numbers it and lists it.
+struct PendingAdd {
+    const std::string* folder = nullptr;  // the account folder
+    StagedBody* body = nullptr;
+    int mail_folder = 0;
+    bool read = false;
+    std::int32_t size = 0;
+    // Filled by the commit.
+    std::int32_t file_number = 0;
+    std::uint32_t uid = 0;
+    bool stored = false;
+    bool finished = false;  // guarded by the mailbox's queue_lock
+};
+
+// What this process keeps per mailbox.
+struct Mailbox {
+    std::mutex lock;  // MailStoreLock
+    // Guarded by `lock`: the index as last read or written, and the stamp
+    // of the file it was read from or written to.
+    std::string cached_folder;
+    IndexStamp cached_stamp;
+    std::unique_ptr<MailboxIndexFile> cached;
+    std::atomic<bool> has_cache{false};
+    std::atomic<std::uint64_t> last_use{0};
+
+    // Stores that wait for a commit. One of the waiting callers at a time
+    // commits everything queued so far in one index rewrite, so callers
+    // storing into one mailbox at once share the cost of the write.
+    std::mutex queue_lock;
+    std::condition_variable committed;
+    std::vector<PendingAdd*> pending;  // guarded by queue_lock
+    bool committing = false;           // guarded by queue_lock
+
+    void DropCache() {
+        cached.reset();
+        cached_folder.clear();
+        has_cache = false;
     }
+};
+
+std::mutex registry_lock;
+std::atomic<std::uint64_t> use_clock{0};
+
+std::unordered_map<std::string, std::unique_ptr<Mailbox>>& Registry() {
+    static auto* boxes = new std::unordered_map<std::string, std::unique_ptr<Mailbox>>;
+    return *boxes;
+}
+
+// Names compare without regard to case.
+Mailbox& MailboxOf(std::string_view account) {
+    std::string key(account);
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    std::lock_guard guard(registry_lock);
+    auto& box = Registry()[key];
+    if (!box) box = std::make_unique<Mailbox>();
+    return *box;
+}
+
+// Keeps the number of cached indexes near the limit by dropping the one
+// used longest ago. Called with `self.lock` held; other mailboxes are only
+// tried, never waited for, so no two mailbox locks are ever waited on.
+void MakeRoomInCache(Mailbox& self) {
+    std::lock_guard guard(registry_lock);
+    std::size_t cached = 0;
+    Mailbox* oldest = nullptr;
+    for (auto& [name, box] : Registry()) {
+        if (box.get() == &self || !box->has_cache) continue;
+        ++cached;
+        if (!oldest || box->last_use < oldest->last_use) oldest = box.get();
+    }
+    if (cached < kMaxCachedIndexes || !oldest || !oldest->lock.try_lock()) return;
+    oldest->DropCache();
+    oldest->lock.unlock();
+}
+
+// Keeps `index` as the mailbox's cached copy of the file just written or
+// read at `path`; `st` is that file's status.
+void Remember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index, const struct stat& st) {
+    if (!box.has_cache) MakeRoomInCache(box);
+    box.cached = std::move(index);
+    box.cached_folder = folder;
+    box.cached_stamp = StampOf(st);
+    box.has_cache = true;
+}
+
+// Reads and checks the index file. False when it cannot be read (errno
+// tells why) or is damaged (logged, never rewritten).
+bool ReadIndexFile(const std::string& path, MailboxIndexFile& index, struct stat& st) {
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes, &st)) return false;
     std::string error;
     if (!ParseMailboxIndex(bytes, index, error)) {
         QUORVEX_ERROR_LOG("damaged mailbox index " + path + ": " + error);
+        errno = EINVAL;
         return false;
     }
     return true;
@@ -58,12 +165,52 @@ bool WriteIndex(const std::string& folder, const MailboxIndexFile& index) {
     return false;
 }
 
+// Writes `index` as the mailbox's index and keeps it as the cached copy.
+bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index) {
+    if (!WriteIndex(folder, *index)) {
+        box.DropCache();
+        return false;
+    }
+    struct stat st {};
+    if (::stat(IndexPath(folder).c_str(), &st) == 0) {
+        Remember(box, folder, std::move(index), st);
+    } else {
+        box.DropCache();
+    }
+    return true;
+}
+
+// The mailbox's index as it is on disk, from the cache while the file is
+// unchanged; an empty one is created when the folder exists but holds
+// none. Null when it cannot be read or created, or is damaged. The caller
+// holds `box.lock`; the result stays valid until the lock is released or
+// the cache is written or dropped.
+MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
+    box.last_use = ++use_clock;
+    const std::string path = IndexPath(folder);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && box.cached && box.cached_folder == folder &&
+        box.cached_stamp == StampOf(st)) {
+        return box.cached.get();
+    }
+    box.DropCache();
+    auto index = std::make_unique<MailboxIndexFile>();
+    if (ReadIndexFile(path, *index, st)) {
+        Remember(box, folder, std::move(index), st);
+        return box.cached.get();
+    }
+    if (errno != ENOENT || !FolderExists(folder)) return nullptr;
+    if (!WriteAndRemember(box, folder, std::make_unique<MailboxIndexFile>()) || !box.cached) return nullptr;
+    return box.cached.get();
+}
+
 void FillSnapshot(const MailboxIndexFile& index, MailboxSnapshot& out) {
     out = MailboxSnapshot{};
     for (int k = 0; k < kMailboxFolderCount; ++k) {
         out.Counts[k] = index.header.MessageCount(k);
         out.Totals[k] = index.header.TotalBytes(k);
     }
+    out.Records.reserve(index.slots.size());
     for (const MailboxRecord& r : index.slots)
         if (!r.IsFree()) out.Records.push_back(r);
     std::sort(out.Records.begin(), out.Records.end(),
@@ -71,10 +218,11 @@ void FillSnapshot(const MailboxIndexFile& index, MailboxSnapshot& out) {
     for (MailboxRecord& r : out.Records) r.Changes = 0;
 }
 
-bool LoadFromFolder(const std::string& folder, MailboxSnapshot& out) {
-    MailboxIndexFile index;
-    if (!ReadIndex(folder, index)) return false;
-    FillSnapshot(index, out);
+// The caller holds the mailbox's lock.
+bool LoadFromFolder(Mailbox& box, const std::string& folder, MailboxSnapshot& out) {
+    const MailboxIndexFile* index = CurrentIndex(box, folder);
+    if (!index) return false;
+    FillSnapshot(*index, out);
     return true;
 }
 
@@ -86,19 +234,6 @@ std::vector<std::size_t> FolderSlots(const MailboxIndexFile& index, int folder) 
     std::sort(slots.begin(), slots.end(),
               [&](std::size_t a, std::size_t b) { return index.slots[a].Position < index.slots[b].Position; });
     return slots;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 constexpr std::string_view kStagedPrefix = ".incoming-";
@@ -212,29 +347,123 @@ bool ReplaceDamagedIndex(const std::string& folder) {
 
 }  // namespace
 
-std::mutex& MailStoreLock(std::string_view account) {
-    static std::mutex registry_lock;
-    static std::unordered_map<std::string, std::unique_ptr<std::mutex>> locks;
-    std::string key(account);
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    std::lock_guard guard(registry_lock);
-    auto& lock = locks[key];
-    if (!lock) lock = std::make_unique<std::mutex>();
-    return *lock;
-}
+std::mutex& MailStoreLock(std::string_view account) { return MailboxOf(account).lock; }
 
 bool LoadMailboxIndex(std::string_view account, MailboxSnapshot& out) {
     const auto folder = GetAccountFolderPath(account);
-    return folder && LoadFromFolder(*folder, out);
+    return folder && LoadFromFolder(MailboxOf(account), *folder, out);
 }
 
 bool LoadMailboxIndexLocked(std::string_view account, MailboxSnapshot& out) {
     const auto folder = GetAccountFolderPath(account);
     if (!folder) return false;
-    std::lock_guard guard(MailStoreLock(account));
-    return LoadFromFolder(*folder, out);
+    Mailbox& box = MailboxOf(account);
+    std::lock_guard guard(box.lock);
+    return LoadFromFolder(box, *folder, out);
 }
+
+namespace {
+
+// Gives a waiting store its slot and numbers in `index` and moves its body
+// to its final name. False (and `index` unchanged) when the mailbox is full
+// or the body cannot be moved.
+bool PlaceMessage(MailboxIndexFile& index, PendingAdd& add) {
+    MailboxIndexHeader& header = index.header;
+    const int folder = add.mail_folder;
+    auto free_slot = std::find_if(index.slots.begin(), index.slots.end(),
+                                  [](const MailboxRecord& r) { return r.IsFree(); });
+    const auto slot = static_cast<std::size_t>(free_slot - index.slots.begin());
+    if (free_slot == index.slots.end() && index.slots.size() >= static_cast<std::size_t>(kMaxMailboxRecords)) {
+        QUORVEX_ERROR_LOG("mailbox full (no free record slot) in " + *add.folder);
+        return false;
+    }
+    if (static_cast<std::int64_t>(header.TotalBytes(folder)) + add.size > kMaxFolderBytes ||
+        header.LastUid() == INT32_MAX || header.LastFileNumber() == INT32_MAX) {
+        QUORVEX_ERROR_LOG("mailbox full (totals would overflow) in " + *add.folder);
+        return false;
+    }
+    const std::int32_t file_number = header.LastFileNumber() + 1;
+    if (!add.body->MoveTo(BodyPath(*add.folder, file_number))) return false;
+    if (free_slot == index.slots.end()) index.slots.emplace_back();
+
+    MailboxRecord& r = index.slots[slot];
+    r.Slot = static_cast<std::int32_t>(slot);
+    r.Size = add.size;
+    r.FileNumber = file_number;
+    r.Uid = static_cast<std::uint32_t>(header.LastUid() + 1);
+    r.Folder = static_cast<std::uint16_t>(folder);
+    r.Position = header.MessageCount(folder);
+    r.Marks = add.read ? 1 : 0;
+    header.SetLastFileNumber(r.FileNumber);
+    header.SetLastUid(static_cast<std::int32_t>(r.Uid));
+    header.SetMessageCount(folder, header.MessageCount(folder) + 1);
+    header.SetTotalBytes(folder, header.TotalBytes(folder) + add.size);
+    header.SetRecordCount(static_cast<std::int32_t>(index.slots.size()));
+    add.file_number = r.FileNumber;
+    add.uid = r.Uid;
+    return true;
+}
+
+// Lists every waiting store of the batch in one index rewrite per account
+// folder. The caller holds the mailbox's lock.
+void StoreBatch(Mailbox& box, const std::vector<PendingAdd*>& batch) {
+    std::vector<bool> done(batch.size(), false);
+    for (std::size_t first = 0; first < batch.size(); ++first) {
+        if (done[first]) continue;
+        const std::string& folder = *batch[first]->folder;
+        const MailboxIndexFile* current = CurrentIndex(box, folder);
+        auto updated = current ? std::make_unique<MailboxIndexFile>(*current) : nullptr;
+        std::vector<PendingAdd*> placed;
+        for (std::size_t i = first; i < batch.size(); ++i) {
+            if (done[i] || *batch[i]->folder != folder) continue;
+            done[i] = true;
+            if (updated && PlaceMessage(*updated, *batch[i])) placed.push_back(batch[i]);
+        }
+        if (placed.empty()) continue;
+        const bool written = WriteAndRemember(box, folder, std::move(updated));
+        for (PendingAdd* add : placed) {
+            add->stored = written;
+            // The index does not name it: a later store may take its number.
+            if (!written) ::unlink(BodyPath(folder, add->file_number).c_str());
+        }
+    }
+}
+
+// Queues the store and waits until a commit (its own or another caller's)
+// has dealt with it.
+void CommitInTurn(Mailbox& box, PendingAdd& add) {
+    std::unique_lock queue(box.queue_lock);
+    box.pending.push_back(&add);
+    while (!add.finished) {
+        if (box.committing) {
+            box.committed.wait(queue);
+            continue;
+        }
+        box.committing = true;
+        queue.unlock();
+        std::vector<PendingAdd*> batch;
+        {
+            std::lock_guard guard(box.lock);
+            // Taken under the mailbox lock, so that stores queued while it
+            // was busy join this commit.
+            queue.lock();
+            batch.swap(box.pending);
+            queue.unlock();
+            try {
+                StoreBatch(box, batch);
+            } catch (const std::exception& e) {
+                box.DropCache();
+                QUORVEX_ERROR_LOG(std::string("mailbox store failed: ") + e.what());
+            }
+        }
+        queue.lock();
+        for (PendingAdd* p : batch) p->finished = true;
+        box.committing = false;
+        box.committed.notify_all();
+    }
+}
+
+}  // namespace
 
 bool AddMessageToMailbox(std::string_view account, const std::string& source, std::string* uid_text, int folder,
                          bool scramble, bool read) {
@@ -246,54 +475,22 @@ bool AddMessageToMailbox(std::string_view account, const std::string& source, st
         QUORVEX_ERROR_LOG("message too large for a mailbox: " + source);
         return false;
     }
-    const auto size = static_cast<std::int32_t>(st.st_size);
 
     // The body is copied and fsynced under a name of its own before the
-    // mailbox is locked; under the lock it only gets its number.
+    // mailbox is locked; the commit only gives it its number.
     SweepStagedBodies(*account_folder);
     StagedBody staged(*account_folder);
     if (!staged.Fill(source, scramble ? MailStoreKey(account) : 0)) return false;
 
-    std::lock_guard guard(MailStoreLock(account));
-    MailboxIndexFile index;
-    if (!ReadIndex(*account_folder, index)) return false;
-    MailboxIndexHeader& header = index.header;
-
-    auto free_slot = std::find_if(index.slots.begin(), index.slots.end(),
-                                  [](const MailboxRecord& r) { return r.IsFree(); });
-    std::size_t slot = static_cast<std::size_t>(free_slot - index.slots.begin());
-    if (free_slot == index.slots.end() && index.slots.size() >= static_cast<std::size_t>(kMaxMailboxRecords)) {
-        QUORVEX_ERROR_LOG("mailbox full (no free record slot) in " + *account_folder);
-        return false;
-    }
-    if (static_cast<std::int64_t>(header.TotalBytes(folder)) + size > kMaxFolderBytes ||
-        header.LastUid() == INT32_MAX || header.LastFileNumber() == INT32_MAX) {
-        QUORVEX_ERROR_LOG("mailbox full (totals would overflow) in " + *account_folder);
-        return false;
-    }
-    if (free_slot == index.slots.end()) index.slots.emplace_back();
-
-    MailboxRecord& r = index.slots[slot];
-    r.Slot = static_cast<std::int32_t>(slot);
-    r.Size = size;
-    r.FileNumber = header.LastFileNumber() + 1;
-    r.Uid = static_cast<std::uint32_t>(header.LastUid() + 1);
-    r.Folder = static_cast<std::uint16_t>(folder);
-    r.Position = header.MessageCount(folder);
-    r.Marks = read ? 1 : 0;
-    header.SetLastFileNumber(r.FileNumber);
-    header.SetLastUid(static_cast<std::int32_t>(r.Uid));
-    header.SetMessageCount(folder, header.MessageCount(folder) + 1);
-    header.SetTotalBytes(folder, header.TotalBytes(folder) + size);
-    header.SetRecordCount(static_cast<std::int32_t>(index.slots.size()));
-
-    const std::string body = BodyPath(*account_folder, r.FileNumber);
-    if (!staged.MoveTo(body)) return false;
-    if (!WriteIndex(*account_folder, index)) {
-        ::unlink(body.c_str());
-        return false;
-    }
-    if (uid_text && uid_text->empty()) *uid_text = std::to_string(r.Uid);
+    PendingAdd add;
+    add.folder = &*account_folder;
+    add.body = &staged;
+    add.mail_folder = folder;
+    add.read = read;
+    add.size = static_cast<std::int32_t>(st.st_size);
+    CommitInTurn(MailboxOf(account), add);
+    if (!add.stored) return false;
+    if (uid_text && uid_text->empty()) *uid_text = std::to_string(add.uid);
     return true;
 }
 
@@ -304,9 +501,14 @@ bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapsh
                                 static_cast<std::size_t>(std::max(0, snapshot.Counts[1]));
     if (snapshot.Counts[0] < 0 || snapshot.Counts[1] < 0 || snapshot_count > snapshot.Records.size()) return false;
 
-    std::lock_guard guard(MailStoreLock(account));
-    MailboxIndexFile index;
-    if (!ReadIndex(*account_folder, index)) return false;
+    Mailbox& box = MailboxOf(account);
+    std::lock_guard guard(box.lock);
+    const MailboxIndexFile* current = CurrentIndex(box, *account_folder);
+    if (!current) return false;
+    // Changed on a copy: the cached index stays as on disk until the new
+    // one is written.
+    auto updated = std::make_unique<MailboxIndexFile>(*current);
+    MailboxIndexFile& index = *updated;
 
     std::array<std::vector<std::size_t>, kMailboxFolderCount> folders{FolderSlots(index, 0), FolderSlots(index, 1)};
     std::vector<std::uint16_t> pending(index.slots.size(), 0);
@@ -384,21 +586,34 @@ bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapsh
         index.header.SetMessageCount(k, counts[k]);
         index.header.SetTotalBytes(k, static_cast<std::int32_t>(bytes[k]));
     }
-    if (!WriteIndex(*account_folder, index)) return false;
+    if (!WriteAndRemember(box, *account_folder, std::move(updated))) return false;
     for (std::int32_t number : deleted_files) ::unlink(BodyPath(*account_folder, number).c_str());
     return true;
 }
 
+std::optional<MailboxTotals> ReadMailboxTotals(std::string_view account) {
+    const auto folder = GetAccountFolderPath(account);
+    if (!folder) return std::nullopt;
+    Mailbox& box = MailboxOf(account);
+    std::lock_guard guard(box.lock);
+    const MailboxIndexFile* index = CurrentIndex(box, *folder);
+    if (!index) return std::nullopt;
+    MailboxTotals totals;
+    for (int k = 0; k < kMailboxFolderCount; ++k) {
+        totals.messages += index->header.MessageCount(k);
+        totals.bytes += index->header.TotalBytes(k);
+    }
+    return totals;
+}
+
 std::int64_t GetMailboxTotalSize(std::string_view account) {
-    MailboxSnapshot snapshot;
-    if (!LoadMailboxIndexLocked(account, snapshot)) return 0;
-    return static_cast<std::int64_t>(snapshot.Totals[0]) + snapshot.Totals[1];
+    const auto totals = ReadMailboxTotals(account);
+    return totals ? totals->bytes : 0;
 }
 
 int GetMailboxMessageCount(std::string_view account) {
-    MailboxSnapshot snapshot;
-    if (!LoadMailboxIndexLocked(account, snapshot)) return 0;
-    return snapshot.Counts[0] + snapshot.Counts[1];
+    const auto totals = ReadMailboxTotals(account);
+    return totals ? totals->messages : 0;
 }
 
 std::optional<std::string> GetMailFilePath(std::string_view account, std::int32_t file_number) {
@@ -445,7 +660,7 @@ bool ScrambleCopyFile(const std::string& source, const std::string& destination,
         if (n == 0) break;
         if (key != 0)
             for (ssize_t i = 0; i < n; ++i) block[static_cast<std::size_t>(i)] ^= static_cast<char>(key);
-        if (!WriteAll(out.get(), block.get(), static_cast<std::size_t>(n))) return false;
+        if (!WriteFully(out.get(), std::string_view(block.get(), static_cast<std::size_t>(n)))) return false;
     }
     return ::fsync(out.get()) == 0 && out.close_checked();
 }

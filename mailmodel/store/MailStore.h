@@ -56,6 +56,14 @@ bool AddMessageToMailbox(std::string_view account, const std::string& source, st
 // deleted messages are removed only after the new index is in place.
 bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapshot);
 
+// Message count and byte total over both folders, from one read of the
+// index; nullopt when it cannot be read.
+struct MailboxTotals {
+    int messages = 0;
+    std::int64_t bytes = 0;
+};
+std::optional<MailboxTotals> ReadMailboxTotals(std::string_view account);
+
 // Sums over both folders; 0 when the index cannot be read.
 std::int64_t GetMailboxTotalSize(std::string_view account);
 int GetMailboxMessageCount(std::string_view account);

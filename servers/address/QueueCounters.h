@@ -11,9 +11,21 @@ enum QueueCounterKind : int {
     QUEUE_COUNTER_TEMP_SMTP = 2,      // key "temp_smtp": received messages, auto-replies, reports
 };
 
-// Reads the kind's counter (missing: 0), writes it back increased by one
-// and returns the new value, so the first number is 1. Safe from any
-// number of threads at once: every caller gets a different number.
+// How many numbers one write of the counter file reserves. The file holds
+// the highest number reserved, written (and fsynced) before any number of
+// the block is handed out: a restart or crash skips the unused rest of a
+// block but never hands out a number twice.
+inline constexpr int kQueueIdBlock = 64;
+
+// The next number of the kind: one above the larger of the stored counter
+// (missing: 0) and the last number this process handed out, so the first
+// number is 1. Safe from any number of threads at once: every caller gets
+// a different number. A counter that someone else rewrote is noticed and
+// followed.
 int NextQueueId(QueueCounterKind kind);
+
+// Forgets what this process reserved and handed out, as a restart would
+// (tests of what a new run continues from).
+void ForgetQueueIdReservations();
 
 }  // namespace quorvex

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "mailmodel/store/MailboxIndex.h"
+
 namespace quorvex::pop3 {
 
 // Flag word bits of a message.
@@ -19,10 +21,11 @@ inline constexpr std::uint16_t kFlagRead = 1;
 inline constexpr std::uint16_t kFlagReplied = 2;
 inline constexpr std::uint16_t kFlagForwarded = 4;
 
-// Change bits that QUIT commits; exactly kChangeDeleteOnly deletes.
-inline constexpr std::uint16_t kChangeFlags = 1;
-inline constexpr std::uint16_t kChangeDeleteOnly = 2;
-inline constexpr std::uint16_t kChangeMoveBit = 4;
+// Change bits that QUIT commits, those of the mailbox store; exactly
+// kChangeDeleteOnly deletes.
+inline constexpr std::uint16_t kChangeFlags = kChangeMarks;
+inline constexpr std::uint16_t kChangeDeleteOnly = kChangeDelete;
+inline constexpr std::uint16_t kChangeMoveBit = kChangeMove;
 
 // A size the store does not know.
 inline constexpr std::uint32_t kUnknownSize = 0xFFFFFFFFu;

@@ -114,8 +114,9 @@ std::string Pop3ServerServices::UidText(std::string_view account, std::uint32_t 
 }
 
 void Pop3ServerServices::RecordVisit(std::string_view account) {
-    const int count = GetMailboxMessageCount(account);
-    const std::int64_t size = GetMailboxTotalSize(account);
+    const MailboxTotals totals = ReadMailboxTotals(account).value_or(MailboxTotals{});
+    const int count = totals.messages;
+    const std::int64_t size = totals.bytes;
     const std::string now = LogTimeStamp(std::time(nullptr));
     // Busy mailboxes see many sessions a second: a visit time already
     // stored is not rewritten (each rewrite is a synced replacement).

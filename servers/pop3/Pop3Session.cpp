@@ -331,18 +331,26 @@ Pop3Step Pop3Session::CmdRead(std::string_view args) {
 
 Pop3Step Pop3Session::CmdNoop(std::string_view) { return Reply(kNoop); }
 
+UniqueFd Pop3Session::OpenMessage(std::string_view command, int number, const Pop3Message& message,
+                                  std::string& path) {
+    path = services_.MessagePath(account_, message.FileNumber);
+    UniqueFd file = OpenMessageFile(path);
+    if (!file) {
+        services_.Log(log_address_,
+                      std::string(command) + " " + std::to_string(number) + " of " + account_ + ": cannot open " + path);
+    }
+    return file;
+}
+
 Pop3Step Pop3Session::CmdRetr(std::string_view args) {
     const auto [number, folder] = ScanNumbers<2>(args, {0, 0});
     if (!IsFolder(folder)) return Pop3Step::kClose;
     Pop3Message* message = MessageAt(folder, number);
     if (message == nullptr) return Reply(kNoThisMessage);
 
-    const std::string path = services_.MessagePath(account_, message->FileNumber);
-    UniqueFd file = OpenMessageFile(path);
-    if (!file) {
-        services_.Log(log_address_, "RETR " + std::to_string(number) + " of " + account_ + ": cannot open " + path);
-        return Reply(kMessageUnreadable);
-    }
+    std::string path;
+    const UniqueFd file = OpenMessage("RETR", number, *message, path);
+    if (!file) return Reply(kMessageUnreadable);
     const std::uint8_t key = services_.StoreKey(account_);
     if (settings_.EnableReceipt) services_.MarkReceiptRead(account_, path, key);
 
@@ -386,12 +394,9 @@ Pop3Step Pop3Session::CmdTop(std::string_view args) {
     const Pop3Message* message = MessageAt(folder, number);
     if (message == nullptr) return Reply(kNoSuchMsg);
 
-    const std::string path = services_.MessagePath(account_, message->FileNumber);
-    UniqueFd file = OpenMessageFile(path);
-    if (!file) {
-        services_.Log(log_address_, "TOP " + std::to_string(number) + " of " + account_ + ": cannot open " + path);
-        return Reply(kMessageUnreadable);
-    }
+    std::string path;
+    const UniqueFd file = OpenMessage("TOP", number, *message, path);
+    if (!file) return Reply(kMessageUnreadable);
     std::string text = "+OK\r\n";
     StoredLineReader reader(file.get(), services_.StoreKey(account_));
     std::string line;

@@ -119,6 +119,9 @@ private:
     Pop3Step CmdSetf(std::string_view args);
     Pop3Step CmdSete(std::string_view args);
 
+    // Opens a message's file for RETR or TOP (`command`); logs the path
+    // when it cannot be opened.
+    UniqueFd OpenMessage(std::string_view command, int number, const Pop3Message& message, std::string& path);
     Pop3Step ListFolder(int folder);
     Pop3Step UidlFolder(int folder);
     Pop3Step ReportFlag(std::string_view args, std::uint16_t bit);

@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include "common/AtomicFile.h"
 
 namespace quorvex::smtp {
 
@@ -33,15 +33,9 @@ bool MessageFile::Write(std::string_view bytes) {
 }
 
 bool MessageFile::Flush() {
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::write(fd_.get(), buffer_.data() + done, buffer_.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            failed_ = true;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    if (!WriteFully(fd_.get(), buffer_)) {
+        failed_ = true;
+        return false;
     }
     buffer_.clear();
     return true;

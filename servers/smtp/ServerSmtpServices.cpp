@@ -87,9 +87,9 @@ bool ServerSmtpServices::IsDisabled(std::string_view account) { return Accounts(
 bool ServerSmtpServices::IsGroup(std::string_view account) { return Accounts().IsGroup(account) != 0; }
 
 MailboxUsage ServerSmtpServices::Usage(std::string_view account) {
-    MailboxSnapshot snapshot;
-    if (!LoadMailboxIndexLocked(Accounts().StoredName(account), snapshot)) return {};
-    return {snapshot.Counts[0] + snapshot.Counts[1], static_cast<std::int64_t>(snapshot.Totals[0]) + snapshot.Totals[1]};
+    const auto totals = ReadMailboxTotals(Accounts().StoredName(account));
+    if (!totals) return {};
+    return {totals->messages, totals->bytes};
 }
 
 std::int64_t ServerSmtpServices::QuotaBytes(std::string_view account) {

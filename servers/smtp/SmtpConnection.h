@@ -6,15 +6,17 @@
 
 #include <string>
 
+#include "common/net/SocketIo.h"
 #include "servers/jobs/JobTable.h"
 #include "servers/smtp/SmtpServices.h"
 
 namespace quorvex::smtp {
 
 struct ConnectionLimits {
-    int slice_ms = 1000;   // longest wait before ServerRunFlag is looked at again
-    int idle_slices = 60;  // silent slices in a row that end the session
-    int proxy_port = 25;   // port of the server a proxy hand-off goes to
+    // One-second slices between looks at ServerRunFlag; 60 silent slices in
+    // a row end the session.
+    SocketTimeouts timeouts = kDefaultSocketTimeouts;
+    int proxy_port = 25;  // port of the server a proxy hand-off goes to
 };
 
 // Returns true after QUIT or a proxy hand-off that ran. Does not close `fd`.

@@ -10,7 +10,7 @@ import sys
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
-from quorvex_program import ProgramFolder, wait_until  # noqa: E402
+from quorvex_program import ProgramFolder, run_with_port_taken, wait_until  # noqa: E402
 
 MESSAGE = b"From: sender@remote.test\r\nTo: demo@example.test\r\nSubject: first\r\n\r\nHello from the test.\r\n"
 
@@ -119,16 +119,10 @@ def test_update_without_a_running_instance_does_nothing(tmp_path):
 
 def test_a_taken_port_is_reported_and_ends_the_program(tmp_path):
     home = ProgramFolder(tmp_path)
-    blocker = socket.socket()
-    blocker.bind(("127.0.0.1", home.pop3))
-    blocker.listen(1)
-    try:
-        result = home.run(timeout=30)
-    finally:
-        blocker.close()
+    result, port = run_with_port_taken(home, "pop3")
     assert result.returncode != 0
     assert b"Fail to start POP3 service." in result.stderr
-    assert ("port %d" % home.pop3).encode() in result.stderr
+    assert ("port %d" % port).encode() in result.stderr
     assert "Fail to start POP3 service." in home.system_log()
 
 
@@ -166,3 +160,14 @@ def test_a_bad_program_folder_is_refused_without_writing(tmp_path, case):
     for name, data in before.items():
         with open(os.path.join(home.path, name), "rb") as f:
             assert f.read() == data, name
+
+
+def test_an_internal_fault_at_start_up_is_logged_and_ends_the_program(tmp_path):
+    home = ProgramFolder(tmp_path)
+    home.set("system", "TestTryCatch", "1")
+    result = home.run(timeout=30)
+    assert result.returncode != 0
+    assert b"FATAL ERROR!!!" in result.stderr
+    with open(os.path.join(home.path, "log", "quorvexlog.txt"), "rb") as f:
+        assert b"TestTryCatch" in f.read()
+    assert "start successfully" not in home.system_log()

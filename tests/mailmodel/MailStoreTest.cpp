@@ -10,7 +10,10 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "MailDataFixture.h"
 #include "support/ErrorLogCapture.h"
@@ -202,6 +205,59 @@ TEST_F(MailStoreTest, TotalsThatWouldPassThirtyTwoBitsAreAFullMailbox) {
     EXPECT_FALSE(Store(std::string(10, 'x')));
     EXPECT_TRUE(Store(std::string(10, 'x'), 1));  // the other folder still has room
     EXPECT_EQ(GetMailboxTotalSize("alice"), 2 * static_cast<std::int64_t>(INT32_MAX / 2 - 1) + 10);
+}
+
+// Stores arriving at once share index rewrites; each still gets its own
+// numbers, its own body and its own place in the folder.
+TEST_F(MailStoreTest, StoresAtOnceKeepEveryBodyWithItsRecord) {
+    constexpr int kThreads = 12;
+    constexpr int kEach = 15;
+    std::mutex mutex;
+    std::map<std::uint32_t, std::string> by_uid;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                const std::string body = "thread " + std::to_string(t) + " message " + std::to_string(i) + "\r\n";
+                const std::string source = WriteMessage("src" + std::to_string(t), body);
+                std::string uid;
+                EXPECT_TRUE(AddMessageToMailbox("alice", source, &uid, 0, t % 2 == 0, false));
+                std::lock_guard lock(mutex);
+                EXPECT_TRUE(by_uid.emplace(static_cast<std::uint32_t>(std::stoul(uid)), body).second) << uid;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    ASSERT_EQ(by_uid.size(), static_cast<std::size_t>(kThreads * kEach));
+    const MailboxSnapshot s = Load();
+    ASSERT_EQ(s.Counts[0], kThreads * kEach);
+    std::int64_t total = 0;
+    for (std::size_t i = 0; i < s.Records.size(); ++i) {
+        const MailboxRecord& r = s.Records[i];
+        EXPECT_EQ(r.Position, static_cast<std::int32_t>(i));
+        const std::string stored = ReadFile(JoinPath(folder_, std::to_string(r.FileNumber) + ".eml"));
+        const std::string& sent = by_uid[r.Uid];
+        EXPECT_TRUE(stored == sent || Xor(stored, MailStoreKey("alice")) == sent) << r.Uid;
+        EXPECT_EQ(r.Size, static_cast<std::int32_t>(sent.size()));
+        total += r.Size;
+    }
+    EXPECT_EQ(GetMailboxTotalSize("alice"), total);
+}
+
+// The store keeps the index it last read or wrote; one replaced by another
+// writer (another process) is read again, never overwritten from memory.
+TEST_F(MailStoreTest, AnIndexReplacedByAnotherWriterIsReadAgain) {
+    ASSERT_TRUE(Store("one"));
+    ASSERT_TRUE(Store("two"));
+    WriteCraftedIndex(folder_, 3, 10);
+    EXPECT_EQ(GetMailboxMessageCount("alice"), 3);
+    EXPECT_EQ(GetMailboxTotalSize("alice"), 30);
+    ASSERT_TRUE(Store("four"));
+    const MailboxSnapshot s = Load();
+    ASSERT_EQ(s.Counts[0], 4);
+    EXPECT_EQ(s.Records[3].FileNumber, 4);
+    EXPECT_EQ(s.Records[3].Uid, 4u);
+    EXPECT_EQ(GetMailboxTotalSize("alice"), 34);
 }
 
 TEST_F(MailStoreTest, DamagedIndexesAreRefusedAndLeftAlone) {

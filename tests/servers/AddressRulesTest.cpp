@@ -3,6 +3,7 @@
 #include "servers/address/AddressRules.h"
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -29,17 +30,48 @@ std::uint32_t Ipv4(const char* dotted) {
 TEST(QueueCountersTest, EachKindCountsFromOneInItsOwnKey) {
     testing::TempFolder home;
     SetProgramFolder(home.path());
+    ForgetQueueIdReservations();
     EXPECT_EQ(NextQueueId(QUEUE_COUNTER_TEMP_SMTP), 1);
     EXPECT_EQ(NextQueueId(QUEUE_COUNTER_TEMP_SMTP), 2);
     EXPECT_EQ(NextQueueId(QUEUE_COUNTER_INTERNET_SEND), 1);
     EXPECT_EQ(NextQueueId(QUEUE_COUNTER_TEMP_POP3), 1);
+    // Each key holds the end of the block reserved for its kind.
     const std::string path = JoinPath(home.path(), "smtp", "index.ini");
-    EXPECT_EQ(ReadProfileInt(path, "Max", "temp_smtp", 0), 2);
-    EXPECT_EQ(ReadProfileInt(path, "Max", "internet_send", 0), 1);
-    EXPECT_EQ(ReadProfileInt(path, "Max", "temp_pop3", 0), 1);
-    // A counter left by an earlier run goes on from where it stood.
+    EXPECT_EQ(ReadProfileInt(path, "Max", "temp_smtp", 0), kQueueIdBlock);
+    EXPECT_EQ(ReadProfileInt(path, "Max", "internet_send", 0), kQueueIdBlock);
+    EXPECT_EQ(ReadProfileInt(path, "Max", "temp_pop3", 0), kQueueIdBlock);
+    // A counter rewritten by someone else (an earlier run, the
+    // administrator) is followed from where it stands.
     ASSERT_TRUE(ProfileFile(path).WriteString("Max", "internet_send", "41"));
     EXPECT_EQ(NextQueueId(QUEUE_COUNTER_INTERNET_SEND), 42);
+    EXPECT_EQ(ReadProfileInt(path, "Max", "internet_send", 0), 41 + kQueueIdBlock);
+    // Moved back, it never makes this run hand out a number twice.
+    ASSERT_TRUE(ProfileFile(path).WriteString("Max", "temp_smtp", "0"));
+    EXPECT_EQ(NextQueueId(QUEUE_COUNTER_TEMP_SMTP), 3);
+}
+
+// A block costs one write of the file; a restart (or a crash) goes on after
+// the block on record, skipping its unused numbers but reusing none.
+TEST(QueueCountersTest, BlocksAreWrittenBeforeUseAndNeverReused) {
+    testing::TempFolder home;
+    SetProgramFolder(home.path());
+    ForgetQueueIdReservations();
+    const std::string path = JoinPath(home.path(), "smtp", "index.ini");
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    ASSERT_EQ(NextQueueId(QUEUE_COUNTER_TEMP_SMTP), 1);
+    const auto first_write = inode();
+    ASSERT_NE(first_write, 0u);
+    for (int n = 2; n <= kQueueIdBlock; ++n) ASSERT_EQ(NextQueueId(QUEUE_COUNTER_TEMP_SMTP), n);
+    EXPECT_EQ(inode(), first_write);  // every number of the block came without a write
+    EXPECT_EQ(NextQueueId(QUEUE_COUNTER_TEMP_SMTP), kQueueIdBlock + 1);
+    EXPECT_NE(inode(), first_write);  // the next block was put on record first
+    EXPECT_EQ(ReadProfileInt(path, "Max", "temp_smtp", 0), 2 * kQueueIdBlock);
+
+    ForgetQueueIdReservations();
+    EXPECT_EQ(NextQueueId(QUEUE_COUNTER_TEMP_SMTP), 2 * kQueueIdBlock + 1);
 }
 
 TEST(QueueCountersTest, ThreadsAtOnceGetDifferentNumbers) {
@@ -48,6 +80,7 @@ TEST(QueueCountersTest, ThreadsAtOnceGetDifferentNumbers) {
     std::mutex mutex;
     std::set<int> numbers;
     std::vector<std::thread> threads;
+    ForgetQueueIdReservations();
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&] {
             for (int i = 0; i < 10; ++i) {

@@ -185,8 +185,26 @@ TEST_F(Pop3ClientsTest, GetmailFillsAMaildir) {
                         "[options]\nread_all = false\ndelete = false\ndelivered_to = false\nreceived = false\n"
                         "message_log_syslog = false\nverbose = 0\n", 0644);
     ::quorvex::RunCommand({"chown", "-R", "nobody:nogroup", work.path()});
+    // getmail forks for each delivery and only then installs the SIGCHLD
+    // handler it waits on: a child that exits first (a busy machine) leaves
+    // it waiting out its whole time-out, or failing inside the handler. Its
+    // wait is replaced by a plain waitpid; the POP3 side is getmail's own.
+    const std::string run_getmail =
+        "import os, runpy, shutil, sys\n"
+        "from getmailcore import baseclasses\n"
+        "from getmailcore.exceptions import getmailOperationError\n"
+        "def wait_for_child(self, pid):\n"
+        "    _, status = os.waitpid(pid, 0)\n"
+        "    if not os.WIFEXITED(status):\n"
+        "        raise getmailOperationError('child %d did not exit' % pid)\n"
+        "    return os.WEXITSTATUS(status)\n"
+        "baseclasses.ForkingBase._prepare_child = lambda self: None\n"
+        "baseclasses.ForkingBase._wait_for_child = wait_for_child\n"
+        "sys.argv[0] = shutil.which('getmail')\n"
+        "runpy.run_path(sys.argv[0], run_name='__main__')\n";
     const std::vector<std::string> getmail = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                              "getmail", "--getmaildir", rc_folder, "--rcfile", "getmailrc"};
+                                              "/usr/bin/python3", "-c", run_getmail, "--getmaildir", rc_folder,
+                                              "--rcfile", "getmailrc"};
     const CommandResult run = ::quorvex::RunCommand(getmail);
     ASSERT_EQ(run.exit_status, 0) << run.output;
     std::vector<std::string> saved;

@@ -93,6 +93,9 @@ class ProgramFolder:
         self.path = os.path.join(str(root), "home")
         shutil.copytree(DEMO, self.path)
         self.config = os.path.join(self.path, "config.ini")
+        self.pick_ports()
+
+    def pick_ports(self):
         self.smtp, self.pop3, self.admin = free_ports(3)
         self.set("Port", "SMTP", self.smtp)
         self.set("Port", "POP3", self.pop3)
@@ -131,25 +134,24 @@ class ProgramFolder:
         return text
 
 
-PORT_TAKEN = (b"Fail to start SMTP service.", b"Fail to start POP3 service.", b"Fail to start account server.")
-
-
 class RunningProgram:
+    # Another process may take a port between the pick and the program's
+    # bind; the program then ends with its port message and is started
+    # again on fresh ports.
+    PORT_ATTEMPTS = 3
+
     def __init__(self, folder, arguments, extra_env):
         self.folder = folder
         self.arguments = arguments
         self.extra_env = extra_env
-        self.process = self._spawn()
+        self.launch()
 
-    def _spawn(self):
-        return subprocess.Popen([PROGRAM, *self.arguments], env=self.folder.environment(self.extra_env),
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    def launch(self):
+        self.process = subprocess.Popen([PROGRAM, *self.arguments], env=self.folder.environment(self.extra_env),
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def wait_serving(self, timeout=30.0):
-        """Waits for the three listeners. When one of the picked ports was
-        taken by someone else in the meantime, the program is started again
-        on other ports (a few times)."""
-        for _ in range(5):
+        for attempt in range(self.PORT_ATTEMPTS):
             ended = []
 
             def ready():
@@ -161,14 +163,11 @@ class RunningProgram:
             if not ended:
                 return self
             out, err = ended[0]
-            if not any(text in out + err for text in PORT_TAKEN):
+            if b"could not be opened" not in err or attempt + 1 == self.PORT_ATTEMPTS:
                 raise AssertionError("the program ended early: %r" % ((out, err),))
-            self.folder.smtp, self.folder.pop3, self.folder.admin = free_ports(3)
-            self.folder.set("Port", "SMTP", self.folder.smtp)
-            self.folder.set("Port", "POP3", self.folder.pop3)
-            self.folder.set("Port", "Admin", self.folder.admin)
-            self.process = self._spawn()
-        raise AssertionError("the program found no free ports")
+            self.folder.pick_ports()
+            self.launch()
+        return self
 
     def stop(self, timeout=10.0):
         """SIGTERM; returns (exit code, seconds it took, stdout, stderr)."""
@@ -188,3 +187,23 @@ class RunningProgram:
 
     def __exit__(self, *exc):
         self.kill()
+
+
+def run_with_port_taken(home, which, *arguments, extra_env=None):
+    """Runs the program while a listening socket holds its port `which`
+    ("smtp", "pop3" or "admin"). Starts again on fresh ports when another
+    process took one of the others in the meantime."""
+    for attempt in range(3):
+        port = getattr(home, which)
+        blocker = socket.socket()
+        blocker.bind(("127.0.0.1", port))
+        blocker.listen(1)
+        try:
+            result = home.run(*arguments, extra_env=extra_env, timeout=30)
+        finally:
+            blocker.close()
+        others = [getattr(home, name) for name in ("smtp", "pop3", "admin") if name != which]
+        if attempt < 2 and any(("port %d could not be opened" % p).encode() in result.stderr for p in others):
+            home.pick_ports()
+            continue
+        return result, port
