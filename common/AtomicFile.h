@@ -21,6 +21,9 @@ bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new
 // nothing), with an unknown part written.
 bool WriteFully(int fd, std::string_view bytes);
 
+// The same at a file offset (pwrite), for in-place updates.
+bool WriteFullyAt(int fd, std::string_view bytes, off_t offset);
+
 // Reads a whole file. False when it cannot be opened or read. `status`,
 // when given, receives the status of the file that was read.
 bool ReadWholeFile(const std::string& path, std::string& out, struct stat* status = nullptr);

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/ServerSettings.h"
 #include "common/UniqueFd.h"
@@ -53,18 +54,6 @@ std::string FormatLine(std::string_view source_file, int line, std::string_view 
     return out;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 UniqueFd OpenForAppend(const std::string& path, int extra_flags) {
     return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | extra_flags, 0600));
 }
@@ -86,7 +75,7 @@ bool AppendLine(const std::string& path, std::string_view line) {
         fd = OpenForAppend(path, O_TRUNC);
         if (!fd) return false;
     }
-    return WriteAll(fd.get(), line);
+    return WriteFully(fd.get(), line);
 }
 
 }  // namespace
@@ -111,7 +100,7 @@ void WriteErrorLog(std::string_view source_file, int line, std::string_view text
             std::lock_guard guard(g_write_mutex);
             if (path.size() > kMaxErrorLogPathLength) {
                 const std::string note = "quorvexlog: log path longer than 260 characters: " + formatted;
-                WriteAll(STDERR_FILENO, note);
+                WriteFully(STDERR_FILENO, note);
                 return;
             }
             written = AppendLine(path, formatted);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "common/AtomicFile.h"
 #include "common/UniqueFd.h"
 
 namespace quorvex {
@@ -15,15 +16,6 @@ namespace {
 std::atomic<bool> dump_enabled{false};
 std::mutex TrafficDumpLock;
 std::string dump_path;  // guarded by TrafficDumpLock
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -40,7 +32,7 @@ void DumpSocketTraffic(std::string_view data) {
     std::lock_guard lock(TrafficDumpLock);
     UniqueFd fd(::open(dump_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
     if (!fd) return;  // a dump that cannot be written must not disturb the session
-    if (WriteAll(fd.get(), data)) WriteAll(fd.get(), kTrafficDumpSeparator);
+    if (WriteFully(fd.get(), data)) WriteFully(fd.get(), kTrafficDumpSeparator);
 }
 
 }  // namespace quorvex

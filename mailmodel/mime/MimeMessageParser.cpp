@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/mime/MimeCharClass.h"
@@ -23,18 +24,6 @@ constexpr std::size_t kLineRoom = 8192;
 constexpr std::size_t kFlushAfter = 7992;
 // Files the web server must read are group-readable, never world-readable.
 constexpr mode_t kOutputMode = 0640;
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 UniqueFd CreateOutput(const std::string& path, bool exclusive) {
     const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
@@ -50,7 +39,7 @@ void CopyToNewFile(const std::string& from, const std::string& to) {
     char buffer[65536];
     ssize_t n;
     while ((n = ::read(in.get(), buffer, sizeof buffer)) > 0)
-        if (!WriteAll(out.get(), {buffer, static_cast<std::size_t>(n)})) return;
+        if (!WriteFully(out.get(), {buffer, static_cast<std::size_t>(n)})) return;
 }
 
 std::string TrimSpaces(std::string text) {
@@ -280,7 +269,7 @@ void MimeMessageParser::FlushChunk(std::string& chunk, bool html, bool text, int
         ReplaceAllInPlace(chunk, "=\"cid:", "=\"");
         ReplaceAllInPlace(chunk, "<BASE ", "<BAS ");
     }
-    if (!writeFailed && !WriteAll(fd, chunk)) writeFailed = true;
+    if (!writeFailed && !WriteFully(fd, chunk)) writeFailed = true;
     if (text && BodyText.size() < limits_.bodyTextLimit) BodyText += chunk;
     chunk.clear();
 }

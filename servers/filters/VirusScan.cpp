@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "common/AccountName.h"
+#include "common/AtomicFile.h"
 #include "common/UniqueFd.h"
 #include "common/net/HostConnect.h"
 #include "servers/smtp/SmtpCommand.h"
@@ -20,15 +21,6 @@ std::mutex VirusScanLock;
 bool ReadOk(int fd, const SocketTimeouts& timeouts) {
     std::string line;
     return HasLine(ReceiveLine(fd, line, kTextLineCapacity, timeouts)) && smtp::StartsWithNoCase(line, "+OK");
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 // Removes the work file on every way out.
@@ -72,7 +64,7 @@ void ScanMailForViruses(const std::string& path, const CServerSettings& settings
         if (!HasLine(ReceiveLine(fd, line, kTextLineCapacity, timeouts))) return;
         if (line == ".\r\n") break;
         if (SameName(line, "NOOP\r\n") || smtp::StartsWithNoCase(line, "X-NortonAV-TimeoutProtection:")) continue;
-        if (!WriteAll(work.fd.get(), line)) return;
+        if (!WriteFully(work.fd.get(), line)) return;
     }
     if (::fsync(work.fd.get()) != 0 || !work.fd.close_checked()) return;
     if (SendLine(fd, "QUIT")) ReceiveLine(fd, line, kTextLineCapacity, timeouts);

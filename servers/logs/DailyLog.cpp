@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/UniqueFd.h"
@@ -15,40 +16,30 @@ namespace quorvex {
 namespace {
 
 constexpr std::string_view kHeaderStart = "[System]\r\nIndex=";
-constexpr int kCounterDigits = 10;
-constexpr std::size_t kHeaderSize = kHeaderStart.size() + kCounterDigits + 2;
 
-std::string Header(long long index) {
+std::string Header(long long index) { return std::string(kHeaderStart) + FixedCounterDigits(index) + "\r\n"; }
+
+}  // namespace
+
+std::string FixedCounterDigits(long long value) {
     char digits[32];
-    std::snprintf(digits, sizeof digits, "%0*lld", kCounterDigits, index);
-    return std::string(kHeaderStart) + digits + "\r\n";
+    std::snprintf(digits, sizeof digits, "%0*lld", kFixedCounterDigits, value);
+    return digits;
 }
 
-bool WriteAll(int fd, std::string_view bytes, off_t offset) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// The counter when the file starts with our fixed-width header, else -1.
-long long ReadFixedCounter(int fd) {
-    char head[kHeaderSize];
-    if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return -1;
-    const std::string_view text(head, sizeof head);
-    if (text.substr(0, kHeaderStart.size()) != kHeaderStart || text.substr(kHeaderSize - 2) != "\r\n") return -1;
+long long ReadFixedCounter(int fd, std::string_view header_start) {
+    const std::size_t size = header_start.size() + kFixedCounterDigits + 2;
+    std::string head(size, '\0');
+    if (::pread(fd, head.data(), size, 0) != static_cast<ssize_t>(size)) return -1;
+    const std::string_view text(head);
+    if (text.substr(0, header_start.size()) != header_start || text.substr(size - 2) != "\r\n") return -1;
     long long value = 0;
-    for (char c : text.substr(kHeaderStart.size(), kCounterDigits)) {
+    for (char c : text.substr(header_start.size(), kFixedCounterDigits)) {
         if (c < '0' || c > '9') return -1;
         value = value * 10 + (c - '0');
     }
     return value;
 }
-
-}  // namespace
 
 std::string LogTimeStamp(std::time_t now) {
     std::tm local{};
@@ -75,14 +66,14 @@ DailyLog::Result DailyLog::Append(const std::string& folder, int max_lines, std:
     if (size == 0) {
         if (max_lines < 1) return Result::kFull;
         const std::string header = Header(2);
-        return WriteAll(fd.get(), header, 0) && WriteAll(fd.get(), line, static_cast<off_t>(header.size()))
+        return WriteFullyAt(fd.get(), header, 0) && WriteFullyAt(fd.get(), line, static_cast<off_t>(header.size()))
                    ? Result::kWritten
                    : Result::kFailed;
     }
-    long long index = ReadFixedCounter(fd.get());
+    long long index = ReadFixedCounter(fd.get(), kHeaderStart);
     if (index >= 0) {
         if (index > max_lines) return Result::kFull;
-        if (!WriteAll(fd.get(), Header(index + 1), 0)) return Result::kFailed;
+        if (!WriteFullyAt(fd.get(), Header(index + 1), 0)) return Result::kFailed;
     } else {
         // Someone else wrote this file's counter: go through the profile
         // layer, which keeps every other line as it is.
@@ -95,7 +86,7 @@ DailyLog::Result DailyLog::Append(const std::string& folder, int max_lines, std:
         if (!fd) return Result::kFailed;
     }
     const off_t end = ::lseek(fd.get(), 0, SEEK_END);
-    return end >= 0 && WriteAll(fd.get(), line, end) ? Result::kWritten : Result::kFailed;
+    return end >= 0 && WriteFullyAt(fd.get(), line, end) ? Result::kWritten : Result::kFailed;
 }
 
 }  // namespace quorvex

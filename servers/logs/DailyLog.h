@@ -33,6 +33,14 @@ private:
     std::string prefix_;
 };
 
+// Counters kept at the top of a log file as "[System]\r\n<Key>=" with a
+// fixed number of digits and CR LF, so that they can be updated in place.
+inline constexpr int kFixedCounterDigits = 10;
+std::string FixedCounterDigits(long long value);
+// The counter when the file starts with `header_start` ("[System]\r\n<Key>=")
+// and the fixed-width digits; -1 for a file written any other way.
+long long ReadFixedCounter(int fd, std::string_view header_start);
+
 // "%Y/%m/%d %H:%M:%S" in local time.
 std::string LogTimeStamp(std::time_t now);
 

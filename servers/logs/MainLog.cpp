@@ -13,6 +13,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/UniqueFd.h"
 #include "servers/logs/DailyLog.h"
@@ -25,18 +26,6 @@ std::mutex MainLogLock;
 
 UniqueFd OpenForAppend(const std::string& path, int extra_flags) {
     return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | extra_flags, 0600));
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 }  // namespace
@@ -59,7 +48,7 @@ void WriteMainLog(const std::string& folder, std::string_view text) {
         fd = OpenForAppend(path, O_TRUNC);
         if (!fd) return;
     }
-    WriteAll(fd.get(), line);
+    WriteFully(fd.get(), line);
 }
 
 std::string DatabaseErrorLine(unsigned long number, std::string_view description) {

@@ -20,42 +20,11 @@ namespace quorvex {
 namespace {
 
 constexpr std::string_view kHeaderStart = "[System]\r\nMsgCount=";
-constexpr int kCounterDigits = 10;
-constexpr std::size_t kHeaderSize = kHeaderStart.size() + kCounterDigits + 2;
+constexpr std::size_t kHeaderSize = kHeaderStart.size() + kFixedCounterDigits + 2;
 
 std::mutex& SendLogLock() {
     static auto* lock = new std::mutex;
     return *lock;
-}
-
-std::string Counter(long long value) {
-    char digits[32];
-    std::snprintf(digits, sizeof digits, "%0*lld", kCounterDigits, value);
-    return digits;
-}
-
-bool WriteAll(int fd, std::string_view bytes, off_t offset) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// The counter when the file starts with the fixed-width header, else -1.
-long long ReadFixedCounter(int fd) {
-    char head[kHeaderSize];
-    if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return -1;
-    const std::string_view text(head, sizeof head);
-    if (text.substr(0, kHeaderStart.size()) != kHeaderStart || text.substr(kHeaderSize - 2) != "\r\n") return -1;
-    long long value = 0;
-    for (char c : text.substr(kHeaderStart.size(), kCounterDigits)) {
-        if (c < '0' || c > '9') return -1;
-        value = value * 10 + (c - '0');
-    }
-    return value;
 }
 
 // Highest numbered section of the file the log wrote last, so that the
@@ -108,11 +77,11 @@ bool WriteDeliveryLog(const std::string& folder, int bound, const DeliveryLogRec
     struct stat info{};
     if (::fstat(fd.get(), &info) != 0) return false;
     if (info.st_size == 0) {
-        if (!WriteAll(fd.get(), std::string(kHeaderStart) + Counter(0) + "\r\n", 0)) return false;
+        if (!WriteFullyAt(fd.get(), std::string(kHeaderStart) + FixedCounterDigits(0) + "\r\n", 0)) return false;
         info.st_size = static_cast<off_t>(kHeaderSize);
         memo = {path, 0};
     }
-    long long count = ReadFixedCounter(fd.get());
+    long long count = ReadFixedCounter(fd.get(), kHeaderStart);
     const bool fixed = count >= 0;
     std::optional<IniDocument> doc;
     if (!fixed || memo.path != path) {
@@ -132,14 +101,14 @@ bool WriteDeliveryLog(const std::string& folder, int bound, const DeliveryLogRec
         // A new section: append it, then count it.
         IniDocument added;
         SetRecord(added, section, record, end_time);
-        if (!WriteAll(fd.get(), added.Format(), info.st_size) ||
-            !WriteAll(fd.get(), Counter(n), static_cast<off_t>(kHeaderStart.size())))
+        if (!WriteFullyAt(fd.get(), added.Format(), info.st_size) ||
+            !WriteFullyAt(fd.get(), FixedCounterDigits(n), static_cast<off_t>(kHeaderStart.size())))
             return restarted;
     } else {
         // An overwrite of an old section (or a file in another layout).
         if (!doc) doc = ReadQueueRecord(path);
         if (!doc) return restarted;
-        doc->Set("System", "MsgCount", Counter(n));
+        doc->Set("System", "MsgCount", FixedCounterDigits(n));
         SetRecord(*doc, section, record, end_time);
         fd.reset();
         if (!AtomicWriteFile(path, doc->Format())) return restarted;
