@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "common/AccountName.h"
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
@@ -37,8 +39,10 @@ bool AccountList::ReadEntry(std::string_view stored_name, AccountListEntry& entr
     if (ParseProfileInt(text("Max"), 0) != 0) entry.QuotaBytes = kNoQuotaLimit;
     entry.Enabled = ParseProfileInt(text("Disabled"), 0) == 0 ? 1 : 0;
     entry.IsGroup = static_cast<std::uint16_t>(ParseProfileInt(text("IsGroup"), 0));
-    entry.Permission =
-        static_cast<std::uint16_t>(ParseProfileInt(text("Permission"), IsAdminAccountName(stored_name) ? 1 : 0));
+    // A negative level (a hand-edited file) is a mail account, never a
+    // wrapped-around number that would read as the highest rights.
+    const int permission = ParseProfileInt(text("Permission"), IsAdminAccountName(stored_name) ? 1 : 0);
+    entry.Permission = static_cast<std::uint16_t>(std::clamp(permission, 0, 0xFFFF));
     return true;
 }
 

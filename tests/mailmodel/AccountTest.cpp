@@ -38,7 +38,7 @@ TEST_F(MailDataTest, AccountListReadsTheMailFolder) {
     MakeAccount("plain");
     MakeAccount("_hidden");
     MakeAccount("Admin");
-    MakeAccount("big", "[System]\r\nVolume=5000\r\n");
+    MakeAccount("big", "[System]\r\nVolume=5000\r\nPermission=-1\r\n");
     MakeAccount("free", "[system]\r\nVolume=1\r\nMax=1\r\nDisabled=1\r\nIsGroup=1\r\nPassword=" + std::string(90, 'p') + "\r\n");
     WriteFile(JoinPath(home_.path(), "mail", "file-not-folder"), "x");
     Accounts().Load();
@@ -49,6 +49,7 @@ TEST_F(MailDataTest, AccountListReadsTheMailFolder) {
     EXPECT_EQ(Accounts().GetQuotaBytes("PLAIN"), 20u * 1024 * 1024);
     EXPECT_EQ(Accounts().GetPermission("admin"), 1);
     EXPECT_EQ(Accounts().GetPermission("plain"), 0);
+    EXPECT_EQ(Accounts().GetPermission("big"), 0);  // a hand-edited negative level is no administrator
     EXPECT_EQ(Accounts().GetQuotaBytes("big"), 5000ull * 1024 * 1024);  // past 4 GiB, exact
     EXPECT_EQ(Accounts().GetQuotaBytes("free"), kNoQuotaLimit);
     EXPECT_TRUE(Accounts().IsDisabled("free"));
