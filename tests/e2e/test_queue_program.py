@@ -71,9 +71,12 @@ def queued_records(home):
     count = 0
     for name in os.listdir(folder) if os.path.isdir(folder) else []:
         if name.endswith(".ini") and name[:-4].isdigit():
-            with open(os.path.join(folder, name), "rb") as f:
-                if b"MailFile=mail" in f.read():
-                    count += 1
+            try:
+                with open(os.path.join(folder, name), "rb") as f:
+                    if b"MailFile=mail" in f.read():
+                        count += 1
+            except FileNotFoundError:  # delivered and removed since the listing
+                pass
     return count
 
 
