@@ -99,28 +99,56 @@ bool CAdmin::LineAllowed(std::string_view line) {
     return false;
 }
 
-Status CAdmin::OpenOneShot(ServerConnection& connection, bool* connected) {
-    *connected = false;
+bool CAdmin::OpenDialogue(std::string_view refusal, const std::string& first_line,
+                          const std::vector<FieldLine>& fields, bool resets_login, ServerConnection& connection,
+                          Status& status) {
+    status = kFalse;
+    if (!refusal.empty()) {
+        last_response_ = std::string(refusal);
+        return false;
+    }
+    if (!LineAllowed(first_line)) return false;
+    for (const FieldLine& field : fields)
+        if (!LineAllowed(field.line)) return false;
+    if (resets_login) login_success_ = 0;
     last_response_ = std::string(kReplyOkBlank);
     const ServerAddress server = ComConfig::OfThisLibrary().AdminServer();
     switch (connection.Open(server.host, server.port)) {
         case ServerConnection::OpenResult::kConnected:
-            *connected = true;
-            return kOk;
+            break;
         case ServerConnection::OpenResult::kUnresolved:
             last_response_ = std::string(kSockError);
-            return kOk;
+            status = kOk;
+            return false;
         case ServerConnection::OpenResult::kFailed:
-            break;
+            last_response_ = std::string(kConnectFailed);
+            return false;
     }
-    last_response_ = std::string(kConnectFailed);
-    return kFalse;
+    std::string reply;
+    if (!Exchange(connection, first_line, reply)) return false;
+    if (reply != kReplyOk) {
+        last_response_ = reply;
+        return false;
+    }
+    status = kOk;
+    return true;
 }
 
 bool CAdmin::Exchange(ServerConnection& connection, std::string_view line, std::string& reply) {
     if (connection.SendCommand(line) && connection.ReadLine(reply)) return true;
     last_response_ = std::string(kSockError);
     return false;
+}
+
+Status CAdmin::Quit(ServerConnection& connection, bool copy_refusal) {
+    std::string reply;
+    if (!Exchange(connection, "QUIT", reply)) return kFalse;
+    if (reply == kReplyOk) {
+        last_response_ = std::string(kReplyOkBlank);
+        return kOk;
+    }
+    last_response_ = copy_refusal ? reply : std::string(kQuitError);
+    return kFalse;
 }
 
 std::vector<CAdmin::FieldLine> CAdmin::FieldLines(Dialogue dialogue, std::string_view password) const {
@@ -155,23 +183,11 @@ Status CAdmin::SendFields(ServerConnection& connection, const std::vector<FieldL
 Status CAdmin::Login(const Arguments& args, Result&) {
     const std::string_view account = args.Text(0);
     const std::string_view password = args.Text(1);
-    if (const auto refusal = CheckCredentials(account, password, kMaxOneShotArgument, true); !refusal.empty()) {
-        last_response_ = std::string(refusal);
-        return kFalse;
-    }
-    const std::string line = Join({"LOGIN#", account, "#", password});
-    if (!LineAllowed(line)) return kFalse;
-    login_success_ = 0;
     ServerConnection connection;
-    bool connected = false;
-    if (const Status status = OpenOneShot(connection, &connected); !connected) return status;
-
-    std::string reply;
-    if (!Exchange(connection, line, reply)) return kFalse;
-    if (reply != kReplyOk) {
-        last_response_ = reply;
-        return kFalse;
-    }
+    Status status = kOk;
+    if (!OpenDialogue(CheckCredentials(account, password, kMaxOneShotArgument, true),
+                      Join({"LOGIN#", account, "#", password}), {}, true, connection, status))
+        return status;
     login_success_ = 1;
     struct Tagged {
         std::string_view tag;
@@ -183,6 +199,7 @@ Status CAdmin::Login(const Arguments& args, Result&) {
         {kPop3PasswordTag, &pop3_password_}, {kLeaveCopyTag, nullptr},
     };
     for (const Tagged& tagged : tags) {
+        std::string reply;
         if (!connection.ReadLine(reply) || !reply.starts_with(tagged.tag)) {
             last_response_ = std::string(kSockError);
             return kFalse;
@@ -199,7 +216,8 @@ Status CAdmin::Login(const Arguments& args, Result&) {
             login_password_ = std::string(password);
         }
     }
-    connection.ReadLine(reply);  // the closing "+OK"
+    std::string closing;
+    connection.ReadLine(closing);  // the closing "+OK"; what it says does not matter
     last_response_ = std::string(kReplyOkBlank);
     return kOk;
 }
@@ -207,34 +225,17 @@ Status CAdmin::Login(const Arguments& args, Result&) {
 Status CAdmin::Destroy(const Arguments& args, Result&) {
     const std::string_view account = args.Text(0);
     const std::string_view password = args.Text(1);
-    if (const auto refusal = CheckCredentials(account, password, kMaxOneShotArgument, true); !refusal.empty()) {
-        last_response_ = std::string(refusal);
-        return kFalse;
-    }
-    const std::string line = Join({"DELETE#", account, "#", password});
-    if (!LineAllowed(line)) return kFalse;
     ServerConnection connection;
-    bool connected = false;
-    if (const Status status = OpenOneShot(connection, &connected); !connected) return status;
-
-    std::string reply;
-    if (!Exchange(connection, line, reply)) return kFalse;
-    if (reply != kReplyOk) {
-        last_response_ = reply;
-        return kFalse;
-    }
-    if (!Exchange(connection, "QUIT", reply)) return kFalse;
-    last_response_ = std::string(reply == kReplyOk ? kReplyOkBlank : kQuitError);
-    return reply == kReplyOk ? kOk : kFalse;
+    Status status = kOk;
+    if (!OpenDialogue(CheckCredentials(account, password, kMaxOneShotArgument, true),
+                      Join({"DELETE#", account, "#", password}), {}, false, connection, status))
+        return status;
+    return Quit(connection, false);
 }
 
 Status CAdmin::Modify(const Arguments& args, Result&) {
     const std::string_view account = args.Text(0);
     const std::string_view password = args.Text(1);
-    if (const auto refusal = CheckCredentials(account, password, kMaxOneShotArgument, true); !refusal.empty()) {
-        last_response_ = std::string(refusal);
-        return kFalse;
-    }
     // The digest that Login filled in is not a password: sending it would
     // make the server store the digest of the digest. Unless the page set a
     // new password, the one the caller logged in with is sent, which
@@ -243,82 +244,38 @@ Status CAdmin::Modify(const Arguments& args, Result&) {
     if (password_from_login_)
         new_password = SameName(AccountPart(login_account_), AccountPart(account)) ? login_password_
                                                                                    : std::string(password);
-    const std::string first = Join({"UPDATE#", account, "#", password});
     const std::vector<FieldLine> fields = FieldLines(Dialogue::kModify, new_password);
-    if (!LineAllowed(first)) return kFalse;
-    for (const FieldLine& field : fields)
-        if (!LineAllowed(field.line)) return kFalse;
-    login_success_ = 0;
     ServerConnection connection;
-    bool connected = false;
-    if (const Status status = OpenOneShot(connection, &connected); !connected) return status;
-
-    std::string reply;
-    if (!Exchange(connection, first, reply)) return kFalse;
-    if (reply != kReplyOk) {
-        last_response_ = reply;
-        return kFalse;
-    }
+    Status status = kOk;
+    if (!OpenDialogue(CheckCredentials(account, password, kMaxOneShotArgument, true),
+                      Join({"UPDATE#", account, "#", password}), fields, true, connection, status))
+        return status;
     login_success_ = 1;
     if (SendFields(connection, fields) != kOk) return kFalse;
-    if (!Exchange(connection, "QUIT", reply)) return kFalse;
-    last_response_ = std::string(reply == kReplyOk ? kReplyOkBlank : kQuitError);
-    return reply == kReplyOk ? kOk : kFalse;
+    return Quit(connection, false);
 }
 
 Status CAdmin::Signup(const Arguments& args, Result&) {
     const std::string_view account = args.Text(0);
-    if (const auto refusal = CheckCredentials(account, {}, kMaxOneShotArgument, false); !refusal.empty()) {
-        last_response_ = std::string(refusal);
-        return kFalse;
-    }
-    if (!NewAccountAllowed(account)) {
-        last_response_ = std::string(kIllegalLetter);
-        return kFalse;
-    }
-    const std::string first = Join({"SIGNUP#", account});
+    std::string_view refusal = CheckCredentials(account, {}, kMaxOneShotArgument, false);
+    if (refusal.empty() && !NewAccountAllowed(account)) refusal = kIllegalLetter;
     const std::vector<FieldLine> fields = FieldLines(Dialogue::kSignup, password_);
-    if (!LineAllowed(first)) return kFalse;
-    for (const FieldLine& field : fields)
-        if (!LineAllowed(field.line)) return kFalse;
     ServerConnection connection;
-    bool connected = false;
-    if (const Status status = OpenOneShot(connection, &connected); !connected) return status;
-
-    std::string reply;
-    if (!Exchange(connection, first, reply)) return kFalse;
-    if (reply != kReplyOk) {
-        last_response_ = reply;
-        return kFalse;
-    }
+    Status status = kOk;
+    if (!OpenDialogue(refusal, Join({"SIGNUP#", account}), fields, false, connection, status)) return status;
     if (SendFields(connection, fields) != kOk) return kFalse;
-    if (!Exchange(connection, "QUIT", reply)) return kFalse;
-    last_response_ = reply == kReplyOk ? std::string(kReplyOkBlank) : reply;
-    return reply == kReplyOk ? kOk : kFalse;
+    return Quit(connection, true);
 }
 
 Status CAdmin::AuthLogin(const Arguments& args, Result&) {
     const std::string_view account = args.Text(0);
     const std::string_view password = args.Text(1);
-    if (const auto refusal = CheckCredentials(account, password, kMaxAuthArgument, true); !refusal.empty()) {
-        last_response_ = std::string(refusal);
-        return kFalse;
-    }
-    const std::string line = Join({"AUTH#", account, "#", password});
-    if (!LineAllowed(line)) return kFalse;
-    login_success_ = 0;
     ServerConnection connection;
-    bool connected = false;
-    if (const Status status = OpenOneShot(connection, &connected); !connected) return status;
-
-    std::string reply;
-    if (!Exchange(connection, line, reply)) return kFalse;
-    if (reply != kReplyOk) {
-        last_response_ = reply;
-        return kFalse;
-    }
+    Status status = kOk;
+    if (!OpenDialogue(CheckCredentials(account, password, kMaxAuthArgument, true),
+                      Join({"AUTH#", account, "#", password}), {}, true, connection, status))
+        return status;
     login_success_ = 1;
-    last_response_ = std::string(kReplyOkBlank);
     session_ = std::move(connection);  // an earlier session is closed without QUIT
     return kOk;
 }

@@ -74,9 +74,16 @@ private:
     // every one-shot dialogue shares); the refusal reply or empty.
     std::string_view CheckCredentials(std::string_view account, std::string_view password, std::size_t limit,
                                       bool check_password) const;
-    // Connects the one-shot connection: kOk when connected; otherwise
-    // LastResponse is set and the status to return is given.
-    Status OpenOneShot(ServerConnection& connection, bool* connected);
+    // The steps every one-shot dialogue begins with: the refusal of the
+    // argument checks (if any), every line of the dialogue checked before
+    // the connection opens, LoginSuccess reset where the dialogue does it,
+    // the connection, and the first line answered exactly "+OK". False when
+    // the call ends there, with LastResponse set and `status` its result.
+    bool OpenDialogue(std::string_view refusal, const std::string& first_line, const std::vector<FieldLine>& fields,
+                      bool resets_login, ServerConnection& connection, Status& status);
+    // The closing "QUIT": "+OK" gives "+OK "; another reply is copied or
+    // turned into "-ERR quit error".
+    Status Quit(ServerConnection& connection, bool copy_refusal);
     // Sends a line and reads the reply; false (LastResponse "-ERR sock
     // error") on failure.
     bool Exchange(ServerConnection& connection, std::string_view line, std::string& reply);

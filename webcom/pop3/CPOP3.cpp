@@ -204,33 +204,26 @@ Status CPOP3::DeleteMailEx(const Arguments& args, Result&) {
     return kOk;
 }
 
-Status CPOP3::MoveToInbox(const Arguments& args, Result&) {
+std::optional<std::int32_t> CPOP3::ResolvePresentMessage(std::string_view uid, std::int32_t folder) {
+    const auto number = ResolveMessageNumber(uid, folder);
+    if (number && *number == -1) last_response_ = std::string(kMessageGone);
+    if (!number || *number == -1) return std::nullopt;
+    return number;
+}
+
+Status CPOP3::Move(std::string_view uid, std::int32_t from, std::int32_t to) {
     last_response_ = std::string(kReplyOk);
-    const auto number = ResolveMessageNumber(args.Text(0), 1);
+    const auto number = ResolvePresentMessage(uid, from);
     if (!number) return kOk;
-    if (*number == -1) {
-        last_response_ = std::string(kMessageGone);
-        return kOk;
-    }
     std::string reply;
-    if (Command(Line("MOVE 1 0", {*number}), reply, kSocketError))
+    if (Command(Line("MOVE", {from, to, *number}), reply, kSocketError))
         last_response_ = IsPositiveReply(reply) ? std::string(kReplyOk) : Cut(reply);
     return kOk;
 }
 
-Status CPOP3::MoveToFolder(const Arguments& args, Result&) {
-    last_response_ = std::string(kReplyOk);
-    const auto number = ResolveMessageNumber(args.Text(0), 0);
-    if (!number) return kOk;
-    if (*number == -1) {
-        last_response_ = std::string(kMessageGone);
-        return kOk;
-    }
-    std::string reply;
-    if (Command(Line("MOVE 0 1", {*number}), reply, kSocketError))
-        last_response_ = IsPositiveReply(reply) ? std::string(kReplyOk) : Cut(reply);
-    return kOk;
-}
+Status CPOP3::MoveToInbox(const Arguments& args, Result&) { return Move(args.Text(0), 1, 0); }
+
+Status CPOP3::MoveToFolder(const Arguments& args, Result&) { return Move(args.Text(0), 0, 1); }
 
 Status CPOP3::SetMark(MarkCommand mark, const Arguments& args) {
     const std::int32_t flag = args.Integer(0);

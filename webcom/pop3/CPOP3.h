@@ -17,6 +17,10 @@
 #include "webcom/dispatch/ComObject.h"
 #include "webcom/net/ServerConnection.h"
 
+namespace quorvex::mime {
+class MimeMessageParser;
+}
+
 namespace quorvex::webcom {
 
 class CPOP3 final : public DispatchObject<CPOP3> {
@@ -79,6 +83,11 @@ private:
     // -1 when the server does not know it (LastResponse holds its reply);
     // nothing when the id was refused before anything was sent.
     std::optional<std::int32_t> ResolveMessageNumber(std::string_view uid, std::int32_t folder);
+    // The same where a message the server does not know ends the call
+    // with "-ERR message has gone!".
+    std::optional<std::int32_t> ResolvePresentMessage(std::string_view uid, std::int32_t folder);
+    // MOVE of the message with this unique id from one folder to the other.
+    Status Move(std::string_view uid, std::int32_t from, std::int32_t to);
     Status SetMark(MarkCommand mark, const Arguments& args);
     // LIST, UIDL and READ of one message (the first steps of a summary and
     // of a fetch); false when the call has ended.
@@ -87,6 +96,9 @@ private:
     Status FetchMessage(std::int32_t number, bool folder1);
     void CloseSession();
     void ClearFetched();
+    // Date, Subject, From, To, Cc, MessageID (and Reply for folder 1) from
+    // a parsed header.
+    void TakeHeaderFields(const mime::MimeMessageParser& parser, bool folder1);
     // The message folder of a message: "<work folder>/<n>" or ".../_<n>".
     std::string MessageFolder(std::int32_t number, bool folder1) const;
     // "-ERR write file error: <path> <system text>".

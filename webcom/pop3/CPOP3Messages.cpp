@@ -53,6 +53,16 @@ std::string CPOP3::MessageFolder(std::int32_t number, bool folder1) const {
     return JoinPath(work_folder_, (folder1 ? "_" : "") + std::to_string(number));
 }
 
+void CPOP3::TakeHeaderFields(const mime::MimeMessageParser& parser, bool folder1) {
+    date_ = FormatMessageDate(parser.Date);
+    subject_ = Cut(parser.Subject);
+    from_ = parser.From;
+    to_ = parser.To;
+    cc_ = parser.Cc;
+    message_id_ = parser.MessageId;
+    if (folder1) reply_ = parser.ReplyTo;  // only messages of folder 1 show Reply
+}
+
 void CPOP3::WriteFileError(const std::string& path, int error) {
     last_response_ = Cut(std::string(kWriteFileError) + path + " " + std::strerror(error));
 }
@@ -143,13 +153,7 @@ Status CPOP3::MessageSummary(std::int32_t number, bool folder1) {
         mime::MessageFile file(path);
         mime::MimeMessageParser parser(mime::MimeParserLimits::WebMail());
         if (file.IsOpen()) parser.ReadHeaders(file);
-        date_ = FormatMessageDate(parser.Date);
-        subject_ = Cut(parser.Subject);
-        from_ = parser.From;
-        to_ = parser.To;
-        cc_ = parser.Cc;
-        message_id_ = parser.MessageId;
-        if (folder1) reply_ = parser.ReplyTo;
+        TakeHeaderFields(parser, folder1);
     } catch (const std::exception& e) {
         QUORVEX_ERROR_LOG(e.what());
     }
@@ -218,13 +222,7 @@ Status CPOP3::FetchMessage(std::int32_t number, bool folder1) {
     text_body_path_ = parser.TextBodyPath.empty() ? std::string() : RelativeToRoot(parser.TextBodyPath, root_prefix_);
     html_body_path_ = parser.HtmlBodyPath.empty() ? std::string() : RelativeToRoot(parser.HtmlBodyPath, root_prefix_);
     body_ = parser.BodyText;
-    date_ = FormatMessageDate(parser.Date);
-    subject_ = Cut(parser.Subject);
-    from_ = parser.From;
-    to_ = parser.To;
-    cc_ = parser.Cc;
-    message_id_ = parser.MessageId;
-    if (folder1) reply_ = parser.ReplyTo;
+    TakeHeaderFields(parser, folder1);
     attachments_ = parser.AttachmentPaths;
     last_response_ = std::string(kReadMailSuccessful);
     return kOk;
@@ -237,13 +235,8 @@ Status CPOP3::GetMailData(const Arguments& args, Result&) {
 
 Status CPOP3::GetMailDataEx(const Arguments& args, Result&) {
     last_response_ = std::string(kReplyOk);
-    const auto number = ResolveMessageNumber(args.Text(0), 1);
-    if (!number) return kOk;
-    if (*number == -1) {
-        last_response_ = std::string(kMessageGone);
-        return kOk;
-    }
-    return FetchMessage(*number, true);
+    const auto number = ResolvePresentMessage(args.Text(0), 1);
+    return number ? FetchMessage(*number, true) : kOk;
 }
 
 // ---------------------------------------------------------------------------
