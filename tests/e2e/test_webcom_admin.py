@@ -138,6 +138,22 @@ def test_record_set_session_on_the_account_tables(site):
         admin.call("Delete", 1)
         assert admin.get("Count") == 0
 
+        admin.call("Open", "admin", "FilterInfo")
+        for subject in ("first", "second"):
+            admin.put("Value", "Subject", subject)
+            admin.call("AddNew")
+            assert admin.get("LastResponse") == "+OK "
+        admin.put("Value", "Subject", "first, edited")
+        admin.call("Edit", 1)
+        admin.call("MoveDown", 1)
+        admin.call("MoveUp", 2)
+        admin.call("MoveDown", 1)
+        admin.call("Update")
+        admin.call("GetData", 2)
+        assert admin.call("Value", "Subject") == "first, edited"
+        rules = site.account_file("admin", "EmailFilter.ini")
+        assert rules.index("second") < rules.index("first, edited")
+
         admin.call("Open", "example.test", "AccountListInfo")
         position = admin.get("Find", "erin")
         assert position >= 1

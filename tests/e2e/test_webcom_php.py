@@ -22,7 +22,9 @@ printf("%s|%d|%s|%s\n", $pop3->LastResponse, $pop3->LoginSuccess, $pop3->Subject
 $pop3->GetAttachInfo(1);
 echo $pop3->AttachFileName, "\n";
 $pop3->Download(rawurldecode($pop3->AttachURL), new QuorvexResponse());
-echo "\n", $pop3->LastResponse, "\n";
+echo "\n", $pop3->LastResponse, "|";
+$pop3->Download('/x', new QuorvexRequest());  // a request is no response
+echo $pop3->LastResponse, "\n";
 $admin = new QuorvexCOM('QuorvexCOM.Admin.1');
 $admin->AuthLogin('vera', 'pw');
 $admin->Open('vera', 'AutoReplyInfo');
@@ -61,7 +63,7 @@ def test_php_page_reads_mail_through_the_registration_file(tmp_path):
         assert lines[0] == b"+OK Read Mail Successful|1|from php|hello page"
         assert lines[1] == b"a.bin"
         assert lines[2] == b"\x00\x01\x02\x03"  # the attachment as the download wrote it
-        assert lines[3] == b"+OK"
+        assert lines[3] == b"+OK|-ERR download error"
         assert lines[4] == b"+OK |away|0"
         assert lines[5] == b"80020006"
     finally:

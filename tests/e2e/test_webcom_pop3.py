@@ -255,7 +255,8 @@ def test_downloads_serve_only_files_of_the_work_root(site):
 
 
 def test_folders_marks_and_deletions_take_effect_at_quit(site):
-    account(site, "rita", [plain_message("m2"), plain_message("m3"), plain_message("m4")])
+    account(site, "rita", [plain_message("m2", extra="Reply-To: back2@remote.test\r\n"),
+                           plain_message("m3", extra="Reply-To: back3@remote.test\r\n"), plain_message("m4")])
     with Pop3(site, "rita", "pw") as client:
         uids = {int(n): u.decode() for n, u in (line.split() for line in client.uidl()[1])}
     with session(site, "rita") as pop3:
@@ -273,10 +274,14 @@ def test_folders_marks_and_deletions_take_effect_at_quit(site):
         assert (pop3.get("MailCount"), pop3.get("InboxRead")) == (3, 1)
         pop3.call("GetMailInfo", 2)
         assert (pop3.get("ReplySign"), pop3.get("IsReply"), pop3.get("ForwardSign")) == (1, 1, 0)
+        assert pop3.get("Reply") == ""  # only messages of folder 1 show it
         pop3.call("GetMailInfo", 3)  # the former message 4
         assert (pop3.get("Subject"), pop3.get("IsForward"), pop3.get("IsRead")) == ("m4", 1, 1)
         pop3.call("GetMailInfoEx", uids[3])
         assert (pop3.get("LastResponse"), pop3.get("Subject"), pop3.get("UID")) == ("+OK", "m3", uids[3])
+        assert pop3.get("Reply") == "back3@remote.test"
+        pop3.call("GetMailData", 2)
+        assert (pop3.get("Subject"), pop3.get("Reply")) == ("m2", "back3@remote.test")  # left as it was
         pop3.call("GetMailDataEx", uids[3])
         assert pop3.get("LastResponse") == "+OK Read Mail Successful"
         assert "/_1/mail.eml" in pop3.get("EmailURL")
