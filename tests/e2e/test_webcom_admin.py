@@ -9,6 +9,7 @@ import sys
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
+import account_client  # noqa: E402
 import webcom_client as wc  # noqa: E402
 import webcom_env  # noqa: E402
 
@@ -24,13 +25,7 @@ def site(tmp_path_factory):
 
 
 def pop3_count(site, user, password):
-    client = poplib.POP3("127.0.0.1", site.folder.pop3, timeout=20)
-    try:
-        client.user(user)
-        client.pass_(password)
-        return client.stat()[0]
-    finally:
-        client.quit()
+    return account_client.pop3_count(site.folder.pop3, user, password)
 
 
 def signup(site, account, password, **fields):

@@ -96,6 +96,17 @@ bool ServerConnection::Fill() {
     return true;
 }
 
+bool ServerConnection::TakeLine(std::size_t window, std::string_view& line) {
+    const char* begin = buffer_.data() + start_;
+    const void* lf = std::memchr(begin, '\n', window);
+    if (lf == nullptr) return false;
+    std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
+    start_ += length + 1;
+    if (length > 0 && begin[length - 1] == '\r') --length;  // one CR before the LF belongs to the line end
+    line = std::string_view(begin, length);
+    return true;
+}
+
 bool ServerConnection::NextDataPiece(std::string_view& piece, bool& line_end) {
     if (!fd_) {
         last_error_ = ENOTCONN;
@@ -104,11 +115,7 @@ bool ServerConnection::NextDataPiece(std::string_view& piece, bool& line_end) {
     for (;;) {
         const char* begin = buffer_.data() + start_;
         const std::size_t available = end_ - start_;
-        if (const void* lf = std::memchr(begin, '\n', available)) {
-            std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
-            start_ += length + 1;
-            if (length > 0 && begin[length - 1] == '\r') --length;
-            piece = std::string_view(begin, length);
+        if (TakeLine(available, piece)) {
             line_end = true;
             return true;
         }
@@ -135,12 +142,9 @@ bool ServerConnection::ReadLine(std::string& line) {
     for (;;) {
         const char* begin = buffer_.data() + start_;
         const std::size_t available = end_ - start_;
-        const std::size_t window = std::min(available, kLinePieceBytes);
-        if (const void* lf = std::memchr(begin, '\n', window)) {
-            std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
-            start_ += length + 1;
-            if (length > 0 && begin[length - 1] == '\r') --length;
-            line.assign(begin, length);
+        std::string_view whole;
+        if (TakeLine(std::min(available, kLinePieceBytes), whole)) {
+            line.assign(whole);
             return true;
         }
         if (available >= kLinePieceBytes) {

@@ -58,6 +58,9 @@ public:
 private:
     // Receives more bytes behind those not yet consumed.
     bool Fill();
+    // Takes a line whose LF lies within the first `window` bytes not yet
+    // consumed: its text without the line end. False when there is none.
+    bool TakeLine(std::size_t window, std::string_view& line);
     void Fail(int error);
 
     UniqueFd fd_;
