@@ -79,6 +79,7 @@ TEST(Registration, TheServersCallLeavesTheCallerAsItWas) {
     const std::string library = folder.File("QuorvexCOM.so");
     std::filesystem::copy_file(QUORVEX_BINARY_DIR "/webcom/QuorvexCOM.so", library);
     const int run_flag = ServerRunFlag.load();
+    const bool server_flavour = mime::CurrentMimeFlavour().uuencode;
     ServerRunFlag = 0;
     mime::SetMimeFlavour(mime::MimeFlavour::Server);
 
@@ -97,6 +98,7 @@ TEST(Registration, TheServersCallLeavesTheCallerAsItWas) {
     ASSERT_TRUE(ReadWholeFile(folder.File("ComRegistry.ini"), text));
     EXPECT_FALSE(HasOurSection(IniDocument::Parse(text)));
     ServerRunFlag = run_flag;
+    mime::SetMimeFlavour(server_flavour ? mime::MimeFlavour::Server : mime::MimeFlavour::WebMail);
 }
 
 TEST(Registration, AnUnwritableFolderFailsTheExport) {
