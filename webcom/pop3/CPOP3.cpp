@@ -12,18 +12,6 @@ namespace quorvex::webcom {
 
 using namespace pop3;
 
-namespace {
-
-std::string Cut(std::string_view text) { return std::string(text.substr(0, kMaxText)); }
-
-std::string Line(std::string_view word, std::initializer_list<std::int64_t> numbers) {
-    std::string line(word);
-    for (const std::int64_t n : numbers) line += " " + std::to_string(n);
-    return line;
-}
-
-}  // namespace
-
 CPOP3::CPOP3() { PrepareComponent(); }
 
 CPOP3::~CPOP3() { CloseSession(); }
@@ -69,7 +57,7 @@ std::optional<std::int32_t> CPOP3::ResolveMessageNumber(std::string_view uid, st
     std::string reply;
     if (!Command(line, reply, kSocketError)) return -1;
     if (!IsPositiveReply(reply)) {
-        last_response_ = Cut(reply);
+        last_response_ = CutText(reply);
         return -1;
     }
     const auto numbers = ReplyNumbers(reply, 1);
@@ -115,13 +103,13 @@ Status CPOP3::Login(const Arguments& args, Result&) {
         return kOk;
     }
     if (!IsPositiveReply(reply)) {
-        last_response_ = Cut(reply);
+        last_response_ = CutText(reply);
         return kOk;
     }
     for (const std::string& line : {"USER " + login_text_, "PASS " + std::string(password)}) {
         if (!Command(line, reply, kSocketError)) return kOk;
         // A refused login keeps its connection until the object ends.
-        last_response_ = Cut(reply);
+        last_response_ = CutText(reply);
         if (!IsPositiveReply(reply)) return kOk;
     }
     if (!Command("PERM", reply, kSocketError)) return kOk;
@@ -142,7 +130,7 @@ Status CPOP3::Login(const Arguments& args, Result&) {
 Status CPOP3::GetMailBoxInfo(const Arguments&, Result&) {
     std::string reply;
     if (!Command("STAT", reply, kSocketError)) return kOk;
-    last_response_ = Cut(reply);
+    last_response_ = CutText(reply);
     if (!IsPositiveReply(reply)) return kOk;
     if (const auto n = ReplyNumbers(reply, 2); n.size() == 2) {
         mail_count_ = n[0];
@@ -181,8 +169,8 @@ Status CPOP3::GetMailDomain(const Arguments&, Result& result) {
 
 Status CPOP3::DeleteMail(const Arguments& args, Result&) {
     std::string reply;
-    if (Command(Line("DELE", {args.Integer(0)}), reply, kSocketError) && !IsPositiveReply(reply))
-        last_response_ = Cut(reply);
+    if (Command(CommandLine("DELE", {args.Integer(0)}), reply, kSocketError) && !IsPositiveReply(reply))
+        last_response_ = CutText(reply);
     return kOk;
 }
 
@@ -190,7 +178,7 @@ Status CPOP3::DeleteMailByUID(const Arguments& args, Result&) {
     const auto number = ResolveMessageNumber(args.Text(0), 0);
     if (!number || *number <= 0) return kOk;
     std::string reply;
-    if (Command(Line("DELE", {*number}), reply, kSocketError) && !IsPositiveReply(reply)) last_response_ = Cut(reply);
+    if (Command(CommandLine("DELE", {*number}), reply, kSocketError) && !IsPositiveReply(reply)) last_response_ = CutText(reply);
     return kOk;
 }
 
@@ -199,8 +187,8 @@ Status CPOP3::DeleteMailEx(const Arguments& args, Result&) {
     const auto number = ResolveMessageNumber(args.Text(0), 1);
     if (!number || *number <= 0) return kOk;
     std::string reply;
-    if (Command(Line("DELE", {*number, 1}), reply, kSocketError))
-        last_response_ = IsPositiveReply(reply) ? std::string(kReplyOk) : Cut(reply);
+    if (Command(CommandLine("DELE", {*number, 1}), reply, kSocketError))
+        last_response_ = IsPositiveReply(reply) ? std::string(kReplyOk) : CutText(reply);
     return kOk;
 }
 
@@ -216,8 +204,8 @@ Status CPOP3::Move(std::string_view uid, std::int32_t from, std::int32_t to) {
     const auto number = ResolvePresentMessage(uid, from);
     if (!number) return kOk;
     std::string reply;
-    if (Command(Line("MOVE", {from, to, *number}), reply, kSocketError))
-        last_response_ = IsPositiveReply(reply) ? std::string(kReplyOk) : Cut(reply);
+    if (Command(CommandLine("MOVE", {from, to, *number}), reply, kSocketError))
+        last_response_ = IsPositiveReply(reply) ? std::string(kReplyOk) : CutText(reply);
     return kOk;
 }
 
@@ -236,9 +224,9 @@ Status CPOP3::SetMark(MarkCommand mark, const Arguments& args) {
     if (!number || *number == -1) return kFalse;
     const char* word = mark == MarkCommand::kReply ? "SETR" : mark == MarkCommand::kForward ? "SETF" : "SETE";
     std::string reply;
-    if (!Command(Line(word, {flag, *number, folder}), reply, kSocketError)) return kFalse;
+    if (!Command(CommandLine(word, {flag, *number, folder}), reply, kSocketError)) return kFalse;
     if (IsPositiveReply(reply)) return kOk;
-    last_response_ = Cut(reply);
+    last_response_ = CutText(reply);
     return kFalse;
 }
 
@@ -248,7 +236,7 @@ Status CPOP3::SetReadSign(const Arguments& args, Result&) { return SetMark(MarkC
 
 Status CPOP3::GetRemotePOP3(const Arguments&, Result&) {
     std::string reply;
-    if (Command("REMOTE POP3", reply, kSocketError)) last_response_ = Cut(reply);
+    if (Command("REMOTE POP3", reply, kSocketError)) last_response_ = CutText(reply);
     return kOk;
 }
 

@@ -35,16 +35,15 @@ constexpr const char* kHeadFile = "Head.txt";
 constexpr const char* kSummaryFile = "head.txt";
 constexpr std::size_t kMaxUrlBase = 260;
 
-std::string Cut(std::string_view text) { return std::string(text.substr(0, kMaxText)); }
-
 // The Date header in local time; a date without a zone keeps its clock
 // time, and a text that is no date is shown as it is.
 std::string FormatMessageDate(const std::string& date) {
     return ConvertMailDate(date, MissingZone::kLocalClock).value_or(date);
 }
 
-std::string NumberLine(std::string_view word, std::int32_t number, std::string_view tail) {
-    return std::string(word) + " " + std::to_string(number) + std::string(tail);
+// "WORD n" for a message of the inbox, "WORD n 1" for one of folder 1.
+std::string MessageCommand(std::string_view word, std::int32_t number, bool folder1) {
+    return folder1 ? CommandLine(word, {number, 1}) : CommandLine(word, {number});
 }
 
 }  // namespace
@@ -55,7 +54,7 @@ std::string CPOP3::MessageFolder(std::int32_t number, bool folder1) const {
 
 void CPOP3::TakeHeaderFields(const mime::MimeMessageParser& parser, bool folder1) {
     date_ = FormatMessageDate(parser.Date);
-    subject_ = Cut(parser.Subject);
+    subject_ = CutText(parser.Subject);
     from_ = parser.From;
     to_ = parser.To;
     cc_ = parser.Cc;
@@ -64,7 +63,7 @@ void CPOP3::TakeHeaderFields(const mime::MimeMessageParser& parser, bool folder1
 }
 
 void CPOP3::WriteFileError(const std::string& path, int error) {
-    last_response_ = Cut(std::string(kWriteFileError) + path + " " + std::strerror(error));
+    last_response_ = CutText(std::string(kWriteFileError) + path + " " + std::strerror(error));
 }
 
 // ---------------------------------------------------------------------------
@@ -96,17 +95,16 @@ Status CPOP3::Logout(const Arguments& args, Result&) {
 // Summaries and fetched messages.
 
 bool CPOP3::ReadListing(std::int32_t number, bool folder1, std::string_view read_command) {
-    const std::string_view tail = folder1 ? " 1" : "";
-    std::string reply;
-    if (!Command(NumberLine("LIST", number, tail), reply, kSocketError)) return false;
+        std::string reply;
+    if (!Command(MessageCommand("LIST", number, folder1), reply, kSocketError)) return false;
     if (!IsPositiveReply(reply)) {
-        last_response_ = Cut(reply);
+        last_response_ = CutText(reply);
         return false;
     }
     if (const auto n = ReplyNumbers(reply, 2); n.size() == 2) size_ = n[1];
-    if (!Command(NumberLine("UIDL", number, tail), reply, kSocketError)) return false;
+    if (!Command(MessageCommand("UIDL", number, folder1), reply, kSocketError)) return false;
     if (!IsPositiveReply(reply)) {
-        last_response_ = Cut(reply);
+        last_response_ = CutText(reply);
         return false;
     }
     if (auto word = ReplyWordAfterNumber(reply, kMaxText)) uid_ = std::move(*word);
@@ -117,17 +115,17 @@ bool CPOP3::ReadListing(std::int32_t number, bool folder1, std::string_view read
 }
 
 Status CPOP3::MessageSummary(std::int32_t number, bool folder1) {
-    const std::string_view tail = folder1 ? " 1" : "";
-    if (!ReadListing(number, folder1, NumberLine("READ", number, tail))) return kOk;
+    if (!ReadListing(number, folder1, MessageCommand("READ", number, folder1))) return kOk;
     std::string reply;
     for (const auto& [word, sign] : {std::pair{"REPL", &reply_sign_}, std::pair{"FORW", &forward_sign_}}) {
-        if (!Command(NumberLine(word, number, tail), reply, kSocketError)) return kOk;
+        if (!Command(MessageCommand(word, number, folder1), reply, kSocketError)) return kOk;
         const auto n = ReplyNumbers(reply, 2);
         *sign = IsPositiveReply(reply) && n.size() == 2 ? n[1] : 0;
     }
-    if (!Command(NumberLine("TOP", number, folder1 ? " 0 1" : " 0"), reply, kSocketError)) return kOk;
+    const std::string top = folder1 ? CommandLine("TOP", {number, 0, 1}) : CommandLine("TOP", {number, 0});
+    if (!Command(top, reply, kSocketError)) return kOk;
     if (!IsPositiveReply(reply)) {
-        last_response_ = Cut(reply);
+        last_response_ = CutText(reply);
         return kOk;
     }
     const std::string folder = MessageFolder(number, folder1);
@@ -171,12 +169,12 @@ Status CPOP3::GetMailInfoEx(const Arguments& args, Result&) {
 }
 
 Status CPOP3::FetchMessage(std::int32_t number, bool folder1) {
-    const std::string_view tail = folder1 ? " 1" : "";
-    if (!ReadListing(number, folder1, NumberLine("READ", number, folder1 ? " 1" : " 0"))) return kOk;
+    // The summary asks "READ n" of the inbox, the fetch "READ n 0".
+    if (!ReadListing(number, folder1, CommandLine("READ", {number, folder1 ? 1 : 0}))) return kOk;
     std::string reply;
-    if (!Command(NumberLine("RETR", number, tail), reply, kRetrSocketError)) return kOk;
+    if (!Command(MessageCommand("RETR", number, folder1), reply, kRetrSocketError)) return kOk;
     if (!IsPositiveReply(reply)) {
-        last_response_ = Cut(reply);
+        last_response_ = CutText(reply);
         return kOk;
     }
     // A folder of its own per fetch: nothing of an earlier message that had

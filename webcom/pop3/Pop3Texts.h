@@ -2,6 +2,9 @@
 // POP3 server are copied there as they come.
 #pragma once
 
+#include <cstdint>
+#include <initializer_list>
+#include <string>
 #include <string_view>
 
 namespace quorvex::webcom::pop3 {
@@ -29,5 +32,14 @@ inline constexpr std::string_view kInvalidParameter = "-ERR invalid parameter";
 inline constexpr std::size_t kMaxLoginText = 256;
 // Texts of the current message and LastResponse keep at most this much.
 inline constexpr std::size_t kMaxText = 4096;
+
+inline std::string CutText(std::string_view text) { return std::string(text.substr(0, kMaxText)); }
+
+// A command and its numbers: CommandLine("LIST", {3, 1}) is "LIST 3 1".
+inline std::string CommandLine(std::string_view word, std::initializer_list<std::int64_t> numbers) {
+    std::string line(word);
+    for (const std::int64_t n : numbers) line += " " + std::to_string(n);
+    return line;
+}
 
 }  // namespace quorvex::webcom::pop3
