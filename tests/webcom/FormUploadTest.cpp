@@ -263,21 +263,24 @@ TEST_F(FormUploadTest, ReadsOfAnySizeGiveTheSameFiles) {
     }
 }
 
-TEST_F(FormUploadTest, AFormThatCannotBeTakenInWholeLeavesNothing) {
+TEST_F(FormUploadTest, ARequestThatFailsLeavesTheLastFormAsItWas) {
     const std::string body = Form().Field("to", "a@x").File("f", "b.bin", Binary(300000, 4)).Closed();
     ASSERT_EQ(Parse(BytesRequest(Form().Field("old", "o").Closed())).status, kOk);
+    const Files last{{"old", "o"}};
 
     BytesRequest cut(body, 65536);
     cut.cut_at = 200000;
-    EXPECT_EQ(upload.ParseUploadRequest(cut).status, kFalse);
-    EXPECT_EQ(FilesBelow(dest()), (Files{}));
+    const auto cut_off = upload.ParseUploadRequest(cut);
+    EXPECT_EQ(cut_off.status, kFalse);
+    EXPECT_TRUE(cut_off.failed);
+    EXPECT_EQ(FilesBelow(dest()), last);
 
     BytesRequest failing(body, 65536);
     failing.fail_read = true;
     const auto failed = upload.ParseUploadRequest(failing);
     EXPECT_EQ(failed.status, kRequestFailure);
     EXPECT_TRUE(failed.failed);
-    EXPECT_EQ(FilesBelow(dest()), (Files{}));
+    EXPECT_EQ(FilesBelow(dest()), last);
 
     BytesRequest no_total(body);
     no_total.fail_total = true;
@@ -287,10 +290,12 @@ TEST_F(FormUploadTest, AFormThatCannotBeTakenInWholeLeavesNothing) {
     const auto over = Parse(BytesRequest(body));
     EXPECT_EQ(over.status, kFalse);
     EXPECT_TRUE(over.failed);
+    EXPECT_EQ(FilesBelow(dest()), last);
     upload.SetSizeLimit(static_cast<std::int32_t>(body.size()));
     EXPECT_EQ(Parse(BytesRequest(body)).status, kOk);
     upload.SetSizeLimit(0);
     EXPECT_EQ(Parse(BytesRequest(body)).status, kOk);
+    EXPECT_EQ(FilesBelow(dest()).size(), 2u);
 }
 
 TEST_F(FormUploadTest, AWriteThatFailsLeavesNoPartialFile) {

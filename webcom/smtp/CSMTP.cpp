@@ -2,6 +2,11 @@
 // with their limits, and the member table.
 #include "webcom/smtp/CSMTP.h"
 
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+
 #include "common/AccountName.h"
 #include "common/FolderTree.h"
 #include "common/Paths.h"
@@ -42,10 +47,22 @@ constexpr TextRule RuleOf(CSMTP::TextField field) {
     return {kMaxText, kFromTooLong, false};
 }
 
+// The name of an object's folder and message file in the compose folder:
+// 128 random bits, so that no two pages of an account ever share one.
+std::string NewObjectName() {
+    static std::atomic<unsigned> counter{0};
+    std::string name = RandomHexText(16);
+    // Without random bytes: the process, a count and the time still differ.
+    if (name.empty())
+        name = std::to_string(::getpid()) + "-" + std::to_string(++counter) + "-" +
+               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    return name;
+}
+
 }  // namespace
 
 CSMTP::CSMTP()
-    : last_response_(kInitialResponse), object_name_(RandomHexText(16)), content_type_("text/plain") {
+    : last_response_(kInitialResponse), object_name_(NewObjectName()), content_type_("text/plain") {
     PrepareComponent();
 }
 

@@ -184,6 +184,32 @@ private:
     std::string boundary_;
 };
 
+// Makes the destination folder. Another page of the account removes the
+// compose folder above it when it finds it empty; the folders are made
+// again when that happened just now.
+bool MakeDestination(const std::string& folder) {
+    for (int attempt = 0; attempt < 3; ++attempt)
+        if (MakeFolders(folder, kSharedFolderMode)) return true;
+    return false;
+}
+
+// Copies `total` bytes of the request body to `fd`, in reads of at most
+// kReadBlock bytes, and rewinds it.
+CFormUpload::Outcome CopyBody(IRequest& request, int fd, std::int64_t total) {
+    std::vector<char> block(kReadBlock);
+    for (std::int64_t done = 0; done < total;) {
+        std::int64_t count = std::min(kReadBlock, total - done);
+        const std::int64_t asked = count;
+        if (const Status status = request.BinaryRead(block.data(), count); status < 0) return {status, true};
+        // A request that gives nothing before its announced end was cut off.
+        if (count <= 0 || count > asked) return {kFalse, true};
+        if (!WriteFully(fd, std::string_view(block.data(), static_cast<std::size_t>(count)))) return {kFalse, true};
+        done += count;
+    }
+    if (::lseek(fd, 0, SEEK_SET) != 0) return {kFalse, true};
+    return {kOk, false};
+}
+
 }  // namespace
 
 void CFormUpload::SetUploadPath(std::string_view folder) {
@@ -204,36 +230,25 @@ CFormUpload::Outcome CFormUpload::ParseUploadRequest(IRequest& request) {
     if (total <= 0) return {kFalse, false};
     if (size_limit_ > 0 && total > size_limit_) return {kFalse, true};
 
-    // A new form replaces what the last one left.
+    // The body is copied whole before anything of the last form is touched:
+    // a request that fails or is cut off leaves that form as it was.
+    if (!MakeDestination(folder_)) return {kFalse, true};
+    UniqueFd body = OpenUnnamedFile(folder_);
+    if (!body) return {kFalse, true};
+    if (const Outcome copied = CopyBody(request, body.get(), total); copied.failed) return copied;
+
+    // The new form replaces the last one; a form that cannot be stored
+    // whole leaves nothing.
     DeleteFolderTree(folder_);
-    if (!MakeFolders(folder_, kSharedFolderMode)) return {kFalse, true};
-    const Outcome outcome = [&]() -> Outcome {
-        UniqueFd body = OpenUnnamedFile(folder_);
-        if (!body) return {kFalse, true};
-        std::vector<char> block(kReadBlock);
-        for (std::int64_t done = 0; done < total;) {
-            std::int64_t count = std::min(kReadBlock, total - done);
-            const std::int64_t asked = count;
-            if (const Status status = request.BinaryRead(block.data(), count); status < 0) return {status, true};
-            // A request that gives nothing before its announced end was cut off.
-            if (count <= 0 || count > asked) return {kFalse, true};
-            if (!WriteFully(body.get(), std::string_view(block.data(), static_cast<std::size_t>(count))))
-                return {kFalse, true};
-            done += count;
-        }
-        if (::lseek(body.get(), 0, SEEK_SET) != 0) return {kFalse, true};
-        switch (PartWalker(body.get(), folder_).Run()) {
-            case PartWalker::End::kDone: return {kOk, false};
-            case PartWalker::End::kNoForm: return {kFalse, false};
-            case PartWalker::End::kFailed: break;
-        }
-        return {kFalse, true};
-    }();
-    if (outcome.failed) {
-        DeleteFolderTree(folder_);
-        MakeFolders(folder_, kSharedFolderMode);
+    MakeDestination(folder_);
+    switch (PartWalker(body.get(), folder_).Run()) {
+        case PartWalker::End::kDone: return {kOk, false};
+        case PartWalker::End::kNoForm: return {kFalse, false};
+        case PartWalker::End::kFailed: break;
     }
-    return outcome;
+    DeleteFolderTree(folder_);
+    MakeDestination(folder_);
+    return {kFalse, true};
 }
 
 std::string CFormUpload::FieldPath(std::string_view name) const {

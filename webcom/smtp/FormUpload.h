@@ -7,9 +7,10 @@
 // to an unnamed temporary file in D and parsed from there through a
 // bounded buffer, so no body is ever held in memory whole.
 //
-// D belongs to one SMTP object: each parse starts from an empty D, and a
-// parse that cannot take the whole form in (a failed read or write, a body
-// over the size limit, a body that ends inside a part) leaves nothing.
+// D belongs to one SMTP object. A body that arrived whole replaces the
+// last form in D; a request that fails, is cut off or is over the size
+// limit leaves the last form as it was; a form that cannot be stored whole
+// (a failed write, a body that ends inside a part) leaves nothing.
 #pragma once
 
 #include <cstdint>
