@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -17,6 +16,7 @@
 #include "common/Paths.h"
 #include "common/TextHelpers.h"
 #include "common/UniqueFd.h"
+#include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
 #include "webcom/smtp/MultipartReader.h"
 
@@ -35,14 +35,6 @@ constexpr std::string_view kDispositionPrefix = "Content-Disposition: form-data;
 // Between a file field's name and its file name.
 constexpr std::string_view kFileNameSeparator = "\"; ";
 constexpr std::string_view kFileNamePrefix = "filename=\"";
-
-bool StartsNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
 
 std::string CleanName(std::string_view text) {
     std::string name(text);
@@ -147,7 +139,7 @@ private:
             }
             if (line.empty()) return disposition.empty() ? Headers::kStop : Headers::kRead;
             any = true;
-            if (disposition.empty() && StartsNoCase(line, kDispositionPrefix)) disposition = line;
+            if (disposition.empty() && mime::MimeStartsNoCase(line, kDispositionPrefix)) disposition = line;
         }
     }
 
