@@ -112,12 +112,13 @@ TEST(ServerLogs, SmtpAndSystemLogLines) {
 
     std::vector<std::string> shown;
     SetSystemLogDisplay([&](const std::string& line) { shown.push_back(line); });
-    WriteSystemLog(settings, "[Email] Subject: hi From: a@b");
+    // A subject with line breaks of its own cannot forge further lines.
+    WriteSystemLog(settings, "[Email] Subject: hi\r\n[2001-01-01 00:00:00] forged\x01 From: a@b");
     WriteSystemLog(settings, "later");
     SetSystemLogDisplay(nullptr);
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[0].substr(0, 1), "[");
-    EXPECT_EQ(shown[0].substr(21), " [Email] Subject: hi From: a@b\r\n");
+    EXPECT_EQ(shown[0].substr(21), " [Email] Subject: hi\\r\\n[2001-01-01 00:00:00] forged\\x01 From: a@b\r\n");
     EXPECT_NE(shown[1].find("] later\r\n["), std::string::npos);
     EXPECT_NE(shown[1].find("] SYS LOG File Overflow\r\n"), std::string::npos);
     const std::string sys = Slurp(DailyLog("syslog").PathFor(settings.folder, std::time(nullptr)));
