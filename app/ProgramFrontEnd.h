@@ -51,6 +51,9 @@ public:
     // Shows a message box for the administrator (never blocking a caller on
     // another thread: the box is raised on the window's own thread).
     virtual void ShowMessage(std::string_view text) = 0;
+    // A message box before any window exists (a second start), waiting for
+    // the user's OK.
+    virtual void ShowMessageAndWait(std::string_view text) = 0;
     // Destroys the window; called once the loop has ended.
     virtual void DestroyMainWindow() = 0;
 };

@@ -189,6 +189,7 @@ void CQuorvexServerApp::ReportAnotherInstance() {
     const std::string text = ProgramString(IDS_ANOTHER_INSTANCE);
     if (!all_hide && settings->RunAsService == 0) {
         ShowProgramMessage(text);
+        if (front_end_) front_end_->ShowMessageAndWait(text);
     } else {
         ReportStartupProblem(text);
     }

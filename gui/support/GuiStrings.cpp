@@ -6,7 +6,7 @@ const std::vector<std::string_view>& AllGuiTexts() {
     static const std::vector<std::string_view> texts = {
         kTextProductName, kTextTitleFormat, kTextToolbar, kTextUserCountFormat, kTextUserCountInitial,
         kTextAllDomains, kTextClearLogsQuestion, kTextMailInTransfer, kTextComRegistered, kTextComFailed,
-        kTextShortcutCreated, kTextShortcutFailed, kTextWebServerReloadFailed, kTextNewVersionFormat,
+        kTextShortcutCreated, kTextShortcutFailed, kTextWebDirectoryDone, kTextWebDirectoryFailed, kTextWebServerReloadFailed, kTextNewVersionFormat,
         kTextLatestVersionFormat, kTextNewVersion, kTextDialogNotAvailable, kTextNoUserManual, kTextOpenFailedFormat,
         kTextColumns, kTextUnlimited, kTextDisable, kTextEnable, kTextDeleteAccountQuestion, kTextClearMailQuestion,
         kTextRebuildQuestion, kTextDeleteRefusedFormat, kTextClearMailFailedFormat, kTextRebuildFailed,

@@ -25,6 +25,10 @@ inline constexpr std::string_view kTextComRegistered = "Register COM component s
 inline constexpr std::string_view kTextComFailed = "Fail to register COM component.";                         // 32845
 inline constexpr std::string_view kTextShortcutCreated = "Create desktop shortcut successfully.";              // 107
 inline constexpr std::string_view kTextShortcutFailed = "Fail to create desktop shortcut.";
+inline constexpr std::string_view kTextWebDirectoryDone =
+    "Set up virtual directory successfully. User can visit server through web browser.";  // 32828
+inline constexpr std::string_view kTextWebDirectoryFailed =
+    "Fail to set up virtual directory. User can not apply account through browser.";  // 32811
 inline constexpr std::string_view kTextWebServerReloadFailed = "Fail to restart the web server.";
 inline constexpr std::string_view kTextNewVersionFormat = "New version %d.%d %s. Download Now?";
 inline constexpr std::string_view kTextLatestVersionFormat = "Current version is the latest version %d.%d %s.";
