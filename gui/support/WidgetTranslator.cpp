@@ -55,6 +55,7 @@ void TranslateAction(QAction* action, const Lookup& lookup) {
     if (key.isEmpty()) return;
     if (const auto text = lookup(key)) {
         action->setText(*text);
+        action->setVisible(true);  // hidden only by an earlier language
     } else {
         action->setText(QString());
         action->setVisible(false);
