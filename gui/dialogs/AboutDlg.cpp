@@ -38,7 +38,6 @@ AboutDlg::AboutDlg(DesktopOpener& opener, Prompts& prompts, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(icon);
     layout->addWidget(version);
-    layout->addWidget(new QLabel(QStringLiteral("Copyright (C) 2005"), this));
     layout->addWidget(link_);
     layout->addWidget(buttons);
     TranslateWidgetTree(this);

@@ -80,7 +80,8 @@ void SortableTableView::RestoreColumnWidths() {
     for (int column = 0; column < proxy_->sourceModel()->columnCount(); ++column) {
         const int width = StoredColumnWidth(stored, column);
         if (width >= kMinStoredWidth) {
-            setColumnWidth(column, width);
+            // Widths stored for another font never cut the column's title.
+            setColumnWidth(column, std::max(width, horizontalHeader()->sectionSizeHint(column)));
         } else {
             AutoSizeColumn(column);
         }

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPixmap>
 #include <QTimer>
 #include <cmath>
@@ -19,6 +20,7 @@
 #include <set>
 #include <string>
 
+#include "common/ErrorAlert.h"
 #include "common/Notices.h"
 #include "common/Paths.h"
 #include "common/ServerSettings.h"
@@ -62,11 +64,22 @@ void Settle(int ms = 150) {
     loop.exec();
 }
 
-bool Save(QWidget* widget, const QString& path) {
+// The window's client area under a strip with its title (Xvfb has no
+// window manager to draw one), so translated titles can be checked too.
+bool Save(QWidget* widget, const QString& path, bool fit = true) {
     widget->show();
-    widget->adjustSize();
+    if (fit) widget->adjustSize();
     Settle();
-    const bool saved = widget->grab().save(path, "PNG");
+    const QPixmap client = widget->grab();
+    const int strip = widget->fontMetrics().height() + 8;
+    QPixmap picture(client.width(), client.height() + strip);
+    picture.fill(QColor(0x33, 0x4a, 0x70));
+    QPainter painter(&picture);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(6, 0, client.width() - 12, strip), Qt::AlignVCenter | Qt::AlignLeft, widget->windowTitle());
+    painter.drawPixmap(0, strip, client);
+    painter.end();
+    const bool saved = picture.save(path, "PNG");
     std::printf("%s %s (%dx%d)\n", saved ? "wrote" : "FAILED", qPrintable(path), widget->width(), widget->height());
     return saved;
 }
@@ -171,7 +184,7 @@ int main(int argc, char** argv) {
         {"progress", [&](QWidget* p) { return new ProgressDlg(kTextCheckingVersion, p); }},
         {"error-alert", [&](QWidget* p) {
              auto* alert = new ErrorAlertDlg(p);
-             alert->setWindowTitle(Tr("QuorvexServer Buffer Problem"));
+             alert->setWindowTitle(Tr(kErrorAlertCaption));
              return alert;
          }},
         {"not-available", [&](QWidget* p) {
@@ -189,7 +202,7 @@ int main(int argc, char** argv) {
         frame.account_view()->OnRefreshUserList();
         for (int i = 0; i < 50 && frame.account_view()->refreshing(); ++i) Settle(100);
         frame.log_view()->QueueLine("[2026-01-01 10:00:00] QuorvexServer and http://mail/mail start successfully.\r\n");
-        ok &= Save(&frame, out_dir + "/" + prefix + "main.png");
+        ok &= Save(&frame, out_dir + "/" + prefix + "main.png", false);
         int index = 0;
         for (QAction* top : frame.menuBar()->actions()) {
             QMenu* menu = top->menu();
@@ -217,6 +230,10 @@ int main(int argc, char** argv) {
     bool ok = take_all(QString(), pseudo ? &keys : nullptr);
     if (pseudo) {
         for (std::string_view text : AllGuiTexts()) keys.insert(std::string(text));
+        keys.insert(std::string(kErrorAlertText));
+        keys.insert(std::string(kErrorAlertCaption));
+        // An address stays what it is in every language.
+        std::erase_if(keys, [](const std::string& key) { return key.rfind("http", 0) == 0; });
         WritePseudoLanguage(Settings()->Folder(), keys);
         UpdateSettings([](CServerSettings& s) { s.Language = "Pseudo"; });
         ok &= take_all(QStringLiteral("pseudo-"), nullptr);

@@ -198,7 +198,8 @@ TEST_F(AccountListViewTest, ColumnWidthsAreKept) {
             EXPECT_GE(view->columnWidth(column), 20) << column;
             EXPECT_LE(view->columnWidth(column), 70) << column;
         }
-        EXPECT_EQ(view->columnWidth(3), 77);
+        // A stored width never cuts the title.
+        EXPECT_EQ(view->columnWidth(3), std::max(77, view->horizontalHeader()->sectionSizeHint(3)));
         view->setColumnWidth(0, 123);
     }
     const std::string stored = ReadProfileString(home.File("config.ini"), "ColumnWidths", kAccountListName);
