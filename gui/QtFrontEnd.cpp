@@ -32,7 +32,10 @@ bool QtFrontEnd::CreateMainWindow(app::ProgramHost& host) {
     RegisterDialogs(dialogs_, services_);
 
     frame_ = std::make_unique<MainFrame>(services_, &host, ProcessNoticeBus());
-    QObject::connect(frame_.get(), &MainFrame::QuitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    // The window has decided: the loop ends (quit() would ask the windows
+    // to close once more).
+    QObject::connect(frame_.get(), &MainFrame::QuitRequested, qApp, [] { QCoreApplication::exit(0); },
+                     Qt::QueuedConnection);
 
     signal_watch_ = std::make_unique<QSocketNotifier>(host.StopSignalDescriptor(), QSocketNotifier::Read);
     QObject::connect(signal_watch_.get(), &QSocketNotifier::activated, frame_.get(), [this, &host] {

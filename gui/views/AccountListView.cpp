@@ -206,7 +206,10 @@ void AccountListView::ShowRefreshProgress() {
     progress_->SetRange(0, refresh_total_);
     progress_->show();
     auto* ticker = new QTimer(progress_);
-    connect(ticker, &QTimer::timeout, progress_, [this] { progress_->SetValue(refresh_done_.load()); });
+    // The ticker goes with its box; the box outlives the view's pointer to
+    // it until its deferred deletion.
+    ProgressDlg* box = progress_;
+    connect(ticker, &QTimer::timeout, box, [this, box] { box->SetValue(refresh_done_.load()); });
     ticker->start(100);
 }
 
