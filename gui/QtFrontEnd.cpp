@@ -51,6 +51,9 @@ bool QtFrontEnd::CreateMainWindow(app::ProgramHost& host) {
             }
         });
     }
+    // The desktop session ends: the program shuts down in order (a program
+    // set up as a service then hands over to the service).
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, frame_.get(), [this] { frame_->ForceQuit(); });
     frame_->StartUp();
     return true;
 }

@@ -3,6 +3,7 @@
 // available, the close choice, the window without a tray, the lock, the
 // domain selector, the user count and the language.
 #include <QAction>
+#include <QDialog>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenuBar>
@@ -14,6 +15,8 @@
 #include "common/PasswordDigest.h"
 #include "gui/DialogRegistry.h"
 #include "gui/dialogs/AutoHeightComboBox.h"
+#include "gui/dialogs/StatusLed.h"
+#include "gui/views/ServerLogView.h"
 #include "gui/frame/MainFrame.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/WidgetTranslator.h"
@@ -269,6 +272,46 @@ TEST_F(MainFrameTest, UserCountTitleAndTranslatedTexts) {
     EXPECT_EQ(frame->action(Command::kRefresh)->text(), QStringLiteral("&Refresh user list\tF5"));
     const QStringList tools = TrList(kTextToolbar);
     EXPECT_EQ(frame->tool_bar()->actions().first()->text(), tools.first());
+}
+
+TEST_F(MainFrameTest, FrameNoticesLampAndStatusPanes) {
+    FakeAllDialogs();
+    int jobs = 0;
+    services.active_jobs = [&jobs] { return jobs; };
+    auto frame = MakeFrame();
+    // WM_UPDATE_PARAM rereads config.ini.
+    ProfileFile(home.File("config.ini")).WriteString("System", "Dominame", "changed.test");
+    ProcessNoticeBus().Post(NoticeId::WM_UPDATE_PARAM, "");
+    ASSERT_TRUE(WaitFor([] { return Settings()->Dominame == "changed.test"; }));
+    // WM_SHOW_MESSAGE is a line of the system log (file and pane).
+    ProcessNoticeBus().Post(NoticeId::WM_SHOW_MESSAGE, "POP3 10.1.2.3 alice logged in");
+    ASSERT_TRUE(WaitFor([&] {
+        return frame->log_view()->toPlainText().contains(QStringLiteral("] POP3 10.1.2.3 alice logged in"));
+    }));
+    // The error log's alert raises one window, again for the next error.
+    ProcessNoticeBus().Post(NoticeId::WM_ERROR_ALERT, "QuorvexServer Buffer Problem");
+    ASSERT_TRUE(WaitFor([&] {
+        auto* alert = frame->findChild<QDialog*>(QStringLiteral("errorAlert"));
+        return alert && alert->isVisible() && alert->windowTitle() == QStringLiteral("QuorvexServer Buffer Problem");
+    }));
+    // The lamp flashes while jobs run, and stops after.
+    jobs = 2;
+    ASSERT_TRUE(WaitFor([&] { return frame->led()->state().flashing(); }, 3000));
+    jobs = 0;
+    ASSERT_TRUE(WaitFor([&] { return !frame->led()->state().flashing(); }, 3000));
+    // Double clicks on the status panes.
+    QTest::mouseDClick(frame->time_pane(), Qt::LeftButton);
+    EXPECT_EQ(prompts.shown.back().text, QStringLiteral("2005.07.08"));
+    QTest::mouseDClick(frame->time_pane(), Qt::LeftButton, Qt::ControlModifier);
+    ASSERT_EQ(opener.paths.size(), 1u);
+    EXPECT_EQ(opener.paths[0].toStdString(), home.path());
+    QTest::mouseDClick(frame->user_count_pane(), Qt::LeftButton);
+    ASSERT_EQ(opener.urls.size(), 1u);
+    EXPECT_TRUE(opener.urls[0].endsWith(QStringLiteral("/mail/index.asp")));
+    const auto shown = prompts.shown.size();
+    QTest::mouseDClick(frame->date_pane(), Qt::LeftButton);  // no version host: the check is off
+    QTest::qWait(50);
+    EXPECT_EQ(prompts.shown.size(), shown);
 }
 
 }  // namespace
