@@ -25,25 +25,13 @@
 #include "gui/views/AccountListView.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/store/MailStore.h"
+#include "gui/QuietServices.h"
 #include "support/TempFolder.h"
 
 namespace {
 
 using namespace quorvex;
 using namespace quorvex::gui;
-
-class QuietPrompts final : public Prompts {
-public:
-    void Information(QWidget*, const QString&) override {}
-    void Warning(QWidget*, const QString&) override {}
-    bool Question(QWidget*, const QString&) override { return false; }
-};
-
-class NoOpener final : public DesktopOpener {
-public:
-    bool OpenPath(const QString&) override { return true; }
-    bool OpenUrl(const QString&) override { return true; }
-};
 
 void WaitForRefresh(AccountListView* view) {
     while (view->refreshing()) QApplication::processEvents(QEventLoop::AllEvents, 5);

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "gui/logic/AdminSettings.h"
+#include "gui/support/DialogButtons.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
@@ -28,11 +29,7 @@ AdminPasswordDlg::AdminPasswordDlg(std::string config_ini, Prompts& prompts, QWi
         field->setEchoMode(QLineEdit::Password);
         form->addRow(new QLabel(QString::fromLatin1(label), this), field);
     }
-    auto* buttons = new QDialogButtonBox(this);
-    auto* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("ok"));
-    ok->setDefault(true);
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("cancel"));
+    QDialogButtonBox* buttons = MakeOkCancelButtons(this);
     connect(buttons, &QDialogButtonBox::accepted, this, &AdminPasswordDlg::OnOk);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "gui/logic/AdminSettings.h"
+#include "gui/support/DialogButtons.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/WidgetTranslator.h"
@@ -21,11 +22,7 @@ ShutdownDlg::ShutdownDlg(std::string config_ini, Prompts& prompts, QWidget* pare
     choices_->addItem(Tr(kTextHideInterface));
     choices_->addItem(Tr(kTextShutdownServer));
     choices_->setCurrentIndex(ReadCloseMode(config_ini_));
-    auto* buttons = new QDialogButtonBox(this);
-    auto* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("ok"));
-    ok->setDefault(true);
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("cancel"));
+    QDialogButtonBox* buttons = MakeOkCancelButtons(this);
     connect(buttons, &QDialogButtonBox::accepted, this, &ShutdownDlg::OnOk);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);

@@ -4,20 +4,14 @@
 
 #include <QStringDecoder>
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <optional>
-#include <vector>
+
+#include "common/TextHelpers.h"
 
 namespace quorvex::gui {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
 
 bool IsAscii(std::string_view bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -58,7 +52,7 @@ std::string ToFileText(const QString& text) { return text.toStdString(); }
 
 QString DecodeText(std::string_view bytes, std::string_view charset) {
     if (IsAscii(bytes)) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    const std::string name = Lower(charset);
+    const std::string name = AsciiLowerCase(charset);
     if (IsLatin1Name(name)) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     if (!name.empty() && !IsUtf8Name(name)) {
         if (const auto utf8 = Iconv(bytes, name)) return QString::fromUtf8(utf8->data(), static_cast<qsizetype>(utf8->size()));

@@ -5,17 +5,14 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/TextHelpers.h"
 #include "gui/support/TextCodec.h"
 
 namespace quorvex::gui {
 
 namespace {
 
-std::string Lower(std::string_view name) {
-    std::string key(name);
-    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
-    return key;
-}
+std::string Lower(std::string_view name) { return AsciiLowerCase(name); }
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "common/TextHelpers.h"
 #include "mailmodel/FolderListing.h"
 #include "mailmodel/account/AccountFolders.h"
 
@@ -20,13 +21,7 @@ constexpr std::size_t kMaxListedPassword = 76;
 constexpr std::uint64_t kBytesPerMb = 1024 * 1024;
 
 // The key of a name in the index: names compare without regard to ASCII case.
-std::string IndexKey(std::string_view name) {
-    std::string key(name);
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return key;
-}
+std::string IndexKey(std::string_view name) { return AsciiLowerCase(name); }
 
 }  // namespace
 

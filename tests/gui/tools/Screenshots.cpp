@@ -39,24 +39,11 @@
 #include "gui/support/WidgetTranslator.h"
 #include "gui/views/AccountListView.h"
 #include "gui/views/ServerLogView.h"
+#include "gui/QuietServices.h"
 #include "mailmodel/account/AccountList.h"
 
 namespace quorvex::gui {
 namespace {
-
-// Prompts that never wait: the pictures are taken, nobody answers.
-class SilentPrompts final : public Prompts {
-public:
-    void Information(QWidget*, const QString&) override {}
-    void Warning(QWidget*, const QString&) override {}
-    bool Question(QWidget*, const QString&) override { return false; }
-};
-
-class NoOpener final : public DesktopOpener {
-public:
-    bool OpenPath(const QString&) override { return true; }
-    bool OpenUrl(const QString&) override { return true; }
-};
 
 void Settle(int ms = 150) {
     QEventLoop loop;
@@ -164,7 +151,7 @@ int main(int argc, char** argv) {
     ReloadSettings();
     Accounts().Load();
 
-    SilentPrompts prompts;
+    QuietPrompts prompts;
     NoOpener opener;
     QtFileChooser files;
     DialogTable dialogs(prompts);
