@@ -1,5 +1,6 @@
 #include "app/WindowedProgram.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,11 +20,36 @@ bool Set(const char* name) {
     return value != nullptr && *value != '\0';
 }
 
+// A socket, as any other entry.
+bool PathExists(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0;
+}
+
 bool Executable(const std::string& path) { return !path.empty() && ::access(path.c_str(), X_OK) == 0; }
 
 }  // namespace
 
-bool DisplayAvailable() { return Set("DISPLAY") || Set("WAYLAND_DISPLAY"); }
+bool DisplayAvailable() {
+    if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) return false;
+    if (Set("QT_QPA_PLATFORM")) return true;
+    if (Set("WAYLAND_DISPLAY")) {
+        const std::string name = std::getenv("WAYLAND_DISPLAY");
+        if (!name.empty() && name.front() == '/') {
+            if (PathExists(name)) return true;
+        } else if (Set("XDG_RUNTIME_DIR") && PathExists(JoinPath(std::getenv("XDG_RUNTIME_DIR"), name))) {
+            return true;
+        }
+    }
+    if (!Set("DISPLAY")) return false;
+    const std::string display = std::getenv("DISPLAY");
+    const auto colon = display.rfind(':');
+    if (colon == std::string::npos) return false;
+    // "host:N" is reached over the network: trust it.
+    if (colon != 0 && display.substr(0, colon) != "unix") return true;
+    const std::string number = display.substr(colon + 1, display.find('.', colon) - colon - 1);
+    return !number.empty() && PathExists("/tmp/.X11-unix/X" + number);
+}
 
 std::string WindowedProgramPath() {
     const std::string self = ExecutablePath();

@@ -13,7 +13,11 @@ namespace quorvex::app {
 
 inline constexpr std::string_view kWindowedProgramName = "QuorvexServerGui";
 
-// True when the environment names a display to open a window on.
+// True when the environment names a display that is there to open a
+// window on: a Wayland socket that exists, an X display whose local socket
+// exists (or on another host), or any display when QT_QPA_PLATFORM names
+// the window system itself. A stale DISPLAY keeps the program headless
+// instead of ending it.
 bool DisplayAvailable();
 
 // Where the windowed program is: beside this program's file, else in the
