@@ -15,6 +15,8 @@ ProgressDlg::ProgressDlg(std::string_view title, QWidget* parent) : QDialog(pare
     layout->addWidget(bar_);
     bar_->setMinimumWidth(320);
     TranslateWidgetTree(this);
+    // Wide enough for its title: the box has nothing else to say.
+    setMinimumWidth(fontMetrics().horizontalAdvance(windowTitle()) + 80);
 }
 
 void ProgressDlg::SetRange(int minimum, int maximum) { bar_->setRange(minimum, maximum); }

@@ -85,7 +85,8 @@ void CollectKeys(QObject* root, std::set<std::string>& keys) {
 }
 
 // Each letter accented, format fields, access keys and the shortcut text
-// kept, each "|" piece padded to 140% of its length.
+// kept, each word padded to 140% of its length (so long texts still wrap
+// where a real translation would).
 std::string Pseudo(const std::string& key) {
     static const std::map<char, const char*> accents = {
         {'a', "\xc3\xa4"}, {'e', "\xc3\xa9"}, {'i', "\xc3\xae"}, {'o', "\xc3\xb6"}, {'u', "\xc3\xbc"},
@@ -109,7 +110,7 @@ std::string Pseudo(const std::string& key) {
             piece_length += 2;
             continue;
         }
-        if (c == '|') {
+        if (c == '|' || c == ' ' || c == '\n') {
             if (piece_length) pad();
             out += c;
             continue;
