@@ -60,16 +60,8 @@ int main(int argc, char** argv) {
     ProfileFile::ClearCache();
     ServerRunFlag = 1;
 
-    QuietPrompts prompts;
-    NoOpener opener;
-    QtFileChooser files;
-    DialogTable dialogs(prompts);
-    GuiServices services;
-    services.prompts = &prompts;
-    services.files = &files;
-    services.opener = &opener;
-    services.dialogs = &dialogs;
-    services.has_queued_mail = [] { return false; };
+    QuietGui quiet;
+    const GuiServices& services = quiet.services;
 
     QElapsedTimer clock;
     clock.start();

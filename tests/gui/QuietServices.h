@@ -3,6 +3,8 @@
 // tool, the benchmark). Questions are answered No.
 #pragma once
 
+#include "gui/support/DialogTable.h"
+#include "gui/support/GuiServices.h"
 #include "gui/support/Prompts.h"
 
 namespace quorvex::gui {
@@ -18,6 +20,26 @@ class NoOpener final : public DesktopOpener {
 public:
     bool OpenPath(const QString&) override { return true; }
     bool OpenUrl(const QString&) override { return true; }
+};
+
+// The services of a window nobody answers: no dialog is registered, no
+// mail is queued.
+struct QuietGui {
+    QuietGui() {
+        services.prompts = &prompts;
+        services.files = &files;
+        services.opener = &opener;
+        services.dialogs = &dialogs;
+        services.has_queued_mail = [] { return false; };
+    }
+    QuietGui(const QuietGui&) = delete;
+    QuietGui& operator=(const QuietGui&) = delete;
+
+    QuietPrompts prompts;
+    NoOpener opener;
+    QtFileChooser files;
+    DialogTable dialogs{prompts};
+    GuiServices services;
 };
 
 }  // namespace quorvex::gui

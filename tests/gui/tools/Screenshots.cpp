@@ -152,16 +152,11 @@ int main(int argc, char** argv) {
     ReloadSettings();
     Accounts().Load();
 
-    QuietPrompts prompts;
-    NoOpener opener;
-    QtFileChooser files;
-    DialogTable dialogs(prompts);
-    GuiServices services;
-    services.prompts = &prompts;
-    services.files = &files;
-    services.opener = &opener;
-    services.dialogs = &dialogs;
-    services.has_queued_mail = [] { return false; };
+    QuietGui quiet;
+    const GuiServices& services = quiet.services;
+    QuietPrompts& prompts = quiet.prompts;
+    NoOpener& opener = quiet.opener;
+    DialogTable& dialogs = quiet.dialogs;
 
     const std::vector<Window> windows = {
         {"login", [&](QWidget* p) { return new LoginDlg(Settings()->ConfigIni(), prompts, dialogs, p); }},
