@@ -134,6 +134,10 @@ MainFrame::MainFrame(const GuiServices& services, app::ProgramHost* host, Notice
     connect(log_view_, &ServerLogView::OpenLogRequested, this, [this] { RunCommand(Command::kOpenLog); });
     log_view_->InstallAsSystemLogDisplay();
 
+    // A log line is a file append (its display is queued to the pane): it is
+    // written on the relay's thread, and the window never waits for the disk.
+    relay_->HandleOnDeliveryThread(NoticeId::WM_SHOW_MESSAGE,
+                                   [](const Notice& notice) { app::WriteProgramLog(notice.payload); });
     // The frame takes each notice first, then the views.
     relay_->AddReceiver(this);
     relay_->AddReceiver(account_view_);
@@ -326,9 +330,6 @@ void MainFrame::StartUp() {
 
 void MainFrame::OnNotice(const Notice& notice) {
     switch (notice.id) {
-        case NoticeId::WM_SHOW_MESSAGE:
-            app::WriteProgramLog(notice.payload);
-            return;
         case NoticeId::WM_UPDATE_USER_COUNT:
             OnUpdateUserCount(std::atoi(notice.payload.c_str()));
             return;

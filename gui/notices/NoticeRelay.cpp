@@ -38,9 +38,25 @@ void NoticeRelay::RemoveReceiver(NoticeReceiver* receiver) {
     receivers_.erase(std::remove(receivers_.begin(), receivers_.end(), receiver), receivers_.end());
 }
 
+void NoticeRelay::HandleOnDeliveryThread(NoticeId id, std::function<void(const Notice&)> handler) {
+    std::lock_guard lock(mutex_);
+    delivery_thread_handlers_[id] = std::move(handler);
+}
+
 void NoticeRelay::Accept(const Notice& notice) {
     if (!IsRelayedNotice(notice.id)) return;
     bool post = false;
+    std::function<void(const Notice&)> here;
+    {
+        std::lock_guard lock(mutex_);
+        if (const auto found = delivery_thread_handlers_.find(notice.id); found != delivery_thread_handlers_.end()) {
+            here = found->second;
+        }
+    }
+    if (here) {
+        here(Notice{notice.id, notice.payload.substr(0, kMaxNoticePayload)});
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
         if (inbox_.size() >= kMaxInboxNotices) {

@@ -8,13 +8,18 @@
 //
 // A drain hands out notices for at most kDrainSlice and then lets the
 // event loop paint and take input before it goes on, so a burst of
-// notices never freezes the window.
+// notices never freezes the window. A kind whose handling touches no
+// widget (a log line: a file append whose display is queued on its own)
+// can be handled on the relay's delivery thread instead, in order, so
+// the GUI thread never waits for a disk.
 #pragma once
 
 #include <QObject>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -55,6 +60,10 @@ public:
     void AddReceiver(NoticeReceiver* receiver);
     void RemoveReceiver(NoticeReceiver* receiver);
 
+    // Notices of `id` go to `handler` on the delivery thread (never to the
+    // receivers). The handler must not touch widgets.
+    void HandleOnDeliveryThread(NoticeId id, std::function<void(const Notice&)> handler);
+
     // Hands a notice to the receivers on the GUI thread (the bus's handler;
     // any thread).
     void Accept(const Notice& notice);
@@ -67,6 +76,7 @@ private:
     NoticeBus& bus_;
     std::vector<NoticeReceiver*> receivers_;
     mutable std::mutex mutex_;
+    std::map<NoticeId, std::function<void(const Notice&)>> delivery_thread_handlers_;  // guarded by mutex_
     std::deque<Notice> inbox_;
     bool drain_posted_ = false;
     bool draining_ = false;

@@ -69,6 +69,29 @@ TEST(NoticeRelay, OnlyTheWindowsKindsPassAndPayloadsAreBounded) {
     EXPECT_EQ(frame.notices.size(), 2u);
 }
 
+TEST(NoticeRelay, LogLinesAreHandledOnTheDeliveryThreadInOrder) {
+    NoticeBus bus;
+    NoticeRelay relay(bus);
+    Recorder frame;
+    relay.AddReceiver(&frame);
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    bool on_gui_thread = false;
+    relay.HandleOnDeliveryThread(NoticeId::WM_SHOW_MESSAGE, [&](const Notice& notice) {
+        std::lock_guard lock(mutex);
+        if (QThread::currentThread() == qApp->thread()) on_gui_thread = true;
+        lines.push_back(notice.payload);
+    });
+    for (int i = 0; i < 100; ++i) bus.Post(NoticeId::WM_SHOW_MESSAGE, std::to_string(i));
+    bus.Post(NoticeId::WM_NEW_ACCOUNT, "alice");
+    ASSERT_TRUE(WaitFor([&] { return frame.notices.size() == 1; }));
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(lines.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(lines[i], std::to_string(i));
+    EXPECT_FALSE(on_gui_thread);
+    EXPECT_EQ(frame.notices[0].id, NoticeId::WM_NEW_ACCOUNT) << "the window gets only the others";
+}
+
 TEST(ServerLogPane, LinesFromWorkersAndTheCap) {
     TempFolder folder;
     ServerLogView pane;
