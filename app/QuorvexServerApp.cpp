@@ -33,6 +33,7 @@
 #include "mailmodel/db/MailDatabase.h"
 #include "servers/address/NetworkSenderCheck.h"
 #include "servers/logs/ServerLogs.h"
+#include "servers/smtp/SmtpAccessRules.h"
 
 namespace quorvex::app {
 
@@ -273,6 +274,7 @@ int CQuorvexServerApp::RunGuiMode() {
     PrepareDatabase();
     RunDatabaseScripts();
     WriteProgramLog(StartupLine(ComputerName()));
+    if (const auto warning = smtp::OpenRelayWarning(*Settings())) ShowProgramMessage(*warning);
     const bool started = StartServers();
     StartSenderThreads();
     CreateWorkerThreads();

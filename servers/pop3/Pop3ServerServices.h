@@ -33,7 +33,9 @@ public:
         : settings_(std::move(settings)), hooks_(std::move(hooks)) {}
 
     int AccountExists(std::string_view name) override;
-    bool CheckPassword(std::string_view name, std::string_view password) override;
+    LoginOutcome CheckLogin(std::string_view name, std::string_view password) override;
+    bool LoginLocked(std::string_view client_address) override;
+    void LoginFailed(std::string_view client_address, std::string_view name, LoginOutcome outcome) override;
     bool IsDisabled(std::string_view name) override;
     bool IsGroup(std::string_view name) override;
     int Permission(std::string_view name) override;

@@ -12,6 +12,7 @@
 #include "servers/address/QueueCounters.h"
 #include "servers/filters/ServerFilterServices.h"
 #include "servers/filters/VirusScan.h"
+#include "servers/logins/AccountLogin.h"
 #include "servers/logs/ServerLogs.h"
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/smtp/SmtpAccessRules.h"
@@ -32,9 +33,20 @@ bool ServerSmtpServices::IsWebMailAddress(std::string_view dotted_address) {
     return quorvex::IsWebMailAddress(dotted_address) != 0;
 }
 
-bool ServerSmtpServices::CheckAccountPassword(std::string_view account, std::string_view password) {
-    return IsValidAccountName(account) && Accounts().IsGroup(account) == 0 &&
-           quorvex::CheckAccountPassword(account, password);
+LoginOutcome ServerSmtpServices::CheckLogin(std::string_view account, std::string_view password) {
+    return CheckAccountLogin(account, password);
+}
+
+bool ServerSmtpServices::LoginLocked(std::string_view client_address) {
+    return ProcessLoginGuard().IsLocked(client_address);
+}
+
+void ServerSmtpServices::LoginFailed(std::string_view client_address, std::string_view user, LoginOutcome outcome) {
+    ProcessLoginGuard().RecordFailure(kLoginServiceSmtp, client_address, user, outcome);
+}
+
+bool ServerSmtpServices::AccountExists(std::string_view account) {
+    return IsValidAccountName(account) && Accounts().Exists(account);
 }
 
 std::string ServerSmtpServices::AccountInterMail(std::string_view account) {
@@ -48,11 +60,8 @@ std::string ServerSmtpServices::NewTempMessagePath() {
 }
 
 void ServerSmtpServices::Log(std::string_view peer, std::string_view text) {
-    const auto settings = Settings();
     const std::string_view shown = IsWebMailAddress(peer) ? std::string_view("WebMail") : peer;
-    WriteSmtpLog({settings->LogFilePath.empty() ? JoinPath(settings->Folder(), "log") : settings->LogFilePath,
-                  settings->MaxLogLine},
-                 shown, text, notices_);
+    WriteSmtpLog(CurrentLogSettings(), shown, text, notices_);
 }
 
 void ServerSmtpServices::ScanForViruses(const std::string& path) { ScanMailForViruses(path, *Settings()); }

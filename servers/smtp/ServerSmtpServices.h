@@ -31,7 +31,10 @@ public:
     std::shared_ptr<const CServerSettings> Settings() override;
     int ClassifyAddress(std::string_view address) override;
     bool IsWebMailAddress(std::string_view dotted_address) override;
-    bool CheckAccountPassword(std::string_view account, std::string_view password) override;
+    LoginOutcome CheckLogin(std::string_view account, std::string_view password) override;
+    bool LoginLocked(std::string_view client_address) override;
+    void LoginFailed(std::string_view client_address, std::string_view user, LoginOutcome outcome) override;
+    bool AccountExists(std::string_view account) override;
     std::string AccountInterMail(std::string_view account) override;
     std::string NewTempMessagePath() override;
     void Log(std::string_view peer, std::string_view text) override;

@@ -37,10 +37,12 @@ public:
     }
     std::string Send(std::string_view bytes) {
         std::string out;
-        session->Receive(bytes, out);
+        lines.Append(bytes);
+        session->Process(lines, out);
         return out;
     }
     TempFolder folder;
+    LineBuffer lines;
     FakeSmtpServices services;
     std::unique_ptr<SmtpSession> session;
 };
@@ -321,11 +323,48 @@ TEST(SmtpSession, StoresTheTextBehindATraceHeader) {
     // The next transaction starts from HELO state; the temporary file is gone.
     EXPECT_EQ(h.Send("RCPT TO:<bob@example.test>\r\nMAIL FROM:<x@remote.org>\r\n"),
               "503 command out of order\r\n250 OK\r\n");
-    // The sender of the first transaction stays the session's sender.
+    // A transaction in progress takes no second sender; after RSET one
+    // with another sender begins.
     EXPECT_EQ(h.Send("MAIL FROM:<y@remote.org>\r\n"), "503 command out of order\r\n");
-    EXPECT_EQ(h.Send("RSET\r\nMAIL FROM:<y@remote.org>\r\n"),
-              "250 OK\r\n550 authentication failed: y@remote.org is different from esmtp user x@remote.org.\r\n");
+    EXPECT_EQ(h.Send("RSET\r\nMAIL FROM:<y@remote.org>\r\n"), "250 OK\r\n250 OK\r\n");
     EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));
+}
+
+// "FromEqualEsmtpUser" compares each transaction's sender with the user the
+// session logged in as, and nothing else: a session without AUTH may send
+// for anyone the relay rules allow, one transaction after the other.
+TEST(SmtpSession, EachTransactionHasItsOwnSender) {
+    const std::string auth = "AUTH LOGIN\r\nYWxpY2U=\r\nc2VjcmV0\r\n";  // alice / secret
+    const std::vector<DialogueCase> cases = {
+        {"unauthenticated: a second sender after a message", LocalAccounts,
+         {{std::string(kEnvelope) + "x\r\n.\r\nMAIL FROM:<y@remote.org>", std::string(kEnvelopeReplies) + "250 \r\n250 OK\r\n"},
+          {"RCPT TO:<bob@example.test>", "250 OK\r\n"},
+          {"DATA", "354 send the mail data, end with . \r\n"},
+          {"y\r\n.", "250 \r\n"}},
+         false},
+        {"unauthenticated: a second sender after RSET", LocalAccounts,
+         {{"HELO c\r\nMAIL FROM:<x@remote.org>\r\nRSET\r\nMAIL FROM:<y@remote.org>",
+           "250 welcome here\r\n250 OK\r\n250 OK\r\n250 OK\r\n"}},
+         false},
+        {"authenticated: the sender must be the user", LocalAccounts,
+         {{"EHLO c\r\n" + auth + "MAIL FROM:<ALICE@example.test>\r\nRSET\r\nMAIL FROM:<bob@example.test>",
+           "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n235 OK\r\n250 OK\r\n250 OK\r\n"
+           "550 authentication failed: bob@example.test is different from esmtp user alice@example.test.\r\n"}},
+         true},
+        {"a failed AUTH changes nothing: still no user to compare with", LocalAccounts,
+         {{"EHLO c\r\nAUTH LOGIN\r\nYWxpY2U=\r\nd3Jvbmc=\r\nMAIL FROM:<x@remote.org>",
+           "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n535 authentication failed\r\n"
+           "250 OK\r\n"}},
+         false},
+    };
+    for (const DialogueCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        c.setup(h.services);
+        h.Start();
+        for (const Step& step : c.steps) EXPECT_EQ(h.Send(step.client + "\r\n"), step.reply) << step.client;
+        EXPECT_EQ(h.session->Finished(), c.finished);
+    }
 }
 
 // The end of the text is only "." CR LF on a line of its own, after a line
@@ -352,12 +391,12 @@ TEST(SmtpSession, LongLinesAreStoredInPieces) {
     const std::string exact(998, 'a');
     const std::string longer(5000, 'b');
     // A cut line whose rest is a lone dot must not end the text either.
-    const std::string cut_dot = std::string(kMaxLinePiece, 'c') + ".";
+    const std::string cut_dot = std::string(kMaxCommandLine, 'c') + ".";
     EXPECT_EQ(h.Send(exact + "\r\n" + longer + "\r\n" + cut_dot + "\r\n.\r\n"), "250 \r\n");
     ASSERT_EQ(h.services.deliveries.size(), 1u);
     EXPECT_EQ(FakeSmtpServices::Body(h.services.deliveries[0].bytes),
-              exact + "\r\n" + longer.substr(0, kMaxLinePiece) + "\r\n" + longer.substr(kMaxLinePiece) + "\r\n" +
-                  std::string(kMaxLinePiece, 'c') + "\r\n..\r\n");
+              exact + "\r\n" + longer.substr(0, kMaxCommandLine) + "\r\n" + longer.substr(kMaxCommandLine) + "\r\n" +
+                  std::string(kMaxCommandLine, 'c') + "\r\n..\r\n");
 }
 
 TEST(SmtpSession, ByteByByteFeedGivesTheSameDialogue) {
@@ -384,7 +423,7 @@ TEST(SmtpSession, ByteByByteFeedGivesTheSameDialogue) {
     EXPECT_EQ(whole_out, std::string(kEnvelopeReplies) + "250 \r\n250 OK\r\n221 SMTP SERVICE CLOSED\r\n");
     EXPECT_EQ(trickle_out, whole_out);
     EXPECT_EQ(trickle_bytes, whole_bytes);
-    EXPECT_EQ(whole_bytes, "Subject: x\r\n\r\n" + std::string(4000 - kMaxLinePiece, 'z').insert(0, std::string(kMaxLinePiece, 'z') + "\r\n") +
+    EXPECT_EQ(whole_bytes, "Subject: x\r\n\r\n" + std::string(4000 - kMaxCommandLine, 'z').insert(0, std::string(kMaxCommandLine, 'z') + "\r\n") +
                                "\r\n..\r\n\r\n..\r\n");
 }
 
@@ -430,7 +469,7 @@ TEST(SmtpSession, StorageFailureIsNeverAcknowledged) {
     LocalAccounts(no_file.services);
     no_file.services.fail_temp_file = true;
     no_file.Start();
-    EXPECT_EQ(no_file.Send(kEnvelope), "250 welcome here\r\n250 OK\r\n250 OK\r\n554 file system error\r\n");
+    EXPECT_EQ(no_file.Send(kEnvelope), "250 welcome here\r\n250 OK\r\n250 OK\r\n451 file system error\r\n");
     EXPECT_TRUE(no_file.session->Finished());
 }
 
