@@ -114,7 +114,7 @@ void DomainAdminSession::Run(std::string_view text) {
     }
     if (!context_.Reply(kReplyOk)) return;
     std::string line;
-    while (ServersRunning() && context_.Read(line)) {
+    while (ServersRunning() && context_.ReadCommand(line)) {
         std::string_view argument;
         const auto* rule = MatchCommand(DomainAdminCommands::kRules, line, argument);
         if (!rule) {
@@ -370,7 +370,7 @@ void SysAdminSession::Run(std::string_view text) {
     }
     if (!context_.Reply(kReplyOk)) return;
     std::string line;
-    while (ServersRunning() && context_.Read(line)) {
+    while (ServersRunning() && context_.ReadCommand(line)) {
         std::string_view argument;
         const auto* rule = MatchCommand(SysAdminCommands::kRules, line, argument);
         if (!rule) {

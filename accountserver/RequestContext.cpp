@@ -8,18 +8,11 @@
 
 namespace quorvex::accountserver {
 
-bool SocketLineChannel::ReadLine(std::string& line) {
+LineStatus SocketLineChannel::ReadLine(std::string& line) {
     std::string_view text;
     const LineStatus status = reader_.ReadLine(text);
-    if (status == LineStatus::kTooLong) {
-        // Each line of a request has its place in the dialogue: one that
-        // could not be read whole ends the request.
-        SendLine(kReplyLineTooLong);
-        return false;
-    }
-    if (status != LineStatus::kLine) return false;
     line.assign(text);
-    return true;
+    return status;
 }
 
 bool SocketLineChannel::SendLine(std::string_view text) { return quorvex::SendLine(fd_, text); }
@@ -32,8 +25,26 @@ RequestContext::RequestContext(LineChannel& channel, std::string client_address,
       system_log_(std::move(system_log)),
       logins_(logins != nullptr ? *logins : ProcessLoginGuard()) {}
 
+bool RequestContext::ReadWhole(std::string& line) {
+    const LineStatus status = channel_.ReadLine(line);
+    // Each line of a request has its place in the dialogue: one that could
+    // not be read whole ends the request.
+    if (status == LineStatus::kTooLong) Reply(kReplyLineTooLong);
+    return status == LineStatus::kLine;
+}
+
 bool RequestContext::Read(std::string& line) {
-    if (!channel_.ReadLine(line)) return false;
+    if (!ReadWhole(line)) return false;
+    if (const auto nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
+    return true;
+}
+
+bool RequestContext::ReadCommand(std::string& line) {
+    for (;;) {
+        const LineStatus status = channel_.ReadLine(line);
+        if (status == LineStatus::kLine) break;
+        if (status != LineStatus::kTooLong || !Reply(kReplyLineTooLong)) return false;
+    }
     if (const auto nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
     return true;
 }

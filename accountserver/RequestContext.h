@@ -21,11 +21,11 @@ namespace quorvex::accountserver {
 class LineChannel {
 public:
     virtual ~LineChannel() = default;
-    // A line without its CR LF, NUL bytes included. False when the peer
-    // closed, did not send a whole line within the idle limit, sent a line
-    // over the line limit (answered "-ERR line too long"), or the servers
-    // stop.
-    virtual bool ReadLine(std::string& line) = 0;
+    // A line without its CR LF, NUL bytes included (kLine); kTooLong for a
+    // line over the line limit, discarded; anything else when the peer
+    // closed, did not send a whole line within the idle limit, or the
+    // servers stop.
+    virtual LineStatus ReadLine(std::string& line) = 0;
     // Sends the text followed by CR LF. False when the send failed.
     virtual bool SendLine(std::string_view text) = 0;
 };
@@ -34,7 +34,7 @@ class SocketLineChannel final : public LineChannel {
 public:
     SocketLineChannel(int fd, SocketTimeouts timeouts, IdleLimit idle_limit = {})
         : fd_(fd), reader_(fd, timeouts, std::move(idle_limit)) {}
-    bool ReadLine(std::string& line) override;
+    LineStatus ReadLine(std::string& line) override;
     bool SendLine(std::string_view text) override;
 
 private:
@@ -42,7 +42,7 @@ private:
     LineReader reader_;
 };
 
-// The reply to a line over the line limit; the request ends with it.
+// The reply to a line over the line limit.
 inline constexpr std::string_view kReplyLineTooLong = "-ERR line too long";
 
 class RequestContext {
@@ -53,10 +53,17 @@ public:
                    std::function<void(std::string_view)> system_log = {}, LoginGuard* logins = nullptr);
 
     // A line cut at its first NUL byte (the protocol's lines were C
-    // strings: nothing after a NUL was ever seen).
+    // strings: nothing after a NUL was ever seen). A line over the limit
+    // is answered "-ERR line too long" and, like every error of a
+    // dialogue, ends it: false.
     bool Read(std::string& line);
-    // The whole line, NUL bytes included (the first line of a request).
-    bool ReadWhole(std::string& line) { return channel_.ReadLine(line); }
+    // The same with the whole line, NUL bytes included (the first line of
+    // a request).
+    bool ReadWhole(std::string& line);
+    // A command of a session's command loop: a line over the limit is
+    // answered "-ERR line too long" and the loop goes on, as after an
+    // unknown command. False when the session ends.
+    bool ReadCommand(std::string& line);
     bool Reply(std::string_view text) { return channel_.SendLine(text); }
 
     const std::string& client() const { return client_; }

@@ -22,11 +22,11 @@ namespace {
 class ScriptedChannel final : public LineChannel {
 public:
     explicit ScriptedChannel(std::vector<std::string> lines) : lines_(std::move(lines)) {}
-    bool ReadLine(std::string& line) override {
-        if (next_ >= lines_.size()) return false;
+    LineStatus ReadLine(std::string& line) override {
+        if (next_ >= lines_.size()) return LineStatus::kClosed;
         if (before_read_) before_read_(next_);
         line = lines_[next_++];
-        return true;
+        return LineStatus::kLine;
     }
     bool SendLine(std::string_view text) override {
         replies.emplace_back(text);
@@ -63,8 +63,13 @@ protected:
     std::vector<std::string> log;        // system log lines
     std::vector<std::string> login_log;  // failed-login lines
     bool exempt = true;                  // the client counts as a web-mail front end
-    LoginGuard logins{LoginGuardOptions{.exempt = [this](std::string_view) { return exempt; },
-                                        .log = [this](std::string_view line) { login_log.emplace_back(line); }}};
+    LoginGuard logins{GuardOptions()};
+    LoginGuardOptions GuardOptions() {
+        LoginGuardOptions options;
+        options.exempt = [this](std::string_view) { return exempt; };
+        options.log = [this](std::string_view line) { login_log.emplace_back(line); };
+        return options;
+    }
     quorvex::testing::RunFlagScope run_flag_;
 };
 
