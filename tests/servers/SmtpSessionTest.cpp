@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "common/Base64.h"
 #include "servers/smtp/SmtpSession.h"
 #include "servers/support/FakeSmtpServices.h"
 #include "support/TempFolder.h"
@@ -268,6 +269,48 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          {{"HELO alice:192.0.2.7:1:0", "250 welcome here\r\n"},
           {"MAIL FROM:<alice@example.test>", "550 illegal connection\r\n"}},
          true},
+        {"web-mail helo naming no account for its copy is refused before anything is sent",
+         [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.webmail_peers = {"10.1.2.3"};
+         },
+         {{"HELO ghost:192.0.2.7:1:0", "250 welcome here\r\n"},
+          {"MAIL FROM:<alice@example.test>", "550 ghost is absent.\r\n"}},
+         true},
+        {"an over-long line is one error, and none of it a command", LocalAccounts,
+         {{"NOOP " + std::string(5000, 'x') + "HELO evil", "500 line too long\r\n"},
+          {std::string(3069, 'j') + "NOOP", "500 line too long\r\n"},
+          {"HELO c", "250 welcome here\r\n"},
+          {std::string(3070, 'k'), "500 line too long\r\n"}},
+         true},
+        {"an over-long line of AUTH LOGIN abandons the login only", LocalAccounts,
+         {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {std::string(4000, 'Q'), "500 line too long\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"}},
+         false},
+        {"a disabled account does not log in", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.disabled.insert("alice");
+         },
+         {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {"YWxpY2U=", "334 UGFzc3dvcmQ6\r\n"},
+          {"c2VjcmV0", "535 authentication failed\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<y@elsewhere.org>",
+           "550 x@remote.org relay mail disabled and this mail server requires smtp authentication."
+           "(from \"x@remote.org\" to \"y@elsewhere.org\" via \"example.test\") \r\n"}},
+         true},
+        {"a locked address does not log in, right password or not", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.locked.insert("10.1.2.3");
+         },
+         {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {"YWxpY2U=", "334 UGFzc3dvcmQ6\r\n"},
+          {"c2VjcmV0", "535 authentication failed\r\n"}},
+         false},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.name);
@@ -281,6 +324,44 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
         }
         EXPECT_EQ(h.session->Finished(), test.finished);
     }
+}
+
+// Every failed AUTH LOGIN is reported with the connection's address, the
+// user as given and the outcome; a locked address is not even checked.
+TEST(SmtpSession, FailedLoginsAreReported) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.services.disabled.insert("bob");
+    h.services.passwords["bob"] = "pw";
+    h.Start("192.0.2.5");
+    const auto login = [&](const std::string& user, const std::string& password) {
+        return h.Send("AUTH LOGIN\r\n" + Base64Encode(user) + "\r\n" + Base64Encode(password) + "\r\n");
+    };
+    h.Send("EHLO c\r\n");
+    h.services.settings.MaxPasswordTries = 10;
+    login("alice", "wrong");
+    login("nobody@example.test", "x");
+    login("bob", "pw");
+    login("carl@elsewhere.org", "x");
+    EXPECT_EQ(h.services.failed_logins,
+              (std::vector<std::string>{"192.0.2.5 alice wrong-password", "192.0.2.5 nobody@example.test unknown-account",
+                                        "192.0.2.5 bob disabled", "192.0.2.5 carl@elsewhere.org unknown-account"}));
+    h.services.locked.insert("192.0.2.5");
+    EXPECT_EQ(login("alice", "wrong"), "334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n535 authentication failed\r\n");
+    EXPECT_EQ(h.services.failed_logins.size(), 4u);
+}
+
+// Client text in the trace header cannot break its lines.
+TEST(SmtpSession, HeloTextNeverBreaksTheTraceHeader) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.Start();
+    h.Send("HELO evil\rX-Injected yes\r\nMAIL FROM:<x@remote.org>\r\nRCPT TO:<alice@example.test>\r\nDATA\r\n");
+    EXPECT_EQ(h.Send("body\r\n.\r\n"), "250 \r\n");
+    ASSERT_EQ(h.services.deliveries.size(), 1u);
+    const std::string& stored = h.services.deliveries[0].bytes;
+    EXPECT_NE(stored.find("Received: from evil?X-Injected yes (unknown [10.1.2.3])\r\n"), std::string::npos);
+    EXPECT_EQ(stored.find("\rX"), std::string::npos);
 }
 
 TEST(SmtpSession, BlockedClientAndCustomGreeting) {
@@ -392,11 +473,16 @@ TEST(SmtpSession, LongLinesAreStoredInPieces) {
     const std::string longer(5000, 'b');
     // A cut line whose rest is a lone dot must not end the text either.
     const std::string cut_dot = std::string(kMaxCommandLine, 'c') + ".";
-    EXPECT_EQ(h.Send(exact + "\r\n" + longer + "\r\n" + cut_dot + "\r\n.\r\n"), "250 \r\n");
+    // A cut just before a dot: the dot is text, and the stored form keeps
+    // it (stuffed), so a reader of the stored message still sees ".b".
+    const std::string cut_before_dot = std::string(kMaxCommandLine, 'd') + ".b";
+    EXPECT_EQ(h.Send(exact + "\r\n" + longer + "\r\n" + cut_dot + "\r\n" + cut_before_dot + "\r\n.\r\n"),
+              "250 \r\n");
     ASSERT_EQ(h.services.deliveries.size(), 1u);
     EXPECT_EQ(FakeSmtpServices::Body(h.services.deliveries[0].bytes),
               exact + "\r\n" + longer.substr(0, kMaxCommandLine) + "\r\n" + longer.substr(kMaxCommandLine) + "\r\n" +
-                  std::string(kMaxCommandLine, 'c') + "\r\n..\r\n");
+                  std::string(kMaxCommandLine, 'c') + "\r\n..\r\n" + std::string(kMaxCommandLine, 'd') +
+                  "\r\n..b\r\n");
 }
 
 TEST(SmtpSession, ByteByByteFeedGivesTheSameDialogue) {
