@@ -149,7 +149,7 @@ void SmtpSession::HandleCommand(const SmtpCommand& command, std::string& out) {
         if (state_ != 1) {
             out.append(kOutOfOrder);
         } else {
-            OnAuthLogin(out);
+            OnAuthLogin(command, out);
         }
         return;
     case SmtpVerb::kOther:
@@ -431,9 +431,16 @@ void SmtpSession::FinishMessage(std::string& out) {
     out.append(FormatReply(kAcceptedFormat, {uid}));
 }
 
-void SmtpSession::OnAuthLogin(std::string& out) {
-    out.append(kAskUser);
+void SmtpSession::OnAuthLogin(const SmtpCommand& command, std::string& out) {
     phase_ = Phase::kAuthUser;
+    // "AUTH LOGIN <user>" carries the user name already (an initial
+    // response, RFC 4954, as Python's smtplib and others send it): asking
+    // for it again would take the password for the name.
+    if (command.verb == SmtpVerb::kAuthLogin && command.blank_after_verb && !command.argument.empty()) {
+        OnAuthLine(command.argument, out);
+        return;
+    }
+    out.append(kAskUser);
 }
 
 void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {

@@ -65,7 +65,7 @@ private:
     void OnMailFrom(const std::string& address, std::string& out);
     void OnRcptTo(std::string address, std::string& out);
     void OnData(std::string& out);
-    void OnAuthLogin(std::string& out);
+    void OnAuthLogin(const SmtpCommand& command, std::string& out);
     void OnAuthLine(std::string_view line, std::string& out);
     void OnDataLine(const LinePiece& piece, std::string& out);
     void FinishMessage(std::string& out);

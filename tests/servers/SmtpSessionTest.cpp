@@ -222,6 +222,11 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
           {"MAIL FROM:<alice@example.test>", "250 OK\r\n"},
           {"RCPT TO:<y@elsewhere.org>", "250 OK\r\n"}},
          false},
+        {"auth login with the user name on its line", LocalAccounts,
+         {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH LOGIN YWxpY2U=", "334 UGFzc3dvcmQ6\r\n"},  // alice
+          {"c2VjcmV0", "235 OK\r\n"}},
+         false},
         {"auth sender must match mail from", LocalAccounts,
          {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
           {"AUTH=LOGIN", "334 VXNlcm5hbWU6\r\n"},
