@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "mailmodel/store/MailboxIndex.h"
-#include "servers/logins/LoginGuard.h"
+#include "servers/logins/LoginChecks.h"
 
 namespace quorvex::pop3 {
 
@@ -58,13 +58,9 @@ public:
     // Accounts. AccountExists: 1 a local account that may be served, -1 a
     // reserved name, 0 otherwise. Names arrive lower-cased and validated.
     virtual int AccountExists(std::string_view name) = 0;
-    // PASS's check (CheckAccountLogin: groups refused). Any name may come
-    // here, listed or not: the check costs the same for every one.
-    virtual LoginOutcome CheckLogin(std::string_view name, std::string_view password) = 0;
-    // The failed-login guard: whether the address is locked, and a failure
-    // to log and count.
-    virtual bool LoginLocked(std::string_view client_address) = 0;
-    virtual void LoginFailed(std::string_view client_address, std::string_view name, LoginOutcome outcome) = 0;
+    // PASS's checks: the password (groups refused), the lock of a guessing
+    // address and the report of a failure.
+    virtual LoginChecks& Logins() = 0;
     virtual bool IsDisabled(std::string_view name) = 0;
     virtual bool IsGroup(std::string_view name) = 0;
     virtual int Permission(std::string_view name) = 0;

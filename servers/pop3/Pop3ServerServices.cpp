@@ -13,7 +13,6 @@
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/address/AddressRules.h"
-#include "servers/logins/AccountLogin.h"
 #include "servers/logs/DailyLog.h"
 
 namespace quorvex::pop3 {
@@ -44,18 +43,6 @@ Pop3LogConfig Pop3LogConfigFrom(const CServerSettings& settings, NoticeSink* not
 }
 
 int Pop3ServerServices::AccountExists(std::string_view name) { return quorvex::AccountExists(name); }
-
-LoginOutcome Pop3ServerServices::CheckLogin(std::string_view name, std::string_view password) {
-    return CheckAccountLogin(name, password);
-}
-
-bool Pop3ServerServices::LoginLocked(std::string_view client_address) {
-    return ProcessLoginGuard().IsLocked(client_address);
-}
-
-void Pop3ServerServices::LoginFailed(std::string_view client_address, std::string_view name, LoginOutcome outcome) {
-    ProcessLoginGuard().RecordFailure(kLoginServicePop3, client_address, name, outcome);
-}
 
 bool Pop3ServerServices::IsDisabled(std::string_view name) { return Accounts().IsDisabled(name); }
 bool Pop3ServerServices::IsGroup(std::string_view name) { return Accounts().IsGroup(name) != 0; }

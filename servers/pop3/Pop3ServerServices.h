@@ -33,9 +33,7 @@ public:
         : settings_(std::move(settings)), hooks_(std::move(hooks)) {}
 
     int AccountExists(std::string_view name) override;
-    LoginOutcome CheckLogin(std::string_view name, std::string_view password) override;
-    bool LoginLocked(std::string_view client_address) override;
-    void LoginFailed(std::string_view client_address, std::string_view name, LoginOutcome outcome) override;
+    LoginChecks& Logins() override { return logins_; }
     bool IsDisabled(std::string_view name) override;
     bool IsGroup(std::string_view name) override;
     int Permission(std::string_view name) override;
@@ -56,6 +54,7 @@ public:
 private:
     std::shared_ptr<const CServerSettings> settings_;
     Pop3ServerHooks hooks_;
+    AccountLoginChecks logins_{kLoginServicePop3};
     // The loaded index records, kept to hand their untouched fields back
     // at the commit.
     std::vector<MailboxRecord> loaded_;

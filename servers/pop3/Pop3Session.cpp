@@ -190,16 +190,16 @@ Pop3Step Pop3Session::OnPass(std::string_view argument) {
         return Pop3Step::kClose;
     }
     // A locked address is refused like a wrong password, without a check.
-    if (services_.LoginLocked(client_address_)) return FailedTry(kPasswordIncorrect);
+    if (services_.Logins().Locked(client_address_)) return FailedTry(kPasswordIncorrect);
     // The check runs for unknown names too, so that they cost the same.
-    LoginOutcome outcome = services_.CheckLogin(attempted_user_, argument);
+    LoginOutcome outcome = services_.Logins().Check(attempted_user_, argument);
     if (outcome == LoginOutcome::kAccepted && user_.empty()) outcome = LoginOutcome::kNotPermitted;
     if (outcome == LoginOutcome::kAccepted) {
         if (Reply(kLoggedIn) == Pop3Step::kClose) return Pop3Step::kClose;
         account_ = user_;
         return EnterTransaction();
     }
-    services_.LoginFailed(client_address_, attempted_user_, outcome);
+    services_.Logins().Failed(client_address_, attempted_user_, outcome);
     return FailedTry(kPasswordIncorrect);
 }
 

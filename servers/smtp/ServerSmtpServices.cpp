@@ -12,7 +12,6 @@
 #include "servers/address/QueueCounters.h"
 #include "servers/filters/ServerFilterServices.h"
 #include "servers/filters/VirusScan.h"
-#include "servers/logins/AccountLogin.h"
 #include "servers/logs/ServerLogs.h"
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/smtp/SmtpAccessRules.h"
@@ -31,18 +30,6 @@ int ServerSmtpServices::NextTempNumber() {
 
 bool ServerSmtpServices::IsWebMailAddress(std::string_view dotted_address) {
     return quorvex::IsWebMailAddress(dotted_address) != 0;
-}
-
-LoginOutcome ServerSmtpServices::CheckLogin(std::string_view account, std::string_view password) {
-    return CheckAccountLogin(account, password);
-}
-
-bool ServerSmtpServices::LoginLocked(std::string_view client_address) {
-    return ProcessLoginGuard().IsLocked(client_address);
-}
-
-void ServerSmtpServices::LoginFailed(std::string_view client_address, std::string_view user, LoginOutcome outcome) {
-    ProcessLoginGuard().RecordFailure(kLoginServiceSmtp, client_address, user, outcome);
 }
 
 bool ServerSmtpServices::AccountExists(std::string_view account) {

@@ -31,9 +31,7 @@ public:
     std::shared_ptr<const CServerSettings> Settings() override;
     int ClassifyAddress(std::string_view address) override;
     bool IsWebMailAddress(std::string_view dotted_address) override;
-    LoginOutcome CheckLogin(std::string_view account, std::string_view password) override;
-    bool LoginLocked(std::string_view client_address) override;
-    void LoginFailed(std::string_view client_address, std::string_view user, LoginOutcome outcome) override;
+    LoginChecks& Logins() override { return logins_; }
     bool AccountExists(std::string_view account) override;
     std::string AccountInterMail(std::string_view account) override;
     std::string NewTempMessagePath() override;
@@ -61,6 +59,7 @@ private:
 
     ServerSmtpHooks hooks_;
     NoticeSink& notices_;
+    AccountLoginChecks logins_{kLoginServiceSmtp};
 };
 
 }  // namespace quorvex::smtp

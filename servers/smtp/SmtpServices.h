@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "common/ServerSettings.h"
-#include "servers/logins/LoginGuard.h"
+#include "servers/logins/LoginChecks.h"
 
 namespace quorvex::smtp {
 
@@ -32,14 +32,10 @@ public:
 
     virtual int ClassifyAddress(std::string_view address) = 0;
     virtual bool IsWebMailAddress(std::string_view dotted_address) = 0;
-    // AUTH LOGIN's check (CheckAccountLogin): kAccepted when the account
-    // exists, is enabled, is not a group and the password (or its stored
-    // digest) matches.
-    virtual LoginOutcome CheckLogin(std::string_view account, std::string_view password) = 0;
-    // The failed-login guard: whether the address is locked, and a failure
-    // to log and count (`user` as the client gave it).
-    virtual bool LoginLocked(std::string_view client_address) = 0;
-    virtual void LoginFailed(std::string_view client_address, std::string_view user, LoginOutcome outcome) = 0;
+    // AUTH LOGIN's checks: kAccepted when the account exists, is enabled,
+    // is not a group and the password (or its stored digest) matches; the
+    // lock of a guessing address; the report of a failure.
+    virtual LoginChecks& Logins() = 0;
     // True for a listed account (the one a web-mail HELO names).
     virtual bool AccountExists(std::string_view account) = 0;
     // The account's Internet (contact) address, empty when none.

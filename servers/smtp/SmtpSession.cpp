@@ -481,7 +481,7 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
     }
     // A locked address is refused like a wrong password, without a check.
     // A failed login changes nothing of the session.
-    if (services_.LoginLocked(client_address_)) {
+    if (services_.Logins().Locked(client_address_)) {
         CountError(out, kAuthFailed);
         return;
     }
@@ -494,7 +494,7 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
         services_.Log(peer_, FormatReply("ESMTP authentication: %s", {user}));
         return;
     }
-    services_.LoginFailed(client_address_, user, outcome);
+    services_.Logins().Failed(client_address_, user, outcome);
     CountError(out, kAuthFailed);
 }
 
@@ -510,7 +510,7 @@ LoginOutcome SmtpSession::AuthenticateUser(const std::string& user, const std::s
         // still costs what any other does.
         account = SameName(std::string_view(address).substr(at + 1), s.Dominame) ? address.substr(0, at) : address;
     }
-    return services_.CheckLogin(account, password);
+    return services_.Logins().Check(account, password);
 }
 
 }  // namespace quorvex::smtp

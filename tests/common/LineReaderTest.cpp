@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tests/support/NetTestSupport.h"
+#include "tests/support/SocketPair.h"
 
 namespace quorvex {
 namespace {
@@ -116,17 +117,7 @@ TEST(LineBufferTest, MessageTextComesInMarkedPieces) {
     }
 }
 
-struct SocketPair {
-    SocketPair() {
-        int fds[2];
-        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-        ours.reset(fds[0]);
-        theirs.reset(fds[1]);
-    }
-    void Send(std::string_view bytes) const { ::send(theirs.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-    UniqueFd ours;
-    UniqueFd theirs;
-};
+using testing::SocketPair;
 
 // A client that sends a byte now and then does not keep its line alive: the
 // line must be whole within the limit counted from when it was awaited.

@@ -20,7 +20,7 @@ from aiosmtpd.controller import Controller
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 import account_client as ac  # noqa: E402
 import test_ports  # noqa: E402
-from quorvex_program import PROGRAM, ProgramFolder, RunningProgram, wait_until  # noqa: E402
+from quorvex_program import PROGRAM, ProgramFolder, RunningProgram, relay_to, wait_until  # noqa: E402
 
 HONEST = "127.0.0.2"
 ATTACKER = "127.0.0.3"
@@ -42,39 +42,17 @@ class Home(ProgramFolder):
         return os.path.join(self.path, "mail", account, "maillist.ini")
 
 
-class Raw:
-    """A line-by-line client on a raw socket bound to a source address."""
+def raw(port, source=HONEST):
+    """A line-by-line client on a raw socket bound to `source`."""
+    return ac.Connection(port, source=source, timeout=10)
 
-    def __init__(self, port, source=HONEST, timeout=10):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=(source, 0))
-        self.buffer = b""
 
-    def send(self, data):
-        self.sock.sendall(data if isinstance(data, bytes) else data.encode("latin-1"))
-
-    def line(self):
-        """The next reply line without CR LF; None once the server closed."""
-        while b"\r\n" not in self.buffer:
-            chunk = self.sock.recv(65536)
-            if not chunk:
-                return None
-            self.buffer += chunk
-        line, self.buffer = self.buffer.split(b"\r\n", 1)
-        return line.decode("latin-1")
-
-    def ask(self, data):
-        self.send(data + "\r\n" if isinstance(data, str) else data + b"\r\n")
-        return self.line()
-
-    def rest(self):
-        """Every line until the server closes."""
-        lines = []
-        while (line := self.line()) is not None:
-            lines.append(line)
-        return lines
-
-    def close(self):
-        self.sock.close()
+def rest(connection):
+    """Every line until the server closes."""
+    lines = []
+    while (line := connection.read()) is not None:
+        lines.append(line)
+    return lines
 
 
 class Pop3From(poplib.POP3):
@@ -107,16 +85,16 @@ def test_over_long_lines_are_one_error_and_never_a_command(tmp_path):
     home = Home(tmp_path)
     with home.start() as program:
         program.wait_serving()
-        smtp = Raw(home.smtp)
-        assert smtp.line().startswith("220 ")
+        smtp = raw(home.smtp)
+        assert smtp.read().startswith("220 ")
         assert smtp.ask("NOOP " + "x" * 5000 + "HELO evil") == "500 line too long"
         assert smtp.ask("HELO client") == "250 welcome here"
         assert smtp.ask("V" * 3069) == "501 command argument is not acceptable"  # one line, one reply
-        smtp.send("QUIT\r\n")
-        assert smtp.rest() == ["221 SMTP SERVICE CLOSED"]
+        smtp.send("QUIT")
+        assert rest(smtp) == ["221 SMTP SERVICE CLOSED"]
 
-        pop = Raw(home.pop3)
-        assert pop.line().startswith("+OK")
+        pop = raw(home.pop3)
+        assert pop.read().startswith("+OK")
         assert pop.ask("y" * 3069) == "-ERR unknown command"
         assert pop.ask("j" * 3069 + "STAT") == "-ERR line too long"
         assert pop.ask("USER demo") == "+OK welcome here"
@@ -124,8 +102,8 @@ def test_over_long_lines_are_one_error_and_never_a_command(tmp_path):
         assert pop.ask("NOOP" + "n" * 3064) == "+OK noop"  # 3068 characters
         assert pop.ask("NOOP" + "n" * 3065) == "+OK noop"  # 3069 characters
         assert pop.ask("NOOP" + "n" * 3066) == "-ERR line too long"
-        pop.send("QUIT\r\n")
-        assert pop.rest() == ["+OK bye"]
+        pop.send("QUIT")
+        assert rest(pop) == ["+OK bye"]
 
         for line, reply in [("LOGIN#" + "u" * 3063, "-ERR user name is too long"),
                             ("LOGIN#" + "u" * 3064, "-ERR line too long")]:
@@ -202,10 +180,10 @@ def test_trickling_clients_cannot_take_every_slot(tmp_path):
         trickler.start()
         try:
             started = time.monotonic()
-            smtp = Raw(home.smtp, HONEST)
-            assert smtp.line().startswith("220 ")
-            pop = Raw(home.pop3, HONEST)
-            assert pop.line().startswith("+OK")
+            smtp = raw(home.smtp, HONEST)
+            assert smtp.read().startswith("220 ")
+            pop = raw(home.pop3, HONEST)
+            assert pop.read().startswith("+OK")
             with ac.Connection(home.admin, source=HONEST) as c:
                 assert c.ask("LOGIN#demo#demo") == "+OK"
             assert time.monotonic() - started < 5
@@ -276,8 +254,8 @@ def test_disabled_accounts_and_signed_up_admins_get_no_access(tmp_path):
                 raise AssertionError("a disabled account logged in")
             except smtplib.SMTPAuthenticationError as error:
                 assert error.smtp_code == 535 and error.smtp_error == b"authentication failed"
-        pop = Raw(home.pop3)
-        pop.line()
+        pop = raw(home.pop3)
+        pop.read()
         assert pop.ask("USER demo") == "-ERR the account is disabled"
         for request in ["LOGIN#demo#demo", "UPDATE#demo#demo", "DELETE#demo#demo", "AUTH#demo#demo",
                         "ACCOUNT#demo#demo"]:
@@ -391,11 +369,11 @@ def test_full_mailbox_is_permanent_and_a_refused_web_mail_account_delivers_nothi
                 assert error.smtp_code == 552 and error.smtp_error == b"too many messages in this mail box."
         # A web-mail front end (127.0.0.1) naming no account for its copy
         # is refused before anything reaches a recipient.
-        webmail = Raw(home.smtp, "127.0.0.1")
-        webmail.line()
+        webmail = raw(home.smtp, "127.0.0.1")
+        webmail.read()
         assert webmail.ask("HELO ghost:192.0.2.9:1:0") == "250 welcome here"
         assert webmail.ask("MAIL FROM:<x@remote.test>") == "550 ghost is absent."
-        assert webmail.rest() == []
+        assert rest(webmail) == []
         assert program.stop()[0] == 0
     assert os.path.getsize(os.path.join(home.path, "mail", "demo", "mailinfo.dat")) == 21520 + 36 * 10239
 
@@ -453,22 +431,18 @@ def test_what_goes_out_is_clean(tmp_path):
             continue
     try:
         home = Home(tmp_path)
-        home.set("System", "MailRelayTo", "1")
-        home.set("System", "RelayServer", "127.0.0.1")
-        home.set("System", "RelayPort", port)
-        home.set("System", "DNS", "127.0.0.1")
-        home.set("System", "DNSSecondary", "127.0.0.1")
+        relay_to(home, port)
         with home.start() as program:
             program.wait_serving()
             # A bare CR in HELO never reaches a stored header.
-            raw = Raw(home.smtp)
-            raw.line()
+            client = raw(home.smtp)
+            client.read()
             for command, reply in [("HELO evil\rX-Forged yes", "250 welcome here"), ("MAIL FROM:<x@remote.test>", "250 OK"),
                                    ("RCPT TO:<demo@example.test>", "250 OK"),
                                    ("DATA", "354 send the mail data, end with . "),
                                    ("Subject: helo\r\n\r\nx\r\n.", "250 "), ("QUIT", "221 SMTP SERVICE CLOSED")]:
-                assert raw.ask(command) == reply, command
-            raw.close()
+                assert client.ask(command) == reply, command
+            client.close()
             received = [line for line in pop3_messages(home)[0] if line.startswith(b"Received:")]
             assert received == [b"Received: from evil?X-Forged yes (unknown [%s])" % HONEST.encode()]
             # Bare CRs in stored mail leave as CR LF; a dot that then begins

@@ -20,7 +20,7 @@ struct RecordedDelivery {
     std::string tag, recipient, sender, bytes;
 };
 
-class FakeSmtpServices : public smtp::SmtpServices {
+class FakeSmtpServices : public smtp::SmtpServices, public LoginChecks {
 public:
     explicit FakeSmtpServices(std::string folder) : folder_(std::move(folder)) {
         settings.Dominame = "example.test";
@@ -58,15 +58,16 @@ public:
             if (peer == dotted) return true;
         return false;
     }
-    LoginOutcome CheckLogin(std::string_view account, std::string_view password) override {
+    LoginChecks& Logins() override { return *this; }
+    LoginOutcome Check(std::string_view account, std::string_view password) override {
         const auto it = passwords.find(smtp::ToLowerAscii(account));
         if (it == passwords.end()) return LoginOutcome::kUnknownAccount;
         if (it->second != password) return LoginOutcome::kWrongPassword;
         if (disabled.count(smtp::ToLowerAscii(account)) != 0) return LoginOutcome::kDisabled;
         return LoginOutcome::kAccepted;
     }
-    bool LoginLocked(std::string_view address) override { return locked.count(std::string(address)) != 0; }
-    void LoginFailed(std::string_view address, std::string_view user, LoginOutcome outcome) override {
+    bool Locked(std::string_view address) override { return locked.count(std::string(address)) != 0; }
+    void Failed(std::string_view address, std::string_view user, LoginOutcome outcome) override {
         failed_logins.push_back(std::string(address) + " " + std::string(user) + " " +
                                 std::string(LoginOutcomeName(outcome)));
     }

@@ -39,7 +39,7 @@ struct FakeAccount {
     std::uint64_t Quota = pop3::kNoQuota;
 };
 
-class FakeServices : public pop3::Pop3Services {
+class FakeServices : public pop3::Pop3Services, public LoginChecks {
 public:
     explicit FakeServices(std::string folder) : folder_(std::move(folder)) {}
 
@@ -62,7 +62,8 @@ public:
         if (!name.empty() && name[0] == '_') return -1;
         return accounts.count(std::string(name)) ? 1 : 0;
     }
-    LoginOutcome CheckLogin(std::string_view name, std::string_view password) override {
+    LoginChecks& Logins() override { return *this; }
+    LoginOutcome Check(std::string_view name, std::string_view password) override {
         checked.emplace_back(name);
         auto it = accounts.find(std::string(name));
         if (it == accounts.end()) return LoginOutcome::kUnknownAccount;
@@ -71,8 +72,8 @@ public:
         if (it->second.Group) return LoginOutcome::kNotPermitted;
         return LoginOutcome::kAccepted;
     }
-    bool LoginLocked(std::string_view address) override { return locked.count(std::string(address)) != 0; }
-    void LoginFailed(std::string_view address, std::string_view name, LoginOutcome outcome) override {
+    bool Locked(std::string_view address) override { return locked.count(std::string(address)) != 0; }
+    void Failed(std::string_view address, std::string_view name, LoginOutcome outcome) override {
         failed_logins.push_back(std::string(address) + " " + std::string(name) + " " +
                                 std::string(LoginOutcomeName(outcome)));
     }
