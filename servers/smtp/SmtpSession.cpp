@@ -189,8 +189,7 @@ void SmtpSession::OnMailFrom(const std::string& address, std::string& out) {
         // The front end's own copy goes to the account the HELO names: an
         // account that cannot take it is refused now, before anything is
         // delivered, not after the recipients already have the message.
-        const bool stores_copy = fields.draft == 1 || (fields.copy != 0 && fields.draft == 0);
-        if (stores_copy && !services_.AccountExists(fields.account)) {
+        if (KeepsSentCopy(fields.copy, fields.draft) && !services_.AccountExists(fields.account)) {
             End(out, FormatReply(kAbsentFormat, {fields.account}));
             return;
         }
@@ -417,7 +416,7 @@ void SmtpSession::FinishMessage(std::string& out) {
         }
     }
     std::string uid;
-    if (webmail_helo_ && (draft_flag_ == 1 || (copy_flag_ != 0 && draft_flag_ == 0))) {
+    if (webmail_helo_ && KeepsSentCopy(copy_flag_, draft_flag_)) {
         const auto copy = services_.StoreSentCopy(helo_, path);
         if (!copy) {
             message_.Discard();
