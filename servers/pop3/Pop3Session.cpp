@@ -199,7 +199,10 @@ Pop3Step Pop3Session::OnPass(std::string_view argument) {
         account_ = user_;
         return EnterTransaction();
     }
+    // Reported to the system log and standard error, and shown in the POP3
+    // log beside the session's other lines.
     services_.Logins().Failed(client_address_, attempted_user_, outcome);
+    services_.Log(log_address_, FailedLoginLine(kLoginServicePop3, client_address_, attempted_user_, outcome));
     return FailedTry(kPasswordIncorrect);
 }
 

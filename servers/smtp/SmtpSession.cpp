@@ -493,7 +493,10 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
         services_.Log(peer_, FormatReply("ESMTP authentication: %s", {user}));
         return;
     }
+    // Reported to the system log and standard error, and shown in the
+    // SMTP log beside the session's other lines.
     services_.Logins().Failed(client_address_, user, outcome);
+    services_.Log(peer_, FailedLoginLine(kLoginServiceSmtp, client_address_, user, outcome));
     CountError(out, kAuthFailed);
 }
 

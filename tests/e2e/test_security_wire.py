@@ -319,8 +319,20 @@ def test_password_guessing_is_logged_and_locked(tmp_path):
         line = "login failed: service=%s address=%s account=demo outcome=wrong-password" % (service, ATTACKER)
         assert log.count(line) == 5, service
         assert err.count(line.encode()) == 5, service
+        # The protocol's own log shows it too, beside the session's other lines.
+        assert daily_log(home, service + "log").count(ATTACKER + " " + line) == 5, service
     assert log.count("login locked: address=%s " % ATTACKER) == 1
     assert "guess-" not in log and b"guess-" not in err
+
+
+def daily_log(home, prefix):
+    text = ""
+    folder = os.path.join(home.path, "log")
+    for name in sorted(os.listdir(folder)):
+        if name.startswith(prefix):
+            with open(os.path.join(folder, name), "rb") as f:
+                text += f.read().decode("latin-1")
+    return text
 
 
 def test_one_connection_carries_several_transactions(tmp_path):

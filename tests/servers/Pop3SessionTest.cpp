@@ -3,6 +3,7 @@
 // message transfer and the QUIT commit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "servers/pop3/Pop3Session.h"
@@ -133,6 +134,9 @@ TEST_F(Pop3SessionTest, FailedLoginsAreReportedAndLockedAddressesRefused) {
     EXPECT_EQ(services.failed_logins,
               (std::vector<std::string>{"192.0.2.7 nobody unknown-account", "192.0.2.7 bob wrong-password",
                                         "192.0.2.7 team not-permitted", "192.0.2.7 team wrong-password"}));
+    EXPECT_NE(std::find(services.log.begin(), services.log.end(),
+                        "192.0.2.7 login failed: service=pop3 address=192.0.2.7 account=bob outcome=wrong-password"),
+              services.log.end());
     services.locked.insert("192.0.2.7");
     Say("USER bob");
     EXPECT_EQ(Say("PASS secret"), "-ERR the password incorrect\r\n");

@@ -2,6 +2,7 @@
 // relay rules, AUTH LOGIN, the message text as stored, and the end of DATA.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "common/Base64.h"
@@ -351,6 +352,10 @@ TEST(SmtpSession, FailedLoginsAreReported) {
     EXPECT_EQ(h.services.failed_logins,
               (std::vector<std::string>{"192.0.2.5 alice wrong-password", "192.0.2.5 nobody@example.test unknown-account",
                                         "192.0.2.5 bob disabled", "192.0.2.5 carl@elsewhere.org unknown-account"}));
+    // The SMTP log shows each beside the session's other lines.
+    EXPECT_NE(std::find(h.services.log.begin(), h.services.log.end(),
+                        "192.0.2.5 login failed: service=smtp address=192.0.2.5 account=bob outcome=disabled"),
+              h.services.log.end());
     h.services.locked.insert("192.0.2.5");
     EXPECT_EQ(login("alice", "wrong"), "334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n535 authentication failed\r\n");
     EXPECT_EQ(h.services.failed_logins.size(), 4u);
