@@ -30,7 +30,9 @@ void WriteSmtpLog(const LogSettings& settings, std::string_view peer, std::strin
 // The longest system log line, time stamp and line end included.
 inline constexpr std::size_t kMaxSystemLogLine = 4096;
 
-// Appends "[<time>] <text>" CR LF to "syslog<date>.txt" and hands the line
+// Appends "[<time>] <text>" CR LF to "syslog<date>.txt" (control
+// characters of the text written as "\r", "\n", "\xNN", so one call is
+// always one line) and hands the line
 // (with " SYS LOG File Overflow" added when the day's file is full) to the
 // display installed with SetSystemLogDisplay.
 void WriteSystemLog(const LogSettings& settings, std::string_view text);

@@ -111,6 +111,10 @@ class ProgramFolder:
         env["XDG_CONFIG_HOME"] = os.path.join(self.path, "xdg-config")
         env["HOME"] = self.path
         env.pop("NOTIFY_SOCKET", None)
+        # Headless unless a test asks for a display: a start on a desktop
+        # would hand over to the windowed program.
+        env.pop("DISPLAY", None)
+        env.pop("WAYLAND_DISPLAY", None)
         if extra:
             env.update(extra)
         return env
