@@ -34,6 +34,7 @@
 #include "mailmodel/db/MailDatabase.h"
 #include "servers/address/NetworkSenderCheck.h"
 #include "servers/logs/ServerLogs.h"
+#include "servers/smtp/SmtpAccessRules.h"
 
 namespace quorvex::app {
 
@@ -299,6 +300,7 @@ int CQuorvexServerApp::RunGuiMode() {
         SetProgramMessageDisplay([this](std::string_view text) { front_end_->ShowMessage(text); });
     }
     WriteProgramLog(StartupLine(ComputerName()));
+    if (const auto warning = smtp::OpenRelayWarning(*Settings())) ShowProgramMessage(*warning);
     const bool started = StartServers();
     StartSenderThreads();
     CreateWorkerThreads();

@@ -1,9 +1,12 @@
 // SMTP log and system log.
 #include "servers/logs/ServerLogs.h"
 
+#include <cstdio>
 #include <ctime>
 #include <mutex>
 
+#include "common/Paths.h"
+#include "common/ServerSettings.h"
 #include "servers/logs/DailyLog.h"
 
 namespace quorvex {
@@ -89,6 +92,18 @@ void WriteSystemLog(const LogSettings& settings, std::string_view text) {
         display = g_display;
     }
     if (display) display(line);
+}
+
+LogSettings CurrentLogSettings() {
+    const auto settings = Settings();
+    return {settings->LogFilePath.empty() ? JoinPath(settings->Folder(), "log") : settings->LogFilePath,
+            settings->MaxLogLine};
+}
+
+void WriteSystemLogAndStderr(std::string_view text) {
+    WriteSystemLog(CurrentLogSettings(), text);
+    std::fprintf(stderr, "QuorvexServer: %.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(stderr);
 }
 
 void SetSystemLogDisplay(std::function<void(const std::string&)> display) {

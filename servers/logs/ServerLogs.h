@@ -17,6 +17,10 @@ struct LogSettings {
     int max_lines = 10000;   // [Log] MaxLogLine
 };
 
+// The log folder ("log" in the program folder when [Log] FilePath is
+// empty) and the line limit of the current settings.
+LogSettings CurrentLogSettings();
+
 // Appends "<time> <peer> <text>" to "smtplog<date>.txt" and sends the
 // notice "SMTP <peer> <text>" (or "SMTP LOG File Overflow" first, when the
 // day's file is full). `peer` is what the line shows: the client address,
@@ -32,6 +36,11 @@ inline constexpr std::size_t kMaxSystemLogLine = 4096;
 // (with " SYS LOG File Overflow" added when the day's file is full) to the
 // display installed with SetSystemLogDisplay.
 void WriteSystemLog(const LogSettings& settings, std::string_view text);
+
+// A line that must reach the administrator even when the day's system log
+// is full: written to the system log of the current settings and, with the
+// program's name in front, to standard error (the journal of a service).
+void WriteSystemLogAndStderr(std::string_view text);
 
 // Where system log lines go for display (the log pane). The handler runs on
 // the writer's thread after the log lock is released; it must only queue.

@@ -61,7 +61,11 @@ class MailFiltersTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetProgramFolder(folder.path());
-        UpdateSettings([&](CServerSettings& s) { s.SetProgramFolder(folder.path()); });
+        // The log folder of an earlier test's settings must not stay.
+        UpdateSettings([&](CServerSettings& s) {
+            s.SetProgramFolder(folder.path());
+            s.LogFilePath.clear();
+        });
         ProfileFile::ClearCache();
         MakeFolders(JoinPath(folder.path(), "mail", "alice"));
         MakeFolders(JoinPath(folder.path(), "mail", "system"));

@@ -138,6 +138,16 @@ class ProgramFolder:
         return text
 
 
+def relay_to(home, port):
+    """Sends the folder's outgoing mail to a relay on 127.0.0.1:`port`.
+    Nothing beyond loopback: no DNS server is ever asked in relay mode."""
+    home.set("System", "MailRelayTo", "1")
+    home.set("System", "RelayServer", "127.0.0.1")
+    home.set("System", "RelayPort", port)
+    home.set("System", "DNS", "127.0.0.1")
+    home.set("System", "DNSSecondary", "127.0.0.1")
+
+
 class RunningProgram:
     # Another process may take a port between the pick and the program's
     # bind; the program then ends with its port message and is started
