@@ -1,9 +1,9 @@
 #include "app/ProgramRemoval.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include "app/InstanceMark.h"
+#include "app/WebDirectories.h"
 #include "common/ComRegistration.h"
 #include "common/DesktopEntry.h"
 #include "common/ErrorLog.h"
@@ -19,19 +19,11 @@ namespace {
 
 constexpr std::chrono::seconds kCommandAnswerLimit{5};
 
-// The web directory installer's one export.
-using VendrelFunction = int (*)(const char* name, const char* folder, const char* document, int create);
-
 void RemoveWebDirectories(const std::string& folder) {
-    const std::string library = JoinPath(folder, "Vendrel.so");
-    if (!FileExists(library)) return;
-    void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return;
-    if (auto vendrel = reinterpret_cast<VendrelFunction>(::dlsym(handle, "Vendrel"))) {
-        vendrel("mail", nullptr, nullptr, 0);
-        vendrel("maildata", nullptr, nullptr, 0);
-    }
-    ::dlclose(handle);
+    auto installer = WebDirectoryInstaller::Load(folder);
+    if (!installer) return;
+    installer->Remove("mail");
+    installer->Remove("maildata");
 }
 
 std::string ProgramFileStem() {

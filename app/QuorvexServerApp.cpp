@@ -15,6 +15,7 @@
 
 #include "app/DataFiles.h"
 #include "app/DatabaseTasks.h"
+#include "app/FirstSetup.h"
 #include "app/ProgramMessages.h"
 #include "app/ProgramRemoval.h"
 #include "app/ServiceNotify.h"
@@ -205,6 +206,7 @@ int CQuorvexServerApp::NormalStart() {
 }
 
 int CQuorvexServerApp::ServiceStart() {
+    as_service_ = true;
     for (int attempt = 1; attempt <= kServiceMarkAttempts; ++attempt) {
         std::string error;
         mark_ = InstanceMark::Take(folder_, &error);
@@ -271,6 +273,7 @@ void CQuorvexServerApp::CreateWorkerThreads() {
 
 int CQuorvexServerApp::RunGuiMode() {
     PrepareDatabase();
+    if (FirstSetupDue()) RunFirstSetup({.desktop_user = !as_service_ && HasDesktopSession()});
     RunDatabaseScripts();
     WriteProgramLog(StartupLine(ComputerName()));
     const bool started = StartServers();
