@@ -60,6 +60,12 @@ bool DataSourceExists(const std::string& name) {
 DataSourceRegistration RegisterMailDataSource(const std::string& database_path, std::string* error) {
     const std::string name(kMailDataSourceName);
     const std::string driver(kSqliteDriverName);
+    if (database_path.size() > kMaxDataSourceValueLength) {
+        if (error != nullptr)
+            *error = "the database path is longer than the " + std::to_string(kMaxDataSourceValueLength) +
+                     " characters an ODBC ini value holds";
+        return DataSourceRegistration::kFailed;
+    }
     if (DataSourceExists(name)) return DataSourceRegistration::kAlreadyExists;
     const ConfigModeGuard guard;
     std::string reasons;

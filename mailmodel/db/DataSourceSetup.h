@@ -4,9 +4,14 @@
 // choice and is never replaced.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace quorvex {
+
+// unixODBC's ini files hold values of at most this many characters; a
+// longer database path would be stored cut, naming another file.
+inline constexpr std::size_t kMaxDataSourceValueLength = 1000;
 
 enum class DataSourceRegistration {
     kRegistered,     // written: a system data source, else the user's
@@ -18,7 +23,8 @@ enum class DataSourceRegistration {
 bool DataSourceExists(const std::string& name);
 
 // Registers "QuorvexServer" with the SQLite3 driver on the database file,
-// unless it exists.
+// unless it exists. A path longer than kMaxDataSourceValueLength is not
+// registered (kFailed); the program then opens the file directly.
 DataSourceRegistration RegisterMailDataSource(const std::string& database_path, std::string* error = nullptr);
 
 }  // namespace quorvex

@@ -14,7 +14,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 import account_client as ac  # noqa: E402
-from apache_instance import ApacheInstance, web_folder  # noqa: E402
+from apache_instance import DEFAULT_MODULES, ApacheInstance, web_folder  # noqa: E402
 from fresh_install import FreshInstall, read_ini  # noqa: E402
 from quorvex_program import PROGRAM  # noqa: E402
 
@@ -250,3 +250,17 @@ def test_set_up_failures_are_reported_and_the_service_goes_on():
         assert read_ini(home.config)[("system", "setup")] == "1"
         assert not os.path.exists(user_file(home, DESKTOP_ENTRY))
         assert not os.path.exists(user_file(home, AUTOSTART_ENTRY))
+
+
+def test_a_web_directory_that_apache_refuses_is_reported():
+    # Without mod_headers Apache takes the pages' directory but refuses the
+    # work folder's: set-up says so, and the pages stay published.
+    modules = tuple(m for m in DEFAULT_MODULES if m != "headers")
+    with web_folder() as base, ApacheInstance(base, modules=modules) as apache:
+        apache.start()
+        home = FreshInstall(base, apache)
+        err = installed(home)
+        text = "Fail to set up virtual directory. User can not apply account through browser."
+        assert "QuorvexServer: " + text in err and "] " + text in home.system_log()
+        assert "Invalid command 'Header'" in err  # the installer passes Apache's reason on
+        assert os.listdir(apache.conf_folder) == ["quorvex-mail.conf"]
