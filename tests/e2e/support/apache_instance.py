@@ -28,11 +28,11 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
 from contextlib import contextmanager
 
 sys.path.insert(0, os.path.dirname(__file__))
 import test_ports  # noqa: E402
+from quorvex_program import wait_until  # noqa: E402
 
 APACHE_BINARY = "/usr/sbin/apache2"
 MODULE_FOLDER = "/usr/lib/apache2/modules"
@@ -83,17 +83,6 @@ def module_line(name):
     if name == "php":
         return "LoadModule php_module %s" % php_module()
     return "LoadModule %s_module %s/mod_%s.so" % (name, MODULE_FOLDER, name)
-
-
-def wait_until(condition, timeout, what):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.02)
 
 
 class ApacheInstance:

@@ -13,19 +13,19 @@ import grp
 import os
 import shutil
 import stat
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(__file__))
 import test_ports  # noqa: E402
-from quorvex_program import PROGRAM, RunningProgram, set_ini  # noqa: E402
+from quorvex_program import ProgramFolder  # noqa: E402
 
 BUILD = os.environ.get("QUORVEX_BUILD_DIR", "")
 VENDREL = os.path.join(BUILD, "vdirinstall", "Vendrel.so")
 COM_FIXTURE = os.path.join(BUILD, "tests", "libcom_fixture_full.so")
 
 
-class FreshInstall:
+class FreshInstall(ProgramFolder):
+    # Runs like a ProgramFolder, but is not made from the demo template.
     def __init__(self, base, apache, component=COM_FIXTURE, config=None):
         """`base`: a folder the web server may enter; `apache`: the private
         ApacheInstance whose configuration folder the installer writes to."""
@@ -51,16 +51,12 @@ class FreshInstall:
         self.user_home = os.path.join(self.base, "user")
         self.fixture_log = os.path.join(self.base, "fixture.log")
         self.apache = apache
-        self.extra = {}
 
     def pick_ports(self):
         self.smtp, self.pop3, self.admin = test_ports.take(3)
         self.set("Port", "SMTP", self.smtp)
         self.set("Port", "POP3", self.pop3)
         self.set("Port", "Admin", self.admin)
-
-    def set(self, section, key, value):
-        set_ini(self.config, section, key, value)
 
     def file(self, *names):
         return os.path.join(self.path, *names)
@@ -82,29 +78,11 @@ class FreshInstall:
             "TZ": "UTC0",
         })
         env.update(self.apache.environment())
-        env.update(self.extra)
         env.update(extra or {})
         return env
 
     def odbc_environment(self):
         return {k: v for k, v in self.environment().items() if k in ("ODBCSYSINI", "ODBCINI", "HOME", "PATH")}
-
-    def start(self, *arguments, extra_env=None):
-        return RunningProgram(self, arguments, extra_env)
-
-    def run(self, *arguments, extra_env=None, timeout=60):
-        return subprocess.run([PROGRAM, *arguments], env=self.environment(extra_env), capture_output=True,
-                              timeout=timeout)
-
-    def system_log(self):
-        text = ""
-        folder = self.file("log")
-        if os.path.isdir(folder):
-            for name in sorted(os.listdir(folder)):
-                if name.startswith("syslog"):
-                    with open(os.path.join(folder, name), "rb") as f:
-                        text += f.read().decode("latin-1")
-        return text
 
     def fixture_calls(self):
         if not os.path.exists(self.fixture_log):
