@@ -1,3 +1,6 @@
+// The steps of first-run set-up, in the order the program has always taken
+// them; each failure is logged (two of them also shown) and set-up goes on,
+// so that one missing piece never leaves the rest undone.
 #include "app/FirstSetup.h"
 
 #include <sys/random.h>
@@ -16,10 +19,10 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "mailmodel/WelcomeMail.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/db/DataSourceSetup.h"
 #include "mailmodel/db/MailDatabase.h"
-#include "mailmodel/WelcomeMail.h"
 #include "servers/address/AddressRules.h"
 
 namespace quorvex::app {

@@ -1,3 +1,4 @@
+// dlopen of the installer, one dlsym, dlclose when the object goes.
 #include "app/WebDirectories.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,6 @@
+// Files and folders for the web server and the two web directories. Modes
+// and the web server's group are set after each write, so a file that
+// existed before gets them too.
 #include "app/WebSetup.h"
 
 #include <sys/stat.h>
