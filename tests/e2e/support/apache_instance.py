@@ -157,7 +157,12 @@ class ApacheInstance:
             lines += ['Alias /%s "%s"' % (url_name, folder), '<Directory "%s">' % folder,
                       "    Options None", "    Require all granted"]
             if script and "php" in self.modules:
-                lines += ["    php_admin_value ffi.enable 1"]
+                # As in the installer's "mail" directory: FFI for the pages,
+                # multipart bodies left for the component to read.
+                lines += ["    php_admin_value ffi.enable 1",
+                          '    <If "%{HTTP:Content-Type} =~ m#^multipart/form-data#i">',
+                          "        php_admin_flag enable_post_data_reading off",
+                          "    </If>"]
             lines += ["</Directory>"]
         if self.extra_config:
             lines.append(self.extra_config)
