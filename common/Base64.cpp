@@ -52,25 +52,40 @@ std::string Base64Encode(std::string_view data) {
 
 int Base64Decode(std::string_view text, std::size_t capacity, std::string& out) {
     out.clear();
+    return Base64DecodeAppend(text, capacity, out);
+}
+
+int Base64DecodeAppend(std::string_view text, std::size_t capacity, std::string& out) {
     if (capacity < text.size() / 4 * 3 + 6) return -1;
     if (text.starts_with("+ ")) text.remove_prefix(2);
     if (At(text, 0) == '\r') return 0;
 
+    // Written in place: room for every byte the text can give.
+    const std::size_t start = out.size();
+    out.resize(start + text.size() / 4 * 3 + 3);
+    char* const first = out.data() + start;
+    char* at = first;
     std::size_t pos = 0;
     for (;;) {
         const char c0 = At(text, pos), c1 = At(text, pos + 1), c2 = At(text, pos + 2), c3 = At(text, pos + 3);
         const int w = SixBits(c0), x = SixBits(c1), y = SixBits(c2), z = SixBits(c3);
-        if (w < 0 || x < 0 || (y < 0 && c2 != '=') || (z < 0 && c3 != '=')) return -1;
-        out.push_back(static_cast<char>((w << 2 | x >> 4) & 0xFF));
+        if (w < 0 || x < 0 || (y < 0 && c2 != '=') || (z < 0 && c3 != '=')) {
+            out.resize(start + static_cast<std::size_t>(at - first));
+            return -1;
+        }
+        *at++ = static_cast<char>((w << 2 | x >> 4) & 0xFF);
         if (c2 != '=') {
-            out.push_back(static_cast<char>((x << 4 | y >> 2) & 0xFF));
+            *at++ = static_cast<char>((x << 4 | y >> 2) & 0xFF);
             // "x=" followed by a data character: the "=" ends the data.
-            if (c3 != '=') out.push_back(static_cast<char>((y << 6 | z) & 0xFF));
+            if (c3 != '=') *at++ = static_cast<char>((y << 6 | z) & 0xFF);
         }
         pos += 4;
+        const std::size_t decoded = static_cast<std::size_t>(at - first);
         const char next = At(text, pos);
-        if (next == '\0' || next == '\r' || next == '\n' || c3 == '=' || out.size() >= capacity)
-            return static_cast<int>(out.size());
+        if (next == '\0' || next == '\r' || next == '\n' || c3 == '=' || decoded >= capacity) {
+            out.resize(start + decoded);
+            return static_cast<int>(decoded);
+        }
     }
 }
 

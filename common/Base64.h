@@ -31,4 +31,9 @@ int Base64Decode(std::string_view text, std::size_t capacity, std::string& out);
 // only need the bytes of a line.
 int Base64Decode(std::string_view text, std::string& out);
 
+// Base64Decode that appends to `out` instead of replacing it (decoders of
+// whole message parts, line after line); the limit counts only the bytes
+// this call adds.
+int Base64DecodeAppend(std::string_view text, std::size_t capacity, std::string& out);
+
 }  // namespace quorvex

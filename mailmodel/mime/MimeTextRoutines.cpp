@@ -80,9 +80,9 @@ void DecodeQuotedPrintableLine(std::string_view line, std::string& out) {
 int DecodeBase64Run(std::string_view in, std::string& out) {
     // The protocol-line decoder of the foundation has exactly these rules;
     // a failed line yields nothing here.
-    std::string bytes;
-    const int count = Base64Decode(in, bytes);
-    if (count > 0) out += bytes;
+    const std::size_t before = out.size();
+    const int count = Base64DecodeAppend(in, in.size() / 4 * 3 + 6, out);
+    if (count <= 0) out.resize(before);
     return count;
 }
 

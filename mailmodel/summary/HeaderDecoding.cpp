@@ -102,7 +102,7 @@ void DecodeEncodedWords(std::string& line) {
     line = std::move(out);
 }
 
-std::optional<std::string> ConvertMailDate(std::string_view text) {
+std::optional<std::string> ConvertMailDate(std::string_view text, MissingZone missing) {
     // Tokens split at blanks and commas; a weekday in front is skipped.
     std::vector<std::string_view> tokens;
     for (std::size_t i = 0; i < text.size();) {
@@ -161,6 +161,11 @@ std::optional<std::string> ConvertMailDate(std::string_view text) {
                 if (SameText(zone, n.name)) zone_minutes = n.hours * 60;
         }
     }
+    char out[64];
+    if (i + 4 >= tokens.size() && missing == MissingZone::kLocalClock) {
+        std::snprintf(out, sizeof out, "%d-%02d-%02d %02d:%02d:%02d", year, month + 1, day, hour, minute, second);
+        return std::string(out);
+    }
     std::tm fields{};
     fields.tm_year = year - 1900;
     fields.tm_mon = month;
@@ -172,7 +177,6 @@ std::optional<std::string> ConvertMailDate(std::string_view text) {
     // the host's zone rules for that date.
     const std::time_t shifted = ::timegm(&fields) - static_cast<std::time_t>(zone_minutes) * 60;
     std::tm local{};
-    char out[64];
     if (!::localtime_r(&shifted, &local)) {
         std::snprintf(out, sizeof out, "%d-%02d-%02d %02d:%02d:%02d", year, month + 1, day, hour, minute, second);
         return std::string(out);

@@ -20,9 +20,16 @@ int HexDigitValue(char c);
 // Two hexadecimal digits as one byte; nothing when either is not a digit.
 std::optional<std::uint8_t> DecodeHexPair(char high, char low);
 
+// What a date without any zone after its time stands for.
+enum class MissingZone {
+    kUtc,         // UTC, converted to local time like any other date
+    kLocalClock,  // a clock time shown as it is written
+};
+
 // Converts an Internet date ("Tue, 3 Mar 2026 10:04:05 -0800") to local
 // time as "%d-%02d-%02d %02d:%02d:%02d". Nothing when the text is not a
-// date. A missing or unknown zone is taken as UTC.
-std::optional<std::string> ConvertMailDate(std::string_view text);
+// date. An unknown zone name is taken as UTC, a missing zone as `missing`
+// says.
+std::optional<std::string> ConvertMailDate(std::string_view text, MissingZone missing = MissingZone::kUtc);
 
 }  // namespace quorvex

@@ -12,16 +12,6 @@ import account_client as ac  # noqa: E402
 from quorvex_program import ProgramFolder  # noqa: E402
 
 
-def pop3_count(port, user, password):
-    client = poplib.POP3("127.0.0.1", port, timeout=20)
-    try:
-        client.user(user)
-        client.pass_(password)
-        return client.stat()[0]
-    finally:
-        client.quit()
-
-
 def test_sign_up_and_password_change_reach_pop3(tmp_path):
     home = ProgramFolder(tmp_path)
     home.set("WebMail", "IP", "127.0.0.1")
@@ -29,11 +19,11 @@ def test_sign_up_and_password_change_reach_pop3(tmp_path):
         program.wait_serving()
         assert ac.signup(home.admin, "webuser:127.0.0.1", password="one", user_name="Web User")[-1] == "+OK"
         assert os.path.isdir(os.path.join(home.path, "mail", "webuser"))
-        assert pop3_count(home.pop3, "webuser", "one") == 1
+        assert ac.pop3_count(home.pop3, "webuser", "one") == 1
         assert ac.update(home.admin, "webuser", "one", password="two", user_name="Web User")[-1] == "+OK"
-        assert pop3_count(home.pop3, "webuser", "two") == 1
+        assert ac.pop3_count(home.pop3, "webuser", "two") == 1
         with pytest.raises(poplib.error_proto):
-            pop3_count(home.pop3, "webuser", "one")
+            ac.pop3_count(home.pop3, "webuser", "one")
         assert ac.delete(home.admin, "webuser", "two") == ["+OK", "+OK"]
         assert not os.path.exists(os.path.join(home.path, "mail", "webuser"))
         code, _, _, _ = program.stop()

@@ -89,6 +89,14 @@ TEST(HeaderDecoding, DatesBecomeLocalTime) {
     }
 }
 
+TEST(HeaderDecoding, DateWithoutZoneIsUtcOrLocalClock) {
+    FixedZone zone;
+    EXPECT_EQ(ConvertMailDate("3 Mar 2026 10:04:05"), "2026-03-03 18:04:05");
+    EXPECT_EQ(ConvertMailDate("3 Mar 2026 10:04:05", MissingZone::kLocalClock), "2026-03-03 10:04:05");
+    // A zone after the time is converted either way.
+    EXPECT_EQ(ConvertMailDate("3 Mar 2026 10:04:05 GMT", MissingZone::kLocalClock), "2026-03-03 18:04:05");
+}
+
 class FakeSenderCheck : public SenderCheckServices {
 public:
     int ClassifyAddress(std::string_view address) override { return local_accounts.count(std::string(address)) ? 1 : 0; }

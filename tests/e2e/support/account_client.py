@@ -5,6 +5,7 @@ CR LF lines beginning "+OK" or "-ERR". The helpers below speak the requests
 as a web-mail front end does and return the server's lines untouched.
 """
 import os
+import poplib
 import socket
 import subprocess
 import tempfile
@@ -51,6 +52,17 @@ class Connection:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def pop3_count(port, user, password):
+    """The number of messages a POP3 login of the account sees (poplib)."""
+    client = poplib.POP3("127.0.0.1", port, timeout=20)
+    try:
+        client.user(user)
+        client.pass_(password)
+        return client.stat()[0]
+    finally:
+        client.quit()
 
 
 def account_lines(password="", user_name="", comment="", pop3_server="", pop3_account="",

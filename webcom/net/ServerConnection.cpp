@@ -1,0 +1,161 @@
+// Connecting, sending command lines and the buffered reads.
+#include "webcom/net/ServerConnection.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/net/HostConnect.h"
+#include "common/net/PeerAddress.h"
+#include "webcom/net/ReplyText.h"
+
+namespace quorvex::webcom {
+namespace {
+
+constexpr std::size_t kReceiveBuffer = 1 << 16;
+// The most bytes the servers' line reader takes as one line.
+constexpr std::size_t kLinePieceBytes = kTextLineCapacity - 3;
+
+int ErrorOf(IoStatus status) {
+    switch (status) {
+        case IoStatus::kClosed: return ECONNRESET;
+        case IoStatus::kTimeout: return ETIMEDOUT;
+        case IoStatus::kStopped: return ECANCELED;
+        case IoStatus::kError: return errno != 0 ? errno : EIO;
+        case IoStatus::kOk: break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+ServerConnection::OpenResult ServerConnection::Open(const std::string& host, int port, const SocketTimeouts& timeouts) {
+    Close();
+    timeouts_ = timeouts;
+    const auto address = ResolveIpv4(host, port);
+    if (!address) return OpenResult::kUnresolved;
+    fd_ = ConnectTcp(*address, timeouts_);
+    if (!fd_) {
+        last_error_ = errno != 0 ? errno : ECONNREFUSED;
+        return OpenResult::kFailed;
+    }
+    buffer_.resize(kReceiveBuffer);
+    start_ = end_ = 0;
+    return OpenResult::kConnected;
+}
+
+void ServerConnection::Adopt(UniqueFd fd, const SocketTimeouts& timeouts) {
+    Close();
+    timeouts_ = timeouts;
+    fd_ = std::move(fd);
+    buffer_.resize(kReceiveBuffer);
+}
+
+void ServerConnection::Close() {
+    fd_.reset();
+    start_ = end_ = 0;
+}
+
+void ServerConnection::Fail(int error) {
+    last_error_ = error;
+    Close();
+}
+
+bool ServerConnection::SendCommand(std::string_view line) {
+    if (!fd_) {
+        last_error_ = ENOTCONN;
+        return false;
+    }
+    if (CheckCommandLine(line) != LineProblem::kNone) return false;
+    std::string out;
+    out.reserve(line.size() + 2);
+    out.append(line).append("\r\n");
+    errno = 0;
+    if (!SendBuffer(fd_.get(), out, timeouts_)) {
+        Fail(errno != 0 ? errno : EPIPE);
+        return false;
+    }
+    return true;
+}
+
+bool ServerConnection::Fill() {
+    if (start_ > 0) {
+        // Keep the bytes not yet consumed at the front.
+        std::memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
+        end_ -= start_;
+        start_ = 0;
+    }
+    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+    std::size_t received = 0;
+    errno = 0;
+    const IoStatus status = ReceiveSome(fd_.get(), buffer_.data() + end_, buffer_.size() - end_, received, timeouts_);
+    if (status != IoStatus::kOk) {
+        Fail(ErrorOf(status));
+        return false;
+    }
+    end_ += received;
+    return true;
+}
+
+bool ServerConnection::TakeLine(std::size_t window, std::string_view& line) {
+    const char* begin = buffer_.data() + start_;
+    const void* lf = std::memchr(begin, '\n', window);
+    if (lf == nullptr) return false;
+    std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
+    start_ += length + 1;
+    if (length > 0 && begin[length - 1] == '\r') --length;  // one CR before the LF belongs to the line end
+    line = std::string_view(begin, length);
+    return true;
+}
+
+bool ServerConnection::NextDataPiece(std::string_view& piece, bool& line_end) {
+    if (!fd_) {
+        last_error_ = ENOTCONN;
+        return false;
+    }
+    for (;;) {
+        const char* begin = buffer_.data() + start_;
+        const std::size_t available = end_ - start_;
+        if (TakeLine(available, piece)) {
+            line_end = true;
+            return true;
+        }
+        // No line end yet: hand out what is here, except a CR that may be
+        // the first half of the CR LF.
+        std::size_t length = available;
+        if (length > 0 && begin[length - 1] == '\r') --length;
+        if (length > 0) {
+            start_ += length;
+            piece = std::string_view(begin, length);
+            line_end = false;
+            return true;
+        }
+        if (!Fill()) return false;
+    }
+}
+
+bool ServerConnection::ReadLine(std::string& line) {
+    line.clear();
+    if (!fd_) {
+        last_error_ = ENOTCONN;
+        return false;
+    }
+    for (;;) {
+        const char* begin = buffer_.data() + start_;
+        const std::size_t available = end_ - start_;
+        std::string_view whole;
+        if (TakeLine(std::min(available, kLinePieceBytes), whole)) {
+            line.assign(whole);
+            return true;
+        }
+        if (available >= kLinePieceBytes) {
+            // No line end within a line's room: this much is a line of its
+            // own and the rest comes as the next one, as the servers read.
+            line.assign(begin, kLinePieceBytes);
+            start_ += kLinePieceBytes;
+            return true;
+        }
+        if (!Fill()) return false;
+    }
+}
+
+}  // namespace quorvex::webcom

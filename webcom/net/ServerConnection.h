@@ -1,0 +1,74 @@
+// One TCP connection from the component to a server of the mail program,
+// with the reading the dialogues need: reply lines as the servers' own
+// line reader cuts them, and multi-line data (RETR, TOP) line by line of
+// any length, without ever splitting a line in two. Reads go through the
+// connection's own buffer, so a large message costs a few big receives
+// instead of two system calls per line. Connections are always direct:
+// the component never uses the mail server's outgoing proxy.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "common/UniqueFd.h"
+#include "common/net/SocketIo.h"
+
+namespace quorvex::webcom {
+
+class ServerConnection {
+public:
+    enum class OpenResult { kConnected, kUnresolved, kFailed };
+
+    ServerConnection() = default;
+    ServerConnection(ServerConnection&&) = default;
+    ServerConnection& operator=(ServerConnection&&) = default;
+
+    // Closes any connection held, then connects to host:port (a dotted
+    // address, or a name whose first IPv4 address is taken).
+    OpenResult Open(const std::string& host, int port, const SocketTimeouts& timeouts = kDefaultSocketTimeouts);
+    // Takes over a connection made elsewhere (tests pass one end of a
+    // socket pair).
+    void Adopt(UniqueFd fd, const SocketTimeouts& timeouts = kDefaultSocketTimeouts);
+    bool IsOpen() const { return fd_.valid(); }
+    void Close();
+
+    // Sends the line and CR LF. A line that CheckCommandLine refuses is
+    // never sent (callers check before they connect; this is the last
+    // guard). False when nothing or not everything went out; the
+    // connection is then closed, since the dialogue can no longer be
+    // trusted.
+    bool SendCommand(std::string_view line);
+
+    // One reply line without its line end. A line whose end does not come
+    // within kTextLineCapacity - 3 bytes is handed out in pieces of that
+    // size, as the servers' own reader does. False (and the connection
+    // closed) when the peer closed, on a socket error or after the idle
+    // limit.
+    bool ReadLine(std::string& line);
+
+    // One piece of a data line: the bytes of the current line that are at
+    // hand (without CR LF), and whether they end the line. The view lives
+    // until the next call. False (connection closed) on failure.
+    bool NextDataPiece(std::string_view& piece, bool& line_end);
+
+    // What ended the last failed read or send, as an errno value.
+    int LastError() const { return last_error_; }
+
+private:
+    // Receives more bytes behind those not yet consumed.
+    bool Fill();
+    // Takes a line whose LF lies within the first `window` bytes not yet
+    // consumed: its text without the line end. False when there is none.
+    bool TakeLine(std::size_t window, std::string_view& line);
+    void Fail(int error);
+
+    UniqueFd fd_;
+    SocketTimeouts timeouts_ = kDefaultSocketTimeouts;
+    std::string buffer_;
+    std::size_t start_ = 0;  // first byte not consumed
+    std::size_t end_ = 0;    // one past the last byte received
+    int last_error_ = 0;
+};
+
+}  // namespace quorvex::webcom

@@ -1,0 +1,314 @@
+// The POP3 class's work area: user and work folders, message summaries
+// (TOP) and fetched messages (RETR) written into message folders and split
+// by the MIME parser, the URLs of those files, attachments and downloads.
+// Data from the server is stored without its POP3 dot-stuffing, line for
+// line, so mail.eml holds exactly the message a POP3 client receives.
+#include <unistd.h>
+
+#include <cstring>
+#include <exception>
+
+#include "common/ErrorLog.h"
+#include "common/FolderTree.h"
+#include "common/Paths.h"
+#include "mailmodel/mime/MessageFile.h"
+#include "mailmodel/mime/MimeMessageParser.h"
+#include "mailmodel/summary/HeaderDecoding.h"
+#include "webcom/module/ComConfig.h"
+#include "webcom/module/ComModule.h"
+#include "webcom/net/ReplyText.h"
+#include "webcom/pop3/CPOP3.h"
+#include "webcom/pop3/FileDownload.h"
+#include "webcom/pop3/MailDataUrl.h"
+#include "webcom/pop3/MessageData.h"
+#include "webcom/pop3/Pop3Texts.h"
+#include "webcom/pop3/WorkFolders.h"
+
+namespace quorvex::webcom {
+
+using namespace pop3;
+
+namespace {
+
+constexpr const char* kMailFile = "mail.eml";
+constexpr const char* kHeadFile = "Head.txt";
+constexpr const char* kSummaryFile = "head.txt";
+constexpr std::size_t kMaxUrlBase = 260;
+
+// The Date header in local time; a date without a zone keeps its clock
+// time, and a text that is no date is shown as it is.
+std::string FormatMessageDate(const std::string& date) {
+    return ConvertMailDate(date, MissingZone::kLocalClock).value_or(date);
+}
+
+// "WORD n" for a message of the inbox, "WORD n 1" for one of folder 1.
+std::string MessageCommand(std::string_view word, std::int32_t number, bool folder1) {
+    return folder1 ? CommandLine(word, {number, 1}) : CommandLine(word, {number});
+}
+
+}  // namespace
+
+std::string CPOP3::MessageFolder(std::int32_t number, bool folder1) const {
+    return JoinPath(work_folder_, (folder1 ? "_" : "") + std::to_string(number));
+}
+
+void CPOP3::TakeHeaderFields(const mime::MimeMessageParser& parser, bool folder1) {
+    date_ = FormatMessageDate(parser.Date);
+    subject_ = CutText(parser.Subject);
+    from_ = parser.From;
+    to_ = parser.To;
+    cc_ = parser.Cc;
+    message_id_ = parser.MessageId;
+    if (folder1) reply_ = parser.ReplyTo;  // only messages of folder 1 show Reply
+}
+
+void CPOP3::WriteFileError(const std::string& path, int error) {
+    last_response_ = CutText(std::string(kWriteFileError) + path + " " + std::strerror(error));
+}
+
+// ---------------------------------------------------------------------------
+// User and work folders.
+
+Status CPOP3::CreateUserPath(const Arguments& args, Result&) {
+    const auto user_folder = UserFolderName(args.Text(0));
+    if (!user_folder) {
+        last_response_ = std::string(kIllegalAccount);
+        return kOk;
+    }
+    const std::string root = ComConfig::OfThisLibrary().Pop3WorkPath();
+    MakeWorkFolder(root);
+    ResetUserFolder(root, *user_folder);
+    return kOk;
+}
+
+Status CPOP3::Logout(const Arguments& args, Result&) {
+    const auto user_folder = UserFolderName(args.Text(0));
+    if (!user_folder) {
+        last_response_ = std::string(kIllegalAccount);
+        return kOk;
+    }
+    DeleteFolderTree(JoinPath(ComConfig::OfThisLibrary().Pop3WorkPath(), *user_folder));
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------
+// Summaries and fetched messages.
+
+bool CPOP3::ReadListing(std::int32_t number, bool folder1, std::string_view read_command) {
+        std::string reply;
+    if (!Command(MessageCommand("LIST", number, folder1), reply, kSocketError)) return false;
+    if (!IsPositiveReply(reply)) {
+        last_response_ = CutText(reply);
+        return false;
+    }
+    if (const auto n = ReplyNumbers(reply, 2); n.size() == 2) size_ = n[1];
+    if (!Command(MessageCommand("UIDL", number, folder1), reply, kSocketError)) return false;
+    if (!IsPositiveReply(reply)) {
+        last_response_ = CutText(reply);
+        return false;
+    }
+    if (auto word = ReplyWordAfterNumber(reply, kMaxText)) uid_ = std::move(*word);
+    if (!Command(read_command, reply, kSocketError)) return false;
+    const auto n = ReplyNumbers(reply, 2);
+    is_read_ = IsPositiveReply(reply) && n.size() == 2 ? n[1] : 0;
+    return true;
+}
+
+Status CPOP3::MessageSummary(std::int32_t number, bool folder1) {
+    if (!ReadListing(number, folder1, MessageCommand("READ", number, folder1))) return kOk;
+    std::string reply;
+    for (const auto& [word, sign] : {std::pair{"REPL", &reply_sign_}, std::pair{"FORW", &forward_sign_}}) {
+        if (!Command(MessageCommand(word, number, folder1), reply, kSocketError)) return kOk;
+        const auto n = ReplyNumbers(reply, 2);
+        *sign = IsPositiveReply(reply) && n.size() == 2 ? n[1] : 0;
+    }
+    const std::string top = folder1 ? CommandLine("TOP", {number, 0, 1}) : CommandLine("TOP", {number, 0});
+    if (!Command(top, reply, kSocketError)) return kOk;
+    if (!IsPositiveReply(reply)) {
+        last_response_ = CutText(reply);
+        return kOk;
+    }
+    const std::string folder = MessageFolder(number, folder1);
+    MakeWorkFolder(folder);
+    const std::string path = JoinPath(folder, kSummaryFile);
+    OutputFile head;
+    if (!head.Create(path)) {
+        // The header still comes: take it off the connection, so the next
+        // command reads its own reply.
+        if (CopyMessageData(connection_, nullptr, nullptr)) WriteFileError(path, head.error());
+        else last_response_ = std::string(kReadMailError);
+        return kOk;
+    }
+    const bool whole = CopyMessageData(connection_, &head, nullptr);
+    const bool written = head.Finish();
+    if (!whole || !written) {
+        ::unlink(path.c_str());
+        if (!whole) last_response_ = std::string(kReadMailError);
+        else WriteFileError(path, head.error());
+        return kOk;
+    }
+    try {
+        mime::MessageFile file(path);
+        mime::MimeMessageParser parser(mime::MimeParserLimits::WebMail());
+        if (file.IsOpen()) parser.ReadHeaders(file);
+        TakeHeaderFields(parser, folder1);
+    } catch (const std::exception& e) {
+        QUORVEX_ERROR_LOG(e.what());
+    }
+    ::unlink(path.c_str());
+    return kOk;
+}
+
+Status CPOP3::GetMailInfo(const Arguments& args, Result&) { return MessageSummary(args.Integer(0), false); }
+
+Status CPOP3::GetMailInfoEx(const Arguments& args, Result&) {
+    last_response_ = std::string(kReplyOk);
+    const auto number = ResolveMessageNumber(args.Text(0), 1);
+    if (!number || *number <= 0) return kOk;
+    return MessageSummary(*number, true);
+}
+
+Status CPOP3::FetchMessage(std::int32_t number, bool folder1) {
+    // The summary asks "READ n" of the inbox, the fetch "READ n 0".
+    if (!ReadListing(number, folder1, CommandLine("READ", {number, folder1 ? 1 : 0}))) return kOk;
+    std::string reply;
+    if (!Command(MessageCommand("RETR", number, folder1), reply, kRetrSocketError)) return kOk;
+    if (!IsPositiveReply(reply)) {
+        last_response_ = CutText(reply);
+        return kOk;
+    }
+    // A folder of its own per fetch: nothing of an earlier message that had
+    // this number stays beside the new files.
+    const std::string folder = MessageFolder(number, folder1);
+    DeleteFolderTree(folder);
+    MakeWorkFolder(folder);
+    const std::string mail_path = JoinPath(folder, kMailFile);
+    const std::string head_path = JoinPath(folder, kHeadFile);
+    OutputFile mail;
+    OutputFile head;
+    if (!mail.Create(mail_path) || !head.Create(head_path)) {
+        const bool mail_failed = mail.error() != 0;
+        if (CopyMessageData(connection_, nullptr, nullptr))
+            WriteFileError(mail_failed ? mail_path : head_path, mail_failed ? mail.error() : head.error());
+        else
+            WriteFileError(mail_path, connection_.LastError());
+        return kOk;
+    }
+    const bool whole = CopyMessageData(connection_, &mail, &head);
+    const bool mail_written = mail.Finish();
+    const bool head_written = head.Finish();
+    if (!whole) {
+        WriteFileError(mail_path, connection_.LastError());
+        return kOk;
+    }
+    if (!mail_written || !head_written) {
+        WriteFileError(mail_written ? head_path : mail_path, mail_written ? head.error() : mail.error());
+        return kOk;
+    }
+
+    selected_attachment_.clear();
+    const std::string url_base =
+        std::string(kMailDataPrefix) + RelativeToRoot(folder, root_prefix_).substr(0, kMaxUrlBase);
+    mime::MimeMessageParser parser(mime::MimeParserLimits::WebMail());
+    try {
+        parser.ParseFile(folder, kMailFile, url_base);
+    } catch (const std::exception& e) {
+        QUORVEX_ERROR_LOG(e.what());
+    }
+    mail_path_ = RelativeToRoot(mail_path, root_prefix_);
+    head_path_ = RelativeToRoot(head_path, root_prefix_);
+    text_body_path_ = parser.TextBodyPath.empty() ? std::string() : RelativeToRoot(parser.TextBodyPath, root_prefix_);
+    html_body_path_ = parser.HtmlBodyPath.empty() ? std::string() : RelativeToRoot(parser.HtmlBodyPath, root_prefix_);
+    body_ = parser.BodyText;
+    TakeHeaderFields(parser, folder1);
+    attachments_ = parser.AttachmentPaths;
+    last_response_ = std::string(kReadMailSuccessful);
+    return kOk;
+}
+
+Status CPOP3::GetMailData(const Arguments& args, Result&) {
+    last_response_ = std::string(kReplyOk);
+    return FetchMessage(args.Integer(0), false);
+}
+
+Status CPOP3::GetMailDataEx(const Arguments& args, Result&) {
+    last_response_ = std::string(kReplyOk);
+    const auto number = ResolvePresentMessage(args.Text(0), 1);
+    return number ? FetchMessage(*number, true) : kOk;
+}
+
+// ---------------------------------------------------------------------------
+// URLs and attachments.
+
+Status CPOP3::GetEmailURL(const Arguments&, Result& result) {
+    result.SetText(MailDataUrl(mail_path_));
+    return kOk;
+}
+
+Status CPOP3::GetHeaderURL(const Arguments&, Result& result) {
+    result.SetText(MailDataUrl(head_path_));
+    return kOk;
+}
+
+Status CPOP3::GetBodyTxtURL(const Arguments&, Result& result) {
+    result.SetText(MailDataUrl(text_body_path_));
+    return kOk;
+}
+
+Status CPOP3::GetBodyHtmlURL(const Arguments&, Result& result) {
+    result.SetText(html_body_path_.empty() ? std::string() : MailDataUrl(html_body_path_));
+    return kOk;
+}
+
+Status CPOP3::GetAttachURL(const Arguments&, Result& result) {
+    result.SetText(MailDataUrl(selected_attachment_));
+    return kOk;
+}
+
+Status CPOP3::GetAttachFileName(const Arguments&, Result& result) {
+    result.SetText(std::string(BaseName(selected_attachment_)));
+    return kOk;
+}
+
+Status CPOP3::GetAttachCount(const Arguments&, Result& result) {
+    result.SetInteger(static_cast<std::int32_t>(attachments_.size()));
+    return kOk;
+}
+
+Status CPOP3::GetAttachInfo(const Arguments& args, Result&) {
+    const std::int32_t index = args.Integer(0);
+    if (index >= 1 && static_cast<std::size_t>(index) <= attachments_.size())
+        selected_attachment_ = RelativeToRoot(attachments_[static_cast<std::size_t>(index) - 1], root_prefix_);
+    else
+        selected_attachment_.clear();
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------
+// Downloads.
+
+Status CPOP3::Download(const Arguments& args, Result&) {
+    const std::unique_ptr<IResponse> response = ResponseFromValue(args.Raw(1));
+    if (!response) {
+        last_response_ = std::string(kDownloadError);
+        return kOk;
+    }
+    last_response_ = std::string(kReplyOk);
+    auto file = OpenServableFile(ThisLibrary().folder, args.Text(0), ComConfig::OfThisLibrary().Pop3WorkPath());
+    if (!file || !SendFile(*response, *file)) last_response_ = std::string(kDownloadError);
+    return kOk;
+}
+
+Status CPOP3::ReadBinFromFile(const Arguments& args, Result& result) {
+    last_response_ = std::string(kReplyOk);
+    auto file = OpenServableFile(ThisLibrary().folder, args.Text(0), ComConfig::OfThisLibrary().Pop3WorkPath());
+    std::string bytes;
+    if (!file || !ReadFile(*file, bytes)) {
+        last_response_ = std::string(kDownloadError);
+        return kOk;
+    }
+    result.SetBytes(std::move(bytes));
+    return kOk;
+}
+
+}  // namespace quorvex::webcom

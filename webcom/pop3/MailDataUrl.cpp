@@ -1,0 +1,40 @@
+// Relative paths and their URLs.
+#include "webcom/pop3/MailDataUrl.h"
+
+namespace quorvex::webcom::pop3 {
+namespace {
+
+bool Unreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
+}
+
+}  // namespace
+
+std::string RelativeToRoot(std::string_view path, std::string_view root_prefix) {
+    if (!root_prefix.empty() && path.starts_with(root_prefix)) path.remove_prefix(root_prefix.size());
+    return std::string(path);
+}
+
+std::string EncodeUrlPath(std::string_view path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(path.size());
+    for (const char c : path) {
+        const auto u = static_cast<unsigned char>(c);
+        if (Unreserved(u) || c == '/') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        }
+    }
+    return out;
+}
+
+std::string MailDataUrl(std::string_view relative_path) {
+    return std::string(kMailDataPrefix) + EncodeUrlPath(relative_path);
+}
+
+}  // namespace quorvex::webcom::pop3

@@ -1,0 +1,82 @@
+// Buffered output files and the copy of reply data into them.
+#include "webcom/pop3/MessageData.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace quorvex::webcom::pop3 {
+namespace {
+
+// The web server's group reads what the component writes.
+constexpr mode_t kOutputMode = 0640;
+constexpr std::size_t kOutputBlock = 1 << 16;
+
+}  // namespace
+
+bool OutputFile::Create(const std::string& path) {
+    fd_.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kOutputMode));
+    error_ = fd_ ? 0 : errno;
+    return fd_.valid();
+}
+
+void OutputFile::Write(std::string_view bytes) {
+    pending_.append(bytes);
+    if (pending_.size() >= kOutputBlock) Flush();
+}
+
+bool OutputFile::Finish() {
+    Flush();
+    if (fd_ && !fd_.close_checked() && error_ == 0) error_ = errno;
+    return error_ == 0;
+}
+
+void OutputFile::Flush() {
+    const char* at = pending_.data();
+    std::size_t left = error_ == 0 && fd_ ? pending_.size() : 0;
+    while (left > 0) {
+        const ssize_t n = ::write(fd_.get(), at, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error_ = n < 0 ? errno : EIO;
+            break;
+        }
+        at += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    pending_.clear();
+}
+
+bool CopyMessageData(ServerConnection& connection, OutputFile* file, OutputFile* header) {
+    // Where the next piece stands: at a line's start, right after a line's
+    // leading "." (nothing else of the line seen yet: it may be the end),
+    // or inside a line.
+    enum class Place { kLineStart, kAfterDot, kInLine };
+    Place place = Place::kLineStart;
+    bool in_header = header != nullptr;
+    std::string_view piece;
+    bool line_end = false;
+    for (;;) {
+        if (!connection.NextDataPiece(piece, line_end)) return false;
+        if (place == Place::kAfterDot && piece.empty()) return true;  // the line was "."
+        if (place == Place::kLineStart && !piece.empty() && piece.front() == '.') {
+            piece.remove_prefix(1);
+            if (piece.empty()) {
+                if (line_end) return true;
+                place = Place::kAfterDot;
+                continue;
+            }
+        }
+        if (place == Place::kLineStart && in_header && line_end && piece.empty()) in_header = false;
+        if (file != nullptr) file->Write(piece);
+        if (in_header) header->Write(piece);
+        if (line_end) {
+            if (file != nullptr) file->Write("\r\n");
+            if (in_header) header->Write("\r\n");
+        }
+        place = line_end ? Place::kLineStart : Place::kInLine;
+    }
+}
+
+}  // namespace quorvex::webcom::pop3

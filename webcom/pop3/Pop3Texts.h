@@ -1,0 +1,45 @@
+// The texts the POP3 class puts in LastResponse itself; lines from the
+// POP3 server are copied there as they come.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace quorvex::webcom::pop3 {
+
+inline constexpr std::string_view kReplyOk = "+OK";
+inline constexpr std::string_view kConnectFailed = "-ERR connect pop3 server failed";
+inline constexpr std::string_view kSocketError = "-ERR socket error";
+inline constexpr std::string_view kRetrSocketError = "-ERR Socket Error";
+inline constexpr std::string_view kMessageGone = "-ERR message has gone!";
+inline constexpr std::string_view kReadMailError = "-ERR Read Mail Error";
+inline constexpr std::string_view kWriteFileError = "-ERR write file error: ";  // then path, blank, system text
+inline constexpr std::string_view kLoginSuccess = "+OK login success";
+inline constexpr std::string_view kReadMailSuccessful = "+OK Read Mail Successful";
+inline constexpr std::string_view kDownloadError = "-ERR download error";
+// A login or user text that cannot name a folder of the work root.
+inline constexpr std::string_view kIllegalAccount = "-ERR illegal account";
+// Login texts the POP3 server would refuse by their length.
+inline constexpr std::string_view kUserTooLong = "-ERR user name is too long";
+inline constexpr std::string_view kPasswordTooLong = "-ERR password is too long";
+// A folder number other than 0 and 1 (the server would end the session and
+// drop every change the page made in it).
+inline constexpr std::string_view kInvalidParameter = "-ERR invalid parameter";
+
+// Login refuses a user or password of this many characters or more.
+inline constexpr std::size_t kMaxLoginText = 256;
+// Texts of the current message and LastResponse keep at most this much.
+inline constexpr std::size_t kMaxText = 4096;
+
+inline std::string CutText(std::string_view text) { return std::string(text.substr(0, kMaxText)); }
+
+// A command and its numbers: CommandLine("LIST", {3, 1}) is "LIST 3 1".
+inline std::string CommandLine(std::string_view word, std::initializer_list<std::int64_t> numbers) {
+    std::string line(word);
+    for (const std::int64_t n : numbers) line += " " + std::to_string(n);
+    return line;
+}
+
+}  // namespace quorvex::webcom::pop3

@@ -1,0 +1,37 @@
+// The per-user work area below the POP3 work root, which the web server
+// publishes as "/maildata": a user folder per account, holding one work
+// folder with an unguessable name, holding one folder per fetched message.
+// A user text becomes a folder name only when it is a valid account name,
+// so no text can reach a folder outside the root or another user's.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvex::webcom::pop3 {
+
+// The user folder's name for a login or user text: the text before its
+// first ":" with every "." turned into "-". Nothing when that part is not
+// a valid account name.
+std::optional<std::string> UserFolderName(std::string_view user_text);
+
+// A fresh work folder name: 128 random bits as 32 hexadecimal digits
+// (everything below the root is served without a login, so the name is
+// the only key). Empty if the system has no random bytes to give.
+std::string NewWorkFolderName();
+
+// Deletes the user folder with everything in it and makes it again with a
+// new work folder inside. False when the folders could not be made.
+bool ResetUserFolder(const std::string& root, const std::string& user_folder);
+
+// The work folder a login uses: the user folder is made when missing, and
+// its first subfolder (in the order the file system lists them; links are
+// skipped) is the work folder; without one the user folder serves.
+std::string ChooseWorkFolder(const std::string& root, const std::string& user_folder);
+
+// A folder of the work area: group-readable so the web server's group may
+// serve and clean it, never world-writable.
+bool MakeWorkFolder(const std::string& path);
+
+}  // namespace quorvex::webcom::pop3
