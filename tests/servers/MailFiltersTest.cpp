@@ -61,7 +61,12 @@ class MailFiltersTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetProgramFolder(folder.path());
-        UpdateSettings([&](CServerSettings& s) { s.SetProgramFolder(folder.path()); });
+        // The log folder too: a record published by an earlier test may name
+        // that test's folder.
+        UpdateSettings([&](CServerSettings& s) {
+            s.SetProgramFolder(folder.path());
+            s.LogFilePath = JoinPath(folder.path(), "log");
+        });
         ProfileFile::ClearCache();
         MakeFolders(JoinPath(folder.path(), "mail", "alice"));
         MakeFolders(JoinPath(folder.path(), "mail", "system"));
