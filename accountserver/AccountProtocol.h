@@ -29,6 +29,8 @@ inline constexpr std::string_view kReplyIllegalLetter = "-ERR the account includ
 inline constexpr std::string_view kReplyAccountEmpty = "-ERR the account is empty";
 inline constexpr std::string_view kReplyNoSuchUser = "-ERR no such user";
 inline constexpr std::string_view kReplyPasswordIncorrect = "-ERR password incorrect";
+// The right password for a disabled account (the POP3 server's words).
+inline constexpr std::string_view kReplyAccountDisabled = "-ERR the account is disabled";
 inline constexpr std::string_view kReplyUserNameTooLong = "-ERR user name is too long";
 inline constexpr std::string_view kReplyAbnormalQuit = "-ERR abnormal quit";
 inline constexpr std::string_view kReplyNoMailDomain = "-ERR no mail domain name";

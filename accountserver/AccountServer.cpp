@@ -47,13 +47,9 @@ void AccountServer::InstallHandler() {
 }
 
 void AccountServer::RunConnection(Job& job) {
-    SocketLineChannel channel(job.socket.get(), timeouts_);
-    RequestContext context(channel, job.client.HostText(), notices_, [](std::string_view text) {
-        const auto settings = Settings();
-        WriteSystemLog({settings->LogFilePath.empty() ? JoinPath(settings->Folder(), "log") : settings->LogFilePath,
-                        settings->MaxLogLine},
-                       text);
-    });
+    SocketLineChannel channel(job.socket.get(), kDefaultSocketTimeouts, job.idle_limit);
+    RequestContext context(channel, job.client.HostText(), notices_,
+                           [](std::string_view text) { WriteSystemLog(CurrentLogSettings(), text); });
     AccountServerSession(context).Run();
     LingeringClose(job.socket.get());
 }

@@ -18,16 +18,13 @@ public:
     // Registers the account-server connection entry with the job table.
     void InstallHandler();
 
-    // AccountServerConnection: one request on the job's socket.
+    // AccountServerConnection: one request on the job's socket, each line
+    // within the job's idle limit.
     void RunConnection(Job& job);
-
-    // Read and send time-outs (tests shorten them).
-    void set_timeouts(const SocketTimeouts& timeouts) { timeouts_ = timeouts; }
 
 private:
     JobTable& jobs_;
     NoticeSink* notices_;
-    SocketTimeouts timeouts_ = kDefaultSocketTimeouts;
 };
 
 }  // namespace quorvex::accountserver

@@ -91,7 +91,13 @@ void AccountServerSession::Run() {
         return;
     }
     std::string line;
-    if (!context_.Read(line)) return;
+    if (!context_.ReadWhole(line)) return;
+    // A sign-up takes its name whole, so that a NUL byte in it refuses the
+    // name instead of cutting it; every other request reads its line as the
+    // C string it always was.
+    if (!line.starts_with("SIGNUP#")) {
+        if (const auto nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
+    }
     for (const RequestRule& rule : kRequests) {
         const bool match = rule.any_case ? pop3::StartsWithNoCase(line, rule.prefix) : line.starts_with(rule.prefix);
         if (!match) continue;
@@ -151,8 +157,17 @@ void AccountServerSession::HandleSignUp(std::string_view text) {
         context_.Reply(kReplyAccountEmpty);
         return;
     }
+    if (account.size() > kMaxAccountNameLength) {
+        context_.Reply(kReplyUserNameTooLong);
+        return;
+    }
     if (AccountExists(account) != 0) {
         context_.Reply("-ERR The user account already exists.");
+        return;
+    }
+    // New names are plain (letters, digits, ".", "_", "-" and the domain).
+    if (!IsValidNewAccountName(account, settings->Domains)) {
+        context_.Reply(kReplyIllegalLetter);
         return;
     }
     if (!context_.Reply(kReplyOk)) return;
@@ -169,13 +184,9 @@ void AccountServerSession::HandleSignUp(std::string_view text) {
     record.Disabled = settings->NeedAuthorized;
     record.Max = 0;
     record.IsGroup = 0;
-
-    // A name that cannot be a folder name is refused here, before any path
-    // is formed from it.
-    if (!IsValidAccountName(account)) {
-        context_.Reply(kReplyCreateFailed);
-        return;
-    }
+    // Signing up never makes an administrator, whatever the name: rights
+    // are given by a system administrator only.
+    record.Permission = 0;
     {
         std::lock_guard creation(AccountCreationLock());
         // Tested again under the lock: a sign-up that lost a race must not
@@ -184,7 +195,6 @@ void AccountServerSession::HandleSignUp(std::string_view text) {
             context_.Reply("-ERR The user account already exists.");
             return;
         }
-        record.Permission = IsAdminAccountName(account) ? 1 : 0;
         if (!SaveAccount(account, record, context_.notices())) {
             context_.Reply(kReplyCreateFailed);
             return;

@@ -108,13 +108,13 @@ void DomainAdminSession::Run(std::string_view text) {
     }
     level_ = PermissionLevel(Accounts().GetPermission(login_));
     if (level_ == kMailAccount) {
-        context_.Log("ACCOUNT ADMIN REFUSED " + context_.client() + " " + login_);
+        context_.LoginFailed(login_, LoginOutcome::kNotPermitted);
         context_.Reply(kReplyIllegalUser);
         return;
     }
     if (!context_.Reply(kReplyOk)) return;
     std::string line;
-    while (ServersRunning() && context_.Read(line)) {
+    while (ServersRunning() && context_.ReadCommand(line)) {
         std::string_view argument;
         const auto* rule = MatchCommand(DomainAdminCommands::kRules, line, argument);
         if (!rule) {
@@ -219,7 +219,7 @@ bool DomainAdminSession::Create(std::string_view argument) {
         context_.Reply(kReplyAccountEmpty);
         return false;
     }
-    if (HasRefusedCharacter(argument, true) || !IsValidAccountName(argument)) {
+    if (HasRefusedCharacter(argument, true)) {
         context_.Reply(kReplyIllegalLetter);
         return false;
     }
@@ -228,9 +228,16 @@ bool DomainAdminSession::Create(std::string_view argument) {
         context_.Reply("-ERR account already exists");
         return false;
     }
+    // New names are plain (letters, digits, ".", "_", "-" and the domain).
+    if (!IsValidNewAccountName(argument, settings->Domains)) {
+        context_.Reply(kReplyIllegalLetter);
+        return false;
+    }
     AccountRecord record;
     record.Name = std::string(argument);
-    record.Permission = IsAdminAccountName(argument) ? 1 : 0;
+    // An "admin" account is a domain administrator only when a system
+    // administrator makes it: nobody grants the rights he holds himself.
+    record.Permission = IsAdminAccountName(argument) && level_ >= kSystemAdministrator ? 1 : 0;
     if (!SaveAccount(argument, record, context_.notices())) {
         context_.Reply(kReplyCreateFailed);
         return false;
@@ -349,15 +356,21 @@ void SysAdminSession::Run(std::string_view text) {
         context_.Reply(kReplyAccountEmpty);
         return;
     }
+    if (context_.LoginLocked()) {
+        context_.Reply(kReplyIllegalUser);
+        return;
+    }
     const std::string stored = ReadProfileString(Settings()->ConfigIni(), "System", "Password", kDefaultAdministratorPassword);
-    if (pop3::ToLowerAscii(account) != "administrator" || HashAccountPassword(credentials->password, 1) != stored) {
-        context_.Log("SYSADMIN LOGIN REFUSED " + context_.client() + " " + account);
+    const bool password_matches = HashAccountPassword(credentials->password, 1) == stored;
+    if (pop3::ToLowerAscii(account) != "administrator" || !password_matches) {
+        context_.LoginFailed(account, pop3::ToLowerAscii(account) != "administrator" ? LoginOutcome::kUnknownAccount
+                                                                                    : LoginOutcome::kWrongPassword);
         context_.Reply(kReplyIllegalUser);
         return;
     }
     if (!context_.Reply(kReplyOk)) return;
     std::string line;
-    while (ServersRunning() && context_.Read(line)) {
+    while (ServersRunning() && context_.ReadCommand(line)) {
         std::string_view argument;
         const auto* rule = MatchCommand(SysAdminCommands::kRules, line, argument);
         if (!rule) {

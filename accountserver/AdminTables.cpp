@@ -92,7 +92,9 @@ public:
     bool Open(const std::string& argument) override { return list_.Open(argument); }
     std::optional<bool> AddNew() override {
         std::lock_guard creation(AccountCreationLock());
-        return list_.AddAccount(current_, login_.notices);
+        return list_.AddAccount(current_, login_.notices,
+                                login_.permission >= kSystemAdministrator ? DomainAccountList::AdminName::kAdministrator
+                                                                          : DomainAccountList::AdminName::kMailAccount);
     }
     std::optional<int> GetCount() override { return list_.GetCount(); }
     std::optional<bool> Delete(int index) override {

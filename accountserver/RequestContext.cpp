@@ -4,21 +4,56 @@
 #include "accountserver/AccountProtocol.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "servers/address/AddressRules.h"
+#include "servers/logins/AccountLogin.h"
 
 namespace quorvex::accountserver {
 
-bool SocketLineChannel::ReadLine(std::string& line) {
-    if (!HasLine(ReceiveTextLine(fd_, line, timeouts_))) return false;
-    // The lines were C strings: nothing after a NUL byte was ever seen.
-    if (const auto nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
-    return true;
+LineStatus SocketLineChannel::ReadLine(std::string& line) {
+    std::string_view text;
+    const LineStatus status = reader_.ReadLine(text);
+    line.assign(text);
+    return status;
 }
 
 bool SocketLineChannel::SendLine(std::string_view text) { return quorvex::SendLine(fd_, text); }
 
 RequestContext::RequestContext(LineChannel& channel, std::string client_address, NoticeSink* notices,
-                               std::function<void(std::string_view)> system_log)
-    : channel_(channel), client_(std::move(client_address)), notices_(notices), system_log_(std::move(system_log)) {}
+                               std::function<void(std::string_view)> system_log, LoginGuard* logins)
+    : channel_(channel),
+      client_(std::move(client_address)),
+      notices_(notices),
+      system_log_(std::move(system_log)),
+      logins_(logins != nullptr ? *logins : ProcessLoginGuard()) {}
+
+bool RequestContext::ReadWhole(std::string& line) {
+    const LineStatus status = channel_.ReadLine(line);
+    // Each line of a request has its place in the dialogue: one that could
+    // not be read whole ends the request.
+    if (status == LineStatus::kTooLong) Reply(kReplyLineTooLong);
+    return status == LineStatus::kLine;
+}
+
+bool RequestContext::Read(std::string& line) {
+    if (!ReadWhole(line)) return false;
+    if (const auto nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
+    return true;
+}
+
+bool RequestContext::ReadCommand(std::string& line) {
+    for (;;) {
+        const LineStatus status = channel_.ReadLine(line);
+        if (status == LineStatus::kLine) break;
+        if (status != LineStatus::kTooLong || !Reply(kReplyLineTooLong)) return false;
+    }
+    if (const auto nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
+    return true;
+}
+
+bool RequestContext::LoginLocked() { return logins_.IsLocked(client_); }
+
+void RequestContext::LoginFailed(std::string_view account, LoginOutcome outcome) {
+    logins_.RecordFailure(kLoginServiceAccount, client_, account, outcome);
+}
 
 std::string RequestContext::Source() const { return IsWebMailAddress(client_) ? "WebMail" : client_; }
 
@@ -60,17 +95,30 @@ std::optional<std::string> RequestContext::CheckCredentials(std::string_view tex
         Reply(kReplyAccountEmpty);
         return std::nullopt;
     }
-    if (AccountExists(account) == 0) {
-        Log("ACCOUNT LOGIN REFUSED " + client_ + " " + account + ": no such user");
-        Reply(kReplyNoSuchUser);
-        return std::nullopt;
-    }
-    if (!CheckAccountPassword(account, credentials->password)) {
-        Log("ACCOUNT LOGIN REFUSED " + client_ + " " + account + ": password incorrect");
+    // A locked address is refused like a wrong password, without a check.
+    if (LoginLocked()) {
         Reply(kReplyPasswordIncorrect);
         return std::nullopt;
     }
-    return account;
+    const LoginOutcome outcome = CheckAccountLogin(account, credentials->password, GroupLogin::kAllowed);
+    switch (outcome) {
+        case LoginOutcome::kAccepted:
+            return account;
+        case LoginOutcome::kUnknownAccount:
+            // A reserved name is no account either, but its refusal has
+            // always been the password's.
+            Reply(AccountExists(account) < 0 ? kReplyPasswordIncorrect : kReplyNoSuchUser);
+            break;
+        case LoginOutcome::kDisabled:
+            Reply(kReplyAccountDisabled);
+            break;
+        case LoginOutcome::kWrongPassword:
+        case LoginOutcome::kNotPermitted:
+            Reply(kReplyPasswordIncorrect);
+            break;
+    }
+    LoginFailed(account, outcome);
+    return std::nullopt;
 }
 
 std::mutex& AccountCreationLock() {

@@ -10,7 +10,9 @@
 #include <string_view>
 
 #include "common/Notices.h"
+#include "common/net/LineReader.h"
 #include "common/net/SocketIo.h"
+#include "servers/logins/LoginGuard.h"
 
 namespace quorvex::accountserver {
 
@@ -19,31 +21,49 @@ namespace quorvex::accountserver {
 class LineChannel {
 public:
     virtual ~LineChannel() = default;
-    // A line without its CR LF, cut at the first NUL byte. False when the
-    // peer closed, stayed silent too long or the servers stop.
-    virtual bool ReadLine(std::string& line) = 0;
+    // A line without its CR LF, NUL bytes included (kLine); kTooLong for a
+    // line over the line limit, discarded; anything else when the peer
+    // closed, did not send a whole line within the idle limit, or the
+    // servers stop.
+    virtual LineStatus ReadLine(std::string& line) = 0;
     // Sends the text followed by CR LF. False when the send failed.
     virtual bool SendLine(std::string_view text) = 0;
 };
 
 class SocketLineChannel final : public LineChannel {
 public:
-    SocketLineChannel(int fd, SocketTimeouts timeouts) : fd_(fd), timeouts_(timeouts) {}
-    bool ReadLine(std::string& line) override;
+    SocketLineChannel(int fd, SocketTimeouts timeouts, IdleLimit idle_limit = {})
+        : fd_(fd), reader_(fd, timeouts, std::move(idle_limit)) {}
+    LineStatus ReadLine(std::string& line) override;
     bool SendLine(std::string_view text) override;
 
 private:
     int fd_;
-    SocketTimeouts timeouts_;
+    LineReader reader_;
 };
+
+// The reply to a line over the line limit.
+inline constexpr std::string_view kReplyLineTooLong = "-ERR line too long";
 
 class RequestContext {
 public:
     // `notices` may be null: nothing is posted. `system_log` may be empty.
+    // `logins` null: the process's failed-login guard.
     RequestContext(LineChannel& channel, std::string client_address, NoticeSink* notices,
-                   std::function<void(std::string_view)> system_log = {});
+                   std::function<void(std::string_view)> system_log = {}, LoginGuard* logins = nullptr);
 
-    bool Read(std::string& line) { return channel_.ReadLine(line); }
+    // A line cut at its first NUL byte (the protocol's lines were C
+    // strings: nothing after a NUL was ever seen). A line over the limit
+    // is answered "-ERR line too long" and, like every error of a
+    // dialogue, ends it: false.
+    bool Read(std::string& line);
+    // The same with the whole line, NUL bytes included (the first line of
+    // a request).
+    bool ReadWhole(std::string& line);
+    // A command of a session's command loop: a line over the limit is
+    // answered "-ERR line too long" and the loop goes on, as after an
+    // unknown command. False when the session ends.
+    bool ReadCommand(std::string& line);
     bool Reply(std::string_view text) { return channel_.SendLine(text); }
 
     const std::string& client() const { return client_; }
@@ -59,15 +79,23 @@ public:
 
     // The credential steps of LOGIN#, UPDATE#, DELETE#, AUTH# and ACCOUNT#:
     // split at the last "#", notice, cut the colon suffix, character and
-    // emptiness tests, existence and password. Returns the account (as the
-    // client spelled it) or nothing after the error reply has been sent.
+    // emptiness tests, the address lock, existence, password and the
+    // disabled flag. Returns the account (as the client spelled it) or
+    // nothing after the error reply has been sent (and a failed login
+    // logged).
     std::optional<std::string> CheckCredentials(std::string_view text, std::string_view notice_what);
+
+    // The failed-login guard for this client: whether its logins are
+    // refused now, and a failure to log and count.
+    bool LoginLocked();
+    void LoginFailed(std::string_view account, LoginOutcome outcome);
 
 private:
     LineChannel& channel_;
     std::string client_;
     NoticeSink* notices_;
     std::function<void(std::string_view)> system_log_;
+    LoginGuard& logins_;
 };
 
 // Held from the last existence test of a new account until it is stored,

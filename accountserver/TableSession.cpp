@@ -101,7 +101,7 @@ TableResult TableSession::ServeTable(const TableKind& kind, const std::string& a
     if (!context_.Reply(kReplyOkBlank)) return TABLE_END;
 
     while (ServersRunning()) {
-        if (!context_.Read(line)) return TABLE_END;
+        if (!context_.ReadCommand(line)) return TABLE_END;
         if (const auto ended = HandleCommand(*table, line)) return *ended;
     }
     return TABLE_END;

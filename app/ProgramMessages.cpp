@@ -50,8 +50,29 @@ void WriteProgramLog(std::string_view text) {
     }
 }
 
+namespace {
+
+std::mutex g_display_mutex;
+std::function<void(std::string_view)>& MessageDisplay() {
+    static auto* display = new std::function<void(std::string_view)>;
+    return *display;
+}
+
+}  // namespace
+
+void SetProgramMessageDisplay(std::function<void(std::string_view)> display) {
+    std::lock_guard lock(g_display_mutex);
+    MessageDisplay() = std::move(display);
+}
+
 void ShowProgramMessage(std::string_view text) {
     WriteProgramLog(text);
+    std::function<void(std::string_view)> display;
+    {
+        std::lock_guard lock(g_display_mutex);
+        display = MessageDisplay();
+    }
+    if (display) display(text);
     std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
                  static_cast<int>(text.size()), text.data());
     std::fflush(stderr);

@@ -3,6 +3,7 @@
 // the system log and a line on standard error.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,9 +33,13 @@ std::string ProgramString(unsigned id);
 // computer name in lower case.
 std::string StartupLine(std::string_view computer_name);
 
-// What a message box would show: written to the system log and, with the
-// program's name in front, to standard error.
+// What a message box shows: written to the system log and, with the
+// program's name in front, to standard error; with a window, also shown
+// in a message box through the display set here.
 void ShowProgramMessage(std::string_view text);
+// Where ShowProgramMessage shows its box (the window's message display);
+// empty: nowhere. The display must not wait for the window.
+void SetProgramMessageDisplay(std::function<void(std::string_view)> display);
 
 // The same for a fault: also written to the error log.
 void ShowErrorMessage(std::string_view text);

@@ -20,6 +20,7 @@
 #include "app/ProgramRemoval.h"
 #include "app/ServiceNotify.h"
 #include "app/StartupChecks.h"
+#include "app/WindowedProgram.h"
 #include "common/ErrorAlert.h"
 #include "common/ErrorLog.h"
 #include "common/HostInfo.h"
@@ -34,6 +35,7 @@
 #include "mailmodel/db/MailDatabase.h"
 #include "servers/address/NetworkSenderCheck.h"
 #include "servers/logs/ServerLogs.h"
+#include "servers/smtp/SmtpAccessRules.h"
 
 namespace quorvex::app {
 
@@ -72,7 +74,8 @@ void ReportStartupProblem(const std::string& text) {
 
 }  // namespace
 
-CQuorvexServerApp::CQuorvexServerApp() = default;
+CQuorvexServerApp::CQuorvexServerApp(std::unique_ptr<ProgramFrontEnd> front_end)
+    : front_end_(std::move(front_end)) {}
 
 CQuorvexServerApp::~CQuorvexServerApp() {
     // Only reached with work still running after a fault: end it in order
@@ -84,6 +87,13 @@ CQuorvexServerApp::~CQuorvexServerApp() {
 }
 
 int CQuorvexServerApp::Run(const std::vector<std::string>& arguments) {
+    // A start that shows the window, on a desktop: the windowed program
+    // takes over this process before anything else happens here.
+    const ProgramSwitch requested = ParseCommandLine(CommandLineText(arguments));
+    if (!front_end_ && (requested == ProgramSwitch::kNone || requested == ProgramSwitch::kUninstSvr) &&
+        DisplayAvailable()) {
+        ExecWindowedProgram(arguments);
+    }
     // Before any thread exists: every thread inherits the blocked stop
     // signals, and the message loop alone reads them through a signalfd.
     const sigset_t set = StopSignals();
@@ -181,6 +191,7 @@ void CQuorvexServerApp::ReportAnotherInstance() {
     const std::string text = ProgramString(IDS_ANOTHER_INSTANCE);
     if (!all_hide && settings->RunAsService == 0) {
         ShowProgramMessage(text);
+        if (front_end_) front_end_->ShowMessageAndWait(text);
     } else {
         ReportStartupProblem(text);
     }
@@ -198,6 +209,15 @@ int CQuorvexServerApp::NormalStart() {
         return kExitFailure;
     }
     if (Settings()->RunAsService == 0) return RunGuiMode();
+    if (front_end_) {
+        // Set up as a service, started on a desktop: the window runs the
+        // servers for as long as it is open, then the service takes over.
+        StopServiceAndWait(kServiceUnitName, service_.runner);
+        const int result = RunGuiMode();
+        mark_.reset();
+        StartServiceAndWait(kServiceUnitName, service_.runner);
+        return result;
+    }
     // Set up to run as a service: the service manager runs it, not this
     // process. Restart the service so that it runs with the current files.
     mark_.reset();
@@ -275,10 +295,29 @@ int CQuorvexServerApp::RunGuiMode() {
     PrepareDatabase();
     if (FirstSetupDue()) RunFirstSetup({.desktop_user = !as_service_ && HasDesktopSession()});
     RunDatabaseScripts();
+    if (front_end_) {
+        if (!front_end_->CreateMainWindow(*this)) {
+            ShowErrorMessage("The administration window could not be opened. Not started.");
+            return kExitFailure;
+        }
+        SetProgramMessageDisplay([this](std::string_view text) { front_end_->ShowMessage(text); });
+    }
     WriteProgramLog(StartupLine(ComputerName()));
+    if (const auto warning = smtp::OpenRelayWarning(*Settings())) ShowProgramMessage(*warning);
     const bool started = StartServers();
     StartSenderThreads();
     CreateWorkerThreads();
+    if (front_end_) {
+        // With a window the run goes on when a listener failed: its message
+        // is on the screen and the administrator can change the ports.
+        NotifyServiceManager("READY=1");
+        ready_sent_ = true;
+        front_end_->RunMessageLoop();
+        SetProgramMessageDisplay(nullptr);
+        front_end_->DestroyMainWindow();
+        Shutdown();
+        return kExitSuccess;
+    }
     if (!started) {
         ShowProgramMessage("QuorvexServer stops because a server could not start.");
         Shutdown();
@@ -299,38 +338,41 @@ void CQuorvexServerApp::MessageLoop() {
             QUORVEX_ERROR_LOG(std::string("the main loop cannot wait: ") + std::strerror(errno));
             return;
         }
-        if (waits[0].revents & POLLIN) {
-            signalfd_siginfo info{};
-            if (::read(signals_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                WriteProgramLog("QuorvexServer stops on signal " + std::string(::strsignal(static_cast<int>(info.ssi_signo))) +
-                                   ".");
-                return;
-            }
-        }
-        if (waits[1].revents & POLLIN) {
-            const auto command = mark_->AcceptCommand(kCommandReadLimit);
-            if (command && !HandleCommand(*command)) return;
-        }
+        if ((waits[0].revents & POLLIN) && TakeStopSignal()) return;
+        if ((waits[1].revents & POLLIN) && ServeControlCommand() == ControlAction::kStop) return;
     }
 }
 
-bool CQuorvexServerApp::HandleCommand(const std::string& command) {
+bool CQuorvexServerApp::TakeStopSignal() {
+    signalfd_siginfo info{};
+    if (::read(signals_.get(), &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return false;
+    WriteProgramLog("QuorvexServer stops on signal " + std::string(::strsignal(static_cast<int>(info.ssi_signo))) + ".");
+    return true;
+}
+
+ControlAction CQuorvexServerApp::ServeControlCommand() {
+    if (!mark_) return ControlAction::kNone;
+    const auto command = mark_->AcceptCommand(kCommandReadLimit);
+    return command ? HandleCommand(*command) : ControlAction::kNone;
+}
+
+ControlAction CQuorvexServerApp::HandleCommand(const std::string& command) {
     if (command == kCommandUpdate) {
         ReloadSettingsOnRequest();
         mark_->Reply("OK");
-        return true;
+        return ControlAction::kNone;
     }
     if (command == kCommandStop) {
         WriteProgramLog("QuorvexServer stops on request.");
         mark_->Reply("OK");
-        return false;
+        return ControlAction::kStop;
     }
     if (command == kCommandShow) {
-        mark_->Reply("OK");  // no window to show while headless
-        return true;
+        mark_->Reply("OK");  // headless, there is no window to show
+        return ControlAction::kShow;
     }
     mark_->Reply("ERR unknown command");
-    return true;
+    return ControlAction::kNone;
 }
 
 void CQuorvexServerApp::ReloadSettingsOnRequest() {

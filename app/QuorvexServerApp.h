@@ -3,8 +3,8 @@
 // command-line switch, takes the single-instance mark, starts the three
 // listeners, the sender threads and the job workers, then waits for a stop
 // (SIGTERM, SIGINT or a "STOP" on the control socket) and shuts down in
-// order. Headless in every mode: what a window would show goes to the
-// system log and standard error.
+// order. Headless unless it is given a front end (the administration
+// window): then the window's message loop runs in place of the poll loop.
 #pragma once
 
 #include <memory>
@@ -15,6 +15,7 @@
 #include "app/CommandLine.h"
 #include "app/InstanceMark.h"
 #include "app/NtService.h"
+#include "app/ProgramFrontEnd.h"
 #include "app/ServerWiring.h"
 #include "common/UniqueFd.h"
 #include "servers/jobs/JobTable.h"
@@ -29,10 +30,12 @@ inline constexpr int kExitFailure = 1;
 // How long sessions and deliveries are given to finish at shutdown.
 inline constexpr std::chrono::seconds kShutdownDrainLimit{5};
 
-class CQuorvexServerApp {
+class CQuorvexServerApp final : public ProgramHost {
 public:
-    CQuorvexServerApp();
-    ~CQuorvexServerApp();
+    // Without a front end the program runs headless; a start that would show
+    // the window on a desktop then hands over to the windowed program.
+    explicit CQuorvexServerApp(std::unique_ptr<ProgramFrontEnd> front_end = nullptr);
+    ~CQuorvexServerApp() override;
     CQuorvexServerApp(const CQuorvexServerApp&) = delete;
     CQuorvexServerApp& operator=(const CQuorvexServerApp&) = delete;
 
@@ -46,6 +49,14 @@ public:
     // Stops the POP3 listener, then the account server's, then SMTP's.
     void StopServers();
 
+    // ProgramHost: what the window uses.
+    int StopSignalDescriptor() const override { return signals_.get(); }
+    int ControlSocketDescriptor() const override { return mark_ ? mark_->control_socket() : -1; }
+    bool TakeStopSignal() override;
+    ControlAction ServeControlCommand() override;
+    void ReloadSettings() override { ReloadSettingsOnRequest(); }
+    int ActiveJobCount() const override { return jobs_ ? jobs_->ActiveJobCount() : 0; }
+
 private:
     int InitInstance(const std::vector<std::string>& arguments);
     int NormalStart();
@@ -55,11 +66,12 @@ private:
     void PrepareDatabase();
     void CreateWorkerThreads();
     void MessageLoop();
-    bool HandleCommand(const std::string& command);  // false: stop the run
+    ControlAction HandleCommand(const std::string& command);
     void ReloadSettingsOnRequest();
     void Shutdown();
     void ReportAnotherInstance();
 
+    std::unique_ptr<ProgramFrontEnd> front_end_;
     std::string folder_;
     ServiceOptions service_;
     UniqueFd signals_;  // SIGTERM and SIGINT, read by the message loop

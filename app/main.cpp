@@ -1,5 +1,6 @@
 // QuorvexServer: the mail server program.
-//   QuorvexServer              run (headless until the administration window exists)
+//   QuorvexServer              run; on a desktop with the administration window
+//                              (QuorvexServerGui takes over the process)
 //   QuorvexServer -service     run under systemd (readiness by sd_notify)
 //   QuorvexServer -install     install, enable and start the systemd service
 //   QuorvexServer -uninstsvr   remove the service, then run

@@ -28,7 +28,11 @@ int main(int argc, char** argv) {
     const int total = argc > 1 ? std::atoi(argv[1]) : 20000;
     const int clients = argc > 2 ? std::atoi(argv[2]) : 8;
     quorvex::ServerRunFlag = 1;
-    quorvex::JobTable table{quorvex::JobTableOptions{[] { return -1; }, {}}};
+    // Every client connects from one address: no per-address limit here.
+    quorvex::JobTableOptions options;
+    options.max_connections_per_ip = [] { return quorvex::kJobSlotCount; };
+    options.load_log = [](std::string_view) {};
+    quorvex::JobTable table(options);
     // The empty job: tell the client when it started, then end.
     table.SetHandler(quorvex::JOB_SMTP, [](quorvex::Job& job) {
         const long long started = NowNs();

@@ -1,7 +1,43 @@
 // Account-name validation.
 #include "common/AccountName.h"
 
+#include "common/DomainTable.h"
+
 namespace quorvex {
+
+namespace {
+
+bool IsPlainNameCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '-';
+}
+
+}  // namespace
+
+bool IsValidNewAccountName(std::string_view name, bool multi_domain,
+                           const std::function<bool(std::string_view domain)>& is_domain) {
+    if (name.size() > kMaxAccountNameLength) return false;
+    const std::size_t at = name.find('@');
+    const std::string_view user = name.substr(0, at);
+    if (multi_domain) {
+        if (at == std::string_view::npos || !is_domain || !is_domain(name.substr(at + 1))) return false;
+    } else if (at != std::string_view::npos) {
+        return false;
+    }
+    if (user.empty() || user.front() == '.' || user.back() == '.' || user.find("..") != std::string_view::npos) {
+        return false;
+    }
+    if (user.front() == '_' || SameName(name, "All")) return false;
+    for (const char c : user) {
+        if (!IsPlainNameCharacter(c)) return false;
+    }
+    return true;
+}
+
+bool IsValidNewAccountName(std::string_view name, const DomainTable& domains) {
+    return IsValidNewAccountName(name, domains.mode() == DomainTable::kMultiDomain,
+                                 [&domains](std::string_view domain) { return domains.Find(domain) >= 0; });
+}
 
 bool IsValidAccountName(std::string_view name) {
     if (name.empty() || name.size() > kMaxAccountNameLength) return false;

@@ -18,6 +18,14 @@ void TrimToken(std::string& text, std::string_view token) {
     text = text.substr(start, end - start);
 }
 
+std::string AsciiLowerCase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
 std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replacement) {
     if (search.empty()) return std::string(text);
     std::string out;

@@ -23,6 +23,10 @@ void TrimToken(std::string& text, std::string_view token);
 // without any length limit. An empty search changes nothing.
 std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replacement);
 
+// The text with A-Z turned into a-z and every other byte as it is: the
+// key of a name that compares without regard to case.
+std::string AsciiLowerCase(std::string_view text);
+
 // Replaces every occurrence of `search` (never empty) by `replacement`,
 // left to right; the replacement itself is never searched again. The
 // result is cut to kReplaceWorkLength characters and then to capacity - 1

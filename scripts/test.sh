@@ -12,6 +12,10 @@ echo "== release build"
 bash scripts/build.sh build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 (cd build/release && ctest --output-on-failure -j "$jobs" --timeout 900)
 
+echo "== pictures of the administration windows (Xvfb)"
+rm -rf build/release/screenshots
+bash scripts/screenshots.sh build/release/screenshots
+
 echo "== sanitizer build (ASan + UBSan)"
 bash scripts/build.sh build/asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

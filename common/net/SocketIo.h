@@ -64,8 +64,9 @@ IoStatus ReceiveWithTimeout(int fd, std::string& out, std::size_t size, ReceiveM
 // Outcome of one line read.
 enum class LineStatus {
     kLine,     // a whole line, ending in CR LF
-    kTooLong,  // the first capacity - 3 bytes of a longer line, CR LF appended;
-               // the rest stays in the socket and comes as the next "line"
+    kTooLong,  // ReceiveLine: the first capacity - 3 bytes of a longer line, CR LF
+               // appended; the rest stays in the socket and comes as the next
+               // "line". LineReader: the line was discarded through its end.
     kClosed,
     kTimeout,
     kStopped,

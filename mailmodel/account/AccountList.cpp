@@ -9,6 +9,7 @@
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "common/TextHelpers.h"
 #include "mailmodel/FolderListing.h"
 #include "mailmodel/account/AccountFolders.h"
 
@@ -18,6 +19,9 @@ namespace {
 
 constexpr std::size_t kMaxListedPassword = 76;
 constexpr std::uint64_t kBytesPerMb = 1024 * 1024;
+
+// The key of a name in the index: names compare without regard to ASCII case.
+std::string IndexKey(std::string_view name) { return AsciiLowerCase(name); }
 
 }  // namespace
 
@@ -62,13 +66,20 @@ bool AccountList::Load() {
     }
     std::lock_guard guard(lock_);
     entries_ = std::move(found);
+    RebuildIndex();
     return true;
 }
 
+void AccountList::RebuildIndex() {
+    index_.clear();
+    index_.reserve(entries_.size());
+    // The first entry of a name is the one found, as a search from the top.
+    for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(IndexKey(entries_[i].Name), i);
+}
+
 int AccountList::IndexOf(std::string_view name) const {
-    for (std::size_t i = 0; i < entries_.size(); ++i)
-        if (SameName(entries_[i].Name, name)) return static_cast<int>(i);
-    return -1;
+    const auto found = index_.find(IndexKey(name));
+    return found == index_.end() ? -1 : static_cast<int>(found->second);
 }
 
 bool AccountList::Exists(std::string_view name) const {
@@ -80,6 +91,7 @@ bool AccountList::Add(std::string_view name) {
     AccountListEntry entry;
     if (!ReadEntry(name, entry)) return false;
     std::lock_guard guard(lock_);
+    index_.emplace(IndexKey(entry.Name), entries_.size());
     entries_.push_back(std::move(entry));
     return true;
 }
@@ -89,6 +101,7 @@ bool AccountList::Remove(std::string_view name) {
     const int i = IndexOf(name);
     if (i < 0) return false;
     entries_.erase(entries_.begin() + i);
+    RebuildIndex();
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvex {
@@ -66,9 +67,13 @@ public:
 
 private:
     int IndexOf(std::string_view name) const;  // caller holds lock_
+    void RebuildIndex();                       // caller holds lock_
 
     mutable std::mutex lock_;
     std::vector<AccountListEntry> entries_;
+    // Lower-cased name -> position in entries_: a lookup costs the same
+    // with ten accounts or ten thousand.
+    std::unordered_map<std::string, std::size_t> index_;
 };
 
 // The process's account list (owned by the application for the whole run).

@@ -94,7 +94,7 @@ bool DomainAccountList::Open(std::string_view domain) {
     return true;
 }
 
-bool DomainAccountList::AddAccount(const DomainAccountEntry& entry, NoticeSink* notices) {
+bool DomainAccountList::AddAccount(const DomainAccountEntry& entry, NoticeSink* notices, AdminName admin_name) {
     const std::string& name = entry.Account;
     if (HasForbiddenAccountCharacter(name) || name.empty() || name.front() == '@' || !IsValidAccountName(name))
         return false;
@@ -107,12 +107,12 @@ bool DomainAccountList::AddAccount(const DomainAccountEntry& entry, NoticeSink* 
     } else if (at != std::string::npos) {
         return false;
     }
-    if (AccountExists(name) != 0) return false;
+    if (AccountExists(name) != 0 || !IsValidNewAccountName(name, settings->Domains)) return false;
     if (entry.Size < INT32_MIN || entry.Size > INT32_MAX) return false;
     AccountRecord record;
     record.Name = name;
     record.Volume = static_cast<int>(entry.Size);
-    if (IsAdminAccountName(name)) record.Permission = 1;
+    if (IsAdminAccountName(name) && admin_name == AdminName::kAdministrator) record.Permission = 1;
     if (!SaveAccount(name, record, notices)) return false;
     entries_.push_back({name, 0});
     return true;

@@ -65,9 +65,14 @@ public:
     // Selects a domain of the domain table and lists its accounts.
     bool Open(std::string_view domain);
     int GetCount() const { return static_cast<int>(entries_.size()); }
-    // Validates the name and creates the account (limits, folder, welcome
-    // message and notice come from SaveAccount); the new entry shows Size 0.
-    bool AddAccount(const DomainAccountEntry& entry, NoticeSink* notices = nullptr);
+    // Whether a new account named "admin" (or "admin@...") becomes a domain
+    // administrator: only when a system administrator creates it.
+    enum class AdminName { kAdministrator, kMailAccount };
+    // Validates the name (a plain new name of the opened domain) and creates
+    // the account (limits, folder, welcome message and notice come from
+    // SaveAccount); the new entry shows Size 0.
+    bool AddAccount(const DomainAccountEntry& entry, NoticeSink* notices = nullptr,
+                    AdminName admin_name = AdminName::kAdministrator);
     bool DeleteAccount(int index, NoticeSink* notices = nullptr);
     int Find(std::string_view name) const;
     bool GetEntry(int index, DomainAccountEntry& out) const;

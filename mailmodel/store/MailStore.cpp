@@ -596,7 +596,19 @@ std::optional<MailboxTotals> ReadMailboxTotals(std::string_view account) {
     if (!folder) return std::nullopt;
     Mailbox& box = MailboxOf(account);
     std::lock_guard guard(box.lock);
-    const MailboxIndexFile* index = CurrentIndex(box, *folder);
+    // A mailbox nobody works on now is read without taking a cache place
+    // from those the servers use (the account list reads every mailbox).
+    MailboxIndexFile cold;
+    const MailboxIndexFile* index = nullptr;
+    if (!box.has_cache) {
+        struct stat st {};
+        if (ReadIndexFile(IndexPath(*folder), cold, st)) {
+            index = &cold;
+        } else if (errno != ENOENT) {
+            return std::nullopt;  // damaged (logged) or unreadable
+        }
+    }
+    if (!index) index = CurrentIndex(box, *folder);
     if (!index) return std::nullopt;
     MailboxTotals totals;
     for (int k = 0; k < kMailboxFolderCount; ++k) {

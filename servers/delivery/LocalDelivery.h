@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/ServerSettings.h"
+#include "mailmodel/store/MailboxIndex.h"
 #include "servers/filters/MailFilters.h"
 
 namespace quorvex {
@@ -21,7 +22,10 @@ namespace quorvex {
 // Forwarding and group chains stop here: a forward of a forward of a
 // forward is not delivered.
 inline constexpr int kMaxDeliveryDepth = 4;
-inline constexpr int kMaxMailboxMessages = 10240;
+// A mailbox holding as many messages as its index can take is full: the
+// sender is told so permanently ("552 too many messages") instead of a
+// temporary failure of the store that would be retried for days.
+inline constexpr int kMaxMailboxMessages = kMaxMailboxRecords;
 
 struct ForwardingList {
     bool enabled = false;        // EnableForwardMailAddresses

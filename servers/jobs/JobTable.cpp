@@ -9,6 +9,8 @@
 #include "common/ErrorLog.h"
 #include "common/ServerSettings.h"
 #include "common/RunFlag.h"
+#include "servers/address/AddressRules.h"
+#include "servers/logs/ServerLogs.h"
 
 namespace quorvex {
 namespace {
@@ -41,46 +43,89 @@ void JobTable::Shutdown() {
     }
     slot_freed_.notify_all();
     for (std::thread& worker : workers) worker.join();
-    std::lock_guard lock(JobTableLock);
-    for (int i = 0; i < kJobSlotCount; ++i) {
-        if (slots_[i].state == SlotState::kQueued) ReleaseJobSlot(i);
+    std::optional<std::string> load_change;
+    {
+        std::lock_guard lock(JobTableLock);
+        for (int i = 0; i < kJobSlotCount; ++i) {
+            if (slots_[i].state == SlotState::kQueued) ReleaseJobSlot(i);
+        }
+        load_change = UpdateLoad();
     }
+    ReportLoad(load_change);
 }
 
 bool JobTable::Stopping() const { return shutting_down_ || !ServersRunning(); }
 
-bool JobTable::Refused(const JobRequest& request) const {
-    if (request.kind == JOB_SMTP) {
-        const int limit =
-            options_.max_connections_per_ip ? options_.max_connections_per_ip() : Settings()->MaxConnectionPerIP;
-        if (limit < 0) return false;
-        int count = 0;
-        for (const JobSlot& slot : slots_) {
-            if (slot.state != SlotState::kFree && slot.kind == JOB_SMTP && slot.client.SameHost(request.client)) {
-                if (++count >= std::max(limit, 1)) return true;
-            }
-        }
-        return false;
-    }
+bool JobTable::Refused(const JobRequest& request, int limit) const {
     if (request.kind == JOB_REMOTE_POP3) {
         for (const JobSlot& slot : slots_) {
             if (slot.state != SlotState::kFree && slot.kind == JOB_REMOTE_POP3 && SameName(slot.account, request.account)) {
                 return true;
             }
         }
+        return false;
+    }
+    if (limit <= 0) return false;
+    int count = 0;
+    for (const JobSlot& slot : slots_) {
+        if (slot.state != SlotState::kFree && slot.address_limited && slot.client.SameHost(request.client)) {
+            if (++count >= limit) return true;
+        }
     }
     return false;
 }
 
+std::optional<std::string> JobTable::UpdateLoad() {
+    const bool busy = busy_.load();
+    if (!busy && busy_slots_ >= options_.busy_slots) {
+        busy_ = true;
+        return "server busy: " + std::to_string(busy_slots_) + " of " + std::to_string(kJobSlotCount) +
+               " job slots in use; idle clients are dropped after " +
+               std::to_string(options_.busy_idle_limit.count() / 1000) + " s";
+    }
+    if (busy && busy_slots_ < options_.calm_slots) {
+        busy_ = false;
+        return "server load normal again: " + std::to_string(busy_slots_) + " of " + std::to_string(kJobSlotCount) +
+               " job slots in use; idle limit " + std::to_string(options_.idle_limit.count() / 1000) + " s";
+    }
+    return std::nullopt;
+}
+
+void JobTable::ReportLoad(const std::optional<std::string>& line) const {
+    if (!line) return;
+    if (options_.load_log) {
+        options_.load_log(*line);
+    } else {
+        WriteSystemLogAndStderr(*line);
+    }
+}
+
+std::chrono::milliseconds JobTable::CurrentIdleLimit() const {
+    return busy_.load() ? options_.busy_idle_limit : options_.idle_limit;
+}
+
 int JobTable::EnqueueJob(JobRequest& request, std::stop_token stop) {
+    // Worked out before the lock is taken (they read the settings): whether
+    // the request counts toward its address's limit, and that limit.
+    const bool web_mail = request.kind != JOB_SMTP && request.kind != JOB_REMOTE_POP3 &&
+                          (options_.is_web_mail ? options_.is_web_mail(request.client)
+                                                : IsWebMailAddress(request.client.HostText()) != 0);
+    const bool address_limited = request.kind != JOB_REMOTE_POP3 && !web_mail && !request.client.empty();
+    int limit = 0;
+    if (address_limited) {
+        const int setting =
+            options_.max_connections_per_ip ? options_.max_connections_per_ip() : Settings()->MaxConnectionPerIP;
+        limit = setting < 0 ? kDefaultConnectionsPerAddress : std::max(setting, 1);
+    }
     std::unique_lock lock(JobTableLock);
     for (;;) {
         if (Stopping() || stop.stop_requested()) return -1;
-        if (Refused(request)) return -1;
+        if (Refused(request, limit)) return -1;
         for (int i = 0; i < kJobSlotCount; ++i) {
             JobSlot& slot = slots_[i];
             if (slot.state != SlotState::kFree) continue;
             slot.kind = request.kind;
+            slot.address_limited = address_limited;
             if (request.kind == JOB_REMOTE_POP3) {
                 slot.account = request.account;
                 slot.client = PeerAddress();
@@ -90,7 +135,11 @@ int JobTable::EnqueueJob(JobRequest& request, std::stop_token stop) {
                 slot.socket = std::move(request.socket);
             }
             slot.state = SlotState::kQueued;
+            ++busy_slots_;
+            const std::optional<std::string> load_change = UpdateLoad();
             slot.job_ready.notify_one();
+            lock.unlock();
+            ReportLoad(load_change);
             return i;
         }
         // Every slot is busy: wait for one to be released.
@@ -114,6 +163,7 @@ void JobTable::JobWorkerThread(int index) {
         job.client = slot.client;
         job.socket = std::move(slot.socket);
         job.account = slot.account;
+        job.idle_limit = [this] { return CurrentIdleLimit(); };
         slot.state = SlotState::kRunning;
         ++active_jobs_;
         lock.unlock();
@@ -122,7 +172,13 @@ void JobTable::JobWorkerThread(int index) {
         lock.lock();
         ReleaseJobSlot(index);
         --active_jobs_;
+        const std::optional<std::string> load_change = UpdateLoad();
         slot_freed_.notify_all();
+        if (load_change) {
+            lock.unlock();
+            ReportLoad(load_change);
+            lock.lock();
+        }
     }
 }
 
@@ -154,6 +210,7 @@ void JobTable::RunJob(Job& job) {
 
 void JobTable::ReleaseJobSlot(int index) {
     JobSlot& slot = slots_[index];
+    if (slot.state != SlotState::kFree) --busy_slots_;
     slot.state = SlotState::kFree;
     slot.socket.reset();
     slot.account.clear();

@@ -1,15 +1,21 @@
 // The job table: every accepted connection and every remote-collection run
 // becomes a job in one of 100 slots, and slot i is run by worker thread i.
 // It enforces three limits: at most 100 jobs at once, at most
-// "MaxConnectionPerIP" SMTP jobs per client address, one collection job per
-// account. Workers and waiting callers block on condition variables; no
-// lock is held while a job runs or while anyone waits.
+// "MaxConnectionPerIP" (else 50) SMTP, POP3 and account-server jobs per
+// client address together, one collection job per account. It also sets
+// the idle limit of every session: 60 s, and 10 s while 80 or more slots
+// are busy, so that idle clients cannot keep everyone else out. Workers
+// and waiting callers block on condition variables; no lock is held while
+// a job runs or while anyone waits.
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -17,6 +23,7 @@
 #include <vector>
 
 #include "common/UniqueFd.h"
+#include "common/net/LineReader.h"
 #include "common/net/PeerAddress.h"
 
 namespace quorvex {
@@ -30,6 +37,17 @@ enum JobKind : int {
 inline constexpr int kJobKindCount = 4;
 
 inline constexpr int kJobSlotCount = 100;
+
+// Concurrent sessions of one client address when "MaxConnectionPerIP" is
+// not set (negative).
+inline constexpr int kDefaultConnectionsPerAddress = 50;
+// The idle limit of a session, and the shorter one while the table is busy:
+// from kBusySlots busy slots until fewer than kCalmSlots are (the gap keeps
+// the limit from flapping at the edge).
+inline constexpr std::chrono::milliseconds kSessionIdleLimit{60000};
+inline constexpr std::chrono::milliseconds kBusyIdleLimit{10000};
+inline constexpr int kBusySlots = 80;
+inline constexpr int kCalmSlots = 70;
 
 // What a caller hands to EnqueueJob. The socket moves into the table only
 // when the job is accepted; on refusal the caller still owns it.
@@ -48,18 +66,30 @@ struct Job {
     PeerAddress client;
     UniqueFd socket;
     std::string account;
+    IdleLimit idle_limit;  // the session's current idle limit (the table's)
 };
 
 using JobHandler = std::function<void(Job&)>;
 
 struct JobTableOptions {
-    // "MaxConnectionPerIP" of section "System", read at each SMTP enqueue:
-    // -1 (any negative) for no limit, 0 behaves as 1. Empty: the current
+    // "MaxConnectionPerIP" of section "System", read at each enqueue of a
+    // connection: the per-address limit when 0 or more (0 behaves as 1),
+    // kDefaultConnectionsPerAddress when negative. Empty: the current
     // settings' value.
     std::function<int()> max_connections_per_ip;
     // Where a job that throws is reported (one line); the worker survives.
     // Empty: the error log.
     std::function<void(std::string_view)> error_log;
+    // The web-mail front ends, whose POP3 and account-server connections
+    // serve all their users and are not limited. Empty: [WebMail] "IP".
+    std::function<bool(const PeerAddress&)> is_web_mail;
+    std::chrono::milliseconds idle_limit = kSessionIdleLimit;
+    std::chrono::milliseconds busy_idle_limit = kBusyIdleLimit;
+    int busy_slots = kBusySlots;
+    int calm_slots = kCalmSlots;
+    // Where the start and the end of the busy limit are reported. Empty:
+    // the system log and standard error.
+    std::function<void(std::string_view)> load_log;
 };
 
 class JobTable {
@@ -92,6 +122,9 @@ public:
     // Number of workers running a job right now.
     int ActiveJobCount() const;
 
+    // The idle limit every session has now: shorter while the table is busy.
+    std::chrono::milliseconds CurrentIdleLimit() const;
+
     // Waits until `slot` no longer holds a collection job for `account`
     // (it finished), or until `stop`, the shutdown or ServerRunFlag ends the
     // wait. True when the job finished.
@@ -111,6 +144,7 @@ private:
     struct JobSlot {
         SlotState state = SlotState::kFree;
         JobKind kind = JOB_SMTP;
+        bool address_limited = false;  // counts toward its address's limit
         PeerAddress client;
         UniqueFd socket;
         std::string account;
@@ -120,8 +154,14 @@ private:
     void JobWorkerThread(int index);
     void RunJob(Job& job);
     void ReleaseJobSlot(int index);  // with JobTableLock held
-    bool Refused(const JobRequest& request) const;  // with JobTableLock held
+    // With JobTableLock held; `limit` is the request's per-address limit,
+    // 0 for none.
+    bool Refused(const JobRequest& request, int limit) const;
     bool Stopping() const;  // with JobTableLock held
+    // With JobTableLock held: switches the busy limit on or off as the
+    // number of busy slots says; the line to report when it changed.
+    std::optional<std::string> UpdateLoad();
+    void ReportLoad(const std::optional<std::string>& line) const;  // without the lock
 
     JobTableOptions options_;
     std::array<JobHandler, kJobKindCount> handlers_;
@@ -130,6 +170,8 @@ private:
     std::condition_variable_any slot_freed_;  // wakes waiting enqueues and collection waits
     bool shutting_down_ = false;
     int active_jobs_ = 0;
+    int busy_slots_ = 0;  // slots not free
+    std::atomic<bool> busy_{false};
     std::vector<std::thread> workers_;
 };
 

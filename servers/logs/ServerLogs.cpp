@@ -1,9 +1,12 @@
 // SMTP log and system log.
 #include "servers/logs/ServerLogs.h"
 
+#include <cstdio>
 #include <ctime>
 #include <mutex>
 
+#include "common/Paths.h"
+#include "common/ServerSettings.h"
 #include "servers/logs/DailyLog.h"
 
 namespace quorvex {
@@ -15,15 +18,41 @@ std::mutex SystemLogLock;
 std::mutex g_display_mutex;
 std::function<void(const std::string&)> g_display;
 
+// Line breaks and other control characters in a text (a mail subject in a
+// filter hit) would start forged lines of their own: they are written as
+// "\r", "\n" and "\xNN". TAB stays.
+std::string EscapeLogText(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string SystemLogLine(std::string_view text, std::time_t now) {
     std::tm local{};
     ::localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     std::string line = "[" + std::string(stamp) + "] ";
-    line.append(text);
+    line.append(EscapeLogText(text));
+    // What fits is kept, and the line still ends in CR LF: a cut line never
+    // runs into the next one.
+    if (line.size() > kMaxSystemLogLine - 3) line.resize(kMaxSystemLogLine - 3);
     line.append("\r\n");
-    if (line.size() > kMaxSystemLogLine - 1) line.resize(kMaxSystemLogLine - 1);
     return line;
 }
 
@@ -63,6 +92,18 @@ void WriteSystemLog(const LogSettings& settings, std::string_view text) {
         display = g_display;
     }
     if (display) display(line);
+}
+
+LogSettings CurrentLogSettings() {
+    const auto settings = Settings();
+    return {settings->LogFilePath.empty() ? JoinPath(settings->Folder(), "log") : settings->LogFilePath,
+            settings->MaxLogLine};
+}
+
+void WriteSystemLogAndStderr(std::string_view text) {
+    WriteSystemLog(CurrentLogSettings(), text);
+    std::fprintf(stderr, "QuorvexServer: %.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(stderr);
 }
 
 void SetSystemLogDisplay(std::function<void(const std::string&)> display) {

@@ -17,6 +17,10 @@ struct LogSettings {
     int max_lines = 10000;   // [Log] MaxLogLine
 };
 
+// The log folder ("log" in the program folder when [Log] FilePath is
+// empty) and the line limit of the current settings.
+LogSettings CurrentLogSettings();
+
 // Appends "<time> <peer> <text>" to "smtplog<date>.txt" and sends the
 // notice "SMTP <peer> <text>" (or "SMTP LOG File Overflow" first, when the
 // day's file is full). `peer` is what the line shows: the client address,
@@ -26,10 +30,17 @@ void WriteSmtpLog(const LogSettings& settings, std::string_view peer, std::strin
 // The longest system log line, time stamp and line end included.
 inline constexpr std::size_t kMaxSystemLogLine = 4096;
 
-// Appends "[<time>] <text>" CR LF to "syslog<date>.txt" and hands the line
+// Appends "[<time>] <text>" CR LF to "syslog<date>.txt" (control
+// characters of the text written as "\r", "\n", "\xNN", so one call is
+// always one line) and hands the line
 // (with " SYS LOG File Overflow" added when the day's file is full) to the
 // display installed with SetSystemLogDisplay.
 void WriteSystemLog(const LogSettings& settings, std::string_view text);
+
+// A line that must reach the administrator even when the day's system log
+// is full: written to the system log of the current settings and, with the
+// program's name in front, to standard error (the journal of a service).
+void WriteSystemLogAndStderr(std::string_view text);
 
 // Where system log lines go for display (the log pane). The handler runs on
 // the writer's thread after the log lock is released; it must only queue.

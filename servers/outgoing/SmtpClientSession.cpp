@@ -102,8 +102,8 @@ bool SmtpClientSession::SendData(const std::string& file) {
         return false;
     }
     std::string block(kDataBlock, '\0');
-    std::string tail;  // the last two bytes sent
-    bool empty = true;
+    std::string data;
+    DataLineEnds line_ends;
     for (;;) {
         const ssize_t n = ::read(in.get(), block.data(), block.size());
         if (n < 0) {
@@ -111,11 +111,9 @@ bool SmtpClientSession::SendData(const std::string& file) {
             return false;
         }
         if (n == 0) break;
-        const std::string_view data(block.data(), static_cast<std::size_t>(n));
-        empty = false;
-        tail += data.substr(data.size() >= 2 ? data.size() - 2 : 0);
-        if (tail.size() > 2) tail.erase(0, tail.size() - 2);
-        if (!Send(data)) return false;
+        data.clear();
+        line_ends.Convert(std::string_view(block.data(), static_cast<std::size_t>(n)), data);
+        if (!data.empty() && !Send(data)) return false;
         // A server that speaks during the data has refused it.
         pollfd watch{socket_.get(), POLLIN, 0};
         if (::poll(&watch, 1, 0) > 0) {
@@ -123,7 +121,9 @@ bool SmtpClientSession::SendData(const std::string& file) {
             return false;
         }
     }
-    return Send(DataTerminator(tail, empty)) && ExpectReply(250);
+    data.clear();
+    line_ends.Finish(data);
+    return Send(data) && ExpectReply(250);
 }
 
 bool SmtpClientSession::SendMessage(const std::string& file, std::string_view sender, std::string_view recipient) {

@@ -35,8 +35,8 @@ public:
     // Connects, reads the greeting and says HELO (or EHLO and logs in).
     bool Open(std::string_view host, int port, std::string_view helo_name);
     // MAIL, RCPT, DATA and the stored (dot-stuffed) message file, sent as
-    // it is with a final line end and ".". True once the server accepted
-    // the data.
+    // it is but for its bare CRs and LFs (DataLineEnds), with a final line
+    // end and ".". True once the server accepted the data.
     bool SendMessage(const std::string& file, std::string_view sender, std::string_view recipient);
     bool SendRecipient(std::string_view recipient);
     // Sends QUIT (when `send` is set and the dialogue is open) and closes.

@@ -56,9 +56,44 @@ int FailureResult(std::string_view last_error, std::string_view outcome) {
     return kFailedSoft;
 }
 
-std::string_view DataTerminator(std::string_view last_two_bytes, bool empty) {
-    if (empty || last_two_bytes == "\r\n") return ".\r\n";
-    return "\r\n.\r\n";
+void DataLineEnds::Convert(std::string_view block, std::string& out) {
+    out.reserve(out.size() + block.size() + 16);
+    for (const char c : block) {
+        if (pending_cr_) {
+            pending_cr_ = false;
+            out += "\r\n";
+            at_line_end_ = true;
+            if (c == '\n') {
+                broken_here_ = false;
+                continue;
+            }
+            broken_here_ = true;  // the CR stood alone
+        }
+        if (c == '\r') {
+            pending_cr_ = true;
+            broken_here_ = false;
+            continue;
+        }
+        if (c == '\n') {
+            out += "\r\n";
+            at_line_end_ = true;
+            broken_here_ = true;
+            continue;
+        }
+        if (c == '.' && broken_here_) out += '.';
+        out += c;
+        broken_here_ = false;
+        at_line_end_ = false;
+    }
+}
+
+void DataLineEnds::Finish(std::string& out) {
+    if (pending_cr_) {
+        pending_cr_ = false;
+        out += "\r\n";
+        at_line_end_ = true;
+    }
+    out += at_line_end_ ? ".\r\n" : "\r\n.\r\n";
 }
 
 std::string ImplicitMailHost(std::string_view domain) {

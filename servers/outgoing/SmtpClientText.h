@@ -50,10 +50,27 @@ std::string FailureOutcome(std::string_view error, std::string_view domain, std:
 // permanent refusal (starts with "5"); otherwise kFailedSoft.
 int FailureResult(std::string_view last_error, std::string_view outcome);
 
-// What ends the message data: ".\r\n" when the data already ends in CR LF
-// (or is empty), else "\r\n.\r\n", so the text sent is exactly the stored
-// text with a final line end.
-std::string_view DataTerminator(std::string_view last_two_bytes, bool empty);
+// The stored message on its way to the next server. Stored text is
+// dot-stuffed with CR LF line ends, but a bare CR or a bare LF may still be
+// in it (mail as another server or a client wrote it); the next server must
+// never see one: each goes out as CR LF. The line such a break begins was
+// never dot-stuffed, so a dot at its start is doubled: the text reads the
+// same after the receiver takes the stuffing off, and no "." line can end
+// the data early. Blocks go through in order, cut anywhere.
+class DataLineEnds {
+public:
+    // Appends the converted block to `out`.
+    void Convert(std::string_view block, std::string& out);
+    // The end of the text: a CR held back at the end of the last block, and
+    // then what ends the data: "." CR LF after a line end (or no text at
+    // all), else CR LF "." CR LF, so the text gets one final line end.
+    void Finish(std::string& out);
+
+private:
+    bool pending_cr_ = false;    // the last byte was a CR; a LF may follow
+    bool broken_here_ = false;   // the output ends in a CR LF made of a bare CR or LF
+    bool at_line_end_ = true;    // the output ends in CR LF (or is empty)
+};
 
 // For a domain literal "[a.b.c.d]" the address inside, else the domain.
 std::string ImplicitMailHost(std::string_view domain);

@@ -71,14 +71,14 @@ private:
 }  // namespace
 
 void RelayPop3Proxy(int client_fd, const std::string& user, const std::string& host,
-                    const Pop3ConnectionOptions& options) {
+                    const Pop3ConnectionOptions& options, const std::string& pending) {
     UniqueFd remote = ConnectToHost(host, options.relay_port, options.proxy, nullptr, options.timeouts);
     if (!remote) return;
     std::string greeting;
     if (!HasLine(ReceiveTextLine(remote.get(), greeting, options.timeouts)) || !StartsWithNoCase(greeting, "+OK")) {
         return;
     }
-    if (!SendBuffer(remote.get(), "USER " + user + "\r\n", options.timeouts)) return;
+    if (!SendBuffer(remote.get(), "USER " + user + "\r\n" + pending, options.timeouts)) return;
     RelayBetweenSockets(client_fd, remote.get(), options.relay_timeouts);
 }
 
@@ -96,14 +96,24 @@ void RunPop3Connection(int fd, std::string client_address, Pop3Services& service
     SocketOutput out(fd, options.timeouts);
     Pop3Session session(services, out, std::move(settings), std::move(client_address));
     Pop3Step step = session.Start();
-    std::string line;
+    LineReader reader(fd, options.timeouts, options.idle_limit);
+    std::string_view line;
     while (step == Pop3Step::kContinue) {
-        if (!out.Flush()) return;
-        if (!HasLine(ReceiveTextLine(fd, line, options.timeouts))) return;
-        step = session.OnLine(line);
+        // Replies of pipelined commands leave together once none is left.
+        if (!reader.buffer().HasLineEnd() && !out.Flush()) return;
+        const LineStatus status = reader.ReadLine(line);
+        if (status == LineStatus::kTooLong) {
+            step = session.OnLineTooLong();
+        } else if (status == LineStatus::kLine) {
+            step = session.OnLine(line);
+        } else {
+            return;
+        }
     }
     out.Flush();
-    if (step == Pop3Step::kRelay) RelayPop3Proxy(fd, session.RelayUser(), session.RelayHost(), options);
+    if (step == Pop3Step::kRelay) {
+        RelayPop3Proxy(fd, session.RelayUser(), session.RelayHost(), options, reader.buffer().TakePending());
+    }
 }
 
 }  // namespace quorvex::pop3

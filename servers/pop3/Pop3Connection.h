@@ -1,12 +1,14 @@
 // Runs one POP3 session over a connected socket: the greeting, then line
-// after line until the session ends, the client goes or stays silent too
-// long, or the servers stop. The mail-proxy relay, which is socket work,
-// is carried out here too.
+// after line (through the bounded line reader) until the session ends, the
+// client goes, a line does not arrive whole within the idle limit, or the
+// servers stop. The mail-proxy relay, which is socket work, is carried out
+// here too.
 #pragma once
 
 #include <string>
 
 #include "common/net/HostConnect.h"
+#include "common/net/LineReader.h"
 #include "common/net/SocketIo.h"
 #include "servers/pop3/Pop3Mailbox.h"
 #include "servers/pop3/Pop3Session.h"
@@ -15,6 +17,7 @@ namespace quorvex::pop3 {
 
 struct Pop3ConnectionOptions {
     SocketTimeouts timeouts = kDefaultSocketTimeouts;
+    IdleLimit idle_limit;  // the job table's; empty: the slices of `timeouts`
     SocketTimeouts relay_timeouts = kDefaultRelayTimeouts;
     int relay_port = 110;  // the port of the server a "user#host" login reaches
     ProxySettings proxy;   // outgoing proxy for the relay's connection
@@ -25,10 +28,11 @@ void RunPop3Connection(int fd, std::string client_address, Pop3Services& service
                        const Pop3ConnectionOptions& options = {});
 
 // The mail-proxy relay: logs in to `host` as `user` for the client and then
-// copies bytes both ways. The remote greeting is not passed on: the client
+// copies bytes both ways, starting with `pending` (what the client sent
+// after its USER line). The remote greeting is not passed on: the client
 // next sees the remote server's answer to USER. Without a connection or a
 // positive greeting the client's connection just ends.
 void RelayPop3Proxy(int client_fd, const std::string& user, const std::string& host,
-                    const Pop3ConnectionOptions& options);
+                    const Pop3ConnectionOptions& options, const std::string& pending = {});
 
 }  // namespace quorvex::pop3

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mailmodel/store/MailboxIndex.h"
+#include "servers/logins/LoginChecks.h"
 
 namespace quorvex::pop3 {
 
@@ -57,7 +58,9 @@ public:
     // Accounts. AccountExists: 1 a local account that may be served, -1 a
     // reserved name, 0 otherwise. Names arrive lower-cased and validated.
     virtual int AccountExists(std::string_view name) = 0;
-    virtual bool CheckPassword(std::string_view name, std::string_view password) = 0;
+    // PASS's checks: the password (groups refused), the lock of a guessing
+    // address and the report of a failure.
+    virtual LoginChecks& Logins() = 0;
     virtual bool IsDisabled(std::string_view name) = 0;
     virtual bool IsGroup(std::string_view name) = 0;
     virtual int Permission(std::string_view name) = 0;

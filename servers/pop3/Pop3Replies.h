@@ -23,6 +23,8 @@ inline constexpr std::string_view kUnknownCommand = "-ERR unknown command\r\n";
 inline constexpr std::string_view kLoggedIn = "+OK \r\n";
 inline constexpr std::string_view kBye = "+OK bye\r\n";
 inline constexpr std::string_view kReadMailInfoFailed = "-ERR read mail info failed\r\n";
+// A command line longer than the line limit: answered once, discarded.
+inline constexpr std::string_view kLineTooLong = "-ERR line too long\r\n";
 
 // Log texts of refused arguments.
 inline constexpr std::string_view kLogUserTooLong = "user name is too long";

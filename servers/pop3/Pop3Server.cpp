@@ -38,6 +38,7 @@ void Pop3Server::RunConnection(Job& job) {
 
     Pop3ConnectionOptions options = base_options_;
     options.proxy = OutgoingProxy(*settings);
+    if (!options.idle_limit) options.idle_limit = job.idle_limit;
     RunPop3Connection(job.socket.get(), job.client.HostText(), services, SessionSettingsFrom(*settings), options);
 }
 

@@ -44,10 +44,6 @@ Pop3LogConfig Pop3LogConfigFrom(const CServerSettings& settings, NoticeSink* not
 
 int Pop3ServerServices::AccountExists(std::string_view name) { return quorvex::AccountExists(name); }
 
-bool Pop3ServerServices::CheckPassword(std::string_view name, std::string_view password) {
-    return CheckAccountPassword(name, password);
-}
-
 bool Pop3ServerServices::IsDisabled(std::string_view name) { return Accounts().IsDisabled(name); }
 bool Pop3ServerServices::IsGroup(std::string_view name) { return Accounts().IsGroup(name) != 0; }
 int Pop3ServerServices::Permission(std::string_view name) { return Accounts().GetPermission(name); }

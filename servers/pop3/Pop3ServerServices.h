@@ -33,7 +33,7 @@ public:
         : settings_(std::move(settings)), hooks_(std::move(hooks)) {}
 
     int AccountExists(std::string_view name) override;
-    bool CheckPassword(std::string_view name, std::string_view password) override;
+    LoginChecks& Logins() override { return logins_; }
     bool IsDisabled(std::string_view name) override;
     bool IsGroup(std::string_view name) override;
     int Permission(std::string_view name) override;
@@ -54,6 +54,7 @@ public:
 private:
     std::shared_ptr<const CServerSettings> settings_;
     Pop3ServerHooks hooks_;
+    AccountLoginChecks logins_{kLoginServicePop3};
     // The loaded index records, kept to hand their untouched fields back
     // at the commit.
     std::vector<MailboxRecord> loaded_;

@@ -109,6 +109,19 @@ Pop3Step Pop3Session::OnLine(std::string_view line) {
     }
 }
 
+Pop3Step Pop3Session::OnLineTooLong() {
+    switch (phase_) {
+        case Phase::kAuthorization:
+            return FailedTry(kLineTooLong);
+        case Phase::kIndexFailed:
+            return OnLine({});
+        case Phase::kTransaction:
+            return Reply(kLineTooLong);
+        default:
+            return Pop3Step::kClose;  // the gateway's dialogue is fixed
+    }
+}
+
 // ---- authorization ------------------------------------------------------
 
 Pop3Step Pop3Session::Authorize(std::string_view line) {
@@ -147,6 +160,7 @@ Pop3Step Pop3Session::OnUser(std::string_view argument) {
     }
 
     user_.clear();
+    attempted_user_ = name;
     if (IsValidAccountName(name) && services_.AccountExists(name) == 1) {
         if (services_.IsDisabled(name)) {
             Reply(kAccountDisabled);
@@ -175,11 +189,20 @@ Pop3Step Pop3Session::OnPass(std::string_view argument) {
         services_.Log(log_address_, kLogPasswordTooLong);
         return Pop3Step::kClose;
     }
-    if (!user_.empty() && services_.CheckPassword(user_, argument)) {
+    // A locked address is refused like a wrong password, without a check.
+    if (services_.Logins().Locked(client_address_)) return FailedTry(kPasswordIncorrect);
+    // The check runs for unknown names too, so that they cost the same.
+    LoginOutcome outcome = services_.Logins().Check(attempted_user_, argument);
+    if (outcome == LoginOutcome::kAccepted && user_.empty()) outcome = LoginOutcome::kNotPermitted;
+    if (outcome == LoginOutcome::kAccepted) {
         if (Reply(kLoggedIn) == Pop3Step::kClose) return Pop3Step::kClose;
         account_ = user_;
         return EnterTransaction();
     }
+    // Reported to the system log and standard error, and shown in the POP3
+    // log beside the session's other lines.
+    services_.Logins().Failed(client_address_, attempted_user_, outcome);
+    services_.Log(log_address_, FailedLoginLine(kLoginServicePop3, client_address_, attempted_user_, outcome));
     return FailedTry(kPasswordIncorrect);
 }
 

@@ -49,6 +49,8 @@ public:
     Pop3Step Start();
     // Handles one command line (without its CR LF).
     Pop3Step OnLine(std::string_view line);
+    // A line longer than the line limit, discarded unread.
+    Pop3Step OnLineTooLong();
 
     const std::string& RelayUser() const { return relay_user_; }
     const std::string& RelayHost() const { return relay_host_; }
@@ -134,6 +136,7 @@ private:
     std::string log_address_;
     Phase phase_ = Phase::kAuthorization;
     std::string user_;     // lower-cased name after USER; empty when it may not log in
+    std::string attempted_user_;  // the name USER gave, for the password check and the log
     std::string account_;  // the name logged in
     int failed_tries_ = 0;
     Pop3Mailbox mailbox_;

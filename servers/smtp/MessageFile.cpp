@@ -4,14 +4,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "common/AtomicFile.h"
 
 namespace quorvex::smtp {
 
 bool MessageFile::Create(std::string path) {
     Discard();
+    error_ = 0;
     fd_.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!fd_) return false;
+    if (!fd_) {
+        error_ = errno;
+        return false;
+    }
     path_ = std::move(path);
     buffer_.clear();
     buffer_.reserve(kBufferSize);
@@ -33,7 +39,9 @@ bool MessageFile::Write(std::string_view bytes) {
 }
 
 bool MessageFile::Flush() {
+    errno = 0;
     if (!WriteFully(fd_.get(), buffer_)) {
+        error_ = errno != 0 ? errno : EIO;
         failed_ = true;
         return false;
     }
@@ -44,7 +52,9 @@ bool MessageFile::Flush() {
 bool MessageFile::Finish() {
     if (!fd_) return false;
     const bool flushed = !failed_ && Flush();
+    errno = 0;
     const bool closed = fd_.close_checked();
+    if (!closed && error_ == 0) error_ = errno != 0 ? errno : EIO;
     return flushed && closed;
 }
 

@@ -30,6 +30,9 @@ public:
     const std::string& path() const { return path_; }
     // Bytes written so far (the buffer included).
     long long size() const { return size_; }
+    // The system error of the create, write or close that failed (0 when
+    // none failed): ENOSPC or EDQUOT for a full disk.
+    int error() const { return error_; }
 
 private:
     bool Flush();
@@ -41,6 +44,7 @@ private:
     std::string buffer_;
     long long size_ = 0;
     bool failed_ = false;
+    int error_ = 0;
 };
 
 }  // namespace quorvex::smtp

@@ -32,9 +32,8 @@ bool ServerSmtpServices::IsWebMailAddress(std::string_view dotted_address) {
     return quorvex::IsWebMailAddress(dotted_address) != 0;
 }
 
-bool ServerSmtpServices::CheckAccountPassword(std::string_view account, std::string_view password) {
-    return IsValidAccountName(account) && Accounts().IsGroup(account) == 0 &&
-           quorvex::CheckAccountPassword(account, password);
+bool ServerSmtpServices::AccountExists(std::string_view account) {
+    return IsValidAccountName(account) && Accounts().Exists(account);
 }
 
 std::string ServerSmtpServices::AccountInterMail(std::string_view account) {
@@ -48,11 +47,8 @@ std::string ServerSmtpServices::NewTempMessagePath() {
 }
 
 void ServerSmtpServices::Log(std::string_view peer, std::string_view text) {
-    const auto settings = Settings();
     const std::string_view shown = IsWebMailAddress(peer) ? std::string_view("WebMail") : peer;
-    WriteSmtpLog({settings->LogFilePath.empty() ? JoinPath(settings->Folder(), "log") : settings->LogFilePath,
-                  settings->MaxLogLine},
-                 shown, text, notices_);
+    WriteSmtpLog(CurrentLogSettings(), shown, text, notices_);
 }
 
 void ServerSmtpServices::ScanForViruses(const std::string& path) { ScanMailForViruses(path, *Settings()); }

@@ -31,7 +31,8 @@ public:
     std::shared_ptr<const CServerSettings> Settings() override;
     int ClassifyAddress(std::string_view address) override;
     bool IsWebMailAddress(std::string_view dotted_address) override;
-    bool CheckAccountPassword(std::string_view account, std::string_view password) override;
+    LoginChecks& Logins() override { return logins_; }
+    bool AccountExists(std::string_view account) override;
     std::string AccountInterMail(std::string_view account) override;
     std::string NewTempMessagePath() override;
     void Log(std::string_view peer, std::string_view text) override;
@@ -58,6 +59,7 @@ private:
 
     ServerSmtpHooks hooks_;
     NoticeSink& notices_;
+    AccountLoginChecks logins_{kLoginServiceSmtp};
 };
 
 }  // namespace quorvex::smtp

@@ -9,7 +9,15 @@
 #include <string_view>
 #include <vector>
 
+#include "common/ServerSettings.h"
+
 namespace quorvex::smtp {
+
+// The warning for settings under which anyone may relay mail through this
+// server to any domain: "OpenRelay" set, or the Internet server model
+// without "ESMTP" (then naming a local account as sender is enough).
+// Nothing for settings that do not.
+std::optional<std::string> OpenRelayWarning(const CServerSettings& settings);
 
 // Dotted IPv4 text to a host-order value; nothing for anything else.
 std::optional<std::uint32_t> ParseIpv4(std::string_view text);

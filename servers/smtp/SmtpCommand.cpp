@@ -51,6 +51,7 @@ SmtpCommand ParseSmtpCommand(std::string_view line) {
     for (const auto& [prefix, verb] : kCommandTable) {
         if (!StartsWithNoCase(line, prefix)) continue;
         command.verb = verb;
+        command.blank_after_verb = line.size() > prefix.size() && line[prefix.size()] == ' ';
         command.argument.assign(line.substr(prefix.size()));
         command.argument.append("\r\n");
         for (std::string_view token : {"\r\n", " ", "<", ">", " "}) TrimRepeated(command.argument, token);

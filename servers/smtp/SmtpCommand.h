@@ -26,6 +26,9 @@ struct SmtpCommand {
     // The rest of the line with CR LF, blanks and angle brackets trimmed
     // from both ends; for kOther the whole line.
     std::string argument;
+    // A blank follows the command word ("AUTH LOGIN dXNlcg==", not
+    // "AUTH LOGINdXNlcg==").
+    bool blank_after_verb = false;
 };
 
 // `line` is one line as received, without its line end.

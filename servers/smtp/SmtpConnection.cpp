@@ -1,8 +1,6 @@
 // The socket side of an SMTP session.
 #include "servers/smtp/SmtpConnection.h"
 
-#include <memory>
-
 #include "common/Base64.h"
 #include "common/HostInfo.h"
 #include "common/UniqueFd.h"
@@ -14,8 +12,6 @@
 namespace quorvex::smtp {
 
 namespace {
-
-constexpr std::size_t kReadBlock = 64 * 1024;
 
 // One reply of the upstream server: lines until one whose fourth character
 // is a blank, every line beginning with `code`.
@@ -38,8 +34,10 @@ std::string HeloName() {
 }
 
 // Logs in to the upstream server for the client, then relays the rest of
-// the session; the upstream's answer to the credentials reaches the client.
-bool RelaySmtpProxy(int client, const ProxyRequest& request, const ConnectionLimits& limits) {
+// the session (first what the client had already sent after its password);
+// the upstream's answer to the credentials reaches the client.
+bool RelaySmtpProxy(int client, const ProxyRequest& request, const ConnectionLimits& limits,
+                    const std::string& pending) {
     const SocketTimeouts& t = limits.timeouts;
     UniqueFd upstream = ConnectToHost(request.host, limits.proxy_port);
     std::string line;
@@ -66,6 +64,7 @@ bool RelaySmtpProxy(int client, const ProxyRequest& request, const ConnectionLim
             return false;
         }
     }
+    if (!pending.empty() && !SendBuffer(upstream.get(), pending, t)) return false;
     RelayBetweenSockets(client, upstream.get());
     return true;
 }
@@ -73,22 +72,27 @@ bool RelaySmtpProxy(int client, const ProxyRequest& request, const ConnectionLim
 }  // namespace
 
 void SmtpServerConnection(Job& job, SmtpServices& services) {
-    RunSmtpConnection(job.socket.get(), job.client.HostText(), services);
+    ConnectionLimits limits;
+    limits.idle_limit = job.idle_limit;
+    RunSmtpConnection(job.socket.get(), job.client.HostText(), services, limits);
 }
 
 bool RunSmtpConnection(int fd, std::string client_address, SmtpServices& services, const ConnectionLimits& limits) {
     SmtpSession session(services, std::move(client_address));
     if (!SendBuffer(fd, session.Start(), limits.timeouts)) return false;
-    const std::unique_ptr<char[]> block(new char[kReadBlock]);
+    LineReader reader(fd, limits.timeouts, limits.idle_limit);
     std::string out;
     while (!session.Finished()) {
-        std::size_t received = 0;
-        if (ReceiveSome(fd, block.get(), kReadBlock, received, limits.timeouts) != IoStatus::kOk) return false;
+        if (reader.Fill() != LineStatus::kLine) return false;
         out.clear();
-        session.Receive(std::string_view(block.get(), received), out);
+        // Every line that arrived is answered before the replies go out
+        // together: a pipelining client gets them in one write.
+        session.Process(reader.buffer(), out);
         if (!out.empty() && !SendBuffer(fd, out, limits.timeouts)) return false;
     }
-    if (session.proxy_request()) return RelaySmtpProxy(fd, *session.proxy_request(), limits);
+    if (session.proxy_request()) {
+        return RelaySmtpProxy(fd, *session.proxy_request(), limits, reader.buffer().TakePending());
+    }
     return session.EndedCleanly();
 }
 

@@ -26,7 +26,12 @@ inline constexpr std::string_view kSpamReject = "503 spam-reject\r\n";
 inline constexpr std::string_view kNoReceiver = "554 no mail receiver\r\n";
 inline constexpr std::string_view kClosing = "221 SMTP SERVICE CLOSED\r\n";
 inline constexpr std::string_view kBadCommand = "501 command argument is not acceptable\r\n";
-inline constexpr std::string_view kFileSystemError = "554 file system error\r\n";
+// A line longer than the line limit: answered once, its bytes discarded.
+inline constexpr std::string_view kLineTooLong = "500 line too long\r\n";
+// The message could not be written to disk: temporary failures, so the
+// client tries again later instead of bouncing the mail.
+inline constexpr std::string_view kFileSystemError = "451 file system error\r\n";
+inline constexpr std::string_view kDiskFull = "452 insufficient system storage\r\n";
 inline constexpr std::string_view kStartData = "354 send the mail data, end with . \r\n";
 inline constexpr std::string_view kMailTooBigFormat = "552 %s mail size too big\r\n";
 inline constexpr std::string_view kAcceptedFormat = "250 %s\r\n";

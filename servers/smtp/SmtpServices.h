@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/ServerSettings.h"
+#include "servers/logins/LoginChecks.h"
 
 namespace quorvex::smtp {
 
@@ -31,9 +32,12 @@ public:
 
     virtual int ClassifyAddress(std::string_view address) = 0;
     virtual bool IsWebMailAddress(std::string_view dotted_address) = 0;
-    // True when the account exists, is not a group and the password (or its
-    // stored digest) matches.
-    virtual bool CheckAccountPassword(std::string_view account, std::string_view password) = 0;
+    // AUTH LOGIN's checks: kAccepted when the account exists, is enabled,
+    // is not a group and the password (or its stored digest) matches; the
+    // lock of a guessing address; the report of a failure.
+    virtual LoginChecks& Logins() = 0;
+    // True for a listed account (the one a web-mail HELO names).
+    virtual bool AccountExists(std::string_view account) = 0;
     // The account's Internet (contact) address, empty when none.
     virtual std::string AccountInterMail(std::string_view account) = 0;
 

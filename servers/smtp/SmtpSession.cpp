@@ -2,6 +2,7 @@
 // rules and the receiving of the message text.
 #include "servers/smtp/SmtpSession.h"
 
+#include <cerrno>
 #include <ctime>
 
 #include "common/AccountName.h"
@@ -15,11 +16,23 @@ namespace quorvex::smtp {
 
 namespace {
 
+bool IsControlCharacter(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
+
 bool HasControlCharacter(std::string_view text) {
     for (const char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+        if (IsControlCharacter(c)) return true;
     }
     return false;
+}
+
+// Client text inside a stored header: a control character (a bare CR or
+// LF above all) would end the header line early, so each becomes "?".
+std::string HeaderSafe(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (IsControlCharacter(c)) c = '?';
+    }
+    return out;
 }
 
 }  // namespace
@@ -47,29 +60,48 @@ void SmtpSession::End(std::string& out, std::string_view reply) {
     finished_ = true;
 }
 
-void SmtpSession::Receive(std::string_view bytes, std::string& out) {
-    lines_.Append(bytes);
+void SmtpSession::Process(LineBuffer& lines, std::string& out) {
     while (!finished_) {
-        const auto piece = lines_.Next();
-        if (!piece) break;
-        HandleLine(*piece, out);
+        if (phase_ == Phase::kData) {
+            const auto piece = lines.NextPiece();
+            if (!piece) return;
+            OnDataLine(*piece, out);
+        } else {
+            const auto line = lines.NextLine();
+            if (!line) return;
+            HandleLine(*line, out);
+        }
     }
 }
 
-void SmtpSession::HandleLine(const LinePiece& piece, std::string& out) {
-    switch (phase_) {
-    case Phase::kData:
-        OnDataLine(piece, out);
-        return;
-    case Phase::kAuthUser:
-    case Phase::kAuthPassword:
-        OnAuthLine(piece.text, out);
-        return;
-    case Phase::kCommand:
-        settings_ = services_.Settings();
-        HandleCommand(ParseSmtpCommand(piece.text), out);
+void SmtpSession::HandleLine(const CommandLine& line, std::string& out) {
+    if (line.too_long) {
+        // Nothing of the line was read as a command; an AUTH LOGIN waiting
+        // for its user or password is abandoned, the session as it was.
+        phase_ = Phase::kCommand;
+        auth_user_.clear();
+        CountError(out, kLineTooLong);
         return;
     }
+    switch (phase_) {
+    case Phase::kAuthUser:
+    case Phase::kAuthPassword:
+        OnAuthLine(line.text, out);
+        return;
+    case Phase::kCommand:
+    case Phase::kData:
+        settings_ = services_.Settings();
+        HandleCommand(ParseSmtpCommand(line.text), out);
+        return;
+    }
+}
+
+void SmtpSession::ResetTransaction() {
+    state_ = 1;
+    sender_.clear();
+    sender_class_ = 0;
+    recipients_.clear();
+    from_rewrite_.reset();
 }
 
 void SmtpSession::HandleCommand(const SmtpCommand& command, std::string& out) {
@@ -102,8 +134,7 @@ void SmtpSession::HandleCommand(const SmtpCommand& command, std::string& out) {
             out.append(kOutOfOrder);
             return;
         }
-        state_ = 1;
-        recipients_.clear();
+        ResetTransaction();
         out.append(kOk);
         return;
     case SmtpVerb::kNoop:
@@ -118,7 +149,7 @@ void SmtpSession::HandleCommand(const SmtpCommand& command, std::string& out) {
         if (state_ != 1) {
             out.append(kOutOfOrder);
         } else {
-            OnAuthLogin(out);
+            OnAuthLogin(command, out);
         }
         return;
     case SmtpVerb::kOther:
@@ -138,8 +169,7 @@ void SmtpSession::OnHelo(const SmtpCommand& command, bool extended, std::string&
         return;
     }
     helo_ = command.argument;
-    state_ = 1;
-    recipients_.clear();
+    ResetTransaction();
     out.append(extended ? kEhlo : kWelcome);
 }
 
@@ -156,15 +186,24 @@ void SmtpSession::OnMailFrom(const std::string& address, std::string& out) {
             End(out, kIllegalConnection);
             return;
         }
+        // The front end's own copy goes to the account the HELO names: an
+        // account that cannot take it is refused now, before anything is
+        // delivered, not after the recipients already have the message.
+        if (KeepsSentCopy(fields.copy, fields.draft) && !services_.AccountExists(fields.account)) {
+            End(out, FormatReply(kAbsentFormat, {fields.account}));
+            return;
+        }
         copy_flag_ = fields.copy;
         draft_flag_ = fields.draft;
         peer_ = fields.address;
         helo_ = fields.account;
         webmail_helo_ = true;
     }
-    if (settings_->FromEqualEsmtpUser != 0 && !sender_.empty() && !address.empty() &&
-        !SameName(address, sender_)) {
-        End(out, FormatReply(kNotEsmtpUserFormat, {address, sender_}));
+    // The sender of an authenticated session must be the user it logged in
+    // as; a session without AUTH has nobody to compare with.
+    if (settings_->FromEqualEsmtpUser != 0 && authenticated_ && !address.empty() &&
+        !SameName(address, auth_address_)) {
+        End(out, FormatReply(kNotEsmtpUserFormat, {address, auth_address_}));
         return;
     }
     sender_ = address;
@@ -270,19 +309,35 @@ void SmtpSession::OnData(std::string& out) {
         return;
     }
     if (!message_.Create(services_.NewTempMessagePath())) {
-        End(out, kFileSystemError);
+        End(out, WriteFailureReply(message_.error()));
         return;
     }
     out.append(kStartData);
-    message_.Write(TraceHeader());
     phase_ = Phase::kData;
     in_header_ = true;
     previous_line_crlf_ = true;
+    write_error_ = 0;
+    text_bytes_ = 0;
+    StoreText(TraceHeader());
 }
 
 std::string SmtpSession::TraceHeader() const {
     return FormatReply("Return-Path: <%s>\r\nReceived: from %s (unknown [%s])\r\n\tby %s with QuorvexServer 5.3 SMTP; %s\r\n",
-                       {sender_, helo_, peer_, settings_->Dominame, FormatTraceTime(std::time(nullptr))});
+                       {HeaderSafe(sender_), HeaderSafe(helo_), HeaderSafe(peer_), settings_->Dominame,
+                        FormatTraceTime(std::time(nullptr))});
+}
+
+std::string_view SmtpSession::WriteFailureReply(int error) {
+    return error == ENOSPC || error == EDQUOT ? kDiskFull : kFileSystemError;
+}
+
+void SmtpSession::StoreText(std::string_view text) {
+    text_bytes_ += static_cast<long long>(text.size());
+    if (write_error_ != 0 || message_.Write(text)) return;
+    // The rest of the text is read and dropped; the client hears of the
+    // failure in the reply to its final ".", as it expects to.
+    write_error_ = message_.error();
+    message_.Discard();
 }
 
 void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
@@ -290,7 +345,7 @@ void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
     // ended in CR LF, ends the text. A dot ended by a bare LF, or the rest
     // of a cut line, is text: a client cannot hide a second transaction in
     // a message by ending lines differently from the servers after us.
-    if (settings_->MaxMailSize != -1 && message_.size() > settings_->MaxMailSize) {
+    if (settings_->MaxMailSize != -1 && text_bytes_ > settings_->MaxMailSize) {
         message_.Discard();
         End(out, FormatReply(kMailTooBigFormat, {sender_}));
         return;
@@ -304,10 +359,14 @@ void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
     if (from_rewrite_ && StartsWithNoCase(piece.text, "From:")) {
         line = "From: " + *from_rewrite_;
         from_rewrite_.reset();
-    } else if (piece.text == ".") {
-        // Kept in its stuffed form so that no reader of the stored file can
-        // mistake it for the end of the message.
-        line = "..";
+    } else if (piece.text == "." || (piece.continuation && piece.text.starts_with('.'))) {
+        // Stored text is dot-stuffed, so a dot that begins a stored line is
+        // taken off when the message is read. The rest of a cut line was
+        // never stuffed by the client: its leading dot gets its stuffing
+        // here. A lone "." is kept stuffed too, so that no reader of the
+        // stored file can mistake it for the end of the message.
+        line = ".";
+        line.append(piece.text);
     } else {
         line.assign(piece.text);
     }
@@ -322,17 +381,18 @@ void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
     }
     if (line.empty()) in_header_ = false;
     line.append("\r\n");
-    if (!message_.Write(line)) {
-        message_.Discard();
-        End(out, kFileSystemError);
-    }
+    StoreText(line);
 }
 
 void SmtpSession::FinishMessage(std::string& out) {
     phase_ = Phase::kCommand;
-    if (!message_.Finish()) {
+    if (write_error_ == 0 && !message_.Finish()) write_error_ = message_.error();
+    if (write_error_ != 0) {
+        // Nothing was delivered: a temporary failure, so the client keeps
+        // the message and tries again.
         message_.Discard();
-        End(out, kFileSystemError);
+        ResetTransaction();
+        out.append(WriteFailureReply(write_error_));
         return;
     }
     const std::string& path = message_.path();
@@ -356,7 +416,7 @@ void SmtpSession::FinishMessage(std::string& out) {
         }
     }
     std::string uid;
-    if (webmail_helo_ && (draft_flag_ == 1 || (copy_flag_ != 0 && draft_flag_ == 0))) {
+    if (webmail_helo_ && KeepsSentCopy(copy_flag_, draft_flag_)) {
         const auto copy = services_.StoreSentCopy(helo_, path);
         if (!copy) {
             message_.Discard();
@@ -366,14 +426,20 @@ void SmtpSession::FinishMessage(std::string& out) {
         uid = *copy;
     }
     message_.Discard();
-    state_ = 1;
-    recipients_.clear();
+    ResetTransaction();
     out.append(FormatReply(kAcceptedFormat, {uid}));
 }
 
-void SmtpSession::OnAuthLogin(std::string& out) {
-    out.append(kAskUser);
+void SmtpSession::OnAuthLogin(const SmtpCommand& command, std::string& out) {
     phase_ = Phase::kAuthUser;
+    // "AUTH LOGIN <user>" carries the user name already (an initial
+    // response, RFC 4954, as Python's smtplib and others send it): asking
+    // for it again would take the password for the name.
+    if (command.verb == SmtpVerb::kAuthLogin && command.blank_after_verb && !command.argument.empty()) {
+        OnAuthLine(command.argument, out);
+        return;
+    }
+    out.append(kAskUser);
 }
 
 void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
@@ -412,28 +478,41 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
         finished_ = true;
         return;
     }
-    if (AuthenticateUser(user, *decoded)) {
+    // A locked address is refused like a wrong password, without a check.
+    // A failed login changes nothing of the session.
+    if (services_.Logins().Locked(client_address_)) {
+        CountError(out, kAuthFailed);
+        return;
+    }
+    std::string address;
+    const LoginOutcome outcome = AuthenticateUser(user, *decoded, address);
+    if (outcome == LoginOutcome::kAccepted) {
         authenticated_ = true;
+        auth_address_ = std::move(address);
         out.append(kAuthOk);
         services_.Log(peer_, FormatReply("ESMTP authentication: %s", {user}));
         return;
     }
-    authenticated_ = false;
+    // Reported to the system log and standard error, and shown in the
+    // SMTP log beside the session's other lines.
+    services_.Logins().Failed(client_address_, user, outcome);
+    services_.Log(peer_, FailedLoginLine(kLoginServiceSmtp, client_address_, user, outcome));
     CountError(out, kAuthFailed);
 }
 
-bool SmtpSession::AuthenticateUser(const std::string& user, const std::string& password) {
+LoginOutcome SmtpSession::AuthenticateUser(const std::string& user, const std::string& password,
+                                           std::string& address) {
     const CServerSettings& s = *settings_;
-    std::string address = user;
+    address = user;
     if (address.find('@') == std::string::npos) address += "@" + s.Dominame;
-    sender_ = address;
     std::string account = address;
     if (!IsMultiDomain(s)) {
         const auto at = address.rfind('@');
-        if (!SameName(std::string_view(address).substr(at + 1), s.Dominame)) return false;
-        account = address.substr(0, at);
+        // An address at another domain names no account here; its check
+        // still costs what any other does.
+        account = SameName(std::string_view(address).substr(at + 1), s.Dominame) ? address.substr(0, at) : address;
     }
-    return IsValidAccountName(account) && services_.CheckAccountPassword(account, password);
+    return services_.Logins().Check(account, password);
 }
 
 }  // namespace quorvex::smtp

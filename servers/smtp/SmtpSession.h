@@ -1,8 +1,8 @@
-// One SMTP dialogue, without a socket: bytes from the client go in through
-// Receive, replies come out as bytes. The session keeps all dialogue state,
-// applies the access and relay rules, writes the message text to a
-// temporary file and hands it to local delivery. SmtpConnection drives it
-// over a real socket.
+// One SMTP dialogue, without a socket: the lines of a LineBuffer go in
+// through Process, replies come out as bytes. The session keeps all
+// dialogue state, applies the access and relay rules, writes the message
+// text to a temporary file and hands it to local delivery. SmtpConnection
+// drives it over a real socket.
 #pragma once
 
 #include <memory>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "servers/smtp/LineSplitter.h"
+#include "common/net/LineBuffer.h"
 #include "servers/smtp/MessageFile.h"
 #include "servers/smtp/SmtpCommand.h"
 #include "servers/smtp/SmtpServices.h"
@@ -38,9 +38,10 @@ public:
     // The greeting, or the refusal of a blocked client (then Finished()).
     std::string Start();
 
-    // Takes bytes from the client and appends the replies to `out`. Stops
+    // Takes every command line (or, during DATA, every piece of message
+    // text) that `lines` holds and appends the replies to `out`. Stops
     // taking lines once the session has finished.
-    void Receive(std::string_view bytes, std::string& out);
+    void Process(LineBuffer& lines, std::string& out);
 
     bool Finished() const { return finished_; }
     // True when the session ended with QUIT or a proxy hand-off.
@@ -55,24 +56,31 @@ public:
 private:
     enum class Phase { kCommand, kAuthUser, kAuthPassword, kData };
 
-    void HandleLine(const LinePiece& piece, std::string& out);
+    void HandleLine(const CommandLine& line, std::string& out);
     void HandleCommand(const SmtpCommand& command, std::string& out);
+    // RSET, HELO and the end of a message: the transaction (sender,
+    // recipients, From rewrite) is gone and a new one may begin.
+    void ResetTransaction();
     void OnHelo(const SmtpCommand& command, bool extended, std::string& out);
     void OnMailFrom(const std::string& address, std::string& out);
     void OnRcptTo(std::string address, std::string& out);
     void OnData(std::string& out);
-    void OnAuthLogin(std::string& out);
+    void OnAuthLogin(const SmtpCommand& command, std::string& out);
     void OnAuthLine(std::string_view line, std::string& out);
     void OnDataLine(const LinePiece& piece, std::string& out);
     void FinishMessage(std::string& out);
     void CountError(std::string& out, std::string_view reply);
-    bool AuthenticateUser(const std::string& user, const std::string& password);
+    // The address AUTH LOGIN names, and whether its account may log in.
+    LoginOutcome AuthenticateUser(const std::string& user, const std::string& password, std::string& address);
+    // Writes message text to the file; after a failed write it only counts.
+    void StoreText(std::string_view text);
+    // The reply to a failed write: 452 for a full disk, 451 for the rest.
+    static std::string_view WriteFailureReply(int error);
     std::string TraceHeader() const;
     void End(std::string& out, std::string_view reply);
 
     SmtpServices& services_;
     std::shared_ptr<const CServerSettings> settings_;
-    LineSplitter lines_;
     Phase phase_ = Phase::kCommand;
     bool finished_ = false;
     bool ended_cleanly_ = false;
@@ -81,9 +89,10 @@ private:
     std::string client_address_;  // the connection's own peer address
     std::string peer_;            // what logs and the trace header show
     std::string helo_;
-    std::string sender_;
+    std::string sender_;        // the transaction's MAIL FROM (or AnonymousAccount)
     int sender_class_ = 0;
     bool authenticated_ = false;
+    std::string auth_address_;  // the address AUTH LOGIN logged in as
     bool webmail_helo_ = false;
     int copy_flag_ = 0;
     int draft_flag_ = 0;
@@ -97,6 +106,8 @@ private:
     MessageFile message_;
     bool in_header_ = true;
     bool previous_line_crlf_ = true;
+    long long text_bytes_ = 0;  // the message so far, trace header included
+    int write_error_ = 0;       // system error of a failed write of this message
 };
 
 }  // namespace quorvex::smtp

@@ -22,6 +22,10 @@ struct WebMailHelo {
 };
 WebMailHelo ParseWebMailHelo(std::string_view argument);
 
+// Whether the front end's own copy of the message is stored (in the
+// account's second folder): always for a draft, else when copy is asked.
+inline bool KeepsSentCopy(int copy, int draft) { return draft == 1 || (copy != 0 && draft == 0); }
+
 // The account an address names: the whole address with several mail
 // domains, the part before the last "@" with one.
 std::string AccountOfAddress(std::string_view address, const CServerSettings& settings);

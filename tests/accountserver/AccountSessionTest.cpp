@@ -8,6 +8,7 @@
 
 #include "accountserver/AccountSession.h"
 #include "accountserver/Table.h"
+#include "servers/logins/LoginGuard.h"
 #include "common/PasswordDigest.h"
 #include "common/RunFlag.h"
 #include "mailmodel/MailDataFixture.h"
@@ -21,11 +22,11 @@ namespace {
 class ScriptedChannel final : public LineChannel {
 public:
     explicit ScriptedChannel(std::vector<std::string> lines) : lines_(std::move(lines)) {}
-    bool ReadLine(std::string& line) override {
-        if (next_ >= lines_.size()) return false;
+    LineStatus ReadLine(std::string& line) override {
+        if (next_ >= lines_.size()) return LineStatus::kClosed;
         if (before_read_) before_read_(next_);
         line = lines_[next_++];
-        return true;
+        return LineStatus::kLine;
     }
     bool SendLine(std::string_view text) override {
         replies.emplace_back(text);
@@ -50,7 +51,8 @@ std::vector<std::string> SignUpLines(const std::string& name, const std::string&
 class AccountSessionTest : public quorvex::testing::MailDataTest {
 protected:
     std::vector<std::string> Run(ScriptedChannel& channel, const std::string& client = "127.0.0.1") {
-        RequestContext context(channel, client, nullptr, [this](std::string_view line) { log.emplace_back(line); });
+        RequestContext context(channel, client, nullptr, [this](std::string_view line) { log.emplace_back(line); },
+                               &logins);
         AccountServerSession(context).Run();
         return channel.replies;
     }
@@ -58,7 +60,16 @@ protected:
         ScriptedChannel channel(std::move(lines));
         return Run(channel);
     }
-    std::vector<std::string> log;
+    std::vector<std::string> log;        // system log lines
+    std::vector<std::string> login_log;  // failed-login lines
+    bool exempt = true;                  // the client counts as a web-mail front end
+    LoginGuard logins{GuardOptions()};
+    LoginGuardOptions GuardOptions() {
+        LoginGuardOptions options;
+        options.exempt = [this](std::string_view) { return exempt; };
+        options.log = [this](std::string_view line) { login_log.emplace_back(line); };
+        return options;
+    }
     quorvex::testing::RunFlagScope run_flag_;
 };
 
@@ -75,7 +86,8 @@ TEST_F(AccountSessionTest, SignUpRaceCannotTakeOverTheAccount) {
     EXPECT_EQ(replies.back(), "-ERR The user account already exists.");
     EXPECT_TRUE(CheckAccountPassword("admin", "second"));
     EXPECT_FALSE(CheckAccountPassword("admin", "first"));
-    EXPECT_EQ(Accounts().GetPermission("admin"), 1);
+    // Signing up as "admin" makes a mail account like any other.
+    EXPECT_EQ(Accounts().GetPermission("admin"), 0);
 }
 
 TEST_F(AccountSessionTest, FailedSavesAreNotAnsweredOk) {
@@ -110,16 +122,76 @@ TEST_F(AccountSessionTest, DomainAdministratorConfigurationFailureIsReported) {
 
 TEST_F(AccountSessionTest, RefusedLoginsAreLoggedWithThePeer) {
     MakeAccount("dora", "[System]\r\nPassword=dpw\r\n");
-    EXPECT_EQ(Run({"LOGIN#dora#wrong"}), (std::vector<std::string>{"-ERR password incorrect"}));
+    MakeAccount("ed", "[System]\r\nPassword=epw\r\nDisabled=1\r\n");
+    MakeAccount("fay", "[System]\r\nPassword=fpw\r\nPermission=0\r\n");
+    EXPECT_EQ(Run({"LOGIN#dora:198.51.100.4#wrong"}), (std::vector<std::string>{"-ERR password incorrect"}));
     EXPECT_EQ(Run({"AUTH#ghost\rforged line#x"}), (std::vector<std::string>{"-ERR no such user"}));
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[1].find('\r'), std::string::npos);
-    EXPECT_NE(log[1].find("ghost?forged line"), std::string::npos);
-    EXPECT_NE(log[0].find("127.0.0.1"), std::string::npos);
-    EXPECT_NE(log[0].find("dora"), std::string::npos);
-    EXPECT_EQ(log[0].find("wrong"), std::string::npos);  // never the password
+    EXPECT_EQ(Run({"ACCOUNT#fay#fpw"}), (std::vector<std::string>{"-ERR illeglar user"}));
+    // A disabled account is refused by every request and session, but only
+    // after its right password.
+    for (const char* request : {"LOGIN#ed#epw", "UPDATE#ed#epw", "DELETE#ed#epw", "AUTH#ed#epw", "ACCOUNT#ed#epw"})
+        EXPECT_EQ(Run({request}), (std::vector<std::string>{"-ERR the account is disabled"})) << request;
+    EXPECT_EQ(Run({"LOGIN#ed#wrong"}), (std::vector<std::string>{"-ERR password incorrect"}));
+    EXPECT_EQ(login_log, (std::vector<std::string>{
+                             "login failed: service=account-server address=127.0.0.1 account=dora outcome=wrong-password",
+                             "login failed: service=account-server address=127.0.0.1 account=ghost\\x0dforged\\x20line "
+                             "outcome=unknown-account",
+                             "login failed: service=account-server address=127.0.0.1 account=fay outcome=not-permitted",
+                             "login failed: service=account-server address=127.0.0.1 account=ed outcome=disabled",
+                             "login failed: service=account-server address=127.0.0.1 account=ed outcome=disabled",
+                             "login failed: service=account-server address=127.0.0.1 account=ed outcome=disabled",
+                             "login failed: service=account-server address=127.0.0.1 account=ed outcome=disabled",
+                             "login failed: service=account-server address=127.0.0.1 account=ed outcome=disabled",
+                             "login failed: service=account-server address=127.0.0.1 account=ed outcome=wrong-password",
+                         }));
     ScriptedChannel outsider({"LOGIN#dora#dpw"});
     EXPECT_EQ(Run(outsider, "192.0.2.9"), (std::vector<std::string>{"-ERR illeglar connection"}));
+}
+
+TEST_F(AccountSessionTest, LockedAddressIsRefusedWithoutAPasswordCheck) {
+    MakeAccount("dora", "[System]\r\nPassword=dpw\r\n");
+    exempt = false;
+    for (int i = 0; i < kMaxFailedLogins; ++i) EXPECT_EQ(Run({"LOGIN#dora#guess"}).front(), "-ERR password incorrect");
+    EXPECT_EQ(login_log.back(), "login locked: address=127.0.0.1 failures=10 within=300s refused for 300s");
+    // The right password no longer helps, in any request or session.
+    for (const char* request : {"LOGIN#dora#dpw", "AUTH#dora#dpw", "ACCOUNT#dora#dpw", "LOGIN#nobody#x"})
+        EXPECT_EQ(Run({request}), (std::vector<std::string>{"-ERR password incorrect"})) << request;
+    EXPECT_EQ(Run({"SYSADMIN#administrator#x"}), (std::vector<std::string>{"-ERR illeglar user"}));
+    EXPECT_EQ(login_log.size(), std::size_t(kMaxFailedLogins + 1));  // the lock is logged once
+    // A web-mail front end is never locked.
+    exempt = true;
+    EXPECT_EQ(Run({"LOGIN#dora#dpw"}).back(), "+OK");
+}
+
+TEST_F(AccountSessionTest, NewAccountNamesArePlain) {
+    struct Case {
+        std::string name;
+        std::string reply;  // the reply to the first line
+    };
+    const Case cases[] = {
+        {"jo.smith_2-x", "+OK"},
+        {"x", "+OK"},
+        {"caf\xc3\xa9", "-ERR the account including some illegal letter"},
+        {std::string("ab\0cd", 5), "-ERR the account including some illegal letter"},
+        {".dot", "-ERR the account including some illegal letter"},
+        {"dot.", "-ERR the account including some illegal letter"},
+        {"a..b", "-ERR the account including some illegal letter"},
+        {"tab\there", "-ERR the account including some illegal letter"},
+        {"_hidden", "-ERR The user account already exists."},
+        {"ALL", "-ERR The user account already exists."},
+        {"a@example.test", "-ERR the account including some illegal letter"},
+        {"a b", "-ERR the account including some illegal letter"},
+        {std::string(76, 'n'), "+OK"},
+        {std::string(77, 'n'), "-ERR user name is too long"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.name));
+        const auto replies = Run(SignUpLines(c.name, "pw"));
+        EXPECT_EQ(replies.front(), c.reply);
+        EXPECT_EQ(replies.back() == "+OK" && replies.size() == 10, c.reply == "+OK");
+    }
+    EXPECT_TRUE(CheckAccountPassword("jo.smith_2-x", "pw"));
+    EXPECT_EQ(AccountExists("ab"), 0);  // the NUL did not cut the name
 }
 
 TEST_F(AccountSessionTest, DispatchRules) {
@@ -224,7 +296,36 @@ TEST_F(AdminRightsTest, SystemAdministratorLoginIsNotAnAccount) {
     EXPECT_EQ(Run({"SYSADMIN#admin/istrator#x"}),
               (std::vector<std::string>{"-ERR the account including some illegal letter"}));
     EXPECT_EQ(Run({"SYSADMIN#:x#x"}), (std::vector<std::string>{"-ERR the account is empty"}));
-    EXPECT_EQ(log.size(), 2u);
+    EXPECT_EQ(login_log, (std::vector<std::string>{
+                             "login failed: service=account-server address=127.0.0.1 account=boss@a.test "
+                             "outcome=unknown-account",
+                             "login failed: service=account-server address=127.0.0.1 account=administrator "
+                             "outcome=wrong-password",
+                         }));
+}
+
+TEST_F(AdminRightsTest, AdministratorRightsComeOnlyFromAHigherLevel) {
+    // A domain administrator's new "admin" is a mail account; a system
+    // administrator's is a domain administrator. The same for the account
+    // list table.
+    DeleteAccount("admin@a.test", nullptr);
+    MakeAccount("chief@a.test", "[System]\r\nPassword=cpw\r\nPermission=1\r\n");
+    EXPECT_EQ(Run({"ACCOUNT#chief@a.test#cpw", "CREA admin@a.test"}).back(), "+OK ");
+    EXPECT_EQ(Accounts().GetPermission("admin@a.test"), 0);
+    DeleteAccount("admin@a.test", nullptr);
+    EXPECT_EQ(Run({"ACCOUNT#boss@a.test#bpw", "CREA admin@a.test"}).back(), "+OK ");
+    EXPECT_EQ(Accounts().GetPermission("admin@a.test"), 1);
+    DeleteAccount("admin@a.test", nullptr);
+    const auto by_domain_admin = Run({"AUTH#chief@a.test#cpw", "OPEN a.test, AccountListInfo",
+                                      "Value Account, admin@a.test", "AddNew"});
+    EXPECT_EQ(by_domain_admin.back(), "+OK ");
+    EXPECT_EQ(Accounts().GetPermission("admin@a.test"), 0);
+    // Created names follow the plain rule too.
+    EXPECT_EQ(Run({"ACCOUNT#boss@a.test#bpw", "CREA a..b@a.test"}).back(),
+              "-ERR the account including some illegal letter");
+    EXPECT_EQ(Run({"AUTH#boss@a.test#bpw", "OPEN a.test, AccountListInfo", "Value Account, x%y@a.test", "AddNew"})
+                  .back(),
+              "-ERR Add new failed");
 }
 
 TEST_F(AdminRightsTest, TablesPerLevelAndDomain) {

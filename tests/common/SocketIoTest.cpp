@@ -10,6 +10,7 @@
 #include "common/AtomicFile.h"
 #include "common/net/TrafficDump.h"
 #include "tests/support/NetTestSupport.h"
+#include "tests/support/SocketPair.h"
 #include "tests/support/TempFolder.h"
 
 namespace quorvex {
@@ -25,26 +26,7 @@ constexpr SocketTimeouts kFast{20, 3};
 // The limit (30 s) only ends a broken run.
 constexpr SocketTimeouts kPatient{20, 1500};
 
-struct SocketPair {
-    SocketPair() {
-        int fds[2];
-        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-        ours.reset(fds[0]);
-        theirs.reset(fds[1]);
-    }
-    void Send(std::string_view bytes) const { ASSERT_EQ(::send(theirs.get(), bytes.data(), bytes.size(), 0), ssize_t(bytes.size())); }
-    std::string Drain() const {
-        std::string all;
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::recv(theirs.get(), buffer, sizeof(buffer), MSG_DONTWAIT);
-            if (n <= 0) return all;
-            all.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    UniqueFd ours;
-    UniqueFd theirs;
-};
+using testing::SocketPair;
 
 TEST(SocketIoTest, LinesComeBackEndingInCrLf) {
     RunFlagScope run;

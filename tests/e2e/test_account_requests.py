@@ -74,19 +74,21 @@ def test_signup_refusals_keep_their_texts(server):
         assert c.ask("PASSWORD#x") == "+OK"
         assert c.ask("NAME#x") == "-ERR no user name"
     assert not os.path.exists(server.account_folder("bob"))
-    # An over-long name passes the dialogue but creates nothing.
+    # A name over 76 characters is refused before the dialogue.
     long_name = "n" * 100
-    replies = ac.signup(server.port, long_name, password="p")
-    assert replies[-1] == "-ERR Create account failed"
+    assert ac.signup(server.port, long_name, password="p") == ["-ERR user name is too long"]
     assert not os.path.exists(server.account_folder(long_name))
     assert ac.signup(server.port, "carol", password="p")[-1] == "+OK"
     assert ac.signup(server.port, "CAROL", password="q") == ["-ERR The user account already exists."]
     assert ac.login(server.port, "carol", "q") == ["-ERR password incorrect"]
 
 
-def test_admin_signup_gets_domain_administrator_once(server):
+def test_admin_signup_is_a_mail_account_once(server):
+    # Signing up never makes an administrator.
     assert ac.signup(server.port, "Admin", password="pw")[-1] == "+OK"
-    assert "Permission=1" in server.read("mail", "Admin", "maillist.ini")
+    assert "Permission=0" in server.read("mail", "Admin", "maillist.ini")
+    with ac.Connection(server.port) as c:
+        assert c.ask("ACCOUNT#Admin#pw") == "-ERR illeglar user"
     # A second sign-up of the name cannot take it over.
     assert ac.signup(server.port, "admin", password="other") == ["-ERR The user account already exists."]
     assert ac.login(server.port, "admin", "other") == ["-ERR password incorrect"]

@@ -12,7 +12,7 @@ import threading
 from aiosmtpd.controller import Controller
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
-from quorvex_program import ProgramFolder, wait_until  # noqa: E402
+from quorvex_program import ProgramFolder, relay_to, wait_until  # noqa: E402
 
 
 class Receiver:
@@ -56,13 +56,8 @@ def start_receiver():
 
 def relay_folder(tmp_path, port):
     home = ProgramFolder(tmp_path)
-    home.set("System", "MailRelayTo", "1")
-    home.set("System", "RelayServer", "127.0.0.1")
-    home.set("System", "RelayPort", port)
+    relay_to(home, port)
     home.set("System", "NextTryInterval", "0")
-    # Nothing beyond loopback: no DNS server is ever asked in relay mode.
-    home.set("System", "DNS", "127.0.0.1")
-    home.set("System", "DNSSecondary", "127.0.0.1")
     return home
 
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -66,15 +67,23 @@ JobRequest Request(JobKind kind, const char* address = "192.0.2.1", std::string 
 
 struct TableFixture : ::testing::Test {
     RunFlagScope run;
-    std::atomic<int> limit{-1};
+    // Above a full table of one address, unless a test lowers it.
+    std::atomic<int> limit{1000};
     std::vector<std::string> errors;
     std::mutex errors_mutex;
     Gate gate;
-    JobTable table{JobTableOptions{[this] { return limit.load(); },
-                                   [this](std::string_view line) {
-                                       std::lock_guard lock(errors_mutex);
-                                       errors.emplace_back(line);
-                                   }}};
+    JobTable table{Options()};
+    JobTableOptions Options() {
+        JobTableOptions options;
+        options.max_connections_per_ip = [this] { return limit.load(); };
+        options.error_log = [this](std::string_view line) {
+            std::lock_guard lock(errors_mutex);
+            errors.emplace_back(line);
+        };
+        options.is_web_mail = [](const PeerAddress&) { return false; };
+        options.load_log = [](std::string_view) {};
+        return options;
+    }
     TableFixture() {
         for (int kind = 0; kind < kJobKindCount; ++kind) table.SetHandler(static_cast<JobKind>(kind), gate.Handler());
         table.CreateWorkerThreads();
@@ -82,32 +91,113 @@ struct TableFixture : ::testing::Test {
     ~TableFixture() override { gate.Open(); }
 };
 
-TEST_F(TableFixture, PerAddressLimitAppliesToSmtpOnly) {
+// One address holds at most the limit of SMTP, POP3 and account-server
+// jobs together; a web-mail front end's POP3 and account-server jobs (it
+// connects for all its users) and remote collections do not count.
+TEST_F(TableFixture, PerAddressLimitCoversEveryService) {
     struct Case {
-        int limit;
+        int setting;
+        bool web_mail;
+        std::vector<JobKind> requests;  // in order, from 192.0.2.1
         int admitted;
     };
-    for (const Case c : {Case{2, 2}, Case{0, 1}, Case{-1, 7}}) {
-        SCOPED_TRACE(c.limit);
+    const std::vector<JobKind> mixed{JOB_SMTP, JOB_POP3, JOB_ACCOUNT_SERVER, JOB_POP3, JOB_SMTP, JOB_POP3};
+    const std::vector<JobKind> many_pop3(60, JOB_POP3);
+    const std::vector<JobKind> many_smtp(60, JOB_SMTP);
+    const Case cases[] = {
+        {3, false, mixed, 3},
+        {0, false, mixed, 1},
+        {-1, false, many_pop3, kDefaultConnectionsPerAddress},
+        {-1, true, many_pop3, 60},
+        {-1, true, many_smtp, kDefaultConnectionsPerAddress},
+        {2, true, mixed, 6},  // both SMTP jobs within the limit, the rest exempt
+        {1, true, mixed, 5},  // the second SMTP job refused
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.setting << (c.web_mail ? " web-mail" : ""));
         Gate hold;  // outlives the table, whose workers run its jobs
-        JobTable local{JobTableOptions{[&] { return c.limit; }, {}}};
+        JobTableOptions options;
+        options.max_connections_per_ip = [&] { return c.setting; };
+        options.is_web_mail = [&](const PeerAddress& peer) { return c.web_mail && peer.HostText() == "192.0.2.1"; };
+        JobTable local(options);
         for (int kind = 0; kind < kJobKindCount; ++kind) local.SetHandler(static_cast<JobKind>(kind), hold.Handler());
         local.CreateWorkerThreads();
         int admitted = 0;
-        for (int i = 0; i < 7; ++i) {
-            JobRequest request = Request(JOB_SMTP, "192.0.2.1");
+        for (const JobKind kind : c.requests) {
+            JobRequest request = Request(kind, "192.0.2.1");
             if (local.EnqueueJob(request) >= 0) ++admitted;
         }
         EXPECT_EQ(admitted, c.admitted);
-        // Another address, and POP3 and account-server jobs of the same one, pass.
-        JobRequest other = Request(JOB_SMTP, "192.0.2.2");
+        // Another address, and a collection, still pass.
+        JobRequest other = Request(JOB_POP3, "192.0.2.2");
         EXPECT_GE(local.EnqueueJob(other), 0);
-        JobRequest pop3 = Request(JOB_POP3, "192.0.2.1");
-        EXPECT_GE(local.EnqueueJob(pop3), 0);
-        JobRequest admin = Request(JOB_ACCOUNT_SERVER, "192.0.2.1");
-        EXPECT_GE(local.EnqueueJob(admin), 0);
+        JobRequest collection = Request(JOB_REMOTE_POP3, "192.0.2.1", "alice");
+        EXPECT_GE(local.EnqueueJob(collection), 0);
         hold.Open();
     }
+}
+
+// The idle limit drops while the table is busy and comes back once the
+// load has fallen below the calm mark; each change is logged once.
+TEST(JobTableTest, BusyTableShortensTheIdleLimit) {
+    RunFlagScope run;
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::vector<long long> limits_seen;  // what each job saw as its limit
+    JobTableOptions options;
+    options.max_connections_per_ip = [] { return kJobSlotCount; };
+    options.idle_limit = 6000ms;
+    options.busy_idle_limit = 1000ms;
+    options.busy_slots = 4;
+    options.calm_slots = 2;
+    options.load_log = [&](std::string_view line) {
+        std::lock_guard lock(mutex);
+        lines.emplace_back(line);
+    };
+    std::vector<std::unique_ptr<Gate>> gates;
+    for (int i = 0; i < 5; ++i) gates.push_back(std::make_unique<Gate>());
+    JobTable table(options);
+    std::atomic<int> next_gate{0};
+    table.SetHandler(JOB_SMTP, [&](Job& job) {
+        {
+            std::lock_guard lock(mutex);
+            limits_seen.push_back(job.idle_limit().count());
+        }
+        Job copy;
+        gates[static_cast<std::size_t>(next_gate++)]->Handler()(copy);
+        // Still running when the load changes: the job sees the table's limit now.
+        std::lock_guard lock(mutex);
+        limits_seen.push_back(job.idle_limit().count());
+    });
+    table.CreateWorkerThreads();
+    const auto enqueue = [&] {
+        JobRequest request = Request(JOB_SMTP);
+        ASSERT_GE(table.EnqueueJob(request), 0);
+    };
+    for (int i = 0; i < 3; ++i) enqueue();
+    ASSERT_TRUE(WaitUntil([&] { return table.ActiveJobCount() == 3; }));
+    EXPECT_EQ(table.CurrentIdleLimit(), 6000ms);
+    enqueue();
+    EXPECT_EQ(table.CurrentIdleLimit(), 1000ms);
+    ASSERT_TRUE(WaitUntil([&] { return table.ActiveJobCount() == 4; }));
+    gates[0]->Open();  // three busy: still above the calm mark
+    ASSERT_TRUE(WaitUntil([&] { return table.ActiveJobCount() == 3; }));
+    EXPECT_EQ(table.CurrentIdleLimit(), 1000ms);
+    gates[1]->Open();
+    gates[2]->Open();
+    ASSERT_TRUE(WaitUntil([&] { return table.ActiveJobCount() == 1; }));
+    EXPECT_EQ(table.CurrentIdleLimit(), 6000ms);
+    gates[3]->Open();
+    ASSERT_TRUE(WaitUntil([&] { return table.ActiveJobCount() == 0; }));
+    table.Shutdown();
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "server busy: 4 of 100 job slots in use; idle clients are dropped after 1 s");
+    EXPECT_EQ(lines[1], "server load normal again: 1 of 100 job slots in use; idle limit 6 s");
+    // Each job saw 6 s or 1 s, whatever the load was at that moment; the
+    // first job, released while the table was busy, saw the short limit.
+    EXPECT_EQ(limits_seen.size(), 8u);
+    EXPECT_TRUE(std::find(limits_seen.begin(), limits_seen.end(), 1000) != limits_seen.end());
 }
 
 TEST_F(TableFixture, RefusedRequestKeepsItsSocket) {
@@ -200,10 +290,12 @@ TEST(JobTableTest, ThrowingJobIsLoggedAndTheSlotServedAgain) {
     RunFlagScope run;
     std::mutex mutex;
     std::vector<std::string> errors;
-    JobTable table{JobTableOptions{{}, [&](std::string_view line) {
-                                       std::lock_guard lock(mutex);
-                                       errors.emplace_back(line);
-                                   }}};
+    JobTableOptions options;
+    options.error_log = [&](std::string_view line) {
+        std::lock_guard lock(mutex);
+        errors.emplace_back(line);
+    };
+    JobTable table(options);
     std::atomic<int> runs{0};
     table.SetHandler(JOB_SMTP, [&](Job&) {
         if (runs++ == 0) throw std::runtime_error("session broke");

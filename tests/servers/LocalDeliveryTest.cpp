@@ -214,7 +214,10 @@ TEST_F(LocalDeliveryTest, RefusalsComeInOrderWithTheirReplies) {
     const std::vector<Case> cases = {
         {"disabled beats everything", Limits(true, 10240, 0, 1), 1,
          "554 alice@example.test is disabled.\r\n"},
-        {"full index even without quota", Limits(false, 10240, 0, -1), -1, "552 too many messages in this mail box.\r\n"},
+        // The index holds 10,239 records: a mailbox with that many is full,
+        // a permanent refusal rather than a store failure the sender retries.
+        {"full index even without quota", Limits(false, 10239, 0, -1), -1, "552 too many messages in this mail box.\r\n"},
+        {"one below a full index", Limits(false, 10238, 0, -1), -1, ""},
         {"too big", Limits(false, 3, 0, -1), 99, "552 alice@example.test mail size too big\r\n"},
         {"over quota", Limits(false, 0, 901, 1000), -1, "552 alice@example.test mailbox full\r\n"},
         {"exactly at quota", Limits(false, 0, 900, 1000), 100, ""},

@@ -61,11 +61,10 @@ class MailFiltersTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetProgramFolder(folder.path());
-        // The log folder too: a record published by an earlier test may name
-        // that test's folder.
+        // The log folder of an earlier test's settings must not stay.
         UpdateSettings([&](CServerSettings& s) {
             s.SetProgramFolder(folder.path());
-            s.LogFilePath = JoinPath(folder.path(), "log");
+            s.LogFilePath.clear();
         });
         ProfileFile::ClearCache();
         MakeFolders(JoinPath(folder.path(), "mail", "alice"));

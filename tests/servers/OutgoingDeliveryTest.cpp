@@ -41,11 +41,42 @@ TEST(SmtpClientText, RepliesCommandsAndOutcomes) {
     EXPECT_EQ(FailureResult("WSAETIMEDOUT", "x"), kFailedHard);
     EXPECT_EQ(FailureResult("550 no", "550 no: a"), kFailedHard);
     EXPECT_EQ(FailureResult("450 later", "450 later: a"), kFailedSoft);
-    EXPECT_EQ(DataTerminator("\r\n", false), ".\r\n");
-    EXPECT_EQ(DataTerminator("x\n", false), "\r\n.\r\n");
-    EXPECT_EQ(DataTerminator("", true), ".\r\n");
     EXPECT_EQ(ImplicitMailHost("[127.0.0.5]"), "127.0.0.5");
     EXPECT_EQ(ImplicitMailHost("example.test"), "example.test");
+}
+
+// What goes out for stored text: bare CRs and LFs become CR LF (a dot that
+// then begins a line is stuffed), the data ends with one line end and ".".
+// Every case is fed whole and cut into single bytes.
+TEST(SmtpClientText, DataLineEndsSendOnlyCrLfLines) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", ".\r\n"},
+        {"a\r\nb\r\n", "a\r\nb\r\n.\r\n"},
+        {"a\r\nb", "a\r\nb\r\n.\r\n"},
+        {"a\nb\n", "a\r\nb\r\n.\r\n"},
+        {"a\rb", "a\r\nb\r\n.\r\n"},
+        {"a\r", "a\r\n.\r\n"},
+        {"a\r\r\nb", "a\r\n\r\nb\r\n.\r\n"},
+        {"a\n\rb", "a\r\n\r\nb\r\n.\r\n"},
+        // A dot after a made line end is stuffed; a stored one is kept as it is.
+        {"a\r.\r\n", "a\r\n..\r\n.\r\n"},
+        {"a\n.b\r\n..c\r\n", "a\r\n..b\r\n..c\r\n.\r\n"},
+        {"a\r\n.b", "a\r\n.b\r\n.\r\n"},
+        {"x.\r.y", "x.\r\n..y\r\n.\r\n"},
+    };
+    for (const auto& [stored, sent] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(stored));
+        std::string whole;
+        DataLineEnds one;
+        one.Convert(stored, whole);
+        one.Finish(whole);
+        EXPECT_EQ(whole, sent);
+        std::string trickled;
+        DataLineEnds bytes;
+        for (const char c : stored) bytes.Convert(std::string_view(&c, 1), trickled);
+        bytes.Finish(trickled);
+        EXPECT_EQ(trickled, sent);
+    }
 }
 
 class OutgoingPeerTest : public ::testing::Test {

@@ -3,6 +3,7 @@
 // message transfer and the QUIT commit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "servers/pop3/Pop3Session.h"
@@ -30,9 +31,11 @@ protected:
         EXPECT_EQ(session->Start(), Pop3Step::kContinue);
         return out.Take();
     }
-    // Sends one line; returns what came back.
+    // Sends one line (kTooLongLine: a line over the limit); returns what
+    // came back.
+    static constexpr std::string_view kTooLongLine = "<a line over the limit>";
     std::string Say(std::string_view line) {
-        last_step = session->OnLine(line);
+        last_step = line == kTooLongLine ? session->OnLineTooLong() : session->OnLine(line);
         return out.Take();
     }
     void Login() {
@@ -102,6 +105,12 @@ TEST_F(Pop3SessionTest, AuthorizationDialogues) {
         {"transaction command before login", {"STAT"}, "-ERR unknown command\r\n", Pop3Step::kContinue},
         {"a name that would leave the mail folder", {"USER ../bob", "PASS secret"},
          "+OK welcome here\r\n-ERR the password incorrect\r\n", Pop3Step::kContinue},
+        {"over-long lines are failed tries",
+         {std::string(kTooLongLine), "USER bob", std::string(kTooLongLine), "PASS secret"},
+         "-ERR line too long\r\n+OK welcome here\r\n-ERR line too long\r\n+OK \r\n", Pop3Step::kContinue},
+        {"three over-long lines end the session",
+         {std::string(kTooLongLine), std::string(kTooLongLine), std::string(kTooLongLine)},
+         "-ERR line too long\r\n-ERR line too long\r\n-ERR line too long\r\n", Pop3Step::kClose},
     };
     for (const AuthCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -111,6 +120,35 @@ TEST_F(Pop3SessionTest, AuthorizationDialogues) {
         EXPECT_EQ(replies, c.replies);
         EXPECT_EQ(last_step, c.last);
     }
+}
+
+// Every refused PASS is reported with the connection's address, the name
+// USER gave and the outcome; the check runs for unknown names too (equal
+// cost); a locked address is refused without a check.
+TEST_F(Pop3SessionTest, FailedLoginsAreReportedAndLockedAddressesRefused) {
+    settings.MaxPasswordTries = 20;
+    Open("192.0.2.7");
+    for (const char* line : {"USER nobody", "PASS x", "USER bob", "PASS wrong", "USER team", "PASS pw", "PASS y"})
+        Say(line);
+    EXPECT_EQ(services.checked, (std::vector<std::string>{"nobody", "bob", "team", "team"}));
+    EXPECT_EQ(services.failed_logins,
+              (std::vector<std::string>{"192.0.2.7 nobody unknown-account", "192.0.2.7 bob wrong-password",
+                                        "192.0.2.7 team not-permitted", "192.0.2.7 team wrong-password"}));
+    EXPECT_NE(std::find(services.log.begin(), services.log.end(),
+                        "192.0.2.7 login failed: service=pop3 address=192.0.2.7 account=bob outcome=wrong-password"),
+              services.log.end());
+    services.locked.insert("192.0.2.7");
+    Say("USER bob");
+    EXPECT_EQ(Say("PASS secret"), "-ERR the password incorrect\r\n");
+    EXPECT_EQ(services.checked.size(), 4u);
+    EXPECT_EQ(services.failed_logins.size(), 4u);
+}
+
+TEST_F(Pop3SessionTest, OverLongLineInTheTransactionIsAnsweredAndSkipped) {
+    Login();
+    EXPECT_EQ(Say(kTooLongLine), "-ERR line too long\r\n");
+    EXPECT_EQ(last_step, Pop3Step::kContinue);
+    EXPECT_EQ(Say("NOOP"), "+OK noop\r\n");
 }
 
 TEST_F(Pop3SessionTest, LogAddressFromUserArgument) {

@@ -112,12 +112,23 @@ TEST(ServerLogs, SmtpAndSystemLogLines) {
 
     std::vector<std::string> shown;
     SetSystemLogDisplay([&](const std::string& line) { shown.push_back(line); });
-    WriteSystemLog(settings, "[Email] Subject: hi From: a@b");
+    // A subject with line breaks of its own cannot forge further lines.
+    WriteSystemLog(settings, "[Email] Subject: hi\r\n[2001-01-01 00:00:00] forged\x01 From: a@b");
     WriteSystemLog(settings, "later");
     SetSystemLogDisplay(nullptr);
     ASSERT_EQ(shown.size(), 2u);
+    {
+        // A line cut at the bound still ends in CR LF.
+        std::vector<std::string> long_line;
+        SetSystemLogDisplay([&](const std::string& line) { long_line.push_back(line); });
+        WriteSystemLog(LogSettings{folder.File("log2"), 10}, std::string(5000, 'z'));
+        SetSystemLogDisplay(nullptr);
+        ASSERT_EQ(long_line.size(), 1u);
+        EXPECT_EQ(long_line[0].size(), kMaxSystemLogLine - 1);
+        EXPECT_EQ(long_line[0].substr(long_line[0].size() - 3), "z\r\n");
+    }
     EXPECT_EQ(shown[0].substr(0, 1), "[");
-    EXPECT_EQ(shown[0].substr(21), " [Email] Subject: hi From: a@b\r\n");
+    EXPECT_EQ(shown[0].substr(21), " [Email] Subject: hi\\r\\n[2001-01-01 00:00:00] forged\\x01 From: a@b\r\n");
     EXPECT_NE(shown[1].find("] later\r\n["), std::string::npos);
     EXPECT_NE(shown[1].find("] SYS LOG File Overflow\r\n"), std::string::npos);
     const std::string sys = Slurp(DailyLog("syslog").PathFor(settings.folder, std::time(nullptr)));

@@ -67,7 +67,9 @@ std::string Greeting(const UniqueFd& fd) {
 TEST(ServerListenerTest, ThreeHundredConnectionsAtMostHundredJobsNoneLost) {
     RunFlagScope run;
     HeldSessions sessions;
-    JobTable table;
+    JobTableOptions options;
+    options.max_connections_per_ip = [] { return 1000; };  // all come from one address
+    JobTable table(options);
     table.SetHandler(JOB_POP3, sessions.Handler());
     table.CreateWorkerThreads();
     CPop3Server listener(table);
@@ -89,10 +91,14 @@ TEST(ServerListenerTest, ThreeHundredConnectionsAtMostHundredJobsNoneLost) {
     table.Shutdown();
 }
 
-TEST(ServerListenerTest, PerAddressLimitClosesTheSurplusSmtpConnections) {
+TEST(ServerListenerTest, PerAddressLimitClosesTheSurplusConnections) {
     RunFlagScope run;
     HeldSessions sessions;
-    JobTable table{JobTableOptions{[] { return 5; }, {}}};
+    std::atomic<bool> web_mail{false};
+    JobTableOptions options;
+    options.max_connections_per_ip = [] { return 5; };
+    options.is_web_mail = [&](const PeerAddress&) { return web_mail.load(); };
+    JobTable table(options);
     table.SetHandler(JOB_SMTP, sessions.Handler());
     table.SetHandler(JOB_POP3, sessions.Handler());
     table.CreateWorkerThreads();
@@ -112,7 +118,10 @@ TEST(ServerListenerTest, PerAddressLimitClosesTheSurplusSmtpConnections) {
     int closed = 0;
     for (int i = 5; i < 20; ++i) closed += Greeting(smtp_clients[i]) == "<closed>";
     EXPECT_EQ(closed, 15);
-    // POP3 connections from the same address are not limited.
+    // The address has used its limit on every service.
+    EXPECT_EQ(Greeting(ConnectLoopback(pop3.port())), "<closed>");
+    // A web-mail front end's POP3 connections are not limited.
+    web_mail = true;
     std::vector<UniqueFd> pop3_clients;
     for (int i = 0; i < 10; ++i) pop3_clients.push_back(ConnectLoopback(pop3.port()));
     int greeted = 0;

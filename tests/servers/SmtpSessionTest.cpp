@@ -2,8 +2,10 @@
 // relay rules, AUTH LOGIN, the message text as stored, and the end of DATA.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
+#include "common/Base64.h"
 #include "servers/smtp/SmtpSession.h"
 #include "servers/support/FakeSmtpServices.h"
 #include "support/TempFolder.h"
@@ -37,10 +39,12 @@ public:
     }
     std::string Send(std::string_view bytes) {
         std::string out;
-        session->Receive(bytes, out);
+        lines.Append(bytes);
+        session->Process(lines, out);
         return out;
     }
     TempFolder folder;
+    LineBuffer lines;
     FakeSmtpServices services;
     std::unique_ptr<SmtpSession> session;
 };
@@ -219,6 +223,11 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
           {"MAIL FROM:<alice@example.test>", "250 OK\r\n"},
           {"RCPT TO:<y@elsewhere.org>", "250 OK\r\n"}},
          false},
+        {"auth login with the user name on its line", LocalAccounts,
+         {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH LOGIN YWxpY2U=", "334 UGFzc3dvcmQ6\r\n"},  // alice
+          {"c2VjcmV0", "235 OK\r\n"}},
+         false},
         {"auth sender must match mail from", LocalAccounts,
          {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
           {"AUTH=LOGIN", "334 VXNlcm5hbWU6\r\n"},
@@ -266,6 +275,48 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          {{"HELO alice:192.0.2.7:1:0", "250 welcome here\r\n"},
           {"MAIL FROM:<alice@example.test>", "550 illegal connection\r\n"}},
          true},
+        {"web-mail helo naming no account for its copy is refused before anything is sent",
+         [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.webmail_peers = {"10.1.2.3"};
+         },
+         {{"HELO ghost:192.0.2.7:1:0", "250 welcome here\r\n"},
+          {"MAIL FROM:<alice@example.test>", "550 ghost is absent.\r\n"}},
+         true},
+        {"an over-long line is one error, and none of it a command", LocalAccounts,
+         {{"NOOP " + std::string(5000, 'x') + "HELO evil", "500 line too long\r\n"},
+          {std::string(3069, 'j') + "NOOP", "500 line too long\r\n"},
+          {"HELO c", "250 welcome here\r\n"},
+          {std::string(3070, 'k'), "500 line too long\r\n"}},
+         true},
+        {"an over-long line of AUTH LOGIN abandons the login only", LocalAccounts,
+         {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {std::string(4000, 'Q'), "500 line too long\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"}},
+         false},
+        {"a disabled account does not log in", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.disabled.insert("alice");
+         },
+         {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {"YWxpY2U=", "334 UGFzc3dvcmQ6\r\n"},
+          {"c2VjcmV0", "535 authentication failed\r\n"},
+          {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
+          {"RCPT TO:<y@elsewhere.org>",
+           "550 x@remote.org relay mail disabled and this mail server requires smtp authentication."
+           "(from \"x@remote.org\" to \"y@elsewhere.org\" via \"example.test\") \r\n"}},
+         true},
+        {"a locked address does not log in, right password or not", [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.locked.insert("10.1.2.3");
+         },
+         {{"EHLO c", "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n"},
+          {"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+          {"YWxpY2U=", "334 UGFzc3dvcmQ6\r\n"},
+          {"c2VjcmV0", "535 authentication failed\r\n"}},
+         false},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.name);
@@ -279,6 +330,48 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
         }
         EXPECT_EQ(h.session->Finished(), test.finished);
     }
+}
+
+// Every failed AUTH LOGIN is reported with the connection's address, the
+// user as given and the outcome; a locked address is not even checked.
+TEST(SmtpSession, FailedLoginsAreReported) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.services.disabled.insert("bob");
+    h.services.passwords["bob"] = "pw";
+    h.Start("192.0.2.5");
+    const auto login = [&](const std::string& user, const std::string& password) {
+        return h.Send("AUTH LOGIN\r\n" + Base64Encode(user) + "\r\n" + Base64Encode(password) + "\r\n");
+    };
+    h.Send("EHLO c\r\n");
+    h.services.settings.MaxPasswordTries = 10;
+    login("alice", "wrong");
+    login("nobody@example.test", "x");
+    login("bob", "pw");
+    login("carl@elsewhere.org", "x");
+    EXPECT_EQ(h.services.failed_logins,
+              (std::vector<std::string>{"192.0.2.5 alice wrong-password", "192.0.2.5 nobody@example.test unknown-account",
+                                        "192.0.2.5 bob disabled", "192.0.2.5 carl@elsewhere.org unknown-account"}));
+    // The SMTP log shows each beside the session's other lines.
+    EXPECT_NE(std::find(h.services.log.begin(), h.services.log.end(),
+                        "192.0.2.5 login failed: service=smtp address=192.0.2.5 account=bob outcome=disabled"),
+              h.services.log.end());
+    h.services.locked.insert("192.0.2.5");
+    EXPECT_EQ(login("alice", "wrong"), "334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n535 authentication failed\r\n");
+    EXPECT_EQ(h.services.failed_logins.size(), 4u);
+}
+
+// Client text in the trace header cannot break its lines.
+TEST(SmtpSession, HeloTextNeverBreaksTheTraceHeader) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.Start();
+    h.Send("HELO evil\rX-Injected yes\r\nMAIL FROM:<x@remote.org>\r\nRCPT TO:<alice@example.test>\r\nDATA\r\n");
+    EXPECT_EQ(h.Send("body\r\n.\r\n"), "250 \r\n");
+    ASSERT_EQ(h.services.deliveries.size(), 1u);
+    const std::string& stored = h.services.deliveries[0].bytes;
+    EXPECT_NE(stored.find("Received: from evil?X-Injected yes (unknown [10.1.2.3])\r\n"), std::string::npos);
+    EXPECT_EQ(stored.find("\rX"), std::string::npos);
 }
 
 TEST(SmtpSession, BlockedClientAndCustomGreeting) {
@@ -321,11 +414,48 @@ TEST(SmtpSession, StoresTheTextBehindATraceHeader) {
     // The next transaction starts from HELO state; the temporary file is gone.
     EXPECT_EQ(h.Send("RCPT TO:<bob@example.test>\r\nMAIL FROM:<x@remote.org>\r\n"),
               "503 command out of order\r\n250 OK\r\n");
-    // The sender of the first transaction stays the session's sender.
+    // A transaction in progress takes no second sender; after RSET one
+    // with another sender begins.
     EXPECT_EQ(h.Send("MAIL FROM:<y@remote.org>\r\n"), "503 command out of order\r\n");
-    EXPECT_EQ(h.Send("RSET\r\nMAIL FROM:<y@remote.org>\r\n"),
-              "250 OK\r\n550 authentication failed: y@remote.org is different from esmtp user x@remote.org.\r\n");
+    EXPECT_EQ(h.Send("RSET\r\nMAIL FROM:<y@remote.org>\r\n"), "250 OK\r\n250 OK\r\n");
     EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));
+}
+
+// "FromEqualEsmtpUser" compares each transaction's sender with the user the
+// session logged in as, and nothing else: a session without AUTH may send
+// for anyone the relay rules allow, one transaction after the other.
+TEST(SmtpSession, EachTransactionHasItsOwnSender) {
+    const std::string auth = "AUTH LOGIN\r\nYWxpY2U=\r\nc2VjcmV0\r\n";  // alice / secret
+    const std::vector<DialogueCase> cases = {
+        {"unauthenticated: a second sender after a message", LocalAccounts,
+         {{std::string(kEnvelope) + "x\r\n.\r\nMAIL FROM:<y@remote.org>", std::string(kEnvelopeReplies) + "250 \r\n250 OK\r\n"},
+          {"RCPT TO:<bob@example.test>", "250 OK\r\n"},
+          {"DATA", "354 send the mail data, end with . \r\n"},
+          {"y\r\n.", "250 \r\n"}},
+         false},
+        {"unauthenticated: a second sender after RSET", LocalAccounts,
+         {{"HELO c\r\nMAIL FROM:<x@remote.org>\r\nRSET\r\nMAIL FROM:<y@remote.org>",
+           "250 welcome here\r\n250 OK\r\n250 OK\r\n250 OK\r\n"}},
+         false},
+        {"authenticated: the sender must be the user", LocalAccounts,
+         {{"EHLO c\r\n" + auth + "MAIL FROM:<ALICE@example.test>\r\nRSET\r\nMAIL FROM:<bob@example.test>",
+           "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n235 OK\r\n250 OK\r\n250 OK\r\n"
+           "550 authentication failed: bob@example.test is different from esmtp user alice@example.test.\r\n"}},
+         true},
+        {"a failed AUTH changes nothing: still no user to compare with", LocalAccounts,
+         {{"EHLO c\r\nAUTH LOGIN\r\nYWxpY2U=\r\nd3Jvbmc=\r\nMAIL FROM:<x@remote.org>",
+           "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n535 authentication failed\r\n"
+           "250 OK\r\n"}},
+         false},
+    };
+    for (const DialogueCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        c.setup(h.services);
+        h.Start();
+        for (const Step& step : c.steps) EXPECT_EQ(h.Send(step.client + "\r\n"), step.reply) << step.client;
+        EXPECT_EQ(h.session->Finished(), c.finished);
+    }
 }
 
 // The end of the text is only "." CR LF on a line of its own, after a line
@@ -352,12 +482,17 @@ TEST(SmtpSession, LongLinesAreStoredInPieces) {
     const std::string exact(998, 'a');
     const std::string longer(5000, 'b');
     // A cut line whose rest is a lone dot must not end the text either.
-    const std::string cut_dot = std::string(kMaxLinePiece, 'c') + ".";
-    EXPECT_EQ(h.Send(exact + "\r\n" + longer + "\r\n" + cut_dot + "\r\n.\r\n"), "250 \r\n");
+    const std::string cut_dot = std::string(kMaxCommandLine, 'c') + ".";
+    // A cut just before a dot: the dot is text, and the stored form keeps
+    // it (stuffed), so a reader of the stored message still sees ".b".
+    const std::string cut_before_dot = std::string(kMaxCommandLine, 'd') + ".b";
+    EXPECT_EQ(h.Send(exact + "\r\n" + longer + "\r\n" + cut_dot + "\r\n" + cut_before_dot + "\r\n.\r\n"),
+              "250 \r\n");
     ASSERT_EQ(h.services.deliveries.size(), 1u);
     EXPECT_EQ(FakeSmtpServices::Body(h.services.deliveries[0].bytes),
-              exact + "\r\n" + longer.substr(0, kMaxLinePiece) + "\r\n" + longer.substr(kMaxLinePiece) + "\r\n" +
-                  std::string(kMaxLinePiece, 'c') + "\r\n..\r\n");
+              exact + "\r\n" + longer.substr(0, kMaxCommandLine) + "\r\n" + longer.substr(kMaxCommandLine) + "\r\n" +
+                  std::string(kMaxCommandLine, 'c') + "\r\n..\r\n" + std::string(kMaxCommandLine, 'd') +
+                  "\r\n..b\r\n");
 }
 
 TEST(SmtpSession, ByteByByteFeedGivesTheSameDialogue) {
@@ -384,7 +519,7 @@ TEST(SmtpSession, ByteByByteFeedGivesTheSameDialogue) {
     EXPECT_EQ(whole_out, std::string(kEnvelopeReplies) + "250 \r\n250 OK\r\n221 SMTP SERVICE CLOSED\r\n");
     EXPECT_EQ(trickle_out, whole_out);
     EXPECT_EQ(trickle_bytes, whole_bytes);
-    EXPECT_EQ(whole_bytes, "Subject: x\r\n\r\n" + std::string(4000 - kMaxLinePiece, 'z').insert(0, std::string(kMaxLinePiece, 'z') + "\r\n") +
+    EXPECT_EQ(whole_bytes, "Subject: x\r\n\r\n" + std::string(4000 - kMaxCommandLine, 'z').insert(0, std::string(kMaxCommandLine, 'z') + "\r\n") +
                                "\r\n..\r\n\r\n..\r\n");
 }
 
@@ -430,7 +565,7 @@ TEST(SmtpSession, StorageFailureIsNeverAcknowledged) {
     LocalAccounts(no_file.services);
     no_file.services.fail_temp_file = true;
     no_file.Start();
-    EXPECT_EQ(no_file.Send(kEnvelope), "250 welcome here\r\n250 OK\r\n250 OK\r\n554 file system error\r\n");
+    EXPECT_EQ(no_file.Send(kEnvelope), "250 welcome here\r\n250 OK\r\n250 OK\r\n451 file system error\r\n");
     EXPECT_TRUE(no_file.session->Finished());
 }
 

@@ -121,6 +121,10 @@ class ProgramFolder:
         # ...and publishes web directories: nowhere outside the test.
         env["QUORVEX_APACHE_CONF_DIR"] = os.path.join(self.odbc, "no-web-server")
         env.pop("NOTIFY_SOCKET", None)
+        # Headless unless a test asks for a display: a start on a desktop
+        # would hand over to the windowed program.
+        env.pop("DISPLAY", None)
+        env.pop("WAYLAND_DISPLAY", None)
         if extra:
             env.update(extra)
         return env
@@ -142,6 +146,16 @@ class ProgramFolder:
                     with open(os.path.join(folder, name), "rb") as f:
                         text += f.read().decode("latin-1")
         return text
+
+
+def relay_to(home, port):
+    """Sends the folder's outgoing mail to a relay on 127.0.0.1:`port`.
+    Nothing beyond loopback: no DNS server is ever asked in relay mode."""
+    home.set("System", "MailRelayTo", "1")
+    home.set("System", "RelayServer", "127.0.0.1")
+    home.set("System", "RelayPort", port)
+    home.set("System", "DNS", "127.0.0.1")
+    home.set("System", "DNSSecondary", "127.0.0.1")
 
 
 class RunningProgram:

@@ -50,9 +50,15 @@ def write_com_ini(path, folder, extra=""):
 class Installation:
     """A running server and a loaded component in one program folder."""
 
-    def __init__(self, root, library_name="QuorvexCOM.so"):
+    def __init__(self, root, library_name="QuorvexCOM.so", accounts=None):
+        """`accounts`: account name -> maillist.ini text, made before the
+        server starts (administrators, whom no sign-up makes)."""
         self.folder = quorvex_program.ProgramFolder(root)
         self.path = self.folder.path
+        for name, ini in (accounts or {}).items():
+            os.makedirs(os.path.join(self.path, "mail", name))
+            with open(os.path.join(self.path, "mail", name, "maillist.ini"), "w", newline="") as f:
+                f.write(ini)
         self.program = self.folder.start(extra_env=child_environment()).wait_serving()
         self.library = os.path.join(self.path, library_name)
         shutil.copy(LIBRARY, self.library)

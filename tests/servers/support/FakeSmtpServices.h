@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ struct RecordedDelivery {
     std::string tag, recipient, sender, bytes;
 };
 
-class FakeSmtpServices : public smtp::SmtpServices {
+class FakeSmtpServices : public smtp::SmtpServices, public LoginChecks {
 public:
     explicit FakeSmtpServices(std::string folder) : folder_(std::move(folder)) {
         settings.Dominame = "example.test";
@@ -37,6 +38,9 @@ public:
     std::vector<std::string> scanned;
     std::vector<std::pair<std::string, std::string>> sent_copies;
     bool sent_copy_fails = false;
+    std::set<std::string> disabled;        // lower-cased accounts
+    std::set<std::string> locked;          // addresses whose logins are refused
+    std::vector<std::string> failed_logins;  // "address user outcome"
     bool fail_temp_file = false;
 
     std::shared_ptr<const CServerSettings> Settings() override {
@@ -54,9 +58,21 @@ public:
             if (peer == dotted) return true;
         return false;
     }
-    bool CheckAccountPassword(std::string_view account, std::string_view password) override {
+    LoginChecks& Logins() override { return *this; }
+    LoginOutcome Check(std::string_view account, std::string_view password) override {
         const auto it = passwords.find(smtp::ToLowerAscii(account));
-        return it != passwords.end() && it->second == password;
+        if (it == passwords.end()) return LoginOutcome::kUnknownAccount;
+        if (it->second != password) return LoginOutcome::kWrongPassword;
+        if (disabled.count(smtp::ToLowerAscii(account)) != 0) return LoginOutcome::kDisabled;
+        return LoginOutcome::kAccepted;
+    }
+    bool Locked(std::string_view address) override { return locked.count(std::string(address)) != 0; }
+    void Failed(std::string_view address, std::string_view user, LoginOutcome outcome) override {
+        failed_logins.push_back(std::string(address) + " " + std::string(user) + " " +
+                                std::string(LoginOutcomeName(outcome)));
+    }
+    bool AccountExists(std::string_view account) override {
+        return passwords.count(smtp::ToLowerAscii(account)) != 0;
     }
     std::string AccountInterMail(std::string_view account) override {
         const auto it = inter_mail.find(std::string(account));

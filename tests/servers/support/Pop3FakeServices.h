@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,7 @@ struct FakeAccount {
     std::uint64_t Quota = pop3::kNoQuota;
 };
 
-class FakeServices : public pop3::Pop3Services {
+class FakeServices : public pop3::Pop3Services, public LoginChecks {
 public:
     explicit FakeServices(std::string folder) : folder_(std::move(folder)) {}
 
@@ -61,9 +62,20 @@ public:
         if (!name.empty() && name[0] == '_') return -1;
         return accounts.count(std::string(name)) ? 1 : 0;
     }
-    bool CheckPassword(std::string_view name, std::string_view password) override {
+    LoginChecks& Logins() override { return *this; }
+    LoginOutcome Check(std::string_view name, std::string_view password) override {
+        checked.emplace_back(name);
         auto it = accounts.find(std::string(name));
-        return it != accounts.end() && it->second.Password == password;
+        if (it == accounts.end()) return LoginOutcome::kUnknownAccount;
+        if (it->second.Password != password) return LoginOutcome::kWrongPassword;
+        if (it->second.Disabled) return LoginOutcome::kDisabled;
+        if (it->second.Group) return LoginOutcome::kNotPermitted;
+        return LoginOutcome::kAccepted;
+    }
+    bool Locked(std::string_view address) override { return locked.count(std::string(address)) != 0; }
+    void Failed(std::string_view address, std::string_view name, LoginOutcome outcome) override {
+        failed_logins.push_back(std::string(address) + " " + std::string(name) + " " +
+                                std::string(LoginOutcomeName(outcome)));
     }
     bool IsDisabled(std::string_view name) override { return accounts[std::string(name)].Disabled; }
     bool IsGroup(std::string_view name) override { return accounts[std::string(name)].Group; }
@@ -131,6 +143,9 @@ public:
     bool fail_commit = false;
     std::vector<pop3::Pop3Mailbox> committed;
     std::vector<std::string> visits, receipts, queued, log;
+    std::set<std::string> locked;                // addresses whose logins are refused
+    std::vector<std::string> checked;            // names the password check ran for
+    std::vector<std::string> failed_logins;      // "address name outcome"
     std::vector<pop3::Pop3Message> inbox_, second_;
 
 private:

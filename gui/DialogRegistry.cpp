@@ -1,0 +1,49 @@
+#include "gui/DialogRegistry.h"
+
+#include "common/ServerSettings.h"
+#include "gui/dialogs/AboutDlg.h"
+#include "gui/dialogs/AdminPasswordDlg.h"
+#include "gui/dialogs/LogDlg.h"
+#include "gui/dialogs/LoginDlg.h"
+#include "gui/dialogs/ShutdownDlg.h"
+
+namespace quorvex::gui {
+
+namespace {
+
+template <typename Dialog>
+DialogResult RunModal(Dialog& dialog) {
+    return DialogResult{dialog.exec() == QDialog::Accepted, 0};
+}
+
+}  // namespace
+
+void RegisterDialogs(DialogTable& table, const GuiServices& services) {
+    Prompts& prompts = *services.prompts;
+    DesktopOpener& opener = *services.opener;
+    table.Register(DialogKind::kLogin, [&table, &prompts](const DialogRequest& request) {
+        LoginDlg dialog(Settings()->ConfigIni(), prompts, table, request.parent);
+        return RunModal(dialog);
+    });
+    table.Register(DialogKind::kAdminPassword, [&prompts](const DialogRequest& request) {
+        AdminPasswordDlg dialog(Settings()->ConfigIni(), prompts, request.parent);
+        return RunModal(dialog);
+    });
+    table.Register(DialogKind::kShutdown, [&prompts](const DialogRequest& request) {
+        ShutdownDlg dialog(Settings()->ConfigIni(), prompts, request.parent);
+        const bool accepted = dialog.exec() == QDialog::Accepted;
+        return DialogResult{accepted, dialog.choice()};
+    });
+    table.Register(DialogKind::kLog, [&prompts, &opener](const DialogRequest& request) {
+        LogDlg dialog(Settings()->LogFilePath, opener, prompts, request.parent);
+        return RunModal(dialog);
+    });
+    table.Register(DialogKind::kAbout, [&prompts, &opener](const DialogRequest& request) {
+        AboutDlg dialog(opener, prompts, request.parent);
+        return RunModal(dialog);
+    });
+    // The account tools and the settings plug in here, one line each, e.g.
+    //   table.Register(DialogKind::kSettings, RunSettingsDialog);
+}
+
+}  // namespace quorvex::gui

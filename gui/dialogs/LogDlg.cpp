@@ -1,0 +1,74 @@
+#include "gui/dialogs/LogDlg.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStyle>
+
+#include "gui/logic/LogFiles.h"
+#include "gui/support/GuiStrings.h"
+#include "gui/support/Prompts.h"
+#include "gui/support/WidgetTranslator.h"
+
+namespace quorvex::gui {
+
+bool ClearLogsWithQuestion(const std::string& log_folder, Prompts& prompts, QWidget* parent) {
+    if (!prompts.Question(parent, Tr(kTextClearLogsQuestion))) return false;
+    // A folder that is not the program's log folder keeps everything.
+    ClearProgramLogs(log_folder);
+    return true;
+}
+
+LogDlg::LogDlg(std::string log_folder, DesktopOpener& opener, Prompts& prompts, QWidget* parent,
+               std::function<std::time_t()> now)
+    : QDialog(parent), log_folder_(std::move(log_folder)), opener_(opener), prompts_(prompts), now_(std::move(now)),
+      picture_(new QLabel(this)) {
+    setObjectName(QStringLiteral("logDialog"));
+    setWindowTitle(QStringLiteral("Log"));
+    picture_->setObjectName(QStringLiteral("logFolderPicture"));
+    picture_->setPixmap(QApplication::style()->standardIcon(QStyle::SP_DirOpenIcon).pixmap(48, 48));
+    picture_->setToolTip(QString::fromStdString(log_folder_));
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(picture_, 0, 0, 3, 1, Qt::AlignTop);
+    struct Button {
+        const char* name;
+        const char* text;
+        LogKind kind;
+    };
+    const Button buttons[] = {{"smtpLogs", "SMTP Logs", LogKind::kSmtp},
+                              {"pop3Logs", "POP3 Logs", LogKind::kPop3},
+                              {"sysLogs", "Sys Logs", LogKind::kSystem},
+                              {"internetLogs", "Internet Logs", LogKind::kInternet}};
+    int position = 0;
+    for (const Button& spec : buttons) {
+        auto* button = new QPushButton(QString::fromLatin1(spec.text), this);
+        button->setObjectName(QString::fromLatin1(spec.name));
+        const LogKind kind = spec.kind;
+        connect(button, &QPushButton::clicked, this, [this, kind] {
+            opener_.OpenPath(QString::fromStdString(LogFilePath(kind, log_folder_, now_())));
+        });
+        grid->addWidget(button, position / 2, 1 + position % 2);
+        ++position;
+    }
+    auto* clear = new QPushButton(QStringLiteral("Clear Logs"), this);
+    clear->setObjectName(QStringLiteral("clearLogs"));
+    connect(clear, &QPushButton::clicked, this, [this] { ClearLogsWithQuestion(log_folder_, prompts_, this); });
+    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    close->setObjectName(QStringLiteral("close"));
+    close->setDefault(true);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    grid->addWidget(clear, 2, 1);
+    grid->addWidget(close, 2, 2);
+    TranslateWidgetTree(this);
+}
+
+void LogDlg::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (picture_->geometry().contains(event->position().toPoint())) {
+        opener_.OpenPath(QString::fromStdString(log_folder_));
+    }
+    QDialog::mouseDoubleClickEvent(event);
+}
+
+}  // namespace quorvex::gui

@@ -1,0 +1,40 @@
+// The log dialog: open today's SMTP, POP3, system or Internet delivery log
+// in the desktop's program for text files, open the log folder (a double
+// click on the folder picture), or clear the program's logs.
+#pragma once
+
+#include <QDialog>
+#include <ctime>
+#include <functional>
+#include <string>
+
+class QLabel;
+
+namespace quorvex::gui {
+
+class DesktopOpener;
+class Prompts;
+
+class LogDlg final : public QDialog {
+    Q_OBJECT
+public:
+    // `log_folder`: [Log] FilePath; `now` gives the date of "today".
+    LogDlg(std::string log_folder, DesktopOpener& opener, Prompts& prompts, QWidget* parent = nullptr,
+           std::function<std::time_t()> now = [] { return std::time(nullptr); });
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    std::string log_folder_;
+    DesktopOpener& opener_;
+    Prompts& prompts_;
+    std::function<std::time_t()> now_;
+    QLabel* picture_;
+};
+
+// "Clear log file": asks, then removes the program's own log files. True
+// when something was asked and answered Yes.
+bool ClearLogsWithQuestion(const std::string& log_folder, Prompts& prompts, QWidget* parent);
+
+}  // namespace quorvex::gui

@@ -1,0 +1,35 @@
+// The administrator password of the window's password gate and the
+// remembered close choice, both in config.ini. The password is kept as
+// its digest ([System] Password); the account server's administrator login
+// checks the same key with the same default.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvex::gui {
+
+// The stored digest is read with at most this many characters.
+inline constexpr std::size_t kStoredPasswordReadLength = 260;
+
+// True when the digest of `entered` equals the stored digest (read anew at
+// every call, so a change counts at once). Letter case counts.
+bool VerifyAdminPassword(const std::string& config_ini, std::string_view entered);
+
+enum class PasswordChange {
+    kChanged,
+    kWrongOld,     // the old password does not match
+    kMismatch,     // new and confirmation differ
+    kWriteFailed,  // config.ini could not be written
+};
+PasswordChange ChangeAdminPassword(const std::string& config_ini, std::string_view old_password,
+                                   std::string_view new_password, std::string_view confirmation);
+
+// [system] CloseMode: 0 hide the window, 1 shut the server down. Any other
+// stored value reads as the default 1, and only 0 or 1 is ever written.
+inline constexpr int kCloseModeHide = 0;
+inline constexpr int kCloseModeShutdown = 1;
+int ReadCloseMode(const std::string& config_ini);
+bool WriteCloseMode(const std::string& config_ini, int mode);
+
+}  // namespace quorvex::gui

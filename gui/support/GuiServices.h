@@ -1,0 +1,32 @@
+// Everything a window reaches beyond itself, handed to it at construction:
+// the injected side effects (prompts, choosers, the desktop opener, the
+// dialog table) and the few server facts the window shows. The program
+// passes the real ones; tests pass fakes and in-memory answers.
+#pragma once
+
+#include <functional>
+
+#include "common/CommandRunner.h"
+
+namespace quorvex::gui {
+
+class Prompts;
+class FileChooser;
+class DesktopOpener;
+class DialogTable;
+
+struct GuiServices {
+    Prompts* prompts = nullptr;
+    FileChooser* files = nullptr;
+    DesktopOpener* opener = nullptr;
+    DialogTable* dialogs = nullptr;
+    // Runs outside programs ("Restart IIS" reloads the web server).
+    CommandRunner run_command;
+    // Outgoing mail still queued (asked before a shut-down).
+    std::function<bool()> has_queued_mail;
+    // Jobs and deliveries running now (the activity indicator).
+    std::function<int()> active_jobs;
+    std::function<int()> active_deliveries;
+};
+
+}  // namespace quorvex::gui

@@ -1,0 +1,20 @@
+#include "gui/support/GuiStrings.h"
+
+namespace quorvex::gui {
+
+const std::vector<std::string_view>& AllGuiTexts() {
+    static const std::vector<std::string_view> texts = {
+        kTextProductName, kTextTitleFormat, kTextToolbar, kTextUserCountFormat, kTextUserCountInitial,
+        kTextAllDomains, kTextClearLogsQuestion, kTextMailInTransfer, kTextComRegistered, kTextComFailed,
+        kTextShortcutCreated, kTextShortcutFailed, kTextWebDirectoryDone, kTextWebDirectoryFailed, kTextWebServerReloadFailed, kTextNewVersionFormat,
+        kTextLatestVersionFormat, kTextNewVersion, kTextDialogNotAvailable, kTextNoUserManual, kTextOpenFailedFormat,
+        kTextColumns, kTextUnlimited, kTextDisable, kTextEnable, kTextDeleteAccountQuestion, kTextClearMailQuestion,
+        kTextRebuildQuestion, kTextDeleteRefusedFormat, kTextClearMailFailedFormat, kTextRebuildFailed,
+        kTextRefreshing, kTextLogOn, kTextIncorrectPassword, kTextPasswordMismatch, kTextPasswordChanged,
+        kTextPasswordNotSaved, kTextHideInterface, kTextShutdownServer, kTextChoiceNotSaved, kTextCheckingVersion,
+        kTextUnableToOpenLink,
+    };
+    return texts;
+}
+
+}  // namespace quorvex::gui

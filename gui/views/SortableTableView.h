@@ -1,0 +1,71 @@
+// The sortable list: a table whose header sorts by the clicked column
+// (left button only; Ctrl+click adds a further key), shows a direction
+// marker on the sorted columns, sorts numeric columns as numbers, and keeps
+// its column widths in config.ini under the list's name. The rows are the
+// source model's; a proxy orders them by the whole key list.
+#pragma once
+
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <set>
+#include <string>
+
+#include "gui/logic/SortKeys.h"
+
+namespace quorvex::gui {
+
+class MultiKeySortProxy final : public QSortFilterProxyModel {
+    Q_OBJECT
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+    void SetNumericColumn(int column) { numeric_.insert(column); }
+    bool IsNumericColumn(int column) const { return numeric_.count(column) != 0; }
+    // Sorts by the keys (and shows their markers).
+    void ApplyKeys(const SortKeys& keys);
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+protected:
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+
+private:
+    std::set<int> numeric_;
+    SortKeys keys_;
+    bool sorted_ = false;
+};
+
+class SortableTableView : public QTableView {
+    Q_OBJECT
+public:
+    explicit SortableTableView(QWidget* parent = nullptr);
+    ~SortableTableView() override;
+
+    // The source model goes behind the sorting proxy.
+    void SetSourceModel(QAbstractItemModel* model);
+    MultiKeySortProxy* proxy() const { return proxy_; }
+
+    // The key of the widths in config.ini [ColumnWidths] (the list's name)
+    // and the file; widths are saved when the view goes.
+    void SetListName(const std::string& name, const std::string& config_ini);
+    void SetNumericColumn(int column) { proxy_->SetNumericColumn(column); }
+    // Each column its stored width, or auto-sized when that is below 20.
+    void RestoreColumnWidths();
+    void SaveColumnWidths();
+    void AutoSizeColumn(int column);
+
+    // A header click: sort by the column, or add it as a key.
+    void SortColumn(int column, bool add_key);
+    const SortKeys& sort_keys() const { return keys_; }
+
+    // The source rows of the selection, top to bottom as shown.
+    std::vector<int> SelectedSourceRows() const;
+
+private:
+    MultiKeySortProxy* proxy_;
+    SortKeys keys_;
+    std::string list_name_;
+    std::string config_ini_;
+};
+
+}  // namespace quorvex::gui

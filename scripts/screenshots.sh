@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Pictures of every window of the administration interface:
+#   scripts/screenshots.sh OUTDIR
+# Runs the screenshot tool of a built tree (QUORVEX_BUILD_DIR, default
+# build/release) under Xvfb on a temporary program folder made from the
+# demo folder, once in English and once in a pseudo-translation whose
+# texts are 40% longer, then checks that no picture is empty. Look at the
+# pictures for clipped labels and empty dialogs.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+out=${1:?usage: scripts/screenshots.sh OUTDIR}
+build=${QUORVEX_BUILD_DIR:-$here/build/release}
+tool=$build/tests/gui/gui_screenshots
+if [[ ! -x "$tool" ]]; then
+  echo "screenshots: $tool is missing; build the tree first (scripts/build.sh $build)" >&2
+  exit 1
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -r "$here/data/demo" "$work/home"
+mkdir -p "$work/home/Language" "$work/runtime"
+chmod 700 "$work/runtime"
+cp "$here"/data/Language/*.ini "$work/home/Language/"
+# A few accounts, so the list has rows to show.
+add_account() {
+  mkdir -p "$work/home/mail/$1"
+  printf '[System]\r\nPassword=x\r\nUserName=%s\r\nComment=%s\r\nVolume=%s\r\nMax=%s\r\nTimeStamp=2026/03/07 10:11:12\r\n' \
+    "$2" "$3" "$4" "$5" > "$work/home/mail/$1/maillist.ini"
+}
+add_account alice "Alice Archer" "Front desk" 50 0
+add_account bob "Bob Baker" "Shipping" 20 0
+add_account carol "Carol Cook" "Board, no limit" 20 1
+mkdir -p "$out"
+export QUORVEX_HOME=$work/home QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work/runtime
+screen=(-a -s "-screen 0 1280x1024x24")
+xvfb-run "${screen[@]}" "$tool" "$out"
+xvfb-run "${screen[@]}" "$tool" "$out" --pseudo
+/usr/bin/python3 "$here/scripts/check_screenshots.py" "$out"

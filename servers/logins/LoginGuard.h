@@ -1,0 +1,99 @@
+// Failed logins of every service (SMTP AUTH, POP3 PASS, the account server
+// and its administrator sessions): one log line per failure, and a lock on
+// an address that keeps guessing. One process-wide guard serves all
+// services, so guesses spread over several protocols count together.
+//
+// After kMaxFailedLogins failures from one address within the window,
+// every login from that address is refused for the lock time, with the
+// service's usual failure reply and without a password check; the lock is
+// logged once. Web-mail front ends, which log in for all their users, are
+// never locked. The guard never sees a password.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace quorvex {
+
+enum class LoginOutcome {
+    kAccepted,
+    kUnknownAccount,  // no such account (or a name that cannot be one)
+    kWrongPassword,
+    kDisabled,        // the right password for a disabled account
+    kNotPermitted,    // the account may not log in here (a group, no administrator rights)
+};
+
+// "unknown-account", "wrong-password", "disabled", "not-permitted" ("accepted").
+std::string_view LoginOutcomeName(LoginOutcome outcome);
+
+// Service names of the log line.
+inline constexpr std::string_view kLoginServiceSmtp = "smtp";
+inline constexpr std::string_view kLoginServicePop3 = "pop3";
+inline constexpr std::string_view kLoginServiceAccount = "account-server";
+
+inline constexpr int kMaxFailedLogins = 10;
+inline constexpr std::chrono::seconds kFailedLoginWindow{300};
+inline constexpr std::chrono::seconds kLoginLockTime{300};
+
+// "login failed: service=<service> address=<address> account=<account>
+// outcome=<outcome>". Bytes of the account outside printable ASCII (the
+// blank included) are written as \xNN, so the line stays one line with
+// blank-free fields whatever a client sent.
+std::string FailedLoginLine(std::string_view service, std::string_view address, std::string_view account,
+                            LoginOutcome outcome);
+// "login locked: address=<address> failures=<n> within=<s>s refused for <s>s"
+std::string LoginLockLine(std::string_view address, int failures, std::chrono::seconds window,
+                          std::chrono::seconds lock);
+
+struct LoginGuardOptions {
+    int max_failures = kMaxFailedLogins;
+    std::chrono::seconds window = kFailedLoginWindow;
+    std::chrono::seconds lock = kLoginLockTime;
+    // Addresses followed at once; beyond it the oldest quiet ones are
+    // forgotten first, so memory stays bounded under a spread attack.
+    std::size_t max_addresses = 10000;
+    std::function<std::chrono::steady_clock::time_point()> now;  // empty: the steady clock
+    std::function<bool(std::string_view address)> exempt;         // empty: the web-mail front ends
+    std::function<void(std::string_view line)> log;               // empty: system log and standard error
+};
+
+class LoginGuard {
+public:
+    explicit LoginGuard(LoginGuardOptions options = {});
+
+    // True while logins from `address` are refused.
+    bool IsLocked(std::string_view address);
+    // Logs the failure and counts it against the address (never for an
+    // exempt one); the failure that completes the count locks it.
+    void RecordFailure(std::string_view service, std::string_view address, std::string_view account,
+                       LoginOutcome outcome);
+    // Forgets every address.
+    void Clear();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Entry {
+        std::deque<Clock::time_point> failures;  // within the window, oldest first
+        Clock::time_point locked_until{};
+    };
+
+    Clock::time_point Now() const;
+    bool Exempt(std::string_view address) const;
+    void Log(std::string_view line) const;
+    void Prune(Clock::time_point now);  // with mutex_ held
+
+    LoginGuardOptions options_;
+    std::mutex mutex_;
+    std::unordered_map<std::string, Entry> entries_;
+};
+
+// The guard of the running program.
+LoginGuard& ProcessLoginGuard();
+
+}  // namespace quorvex

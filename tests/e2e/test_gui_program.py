@@ -1,0 +1,89 @@
+"""The program with and without its window: a start without a display and
+"-service" never map a Qt library; a start on a display (the offscreen Qt
+platform here) hands the same process over to QuorvexServerGui, which
+serves mail, answers the control socket ("SHOW" from a second start,
+"-update") and stops in order on SIGTERM."""
+import os
+import smtplib
+import socket
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
+from quorvex_program import ProgramFolder, wait_until  # noqa: E402
+
+DISPLAY_ENV = {"DISPLAY": ":424242", "QT_QPA_PLATFORM": "offscreen", "XDG_RUNTIME_DIR": "/tmp"}
+
+
+def mapped_files(pid):
+    with open("/proc/%d/maps" % pid) as f:
+        return {line.split()[-1] for line in f if len(line.split()) >= 6}
+
+
+def qt_libraries(pid):
+    return sorted(path for path in mapped_files(pid) if "libQt" in os.path.basename(path))
+
+
+def program_name(pid):
+    with open("/proc/%d/cmdline" % pid, "rb") as f:
+        return os.path.basename(f.read().split(b"\0")[0].decode())
+
+
+def control_socket_name(folder):
+    """The instance's abstract socket name: FNV-1a of the canonical folder."""
+    value = 14695981039346656037
+    for byte in os.path.realpath(folder).encode():
+        value ^= byte
+        value = (value * 1099511628211) % (1 << 64)
+    return "QuorvexServer-%016x" % value
+
+
+def send_command(folder, command):
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    s.settimeout(10)
+    s.connect("\0" + control_socket_name(folder))
+    s.sendall(command.encode() + b"\n")
+    answer = s.makefile("rb").readline()
+    s.close()
+    return answer.strip().decode()
+
+
+def test_headless_starts_map_no_qt(tmp_path):
+    home = ProgramFolder(tmp_path)
+    for arguments in ((), ("-service",)):
+        with home.start(*arguments) as program:
+            program.wait_serving()
+            assert qt_libraries(program.process.pid) == []
+            assert program_name(program.process.pid) == "QuorvexServer"
+            code, _, _, _ = program.stop()
+        assert code == 0
+
+
+def test_a_display_start_runs_the_window_in_the_same_process(tmp_path):
+    home = ProgramFolder(tmp_path)
+    home.set("System", "AllHide", 1)
+    with home.start(extra_env=DISPLAY_ENV) as program:
+        program.wait_serving()
+        pid = program.process.pid
+        wait_until(lambda: program_name(pid) == "QuorvexServerGui", 20, "the windowed program")
+        assert qt_libraries(pid), "the windowed program maps Qt"
+        with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
+            assert client.ehlo("e2e.client")[0] == 250
+
+        # A second start (headless) finds the instance, asks it to show its
+        # window and ends.
+        second = home.run(timeout=30)
+        assert second.returncode == 1
+        assert b"Another instance of QuorvexServer is running." in second.stderr
+        assert send_command(home.path, "SHOW") == "OK"
+
+        # "-update" makes the window's process reload its settings.
+        update = home.run("-update", timeout=30)
+        assert update.returncode == 0, update.stderr
+        wait_until(lambda: "Settings reloaded from" in home.system_log(), 10, "the reload line")
+        assert program.process.poll() is None
+
+        code, seconds, _, _ = program.stop()
+    assert code == 0
+    assert seconds < 8
+    assert "QuorvexServer stops on signal" in home.system_log()
+    assert "QuorvexServer stopped." in home.system_log()

@@ -1,0 +1,45 @@
+// Prompts and a desktop opener that never wait and never open anything,
+// for the programs that drive the window without a person (the screenshot
+// tool, the benchmark). Questions are answered No.
+#pragma once
+
+#include "gui/support/DialogTable.h"
+#include "gui/support/GuiServices.h"
+#include "gui/support/Prompts.h"
+
+namespace quorvex::gui {
+
+class QuietPrompts final : public Prompts {
+public:
+    void Information(QWidget*, const QString&) override {}
+    void Warning(QWidget*, const QString&) override {}
+    bool Question(QWidget*, const QString&) override { return false; }
+};
+
+class NoOpener final : public DesktopOpener {
+public:
+    bool OpenPath(const QString&) override { return true; }
+    bool OpenUrl(const QString&) override { return true; }
+};
+
+// The services of a window nobody answers: no dialog is registered, no
+// mail is queued.
+struct QuietGui {
+    QuietGui() {
+        services.prompts = &prompts;
+        services.files = &files;
+        services.opener = &opener;
+        services.dialogs = &dialogs;
+        services.has_queued_mail = [] { return false; };
+    }
+    QuietGui(const QuietGui&) = delete;
+    QuietGui& operator=(const QuietGui&) = delete;
+
+    QuietPrompts prompts;
+    NoOpener opener;
+    QtFileChooser files;
+    DialogTable dialogs{prompts};
+    GuiServices services;
+};
+
+}  // namespace quorvex::gui

@@ -1,0 +1,59 @@
+// The administrator password of the password gate and the close choice,
+// as stored in config.ini.
+#include <gtest/gtest.h>
+
+#include "accountserver/AdminSession.h"
+#include "common/PasswordDigest.h"
+#include "common/ProfileFile.h"
+#include "gui/logic/AdminSettings.h"
+#include "support/TempFolder.h"
+
+namespace quorvex::gui {
+namespace {
+
+using quorvex::testing::TempFolder;
+
+TEST(AdminPassword, VerifyAndChange) {
+    TempFolder folder;
+    const std::string config = folder.File("config.ini");
+    ProfileFile(config).WriteString("System", "Dominame", "example.test");
+    // Without a stored password only the default digest counts.
+    EXPECT_FALSE(VerifyAdminPassword(config, ""));
+    ProfileFile(config).WriteString("System", "Password", HashAccountPassword("Secret", 1));
+    EXPECT_TRUE(VerifyAdminPassword(config, "Secret"));
+    EXPECT_FALSE(VerifyAdminPassword(config, "secret")) << "letter case counts";
+
+    struct Step {
+        const char *old_password, *fresh, *confirmation;
+        PasswordChange expected;
+        const char* works_after;
+    };
+    const Step steps[] = {
+        {"wrong", "n1", "n1", PasswordChange::kWrongOld, "Secret"},
+        {"Secret", "n1", "N1", PasswordChange::kMismatch, "Secret"},
+        {"Secret", "n1", "n1", PasswordChange::kChanged, "n1"},
+        {"n1", "", "", PasswordChange::kChanged, ""},
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(ChangeAdminPassword(config, step.old_password, step.fresh, step.confirmation), step.expected);
+        EXPECT_TRUE(VerifyAdminPassword(config, step.works_after)) << step.works_after;
+    }
+    EXPECT_EQ(ReadProfileString(config, "System", "Password"), HashAccountPassword("", 1));
+}
+
+TEST(CloseMode, OnlyZeroOrOneIsEverRead) {
+    TempFolder folder;
+    const std::string config = folder.File("config.ini");
+    const std::pair<const char*, int> cases[] = {{"0", 0}, {"1", 1}, {"2", 1}, {"-1", 1}, {"x", 0}, {"", 1}};
+    for (const auto& [stored, mode] : cases) {
+        ProfileFile(config).WriteString("system", "CloseMode", stored);
+        EXPECT_EQ(ReadCloseMode(config), mode) << stored;
+    }
+    EXPECT_FALSE(WriteCloseMode(config, -1));
+    EXPECT_EQ(ReadProfileString(config, "system", "CloseMode"), "");
+    EXPECT_TRUE(WriteCloseMode(config, 0));
+    EXPECT_EQ(ReadProfileString(config, "System", "CloseMode"), "0");
+}
+
+}  // namespace
+}  // namespace quorvex::gui

@@ -1,0 +1,225 @@
+// Pictures of every window of the administration interface: the main
+// window (with each of its menus opened) and every dialog, as PNG files, in
+// English and, with --pseudo, in a pseudo-translation whose texts are 40%
+// longer, so clipped labels show. Run by scripts/screenshots.sh under Xvfb
+// on a prepared program folder (QUORVEX_HOME).
+//   gui_screenshots OUTDIR [--pseudo]
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QTimer>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+
+#include "common/ErrorAlert.h"
+#include "common/Notices.h"
+#include "common/Paths.h"
+#include "common/ServerSettings.h"
+#include "common/Translation.h"
+#include "gui/dialogs/AboutDlg.h"
+#include "gui/dialogs/AdminPasswordDlg.h"
+#include "gui/dialogs/ErrorAlertDlg.h"
+#include "gui/dialogs/LogDlg.h"
+#include "gui/dialogs/LoginDlg.h"
+#include "gui/dialogs/ProgressDlg.h"
+#include "gui/dialogs/ShutdownDlg.h"
+#include "gui/frame/MainFrame.h"
+#include "gui/support/DialogTable.h"
+#include "gui/support/GuiStrings.h"
+#include "gui/support/Prompts.h"
+#include "gui/support/WidgetTranslator.h"
+#include "gui/views/AccountListView.h"
+#include "gui/views/ServerLogView.h"
+#include "gui/QuietServices.h"
+#include "mailmodel/account/AccountList.h"
+
+namespace quorvex::gui {
+namespace {
+
+void Settle(int ms = 150) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The window's client area under a strip with its title (Xvfb has no
+// window manager to draw one), so translated titles can be checked too.
+bool Save(QWidget* widget, const QString& path, bool fit = true) {
+    widget->show();
+    if (fit) widget->adjustSize();
+    Settle();
+    const QPixmap client = widget->grab();
+    const int strip = widget->fontMetrics().height() + 8;
+    QPixmap picture(client.width(), client.height() + strip);
+    picture.fill(QColor(0x33, 0x4a, 0x70));
+    QPainter painter(&picture);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(6, 0, client.width() - 12, strip), Qt::AlignVCenter | Qt::AlignLeft, widget->windowTitle());
+    painter.drawPixmap(0, strip, client);
+    painter.end();
+    const bool saved = picture.save(path, "PNG");
+    std::printf("%s %s (%dx%d)\n", saved ? "wrote" : "FAILED", qPrintable(path), widget->width(), widget->height());
+    return saved;
+}
+
+// The English keys a window looked its texts up under.
+void CollectKeys(QObject* root, std::set<std::string>& keys) {
+    auto take = [&keys](QObject* object) {
+        for (const char* property : {"quorvexKey", "quorvexTitleKey"}) {
+            const QVariant value = object->property(property);
+            if (value.isValid() && !value.toString().isEmpty()) keys.insert(value.toString().toStdString());
+        }
+        for (const QString& key : object->property("quorvexTabKeys").toStringList()) keys.insert(key.toStdString());
+    };
+    take(root);
+    for (QObject* child : root->findChildren<QObject*>()) take(child);
+}
+
+// Each letter accented, format fields, access keys and the shortcut text
+// kept, each word padded to 140% of its length (so long texts still wrap
+// where a real translation would).
+std::string Pseudo(const std::string& key) {
+    static const std::map<char, const char*> accents = {
+        {'a', "\xc3\xa4"}, {'e', "\xc3\xa9"}, {'i', "\xc3\xae"}, {'o', "\xc3\xb6"}, {'u', "\xc3\xbc"},
+        {'A', "\xc3\x84"}, {'E', "\xc3\x89"}, {'I', "\xc3\x8e"}, {'O', "\xc3\x96"}, {'U', "\xc3\x9c"},
+        {'n', "\xc3\xb1"}, {'c', "\xc3\xa7"}, {'s', "\xc5\xa1"}, {'y', "\xc3\xbd"}};
+    const std::size_t tab = key.find('\t');
+    const std::string text = key.substr(0, tab);
+    const std::string shortcut = tab == std::string::npos ? std::string() : key.substr(tab);
+    std::string out;
+    std::size_t piece_length = 0;
+    auto pad = [&] {
+        const auto extra = static_cast<std::size_t>(std::ceil(piece_length * 0.4));
+        out.append(extra, '~');
+        piece_length = 0;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '%' && i + 1 < text.size()) {
+            out += text.substr(i, 2);
+            ++i;
+            piece_length += 2;
+            continue;
+        }
+        if (c == '|' || c == ' ' || c == '\n') {
+            if (piece_length) pad();
+            out += c;
+            continue;
+        }
+        const auto found = accents.find(c);
+        out += found == accents.end() ? std::string(1, c) : std::string(found->second);
+        ++piece_length;
+    }
+    if (piece_length) pad();
+    return out + shortcut;
+}
+
+void WritePseudoLanguage(const std::string& folder, const std::set<std::string>& keys) {
+    std::ofstream out(JoinPath(folder, "Language", "Pseudo.ini"), std::ios::binary | std::ios::trunc);
+    out << "[Info]\r\ncharset=utf-8\r\n[String]\r\n";
+    for (const std::string& key : keys) out << EscapeLineBreaks(key) << '=' << EscapeLineBreaks(Pseudo(key)) << "\r\n";
+}
+
+struct Window {
+    const char* file;
+    std::function<QWidget*(QWidget* parent)> make;
+};
+
+}  // namespace
+}  // namespace quorvex::gui
+
+int main(int argc, char** argv) {
+    using namespace quorvex;
+    using namespace quorvex::gui;
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: gui_screenshots OUTDIR [--pseudo]\n");
+        return 2;
+    }
+    const QString out_dir = QString::fromLocal8Bit(argv[1]);
+    const bool pseudo = argc > 2 && std::string(argv[2]) == "--pseudo";
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QDir().mkpath(out_dir);
+    ReloadSettings();
+    Accounts().Load();
+
+    QuietGui quiet;
+    const GuiServices& services = quiet.services;
+    QuietPrompts& prompts = quiet.prompts;
+    NoOpener& opener = quiet.opener;
+    DialogTable& dialogs = quiet.dialogs;
+
+    const std::vector<Window> windows = {
+        {"login", [&](QWidget* p) { return new LoginDlg(Settings()->ConfigIni(), prompts, dialogs, p); }},
+        {"admin-password", [&](QWidget* p) { return new AdminPasswordDlg(Settings()->ConfigIni(), prompts, p); }},
+        {"shutdown", [&](QWidget* p) { return new ShutdownDlg(Settings()->ConfigIni(), prompts, p); }},
+        {"log", [&](QWidget* p) { return new LogDlg(Settings()->LogFilePath, opener, prompts, p); }},
+        {"about", [&](QWidget* p) { return new AboutDlg(opener, prompts, p); }},
+        {"progress", [&](QWidget* p) { return new ProgressDlg(kTextCheckingVersion, p); }},
+        {"error-alert", [&](QWidget* p) {
+             auto* alert = new ErrorAlertDlg(p);
+             alert->setWindowTitle(Tr(kErrorAlertCaption));
+             return alert;
+         }},
+        {"not-available", [&](QWidget* p) {
+             auto* box = new QMessageBox(QMessageBox::Information, Tr(kTextProductName), DialogNotAvailableText(),
+                                         QMessageBox::Ok, p);
+             return box;
+         }},
+    };
+
+    auto take_all = [&](const QString& prefix, std::set<std::string>* keys) {
+        bool ok = true;
+        MainFrame frame(services, nullptr, ProcessNoticeBus());
+        frame.resize(900, 560);
+        frame.show();
+        frame.account_view()->OnRefreshUserList();
+        for (int i = 0; i < 50 && frame.account_view()->refreshing(); ++i) Settle(100);
+        frame.log_view()->QueueLine("[2026-01-01 10:00:00] QuorvexServer and http://mail/mail start successfully.\r\n");
+        ok &= Save(&frame, out_dir + "/" + prefix + "main.png", false);
+        int index = 0;
+        for (QAction* top : frame.menuBar()->actions()) {
+            QMenu* menu = top->menu();
+            if (!menu) continue;
+            menu->popup(frame.mapToGlobal(QPoint(10 + 80 * index, 20)));
+            Settle();
+            ok &= menu->grab().save(out_dir + "/" + prefix + "menu" + QString::number(++index) + ".png", "PNG");
+            std::printf("wrote menu %d\n", index);
+            if (keys) CollectKeys(menu, *keys);
+            menu->hide();
+        }
+        if (keys) CollectKeys(&frame, *keys);
+        for (const Window& window : windows) {
+            QWidget* widget = window.make(&frame);
+            widget->setWindowModality(Qt::NonModal);
+            ok &= Save(widget, out_dir + "/" + prefix + QString::fromLatin1(window.file) + ".png");
+            if (keys) CollectKeys(widget, *keys);
+            widget->close();
+            delete widget;
+        }
+        return ok;
+    };
+
+    std::set<std::string> keys;
+    bool ok = take_all(QString(), pseudo ? &keys : nullptr);
+    if (pseudo) {
+        for (std::string_view text : AllGuiTexts()) keys.insert(std::string(text));
+        keys.insert(std::string(kErrorAlertText));
+        keys.insert(std::string(kErrorAlertCaption));
+        // An address stays what it is in every language.
+        std::erase_if(keys, [](const std::string& key) { return key.rfind("http", 0) == 0; });
+        WritePseudoLanguage(Settings()->Folder(), keys);
+        UpdateSettings([](CServerSettings& s) { s.Language = "Pseudo"; });
+        ok &= take_all(QStringLiteral("pseudo-"), nullptr);
+    }
+    return ok ? 0 : 1;
+}

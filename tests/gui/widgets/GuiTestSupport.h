@@ -1,0 +1,146 @@
+// What the widget tests share: fakes of the injected prompts, chooser and
+// desktop opener that record what they were asked and answer as told, a
+// temporary program folder published as the settings of the process, and
+// a wait for a condition with a deadline that keeps Qt's events going.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/Paths.h"
+#include "common/ProfileFile.h"
+#include "common/ServerSettings.h"
+#include "gui/support/DialogTable.h"
+#include "gui/support/GuiServices.h"
+#include "gui/support/Prompts.h"
+#include "mailmodel/account/AccountConfig.h"
+#include "mailmodel/account/AccountList.h"
+#include "support/TempFolder.h"
+
+namespace quorvex::gui::testing {
+
+using quorvex::testing::TempFolder;
+
+class FakePrompts final : public Prompts {
+public:
+    struct Shown {
+        std::string kind;  // "information", "warning", "question"
+        QString text;
+    };
+    void Information(QWidget*, const QString& text) override { shown.push_back({"information", text}); }
+    void Warning(QWidget*, const QString& text) override { shown.push_back({"warning", text}); }
+    bool Question(QWidget*, const QString& text) override {
+        shown.push_back({"question", text});
+        if (answers.empty()) return false;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    bool Saw(const QString& text) const {
+        for (const Shown& s : shown) {
+            if (s.text == text) return true;
+        }
+        return false;
+    }
+    std::vector<Shown> shown;
+    std::deque<bool> answers;  // for the questions, in order; none left: No
+};
+
+class FakeChooser final : public FileChooser {
+public:
+    std::optional<QString> ChooseFolder(QWidget*, const QString&, const QString&) override { return folder; }
+    QStringList ChooseFilesToOpen(QWidget*, const QString&, const QString&) override { return files; }
+    std::optional<QString> folder;
+    QStringList files;
+};
+
+class FakeOpener final : public DesktopOpener {
+public:
+    bool OpenPath(const QString& path) override {
+        paths.push_back(path);
+        return result;
+    }
+    bool OpenUrl(const QString& url) override {
+        urls.push_back(url);
+        return result;
+    }
+    std::vector<QString> paths;
+    std::vector<QString> urls;
+    bool result = true;
+};
+
+// Waits (running Qt's events) until `condition` holds, at most `limit_ms`.
+inline bool WaitFor(const std::function<bool()>& condition, int limit_ms = 5000) {
+    return QTest::qWaitFor(condition, limit_ms);
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A program folder of its own for each test, with the services faked.
+class GuiFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProgramFolder(home.path());
+        MakeFolders(home.File("mail"));
+        MakeFolders(home.File("Language"));
+        WriteFile(home.File("Language/English.ini"), "[Info]\r\ncharset=iso-8859-1\r\n[String]\r\n");
+        UseConfig("");
+        services.prompts = &prompts;
+        services.files = &chooser;
+        services.opener = &opener;
+        services.dialogs = &dialogs;
+        services.run_command = [this](const std::vector<std::string>& argv) {
+            commands.push_back(argv);
+            return CommandResult{0, ""};
+        };
+        services.has_queued_mail = [this] { return mail_queued; };
+        services.active_jobs = [] { return 0; };
+        services.active_deliveries = [] { return 0; };
+    }
+    void TearDown() override {
+        PublishSettings(std::make_shared<CServerSettings>());
+        Accounts().Load();
+    }
+
+    // config.ini with the basics and `extra` lines of [System].
+    void UseConfig(const std::string& extra_system, const std::string& more_sections = "") {
+        WriteFile(home.File("config.ini"), "[System]\r\nDominame=example.test\r\nLanguage=English\r\n" + extra_system +
+                                               "[Log]\r\nFilePath=" + home.File("log") + "\r\n" + more_sections);
+        ProfileFile::ClearCache();
+        ReloadSettings();
+        Accounts().Load();
+    }
+
+    // Creates an account through the account services (which notify).
+    bool CreateAccount(const std::string& name, const std::function<void(AccountRecord&)>& edit = {}) {
+        AccountRecord record;
+        record.Password = "pw";
+        if (edit) edit(record);
+        return SaveAccount(name, record);
+    }
+
+    TempFolder home;
+    FakePrompts prompts;
+    FakeChooser chooser;
+    FakeOpener opener;
+    DialogTable dialogs{prompts};
+    GuiServices services;
+    std::vector<std::vector<std::string>> commands;
+    bool mail_queued = false;
+};
+
+}  // namespace quorvex::gui::testing

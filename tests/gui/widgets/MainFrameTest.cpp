@@ -1,0 +1,318 @@
+// The main window through its actions, with the dialogs, prompts and the
+// desktop opener faked: every command reaches its dialog or says it is not
+// available, the close choice, the window without a tray, the lock, the
+// domain selector, the user count and the language.
+#include <QAction>
+#include <QDialog>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QToolBar>
+#include <filesystem>
+#include <map>
+
+#include "GuiTestSupport.h"
+#include "common/PasswordDigest.h"
+#include "gui/DialogRegistry.h"
+#include "gui/dialogs/AutoHeightComboBox.h"
+#include "gui/dialogs/StatusLed.h"
+#include "gui/views/ServerLogView.h"
+#include "gui/frame/MainFrame.h"
+#include "gui/support/GuiStrings.h"
+#include "gui/support/WidgetTranslator.h"
+#include "gui/views/AccountListView.h"
+
+namespace quorvex::gui::testing {
+namespace {
+
+class MainFrameTest : public GuiFolderTest {
+protected:
+    // Every dialog kind is a fake that records its request and answers
+    // with `answers[kind]` (cancelled when none is set).
+    void FakeAllDialogs() {
+        for (int kind = 0; kind <= static_cast<int>(DialogKind::kWebDirectorySetup); ++kind) {
+            const auto which = static_cast<DialogKind>(kind);
+            dialogs.Register(which, [this, which](const DialogRequest& request) {
+                opened.push_back({which, request.account, request.recipients});
+                return answers.count(which) ? answers[which] : DialogResult{};
+            });
+        }
+    }
+    std::unique_ptr<MainFrame> MakeFrame() {
+        auto frame = std::make_unique<MainFrame>(services, nullptr, ProcessNoticeBus());
+        frame->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+        return frame;
+    }
+    struct Opened {
+        DialogKind kind;
+        std::string account, recipients;
+    };
+    std::vector<Opened> opened;
+    std::map<DialogKind, DialogResult> answers;
+};
+
+TEST_F(MainFrameTest, EveryMenuCommandReachesItsDialogOrSaysItIsNotThere) {
+    RegisterDialogs(dialogs, services);  // the window's own dialogs are real
+    for (DialogKind own : {DialogKind::kLogin, DialogKind::kAdminPassword, DialogKind::kShutdown, DialogKind::kLog,
+                           DialogKind::kAbout}) {
+        EXPECT_TRUE(dialogs.Available(own));
+        dialogs.Unregister(own);  // ... but not opened modally here
+    }
+    auto frame = MakeFrame();
+    ASSERT_TRUE(CreateAccount("alice"));
+    frame->account_view()->OnRefreshUserList();
+    frame->account_view()->selectAll();
+    // Commands whose dialog is not there (yet) say so and open nothing.
+    const Command not_available[] = {Command::kConfiguration, Command::kReinstall,   Command::kVirtualDirectory,
+                                     Command::kAdminPassword, Command::kWelcome,     Command::kTransferStatus,
+                                     Command::kAbout,         Command::kOpenLog,     Command::kExport,
+                                     Command::kNewAccount,    Command::kEditAccount, Command::kSendMail,
+                                     Command::kSendMailToAll, Command::kNewGroup,    Command::kDeletedUsers};
+    for (Command command : not_available) {
+        prompts.shown.clear();
+        ASSERT_NE(frame->action(command), nullptr);
+        frame->action(command)->trigger();
+        EXPECT_TRUE(prompts.Saw(DialogNotAvailableText())) << static_cast<int>(command);
+    }
+    // Every command is in a menu.
+    std::set<QAction*> in_menus;
+    for (QAction* top : frame->menuBar()->actions()) {
+        for (QAction* item : top->menu()->actions()) in_menus.insert(item);
+    }
+    for (int id : {32778, 32776, 3210, 32796, 102, 103, 32779, 57665, 32771, 32773, 32783, 32772, 114, 32774, 32907,
+                   32782, 32900, 32901, 115, 32822, 32905, 32909, 57664, 57670, 32784, 32908, 32794, 32903, 32904, 32910}) {
+        EXPECT_TRUE(in_menus.count(frame->action(static_cast<Command>(id)))) << id;
+    }
+}
+
+TEST_F(MainFrameTest, CommandsOpenTheirDialogsWithTheirArguments) {
+    FakeAllDialogs();
+    ASSERT_TRUE(CreateAccount("alice"));
+    ASSERT_TRUE(CreateAccount("bob"));
+    auto frame = MakeFrame();
+    frame->account_view()->OnRefreshUserList();
+    frame->account_view()->selectAll();
+    const std::pair<Command, DialogKind> rows[] = {
+        {Command::kOpenLog, DialogKind::kLog},           {Command::kExport, DialogKind::kExportUsers},
+        {Command::kConfiguration, DialogKind::kSettings}, {Command::kReinstall, DialogKind::kFirstRunSetup},
+        {Command::kAdminPassword, DialogKind::kAdminPassword}, {Command::kWelcome, DialogKind::kWelcomeMessage},
+        {Command::kTransferStatus, DialogKind::kTransferStatus}, {Command::kAbout, DialogKind::kAbout},
+        {Command::kDeletedUsers, DialogKind::kDeletedUsers}, {Command::kNewAccount, DialogKind::kAccountSheet},
+        {Command::kNewGroup, DialogKind::kGroup},
+    };
+    for (const auto& [command, kind] : rows) {
+        opened.clear();
+        frame->action(command)->trigger();
+        ASSERT_EQ(opened.size(), 1u) << static_cast<int>(command);
+        EXPECT_EQ(opened[0].kind, kind);
+    }
+    opened.clear();
+    frame->action(Command::kSelectAll)->trigger();  // the refresh after "Deleted users" cleared it
+    frame->action(Command::kSendMail)->trigger();
+    frame->action(Command::kSendMailToAll)->trigger();
+    frame->action(Command::kEditAccount)->trigger();
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[0].recipients, "alice;bob;");
+    EXPECT_EQ(opened[1].recipients, "All");
+    EXPECT_EQ(opened[2].kind, DialogKind::kAccountSheet);
+    EXPECT_EQ(opened[2].account, "alice");
+    // Web directory: the dialog's outcome is told.
+    answers[DialogKind::kWebDirectorySetup] = {true, 0};
+    frame->action(Command::kVirtualDirectory)->trigger();
+    EXPECT_TRUE(prompts.Saw(Tr(kTextWebDirectoryDone)));
+    // Restart IIS reloads the web server through the command runner.
+    frame->action(Command::kRestartIis)->trigger();
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0], (std::vector<std::string>{"systemctl", "reload", "apache2"}));
+    // Download opens the home page; the user manual says there is none.
+    frame->action(Command::kDownload)->trigger();
+    ASSERT_EQ(opener.urls.size(), 1u);
+    EXPECT_EQ(opener.urls[0], Tr(kTextHomePage));
+    frame->action(Command::kUserManual)->trigger();
+    EXPECT_TRUE(prompts.Saw(Tr(kTextNoUserManual)));
+    WriteFile(home.File("Language/English.htm"), "<html></html>");
+    frame->action(Command::kUserManual)->trigger();
+    ASSERT_EQ(opener.paths.size(), 1u);
+    EXPECT_EQ(opener.paths[0].toStdString(), home.File("Language/English.htm"));
+}
+
+TEST_F(MainFrameTest, ClearLogsRemovesOnlyTheProgramsLogs) {
+    FakeAllDialogs();
+    auto frame = MakeFrame();
+    const std::string log = home.File("log");
+    std::filesystem::create_directories(log + "/archive");
+    WriteFile(log + "/keep.me", "x");
+    WriteFile(log + "/archive/syslog20200101.txt", "x");
+    WriteFile(log + "/smtplog20200101.txt", "x");
+    WriteFile(log + "/quorvexlog.txt", "x");
+    prompts.answers = {false};
+    frame->action(Command::kClearLog)->trigger();
+    EXPECT_TRUE(std::filesystem::exists(log + "/smtplog20200101.txt")) << "No keeps everything";
+    prompts.answers = {true};
+    frame->action(Command::kClearLog)->trigger();
+    EXPECT_TRUE(prompts.Saw(Tr(kTextClearLogsQuestion)));
+    EXPECT_FALSE(std::filesystem::exists(log + "/smtplog20200101.txt"));
+    EXPECT_FALSE(std::filesystem::exists(log + "/quorvexlog.txt"));
+    EXPECT_TRUE(std::filesystem::exists(log + "/keep.me"));
+    EXPECT_TRUE(std::filesystem::exists(log + "/archive/syslog20200101.txt"));
+    EXPECT_TRUE(std::filesystem::exists(log));
+}
+
+TEST_F(MainFrameTest, ClosingHidesOrShutsDownAsChosen) {
+    FakeAllDialogs();
+    auto frame = MakeFrame();
+    int quits = 0;
+    QObject::connect(frame.get(), &MainFrame::QuitRequested, [&] { ++quits; });
+    // Cancelled: nothing happens.
+    frame->close();
+    EXPECT_TRUE(frame->WindowShown());
+    // "Hide": the servers go on; without a tray the window is minimized,
+    // never hidden out of reach.
+    ASSERT_FALSE(frame->tray_available());
+    answers[DialogKind::kShutdown] = {true, 0};
+    frame->close();
+    ASSERT_TRUE(WaitFor([&] { return frame->isMinimized(); }));
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_EQ(quits, 0);
+    frame->showNormal();
+    // "Shut down" with mail in transfer asks; No keeps running.
+    answers[DialogKind::kShutdown] = {true, 1};
+    mail_queued = true;
+    prompts.answers = {false, true};
+    frame->action(Command::kShutdown)->trigger();
+    EXPECT_TRUE(prompts.Saw(Tr(kTextMailInTransfer)));
+    EXPECT_EQ(quits, 0);
+    frame->action(Command::kShutdown)->trigger();
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(MainFrameTest, HideLockAndTheTrayClick) {
+    FakeAllDialogs();
+    auto frame = MakeFrame();
+    frame->action(Command::kHide)->trigger();
+    ASSERT_TRUE(WaitFor([&] { return frame->isMinimized(); }));
+    EXPECT_TRUE(frame->isVisible()) << "no tray: reachable on the task bar";
+    frame->OnTrayClick();  // unlocked: shows at once
+    ASSERT_TRUE(WaitFor([&] { return frame->WindowShown(); }));
+    EXPECT_TRUE(opened.empty());
+
+    frame->action(Command::kLock)->trigger();
+    ASSERT_TRUE(WaitFor([&] { return frame->isMinimized(); }));
+    frame->ShowFromOutside();  // a second start: the gate first
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].kind, DialogKind::kLogin);
+    EXPECT_TRUE(frame->isMinimized()) << "a cancelled gate keeps it down";
+    answers[DialogKind::kLogin] = {true, 0};
+    ProcessNoticeBus().Post(NoticeId::WM_NOTIFYICON, "");  // the tray's click as a notice
+    ASSERT_TRUE(WaitFor([&] { return frame->WindowShown(); }));
+    EXPECT_EQ(opened.size(), 2u);
+    EXPECT_FALSE(frame->tray_state().locked());
+}
+
+TEST_F(MainFrameTest, DomainSelectorFollowsTheDomainMode) {
+    UseConfig("DomainNameType=1\r\n", "[DomainName]\r\nCount=2\r\nDN1=a.test\r\nDN2=b.test\r\n");
+    ASSERT_TRUE(CreateAccount("x@a.test"));
+    ASSERT_TRUE(CreateAccount("y@b.test"));
+    FakeAllDialogs();
+    auto frame = MakeFrame();
+    AutoHeightComboBox* selector = frame->domain_selector();
+    ASSERT_TRUE(selector->isVisible());
+    ASSERT_EQ(selector->count(), 3);
+    EXPECT_EQ(selector->itemText(0), Tr(kTextAllDomains));
+    frame->account_view()->OnRefreshUserList();
+    EXPECT_EQ(frame->account_view()->model()->rowCount(), 2);
+    selector->setCurrentIndex(2);
+    ASSERT_TRUE(WaitFor([&] { return frame->account_view()->model()->rowCount() == 1; }));
+    EXPECT_EQ(frame->account_view()->model()->NameAt(0), "y@b.test");
+    // A new account shows at once, whatever its domain.
+    ASSERT_TRUE(CreateAccount("z@a.test"));
+    ASSERT_TRUE(WaitFor([&] { return frame->account_view()->model()->rowCount() == 2; }));
+    EXPECT_EQ(selector->currentText(), QStringLiteral("b.test")) << "the refill keeps the selection";
+
+    // The settings dialog switches back to one domain: the selector goes,
+    // and the web-mail language file is written.
+    answers[DialogKind::kSettings] = {true, 0};
+    dialogs.Register(DialogKind::kSettings, [this](const DialogRequest&) {
+        ProfileFile(home.File("config.ini")).WriteString("System", "DomainNameType", "0");
+        ProfileFile(home.File("config.ini")).WriteString("System", "Language", "../../evil");
+        return DialogResult{true, 0};
+    });
+    frame->action(Command::kConfiguration)->trigger();
+    EXPECT_FALSE(selector->isVisible());
+    frame->OnUpdateUserCount(3);
+    EXPECT_FALSE(selector->isVisible()) << "and stays hidden";
+    EXPECT_EQ(ReadFile(home.File("WebMail/Language.txt")), "<!-- #include file=\"language\\English.txt\" -->");
+}
+
+TEST_F(MainFrameTest, UserCountTitleAndTranslatedTexts) {
+    FakeAllDialogs();
+    ASSERT_TRUE(CreateAccount("alice"));
+    // A GB2312 language file: the menu item and the user count are
+    // translated and decoded, "_INVISIBLE_" hides the item.
+    WriteFile(home.File("Language/ChineseGB.ini"),
+              "[Info]\r\ncharset=gb2312\r\n[String]\r\n&Refresh user list\tF5=\xcb\xa2\xd0\xc2\tF5\r\n"
+              " %d users=\xb9\xb2 %d \xb8\xf6\xd3\xc3\xbb\xa7\r\nRestart IIS=_INVISIBLE_\r\n");
+    auto frame = MakeFrame();
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral(" QuorvexServer 5.3"));
+    frame->account_view()->OnRefreshUserList();
+    EXPECT_EQ(frame->user_count_pane()->text(), QStringLiteral("  1 users"));
+    EXPECT_EQ(frame->action(Command::kRefresh)->text(), QStringLiteral("&Refresh user list\tF5"));
+
+    UpdateSettings([](CServerSettings& s) { s.Language = "ChineseGB"; });
+    frame->Retranslate();
+    frame->OnUpdateUserCount(1);
+    EXPECT_EQ(frame->action(Command::kRefresh)->text(), QString::fromUtf8("\xe5\x88\xb7\xe6\x96\xb0\tF5"));
+    EXPECT_EQ(frame->user_count_pane()->text(),
+              QString::fromUtf8(" \xe5\x85\xb1 1 \xe4\xb8\xaa\xe7\x94\xa8\xe6\x88\xb7"));
+    EXPECT_FALSE(frame->action(Command::kRestartIis)->isVisible());
+    // Back to English: the walk starts again from the English keys.
+    UpdateSettings([](CServerSettings& s) { s.Language = "English"; });
+    frame->Retranslate();
+    EXPECT_EQ(frame->action(Command::kRefresh)->text(), QStringLiteral("&Refresh user list\tF5"));
+    const QStringList tools = TrList(kTextToolbar);
+    EXPECT_EQ(frame->tool_bar()->actions().first()->text(), tools.first());
+}
+
+TEST_F(MainFrameTest, FrameNoticesLampAndStatusPanes) {
+    FakeAllDialogs();
+    int jobs = 0;
+    services.active_jobs = [&jobs] { return jobs; };
+    auto frame = MakeFrame();
+    // WM_UPDATE_PARAM rereads config.ini.
+    ProfileFile(home.File("config.ini")).WriteString("System", "Dominame", "changed.test");
+    ProcessNoticeBus().Post(NoticeId::WM_UPDATE_PARAM, "");
+    ASSERT_TRUE(WaitFor([] { return Settings()->Dominame == "changed.test"; }));
+    // WM_SHOW_MESSAGE is a line of the system log (file and pane).
+    ProcessNoticeBus().Post(NoticeId::WM_SHOW_MESSAGE, "POP3 10.1.2.3 alice logged in");
+    ASSERT_TRUE(WaitFor([&] {
+        return frame->log_view()->toPlainText().contains(QStringLiteral("] POP3 10.1.2.3 alice logged in"));
+    }));
+    // The error log's alert raises one window, again for the next error.
+    ProcessNoticeBus().Post(NoticeId::WM_ERROR_ALERT, "QuorvexServer Buffer Problem");
+    ASSERT_TRUE(WaitFor([&] {
+        auto* alert = frame->findChild<QDialog*>(QStringLiteral("errorAlert"));
+        return alert && alert->isVisible() && alert->windowTitle() == QStringLiteral("QuorvexServer Buffer Problem");
+    }));
+    // The lamp flashes while jobs run, and stops after.
+    jobs = 2;
+    ASSERT_TRUE(WaitFor([&] { return frame->led()->state().flashing(); }, 3000));
+    jobs = 0;
+    ASSERT_TRUE(WaitFor([&] { return !frame->led()->state().flashing(); }, 3000));
+    // Double clicks on the status panes.
+    QTest::mouseDClick(frame->time_pane(), Qt::LeftButton);
+    EXPECT_EQ(prompts.shown.back().text, QStringLiteral("2005.07.08"));
+    QTest::mouseDClick(frame->time_pane(), Qt::LeftButton, Qt::ControlModifier);
+    ASSERT_EQ(opener.paths.size(), 1u);
+    EXPECT_EQ(opener.paths[0].toStdString(), home.path());
+    QTest::mouseDClick(frame->user_count_pane(), Qt::LeftButton);
+    ASSERT_EQ(opener.urls.size(), 1u);
+    EXPECT_TRUE(opener.urls[0].endsWith(QStringLiteral("/mail/index.asp")));
+    const auto shown = prompts.shown.size();
+    QTest::mouseDClick(frame->date_pane(), Qt::LeftButton);  // no version host: the check is off
+    QTest::qWait(50);
+    EXPECT_EQ(prompts.shown.size(), shown);
+}
+
+}  // namespace
+}  // namespace quorvex::gui::testing
