@@ -6,8 +6,6 @@
 #include <sys/random.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "app/ProgramMessages.h"
 #include "app/WebSetup.h"
 #include "common/AtomicFile.h"
@@ -19,6 +17,7 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "common/SystemLocations.h"
 #include "mailmodel/WelcomeMail.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/db/DataSourceSetup.h"
@@ -124,6 +123,14 @@ void CreateDefaultAdministrator() {
     ShowProgramMessage("The administrator account \"Admin\" was created; its password is in " + path + ".");
 }
 
+// The program a user starts: QuorvexServer, which hands a desktop start
+// over to the windowed program; the running file when it is not beside.
+std::string ProgramLauncherPath() {
+    const std::string running = ExecutablePath();
+    const std::string launcher = JoinPath(DirName(running), kProgramName);
+    return ::access(launcher.c_str(), X_OK) == 0 ? launcher : running;
+}
+
 void MarkSetupDone(bool desktop_user) {
     const bool written = ProfileFile(ConfigPath()).Edit([&](IniDocument& doc) {
         bool ok = doc.Set("system", "setup", "1") && doc.Set("system", "Version", kProgramVersion);
@@ -135,20 +142,14 @@ void MarkSetupDone(bool desktop_user) {
 
 }  // namespace
 
+std::string DesktopEntryFileName() { return std::string(kProgramName) + std::string(kDesktopEntrySuffix); }
+
 bool FirstSetupDue() {
     const std::string config = ConfigPath();
     std::string stored = ReadProfileString(config, "system", "Version", "");
     stored.resize(std::min<std::size_t>(stored.size(), 1024));
     return std::string_view(kProgramVersion) > std::string_view(stored) ||
            ReadProfileInt(config, "system", "setup", 0) == 0;
-}
-
-bool HasDesktopSession() {
-    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(variable);
-        if (value != nullptr && *value != '\0') return true;
-    }
-    return false;
 }
 
 void RunFirstSetup(const SetupOptions& options) {
@@ -170,12 +171,14 @@ void RunFirstSetup(const SetupOptions& options) {
     progress.Step();
 
     if (!SetupWebMailDirectory()) ShowProgramMessage(ProgramString(IDS_WEB_DIRECTORY_FAILED));
-    WriteWebMailLanguageFile();
+    WriteWebMailPagesFolder();
     progress.Step();
 
     if (options.desktop_user) {
-        if (CreateDesktopShortcut() != 0) QUORVEX_ERROR_LOG("cannot create the desktop entry");
-        const std::string program = ExecutablePath();
+        const std::string program = ProgramLauncherPath();
+        const std::string desktop = CurrentSystemLocations().desktop_folder;
+        if (desktop.empty() || CreateShellLink(program, JoinPath(desktop, DesktopEntryFileName()), folder) != 0)
+            QUORVEX_ERROR_LOG("cannot create the desktop entry");
         if (!WriteAutostartEntry(&program)) QUORVEX_ERROR_LOG("cannot create the autostart entry");
     }
     progress.Step();

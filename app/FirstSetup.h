@@ -7,6 +7,7 @@
 // message. Failures are reported and set-up goes on.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace quorvex::app {
@@ -25,8 +26,8 @@ public:
 
 struct SetupOptions {
     // Desktop entries, autostart and the run-as-a-service choice concern a
-    // user at a desktop: false for the service and for runs without a
-    // display.
+    // user at a desktop: false for the service and for runs without the
+    // window.
     bool desktop_user = false;
     SetupProgress* progress = nullptr;
 };
@@ -35,12 +36,13 @@ struct SetupOptions {
 inline constexpr std::string_view kAdminPasswordFileName = "Admin.password";
 inline constexpr std::size_t kAdminPasswordLength = 20;
 
+// "QuorvexServer.desktop": the desktop entry is named after the program the
+// user starts, also when the windowed program made it.
+std::string DesktopEntryFileName();
+
 // True when [system] "setup" is 0 or the program's version is greater
 // (byte-wise) than [system] "Version".
 bool FirstSetupDue();
-
-// True when a display is there to show desktop entries on.
-bool HasDesktopSession();
 
 void RunFirstSetup(const SetupOptions& options = {});
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "app/FirstSetup.h"
 #include "app/InstanceMark.h"
 #include "app/WebDirectories.h"
 #include "common/ComRegistration.h"
@@ -24,12 +25,6 @@ void RemoveWebDirectories(const std::string& folder) {
     if (!installer) return;
     installer->Remove("mail");
     installer->Remove("maildata");
-}
-
-std::string ProgramFileStem() {
-    std::string name(BaseName(ExecutablePath()));
-    if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
-    return name.empty() ? "QuorvexServer" : name;
 }
 
 }  // namespace
@@ -57,7 +52,7 @@ int UninstallProgram(const ServiceOptions& service) {
     WriteAutostartEntry(nullptr);
     const std::string desktop = CurrentSystemLocations().desktop_folder;
     if (!desktop.empty()) {
-        const std::string shortcut = JoinPath(desktop, ProgramFileStem() + std::string(kDesktopEntrySuffix));
+        const std::string shortcut = JoinPath(desktop, DesktopEntryFileName());
         ::unlink(shortcut.c_str());
     }
     ProfileFile(Settings()->ConfigIni()).Edit([](IniDocument& doc) {

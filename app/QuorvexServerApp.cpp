@@ -293,7 +293,8 @@ void CQuorvexServerApp::CreateWorkerThreads() {
 
 int CQuorvexServerApp::RunGuiMode() {
     PrepareDatabase();
-    if (FirstSetupDue()) RunFirstSetup({.desktop_user = !as_service_ && HasDesktopSession()});
+    // Desktop and autostart entries concern the user at the window only.
+    if (FirstSetupDue()) RunFirstSetup({.desktop_user = !as_service_ && front_end_ != nullptr});
     RunDatabaseScripts();
     if (front_end_) {
         if (!front_end_->CreateMainWindow(*this)) {

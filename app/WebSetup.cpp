@@ -7,13 +7,13 @@
 #include <unistd.h>
 
 #include "app/WebDirectories.h"
+#include "app/WebMailLanguage.h"
 #include "common/AtomicFile.h"
 #include "common/ErrorLog.h"
 #include "common/FolderTree.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
-#include "common/Translation.h"
 #include "mailmodel/AppServices.h"
 
 namespace quorvex::app {
@@ -27,8 +27,6 @@ constexpr unsigned kWebWorkFolderMode = 02770;
 constexpr unsigned kWebPagesFolderMode = 02750;
 constexpr unsigned kWebReadFileMode = 0640;
 constexpr unsigned kWebWriteFileMode = 0660;
-
-constexpr std::string_view kDefaultLanguage = "English";
 
 // Gives the path to the web server's group; a missing group or a refused
 // change is logged (the web server then cannot use the path).
@@ -53,24 +51,10 @@ bool RecreateWorkFolder(const std::string& path) {
     return true;
 }
 
-bool IsLanguageCharacter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-           c == '-';
-}
-
 }  // namespace
 
 std::string WebServerGroup() {
     return ReadProfileString(Settings()->ConfigIni(), "WebMail", "Group", kDefaultWebGroup);
-}
-
-std::string WebMailLanguage(std::string_view configured) {
-    bool plain = !configured.empty() && configured.front() != '.' && configured.size() <= kMaxLanguageNameLength;
-    for (const char c : configured) plain = plain && IsLanguageCharacter(c);
-    if (plain && !LanguageFilePath(ProgramFolder(), configured).empty()) return std::string(configured);
-    QUORVEX_ERROR_LOG("the language \"" + std::string(configured) +
-                      "\" is not a plain file name; the web pages use English");
-    return std::string(kDefaultLanguage);
 }
 
 bool WriteWebComponentConfig() {
@@ -83,7 +67,7 @@ bool WriteWebComponentConfig() {
                doc.Set("system", "WebWorkPath", JoinPath(folder, "websmtp")) &&
                doc.Set("system", "POP3WorkPath", JoinPath(folder, "maildata")) &&
                doc.Set("system", "Dominame", GetDomainName()) &&
-               doc.Set("system", "Language", WebMailLanguage(settings->Language)) &&
+               doc.Set("system", "Language", SafeLanguageName(settings->Language)) &&
                doc.Set("Port", "POP3", std::to_string(settings->POP3Port)) &&
                doc.Set("Port", "SMTP", std::to_string(settings->SMTPPort)) &&
                doc.Set("Port", "Admin", std::to_string(settings->AdminPort));
@@ -101,21 +85,15 @@ bool WriteWebComponentConfig() {
     return true;
 }
 
-bool WriteWebMailLanguageFile() {
-    const std::string pages = JoinPath(ProgramFolder(), "WebMail");
-    if (!MakeFolders(pages)) {
-        QUORVEX_ERROR_LOG("cannot create the web pages' folder " + pages);
+bool WriteWebMailPagesFolder() {
+    const std::string folder = ProgramFolder();
+    if (!WriteWebMailLanguageFile(folder, Settings()->Language)) {
+        QUORVEX_ERROR_LOG("cannot write WebMail/Language.txt in " + folder);
         return false;
     }
+    const std::string pages = JoinPath(folder, "WebMail");
     ShareWithWebServer(pages, kWebPagesFolderMode);
-    const std::string path = JoinPath(pages, "Language.txt");
-    const std::string line =
-        "<!-- #include file=\"language\\" + WebMailLanguage(Settings()->Language) + ".txt\" -->";
-    if (!AtomicWriteFile(path, line, kWebReadFileMode)) {
-        QUORVEX_ERROR_LOG("cannot write " + path);
-        return false;
-    }
-    ShareWithWebServer(path, kWebReadFileMode);
+    ShareWithWebServer(JoinPath(pages, "Language.txt"), kWebReadFileMode);
     return true;
 }
 

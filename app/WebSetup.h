@@ -18,19 +18,17 @@ inline constexpr std::string_view kDefaultWebGroup = "www-data";
 // [WebMail] "Group" of config.ini, default "www-data".
 std::string WebServerGroup();
 
-// The language name for the pages' include file: the configured one when it
-// is a plain file name (letters, digits, '.', '_', '-'), else "English".
-std::string WebMailLanguage(std::string_view configured);
-
 // QuorvexCOM.ini: the three server addresses (127.0.0.1), the running
-// ports, the two work folders, the mail domain and the language; readable
+// ports, the two work folders, the mail domain and the language (a plain
+// name, SafeLanguageName); readable
 // by the web server's group. Also makes the component's log file
 // "comlog.txt" beside it, which the web server may write. True when
 // QuorvexCOM.ini was written.
 bool WriteWebComponentConfig();
 
-// "WebMail" with "Language.txt", the one include line of the pages.
-bool WriteWebMailLanguageFile();
+// "WebMail" with "Language.txt" (the pages' include line naming the
+// language of the settings), for the web server to read.
+bool WriteWebMailPagesFolder();
 
 // Lets the web server's group pass through the program folder to the
 // files above (search only, no listing) when nobody else may.

@@ -1,9 +1,7 @@
-// When set-up is due, and which language names may go into the pages'
-// include line.
+// When set-up is due.
 #include <gtest/gtest.h>
 
 #include "app/FirstSetup.h"
-#include "app/WebSetup.h"
 #include "AppFixture.h"
 
 namespace quorvex::testing {
@@ -28,25 +26,6 @@ TEST_F(FirstSetupTest, DueWhenNeverSetUpOrOlderVersion) {
         UseConfig(std::string("[System]\r\nDominame=example.test\r\n") + c.keys);
         EXPECT_EQ(app::FirstSetupDue(), c.due) << c.keys;
     }
-}
-
-TEST_F(FirstSetupTest, OnlyPlainLanguageNamesReachTheIncludeLine) {
-    const struct {
-        const char* configured;
-        const char* used;
-    } cases[] = {
-        {"English", "English"},
-        {"ChineseGB", "ChineseGB"},
-        {"Pt-BR_2.1", "Pt-BR_2.1"},
-        {"../../etc/passwd", "English"},
-        {"..", "English"},
-        {".hidden", "English"},
-        {"a\\b", "English"},
-        {"x\" --><?php system('id'); ?>", "English"},
-        {"two words", "English"},
-        {"", "English"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(app::WebMailLanguage(c.configured), c.used) << c.configured;
 }
 
 }  // namespace

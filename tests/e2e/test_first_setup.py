@@ -21,6 +21,8 @@ from quorvex_program import PROGRAM  # noqa: E402
 WEB_GROUP = "www-data"
 LANGUAGE_LINE = b'<!-- #include file="language\\English.txt" -->'
 DESKTOP_ENTRY = ("Desktop", "QuorvexServer.desktop")
+# A display the window can open on (Qt's offscreen platform).
+DISPLAY_ENV = {"DISPLAY": ":424242", "QT_QPA_PLATFORM": "offscreen", "XDG_RUNTIME_DIR": "/tmp"}
 AUTOSTART_ENTRY = (".config", "autostart", "QuorvexServer.desktop")
 
 
@@ -210,16 +212,19 @@ def test_a_desktop_set_up_leaves_an_existing_data_source_alone():
         own = "[QuorvexServer]\nDriver=SQLite3\nDatabase=%s\n" % os.path.join(base, "chosen.sqlite")
         with open(home.user_odbc, "w") as f:
             f.write(own)
-        installed(home, env={"DISPLAY": ":0", "TZ": "<-0030>0:30"})
+        installed(home, env=dict(DISPLAY_ENV, TZ="<-0030>0:30"))
 
         with open(home.user_odbc) as f:
             assert f.read() == own
         assert os.path.getsize(os.path.join(home.odbc, "odbc.ini")) == 0
         listed = subprocess.run(["odbcinst", "-q", "-s"], env=home.odbc_environment(), capture_output=True, text=True)
         assert listed.stdout.split() == ["[QuorvexServer]"]
-        # At a desktop: the desktop and autostart entries, autostart on.
+        # With the window: the desktop and autostart entries, autostart on.
+        # Both start QuorvexServer (which opens the window), also when the
+        # windowed program wrote them.
         with open(user_file(home, DESKTOP_ENTRY)) as f:
-            assert "\nPath=%s\n" % home.path in f.read()
+            entry = f.read()
+        assert "\nExec=%s\n" % PROGRAM in entry and "\nPath=%s\n" % home.path in entry
         with open(user_file(home, AUTOSTART_ENTRY)) as f:
             assert "\nExec=%s\n" % PROGRAM in f.read()
         config = read_ini(home.config)
@@ -236,7 +241,7 @@ def test_set_up_failures_are_reported_and_the_service_goes_on():
         apache.start()
         home = FreshInstall(base, apache, config=[("System", "Language", "../../etc/passwd")])
         os.unlink(home.file("Vendrel.so"))
-        err = installed(home, "-service", env={"DISPLAY": ":0", "QUORVEX_COM_FIXTURE_STATUS": "-1"})
+        err = installed(home, "-service", env=dict(DISPLAY_ENV, QUORVEX_COM_FIXTURE_STATUS="-1"))
 
         for text in ("Fail to set up virtual directory. User can not apply account through browser.",
                      "Fail to register COM component."):

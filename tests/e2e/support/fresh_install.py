@@ -67,7 +67,7 @@ class FreshInstall(ProgramFolder):
 
     def environment(self, extra=None):
         env = {k: v for k, v in os.environ.items()
-               if k not in ("NOTIFY_SOCKET", "DISPLAY", "WAYLAND_DISPLAY", "LD_PRELOAD")}
+               if k not in ("NOTIFY_SOCKET", "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LD_PRELOAD")}
         env.update({
             "QUORVEX_HOME": self.path,
             "HOME": self.user_home,
