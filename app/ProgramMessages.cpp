@@ -20,6 +20,9 @@ void RegisterProgramStrings() {
         RegisterStringResource(IDS_POP3_FAILED, "Fail to start POP3 service.");
         RegisterStringResource(IDS_ACCOUNT_SERVER_FAILED, "Fail to start account server.");
         RegisterStringResource(IDS_ANOTHER_INSTANCE, "Another instance of QuorvexServer is running.");
+        RegisterStringResource(IDS_WEB_DIRECTORY_FAILED,
+                               "Fail to set up virtual directory. User can not apply account through browser.");
+        RegisterStringResource(IDS_COM_REGISTRATION_FAILED, "Fail to register COM component.");
         RegisterStringResource(IDS_STARTED, "QuorvexServer and http://%s/mail start successfully.");
     });
 }

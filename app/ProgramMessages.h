@@ -16,6 +16,8 @@ inline constexpr unsigned IDS_SMTP_FAILED = 32806;
 inline constexpr unsigned IDS_POP3_FAILED = 32807;
 inline constexpr unsigned IDS_ACCOUNT_SERVER_FAILED = 32808;
 inline constexpr unsigned IDS_ANOTHER_INSTANCE = 32809;
+inline constexpr unsigned IDS_WEB_DIRECTORY_FAILED = 32811;
+inline constexpr unsigned IDS_COM_REGISTRATION_FAILED = 32845;
 inline constexpr unsigned IDS_STARTED = 32846;
 
 inline constexpr std::string_view kProgramName = "QuorvexServer";

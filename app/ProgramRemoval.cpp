@@ -1,9 +1,10 @@
 #include "app/ProgramRemoval.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
+#include "app/FirstSetup.h"
 #include "app/InstanceMark.h"
+#include "app/WebDirectories.h"
 #include "common/ComRegistration.h"
 #include "common/DesktopEntry.h"
 #include "common/ErrorLog.h"
@@ -19,25 +20,11 @@ namespace {
 
 constexpr std::chrono::seconds kCommandAnswerLimit{5};
 
-// The web directory installer's one export.
-using VendrelFunction = int (*)(const char* name, const char* folder, const char* document, int create);
-
 void RemoveWebDirectories(const std::string& folder) {
-    const std::string library = JoinPath(folder, "Vendrel.so");
-    if (!FileExists(library)) return;
-    void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return;
-    if (auto vendrel = reinterpret_cast<VendrelFunction>(::dlsym(handle, "Vendrel"))) {
-        vendrel("mail", nullptr, nullptr, 0);
-        vendrel("maildata", nullptr, nullptr, 0);
-    }
-    ::dlclose(handle);
-}
-
-std::string ProgramFileStem() {
-    std::string name(BaseName(ExecutablePath()));
-    if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
-    return name.empty() ? "QuorvexServer" : name;
+    auto installer = WebDirectoryInstaller::Load(folder);
+    if (!installer) return;
+    installer->Remove("mail");
+    installer->Remove("maildata");
 }
 
 }  // namespace
@@ -65,7 +52,7 @@ int UninstallProgram(const ServiceOptions& service) {
     WriteAutostartEntry(nullptr);
     const std::string desktop = CurrentSystemLocations().desktop_folder;
     if (!desktop.empty()) {
-        const std::string shortcut = JoinPath(desktop, ProgramFileStem() + std::string(kDesktopEntrySuffix));
+        const std::string shortcut = JoinPath(desktop, DesktopEntryFileName());
         ::unlink(shortcut.c_str());
     }
     ProfileFile(Settings()->ConfigIni()).Edit([](IniDocument& doc) {

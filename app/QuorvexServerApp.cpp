@@ -15,6 +15,7 @@
 
 #include "app/DataFiles.h"
 #include "app/DatabaseTasks.h"
+#include "app/FirstSetup.h"
 #include "app/ProgramMessages.h"
 #include "app/ProgramRemoval.h"
 #include "app/ServiceNotify.h"
@@ -225,6 +226,7 @@ int CQuorvexServerApp::NormalStart() {
 }
 
 int CQuorvexServerApp::ServiceStart() {
+    as_service_ = true;
     for (int attempt = 1; attempt <= kServiceMarkAttempts; ++attempt) {
         std::string error;
         mark_ = InstanceMark::Take(folder_, &error);
@@ -291,6 +293,8 @@ void CQuorvexServerApp::CreateWorkerThreads() {
 
 int CQuorvexServerApp::RunGuiMode() {
     PrepareDatabase();
+    // Desktop and autostart entries concern the user at the window only.
+    if (FirstSetupDue()) RunFirstSetup({.desktop_user = !as_service_ && front_end_ != nullptr});
     RunDatabaseScripts();
     if (front_end_) {
         if (!front_end_->CreateMainWindow(*this)) {

@@ -82,6 +82,7 @@ private:
     std::unique_ptr<CSmtpServer> smtp_server_;
     std::unique_ptr<CAccountServer> account_server_;
     std::vector<std::unique_ptr<RemoteCollectionScheduler>> schedulers_;
+    bool as_service_ = false;  // started by the service manager ("-service")
     bool workers_started_ = false;
     bool ready_sent_ = false;  // READY=1 went to the service manager
 };

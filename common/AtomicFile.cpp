@@ -43,7 +43,8 @@ bool SyncFolder(const std::string& folder) {
 bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new_file_mode) {
     mode_t mode = new_file_mode & ~S_IWOTH;
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777 & ~S_IWOTH;
+    const bool replacing = ::stat(path.c_str(), &st) == 0;
+    if (replacing) mode = st.st_mode & 07777 & ~S_IWOTH;
 
     std::string tmpl = path;
     tmpl.append(kAtomicTempInfix).append("XXXXXX");
@@ -53,6 +54,14 @@ bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new
     if (!fd) return false;
     const std::string tmp_path(name.data());
 
+    // A replaced file keeps its group too (a file shared with the web
+    // server's group stays readable for it); the mode comes after, as a
+    // change of group may clear the set-group-ID bit. Keeping the group
+    // may be refused to an owner outside it: the file then gets the
+    // folder's usual group.
+    if (replacing) {
+        [[maybe_unused]] const int kept = ::fchown(fd.get(), static_cast<uid_t>(-1), st.st_gid);
+    }
     const bool ok = ::fchmod(fd.get(), mode) == 0 && WriteFully(fd.get(), bytes) &&
                     ::fsync(fd.get()) == 0 && fd.close_checked() &&
                     ::rename(tmp_path.c_str(), path.c_str()) == 0;

@@ -13,7 +13,8 @@
 namespace quorvex {
 
 // Mode used for a file that does not exist yet; an existing file keeps its
-// own mode. Returns false (and leaves the old file untouched) on any error.
+// own mode and group. Returns false (and leaves the old file untouched) on
+// any error.
 bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new_file_mode = 0600);
 
 // Writes all of `bytes` to the descriptor, continuing short writes and

@@ -6,11 +6,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string_view>
 
+#include "common/Paths.h"
 #include "common/UniqueFd.h"
 
 namespace quorvex {
@@ -27,7 +31,7 @@ bool MakePipe(UniqueFd& read_end, UniqueFd& write_end) {
 
 }  // namespace
 
-CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& input) {
+CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& input, bool capture_errors) {
     CommandResult result;
     if (argv.empty()) return result;
     UniqueFd child_in, to_child, from_child, child_out;
@@ -49,6 +53,7 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
         // Only async-signal-safe calls between fork and exec.
         ::dup2(child_in.get(), STDIN_FILENO);
         ::dup2(child_out.get(), STDOUT_FILENO);
+        if (capture_errors) ::dup2(child_out.get(), STDERR_FILENO);
         ::execvp(args[0], args.data());
         const int error = errno;
         [[maybe_unused]] const ssize_t ignored = ::write(exec_failed_write.get(), &error, sizeof error);
@@ -114,6 +119,24 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
     }
     if (WIFEXITED(status) && !exec_failed) result.exit_status = WEXITSTATUS(status);
     return result;
+}
+
+std::string FindProgram(const std::string& name) {
+    if (name.empty()) return {};
+    if (name.find('/') != std::string::npos) return ::access(name.c_str(), X_OK) == 0 ? name : std::string();
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (!folders.empty()) {
+        const std::size_t colon = folders.find(':');
+        const std::string_view folder = folders.substr(0, colon);
+        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+        if (folder.empty()) continue;
+        std::string candidate = JoinPath(folder, name);
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return {};
 }
 
 CommandRunner DefaultCommandRunner() {

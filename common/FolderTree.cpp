@@ -5,11 +5,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "common/UniqueFd.h"
 
@@ -73,6 +75,19 @@ bool GrantFileFullAccess(const std::string& path) {
     const mode_t wanted = S_ISDIR(st.st_mode) ? kSharedFolderMode : kSharedFileMode;
     const mode_t mode = (st.st_mode | wanted) & 07775;  // never world-writable
     return ::chmod(path.c_str(), mode) == 0;
+}
+
+bool ShareWithGroup(const std::string& path, const std::string& group, unsigned mode) {
+    std::vector<char> buffer(16384);
+    struct group entry {};
+    struct group* found = nullptr;
+    if (::getgrnam_r(group.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+        return false;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+    // The group first: a change of group may clear the set-group-ID bit.
+    return ::lchown(path.c_str(), static_cast<uid_t>(-1), found->gr_gid) == 0 &&
+           ::chmod(path.c_str(), static_cast<mode_t>(mode) & 07775) == 0;
 }
 
 }  // namespace quorvex

@@ -28,4 +28,10 @@ bool CreateFolderWithFullAccess(const std::string& path);
 // else. False for a missing path or a symbolic link.
 bool GrantFileFullAccess(const std::string& path);
 
+// Gives an existing file or folder (never a symbolic link) to the named
+// group with the given mode (the bit that would make it world-writable is
+// dropped). False, with nothing changed, when the group does not exist,
+// the path is missing or a link, or the change is not allowed.
+bool ShareWithGroup(const std::string& path, const std::string& group, unsigned mode);
+
 }  // namespace quorvex

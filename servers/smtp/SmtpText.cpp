@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "mailmodel/compose/MessageGenerator.h"
+
 namespace quorvex::smtp {
 
 namespace {
@@ -39,19 +41,9 @@ std::string AccountOfAddress(std::string_view address, const CServerSettings& se
 }
 
 std::string FormatTraceTime(std::time_t when) {
-    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::tm local{};
     ::localtime_r(&when, &local);
-    const long offset_minutes = local.tm_gmtoff / 60;
-    const long hours = offset_minutes / 60;
-    const long minutes = std::labs(offset_minutes % 60);
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %+.2ld%.2ld", kDays[local.tm_wday % 7],
-                  local.tm_mday, kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min,
-                  local.tm_sec, hours, minutes);
-    return text;
+    return compose::TemplateDateText(local, local.tm_gmtoff);
 }
 
 }  // namespace quorvex::smtp

@@ -69,5 +69,21 @@ TEST(CommandRunner, DefaultRunnerRunsWithoutInput) {
     EXPECT_EQ(runner({"echo", "hello"}).output, "hello\n");
 }
 
+TEST(CommandRunner, StandardErrorIsCollectedOnlyWhenAsked) {
+    const std::vector<std::string> both = {"sh", "-c", "echo out; echo err >&2; exit 3"};
+    EXPECT_EQ(RunCommand(both, "", true).output, "out\nerr\n");
+    EXPECT_EQ(RunCommand(both, "", true).exit_status, 3);
+    EXPECT_EQ(RunCommand(both).output, "out\n");
+}
+
+TEST(CommandRunner, ProgramsAreFoundAsExecWouldFindThem) {
+    const std::string sh = FindProgram("sh");
+    ASSERT_FALSE(sh.empty());
+    EXPECT_EQ(sh.front(), '/');
+    EXPECT_EQ(FindProgram(sh), sh);
+    for (const char* missing : {"", "no-such-program-here", "/nonexistent/apachectl", "/etc/passwd"})
+        EXPECT_EQ(FindProgram(missing), "") << missing;
+}
+
 }  // namespace
 }  // namespace quorvex

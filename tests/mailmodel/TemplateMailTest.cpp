@@ -106,6 +106,8 @@ TEST(TemplateMail, ZoneText) {
     EXPECT_EQ(TemplateDateText(local, 19800), "Tue, 08 Dec 2026 07:05:09 +0530");
     EXPECT_EQ(TemplateDateText(local, -12600), "Tue, 08 Dec 2026 07:05:09 -0330");
     EXPECT_EQ(TemplateDateText(local, 0), "Tue, 08 Dec 2026 07:05:09 +0000");
+    // Between -1 h and 0 the sign comes from the whole offset.
+    EXPECT_EQ(TemplateDateText(local, -1800), "Tue, 08 Dec 2026 07:05:09 -0030");
 }
 
 TEST(TemplateMail, TextPartAndAttachments) {

@@ -93,6 +93,12 @@ class ProgramFolder:
         self.path = os.path.join(str(root), "home")
         shutil.copytree(DEMO, self.path)
         self.config = os.path.join(self.path, "config.ini")
+        # A run that sets itself up registers its ODBC data source: in ini
+        # files of the test's own, never in /etc/odbc.ini.
+        self.odbc = os.path.join(str(root), "odbc")
+        os.makedirs(self.odbc, exist_ok=True)
+        shutil.copy("/etc/odbcinst.ini", os.path.join(self.odbc, "odbcinst.ini"))
+        open(os.path.join(self.odbc, "odbc.ini"), "a").close()
         self.pick_ports()
 
     def pick_ports(self):
@@ -110,6 +116,10 @@ class ProgramFolder:
         # Desktop files and the user registry go below the test's folder.
         env["XDG_CONFIG_HOME"] = os.path.join(self.path, "xdg-config")
         env["HOME"] = self.path
+        env["ODBCSYSINI"] = self.odbc
+        env["ODBCINI"] = os.path.join(self.odbc, "user-odbc.ini")
+        # ...and publishes web directories: nowhere outside the test.
+        env["QUORVEX_APACHE_CONF_DIR"] = os.path.join(self.odbc, "no-web-server")
         env.pop("NOTIFY_SOCKET", None)
         # Headless unless a test asks for a display: a start on a desktop
         # would hand over to the windowed program.

@@ -1,0 +1,38 @@
+// The web directory installer library, "Vendrel.so" in the program folder,
+// loaded for one set-up or removal and unloaded again. A missing file or
+// export is an expected case: the caller reports it and goes on.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quorvex::app {
+
+inline constexpr const char* kWebDirectoryLibrary = "Vendrel.so";
+
+class WebDirectoryInstaller {
+public:
+    // Nothing when the library or its export is missing.
+    static std::optional<WebDirectoryInstaller> Load(const std::string& program_folder);
+
+    // Publishes `folder` as the web directory `name` (PHP pages run there
+    // when `script`). True when the web server took it.
+    bool Publish(const std::string& name, const std::string& folder, const std::string& document, bool script);
+    // Takes the directory away. True when it is gone.
+    bool Remove(const std::string& name);
+
+private:
+    using Function = int (*)(const char* name, const char* folder, const char* document, int script);
+    struct Closer {
+        void operator()(void* handle) const;
+    };
+
+    WebDirectoryInstaller(std::unique_ptr<void, Closer> library, Function function)
+        : library_(std::move(library)), function_(function) {}
+
+    std::unique_ptr<void, Closer> library_;
+    Function function_;
+};
+
+}  // namespace quorvex::app

@@ -1,0 +1,125 @@
+// Files and folders for the web server and the two web directories. Modes
+// and the web server's group are set after each write, so a file that
+// existed before gets them too.
+#include "app/WebSetup.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/WebDirectories.h"
+#include "app/WebMailLanguage.h"
+#include "common/AtomicFile.h"
+#include "common/ErrorLog.h"
+#include "common/FolderTree.h"
+#include "common/Paths.h"
+#include "common/ProfileFile.h"
+#include "common/ServerSettings.h"
+#include "mailmodel/AppServices.h"
+
+namespace quorvex::app {
+
+namespace {
+
+// Folders the web server writes into: its group may do what the owner
+// does, and files made inside keep the group (setgid).
+constexpr unsigned kWebWorkFolderMode = 02770;
+// The pages' folder and the files the web server only reads.
+constexpr unsigned kWebPagesFolderMode = 02750;
+constexpr unsigned kWebReadFileMode = 0640;
+constexpr unsigned kWebWriteFileMode = 0660;
+
+// Gives the path to the web server's group; a missing group or a refused
+// change is logged (the web server then cannot use the path).
+void ShareWithWebServer(const std::string& path, unsigned mode) {
+    const std::string group = WebServerGroup();
+    if (!ShareWithGroup(path, group, mode)) {
+        QUORVEX_ERROR_LOG("cannot give " + path + " to the web server's group \"" + group +
+                          "\" (does the group exist?)");
+        ::chmod(path.c_str(), static_cast<mode_t>(mode) & 07770);
+    }
+}
+
+// Deletes the folder with everything in it and makes it anew for the web
+// server; an old folder that cannot be removed is kept and reused.
+bool RecreateWorkFolder(const std::string& path) {
+    DeleteFolderTree(path);
+    if (!CreateFolderWithFullAccess(path)) {
+        QUORVEX_ERROR_LOG("cannot create the web folder " + path);
+        return false;
+    }
+    ShareWithWebServer(path, kWebWorkFolderMode);
+    return true;
+}
+
+}  // namespace
+
+std::string WebServerGroup() {
+    return ReadProfileString(Settings()->ConfigIni(), "WebMail", "Group", kDefaultWebGroup);
+}
+
+bool WriteWebComponentConfig() {
+    const std::string folder = ProgramFolder();
+    const auto settings = Settings();
+    const std::string path = JoinPath(folder, "QuorvexCOM.ini");
+    const bool written = ProfileFile(path).Edit([&](IniDocument& doc) {
+        return doc.Set("system", "SMTPServerAddr", "127.0.0.1") && doc.Set("system", "POP3ServerAddr", "127.0.0.1") &&
+               doc.Set("system", "AdminServerAddr", "127.0.0.1") &&
+               doc.Set("system", "WebWorkPath", JoinPath(folder, "websmtp")) &&
+               doc.Set("system", "POP3WorkPath", JoinPath(folder, "maildata")) &&
+               doc.Set("system", "Dominame", GetDomainName()) &&
+               doc.Set("system", "Language", SafeLanguageName(settings->Language)) &&
+               doc.Set("Port", "POP3", std::to_string(settings->POP3Port)) &&
+               doc.Set("Port", "SMTP", std::to_string(settings->SMTPPort)) &&
+               doc.Set("Port", "Admin", std::to_string(settings->AdminPort));
+    });
+    if (!written) {
+        QUORVEX_ERROR_LOG("cannot write " + path);
+        return false;
+    }
+    ShareWithWebServer(path, kWebReadFileMode);
+    // The program folder is not the web server's to write in: its log file
+    // is made here, and the component only appends to it.
+    const std::string log = JoinPath(folder, "comlog.txt");
+    if (!FileExists(log) && !AtomicWriteFile(log, "", kWebWriteFileMode)) QUORVEX_ERROR_LOG("cannot create " + log);
+    if (FileExists(log)) ShareWithWebServer(log, kWebWriteFileMode);
+    return true;
+}
+
+bool WriteWebMailPagesFolder() {
+    const std::string folder = ProgramFolder();
+    if (!WriteWebMailLanguageFile(folder, Settings()->Language)) {
+        QUORVEX_ERROR_LOG("cannot write WebMail/Language.txt in " + folder);
+        return false;
+    }
+    const std::string pages = JoinPath(folder, "WebMail");
+    ShareWithWebServer(pages, kWebPagesFolderMode);
+    ShareWithWebServer(JoinPath(pages, "Language.txt"), kWebReadFileMode);
+    return true;
+}
+
+void OpenProgramFolderToWebServer() {
+    const std::string folder = ProgramFolder();
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) != 0) return;
+    ShareWithWebServer(folder, (st.st_mode & 07777) | S_IXGRP);
+}
+
+int SetupWebMailDirectory() {
+    const std::string folder = ProgramFolder();
+    const std::string data = JoinPath(folder, "maildata");
+    RecreateWorkFolder(data);
+    RecreateWorkFolder(JoinPath(folder, "websmtp"));
+    auto installer = WebDirectoryInstaller::Load(folder);
+    if (!installer) {
+        QUORVEX_ERROR_LOG(std::string("the web directory installer ") + kWebDirectoryLibrary + " of " + folder +
+                          " is missing or has no Vendrel export");
+        return 0;
+    }
+    // The pages are PHP here; the work folder's default document names no
+    // file, so a folder URL never shows anything.
+    if (!installer->Publish("mail", JoinPath(folder, "WebMail"), "index.php", true)) return 0;
+    if (!installer->Publish("maildata", data, "xxx.xxx", false)) return 0;
+    return 1;
+}
+
+}  // namespace quorvex::app

@@ -1,0 +1,43 @@
+// The web side of set-up. The web server (Apache, running PHP pages that
+// load the web-mail component) needs: the component's configuration
+// QuorvexCOM.ini, the work folders it writes into ("maildata" for fetched
+// messages, published read-only, and "websmtp" for mail being composed),
+// the pages' folder "WebMail" with the include file naming their language,
+// and the two web directories. Everything it reads or writes belongs to the
+// web server's group ([WebMail] "Group", default "www-data"); nothing is
+// ever writable by everybody.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvex::app {
+
+inline constexpr std::string_view kDefaultWebGroup = "www-data";
+
+// [WebMail] "Group" of config.ini, default "www-data".
+std::string WebServerGroup();
+
+// QuorvexCOM.ini: the three server addresses (127.0.0.1), the running
+// ports, the two work folders, the mail domain and the language (a plain
+// name, SafeLanguageName); readable
+// by the web server's group. Also makes the component's log file
+// "comlog.txt" beside it, which the web server may write. True when
+// QuorvexCOM.ini was written.
+bool WriteWebComponentConfig();
+
+// "WebMail" with "Language.txt" (the pages' include line naming the
+// language of the settings), for the web server to read.
+bool WriteWebMailPagesFolder();
+
+// Lets the web server's group pass through the program folder to the
+// files above (search only, no listing) when nobody else may.
+void OpenProgramFolderToWebServer();
+
+// Empties "maildata" and "websmtp" (made anew, setgid, the web server's
+// group) and publishes the pages as "mail" and the fetched messages as
+// "maildata" through the installer library. 1 when both were published;
+// 0 when the library or its export is missing or either call failed.
+int SetupWebMailDirectory();
+
+}  // namespace quorvex::app

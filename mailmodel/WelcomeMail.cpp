@@ -1,0 +1,106 @@
+// Composing and writing the welcome message.
+#include "mailmodel/WelcomeMail.h"
+
+#include <mutex>
+
+#include "common/AtomicFile.h"
+#include "common/ErrorLog.h"
+#include "common/Paths.h"
+#include "common/ProfileFile.h"
+#include "common/ServerSettings.h"
+#include "common/Translation.h"
+#include "mailmodel/AppServices.h"
+#include "mailmodel/compose/MessageGenerator.h"
+#include "mailmodel/compose/MessageText.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr std::string_view kWelcomeSubject = "Welcome to QuorvexServer";
+constexpr std::string_view kWelcomeBody =
+    "QuorvexServer mail server\r\n"
+    "Made by the Quorvex project\r\n"
+    "Support: support@quorvex.example\r\n"
+    "Web: https://www.quorvex.example/";
+
+void RegisterWelcomeStrings() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        RegisterStringResource(IDS_WELCOME_BODY, kWelcomeBody);
+        RegisterStringResource(IDS_WELCOME_SUBJECT, kWelcomeSubject);
+    });
+}
+
+bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
+}  // namespace
+
+WelcomeMail DefaultWelcomeMail() {
+    RegisterWelcomeStrings();
+    const std::string domain = GetDomainName();
+    WelcomeMail mail;
+    mail.sender = ReadProfileString(JoinPath(ProgramFolder(), "config.ini"), "Admin", "Sender", "admin@" + domain);
+    mail.recipient = "newuser@" + domain;
+    mail.subject = LoadTranslatedString(IDS_WELCOME_SUBJECT);
+    mail.body = LoadTranslatedString(IDS_WELCOME_BODY);
+    return mail;
+}
+
+std::optional<std::string> FormatWelcomeMail(const WelcomeMail& mail, std::string_view domain,
+                                             std::string_view date) {
+    if (HasLineBreak(mail.sender) || HasLineBreak(mail.recipient) || HasLineBreak(mail.subject) ||
+        HasLineBreak(domain) || HasLineBreak(date)) {
+        QUORVEX_ERROR_LOG("the welcome message's sender, recipient or subject holds a line break; not written");
+        return std::nullopt;
+    }
+    std::string text;
+    text.append("Received: from WelcomeEmail (localhost [127.0.0.1])\r\n\tby ").append(domain);
+    text.append(" with QuorvexServer 5.3 SMTP; ").append(date).append("\r\n");
+    text.append("Received: from localhost (localhost [127.0.0.1])\r\n\tby ").append(domain);
+    text.append(" with QuorvexServer 5.2 SMTP; ").append(date).append("\r\n");
+    text.append("From: ").append(mail.sender).append("\r\n");
+    text.append("To: ").append(mail.recipient).append("\r\n");
+    text.append("Date: ").append(date).append("\r\n");
+    text.append("Subject: ").append(mail.subject).append("\r\n");
+    text.append("X-Mailer: QuorvexServer\r\n\r\n");
+    if (text.size() > kMaxWelcomeMailBytes) {
+        QUORVEX_ERROR_LOG("the welcome message's header is too long; not written");
+        return std::nullopt;
+    }
+    // Stored form: one line end kind, a leading dot doubled (once).
+    text.append(compose::DotStuff(compose::NormalizeLineEnds(mail.body))).append("\r\n");
+    if (text.size() > kMaxWelcomeMailBytes) {
+        // Cut after the last whole line that fits, so the message still
+        // ends with a line end and no stuffed dot is split off its line.
+        text.resize(text.rfind("\r\n", kMaxWelcomeMailBytes - 2) + 2);
+        QUORVEX_ERROR_LOG("the welcome message is longer than 65535 bytes; its end was cut");
+    }
+    return text;
+}
+
+std::string WelcomeMailDate(std::time_t when) {
+    std::tm local{};
+    ::localtime_r(&when, &local);
+    return compose::TemplateDateText(local, local.tm_gmtoff);
+}
+
+int WriteWelcomeMailFile(const std::string& path, std::string_view sender, std::string_view recipient,
+                         std::string_view subject, std::string_view body) {
+    const WelcomeMail mail{std::string(sender), std::string(recipient), std::string(subject), std::string(body)};
+    const std::optional<std::string> text = FormatWelcomeMail(mail, GetDomainName(), WelcomeMailDate(std::time(nullptr)));
+    if (!text) return 0;
+    if (!AtomicWriteFile(path, *text)) {
+        QUORVEX_ERROR_LOG("cannot write the welcome message " + path);
+        return 0;
+    }
+    return 1;
+}
+
+bool WriteDefaultWelcomeMailFile() {
+    const WelcomeMail mail = DefaultWelcomeMail();
+    return WriteWelcomeMailFile(JoinPath(ProgramFolder(), kWelcomeMailFileName), mail.sender, mail.recipient,
+                                mail.subject, mail.body) == 1;
+}
+
+}  // namespace quorvex
