@@ -116,18 +116,6 @@ Status CSMTP::SetFromForm(const Arguments& args, Result&) {
     return kOk;
 }
 
-template <std::string CSMTP::*field>
-Status CSMTP::GetText(const Arguments&, Result& result) {
-    result.SetText(this->*field);
-    return kOk;
-}
-
-template <std::int32_t CSMTP::*field>
-Status CSMTP::GetInteger(const Arguments&, Result& result) {
-    result.SetInteger(this->*field);
-    return kOk;
-}
-
 template <std::int32_t CSMTP::*field>
 Status CSMTP::PutInteger(const Arguments& args, Result&) {
     this->*field = args.Integer(0);
@@ -195,9 +183,9 @@ std::span<const Member<CSMTP>> CSMTP::Members() {
     using F = TextField;
     static const Member<CSMTP> kMembers[] = {
         {"From", 2, kPropertyPut, "t", &S::PutText<F::kFrom>},
-        {"LastResponse", 3, kPropertyGet, "", &S::GetText<&S::last_response_>},
+        {"LastResponse", 3, kPropertyGet, "", &S::FieldText<&S::last_response_>},
         {"SendMail", 6, kMethod, "", &S::SendMail},
-        {"SMTPUserPath", 10, kPropertyGet, "", &S::GetText<&S::compose_folder_>},
+        {"SMTPUserPath", 10, kPropertyGet, "", &S::FieldText<&S::compose_folder_>},
         {"CreateUserPath", 11, kMethod, "t", &S::CreateUserPath},
         {"StartUpload", 12, kMethod, "o", &S::StartUpload},
         {"AddAttach", 13, kMethod, "t", &S::AddAttach},
@@ -208,28 +196,28 @@ std::span<const Member<CSMTP>> CSMTP::Members() {
         {"SetCc", 18, kMethod, "t", &S::SetFromForm<F::kCc>},
         {"SetFrom", 19, kMethod, "t", &S::SetFromForm<F::kFrom>},
         {"SetTo", 20, kMethod, "t", &S::SetFromForm<F::kTo>},
-        {"Bcc", 21, kPropertyGet, "", &S::GetText<&S::bcc_>},
+        {"Bcc", 21, kPropertyGet, "", &S::FieldText<&S::bcc_>},
         {"Bcc", 21, kPropertyPut, "t", &S::PutText<F::kBcc>},
-        {"Cc", 22, kPropertyGet, "", &S::GetText<&S::cc_>},
+        {"Cc", 22, kPropertyGet, "", &S::FieldText<&S::cc_>},
         {"Cc", 22, kPropertyPut, "t", &S::PutText<F::kCc>},
-        {"To", 23, kPropertyGet, "", &S::GetText<&S::to_>},
+        {"To", 23, kPropertyGet, "", &S::FieldText<&S::to_>},
         {"To", 23, kPropertyPut, "t", &S::PutText<F::kTo>},
-        {"UID", 24, kPropertyGet, "", &S::GetText<&S::uid_>},
-        {"Body", 25, kPropertyGet, "", &S::GetText<&S::body_>},
+        {"UID", 24, kPropertyGet, "", &S::FieldText<&S::uid_>},
+        {"Body", 25, kPropertyGet, "", &S::FieldText<&S::body_>},
         {"Body", 25, kPropertyPut, "t", &S::PutText<F::kBody>},
-        {"Subject", 26, kPropertyGet, "", &S::GetText<&S::subject_>},
+        {"Subject", 26, kPropertyGet, "", &S::FieldText<&S::subject_>},
         {"Subject", 26, kPropertyPut, "t", &S::PutText<F::kSubject>},
         {"ContentType", 27, kPropertyPut, "t", &S::PutText<F::kContentType>},
         {"Reply", 28, kPropertyPut, "t", &S::PutText<F::kReply>},
         {"SaveMessage", 29, kPropertyPut, "i", &S::PutInteger<&S::save_message_>},
-        {"Attachment", 30, kPropertyGet, "", &S::GetText<&S::attachment_>},
+        {"Attachment", 30, kPropertyGet, "", &S::FieldText<&S::attachment_>},
         {"Attachment", 30, kPropertyPut, "t", &S::PutText<F::kAttachment>},
-        {"SaveDraft", 31, kPropertyGet, "", &S::GetInteger<&S::save_draft_>},
+        {"SaveDraft", 31, kPropertyGet, "", &S::FieldInteger<&S::save_draft_>},
         {"SaveDraft", 31, kPropertyPut, "i", &S::PutInteger<&S::save_draft_>},
         {"GetFieldValue", 32, kPropertyGet, "t", &S::GetFieldValue},
-        {"Size", 35, kPropertyGet, "", &S::GetInteger<&S::size_>},
-        {"MessageID", 36, kPropertyGet, "", &S::GetText<&S::message_id_>},
-        {"FromUID", 37, kPropertyGet, "", &S::GetText<&S::from_uid_>},
+        {"Size", 35, kPropertyGet, "", &S::FieldInteger<&S::size_>},
+        {"MessageID", 36, kPropertyGet, "", &S::FieldText<&S::message_id_>},
+        {"FromUID", 37, kPropertyGet, "", &S::FieldText<&S::from_uid_>},
         {"FromUID", 37, kPropertyPut, "t", &S::PutText<F::kFromUid>},
         {"SetFromUID", 38, kMethod, "t", &S::SetFromForm<F::kFromUid>},
     };

@@ -44,10 +44,6 @@ public:
     template <TextField field>
     Status SetFromForm(const Arguments& args, Result& result);
 
-    template <std::string CSMTP::*field>
-    Status GetText(const Arguments& args, Result& result);
-    template <std::int32_t CSMTP::*field>
-    Status GetInteger(const Arguments& args, Result& result);
     template <std::int32_t CSMTP::*field>
     Status PutInteger(const Arguments& args, Result& result);
 
