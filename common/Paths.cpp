@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -90,6 +91,22 @@ bool FileExists(const std::string& path) {
 bool FolderExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::string> ResolvedPath(const std::string& path) {
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved) return std::nullopt;
+    return std::string(resolved.get());
+}
+
+std::optional<std::string> ResolvedPathInside(const std::string& path, const std::string& root) {
+    if (root.empty()) return std::nullopt;
+    const auto real_root = ResolvedPath(root);
+    const auto real_path = ResolvedPath(path);
+    if (!real_root || !real_path) return std::nullopt;
+    const std::string inside = *real_root == "/" ? "/" : *real_root + "/";
+    if (!real_path->starts_with(inside) || real_path->size() == inside.size()) return std::nullopt;
+    return real_path;
 }
 
 }  // namespace quorvex

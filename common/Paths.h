@@ -3,6 +3,7 @@
 // executable, or QUORVEX_HOME when it is set (tests, packaging, the demo).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,13 @@ std::string_view DirName(std::string_view path);
 bool MakeFolders(const std::string& path, unsigned mode = 0700);
 
 bool FileExists(const std::string& path);
+
+// The path with every link resolved (realpath); nothing when it does not
+// name an existing entry.
+std::optional<std::string> ResolvedPath(const std::string& path);
+// The same, when it names an existing entry strictly inside `root`, itself resolved; nothing otherwise. Used
+// where a name from outside may only reach files below one folder.
+std::optional<std::string> ResolvedPathInside(const std::string& path, const std::string& root);
 bool FolderExists(const std::string& path);
 
 }  // namespace quorvex

@@ -4,6 +4,7 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "common/Translation.h"
 #include "mailmodel/AppServices.h"
 
 namespace quorvex::compose {
@@ -30,12 +31,9 @@ ComposerEnvironment ComposerEnvironment::Server() {
     return env;
 }
 
-ComposerEnvironment ComposerEnvironment::WebMail(std::string componentFolder) {
+ComposerEnvironment ComposerEnvironment::WebMail() {
     ComposerEnvironment env;
-    env.charset = [folder = componentFolder] {
-        const std::string language = ReadProfileString(JoinPath(folder, "config.ini"), "System", "Language", "");
-        return ReadLanguageCharset(LanguageFile(folder, language));
-    };
+    env.charset = [] { return LanguageCharset(); };
     env.domainName = [] { return GetDomainName(); };
     env.writesTemplateHeader = false;
     return env;

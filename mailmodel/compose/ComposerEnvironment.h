@@ -19,9 +19,9 @@ struct ComposerEnvironment {
     // The server: the language file of the settings' Language in the
     // program folder's "Language" folder.
     static ComposerEnvironment Server();
-    // The web-mail component: Language from the "config.ini" in its own
-    // folder, the language file below that folder.
-    static ComposerEnvironment WebMail(std::string componentFolder);
+    // The web-mail component: the language file its translation source
+    // names (SetLanguageFileSource: the component's own folder and language).
+    static ComposerEnvironment WebMail();
 };
 
 // [Info] charset of a language file (at most 1023 characters).

@@ -2,6 +2,7 @@
 #include "mailmodel/compose/MailAddress.h"
 
 #include "common/ErrorLog.h"
+#include "common/TextHelpers.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
 
 namespace quorvex::compose {
@@ -54,8 +55,8 @@ std::string MailAddress::Format() const {
     return "\"" + DisplayName + "\" <" + Address + ">";
 }
 
-AddressListResult FormatAddressList(std::string_view list, std::string& out, std::size_t capacity) {
-    out.clear();
+std::vector<std::string_view> SplitAddressItems(std::string_view list) {
+    std::vector<std::string_view> items;
     std::size_t itemStart = 0;
     for (std::size_t i = 0; i <= list.size(); ++i) {
         const char c = i < list.size() ? list[i] : '\0';
@@ -67,17 +68,33 @@ AddressListResult FormatAddressList(std::string_view list, std::string& out, std
             }
         }
         if (c != ';' && c != ',' && i != list.size()) continue;
-        const std::string_view raw = list.substr(itemStart, i - itemStart);
+        items.push_back(list.substr(itemStart, i - itemStart));
+        itemStart = i + 1;
+    }
+    return items;
+}
+
+std::vector<std::string> SplitAddressList(std::string_view list) {
+    std::vector<std::string> recipients;
+    for (const std::string_view raw : SplitAddressItems(list)) {
+        std::string item(raw);
+        TrimToken(item, " ");
+        if (!item.empty()) recipients.push_back(std::move(item));
+    }
+    return recipients;
+}
+
+AddressListResult FormatAddressList(std::string_view list, std::string& out, std::size_t capacity) {
+    out.clear();
+    for (const std::string_view raw : SplitAddressItems(list)) {
         if (raw.size() >= kMaxListItem) return AddressListResult::kItemTooLong;
         std::string item(raw);
-        mime::TrimMimeToken(item, " ");
-        if (!item.empty()) {
-            const std::size_t added = item.size() + (out.empty() ? 0 : 4);
-            if (out.size() + added > capacity) return AddressListResult::kOverflow;
-            if (!out.empty()) out += ",\r\n\t";
-            out += item;
-        }
-        itemStart = i + 1;
+        TrimToken(item, " ");
+        if (item.empty()) continue;
+        const std::size_t added = item.size() + (out.empty() ? 0 : 4);
+        if (out.size() + added > capacity) return AddressListResult::kOverflow;
+        if (!out.empty()) out += ",\r\n\t";
+        out += item;
     }
     return AddressListResult::kOk;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvex::compose {
 
@@ -25,6 +26,14 @@ struct MailAddress {
     // "\"name\" <address>" with a display name, else the address alone.
     std::string Format() const;
 };
+
+// The items of a recipient list as typed: ';', ',' and the end of the text
+// end an item, except between a double quote and the next double quote or
+// a single quote and the next single quote (a quote without a partner is
+// an ordinary character). Items as they stand, empty ones included.
+std::vector<std::string_view> SplitAddressItems(std::string_view list);
+// The recipients of a list: its items trimmed of blanks, empty ones left out.
+std::vector<std::string> SplitAddressList(std::string_view list);
 
 enum class AddressListResult { kOk, kItemTooLong, kOverflow };
 

@@ -54,11 +54,14 @@ void FoldLongHeaderLines(std::string& message) {
 std::string DotStuff(std::string_view message) {
     std::string out;
     out.reserve(message.size() + 16);
-    bool lineStart = true;
-    for (char c : message) {
-        if (lineStart && c == '.') out += '.';
-        out += c;
-        lineStart = c == '\n';
+    // Whole lines at a time: a message of megabytes of Base64 lines is
+    // copied, not walked byte by byte.
+    for (std::size_t at = 0; at < message.size();) {
+        if (message[at] == '.') out += '.';
+        const std::size_t lf = message.find('\n', at);
+        const std::size_t end = lf == std::string_view::npos ? message.size() : lf + 1;
+        out.append(message.substr(at, end - at));
+        at = end;
     }
     return out;
 }

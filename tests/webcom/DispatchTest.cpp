@@ -6,33 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "ComCall.h"
 #include "webcom/admin/CAdmin.h"
 #include "webcom/module/ComModule.h"
 #include "webcom/pop3/CPOP3.h"
+#include "webcom/smtp/CSMTP.h"
 
 namespace quorvex::webcom {
 namespace {
 
-QvxValue Text(std::string_view text) { return QvxValue{kValueText, 0, text.data(), static_cast<std::int64_t>(text.size()), nullptr}; }
-QvxValue Integer(std::int32_t value) { return QvxValue{kValueInteger, value, nullptr, 0, nullptr}; }
-
-struct Call {
-    Status status;
-    QvxValue value;
-};
-
-Call Invoke(ComObject& object, std::string_view name, int flags, std::vector<QvxValue> args = {}) {
-    std::int32_t dispid = -1;
-    EXPECT_EQ(object.IdOfName(name, dispid), kOk) << name;
-    Call call{};
-    call.status = object.Invoke(dispid, flags, args, call.value);
-    return call;
-}
-
-std::string AsText(const QvxValue& value) {
-    EXPECT_EQ(value.type, kValueText);
-    return std::string(value.data, static_cast<std::size_t>(value.size));
-}
+using namespace testing;
 
 TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
     const char* const pop3[] = {
@@ -60,6 +43,19 @@ TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
     for (const auto& [name, expected] : admin) {
         std::int32_t dispid = 0;
         EXPECT_EQ(admin_object.IdOfName(name, dispid), kOk) << name;
+        EXPECT_EQ(dispid, expected) << name;
+    }
+    const std::pair<const char*, int> smtp[] = {
+        {"From", 2},          {"LastResponse", 3}, {"SendMail", 6},    {"SMTPUserPath", 10}, {"CreateUserPath", 11},
+        {"StartUpload", 12},  {"AddAttach", 13},   {"SetMaxFileSize", 14}, {"SetSubject", 15}, {"SetBcc", 16},
+        {"SetBody", 17},      {"SetCc", 18},       {"SetFrom", 19},    {"SetTo", 20},        {"Bcc", 21},
+        {"Cc", 22},           {"To", 23},          {"UID", 24},        {"Body", 25},         {"Subject", 26},
+        {"ContentType", 27},  {"Reply", 28},       {"SaveMessage", 29}, {"Attachment", 30},  {"SaveDraft", 31},
+        {"GetFieldValue", 32}, {"Size", 35},       {"MessageID", 36},  {"FromUID", 37},      {"SetFromUID", 38}};
+    CSMTP smtp_object;
+    for (const auto& [name, expected] : smtp) {
+        std::int32_t dispid = 0;
+        EXPECT_EQ(smtp_object.IdOfName(name, dispid), kOk) << name;
         EXPECT_EQ(dispid, expected) << name;
     }
     std::int32_t dispid = 0;

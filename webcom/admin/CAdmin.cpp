@@ -435,21 +435,6 @@ Status CAdmin::Find(const Arguments& args, Result& result) {
 // ---------------------------------------------------------------------------
 // Properties.
 
-Status CAdmin::GetLastResponse(const Arguments&, Result& result) {
-    result.SetText(last_response_);
-    return kOk;
-}
-
-Status CAdmin::GetLoginSuccess(const Arguments&, Result& result) {
-    result.SetInteger(login_success_);
-    return kOk;
-}
-
-Status CAdmin::GetLeaveCopy(const Arguments&, Result& result) {
-    result.SetInteger(leave_copy_);
-    return kOk;
-}
-
 Status CAdmin::PutLeaveCopy(const Arguments& args, Result&) {
     leave_copy_ = args.Integer(0);
     return kOk;
@@ -459,12 +444,6 @@ Status CAdmin::PutPassword(const Arguments& args, Result& result) {
     const Status status = PutField<&CAdmin::password_>(args, result);
     if (args.Text(0).size() <= kMaxFieldText) password_from_login_ = false;
     return status;
-}
-
-template <std::string CAdmin::*field>
-Status CAdmin::GetField(const Arguments&, Result& result) {
-    result.SetText(this->*field);
-    return kOk;
 }
 
 // A value longer than a field holds leaves the field as it was.
@@ -486,25 +465,25 @@ std::span<const Member<CAdmin>> CAdmin::Members() {
     using A = CAdmin;
     static const Member<CAdmin> kMembers[] = {
         {"Login", 1, kMethod, "tt", &A::Login},
-        {"LastResponse", 2, kPropertyGet, "", &A::GetLastResponse},
+        {"LastResponse", 2, kPropertyGet, "", &A::FieldText<&A::last_response_>},
         {"Destroy", 3, kMethod, "tt", &A::Destroy},
-        {"LoginSuccess", 4, kPropertyGet, "", &A::GetLoginSuccess},
-        {"LeaveCopy", 5, kPropertyGet, "", &A::GetLeaveCopy},
+        {"LoginSuccess", 4, kPropertyGet, "", &A::FieldInteger<&A::login_success_>},
+        {"LeaveCopy", 5, kPropertyGet, "", &A::FieldInteger<&A::leave_copy_>},
         {"LeaveCopy", 5, kPropertyPut, "i", &A::PutLeaveCopy},
-        {"POP3Mail", 6, kPropertyGet, "", &A::GetField<&A::pop3_mail_>},
+        {"POP3Mail", 6, kPropertyGet, "", &A::FieldText<&A::pop3_mail_>},
         {"POP3Mail", 6, kPropertyPut, "t", &A::PutField<&A::pop3_mail_>},
-        {"POP3Password", 7, kPropertyGet, "", &A::GetField<&A::pop3_password_>},
+        {"POP3Password", 7, kPropertyGet, "", &A::FieldText<&A::pop3_password_>},
         {"POP3Password", 7, kPropertyPut, "t", &A::PutField<&A::pop3_password_>},
-        {"POP3Server", 8, kPropertyGet, "", &A::GetField<&A::pop3_server_>},
+        {"POP3Server", 8, kPropertyGet, "", &A::FieldText<&A::pop3_server_>},
         {"POP3Server", 8, kPropertyPut, "t", &A::PutField<&A::pop3_server_>},
-        {"UserName", 9, kPropertyGet, "", &A::GetField<&A::user_name_>},
+        {"UserName", 9, kPropertyGet, "", &A::FieldText<&A::user_name_>},
         {"UserName", 9, kPropertyPut, "t", &A::PutField<&A::user_name_>},
         {"Modify", 10, kMethod, "tt", &A::Modify},
         {"Signup", 11, kMethod, "t", &A::Signup},
-        {"Comment", 12, kPropertyGet, "", &A::GetField<&A::comment_>},
+        {"Comment", 12, kPropertyGet, "", &A::FieldText<&A::comment_>},
         {"Comment", 12, kPropertyPut, "t", &A::PutField<&A::comment_>},
         {"Password", 13, kPropertyPut, "t", &A::PutPassword},
-        {"POP3Account", 14, kPropertyGet, "", &A::GetField<&A::pop3_account_>},
+        {"POP3Account", 14, kPropertyGet, "", &A::FieldText<&A::pop3_account_>},
         {"POP3Account", 14, kPropertyPut, "t", &A::PutField<&A::pop3_account_>},
         {"Connect", 15, kMethod, "t", &A::Connect},
         {"SendCommand", 16, kMethod, "t", &A::SendCommand},

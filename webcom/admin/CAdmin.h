@@ -48,16 +48,10 @@ public:
     Status MoveDown(const Arguments& args, Result& result);
     Status Find(const Arguments& args, Result& result);
 
-    // Properties.
-    Status GetLastResponse(const Arguments& args, Result& result);
-    Status GetLoginSuccess(const Arguments& args, Result& result);
-    Status GetLeaveCopy(const Arguments& args, Result& result);
+    // Properties (plain fields are read with FieldText and FieldInteger).
     Status PutLeaveCopy(const Arguments& args, Result& result);
     Status PutPassword(const Arguments& args, Result& result);
-    // The text fields share one getter and one putter each, picked by the
-    // field's member pointer.
-    template <std::string CAdmin::*field>
-    Status GetField(const Arguments& args, Result& result);
+    // The text fields share one putter, picked by the field's member pointer.
     template <std::string CAdmin::*field>
     Status PutField(const Arguments& args, Result& result);
 

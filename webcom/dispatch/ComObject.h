@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "common/AccountName.h"
@@ -93,6 +94,20 @@ public:
         const Status status = (static_cast<T*>(this)->*row->handler)(converted, result_);
         result = result_.AsValue();
         return status;
+    }
+
+protected:
+    // Getters of properties that are plain fields: rows name them as
+    // &T::FieldText<&T::field_> and &T::FieldInteger<&T::field_>.
+    template <std::string T::*field>
+    Status FieldText(const Arguments&, Result& result) {
+        result.SetText(static_cast<T*>(this)->*field);
+        return kOk;
+    }
+    template <std::int32_t T::*field>
+    Status FieldInteger(const Arguments&, Result& result) {
+        result.SetInteger(static_cast<T*>(this)->*field);
+        return kOk;
     }
 
 private:

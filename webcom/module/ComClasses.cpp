@@ -5,6 +5,7 @@
 #include "common/AccountName.h"
 #include "webcom/admin/CAdmin.h"
 #include "webcom/pop3/CPOP3.h"
+#include "webcom/smtp/CSMTP.h"
 
 namespace quorvex::webcom {
 namespace {
@@ -18,7 +19,7 @@ constexpr ComClass kClasses[] = {
     {"POP3", "POP3 Class", "QuorvexCOM.POP3", "{6971D9B8-B53E-4C25-A414-76199768A592}", "IPOP3",
      "{EDBA334C-8816-4D26-B3AD-DBCC82FE9442}", &Create<CPOP3>},
     {"SMTP", "SMTP Class", "QuorvexCOM.SMTP", "{0609792F-AB56-4CB6-8909-19CDF72CB2A0}", "ISMTP",
-     "{BEFC5279-2BB3-4247-90F4-C7B32F49032F}", nullptr},
+     "{BEFC5279-2BB3-4247-90F4-C7B32F49032F}", &Create<CSMTP>},
     {"Admin", "Admin Class", "QuorvexCOM.Admin", "{8E7523FF-8FDD-445D-AA5F-6CE3664B1204}", "IAdmin",
      "{E25E07DD-9727-49E7-9512-AA8A6F4C6A86}", &Create<CAdmin>},
 };

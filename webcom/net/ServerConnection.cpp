@@ -61,16 +61,20 @@ void ServerConnection::Fail(int error) {
 }
 
 bool ServerConnection::SendCommand(std::string_view line) {
-    if (!fd_) {
-        last_error_ = ENOTCONN;
-        return false;
-    }
     if (CheckCommandLine(line) != LineProblem::kNone) return false;
     std::string out;
     out.reserve(line.size() + 2);
     out.append(line).append("\r\n");
+    return SendData(out);
+}
+
+bool ServerConnection::SendData(std::string_view bytes) {
+    if (!fd_) {
+        last_error_ = ENOTCONN;
+        return false;
+    }
     errno = 0;
-    if (!SendBuffer(fd_.get(), out, timeouts_)) {
+    if (!SendBuffer(fd_.get(), bytes, timeouts_)) {
         Fail(errno != 0 ? errno : EPIPE);
         return false;
     }

@@ -39,6 +39,9 @@ public:
     // connection is then closed, since the dialogue can no longer be
     // trusted.
     bool SendCommand(std::string_view line);
+    // Sends bytes as they are (message data). False, with the connection
+    // closed, when not everything went out.
+    bool SendData(std::string_view bytes);
 
     // One reply line without its line end. A line whose end does not come
     // within kTextLineCapacity - 3 bytes is handed out in pieces of that

@@ -241,35 +241,20 @@ Status CPOP3::GetRemotePOP3(const Arguments&, Result&) {
 }
 
 // ---------------------------------------------------------------------------
-// Properties.
-
-template <std::string CPOP3::*field>
-Status CPOP3::GetText(const Arguments&, Result& result) {
-    result.SetText(this->*field);
-    return kOk;
-}
-
-template <std::int32_t CPOP3::*field>
-Status CPOP3::GetInteger(const Arguments&, Result& result) {
-    result.SetInteger(this->*field);
-    return kOk;
-}
-
-// ---------------------------------------------------------------------------
 // The member table: names and dispatch ids of the IPOP3 interface, all
 // properties read-only.
 
 std::span<const Member<CPOP3>> CPOP3::Members() {
     using P = CPOP3;
     static const Member<CPOP3> kMembers[] = {
-        {"LastResponse", 1, kPropertyGet, "", &P::GetText<&P::last_response_>},
+        {"LastResponse", 1, kPropertyGet, "", &P::FieldText<&P::last_response_>},
         {"Login", 2, kMethod, "tt", &P::Login},
-        {"LoginSuccess", 3, kPropertyGet, "", &P::GetInteger<&P::login_success_>},
+        {"LoginSuccess", 3, kPropertyGet, "", &P::FieldInteger<&P::login_success_>},
         {"GetMailBoxInfo", 4, kMethod, "", &P::GetMailBoxInfo},
-        {"MailCount", 5, kPropertyGet, "", &P::GetInteger<&P::mail_count_>},
-        {"Date", 6, kPropertyGet, "", &P::GetText<&P::date_>},
-        {"Subject", 7, kPropertyGet, "", &P::GetText<&P::subject_>},
-        {"From", 8, kPropertyGet, "", &P::GetText<&P::from_>},
+        {"MailCount", 5, kPropertyGet, "", &P::FieldInteger<&P::mail_count_>},
+        {"Date", 6, kPropertyGet, "", &P::FieldText<&P::date_>},
+        {"Subject", 7, kPropertyGet, "", &P::FieldText<&P::subject_>},
+        {"From", 8, kPropertyGet, "", &P::FieldText<&P::from_>},
         {"GetMailData", 9, kMethod, "i", &P::GetMailData},
         {"BodyTxtURL", 10, kPropertyGet, "", &P::GetBodyTxtURL},
         {"BodyHtmlURL", 11, kPropertyGet, "", &P::GetBodyHtmlURL},
@@ -277,18 +262,18 @@ std::span<const Member<CPOP3>> CPOP3::Members() {
         {"AttachURL", 13, kPropertyGet, "", &P::GetAttachURL},
         {"AttachCount", 14, kPropertyGet, "", &P::GetAttachCount},
         {"DeleteMail", 15, kMethod, "i", &P::DeleteMail},
-        {"Body", 16, kPropertyGet, "", &P::GetText<&P::body_>},
+        {"Body", 16, kPropertyGet, "", &P::FieldText<&P::body_>},
         {"AttachFileName", 17, kPropertyGet, "", &P::GetAttachFileName},
         {"CreateUserPath", 18, kMethod, "t", &P::CreateUserPath},
         {"Logout", 19, kMethod, "t", &P::Logout},
         {"MailDomain", 20, kPropertyGet, "", &P::GetMailDomain},
         {"EmailURL", 21, kPropertyGet, "", &P::GetEmailURL},
-        {"Size", 22, kPropertyGet, "", &P::GetInteger<&P::size_>},
-        {"IsRead", 23, kPropertyGet, "", &P::GetInteger<&P::is_read_>},
+        {"Size", 22, kPropertyGet, "", &P::FieldInteger<&P::size_>},
+        {"IsRead", 23, kPropertyGet, "", &P::FieldInteger<&P::is_read_>},
         {"GetMailInfo", 24, kMethod, "i", &P::GetMailInfo},
-        {"UID", 25, kPropertyGet, "", &P::GetText<&P::uid_>},
+        {"UID", 25, kPropertyGet, "", &P::FieldText<&P::uid_>},
         {"DeleteMailByUID", 26, kMethod, "t", &P::DeleteMailByUID},
-        {"To", 27, kPropertyGet, "", &P::GetText<&P::to_>},
+        {"To", 27, kPropertyGet, "", &P::FieldText<&P::to_>},
         {"HeaderURL", 28, kPropertyGet, "", &P::GetHeaderURL},
         {"Download", 29, kMethod, "to", &P::Download},
         {"MoveToInbox", 30, kMethod, "t", &P::MoveToInbox},
@@ -297,21 +282,21 @@ std::span<const Member<CPOP3>> CPOP3::Members() {
         {"GetMailDataEx", 33, kMethod, "t", &P::GetMailDataEx},
         {"GetRemotePOP3", 34, kMethod, "", &P::GetRemotePOP3},
         {"GetMailInfoEx", 35, kMethod, "t", &P::GetMailInfoEx},
-        {"Cc", 36, kPropertyGet, "", &P::GetText<&P::cc_>},
-        {"MailBoxSize", 37, kPropertyGet, "", &P::GetInteger<&P::mailbox_size_>},
-        {"MailBoxSizeUsed", 38, kPropertyGet, "", &P::GetInteger<&P::mailbox_size_used_>},
-        {"InboxRead", 39, kPropertyGet, "", &P::GetInteger<&P::inbox_read_>},
-        {"InboxUsed", 40, kPropertyGet, "", &P::GetInteger<&P::inbox_used_>},
-        {"Reply", 41, kPropertyGet, "", &P::GetText<&P::reply_>},
+        {"Cc", 36, kPropertyGet, "", &P::FieldText<&P::cc_>},
+        {"MailBoxSize", 37, kPropertyGet, "", &P::FieldInteger<&P::mailbox_size_>},
+        {"MailBoxSizeUsed", 38, kPropertyGet, "", &P::FieldInteger<&P::mailbox_size_used_>},
+        {"InboxRead", 39, kPropertyGet, "", &P::FieldInteger<&P::inbox_read_>},
+        {"InboxUsed", 40, kPropertyGet, "", &P::FieldInteger<&P::inbox_used_>},
+        {"Reply", 41, kPropertyGet, "", &P::FieldText<&P::reply_>},
         {"ReadBinFromFile", 42, kPropertyGet, "t", &P::ReadBinFromFile},
-        {"ReplySign", 43, kPropertyGet, "", &P::GetInteger<&P::reply_sign_>},
-        {"ForwardSign", 44, kPropertyGet, "", &P::GetInteger<&P::forward_sign_>},
+        {"ReplySign", 43, kPropertyGet, "", &P::FieldInteger<&P::reply_sign_>},
+        {"ForwardSign", 44, kPropertyGet, "", &P::FieldInteger<&P::forward_sign_>},
         {"SetReplySign", 45, kMethod, "iti", &P::SetReplySign},
         {"SetForwardSign", 46, kMethod, "iti", &P::SetForwardSign},
-        {"IsReply", 47, kPropertyGet, "", &P::GetInteger<&P::reply_sign_>},
-        {"IsForward", 48, kPropertyGet, "", &P::GetInteger<&P::forward_sign_>},
-        {"Permission", 49, kPropertyGet, "", &P::GetInteger<&P::permission_>},
-        {"MessageID", 50, kPropertyGet, "", &P::GetText<&P::message_id_>},
+        {"IsReply", 47, kPropertyGet, "", &P::FieldInteger<&P::reply_sign_>},
+        {"IsForward", 48, kPropertyGet, "", &P::FieldInteger<&P::forward_sign_>},
+        {"Permission", 49, kPropertyGet, "", &P::FieldInteger<&P::permission_>},
+        {"MessageID", 50, kPropertyGet, "", &P::FieldText<&P::message_id_>},
         {"SetReadSign", 51, kMethod, "iti", &P::SetReadSign},
     };
     return kMembers;

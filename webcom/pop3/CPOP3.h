@@ -64,12 +64,6 @@ public:
     Status GetAttachFileName(const Arguments& args, Result& result);
     Status GetAttachCount(const Arguments& args, Result& result);
 
-    // Plain properties, read from their field.
-    template <std::string CPOP3::*field>
-    Status GetText(const Arguments& args, Result& result);
-    template <std::int32_t CPOP3::*field>
-    Status GetInteger(const Arguments& args, Result& result);
-
 private:
     enum class MarkCommand { kReply, kForward, kRead };
 

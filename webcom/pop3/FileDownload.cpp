@@ -7,9 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <memory>
 
 #include "common/Paths.h"
 #include "webcom/pop3/MailDataUrl.h"
@@ -18,16 +15,6 @@ namespace quorvex::webcom::pop3 {
 namespace {
 
 constexpr std::size_t kBlock = 1 << 16;
-
-struct FreeDeleter {
-    void operator()(char* p) const { std::free(p); }
-};
-
-std::optional<std::string> RealPath(const std::string& path) {
-    std::unique_ptr<char, FreeDeleter> resolved(::realpath(path.c_str(), nullptr));
-    if (!resolved) return std::nullopt;
-    return std::string(resolved.get());
-}
 
 bool HasParentSegment(std::string_view path) {
     std::size_t start = 0;
@@ -46,15 +33,12 @@ std::optional<ServableFile> OpenServableFile(const std::string& library_folder, 
     std::string relative(name);
     for (char& c : relative)
         if (c == '\\') c = '/';
-    if (relative.find('\0') != std::string::npos || HasParentSegment(relative) || root.empty()) return std::nullopt;
+    if (relative.find('\0') != std::string::npos || HasParentSegment(relative)) return std::nullopt;
     // The name follows the folder directly: the pages give it with its
     // leading separator.
     const std::string path = library_folder + relative;
-    const auto real_root = RealPath(root);
-    const auto real_file = RealPath(path);
-    if (!real_root || !real_file) return std::nullopt;
-    const std::string inside = *real_root == "/" ? "/" : *real_root + "/";
-    if (!real_file->starts_with(inside) || real_file->size() == inside.size()) return std::nullopt;
+    const auto real_file = ResolvedPathInside(path, root);
+    if (!real_file) return std::nullopt;
     UniqueFd fd(::open(real_file->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;

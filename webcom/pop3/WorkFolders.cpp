@@ -2,16 +2,15 @@
 #include "webcom/pop3/WorkFolders.h"
 
 #include <dirent.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include "common/AccountName.h"
 #include "common/FolderTree.h"
 #include "common/Paths.h"
+#include "common/RandomText.h"
 
 namespace quorvex::webcom::pop3 {
 namespace {
@@ -31,25 +30,7 @@ std::optional<std::string> UserFolderName(std::string_view user_text) {
     return name;
 }
 
-std::string NewWorkFolderName() {
-    unsigned char bytes[16];
-    std::size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) continue;
-            return {};
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string name;
-    for (const unsigned char b : bytes) {
-        name += kHex[b >> 4];
-        name += kHex[b & 15];
-    }
-    return name;
-}
+std::string NewWorkFolderName() { return RandomHexText(16); }
 
 bool MakeWorkFolder(const std::string& path) { return MakeFolders(path, kSharedFolderMode); }
 

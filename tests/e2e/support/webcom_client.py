@@ -244,3 +244,19 @@ class ComObject:
     def __exit__(self, *exc):
         while self.handle:
             self.release()
+
+
+def form_data(fields=(), files=(), boundary="----QuorvexTestBoundary8Kx3"):
+    """A multipart/form-data body as browsers send it: `fields` are (name,
+    value) pairs, `files` (field, file name, bytes) triples."""
+    def text(value):
+        return value.encode("latin-1") if isinstance(value, str) else bytes(value)
+    out = b""
+    for name, value in fields:
+        out += b"--%s\r\nContent-Disposition: form-data; name=\"%s\"\r\n\r\n%s\r\n" % (
+            text(boundary), text(name), text(value))
+    for name, file_name, content in files:
+        out += (b"--%s\r\nContent-Disposition: form-data; name=\"%s\"; filename=\"%s\"\r\n"
+                b"Content-Type: application/octet-stream\r\n\r\n%s\r\n" % (
+                    text(boundary), text(name), text(file_name), content))
+    return out + b"--%s--\r\n" % text(boundary)
