@@ -4,12 +4,11 @@
 #include <array>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "servers/pop3/Pop3Text.h"
 
 namespace quorvex::accountserver {
 
-using pop3::EqualsNoCase;
-using pop3::StartsWithNoCase;
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "accountserver/AdminSession.h"
 #include "accountserver/TableSession.h"
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "common/PasswordDigest.h"
 #include "common/ServerSettings.h"
 #include "mailmodel/account/AccountConfig.h"
@@ -99,7 +100,7 @@ void AccountServerSession::Run() {
         if (const auto nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
     }
     for (const RequestRule& rule : kRequests) {
-        const bool match = rule.any_case ? pop3::StartsWithNoCase(line, rule.prefix) : line.starts_with(rule.prefix);
+        const bool match = rule.any_case ? StartsWithNoCase(line, rule.prefix) : line.starts_with(rule.prefix);
         if (!match) continue;
         const std::string_view text = std::string_view(line).substr(rule.prefix.size());
         if (const std::string_view refusal = rule.refusal(line, text); !refusal.empty()) {

@@ -7,6 +7,7 @@
 #include "accountserver/AccountProtocol.h"
 #include "accountserver/TableRights.h"
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "common/PasswordDigest.h"
 #include "common/ProfileFile.h"
 #include "common/RunFlag.h"
@@ -19,8 +20,6 @@
 
 namespace quorvex::accountserver {
 
-using pop3::EqualsNoCase;
-using pop3::StartsWithNoCase;
 
 namespace {
 
@@ -90,7 +89,7 @@ struct DomainAdminCommands {
 void DomainAdminSession::Run(std::string_view text) {
     const auto account = context_.CheckCredentials(text, "ACCOUNT CONFIG");
     if (!account) return;
-    login_ = pop3::ToLowerAscii(*account);
+    login_ = AsciiLowerCase(*account);
     const auto settings = Settings();
     if (settings->DomainNameType == 1) {
         const auto at = login_.find('@');
@@ -362,8 +361,8 @@ void SysAdminSession::Run(std::string_view text) {
     }
     const std::string stored = ReadProfileString(Settings()->ConfigIni(), "System", "Password", kDefaultAdministratorPassword);
     const bool password_matches = HashAccountPassword(credentials->password, 1) == stored;
-    if (pop3::ToLowerAscii(account) != "administrator" || !password_matches) {
-        context_.LoginFailed(account, pop3::ToLowerAscii(account) != "administrator" ? LoginOutcome::kUnknownAccount
+    if (AsciiLowerCase(account) != "administrator" || !password_matches) {
+        context_.LoginFailed(account, AsciiLowerCase(account) != "administrator" ? LoginOutcome::kUnknownAccount
                                                                                     : LoginOutcome::kWrongPassword);
         context_.Reply(kReplyIllegalUser);
         return;

@@ -18,7 +18,13 @@ void ServerWiring::InstallJobHandlers() {
     accounts_.InstallHandler();  // JOB_ACCOUNT_SERVER
 }
 
-void StartSenderThreads() { ::quorvex::StartSenderThreads(); }
+void StartSenderThreads() {
+    SenderOptions options;
+    options.deliver_locally = [](std::string_view recipient, const std::string& report) {
+        return smtp::DeliverReportLocally(ProcessNoticeBus(), recipient, report);
+    };
+    ::quorvex::StartSenderThreads(std::move(options));
+}
 
 void StopSenderThreads() { ::quorvex::StopSenderThreads(); }
 

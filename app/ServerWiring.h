@@ -9,7 +9,7 @@
 #include "servers/jobs/JobTable.h"
 #include "servers/pop3/Pop3Server.h"
 #include "servers/remotepop3/RemoteCollectionJob.h"
-#include "servers/smtp/ServerSmtpServices.h"
+#include "app/ServerSmtpServices.h"
 
 namespace quorvex::app {
 

@@ -176,6 +176,10 @@ private:
     bool load_failed_ = false;
 };
 
+// Several mail domains ("DomainNameType" 1): an account's name is its whole
+// address.
+inline bool IsMultiDomain(const CServerSettings& settings) { return settings.DomainNameType == 1; }
+
 // The published record. Before the first publish: a record of defaults.
 std::shared_ptr<const CServerSettings> Settings();
 // Makes `settings` the record every later Settings() call returns.

@@ -18,12 +18,16 @@ void TrimToken(std::string& text, std::string_view token) {
     text = text.substr(start, end - start);
 }
 
-std::string AsciiLowerCase(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+std::vector<std::string> SplitList(std::string_view list) {
+    std::vector<std::string> pieces;
+    std::size_t begin = 0;
+    while (begin <= list.size()) {
+        auto end = list.find(';', begin);
+        if (end == std::string_view::npos) end = list.size();
+        if (end > begin) pieces.emplace_back(list.substr(begin, end - begin));
+        begin = end + 1;
     }
-    return out;
+    return pieces;
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replacement) {

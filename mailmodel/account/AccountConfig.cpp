@@ -30,8 +30,6 @@ constexpr std::int64_t kBytesPerMb = 1024 * 1024;
 // How long an account operation waits for the window to show its notice.
 constexpr std::chrono::milliseconds kNoticeWait{1000};
 
-bool IsMultiDomain(const CServerSettings& settings) { return settings.DomainNameType == 1; }
-
 std::string_view AfterFirstAt(std::string_view name) {
     const auto at = name.find('@');
     return at == std::string_view::npos ? std::string_view() : name.substr(at + 1);

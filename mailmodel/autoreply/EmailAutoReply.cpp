@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
@@ -35,11 +36,6 @@ std::string Replace(std::string_view text, std::string_view from, std::string_vi
     return out;
 }
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return out;
-}
 
 std::string_view Trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r\n");
@@ -68,8 +64,8 @@ bool IsAutomaticMessage(std::string_view header_block) {
         begin = end + 1;
         const auto colon = line.find(':');
         if (colon == std::string_view::npos) continue;
-        const std::string name = Lower(Trim(line.substr(0, colon)));
-        const std::string value = Lower(Trim(line.substr(colon + 1)));
+        const std::string name = AsciiLowerCase(Trim(line.substr(0, colon)));
+        const std::string value = AsciiLowerCase(Trim(line.substr(colon + 1)));
         if (name == "auto-submitted" && !value.empty() && value.rfind("no", 0) != 0) return true;
         if (name == "precedence" && (value == "bulk" || value == "list" || value == "junk")) return true;
     }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "common/AsciiCase.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/TransferCoders.h"
 
@@ -146,7 +147,7 @@ std::size_t CEncodedWordCoder::Decode(char* out, std::size_t capacity) {
         if (in.compare(i, 2, "=?") == 0) {
             const std::size_t q1 = in.find('?', i + 2);
             if (q1 != std::string_view::npos && q1 + 3 < in.size() && in[q1 + 2] == '?') {
-                const char letter = MimeLower(in[q1 + 1]);
+                const char letter = AsciiLower(in[q1 + 1]);
                 if (letter == 'b' || letter == 'q') {
                     const std::size_t start = q1 + 3;
                     std::size_t end = in.find("?=", start);

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/AsciiCase.h"
 #include "mailmodel/mime/EncodedWordCoder.h"
 #include "mailmodel/mime/MimeCharClass.h"
 
@@ -209,7 +210,7 @@ std::string UnfoldValue(std::string_view value) {
 void RegisterFieldCoder(std::string_view name, FieldCoderFactory factory) {
     FieldRegistry& registry = Registry();
     std::lock_guard lock(registry.mutex);
-    std::erase_if(registry.entries, [&](const FieldEntry& e) { return MimeEqualsNoCase(e.name, name); });
+    std::erase_if(registry.entries, [&](const FieldEntry& e) { return EqualsNoCase(e.name, name); });
     if (factory != nullptr) registry.entries.push_back({std::string(name), factory});
 }
 
@@ -217,7 +218,7 @@ std::unique_ptr<CFieldCoder> CreateFieldCoder(std::string_view name) {
     FieldRegistry& registry = Registry();
     std::lock_guard lock(registry.mutex);
     for (const FieldEntry& entry : registry.entries)
-        if (MimeEqualsNoCase(entry.name, name)) return entry.factory();
+        if (EqualsNoCase(entry.name, name)) return entry.factory();
     return std::make_unique<CFieldCoder>();
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/UniqueFd.h"
@@ -123,7 +124,7 @@ void MimeMessageParser::ParseHeaderField(const std::string& field) {
     };
     for (const Rule& rule : kRules) {
         const std::string_view name = rule.name;
-        if (!MimeStartsNoCase(field, name)) continue;
+        if (!StartsWithNoCase(field, name)) continue;
         const bool wide = rule.target == &MimeMessageParser::To || rule.target == &MimeMessageParser::Cc;
         std::string value = field.substr(name.size(), wide ? limits_.toCcCapacity : kHeaderFieldCapacity);
         if (rule.address) {

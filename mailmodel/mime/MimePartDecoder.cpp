@@ -2,6 +2,7 @@
 // decoders of the stored-message parser.
 #include "mailmodel/mime/MimePartDecoder.h"
 
+#include "common/AsciiCase.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
 
@@ -14,7 +15,7 @@ bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
 // The text after "Name:" when the line starts with it (case-insensitive).
 bool HeaderValue(std::string_view line, std::string_view nameWithColon, std::string_view& rest) {
-    if (!MimeStartsNoCase(line, nameWithColon)) return false;
+    if (!StartsWithNoCase(line, nameWithColon)) return false;
     rest = line.substr(nameWithColon.size());
     return true;
 }
@@ -65,7 +66,7 @@ std::string SanitizedCut(std::string value) {
     return value;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) { return MimeEqualsNoCase(a, b); }
+bool EqualsNoCase(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
 
 }  // namespace
 
@@ -82,7 +83,7 @@ bool MimePartDecoder::IsDecodableType(std::string_view type) {
     while (p < type.size() && IsMimeSpace(static_cast<unsigned char>(type[p]))) ++p;
     type.remove_prefix(p);
     for (std::string_view prefix : {"text/", "message/rfc822", "image/", "application/", "plain/"})
-        if (MimeStartsNoCase(type, prefix)) return true;
+        if (StartsWithNoCase(type, prefix)) return true;
     return false;
 }
 
@@ -117,7 +118,7 @@ int MimePartDecoder::ParsePartHeader(std::string_view header) {
     }
     if (version != "1.0") return 0;
     PartDecodable = IsDecodableType(type);
-    if ((MimeStartsNoCase(type, "multipart/") || MimeStartsNoCase(type, "message/")) && FindBoundary(type))
+    if ((StartsWithNoCase(type, "multipart/") || StartsWithNoCase(type, "message/")) && FindBoundary(type))
         return kHeaderMultipart;
     if (encoding.empty()) return 0;
     if (EqualsNoCase(encoding, "quoted-printable")) {
@@ -155,7 +156,7 @@ int MimePartDecoder::ParseHeaderLine(std::string_view line, MimePart& part) {
     }
     if (HeaderValue(line, "Content-Type:", rest)) {
         const std::string_view value = UnfoldedValue(rest);
-        if (MimeStartsNoCase(value, "multipart/")) {
+        if (StartsWithNoCase(value, "multipart/")) {
             if (const auto boundary = FindBoundary(value); boundary && BoundaryStack.size() < kMaxBoundaryDepth)
                 BoundaryStack.push_back(WithoutLineBreaks("--" + boundary->substr(0, kBoundaryCapacity)));
             return kNothing;
@@ -171,7 +172,7 @@ int MimePartDecoder::ParseHeaderLine(std::string_view line, MimePart& part) {
     }
     if (HeaderValue(line, "Content-Disposition:", rest)) {
         std::string token;
-        if (!NextHeaderAddress(&line, token) || !MimeStartsNoCase(token, "attachment")) return kNothing;
+        if (!NextHeaderAddress(&line, token) || !StartsWithNoCase(token, "attachment")) return kNothing;
         part.IsAttachment = true;
         const std::size_t at = line.find("filename");
         std::string name;
@@ -214,14 +215,14 @@ int MimePartDecoder::ParseHeaderLine(std::string_view line, MimePart& part) {
 int MimePartDecoder::ParseBodyLine(std::string_view line) {
     if (BoundaryStack.empty()) return kNothing;
     const std::string& inner = BoundaryStack.back();
-    if (!inner.empty() && MimeStartsNoCase(line, inner)) {
+    if (!inner.empty() && StartsWithNoCase(line, inner)) {
         PartScanState = 1;
         if (BoundaryStack.size() == 1 && line.substr(inner.size(), 2) == "--") return kEnd;
         return kBoundary;
     }
     if (!IsBlankPartLine(line) && BoundaryStack.size() >= 2) {
         const std::string& outer = BoundaryStack[BoundaryStack.size() - 2];
-        if (!outer.empty() && MimeStartsNoCase(line, outer)) {
+        if (!outer.empty() && StartsWithNoCase(line, outer)) {
             BoundaryStack.pop_back();
             PartScanState = 1;
             return kBoundary;

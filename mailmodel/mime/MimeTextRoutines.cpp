@@ -1,6 +1,7 @@
 // The parser's pure text routines (see the header).
 #include "mailmodel/mime/MimeTextRoutines.h"
 
+#include "common/AsciiCase.h"
 #include "common/Base64.h"
 #include "mailmodel/mime/MimeCharClass.h"
 
@@ -13,7 +14,7 @@ std::optional<std::string> FindBoundary(std::string_view value) {
     while (semi != std::string_view::npos) {
         std::size_t p = semi + 1;
         while (p < value.size() && IsMimeSpace(static_cast<unsigned char>(value[p]))) ++p;
-        if (MimeStartsNoCase(value.substr(p), "boundary")) {
+        if (StartsWithNoCase(value.substr(p), "boundary")) {
             p += 8;
             bool sawEquals = false;
             while (p < value.size() && (IsMimeSpace(static_cast<unsigned char>(value[p])) || value[p] == '=')) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/AsciiCase.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/MimeFlavour.h"
 #include "mailmodel/mime/TransferCoders.h"
@@ -45,7 +46,7 @@ struct CoderRegistry {
         if (CurrentMimeFlavour().uuencode) entries.push_back({"uuencode", &Make<CUuCoder>});
     }
     void Set(std::string_view name, TransferCoderFactory factory) {
-        std::erase_if(entries, [&](const CoderEntry& e) { return MimeEqualsNoCase(e.name, name); });
+        std::erase_if(entries, [&](const CoderEntry& e) { return EqualsNoCase(e.name, name); });
         if (factory != nullptr) entries.push_back({std::string(name), factory});
     }
 };
@@ -83,7 +84,7 @@ std::unique_ptr<CTransferCoder> CreateTransferCoder(std::string_view name) {
     CoderRegistry& registry = Registry();
     std::lock_guard lock(registry.mutex);
     for (const CoderEntry& entry : registry.entries)
-        if (MimeEqualsNoCase(entry.name, name)) return entry.factory();
+        if (EqualsNoCase(entry.name, name)) return entry.factory();
     return std::make_unique<CTransferCoder>();
 }
 

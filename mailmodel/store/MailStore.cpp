@@ -16,6 +16,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
@@ -109,9 +110,7 @@ std::unordered_map<std::string, std::unique_ptr<Mailbox>>& Registry() {
 
 // Names compare without regard to case.
 Mailbox& MailboxOf(std::string_view account) {
-    std::string key(account);
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    const std::string key = AsciiLowerCase(account);
     std::lock_guard guard(registry_lock);
     auto& box = Registry()[key];
     if (!box) box = std::make_unique<Mailbox>();
@@ -650,9 +649,7 @@ std::uint32_t ParseUidNumber(std::string_view uid_text) {
 std::uint8_t MailStoreKey(std::string_view account) {
     unsigned sum = 0;
     for (const char c : account) {
-        auto u = static_cast<unsigned char>(c);
-        if (u >= 'A' && u <= 'Z') u = static_cast<unsigned char>(u + 32);
-        sum += u;
+        sum += static_cast<unsigned char>(AsciiLower(c));
     }
     return static_cast<std::uint8_t>(sum & 0xFF);
 }

@@ -2,11 +2,11 @@
 #include "mailmodel/summary/HeaderDecoding.h"
 
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <vector>
 
+#include "common/AsciiCase.h"
 #include "common/Base64.h"
 
 namespace quorvex {
@@ -14,15 +14,6 @@ namespace quorvex {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
 
 std::string DecodeQ(std::string_view text) {
     std::string out;
@@ -75,7 +66,7 @@ void DecodeEncodedWords(std::string& line) {
         // Charset, then a one-letter encoding between two "?".
         const auto q = in.find('?', pos);
         if (q == std::string_view::npos || q + 2 >= in.size() || in[q + 2] != '?') continue;
-        const char encoding = Lower(in[q + 1]);
+        const char encoding = AsciiLower(in[q + 1]);
         pos = q + 3;
         auto end = in.find("?=", pos);
         const std::string_view text = in.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
@@ -127,7 +118,7 @@ std::optional<std::string> ConvertMailDate(std::string_view text, MissingZone mi
     if (i < tokens.size() && !number(tokens[i], day)) ++i;  // weekday
     if (i + 3 >= tokens.size() || !number(tokens[i], day) || day < 1 || day > 31) return std::nullopt;
     int month = 0;
-    while (month < 12 && !(tokens[i + 1].size() >= 3 && SameText(tokens[i + 1].substr(0, 3), kMonths[static_cast<std::size_t>(month)])))
+    while (month < 12 && !(tokens[i + 1].size() >= 3 && EqualsNoCase(tokens[i + 1].substr(0, 3), kMonths[static_cast<std::size_t>(month)])))
         ++month;
     int year = 0;
     if (month == 12 || !number(tokens[i + 2], year)) return std::nullopt;
@@ -158,7 +149,7 @@ std::optional<std::string> ConvertMailDate(std::string_view text, MissingZone mi
             } kNames[] = {{"EST", -5}, {"EDT", -4}, {"CST", -6}, {"CDT", -5},
                           {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
             for (const auto& n : kNames)
-                if (SameText(zone, n.name)) zone_minutes = n.hours * 60;
+                if (EqualsNoCase(zone, n.name)) zone_minutes = n.hours * 60;
         }
     }
     char out[64];

@@ -8,13 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+#include "common/AsciiCase.h"
 #include "common/ServerSettings.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/summary/HeaderDecoding.h"
@@ -38,16 +38,6 @@ std::string_view TrimChars(std::string_view s, std::string_view chars) {
     while (!s.empty() && chars.find(s.front()) != std::string_view::npos) s.remove_prefix(1);
     while (!s.empty() && chars.find(s.back()) != std::string_view::npos) s.remove_suffix(1);
     return s;
-}
-
-std::string Lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-bool StartsWithNoCase(std::string_view line, std::string_view prefix) {
-    return line.size() >= prefix.size() && Lowered(line.substr(0, prefix.size())) == Lowered(prefix);
 }
 
 std::string Bounded(std::string_view s, std::size_t limit) { return std::string(s.substr(0, limit)); }
@@ -163,7 +153,7 @@ void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, co
                 received_host_found = !TrimBlanks(view.substr(from + 5, paren - from - 5)).empty();
         } else if (StartsWithNoCase(view, "return-path:")) {
             if (have_return_path) continue;
-            return_path = Lowered(Bounded(value(12), kSummaryFieldLength));
+            return_path = AsciiLowerCase(Bounded(value(12), kSummaryFieldLength));
             have_return_path = !return_path.empty();
         } else if (StartsWithNoCase(view, "x-spam:")) {
             spam = std::strtol(std::string(value(7)).c_str(), nullptr, 10);

@@ -27,6 +27,11 @@ std::optional<std::uint32_t> HostLiteral(std::string_view domain) {
 
 }  // namespace
 
+std::string AccountOfAddress(std::string_view address, const CServerSettings& settings) {
+    if (IsMultiDomain(settings)) return std::string(address);
+    return std::string(address.substr(0, address.rfind('@')));
+}
+
 int ClassifyAddress(std::string_view address, const CServerSettings& settings,
                     const AccountExistsFunction& account_exists) {
     address = address.substr(0, kMaxClassifiedAddressLength);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "common/ServerSettings.h"
@@ -17,6 +18,10 @@ namespace quorvex {
 inline constexpr int ADDRESS_LOCAL_ACCOUNT = 1;   // an existing local account
 inline constexpr int ADDRESS_REMOTE = 0;          // a domain not served here
 inline constexpr int ADDRESS_LOCAL_UNKNOWN = -1;  // no "@", or a local domain without that account
+
+// The account an address names: the whole address with several mail
+// domains, the part before the last "@" with one.
+std::string AccountOfAddress(std::string_view address, const CServerSettings& settings);
 
 // Longest address looked at; longer input is cut to this (the old buffer).
 inline constexpr std::size_t kMaxClassifiedAddressLength = 1023;

@@ -1,8 +1,8 @@
 // Database filter, rule filters and the short-message notice.
 #include "servers/filters/MailFilters.h"
 
+#include "common/AsciiCase.h"
 #include "servers/filters/EmailFilter.h"
-#include "servers/smtp/SmtpCommand.h"
 
 namespace quorvex {
 
@@ -139,8 +139,8 @@ std::optional<DatabaseFilterParams> BuildDatabaseFilterParams(const FilterSummar
 DatabaseVerdict InterpretProcedureAnswer(const std::optional<std::string>& answer) {
     if (!answer) return DatabaseVerdict::kHold;
     const std::string_view command = TrimBlanks(std::string_view(*answer).substr(0, 255));
-    if (smtp::StartsWithNoCase(command, "inbox")) return DatabaseVerdict::kInbox;
-    if (smtp::StartsWithNoCase(command, "delete")) return DatabaseVerdict::kDrop;
+    if (StartsWithNoCase(command, "inbox")) return DatabaseVerdict::kInbox;
+    if (StartsWithNoCase(command, "delete")) return DatabaseVerdict::kDrop;
     return DatabaseVerdict::kHold;
 }
 

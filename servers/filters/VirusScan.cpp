@@ -7,10 +7,10 @@
 #include <mutex>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
 #include "common/UniqueFd.h"
 #include "common/net/HostConnect.h"
-#include "servers/smtp/SmtpCommand.h"
 
 namespace quorvex {
 
@@ -20,7 +20,7 @@ std::mutex VirusScanLock;
 
 bool ReadOk(int fd, const SocketTimeouts& timeouts) {
     std::string line;
-    return HasLine(ReceiveLine(fd, line, kTextLineCapacity, timeouts)) && smtp::StartsWithNoCase(line, "+OK");
+    return HasLine(ReceiveLine(fd, line, kTextLineCapacity, timeouts)) && StartsWithNoCase(line, "+OK");
 }
 
 // Removes the work file on every way out.
@@ -63,7 +63,7 @@ void ScanMailForViruses(const std::string& path, const CServerSettings& settings
     while (true) {
         if (!HasLine(ReceiveLine(fd, line, kTextLineCapacity, timeouts))) return;
         if (line == ".\r\n") break;
-        if (SameName(line, "NOOP\r\n") || smtp::StartsWithNoCase(line, "X-NortonAV-TimeoutProtection:")) continue;
+        if (SameName(line, "NOOP\r\n") || StartsWithNoCase(line, "X-NortonAV-TimeoutProtection:")) continue;
         if (!WriteFully(work.fd.get(), line)) return;
     }
     if (::fsync(work.fd.get()) != 0 || !work.fd.close_checked()) return;

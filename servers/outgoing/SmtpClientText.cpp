@@ -3,6 +3,8 @@
 
 #include <cctype>
 
+#include "common/AsciiCase.h"
+
 namespace quorvex::outgoing {
 
 std::string HeloCommand(std::string_view name) { return "HELO " + std::string(name) + "\r\n"; }
@@ -51,7 +53,7 @@ std::string FailureOutcome(std::string_view error, std::string_view domain, std:
 }
 
 int FailureResult(std::string_view last_error, std::string_view outcome) {
-    if (Lowered(last_error) == Lowered(kOutcomeTimeout)) return kFailedHard;
+    if (EqualsNoCase(last_error, kOutcomeTimeout)) return kFailedHard;
     if (!outcome.empty() && outcome.front() == '5') return kFailedHard;
     return kFailedSoft;
 }
@@ -101,12 +103,6 @@ std::string ImplicitMailHost(std::string_view domain) {
         return std::string(domain.substr(1, domain.size() - 2));
     }
     return std::string(domain);
-}
-
-std::string Lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
 }
 
 }  // namespace quorvex::outgoing

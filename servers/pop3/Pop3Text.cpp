@@ -7,35 +7,9 @@
 namespace quorvex::pop3 {
 namespace {
 
-char LowerOf(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-char UpperOf(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 }  // namespace
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerOf(a[i]) != LowerOf(b[i])) return false;
-    }
-    return true;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-std::string ToLowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = LowerOf(c);
-    return out;
-}
-
-std::string ToUpperAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = UpperOf(c);
-    return out;
-}
 
 bool ScanOneNumber(std::string_view text, int& value, std::size_t& used) {
     std::size_t i = 0;

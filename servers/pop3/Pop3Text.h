@@ -11,11 +11,6 @@
 
 namespace quorvex::pop3 {
 
-bool EqualsNoCase(std::string_view a, std::string_view b);
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
-std::string ToLowerAscii(std::string_view text);
-std::string ToUpperAscii(std::string_view text);
-
 // Reads up to N decimal numbers the way "%d %d ..." of scanf does: blanks
 // are skipped before each number, an optional sign and at least one digit
 // form it, the first text that is not a number stops the scan and the

@@ -21,7 +21,6 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "servers/address/AddressRules.h"
 #include "servers/address/QueueCounters.h"
-#include "servers/delivery/LocalDelivery.h"
 #include "servers/logs/DailyLog.h"
 #include "servers/outgoing/BounceMessage.h"
 #include "servers/outgoing/DomainDelivery.h"
@@ -29,7 +28,6 @@
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/queue/QueueRecord.h"
 #include "servers/queue/UndeliveredFolder.h"
-#include "servers/smtp/ServerSmtpServices.h"
 
 namespace quorvex {
 
@@ -87,9 +85,8 @@ int Deliver(std::string_view recipient, std::string_view sender, const std::stri
 
 bool DeliverLocally(std::string_view recipient, const std::string& report) {
     if (Pool().options.deliver_locally) return Pool().options.deliver_locally(recipient, report);
-    smtp::ServerSmtpServices services(Notices());
-    std::string reply;
-    return DeliverToRecipient(services, &reply, "MailUndeliverable", recipient, "", report, nullptr, 1);
+    QUORVEX_ERROR_LOG("no local delivery for the report to " + std::string(recipient));
+    return false;
 }
 
 std::string Attempt(int times, std::string_view sender, std::string_view recipient) {

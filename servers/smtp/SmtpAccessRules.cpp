@@ -4,6 +4,8 @@
 #include <arpa/inet.h>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
+#include "common/TextHelpers.h"
 #include "servers/smtp/SmtpCommand.h"
 
 namespace quorvex::smtp {
@@ -49,18 +51,6 @@ bool IsAddressBlocked(const std::vector<std::string>& entries, std::string_view 
         if (low && high && *low <= *value && *value <= *high) return true;
     }
     return false;
-}
-
-std::vector<std::string> SplitList(std::string_view list) {
-    std::vector<std::string> pieces;
-    std::size_t begin = 0;
-    while (begin <= list.size()) {
-        auto end = list.find(';', begin);
-        if (end == std::string_view::npos) end = list.size();
-        if (end > begin) pieces.emplace_back(list.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return pieces;
 }
 
 bool IsPermittedAddress(std::string_view list, std::string_view peer) {

@@ -40,7 +40,4 @@ std::optional<std::string> HeaderFromAddress(std::string_view line);
 // whole address. Both without regard to case.
 std::optional<std::string> MatchBlockedSender(const std::vector<std::string>& entries, std::string_view address);
 
-// Splits a ";"-separated list, dropping empty pieces.
-std::vector<std::string> SplitList(std::string_view list);
-
 }  // namespace quorvex::smtp

@@ -25,18 +25,6 @@ constexpr std::array<std::pair<std::string_view, SmtpVerb>, 10> kCommandTable{{
 
 }  // namespace
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && SameName(text.substr(0, prefix.size()), prefix);
-}
-
-std::string ToLowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    }
-    return out;
-}
-
 void TrimRepeated(std::string& text, std::string_view token) {
     if (text.empty() || token.empty()) return;
     std::size_t begin = 0;

@@ -5,9 +5,11 @@
 #include <cerrno>
 #include <ctime>
 
+#include "common/AsciiCase.h"
+#include "common/ReplyFormat.h"
 #include "common/AccountName.h"
 #include "common/Base64.h"
-#include "servers/smtp/ReplyFormat.h"
+#include "servers/address/AddressRules.h"
 #include "servers/smtp/SmtpAccessRules.h"
 #include "servers/smtp/SmtpReplies.h"
 #include "servers/smtp/SmtpText.h"
@@ -295,7 +297,7 @@ void SmtpSession::OnRcptTo(std::string address, std::string& out) {
             }
         }
     }
-    recipients_.push_back(ToLowerAscii(address));
+    recipients_.push_back(AsciiLowerCase(address));
     out.append(kOk);
 }
 

@@ -35,11 +35,6 @@ WebMailHelo ParseWebMailHelo(std::string_view argument) {
     return fields;
 }
 
-std::string AccountOfAddress(std::string_view address, const CServerSettings& settings) {
-    if (IsMultiDomain(settings)) return std::string(address);
-    return std::string(address.substr(0, address.rfind('@')));
-}
-
 std::string FormatTraceTime(std::time_t when) {
     std::tm local{};
     ::localtime_r(&when, &local);
