@@ -3,6 +3,7 @@
 #include "mailmodel/mime/MimePartDecoder.h"
 
 #include "common/AsciiCase.h"
+#include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
 
@@ -284,13 +285,12 @@ std::string MimePartDecoder::DecodeEncodedWords(std::string_view in) {
             const std::string_view text = in.substr(textStart, end - textStart);
             if (letter == 'q' || letter == 'Q') {
                 for (std::size_t k = 0; k < text.size(); ++k) {
-                    unsigned char byte = 0;
+                    std::optional<std::uint8_t> byte;
                     if (text[k] == '_')
                         out += ' ';
                     else if (text[k] == '=' && k + 2 < text.size() &&
-                             DecodeHexPair(static_cast<unsigned char>(text[k + 1]),
-                                           static_cast<unsigned char>(text[k + 2]), byte) == 0) {
-                        out += static_cast<char>(byte);
+                             (byte = DecodeHexPair(text[k + 1], text[k + 2]))) {
+                        out += static_cast<char>(*byte);
                         k += 2;
                     } else {
                         out += text[k];

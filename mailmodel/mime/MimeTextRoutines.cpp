@@ -3,6 +3,7 @@
 
 #include "common/AsciiCase.h"
 #include "common/Base64.h"
+#include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
 
 namespace quorvex::mime {
@@ -39,21 +40,6 @@ std::optional<std::string> FindBoundary(std::string_view value) {
     return std::nullopt;
 }
 
-int HexDigitValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return c;
-}
-
-int DecodeHexPair(unsigned char high, unsigned char low, unsigned char& out) {
-    const int h = HexDigitValue(high);
-    const int l = HexDigitValue(low);
-    if (h > 15 || l > 15) return 1;
-    out = static_cast<unsigned char>(h * 16 + l);
-    return 0;
-}
-
 void DecodeQuotedPrintableLine(std::string_view line, std::string& out) {
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
@@ -67,10 +53,8 @@ void DecodeQuotedPrintableLine(std::string_view line, std::string& out) {
             if (i + 1 < line.size() && line[i + 1] == '\n') ++i;
             continue;
         }
-        unsigned char byte = 0;
-        if (i + 2 < line.size() &&
-            DecodeHexPair(static_cast<unsigned char>(line[i + 1]), static_cast<unsigned char>(line[i + 2]), byte) == 0) {
-            out += static_cast<char>(byte);
+        if (const auto byte = i + 2 < line.size() ? DecodeHexPair(line[i + 1], line[i + 2]) : std::nullopt) {
+            out += static_cast<char>(*byte);
             i += 2;
             continue;
         }

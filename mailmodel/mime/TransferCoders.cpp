@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 
+#include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
 
 namespace quorvex::mime {
@@ -32,13 +33,6 @@ bool IsLoneDotLine(std::string_view in, std::size_t i) {
 }
 
 }  // namespace
-
-int MimeHexValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // ---- quoted-printable -------------------------------------------------------
 
@@ -118,8 +112,7 @@ std::size_t CQuotedPrintableCoder::Decode(char* out, std::size_t capacity) {
         const unsigned char a = static_cast<unsigned char>(in[i + 1]);
         const unsigned char b = static_cast<unsigned char>(in[i + 2]);
         if (IsUpperHexDigit(a)) {
-            const int low = MimeHexValue(b);
-            out[o++] = static_cast<char>((MimeHexValue(a) << 4) | ((low < 0 ? b : low) & 15));
+            out[o++] = static_cast<char>((HexDigitValue(a) << 4) | (HexDigitValue(b) & 15));
             i += 3;
         } else if (a == '\r' && b == '\n') {
             i += 3;

@@ -8,6 +8,7 @@
 
 #include "common/AsciiCase.h"
 #include "common/Base64.h"
+#include "common/HexDigits.h"
 
 namespace quorvex {
 
@@ -31,20 +32,6 @@ std::string DecodeQ(std::string_view text) {
 }
 
 }  // namespace
-
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return static_cast<unsigned char>(c);
-}
-
-std::optional<std::uint8_t> DecodeHexPair(char high, char low) {
-    const int h = HexDigitValue(high);
-    const int l = HexDigitValue(low);
-    if (h > 15 || l > 15) return std::nullopt;
-    return static_cast<std::uint8_t>(h * 16 + l);
-}
 
 void DecodeEncodedWords(std::string& line) {
     if (line.find("=?") == std::string::npos) return;

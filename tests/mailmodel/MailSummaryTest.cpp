@@ -54,10 +54,6 @@ TEST(HeaderDecoding, EncodedWords) {
         DecodeEncodedWords(line);
         EXPECT_EQ(line, c.out) << c.in;
     }
-    EXPECT_EQ(DecodeHexPair('3', 'd'), 0x3d);
-    EXPECT_EQ(DecodeHexPair('F', 'f'), 0xff);
-    EXPECT_FALSE(DecodeHexPair('g', '0'));
-    EXPECT_EQ(HexDigitValue('x'), 'x');
 }
 
 TEST(HeaderDecoding, DatesBecomeLocalTime) {

@@ -261,17 +261,6 @@ TEST(MimeTextRoutines, Base64Runs) {
     }
 }
 
-TEST(MimeTextRoutines, HexDigits) {
-    EXPECT_EQ(HexDigitValue('7'), 7);
-    EXPECT_EQ(HexDigitValue('b'), 11);
-    EXPECT_EQ(HexDigitValue('F'), 15);
-    EXPECT_EQ(HexDigitValue('g'), 'g');
-    unsigned char byte = 0;
-    EXPECT_EQ(DecodeHexPair('4', '1', byte), 0);
-    EXPECT_EQ(byte, 'A');
-    EXPECT_EQ(DecodeHexPair('4', 'x', byte), 1);
-}
-
 TEST(MimeTextRoutines, SanitizeFileNameKeepsNamesInsideTheFolder) {
     struct Case {
         std::string in, out;
