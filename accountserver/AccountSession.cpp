@@ -4,7 +4,8 @@
 #include <array>
 
 #include "accountserver/AccountProtocol.h"
-#include "accountserver/AdminSession.h"
+#include "accountserver/DomainAdminSession.h"
+#include "accountserver/SysAdminSession.h"
 #include "accountserver/TableSession.h"
 #include "common/AccountName.h"
 #include "common/AsciiCase.h"
@@ -14,7 +15,6 @@
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailPOP3Remote.h"
 #include "servers/address/AddressRules.h"
-#include "servers/pop3/Pop3Text.h"
 
 namespace quorvex::accountserver {
 

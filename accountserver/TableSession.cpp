@@ -9,7 +9,6 @@
 #include "common/RunFlag.h"
 #include "common/ServerSettings.h"
 #include "mailmodel/account/AccountList.h"
-#include "servers/pop3/Pop3Text.h"
 
 namespace quorvex::accountserver {
 

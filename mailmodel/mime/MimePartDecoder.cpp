@@ -67,8 +67,6 @@ std::string SanitizedCut(std::string value) {
     return value;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
-
 }  // namespace
 
 std::string WithoutLineBreaks(std::string_view text) {

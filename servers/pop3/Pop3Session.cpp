@@ -11,6 +11,7 @@
 
 #include "common/AccountName.h"
 #include "common/AsciiCase.h"
+#include "common/DecimalScan.h"
 #include "common/net/PeerAddress.h"
 #include "servers/pop3/Pop3Replies.h"
 #include "servers/pop3/Pop3Text.h"
