@@ -9,6 +9,7 @@
 #include "common/ReplyFormat.h"
 #include "common/AccountName.h"
 #include "common/Base64.h"
+#include "common/TextHelpers.h"
 #include "servers/address/AddressRules.h"
 #include "servers/smtp/SmtpAccessRules.h"
 #include "servers/smtp/SmtpReplies.h"
