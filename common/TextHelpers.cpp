@@ -18,6 +18,12 @@ void TrimToken(std::string& text, std::string_view token) {
     text = text.substr(start, end - start);
 }
 
+std::string_view TrimChars(std::string_view text, std::string_view chars) {
+    const auto first = text.find_first_not_of(chars);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(chars) - first + 1);
+}
+
 std::vector<std::string> SplitList(std::string_view list) {
     std::vector<std::string> pieces;
     std::size_t begin = 0;

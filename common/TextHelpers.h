@@ -24,6 +24,9 @@ void TrimToken(std::string& text, std::string_view token);
 // without any length limit. An empty search changes nothing.
 std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replacement);
 
+// The text without any of `chars` at either end.
+std::string_view TrimChars(std::string_view text, std::string_view chars);
+
 // Splits a ";"-separated list, dropping empty pieces.
 std::vector<std::string> SplitList(std::string_view list);
 

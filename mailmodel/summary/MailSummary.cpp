@@ -16,7 +16,9 @@
 
 #include "common/AsciiCase.h"
 #include "common/ServerSettings.h"
+#include "common/TextHelpers.h"
 #include "common/UniqueFd.h"
+#include "common/net/PeerAddress.h"
 #include "mailmodel/summary/HeaderDecoding.h"
 #include "mailmodel/summary/SenderCheckServices.h"
 
@@ -27,18 +29,6 @@ namespace {
 // A header block longer than this is not read further: the fields that
 // matter sit near the top, and the cap bounds memory for hostile input.
 constexpr std::size_t kMaxHeaderBlock = 1024 * 1024;
-
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-std::string_view TrimChars(std::string_view s, std::string_view chars) {
-    while (!s.empty() && chars.find(s.front()) != std::string_view::npos) s.remove_prefix(1);
-    while (!s.empty() && chars.find(s.back()) != std::string_view::npos) s.remove_suffix(1);
-    return s;
-}
 
 std::string Bounded(std::string_view s, std::size_t limit) { return std::string(s.substr(0, limit)); }
 
@@ -60,11 +50,11 @@ std::vector<std::string> HeaderLines(std::string_view block) {
     return lines;
 }
 
-std::optional<std::uint32_t> ParseIpv4(std::string_view text) {
-    const std::string copy(text);
-    in_addr addr{};
-    if (::inet_pton(AF_INET, copy.c_str(), &addr) != 1) return std::nullopt;
-    return addr.s_addr;
+// A dotted address in network byte order, as the resolver gives them.
+std::optional<std::uint32_t> NetworkOrderIpv4(std::string_view text) {
+    const auto address = ParseIpv4(text);
+    if (!address) return std::nullopt;
+    return htonl(*address);
 }
 
 bool SameNetwork(std::uint32_t a, std::uint32_t b) {
@@ -92,7 +82,7 @@ bool SenderDomainMatches(std::string_view domain, std::uint32_t received_from, c
         rest = eol == std::string_view::npos ? std::string_view() : rest.substr(eol + 1);
         entry = entry.substr(0, std::min(entry.find(' '), static_cast<std::size_t>(1023)));
         if (entry.empty()) continue;
-        if (const auto address = ParseIpv4(entry)) {
+        if (const auto address = NetworkOrderIpv4(entry)) {
             if (SameNetwork(*address, received_from)) return true;
             continue;
         }
@@ -127,7 +117,7 @@ void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, co
     for (std::string& line : HeaderLines(header_block)) {
         DecodeEncodedWords(line);
         const std::string_view view = line;
-        const auto value = [&](std::size_t prefix) { return TrimBlanks(view.substr(prefix)); };
+        const auto value = [&](std::size_t prefix) { return TrimChars(view.substr(prefix), " \t"); };
         if (StartsWithNoCase(view, "subject:")) {
             summary.Subject = Bounded(value(8), kSummaryFieldLength);
         } else if (StartsWithNoCase(view, "cc:")) {
@@ -140,7 +130,7 @@ void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, co
             const std::string text = Bounded(value(5), kSummaryFieldLength);
             summary.Date = ConvertMailDate(text).value_or(text);
         } else if (StartsWithNoCase(view, "message-id:")) {
-            summary.MessageId = std::string(TrimChars(TrimBlanks(view.substr(11)).substr(0, kSummaryMessageIdLength), " \t<>"));
+            summary.MessageId = std::string(TrimChars(TrimChars(view.substr(11), " \t").substr(0, kSummaryMessageIdLength), " \t<>"));
         } else if (StartsWithNoCase(view, "received:")) {
             if (received_host_found) continue;
             const auto open = view.find('[');
@@ -150,7 +140,7 @@ void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, co
             const auto from = view.find("from ", 9);
             const auto paren = from == std::string_view::npos ? from : view.find('(', from);
             if (paren != std::string_view::npos)
-                received_host_found = !TrimBlanks(view.substr(from + 5, paren - from - 5)).empty();
+                received_host_found = !TrimChars(view.substr(from + 5, paren - from - 5), " \t").empty();
         } else if (StartsWithNoCase(view, "return-path:")) {
             if (have_return_path) continue;
             return_path = AsciiLowerCase(Bounded(value(12), kSummaryFieldLength));
@@ -177,7 +167,7 @@ void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, co
             return;
     }
     const auto at = summary.ReturnPath.find('@');
-    const std::uint32_t received_from = ParseIpv4(received_address).value_or(0);
+    const std::uint32_t received_from = NetworkOrderIpv4(received_address).value_or(0);
     if (services && at != std::string::npos && services->ClassifyAddress(summary.ReturnPath) != 1 &&
         !(received_from != 0 && services->IsLocalAddress(received_from))) {
         const std::string domain = summary.ReturnPath.substr(at + 1);

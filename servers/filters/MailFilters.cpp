@@ -2,6 +2,7 @@
 #include "servers/filters/MailFilters.h"
 
 #include "common/AsciiCase.h"
+#include "common/TextHelpers.h"
 #include "servers/filters/EmailFilter.h"
 
 namespace quorvex {
@@ -14,12 +15,6 @@ constexpr std::size_t kMaxAttachmentList = 254;
 std::string Cut(std::string text, std::size_t limit) {
     if (text.size() > limit) text.resize(limit);
     return text;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 // The text between the first "<" and the following ">", the whole text
@@ -138,7 +133,7 @@ std::optional<DatabaseFilterParams> BuildDatabaseFilterParams(const FilterSummar
 
 DatabaseVerdict InterpretProcedureAnswer(const std::optional<std::string>& answer) {
     if (!answer) return DatabaseVerdict::kHold;
-    const std::string_view command = TrimBlanks(std::string_view(*answer).substr(0, 255));
+    const std::string_view command = TrimChars(std::string_view(*answer).substr(0, 255), " ");
     if (StartsWithNoCase(command, "inbox")) return DatabaseVerdict::kInbox;
     if (StartsWithNoCase(command, "delete")) return DatabaseVerdict::kDrop;
     return DatabaseVerdict::kHold;

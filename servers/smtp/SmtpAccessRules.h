@@ -19,9 +19,6 @@ namespace quorvex::smtp {
 // Nothing for settings that do not.
 std::optional<std::string> OpenRelayWarning(const CServerSettings& settings);
 
-// Dotted IPv4 text to a host-order value; nothing for anything else.
-std::optional<std::uint32_t> ParseIpv4(std::string_view text);
-
 // True when the client address lies in one entry: a single dotted address,
 // or a low and a high address joined by "-" (inclusive). Entries that are
 // not addresses never match.

@@ -6,10 +6,12 @@
 #include <ctime>
 
 #include "common/AsciiCase.h"
+#include "common/MailDate.h"
 #include "common/ReplyFormat.h"
 #include "common/AccountName.h"
 #include "common/Base64.h"
 #include "common/TextHelpers.h"
+#include "common/net/PeerAddress.h"
 #include "servers/address/AddressRules.h"
 #include "servers/smtp/SmtpAccessRules.h"
 #include "servers/smtp/SmtpReplies.h"
@@ -185,7 +187,7 @@ void SmtpSession::OnMailFrom(const std::string& address, std::string& out) {
             return;
         }
         const WebMailHelo fields = ParseWebMailHelo(helo_);
-        if (!ParseIpv4(fields.address).value_or(0)) {
+        if (!ParseIpv4(TrimChars(fields.address, " \t")).value_or(0)) {
             End(out, kIllegalConnection);
             return;
         }
@@ -327,7 +329,7 @@ void SmtpSession::OnData(std::string& out) {
 std::string SmtpSession::TraceHeader() const {
     return FormatReply("Return-Path: <%s>\r\nReceived: from %s (unknown [%s])\r\n\tby %s with QuorvexServer 5.3 SMTP; %s\r\n",
                        {HeaderSafe(sender_), HeaderSafe(helo_), HeaderSafe(peer_), settings_->Dominame,
-                        FormatTraceTime(std::time(nullptr))});
+                        LocalMailDate(std::time(nullptr))});
 }
 
 std::string_view SmtpSession::WriteFailureReply(int error) {

@@ -172,5 +172,14 @@ TEST(TextHelpers, ExtractAngleAddressCutsABareTextAndLogs) {
     EXPECT_EQ(log.Count(kBoundedOverflow), 1u);
 }
 
+TEST(TextHelpers, TrimCharsAndSplitList) {
+    EXPECT_EQ(TrimChars(" \t a b \r\n", " \t\r\n"), "a b");
+    EXPECT_EQ(TrimChars("<<a>>", "<>"), "a");
+    EXPECT_EQ(TrimChars("   ", " "), "");
+    EXPECT_EQ(TrimChars("", " "), "");
+    EXPECT_EQ(SplitList(";a;;b c;"), (std::vector<std::string>{"a", "b c"}));
+    EXPECT_TRUE(SplitList(";;").empty());
+}
+
 }  // namespace
 }  // namespace quorvex
