@@ -36,7 +36,4 @@ public:
     std::size_t Encode(char* buffer, std::size_t capacity) override;
 };
 
-// Pure helpers the coders share with the encoded-word coder.
-extern const char kBase64Alphabet[65];
-
 }  // namespace quorvex::mime
