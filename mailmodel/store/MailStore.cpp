@@ -20,6 +20,7 @@
 #include "common/AtomicFile.h"
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
+#include "common/TemporaryFile.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/AppServices.h"
 #include "mailmodel/FolderListing.h"
@@ -249,36 +250,20 @@ constexpr std::time_t kStagedSweepInterval = 600;
 // takes a body that is still being stored.
 class StagedBody {
 public:
-    explicit StagedBody(const std::string& folder) {
-        std::string name = JoinPath(folder, std::string(kStagedPrefix) + "XXXXXX");
-        UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
-        if (fd && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
-            path_ = std::move(name);
-            lock_ = std::move(fd);
-        } else if (fd) {
-            ::unlink(name.c_str());
-        }
+    explicit StagedBody(const std::string& folder)
+        : file_(TemporaryFile::Create(JoinPath(folder, std::string(kStagedPrefix) + "XXXXXX"))) {
+        if (file_.holds_file() && ::flock(file_.fd().get(), LOCK_EX | LOCK_NB) != 0) file_.Remove();
     }
-    ~StagedBody() {
-        if (!path_.empty()) ::unlink(path_.c_str());
-    }
-    StagedBody(const StagedBody&) = delete;
-    StagedBody& operator=(const StagedBody&) = delete;
 
     bool Fill(const std::string& source, std::uint8_t key) {
-        return !path_.empty() && ScrambleCopyFile(source, path_, key);
+        return file_.holds_file() && ScrambleCopyFile(source, file_.path(), key);
     }
     // Renames it to its final name (replacing a body left by a store that
     // failed before its index was written).
-    bool MoveTo(const std::string& destination) {
-        if (::rename(path_.c_str(), destination.c_str()) != 0) return false;
-        path_.clear();
-        return true;
-    }
+    bool MoveTo(const std::string& destination) { return file_.MoveTo(destination); }
 
 private:
-    std::string path_;
-    UniqueFd lock_;
+    TemporaryFile file_;  // its descriptor holds the writer's lock
 };
 
 // Removes staged bodies that a killed writer left in the account folder:
