@@ -12,6 +12,7 @@
 
 #include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
+#include "common/EncodedWords.h"
 #include "common/Paths.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/mime/MimeCharClass.h"
@@ -154,7 +155,7 @@ int MimeMessageParser::ReadHeaders(MessageFile& file) {
             if (n < 0) return kReadFailed;
             fieldBytes += n;
             first = piece.empty() ? 0 : piece[0];
-            field += MimePartDecoder::DecodeEncodedWords(piece);
+            field += DecodeEncodedWords(piece);
             if (field == "\r\n" || field == "\r\r\n") {
                 blank = true;
                 break;

@@ -3,6 +3,7 @@
 #include "mailmodel/mime/MimePartDecoder.h"
 
 #include "common/AsciiCase.h"
+#include "common/EncodedWords.h"
 #include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
@@ -254,59 +255,6 @@ void MimePartDecoder::DecodePartLine(std::string_view line, std::string& out) co
         DecodeQuotedPrintableLine(line, out);
     else
         DecodeBase64Line(line, out);
-}
-
-std::string MimePartDecoder::DecodeEncodedWords(std::string_view in) {
-    if (in.find("=?") == std::string_view::npos) return std::string(in);
-    std::string out;
-    out.reserve(in.size());
-    std::size_t i = 0;
-    while (i < in.size()) {
-        const std::size_t start = in.find("=?", i);
-        if (start == std::string_view::npos) {
-            out.append(in.substr(i));
-            break;
-        }
-        out.append(in.substr(i, start - i));
-        std::size_t p = start + 2;
-        // Decode this word and every word that follows after white space only.
-        while (true) {
-            const std::size_t q1 = in.find('?', p);
-            if (q1 == std::string_view::npos || q1 + 2 >= in.size() || in[q1 + 2] != '?') {
-                i = p;  // not a word: the "=?" goes, the rest is ordinary text
-                break;
-            }
-            const char letter = in[q1 + 1];
-            const std::size_t textStart = q1 + 3;
-            std::size_t end = in.find("?=", textStart);
-            if (end == std::string_view::npos) end = in.size();
-            const std::string_view text = in.substr(textStart, end - textStart);
-            if (letter == 'q' || letter == 'Q') {
-                for (std::size_t k = 0; k < text.size(); ++k) {
-                    std::optional<std::uint8_t> byte;
-                    if (text[k] == '_')
-                        out += ' ';
-                    else if (text[k] == '=' && k + 2 < text.size() &&
-                             (byte = DecodeHexPair(text[k + 1], text[k + 2]))) {
-                        out += static_cast<char>(*byte);
-                        k += 2;
-                    } else {
-                        out += text[k];
-                    }
-                }
-            } else if (letter == 'b' || letter == 'B') {
-                DecodeBase64Run(text, out);
-            } else {
-                out.append(text);
-            }
-            i = std::min(in.size(), end + 2);
-            std::size_t w = i;
-            while (w < in.size() && IsMimeSpace(static_cast<unsigned char>(in[w]))) ++w;
-            if (in.compare(w, 2, "=?") != 0) break;
-            p = w + 2;
-        }
-    }
-    return out;
 }
 
 bool MimePartDecoder::NextHeaderAddress(const std::string_view* text, std::string& token) {

@@ -10,11 +10,6 @@
 
 namespace quorvex {
 
-// Decodes every encoded word of one header line in place. The charset is
-// ignored (bytes are kept as decoded); white space between two adjacent
-// encoded words is dropped; an unknown encoding keeps its text.
-void DecodeEncodedWords(std::string& line);
-
 // What a date without any zone after its time stands for.
 enum class MissingZone {
     kUtc,         // UTC, converted to local time like any other date

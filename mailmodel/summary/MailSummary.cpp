@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/AsciiCase.h"
+#include "common/EncodedWords.h"
 #include "common/ServerSettings.h"
 #include "common/TextHelpers.h"
 #include "common/UniqueFd.h"
@@ -115,7 +116,7 @@ void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, co
     bool have_return_path = false;
     long spam = 0;
     for (std::string& line : HeaderLines(header_block)) {
-        DecodeEncodedWords(line);
+        line = DecodeEncodedWords(line);
         const std::string_view view = line;
         const auto value = [&](std::size_t prefix) { return TrimChars(view.substr(prefix), " \t"); };
         if (StartsWithNoCase(view, "subject:")) {
