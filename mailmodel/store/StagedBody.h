@@ -29,7 +29,6 @@ private:
     TemporaryFile file_;  // its descriptor holds the writer's lock
 };
 
-
 // Removes staged bodies that a killed writer left in the account folder:
 // older than kStaleStagedAge and not locked by a living writer.
 void SweepStagedBodies(const std::string& folder);
