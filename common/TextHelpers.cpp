@@ -36,13 +36,21 @@ std::vector<std::string> SplitList(std::string_view list) {
     return pieces;
 }
 
-std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replacement) {
-    if (search.empty()) return std::string(text);
+void ReplaceAllInPlace(std::string& text, std::string_view search, std::string_view replacement) {
+    if (search.empty()) return;
+    std::size_t at = text.find(search);
+    if (at == std::string::npos) return;  // the common case: nothing to copy
     std::string out;
     std::size_t from = 0;
-    for (std::size_t at; (at = text.find(search, from)) != std::string_view::npos; from = at + search.size())
-        out.append(text.substr(from, at - from)).append(replacement);
-    out.append(text.substr(from));
+    for (; at != std::string::npos; from = at + search.size(), at = text.find(search, from))
+        out.append(text, from, at - from).append(replacement);
+    out.append(text, from, std::string::npos);
+    text = std::move(out);
+}
+
+std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replacement) {
+    std::string out(text);
+    ReplaceAllInPlace(out, search, replacement);
     return out;
 }
 

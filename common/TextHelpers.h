@@ -23,6 +23,8 @@ void TrimToken(std::string& text, std::string_view token);
 // Every occurrence of `search` replaced by `replacement`, left to right,
 // without any length limit. An empty search changes nothing.
 std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replacement);
+// The same on `text` itself, which is left untouched when nothing matches.
+void ReplaceAllInPlace(std::string& text, std::string_view search, std::string_view replacement);
 
 // The text without any of `chars` at either end.
 std::string_view TrimChars(std::string_view text, std::string_view chars);

@@ -10,6 +10,7 @@
 #include "common/ErrorLog.h"
 #include "common/MailDate.h"
 #include "common/Paths.h"
+#include "common/TextHelpers.h"
 #include "mailmodel/compose/Base64Lines.h"
 #include "mailmodel/compose/MessageGenerator.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
@@ -45,7 +46,7 @@ bool FormatTemplateList(const char* list, std::string& out) {
         std::string item(text.substr(start, i - start));
         start = i + 1;
         if (item.size() >= kMaxListItem) return false;
-        mime::TrimMimeToken(item, " ");
+        TrimToken(item, " ");
         if (item.empty()) continue;
         if (!out.empty()) out += ",\r\n\t";
         out += MailAddress().SplitAddress(item).Format();

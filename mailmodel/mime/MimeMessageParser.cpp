@@ -14,6 +14,7 @@
 #include "common/AtomicFile.h"
 #include "common/EncodedWords.h"
 #include "common/Paths.h"
+#include "common/TextHelpers.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
@@ -42,12 +43,6 @@ void CopyToNewFile(const std::string& from, const std::string& to) {
     ssize_t n;
     while ((n = ::read(in.get(), buffer, sizeof buffer)) > 0)
         if (!WriteFully(out.get(), {buffer, static_cast<std::size_t>(n)})) return;
-}
-
-std::string TrimSpaces(std::string text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 // The MIME version without comments and white space.
@@ -131,9 +126,9 @@ void MimeMessageParser::ParseHeaderField(const std::string& field) {
         if (rule.address) {
             while (value.size() >= 2 && value.compare(0, 2, "\r\n") == 0) value.erase(0, 2);
             while (value.size() >= 2 && value.compare(value.size() - 2, 2, "\r\n") == 0) value.resize(value.size() - 2);
-            value = TrimSpaces(std::move(value));
+            value = std::string(TrimChars(value, " "));
         } else {
-            value = WithoutLineBreaks(TrimSpaces(std::move(value)));
+            value = WithoutLineBreaks(TrimChars(value, " "));
         }
         this->*rule.target = std::move(value);
         return;

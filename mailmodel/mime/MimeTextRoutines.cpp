@@ -100,28 +100,4 @@ void SanitizeFileName(std::string& text) {
     text = std::move(out);
 }
 
-void ReplaceAllInPlace(std::string& text, std::string_view find, std::string_view replacement) {
-    if (find.empty()) return;
-    std::string out;
-    std::size_t from = 0;
-    for (std::size_t p = text.find(find); p != std::string::npos; p = text.find(find, from)) {
-        out.append(text, from, p - from);
-        out += replacement;
-        from = p + find.size();
-    }
-    if (from == 0) return;
-    out.append(text, from, std::string::npos);
-    text = std::move(out);
-}
-
-void TrimMimeToken(std::string& text, std::string_view token) {
-    if (text.empty() || token.empty()) return;
-    std::size_t start = 0;
-    while (text.size() - start >= token.size() && text.compare(start, token.size(), token) == 0) start += token.size();
-    std::size_t end = text.size();
-    while (end - start >= token.size() && text.compare(end - token.size(), token.size(), token) == 0)
-        end -= token.size();
-    text = text.substr(start, end - start);
-}
-
 }  // namespace quorvex::mime

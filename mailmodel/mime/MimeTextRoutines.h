@@ -31,10 +31,6 @@ int DecodeBase64Run(std::string_view in, std::string& out);
 // path separators or other reserved characters, no control characters, no
 // "..", no leading dot, at most kMaxPartFileNameBytes bytes; never empty.
 void SanitizeFileName(std::string& text);
-// Replaces every occurrence of a non-empty `find`, left to right.
-void ReplaceAllInPlace(std::string& text, std::string_view find, std::string_view replacement);
-// Removes repetitions of `token` from the start, then from the end.
-void TrimMimeToken(std::string& text, std::string_view token);
 
 // True for an empty line, one starting with LF, or exactly CR LF.
 bool IsBlankPartLine(std::string_view line);

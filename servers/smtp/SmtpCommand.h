@@ -36,8 +36,4 @@ struct SmtpCommand {
 // `line` is one line as received, without its line end.
 SmtpCommand ParseSmtpCommand(std::string_view line);
 
-// Removes `token` repeatedly from the start of `text`, then repeatedly from
-// its end.
-void TrimRepeated(std::string& text, std::string_view token);
-
 }  // namespace quorvex::smtp

@@ -252,7 +252,7 @@ void SmtpSession::OnRcptTo(std::string address, std::string& out) {
         return;
     }
     const CServerSettings& s = *settings_;
-    TrimRepeated(address, " ");
+    TrimToken(address, " ");
     if (address.find('@') == std::string::npos) {
         if (IsMultiDomain(s) || s.LocalAbbrv == 0) {
             End(out, FormatReply(kAbsentFormat, {address}));

@@ -87,6 +87,7 @@ TEST(TextHelpers, TrimToken) {
         {"xxaxx", "xx", "a"},
         {"aaa", "aa", "a"},                 // whole tokens only
         {"--", "-", ""},
+        {"\"\"name\"", "\"", "name"},
     };
     for (const Case& c : cases) {
         std::string text = c.text;

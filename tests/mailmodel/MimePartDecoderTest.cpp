@@ -274,31 +274,5 @@ TEST(MimeTextRoutines, SanitizeFileNameKeepsNamesInsideTheFolder) {
     EXPECT_EQ(longName.substr(longName.size() - 4), ".txt");
 }
 
-TEST(MimeTextRoutines, ReplaceAndTrim) {
-    std::string text = "a=cid:x b=\"cid:y\" <BASE href>";
-    ReplaceAllInPlace(text, "=cid:", "=");
-    ReplaceAllInPlace(text, "=\"cid:", "=\"");
-    ReplaceAllInPlace(text, "<BASE ", "<BAS ");
-    EXPECT_EQ(text, "a=x b=\"y\" <BAS href>");
-    std::string aaa = "aaaa";
-    ReplaceAllInPlace(aaa, "aa", "a");  // no overlap, left to right
-    EXPECT_EQ(aaa, "aa");
-    std::string same = "unchanged";
-    ReplaceAllInPlace(same, "", "x");
-    EXPECT_EQ(same, "unchanged");
-
-    struct Case {
-        std::string text, token, out;
-    } cases[] = {
-        {"  a b  ", " ", "a b"}, {"\"\"name\"", "\"", "name"}, {"abab", "ab", ""}, {"", " ", ""}, {"x", "", "x"},
-        {"a", "ab", "a"},
-    };
-    for (const Case& c : cases) {
-        std::string t = c.text;
-        TrimMimeToken(t, c.token);
-        EXPECT_EQ(t, c.out) << c.text;
-    }
-}
-
 }  // namespace
 }  // namespace quorvex::mime
