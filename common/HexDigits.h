@@ -4,8 +4,13 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace quorvex {
+
+// The digits for writing hex, by value.
+inline constexpr std::string_view kUpperHexDigits = "0123456789ABCDEF";
+inline constexpr std::string_view kLowerHexDigits = "0123456789abcdef";
 
 constexpr bool IsHexDigit(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/AsciiCase.h"
+#include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/TransferCoders.h"
 
@@ -123,10 +124,9 @@ std::size_t CEncodedWordCoder::EncodeQ(char* out, std::size_t capacity) const {
         if (width == 1) {
             out[o++] = static_cast<char>(ch);
         } else {
-            static constexpr char kHex[] = "0123456789ABCDEF";
             out[o++] = '=';
-            out[o++] = kHex[ch >> 4];
-            out[o++] = kHex[ch & 15];
+            out[o++] = kUpperHexDigits[ch >> 4];
+            out[o++] = kUpperHexDigits[ch & 15];
         }
         text += width;
     }

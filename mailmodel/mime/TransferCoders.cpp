@@ -16,7 +16,6 @@ namespace {
 
 constexpr std::size_t kNoFold = static_cast<std::size_t>(-1);
 constexpr std::size_t kMaxLine = 76;
-constexpr char kHexUpper[] = "0123456789ABCDEF";
 
 
 bool IsLoneDotLine(std::string_view in, std::size_t i) {
@@ -75,8 +74,8 @@ std::size_t CQuotedPrintableCoder::Encode(char* out, std::size_t capacity) {
         if (encoded) {
             if (capacity - o < 3) continue;  // does not fit: dropped
             out[o] = '=';
-            out[o + 1] = kHexUpper[c >> 4];
-            out[o + 2] = kHexUpper[c & 15];
+            out[o + 1] = kUpperHexDigits[c >> 4];
+            out[o + 2] = kUpperHexDigits[c & 15];
             o += 3;
             line += 3;
         } else {
