@@ -12,14 +12,6 @@ namespace {
 constexpr int kText1023 = 1023;
 }
 
-SettingsPage::SettingsPage(CServerSettings& settings, const GuiServices& services, QWidget* parent)
-    : QWidget(parent), settings_(settings), services_(services) {}
-
-void SettingsPage::showEvent(QShowEvent* event) {
-    shown_ = true;
-    QWidget::showEvent(event);
-}
-
 InternetMailPage::InternetMailPage(CServerSettings& settings, const GuiServices& services, QWidget* parent)
     : SettingsPage(settings, services, parent),
       dns_(MakeTextField(this, "primaryDns", settings.DNS, kText1023)),
