@@ -1,3 +1,4 @@
+#include <QButtonGroup>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QRadioButton>
@@ -27,6 +28,10 @@ InternetMailPage::InternetMailPage(CServerSettings& settings, const GuiServices&
     setObjectName(QStringLiteral("internetMailPage"));
     local_->setObjectName(QStringLiteral("relayLocal"));
     isp_->setObjectName(QStringLiteral("relayIsp"));
+    // The two choices sit in two boxes: one group keeps them exclusive.
+    auto* relay_choice = new QButtonGroup(this);
+    relay_choice->addButton(local_);
+    relay_choice->addButton(isp_);
     (settings.MailRelayTo == 1 ? isp_ : local_)->setChecked(true);
 
     auto* direct = new QGroupBox(this);
