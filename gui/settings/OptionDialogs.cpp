@@ -39,6 +39,7 @@ IspSmtpDlg::IspSmtpDlg(CServerSettings& settings, QWidget* parent)
     setObjectName(QStringLiteral("ispSmtpDialog"));
     setWindowTitle(QStringLiteral("ISP SMTP Options"));
     password_->setEchoMode(QLineEdit::Password);
+    user_->setMinimumWidth(220);
     auto* grid = new QGridLayout(this);
     grid->addWidget(need_auth_, 0, 0, 1, 2);
     grid->addWidget(MakeLabel(this, "User Name"), 1, 0);
