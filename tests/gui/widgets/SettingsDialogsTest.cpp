@@ -21,6 +21,7 @@
 #include "common/RunFlag.h"
 #include "common/SettingsHost.h"
 #include "gui/frame/MainFrame.h"
+#include "gui/logic/LogFiles.h"
 #include "gui/logic/ServiceSwitch.h"
 #include "gui/settings/AdvancedDlg.h"
 #include "gui/settings/OptionDialogs.h"
@@ -304,6 +305,30 @@ TEST_F(SettingsDialogsTest, LanguageIsSelectedByItsWholeName) {
         Click(sheet, "ok");
         EXPECT_EQ(settings.Language, stored);
     }
+}
+
+TEST_F(SettingsDialogsTest, LogPageChoosesViewsAndClearsOnlyTheProgramsLogs) {
+    const std::string logs = home.File("log");
+    MakeFolders(logs);
+    const std::string today = LogFilePath(LogKind::kSmtp, logs, std::time(nullptr));
+    WriteFile(today, "x");
+    WriteFile(JoinPath(logs, "keep.me"), "y");
+    CServerSettings settings = *Settings();
+    AdvancedDlg sheet(settings, services);
+    sheet.show();
+    sheet.tabs()->setCurrentIndex(2);
+    chooser.folder = QStringLiteral("/srv/mail/");
+    Click(sheet, "browseLogFolder");
+    EXPECT_EQ(Find<QLineEdit>(sheet, "logFolder")->text(), QStringLiteral("/srv/mail/Log"));
+    Click(sheet, "smtpLogs");
+    ASSERT_EQ(opener.paths.size(), 1u);
+    EXPECT_EQ(opener.paths[0].toStdString(), today) << "the folder in force, not the one typed";
+    prompts.answers = {true};
+    Click(sheet, "clearLogs");
+    EXPECT_FALSE(FileExists(today));
+    EXPECT_TRUE(FileExists(JoinPath(logs, "keep.me")));
+    Click(sheet, "ok");
+    EXPECT_EQ(settings.LogFilePath, "/srv/mail/Log");
 }
 
 int RunPython(const std::string& code) {
