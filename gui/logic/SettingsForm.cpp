@@ -77,9 +77,16 @@ FileRevision RevisionOf(const std::string& path) {
 SettingsForm::SettingsForm() { Read(); }
 
 void SettingsForm::Read() {
-    original_ = *Settings();
-    revision_ = RevisionOf(original_.ConfigIni());
-    original_.Load();
+    const CServerSettings published = *Settings();
+    // The revision is taken before the read, so a change made meanwhile is
+    // never missed; a read that itself completed the file (the column
+    // widths of a new config.ini) is read once more.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        original_ = published;
+        revision_ = RevisionOf(original_.ConfigIni());
+        original_.Load();
+        if (RevisionOf(original_.ConfigIni()) == revision_) break;
+    }
     work_ = original_;
     const auto config = ProfileFile(original_.ConfigIni()).Load();
     single_.LoadFrom(*config, DomainTable::kSingleDomain, original_);

@@ -165,7 +165,11 @@ TEST_F(SettingsFormTest, OkWithoutChangesWritesNothing) {
 }
 
 TEST_F(SettingsFormTest, ChangeOnDiskIsSeenAndTheDomainsReread) {
+    // Reading a config.ini without column widths adds them: that is not a
+    // change made by somebody else.
+    ASSERT_TRUE(ProfileFile(home.File("config.ini")).DeleteSection("ColumnWidths"));
     SettingsForm form;
+    EXPECT_EQ(Config("ColumnWidths", "QuorvexServerListView"), kDefaultColumnWidths);
     form.work().MaxTries = 7;
     EXPECT_FALSE(form.ChangedOnDisk());
     // The account server adds a domain meanwhile.
