@@ -24,20 +24,15 @@ std::optional<std::string> OpenRelayWarning(const CServerSettings& settings) {
     return std::nullopt;
 }
 
-namespace {
-
-// A dotted address of an access list entry, blanks around it allowed.
-std::optional<std::uint32_t> EntryIpv4(std::string_view text) { return ParseIpv4(TrimChars(text, " \t")); }
-
-}  // namespace
+std::optional<std::uint32_t> ParseIpv4Entry(std::string_view text) { return ParseIpv4(TrimChars(text, " \t")); }
 
 bool IsAddressBlocked(const std::vector<std::string>& entries, std::string_view client) {
-    const auto value = EntryIpv4(client);
+    const auto value = ParseIpv4Entry(client);
     if (!value) return false;
     for (const auto& entry : entries) {
         const auto dash = entry.find('-');
-        const auto low = EntryIpv4(std::string_view(entry).substr(0, dash));
-        const auto high = dash == std::string::npos ? low : EntryIpv4(std::string_view(entry).substr(dash + 1));
+        const auto low = ParseIpv4Entry(std::string_view(entry).substr(0, dash));
+        const auto high = dash == std::string::npos ? low : ParseIpv4Entry(std::string_view(entry).substr(dash + 1));
         if (low && high && *low <= *value && *value <= *high) return true;
     }
     return false;

@@ -19,6 +19,10 @@ namespace quorvex::smtp {
 // Nothing for settings that do not.
 std::optional<std::string> OpenRelayWarning(const CServerSettings& settings);
 
+// The address of an access-list entry (blanks around it allowed) in host
+// byte order; nothing for anything else.
+std::optional<std::uint32_t> ParseIpv4Entry(std::string_view text);
+
 // True when the client address lies in one entry: a single dotted address,
 // or a low and a high address joined by "-" (inclusive). Entries that are
 // not addresses never match.

@@ -11,7 +11,6 @@
 #include "common/AccountName.h"
 #include "common/Base64.h"
 #include "common/TextHelpers.h"
-#include "common/net/PeerAddress.h"
 #include "servers/address/AddressRules.h"
 #include "servers/smtp/SmtpAccessRules.h"
 #include "servers/smtp/SmtpReplies.h"
@@ -187,7 +186,7 @@ void SmtpSession::OnMailFrom(const std::string& address, std::string& out) {
             return;
         }
         const WebMailHelo fields = ParseWebMailHelo(helo_);
-        if (!ParseIpv4(TrimChars(fields.address, " \t")).value_or(0)) {
+        if (!ParseIpv4Entry(fields.address).value_or(0)) {
             End(out, kIllegalConnection);
             return;
         }
