@@ -14,7 +14,17 @@ ACCOUNT_TAGS = ["PASSWORD#", "USERNAME#", "COMMENT#", "POP3SERVER#", "POP3ACCOUN
                 "POP3MAIL#", "POP3PASSWORD#", "LEAVECOPY#"]
 
 
-class Connection:
+class _ClosedOnExit:
+    """A `with` block closes the object (its close()) on the way out."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class Connection(_ClosedOnExit):
     """One connection to the account server."""
 
     def __init__(self, port, source="127.0.0.1", timeout=20):
@@ -46,12 +56,6 @@ class Connection:
 
     def close(self):
         self.sock.close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
 
 def pop3_count(port, user, password):
@@ -117,7 +121,7 @@ def delete(port, account, password, closing="QUIT"):
         return replies
 
 
-class TableSession:
+class TableSession(_ClosedOnExit):
     """An AUTH# session: log in once, then open tables and send commands."""
 
     def __init__(self, port, account, password):
@@ -133,14 +137,8 @@ class TableSession:
     def close(self):
         self.conn.close()
 
-    def __enter__(self):
-        return self
 
-    def __exit__(self, *exc):
-        self.close()
-
-
-class AdminSession:
+class AdminSession(_ClosedOnExit):
     """An ACCOUNT# or SYSADMIN# session."""
 
     def __init__(self, port, kind, account, password):
@@ -164,12 +162,6 @@ class AdminSession:
 
     def close(self):
         self.conn.close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
 
 def build_dir():
