@@ -8,8 +8,7 @@ namespace quorvex {
 namespace {
 
 bool IsPlainNameCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-           c == '-';
+    return IsAsciiAlnum(c) || c == '.' || c == '_' || c == '-';
 }
 
 }  // namespace

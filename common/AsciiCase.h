@@ -11,6 +11,10 @@ namespace quorvex {
 constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
+constexpr bool IsAsciiAlnum(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
 // The text with A-Z turned into a-z (a-z into A-Z) and every other byte as
 // it is.
 std::string AsciiLowerCase(std::string_view text);

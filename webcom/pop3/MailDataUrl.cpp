@@ -1,14 +1,14 @@
 // Relative paths and their URLs.
 #include "webcom/pop3/MailDataUrl.h"
 
+#include "common/AsciiCase.h"
 #include "common/HexDigits.h"
 
 namespace quorvex::webcom::pop3 {
 namespace {
 
 bool Unreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~';
+    return IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
 
 }  // namespace
