@@ -76,10 +76,11 @@ def account_lines(password="", user_name="", comment="", pop3_server="", pop3_ac
     return [tag + value for tag, value in zip(ACCOUNT_TAGS, values)]
 
 
-def signup(port, account, **values):
-    """Runs a whole sign-up; returns every reply line in order."""
+def _send_account(port, first_line, **values):
+    """The first line, then (once it is accepted) the account lines and
+    QUIT, stopping at the first refusal; every reply line in order."""
     with Connection(port) as c:
-        replies = [c.ask("SIGNUP#" + account)]
+        replies = [c.ask(first_line)]
         if replies[-1] != "+OK":
             return replies
         for line in account_lines(**values) + ["QUIT"]:
@@ -87,6 +88,11 @@ def signup(port, account, **values):
             if replies[-1] is None or replies[-1].startswith("-ERR"):
                 break
         return replies
+
+
+def signup(port, account, **values):
+    """Runs a whole sign-up; returns every reply line in order."""
+    return _send_account(port, "SIGNUP#" + account, **values)
 
 
 def login(port, account, password):
@@ -102,15 +108,8 @@ def login(port, account, password):
 
 
 def update(port, account, current_password, **values):
-    with Connection(port) as c:
-        replies = [c.ask("UPDATE#%s#%s" % (account, current_password))]
-        if replies[-1] != "+OK":
-            return replies
-        for line in account_lines(**values) + ["QUIT"]:
-            replies.append(c.ask(line))
-            if replies[-1] is None or replies[-1].startswith("-ERR"):
-                break
-        return replies
+    """Runs a whole update of an account's values; every reply line in order."""
+    return _send_account(port, "UPDATE#%s#%s" % (account, current_password), **values)
 
 
 def delete(port, account, password, closing="QUIT"):
