@@ -1,0 +1,85 @@
+#include "gui/dialogs/account/AccountPage.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "gui/dialogs/account/AccBaseInfoDlg.h"
+
+namespace quorvex::gui {
+
+void AccountPage::showEvent(QShowEvent* event) {
+    if (!shown_once_) {
+        shown_once_ = true;
+        OnFirstShow();
+    }
+    QWidget::showEvent(event);
+}
+
+AccountListPage::AccountListPage(AccBaseInfoDlg& basic, QWidget* parent)
+    : AccountPage(parent), basic_(basic), list_(new QListWidget(this)), fields_(new QVBoxLayout),
+      buttons_(new QVBoxLayout) {
+    list_->setObjectName(QStringLiteral("entries"));
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setMinimumWidth(220);
+    connect(list_, &QListWidget::itemSelectionChanged, this, [this] { ShowEntry(SelectedRow()); });
+    for (auto [name, text, slot] : {std::tuple{"addNew", "Add New", &AccountListPage::OnAddNew},
+                                    std::tuple{"edit", "Edit", &AccountListPage::OnEdit},
+                                    std::tuple{"delete", "Delete", &AccountListPage::OnDelete}}) {
+        connect(AddButton(name, text), &QPushButton::clicked, this, slot);
+    }
+    auto* right = new QVBoxLayout;
+    right->addLayout(fields_);
+    right->addLayout(buttons_);
+    right->addStretch();
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(list_, 1);
+    layout->addLayout(right, 1);
+}
+
+QPushButton* AccountListPage::AddButton(const char* name, const char* text) {
+    auto* button = new QPushButton(QString::fromLatin1(text), this);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    buttons_->addWidget(button);
+    return button;
+}
+
+void AccountListPage::OnFirstShow() {
+    Load(basic_.account_name());
+    ShowLines(-1);
+}
+
+void AccountListPage::ShowLines(int row) {
+    {
+        const QSignalBlocker block(list_);
+        list_->clear();
+        list_->addItems(Lines());
+        if (row >= 0 && row < list_->count()) list_->setCurrentRow(row);
+        else list_->clearSelection();
+    }
+    ShowEntry(row >= 0 && row < list_->count() ? row : -1);
+}
+
+int AccountListPage::SelectedRow() const {
+    const QList<QListWidgetItem*> selected = list_->selectedItems();
+    return selected.isEmpty() ? -1 : list_->row(selected.front());
+}
+
+void AccountListPage::OnAddNew() {
+    if (AddFromFields()) ShowLines(-1);
+}
+
+void AccountListPage::OnEdit() {
+    const int row = SelectedRow();
+    if (row >= 0 && ReplaceFromFields(row)) ShowLines(row);
+}
+
+void AccountListPage::OnDelete() {
+    const int row = SelectedRow();
+    if (row >= 0 && RemoveEntry(row)) ShowLines(-1);
+}
+
+}  // namespace quorvex::gui
