@@ -58,8 +58,15 @@ GroupDlg::GroupDlg(std::string group, Prompts& prompts, QWidget* parent)
     }
     model_.Load(Accounts().Names(), group, members);
 
-    connect(others_, &QListWidget::itemDoubleClicked, this, &GroupDlg::OnAdd);
-    connect(members_, &QListWidget::itemDoubleClicked, this, &GroupDlg::OnRemove);
+    // A double-click moves what is selected, the clicked entry among it.
+    connect(others_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        item->setSelected(true);
+        OnAdd();
+    });
+    connect(members_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        item->setSelected(true);
+        OnRemove();
+    });
     auto* moves = new QVBoxLayout;
     moves->addStretch();
     for (auto [name, text, slot] : {std::tuple{"add", "Add", &GroupDlg::OnAdd},
