@@ -24,6 +24,8 @@ AccountSheet::AccountSheet(std::string account, Prompts& prompts, QWidget* paren
     setObjectName(QStringLiteral("accountSheet"));
     setWindowTitle(QString::fromLatin1(kTextAccountSheetTitle.data(), kTextAccountSheetTitle.size()));
     tabs_->setObjectName(QStringLiteral("pages"));
+    // Every tab title whole, in any language: the sheet grows instead.
+    tabs_->setUsesScrollButtons(false);
     auto* remote = new AccRemotePOP3Dlg(*basic_, this);
     auto* forward = new AccEmailForwardDlg(*basic_, this);
     auto* filter = new AccEmailFilterDlg(*basic_, this);
