@@ -35,7 +35,7 @@ AccEmailAutoReplyDlg::AccEmailAutoReplyDlg(AccBaseInfoDlg& basic, Prompts& promp
     layout->addLayout(form);
 }
 
-void AccEmailAutoReplyDlg::OnFirstShow() {
+void AccEmailAutoReplyDlg::OnFirstOpen() {
     reply_.Load(basic_.account_name());
     AutoReplySettings settings;
     reply_.GetSettings(settings);
@@ -54,7 +54,7 @@ AutoReplySettings AccEmailAutoReplyDlg::ReadFields() const {
 }
 
 bool AccEmailAutoReplyDlg::CheckBeforeSave() {
-    if (!shown_once()) return true;
+    if (!opened()) return true;
     // The file writes each line end as the four characters "\r\n" and
     // keeps at most 4096 characters: a longer text would be cut.
     const std::string body = ReadFields().Body;
@@ -65,7 +65,7 @@ bool AccEmailAutoReplyDlg::CheckBeforeSave() {
 }
 
 bool AccEmailAutoReplyDlg::Save() {
-    if (!shown_once()) return true;
+    if (!opened()) return true;
     reply_.SetSettings(ReadFields());
     return reply_.Save();
 }

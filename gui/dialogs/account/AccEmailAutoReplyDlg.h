@@ -22,7 +22,7 @@ public:
     bool Save() override;
 
 private:
-    void OnFirstShow() override;
+    void OnFirstOpen() override;
     AutoReplySettings ReadFields() const;
 
     AccBaseInfoDlg& basic_;

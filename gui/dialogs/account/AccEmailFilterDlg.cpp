@@ -80,7 +80,7 @@ AccEmailFilterDlg::AccEmailFilterDlg(AccBaseInfoDlg& basic, QWidget* parent)
 
 bool AccEmailFilterDlg::Load(const std::string& account) { return filter_.Load(account); }
 
-bool AccEmailFilterDlg::Save() { return !shown_once() || filter_.Save(); }
+bool AccEmailFilterDlg::Save() { return !opened() || filter_.Save(); }
 
 QStringList AccEmailFilterDlg::Lines() const {
     QStringList lines;

@@ -35,7 +35,7 @@ bool AccEmailForwardDlg::Load(const std::string& account) {
 }
 
 bool AccEmailForwardDlg::Save() {
-    if (!shown_once()) return true;
+    if (!opened()) return true;
     forward_.LeaveCopyLocal = leave_copy_->isChecked() ? 1 : 0;
     forward_.EnableForwardMailAddresses = enable_->isChecked() ? 1 : 0;
     return forward_.Save();

@@ -35,7 +35,7 @@ AccRemotePOP3Dlg::AccRemotePOP3Dlg(AccBaseInfoDlg& basic, QWidget* parent)
 
 bool AccRemotePOP3Dlg::Load(const std::string& account) { return boxes_.Load(account); }
 
-bool AccRemotePOP3Dlg::Save() { return !shown_once() || boxes_.Save(); }
+bool AccRemotePOP3Dlg::Save() { return !opened() || boxes_.Save(); }
 
 QStringList AccRemotePOP3Dlg::Lines() const {
     QStringList lines;

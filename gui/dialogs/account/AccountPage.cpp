@@ -10,12 +10,10 @@
 
 namespace quorvex::gui {
 
-void AccountPage::showEvent(QShowEvent* event) {
-    if (!shown_once_) {
-        shown_once_ = true;
-        OnFirstShow();
-    }
-    QWidget::showEvent(event);
+void AccountPage::Open() {
+    if (opened_) return;
+    opened_ = true;
+    OnFirstOpen();
 }
 
 AccountListPage::AccountListPage(AccBaseInfoDlg& basic, QWidget* parent)
@@ -47,7 +45,7 @@ QPushButton* AccountListPage::AddButton(const char* name, const char* text) {
     return button;
 }
 
-void AccountListPage::OnFirstShow() {
+void AccountListPage::OnFirstOpen() {
     Load(basic_.account_name());
     ShowLines(-1);
 }

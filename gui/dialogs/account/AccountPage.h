@@ -1,6 +1,8 @@
-// One page of the account sheet. A page loads what it edits when it is
-// first shown and writes it when the sheet's OK saves the pages; a page
-// that was never shown writes nothing and counts as saved.
+// One page of the account sheet. A page loads what it edits when the sheet
+// first opens it (only once the account's name has passed its checks, so
+// a page never loads the lists of a name that is then changed) and writes
+// it when the sheet's OK saves the pages; a page never opened writes
+// nothing and counts as saved.
 #pragma once
 
 #include <QWidget>
@@ -22,15 +24,16 @@ public:
     virtual bool CheckBeforeSave() { return true; }
     // True when saved, or when there was nothing to save.
     virtual bool Save() = 0;
-    bool shown_once() const { return shown_once_; }
+    // Called by the sheet each time the page becomes the current one.
+    void Open();
+    bool opened() const { return opened_; }
 
 protected:
-    void showEvent(QShowEvent* event) override;
-    // Called once, before the page is first shown.
-    virtual void OnFirstShow() {}
+    // Called once, when the page is first opened.
+    virtual void OnFirstOpen() {}
 
 private:
-    bool shown_once_ = false;
+    bool opened_ = false;
 };
 
 // A page editing a list of the account (remote boxes, forwarding
@@ -44,7 +47,7 @@ public:
     AccountListPage(AccBaseInfoDlg& basic, QWidget* parent);
 
 protected:
-    void OnFirstShow() override;
+    void OnFirstOpen() override;
     // The account's list is loaded for `account`; false when it cannot be.
     virtual bool Load(const std::string& account) = 0;
     virtual QStringList Lines() const = 0;

@@ -50,13 +50,15 @@ AccountSheet::AccountSheet(std::string account, Prompts& prompts, QWidget* paren
 }
 
 void AccountSheet::OnTabChanged(int index) {
-    // Leaving Basic Info: a new account's name must pass its checks first.
+    // Leaving Basic Info: a new account's name must pass its checks first,
+    // and only then do the other pages load the account's lists.
     if (current_tab_ == 0 && index != 0 && !basic_->CheckNameForHandOver()) {
         const QSignalBlocker block(tabs_);
         tabs_->setCurrentIndex(0);
         return;
     }
     current_tab_ = index;
+    if (auto* page = qobject_cast<AccountPage*>(tabs_->widget(index))) page->Open();
 }
 
 void AccountSheet::OnOk() {

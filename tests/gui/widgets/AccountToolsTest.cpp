@@ -67,12 +67,28 @@ TEST_F(AccountToolsTest, LeavingBasicInfoChecksTheNewName) {
     EXPECT_EQ(sheet.tabs()->currentIndex(), 2);
     EXPECT_FALSE(name->isEnabled());  // fixed once it passed
 
+    // The forwarding page loads and saves the lists of the name as fixed,
+    // not of the name refused before.
+    QWidget& forwarding = *Find<QWidget>(sheet, "forwardingPage");
+    ASSERT_EQ(sheet.tabs()->currentWidget(), &forwarding);
+    Find<QLineEdit>(forwarding, "address")->setText("copy@elsewhere.test");
+    Click(forwarding, "addNew");
+
     sheet.tabs()->setCurrentIndex(0);
     auto* unlimited = Find<QCheckBox>(sheet, "unlimited");
     auto* size = Find<QSpinBox>(sheet, "mailboxSize");
     EXPECT_TRUE(size->isEnabled());
     QTest::mouseClick(unlimited, Qt::LeftButton);
     EXPECT_FALSE(size->isEnabled());
+    Click(sheet, "ok");
+    ASSERT_EQ(sheet.result(), QDialog::Accepted);
+    CEmailForward forward;
+    ASSERT_TRUE(forward.Load("alice"));
+    EXPECT_EQ(forward.GetAddress(0), "copy@elsewhere.test");
+    AccountRecord record;
+    ASSERT_TRUE(LoadAccount("alice", record));
+    EXPECT_EQ(record.Max, 1);
+    EXPECT_EQ(record.Volume, 20);  // still saved
 }
 
 TEST_F(AccountToolsTest, RefusedNamesLeaveTheMailFolderUnchanged) {
