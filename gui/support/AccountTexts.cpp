@@ -4,7 +4,7 @@ namespace quorvex::gui {
 
 const std::vector<std::string_view>& AllAccountToolTexts() {
     static const std::vector<std::string_view> texts = {
-        kTextAccountSheetTitle, kTextSheetOk, kTextSheetCancel, kTextTabBasicInfo, kTextTabRemotePop3,
+        kTextAccountSheetTitle, kTextTabBasicInfo, kTextTabRemotePop3,
         kTextTabForwarding, kTextTabFilter, kTextTabAutoReply, kTextNameCharacters, kTextNameNeedsDomain,
         kTextDomainMissing, kTextNameEmpty, kTextNameExists, kTextNameTooLong, kTextAccountGone, kTextAccountLimit,
         kTextSpaceLimit, kTextAccountNotSaved, kTextPageNotSaved, kTextReplyTooLong, kTextCompareChoices,

@@ -12,8 +12,6 @@ namespace quorvex::gui {
 
 // Account sheet.
 inline constexpr std::string_view kTextAccountSheetTitle = "Account";  // 133
-inline constexpr std::string_view kTextSheetOk = "OK";                 // 131
-inline constexpr std::string_view kTextSheetCancel = "Cancel";         // 132
 inline constexpr std::string_view kTextTabBasicInfo = "Basic Info";
 inline constexpr std::string_view kTextTabRemotePop3 = "Remote POP3";
 inline constexpr std::string_view kTextTabForwarding = "Email Forwarding";

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QWidget>
+#include <string>
 
 class QListWidget;
 class QPushButton;
