@@ -20,6 +20,9 @@
 #include "gui/dialogs/account/AccountSheet.h"
 #include "gui/dialogs/account/GroupDlg.h"
 #include "gui/frame/MainFrame.h"
+#include "gui/support/GuiStrings.h"
+#include "gui/support/WidgetTranslator.h"
+#include "gui/views/AccountTableModel.h"
 #include "gui/views/AccountListView.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/jobs/JobTable.h"
@@ -128,7 +131,10 @@ TEST_F(AccountToolsLiveTest, NewAccountWithForwardingThroughTheSheet) {
     EXPECT_EQ(value("EmailForward", "LeaveCopyLocal"), "0");
     EXPECT_EQ(value("System", "EnableForwardMailAddresses"), "1");
     EXPECT_EQ(GetMailboxMessageCount("alice"), 1);  // the welcome message
-    EXPECT_TRUE(WaitFor([&] { return frame.account_view()->model()->FindRow("alice") >= 0; }));
+    AccountTableModel* model = frame.account_view()->model();
+    ASSERT_TRUE(WaitFor([&] { return model->FindRow("alice") >= 0; }));
+    EXPECT_EQ(model->CellAt(model->FindRow("alice"), kColumnMailNumber), QStringLiteral("1"));
+    EXPECT_EQ(model->CellAt(model->FindRow("alice"), kColumnStatus), Tr(kTextEnable));
 
     const std::string pop3 = "import poplib; p=poplib.POP3(\"127.0.0.1\"," + std::to_string(pop3_port_) +
                              "); p.user(\"alice\"); p.pass_(\"%s\"); p.stat(); p.quit()";

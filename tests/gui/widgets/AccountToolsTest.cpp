@@ -179,6 +179,30 @@ TEST_F(AccountToolsTest, EditingKeepsTheDigestAndPagesNeverShownWriteNothing) {
     EXPECT_EQ(reply_settings.Body, "line 1\r\nline 2");
 }
 
+TEST_F(AccountToolsTest, APageThatCannotSaveStopsTheOnesAfterIt) {
+    ASSERT_TRUE(CreateAccount("stuck"));
+    // The auto-reply page (saved last) cannot write its file.
+    std::filesystem::create_directory(home.File("mail/stuck/EmailAutoReply.ini"));
+    AccountSheet sheet("stuck", prompts);
+    sheet.show();
+    Find<QLineEdit>(sheet, "userName")->setText("Kept");
+    QWidget& forwarding = ShowPage(sheet, "forwardingPage");
+    Find<QLineEdit>(forwarding, "address")->setText("kept@elsewhere.test");
+    Click(forwarding, "addNew");
+    QWidget& reply = ShowPage(sheet, "autoReplyPage");
+    Find<QLineEdit>(reply, "replySubject")->setText("Away");
+    Click(sheet, "ok");
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(prompts.shown.back().text,
+              FormatText(Tr(kTextPageNotSaved), {sheet.tabs()->tabText(sheet.tabs()->indexOf(&reply))}));
+    AccountRecord record;
+    ASSERT_TRUE(LoadAccount("stuck", record));
+    EXPECT_EQ(record.UserName, "Kept");
+    CEmailForward forward;
+    ASSERT_TRUE(forward.Load("stuck"));
+    EXPECT_EQ(forward.GetCount(), 1);
+}
+
 TEST_F(AccountToolsTest, FullListsTakeNoMoreEntries) {
     ASSERT_TRUE(CreateAccount("full"));
     CEmailPOP3Remote boxes;
