@@ -6,6 +6,7 @@
 #include "gui/dialogs/LogDlg.h"
 #include "gui/dialogs/LoginDlg.h"
 #include "gui/dialogs/ShutdownDlg.h"
+#include "gui/settings/SettingsDialogs.h"
 // Account tools: the account sheet, groups and the welcome message.
 #include "gui/dialogs/account/AccountSheet.h"
 #include "gui/dialogs/account/ComposeWelcomeDlg.h"
@@ -63,6 +64,10 @@ void RegisterDialogs(DialogTable& table, const GuiServices& services) {
     });
     // The account tools and the settings plug in here, one line each, e.g.
     //   table.Register(DialogKind::kSettings, RunSettingsDialog);
+
+    // Settings and set-up: the configuration window, "Reinstall" and
+    // "Create virtual directory".
+    RegisterSettingsDialogs(table, services);
 }
 
 }  // namespace quorvex::gui
