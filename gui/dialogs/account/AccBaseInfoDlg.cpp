@@ -33,7 +33,7 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, int max_length) {
 }  // namespace
 
 AccBaseInfoDlg::AccBaseInfoDlg(std::string account, Prompts& prompts, QWidget* parent)
-    : AccountPage(parent), prompts_(prompts), is_new_(account.empty()),
+    : AccountSheetPage(parent), prompts_(prompts), is_new_(account.empty()),
       account_(MakeEdit(this, "account", static_cast<int>(kMaxAccountNameLength))),
       password_(MakeEdit(this, "password", static_cast<int>(kMaxAccountText))),
       user_name_(MakeEdit(this, "userName", static_cast<int>(kMaxAccountText))),

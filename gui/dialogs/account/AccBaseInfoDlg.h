@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "gui/dialogs/account/AccountPage.h"
+#include "gui/dialogs/account/AccountSheetPage.h"
 #include "mailmodel/account/AccountConfig.h"
 
 class QCheckBox;
@@ -21,7 +21,7 @@ namespace quorvex::gui {
 class Prompts;
 struct BasicInfoFields;
 
-class AccBaseInfoDlg final : public AccountPage {
+class AccBaseInfoDlg final : public AccountSheetPage {
     Q_OBJECT
 public:
     AccBaseInfoDlg(std::string account, Prompts& prompts, QWidget* parent = nullptr);

@@ -19,7 +19,7 @@
 namespace quorvex::gui {
 
 AccEmailAutoReplyDlg::AccEmailAutoReplyDlg(AccBaseInfoDlg& basic, Prompts& prompts, QWidget* parent)
-    : AccountPage(parent), basic_(basic), prompts_(prompts),
+    : AccountSheetPage(parent), basic_(basic), prompts_(prompts),
       enable_(new QCheckBox(QStringLiteral("Enable email auto reply"), this)), subject_(new QLineEdit(this)),
       body_(new QPlainTextEdit(this)) {
     setObjectName(QStringLiteral("autoReplyPage"));

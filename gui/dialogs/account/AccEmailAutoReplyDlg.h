@@ -2,7 +2,7 @@
 // automatically, and the answer's subject and text.
 #pragma once
 
-#include "gui/dialogs/account/AccountPage.h"
+#include "gui/dialogs/account/AccountSheetPage.h"
 #include "mailmodel/autoreply/EmailAutoReply.h"
 
 class QCheckBox;
@@ -13,7 +13,7 @@ namespace quorvex::gui {
 
 class Prompts;
 
-class AccEmailAutoReplyDlg final : public AccountPage {
+class AccEmailAutoReplyDlg final : public AccountSheetPage {
     Q_OBJECT
 public:
     AccEmailAutoReplyDlg(AccBaseInfoDlg& basic, Prompts& prompts, QWidget* parent = nullptr);

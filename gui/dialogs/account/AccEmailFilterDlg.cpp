@@ -48,7 +48,7 @@ unsigned char ValueOf(const QComboBox* box) { return static_cast<unsigned char>(
 }  // namespace
 
 AccEmailFilterDlg::AccEmailFilterDlg(AccBaseInfoDlg& basic, QWidget* parent)
-    : AccountListPage(basic, parent), subject_(new QLineEdit(this)),
+    : AccountSheetListPage(basic, parent), subject_(new QLineEdit(this)),
       subject_compare_(MakeChoice(this, "subjectCompare", TrList(kTextCompareChoices), 0)),
       from_(new QLineEdit(this)), from_compare_(MakeChoice(this, "fromCompare", TrList(kTextCompareChoices), 0)),
       deliver_(MakeChoice(this, "deliver", TrList(kTextDeliverChoices), 0)),

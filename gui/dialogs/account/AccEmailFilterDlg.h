@@ -6,7 +6,7 @@
 // item until another folder is picked.
 #pragma once
 
-#include "gui/dialogs/account/AccountPage.h"
+#include "gui/dialogs/account/AccountSheetPage.h"
 #include "servers/filters/EmailFilter.h"
 
 class QCheckBox;
@@ -15,7 +15,7 @@ class QLineEdit;
 
 namespace quorvex::gui {
 
-class AccEmailFilterDlg final : public AccountListPage {
+class AccEmailFilterDlg final : public AccountSheetListPage {
     Q_OBJECT
 public:
     explicit AccEmailFilterDlg(AccBaseInfoDlg& basic, QWidget* parent = nullptr);

@@ -12,7 +12,7 @@
 namespace quorvex::gui {
 
 AccEmailForwardDlg::AccEmailForwardDlg(AccBaseInfoDlg& basic, QWidget* parent)
-    : AccountListPage(basic, parent), address_(new QLineEdit(this)),
+    : AccountSheetListPage(basic, parent), address_(new QLineEdit(this)),
       leave_copy_(new QCheckBox(QStringLiteral("Leave messages on local server"), this)),
       enable_(new QCheckBox(QStringLiteral("Enable email forwarding"), this)) {
     setObjectName(QStringLiteral("forwardingPage"));

@@ -3,7 +3,7 @@
 // stays in the local mailbox.
 #pragma once
 
-#include "gui/dialogs/account/AccountPage.h"
+#include "gui/dialogs/account/AccountSheetPage.h"
 #include "mailmodel/account/EmailForward.h"
 
 class QCheckBox;
@@ -11,7 +11,7 @@ class QLineEdit;
 
 namespace quorvex::gui {
 
-class AccEmailForwardDlg final : public AccountListPage {
+class AccEmailForwardDlg final : public AccountSheetListPage {
     Q_OBJECT
 public:
     explicit AccEmailForwardDlg(AccBaseInfoDlg& basic, QWidget* parent = nullptr);

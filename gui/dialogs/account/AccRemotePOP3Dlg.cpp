@@ -12,7 +12,7 @@
 namespace quorvex::gui {
 
 AccRemotePOP3Dlg::AccRemotePOP3Dlg(AccBaseInfoDlg& basic, QWidget* parent)
-    : AccountListPage(basic, parent), server_(new QLineEdit(this)), account_(new QLineEdit(this)),
+    : AccountSheetListPage(basic, parent), server_(new QLineEdit(this)), account_(new QLineEdit(this)),
       password_(new QLineEdit(this)), enable_(new QCheckBox(QStringLiteral("Enable POP3 retriving"), this)),
       leave_copy_(new QCheckBox(QStringLiteral("Leave messages on remote server"), this)) {
     setObjectName(QStringLiteral("remotePop3Page"));

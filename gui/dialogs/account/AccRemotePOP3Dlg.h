@@ -3,7 +3,7 @@
 // page shows; its port stays as it was.
 #pragma once
 
-#include "gui/dialogs/account/AccountPage.h"
+#include "gui/dialogs/account/AccountSheetPage.h"
 #include "mailmodel/account/EmailPOP3Remote.h"
 
 class QCheckBox;
@@ -11,7 +11,7 @@ class QLineEdit;
 
 namespace quorvex::gui {
 
-class AccRemotePOP3Dlg final : public AccountListPage {
+class AccRemotePOP3Dlg final : public AccountSheetListPage {
     Q_OBJECT
 public:
     explicit AccRemotePOP3Dlg(AccBaseInfoDlg& basic, QWidget* parent = nullptr);

@@ -30,7 +30,7 @@ AccountSheet::AccountSheet(std::string account, Prompts& prompts, QWidget* paren
     auto* forward = new AccEmailForwardDlg(*basic_, this);
     auto* filter = new AccEmailFilterDlg(*basic_, this);
     auto* reply = new AccEmailAutoReplyDlg(*basic_, prompts, this);
-    const std::pair<AccountPage*, std::string_view> pages[] = {{basic_, kTextTabBasicInfo},
+    const std::pair<AccountSheetPage*, std::string_view> pages[] = {{basic_, kTextTabBasicInfo},
                                                                {remote, kTextTabRemotePop3},
                                                                {forward, kTextTabForwarding},
                                                                {filter, kTextTabFilter},
@@ -58,14 +58,14 @@ void AccountSheet::OnTabChanged(int index) {
         return;
     }
     current_tab_ = index;
-    if (auto* page = qobject_cast<AccountPage*>(tabs_->widget(index))) page->Open();
+    if (auto* page = qobject_cast<AccountSheetPage*>(tabs_->widget(index))) page->Open();
 }
 
 void AccountSheet::OnOk() {
-    for (AccountPage* page : save_order_) {
+    for (AccountSheetPage* page : save_order_) {
         if (!page->CheckBeforeSave()) return;
     }
-    for (AccountPage* page : save_order_) {
+    for (AccountSheetPage* page : save_order_) {
         if (page->Save()) continue;
         // Basic Info tells why itself.
         if (page != basic_)

@@ -14,7 +14,7 @@ class QTabWidget;
 namespace quorvex::gui {
 
 class Prompts;
-class AccountPage;
+class AccountSheetPage;
 class AccBaseInfoDlg;
 
 class AccountSheet final : public QDialog {
@@ -32,7 +32,7 @@ private:
     Prompts& prompts_;
     QTabWidget* tabs_;
     AccBaseInfoDlg* basic_;
-    std::vector<AccountPage*> save_order_;
+    std::vector<AccountSheetPage*> save_order_;
     int current_tab_ = 0;
 };
 

@@ -1,4 +1,4 @@
-#include "gui/dialogs/account/AccountPage.h"
+#include "gui/dialogs/account/AccountSheetPage.h"
 
 #include <QHBoxLayout>
 #include <QListWidget>
@@ -10,22 +10,22 @@
 
 namespace quorvex::gui {
 
-void AccountPage::Open() {
+void AccountSheetPage::Open() {
     if (opened_) return;
     opened_ = true;
     OnFirstOpen();
 }
 
-AccountListPage::AccountListPage(AccBaseInfoDlg& basic, QWidget* parent)
-    : AccountPage(parent), basic_(basic), list_(new QListWidget(this)), fields_(new QVBoxLayout),
+AccountSheetListPage::AccountSheetListPage(AccBaseInfoDlg& basic, QWidget* parent)
+    : AccountSheetPage(parent), basic_(basic), list_(new QListWidget(this)), fields_(new QVBoxLayout),
       buttons_(new QVBoxLayout) {
     list_->setObjectName(QStringLiteral("entries"));
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setMinimumWidth(220);
     connect(list_, &QListWidget::itemSelectionChanged, this, [this] { ShowEntry(SelectedRow()); });
-    for (auto [name, text, slot] : {std::tuple{"addNew", "Add New", &AccountListPage::OnAddNew},
-                                    std::tuple{"edit", "Edit", &AccountListPage::OnEdit},
-                                    std::tuple{"delete", "Delete", &AccountListPage::OnDelete}}) {
+    for (auto [name, text, slot] : {std::tuple{"addNew", "Add New", &AccountSheetListPage::OnAddNew},
+                                    std::tuple{"edit", "Edit", &AccountSheetListPage::OnEdit},
+                                    std::tuple{"delete", "Delete", &AccountSheetListPage::OnDelete}}) {
         connect(AddButton(name, text), &QPushButton::clicked, this, slot);
     }
     auto* right = new QVBoxLayout;
@@ -37,7 +37,7 @@ AccountListPage::AccountListPage(AccBaseInfoDlg& basic, QWidget* parent)
     layout->addLayout(right, 1);
 }
 
-QPushButton* AccountListPage::AddButton(const char* name, const char* text) {
+QPushButton* AccountSheetListPage::AddButton(const char* name, const char* text) {
     auto* button = new QPushButton(QString::fromLatin1(text), this);
     button->setObjectName(QString::fromLatin1(name));
     button->setAutoDefault(false);
@@ -45,12 +45,12 @@ QPushButton* AccountListPage::AddButton(const char* name, const char* text) {
     return button;
 }
 
-void AccountListPage::OnFirstOpen() {
+void AccountSheetListPage::OnFirstOpen() {
     Load(basic_.account_name());
     ShowLines(-1);
 }
 
-void AccountListPage::ShowLines(int row) {
+void AccountSheetListPage::ShowLines(int row) {
     {
         const QSignalBlocker block(list_);
         list_->clear();
@@ -61,21 +61,21 @@ void AccountListPage::ShowLines(int row) {
     ShowEntry(row >= 0 && row < list_->count() ? row : -1);
 }
 
-int AccountListPage::SelectedRow() const {
+int AccountSheetListPage::SelectedRow() const {
     const QList<QListWidgetItem*> selected = list_->selectedItems();
     return selected.isEmpty() ? -1 : list_->row(selected.front());
 }
 
-void AccountListPage::OnAddNew() {
+void AccountSheetListPage::OnAddNew() {
     if (AddFromFields()) ShowLines(-1);
 }
 
-void AccountListPage::OnEdit() {
+void AccountSheetListPage::OnEdit() {
     const int row = SelectedRow();
     if (row >= 0 && ReplaceFromFields(row)) ShowLines(row);
 }
 
-void AccountListPage::OnDelete() {
+void AccountSheetListPage::OnDelete() {
     const int row = SelectedRow();
     if (row >= 0 && RemoveEntry(row)) ShowLines(-1);
 }

@@ -16,7 +16,7 @@ namespace quorvex::gui {
 
 class AccBaseInfoDlg;
 
-class AccountPage : public QWidget {
+class AccountSheetPage : public QWidget {
     Q_OBJECT
 public:
     using QWidget::QWidget;
@@ -42,10 +42,10 @@ private:
 // buttons Add New, Edit and Delete. The list box always shows one line per
 // entry of the page's list object, rebuilt from it after every change, so
 // a line's position is its entry's position.
-class AccountListPage : public AccountPage {
+class AccountSheetListPage : public AccountSheetPage {
     Q_OBJECT
 public:
-    AccountListPage(AccBaseInfoDlg& basic, QWidget* parent);
+    AccountSheetListPage(AccBaseInfoDlg& basic, QWidget* parent);
 
 protected:
     void OnFirstOpen() override;
