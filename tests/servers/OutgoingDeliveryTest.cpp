@@ -11,6 +11,7 @@
 #include "servers/outgoing/SmtpClientText.h"
 #include "tests/servers/support/SmtpPeer.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex::outgoing {
 namespace {
@@ -84,6 +85,7 @@ TEST(SmtpClientText, DataLineEndsSendOnlyCrLfLines) {
 
 class OutgoingPeerTest : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         SetProgramFolder(folder.path());
         ProfileFile::ClearCache();

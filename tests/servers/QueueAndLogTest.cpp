@@ -18,6 +18,7 @@
 #include "servers/queue/RetryPolicy.h"
 #include "servers/support/SmtpTestFiles.h"
 #include "support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex {
 namespace {
@@ -27,6 +28,7 @@ using testing::TempFolder;
 
 class QueueTest : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         SetProgramFolder(folder.path());
         ProfileFile::ClearCache();

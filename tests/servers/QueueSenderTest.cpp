@@ -25,6 +25,7 @@
 #include "servers/queue/UndeliveredFolder.h"
 #include "tests/servers/support/SmtpPeer.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex {
 namespace {
@@ -81,6 +82,7 @@ std::string PythonEmailSummary(const std::string& path) {
 // Each test runs a queue of its own, installed as the process's queue.
 class QueueSenderTest : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         InstallProcessQueue(&queue);
         ServerRunFlag = 1;
@@ -239,6 +241,7 @@ TEST_F(QueueSenderTest, DamagedRecordIsMovedAsideAndSendingGoesOn) {
 }
 
 TEST(QueueRecords, RetryRecordReplacesItsOriginalAtStartUp) {
+    quorvex::testing::ScopedProcessState process_state;
     testing::TempFolder folder;
     SetProgramFolder(folder.path());
     OutgoingQueue queue;
