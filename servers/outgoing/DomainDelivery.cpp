@@ -81,7 +81,7 @@ DeliveryResult DeliverToDomain(std::string_view recipient_in, std::string_view s
             else KeepError(last_error, session.LastFailure());
             continue;
         }
-        if (settings.MailServerModel == 2 && settings.SendIPEmailAddress != 0 &&
+        if (SendersMustBeLocal(settings) && settings.SendIPEmailAddress != 0 &&
             Lowered(sender) != Lowered(kUnknownSenderPlaceholder) && !session.LocalAddress().empty()) {
             // A sender of the recipient's own domain is shown at this
             // server's address instead.

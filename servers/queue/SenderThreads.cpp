@@ -31,6 +31,7 @@
 #include "servers/queue/RetryPolicy.h"
 #include "servers/queue/UndeliveredFolder.h"
 #include "servers/smtp/ServerSmtpServices.h"
+#include "servers/smtp/SmtpText.h"
 
 namespace quorvex {
 
@@ -242,7 +243,7 @@ ItemResult OutgoingQueue::ProcessItem(int id) {
         std::string envelope_sender = sender;
         if (SendersMustBeLocal(*settings) && Classify(sender) == ADDRESS_LOCAL_ACCOUNT) {
             std::string account = sender;
-            if (settings->DomainNameType == 0) account = account.substr(0, account.find('@'));
+            if (!smtp::IsMultiDomain(*settings)) account = account.substr(0, account.find('@'));
             const std::string contact = GetAccountInterMail(account).value_or("");
             if (!contact.empty()) envelope_sender = contact;
         }
