@@ -1,4 +1,6 @@
-// Sender threads and the handling of one queue item.
+// The sender threads of a queue and one attempt at an item with the record
+// reading and writing around it; how often an item is tried and where its
+// report goes are the rules of RetryPolicy.
 #include "servers/queue/SenderThreads.h"
 
 #include <netdb.h>
@@ -65,6 +67,17 @@ bool SafeFileName(std::string_view name) {
     return !name.empty() && name.find('/') == std::string_view::npos && name != "." && name != "..";
 }
 
+void WriteLog(const IniDocument& record, const std::string& message_path, int times, const std::string& outcome,
+              int bound, bool overflow_notice, const std::function<void(const std::string&)>& notify) {
+    const auto settings = Settings();
+    DeliveryLogRecord entry{RecordValue(record, "BeginTime"), RecordValue(record, "DestAddr"),
+                            RecordValue(record, "ReplyAddr"), message_path, times, outcome};
+    const std::time_t now = std::time(nullptr);
+    if (WriteDeliveryLog(LogFolder(*settings), bound, entry, now, now) && overflow_notice) {
+        notify("Internet LOG File Overflow");
+    }
+}
+
 }  // namespace
 
 class OutgoingQueue::ActiveDelivery {
@@ -111,21 +124,6 @@ bool OutgoingQueue::DeliverLocally(std::string_view recipient, const std::string
     std::string reply;
     return DeliverToRecipient(services, &reply, "MailUndeliverable", recipient, "", report, nullptr, 1);
 }
-
-namespace {
-
-void WriteLog(const IniDocument& record, const std::string& message_path, int times, const std::string& outcome,
-              int bound, bool overflow_notice, const std::function<void(const std::string&)>& notify) {
-    const auto settings = Settings();
-    DeliveryLogRecord entry{RecordValue(record, "BeginTime"), RecordValue(record, "DestAddr"),
-                            RecordValue(record, "ReplyAddr"), message_path, times, outcome};
-    const std::time_t now = std::time(nullptr);
-    if (WriteDeliveryLog(LogFolder(*settings), bound, entry, now, now) && overflow_notice) {
-        notify("Internet LOG File Overflow");
-    }
-}
-
-}  // namespace
 
 void OutgoingQueue::SenderThread() {
     for (;;) {
