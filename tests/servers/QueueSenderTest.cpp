@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <vector>
 #include <map>
 #include <mutex>
 
@@ -262,6 +263,42 @@ TEST(QueueRecords, RetryRecordReplacesItsOriginalAtStartUp) {
     EXPECT_EQ(RecordValue(*retry, "MailFile"), "mail2.dat");
     EXPECT_EQ(restarted.scan_range().low, 2);
     EXPECT_EQ(restarted.scan_range().high, 3);
+}
+
+// A queue that nobody installed runs its own senders, in this process: a
+// retry is a new item of that queue.
+TEST(OutgoingQueueObject, SendersOfAQueueOfItsOwn) {
+    testing::ScopedProcessState process_state;
+    testing::TempFolder folder;
+    UseFolderWithRelay(folder.path(), 1, 20);
+    ServerRunFlag = 1;
+    OutgoingQueue queue;
+    const std::string message = folder.File("m");
+    std::ofstream(message, std::ios::binary) << "Subject: x\r\n\r\nx\r\n";
+    ASSERT_EQ(queue.Enqueue(message, "a@remote.test", "s@quorvex.test"), 1);
+
+    std::mutex mutex;
+    std::vector<std::string> attempts;  // the message file of each attempt
+    NullNoticeSink notices;
+    SenderOptions options;
+    options.thread_count = 2;
+    options.retry_interval_ms = 0;
+    options.notices = &notices;
+    options.deliver = [&](std::string_view, std::string_view, const std::string& file, std::string& outcome) {
+        std::lock_guard guard(mutex);
+        attempts.push_back(std::string(BaseName(file)));
+        if (attempts.size() == 1) {
+            outcome = "451 later";
+            return outgoing::kFailedSoft;
+        }
+        return outgoing::kDelivered;
+    };
+    queue.StartSenders(options);
+    EXPECT_TRUE(WaitUntil([&] { return !HasQueuedMail() && queue.ActiveDeliveries() == 0; }, 10s));
+    EXPECT_TRUE(queue.StopSenders(10s));
+    ServerRunFlag = 0;
+    std::lock_guard guard(mutex);
+    EXPECT_EQ(attempts, (std::vector<std::string>{"mail1.dat", "mail2.dat"}));  // the retry is item 2
 }
 
 TEST(DeliveryLogFile, AppendsCountsAndWrapsAtTheBound) {
