@@ -81,8 +81,6 @@ public:
     // The client's address as logs show it (a web-mail HELO replaces it).
     const std::string& peer() const { return peer_; }
 
-    SmtpState state() const { return state_; }
-
 private:
     using Handler = void (SmtpSession::*)(const SmtpCommand& command, std::string& out);
     // A row of the command table: the states the verb is taken in (any
