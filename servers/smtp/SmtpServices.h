@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/AddressClass.h"
 #include "common/ServerSettings.h"
 #include "servers/address/AddressRules.h"
 #include "servers/logins/LoginChecks.h"
