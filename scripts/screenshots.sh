@@ -30,6 +30,15 @@ add_account() {
 add_account alice "Alice Archer" "Front desk" 50 0
 add_account bob "Bob Baker" "Shipping" 20 0
 add_account carol "Carol Cook" "Board, no limit" 20 1
+# The mail tools: a queued item, a parked one and a deleted account.
+mkdir -p "$work/home/smtp" "$work/home/undelivered" "$work/home/mail/_dave"
+printf '[Info]\r\nDestAddr=partner@remote.example\r\nReplyAddr=alice@example.test\r\nMailFile=mail7.dat\r\nTimes=2\r\nBeginTime=2026-03-07 10:00:00\r\nLastResponse=451 Try again later\r\n' \
+  > "$work/home/smtp/7.ini"
+printf 'Subject: x\r\n\r\nx\r\n' > "$work/home/smtp/mail7.dat"
+printf '[Info]\r\nDestAddr=gone@nowhere.example\r\nReplyAddr=bob@example.test\r\nMailFile=undelivered100.dat\r\nTimes=5\r\nBeginTime=2026-03-06 09:00:00\r\nLastResponse=550 No such user\r\n' \
+  > "$work/home/undelivered/100.ini"
+printf 'Subject: x\r\n\r\nx\r\n' > "$work/home/undelivered/undelivered100.dat"
+printf '[System]\r\nUserName=Dave Diver\r\n' > "$work/home/mail/_dave/maillist.ini"
 mkdir -p "$out"
 export QUORVEX_HOME=$work/home QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work/runtime
 screen=(-a -s "-screen 0 1280x1024x24")

@@ -75,7 +75,7 @@ DeletedUsersDlg::DeletedUsersDlg(Prompts& prompts, QWidget* parent)
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(list_, 1);
     layout->addLayout(buttons);
-    resize(460, 300);
+    setMinimumSize(460, 280);
     TranslateWidgetTree(this);
     FillList();
 }

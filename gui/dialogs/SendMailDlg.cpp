@@ -83,7 +83,7 @@ SendMailDlg::SendMailDlg(std::string recipients, DeliveryDirectory& directory, P
     layout->addWidget(text_, 1);
     layout->addLayout(attach_row);
     layout->addLayout(buttons);
-    resize(520, 400);
+    setMinimumSize(480, 380);
     TranslateWidgetTree(this);
 
     if (all_) {

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <set>
 
 #include "gui/support/GuiStrings.h"
@@ -21,7 +22,8 @@ namespace {
 
 constexpr std::string_view kTextTransferColumns = "ID|From|To|Tries|Last Response|Begin Time|";  // 125
 constexpr std::string_view kTextResendFailed = "These mails could not be queued again: %s";
-constexpr int kColumnWidths[] = {50, 80, 80, 80, 80, 90};
+// Wide enough for an address, a short reply and a time stamp.
+constexpr int kColumnWidths[] = {50, 150, 150, 50, 160, 140};
 
 }  // namespace
 
@@ -43,7 +45,12 @@ TransferStatusDlg::TransferStatusDlg(Prompts& prompts, QWidget* parent)
     while (titles.size() > 6) titles.removeLast();
     list_->setColumnCount(6);
     list_->setHorizontalHeaderLabels(titles);
-    for (int c = 0; c < 6; ++c) list_->setColumnWidth(c, kColumnWidths[c]);
+    list_->setWordWrap(false);
+    // The list's widths, widened where a title would not fit this font.
+    const QFontMetrics metrics = list_->horizontalHeader()->fontMetrics();
+    for (int c = 0; c < 6; ++c) {
+        list_->setColumnWidth(c, std::max(kColumnWidths[c], metrics.horizontalAdvance(titles.value(c)) + 24));
+    }
     list_->horizontalHeader()->setStretchLastSection(true);
     count_->setObjectName(QStringLiteral("mailCount"));
     KeepUntranslated(count_);
@@ -74,7 +81,7 @@ TransferStatusDlg::TransferStatusDlg(Prompts& prompts, QWidget* parent)
     layout->addLayout(modes);
     layout->addWidget(list_);
     layout->addLayout(buttons);
-    resize(560, 360);
+    setMinimumSize(740, 320);
 
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(refresh, &QPushButton::clicked, this, &TransferStatusDlg::Reload);

@@ -40,6 +40,13 @@
 #include "gui/views/AccountListView.h"
 #include "gui/views/ServerLogView.h"
 #include "gui/QuietServices.h"
+// The mail tools.
+#include <QRadioButton>
+#include "gui/dialogs/DeletedUsersDlg.h"
+#include "gui/dialogs/ReportDlg.h"
+#include "gui/dialogs/SendMailDlg.h"
+#include "gui/dialogs/TransferStatusDlg.h"
+#include "servers/smtp/ServerSmtpServices.h"
 #include "mailmodel/account/AccountList.h"
 
 namespace quorvex::gui {
@@ -158,7 +165,7 @@ int main(int argc, char** argv) {
     NoOpener& opener = quiet.opener;
     DialogTable& dialogs = quiet.dialogs;
 
-    const std::vector<Window> windows = {
+    std::vector<Window> windows = {
         {"login", [&](QWidget* p) { return new LoginDlg(Settings()->ConfigIni(), prompts, dialogs, p); }},
         {"admin-password", [&](QWidget* p) { return new AdminPasswordDlg(Settings()->ConfigIni(), prompts, p); }},
         {"shutdown", [&](QWidget* p) { return new ShutdownDlg(Settings()->ConfigIni(), prompts, p); }},
@@ -176,6 +183,24 @@ int main(int argc, char** argv) {
              return box;
          }},
     };
+
+    // The mail tools: send mail (to accounts and to everybody), the
+    // transfer status in both modes, deleted users and the report.
+    NullNoticeSink no_notices;
+    smtp::ServerSmtpServices directory(no_notices);
+    FileChooser& chooser = *services.files;
+    windows.insert(windows.end(), {
+        {"send-mail", [&](QWidget* p) { return new SendMailDlg("alice;bob;", directory, prompts, chooser, p); }},
+        {"send-mail-all", [&](QWidget* p) { return new SendMailDlg("All", directory, prompts, chooser, p); }},
+        {"transfer-status", [&](QWidget* p) { return new TransferStatusDlg(prompts, p); }},
+        {"transfer-undelivered", [&](QWidget* p) {
+             auto* dialog = new TransferStatusDlg(prompts, p);
+             dialog->findChild<QRadioButton*>(QStringLiteral("modeUndelivered"))->click();
+             return dialog;
+         }},
+        {"deleted-users", [&](QWidget* p) { return new DeletedUsersDlg(prompts, p); }},
+        {"export-users", [&](QWidget* p) { return new ReportDlg({}, opener, prompts, p); }},
+    });
 
     auto take_all = [&](const QString& prefix, std::set<std::string>* keys) {
         bool ok = true;
