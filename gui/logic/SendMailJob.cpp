@@ -4,6 +4,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <optional>
+#include <thread>
+
 #include "common/Paths.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/compose/MessageGenerator.h"
@@ -17,6 +20,7 @@ namespace {
 
 constexpr const char* kMailer = "QuorvexServer 5.3";
 constexpr const char* kTag = "AdminSend";
+constexpr std::size_t kWorkers = 4;
 
 std::string_view Trimmed(std::string_view text) {
     const std::size_t first = text.find_first_not_of(" \t");
@@ -98,26 +102,47 @@ SendMailResult SendMailJob::Run(std::atomic<int>& done, std::stop_token stop) {
         result.compose_error = file.path().empty() ? QueueFolder() : file.path();
         return result;
     }
-    for (const std::string& target : targets_) {
-        if (stop.stop_requested()) {
-            result.cancelled = true;
-            break;
-        }
-        if (request_.all_accounts) {
-            if (AddMessageToMailbox(target, file.path(), nullptr, 0, true, false)) {
-                ++result.delivered;
-            } else {
-                result.refused.push_back({target, "the mailbox could not store the message"});
+    // Each mailbox has its own lock and every store waits for the disk, so
+    // a few workers store side by side; refusals keep the receivers' order.
+    const std::size_t count = targets_.size();
+    std::vector<std::optional<std::string>> refusals(count);
+    std::vector<char> handled(count, 0);  // each slot written by one worker
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> cancelled{false};
+    auto work = [&] {
+        for (std::size_t i = next++; i < count; i = next++) {
+            if (stop.stop_requested()) {
+                cancelled = true;
+                return;
             }
-        } else {
-            std::string reply;
-            if (DeliverToRecipient(directory_, &reply, kTag, target, request_.sender, file.path(), nullptr, 1)) {
-                ++result.delivered;
+            const std::string& target = targets_[i];
+            if (request_.all_accounts) {
+                if (!AddMessageToMailbox(target, file.path(), nullptr, 0, true, false)) {
+                    refusals[i] = "the mailbox could not store the message";
+                }
             } else {
-                result.refused.push_back({target, reply.empty() ? std::string("the message could not be stored") : reply});
+                std::string reply;
+                if (!DeliverToRecipient(directory_, &reply, kTag, target, request_.sender, file.path(), nullptr, 1)) {
+                    refusals[i] = reply.empty() ? std::string("the message could not be stored") : reply;
+                }
             }
+            handled[i] = 1;
+            done.fetch_add(1, std::memory_order_relaxed);
         }
-        done.fetch_add(1, std::memory_order_relaxed);
+    };
+    {
+        std::vector<std::jthread> workers;
+        const std::size_t helpers = std::min<std::size_t>(kWorkers, count) - (count > 0 ? 1 : 0);
+        for (std::size_t w = 0; w < helpers; ++w) workers.emplace_back(work);
+        if (count > 0) work();
+    }
+    result.cancelled = cancelled;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (refusals[i]) {
+            result.refused.push_back({targets_[i], *refusals[i]});
+        } else if (handled[i]) {
+            ++result.delivered;
+        }
     }
     return result;
 }

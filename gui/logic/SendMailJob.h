@@ -53,8 +53,8 @@ public:
     // How many deliveries the job makes (accounts or addresses).
     int Total() const { return static_cast<int>(targets_.size()); }
 
-    // Composes and delivers. `done` counts finished deliveries; a stop
-    // request ends the job between two deliveries.
+    // Composes and delivers (a few deliveries side by side). `done` counts
+    // finished deliveries; a stop request ends the job between deliveries.
     SendMailResult Run(std::atomic<int>& done, std::stop_token stop = {});
 
 private:
