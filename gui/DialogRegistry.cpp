@@ -6,6 +6,7 @@
 #include "gui/dialogs/LogDlg.h"
 #include "gui/dialogs/LoginDlg.h"
 #include "gui/dialogs/ShutdownDlg.h"
+#include "gui/settings/SettingsDialogs.h"
 // The mail and account tools: send mail, transfer status, deleted users, report.
 #include "gui/dialogs/DeletedUsersDlg.h"
 #include "gui/dialogs/ReportDlg.h"
@@ -77,6 +78,10 @@ void RegisterDialogs(DialogTable& table, const GuiServices& services) {
     });
     // The account tools and the settings plug in here, one line each, e.g.
     //   table.Register(DialogKind::kSettings, RunSettingsDialog);
+
+    // Settings and set-up: the configuration window, "Reinstall" and
+    // "Create virtual directory".
+    RegisterSettingsDialogs(table, services);
 }
 
 }  // namespace quorvex::gui
