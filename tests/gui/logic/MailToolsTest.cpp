@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
 
 #include "common/Notices.h"
@@ -103,6 +104,15 @@ TEST_F(ProgramFolderTest, ReportFormatsQuoteAndEscapeWhatUsersTyped) {
          "Mail Number=0\r\nLast Visit Time=\r\nE-mail hot linkage=<bob@example.test>\r\nDescription=line1  line2 end\r\n"},
     };
     for (const Case& c : cases) EXPECT_EQ(FormatReport(AllColumns(c.format), kHostileRows), c.expected);
+
+    // Python's csv module reads the values back as they were, 8 per row.
+    const std::string csv_file = home.File("report.csv");
+    WriteBytes(csv_file, FormatReport(AllColumns(ReportFormat::kCsv), kHostileRows));
+    const std::string check =
+        "/usr/bin/python3 -c 'import csv,sys; rows=list(csv.reader(open(sys.argv[1], newline=\"\"))); "
+        "assert [len(r) for r in rows]==[8,8], rows; assert rows[0][7]==\"x, y\", rows; "
+        "assert rows[1][1]==\"Bob \\\"B\\\"\" and rows[1][7]==\"line1\\r\\nline2\\tend\", rows' " + csv_file;
+    EXPECT_EQ(std::system(check.c_str()), 0) << check;
 
     const std::string page = FormatReport(AllColumns(ReportFormat::kHtml), kHostileRows);
     EXPECT_EQ(page.find("<b>"), std::string::npos);

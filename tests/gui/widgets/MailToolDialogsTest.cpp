@@ -117,6 +117,11 @@ TEST_F(MailToolsTest, TransferStatusDeletesOnlyInsideTheQueue) {
 
     Click(&dialog, "delete");  // nothing selected: nothing happens
     EXPECT_EQ(count->text(), QStringLiteral("1"));
+    // A double click re-sends only undelivered mail.
+    const QRect cell = dialog.list()->visualItemRect(dialog.list()->item(0, 1));
+    QTest::mouseDClick(dialog.list()->viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_EQ(count->text(), QStringLiteral("1"));
+    EXPECT_TRUE(FileExists(JoinPath(queue, "8.ini")));
     dialog.list()->selectRow(0);
     Click(&dialog, "delete");
     EXPECT_EQ(count->text(), QStringLiteral("0"));
