@@ -7,6 +7,12 @@
 #include "gui/dialogs/LoginDlg.h"
 #include "gui/dialogs/ShutdownDlg.h"
 #include "gui/settings/SettingsDialogs.h"
+// Account tools: the account sheet, groups and the welcome message.
+#include "gui/dialogs/account/AccountSheet.h"
+#include "gui/dialogs/account/ComposeWelcomeDlg.h"
+#include "gui/dialogs/account/GroupDlg.h"
+#include "common/Paths.h"
+#include "mailmodel/WelcomeMail.h"
 // The mail and account tools: send mail, transfer status, deleted users, report.
 #include "gui/dialogs/DeletedUsersDlg.h"
 #include "gui/dialogs/ReportDlg.h"
@@ -51,6 +57,19 @@ void RegisterDialogs(DialogTable& table, const GuiServices& services) {
         AboutDlg dialog(opener, prompts, request.parent);
         return RunModal(dialog);
     });
+    // Account tools: the account sheet, groups and the welcome message.
+    table.Register(DialogKind::kAccountSheet, [&prompts](const DialogRequest& request) {
+        AccountSheet sheet(request.account, prompts, request.parent);
+        return RunModal(sheet);
+    });
+    table.Register(DialogKind::kGroup, [&prompts](const DialogRequest& request) {
+        GroupDlg dialog(request.account, prompts, request.parent);
+        return RunModal(dialog);
+    });
+    table.Register(DialogKind::kWelcomeMessage, [&prompts](const DialogRequest& request) {
+        ComposeWelcomeDlg dialog(JoinPath(ProgramFolder(), kWelcomeMailFileName), prompts, request.parent);
+        return RunModal(dialog);
+    });
     // Sending mail, the outgoing queue, deleted accounts and the report.
     FileChooser& files = *services.files;
     table.Register(DialogKind::kSendMail, [&prompts, &files](const DialogRequest& request) {
@@ -76,9 +95,6 @@ void RegisterDialogs(DialogTable& table, const GuiServices& services) {
         ReportDlg dialog(std::move(accounts), opener, prompts, request.parent);
         return RunModal(dialog);
     });
-    // The account tools and the settings plug in here, one line each, e.g.
-    //   table.Register(DialogKind::kSettings, RunSettingsDialog);
-
     // Settings and set-up: the configuration window, "Reinstall" and
     // "Create virtual directory".
     RegisterSettingsDialogs(table, services);

@@ -30,6 +30,15 @@ add_account() {
 add_account alice "Alice Archer" "Front desk" 50 0
 add_account bob "Bob Baker" "Shipping" 20 0
 add_account carol "Carol Cook" "Board, no limit" 20 1
+# Account tools: alice's lists and a group, so their pages have entries.
+printf '[EmailForward]\r\nLeaveCopyLocal=1\r\nCount=2\r\nEmailAddress1=alice@elsewhere.example\r\nEmailAddress2=desk@example.org\r\n[POP3Remote]\r\nCount=1\r\nPOP3Server1=pop.elsewhere.example\r\nPOP3Account1=alice\r\nEnable1=1\r\n' \
+  >> "$work/home/mail/alice/maillist.ini"
+printf '[EmailFilter]\r\nCount=2\r\nSubject1=invoice\r\nFrom1=\r\nEnable1=1\r\nSubject2=\r\nFrom2=spam@example.org\r\nEmailDeliver2=1\r\nEnable2=1\r\n' \
+  > "$work/home/mail/alice/EmailFilter.ini"
+printf '[EmailAutoReply]\r\nEnable=1\r\nSubject=Out of office\r\nBody=Back on Monday.\\r\\nAlice\r\n' \
+  > "$work/home/mail/alice/EmailAutoReply.ini"
+add_account team "Mail Group" "Everyone at the desk" 20 0
+printf 'IsGroup=1\r\n[EmailGroup]\r\nCount=2\r\nMember1=alice\r\nMember2=bob\r\n' >> "$work/home/mail/team/maillist.ini"
 # The mail tools: a queued item, a parked one and a deleted account.
 mkdir -p "$work/home/smtp" "$work/home/undelivered" "$work/home/mail/_dave"
 printf '[Info]\r\nDestAddr=partner@remote.example\r\nReplyAddr=alice@example.test\r\nMailFile=mail7.dat\r\nTimes=2\r\nBeginTime=2026-03-07 10:00:00\r\nLastResponse=451 Try again later\r\n' \

@@ -31,6 +31,7 @@
 #include "servers/support/LoopbackPeer.h"
 #include "servers/support/SmtpTestFiles.h"
 #include "support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex::smtp {
 namespace {
@@ -56,6 +57,7 @@ RunResult RunCommand(const std::string& command, const std::string& output_file)
 
 class SmtpEndToEnd : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         SetProgramFolder(folder.path());
         ProfileFile::ClearCache();

@@ -61,6 +61,11 @@ TEST_F(MainFrameTest, EveryMenuCommandReachesItsDialogOrSaysItIsNotThere) {
         EXPECT_TRUE(dialogs.Available(own));
         dialogs.Unregister(own);  // ... but not opened modally here
     }
+    // Account tools: registered too, and likewise not opened here.
+    for (DialogKind tool : {DialogKind::kAccountSheet, DialogKind::kGroup, DialogKind::kWelcomeMessage}) {
+        EXPECT_TRUE(dialogs.Available(tool));
+        dialogs.Unregister(tool);
+    }
     // The mail tools are real as well; here fakes note that they were opened.
     std::vector<DialogKind> tools_opened;
     for (DialogKind tool : {DialogKind::kSendMail, DialogKind::kTransferStatus, DialogKind::kDeletedUsers,
