@@ -104,7 +104,7 @@ TEST_F(QueueItemRemovalTest, AnAttemptInProgressEndsAsRemovedByAdmin) {
         changed.notify_all();
         changed.wait_for(guard, 10s, [&] { return release; });
         outcome = "451 try later";
-        return 0;
+        return outgoing::kFailedSoft;
     };
     ServerRunFlag = 1;
     const int id = EnqueueOutgoingMail(message, "far@remote.test", "a@quorvex.test");
