@@ -16,6 +16,7 @@
 #include <fstream>
 #include <thread>
 
+#include "app/ServerSmtpServices.h"
 #include "common/Notices.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
@@ -27,7 +28,6 @@
 #include "mailmodel/compose/MessageGenerator.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/delivery/LocalDelivery.h"
-#include "servers/smtp/ServerSmtpServices.h"
 #include "support/TempFolder.h"
 
 namespace {

@@ -14,13 +14,13 @@
 #include "common/Paths.h"
 #include "mailmodel/WelcomeMail.h"
 // The mail and account tools: send mail, transfer status, deleted users, report.
+#include "app/ServerSmtpServices.h"
 #include "gui/dialogs/DeletedUsersDlg.h"
 #include "gui/dialogs/ReportDlg.h"
 #include "gui/dialogs/SendMailDlg.h"
 #include "gui/dialogs/TransferStatusDlg.h"
 #include "gui/frame/MainFrame.h"
 #include "gui/views/AccountListView.h"
-#include "servers/smtp/ServerSmtpServices.h"
 
 namespace quorvex::gui {
 

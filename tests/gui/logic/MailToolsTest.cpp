@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "app/ServerSmtpServices.h"
 #include "common/Notices.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
@@ -22,7 +23,6 @@
 #include "mailmodel/store/MailStore.h"
 #include "servers/address/QueueCounters.h"
 #include "servers/queue/OutgoingQueue.h"
-#include "servers/smtp/ServerSmtpServices.h"
 #include "support/TempFolder.h"
 
 namespace quorvex::gui {

@@ -49,11 +49,11 @@
 #include "gui/QuietServices.h"
 // The mail tools.
 #include <QRadioButton>
+#include "app/ServerSmtpServices.h"
 #include "gui/dialogs/DeletedUsersDlg.h"
 #include "gui/dialogs/ReportDlg.h"
 #include "gui/dialogs/SendMailDlg.h"
 #include "gui/dialogs/TransferStatusDlg.h"
-#include "servers/smtp/ServerSmtpServices.h"
 #include "mailmodel/account/AccountList.h"
 // Account tools: the account sheet, groups and the welcome message.
 #include <QTabWidget>

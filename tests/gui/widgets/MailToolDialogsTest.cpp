@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "GuiTestSupport.h"
+#include "app/ServerSmtpServices.h"
 #include "common/RunFlag.h"
 #include "gui/dialogs/DeletedUsersDlg.h"
 #include "gui/dialogs/ReportDlg.h"
@@ -24,7 +25,6 @@
 #include "servers/outgoing/DomainDelivery.h"
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/queue/SenderThreads.h"
-#include "servers/smtp/ServerSmtpServices.h"
 #include "support/TestPorts.h"
 #include "tests/servers/support/SmtpPeer.h"
 

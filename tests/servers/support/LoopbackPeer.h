@@ -1,7 +1,8 @@
-// A one-connection loopback server for simulators of outside peers (an
-// anti-virus POP3 proxy, a CMPP gateway): it listens on 127.0.0.1 on a free
-// port and runs the given dialogue on its own thread for the first
-// connection. Reads wait at most a few seconds, so a dialogue that goes
+// A loopback server for simulators of outside peers (an anti-virus POP3
+// proxy, a CMPP gateway, SMTP hosts): it listens on 127.0.0.1 on a free
+// port and runs the given dialogue on its own thread, for the first
+// connection only or for every connection, one after another, until it is
+// destroyed. Reads wait at most a few seconds, so a dialogue that goes
 // wrong ends the test instead of hanging it.
 #pragma once
 
@@ -10,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -21,30 +23,51 @@ namespace quorvex::testing {
 class LoopbackPeer {
 public:
     using Dialogue = std::function<void(int fd)>;
+    enum class Serving { kFirstConnection, kEveryConnection };
 
-    explicit LoopbackPeer(Dialogue dialogue) {
+    explicit LoopbackPeer(Dialogue dialogue, Serving serving = Serving::kFirstConnection) {
         listen_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         ::bind(listen_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listen_.get(), 1);
+        ::listen(listen_.get(), 8);
         ::getsockname(listen_.get(), reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this, dialogue = std::move(dialogue)] {
-            pollfd p{listen_.get(), POLLIN, 0};
-            if (::poll(&p, 1, 10000) != 1) return;
-            UniqueFd client(::accept(listen_.get(), nullptr, nullptr));
-            if (client) dialogue(client.get());
+        thread_ = std::thread([this, serving, dialogue = std::move(dialogue)] {
+            if (serving == Serving::kFirstConnection) {
+                pollfd p{listen_.get(), POLLIN, 0};
+                if (::poll(&p, 1, 10000) != 1) return;
+                UniqueFd client(::accept(listen_.get(), nullptr, nullptr));
+                if (!client) return;
+                ++connections_;
+                dialogue(client.get());
+                return;
+            }
+            while (!stop_) {
+                pollfd p{listen_.get(), POLLIN, 0};
+                if (::poll(&p, 1, 20) != 1) continue;
+                UniqueFd client(::accept(listen_.get(), nullptr, nullptr));
+                if (!client) continue;
+                ++connections_;
+                dialogue(client.get());
+            }
         });
     }
-    ~LoopbackPeer() { Join(); }
+    // Serving every connection: stops at once; the first only: waits for
+    // its dialogue.
+    ~LoopbackPeer() {
+        stop_ = true;
+        Join();
+    }
 
     void Join() {
         if (thread_.joinable()) thread_.join();
     }
     int port() const { return port_; }
+    // Connections accepted so far.
+    int connections() const { return connections_; }
 
     // Reads until `count` bytes arrived; false on close or after 5 s of silence.
     static bool ReadExactly(int fd, std::string& out, std::size_t count) {
@@ -75,6 +98,8 @@ public:
 private:
     UniqueFd listen_;
     int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
     std::thread thread_;
 };
 
