@@ -4,7 +4,6 @@ receiving server (aiosmtpd) acting as relay; the program killed during a
 delivery run delivers every message exactly once after its restart."""
 import asyncio
 import os
-import random
 import smtplib
 import sys
 import threading
@@ -12,6 +11,7 @@ import threading
 from aiosmtpd.controller import Controller
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
+import test_ports  # noqa: E402
 from quorvex_program import ProgramFolder, relay_to, wait_until  # noqa: E402
 
 
@@ -40,11 +40,11 @@ class Receiver:
 
 
 def start_receiver():
-    # A port below the kernel's ephemeral range: no free-port pick of
-    # another test running meanwhile is handed the same one.
+    # On a port of the test port allocator; another one when something took
+    # it in between.
     receiver = Receiver()
-    for _ in range(20):
-        port = random.randrange(20000, 32000)
+    for _ in range(5):
+        port = test_ports.take_one()
         controller = Controller(receiver, hostname="127.0.0.1", port=port, ready_timeout=10)
         try:
             controller.start()

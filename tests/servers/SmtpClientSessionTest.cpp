@@ -28,15 +28,7 @@ class ScriptedSmtpServer {
 public:
     using Dialogue = std::function<void(int fd)>;
     explicit ScriptedSmtpServer(Dialogue dialogue) {
-        listen_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listen_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listen_.get(), 8);
-        ::getsockname(listen_.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listen_ = quorvex::testing::ListenOnTestPort(port_);
         thread_ = std::thread([this, dialogue = std::move(dialogue)] {
             while (!stop_) {
                 pollfd p{listen_.get(), POLLIN, 0};

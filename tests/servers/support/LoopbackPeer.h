@@ -1,6 +1,6 @@
 // A one-connection loopback server for simulators of outside peers (an
-// anti-virus POP3 proxy, a CMPP gateway): it listens on 127.0.0.1 on a free
-// port and runs the given dialogue on its own thread for the first
+// anti-virus POP3 proxy, a CMPP gateway): it listens on 127.0.0.1 on a port
+// of the test port allocator and runs the given dialogue on its own thread for the first
 // connection. Reads wait at most a few seconds, so a dialogue that goes
 // wrong ends the test instead of hanging it.
 #pragma once
@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "common/UniqueFd.h"
+#include "tests/support/TestPorts.h"
 
 namespace quorvex::testing {
 
@@ -23,15 +24,7 @@ public:
     using Dialogue = std::function<void(int fd)>;
 
     explicit LoopbackPeer(Dialogue dialogue) {
-        listen_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listen_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listen_.get(), 1);
-        ::getsockname(listen_.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listen_ = ListenOnTestPort(port_, 1);
         thread_ = std::thread([this, dialogue = std::move(dialogue)] {
             pollfd p{listen_.get(), POLLIN, 0};
             if (::poll(&p, 1, 10000) != 1) return;
