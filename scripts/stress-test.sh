@@ -17,8 +17,15 @@ busy_cpus=8
 connections=5000
 
 # Both ends of every connection live in one process: twice as many
-# descriptors, and the tests need their own.
-ulimit -n 65536
+# descriptors, and the tests need their own. Raised up to the hard limit.
+want=65536
+hard=$(ulimit -Hn)
+[[ $hard == unlimited ]] || ((hard >= want)) || want=$hard
+ulimit -n "$want"
+if (($(ulimit -n) < 2 * connections + 1000)); then
+  echo "the open-file limit ($(ulimit -n)) is too low for $connections connections" >&2
+  exit 1
+fi
 
 load_pids=()
 stop_load() {
@@ -67,7 +74,10 @@ while True:
     time.sleep(3600)
 PYTHON
 load_pids+=($!)
-for ((i = 0; i < 600 && ! -s $ready; i++)); do sleep 0.1; done
+for ((i = 0; i < 600; i++)); do
+  [[ -s $ready ]] && break
+  sleep 0.1
+done
 if [[ ! -s $ready ]]; then
   echo "the background connections did not open" >&2
   exit 1
