@@ -111,6 +111,10 @@ def test_no_source_path_is_in_the_program(installed):
     subprocess.run(["objcopy", "-O", "binary", "--only-section=.rodata", program, rodata], check=True)
     with open(rodata, "rb") as f:
         texts = f.read()
+    with open(program, "rb") as f:
+        if b"__asan_init" in f.read():
+            # The sanitizers keep the source locations of their reports.
+            pytest.skip("a sanitizer build carries source paths for its reports")
     for tree in {os.path.realpath(SOURCE), BUILD}:
         assert tree.encode() not in texts
 
