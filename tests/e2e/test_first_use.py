@@ -2,6 +2,7 @@
 sign-up example run exactly as written (then the new account logs in over
 POP3), the demo's postmaster, a start with the commented example config,
 and the files of a first start and a sign-up under umask 022."""
+import grp
 import os
 import poplib
 import re
@@ -163,3 +164,8 @@ def test_no_warning_when_the_files_are_private(tmp_path):
         _, _, _, err = program.stop()
     assert b"other users can read" not in err
     assert "other users can read" not in home.system_log()
+    # The web-mail component's configuration, made at this start (the demo
+    # is set up already), is readable by the web server's group.
+    st = os.stat(os.path.join(home.path, "QuorvexCOM.ini"))
+    assert stat.S_IMODE(st.st_mode) == 0o640
+    assert grp.getgrgid(st.st_gid).gr_name == "www-data"
