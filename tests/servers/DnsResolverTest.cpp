@@ -248,7 +248,7 @@ std::unique_ptr<ChildProcess> StartDnsmasq(int& port) {
             return testing::WaitUntil([&] {
                 std::string output;
                 return !process.running() || resolver.Query("solo.test", output, "127.0.0.1") == DnsResolver::kFound;
-            }) && process.running();
+            }, testing::kHelperStartLimit) && process.running();
         });
 }
 

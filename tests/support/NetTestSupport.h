@@ -102,9 +102,14 @@ private:
     pid_t pid_ = -1;
 };
 
+// How long a started helper server may take to serve: generous, for a
+// machine under load; one that exits (a taken port) is noticed at once.
+inline constexpr std::chrono::milliseconds kHelperStartLimit{20000};
+
 // Waits until a TCP server accepts on 127.0.0.1:port.
 inline bool WaitForTcpServer(int port, ChildProcess& process, const char* address = "127.0.0.1") {
-    return WaitUntil([&] { return !process.running() || ConnectLoopback(port, address).valid(); }) &&
+    return WaitUntil([&] { return !process.running() || ConnectLoopback(port, address).valid(); },
+                     kHelperStartLimit) &&
            process.running();
 }
 

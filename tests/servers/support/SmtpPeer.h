@@ -41,7 +41,7 @@ public:
             argv.insert(argv.end(), extra.begin(), extra.end());
             auto process = std::make_unique<ChildProcess>(argv);
             if (process->started() && WaitUntil([&] { return !process->running() || ConnectLoopback(port_, address_.c_str()).valid(); },
-                                                std::chrono::milliseconds(15000)) &&
+                                                kHelperStartLimit) &&
                 process->running()) {
                 process_ = std::move(process);
             } else if (port != 0) {
@@ -114,7 +114,7 @@ inline std::unique_ptr<ChildProcess> StartMxDnsmasq(int& port, const std::vector
                        ::sendto(fd.get(), query, sizeof query, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
                        pollfd watch{fd.get(), POLLIN, 0};
                        return ::poll(&watch, 1, 100) > 0;
-                   }) &&
+                   }, kHelperStartLimit) &&
                    process.running();
         });
 }
