@@ -435,12 +435,11 @@ void CQuorvexServerApp::Shutdown() {
 }
 
 std::string CQuorvexServerApp::ListeningText() const {
-    const auto settings = Settings();
     // The listeners bind every IPv4 address of the host (there is no
     // bind-address setting).
-    return "Listening on all IPv4 addresses: SMTP 0.0.0.0:" + std::to_string(settings->SMTPPort) +
-           ", POP3 0.0.0.0:" + std::to_string(settings->POP3Port) +
-           ", account server 0.0.0.0:" + std::to_string(settings->AdminPort) + ".";
+    return "Listening on all IPv4 addresses: SMTP 0.0.0.0:" + std::to_string(smtp_server_->port()) +
+           ", POP3 0.0.0.0:" + std::to_string(pop3_server_->port()) +
+           ", account server 0.0.0.0:" + std::to_string(account_server_->port()) + ".";
 }
 
 void CQuorvexServerApp::WarnAboutReadableFiles() {
