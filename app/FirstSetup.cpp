@@ -10,6 +10,7 @@
 #include "app/WebSetup.h"
 #include "common/AtomicFile.h"
 #include "common/ComRegistration.h"
+#include "common/CommandRunner.h"
 #include "common/DesktopEntry.h"
 #include "common/ErrorLog.h"
 #include "common/HostInfo.h"
@@ -123,14 +124,6 @@ void CreateDefaultAdministrator() {
     ShowProgramMessage("The administrator account \"Admin\" was created; its password is in " + path + ".");
 }
 
-// The program a user starts: QuorvexServer, which hands a desktop start
-// over to the windowed program; the running file when it is not beside.
-std::string ProgramLauncherPath() {
-    const std::string running = ExecutablePath();
-    const std::string launcher = JoinPath(DirName(running), kProgramName);
-    return ::access(launcher.c_str(), X_OK) == 0 ? launcher : running;
-}
-
 void MarkSetupDone(bool desktop_user) {
     const bool written = ProfileFile(ConfigPath()).Edit([&](IniDocument& doc) {
         bool ok = doc.Set("system", "setup", "1") && doc.Set("system", "Version", kProgramVersion);
@@ -141,6 +134,14 @@ void MarkSetupDone(bool desktop_user) {
 }
 
 }  // namespace
+
+std::string ProgramLauncherPath() {
+    const std::string running = ExecutablePath();
+    const std::string launcher = JoinPath(DirName(running), kProgramName);
+    if (::access(launcher.c_str(), X_OK) == 0) return launcher;
+    std::string on_path = FindProgram(std::string(kProgramName));
+    return on_path.empty() ? running : on_path;
+}
 
 std::string DesktopEntryFileName() { return std::string(kProgramName) + std::string(kDesktopEntrySuffix); }
 

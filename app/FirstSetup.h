@@ -40,6 +40,10 @@ inline constexpr std::size_t kAdminPasswordLength = 20;
 // user starts, also when the windowed program made it.
 std::string DesktopEntryFileName();
 
+// The program a user (or the service) starts: QuorvexServer beside the
+// running file, else the one on PATH, else the running file itself.
+std::string ProgramLauncherPath();
+
 // True when [system] "setup" is 0 or the program's version is greater
 // (byte-wise) than [system] "Version".
 bool FirstSetupDue();

@@ -90,6 +90,12 @@ CommandResult CNtService::Systemctl(std::initializer_list<std::string_view> argu
 }
 
 int CNtService::Install() {
+    if (!InstallUnit()) return 0;
+    StartServiceAndWait(kServiceUnitName, options_.runner);
+    return 1;
+}
+
+int CNtService::InstallUnit() {
     Uninstall();
     if (options_.program_path.empty() || options_.program_path.find_first_of("\r\n") != std::string::npos ||
         options_.program_folder.find_first_of("\r\n") != std::string::npos) {
@@ -108,7 +114,6 @@ int CNtService::Install() {
         Systemctl({"daemon-reload"});
         return 0;
     }
-    StartServiceAndWait(kServiceUnitName, options_.runner);
     return 1;
 }
 

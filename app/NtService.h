@@ -44,6 +44,9 @@ public:
     // not looked at). 1 when the service was installed; 0 otherwise, with
     // nothing left behind.
     int Install();
+    // The same without the start: the program that switched itself to the
+    // service starts it once it has given up its ports and its mark.
+    int InstallUnit();
     // Stops, disables and removes an installed service. 1 also when none
     // was installed (then nothing is changed); 0 when the unit file could
     // not be removed.

@@ -223,14 +223,24 @@ int CQuorvexServerApp::NormalStart() {
         }
         return kExitFailure;
     }
-    if (Settings()->RunAsService == 0) return RunGuiMode();
+    if (Settings()->RunAsService == 0) {
+        const int result = RunGuiMode();
+        // Switched to the service in the settings window: now that the
+        // ports and the mark are free, the service takes over.
+        if (front_end_ && Settings()->RunAsService != 0) {
+            mark_.reset();
+            StartServiceAndWait(kServiceUnitName, service_.runner);
+        }
+        return result;
+    }
     if (front_end_) {
         // Set up as a service, started on a desktop: the window runs the
-        // servers for as long as it is open, then the service takes over.
+        // servers for as long as it is open, then the service takes over
+        // (unless the settings window switched the service off).
         StopServiceAndWait(kServiceUnitName, service_.runner);
         const int result = RunGuiMode();
         mark_.reset();
-        StartServiceAndWait(kServiceUnitName, service_.runner);
+        if (Settings()->RunAsService != 0) StartServiceAndWait(kServiceUnitName, service_.runner);
         return result;
     }
     // Set up to run as a service: the service manager runs it, not this

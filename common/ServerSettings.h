@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/DomainTable.h"
+#include "common/IniDocument.h"
 
 namespace quorvex {
 
@@ -164,7 +165,9 @@ struct CServerSettings {
     // config.ini or EmailFilter.ini exists but could not be read, so that a
     // file it could not understand is never replaced by defaults. Also false
     // when a value was refused (it holds CR or LF) or a file not written.
-    bool Save();
+    // `also` may write more keys into config.ini within the same rewrite
+    // (the settings window saves its second domain table so).
+    bool Save(const std::function<bool(IniDocument&)>& also = {});
 
     // True when Load found config.ini or EmailFilter.ini present but
     // unreadable.

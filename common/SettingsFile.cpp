@@ -249,7 +249,7 @@ void CServerSettings::Load() {
     }
 }
 
-bool CServerSettings::Save() {
+bool CServerSettings::Save(const std::function<bool(IniDocument&)>& also) {
     ProfileFile config(ConfigIni());
     ProfileFile filter(EmailFilterIni());
     if (load_failed_ || ExistsButUnreadable(config.path()) || ExistsButUnreadable(filter.path())) {
@@ -288,6 +288,7 @@ bool CServerSettings::Save() {
                     break;
             }
         }
+        if (also) all_written &= also(doc);
         return true;
     });
     if (!config_written) {

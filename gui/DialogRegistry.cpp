@@ -6,6 +6,7 @@
 #include "gui/dialogs/LogDlg.h"
 #include "gui/dialogs/LoginDlg.h"
 #include "gui/dialogs/ShutdownDlg.h"
+#include "gui/settings/SettingsDialogs.h"
 
 namespace quorvex::gui {
 
@@ -44,6 +45,10 @@ void RegisterDialogs(DialogTable& table, const GuiServices& services) {
     });
     // The account tools and the settings plug in here, one line each, e.g.
     //   table.Register(DialogKind::kSettings, RunSettingsDialog);
+
+    // Settings and set-up: the configuration window, "Reinstall" and
+    // "Create virtual directory".
+    RegisterSettingsDialogs(table, services);
 }
 
 }  // namespace quorvex::gui

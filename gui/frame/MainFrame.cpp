@@ -20,6 +20,7 @@
 #include "app/ProgramFrontEnd.h"
 #include "app/ProgramMessages.h"
 #include "app/WebMailLanguage.h"
+#include "app/WebSetup.h"
 #include "common/ComRegistration.h"
 #include "common/DesktopEntry.h"
 #include "common/ErrorAlert.h"
@@ -34,7 +35,9 @@
 #include "gui/dialogs/ProgressDlg.h"
 #include "gui/dialogs/SplashWindow.h"
 #include "gui/dialogs/StatusLed.h"
+#include "gui/logic/SettingsRules.h"
 #include "gui/logic/VersionCheck.h"
+#include "gui/settings/SettingsDialogs.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
@@ -534,9 +537,16 @@ void MainFrame::RunCommand(Command command) {
         case Command::kClearMail: account_view_->OnClearMail(); return;
         case Command::kEditAccount: account_view_->OnEditAccount(); return;
         case Command::kSelectAll: account_view_->OnSelectAll(); return;
-        case Command::kConfiguration:
-            if (run(DialogKind::kSettings).accepted) ApplyNewConfiguration();
+        case Command::kConfiguration: {
+            const DialogResult result = run(DialogKind::kSettings);
+            if (result.accepted && result.value == kQuitForService) {
+                // The service runs the server from now on.
+                ForceQuit();
+            } else if (result.accepted) {
+                ApplyNewConfiguration();
+            }
             return;
+        }
         case Command::kReinstall: run(DialogKind::kFirstRunSetup); return;
         case Command::kVirtualDirectory:
             if (!dialogs.Available(DialogKind::kWebDirectorySetup)) {
@@ -549,7 +559,10 @@ void MainFrame::RunCommand(Command command) {
             return;
         case Command::kRegisterCom: {
             const WaitCursor wait;
-            const bool registered = RegisterComServer(JoinPath(settings->Folder(), kComponentLibrary)) == 1;
+            // Its configuration follows the settings, then the library is
+            // recorded as the component.
+            const bool registered = app::WriteWebComponentConfig() &&
+                                    RegisterComServer(JoinPath(settings->Folder(), kComponentLibrary)) == 1;
             if (registered) {
                 prompts.Information(this, Tr(kTextComRegistered));
             } else {
@@ -570,10 +583,11 @@ void MainFrame::RunCommand(Command command) {
         case Command::kWelcome: run(DialogKind::kWelcomeMessage); return;
         case Command::kTransferStatus: run(DialogKind::kTransferStatus); return;
         case Command::kRestartIis: {
-            // The web server of the web-mail pages is Apache.
+            // The web server of the web-mail pages is Apache: it rereads its
+            // configuration and finishes the requests in hand.
             const WaitCursor wait;
             const CommandResult result =
-                services_.run_command ? services_.run_command({"systemctl", "reload", "apache2"}) : CommandResult{};
+                services_.run_command ? services_.run_command(WebServerRestartCommand()) : CommandResult{};
             if (result.exit_status != 0) prompts.Warning(this, Tr(kTextWebServerReloadFailed));
             return;
         }

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QTabWidget>
 #include <QTimer>
 #include <cmath>
 #include <cstdio>
@@ -39,6 +40,12 @@
 #include "gui/support/WidgetTranslator.h"
 #include "gui/views/AccountListView.h"
 #include "gui/views/ServerLogView.h"
+#include "gui/logic/ServiceSwitch.h"
+#include "gui/settings/AdvancedDlg.h"
+#include "gui/settings/DomainInputDlg.h"
+#include "gui/settings/OptionDialogs.h"
+#include "gui/settings/SettingDlg.h"
+#include "gui/settings/SettingsStrings.h"
 #include "gui/QuietServices.h"
 #include "mailmodel/account/AccountList.h"
 
@@ -158,7 +165,7 @@ int main(int argc, char** argv) {
     NoOpener& opener = quiet.opener;
     DialogTable& dialogs = quiet.dialogs;
 
-    const std::vector<Window> windows = {
+    std::vector<Window> windows = {
         {"login", [&](QWidget* p) { return new LoginDlg(Settings()->ConfigIni(), prompts, dialogs, p); }},
         {"admin-password", [&](QWidget* p) { return new AdminPasswordDlg(Settings()->ConfigIni(), prompts, p); }},
         {"shutdown", [&](QWidget* p) { return new ShutdownDlg(Settings()->ConfigIni(), prompts, p); }},
@@ -176,6 +183,42 @@ int main(int argc, char** argv) {
              return box;
          }},
     };
+
+    // Settings and set-up: the configuration window, its advanced sheet on
+    // each page, the option dialogs and the small entry dialogs.
+    CServerSettings sheet_settings = *Settings();
+    SystemdServiceSwitch service_switch(
+        app::ServiceOptions{Settings()->Folder(), [](const std::vector<std::string>&) { return CommandResult{0, ""}; },
+                            "", Settings()->Folder()},
+        true);
+    const char* const sheet_pages[] = {"settings-internet-mail", "settings-account", "settings-log",
+                                       "settings-email-filter", "settings-miscellaneous"};
+    windows.push_back({"settings", [&](QWidget* p) { return new SettingDlg(services, service_switch, p); }});
+    windows.push_back({"settings-domain-input", [&](QWidget* p) {
+                           return new DomainInputDlg(DomainInput{"example.com", 50, 2000, 20}, p);
+                       }});
+    for (int page = 0; page < 5; ++page) {
+        windows.push_back({sheet_pages[page], [&, page](QWidget* p) {
+                               sheet_settings = *Settings();
+                               sheet_settings.FromList = {"@spam.example", "bulk@offers.example"};
+                               sheet_settings.IPList = {"192.0.2.7", "198.51.100.0-198.51.100.255"};
+                               auto* sheet = new AdvancedDlg(sheet_settings, services, p);
+                               sheet->tabs()->setCurrentIndex(page);
+                               return sheet;
+                           }});
+    }
+    windows.push_back({"settings-isp-smtp", [&](QWidget* p) { return new IspSmtpDlg(sheet_settings, p); }});
+    windows.push_back({"settings-proxy", [&](QWidget* p) { return new ProxyDlg(sheet_settings, p); }});
+    windows.push_back({"settings-anti-virus", [&](QWidget* p) { return new AntiVirusDlg(sheet_settings, p); }});
+    windows.push_back({"settings-white-list", [&](QWidget* p) { return new WhiteListDlg(sheet_settings, p); }});
+    windows.push_back({"settings-filter-from", [&](QWidget* p) {
+                           return new BlockEntryDlg(BlockEntryDlg::Kind::kSender, QStringLiteral("@spam.example"),
+                                                    prompts, p);
+                       }});
+    windows.push_back({"settings-ip-address", [&](QWidget* p) {
+                           return new BlockEntryDlg(BlockEntryDlg::Kind::kIp, QStringLiteral("192.0.2.7"), prompts, p);
+                       }});
+    windows.push_back({"setup-progress", [&](QWidget* p) { return new ProgressDlg(kTextSettingUp, p); }});
 
     auto take_all = [&](const QString& prefix, std::set<std::string>* keys) {
         bool ok = true;

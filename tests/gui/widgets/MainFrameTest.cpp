@@ -16,6 +16,7 @@
 #include "gui/DialogRegistry.h"
 #include "gui/dialogs/AutoHeightComboBox.h"
 #include "gui/dialogs/StatusLed.h"
+#include "gui/logic/SettingsRules.h"
 #include "gui/views/ServerLogView.h"
 #include "gui/frame/MainFrame.h"
 #include "gui/support/GuiStrings.h"
@@ -55,7 +56,8 @@ protected:
 TEST_F(MainFrameTest, EveryMenuCommandReachesItsDialogOrSaysItIsNotThere) {
     RegisterDialogs(dialogs, services);  // the window's own dialogs are real
     for (DialogKind own : {DialogKind::kLogin, DialogKind::kAdminPassword, DialogKind::kShutdown, DialogKind::kLog,
-                           DialogKind::kAbout}) {
+                           DialogKind::kAbout, DialogKind::kSettings, DialogKind::kFirstRunSetup,
+                           DialogKind::kWebDirectorySetup}) {
         EXPECT_TRUE(dialogs.Available(own));
         dialogs.Unregister(own);  // ... but not opened modally here
     }
@@ -64,8 +66,7 @@ TEST_F(MainFrameTest, EveryMenuCommandReachesItsDialogOrSaysItIsNotThere) {
     frame->account_view()->OnRefreshUserList();
     frame->account_view()->selectAll();
     // Commands whose dialog is not there (yet) say so and open nothing.
-    const Command not_available[] = {Command::kConfiguration, Command::kReinstall,   Command::kVirtualDirectory,
-                                     Command::kAdminPassword, Command::kWelcome,     Command::kTransferStatus,
+    const Command not_available[] = {Command::kAdminPassword, Command::kWelcome,     Command::kTransferStatus,
                                      Command::kAbout,         Command::kOpenLog,     Command::kExport,
                                      Command::kNewAccount,    Command::kEditAccount, Command::kSendMail,
                                      Command::kSendMailToAll, Command::kNewGroup,    Command::kDeletedUsers};
@@ -124,7 +125,8 @@ TEST_F(MainFrameTest, CommandsOpenTheirDialogsWithTheirArguments) {
     // Restart IIS reloads the web server through the command runner.
     frame->action(Command::kRestartIis)->trigger();
     ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(commands[0], (std::vector<std::string>{"systemctl", "reload", "apache2"}));
+    EXPECT_EQ(commands[0], WebServerRestartCommand());
+    EXPECT_EQ(commands[0].back(), "graceful");
     // Download opens the home page; the user manual says there is none.
     frame->action(Command::kDownload)->trigger();
     ASSERT_EQ(opener.urls.size(), 1u);

@@ -1,0 +1,196 @@
+#include "gui/logic/SettingsForm.h"
+
+#include <sys/stat.h>
+
+#include "app/WebMailLanguage.h"
+#include "app/WebSetup.h"
+#include "common/ErrorLog.h"
+#include "common/Paths.h"
+#include "common/ProfileFile.h"
+#include "gui/logic/ServiceSwitch.h"
+#include "gui/logic/SettingsRules.h"
+
+namespace quorvex::gui {
+
+namespace {
+
+constexpr const char* kComIniName = "QuorvexCOM.ini";
+
+DomainRecord MakeRecord(const std::string& name, const DomainInput& input) {
+    DomainRecord record(input.default_size);
+    record.Name = name.substr(0, kMaxDomainNameLength);
+    record.MaxAccounts = input.max_accounts;
+    record.MaxSpace = input.max_space;
+    return record;
+}
+
+DomainInput MakeInput(const DomainRecord& record) {
+    return DomainInput{record.Name, record.MaxAccounts, record.MaxSpace, record.MailboxDefaultSize};
+}
+
+// The working copy as OK saves it: the cleaned domain name, the single
+// domain's record named after it, the table in force.
+struct Finished {
+    CServerSettings settings;
+    DomainTable single;
+};
+
+Finished Finish(const CServerSettings& work, const DomainTable& single, const DomainTable& multi) {
+    Finished out{work, single};
+    out.settings.Dominame = CleanDominame(work.Dominame);
+    DomainRecord record;
+    if (out.single.Get(0, record)) {
+        record.Name = out.settings.Dominame.substr(0, kMaxDomainNameLength);
+        out.single.Set(0, record);
+    }
+    out.settings.Domains = out.settings.DomainNameType == DomainTable::kMultiDomain ? multi : out.single;
+    return out;
+}
+
+// QuorvexCOM.ini follows the settings: the same port numbers as config.ini,
+// the mail domain (none with several domains: the pages then take the
+// domain from the address) and the language. A file set-up never made is
+// made as set-up makes it, readable by the web server.
+void WriteComponentConfig(const CServerSettings& settings, bool existed) {
+    if (!existed) app::WriteWebComponentConfig();
+    const std::string path = JoinPath(settings.Folder(), kComIniName);
+    const bool written = ProfileFile(path).Edit([&](IniDocument& doc) {
+        const bool multi = settings.DomainNameType == DomainTable::kMultiDomain;
+        return doc.Set("Port", "POP3", std::to_string(settings.POP3Port)) &&
+               doc.Set("Port", "SMTP", std::to_string(settings.SMTPPort)) &&
+               doc.Set("Port", "Admin", std::to_string(settings.AdminPort)) &&
+               doc.Set("system", "Dominame", multi ? std::string() : settings.Dominame) &&
+               doc.Set("system", "Language", app::SafeLanguageName(settings.Language));
+    });
+    if (!written) QUORVEX_ERROR_LOG("cannot write " + path);
+}
+
+}  // namespace
+
+FileRevision RevisionOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return FileRevision{true, st.st_ino, st.st_size,
+                        static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+SettingsForm::SettingsForm() { Read(); }
+
+void SettingsForm::Read() {
+    const CServerSettings published = *Settings();
+    // The revision is taken before the read, so a change made meanwhile is
+    // never missed; a read that itself completed the file (the column
+    // widths of a new config.ini) is read once more.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        original_ = published;
+        revision_ = RevisionOf(original_.ConfigIni());
+        original_.Load();
+        if (RevisionOf(original_.ConfigIni()) == revision_) break;
+    }
+    work_ = original_;
+    const auto config = ProfileFile(original_.ConfigIni()).Load();
+    single_.LoadFrom(*config, DomainTable::kSingleDomain, original_);
+    multi_.LoadFrom(*config, DomainTable::kMultiDomain, original_);
+    single_original_ = single_;
+    multi_original_ = multi_;
+}
+
+DomainRefusal SettingsForm::AddDomain(const DomainInput& input) {
+    const auto name = CleanDomainName(input.name);
+    if (!name) return DomainRefusal::kEmptyName;
+    if (multi_.Find(*name) >= 0) return DomainRefusal::kDuplicate;
+    if (multi_.GetCount() >= kMaxDomains) return DomainRefusal::kTableFull;
+    multi_.Add(MakeRecord(*name, input));
+    return DomainRefusal::kNone;
+}
+
+DomainRefusal SettingsForm::EditDomain(int index, const DomainInput& input) {
+    if (index < 0 || index >= multi_.GetCount()) return DomainRefusal::kNoSelection;
+    const auto name = CleanDomainName(input.name);
+    if (!name) return DomainRefusal::kEmptyName;
+    const int found = multi_.Find(*name);
+    if (found >= 0 && found != index) return DomainRefusal::kDuplicate;
+    multi_.Set(index, MakeRecord(*name, input));
+    return DomainRefusal::kNone;
+}
+
+DomainRefusal SettingsForm::RemoveDomain(int index) {
+    return multi_.Delete(index) ? DomainRefusal::kNone : DomainRefusal::kNoSelection;
+}
+
+DomainRefusal SettingsForm::EditSingleDomain(const DomainInput& input) {
+    const auto name = CleanDomainName(input.name);
+    if (!name) return DomainRefusal::kEmptyName;
+    single_.Set(0, MakeRecord(*name, input));
+    work_.Dominame = *name;
+    return DomainRefusal::kNone;
+}
+
+DomainInput SettingsForm::SingleDomainInput() const {
+    DomainRecord record(work_.DefaultVolume);
+    single_.Get(0, record);
+    DomainInput input = MakeInput(record);
+    input.name = work_.Dominame;
+    return input;
+}
+
+DomainInput SettingsForm::MultiDomainInput(int index) const {
+    DomainRecord record(work_.DefaultVolume);
+    multi_.Get(index, record);
+    return MakeInput(record);
+}
+
+ServiceChange SettingsForm::PendingServiceChange() const {
+    const bool before = original_.RunAsService != 0;
+    const bool after = work_.RunAsService != 0;
+    if (before == after) return ServiceChange::kNone;
+    return after ? ServiceChange::kInstall : ServiceChange::kRemove;
+}
+
+bool SettingsForm::Changed() const {
+    const Finished next = Finish(work_, single_, multi_);
+    return !(next.settings == original_) || !(next.single == single_original_) || !(multi_ == multi_original_);
+}
+
+bool SettingsForm::ChangedOnDisk() const { return !(RevisionOf(original_.ConfigIni()) == revision_); }
+
+void SettingsForm::ReloadFromDisk() {
+    CServerSettings kept = std::move(work_);
+    Read();
+    kept.Domains = work_.Domains;
+    work_ = std::move(kept);
+}
+
+CommitResult SettingsForm::Commit(ServiceSwitch& service) {
+    CommitResult result;
+    result.service = PendingServiceChange();
+    if (result.service != ServiceChange::kNone) {
+        result.service_error = result.service == ServiceChange::kInstall ? service.SwitchOn() : service.SwitchOff();
+        if (result.service_error) work_.RunAsService = original_.RunAsService;
+    }
+    if (!Changed()) return result;
+
+    Finished next = Finish(work_, single_, multi_);
+    const bool com_existed = FileExists(JoinPath(next.settings.Folder(), kComIniName));
+    // Both tables are kept, whichever is in force, in the same rewrite.
+    const DomainTable& other = next.settings.DomainNameType == DomainTable::kMultiDomain ? next.single : multi_;
+    const FileRevision before = RevisionOf(next.settings.ConfigIni());
+    const bool saved = next.settings.Save([&](IniDocument& doc) {
+        CServerSettings scratch = next.settings;
+        return other.WriteTo(doc, scratch);
+    });
+    if (RevisionOf(next.settings.ConfigIni()) == before) {
+        result.save_failed = true;
+        return result;
+    }
+    // A refused value (a line break) is logged and left out; the rest is
+    // written and in force.
+    result.written = true;
+    result.save_failed = !saved;
+    ReloadSettings();
+    WriteComponentConfig(*Settings(), com_existed);
+    Read();
+    return result;
+}
+
+}  // namespace quorvex::gui

@@ -1,0 +1,109 @@
+// The settings window's one transaction. When the window opens, the
+// settings are read fresh from config.ini and EmailFilter.ini into a
+// working copy, together with both domain tables (the single domain's
+// record and the list of several domains). Every page and option dialog
+// edits that copy (or a copy of it, dropped on Cancel); the servers keep
+// reading the published record and never see a half-edited one. Only
+// Commit, the settings window's OK, writes: the service switch first,
+// then config.ini in one atomic rewrite (and only when something changed),
+// EmailFilter.ini and QuorvexCOM.ini, and then the new record is
+// published for every later connection.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+#include "common/DomainTable.h"
+#include "common/ServerSettings.h"
+
+namespace quorvex::gui {
+
+class ServiceSwitch;
+
+// What the domain input dialog returns.
+struct DomainInput {
+    std::string name;
+    int max_accounts = -1;
+    int max_space = -1;
+    int default_size = 20;
+};
+
+// Why a domain operation changed nothing.
+enum class DomainRefusal { kNone, kEmptyName, kDuplicate, kTableFull, kNoSelection };
+
+// What OK did to the service.
+enum class ServiceChange { kNone, kInstall, kRemove };
+
+// config.ini as it was seen: a change by another program (the account
+// server edits domains, "-update", an editor) shows as another revision.
+struct FileRevision {
+    bool exists = false;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long modified_ns = 0;
+    bool operator==(const FileRevision&) const = default;
+};
+FileRevision RevisionOf(const std::string& path);
+
+struct CommitResult {
+    ServiceChange service = ServiceChange::kNone;
+    // Why the service switch failed; "RunAsService" kept its old value.
+    std::optional<std::string> service_error;
+    bool written = false;      // config.ini was rewritten
+    bool save_failed = false;  // it should have been and was not
+    // The switch to the service succeeded: the program ends now and the
+    // service takes over.
+    bool quit_for_service() const { return service == ServiceChange::kInstall && !service_error; }
+};
+
+class SettingsForm {
+public:
+    // Reads the files of the published record's program folder.
+    SettingsForm();
+
+    CServerSettings& work() { return work_; }
+    const CServerSettings& work() const { return work_; }
+    const CServerSettings& original() const { return original_; }
+    const DomainTable& single_table() const { return single_; }
+    const DomainTable& multi_table() const { return multi_; }
+
+    // The domain operations of the window, on the working tables. A name is
+    // trimmed and lower-cased; a name another line holds already, a 501st
+    // domain, an empty name or no selection change nothing.
+    DomainRefusal AddDomain(const DomainInput& input);
+    DomainRefusal EditDomain(int index, const DomainInput& input);
+    DomainRefusal RemoveDomain(int index);
+    DomainRefusal EditSingleDomain(const DomainInput& input);
+    // The single domain's record as the input dialog shows it.
+    DomainInput SingleDomainInput() const;
+    DomainInput MultiDomainInput(int index) const;
+
+    ServiceChange PendingServiceChange() const;
+    // True when the working copy differs from the files as read.
+    bool Changed() const;
+    // True when config.ini is not the file that was read.
+    bool ChangedOnDisk() const;
+    // Reads the files again (after ChangedOnDisk): both domain tables are
+    // replaced by the file's; the other edits of the working copy stay and
+    // are compared with the new file.
+    void ReloadFromDisk();
+
+    // The OK. Runs the service switch (when asked for), writes what
+    // changed and publishes the new record.
+    CommitResult Commit(ServiceSwitch& service);
+
+private:
+    void Read();
+
+    CServerSettings original_;
+    CServerSettings work_;
+    DomainTable single_;
+    DomainTable multi_;
+    DomainTable single_original_;
+    DomainTable multi_original_;
+    FileRevision revision_;
+};
+
+}  // namespace quorvex::gui

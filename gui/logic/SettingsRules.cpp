@@ -1,0 +1,122 @@
+#include "gui/logic/SettingsRules.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "app/WebMailLanguage.h"
+#include "common/AccountName.h"
+#include "common/Paths.h"
+#include "common/TextHelpers.h"
+#include "servers/smtp/SmtpAccessRules.h"
+
+namespace quorvex::gui {
+
+namespace {
+
+constexpr std::string_view kWhiteSpace = " \t\r\n\f\v";
+constexpr std::size_t kMaxDominameTyped = 260;
+constexpr std::size_t kMaxPathLength = 260;
+constexpr std::string_view kLogFolderName = "/Log";
+
+std::string_view Trimmed(std::string_view text, std::string_view blanks = kWhiteSpace) {
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+bool HasBlank(std::string_view text) { return text.find_first_of(kWhiteSpace) != std::string_view::npos; }
+
+}  // namespace
+
+int ClampTo(Range range, int value) { return std::clamp(value, range.low, range.high); }
+
+std::string SingleLine(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r' && c != '\n' && c != '\0') out += c;
+    }
+    return out;
+}
+
+std::optional<std::string> CleanDomainName(std::string_view typed) {
+    const std::string_view name = Trimmed(typed);
+    if (name.empty()) return std::nullopt;
+    return AsciiLowerCase(name);
+}
+
+std::string CleanDominame(std::string_view typed) {
+    return AsciiLowerCase(Trimmed(typed.substr(0, std::min(typed.size(), kMaxDominameTyped)), " "));
+}
+
+IpEntryCheck CheckIpEntry(std::string_view entry) {
+    const auto dash = entry.find('-');
+    const auto low = smtp::ParseIpv4(entry.substr(0, dash));
+    if (dash == std::string_view::npos) return low ? IpEntryCheck::kValid : IpEntryCheck::kNotAnAddress;
+    const auto high = smtp::ParseIpv4(entry.substr(dash + 1));
+    if (!low || !high) return IpEntryCheck::kNotAnAddress;
+    return *low <= *high ? IpEntryCheck::kValid : IpEntryCheck::kReversedRange;
+}
+
+bool IsValidSenderEntry(std::string_view entry) {
+    const auto at = entry.find('@');
+    if (at == std::string_view::npos || HasBlank(entry)) return false;
+    const std::string_view domain = entry.substr(at + 1);
+    return !domain.empty() && domain.find('@') == std::string_view::npos && domain.front() != '.' &&
+           domain.back() != '.';
+}
+
+std::string CleanWhiteList(std::string_view list) {
+    std::string out;
+    std::size_t begin = 0;
+    while (begin <= list.size()) {
+        auto end = list.find(';', begin);
+        if (end == std::string_view::npos) end = list.size();
+        const std::string_view entry = Trimmed(list.substr(begin, end - begin));
+        if (!entry.empty()) {
+            if (!out.empty()) out += ';';
+            out += entry;
+        }
+        begin = end + 1;
+    }
+    return out;
+}
+
+std::vector<std::string> ScanLanguages(const std::string& program_folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(JoinPath(program_folder, "Language"), error)) {
+        if (!entry.is_regular_file(error)) continue;
+        const std::filesystem::path path = entry.path();
+        if (AsciiLowerCase(path.extension().string()) != ".ini") continue;
+        const std::string name = path.stem().string();
+        // A name that could leave the folder or an include line is not offered.
+        if (app::SafeLanguageName(name) == name) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return AsciiLowerCase(a) < AsciiLowerCase(b); });
+    return names;
+}
+
+int FindLanguage(const std::vector<std::string>& names, std::string_view current) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (SameName(names[i], current)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::optional<std::string> LogFolderFromChosen(std::string chosen) {
+    if (chosen.size() > 1 && chosen.back() == '/') chosen.pop_back();
+    if (chosen == "/") chosen.clear();
+    if (chosen.size() + kLogFolderName.size() >= kMaxPathLength) return std::nullopt;
+    return chosen + std::string(kLogFolderName);
+}
+
+std::vector<std::string> WebServerRestartCommand() {
+    const char* configured = std::getenv("QUORVEX_APACHECTL");
+    return {configured != nullptr && *configured != '\0' ? configured : "apachectl", "-k", "graceful"};
+}
+
+}  // namespace quorvex::gui

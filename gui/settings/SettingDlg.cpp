@@ -1,0 +1,201 @@
+#include "gui/settings/SettingDlg.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "gui/logic/ServiceSwitch.h"
+#include "gui/settings/AdvancedDlg.h"
+#include "gui/settings/DomainInputDlg.h"
+#include "gui/settings/FormWidgets.h"
+#include "gui/settings/SettingsStrings.h"
+#include "gui/support/DialogButtons.h"
+#include "gui/support/Prompts.h"
+#include "gui/support/WaitCursor.h"
+#include "gui/support/WidgetTranslator.h"
+
+namespace quorvex::gui {
+
+namespace {
+constexpr int kDominameFieldLength = 260;
+}
+
+SettingDlg::SettingDlg(const GuiServices& services, ServiceSwitch& service, QWidget* parent)
+    : QDialog(parent), services_(services), service_(service), model_(new QButtonGroup(this)) {
+    setObjectName(QStringLiteral("settingDialog"));
+    setWindowTitle(QStringLiteral("Configuration"));
+    const CServerSettings& work = form_.work();
+
+    auto* server = new QGroupBox(this);
+    auto* server_grid = new QGridLayout(server);
+    const char* models[] = {"Run As LAN Mail Server", "Run As Internet Mail Server", "Run As LAN/Dial-up Mail Server"};
+    for (int i = 0; i < 3; ++i) {
+        auto* radio = new QRadioButton(QString::fromLatin1(models[i]), server);
+        radio->setObjectName(QStringLiteral("serverModel%1").arg(i));
+        model_->addButton(radio, i);
+        server_grid->addWidget(radio, i, 0);
+    }
+    if (QAbstractButton* chosen = model_->button(work.MailServerModel)) chosen->setChecked(true);
+    esmtp_ = MakeCheck(server, "esmtp", "Enable ESMTP", work.ESMTP);
+    run_as_service_ = MakeCheck(server, "runAsService", "Run As NT Service", work.RunAsService);
+    mail_proxy_ = MakeCheck(server, "mailProxy", "Enable Mail Proxy", work.MailProxy);
+    run_as_service_->setEnabled(service_.available());
+    server_grid->addWidget(esmtp_, 0, 1);
+    server_grid->addWidget(run_as_service_, 1, 1);
+    server_grid->addWidget(mail_proxy_, 2, 1);
+
+    auto* domain = new QGroupBox(this);
+    auto* domain_grid = new QGridLayout(domain);
+    single_ = new QRadioButton(QStringLiteral("Single Domain"), domain);
+    single_->setObjectName(QStringLiteral("singleDomain"));
+    multiple_ = new QRadioButton(QStringLiteral("Multiple Domain"), domain);
+    multiple_->setObjectName(QStringLiteral("multipleDomain"));
+    (work.DomainNameType == DomainTable::kMultiDomain ? multiple_ : single_)->setChecked(true);
+    domain_name_ = MakeTextField(domain, "domainName", work.Dominame, kDominameFieldLength);
+    edit_single_ = MakeButton(domain, "editSingleDomain", "Edit");
+    domains_ = new QListWidget(domain);
+    domains_->setObjectName(QStringLiteral("domainList"));
+    domains_->setMinimumHeight(110);
+    add_ = MakeButton(domain, "addDomain", "Add");
+    edit_ = MakeButton(domain, "editDomain", "Edit");
+    remove_ = MakeButton(domain, "removeDomain", "Remove");
+    domain_grid->addWidget(single_, 0, 0, 1, 3);
+    domain_grid->addWidget(domain_name_, 1, 0, 1, 2);
+    domain_grid->addWidget(edit_single_, 1, 2);
+    domain_grid->addWidget(multiple_, 2, 0, 1, 3);
+    domain_grid->addWidget(domains_, 3, 0, 4, 2);
+    domain_grid->addWidget(add_, 3, 2);
+    domain_grid->addWidget(edit_, 4, 2);
+    domain_grid->addWidget(remove_, 5, 2);
+    domain_grid->setRowStretch(6, 1);
+    domain_grid->setColumnStretch(0, 1);
+
+    QPushButton* advanced = MakeButton(this, "advanced", "Advanced");
+    QDialogButtonBox* buttons = MakeOkCancelButtons(this);
+    buttons->addButton(advanced, QDialogButtonBox::ActionRole);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(server);
+    layout->addWidget(domain, 1);
+    layout->addWidget(buttons);
+
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(advanced, &QPushButton::clicked, this, &SettingDlg::OnAdvanced);
+    connect(single_, &QRadioButton::toggled, this, &SettingDlg::ApplyRules);
+    connect(add_, &QPushButton::clicked, this, &SettingDlg::OnAddDomain);
+    connect(edit_, &QPushButton::clicked, this, &SettingDlg::OnEditDomain);
+    connect(domains_, &QListWidget::itemDoubleClicked, this, &SettingDlg::OnEditDomain);
+    connect(remove_, &QPushButton::clicked, this, &SettingDlg::OnRemoveDomain);
+    connect(edit_single_, &QPushButton::clicked, this, &SettingDlg::OnEditSingleDomain);
+    FillDomainList();
+    ApplyRules();
+    TranslateWidgetTree(this);
+}
+
+void SettingDlg::ReadControls() {
+    CServerSettings& work = form_.work();
+    if (model_->checkedId() >= 0) work.MailServerModel = model_->checkedId();
+    work.ESMTP = esmtp_->isChecked() ? 1 : 0;
+    work.RunAsService = run_as_service_->isChecked() ? 1 : 0;
+    work.MailProxy = mail_proxy_->isChecked() ? 1 : 0;
+    work.DomainNameType = multiple_->isChecked() ? DomainTable::kMultiDomain : DomainTable::kSingleDomain;
+    work.Dominame = FieldText(domain_name_);
+}
+
+void SettingDlg::ApplyRules() {
+    const bool single = single_->isChecked();
+    domain_name_->setEnabled(single);
+    edit_single_->setEnabled(single);
+    for (QWidget* widget : {static_cast<QWidget*>(domains_), static_cast<QWidget*>(add_),
+                            static_cast<QWidget*>(edit_), static_cast<QWidget*>(remove_)}) {
+        widget->setEnabled(!single);
+    }
+}
+
+void SettingDlg::FillDomainList() {
+    domains_->clear();
+    for (const DomainRecord& record : form_.multi_table().records()) domains_->addItem(FromFileText(record.Name));
+}
+
+bool SettingDlg::Refused(DomainRefusal refusal) {
+    switch (refusal) {
+        case DomainRefusal::kNone: return false;
+        case DomainRefusal::kNoSelection: return true;
+        case DomainRefusal::kEmptyName: services_.prompts->Information(this, Tr(kTextDomainNameEmpty)); return true;
+        case DomainRefusal::kDuplicate: services_.prompts->Information(this, Tr(kTextDomainDuplicate)); return true;
+        case DomainRefusal::kTableFull: services_.prompts->Information(this, Tr(kTextDomainTableFull)); return true;
+    }
+    return true;
+}
+
+void SettingDlg::OnAdvanced() {
+    ReadControls();
+    AdvancedDlg sheet(form_.work(), services_, this);
+    sheet.exec();
+}
+
+void SettingDlg::OnAddDomain() {
+    DomainInput input;
+    input.default_size = form_.work().DefaultVolume;
+    DomainInputDlg dialog(input, this);
+    if (dialog.exec() != QDialog::Accepted || Refused(form_.AddDomain(dialog.value()))) return;
+    FillDomainList();
+    domains_->setCurrentRow(domains_->count() - 1);
+}
+
+void SettingDlg::OnEditDomain() {
+    const int row = domains_->currentRow();
+    if (row < 0) return;
+    DomainInputDlg dialog(form_.MultiDomainInput(row), this);
+    if (dialog.exec() != QDialog::Accepted || Refused(form_.EditDomain(row, dialog.value()))) return;
+    FillDomainList();
+    domains_->setCurrentRow(row);
+}
+
+void SettingDlg::OnRemoveDomain() {
+    const int row = domains_->currentRow();
+    if (Refused(form_.RemoveDomain(row))) return;
+    FillDomainList();
+    domains_->setCurrentRow(std::min(row, domains_->count() - 1));
+}
+
+void SettingDlg::OnEditSingleDomain() {
+    ReadControls();
+    DomainInputDlg dialog(form_.SingleDomainInput(), this);
+    if (dialog.exec() != QDialog::Accepted || Refused(form_.EditSingleDomain(dialog.value()))) return;
+    domain_name_->setText(FromFileText(form_.work().Dominame));
+}
+
+void SettingDlg::accept() {
+    ReadControls();
+    Prompts& prompts = *services_.prompts;
+    if (form_.ChangedOnDisk()) {
+        // Somebody else wrote config.ini meanwhile (the account server edits
+        // domains): show the file's domains before anything is written.
+        prompts.Warning(this, Tr(kTextConfigChangedOnDisk));
+        form_.ReloadFromDisk();
+        FillDomainList();
+        return;
+    }
+    {
+        const WaitCursor wait;
+        outcome_ = form_.Commit(service_);
+    }
+    if (outcome_.service_error) {
+        const std::string_view format =
+            outcome_.service == ServiceChange::kInstall ? kTextServiceOnFailedFormat : kTextServiceOffFailedFormat;
+        prompts.Warning(this, FormatText(Tr(format), {FromFileText(*outcome_.service_error)}));
+        run_as_service_->setChecked(form_.original().RunAsService != 0);
+    }
+    if (outcome_.save_failed) {
+        prompts.Warning(this, Tr(kTextSettingsNotSaved));
+        if (!outcome_.written) return;
+    }
+    if (outcome_.quit_for_service()) prompts.Information(this, Tr(kTextServiceTakesOver));
+    QDialog::accept();
+}
+
+}  // namespace quorvex::gui

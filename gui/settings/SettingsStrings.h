@@ -1,0 +1,35 @@
+// The English texts of the settings window, its advanced sheet and their
+// small dialogs that the code looks up itself (the widget texts are found
+// by walking the widgets). The English text is the translation key; the
+// number after a text is its number in the program's string table.
+#pragma once
+
+#include <string_view>
+
+namespace quorvex::gui {
+
+inline constexpr std::string_view kTextDeleteEntryQuestion = "Are you sure to delete?";      // 32843
+inline constexpr std::string_view kTextSelectLogFolder = "Please select log file path:";     // 113
+inline constexpr std::string_view kTextAdvancedTitle = "Advanced";
+inline constexpr std::string_view kTextDomainNameEmpty = "Please enter a domain name.";
+inline constexpr std::string_view kTextDomainDuplicate = "This domain is already in the list.";
+inline constexpr std::string_view kTextDomainTableFull = "No more than 500 domains can be added.";
+inline constexpr std::string_view kTextIpEntryInvalid =
+    "Please enter an IP address (1.2.3.4) or a range of two addresses (1.2.3.4-1.2.3.9).";
+inline constexpr std::string_view kTextIpRangeReversed =
+    "The first address of the range must not be greater than the second.";
+inline constexpr std::string_view kTextSenderEntryInvalid = "Please enter a mail address (name@domain) or @domain.";
+inline constexpr std::string_view kTextConfigChangedOnDisk =
+    "config.ini was changed by another program while this window was open. The domain list has been read "
+    "again from the file; check it and press OK again to save your settings.";
+inline constexpr std::string_view kTextSettingsNotSaved =
+    "The settings could not be saved to config.ini (see quorvexlog.txt in the log folder).";
+inline constexpr std::string_view kTextServiceOnFailedFormat =
+    "The server could not be set up as a service: %s\n\nIt goes on running here; \"Run As NT Service\" stays off.";
+inline constexpr std::string_view kTextServiceOffFailedFormat =
+    "The service could not be removed: %s\n\n\"Run As NT Service\" stays on.";
+inline constexpr std::string_view kTextServiceTakesOver =
+    "The server now runs as a service. This window closes; the service starts when it has closed.";
+inline constexpr std::string_view kTextSettingUp = "Setting up QuorvexServer ...";
+
+}  // namespace quorvex::gui
