@@ -334,7 +334,7 @@ int CQuorvexServerApp::RunGuiMode() {
     if (const auto warning = smtp::OpenRelayWarning(*Settings())) ShowProgramMessage(*warning);
     const bool started = StartServers();
     if (started) ReportOnStandardError(startup_line + " " + ListeningText());
-    StartSenderThreads();
+    wiring_->StartSenderThreads();
     CreateWorkerThreads();
     if (front_end_) {
         // With a window the run goes on when a listener failed: its message
@@ -421,7 +421,7 @@ void CQuorvexServerApp::Shutdown() {
     ServerRunFlag = 0;
     StopServers();
     schedulers_.clear();
-    StopSenderThreads();
+    if (wiring_) wiring_->StopSenderThreads();
     if (workers_started_) {
         // Sessions end at their next wait once the run flag is clear;
         // deliveries in hand are finished. Give them a bounded time.

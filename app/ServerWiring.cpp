@@ -1,14 +1,23 @@
 #include "app/ServerWiring.h"
 
-#include "servers/queue/SenderThreads.h"
 #include "servers/smtp/SmtpConnection.h"
 
 namespace quorvex::app {
 
 ServerWiring::ServerWiring(JobTable& jobs, NoticeSink& notices)
-    : jobs_(jobs), smtp_(notices), pop3_(jobs, &notices), accounts_(jobs, &notices) {
+    : jobs_(jobs),
+      queue_(std::make_unique<OutgoingQueue>()),
+      smtp_(notices),
+      pop3_(jobs, &notices),
+      accounts_(jobs, &notices) {
+    InstallProcessQueue(queue_.get());
     collection_.delivery = &smtp_;
     collection_.log = &pop3_.log();
+}
+
+ServerWiring::~ServerWiring() {
+    StopSenderThreads();
+    InstallProcessQueue(nullptr);
 }
 
 void ServerWiring::InstallJobHandlers() {
@@ -18,8 +27,13 @@ void ServerWiring::InstallJobHandlers() {
     accounts_.InstallHandler();  // JOB_ACCOUNT_SERVER
 }
 
-void StartSenderThreads() { ::quorvex::StartSenderThreads(); }
+void ServerWiring::StartSenderThreads() { queue_->StartSenders(); }
 
-void StopSenderThreads() { ::quorvex::StopSenderThreads(); }
+void ServerWiring::StopSenderThreads() {
+    if (queue_ && !queue_->StopSenders()) {
+        // A thread still in an attempt goes on using the queue: it stays.
+        static_cast<void>(queue_.release());
+    }
+}
 
 }  // namespace quorvex::app

@@ -4,10 +4,13 @@
 // handler, and the job table closes its connections at once.
 #pragma once
 
+#include <memory>
+
 #include "accountserver/AccountServer.h"
 #include "common/Notices.h"
 #include "servers/jobs/JobTable.h"
 #include "servers/pop3/Pop3Server.h"
+#include "servers/queue/OutgoingQueue.h"
 #include "servers/remotepop3/RemoteCollectionJob.h"
 #include "servers/smtp/ServerSmtpServices.h"
 
@@ -20,21 +23,27 @@ public:
     ServerWiring(const ServerWiring&) = delete;
     ServerWiring& operator=(const ServerWiring&) = delete;
 
+    ~ServerWiring();
+
     // Registers a handler for every job kind that has a session. Called
     // once, before the workers start.
     void InstallJobHandlers();
 
+    // The outgoing queue's sender threads: started after the listeners
+    // (they resume the mail still queued) and stopped at shutdown.
+    void StartSenderThreads();
+    void StopSenderThreads();
+
 private:
     JobTable& jobs_;
+    // The program's outgoing queue, installed as the process's queue for
+    // as long as this object lives. Kept alive past it when a sender
+    // thread was still in an attempt at shutdown.
+    std::unique_ptr<OutgoingQueue> queue_;
     smtp::ServerSmtpServices smtp_;
     pop3::Pop3Server pop3_;
     accountserver::AccountServer accounts_;
     remotepop3::RemoteCollectionWiring collection_;
 };
-
-// The outgoing queue's sender threads: started after the listeners (they
-// resume the mail still queued) and stopped at shutdown.
-void StartSenderThreads();
-void StopSenderThreads();
 
 }  // namespace quorvex::app

@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
     std::atomic<int> delivered{0};
     SenderOptions options;  // the default thread count (20)
     options.deliver = [&](std::string_view r, std::string_view s, const std::string& f, std::string& o) {
-        const int result = outgoing::DeliverToDomain(r, s, f, o);
-        if (result > 0) ++delivered;
+        const auto result = outgoing::DeliverToDomain(r, s, f, o);
+        if (result == outgoing::kDelivered) ++delivered;
         return result;
     };
     NullNoticeSink notices;

@@ -179,6 +179,14 @@ private:
     bool load_failed_ = false;
 };
 
+// The three mail-server models of "MailServerModel": a LAN server takes no
+// mail for other domains; an Internet server relays for local or
+// authenticated senders and permitted addresses; the third relays for
+// local senders only, each under its account's Internet address.
+inline bool IsLanMailServer(const CServerSettings& s) { return s.MailServerModel == 0; }
+inline bool IsInternetMailServer(const CServerSettings& s) { return s.MailServerModel == 1; }
+inline bool SendersMustBeLocal(const CServerSettings& s) { return s.MailServerModel == 2; }
+
 // The published record. Before the first publish: a record of defaults.
 std::shared_ptr<const CServerSettings> Settings();
 // Makes `settings` the record every later Settings() call returns.

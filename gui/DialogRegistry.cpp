@@ -7,6 +7,12 @@
 #include "gui/dialogs/LoginDlg.h"
 #include "gui/dialogs/ShutdownDlg.h"
 #include "gui/settings/SettingsDialogs.h"
+// Account tools: the account sheet, groups and the welcome message.
+#include "gui/dialogs/account/AccountSheet.h"
+#include "gui/dialogs/account/ComposeWelcomeDlg.h"
+#include "gui/dialogs/account/GroupDlg.h"
+#include "common/Paths.h"
+#include "mailmodel/WelcomeMail.h"
 
 namespace quorvex::gui {
 
@@ -41,6 +47,19 @@ void RegisterDialogs(DialogTable& table, const GuiServices& services) {
     });
     table.Register(DialogKind::kAbout, [&prompts, &opener](const DialogRequest& request) {
         AboutDlg dialog(opener, prompts, request.parent);
+        return RunModal(dialog);
+    });
+    // Account tools: the account sheet, groups and the welcome message.
+    table.Register(DialogKind::kAccountSheet, [&prompts](const DialogRequest& request) {
+        AccountSheet sheet(request.account, prompts, request.parent);
+        return RunModal(sheet);
+    });
+    table.Register(DialogKind::kGroup, [&prompts](const DialogRequest& request) {
+        GroupDlg dialog(request.account, prompts, request.parent);
+        return RunModal(dialog);
+    });
+    table.Register(DialogKind::kWelcomeMessage, [&prompts](const DialogRequest& request) {
+        ComposeWelcomeDlg dialog(JoinPath(ProgramFolder(), kWelcomeMailFileName), prompts, request.parent);
         return RunModal(dialog);
     });
     // The account tools and the settings plug in here, one line each, e.g.

@@ -30,6 +30,15 @@ add_account() {
 add_account alice "Alice Archer" "Front desk" 50 0
 add_account bob "Bob Baker" "Shipping" 20 0
 add_account carol "Carol Cook" "Board, no limit" 20 1
+# Account tools: alice's lists and a group, so their pages have entries.
+printf '[EmailForward]\r\nLeaveCopyLocal=1\r\nCount=2\r\nEmailAddress1=alice@elsewhere.example\r\nEmailAddress2=desk@example.org\r\n[POP3Remote]\r\nCount=1\r\nPOP3Server1=pop.elsewhere.example\r\nPOP3Account1=alice\r\nEnable1=1\r\n' \
+  >> "$work/home/mail/alice/maillist.ini"
+printf '[EmailFilter]\r\nCount=2\r\nSubject1=invoice\r\nFrom1=\r\nEnable1=1\r\nSubject2=\r\nFrom2=spam@example.org\r\nEmailDeliver2=1\r\nEnable2=1\r\n' \
+  > "$work/home/mail/alice/EmailFilter.ini"
+printf '[EmailAutoReply]\r\nEnable=1\r\nSubject=Out of office\r\nBody=Back on Monday.\\r\\nAlice\r\n' \
+  > "$work/home/mail/alice/EmailAutoReply.ini"
+add_account team "Mail Group" "Everyone at the desk" 20 0
+printf 'IsGroup=1\r\n[EmailGroup]\r\nCount=2\r\nMember1=alice\r\nMember2=bob\r\n' >> "$work/home/mail/team/maillist.ini"
 mkdir -p "$out"
 export QUORVEX_HOME=$work/home QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work/runtime
 screen=(-a -s "-screen 0 1280x1024x24")

@@ -12,6 +12,12 @@ echo "== release build"
 bash scripts/build.sh build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 (cd build/release && ctest --output-on-failure -j "$jobs" --timeout 900)
 
+echo "== unit tests once more, in random order"
+for binary in build/release/tests/tests_* build/release/tests/gui/tests_gui_*; do
+    [ -f "$binary" ] && [ -x "$binary" ] || continue
+    QT_QPA_PLATFORM=offscreen "$binary" --gtest_shuffle --gtest_brief=1
+done
+
 echo "== pictures of the administration windows (Xvfb)"
 rm -rf build/release/screenshots
 bash scripts/screenshots.sh build/release/screenshots

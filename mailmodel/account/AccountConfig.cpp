@@ -106,9 +106,17 @@ int AccountExists(std::string_view account) {
 }
 
 bool SaveAccount(std::string_view account, AccountRecord record, NoticeSink* notices) {
+    return StoreAccount(account, std::move(record), AccountStoreMode::kCreateOrUpdate, notices) ==
+           AccountStoreResult::kStored;
+}
+
+AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, AccountStoreMode mode,
+                                NoticeSink* notices) {
+    using Result = AccountStoreResult;
     const auto settings_path = GetAccountSettingsPath(account);
     const auto folder = GetAccountFolderPath(account);
-    if (!settings_path || !folder || !HasStorableTexts(record)) return false;
+    if (!settings_path || !folder) return Result::kRefusedName;
+    if (!HasStorableTexts(record)) return Result::kRefusedText;
     const auto settings = Settings();
     bool created = false;
     {
@@ -119,24 +127,30 @@ bool SaveAccount(std::string_view account, AccountRecord record, NoticeSink* not
                                                                                  : std::string(AfterFirstAt(account));
         const int domain_index = settings->Domains.Find(domain);
         DomainRecord limits;
-        if (domain_index < 0 || !settings->Domains.Get(domain_index, limits)) return false;
+        if (domain_index < 0 || !settings->Domains.Get(domain_index, limits)) return Result::kUnknownDomain;
 
         const int exists = AccountExists(account);
         // Reserved names never become accounts.
-        if (exists < 0) return false;
+        if (exists < 0) return Result::kRefusedName;
+        if (exists > 0 && mode == AccountStoreMode::kCreateOnly) return Result::kExists;
+        if (exists == 0 && mode == AccountStoreMode::kUpdateOnly) return Result::kMissing;
+        if (exists == 0 && mode == AccountStoreMode::kCreateOnly && !IsValidNewAccountName(account, settings->Domains))
+            return Result::kRefusedName;
         const auto space_allows = [&](std::int64_t used) {
             if (limits.MaxSpace == -1) return true;
             return record.Volume >= 0 && used / kBytesPerMb + record.Volume <= limits.MaxSpace;
         };
         if (exists == 0) {
-            if (limits.MaxAccounts != -1 && CountDomainAccounts(domain) >= limits.MaxAccounts) return false;
-            if (!space_allows(GetDomainAllocatedSpace(domain))) return false;
+            if (limits.MaxAccounts != -1 && CountDomainAccounts(domain) >= limits.MaxAccounts)
+                return Result::kAccountLimit;
+            if (!space_allows(GetDomainAllocatedSpace(domain))) return Result::kSpaceLimit;
             MakeFolders(MailFolderPath());
-            if (::mkdir(folder->c_str(), 0700) != 0) return false;  // also when it already exists
+            // Also refused when the folder exists (an unlisted leftover).
+            if (::mkdir(folder->c_str(), 0700) != 0) return Result::kExists;
             record.TimeStamp = AccountTimeStampNow();
             created = true;
         } else if (!space_allows(GetDomainAllocatedSpace(domain) - CountedQuota(account))) {
-            return false;
+            return Result::kSpaceLimit;
         }
 
         const bool written = ProfileFile(*settings_path).Edit([&](IniDocument& doc) {
@@ -152,7 +166,7 @@ bool SaveAccount(std::string_view account, AccountRecord record, NoticeSink* not
         if (!written) {
             QUORVEX_ERROR_LOG("cannot write the settings of account " + std::string(account));
             if (created) DeleteFolderTree(*folder);
-            return false;
+            return Result::kWriteFailed;
         }
         if (created) Accounts().Add(account);
         else Accounts().Refresh(account);
@@ -164,7 +178,7 @@ bool SaveAccount(std::string_view account, AccountRecord record, NoticeSink* not
     } else {
         Notify(notices, NoticeId::WM_UPDATE_ACCOUNT, account);
     }
-    return true;
+    return Result::kStored;
 }
 
 bool CheckAccountPassword(std::string_view account, std::string_view password) {

@@ -49,6 +49,30 @@ bool LoadAccount(std::string_view account, AccountRecord& record);
 // CR or LF. Notices go to `notices` (the process bus when null).
 bool SaveAccount(std::string_view account, AccountRecord record, NoticeSink* notices = nullptr);
 
+// What StoreAccount may do: create or update (SaveAccount), create only
+// (an account that exists by now is never overwritten: the window's new
+// account loses against one made meanwhile over the account server), or
+// update only (an account deleted meanwhile is not made again).
+enum class AccountStoreMode { kCreateOrUpdate, kCreateOnly, kUpdateOnly };
+
+enum class AccountStoreResult {
+    kStored,
+    kExists,         // kCreateOnly: the account exists
+    kMissing,        // kUpdateOnly: the account does not exist
+    kRefusedName,    // not a valid (new) account name, or a reserved one
+    kUnknownDomain,  // its domain is not in the domain table
+    kAccountLimit,   // the domain holds its most accounts
+    kSpaceLimit,     // the domain's space would be exceeded
+    kRefusedText,    // a text holds CR, LF or NUL, or is too long
+    kWriteFailed,
+};
+
+// SaveAccount with a mode and the reason of a refusal. A name created in
+// kCreateOnly mode must pass IsValidNewAccountName. The existence test and
+// the creation are one step under the account-file lock.
+AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, AccountStoreMode mode,
+                                NoticeSink* notices = nullptr);
+
 // -1 reserved name ("_..." or "All"), 1 listed account of the current
 // domain mode, 0 otherwise.
 int AccountExists(std::string_view account);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "common/AtomicFile.h"
@@ -18,6 +19,9 @@
 
 namespace quorvex::compose {
 namespace {
+
+// The log text of a header value or file name too long for its field.
+constexpr const char* kBufferOverflow = "Buffer overflow";
 
 constexpr std::size_t kAddressValueCapacity = 8192;
 constexpr std::size_t kDispositionCapacity = 4096;
@@ -113,12 +117,12 @@ int CMessageGenerator::Compose(const Request& request) {
         std::string list;
         if (request.to != nullptr) {
             if (FormatAddressList(request.to, list, kAddressValueCapacity) == AddressListResult::kOverflow)
-                throw "Buffer overflow";
+                throw std::length_error(kBufferOverflow);
             if (!list.empty()) message.SetTo(list, CharsetFor(list, charset));
         }
         if (request.cc != nullptr) {
             if (FormatAddressList(request.cc, list, kAddressValueCapacity) == AddressListResult::kOverflow)
-                throw "Buffer overflow";
+                throw std::length_error(kBufferOverflow);
             if (!list.empty()) message.SetCc(list, CharsetFor(list, charset));
         }
         if (request.subject != nullptr) message.SetSubject(request.subject, CharsetFor(request.subject, charset));
@@ -152,7 +156,7 @@ int CMessageGenerator::Compose(const Request& request) {
                 part->SetTransferEncoding("base64");
                 part->SetContentType("application/octet-stream");
                 const std::string name(BaseName(path));
-                if (name.size() + 24 > kDispositionCapacity) throw "Buffer overflow";
+                if (name.size() + 24 > kDispositionCapacity) throw std::length_error(kBufferOverflow);
                 part->SetDisposition("attachment; filename=\"" + name + "\"", CharsetFor(name, charset));
                 // A file that cannot be read leaves its part empty.
                 if (!path.empty()) part->ReadFromFile(path);
@@ -170,8 +174,6 @@ int CMessageGenerator::Compose(const Request& request) {
         FoldLongHeaderLines(stored);
         if (!AtomicWriteFile(request.outputPath, DotStuff(stored))) return 0;
         return 1;
-    } catch (const char* text) {
-        QUORVEX_ERROR_LOG(text);
     } catch (const std::exception& error) {
         QUORVEX_ERROR_LOG(error.what());
     }

@@ -188,7 +188,7 @@ void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, co
     }
     const auto at = summary.ReturnPath.find('@');
     const std::uint32_t received_from = ParseIpv4(received_address).value_or(0);
-    if (services && at != std::string::npos && services->ClassifyAddress(summary.ReturnPath) != 1 &&
+    if (services && at != std::string::npos && services->ClassifyAddress(summary.ReturnPath) != ADDRESS_LOCAL_ACCOUNT &&
         !(received_from != 0 && services->IsLocalAddress(received_from))) {
         const std::string domain = summary.ReturnPath.substr(at + 1);
         if (!SenderDomainMatches(domain, received_from, options, *services)) summary.Flags |= kSummarySuspectSender;

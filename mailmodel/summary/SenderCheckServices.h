@@ -10,14 +10,16 @@
 #include <string_view>
 #include <vector>
 
+#include "common/AddressClass.h"
+
 namespace quorvex {
 
 class SenderCheckServices {
 public:
     virtual ~SenderCheckServices() = default;
 
-    // 1: an existing local account; 0: not a local domain; -1: no "@" or a
-    // local domain without that account.
+    // An AddressClass value: an existing local account, not a local
+    // domain, or no "@" / a local domain without that account.
     virtual int ClassifyAddress(std::string_view address) = 0;
     // True for 127.x.x.x and the addresses of the local host name
     // (network byte order).

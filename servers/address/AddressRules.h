@@ -8,15 +8,11 @@
 #include <functional>
 #include <string_view>
 
+#include "common/AddressClass.h"
 #include "common/ServerSettings.h"
 #include "common/net/PeerAddress.h"
 
 namespace quorvex {
-
-// Results of ClassifyAddress.
-inline constexpr int ADDRESS_LOCAL_ACCOUNT = 1;   // an existing local account
-inline constexpr int ADDRESS_REMOTE = 0;          // a domain not served here
-inline constexpr int ADDRESS_LOCAL_UNKNOWN = -1;  // no "@", or a local domain without that account
 
 // Longest address looked at; longer input is cut to this (the old buffer).
 inline constexpr std::size_t kMaxClassifiedAddressLength = 1023;
@@ -31,6 +27,7 @@ using AccountExistsFunction = std::function<int(std::string_view name)>;
 // multi-domain mode the domain must be in the domain table and the whole
 // address is the account name; in single-domain mode the domain must equal
 // Dominame (any case) and the name before the "@" is the account name.
+// Gives an AddressClass value.
 int ClassifyAddress(std::string_view address, const CServerSettings& settings,
                     const AccountExistsFunction& account_exists);
 

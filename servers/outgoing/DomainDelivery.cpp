@@ -12,8 +12,8 @@ namespace {
 
 // A server's refusal says more than a later host's silence: a time-out
 // does not replace an error already recorded.
-void KeepError(std::string& last_error, const std::string& error) {
-    if (error == kOutcomeTimeout && !last_error.empty()) return;
+void KeepError(HostFailure& last_error, const HostFailure& error) {
+    if (error.kind == HostFailureKind::kTimedOut && !last_error.empty()) return;
     last_error = error;
 }
 
@@ -52,7 +52,7 @@ std::string MailHostList(std::string_view domain, const DomainDeliveryOptions& o
     return ImplicitMailHost(domain) + " 10";
 }
 
-int DeliverToDomain(std::string_view recipient_in, std::string_view sender_in, const std::string& file,
+DeliveryResult DeliverToDomain(std::string_view recipient_in, std::string_view sender_in, const std::string& file,
                     std::string& outcome, const DomainDeliveryOptions& options) {
     const CServerSettings& settings = *options.settings;
     const std::string recipient = Lowered(recipient_in.substr(0, 1023));
@@ -72,16 +72,16 @@ int DeliverToDomain(std::string_view recipient_in, std::string_view sender_in, c
     client.password = settings.ISPSMTPPassword;
 
     outcome = kOutcomeCannotConnect;
-    std::string last_error;
+    HostFailure last_error;
     for (const std::string& host : HostsOfList(host_list)) {
         SmtpClientSession session(client);
         const int port = relay ? settings.RelayPort : options.smtp_port;
         if (!session.Open(host, port, settings.Dominame)) {
-            if (session.LastResponse().empty()) outcome = kOutcomeTimeout;
-            else KeepError(last_error, session.LastResponse());
+            if (session.LastFailure().empty()) outcome = kOutcomeTimeout;
+            else KeepError(last_error, session.LastFailure());
             continue;
         }
-        if (settings.MailServerModel == 2 && settings.SendIPEmailAddress != 0 &&
+        if (SendersMustBeLocal(settings) && settings.SendIPEmailAddress != 0 &&
             Lowered(sender) != Lowered(kUnknownSenderPlaceholder) && !session.LocalAddress().empty()) {
             // A sender of the recipient's own domain is shown at this
             // server's address instead.
@@ -92,7 +92,7 @@ int DeliverToDomain(std::string_view recipient_in, std::string_view sender_in, c
         }
         if (!session.SendMessage(file, sender, recipient)) {
             outcome = session.LastResponse();
-            if (outcome != kOutcomeTimeout) last_error = outcome;
+            if (session.LastFailure().kind != HostFailureKind::kTimedOut) last_error = session.LastFailure();
             session.Close();
             continue;
         }
@@ -106,11 +106,11 @@ int DeliverToDomain(std::string_view recipient_in, std::string_view sender_in, c
         outcome = FailureOutcome(TranslateText(kOutcomeCannotConnect), domain, host_list);
         return kFailedHard;
     }
-    outcome = FailureOutcome(TranslateText(last_error), domain, host_list);
-    return FailureResult(last_error, outcome);
+    outcome = FailureOutcome(TranslateText(last_error.text), domain, host_list);
+    return FailureResult(last_error.kind, outcome);
 }
 
-int DeliverToDomain(std::string_view recipient, std::string_view sender, const std::string& file,
+DeliveryResult DeliverToDomain(std::string_view recipient, std::string_view sender, const std::string& file,
                     std::string& outcome) {
     return DeliverToDomain(recipient, sender, file, outcome, DeliveryOptionsFromSettings(Settings()));
 }

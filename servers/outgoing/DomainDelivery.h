@@ -41,11 +41,11 @@ std::string MailHostList(std::string_view domain, const DomainDeliveryOptions& o
 // Sends `file` to `recipient`. kDelivered with outcome "SUCCESS"; otherwise
 // kFailedHard or kFailedSoft with the reason in `outcome`. A host that
 // accepted the data has the message, whatever happens to its QUIT.
-int DeliverToDomain(std::string_view recipient, std::string_view sender, const std::string& file,
+DeliveryResult DeliverToDomain(std::string_view recipient, std::string_view sender, const std::string& file,
                     std::string& outcome, const DomainDeliveryOptions& options);
 
 // The same with the current settings.
-int DeliverToDomain(std::string_view recipient, std::string_view sender, const std::string& file,
+DeliveryResult DeliverToDomain(std::string_view recipient, std::string_view sender, const std::string& file,
                     std::string& outcome);
 
 }  // namespace quorvex::outgoing

@@ -19,8 +19,10 @@ constexpr std::size_t kDataBlock = 64 * 1024;
 }  // namespace
 
 void SmtpClientSession::Fail(std::string_view text) {
-    last_response_.assign(text.substr(0, kMaxResponseText));
+    last_failure_ = {HostFailureKind::kAnswer, std::string(text.substr(0, kMaxResponseText))};
 }
+
+void SmtpClientSession::FailTimedOut() { last_failure_ = HostFailure::TimedOut(); }
 
 void SmtpClientSession::Close() {
     socket_.reset();
@@ -30,7 +32,7 @@ void SmtpClientSession::Close() {
 
 bool SmtpClientSession::Send(std::string_view bytes) {
     if (!socket_.valid() || !SendBuffer(socket_.get(), bytes, options_.timeouts)) {
-        Fail(kOutcomeTimeout);
+        FailTimedOut();
         return false;
     }
     return true;
@@ -38,7 +40,7 @@ bool SmtpClientSession::Send(std::string_view bytes) {
 
 bool SmtpClientSession::ExpectReply(int code) {
     if (!socket_.valid()) {
-        Fail(kOutcomeTimeout);
+        FailTimedOut();
         return false;
     }
     std::size_t length = CompleteReplyLength(pending_);
@@ -52,7 +54,7 @@ bool SmtpClientSession::ExpectReply(int code) {
         if (status != IoStatus::kOk || chunk.empty()) {
             // Closed, silent past the idle limit, stopped or broken: the
             // server will not answer.
-            Fail(kOutcomeTimeout);
+            FailTimedOut();
             return false;
         }
         pending_ += chunk;
@@ -69,12 +71,12 @@ bool SmtpClientSession::ExpectReply(int code) {
 }
 
 bool SmtpClientSession::Open(std::string_view host, int port, std::string_view helo_name) {
-    last_response_.clear();
+    last_failure_ = {};
     Close();
     local_address_.clear();
     socket_ = ConnectToHost(host, port, options_.proxy, &local_address_, options_.timeouts);
     if (!socket_.valid()) {
-        Fail(kOutcomeTimeout);
+        FailTimedOut();
         return false;
     }
     connected_ = true;

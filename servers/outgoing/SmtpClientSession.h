@@ -11,6 +11,7 @@
 #include "common/UniqueFd.h"
 #include "common/net/HostConnect.h"
 #include "common/net/SocketIo.h"
+#include "servers/outgoing/SmtpClientText.h"
 
 namespace quorvex::outgoing {
 
@@ -46,7 +47,8 @@ public:
     bool ExpectReply(int code);
     void Close();
 
-    const std::string& LastResponse() const { return last_response_; }
+    const std::string& LastResponse() const { return last_failure_.text; }
+    const HostFailure& LastFailure() const { return last_failure_; }
     int LastReplyCode() const { return last_code_; }
     // Dotted local address of the connection (empty through an HTTP proxy).
     const std::string& LocalAddress() const { return local_address_; }
@@ -55,12 +57,13 @@ private:
     bool Send(std::string_view bytes);
     bool SendData(const std::string& file);
     void Fail(std::string_view text);
+    void FailTimedOut();
 
     SmtpClientOptions options_;
     UniqueFd socket_;
     bool connected_ = false;
     std::string pending_;  // received bytes not yet taken as a reply
-    std::string last_response_;
+    HostFailure last_failure_;
     std::string local_address_;
     int last_code_ = 0;
 };

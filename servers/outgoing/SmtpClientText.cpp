@@ -50,8 +50,8 @@ std::string FailureOutcome(std::string_view error, std::string_view domain, std:
     return text;
 }
 
-int FailureResult(std::string_view last_error, std::string_view outcome) {
-    if (Lowered(last_error) == Lowered(kOutcomeTimeout)) return kFailedHard;
+DeliveryResult FailureResult(HostFailureKind last_failure, std::string_view outcome) {
+    if (last_failure == HostFailureKind::kTimedOut) return kFailedHard;
     if (!outcome.empty() && outcome.front() == '5') return kFailedHard;
     return kFailedSoft;
 }

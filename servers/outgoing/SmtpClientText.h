@@ -21,9 +21,26 @@ inline constexpr std::string_view kOutcomeIllegalAddress = "illegal mail address
 inline constexpr std::string_view kOutcomeCannotConnect = "cannot connect to destination host";
 
 // Delivery results (the queue's retry limits differ by the two failures).
-inline constexpr int kDelivered = 1;
-inline constexpr int kFailedHard = -1;  // time-outs, unreachable hosts, 5xx refusals
-inline constexpr int kFailedSoft = 0;   // 4xx refusals and other failures
+enum class DeliveryResult {
+    kFailedHard = -1,  // time-outs, unreachable hosts, 5xx refusals
+    kFailedSoft = 0,   // 4xx refusals and other failures
+    kDelivered = 1,
+};
+inline constexpr DeliveryResult kDelivered = DeliveryResult::kDelivered;
+inline constexpr DeliveryResult kFailedHard = DeliveryResult::kFailedHard;
+inline constexpr DeliveryResult kFailedSoft = DeliveryResult::kFailedSoft;
+
+// How the last step with a mail host failed: no answer in time, or an
+// answer (the server's reply, or a local error) kept as text.
+enum class HostFailureKind { kNone, kTimedOut, kAnswer };
+
+struct HostFailure {
+    HostFailureKind kind = HostFailureKind::kNone;
+    std::string text;  // what logs and records show: "WSAETIMEDOUT" for a time-out
+
+    static HostFailure TimedOut() { return {HostFailureKind::kTimedOut, std::string(kOutcomeTimeout)}; }
+    bool empty() const { return text.empty(); }
+};
 
 std::string HeloCommand(std::string_view name);
 std::string EhloCommand(std::string_view name);
@@ -46,9 +63,9 @@ std::vector<std::string> HostsOfList(std::string_view list);
 // "<error>: <domain>(mx) -\r\n<host list>".
 std::string FailureOutcome(std::string_view error, std::string_view domain, std::string_view host_list);
 
-// kFailedHard when the last error was a time-out or the outcome reports a
-// permanent refusal (starts with "5"); otherwise kFailedSoft.
-int FailureResult(std::string_view last_error, std::string_view outcome);
+// kFailedHard when the last failure was a time-out or the outcome reports
+// a permanent refusal (starts with "5"); otherwise kFailedSoft.
+DeliveryResult FailureResult(HostFailureKind last_failure, std::string_view outcome);
 
 // The stored message on its way to the next server. Stored text is
 // dot-stuffed with CR LF line ends, but a bare CR or a bare LF may still be

@@ -2,12 +2,8 @@
 // dispatch order, the QUIT commit and the anti-virus one-file dialogue.
 #include "servers/pop3/Pop3Session.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 
 #include "common/AccountName.h"
 #include "common/net/PeerAddress.h"
@@ -23,55 +19,45 @@ std::string Format(const char* format, auto... args) {
     return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
-// True when `path` names an existing regular file inside `folder`, after
-// every symbolic link and ".." is resolved.
-bool IsFileInsideFolder(const std::string& path, const std::string& folder) {
-    if (folder.empty() || path.empty()) return false;
-    std::unique_ptr<char, decltype(&std::free)> real_file(::realpath(path.c_str(), nullptr), &std::free);
-    std::unique_ptr<char, decltype(&std::free)> real_folder(::realpath(folder.c_str(), nullptr), &std::free);
-    if (!real_file || !real_folder) return false;
-    std::string inside(real_folder.get());
-    if (inside.empty() || inside.back() != '/') inside += '/';
-    const std::string file(real_file.get());
-    if (file.compare(0, inside.size(), inside) != 0) return false;
-    struct stat info {};
-    return ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 }  // namespace
 
-// Dispatch order matters: a line reaches the first row that matches it.
+// Dispatch order matters: a line reaches the first row of its phase that
+// matches it. Authorization takes USER, QUIT and PASS (each as a prefix);
+// the transaction phase the standard commands and the web-mail extensions.
 const Pop3Session::Command Pop3Session::kCommands[] = {
-    {"STAT", Match::kExact, &Pop3Session::CmdStat},
-    {"PERM", Match::kExact, &Pop3Session::CmdPerm},
-    {"SIZE", Match::kExact, &Pop3Session::CmdSize},
-    {"USED ", Match::kPrefix, &Pop3Session::CmdUsed},
-    {"STAT ", Match::kPrefix, &Pop3Session::CmdStatFolder},
-    {"EXSTAT ", Match::kPrefix, &Pop3Session::CmdStatFolder},
-    {"LIST", Match::kExact, &Pop3Session::CmdList},
-    {"LIST ", Match::kPrefix, &Pop3Session::CmdListOne},
-    {"EXLIST ", Match::kPrefix, &Pop3Session::CmdListOne},
-    {"ID ", Match::kPrefix, &Pop3Session::CmdId},
-    {"READ ", Match::kPrefix, &Pop3Session::CmdRead},
-    {"NOOP", Match::kPrefix, &Pop3Session::CmdNoop},
-    {"RETR ", Match::kPrefix, &Pop3Session::CmdRetr},
-    {"EXRETR ", Match::kPrefix, &Pop3Session::CmdRetr},
-    {"DELE ", Match::kPrefix, &Pop3Session::CmdDele},
-    {"EXDELE ", Match::kPrefix, &Pop3Session::CmdDele},
-    {"MOVE ", Match::kPrefix, &Pop3Session::CmdMove},
-    {"RSET", Match::kExact, &Pop3Session::CmdRset},
-    {"UIDL", Match::kExact, &Pop3Session::CmdUidl},
-    {"UIDL ", Match::kPrefix, &Pop3Session::CmdUidlOne},
-    {"EXUIDL ", Match::kPrefix, &Pop3Session::CmdUidlOne},
-    {"TOP ", Match::kPrefix, &Pop3Session::CmdTop},
-    {"EXTOP ", Match::kPrefix, &Pop3Session::CmdTop},
-    {"REMOTE POP3", Match::kExact, &Pop3Session::CmdRemotePop3},
-    {"QUIT", Match::kExact, &Pop3Session::CmdQuit},
-    {"REPL ", Match::kPrefix, &Pop3Session::CmdRepl},
-    {"FORW ", Match::kPrefix, &Pop3Session::CmdForw},
-    {"SETR ", Match::kPrefix, &Pop3Session::CmdSetr},
-    {"SETE ", Match::kPrefix, &Pop3Session::CmdSete},
-    {"SETF ", Match::kPrefix, &Pop3Session::CmdSetf},
+    {Phase::kAuthorization, "USER ", Match::kPrefix, &Pop3Session::OnUser},
+    {Phase::kAuthorization, "QUIT", Match::kPrefix, &Pop3Session::OnQuitUnauthorized},
+    {Phase::kAuthorization, "PASS ", Match::kPrefix, &Pop3Session::OnPass},
+    {Phase::kTransaction, "STAT", Match::kExact, &Pop3Session::CmdStat},
+    {Phase::kTransaction, "PERM", Match::kExact, &Pop3Session::CmdPerm},
+    {Phase::kTransaction, "SIZE", Match::kExact, &Pop3Session::CmdSize},
+    {Phase::kTransaction, "USED ", Match::kPrefix, &Pop3Session::CmdUsed},
+    {Phase::kTransaction, "STAT ", Match::kPrefix, &Pop3Session::CmdStatFolder},
+    {Phase::kTransaction, "EXSTAT ", Match::kPrefix, &Pop3Session::CmdStatFolder},
+    {Phase::kTransaction, "LIST", Match::kExact, &Pop3Session::CmdList},
+    {Phase::kTransaction, "LIST ", Match::kPrefix, &Pop3Session::CmdListOne},
+    {Phase::kTransaction, "EXLIST ", Match::kPrefix, &Pop3Session::CmdListOne},
+    {Phase::kTransaction, "ID ", Match::kPrefix, &Pop3Session::CmdId},
+    {Phase::kTransaction, "READ ", Match::kPrefix, &Pop3Session::CmdRead},
+    {Phase::kTransaction, "NOOP", Match::kPrefix, &Pop3Session::CmdNoop},
+    {Phase::kTransaction, "RETR ", Match::kPrefix, &Pop3Session::CmdRetr},
+    {Phase::kTransaction, "EXRETR ", Match::kPrefix, &Pop3Session::CmdRetr},
+    {Phase::kTransaction, "DELE ", Match::kPrefix, &Pop3Session::CmdDele},
+    {Phase::kTransaction, "EXDELE ", Match::kPrefix, &Pop3Session::CmdDele},
+    {Phase::kTransaction, "MOVE ", Match::kPrefix, &Pop3Session::CmdMove},
+    {Phase::kTransaction, "RSET", Match::kExact, &Pop3Session::CmdRset},
+    {Phase::kTransaction, "UIDL", Match::kExact, &Pop3Session::CmdUidl},
+    {Phase::kTransaction, "UIDL ", Match::kPrefix, &Pop3Session::CmdUidlOne},
+    {Phase::kTransaction, "EXUIDL ", Match::kPrefix, &Pop3Session::CmdUidlOne},
+    {Phase::kTransaction, "TOP ", Match::kPrefix, &Pop3Session::CmdTop},
+    {Phase::kTransaction, "EXTOP ", Match::kPrefix, &Pop3Session::CmdTop},
+    {Phase::kTransaction, "REMOTE POP3", Match::kExact, &Pop3Session::CmdRemotePop3},
+    {Phase::kTransaction, "QUIT", Match::kExact, &Pop3Session::CmdQuit},
+    {Phase::kTransaction, "REPL ", Match::kPrefix, &Pop3Session::CmdRepl},
+    {Phase::kTransaction, "FORW ", Match::kPrefix, &Pop3Session::CmdForw},
+    {Phase::kTransaction, "SETR ", Match::kPrefix, &Pop3Session::CmdSetr},
+    {Phase::kTransaction, "SETE ", Match::kPrefix, &Pop3Session::CmdSete},
+    {Phase::kTransaction, "SETF ", Match::kPrefix, &Pop3Session::CmdSetf},
 };
 
 Pop3Session::Pop3Session(Pop3Services& services, Pop3Output& out, Pop3SessionSettings settings,
@@ -98,15 +84,15 @@ Pop3Step Pop3Session::Start() {
 Pop3Step Pop3Session::OnLine(std::string_view line) {
     switch (phase_) {
         case Phase::kAuthorization:
-            return Authorize(line);
+        case Phase::kTransaction:
+            return Dispatch(line);
         case Phase::kIndexFailed:
             Reply(kReadMailInfoFailed);
             return Pop3Step::kClose;
-        case Phase::kTransaction:
-            return Transact(line);
-        default:
-            return AntiVirus(line);
+        case Phase::kAntiVirus:
+            return anti_virus_->OnLine(line);
     }
+    return Pop3Step::kClose;
 }
 
 Pop3Step Pop3Session::OnLineTooLong() {
@@ -117,21 +103,28 @@ Pop3Step Pop3Session::OnLineTooLong() {
             return OnLine({});
         case Phase::kTransaction:
             return Reply(kLineTooLong);
-        default:
+        case Phase::kAntiVirus:
             return Pop3Step::kClose;  // the gateway's dialogue is fixed
     }
+    return Pop3Step::kClose;
+}
+
+Pop3Step Pop3Session::Dispatch(std::string_view line) {
+    for (const Command& command : kCommands) {
+        if (command.phase != phase_) continue;
+        const bool hit = command.match == Match::kExact ? EqualsNoCase(line, command.word)
+                                                        : StartsWithNoCase(line, command.word);
+        if (hit) return (this->*command.handler)(line.substr(command.word.size()));
+    }
+    // An unknown command counts as a failed try before the login only.
+    return phase_ == Phase::kAuthorization ? FailedTry(kUnknownCommand) : Reply(kUnknownCommand);
 }
 
 // ---- authorization ------------------------------------------------------
 
-Pop3Step Pop3Session::Authorize(std::string_view line) {
-    if (StartsWithNoCase(line, "USER ")) return OnUser(line.substr(5));
-    if (StartsWithNoCase(line, "QUIT")) {
-        Reply(kBye);
-        return Pop3Step::kClose;
-    }
-    if (StartsWithNoCase(line, "PASS ")) return OnPass(line.substr(5));
-    return FailedTry(kUnknownCommand);
+Pop3Step Pop3Session::OnQuitUnauthorized(std::string_view) {
+    Reply(kBye);
+    return Pop3Step::kClose;
 }
 
 Pop3Step Pop3Session::FailedTry(std::string_view reply) {
@@ -223,15 +216,6 @@ Pop3Step Pop3Session::EnterTransaction() {
 }
 
 // ---- transaction --------------------------------------------------------
-
-Pop3Step Pop3Session::Transact(std::string_view line) {
-    for (const Command& command : kCommands) {
-        const bool hit = command.match == Match::kExact ? EqualsNoCase(line, command.word)
-                                                        : StartsWithNoCase(line, command.word);
-        if (hit) return (this->*command.handler)(line.substr(command.word.size()));
-    }
-    return Reply(kUnknownCommand);
-}
 
 std::size_t Pop3Session::FirstOf(int folder) const {
     return folder == 0 ? 0 : static_cast<std::size_t>(mailbox_.Counts[0]);
@@ -510,57 +494,9 @@ Pop3Step Pop3Session::BeginAntiVirus() {
         Reply(kIllegalConnection);
         return Pop3Step::kClose;
     }
-    phase_ = Phase::kAntiVirusPass;
+    anti_virus_ = std::make_unique<AntiVirusDialogue>(services_, out_, settings_.AntiVirusFolder, log_address_);
+    phase_ = Phase::kAntiVirus;
     return Reply(kOk);
-}
-
-Pop3Step Pop3Session::AntiVirus(std::string_view line) {
-    switch (phase_) {
-        case Phase::kAntiVirusPass: {
-            if (!StartsWithNoCase(line, "PASS ") || line.size() - 5 > kMaxPasswordArgument) return Pop3Step::kClose;
-            const std::string path(line.substr(5));
-            // Only a message waiting in the program's own queue folder may be
-            // handed out; any other path is refused like a wrong password.
-            if (!IsFileInsideFolder(path, settings_.AntiVirusFolder)) {
-                services_.Log(log_address_, "anti-virus hand-off refused for " + path);
-                Reply(kPasswordIncorrect);
-                return Pop3Step::kClose;
-            }
-            anti_virus_path_ = path;
-            phase_ = Phase::kAntiVirusStat;
-            return Reply(kOk);
-        }
-        case Phase::kAntiVirusStat: {
-            if (line != "STAT") return Pop3Step::kClose;
-            anti_virus_file_ = OpenMessageFile(anti_virus_path_);
-            struct stat info {};
-            if (!anti_virus_file_ || ::fstat(anti_virus_file_.get(), &info) != 0) return Pop3Step::kClose;
-            anti_virus_size_ = static_cast<long long>(info.st_size);
-            phase_ = Phase::kAntiVirusList;
-            return ReplyLine(Format("+OK 1 %lld", anti_virus_size_));
-        }
-        case Phase::kAntiVirusList:
-            if (line != "LIST") return Pop3Step::kClose;
-            phase_ = Phase::kAntiVirusListOrRetr;
-            return Reply(Format("+OK 1 %lld\r\n", anti_virus_size_) + Format("1 %lld\r\n.\r\n", anti_virus_size_));
-        case Phase::kAntiVirusListOrRetr:
-            if (line == "LIST 1") {
-                phase_ = Phase::kAntiVirusRetr;
-                return ReplyLine(Format("+OK 1 %lld", anti_virus_size_));
-            }
-            [[fallthrough]];
-        case Phase::kAntiVirusRetr:
-            if (line != "RETR 1") return Pop3Step::kClose;
-            if (Reply(Format("+OK %lld octets\r\n", anti_virus_size_)) == Pop3Step::kClose) return Pop3Step::kClose;
-            if (!SendMessageFile(anti_virus_file_.get(), 0, out_)) return Pop3Step::kClose;
-            phase_ = Phase::kAntiVirusLast;
-            return Reply(kEndOfList);
-        case Phase::kAntiVirusLast:
-            Reply(kOk);
-            return Pop3Step::kClose;
-        default:
-            return Pop3Step::kClose;
-    }
 }
 
 }  // namespace quorvex::pop3

@@ -6,9 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "servers/pop3/AntiVirusDialogue.h"
 #include "servers/pop3/Pop3Mailbox.h"
 #include "servers/pop3/StoredMessage.h"
 
@@ -63,16 +65,15 @@ private:
         kAuthorization,
         kIndexFailed,  // login done, index unreadable: refuse the next line
         kTransaction,
-        kAntiVirusPass,
-        kAntiVirusStat,
-        kAntiVirusList,
-        kAntiVirusListOrRetr,
-        kAntiVirusRetr,
-        kAntiVirusLast,
+        kAntiVirus,    // the gateway's one-file dialogue
     };
     enum class Match { kExact, kPrefix };
     using Handler = Pop3Step (Pop3Session::*)(std::string_view args);
+    // A row of the command table: the phase it is taken in, the command
+    // word (with the blank that ends it, for a prefix) and its handler,
+    // which gets the rest of the line.
     struct Command {
+        Phase phase;
         std::string_view word;
         Match match;
         Handler handler;
@@ -82,13 +83,13 @@ private:
     Pop3Step Reply(std::string_view text);
     Pop3Step ReplyLine(const std::string& text);  // adds CR LF
 
-    Pop3Step Authorize(std::string_view line);
+    // Runs the first row of the current phase that matches the line.
+    Pop3Step Dispatch(std::string_view line);
     Pop3Step OnUser(std::string_view argument);
     Pop3Step OnPass(std::string_view argument);
+    Pop3Step OnQuitUnauthorized(std::string_view);
     Pop3Step FailedTry(std::string_view reply);
     Pop3Step EnterTransaction();
-    Pop3Step Transact(std::string_view line);
-    Pop3Step AntiVirus(std::string_view line);
     Pop3Step BeginAntiVirus();
 
     // Message n (from 1) of folder f, or null when out of range.
@@ -142,9 +143,7 @@ private:
     Pop3Mailbox mailbox_;
     std::string relay_user_;
     std::string relay_host_;
-    UniqueFd anti_virus_file_;
-    std::string anti_virus_path_;
-    long long anti_virus_size_ = 0;
+    std::unique_ptr<AntiVirusDialogue> anti_virus_;
 };
 
 }  // namespace quorvex::pop3

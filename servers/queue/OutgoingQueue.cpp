@@ -52,32 +52,46 @@ std::map<int, IniDocument> ListRecords() {
 
 }  // namespace
 
-std::mutex& QueueLock() {
-    static auto* lock = new std::mutex;
-    return *lock;
+namespace {
+
+std::atomic<OutgoingQueue*> g_installed_queue{nullptr};
+
+}  // namespace
+
+OutgoingQueue& ProcessQueue() {
+    if (OutgoingQueue* queue = g_installed_queue.load()) return *queue;
+    static auto* fallback = new OutgoingQueue;  // lives as long as its threads may
+    return *fallback;
 }
 
-std::condition_variable& QueueWakeup() {
-    static auto* wakeup = new std::condition_variable;
-    return *wakeup;
+void InstallProcessQueue(OutgoingQueue* queue) { g_installed_queue = queue; }
+
+std::mutex& QueueLock() { return ProcessQueue().lock(); }
+std::condition_variable& QueueWakeup() { return ProcessQueue().wakeup(); }
+QueueScanRange& ScanRange() { return ProcessQueue().scan_range(); }
+RetryRing& Retries() { return ProcessQueue().retries(); }
+
+int EnqueueOutgoingMail(const std::string& message, std::string_view recipient, std::string_view sender,
+                        const std::string* record_to_copy, int retry_of) {
+    return ProcessQueue().Enqueue(message, recipient, sender, record_to_copy, retry_of);
 }
 
-QueueScanRange& ScanRange() {
-    static QueueScanRange range;
-    return range;
-}
+void RebuildQueueScanRange() { ProcessQueue().RebuildScanRange(); }
 
-RetryRing& Retries() {
-    static auto* ring = new RetryRing;
-    return *ring;
+OutgoingQueue::OutgoingQueue() = default;
+
+void OutgoingQueue::ForgetPending() {
+    std::lock_guard guard(lock_);
+    range_ = {};
+    retries_.read = retries_.write = 0;
 }
 
 std::string QueueFolder() { return JoinPath(ProgramFolder(), "smtp"); }
 std::string QueueRecordPath(int id) { return JoinPath(QueueFolder(), std::to_string(id) + ".ini"); }
 std::string QueueMessageName(int id) { return "mail" + std::to_string(id) + ".dat"; }
 
-int EnqueueOutgoingMail(const std::string& message, std::string_view recipient, std::string_view sender,
-                        const std::string* record_to_copy, int retry_of) {
+int OutgoingQueue::Enqueue(const std::string& message, std::string_view recipient, std::string_view sender,
+                           const std::string* record_to_copy, int retry_of) {
     if (HasLineBreak(recipient) || HasLineBreak(sender)) return -1;
     MakeFolders(QueueFolder());
 
@@ -89,7 +103,7 @@ int EnqueueOutgoingMail(const std::string& message, std::string_view recipient, 
         record = IniDocument();
     }
 
-    std::unique_lock guard(QueueLock());
+    std::unique_lock guard(lock_);
     const int id = NextQueueId(QUEUE_COUNTER_INTERNET_SEND);
     if (id <= 0) return -1;
     const std::string message_name = QueueMessageName(id);
@@ -116,11 +130,10 @@ int EnqueueOutgoingMail(const std::string& message, std::string_view recipient, 
         ::unlink(message_path.c_str());
         return -1;
     }
-    QueueScanRange& range = ScanRange();
-    if (range.low == -1) range.low = id;
-    range.high = id;
+    if (range_.low == -1) range_.low = id;
+    range_.high = id;
     guard.unlock();
-    QueueWakeup().notify_one();
+    wakeup_.notify_one();
     return id;
 }
 
@@ -136,10 +149,10 @@ bool HasQueuedMail() {
     return false;
 }
 
-void RebuildQueueScanRange() {
+void OutgoingQueue::RebuildScanRange() {
     const auto records = ListRecords();
-    std::lock_guard guard(QueueLock());
-    QueueScanRange& range = ScanRange();
+    std::lock_guard guard(lock_);
+    QueueScanRange& range = range_;
     for (const auto& [id, record] : records) {
         if (RecordValue(record, "MailFile").empty()) continue;
         // A retry written just before a crash: the record it replaces goes.

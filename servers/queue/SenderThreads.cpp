@@ -1,4 +1,6 @@
-// Sender threads and the handling of one queue item.
+// The sender threads of a queue and one attempt at an item with the record
+// reading and writing around it; how often an item is tried and where its
+// report goes are the rules of RetryPolicy.
 #include "servers/queue/SenderThreads.h"
 
 #include <netdb.h>
@@ -28,79 +30,27 @@
 #include "servers/queue/DeliveryLog.h"
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/queue/QueueRecord.h"
+#include "servers/queue/RetryPolicy.h"
 #include "servers/queue/UndeliveredFolder.h"
 #include "servers/smtp/ServerSmtpServices.h"
+#include "servers/smtp/SmtpText.h"
 
 namespace quorvex {
 
 namespace {
 
-constexpr int kSoftFailureTries = 5;
 constexpr int kDefaultThreads = 20;
 constexpr const char* kFirstProbeHost = "deb.debian.org";
 constexpr const char* kSecondProbeHost = "www.kernel.org";
 
-struct SenderPool {
-    std::mutex mutex;  // guards threads and options against start/stop
-    SenderOptions options;
-    std::vector<std::thread> threads;
-    std::atomic<bool> stopping{false};
-    std::atomic<int> running{0};
-    std::condition_variable ended;
-};
-
-SenderPool& Pool() {
-    static auto* pool = new SenderPool;
-    return *pool;
-}
-
-std::atomic<int> g_active_deliveries{0};
-
-bool Taking() { return ServersRunning() && !Pool().stopping.load(); }
-
-NoticeSink& Notices() {
-    NoticeSink* sink = Pool().options.notices;
-    return sink != nullptr ? *sink : ProcessNoticeBus();
-}
-
-void Notify(const std::string& text) { Notices().Post(NoticeId::WM_SHOW_MESSAGE, text); }
-
-std::uint32_t RetryIntervalMs() {
-    if (Pool().options.retry_interval_ms >= 0) return static_cast<std::uint32_t>(Pool().options.retry_interval_ms);
-    const int minutes = std::max(0, Settings()->NextTryInterval);
-    return static_cast<std::uint32_t>(minutes) * 60000u;
-}
-
 std::string LogFolder(const CServerSettings& settings) {
     return settings.LogFilePath.empty() ? JoinPath(settings.Folder(), "log") : settings.LogFilePath;
-}
-
-int Classify(std::string_view address) {
-    const auto& classify = Pool().options.classify;
-    return classify ? classify(address) : ClassifyAddress(address);
-}
-
-int Deliver(std::string_view recipient, std::string_view sender, const std::string& file, std::string& outcome) {
-    const auto& deliver = Pool().options.deliver;
-    return deliver ? deliver(recipient, sender, file, outcome) : outgoing::DeliverToDomain(recipient, sender, file, outcome);
-}
-
-bool DeliverLocally(std::string_view recipient, const std::string& report) {
-    if (Pool().options.deliver_locally) return Pool().options.deliver_locally(recipient, report);
-    smtp::ServerSmtpServices services(Notices());
-    std::string reply;
-    return DeliverToRecipient(services, &reply, "MailUndeliverable", recipient, "", report, nullptr, 1);
 }
 
 std::string Attempt(int times, std::string_view sender, std::string_view recipient) {
     return "INTERNET send mail [" + std::to_string(times) + " times] from <" + std::string(sender) + "> to <" +
            std::string(recipient) + ">";
 }
-
-struct ActiveDelivery {
-    ActiveDelivery() { ++g_active_deliveries; }
-    ~ActiveDelivery() { --g_active_deliveries; }
-};
 
 // A record that names no usable message is kept out of the way in
 // "smtp/damaged" instead of being tried again and again.
@@ -118,41 +68,85 @@ bool SafeFileName(std::string_view name) {
 }
 
 void WriteLog(const IniDocument& record, const std::string& message_path, int times, const std::string& outcome,
-              int bound, bool overflow_notice) {
+              int bound, bool overflow_notice, const std::function<void(const std::string&)>& notify) {
     const auto settings = Settings();
     DeliveryLogRecord entry{RecordValue(record, "BeginTime"), RecordValue(record, "DestAddr"),
                             RecordValue(record, "ReplyAddr"), message_path, times, outcome};
     const std::time_t now = std::time(nullptr);
     if (WriteDeliveryLog(LogFolder(*settings), bound, entry, now, now) && overflow_notice) {
-        Notify("Internet LOG File Overflow");
+        notify("Internet LOG File Overflow");
     }
 }
 
-void SenderThread() {
+}  // namespace
+
+class OutgoingQueue::ActiveDelivery {
+public:
+    explicit ActiveDelivery(std::atomic<int>& count) : count_(count) { ++count_; }
+    ~ActiveDelivery() { --count_; }
+    ActiveDelivery(const ActiveDelivery&) = delete;
+    ActiveDelivery& operator=(const ActiveDelivery&) = delete;
+
+private:
+    std::atomic<int>& count_;
+};
+
+OutgoingQueue::~OutgoingQueue() { StopSenders(); }
+
+bool OutgoingQueue::Taking() const { return ServersRunning() && !stopping_.load(); }
+
+NoticeSink& OutgoingQueue::Notices() const {
+    NoticeSink* sink = options_.notices;
+    return sink != nullptr ? *sink : ProcessNoticeBus();
+}
+
+void OutgoingQueue::Notify(const std::string& text) const { Notices().Post(NoticeId::WM_SHOW_MESSAGE, text); }
+
+std::uint32_t OutgoingQueue::RetryIntervalMs() const {
+    if (options_.retry_interval_ms >= 0) return static_cast<std::uint32_t>(options_.retry_interval_ms);
+    const int minutes = std::max(0, Settings()->NextTryInterval);
+    return static_cast<std::uint32_t>(minutes) * 60000u;
+}
+
+int OutgoingQueue::Classify(std::string_view address) const {
+    return options_.classify ? options_.classify(address) : ClassifyAddress(address);
+}
+
+outgoing::DeliveryResult OutgoingQueue::Deliver(std::string_view recipient, std::string_view sender,
+                                                const std::string& file, std::string& outcome) const {
+    return options_.deliver ? options_.deliver(recipient, sender, file, outcome)
+                            : outgoing::DeliverToDomain(recipient, sender, file, outcome);
+}
+
+bool OutgoingQueue::DeliverLocally(std::string_view recipient, const std::string& report) const {
+    if (options_.deliver_locally) return options_.deliver_locally(recipient, report);
+    smtp::ServerSmtpServices services(Notices());
+    std::string reply;
+    return DeliverToRecipient(services, &reply, "MailUndeliverable", recipient, "", report, nullptr, 1);
+}
+
+void OutgoingQueue::SenderThread() {
     for (;;) {
         try {
             if (!CheckInternetConnection()) {
-                std::unique_lock lock(QueueLock());
-                QueueWakeup().wait_for(lock, std::chrono::seconds(1), [] { return !Taking(); });
+                std::unique_lock lock(lock_);
+                wakeup_.wait_for(lock, std::chrono::seconds(1), [this] { return !Taking(); });
                 if (!Taking()) break;
                 continue;
             }
-            const int id = PickNextQueueItem();
+            const int id = PickNextItem();
             if (id < 0) break;
-            ProcessQueueItem(id);
+            ProcessItem(id);
         } catch (const std::exception& error) {
             QUORVEX_ERROR_LOG(std::string("sender thread: ") + error.what());
         } catch (...) {
             QUORVEX_ERROR_LOG("sender thread: unknown exception");
         }
     }
-    SenderPool& pool = Pool();
-    std::lock_guard guard(pool.mutex);
-    --pool.running;
-    pool.ended.notify_all();
+    std::lock_guard guard(pool_mutex_);
+    --running_;
+    ended_.notify_all();
 }
-
-}  // namespace
 
 std::uint32_t QueueTickCount() {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -160,14 +154,12 @@ std::uint32_t QueueTickCount() {
     return static_cast<std::uint32_t>(ms.count());
 }
 
-int ActiveDeliveryCount() { return g_active_deliveries.load(); }
-
 bool CheckInternetConnection() {
     const auto settings = Settings();
     if (settings->InternetConnectCheck == 0) return true;
     static std::mutex connect_check_lock;
     std::lock_guard guard(connect_check_lock);
-    if (settings->MailServerModel == 1) return true;
+    if (IsInternetMailServer(*settings)) return true;
     auto resolves = [](const std::string& host) {
         addrinfo hints{};
         hints.ai_family = AF_INET;
@@ -179,10 +171,10 @@ bool CheckInternetConnection() {
     return resolves(settings->SiteForCheckingOnLine) || resolves(kFirstProbeHost) || resolves(kSecondProbeHost);
 }
 
-int PickNextQueueItem() {
-    std::unique_lock lock(QueueLock());
+int OutgoingQueue::PickNextItem() {
+    std::unique_lock lock(lock_);
     while (Taking()) {
-        RetryRing& ring = Retries();
+        RetryRing& ring = retries_;
         auto wait = std::chrono::milliseconds(1000);
         if (!ring.empty()) {
             const std::uint32_t interval = RetryIntervalMs();
@@ -195,7 +187,7 @@ int PickNextQueueItem() {
             wait = std::min(wait, std::chrono::milliseconds(interval - elapsed + 1));
         }
         if (!ring.full()) {
-            QueueScanRange& range = ScanRange();
+            QueueScanRange& range = range_;
             auto step = [&range] {
                 range.low = range.low + 1 > range.high ? -1 : range.low + 1;
                 if (range.low == -1) range.high = -1;
@@ -216,24 +208,24 @@ int PickNextQueueItem() {
                 continue;
             }
         }
-        QueueWakeup().wait_for(lock, wait);
+        wakeup_.wait_for(lock, wait);
     }
     return -1;
 }
 
-int ProcessQueueItem(int id) {
+ItemResult OutgoingQueue::ProcessItem(int id) {
     const std::uint32_t started = QueueTickCount();
     const std::string record_path = QueueRecordPath(id);
     auto record = ReadQueueRecord(record_path);
-    if (!record) return kItemFinished;
+    if (!record) return ItemResult::kFinished;
     const std::string mail_file = RecordValue(*record, "MailFile");
-    if (mail_file.empty()) return kItemFinished;
+    if (mail_file.empty()) return ItemResult::kFinished;
     const std::string recipient = RecordValue(*record, "DestAddr");
     const std::string sender = RecordValue(*record, "ReplyAddr");
     const std::string message_path = JoinPath(QueueFolder(), mail_file);
     if (!SafeFileName(mail_file) || recipient.empty() || !FileExists(message_path)) {
         MoveAside(id, SafeFileName(mail_file) ? message_path : std::string(), "record without recipient or message");
-        return kItemFinished;
+        return ItemResult::kFinished;
     }
     const auto settings = Settings();
 
@@ -242,14 +234,14 @@ int ProcessQueueItem(int id) {
     if (!WriteQueueRecord(record_path, *record)) QUORVEX_ERROR_LOG("cannot write " + record_path);
 
     std::string outcome = std::string(outgoing::kOutcomeCannotConnect);
-    int result = outgoing::kFailedSoft;
+    auto result = outgoing::DeliveryResult::kFailedSoft;
     Notify(Attempt(times, sender, recipient) + " ...");
     {
-        ActiveDelivery active;
+        ActiveDelivery active(active_deliveries_);
         std::string envelope_sender = sender;
-        if (settings->MailServerModel == 2 && Classify(sender) == 1) {
+        if (SendersMustBeLocal(*settings) && Classify(sender) == ADDRESS_LOCAL_ACCOUNT) {
             std::string account = sender;
-            if (settings->DomainNameType == 0) account = account.substr(0, account.find('@'));
+            if (!smtp::IsMultiDomain(*settings)) account = account.substr(0, account.find('@'));
             const std::string contact = GetAccountInterMail(account).value_or("");
             if (!contact.empty()) envelope_sender = contact;
         }
@@ -258,13 +250,14 @@ int ProcessQueueItem(int id) {
         } catch (const std::exception& error) {
             QUORVEX_ERROR_LOG(std::string("delivery: ") + error.what());
             outcome = "internal error";
-            result = outgoing::kFailedSoft;
+            result = outgoing::DeliveryResult::kFailedSoft;
         }
-        if (result > 0) {
+        if (result == outgoing::DeliveryResult::kDelivered) {
             RemoveQueueItem(id, message_path);
-            WriteLog(*record, message_path, times, "SUCCESS", kSuccessLogBound, true);
+            WriteLog(*record, message_path, times, "SUCCESS", kSuccessLogBound, true,
+                     [this](const std::string& text) { Notify(text); });
             Notify(Attempt(times, sender, recipient) + " SUCCESSFULLY!");
-            return kItemDelivered;
+            return ItemResult::kDelivered;
         }
     }
     // Cancelled from the transfer status window during the attempt?
@@ -272,7 +265,7 @@ int ProcessQueueItem(int id) {
     if (!current || RecordValue(*current, "MailFile").empty()) {
         RemoveQueueItem(id, message_path);
         Notify(Attempt(times, sender, recipient) + " FAILED: removed by admin");
-        return kItemFinished;
+        return ItemResult::kFinished;
     }
     record = std::move(current);
     Notify(Attempt(times, sender, recipient) + " FAILED: " + outcome);
@@ -282,93 +275,110 @@ int ProcessQueueItem(int id) {
     const std::uint32_t now_tick = QueueTickCount();
     record->Set(kQueueSection, "Times", std::to_string(times));
     record->Set(kQueueSection, "LastSendTime", std::to_string(now_tick));
-    if (result < 0) {
+    if (result == outgoing::DeliveryResult::kFailedHard) {
         const long long delay = std::strtoll(RecordValue(*record, "Delay").c_str(), nullptr, 10);
         record->Set(kQueueSection, "Delay", std::to_string(delay + static_cast<std::uint32_t>(now_tick - started)));
     }
-    const int limit = result < 0 ? settings->MaxTries : kSoftFailureTries;
-    if (times < limit) {
-        // The retry record is on disk before this one goes.
-        if (WriteQueueRecord(record_path, *record) && EnqueueOutgoingMail(message_path, recipient, sender, &record_path, id) > 0) {
-            RemoveQueueItem(id, message_path);
-        } else {
-            QUORVEX_ERROR_LOG("cannot re-queue item " + std::to_string(id) + "; it waits under its own number");
-            std::lock_guard guard(QueueLock());
-            if (!Retries().full()) Retries().push({id, now_tick});
-        }
-        return kItemRequeued;
-    }
+    if (ShouldRetry(result, times, settings->MaxTries)) return Requeue(id, *record, message_path, now_tick);
+    return GiveUp(id, *record, message_path, times, outcome, *settings);
+}
 
-    // Given up.
-    record->Set(kQueueSection, "EndTime", LogTimeStamp(std::time(nullptr)));
-    record->Set(kQueueSection, "LastResponse", RecordText(outcome));
-    WriteQueueRecord(record_path, *record);
-    if (outgoing::IsBounceSender(sender)) {
+ItemResult OutgoingQueue::Requeue(int id, IniDocument& record, const std::string& message_path,
+                                  std::uint32_t now_tick) {
+    const std::string record_path = QueueRecordPath(id);
+    // The retry record is on disk before this one goes.
+    if (WriteQueueRecord(record_path, record) &&
+        Enqueue(message_path, RecordValue(record, "DestAddr"), RecordValue(record, "ReplyAddr"), &record_path, id) > 0) {
+        RemoveQueueItem(id, message_path);
+    } else {
+        QUORVEX_ERROR_LOG("cannot re-queue item " + std::to_string(id) + "; it waits under its own number");
+        std::lock_guard guard(lock_);
+        if (!retries_.full()) retries_.push({id, now_tick});
+    }
+    return ItemResult::kRequeued;
+}
+
+ItemResult OutgoingQueue::GiveUp(int id, IniDocument& record, const std::string& message_path, int times,
+                                 const std::string& outcome, const CServerSettings& settings) {
+    const std::string recipient = RecordValue(record, "DestAddr");
+    const std::string sender = RecordValue(record, "ReplyAddr");
+    const auto notify = [this](const std::string& text) { Notify(text); };
+    record.Set(kQueueSection, "EndTime", LogTimeStamp(std::time(nullptr)));
+    record.Set(kQueueSection, "LastResponse", RecordText(outcome));
+    WriteQueueRecord(QueueRecordPath(id), record);
+    const ReportRoute route =
+        outgoing::IsBounceSender(sender) ? ReportRoute::kNoReport : RouteOfReport(sender, Classify(sender));
+    if (route == ReportRoute::kNoReport) {
         // Nobody to report to (a report itself, or mail without a sender):
         // the message is parked, never answered with another report.
-        WriteLog(*record, message_path, times, outcome, settings->MaxLogLine, false);
+        WriteLog(record, message_path, times, outcome, settings.MaxLogLine, false, notify);
         MoveToUndelivered(message_path, id);
         RemoveQueueItem(id, message_path);
-        return kItemFinished;
+        return ItemResult::kFinished;
     }
     const std::string report = JoinPath(QueueFolder(), "temp_smtp_" + std::to_string(NextQueueId(QUEUE_COUNTER_TEMP_SMTP)) + ".dat");
-    if (!outgoing::BuildBounceMessage(recipient, sender, message_path, report, outcome, settings->Dominame)) {
+    if (!outgoing::BuildBounceMessage(recipient, sender, message_path, report, outcome, settings.Dominame)) {
         QUORVEX_ERROR_LOG("cannot write the non-delivery report for item " + std::to_string(id));
         ::unlink(report.c_str());
         MoveToUndelivered(message_path, id);
         RemoveQueueItem(id, message_path);
-        return kItemFinished;
+        return ItemResult::kFinished;
     }
-    WriteLog(*record, message_path, times, outcome, settings->MaxLogLine, true);
-    switch (Classify(sender)) {
-        case 1:
+    WriteLog(record, message_path, times, outcome, settings.MaxLogLine, true, notify);
+    switch (route) {
+        case ReportRoute::kLocalMailbox:
             if (!DeliverLocally(sender, report)) MoveToUndelivered(report, id);
             break;
-        case 0:
+        case ReportRoute::kOutgoing:
             // Reports travel with an empty envelope sender.
-            if (EnqueueOutgoingMail(report, sender, "") < 0) MoveToUndelivered(report, id);
+            if (Enqueue(report, sender, "") < 0) MoveToUndelivered(report, id);
             break;
-        default:
+        case ReportRoute::kNoReport:
+        case ReportRoute::kPark:
             MoveToUndelivered(report, id);
             break;
     }
     ::unlink(report.c_str());
     RemoveQueueItem(id, message_path);
-    return kItemFinished;
+    return ItemResult::kFinished;
 }
 
-void StartSenderThreads(SenderOptions options) {
-    SenderPool& pool = Pool();
-    std::lock_guard guard(pool.mutex);
-    if (!pool.threads.empty()) return;
+void OutgoingQueue::StartSenders(SenderOptions options) {
+    std::lock_guard guard(pool_mutex_);
+    if (!threads_.empty()) return;
     int count = options.thread_count;
     if (count < 0) count = ReadProfileInt(Settings()->ConfigIni(), "System", "MailThreadNum", kDefaultThreads);
     if (count <= 0) count = kDefaultThreads;
-    pool.options = std::move(options);
-    pool.stopping = false;
+    options_ = std::move(options);
+    stopping_ = false;
     MakeFolders(QueueFolder());
-    RebuildQueueScanRange();
-    pool.running = count;
-    for (int i = 0; i < count; ++i) pool.threads.emplace_back(SenderThread);
+    RebuildScanRange();
+    running_ = count;
+    for (int i = 0; i < count; ++i) threads_.emplace_back([this] { SenderThread(); });
 }
 
-bool StopSenderThreads(std::chrono::milliseconds limit) {
-    SenderPool& pool = Pool();
-    std::unique_lock guard(pool.mutex);
-    if (pool.threads.empty()) return true;
+bool OutgoingQueue::StopSenders(std::chrono::milliseconds limit) {
+    std::unique_lock guard(pool_mutex_);
+    if (threads_.empty()) return true;
     {
-        std::lock_guard queue(QueueLock());
-        pool.stopping = true;
+        std::lock_guard queue(lock_);
+        stopping_ = true;
     }
-    QueueWakeup().notify_all();
-    const bool ended = pool.ended.wait_for(guard, limit, [&] { return pool.running.load() == 0; });
-    for (std::thread& thread : pool.threads) {
+    wakeup_.notify_all();
+    const bool ended = ended_.wait_for(guard, limit, [&] { return running_.load() == 0; });
+    for (std::thread& thread : threads_) {
         if (ended) thread.join();
         else thread.detach();  // still in an attempt; it ends on its own
     }
-    pool.threads.clear();
+    threads_.clear();
     if (!ended) QUORVEX_ERROR_LOG("sender threads did not end in time");
     return ended;
 }
+
+void StartSenderThreads(SenderOptions options) { ProcessQueue().StartSenders(std::move(options)); }
+bool StopSenderThreads(std::chrono::milliseconds limit) { return ProcessQueue().StopSenders(limit); }
+int PickNextQueueItem() { return ProcessQueue().PickNextItem(); }
+int ProcessQueueItem(int id) { return static_cast<int>(ProcessQueue().ProcessItem(id)); }
+int ActiveDeliveryCount() { return ProcessQueue().ActiveDeliveries(); }
 
 }  // namespace quorvex

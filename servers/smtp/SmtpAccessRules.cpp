@@ -13,7 +13,7 @@ std::optional<std::string> OpenRelayWarning(const CServerSettings& settings) {
         return std::string("Warning: the SMTP server is an open relay ([System] OpenRelay=1): anyone can send "
                            "mail through it to any domain.");
     }
-    if (settings.MailServerModel == 1 && settings.ESMTP == 0) {
+    if (IsInternetMailServer(settings) && settings.ESMTP == 0) {
         return std::string("Warning: the SMTP server is an open relay ([System] ESMTP=0 with MailServerModel=1): "
                            "anyone who names a local account as sender can send mail through it to any domain; "
                            "set ESMTP=1.");

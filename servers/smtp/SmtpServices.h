@@ -9,15 +9,16 @@
 #include <string>
 #include <string_view>
 
+#include "common/AddressClass.h"
 #include "common/ServerSettings.h"
 #include "servers/logins/LoginChecks.h"
 
 namespace quorvex::smtp {
 
 // Address classes (see ClassifyAddress of the server).
-inline constexpr int kAddressLocalAccount = 1;
-inline constexpr int kAddressRemote = 0;
-inline constexpr int kAddressLocalUnknown = -1;
+inline constexpr int kAddressLocalAccount = ADDRESS_LOCAL_ACCOUNT;
+inline constexpr int kAddressRemote = ADDRESS_REMOTE;
+inline constexpr int kAddressLocalUnknown = ADDRESS_LOCAL_UNKNOWN;
 
 struct DeliveryOutcome {
     bool delivered = false;

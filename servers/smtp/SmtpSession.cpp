@@ -16,6 +16,10 @@ namespace quorvex::smtp {
 
 namespace {
 
+constexpr unsigned StateBit(SmtpState state) { return 1u << static_cast<unsigned>(state); }
+constexpr unsigned kAfterHelo = StateBit(SmtpState::kReady) | StateBit(SmtpState::kMailGiven);
+constexpr unsigned kAnyCommandState = StateBit(SmtpState::kBeforeHelo) | kAfterHelo;
+
 bool IsControlCharacter(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
 
 bool HasControlCharacter(std::string_view text) {
@@ -36,6 +40,23 @@ std::string HeaderSafe(std::string_view text) {
 }
 
 }  // namespace
+
+// The command table. A verb outside its states is answered "out of order"
+// and changes nothing; HELO, EHLO, QUIT and unknown commands are taken in
+// every state.
+const SmtpSession::CommandRow SmtpSession::kCommands[] = {
+    {SmtpVerb::kHelo, kAnyCommandState, &SmtpSession::OnHelo},
+    {SmtpVerb::kEhlo, kAnyCommandState, &SmtpSession::OnHelo},
+    {SmtpVerb::kMailFrom, StateBit(SmtpState::kReady), &SmtpSession::OnMailFrom},
+    {SmtpVerb::kRcptTo, StateBit(SmtpState::kMailGiven), &SmtpSession::OnRcptTo},
+    {SmtpVerb::kData, StateBit(SmtpState::kMailGiven), &SmtpSession::OnData},
+    {SmtpVerb::kRset, kAfterHelo, &SmtpSession::OnRset},
+    {SmtpVerb::kNoop, kAfterHelo, &SmtpSession::OnNoop},
+    {SmtpVerb::kQuit, kAnyCommandState, &SmtpSession::OnQuit},
+    {SmtpVerb::kAuthLogin, StateBit(SmtpState::kReady), &SmtpSession::OnAuthLogin},
+    {SmtpVerb::kAuthEqualsLogin, StateBit(SmtpState::kReady), &SmtpSession::OnAuthLogin},
+    {SmtpVerb::kOther, kAnyCommandState, &SmtpSession::OnUnknown},
+};
 
 SmtpSession::SmtpSession(SmtpServices& services, std::string client_address)
     : services_(services), client_address_(std::move(client_address)), peer_(client_address_) {}
@@ -62,7 +83,7 @@ void SmtpSession::End(std::string& out, std::string_view reply) {
 
 void SmtpSession::Process(LineBuffer& lines, std::string& out) {
     while (!finished_) {
-        if (phase_ == Phase::kData) {
+        if (state_ == SmtpState::kData) {
             const auto piece = lines.NextPiece();
             if (!piece) return;
             OnDataLine(*piece, out);
@@ -75,87 +96,37 @@ void SmtpSession::Process(LineBuffer& lines, std::string& out) {
 }
 
 void SmtpSession::HandleLine(const CommandLine& line, std::string& out) {
+    const bool in_auth = state_ == SmtpState::kAuthUser || state_ == SmtpState::kAuthPassword;
     if (line.too_long) {
         // Nothing of the line was read as a command; an AUTH LOGIN waiting
         // for its user or password is abandoned, the session as it was.
-        phase_ = Phase::kCommand;
+        if (in_auth) state_ = SmtpState::kReady;
         auth_user_.clear();
         CountError(out, kLineTooLong);
         return;
     }
-    switch (phase_) {
-    case Phase::kAuthUser:
-    case Phase::kAuthPassword:
+    if (in_auth) {
         OnAuthLine(line.text, out);
         return;
-    case Phase::kCommand:
-    case Phase::kData:
-        settings_ = services_.Settings();
-        HandleCommand(ParseSmtpCommand(line.text), out);
+    }
+    HandleCommand(ParseSmtpCommand(line.text), out);
+}
+
+void SmtpSession::HandleCommand(const SmtpCommand& command, std::string& out) {
+    for (const CommandRow& row : kCommands) {
+        if (row.verb != command.verb) continue;
+        if ((row.allowed & StateBit(state_)) == 0) {
+            out.append(kOutOfOrder);
+            return;
+        }
+        (this->*row.handler)(command, out);
         return;
     }
 }
 
 void SmtpSession::ResetTransaction() {
-    state_ = 1;
-    sender_.clear();
-    sender_class_ = 0;
-    recipients_.clear();
-    from_rewrite_.reset();
-}
-
-void SmtpSession::HandleCommand(const SmtpCommand& command, std::string& out) {
-    switch (command.verb) {
-    case SmtpVerb::kHelo:
-        OnHelo(command, false, out);
-        return;
-    case SmtpVerb::kEhlo:
-        OnHelo(command, true, out);
-        return;
-    case SmtpVerb::kMailFrom:
-        if (state_ != 1) {
-            out.append(kOutOfOrder);
-        } else if (command.argument.size() > kMaxSenderLength) {
-            End(out, kAddressTooLong);
-        } else if (HasControlCharacter(command.argument)) {
-            out.append(kBadAddress);
-        } else {
-            OnMailFrom(command.argument, out);
-        }
-        return;
-    case SmtpVerb::kRcptTo:
-        OnRcptTo(command.argument, out);
-        return;
-    case SmtpVerb::kData:
-        OnData(out);
-        return;
-    case SmtpVerb::kRset:
-        if (state_ == 0) {
-            out.append(kOutOfOrder);
-            return;
-        }
-        ResetTransaction();
-        out.append(kOk);
-        return;
-    case SmtpVerb::kNoop:
-        out.append(state_ == 0 ? kOutOfOrder : kOk);
-        return;
-    case SmtpVerb::kQuit:
-        ended_cleanly_ = true;
-        End(out, kClosing);
-        return;
-    case SmtpVerb::kAuthLogin:
-    case SmtpVerb::kAuthEqualsLogin:
-        if (state_ != 1) {
-            out.append(kOutOfOrder);
-        } else {
-            OnAuthLogin(command, out);
-        }
-        return;
-    case SmtpVerb::kOther:
-        CountError(out, kBadCommand);
-        return;
-    }
+    transaction_.reset();
+    state_ = SmtpState::kReady;
 }
 
 void SmtpSession::CountError(std::string& out, std::string_view reply) {
@@ -163,42 +134,67 @@ void SmtpSession::CountError(std::string& out, std::string_view reply) {
     if (++error_count_ >= settings_->MaxPasswordTries) finished_ = true;
 }
 
-void SmtpSession::OnHelo(const SmtpCommand& command, bool extended, std::string& out) {
+void SmtpSession::OnUnknown(const SmtpCommand&, std::string& out) { CountError(out, kBadCommand); }
+
+void SmtpSession::OnRset(const SmtpCommand&, std::string& out) {
+    ResetTransaction();
+    out.append(kOk);
+}
+
+void SmtpSession::OnNoop(const SmtpCommand&, std::string& out) { out.append(kOk); }
+
+void SmtpSession::OnQuit(const SmtpCommand&, std::string& out) {
+    ended_cleanly_ = true;
+    End(out, kClosing);
+}
+
+void SmtpSession::OnHelo(const SmtpCommand& command, std::string& out) {
     if (command.argument.size() > kMaxHeloLength) {
         End(out, kNameTooLong);
         return;
     }
     helo_ = command.argument;
     ResetTransaction();
-    out.append(extended ? kEhlo : kWelcome);
+    out.append(command.verb == SmtpVerb::kEhlo ? kEhlo : kWelcome);
 }
 
-void SmtpSession::OnMailFrom(const std::string& address, std::string& out) {
-    from_rewrite_.reset();
-    if (helo_.find(':') != std::string::npos) {
-        // A web-mail front end names its end user: account:address:copy:draft.
-        if (!services_.IsWebMailAddress(client_address_)) {
-            End(out, kIllegalConnection);
-            return;
-        }
-        const WebMailHelo fields = ParseWebMailHelo(helo_);
-        if (!ParseIpv4(fields.address).value_or(0)) {
-            End(out, kIllegalConnection);
-            return;
-        }
-        // The front end's own copy goes to the account the HELO names: an
-        // account that cannot take it is refused now, before anything is
-        // delivered, not after the recipients already have the message.
-        if (KeepsSentCopy(fields.copy, fields.draft) && !services_.AccountExists(fields.account)) {
-            End(out, FormatReply(kAbsentFormat, {fields.account}));
-            return;
-        }
-        copy_flag_ = fields.copy;
-        draft_flag_ = fields.draft;
-        peer_ = fields.address;
-        helo_ = fields.account;
-        webmail_helo_ = true;
+bool SmtpSession::TakeWebMailHelo(std::string& out) {
+    // A web-mail front end names its end user: account:address:copy:draft.
+    if (!services_.IsWebMailAddress(client_address_)) {
+        End(out, kIllegalConnection);
+        return false;
     }
+    const WebMailHelo fields = ParseWebMailHelo(helo_);
+    if (!ParseIpv4(fields.address).value_or(0)) {
+        End(out, kIllegalConnection);
+        return false;
+    }
+    // The front end's own copy goes to the account the HELO names: an
+    // account that cannot take it is refused now, before anything is
+    // delivered, not after the recipients already have the message.
+    if (KeepsSentCopy(fields.copy, fields.draft) && !services_.AccountExists(fields.account)) {
+        End(out, FormatReply(kAbsentFormat, {fields.account}));
+        return false;
+    }
+    copy_flag_ = fields.copy;
+    draft_flag_ = fields.draft;
+    peer_ = fields.address;
+    helo_ = fields.account;
+    webmail_helo_ = true;
+    return true;
+}
+
+void SmtpSession::OnMailFrom(const SmtpCommand& command, std::string& out) {
+    const std::string& address = command.argument;
+    if (address.size() > kMaxSenderLength) {
+        End(out, kAddressTooLong);
+        return;
+    }
+    if (HasControlCharacter(address)) {
+        out.append(kBadAddress);
+        return;
+    }
+    if (helo_.find(':') != std::string::npos && !TakeWebMailHelo(out)) return;
     // The sender of an authenticated session must be the user it logged in
     // as; a session without AUTH has nobody to compare with.
     if (settings_->FromEqualEsmtpUser != 0 && authenticated_ && !address.empty() &&
@@ -206,30 +202,29 @@ void SmtpSession::OnMailFrom(const std::string& address, std::string& out) {
         End(out, FormatReply(kNotEsmtpUserFormat, {address, auth_address_}));
         return;
     }
-    sender_ = address;
-    sender_class_ = address.empty() ? kAddressRemote : services_.ClassifyAddress(address);
-    if (sender_class_ == kAddressLocalUnknown) {
+    const int sender_class = address.empty() ? kAddressRemote : services_.ClassifyAddress(address);
+    if (sender_class == kAddressLocalUnknown) {
         End(out, FormatReply(kWrongSenderFormat, {address}));
         return;
     }
-    if (!webmail_helo_ && sender_class_ == kAddressLocalAccount && settings_->ESMTP != 0 && !authenticated_ &&
+    if (!webmail_helo_ && sender_class == kAddressLocalAccount && settings_->ESMTP != 0 && !authenticated_ &&
         !IsPermittedAddress(settings_->PermittedIPSMTP, peer_)) {
-        End(out, FormatReply(kEsmtpRequiredFormat, {sender_}));
+        End(out, FormatReply(kEsmtpRequiredFormat, {address}));
         return;
     }
-    state_ = 2;
+    transaction_.emplace();
+    transaction_->sender = address;
+    transaction_->sender_class = sender_class;
+    state_ = SmtpState::kMailGiven;
     out.append(kOk);
 }
 
-void SmtpSession::OnRcptTo(std::string address, std::string& out) {
-    if (state_ != 2) {
-        out.append(kOutOfOrder);
-        return;
-    }
+void SmtpSession::OnRcptTo(const SmtpCommand& command, std::string& out) {
     if (webmail_helo_ && draft_flag_ != 0) {
         out.append(kOk);
         return;
     }
+    std::string address = command.argument;
     if (address.size() > kMaxRecipientLength) {
         End(out, kAddressTooLong);
         return;
@@ -238,11 +233,12 @@ void SmtpSession::OnRcptTo(std::string address, std::string& out) {
         out.append(kBadAddress);
         return;
     }
-    if (static_cast<int>(recipients_.size()) >= settings_->MaxRcpts) {
+    SmtpTransaction& t = *transaction_;
+    if (static_cast<int>(t.recipients.size()) >= settings_->MaxRcpts) {
         End(out, kTooManyReceivers);
         return;
     }
-    if (sender_.empty() && !recipients_.empty()) {
+    if (t.sender.empty() && !t.recipients.empty()) {
         End(out, kSpamReject);
         return;
     }
@@ -256,6 +252,7 @@ void SmtpSession::OnRcptTo(std::string address, std::string& out) {
         address += "@" + s.Dominame;
     }
     const int recipient_class = services_.ClassifyAddress(address);
+    const bool local_sender = t.sender_class == kAddressLocalAccount;
     if (recipient_class == kAddressLocalUnknown) {
         if (s.EnableCatchAll != 0) {
             if (s.AccountCatchAll.find('@') != std::string::npos) {
@@ -268,62 +265,55 @@ void SmtpSession::OnRcptTo(std::string address, std::string& out) {
             return;
         }
     } else if (recipient_class == kAddressRemote) {
-        if (s.MailServerModel == 2 && sender_class_ == kAddressLocalAccount) {
-            const std::string account = AccountOfAddress(sender_, s);
+        if (SendersMustBeLocal(s) && local_sender) {
+            const std::string account = AccountOfAddress(t.sender, s);
             std::string inter_mail = services_.AccountInterMail(account);
             if (inter_mail.empty()) {
                 End(out, FormatReply(kNoInterMailFormat, {address}));
                 return;
             }
-            from_rewrite_ = std::move(inter_mail);
+            t.from_rewrite = std::move(inter_mail);
         }
         if (s.OpenRelay == 0) {
-            if (s.MailServerModel == 0) {
+            if (IsLanMailServer(s)) {
                 End(out, kLanOnly);
                 return;
             }
-            if (s.MailServerModel == 2 && sender_class_ != kAddressLocalAccount) {
+            if (SendersMustBeLocal(s) && !local_sender) {
                 End(out, FormatReply(kNotLocalUserFormat, {address}));
                 return;
             }
-            if (s.MailServerModel == 1 && sender_class_ != kAddressLocalAccount && !authenticated_) {
+            if (IsInternetMailServer(s) && !local_sender && !authenticated_) {
                 if (!IsPermittedAddress(s.PermittedIPSMTP, peer_)) {
-                    End(out, FormatReply(kRelayDeniedFormat, {sender_, sender_, address, s.Dominame}));
+                    End(out, FormatReply(kRelayDeniedFormat, {t.sender, t.sender, address, s.Dominame}));
                     return;
                 }
-                sender_ = s.AnonymousAccount;
+                t.sender = s.AnonymousAccount;
             }
         }
     }
-    recipients_.push_back(ToLowerAscii(address));
+    t.recipients.push_back(ToLowerAscii(address));
     out.append(kOk);
 }
 
-void SmtpSession::OnData(std::string& out) {
-    if (state_ != 2) {
-        out.append(kOutOfOrder);
-        return;
-    }
-    if (recipients_.empty() && !(webmail_helo_ && draft_flag_ != 0)) {
+void SmtpSession::OnData(const SmtpCommand&, std::string& out) {
+    SmtpTransaction& t = *transaction_;
+    if (t.recipients.empty() && !(webmail_helo_ && draft_flag_ != 0)) {
         out.append(kNoReceiver);
         return;
     }
-    if (!message_.Create(services_.NewTempMessagePath())) {
-        End(out, WriteFailureReply(message_.error()));
+    if (!t.message.Create(services_.NewTempMessagePath())) {
+        End(out, WriteFailureReply(t.message.error()));
         return;
     }
     out.append(kStartData);
-    phase_ = Phase::kData;
-    in_header_ = true;
-    previous_line_crlf_ = true;
-    write_error_ = 0;
-    text_bytes_ = 0;
+    state_ = SmtpState::kData;
     StoreText(TraceHeader());
 }
 
 std::string SmtpSession::TraceHeader() const {
     return FormatReply("Return-Path: <%s>\r\nReceived: from %s (unknown [%s])\r\n\tby %s with QuorvexServer 5.3 SMTP; %s\r\n",
-                       {HeaderSafe(sender_), HeaderSafe(helo_), HeaderSafe(peer_), settings_->Dominame,
+                       {HeaderSafe(transaction_->sender), HeaderSafe(helo_), HeaderSafe(peer_), settings_->Dominame,
                         FormatTraceTime(std::time(nullptr))});
 }
 
@@ -332,33 +322,36 @@ std::string_view SmtpSession::WriteFailureReply(int error) {
 }
 
 void SmtpSession::StoreText(std::string_view text) {
-    text_bytes_ += static_cast<long long>(text.size());
-    if (write_error_ != 0 || message_.Write(text)) return;
+    SmtpTransaction& t = *transaction_;
+    t.text_bytes += static_cast<long long>(text.size());
+    if (t.write_error != 0 || t.message.Write(text)) return;
     // The rest of the text is read and dropped; the client hears of the
     // failure in the reply to its final ".", as it expects to.
-    write_error_ = message_.error();
-    message_.Discard();
+    t.write_error = t.message.error();
+    t.message.Discard();
 }
 
 void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
+    SmtpTransaction& t = *transaction_;
     // Only a line that arrived whole as "." CR LF, after a line that itself
     // ended in CR LF, ends the text. A dot ended by a bare LF, or the rest
     // of a cut line, is text: a client cannot hide a second transaction in
     // a message by ending lines differently from the servers after us.
-    if (settings_->MaxMailSize != -1 && text_bytes_ > settings_->MaxMailSize) {
-        message_.Discard();
-        End(out, FormatReply(kMailTooBigFormat, {sender_}));
+    if (settings_->MaxMailSize != -1 && t.text_bytes > settings_->MaxMailSize) {
+        const std::string reply = FormatReply(kMailTooBigFormat, {t.sender});
+        transaction_.reset();
+        End(out, reply);
         return;
     }
-    if (piece.text == "." && piece.end == LineEnd::kCrLf && !piece.continuation && previous_line_crlf_) {
+    if (piece.text == "." && piece.end == LineEnd::kCrLf && !piece.continuation && t.previous_line_crlf) {
         FinishMessage(out);
         return;
     }
-    previous_line_crlf_ = piece.end == LineEnd::kCrLf;
+    t.previous_line_crlf = piece.end == LineEnd::kCrLf;
     std::string line;
-    if (from_rewrite_ && StartsWithNoCase(piece.text, "From:")) {
-        line = "From: " + *from_rewrite_;
-        from_rewrite_.reset();
+    if (t.from_rewrite && StartsWithNoCase(piece.text, "From:")) {
+        line = "From: " + *t.from_rewrite;
+        t.from_rewrite.reset();
     } else if (piece.text == "." || (piece.continuation && piece.text.starts_with('.'))) {
         // Stored text is dot-stuffed, so a dot that begins a stored line is
         // taken off when the message is read. The rest of a cut line was
@@ -370,68 +363,72 @@ void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
     } else {
         line.assign(piece.text);
     }
-    if (in_header_ && settings_->EmailFilterEnable != 0) {
+    if (t.in_header && settings_->EmailFilterEnable != 0) {
         if (const auto from = HeaderFromAddress(piece.text)) {
             if (const auto entry = MatchBlockedSender(settings_->FromList, *from)) {
-                message_.Discard();
+                transaction_.reset();
                 End(out, FormatReply(kFromBlockedFormat, {*entry}));
                 return;
             }
         }
     }
-    if (line.empty()) in_header_ = false;
+    if (line.empty()) t.in_header = false;
     line.append("\r\n");
     StoreText(line);
 }
 
 void SmtpSession::FinishMessage(std::string& out) {
-    phase_ = Phase::kCommand;
-    if (write_error_ == 0 && !message_.Finish()) write_error_ = message_.error();
-    if (write_error_ != 0) {
+    SmtpTransaction& t = *transaction_;
+    if (t.write_error == 0 && !t.message.Finish()) t.write_error = t.message.error();
+    if (t.write_error != 0) {
         // Nothing was delivered: a temporary failure, so the client keeps
         // the message and tries again.
-        message_.Discard();
+        const std::string_view reply = WriteFailureReply(t.write_error);
         ResetTransaction();
-        out.append(WriteFailureReply(write_error_));
+        out.append(reply);
         return;
     }
-    const std::string& path = message_.path();
+    std::string uid;
+    const bool delivered = DeliverMessage(out, uid);
+    // The file goes in every case: delivered copies are the store's own.
+    ResetTransaction();
+    if (delivered) out.append(FormatReply(kAcceptedFormat, {uid}));
+}
+
+bool SmtpSession::DeliverMessage(std::string& out, std::string& uid) {
+    const SmtpTransaction& t = *transaction_;
+    const std::string& path = t.message.path();
     const CServerSettings& s = *settings_;
     if (s.AntiVirusEnable != 0) services_.ScanForViruses(path);
 
-    const bool copy_wanted = sender_class_ == kAddressLocalAccount ? s.EnableOutMailsCopyTo != 0
-                                                                   : s.EnableInMailsCopyTo != 0;
+    const bool copy_wanted = t.sender_class == kAddressLocalAccount ? s.EnableOutMailsCopyTo != 0
+                                                                    : s.EnableInMailsCopyTo != 0;
     if (s.EnableMailsCopyTo != 0 && copy_wanted) {
-        for (const auto& address : SplitList(s.MailsCopyTo)) services_.Deliver(peer_, address, sender_, path);
+        for (const auto& address : SplitList(s.MailsCopyTo)) services_.Deliver(peer_, address, t.sender, path);
     }
-    for (const auto& recipient : recipients_) {
-        DeliveryOutcome outcome = services_.Deliver(peer_, recipient, sender_, path);
+    for (const auto& recipient : t.recipients) {
+        DeliveryOutcome outcome = services_.Deliver(peer_, recipient, t.sender, path);
         if (!outcome.delivered) {
-            message_.Discard();
             End(out, outcome.reply.empty() ? std::string(kLocalStoreFailed) : outcome.reply);
-            return;
+            return false;
         }
-        if (services_.ClassifyAddress(recipient) == kAddressLocalAccount && !SameName(recipient, sender_)) {
-            services_.SendAutoReply(AccountOfAddress(recipient, s), sender_, path);
+        if (services_.ClassifyAddress(recipient) == kAddressLocalAccount && !SameName(recipient, t.sender)) {
+            services_.SendAutoReply(AccountOfAddress(recipient, s), t.sender, path);
         }
     }
-    std::string uid;
     if (webmail_helo_ && KeepsSentCopy(copy_flag_, draft_flag_)) {
         const auto copy = services_.StoreSentCopy(helo_, path);
         if (!copy) {
-            message_.Discard();
             End(out, kSentCopyFailed);
-            return;
+            return false;
         }
         uid = *copy;
     }
-    message_.Discard();
-    ResetTransaction();
-    out.append(FormatReply(kAcceptedFormat, {uid}));
+    return true;
 }
 
 void SmtpSession::OnAuthLogin(const SmtpCommand& command, std::string& out) {
-    phase_ = Phase::kAuthUser;
+    state_ = SmtpState::kAuthUser;
     // "AUTH LOGIN <user>" carries the user name already (an initial
     // response, RFC 4954, as Python's smtplib and others send it): asking
     // for it again would take the password for the name.
@@ -445,7 +442,7 @@ void SmtpSession::OnAuthLogin(const SmtpCommand& command, std::string& out) {
 void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
     std::optional<std::string> decoded;
     if (std::string bytes; Base64Decode(line, bytes) >= 0) decoded = std::move(bytes);
-    if (phase_ == Phase::kAuthUser) {
+    if (state_ == SmtpState::kAuthUser) {
         if (!decoded) {
             authenticated_ = false;
             End(out, kAuthUserFailed);
@@ -456,11 +453,11 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
             return;
         }
         auth_user_ = *decoded;
-        phase_ = Phase::kAuthPassword;
+        state_ = SmtpState::kAuthPassword;
         out.append(kAskPassword);
         return;
     }
-    phase_ = Phase::kCommand;
+    state_ = SmtpState::kReady;
     if (!decoded) {
         authenticated_ = false;
         End(out, kAuthPasswordFailed);

@@ -31,11 +31,39 @@ struct ProxyRequest {
     std::string host;
 };
 
+// Where the dialogue stands. Commands come in the first three; AUTH LOGIN
+// waits for its user and password lines, DATA for the message text.
+enum class SmtpState {
+    kBeforeHelo,    // greeted; HELO or EHLO first
+    kReady,         // after HELO: a transaction or AUTH LOGIN may begin
+    kMailGiven,     // after MAIL FROM: recipients, then DATA
+    kAuthUser,      // AUTH LOGIN asked for the user name
+    kAuthPassword,  // AUTH LOGIN asked for the password
+    kData,          // message text up to the final "."
+};
+
+// One mail transaction from MAIL FROM to the end of its data: RSET, a new
+// HELO and the end of the message discard it whole, the file included.
+struct SmtpTransaction {
+    std::string sender;  // MAIL FROM (or AnonymousAccount for a relayed sender)
+    int sender_class = kAddressRemote;
+    std::vector<std::string> recipients;
+    std::optional<std::string> from_rewrite;  // replaces the first From: line
+
+    // The DATA phase.
+    MessageFile message;
+    bool in_header = true;
+    bool previous_line_crlf = true;
+    long long text_bytes = 0;  // the message so far, trace header included
+    int write_error = 0;       // system error of a failed write of this message
+};
+
 class SmtpSession {
 public:
     SmtpSession(SmtpServices& services, std::string client_address);
 
     // The greeting, or the refusal of a blocked client (then Finished()).
+    // Takes the settings the whole session works with.
     std::string Start();
 
     // Takes every command line (or, during DATA, every piece of message
@@ -54,21 +82,40 @@ public:
     const std::string& peer() const { return peer_; }
 
 private:
-    enum class Phase { kCommand, kAuthUser, kAuthPassword, kData };
+    using Handler = void (SmtpSession::*)(const SmtpCommand& command, std::string& out);
+    // A row of the command table: the states the verb is taken in (any
+    // other gets "out of order") and what it does.
+    struct CommandRow {
+        SmtpVerb verb;
+        unsigned allowed;  // one bit per SmtpState
+        Handler handler;
+    };
+    static const CommandRow kCommands[];
 
     void HandleLine(const CommandLine& line, std::string& out);
     void HandleCommand(const SmtpCommand& command, std::string& out);
-    // RSET, HELO and the end of a message: the transaction (sender,
-    // recipients, From rewrite) is gone and a new one may begin.
+    // Ends any transaction: sender, recipients, From rewrite and message
+    // file are gone and a new one may begin.
     void ResetTransaction();
-    void OnHelo(const SmtpCommand& command, bool extended, std::string& out);
-    void OnMailFrom(const std::string& address, std::string& out);
-    void OnRcptTo(std::string address, std::string& out);
-    void OnData(std::string& out);
+
+    void OnHelo(const SmtpCommand& command, std::string& out);
+    void OnMailFrom(const SmtpCommand& command, std::string& out);
+    void OnRcptTo(const SmtpCommand& command, std::string& out);
+    void OnData(const SmtpCommand& command, std::string& out);
+    void OnRset(const SmtpCommand& command, std::string& out);
+    void OnNoop(const SmtpCommand& command, std::string& out);
+    void OnQuit(const SmtpCommand& command, std::string& out);
     void OnAuthLogin(const SmtpCommand& command, std::string& out);
+    void OnUnknown(const SmtpCommand& command, std::string& out);
+
+    // A web-mail front end's HELO, applied at MAIL FROM; false when the
+    // session ended.
+    bool TakeWebMailHelo(std::string& out);
     void OnAuthLine(std::string_view line, std::string& out);
     void OnDataLine(const LinePiece& piece, std::string& out);
     void FinishMessage(std::string& out);
+    // Delivers the finished message; false when the session ended.
+    bool DeliverMessage(std::string& out, std::string& uid);
     void CountError(std::string& out, std::string_view reply);
     // The address AUTH LOGIN names, and whether its account may log in.
     LoginOutcome AuthenticateUser(const std::string& user, const std::string& password, std::string& address);
@@ -80,8 +127,8 @@ private:
     void End(std::string& out, std::string_view reply);
 
     SmtpServices& services_;
-    std::shared_ptr<const CServerSettings> settings_;
-    Phase phase_ = Phase::kCommand;
+    std::shared_ptr<const CServerSettings> settings_;  // one snapshot for the session
+    SmtpState state_ = SmtpState::kBeforeHelo;
     bool finished_ = false;
     bool ended_cleanly_ = false;
     std::optional<ProxyRequest> proxy_;
@@ -89,25 +136,14 @@ private:
     std::string client_address_;  // the connection's own peer address
     std::string peer_;            // what logs and the trace header show
     std::string helo_;
-    std::string sender_;        // the transaction's MAIL FROM (or AnonymousAccount)
-    int sender_class_ = 0;
     bool authenticated_ = false;
     std::string auth_address_;  // the address AUTH LOGIN logged in as
+    std::string auth_user_;     // the user name while the password is asked for
     bool webmail_helo_ = false;
     int copy_flag_ = 0;
     int draft_flag_ = 0;
-    int state_ = 0;
-    std::vector<std::string> recipients_;
     int error_count_ = 0;
-    std::optional<std::string> from_rewrite_;
-    std::string auth_user_;
-
-    // DATA phase
-    MessageFile message_;
-    bool in_header_ = true;
-    bool previous_line_crlf_ = true;
-    long long text_bytes_ = 0;  // the message so far, trace header included
-    int write_error_ = 0;       // system error of a failed write of this message
+    std::optional<SmtpTransaction> transaction_;  // from MAIL FROM to the end of the data
 };
 
 }  // namespace quorvex::smtp

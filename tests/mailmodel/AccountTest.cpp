@@ -219,5 +219,36 @@ TEST_F(MailDataTest, ConcurrentCreationOfOneNameMakesOneAccount) {
     EXPECT_EQ(GetMailboxMessageCount("race"), 1);
 }
 
+TEST_F(MailDataTest, StoreModesNeverOverwriteNorRecreate) {
+    NullNoticeSink quiet;
+    AccountRecord first;
+    first.Password = "first";
+    ASSERT_EQ(StoreAccount("taken", first, AccountStoreMode::kCreateOnly, &quiet), AccountStoreResult::kStored);
+    MakeFolders(JoinPath(home_.path(), "mail", "leftover"));  // a folder nobody lists
+    AccountRecord second;
+    second.Password = "second";
+    const struct {
+        const char* name;
+        AccountStoreMode mode;
+        AccountStoreResult expected;
+    } cases[] = {
+        {"TAKEN", AccountStoreMode::kCreateOnly, AccountStoreResult::kExists},
+        {"leftover", AccountStoreMode::kCreateOnly, AccountStoreResult::kExists},
+        {"gone", AccountStoreMode::kUpdateOnly, AccountStoreResult::kMissing},
+        {"_hidden", AccountStoreMode::kCreateOnly, AccountStoreResult::kRefusedName},
+        {"a..b", AccountStoreMode::kCreateOnly, AccountStoreResult::kRefusedName},  // not a new name
+        {"x@elsewhere.test", AccountStoreMode::kCreateOnly, AccountStoreResult::kUnknownDomain},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(StoreAccount(c.name, second, c.mode, &quiet), c.expected);
+    }
+    EXPECT_EQ(Accounts().GetPassword("taken"), "first");
+    EXPECT_FALSE(Accounts().Exists("gone"));
+    EXPECT_FALSE(FolderExists(JoinPath(home_.path(), "mail", "a..b")));
+    EXPECT_EQ(StoreAccount("taken", second, AccountStoreMode::kUpdateOnly, &quiet), AccountStoreResult::kStored);
+    EXPECT_EQ(Accounts().GetPassword("taken"), "second");
+}
+
 }  // namespace
 }  // namespace quorvex

@@ -10,6 +10,7 @@
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
 #include "mailmodel/autoreply/EmailAutoReply.h"
+#include "support/ScopedProcessState.h"
 #include "support/TempFolder.h"
 
 namespace quorvex {
@@ -19,6 +20,7 @@ using testing::TempFolder;
 
 class EmailAutoReplyTest : public ::testing::Test {
 protected:
+    testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         SetProgramFolder(folder.path());
         ProfileFile::ClearCache();

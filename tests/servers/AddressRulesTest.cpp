@@ -17,6 +17,7 @@
 #include "mailmodel/account/AccountList.h"
 #include "servers/address/QueueCounters.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex {
 namespace {
@@ -28,6 +29,7 @@ std::uint32_t Ipv4(const char* dotted) {
 }
 
 TEST(QueueCountersTest, EachKindCountsFromOneInItsOwnKey) {
+    quorvex::testing::ScopedProcessState process_state;
     testing::TempFolder home;
     SetProgramFolder(home.path());
     ForgetQueueIdReservations();
@@ -53,6 +55,7 @@ TEST(QueueCountersTest, EachKindCountsFromOneInItsOwnKey) {
 // A block costs one write of the file; a restart (or a crash) goes on after
 // the block on record, skipping its unused numbers but reusing none.
 TEST(QueueCountersTest, BlocksAreWrittenBeforeUseAndNeverReused) {
+    quorvex::testing::ScopedProcessState process_state;
     testing::TempFolder home;
     SetProgramFolder(home.path());
     ForgetQueueIdReservations();
@@ -75,6 +78,7 @@ TEST(QueueCountersTest, BlocksAreWrittenBeforeUseAndNeverReused) {
 }
 
 TEST(QueueCountersTest, ThreadsAtOnceGetDifferentNumbers) {
+    quorvex::testing::ScopedProcessState process_state;
     testing::TempFolder home;
     SetProgramFolder(home.path());
     std::mutex mutex;
@@ -141,6 +145,7 @@ TEST(AddressRulesTest, ClassifyInBothDomainModes) {
 }
 
 TEST(AddressRulesTest, ClassifyWithTheAccountStore) {
+    quorvex::testing::ScopedProcessState process_state;
     testing::TempFolder home;
     SetProgramFolder(home.path());
     const std::string folder = JoinPath(home.path(), "mail", "Alice");

@@ -3,10 +3,13 @@
 #include "servers/jobs/JobTable.h"
 
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -56,6 +59,14 @@ private:
     std::vector<int> started_;
     std::vector<std::string> accounts_;
 };
+
+// True while thread `tid` of this process sleeps in a futex wait (on a
+// condition variable or a mutex), as its /proc entry shows.
+bool SleepsInFutexWait(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    return static_cast<bool>(in >> number) && number == SYS_futex;
+}
 
 JobRequest Request(JobKind kind, const char* address = "192.0.2.1", std::string account = {}) {
     JobRequest request;
@@ -244,10 +255,15 @@ TEST_F(TableFixture, FullTableWaitsForTheLowestFreedSlot) {
     }
     ASSERT_TRUE(WaitUntil([&] { return table.ActiveJobCount() == kJobSlotCount; }));
     std::atomic<int> slot{-2};
+    std::atomic<pid_t> late_thread{0};
     std::thread late([&] {
+        late_thread = ::gettid();
         JobRequest request = Request(JOB_POP3);
         slot = table.EnqueueJob(request);
     });
+    // The late caller has either come back (wrong: the table is full) or
+    // gone to sleep waiting for a slot.
+    ASSERT_TRUE(WaitUntil([&] { return slot != -2 || (late_thread != 0 && SleepsInFutexWait(late_thread)); }));
     EXPECT_EQ(slot, -2);
     const auto opened = std::chrono::steady_clock::now();
     gate.Open();

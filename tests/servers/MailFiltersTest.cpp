@@ -16,6 +16,7 @@
 #include "servers/filters/MailFilters.h"
 #include "servers/filters/ServerFilterServices.h"
 #include "support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex {
 namespace {
@@ -59,6 +60,7 @@ public:
 
 class MailFiltersTest : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         SetProgramFolder(folder.path());
         // The log folder of an earlier test's settings must not stay.

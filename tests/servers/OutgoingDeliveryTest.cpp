@@ -11,6 +11,7 @@
 #include "servers/outgoing/SmtpClientText.h"
 #include "tests/servers/support/SmtpPeer.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex::outgoing {
 namespace {
@@ -38,9 +39,12 @@ TEST(SmtpClientText, RepliesCommandsAndOutcomes) {
     EXPECT_EQ(RcptToCommand(""), "RCPT TO:<>\r\n");
     EXPECT_EQ(HostsOfList("mx1.a 20\r\nmx2.a 10\r\n\r\nsolo"), (std::vector<std::string>{"mx1.a", "mx2.a", "solo"}));
     EXPECT_EQ(FailureOutcome("550 no", "a.test", "mx 10"), "550 no: a.test(mx) -\r\nmx 10");
-    EXPECT_EQ(FailureResult("WSAETIMEDOUT", "x"), kFailedHard);
-    EXPECT_EQ(FailureResult("550 no", "550 no: a"), kFailedHard);
-    EXPECT_EQ(FailureResult("450 later", "450 later: a"), kFailedSoft);
+    EXPECT_EQ(FailureResult(HostFailureKind::kTimedOut, "x"), kFailedHard);
+    EXPECT_EQ(FailureResult(HostFailureKind::kAnswer, "550 no: a"), kFailedHard);
+    EXPECT_EQ(FailureResult(HostFailureKind::kAnswer, "450 later: a"), kFailedSoft);
+    // A server whose reply reads like the time-out's log text is still an
+    // answer: only a real time-out makes the failure permanent.
+    EXPECT_EQ(FailureResult(HostFailureKind::kAnswer, "WSAETIMEDOUT: a"), kFailedSoft);
     EXPECT_EQ(ImplicitMailHost("[127.0.0.5]"), "127.0.0.5");
     EXPECT_EQ(ImplicitMailHost("example.test"), "example.test");
 }
@@ -81,6 +85,7 @@ TEST(SmtpClientText, DataLineEndsSendOnlyCrLfLines) {
 
 class OutgoingPeerTest : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         SetProgramFolder(folder.path());
         ProfileFile::ClearCache();
@@ -167,7 +172,7 @@ TEST_F(OutgoingPeerTest, RefusalsPerRecipient) {
 
     struct Case {
         std::string recipient;
-        int result;
+        DeliveryResult result;
         std::string outcome_start;
     };
     // 127.0.0.9 listens nowhere: its silence does not hide the refusal.

@@ -10,12 +10,15 @@
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "servers/address/AddressRules.h"
 #include "servers/logs/DailyLog.h"
 #include "servers/logs/MainLog.h"
 #include "servers/logs/ServerLogs.h"
 #include "servers/queue/OutgoingQueue.h"
+#include "servers/queue/RetryPolicy.h"
 #include "servers/support/SmtpTestFiles.h"
 #include "support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex {
 namespace {
@@ -25,13 +28,15 @@ using testing::TempFolder;
 
 class QueueTest : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         SetProgramFolder(folder.path());
         ProfileFile::ClearCache();
-        std::lock_guard guard(QueueLock());
-        ScanRange() = {};
+        InstallProcessQueue(&queue);
         std::ofstream(message, std::ios::binary) << "Subject: q\r\n\r\n\x80\xff body\r\n";
     }
+    void TearDown() override { InstallProcessQueue(nullptr); }
+    OutgoingQueue queue;
     TempFolder folder;
     std::string message = folder.File("in.dat");
 };
@@ -66,6 +71,33 @@ TEST_F(QueueTest, RefusesWhatWouldBreakTheRecord) {
         if (entry.path().filename() != "index.ini") ADD_FAILURE() << entry.path();  // the counters stay
     }
     EXPECT_EQ(ScanRange().low, -1);
+}
+
+// How often an item is tried: permanent failures "MaxTries" times,
+// temporary ones five times whatever "MaxTries" says.
+TEST(RetryPolicy, TriesAndReportRoutes) {
+    using outgoing::DeliveryResult;
+    struct Case {
+        DeliveryResult result;
+        int times;
+        int max_tries;
+        bool retry;
+    } cases[] = {
+        {DeliveryResult::kFailedHard, 1, 2, true},  {DeliveryResult::kFailedHard, 2, 2, false},
+        {DeliveryResult::kFailedHard, 19, 20, true}, {DeliveryResult::kFailedHard, 20, 20, false},
+        {DeliveryResult::kFailedSoft, 4, 2, true},  {DeliveryResult::kFailedSoft, 5, 2, false},
+        {DeliveryResult::kFailedSoft, 5, 20, false}, {DeliveryResult::kFailedHard, 1, 0, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ShouldRetry(c.result, c.times, c.max_tries), c.retry)
+            << static_cast<int>(c.result) << " " << c.times << "/" << c.max_tries;
+    }
+    // A report, or mail without a sender, is never answered with a report.
+    EXPECT_EQ(RouteOfReport("", ADDRESS_LOCAL_ACCOUNT), ReportRoute::kNoReport);
+    EXPECT_EQ(RouteOfReport("MAILER-DAEMON@quorvex.test", ADDRESS_REMOTE), ReportRoute::kNoReport);
+    EXPECT_EQ(RouteOfReport("alice@quorvex.test", ADDRESS_LOCAL_ACCOUNT), ReportRoute::kLocalMailbox);
+    EXPECT_EQ(RouteOfReport("bob@remote.test", ADDRESS_REMOTE), ReportRoute::kOutgoing);
+    EXPECT_EQ(RouteOfReport("ghost@quorvex.test", ADDRESS_LOCAL_UNKNOWN), ReportRoute::kPark);
 }
 
 TEST(DailyLog, CountsLinesAndStopsAtTheLimit) {

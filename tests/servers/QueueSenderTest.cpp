@@ -1,18 +1,14 @@
 // The outgoing queue with its sender threads against a real receiving
 // server (aiosmtpd as relay on loopback): retries after the interval,
 // non-delivery reports into a local mailbox, the undelivered folder, the
-// delivery log, damaged records, and a delivery run killed half-way.
+// delivery log and damaged records. (A delivery run killed half-way is
+// tested end to end against the program itself.)
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
+#include <vector>
 #include <map>
 #include <mutex>
-#include <set>
 
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
@@ -30,6 +26,7 @@
 #include "servers/queue/UndeliveredFolder.h"
 #include "tests/servers/support/SmtpPeer.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex {
 namespace {
@@ -39,11 +36,6 @@ using testing::ReadFileBytes;
 using testing::SmtpPeer;
 using testing::WaitUntil;
 
-void ResetQueueState() {
-    std::lock_guard guard(QueueLock());
-    ScanRange() = {};
-    Retries() = RetryRing{};
-}
 
 // Settings of a program folder whose outgoing mail all goes to a relay on
 // loopback at `relay_port`.
@@ -88,16 +80,18 @@ std::string PythonEmailSummary(const std::string& path) {
     return output;
 }
 
+// Each test runs a queue of its own, installed as the process's queue.
 class QueueSenderTest : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
-        ResetQueueState();
+        InstallProcessQueue(&queue);
         ServerRunFlag = 1;
     }
     void TearDown() override {
-        EXPECT_TRUE(StopSenderThreads(10s));
+        EXPECT_TRUE(queue.StopSenders(10s));
         ServerRunFlag = 0;
-        ResetQueueState();
+        InstallProcessQueue(nullptr);
         UpdateSettings([](CServerSettings& s) { s = CServerSettings{}; });
     }
     void AddAccount(const std::string& name) {
@@ -129,6 +123,7 @@ protected:
 
     testing::TempFolder folder;
     NullNoticeSink notices;  // outlives the sender threads, stopped in TearDown
+    OutgoingQueue queue;
 };
 
 TEST_F(QueueSenderTest, RetriesReportsAndParks) {
@@ -247,27 +242,63 @@ TEST_F(QueueSenderTest, DamagedRecordIsMovedAsideAndSendingGoesOn) {
 }
 
 TEST(QueueRecords, RetryRecordReplacesItsOriginalAtStartUp) {
+    quorvex::testing::ScopedProcessState process_state;
     testing::TempFolder folder;
     SetProgramFolder(folder.path());
-    ResetQueueState();
+    OutgoingQueue queue;
     const std::string message = folder.File("m");
     std::ofstream(message, std::ios::binary) << "Subject: x\r\n\r\nx\r\n";
-    ASSERT_EQ(EnqueueOutgoingMail(message, "a@remote.test", "s@quorvex.test"), 1);
+    ASSERT_EQ(queue.Enqueue(message, "a@remote.test", "s@quorvex.test"), 1);
     const std::string first = QueueRecordPath(1);
     // A crash after the retry record was written, before the old one went.
-    ASSERT_EQ(EnqueueOutgoingMail(JoinPath(QueueFolder(), "mail1.dat"), "", "", &first, 1), 2);
-    ASSERT_EQ(EnqueueOutgoingMail(message, "b@remote.test", "s@quorvex.test"), 3);
-    ResetQueueState();
-    RebuildQueueScanRange();
+    ASSERT_EQ(queue.Enqueue(JoinPath(QueueFolder(), "mail1.dat"), "", "", &first, 1), 2);
+    ASSERT_EQ(queue.Enqueue(message, "b@remote.test", "s@quorvex.test"), 3);
+    OutgoingQueue restarted;
+    restarted.RebuildScanRange();
     EXPECT_FALSE(FileExists(first));
     EXPECT_FALSE(FileExists(JoinPath(QueueFolder(), "mail1.dat")));
     const auto retry = ReadQueueRecord(QueueRecordPath(2));
     ASSERT_TRUE(retry);
     EXPECT_EQ(RecordValue(*retry, "DestAddr"), "a@remote.test");
     EXPECT_EQ(RecordValue(*retry, "MailFile"), "mail2.dat");
-    EXPECT_EQ(ScanRange().low, 2);
-    EXPECT_EQ(ScanRange().high, 3);
-    ResetQueueState();
+    EXPECT_EQ(restarted.scan_range().low, 2);
+    EXPECT_EQ(restarted.scan_range().high, 3);
+}
+
+// A queue that nobody installed runs its own senders, in this process: a
+// retry is a new item of that queue.
+TEST(OutgoingQueueObject, SendersOfAQueueOfItsOwn) {
+    testing::ScopedProcessState process_state;
+    testing::TempFolder folder;
+    UseFolderWithRelay(folder.path(), 1, 20);
+    ServerRunFlag = 1;
+    OutgoingQueue queue;
+    const std::string message = folder.File("m");
+    std::ofstream(message, std::ios::binary) << "Subject: x\r\n\r\nx\r\n";
+    ASSERT_EQ(queue.Enqueue(message, "a@remote.test", "s@quorvex.test"), 1);
+
+    std::mutex mutex;
+    std::vector<std::string> attempts;  // the message file of each attempt
+    NullNoticeSink notices;
+    SenderOptions options;
+    options.thread_count = 2;
+    options.retry_interval_ms = 0;
+    options.notices = &notices;
+    options.deliver = [&](std::string_view, std::string_view, const std::string& file, std::string& outcome) {
+        std::lock_guard guard(mutex);
+        attempts.push_back(std::string(BaseName(file)));
+        if (attempts.size() == 1) {
+            outcome = "451 later";
+            return outgoing::kFailedSoft;
+        }
+        return outgoing::kDelivered;
+    };
+    queue.StartSenders(options);
+    EXPECT_TRUE(WaitUntil([&] { return !HasQueuedMail() && queue.ActiveDeliveries() == 0; }, 10s));
+    EXPECT_TRUE(queue.StopSenders(10s));
+    ServerRunFlag = 0;
+    std::lock_guard guard(mutex);
+    EXPECT_EQ(attempts, (std::vector<std::string>{"mail1.dat", "mail2.dat"}));  // the retry is item 2
 }
 
 TEST(DeliveryLogFile, AppendsCountsAndWrapsAtTheBound) {
@@ -295,124 +326,6 @@ TEST(DeliveryLogFile, AppendsCountsAndWrapsAtTheBound) {
     EXPECT_EQ(doc->SectionNames().size(), 4u);
     EXPECT_EQ(doc->KeyNames("1"),
               (std::vector<std::string>{"BeginTime", "DestAddr", "ReplyAddr", "MailFile", "EndTime", "Times", "LastResponse"}));
-}
-
-// The delivery run of the crash test, in a process of its own: started by
-// the test below with the folder and relay port in its environment.
-TEST(QueueCrashDriver, Run) {
-    const char* home = std::getenv("QUORVEX_QUEUE_DRIVER_HOME");
-    const char* port = std::getenv("QUORVEX_QUEUE_DRIVER_PORT");
-    if (home == nullptr || port == nullptr) GTEST_SKIP() << "only run by QueueCrashTest";
-    UseFolderWithRelay(home, std::atoi(port), 20);
-    ServerRunFlag = 1;
-    SenderOptions options;
-    options.thread_count = 4;
-    // An attempt cut off by the kill counts as a try: it is retried.
-    options.retry_interval_ms = 200;
-    options.deliver = [](std::string_view r, std::string_view s, const std::string& f, std::string& o) {
-        auto delivery = LoopbackOptions();
-        delivery.client.timeouts = {100, 600};
-        return outgoing::DeliverToDomain(r, s, f, o, delivery);
-    };
-    NullNoticeSink notices;
-    options.notices = &notices;
-    StartSenderThreads(options);
-    EXPECT_TRUE(WaitUntil([] { return !HasQueuedMail() && ActiveDeliveryCount() == 0; }, 60s));
-    StopSenderThreads(10s);
-    ServerRunFlag = 0;
-}
-
-class DriverProcess {
-public:
-    DriverProcess(const std::string& home, int port) {
-        std::vector<std::string> env_text{"QUORVEX_QUEUE_DRIVER_HOME=" + home,
-                                          "QUORVEX_QUEUE_DRIVER_PORT=" + std::to_string(port)};
-        std::vector<char*> env;
-        for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
-        for (auto& e : env_text) env.push_back(e.data());
-        env.push_back(nullptr);
-        std::string exe = "/proc/self/exe";
-        std::string filter = "--gtest_filter=QueueCrashDriver.Run";
-        char* argv[] = {exe.data(), filter.data(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, env.data()) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~DriverProcess() { Kill(); }
-    bool started() const { return pid_ > 0; }
-    void Kill() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-    // The exit status once the process ended within the limit, else -1.
-    int Wait(std::chrono::milliseconds limit) {
-        int status = 0;
-        if (pid_ <= 0) return -1;
-        if (!WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit)) return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-// Queue records naming a message file.
-int QueuedRecords() {
-    int count = 0;
-    for (int id = 1; id < 100; ++id) {
-        const auto record = ReadQueueRecord(QueueRecordPath(id));
-        count += record && !RecordValue(*record, "MailFile").empty();
-    }
-    return count;
-}
-
-TEST(QueueCrashTest, KilledDeliveryRunDeliversEveryMessageExactlyOnce) {
-    testing::TempFolder folder;
-    const std::string release = folder.File("release");
-    SmtpPeer peer("127.0.0.1", 0, folder.File("peer"), {"--hold", "hold", "--release", release});
-    ASSERT_TRUE(peer.started());
-    SetProgramFolder(folder.path());
-    ResetQueueState();
-    const std::string message = folder.File("m");
-    std::set<std::string> recipients;
-    for (int i = 0; i < 12; ++i) {
-        const std::string recipient = (i % 4 == 0 ? "hold" : "user") + std::to_string(i) + "@remote.test";
-        std::ofstream(message, std::ios::binary | std::ios::trunc) << "Subject: " << recipient << "\r\n\r\nbody\r\n";
-        ASSERT_GT(EnqueueOutgoingMail(message, recipient, "s@quorvex.test"), 0);
-        recipients.insert(recipient);
-    }
-    ResetQueueState();
-    {
-        // First run: the held messages reach the server, which keeps its
-        // answer back; the run is killed meanwhile.
-        DriverProcess driver(folder.path(), peer.port());
-        ASSERT_TRUE(driver.started());
-        // Killed once only the held messages are in flight (the others
-        // are accepted and their records gone).
-        ASSERT_TRUE(WaitUntil([&] { return peer.HeldCount() == 3 && peer.Messages().size() == 9 && QueuedRecords() == 3; },
-                              30s))
-            << peer.HeldCount() << " " << peer.Messages().size();
-        driver.Kill();
-    }
-    std::ofstream(release) << "go";
-    EXPECT_TRUE(HasQueuedMail());
-    {
-        DriverProcess driver(folder.path(), peer.port());
-        ASSERT_TRUE(driver.started());
-        EXPECT_EQ(driver.Wait(60s), 0);
-    }
-    EXPECT_FALSE(HasQueuedMail());
-    std::multiset<std::string> received;
-    for (const std::string& path : peer.Messages()) {
-        const std::string bytes = ReadFileBytes(path);
-        received.insert(bytes.substr(9, bytes.find("\r\n") - 9));
-    }
-    EXPECT_EQ(received, std::multiset<std::string>(recipients.begin(), recipients.end()));
 }
 
 }  // namespace

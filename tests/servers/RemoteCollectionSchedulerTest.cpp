@@ -14,6 +14,7 @@
 #include "mailmodel/account/AccountList.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/NetTestSupport.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex {
 namespace {
@@ -98,6 +99,7 @@ TEST(RemoteCollectionSchedulerTest, SwitchedOffOnlyCounts) {
 }
 
 TEST(RemoteCollectionSchedulerTest, WalksTheProcessAccountList) {
+    quorvex::testing::ScopedProcessState process_state;
     testing::RunFlagScope run;
     testing::TempFolder home;
     SetProgramFolder(home.path());

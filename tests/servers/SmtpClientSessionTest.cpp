@@ -15,6 +15,7 @@
 #include "tests/servers/support/LoopbackPeer.h"
 #include "tests/servers/support/SmtpPeer.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex::outgoing {
 namespace {
@@ -153,6 +154,7 @@ TEST_F(SmtpClientSessionTest, ServerSpeakingDuringDataAbortsTheTransfer) {
 // The first host accepts the data and then hangs up instead of answering
 // QUIT: the message is delivered, and the second host never hears of it.
 TEST_F(SmtpClientSessionTest, AcceptedDataWithoutQuitReplyIsDeliveredOnce) {
+    quorvex::testing::ScopedProcessState process_state;
     std::string received;
     std::mutex mutex;
     ScriptedSmtpServer server([&](int fd) {

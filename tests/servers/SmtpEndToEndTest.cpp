@@ -32,6 +32,7 @@
 #include "tests/support/TestPorts.h"
 #include "servers/support/SmtpTestFiles.h"
 #include "support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex::smtp {
 namespace {
@@ -57,6 +58,7 @@ RunResult RunCommand(const std::string& command, const std::string& output_file)
 
 class SmtpEndToEnd : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         SetProgramFolder(folder.path());
         ProfileFile::ClearCache();

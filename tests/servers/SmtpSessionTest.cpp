@@ -339,12 +339,12 @@ TEST(SmtpSession, FailedLoginsAreReported) {
     LocalAccounts(h.services);
     h.services.disabled.insert("bob");
     h.services.passwords["bob"] = "pw";
+    h.services.settings.MaxPasswordTries = 10;
     h.Start("192.0.2.5");
     const auto login = [&](const std::string& user, const std::string& password) {
         return h.Send("AUTH LOGIN\r\n" + Base64Encode(user) + "\r\n" + Base64Encode(password) + "\r\n");
     };
     h.Send("EHLO c\r\n");
-    h.services.settings.MaxPasswordTries = 10;
     login("alice", "wrong");
     login("nobody@example.test", "x");
     login("bob", "pw");
@@ -456,6 +456,29 @@ TEST(SmtpSession, EachTransactionHasItsOwnSender) {
         for (const Step& step : c.steps) EXPECT_EQ(h.Send(step.client + "\r\n"), step.reply) << step.client;
         EXPECT_EQ(h.session->Finished(), c.finished);
     }
+}
+
+// A session works with the settings it started with: a change published
+// meanwhile applies to the next session, never half-way through a dialogue.
+TEST(SmtpSession, WorksWithTheSettingsItStartedWith) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.services.settings.MaxRcpts = 1;
+    h.Start();
+    h.services.settings.MaxRcpts = 5;
+    h.services.settings.MaxPasswordTries = 1;
+    EXPECT_EQ(h.Send("HELO c\r\nBOGUS\r\nMAIL FROM:<x@remote.org>\r\nRCPT TO:<alice@example.test>\r\n"
+                     "RCPT TO:<bob@example.test>\r\n"),
+              "250 welcome here\r\n501 command argument is not acceptable\r\n250 OK\r\n250 OK\r\n554 too many receiver\r\n");
+    EXPECT_TRUE(h.session->Finished());
+
+    Harness next;
+    LocalAccounts(next.services);
+    next.services.settings.MaxRcpts = 5;
+    next.Start();
+    EXPECT_EQ(next.Send("HELO c\r\nMAIL FROM:<x@remote.org>\r\nRCPT TO:<alice@example.test>\r\n"
+                        "RCPT TO:<bob@example.test>\r\n"),
+              "250 welcome here\r\n250 OK\r\n250 OK\r\n250 OK\r\n");
 }
 
 // The end of the text is only "." CR LF on a line of its own, after a line

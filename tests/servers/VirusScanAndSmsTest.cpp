@@ -15,6 +15,7 @@
 #include "servers/support/LoopbackPeer.h"
 #include "servers/support/SmtpTestFiles.h"
 #include "support/TempFolder.h"
+#include "support/TestPorts.h"
 
 namespace quorvex {
 namespace {
@@ -181,8 +182,26 @@ TEST_F(SmsNoticeTest, GatewayDialogues) {
 }
 
 TEST_F(SmsNoticeTest, EmptyNumberContactsNobody) {
-    settings.ShortMessagePort = 1;  // would fail loudly if it were tried
+    // A gateway listening where the settings point: a notice without a
+    // number must not connect to it.
+    const int port = testing::TakeTestPort();
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    ASSERT_TRUE(listener.valid());
+    const int on = 1;
+    ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener.get(), 4), 0);
+    settings.ShortMessagePort = port;
+
     EXPECT_FALSE(SendSmsNotice(settings, "", "text"));
+    // A connect completes before it returns, so an attempt would already
+    // wait in the backlog.
+    const UniqueFd attempt(::accept(listener.get(), nullptr, nullptr));
+    EXPECT_FALSE(attempt.valid()) << "the notice connected to the gateway";
 }
 
 }  // namespace

@@ -48,6 +48,13 @@
 #include "gui/settings/SettingsStrings.h"
 #include "gui/QuietServices.h"
 #include "mailmodel/account/AccountList.h"
+// Account tools: the account sheet, groups and the welcome message.
+#include <QTabWidget>
+#include "gui/dialogs/account/AccountSheet.h"
+#include "gui/dialogs/account/ComposeWelcomeDlg.h"
+#include "gui/dialogs/account/GroupDlg.h"
+#include "gui/support/AccountTexts.h"
+#include "mailmodel/WelcomeMail.h"
 
 namespace quorvex::gui {
 namespace {
@@ -177,6 +184,34 @@ int main(int argc, char** argv) {
              alert->setWindowTitle(Tr(kErrorAlertCaption));
              return alert;
          }},
+        // Account tools: the account sheet (each page), groups and the welcome message.
+        {"account-sheet-new", [&](QWidget* p) { return new AccountSheet("", prompts, p); }},
+        {"account-sheet-basic-info", [&](QWidget* p) { return new AccountSheet("alice", prompts, p); }},
+        {"account-sheet-remote-pop3", [&](QWidget* p) {
+             auto* sheet = new AccountSheet("alice", prompts, p);
+             sheet->tabs()->setCurrentIndex(1);
+             return sheet;
+         }},
+        {"account-sheet-forwarding", [&](QWidget* p) {
+             auto* sheet = new AccountSheet("alice", prompts, p);
+             sheet->tabs()->setCurrentIndex(2);
+             return sheet;
+         }},
+        {"account-sheet-filter", [&](QWidget* p) {
+             auto* sheet = new AccountSheet("alice", prompts, p);
+             sheet->tabs()->setCurrentIndex(3);
+             return sheet;
+         }},
+        {"account-sheet-auto-reply", [&](QWidget* p) {
+             auto* sheet = new AccountSheet("alice", prompts, p);
+             sheet->tabs()->setCurrentIndex(4);
+             return sheet;
+         }},
+        {"group-new", [&](QWidget* p) { return new GroupDlg("", prompts, p); }},
+        {"group-edit", [&](QWidget* p) { return new GroupDlg("team", prompts, p); }},
+        {"welcome-message", [&](QWidget* p) {
+             return new ComposeWelcomeDlg(JoinPath(Settings()->Folder(), kWelcomeMailFileName), prompts, p);
+         }},
         {"not-available", [&](QWidget* p) {
              auto* box = new QMessageBox(QMessageBox::Information, Tr(kTextProductName), DialogNotAvailableText(),
                                          QMessageBox::Ok, p);
@@ -256,6 +291,8 @@ int main(int argc, char** argv) {
     bool ok = take_all(QString(), pseudo ? &keys : nullptr);
     if (pseudo) {
         for (std::string_view text : AllGuiTexts()) keys.insert(std::string(text));
+        // Account tools.
+        for (std::string_view text : AllAccountToolTexts()) keys.insert(std::string(text));
         keys.insert(std::string(kErrorAlertText));
         keys.insert(std::string(kErrorAlertCaption));
         // An address stays what it is in every language.

@@ -61,6 +61,11 @@ TEST_F(MainFrameTest, EveryMenuCommandReachesItsDialogOrSaysItIsNotThere) {
         EXPECT_TRUE(dialogs.Available(own));
         dialogs.Unregister(own);  // ... but not opened modally here
     }
+    // Account tools: registered too, and likewise not opened here.
+    for (DialogKind tool : {DialogKind::kAccountSheet, DialogKind::kGroup, DialogKind::kWelcomeMessage}) {
+        EXPECT_TRUE(dialogs.Available(tool));
+        dialogs.Unregister(tool);
+    }
     auto frame = MakeFrame();
     ASSERT_TRUE(CreateAccount("alice"));
     frame->account_view()->OnRefreshUserList();

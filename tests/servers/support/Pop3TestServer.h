@@ -22,6 +22,7 @@
 #include "servers/pop3/Pop3Server.h"
 #include "tests/support/NetTestSupport.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex::testing {
 
@@ -90,6 +91,7 @@ public:
     }
 
 private:
+    ScopedProcessState process_state_;  // restored after everything below has gone
     TempFolder home_;
     JobTable jobs_;
     std::unique_ptr<pop3::Pop3Server> server_;

@@ -1,0 +1,168 @@
+// The account tools with the real servers in this process, driven through
+// the window's own commands and dialogs: a new account with forwarding made
+// in the account sheet is on disk as set, takes a POP3 login (Python's
+// poplib) with its password and forwards the mail it gets (Python's
+// smtplib); a group made in the group dialog gets mail for all members.
+#include <sys/wait.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "GuiTestSupport.h"
+#include "app/ServerWiring.h"
+#include "common/PasswordDigest.h"
+#include "common/RunFlag.h"
+#include "gui/DialogRegistry.h"
+#include "gui/dialogs/account/AccountSheet.h"
+#include "gui/dialogs/account/GroupDlg.h"
+#include "gui/frame/MainFrame.h"
+#include "gui/support/GuiStrings.h"
+#include "gui/support/WidgetTranslator.h"
+#include "gui/views/AccountTableModel.h"
+#include "gui/views/AccountListView.h"
+#include "mailmodel/store/MailStore.h"
+#include "servers/jobs/JobTable.h"
+#include "servers/jobs/ServerListener.h"
+#include "support/TestPorts.h"
+
+namespace quorvex::gui::testing {
+namespace {
+
+int RunPython(const std::string& code) {
+    const std::string command = "timeout 60 /usr/bin/python3 -c '" + code + "' >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class AccountToolsLiveTest : public GuiFolderTest {
+protected:
+    void SetUp() override {
+        GuiFolderTest::SetUp();
+        ServerRunFlag = 1;
+        wiring_ = std::make_unique<app::ServerWiring>(jobs_, ProcessNoticeBus());
+        wiring_->InstallJobHandlers();
+        jobs_.CreateWorkerThreads();
+        for (int attempt = 0; attempt < 3 && !started_; ++attempt) {
+            const std::vector<int> ports = quorvex::testing::TakeTestPorts(2);
+            ASSERT_EQ(ports.size(), 2u);
+            smtp_port_ = ports[0];
+            pop3_port_ = ports[1];
+            started_ = smtp_.Start(smtp_port_, "127.0.0.1") && pop3_.Start(pop3_port_, "127.0.0.1");
+            if (!started_) {
+                smtp_.Stop();
+                pop3_.Stop();
+            }
+        }
+        ASSERT_TRUE(started_);
+        RegisterDialogs(dialogs, services);
+    }
+    void TearDown() override {
+        smtp_.Stop();
+        pop3_.Stop();
+        jobs_.Shutdown();
+        ServerRunFlag = 0;
+        GuiFolderTest::TearDown();
+    }
+
+    // Runs `fill` on the modal dialog of type D that `open` brings up, then
+    // presses its OK; a dialog still open after that is cancelled (and the
+    // test fails) so nothing waits for a person.
+    template <typename D>
+    void DriveModal(const std::function<void()>& open, const std::function<void(D&)>& fill) {
+        bool driven = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            fill(*dialog);
+            QTest::mouseClick(dialog->template findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+            driven = true;
+            if (dialog->isVisible()) {
+                ADD_FAILURE() << "the dialog stayed open";
+                dialog->reject();
+            }
+        });
+        open();
+        EXPECT_TRUE(driven);
+    }
+
+    int SendMail(const std::string& to) {
+        return RunPython("import smtplib; s=smtplib.SMTP(\"127.0.0.1\"," + std::to_string(smtp_port_) +
+                         "); s.sendmail(\"x@remote.test\",[\"" + to + "\"],\"Subject: hi\\r\\n\\r\\nbody\\r\\n\"); s.quit()");
+    }
+
+    JobTable jobs_;
+    std::unique_ptr<app::ServerWiring> wiring_;
+    CSmtpServer smtp_{jobs_};
+    CPop3Server pop3_{jobs_};
+    int smtp_port_ = 0;
+    int pop3_port_ = 0;
+    bool started_ = false;
+};
+
+TEST_F(AccountToolsLiveTest, NewAccountWithForwardingThroughTheSheet) {
+    ASSERT_TRUE(CreateAccount("bob"));
+    MainFrame frame(services, nullptr, ProcessNoticeBus());
+    frame.show();
+    DriveModal<AccountSheet>([&] { frame.account_view()->OnNewAccount(); }, [](AccountSheet& sheet) {
+        QTest::keyClicks(sheet.findChild<QLineEdit*>(QStringLiteral("account")), "alice");
+        QTest::keyClicks(sheet.findChild<QLineEdit*>(QStringLiteral("password")), "pw1");
+        QTest::keyClicks(sheet.findChild<QLineEdit*>(QStringLiteral("userName")), "Alice A");
+        sheet.findChild<QSpinBox*>(QStringLiteral("mailboxSize"))->setValue(50);
+        QWidget* page = sheet.findChild<QWidget*>(QStringLiteral("forwardingPage"));
+        sheet.tabs()->setCurrentWidget(page);
+        QTest::keyClicks(page->findChild<QLineEdit*>(QStringLiteral("address")), "bob@example.test");
+        QTest::mouseClick(page->findChild<QPushButton*>(QStringLiteral("addNew")), Qt::LeftButton);
+        page->findChild<QCheckBox*>(QStringLiteral("enableForwarding"))->setChecked(true);
+        page->findChild<QCheckBox*>(QStringLiteral("leaveCopyLocal"))->setChecked(false);
+    });
+
+    const std::string settings = home.File("mail/alice/maillist.ini");
+    auto value = [&](const char* section, const char* key) { return ReadProfileString(settings, section, key, "-"); };
+    EXPECT_EQ(value("System", "Password"), HashAccountPassword("pw1", 1));
+    EXPECT_EQ(value("System", "UserName"), "Alice A");
+    EXPECT_EQ(value("System", "Volume"), "50");
+    EXPECT_EQ(value("System", "TimeStamp").size(), 19u);
+    EXPECT_EQ(value("EmailForward", "Count"), "1");
+    EXPECT_EQ(value("EmailForward", "EmailAddress1"), "bob@example.test");
+    EXPECT_EQ(value("EmailForward", "LeaveCopyLocal"), "0");
+    EXPECT_EQ(value("System", "EnableForwardMailAddresses"), "1");
+    EXPECT_EQ(GetMailboxMessageCount("alice"), 1);  // the welcome message
+    AccountTableModel* model = frame.account_view()->model();
+    ASSERT_TRUE(WaitFor([&] { return model->FindRow("alice") >= 0; }));
+    EXPECT_EQ(model->CellAt(model->FindRow("alice"), kColumnMailNumber), QStringLiteral("1"));
+    EXPECT_EQ(model->CellAt(model->FindRow("alice"), kColumnStatus), Tr(kTextEnable));
+
+    const std::string pop3 = "import poplib; p=poplib.POP3(\"127.0.0.1\"," + std::to_string(pop3_port_) +
+                             "); p.user(\"alice\"); p.pass_(\"%s\"); p.stat(); p.quit()";
+    auto login = [&](const char* password) {
+        std::string code = pop3;
+        code.replace(code.find("%s"), 2, password);
+        return RunPython(code);
+    };
+    EXPECT_EQ(login("pw1"), 0);
+    EXPECT_NE(login("wrong"), 0);
+
+    ASSERT_EQ(SendMail("alice@example.test"), 0);
+    EXPECT_TRUE(WaitFor([] { return GetMailboxMessageCount("bob") == 2; }, 10000));
+    EXPECT_EQ(GetMailboxMessageCount("alice"), 1);  // no copy left: as set
+}
+
+TEST_F(AccountToolsLiveTest, GroupMadeInTheDialogGetsMailForAllMembers) {
+    for (const char* name : {"amy", "cid"}) ASSERT_TRUE(CreateAccount(name));
+    MainFrame frame(services, nullptr, ProcessNoticeBus());
+    frame.show();
+    DriveModal<GroupDlg>([&] { frame.account_view()->OnNewGroup(); }, [](GroupDlg& dialog) {
+        QTest::keyClicks(dialog.findChild<QLineEdit*>(QStringLiteral("groupName")), "team");
+        QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("addAll")), Qt::LeftButton);
+    });
+    ASSERT_EQ(Accounts().IsGroup("team"), 1);
+    ASSERT_EQ(SendMail("team@example.test"), 0);
+    EXPECT_TRUE(WaitFor([] { return GetMailboxMessageCount("amy") == 2 && GetMailboxMessageCount("cid") == 2; }, 10000));
+}
+
+}  // namespace
+}  // namespace quorvex::gui::testing
