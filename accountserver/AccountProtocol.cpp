@@ -4,12 +4,11 @@
 #include <array>
 
 #include "common/AccountName.h"
-#include "servers/pop3/Pop3Text.h"
+#include "common/AsciiCase.h"
+#include "common/DecimalScan.h"
 
 namespace quorvex::accountserver {
 
-using pop3::EqualsNoCase;
-using pop3::StartsWithNoCase;
 
 namespace {
 
@@ -92,7 +91,7 @@ std::string FormatTaggedLine(std::size_t index, AccountLines& values) {
     return std::string(rule.tag) + values.Text(index);
 }
 
-int ReadDecimal(std::string_view text) { return pop3::AtoiLike(text); }
+int ReadDecimal(std::string_view text) { return AtoiLike(text); }
 
 namespace {
 

@@ -4,16 +4,17 @@
 #include <array>
 
 #include "accountserver/AccountProtocol.h"
-#include "accountserver/AdminSession.h"
+#include "accountserver/DomainAdminSession.h"
+#include "accountserver/SysAdminSession.h"
 #include "accountserver/TableSession.h"
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "common/PasswordDigest.h"
 #include "common/ServerSettings.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailPOP3Remote.h"
 #include "servers/address/AddressRules.h"
-#include "servers/pop3/Pop3Text.h"
 
 namespace quorvex::accountserver {
 
@@ -99,7 +100,7 @@ void AccountServerSession::Run() {
         if (const auto nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
     }
     for (const RequestRule& rule : kRequests) {
-        const bool match = rule.any_case ? pop3::StartsWithNoCase(line, rule.prefix) : line.starts_with(rule.prefix);
+        const bool match = rule.any_case ? StartsWithNoCase(line, rule.prefix) : line.starts_with(rule.prefix);
         if (!match) continue;
         const std::string_view text = std::string_view(line).substr(rule.prefix.size());
         if (const std::string_view refusal = rule.refusal(line, text); !refusal.empty()) {

@@ -5,10 +5,10 @@
 
 #include "accountserver/AccountProtocol.h"
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "common/RunFlag.h"
 #include "common/ServerSettings.h"
 #include "mailmodel/account/AccountList.h"
-#include "servers/pop3/Pop3Text.h"
 
 namespace quorvex::accountserver {
 
@@ -37,14 +37,14 @@ const TableKind* FindTableKind(std::string_view name) {
 void TableSession::Run(std::string_view text) {
     const auto account = context_.CheckCredentials(text, "ACCOUNT CONFIG");
     if (!account) return;
-    login_ = pop3::ToLowerAscii(*account);
+    login_ = AsciiLowerCase(*account);
     if (!context_.Reply(kReplyOk)) return;
 
     std::string line;
     if (!context_.Read(line)) return;
     for (;;) {
         if (!IsOpenLine(line)) {
-            if (pop3::EqualsNoCase(line, "QUIT")) context_.Reply(kReplyOkBlank);
+            if (EqualsNoCase(line, "QUIT")) context_.Reply(kReplyOkBlank);
             else context_.Reply("-ERR command 'open' should be loaded first.");
             return;
         }

@@ -1,8 +1,9 @@
 #include "app/CommandLine.h"
 
 #include <array>
-#include <strings.h>
 #include <utility>
+
+#include "common/AsciiCase.h"
 
 namespace quorvex::app {
 
@@ -26,7 +27,7 @@ ProgramSwitch ParseCommandLine(std::string_view text) {
         {"-service", ProgramSwitch::kService},
     }};
     for (const auto& [name, which] : kSwitches) {
-        if (text.size() == name.size() && ::strncasecmp(text.data(), name.data(), name.size()) == 0) return which;
+        if (EqualsNoCase(text, name)) return which;
     }
     return ProgramSwitch::kNone;
 }

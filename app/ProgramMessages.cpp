@@ -1,9 +1,9 @@
 #include "app/ProgramMessages.h"
 
-#include <cctype>
 #include <cstdio>
 #include <mutex>
 
+#include "common/AsciiCase.h"
 #include "common/ErrorLog.h"
 #include "common/ServerSettings.h"
 #include "common/Translation.h"
@@ -33,8 +33,7 @@ std::string ProgramString(unsigned id) {
 }
 
 std::string StartupLine(std::string_view computer_name) {
-    std::string lower(computer_name);
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = AsciiLowerCase(computer_name);
     // The translated text keeps its one "%s"; anything else in it is text.
     std::string text = ProgramString(IDS_STARTED);
     const std::size_t at = text.find("%s");

@@ -27,7 +27,13 @@ void ServerWiring::InstallJobHandlers() {
     accounts_.InstallHandler();  // JOB_ACCOUNT_SERVER
 }
 
-void ServerWiring::StartSenderThreads() { queue_->StartSenders(); }
+void ServerWiring::StartSenderThreads() {
+    SenderOptions options;
+    options.deliver_locally = [](std::string_view recipient, const std::string& report) {
+        return smtp::DeliverReportLocally(ProcessNoticeBus(), recipient, report);
+    };
+    queue_->StartSenders(std::move(options));
+}
 
 void ServerWiring::StopSenderThreads() {
     if (queue_ && !queue_->StopSenders()) {

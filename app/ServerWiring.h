@@ -12,7 +12,7 @@
 #include "servers/pop3/Pop3Server.h"
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/remotepop3/RemoteCollectionJob.h"
-#include "servers/smtp/ServerSmtpServices.h"
+#include "app/ServerSmtpServices.h"
 
 namespace quorvex::app {
 

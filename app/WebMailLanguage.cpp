@@ -1,5 +1,6 @@
 #include "app/WebMailLanguage.h"
 
+#include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 
@@ -11,7 +12,7 @@ constexpr std::size_t kMaxLanguageName = 64;
 constexpr std::string_view kFallbackLanguage = "English";
 
 bool LanguageCharacter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    return IsAsciiAlnum(c) || c == '_' || c == '-';
 }
 
 }  // namespace

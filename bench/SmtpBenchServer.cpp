@@ -17,7 +17,7 @@
 #include "mailmodel/account/AccountList.h"
 #include "servers/jobs/JobTable.h"
 #include "servers/jobs/ServerListener.h"
-#include "servers/smtp/ServerSmtpServices.h"
+#include "app/ServerSmtpServices.h"
 #include "servers/smtp/SmtpConnection.h"
 
 int main(int argc, char** argv) {

@@ -8,8 +8,7 @@ namespace quorvex {
 namespace {
 
 bool IsPlainNameCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-           c == '-';
+    return IsAsciiAlnum(c) || c == '.' || c == '_' || c == '-';
 }
 
 }  // namespace
@@ -45,18 +44,6 @@ bool IsValidAccountName(std::string_view name) {
     for (const char c : name) {
         const auto u = static_cast<unsigned char>(c);
         if (u < 0x20 || u == 0x7f || c == '/' || c == '\\') return false;
-    }
-    return true;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto x = static_cast<unsigned char>(a[i]);
-        auto y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return false;
     }
     return true;
 }

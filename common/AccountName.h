@@ -10,6 +10,8 @@
 #include <functional>
 #include <string_view>
 
+#include "common/AsciiCase.h"
+
 namespace quorvex {
 
 class DomainTable;
@@ -34,6 +36,6 @@ bool IsValidNewAccountName(std::string_view name, bool multi_domain,
 bool IsValidNewAccountName(std::string_view name, const DomainTable& domains);
 
 // Compares two names without regard to ASCII case.
-bool SameName(std::string_view a, std::string_view b);
+constexpr bool SameName(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
 
 }  // namespace quorvex

@@ -1,51 +1,25 @@
 // Base64 encoder and the line decoder.
 #include "common/Base64.h"
 
-#include <array>
-#include <cstdint>
+#include <algorithm>
 
 namespace quorvex {
 
 namespace {
 
-constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr std::int8_t kNotInAlphabet = -1;
-
-constexpr std::array<std::int8_t, 256> MakeDecodeTable() {
-    std::array<std::int8_t, 256> table{};
-    for (auto& entry : table) entry = kNotInAlphabet;
-    for (std::size_t i = 0; i < kAlphabet.size(); ++i) table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
-    return table;
-}
-constexpr std::array<std::int8_t, 256> kDecodeTable = MakeDecodeTable();
-
 // The character at `i`, or NUL past the end, as the decoder of a
 // NUL-terminated line would see it.
 char At(std::string_view text, std::size_t i) { return i < text.size() ? text[i] : '\0'; }
 
-int SixBits(char c) { return kDecodeTable[static_cast<unsigned char>(c)]; }
+int SixBits(char c) { return Base64Value(static_cast<unsigned char>(c)); }
 
 }  // namespace
 
 std::string Base64Encode(std::string_view data) {
-    std::string out;
-    out.reserve(Base64EncodedLength(data.size()));
-    std::size_t i = 0;
-    auto byte = [&data](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(data[k])); };
-    for (; i + 3 <= data.size(); i += 3) {
-        const std::uint32_t group = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
-        out.push_back(kAlphabet[group >> 18 & 0x3F]);
-        out.push_back(kAlphabet[group >> 12 & 0x3F]);
-        out.push_back(kAlphabet[group >> 6 & 0x3F]);
-        out.push_back(kAlphabet[group & 0x3F]);
-    }
-    const std::size_t rest = data.size() - i;
-    if (rest > 0) {
-        const std::uint32_t group = byte(i) << 16 | (rest == 2 ? byte(i + 1) << 8 : 0);
-        out.push_back(kAlphabet[group >> 18 & 0x3F]);
-        out.push_back(kAlphabet[group >> 12 & 0x3F]);
-        out.push_back(rest == 2 ? kAlphabet[group >> 6 & 0x3F] : '=');
-        out.push_back('=');
+    std::string out(Base64EncodedLength(data.size()), '\0');
+    const auto* in = reinterpret_cast<const unsigned char*>(data.data());
+    for (std::size_t i = 0, o = 0; i < data.size(); i += 3, o += 4) {
+        Base64EncodeGroup(in + i, std::min<std::size_t>(3, data.size() - i), out.data() + o);
     }
     return out;
 }

@@ -4,11 +4,42 @@
 // writes outside the text and the limit it is given.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace quorvex {
+
+inline constexpr std::string_view kBase64Alphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+namespace detail {
+constexpr std::array<std::int8_t, 256> MakeBase64Values() {
+    std::array<std::int8_t, 256> table{};
+    for (auto& entry : table) entry = -1;
+    for (std::size_t i = 0; i < kBase64Alphabet.size(); ++i)
+        table[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<std::int8_t>(i);
+    return table;
+}
+inline constexpr std::array<std::int8_t, 256> kBase64Values = MakeBase64Values();
+}  // namespace detail
+
+// The six bits a character stands for, -1 for one outside the alphabet
+// ("=" included).
+constexpr int Base64Value(unsigned char c) { return detail::kBase64Values[c]; }
+
+// The four characters of one group: three bytes of `in`, or one or two
+// bytes (`count`) with "=" padding.
+constexpr void Base64EncodeGroup(const unsigned char* in, std::size_t count, char* out) {
+    const std::uint32_t group = std::uint32_t{in[0]} << 16 | (count > 1 ? std::uint32_t{in[1]} << 8 : 0) |
+                                (count > 2 ? std::uint32_t{in[2]} : 0);
+    out[0] = kBase64Alphabet[group >> 18 & 0x3F];
+    out[1] = kBase64Alphabet[group >> 12 & 0x3F];
+    out[2] = count > 1 ? kBase64Alphabet[group >> 6 & 0x3F] : '=';
+    out[3] = count > 2 ? kBase64Alphabet[group & 0x3F] : '=';
+}
 
 // Characters that encoding `length` bytes produces (padding included).
 constexpr std::size_t Base64EncodedLength(std::size_t length) { return (length + 2) / 3 * 4; }

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "common/AsciiCase.h"
+
 namespace quorvex {
 
 std::string ComputerName() {
@@ -35,9 +37,9 @@ std::string LocaleLanguageAbbreviation(std::string_view locale) {
         return "CHS";
     }
     std::string abbreviation;
-    abbreviation += static_cast<char>(std::toupper(static_cast<unsigned char>(language[0])));
-    abbreviation += static_cast<char>(std::toupper(static_cast<unsigned char>(language[1])));
-    abbreviation += territory.empty() ? 'X' : static_cast<char>(std::toupper(static_cast<unsigned char>(territory[0])));
+    abbreviation += AsciiUpper(language[0]);
+    abbreviation += AsciiUpper(language[1]);
+    abbreviation += territory.empty() ? 'X' : AsciiUpper(territory[0]);
     return abbreviation;
 }
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "common/HexDigits.h"
+
 namespace quorvex {
 
 namespace {
@@ -40,13 +42,12 @@ Md5Digest Md5::Of(std::string_view bytes) {
 }
 
 std::string Md5HexDigest(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
     const Md5Digest digest = Md5::Of(text);
     std::string out;
     out.reserve(32);
     for (const std::uint8_t byte : digest) {
-        out.push_back(kHex[byte >> 4]);
-        out.push_back(kHex[byte & 0x0F]);
+        out.push_back(kLowerHexDigits[byte >> 4]);
+        out.push_back(kLowerHexDigits[byte & 0x0F]);
     }
     return out;
 }

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "common/HexDigits.h"
+
 namespace quorvex {
 
 std::string RandomHexText(std::size_t byte_count) {
@@ -19,12 +21,11 @@ std::string RandomHexText(std::size_t byte_count) {
         }
         got += static_cast<std::size_t>(n);
     }
-    static constexpr char kHex[] = "0123456789abcdef";
     std::string text;
     text.reserve(byte_count * 2);
     for (const unsigned char b : bytes) {
-        text += kHex[b >> 4];
-        text += kHex[b & 15];
+        text += kLowerHexDigits[b >> 4];
+        text += kLowerHexDigits[b & 15];
     }
     return text;
 }

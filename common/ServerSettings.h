@@ -179,6 +179,10 @@ private:
     bool load_failed_ = false;
 };
 
+// Several mail domains ("DomainNameType" 1): an account's name is its whole
+// address.
+inline bool IsMultiDomain(const CServerSettings& settings) { return settings.DomainNameType == 1; }
+
 // The three mail-server models of "MailServerModel": a LAN server takes no
 // mail for other domains; an Internet server relays for local or
 // authenticated senders and permitted addresses; the third relays for

@@ -4,8 +4,8 @@
 // lists its keys in that order and Load and Save can never disagree about
 // a section, a key or a width.
 #include <algorithm>
-#include <cctype>
 
+#include "common/AsciiCase.h"
 #include "common/BoundedString.h"
 #include "common/ConfigWriter.h"
 #include "common/ErrorLog.h"
@@ -158,11 +158,6 @@ struct BlockList {
 };
 const BlockList kBlockLists[] = {{"From", &S::FromList}, {"IP", &S::IPList}};
 
-std::string Lowered(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // Copies `text` as a buffer of `capacity` bytes would hold it; a cut is
 // written to the error log as every bounded copy's is.
 std::string Bounded(const std::string& text, std::size_t capacity) {
@@ -176,7 +171,7 @@ std::string Bounded(const std::string& text, std::size_t capacity) {
 std::string DefaultDominame(const SettingsHost& host) {
     std::string name = host.computer_name();
     if (name.size() > kPathCapacity - 1) name.resize(kPathCapacity - 1);
-    return Lowered(Bounded(name + ".com", kPathCapacity));
+    return AsciiLowerCase(Bounded(name + ".com", kPathCapacity));
 }
 
 std::vector<std::string> LoadBlockList(const IniDocument& doc, const char* section) {

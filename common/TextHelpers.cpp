@@ -18,21 +18,39 @@ void TrimToken(std::string& text, std::string_view token) {
     text = text.substr(start, end - start);
 }
 
-std::string AsciiLowerCase(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+std::string_view TrimChars(std::string_view text, std::string_view chars) {
+    const auto first = text.find_first_not_of(chars);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(chars) - first + 1);
+}
+
+std::vector<std::string> SplitList(std::string_view list) {
+    std::vector<std::string> pieces;
+    std::size_t begin = 0;
+    while (begin <= list.size()) {
+        auto end = list.find(';', begin);
+        if (end == std::string_view::npos) end = list.size();
+        if (end > begin) pieces.emplace_back(list.substr(begin, end - begin));
+        begin = end + 1;
     }
-    return out;
+    return pieces;
+}
+
+void ReplaceAllInPlace(std::string& text, std::string_view search, std::string_view replacement) {
+    if (search.empty()) return;
+    std::size_t at = text.find(search);
+    if (at == std::string::npos) return;  // the common case: nothing to copy
+    std::string out;
+    std::size_t from = 0;
+    for (; at != std::string::npos; from = at + search.size(), at = text.find(search, from))
+        out.append(text, from, at - from).append(replacement);
+    out.append(text, from, std::string::npos);
+    text = std::move(out);
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replacement) {
-    if (search.empty()) return std::string(text);
-    std::string out;
-    std::size_t from = 0;
-    for (std::size_t at; (at = text.find(search, from)) != std::string_view::npos; from = at + search.size())
-        out.append(text.substr(from, at - from)).append(replacement);
-    out.append(text.substr(from));
+    std::string out(text);
+    ReplaceAllInPlace(out, search, replacement);
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvex {
 
@@ -22,10 +23,14 @@ void TrimToken(std::string& text, std::string_view token);
 // Every occurrence of `search` replaced by `replacement`, left to right,
 // without any length limit. An empty search changes nothing.
 std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replacement);
+// The same on `text` itself, which is left untouched when nothing matches.
+void ReplaceAllInPlace(std::string& text, std::string_view search, std::string_view replacement);
 
-// The text with A-Z turned into a-z and every other byte as it is: the
-// key of a name that compares without regard to case.
-std::string AsciiLowerCase(std::string_view text);
+// The text without any of `chars` at either end.
+std::string_view TrimChars(std::string_view text, std::string_view chars);
+
+// Splits a ";"-separated list, dropping empty pieces.
+std::vector<std::string> SplitList(std::string_view list);
 
 // Replaces every occurrence of `search` (never empty) by `replacement`,
 // left to right; the replacement itself is never searched again. The

@@ -13,6 +13,14 @@
 #include "gui/dialogs/account/GroupDlg.h"
 #include "common/Paths.h"
 #include "mailmodel/WelcomeMail.h"
+// The mail and account tools: send mail, transfer status, deleted users, report.
+#include "app/ServerSmtpServices.h"
+#include "gui/dialogs/DeletedUsersDlg.h"
+#include "gui/dialogs/ReportDlg.h"
+#include "gui/dialogs/SendMailDlg.h"
+#include "gui/dialogs/TransferStatusDlg.h"
+#include "gui/frame/MainFrame.h"
+#include "gui/views/AccountListView.h"
 
 namespace quorvex::gui {
 
@@ -62,9 +70,31 @@ void RegisterDialogs(DialogTable& table, const GuiServices& services) {
         ComposeWelcomeDlg dialog(JoinPath(ProgramFolder(), kWelcomeMailFileName), prompts, request.parent);
         return RunModal(dialog);
     });
-    // The account tools and the settings plug in here, one line each, e.g.
-    //   table.Register(DialogKind::kSettings, RunSettingsDialog);
-
+    // Sending mail, the outgoing queue, deleted accounts and the report.
+    FileChooser& files = *services.files;
+    table.Register(DialogKind::kSendMail, [&prompts, &files](const DialogRequest& request) {
+        smtp::ServerSmtpServices directory(ProcessNoticeBus());
+        QWidget* parent = request.parent;
+        SendMailDlg dialog(request.recipients, directory, prompts, files, parent, [parent] {
+            if (auto* frame = qobject_cast<MainFrame*>(parent)) frame->account_view()->OnRefreshUserList();
+        });
+        return RunModal(dialog);
+    });
+    table.Register(DialogKind::kTransferStatus, [&prompts](const DialogRequest& request) {
+        TransferStatusDlg dialog(prompts, request.parent);
+        return RunModal(dialog);
+    });
+    table.Register(DialogKind::kDeletedUsers, [&prompts](const DialogRequest& request) {
+        DeletedUsersDlg dialog(prompts, request.parent);
+        return RunModal(dialog);
+    });
+    table.Register(DialogKind::kExportUsers, [&prompts, &opener](const DialogRequest& request) {
+        // The rows of the main window's account list, in the order shown.
+        std::vector<std::string> accounts;
+        if (auto* frame = qobject_cast<MainFrame*>(request.parent)) accounts = frame->account_view()->ShownNames();
+        ReportDlg dialog(std::move(accounts), opener, prompts, request.parent);
+        return RunModal(dialog);
+    });
     // Settings and set-up: the configuration window, "Reinstall" and
     // "Create virtual directory".
     RegisterSettingsDialogs(table, services);

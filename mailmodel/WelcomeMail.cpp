@@ -5,6 +5,7 @@
 
 #include "common/AtomicFile.h"
 #include "common/ErrorLog.h"
+#include "common/MailDate.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
@@ -79,16 +80,10 @@ std::optional<std::string> FormatWelcomeMail(const WelcomeMail& mail, std::strin
     return text;
 }
 
-std::string WelcomeMailDate(std::time_t when) {
-    std::tm local{};
-    ::localtime_r(&when, &local);
-    return compose::TemplateDateText(local, local.tm_gmtoff);
-}
-
 int WriteWelcomeMailFile(const std::string& path, std::string_view sender, std::string_view recipient,
                          std::string_view subject, std::string_view body) {
     const WelcomeMail mail{std::string(sender), std::string(recipient), std::string(subject), std::string(body)};
-    const std::optional<std::string> text = FormatWelcomeMail(mail, GetDomainName(), WelcomeMailDate(std::time(nullptr)));
+    const std::optional<std::string> text = FormatWelcomeMail(mail, GetDomainName(), LocalMailDate(std::time(nullptr)));
     if (!text) return 0;
     if (!AtomicWriteFile(path, *text)) {
         QUORVEX_ERROR_LOG("cannot write the welcome message " + path);

@@ -39,8 +39,6 @@ WelcomeMail DefaultWelcomeMail();
 std::optional<std::string> FormatWelcomeMail(const WelcomeMail& mail, std::string_view domain,
                                              std::string_view date);
 
-// The Date value for a moment: local time and its offset from UTC.
-std::string WelcomeMailDate(std::time_t when);
 
 // Writes the message (domain: the primary mail domain, date: now) to the
 // file, replacing it atomically. 1 when written, 0 otherwise.

@@ -39,6 +39,15 @@ printf '[EmailAutoReply]\r\nEnable=1\r\nSubject=Out of office\r\nBody=Back on Mo
   > "$work/home/mail/alice/EmailAutoReply.ini"
 add_account team "Mail Group" "Everyone at the desk" 20 0
 printf 'IsGroup=1\r\n[EmailGroup]\r\nCount=2\r\nMember1=alice\r\nMember2=bob\r\n' >> "$work/home/mail/team/maillist.ini"
+# The mail tools: a queued item, a parked one and a deleted account.
+mkdir -p "$work/home/smtp" "$work/home/undelivered" "$work/home/mail/_dave"
+printf '[Info]\r\nDestAddr=partner@remote.example\r\nReplyAddr=alice@example.test\r\nMailFile=mail7.dat\r\nTimes=2\r\nBeginTime=2026-03-07 10:00:00\r\nLastResponse=451 Try again later\r\n' \
+  > "$work/home/smtp/7.ini"
+printf 'Subject: x\r\n\r\nx\r\n' > "$work/home/smtp/mail7.dat"
+printf '[Info]\r\nDestAddr=gone@nowhere.example\r\nReplyAddr=bob@example.test\r\nMailFile=undelivered100.dat\r\nTimes=5\r\nBeginTime=2026-03-06 09:00:00\r\nLastResponse=550 No such user\r\n' \
+  > "$work/home/undelivered/100.ini"
+printf 'Subject: x\r\n\r\nx\r\n' > "$work/home/undelivered/undelivered100.dat"
+printf '[System]\r\nUserName=Dave Diver\r\n' > "$work/home/mail/_dave/maillist.ini"
 mkdir -p "$out"
 export QUORVEX_HOME=$work/home QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work/runtime
 screen=(-a -s "-screen 0 1280x1024x24")

@@ -1,13 +1,14 @@
 // Validation and text of the Apache configuration of one web directory.
 #include "vdirinstall/ApacheSnippet.h"
 
+#include "common/AsciiCase.h"
+
 namespace quorvex::vdir {
 
 namespace {
 
 bool IsNameCharacter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-           c == '-';
+    return IsAsciiAlnum(c) || c == '.' || c == '_' || c == '-';
 }
 
 }  // namespace

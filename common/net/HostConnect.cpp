@@ -7,8 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <strings.h>
 
+#include "common/AsciiCase.h"
 #include "common/RunFlag.h"
 #include "common/net/ProxyProtocol.h"
 
@@ -113,9 +113,9 @@ UniqueFd ConnectThroughProxy(std::string_view host, int port, const ProxySetting
                              std::string* bound_address, const SocketTimeouts& timeouts) {
     const auto address = ResolveIpv4(proxy.address, proxy.port);
     if (!address) return {};
-    const bool http = ::strcasecmp(proxy.protocol.c_str(), "HTTP") == 0 ||
-                      ::strcasecmp(proxy.protocol.c_str(), "HTTPS") == 0;
-    const bool socks = ::strcasecmp(proxy.protocol.c_str(), "SOCKS5") == 0;
+    const bool http = EqualsNoCase(proxy.protocol, "HTTP") ||
+                      EqualsNoCase(proxy.protocol, "HTTPS");
+    const bool socks = EqualsNoCase(proxy.protocol, "SOCKS5");
     UniqueFd fd = ConnectTcp(*address, timeouts);
     if (!fd || !(http || socks)) return {};
     if (http) return HttpConnect(std::move(fd), host, port, proxy, timeouts);

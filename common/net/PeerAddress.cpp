@@ -94,6 +94,13 @@ PeerAddress RemoteAddressOf(int fd) {
     return PeerAddress(reinterpret_cast<const sockaddr*>(&address), length);
 }
 
+std::optional<std::uint32_t> ParseIpv4(std::string_view text) {
+    const std::string copy(text);
+    in_addr address{};
+    if (::inet_pton(AF_INET, copy.c_str(), &address) != 1) return std::nullopt;
+    return ntohl(address.s_addr);
+}
+
 bool IsDottedIpv4(std::string_view text) {
     int groups = 0;
     std::size_t i = 0;

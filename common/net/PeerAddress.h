@@ -56,4 +56,9 @@ std::optional<PeerAddress> ResolveIpv4(std::string_view host, int port);
 // True for a text of four dotted decimal numbers 0-255 ("127.0.0.1").
 bool IsDottedIpv4(std::string_view text);
 
+// The address of a dotted IPv4 text as inet_pton reads it (four decimal
+// numbers 0-255, no leading zeros, nothing around them), in host byte
+// order; nothing for any other text.
+std::optional<std::uint32_t> ParseIpv4(std::string_view text);
+
 }  // namespace quorvex

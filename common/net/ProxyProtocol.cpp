@@ -1,8 +1,8 @@
 // Proxy request building and reply checks.
 #include "common/net/ProxyProtocol.h"
 
-#include <cctype>
 
+#include "common/AsciiCase.h"
 #include "common/Base64.h"
 
 namespace quorvex {
@@ -32,12 +32,7 @@ bool IsHttpConnectSuccess(std::string_view status_line) {
     while (!status_line.empty() && status_line.front() == ' ') status_line.remove_prefix(1);
     constexpr std::string_view kPrefixes[] = {"HTTP/1.0 200", "HTTP/1.1 200"};
     for (const std::string_view prefix : kPrefixes) {
-        if (status_line.size() < prefix.size()) continue;
-        bool same = true;
-        for (std::size_t i = 0; i < prefix.size() && same; ++i) {
-            same = std::toupper(static_cast<unsigned char>(status_line[i])) == prefix[i];
-        }
-        if (same) return true;
+        if (StartsWithNoCase(status_line, prefix)) return true;
     }
     return false;
 }

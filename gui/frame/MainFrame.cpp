@@ -21,6 +21,7 @@
 #include "app/ProgramMessages.h"
 #include "app/WebMailLanguage.h"
 #include "app/WebSetup.h"
+#include "common/AsciiCase.h"
 #include "common/ComRegistration.h"
 #include "common/DesktopEntry.h"
 #include "common/ErrorAlert.h"
@@ -506,8 +507,7 @@ void MainFrame::OnStatusPaneDoubleClick(QObject* pane) {
     } else if (pane == date_) {
         CheckNewVersion();
     } else if (pane == user_count_) {
-        std::string host = ComputerName();
-        for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::string host = AsciiLowerCase(ComputerName());
         if (host.empty()) host = "localhost";
         services_.opener->OpenUrl(QString::fromStdString("http://" + host + "/mail/index.asp"));
     }

@@ -1,6 +1,6 @@
 #include "gui/logic/AdminSettings.h"
 
-#include "accountserver/AdminSession.h"
+#include "accountserver/SysAdminSession.h"
 #include "common/PasswordDigest.h"
 #include "common/ProfileFile.h"
 

@@ -20,12 +20,6 @@ constexpr std::size_t kMaxDominameTyped = 260;
 constexpr std::size_t kMaxPathLength = 260;
 constexpr std::string_view kLogFolderName = "/Log";
 
-std::string_view Trimmed(std::string_view text, std::string_view blanks = kWhiteSpace) {
-    const auto first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
 bool HasBlank(std::string_view text) { return text.find_first_of(kWhiteSpace) != std::string_view::npos; }
 
 }  // namespace
@@ -42,20 +36,20 @@ std::string SingleLine(std::string_view text) {
 }
 
 std::optional<std::string> CleanDomainName(std::string_view typed) {
-    const std::string_view name = Trimmed(typed);
+    const std::string_view name = TrimChars(typed, kWhiteSpace);
     if (name.empty()) return std::nullopt;
     return AsciiLowerCase(name);
 }
 
 std::string CleanDominame(std::string_view typed) {
-    return AsciiLowerCase(Trimmed(typed.substr(0, std::min(typed.size(), kMaxDominameTyped)), " "));
+    return AsciiLowerCase(TrimChars(typed.substr(0, std::min(typed.size(), kMaxDominameTyped)), " "));
 }
 
 IpEntryCheck CheckIpEntry(std::string_view entry) {
     const auto dash = entry.find('-');
-    const auto low = smtp::ParseIpv4(entry.substr(0, dash));
+    const auto low = smtp::ParseIpv4Entry(entry.substr(0, dash));
     if (dash == std::string_view::npos) return low ? IpEntryCheck::kValid : IpEntryCheck::kNotAnAddress;
-    const auto high = smtp::ParseIpv4(entry.substr(dash + 1));
+    const auto high = smtp::ParseIpv4Entry(entry.substr(dash + 1));
     if (!low || !high) return IpEntryCheck::kNotAnAddress;
     return *low <= *high ? IpEntryCheck::kValid : IpEntryCheck::kReversedRange;
 }
@@ -74,7 +68,7 @@ std::string CleanWhiteList(std::string_view list) {
     while (begin <= list.size()) {
         auto end = list.find(';', begin);
         if (end == std::string_view::npos) end = list.size();
-        const std::string_view entry = Trimmed(list.substr(begin, end - begin));
+        const std::string_view entry = TrimChars(list.substr(begin, end - begin), kWhiteSpace);
         if (!entry.empty()) {
             if (!out.empty()) out += ';';
             out += entry;

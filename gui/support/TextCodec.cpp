@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <optional>
 
-#include "common/TextHelpers.h"
+#include "common/AsciiCase.h"
 
 namespace quorvex::gui {
 

@@ -92,6 +92,14 @@ std::vector<std::string> AccountListView::SelectedNames() const {
     return names;
 }
 
+std::vector<std::string> AccountListView::ShownNames() const {
+    std::vector<std::string> names;
+    const int count = proxy()->rowCount();
+    names.reserve(static_cast<std::size_t>(count));
+    for (int row = 0; row < count; ++row) names.push_back(model_->NameAt(proxy()->mapToSource(proxy()->index(row, 0)).row()));
+    return names;
+}
+
 std::optional<std::string> AccountListView::FirstSelectedName() const {
     const std::vector<int> rows = SelectedSourceRows();
     if (rows.empty()) return std::nullopt;

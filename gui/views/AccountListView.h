@@ -58,6 +58,8 @@ public:
 
     // Names of the selected rows, top to bottom.
     std::vector<std::string> SelectedNames() const;
+    // Names of all rows, top to bottom as shown.
+    std::vector<std::string> ShownNames() const;
 
 public Q_SLOTS:
     void OnRefreshUserList();

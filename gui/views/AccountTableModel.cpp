@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "common/TextHelpers.h"
+#include "common/AsciiCase.h"
 #include "gui/support/TextCodec.h"
 
 namespace quorvex::gui {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/AccountName.h"
+#include "common/ConfigWriter.h"
 #include "common/ErrorLog.h"
 #include "common/FolderTree.h"
 #include "common/Notices.h"
@@ -29,8 +30,6 @@ namespace {
 constexpr std::int64_t kBytesPerMb = 1024 * 1024;
 // How long an account operation waits for the window to show its notice.
 constexpr std::chrono::milliseconds kNoticeWait{1000};
-
-bool IsMultiDomain(const CServerSettings& settings) { return settings.DomainNameType == 1; }
 
 std::string_view AfterFirstAt(std::string_view name) {
     const auto at = name.find('@');
@@ -84,9 +83,9 @@ bool LoadAccount(std::string_view account, AccountRecord& record) {
     record.Comment = ReadValue(*doc, "System", "Comment", kMaxAccountText);
     record.InterMail = ReadValue(*doc, "System", "InterMail", kMaxAccountText);
     record.TimeStamp = ReadValue(*doc, "System", "TimeStamp", kMaxAccountText);
-    record.Volume = ReadNumber(*doc, "System", "Volume", record.Volume);
-    record.Max = ReadNumber(*doc, "System", "Max", 0);
-    record.Disabled = ReadNumber(*doc, "System", "Disabled", 0);
+    record.Volume = ReadConfigInt(*doc, "System", "Volume", record.Volume);
+    record.Max = ReadConfigInt(*doc, "System", "Max", 0);
+    record.Disabled = ReadConfigInt(*doc, "System", "Disabled", 0);
     record.IsGroup = Accounts().IsGroup(account);
     record.Permission = Accounts().GetPermission(account);
     return true;

@@ -6,10 +6,10 @@
 #include <algorithm>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
-#include "common/TextHelpers.h"
 #include "mailmodel/FolderListing.h"
 #include "mailmodel/account/AccountFolders.h"
 

@@ -27,9 +27,4 @@ std::string ReadValue(const IniDocument& doc, std::string_view section, std::str
     return std::string(doc.Find(section, key).value_or(default_value).substr(0, limit));
 }
 
-int ReadNumber(const IniDocument& doc, std::string_view section, std::string_view key, int default_value) {
-    const auto value = doc.Find(section, key);
-    return value ? ParseProfileInt(*value, default_value) : default_value;
-}
-
 }  // namespace quorvex

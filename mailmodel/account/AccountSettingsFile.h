@@ -27,6 +27,5 @@ bool IsStorableValue(std::string_view text);
 // A value read from a loaded document, cut to `limit` characters.
 std::string ReadValue(const IniDocument& doc, std::string_view section, std::string_view key, std::size_t limit,
                       std::string_view default_value = "");
-int ReadNumber(const IniDocument& doc, std::string_view section, std::string_view key, int default_value);
 
 }  // namespace quorvex

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "common/ConfigWriter.h"
 #include "mailmodel/account/AccountSettingsFile.h"
 
 namespace quorvex {
@@ -20,9 +21,9 @@ bool CEmailForward::Load(std::string_view account) {
     const auto doc = LoadAccountSettings(account);
     if (!doc) return false;
     account_ = account;
-    const int count = std::clamp(ReadNumber(*doc, "EmailForward", "Count", 0), 0, kMaxForwardAddresses);
-    LeaveCopyLocal = ReadNumber(*doc, "EmailForward", "LeaveCopyLocal", 1);
-    EnableForwardMailAddresses = ReadNumber(*doc, "system", "EnableForwardMailAddresses", 0);
+    const int count = std::clamp(ReadConfigInt(*doc, "EmailForward", "Count", 0), 0, kMaxForwardAddresses);
+    LeaveCopyLocal = ReadConfigInt(*doc, "EmailForward", "LeaveCopyLocal", 1);
+    EnableForwardMailAddresses = ReadConfigInt(*doc, "system", "EnableForwardMailAddresses", 0);
     for (int i = 1; i <= count; ++i)
         addresses_.push_back(ReadValue(*doc, "EmailForward", Numbered("EmailAddress", i), kMaxListEntryLength));
     return true;
@@ -65,7 +66,7 @@ bool CEmailGroup::LoadMembers(std::string_view account, std::vector<std::string>
     count = 0;
     const auto doc = LoadAccountSettings(account);
     if (!doc) return false;
-    count = ReadNumber(*doc, "EmailGroup", "Count", 0);
+    count = ReadConfigInt(*doc, "EmailGroup", "Count", 0);
     if (count < 1 || count > kMaxGroupMembers) return false;
     members.clear();
     for (int i = 1; i <= count; ++i)

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "common/AccountName.h"
+#include "common/ConfigWriter.h"
 #include "common/PasswordScramble.h"
 #include "mailmodel/account/AccountSettingsFile.h"
 
@@ -30,7 +31,7 @@ bool CEmailPOP3Remote::Load(std::string_view account) {
     const auto doc = LoadAccountSettings(account);
     if (!doc) return false;
     account_ = account;
-    count_ = std::clamp(ReadNumber(*doc, kSection, "Count", 0), 0, kMaxRemoteBoxes);
+    count_ = std::clamp(ReadConfigInt(*doc, kSection, "Count", 0), 0, kMaxRemoteBoxes);
     boxes_.fill(RemotePop3Mailbox{0, 0, "", "", "", 110});
     for (int i = 1; i <= count_; ++i) {
         RemotePop3Mailbox& box = boxes_[static_cast<std::size_t>(i - 1)];
@@ -41,8 +42,8 @@ bool CEmailPOP3Remote::Load(std::string_view account) {
                                               kMaxStoredPassword + 1)
                                .substr(0, kMaxRemoteBoxText);
         box.POP3Account = ReadValue(*doc, kSection, Numbered("POP3Account", i), kMaxRemoteBoxText);
-        box.Enable = ReadNumber(*doc, kSection, Numbered("Enable", i), 0);
-        box.LeaveCopy = ReadNumber(*doc, kSection, Numbered("LeaveCopy", i), 1);
+        box.Enable = ReadConfigInt(*doc, kSection, Numbered("Enable", i), 0);
+        box.LeaveCopy = ReadConfigInt(*doc, kSection, Numbered("LeaveCopy", i), 1);
     }
     return true;
 }

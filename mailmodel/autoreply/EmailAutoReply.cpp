@@ -6,9 +6,11 @@
 #include <fstream>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "common/TextHelpers.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/compose/MessageGenerator.h"
 
@@ -35,17 +37,6 @@ std::string Replace(std::string_view text, std::string_view from, std::string_vi
     return out;
 }
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return out;
-}
-
-std::string_view Trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 std::string ReadHeaderBlock(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -68,8 +59,8 @@ bool IsAutomaticMessage(std::string_view header_block) {
         begin = end + 1;
         const auto colon = line.find(':');
         if (colon == std::string_view::npos) continue;
-        const std::string name = Lower(Trim(line.substr(0, colon)));
-        const std::string value = Lower(Trim(line.substr(colon + 1)));
+        const std::string name = AsciiLowerCase(TrimChars(line.substr(0, colon), " \t\r\n"));
+        const std::string value = AsciiLowerCase(TrimChars(line.substr(colon + 1), " \t\r\n"));
         if (name == "auto-submitted" && !value.empty() && value.rfind("no", 0) != 0) return true;
         if (name == "precedence" && (value == "bulk" || value == "list" || value == "junk")) return true;
     }

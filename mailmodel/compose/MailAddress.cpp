@@ -39,9 +39,9 @@ MailAddress& MailAddress::SplitAddress(std::string_view text) {
                                                                  : close - open - 1);
         Address = Bounded(inner, kCapacity);
     }
-    mime::TrimMimeToken(Address, " ");
-    mime::TrimMimeToken(DisplayName, " ");
-    mime::TrimMimeToken(DisplayName, "\"");
+    TrimToken(Address, " ");
+    TrimToken(DisplayName, " ");
+    TrimToken(DisplayName, "\"");
     return *this;
 }
 

@@ -76,7 +76,4 @@ private:
     ComposerEnvironment environment_;
 };
 
-// The text-template date: "%a, %d %b %Y %H:%M:%S " and the zone ("+0530").
-std::string TemplateDateText(const struct tm& local, long offsetSeconds);
-
 }  // namespace quorvex::compose

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "common/ErrorLog.h"
+#include "common/MailDate.h"
 #include "common/Paths.h"
+#include "common/TextHelpers.h"
 #include "mailmodel/compose/Base64Lines.h"
 #include "mailmodel/compose/MessageGenerator.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
@@ -24,22 +26,11 @@ constexpr std::size_t kValueCapacity = 8192;
 constexpr std::size_t kBareAddressCapacity = 256;
 // Input bytes per encoded word: a Subject line stays far within 998 bytes.
 constexpr std::size_t kWordInputBytes = 600;
-constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 std::string Cut(std::string_view text, std::size_t capacity) {
     if (text.size() <= capacity) return std::string(text);
     QUORVEX_ERROR_LOG("Buffer overflow");
     return std::string(text.substr(0, capacity));
-}
-
-// "+0530", "-0330", "+0000" for an offset east of UTC in seconds.
-std::string ZoneText(long offsetSeconds) {
-    const long minutes = (offsetSeconds < 0 ? -offsetSeconds : offsetSeconds) / 60;
-    char text[8];
-    std::snprintf(text, sizeof text, "%c%02ld%02ld", offsetSeconds < 0 ? '-' : '+', minutes / 60 % 100, minutes % 60);
-    return text;
 }
 
 // Items of a list cut at ';' and ',' (quotes mean nothing here), formatted
@@ -55,7 +46,7 @@ bool FormatTemplateList(const char* list, std::string& out) {
         std::string item(text.substr(start, i - start));
         start = i + 1;
         if (item.size() >= kMaxListItem) return false;
-        mime::TrimMimeToken(item, " ");
+        TrimToken(item, " ");
         if (item.empty()) continue;
         if (!out.empty()) out += ",\r\n\t";
         out += MailAddress().SplitAddress(item).Format();
@@ -65,13 +56,6 @@ bool FormatTemplateList(const char* list, std::string& out) {
 }
 
 }  // namespace
-
-std::string TemplateDateText(const struct tm& local, long offsetSeconds) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d ", kDays[local.tm_wday % 7], local.tm_mday,
-                  kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
-    return text + ZoneText(offsetSeconds);
-}
 
 int MailAttachment::SetPath(std::string_view path) {
     Path = Cut(path, kPathCapacity);
@@ -117,7 +101,7 @@ int CMessageGenerator::GenerateTemplateMail(const char* subject, const char* mai
     const std::time_t now = std::time(nullptr);
     struct tm local {};
     localtime_r(&now, &local);
-    const std::string date = TemplateDateText(local, local.tm_gmtoff);
+    const std::string date = FormatMailDate(local, local.tm_gmtoff);
     char stamp[64];
     std::strftime(stamp, sizeof stamp, "%d%b%Y%H%M%S@", &local);
     const std::string messageId =

@@ -6,8 +6,8 @@
 
 #include <odbcinst.h>
 #include <sqlext.h>
-#include <strings.h>
 
+#include "common/AsciiCase.h"
 #include "mailmodel/db/MailDatabase.h"
 #include "mailmodel/db/Odbc.h"
 
@@ -53,7 +53,7 @@ bool DataSourceExists(const std::string& name) {
         const SQLRETURN rc = SQLDataSources(environment.get(), direction, found, sizeof found, &found_length,
                                             description, sizeof description, &description_length);
         if (!Succeeded(rc)) return false;
-        if (::strcasecmp(reinterpret_cast<const char*>(found), name.c_str()) == 0) return true;
+        if (EqualsNoCase(reinterpret_cast<const char*>(found), name)) return true;
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "common/AsciiCase.h"
+#include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/TransferCoders.h"
 
@@ -122,10 +124,9 @@ std::size_t CEncodedWordCoder::EncodeQ(char* out, std::size_t capacity) const {
         if (width == 1) {
             out[o++] = static_cast<char>(ch);
         } else {
-            static constexpr char kHex[] = "0123456789ABCDEF";
             out[o++] = '=';
-            out[o++] = kHex[ch >> 4];
-            out[o++] = kHex[ch & 15];
+            out[o++] = kUpperHexDigits[ch >> 4];
+            out[o++] = kUpperHexDigits[ch & 15];
         }
         text += width;
     }
@@ -146,7 +147,7 @@ std::size_t CEncodedWordCoder::Decode(char* out, std::size_t capacity) {
         if (in.compare(i, 2, "=?") == 0) {
             const std::size_t q1 = in.find('?', i + 2);
             if (q1 != std::string_view::npos && q1 + 3 < in.size() && in[q1 + 2] == '?') {
-                const char letter = MimeLower(in[q1 + 1]);
+                const char letter = AsciiLower(in[q1 + 1]);
                 if (letter == 'b' || letter == 'q') {
                     const std::size_t start = q1 + 3;
                     std::size_t end = in.find("?=", start);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <random>
 
+#include "common/AsciiCase.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/MimeFlavour.h"
 
@@ -48,7 +49,7 @@ constexpr std::array<ExtensionType, 16> kExtensionTypes = {{
 std::atomic<int> g_boundaryCounter{0};
 
 bool IsBeginLine(std::string_view t) {
-    if (t.size() < 10 || !MimeStartsNoCase(t, "begin ")) return false;
+    if (t.size() < 10 || !StartsWithNoCase(t, "begin ")) return false;
     for (std::size_t i = 6; i < 9; ++i)
         if (t[i] < '0' || t[i] > '9') return false;
     return t[9] == ' ';
@@ -63,20 +64,20 @@ std::string_view MediaTypeName(int index) {
 
 std::string ContentTypeForExtension(std::string_view extension) {
     for (const ExtensionType& row : kExtensionTypes)
-        if (MimeEqualsNoCase(row.extension, extension))
+        if (EqualsNoCase(row.extension, extension))
             return std::string(kMediaTypes[static_cast<std::size_t>(row.mainType)]) + "/" + std::string(row.subType);
     return {};
 }
 
 CEntityHeader::FieldList::iterator CEntityHeader::FindField(std::string_view name) {
     for (auto it = fields_.begin(); it != fields_.end(); ++it)
-        if (MimeEqualsNoCase(it->name, name)) return it;
+        if (EqualsNoCase(it->name, name)) return it;
     return fields_.end();
 }
 
 CEntityHeader::FieldList::const_iterator CEntityHeader::FindField(std::string_view name) const {
     for (auto it = fields_.begin(); it != fields_.end(); ++it)
-        if (MimeEqualsNoCase(it->name, name)) return it;
+        if (EqualsNoCase(it->name, name)) return it;
     return fields_.end();
 }
 
@@ -118,7 +119,7 @@ int CEntityHeader::GetMediaType() const {
     const std::string* type = GetFieldValue("Content-Type");
     const std::string_view value = type == nullptr ? std::string_view("text") : std::string_view(*type);
     for (int i = 0; i < count; ++i)
-        if (MimeStartsNoCase(value, kMediaTypes[static_cast<std::size_t>(i)])) return i;
+        if (StartsWithNoCase(value, kMediaTypes[static_cast<std::size_t>(i)])) return i;
     return count;
 }
 
@@ -193,7 +194,7 @@ void CEntityHeader::SetBoundary(const char* boundary) {
     if (it == fields_.end()) {
         fields_.emplace_back("Content-Type", "multipart/mixed");
         it = fields_.end() - 1;
-    } else if (!MimeStartsNoCase(it->value, "multipart")) {
+    } else if (!StartsWithNoCase(it->value, "multipart")) {
         it->value = "multipart/mixed";
     }
     it->SetParameter("boundary", boundary);

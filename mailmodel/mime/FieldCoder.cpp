@@ -3,9 +3,9 @@
 #include "mailmodel/mime/FieldCoder.h"
 
 #include <cstring>
-#include <mutex>
-#include <vector>
 
+#include "common/AsciiCase.h"
+#include "mailmodel/mime/CoderTable.h"
 #include "mailmodel/mime/EncodedWordCoder.h"
 #include "mailmodel/mime/MimeCharClass.h"
 
@@ -69,33 +69,24 @@ private:
     std::size_t fold_ = kNone;
 };
 
-struct FieldEntry {
-    std::string name;
-    FieldCoderFactory factory;
-};
+using FieldCoders = CoderTable<CFieldCoder>;
 
-template <typename T>
-std::unique_ptr<CFieldCoder> Make() {
-    return std::make_unique<T>();
+void FillDefaults(FieldCoders& coders) {
+    for (const char* name : {"Subject", "Comments", "Content-Description"})
+        coders.Set(name, &FieldCoders::Make<CTextFieldCoder>);
+    for (const char* name : {"From", "To", "Resent-To", "Cc", "Resent-Cc", "Bcc", "Resent-Bcc", "Reply-To",
+                             "Resent-Reply-To"})
+        coders.Set(name, &FieldCoders::Make<CAddressFieldCoder>);
+    for (const char* name : {"Content-Type", "Content-Disposition"})
+        coders.Set(name, &FieldCoders::Make<CParameterFieldCoder>);
 }
 
-struct FieldRegistry {
-    std::mutex mutex;
-    std::vector<FieldEntry> entries;
-    FieldRegistry() {
-        for (const char* name : {"Subject", "Comments", "Content-Description"})
-            entries.push_back({name, &Make<CTextFieldCoder>});
-        for (const char* name : {"From", "To", "Resent-To", "Cc", "Resent-Cc", "Bcc", "Resent-Bcc", "Reply-To",
-                                 "Resent-Reply-To"})
-            entries.push_back({name, &Make<CAddressFieldCoder>});
-        for (const char* name : {"Content-Type", "Content-Disposition"})
-            entries.push_back({name, &Make<CParameterFieldCoder>});
-    }
-};
-
-FieldRegistry& Registry() {
-    static FieldRegistry registry;
-    return registry;
+// Filled with the defaults on first use.
+FieldCoders& Registry() {
+    static FieldCoders coders;
+    static const bool filled = (FillDefaults(coders), true);
+    (void)filled;
+    return coders;
 }
 
 }  // namespace
@@ -206,19 +197,11 @@ std::string UnfoldValue(std::string_view value) {
     return out;
 }
 
-void RegisterFieldCoder(std::string_view name, FieldCoderFactory factory) {
-    FieldRegistry& registry = Registry();
-    std::lock_guard lock(registry.mutex);
-    std::erase_if(registry.entries, [&](const FieldEntry& e) { return MimeEqualsNoCase(e.name, name); });
-    if (factory != nullptr) registry.entries.push_back({std::string(name), factory});
-}
+void RegisterFieldCoder(std::string_view name, FieldCoderFactory factory) { Registry().Set(name, factory); }
 
 std::unique_ptr<CFieldCoder> CreateFieldCoder(std::string_view name) {
-    FieldRegistry& registry = Registry();
-    std::lock_guard lock(registry.mutex);
-    for (const FieldEntry& entry : registry.entries)
-        if (MimeEqualsNoCase(entry.name, name)) return entry.factory();
-    return std::make_unique<CFieldCoder>();
+    auto coder = Registry().Create(name);
+    return coder ? std::move(coder) : std::make_unique<CFieldCoder>();
 }
 
 }  // namespace quorvex::mime

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/AsciiCase.h"
 #include "mailmodel/mime/FieldCoder.h"
 #include "mailmodel/mime/MimeCharClass.h"
 
@@ -42,7 +43,7 @@ bool CHeaderField::FindParameter(std::string_view parameter, std::size_t& start,
             while (ve < v.size() && (v[ve] == '.' || IsMimeTokenChar(static_cast<unsigned char>(v[ve])))) ++ve;
         }
         const std::size_t after = nameStart + parameter.size();
-        if (MimeStartsNoCase(v.substr(nameStart), parameter) && after < v.size() &&
+        if (StartsWithNoCase(v.substr(nameStart), parameter) && after < v.size() &&
             (IsMimeSpace(static_cast<unsigned char>(v[after])) || v[after] == '=')) {
             start = vs;
             end = ve;

@@ -46,16 +46,5 @@ inline bool IsMimeAlnum(unsigned char c) { return HasMimeClass(c, kCharAlnum); }
 inline bool IsUpperHexDigit(unsigned char c) { return HasMimeClass(c, kCharUpperHex); }
 inline bool IsMimeTokenChar(unsigned char c) { return c >= 128 || (c > 32 && !IsMimeSpecial(c)); }
 
-// Case-insensitive ASCII helpers shared by the library.
-inline char MimeLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-inline bool MimeEqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (MimeLower(a[i]) != MimeLower(b[i])) return false;
-    return true;
-}
-inline bool MimeStartsNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && MimeEqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
 
 }  // namespace quorvex::mime

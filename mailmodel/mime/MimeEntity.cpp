@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "mailmodel/mime/MimeCharClass.h"
@@ -71,7 +72,7 @@ std::size_t CMimeEntity::GetText(std::string& out) const {
 bool CMimeEntity::SetMessage(CRfc822Message& message) {
     content_ = message.StoreToString();
     const std::string* type = GetFieldValue("Content-Type");
-    if (type == nullptr || !MimeStartsNoCase(*type, "message")) SetContentType("message/rfc822");
+    if (type == nullptr || !StartsWithNoCase(*type, "message")) SetContentType("message/rfc822");
     return true;
 }
 

@@ -10,8 +10,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
+#include "common/EncodedWords.h"
 #include "common/Paths.h"
+#include "common/TextHelpers.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
@@ -40,12 +43,6 @@ void CopyToNewFile(const std::string& from, const std::string& to) {
     ssize_t n;
     while ((n = ::read(in.get(), buffer, sizeof buffer)) > 0)
         if (!WriteFully(out.get(), {buffer, static_cast<std::size_t>(n)})) return;
-}
-
-std::string TrimSpaces(std::string text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 // The MIME version without comments and white space.
@@ -123,15 +120,15 @@ void MimeMessageParser::ParseHeaderField(const std::string& field) {
     };
     for (const Rule& rule : kRules) {
         const std::string_view name = rule.name;
-        if (!MimeStartsNoCase(field, name)) continue;
+        if (!StartsWithNoCase(field, name)) continue;
         const bool wide = rule.target == &MimeMessageParser::To || rule.target == &MimeMessageParser::Cc;
         std::string value = field.substr(name.size(), wide ? limits_.toCcCapacity : kHeaderFieldCapacity);
         if (rule.address) {
             while (value.size() >= 2 && value.compare(0, 2, "\r\n") == 0) value.erase(0, 2);
             while (value.size() >= 2 && value.compare(value.size() - 2, 2, "\r\n") == 0) value.resize(value.size() - 2);
-            value = TrimSpaces(std::move(value));
+            value = std::string(TrimChars(value, " "));
         } else {
-            value = WithoutLineBreaks(TrimSpaces(std::move(value)));
+            value = WithoutLineBreaks(TrimChars(value, " "));
         }
         this->*rule.target = std::move(value);
         return;
@@ -153,7 +150,7 @@ int MimeMessageParser::ReadHeaders(MessageFile& file) {
             if (n < 0) return kReadFailed;
             fieldBytes += n;
             first = piece.empty() ? 0 : piece[0];
-            field += MimePartDecoder::DecodeEncodedWords(piece);
+            field += DecodeEncodedWords(piece);
             if (field == "\r\n" || field == "\r\r\n") {
                 blank = true;
                 break;

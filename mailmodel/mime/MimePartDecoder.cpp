@@ -2,6 +2,9 @@
 // decoders of the stored-message parser.
 #include "mailmodel/mime/MimePartDecoder.h"
 
+#include "common/AsciiCase.h"
+#include "common/EncodedWords.h"
+#include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
 
@@ -14,7 +17,7 @@ bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
 // The text after "Name:" when the line starts with it (case-insensitive).
 bool HeaderValue(std::string_view line, std::string_view nameWithColon, std::string_view& rest) {
-    if (!MimeStartsNoCase(line, nameWithColon)) return false;
+    if (!StartsWithNoCase(line, nameWithColon)) return false;
     rest = line.substr(nameWithColon.size());
     return true;
 }
@@ -65,8 +68,6 @@ std::string SanitizedCut(std::string value) {
     return value;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) { return MimeEqualsNoCase(a, b); }
-
 }  // namespace
 
 std::string WithoutLineBreaks(std::string_view text) {
@@ -82,7 +83,7 @@ bool MimePartDecoder::IsDecodableType(std::string_view type) {
     while (p < type.size() && IsMimeSpace(static_cast<unsigned char>(type[p]))) ++p;
     type.remove_prefix(p);
     for (std::string_view prefix : {"text/", "message/rfc822", "image/", "application/", "plain/"})
-        if (MimeStartsNoCase(type, prefix)) return true;
+        if (StartsWithNoCase(type, prefix)) return true;
     return false;
 }
 
@@ -117,7 +118,7 @@ int MimePartDecoder::ParsePartHeader(std::string_view header) {
     }
     if (version != "1.0") return 0;
     PartDecodable = IsDecodableType(type);
-    if ((MimeStartsNoCase(type, "multipart/") || MimeStartsNoCase(type, "message/")) && FindBoundary(type))
+    if ((StartsWithNoCase(type, "multipart/") || StartsWithNoCase(type, "message/")) && FindBoundary(type))
         return kHeaderMultipart;
     if (encoding.empty()) return 0;
     if (EqualsNoCase(encoding, "quoted-printable")) {
@@ -155,7 +156,7 @@ int MimePartDecoder::ParseHeaderLine(std::string_view line, MimePart& part) {
     }
     if (HeaderValue(line, "Content-Type:", rest)) {
         const std::string_view value = UnfoldedValue(rest);
-        if (MimeStartsNoCase(value, "multipart/")) {
+        if (StartsWithNoCase(value, "multipart/")) {
             if (const auto boundary = FindBoundary(value); boundary && BoundaryStack.size() < kMaxBoundaryDepth)
                 BoundaryStack.push_back(WithoutLineBreaks("--" + boundary->substr(0, kBoundaryCapacity)));
             return kNothing;
@@ -171,7 +172,7 @@ int MimePartDecoder::ParseHeaderLine(std::string_view line, MimePart& part) {
     }
     if (HeaderValue(line, "Content-Disposition:", rest)) {
         std::string token;
-        if (!NextHeaderAddress(&line, token) || !MimeStartsNoCase(token, "attachment")) return kNothing;
+        if (!NextHeaderAddress(&line, token) || !StartsWithNoCase(token, "attachment")) return kNothing;
         part.IsAttachment = true;
         const std::size_t at = line.find("filename");
         std::string name;
@@ -214,14 +215,14 @@ int MimePartDecoder::ParseHeaderLine(std::string_view line, MimePart& part) {
 int MimePartDecoder::ParseBodyLine(std::string_view line) {
     if (BoundaryStack.empty()) return kNothing;
     const std::string& inner = BoundaryStack.back();
-    if (!inner.empty() && MimeStartsNoCase(line, inner)) {
+    if (!inner.empty() && StartsWithNoCase(line, inner)) {
         PartScanState = 1;
         if (BoundaryStack.size() == 1 && line.substr(inner.size(), 2) == "--") return kEnd;
         return kBoundary;
     }
     if (!IsBlankPartLine(line) && BoundaryStack.size() >= 2) {
         const std::string& outer = BoundaryStack[BoundaryStack.size() - 2];
-        if (!outer.empty() && MimeStartsNoCase(line, outer)) {
+        if (!outer.empty() && StartsWithNoCase(line, outer)) {
             BoundaryStack.pop_back();
             PartScanState = 1;
             return kBoundary;
@@ -254,60 +255,6 @@ void MimePartDecoder::DecodePartLine(std::string_view line, std::string& out) co
         DecodeQuotedPrintableLine(line, out);
     else
         DecodeBase64Line(line, out);
-}
-
-std::string MimePartDecoder::DecodeEncodedWords(std::string_view in) {
-    if (in.find("=?") == std::string_view::npos) return std::string(in);
-    std::string out;
-    out.reserve(in.size());
-    std::size_t i = 0;
-    while (i < in.size()) {
-        const std::size_t start = in.find("=?", i);
-        if (start == std::string_view::npos) {
-            out.append(in.substr(i));
-            break;
-        }
-        out.append(in.substr(i, start - i));
-        std::size_t p = start + 2;
-        // Decode this word and every word that follows after white space only.
-        while (true) {
-            const std::size_t q1 = in.find('?', p);
-            if (q1 == std::string_view::npos || q1 + 2 >= in.size() || in[q1 + 2] != '?') {
-                i = p;  // not a word: the "=?" goes, the rest is ordinary text
-                break;
-            }
-            const char letter = in[q1 + 1];
-            const std::size_t textStart = q1 + 3;
-            std::size_t end = in.find("?=", textStart);
-            if (end == std::string_view::npos) end = in.size();
-            const std::string_view text = in.substr(textStart, end - textStart);
-            if (letter == 'q' || letter == 'Q') {
-                for (std::size_t k = 0; k < text.size(); ++k) {
-                    unsigned char byte = 0;
-                    if (text[k] == '_')
-                        out += ' ';
-                    else if (text[k] == '=' && k + 2 < text.size() &&
-                             DecodeHexPair(static_cast<unsigned char>(text[k + 1]),
-                                           static_cast<unsigned char>(text[k + 2]), byte) == 0) {
-                        out += static_cast<char>(byte);
-                        k += 2;
-                    } else {
-                        out += text[k];
-                    }
-                }
-            } else if (letter == 'b' || letter == 'B') {
-                DecodeBase64Run(text, out);
-            } else {
-                out.append(text);
-            }
-            i = std::min(in.size(), end + 2);
-            std::size_t w = i;
-            while (w < in.size() && IsMimeSpace(static_cast<unsigned char>(in[w]))) ++w;
-            if (in.compare(w, 2, "=?") != 0) break;
-            p = w + 2;
-        }
-    }
-    return out;
 }
 
 bool MimePartDecoder::NextHeaderAddress(const std::string_view* text, std::string& token) {

@@ -57,7 +57,6 @@ public:
     void SelectPartDecoding(const MimePart& part);
     // Appends the decoded bytes of one body line.
     void DecodePartLine(std::string_view line, std::string& out) const;
-    static std::string DecodeEncodedWords(std::string_view line);
     static void DecodeBase64Line(std::string_view line, std::string& out);
     // First call with a text starts a scan; null continues it. False when
     // no further token exists.

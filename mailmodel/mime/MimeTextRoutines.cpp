@@ -1,7 +1,9 @@
 // The parser's pure text routines (see the header).
 #include "mailmodel/mime/MimeTextRoutines.h"
 
+#include "common/AsciiCase.h"
 #include "common/Base64.h"
+#include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
 
 namespace quorvex::mime {
@@ -13,7 +15,7 @@ std::optional<std::string> FindBoundary(std::string_view value) {
     while (semi != std::string_view::npos) {
         std::size_t p = semi + 1;
         while (p < value.size() && IsMimeSpace(static_cast<unsigned char>(value[p]))) ++p;
-        if (MimeStartsNoCase(value.substr(p), "boundary")) {
+        if (StartsWithNoCase(value.substr(p), "boundary")) {
             p += 8;
             bool sawEquals = false;
             while (p < value.size() && (IsMimeSpace(static_cast<unsigned char>(value[p])) || value[p] == '=')) {
@@ -38,21 +40,6 @@ std::optional<std::string> FindBoundary(std::string_view value) {
     return std::nullopt;
 }
 
-int HexDigitValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return c;
-}
-
-int DecodeHexPair(unsigned char high, unsigned char low, unsigned char& out) {
-    const int h = HexDigitValue(high);
-    const int l = HexDigitValue(low);
-    if (h > 15 || l > 15) return 1;
-    out = static_cast<unsigned char>(h * 16 + l);
-    return 0;
-}
-
 void DecodeQuotedPrintableLine(std::string_view line, std::string& out) {
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
@@ -66,10 +53,8 @@ void DecodeQuotedPrintableLine(std::string_view line, std::string& out) {
             if (i + 1 < line.size() && line[i + 1] == '\n') ++i;
             continue;
         }
-        unsigned char byte = 0;
-        if (i + 2 < line.size() &&
-            DecodeHexPair(static_cast<unsigned char>(line[i + 1]), static_cast<unsigned char>(line[i + 2]), byte) == 0) {
-            out += static_cast<char>(byte);
+        if (const auto byte = i + 2 < line.size() ? DecodeHexPair(line[i + 1], line[i + 2]) : std::nullopt) {
+            out += static_cast<char>(*byte);
             i += 2;
             continue;
         }
@@ -113,30 +98,6 @@ void SanitizeFileName(std::string& text) {
     }
     if (out.empty()) out = "_";
     text = std::move(out);
-}
-
-void ReplaceAllInPlace(std::string& text, std::string_view find, std::string_view replacement) {
-    if (find.empty()) return;
-    std::string out;
-    std::size_t from = 0;
-    for (std::size_t p = text.find(find); p != std::string::npos; p = text.find(find, from)) {
-        out.append(text, from, p - from);
-        out += replacement;
-        from = p + find.size();
-    }
-    if (from == 0) return;
-    out.append(text, from, std::string::npos);
-    text = std::move(out);
-}
-
-void TrimMimeToken(std::string& text, std::string_view token) {
-    if (text.empty() || token.empty()) return;
-    std::size_t start = 0;
-    while (text.size() - start >= token.size() && text.compare(start, token.size(), token) == 0) start += token.size();
-    std::size_t end = text.size();
-    while (end - start >= token.size() && text.compare(end - token.size(), token.size(), token) == 0)
-        end -= token.size();
-    text = text.substr(start, end - start);
 }
 
 }  // namespace quorvex::mime

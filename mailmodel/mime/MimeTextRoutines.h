@@ -27,19 +27,10 @@ void DecodeQuotedPrintableLine(std::string_view line, std::string& out);
 // character or a short group.
 int DecodeBase64Run(std::string_view in, std::string& out);
 
-// 0-15 for a hex digit (either case); any other character as its own code.
-int HexDigitValue(unsigned char c);
-// 0 and the byte when both are hex digits, else 1.
-int DecodeHexPair(unsigned char high, unsigned char low, unsigned char& out);
-
 // Makes a name from a message safe as a file name inside one folder: no
 // path separators or other reserved characters, no control characters, no
 // "..", no leading dot, at most kMaxPartFileNameBytes bytes; never empty.
 void SanitizeFileName(std::string& text);
-// Replaces every occurrence of a non-empty `find`, left to right.
-void ReplaceAllInPlace(std::string& text, std::string_view find, std::string_view replacement);
-// Removes repetitions of `token` from the start, then from the end.
-void TrimMimeToken(std::string& text, std::string_view token);
 
 // True for an empty line, one starting with LF, or exactly CR LF.
 bool IsBlankPartLine(std::string_view line);

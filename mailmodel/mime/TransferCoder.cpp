@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <mutex>
-#include <vector>
 
+#include "common/AsciiCase.h"
+#include "mailmodel/mime/CoderTable.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/MimeFlavour.h"
 #include "mailmodel/mime/TransferCoders.h"
@@ -21,38 +21,28 @@ constexpr MimeFlavourTraits kWebMailTraits{false, "__=_Part_Boundary_", 7};
 
 std::atomic<const MimeFlavourTraits*> g_traits{&kServerTraits};
 
-struct CoderEntry {
-    std::string name;
-    TransferCoderFactory factory;
-};
+using TransferCoders = CoderTable<CTransferCoder>;
 
-template <typename T>
-std::unique_ptr<CTransferCoder> Make() {
-    return std::make_unique<T>();
+std::atomic<bool> g_folding{false};
+
+void FillDefaults(TransferCoders& coders) {
+    g_folding = false;
+    if (CurrentMimeFlavour().uuencode) {
+        coders.Reset({{"quoted-printable", &TransferCoders::Make<CQuotedPrintableCoder>},
+                      {"base64", &TransferCoders::Make<CBase64Coder>},
+                      {"uuencode", &TransferCoders::Make<CUuCoder>}});
+    } else {
+        coders.Reset({{"quoted-printable", &TransferCoders::Make<CQuotedPrintableCoder>},
+                      {"base64", &TransferCoders::Make<CBase64Coder>}});
+    }
 }
 
-struct CoderRegistry {
-    std::mutex mutex;
-    std::vector<CoderEntry> entries;
-    bool folding = false;
-
-    CoderRegistry() { FillDefaults(); }
-    void FillDefaults() {
-        entries.clear();
-        folding = false;
-        entries.push_back({"quoted-printable", &Make<CQuotedPrintableCoder>});
-        entries.push_back({"base64", &Make<CBase64Coder>});
-        if (CurrentMimeFlavour().uuencode) entries.push_back({"uuencode", &Make<CUuCoder>});
-    }
-    void Set(std::string_view name, TransferCoderFactory factory) {
-        std::erase_if(entries, [&](const CoderEntry& e) { return MimeEqualsNoCase(e.name, name); });
-        if (factory != nullptr) entries.push_back({std::string(name), factory});
-    }
-};
-
-CoderRegistry& Registry() {
-    static CoderRegistry registry;
-    return registry;
+// Filled with the defaults on first use.
+TransferCoders& Coders() {
+    static TransferCoders coders;
+    static const bool filled = (FillDefaults(coders), true);
+    (void)filled;
+    return coders;
 }
 
 }  // namespace
@@ -72,40 +62,24 @@ std::size_t CTransferCoder::Encode(char* buffer, std::size_t capacity) {
 
 std::size_t CTransferCoder::Decode(char* buffer, std::size_t capacity) { return CTransferCoder::Encode(buffer, capacity); }
 
-void RegisterTransferCoder(std::string_view name, TransferCoderFactory factory) {
-    CoderRegistry& registry = Registry();
-    std::lock_guard lock(registry.mutex);
-    registry.Set(name, factory);
-}
+void RegisterTransferCoder(std::string_view name, TransferCoderFactory factory) { Coders().Set(name, factory); }
 
 std::unique_ptr<CTransferCoder> CreateTransferCoder(std::string_view name) {
     if (name.empty()) name = "7bit";
-    CoderRegistry& registry = Registry();
-    std::lock_guard lock(registry.mutex);
-    for (const CoderEntry& entry : registry.entries)
-        if (MimeEqualsNoCase(entry.name, name)) return entry.factory();
-    return std::make_unique<CTransferCoder>();
+    auto coder = Coders().Create(name);
+    return coder ? std::move(coder) : std::make_unique<CTransferCoder>();
 }
 
 void SetLineFolding(bool on) {
-    CoderRegistry& registry = Registry();
-    std::lock_guard lock(registry.mutex);
-    registry.folding = on;
-    registry.Set("7bit", on ? &Make<CFoldingCoder> : nullptr);
-    registry.Set("8bit", on ? &Make<CFoldingCoder> : nullptr);
+    TransferCoders& coders = Coders();
+    g_folding = on;
+    coders.Set("7bit", on ? &TransferCoders::Make<CFoldingCoder> : nullptr);
+    coders.Set("8bit", on ? &TransferCoders::Make<CFoldingCoder> : nullptr);
 }
 
-bool IsLineFoldingOn() {
-    CoderRegistry& registry = Registry();
-    std::lock_guard lock(registry.mutex);
-    return registry.folding;
-}
+bool IsLineFoldingOn() { return g_folding; }
 
-void ResetTransferCoders() {
-    CoderRegistry& registry = Registry();
-    std::lock_guard lock(registry.mutex);
-    registry.FillDefaults();
-}
+void ResetTransferCoders() { FillDefaults(Coders()); }
 
 std::string RunCoder(CTransferCoder& coder, std::string_view input, bool encode) {
     coder.SetInput(input.data(), input.size(), encode);

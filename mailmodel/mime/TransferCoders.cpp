@@ -6,25 +6,17 @@
 #include <array>
 #include <cstring>
 
+#include "common/Base64.h"
+#include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
 
 namespace quorvex::mime {
-
-const char kBase64Alphabet[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 namespace {
 
 constexpr std::size_t kNoFold = static_cast<std::size_t>(-1);
 constexpr std::size_t kMaxLine = 76;
-constexpr char kHexUpper[] = "0123456789ABCDEF";
 
-constexpr std::array<signed char, 256> BuildBase64Values() {
-    std::array<signed char, 256> values{};
-    for (auto& v : values) v = -1;
-    for (int i = 0; i < 64; ++i) values[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<signed char>(i);
-    return values;
-}
-constexpr std::array<signed char, 256> kBase64Values = BuildBase64Values();
 
 bool IsLoneDotLine(std::string_view in, std::size_t i) {
     return i >= 2 && in[i - 2] == '\r' && in[i - 1] == '\n' && i + 2 < in.size() && in[i + 1] == '\r' &&
@@ -32,13 +24,6 @@ bool IsLoneDotLine(std::string_view in, std::size_t i) {
 }
 
 }  // namespace
-
-int MimeHexValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // ---- quoted-printable -------------------------------------------------------
 
@@ -89,8 +74,8 @@ std::size_t CQuotedPrintableCoder::Encode(char* out, std::size_t capacity) {
         if (encoded) {
             if (capacity - o < 3) continue;  // does not fit: dropped
             out[o] = '=';
-            out[o + 1] = kHexUpper[c >> 4];
-            out[o + 2] = kHexUpper[c & 15];
+            out[o + 1] = kUpperHexDigits[c >> 4];
+            out[o + 2] = kUpperHexDigits[c & 15];
             o += 3;
             line += 3;
         } else {
@@ -118,8 +103,7 @@ std::size_t CQuotedPrintableCoder::Decode(char* out, std::size_t capacity) {
         const unsigned char a = static_cast<unsigned char>(in[i + 1]);
         const unsigned char b = static_cast<unsigned char>(in[i + 2]);
         if (IsUpperHexDigit(a)) {
-            const int low = MimeHexValue(b);
-            out[o++] = static_cast<char>((MimeHexValue(a) << 4) | ((low < 0 ? b : low) & 15));
+            out[o++] = static_cast<char>((HexDigitValue(a) << 4) | (HexDigitValue(b) & 15));
             i += 3;
         } else if (a == '\r' && b == '\n') {
             i += 3;
@@ -157,28 +141,16 @@ std::size_t CBase64Coder::Encode(char* out, std::size_t capacity) {
     // Fast path: whole lines of 57 input bytes while the room is certain.
     if (lineBreaks_) {
         while (n - i >= 57 && capacity - o >= 78) {
-            for (int g = 0; g < 19; ++g, i += 3) {
-                const unsigned v = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
-                out[o++] = kBase64Alphabet[v >> 18];
-                out[o++] = kBase64Alphabet[(v >> 12) & 63];
-                out[o++] = kBase64Alphabet[(v >> 6) & 63];
-                out[o++] = kBase64Alphabet[v & 63];
-            }
+            for (int g = 0; g < 19; ++g, i += 3, o += 4) Base64EncodeGroup(in + i, 3, out + o);
             out[o++] = '\r';
             out[o++] = '\n';
         }
     }
-    for (; i + 3 <= n; i += 3) {
-        const unsigned v = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
-        if (!put(kBase64Alphabet[v >> 18]) || !put(kBase64Alphabet[(v >> 12) & 63]) ||
-            !put(kBase64Alphabet[(v >> 6) & 63]) || !put(kBase64Alphabet[v & 63]))
-            return o;
-    }
-    if (i < n) {
-        const unsigned v = (in[i] << 16) | (i + 1 < n ? in[i + 1] << 8 : 0);
-        if (!put(kBase64Alphabet[v >> 18]) || !put(kBase64Alphabet[(v >> 12) & 63]) ||
-            !put(i + 1 < n ? kBase64Alphabet[(v >> 6) & 63] : '=') || !put('='))
-            return o;
+    for (; i < n; i += 3) {
+        char group[4];
+        Base64EncodeGroup(in + i, std::min<std::size_t>(3, n - i), group);
+        for (const char ch : group)
+            if (!put(ch)) return o;
     }
     if (lineBreaks_ && line > 0) {
         if (o < capacity) out[o++] = '\r';
@@ -195,7 +167,7 @@ std::size_t CBase64Coder::Decode(char* out, std::size_t capacity) {
     int have = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned char c = in[i];
-        const int v = kBase64Values[c];
+        const int v = Base64Value(c);
         if (v < 0) {
             if (c == '\r' || c == '\n') continue;
             break;  // '=', blanks and every other stranger end the data

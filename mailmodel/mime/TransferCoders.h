@@ -36,8 +36,4 @@ public:
     std::size_t Encode(char* buffer, std::size_t capacity) override;
 };
 
-// Pure helpers the coders share with the encoded-word coder.
-int MimeHexValue(unsigned char c);  // '0'-'9', 'A'-'F', 'a'-'f'; others -1
-extern const char kBase64Alphabet[65];
-
 }  // namespace quorvex::mime

@@ -1,13 +1,12 @@
-// Encoded words, hexadecimal pairs and header dates.
+// Header dates.
 #include "mailmodel/summary/HeaderDecoding.h"
 
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <vector>
 
-#include "common/Base64.h"
+#include "common/AsciiCase.h"
 
 namespace quorvex {
 
@@ -15,92 +14,7 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
-
-std::string DecodeQ(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '=' && i + 2 < text.size()) {
-            if (const auto byte = DecodeHexPair(text[i + 1], text[i + 2])) {
-                out.push_back(static_cast<char>(*byte));
-                i += 2;
-                continue;
-            }
-        }
-        out.push_back(text[i] == '_' ? ' ' : text[i]);
-    }
-    return out;
-}
-
 }  // namespace
-
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return static_cast<unsigned char>(c);
-}
-
-std::optional<std::uint8_t> DecodeHexPair(char high, char low) {
-    const int h = HexDigitValue(high);
-    const int l = HexDigitValue(low);
-    if (h > 15 || l > 15) return std::nullopt;
-    return static_cast<std::uint8_t>(h * 16 + l);
-}
-
-void DecodeEncodedWords(std::string& line) {
-    if (line.find("=?") == std::string::npos) return;
-    const std::string_view in = line;
-    std::string out;
-    std::size_t pos = 0;
-    bool joined = false;  // at an encoded word that directly follows another
-    for (;;) {
-        if (!joined) {
-            const auto start = in.find("=?", pos);
-            if (start == std::string_view::npos) {
-                out.append(in.substr(pos));
-                break;
-            }
-            out.append(in.substr(pos, start - pos));
-            pos = start + 2;
-        }
-        joined = false;
-        // Charset, then a one-letter encoding between two "?".
-        const auto q = in.find('?', pos);
-        if (q == std::string_view::npos || q + 2 >= in.size() || in[q + 2] != '?') continue;
-        const char encoding = Lower(in[q + 1]);
-        pos = q + 3;
-        auto end = in.find("?=", pos);
-        const std::string_view text = in.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
-        if (encoding == 'q') {
-            out.append(DecodeQ(text));
-        } else if (encoding == 'b') {
-            std::string decoded;
-            if (Base64Decode(text, decoded) > 0) out.append(decoded);
-        } else {
-            out.append(text);
-        }
-        if (end == std::string_view::npos) {
-            pos = in.size();
-            break;
-        }
-        pos = end + 2;
-        std::size_t next = pos;
-        while (next < in.size() && IsBlank(in[next])) ++next;
-        if (in.substr(next, 2) == "=?") {
-            pos = next + 2;
-            joined = true;
-        }
-    }
-    line = std::move(out);
-}
 
 std::optional<std::string> ConvertMailDate(std::string_view text, MissingZone missing) {
     // Tokens split at blanks and commas; a weekday in front is skipped.
@@ -127,7 +41,7 @@ std::optional<std::string> ConvertMailDate(std::string_view text, MissingZone mi
     if (i < tokens.size() && !number(tokens[i], day)) ++i;  // weekday
     if (i + 3 >= tokens.size() || !number(tokens[i], day) || day < 1 || day > 31) return std::nullopt;
     int month = 0;
-    while (month < 12 && !(tokens[i + 1].size() >= 3 && SameText(tokens[i + 1].substr(0, 3), kMonths[static_cast<std::size_t>(month)])))
+    while (month < 12 && !(tokens[i + 1].size() >= 3 && EqualsNoCase(tokens[i + 1].substr(0, 3), kMonths[static_cast<std::size_t>(month)])))
         ++month;
     int year = 0;
     if (month == 12 || !number(tokens[i + 2], year)) return std::nullopt;
@@ -158,7 +72,7 @@ std::optional<std::string> ConvertMailDate(std::string_view text, MissingZone mi
             } kNames[] = {{"EST", -5}, {"EDT", -4}, {"CST", -6}, {"CDT", -5},
                           {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
             for (const auto& n : kNames)
-                if (SameText(zone, n.name)) zone_minutes = n.hours * 60;
+                if (EqualsNoCase(zone, n.name)) zone_minutes = n.hours * 60;
         }
     }
     char out[64];

@@ -10,16 +10,6 @@
 
 namespace quorvex {
 
-// Decodes every encoded word of one header line in place. The charset is
-// ignored (bytes are kept as decoded); white space between two adjacent
-// encoded words is dropped; an unknown encoding keeps its text.
-void DecodeEncodedWords(std::string& line);
-
-// The value of "0"-"9", "A"-"F", "a"-"f"; any other character yields itself.
-int HexDigitValue(char c);
-// Two hexadecimal digits as one byte; nothing when either is not a digit.
-std::optional<std::uint8_t> DecodeHexPair(char high, char low);
-
 // What a date without any zone after its time stands for.
 enum class MissingZone {
     kUtc,         // UTC, converted to local time like any other date

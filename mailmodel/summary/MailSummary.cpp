@@ -8,15 +8,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+#include "common/AsciiCase.h"
+#include "common/EncodedWords.h"
 #include "common/ServerSettings.h"
+#include "common/TextHelpers.h"
 #include "common/UniqueFd.h"
+#include "common/net/PeerAddress.h"
 #include "mailmodel/summary/HeaderDecoding.h"
 #include "mailmodel/summary/SenderCheckServices.h"
 
@@ -27,28 +30,6 @@ namespace {
 // A header block longer than this is not read further: the fields that
 // matter sit near the top, and the cap bounds memory for hostile input.
 constexpr std::size_t kMaxHeaderBlock = 1024 * 1024;
-
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-std::string_view TrimChars(std::string_view s, std::string_view chars) {
-    while (!s.empty() && chars.find(s.front()) != std::string_view::npos) s.remove_prefix(1);
-    while (!s.empty() && chars.find(s.back()) != std::string_view::npos) s.remove_suffix(1);
-    return s;
-}
-
-std::string Lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-bool StartsWithNoCase(std::string_view line, std::string_view prefix) {
-    return line.size() >= prefix.size() && Lowered(line.substr(0, prefix.size())) == Lowered(prefix);
-}
 
 std::string Bounded(std::string_view s, std::size_t limit) { return std::string(s.substr(0, limit)); }
 
@@ -70,11 +51,11 @@ std::vector<std::string> HeaderLines(std::string_view block) {
     return lines;
 }
 
-std::optional<std::uint32_t> ParseIpv4(std::string_view text) {
-    const std::string copy(text);
-    in_addr addr{};
-    if (::inet_pton(AF_INET, copy.c_str(), &addr) != 1) return std::nullopt;
-    return addr.s_addr;
+// A dotted address in network byte order, as the resolver gives them.
+std::optional<std::uint32_t> NetworkOrderIpv4(std::string_view text) {
+    const auto address = ParseIpv4(text);
+    if (!address) return std::nullopt;
+    return htonl(*address);
 }
 
 bool SameNetwork(std::uint32_t a, std::uint32_t b) {
@@ -102,7 +83,7 @@ bool SenderDomainMatches(std::string_view domain, std::uint32_t received_from, c
         rest = eol == std::string_view::npos ? std::string_view() : rest.substr(eol + 1);
         entry = entry.substr(0, std::min(entry.find(' '), static_cast<std::size_t>(1023)));
         if (entry.empty()) continue;
-        if (const auto address = ParseIpv4(entry)) {
+        if (const auto address = NetworkOrderIpv4(entry)) {
             if (SameNetwork(*address, received_from)) return true;
             continue;
         }
@@ -135,9 +116,9 @@ void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, co
     bool have_return_path = false;
     long spam = 0;
     for (std::string& line : HeaderLines(header_block)) {
-        DecodeEncodedWords(line);
+        line = DecodeEncodedWords(line);
         const std::string_view view = line;
-        const auto value = [&](std::size_t prefix) { return TrimBlanks(view.substr(prefix)); };
+        const auto value = [&](std::size_t prefix) { return TrimChars(view.substr(prefix), " \t"); };
         if (StartsWithNoCase(view, "subject:")) {
             summary.Subject = Bounded(value(8), kSummaryFieldLength);
         } else if (StartsWithNoCase(view, "cc:")) {
@@ -150,7 +131,7 @@ void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, co
             const std::string text = Bounded(value(5), kSummaryFieldLength);
             summary.Date = ConvertMailDate(text).value_or(text);
         } else if (StartsWithNoCase(view, "message-id:")) {
-            summary.MessageId = std::string(TrimChars(TrimBlanks(view.substr(11)).substr(0, kSummaryMessageIdLength), " \t<>"));
+            summary.MessageId = std::string(TrimChars(TrimChars(view.substr(11), " \t").substr(0, kSummaryMessageIdLength), " \t<>"));
         } else if (StartsWithNoCase(view, "received:")) {
             if (received_host_found) continue;
             const auto open = view.find('[');
@@ -160,10 +141,10 @@ void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, co
             const auto from = view.find("from ", 9);
             const auto paren = from == std::string_view::npos ? from : view.find('(', from);
             if (paren != std::string_view::npos)
-                received_host_found = !TrimBlanks(view.substr(from + 5, paren - from - 5)).empty();
+                received_host_found = !TrimChars(view.substr(from + 5, paren - from - 5), " \t").empty();
         } else if (StartsWithNoCase(view, "return-path:")) {
             if (have_return_path) continue;
-            return_path = Lowered(Bounded(value(12), kSummaryFieldLength));
+            return_path = AsciiLowerCase(Bounded(value(12), kSummaryFieldLength));
             have_return_path = !return_path.empty();
         } else if (StartsWithNoCase(view, "x-spam:")) {
             spam = std::strtol(std::string(value(7)).c_str(), nullptr, 10);
@@ -187,7 +168,7 @@ void ParseSummaryHeaders(std::string_view header_block, MailSummary& summary, co
             return;
     }
     const auto at = summary.ReturnPath.find('@');
-    const std::uint32_t received_from = ParseIpv4(received_address).value_or(0);
+    const std::uint32_t received_from = NetworkOrderIpv4(received_address).value_or(0);
     if (services && at != std::string::npos && services->ClassifyAddress(summary.ReturnPath) != ADDRESS_LOCAL_ACCOUNT &&
         !(received_from != 0 && services->IsLocalAddress(received_from))) {
         const std::string domain = summary.ReturnPath.substr(at + 1);

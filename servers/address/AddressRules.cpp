@@ -1,6 +1,7 @@
 // Address classification, own-address test and web-mail front ends.
 #include "servers/address/AddressRules.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <unistd.h>
 
@@ -19,13 +20,17 @@ std::optional<std::uint32_t> HostLiteral(std::string_view domain) {
     if (domain.size() >= 2 && domain.front() == '[' && domain.back() == ']') {
         domain = domain.substr(1, domain.size() - 2);
     }
-    if (!IsDottedIpv4(domain)) return std::nullopt;
-    const auto address = PeerAddress::FromNumeric(domain, 0);
+    const auto address = ParseIpv4(domain);
     if (!address) return std::nullopt;
-    return address->Ipv4();
+    return htonl(*address);
 }
 
 }  // namespace
+
+std::string AccountOfAddress(std::string_view address, const CServerSettings& settings) {
+    if (IsMultiDomain(settings)) return std::string(address);
+    return std::string(address.substr(0, address.rfind('@')));
+}
 
 int ClassifyAddress(std::string_view address, const CServerSettings& settings,
                     const AccountExistsFunction& account_exists) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "common/AddressClass.h"
@@ -13,6 +14,10 @@
 #include "common/net/PeerAddress.h"
 
 namespace quorvex {
+
+// The account an address names: the whole address with several mail
+// domains, the part before the last "@" with one.
+std::string AccountOfAddress(std::string_view address, const CServerSettings& settings);
 
 // Longest address looked at; longer input is cut to this (the old buffer).
 inline constexpr std::size_t kMaxClassifiedAddressLength = 1023;

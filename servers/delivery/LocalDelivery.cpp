@@ -5,18 +5,15 @@
 
 #include <set>
 
-#include "servers/smtp/ReplyFormat.h"
-#include "servers/smtp/SmtpAccessRules.h"
-#include "servers/smtp/SmtpCommand.h"
-#include "servers/smtp/SmtpReplies.h"
-#include "servers/smtp/SmtpServices.h"
-#include "servers/smtp/SmtpText.h"
+#include "common/AsciiCase.h"
+#include "common/ReplyFormat.h"
+#include "common/TextHelpers.h"
+#include "servers/address/AddressRules.h"
+#include "servers/delivery/DeliveryReplies.h"
 
 namespace quorvex {
 
 namespace {
-
-using smtp::FormatReply;
 
 std::int64_t FileLength(const std::string& path) {
     struct stat st {};
@@ -59,7 +56,7 @@ private:
 void Delivery::FanOut(std::string_view tag, std::string_view address, std::string_view sender, int depth,
                       const CServerSettings& settings, int& tried) {
     ++tried;
-    if (directory_.ClassifyAddress(address) != smtp::kAddressLocalUnknown || settings.SendOutIfAbsent != 0) {
+    if (directory_.ClassifyAddress(address) != ADDRESS_LOCAL_UNKNOWN || settings.SendOutIfAbsent != 0) {
         Deliver(nullptr, tag, address, sender, nullptr, depth + 1);
     }
 }
@@ -74,11 +71,11 @@ bool Delivery::FannedOut(int tried, int copies_before, std::string_view tag, std
 bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_view recipient,
                        std::string_view sender, std::string* uid, int depth) {
     if (depth >= kMaxDeliveryDepth) return false;
-    if (!seen_.insert(smtp::ToLowerAscii(recipient)).second) return true;
+    if (!seen_.insert(AsciiLowerCase(recipient)).second) return true;
     const auto settings = directory_.Settings();
     const std::int64_t size = FileLength(file_);
 
-    if (directory_.ClassifyAddress(recipient) != smtp::kAddressLocalAccount) {
+    if (directory_.ClassifyAddress(recipient) != ADDRESS_LOCAL_ACCOUNT) {
         if (!directory_.Enqueue(recipient, sender, file_)) {
             Log(tag, "mail from %s to %s failed", sender, recipient);
             return false;
@@ -87,18 +84,18 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
         ++copies_;
         return true;
     }
-    const std::string account = smtp::AccountOfAddress(recipient, *settings);
-    if (directory_.IsDisabled(account)) return Refuse(reply, FormatReply(smtp::kDisabledFormat, {recipient}));
+    const std::string account = AccountOfAddress(recipient, *settings);
+    if (directory_.IsDisabled(account)) return Refuse(reply, FormatReply(kDisabledFormat, {recipient}));
     const MailboxUsage usage = directory_.Usage(account);
     if (usage.messages >= kMaxMailboxMessages) {
-        return Refuse(reply, std::string(smtp::kTooManyMessages));
+        return Refuse(reply, std::string(kTooManyMessages));
     }
     if (settings->MaxMailSize != -1 && size > settings->MaxMailSize) {
-        return Refuse(reply, FormatReply(smtp::kMailTooBigFormat, {recipient}));
+        return Refuse(reply, FormatReply(kMailTooBigFormat, {recipient}));
     }
     const std::int64_t quota = directory_.QuotaBytes(account);
     if (quota != -1 && size + usage.bytes > quota) {
-        return Refuse(reply, FormatReply(smtp::kMailboxFullFormat, {recipient}));
+        return Refuse(reply, FormatReply(kMailboxFullFormat, {recipient}));
     }
 
     bool keep_local = true;
@@ -107,7 +104,7 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
     if (const auto forwarding = directory_.Forwarding(account); forwarding && forwarding->enabled) {
         keep_local = forwarding->leave_copy_local;
         for (const auto& entry : forwarding->entries) {
-            for (const auto& address : smtp::SplitList(entry)) {
+            for (const auto& address : SplitList(entry)) {
                 FanOut("MailForward", address, recipient, depth, *settings, forwards);
             }
         }

@@ -39,7 +39,7 @@ struct MailboxUsage {
 };
 
 // What delivery needs of the accounts, the mailbox store, the filters and
-// the queue. ServerDeliveryDirectory is the real one.
+// the queue. The program's wiring (ServerSmtpServices in app/) is the real one.
 class DeliveryDirectory {
 public:
     virtual ~DeliveryDirectory() = default;

@@ -1,7 +1,8 @@
 // DNS query building and bounded reply reading.
 #include "servers/dns/DnsMessage.h"
 
-#include <cctype>
+
+#include "common/AsciiCase.h"
 
 namespace quorvex::dns {
 namespace {
@@ -33,11 +34,6 @@ std::optional<RecordHead> ReadRecordHead(std::string_view message, std::size_t p
     head.end = head.rdata + rdlength;
     if (head.end > message.size()) return std::nullopt;
     return head;
-}
-
-std::string Lowered(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 }  // namespace
@@ -163,7 +159,7 @@ MxReply ParseMxReply(std::string_view message) {
             // zone's primary server.
             const auto size = ReadName(message, head->rdata, name);
             if (!size || head->rdata + *size > head->end) return reply;
-            if (!name.empty()) reply.referrals.push_back(Lowered(name));
+            if (!name.empty()) reply.referrals.push_back(AsciiLowerCase(name));
         }
         at = head->end;
     }

@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
+#include "common/AsciiCase.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "mailmodel/account/AccountFolders.h"
-#include "servers/smtp/SmtpCommand.h"
 
 namespace quorvex {
 
@@ -32,7 +32,7 @@ bool FilterRule::Matches(std::string_view subject, std::string_view from) const 
     const bool from_active = FromCompare == 0 && !From.empty();
     if (!subject_active && !from_active) return false;
     const auto contains = [](std::string_view text, const std::string& needle) {
-        return smtp::ToLowerAscii(text).find(smtp::ToLowerAscii(needle)) != std::string::npos;
+        return FindNoCase(text, needle) != std::string_view::npos;
     };
     return (!subject_active || contains(subject, Subject)) && (!from_active || contains(from, From));
 }

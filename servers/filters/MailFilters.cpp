@@ -1,8 +1,9 @@
 // Database filter, rule filters and the short-message notice.
 #include "servers/filters/MailFilters.h"
 
+#include "common/AsciiCase.h"
+#include "common/TextHelpers.h"
 #include "servers/filters/EmailFilter.h"
-#include "servers/smtp/SmtpCommand.h"
 
 namespace quorvex {
 
@@ -14,12 +15,6 @@ constexpr std::size_t kMaxAttachmentList = 254;
 std::string Cut(std::string text, std::size_t limit) {
     if (text.size() > limit) text.resize(limit);
     return text;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 // The text between the first "<" and the following ">", the whole text
@@ -138,9 +133,9 @@ std::optional<DatabaseFilterParams> BuildDatabaseFilterParams(const FilterSummar
 
 DatabaseVerdict InterpretProcedureAnswer(const std::optional<std::string>& answer) {
     if (!answer) return DatabaseVerdict::kHold;
-    const std::string_view command = TrimBlanks(std::string_view(*answer).substr(0, 255));
-    if (smtp::StartsWithNoCase(command, "inbox")) return DatabaseVerdict::kInbox;
-    if (smtp::StartsWithNoCase(command, "delete")) return DatabaseVerdict::kDrop;
+    const std::string_view command = TrimChars(std::string_view(*answer).substr(0, 255), " ");
+    if (StartsWithNoCase(command, "inbox")) return DatabaseVerdict::kInbox;
+    if (StartsWithNoCase(command, "delete")) return DatabaseVerdict::kDrop;
     return DatabaseVerdict::kHold;
 }
 

@@ -7,10 +7,11 @@
 #include <mutex>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
+#include "common/TemporaryFile.h"
 #include "common/UniqueFd.h"
 #include "common/net/HostConnect.h"
-#include "servers/smtp/SmtpCommand.h"
 
 namespace quorvex {
 
@@ -20,18 +21,8 @@ std::mutex VirusScanLock;
 
 bool ReadOk(int fd, const SocketTimeouts& timeouts) {
     std::string line;
-    return HasLine(ReceiveLine(fd, line, kTextLineCapacity, timeouts)) && smtp::StartsWithNoCase(line, "+OK");
+    return HasLine(ReceiveLine(fd, line, kTextLineCapacity, timeouts)) && StartsWithNoCase(line, "+OK");
 }
-
-// Removes the work file on every way out.
-struct WorkFile {
-    std::string path;
-    UniqueFd fd;
-    ~WorkFile() {
-        fd.reset();
-        if (!path.empty()) ::unlink(path.c_str());
-    }
-};
 
 }  // namespace
 
@@ -53,24 +44,21 @@ void ScanMailForViruses(const std::string& path, const CServerSettings& settings
     for (int i = 0; i < 3; ++i) ReceiveLine(fd, line, kTextLineCapacity, timeouts);
     if (!SendLine(fd, "RETR 1") || !ReadOk(fd, timeouts)) return;
 
-    WorkFile work;
-    work.path = path + ".bak";
-    work.fd.reset(::open(work.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!work.fd) {
-        work.path.clear();  // not ours to delete
-        return;
-    }
+    const std::string work_path = path + ".bak";
+    UniqueFd work_fd(::open(work_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!work_fd) return;  // not ours to delete
+    TemporaryFile work(work_path, std::move(work_fd));
     while (true) {
         if (!HasLine(ReceiveLine(fd, line, kTextLineCapacity, timeouts))) return;
         if (line == ".\r\n") break;
-        if (SameName(line, "NOOP\r\n") || smtp::StartsWithNoCase(line, "X-NortonAV-TimeoutProtection:")) continue;
-        if (!WriteFully(work.fd.get(), line)) return;
+        if (SameName(line, "NOOP\r\n") || StartsWithNoCase(line, "X-NortonAV-TimeoutProtection:")) continue;
+        if (!WriteFully(work.fd().get(), line)) return;
     }
-    if (::fsync(work.fd.get()) != 0 || !work.fd.close_checked()) return;
+    if (::fsync(work.fd().get()) != 0 || !work.fd().close_checked()) return;
     if (SendLine(fd, "QUIT")) ReceiveLine(fd, line, kTextLineCapacity, timeouts);
     // The scanned text replaces the message in one step; the work file is
     // gone with it.
-    if (::rename(work.path.c_str(), path.c_str()) == 0) work.path.clear();
+    work.MoveTo(path);
 }
 
 }  // namespace quorvex

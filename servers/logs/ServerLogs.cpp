@@ -5,6 +5,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "common/HexDigits.h"
 #include "common/Paths.h"
 #include "common/ServerSettings.h"
 #include "servers/logs/DailyLog.h"
@@ -22,7 +23,6 @@ std::function<void(const std::string&)> g_display;
 // filter hit) would start forged lines of their own: they are written as
 // "\r", "\n" and "\xNN". TAB stays.
 std::string EscapeLogText(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
@@ -33,8 +33,8 @@ std::string EscapeLogText(std::string_view text) {
             out += "\\n";
         } else if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
             out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
+            out += kUpperHexDigits[byte >> 4];
+            out += kUpperHexDigits[byte & 0x0F];
         } else {
             out += c;
         }

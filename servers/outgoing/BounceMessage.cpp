@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include "common/AsciiCase.h"
 #include "common/Paths.h"
 #include "common/Translation.h"
 #include "mailmodel/store/MailStore.h"
@@ -18,7 +19,7 @@ std::string BounceSenderAddress(std::string_view server_domain) {
 bool IsBounceSender(std::string_view address) {
     if (address.empty()) return true;
     const std::size_t at = address.rfind('@');
-    return Lowered(address.substr(0, at)) == Lowered(kBounceLocalPart);
+    return EqualsNoCase(address.substr(0, at), kBounceLocalPart);
 }
 
 std::string BounceBody(std::string_view recipient, std::string_view outcome) {

@@ -1,6 +1,7 @@
 // Domain delivery over the SMTP client.
 #include "servers/outgoing/DomainDelivery.h"
 
+#include "common/AsciiCase.h"
 #include "common/ProfileFile.h"
 #include "common/Translation.h"
 #include "servers/dns/DnsResolver.h"
@@ -55,8 +56,8 @@ std::string MailHostList(std::string_view domain, const DomainDeliveryOptions& o
 DeliveryResult DeliverToDomain(std::string_view recipient_in, std::string_view sender_in, const std::string& file,
                     std::string& outcome, const DomainDeliveryOptions& options) {
     const CServerSettings& settings = *options.settings;
-    const std::string recipient = Lowered(recipient_in.substr(0, 1023));
-    std::string sender = Lowered(sender_in.substr(0, 1023));
+    const std::string recipient = AsciiLowerCase(recipient_in.substr(0, 1023));
+    std::string sender = AsciiLowerCase(sender_in.substr(0, 1023));
     const std::size_t at = recipient.find('@');
     if (at == std::string::npos) {
         outcome = kOutcomeIllegalAddress;
@@ -82,7 +83,7 @@ DeliveryResult DeliverToDomain(std::string_view recipient_in, std::string_view s
             continue;
         }
         if (SendersMustBeLocal(settings) && settings.SendIPEmailAddress != 0 &&
-            Lowered(sender) != Lowered(kUnknownSenderPlaceholder) && !session.LocalAddress().empty()) {
+            !EqualsNoCase(sender, kUnknownSenderPlaceholder) && !session.LocalAddress().empty()) {
             // A sender of the recipient's own domain is shown at this
             // server's address instead.
             const std::size_t sender_at = sender.find('@');

@@ -3,6 +3,8 @@
 
 #include <cctype>
 
+#include "common/AsciiCase.h"
+
 namespace quorvex::outgoing {
 
 std::string HeloCommand(std::string_view name) { return "HELO " + std::string(name) + "\r\n"; }
@@ -101,12 +103,6 @@ std::string ImplicitMailHost(std::string_view domain) {
         return std::string(domain.substr(1, domain.size() - 2));
     }
     return std::string(domain);
-}
-
-std::string Lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
 }
 
 }  // namespace quorvex::outgoing

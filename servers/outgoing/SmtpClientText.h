@@ -92,7 +92,5 @@ private:
 // For a domain literal "[a.b.c.d]" the address inside, else the domain.
 std::string ImplicitMailHost(std::string_view domain);
 
-// ASCII lower case copy.
-std::string Lowered(std::string_view text);
 
 }  // namespace quorvex::outgoing

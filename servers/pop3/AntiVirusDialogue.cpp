@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/AsciiCase.h"
 #include "servers/pop3/Pop3Replies.h"
 #include "servers/pop3/Pop3Session.h"
-#include "servers/pop3/Pop3Text.h"
 
 namespace quorvex::pop3 {
 namespace {

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 
+#include "common/AsciiCase.h"
 #include "common/RunFlag.h"
 
 #include "servers/pop3/Pop3Text.h"

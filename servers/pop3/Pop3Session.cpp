@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
+#include "common/DecimalScan.h"
 #include "common/net/PeerAddress.h"
 #include "servers/pop3/Pop3Replies.h"
 #include "servers/pop3/Pop3Text.h"
@@ -143,7 +145,7 @@ Pop3Step Pop3Session::OnUser(std::string_view argument) {
     // otherwise the name is an unknown user like any other.
     if (EqualsNoCase(argument, kAntiVirusUser) && settings_.AntiVirusEnabled) return BeginAntiVirus();
 
-    std::string name = ToLowerAscii(argument);
+    std::string name = AsciiLowerCase(argument);
     services_.Log(log_address_, name);
     // "name:address" names the address the log lines of this session show
     // (a web-mail front end passes its user's address this way).
@@ -396,7 +398,7 @@ Pop3Step Pop3Session::CmdRset(std::string_view) {
 }
 
 Pop3Step Pop3Session::CmdTop(std::string_view args) {
-    const auto [number, lines, folder] = ScanNumbers<3>(ToUpperAscii(args), {0, 0, 0});
+    const auto [number, lines, folder] = ScanNumbers<3>(AsciiUpperCase(args), {0, 0, 0});
     if (!IsFolder(folder)) return Pop3Step::kClose;
     const Pop3Message* message = MessageAt(folder, number);
     if (message == nullptr) return Reply(kNoSuchMsg);

@@ -1,74 +1,9 @@
-// Pure text helpers of the POP3 command line.
+// The unique-id number of a stored message.
 #include "servers/pop3/Pop3Text.h"
 
-#include <climits>
 #include <cstdint>
 
 namespace quorvex::pop3 {
-namespace {
-
-char LowerOf(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-char UpperOf(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-}  // namespace
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerOf(a[i]) != LowerOf(b[i])) return false;
-    }
-    return true;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-std::string ToLowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = LowerOf(c);
-    return out;
-}
-
-std::string ToUpperAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = UpperOf(c);
-    return out;
-}
-
-bool ScanOneNumber(std::string_view text, int& value, std::size_t& used) {
-    std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    const std::size_t digits_start = i;
-    std::int64_t magnitude = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-        if (magnitude <= std::int64_t{INT_MAX} + 1) magnitude = magnitude * 10 + (text[i] - '0');
-        ++i;
-    }
-    if (i == digits_start) {
-        used = 0;
-        return false;
-    }
-    std::int64_t signed_value = negative ? -magnitude : magnitude;
-    if (signed_value > INT_MAX) signed_value = INT_MAX;
-    if (signed_value < INT_MIN) signed_value = INT_MIN;
-    value = static_cast<int>(signed_value);
-    used = i;
-    return true;
-}
-
-int AtoiLike(std::string_view text) {
-    int value = 0;
-    std::size_t used = 0;
-    return ScanOneNumber(text, value, used) ? value : 0;
-}
-
 std::uint32_t UidNumberOf(std::string_view uid_text) {
     const std::size_t dot = uid_text.rfind('.');
     if (dot == std::string_view::npos) return 0;

@@ -1,50 +1,12 @@
-// Small pure helpers of the POP3 command line: case-insensitive word tests,
-// the scanf-like reading of the decimal arguments, lower-casing and the
-// unique-id number. No I/O; tested on their own.
+// The unique-id number of a stored message. Pure; tested on its own.
 #pragma once
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 namespace quorvex::pop3 {
 
-bool EqualsNoCase(std::string_view a, std::string_view b);
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
-std::string ToLowerAscii(std::string_view text);
-std::string ToUpperAscii(std::string_view text);
-
-// Reads up to N decimal numbers the way "%d %d ..." of scanf does: blanks
-// are skipped before each number, an optional sign and at least one digit
-// form it, the first text that is not a number stops the scan and the
-// numbers not read keep their defaults. Values beyond the int range are
-// clamped, so they can never look like a valid message number.
-template <std::size_t N>
-std::array<int, N> ScanNumbers(std::string_view text, std::array<int, N> defaults);
-
-// Reads one number as above; `used` tells how many characters it took
-// (0 when there was none).
-bool ScanOneNumber(std::string_view text, int& value, std::size_t& used);
-
-// The C library's atoi: leading blanks, sign, digits; 0 when none.
-int AtoiLike(std::string_view text);
-
 // The number after the last "." of a unique-id text, 0 when there is none.
 std::uint32_t UidNumberOf(std::string_view uid_text);
-
-template <std::size_t N>
-std::array<int, N> ScanNumbers(std::string_view text, std::array<int, N> defaults) {
-    std::array<int, N> out = defaults;
-    for (std::size_t i = 0; i < N; ++i) {
-        int value = 0;
-        std::size_t used = 0;
-        if (!ScanOneNumber(text, value, used)) break;
-        out[i] = value;
-        text.remove_prefix(used);
-    }
-    return out;
-}
 
 }  // namespace quorvex::pop3

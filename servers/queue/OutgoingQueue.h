@@ -78,8 +78,10 @@ struct SenderOptions {
     std::function<outgoing::DeliveryResult(std::string_view recipient, std::string_view sender,
                                            const std::string& file, std::string& outcome)>
         deliver;
-    // Puts a non-delivery report into a local account's mailbox (local
-    // delivery under the tag "MailUndeliverable" by default).
+    // Puts a non-delivery report into a local account's mailbox. The
+    // program's wiring gives local delivery under the tag
+    // "MailUndeliverable" (DeliverReportLocally); without it a report
+    // cannot be delivered and goes to the undelivered folder.
     std::function<bool(std::string_view recipient, const std::string& report)> deliver_locally;
     // Address classes as ClassifyAddress gives them (the default).
     std::function<int(std::string_view address)> classify;

@@ -23,7 +23,6 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "servers/address/AddressRules.h"
 #include "servers/address/QueueCounters.h"
-#include "servers/delivery/LocalDelivery.h"
 #include "servers/logs/DailyLog.h"
 #include "servers/outgoing/BounceMessage.h"
 #include "servers/outgoing/DomainDelivery.h"
@@ -32,8 +31,6 @@
 #include "servers/queue/QueueRecord.h"
 #include "servers/queue/RetryPolicy.h"
 #include "servers/queue/UndeliveredFolder.h"
-#include "servers/smtp/ServerSmtpServices.h"
-#include "servers/smtp/SmtpText.h"
 
 namespace quorvex {
 
@@ -120,9 +117,8 @@ outgoing::DeliveryResult OutgoingQueue::Deliver(std::string_view recipient, std:
 
 bool OutgoingQueue::DeliverLocally(std::string_view recipient, const std::string& report) const {
     if (options_.deliver_locally) return options_.deliver_locally(recipient, report);
-    smtp::ServerSmtpServices services(Notices());
-    std::string reply;
-    return DeliverToRecipient(services, &reply, "MailUndeliverable", recipient, "", report, nullptr, 1);
+    QUORVEX_ERROR_LOG("no local delivery for the report to " + std::string(recipient));
+    return false;
 }
 
 void OutgoingQueue::SenderThread() {
@@ -241,7 +237,7 @@ ItemResult OutgoingQueue::ProcessItem(int id) {
         std::string envelope_sender = sender;
         if (SendersMustBeLocal(*settings) && Classify(sender) == ADDRESS_LOCAL_ACCOUNT) {
             std::string account = sender;
-            if (!smtp::IsMultiDomain(*settings)) account = account.substr(0, account.find('@'));
+            if (!IsMultiDomain(*settings)) account = account.substr(0, account.find('@'));
             const std::string contact = GetAccountInterMail(account).value_or("");
             if (!contact.empty()) envelope_sender = contact;
         }

@@ -6,33 +6,13 @@
 
 #include <cstdio>
 
+#include "common/AtomicFile.h"
+#include "common/TemporaryFile.h"
 #include "common/UniqueFd.h"
 #include "servers/remotepop3/UidlRecordFile.h"
 
 namespace quorvex::remotepop3 {
 namespace {
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Removes the temporary file on every path out of a fetch.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-    ~TemporaryFile() { ::unlink(path_.c_str()); }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 std::string WithoutSecret(std::string text, const std::string& secret) {
     if (secret.empty()) return text;
@@ -178,11 +158,11 @@ bool RemoteCollector::FetchRemoteMessage(std::string_view account, const RemoteB
             chunk += line;
             if (whole) chunk += "\r\n";
             if (chunk.size() >= 64 * 1024) {
-                written = WriteAll(fd.get(), chunk);
+                written = WriteFully(fd.get(), chunk);
                 chunk.clear();
             }
         }
-        if (!written || !WriteAll(fd.get(), chunk) || ::fsync(fd.get()) != 0 || !fd.close_checked()) {
+        if (!written || !WriteFully(fd.get(), chunk) || ::fsync(fd.get()) != 0 || !fd.close_checked()) {
             error = "-ERR write file " + file.path() + " failed";
             return false;
         }

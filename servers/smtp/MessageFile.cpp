@@ -13,12 +13,12 @@ namespace quorvex::smtp {
 bool MessageFile::Create(std::string path) {
     Discard();
     error_ = 0;
-    fd_.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!fd_) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd) {
         error_ = errno;
         return false;
     }
-    path_ = std::move(path);
+    file_ = TemporaryFile(std::move(path), std::move(fd));
     buffer_.clear();
     buffer_.reserve(kBufferSize);
     size_ = 0;
@@ -27,7 +27,7 @@ bool MessageFile::Create(std::string path) {
 }
 
 bool MessageFile::Write(std::string_view bytes) {
-    if (failed_ || !fd_) return false;
+    if (failed_ || !file_.fd()) return false;
     size_ += static_cast<long long>(bytes.size());
     if (buffer_.size() + bytes.size() > kBufferSize && !Flush()) return false;
     if (bytes.size() >= kBufferSize) {
@@ -40,7 +40,7 @@ bool MessageFile::Write(std::string_view bytes) {
 
 bool MessageFile::Flush() {
     errno = 0;
-    if (!WriteFully(fd_.get(), buffer_)) {
+    if (!WriteFully(file_.fd().get(), buffer_)) {
         error_ = errno != 0 ? errno : EIO;
         failed_ = true;
         return false;
@@ -50,18 +50,16 @@ bool MessageFile::Flush() {
 }
 
 bool MessageFile::Finish() {
-    if (!fd_) return false;
+    if (!file_.fd()) return false;
     const bool flushed = !failed_ && Flush();
     errno = 0;
-    const bool closed = fd_.close_checked();
+    const bool closed = file_.fd().close_checked();
     if (!closed && error_ == 0) error_ = errno != 0 ? errno : EIO;
     return flushed && closed;
 }
 
 void MessageFile::Discard() {
-    fd_.reset();
-    if (!path_.empty()) ::unlink(path_.c_str());
-    path_.clear();
+    file_.Remove();
     buffer_.clear();
     size_ = 0;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/UniqueFd.h"
+#include "common/TemporaryFile.h"
 
 namespace quorvex::smtp {
 
@@ -26,8 +26,8 @@ public:
     // Closes and deletes the file.
     void Discard();
 
-    bool is_open() const { return fd_.valid(); }
-    const std::string& path() const { return path_; }
+    bool is_open() const { return file_.fd().valid(); }
+    const std::string& path() const { return file_.path(); }
     // Bytes written so far (the buffer included).
     long long size() const { return size_; }
     // The system error of the create, write or close that failed (0 when
@@ -39,8 +39,7 @@ private:
 
     static constexpr std::size_t kBufferSize = 64 * 1024;
 
-    UniqueFd fd_;
-    std::string path_;
+    TemporaryFile file_;
     std::string buffer_;
     long long size_ = 0;
     bool failed_ = false;

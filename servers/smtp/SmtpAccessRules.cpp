@@ -4,6 +4,9 @@
 #include <arpa/inet.h>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
+#include "common/TextHelpers.h"
+#include "common/net/PeerAddress.h"
 #include "servers/smtp/SmtpCommand.h"
 
 namespace quorvex::smtp {
@@ -21,46 +24,18 @@ std::optional<std::string> OpenRelayWarning(const CServerSettings& settings) {
     return std::nullopt;
 }
 
-namespace {
-
-std::string_view Trim(std::string_view text, std::string_view blanks) {
-    const auto first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
-
-}  // namespace
-
-std::optional<std::uint32_t> ParseIpv4(std::string_view text) {
-    const std::string copy(Trim(text, " \t"));
-    in_addr address{};
-    if (::inet_pton(AF_INET, copy.c_str(), &address) != 1) return std::nullopt;
-    return ntohl(address.s_addr);
-}
+std::optional<std::uint32_t> ParseIpv4Entry(std::string_view text) { return ParseIpv4(TrimChars(text, " \t")); }
 
 bool IsAddressBlocked(const std::vector<std::string>& entries, std::string_view client) {
-    const auto value = ParseIpv4(client);
+    const auto value = ParseIpv4Entry(client);
     if (!value) return false;
     for (const auto& entry : entries) {
         const auto dash = entry.find('-');
-        const auto low = ParseIpv4(std::string_view(entry).substr(0, dash));
-        const auto high = dash == std::string::npos ? low : ParseIpv4(std::string_view(entry).substr(dash + 1));
+        const auto low = ParseIpv4Entry(std::string_view(entry).substr(0, dash));
+        const auto high = dash == std::string::npos ? low : ParseIpv4Entry(std::string_view(entry).substr(dash + 1));
         if (low && high && *low <= *value && *value <= *high) return true;
     }
     return false;
-}
-
-std::vector<std::string> SplitList(std::string_view list) {
-    std::vector<std::string> pieces;
-    std::size_t begin = 0;
-    while (begin <= list.size()) {
-        auto end = list.find(';', begin);
-        if (end == std::string_view::npos) end = list.size();
-        if (end > begin) pieces.emplace_back(list.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return pieces;
 }
 
 bool IsPermittedAddress(std::string_view list, std::string_view peer) {
@@ -72,12 +47,12 @@ bool IsPermittedAddress(std::string_view list, std::string_view peer) {
 
 std::optional<std::string> HeaderFromAddress(std::string_view line) {
     if (!StartsWithNoCase(line, "From:")) return std::nullopt;
-    std::string_view value = Trim(line.substr(5), " \t\r\n");
+    std::string_view value = TrimChars(line.substr(5), " \t\r\n");
     const auto open = value.rfind('<');
     if (open != std::string_view::npos) {
         const auto close = value.find('>', open);
         value = value.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
-        value = Trim(value, " \t");
+        value = TrimChars(value, " \t");
     }
     return std::string(value);
 }

@@ -19,8 +19,9 @@ namespace quorvex::smtp {
 // Nothing for settings that do not.
 std::optional<std::string> OpenRelayWarning(const CServerSettings& settings);
 
-// Dotted IPv4 text to a host-order value; nothing for anything else.
-std::optional<std::uint32_t> ParseIpv4(std::string_view text);
+// The address of an access-list entry (blanks around it allowed) in host
+// byte order; nothing for anything else.
+std::optional<std::uint32_t> ParseIpv4Entry(std::string_view text);
 
 // True when the client address lies in one entry: a single dotted address,
 // or a low and a high address joined by "-" (inclusive). Entries that are
@@ -39,8 +40,5 @@ std::optional<std::string> HeaderFromAddress(std::string_view line);
 // "@" matches the address's text from its first "@"; any entry matches the
 // whole address. Both without regard to case.
 std::optional<std::string> MatchBlockedSender(const std::vector<std::string>& entries, std::string_view address);
-
-// Splits a ";"-separated list, dropping empty pieces.
-std::vector<std::string> SplitList(std::string_view list);
 
 }  // namespace quorvex::smtp

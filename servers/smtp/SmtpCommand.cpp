@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/AccountName.h"
+#include "common/TextHelpers.h"
 
 namespace quorvex::smtp {
 
@@ -25,27 +26,6 @@ constexpr std::array<std::pair<std::string_view, SmtpVerb>, 10> kCommandTable{{
 
 }  // namespace
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && SameName(text.substr(0, prefix.size()), prefix);
-}
-
-std::string ToLowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    }
-    return out;
-}
-
-void TrimRepeated(std::string& text, std::string_view token) {
-    if (text.empty() || token.empty()) return;
-    std::size_t begin = 0;
-    while (text.compare(begin, token.size(), token) == 0 && begin + token.size() <= text.size()) begin += token.size();
-    std::size_t end = text.size();
-    while (end >= begin + token.size() && text.compare(end - token.size(), token.size(), token) == 0) end -= token.size();
-    text = text.substr(begin, end - begin);
-}
-
 SmtpCommand ParseSmtpCommand(std::string_view line) {
     SmtpCommand command;
     for (const auto& [prefix, verb] : kCommandTable) {
@@ -54,7 +34,7 @@ SmtpCommand ParseSmtpCommand(std::string_view line) {
         command.blank_after_verb = line.size() > prefix.size() && line[prefix.size()] == ' ';
         command.argument.assign(line.substr(prefix.size()));
         command.argument.append("\r\n");
-        for (std::string_view token : {"\r\n", " ", "<", ">", " "}) TrimRepeated(command.argument, token);
+        for (std::string_view token : {"\r\n", " ", "<", ">", " "}) TrimToken(command.argument, token);
         return command;
     }
     command.argument.assign(line);

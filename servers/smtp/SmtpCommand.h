@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/AsciiCase.h"
+
 namespace quorvex::smtp {
 
 // Matched in this order as a prefix of the line, without regard to case.
@@ -33,13 +35,5 @@ struct SmtpCommand {
 
 // `line` is one line as received, without its line end.
 SmtpCommand ParseSmtpCommand(std::string_view line);
-
-// Removes `token` repeatedly from the start of `text`, then repeatedly from
-// its end.
-void TrimRepeated(std::string& text, std::string_view token);
-
-// ASCII case-insensitive prefix test and lower-casing.
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
-std::string ToLowerAscii(std::string_view text);
 
 }  // namespace quorvex::smtp

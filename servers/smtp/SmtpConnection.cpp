@@ -1,6 +1,7 @@
 // The socket side of an SMTP session.
 #include "servers/smtp/SmtpConnection.h"
 
+#include "common/AsciiCase.h"
 #include "common/Base64.h"
 #include "common/HostInfo.h"
 #include "common/UniqueFd.h"

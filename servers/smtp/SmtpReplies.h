@@ -5,6 +5,8 @@
 
 #include <string_view>
 
+#include "servers/delivery/DeliveryReplies.h"
+
 namespace quorvex::smtp {
 
 inline constexpr std::string_view kGreetingFormat = "220 ESMTP %s 5.3.%s SMTP Service Ready\r\n";
@@ -33,7 +35,6 @@ inline constexpr std::string_view kLineTooLong = "500 line too long\r\n";
 inline constexpr std::string_view kFileSystemError = "451 file system error\r\n";
 inline constexpr std::string_view kDiskFull = "452 insufficient system storage\r\n";
 inline constexpr std::string_view kStartData = "354 send the mail data, end with . \r\n";
-inline constexpr std::string_view kMailTooBigFormat = "552 %s mail size too big\r\n";
 inline constexpr std::string_view kAcceptedFormat = "250 %s\r\n";
 // Sent when a recipient's copy could not be stored and delivery gave no
 // reply of its own: a temporary failure, so the client tries again later.
@@ -68,9 +69,11 @@ inline constexpr std::string_view kRelayDeniedFormat =
     "550 %s relay mail disabled and this mail server requires smtp authentication.(from \"%s\" to \"%s\" via \"%s\") \r\n";
 inline constexpr std::string_view kFromBlockedFormat = "554 Email from \"%s\" is blocked by this mail server.\r\n";
 
-// Local delivery refusals.
-inline constexpr std::string_view kDisabledFormat = "554 %s is disabled.\r\n";
-inline constexpr std::string_view kTooManyMessages = "552 too many messages in this mail box.\r\n";
-inline constexpr std::string_view kMailboxFullFormat = "552 %s mailbox full\r\n";
+// Local delivery's refusals (kDisabledFormat, kTooManyMessages,
+// kMailboxFullFormat, kMailTooBigFormat) are its own.
+using quorvex::kDisabledFormat;
+using quorvex::kMailboxFullFormat;
+using quorvex::kMailTooBigFormat;
+using quorvex::kTooManyMessages;
 
 }  // namespace quorvex::smtp

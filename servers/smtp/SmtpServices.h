@@ -11,6 +11,7 @@
 
 #include "common/AddressClass.h"
 #include "common/ServerSettings.h"
+#include "servers/address/AddressRules.h"
 #include "servers/logins/LoginChecks.h"
 
 namespace quorvex::smtp {

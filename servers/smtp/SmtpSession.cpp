@@ -6,8 +6,12 @@
 #include <ctime>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "common/Base64.h"
-#include "servers/smtp/ReplyFormat.h"
+#include "common/MailDate.h"
+#include "common/ReplyFormat.h"
+#include "common/TextHelpers.h"
+#include "servers/address/AddressRules.h"
 #include "servers/smtp/SmtpAccessRules.h"
 #include "servers/smtp/SmtpReplies.h"
 #include "servers/smtp/SmtpText.h"
@@ -165,7 +169,7 @@ bool SmtpSession::TakeWebMailHelo(std::string& out) {
         return false;
     }
     const WebMailHelo fields = ParseWebMailHelo(helo_);
-    if (!ParseIpv4(fields.address).value_or(0)) {
+    if (!ParseIpv4Entry(fields.address).value_or(0)) {
         End(out, kIllegalConnection);
         return false;
     }
@@ -243,7 +247,7 @@ void SmtpSession::OnRcptTo(const SmtpCommand& command, std::string& out) {
         return;
     }
     const CServerSettings& s = *settings_;
-    TrimRepeated(address, " ");
+    TrimToken(address, " ");
     if (address.find('@') == std::string::npos) {
         if (IsMultiDomain(s) || s.LocalAbbrv == 0) {
             End(out, FormatReply(kAbsentFormat, {address}));
@@ -292,7 +296,7 @@ void SmtpSession::OnRcptTo(const SmtpCommand& command, std::string& out) {
             }
         }
     }
-    t.recipients.push_back(ToLowerAscii(address));
+    t.recipients.push_back(AsciiLowerCase(address));
     out.append(kOk);
 }
 
@@ -314,7 +318,7 @@ void SmtpSession::OnData(const SmtpCommand&, std::string& out) {
 std::string SmtpSession::TraceHeader() const {
     return FormatReply("Return-Path: <%s>\r\nReceived: from %s (unknown [%s])\r\n\tby %s with QuorvexServer 5.3 SMTP; %s\r\n",
                        {HeaderSafe(transaction_->sender), HeaderSafe(helo_), HeaderSafe(peer_), settings_->Dominame,
-                        FormatTraceTime(std::time(nullptr))});
+                        LocalMailDate(std::time(nullptr))});
 }
 
 std::string_view SmtpSession::WriteFailureReply(int error) {

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "mailmodel/compose/MessageGenerator.h"
 
 namespace quorvex::smtp {
 
@@ -33,17 +32,6 @@ WebMailHelo ParseWebMailHelo(std::string_view argument) {
     fields.copy = LeadingInt(parts[2]);
     fields.draft = LeadingInt(parts[3]);
     return fields;
-}
-
-std::string AccountOfAddress(std::string_view address, const CServerSettings& settings) {
-    if (IsMultiDomain(settings)) return std::string(address);
-    return std::string(address.substr(0, address.rfind('@')));
-}
-
-std::string FormatTraceTime(std::time_t when) {
-    std::tm local{};
-    ::localtime_r(&when, &local);
-    return compose::TemplateDateText(local, local.tm_gmtoff);
 }
 
 }  // namespace quorvex::smtp

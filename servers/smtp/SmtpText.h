@@ -1,16 +1,13 @@
-// Small text rules of the SMTP session: the web-mail HELO fields, the
-// account behind an address and the trace header's date. Pure.
+// Small text rules of the SMTP session: the web-mail HELO fields and
+// whether the front end keeps a copy. Pure.
 #pragma once
 
-#include <ctime>
 #include <string>
 #include <string_view>
 
 #include "common/ServerSettings.h"
 
 namespace quorvex::smtp {
-
-inline bool IsMultiDomain(const CServerSettings& settings) { return settings.DomainNameType == 1; }
 
 // A web-mail front end's HELO argument: account:address:copy:draft, the
 // last two optional (0 when missing or not numbers).
@@ -25,13 +22,5 @@ WebMailHelo ParseWebMailHelo(std::string_view argument);
 // Whether the front end's own copy of the message is stored (in the
 // account's second folder): always for a draft, else when copy is asked.
 inline bool KeepsSentCopy(int copy, int draft) { return draft == 1 || (copy != 0 && draft == 0); }
-
-// The account an address names: the whole address with several mail
-// domains, the part before the last "@" with one.
-std::string AccountOfAddress(std::string_view address, const CServerSettings& settings);
-
-// "Wed, 09 Dec 2026 01:31:48 +0100": local time and its offset from UTC,
-// English names whatever the locale.
-std::string FormatTraceTime(std::time_t when);
 
 }  // namespace quorvex::smtp

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "common/AtomicFile.h"
+#include "common/ConfigWriter.h"
 #include "common/ProfileFile.h"
 #include "support/TempFolder.h"
 
@@ -79,6 +80,18 @@ TEST(IniDocument, ParsesNumbersLikeGetPrivateProfileInt) {
         {"-99999999999", INT_MIN},          {"-", 0},
     };
     for (const Case& c : cases) EXPECT_EQ(ParseProfileInt(c.text, 99), c.want) << c.text;
+}
+
+// The one ini integer reader of every settings file: the default for a
+// missing key or an empty value, the number rules above otherwise.
+TEST(IniDocument, ReadConfigIntDefaultsForAMissingKey) {
+    const IniDocument doc = IniDocument::Parse("[System]\r\nPort=110\r\nEmpty=\r\nWord=abc\r\n");
+    EXPECT_EQ(ReadConfigInt(doc, "System", "Port", 7), 110);
+    EXPECT_EQ(ReadConfigInt(doc, "system", "port", 7), 110);
+    EXPECT_EQ(ReadConfigInt(doc, "System", "Missing", 7), 7);
+    EXPECT_EQ(ReadConfigInt(doc, "Other", "Port", 7), 7);
+    EXPECT_EQ(ReadConfigInt(doc, "System", "Empty", 7), 7);
+    EXPECT_EQ(ReadConfigInt(doc, "System", "Word", 7), 0);
 }
 
 TEST(IniDocument, WritesKeepEverythingElse) {

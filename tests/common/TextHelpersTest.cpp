@@ -87,6 +87,7 @@ TEST(TextHelpers, TrimToken) {
         {"xxaxx", "xx", "a"},
         {"aaa", "aa", "a"},                 // whole tokens only
         {"--", "-", ""},
+        {"\"\"name\"", "\"", "name"},
     };
     for (const Case& c : cases) {
         std::string text = c.text;
@@ -170,6 +171,15 @@ TEST(TextHelpers, ExtractAngleAddressCutsABareTextAndLogs) {
     EXPECT_EQ(ExtractAngleAddress("abcdefgh", out, 5), 1);
     EXPECT_EQ(out, "abcd");
     EXPECT_EQ(log.Count(kBoundedOverflow), 1u);
+}
+
+TEST(TextHelpers, TrimCharsAndSplitList) {
+    EXPECT_EQ(TrimChars(" \t a b \r\n", " \t\r\n"), "a b");
+    EXPECT_EQ(TrimChars("<<a>>", "<>"), "a");
+    EXPECT_EQ(TrimChars("   ", " "), "");
+    EXPECT_EQ(TrimChars("", " "), "");
+    EXPECT_EQ(SplitList(";a;;b c;"), (std::vector<std::string>{"a", "b c"}));
+    EXPECT_TRUE(SplitList(";;").empty());
 }
 
 }  // namespace

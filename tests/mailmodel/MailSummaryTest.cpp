@@ -35,31 +35,6 @@ private:
     std::string saved_;
 };
 
-TEST(HeaderDecoding, EncodedWords) {
-    const struct {
-        const char* in;
-        const char* out;
-    } cases[] = {
-        {"Subject: =?utf-8?B?SGVsbG8=?= =?utf-8?B?V29ybGQ=?=", "Subject: HelloWorld"},
-        {"=?iso-8859-1?q?a_b=3Dc=zz?=", "a b=c=zz"},
-        {"x =?us-ascii?Q?one?= y =?us-ascii?Q?two?=", "x one y two"},
-        {"=?cs?x?kept as is?= tail", "kept as is tail"},
-        {"no words here", "no words here"},
-        {"broken =?start without end", "broken start without end"},
-        {"=?utf-8?B?!!!!?=after", "after"},
-        {"open =?utf-8?Q?runs_to_the_end", "open runs to the end"},
-    };
-    for (const auto& c : cases) {
-        std::string line = c.in;
-        DecodeEncodedWords(line);
-        EXPECT_EQ(line, c.out) << c.in;
-    }
-    EXPECT_EQ(DecodeHexPair('3', 'd'), 0x3d);
-    EXPECT_EQ(DecodeHexPair('F', 'f'), 0xff);
-    EXPECT_FALSE(DecodeHexPair('g', '0'));
-    EXPECT_EQ(HexDigitValue('x'), 'x');
-}
-
 TEST(HeaderDecoding, DatesBecomeLocalTime) {
     FixedZone zone;
     const struct {

@@ -181,22 +181,6 @@ TEST(MimePartDecoder, BodyLineDecoding) {
     }
 }
 
-TEST(MimePartDecoder, EncodedWordsInHeaderLines) {
-    struct Case {
-        std::string in, out;
-    } cases[] = {
-        {"Subject: =?utf-8?B?aGVsbG8=?= =?utf-8?Q?_world?=\r\n", "Subject: hello world\r\n"},
-        {"Subject: =?gb2312?B?xOO6ww==?=\r\n", "Subject: \xC4\xE3\xBA\xC3\r\n"},
-        {"Subject: =?x?Q?a_b=3F?=", "Subject: a b?"},
-        {"Subject: =?x?X?abc?= tail", "Subject: abc tail"},
-        {"Subject: pre =?broken and text", "Subject: pre broken and text"},
-        {"Subject: =?x?Q?=4?=", "Subject: =4"},
-        {"Subject: =?x?B?", "Subject: "},
-        {"no words here", "no words here"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(MimePartDecoder::DecodeEncodedWords(c.in), c.out) << c.in;
-}
-
 TEST(MimePartDecoder, HeaderTokens) {
     struct Case {
         std::string text;
@@ -261,17 +245,6 @@ TEST(MimeTextRoutines, Base64Runs) {
     }
 }
 
-TEST(MimeTextRoutines, HexDigits) {
-    EXPECT_EQ(HexDigitValue('7'), 7);
-    EXPECT_EQ(HexDigitValue('b'), 11);
-    EXPECT_EQ(HexDigitValue('F'), 15);
-    EXPECT_EQ(HexDigitValue('g'), 'g');
-    unsigned char byte = 0;
-    EXPECT_EQ(DecodeHexPair('4', '1', byte), 0);
-    EXPECT_EQ(byte, 'A');
-    EXPECT_EQ(DecodeHexPair('4', 'x', byte), 1);
-}
-
 TEST(MimeTextRoutines, SanitizeFileNameKeepsNamesInsideTheFolder) {
     struct Case {
         std::string in, out;
@@ -299,32 +272,6 @@ TEST(MimeTextRoutines, SanitizeFileNameKeepsNamesInsideTheFolder) {
     SanitizeFileName(longName);
     EXPECT_EQ(longName.size(), kMaxPartFileNameBytes);
     EXPECT_EQ(longName.substr(longName.size() - 4), ".txt");
-}
-
-TEST(MimeTextRoutines, ReplaceAndTrim) {
-    std::string text = "a=cid:x b=\"cid:y\" <BASE href>";
-    ReplaceAllInPlace(text, "=cid:", "=");
-    ReplaceAllInPlace(text, "=\"cid:", "=\"");
-    ReplaceAllInPlace(text, "<BASE ", "<BAS ");
-    EXPECT_EQ(text, "a=x b=\"y\" <BAS href>");
-    std::string aaa = "aaaa";
-    ReplaceAllInPlace(aaa, "aa", "a");  // no overlap, left to right
-    EXPECT_EQ(aaa, "aa");
-    std::string same = "unchanged";
-    ReplaceAllInPlace(same, "", "x");
-    EXPECT_EQ(same, "unchanged");
-
-    struct Case {
-        std::string text, token, out;
-    } cases[] = {
-        {"  a b  ", " ", "a b"}, {"\"\"name\"", "\"", "name"}, {"abab", "ab", ""}, {"", " ", ""}, {"x", "", "x"},
-        {"a", "ab", "a"},
-    };
-    for (const Case& c : cases) {
-        std::string t = c.text;
-        TrimMimeToken(t, c.token);
-        EXPECT_EQ(t, c.out) << c.text;
-    }
 }
 
 }  // namespace

@@ -60,8 +60,8 @@ public:
     int ClassifyAddress(std::string_view address) override {
         const auto at = address.rfind('@');
         if (at == std::string_view::npos) return -1;
-        if (smtp::ToLowerAscii(address.substr(at + 1)) != "example.test") return 0;
-        return accounts.count(smtp::ToLowerAscii(address.substr(0, at))) ? 1 : -1;
+        if (AsciiLowerCase(address.substr(at + 1)) != "example.test") return 0;
+        return accounts.count(AsciiLowerCase(address.substr(0, at))) ? 1 : -1;
     }
     bool IsDisabled(std::string_view a) override { return accounts[std::string(a)].disabled; }
     bool IsGroup(std::string_view a) override { return accounts[std::string(a)].group; }

@@ -14,7 +14,7 @@
 #include "mailmodel/db/MailDatabase.h"
 #include "servers/filters/EmailFilter.h"
 #include "servers/filters/MailFilters.h"
-#include "servers/filters/ServerFilterServices.h"
+#include "app/ServerFilterServices.h"
 #include "support/TempFolder.h"
 #include "tests/support/ScopedProcessState.h"
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "common/AccountName.h"
-#include "servers/smtp/ServerSmtpServices.h"
+#include "app/ServerSmtpServices.h"
 #include "servers/smtp/SmtpConnection.h"
 #include "tests/servers/support/Pop3TestServer.h"
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 
+#include "app/ServerSmtpServices.h"
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/PasswordDigest.h"
@@ -150,6 +151,9 @@ TEST_F(QueueSenderTest, RetriesReportsAndParks) {
         return outgoing::DeliverToDomain(recipient, sender, file, outcome, LoopbackOptions());
     };
     options.notices = &notices;
+    options.deliver_locally = [&](std::string_view recipient, const std::string& report) {
+        return smtp::DeliverReportLocally(notices, recipient, report);
+    };
 
     // A temporary refusal (450) is tried 5 times, then reported to the
     // local sender; a permanent one (550) "MaxTries" (2) times. A report

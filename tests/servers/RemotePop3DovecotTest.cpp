@@ -7,7 +7,7 @@
 #include "mailmodel/account/EmailPOP3Remote.h"
 #include "servers/address/AddressRules.h"
 #include "servers/remotepop3/RemoteCollectionJob.h"
-#include "servers/smtp/ServerSmtpServices.h"
+#include "app/ServerSmtpServices.h"
 #include "tests/servers/support/DovecotServer.h"
 #include "tests/servers/support/Pop3TestServer.h"
 

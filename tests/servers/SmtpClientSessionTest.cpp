@@ -23,39 +23,6 @@ namespace {
 using quorvex::testing::LoopbackPeer;
 using quorvex::testing::RunFlagScope;
 
-// A scripted server on 127.0.0.1 that serves connections one after another
-// (each with the same dialogue) until it is destroyed, and counts them.
-class ScriptedSmtpServer {
-public:
-    using Dialogue = std::function<void(int fd)>;
-    explicit ScriptedSmtpServer(Dialogue dialogue) {
-        listen_ = quorvex::testing::ListenOnTestPort(port_);
-        thread_ = std::thread([this, dialogue = std::move(dialogue)] {
-            while (!stop_) {
-                pollfd p{listen_.get(), POLLIN, 0};
-                if (::poll(&p, 1, 20) != 1) continue;
-                UniqueFd client(::accept(listen_.get(), nullptr, nullptr));
-                if (!client) continue;
-                ++connections_;
-                dialogue(client.get());
-            }
-        });
-    }
-    ~ScriptedSmtpServer() {
-        stop_ = true;
-        thread_.join();
-    }
-    int port() const { return port_; }
-    int connections() const { return connections_; }
-
-private:
-    UniqueFd listen_;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
-    std::thread thread_;
-};
-
 // Reads command lines and answers each from `answers` (in order); the data
 // after 354 is read up to "\r\n.\r\n" into `data`.
 void Converse(int fd, const std::vector<std::string>& answers, std::string* data = nullptr) {
@@ -157,13 +124,13 @@ TEST_F(SmtpClientSessionTest, AcceptedDataWithoutQuitReplyIsDeliveredOnce) {
     quorvex::testing::ScopedProcessState process_state;
     std::string received;
     std::mutex mutex;
-    ScriptedSmtpServer server([&](int fd) {
+    LoopbackPeer server([&](int fd) {
         LoopbackPeer::Send(fd, "220 x\r\n");
         std::string data;
         Converse(fd, {"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n", ""}, &data);
         std::lock_guard guard(mutex);
         received += data;
-    });
+    }, LoopbackPeer::Serving::kEveryConnection);
     int dns_port = 0;
     const auto dns = quorvex::testing::StartMxDnsmasq(dns_port, {"dup.test,127.0.0.1,10", "dup.test,localhost,20"});
     ASSERT_TRUE(dns) << "dnsmasq did not start";

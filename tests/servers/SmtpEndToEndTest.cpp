@@ -27,7 +27,7 @@
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/smtp/SmtpCommand.h"
 #include "servers/smtp/SmtpConnection.h"
-#include "servers/smtp/ServerSmtpServices.h"
+#include "app/ServerSmtpServices.h"
 #include "servers/support/LoopbackPeer.h"
 #include "tests/support/TestPorts.h"
 #include "servers/support/SmtpTestFiles.h"

@@ -5,18 +5,12 @@
 #include <cctype>
 #include <limits>
 
+#include "common/AsciiCase.h"
+
 namespace quorvex::webcom {
 namespace {
 
 bool IsScanSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-
-bool StartsNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
 
 // One "%d": advances `at` past it when it converts.
 std::optional<std::int32_t> ScanInteger(std::string_view text, std::size_t& at) {
@@ -62,9 +56,9 @@ std::string_view ProblemReply(LineProblem problem) {
     return {};
 }
 
-bool IsPositiveReply(std::string_view reply) { return StartsNoCase(reply, kOk); }
+bool IsPositiveReply(std::string_view reply) { return StartsWithNoCase(reply, kOk); }
 
-bool StartsWithOkBlank(std::string_view reply) { return StartsNoCase(reply, "+OK "); }
+bool StartsWithOkBlank(std::string_view reply) { return StartsWithNoCase(reply, "+OK "); }
 
 std::vector<std::int32_t> ReplyNumbers(std::string_view reply, std::size_t max_count) {
     std::vector<std::int32_t> numbers;

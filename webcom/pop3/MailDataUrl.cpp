@@ -1,12 +1,14 @@
 // Relative paths and their URLs.
 #include "webcom/pop3/MailDataUrl.h"
 
+#include "common/AsciiCase.h"
+#include "common/HexDigits.h"
+
 namespace quorvex::webcom::pop3 {
 namespace {
 
 bool Unreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~';
+    return IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
 
 }  // namespace
@@ -17,7 +19,6 @@ std::string RelativeToRoot(std::string_view path, std::string_view root_prefix) 
 }
 
 std::string EncodeUrlPath(std::string_view path) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(path.size());
     for (const char c : path) {
@@ -26,8 +27,8 @@ std::string EncodeUrlPath(std::string_view path) {
             out += c;
         } else {
             out += '%';
-            out += kHex[u >> 4];
-            out += kHex[u & 15];
+            out += kUpperHexDigits[u >> 4];
+            out += kUpperHexDigits[u & 15];
         }
     }
     return out;

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "common/AtomicFile.h"
+
 namespace quorvex::webcom::pop3 {
 namespace {
 
@@ -33,18 +35,8 @@ bool OutputFile::Finish() {
 }
 
 void OutputFile::Flush() {
-    const char* at = pending_.data();
-    std::size_t left = error_ == 0 && fd_ ? pending_.size() : 0;
-    while (left > 0) {
-        const ssize_t n = ::write(fd_.get(), at, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error_ = n < 0 ? errno : EIO;
-            break;
-        }
-        at += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    errno = 0;
+    if (error_ == 0 && fd_ && !WriteFully(fd_.get(), pending_)) error_ = errno != 0 ? errno : EIO;
     pending_.clear();
 }
 

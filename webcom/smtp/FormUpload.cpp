@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
 #include "common/FolderTree.h"
 #include "common/Paths.h"
@@ -139,7 +140,7 @@ private:
             }
             if (line.empty()) return disposition.empty() ? Headers::kStop : Headers::kRead;
             any = true;
-            if (disposition.empty() && mime::MimeStartsNoCase(line, kDispositionPrefix)) disposition = line;
+            if (disposition.empty() && StartsWithNoCase(line, kDispositionPrefix)) disposition = line;
         }
     }
 

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "common/AccountName.h"
+#include "common/MailDate.h"
 #include "gui/logic/account/BasicInfoForm.h"
 #include "mailmodel/AppServices.h"
 #include "mailmodel/compose/MessageText.h"
@@ -78,7 +79,7 @@ WelcomeSave SaveWelcome(const std::string& path, WelcomeMail mail) {
     WelcomeMail header_only = mail;
     header_only.body.clear();
     const std::optional<std::string> header =
-        FormatWelcomeMail(header_only, GetDomainName(), WelcomeMailDate(std::time(nullptr)));
+        FormatWelcomeMail(header_only, GetDomainName(), LocalMailDate(std::time(nullptr)));
     if (!header) return WelcomeSave::kFailed;
     if (header->size() + compose::DotStuff(compose::NormalizeLineEnds(mail.body)).size() > kMaxWelcomeMailBytes)
         return WelcomeSave::kTooLong;

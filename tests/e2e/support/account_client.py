@@ -14,7 +14,17 @@ ACCOUNT_TAGS = ["PASSWORD#", "USERNAME#", "COMMENT#", "POP3SERVER#", "POP3ACCOUN
                 "POP3MAIL#", "POP3PASSWORD#", "LEAVECOPY#"]
 
 
-class Connection:
+class _ClosedOnExit:
+    """A `with` block closes the object (its close()) on the way out."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class Connection(_ClosedOnExit):
     """One connection to the account server."""
 
     def __init__(self, port, source="127.0.0.1", timeout=20):
@@ -47,12 +57,6 @@ class Connection:
     def close(self):
         self.sock.close()
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
 
 def pop3_count(port, user, password):
     """The number of messages a POP3 login of the account sees (poplib)."""
@@ -72,10 +76,11 @@ def account_lines(password="", user_name="", comment="", pop3_server="", pop3_ac
     return [tag + value for tag, value in zip(ACCOUNT_TAGS, values)]
 
 
-def signup(port, account, **values):
-    """Runs a whole sign-up; returns every reply line in order."""
+def _send_account(port, first_line, **values):
+    """The first line, then (once it is accepted) the account lines and
+    QUIT, stopping at the first refusal; every reply line in order."""
     with Connection(port) as c:
-        replies = [c.ask("SIGNUP#" + account)]
+        replies = [c.ask(first_line)]
         if replies[-1] != "+OK":
             return replies
         for line in account_lines(**values) + ["QUIT"]:
@@ -83,6 +88,11 @@ def signup(port, account, **values):
             if replies[-1] is None or replies[-1].startswith("-ERR"):
                 break
         return replies
+
+
+def signup(port, account, **values):
+    """Runs a whole sign-up; returns every reply line in order."""
+    return _send_account(port, "SIGNUP#" + account, **values)
 
 
 def login(port, account, password):
@@ -98,15 +108,8 @@ def login(port, account, password):
 
 
 def update(port, account, current_password, **values):
-    with Connection(port) as c:
-        replies = [c.ask("UPDATE#%s#%s" % (account, current_password))]
-        if replies[-1] != "+OK":
-            return replies
-        for line in account_lines(**values) + ["QUIT"]:
-            replies.append(c.ask(line))
-            if replies[-1] is None or replies[-1].startswith("-ERR"):
-                break
-        return replies
+    """Runs a whole update of an account's values; every reply line in order."""
+    return _send_account(port, "UPDATE#%s#%s" % (account, current_password), **values)
 
 
 def delete(port, account, password, closing="QUIT"):
@@ -117,7 +120,7 @@ def delete(port, account, password, closing="QUIT"):
         return replies
 
 
-class TableSession:
+class TableSession(_ClosedOnExit):
     """An AUTH# session: log in once, then open tables and send commands."""
 
     def __init__(self, port, account, password):
@@ -133,14 +136,8 @@ class TableSession:
     def close(self):
         self.conn.close()
 
-    def __enter__(self):
-        return self
 
-    def __exit__(self, *exc):
-        self.close()
-
-
-class AdminSession:
+class AdminSession(_ClosedOnExit):
     """An ACCOUNT# or SYSADMIN# session."""
 
     def __init__(self, port, kind, account, password):
@@ -164,12 +161,6 @@ class AdminSession:
 
     def close(self):
         self.conn.close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
 
 def build_dir():

@@ -2,7 +2,7 @@
 // as stored in config.ini.
 #include <gtest/gtest.h>
 
-#include "accountserver/AdminSession.h"
+#include "accountserver/SysAdminSession.h"
 #include "common/PasswordDigest.h"
 #include "common/ProfileFile.h"
 #include "gui/logic/AdminSettings.h"

@@ -47,6 +47,13 @@
 #include "gui/settings/SettingDlg.h"
 #include "gui/settings/SettingsStrings.h"
 #include "gui/QuietServices.h"
+// The mail tools.
+#include <QRadioButton>
+#include "app/ServerSmtpServices.h"
+#include "gui/dialogs/DeletedUsersDlg.h"
+#include "gui/dialogs/ReportDlg.h"
+#include "gui/dialogs/SendMailDlg.h"
+#include "gui/dialogs/TransferStatusDlg.h"
 #include "mailmodel/account/AccountList.h"
 // Account tools: the account sheet, groups and the welcome message.
 #include <QTabWidget>
@@ -254,6 +261,24 @@ int main(int argc, char** argv) {
                            return new BlockEntryDlg(BlockEntryDlg::Kind::kIp, QStringLiteral("192.0.2.7"), prompts, p);
                        }});
     windows.push_back({"setup-progress", [&](QWidget* p) { return new ProgressDlg(kTextSettingUp, p); }});
+
+    // The mail tools: send mail (to accounts and to everybody), the
+    // transfer status in both modes, deleted users and the report.
+    NullNoticeSink no_notices;
+    smtp::ServerSmtpServices directory(no_notices);
+    FileChooser& chooser = *services.files;
+    windows.insert(windows.end(), {
+        {"send-mail", [&](QWidget* p) { return new SendMailDlg("alice;bob;", directory, prompts, chooser, p); }},
+        {"send-mail-all", [&](QWidget* p) { return new SendMailDlg("All", directory, prompts, chooser, p); }},
+        {"transfer-status", [&](QWidget* p) { return new TransferStatusDlg(prompts, p); }},
+        {"transfer-undelivered", [&](QWidget* p) {
+             auto* dialog = new TransferStatusDlg(prompts, p);
+             dialog->findChild<QRadioButton*>(QStringLiteral("modeUndelivered"))->click();
+             return dialog;
+         }},
+        {"deleted-users", [&](QWidget* p) { return new DeletedUsersDlg(prompts, p); }},
+        {"export-users", [&](QWidget* p) { return new ReportDlg({}, opener, prompts, p); }},
+    });
 
     auto take_all = [&](const QString& prefix, std::set<std::string>* keys) {
         bool ok = true;

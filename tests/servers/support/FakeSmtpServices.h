@@ -47,7 +47,7 @@ public:
         return std::make_shared<const CServerSettings>(settings);
     }
     int ClassifyAddress(std::string_view address) override {
-        const auto it = classes.find(smtp::ToLowerAscii(address));
+        const auto it = classes.find(AsciiLowerCase(address));
         if (it != classes.end()) return it->second;
         const auto at = address.rfind('@');
         if (at == std::string_view::npos) return smtp::kAddressLocalUnknown;
@@ -60,10 +60,10 @@ public:
     }
     LoginChecks& Logins() override { return *this; }
     LoginOutcome Check(std::string_view account, std::string_view password) override {
-        const auto it = passwords.find(smtp::ToLowerAscii(account));
+        const auto it = passwords.find(AsciiLowerCase(account));
         if (it == passwords.end()) return LoginOutcome::kUnknownAccount;
         if (it->second != password) return LoginOutcome::kWrongPassword;
-        if (disabled.count(smtp::ToLowerAscii(account)) != 0) return LoginOutcome::kDisabled;
+        if (disabled.count(AsciiLowerCase(account)) != 0) return LoginOutcome::kDisabled;
         return LoginOutcome::kAccepted;
     }
     bool Locked(std::string_view address) override { return locked.count(std::string(address)) != 0; }
@@ -72,7 +72,7 @@ public:
                                 std::string(LoginOutcomeName(outcome)));
     }
     bool AccountExists(std::string_view account) override {
-        return passwords.count(smtp::ToLowerAscii(account)) != 0;
+        return passwords.count(AsciiLowerCase(account)) != 0;
     }
     std::string AccountInterMail(std::string_view account) override {
         const auto it = inter_mail.find(std::string(account));
@@ -114,7 +114,7 @@ public:
 
 private:
     bool SameDomain(std::string_view domain) const {
-        return smtp::ToLowerAscii(domain) == smtp::ToLowerAscii(settings.Dominame);
+        return AsciiLowerCase(domain) == AsciiLowerCase(settings.Dominame);
     }
     std::string folder_;
     int counter_ = 0;

@@ -1,6 +1,5 @@
-// The administrator sessions: ACCOUNT# (a domain administrator's commands
-// on the accounts of his mail domain) and SYSADMIN# (the system
-// administrator's commands on the mail domains and his password).
+// The domain administrator's session (ACCOUNT#): his commands on the
+// accounts of his mail domain.
 #pragma once
 
 #include <string>
@@ -9,9 +8,6 @@
 #include "accountserver/RequestContext.h"
 
 namespace quorvex::accountserver {
-
-// config.ini [System] "Password" when none is stored.
-inline constexpr std::string_view kDefaultAdministratorPassword = "Wm4TqR8sLpZ2vYc7NbKd0x";
 
 class DomainAdminSession {
 public:
@@ -44,28 +40,6 @@ private:
     int level_ = 0;
 
     friend struct DomainAdminCommands;
-};
-
-class SysAdminSession {
-public:
-    explicit SysAdminSession(RequestContext& context) : context_(context) {}
-    // `text`: the first line after "SYSADMIN#".
-    void Run(std::string_view text);
-
-private:
-    bool Stat(std::string_view);
-    bool List(std::string_view);
-    bool ListRange(std::string_view argument);
-    bool Noop(std::string_view);
-    bool Password(std::string_view argument);
-    bool DeleteDomain(std::string_view argument);
-    bool InstallDomain(std::string_view argument);
-    bool Quit(std::string_view);
-    bool SendDomains(int first, int last);
-
-    RequestContext& context_;
-
-    friend struct SysAdminCommands;
 };
 
 }  // namespace quorvex::accountserver

@@ -62,4 +62,9 @@ private:
     AccountLoginChecks logins_{kLoginServiceSmtp};
 };
 
+// Puts a non-delivery report of the outgoing queue into the mailbox of the
+// local sender it goes back to (local delivery under the tag
+// "MailUndeliverable"): the sender threads' local delivery.
+bool DeliverReportLocally(NoticeSink& notices, std::string_view recipient, const std::string& report);
+
 }  // namespace quorvex::smtp

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorvex::smtp {
+namespace quorvex {
 
 inline std::string FormatReply(std::string_view format, std::initializer_list<std::string_view> args) {
     std::string out;
@@ -23,4 +23,4 @@ inline std::string FormatReply(std::string_view format, std::initializer_list<st
     return out;
 }
 
-}  // namespace quorvex::smtp
+}  // namespace quorvex

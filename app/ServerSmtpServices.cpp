@@ -1,5 +1,5 @@
 // Wiring of SMTP sessions and local delivery to the server's subsystems.
-#include "servers/smtp/ServerSmtpServices.h"
+#include "app/ServerSmtpServices.h"
 
 #include "common/AccountName.h"
 #include "common/Paths.h"
@@ -10,7 +10,7 @@
 #include "mailmodel/store/MailStore.h"
 #include "servers/address/AddressRules.h"
 #include "servers/address/QueueCounters.h"
-#include "servers/filters/ServerFilterServices.h"
+#include "app/ServerFilterServices.h"
 #include "servers/filters/VirusScan.h"
 #include "servers/logs/ServerLogs.h"
 #include "servers/queue/OutgoingQueue.h"
@@ -125,6 +125,12 @@ bool ServerSmtpServices::Enqueue(std::string_view recipient, std::string_view se
 
 void ServerSmtpServices::AccountChanged(std::string_view account) {
     notices_.Post(NoticeId::WM_UPDATE_ACCOUNT, Accounts().StoredName(account));
+}
+
+bool DeliverReportLocally(NoticeSink& notices, std::string_view recipient, const std::string& report) {
+    ServerSmtpServices services(notices);
+    std::string reply;
+    return DeliverToRecipient(services, &reply, "MailUndeliverable", recipient, "", report, nullptr, 1);
 }
 
 }  // namespace quorvex::smtp

@@ -1,5 +1,5 @@
 // Wiring of the mail filters to the server's subsystems.
-#include "servers/filters/ServerFilterServices.h"
+#include "app/ServerFilterServices.h"
 
 #include <fstream>
 #include <iterator>

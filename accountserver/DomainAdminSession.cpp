@@ -1,12 +1,15 @@
-// The domain administrator and system administrator sessions.
-#include "accountserver/AdminSession.h"
+// The domain administrator's session.
+#include "accountserver/DomainAdminSession.h"
 
 #include <array>
 #include <mutex>
 
 #include "accountserver/AccountProtocol.h"
+#include "accountserver/AdminCommands.h"
 #include "accountserver/TableRights.h"
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
+#include "common/DecimalScan.h"
 #include "common/PasswordDigest.h"
 #include "common/ProfileFile.h"
 #include "common/RunFlag.h"
@@ -15,40 +18,12 @@
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailForward.h"
 #include "mailmodel/store/MailStore.h"
-#include "servers/pop3/Pop3Text.h"
 
 namespace quorvex::accountserver {
-
-using pop3::EqualsNoCase;
-using pop3::StartsWithNoCase;
 
 namespace {
 
 constexpr std::int64_t kBytesPerMb = 1024 * 1024;
-
-enum class Match { kWhole, kPrefix, kFirstFour };
-
-template <typename Session>
-struct CommandRule {
-    std::string_view word;  // with its trailing space for prefixes
-    Match match;
-    bool (Session::*run)(std::string_view argument);
-};
-
-// Finds the rule a line matches (case-insensitive) and its argument.
-template <typename Session, std::size_t N>
-const CommandRule<Session>* MatchCommand(const std::array<CommandRule<Session>, N>& rules, std::string_view line,
-                                         std::string_view& argument) {
-    for (const auto& rule : rules) {
-        const bool hit = rule.match == Match::kWhole    ? EqualsNoCase(line, rule.word)
-                         : rule.match == Match::kPrefix ? StartsWithNoCase(line, rule.word)
-                                                        : StartsWithNoCase(line, rule.word.substr(0, 4));
-        if (!hit) continue;
-        argument = rule.match == Match::kPrefix ? line.substr(rule.word.size()) : std::string_view();
-        return &rule;
-    }
-    return nullptr;
-}
 
 // The first blank-separated word of a text, as "%s" of scanf reads it.
 std::string_view FirstWord(std::string_view text) {
@@ -61,12 +36,6 @@ std::string_view FirstWord(std::string_view text) {
 std::int64_t QuotaOrNone(std::string_view account) {
     const std::uint64_t quota = Accounts().GetQuotaBytes(account);
     return quota == kNoQuotaLimit ? -1 : static_cast<std::int64_t>(quota);
-}
-
-// Serialises the changes of the server's domain table made here.
-std::mutex& DomainEditLock() {
-    static std::mutex lock;
-    return lock;
 }
 
 }  // namespace
@@ -90,7 +59,7 @@ struct DomainAdminCommands {
 void DomainAdminSession::Run(std::string_view text) {
     const auto account = context_.CheckCredentials(text, "ACCOUNT CONFIG");
     if (!account) return;
-    login_ = pop3::ToLowerAscii(*account);
+    login_ = AsciiLowerCase(*account);
     const auto settings = Settings();
     if (settings->DomainNameType == 1) {
         const auto at = login_.find('@');
@@ -113,16 +82,7 @@ void DomainAdminSession::Run(std::string_view text) {
         return;
     }
     if (!context_.Reply(kReplyOk)) return;
-    std::string line;
-    while (ServersRunning() && context_.ReadCommand(line)) {
-        std::string_view argument;
-        const auto* rule = MatchCommand(DomainAdminCommands::kRules, line, argument);
-        if (!rule) {
-            if (!context_.Reply(kReplyUnknownCommand)) return;
-            continue;
-        }
-        if (!(this->*(rule->run))(argument)) return;
-    }
+    RunCommandLoop(context_, *this, DomainAdminCommands::kRules);
 }
 
 std::string DomainAdminSession::StatLine() const {
@@ -164,7 +124,7 @@ bool DomainAdminSession::SendList(int first, int last, int number) {
 bool DomainAdminSession::List(std::string_view) { return SendList(1, static_cast<int>(Accounts().GetCount()), 1); }
 
 bool DomainAdminSession::ListRange(std::string_view argument) {
-    const auto range = pop3::ScanNumbers<2>(argument, {0, 0});
+    const auto range = ScanNumbers<2>(argument, {0, 0});
     return SendList(range[0], range[1], range[0]);
 }
 
@@ -320,133 +280,6 @@ bool DomainAdminSession::Delete(std::string_view argument) {
 }
 
 bool DomainAdminSession::Quit(std::string_view) {
-    context_.Reply(kReplyBye);
-    return false;
-}
-
-// ---- system administrator ----
-
-struct SysAdminCommands {
-    using S = SysAdminSession;
-    static constexpr std::array<CommandRule<S>, 8> kRules{{
-        {"STAT", Match::kWhole, &S::Stat},
-        {"LIST", Match::kWhole, &S::List},
-        {"LIST ", Match::kPrefix, &S::ListRange},
-        {"NOOP", Match::kWhole, &S::Noop},
-        {"PASS ", Match::kPrefix, &S::Password},
-        {"DELE ", Match::kPrefix, &S::DeleteDomain},
-        {"INST ", Match::kPrefix, &S::InstallDomain},
-        {"QUIT", Match::kWhole, &S::Quit},
-    }};
-};
-
-void SysAdminSession::Run(std::string_view text) {
-    const auto credentials = SplitCredentials(text);
-    if (!credentials) {
-        context_.Reply(kReplyNoPassword);
-        return;
-    }
-    context_.ShowMessage("SYSADMIN CONFIG", credentials->account);
-    const std::string account(CutColonSuffix(credentials->account));
-    if (HasRefusedCharacter(account, false)) {
-        context_.Reply(kReplyIllegalLetter);
-        return;
-    }
-    if (account.empty()) {
-        context_.Reply(kReplyAccountEmpty);
-        return;
-    }
-    if (context_.LoginLocked()) {
-        context_.Reply(kReplyIllegalUser);
-        return;
-    }
-    const std::string stored = ReadProfileString(Settings()->ConfigIni(), "System", "Password", kDefaultAdministratorPassword);
-    const bool password_matches = HashAccountPassword(credentials->password, 1) == stored;
-    if (pop3::ToLowerAscii(account) != "administrator" || !password_matches) {
-        context_.LoginFailed(account, pop3::ToLowerAscii(account) != "administrator" ? LoginOutcome::kUnknownAccount
-                                                                                    : LoginOutcome::kWrongPassword);
-        context_.Reply(kReplyIllegalUser);
-        return;
-    }
-    if (!context_.Reply(kReplyOk)) return;
-    std::string line;
-    while (ServersRunning() && context_.ReadCommand(line)) {
-        std::string_view argument;
-        const auto* rule = MatchCommand(SysAdminCommands::kRules, line, argument);
-        if (!rule) {
-            if (!context_.Reply(kReplyUnknownCommand)) return;
-            continue;
-        }
-        if (!(this->*(rule->run))(argument)) return;
-    }
-}
-
-bool SysAdminSession::Stat(std::string_view) {
-    return context_.Reply("+OK " + std::to_string(Settings()->Domains.GetCount()));
-}
-
-bool SysAdminSession::SendDomains(int first, int last) {
-    const auto settings = Settings();
-    const auto& domains = settings->Domains.records();
-    if (!context_.Reply("+OK " + std::to_string(domains.size()))) return false;
-    for (int position = std::max(first, 1); position <= last && position <= static_cast<int>(domains.size()); ++position)
-        if (!context_.Reply(std::to_string(position) + " " + domains[static_cast<std::size_t>(position - 1)].Name))
-            return false;
-    return context_.Reply(".");
-}
-
-bool SysAdminSession::List(std::string_view) { return SendDomains(1, Settings()->Domains.GetCount()); }
-
-bool SysAdminSession::ListRange(std::string_view argument) {
-    const auto range = pop3::ScanNumbers<2>(argument, {0, 0});
-    return SendDomains(range[0], range[1]);
-}
-
-bool SysAdminSession::Noop(std::string_view) { return context_.Reply("+OK noop"); }
-
-bool SysAdminSession::Password(std::string_view argument) {
-    if (!ProfileFile(Settings()->ConfigIni()).WriteString("System", "Password", HashAccountPassword(argument, 1))) {
-        context_.Reply(kReplyUpdateFailed);
-        return false;
-    }
-    return context_.Reply(kReplyOkBlank);
-}
-
-bool SysAdminSession::DeleteDomain(std::string_view argument) {
-    if (argument.size() > kMaxCommandArgument) {
-        context_.Reply("-ERR domain is too long");
-        return false;
-    }
-    std::lock_guard edit(DomainEditLock());
-    DomainTable domains = Settings()->Domains;
-    if (const int index = domains.Find(argument); index >= 0) domains.Delete(index);
-    if (domains.Save() != 1) {
-        context_.Reply(kReplyUpdateFailed);
-        return false;
-    }
-    return context_.Reply(kReplyOk);
-}
-
-bool SysAdminSession::InstallDomain(std::string_view argument) {
-    if (argument.size() > kMaxCommandArgument) {
-        context_.Reply("-ERR domain is too long");
-        return false;
-    }
-    const std::string name(argument.substr(0, kMaxDomainNameLength));
-    DomainRecord record;
-    record.Name = name;
-    bool added = false;
-    if (IsAcceptableDomainName(name)) {
-        std::lock_guard edit(DomainEditLock());
-        UpdateSettings([&](CServerSettings& settings) {
-            if (settings.Domains.Find(name) < 0) added = settings.Domains.Add(record) == 1;
-        });
-    }
-    // The addition lives in memory only, until the table is stored.
-    return context_.Reply(added ? kReplyOkBlank : kReplyAddNewFailed);
-}
-
-bool SysAdminSession::Quit(std::string_view) {
     context_.Reply(kReplyBye);
     return false;
 }

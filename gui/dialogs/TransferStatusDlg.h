@@ -1,0 +1,47 @@
+// "Internet mail transfer status": the outgoing queue ("Mail in transfer")
+// and the parked undelivered mail ("Mail undelivered"), read from disk when
+// the window opens and on Refresh; selected items can be deleted, and
+// parked ones queued again ("Retransfer", or a double click).
+#pragma once
+
+#include <QDialog>
+#include <vector>
+
+#include "gui/logic/TransferQueue.h"
+
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QTableWidget;
+
+namespace quorvex::gui {
+
+class Prompts;
+
+class TransferStatusDlg final : public QDialog {
+    Q_OBJECT
+public:
+    explicit TransferStatusDlg(Prompts& prompts, QWidget* parent = nullptr);
+
+    TransferMode mode() const { return mode_; }
+    QTableWidget* list() const { return list_; }
+
+public Q_SLOTS:
+    void Reload();
+    void OnDelete();
+    void OnRetransfer();
+
+private:
+    void SetMode(TransferMode mode);
+    std::vector<int> SelectedNumbers() const;
+
+    Prompts& prompts_;
+    TransferMode mode_ = TransferMode::kInTransfer;
+    QTableWidget* list_;
+    QLabel* count_;
+    QPushButton* retransfer_;
+    QRadioButton* in_transfer_;
+    QRadioButton* undelivered_;
+};
+
+}  // namespace quorvex::gui

@@ -1,0 +1,123 @@
+// The per-mailbox state of the store and its cache of parsed indexes.
+#include "mailmodel/store/MailboxCache.h"
+
+#include <cerrno>
+#include <unordered_map>
+
+#include "common/AsciiCase.h"
+#include "common/AtomicFile.h"
+#include "common/ErrorLog.h"
+#include "common/Paths.h"
+#include "mailmodel/store/MailStore.h"
+
+namespace quorvex::store {
+
+namespace {
+
+// Parsed indexes are kept between calls for this many mailboxes at most
+// (the ones used last), so a store costs no read of the whole index.
+constexpr std::size_t kMaxCachedIndexes = 64;
+
+IndexStamp StampOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size,
+            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
+            static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec};
+}
+
+std::mutex registry_lock;
+std::atomic<std::uint64_t> use_clock{0};
+
+std::unordered_map<std::string, std::unique_ptr<Mailbox>>& Registry() {
+    static auto* boxes = new std::unordered_map<std::string, std::unique_ptr<Mailbox>>;
+    return *boxes;
+}
+
+// Keeps the number of cached indexes near the limit by dropping the one
+// used longest ago. Called with `self.lock` held; other mailboxes are only
+// tried, never waited for, so no two mailbox locks are ever waited on.
+void MakeRoomInCache(Mailbox& self) {
+    std::lock_guard guard(registry_lock);
+    std::size_t cached = 0;
+    Mailbox* oldest = nullptr;
+    for (auto& [name, box] : Registry()) {
+        if (box.get() == &self || !box->has_cache) continue;
+        ++cached;
+        if (!oldest || box->last_use < oldest->last_use) oldest = box.get();
+    }
+    if (cached < kMaxCachedIndexes || !oldest || !oldest->lock.try_lock()) return;
+    oldest->DropCache();
+    oldest->lock.unlock();
+}
+
+// Keeps `index` as the mailbox's cached copy of the file just written or
+// read at `path`; `st` is that file's status.
+void Remember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index, const struct stat& st) {
+    if (!box.has_cache) MakeRoomInCache(box);
+    box.cached = std::move(index);
+    box.cached_folder = folder;
+    box.cached_stamp = StampOf(st);
+    box.has_cache = true;
+}
+
+}  // namespace
+
+Mailbox& MailboxOf(std::string_view account) {
+    const std::string key = AsciiLowerCase(account);
+    std::lock_guard guard(registry_lock);
+    auto& box = Registry()[key];
+    if (!box) box = std::make_unique<Mailbox>();
+    return *box;
+}
+
+bool ReadIndexFile(const std::string& path, MailboxIndexFile& index, struct stat& st) {
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes, &st)) return false;
+    std::string error;
+    if (!ParseMailboxIndex(bytes, index, error)) {
+        QUORVEX_ERROR_LOG("damaged mailbox index " + path + ": " + error);
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
+bool WriteIndex(const std::string& folder, const MailboxIndexFile& index) {
+    if (AtomicWriteFile(IndexPath(folder), index.Encode())) return true;
+    QUORVEX_ERROR_LOG("cannot write mailbox index in " + folder);
+    return false;
+}
+
+bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index) {
+    if (!WriteIndex(folder, *index)) {
+        box.DropCache();
+        return false;
+    }
+    struct stat st {};
+    if (::stat(IndexPath(folder).c_str(), &st) == 0) {
+        Remember(box, folder, std::move(index), st);
+    } else {
+        box.DropCache();
+    }
+    return true;
+}
+
+MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
+    box.last_use = ++use_clock;
+    const std::string path = IndexPath(folder);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && box.cached && box.cached_folder == folder &&
+        box.cached_stamp == StampOf(st)) {
+        return box.cached.get();
+    }
+    box.DropCache();
+    auto index = std::make_unique<MailboxIndexFile>();
+    if (ReadIndexFile(path, *index, st)) {
+        Remember(box, folder, std::move(index), st);
+        return box.cached.get();
+    }
+    if (errno != ENOENT || !FolderExists(folder)) return nullptr;
+    if (!WriteAndRemember(box, folder, std::make_unique<MailboxIndexFile>()) || !box.cached) return nullptr;
+    return box.cached.get();
+}
+
+}  // namespace quorvex::store
