@@ -6,12 +6,7 @@ namespace quorvex::app {
 
 std::vector<std::string> DataFolders() {
     std::vector<std::string> folders{ProgramFolder()};
-#ifdef QUORVEX_INSTALLED_DATA_DIR
-    folders.emplace_back(QUORVEX_INSTALLED_DATA_DIR);
-#endif
-#ifdef QUORVEX_SOURCE_DATA_DIR
-    folders.emplace_back(QUORVEX_SOURCE_DATA_DIR);
-#endif
+    if (!SharedDataFolder().empty()) folders.push_back(SharedDataFolder());
     return folders;
 }
 

@@ -1,7 +1,7 @@
 // Files the program ships beside itself (the database schema, language
-// files, the demo folder): looked for in the program folder first, then
-// where `cmake --install` put them, then in the source tree the program
-// was built from.
+// files, the demo folder): looked for in the program folder first, then in
+// the installed data folder found from the executable (share/quorvex, made
+// by `cmake --install` and in the build tree alike).
 #pragma once
 
 #include <string>

@@ -21,6 +21,11 @@ std::string EnvironmentOr(const char* name, std::string_view fallback) {
     return value && *value ? std::string(value) : std::string(fallback);
 }
 
+// True when `folder` is `base` or below it.
+bool IsBelow(std::string_view folder, std::string_view base) {
+    return folder == base || (folder.starts_with(base) && folder.size() > base.size() && folder[base.size()] == '/');
+}
+
 }  // namespace
 
 ServiceOptions DefaultServiceOptions() {
@@ -59,6 +64,18 @@ std::string FormatServiceUnit(std::string_view program_path, std::string_view pr
     unit += "ExecStart=" + QuoteUnitValue(program_path) + " -service\n";
     unit += "Environment=" + QuoteUnitValue("QUORVEX_HOME=" + std::string(program_folder)) + "\n";
     unit += "TimeoutStopSec=30\n";
+    // The hardening of the installed unit template, as far as it fits a
+    // program folder anywhere: it runs as root (set-up gives files to the web
+    // server's group), the system is read-only but for the program folder
+    // and what set-up registers (the web server's and ODBC's configuration),
+    // home folders are read-only (the user's ODBC data sources stay
+    // readable) and a private /tmp hides a folder below /tmp.
+    unit += "NoNewPrivileges=yes\n";
+    unit += "ProtectSystem=strict\n";
+    unit += "ReadWritePaths=" + QuoteUnitValue(program_folder) + " -/etc/apache2 -/etc/odbc.ini\n";
+    unit += "ProtectHome=read-only\n";
+    if (!IsBelow(program_folder, "/tmp") && !IsBelow(program_folder, "/var/tmp")) unit += "PrivateTmp=yes\n";
+    unit += "UMask=0077\n";
     unit += "\n[Install]\n";
     unit += "WantedBy=multi-user.target\n";
     return unit;

@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,12 +66,19 @@ void AllowStopSignals() {
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-// Problems found before the settings are loaded go to standard error only:
-// nothing is written into a folder that failed its checks.
-void ReportStartupProblem(const std::string& text) {
-    std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(kProgramName.size()), kProgramName.data(), text.c_str());
+constexpr mode_t kProgramUmask = 0077;
+constexpr std::string_view kStoppedLine = "QuorvexServer stopped.";
+
+// A line on standard error, after the program's name.
+void ReportOnStandardError(std::string_view text) {
+    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
+                 static_cast<int>(text.size()), text.data());
     std::fflush(stderr);
 }
+
+// Problems found before the settings are loaded go to standard error only:
+// nothing is written into a folder that failed its checks.
+void ReportStartupProblem(const std::string& text) { ReportOnStandardError(text); }
 
 }  // namespace
 
@@ -87,6 +95,10 @@ CQuorvexServerApp::~CQuorvexServerApp() {
 }
 
 int CQuorvexServerApp::Run(const std::vector<std::string>& arguments) {
+    // Everything the program writes is its owner's alone, whatever the
+    // caller's umask; what the web server must read is given to its group
+    // explicitly where it is made.
+    ::umask(kProgramUmask);
     // A start that shows the window, on a desktop: the windowed program
     // takes over this process before anything else happens here.
     const ProgramSwitch requested = ParseCommandLine(CommandLineText(arguments));
@@ -176,7 +188,10 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
 }
 
 int CQuorvexServerApp::UpdateRunningInstance() {
-    if (!InstanceRunning(folder_)) return kExitSuccess;  // nobody to tell
+    if (!InstanceRunning(folder_)) {
+        ReportStartupProblem("No instance of QuorvexServer runs in " + folder_ + "; there is nothing to update.");
+        return kExitFailure;
+    }
     const auto answer = SendInstanceCommand(folder_, kCommandUpdate, kUpdateAnswerLimit);
     if (answer && *answer == "OK") return kExitSuccess;
     ReportStartupProblem("The running instance did not reload its settings" +
@@ -313,9 +328,12 @@ int CQuorvexServerApp::RunGuiMode() {
         }
         SetProgramMessageDisplay([this](std::string_view text) { front_end_->ShowMessage(text); });
     }
-    WriteProgramLog(StartupLine(ComputerName()));
+    WarnAboutReadableFiles();
+    const std::string startup_line = StartupLine(ComputerName());
+    WriteProgramLog(startup_line);
     if (const auto warning = smtp::OpenRelayWarning(*Settings())) ShowProgramMessage(*warning);
     const bool started = StartServers();
+    if (started) ReportOnStandardError(startup_line + " " + ListeningText());
     wiring_->StartSenderThreads();
     CreateWorkerThreads();
     if (front_end_) {
@@ -422,7 +440,27 @@ void CQuorvexServerApp::Shutdown() {
         joiner.join();
         workers_started_ = false;
     }
-    WriteProgramLog("QuorvexServer stopped.");
+    WriteProgramLog(kStoppedLine);
+    ReportOnStandardError(kStoppedLine);
+}
+
+std::string CQuorvexServerApp::ListeningText() const {
+    // The listeners bind every IPv4 address of the host (there is no
+    // bind-address setting).
+    return "Listening on all IPv4 addresses: SMTP 0.0.0.0:" + std::to_string(smtp_server_->port()) +
+           ", POP3 0.0.0.0:" + std::to_string(pop3_server_->port()) +
+           ", account server 0.0.0.0:" + std::to_string(account_server_->port()) + ".";
+}
+
+void CQuorvexServerApp::WarnAboutReadableFiles() {
+    std::vector<std::string> account_files;
+    for (const std::string& name : Accounts().Names()) {
+        if (auto path = Accounts().GetSettingsPath(name)) account_files.push_back(std::move(*path));
+    }
+    if (const auto warning = ReadableByOthersWarning(Settings()->ConfigIni(), account_files)) {
+        WriteProgramLog(*warning);
+        ReportOnStandardError(*warning);
+    }
 }
 
 }  // namespace quorvex::app

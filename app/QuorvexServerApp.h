@@ -70,6 +70,11 @@ private:
     void ReloadSettingsOnRequest();
     void Shutdown();
     void ReportAnotherInstance();
+    // "Listening on ...": the three servers' addresses and ports.
+    std::string ListeningText() const;
+    // The warning line when config.ini or an account's file is readable
+    // by other users (system log and standard error).
+    void WarnAboutReadableFiles();
 
     std::unique_ptr<ProgramFrontEnd> front_end_;
     std::string folder_;

@@ -1,6 +1,7 @@
 #include "app/StartupChecks.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -70,6 +71,26 @@ std::vector<std::string> CheckPortValues(const std::string& config_path) {
                            std::string(*value) + "\", which is not a port number from 1 to 65535.");
     }
     return problems;
+}
+
+std::optional<std::string> ReadableByOthersWarning(const std::string& config_path,
+                                                   const std::vector<std::string>& account_settings_paths) {
+    constexpr std::size_t kNamed = 3;
+    const auto readable_by_others = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IROTH) != 0;
+    };
+    std::vector<std::string> found;
+    if (readable_by_others(config_path)) found.push_back(config_path);
+    for (const std::string& path : account_settings_paths) {
+        if (readable_by_others(path)) found.push_back(path);
+    }
+    if (found.empty()) return std::nullopt;
+    std::string text = "Warning: other users can read ";
+    for (std::size_t i = 0; i < found.size() && i < kNamed; ++i) text += (i ? ", " : "") + found[i];
+    if (found.size() > kNamed) text += " and " + std::to_string(found.size() - kNamed) + " more";
+    text += " (passwords are stored there): make them readable by their owner only (chmod go-rwx).";
+    return text;
 }
 
 }  // namespace quorvex::app

@@ -14,30 +14,12 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "common/WebServerShare.h"
 #include "mailmodel/AppServices.h"
 
 namespace quorvex::app {
 
 namespace {
-
-// Folders the web server writes into: its group may do what the owner
-// does, and files made inside keep the group (setgid).
-constexpr unsigned kWebWorkFolderMode = 02770;
-// The pages' folder and the files the web server only reads.
-constexpr unsigned kWebPagesFolderMode = 02750;
-constexpr unsigned kWebReadFileMode = 0640;
-constexpr unsigned kWebWriteFileMode = 0660;
-
-// Gives the path to the web server's group; a missing group or a refused
-// change is logged (the web server then cannot use the path).
-void ShareWithWebServer(const std::string& path, unsigned mode) {
-    const std::string group = WebServerGroup();
-    if (!ShareWithGroup(path, group, mode)) {
-        QUORVEX_ERROR_LOG("cannot give " + path + " to the web server's group \"" + group +
-                          "\" (does the group exist?)");
-        ::chmod(path.c_str(), static_cast<mode_t>(mode) & 07770);
-    }
-}
 
 // Deletes the folder with everything in it and makes it anew for the web
 // server; an old folder that cannot be removed is kept and reused.
@@ -52,10 +34,6 @@ bool RecreateWorkFolder(const std::string& path) {
 }
 
 }  // namespace
-
-std::string WebServerGroup() {
-    return ReadProfileString(Settings()->ConfigIni(), "WebMail", "Group", kDefaultWebGroup);
-}
 
 bool WriteWebComponentConfig() {
     const std::string folder = ProgramFolder();

@@ -9,14 +9,8 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 namespace quorvex::app {
-
-inline constexpr std::string_view kDefaultWebGroup = "www-data";
-
-// [WebMail] "Group" of config.ini, default "www-data".
-std::string WebServerGroup();
 
 // QuorvexCOM.ini: the three server addresses (127.0.0.1), the running
 // ports, the two work folders, the mail domain and the language (a plain

@@ -56,11 +56,10 @@ std::string WindowedProgramPath() {
     if (!self.empty()) {
         const std::string beside = JoinPath(DirName(self), kWindowedProgramName);
         if (Executable(beside)) return beside;
+        // Installed: <prefix>/bin/QuorvexServer and <prefix>/libexec/quorvex/.
+        const std::string installed = JoinPath(DirName(self), "../libexec/quorvex", kWindowedProgramName);
+        if (Executable(installed)) return installed;
     }
-#ifdef QUORVEX_INSTALLED_LIBEXEC_DIR
-    const std::string installed = JoinPath(QUORVEX_INSTALLED_LIBEXEC_DIR, kWindowedProgramName);
-    if (Executable(installed)) return installed;
-#endif
     return {};
 }
 

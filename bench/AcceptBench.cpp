@@ -15,6 +15,7 @@
 
 #include "common/RunFlag.h"
 #include "servers/jobs/ServerListener.h"
+#include "tests/support/TestPorts.h"
 
 namespace {
 
@@ -40,7 +41,8 @@ int main(int argc, char** argv) {
     });
     table.CreateWorkerThreads();
     quorvex::CSmtpServer listener(table);
-    if (!listener.Start(0, "127.0.0.1")) {
+    // A port of the tests' port allocator (below the ephemeral range).
+    if (quorvex::testing::OnTestPort([&](int port) { return listener.Start(port, "127.0.0.1"); }) < 0) {
         std::fprintf(stderr, "cannot listen\n");
         return 1;
     }

@@ -15,10 +15,8 @@ CLIENTS = int(os.environ.get('POP3_BENCH_CLIENTS', 20))
 SESSION_SECONDS = 3
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e', 'support'))
+import test_ports  # noqa: E402  (the tests' port allocator: below the ephemeral range)
 
 
 def make_messages(folder):
@@ -171,7 +169,7 @@ def main():
     try:
         messages = os.path.join(work, 'messages')
         make_messages(messages)
-        our_port, dovecot_port = free_port(), free_port()
+        our_port, dovecot_port = test_ports.take(2)
         ours = subprocess.Popen([os.path.join(build, 'bench', 'bench_pop3_server'), os.path.join(work, 'home'),
                                  str(our_port), messages], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         if ours.stdout.readline().strip() != b'ready':

@@ -13,7 +13,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+# A port of the tests' port allocator (below the ephemeral range).
+port=$(cd "$here/tests/e2e/support" && /usr/bin/python3 -c 'import test_ports; print(test_ports.take_one())')
 /usr/sbin/smtp-sink -u nobody "127.0.0.1:$port" 256 >/dev/null 2>&1 &
 for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
 "$build/bench/bench_queue" "$work/quorvex" "$port" "$messages"

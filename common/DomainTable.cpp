@@ -10,6 +10,7 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "common/WebServerShare.h"
 
 namespace quorvex {
 
@@ -128,9 +129,13 @@ bool DomainTable::WriteComIni(const std::string& program_folder) const {
     if (mode_ != kSingleDomain || records_.empty()) return true;
     ProfileFile com_ini(JoinPath(program_folder, "QuorvexCOM.ini"));
     if (ExistsButUnreadable(com_ini.path())) return false;
-    return com_ini.Edit([&](IniDocument& doc) {
+    const bool is_new = !FileExists(com_ini.path());
+    const bool written = com_ini.Edit([&](IniDocument& doc) {
         return WriteConfigText(doc, "QuorvexCOM.ini", "system", "Dominame", records_.front().Name);
     });
+    // The web-mail component reads it inside the web server.
+    if (written && is_new) ShareWithWebServer(com_ini.path(), kWebReadFileMode);
+    return written;
 }
 
 int DomainTable::Save() const {

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "common/HostInfo.h"
+
 namespace quorvex {
 
 namespace {
@@ -59,6 +61,21 @@ void SetProgramFolder(std::string folder) {
         g_replaced_folders->push_back(g_folder);
     }
     g_folder = new std::string(std::move(folder));
+}
+
+const std::string& SharedDataFolder() {
+    // The executable does not move while it runs: looked for once.
+    static const std::string folder = [] {
+        const std::string program = ExecutablePath();
+        if (program.empty()) return std::string();
+        const std::string bin(DirName(program));
+        for (const char* up : {"..", "../.."}) {
+            const auto found = ResolvedPath(JoinPath(bin, up, "share/quorvex"));
+            if (found && FolderExists(*found)) return *found;
+        }
+        return std::string();
+    }();
+    return folder;
 }
 
 std::string_view BaseName(std::string_view path) {

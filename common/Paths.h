@@ -25,6 +25,14 @@ const std::string& ProgramFolder();
 // Replaces the program folder for the rest of the process (tests).
 void SetProgramFolder(std::string folder);
 
+// The folder of the files installed with the program (schema, language
+// files, the demo folder), found from the executable itself, never from a
+// path compiled in: "share/quorvex" beside the executable's folder
+// ("<prefix>/bin/../share/quorvex", also in a build tree), or one level
+// higher for a program installed in "<prefix>/libexec/quorvex". Empty when
+// neither exists.
+const std::string& SharedDataFolder();
+
 // The last component of a path ("a/b/c.cpp" -> "c.cpp").
 std::string_view BaseName(std::string_view path);
 

@@ -74,7 +74,15 @@ std::string GetLanguageFilePath() {
     }
     if (source) return source();
     const auto settings = Settings();
-    return LanguageFilePath(settings->Folder(), settings->Language);
+    std::string path = LanguageFilePath(settings->Folder(), settings->Language);
+    // A program folder without language files uses the installed ones.
+    if (!path.empty() && !FileExists(path)) {
+        if (const std::string shared = SharedDataFolder(); !shared.empty()) {
+            std::string installed = LanguageFilePath(shared, settings->Language);
+            if (!installed.empty() && FileExists(installed)) return installed;
+        }
+    }
+    return path;
 }
 
 void SetLanguageFileSource(LanguageFileSource source) {

@@ -5,7 +5,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --with-tests
 jobs=$(nproc)
 
 echo "== release build"

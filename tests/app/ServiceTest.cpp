@@ -62,6 +62,30 @@ TEST(ServiceUnitTest, ValuesAreQuotedSoThatNoCharacterChangesTheirMeaning) {
     EXPECT_NE(unit.find("WantedBy=multi-user.target\n"), std::string::npos);
 }
 
+TEST(ServiceUnitTest, HardeningFitsTheProgramFolder) {
+    const struct {
+        const char* folder;
+        bool private_tmp;
+    } cases[] = {
+        {"/srv/mail", true},
+        {"/home/ann/quorvex", true},
+        {"/tmp/quorvex-demo", false},  // a private /tmp would hide it
+        {"/var/tmp/q", false},
+        {"/tmpfolder", true},
+    };
+    for (const auto& c : cases) {
+        const std::string unit = FormatServiceUnit("/opt/q/QuorvexServer", c.folder);
+        for (const char* line : {"NoNewPrivileges=yes\n", "ProtectSystem=strict\n", "ProtectHome=read-only\n",
+                                 "UMask=0077\n"}) {
+            EXPECT_NE(unit.find(line), std::string::npos) << c.folder << ": " << line;
+        }
+        EXPECT_NE(unit.find("ReadWritePaths=\"" + std::string(c.folder) + "\" -/etc/apache2 -/etc/odbc.ini\n"),
+                  std::string::npos)
+            << c.folder;
+        EXPECT_EQ(unit.find("PrivateTmp=yes\n") != std::string::npos, c.private_tmp) << c.folder;
+    }
+}
+
 TEST(ServiceUnitTest, InstallWritesAndEnablesTheUnitAndStartsIt) {
     TempFolder units;
     FakeSystemctl systemctl;

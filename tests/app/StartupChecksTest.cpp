@@ -1,6 +1,7 @@
 #include "app/StartupChecks.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -59,6 +60,43 @@ TEST(StartupChecksTest, TheFolderAndItsSettingsFileMustBeThere) {
     problems = CheckProgramFolder(folder.File("missing"), config);
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("does not exist"), std::string::npos) << problems[0];
+}
+
+TEST(StartupChecksTest, OneWarningNamesTheFilesOthersCanRead) {
+    TempFolder folder;
+    std::vector<std::string> accounts;
+    for (const char* name : {"a.ini", "b.ini", "c.ini", "d.ini"}) accounts.push_back(folder.File(name));
+    const std::string config = folder.File("config.ini");
+    const struct {
+        const char* name;
+        unsigned config_mode;
+        int readable_accounts;  // the first n of the four
+        const char* expected;   // a part of the line; null: no warning
+    } cases[] = {
+        {"all private", 0600, 0, nullptr},
+        {"group only", 0640, 0, nullptr},
+        {"config.ini", 0644, 0, "other users can read /config.ini ("},
+        {"an account", 0600, 1, "other users can read /a.ini ("},
+        {"three named, the rest counted", 0604, 4, "read /config.ini, /a.ini, /b.ini and 2 more ("},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t i = 0; i < accounts.size(); ++i) {
+            std::ofstream(accounts[i]) << "[System]\r\n";
+            ::chmod(accounts[i].c_str(), static_cast<int>(i) < c.readable_accounts ? 0644 : 0600);
+        }
+        std::ofstream(config) << "[System]\r\n";
+        ::chmod(config.c_str(), c.config_mode);
+        const auto warning = ReadableByOthersWarning(config, accounts);
+        if (c.expected == nullptr) {
+            EXPECT_FALSE(warning) << c.name;
+            continue;
+        }
+        ASSERT_TRUE(warning) << c.name;
+        std::string text = *warning;
+        for (std::size_t at; (at = text.find(folder.path())) != std::string::npos;) text.erase(at, folder.path().size());
+        EXPECT_NE(text.find(c.expected), std::string::npos) << c.name << ": " << text;
+        EXPECT_EQ(text.find('\n'), std::string::npos) << c.name;
+    }
 }
 
 }  // namespace

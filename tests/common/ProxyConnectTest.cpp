@@ -172,7 +172,7 @@ TEST(ProxyConnectTest, DirectConnectGivesTheLocalAddress) {
     ASSERT_EQ(ReceiveTextLine(fd.get(), line, kFast), LineStatus::kLine);
     EXPECT_EQ(line, "echo: hello");
     // A closed port and an unresolvable name both fail.
-    EXPECT_FALSE(ConnectToHost("127.0.0.1", testing::FreeLoopbackPort(), ProxySettings{}, nullptr, kFast).valid());
+    EXPECT_FALSE(ConnectToHost("127.0.0.1", testing::TakeTestPort(), ProxySettings{}, nullptr, kFast).valid());
     EXPECT_FALSE(ConnectToHost("no-such-host.invalid", 25, ProxySettings{}, nullptr, kFast).valid());
 }
 

@@ -48,10 +48,16 @@ def test_serves_mail_on_its_ports_and_stops_on_sigterm(tmp_path):
         with socket.create_connection(("127.0.0.1", home.admin), timeout=5):
             pass
 
-        code, seconds, _, _ = program.stop()
+        code, seconds, _, err = program.stop()
     assert code == 0
     assert seconds < 8
     assert "QuorvexServer stopped." in home.system_log()
+    # The terminal shows the start and stop lines too, with the ports.
+    started = [line for line in err.decode().splitlines() if "start successfully." in line]
+    assert started == ["QuorvexServer: QuorvexServer and http://%s/mail start successfully. Listening on all IPv4 "
+                       "addresses: SMTP 0.0.0.0:%d, POP3 0.0.0.0:%d, account server 0.0.0.0:%d."
+                       % (socket.gethostname().lower(), home.smtp, home.pop3, home.admin)]
+    assert err.decode().splitlines()[-1] == "QuorvexServer: QuorvexServer stopped."
     assert leftovers(home.path) == []
     # The ports are free again.
     for port in (home.smtp, home.pop3, home.admin):
@@ -109,10 +115,11 @@ def test_update_makes_the_running_instance_reload_its_settings(tmp_path):
         assert program.stop()[0] == 0
 
 
-def test_update_without_a_running_instance_does_nothing(tmp_path):
+def test_update_without_a_running_instance_says_so_and_fails(tmp_path):
     home = ProgramFolder(tmp_path)
     result = home.run("-update")
-    assert result.returncode == 0
+    assert result.returncode != 0
+    assert b"No instance of QuorvexServer runs in" in result.stderr
     assert not os.path.exists(os.path.join(home.path, "log", "syslog"))
     assert "start successfully" not in home.system_log()
 

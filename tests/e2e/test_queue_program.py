@@ -42,11 +42,18 @@ class Receiver:
 
 
 def start_receiver():
+    # On a port of the test port allocator; another one when something took
+    # it in between.
     receiver = Receiver()
-    port = test_ports.take_one()
-    controller = Controller(receiver, hostname="127.0.0.1", port=port, ready_timeout=10)
-    controller.start()
-    return receiver, controller, port
+    for _ in range(5):
+        port = test_ports.take_one()
+        controller = Controller(receiver, hostname="127.0.0.1", port=port, ready_timeout=10)
+        try:
+            controller.start()
+        except Exception:
+            continue
+        return receiver, controller, port
+    raise AssertionError("no port for the receiver")
 
 
 def relay_folder(tmp_path, port):

@@ -9,6 +9,7 @@
 #include "MailDataFixture.h"
 #include "OdbcTestSupport.h"
 #include "mailmodel/db/MailFolderTable.h"
+#include "tests/support/TestPorts.h"
 
 namespace quorvex {
 namespace {
@@ -19,7 +20,8 @@ using testing::RunCommand;
 class PostgresCluster {
 public:
     // Starts a cluster in folder/pg; `ok()` tells whether it runs.
-    explicit PostgresCluster(const std::string& folder) : data_(JoinPath(folder, "pg")) {
+    explicit PostgresCluster(const std::string& folder)
+        : data_(JoinPath(folder, "pg")), port_(std::to_string(testing::TakeTestPort())) {
         bin_ = testing::FindOdbcDriver("/usr/lib/postgresql/*/bin/initdb");
         if (bin_.empty()) return;
         bin_ = std::string(DirName(bin_));
@@ -35,7 +37,7 @@ public:
                           &status);
         if (status != 0) return;
         log_ += RunCommand(as_ + bin_ + "/pg_ctl -D " + data_ + "/data -w -t 60 -l " + data_ + "/log -o \"-k " + data_ +
-                               " -p " + kPort + " -c listen_addresses=''\" start 2>&1",
+                               " -p " + port_ + " -c listen_addresses=''\" start 2>&1",
                            &status);
         started_ = status == 0;
     }
@@ -46,17 +48,19 @@ public:
     bool ok() const { return started_; }
     const std::string& log() const { return log_; }
     std::string Dsn() const {
-        return "[QuorvexServer]\nDriver=PostgreSQL ANSI\nServername=" + data_ + "\nPort=" + kPort +
+        return "[QuorvexServer]\nDriver=PostgreSQL ANSI\nServername=" + data_ + "\nPort=" + port_ +
                "\nDatabase=postgres\n";
     }
     std::string Psql(const std::string& sql) const {
-        return RunCommand(as_ + bin_ + "/psql -h " + data_ + " -p " + kPort + " -U quorvex -d postgres -At -c \"" +
+        return RunCommand(as_ + bin_ + "/psql -h " + data_ + " -p " + port_ + " -U quorvex -d postgres -At -c \"" +
                           sql + "\" 2>&1");
     }
 
 private:
-    static constexpr const char* kPort = "54329";
     std::string data_;
+    // Only the name of the socket file in the private folder: the server
+    // listens on no TCP address.
+    std::string port_;
     std::string bin_;
     std::string as_;
     std::string log_;

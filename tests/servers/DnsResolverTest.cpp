@@ -51,13 +51,16 @@ std::string Referral(std::string_view query, std::string_view server) {
 class ScriptedDnsServer {
 public:
     using Answer = std::function<std::vector<std::string>(std::string_view query)>;
+    // On `address` at `port`.
     ScriptedDnsServer(const char* address, int port, Answer answer) : answer_(std::move(answer)) {
-        fd_.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        ::inet_pton(AF_INET, address, &a.sin_addr);
-        bound_ = ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+        bound_ = Bind(address, port);
+        port_ = port;
+        thread_ = std::thread([this] { Serve(); });
+    }
+    // On `address` at a port of the test port allocator.
+    ScriptedDnsServer(const char* address, Answer answer) : answer_(std::move(answer)) {
+        port_ = testing::OnTestPort([&](int port) { return Bind(address, port); });
+        bound_ = port_ > 0;
         thread_ = std::thread([this] { Serve(); });
     }
     ~ScriptedDnsServer() {
@@ -65,9 +68,18 @@ public:
         thread_.join();
     }
     bool bound() const { return bound_; }
+    int port() const { return port_; }
     int queries() const { return queries_; }
 
 private:
+    bool Bind(const char* address, int port) {
+        fd_.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, address, &a.sin_addr);
+        return ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+    }
     void Serve() {
         char buffer[2048];
         while (!stop_) {
@@ -86,6 +98,7 @@ private:
     Answer answer_;
     UniqueFd fd_;
     bool bound_ = false;
+    int port_ = -1;
     std::atomic<bool> stop_{false};
     std::atomic<int> queries_{0};
     std::thread thread_;
@@ -100,10 +113,9 @@ DnsResolverOptions Options(int port, int wait_ms = 1000) {
 
 TEST(DnsResolverTest, SilentServerFailsAfterOneWait) {
     RunFlagScope run;
-    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
-    ScriptedDnsServer silent("127.0.0.1", port, [](std::string_view) { return std::vector<std::string>{}; });
+    ScriptedDnsServer silent("127.0.0.1", [](std::string_view) { return std::vector<std::string>{}; });
     ASSERT_TRUE(silent.bound());
-    DnsResolver resolver(Options(port, 300));
+    DnsResolver resolver(Options(silent.port(), 300));
     std::string output = "stale";
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(resolver.Query("example.org", output, "127.0.0.1"), DnsResolver::kNoAnswer);
@@ -114,13 +126,13 @@ TEST(DnsResolverTest, SilentServerFailsAfterOneWait) {
 
 TEST(DnsResolverTest, StaleAndForeignRepliesAreIgnored) {
     RunFlagScope run;
-    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
-    ScriptedDnsServer server("127.0.0.1", port, [](std::string_view query) {
+    ScriptedDnsServer server("127.0.0.1", [](std::string_view query) {
         std::string stale = MxAnswer(query, 1, "forged.example.org");
         stale[1] = static_cast<char>(stale[1] ^ 0x55);  // another transaction
         return std::vector<std::string>{stale, MxAnswer(query, 10, "mx.example.org")};
     });
-    DnsResolver resolver(Options(port));
+    ASSERT_TRUE(server.bound());
+    DnsResolver resolver(Options(server.port()));
     std::string output;
     EXPECT_EQ(resolver.Query("example.org", output, "127.0.0.1"), DnsResolver::kFound);
     EXPECT_EQ(output, "mx.example.org 10");
@@ -128,29 +140,28 @@ TEST(DnsResolverTest, StaleAndForeignRepliesAreIgnored) {
 
 TEST(DnsResolverTest, MalformedReplyGivesZero) {
     RunFlagScope run;
-    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
-    ScriptedDnsServer server("127.0.0.1", port, [](std::string_view query) {
+    ScriptedDnsServer server("127.0.0.1", [](std::string_view query) {
         std::string reply = MxAnswer(query, 10, "mx.example.org");
         reply[7] = 9;  // nine answers announced, one sent
         return std::vector<std::string>{reply};
     });
-    DnsResolver resolver(Options(port));
+    ASSERT_TRUE(server.bound());
+    DnsResolver resolver(Options(server.port()));
     std::string output;
     EXPECT_EQ(resolver.Query("example.org", output, "127.0.0.1"), DnsResolver::kUndecodable);
 }
 
 TEST(DnsResolverTest, ReferralsAreFollowed) {
     RunFlagScope run;
-    const int port = testing::FreeLoopbackPort(SOCK_DGRAM, "127.0.0.2");
-    ScriptedDnsServer root("127.0.0.1", port, [](std::string_view query) {
+    ScriptedDnsServer root("127.0.0.1", [](std::string_view query) {
         return std::vector<std::string>{Reply(query, 0, 2, Record(dns::kTypeNs, *dns::EncodeName("127.0.0.9")) +
                                                                Record(dns::kTypeNs, *dns::EncodeName("127.0.0.2")))};
     });
-    ScriptedDnsServer zone("127.0.0.2", port, [](std::string_view query) {
+    ScriptedDnsServer zone("127.0.0.2", root.port(), [](std::string_view query) {
         return std::vector<std::string>{MxAnswer(query, 5, "mail.example.org")};
     });
     ASSERT_TRUE(root.bound() && zone.bound());
-    DnsResolver resolver(Options(port, 300));
+    DnsResolver resolver(Options(root.port(), 300));
     std::string output;
     // 127.0.0.9 does not answer (-1); the lookup goes on with the next one.
     EXPECT_EQ(resolver.Query("example.org", output, "127.0.0.1"), DnsResolver::kFound);
@@ -159,12 +170,12 @@ TEST(DnsResolverTest, ReferralsAreFollowed) {
 
 TEST(DnsResolverTest, ServerNamingItselfIsAskedTwiceThenGivesUp) {
     RunFlagScope run;
-    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
-    ScriptedDnsServer server("127.0.0.1", port, [](std::string_view query) {
+    ScriptedDnsServer server("127.0.0.1", [](std::string_view query) {
         const std::string soa = *dns::EncodeName("127.0.0.1") + *dns::EncodeName("h.example.org") + std::string(20, '\0');
         return std::vector<std::string>{Reply(query, 0, 1, Record(dns::kTypeSoa, soa))};
     });
-    DnsResolver resolver(Options(port));
+    ASSERT_TRUE(server.bound());
+    DnsResolver resolver(Options(server.port()));
     std::string output;
     EXPECT_EQ(resolver.Query("example.org", output, "127.0.0.1"), DnsResolver::kNoAnswer);
     EXPECT_EQ(server.queries(), 2);
@@ -172,18 +183,18 @@ TEST(DnsResolverTest, ServerNamingItselfIsAskedTwiceThenGivesUp) {
 
 TEST(DnsResolverTest, TheTenthServerIsNotAsked) {
     RunFlagScope run;
-    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
     std::vector<std::unique_ptr<ScriptedDnsServer>> chain;
     std::vector<std::string> addresses;
     for (int i = 1; i <= 10; ++i) addresses.push_back("127.0.1." + std::to_string(i));
     for (int i = 0; i < 10; ++i) {
         const std::string next = i + 1 < 10 ? addresses[i + 1] : "127.0.1.99";
-        chain.push_back(std::make_unique<ScriptedDnsServer>(addresses[i].c_str(), port, [next](std::string_view query) {
-            return std::vector<std::string>{Referral(query, next)};
-        }));
+        auto answer = [next](std::string_view query) { return std::vector<std::string>{Referral(query, next)}; };
+        // The first takes a port of the allocator; the others serve beside it.
+        chain.push_back(i == 0 ? std::make_unique<ScriptedDnsServer>(addresses[i].c_str(), answer)
+                               : std::make_unique<ScriptedDnsServer>(addresses[i].c_str(), chain[0]->port(), answer));
         ASSERT_TRUE(chain.back()->bound());
     }
-    DnsResolver resolver(Options(port));
+    DnsResolver resolver(Options(chain[0]->port()));
     std::string output;
     EXPECT_EQ(resolver.Query("example.org", output, addresses[0]), DnsResolver::kUndecodable);
     for (int i = 0; i < 9; ++i) EXPECT_EQ(chain[i]->queries(), 1) << i;
@@ -192,11 +203,11 @@ TEST(DnsResolverTest, TheTenthServerIsNotAsked) {
 
 TEST(DnsResolverTest, SenderCheckAsksTheResolverAndTheSystem) {
     RunFlagScope run;
-    const int port = testing::FreeLoopbackPort(SOCK_DGRAM);
-    ScriptedDnsServer server("127.0.0.1", port, [](std::string_view query) {
+    ScriptedDnsServer server("127.0.0.1", [](std::string_view query) {
         return std::vector<std::string>{MxAnswer(query, 7, "mx.sender.org")};
     });
-    NetworkSenderCheck check(Options(port));
+    ASSERT_TRUE(server.bound());
+    NetworkSenderCheck check(Options(server.port()));
     std::string answer;
     EXPECT_EQ(check.QueryMx("sender.org", "127.0.0.1", answer), DnsResolver::kFound);
     EXPECT_EQ(answer, "mx.sender.org 7");
@@ -222,8 +233,8 @@ std::vector<std::string> Lines(const std::string& text) {
 // dnsmasq answering MX records on 127.0.0.1 at a port of the test's
 // choice; `port` receives the port. Null when it never answered.
 std::unique_ptr<ChildProcess> StartDnsmasq(int& port) {
-    return testing::StartOnFreePort(
-        SOCK_DGRAM, port,
+    return testing::StartOnTestPort(
+        port,
         [](int p) {
             return std::vector<std::string>{
                 "/usr/sbin/dnsmasq", "--no-daemon", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
@@ -237,7 +248,7 @@ std::unique_ptr<ChildProcess> StartDnsmasq(int& port) {
             return testing::WaitUntil([&] {
                 std::string output;
                 return !process.running() || resolver.Query("solo.test", output, "127.0.0.1") == DnsResolver::kFound;
-            }) && process.running();
+            }, testing::kHelperStartLimit) && process.running();
         });
 }
 
@@ -288,7 +299,7 @@ TEST(DnsResolverTest, RealDnsServerThroughSocks5UdpRelay) {
     std::string output;
     ASSERT_EQ(resolver.Query("solo.test", output, "127.0.0.1"), DnsResolver::kFound);
     EXPECT_EQ(output, "mail.solo.test 5");
-    options.proxy.port = testing::FreeLoopbackPort();  // nobody there
+    options.proxy.port = testing::TakeTestPort();  // nobody there
     EXPECT_EQ(DnsResolver(options).Query("solo.test", output, "127.0.0.1"), DnsResolver::kNoAnswer);
 }
 

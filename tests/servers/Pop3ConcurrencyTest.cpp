@@ -86,7 +86,7 @@ TEST(Pop3ConcurrencyTest, TwentyReadersWhileSmtpDelivers) {
         });
     });
     CSmtpServer smtp_listener(server.jobs());
-    ASSERT_TRUE(smtp_listener.Start(0, "127.0.0.1"));
+    ASSERT_TRUE(testing::OnTestPort([&](int port) { return smtp_listener.Start(port, "127.0.0.1"); }) > 0);
 
     constexpr int kTotal = 80;
     const CommandResult run =

@@ -98,7 +98,6 @@ protected:
         wiring.delivery = delivery.get();
         // The remote server is on this host: let the run reach it.
         wiring.is_own_address = [](std::string_view) { return false; };
-        wiring.port_override = dovecot.port();
     }
     // Collection jobs use the wiring below: end them first.
     ~RemoteCollectionTest() override { server.Stop(); }
@@ -116,6 +115,12 @@ protected:
         ASSERT_TRUE(boxes.AddMailbox(box));
         ASSERT_TRUE(boxes.Save());
     }
+    // Starts the remote server; collection runs reach it at its port.
+    bool StartDovecot() {
+        if (!dovecot.Start()) return false;
+        wiring.port_override = dovecot.port();
+        return true;
+    }
     void Collect() {
         Job job;
         job.kind = JOB_REMOTE_POP3;
@@ -131,7 +136,7 @@ protected:
 };
 
 TEST_F(RemoteCollectionTest, EachMessageOnceWithLeaveCopyThenDeleted) {
-    ASSERT_TRUE(dovecot.Start());
+    ASSERT_TRUE(StartDovecot());
     server.Start();
     wiring.log = &server.server().log();
     SetBox(true);
@@ -165,7 +170,7 @@ TEST_F(RemoteCollectionTest, EachMessageOnceWithLeaveCopyThenDeleted) {
 }
 
 TEST_F(RemoteCollectionTest, RemotePop3CommandQueuesTheJob) {
-    ASSERT_TRUE(dovecot.Start());
+    ASSERT_TRUE(StartDovecot());
     server.Start([this](JobTable& jobs, pop3::Pop3Server& pop3) {
         wiring.log = &pop3.log();
         InstallRemoteCollectionHandler(jobs, wiring);
@@ -185,7 +190,7 @@ p.quit()
 }
 
 TEST_F(RemoteCollectionTest, WrongPasswordIsLoggedWithoutIt) {
-    ASSERT_TRUE(dovecot.Start());
+    ASSERT_TRUE(StartDovecot());
     server.Start();
     wiring.log = &server.server().log();
     SetBox(true);

@@ -73,7 +73,7 @@ TEST(ServerListenerTest, ThreeHundredConnectionsAtMostHundredJobsNoneLost) {
     table.SetHandler(JOB_POP3, sessions.Handler());
     table.CreateWorkerThreads();
     CPop3Server listener(table);
-    ASSERT_TRUE(listener.Start(0, "127.0.0.1"));
+    ASSERT_TRUE(testing::OnTestPort([&](int port) { return listener.Start(port, "127.0.0.1"); }) > 0);
     ASSERT_GT(listener.port(), 0);
 
     std::vector<UniqueFd> clients;
@@ -104,8 +104,8 @@ TEST(ServerListenerTest, PerAddressLimitClosesTheSurplusConnections) {
     table.CreateWorkerThreads();
     CSmtpServer smtp(table);
     CPop3Server pop3(table);
-    ASSERT_TRUE(smtp.Start(0, "127.0.0.1"));
-    ASSERT_TRUE(pop3.Start(0, "127.0.0.1"));
+    ASSERT_TRUE(testing::OnTestPort([&](int port) { return smtp.Start(port, "127.0.0.1"); }) > 0);
+    ASSERT_TRUE(testing::OnTestPort([&](int port) { return pop3.Start(port, "127.0.0.1"); }) > 0);
 
     std::vector<UniqueFd> smtp_clients;
     for (int i = 0; i < 20; ++i) {
@@ -135,7 +135,7 @@ TEST(ServerListenerTest, StartStopAndPortReuse) {
     JobTable table;
     table.CreateWorkerThreads();
     CAccountServer first(table);
-    ASSERT_TRUE(first.Start(0, "127.0.0.1"));
+    ASSERT_TRUE(testing::OnTestPort([&](int port) { return first.Start(port, "127.0.0.1"); }) > 0);
     const int port = first.port();
     CAccountServer second(table);
     EXPECT_FALSE(second.Start(port, "127.0.0.1"));  // in use
@@ -161,7 +161,7 @@ TEST(ServerListenerTest, ShutdownEndsEveryBlockedSessionWithinASecond) {
     });
     table.CreateWorkerThreads();
     CSmtpServer listener(table);
-    ASSERT_TRUE(listener.Start(0, "127.0.0.1"));
+    ASSERT_TRUE(testing::OnTestPort([&](int port) { return listener.Start(port, "127.0.0.1"); }) > 0);
     std::vector<UniqueFd> clients;
     for (int i = 0; i < 50; ++i) clients.push_back(ConnectLoopback(listener.port()));
     ASSERT_TRUE(WaitUntil([&] { return waiting == 50; }));
@@ -195,7 +195,7 @@ TEST(ServerListenerTest, Ipv6PeerAddressIsKept) {
     table.SetHandler(JOB_POP3, sessions.Handler());
     table.CreateWorkerThreads();
     CPop3Server listener(table);
-    ASSERT_TRUE(listener.Start(0, "::1"));
+    ASSERT_TRUE(testing::OnTestPort([&](int port) { return listener.Start(port, "::1"); }) > 0);
     UniqueFd client(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
     loop.sin6_port = htons(static_cast<uint16_t>(listener.port()));
     ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&loop), sizeof(loop)), 0);

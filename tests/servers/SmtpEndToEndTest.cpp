@@ -29,6 +29,7 @@
 #include "servers/smtp/SmtpConnection.h"
 #include "app/ServerSmtpServices.h"
 #include "servers/support/LoopbackPeer.h"
+#include "tests/support/TestPorts.h"
 #include "servers/support/SmtpTestFiles.h"
 #include "support/TempFolder.h"
 #include "tests/support/ScopedProcessState.h"
@@ -77,7 +78,7 @@ protected:
             RunSmtpConnection(job.socket.get(), job.client.HostText(), *services, limits);
         });
         jobs.CreateWorkerThreads();
-        ASSERT_TRUE(listener.Start(0, "127.0.0.1"));
+        ASSERT_TRUE(testing::OnTestPort([&](int port) { return listener.Start(port, "127.0.0.1"); }) > 0);
         port = std::to_string(listener.port());
     }
     void TearDown() override {

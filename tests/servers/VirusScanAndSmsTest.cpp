@@ -66,17 +66,9 @@ TEST_F(VirusScanTest, ScannedTextReplacesTheMessage) {
 
 TEST_F(VirusScanTest, FailuresLeaveTheMessageAlone) {
     const std::string original = Slurp(message);
-    // Nobody listening: a port that was just free.
-    {
-        UniqueFd probe(::socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ASSERT_EQ(::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        settings.GatePort = ntohs(address.sin_port);
-    }
+    // Nobody listening: a port of the test port allocator.
+    settings.GatePort = quorvex::testing::TakeTestPort();
+    ASSERT_GT(settings.GatePort, 0);
     ScanMailForViruses(message, settings, kQuick);
     EXPECT_EQ(Slurp(message), original);
     // A refused login, and a text cut off before its end line.

@@ -13,6 +13,7 @@
 #include "ClientConnection.h"
 #include "CmppGatewaySimulator.h"
 #include "smsgate/Tellarin.h"
+#include "tests/support/TestPorts.h"
 
 namespace quorvex::testing {
 namespace {
@@ -131,16 +132,18 @@ TEST(CmppDialogueTest, ReconnectClosesThePreviousConnection) {
 }
 
 TEST(CmppDialogueTest, ConnectFailures) {
-    // A bound socket that does not listen: connecting to it is refused.
-    const int bound = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(bound, 0);
+    // A bound socket that does not listen, at a port of the test port
+    // allocator: connecting to it is refused.
+    const int port = TakeTestPort();
+    ASSERT_GT(port, 0);
+    const UniqueFd bound(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(bound.valid());
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(bound, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::getsockname(bound, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const unsigned short refused_port = ntohs(address.sin_port);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    ASSERT_EQ(::bind(bound.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const auto refused_port = static_cast<unsigned short>(port);
 
     CmppHandle handle{};
     const struct {
@@ -162,7 +165,6 @@ TEST(CmppDialogueTest, ConnectFailures) {
         EXPECT_EQ(cmpp_connect_to_ismg(c.address, c.port, c.handle), c.expected) << c.name;
         EXPECT_EQ(handle.socket, 0u) << c.name;
     }
-    ::close(bound);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "tests/support/TestPorts.h"
+
 namespace quorvex::testing {
 namespace {
 
@@ -108,15 +110,10 @@ bool GatewayPeer::WaitForClientClose() {
 }
 
 CmppGatewaySimulator::CmppGatewaySimulator(Script script) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 1) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("cannot listen on loopback");
-    port_ = ntohs(address.sin_port);
+    int port = -1;
+    listener_ = quorvex::testing::ListenOnTestPort(port, 1).release();
+    if (listener_ < 0) throw std::runtime_error("cannot listen on loopback");
+    port_ = static_cast<unsigned short>(port);
     thread_ = std::thread([this, script = std::move(script)] { Serve(script); });
 }
 

@@ -1,6 +1,7 @@
 // Helpers for the network tests: the run flag held up for one test, child
 // processes of real servers (dnsmasq, proxies) stopped by their own pid,
-// free loopback ports and waiting for a condition with a deadline.
+// started on ports of the test port allocator (TestPorts.h), and waiting
+// for a condition with a deadline.
 #pragma once
 
 #include <arpa/inet.h>
@@ -21,6 +22,7 @@
 
 #include "common/RunFlag.h"
 #include "common/UniqueFd.h"
+#include "tests/support/TestPorts.h"
 
 extern char** environ;
 
@@ -41,18 +43,6 @@ inline bool WaitUntil(const std::function<bool()>& condition,
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return condition();
-}
-
-// A port on 127.0.0.1 that was free a moment ago (SOCK_STREAM or SOCK_DGRAM).
-inline int FreeLoopbackPort(int type = SOCK_STREAM, const char* address = "127.0.0.1") {
-    UniqueFd fd(::socket(AF_INET, type, 0));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    ::inet_pton(AF_INET, address, &a.sin_addr);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) return -1;
-    socklen_t length = sizeof(a);
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &length);
-    return ntohs(a.sin_port);
 }
 
 // A blocking TCP connection to 127.0.0.1:port (invalid when refused).
@@ -112,30 +102,37 @@ private:
     pid_t pid_ = -1;
 };
 
+// How long a started helper server may take to serve: generous, for a
+// machine under load; one that exits (a taken port) is noticed at once.
+inline constexpr std::chrono::milliseconds kHelperStartLimit{20000};
+
 // Waits until a TCP server accepts on 127.0.0.1:port.
 inline bool WaitForTcpServer(int port, ChildProcess& process, const char* address = "127.0.0.1") {
-    return WaitUntil([&] { return !process.running() || ConnectLoopback(port, address).valid(); }) &&
+    return WaitUntil([&] { return !process.running() || ConnectLoopback(port, address).valid(); },
+                     kHelperStartLimit) &&
            process.running();
 }
 
-// Starts a server program on a port that was free a moment ago; when the
-// program exits because another socket took the port in between, tries
-// again with another one. `argv` builds the command line for a port;
-// `ready` tells when the started program serves. Null when it never came up.
-inline std::unique_ptr<ChildProcess> StartOnFreePort(int type, int& port,
+// Starts a server program on a port of the test port allocator; when the
+// program exits because the port was taken, starts it again on another.
+// `argv` builds the command line for a port; `ready` tells when the started
+// program serves. Null when it never came up.
+inline std::unique_ptr<ChildProcess> StartOnTestPort(int& port,
                                                      const std::function<std::vector<std::string>(int)>& argv,
                                                      const std::function<bool(int, ChildProcess&)>& ready) {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        port = FreeLoopbackPort(type);
-        auto process = std::make_unique<ChildProcess>(argv(port));
-        if (process->started() && ready(port, *process)) return process;
-    }
-    return nullptr;
+    std::unique_ptr<ChildProcess> started;
+    port = OnTestPort([&](int p) {
+        auto process = std::make_unique<ChildProcess>(argv(p));
+        if (!process->started() || !ready(p, *process)) return false;
+        started = std::move(process);
+        return true;
+    });
+    return started;
 }
 
 // The same for a TCP server, ready once it accepts.
 inline std::unique_ptr<ChildProcess> StartTcpServer(int& port, const std::function<std::vector<std::string>(int)>& argv) {
-    return StartOnFreePort(SOCK_STREAM, port, argv, [](int p, ChildProcess& process) { return WaitForTcpServer(p, process); });
+    return StartOnTestPort(port, argv, [](int p, ChildProcess& process) { return WaitForTcpServer(p, process); });
 }
 
 }  // namespace quorvex::testing

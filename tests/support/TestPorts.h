@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -87,6 +88,39 @@ inline std::vector<int> TakeTestPorts(int count) {
 inline int TakeTestPort() {
     const std::vector<int> ports = TakeTestPorts(1);
     return ports.empty() ? -1 : ports.front();
+}
+
+// Tries a start on ports of the test port allocator: `start` gets a port
+// and answers whether it serves there. When something else took the port in
+// between, the next try goes to another one. -1 when no try came up.
+inline int OnTestPort(const std::function<bool(int)>& start, int attempts = 5) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const int port = TakeTestPort();
+        if (port > 0 && start(port)) return port;
+    }
+    return -1;
+}
+
+// A TCP socket listening on 127.0.0.1 at a port of the allocator (another
+// one when something took the port in between); `port` receives it.
+// Invalid when no try succeeded.
+inline UniqueFd ListenOnTestPort(int& port, int backlog = 8) {
+    UniqueFd listening;
+    port = OnTestPort([&](int p) {
+        UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const int on = 1;
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(p));
+        if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 || ::listen(fd.get(), backlog) != 0) {
+            return false;
+        }
+        listening = std::move(fd);
+        return true;
+    });
+    return listening;
 }
 
 }  // namespace quorvex::testing

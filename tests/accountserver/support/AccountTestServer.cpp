@@ -1,6 +1,6 @@
 // A small server program for the end-to-end tests of the account server:
 // the account-server and POP3 listeners of one program folder on
-// ephemeral loopback ports. Prints "ADMIN <port> POP3 <port>" once both
+// loopback ports of the test port allocator. Prints "ADMIN <port> POP3 <port>" once both
 // listen, and runs until its standard input is closed.
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 #include "servers/jobs/JobTable.h"
 #include "servers/jobs/ServerListener.h"
 #include "servers/pop3/Pop3Server.h"
+#include "tests/support/TestPorts.h"
 
 int main(int argc, char** argv) {
     using namespace quorvex;
@@ -34,7 +35,10 @@ int main(int argc, char** argv) {
         jobs.CreateWorkerThreads();
         CAccountServer admin_listener(jobs);
         CPop3Server pop3_listener(jobs);
-        if (!admin_listener.Start(0, "127.0.0.1") || !pop3_listener.Start(0, "127.0.0.1")) return 1;
+        const auto on_test_port = [](ServerListener& listener) {
+            return testing::OnTestPort([&](int port) { return listener.Start(port, "127.0.0.1"); }) > 0;
+        };
+        if (!on_test_port(admin_listener) || !on_test_port(pop3_listener)) return 1;
         std::printf("ADMIN %d POP3 %d\n", admin_listener.port(), pop3_listener.port());
         std::fflush(stdout);
         char buffer[256];

@@ -217,10 +217,21 @@ class ApacheInstance:
         """SIGTERM to the server; waits for it and its workers to end."""
         if self.process is None:
             return
-        if self.process.poll() is None:
+        def ended():
+            # A SIGTERM that arrives while Apache is between the two halves
+            # of a graceful restart (the program reloads it after writing
+            # its web directories) is lost: it is sent again until the
+            # server goes.
+            if self.process.poll() is not None:
+                return True
             self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=1.0)
+                return True
+            except subprocess.TimeoutExpired:
+                return False
         try:
-            self.process.wait(timeout=timeout)
+            wait_until(ended, timeout, "the private Apache to stop")
             wait_until(lambda: not self.group_alive(), timeout, "the Apache workers to end")
         except (subprocess.TimeoutExpired, AssertionError):
             self.kill()

@@ -1,43 +1,24 @@
 """Runs the real QuorvexServer program on a temporary program folder.
 
 The folder is made from the demo template (data/demo: domain example.test,
-account "demo" with password "demo"), with free loopback ports written into
-its config.ini. Every wait has a deadline; nothing sleeps a fixed time.
+account "demo" with password "demo"), with ports of the test port allocator
+written into its config.ini. Every wait has a deadline; nothing sleeps a fixed time.
 """
 import os
-import random
 import shutil
 import signal
 import socket
 import subprocess
+import sys
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import test_ports  # noqa: E402
 
 BUILD = os.environ.get("QUORVEX_BUILD_DIR", "")
 SOURCE = os.environ.get("QUORVEX_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 PROGRAM = os.path.join(BUILD, "app", "QuorvexServer")
 DEMO = os.path.join(SOURCE, "data", "demo")
-
-
-def free_ports(count):
-    """Ports free on 127.0.0.1 a moment ago (closed again).
-
-    They are picked below the kernel's ephemeral range (32768 and up), so no
-    socket that another test binds to port 0 or connects out with is handed
-    one of them between the pick and the program's bind."""
-    holders, ports = [], []
-    while len(ports) < count:
-        s = socket.socket()
-        port = random.randrange(10000, 20000)
-        try:
-            s.bind(("127.0.0.1", port))
-        except OSError:
-            s.close()
-            continue
-        holders.append(s)
-        ports.append(port)
-    for s in holders:
-        s.close()
-    return ports
 
 
 def wait_until(condition, timeout=20.0, what="condition"):
@@ -102,7 +83,7 @@ class ProgramFolder:
         self.pick_ports()
 
     def pick_ports(self):
-        self.smtp, self.pop3, self.admin = free_ports(3)
+        self.smtp, self.pop3, self.admin = test_ports.take(3)
         self.set("Port", "SMTP", self.smtp)
         self.set("Port", "POP3", self.pop3)
         self.set("Port", "Admin", self.admin)

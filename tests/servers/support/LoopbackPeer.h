@@ -1,9 +1,9 @@
 // A loopback server for simulators of outside peers (an anti-virus POP3
-// proxy, a CMPP gateway, SMTP hosts): it listens on 127.0.0.1 on a free
-// port and runs the given dialogue on its own thread, for the first
-// connection only or for every connection, one after another, until it is
-// destroyed. Reads wait at most a few seconds, so a dialogue that goes
-// wrong ends the test instead of hanging it.
+// proxy, a CMPP gateway, SMTP hosts): it listens on 127.0.0.1 on a port of
+// the test port allocator and runs the given dialogue on its own thread, for
+// the first connection only or for every connection, one after another,
+// until it is destroyed. Reads wait at most a few seconds, so a dialogue
+// that goes wrong ends the test instead of hanging it.
 #pragma once
 
 #include <arpa/inet.h>
@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "common/UniqueFd.h"
+#include "tests/support/TestPorts.h"
 
 namespace quorvex::testing {
 
@@ -26,15 +27,7 @@ public:
     enum class Serving { kFirstConnection, kEveryConnection };
 
     explicit LoopbackPeer(Dialogue dialogue, Serving serving = Serving::kFirstConnection) {
-        listen_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listen_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listen_.get(), 8);
-        ::getsockname(listen_.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listen_ = ListenOnTestPort(port_);
         thread_ = std::thread([this, serving, dialogue = std::move(dialogue)] {
             if (serving == Serving::kFirstConnection) {
                 pollfd p{listen_.get(), POLLIN, 0};

@@ -75,7 +75,7 @@ public:
         if (before_workers) before_workers(jobs_, *server_);
         jobs_.CreateWorkerThreads();
         listener_ = std::make_unique<CPop3Server>(jobs_);
-        ASSERT_TRUE(listener_->Start(0, "127.0.0.1"));
+        ASSERT_TRUE(testing::OnTestPort([&](int port) { return listener_->Start(port, "127.0.0.1"); }) > 0);
     }
 
     int port() const { return listener_->port(); }

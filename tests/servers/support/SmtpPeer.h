@@ -6,7 +6,6 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -19,15 +18,6 @@
 
 namespace quorvex::testing {
 
-// A port below the kernel's ephemeral range (so that no bind(0) or
-// outgoing connection elsewhere is handed it meanwhile), chosen at random.
-inline int QuietPort() {
-    static std::atomic<unsigned> seed{static_cast<unsigned>(::getpid()) * 2654435761u ^
-                                      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
-    const unsigned value = seed.fetch_add(0x9E3779B9u) * 2654435761u;
-    return 20000 + static_cast<int>((value >> 8) % 12000);
-}
-
 inline std::string PeerScript() { return std::string(QUORVEX_SOURCE_DIR) + "/tests/servers/support/smtp_peer.py"; }
 
 inline std::string ReadFileBytes(const std::string& path) {
@@ -39,18 +29,19 @@ inline std::string ReadFileBytes(const std::string& path) {
 
 class SmtpPeer {
 public:
-    // Starts the peer on `address` at `port` (0: a free port) with extra
+    // Starts the peer on `address` at `port` (0: a port of the test port
+    // allocator, another one when a start finds it taken) with extra
     // arguments; out_folder receives the messages.
     SmtpPeer(std::string address, int port, std::string out_folder, std::vector<std::string> extra = {})
         : address_(std::move(address)), out_(std::move(out_folder)) {
         MakeFolders(out_);
         for (int attempt = 0; attempt < 5 && !process_; ++attempt) {
-            port_ = port != 0 ? port : QuietPort();
+            port_ = port != 0 ? port : TakeTestPort();
             std::vector<std::string> argv{"/usr/bin/python3", PeerScript(), address_, std::to_string(port_), out_};
             argv.insert(argv.end(), extra.begin(), extra.end());
             auto process = std::make_unique<ChildProcess>(argv);
             if (process->started() && WaitUntil([&] { return !process->running() || ConnectLoopback(port_, address_.c_str()).valid(); },
-                                                std::chrono::milliseconds(15000)) &&
+                                                kHelperStartLimit) &&
                 process->running()) {
                 process_ = std::move(process);
             } else if (port != 0) {
@@ -100,8 +91,8 @@ private:
 // dnsmasq on 127.0.0.1 answering the given "--mx-host=..." records; `port`
 // receives its port. Null when it never came up.
 inline std::unique_ptr<ChildProcess> StartMxDnsmasq(int& port, const std::vector<std::string>& mx_hosts) {
-    return StartOnFreePort(
-        SOCK_DGRAM, port,
+    return StartOnTestPort(
+        port,
         [&](int p) {
             std::vector<std::string> argv{"/usr/sbin/dnsmasq", "--no-daemon", "--conf-file=/dev/null", "--no-resolv",
                                           "--no-hosts", "--bind-interfaces", "--listen-address=127.0.0.1",
@@ -123,7 +114,7 @@ inline std::unique_ptr<ChildProcess> StartMxDnsmasq(int& port, const std::vector
                        ::sendto(fd.get(), query, sizeof query, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
                        pollfd watch{fd.get(), POLLIN, 0};
                        return ::poll(&watch, 1, 100) > 0;
-                   }) &&
+                   }, kHelperStartLimit) &&
                    process.running();
         });
 }

@@ -1,0 +1,171 @@
+"""What a new user does first, checked against the real program: the README's
+sign-up example run exactly as written (then the new account logs in over
+POP3), the demo's postmaster, a start with the commented example config,
+and the files of a first start and a sign-up under umask 022."""
+import grp
+import os
+import poplib
+import re
+import smtplib
+import stat
+import subprocess
+import sys
+
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
+import account_client as ac  # noqa: E402
+from quorvex_program import PROGRAM, SOURCE, ProgramFolder  # noqa: E402
+
+README = os.path.join(SOURCE, "README.md")
+EXAMPLE_CONFIG = os.path.join(SOURCE, "data", "config.example.ini")
+
+
+def readme_signup_example():
+    """The Python block of the README's section on creating an account."""
+    with open(README) as f:
+        text = f.read()
+    section = text.split("### Creating an account on a headless server", 1)[1]
+    return re.search(r"```python\n(.*?)```", section, re.S).group(1)
+
+
+# Run in a network namespace of its own, where the demo's ports (2525,
+# 1100, 8011: those the README's example names) are free whatever else runs
+# on this machine: the demo program, the README's example as it is written,
+# then a POP3 login of the new account.
+IN_NAMESPACE = r'''
+import os, poplib, socket, subprocess, sys, time
+subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+program = subprocess.Popen([sys.argv[1], "-service"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+deadline = time.monotonic() + 30
+while True:
+    try:
+        socket.create_connection(("127.0.0.1", 8011), timeout=1).close()
+        break
+    except OSError:
+        if time.monotonic() > deadline or program.poll() is not None:
+            sys.exit("the demo program did not start")
+        time.sleep(0.02)
+try:
+    example = subprocess.run([sys.executable, "-c", sys.argv[2]], capture_output=True, text=True, timeout=60)
+    print(example.stdout, end="")
+    client = poplib.POP3("127.0.0.1", 1100, timeout=10)
+    client.user("alice")
+    client.pass_("secret")
+    print("POP3 messages:", client.stat()[0])
+    client.quit()
+finally:
+    program.terminate()
+    program.wait(30)
+'''
+
+
+def test_the_readme_signup_example_runs_as_written(tmp_path):
+    home = ProgramFolder(tmp_path)
+    for key, port in (("SMTP", 2525), ("POP3", 1100), ("Admin", 8011)):  # the demo's own
+        home.set("Port", key, port)
+    try:
+        run = subprocess.run(["unshare", "--net", sys.executable, "-c", IN_NAMESPACE, PROGRAM,
+                              readme_signup_example()], env=home.environment(), capture_output=True, text=True,
+                             timeout=120)
+    except FileNotFoundError:
+        pytest.skip("unshare is not installed")
+    if "unshare failed" in run.stderr:
+        pytest.skip("network namespaces are not available here (%s)" % run.stderr.strip())
+    assert run.returncode == 0, run.stderr
+    lines = run.stdout.splitlines()
+    assert len(lines) == 11 and all(line.endswith(" -> +OK") for line in lines[:10]), run.stdout
+    assert lines[0] == "SIGNUP#alice -> +OK" and re.fullmatch(r"POP3 messages: \d+", lines[-1])
+
+
+def test_postmaster_of_the_demo_reaches_demo(tmp_path):
+    home = ProgramFolder(tmp_path)
+    with home.start() as program:
+        program.wait_serving()
+        with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
+            client.sendmail("someone@remote.test", ["postmaster@example.test"],
+                            b"Subject: for the postmaster\r\n\r\nHello.\r\n")
+        client = poplib.POP3("127.0.0.1", home.pop3, timeout=10)
+        client.user("demo")
+        client.pass_("demo")
+        assert b"Subject: for the postmaster" in b"\r\n".join(client.retr(client.stat()[0])[1])
+        client.quit()
+        # The group itself has no password: nobody logs in as postmaster.
+        with pytest.raises(poplib.error_proto):
+            refused = poplib.POP3("127.0.0.1", home.pop3, timeout=10)
+            refused.user("postmaster")
+            refused.pass_("")
+        assert program.stop()[0] == 0
+
+
+def private_paths(home, before):
+    """(path, mode, group) of everything below the folder made since `before`."""
+    made = []
+    for folder, folders, files in os.walk(home.path):
+        for name in folders + files:
+            path = os.path.join(folder, name)
+            if path not in before:
+                st = os.lstat(path)
+                made.append((os.path.relpath(path, home.path), stat.S_IMODE(st.st_mode), st.st_gid))
+    return made
+
+
+def test_a_first_start_with_the_example_config_and_umask_022_writes_private_files(tmp_path):
+    # The commented example config as a new installation uses it: set-up
+    # runs at this first start.
+    home = ProgramFolder(tmp_path)
+    with open(EXAMPLE_CONFIG, "rb") as f:
+        example = f.read()
+    with open(home.config, "wb") as f:
+        f.write(example)
+    os.chmod(home.config, 0o644)  # as a copy with umask 022 leaves it
+    home.pick_ports()
+    before = {os.path.join(folder, name) for folder, folders, files in os.walk(home.path) for name in folders + files}
+    old = os.umask(0o022)
+    try:
+        program = home.start()
+    finally:
+        os.umask(old)
+    with program:
+        program.wait_serving()
+        with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
+            assert client.ehlo("first.client")[0] == 250
+        assert ac.signup(home.admin, "carol", password="pw")[-1] == "+OK"
+        assert ac.pop3_count(home.pop3, "carol", "pw") >= 1
+        _, _, _, err = program.stop()
+    # The settings hold the example's domain.
+    with open(home.config, "rb") as f:
+        assert b"Dominame=example.test" in f.read()
+    # One warning names the config.ini that others can read.
+    warnings = [line for line in err.decode().splitlines() if "Warning: other users can read" in line]
+    assert len(warnings) == 1 and home.config in warnings[0]
+
+    # The web server's few files and folders are its group's (never
+    # everybody's); everything else the program wrote is its owner's alone.
+    web_shared = {"QuorvexCOM.ini", "comlog.txt", "maildata", "websmtp", "WebMail", os.path.join("WebMail",
+                                                                                                "Language.txt")}
+    made = private_paths(home, before)
+    assert any(path.startswith(os.path.join("mail", "carol")) for path, _, _ in made)
+    for path, mode, _ in made:
+        assert mode & 0o007 == 0, (path, oct(mode))
+        if path not in web_shared:
+            assert mode & 0o077 == 0, (path, oct(mode))
+    com = [(mode, gid) for path, mode, gid in made if path == "QuorvexCOM.ini"]
+    assert com and com[0][0] & 0o040  # the web server's group reads it
+
+
+def test_no_warning_when_the_files_are_private(tmp_path):
+    home = ProgramFolder(tmp_path)
+    for folder, _, files in os.walk(home.path):
+        for name in files:
+            os.chmod(os.path.join(folder, name), 0o600)
+    with home.start() as program:
+        program.wait_serving()
+        _, _, _, err = program.stop()
+    assert b"other users can read" not in err
+    assert "other users can read" not in home.system_log()
+    # The web-mail component's configuration, made at this start (the demo
+    # is set up already), is readable by the web server's group.
+    st = os.stat(os.path.join(home.path, "QuorvexCOM.ini"))
+    assert stat.S_IMODE(st.st_mode) == 0o640
+    assert grp.getgrgid(st.st_gid).gr_name == "www-data"
