@@ -65,8 +65,9 @@ private:
                 Cut(doc->Find(list.section, Numbered("UIDL", number)).value_or(""), list.uidl_length);
             const bool read = ParseNumber(doc->Find(list.section, Numbered("Read", i)).value_or("")) != 0;
 
-            const std::string file = JoinPath(folder_, std::to_string(number) + list.suffix);
-            const std::string moved = JoinPath(folder_, "_" + std::to_string(number) + list.suffix);
+            const std::string name = std::to_string(number) + list.suffix;
+            const std::string file = JoinPath(folder_, name);
+            const std::string moved = JoinPath(folder_, "_" + name);
             // The store may give the new message the old file's name, so the
             // old file steps aside first (an earlier run may have done so).
             if (FileExists(file)) std::rename(file.c_str(), moved.c_str());

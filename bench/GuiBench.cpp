@@ -27,6 +27,7 @@
 #include "mailmodel/store/MailStore.h"
 #include "gui/QuietServices.h"
 #include "support/TempFolder.h"
+#include "BenchAccounts.h"
 
 namespace {
 
@@ -44,20 +45,9 @@ int main(int argc, char** argv) {
     const int accounts = argc > 1 ? std::atoi(argv[1]) : 10000;
     QApplication application(argc, argv);
     quorvex::testing::TempFolder home;
-    SetProgramFolder(home.path());
-    std::ofstream(home.File("config.ini")) << "[System]\r\nDominame=example.test\r\n[Log]\r\nFilePath="
-                                           << home.File("log") << "\r\n";
-    std::printf("making %d accounts ...\n", accounts);
-    for (int i = 0; i < accounts; ++i) {
-        const std::string folder = home.File("mail/user" + std::to_string(i));
-        MakeFolders(folder);
-        std::ofstream(JoinPath(folder, "maillist.ini"))
-            << "[System]\r\nPassword=x\r\nVolume=20\r\nUserName=User " << i << "\r\nTimeStamp=2026/01/01 00:00:00\r\n";
-    }
-    ReloadSettings();
-    Accounts().Load();
-    for (int i = 0; i < accounts; ++i) ReadMailboxTotals("user" + std::to_string(i));  // the empty indexes
-    ProfileFile::ClearCache();
+    bench::MakeBenchAccounts(home, accounts, [](std::ostream& ini, int i) {
+        ini << "[System]\r\nPassword=x\r\nVolume=20\r\nUserName=User " << i << "\r\nTimeStamp=2026/01/01 00:00:00\r\n";
+    });
     ServerRunFlag = 1;
 
     QuietGui quiet;

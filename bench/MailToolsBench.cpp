@@ -29,6 +29,7 @@
 #include "mailmodel/store/MailStore.h"
 #include "servers/delivery/LocalDelivery.h"
 #include "support/TempFolder.h"
+#include "BenchAccounts.h"
 
 namespace {
 
@@ -45,21 +46,10 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     quorvex::testing::TempFolder home;
-    SetProgramFolder(home.path());
-    std::ofstream(home.File("config.ini")) << "[System]\r\nDominame=example.test\r\n[Log]\r\nFilePath="
-                                           << home.File("log") << "\r\n";
-    std::printf("making %d accounts ...\n", accounts);
-    for (int i = 0; i < accounts; ++i) {
-        const std::string folder = home.File("mail/user" + std::to_string(i));
-        MakeFolders(folder);
-        std::ofstream(JoinPath(folder, "maillist.ini"))
-            << "[System]\r\nPassword=x\r\nMax=1\r\nUserName=User, \"" << i << "\"\r\nComment=<i>desk</i> " << i
+    bench::MakeBenchAccounts(home, accounts, [](std::ostream& ini, int i) {
+        ini << "[System]\r\nPassword=x\r\nMax=1\r\nUserName=User, \"" << i << "\"\r\nComment=<i>desk</i> " << i
             << "\r\nTimeStamp=2026/01/01 00:00:00\r\n";
-    }
-    ReloadSettings();
-    Accounts().Load();
-    for (int i = 0; i < accounts; ++i) ReadMailboxTotals("user" + std::to_string(i));  // the empty indexes
-    ProfileFile::ClearCache();
+    });
 
     QuietGui quiet;
     NullNoticeSink notices;

@@ -132,7 +132,7 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
     const std::size_t header = FindSection(section);
     if (header == npos) {
         if (!lines_.empty() && !trim(lines_.back().raw).empty()) lines_.push_back(ParseLine(""));
-        lines_.push_back(ParseLine("[" + std::string(section) + "]"));
+        lines_.push_back(ParseLine(std::string("[").append(section).append("]")));
         lines_.push_back(ParseLine(std::string(key) + "=" + std::string(value)));
         return true;
     }

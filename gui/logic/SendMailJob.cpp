@@ -62,7 +62,7 @@ std::vector<std::string> ParseRecipients(std::string_view text, bool single_doma
         const std::string_view piece = Trimmed(text.substr(start, end - start));
         if (!piece.empty()) {
             std::string address(piece);
-            if (single_domain && address.find('@') == std::string::npos) address += "@" + std::string(domain);
+            if (single_domain && address.find('@') == std::string::npos) address.append("@").append(domain);
             addresses.push_back(std::move(address));
         }
         start = end + 1;

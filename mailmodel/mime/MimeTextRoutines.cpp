@@ -94,9 +94,10 @@ void SanitizeFileName(std::string& text) {
     if (out.size() > kMaxPartFileNameBytes) {
         const std::size_t dot = out.rfind('.');
         const std::size_t extension = (dot != std::string::npos && out.size() - dot <= 16) ? out.size() - dot : 0;
-        out = out.substr(0, kMaxPartFileNameBytes - extension) + out.substr(out.size() - extension);
+        // The middle goes: the first bytes and the extension stay.
+        out.erase(kMaxPartFileNameBytes - extension, out.size() - kMaxPartFileNameBytes);
     }
-    if (out.empty()) out = "_";
+    if (out.empty()) out.push_back('_');
     text = std::move(out);
 }
 

@@ -47,7 +47,8 @@ std::string SystemLogLine(std::string_view text, std::time_t now) {
     ::localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    std::string line = "[" + std::string(stamp) + "] ";
+    std::string line = "[";
+    line.append(stamp).append("] ");
     line.append(EscapeLogText(text));
     // What fits is kept, and the line still ends in CR LF: a cut line never
     // runs into the next one.

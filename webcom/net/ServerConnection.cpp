@@ -55,6 +55,12 @@ void ServerConnection::Close() {
     start_ = end_ = 0;
 }
 
+bool ServerConnection::CheckConnected() {
+    if (fd_) return true;
+    last_error_ = ENOTCONN;
+    return false;
+}
+
 void ServerConnection::Fail(int error) {
     last_error_ = error;
     Close();
@@ -69,10 +75,7 @@ bool ServerConnection::SendCommand(std::string_view line) {
 }
 
 bool ServerConnection::SendData(std::string_view bytes) {
-    if (!fd_) {
-        last_error_ = ENOTCONN;
-        return false;
-    }
+    if (!CheckConnected()) return false;
     errno = 0;
     if (!SendBuffer(fd_.get(), bytes, timeouts_)) {
         Fail(errno != 0 ? errno : EPIPE);
@@ -112,10 +115,7 @@ bool ServerConnection::TakeLine(std::size_t window, std::string_view& line) {
 }
 
 bool ServerConnection::NextDataPiece(std::string_view& piece, bool& line_end) {
-    if (!fd_) {
-        last_error_ = ENOTCONN;
-        return false;
-    }
+    if (!CheckConnected()) return false;
     for (;;) {
         const char* begin = buffer_.data() + start_;
         const std::size_t available = end_ - start_;
@@ -139,10 +139,7 @@ bool ServerConnection::NextDataPiece(std::string_view& piece, bool& line_end) {
 
 bool ServerConnection::ReadLine(std::string& line) {
     line.clear();
-    if (!fd_) {
-        last_error_ = ENOTCONN;
-        return false;
-    }
+    if (!CheckConnected()) return false;
     for (;;) {
         const char* begin = buffer_.data() + start_;
         const std::size_t available = end_ - start_;

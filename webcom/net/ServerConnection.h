@@ -64,6 +64,8 @@ private:
     // Takes a line whose LF lies within the first `window` bytes not yet
     // consumed: its text without the line end. False when there is none.
     bool TakeLine(std::size_t window, std::string_view& line);
+    // False, with ENOTCONN as the last error, when there is no connection.
+    bool CheckConnected();
     void Fail(int error);
 
     UniqueFd fd_;

@@ -49,7 +49,9 @@ std::string MessageCommand(std::string_view word, std::int32_t number, bool fold
 }  // namespace
 
 std::string CPOP3::MessageFolder(std::int32_t number, bool folder1) const {
-    return JoinPath(work_folder_, (folder1 ? "_" : "") + std::to_string(number));
+    std::string name = folder1 ? "_" : "";
+    name += std::to_string(number);
+    return JoinPath(work_folder_, name);
 }
 
 void CPOP3::TakeHeaderFields(const mime::MimeMessageParser& parser, bool folder1) {

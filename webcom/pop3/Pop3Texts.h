@@ -38,7 +38,10 @@ inline std::string CutText(std::string_view text) { return std::string(text.subs
 // A command and its numbers: CommandLine("LIST", {3, 1}) is "LIST 3 1".
 inline std::string CommandLine(std::string_view word, std::initializer_list<std::int64_t> numbers) {
     std::string line(word);
-    for (const std::int64_t n : numbers) line += " " + std::to_string(n);
+    for (const std::int64_t n : numbers) {
+        line += ' ';
+        line += std::to_string(n);
+    }
     return line;
 }
 

@@ -3,8 +3,6 @@
 // in the account sheet is on disk as set, takes a POP3 login (Python's
 // poplib) with its password and forwards the mail it gets (Python's
 // smtplib); a group made in the group dialog gets mail for all members.
-#include <sys/wait.h>
-
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,10 +10,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include "GuiTestSupport.h"
-#include "app/ServerWiring.h"
 #include "common/PasswordDigest.h"
-#include "common/RunFlag.h"
 #include "gui/DialogRegistry.h"
 #include "gui/dialogs/account/AccountSheet.h"
 #include "gui/dialogs/account/GroupDlg.h"
@@ -24,48 +19,17 @@
 #include "gui/support/WidgetTranslator.h"
 #include "gui/views/AccountTableModel.h"
 #include "gui/views/AccountListView.h"
+#include "LiveServersFixture.h"
 #include "mailmodel/store/MailStore.h"
-#include "servers/jobs/JobTable.h"
-#include "servers/jobs/ServerListener.h"
-#include "support/TestPorts.h"
 
 namespace quorvex::gui::testing {
 namespace {
 
-int RunPython(const std::string& code) {
-    const std::string command = "timeout 60 /usr/bin/python3 -c '" + code + "' >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-class AccountToolsLiveTest : public GuiFolderTest {
+class AccountToolsLiveTest : public LiveServersFixture {
 protected:
     void SetUp() override {
-        GuiFolderTest::SetUp();
-        ServerRunFlag = 1;
-        wiring_ = std::make_unique<app::ServerWiring>(jobs_, ProcessNoticeBus());
-        wiring_->InstallJobHandlers();
-        jobs_.CreateWorkerThreads();
-        for (int attempt = 0; attempt < 3 && !started_; ++attempt) {
-            const std::vector<int> ports = quorvex::testing::TakeTestPorts(2);
-            ASSERT_EQ(ports.size(), 2u);
-            smtp_port_ = ports[0];
-            pop3_port_ = ports[1];
-            started_ = smtp_.Start(smtp_port_, "127.0.0.1") && pop3_.Start(pop3_port_, "127.0.0.1");
-            if (!started_) {
-                smtp_.Stop();
-                pop3_.Stop();
-            }
-        }
-        ASSERT_TRUE(started_);
+        LiveServersFixture::SetUp();
         RegisterDialogs(dialogs, services);
-    }
-    void TearDown() override {
-        smtp_.Stop();
-        pop3_.Stop();
-        jobs_.Shutdown();
-        ServerRunFlag = 0;
-        GuiFolderTest::TearDown();
     }
 
     // Runs `fill` on the modal dialog of type D that `open` brings up, then
@@ -93,14 +57,6 @@ protected:
         return RunPython("import smtplib; s=smtplib.SMTP(\"127.0.0.1\"," + std::to_string(smtp_port_) +
                          "); s.sendmail(\"x@remote.test\",[\"" + to + "\"],\"Subject: hi\\r\\n\\r\\nbody\\r\\n\"); s.quit()");
     }
-
-    JobTable jobs_;
-    std::unique_ptr<app::ServerWiring> wiring_;
-    CSmtpServer smtp_{jobs_};
-    CPop3Server pop3_{jobs_};
-    int smtp_port_ = 0;
-    int pop3_port_ = 0;
-    bool started_ = false;
 };
 
 TEST_F(AccountToolsLiveTest, NewAccountWithForwardingThroughTheSheet) {

@@ -32,13 +32,6 @@ namespace {
 
 class AccountToolsTest : public GuiFolderTest {
 protected:
-    template <typename T>
-    static T* Find(QWidget& root, const char* name) {
-        T* child = root.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(child, nullptr) << name;
-        return child;
-    }
-    static void Click(QWidget& root, const char* name) { QTest::mouseClick(Find<QPushButton>(root, name), Qt::LeftButton); }
     // The page of the sheet with that object name, shown.
     static QWidget& ShowPage(AccountSheet& sheet, const char* name) {
         QWidget* page = Find<QWidget>(sheet, name);

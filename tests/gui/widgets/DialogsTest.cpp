@@ -28,13 +28,6 @@ namespace {
 
 class DialogsTest : public GuiFolderTest {
 protected:
-    template <typename T>
-    static T* Find(QWidget& dialog, const char* name) {
-        T* child = dialog.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(child, nullptr) << name;
-        return child;
-    }
-    static void Click(QWidget& dialog, const char* name) { QTest::mouseClick(Find<QPushButton>(dialog, name), Qt::LeftButton); }
     std::string config() const { return home.File("config.ini"); }
 };
 

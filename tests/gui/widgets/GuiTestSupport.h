@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QTest>
 #include <deque>
@@ -79,6 +80,20 @@ public:
 // Waits (running Qt's events) until `condition` holds, at most `limit_ms`.
 inline bool WaitFor(const std::function<bool()>& condition, int limit_ms = 5000) {
     return QTest::qWaitFor(condition, limit_ms);
+}
+
+// The child of `root` named `name`; a missing one fails the test.
+template <typename T>
+T* Find(QWidget& root, const char* name) {
+    T* child = root.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
+
+// A mouse click on the button named `name` (none where it is missing: the
+// lookup has failed the test).
+inline void Click(QWidget& root, const char* name) {
+    if (auto* button = Find<QAbstractButton>(root, name)) QTest::mouseClick(button, Qt::LeftButton);
 }
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {

@@ -2,69 +2,19 @@
 // Python's smtplib and a POP3 login with poplib show in the account's row
 // (mail count, last visit) and in the log pane and the day's system log,
 // while four threads post a thousand notices each.
-#include <sys/wait.h>
-
 #include <QPlainTextEdit>
 #include <thread>
 
-#include "GuiTestSupport.h"
-#include "app/ServerWiring.h"
 #include "common/PasswordDigest.h"
-#include "common/RunFlag.h"
 #include "gui/frame/MainFrame.h"
 #include "gui/views/AccountListView.h"
 #include "gui/views/ServerLogView.h"
-#include "servers/jobs/JobTable.h"
-#include "servers/jobs/ServerListener.h"
-#include "support/TestPorts.h"
+#include "LiveServersFixture.h"
 
 namespace quorvex::gui::testing {
 namespace {
 
-int RunPython(const std::string& code) {
-    const std::string command = "timeout 60 /usr/bin/python3 -c '" + code + "' >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-class LiveServersTest : public GuiFolderTest {
-protected:
-    void SetUp() override {
-        GuiFolderTest::SetUp();
-        ServerRunFlag = 1;
-        wiring_ = std::make_unique<app::ServerWiring>(jobs_, ProcessNoticeBus());
-        wiring_->InstallJobHandlers();
-        jobs_.CreateWorkerThreads();
-        // A port another process took in the meantime: take others.
-        for (int attempt = 0; attempt < 3 && !started_; ++attempt) {
-            const std::vector<int> ports = quorvex::testing::TakeTestPorts(2);
-            ASSERT_EQ(ports.size(), 2u);
-            smtp_port_ = ports[0];
-            pop3_port_ = ports[1];
-            started_ = smtp_.Start(smtp_port_, "127.0.0.1") && pop3_.Start(pop3_port_, "127.0.0.1");
-            if (!started_) {
-                smtp_.Stop();
-                pop3_.Stop();
-            }
-        }
-        ASSERT_TRUE(started_);
-    }
-    void TearDown() override {
-        smtp_.Stop();
-        pop3_.Stop();
-        jobs_.Shutdown();
-        ServerRunFlag = 0;
-        GuiFolderTest::TearDown();
-    }
-
-    JobTable jobs_;
-    std::unique_ptr<app::ServerWiring> wiring_;
-    CSmtpServer smtp_{jobs_};
-    CPop3Server pop3_{jobs_};
-    int smtp_port_ = 0;
-    int pop3_port_ = 0;
-    bool started_ = false;
-};
+using LiveServersTest = LiveServersFixture;
 
 TEST_F(LiveServersTest, MailAndVisitsShowInTheRowAndTheLog) {
     ASSERT_TRUE(CreateAccount("alice", [](AccountRecord& r) { r.Password = HashAccountPassword("secret", 1); }));

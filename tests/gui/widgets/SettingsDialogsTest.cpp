@@ -37,14 +37,9 @@
 namespace quorvex::gui::testing {
 namespace {
 
-template <typename T>
-T* Find(QWidget& parent, const char* name) {
-    T* child = parent.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(child, nullptr) << name;
-    return child;
-}
-
-void Click(QWidget& parent, const char* name) {
+// Presses the button named `name` through click() rather than a mouse
+// event.
+void Press(QWidget& parent, const char* name) {
     if (auto* button = Find<QAbstractButton>(parent, name)) button->click();
 }
 
@@ -128,19 +123,19 @@ TEST_F(SettingsDialogsTest, SeveralDomainsFromTheMainWindow) {
             EXPECT_EQ(Find<QSpinBox>(input, "domainMailboxes")->value(), -1);
             EXPECT_EQ(Find<QSpinBox>(input, "domainSpace")->value(), -1);
             EXPECT_EQ(Find<QSpinBox>(input, "defaultMailboxSize")->value(), 20);
-            Click(input, "ok");
+            Press(input, "ok");
         });
-        Click(settings, "addDomain");
+        Press(settings, "addDomain");
         EXPECT_TRUE(prompts.Saw(Tr(kTextDomainNameEmpty)));
         OnModal("domainInputDialog", [](QDialog& input) {
             QTest::keyClicks(Find<QLineEdit>(input, "domainName"), " Example.COM ");
             Find<QSpinBox>(input, "domainMailboxes")->setValue(5);
             Find<QSpinBox>(input, "domainSpace")->setValue(100);
-            Click(input, "ok");
+            Press(input, "ok");
         });
-        Click(settings, "addDomain");
+        Press(settings, "addDomain");
         EXPECT_EQ(Find<QListWidget>(settings, "domainList")->count(), 1);
-        Click(settings, "ok");
+        Press(settings, "ok");
     });
     frame.action(Command::kConfiguration)->trigger();
 
@@ -168,10 +163,10 @@ TEST_F(SettingsDialogsTest, CancelOnTheSheetWritesNothingAndUnshownPagesKeepThei
         dialog.show();
         OnModal("advancedDialog", [sheet_ok](QDialog& sheet) {
             Find<QSpinBox>(sheet, "maxTries")->setValue(3);
-            Click(sheet, sheet_ok ? "ok" : "cancel");
+            Press(sheet, sheet_ok ? "ok" : "cancel");
         });
-        Click(dialog, "advanced");
-        Click(dialog, "ok");
+        Press(dialog, "advanced");
+        Press(dialog, "ok");
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
         if (!sheet_ok) {
             EXPECT_EQ(ReadFile(home.File("config.ini")), before) << "byte for byte";
@@ -192,17 +187,17 @@ TEST_F(SettingsDialogsTest, OptionDialogEditsAreDroppedWithTheSheet) {
             OnModal("ispSmtpDialog", [](QDialog& isp) {
                 Find<QCheckBox>(isp, "needAuthentication")->setChecked(true);
                 Find<QLineEdit>(isp, "userName")->setText("relay-user");
-                Click(isp, "ok");
+                Press(isp, "ok");
             });
             Find<QRadioButton>(sheet, "relayIsp")->click();
             EXPECT_FALSE(Find<QSpinBox>(sheet, "maxTries")->isEnabled());
             EXPECT_FALSE(Find<QSpinBox>(sheet, "retryInterval")->isEnabled());
             EXPECT_TRUE(Find<QLineEdit>(sheet, "relayServer")->isEnabled());
-            Click(sheet, "ispOptions");
-            Click(sheet, sheet_ok ? "ok" : "cancel");
+            Press(sheet, "ispOptions");
+            Press(sheet, sheet_ok ? "ok" : "cancel");
         });
-        Click(dialog, "advanced");
-        Click(dialog, "ok");
+        Press(dialog, "advanced");
+        Press(dialog, "ok");
         EXPECT_EQ(Settings()->ISPSMTPUserName, sheet_ok ? "relay-user" : "");
         EXPECT_EQ(Config("ISPSMTP", "UserName"), sheet_ok ? "relay-user" : "<none>");
         EXPECT_EQ(Config("System", "MailRelayTo"), sheet_ok ? "1" : "<none>");
@@ -223,7 +218,7 @@ TEST_F(SettingsDialogsTest, ServiceSwitchThroughTheInjectedSystemctl) {
             auto* check = Find<QCheckBox>(settings, "runAsService");
             EXPECT_TRUE(check->isEnabled());
             check->setChecked(true);
-            Click(settings, "ok");
+            Press(settings, "ok");
         });
         frame.action(Command::kConfiguration)->trigger();
         const std::vector<std::string> enable{"systemctl", "enable", "QuorvexServer.service"};
@@ -263,7 +258,7 @@ TEST_F(SettingsDialogsTest, BlockEntriesAreCheckedAndTheListsCapped) {
         prompts.shown.clear();
         BlockEntryDlg dialog(c.kind, QString::fromLatin1(c.text), prompts);
         dialog.show();
-        Click(dialog, "ok");
+        Press(dialog, "ok");
         if (c.refusal.empty()) {
             EXPECT_EQ(dialog.result(), QDialog::Accepted) << c.text;
             EXPECT_TRUE(prompts.shown.empty());
@@ -281,9 +276,9 @@ TEST_F(SettingsDialogsTest, BlockEntriesAreCheckedAndTheListsCapped) {
     EXPECT_FALSE(Find<QPushButton>(sheet, "ipAdd")->isEnabled()) << "a full list takes no more";
     prompts.answers = {true};
     Find<QListWidget>(sheet, "ipList")->setCurrentRow(0);
-    Click(sheet, "ipDelete");
+    Press(sheet, "ipDelete");
     EXPECT_TRUE(Find<QPushButton>(sheet, "ipAdd")->isEnabled());
-    Click(sheet, "ok");
+    Press(sheet, "ok");
     EXPECT_EQ(settings.IPList.size(), static_cast<std::size_t>(kMaxBlockListEntries - 1));
     EXPECT_EQ(settings.IPList.front(), "10.0.0.1");
 }
@@ -302,7 +297,7 @@ TEST_F(SettingsDialogsTest, LanguageIsSelectedByItsWholeName) {
         EXPECT_FALSE(Find<QPushButton>(sheet, "proxyOptions")->isEnabled());
         Find<QCheckBox>(sheet, "enableProxy")->setChecked(true);
         EXPECT_TRUE(Find<QPushButton>(sheet, "proxyOptions")->isEnabled());
-        Click(sheet, "ok");
+        Press(sheet, "ok");
         EXPECT_EQ(settings.Language, stored);
     }
 }
@@ -318,16 +313,16 @@ TEST_F(SettingsDialogsTest, LogPageChoosesViewsAndClearsOnlyTheProgramsLogs) {
     sheet.show();
     sheet.tabs()->setCurrentIndex(2);
     chooser.folder = QStringLiteral("/srv/mail/");
-    Click(sheet, "browseLogFolder");
+    Press(sheet, "browseLogFolder");
     EXPECT_EQ(Find<QLineEdit>(sheet, "logFolder")->text(), QStringLiteral("/srv/mail/Log"));
-    Click(sheet, "smtpLogs");
+    Press(sheet, "smtpLogs");
     ASSERT_EQ(opener.paths.size(), 1u);
     EXPECT_EQ(opener.paths[0].toStdString(), today) << "the folder in force, not the one typed";
     prompts.answers = {true};
-    Click(sheet, "clearLogs");
+    Press(sheet, "clearLogs");
     EXPECT_FALSE(FileExists(today));
     EXPECT_TRUE(FileExists(JoinPath(logs, "keep.me")));
-    Click(sheet, "ok");
+    Press(sheet, "ok");
     EXPECT_EQ(settings.LogFilePath, "/srv/mail/Log");
 }
 
@@ -377,20 +372,20 @@ TEST_F(SettingsDialogsTest, AcceptedRangeBlocksExactlyItsAddressesAtTheNextConne
         OnModal("ipAddressDialog", [this](QDialog& entry) {
             auto* text = Find<QLineEdit>(entry, "entry");
             text->setText("127.0.0.2-x");
-            Click(entry, "ok");
+            Press(entry, "ok");
             EXPECT_TRUE(prompts.Saw(Tr(kTextIpEntryInvalid)));
             text->setText("127.0.0.2-127.0.0.1");
-            Click(entry, "ok");
+            Press(entry, "ok");
             EXPECT_TRUE(prompts.Saw(Tr(kTextIpRangeReversed)));
             text->setText("127.0.0.2-127.0.0.2");
-            Click(entry, "ok");
+            Press(entry, "ok");
         });
-        Click(sheet, "ipAdd");
+        Press(sheet, "ipAdd");
         EXPECT_EQ(Find<QListWidget>(sheet, "ipList")->count(), 1);
-        Click(sheet, "ok");
+        Press(sheet, "ok");
     });
-    Click(dialog, "advanced");
-    Click(dialog, "ok");
+    Press(dialog, "advanced");
+    Press(dialog, "ok");
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(ReadProfileString(home.File("EmailFilter.ini"), "IP", "IP1"), "127.0.0.2-127.0.0.2");
 
