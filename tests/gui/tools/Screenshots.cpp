@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QTabWidget>
@@ -218,11 +217,6 @@ int main(int argc, char** argv) {
         {"group-edit", [&](QWidget* p) { return new GroupDlg("team", prompts, p); }},
         {"welcome-message", [&](QWidget* p) {
              return new ComposeWelcomeDlg(JoinPath(Settings()->Folder(), kWelcomeMailFileName), prompts, p);
-         }},
-        {"not-available", [&](QWidget* p) {
-             auto* box = new QMessageBox(QMessageBox::Information, Tr(kTextProductName), DialogNotAvailableText(),
-                                         QMessageBox::Ok, p);
-             return box;
          }},
     };
 
