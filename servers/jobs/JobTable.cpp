@@ -175,6 +175,11 @@ void JobTable::EnforceLoad(LoadClock::time_point now, Lines& lines) {
     for (const int i : IdleSessions(Picture(), now, options_.busy_idle_limit)) {
         if (busy || held_.contains(slots_[i].key)) CloseForLoad(i, now);
     }
+    EnforceShare(now, lines);
+}
+
+void JobTable::EnforceShare(LoadClock::time_point now, Lines& lines) {
+    const bool busy = busy_.load();
     for (const ShareExcess& excess : OverShare(Picture(), options_.address_share)) {
         if (!busy && !held_.contains(excess.key)) continue;
         if (NewEpisode("share " + excess.key, now)) {
@@ -322,9 +327,9 @@ int JobTable::FillSlot(JobRequest& request, int index, bool address_limited, boo
     slot.state = SlotState::kQueued;
     ++busy_slots_;
     if (auto line = UpdateLoad()) lines.push_back(std::move(*line));
-    // An address held to its share loses its longest-held session now, not
+    // An address beyond its share loses its longest-held session now, not
     // at the next look of the watch.
-    EnforceLoad(slot.taken, lines);
+    if (busy_ || held_.contains(slot.key)) EnforceShare(slot.taken, lines);
     slot.job_ready.notify_one();
     return index;
 }

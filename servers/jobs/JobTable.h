@@ -228,7 +228,8 @@ private:
     void CloseSession(int index);
     void CloseForLoad(int index, LoadClock::time_point now);  // and holds its address
     void ForgetHolds(LoadClock::time_point now);              // those that ended
-    void EnforceLoad(LoadClock::time_point now, Lines& lines);
+    void EnforceLoad(LoadClock::time_point now, Lines& lines);  // all the rules
+    void EnforceShare(LoadClock::time_point now, Lines& lines);
     // True when `what` begins a new episode: nothing of it was reported
     // within the quiet time before `now`.
     bool NewEpisode(const std::string& what, LoadClock::time_point now);
