@@ -9,6 +9,7 @@
 #include "gui/logic/account/BasicInfoForm.h"
 #include "gui/support/AccountTexts.h"
 #include "mailmodel/account/EmailForward.h"
+#include "mailmodel/provision/AccountProvision.h"
 
 namespace quorvex::gui {
 
