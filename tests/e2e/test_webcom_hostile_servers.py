@@ -4,17 +4,15 @@ byte at a time, and Logout of the work folders. The component is its test
 build, whose line deadline is shortened to one second."""
 import os
 import shutil
-import socket
 import sys
-import threading
 import time
 
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 import quorvex_program  # noqa: E402
-import test_ports  # noqa: E402
 import webcom_client as wc  # noqa: E402
+import webcom_env  # noqa: E402
 
 TIMED_LIBRARY = os.path.join(quorvex_program.BUILD, "tests", "QuorvexCOMTimed.so")
 DEADLINE_S = 1.0
@@ -24,41 +22,20 @@ MAX_FLOOD = 64 << 20
 MAX_TRICKLE_S = 20.0
 
 
-class HostileServer:
-    """One loopback port; every connection is served by `talk(conn, lines)`,
-    where `lines` yields the client's lines."""
+class HostileServer(webcom_env.LoopbackServer):
+    """Every connection is served by `talk(server, conn, lines)`, where
+    `lines` yields the client's lines."""
 
     def __init__(self, talk):
         self.talk = talk
         self.sent = 0
-        for _ in range(5):
-            self.port = test_ports.take_one()
-            self.listener = socket.socket()
-            try:
-                self.listener.bind(("127.0.0.1", self.port))
-                break
-            except OSError:
-                self.listener.close()
-        self.listener.listen(4)
-        self.listener.settimeout(0.2)
-        self.running = True
-        self.thread = threading.Thread(target=self._serve, daemon=True)
-        self.thread.start()
+        super().__init__()
 
-    def _serve(self):
-        while self.running:
-            try:
-                conn, _ = self.listener.accept()
-            except OSError:
-                continue
-            threading.Thread(target=self._run, args=(conn,), daemon=True).start()
-
-    def _run(self, conn):
-        with conn:
-            try:
-                self.talk(self, conn, self._lines(conn))
-            except OSError:
-                pass  # the component closed the connection
+    def handle(self, conn):
+        try:
+            self.talk(self, conn, self._lines(conn))
+        except OSError:
+            pass  # the component closed the connection
 
     @staticmethod
     def _lines(conn):
@@ -88,11 +65,6 @@ class HostileServer:
             self.send(conn, data[:1])
             data = data[1:] or b"x"
             time.sleep(0.1)
-
-    def close(self):
-        self.running = False
-        self.thread.join()
-        self.listener.close()
 
 
 def pop3_server(server, conn, lines, on_data=None):
