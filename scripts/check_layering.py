@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Fails when a source file includes from a folder it must not depend on,
-or handles letter case on its own.
+or does itself what a helper with one home does.
 
 The layers, lowest first: common < mailmodel < servers < accountserver <
 app. smsgate is a client library of its own beside common. webcom and
@@ -11,9 +11,9 @@ bench/ every layer and tests/; nothing outside them includes either.
 Inside every top folder the subfolders form no cycle: two of them never
 include each other, even through a third. Files directly in a top folder
 (its public face: the C header, the exports) stand above its subfolders
-and take no part in that check. An include is resolved the way the compiler finds
-it (beside the including file first, then from the include roots), so
-"../servers/X.h" and a bare "X.h" count like any other.
+and take no part in that check. An include is resolved the way the
+compiler finds it (beside the including file first, then from the include
+roots), so "../servers/X.h" and a bare "X.h" count like any other.
 
 Some helpers have one home, and C++ code elsewhere must use it instead of
 the system calls beneath: letter case common/AsciiCase (never the C
