@@ -12,7 +12,6 @@
 #include "mailmodel/compose/MessageGenerator.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/delivery/LocalDelivery.h"
-#include "servers/queue/OutgoingQueue.h"
 
 namespace quorvex::gui {
 
@@ -29,12 +28,14 @@ std::string_view Trimmed(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
+std::string ComposeFolder() { return JoinPath(ProgramFolder(), "smtp"); }
+
 // A private, empty file in the queue folder, removed when the job ends.
 class ComposeFile {
 public:
     ComposeFile() {
-        MakeFolders(QueueFolder());
-        std::string pattern = JoinPath(QueueFolder(), "tempMail-XXXXXX");
+        MakeFolders(ComposeFolder());
+        std::string pattern = JoinPath(ComposeFolder(), "tempMail-XXXXXX");
         const int fd = ::mkstemp(pattern.data());
         if (fd >= 0) {
             ::close(fd);
@@ -99,7 +100,7 @@ SendMailResult SendMailJob::Run(std::atomic<int>& done, std::stop_token stop) {
         generator.GenerateMail(file.path().c_str(), request_.body.c_str(), request_.subject.c_str(), attachments.c_str(),
                                kMailer, request_.sender.c_str(), request_.to_header.c_str(), nullptr, nullptr,
                                nullptr, 0, 0) == 0) {
-        result.compose_error = file.path().empty() ? QueueFolder() : file.path();
+        result.compose_error = file.path().empty() ? ComposeFolder() : file.path();
         return result;
     }
     // Each mailbox has its own lock and every store waits for the disk, so
