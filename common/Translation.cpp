@@ -90,8 +90,9 @@ void SetLanguageFileSource(LanguageFileSource source) {
     Source() = std::move(source);
 }
 
-std::string LanguageCharset() {
-    const std::string file = GetLanguageFilePath();
+std::string LanguageCharset() { return LanguageCharset(GetLanguageFilePath()); }
+
+std::string LanguageCharset(const std::string& file) {
     if (file.empty()) return std::string(kDefaultCharset);
     std::string charset = ProfileFile(file).GetString(kLanguageInfoSection, kCharsetKey, kDefaultCharset);
     charset.resize(std::min(charset.size(), kMaxWindowTextLength));

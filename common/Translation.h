@@ -45,6 +45,7 @@ void SetLanguageFileSource(LanguageFileSource source);  // empty: back to the de
 
 // The "charset" of section "Info" of the language file, or kDefaultCharset.
 std::string LanguageCharset();
+std::string LanguageCharset(const std::string& language_file);
 
 // CR -> "\r", LF -> "\n" (the four characters of a key) and back.
 std::string EscapeLineBreaks(std::string_view text);

@@ -77,7 +77,7 @@ Status CPOP3::CreateUserPath(const Arguments& args, Result&) {
         last_response_ = std::string(kIllegalAccount);
         return kOk;
     }
-    const std::string root = ComConfig::OfThisLibrary().Pop3WorkPath();
+    const std::string root = ComConfig::Of(library_).Pop3WorkPath();
     MakeWorkFolder(root);
     ResetUserFolder(root, *user_folder);
     return kOk;
@@ -89,7 +89,7 @@ Status CPOP3::Logout(const Arguments& args, Result&) {
         last_response_ = std::string(kIllegalAccount);
         return kOk;
     }
-    DeleteFolderTree(JoinPath(ComConfig::OfThisLibrary().Pop3WorkPath(), *user_folder));
+    DeleteFolderTree(JoinPath(ComConfig::Of(library_).Pop3WorkPath(), *user_folder));
     return kOk;
 }
 
@@ -296,14 +296,14 @@ Status CPOP3::Download(const Arguments& args, Result&) {
         return kOk;
     }
     last_response_ = std::string(kReplyOk);
-    auto file = OpenServableFile(ThisLibrary().folder, args.Text(0), ComConfig::OfThisLibrary().Pop3WorkPath());
+    auto file = OpenServableFile(library_.folder, args.Text(0), ComConfig::Of(library_).Pop3WorkPath());
     if (!file || !SendFile(*response, *file)) last_response_ = std::string(kDownloadError);
     return kOk;
 }
 
 Status CPOP3::ReadBinFromFile(const Arguments& args, Result& result) {
     last_response_ = std::string(kReplyOk);
-    auto file = OpenServableFile(ThisLibrary().folder, args.Text(0), ComConfig::OfThisLibrary().Pop3WorkPath());
+    auto file = OpenServableFile(library_.folder, args.Text(0), ComConfig::Of(library_).Pop3WorkPath());
     std::string bytes;
     if (!file || !ReadFile(*file, bytes)) {
         last_response_ = std::string(kDownloadError);
