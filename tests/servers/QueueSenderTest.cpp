@@ -217,11 +217,15 @@ TEST_F(QueueSenderTest, DamagedRecordIsMovedAsideAndSendingGoesOn) {
     UseFolderWithRelay(folder.path(), peer.port(), 2);
     MakeFolders(queue.folder());
     // Record 1 names a message file that is not there; record 2 has no
-    // recipient; record 3 is cancelled (no MailFile) and stays untouched.
+    // recipient; record 3 is cancelled (no MailFile) and stays untouched;
+    // record 5 names a file with a NUL in its name, which would reach
+    // another file.
     ASSERT_TRUE(AtomicWriteFile(queue.RecordPath(1), "[Info]\r\nDestAddr=x@remote.test\r\nMailFile=mail1.dat\r\nTimes=0\r\n"));
     ASSERT_TRUE(AtomicWriteFile(queue.RecordPath(2), "[Info]\r\nMailFile=mail2.dat\r\nTimes=0\r\n"));
     ASSERT_TRUE(AtomicWriteFile(queue.MessagePath(2), "x"));
     ASSERT_TRUE(AtomicWriteFile(queue.RecordPath(3), "[Info]\r\nDestAddr=y@remote.test\r\nTimes=0\r\n"));
+    ASSERT_TRUE(AtomicWriteFile(queue.RecordPath(5), "[Info]\r\nDestAddr=v@remote.test\r\nMailFile=stray.dat" + std::string(1, '\0') + "x\r\n"));
+    ASSERT_TRUE(AtomicWriteFile(JoinPath(queue.folder(), "stray.dat"), "Subject: stray\r\n\r\nx\r\n"));
     ProfileFile(JoinPath(queue.folder(), "index.ini")).WriteString("Max", "internet_send", "3");
     ASSERT_EQ(queue.Enqueue(Message("m", "fine"), "fine@remote.test", "a@quorvex.test"), 4);
 
@@ -238,6 +242,8 @@ TEST_F(QueueSenderTest, DamagedRecordIsMovedAsideAndSendingGoesOn) {
     EXPECT_TRUE(FileExists(JoinPath(queue.folder(), "damaged", "mail2.dat")));
     EXPECT_TRUE(FileExists(queue.RecordPath(3)));
     EXPECT_FALSE(FileExists(queue.RecordPath(4)));
+    EXPECT_TRUE(FileExists(JoinPath(queue.folder(), "damaged", "5.ini")));
+    EXPECT_TRUE(FileExists(JoinPath(queue.folder(), "stray.dat")));
 }
 
 TEST(QueueRecords, RetryRecordReplacesItsOriginalAtStartUp) {
