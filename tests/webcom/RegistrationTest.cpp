@@ -12,8 +12,8 @@
 #include "common/ComRegistration.h"
 #include "common/RunFlag.h"
 #include "support/TempFolder.h"
-#include "webcom/module/ComClasses.h"
-#include "webcom/module/ComRegistrationFile.h"
+#include "webcom/registry/ComClasses.h"
+#include "webcom/registry/ComRegistrationFile.h"
 
 namespace quorvex::webcom {
 namespace {

@@ -23,6 +23,7 @@
 #include "gui/support/Prompts.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "servers/queue/OutgoingQueue.h"
 #include "support/TempFolder.h"
 
