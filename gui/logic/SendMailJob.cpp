@@ -11,7 +11,6 @@
 #include "mailmodel/compose/MessageGenerator.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/delivery/LocalDelivery.h"
-#include "servers/queue/OutgoingQueue.h"
 
 namespace quorvex::gui {
 
@@ -28,11 +27,13 @@ std::string_view Trimmed(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
+std::string ComposeFolder() { return JoinPath(ProgramFolder(), "smtp"); }
+
 // A private, empty file in the queue folder for the composed message,
 // removed when the job ends. Holds no file when it cannot be made.
 TemporaryFile ComposeFile() {
-    MakeFolders(QueueFolder());
-    TemporaryFile file = TemporaryFile::Create(JoinPath(QueueFolder(), "tempMail-XXXXXX"));
+    MakeFolders(ComposeFolder());
+    TemporaryFile file = TemporaryFile::Create(JoinPath(ComposeFolder(), "tempMail-XXXXXX"));
     file.fd().reset();  // the composer writes it by name
     return file;
 }
@@ -84,7 +85,7 @@ SendMailResult SendMailJob::Run(std::atomic<int>& done, std::stop_token stop) {
         generator.GenerateMail(file.path().c_str(), request_.body.c_str(), request_.subject.c_str(), attachments.c_str(),
                                kMailer, request_.sender.c_str(), request_.to_header.c_str(), nullptr, nullptr,
                                nullptr, 0, 0) == 0) {
-        result.compose_error = file.holds_file() ? file.path() : QueueFolder();
+        result.compose_error = file.holds_file() ? file.path() : ComposeFolder();
         return result;
     }
     // Each mailbox has its own lock and every store waits for the disk, so
