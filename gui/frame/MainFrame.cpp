@@ -549,9 +549,7 @@ void MainFrame::RunCommand(Command command) {
         }
         case Command::kReinstall: run(DialogKind::kFirstRunSetup); return;
         case Command::kVirtualDirectory:
-            if (!dialogs.Available(DialogKind::kWebDirectorySetup)) {
-                run(DialogKind::kWebDirectorySetup);
-            } else if (run(DialogKind::kWebDirectorySetup).accepted) {
+            if (run(DialogKind::kWebDirectorySetup).accepted) {
                 prompts.Information(this, Tr(kTextWebDirectoryDone));
             } else {
                 prompts.Warning(this, Tr(kTextWebDirectoryFailed));
