@@ -140,8 +140,9 @@ MainFrame::MainFrame(const GuiServices& services, app::ProgramHost* host, Notice
 
     // A log line is a file append (its display is queued to the pane): it is
     // written on the relay's thread, and the window never waits for the disk.
-    relay_->HandleOnDeliveryThread(NoticeId::WM_SHOW_MESSAGE,
-                                   [](const Notice& notice) { app::WriteProgramLog(notice.payload); });
+    relay_->HandleOnDeliveryThread(NoticeId::WM_SHOW_MESSAGE, [](const Notice& notice) {
+        if (!RepeatsFailedLogin(notice.payload)) app::WriteProgramLog(notice.payload);
+    });
     // The frame takes each notice first, then the views.
     relay_->AddReceiver(this);
     relay_->AddReceiver(account_view_);
