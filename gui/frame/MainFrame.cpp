@@ -558,9 +558,10 @@ void MainFrame::RunCommand(Command command) {
             return;
         case Command::kRegisterCom: {
             const WaitCursor wait;
-            // Its configuration follows the settings, then the library is
-            // recorded as the component.
+            // Its configuration follows the settings (the ports those the
+            // listeners use), then the library is recorded as the component.
             const bool registered = app::WriteWebComponentConfig() &&
+                                    app::WriteWebComponentPorts(services_.ports_in_use) &&
                                     RegisterComServer(JoinPath(settings->Folder(), kComponentLibrary)) == 1;
             if (registered) {
                 prompts.Information(this, Tr(kTextComRegistered));

@@ -182,7 +182,7 @@ void SettingDlg::accept() {
     }
     {
         const WaitCursor wait;
-        outcome_ = form_.Commit(service_);
+        outcome_ = form_.Commit(service_, services_.ports_in_use);
     }
     if (outcome_.service_error) {
         const std::string_view format =
@@ -194,7 +194,11 @@ void SettingDlg::accept() {
         prompts.Warning(this, Tr(kTextSettingsNotSaved));
         if (!outcome_.written) return;
     }
-    if (outcome_.quit_for_service()) prompts.Information(this, Tr(kTextServiceTakesOver));
+    if (outcome_.quit_for_service()) {
+        prompts.Information(this, Tr(kTextServiceTakesOver));
+    } else if (outcome_.ports_wait_for_start) {
+        prompts.Information(this, Tr(kTextPortsAtNextStart));
+    }
     QDialog::accept();
 }
 
