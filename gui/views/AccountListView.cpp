@@ -223,6 +223,7 @@ void AccountListView::ShowRefreshProgress() {
 
 void AccountListView::FinishRefresh(std::vector<AccountRow> rows) {
     model_->ResetRows(std::move(rows));
+    FitColumnsToContents();
     if (progress_) {
         progress_->close();
         progress_->deleteLater();
