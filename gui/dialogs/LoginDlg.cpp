@@ -23,7 +23,7 @@ LoginDlg::LoginDlg(std::string config_ini, Prompts& prompts, DialogTable& dialog
     setObjectName(QStringLiteral("loginDialog"));
     setWindowTitle(QString::fromUtf8(kTextLogOn.data()));
     auto* user = new QComboBox(this);
-    user->addItem(QStringLiteral("Administrator"));
+    user->addItem(Tr(kTextAdministrator));
     user->setCurrentIndex(0);
     password_->setObjectName(QStringLiteral("password"));
     password_->setEchoMode(QLineEdit::Password);

@@ -93,6 +93,8 @@ public:
     QLabel* time_pane() const { return time_; }
     StatusLed* led() const { return led_; }
     QToolBar* tool_bar() const { return tool_bar_; }
+    // The drop-down of the tool bar's "New" button.
+    QMenu* new_menu() const { return new_menu_; }
     const TrayStateMachine& tray_state() const { return tray_state_; }
     bool tray_available() const { return tray_ != nullptr; }
     // The window is on the screen and not minimized.
