@@ -15,6 +15,7 @@
 #include "gui/support/DialogButtons.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/WaitCursor.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -93,6 +94,7 @@ SettingDlg::SettingDlg(const GuiServices& services, ServiceSwitch& service, QWid
     FillDomainList();
     ApplyRules();
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void SettingDlg::ReadControls() {

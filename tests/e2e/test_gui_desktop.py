@@ -3,7 +3,8 @@ X server in memory (Xvfb) with a real window manager (openbox) and the
 program's own window (Qt's xcb platform), driven with xdotool. A locked
 window asks for the administrator password however it comes back - the
 window manager activating or un-minimising it, or a second start's SHOW -
-and stays unusable until the password is given."""
+and stays unusable until the password is given. Xvfb, openbox, xdotool
+and xwininfo come from packaging/apt/test-gui.txt."""
 import os
 import shutil
 import subprocess
@@ -18,10 +19,6 @@ from test_gui_program import send_command  # noqa: E402
 
 # HashAccountPassword("secret", 1): the administrator password "secret".
 SECRET_DIGEST = "0WR/CTo.jxR.o15hUyHYb/"
-TOOLS = ("Xvfb", "openbox", "xdotool", "xwininfo")
-
-pytestmark = pytest.mark.skipif(any(shutil.which(t) is None for t in TOOLS),
-                                reason="needs " + ", ".join(TOOLS) + " (packaging/apt/test-gui.txt)")
 
 
 class Desktop:
