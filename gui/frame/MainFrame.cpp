@@ -501,6 +501,8 @@ void MainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
+    // Closing a locked window (from the task bar) asks for the password too.
+    if (tray_state_.locked() && (tray_state_.gate_open() || !PassGate())) return;
     const DialogResult result = services_.dialogs->Run(DialogRequest{DialogKind::kShutdown, this, {}, {}});
     const CloseDecision decision = DecideClose(
         result.accepted, result.value, [this] { return services_.has_queued_mail && services_.has_queued_mail(); },

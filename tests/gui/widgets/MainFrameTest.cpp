@@ -205,14 +205,16 @@ TEST_F(MainFrameTest, HideLockAndTheTrayClick) {
     EXPECT_FALSE(frame->action(Command::kNewAccount)->isEnabled()) << "Insert opens nothing";
     frame->showNormal();  // restored as the window manager does: the gate first
     ASSERT_TRUE(WaitFor([&] { return opened.size() == 1u && frame->isMinimized(); }));
-    frame->ShowFromOutside();  // a second start: the gate first
+    frame->close();  // closed from the task bar: the gate, and no close choice without it
     ASSERT_EQ(opened.size(), 2u);
-    EXPECT_EQ(opened[1].kind, DialogKind::kLogin);
+    frame->ShowFromOutside();  // a second start: the gate first
+    ASSERT_EQ(opened.size(), 3u);
+    for (const Opened& gate : opened) EXPECT_EQ(gate.kind, DialogKind::kLogin);
     EXPECT_TRUE(frame->isMinimized()) << "a cancelled gate keeps it down";
     answers[DialogKind::kLogin] = {true, 0};
     ProcessNoticeBus().Post(NoticeId::WM_NOTIFYICON, "");  // the tray's click as a notice
     ASSERT_TRUE(WaitFor([&] { return frame->WindowShown(); }));
-    EXPECT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened.size(), 4u);
     EXPECT_FALSE(frame->tray_state().locked());
     EXPECT_FALSE(frame->centralWidget()->isHidden());
     EXPECT_TRUE(frame->action(Command::kNewAccount)->isEnabled());
