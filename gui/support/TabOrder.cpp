@@ -73,9 +73,19 @@ void CollectLayout(QLayout* layout, std::vector<QWidget*>& order) {
 
 void SetTabOrderFromLayout(QWidget* root) {
     if (root == nullptr) return;
+    // The control that would take the focus first keeps it when the dialog
+    // opens (the field the dialog is about, not merely the top one).
+    QWidget* first = root->focusWidget();
+    for (QWidget* next = root->nextInFocusChain(); first == nullptr && next != root; next = next->nextInFocusChain()) {
+        if ((next->focusPolicy() & Qt::TabFocus) != 0 && next->isEnabled() && next->isVisibleTo(root) &&
+            next->focusProxy() == nullptr && root->isAncestorOf(next)) {
+            first = next;
+        }
+    }
     std::vector<QWidget*> order;
     CollectLayout(root->layout(), order);
     for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+    if (first != nullptr) first->setFocus();
 }
 
 }  // namespace quorvex::gui

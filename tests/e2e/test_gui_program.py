@@ -120,10 +120,12 @@ def test_the_web_component_is_given_the_ports_the_listeners_start_on(tmp_path):
         f.write(b"[system]\r\nLanguage=English\r\n[Port]\r\nSMTP=2\r\nPOP3=3\r\nAdmin=4\r\n")
     with home.start() as program:
         program.wait_serving()
-        with open(com, "rb") as f:
-            text = f.read().decode()
-        for key, port in (("SMTP", home.smtp), ("POP3", home.pop3), ("Admin", home.admin)):
-            assert "%s=%d\r\n" % (key, port) in text
-        assert "Language=English\r\n" in text
+
+        def written():
+            with open(com, "rb") as f:
+                text = f.read().decode()
+            ports = (("SMTP", home.smtp), ("POP3", home.pop3), ("Admin", home.admin))
+            return all("%s=%d\r\n" % (key, port) in text for key, port in ports) and text
+        assert "Language=English\r\n" in wait_until(written, 10, "the ports in QuorvexCOM.ini")
         code, _, _, _ = program.stop()
     assert code == 0
