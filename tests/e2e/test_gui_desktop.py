@@ -6,10 +6,8 @@ window manager activating or un-minimising it, or a second start's SHOW -
 and stays unusable until the password is given. Xvfb, openbox, xdotool
 and xwininfo come from packaging/apt/test-gui.txt."""
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 
 import pytest
 
@@ -24,15 +22,15 @@ SECRET_DIGEST = "0WR/CTo.jxR.o15hUyHYb/"
 class Desktop:
     """Xvfb on a free display number (it picks one itself) and openbox."""
 
-    def __init__(self):
-        self.runtime = tempfile.mkdtemp()
+    def __init__(self, runtime):
+        os.mkdir(runtime, 0o700)
         read, write = os.pipe()
         self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0",
                                         "1280x1024x24"], pass_fds=(write,), stderr=subprocess.DEVNULL)
         os.close(write)
         with os.fdopen(read) as number:
             self.display = ":" + number.readline().strip()
-        self.env = {"DISPLAY": self.display, "QT_QPA_PLATFORM": "xcb", "XDG_RUNTIME_DIR": self.runtime}
+        self.env = {"DISPLAY": self.display, "QT_QPA_PLATFORM": "xcb", "XDG_RUNTIME_DIR": str(runtime)}
         self.manager = subprocess.Popen(["openbox", "--sm-disable"], env=dict(os.environ, **self.env),
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_until(lambda: "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"), 20,
@@ -54,12 +52,11 @@ class Desktop:
         for process in (self.manager, self.server):
             process.terminate()
             process.wait(timeout=10)
-        shutil.rmtree(self.runtime, ignore_errors=True)
 
 
 @pytest.fixture
-def desktop():
-    screen = Desktop()
+def desktop(tmp_path):
+    screen = Desktop(tmp_path / "runtime")
     yield screen
     screen.close()
 

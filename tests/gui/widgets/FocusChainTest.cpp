@@ -8,7 +8,6 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <functional>
-#include <set>
 
 #include "GuiTestSupport.h"
 #include "app/ServerSmtpServices.h"
@@ -34,59 +33,52 @@
 namespace quorvex::gui::testing {
 namespace {
 
-// The focus widget's place in the dialog.
-QRect PlaceOf(QWidget* widget, QWidget* dialog) {
-    return QRect(widget->mapTo(dialog, QPoint(0, 0)), widget->size());
+QRect PlaceOf(QWidget* widget, QWidget* dialog) { return QRect(widget->mapTo(dialog, QPoint(0, 0)), widget->size()); }
+
+// Of exclusive radio buttons Tab reaches the checked one (arrows choose).
+bool LeftToArrows(QWidget* widget) {
+    auto* radio = qobject_cast<QRadioButton*>(widget);
+    if (radio == nullptr || radio->isChecked()) return false;
+    if (radio->group() != nullptr) return radio->group()->checkedButton() != nullptr;
+    const auto siblings = radio->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+    return std::any_of(siblings.begin(), siblings.end(), [](QRadioButton* r) { return r->isChecked(); });
 }
 
-// Walks the dialog's focus chain with Tab; an empty text when it reads in
-// order, else what went wrong.
+// Walks the dialog's focus chain with Tab; empty when it reads in order,
+// else what went wrong.
 std::string WalkWithTab(QDialog& dialog) {
-    // Of a group of radio buttons Tab reaches the checked one (the arrow
-    // keys choose among them).
-    auto left_to_arrows = [](QWidget* widget) {
-        auto* radio = qobject_cast<QRadioButton*>(widget);
-        if (radio == nullptr || radio->isChecked()) return false;
-        if (QButtonGroup* group = radio->group()) return group->exclusive() && group->checkedButton() != nullptr;
-        if (!radio->autoExclusive()) return false;
-        for (QRadioButton* sibling : radio->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
-            if (sibling->isChecked()) return true;
-        }
-        return false;
-    };
     std::vector<QWidget*> takers;
     for (QWidget* child : dialog.findChildren<QWidget*>()) {
         if (child->isVisibleTo(&dialog) && child->isEnabled() && (child->focusPolicy() & Qt::TabFocus) &&
-            child->focusProxy() == nullptr && !child->isWindow() && !left_to_arrows(child)) {
+            child->focusProxy() == nullptr && !LeftToArrows(child)) {
             takers.push_back(child);
         }
     }
     if (takers.empty()) return {};
     takers.front()->setFocus(Qt::TabFocusReason);
     std::vector<QWidget*> visited;
-    for (std::size_t step = 0; step < takers.size() * 2 + 2; ++step) {
+    while (visited.empty() || QApplication::focusWidget() != visited.front()) {
         QWidget* now = QApplication::focusWidget();
         if (now == nullptr) return "no widget has the focus";
-        if (!visited.empty() && now == visited.front()) break;
-        if (std::find(visited.begin(), visited.end(), now) != visited.end()) return "the chain loops inside the dialog";
+        if (std::find(visited.begin(), visited.end(), now) != visited.end()) return "Tab loops inside the dialog";
         visited.push_back(now);
         QTest::keyClick(now, Qt::Key_Tab);
     }
-    const std::set<QWidget*> seen(visited.begin(), visited.end());
     for (QWidget* taker : takers) {
-        if (!seen.count(taker)) return "Tab never reaches " + taker->objectName().toStdString();
+        if (std::find(visited.begin(), visited.end(), taker) == visited.end()) {
+            return "Tab never reaches " + taker->objectName().toStdString();
+        }
     }
-    // The round begins at the first control in reading order.
-    const auto first = std::min_element(visited.begin(), visited.end(), [&](QWidget* a, QWidget* b) {
-        const QRect pa = PlaceOf(a, &dialog), pb = PlaceOf(b, &dialog);
-        return std::make_pair(pa.top(), pa.left()) < std::make_pair(pb.top(), pb.left());
-    });
-    std::rotate(visited.begin(), first, visited.end());
+    // The round begins at the control at the top left.
+    std::rotate(visited.begin(), std::min_element(visited.begin(), visited.end(), [&](QWidget* a, QWidget* b) {
+                    const QRect pa = PlaceOf(a, &dialog), pb = PlaceOf(b, &dialog);
+                    return std::pair(pa.top(), pa.left()) < std::pair(pb.top(), pb.left());
+                }),
+                visited.end());
     for (std::size_t i = 1; i < visited.size(); ++i) {
         const QRect a = PlaceOf(visited[i - 1], &dialog), b = PlaceOf(visited[i], &dialog);
         const bool up = b.center().y() < a.top();
-        const bool same_row_back = !up && b.center().y() <= a.bottom() && b.left() < a.left();
-        if ((up && b.left() < a.right()) || same_row_back) {
+        if ((up && b.left() < a.right()) || (!up && b.center().y() <= a.bottom() && b.left() < a.left())) {
             return "Tab goes back from " + visited[i - 1]->objectName().toStdString() + " to " +
                    visited[i]->objectName().toStdString();
         }
