@@ -1,6 +1,6 @@
 // The job table's load decisions on pictures of slots: who is over the
-// share, who is idle or too old, and whether a new connection takes a free
-// slot, waits, makes room or is refused.
+// share, and whether a new connection takes a free slot, waits, makes room
+// or is refused. (Idle and old sessions: JobTableTest.)
 #include "servers/jobs/SlotLoad.h"
 
 #include <gtest/gtest.h>
@@ -74,20 +74,6 @@ TEST(SlotLoad, AddressesOverTheirShareLoseTheLongestHeldFirst) {
             EXPECT_EQ(got[i].close, c.expected[i].close);
         }
     }
-}
-
-TEST(SlotLoad, IdleAndOldSessions) {
-    const std::vector<SlotUse> slots = {
-        Session("a", 20s, 10s),        // idle for the limit
-        Session("a", 20s, 9s),         // not yet
-        Session("b", 40min, 40min, true),  // working (not waiting): never idle, but past the deadline
-        Closing("c", 0s),              // already going
-        Collection(),                  // not a connection
-        Session("d", 30min, 0s),       // exactly at the deadline
-    };
-    EXPECT_EQ(IdleSessions(slots, kNow, 10s), std::vector<int>{0});
-    EXPECT_EQ(IdleSessions(slots, kNow, 30min), std::vector<int>{});
-    EXPECT_EQ(PastDeadline(slots, kNow, 30min), (std::vector<int>{2, 5}));
 }
 
 TEST(SlotLoad, NewConnectionTakesAFreeSlotWaitsMakesRoomOrIsRefused) {
