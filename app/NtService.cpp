@@ -89,9 +89,10 @@ CommandResult CNtService::Systemctl(std::initializer_list<std::string_view> argu
     return options_.runner(argv);
 }
 
-int CNtService::Install() {
+int CNtService::Install(bool* started) {
     if (!InstallUnit()) return 0;
-    StartServiceAndWait(kServiceUnitName, options_.runner);
+    const bool running = StartServiceAndWait(kServiceUnitName, options_.runner);
+    if (started != nullptr) *started = running;
     return 1;
 }
 

@@ -61,6 +61,8 @@ sigset_t StopSignals() {
 }
 
 // Switches that end at once get the default signal handling back.
+std::string ReloadedLine(std::string_view config) { return "Settings reloaded from " + std::string(config) + "."; }
+
 void AllowStopSignals() {
     const sigset_t set = StopSignals();
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
@@ -74,6 +76,13 @@ void ReportOnStandardError(std::string_view text) {
     std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
                  static_cast<int>(text.size()), text.data());
     std::fflush(stderr);
+}
+
+// What a switch that ends at once has done, on standard output.
+void ReportDone(std::string_view text) {
+    std::printf("%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
+                static_cast<int>(text.size()), text.data());
+    std::fflush(stdout);
 }
 
 // Problems found before the settings are loaded go to standard error only:
@@ -172,7 +181,18 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
             AllowStopSignals();
             StopRunningInstance(service_);
             ProfileFile(config).WriteString("System", "NTService", "1");
-            if (CNtService(service_).Install()) return kExitSuccess;
+            CNtService service(service_);
+            bool started = false;
+            if (service.Install(&started)) {
+                const std::string line =
+                    "The service unit " + service.UnitPath() + " for " + folder_ + " was written and enabled; " +
+                    (started ? std::string("the service is running.")
+                             : "the service did not start (systemctl status " + std::string(kServiceUnitName) +
+                                   " tells why).");
+                WriteProgramLog(line);
+                ReportDone(line);
+                return kExitSuccess;
+            }
             ReportStartupProblem("The service could not be installed in " + service_.unit_folder + ".");
             return kExitFailure;
         }
@@ -193,7 +213,11 @@ int CQuorvexServerApp::UpdateRunningInstance() {
         return kExitFailure;
     }
     const auto answer = SendInstanceCommand(folder_, kCommandUpdate, kUpdateAnswerLimit);
-    if (answer && *answer == "OK") return kExitSuccess;
+    if (answer && *answer == "OK") {
+        // The running instance writes the same line into the system log.
+        ReportDone(ReloadedLine(Settings()->ConfigIni()));
+        return kExitSuccess;
+    }
     ReportStartupProblem("The running instance did not reload its settings" +
                          (answer ? ": " + *answer : std::string(" (no answer).")));
     return kExitFailure;
@@ -413,7 +437,7 @@ void CQuorvexServerApp::ReloadSettingsOnRequest() {
         return;
     }
     PublishSettings(fresh);
-    WriteProgramLog("Settings reloaded from " + fresh->ConfigIni() + ".");
+    WriteProgramLog(ReloadedLine(fresh->ConfigIni()));
 }
 
 void CQuorvexServerApp::Shutdown() {

@@ -111,7 +111,9 @@ def test_update_makes_the_running_instance_reload_its_settings(tmp_path):
         update = home.run("-UPDATE")
         assert update.returncode == 0, update.stderr
         assert greeting(home.smtp) == (220, b"second greeting")
-        assert "Settings reloaded from" in home.system_log()
+        done = "Settings reloaded from %s." % home.config
+        assert update.stdout.decode() == "QuorvexServer: %s\n" % done
+        assert done in home.system_log()
         assert program.stop()[0] == 0
 
 
