@@ -33,6 +33,7 @@
 #include "common/ServiceControl.h"
 #include "common/net/TrafficDump.h"
 #include "mailmodel/account/AccountList.h"
+#include "mailmodel/db/DataSourceSetup.h"
 #include "mailmodel/db/MailDatabase.h"
 #include "servers/address/NetworkSenderCheck.h"
 #include "servers/logs/ServerLogs.h"
@@ -158,6 +159,8 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
     if (ReadProfileInt(config, "system", "TestTryCatch", 0) != 0) {
         throw std::runtime_error("internal fault raised on request ([system] TestTryCatch)");
     }
+    // Before anything in the process uses ODBC.
+    if (!ChooseDataSource()) return kExitFailure;
     if (!Accounts().Load()) QUORVEX_ERROR_LOG("the account list could not be read completely");
     UpgradeDatabase(FindDataFile("schema.sql"));
     InstallSenderCheckServices(std::make_shared<NetworkSenderCheck>());
@@ -291,10 +294,29 @@ int CQuorvexServerApp::ServiceStart() {
     return kExitFailure;
 }
 
-void CQuorvexServerApp::PrepareDatabase() {
-    if (const db::Status created = EnsureMailDatabase(FindDataFile("schema.sql")); !created) {
-        ShowErrorMessage("The mail database " + MailDatabasePath() + " could not be created: " + created.error);
+bool CQuorvexServerApp::ChooseDataSource() {
+    std::string error;
+    const auto chosen = UseProgramDataSource(folder_, &error);
+    if (!chosen) {
+        ShowErrorMessage(error + " Not started.");
+        return false;
     }
+    if (!chosen->warning.empty()) ShowProgramMessage(chosen->warning);
+    if (chosen->written && chosen->warning.empty()) {
+        WriteProgramLog("The ODBC data source " + std::string(kMailDataSourceName) + " was registered in " +
+                        JoinPath(folder_, kFolderDataSourceFile) + " for " + chosen->database + ".");
+    }
+    return true;
+}
+
+bool CQuorvexServerApp::PrepareDatabase() {
+    const db::Status ready = EnsureMailDatabase(FindDataFile("schema.sql"));
+    if (ready) return true;
+    const std::string text = "The mail database (ODBC data source " + std::string(kMailDataSourceName) +
+                             ") could not be opened or created: " + ready.error + " Not started.";
+    ShowErrorMessage(text);
+    if (front_end_) front_end_->ShowMessageAndWait(text);
+    return false;
 }
 
 bool CQuorvexServerApp::StartServers() {
@@ -341,7 +363,7 @@ void CQuorvexServerApp::CreateWorkerThreads() {
 }
 
 int CQuorvexServerApp::RunGuiMode() {
-    PrepareDatabase();
+    if (!PrepareDatabase()) return kExitFailure;
     // Desktop and autostart entries concern the user at the window only.
     if (FirstSetupDue()) RunFirstSetup({.desktop_user = !as_service_ && front_end_ != nullptr});
     RunDatabaseScripts();
