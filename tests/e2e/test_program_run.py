@@ -180,3 +180,15 @@ def test_an_internal_fault_at_start_up_is_logged_and_ends_the_program(tmp_path):
     with open(os.path.join(home.path, "log", "quorvexlog.txt"), "rb") as f:
         assert b"TestTryCatch" in f.read()
     assert "start successfully" not in home.system_log()
+
+
+def test_a_start_without_its_mail_database_ends_with_the_reason(tmp_path):
+    home = ProgramFolder(tmp_path)
+    os.makedirs(os.path.join(home.path, "db"))
+    with open(os.path.join(home.path, "db", "db.sqlite"), "wb") as f:
+        f.write(b"this is no database" * 100)
+    result = home.run(timeout=30)
+    assert result.returncode != 0
+    assert b"The mail database (ODBC data source QuorvexServer) could not be opened or created: " in result.stderr
+    assert b"Not started." in result.stderr
+    assert "start successfully" not in home.system_log()
