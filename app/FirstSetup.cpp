@@ -154,7 +154,8 @@ void RunFirstSetup(const SetupOptions& options) {
     AllowLocalWebMail();
     progress.Step();
 
-    if (!SetupWebMailDirectory()) ShowProgramMessage(ProgramString(IDS_WEB_DIRECTORY_FAILED));
+    if (std::string reason; !SetupWebMailDirectory(&reason))
+        ShowProgramMessage(ProgramString(IDS_WEB_DIRECTORY_FAILED) + (reason.empty() ? "" : " " + reason));
     WriteWebMailPagesFolder();
     progress.Step();
 

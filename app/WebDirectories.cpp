@@ -16,7 +16,13 @@ std::optional<WebDirectoryInstaller> WebDirectoryInstaller::Load(const std::stri
     if (!library) return std::nullopt;
     const auto function = reinterpret_cast<Function>(::dlsym(library.get(), "Vendrel"));
     if (function == nullptr) return std::nullopt;
-    return WebDirectoryInstaller(std::move(library), function);
+    const auto last_error = reinterpret_cast<ErrorFunction>(::dlsym(library.get(), "VendrelLastError"));
+    return WebDirectoryInstaller(std::move(library), function, last_error);
+}
+
+std::string WebDirectoryInstaller::LastError() const {
+    const char* text = last_error_ != nullptr ? last_error_() : nullptr;
+    return text != nullptr ? std::string(text) : std::string();
 }
 
 bool WebDirectoryInstaller::Publish(const std::string& name, const std::string& folder, const std::string& document,
