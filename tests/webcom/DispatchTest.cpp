@@ -3,6 +3,9 @@
 // conversions, results and the module's object count.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,83 @@ namespace quorvex::webcom {
 namespace {
 
 using namespace testing;
+
+// What the reference (docs/webmail-reference.md) or a member table says of
+// one member: "method", "read-only", "read/write" or "write-only"; the
+// argument types (a letter each, as the tables write them); for a property
+// that can be written, the type of its value.
+struct MemberSummary {
+    std::string kind;
+    std::string params;
+    std::string value;
+    bool operator==(const MemberSummary&) const = default;
+};
+using ClassSummary = std::map<std::string, MemberSummary>;
+
+std::ostream& operator<<(std::ostream& out, const MemberSummary& m) {
+    return out << m.kind << " (" << m.params << ") " << m.value;
+}
+
+std::vector<std::string> Cells(const std::string& line) {
+    std::vector<std::string> cells;
+    std::stringstream in(line);
+    for (std::string cell; std::getline(in, cell, '|');) {
+        const auto first = cell.find_first_not_of(' ');
+        cells.push_back(first == std::string::npos ? "" : cell.substr(first, cell.find_last_not_of(' ') - first + 1));
+    }
+    return cells;
+}
+
+char TypeLetter(const std::string& word) {
+    if (word == "text") return kParamText;
+    if (word == "integer") return kParamInteger;
+    if (word == "object") return kParamAny;
+    return '?';
+}
+
+// Every row "| `Name` | kind | arguments | value or result |" under the
+// heading "## QuorvexCOM.<class>".
+std::map<std::string, ClassSummary> ReadReference() {
+    std::ifstream in(std::string(QUORVEX_SOURCE_DIR) + "/docs/webmail-reference.md");
+    std::map<std::string, ClassSummary> classes;
+    std::string current, line;
+    while (std::getline(in, line)) {
+        if (line.rfind("## QuorvexCOM.", 0) == 0) current = line.substr(3);
+        if (line.rfind("| `", 0) != 0 || current.empty()) continue;
+        const std::vector<std::string> cells = Cells(line);  // "", name, kind, arguments, value
+        if (cells.size() < 5) continue;
+        MemberSummary member{cells[2], "", ""};
+        std::stringstream arguments(cells[3]);
+        for (std::string argument; std::getline(arguments, argument, ',');)
+            member.params += TypeLetter(argument.substr(argument.rfind(' ') + 1));
+        if (member.kind == "read/write" || member.kind == "write-only")
+            member.value = std::string(1, TypeLetter(cells[4].substr(0, cells[4].find(':'))));
+        classes[current][cells[1].substr(1, cells[1].size() - 2)] = member;
+    }
+    return classes;
+}
+
+template <class T>
+ClassSummary FromTable() {
+    ClassSummary summary;
+    std::map<std::string, std::pair<bool, bool>> access;  // get, put
+    for (const Member<T>& row : T::Members()) {
+        MemberSummary& member = summary[std::string(row.name)];
+        if (row.kind == kMethod) {
+            member = {"method", std::string(row.params), ""};
+        } else if (row.kind == kPropertyGet) {
+            access[std::string(row.name)].first = true;
+            member.params = row.params;
+        } else {
+            access[std::string(row.name)].second = true;
+            member.params = row.params.substr(0, row.params.size() - 1);
+            member.value = std::string(1, row.params.back());
+        }
+    }
+    for (const auto& [name, get_put] : access)
+        summary[name].kind = get_put.first ? (get_put.second ? "read/write" : "read-only") : "write-only";
+    return summary;
+}
 
 TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
     const char* const pop3[] = {
@@ -62,6 +142,32 @@ TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
     EXPECT_EQ(admin_object.IdOfName("lastresponse", dispid), kOk);
     EXPECT_EQ(dispid, 2);
     EXPECT_EQ(admin_object.IdOfName("NoSuchMember", dispid), kUnknownName);
+}
+
+// The reference lists every member of the three classes, and nothing else,
+// with the kind, arguments and value type its member table gives it.
+TEST(Dispatch, TheReferenceListsEveryMemberAsTheTablesDefineIt) {
+    const auto reference = ReadReference();
+    const std::map<std::string, ClassSummary> tables = {
+        {"QuorvexCOM.POP3", FromTable<CPOP3>()},
+        {"QuorvexCOM.SMTP", FromTable<CSMTP>()},
+        {"QuorvexCOM.Admin", FromTable<CAdmin>()},
+    };
+    ASSERT_EQ(reference.size(), tables.size());
+    for (const auto& [name, members] : tables) {
+        ASSERT_TRUE(reference.contains(name)) << name;
+        const ClassSummary& listed = reference.at(name);
+        for (const auto& [member, summary] : members) {
+            const auto found = listed.find(member);
+            if (found == listed.end()) {
+                ADD_FAILURE() << name << "." << member << " is missing";
+            } else {
+                EXPECT_EQ(found->second, summary) << name << "." << member;
+            }
+        }
+        for (const auto& [member, summary] : listed)
+            EXPECT_TRUE(members.contains(member)) << name << "." << member << " is not a member";
+    }
 }
 
 TEST(Dispatch, CallsTheTableCannotMatch) {
