@@ -61,9 +61,9 @@ sigset_t StopSignals() {
     return set;
 }
 
-// Switches that end at once get the default signal handling back.
 std::string ReloadedLine(std::string_view config) { return "Settings reloaded from " + std::string(config) + "."; }
 
+// Switches that end at once get the default signal handling back.
 void AllowStopSignals() {
     const sigset_t set = StopSignals();
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);

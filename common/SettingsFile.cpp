@@ -187,7 +187,8 @@ std::string LogFolderFromFile(const std::string& value, const std::string& progr
 std::string LogFolderForFile(const std::string& path, const std::string& program_folder) {
     std::string_view folder(program_folder);
     while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
-    if (path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/')
+    if (!folder.empty() && path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 &&
+        path[folder.size()] == '/')
         return path.substr(folder.size() + 1);
     return path;
 }
