@@ -148,7 +148,8 @@ int Apply(std::string_view name, const char* folder, const char* document, int s
 
     const std::string conf_folder = ApacheConfFolder();
     if (!FolderExists(conf_folder)) {
-        g_last_reason = "The web server's configuration folder " + conf_folder + " does not exist (is Apache installed?).";
+        g_last_reason =
+            "The web server's configuration folder " + conf_folder + " does not exist (is Apache installed?).";
         Report(g_last_reason);
         return 0;
     }

@@ -49,7 +49,8 @@ db::Status OpenMailDatabase(db::Connection& connection, const MailDatabaseLogin&
 db::Status CreateMailDatabase(const std::string& schema_path, const MailDatabaseLogin& login) {
     const std::string path = MailDatabasePath();
     const bool new_file = !FileExists(path);
-    if (new_file && !MakeFolders(std::string(DirName(path)))) return db::Status{"cannot create the database folder", ""};
+    if (new_file && !MakeFolders(std::string(DirName(path))))
+        return db::Status{"cannot create the database folder", ""};
     db::Connection connection;
     if (db::Status status = OpenMailDatabase(connection, login); !status) return status;
     // A database that has the mail table is left as it is.

@@ -292,39 +292,27 @@ def test_two_program_folders_keep_their_own_databases(tmp_path):
     system.mkdir()
     shutil.copy("/etc/odbcinst.ini", system / "odbcinst.ini")
     (system / "odbc.ini").write_text("")
-    homes = []
-    for name in ("first", "second"):
-        home = ProgramFolder(tmp_path / name)
+    homes = {}
+    for name in ("first", "second", "again"):
+        home = homes[name] = homes.get("second") if name == "again" else ProgramFolder(tmp_path / name)
         home.set("system", "setup", "0")
         home.set("Database", "Count", "1")
         home.set("Database", "SQL1", "insert into receipts (messageid, account) values ('%s', 'demo')" % name)
+        if name == "again":
+            # A machine-wide entry, as an earlier set-up wrote it for the
+            # first folder, wins, and the second folder's start says so.
+            (system / "odbc.ini").write_text("[QuorvexServer]\nDriver=SQLite3\nDatabase=%s\n" %
+                                             os.path.join(homes["first"].path, "db", "db.sqlite"))
         with home.start(extra_env={"ODBCSYSINI": str(system)}) as program:
             program.wait_serving()
             with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
-                client.sendmail("someone@remote.test", ["demo@example.test"], b"Subject: for %s\r\n\r\nx\r\n" %
-                                name.encode())
-            subjects = [m for m in pop3_messages(home, "demo", "demo") if b"Subject: for " in m]
-            assert len(subjects) == 1 and ("Subject: for " + name).encode() in subjects[0]
+                client.sendmail("ann@remote.test", ["demo@example.test"],
+                                b"Subject: for %s\r\n\r\nx\r\n" % name.encode())
+            assert ("Subject: for " + name).encode() in pop3_messages(home, "demo", "demo")[-1]
             _, _, _, err = program.stop()
-        assert b"already exists" not in err and b"Warning: the ODBC" not in err, err
-        homes.append((name, home))
-    assert (system / "odbc.ini").read_text() == ""
-    for name, home in homes:
-        with sqlite3.connect(os.path.join(home.path, "db", "db.sqlite")) as database:
-            assert database.execute("select messageid from receipts").fetchall() == [(name,)]
-
-    # A machine-wide entry that an earlier set-up wrote for the first folder
-    # wins, and a start of the second folder says so.
-    first, second = homes[0][1], homes[1][1]
-    (system / "odbc.ini").write_text("[QuorvexServer]\nDriver=SQLite3\nDatabase=%s\n" %
-                                     os.path.join(first.path, "db", "db.sqlite"))
-    second.set("Database", "SQL1", "insert into receipts (messageid, account) values ('again', 'demo')")
-    with second.start(extra_env={"ODBCSYSINI": str(system)}) as program:
-        program.wait_serving()
-        _, _, _, err = program.stop()
-    warning = ("Warning: the ODBC data source QuorvexServer of the system (%s) names the database %s of the program "
-               "folder %s" % (system / "odbc.ini", os.path.join(first.path, "db", "db.sqlite"), first.path))
-    assert warning in err.decode() and warning in second.system_log()
-    with sqlite3.connect(os.path.join(first.path, "db", "db.sqlite")) as database:
-        assert database.execute("select messageid from receipts order by messageid").fetchall() == \
-            [("again",), ("first",)]
+        assert b"already exists" not in err and (b"Warning: the ODBC" in err) == (name == "again"), err
+    assert "names the database %s of the program folder %s" % (os.path.join(homes["first"].path, "db", "db.sqlite"),
+                                                               homes["first"].path) in homes["again"].system_log()
+    for name, rows in (("first", [("again",), ("first",)]), ("second", [("second",)])):
+        with sqlite3.connect(os.path.join(homes[name].path, "db", "db.sqlite")) as database:
+            assert database.execute("select messageid from receipts order by messageid").fetchall() == rows

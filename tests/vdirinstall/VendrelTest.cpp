@@ -121,26 +121,5 @@ TEST(ApacheRunSettings, ThePidFileIsTakenFromTheListing) {
     for (const auto& c : cases) EXPECT_EQ(vdir::PidFileOfRunConfig(c.listing), c.pid_file) << c.listing;
 }
 
-TEST(ApacheRefusal, AMissingModuleIsNamed) {
-    const struct {
-        const char* output;
-        const char* advice;  // a part of it; empty: none
-    } cases[] = {
-        {"AH00526: Syntax error on line 20 of /x/quorvex-maildata.conf:\nInvalid command 'Header', perhaps "
-         "misspelled or defined by a module not included in the server configuration\n",
-         "lacks the module mod_headers (Apache: Invalid command 'Header'); enable it (a2enmod headers)"},
-        {"Invalid command 'Alias', perhaps misspelled", "the module mod_alias"},
-        {"Invalid command 'php_admin_value', perhaps", "mod_php (Apache: Invalid command 'php_admin_value')"},
-        {"Invalid command 'Frobnicate', perhaps misspelled", ""},
-        {"AH00526: Syntax error on line 3: Require not allowed here", ""},
-        {"Invalid command 'Header", ""},  // cut off
-    };
-    for (const auto& c : cases) {
-        const std::string advice = vdir::MissingModuleAdvice(c.output);
-        EXPECT_EQ(advice.empty(), *c.advice == '\0') << c.output;
-        EXPECT_NE(advice.find(c.advice), std::string::npos) << c.output;
-    }
-}
-
 }  // namespace
 }  // namespace quorvex::testing
