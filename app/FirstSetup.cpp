@@ -21,6 +21,7 @@
 #include "common/SystemLocations.h"
 #include "mailmodel/WelcomeMail.h"
 #include "mailmodel/account/AccountConfig.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "servers/address/AddressRules.h"
 
 namespace quorvex::app {

@@ -3,9 +3,10 @@
 // export is an expected case: the caller reports it and goes on.
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <string>
+
+#include "common/SharedLibrary.h"
 
 namespace quorvex::app {
 
@@ -28,14 +29,11 @@ public:
 private:
     using Function = int (*)(const char* name, const char* folder, const char* document, int script);
     using ErrorFunction = const char* (*)();
-    struct Closer {
-        void operator()(void* handle) const;
-    };
 
-    WebDirectoryInstaller(std::unique_ptr<void, Closer> library, Function function, ErrorFunction last_error)
+    WebDirectoryInstaller(SharedLibrary library, Function function, ErrorFunction last_error)
         : library_(std::move(library)), function_(function), last_error_(last_error) {}
 
-    std::unique_ptr<void, Closer> library_;
+    SharedLibrary library_;
     Function function_;
     ErrorFunction last_error_;  // may be null
 };
