@@ -19,6 +19,7 @@
 #include "app/FirstSetup.h"
 #include "app/ProgramMessages.h"
 #include "app/ProgramRemoval.h"
+#include "app/ServerSmtpServices.h"
 #include "app/ServiceNotify.h"
 #include "app/StartupChecks.h"
 #include "app/WindowedProgram.h"
@@ -36,6 +37,7 @@
 #include "mailmodel/db/MailDatabase.h"
 #include "servers/address/NetworkSenderCheck.h"
 #include "servers/logs/ServerLogs.h"
+#include "servers/queue/OutgoingQueue.h"
 #include "servers/smtp/SmtpAccessRules.h"
 
 namespace quorvex::app {
@@ -331,6 +333,11 @@ int CQuorvexServerApp::RunGuiMode() {
     WarnAboutReadableFiles();
     const std::string startup_line = StartupLine(ComputerName());
     WriteProgramLog(startup_line);
+    // What a previous run left mid-delivery was never acknowledged.
+    if (const int left = smtp::RemoveLeftoverSpoolFiles(QueueFolder()); left > 0) {
+        WriteProgramLog("Removed " + std::to_string(left) + " temporary message files left by the previous run in " +
+                        QueueFolder() + ".");
+    }
     if (const auto warning = smtp::OpenRelayWarning(*Settings())) ShowProgramMessage(*warning);
     const bool started = StartServers();
     if (started) ReportOnStandardError(startup_line + " " + ListeningText());
