@@ -15,7 +15,7 @@ namespace quorvex::smtp {
 
 // A message up to this size is received into memory and stored from there
 // when it goes only to local mailboxes; a larger one goes to a spool file.
-inline constexpr std::size_t kMessageMemoryLimit = 1024 * 1024;
+inline constexpr std::size_t kMessageMemoryLimit = 256 * 1024;
 
 class MessageFile final : public DeliveryMessage {
 public:
