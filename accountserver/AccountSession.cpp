@@ -14,6 +14,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailPOP3Remote.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "servers/address/AddressRules.h"
 
 namespace quorvex::accountserver {

@@ -17,6 +17,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailForward.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex::accountserver {

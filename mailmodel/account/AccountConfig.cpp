@@ -16,12 +16,10 @@
 #include "common/PasswordDigest.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
-#include "mailmodel/AppServices.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/AccountSettingsFile.h"
 #include "mailmodel/account/EmailForward.h"
-#include "mailmodel/store/MailStore.h"
 
 namespace quorvex {
 
@@ -57,11 +55,11 @@ bool HasStorableTexts(const AccountRecord& r) {
     return true;
 }
 
-void Notify(NoticeSink* notices, NoticeId id, std::string_view account) {
+}  // namespace
+
+void PostAccountNotice(NoticeSink* notices, NoticeId id, std::string_view account) {
     (notices ? *notices : static_cast<NoticeSink&>(ProcessNoticeBus())).PostAndWait(id, account, kNoticeWait);
 }
-
-}  // namespace
 
 AccountRecord::AccountRecord() : Volume(Settings()->DefaultVolume) {}
 
@@ -104,20 +102,14 @@ int AccountExists(std::string_view account) {
     return Accounts().Exists(account) ? 1 : 0;
 }
 
-bool SaveAccount(std::string_view account, AccountRecord record, NoticeSink* notices) {
-    return StoreAccount(account, std::move(record), AccountStoreMode::kCreateOrUpdate, notices) ==
-           AccountStoreResult::kStored;
-}
-
-AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, AccountStoreMode mode,
-                                NoticeSink* notices) {
+AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, AccountStoreMode mode, bool& created) {
     using Result = AccountStoreResult;
     const auto settings_path = GetAccountSettingsPath(account);
     const auto folder = GetAccountFolderPath(account);
     if (!settings_path || !folder) return Result::kRefusedName;
     if (!HasStorableTexts(record)) return Result::kRefusedText;
     const auto settings = Settings();
-    bool created = false;
+    created = false;
     {
         std::lock_guard guard(AccountIniLock());
         if (record.Password.empty()) record.Password = HashAccountPassword("", 1);
@@ -170,13 +162,6 @@ AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, 
         if (created) Accounts().Add(account);
         else Accounts().Refresh(account);
     }
-    if (created) {
-        if (const std::string welcome = EnsureWelcomeMailFile(); !welcome.empty())
-            AddMessageToMailbox(account, welcome, nullptr, 0, true, false);
-        Notify(notices, NoticeId::WM_NEW_ACCOUNT, account);
-    } else {
-        Notify(notices, NoticeId::WM_UPDATE_ACCOUNT, account);
-    }
     return Result::kStored;
 }
 
@@ -212,7 +197,7 @@ bool DeleteAccount(std::string_view account, NoticeSink* notices) {
     if (!folder) return false;
     DeleteFolderTree(*folder);
     if (!Accounts().Remove(stored)) return false;
-    Notify(notices, NoticeId::WM_DELETE_ACCOUNT, stored);
+    PostAccountNotice(notices, NoticeId::WM_DELETE_ACCOUNT, stored);
 
     const CEmailGroup groups;
     for (const std::string& group : Accounts().Names()) {
