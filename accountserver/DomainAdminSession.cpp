@@ -185,7 +185,7 @@ bool DomainAdminSession::Create(std::string_view argument) {
         return false;
     }
     std::lock_guard creation(AccountCreationLock());
-    if (AccountExists(argument) != 0) {
+    if (AccountExists(argument) != AccountPresence::kMissing) {
         context_.Reply("-ERR account already exists");
         return false;
     }

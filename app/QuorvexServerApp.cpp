@@ -22,6 +22,7 @@
 #include "app/ServerSmtpServices.h"
 #include "app/ServiceNotify.h"
 #include "app/StartupChecks.h"
+#include "app/WebSetup.h"
 #include "app/WindowedProgram.h"
 #include "common/ErrorAlert.h"
 #include "common/ErrorLog.h"
@@ -37,7 +38,6 @@
 #include "mailmodel/db/MailDatabase.h"
 #include "servers/address/NetworkSenderCheck.h"
 #include "servers/logs/ServerLogs.h"
-#include "servers/queue/OutgoingQueue.h"
 #include "servers/smtp/SmtpAccessRules.h"
 
 namespace quorvex::app {
@@ -157,7 +157,7 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
 
     service_ = DefaultServiceOptions();
     jobs_ = std::make_unique<JobTable>();
-    wiring_ = std::make_unique<ServerWiring>(*jobs_, ProcessNoticeBus());
+    wiring_ = std::make_unique<ServerWiring>(*jobs_, ProcessNoticeBus(), folder_);
     pop3_server_ = std::make_unique<CPop3Server>(*jobs_);
     smtp_server_ = std::make_unique<CSmtpServer>(*jobs_);
     account_server_ = std::make_unique<CAccountServer>(*jobs_);
@@ -334,13 +334,18 @@ int CQuorvexServerApp::RunGuiMode() {
     const std::string startup_line = StartupLine(ComputerName());
     WriteProgramLog(startup_line);
     // What a previous run left mid-delivery was never acknowledged.
-    if (const int left = smtp::RemoveLeftoverSpoolFiles(QueueFolder()); left > 0) {
+    const std::string& queue_folder = wiring_->queue().folder();
+    if (const int left = smtp::RemoveLeftoverSpoolFiles(queue_folder); left > 0) {
         WriteProgramLog("Removed " + std::to_string(left) + " temporary message files left by the previous run in " +
-                        QueueFolder() + ".");
+                        queue_folder + ".");
     }
     if (const auto warning = smtp::OpenRelayWarning(*Settings())) ShowProgramMessage(*warning);
     const bool started = StartServers();
-    if (started) ReportOnStandardError(startup_line + " " + ListeningText());
+    if (started) {
+        ReportOnStandardError(startup_line + " " + ListeningText());
+        // The web component connects to the ports that now listen.
+        WriteWebComponentPorts({smtp_server_->port(), pop3_server_->port(), account_server_->port()});
+    }
     wiring_->StartSenderThreads();
     CreateWorkerThreads();
     if (front_end_) {

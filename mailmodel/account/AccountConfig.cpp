@@ -89,17 +89,19 @@ bool LoadAccount(std::string_view account, AccountRecord& record) {
     return true;
 }
 
-int AccountExists(std::string_view account) {
-    if (!account.empty() && account.front() == '_') return -1;
-    if (SameName(account, "All")) return -1;
+AccountPresence AccountExists(std::string_view account) {
+    if (!account.empty() && account.front() == '_') return AccountPresence::kReserved;
+    if (SameName(account, "All")) return AccountPresence::kReserved;
     const auto settings = Settings();
     const auto at = account.rfind('@');
     if (IsMultiDomain(*settings)) {
-        if (at == std::string_view::npos || settings->Domains.Find(account.substr(at + 1)) < 0) return 0;
+        if (at == std::string_view::npos || settings->Domains.Find(account.substr(at + 1)) < 0) {
+            return AccountPresence::kMissing;
+        }
     } else if (at != std::string_view::npos) {
-        return 0;
+        return AccountPresence::kMissing;
     }
-    return Accounts().Exists(account) ? 1 : 0;
+    return Accounts().Exists(account) ? AccountPresence::kListed : AccountPresence::kMissing;
 }
 
 AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, AccountStoreMode mode, bool& created) {
@@ -120,18 +122,19 @@ AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, 
         DomainRecord limits;
         if (domain_index < 0 || !settings->Domains.Get(domain_index, limits)) return Result::kUnknownDomain;
 
-        const int exists = AccountExists(account);
+        const AccountPresence exists = AccountExists(account);
         // Reserved names never become accounts.
-        if (exists < 0) return Result::kRefusedName;
-        if (exists > 0 && mode == AccountStoreMode::kCreateOnly) return Result::kExists;
-        if (exists == 0 && mode == AccountStoreMode::kUpdateOnly) return Result::kMissing;
-        if (exists == 0 && mode == AccountStoreMode::kCreateOnly && !IsValidNewAccountName(account, settings->Domains))
+        if (exists == AccountPresence::kReserved) return Result::kRefusedName;
+        if (exists == AccountPresence::kListed && mode == AccountStoreMode::kCreateOnly) return Result::kExists;
+        if (exists == AccountPresence::kMissing && mode == AccountStoreMode::kUpdateOnly) return Result::kMissing;
+        if (exists == AccountPresence::kMissing && mode == AccountStoreMode::kCreateOnly &&
+            !IsValidNewAccountName(account, settings->Domains))
             return Result::kRefusedName;
         const auto space_allows = [&](std::int64_t used) {
             if (limits.MaxSpace == -1) return true;
             return record.Volume >= 0 && used / kBytesPerMb + record.Volume <= limits.MaxSpace;
         };
-        if (exists == 0) {
+        if (exists == AccountPresence::kMissing) {
             if (limits.MaxAccounts != -1 && CountDomainAccounts(domain) >= limits.MaxAccounts)
                 return Result::kAccountLimit;
             if (!space_allows(GetDomainAllocatedSpace(domain))) return Result::kSpaceLimit;
@@ -169,7 +172,7 @@ bool CheckAccountPassword(std::string_view account, std::string_view password) {
     // The digest first, for every name: a name that is no account costs the
     // same time as a wrong password, so the answer's timing tells nothing.
     const std::string digest = HashAccountPassword(password, 1);
-    if (AccountExists(account) != 1) return false;
+    if (AccountExists(account) != AccountPresence::kListed) return false;
     const auto stored = Accounts().GetPassword(account);
     if (!stored || stored->empty()) return false;
     return digest == *stored || password == *stored;
