@@ -2,7 +2,6 @@
 #include "common/FileSteps.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +9,7 @@
 #include <cstdio>
 
 #include "common/AtomicFile.h"
+#include "common/TemporaryFile.h"
 
 namespace quorvex::fs {
 
@@ -55,7 +55,12 @@ UniqueFd CreateNew(const std::string& path, mode_t mode) {
 
 UniqueFd CreateTemporary(std::string& name_template) {
     if (!Allowed(Step::kCreate, name_template)) return UniqueFd();
-    return UniqueFd(::mkostemp(name_template.data(), O_CLOEXEC));
+    TemporaryFile file = TemporaryFile::Create(name_template);
+    if (!file.holds_file()) return UniqueFd();
+    name_template = file.path();
+    UniqueFd fd = std::move(file.fd());
+    file.Release();
+    return fd;
 }
 
 bool WriteAll(int fd, std::string_view bytes, std::string_view path) {
