@@ -147,12 +147,15 @@ Pop3Step Pop3Session::OnUser(std::string_view argument) {
 
     std::string name = AsciiLowerCase(argument);
     services_.Log(log_address_, name);
+    // The failed-login line names the account as the client gave it.
+    given_user_ = argument;
     // "name:address" names the address the log lines of this session show
     // (a web-mail front end passes its user's address this way).
     if (const std::size_t colon = name.find(':'); colon != std::string::npos) {
         log_address_ = name.substr(colon + 1, kMaxUserArgument);
         activity_->ForwardedClient(log_address_);
         name.resize(colon);
+        given_user_.resize(colon);
     }
 
     user_.clear();
@@ -197,8 +200,8 @@ Pop3Step Pop3Session::OnPass(std::string_view argument) {
     }
     // Reported to the system log and standard error, and shown in the POP3
     // log beside the session's other lines.
-    services_.Logins().Failed(client_address_, attempted_user_, outcome);
-    services_.Log(log_address_, FailedLoginLine(kLoginServicePop3, client_address_, attempted_user_, outcome));
+    services_.Logins().Failed(client_address_, given_user_, outcome);
+    services_.Log(log_address_, FailedLoginLine(kLoginServicePop3, client_address_, given_user_, outcome));
     return FailedTry(kPasswordIncorrect);
 }
 

@@ -144,7 +144,8 @@ private:
     std::string log_address_;
     Phase phase_ = Phase::kAuthorization;
     std::string user_;     // lower-cased name after USER; empty when it may not log in
-    std::string attempted_user_;  // the name USER gave, for the password check and the log
+    std::string attempted_user_;  // the name USER gave, lower-cased, for the password check
+    std::string given_user_;      // the same as the client spelled it, for the failed-login line
     std::string account_;  // the name logged in
     int failed_tries_ = 0;
     Pop3Mailbox mailbox_;

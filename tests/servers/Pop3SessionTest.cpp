@@ -128,19 +128,19 @@ TEST_F(Pop3SessionTest, AuthorizationDialogues) {
 }
 
 // Every refused PASS is reported with the connection's address, the name
-// USER gave and the outcome; the check runs for unknown names too (equal
+// USER gave (as the client spelled it) and the outcome; the check runs for unknown names too (equal
 // cost); a locked address is refused without a check.
 TEST_F(Pop3SessionTest, FailedLoginsAreReportedAndLockedAddressesRefused) {
     settings.MaxPasswordTries = 20;
     Open("192.0.2.7");
-    for (const char* line : {"USER nobody", "PASS x", "USER bob", "PASS wrong", "USER team", "PASS pw", "PASS y"})
+    for (const char* line : {"USER nobody", "PASS x", "USER Bob", "PASS wrong", "USER team", "PASS pw", "PASS y"})
         Say(line);
     EXPECT_EQ(services.checked, (std::vector<std::string>{"nobody", "bob", "team", "team"}));
     EXPECT_EQ(services.failed_logins,
-              (std::vector<std::string>{"192.0.2.7 nobody unknown-account", "192.0.2.7 bob wrong-password",
+              (std::vector<std::string>{"192.0.2.7 nobody unknown-account", "192.0.2.7 Bob wrong-password",
                                         "192.0.2.7 team not-permitted", "192.0.2.7 team wrong-password"}));
     EXPECT_NE(std::find(services.log.begin(), services.log.end(),
-                        "192.0.2.7 login failed: service=pop3 address=192.0.2.7 account=bob outcome=wrong-password"),
+                        "192.0.2.7 login failed: service=pop3 address=192.0.2.7 account=Bob outcome=wrong-password"),
               services.log.end());
     services.locked.insert("192.0.2.7");
     Say("USER bob");
