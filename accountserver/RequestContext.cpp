@@ -2,6 +2,7 @@
 #include "accountserver/RequestContext.h"
 
 #include "accountserver/AccountProtocol.h"
+#include "common/AccountName.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "servers/address/AddressRules.h"
 #include "servers/logins/AccountLogin.h"
@@ -18,12 +19,14 @@ LineStatus SocketLineChannel::ReadLine(std::string& line) {
 bool SocketLineChannel::SendLine(std::string_view text) { return quorvex::SendLine(fd_, text); }
 
 RequestContext::RequestContext(LineChannel& channel, std::string client_address, NoticeSink* notices,
-                               std::function<void(std::string_view)> system_log, LoginGuard* logins)
+                               std::function<void(std::string_view)> system_log, LoginGuard* logins,
+                               SignUpLimit* signups)
     : channel_(channel),
       client_(std::move(client_address)),
       notices_(notices),
       system_log_(std::move(system_log)),
-      logins_(logins != nullptr ? *logins : ProcessLoginGuard()) {}
+      logins_(logins != nullptr ? *logins : ProcessLoginGuard()),
+      signups_(signups != nullptr ? *signups : ProcessSignUpLimit()) {}
 
 bool RequestContext::ReadWhole(std::string& line) {
     const LineStatus status = channel_.ReadLine(line);
@@ -49,10 +52,16 @@ bool RequestContext::ReadCommand(std::string& line) {
     return true;
 }
 
-bool RequestContext::LoginLocked() { return logins_.IsLocked(client_); }
+std::string RequestContext::CutForwardedSuffix(std::string_view account_text) {
+    const std::string_view account = CutColonSuffix(account_text);
+    forwarded_ = account.size() < account_text.size() ? account_text.substr(account.size() + 1) : std::string_view();
+    return std::string(account);
+}
+
+bool RequestContext::LoginLocked() { return logins_.IsLocked(Origin()); }
 
 void RequestContext::LoginFailed(std::string_view account, LoginOutcome outcome) {
-    logins_.RecordFailure(kLoginServiceAccount, client_, account, outcome);
+    logins_.RecordFailure(kLoginServiceAccount, Origin(), account, outcome);
 }
 
 std::string RequestContext::Source() const { return IsWebMailAddress(client_) ? "WebMail" : client_; }
@@ -86,8 +95,8 @@ std::optional<std::string> RequestContext::CheckCredentials(std::string_view tex
         return std::nullopt;
     }
     ShowMessage(notice_what, credentials->account);
-    const std::string account(CutColonSuffix(credentials->account));
-    if (HasRefusedCharacter(account, false)) {
+    const std::string account = CutForwardedSuffix(credentials->account);
+    if (HasRefusedNameCharacter(account, false)) {
         Reply(kReplyIllegalLetter);
         return std::nullopt;
     }
@@ -119,11 +128,6 @@ std::optional<std::string> RequestContext::CheckCredentials(std::string_view tex
     }
     LoginFailed(account, outcome);
     return std::nullopt;
-}
-
-std::mutex& AccountCreationLock() {
-    static std::mutex lock;
-    return lock;
 }
 
 }  // namespace quorvex::accountserver

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +11,7 @@
 #include "common/Notices.h"
 #include "common/net/LineReader.h"
 #include "common/net/SocketIo.h"
+#include "accountserver/SignUpLimit.h"
 #include "servers/logins/LoginGuard.h"
 
 namespace quorvex::accountserver {
@@ -48,9 +48,11 @@ inline constexpr std::string_view kReplyLineTooLong = "-ERR line too long";
 class RequestContext {
 public:
     // `notices` may be null: nothing is posted. `system_log` may be empty.
-    // `logins` null: the process's failed-login guard.
+    // `logins` and `signups` null: the process's failed-login guard and
+    // sign-up limit.
     RequestContext(LineChannel& channel, std::string client_address, NoticeSink* notices,
-                   std::function<void(std::string_view)> system_log = {}, LoginGuard* logins = nullptr);
+                   std::function<void(std::string_view)> system_log = {}, LoginGuard* logins = nullptr,
+                   SignUpLimit* signups = nullptr);
 
     // A line cut at its first NUL byte (the protocol's lines were C
     // strings: nothing after a NUL was ever seen). A line over the limit
@@ -85,10 +87,19 @@ public:
     // logged).
     std::optional<std::string> CheckCredentials(std::string_view text, std::string_view notice_what);
 
+    // The account of an account text without the ":" suffix a web-mail
+    // page appends (cut at the last colon). The suffix, the address of the
+    // page's user, becomes the forwarded address of this request.
+    std::string CutForwardedSuffix(std::string_view account_text);
+    // The client this request counts against: the forwarded address, or
+    // the connection's (ClientSource.h).
+    ClientSource Origin() const { return logins_.Source(client_, forwarded_); }
+
     // The failed-login guard for this client: whether its logins are
     // refused now, and a failure to log and count.
     bool LoginLocked();
     void LoginFailed(std::string_view account, LoginOutcome outcome);
+    SignUpLimit& signups() { return signups_; }
 
 private:
     LineChannel& channel_;
@@ -96,11 +107,8 @@ private:
     NoticeSink* notices_;
     std::function<void(std::string_view)> system_log_;
     LoginGuard& logins_;
+    SignUpLimit& signups_;
+    std::string forwarded_;
 };
-
-// Held from the last existence test of a new account until it is stored,
-// so that two requests creating one name cannot both pass the test (the
-// second would otherwise overwrite the first one's account).
-std::mutex& AccountCreationLock();
 
 }  // namespace quorvex::accountserver

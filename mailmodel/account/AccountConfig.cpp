@@ -21,6 +21,7 @@
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/AccountSettingsFile.h"
 #include "mailmodel/account/EmailForward.h"
+#include "mailmodel/account/NewAccountName.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex {
@@ -55,6 +56,17 @@ bool HasStorableTexts(const AccountRecord& r) {
     for (const std::string* text : {&r.Password, &r.UserName, &r.Comment, &r.TimeStamp, &r.InterMail})
         if (!IsStorableValue(*text) || text->size() > kMaxAccountText) return false;
     return true;
+}
+
+// The store's result for a name the new-account decision refused.
+AccountStoreResult StoreRefusal(NewAccountRefusal refusal) {
+    switch (refusal) {
+        case NewAccountRefusal::kTaken: return AccountStoreResult::kExists;
+        case NewAccountRefusal::kNoDomain:
+        case NewAccountRefusal::kUnknownDomain:
+        case NewAccountRefusal::kDomainNotAllowed: return AccountStoreResult::kUnknownDomain;
+        default: return AccountStoreResult::kRefusedName;
+    }
 }
 
 void Notify(NoticeSink* notices, NoticeId id, std::string_view account) {
@@ -112,14 +124,27 @@ bool SaveAccount(std::string_view account, AccountRecord record, NoticeSink* not
 AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, AccountStoreMode mode,
                                 NoticeSink* notices) {
     using Result = AccountStoreResult;
-    const auto settings_path = GetAccountSettingsPath(account);
-    const auto folder = GetAccountFolderPath(account);
-    if (!settings_path || !folder) return Result::kRefusedName;
     if (!HasStorableTexts(record)) return Result::kRefusedText;
     const auto settings = Settings();
     bool created = false;
     {
         std::lock_guard guard(AccountIniLock());
+        // Decided under the lock: a name another request creates meanwhile
+        // is taken, never overwritten.
+        int exists = 0;
+        if (mode == AccountStoreMode::kCreateOnly) {
+            if (const NewAccountName decided = DecideNewAccountName(account, *settings, Accounts()); !decided.accepted())
+                return StoreRefusal(decided.refusal);
+        } else {
+            exists = AccountExists(account);
+            // Reserved names never become accounts.
+            if (exists < 0) return Result::kRefusedName;
+            if (exists == 0 && mode == AccountStoreMode::kUpdateOnly) return Result::kMissing;
+        }
+        // A new name is its own stored spelling; a listed one is mapped to it.
+        const auto settings_path = exists != 0 ? GetAccountSettingsPath(account) : AccountSettingsPathFor(account);
+        const auto folder = exists != 0 ? GetAccountFolderPath(account) : AccountFolderPathFor(account);
+        if (!settings_path || !folder) return Result::kRefusedName;
         if (record.Password.empty()) record.Password = HashAccountPassword("", 1);
 
         const std::string domain = account.find('@') == std::string_view::npos ? settings->Dominame
@@ -128,13 +153,6 @@ AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, 
         DomainRecord limits;
         if (domain_index < 0 || !settings->Domains.Get(domain_index, limits)) return Result::kUnknownDomain;
 
-        const int exists = AccountExists(account);
-        // Reserved names never become accounts.
-        if (exists < 0) return Result::kRefusedName;
-        if (exists > 0 && mode == AccountStoreMode::kCreateOnly) return Result::kExists;
-        if (exists == 0 && mode == AccountStoreMode::kUpdateOnly) return Result::kMissing;
-        if (exists == 0 && mode == AccountStoreMode::kCreateOnly && !IsValidNewAccountName(account, settings->Domains))
-            return Result::kRefusedName;
         const auto space_allows = [&](std::int64_t used) {
             if (limits.MaxSpace == -1) return true;
             return record.Volume >= 0 && used / kBytesPerMb + record.Volume <= limits.MaxSpace;

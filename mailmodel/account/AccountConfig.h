@@ -68,8 +68,9 @@ enum class AccountStoreResult {
 };
 
 // SaveAccount with a mode and the reason of a refusal. A name created in
-// kCreateOnly mode must pass IsValidNewAccountName. The existence test and
-// the creation are one step under the account-file lock.
+// kCreateOnly mode must pass DecideNewAccountName (a name taken meanwhile:
+// kExists). The decision and the creation are one step under the
+// account-file lock.
 AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, AccountStoreMode mode,
                                 NoticeSink* notices = nullptr);
 

@@ -135,6 +135,7 @@ private:
     Pop3SessionSettings settings_;
     std::string client_address_;
     std::string log_address_;
+    std::string forwarded_;  // the address the last USER forwarded ("name:address"); else empty
     Phase phase_ = Phase::kAuthorization;
     std::string user_;     // lower-cased name after USER; empty when it may not log in
     std::string attempted_user_;  // the name USER gave, for the password check and the log
