@@ -7,7 +7,6 @@
 #include "accountserver/DomainAdminSession.h"
 #include "accountserver/SysAdminSession.h"
 #include "accountserver/TableSession.h"
-#include "common/AccountName.h"
 #include "common/AccountServerTags.h"
 #include "common/AsciiCase.h"
 #include "common/PasswordDigest.h"

@@ -8,10 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "accountserver/SignUpLimit.h"
 #include "common/Notices.h"
 #include "common/net/LineReader.h"
 #include "common/net/SocketIo.h"
-#include "accountserver/SignUpLimit.h"
 #include "servers/logins/LoginGuard.h"
 
 namespace quorvex::accountserver {
