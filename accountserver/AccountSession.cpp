@@ -15,6 +15,7 @@
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailPOP3Remote.h"
 #include "mailmodel/account/NewAccountName.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "servers/address/AddressRules.h"
 
 namespace quorvex::accountserver {

@@ -18,6 +18,7 @@
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailForward.h"
 #include "mailmodel/account/NewAccountName.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex::accountserver {

@@ -23,6 +23,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/db/DataSourceSetup.h"
 #include "mailmodel/db/MailDatabase.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "servers/address/AddressRules.h"
 
 namespace quorvex::app {

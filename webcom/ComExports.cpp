@@ -9,9 +9,9 @@
 #include "common/ErrorLog.h"
 #include "webcom/dispatch/CInterface.h"
 #include "webcom/dispatch/ComObject.h"
-#include "webcom/module/ComClasses.h"
+#include "webcom/registry/ComClasses.h"
 #include "webcom/module/ComModule.h"
-#include "webcom/module/ComRegistrationFile.h"
+#include "webcom/registry/ComRegistrationFile.h"
 
 using namespace quorvex::webcom;
 

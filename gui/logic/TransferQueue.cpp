@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "common/AsciiCase.h"
 #include "common/Paths.h"
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/queue/QueueItemRemoval.h"
@@ -18,10 +19,7 @@ namespace {
 // from elsewhere), or 0.
 int RecordNumber(std::string_view name) {
     if (name.size() < 5) return 0;
-    std::string extension(name.substr(name.size() - 4));
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension != ".ini") return 0;
+    if (!EqualsNoCase(name.substr(name.size() - 4), ".ini")) return 0;
     const std::string_view digits = name.substr(0, name.size() - 4);
     if (digits.empty() || digits.size() > 9) return 0;
     int number = 0;

@@ -16,13 +16,11 @@
 #include "common/PasswordDigest.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
-#include "mailmodel/AppServices.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/AccountSettingsFile.h"
 #include "mailmodel/account/EmailForward.h"
 #include "mailmodel/account/NewAccountName.h"
-#include "mailmodel/store/MailStore.h"
 
 namespace quorvex {
 
@@ -69,11 +67,11 @@ AccountStoreResult StoreRefusal(NewAccountRefusal refusal) {
     }
 }
 
-void Notify(NoticeSink* notices, NoticeId id, std::string_view account) {
+}  // namespace
+
+void PostAccountNotice(NoticeSink* notices, NoticeId id, std::string_view account) {
     (notices ? *notices : static_cast<NoticeSink&>(ProcessNoticeBus())).PostAndWait(id, account, kNoticeWait);
 }
-
-}  // namespace
 
 AccountRecord::AccountRecord() : Volume(Settings()->DefaultVolume) {}
 
@@ -116,17 +114,11 @@ int AccountExists(std::string_view account) {
     return Accounts().Exists(account) ? 1 : 0;
 }
 
-bool SaveAccount(std::string_view account, AccountRecord record, NoticeSink* notices) {
-    return StoreAccount(account, std::move(record), AccountStoreMode::kCreateOrUpdate, notices) ==
-           AccountStoreResult::kStored;
-}
-
-AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, AccountStoreMode mode,
-                                NoticeSink* notices) {
+AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, AccountStoreMode mode, bool& created) {
     using Result = AccountStoreResult;
     if (!HasStorableTexts(record)) return Result::kRefusedText;
     const auto settings = Settings();
-    bool created = false;
+    created = false;
     {
         std::lock_guard guard(AccountIniLock());
         // Decided under the lock: a name another request creates meanwhile
@@ -188,13 +180,6 @@ AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, 
         if (created) Accounts().Add(account);
         else Accounts().Refresh(account);
     }
-    if (created) {
-        if (const std::string welcome = EnsureWelcomeMailFile(); !welcome.empty())
-            AddMessageToMailbox(account, welcome, nullptr, 0, true, false);
-        Notify(notices, NoticeId::WM_NEW_ACCOUNT, account);
-    } else {
-        Notify(notices, NoticeId::WM_UPDATE_ACCOUNT, account);
-    }
     return Result::kStored;
 }
 
@@ -230,7 +215,7 @@ bool DeleteAccount(std::string_view account, NoticeSink* notices) {
     if (!folder) return false;
     DeleteFolderTree(*folder);
     if (!Accounts().Remove(stored)) return false;
-    Notify(notices, NoticeId::WM_DELETE_ACCOUNT, stored);
+    PostAccountNotice(notices, NoticeId::WM_DELETE_ACCOUNT, stored);
 
     const CEmailGroup groups;
     for (const std::string& group : Accounts().Names()) {

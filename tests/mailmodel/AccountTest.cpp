@@ -11,6 +11,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/account/EmailForward.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex {

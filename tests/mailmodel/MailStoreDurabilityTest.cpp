@@ -15,6 +15,7 @@
 #include "common/UniqueFd.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/FolderListing.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex {

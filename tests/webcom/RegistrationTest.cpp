@@ -13,8 +13,8 @@
 #include "common/RunFlag.h"
 #include "mailmodel/mime/MimeFlavour.h"
 #include "support/TempFolder.h"
-#include "webcom/module/ComClasses.h"
-#include "webcom/module/ComRegistrationFile.h"
+#include "webcom/registry/ComClasses.h"
+#include "webcom/registry/ComRegistrationFile.h"
 
 namespace quorvex::webcom {
 namespace {

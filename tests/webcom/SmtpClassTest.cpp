@@ -17,6 +17,7 @@
 
 #include "ComCall.h"
 #include "WebcomTestEnvironment.h"
+#include "common/AsciiCase.h"
 #include "common/ProfileFile.h"
 #include "common/net/PeerAddress.h"
 #include "common/net/SocketIo.h"
@@ -207,8 +208,7 @@ std::vector<std::string> HeaderFields(const std::string& message) {
 
 bool HasField(const std::string& message, std::string_view name) {
     for (const std::string& field : HeaderFields(message))
-        if (field.size() > name.size() && field[name.size()] == ':' &&
-            std::equal(name.begin(), name.end(), field.begin(), [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+        if (field.size() > name.size() && field[name.size()] == ':' && StartsWithNoCase(field, name))
             return true;
     return false;
 }

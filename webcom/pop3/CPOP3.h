@@ -84,8 +84,9 @@ private:
     Status Move(std::string_view uid, std::int32_t from, std::int32_t to);
     Status SetMark(MarkCommand mark, const Arguments& args);
     // LIST, UIDL and READ of one message (the first steps of a summary and
-    // of a fetch); false when the call has ended.
-    bool ReadListing(std::int32_t number, bool folder1, std::string_view read_command);
+    // of a fetch), with the size LIST gave (0 without one); false when the
+    // call has ended.
+    bool ReadListing(std::int32_t number, bool folder1, std::string_view read_command, std::int64_t& listed);
     Status MessageSummary(std::int32_t number, bool folder1);
     Status FetchMessage(std::int32_t number, bool folder1);
     void CloseSession();
@@ -97,6 +98,9 @@ private:
     std::string MessageFolder(std::int32_t number, bool folder1) const;
     // "-ERR write file error: <path> <system text>".
     void WriteFileError(const std::string& path, int error);
+    // Ends a call whose reply data passed its limit: `reply` in
+    // LastResponse and a line in the component's log.
+    void RefuseOversized(std::string_view reply, std::int32_t number);
 
     ServerConnection connection_;
     std::string last_response_;

@@ -20,6 +20,7 @@
 #include "gui/logic/UserReport.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/address/QueueCounters.h"
 #include "servers/queue/OutgoingQueue.h"

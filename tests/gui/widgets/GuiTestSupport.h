@@ -23,6 +23,7 @@
 #include "gui/support/Prompts.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "support/TempFolder.h"
 
 namespace quorvex::gui::testing {

@@ -1,10 +1,11 @@
 // AccountInfo and AccountListInfo tables.
-#include "mailmodel/account/AccountTables.h"
+#include "mailmodel/provision/AccountTables.h"
 
 #include "common/AccountName.h"
 #include "common/ServerSettings.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex {
