@@ -21,6 +21,7 @@
 #include "app/ProgramRemoval.h"
 #include "app/ServiceNotify.h"
 #include "app/StartupChecks.h"
+#include "app/WebSetup.h"
 #include "app/WindowedProgram.h"
 #include "common/ErrorAlert.h"
 #include "common/ErrorLog.h"
@@ -155,7 +156,7 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
 
     service_ = DefaultServiceOptions();
     jobs_ = std::make_unique<JobTable>();
-    wiring_ = std::make_unique<ServerWiring>(*jobs_, ProcessNoticeBus());
+    wiring_ = std::make_unique<ServerWiring>(*jobs_, ProcessNoticeBus(), folder_);
     pop3_server_ = std::make_unique<CPop3Server>(*jobs_);
     smtp_server_ = std::make_unique<CSmtpServer>(*jobs_);
     account_server_ = std::make_unique<CAccountServer>(*jobs_);
@@ -333,7 +334,11 @@ int CQuorvexServerApp::RunGuiMode() {
     WriteProgramLog(startup_line);
     if (const auto warning = smtp::OpenRelayWarning(*Settings())) ShowProgramMessage(*warning);
     const bool started = StartServers();
-    if (started) ReportOnStandardError(startup_line + " " + ListeningText());
+    if (started) {
+        ReportOnStandardError(startup_line + " " + ListeningText());
+        // The web component connects to the ports that now listen.
+        WriteWebComponentPorts({smtp_server_->port(), pop3_server_->port(), account_server_->port()});
+    }
     wiring_->StartSenderThreads();
     CreateWorkerThreads();
     if (front_end_) {

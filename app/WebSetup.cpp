@@ -63,6 +63,30 @@ bool WriteWebComponentConfig() {
     return true;
 }
 
+bool WriteWebComponentPorts(const ComponentPorts& ports) {
+    const std::string path = JoinPath(ProgramFolder(), "QuorvexCOM.ini");
+    if (!FileExists(path)) return true;
+    const std::pair<const char*, int> keys[] = {{"SMTP", ports.smtp}, {"POP3", ports.pop3}, {"Admin", ports.admin}};
+    bool current = true;
+    for (const auto& [key, port] : keys) {
+        if (port != 0 && ReadProfileString(path, "Port", key) != std::to_string(port)) current = false;
+    }
+    if (current) return true;
+    const bool written = ProfileFile(path).Edit([&](IniDocument& doc) {
+        bool all = true;
+        for (const auto& [key, port] : keys) {
+            if (port != 0) all &= doc.Set("Port", key, std::to_string(port));
+        }
+        return all;
+    });
+    if (!written) {
+        QUORVEX_ERROR_LOG("cannot write the ports into " + path);
+        return false;
+    }
+    ShareWithWebServer(path, kWebReadFileMode);
+    return true;
+}
+
 bool WriteWebMailPagesFolder() {
     const std::string folder = ProgramFolder();
     if (!WriteWebMailLanguageFile(folder, Settings()->Language)) {

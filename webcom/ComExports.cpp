@@ -33,7 +33,7 @@ Status Guarded(Call&& call) {
 
 Status CreateOf(const ComClass& cls, QvxObject** out) {
     if (cls.create == nullptr) return kClassNotAvailable;
-    *out = cls.create()->Handle();
+    *out = cls.create(ThisLibrary())->Handle();
     return kOk;
 }
 

@@ -6,7 +6,12 @@
 
 #include <functional>
 
+#include "app/WebSetup.h"
 #include "common/CommandRunner.h"
+
+namespace quorvex {
+class OutgoingQueue;
+}
 
 namespace quorvex::gui {
 
@@ -22,11 +27,16 @@ struct GuiServices {
     DialogTable* dialogs = nullptr;
     // Runs outside programs ("Restart IIS" reloads the web server).
     CommandRunner run_command;
+    // The program's outgoing queue (send-mail dialog, transfer status).
+    OutgoingQueue* queue = nullptr;
     // Outgoing mail still queued (asked before a shut-down).
     std::function<bool()> has_queued_mail;
     // Jobs and deliveries running now (the activity indicator).
     std::function<int()> active_jobs;
     std::function<int()> active_deliveries;
+    // The ports the listeners were started on (0: none, a window without
+    // servers); a changed port waits for the next start.
+    app::ComponentPorts ports_in_use;
 };
 
 }  // namespace quorvex::gui

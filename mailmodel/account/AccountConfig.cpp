@@ -101,17 +101,19 @@ bool LoadAccount(std::string_view account, AccountRecord& record) {
     return true;
 }
 
-int AccountExists(std::string_view account) {
-    if (!account.empty() && account.front() == '_') return -1;
-    if (SameName(account, "All")) return -1;
+AccountPresence AccountExists(std::string_view account) {
+    if (!account.empty() && account.front() == '_') return AccountPresence::kReserved;
+    if (SameName(account, "All")) return AccountPresence::kReserved;
     const auto settings = Settings();
     const auto at = account.rfind('@');
     if (IsMultiDomain(*settings)) {
-        if (at == std::string_view::npos || settings->Domains.Find(account.substr(at + 1)) < 0) return 0;
+        if (at == std::string_view::npos || settings->Domains.Find(account.substr(at + 1)) < 0) {
+            return AccountPresence::kMissing;
+        }
     } else if (at != std::string_view::npos) {
-        return 0;
+        return AccountPresence::kMissing;
     }
-    return Accounts().Exists(account) ? 1 : 0;
+    return Accounts().Exists(account) ? AccountPresence::kListed : AccountPresence::kMissing;
 }
 
 AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, AccountStoreMode mode, bool& created) {
@@ -123,19 +125,20 @@ AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, 
         std::lock_guard guard(AccountIniLock());
         // Decided under the lock: a name another request creates meanwhile
         // is taken, never overwritten.
-        int exists = 0;
+        AccountPresence exists = AccountPresence::kMissing;
         if (mode == AccountStoreMode::kCreateOnly) {
             if (const NewAccountName decided = DecideNewAccountName(account, *settings, Accounts()); !decided.accepted())
                 return StoreRefusal(decided.refusal);
         } else {
             exists = AccountExists(account);
             // Reserved names never become accounts.
-            if (exists < 0) return Result::kRefusedName;
-            if (exists == 0 && mode == AccountStoreMode::kUpdateOnly) return Result::kMissing;
+            if (exists == AccountPresence::kReserved) return Result::kRefusedName;
+            if (exists == AccountPresence::kMissing && mode == AccountStoreMode::kUpdateOnly) return Result::kMissing;
         }
         // A new name is its own stored spelling; a listed one is mapped to it.
-        const auto settings_path = exists != 0 ? GetAccountSettingsPath(account) : AccountSettingsPathFor(account);
-        const auto folder = exists != 0 ? GetAccountFolderPath(account) : AccountFolderPathFor(account);
+        const bool listed = exists == AccountPresence::kListed;
+        const auto settings_path = listed ? GetAccountSettingsPath(account) : AccountSettingsPathFor(account);
+        const auto folder = listed ? GetAccountFolderPath(account) : AccountFolderPathFor(account);
         if (!settings_path || !folder) return Result::kRefusedName;
         if (record.Password.empty()) record.Password = HashAccountPassword("", 1);
 
@@ -149,7 +152,7 @@ AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, 
             if (limits.MaxSpace == -1) return true;
             return record.Volume >= 0 && used / kBytesPerMb + record.Volume <= limits.MaxSpace;
         };
-        if (exists == 0) {
+        if (exists == AccountPresence::kMissing) {
             if (limits.MaxAccounts != -1 && CountDomainAccounts(domain) >= limits.MaxAccounts)
                 return Result::kAccountLimit;
             if (!space_allows(GetDomainAllocatedSpace(domain))) return Result::kSpaceLimit;
@@ -187,7 +190,7 @@ bool CheckAccountPassword(std::string_view account, std::string_view password) {
     // The digest first, for every name: a name that is no account costs the
     // same time as a wrong password, so the answer's timing tells nothing.
     const std::string digest = HashAccountPassword(password, 1);
-    if (AccountExists(account) != 1) return false;
+    if (AccountExists(account) != AccountPresence::kListed) return false;
     const auto stored = Accounts().GetPassword(account);
     if (!stored || stored->empty()) return false;
     return digest == *stored || password == *stored;

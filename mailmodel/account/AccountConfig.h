@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "mailmodel/account/AccountPresence.h"
+
 namespace quorvex {
 
 class NoticeSink;
@@ -76,9 +78,9 @@ AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, 
 // bus when null, waiting a moment for the window to take it.
 void PostAccountNotice(NoticeSink* notices, NoticeId id, std::string_view account);
 
-// -1 reserved name ("_..." or "All"), 1 listed account of the current
-// domain mode, 0 otherwise.
-int AccountExists(std::string_view account);
+// A reserved name ("_..." or "All"), a listed account of the current
+// domain mode, or neither.
+AccountPresence AccountExists(std::string_view account);
 
 // True when the password's digest, or the password itself, equals the
 // stored password of an existing account. An account whose stored password

@@ -111,7 +111,7 @@ TEST_F(AccountSessionTest, FailedSavesAreNotAnsweredOk) {
 
     const auto deleted = Run({"DELETE#bob#new", "QUIT"});
     EXPECT_EQ(deleted, (std::vector<std::string>{"+OK", "+OK"}));
-    EXPECT_EQ(AccountExists("bob"), 0);
+    EXPECT_EQ(AccountExists("bob"), AccountPresence::kMissing);
     EXPECT_FALSE(FolderExists(home_.File("mail/bob")));
 }
 
@@ -176,7 +176,7 @@ TEST_F(AccountSessionTest, SignUpsAreLimitedPerForwardedAddress) {
     EXPECT_EQ(Run(SignUpLines("user0:10.9.9.8", "pw")).front(), "-ERR The user account already exists.");
     EXPECT_EQ(Run(SignUpLines("late:10.9.9.9", "pw")), (std::vector<std::string>{"-ERR register service closed"}));
     EXPECT_EQ(login_log.back(), "sign-up refused: address=10.9.9.9 via=127.0.0.1 account=late accounts=10 within=3600s");
-    EXPECT_EQ(AccountExists("late"), 0);
+    EXPECT_EQ(AccountExists("late"), AccountPresence::kMissing);
     EXPECT_EQ(Run(SignUpLines("late:10.9.9.8", "pw")).back(), "+OK");
 }
 
@@ -208,7 +208,7 @@ TEST_F(AccountSessionTest, NewAccountNamesArePlain) {
         EXPECT_EQ(replies.back() == "+OK" && replies.size() == 10, c.reply == "+OK");
     }
     EXPECT_TRUE(CheckAccountPassword("jo.smith_2-x", "pw"));
-    EXPECT_EQ(AccountExists("ab"), 0);  // the NUL did not cut the name
+    EXPECT_EQ(AccountExists("ab"), AccountPresence::kMissing);  // the NUL did not cut the name
 }
 
 TEST_F(AccountSessionTest, DispatchRules) {

@@ -153,7 +153,7 @@ TEST_F(MailDataTest, ConcurrentStoresListsAndDeletesKeepTheIndexWhole) {
             ASSERT_TRUE(LoadAccount("one", record));
             record.Comment = "change " + std::to_string(i);
             ASSERT_TRUE(SaveAccount("one", record, &quiet));
-            EXPECT_EQ(AccountExists("TWO"), 1);
+            EXPECT_EQ(AccountExists("TWO"), AccountPresence::kListed);
         }
     });
     for (int t = 0; t < 4; ++t) threads[static_cast<std::size_t>(t)].join();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "webcom/dispatch/ComObject.h"
+#include "webcom/module/ComModule.h"
 #include "webcom/net/ServerConnection.h"
 
 namespace quorvex::mime {
@@ -25,7 +26,8 @@ namespace quorvex::webcom {
 
 class CPOP3 final : public DispatchObject<CPOP3> {
 public:
-    CPOP3();
+    // `library` names the folder of the configuration and the error log.
+    explicit CPOP3(const LibraryLocation& library);
     // Ends the session with QUIT, which applies the deletions, moves and
     // marks of the session on the server.
     ~CPOP3() override;
@@ -65,6 +67,7 @@ public:
     Status GetAttachCount(const Arguments& args, Result& result);
 
 private:
+    const LibraryLocation library_;
     enum class MarkCommand { kReply, kForward, kRead };
 
     // Sends a line and reads its reply; on failure LastResponse becomes

@@ -83,7 +83,7 @@ Status CPOP3::CreateUserPath(const Arguments& args, Result&) {
         last_response_ = std::string(kIllegalAccount);
         return kOk;
     }
-    const std::string root = ComConfig::OfThisLibrary().Pop3WorkPath();
+    const std::string root = ComConfig::Of(library_).Pop3WorkPath();
     MakeWorkFolder(root);
     ResetUserFolder(root, *user_folder);
     return kOk;
@@ -105,7 +105,7 @@ Status CPOP3::Logout(const Arguments& args, Result&) {
         case LogoutAction::kDeleteOwn:
             // The folder of the login's own spelling: the one this object works in.
             if (const auto own = UserFolderName(user_name_))
-                DeleteFolderTree(JoinPath(ComConfig::OfThisLibrary().Pop3WorkPath(), *own));
+                DeleteFolderTree(JoinPath(ComConfig::Of(library_).Pop3WorkPath(), *own));
             break;
     }
     return kOk;
@@ -320,14 +320,14 @@ Status CPOP3::Download(const Arguments& args, Result&) {
         return kOk;
     }
     last_response_ = std::string(kReplyOk);
-    auto file = OpenServableFile(ThisLibrary().folder, args.Text(0), ComConfig::OfThisLibrary().Pop3WorkPath());
+    auto file = OpenServableFile(library_.folder, args.Text(0), ComConfig::Of(library_).Pop3WorkPath());
     if (!file || !SendFile(*response, *file)) last_response_ = std::string(kDownloadError);
     return kOk;
 }
 
 Status CPOP3::ReadBinFromFile(const Arguments& args, Result& result) {
     last_response_ = std::string(kReplyOk);
-    auto file = OpenServableFile(ThisLibrary().folder, args.Text(0), ComConfig::OfThisLibrary().Pop3WorkPath());
+    auto file = OpenServableFile(library_.folder, args.Text(0), ComConfig::Of(library_).Pop3WorkPath());
     std::string bytes;
     if (!file || !ReadFile(*file, bytes)) {
         last_response_ = std::string(kDownloadError);

@@ -11,8 +11,8 @@ namespace quorvex::webcom {
 namespace {
 
 template <class T>
-ComObject* Create() {
-    return new T();
+ComObject* Create(const LibraryLocation& library) {
+    return new T(library);
 }
 
 constexpr ComClass kClasses[] = {

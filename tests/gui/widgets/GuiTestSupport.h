@@ -24,6 +24,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/provision/AccountProvision.h"
+#include "servers/queue/OutgoingQueue.h"
 #include "support/TempFolder.h"
 
 namespace quorvex::gui::testing {
@@ -123,6 +124,7 @@ protected:
             commands.push_back(argv);
             return CommandResult{0, ""};
         };
+        services.queue = &queue;
         services.has_queued_mail = [this] { return mail_queued; };
         services.active_jobs = [] { return 0; };
         services.active_deliveries = [] { return 0; };
@@ -150,10 +152,11 @@ protected:
     }
 
     TempFolder home;
+    OutgoingQueue queue{home.path()};
     FakePrompts prompts;
     FakeChooser chooser;
     FakeOpener opener;
-    DialogTable dialogs{prompts};
+    DialogTable dialogs;
     GuiServices services;
     std::vector<std::vector<std::string>> commands;
     bool mail_queued = false;
