@@ -145,6 +145,7 @@ bool AccountServerSession::ReadAccountLines(bool update, AccountLines& values) {
             context_.Reply(*error);
             return false;
         }
+        context_.Progress();
         // The closing "QUIT" is answered by the request once it is done.
         if (index < kTaggedLineCount && !context_.Reply(kReplyOk)) return false;
     }

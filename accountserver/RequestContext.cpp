@@ -54,7 +54,11 @@ bool RequestContext::ReadCommand(std::string& line) {
 
 std::string RequestContext::CutForwardedSuffix(std::string_view account_text) {
     const std::string_view account = CutColonSuffix(account_text);
-    forwarded_ = account.size() < account_text.size() ? account_text.substr(account.size() + 1) : std::string_view();
+    forwarded_.clear();
+    if (account.size() < account_text.size()) {
+        forwarded_ = account_text.substr(account.size() + 1);
+        activity_->ForwardedClient(forwarded_);
+    }
     return std::string(account);
 }
 
@@ -112,6 +116,7 @@ std::optional<std::string> RequestContext::CheckCredentials(std::string_view tex
     const LoginOutcome outcome = CheckAccountLogin(account, credentials->password, GroupLogin::kAllowed);
     switch (outcome) {
         case LoginOutcome::kAccepted:
+            Progress();
             return account;
         case LoginOutcome::kUnknownAccount:
             // A reserved name is no account either, but its refusal has

@@ -32,8 +32,11 @@ public:
 
 class SocketLineChannel final : public LineChannel {
 public:
-    SocketLineChannel(int fd, SocketTimeouts timeouts, IdleLimit idle_limit = {})
-        : fd_(fd), reader_(fd, timeouts, std::move(idle_limit)) {}
+    SocketLineChannel(int fd, SocketTimeouts timeouts, IdleLimit idle_limit = {},
+                      SessionActivity& activity = NoSessionActivity())
+        : fd_(fd), reader_(fd, timeouts, std::move(idle_limit)) {
+        reader_.set_activity(activity);
+    }
     LineStatus ReadLine(std::string& line) override;
     bool SendLine(std::string_view text) override;
 
@@ -87,9 +90,14 @@ public:
     // logged).
     std::optional<std::string> CheckCredentials(std::string_view text, std::string_view notice_what);
 
+    // Where the request reports progress (a login, an accepted line of a
+    // dialogue, a command that changed something).
+    void SetActivity(SessionActivity& activity) { activity_ = &activity; }
+    void Progress() { activity_->Progress(); }
     // The account of an account text without the ":" suffix a web-mail
     // page appends (cut at the last colon). The suffix, the address of the
-    // page's user, becomes the forwarded address of this request.
+    // page's user, becomes the forwarded address of this request and names
+    // the client to the activity.
     std::string CutForwardedSuffix(std::string_view account_text);
     // The client this request counts against: the forwarded address, or
     // the connection's (ClientSource.h).
@@ -109,6 +117,7 @@ private:
     LoginGuard& logins_;
     SignUpLimit& signups_;
     std::string forwarded_;
+    SessionActivity* activity_ = &NoSessionActivity();
 };
 
 }  // namespace quorvex::accountserver

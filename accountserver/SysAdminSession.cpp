@@ -38,9 +38,9 @@ struct SysAdminCommands {
         {"LIST", Match::kWhole, &S::List},
         {"LIST ", Match::kPrefix, &S::ListRange},
         {"NOOP", Match::kWhole, &S::Noop},
-        {"PASS ", Match::kPrefix, &S::Password},
-        {"DELE ", Match::kPrefix, &S::DeleteDomain},
-        {"INST ", Match::kPrefix, &S::InstallDomain},
+        {"PASS ", Match::kPrefix, &S::Password, true},
+        {"DELE ", Match::kPrefix, &S::DeleteDomain, true},
+        {"INST ", Match::kPrefix, &S::InstallDomain, true},
         {"QUIT", Match::kWhole, &S::Quit},
     }};
 };
@@ -73,6 +73,7 @@ void SysAdminSession::Run(std::string_view text) {
         context_.Reply(kReplyIllegalUser);
         return;
     }
+    context_.Progress();
     if (!context_.Reply(kReplyOk)) return;
     RunCommandLoop(context_, *this, SysAdminCommands::kRules);
 }

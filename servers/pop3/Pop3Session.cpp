@@ -147,6 +147,8 @@ Pop3Step Pop3Session::OnUser(std::string_view argument) {
 
     std::string name = AsciiLowerCase(argument);
     services_.Log(log_address_, name);
+    // The failed-login line names the account as the client gave it.
+    given_user_ = argument;
     // "name:address" names the address the log lines of this session show
     // (a web-mail front end passes its user's address this way), and the
     // client its logins count against.
@@ -154,7 +156,9 @@ Pop3Step Pop3Session::OnUser(std::string_view argument) {
     if (const std::size_t colon = name.find(':'); colon != std::string::npos) {
         log_address_ = name.substr(colon + 1, kMaxUserArgument);
         forwarded_ = log_address_;
+        activity_->ForwardedClient(log_address_);
         name.resize(colon);
+        given_user_.resize(colon);
     }
 
     user_.clear();
@@ -200,8 +204,8 @@ Pop3Step Pop3Session::OnPass(std::string_view argument) {
     }
     // Reported to the system log and standard error, and shown in the POP3
     // log beside the session's other lines.
-    services_.Logins().Failed(client, attempted_user_, outcome);
-    services_.Log(log_address_, FailedLoginLine(kLoginServicePop3, client, attempted_user_, outcome));
+    services_.Logins().Failed(client, given_user_, outcome);
+    services_.Log(log_address_, FailedLoginLine(kLoginServicePop3, client, given_user_, outcome));
     return FailedTry(kPasswordIncorrect);
 }
 
@@ -218,6 +222,7 @@ Pop3Step Pop3Session::EnterTransaction() {
     if (loaded.Counts[1] > available - loaded.Counts[0]) loaded.Counts[1] = available - loaded.Counts[0];
     mailbox_ = std::move(loaded);
     phase_ = Phase::kTransaction;
+    activity_->Progress();
     return Pop3Step::kContinue;
 }
 
@@ -373,6 +378,7 @@ Pop3Step Pop3Session::CmdRetr(std::string_view args) {
     if (!SendMessageFile(file.get(), key, out_)) return Pop3Step::kClose;
     message->Flags |= kFlagRead;
     message->Changes |= kChangeFlags;
+    activity_->Progress();
     return Reply(kEndOfList);
 }
 
@@ -382,6 +388,7 @@ Pop3Step Pop3Session::CmdDele(std::string_view args) {
     Pop3Message* message = MessageAt(folder, number);
     if (message == nullptr) return Reply(kNoThisMessage);
     message->Changes = kChangeDeleteOnly;
+    activity_->Progress();
     return Reply(kOkBlank);
 }
 
@@ -393,6 +400,7 @@ Pop3Step Pop3Session::CmdMove(std::string_view args) {
     if (message == nullptr) return Reply(kInvalidParameter);
     message->MoveTarget = static_cast<std::uint16_t>(to);
     message->Changes |= kChangeMoveBit;
+    activity_->Progress();
     return Reply(kMoveDone);
 }
 
@@ -433,7 +441,9 @@ Pop3Step Pop3Session::CmdTop(std::string_view args) {
 }
 
 Pop3Step Pop3Session::CmdRemotePop3(std::string_view) {
-    return Reply(services_.QueueRemoteCollection(account_) >= 0 ? kCollectionQueued : kCollectionBusy);
+    const bool queued = services_.QueueRemoteCollection(account_) >= 0;
+    if (queued) activity_->Progress();
+    return Reply(queued ? kCollectionQueued : kCollectionBusy);
 }
 
 Pop3Step Pop3Session::CmdQuit(std::string_view) {
@@ -464,6 +474,7 @@ Pop3Step Pop3Session::SetFlags(std::string_view args, std::uint16_t (*change)(st
     if (message == nullptr) return Reply(kNoThisMessage);
     message->Flags = change(message->Flags, value);
     message->Changes |= kChangeFlags;
+    activity_->Progress();
     return Reply(kOk);
 }
 
