@@ -1,7 +1,8 @@
 // One SMTP dialogue, without a socket: the lines of a LineBuffer go in
 // through Process, replies come out as bytes. The session keeps all
-// dialogue state, applies the access and relay rules, writes the message
-// text to a temporary file and hands it to local delivery. SmtpConnection
+// dialogue state, applies the access and relay rules, receives the message
+// text (into memory, or a spool file when it is large) and hands it to
+// local delivery. SmtpConnection
 // drives it over a real socket.
 #pragma once
 
@@ -117,6 +118,8 @@ private:
     // A web-mail front end's HELO, applied at MAIL FROM; false when the
     // session ended.
     bool TakeWebMailHelo(std::string& out);
+    // The end user's address a web-mail HELO names; empty without one.
+    std::string ForwardedAddress() const;
     void OnAuthLine(std::string_view line, std::string& out);
     void OnDataLine(const LinePiece& piece, std::string& out);
     void FinishMessage(std::string& out);
@@ -127,8 +130,6 @@ private:
     LoginOutcome AuthenticateUser(const std::string& user, const std::string& password, std::string& address);
     // Writes message text to the file; after a failed write it only counts.
     void StoreText(std::string_view text);
-    // The reply to a failed write: 452 for a full disk, 451 for the rest.
-    static std::string_view WriteFailureReply(int error);
     std::string TraceHeader() const;
     void End(std::string& out, std::string_view reply);
 
