@@ -9,6 +9,7 @@
 #include <string>
 
 #include "gui/dialogs/account/AccountSheetPage.h"
+#include "gui/logic/SettingsSource.h"
 #include "mailmodel/account/AccountConfig.h"
 
 class QCheckBox;
@@ -24,7 +25,7 @@ struct BasicInfoFields;
 class AccBaseInfoDlg final : public AccountSheetPage {
     Q_OBJECT
 public:
-    AccBaseInfoDlg(std::string account, Prompts& prompts, QWidget* parent = nullptr);
+    AccBaseInfoDlg(std::string account, SettingsSnapshot settings, Prompts& prompts, QWidget* parent = nullptr);
 
     // The name in the Account field.
     std::string account_name() const;
@@ -41,6 +42,7 @@ private:
     BasicInfoFields ReadFields() const;
     void OnUnlimitedToggled();
 
+    SettingsSnapshot settings_;
     Prompts& prompts_;
     bool is_new_;
     AccountRecord record_;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "gui/logic/SettingsSource.h"
+
 class QTabWidget;
 
 namespace quorvex::gui {
@@ -20,8 +22,9 @@ class AccBaseInfoDlg;
 class AccountSheet final : public QDialog {
     Q_OBJECT
 public:
-    // An empty account name opens a new account.
-    AccountSheet(std::string account, Prompts& prompts, QWidget* parent = nullptr);
+    // An empty account name opens a new account; `settings`: those in
+    // force when the sheet opened (its name checks and limits).
+    AccountSheet(std::string account, SettingsSnapshot settings, Prompts& prompts, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return tabs_; }
 

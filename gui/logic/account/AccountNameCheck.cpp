@@ -1,7 +1,6 @@
 #include "gui/logic/account/AccountNameCheck.h"
 
 #include "common/AccountName.h"
-#include "common/ServerSettings.h"
 #include "gui/support/AccountTexts.h"
 #include "mailmodel/account/AccountConfig.h"
 
@@ -15,20 +14,19 @@ constexpr std::string_view kForbiddenCharacters = "~!#$%^&*()+=|\\{}:;'<,>?/`\" 
 
 }  // namespace
 
-std::string_view CheckNewAccountName(std::string_view name) {
-    const auto settings = Settings();
+std::string_view CheckNewAccountName(std::string_view name, const CServerSettings& settings) {
     if (name.find_first_of(kForbiddenCharacters) != std::string_view::npos) return kTextNameCharacters;
     const std::size_t at = name.find('@');
-    if (settings->DomainNameType == 1) {
+    if (settings.DomainNameType == 1) {
         if (at == std::string_view::npos) return kTextNameNeedsDomain;
-        if (settings->Domains.Find(name.substr(at + 1)) < 0) return kTextDomainMissing;
+        if (settings.Domains.Find(name.substr(at + 1)) < 0) return kTextDomainMissing;
     } else if (at != std::string_view::npos) {
         return kTextNameCharacters;
     }
     if (name.empty() || name.front() == '@') return kTextNameEmpty;
     if (name.size() > kMaxAccountNameLength) return kTextNameTooLong;
     if (AccountExists(name) != AccountPresence::kMissing) return kTextNameExists;
-    if (!IsValidNewAccountName(name, settings->Domains)) return kTextNameCharacters;
+    if (!IsValidNewAccountName(name, settings.Domains)) return kTextNameCharacters;
     return {};
 }
 

@@ -42,9 +42,10 @@ void ApplyFields(const BasicInfoFields& fields, AccountRecord& record) {
     record.Permission = std::clamp(fields.permission, 0, 2);
 }
 
-BasicInfoSave SaveBasicInfo(const BasicInfoFields& fields, bool is_new, AccountRecord& record) {
+BasicInfoSave SaveBasicInfo(const BasicInfoFields& fields, bool is_new, AccountRecord& record,
+                            const CServerSettings& settings) {
     if (is_new) {
-        if (const std::string_view refusal = CheckNewAccountName(fields.name); !refusal.empty()) return {false, refusal};
+        if (const std::string_view refusal = CheckNewAccountName(fields.name, settings); !refusal.empty()) return {false, refusal};
     }
     AccountRecord changed = record;
     ApplyFields(fields, changed);
