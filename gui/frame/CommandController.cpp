@@ -1,6 +1,5 @@
 #include "gui/frame/CommandController.h"
 
-#include <QApplication>
 #include <QPointer>
 #include <memory>
 

@@ -46,9 +46,6 @@ public:
     virtual void FollowSettings(const CServerSettings& settings) = 0;
 };
 
-// The status-bar panes whose double click does something.
-enum class StatusPane { kUserCount, kDate, kTime };
-
 class CommandController final : public QObject {
     Q_OBJECT
 public:

@@ -1,5 +1,6 @@
 // The commands of the main window's menus, tool bar, tray menu and keys,
-// by their numbers.
+// by their numbers, and the status-bar panes whose double click does
+// something.
 #pragma once
 
 namespace quorvex::gui {
@@ -36,5 +37,7 @@ enum class Command {
     kEditGroup = 32904,
     kRebuild = 32910,
 };
+
+enum class StatusPane { kUserCount, kDate, kTime };
 
 }  // namespace quorvex::gui

@@ -3,24 +3,18 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDate>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaObject>
 #include <QSplitter>
-#include <QStatusBar>
 #include <QStyle>
-#include <QTime>
 #include <QToolBar>
 #include <QToolButton>
 
 #include "app/ProgramMessages.h"
 #include "common/Notices.h"
-#include "gui/dialogs/AutoHeightComboBox.h"
 #include "gui/dialogs/ErrorAlertDlg.h"
 #include "gui/dialogs/SplashWindow.h"
-#include "gui/dialogs/StatusLed.h"
 #include "gui/logic/SettingsSource.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiStrings.h"
@@ -39,7 +33,6 @@ constexpr int kFrameWidth = 628;
 constexpr int kFrameHeight = 420;
 constexpr int kLogPaneHeight = 137;
 constexpr int kTrayTipLength = 63;
-constexpr int kTimerPeriodMs = 1000;
 
 QString Utf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -105,11 +98,19 @@ MainFrame::MainFrame(const GuiServices& services, app::ProgramHost* host, Notice
     BuildActions();
     BuildMenus();
     BuildToolBar();
-    BuildStatusBar();
+    status_bar_ = new FrameStatusBar(
+        [active_jobs = services.active_jobs, active_deliveries = services.active_deliveries] {
+            return (active_jobs ? active_jobs() : 0) + (active_deliveries ? active_deliveries() : 0);
+        },
+        this);
+    setStatusBar(status_bar_);
+    status_bar_->ShowDomains(*services.settings->Current());
+    connect(status_bar_, &FrameStatusBar::DomainChosen, account_view_, &AccountListView::OnRefreshUserList);
+    connect(status_bar_, &FrameStatusBar::PaneDoubleClicked, commands_, &CommandController::OnStatusPaneDoubleClick);
     BuildTray();
     setWindowIcon(QApplication::style()->standardIcon(QStyle::SP_DriveNetIcon));
 
-    account_view_->SetDomainSelection([this] { return SelectedDomain(); });
+    account_view_->SetDomainSelection([this] { return status_bar_->SelectedDomain(); });
     connect(account_view_, &AccountListView::UserCountChanged, this, &MainFrame::OnUpdateUserCount);
     connect(log_view_, &ServerLogView::OpenLogRequested, this, [this] { commands_->Run(Command::kOpenLog); });
     log_view_->InstallAsSystemLogDisplay();
@@ -123,8 +124,6 @@ MainFrame::MainFrame(const GuiServices& services, app::ProgramHost* host, Notice
     relay_->AddReceiver(this);
     relay_->AddReceiver(account_view_);
 
-    connect(&tick_, &QTimer::timeout, this, &MainFrame::Tick);
-    tick_.start(kTimerPeriodMs);
     Retranslate();
     OnUpdateUserCount(CountDomainAccounts({}));
     ShowLockState();  // "AutoLock" starts locked
@@ -232,38 +231,6 @@ void MainFrame::BuildToolBar() {
     }
 }
 
-void MainFrame::BuildStatusBar() {
-    QStatusBar* bar = statusBar();
-    bar->setObjectName(QStringLiteral("statusBar"));
-    led_ = new StatusLed(bar);
-    domain_selector_ = new AutoHeightComboBox(bar);
-    domain_selector_->setObjectName(QStringLiteral("domainSelector"));
-    domain_selector_->setMinimumWidth(100);
-    domain_selector_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    main_pane_ = new QLabel(bar);
-    user_count_ = new QLabel(bar);
-    user_count_->setObjectName(QStringLiteral("userCount"));
-    date_ = new QLabel(bar);
-    date_->setObjectName(QStringLiteral("datePane"));
-    time_ = new QLabel(bar);
-    time_->setObjectName(QStringLiteral("timePane"));
-    for (QLabel* pane : {main_pane_, user_count_, date_, time_}) {
-        KeepUntranslated(pane);
-        pane->installEventFilter(this);
-    }
-    bar->addWidget(led_);
-    bar->addWidget(domain_selector_);
-    bar->addWidget(main_pane_, 1);
-    bar->addPermanentWidget(user_count_);
-    bar->addPermanentWidget(date_);
-    bar->addPermanentWidget(time_);
-    connect(domain_selector_, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index >= 0) account_view_->OnRefreshUserList();
-    });
-    RefillDomainSelector(*services_.settings->Current());
-    UpdateClock();
-}
-
 void MainFrame::BuildTray() {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;  // hiding becomes minimising
     tray_ = new QSystemTrayIcon(QApplication::style()->standardIcon(QStyle::SP_DriveNetIcon), this);
@@ -331,43 +298,14 @@ void MainFrame::OnNotice(const Notice& notice) {
 }
 
 void MainFrame::OnUpdateUserCount(int count) {
-    user_count_->setText(QStringLiteral(" ") + FormatText(Tr(kTextUserCountFormat), {QString::number(count)}));
-    RefillDomainSelector(*services_.settings->Current());
+    status_bar_->ShowUserCount(count);
+    status_bar_->ShowDomains(*services_.settings->Current());
 }
 
 void MainFrame::FollowSettings(const CServerSettings& settings) {
     tray_state_.SetAutoLock(settings.AutoLock != 0);
     Retranslate();
-    RefillDomainSelector(settings);
-}
-
-void MainFrame::RefillDomainSelector(const CServerSettings& settings) {
-    if (settings.DomainNameType != 1) {
-        domain_selector_->hide();
-        return;
-    }
-    std::vector<std::string> domains;
-    for (int i = 0; i < settings.Domains.GetCount(); ++i) {
-        DomainRecord record;
-        if (settings.Domains.Get(i, record)) domains.push_back(record.Name);
-    }
-    const std::vector<std::string> items = DomainSelectorItems(ToFileText(Tr(kTextAllDomains)), domains);
-    const std::string old_text = ToFileText(domain_selector_->currentText());
-    const int old_index = domain_selector_->currentIndex();
-    {
-        const QSignalBlocker quiet(domain_selector_);
-        domain_selector_->clear();
-        for (const std::string& item : items) domain_selector_->addItem(FromFileText(item));
-        domain_selector_->setCurrentIndex(ReselectDomain(items, old_index < 0 ? std::string() : old_text, old_index));
-    }
-    domain_selector_->show();
-}
-
-std::optional<std::string> MainFrame::SelectedDomain() const {
-    if (!domain_selector_->isVisibleTo(const_cast<MainFrame*>(this)) || domain_selector_->currentIndex() < 0) {
-        return std::nullopt;
-    }
-    return ToFileText(domain_selector_->currentText());
+    status_bar_->ShowDomains(settings);
 }
 
 // ---- showing, hiding and the lock -----------------------------------------
@@ -500,31 +438,6 @@ void MainFrame::closeEvent(QCloseEvent* event) {
             ForceQuit();
             return;
     }
-}
-
-// ---- timers and the status bar -------------------------------------------
-
-void MainFrame::Tick() {
-    UpdateClock();
-    const int busy = (services_.active_jobs ? services_.active_jobs() : 0) +
-                     (services_.active_deliveries ? services_.active_deliveries() : 0);
-    led_->Flash(busy > 0 ? kTimerPeriodMs : 0);
-}
-
-void MainFrame::UpdateClock() {
-    date_->setText(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
-    time_->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
-}
-
-bool MainFrame::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonDblClick &&
-        (watched == user_count_ || watched == date_ || watched == time_)) {
-        const StatusPane pane =
-            watched == time_ ? StatusPane::kTime : (watched == date_ ? StatusPane::kDate : StatusPane::kUserCount);
-        commands_->OnStatusPaneDoubleClick(pane, QGuiApplication::keyboardModifiers() & Qt::ControlModifier);
-        return true;
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 }  // namespace quorvex::gui

@@ -19,7 +19,6 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QSystemTrayIcon>
-#include <QTimer>
 #include <map>
 #include <memory>
 #include <optional>
@@ -27,6 +26,7 @@
 
 #include "gui/frame/CommandController.h"
 #include "gui/frame/Commands.h"
+#include "gui/frame/FrameStatusBar.h"
 #include "gui/logic/FrameLogic.h"
 #include "gui/notices/NoticeRelay.h"
 #include "gui/support/GuiServices.h"
@@ -58,11 +58,11 @@ public:
     NoticeRelay* relay() const { return relay_; }
     CommandController& commands() const { return *commands_; }
     QAction* action(Command command) const;
-    AutoHeightComboBox* domain_selector() const { return domain_selector_; }
-    QLabel* user_count_pane() const { return user_count_; }
-    QLabel* date_pane() const { return date_; }
-    QLabel* time_pane() const { return time_; }
-    StatusLed* led() const { return led_; }
+    AutoHeightComboBox* domain_selector() const { return status_bar_->domain_selector(); }
+    QLabel* user_count_pane() const { return status_bar_->user_count_pane(); }
+    QLabel* date_pane() const { return status_bar_->date_pane(); }
+    QLabel* time_pane() const { return status_bar_->time_pane(); }
+    StatusLed* led() const { return status_bar_->led(); }
     QToolBar* tool_bar() const { return tool_bar_; }
     // The drop-down of the tool bar's "New" button.
     QMenu* new_menu() const { return new_menu_; }
@@ -98,16 +98,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildActions();
     void BuildMenus();
     void BuildToolBar();
-    void BuildStatusBar();
     void BuildTray();
-    void RefillDomainSelector(const CServerSettings& settings);
-    std::optional<std::string> SelectedDomain() const;
 
     // What the commands ask of the window.
     QWidget* DialogParent() override { return this; }
@@ -125,8 +121,6 @@ private:
     // (once the event that brought it back has been handled).
     void QueueGateCheck();
     void CheckGate();
-    void Tick();
-    void UpdateClock();
 
     GuiServices services_;
     NoticeRelay* relay_;
@@ -138,16 +132,10 @@ private:
     std::map<Command, QAction*> actions_;
     std::vector<QAction*> tool_actions_;
     QMenu* new_menu_ = nullptr;
-    StatusLed* led_ = nullptr;
-    AutoHeightComboBox* domain_selector_ = nullptr;
-    QLabel* main_pane_ = nullptr;
-    QLabel* user_count_ = nullptr;
-    QLabel* date_ = nullptr;
-    QLabel* time_ = nullptr;
+    FrameStatusBar* status_bar_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* tray_menu_ = nullptr;
     QPointer<ErrorAlertDlg> error_alert_;
-    QTimer tick_;
     TrayStateMachine tray_state_;
     bool quitting_ = false;
     bool gate_check_queued_ = false;
