@@ -75,11 +75,12 @@ void RegisterDialogs(DialogTable& table, const GuiServices& services) {
     // Sending mail, the outgoing queue, deleted accounts and the report.
     FileChooser& files = *services.files;
     OutgoingQueue* queue = services.queue;
-    table.Register(DialogKind::kSendMail, [&prompts, &files, &settings, &accounts, queue](const DialogRequest& request) {
+    auto send_mail = [&prompts, &files, &settings, &accounts, queue](const DialogRequest& request) {
         smtp::ServerSmtpServices directory(ProcessNoticeBus(), *queue);
         SendMailDlg dialog(request.recipients, settings.Current(), directory, accounts, prompts, files, request.parent);
         return RunModal(dialog);
-    });
+    };
+    table.Register(DialogKind::kSendMail, send_mail);
     table.Register(DialogKind::kTransferStatus, [&prompts, queue](const DialogRequest& request) {
         TransferStatusDlg dialog(prompts, *queue, request.parent);
         return RunModal(dialog);

@@ -47,8 +47,9 @@ SendMailDlg::SendMailDlg(std::string recipients, SettingsSnapshot settings, Deli
                          const AccountList& accounts, Prompts& prompts, FileChooser& files, QWidget* parent,
                          std::function<void()> on_sent)
     : QDialog(parent), settings_(std::move(settings)), all_(recipients == "All"), directory_(directory),
-      accounts_(accounts), prompts_(prompts), files_(files), on_sent_(std::move(on_sent)), text_(new QPlainTextEdit(this)),
-      sender_(new QLineEdit(this)), subject_(new QLineEdit(this)), recipients_(new QLineEdit(this)),
+      accounts_(accounts), prompts_(prompts), files_(files), on_sent_(std::move(on_sent)),
+      text_(new QPlainTextEdit(this)), sender_(new QLineEdit(this)), subject_(new QLineEdit(this)),
+      recipients_(new QLineEdit(this)),
       attachment_list_(new QLineEdit(this)), send_(new QPushButton(QStringLiteral("Send mail"), this)),
       attach_(new QPushButton(QStringLiteral("Add File"), this)), progress_(new QProgressBar(this)),
       progress_timer_(new QTimer(this)) {

@@ -197,7 +197,8 @@ void AccountListView::OnRefreshUserList() {
     refresh_total_ = static_cast<int>(names.size());
     refresh_done_ = 0;
     if (refresh_worker_.joinable()) refresh_worker_.join();
-    refresh_worker_ = std::jthread([this, names, texts = texts_, &accounts = *services_.accounts](std::stop_token stop) {
+    const AccountList& accounts = *services_.accounts;
+    refresh_worker_ = std::jthread([this, names, texts = texts_, &accounts](std::stop_token stop) {
         std::vector<AccountRow> rows = ReadRows(names, texts, accounts, refresh_done_, stop);
         if (stop.stop_requested()) return;
         QMetaObject::invokeMethod(

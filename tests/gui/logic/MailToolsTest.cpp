@@ -236,7 +236,9 @@ TEST_F(ProgramFolderTest, DeletedAccountsRestoreNeverReplaces) {
         {"_bad name", RestoreResult::kInvalidName}, {"_file", RestoreResult::kNotDeleted},
         {"_link", RestoreResult::kNotDeleted},     {"_../x", RestoreResult::kNotDeleted},
     };
-    for (const auto& [folder, result] : cases) EXPECT_EQ(RestoreDeletedAccount(folder, Settings()->Domains, Accounts()), result) << folder;
+    for (const auto& [folder, result] : cases) {
+        EXPECT_EQ(RestoreDeletedAccount(folder, Settings()->Domains, Accounts()), result) << folder;
+    }
     EXPECT_TRUE(Accounts().Exists("alice"));
     EXPECT_EQ(ReadBytes(JoinPath(mail, "alice/1.eml")), "mail");
     EXPECT_TRUE(std::filesystem::is_directory(JoinPath(mail, "_bob"))) << "left as it was";

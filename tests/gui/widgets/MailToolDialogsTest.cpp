@@ -62,7 +62,8 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
     WriteFile(attachment, "attached text");
     chooser.files = {QString::fromStdString(attachment)};
     int refreshed = 0;
-    SendMailDlg dialog("alice;bob;closed;", Settings(), directory, Accounts(), prompts, chooser, nullptr, [&] { ++refreshed; });
+    SendMailDlg dialog("alice;bob;closed;", Settings(), directory, Accounts(), prompts, chooser, nullptr,
+                       [&] { ++refreshed; });
     dialog.show();
     Click(&dialog, "attach");
     EXPECT_EQ(dialog.attachments(), chooser.files);
