@@ -106,7 +106,7 @@ void OpenProgramFolderToWebServer() {
     ShareWithWebServer(folder, (st.st_mode & 07777) | S_IXGRP);
 }
 
-int SetupWebMailDirectory() {
+int SetupWebMailDirectory(std::string* reason) {
     const std::string folder = ProgramFolder();
     const std::string data = JoinPath(folder, "maildata");
     RecreateWorkFolder(data);
@@ -119,9 +119,11 @@ int SetupWebMailDirectory() {
     }
     // The pages are PHP here; the work folder's default document names no
     // file, so a folder URL never shows anything.
-    if (!installer->Publish("mail", JoinPath(folder, "WebMail"), "index.php", true)) return 0;
-    if (!installer->Publish("maildata", data, "xxx.xxx", false)) return 0;
-    return 1;
+    if (installer->Publish("mail", JoinPath(folder, "WebMail"), "index.php", true) &&
+        installer->Publish("maildata", data, "xxx.xxx", false))
+        return 1;
+    if (reason != nullptr) *reason = installer->LastError();
+    return 0;
 }
 
 }  // namespace quorvex::app

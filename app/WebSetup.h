@@ -44,7 +44,9 @@ void OpenProgramFolderToWebServer();
 // Empties "maildata" and "websmtp" (made anew, setgid, the web server's
 // group) and publishes the pages as "mail" and the fetched messages as
 // "maildata" through the installer library. 1 when both were published;
-// 0 when the library or its export is missing or either call failed.
-int SetupWebMailDirectory();
+// 0 when the library or its export is missing or either call failed;
+// then `reason`, when given, gets the installer's one sentence on why (it
+// names a module the web server lacks), or stays empty.
+int SetupWebMailDirectory(std::string* reason = nullptr);
 
 }  // namespace quorvex::app
