@@ -59,8 +59,8 @@ void RegisterDialogs(DialogTable& table, const GuiServices& services) {
         return RunModal(dialog);
     });
     // Account tools: the account sheet, groups and the welcome message.
-    table.Register(DialogKind::kAccountSheet, [&prompts, &settings](const DialogRequest& request) {
-        AccountSheet sheet(request.account, settings.Current(), prompts, request.parent);
+    table.Register(DialogKind::kAccountSheet, [&prompts, &settings, &accounts](const DialogRequest& request) {
+        AccountSheet sheet(request.account, settings.Current(), accounts, prompts, request.parent);
         return RunModal(sheet);
     });
     table.Register(DialogKind::kGroup, [&prompts, &settings, &accounts](const DialogRequest& request) {

@@ -17,6 +17,10 @@ class QLineEdit;
 class QRadioButton;
 class QSpinBox;
 
+namespace quorvex {
+class AccountList;
+}
+
 namespace quorvex::gui {
 
 class Prompts;
@@ -25,7 +29,8 @@ struct BasicInfoFields;
 class AccBaseInfoDlg final : public AccountSheetPage {
     Q_OBJECT
 public:
-    AccBaseInfoDlg(std::string account, SettingsSnapshot settings, Prompts& prompts, QWidget* parent = nullptr);
+    AccBaseInfoDlg(std::string account, SettingsSnapshot settings, const AccountList& accounts, Prompts& prompts,
+                   QWidget* parent = nullptr);
 
     // The name in the Account field.
     std::string account_name() const;
@@ -43,6 +48,7 @@ private:
     void OnUnlimitedToggled();
 
     SettingsSnapshot settings_;
+    const AccountList& accounts_;
     Prompts& prompts_;
     bool is_new_;
     AccountRecord record_;

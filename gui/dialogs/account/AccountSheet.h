@@ -13,6 +13,10 @@
 
 class QTabWidget;
 
+namespace quorvex {
+class AccountList;
+}
+
 namespace quorvex::gui {
 
 class Prompts;
@@ -23,8 +27,10 @@ class AccountSheet final : public QDialog {
     Q_OBJECT
 public:
     // An empty account name opens a new account; `settings`: those in
-    // force when the sheet opened (its name checks and limits).
-    AccountSheet(std::string account, SettingsSnapshot settings, Prompts& prompts, QWidget* parent = nullptr);
+    // force when the sheet opened, and `accounts` the account list (its
+    // name checks).
+    AccountSheet(std::string account, SettingsSnapshot settings, const AccountList& accounts, Prompts& prompts,
+                 QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return tabs_; }
 

@@ -35,8 +35,8 @@ QListWidget* MakeList(QWidget* parent, const char* name) {
 
 GroupDlg::GroupDlg(std::string group, SettingsSnapshot settings, const AccountList& accounts, Prompts& prompts,
                    QWidget* parent)
-    : QDialog(parent), settings_(std::move(settings)), prompts_(prompts), is_new_(group.empty()), name_(new QLineEdit(this)),
-      description_(new QLineEdit(this)), disabled_(new QCheckBox(QStringLiteral("Disabled"), this)),
+    : QDialog(parent), settings_(std::move(settings)), accounts_(accounts), prompts_(prompts), is_new_(group.empty()),
+      name_(new QLineEdit(this)), description_(new QLineEdit(this)), disabled_(new QCheckBox(QStringLiteral("Disabled"), this)),
       others_(MakeList(this, "otherUsers")), members_(MakeList(this, "groupMembers")) {
     setObjectName(QStringLiteral("groupDialog"));
     const std::string_view title = is_new_ ? kTextNewGroupTitle : kTextEditGroupTitle;
@@ -142,7 +142,7 @@ void GroupDlg::OnRemoveAll() {
 
 void GroupDlg::OnOk() {
     const GroupFields fields{ToFileText(name_->text()), ToFileText(description_->text()), disabled_->isChecked()};
-    const GroupSave result = SaveGroup(fields, is_new_, model_.members(), *settings_);
+    const GroupSave result = SaveGroup(fields, is_new_, model_.members(), *settings_, accounts_);
     if (!result.saved) {
         if (result.message == kTextMembersNotSaved) {
             // The group itself was stored: a second OK updates it.

@@ -39,6 +39,7 @@ private:
     void OnOk();
 
     SettingsSnapshot settings_;
+    const AccountList& accounts_;
     Prompts& prompts_;
     bool is_new_;
     GroupEditModel model_;

@@ -43,9 +43,10 @@ void ApplyFields(const BasicInfoFields& fields, AccountRecord& record) {
 }
 
 BasicInfoSave SaveBasicInfo(const BasicInfoFields& fields, bool is_new, AccountRecord& record,
-                            const CServerSettings& settings) {
+                            const CServerSettings& settings, const AccountList& accounts) {
     if (is_new) {
-        if (const std::string_view refusal = CheckNewAccountName(fields.name, settings); !refusal.empty()) return {false, refusal};
+        const std::string_view refusal = CheckNewAccountName(fields.name, settings, accounts);
+        if (!refusal.empty()) return {false, refusal};
     }
     AccountRecord changed = record;
     ApplyFields(fields, changed);

@@ -12,6 +12,10 @@
 #include "common/ServerSettings.h"
 #include "mailmodel/account/AccountConfig.h"
 
+namespace quorvex {
+class AccountList;
+}
+
 namespace quorvex::gui {
 
 class GroupEditModel {
@@ -50,11 +54,11 @@ struct GroupSave {
 };
 
 // Creates the group (only when no account of the name exists by then; the
-// name is checked under `settings`) or updates an existing one (its
+// name is checked under `settings`, beside `accounts`) or updates an existing one (its
 // description and switch only: password, size, contact address, rights and
 // creation time stay), then writes the member list. Nothing is written for
 // a group that could not be stored.
 GroupSave SaveGroup(const GroupFields& fields, bool is_new, const std::vector<std::string>& members,
-                    const CServerSettings& settings);
+                    const CServerSettings& settings, const AccountList& accounts);
 
 }  // namespace quorvex::gui

@@ -211,25 +211,26 @@ int main(int argc, char** argv) {
              return alert;
          }},
         // Account tools: the account sheet (each page), groups and the welcome message.
-        {"account-sheet-new", [&](QWidget* p) { return new AccountSheet("", Settings(), prompts, p); }},
-        {"account-sheet-basic-info", [&](QWidget* p) { return new AccountSheet("alice", Settings(), prompts, p); }},
+        {"account-sheet-new", [&](QWidget* p) { return new AccountSheet("", Settings(), Accounts(), prompts, p); }},
+        {"account-sheet-basic-info",
+         [&](QWidget* p) { return new AccountSheet("alice", Settings(), Accounts(), prompts, p); }},
         {"account-sheet-remote-pop3", [&](QWidget* p) {
-             auto* sheet = new AccountSheet("alice", Settings(), prompts, p);
+             auto* sheet = new AccountSheet("alice", Settings(), Accounts(), prompts, p);
              sheet->tabs()->setCurrentIndex(1);
              return sheet;
          }},
         {"account-sheet-forwarding", [&](QWidget* p) {
-             auto* sheet = new AccountSheet("alice", Settings(), prompts, p);
+             auto* sheet = new AccountSheet("alice", Settings(), Accounts(), prompts, p);
              sheet->tabs()->setCurrentIndex(2);
              return sheet;
          }},
         {"account-sheet-filter", [&](QWidget* p) {
-             auto* sheet = new AccountSheet("alice", Settings(), prompts, p);
+             auto* sheet = new AccountSheet("alice", Settings(), Accounts(), prompts, p);
              sheet->tabs()->setCurrentIndex(3);
              return sheet;
          }},
         {"account-sheet-auto-reply", [&](QWidget* p) {
-             auto* sheet = new AccountSheet("alice", Settings(), prompts, p);
+             auto* sheet = new AccountSheet("alice", Settings(), Accounts(), prompts, p);
              sheet->tabs()->setCurrentIndex(4);
              return sheet;
          }},

@@ -109,7 +109,7 @@ TEST_F(FocusChainTest, TabWalksEveryDialogInReadingOrder) {
         {"log", [&] { return new LogDlg(Settings()->LogFilePath, opener, prompts); }},
         {"about", [&] { return new AboutDlg(opener, prompts); }},
         {"error alert", [&] { return new ErrorAlertDlg(); }},
-        {"account sheet", [&] { return new AccountSheet("alice", Settings(), prompts); }},
+        {"account sheet", [&] { return new AccountSheet("alice", Settings(), Accounts(), prompts); }},
         {"group", [&] { return new GroupDlg("team", Settings(), Accounts(), prompts); }},
         {"welcome message", [&] { return new ComposeWelcomeDlg(home.File("Welcome.inbox"), prompts); }},
         {"send mail", [&] { return new SendMailDlg("alice;", Settings(), directory, Accounts(), prompts, chooser); }},
