@@ -327,6 +327,50 @@ TEST_F(MainFrameTest, FrameNoticesLampAndStatusPanes) {
     EXPECT_EQ(prompts.shown.size(), shown);
 }
 
+// A settings source apart from the process's record: a reload puts
+// `next` in force.
+class SwitchingSettings final : public SettingsSource {
+public:
+    SettingsSnapshot Current() const override { return current; }
+    SettingsSnapshot Reload() override { return current = next; }
+    SettingsSnapshot current, next;
+};
+
+// Each command reads the settings in force when it starts, from the
+// window's source: after a reload the next command follows the new record.
+TEST_F(MainFrameTest, CommandsTakeTheSettingsInForceWhenTheyStart) {
+    TempFolder other;
+    MakeFolders(other.File("Language"));
+    for (const TempFolder* folder : {&home, &other}) WriteFile(folder->File("Language/English.htm"), "<html></html>");
+    const auto record_of = [](const std::string& folder) {
+        auto record = std::make_shared<CServerSettings>(*Settings());
+        record->SetProgramFolder(folder);
+        return SettingsSnapshot(std::move(record));
+    };
+    SwitchingSettings source;
+    source.current = record_of(home.path());
+    source.next = record_of(other.path());
+    services.settings = &source;
+    auto frame = MakeFrame();
+    const struct {
+        bool reload_first;
+        std::function<void()> command;
+        std::string opened;
+    } steps[] = {
+        {false, [&] { QTest::mouseDClick(frame->time_pane(), Qt::LeftButton, Qt::ControlModifier); }, home.path()},
+        {false, [&] { frame->action(Command::kUserManual)->trigger(); }, home.File("Language/English.htm")},
+        {true, [&] { QTest::mouseDClick(frame->time_pane(), Qt::LeftButton, Qt::ControlModifier); }, other.path()},
+        {false, [&] { frame->action(Command::kUserManual)->trigger(); }, other.File("Language/English.htm")},
+    };
+    for (const auto& step : steps) {
+        if (step.reload_first) frame->commands().ReloadSettings();
+        opener.paths.clear();
+        step.command();
+        ASSERT_EQ(opener.paths.size(), 1u) << step.opened;
+        EXPECT_EQ(opener.paths[0].toStdString(), step.opened);
+    }
+}
+
 // The version check's worker hands its reply over on the window's thread,
 // runs one check at a time, and when its owner goes while a fetch waits,
 // stops that fetch and waits for it: nothing is handed to a window that is
