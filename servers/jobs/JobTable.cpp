@@ -12,6 +12,7 @@
 #include "common/ServerSettings.h"
 #include "common/RunFlag.h"
 #include "servers/address/AddressRules.h"
+#include "servers/logins/ClientSource.h"
 #include "servers/logs/ServerLogs.h"
 
 namespace quorvex {
@@ -442,13 +443,13 @@ void JobTable::SlotActivity::Waiting(bool waiting) { table->slots_[index].waitin
 
 void JobTable::SlotActivity::ForwardedClient(std::string_view address) {
     // Only a web-mail front end speaks for another client, and only an
-    // address names one.
-    const auto forwarded = PeerAddress::FromNumeric(address, 0);
+    // address names one: read as the login guard reads it, so that a
+    // client's slots and its logins count against the same key.
+    std::optional<std::string> forwarded = ForwardedAddress(address);
+    if (!forwarded) return;
     std::lock_guard lock(table->JobTableLock);
     JobSlot& slot = table->slots_[index];
-    if (forwarded && slot.state != SlotState::kFree && slot.from_web_mail && slot.fd >= 0) {
-        slot.key = forwarded->HostText();
-    }
+    if (slot.state != SlotState::kFree && slot.from_web_mail && slot.fd >= 0) slot.key = std::move(*forwarded);
 }
 
 }  // namespace quorvex
