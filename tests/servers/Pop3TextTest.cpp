@@ -66,6 +66,8 @@ TEST(StoredMessageTest, SendMessageFileEndsWithCrLf) {
         {"..dot\r\n.\r\n", "..dot\r\n.\r\n"},
         {block, block + "\r\n"},
         {block + "\r\n", block + "\r\n"},
+        // The CR LF at the end split between two reads.
+        {std::string(kMessageReadBound - 1, 'w') + "\r\n", std::string(kMessageReadBound - 1, 'w') + "\r\n"},
         {std::string("nul\0byte\r\n", 10), std::string("nul\0byte\r\n", 10)},
     };
     for (const std::uint8_t key : {std::uint8_t{0}, std::uint8_t{0xA5}}) {
