@@ -14,6 +14,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailPOP3Remote.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "servers/address/AddressRules.h"
 
 namespace quorvex::accountserver {
@@ -162,7 +163,7 @@ void AccountServerSession::HandleSignUp(std::string_view text) {
         context_.Reply(kReplyUserNameTooLong);
         return;
     }
-    if (AccountExists(account) != 0) {
+    if (AccountExists(account) != AccountPresence::kMissing) {
         context_.Reply("-ERR The user account already exists.");
         return;
     }
@@ -192,7 +193,7 @@ void AccountServerSession::HandleSignUp(std::string_view text) {
         std::lock_guard creation(AccountCreationLock());
         // Tested again under the lock: a sign-up that lost a race must not
         // take over the account the other one created.
-        if (AccountExists(account) != 0) {
+        if (AccountExists(account) != AccountPresence::kMissing) {
             context_.Reply("-ERR The user account already exists.");
             return;
         }

@@ -11,7 +11,7 @@
 #include "common/DomainTable.h"
 #include "common/PasswordDigest.h"
 #include "mailmodel/account/AccountList.h"
-#include "mailmodel/account/AccountTables.h"
+#include "mailmodel/provision/AccountTables.h"
 
 namespace quorvex::accountserver {
 

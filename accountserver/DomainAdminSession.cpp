@@ -17,6 +17,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailForward.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex::accountserver {
@@ -184,7 +185,7 @@ bool DomainAdminSession::Create(std::string_view argument) {
         return false;
     }
     std::lock_guard creation(AccountCreationLock());
-    if (AccountExists(argument) != 0) {
+    if (AccountExists(argument) != AccountPresence::kMissing) {
         context_.Reply("-ERR account already exists");
         return false;
     }

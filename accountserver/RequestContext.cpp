@@ -107,7 +107,7 @@ std::optional<std::string> RequestContext::CheckCredentials(std::string_view tex
         case LoginOutcome::kUnknownAccount:
             // A reserved name is no account either, but its refusal has
             // always been the password's.
-            Reply(AccountExists(account) < 0 ? kReplyPasswordIncorrect : kReplyNoSuchUser);
+            Reply(AccountExists(account) == AccountPresence::kReserved ? kReplyPasswordIncorrect : kReplyNoSuchUser);
             break;
         case LoginOutcome::kDisabled:
             Reply(kReplyAccountDisabled);

@@ -23,6 +23,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/db/DataSourceSetup.h"
 #include "mailmodel/db/MailDatabase.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "servers/address/AddressRules.h"
 
 namespace quorvex::app {
@@ -98,7 +99,7 @@ std::string RandomPassword() {
 // "Admin" with a random password: its digest is stored, the password
 // itself goes once into an owner-only file, and the log names the file.
 void CreateDefaultAdministrator() {
-    if (AccountExists(kAdminAccount) != 0) return;
+    if (AccountExists(kAdminAccount) != AccountPresence::kMissing) return;
     const std::string password = RandomPassword();
     const std::string path = JoinPath(ProgramFolder(), kAdminPasswordFileName);
     ::unlink(path.c_str());  // a new file, so owner-only whatever the old one was

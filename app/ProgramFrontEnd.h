@@ -9,6 +9,10 @@
 #include <string>
 #include <string_view>
 
+namespace quorvex {
+class OutgoingQueue;
+}
+
 namespace quorvex::app {
 
 // What a control-socket command asks of the running program.
@@ -36,6 +40,9 @@ public:
     virtual void ReloadSettings() = 0;
     // Workers running a job now (the activity indicator).
     virtual int ActiveJobCount() const = 0;
+    // The program's outgoing queue (the window's queue views and its
+    // send-mail dialog).
+    virtual OutgoingQueue& Queue() = 0;
 };
 
 class ProgramFrontEnd {

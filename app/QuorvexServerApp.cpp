@@ -155,7 +155,7 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
 
     service_ = DefaultServiceOptions();
     jobs_ = std::make_unique<JobTable>();
-    wiring_ = std::make_unique<ServerWiring>(*jobs_, ProcessNoticeBus());
+    wiring_ = std::make_unique<ServerWiring>(*jobs_, ProcessNoticeBus(), folder_);
     pop3_server_ = std::make_unique<CPop3Server>(*jobs_);
     smtp_server_ = std::make_unique<CSmtpServer>(*jobs_);
     account_server_ = std::make_unique<CAccountServer>(*jobs_);

@@ -56,6 +56,7 @@ public:
     ControlAction ServeControlCommand() override;
     void ReloadSettings() override { ReloadSettingsOnRequest(); }
     int ActiveJobCount() const override { return jobs_ ? jobs_->ActiveJobCount() : 0; }
+    OutgoingQueue& Queue() override { return wiring_->queue(); }
 
 private:
     int InitInstance(const std::vector<std::string>& arguments);

@@ -25,7 +25,7 @@ int ServerSmtpServices::ClassifyAddress(std::string_view address) {
 }
 
 int ServerSmtpServices::NextTempNumber() {
-    return hooks_.next_temp_number ? hooks_.next_temp_number() : NextQueueId(QUEUE_COUNTER_TEMP_SMTP);
+    return hooks_.next_temp_number ? hooks_.next_temp_number() : NextQueueId(queue_.folder(), QUEUE_COUNTER_TEMP_SMTP);
 }
 
 bool ServerSmtpServices::IsWebMailAddress(std::string_view dotted_address) {
@@ -41,9 +41,9 @@ std::string ServerSmtpServices::AccountInterMail(std::string_view account) {
 }
 
 std::string ServerSmtpServices::NewTempMessagePath() {
-    MakeFolders(QueueFolder());
+    MakeFolders(queue_.folder());
     const int number = NextTempNumber();
-    return JoinPath(QueueFolder(), "temp_smtp_" + std::to_string(number) + ".dat");
+    return JoinPath(queue_.folder(), "temp_smtp_" + std::to_string(number) + ".dat");
 }
 
 void ServerSmtpServices::Log(std::string_view peer, std::string_view text) {
@@ -120,15 +120,16 @@ bool ServerSmtpServices::StoreInInbox(std::string_view account, const std::strin
 }
 
 bool ServerSmtpServices::Enqueue(std::string_view recipient, std::string_view sender, const std::string& file) {
-    return COutgoingMail().AddToQueue(recipient, sender, file);
+    return queue_.AddToQueue(recipient, sender, file);
 }
 
 void ServerSmtpServices::AccountChanged(std::string_view account) {
     notices_.Post(NoticeId::WM_UPDATE_ACCOUNT, Accounts().StoredName(account));
 }
 
-bool DeliverReportLocally(NoticeSink& notices, std::string_view recipient, const std::string& report) {
-    ServerSmtpServices services(notices);
+bool DeliverReportLocally(NoticeSink& notices, OutgoingQueue& queue, std::string_view recipient,
+                          const std::string& report) {
+    ServerSmtpServices services(notices, queue);
     std::string reply;
     return DeliverToRecipient(services, &reply, "MailUndeliverable", recipient, "", report, nullptr, 1);
 }

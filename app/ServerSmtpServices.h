@@ -1,7 +1,8 @@
 // The real server behind SMTP sessions and local delivery: the settings
-// record, the account list, the mailbox store, the outgoing queue, the
-// SMTP log, forwarding and groups, the filters, the auto-reply and the virus
-// scanner. One instance serves every session; it holds no session state.
+// record, the account list, the mailbox store, the outgoing queue it is
+// given, the SMTP log, forwarding and groups, the filters, the auto-reply
+// and the virus scanner. One instance serves every session; it holds no
+// session state.
 #pragma once
 
 #include <functional>
@@ -11,6 +12,7 @@
 
 #include "common/Notices.h"
 #include "servers/delivery/LocalDelivery.h"
+#include "servers/queue/OutgoingQueue.h"
 #include "servers/smtp/SmtpServices.h"
 
 namespace quorvex::smtp {
@@ -24,8 +26,10 @@ struct ServerSmtpHooks {
 
 class ServerSmtpServices final : public SmtpServices, public DeliveryDirectory {
 public:
-    explicit ServerSmtpServices(NoticeSink& notices) : notices_(notices) {}
-    ServerSmtpServices(ServerSmtpHooks hooks, NoticeSink& notices) : hooks_(std::move(hooks)), notices_(notices) {}
+    // Local delivery queues mail for outside addresses in `queue`.
+    ServerSmtpServices(NoticeSink& notices, OutgoingQueue& queue) : notices_(notices), queue_(queue) {}
+    ServerSmtpServices(ServerSmtpHooks hooks, NoticeSink& notices, OutgoingQueue& queue)
+        : hooks_(std::move(hooks)), notices_(notices), queue_(queue) {}
 
     // SmtpServices
     std::shared_ptr<const CServerSettings> Settings() override;
@@ -59,12 +63,14 @@ private:
 
     ServerSmtpHooks hooks_;
     NoticeSink& notices_;
+    OutgoingQueue& queue_;
     AccountLoginChecks logins_{kLoginServiceSmtp};
 };
 
 // Puts a non-delivery report of the outgoing queue into the mailbox of the
 // local sender it goes back to (local delivery under the tag
 // "MailUndeliverable"): the sender threads' local delivery.
-bool DeliverReportLocally(NoticeSink& notices, std::string_view recipient, const std::string& report);
+bool DeliverReportLocally(NoticeSink& notices, OutgoingQueue& queue, std::string_view recipient,
+                          const std::string& report);
 
 }  // namespace quorvex::smtp

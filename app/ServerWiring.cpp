@@ -4,21 +4,18 @@
 
 namespace quorvex::app {
 
-ServerWiring::ServerWiring(JobTable& jobs, NoticeSink& notices)
+ServerWiring::ServerWiring(JobTable& jobs, NoticeSink& notices, const std::string& program_folder)
     : jobs_(jobs),
-      queue_(std::make_unique<OutgoingQueue>()),
-      smtp_(notices),
+      notices_(notices),
+      queue_(std::make_unique<OutgoingQueue>(program_folder)),
+      smtp_(notices, *queue_),
       pop3_(jobs, &notices),
       accounts_(jobs, &notices) {
-    InstallProcessQueue(queue_.get());
     collection_.delivery = &smtp_;
     collection_.log = &pop3_.log();
 }
 
-ServerWiring::~ServerWiring() {
-    StopSenderThreads();
-    InstallProcessQueue(nullptr);
-}
+ServerWiring::~ServerWiring() { StopSenderThreads(); }
 
 void ServerWiring::InstallJobHandlers() {
     jobs_.SetHandler(JOB_SMTP, [this](Job& job) { smtp::SmtpServerConnection(job, smtp_); });
@@ -29,8 +26,8 @@ void ServerWiring::InstallJobHandlers() {
 
 void ServerWiring::StartSenderThreads() {
     SenderOptions options;
-    options.deliver_locally = [](std::string_view recipient, const std::string& report) {
-        return smtp::DeliverReportLocally(ProcessNoticeBus(), recipient, report);
+    options.deliver_locally = [this](std::string_view recipient, const std::string& report) {
+        return smtp::DeliverReportLocally(notices_, *queue_, recipient, report);
     };
     queue_->StartSenders(std::move(options));
 }

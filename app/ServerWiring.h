@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "accountserver/AccountServer.h"
 #include "common/Notices.h"
@@ -18,8 +19,9 @@ namespace quorvex::app {
 
 class ServerWiring {
 public:
-    // `jobs` and `notices` must outlive this object.
-    ServerWiring(JobTable& jobs, NoticeSink& notices);
+    // `jobs` and `notices` must outlive this object. The outgoing queue is
+    // the one of `program_folder`.
+    ServerWiring(JobTable& jobs, NoticeSink& notices, const std::string& program_folder);
     ServerWiring(const ServerWiring&) = delete;
     ServerWiring& operator=(const ServerWiring&) = delete;
 
@@ -34,11 +36,15 @@ public:
     void StartSenderThreads();
     void StopSenderThreads();
 
+    // The program's outgoing queue: what the window's queue views show.
+    OutgoingQueue& queue() { return *queue_; }
+
 private:
     JobTable& jobs_;
-    // The program's outgoing queue, installed as the process's queue for
-    // as long as this object lives. Kept alive past it when a sender
-    // thread was still in an attempt at shutdown.
+    NoticeSink& notices_;
+    // The program's outgoing queue, passed to everything that queues mail.
+    // Kept alive past this object when a sender thread was still in an
+    // attempt at shutdown.
     std::unique_ptr<OutgoingQueue> queue_;
     smtp::ServerSmtpServices smtp_;
     pop3::Pop3Server pop3_;

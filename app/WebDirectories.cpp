@@ -1,20 +1,15 @@
-// dlopen of the installer, one dlsym, dlclose when the object goes.
+// The installer's one export, unloaded when the object goes.
 #include "app/WebDirectories.h"
-
-#include <dlfcn.h>
 
 #include "common/Paths.h"
 
 namespace quorvex::app {
 
-void WebDirectoryInstaller::Closer::operator()(void* handle) const { ::dlclose(handle); }
-
 std::optional<WebDirectoryInstaller> WebDirectoryInstaller::Load(const std::string& program_folder) {
     const std::string path = JoinPath(program_folder, kWebDirectoryLibrary);
     if (!FileExists(path)) return std::nullopt;
-    std::unique_ptr<void, Closer> library(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
-    if (!library) return std::nullopt;
-    const auto function = reinterpret_cast<Function>(::dlsym(library.get(), "Vendrel"));
+    SharedLibrary library = SharedLibrary::Open(path);
+    const auto function = library.Function<Function>("Vendrel");
     if (function == nullptr) return std::nullopt;
     return WebDirectoryInstaller(std::move(library), function);
 }

@@ -3,9 +3,10 @@
 // export is an expected case: the caller reports it and goes on.
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <string>
+
+#include "common/SharedLibrary.h"
 
 namespace quorvex::app {
 
@@ -24,14 +25,11 @@ public:
 
 private:
     using Function = int (*)(const char* name, const char* folder, const char* document, int script);
-    struct Closer {
-        void operator()(void* handle) const;
-    };
 
-    WebDirectoryInstaller(std::unique_ptr<void, Closer> library, Function function)
+    WebDirectoryInstaller(SharedLibrary library, Function function)
         : library_(std::move(library)), function_(function) {}
 
-    std::unique_ptr<void, Closer> library_;
+    SharedLibrary library_;
     Function function_;
 };
 

@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
 
     QuietGui quiet;
     NullNoticeSink notices;
-    smtp::ServerSmtpServices directory(notices);
+    OutgoingQueue queue(home.path());
+    smtp::ServerSmtpServices directory(notices, queue);
 
     // The SMTP server's own local delivery of the message, one by one.
     QElapsedTimer clock;

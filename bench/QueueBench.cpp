@@ -14,7 +14,6 @@
 #include "common/ServerSettings.h"
 #include "servers/outgoing/DomainDelivery.h"
 #include "servers/queue/OutgoingQueue.h"
-#include "servers/queue/SenderThreads.h"
 
 int main(int argc, char** argv) {
     using namespace quorvex;
@@ -42,8 +41,9 @@ int main(int argc, char** argv) {
         std::string line(76, 'x');
         for (int written = 70; written < 4096; written += 78) out << line << "\r\n";
     }
+    OutgoingQueue queue(folder);
     for (int i = 0; i < messages; ++i) {
-        if (EnqueueOutgoingMail(message, "sink" + std::to_string(i) + "@remote.test", "bench@quorvex.test") < 0) {
+        if (queue.Enqueue(message, "sink" + std::to_string(i) + "@remote.test", "bench@quorvex.test") < 0) {
             std::fprintf(stderr, "enqueue failed\n");
             return 1;
         }
@@ -59,13 +59,13 @@ int main(int argc, char** argv) {
     options.notices = &notices;
     ServerRunFlag = 1;
     const auto start = std::chrono::steady_clock::now();
-    StartSenderThreads(options);
+    queue.StartSenders(options);
     const auto limit = start + std::chrono::minutes(10);
     while (delivered.load() < messages && std::chrono::steady_clock::now() < limit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    StopSenderThreads();
+    queue.StopSenders();
     ServerRunFlag = 0;
     std::printf("queue delivered %d of %d messages in %.2f s: %.0f messages/s\n", delivered.load(), messages, seconds,
                 delivered.load() / seconds);

@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     });
     ServerRunFlag = 1;
     NullNoticeSink notices;
-    smtp::ServerSmtpServices services(notices);
+    OutgoingQueue queue(folder);
+    smtp::ServerSmtpServices services(notices, queue);
     JobTable jobs;
     jobs.SetHandler(JOB_SMTP, [&](Job& job) { smtp::SmtpServerConnection(job, services); });
     jobs.CreateWorkerThreads();

@@ -32,6 +32,18 @@ constexpr bool StartsWithNoCase(std::string_view text, std::string_view prefix) 
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
+// `a` sorts before `b` when A-Z and a-z count as the same; other bytes
+// order as unsigned values, as std::string orders them.
+constexpr bool LessNoCase(std::string_view a, std::string_view b) {
+    const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(AsciiLower(a[i]));
+        const auto y = static_cast<unsigned char>(AsciiLower(b[i]));
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+}
+
 // Where `needle` first stands in `text` when case does not count; npos when
 // nowhere (an empty needle stands at 0).
 std::size_t FindNoCase(std::string_view text, std::string_view needle);

@@ -16,12 +16,6 @@ namespace quorvex {
 
 namespace {
 
-std::mutex g_source_mutex;
-LanguageFileSource& Source() {
-    static auto* source = new LanguageFileSource;
-    return *source;
-}
-
 std::mutex g_resource_mutex;
 std::map<unsigned, std::string>& Resources() {
     static auto* resources = new std::map<unsigned, std::string>;
@@ -67,12 +61,6 @@ std::string LanguageFilePath(std::string_view folder, std::string_view language)
 }
 
 std::string GetLanguageFilePath() {
-    LanguageFileSource source;
-    {
-        std::lock_guard lock(g_source_mutex);
-        source = Source();
-    }
-    if (source) return source();
     const auto settings = Settings();
     std::string path = LanguageFilePath(settings->Folder(), settings->Language);
     // A program folder without language files uses the installed ones.
@@ -85,13 +73,10 @@ std::string GetLanguageFilePath() {
     return path;
 }
 
-void SetLanguageFileSource(LanguageFileSource source) {
-    std::lock_guard lock(g_source_mutex);
-    Source() = std::move(source);
-}
 
-std::string LanguageCharset() {
-    const std::string file = GetLanguageFilePath();
+std::string LanguageCharset() { return LanguageCharset(GetLanguageFilePath()); }
+
+std::string LanguageCharset(const std::string& file) {
     if (file.empty()) return std::string(kDefaultCharset);
     std::string charset = ProfileFile(file).GetString(kLanguageInfoSection, kCharsetKey, kDefaultCharset);
     charset.resize(std::min(charset.size(), kMaxWindowTextLength));

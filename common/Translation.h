@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,14 +36,13 @@ inline constexpr std::size_t kMaxLanguagePathLength = 260;
 // would be too long or the name could leave the Language folder.
 std::string LanguageFilePath(std::string_view folder, std::string_view language);
 
-// The language file in use: by default the program folder with the
-// settings' Language value. The web-mail component sets its own source.
+// The language file in use: the program folder with the settings'
+// Language value (the installed file when the folder has none).
 std::string GetLanguageFilePath();
-using LanguageFileSource = std::function<std::string()>;
-void SetLanguageFileSource(LanguageFileSource source);  // empty: back to the default
 
 // The "charset" of section "Info" of the language file, or kDefaultCharset.
 std::string LanguageCharset();
+std::string LanguageCharset(const std::string& language_file);
 
 // CR -> "\r", LF -> "\n" (the four characters of a key) and back.
 std::string EscapeLineBreaks(std::string_view text);

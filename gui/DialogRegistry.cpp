@@ -72,16 +72,17 @@ void RegisterDialogs(DialogTable& table, const GuiServices& services) {
     });
     // Sending mail, the outgoing queue, deleted accounts and the report.
     FileChooser& files = *services.files;
-    table.Register(DialogKind::kSendMail, [&prompts, &files](const DialogRequest& request) {
-        smtp::ServerSmtpServices directory(ProcessNoticeBus());
+    OutgoingQueue* queue = services.queue;
+    table.Register(DialogKind::kSendMail, [&prompts, &files, queue](const DialogRequest& request) {
+        smtp::ServerSmtpServices directory(ProcessNoticeBus(), *queue);
         QWidget* parent = request.parent;
         SendMailDlg dialog(request.recipients, directory, prompts, files, parent, [parent] {
             if (auto* frame = qobject_cast<MainFrame*>(parent)) frame->account_view()->OnRefreshUserList();
         });
         return RunModal(dialog);
     });
-    table.Register(DialogKind::kTransferStatus, [&prompts](const DialogRequest& request) {
-        TransferStatusDlg dialog(prompts, request.parent);
+    table.Register(DialogKind::kTransferStatus, [&prompts, queue](const DialogRequest& request) {
+        TransferStatusDlg dialog(prompts, *queue, request.parent);
         return RunModal(dialog);
     });
     table.Register(DialogKind::kDeletedUsers, [&prompts](const DialogRequest& request) {

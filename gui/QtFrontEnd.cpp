@@ -8,7 +8,6 @@
 #include "gui/frame/MainFrame.h"
 #include "gui/support/TextCodec.h"
 #include "servers/queue/OutgoingQueue.h"
-#include "servers/queue/SenderThreads.h"
 
 namespace quorvex::gui {
 
@@ -26,9 +25,10 @@ bool QtFrontEnd::CreateMainWindow(app::ProgramHost& host) {
     services_.opener = &opener_;
     services_.dialogs = &dialogs_;
     services_.run_command = DefaultCommandRunner();
-    services_.has_queued_mail = [] { return HasQueuedMail(); };
+    services_.queue = &host.Queue();
+    services_.has_queued_mail = [&host] { return host.Queue().HasQueuedMail(); };
     services_.active_jobs = [&host] { return host.ActiveJobCount(); };
-    services_.active_deliveries = [] { return ActiveDeliveryCount(); };
+    services_.active_deliveries = [&host] { return host.Queue().ActiveDeliveries(); };
     RegisterDialogs(dialogs_, services_);
 
     frame_ = std::make_unique<MainFrame>(services_, &host, ProcessNoticeBus());

@@ -9,9 +9,9 @@
 #include "common/ErrorLog.h"
 #include "webcom/dispatch/CInterface.h"
 #include "webcom/dispatch/ComObject.h"
-#include "webcom/module/ComClasses.h"
+#include "webcom/registry/ComClasses.h"
 #include "webcom/module/ComModule.h"
-#include "webcom/module/ComRegistrationFile.h"
+#include "webcom/registry/ComRegistrationFile.h"
 
 using namespace quorvex::webcom;
 
@@ -33,7 +33,7 @@ Status Guarded(Call&& call) {
 
 Status CreateOf(const ComClass& cls, QvxObject** out) {
     if (cls.create == nullptr) return kClassNotAvailable;
-    *out = cls.create()->Handle();
+    *out = cls.create(ThisLibrary())->Handle();
     return kOk;
 }
 

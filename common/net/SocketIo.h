@@ -25,7 +25,7 @@ inline constexpr SocketTimeouts kDefaultSocketTimeouts{};
 inline constexpr SocketTimeouts kDefaultRelayTimeouts{1000, 600};
 
 // Capacity of a text line as the protocols read it: at most 3069 bytes of
-// text, then CR LF, then room for the terminator the old buffers had.
+// text, then CR LF, then room for a terminator (a 3072-byte line buffer).
 inline constexpr std::size_t kTextLineCapacity = 3072;
 
 // Receive modes of ReceiveWithTimeout.
@@ -99,7 +99,7 @@ bool SendBuffer(int fd, std::string_view data, const SocketTimeouts& timeouts = 
 // The same, under the names the sessions use.
 inline bool SendText(int fd, std::string_view text) { return SendBuffer(fd, text); }
 
-// Longest text SendLine passes on: the old 4097-byte line buffer held 4096
+// Longest text SendLine passes on: a 4097-byte line buffer holds 4096
 // characters, so a longer text is cut (and the cut is logged).
 inline constexpr std::size_t kMaxSendLineLength = 4096;
 

@@ -27,8 +27,8 @@ constexpr int kColumnWidths[] = {50, 150, 150, 50, 160, 140};
 
 }  // namespace
 
-TransferStatusDlg::TransferStatusDlg(Prompts& prompts, QWidget* parent)
-    : QDialog(parent), prompts_(prompts), list_(new QTableWidget(this)), count_(new QLabel(QStringLiteral("0"), this)),
+TransferStatusDlg::TransferStatusDlg(Prompts& prompts, OutgoingQueue& queue, QWidget* parent)
+    : QDialog(parent), prompts_(prompts), queue_(queue), list_(new QTableWidget(this)), count_(new QLabel(QStringLiteral("0"), this)),
       retransfer_(new QPushButton(QStringLiteral("Retransfer"), this)),
       in_transfer_(new QRadioButton(QStringLiteral("Mail in transfer"), this)),
       undelivered_(new QRadioButton(QStringLiteral("Mail undelivered"), this)) {
@@ -104,7 +104,7 @@ void TransferStatusDlg::SetMode(TransferMode mode) {
 }
 
 void TransferStatusDlg::Reload() {
-    const std::vector<TransferRow> rows = ReadTransferRows(mode_);
+    const std::vector<TransferRow> rows = ReadTransferRows(queue_, mode_);
     list_->clearContents();
     list_->setRowCount(static_cast<int>(rows.size()));
     int r = 0;
@@ -134,7 +134,7 @@ std::vector<int> TransferStatusDlg::SelectedNumbers() const {
 void TransferStatusDlg::OnDelete() {
     const std::vector<int> numbers = SelectedNumbers();
     if (numbers.empty()) return;
-    DeleteTransferItems(mode_, numbers);
+    DeleteTransferItems(queue_, mode_, numbers);
     Reload();
 }
 
@@ -142,7 +142,7 @@ void TransferStatusDlg::OnRetransfer() {
     if (mode_ != TransferMode::kUndelivered) return;
     const std::vector<int> numbers = SelectedNumbers();
     if (numbers.empty()) return;
-    const std::vector<int> failed = ResendParkedItems(numbers);
+    const std::vector<int> failed = ResendParkedItems(queue_, numbers);
     Reload();
     if (!failed.empty()) {
         QStringList list;

@@ -21,7 +21,7 @@ class Prompts;
 class TransferStatusDlg final : public QDialog {
     Q_OBJECT
 public:
-    explicit TransferStatusDlg(Prompts& prompts, QWidget* parent = nullptr);
+    TransferStatusDlg(Prompts& prompts, OutgoingQueue& queue, QWidget* parent = nullptr);
 
     TransferMode mode() const { return mode_; }
     QTableWidget* list() const { return list_; }
@@ -36,6 +36,7 @@ private:
     std::vector<int> SelectedNumbers() const;
 
     Prompts& prompts_;
+    OutgoingQueue& queue_;
     TransferMode mode_ = TransferMode::kInTransfer;
     QTableWidget* list_;
     QLabel* count_;

@@ -1,18 +1,16 @@
 #include "gui/logic/SendMailJob.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <optional>
 #include <thread>
 
 #include "common/Paths.h"
+#include "common/TemporaryFile.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/compose/MessageGenerator.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/delivery/LocalDelivery.h"
-#include "servers/queue/OutgoingQueue.h"
 
 namespace quorvex::gui {
 
@@ -29,28 +27,16 @@ std::string_view Trimmed(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-// A private, empty file in the queue folder, removed when the job ends.
-class ComposeFile {
-public:
-    ComposeFile() {
-        MakeFolders(QueueFolder());
-        std::string pattern = JoinPath(QueueFolder(), "tempMail-XXXXXX");
-        const int fd = ::mkstemp(pattern.data());
-        if (fd >= 0) {
-            ::close(fd);
-            path_ = pattern;
-        }
-    }
-    ~ComposeFile() {
-        if (!path_.empty()) ::unlink(path_.c_str());
-    }
-    ComposeFile(const ComposeFile&) = delete;
-    ComposeFile& operator=(const ComposeFile&) = delete;
-    const std::string& path() const { return path_; }
+std::string ComposeFolder() { return JoinPath(ProgramFolder(), "smtp"); }
 
-private:
-    std::string path_;
-};
+// A private, empty file in the queue folder for the composed message,
+// removed when the job ends. Holds no file when it cannot be made.
+TemporaryFile ComposeFile() {
+    MakeFolders(ComposeFolder());
+    TemporaryFile file = TemporaryFile::Create(JoinPath(ComposeFolder(), "tempMail-XXXXXX"));
+    file.fd().reset();  // the composer writes it by name
+    return file;
+}
 
 }  // namespace
 
@@ -93,13 +79,13 @@ SendMailResult SendMailJob::Run(std::atomic<int>& done, std::stop_token stop) {
     }
     std::string attachments;
     for (const std::string& path : request_.attachments) attachments += path + ";";
-    const ComposeFile file;
+    const TemporaryFile file = ComposeFile();
     compose::CMessageGenerator generator;
-    if (file.path().empty() ||
+    if (!file.holds_file() ||
         generator.GenerateMail(file.path().c_str(), request_.body.c_str(), request_.subject.c_str(), attachments.c_str(),
                                kMailer, request_.sender.c_str(), request_.to_header.c_str(), nullptr, nullptr,
                                nullptr, 0, 0) == 0) {
-        result.compose_error = file.path().empty() ? QueueFolder() : file.path();
+        result.compose_error = file.holds_file() ? file.path() : ComposeFolder();
         return result;
     }
     // Each mailbox has its own lock and every store waits for the disk, so

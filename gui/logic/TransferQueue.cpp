@@ -4,11 +4,10 @@
 
 #include <algorithm>
 
+#include "common/AsciiCase.h"
 #include "common/Paths.h"
 #include "servers/queue/OutgoingQueue.h"
-#include "servers/queue/QueueItemRemoval.h"
 #include "servers/queue/QueueRecord.h"
-#include "servers/queue/UndeliveredFolder.h"
 
 namespace quorvex::gui {
 
@@ -18,10 +17,7 @@ namespace {
 // from elsewhere), or 0.
 int RecordNumber(std::string_view name) {
     if (name.size() < 5) return 0;
-    std::string extension(name.substr(name.size() - 4));
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension != ".ini") return 0;
+    if (!EqualsNoCase(name.substr(name.size() - 4), ".ini")) return 0;
     const std::string_view digits = name.substr(0, name.size() - 4);
     if (digits.empty() || digits.size() > 9) return 0;
     int number = 0;
@@ -40,8 +36,9 @@ std::string FirstLine(const std::string& value) {
     return end == std::string::npos ? value : value.substr(0, end);
 }
 
-std::vector<TransferRow> ReadTransferRows(TransferMode mode) {
-    const std::string folder = mode == TransferMode::kInTransfer ? QueueFolder() : UndeliveredFolder();
+std::vector<TransferRow> ReadTransferRows(const OutgoingQueue& queue, TransferMode mode) {
+    const std::string& folder =
+        mode == TransferMode::kInTransfer ? queue.folder() : queue.undelivered().folder();
     std::vector<std::pair<int, std::string>> records;
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* entry = ::readdir(dir)) {
@@ -63,19 +60,20 @@ std::vector<TransferRow> ReadTransferRows(TransferMode mode) {
     return rows;
 }
 
-int DeleteTransferItems(TransferMode mode, const std::vector<int>& numbers) {
+int DeleteTransferItems(OutgoingQueue& queue, TransferMode mode, const std::vector<int>& numbers) {
     int removed = 0;
     for (int number : numbers) {
-        const bool done = mode == TransferMode::kInTransfer ? CancelQueuedItem(number) : DeleteUndelivered(number);
+        const bool done = mode == TransferMode::kInTransfer ? queue.CancelQueuedItem(number)
+                                                            : queue.undelivered().DeleteUndelivered(number);
         if (done) ++removed;
     }
     return removed;
 }
 
-std::vector<int> ResendParkedItems(const std::vector<int>& numbers) {
+std::vector<int> ResendParkedItems(OutgoingQueue& queue, const std::vector<int>& numbers) {
     std::vector<int> failed;
     for (int number : numbers) {
-        if (!ResendUndelivered(number)) failed.push_back(number);
+        if (!queue.ResendUndelivered(number)) failed.push_back(number);
     }
     return failed;
 }

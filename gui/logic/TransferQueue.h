@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace quorvex {
+class OutgoingQueue;
+}
+
 namespace quorvex::gui {
 
 enum class TransferMode {
@@ -25,16 +29,16 @@ struct TransferRow {
 };
 
 // The items that name a message file, by number.
-std::vector<TransferRow> ReadTransferRows(TransferMode mode);
+std::vector<TransferRow> ReadTransferRows(const OutgoingQueue& queue, TransferMode mode);
 
 // Deletes the items: queue items under the queue's lock (a sender delivering
 // one ends that attempt as "removed by admin"), parked messages from the
 // undelivered folder. Returns how many were removed.
-int DeleteTransferItems(TransferMode mode, const std::vector<int>& numbers);
+int DeleteTransferItems(OutgoingQueue& queue, TransferMode mode, const std::vector<int>& numbers);
 
 // Queues parked messages again as new items. Returns the numbers that could
 // not be queued (they stay parked).
-std::vector<int> ResendParkedItems(const std::vector<int>& numbers);
+std::vector<int> ResendParkedItems(OutgoingQueue& queue, const std::vector<int>& numbers);
 
 // The first line of a record value: up to a line break or its stored form
 // "\r" / "\n".

@@ -8,6 +8,10 @@
 
 #include "common/CommandRunner.h"
 
+namespace quorvex {
+class OutgoingQueue;
+}
+
 namespace quorvex::gui {
 
 class Prompts;
@@ -22,6 +26,8 @@ struct GuiServices {
     DialogTable* dialogs = nullptr;
     // Runs outside programs ("Restart IIS" reloads the web server).
     CommandRunner run_command;
+    // The program's outgoing queue (send-mail dialog, transfer status).
+    OutgoingQueue* queue = nullptr;
     // Outgoing mail still queued (asked before a shut-down).
     std::function<bool()> has_queued_mail;
     // Jobs and deliveries running now (the activity indicator).

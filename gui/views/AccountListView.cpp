@@ -176,7 +176,7 @@ std::vector<std::string> AccountListView::NamesToShow() const {
     const std::string all_domains = ToFileText(Tr(kTextAllDomains));
     std::vector<std::string> names;
     for (const std::string& name : Accounts().Names()) {
-        if (AccountExists(name) != 1) continue;
+        if (AccountExists(name) != AccountPresence::kListed) continue;
         if (!PassesDomainFilter(name, settings->DomainNameType, selected, all_domains)) continue;
         names.push_back(name);
     }

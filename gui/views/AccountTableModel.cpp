@@ -3,18 +3,11 @@
 #include <QApplication>
 #include <QStyle>
 #include <algorithm>
-#include <cctype>
 
 #include "common/AsciiCase.h"
 #include "gui/support/TextCodec.h"
 
 namespace quorvex::gui {
-
-namespace {
-
-std::string Lower(std::string_view name) { return AsciiLowerCase(name); }
-
-}  // namespace
 
 AccountTableModel::AccountTableModel(QObject* parent) : QAbstractTableModel(parent) {
     account_icon_ = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
@@ -66,7 +59,7 @@ void AccountTableModel::RebuildIndex() {
     by_name_.clear();
     by_name_.reserve(rows_.size());
     // The first row of a name wins, as a search from the top finds it.
-    for (std::size_t i = rows_.size(); i-- > 0;) by_name_[Lower(rows_[i].name)] = static_cast<int>(i);
+    for (std::size_t i = rows_.size(); i-- > 0;) by_name_[AsciiLowerCase(rows_[i].name)] = static_cast<int>(i);
 }
 
 void AccountTableModel::ResetRows(std::vector<AccountRow> rows) {
@@ -82,7 +75,7 @@ void AccountTableModel::AppendRow(const AccountRow& values) {
     const int at = static_cast<int>(rows_.size());
     beginInsertRows({}, at, at);
     rows_.push_back(MakeRow(values));
-    by_name_.emplace(Lower(rows_.back().name), at);
+    by_name_.emplace(AsciiLowerCase(rows_.back().name), at);
     endInsertRows();
 }
 
@@ -115,7 +108,7 @@ void AccountTableModel::RemoveRowAt(int row) {
 }
 
 int AccountTableModel::FindRow(std::string_view name) const {
-    const auto found = by_name_.find(Lower(name));
+    const auto found = by_name_.find(AsciiLowerCase(name));
     return found == by_name_.end() ? -1 : found->second;
 }
 

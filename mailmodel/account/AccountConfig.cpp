@@ -16,12 +16,10 @@
 #include "common/PasswordDigest.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
-#include "mailmodel/AppServices.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/AccountSettingsFile.h"
 #include "mailmodel/account/EmailForward.h"
-#include "mailmodel/store/MailStore.h"
 
 namespace quorvex {
 
@@ -57,11 +55,11 @@ bool HasStorableTexts(const AccountRecord& r) {
     return true;
 }
 
-void Notify(NoticeSink* notices, NoticeId id, std::string_view account) {
+}  // namespace
+
+void PostAccountNotice(NoticeSink* notices, NoticeId id, std::string_view account) {
     (notices ? *notices : static_cast<NoticeSink&>(ProcessNoticeBus())).PostAndWait(id, account, kNoticeWait);
 }
-
-}  // namespace
 
 AccountRecord::AccountRecord() : Volume(Settings()->DefaultVolume) {}
 
@@ -91,33 +89,29 @@ bool LoadAccount(std::string_view account, AccountRecord& record) {
     return true;
 }
 
-int AccountExists(std::string_view account) {
-    if (!account.empty() && account.front() == '_') return -1;
-    if (SameName(account, "All")) return -1;
+AccountPresence AccountExists(std::string_view account) {
+    if (!account.empty() && account.front() == '_') return AccountPresence::kReserved;
+    if (SameName(account, "All")) return AccountPresence::kReserved;
     const auto settings = Settings();
     const auto at = account.rfind('@');
     if (IsMultiDomain(*settings)) {
-        if (at == std::string_view::npos || settings->Domains.Find(account.substr(at + 1)) < 0) return 0;
+        if (at == std::string_view::npos || settings->Domains.Find(account.substr(at + 1)) < 0) {
+            return AccountPresence::kMissing;
+        }
     } else if (at != std::string_view::npos) {
-        return 0;
+        return AccountPresence::kMissing;
     }
-    return Accounts().Exists(account) ? 1 : 0;
+    return Accounts().Exists(account) ? AccountPresence::kListed : AccountPresence::kMissing;
 }
 
-bool SaveAccount(std::string_view account, AccountRecord record, NoticeSink* notices) {
-    return StoreAccount(account, std::move(record), AccountStoreMode::kCreateOrUpdate, notices) ==
-           AccountStoreResult::kStored;
-}
-
-AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, AccountStoreMode mode,
-                                NoticeSink* notices) {
+AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, AccountStoreMode mode, bool& created) {
     using Result = AccountStoreResult;
     const auto settings_path = GetAccountSettingsPath(account);
     const auto folder = GetAccountFolderPath(account);
     if (!settings_path || !folder) return Result::kRefusedName;
     if (!HasStorableTexts(record)) return Result::kRefusedText;
     const auto settings = Settings();
-    bool created = false;
+    created = false;
     {
         std::lock_guard guard(AccountIniLock());
         if (record.Password.empty()) record.Password = HashAccountPassword("", 1);
@@ -128,18 +122,19 @@ AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, 
         DomainRecord limits;
         if (domain_index < 0 || !settings->Domains.Get(domain_index, limits)) return Result::kUnknownDomain;
 
-        const int exists = AccountExists(account);
+        const AccountPresence exists = AccountExists(account);
         // Reserved names never become accounts.
-        if (exists < 0) return Result::kRefusedName;
-        if (exists > 0 && mode == AccountStoreMode::kCreateOnly) return Result::kExists;
-        if (exists == 0 && mode == AccountStoreMode::kUpdateOnly) return Result::kMissing;
-        if (exists == 0 && mode == AccountStoreMode::kCreateOnly && !IsValidNewAccountName(account, settings->Domains))
+        if (exists == AccountPresence::kReserved) return Result::kRefusedName;
+        if (exists == AccountPresence::kListed && mode == AccountStoreMode::kCreateOnly) return Result::kExists;
+        if (exists == AccountPresence::kMissing && mode == AccountStoreMode::kUpdateOnly) return Result::kMissing;
+        if (exists == AccountPresence::kMissing && mode == AccountStoreMode::kCreateOnly &&
+            !IsValidNewAccountName(account, settings->Domains))
             return Result::kRefusedName;
         const auto space_allows = [&](std::int64_t used) {
             if (limits.MaxSpace == -1) return true;
             return record.Volume >= 0 && used / kBytesPerMb + record.Volume <= limits.MaxSpace;
         };
-        if (exists == 0) {
+        if (exists == AccountPresence::kMissing) {
             if (limits.MaxAccounts != -1 && CountDomainAccounts(domain) >= limits.MaxAccounts)
                 return Result::kAccountLimit;
             if (!space_allows(GetDomainAllocatedSpace(domain))) return Result::kSpaceLimit;
@@ -170,13 +165,6 @@ AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, 
         if (created) Accounts().Add(account);
         else Accounts().Refresh(account);
     }
-    if (created) {
-        if (const std::string welcome = EnsureWelcomeMailFile(); !welcome.empty())
-            AddMessageToMailbox(account, welcome, nullptr, 0, true, false);
-        Notify(notices, NoticeId::WM_NEW_ACCOUNT, account);
-    } else {
-        Notify(notices, NoticeId::WM_UPDATE_ACCOUNT, account);
-    }
     return Result::kStored;
 }
 
@@ -184,7 +172,7 @@ bool CheckAccountPassword(std::string_view account, std::string_view password) {
     // The digest first, for every name: a name that is no account costs the
     // same time as a wrong password, so the answer's timing tells nothing.
     const std::string digest = HashAccountPassword(password, 1);
-    if (AccountExists(account) != 1) return false;
+    if (AccountExists(account) != AccountPresence::kListed) return false;
     const auto stored = Accounts().GetPassword(account);
     if (!stored || stored->empty()) return false;
     return digest == *stored || password == *stored;
@@ -212,7 +200,7 @@ bool DeleteAccount(std::string_view account, NoticeSink* notices) {
     if (!folder) return false;
     DeleteFolderTree(*folder);
     if (!Accounts().Remove(stored)) return false;
-    Notify(notices, NoticeId::WM_DELETE_ACCOUNT, stored);
+    PostAccountNotice(notices, NoticeId::WM_DELETE_ACCOUNT, stored);
 
     const CEmailGroup groups;
     for (const std::string& group : Accounts().Names()) {

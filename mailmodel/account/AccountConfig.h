@@ -11,9 +11,12 @@
 #include <string>
 #include <string_view>
 
+#include "mailmodel/account/AccountPresence.h"
+
 namespace quorvex {
 
 class NoticeSink;
+enum class NoticeId : std::uint16_t;
 
 // Free-text fields are at most this long.
 inline constexpr std::size_t kMaxAccountText = 4096;
@@ -41,18 +44,10 @@ std::string AccountTimeStampNow();
 // IsGroup and Permission come from the account list; the rest from the file.
 bool LoadAccount(std::string_view account, AccountRecord& record);
 
-// Creates the account (folder, settings, list entry, welcome message,
-// WM_NEW_ACCOUNT) when it does not exist, else updates it
-// (WM_UPDATE_ACCOUNT). Refused: an invalid or reserved name, a domain not
-// in the domain table, the domain's account or space limit, a negative
-// volume under a space limit, a folder that already exists, a text with
-// CR or LF. Notices go to `notices` (the process bus when null).
-bool SaveAccount(std::string_view account, AccountRecord record, NoticeSink* notices = nullptr);
-
-// What StoreAccount may do: create or update (SaveAccount), create only
-// (an account that exists by now is never overwritten: the window's new
-// account loses against one made meanwhile over the account server), or
-// update only (an account deleted meanwhile is not made again).
+// What WriteAccount may do: create or update, create only (an account that
+// exists by now is never overwritten: the window's new account loses
+// against one made meanwhile over the account server), or update only (an
+// account deleted meanwhile is not made again).
 enum class AccountStoreMode { kCreateOrUpdate, kCreateOnly, kUpdateOnly };
 
 enum class AccountStoreResult {
@@ -67,15 +62,24 @@ enum class AccountStoreResult {
     kWriteFailed,
 };
 
-// SaveAccount with a mode and the reason of a refusal. A name created in
-// kCreateOnly mode must pass IsValidNewAccountName. The existence test and
-// the creation are one step under the account-file lock.
-AccountStoreResult StoreAccount(std::string_view account, AccountRecord record, AccountStoreMode mode,
-                                NoticeSink* notices = nullptr);
+// The account's part of creating or updating it: the folder of a new
+// account, its settings and its list entry, within the domain limits.
+// Refused: an invalid or reserved name, a domain not in the domain table,
+// the domain's account or space limit, a negative volume under a space
+// limit, a folder that already exists, a text with CR or LF. A name created
+// in kCreateOnly mode must pass IsValidNewAccountName. The existence test
+// and the creation are one step under the account-file lock. `created`
+// tells whether the account is new. Its mailbox and the notices are the
+// caller's (StoreAccount, mailmodel/provision).
+AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, AccountStoreMode mode, bool& created);
 
-// -1 reserved name ("_..." or "All"), 1 listed account of the current
-// domain mode, 0 otherwise.
-int AccountExists(std::string_view account);
+// Posts an account notice (WM_NEW_ACCOUNT ...) to `notices`, the process
+// bus when null, waiting a moment for the window to take it.
+void PostAccountNotice(NoticeSink* notices, NoticeId id, std::string_view account);
+
+// A reserved name ("_..." or "All"), a listed account of the current
+// domain mode, or neither.
+AccountPresence AccountExists(std::string_view account);
 
 // True when the password's digest, or the password itself, equals the
 // stored password of an existing account. An account whose stored password

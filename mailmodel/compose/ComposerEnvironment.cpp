@@ -31,11 +31,12 @@ ComposerEnvironment ComposerEnvironment::Server() {
     return env;
 }
 
-ComposerEnvironment ComposerEnvironment::WebMail() {
+ComposerEnvironment ComposerEnvironment::WebMail(std::string languageFile) {
     ComposerEnvironment env;
-    env.charset = [] { return LanguageCharset(); };
-    env.domainName = [] { return GetDomainName(); };
+    env.charset = [file = std::move(languageFile)] { return LanguageCharset(file); };
+    env.domainName = [] { return std::string(); };
     env.writesTemplateHeader = false;
+    env.flavour = mime::MimeFlavour::WebMail;
     return env;
 }
 

@@ -110,7 +110,7 @@ int CMessageGenerator::Compose(const Request& request) {
     if (request.outputPath == nullptr || request.body == nullptr) return 0;
     try {
         const std::string charset = environment_.charset();
-        mime::CRfc822Message message;
+        mime::CRfc822Message message(environment_.flavour);
         message.SetDate();
         message.SetVersion();
         message.SetCharset(charset);

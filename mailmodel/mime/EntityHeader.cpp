@@ -57,8 +57,8 @@ bool IsBeginLine(std::string_view t) {
 
 }  // namespace
 
-std::string_view MediaTypeName(int index) {
-    if (index < 0 || index >= CurrentMimeFlavour().mediaTypeCount) return {};
+std::string_view MediaTypeName(int index, MimeFlavour flavour) {
+    if (index < 0 || index >= TraitsOf(flavour).mediaTypeCount) return {};
     return kMediaTypes[static_cast<std::size_t>(index)];
 }
 
@@ -115,7 +115,7 @@ void CEntityHeader::AppendField(CHeaderField field) {
 }
 
 int CEntityHeader::GetMediaType() const {
-    const int count = CurrentMimeFlavour().mediaTypeCount;
+    const int count = Traits().mediaTypeCount;
     const std::string* type = GetFieldValue("Content-Type");
     const std::string_view value = type == nullptr ? std::string_view("text") : std::string_view(*type);
     for (int i = 0; i < count; ++i)
@@ -139,7 +139,7 @@ std::string CEntityHeader::GetSubType() const {
 
 bool CEntityHeader::IsText() const {
     const int type = GetMediaType();
-    return type == kMediaText || (type == kMediaUuencode && CurrentMimeFlavour().uuencode);
+    return type == kMediaText || (type == kMediaUuencode && Traits().uuencode);
 }
 
 void CEntityHeader::SetCharset(std::string_view charset) {
@@ -185,8 +185,8 @@ void CEntityHeader::SetBoundary(const char* boundary) {
         counter = (counter - 1) % 9 + 1;
         char text[96];
         std::snprintf(text, sizeof text, "%.*s%03d_%06d.%06d",
-                      static_cast<int>(CurrentMimeFlavour().boundaryPrefix.size()),
-                      CurrentMimeFlavour().boundaryPrefix.data(), counter, r2, r1);
+                      static_cast<int>(Traits().boundaryPrefix.size()),
+                      Traits().boundaryPrefix.data(), counter, r2, r1);
         made = text;
         boundary = made.c_str();
     }
@@ -221,7 +221,7 @@ std::ptrdiff_t CEntityHeader::Store(char* buffer, std::size_t capacity) {
 
 std::ptrdiff_t CEntityHeader::Load(const char* text, std::size_t length) {
     const std::string_view t(text, length);
-    if (CurrentMimeFlavour().uuencode && IsBeginLine(t)) {
+    if (Traits().uuencode && IsBeginLine(t)) {
         const std::size_t eol = t.find("\r\n", 10);
         if (eol != std::string_view::npos) {
             CHeaderField type("Content-Type", "application/octet-stream");

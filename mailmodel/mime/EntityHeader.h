@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mailmodel/mime/HeaderField.h"
+#include "mailmodel/mime/MimeFlavour.h"
 
 namespace quorvex::mime {
 
@@ -24,8 +25,9 @@ enum MediaTypeIndex : int {
     kMediaUuencode = 7,  // the library's own marker for uuencoded blocks
 };
 
-// Main type name of an index ("text" ... "uuencode"); empty when unknown.
-std::string_view MediaTypeName(int index);
+// Main type name of an index ("text" ... "uuencode"); empty when unknown
+// in that flavour.
+std::string_view MediaTypeName(int index, MimeFlavour flavour = MimeFlavour::Server);
 // "application/pdf" and so on for a file-name extension; empty when the
 // extension is not in the table.
 std::string ContentTypeForExtension(std::string_view extension);
@@ -34,7 +36,9 @@ class CEntityHeader {
 public:
     using FieldList = std::vector<CHeaderField>;
 
-    CEntityHeader() = default;
+    // The flavour decides the media types known, uuencoded blocks and the
+    // made-up boundary of this header (and, for an entity, of its parts).
+    explicit CEntityHeader(MimeFlavour flavour = MimeFlavour::Server) : flavour_(flavour) {}
     CEntityHeader(const CEntityHeader&) = default;
     CEntityHeader& operator=(const CEntityHeader&) = default;
     virtual ~CEntityHeader() = default;
@@ -44,6 +48,7 @@ public:
     virtual std::ptrdiff_t Store(char* buffer, std::size_t capacity);
     virtual std::ptrdiff_t Load(const char* text, std::size_t length);
 
+    MimeFlavour flavour() const { return flavour_; }
     const FieldList& Fields() const { return fields_; }
     FieldList::iterator FindField(std::string_view name);
     FieldList::const_iterator FindField(std::string_view name) const;
@@ -75,12 +80,15 @@ public:
     }
     void SetCharset(std::string_view charset);
     void SetName(std::string_view name);
-    // A null boundary is made up ("__=_Part__%03d_%06d.%06d").
+    // A null boundary is made up ("__=_Part__%03d_%06d.%06d" in the
+    // server's flavour).
     void SetBoundary(const char* boundary);
 
 protected:
     std::string ValueOrEmpty(std::string_view name) const;
+    const MimeFlavourTraits& Traits() const { return TraitsOf(flavour_); }
 
+    MimeFlavour flavour_;
     FieldList fields_;
 };
 

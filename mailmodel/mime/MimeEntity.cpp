@@ -38,7 +38,9 @@ std::size_t FindDelimiter(std::string_view t, std::string_view delimiter, bool u
 
 }  // namespace
 
-std::unique_ptr<CMimeEntity> CreateEntity(std::string_view) { return std::make_unique<CMimeEntity>(); }
+std::unique_ptr<CMimeEntity> CreateEntity(std::string_view, MimeFlavour flavour) {
+    return std::make_unique<CMimeEntity>(flavour);
+}
 
 void CMimeEntity::Clear() {
     parts_.clear();
@@ -94,7 +96,7 @@ bool CMimeEntity::WriteToFile(const std::string& path) const {
 }
 
 CMimeEntity* CMimeEntity::CreatePart(std::string_view mediaType, const CMimeEntity* before) {
-    std::unique_ptr<CMimeEntity> part = CreateEntity(mediaType.empty() ? std::string_view("text") : mediaType);
+    std::unique_ptr<CMimeEntity> part = CreateEntity(mediaType.empty() ? std::string_view("text") : mediaType, flavour_);
     CMimeEntity* raw = part.get();
     auto at = std::find_if(parts_.begin(), parts_.end(), [&](const auto& p) { return p.get() == before; });
     if (before == nullptr) at = parts_.end();
@@ -118,7 +120,7 @@ std::size_t CMimeEntity::GetBodyPartList(std::vector<CMimeEntity*>& list) {
 
 std::size_t CMimeEntity::GetAttachmentList(std::vector<CMimeEntity*>& list) {
     const int type = GetMediaType();
-    if (type == kMediaMultipart || (type == kMediaUuencode && CurrentMimeFlavour().uuencode)) {
+    if (type == kMediaMultipart || (type == kMediaUuencode && Traits().uuencode)) {
         std::size_t count = 0;
         for (auto& part : parts_) count += part->GetAttachmentList(list);
         return count;
@@ -130,7 +132,7 @@ std::size_t CMimeEntity::GetAttachmentList(std::vector<CMimeEntity*>& list) {
 
 std::size_t CMimeEntity::GetLength() {
     std::size_t total = CEntityHeader::GetLength();
-    auto coder = CreateTransferCoder(GetTransferEncoding());
+    auto coder = CreateTransferCoder(GetTransferEncoding(), flavour_);
     coder->SetInput(content_.data(), content_.size(), true);
     total += coder->GetResultLength();
     if (!parts_.empty()) {
@@ -145,7 +147,7 @@ std::ptrdiff_t CMimeEntity::Store(char* buffer, std::size_t capacity) {
     const std::ptrdiff_t header = CEntityHeader::Store(buffer, capacity);
     if (header <= 0) return header;
     std::size_t o = static_cast<std::size_t>(header);
-    auto coder = CreateTransferCoder(GetTransferEncoding());
+    auto coder = CreateTransferCoder(GetTransferEncoding(), flavour_);
     coder->SetInput(content_.data(), content_.size(), true);
     o += coder->Convert(buffer + o, capacity - o);
     if (parts_.empty()) return static_cast<std::ptrdiff_t>(o);
@@ -192,7 +194,7 @@ std::ptrdiff_t CMimeEntity::LoadWithin(const char* text, std::size_t length, Loa
     content_.clear();
     const std::string_view t(text, length);
     const std::size_t bodyStart = static_cast<std::size_t>(headerResult);
-    const bool uuencode = CurrentMimeFlavour().uuencode;
+    const bool uuencode = Traits().uuencode;
     const std::string boundary = GetBoundary();
     const bool split = depth < kMaxMimeDepth;
 
@@ -212,7 +214,7 @@ std::ptrdiff_t CMimeEntity::LoadWithin(const char* text, std::size_t length, Loa
     }
 
     if (ownEnd > bodyStart) {
-        auto coder = CreateTransferCoder(GetTransferEncoding());
+        auto coder = CreateTransferCoder(GetTransferEncoding(), flavour_);
         coder->SetInput(text + bodyStart, ownEnd - bodyStart, false);
         content_.resize(coder->GetResultLength());
         content_.resize(coder->Convert(content_.data(), content_.size()));
@@ -238,7 +240,7 @@ std::ptrdiff_t CMimeEntity::LoadWithin(const char* text, std::size_t length, Loa
         const std::size_t partEnd = next == std::string_view::npos ? t.size() : std::max(next, partStart);
         if (budget.partsLeft == 0) break;
         --budget.partsLeft;
-        CEntityHeader probe;
+        CEntityHeader probe(flavour_);
         probe.Load(text + partStart, partEnd - partStart);
         CMimeEntity* child = CreatePart(probe.GetMediaTypeName());
         const std::ptrdiff_t r = child->LoadWithin(text + partStart, partEnd - partStart, budget, depth + 1);

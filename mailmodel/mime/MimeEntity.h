@@ -24,7 +24,7 @@ inline constexpr std::size_t kMaxMimeParts = 10000;
 
 class CMimeEntity : public CEntityHeader {
 public:
-    CMimeEntity() = default;
+    explicit CMimeEntity(MimeFlavour flavour = MimeFlavour::Server) : CEntityHeader(flavour) {}
     CMimeEntity(const CMimeEntity&) = delete;
     CMimeEntity& operator=(const CMimeEntity&) = delete;
     ~CMimeEntity() override = default;
@@ -42,7 +42,8 @@ public:
     const std::string& Content() const { return content_; }
     std::size_t ContentLength() const { return content_.size(); }
 
-    // Embeds a message as "message/rfc822" content / parses it back.
+    // Embeds a message as "message/rfc822" content / parses it back (in
+    // the flavour `message` was made with).
     bool SetMessage(CRfc822Message& message);
     std::ptrdiff_t GetMessage(CRfc822Message& message) const;
 
@@ -71,7 +72,7 @@ private:
 };
 
 // The entity factory behind CreatePart: every media type makes a plain
-// CMimeEntity (no other entity class exists).
-std::unique_ptr<CMimeEntity> CreateEntity(std::string_view mediaType);
+// CMimeEntity (no other entity class exists) of the given flavour.
+std::unique_ptr<CMimeEntity> CreateEntity(std::string_view mediaType, MimeFlavour flavour = MimeFlavour::Server);
 
 }  // namespace quorvex::mime

@@ -1,7 +1,8 @@
 // The two builds of the MIME library: the server's and the web-mail
-// component's. They differ only in a few traits, chosen once at start-up
-// with SetMimeFlavour before any message is handled, so both deliverables
-// link the same code.
+// component's. They differ only in a few traits. Each entity tree carries
+// its flavour (given when its root is made, passed on to every part it
+// creates), so both deliverables link the same code and one process may
+// parse in either flavour.
 #pragma once
 
 #include <string_view>
@@ -19,8 +20,6 @@ struct MimeFlavourTraits {
     int mediaTypeCount;
 };
 
-// Selects the flavour and rebuilds the transfer-coder registry to match.
-void SetMimeFlavour(MimeFlavour flavour);
-const MimeFlavourTraits& CurrentMimeFlavour();
+const MimeFlavourTraits& TraitsOf(MimeFlavour flavour);
 
 }  // namespace quorvex::mime

@@ -10,6 +10,8 @@ namespace quorvex::mime {
 
 class CRfc822Message : public CMimeEntity {
 public:
+    explicit CRfc822Message(MimeFlavour flavour = MimeFlavour::Server) : CMimeEntity(flavour) {}
+
     // "Date" from the current local time, or from the given local time
     // (normalised; an impossible date sets nothing). The zone offset
     // includes daylight saving time.

@@ -1,4 +1,4 @@
-// Pass-through coding, the transfer-coder registry and the flavour switch.
+// Pass-through coding, the transfer-coder registry and the flavours' traits.
 // The registry is filled on first use; nothing registers coders after
 // start-up, but a mutex keeps a late registration from racing a lookup.
 #include "mailmodel/mime/TransferCoder.h"
@@ -19,22 +19,15 @@ namespace {
 constexpr MimeFlavourTraits kServerTraits{true, "__=_Part__", 8};
 constexpr MimeFlavourTraits kWebMailTraits{false, "__=_Part_Boundary_", 7};
 
-std::atomic<const MimeFlavourTraits*> g_traits{&kServerTraits};
-
 using TransferCoders = CoderTable<CTransferCoder>;
 
 std::atomic<bool> g_folding{false};
 
 void FillDefaults(TransferCoders& coders) {
     g_folding = false;
-    if (CurrentMimeFlavour().uuencode) {
-        coders.Reset({{"quoted-printable", &TransferCoders::Make<CQuotedPrintableCoder>},
-                      {"base64", &TransferCoders::Make<CBase64Coder>},
-                      {"uuencode", &TransferCoders::Make<CUuCoder>}});
-    } else {
-        coders.Reset({{"quoted-printable", &TransferCoders::Make<CQuotedPrintableCoder>},
-                      {"base64", &TransferCoders::Make<CBase64Coder>}});
-    }
+    coders.Reset({{"quoted-printable", &TransferCoders::Make<CQuotedPrintableCoder>},
+                  {"base64", &TransferCoders::Make<CBase64Coder>},
+                  {"uuencode", &TransferCoders::Make<CUuCoder>}});
 }
 
 // Filled with the defaults on first use.
@@ -47,12 +40,9 @@ TransferCoders& Coders() {
 
 }  // namespace
 
-void SetMimeFlavour(MimeFlavour flavour) {
-    g_traits = flavour == MimeFlavour::WebMail ? &kWebMailTraits : &kServerTraits;
-    ResetTransferCoders();
+const MimeFlavourTraits& TraitsOf(MimeFlavour flavour) {
+    return flavour == MimeFlavour::WebMail ? kWebMailTraits : kServerTraits;
 }
-
-const MimeFlavourTraits& CurrentMimeFlavour() { return *g_traits.load(); }
 
 std::size_t CTransferCoder::Encode(char* buffer, std::size_t capacity) {
     const std::size_t n = std::min(inputLength_, capacity);
@@ -64,8 +54,10 @@ std::size_t CTransferCoder::Decode(char* buffer, std::size_t capacity) { return 
 
 void RegisterTransferCoder(std::string_view name, TransferCoderFactory factory) { Coders().Set(name, factory); }
 
-std::unique_ptr<CTransferCoder> CreateTransferCoder(std::string_view name) {
+std::unique_ptr<CTransferCoder> CreateTransferCoder(std::string_view name, MimeFlavour flavour) {
     if (name.empty()) name = "7bit";
+    // A flavour without uudecoding knows no "uuencode" coder.
+    if (!TraitsOf(flavour).uuencode && EqualsNoCase(name, "uuencode")) return std::make_unique<CTransferCoder>();
     auto coder = Coders().Create(name);
     return coder ? std::move(coder) : std::make_unique<CTransferCoder>();
 }
@@ -88,12 +80,12 @@ std::string RunCoder(CTransferCoder& coder, std::string_view input, bool encode)
     return out;
 }
 
-std::string TransferEncode(std::string_view encoding, std::string_view input) {
-    return RunCoder(*CreateTransferCoder(encoding), input, true);
+std::string TransferEncode(std::string_view encoding, std::string_view input, MimeFlavour flavour) {
+    return RunCoder(*CreateTransferCoder(encoding, flavour), input, true);
 }
 
-std::string TransferDecode(std::string_view encoding, std::string_view input) {
-    return RunCoder(*CreateTransferCoder(encoding), input, false);
+std::string TransferDecode(std::string_view encoding, std::string_view input, MimeFlavour flavour) {
+    return RunCoder(*CreateTransferCoder(encoding, flavour), input, false);
 }
 
 }  // namespace quorvex::mime

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "mailmodel/mime/MimeFlavour.h"
+
 namespace quorvex::mime {
 
 class CTransferCoder {
@@ -44,19 +46,20 @@ using TransferCoderFactory = std::unique_ptr<CTransferCoder> (*)();
 // Removes every entry of that name; appends the factory unless it is null.
 void RegisterTransferCoder(std::string_view name, TransferCoderFactory factory);
 // The first entry of that name (case-insensitive) makes the coder; an empty
-// name means "7bit"; an unknown name gives the pass-through coder.
-std::unique_ptr<CTransferCoder> CreateTransferCoder(std::string_view name);
+// name means "7bit"; an unknown name gives the pass-through coder, and so
+// does "uuencode" in a flavour without uudecoding.
+std::unique_ptr<CTransferCoder> CreateTransferCoder(std::string_view name, MimeFlavour flavour = MimeFlavour::Server);
 // Folding on registers the folding coder under "7bit" and "8bit"; off
 // removes both names. The field coders read the switch too.
 void SetLineFolding(bool on);
 bool IsLineFoldingOn();
-// Rebuilds the registry with the defaults of the current flavour.
+// Rebuilds the registry with the defaults.
 void ResetTransferCoders();
 
 // Runs one coder over a whole input (allocates the estimate, trims to the
 // bytes written).
 std::string RunCoder(CTransferCoder& coder, std::string_view input, bool encode);
-std::string TransferEncode(std::string_view encoding, std::string_view input);
-std::string TransferDecode(std::string_view encoding, std::string_view input);
+std::string TransferEncode(std::string_view encoding, std::string_view input, MimeFlavour flavour = MimeFlavour::Server);
+std::string TransferDecode(std::string_view encoding, std::string_view input, MimeFlavour flavour = MimeFlavour::Server);
 
 }  // namespace quorvex::mime

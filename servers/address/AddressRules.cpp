@@ -41,7 +41,7 @@ int ClassifyAddress(std::string_view address, const CServerSettings& settings,
     const std::string_view domain = address.substr(at + 1);
     const bool multi_domain = settings.DomainNameType == 1;
     const auto exists = [&](std::string_view name) {
-        return account_exists && account_exists(name) == 1 ? ADDRESS_LOCAL_ACCOUNT : ADDRESS_LOCAL_UNKNOWN;
+        return account_exists && account_exists(name) == AccountPresence::kListed ? ADDRESS_LOCAL_ACCOUNT : ADDRESS_LOCAL_UNKNOWN;
     };
 
     if (const auto literal = HostLiteral(domain); literal && IsLocalAddress(*literal)) {

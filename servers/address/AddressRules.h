@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "mailmodel/account/AccountPresence.h"
 #include "common/AddressClass.h"
 #include "common/ServerSettings.h"
 #include "common/net/PeerAddress.h"
@@ -19,12 +20,12 @@ namespace quorvex {
 // domains, the part before the last "@" with one.
 std::string AccountOfAddress(std::string_view address, const CServerSettings& settings);
 
-// Longest address looked at; longer input is cut to this (the old buffer).
+// Longest address looked at; longer input is cut to this (a 1024-byte
+// buffer with its terminator).
 inline constexpr std::size_t kMaxClassifiedAddressLength = 1023;
 
-// The account store's verdict on a name: 1 an existing account that fits
-// the domain mode, 0 unknown, -1 a reserved name.
-using AccountExistsFunction = std::function<int(std::string_view name)>;
+// The account store's verdict on a name (AccountExists).
+using AccountExistsFunction = std::function<AccountPresence(std::string_view name)>;
 
 // Splits at the last "@". A domain that is a dotted IPv4 address of this
 // host (bare or in square brackets) names the local accounts in

@@ -37,8 +37,9 @@ const char* CounterKey(QueueCounterKind kind) {
 
 }  // namespace
 
-int NextQueueId(QueueCounterKind kind) {
-    const std::string folder = JoinPath(ProgramFolder(), "smtp");
+int NextQueueId(QueueCounterKind kind) { return NextQueueId(JoinPath(ProgramFolder(), "smtp"), kind); }
+
+int NextQueueId(const std::string& folder, QueueCounterKind kind) {
     const std::string path = JoinPath(folder, "index.ini");
     const char* key = CounterKey(kind);
     std::lock_guard lock(QueueIndexLock);

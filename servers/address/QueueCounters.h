@@ -3,6 +3,8 @@
 // handed out once; the counters only grow.
 #pragma once
 
+#include <string>
+
 namespace quorvex {
 
 enum QueueCounterKind : int {
@@ -23,6 +25,8 @@ inline constexpr int kQueueIdBlock = 64;
 // a different number. A counter that someone else rewrote is noticed and
 // followed.
 int NextQueueId(QueueCounterKind kind);
+// The same for the counter file "index.ini" of the queue folder `folder`.
+int NextQueueId(const std::string& folder, QueueCounterKind kind);
 
 // Forgets what this process reserved and handed out, as a restart would
 // (tests of what a new run continues from).

@@ -17,7 +17,7 @@ inline constexpr std::uint16_t kTypeNs = 2;
 inline constexpr std::uint16_t kTypeSoa = 6;
 inline constexpr std::uint16_t kTypeMx = 15;
 inline constexpr std::uint16_t kClassIn = 1;
-// Longest name text the reader hands out (the old 127-byte buffers).
+// Longest name text the reader hands out (a 127-byte name buffer).
 inline constexpr std::size_t kNameCapacity = 127;
 
 std::uint16_t ReadUint16BE(const unsigned char* at);

@@ -2,21 +2,23 @@
 #include "servers/filters/SmsNotice.h"
 
 #include <arpa/inet.h>
-#include <dlfcn.h>
 
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
+#include "common/SharedLibrary.h"
 #include "smsgate/Tellarin.h"
 
 namespace quorvex {
 
 namespace {
 
-// The exports a notice uses.
+// The library and the exports a notice uses.
 struct Tellarin {
+    SharedLibrary library;
     decltype(&cmpp_connect_to_ismg) connect = nullptr;
     decltype(&cmpp_login_value_set) login_value_set = nullptr;
     decltype(&cmpp_login) login = nullptr;
@@ -40,8 +42,8 @@ std::string g_library_path;
 const Tellarin* g_library = nullptr;
 
 template <typename F>
-bool Bind(void* handle, F& slot, const char* name) {
-    slot = reinterpret_cast<F>(::dlsym(handle, name));
+bool Bind(const SharedLibrary& library, F& slot, const char* name) {
+    slot = library.Function<F>(name);
     return slot != nullptr;
 }
 
@@ -49,15 +51,15 @@ const Tellarin* LoadTellarin() {
     std::lock_guard guard(g_library_mutex);
     if (g_library != nullptr) return g_library;
     const std::string candidates[] = {g_library_path, JoinPath(ProgramFolder(), "libTellarin.so"), "libTellarin.so"};
-    void* handle = nullptr;
+    auto t = std::make_unique<Tellarin>();
     for (const auto& path : candidates) {
-        if (!path.empty() && (handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) != nullptr) break;
+        if ((t->library = SharedLibrary::Open(path))) break;
     }
-    if (handle == nullptr) {
+    if (!t->library) {
         WriteErrorLog(__FILE__, __LINE__, "libTellarin.so cannot be loaded: short messages are not sent");
         return nullptr;
     }
-    auto* t = new Tellarin;  // kept for the life of the process, like the library
+    const SharedLibrary& handle = t->library;
     const bool bound = Bind(handle, t->connect, "cmpp_connect_to_ismg") &&
                        Bind(handle, t->login_value_set, "cmpp_login_value_set") && Bind(handle, t->login, "cmpp_login") &&
                        Bind(handle, t->submit_init, "cmpp_submit_sm_init") &&
@@ -74,11 +76,9 @@ const Tellarin* LoadTellarin() {
                        Bind(handle, t->disconnect, "cmpp_disconnect_from_ismg");
     if (!bound) {
         WriteErrorLog(__FILE__, __LINE__, "libTellarin.so lacks an export: short messages are not sent");
-        delete t;
-        ::dlclose(handle);
         return nullptr;
     }
-    g_library = t;
+    g_library = t.release();  // kept, with the library, for the life of the process
     return g_library;
 }
 

@@ -17,7 +17,9 @@ std::optional<std::string> AccountListCollectionAccounts::GetName(int index) con
 
 bool AccountListCollectionAccounts::IsGroup(std::string_view name) const { return Accounts().IsGroup(name) != 0; }
 
-int AccountListCollectionAccounts::AccountExists(std::string_view name) const { return quorvex::AccountExists(name); }
+AccountPresence AccountListCollectionAccounts::AccountExists(std::string_view name) const {
+    return quorvex::AccountExists(name);
+}
 
 std::vector<std::unique_ptr<RemoteCollectionScheduler>> StartCollectionSchedulers(JobTable& jobs, int count) {
     static const AccountListCollectionAccounts accounts;  // stateless: reads the process's list
@@ -70,7 +72,7 @@ void RemoteCollectionScheduler::Walk(std::stop_token stop) {
     for (int index = 0; index < accounts_.GetCount(); ++index) {
         if (stop.stop_requested() || !ServersRunning()) return;
         const std::optional<std::string> name = accounts_.GetName(index);
-        if (!name || accounts_.IsGroup(*name) || accounts_.AccountExists(*name) != 1) continue;
+        if (!name || accounts_.IsGroup(*name) || accounts_.AccountExists(*name) != AccountPresence::kListed) continue;
         if (!AutoReceive()) continue;
         JobRequest request;
         request.kind = JOB_REMOTE_POP3;

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "mailmodel/account/AccountPresence.h"
 #include "servers/jobs/JobTable.h"
 
 namespace quorvex {
@@ -25,8 +26,8 @@ public:
     virtual int GetCount() const = 0;
     virtual std::optional<std::string> GetName(int index) const = 0;
     virtual bool IsGroup(std::string_view name) const = 0;
-    // 1 for an existing account (AccountExists of the account store).
-    virtual int AccountExists(std::string_view name) const = 0;
+    // AccountExists of the account store.
+    virtual AccountPresence AccountExists(std::string_view name) const = 0;
 };
 
 // The process's account list (Accounts()) and account store.
@@ -35,7 +36,7 @@ public:
     int GetCount() const override;
     std::optional<std::string> GetName(int index) const override;
     bool IsGroup(std::string_view name) const override;
-    int AccountExists(std::string_view name) const override;
+    AccountPresence AccountExists(std::string_view name) const override;
 };
 
 struct CollectionSchedule {

@@ -10,7 +10,7 @@ namespace quorvex {
 LoginOutcome CheckAccountLogin(std::string_view account, std::string_view password, GroupLogin groups) {
     // CheckAccountPassword computes the digest for every name, listed or not.
     const bool matches = CheckAccountPassword(account, password);
-    if (!IsValidAccountName(account) || AccountExists(account) != 1) return LoginOutcome::kUnknownAccount;
+    if (!IsValidAccountName(account) || AccountExists(account) != AccountPresence::kListed) return LoginOutcome::kUnknownAccount;
     if (!matches) return LoginOutcome::kWrongPassword;
     if (Accounts().IsDisabled(account)) return LoginOutcome::kDisabled;
     if (groups == GroupLogin::kRefused && Accounts().IsGroup(account) != 0) return LoginOutcome::kNotPermitted;

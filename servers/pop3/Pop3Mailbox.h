@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mailmodel/account/AccountPresence.h"
 #include "mailmodel/store/MailboxIndex.h"
 #include "servers/logins/LoginChecks.h"
 
@@ -55,9 +56,9 @@ class Pop3Services {
 public:
     virtual ~Pop3Services() = default;
 
-    // Accounts. AccountExists: 1 a local account that may be served, -1 a
-    // reserved name, 0 otherwise. Names arrive lower-cased and validated.
-    virtual int AccountExists(std::string_view name) = 0;
+    // Accounts. AccountExists: kListed for a local account that may be
+    // served. Names arrive lower-cased and validated.
+    virtual AccountPresence AccountExists(std::string_view name) = 0;
     // PASS's checks: the password (groups refused), the lock of a guessing
     // address and the report of a failure.
     virtual LoginChecks& Logins() = 0;

@@ -42,7 +42,7 @@ Pop3LogConfig Pop3LogConfigFrom(const CServerSettings& settings, NoticeSink* not
     return config;
 }
 
-int Pop3ServerServices::AccountExists(std::string_view name) { return quorvex::AccountExists(name); }
+AccountPresence Pop3ServerServices::AccountExists(std::string_view name) { return quorvex::AccountExists(name); }
 
 bool Pop3ServerServices::IsDisabled(std::string_view name) { return Accounts().IsDisabled(name); }
 bool Pop3ServerServices::IsGroup(std::string_view name) { return Accounts().IsGroup(name) != 0; }

@@ -32,7 +32,7 @@ public:
     Pop3ServerServices(std::shared_ptr<const CServerSettings> settings, Pop3ServerHooks hooks)
         : settings_(std::move(settings)), hooks_(std::move(hooks)) {}
 
-    int AccountExists(std::string_view name) override;
+    AccountPresence AccountExists(std::string_view name) override;
     LoginChecks& Logins() override { return logins_; }
     bool IsDisabled(std::string_view name) override;
     bool IsGroup(std::string_view name) override;

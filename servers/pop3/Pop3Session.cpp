@@ -156,7 +156,7 @@ Pop3Step Pop3Session::OnUser(std::string_view argument) {
 
     user_.clear();
     attempted_user_ = name;
-    if (IsValidAccountName(name) && services_.AccountExists(name) == 1) {
+    if (IsValidAccountName(name) && services_.AccountExists(name) == AccountPresence::kListed) {
         if (services_.IsDisabled(name)) {
             Reply(kAccountDisabled);
             return Pop3Step::kClose;

@@ -36,15 +36,17 @@ int RecordIdOf(std::string_view name) {
     return id;
 }
 
-// Every record of the queue folder by id.
-std::map<int, IniDocument> ListRecords() {
+// Every record of a queue folder by id.
+std::map<int, IniDocument> ListRecords(const std::string& folder) {
     std::map<int, IniDocument> records;
-    DIR* dir = ::opendir(QueueFolder().c_str());
+    DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) return records;
     while (const dirent* entry = ::readdir(dir)) {
         const int id = RecordIdOf(entry->d_name);
         if (id <= 0) continue;
-        if (auto record = ReadQueueRecord(QueueRecordPath(id))) records.emplace(id, std::move(*record));
+        if (auto record = ReadQueueRecord(JoinPath(folder, std::to_string(id) + ".ini"))) {
+            records.emplace(id, std::move(*record));
+        }
     }
     ::closedir(dir);
     return records;
@@ -52,48 +54,22 @@ std::map<int, IniDocument> ListRecords() {
 
 }  // namespace
 
-namespace {
+OutgoingQueue::OutgoingQueue(const std::string& program_folder)
+    : folder_(JoinPath(program_folder, "smtp")), undelivered_(JoinPath(program_folder, "undelivered")) {}
 
-std::atomic<OutgoingQueue*> g_installed_queue{nullptr};
-
-}  // namespace
-
-OutgoingQueue& ProcessQueue() {
-    if (OutgoingQueue* queue = g_installed_queue.load()) return *queue;
-    static auto* fallback = new OutgoingQueue;  // lives as long as its threads may
-    return *fallback;
-}
-
-void InstallProcessQueue(OutgoingQueue* queue) { g_installed_queue = queue; }
-
-std::mutex& QueueLock() { return ProcessQueue().lock(); }
-std::condition_variable& QueueWakeup() { return ProcessQueue().wakeup(); }
-QueueScanRange& ScanRange() { return ProcessQueue().scan_range(); }
-RetryRing& Retries() { return ProcessQueue().retries(); }
-
-int EnqueueOutgoingMail(const std::string& message, std::string_view recipient, std::string_view sender,
-                        const std::string* record_to_copy, int retry_of) {
-    return ProcessQueue().Enqueue(message, recipient, sender, record_to_copy, retry_of);
-}
-
-void RebuildQueueScanRange() { ProcessQueue().RebuildScanRange(); }
-
-OutgoingQueue::OutgoingQueue() = default;
-
-void OutgoingQueue::ForgetPending() {
-    std::lock_guard guard(lock_);
-    range_ = {};
-    retries_.read = retries_.write = 0;
-}
-
-std::string QueueFolder() { return JoinPath(ProgramFolder(), "smtp"); }
-std::string QueueRecordPath(int id) { return JoinPath(QueueFolder(), std::to_string(id) + ".ini"); }
 std::string QueueMessageName(int id) { return "mail" + std::to_string(id) + ".dat"; }
+
+std::string OutgoingQueue::RecordPath(int id) const { return JoinPath(folder_, std::to_string(id) + ".ini"); }
+
+QueueScanRange OutgoingQueue::PendingRange() const {
+    std::lock_guard guard(lock_);
+    return range_;
+}
 
 int OutgoingQueue::Enqueue(const std::string& message, std::string_view recipient, std::string_view sender,
                            const std::string* record_to_copy, int retry_of) {
     if (HasLineBreak(recipient) || HasLineBreak(sender)) return -1;
-    MakeFolders(QueueFolder());
+    MakeFolders(folder_);
 
     std::optional<IniDocument> record;
     if (record_to_copy != nullptr) {
@@ -104,11 +80,11 @@ int OutgoingQueue::Enqueue(const std::string& message, std::string_view recipien
     }
 
     std::unique_lock guard(lock_);
-    const int id = NextQueueId(QUEUE_COUNTER_INTERNET_SEND);
+    const int id = NextQueueId(folder_, QUEUE_COUNTER_INTERNET_SEND);
     if (id <= 0) return -1;
     const std::string message_name = QueueMessageName(id);
-    const std::string message_path = JoinPath(QueueFolder(), message_name);
-    const std::string record_path = QueueRecordPath(id);
+    const std::string message_path = JoinPath(folder_, message_name);
+    const std::string record_path = RecordPath(id);
     // The body first: a record only ever names a complete copy.
     if (!ScrambleCopyFile(message, message_path, 0)) {
         ::unlink(message_path.c_str());
@@ -137,20 +113,20 @@ int OutgoingQueue::Enqueue(const std::string& message, std::string_view recipien
     return id;
 }
 
-void RemoveQueueItem(int id, const std::string& message_path) {
-    ::unlink(QueueRecordPath(id).c_str());
+void OutgoingQueue::RemoveItem(int id, const std::string& message_path) const {
+    ::unlink(RecordPath(id).c_str());
     if (!message_path.empty()) ::unlink(message_path.c_str());
 }
 
-bool HasQueuedMail() {
-    for (const auto& [id, record] : ListRecords()) {
+bool OutgoingQueue::HasQueuedMail() const {
+    for (const auto& [id, record] : ListRecords(folder_)) {
         if (!RecordValue(record, "MailFile").empty()) return true;
     }
     return false;
 }
 
 void OutgoingQueue::RebuildScanRange() {
-    const auto records = ListRecords();
+    const auto records = ListRecords(folder_);
     std::lock_guard guard(lock_);
     QueueScanRange& range = range_;
     for (const auto& [id, record] : records) {
@@ -160,11 +136,11 @@ void OutgoingQueue::RebuildScanRange() {
         if (replaced > 0 && replaced != id && records.count(replaced) != 0) {
             const auto& old = records.at(replaced);
             const std::string old_file = RecordValue(old, "MailFile");
-            RemoveQueueItem(replaced, old_file.empty() ? std::string() : JoinPath(QueueFolder(), old_file));
+            RemoveItem(replaced, old_file.empty() ? std::string() : JoinPath(folder_, old_file));
         }
     }
     for (const auto& [id, record] : records) {
-        if (RecordValue(record, "MailFile").empty() || !FileExists(QueueRecordPath(id))) continue;
+        if (RecordValue(record, "MailFile").empty() || !FileExists(RecordPath(id))) continue;
         if (range.low == -1 || id < range.low) range.low = id;
         if (id > range.high) range.high = id;
     }

@@ -19,20 +19,22 @@
 
 #include "common/IniDocument.h"
 #include "common/Notices.h"
+#include "common/Paths.h"
 #include "common/ServerSettings.h"
 #include "servers/outgoing/SmtpClientText.h"
+#include "servers/queue/UndeliveredFolder.h"
 
 namespace quorvex {
 
 // Lowest and highest queue item id not yet taken by a sender thread; -1 and
-// -1 when there is none. Guarded by QueueLock().
+// -1 when there is none. Guarded by the queue's lock.
 struct QueueScanRange {
     int low = -1;
     int high = -1;
 };
 
 // Items waiting for their next attempt, served strictly first in, first
-// out. Holds at most kSize - 1 entries. Guarded by QueueLock().
+// out. Holds at most kSize - 1 entries. Guarded by the queue's lock.
 struct RetryRing {
     static constexpr int kSize = 1000;
     struct Entry {
@@ -54,21 +56,12 @@ struct RetryRing {
     }
 };
 
-// "<program folder>/smtp".
-std::string QueueFolder();
-std::string QueueRecordPath(int id);
-std::string QueueMessageName(int id);  // "mail<id>.dat"
-
 // The record key a retry gets: the id of the record it replaces. Start-up
 // drops a replaced record that a crash left behind, so an item never runs
 // twice.
 inline constexpr std::string_view kRetryOfKey = "RetryOf";
 
-// True when some record of the queue folder names a message file.
-bool HasQueuedMail();
-
-// Deletes an item's record, then its message file.
-void RemoveQueueItem(int id, const std::string& message_path);
+std::string QueueMessageName(int id);  // "mail<id>.dat"
 
 struct SenderOptions {
     // Number of threads; -1: [System] "MailThreadNum" of config.ini (default 20).
@@ -98,17 +91,25 @@ enum class ItemResult {
     kRequeued = -1,  // waits for its next attempt
 };
 
-// The outgoing queue of one program folder: the lock and wake-up of its
-// senders, the scan range of new items, the retry ring and the pool of
-// sender threads. The program owns one and installs it as the process's
-// queue (InstallProcessQueue); a test can run its own.
+// The outgoing queue of one program folder: its items in "<program
+// folder>/smtp", the parked messages of "<program folder>/undelivered",
+// the scan range of new items, the retry ring and the pool of sender
+// threads that serve this queue. The program's wiring owns one and passes
+// it to whatever queues mail; a test runs its own on a folder of its own.
 class OutgoingQueue {
 public:
-    OutgoingQueue();
+    explicit OutgoingQueue(const std::string& program_folder);
     // Stops the sender threads.
     ~OutgoingQueue();
     OutgoingQueue(const OutgoingQueue&) = delete;
     OutgoingQueue& operator=(const OutgoingQueue&) = delete;
+
+    // The queue folder, "<program folder>/smtp".
+    const std::string& folder() const { return folder_; }
+    std::string RecordPath(int id) const;
+    std::string MessagePath(int id) const { return JoinPath(folder_, QueueMessageName(id)); }
+    UndeliveredFolder& undelivered() { return undelivered_; }
+    const UndeliveredFolder& undelivered() const { return undelivered_; }
 
     // Copies `message` into the queue as a new item for `recipient` and
     // returns its id. With `record_to_copy` (a retry) that record is copied
@@ -119,10 +120,19 @@ public:
     // it is left behind.
     int Enqueue(const std::string& message, std::string_view recipient, std::string_view sender,
                 const std::string* record_to_copy = nullptr, int retry_of = 0);
+    // Enqueue of a new item; true when it was queued.
+    bool AddToQueue(std::string_view recipient, std::string_view sender, const std::string& message) {
+        return Enqueue(message, recipient, sender) >= 0;
+    }
+
+    // True when some record of the queue folder names a message file.
+    bool HasQueuedMail() const;
 
     // Start-up: widens the scan range over every record on disk that names
     // a message file, and removes records that a later retry record replaced.
     void RebuildScanRange();
+    // The ids not yet taken by a sender, as they stand now.
+    QueueScanRange PendingRange() const;
 
     // Rebuilds the scan range from the records on disk and starts the
     // sender threads. Does nothing when they are running already.
@@ -138,19 +148,19 @@ public:
     // One delivery attempt of an item and what follows from its outcome.
     ItemResult ProcessItem(int id);
 
+    // Under the queue lock: clears the record's "MailFile" (a sender thread
+    // delivering the item at this moment then ends its attempt as "removed
+    // by admin"), deletes the message file when the record names a bare
+    // file name, then the record. False when there was no record to remove.
+    bool CancelQueuedItem(int id);
+
+    // Queues parked message n again as new mail (its tries start again at
+    // 0) and removes it from the undelivered folder. The parked copy is
+    // kept when it could not be queued.
+    bool ResendUndelivered(int n);
+
     // Delivery attempts in progress.
     int ActiveDeliveries() const { return active_deliveries_.load(); }
-
-    // Forgets the scan range and the retry ring (the records stay).
-    void ForgetPending();
-
-    // The lock that guards the scan range and the retry ring, and the
-    // wake-up of waiting senders (notified under the lock when an item is
-    // queued).
-    std::mutex& lock() { return lock_; }
-    std::condition_variable& wakeup() { return wakeup_; }
-    QueueScanRange& scan_range() { return range_; }
-    RetryRing& retries() { return retries_; }
 
 private:
     class ActiveDelivery;
@@ -163,13 +173,24 @@ private:
     outgoing::DeliveryResult Deliver(std::string_view recipient, std::string_view sender, const std::string& file,
                                      std::string& outcome) const;
     bool DeliverLocally(std::string_view recipient, const std::string& report) const;
+    // Deletes an item's record, then its message file.
+    void RemoveItem(int id, const std::string& message_path) const;
+    // Parks the message of item `id` with the keys of its record.
+    void Park(const std::string& message_path, int id);
+    // A record that names no usable message is kept out of the way.
+    void MoveAside(int id, const std::string& message_path, std::string_view why) const;
     // After a failed attempt: the retry record, or the report and the end
     // of the item.
     ItemResult Requeue(int id, IniDocument& record, const std::string& message_path, std::uint32_t now_tick);
     ItemResult GiveUp(int id, IniDocument& record, const std::string& message_path, int times,
                       const std::string& outcome, const CServerSettings& settings);
 
-    std::mutex lock_;
+    const std::string folder_;
+    UndeliveredFolder undelivered_;
+
+    // Guards range_ and retries_; wakeup_ tells waiting senders (under the
+    // lock) that an item was queued.
+    mutable std::mutex lock_;
     std::condition_variable wakeup_;
     QueueScanRange range_;
     RetryRing retries_;
@@ -181,34 +202,6 @@ private:
     std::atomic<int> running_{0};
     std::condition_variable ended_;
     std::atomic<int> active_deliveries_{0};
-};
-
-// The queue of this process: the one installed, else one made on first use
-// (for tools and tests that never install one).
-OutgoingQueue& ProcessQueue();
-// Makes `queue` the process's queue; null goes back to the default one.
-void InstallProcessQueue(OutgoingQueue* queue);
-
-// The process queue's parts, as before the queue was an object.
-std::mutex& QueueLock();
-std::condition_variable& QueueWakeup();
-QueueScanRange& ScanRange();
-RetryRing& Retries();
-
-// ProcessQueue().Enqueue.
-int EnqueueOutgoingMail(const std::string& message, std::string_view recipient, std::string_view sender,
-                        const std::string* record_to_copy = nullptr, int retry_of = 0);
-
-// ProcessQueue().RebuildScanRange.
-void RebuildQueueScanRange();
-
-class COutgoingMail {
-public:
-    virtual ~COutgoingMail() = default;
-    // True when the message was queued.
-    bool AddToQueue(std::string_view recipient, std::string_view sender, const std::string& message) {
-        return EnqueueOutgoingMail(message, recipient, sender) >= 0;
-    }
 };
 
 }  // namespace quorvex

@@ -1,4 +1,5 @@
-// Cancelling queued items from the transfer status window.
+// The transfer status window's actions on the queue: cancelling queued
+// items and sending parked messages again.
 #include "servers/queue/QueueItemRemoval.h"
 
 #include <unistd.h>
@@ -17,17 +18,29 @@ bool IsBareQueueFileName(std::string_view name) {
            name != "." && name != "..";
 }
 
-bool CancelQueuedItem(int id) {
+bool OutgoingQueue::CancelQueuedItem(int id) {
     if (id <= 0) return false;
-    const std::string record_path = QueueRecordPath(id);
-    std::lock_guard guard(QueueLock());
+    const std::string record_path = RecordPath(id);
+    std::lock_guard guard(lock_);
     auto record = ReadQueueRecord(record_path);
     if (!record) return false;
     const std::string mail_file = RecordValue(*record, "MailFile");
     // First the mark a sender looks for after its attempt, then the files.
     if (!mail_file.empty() && record->Set(kQueueSection, "MailFile", "")) WriteQueueRecord(record_path, *record);
-    if (IsBareQueueFileName(mail_file)) ::unlink(JoinPath(QueueFolder(), mail_file).c_str());
+    if (IsBareQueueFileName(mail_file)) ::unlink(JoinPath(folder_, mail_file).c_str());
     return ::unlink(record_path.c_str()) == 0;
+}
+
+bool OutgoingQueue::ResendUndelivered(int n) {
+    if (const auto parked = undelivered_.Find(n)) {
+        if (!AddToQueue(RecordValue(parked->record, "DestAddr"), RecordValue(parked->record, "ReplyAddr"),
+                        parked->message_path)) {
+            return false;
+        }
+        ::unlink(parked->message_path.c_str());
+    }
+    ::unlink(undelivered_.RecordPath(n).c_str());
+    return true;
 }
 
 }  // namespace quorvex

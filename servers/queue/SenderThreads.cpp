@@ -28,6 +28,7 @@
 #include "servers/outgoing/DomainDelivery.h"
 #include "servers/queue/DeliveryLog.h"
 #include "servers/queue/OutgoingQueue.h"
+#include "servers/queue/QueueItemRemoval.h"
 #include "servers/queue/QueueRecord.h"
 #include "servers/queue/RetryPolicy.h"
 #include "servers/queue/UndeliveredFolder.h"
@@ -47,21 +48,6 @@ std::string LogFolder(const CServerSettings& settings) {
 std::string Attempt(int times, std::string_view sender, std::string_view recipient) {
     return "INTERNET send mail [" + std::to_string(times) + " times] from <" + std::string(sender) + "> to <" +
            std::string(recipient) + ">";
-}
-
-// A record that names no usable message is kept out of the way in
-// "smtp/damaged" instead of being tried again and again.
-void MoveAside(int id, const std::string& message_path, std::string_view why) {
-    QUORVEX_ERROR_LOG("queue item " + std::to_string(id) + " moved aside: " + std::string(why));
-    const std::string folder = JoinPath(QueueFolder(), "damaged");
-    MakeFolders(folder);
-    const std::string record = QueueRecordPath(id);
-    ::rename(record.c_str(), JoinPath(folder, std::to_string(id) + ".ini").c_str());
-    if (!message_path.empty()) ::rename(message_path.c_str(), JoinPath(folder, std::string(BaseName(message_path))).c_str());
-}
-
-bool SafeFileName(std::string_view name) {
-    return !name.empty() && name.find('/') == std::string_view::npos && name != "." && name != "..";
 }
 
 void WriteLog(const IniDocument& record, const std::string& message_path, int times, const std::string& outcome,
@@ -89,6 +75,22 @@ private:
 };
 
 OutgoingQueue::~OutgoingQueue() { StopSenders(); }
+
+// Kept in "smtp/damaged" instead of being tried again and again.
+void OutgoingQueue::MoveAside(int id, const std::string& message_path, std::string_view why) const {
+    QUORVEX_ERROR_LOG("queue item " + std::to_string(id) + " moved aside: " + std::string(why));
+    const std::string damaged = JoinPath(folder_, "damaged");
+    MakeFolders(damaged);
+    const std::string record = RecordPath(id);
+    ::rename(record.c_str(), JoinPath(damaged, std::to_string(id) + ".ini").c_str());
+    if (!message_path.empty()) {
+        ::rename(message_path.c_str(), JoinPath(damaged, std::string(BaseName(message_path))).c_str());
+    }
+}
+
+void OutgoingQueue::Park(const std::string& message_path, int id) {
+    undelivered_.MoveToUndelivered(message_path, ReadQueueRecord(RecordPath(id)));
+}
 
 bool OutgoingQueue::Taking() const { return ServersRunning() && !stopping_.load(); }
 
@@ -190,7 +192,7 @@ int OutgoingQueue::PickNextItem() {
             };
             std::optional<IniDocument> record;
             while (range.low != -1) {
-                record = ReadQueueRecord(QueueRecordPath(range.low));
+                record = ReadQueueRecord(RecordPath(range.low));
                 if (record && !RecordValue(*record, "MailFile").empty()) break;
                 step();
             }
@@ -211,16 +213,16 @@ int OutgoingQueue::PickNextItem() {
 
 ItemResult OutgoingQueue::ProcessItem(int id) {
     const std::uint32_t started = QueueTickCount();
-    const std::string record_path = QueueRecordPath(id);
+    const std::string record_path = RecordPath(id);
     auto record = ReadQueueRecord(record_path);
     if (!record) return ItemResult::kFinished;
     const std::string mail_file = RecordValue(*record, "MailFile");
     if (mail_file.empty()) return ItemResult::kFinished;
     const std::string recipient = RecordValue(*record, "DestAddr");
     const std::string sender = RecordValue(*record, "ReplyAddr");
-    const std::string message_path = JoinPath(QueueFolder(), mail_file);
-    if (!SafeFileName(mail_file) || recipient.empty() || !FileExists(message_path)) {
-        MoveAside(id, SafeFileName(mail_file) ? message_path : std::string(), "record without recipient or message");
+    const std::string message_path = JoinPath(folder_, mail_file);
+    if (!IsBareQueueFileName(mail_file) || recipient.empty() || !FileExists(message_path)) {
+        MoveAside(id, IsBareQueueFileName(mail_file) ? message_path : std::string(), "record without recipient or message");
         return ItemResult::kFinished;
     }
     const auto settings = Settings();
@@ -249,7 +251,7 @@ ItemResult OutgoingQueue::ProcessItem(int id) {
             result = outgoing::DeliveryResult::kFailedSoft;
         }
         if (result == outgoing::DeliveryResult::kDelivered) {
-            RemoveQueueItem(id, message_path);
+            RemoveItem(id, message_path);
             WriteLog(*record, message_path, times, "SUCCESS", kSuccessLogBound, true,
                      [this](const std::string& text) { Notify(text); });
             Notify(Attempt(times, sender, recipient) + " SUCCESSFULLY!");
@@ -259,7 +261,7 @@ ItemResult OutgoingQueue::ProcessItem(int id) {
     // Cancelled from the transfer status window during the attempt?
     auto current = ReadQueueRecord(record_path);
     if (!current || RecordValue(*current, "MailFile").empty()) {
-        RemoveQueueItem(id, message_path);
+        RemoveItem(id, message_path);
         Notify(Attempt(times, sender, recipient) + " FAILED: removed by admin");
         return ItemResult::kFinished;
     }
@@ -281,11 +283,11 @@ ItemResult OutgoingQueue::ProcessItem(int id) {
 
 ItemResult OutgoingQueue::Requeue(int id, IniDocument& record, const std::string& message_path,
                                   std::uint32_t now_tick) {
-    const std::string record_path = QueueRecordPath(id);
+    const std::string record_path = RecordPath(id);
     // The retry record is on disk before this one goes.
     if (WriteQueueRecord(record_path, record) &&
         Enqueue(message_path, RecordValue(record, "DestAddr"), RecordValue(record, "ReplyAddr"), &record_path, id) > 0) {
-        RemoveQueueItem(id, message_path);
+        RemoveItem(id, message_path);
     } else {
         QUORVEX_ERROR_LOG("cannot re-queue item " + std::to_string(id) + "; it waits under its own number");
         std::lock_guard guard(lock_);
@@ -301,41 +303,42 @@ ItemResult OutgoingQueue::GiveUp(int id, IniDocument& record, const std::string&
     const auto notify = [this](const std::string& text) { Notify(text); };
     record.Set(kQueueSection, "EndTime", LogTimeStamp(std::time(nullptr)));
     record.Set(kQueueSection, "LastResponse", RecordText(outcome));
-    WriteQueueRecord(QueueRecordPath(id), record);
+    WriteQueueRecord(RecordPath(id), record);
     const ReportRoute route =
         outgoing::IsBounceSender(sender) ? ReportRoute::kNoReport : RouteOfReport(sender, Classify(sender));
     if (route == ReportRoute::kNoReport) {
         // Nobody to report to (a report itself, or mail without a sender):
         // the message is parked, never answered with another report.
         WriteLog(record, message_path, times, outcome, settings.MaxLogLine, false, notify);
-        MoveToUndelivered(message_path, id);
-        RemoveQueueItem(id, message_path);
+        Park(message_path, id);
+        RemoveItem(id, message_path);
         return ItemResult::kFinished;
     }
-    const std::string report = JoinPath(QueueFolder(), "temp_smtp_" + std::to_string(NextQueueId(QUEUE_COUNTER_TEMP_SMTP)) + ".dat");
+    const std::string report =
+        JoinPath(folder_, "temp_smtp_" + std::to_string(NextQueueId(folder_, QUEUE_COUNTER_TEMP_SMTP)) + ".dat");
     if (!outgoing::BuildBounceMessage(recipient, sender, message_path, report, outcome, settings.Dominame)) {
         QUORVEX_ERROR_LOG("cannot write the non-delivery report for item " + std::to_string(id));
         ::unlink(report.c_str());
-        MoveToUndelivered(message_path, id);
-        RemoveQueueItem(id, message_path);
+        Park(message_path, id);
+        RemoveItem(id, message_path);
         return ItemResult::kFinished;
     }
     WriteLog(record, message_path, times, outcome, settings.MaxLogLine, true, notify);
     switch (route) {
         case ReportRoute::kLocalMailbox:
-            if (!DeliverLocally(sender, report)) MoveToUndelivered(report, id);
+            if (!DeliverLocally(sender, report)) Park(report, id);
             break;
         case ReportRoute::kOutgoing:
             // Reports travel with an empty envelope sender.
-            if (Enqueue(report, sender, "") < 0) MoveToUndelivered(report, id);
+            if (Enqueue(report, sender, "") < 0) Park(report, id);
             break;
         case ReportRoute::kNoReport:
         case ReportRoute::kPark:
-            MoveToUndelivered(report, id);
+            Park(report, id);
             break;
     }
     ::unlink(report.c_str());
-    RemoveQueueItem(id, message_path);
+    RemoveItem(id, message_path);
     return ItemResult::kFinished;
 }
 
@@ -347,7 +350,7 @@ void OutgoingQueue::StartSenders(SenderOptions options) {
     if (count <= 0) count = kDefaultThreads;
     options_ = std::move(options);
     stopping_ = false;
-    MakeFolders(QueueFolder());
+    MakeFolders(folder_);
     RebuildScanRange();
     running_ = count;
     for (int i = 0; i < count; ++i) threads_.emplace_back([this] { SenderThread(); });
@@ -370,11 +373,5 @@ bool OutgoingQueue::StopSenders(std::chrono::milliseconds limit) {
     if (!ended) QUORVEX_ERROR_LOG("sender threads did not end in time");
     return ended;
 }
-
-void StartSenderThreads(SenderOptions options) { ProcessQueue().StartSenders(std::move(options)); }
-bool StopSenderThreads(std::chrono::milliseconds limit) { return ProcessQueue().StopSenders(limit); }
-int PickNextQueueItem() { return ProcessQueue().PickNextItem(); }
-int ProcessQueueItem(int id) { return static_cast<int>(ProcessQueue().ProcessItem(id)); }
-int ActiveDeliveryCount() { return ProcessQueue().ActiveDeliveries(); }
 
 }  // namespace quorvex

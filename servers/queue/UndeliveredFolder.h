@@ -2,26 +2,45 @@
 // queue gave up on and could not report, each a record "<n>.ini" (section
 // "Info") with its message "undelivered<n>.dat"; "index.ini" holds the
 // next number ([System] "NextFileID", first 100). The transfer status
-// window sends them again or deletes them.
+// window sends them again (through the queue) or deletes them.
 #pragma once
 
+#include <mutex>
+#include <optional>
 #include <string>
+
+#include "common/IniDocument.h"
 
 namespace quorvex {
 
-std::string UndeliveredFolder();
-std::string UndeliveredRecordPath(int n);
+class UndeliveredFolder {
+public:
+    explicit UndeliveredFolder(std::string folder) : folder_(std::move(folder)) {}
+    UndeliveredFolder(const UndeliveredFolder&) = delete;
+    UndeliveredFolder& operator=(const UndeliveredFolder&) = delete;
 
-// Parks queue item `id` (its record's keys) with `message_file` as its
-// message. Returns the parked number, or -1 when nothing could be parked.
-int MoveToUndelivered(const std::string& message_file, int id);
+    const std::string& folder() const { return folder_; }
+    std::string RecordPath(int n) const;
 
-// Queues parked message n again as new mail (its tries start again at 0)
-// and removes it from the folder. The parked copy is kept when it could
-// not be queued.
-bool ResendUndelivered(int n);
+    // Parks `message_file` with the keys of a queue item's record (empty
+    // values without one). Returns the parked number, or -1 when nothing
+    // could be parked.
+    int MoveToUndelivered(const std::string& message_file, const std::optional<IniDocument>& queue_record);
 
-// Removes parked message n.
-bool DeleteUndelivered(int n);
+    // The message file parked as n, with its record, when the record names
+    // a bare file name of this folder.
+    struct Parked {
+        IniDocument record;
+        std::string message_path;
+    };
+    std::optional<Parked> Find(int n) const;
+
+    // Removes parked message n.
+    bool DeleteUndelivered(int n);
+
+private:
+    const std::string folder_;
+    std::mutex lock_;  // numbering and writing of parked entries
+};
 
 }  // namespace quorvex

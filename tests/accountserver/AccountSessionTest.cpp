@@ -105,7 +105,7 @@ TEST_F(AccountSessionTest, FailedSavesAreNotAnsweredOk) {
 
     const auto deleted = Run({"DELETE#bob#new", "QUIT"});
     EXPECT_EQ(deleted, (std::vector<std::string>{"+OK", "+OK"}));
-    EXPECT_EQ(AccountExists("bob"), 0);
+    EXPECT_EQ(AccountExists("bob"), AccountPresence::kMissing);
     EXPECT_FALSE(FolderExists(home_.File("mail/bob")));
 }
 
@@ -191,7 +191,7 @@ TEST_F(AccountSessionTest, NewAccountNamesArePlain) {
         EXPECT_EQ(replies.back() == "+OK" && replies.size() == 10, c.reply == "+OK");
     }
     EXPECT_TRUE(CheckAccountPassword("jo.smith_2-x", "pw"));
-    EXPECT_EQ(AccountExists("ab"), 0);  // the NUL did not cut the name
+    EXPECT_EQ(AccountExists("ab"), AccountPresence::kMissing);  // the NUL did not cut the name
 }
 
 TEST_F(AccountSessionTest, DispatchRules) {

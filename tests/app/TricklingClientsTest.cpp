@@ -72,7 +72,7 @@ TEST_F(TricklingClientsTest, OneAddressCannotLockEveryoneOut) {
     options.busy_idle_limit = 1000ms;
     options.load_log = [](std::string_view) {};
     JobTable jobs(options);
-    app::ServerWiring wiring(jobs, notices);
+    app::ServerWiring wiring(jobs, notices, home_.path());
     wiring.InstallJobHandlers();
     jobs.CreateWorkerThreads();
     const std::vector<int> ports = testing::TakeTestPorts(3);

@@ -11,6 +11,7 @@
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
 #include "support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex {
 namespace {
@@ -19,11 +20,11 @@ using testing::TempFolder;
 
 class DomainTableTest : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         ProfileFile::ClearCache();
         Publish("");
     }
-    void TearDown() override { PublishSettings(std::make_shared<CServerSettings>()); }
 
     // Publishes a record of this folder loaded from `config`.
     void Publish(const std::string& config) {

@@ -38,8 +38,6 @@ TEST(HostInfo, ExecutablePathIsThisProgram) {
     EXPECT_EQ(*resolved, path + "\n");
 }
 
-TEST(HostInfo, AlwaysTheNtFamily) { EXPECT_TRUE(IsWindowsNT()); }
-
 TEST(HostInfo, LocaleLanguageAbbreviations) {
     struct Case {
         const char* locale;

@@ -15,6 +15,7 @@
 #include "common/SettingsHost.h"
 #include "common/SystemLocations.h"
 #include "support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex {
 namespace {
@@ -23,6 +24,7 @@ using testing::TempFolder;
 
 class SettingsFileTest : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         ProfileFile::ClearCache();
         SetSettingsHost(SettingsHost{
@@ -40,11 +42,6 @@ protected:
         published->LogFilePath = temp_.File("log");
         PublishSettings(published);
     }
-    void TearDown() override {
-        SetSettingsHost({});
-        PublishSettings(std::make_shared<CServerSettings>());
-    }
-
     CServerSettings Loaded() {
         CServerSettings settings;
         settings.SetProgramFolder(temp_.path());

@@ -7,7 +7,6 @@
 
 #include "common/AtomicFile.h"
 #include "common/BoundedString.h"
-#include "common/ErrorAlert.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/Translation.h"
@@ -69,9 +68,7 @@ TEST_F(TranslationTest, MissingFileAndLanguageChangeTakeEffectAtOnce) {
     log_.UpdateSettings([](CServerSettings& settings) { settings.Language = "Other"; });
     EXPECT_EQ(TranslateText("OK"), "Gut");
 
-    SetLanguageFileSource([this] { return temp_.File("Language/Test.ini"); });
-    EXPECT_EQ(TranslateText("OK"), "Bien");
-    SetLanguageFileSource(nullptr);
+    EXPECT_EQ(TranslateText("OK", temp_.File("Language/Test.ini")), "Bien");
     EXPECT_EQ(TranslateText("OK"), "Gut");
 }
 
@@ -229,12 +226,9 @@ TEST_F(TranslationTest, TranslateMenu) {
 TEST_F(TranslationTest, ShippedEnglishFileLeavesTextsAlone) {
     const std::string shipped = JoinPath(QUORVEX_SOURCE_DIR, "data", "Language", "English.ini");
     ASSERT_TRUE(FileExists(shipped));
-    SetLanguageFileSource([&] { return shipped; });
-    EXPECT_EQ(LanguageCharset(), "iso-8859-1");
-    EXPECT_EQ(TranslateText("QuorvexServer"), "QuorvexServer");
-    EXPECT_EQ(TranslateText("Line one\r\nLine two"), "Line one\r\nLine two");
-    EXPECT_TRUE(ErrorAlertEnabled());
-    SetLanguageFileSource(nullptr);
+    EXPECT_EQ(LanguageCharset(shipped), "iso-8859-1");
+    EXPECT_EQ(TranslateText("QuorvexServer", shipped), "QuorvexServer");
+    EXPECT_EQ(TranslateText("Line one\r\nLine two", shipped), "Line one\r\nLine two");
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 #include "MailDataFixture.h"
 #include "common/Notices.h"
 #include "mailmodel/account/AccountConfig.h"
-#include "mailmodel/account/AccountTables.h"
+#include "mailmodel/provision/AccountProvision.h"
+#include "mailmodel/provision/AccountTables.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex {

@@ -11,6 +11,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/account/EmailForward.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex {
@@ -152,9 +153,9 @@ TEST_F(MailDataTest, DomainLimitsOnAccountsAndSpace) {
         ASSERT_TRUE(SaveAccount(name, WithVolume(1), &notices)) << name;
     EXPECT_FALSE(SaveAccount("d@small.test", WithVolume(1), &notices));
     EXPECT_EQ(CountDomainAccounts("SMALL.test"), 3);
-    EXPECT_EQ(AccountExists("plain"), 0);            // no "@" in multi-domain mode
-    EXPECT_EQ(AccountExists("a@unknown.test"), 0);
-    EXPECT_EQ(AccountExists("A@Small.Test"), 1);
+    EXPECT_EQ(AccountExists("plain"), AccountPresence::kMissing);            // no "@" in multi-domain mode
+    EXPECT_EQ(AccountExists("a@unknown.test"), AccountPresence::kMissing);
+    EXPECT_EQ(AccountExists("A@Small.Test"), AccountPresence::kListed);
     EXPECT_TRUE(IsAccountInDomain("a@small.test", "small.test"));
     EXPECT_FALSE(IsAccountInDomain("a@small.test", "space.test"));
 
@@ -174,10 +175,10 @@ TEST_F(MailDataTest, DomainLimitsOnAccountsAndSpace) {
 
 TEST_F(MailDataTest, SingleDomainModeAndReservedNames) {
     MakeAccount("bob");
-    EXPECT_EQ(AccountExists("_bob"), -1);
-    EXPECT_EQ(AccountExists("ALL"), -1);
-    EXPECT_EQ(AccountExists("bob@example.test"), 0);
-    EXPECT_EQ(AccountExists("BOB"), 1);
+    EXPECT_EQ(AccountExists("_bob"), AccountPresence::kReserved);
+    EXPECT_EQ(AccountExists("ALL"), AccountPresence::kReserved);
+    EXPECT_EQ(AccountExists("bob@example.test"), AccountPresence::kMissing);
+    EXPECT_EQ(AccountExists("BOB"), AccountPresence::kListed);
     EXPECT_TRUE(IsAccountInDomain("bob", "EXAMPLE.test"));
     EXPECT_FALSE(IsAccountInDomain("bob", "other.test"));
     EXPECT_FALSE(CheckAccountPassword("bob", ""));  // nothing stored: nothing accepted

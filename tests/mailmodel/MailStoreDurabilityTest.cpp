@@ -15,6 +15,7 @@
 #include "common/UniqueFd.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/FolderListing.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex {
@@ -152,7 +153,7 @@ TEST_F(MailDataTest, ConcurrentStoresListsAndDeletesKeepTheIndexWhole) {
             ASSERT_TRUE(LoadAccount("one", record));
             record.Comment = "change " + std::to_string(i);
             ASSERT_TRUE(SaveAccount("one", record, &quiet));
-            EXPECT_EQ(AccountExists("TWO"), 1);
+            EXPECT_EQ(AccountExists("TWO"), AccountPresence::kListed);
         }
     });
     for (int t = 0; t < 4; ++t) threads[static_cast<std::size_t>(t)].join();

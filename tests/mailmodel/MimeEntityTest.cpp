@@ -265,31 +265,36 @@ TEST(MimeEntity, FilesInAndOut) {
 namespace quorvex::mime {
 namespace {
 
-// Restores the server flavour however the test ends.
-struct WebMailFlavour {
-    WebMailFlavour() { SetMimeFlavour(MimeFlavour::WebMail); }
-    ~WebMailFlavour() { SetMimeFlavour(MimeFlavour::Server); }
-};
-
+// Both flavours in one process: each parse follows the flavour of the
+// entity it loads into, whatever was parsed before.
 TEST(MimeFlavour, WebMailBuildDiffersOnlyInItsTraits) {
     const std::string uuMessage = "Subject: uu\r\n\r\ntext\r\n\r\nbegin 644 a.txt\r\n#0V%T\r\n`\r\nend\r\n";
-    {
-        WebMailFlavour flavour;
-        CEntityHeader header;
-        header.SetBoundary(nullptr);
-        EXPECT_EQ(header.GetBoundary().rfind("__=_Part_Boundary_", 0), 0u) << header.GetBoundary();
-        header.SetContentType("uuencode/x");
-        EXPECT_EQ(header.GetMediaType(), 7);  // not listed in this build
-        EXPECT_EQ(TransferDecode("uuencode", "#0V%T\r\n"), "#0V%T\r\n");
-        CRfc822Message message;
-        ASSERT_GT(message.Load(uuMessage.data(), uuMessage.size()), 0);
-        EXPECT_TRUE(message.Parts().empty());
-        EXPECT_EQ(message.Content(), uuMessage.substr(uuMessage.find("\r\n\r\n") + 4));
-    }
+    CEntityHeader header(MimeFlavour::WebMail);
+    header.SetBoundary(nullptr);
+    EXPECT_EQ(header.GetBoundary().rfind("__=_Part_Boundary_", 0), 0u) << header.GetBoundary();
+    header.SetContentType("uuencode/x");
+    EXPECT_EQ(header.GetMediaType(), 7);  // not listed in this build
+    EXPECT_EQ(TransferDecode("uuencode", "#0V%T\r\n", MimeFlavour::WebMail), "#0V%T\r\n");
+    CRfc822Message webmail(MimeFlavour::WebMail);
+    ASSERT_GT(webmail.Load(uuMessage.data(), uuMessage.size()), 0);
+    EXPECT_TRUE(webmail.Parts().empty());
+    EXPECT_EQ(webmail.Content(), uuMessage.substr(uuMessage.find("\r\n\r\n") + 4));
+    // The parts of a web-mail tree parse in its flavour too.
+    const std::string multipart = "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\n" +
+                                  uuMessage.substr(uuMessage.find("\r\n\r\n") + 4) + "\r\n--b--\r\n";
+    CRfc822Message tree(MimeFlavour::WebMail);
+    ASSERT_GT(tree.Load(multipart.data(), multipart.size()), 0);
+    ASSERT_EQ(tree.Parts().size(), 1u);
+    EXPECT_TRUE(tree.Parts()[0]->Parts().empty());
+
     CRfc822Message message;
     ASSERT_GT(message.Load(uuMessage.data(), uuMessage.size()), 0);
     ASSERT_EQ(message.Parts().size(), 1u);
+    EXPECT_EQ(message.Parts()[0]->flavour(), MimeFlavour::Server);
     EXPECT_EQ(message.Parts()[0]->Content(), "Cat");
+    CEntityHeader server;
+    server.SetBoundary(nullptr);
+    EXPECT_EQ(server.GetBoundary().rfind("__=_Part__", 0), 0u) << server.GetBoundary();
 }
 
 // Every class used through a base pointer is destroyed through it safely.

@@ -101,9 +101,10 @@ TEST(QueueCountersTest, ThreadsAtOnceGetDifferentNumbers) {
 }
 
 // Accounts "alice" (single-domain) and "bob@multi.org" (multi-domain).
-int FakeAccountExists(std::string_view name) {
-    if (!name.empty() && name.front() == '_') return -1;
-    return SameName(name, "alice") || SameName(name, "bob@multi.org") ? 1 : 0;
+AccountPresence FakeAccountExists(std::string_view name) {
+    if (!name.empty() && name.front() == '_') return AccountPresence::kReserved;
+    return SameName(name, "alice") || SameName(name, "bob@multi.org") ? AccountPresence::kListed
+                                                                       : AccountPresence::kMissing;
 }
 
 TEST(AddressRulesTest, ClassifyInBothDomainModes) {

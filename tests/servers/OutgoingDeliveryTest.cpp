@@ -98,8 +98,6 @@ protected:
             s.DNSSecondary = "127.0.0.1";
         });
     }
-    void TearDown() override { UpdateSettings([](CServerSettings& s) { s = CServerSettings{}; }); }
-
     DomainDeliveryOptions Options(int smtp_port, int dns_port) {
         DomainDeliveryOptions options = DeliveryOptionsFromSettings(Settings());
         options.smtp_port = smtp_port;

@@ -79,7 +79,8 @@ TEST(Pop3ConcurrencyTest, TwentyReadersWhileSmtpDelivers) {
         std::lock_guard guard(temp_lock);
         return ++temp_ids;
     };
-    smtp::ServerSmtpServices smtp_services(std::move(hooks), notices);
+    OutgoingQueue queue(ProgramFolder());
+    smtp::ServerSmtpServices smtp_services(std::move(hooks), notices, queue);
     server.Start([&](JobTable& jobs, Pop3Server&) {
         jobs.SetHandler(JOB_SMTP, [&](Job& job) {
             smtp::RunSmtpConnection(job.socket.get(), job.client.HostText(), smtp_services);

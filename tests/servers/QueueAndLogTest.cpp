@@ -18,7 +18,6 @@
 #include "servers/queue/RetryPolicy.h"
 #include "servers/support/SmtpTestFiles.h"
 #include "support/TempFolder.h"
-#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex {
 namespace {
@@ -28,49 +27,42 @@ using testing::TempFolder;
 
 class QueueTest : public ::testing::Test {
 protected:
-    quorvex::testing::ScopedProcessState process_state_;  // restored last
-    void SetUp() override {
-        SetProgramFolder(folder.path());
-        ProfileFile::ClearCache();
-        InstallProcessQueue(&queue);
-        std::ofstream(message, std::ios::binary) << "Subject: q\r\n\r\n\x80\xff body\r\n";
-    }
-    void TearDown() override { InstallProcessQueue(nullptr); }
-    OutgoingQueue queue;
+    void SetUp() override { std::ofstream(message, std::ios::binary) << "Subject: q\r\n\r\n\x80\xff body\r\n"; }
     TempFolder folder;
+    OutgoingQueue queue{folder.path()};
     std::string message = folder.File("in.dat");
 };
 
 TEST_F(QueueTest, WritesRecordAndCopy) {
-    EXPECT_EQ(EnqueueOutgoingMail(message, "y@elsewhere.org", "x@example.test"), 1);
-    EXPECT_EQ(EnqueueOutgoingMail(message, "z@elsewhere.org", ""), 2);
-    const std::string record = QueueRecordPath(1);
+    EXPECT_EQ(queue.Enqueue(message, "y@elsewhere.org", "x@example.test"), 1);
+    EXPECT_EQ(queue.Enqueue(message, "z@elsewhere.org", ""), 2);
+    const std::string record = queue.RecordPath(1);
     EXPECT_EQ(ReadProfileString(record, "Info", "DestAddr"), "y@elsewhere.org");
     EXPECT_EQ(ReadProfileString(record, "Info", "ReplyAddr"), "x@example.test");
     EXPECT_EQ(ReadProfileString(record, "Info", "MailFile"), "mail1.dat");
     EXPECT_EQ(ReadProfileString(record, "Info", "Times"), "0");
     EXPECT_EQ(ReadProfileString(record, "Info", "BeginTime").size(), 19u);
-    EXPECT_EQ(Slurp(JoinPath(QueueFolder(), "mail2.dat")), Slurp(message));
-    EXPECT_EQ(ScanRange().low, 1);
-    EXPECT_EQ(ScanRange().high, 2);
+    EXPECT_EQ(Slurp(JoinPath(folder.path(), "smtp", "mail2.dat")), Slurp(message));
+    EXPECT_EQ(queue.PendingRange().low, 1);
+    EXPECT_EQ(queue.PendingRange().high, 2);
     // A retry copies the whole record and only renames the message file.
     ProfileFile(record).WriteString("Info", "Times", "3");
     const std::string copy_from = record;
-    EXPECT_EQ(EnqueueOutgoingMail(message, "ignored", "ignored", &copy_from), 3);
-    EXPECT_EQ(ReadProfileString(QueueRecordPath(3), "Info", "DestAddr"), "y@elsewhere.org");
-    EXPECT_EQ(ReadProfileString(QueueRecordPath(3), "Info", "Times"), "3");
-    EXPECT_EQ(ReadProfileString(QueueRecordPath(3), "Info", "MailFile"), "mail3.dat");
+    EXPECT_EQ(queue.Enqueue(message, "ignored", "ignored", &copy_from), 3);
+    EXPECT_EQ(ReadProfileString(queue.RecordPath(3), "Info", "DestAddr"), "y@elsewhere.org");
+    EXPECT_EQ(ReadProfileString(queue.RecordPath(3), "Info", "Times"), "3");
+    EXPECT_EQ(ReadProfileString(queue.RecordPath(3), "Info", "MailFile"), "mail3.dat");
 }
 
 TEST_F(QueueTest, RefusesWhatWouldBreakTheRecord) {
-    EXPECT_EQ(EnqueueOutgoingMail(message, "y@else\r\n[Info]\r\nMailFile=x", "s"), -1);
-    EXPECT_EQ(EnqueueOutgoingMail(message, "y@elsewhere.org", "s\n"), -1);
-    EXPECT_EQ(EnqueueOutgoingMail(folder.File("missing.dat"), "y@elsewhere.org", "s"), -1);
+    EXPECT_EQ(queue.Enqueue(message, "y@else\r\n[Info]\r\nMailFile=x", "s"), -1);
+    EXPECT_EQ(queue.Enqueue(message, "y@elsewhere.org", "s\n"), -1);
+    EXPECT_EQ(queue.Enqueue(folder.File("missing.dat"), "y@elsewhere.org", "s"), -1);
     // Nothing half-made stays behind.
-    for (const auto& entry : std::filesystem::directory_iterator(QueueFolder())) {
+    for (const auto& entry : std::filesystem::directory_iterator(queue.folder())) {
         if (entry.path().filename() != "index.ini") ADD_FAILURE() << entry.path();  // the counters stay
     }
-    EXPECT_EQ(ScanRange().low, -1);
+    EXPECT_EQ(queue.PendingRange().low, -1);
 }
 
 // How often an item is tried: permanent failures "MaxTries" times,

@@ -8,13 +8,9 @@
 #include <mutex>
 
 #include "common/Paths.h"
-#include "common/ProfileFile.h"
 #include "common/RunFlag.h"
-#include "common/ServerSettings.h"
-#include "servers/address/QueueCounters.h"
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/queue/QueueItemRemoval.h"
-#include "servers/queue/SenderThreads.h"
 #include "tests/support/TempFolder.h"
 
 namespace quorvex {
@@ -43,29 +39,12 @@ public:
     std::vector<std::string> texts;
 };
 
+// Each test has a queue of its own folder: no process state to set or reset.
 class QueueItemRemovalTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetProgramFolder(folder.path());
-        ProfileFile::ClearCache();
-        UpdateSettings([&](CServerSettings& s) {
-            s = CServerSettings{};
-            s.SetProgramFolder(folder.path());
-            s.LogFilePath = folder.File("log");
-            s.Dominame = "quorvex.test";
-        });
-        ForgetQueueIdReservations();
-        std::lock_guard guard(QueueLock());
-        ScanRange() = {};
-        Retries() = RetryRing{};
-    }
-    void TearDown() override {
-        std::lock_guard guard(QueueLock());
-        ScanRange() = {};
-        Retries() = RetryRing{};
-    }
     void Write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
     testing::TempFolder folder;
+    OutgoingQueue queue{folder.path()};
 };
 
 TEST_F(QueueItemRemovalTest, OnlyBareNamesInsideTheQueue) {
@@ -74,16 +53,16 @@ TEST_F(QueueItemRemovalTest, OnlyBareNamesInsideTheQueue) {
                                                   {"..mail", true}};
     for (const auto& [name, bare] : names) EXPECT_EQ(IsBareQueueFileName(name), bare) << name;
 
-    MakeFolders(QueueFolder());
+    MakeFolders(queue.folder());
     Write(folder.File("victim"), "keep");
     for (const auto& [id, file] : std::vector<std::pair<int, std::string>>{{3, "../victim"}, {4, ""}, {5, ".."}}) {
-        Write(QueueRecordPath(id), "[Info]\r\nDestAddr=x@remote.test\r\nMailFile=" + file + "\r\n");
-        EXPECT_TRUE(CancelQueuedItem(id)) << id;
-        EXPECT_FALSE(FileExists(QueueRecordPath(id))) << id;
+        Write(queue.RecordPath(id), "[Info]\r\nDestAddr=x@remote.test\r\nMailFile=" + file + "\r\n");
+        EXPECT_TRUE(queue.CancelQueuedItem(id)) << id;
+        EXPECT_FALSE(FileExists(queue.RecordPath(id))) << id;
     }
     EXPECT_TRUE(FileExists(folder.File("victim")));
-    EXPECT_FALSE(CancelQueuedItem(3)) << "nothing left to remove";
-    EXPECT_FALSE(CancelQueuedItem(0));
+    EXPECT_FALSE(queue.CancelQueuedItem(3)) << "nothing left to remove";
+    EXPECT_FALSE(queue.CancelQueuedItem(0));
 }
 
 TEST_F(QueueItemRemovalTest, AnAttemptInProgressEndsAsRemovedByAdmin) {
@@ -107,14 +86,14 @@ TEST_F(QueueItemRemovalTest, AnAttemptInProgressEndsAsRemovedByAdmin) {
         return outgoing::kFailedSoft;
     };
     ServerRunFlag = 1;
-    const int id = EnqueueOutgoingMail(message, "far@remote.test", "a@quorvex.test");
+    const int id = queue.Enqueue(message, "far@remote.test", "a@quorvex.test");
     ASSERT_GT(id, 0);
-    StartSenderThreads(options);
+    queue.StartSenders(options);
     {
         std::unique_lock guard(lock);
         ASSERT_TRUE(changed.wait_for(guard, 10s, [&] { return delivering; }));
     }
-    EXPECT_TRUE(CancelQueuedItem(id));
+    EXPECT_TRUE(queue.CancelQueuedItem(id));
     {
         std::lock_guard guard(lock);
         release = true;
@@ -124,12 +103,12 @@ TEST_F(QueueItemRemovalTest, AnAttemptInProgressEndsAsRemovedByAdmin) {
     while (!notices.Saw("FAILED: removed by admin") && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
     }
-    EXPECT_TRUE(StopSenderThreads(10s));
+    EXPECT_TRUE(queue.StopSenders(10s));
     ServerRunFlag = 0;
     EXPECT_TRUE(notices.Saw("FAILED: removed by admin"));
-    EXPECT_FALSE(HasQueuedMail());
-    EXPECT_FALSE(FileExists(QueueRecordPath(id))) << "no record comes back";
-    EXPECT_FALSE(FileExists(JoinPath(QueueFolder(), QueueMessageName(id))));
+    EXPECT_FALSE(queue.HasQueuedMail());
+    EXPECT_FALSE(FileExists(queue.RecordPath(id))) << "no record comes back";
+    EXPECT_FALSE(FileExists(queue.MessagePath(id)));
 }
 
 }  // namespace

@@ -23,7 +23,6 @@
 #include "servers/queue/DeliveryLog.h"
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/queue/QueueRecord.h"
-#include "servers/queue/SenderThreads.h"
 #include "servers/queue/UndeliveredFolder.h"
 #include "tests/servers/support/SmtpPeer.h"
 #include "tests/support/TempFolder.h"
@@ -81,19 +80,14 @@ std::string PythonEmailSummary(const std::string& path) {
     return output;
 }
 
-// Each test runs a queue of its own, installed as the process's queue.
+// Each test runs a queue of its own folder.
 class QueueSenderTest : public ::testing::Test {
 protected:
     quorvex::testing::ScopedProcessState process_state_;  // restored last
-    void SetUp() override {
-        InstallProcessQueue(&queue);
-        ServerRunFlag = 1;
-    }
+    void SetUp() override { ServerRunFlag = 1; }
     void TearDown() override {
         EXPECT_TRUE(queue.StopSenders(10s));
         ServerRunFlag = 0;
-        InstallProcessQueue(nullptr);
-        UpdateSettings([](CServerSettings& s) { s = CServerSettings{}; });
     }
     void AddAccount(const std::string& name) {
         const std::string dir = JoinPath(folder.path(), "mail", name);
@@ -124,7 +118,7 @@ protected:
 
     testing::TempFolder folder;
     NullNoticeSink notices;  // outlives the sender threads, stopped in TearDown
-    OutgoingQueue queue;
+    OutgoingQueue queue{folder.path()};
 };
 
 TEST_F(QueueSenderTest, RetriesReportsAndParks) {
@@ -152,20 +146,20 @@ TEST_F(QueueSenderTest, RetriesReportsAndParks) {
     };
     options.notices = &notices;
     options.deliver_locally = [&](std::string_view recipient, const std::string& report) {
-        return smtp::DeliverReportLocally(notices, recipient, report);
+        return smtp::DeliverReportLocally(notices, queue, recipient, report);
     };
 
     // A temporary refusal (450) is tried 5 times, then reported to the
     // local sender; a permanent one (550) "MaxTries" (2) times. A report
     // for an unknown local sender and mail without a sender are parked.
-    ASSERT_GT(EnqueueOutgoingMail(Message("a", "later"), "later@remote.test", "alice@quorvex.test"), 0);
-    ASSERT_GT(EnqueueOutgoingMail(Message("b", "never"), "never@remote.test", "ghost@quorvex.test"), 0);
-    ASSERT_GT(EnqueueOutgoingMail(Message("c", "never2"), "never2@remote.test", ""), 0);
-    ASSERT_GT(EnqueueOutgoingMail(Message("d", "ok"), "ok@remote.test", "alice@quorvex.test"), 0);
-    StartSenderThreads(options);
+    ASSERT_GT(queue.Enqueue(Message("a", "later"), "later@remote.test", "alice@quorvex.test"), 0);
+    ASSERT_GT(queue.Enqueue(Message("b", "never"), "never@remote.test", "ghost@quorvex.test"), 0);
+    ASSERT_GT(queue.Enqueue(Message("c", "never2"), "never2@remote.test", ""), 0);
+    ASSERT_GT(queue.Enqueue(Message("d", "ok"), "ok@remote.test", "alice@quorvex.test"), 0);
+    queue.StartSenders(options);
 
-    ASSERT_TRUE(WaitUntil([&] { return !HasQueuedMail() && ActiveDeliveryCount() == 0; }, 30s));
-    ASSERT_TRUE(StopSenderThreads(10s));
+    ASSERT_TRUE(WaitUntil([&] { return !queue.HasQueuedMail() && queue.ActiveDeliveries() == 0; }, 30s));
+    ASSERT_TRUE(queue.StopSenders(10s));
 
     std::lock_guard guard(mutex);
     ASSERT_EQ(attempts["later@remote.test"].size(), 5u);
@@ -191,17 +185,18 @@ TEST_F(QueueSenderTest, RetriesReportsAndParks) {
     // Two parked items: the report for the unknown sender, and the
     // sender-less message itself (no report for it).
     std::map<std::string, std::string> parked;  // recipient -> parked message
+    UndeliveredFolder& undelivered = queue.undelivered();
     for (int n : {100, 101}) {
-        const auto record = ReadQueueRecord(UndeliveredRecordPath(n));
+        const auto record = ReadQueueRecord(undelivered.RecordPath(n));
         ASSERT_TRUE(record) << n;
         parked[RecordValue(*record, "DestAddr")] =
-            ReadFileBytes(JoinPath(UndeliveredFolder(), RecordValue(*record, "MailFile")));
+            ReadFileBytes(JoinPath(undelivered.folder(), RecordValue(*record, "MailFile")));
         EXPECT_EQ(RecordValue(*record, "Times"), "2");
         EXPECT_EQ(RecordValue(*record, "LastResponse").rfind("550 refused", 0), 0u);
     }
     EXPECT_NE(parked["never@remote.test"].find("Undelivered mail"), std::string::npos);
     EXPECT_NE(parked["never2@remote.test"].find("Subject: never2"), std::string::npos);
-    EXPECT_FALSE(FileExists(UndeliveredRecordPath(102)));
+    EXPECT_FALSE(FileExists(undelivered.RecordPath(102)));
 
     // The delivery log: one success, three failures, nothing for retries.
     const std::string log = ReadFileBytes(DeliveryLogPath(JoinPath(folder.path(), "log"), std::time(nullptr)));
@@ -209,26 +204,30 @@ TEST_F(QueueSenderTest, RetriesReportsAndParks) {
     EXPECT_NE(log.find("LastResponse=SUCCESS"), std::string::npos);
 
     // A parked message sent again is a new item with its tries at zero.
-    ASSERT_TRUE(ResendUndelivered(101));
-    EXPECT_FALSE(FileExists(UndeliveredRecordPath(101)));
-    EXPECT_TRUE(HasQueuedMail());
-    ASSERT_TRUE(DeleteUndelivered(100));
-    EXPECT_FALSE(FileExists(UndeliveredRecordPath(100)));
+    ASSERT_TRUE(queue.ResendUndelivered(101));
+    EXPECT_FALSE(FileExists(undelivered.RecordPath(101)));
+    EXPECT_TRUE(queue.HasQueuedMail());
+    ASSERT_TRUE(undelivered.DeleteUndelivered(100));
+    EXPECT_FALSE(FileExists(undelivered.RecordPath(100)));
 }
 
 TEST_F(QueueSenderTest, DamagedRecordIsMovedAsideAndSendingGoesOn) {
     SmtpPeer peer("127.0.0.1", 0, folder.File("peer"));
     ASSERT_TRUE(peer.started());
     UseFolderWithRelay(folder.path(), peer.port(), 2);
-    MakeFolders(QueueFolder());
+    MakeFolders(queue.folder());
     // Record 1 names a message file that is not there; record 2 has no
-    // recipient; record 3 is cancelled (no MailFile) and stays untouched.
-    ASSERT_TRUE(AtomicWriteFile(QueueRecordPath(1), "[Info]\r\nDestAddr=x@remote.test\r\nMailFile=mail1.dat\r\nTimes=0\r\n"));
-    ASSERT_TRUE(AtomicWriteFile(QueueRecordPath(2), "[Info]\r\nMailFile=mail2.dat\r\nTimes=0\r\n"));
-    ASSERT_TRUE(AtomicWriteFile(JoinPath(QueueFolder(), "mail2.dat"), "x"));
-    ASSERT_TRUE(AtomicWriteFile(QueueRecordPath(3), "[Info]\r\nDestAddr=y@remote.test\r\nTimes=0\r\n"));
-    ProfileFile(JoinPath(QueueFolder(), "index.ini")).WriteString("Max", "internet_send", "3");
-    ASSERT_EQ(EnqueueOutgoingMail(Message("m", "fine"), "fine@remote.test", "a@quorvex.test"), 4);
+    // recipient; record 3 is cancelled (no MailFile) and stays untouched;
+    // record 5 names a file with a NUL in its name, which would reach
+    // another file.
+    ASSERT_TRUE(AtomicWriteFile(queue.RecordPath(1), "[Info]\r\nDestAddr=x@remote.test\r\nMailFile=mail1.dat\r\nTimes=0\r\n"));
+    ASSERT_TRUE(AtomicWriteFile(queue.RecordPath(2), "[Info]\r\nMailFile=mail2.dat\r\nTimes=0\r\n"));
+    ASSERT_TRUE(AtomicWriteFile(queue.MessagePath(2), "x"));
+    ASSERT_TRUE(AtomicWriteFile(queue.RecordPath(3), "[Info]\r\nDestAddr=y@remote.test\r\nTimes=0\r\n"));
+    ASSERT_TRUE(AtomicWriteFile(queue.RecordPath(5), "[Info]\r\nDestAddr=v@remote.test\r\nMailFile=stray.dat" + std::string(1, '\0') + "x\r\n"));
+    ASSERT_TRUE(AtomicWriteFile(JoinPath(queue.folder(), "stray.dat"), "Subject: stray\r\n\r\nx\r\n"));
+    ProfileFile(JoinPath(queue.folder(), "index.ini")).WriteString("Max", "internet_send", "3");
+    ASSERT_EQ(queue.Enqueue(Message("m", "fine"), "fine@remote.test", "a@quorvex.test"), 4);
 
     SenderOptions options;
     options.thread_count = 2;
@@ -236,47 +235,47 @@ TEST_F(QueueSenderTest, DamagedRecordIsMovedAsideAndSendingGoesOn) {
         return outgoing::DeliverToDomain(r, s, f, o, LoopbackOptions());
     };
     options.notices = &notices;
-    StartSenderThreads(options);
-    ASSERT_TRUE(WaitUntil([&] { return peer.Messages().size() == 1 && !HasQueuedMail(); }, 20s));
-    EXPECT_TRUE(FileExists(JoinPath(QueueFolder(), "damaged", "1.ini")));
-    EXPECT_TRUE(FileExists(JoinPath(QueueFolder(), "damaged", "2.ini")));
-    EXPECT_TRUE(FileExists(JoinPath(QueueFolder(), "damaged", "mail2.dat")));
-    EXPECT_TRUE(FileExists(QueueRecordPath(3)));
-    EXPECT_FALSE(FileExists(QueueRecordPath(4)));
+    queue.StartSenders(options);
+    ASSERT_TRUE(WaitUntil([&] { return peer.Messages().size() == 1 && !queue.HasQueuedMail(); }, 20s));
+    EXPECT_TRUE(FileExists(JoinPath(queue.folder(), "damaged", "1.ini")));
+    EXPECT_TRUE(FileExists(JoinPath(queue.folder(), "damaged", "2.ini")));
+    EXPECT_TRUE(FileExists(JoinPath(queue.folder(), "damaged", "mail2.dat")));
+    EXPECT_TRUE(FileExists(queue.RecordPath(3)));
+    EXPECT_FALSE(FileExists(queue.RecordPath(4)));
+    EXPECT_TRUE(FileExists(JoinPath(queue.folder(), "damaged", "5.ini")));
+    EXPECT_TRUE(FileExists(JoinPath(queue.folder(), "stray.dat")));
 }
 
 TEST(QueueRecords, RetryRecordReplacesItsOriginalAtStartUp) {
-    quorvex::testing::ScopedProcessState process_state;
     testing::TempFolder folder;
-    SetProgramFolder(folder.path());
-    OutgoingQueue queue;
+    OutgoingQueue queue(folder.path());
     const std::string message = folder.File("m");
     std::ofstream(message, std::ios::binary) << "Subject: x\r\n\r\nx\r\n";
     ASSERT_EQ(queue.Enqueue(message, "a@remote.test", "s@quorvex.test"), 1);
-    const std::string first = QueueRecordPath(1);
+    const std::string first = queue.RecordPath(1);
     // A crash after the retry record was written, before the old one went.
-    ASSERT_EQ(queue.Enqueue(JoinPath(QueueFolder(), "mail1.dat"), "", "", &first, 1), 2);
+    ASSERT_EQ(queue.Enqueue(queue.MessagePath(1), "", "", &first, 1), 2);
     ASSERT_EQ(queue.Enqueue(message, "b@remote.test", "s@quorvex.test"), 3);
-    OutgoingQueue restarted;
+    OutgoingQueue restarted(folder.path());
     restarted.RebuildScanRange();
     EXPECT_FALSE(FileExists(first));
-    EXPECT_FALSE(FileExists(JoinPath(QueueFolder(), "mail1.dat")));
-    const auto retry = ReadQueueRecord(QueueRecordPath(2));
+    EXPECT_FALSE(FileExists(queue.MessagePath(1)));
+    const auto retry = ReadQueueRecord(queue.RecordPath(2));
     ASSERT_TRUE(retry);
     EXPECT_EQ(RecordValue(*retry, "DestAddr"), "a@remote.test");
     EXPECT_EQ(RecordValue(*retry, "MailFile"), "mail2.dat");
-    EXPECT_EQ(restarted.scan_range().low, 2);
-    EXPECT_EQ(restarted.scan_range().high, 3);
+    EXPECT_EQ(restarted.PendingRange().low, 2);
+    EXPECT_EQ(restarted.PendingRange().high, 3);
 }
 
-// A queue that nobody installed runs its own senders, in this process: a
-// retry is a new item of that queue.
+// The senders of a queue serve that queue alone: a retry is a new item of
+// the same queue.
 TEST(OutgoingQueueObject, SendersOfAQueueOfItsOwn) {
     testing::ScopedProcessState process_state;
     testing::TempFolder folder;
     UseFolderWithRelay(folder.path(), 1, 20);
     ServerRunFlag = 1;
-    OutgoingQueue queue;
+    OutgoingQueue queue(folder.path());
     const std::string message = folder.File("m");
     std::ofstream(message, std::ios::binary) << "Subject: x\r\n\r\nx\r\n";
     ASSERT_EQ(queue.Enqueue(message, "a@remote.test", "s@quorvex.test"), 1);
@@ -298,7 +297,7 @@ TEST(OutgoingQueueObject, SendersOfAQueueOfItsOwn) {
         return outgoing::kDelivered;
     };
     queue.StartSenders(options);
-    EXPECT_TRUE(WaitUntil([&] { return !HasQueuedMail() && queue.ActiveDeliveries() == 0; }, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return !queue.HasQueuedMail() && queue.ActiveDeliveries() == 0; }, 10s));
     EXPECT_TRUE(queue.StopSenders(10s));
     ServerRunFlag = 0;
     std::lock_guard guard(mutex);

@@ -26,7 +26,9 @@ public:
     int GetCount() const override { return static_cast<int>(names_.size()); }
     std::optional<std::string> GetName(int index) const override { return names_.at(static_cast<std::size_t>(index)); }
     bool IsGroup(std::string_view name) const override { return SameName(name, "staff"); }
-    int AccountExists(std::string_view name) const override { return SameName(name, "ghost") ? 0 : 1; }
+    AccountPresence AccountExists(std::string_view name) const override {
+        return SameName(name, "ghost") ? AccountPresence::kMissing : AccountPresence::kListed;
+    }
 
 private:
     std::vector<std::string> names_ = {"alice", "staff", "bob", "ghost", "carol"};

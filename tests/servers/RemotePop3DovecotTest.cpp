@@ -94,7 +94,7 @@ protected:
         hooks.classify_address = [](std::string_view address) {
             return ClassifyAddress(address, *Settings(), [](std::string_view name) { return AccountExists(name); });
         };
-        delivery = std::make_unique<smtp::ServerSmtpServices>(std::move(hooks), notices);
+        delivery = std::make_unique<smtp::ServerSmtpServices>(std::move(hooks), notices, queue);
         wiring.delivery = delivery.get();
         // The remote server is on this host: let the run reach it.
         wiring.is_own_address = [](std::string_view) { return false; };
@@ -131,6 +131,7 @@ protected:
     DovecotServer dovecot;
     Pop3TestServer server;
     NullNoticeSink notices;
+    OutgoingQueue queue{ProgramFolder()};
     std::unique_ptr<smtp::ServerSmtpServices> delivery;
     RemoteCollectionWiring wiring;
 };

@@ -73,7 +73,7 @@ protected:
             s.Dominame = "example.test";
         });
         ServerRunFlag = 1;
-        services = std::make_unique<ServerSmtpServices>(notices);
+        services = std::make_unique<ServerSmtpServices>(notices, queue);
         jobs.SetHandler(JOB_SMTP, [this](Job& job) {
             RunSmtpConnection(job.socket.get(), job.client.HostText(), *services, limits);
         });
@@ -129,8 +129,8 @@ protected:
     }
 
     bool SmtpFolderHasTempFiles() {
-        if (!FolderExists(QueueFolder())) return false;
-        for (const auto& entry : std::filesystem::directory_iterator(QueueFolder())) {
+        if (!FolderExists(queue.folder())) return false;
+        for (const auto& entry : std::filesystem::directory_iterator(queue.folder())) {
             if (entry.path().filename().string().rfind("temp_", 0) == 0) return true;
         }
         return false;
@@ -138,6 +138,7 @@ protected:
 
     TempFolder folder;
     NullNoticeSink notices;
+    OutgoingQueue queue{folder.path()};
     std::unique_ptr<ServerSmtpServices> services;
     JobTable jobs;
     CSmtpServer listener{jobs};
@@ -166,10 +167,10 @@ TEST_F(SmtpEndToEnd, SmtplibMessagesArriveByteForByte) {
 TEST_F(SmtpEndToEnd, SmtplibAuthLoginRelaysToTheQueue) {
     Python("send " + port + " alice@example.test friend@elsewhere.org " + WriteFile("m.eml", "Subject: out\r\n\r\nhi\r\n") +
            " alice secret");
-    const std::string record = QueueRecordPath(1);
+    const std::string record = queue.RecordPath(1);
     EXPECT_EQ(ReadProfileString(record, "Info", "DestAddr"), "friend@elsewhere.org");
     EXPECT_EQ(ReadProfileString(record, "Info", "ReplyAddr"), "alice@example.test");
-    const std::string queued = Slurp(JoinPath(QueueFolder(), "mail1.dat"));
+    const std::string queued = Slurp(queue.MessagePath(1));
     EXPECT_NE(queued.find("\r\n\r\nhi\r\n"), std::string::npos);
     EXPECT_EQ(queued.rfind("Return-Path: <alice@example.test>\r\n", 0), 0u);
     // The wrong password is refused.
@@ -291,15 +292,15 @@ TEST_F(SmtpEndToEnd, GroupsAndAutoReplies) {
     ASSERT_EQ(Inbox("alice").size(), 2u);
     // The direct message was answered, from alice, with an empty envelope
     // sender; the group's copy was not (the recipient was the group).
-    EXPECT_EQ(ReadProfileString(QueueRecordPath(1), "Info", "DestAddr"), "bob@remote.org");
-    EXPECT_EQ(ReadProfileString(QueueRecordPath(1), "Info", "ReplyAddr"), "");
-    EXPECT_NE(Slurp(JoinPath(QueueFolder(), "mail1.dat")).find("alice@example.test"), std::string::npos);
-    EXPECT_FALSE(FileExists(QueueRecordPath(2)));
+    EXPECT_EQ(ReadProfileString(queue.RecordPath(1), "Info", "DestAddr"), "bob@remote.org");
+    EXPECT_EQ(ReadProfileString(queue.RecordPath(1), "Info", "ReplyAddr"), "");
+    EXPECT_NE(Slurp(queue.MessagePath(1)).find("alice@example.test"), std::string::npos);
+    EXPECT_FALSE(FileExists(queue.RecordPath(2)));
     // A bounce (empty sender) gets no answer.
     const RunResult bounce = Swaks("--from '<>' --to alice@example.test");
     EXPECT_NE(bounce.output.find("MAIL FROM:<>"), std::string::npos) << bounce.output;
     EXPECT_EQ(Inbox("alice").size(), 3u);
-    EXPECT_FALSE(FileExists(QueueRecordPath(2)));
+    EXPECT_FALSE(FileExists(queue.RecordPath(2)));
     EXPECT_FALSE(SmtpFolderHasTempFiles());
 }
 

@@ -75,7 +75,7 @@ TEST(ComConfig, LanguageFromQuorvexComIniThenConfigIni) {
 }
 
 TEST(ComConfig, ErrorLogIsComlogBesideTheLibraryAndRestarts) {
-    CAdmin admin;  // the first object prepares the component
+    CAdmin admin{quorvex::testing::TestLibrary()};  // the first object prepares the component
     const std::string log = JoinPath(testing::WebcomLibraryFolder(), "comlog.txt");
     EXPECT_EQ(ErrorLogPath(), log);
     WriteFile(log, std::string(kErrorLogRestartBytes + 1, 'x'));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "WebcomTestEnvironment.h"
 #include "ComCall.h"
 #include "webcom/admin/CAdmin.h"
 #include "webcom/module/ComModule.h"
@@ -26,7 +27,7 @@ TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
         "DeleteMailEx", "GetMailDataEx", "GetRemotePOP3", "GetMailInfoEx", "Cc", "MailBoxSize", "MailBoxSizeUsed",
         "InboxRead", "InboxUsed", "Reply", "ReadBinFromFile", "ReplySign", "ForwardSign", "SetReplySign",
         "SetForwardSign", "IsReply", "IsForward", "Permission", "MessageID", "SetReadSign"};
-    CPOP3 pop3_object;
+    CPOP3 pop3_object{quorvex::testing::TestLibrary()};
     for (std::size_t i = 0; i < std::size(pop3); ++i) {
         std::int32_t dispid = 0;
         EXPECT_EQ(pop3_object.IdOfName(pop3[i], dispid), kOk) << pop3[i];
@@ -39,7 +40,7 @@ TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
         {"SendCommand", 16}, {"Close", 18},    {"RecvResponse", 19}, {"Open", 20},       {"AddNew", 21},
         {"Delete", 22},   {"Edit", 23},        {"GetData", 24},     {"Update", 25},      {"Count", 26},
         {"Value", 27},    {"AuthLogin", 28},   {"MoveUp", 29},      {"MoveDown", 30},    {"Find", 31}};
-    CAdmin admin_object;
+    CAdmin admin_object{quorvex::testing::TestLibrary()};
     for (const auto& [name, expected] : admin) {
         std::int32_t dispid = 0;
         EXPECT_EQ(admin_object.IdOfName(name, dispid), kOk) << name;
@@ -52,7 +53,7 @@ TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
         {"Cc", 22},           {"To", 23},          {"UID", 24},        {"Body", 25},         {"Subject", 26},
         {"ContentType", 27},  {"Reply", 28},       {"SaveMessage", 29}, {"Attachment", 30},  {"SaveDraft", 31},
         {"GetFieldValue", 32}, {"Size", 35},       {"MessageID", 36},  {"FromUID", 37},      {"SetFromUID", 38}};
-    CSMTP smtp_object;
+    CSMTP smtp_object{quorvex::testing::TestLibrary()};
     for (const auto& [name, expected] : smtp) {
         std::int32_t dispid = 0;
         EXPECT_EQ(smtp_object.IdOfName(name, dispid), kOk) << name;
@@ -65,7 +66,7 @@ TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
 }
 
 TEST(Dispatch, CallsTheTableCannotMatch) {
-    CAdmin admin;
+    CAdmin admin{quorvex::testing::TestLibrary()};
     QvxValue result{};
     const std::vector<QvxValue> none;
     EXPECT_EQ(admin.Invoke(17, kMethod | kPropertyGet, none, result), kMemberNotFound);  // the unused dispid
@@ -83,7 +84,7 @@ TEST(Dispatch, CallsTheTableCannotMatch) {
 }
 
 TEST(Dispatch, ArgumentsConvertAndResultsLiveUntilTheNextCall) {
-    CAdmin admin;
+    CAdmin admin{quorvex::testing::TestLibrary()};
     const std::string with_nul("a\0b", 3);
     EXPECT_EQ(Invoke(admin, "Comment", kPropertyPut, {Text(with_nul)}).status, kOk);
     const Call got = Invoke(admin, "Comment", kMethod | kPropertyGet);
@@ -110,7 +111,7 @@ TEST(Dispatch, ArgumentsConvertAndResultsLiveUntilTheNextCall) {
 }
 
 TEST(Dispatch, OverlongFieldValueIsRefusedAndKept) {
-    CAdmin admin;
+    CAdmin admin{quorvex::testing::TestLibrary()};
     ASSERT_EQ(Invoke(admin, "POP3Server", kPropertyPut, {Text("pop.example.test")}).status, kOk);
     EXPECT_EQ(Invoke(admin, "POP3Server", kPropertyPut, {Text(std::string(4097, 'x'))}).status, kOk);
     EXPECT_EQ(AsText(Invoke(admin, "POP3Server", kPropertyGet).value), "pop.example.test");
@@ -121,7 +122,7 @@ TEST(Dispatch, OverlongFieldValueIsRefusedAndKept) {
 
 TEST(Dispatch, ModuleMayUnloadOnlyWithoutObjectsAndLocks) {
     ASSERT_TRUE(CanUnloadModule());
-    auto* object = new CPOP3;
+    auto* object = new CPOP3(quorvex::testing::TestLibrary());
     EXPECT_FALSE(CanUnloadModule());
     object->AddRef();
     EXPECT_EQ(object->Release(), 1u);

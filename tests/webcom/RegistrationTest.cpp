@@ -11,10 +11,9 @@
 #include "common/AtomicFile.h"
 #include "common/ComRegistration.h"
 #include "common/RunFlag.h"
-#include "mailmodel/mime/MimeFlavour.h"
 #include "support/TempFolder.h"
-#include "webcom/module/ComClasses.h"
-#include "webcom/module/ComRegistrationFile.h"
+#include "webcom/registry/ComClasses.h"
+#include "webcom/registry/ComRegistrationFile.h"
 
 namespace quorvex::webcom {
 namespace {
@@ -79,13 +78,10 @@ TEST(Registration, TheServersCallLeavesTheCallerAsItWas) {
     const std::string library = folder.File("QuorvexCOM.so");
     std::filesystem::copy_file(QUORVEX_BINARY_DIR "/webcom/QuorvexCOM.so", library);
     const int run_flag = ServerRunFlag.load();
-    const bool server_flavour = mime::CurrentMimeFlavour().uuencode;
     ServerRunFlag = 0;
-    mime::SetMimeFlavour(mime::MimeFlavour::Server);
 
     EXPECT_EQ(RegisterComServer(library), 1);
     EXPECT_EQ(ServerRunFlag.load(), 0);
-    EXPECT_TRUE(mime::CurrentMimeFlavour().uuencode);  // still the server's flavour
     std::string text;
     struct stat st {};
     ASSERT_TRUE(ReadWholeFile(folder.File("ComRegistry.ini"), text, &st));
@@ -98,7 +94,6 @@ TEST(Registration, TheServersCallLeavesTheCallerAsItWas) {
     ASSERT_TRUE(ReadWholeFile(folder.File("ComRegistry.ini"), text));
     EXPECT_FALSE(HasOurSection(IniDocument::Parse(text)));
     ServerRunFlag = run_flag;
-    mime::SetMimeFlavour(server_flavour ? mime::MimeFlavour::Server : mime::MimeFlavour::WebMail);
 }
 
 TEST(Registration, AnUnwritableFolderFailsTheExport) {

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <thread>
 
@@ -25,9 +28,13 @@ class SocketPairTest : public ::testing::Test {
 protected:
     void SetUp() override {
         saved_run_flag_ = ServerRunFlag.exchange(1);
+        Pair();
+    }
+    // A fresh connection and peer.
+    void Pair(std::chrono::milliseconds line_deadline = kLineDeadline) {
         int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-        connection.Adopt(UniqueFd(fds[0]), kQuick);
+        connection.Adopt(UniqueFd(fds[0]), kQuick, line_deadline);
         peer.reset(fds[1]);
     }
     void TearDown() override { ServerRunFlag = saved_run_flag_; }
@@ -74,6 +81,9 @@ struct DataCase {
     std::string wire;         // what the server sends after its "+OK" line
     std::string message;      // what mail.eml must hold
     std::string header;       // what Head.txt must hold
+    pop3::CopyLimits limits = {};
+    // Past a limit the files hold no more than it allows of the two above.
+    pop3::CopyResult result = pop3::CopyResult::kComplete;
 };
 
 std::string ReadAll(const std::string& path) {
@@ -93,6 +103,13 @@ TEST_P(MessageDataTest, StuffingIsUndoneAndLinesStayWhole) {
         {"long line", "H: z\r\n\r\n" + long_line + "\r\n.\r\n", "H: z\r\n\r\n" + long_line + "\r\n", "H: z\r\n"},
         {"bare LF and CR", "H: w\n\nx\ry\n.\n", "H: w\r\n\r\nx\ry\r\n", "H: w\r\n"},
         {"no body", "H: v\r\n.\r\n", "H: v\r\n", "H: v\r\n"},
+        {"exactly at both limits", "H: u\r\n\r\nbody\r\n.\r\n", "H: u\r\n\r\nbody\r\n", "H: u\r\n", {14, 6}},
+        {"data over its limit", "H: t\r\n\r\nbody\r\n.\r\n", "H: t\r\n\r\nbody\r\n", "H: t\r\n", {13, 6},
+         pop3::CopyResult::kTooLarge},
+        {"header over its limit", "H: s\r\nH: s\r\n\r\nb\r\n.\r\n", "H: s\r\nH: s\r\n\r\nb\r\n",
+         "H: s\r\nH: s\r\n", {100, 11}, pop3::CopyResult::kTooLarge},
+        {"one endless line", long_line + long_line, long_line + long_line, long_line + long_line, {9000, 9000},
+         pop3::CopyResult::kTooLarge},
     };
     TempFolder folder;
     for (const DataCase& c : cases) {
@@ -102,15 +119,25 @@ TEST_P(MessageDataTest, StuffingIsUndoneAndLinesStayWhole) {
         pop3::OutputFile mail, head;
         ASSERT_TRUE(mail.Create(folder.File("mail.eml")));
         ASSERT_TRUE(head.Create(folder.File("Head.txt")));
-        EXPECT_TRUE(pop3::CopyMessageData(connection, &mail, &head)) << c.name;
+        EXPECT_EQ(pop3::CopyMessageData(connection, &mail, &head, c.limits), c.result) << c.name;
         EXPECT_TRUE(mail.Finish());
         EXPECT_TRUE(head.Finish());
-        std::string next;
-        EXPECT_TRUE(connection.ReadLine(next)) << c.name;
-        EXPECT_EQ(next, "+OK next") << c.name;  // the data ended exactly at its "." line
+        const std::string message = ReadAll(folder.File("mail.eml")), header = ReadAll(folder.File("Head.txt"));
+        if (c.result == pop3::CopyResult::kComplete) {
+            std::string next;
+            EXPECT_TRUE(connection.ReadLine(next)) << c.name;
+            EXPECT_EQ(next, "+OK next") << c.name;  // the data ended exactly at its "." line
+            EXPECT_EQ(message, c.message) << c.name;
+            EXPECT_EQ(header, c.header) << c.name;
+        } else {
+            EXPECT_FALSE(connection.IsOpen()) << c.name;  // the rest is never taken for replies
+            EXPECT_LE(message.size(), c.limits.data) << c.name;
+            EXPECT_TRUE(c.message.starts_with(message)) << c.name;
+            EXPECT_LE(header.size(), c.limits.header) << c.name;
+            EXPECT_TRUE(c.header.starts_with(header)) << c.name;
+        }
         if (sender.joinable()) sender.join();
-        EXPECT_EQ(ReadAll(folder.File("mail.eml")), c.message) << c.name;
-        EXPECT_EQ(ReadAll(folder.File("Head.txt")), c.header) << c.name;
+        if (!connection.IsOpen()) Pair();
     }
 }
 
@@ -119,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(Arrival, MessageDataTest, ::testing::Values(false, true
 
 TEST_F(SocketPairTest, DataCutShortFailsAndDrainingKeepsTheDialogue) {
     Send("a\r\n..b\r\n.\r\n+OK after\r\n");
-    EXPECT_TRUE(pop3::CopyMessageData(connection, nullptr, nullptr));
+    EXPECT_EQ(pop3::CopyMessageData(connection, nullptr, nullptr), pop3::CopyResult::kComplete);
     std::string line;
     ASSERT_TRUE(connection.ReadLine(line));
     EXPECT_EQ(line, "+OK after");
@@ -129,9 +156,57 @@ TEST_F(SocketPairTest, DataCutShortFailsAndDrainingKeepsTheDialogue) {
     TempFolder folder;
     pop3::OutputFile mail;
     ASSERT_TRUE(mail.Create(folder.File("mail.eml")));
-    EXPECT_FALSE(pop3::CopyMessageData(connection, &mail, nullptr));
+    EXPECT_EQ(pop3::CopyMessageData(connection, &mail, nullptr), pop3::CopyResult::kConnectionFailed);
     EXPECT_FALSE(connection.IsOpen());
     EXPECT_NE(connection.LastError(), 0);
+}
+
+TEST_F(SocketPairTest, ALineMustEndWithinItsDeadlineHoweverItsBytesTrickle) {
+    using namespace std::chrono_literals;
+    const struct {
+        const char* name;
+        bool data;                    // a data line (RETR) rather than a reply line
+        std::chrono::milliseconds deadline;
+        std::string_view line;        // trickled a byte every 10 ms; empty: bytes without end
+        bool read;
+    } cases[] = {
+        {"reply line in time", false, 2000ms, "+OK fine\r\n", true},
+        {"data line in time", true, 2000ms, "fine\r\n", true},
+        {"reply line never ending", false, 300ms, "", false},
+        {"data line never ending", true, 300ms, "", false},
+    };
+    for (const auto& c : cases) {
+        Pair(c.deadline);
+        std::atomic<bool> stop{false};
+        std::thread trickler([&] {
+            const auto until = std::chrono::steady_clock::now() + 10s;
+            for (std::size_t i = 0; !stop && std::chrono::steady_clock::now() < until; ++i) {
+                if (!c.line.empty() && i == c.line.size()) break;
+                const char byte = c.line.empty() ? 'x' : c.line[i];
+                SendBuffer(peer.get(), std::string_view(&byte, 1));
+                std::this_thread::sleep_for(10ms);
+            }
+        });
+        const auto start = std::chrono::steady_clock::now();
+        bool read = false;
+        if (c.data) {
+            std::string_view piece;
+            bool line_end = false;
+            while ((read = connection.NextDataPiece(piece, line_end)) && !line_end) {
+            }
+        } else {
+            std::string line;
+            read = connection.ReadLine(line);
+        }
+        const auto took = std::chrono::steady_clock::now() - start;
+        stop = true;
+        trickler.join();
+        EXPECT_EQ(read, c.read) << c.name;
+        if (!c.read) {
+            EXPECT_EQ(connection.LastError(), ETIMEDOUT) << c.name;
+            EXPECT_LT(took, c.deadline + 1s) << c.name;
+        }
+    }
 }
 
 TEST_F(SocketPairTest, OnlyLinesThatMayBeSentGoOut) {

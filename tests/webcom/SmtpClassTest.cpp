@@ -17,6 +17,7 @@
 
 #include "ComCall.h"
 #include "WebcomTestEnvironment.h"
+#include "common/AsciiCase.h"
 #include "common/ProfileFile.h"
 #include "common/net/PeerAddress.h"
 #include "common/net/SocketIo.h"
@@ -207,8 +208,7 @@ std::vector<std::string> HeaderFields(const std::string& message) {
 
 bool HasField(const std::string& message, std::string_view name) {
     for (const std::string& field : HeaderFields(message))
-        if (field.size() > name.size() && field[name.size()] == ':' &&
-            std::equal(name.begin(), name.end(), field.begin(), [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+        if (field.size() > name.size() && field[name.size()] == ':' && StartsWithNoCase(field, name))
             return true;
     return false;
 }
@@ -252,7 +252,7 @@ protected:
 TEST_F(SmtpClassTest, CommandLinesAndTheComposedMessage) {
     ScriptedSmtpPeer peer(ScriptedSmtpPeer::Script{{".", "250 bob.example.test.quorvexserver.7"}});
     Configure(peer.port());
-    CSMTP smtp;
+    CSMTP smtp{quorvex::testing::TestLibrary()};
     ASSERT_EQ(Method(smtp, "CreateUserPath", {Text("bob:127.0.0.1")}), kOk);
     EXPECT_EQ(Get(smtp, "SMTPUserPath"), JoinPath(websmtp(), "bob"));
     ASSERT_EQ(Invoke(smtp, "SaveMessage", kPropertyPut, {Integer(1)}).status, kOk);
@@ -307,7 +307,7 @@ TEST_F(SmtpClassTest, ReplyToAndFromFollowFromUid) {
         SCOPED_TRACE(std::string(c.from_uid) + "|" + c.reply);
         ScriptedSmtpPeer peer;
         Configure(peer.port());
-        CSMTP smtp;
+        CSMTP smtp{quorvex::testing::TestLibrary()};
         Start(smtp);
         Put(smtp, "FromUID", c.from_uid);
         Put(smtp, "Reply", c.reply);
@@ -343,7 +343,7 @@ TEST_F(SmtpClassTest, RepliesWithTheWrongCodeEndTheCall) {
         SCOPED_TRACE(c.verb);
         ScriptedSmtpPeer peer(ScriptedSmtpPeer::Script{{c.verb, c.reply}});
         Configure(peer.port());
-        CSMTP smtp;
+        CSMTP smtp{quorvex::testing::TestLibrary()};
         Start(smtp);
         BodyRequest request(FormBody({}, "attach", "a.txt", "attached"));
         ASSERT_EQ(Method(smtp, "StartUpload", {request.AsValue()}), kOk);
@@ -372,7 +372,7 @@ TEST_F(SmtpClassTest, FinalReplyGivesTheUid) {
     for (const auto& [reply, uid] : {std::pair{"250 abc", "abc"}, {"250-abc", ""}, {"250 ", ""}, {"250", ""}}) {
         ScriptedSmtpPeer peer(ScriptedSmtpPeer::Script{{".", reply}});
         Configure(peer.port());
-        CSMTP smtp;
+        CSMTP smtp{quorvex::testing::TestLibrary()};
         Start(smtp);
         Method(smtp, "SendMail");
         EXPECT_EQ(Get(smtp, "LastResponse"), "+OK send mail successful") << reply;
@@ -409,7 +409,7 @@ TEST_F(SmtpClassTest, RefusedFieldsKeepTheirValueAndCloseTheGate) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.field) + " " + c.value.substr(0, 30));
-        CSMTP smtp;
+        CSMTP smtp{quorvex::testing::TestLibrary()};
         Start(smtp);
         Put(smtp, c.field, c.value);
         EXPECT_EQ(Get(smtp, "LastResponse"), c.refusal);
@@ -421,7 +421,7 @@ TEST_F(SmtpClassTest, RefusedFieldsKeepTheirValueAndCloseTheGate) {
         EXPECT_EQ(Get(smtp, "LastResponse"), c.refusal);
     }
     // The longest values are taken; a body keeps its line breaks.
-    CSMTP smtp;
+    CSMTP smtp{quorvex::testing::TestLibrary()};
     Start(smtp);
     Put(smtp, "Subject", std::string(4095, 's'));
     Put(smtp, "Body", "a\r\nb\nc" + std::string(2097151 - 6, 'x'));
@@ -449,14 +449,14 @@ TEST_F(SmtpClassTest, UserTextsThatNameNoAccountTouchNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.user);
-        CSMTP smtp;
+        CSMTP smtp{quorvex::testing::TestLibrary()};
         Method(smtp, "CreateUserPath", {Text(c.user)});
         EXPECT_EQ(Get(smtp, "LastResponse"), c.refusal);
         EXPECT_EQ(Get(smtp, "SMTPUserPath"), "");
         Put(smtp, "To", "ann@example.test");
         Method(smtp, "SendMail");
     }
-    CSMTP no_user;
+    CSMTP no_user{quorvex::testing::TestLibrary()};
     Put(no_user, "To", "ann@example.test");
     Method(no_user, "SendMail");
     EXPECT_EQ(Get(no_user, "LastResponse"), "-ERR illegal account");
@@ -484,7 +484,7 @@ TEST_F(SmtpClassTest, AttachmentsOnlyFromTheAccountsWorkFolders) {
          std::vector<std::string>{config, "/etc/passwd", others, JoinPath(websmtp(), "bob/link.ini"), JoinPath(websmtp(), "bob"),
           JoinPath(websmtp(), "bob/missing.pdf"), JoinPath(websmtp(), "bob/../eve/x/f/secret.txt")}) {
         SCOPED_TRACE(refused);
-        CSMTP smtp;
+        CSMTP smtp{quorvex::testing::TestLibrary()};
         Start(smtp);
         Put(smtp, "Attachment", refused + ";");
         Method(smtp, "SendMail");
@@ -494,7 +494,7 @@ TEST_F(SmtpClassTest, AttachmentsOnlyFromTheAccountsWorkFolders) {
     EXPECT_TRUE(fs::exists(config) && fs::exists(others));
 
     // A file of the account's POP3 work folder is attached and kept.
-    CSMTP smtp;
+    CSMTP smtp{quorvex::testing::TestLibrary()};
     Start(smtp);
     Put(smtp, "Attachment", fetched + ";;");
     Method(smtp, "SendMail");
@@ -509,7 +509,7 @@ TEST_F(SmtpClassTest, AttachmentsOnlyFromTheAccountsWorkFolders) {
 TEST_F(SmtpClassTest, UploadedFormFillsTheMessage) {
     ScriptedSmtpPeer peer;
     Configure(peer.port());
-    CSMTP smtp;
+    CSMTP smtp{quorvex::testing::TestLibrary()};
     Method(smtp, "CreateUserPath", {Text("bob:127.0.0.1")});
     const std::string attached = "bin\0ary\r\n."s + std::string(5000, 'L');
     BodyRequest request(FormBody({{"to", "ann@example.test"}, {"from", "bob@example.test"}, {"subject", "Form"},
@@ -538,7 +538,7 @@ TEST_F(SmtpClassTest, UploadedFormFillsTheMessage) {
     EXPECT_FALSE(fs::exists(JoinPath(websmtp(), "bob")));
 
     // A value over its field's limit is refused like a put.
-    CSMTP limited;
+    CSMTP limited{quorvex::testing::TestLibrary()};
     Method(limited, "CreateUserPath", {Text("bob:127.0.0.1")});
     BodyRequest again(FormBody({{"big", std::string(4096, 'x')}}, "attach", "", ""));
     Method(limited, "StartUpload", {again.AsValue()});
@@ -551,7 +551,7 @@ TEST_F(SmtpClassTest, UploadedFormFillsTheMessage) {
 TEST_F(SmtpClassTest, UploadsThatFailCloseTheGate) {
     ScriptedSmtpPeer peer;
     Configure(peer.port());
-    CSMTP smtp;
+    CSMTP smtp{quorvex::testing::TestLibrary()};
     Start(smtp);
     // Something that is not a request object: nothing to parse.
     EXPECT_EQ(Method(smtp, "StartUpload", {Text("not a request")}), kOk);
@@ -563,7 +563,7 @@ TEST_F(SmtpClassTest, UploadsThatFailCloseTheGate) {
     Method(smtp, "SendMail");
     EXPECT_EQ(peer.connections(), 0);
 
-    CSMTP no_folder;
+    CSMTP no_folder{quorvex::testing::TestLibrary()};
     BodyRequest form(FormBody({}, "attach", "a.bin", "a"));
     EXPECT_EQ(Method(no_folder, "StartUpload", {form.AsValue()}), kFalse);
 }
@@ -571,7 +571,7 @@ TEST_F(SmtpClassTest, UploadsThatFailCloseTheGate) {
 TEST_F(SmtpClassTest, TwoPagesOfOneAccountKeepTheirOwnFiles) {
     ScriptedSmtpPeer peer;
     Configure(peer.port());
-    CSMTP first, second;
+    CSMTP first{quorvex::testing::TestLibrary()}, second{quorvex::testing::TestLibrary()};
     Start(first);
     Start(second);
     BodyRequest one(FormBody({{"to", "1"}}, "attach", "one.txt", "first page"));
@@ -599,7 +599,7 @@ TEST_F(SmtpClassTest, TwoPagesOfOneAccountKeepTheirOwnFiles) {
 }
 
 TEST_F(SmtpClassTest, AFailedSendLeavesTheUploadsForTheNextTry) {
-    CSMTP first;
+    CSMTP first{quorvex::testing::TestLibrary()};
     {
         ScriptedSmtpPeer refusing(ScriptedSmtpPeer::Script{{"RCPT", "451 try later"}});
         Configure(refusing.port());
@@ -613,7 +613,7 @@ TEST_F(SmtpClassTest, AFailedSendLeavesTheUploadsForTheNextTry) {
     // A new object names the same upload and sends it; then it is gone.
     ScriptedSmtpPeer peer;
     Configure(peer.port());
-    CSMTP retry;
+    CSMTP retry{quorvex::testing::TestLibrary()};
     Start(retry);
     const std::string list = Get(first, "Attachment");
     Put(retry, "Attachment", list);
@@ -628,7 +628,7 @@ TEST_F(SmtpClassTest, ServersThatCannotBeReached) {
     const int unused_port = quorvex::testing::TakeTestPort();
     for (const int port : {unused_port, 70000}) {
         Configure(port);
-        CSMTP smtp;
+        CSMTP smtp{quorvex::testing::TestLibrary()};
         Start(smtp);
         Method(smtp, "SendMail");
         EXPECT_EQ(Get(smtp, "LastResponse"), "-ERR connect smtp server failed") << port;
@@ -636,7 +636,7 @@ TEST_F(SmtpClassTest, ServersThatCannotBeReached) {
     // A server that closes after its greeting.
     ScriptedSmtpPeer closing(ScriptedSmtpPeer::Script{{"HELO", kClose}});
     Configure(closing.port());
-    CSMTP smtp;
+    CSMTP smtp{quorvex::testing::TestLibrary()};
     Start(smtp);
     Method(smtp, "SendMail");
     EXPECT_EQ(Get(smtp, "LastResponse"), "-ERR socket error");

@@ -1,4 +1,4 @@
-// Sets the library location before the first test runs.
+// Makes the library location before the first test runs.
 #include "WebcomTestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -11,14 +11,17 @@ namespace quorvex::testing {
 namespace {
 
 TempFolder* g_folder = nullptr;
+webcom::LibraryLocation* g_library = nullptr;
 
 class WebcomEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         g_folder = new TempFolder;
-        webcom::SetLibraryPathForTesting(JoinPath(g_folder->path(), "QuorvexCOM.so"));
+        g_library = new webcom::LibraryLocation(webcom::LibraryAt(JoinPath(g_folder->path(), "QuorvexCOM.so")));
     }
     void TearDown() override {
+        delete g_library;
+        g_library = nullptr;
         delete g_folder;
         g_folder = nullptr;
     }
@@ -29,6 +32,8 @@ public:
 
 }  // namespace
 
-const std::string& WebcomLibraryFolder() { return webcom::ThisLibrary().folder; }
+const webcom::LibraryLocation& TestLibrary() { return *g_library; }
+
+const std::string& WebcomLibraryFolder() { return TestLibrary().folder; }
 
 }  // namespace quorvex::testing

@@ -46,6 +46,25 @@ TEST(WorkFolders, UserFolderNamesOnlyFromValidAccountNames) {
     for (const auto& c : cases) EXPECT_EQ(UserFolderName(c.text), c.folder) << c.text;
 }
 
+TEST(WorkFolders, LogoutActsOnlyOnTheAccountLoggedIn) {
+    using A = LogoutAction;
+    const struct {
+        std::string text;
+        std::string logged_in;
+        LogoutAction action;
+    } cases[] = {
+        {"alice", "alice", A::kDeleteOwn},
+        {"ALICE:192.0.2.7", "alice", A::kDeleteOwn},
+        {"alice:" + std::string(4090, '1'), "alice", A::kDeleteOwn},  // 4,096 characters
+        {"alice:" + std::string(4091, '1'), "alice", A::kIgnore},
+        {"alice", "", A::kNotLoggedIn},
+        {"bob", "alice", A::kOtherAccount},
+        {"alice2", "alice", A::kOtherAccount},
+        {"..", "alice", A::kIllegalAccount},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DecideLogout(c.text, c.logged_in), c.action) << c.text.substr(0, 20);
+}
+
 TEST(WorkFolders, ResetLeavesOneUnguessableWorkFolderAndLoginFindsIt) {
     TempFolder root;
     ASSERT_TRUE(ResetUserFolder(root.path(), "alice"));

@@ -77,7 +77,7 @@ std::string EscapeValueLine(std::string_view line) {
 
 }  // namespace
 
-CAdmin::CAdmin() { PrepareComponent(); }
+CAdmin::CAdmin(const LibraryLocation& library) : library_(library) { PrepareComponent(library_); }
 
 CAdmin::~CAdmin() { CloseConnection(); }
 
@@ -112,7 +112,7 @@ bool CAdmin::OpenDialogue(std::string_view refusal, const std::string& first_lin
         if (!LineAllowed(field.line)) return false;
     if (resets_login) login_success_ = 0;
     last_response_ = std::string(kReplyOkBlank);
-    const ServerAddress server = ComConfig::OfThisLibrary().AdminServer();
+    const ServerAddress server = ComConfig::Of(library_).AdminServer();
     switch (connection.Open(server.host, server.port)) {
         case ServerConnection::OpenResult::kConnected:
             break;

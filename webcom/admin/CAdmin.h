@@ -12,13 +12,15 @@
 #include <vector>
 
 #include "webcom/dispatch/ComObject.h"
+#include "webcom/module/ComModule.h"
 #include "webcom/net/ServerConnection.h"
 
 namespace quorvex::webcom {
 
 class CAdmin final : public DispatchObject<CAdmin> {
 public:
-    CAdmin();
+    // `library` names the folder of the configuration and the error log.
+    explicit CAdmin(const LibraryLocation& library);
     ~CAdmin() override;
 
     static std::span<const Member<CAdmin>> Members();
@@ -56,6 +58,7 @@ public:
     Status PutField(const Arguments& args, Result& result);
 
 private:
+    const LibraryLocation library_;
     // The account field lines of Modify and Signup, with the reply text of
     // each line's refusal.
     struct FieldLine {

@@ -4,7 +4,6 @@
 #include "common/ConfigWriter.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
-#include "webcom/module/ComModule.h"
 
 namespace quorvex::webcom {
 
@@ -21,12 +20,12 @@ std::string FixedConfigPath(const std::string& library_folder) { return JoinPath
 ComConfig::ComConfig(const std::string& path, std::string library_folder)
     : doc_(ProfileFile(path).Load()), library_folder_(std::move(library_folder)) {}
 
-ComConfig ComConfig::OfThisLibrary() {
-    return ComConfig(ConfigPathFromLibrary(ThisLibrary().path), ThisLibrary().folder);
+ComConfig ComConfig::Of(const LibraryLocation& library) {
+    return ComConfig(ConfigPathFromLibrary(library.path), library.folder);
 }
 
-ComConfig ComConfig::FixedOfThisLibrary() {
-    return ComConfig(FixedConfigPath(ThisLibrary().folder), ThisLibrary().folder);
+ComConfig ComConfig::FixedOf(const LibraryLocation& library) {
+    return ComConfig(FixedConfigPath(library.folder), library.folder);
 }
 
 std::string ComConfig::Text(const char* section, const char* key, const std::string& default_value) const {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/IniDocument.h"
+#include "webcom/module/ComModule.h"
 
 namespace quorvex::webcom {
 
@@ -38,10 +39,10 @@ public:
     // `library_folder` gives the default work roots.
     ComConfig(const std::string& path, std::string library_folder);
 
-    // The configuration the classes read: named after this library.
-    static ComConfig OfThisLibrary();
-    // The fixed "QuorvexCOM.ini" beside this library.
-    static ComConfig FixedOfThisLibrary();
+    // The configuration the classes read: named after the library.
+    static ComConfig Of(const LibraryLocation& library);
+    // The fixed "QuorvexCOM.ini" beside the library.
+    static ComConfig FixedOf(const LibraryLocation& library);
 
     ServerAddress AdminServer() const;  // [system] AdminServerAddr, [Port] Admin
     ServerAddress Pop3Server() const;   // [system] POP3ServerAddr, [Port] POP3

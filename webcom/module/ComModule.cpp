@@ -12,9 +12,6 @@
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "common/RunFlag.h"
-#include "common/Translation.h"
-#include "mailmodel/mime/MimeFlavour.h"
-#include "webcom/module/ComConfig.h"
 
 namespace quorvex::webcom {
 namespace {
@@ -22,7 +19,9 @@ namespace {
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
-LibraryLocation MakeLocation(std::string path) {
+}  // namespace
+
+LibraryLocation LibraryAt(std::string path) {
     if (!path.empty() && path.front() != '/') {
         // Loaded by a relative name: the folder is relative to the working
         // folder of that moment, which is now.
@@ -35,31 +34,26 @@ LibraryLocation MakeLocation(std::string path) {
     return location;
 }
 
+namespace {
+
 LibraryLocation FromLoader() {
     Dl_info info{};
     if (::dladdr(reinterpret_cast<void*>(&FromLoader), &info) == 0 || info.dli_fname == nullptr) return {};
-    return MakeLocation(info.dli_fname);
-}
-
-LibraryLocation& Location() {
-    static LibraryLocation location = FromLoader();
-    return location;
+    return LibraryAt(info.dli_fname);
 }
 
 }  // namespace
 
-const LibraryLocation& ThisLibrary() { return Location(); }
+const LibraryLocation& ThisLibrary() {
+    static const LibraryLocation location = FromLoader();
+    return location;
+}
 
-void SetLibraryPathForTesting(std::string path) { Location() = MakeLocation(std::move(path)); }
-
-void PrepareComponent() {
+void PrepareComponent(const LibraryLocation& library) {
     static std::once_flag once;
-    std::call_once(once, [] {
-        const std::string folder = ThisLibrary().folder;
+    std::call_once(once, [&library] {
         ServerRunFlag.store(1);
-        SetErrorLogFile(JoinPath(folder, "comlog.txt"));
-        SetLanguageFileSource([folder] { return LanguageFilePath(folder, ComponentLanguage(folder)); });
-        mime::SetMimeFlavour(mime::MimeFlavour::WebMail);
+        SetErrorLogFile(JoinPath(library.folder, "comlog.txt"));
     });
 }
 

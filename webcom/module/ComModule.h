@@ -15,20 +15,20 @@ struct LibraryLocation {
     std::string folder;  // that path cut at its last "/"
 };
 
-// The library this code runs in. Read once from the dynamic loader.
+// The library this code runs in. Read once from the dynamic loader; the
+// exports hand it to every object they make.
 const LibraryLocation& ThisLibrary();
 
-// Replaces the location for the rest of the process (unit tests, which run
-// this code linked into a test program).
-void SetLibraryPathForTesting(std::string path);
+// The location of a library file at `path` (a relative path is taken from
+// the working folder of this moment).
+LibraryLocation LibraryAt(std::string path);
 
 // Runs once per process, before the first object works: the error log
-// becomes comlog.txt beside the library, translations come from the
-// library folder's language files, the MIME code takes its web-mail
-// flavour and the run flag of the socket code is raised for good (the
-// component's waits end only on errors and time-outs). Registration does
-// not need it, so loading the library to register it changes nothing.
-void PrepareComponent();
+// becomes comlog.txt beside `library` and the run flag of the socket code
+// is raised for good (the component's waits end only on errors and
+// time-outs). Registration does not need it, so loading the library to
+// register it changes nothing.
+void PrepareComponent(const LibraryLocation& library);
 
 // Live objects and server locks; the library may be unloaded when both
 // are zero.

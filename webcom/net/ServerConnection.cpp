@@ -1,6 +1,8 @@
 // Connecting, sending command lines and the buffered reads.
 #include "webcom/net/ServerConnection.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -15,6 +17,19 @@ constexpr std::size_t kReceiveBuffer = 1 << 16;
 // The most bytes the servers' line reader takes as one line.
 constexpr std::size_t kLinePieceBytes = kTextLineCapacity - 3;
 
+std::atomic<std::chrono::milliseconds::rep> g_line_deadline_ms{kLineDeadline.count()};
+
+// The waits of one receive when `left_ms` remain until the line's
+// deadline: slices no longer than that, and no more of them than fit
+// (the last may end just past it); the idle limit still holds.
+SocketTimeouts WaitsWithin(const SocketTimeouts& timeouts, std::chrono::milliseconds::rep left_ms) {
+    SocketTimeouts within = timeouts;
+    within.slice_ms = static_cast<int>(std::min<std::chrono::milliseconds::rep>(timeouts.slice_ms, left_ms));
+    const auto slices = (left_ms + within.slice_ms - 1) / within.slice_ms;
+    within.idle_slices = static_cast<int>(std::min<std::chrono::milliseconds::rep>(timeouts.idle_slices, slices - 1));
+    return within;
+}
+
 int ErrorOf(IoStatus status) {
     switch (status) {
         case IoStatus::kClosed: return ECONNRESET;
@@ -28,9 +43,14 @@ int ErrorOf(IoStatus status) {
 
 }  // namespace
 
+std::chrono::milliseconds LineDeadline() { return std::chrono::milliseconds(g_line_deadline_ms.load()); }
+
+void SetLineDeadlineForTesting(std::chrono::milliseconds deadline) { g_line_deadline_ms.store(deadline.count()); }
+
 ServerConnection::OpenResult ServerConnection::Open(const std::string& host, int port, const SocketTimeouts& timeouts) {
     Close();
     timeouts_ = timeouts;
+    line_deadline_ = LineDeadline();
     const auto address = ResolveIpv4(host, port);
     if (!address) return OpenResult::kUnresolved;
     fd_ = ConnectTcp(*address, timeouts_);
@@ -43,9 +63,10 @@ ServerConnection::OpenResult ServerConnection::Open(const std::string& host, int
     return OpenResult::kConnected;
 }
 
-void ServerConnection::Adopt(UniqueFd fd, const SocketTimeouts& timeouts) {
+void ServerConnection::Adopt(UniqueFd fd, const SocketTimeouts& timeouts, std::chrono::milliseconds line_deadline) {
     Close();
     timeouts_ = timeouts;
+    line_deadline_ = line_deadline;
     fd_ = std::move(fd);
     buffer_.resize(kReceiveBuffer);
 }
@@ -53,6 +74,7 @@ void ServerConnection::Adopt(UniqueFd fd, const SocketTimeouts& timeouts) {
 void ServerConnection::Close() {
     fd_.reset();
     start_ = end_ = 0;
+    line_due_.reset();
 }
 
 bool ServerConnection::CheckConnected() {
@@ -92,9 +114,18 @@ bool ServerConnection::Fill() {
         start_ = 0;
     }
     if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+    SocketTimeouts waits = timeouts_;
+    if (line_due_) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*line_due_ - Clock::now()).count();
+        if (left <= 0) {
+            Fail(ETIMEDOUT);
+            return false;
+        }
+        waits = WaitsWithin(timeouts_, left);
+    }
     std::size_t received = 0;
     errno = 0;
-    const IoStatus status = ReceiveSome(fd_.get(), buffer_.data() + end_, buffer_.size() - end_, received, timeouts_);
+    const IoStatus status = ReceiveSome(fd_.get(), buffer_.data() + end_, buffer_.size() - end_, received, waits);
     if (status != IoStatus::kOk) {
         Fail(ErrorOf(status));
         return false;
@@ -116,11 +147,13 @@ bool ServerConnection::TakeLine(std::size_t window, std::string_view& line) {
 
 bool ServerConnection::NextDataPiece(std::string_view& piece, bool& line_end) {
     if (!CheckConnected()) return false;
+    if (!line_due_) line_due_ = Clock::now() + line_deadline_;
     for (;;) {
         const char* begin = buffer_.data() + start_;
         const std::size_t available = end_ - start_;
         if (TakeLine(available, piece)) {
             line_end = true;
+            line_due_.reset();
             return true;
         }
         // No line end yet: hand out what is here, except a CR that may be
@@ -140,12 +173,14 @@ bool ServerConnection::NextDataPiece(std::string_view& piece, bool& line_end) {
 bool ServerConnection::ReadLine(std::string& line) {
     line.clear();
     if (!CheckConnected()) return false;
+    line_due_ = Clock::now() + line_deadline_;
     for (;;) {
         const char* begin = buffer_.data() + start_;
         const std::size_t available = end_ - start_;
         std::string_view whole;
         if (TakeLine(std::min(available, kLinePieceBytes), whole)) {
             line.assign(whole);
+            line_due_.reset();
             return true;
         }
         if (available >= kLinePieceBytes) {
@@ -153,6 +188,7 @@ bool ServerConnection::ReadLine(std::string& line) {
             // own and the rest comes as the next one, as the servers read.
             line.assign(begin, kLinePieceBytes);
             start_ += kLinePieceBytes;
+            line_due_.reset();
             return true;
         }
         if (!Fill()) return false;

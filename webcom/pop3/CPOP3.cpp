@@ -12,7 +12,7 @@ namespace quorvex::webcom {
 
 using namespace pop3;
 
-CPOP3::CPOP3() { PrepareComponent(); }
+CPOP3::CPOP3(const LibraryLocation& library) : library_(library) { PrepareComponent(library_); }
 
 CPOP3::~CPOP3() { CloseSession(); }
 
@@ -72,7 +72,7 @@ Status CPOP3::Login(const Arguments& args, Result&) {
     const std::string_view password = args.Text(1);
     login_success_ = 0;
     ClearFetched();
-    const ComConfig config = ComConfig::OfThisLibrary();
+    const ComConfig config = ComConfig::Of(library_);
     const ServerAddress server = config.Pop3Server();
     if (user.size() >= kMaxLoginText || password.size() >= kMaxLoginText) {
         last_response_ = std::string(user.size() >= kMaxLoginText ? kUserTooLong : kPasswordTooLong);
@@ -160,7 +160,7 @@ Status CPOP3::GetMailBoxInfo(const Arguments&, Result&) {
 }
 
 Status CPOP3::GetMailDomain(const Arguments&, Result& result) {
-    result.SetText(ComConfig::OfThisLibrary().Domain());
+    result.SetText(ComConfig::Of(library_).Domain());
     return kOk;
 }
 

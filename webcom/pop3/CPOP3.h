@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "webcom/dispatch/ComObject.h"
+#include "webcom/module/ComModule.h"
 #include "webcom/net/ServerConnection.h"
 
 namespace quorvex::mime {
@@ -25,7 +26,8 @@ namespace quorvex::webcom {
 
 class CPOP3 final : public DispatchObject<CPOP3> {
 public:
-    CPOP3();
+    // `library` names the folder of the configuration and the error log.
+    explicit CPOP3(const LibraryLocation& library);
     // Ends the session with QUIT, which applies the deletions, moves and
     // marks of the session on the server.
     ~CPOP3() override;
@@ -65,6 +67,7 @@ public:
     Status GetAttachCount(const Arguments& args, Result& result);
 
 private:
+    const LibraryLocation library_;
     enum class MarkCommand { kReply, kForward, kRead };
 
     // Sends a line and reads its reply; on failure LastResponse becomes
@@ -84,8 +87,9 @@ private:
     Status Move(std::string_view uid, std::int32_t from, std::int32_t to);
     Status SetMark(MarkCommand mark, const Arguments& args);
     // LIST, UIDL and READ of one message (the first steps of a summary and
-    // of a fetch); false when the call has ended.
-    bool ReadListing(std::int32_t number, bool folder1, std::string_view read_command);
+    // of a fetch), with the size LIST gave (0 without one); false when the
+    // call has ended.
+    bool ReadListing(std::int32_t number, bool folder1, std::string_view read_command, std::int64_t& listed);
     Status MessageSummary(std::int32_t number, bool folder1);
     Status FetchMessage(std::int32_t number, bool folder1);
     void CloseSession();
@@ -97,6 +101,9 @@ private:
     std::string MessageFolder(std::int32_t number, bool folder1) const;
     // "-ERR write file error: <path> <system text>".
     void WriteFileError(const std::string& path, int error);
+    // Ends a call whose reply data passed its limit: `reply` in
+    // LastResponse and a line in the component's log.
+    void RefuseOversized(std::string_view reply, std::int32_t number);
 
     ServerConnection connection_;
     std::string last_response_;

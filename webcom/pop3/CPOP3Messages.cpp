@@ -68,6 +68,12 @@ void CPOP3::WriteFileError(const std::string& path, int error) {
     last_response_ = CutText(std::string(kWriteFileError) + path + " " + std::strerror(error));
 }
 
+void CPOP3::RefuseOversized(std::string_view reply, std::int32_t number) {
+    last_response_ = std::string(reply);
+    QUORVEX_ERROR_LOG("the POP3 server sent more for message " + std::to_string(number) +
+                      " than it can hold; the call ended and the connection was closed");
+}
+
 // ---------------------------------------------------------------------------
 // User and work folders.
 
@@ -77,33 +83,46 @@ Status CPOP3::CreateUserPath(const Arguments& args, Result&) {
         last_response_ = std::string(kIllegalAccount);
         return kOk;
     }
-    const std::string root = ComConfig::OfThisLibrary().Pop3WorkPath();
+    const std::string root = ComConfig::Of(library_).Pop3WorkPath();
     MakeWorkFolder(root);
     ResetUserFolder(root, *user_folder);
     return kOk;
 }
 
 Status CPOP3::Logout(const Arguments& args, Result&) {
-    const auto user_folder = UserFolderName(args.Text(0));
-    if (!user_folder) {
-        last_response_ = std::string(kIllegalAccount);
-        return kOk;
+    switch (DecideLogout(args.Text(0), login_success_ != 0 ? user_name_ : std::string())) {
+        case LogoutAction::kIgnore:
+            break;
+        case LogoutAction::kIllegalAccount:
+            last_response_ = std::string(kIllegalAccount);
+            break;
+        case LogoutAction::kNotLoggedIn:
+            last_response_ = std::string(kNotLoggedIn);
+            break;
+        case LogoutAction::kOtherAccount:
+            last_response_ = std::string(kNotOwnAccount);
+            break;
+        case LogoutAction::kDeleteOwn:
+            // The folder of the login's own spelling: the one this object works in.
+            if (const auto own = UserFolderName(user_name_))
+                DeleteFolderTree(JoinPath(ComConfig::Of(library_).Pop3WorkPath(), *own));
+            break;
     }
-    DeleteFolderTree(JoinPath(ComConfig::OfThisLibrary().Pop3WorkPath(), *user_folder));
     return kOk;
 }
 
 // ---------------------------------------------------------------------------
 // Summaries and fetched messages.
 
-bool CPOP3::ReadListing(std::int32_t number, bool folder1, std::string_view read_command) {
-        std::string reply;
+bool CPOP3::ReadListing(std::int32_t number, bool folder1, std::string_view read_command, std::int64_t& listed) {
+    std::string reply;
+    listed = 0;
     if (!Command(MessageCommand("LIST", number, folder1), reply, kSocketError)) return false;
     if (!IsPositiveReply(reply)) {
         last_response_ = CutText(reply);
         return false;
     }
-    if (const auto n = ReplyNumbers(reply, 2); n.size() == 2) size_ = n[1];
+    if (const auto n = ReplyNumbers(reply, 2); n.size() == 2) listed = size_ = n[1];
     if (!Command(MessageCommand("UIDL", number, folder1), reply, kSocketError)) return false;
     if (!IsPositiveReply(reply)) {
         last_response_ = CutText(reply);
@@ -117,7 +136,8 @@ bool CPOP3::ReadListing(std::int32_t number, bool folder1, std::string_view read
 }
 
 Status CPOP3::MessageSummary(std::int32_t number, bool folder1) {
-    if (!ReadListing(number, folder1, MessageCommand("READ", number, folder1))) return kOk;
+    std::int64_t listed = 0;
+    if (!ReadListing(number, folder1, MessageCommand("READ", number, folder1), listed)) return kOk;
     std::string reply;
     for (const auto& [word, sign] : {std::pair{"REPL", &reply_sign_}, std::pair{"FORW", &forward_sign_}}) {
         if (!Command(MessageCommand(word, number, folder1), reply, kSocketError)) return kOk;
@@ -133,19 +153,17 @@ Status CPOP3::MessageSummary(std::int32_t number, bool folder1) {
     const std::string folder = MessageFolder(number, folder1);
     MakeWorkFolder(folder);
     const std::string path = JoinPath(folder, kSummaryFile);
+    const CopyLimits limits{kMaxHeaderBytes, kMaxHeaderBytes};
     OutputFile head;
-    if (!head.Create(path)) {
-        // The header still comes: take it off the connection, so the next
-        // command reads its own reply.
-        if (CopyMessageData(connection_, nullptr, nullptr)) WriteFileError(path, head.error());
-        else last_response_ = std::string(kReadMailError);
-        return kOk;
-    }
-    const bool whole = CopyMessageData(connection_, &head, nullptr);
-    const bool written = head.Finish();
-    if (!whole || !written) {
+    // When the file cannot be made the header still comes: it is taken off
+    // the connection, so the next command reads its own reply.
+    const bool created = head.Create(path);
+    const CopyResult copied = CopyMessageData(connection_, created ? &head : nullptr, nullptr, limits);
+    const bool written = created && head.Finish();
+    if (copied != CopyResult::kComplete || !written) {
         ::unlink(path.c_str());
-        if (!whole) last_response_ = std::string(kReadMailError);
+        if (copied == CopyResult::kTooLarge) RefuseOversized(kHeaderTooLarge, number);
+        else if (copied == CopyResult::kConnectionFailed) last_response_ = std::string(kReadMailError);
         else WriteFileError(path, head.error());
         return kOk;
     }
@@ -172,7 +190,8 @@ Status CPOP3::GetMailInfoEx(const Arguments& args, Result&) {
 
 Status CPOP3::FetchMessage(std::int32_t number, bool folder1) {
     // The summary asks "READ n" of the inbox, the fetch "READ n 0".
-    if (!ReadListing(number, folder1, CommandLine("READ", {number, folder1 ? 1 : 0}))) return kOk;
+    std::int64_t listed = 0;
+    if (!ReadListing(number, folder1, CommandLine("READ", {number, folder1 ? 1 : 0}), listed)) return kOk;
     std::string reply;
     if (!Command(MessageCommand("RETR", number, folder1), reply, kRetrSocketError)) return kOk;
     if (!IsPositiveReply(reply)) {
@@ -186,21 +205,26 @@ Status CPOP3::FetchMessage(std::int32_t number, bool folder1) {
     MakeWorkFolder(folder);
     const std::string mail_path = JoinPath(folder, kMailFile);
     const std::string head_path = JoinPath(folder, kHeadFile);
+    const CopyLimits limits{MessageByteLimit(listed), kMaxHeaderBytes};
     OutputFile mail;
     OutputFile head;
-    if (!mail.Create(mail_path) || !head.Create(head_path)) {
-        const bool mail_failed = mail.error() != 0;
-        if (CopyMessageData(connection_, nullptr, nullptr))
-            WriteFileError(mail_failed ? mail_path : head_path, mail_failed ? mail.error() : head.error());
-        else
-            WriteFileError(mail_path, connection_.LastError());
-        return kOk;
-    }
-    const bool whole = CopyMessageData(connection_, &mail, &head);
+    const bool created = mail.Create(mail_path) && head.Create(head_path);
+    // Without its files the message is still taken off the connection, so
+    // the next command reads its own reply.
+    const CopyResult copied =
+        CopyMessageData(connection_, created ? &mail : nullptr, created ? &head : nullptr, limits);
     const bool mail_written = mail.Finish();
     const bool head_written = head.Finish();
-    if (!whole) {
-        WriteFileError(mail_path, connection_.LastError());
+    if (copied != CopyResult::kComplete) {
+        // Nothing of a message cut short stays for the pages to show.
+        DeleteFolderTree(folder);
+        if (copied == CopyResult::kTooLarge) RefuseOversized(kMessageTooLarge, number);
+        else WriteFileError(mail_path, connection_.LastError());
+        return kOk;
+    }
+    if (!created) {
+        const bool mail_failed = mail.error() != 0;
+        WriteFileError(mail_failed ? mail_path : head_path, mail_failed ? mail.error() : head.error());
         return kOk;
     }
     if (!mail_written || !head_written) {
@@ -296,14 +320,14 @@ Status CPOP3::Download(const Arguments& args, Result&) {
         return kOk;
     }
     last_response_ = std::string(kReplyOk);
-    auto file = OpenServableFile(ThisLibrary().folder, args.Text(0), ComConfig::OfThisLibrary().Pop3WorkPath());
+    auto file = OpenServableFile(library_.folder, args.Text(0), ComConfig::Of(library_).Pop3WorkPath());
     if (!file || !SendFile(*response, *file)) last_response_ = std::string(kDownloadError);
     return kOk;
 }
 
 Status CPOP3::ReadBinFromFile(const Arguments& args, Result& result) {
     last_response_ = std::string(kReplyOk);
-    auto file = OpenServableFile(ThisLibrary().folder, args.Text(0), ComConfig::OfThisLibrary().Pop3WorkPath());
+    auto file = OpenServableFile(library_.folder, args.Text(0), ComConfig::Of(library_).Pop3WorkPath());
     std::string bytes;
     if (!file || !ReadFile(*file, bytes)) {
         last_response_ = std::string(kDownloadError);

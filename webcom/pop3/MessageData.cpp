@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "common/AtomicFile.h"
@@ -40,32 +41,46 @@ void OutputFile::Flush() {
     pending_.clear();
 }
 
-bool CopyMessageData(ServerConnection& connection, OutputFile* file, OutputFile* header) {
+std::uint64_t MessageByteLimit(std::int64_t listed) {
+    return static_cast<std::uint64_t>(std::max<std::int64_t>(listed, 0)) + kListedSizeSlack;
+}
+
+CopyResult CopyMessageData(ServerConnection& connection, OutputFile* file, OutputFile* header,
+                           const CopyLimits& limits) {
     // Where the next piece stands: at a line's start, right after a line's
     // leading "." (nothing else of the line seen yet: it may be the end),
     // or inside a line.
     enum class Place { kLineStart, kAfterDot, kInLine };
     Place place = Place::kLineStart;
-    bool in_header = header != nullptr;
+    bool in_header = true;
+    std::uint64_t data_bytes = 0;
+    std::uint64_t header_bytes = 0;
     std::string_view piece;
     bool line_end = false;
     for (;;) {
-        if (!connection.NextDataPiece(piece, line_end)) return false;
-        if (place == Place::kAfterDot && piece.empty()) return true;  // the line was "."
+        if (!connection.NextDataPiece(piece, line_end)) return CopyResult::kConnectionFailed;
+        if (place == Place::kAfterDot && piece.empty()) return CopyResult::kComplete;  // the line was "."
         if (place == Place::kLineStart && !piece.empty() && piece.front() == '.') {
             piece.remove_prefix(1);
             if (piece.empty()) {
-                if (line_end) return true;
+                if (line_end) return CopyResult::kComplete;
                 place = Place::kAfterDot;
                 continue;
             }
         }
         if (place == Place::kLineStart && in_header && line_end && piece.empty()) in_header = false;
+        const std::uint64_t written = piece.size() + (line_end ? 2 : 0);
+        data_bytes += written;
+        if (in_header) header_bytes += written;
+        if (data_bytes > limits.data || (in_header && header != nullptr && header_bytes > limits.header)) {
+            connection.Close();
+            return CopyResult::kTooLarge;
+        }
         if (file != nullptr) file->Write(piece);
-        if (in_header) header->Write(piece);
+        if (in_header && header != nullptr) header->Write(piece);
         if (line_end) {
             if (file != nullptr) file->Write("\r\n");
-            if (in_header) header->Write("\r\n");
+            if (in_header && header != nullptr) header->Write("\r\n");
         }
         place = line_end ? Place::kLineStart : Place::kInLine;
     }

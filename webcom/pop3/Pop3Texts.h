@@ -19,6 +19,13 @@ inline constexpr std::string_view kWriteFileError = "-ERR write file error: ";  
 inline constexpr std::string_view kLoginSuccess = "+OK login success";
 inline constexpr std::string_view kReadMailSuccessful = "+OK Read Mail Successful";
 inline constexpr std::string_view kDownloadError = "-ERR download error";
+// A server that sends more than a message (or its header) can hold: the
+// call ends there and the connection is closed.
+inline constexpr std::string_view kMessageTooLarge = "-ERR message larger than its listed size";
+inline constexpr std::string_view kHeaderTooLarge = "-ERR message header too large";
+// Logout by an object that never logged in, or for another account.
+inline constexpr std::string_view kNotLoggedIn = "-ERR not logged in";
+inline constexpr std::string_view kNotOwnAccount = "-ERR not logged in as this account";
 // A login or user text that cannot name a folder of the work root.
 inline constexpr std::string_view kIllegalAccount = "-ERR illegal account";
 // Login texts the POP3 server would refuse by their length.

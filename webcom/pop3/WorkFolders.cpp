@@ -30,6 +30,14 @@ std::optional<std::string> UserFolderName(std::string_view user_text) {
     return name;
 }
 
+LogoutAction DecideLogout(std::string_view user_text, std::string_view logged_in_user) {
+    if (user_text.size() >= kMaxLogoutText) return LogoutAction::kIgnore;
+    if (!UserFolderName(user_text)) return LogoutAction::kIllegalAccount;
+    if (logged_in_user.empty()) return LogoutAction::kNotLoggedIn;
+    if (!SameName(user_text.substr(0, user_text.find(':')), logged_in_user)) return LogoutAction::kOtherAccount;
+    return LogoutAction::kDeleteOwn;
+}
+
 std::string NewWorkFolderName() { return RandomHexText(16); }
 
 bool MakeWorkFolder(const std::string& path) { return MakeFolders(path, kSharedFolderMode); }

@@ -5,6 +5,7 @@
 // so no text can reach a folder outside the root or another user's.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,22 @@ namespace quorvex::webcom::pop3 {
 // first ":" with every "." turned into "-". Nothing when that part is not
 // a valid account name.
 std::optional<std::string> UserFolderName(std::string_view user_text);
+
+// What Logout does with a user text.
+enum class LogoutAction {
+    kIgnore,          // a text of kMaxLogoutText characters or more: nothing
+    kIllegalAccount,  // the text names no valid account
+    kNotLoggedIn,     // the object never logged in: nothing is deleted
+    kOtherAccount,    // another account than the one logged in
+    kDeleteOwn,       // the user folder of the account logged in goes
+};
+
+inline constexpr std::size_t kMaxLogoutText = 4097;
+
+// The action for Logout(user_text) by an object logged in as
+// `logged_in_user` (the account part of its login text; empty when it
+// never logged in). Accounts compare without regard to case.
+LogoutAction DecideLogout(std::string_view user_text, std::string_view logged_in_user);
 
 // A fresh work folder name: 128 random bits as 32 hexadecimal digits
 // (everything below the root is served without a login, so the name is

@@ -61,9 +61,9 @@ std::string NewObjectName() {
 
 }  // namespace
 
-CSMTP::CSMTP()
-    : last_response_(kInitialResponse), object_name_(NewObjectName()), content_type_("text/plain") {
-    PrepareComponent();
+CSMTP::CSMTP(const LibraryLocation& library)
+    : library_(library), last_response_(kInitialResponse), object_name_(NewObjectName()), content_type_("text/plain") {
+    PrepareComponent(library_);
 }
 
 bool CSMTP::Gated() const { return !IsPositiveReply(last_response_); }
@@ -140,7 +140,7 @@ Status CSMTP::CreateUserPath(const Arguments& args, Result&) {
         return kOk;
     }
     user_text_ = std::string(user);
-    compose_folder_ = JoinPath(ComConfig::FixedOfThisLibrary().WebWorkPath(), account);
+    compose_folder_ = JoinPath(ComConfig::FixedOf(library_).WebWorkPath(), account);
     MakeFolders(compose_folder_, kSharedFolderMode);
     upload_.SetUploadPath(JoinPath(compose_folder_, object_name_));
     return kOk;

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "webcom/dispatch/ComObject.h"
+#include "webcom/module/ComModule.h"
 #include "webcom/smtp/FormUpload.h"
 
 namespace quorvex::webcom {
@@ -26,7 +27,8 @@ public:
     // The text fields a page sets, each with its own limit and refusal.
     enum class TextField { kFrom, kFromUid, kSubject, kTo, kCc, kBcc, kBody, kContentType, kReply, kAttachment };
 
-    CSMTP();
+    // `library` names the folder of the configuration and the error log.
+    explicit CSMTP(const LibraryLocation& library);
 
     static std::span<const Member<CSMTP>> Members();
 
@@ -48,6 +50,7 @@ public:
     Status PutInteger(const Arguments& args, Result& result);
 
 private:
+    const LibraryLocation library_;
     struct Envelope;
 
     // Stores a value in a text field, or refuses it (over the field's

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "common/AtomicFile.h"
 #include "common/FolderTree.h"
 #include "common/Paths.h"
+#include "common/TemporaryFile.h"
 #include "common/TextHelpers.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/mime/MimeCharClass.h"
@@ -76,9 +76,9 @@ PartName ReadPartName(std::string_view name_part) {
 // unlinked at once, so a field can neither reach nor clobber it and
 // nothing of it is left when the parse ends in any way.
 UniqueFd OpenUnnamedFile(const std::string& folder) {
-    std::string name = JoinPath(folder, ".upload-XXXXXX");
-    UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
-    if (fd) ::unlink(name.c_str());
+    TemporaryFile file = TemporaryFile::Create(JoinPath(folder, ".upload-XXXXXX"));
+    UniqueFd fd = std::move(file.fd());
+    file.Remove();
     return fd;
 }
 

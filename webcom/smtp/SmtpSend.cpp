@@ -15,6 +15,7 @@
 
 #include "common/FolderTree.h"
 #include "common/Paths.h"
+#include "common/Translation.h"
 #include "mailmodel/compose/MailAddress.h"
 #include "mailmodel/compose/MessageGenerator.h"
 #include "webcom/module/ComConfig.h"
@@ -75,7 +76,7 @@ bool CSMTP::BuildEnvelope(Envelope& envelope) {
     // folder (an attachment of a fetched message being forwarded), nowhere else.
     std::vector<std::string> roots{compose_folder_};
     if (const auto user_folder = pop3::UserFolderName(user_text_))
-        roots.push_back(JoinPath(ComConfig::OfThisLibrary().Pop3WorkPath(), *user_folder));
+        roots.push_back(JoinPath(ComConfig::Of(library_).Pop3WorkPath(), *user_folder));
     const auto files = ResolveAttachments(attachment_, roots);
     if (!files) {
         last_response_ = std::string(kAttachmentNotAllowed);
@@ -91,7 +92,8 @@ bool CSMTP::ComposeMessage(const Envelope& envelope) {
     const std::string& header_from = from_uid_.empty() ? from_ : from_uid_;
     // Reply-To: none without a Reply; with one, FromUID wins when it is set.
     const std::string* reply_to = reply_.empty() ? nullptr : from_uid_.empty() ? &reply_ : &from_uid_;
-    compose::CMessageGenerator generator(compose::ComposerEnvironment::WebMail());
+    compose::CMessageGenerator generator(
+        compose::ComposerEnvironment::WebMail(LanguageFilePath(library_.folder, ComponentLanguage(library_.folder))));
     bool composed = false;
     // Another page of the account removes the compose folder when it finds it
     // empty; the folder is made again, and the compose tried once more, if
@@ -122,7 +124,7 @@ bool CSMTP::Transmit(const Envelope& envelope) {
     size_ = static_cast<std::int32_t>(std::min<off_t>(st.st_size, std::numeric_limits<std::int32_t>::max()));
 
     ServerConnection connection;
-    const ServerAddress server = ComConfig::OfThisLibrary().SmtpServer();
+    const ServerAddress server = ComConfig::Of(library_).SmtpServer();
     if (connection.Open(server.host, server.port) != ServerConnection::OpenResult::kConnected) {
         last_response_ = std::string(kConnectFailed);
         return false;

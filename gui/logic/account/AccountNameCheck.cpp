@@ -27,7 +27,7 @@ std::string_view CheckNewAccountName(std::string_view name) {
     }
     if (name.empty() || name.front() == '@') return kTextNameEmpty;
     if (name.size() > kMaxAccountNameLength) return kTextNameTooLong;
-    if (AccountExists(name) != 0) return kTextNameExists;
+    if (AccountExists(name) != AccountPresence::kMissing) return kTextNameExists;
     if (!IsValidNewAccountName(name, settings->Domains)) return kTextNameCharacters;
     return {};
 }

@@ -4,6 +4,7 @@
 
 #include "common/PasswordDigest.h"
 #include "gui/logic/account/AccountNameCheck.h"
+#include "mailmodel/provision/AccountProvision.h"
 
 namespace quorvex::gui {
 

@@ -4,16 +4,16 @@
 #include <set>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "gui/logic/account/AccountNameCheck.h"
 #include "gui/logic/account/BasicInfoForm.h"
 #include "gui/support/AccountTexts.h"
 #include "mailmodel/account/EmailForward.h"
+#include "mailmodel/provision/AccountProvision.h"
 
 namespace quorvex::gui {
 
 namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 bool Contains(const std::vector<std::string>& names, std::string_view name) {
     return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return SameName(n, name); });
@@ -43,9 +43,7 @@ void Merge(std::vector<std::string>& into, const std::vector<std::string>& names
 }  // namespace
 
 bool NameOrder(const std::string& a, const std::string& b) {
-    const bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                                   [](char x, char y) { return Lower(x) < Lower(y); });
-    if (less || !SameName(a, b)) return less;
+    if (!SameName(a, b)) return LessNoCase(a, b);
     return a < b;
 }
 

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "common/AccountName.h"
+#include "common/AsciiCase.h"
 #include "common/MailDate.h"
 #include "gui/logic/account/BasicInfoForm.h"
 #include "mailmodel/AppServices.h"
@@ -13,10 +14,6 @@
 namespace quorvex::gui {
 
 namespace {
-
-bool StartsWithNoCase(std::string_view line, std::string_view prefix) {
-    return line.size() >= prefix.size() && SameName(line.substr(0, prefix.size()), prefix);
-}
 
 std::string_view WithoutLineEnd(std::string_view line) {
     if (!line.empty() && line.back() == '\n') line.remove_suffix(1);

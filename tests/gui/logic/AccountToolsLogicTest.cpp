@@ -14,6 +14,7 @@
 #include "gui/support/AccountTexts.h"
 #include "mailmodel/MailDataFixture.h"
 #include "mailmodel/account/EmailForward.h"
+#include "mailmodel/provision/AccountProvision.h"
 
 namespace quorvex::gui {
 namespace {

@@ -15,6 +15,7 @@
 #include "gui/logic/ServiceSwitch.h"
 #include "gui/logic/SettingsForm.h"
 #include "support/TempFolder.h"
+#include "tests/support/ScopedProcessState.h"
 
 namespace quorvex::gui {
 namespace {
@@ -43,6 +44,7 @@ public:
 
 class SettingsFormTest : public ::testing::Test {
 protected:
+    quorvex::testing::ScopedProcessState process_state_;  // restored last
     void SetUp() override {
         SetProgramFolder(home.path());
         SetSettingsHost(SettingsHost{[] { return std::string("box"); }, [] { return std::string("ENU"); },
@@ -56,10 +58,6 @@ protected:
         std::ofstream(home.File("QuorvexCOM.ini"), std::ios::binary) << "[Port]\r\nSMTP=25\r\n";
         ProfileFile::ClearCache();
         ReloadSettings();
-    }
-    void TearDown() override {
-        SetSettingsHost({});
-        PublishSettings(std::make_shared<CServerSettings>());
     }
     std::string Config(const char* section, const char* key) const {
         return ReadProfileString(home.File("config.ini"), section, key, "<none>");

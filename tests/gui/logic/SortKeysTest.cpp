@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "common/AsciiCase.h"
 #include "gui/logic/SortKeys.h"
 
 namespace quorvex::gui {
@@ -57,9 +58,7 @@ TEST(SortKeys, TiesFollowTheNextKeyWhateverTheStartingOrder) {
     std::iota(order.begin(), order.end(), 0);
     auto cell = [&](int row, int column) { return column == 0 ? rows[row].first : rows[row].second; };
     auto text = [&](int a, int b, int column) {
-        std::string x = cell(a, column), y = cell(b, column);
-        std::transform(x.begin(), x.end(), x.begin(), ::tolower);
-        std::transform(y.begin(), y.end(), y.begin(), ::tolower);
+        const std::string x = AsciiLowerCase(cell(a, column)), y = AsciiLowerCase(cell(b, column));
         return x.compare(y) < 0 ? -1 : (x == y ? 0 : 1);
     };
     for (int start = 0; start < 5; ++start) {

@@ -259,14 +259,15 @@ int main(int argc, char** argv) {
     // The mail tools: send mail (to accounts and to everybody), the
     // transfer status in both modes, deleted users and the report.
     NullNoticeSink no_notices;
-    smtp::ServerSmtpServices directory(no_notices);
+    OutgoingQueue queue(ProgramFolder());
+    smtp::ServerSmtpServices directory(no_notices, queue);
     FileChooser& chooser = *services.files;
     windows.insert(windows.end(), {
         {"send-mail", [&](QWidget* p) { return new SendMailDlg("alice;bob;", directory, prompts, chooser, p); }},
         {"send-mail-all", [&](QWidget* p) { return new SendMailDlg("All", directory, prompts, chooser, p); }},
-        {"transfer-status", [&](QWidget* p) { return new TransferStatusDlg(prompts, p); }},
+        {"transfer-status", [&](QWidget* p) { return new TransferStatusDlg(prompts, queue, p); }},
         {"transfer-undelivered", [&](QWidget* p) {
-             auto* dialog = new TransferStatusDlg(prompts, p);
+             auto* dialog = new TransferStatusDlg(prompts, queue, p);
              dialog->findChild<QRadioButton*>(QStringLiteral("modeUndelivered"))->click();
              return dialog;
          }},

@@ -12,6 +12,7 @@
 #include "gui/support/GuiStrings.h"
 #include "gui/support/WidgetTranslator.h"
 #include "gui/views/AccountListView.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex::gui::testing {

@@ -23,6 +23,8 @@
 #include "gui/support/Prompts.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
+#include "mailmodel/provision/AccountProvision.h"
+#include "servers/queue/OutgoingQueue.h"
 #include "support/TempFolder.h"
 
 namespace quorvex::gui::testing {
@@ -122,6 +124,7 @@ protected:
             commands.push_back(argv);
             return CommandResult{0, ""};
         };
+        services.queue = &queue;
         services.has_queued_mail = [this] { return mail_queued; };
         services.active_jobs = [] { return 0; };
         services.active_deliveries = [] { return 0; };
@@ -149,6 +152,7 @@ protected:
     }
 
     TempFolder home;
+    OutgoingQueue queue{home.path()};
     FakePrompts prompts;
     FakeChooser chooser;
     FakeOpener opener;

@@ -33,7 +33,7 @@ protected:
     void SetUp() override {
         GuiFolderTest::SetUp();
         ServerRunFlag = 1;
-        wiring_ = std::make_unique<app::ServerWiring>(jobs_, ProcessNoticeBus());
+        wiring_ = std::make_unique<app::ServerWiring>(jobs_, ProcessNoticeBus(), home.path());
         wiring_->InstallJobHandlers();
         jobs_.CreateWorkerThreads();
         // A port another process took in the meantime: take others.

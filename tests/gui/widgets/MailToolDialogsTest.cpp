@@ -24,7 +24,6 @@
 #include "mailmodel/store/MailStore.h"
 #include "servers/outgoing/DomainDelivery.h"
 #include "servers/queue/OutgoingQueue.h"
-#include "servers/queue/SenderThreads.h"
 #include "support/TestPorts.h"
 #include "tests/servers/support/SmtpPeer.h"
 
@@ -44,16 +43,8 @@ void Click(QWidget* parent, const char* name) {
 
 class MailToolsTest : public GuiFolderTest {
 protected:
-    void TearDown() override {
-        {
-            std::lock_guard guard(QueueLock());
-            ScanRange() = {};
-            Retries() = RetryRing{};
-        }
-        GuiFolderTest::TearDown();
-    }
     NullNoticeSink notices;
-    smtp::ServerSmtpServices directory{notices};
+    smtp::ServerSmtpServices directory{notices, queue};
 };
 
 TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
@@ -102,11 +93,11 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
 }
 
 TEST_F(MailToolsTest, TransferStatusDeletesOnlyInsideTheQueue) {
-    const std::string queue = home.File("smtp");
-    MakeFolders(queue);
+    const std::string& folder = queue.folder();
+    MakeFolders(folder);
     WriteFile(home.File("victim"), "keep me");
-    WriteFile(JoinPath(queue, "8.ini"), "[Info]\r\nDestAddr=y@remote.test\r\nReplyAddr=a@example.test\r\nMailFile=../victim\r\nTimes=1\r\n");
-    TransferStatusDlg dialog(prompts);
+    WriteFile(JoinPath(folder, "8.ini"), "[Info]\r\nDestAddr=y@remote.test\r\nReplyAddr=a@example.test\r\nMailFile=../victim\r\nTimes=1\r\n");
+    TransferStatusDlg dialog(prompts, queue);
     dialog.show();
     QPushButton* retransfer = Child<QPushButton>(&dialog, "retransfer");
     QLabel* count = Child<QLabel>(&dialog, "mailCount");
@@ -121,12 +112,12 @@ TEST_F(MailToolsTest, TransferStatusDeletesOnlyInsideTheQueue) {
     const QRect cell = dialog.list()->visualItemRect(dialog.list()->item(0, 1));
     QTest::mouseDClick(dialog.list()->viewport(), Qt::LeftButton, {}, cell.center());
     EXPECT_EQ(count->text(), QStringLiteral("1"));
-    EXPECT_TRUE(FileExists(JoinPath(queue, "8.ini")));
+    EXPECT_TRUE(FileExists(JoinPath(folder, "8.ini")));
     dialog.list()->selectRow(0);
     Click(&dialog, "delete");
     EXPECT_EQ(count->text(), QStringLiteral("0"));
     EXPECT_EQ(ReadFile(home.File("victim")), "keep me");
-    EXPECT_FALSE(FileExists(JoinPath(queue, "8.ini")));
+    EXPECT_FALSE(FileExists(JoinPath(folder, "8.ini")));
 
     Click(&dialog, "modeUndelivered");
     EXPECT_EQ(dialog.mode(), TransferMode::kUndelivered);
@@ -162,9 +153,9 @@ TEST_F(MailToolsTest, RetransferReachesTheReceiver) {
         loopback.fallback_dns_servers.clear();
         return outgoing::DeliverToDomain(recipient, sender, file, outcome, loopback);
     };
-    StartSenderThreads(options);
+    queue.StartSenders(options);
 
-    TransferStatusDlg dialog(prompts);
+    TransferStatusDlg dialog(prompts, queue);
     dialog.show();
     Click(&dialog, "modeUndelivered");
     ASSERT_EQ(dialog.list()->rowCount(), 1);
@@ -173,7 +164,7 @@ TEST_F(MailToolsTest, RetransferReachesTheReceiver) {
     Click(&dialog, "retransfer");
     EXPECT_EQ(dialog.list()->rowCount(), 0);
     const bool arrived = WaitFor([&] { return !peer.Messages().empty(); }, 20000);
-    EXPECT_TRUE(StopSenderThreads(std::chrono::seconds(10)));
+    EXPECT_TRUE(queue.StopSenders(std::chrono::seconds(10)));
     ServerRunFlag = 0;
     ASSERT_TRUE(arrived);
     EXPECT_NE(ReadFile(peer.Messages()[0]).find("Subject: parked once"), std::string::npos);

@@ -351,7 +351,7 @@ int GreetingFrom(const std::string& source, int port) {
 TEST_F(SettingsDialogsTest, AcceptedRangeBlocksExactlyItsAddressesAtTheNextConnection) {
     ServerRunFlag = 1;
     JobTable jobs;
-    app::ServerWiring wiring(jobs, ProcessNoticeBus());
+    app::ServerWiring wiring(jobs, ProcessNoticeBus(), home.path());
     wiring.InstallJobHandlers();
     jobs.CreateWorkerThreads();
     CSmtpServer smtp(jobs);

@@ -58,9 +58,9 @@ public:
         list.push_back(m);
     }
 
-    int AccountExists(std::string_view name) override {
-        if (!name.empty() && name[0] == '_') return -1;
-        return accounts.count(std::string(name)) ? 1 : 0;
+    AccountPresence AccountExists(std::string_view name) override {
+        if (!name.empty() && name[0] == '_') return AccountPresence::kReserved;
+        return accounts.count(std::string(name)) ? AccountPresence::kListed : AccountPresence::kMissing;
     }
     LoginChecks& Logins() override { return *this; }
     LoginOutcome Check(std::string_view name, std::string_view password) override {

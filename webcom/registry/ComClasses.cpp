@@ -1,6 +1,6 @@
 // The object map: one row per class. A class joins the component with its
 // row here and its member table beside its implementation.
-#include "webcom/module/ComClasses.h"
+#include "webcom/registry/ComClasses.h"
 
 #include "common/AccountName.h"
 #include "webcom/admin/CAdmin.h"
@@ -11,8 +11,8 @@ namespace quorvex::webcom {
 namespace {
 
 template <class T>
-ComObject* Create() {
-    return new T();
+ComObject* Create(const LibraryLocation& library) {
+    return new T(library);
 }
 
 constexpr ComClass kClasses[] = {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "webcom/dispatch/ComObject.h"
+#include "webcom/module/ComModule.h"
 
 namespace quorvex::webcom {
 
@@ -24,7 +25,7 @@ struct ComClass {
     std::string_view clsid;          // braced
     std::string_view interface_name; // "IPOP3"
     std::string_view iid;            // braced
-    ComObject* (*create)();          // null: not in this build
+    ComObject* (*create)(const LibraryLocation& library);  // null: not in this build
 };
 
 std::span<const ComClass> ComClasses();

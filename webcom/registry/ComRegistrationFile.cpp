@@ -1,7 +1,7 @@
 // Registration entries and the atomic rewrite of the registration file.
 // This runs when the mail server loads the library just to register it, so
 // it keeps no state: no profile cache, no error log.
-#include "webcom/module/ComRegistrationFile.h"
+#include "webcom/registry/ComRegistrationFile.h"
 
 #include <sys/stat.h>
 
@@ -10,7 +10,7 @@
 #include "common/AccountName.h"
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
-#include "webcom/module/ComClasses.h"
+#include "webcom/registry/ComClasses.h"
 
 namespace quorvex::webcom {
 namespace {

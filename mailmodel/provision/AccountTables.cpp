@@ -1,10 +1,11 @@
 // AccountInfo and AccountListInfo tables.
-#include "mailmodel/account/AccountTables.h"
+#include "mailmodel/provision/AccountTables.h"
 
 #include "common/AccountName.h"
 #include "common/ServerSettings.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
+#include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex {
@@ -107,7 +108,7 @@ bool DomainAccountList::AddAccount(const DomainAccountEntry& entry, NoticeSink* 
     } else if (at != std::string::npos) {
         return false;
     }
-    if (AccountExists(name) != 0 || !IsValidNewAccountName(name, settings->Domains)) return false;
+    if (AccountExists(name) != AccountPresence::kMissing || !IsValidNewAccountName(name, settings->Domains)) return false;
     if (entry.Size < INT32_MIN || entry.Size > INT32_MAX) return false;
     AccountRecord record;
     record.Name = name;
