@@ -7,8 +7,8 @@
 
 namespace quorvex::mime {
 
-TransferDecodeStream::TransferDecodeStream(std::string_view encoding) {
-    const std::unique_ptr<CTransferCoder> coder = CreateTransferCoder(encoding);
+TransferDecodeStream::TransferDecodeStream(std::string_view encoding, MimeFlavour flavour) {
+    const std::unique_ptr<CTransferCoder> coder = CreateTransferCoder(encoding, flavour);
     if (dynamic_cast<CBase64Coder*>(coder.get()) != nullptr) {
         kind_ = Kind::kBase64;
     } else if (dynamic_cast<CQuotedPrintableCoder*>(coder.get()) != nullptr) {

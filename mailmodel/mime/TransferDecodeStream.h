@@ -1,6 +1,6 @@
 // Decoding a part's content as it is read, a line or a piece of a line at
 // a time, with the bytes that decoding the whole content at once gives
-// (the transfer coder registered for the encoding, CreateTransferCoder).
+// (the transfer coder of the encoding in that flavour, CreateTransferCoder).
 // Holds at most a few bytes between pieces, so a part of any size is
 // decoded in the memory of one piece.
 #pragma once
@@ -14,7 +14,7 @@ namespace quorvex::mime {
 
 class TransferDecodeStream {
 public:
-    explicit TransferDecodeStream(std::string_view encoding);
+    explicit TransferDecodeStream(std::string_view encoding, MimeFlavour flavour = MimeFlavour::Server);
 
     // The next piece of the content, without its line end; `ends_line`
     // when a CR LF followed it. The decoded bytes are appended to `out`.

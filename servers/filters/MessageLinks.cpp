@@ -4,7 +4,6 @@
 #include "common/AsciiCase.h"
 #include "mailmodel/mime/EntityHeader.h"
 #include "mailmodel/mime/MimeEntity.h"
-#include "mailmodel/mime/MimeFlavour.h"
 
 namespace quorvex {
 namespace {
@@ -34,7 +33,10 @@ bool IsUuBeginLine(std::string_view line, bool any_case) {
 
 }  // namespace
 
-MessageLinkScanner::MessageLinkScanner() : hosts_(links_.hosts), parts_left_(mime::kMaxMimeParts) { StartPart(0); }
+MessageLinkScanner::MessageLinkScanner(mime::MimeFlavour flavour)
+    : flavour_(flavour), hosts_(links_.hosts), parts_left_(mime::kMaxMimeParts) {
+    StartPart(0);
+}
 
 void MessageLinkScanner::Feed(std::string_view bytes) {
     while (!bytes.empty() && !done_) {
@@ -161,7 +163,7 @@ void MessageLinkScanner::OnHeaderPiece(std::string_view piece, bool line_start, 
         first_header_line_ = false;
         // A part that opens with "begin nnn name" is a uuencoded file: that
         // line is its whole header.
-        if (first && ends_line && mime::CurrentMimeFlavour().uuencode && IsUuBeginLine(piece, true)) {
+        if (first && ends_line && mime::TraitsOf(flavour_).uuencode && IsUuBeginLine(piece, true)) {
             header_.assign(piece).append("\r\n");
             EndHeader(true);
             return;
@@ -182,7 +184,7 @@ void MessageLinkScanner::OnHeaderPiece(std::string_view piece, bool line_start, 
 
 void MessageLinkScanner::EndHeader(bool body_follows) {
     const std::string text = header_ + "\r\n";
-    mime::CEntityHeader header;
+    mime::CEntityHeader header(flavour_);
     header.Load(text.data(), text.size());
     phase_ = Phase::kSkip;
     if (header.GetMediaType() == mime::kMediaMultipart) {
@@ -199,8 +201,8 @@ void MessageLinkScanner::EndHeader(bool body_follows) {
     }
     if (body_follows && header.IsText()) {
         phase_ = Phase::kText;
-        decoder_.emplace(header.GetTransferEncoding());
-        uu_blocks_end_text_ = mime::CurrentMimeFlavour().uuencode && depth_ < mime::kMaxMimeDepth;
+        decoder_.emplace(header.GetTransferEncoding(), flavour_);
+        uu_blocks_end_text_ = mime::TraitsOf(flavour_).uuencode && depth_ < mime::kMaxMimeDepth;
     }
 }
 

@@ -24,7 +24,8 @@ inline constexpr std::size_t kLinkScanHeader = 16 * 1024;
 
 class MessageLinkScanner {
 public:
-    MessageLinkScanner();
+    // Parts are found as a tree of that flavour finds them.
+    explicit MessageLinkScanner(mime::MimeFlavour flavour = mime::MimeFlavour::Server);
 
     // The next bytes of the message, in pieces of any size.
     void Feed(std::string_view bytes);
@@ -53,6 +54,7 @@ private:
     void FeedText(std::string_view piece, bool ends_line);
     void EndText(bool with_line_end);
 
+    mime::MimeFlavour flavour_;
     MessageLinks links_;
     LinkHostCollector hosts_;
     std::vector<Frame> frames_;  // outermost first
