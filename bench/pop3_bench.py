@@ -14,7 +14,8 @@ CPU-seconds for the retrieval and per MB retrieved, and sessions per second.
 Every BUILD_DIR is built with -DQUORVEX_BUILD_BENCH=ON. With several, each
 one's server is measured beside the others and Dovecot, in alternating
 order, POP3_BENCH_ROUNDS times (default 3); the last lines give the median
-of each figure. Environment: POP3_BENCH_MESSAGES (1000), POP3_BENCH_CLIENTS
+of each figure and the first server's figures against each other's, paired
+round by round. Environment: POP3_BENCH_MESSAGES (1000), POP3_BENCH_CLIENTS
 (20), POP3_BENCH_ROUNDS.
 """
 import os, random, shutil, socket, statistics, subprocess, sys, tempfile, time
@@ -200,6 +201,14 @@ def main():
         for server in servers:
             figures = [statistics.median(column) for column in zip(*server['runs'])]
             print(line % (width, server['name'], figures[0], figures[1], figures[2] * 1000, figures[3]))
+        # Paired by round: the first server's CPU per MB and MB/s against each other's.
+        first = servers[0]
+        for other in servers[1:]:
+            cpu = [a[2] / b[2] for a, b in zip(first['runs'], other['runs'])]
+            speed = [a[0] / b[0] for a, b in zip(first['runs'], other['runs'])]
+            print('%s against %s: %.2fx the CPU per MB (less in %d of %d rounds), %.2fx the MB/s (medians)' %
+                  (first['name'], other['name'], statistics.median(cpu), sum(r < 1 for r in cpu), ROUNDS,
+                   statistics.median(speed)))
     finally:
         for process in processes:
             if process.stdin:

@@ -20,8 +20,9 @@
 namespace quorvex::pop3 {
 namespace {
 
-// Waiting bytes go out once there are this many.
-constexpr std::size_t kFlushAt = 256 * 1024;
+// Waiting bytes go out once there are this many: a client that pipelines
+// RETR gets its messages in writes of this size.
+constexpr std::size_t kFlushAt = 1024 * 1024;
 
 // The bytes waiting to be sent, in one block that grows as needed and is
 // never cleared byte by byte: a message body is read and unscrambled

@@ -55,6 +55,21 @@ UniqueFd OpenMessageFile(const std::string& path) {
     return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
 }
 
+UniqueFd MessageFolder::Open(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 == path.size()) return OpenMessageFile(path);
+    const std::string folder = path.substr(0, slash == 0 ? 1 : slash);
+    const char* name = path.c_str() + slash + 1;
+    if (handle_ && folder == folder_) {
+        UniqueFd file(::openat(handle_.get(), name, O_RDONLY | O_CLOEXEC));
+        if (file) return file;
+    }
+    handle_.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    folder_ = handle_ ? folder : std::string();
+    if (!handle_) return OpenMessageFile(path);
+    return UniqueFd(::openat(handle_.get(), name, O_RDONLY | O_CLOEXEC));
+}
+
 bool SendMessageFile(int fd, std::uint8_t key, Pop3Output& out) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) return false;

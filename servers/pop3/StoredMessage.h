@@ -40,6 +40,20 @@ private:
 // Opens a message file for reading; invalid when it cannot be opened.
 UniqueFd OpenMessageFile(const std::string& path);
 
+// Opens message files through a handle of their folder, kept from one
+// file to the next: a file of the folder opened last costs the lookup of
+// its name only, not a walk of the whole path. A name the handle does not
+// find is looked for again by the whole path (the folder may have been
+// replaced).
+class MessageFolder {
+public:
+    UniqueFd Open(const std::string& path);
+
+private:
+    std::string folder_;
+    UniqueFd handle_;
+};
+
 // Sends the whole file, unscrambled with `key`, and makes sure it ends with
 // CR LF so that a terminating "." that follows stands on its own line. A
 // scrambled body is read straight into the output's room and unscrambled

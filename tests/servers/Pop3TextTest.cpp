@@ -3,6 +3,9 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "common/AtomicFile.h"
 #include "servers/pop3/Pop3Text.h"
 #include "servers/pop3/StoredMessage.h"
@@ -47,6 +50,29 @@ TEST(StoredMessageTest, LineReaderSplitsAtCrLfOnly) {
     EXPECT_EQ(ReadLines(path, big + "\r\nnext\r\n", 0x41), (Lines{big, "next"}));
     const std::string huge(200 * 1000, 'y');
     EXPECT_EQ(ReadLines(path, huge + "\r\n", 1), (Lines{huge}));
+}
+
+// Files of one folder come through its handle; another folder, or a folder
+// made anew under the same path, is found again.
+TEST(StoredMessageTest, MessageFolderOpensByPathWhateverTheFolder) {
+    testing::TempFolder folder;
+    const auto file = [&](const std::string& name, const std::string& text) {
+        std::filesystem::create_directories(folder.File(name.substr(0, name.find('/'))));
+        AtomicWriteFile(folder.File(name), text);
+        return folder.File(name);
+    };
+    const auto read = [](const UniqueFd& fd) {
+        char text[16] = {};
+        return fd ? std::string(text, static_cast<std::size_t>(std::max<ssize_t>(0, ::read(fd.get(), text, sizeof text))))
+                  : std::string("(none)");
+    };
+    MessageFolder messages;
+    EXPECT_EQ(read(messages.Open(file("a/1.eml", "a1"))), "a1");
+    EXPECT_EQ(read(messages.Open(file("a/2.eml", "a2"))), "a2");
+    EXPECT_EQ(read(messages.Open(file("b/1.eml", "b1"))), "b1");
+    EXPECT_EQ(read(messages.Open(folder.File("b/9.eml"))), "(none)");
+    std::filesystem::rename(folder.File("b"), folder.File("old-b"));
+    EXPECT_EQ(read(messages.Open(file("b/3.eml", "new b3"))), "new b3");
 }
 
 TEST(StoredMessageTest, SendMessageFileEndsWithCrLf) {
