@@ -47,9 +47,10 @@ void AccountServer::InstallHandler() {
 }
 
 void AccountServer::RunConnection(Job& job) {
-    SocketLineChannel channel(job.socket.get(), kDefaultSocketTimeouts, job.idle_limit);
+    SocketLineChannel channel(job.socket.get(), kDefaultSocketTimeouts, job.idle_limit, *job.activity);
     RequestContext context(channel, job.client.HostText(), notices_,
                            [](std::string_view text) { WriteSystemLog(CurrentLogSettings(), text); });
+    context.SetActivity(*job.activity);
     AccountServerSession(context).Run();
     LingeringClose(job.socket.get());
 }

@@ -122,6 +122,7 @@ bool AccountServerSession::ReadAccountLines(bool update, AccountLines& values) {
             context_.Reply(*error);
             return false;
         }
+        context_.Progress();
         // The closing "QUIT" is answered by the request once it is done.
         if (index < kTaggedLineCount && !context_.Reply(kReplyOk)) return false;
     }
@@ -130,6 +131,7 @@ bool AccountServerSession::ReadAccountLines(bool update, AccountLines& values) {
 
 void AccountServerSession::HandleSignUp(std::string_view text) {
     context_.ShowMessage("ACCOUNT SIGNUP", text);
+    context_.NameForwardedClient(text);
     const std::string account(CutColonSuffix(text));
     if (HasRefusedCharacter(account, true)) {
         context_.Reply(kReplyIllegalLetter);

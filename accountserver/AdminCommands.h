@@ -1,7 +1,8 @@
 // The command table of the administrator sessions and the loop that reads
 // their commands: each row names a command word, how a line must match it
-// (case-insensitive) and the session's handler. A handler answers; false
-// ends the session.
+// (case-insensitive), the session's handler and whether the command changes
+// something (its success is the session's progress). A handler answers;
+// false ends the session.
 #pragma once
 
 #include <array>
@@ -26,6 +27,7 @@ struct CommandRule {
     std::string_view word;  // with its trailing space for prefixes
     Match match;
     bool (Session::*run)(std::string_view argument);
+    bool changes = false;
 };
 
 // Finds the rule a line matches (case-insensitive) and its argument.
@@ -56,6 +58,7 @@ void RunCommandLoop(RequestContext& context, Session& session, const std::array<
             continue;
         }
         if (!(session.*(rule->run))(argument)) return;
+        if (rule->changes) context.Progress();
     }
 }
 

@@ -50,9 +50,9 @@ struct DomainAdminCommands {
         {"LIST ", Match::kPrefix, &S::ListRange},
         {"NOOP", Match::kFirstFour, &S::Noop},
         {"RETR ", Match::kPrefix, &S::Retr},
-        {"CREA ", Match::kPrefix, &S::Create},
-        {"CONF ", Match::kPrefix, &S::Configure},
-        {"DELE ", Match::kPrefix, &S::Delete},
+        {"CREA ", Match::kPrefix, &S::Create, true},
+        {"CONF ", Match::kPrefix, &S::Configure, true},
+        {"DELE ", Match::kPrefix, &S::Delete, true},
         {"QUIT", Match::kWhole, &S::Quit},
     }};
 };

@@ -55,6 +55,12 @@ void RequestContext::LoginFailed(std::string_view account, LoginOutcome outcome)
     logins_.RecordFailure(kLoginServiceAccount, client_, account, outcome);
 }
 
+void RequestContext::NameForwardedClient(std::string_view account_text) {
+    if (const auto colon = account_text.rfind(':'); colon != std::string_view::npos) {
+        activity_->ForwardedClient(account_text.substr(colon + 1));
+    }
+}
+
 std::string RequestContext::Source() const { return IsWebMailAddress(client_) ? "WebMail" : client_; }
 
 void RequestContext::ShowMessage(std::string_view what, std::string_view text) {
@@ -86,6 +92,7 @@ std::optional<std::string> RequestContext::CheckCredentials(std::string_view tex
         return std::nullopt;
     }
     ShowMessage(notice_what, credentials->account);
+    NameForwardedClient(credentials->account);
     const std::string account(CutColonSuffix(credentials->account));
     if (HasRefusedCharacter(account, false)) {
         Reply(kReplyIllegalLetter);
@@ -103,6 +110,7 @@ std::optional<std::string> RequestContext::CheckCredentials(std::string_view tex
     const LoginOutcome outcome = CheckAccountLogin(account, credentials->password, GroupLogin::kAllowed);
     switch (outcome) {
         case LoginOutcome::kAccepted:
+            Progress();
             return account;
         case LoginOutcome::kUnknownAccount:
             // A reserved name is no account either, but its refusal has

@@ -32,8 +32,11 @@ public:
 
 class SocketLineChannel final : public LineChannel {
 public:
-    SocketLineChannel(int fd, SocketTimeouts timeouts, IdleLimit idle_limit = {})
-        : fd_(fd), reader_(fd, timeouts, std::move(idle_limit)) {}
+    SocketLineChannel(int fd, SocketTimeouts timeouts, IdleLimit idle_limit = {},
+                      SessionActivity& activity = NoSessionActivity())
+        : fd_(fd), reader_(fd, timeouts, std::move(idle_limit)) {
+        reader_.set_activity(activity);
+    }
     LineStatus ReadLine(std::string& line) override;
     bool SendLine(std::string_view text) override;
 
@@ -85,6 +88,13 @@ public:
     // logged).
     std::optional<std::string> CheckCredentials(std::string_view text, std::string_view notice_what);
 
+    // Where the request reports progress (a login, an accepted line of a
+    // dialogue, a command that changed something) and the client that the
+    // ":" suffix of an account text names (the web pages' end user).
+    void SetActivity(SessionActivity& activity) { activity_ = &activity; }
+    void Progress() { activity_->Progress(); }
+    void NameForwardedClient(std::string_view account_text);
+
     // The failed-login guard for this client: whether its logins are
     // refused now, and a failure to log and count.
     bool LoginLocked();
@@ -96,6 +106,7 @@ private:
     NoticeSink* notices_;
     std::function<void(std::string_view)> system_log_;
     LoginGuard& logins_;
+    SessionActivity* activity_ = &NoSessionActivity();
 };
 
 // Held from the last existence test of a new account until it is stored,

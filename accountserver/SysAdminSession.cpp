@@ -38,9 +38,9 @@ struct SysAdminCommands {
         {"LIST", Match::kWhole, &S::List},
         {"LIST ", Match::kPrefix, &S::ListRange},
         {"NOOP", Match::kWhole, &S::Noop},
-        {"PASS ", Match::kPrefix, &S::Password},
-        {"DELE ", Match::kPrefix, &S::DeleteDomain},
-        {"INST ", Match::kPrefix, &S::InstallDomain},
+        {"PASS ", Match::kPrefix, &S::Password, true},
+        {"DELE ", Match::kPrefix, &S::DeleteDomain, true},
+        {"INST ", Match::kPrefix, &S::InstallDomain, true},
         {"QUIT", Match::kWhole, &S::Quit},
     }};
 };
@@ -52,6 +52,7 @@ void SysAdminSession::Run(std::string_view text) {
         return;
     }
     context_.ShowMessage("SYSADMIN CONFIG", credentials->account);
+    context_.NameForwardedClient(credentials->account);
     const std::string account(CutColonSuffix(credentials->account));
     if (HasRefusedCharacter(account, false)) {
         context_.Reply(kReplyIllegalLetter);
@@ -73,6 +74,7 @@ void SysAdminSession::Run(std::string_view text) {
         context_.Reply(kReplyIllegalUser);
         return;
     }
+    context_.Progress();
     if (!context_.Reply(kReplyOk)) return;
     RunCommandLoop(context_, *this, SysAdminCommands::kRules);
 }

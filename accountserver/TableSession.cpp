@@ -26,6 +26,17 @@ const std::array<TableKind, 7> kTables{{
 
 std::string_view Outcome(bool ok, std::string_view failure) { return ok ? kReplyOkBlank : failure; }
 
+// The commands that change a table: their success is the session's progress.
+bool ChangesTable(TableVerb verb) {
+    switch (verb) {
+        case TableVerb::kAddNew: case TableVerb::kUpdate: case TableVerb::kDelete: case TableVerb::kMoveUp:
+        case TableVerb::kMoveDown: case TableVerb::kValueSet:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 const TableKind* FindTableKind(std::string_view name) {
@@ -160,6 +171,7 @@ std::optional<TableResult> TableSession::HandleCommand(Table& table, std::string
         case TableVerb::kUnknown:
             break;
     }
+    if (reply && reply->starts_with("+OK") && ChangesTable(command.verb)) context_.Progress();
     if (!context_.Reply(reply ? *reply : std::string(kReplyUnknownCommand))) return TABLE_END;
     return std::nullopt;
 }

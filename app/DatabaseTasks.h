@@ -11,8 +11,9 @@
 
 namespace quorvex::app {
 
-// Creates the database file "db/db.sqlite" from the schema script when it
-// does not exist yet; an existing file is never touched.
+// Opens the mail database and makes its tables from the schema script when
+// it has none yet (a new "db/db.sqlite"); an existing database is never
+// changed. A failure means the program has no database to work with.
 db::Status EnsureMailDatabase(const std::string& schema_path);
 
 // Runs the migration when [System] "Version" is set, not above "5.0" and

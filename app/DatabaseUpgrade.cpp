@@ -144,12 +144,11 @@ private:
 }  // namespace
 
 db::Status EnsureMailDatabase(const std::string& schema_path) {
-    if (FileExists(MailDatabasePath())) return {};
-    if (!MakeFolders(std::string(DirName(MailDatabasePath())))) {
+    if (!FileExists(MailDatabasePath()) && !MakeFolders(std::string(DirName(MailDatabasePath())))) {
         return db::Status{"the folder of " + MailDatabasePath() + " cannot be created", ""};
     }
-    if (schema_path.empty()) return db::Status{"the database schema schema.sql was not found", ""};
-    return CreateMailDatabase(schema_path, MailDatabaseLoginFromSettings());
+    return CreateMailDatabase(schema_path.empty() ? "the database schema schema.sql (not found)" : schema_path,
+                              MailDatabaseLoginFromSettings());
 }
 
 int UpgradeDatabase(const std::string& schema_path) {

@@ -21,8 +21,6 @@
 #include "common/SystemLocations.h"
 #include "mailmodel/WelcomeMail.h"
 #include "mailmodel/account/AccountConfig.h"
-#include "mailmodel/db/DataSourceSetup.h"
-#include "mailmodel/db/MailDatabase.h"
 #include "mailmodel/provision/AccountProvision.h"
 #include "servers/address/AddressRules.h"
 
@@ -43,22 +41,6 @@ public:
 };
 
 std::string ConfigPath() { return Settings()->ConfigIni(); }
-
-void RegisterDataSource() {
-    std::string error;
-    switch (RegisterMailDataSource(MailDatabasePath(), &error)) {
-        case DataSourceRegistration::kRegistered:
-            WriteProgramLog("The ODBC data source " + std::string(kMailDataSourceName) + " was registered for " +
-                            MailDatabasePath() + ".");
-            break;
-        case DataSourceRegistration::kAlreadyExists:
-            break;  // the administrator's choice stays
-        case DataSourceRegistration::kFailed:
-            QUORVEX_ERROR_LOG("cannot register the ODBC data source " + std::string(kMailDataSourceName) + ": " +
-                              error);
-            break;
-    }
-}
 
 void MakeProgramFolders(SetupProgress& progress) {
     const std::string folder = ProgramFolder();
@@ -159,7 +141,8 @@ void RunFirstSetup(const SetupOptions& options) {
     SetupProgress& progress = options.progress != nullptr ? *options.progress : no_progress;
     const std::string folder = ProgramFolder();
 
-    RegisterDataSource();
+    // The ODBC data source of the program folder was registered at start-up,
+    // before anything used the database.
     progress.Open(kProgressFirst, kProgressLast);
     MakeProgramFolders(progress);
 
@@ -172,7 +155,8 @@ void RunFirstSetup(const SetupOptions& options) {
     AllowLocalWebMail();
     progress.Step();
 
-    if (!SetupWebMailDirectory()) ShowProgramMessage(ProgramString(IDS_WEB_DIRECTORY_FAILED));
+    if (std::string reason; !SetupWebMailDirectory(&reason))
+        ShowProgramMessage(ProgramString(IDS_WEB_DIRECTORY_FAILED) + (reason.empty() ? "" : " " + reason));
     WriteWebMailPagesFolder();
     progress.Step();
 

@@ -1,6 +1,6 @@
 // First-run set-up: run at start-up when set-up was never done or a newer
 // program version starts, and again on the administrator's request. It
-// registers the database's data source, makes the program's folders,
+// makes the program's folders,
 // configures and registers the web-mail component, publishes the web
 // directories, creates the administrator account "Admin" (with a random
 // password written once to an owner-only file) and writes the welcome

@@ -67,12 +67,13 @@ std::string FormatServiceUnit(std::string_view program_path, std::string_view pr
     // The hardening of the installed unit template, as far as it fits a
     // program folder anywhere: it runs as root (set-up gives files to the web
     // server's group), the system is read-only but for the program folder
-    // and what set-up registers (the web server's and ODBC's configuration),
-    // home folders are read-only (the user's ODBC data sources stay
-    // readable) and a private /tmp hides a folder below /tmp.
+    // (its ODBC data source is there too) and the web server's
+    // configuration, which set-up writes; home folders are read-only (a
+    // program folder below one stays writable) and a private /tmp hides a
+    // folder below /tmp.
     unit += "NoNewPrivileges=yes\n";
     unit += "ProtectSystem=strict\n";
-    unit += "ReadWritePaths=" + QuoteUnitValue(program_folder) + " -/etc/apache2 -/etc/odbc.ini\n";
+    unit += "ReadWritePaths=" + QuoteUnitValue(program_folder) + " -/etc/apache2\n";
     unit += "ProtectHome=read-only\n";
     if (!IsBelow(program_folder, "/tmp") && !IsBelow(program_folder, "/var/tmp")) unit += "PrivateTmp=yes\n";
     unit += "UMask=0077\n";
@@ -89,9 +90,10 @@ CommandResult CNtService::Systemctl(std::initializer_list<std::string_view> argu
     return options_.runner(argv);
 }
 
-int CNtService::Install() {
+int CNtService::Install(bool* started) {
     if (!InstallUnit()) return 0;
-    StartServiceAndWait(kServiceUnitName, options_.runner);
+    const bool running = StartServiceAndWait(kServiceUnitName, options_.runner);
+    if (started != nullptr) *started = running;
     return 1;
 }
 

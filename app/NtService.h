@@ -41,9 +41,9 @@ public:
 
     // Removes an installed service first, writes the unit file, reloads
     // systemd and enables the unit, then starts it (the start's outcome is
-    // not looked at). 1 when the service was installed; 0 otherwise, with
-    // nothing left behind.
-    int Install();
+    // not looked at for the result). 1 when the service was installed; 0
+    // otherwise, with nothing left behind. `started`: whether it runs.
+    int Install(bool* started = nullptr);
     // The same without the start: the program that switched itself to the
     // service starts it once it has given up its ports and its mark.
     int InstallUnit();

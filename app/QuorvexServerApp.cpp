@@ -21,6 +21,7 @@
 #include "app/ProgramRemoval.h"
 #include "app/ServiceNotify.h"
 #include "app/StartupChecks.h"
+#include "app/WebSetup.h"
 #include "app/WindowedProgram.h"
 #include "common/ErrorAlert.h"
 #include "common/ErrorLog.h"
@@ -33,6 +34,7 @@
 #include "common/ServiceControl.h"
 #include "common/net/TrafficDump.h"
 #include "mailmodel/account/AccountList.h"
+#include "mailmodel/db/DataSourceSetup.h"
 #include "mailmodel/db/MailDatabase.h"
 #include "servers/address/NetworkSenderCheck.h"
 #include "servers/logs/ServerLogs.h"
@@ -60,6 +62,8 @@ sigset_t StopSignals() {
     return set;
 }
 
+std::string ReloadedLine(std::string_view config) { return "Settings reloaded from " + std::string(config) + "."; }
+
 // Switches that end at once get the default signal handling back.
 void AllowStopSignals() {
     const sigset_t set = StopSignals();
@@ -74,6 +78,13 @@ void ReportOnStandardError(std::string_view text) {
     std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
                  static_cast<int>(text.size()), text.data());
     std::fflush(stderr);
+}
+
+// What a switch that ends at once has done, on standard output.
+void ReportDone(std::string_view text) {
+    std::printf("%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
+                static_cast<int>(text.size()), text.data());
+    std::fflush(stdout);
 }
 
 // Problems found before the settings are loaded go to standard error only:
@@ -149,6 +160,8 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
     if (ReadProfileInt(config, "system", "TestTryCatch", 0) != 0) {
         throw std::runtime_error("internal fault raised on request ([system] TestTryCatch)");
     }
+    // Before anything in the process uses ODBC.
+    if (!ChooseDataSource()) return kExitFailure;
     if (!Accounts().Load()) QUORVEX_ERROR_LOG("the account list could not be read completely");
     UpgradeDatabase(FindDataFile("schema.sql"));
     InstallSenderCheckServices(std::make_shared<NetworkSenderCheck>());
@@ -172,7 +185,18 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
             AllowStopSignals();
             StopRunningInstance(service_);
             ProfileFile(config).WriteString("System", "NTService", "1");
-            if (CNtService(service_).Install()) return kExitSuccess;
+            CNtService service(service_);
+            bool started = false;
+            if (service.Install(&started)) {
+                const std::string line =
+                    "The service unit " + service.UnitPath() + " for " + folder_ + " was written and enabled; " +
+                    (started ? std::string("the service is running.")
+                             : "the service did not start (systemctl status " + std::string(kServiceUnitName) +
+                                   " tells why).");
+                WriteProgramLog(line);
+                ReportDone(line);
+                return kExitSuccess;
+            }
             ReportStartupProblem("The service could not be installed in " + service_.unit_folder + ".");
             return kExitFailure;
         }
@@ -193,7 +217,11 @@ int CQuorvexServerApp::UpdateRunningInstance() {
         return kExitFailure;
     }
     const auto answer = SendInstanceCommand(folder_, kCommandUpdate, kUpdateAnswerLimit);
-    if (answer && *answer == "OK") return kExitSuccess;
+    if (answer && *answer == "OK") {
+        // The running instance writes the same line into the system log.
+        ReportDone(ReloadedLine(Settings()->ConfigIni()));
+        return kExitSuccess;
+    }
     ReportStartupProblem("The running instance did not reload its settings" +
                          (answer ? ": " + *answer : std::string(" (no answer).")));
     return kExitFailure;
@@ -267,10 +295,29 @@ int CQuorvexServerApp::ServiceStart() {
     return kExitFailure;
 }
 
-void CQuorvexServerApp::PrepareDatabase() {
-    if (const db::Status created = EnsureMailDatabase(FindDataFile("schema.sql")); !created) {
-        ShowErrorMessage("The mail database " + MailDatabasePath() + " could not be created: " + created.error);
+bool CQuorvexServerApp::ChooseDataSource() {
+    std::string error;
+    const auto chosen = UseProgramDataSource(folder_, &error);
+    if (!chosen) {
+        ShowErrorMessage(error + " Not started.");
+        return false;
     }
+    if (!chosen->warning.empty()) ShowProgramMessage(chosen->warning);
+    if (chosen->written && chosen->warning.empty()) {
+        WriteProgramLog("The ODBC data source " + std::string(kMailDataSourceName) + " was registered in " +
+                        JoinPath(folder_, kFolderDataSourceFile) + " for " + chosen->database + ".");
+    }
+    return true;
+}
+
+bool CQuorvexServerApp::PrepareDatabase() {
+    const db::Status ready = EnsureMailDatabase(FindDataFile("schema.sql"));
+    if (ready) return true;
+    const std::string text = "The mail database (ODBC data source " + std::string(kMailDataSourceName) +
+                             ") could not be opened or created: " + ready.error + " Not started.";
+    ShowErrorMessage(text);
+    if (front_end_) front_end_->ShowMessageAndWait(text);
+    return false;
 }
 
 bool CQuorvexServerApp::StartServers() {
@@ -317,7 +364,7 @@ void CQuorvexServerApp::CreateWorkerThreads() {
 }
 
 int CQuorvexServerApp::RunGuiMode() {
-    PrepareDatabase();
+    if (!PrepareDatabase()) return kExitFailure;
     // Desktop and autostart entries concern the user at the window only.
     if (FirstSetupDue()) RunFirstSetup({.desktop_user = !as_service_ && front_end_ != nullptr});
     RunDatabaseScripts();
@@ -333,7 +380,11 @@ int CQuorvexServerApp::RunGuiMode() {
     WriteProgramLog(startup_line);
     if (const auto warning = smtp::OpenRelayWarning(*Settings())) ShowProgramMessage(*warning);
     const bool started = StartServers();
-    if (started) ReportOnStandardError(startup_line + " " + ListeningText());
+    if (started) {
+        ReportOnStandardError(startup_line + " " + ListeningText());
+        // The web component connects to the ports that now listen.
+        WriteWebComponentPorts({smtp_server_->port(), pop3_server_->port(), account_server_->port()});
+    }
     wiring_->StartSenderThreads();
     CreateWorkerThreads();
     if (front_end_) {
@@ -413,7 +464,7 @@ void CQuorvexServerApp::ReloadSettingsOnRequest() {
         return;
     }
     PublishSettings(fresh);
-    WriteProgramLog("Settings reloaded from " + fresh->ConfigIni() + ".");
+    WriteProgramLog(ReloadedLine(fresh->ConfigIni()));
 }
 
 void CQuorvexServerApp::Shutdown() {

@@ -64,7 +64,11 @@ private:
     int ServiceStart();
     int RunGuiMode();
     int UpdateRunningInstance();
-    void PrepareDatabase();
+    // False (after saying why) when the program has no mail database.
+    bool PrepareDatabase();
+    // Which data source the mail database is; false when the program
+    // folder cannot have its own.
+    bool ChooseDataSource();
     void CreateWorkerThreads();
     void MessageLoop();
     ControlAction HandleCommand(const std::string& command);

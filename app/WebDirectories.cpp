@@ -1,4 +1,4 @@
-// The installer's one export, unloaded when the object goes.
+// The installer's exports, unloaded when the object goes.
 #include "app/WebDirectories.h"
 
 #include "common/Paths.h"
@@ -11,7 +11,13 @@ std::optional<WebDirectoryInstaller> WebDirectoryInstaller::Load(const std::stri
     SharedLibrary library = SharedLibrary::Open(path);
     const auto function = library.Function<Function>("Vendrel");
     if (function == nullptr) return std::nullopt;
-    return WebDirectoryInstaller(std::move(library), function);
+    const auto last_error = library.Function<ErrorFunction>("VendrelLastError");
+    return WebDirectoryInstaller(std::move(library), function, last_error);
+}
+
+std::string WebDirectoryInstaller::LastError() const {
+    const char* text = last_error_ != nullptr ? last_error_() : nullptr;
+    return text != nullptr ? std::string(text) : std::string();
 }
 
 bool WebDirectoryInstaller::Publish(const std::string& name, const std::string& folder, const std::string& document,

@@ -22,15 +22,20 @@ public:
     bool Publish(const std::string& name, const std::string& folder, const std::string& document, bool script);
     // Takes the directory away. True when it is gone.
     bool Remove(const std::string& name);
+    // Why the last call failed, in one sentence, when the installer can
+    // say more than that it failed (its export "VendrelLastError").
+    std::string LastError() const;
 
 private:
     using Function = int (*)(const char* name, const char* folder, const char* document, int script);
+    using ErrorFunction = const char* (*)();
 
-    WebDirectoryInstaller(SharedLibrary library, Function function)
-        : library_(std::move(library)), function_(function) {}
+    WebDirectoryInstaller(SharedLibrary library, Function function, ErrorFunction last_error)
+        : library_(std::move(library)), function_(function), last_error_(last_error) {}
 
     SharedLibrary library_;
     Function function_;
+    ErrorFunction last_error_;  // may be null
 };
 
 }  // namespace quorvex::app

@@ -63,6 +63,30 @@ bool WriteWebComponentConfig() {
     return true;
 }
 
+bool WriteWebComponentPorts(const ComponentPorts& ports) {
+    const std::string path = JoinPath(ProgramFolder(), "QuorvexCOM.ini");
+    if (!FileExists(path)) return true;
+    const std::pair<const char*, int> keys[] = {{"SMTP", ports.smtp}, {"POP3", ports.pop3}, {"Admin", ports.admin}};
+    bool current = true;
+    for (const auto& [key, port] : keys) {
+        if (port != 0 && ReadProfileString(path, "Port", key) != std::to_string(port)) current = false;
+    }
+    if (current) return true;
+    const bool written = ProfileFile(path).Edit([&](IniDocument& doc) {
+        bool all = true;
+        for (const auto& [key, port] : keys) {
+            if (port != 0) all &= doc.Set("Port", key, std::to_string(port));
+        }
+        return all;
+    });
+    if (!written) {
+        QUORVEX_ERROR_LOG("cannot write the ports into " + path);
+        return false;
+    }
+    ShareWithWebServer(path, kWebReadFileMode);
+    return true;
+}
+
 bool WriteWebMailPagesFolder() {
     const std::string folder = ProgramFolder();
     if (!WriteWebMailLanguageFile(folder, Settings()->Language)) {
@@ -82,7 +106,7 @@ void OpenProgramFolderToWebServer() {
     ShareWithWebServer(folder, (st.st_mode & 07777) | S_IXGRP);
 }
 
-int SetupWebMailDirectory() {
+int SetupWebMailDirectory(std::string* reason) {
     const std::string folder = ProgramFolder();
     const std::string data = JoinPath(folder, "maildata");
     RecreateWorkFolder(data);
@@ -95,9 +119,11 @@ int SetupWebMailDirectory() {
     }
     // The pages are PHP here; the work folder's default document names no
     // file, so a folder URL never shows anything.
-    if (!installer->Publish("mail", JoinPath(folder, "WebMail"), "index.php", true)) return 0;
-    if (!installer->Publish("maildata", data, "xxx.xxx", false)) return 0;
-    return 1;
+    if (installer->Publish("mail", JoinPath(folder, "WebMail"), "index.php", true) &&
+        installer->Publish("maildata", data, "xxx.xxx", false))
+        return 1;
+    if (reason != nullptr) *reason = installer->LastError();
+    return 0;
 }
 
 }  // namespace quorvex::app

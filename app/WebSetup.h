@@ -12,13 +12,26 @@
 
 namespace quorvex::app {
 
-// QuorvexCOM.ini: the three server addresses (127.0.0.1), the running
-// ports, the two work folders, the mail domain and the language (a plain
-// name, SafeLanguageName); readable
-// by the web server's group. Also makes the component's log file
-// "comlog.txt" beside it, which the web server may write. True when
-// QuorvexCOM.ini was written.
+// QuorvexCOM.ini: the three server addresses (127.0.0.1), the ports of the
+// settings, the two work folders, the mail domain and the language (a
+// plain name, SafeLanguageName); readable by the web server's group. Also
+// makes the component's log file "comlog.txt" beside it, which the web
+// server may write. True when QuorvexCOM.ini was written.
 bool WriteWebComponentConfig();
+
+// The ports the listeners use (0: not known). A changed port takes effect
+// when the listeners next start, and only then may the web component
+// connect to it.
+struct ComponentPorts {
+    int smtp = 0;
+    int pop3 = 0;
+    int admin = 0;
+};
+
+// Brings "Port" of an existing QuorvexCOM.ini to the ports in use (a 0
+// leaves its key as it is); a missing file is left to set-up. True when
+// the file holds them afterwards, or there is none.
+bool WriteWebComponentPorts(const ComponentPorts& ports);
 
 // "WebMail" with "Language.txt" (the pages' include line naming the
 // language of the settings), for the web server to read.
@@ -31,7 +44,9 @@ void OpenProgramFolderToWebServer();
 // Empties "maildata" and "websmtp" (made anew, setgid, the web server's
 // group) and publishes the pages as "mail" and the fetched messages as
 // "maildata" through the installer library. 1 when both were published;
-// 0 when the library or its export is missing or either call failed.
-int SetupWebMailDirectory();
+// 0 when the library or its export is missing or either call failed;
+// then `reason`, when given, gets the installer's one sentence on why (it
+// names a module the web server lacks), or stays empty.
+int SetupWebMailDirectory(std::string* reason = nullptr);
 
 }  // namespace quorvex::app

@@ -174,6 +174,25 @@ std::string DefaultDominame(const SettingsHost& host) {
     return AsciiLowerCase(Bounded(name + ".com", kPathCapacity));
 }
 
+// [Log] FilePath in the file may be relative to the program folder, so a
+// copied or moved folder keeps logging into itself; the record holds the
+// full path.
+std::string LogFolderFromFile(const std::string& value, const std::string& program_folder) {
+    if (value.empty() || value.front() == '/') return value;
+    return Bounded(JoinPath(program_folder, value), kPathCapacity);
+}
+
+// The log folder as written back: relative when it lies inside the program
+// folder, else as it is.
+std::string LogFolderForFile(const std::string& path, const std::string& program_folder) {
+    std::string_view folder(program_folder);
+    while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
+    if (!folder.empty() && path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 &&
+        path[folder.size()] == '/')
+        return path.substr(folder.size() + 1);
+    return path;
+}
+
 std::vector<std::string> LoadBlockList(const IniDocument& doc, const char* section) {
     const int count = std::min(ReadConfigInt(doc, section, "Count", 0), kMaxBlockListEntries);
     std::vector<std::string> entries;
@@ -229,6 +248,7 @@ void CServerSettings::Load() {
                 break;
         }
     }
+    LogFilePath = LogFolderFromFile(LogFilePath, Folder());
     if (Language.empty()) Language = LanguageForLocale(host.locale_language());
     if (MailServerModel == 2) AutoRecvPOP3 = 1;
     // Needs DomainNameType, Dominame and DefaultVolume, all read above.
@@ -265,9 +285,13 @@ bool CServerSettings::Save(const std::function<bool(IniDocument&)>& also) {
                     all_written &=
                         WriteConfigText(doc, kConfigLabel, key.section, key.key, this->*key.number != 0 ? "1" : "0");
                     break;
-                case Kind::kText:
-                    all_written &= WriteConfigText(doc, kConfigLabel, key.section, key.key, this->*key.text);
+                case Kind::kText: {
+                    const std::string& value = this->*key.text;
+                    all_written &= WriteConfigText(doc, kConfigLabel, key.section, key.key,
+                                                   key.text == &S::LogFilePath ? LogFolderForFile(value, Folder())
+                                                                               : value);
                     break;
+                }
                 case Kind::kDomainTable:
                     all_written &= Domains.WriteTo(doc, *this);
                     break;

@@ -1,5 +1,4 @@
-// Where every dialog of the window is put into the dialog table. A dialog
-// that is not registered here announces itself as not available yet.
+// Where the real dialog of every kind is put into the dialog table.
 #pragma once
 
 #include "gui/support/DialogTable.h"

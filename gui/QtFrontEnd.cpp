@@ -1,9 +1,13 @@
 #include "gui/QtFrontEnd.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <QApplication>
 #include <QMetaObject>
 
 #include "common/Notices.h"
+#include "common/ServerSettings.h"
 #include "gui/DialogRegistry.h"
 #include "gui/frame/MainFrame.h"
 #include "gui/support/TextCodec.h"
@@ -29,6 +33,9 @@ bool QtFrontEnd::CreateMainWindow(app::ProgramHost& host) {
     services_.has_queued_mail = [&host] { return host.Queue().HasQueuedMail(); };
     services_.active_jobs = [&host] { return host.ActiveJobCount(); };
     services_.active_deliveries = [&host] { return host.Queue().ActiveDeliveries(); };
+    // The servers start right after the window, on these ports.
+    const auto settings = Settings();
+    services_.ports_in_use = {settings->SMTPPort, settings->POP3Port, settings->AdminPort};
     RegisterDialogs(dialogs_, services_);
 
     frame_ = std::make_unique<MainFrame>(services_, &host, ProcessNoticeBus());
@@ -74,6 +81,14 @@ void QtFrontEnd::ShowMessage(std::string_view text) {
 }
 
 void QtFrontEnd::ShowMessageAndWait(std::string_view text) {
+    // No window and no server run yet, so nothing needs an orderly stop:
+    // SIGTERM and SIGINT (a pending one too) end the process at once, also
+    // while the box waits for its OK.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
     if (!QApplication::instance()) application_ = std::make_unique<QApplication>(argc_, argv_);
     prompts_.Information(nullptr, FromFileText(text));
 }

@@ -37,7 +37,7 @@ private:
     QtPrompts prompts_;
     QtFileChooser files_;
     QtDesktopOpener opener_;
-    DialogTable dialogs_{prompts_};
+    DialogTable dialogs_;
     GuiServices services_;
     std::unique_ptr<MainFrame> frame_;
     std::unique_ptr<QSocketNotifier> signal_watch_;

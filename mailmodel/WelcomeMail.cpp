@@ -1,6 +1,7 @@
 // Composing and writing the welcome message.
 #include "mailmodel/WelcomeMail.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "common/AtomicFile.h"
@@ -13,6 +14,7 @@
 #include "mailmodel/AppServices.h"
 #include "mailmodel/compose/MessageGenerator.h"
 #include "mailmodel/compose/MessageText.h"
+#include "mailmodel/mime/EncodedWordCoder.h"
 
 namespace quorvex {
 
@@ -35,6 +37,10 @@ void RegisterWelcomeStrings() {
 
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
+bool HasEightBit(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
 }  // namespace
 
 WelcomeMail DefaultWelcomeMail() {
@@ -45,6 +51,7 @@ WelcomeMail DefaultWelcomeMail() {
     mail.recipient = "newuser@" + domain;
     mail.subject = LoadTranslatedString(IDS_WELCOME_SUBJECT);
     mail.body = LoadTranslatedString(IDS_WELCOME_BODY);
+    mail.charset = LanguageCharset();
     return mail;
 }
 
@@ -63,8 +70,20 @@ std::optional<std::string> FormatWelcomeMail(const WelcomeMail& mail, std::strin
     text.append("From: ").append(mail.sender).append("\r\n");
     text.append("To: ").append(mail.recipient).append("\r\n");
     text.append("Date: ").append(date).append("\r\n");
-    text.append("Subject: ").append(mail.subject).append("\r\n");
-    text.append("X-Mailer: QuorvexServer\r\n\r\n");
+    const bool declared = !mail.charset.empty() && !HasLineBreak(mail.charset) &&
+                          (HasEightBit(mail.sender) || HasEightBit(mail.recipient) || HasEightBit(mail.subject) ||
+                           HasEightBit(mail.body));
+    if (declared && HasEightBit(mail.subject)) {
+        text.append("Subject: ").append(mime::EncodeWords(mail.subject, 'B', mail.charset)).append("\r\n");
+    } else {
+        text.append("Subject: ").append(mail.subject).append("\r\n");
+    }
+    text.append("X-Mailer: QuorvexServer\r\n");
+    if (declared) {
+        text.append("MIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"").append(mail.charset);
+        text.append("\"\r\nContent-Transfer-Encoding: 8bit\r\n");
+    }
+    text.append("\r\n");
     if (text.size() > kMaxWelcomeMailBytes) {
         QUORVEX_ERROR_LOG("the welcome message's header is too long; not written");
         return std::nullopt;
@@ -81,8 +100,9 @@ std::optional<std::string> FormatWelcomeMail(const WelcomeMail& mail, std::strin
 }
 
 int WriteWelcomeMailFile(const std::string& path, std::string_view sender, std::string_view recipient,
-                         std::string_view subject, std::string_view body) {
-    const WelcomeMail mail{std::string(sender), std::string(recipient), std::string(subject), std::string(body)};
+                         std::string_view subject, std::string_view body, std::string_view charset) {
+    const WelcomeMail mail{std::string(sender), std::string(recipient), std::string(subject), std::string(body),
+                           std::string(charset)};
     const std::optional<std::string> text = FormatWelcomeMail(mail, GetDomainName(), LocalMailDate(std::time(nullptr)));
     if (!text) return 0;
     if (!AtomicWriteFile(path, *text)) {
@@ -95,7 +115,7 @@ int WriteWelcomeMailFile(const std::string& path, std::string_view sender, std::
 bool WriteDefaultWelcomeMailFile() {
     const WelcomeMail mail = DefaultWelcomeMail();
     return WriteWelcomeMailFile(JoinPath(ProgramFolder(), kWelcomeMailFileName), mail.sender, mail.recipient,
-                                mail.subject, mail.body) == 1;
+                                mail.subject, mail.body, mail.charset) == 1;
 }
 
 }  // namespace quorvex

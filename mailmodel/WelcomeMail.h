@@ -26,11 +26,15 @@ struct WelcomeMail {
     std::string recipient;
     std::string subject;
     std::string body;  // any line ends; stored with CR LF
+    // The charset of the texts. With 8-bit text the message declares it
+    // (MIME-Version, Content-Type, 8bit body) and the subject goes out as
+    // encoded words; empty: the texts are written as they are.
+    std::string charset{};
 };
 
 // The standard message: from [Admin] "Sender" of config.ini (default
 // "admin@<domain>") to "newuser@<domain>", with the translated subject and
-// body texts.
+// body texts in the language file's charset.
 WelcomeMail DefaultWelcomeMail();
 
 // The message text for the given domain and Date value, or nothing when
@@ -41,9 +45,10 @@ std::optional<std::string> FormatWelcomeMail(const WelcomeMail& mail, std::strin
 
 
 // Writes the message (domain: the primary mail domain, date: now) to the
-// file, replacing it atomically. 1 when written, 0 otherwise.
+// file, replacing it atomically; `charset` names the texts' charset. 1 when
+// written, 0 otherwise.
 int WriteWelcomeMailFile(const std::string& path, std::string_view sender, std::string_view recipient,
-                         std::string_view subject, std::string_view body);
+                         std::string_view subject, std::string_view body, std::string_view charset = {});
 
 // The standard message into "Welcome.inbox" of the program folder. True
 // when written.

@@ -82,4 +82,33 @@ std::string PidFileOfRunConfig(std::string_view listing) {
     return root.empty() ? std::string() : JoinPath(root, pid_file);
 }
 
+std::string MissingModuleAdvice(std::string_view check_output) {
+    // The directives of a web directory's configuration that come from a
+    // module, with the module and what enables it on Debian.
+    static constexpr struct {
+        std::string_view directive;
+        std::string_view module;
+        std::string_view enable;
+    } kModules[] = {
+        {"Alias", "mod_alias", "a2enmod alias"},
+        {"Header", "mod_headers", "a2enmod headers"},
+        {"DirectoryIndex", "mod_dir", "a2enmod dir"},
+        {"php_admin_value", "mod_php", "apt-get install libapache2-mod-php"},
+        {"php_admin_flag", "mod_php", "apt-get install libapache2-mod-php"},
+    };
+    constexpr std::string_view kInvalid = "Invalid command '";
+    const std::size_t at = check_output.find(kInvalid);
+    if (at == std::string_view::npos) return {};
+    const std::size_t start = at + kInvalid.size();
+    const std::size_t end = check_output.find('\'', start);
+    if (end == std::string_view::npos) return {};
+    const std::string_view directive = check_output.substr(start, end - start);
+    for (const auto& row : kModules) {
+        if (row.directive != directive) continue;
+        return "The web server lacks the module " + std::string(row.module) + " (Apache: Invalid command '" +
+               std::string(directive) + "'); enable it (" + std::string(row.enable) + ") and run the set-up again.";
+    }
+    return {};
+}
+
 }  // namespace quorvex::vdir

@@ -57,4 +57,9 @@ private:
 // from its ServerRoot; empty when it names none.
 std::string PidFileOfRunConfig(std::string_view listing);
 
+// When Apache refused a web directory's configuration because a module
+// that it needs is not loaded ("Invalid command 'Header'"): a sentence
+// naming the module and how Debian enables it. Empty otherwise.
+std::string MissingModuleAdvice(std::string_view check_output);
+
 }  // namespace quorvex::vdir

@@ -35,6 +35,11 @@ void Report(std::string_view text) {
     std::fflush(stderr);
 }
 
+// Why the last call of this thread failed, in one sentence for the
+// caller's own message; empty after a success or when nothing more can be
+// said than that it failed.
+thread_local std::string g_last_reason;
+
 void ReportError(std::string_view what, int error) {
     char code[48];
     std::snprintf(code, sizeof code, "Error %d (0x%08x)", error, static_cast<unsigned>(error));
@@ -124,6 +129,7 @@ private:
 };
 
 int Apply(std::string_view name, const char* folder, const char* document, int script) {
+    g_last_reason.clear();
     if (!IsValidDirectoryName(name)) {
         Report("refused: \"" + std::string(name) + "\" is not a web directory name");
         return 0;
@@ -142,7 +148,9 @@ int Apply(std::string_view name, const char* folder, const char* document, int s
 
     const std::string conf_folder = ApacheConfFolder();
     if (!FolderExists(conf_folder)) {
-        Report("the web server's configuration folder " + conf_folder + " does not exist (is Apache installed?)");
+        g_last_reason =
+            "The web server's configuration folder " + conf_folder + " does not exist (is Apache installed?).";
+        Report(g_last_reason);
         return 0;
     }
     const SnippetPlace place(conf_folder, name);
@@ -159,6 +167,7 @@ int Apply(std::string_view name, const char* folder, const char* document, int s
     const CommandResult check = apache.CheckConfiguration();
     if (check.exit_status != 0) {
         place.Restore(previous);
+        g_last_reason = MissingModuleAdvice(check.output);
         Report(std::string(directory ? "CreateVirtualRoot" : "DeleteVirtualRoot") +
                ": the web server refused the configuration; " + place.path() + " was put back as it was: " +
                check.output);
@@ -174,6 +183,10 @@ int Apply(std::string_view name, const char* folder, const char* document, int s
 }  // namespace
 
 }  // namespace quorvex::vdir
+
+extern "C" __attribute__((visibility("default"))) const char* VendrelLastError() {
+    return quorvex::vdir::g_last_reason.c_str();
+}
 
 extern "C" __attribute__((visibility("default"))) int Vendrel(const char* name, const char* folder,
                                                               const char* document, int script) {

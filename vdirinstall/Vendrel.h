@@ -1,4 +1,4 @@
-/* Vendrel.so: the web directory installer. Its one export publishes a
+/* Vendrel.so: the web directory installer. Its export Vendrel publishes a
  * folder of this machine as a directory of the local web server (Apache),
  * or takes such a directory away again. The mail server loads the library
  * by file name from its program folder; plain C so that any caller can. */
@@ -15,6 +15,12 @@ extern "C" {
  * when the server's configuration was written (or removed) and the web
  * server accepted it, else 0 with everything left as it was. */
 int Vendrel(const char* name, const char* folder, const char* document, int script);
+
+/* After a call of Vendrel that returned 0 on this thread: one sentence on
+ * why, when more can be said than that it failed (a module the web server
+ * lacks, no web server configuration folder); otherwise "". The text stays
+ * valid until the thread's next call of Vendrel. */
+const char* VendrelLastError(void);
 
 #ifdef __cplusplus
 }

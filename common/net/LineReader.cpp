@@ -40,6 +40,17 @@ LineStatus LineReader::Fill() {
         seen_handed_out_ = buffer_.handed_out();
         line_started_ = Clock::now();
     }
+    // Waiting from the first empty look until Fill returns.
+    struct WaitReport {
+        SessionActivity& activity;
+        bool waiting = false;
+        void Begin() {
+            if (!waiting) activity.Waiting(waiting = true);
+        }
+        ~WaitReport() {
+            if (waiting) activity.Waiting(false);
+        }
+    } wait{*activity_};
     for (;;) {
         if (!ServersRunning()) return LineStatus::kStopped;
         const ssize_t got = ::recv(fd_, block_.get(), kReceiveBlock, MSG_DONTWAIT);
@@ -55,6 +66,7 @@ LineStatus LineReader::Fill() {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(line_started_ + CurrentLimit() -
                                                                                  Clock::now());
         if (left.count() <= 0) return LineStatus::kTimeout;
+        wait.Begin();
         pollfd watch{fd_, POLLIN, 0};
         const int wait_ms = static_cast<int>(std::min<long long>(left.count(), timeouts_.slice_ms));
         if (::poll(&watch, 1, wait_ms) < 0 && errno != EINTR) return LineStatus::kError;

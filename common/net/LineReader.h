@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "common/net/LineBuffer.h"
+#include "common/net/SessionActivity.h"
 #include "common/net/SocketIo.h"
 
 namespace quorvex {
@@ -46,12 +47,16 @@ public:
 
     LineBuffer& buffer() { return buffer_; }
 
+    // Told when the reader starts and stops waiting for the client.
+    void set_activity(SessionActivity& activity) { activity_ = &activity; }
+
 private:
     std::chrono::milliseconds CurrentLimit() const;
 
     int fd_;
     SocketTimeouts timeouts_;
     IdleLimit idle_limit_;
+    SessionActivity* activity_ = &NoSessionActivity();
     LineBuffer buffer_;
     std::unique_ptr<char[]> block_;
     std::uint64_t seen_handed_out_ = 0;

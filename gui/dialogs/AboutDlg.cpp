@@ -10,6 +10,7 @@
 #include "app/ProgramMessages.h"
 #include "gui/dialogs/HyperLink.h"
 #include "gui/support/GuiStrings.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -41,6 +42,7 @@ AboutDlg::AboutDlg(DesktopOpener& opener, Prompts& prompts, QWidget* parent)
     layout->addWidget(link_);
     layout->addWidget(buttons);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 }  // namespace quorvex::gui

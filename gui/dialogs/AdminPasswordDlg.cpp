@@ -12,6 +12,7 @@
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -36,6 +37,7 @@ AdminPasswordDlg::AdminPasswordDlg(std::string config_ini, Prompts& prompts, QWi
     layout->addLayout(form);
     layout->addWidget(buttons);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void AdminPasswordDlg::OnOk() {

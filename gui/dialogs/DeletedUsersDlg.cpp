@@ -11,6 +11,7 @@
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -77,6 +78,7 @@ DeletedUsersDlg::DeletedUsersDlg(Prompts& prompts, QWidget* parent)
     layout->addLayout(buttons);
     setMinimumSize(460, 280);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
     FillList();
 }
 

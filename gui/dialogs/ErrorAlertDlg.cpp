@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "common/ErrorAlert.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -29,6 +30,7 @@ ErrorAlertDlg::ErrorAlertDlg(QWidget* parent) : QDialog(parent) {
     layout->addWidget(frame);
     layout->addWidget(buttons);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void ErrorAlertDlg::Raise(const QString& caption) {

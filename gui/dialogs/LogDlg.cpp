@@ -10,6 +10,7 @@
 #include "gui/logic/LogFiles.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -62,6 +63,7 @@ LogDlg::LogDlg(std::string log_folder, DesktopOpener& opener, Prompts& prompts, 
     grid->addWidget(clear, 2, 1);
     grid->addWidget(close, 2, 2);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void LogDlg::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -13,6 +13,7 @@
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -23,7 +24,7 @@ LoginDlg::LoginDlg(std::string config_ini, Prompts& prompts, DialogTable& dialog
     setObjectName(QStringLiteral("loginDialog"));
     setWindowTitle(QString::fromUtf8(kTextLogOn.data()));
     auto* user = new QComboBox(this);
-    user->addItem(QStringLiteral("Administrator"));
+    user->addItem(Tr(kTextAdministrator));
     user->setCurrentIndex(0);
     password_->setObjectName(QStringLiteral("password"));
     password_->setEchoMode(QLineEdit::Password);
@@ -52,6 +53,7 @@ LoginDlg::LoginDlg(std::string config_ini, Prompts& prompts, DialogTable& dialog
             [this] { dialogs_.Run(DialogRequest{DialogKind::kAdminPassword, this, {}, {}}); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void LoginDlg::OnLogin() {

@@ -3,6 +3,7 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -15,6 +16,7 @@ ProgressDlg::ProgressDlg(std::string_view title, QWidget* parent) : QDialog(pare
     layout->addWidget(bar_);
     bar_->setMinimumWidth(320);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
     // Wide enough for its title: the box has nothing else to say.
     setMinimumWidth(fontMetrics().horizontalAdvance(windowTitle()) + 80);
 }

@@ -18,6 +18,7 @@
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
 #include "gui/support/WaitCursor.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -111,6 +112,7 @@ ReportDlg::ReportDlg(std::vector<std::string> accounts, DesktopOpener& opener, P
     layout->addWidget(format);
     layout->addWidget(buttons);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void ReportDlg::OnSelectAll(bool checked) {

@@ -15,6 +15,7 @@
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -85,6 +86,7 @@ SendMailDlg::SendMailDlg(std::string recipients, DeliveryDirectory& directory, P
     layout->addLayout(buttons);
     setMinimumSize(480, 380);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 
     if (all_) {
         recipients_->setText(Tr(kTextAllUsers));

@@ -10,6 +10,7 @@
 #include "gui/support/DialogButtons.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -31,6 +32,7 @@ ShutdownDlg::ShutdownDlg(std::string config_ini, Prompts& prompts, QWidget* pare
     layout->addWidget(new QLabel(QStringLiteral("All the services will be ceased when shutdown."), this));
     layout->addWidget(buttons);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 int ShutdownDlg::choice() const { return choices_->currentIndex() == kCloseModeHide ? kCloseModeHide : kCloseModeShutdown; }

@@ -14,6 +14,7 @@
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -93,6 +94,7 @@ TransferStatusDlg::TransferStatusDlg(Prompts& prompts, OutgoingQueue& queue, QWi
         if (mode_ == TransferMode::kUndelivered) OnRetransfer();
     });
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
     in_transfer_->setChecked(true);
     SetMode(TransferMode::kInTransfer);
 }

@@ -140,8 +140,9 @@ MainFrame::MainFrame(const GuiServices& services, app::ProgramHost* host, Notice
 
     // A log line is a file append (its display is queued to the pane): it is
     // written on the relay's thread, and the window never waits for the disk.
-    relay_->HandleOnDeliveryThread(NoticeId::WM_SHOW_MESSAGE,
-                                   [](const Notice& notice) { app::WriteProgramLog(notice.payload); });
+    relay_->HandleOnDeliveryThread(NoticeId::WM_SHOW_MESSAGE, [](const Notice& notice) {
+        if (!RepeatsFailedLogin(notice.payload)) app::WriteProgramLog(notice.payload);
+    });
     // The frame takes each notice first, then the views.
     relay_->AddReceiver(this);
     relay_->AddReceiver(account_view_);
@@ -150,6 +151,7 @@ MainFrame::MainFrame(const GuiServices& services, app::ProgramHost* host, Notice
     tick_.start(kTimerPeriodMs);
     Retranslate();
     OnUpdateUserCount(CountDomainAccounts({}));
+    ShowLockState();  // "AutoLock" starts locked
 }
 
 MainFrame::~MainFrame() {
@@ -391,7 +393,7 @@ std::optional<std::string> MainFrame::SelectedDomain() const {
     return ToFileText(domain_selector_->currentText());
 }
 
-// ---- showing and hiding --------------------------------------------------
+// ---- showing, hiding and the lock -----------------------------------------
 
 void MainFrame::HideWindow() {
     if (tray_) {
@@ -402,6 +404,39 @@ void MainFrame::HideWindow() {
     }
 }
 
+void MainFrame::ShowLockState() {
+    const bool usable = !tray_state_.locked();
+    splitter_->setVisible(usable);
+    for (QWidget* part : std::initializer_list<QWidget*>{menuBar(), tool_bar_, statusBar()}) part->setEnabled(usable);
+    for (const auto& [command, item] : actions_) item->setEnabled(usable);
+}
+
+bool MainFrame::PassGate() {
+    tray_state_.OnGateOpened();
+    const bool accepted = services_.dialogs->Run(DialogRequest{DialogKind::kLogin, this, {}, {}}).accepted;
+    tray_state_.OnGateClosed(accepted);
+    ShowLockState();
+    return accepted;
+}
+
+void MainFrame::QueueGateCheck() {
+    if (gate_check_queued_ || !tray_state_.locked()) return;
+    gate_check_queued_ = true;
+    QMetaObject::invokeMethod(this, &MainFrame::CheckGate, Qt::QueuedConnection);
+}
+
+void MainFrame::CheckGate() {
+    gate_check_queued_ = false;
+    if (quitting_ || !tray_state_.locked() || tray_state_.gate_open() || !WindowShown()) return;
+    if (PassGate()) {
+        showMaximized();
+        raise();
+        activateWindow();
+    } else {
+        HideWindow();
+    }
+}
+
 void MainFrame::OnTrayClick() {
     switch (tray_state_.OnClick(WindowShown())) {
         case TrayStateMachine::Click::kIgnore:
@@ -409,14 +444,10 @@ void MainFrame::OnTrayClick() {
         case TrayStateMachine::Click::kHide:
             HideWindow();
             return;
-        case TrayStateMachine::Click::kAskPassword: {
-            tray_state_.OnGateOpened();
+        case TrayStateMachine::Click::kAskPassword:
             raise();
-            const bool accepted = services_.dialogs->Run(DialogRequest{DialogKind::kLogin, this, {}, {}}).accepted;
-            tray_state_.OnGateClosed(accepted);
-            if (!accepted) return;
+            if (!PassGate()) return;
             break;
-        }
         case TrayStateMachine::Click::kShow:
             break;
     }
@@ -434,11 +465,26 @@ void MainFrame::ShowFromOutside() {
     OnTrayClick();
 }
 
+void MainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    QueueGateCheck();
+}
+
 void MainFrame::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
+    if (event->type() == QEvent::ActivationChange) {
+        if (isActiveWindow()) QueueGateCheck();
+        return;
+    }
+    if (event->type() != QEvent::WindowStateChange) return;
+    if (!isMinimized()) {
+        // Restored (by the window manager, the task bar or a program).
+        QueueGateCheck();
+        return;
+    }
     tray_state_.SetAutoLock(Settings()->AutoLock != 0);
     tray_state_.OnMinimized();
+    ShowLockState();
     // It lives on in the tray; without one it stays on the task bar.
     if (tray_) QMetaObject::invokeMethod(this, [this] { if (isMinimized()) hide(); }, Qt::QueuedConnection);
 }
@@ -455,6 +501,8 @@ void MainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
+    // Closing a locked window (from the task bar) asks for the password too.
+    if (tray_state_.locked() && (tray_state_.gate_open() || !PassGate())) return;
     const DialogResult result = services_.dialogs->Run(DialogRequest{DialogKind::kShutdown, this, {}, {}});
     const CloseDecision decision = DecideClose(
         result.accepted, result.value, [this] { return services_.has_queued_mail && services_.has_queued_mail(); },
@@ -525,6 +573,7 @@ void MainFrame::RunCommand(Command command) {
         case Command::kHide: HideWindow(); return;
         case Command::kLock:
             tray_state_.Lock();
+            ShowLockState();
             HideWindow();
             return;
         case Command::kSendMailToAll: account_view_->OnSendMailToAll(); return;
@@ -549,9 +598,7 @@ void MainFrame::RunCommand(Command command) {
         }
         case Command::kReinstall: run(DialogKind::kFirstRunSetup); return;
         case Command::kVirtualDirectory:
-            if (!dialogs.Available(DialogKind::kWebDirectorySetup)) {
-                run(DialogKind::kWebDirectorySetup);
-            } else if (run(DialogKind::kWebDirectorySetup).accepted) {
+            if (run(DialogKind::kWebDirectorySetup).accepted) {
                 prompts.Information(this, Tr(kTextWebDirectoryDone));
             } else {
                 prompts.Warning(this, Tr(kTextWebDirectoryFailed));
@@ -559,9 +606,10 @@ void MainFrame::RunCommand(Command command) {
             return;
         case Command::kRegisterCom: {
             const WaitCursor wait;
-            // Its configuration follows the settings, then the library is
-            // recorded as the component.
+            // Its configuration follows the settings (the ports those the
+            // listeners use), then the library is recorded as the component.
             const bool registered = app::WriteWebComponentConfig() &&
+                                    app::WriteWebComponentPorts(services_.ports_in_use) &&
                                     RegisterComServer(JoinPath(settings->Folder(), kComponentLibrary)) == 1;
             if (registered) {
                 prompts.Information(this, Tr(kTextComRegistered));

@@ -8,6 +8,12 @@
 //
 // Without a system tray (plain desktops, offscreen) hiding becomes
 // minimising, so the window can always be reached from the task bar.
+//
+// While the window is locked its contents are hidden and its menus, tool
+// bar, status bar and commands (keys included) are off. However it comes
+// back (the tray, a second start, the window manager restoring or
+// activating it, a show), the Log on dialog runs first; without the
+// password the window goes down again.
 #pragma once
 
 #include <QMainWindow>
@@ -93,6 +99,8 @@ public:
     QLabel* time_pane() const { return time_; }
     StatusLed* led() const { return led_; }
     QToolBar* tool_bar() const { return tool_bar_; }
+    // The drop-down of the tool bar's "New" button.
+    QMenu* new_menu() const { return new_menu_; }
     const TrayStateMachine& tray_state() const { return tray_state_; }
     bool tray_available() const { return tray_ != nullptr; }
     // The window is on the screen and not minimized.
@@ -129,6 +137,7 @@ Q_SIGNALS:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -140,6 +149,15 @@ private:
     void RefillDomainSelector();
     std::optional<std::string> SelectedDomain() const;
     void HideWindow();
+    // Hides the contents and switches the commands off while locked, and
+    // back on when not.
+    void ShowLockState();
+    // Runs the Log on dialog; true (and unlocked) on the right password.
+    bool PassGate();
+    // The window is on the screen again: locked, it passes the gate first
+    // (once the event that brought it back has been handled).
+    void QueueGateCheck();
+    void CheckGate();
     void Tick();
     void UpdateClock();
     void RunCommand(Command command);
@@ -168,6 +186,7 @@ private:
     QTimer tick_;
     TrayStateMachine tray_state_;
     bool quitting_ = false;
+    bool gate_check_queued_ = false;
     bool version_check_running_ = false;
 };
 

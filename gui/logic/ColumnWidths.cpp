@@ -30,4 +30,8 @@ int AutoColumnWidth(int contents_width, int header_width) {
     return std::clamp(std::max(contents_width, header_width), kAutoWidthMin, kAutoWidthMax);
 }
 
+int FittedColumnWidth(int contents_width, int header_width) {
+    return std::clamp(std::max(contents_width, header_width), kAutoWidthMin, kFitWidthMax);
+}
+
 }  // namespace quorvex::gui

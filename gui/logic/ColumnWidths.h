@@ -24,4 +24,9 @@ std::string FormatColumnWidths(const std::vector<int>& widths);
 // The width an auto-sized column gets for its contents and header.
 int AutoColumnWidth(int contents_width, int header_width);
 
+// The width of a column fitted to the rows it shows: wide enough for its
+// contents and its title, at most kFitWidthMax.
+inline constexpr int kFitWidthMax = 320;
+int FittedColumnWidth(int contents_width, int header_width);
+
 }  // namespace quorvex::gui

@@ -37,6 +37,13 @@ int ReselectDomain(const std::vector<std::string>& items, const std::string& old
     return 0;
 }
 
+bool RepeatsFailedLogin(std::string_view notice) {
+    if (!notice.starts_with("SMTP ") && !notice.starts_with("POP3 ")) return false;
+    const std::size_t source_end = notice.find(' ', 5);
+    return source_end != std::string_view::npos && source_end > 5 &&
+           notice.substr(source_end + 1).starts_with("login failed: service=");
+}
+
 std::string FindUserManual(const std::string& program_folder, const std::string& language,
                            const std::function<bool(const std::string&)>& exists) {
     // The language name only names a file of the Language folder.

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvex::gui {
@@ -65,6 +66,11 @@ std::vector<std::string> DomainSelectorItems(const std::string& all_domains_text
 // The index to select after a refill: the entry with the old selected text
 // (ignoring case), else the old position when it still exists, else 0.
 int ReselectDomain(const std::vector<std::string>& items, const std::string& old_text, int old_index);
+
+// A log notice that copies a failed login into the system log: the SMTP or
+// POP3 log line "SMTP <client> login failed: service=..." of a login the
+// login guard has already written there (and so into the log pane).
+bool RepeatsFailedLogin(std::string_view notice);
 
 // The first user manual that exists: Language/<language>.chm, .doc, .htm,
 // else Language/English.chm; empty when there is none.

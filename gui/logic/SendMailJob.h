@@ -23,10 +23,21 @@ namespace quorvex::gui {
 // without "@" gets "@" and `domain`.
 std::vector<std::string> ParseRecipients(std::string_view text, bool single_domain, std::string_view domain);
 
-struct SendMailRequest {
-    std::string sender;
+// The administrator's subject and body as the message carries them, and
+// the charset it declares for them: the language's charset (the texts
+// converted to it) when every character has a place there, else UTF-8,
+// the texts as typed.
+struct MailText {
+    std::string charset;
     std::string subject;
     std::string body;
+};
+MailText EncodeMailText(const std::string& subject, const std::string& body, const std::string& language_charset);
+
+struct SendMailRequest {
+    std::string sender;
+    std::string subject;  // UTF-8, as typed
+    std::string body;     // UTF-8, as typed
     std::vector<std::string> attachments;  // file paths
     bool all_accounts = false;             // every account that is not a group
     std::vector<std::string> recipients;   // addresses, when not all_accounts

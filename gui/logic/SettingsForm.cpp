@@ -47,22 +47,29 @@ Finished Finish(const CServerSettings& work, const DomainTable& single, const Do
     return out;
 }
 
-// QuorvexCOM.ini follows the settings: the same port numbers as config.ini,
-// the mail domain (none with several domains: the pages then take the
-// domain from the address) and the language. A file set-up never made is
-// made as set-up makes it, readable by the web server.
-void WriteComponentConfig(const CServerSettings& settings, bool existed) {
+// QuorvexCOM.ini follows the settings in the mail domain (none with several
+// domains: the pages then take the domain from the address) and the
+// language; its ports stay those the listeners use. A file set-up never
+// made is made as set-up makes it, readable by the web server.
+void WriteComponentConfig(const CServerSettings& settings, bool existed, const app::ComponentPorts& in_use) {
     if (!existed) app::WriteWebComponentConfig();
+    app::WriteWebComponentPorts(in_use);
     const std::string path = JoinPath(settings.Folder(), kComIniName);
     const bool written = ProfileFile(path).Edit([&](IniDocument& doc) {
         const bool multi = settings.DomainNameType == DomainTable::kMultiDomain;
-        return doc.Set("Port", "POP3", std::to_string(settings.POP3Port)) &&
-               doc.Set("Port", "SMTP", std::to_string(settings.SMTPPort)) &&
-               doc.Set("Port", "Admin", std::to_string(settings.AdminPort)) &&
-               doc.Set("system", "Dominame", multi ? std::string() : settings.Dominame) &&
+        return doc.Set("system", "Dominame", multi ? std::string() : settings.Dominame) &&
                doc.Set("system", "Language", app::SafeLanguageName(settings.Language));
     });
     if (!written) QUORVEX_ERROR_LOG("cannot write " + path);
+}
+
+// A port of `next` that the listeners do not use yet (those in use, or
+// where they are not known, those of the settings as read).
+bool PortsWaitForStart(const CServerSettings& next, const CServerSettings& before, const app::ComponentPorts& in_use) {
+    auto differs = [](int port, int running, int read) { return port != (running != 0 ? running : read); };
+    return differs(next.SMTPPort, in_use.smtp, before.SMTPPort) ||
+           differs(next.POP3Port, in_use.pop3, before.POP3Port) ||
+           differs(next.AdminPort, in_use.admin, before.AdminPort);
 }
 
 }  // namespace
@@ -161,7 +168,7 @@ void SettingsForm::ReloadFromDisk() {
     work_ = std::move(kept);
 }
 
-CommitResult SettingsForm::Commit(ServiceSwitch& service) {
+CommitResult SettingsForm::Commit(ServiceSwitch& service, const app::ComponentPorts& in_use) {
     CommitResult result;
     result.service = PendingServiceChange();
     if (result.service != ServiceChange::kNone) {
@@ -188,7 +195,8 @@ CommitResult SettingsForm::Commit(ServiceSwitch& service) {
     result.written = true;
     result.save_failed = !saved;
     ReloadSettings();
-    WriteComponentConfig(*Settings(), com_existed);
+    WriteComponentConfig(*Settings(), com_existed, in_use);
+    result.ports_wait_for_start = PortsWaitForStart(*Settings(), original_, in_use);
     Read();
     return result;
 }

@@ -6,8 +6,9 @@
 // reading the published record and never see a half-edited one. Only
 // Commit, the settings window's OK, writes: the service switch first,
 // then config.ini in one atomic rewrite (and only when something changed),
-// EmailFilter.ini and QuorvexCOM.ini, and then the new record is
-// published for every later connection.
+// EmailFilter.ini and QuorvexCOM.ini (whose ports follow the listeners,
+// not the settings), and then the new record is published for every later
+// connection.
 #pragma once
 
 #include <sys/types.h>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "app/WebSetup.h"
 #include "common/DomainTable.h"
 #include "common/ServerSettings.h"
 
@@ -53,6 +55,8 @@ struct CommitResult {
     std::optional<std::string> service_error;
     bool written = false;      // config.ini was rewritten
     bool save_failed = false;  // it should have been and was not
+    // A port differs from the one in use: it takes effect at the next start.
+    bool ports_wait_for_start = false;
     // The switch to the service succeeded: the program ends now and the
     // service takes over.
     bool quit_for_service() const { return service == ServiceChange::kInstall && !service_error; }
@@ -91,8 +95,10 @@ public:
     void ReloadFromDisk();
 
     // The OK. Runs the service switch (when asked for), writes what
-    // changed and publishes the new record.
-    CommitResult Commit(ServiceSwitch& service);
+    // changed and publishes the new record. QuorvexCOM.ini keeps the ports
+    // in use (`in_use`; 0: as the file has it) until the listeners start
+    // on the new ones.
+    CommitResult Commit(ServiceSwitch& service, const app::ComponentPorts& in_use = {});
 
 private:
     void Read();

@@ -78,16 +78,21 @@ std::string CleanWhiteList(std::string_view list) {
     return out;
 }
 
-std::vector<std::string> ScanLanguages(const std::string& program_folder) {
+std::vector<std::string> ScanLanguages(const std::string& program_folder, const std::string& installed_folder) {
     std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(JoinPath(program_folder, "Language"), error)) {
-        if (!entry.is_regular_file(error)) continue;
-        const std::filesystem::path path = entry.path();
-        if (AsciiLowerCase(path.extension().string()) != ".ini") continue;
-        const std::string name = path.stem().string();
-        // A name that could leave the folder or an include line is not offered.
-        if (app::SafeLanguageName(name) == name) names.push_back(name);
+    for (const std::string& folder : {program_folder, installed_folder}) {
+        if (folder.empty()) continue;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(JoinPath(folder, "Language"), error)) {
+            if (!entry.is_regular_file(error)) continue;
+            const std::filesystem::path path = entry.path();
+            if (AsciiLowerCase(path.extension().string()) != ".ini") continue;
+            const std::string name = path.stem().string();
+            // A name that could leave the folder or an include line is not
+            // offered; the program folder's own file wins over an installed
+            // one of the same name.
+            if (app::SafeLanguageName(name) == name && FindLanguage(names, name) < 0) names.push_back(name);
+        }
     }
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return AsciiLowerCase(a) < AsciiLowerCase(b); });

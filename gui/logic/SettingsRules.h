@@ -59,9 +59,10 @@ bool IsValidSenderEntry(std::string_view entry);
 std::string CleanWhiteList(std::string_view list);
 
 // The language names offered: every "<name>.ini" (extension in any case)
-// of "<program folder>/Language" whose name is a plain language name,
-// sorted.
-std::vector<std::string> ScanLanguages(const std::string& program_folder);
+// of "<program folder>/Language" and of the installed "<shared>/Language"
+// (the translation lookup falls back to those) whose name is a plain
+// language name, each name once, sorted. An empty folder is skipped.
+std::vector<std::string> ScanLanguages(const std::string& program_folder, const std::string& installed_folder);
 
 // The line that names `current` (whole, without regard to case), or -1.
 int FindLanguage(const std::vector<std::string>& names, std::string_view current);

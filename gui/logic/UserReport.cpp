@@ -167,7 +167,8 @@ std::vector<ReportRow> LoadReportRows(const std::vector<std::string>& names, con
 std::string WriteReport(const std::string& folder, const ReportOptions& options, const std::vector<ReportRow>& rows) {
     if (!MakeFolders(folder)) return {};
     const std::string path = JoinPath(folder, ReportFileName(options.format));
-    return AtomicWriteFile(path, FormatReport(options, rows), 0644) ? path : std::string();
+    // Owner-only, as everything else the program writes.
+    return AtomicWriteFile(path, FormatReport(options, rows), 0600) ? path : std::string();
 }
 
 }  // namespace quorvex::gui

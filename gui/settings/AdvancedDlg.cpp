@@ -5,6 +5,7 @@
 
 #include "gui/settings/SettingsPages.h"
 #include "gui/support/DialogButtons.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -38,6 +39,7 @@ AdvancedDlg::AdvancedDlg(CServerSettings& target, const GuiServices& services, Q
     layout->addWidget(buttons);
     buttons->findChild<QPushButton*>(QStringLiteral("ok"))->setFocus();
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void AdvancedDlg::accept() {

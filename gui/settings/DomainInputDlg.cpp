@@ -5,6 +5,7 @@
 
 #include "gui/settings/FormWidgets.h"
 #include "gui/support/DialogButtons.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -38,6 +39,7 @@ DomainInputDlg::DomainInputDlg(const DomainInput& input, QWidget* parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     grid->addWidget(buttons, 4, 0, 1, 3);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 DomainInput DomainInputDlg::value() const {

@@ -2,6 +2,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 
+#include "common/Paths.h"
 #include "gui/settings/FormWidgets.h"
 #include "gui/settings/OptionDialogs.h"
 #include "gui/settings/SettingsPages.h"
@@ -25,7 +26,7 @@ MiscPage::MiscPage(CServerSettings& settings, const GuiServices& services, QWidg
       anti_spam_options_(MakeButton(this, "antiSpamOptions", "Anti-spam Options")) {
     setObjectName(QStringLiteral("miscPage"));
     language_->setObjectName(QStringLiteral("language"));
-    const std::vector<std::string> languages = ScanLanguages(settings.Folder());
+    const std::vector<std::string> languages = ScanLanguages(settings.Folder(), SharedDataFolder());
     for (const std::string& name : languages) language_->addItem(QString::fromStdString(name));
     // A language without its file stays as it is: nothing is selected.
     language_->setCurrentIndex(FindLanguage(languages, settings.Language));

@@ -11,6 +11,7 @@
 #include "gui/settings/SettingsStrings.h"
 #include "gui/support/DialogButtons.h"
 #include "gui/support/Prompts.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -48,6 +49,7 @@ IspSmtpDlg::IspSmtpDlg(CServerSettings& settings, QWidget* parent)
     grid->addWidget(password_, 2, 1);
     AddButtons(this, grid, 3);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void IspSmtpDlg::accept() {
@@ -82,6 +84,7 @@ ProxyDlg::ProxyDlg(CServerSettings& settings, QWidget* parent)
     connect(auth_, &QCheckBox::toggled, this, &ProxyDlg::ApplyRules);
     ApplyRules();
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void ProxyDlg::ApplyRules() {
@@ -112,6 +115,7 @@ AntiVirusDlg::AntiVirusDlg(CServerSettings& settings, QWidget* parent)
     grid->addWidget(port_, 1, 1, Qt::AlignLeft);
     AddButtons(this, grid, 2);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void AntiVirusDlg::accept() {
@@ -131,6 +135,7 @@ WhiteListDlg::WhiteListDlg(CServerSettings& settings, QWidget* parent)
     grid->addWidget(list_, 0, 0, 1, 2);
     AddButtons(this, grid, 1);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void WhiteListDlg::accept() {
@@ -151,6 +156,7 @@ BlockEntryDlg::BlockEntryDlg(Kind kind, const QString& text, Prompts& prompts, Q
     grid->addWidget(entry_, 0, 0, 1, 2);
     AddButtons(this, grid, 1);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 QString BlockEntryDlg::text() const { return entry_->text().trimmed(); }

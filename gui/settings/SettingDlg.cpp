@@ -15,6 +15,7 @@
 #include "gui/support/DialogButtons.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/WaitCursor.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -93,6 +94,7 @@ SettingDlg::SettingDlg(const GuiServices& services, ServiceSwitch& service, QWid
     FillDomainList();
     ApplyRules();
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void SettingDlg::ReadControls() {
@@ -182,7 +184,7 @@ void SettingDlg::accept() {
     }
     {
         const WaitCursor wait;
-        outcome_ = form_.Commit(service_);
+        outcome_ = form_.Commit(service_, services_.ports_in_use);
     }
     if (outcome_.service_error) {
         const std::string_view format =
@@ -194,7 +196,11 @@ void SettingDlg::accept() {
         prompts.Warning(this, Tr(kTextSettingsNotSaved));
         if (!outcome_.written) return;
     }
-    if (outcome_.quit_for_service()) prompts.Information(this, Tr(kTextServiceTakesOver));
+    if (outcome_.quit_for_service()) {
+        prompts.Information(this, Tr(kTextServiceTakesOver));
+    } else if (outcome_.ports_wait_for_start) {
+        prompts.Information(this, Tr(kTextPortsAtNextStart));
+    }
     QDialog::accept();
 }
 

@@ -30,6 +30,9 @@ inline constexpr std::string_view kTextServiceOffFailedFormat =
     "The service could not be removed: %s\n\n\"Run As NT Service\" stays on.";
 inline constexpr std::string_view kTextServiceTakesOver =
     "The server now runs as a service. This window closes; the service starts when it has closed.";
+inline constexpr std::string_view kTextPortsAtNextStart =
+    "The new ports take effect when QuorvexServer is next started; until then the servers and web-mail keep "
+    "the ports in use.";
 inline constexpr std::string_view kTextSettingUp = "Setting up QuorvexServer ...";
 
 }  // namespace quorvex::gui

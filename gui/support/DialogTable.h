@@ -1,11 +1,9 @@
 // Every modal dialog the main window and the account list open, by kind,
-// in one table. A kind without an entry tells the user (through Prompts)
-// that the dialog is not available yet; nothing pretends to be it. A
-// dialog plugs in with one line in RegisterDialogs (gui/DialogRegistry.cpp);
-// tests put fakes into the table to see what was opened and with what.
+// in one table. RegisterDialogs (gui/DialogRegistry.cpp) puts the real
+// dialog of every kind into it; tests put fakes into the table to see what
+// was opened and with what.
 #pragma once
 
-#include <QString>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,8 +11,6 @@
 class QWidget;
 
 namespace quorvex::gui {
-
-class Prompts;
 
 enum class DialogKind {
     // This window's own small dialogs.
@@ -53,22 +49,16 @@ using DialogRunner = std::function<DialogResult(const DialogRequest&)>;
 
 class DialogTable {
 public:
-    explicit DialogTable(Prompts& prompts) : prompts_(prompts) {}
-
     void Register(DialogKind kind, DialogRunner runner) { runners_[kind] = std::move(runner); }
     void Unregister(DialogKind kind) { runners_.erase(kind); }
     bool Available(DialogKind kind) const { return runners_.count(kind) != 0; }
 
-    // Runs the dialog and returns how it ended; a kind not available tells
-    // the user so and ends as cancelled.
+    // Runs the dialog and returns how it ended; a kind without an entry
+    // (a test's table) opens nothing and ends as cancelled.
     DialogResult Run(const DialogRequest& request);
 
 private:
-    Prompts& prompts_;
     std::map<DialogKind, DialogRunner> runners_;
 };
-
-// The text shown for a dialog that is not available yet.
-QString DialogNotAvailableText();
 
 }  // namespace quorvex::gui

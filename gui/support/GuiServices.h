@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "app/WebSetup.h"
 #include "common/CommandRunner.h"
 
 namespace quorvex {
@@ -33,6 +34,9 @@ struct GuiServices {
     // Jobs and deliveries running now (the activity indicator).
     std::function<int()> active_jobs;
     std::function<int()> active_deliveries;
+    // The ports the listeners were started on (0: none, a window without
+    // servers); a changed port waits for the next start.
+    app::ComponentPorts ports_in_use;
 };
 
 }  // namespace quorvex::gui

@@ -7,10 +7,10 @@ const std::vector<std::string_view>& AllGuiTexts() {
         kTextProductName, kTextTitleFormat, kTextToolbar, kTextUserCountFormat, kTextUserCountInitial,
         kTextAllDomains, kTextClearLogsQuestion, kTextMailInTransfer, kTextComRegistered, kTextComFailed,
         kTextShortcutCreated, kTextShortcutFailed, kTextWebDirectoryDone, kTextWebDirectoryFailed, kTextWebServerReloadFailed, kTextNewVersionFormat,
-        kTextLatestVersionFormat, kTextNewVersion, kTextDialogNotAvailable, kTextNoUserManual, kTextOpenFailedFormat,
+        kTextLatestVersionFormat, kTextNewVersion, kTextNoUserManual, kTextOpenFailedFormat,
         kTextColumns, kTextUnlimited, kTextDisable, kTextEnable, kTextDeleteAccountQuestion, kTextClearMailQuestion,
         kTextRebuildQuestion, kTextDeleteRefusedFormat, kTextClearMailFailedFormat, kTextRebuildFailed,
-        kTextRefreshing, kTextLogOn, kTextIncorrectPassword, kTextPasswordMismatch, kTextPasswordChanged,
+        kTextRefreshing, kTextLogOn, kTextAdministrator, kTextIncorrectPassword, kTextPasswordMismatch, kTextPasswordChanged,
         kTextPasswordNotSaved, kTextHideInterface, kTextShutdownServer, kTextChoiceNotSaved, kTextCheckingVersion,
         kTextUnableToOpenLink,
     };

@@ -33,7 +33,6 @@ inline constexpr std::string_view kTextWebServerReloadFailed = "Fail to restart 
 inline constexpr std::string_view kTextNewVersionFormat = "New version %d.%d %s. Download Now?";
 inline constexpr std::string_view kTextLatestVersionFormat = "Current version is the latest version %d.%d %s.";
 inline constexpr std::string_view kTextNewVersion = "New version. Download Now?";
-inline constexpr std::string_view kTextDialogNotAvailable = "This dialog is not available yet.";
 inline constexpr std::string_view kTextNoUserManual = "No user manual is installed.";
 inline constexpr std::string_view kTextOpenFailedFormat = "Unable to open:\n\n%s";
 
@@ -94,6 +93,7 @@ inline constexpr std::string_view kTextRefreshing = "Loading the account list ..
 
 // Small dialogs.
 inline constexpr std::string_view kTextLogOn = "Log on";                                          // 32842
+inline constexpr std::string_view kTextAdministrator = "Administrator";
 inline constexpr std::string_view kTextIncorrectPassword = "Incorrect password, please check the case.";  // 32803
 inline constexpr std::string_view kTextPasswordMismatch = "It is not identical to original password.";     // 32804
 inline constexpr std::string_view kTextPasswordChanged = "You have changed password successfully.";        // 32805

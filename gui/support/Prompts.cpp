@@ -4,27 +4,49 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QUrl>
+#include <memory>
 
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
 
+QMessageBox* MakePromptBox(QWidget* parent, PromptKind kind, const QString& text) {
+    auto* box = new QMessageBox(parent);
+    box->setWindowTitle(Tr("QuorvexServer"));
+    box->setText(text);
+    switch (kind) {
+        case PromptKind::kInformation:
+            box->setIcon(QMessageBox::Information);
+            break;
+        case PromptKind::kWarning:
+            box->setIcon(QMessageBox::Warning);
+            break;
+        case PromptKind::kQuestion:
+            box->setIcon(QMessageBox::Question);
+            box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box->setDefaultButton(QMessageBox::No);
+            break;
+    }
+    return box;
+}
+
 namespace {
 
-// Message boxes carry the product name as their caption, translated.
-QString Caption() { return Tr("QuorvexServer"); }
+int RunPromptBox(QWidget* parent, PromptKind kind, const QString& text) {
+    const std::unique_ptr<QMessageBox> box(MakePromptBox(parent, kind, text));
+    return box->exec();
+}
 
 }  // namespace
 
 void QtPrompts::Information(QWidget* parent, const QString& text) {
-    QMessageBox::information(parent, Caption(), text);
+    RunPromptBox(parent, PromptKind::kInformation, text);
 }
 
-void QtPrompts::Warning(QWidget* parent, const QString& text) { QMessageBox::warning(parent, Caption(), text); }
+void QtPrompts::Warning(QWidget* parent, const QString& text) { RunPromptBox(parent, PromptKind::kWarning, text); }
 
 bool QtPrompts::Question(QWidget* parent, const QString& text) {
-    return QMessageBox::question(parent, Caption(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
-           QMessageBox::Yes;
+    return RunPromptBox(parent, PromptKind::kQuestion, text) == QMessageBox::Yes;
 }
 
 std::optional<QString> QtFileChooser::ChooseFolder(QWidget* parent, const QString& title, const QString& start) {

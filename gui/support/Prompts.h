@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <optional>
 
+class QMessageBox;
 class QWidget;
 
 namespace quorvex::gui {
@@ -41,6 +42,12 @@ public:
     // Opens an address (http:, mailto:) in the desktop's browser.
     virtual bool OpenUrl(const QString& url) = 0;
 };
+
+// The message box QtPrompts shows (not shown yet): the translated product
+// name as its caption, the kind's icon and buttons (No the default of a
+// question).
+enum class PromptKind { kInformation, kWarning, kQuestion };
+QMessageBox* MakePromptBox(QWidget* parent, PromptKind kind, const QString& text);
 
 // The implementations of the program: QMessageBox, QFileDialog and
 // QDesktopServices (xdg-open).

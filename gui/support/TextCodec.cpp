@@ -22,10 +22,10 @@ bool IsLatin1Name(const std::string& name) {
     return name == "iso-8859-1" || name == "iso8859-1" || name == "latin1" || name == "us-ascii" || name == "ascii";
 }
 
-// iconv from `charset` to UTF-8; nothing when the set is unknown or the
-// bytes are not valid in it.
-std::optional<std::string> Iconv(std::string_view bytes, const std::string& charset) {
-    iconv_t converter = ::iconv_open("UTF-8", charset.c_str());
+// iconv between two sets; nothing when either is unknown or the bytes do
+// not convert whole (invalid, or without a place in `to`).
+std::optional<std::string> Iconv(std::string_view bytes, const std::string& from, const std::string& to) {
+    iconv_t converter = ::iconv_open(to.c_str(), from.c_str());
     if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
     std::string out(bytes.size() * 4 + 16, '\0');
     char* in_ptr = const_cast<char*>(bytes.data());
@@ -55,9 +55,16 @@ QString DecodeText(std::string_view bytes, std::string_view charset) {
     const std::string name = AsciiLowerCase(charset);
     if (IsLatin1Name(name)) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     if (!name.empty() && !IsUtf8Name(name)) {
-        if (const auto utf8 = Iconv(bytes, name)) return QString::fromUtf8(utf8->data(), static_cast<qsizetype>(utf8->size()));
+        if (const auto utf8 = Iconv(bytes, name, "UTF-8")) return QString::fromUtf8(utf8->data(), static_cast<qsizetype>(utf8->size()));
     }
     return FromFileText(bytes);
+}
+
+std::optional<std::string> EncodeText(std::string_view utf8, std::string_view charset) {
+    const std::string name = AsciiLowerCase(charset);
+    if (IsUtf8Name(name) || IsAscii(utf8)) return std::string(utf8);
+    if (name.empty()) return std::nullopt;
+    return Iconv(utf8, "UTF-8", name);
 }
 
 }  // namespace quorvex::gui

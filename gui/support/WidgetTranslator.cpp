@@ -9,6 +9,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVariant>
+#include <mutex>
 #include <string>
 
 #include "common/Translation.h"
@@ -23,6 +24,17 @@ constexpr const char* kTitleKeyProperty = "quorvexTitleKey";
 constexpr const char* kTabKeysProperty = "quorvexTabKeys";
 constexpr const char* kNoTranslateProperty = "quorvexNoTranslate";
 
+std::mutex g_observer_mutex;
+std::function<void(const std::string&)> g_observer;
+
+std::string TranslateObserved(const std::string& english) {
+    {
+        std::lock_guard lock(g_observer_mutex);
+        if (g_observer) g_observer(english);
+    }
+    return TranslateText(english);
+}
+
 // One walk looks the charset up once.
 class Lookup {
 public:
@@ -30,8 +42,7 @@ public:
 
     // The decoded translation, or nothing when the key says "_INVISIBLE_".
     std::optional<QString> operator()(const QString& key) const {
-        const std::string english = key.toStdString();
-        std::string value = TranslateText(english);
+        std::string value = TranslateObserved(key.toStdString());
         if (value == kInvisibleMarker) return std::nullopt;
         if (value.size() > kMaxWindowTextLength) value.resize(kMaxWindowTextLength);
         return DecodeText(value, charset_);
@@ -114,7 +125,7 @@ void TranslateOne(QWidget* widget, const Lookup& lookup) {
 }  // namespace
 
 QString Tr(std::string_view english) {
-    return DecodeText(TranslateText(english), LanguageCharset());
+    return DecodeText(TranslateObserved(std::string(english)), LanguageCharset());
 }
 
 QStringList TrList(std::string_view english) { return Tr(english).split(QLatin1Char('|')); }
@@ -184,6 +195,11 @@ void SetTranslatedText(QWidget* widget, std::string_view english) {
 void SetTranslatedText(QAction* action, std::string_view english) {
     action->setProperty(kKeyProperty, QString::fromUtf8(english.data(), static_cast<qsizetype>(english.size())));
     TranslateAction(action, Lookup());
+}
+
+void ObserveTranslatedTexts(std::function<void(const std::string&)> observer) {
+    std::lock_guard lock(g_observer_mutex);
+    g_observer = std::move(observer);
 }
 
 }  // namespace quorvex::gui

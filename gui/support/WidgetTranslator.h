@@ -9,7 +9,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <initializer_list>
+#include <string>
 #include <string_view>
 
 class QObject;
@@ -52,5 +54,10 @@ void TranslateMenuBar(QMenuBar* bar);
 // later walks use the English key.
 void SetTranslatedText(QWidget* widget, std::string_view english);
 void SetTranslatedText(QAction* action, std::string_view english);
+
+// Hands every English text looked up from now on (by Tr, TrList and the
+// walkers) to `observer`; an empty one stops it. The screenshot tool
+// builds its pseudo-translation from what the windows really look up.
+void ObserveTranslatedTexts(std::function<void(const std::string&)> observer);
 
 }  // namespace quorvex::gui

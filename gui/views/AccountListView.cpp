@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <algorithm>
+#include <memory>
 
 #include "common/Notices.h"
 #include "common/ServerSettings.h"
@@ -223,6 +224,7 @@ void AccountListView::ShowRefreshProgress() {
 
 void AccountListView::FinishRefresh(std::vector<AccountRow> rows) {
     model_->ResetRows(std::move(rows));
+    FitColumnsToContents();
     if (progress_) {
         progress_->close();
         progress_->deleteLater();
@@ -332,11 +334,16 @@ void AccountListView::mouseDoubleClickEvent(QMouseEvent* event) {
     OnEditAccount();
 }
 
+QMenu* AccountListView::MakeContextMenu() {
+    auto* menu = new QMenu(this);
+    menu->addActions(context_actions_);
+    return menu;
+}
+
 void AccountListView::contextMenuEvent(QContextMenuEvent* event) {
     if (context_actions_.isEmpty()) return;
-    QMenu menu(this);
-    menu.addActions(context_actions_);
-    menu.exec(event->globalPos());
+    const std::unique_ptr<QMenu> menu(MakeContextMenu());
+    menu->exec(event->globalPos());
 }
 
 }  // namespace quorvex::gui

@@ -49,6 +49,8 @@ public:
     }
     // The actions of the right-click menu.
     void SetContextActions(const QList<QAction*>& actions) { context_actions_ = actions; }
+    // The right-click menu with those actions (the caller owns it).
+    QMenu* MakeContextMenu();
     // Column titles and cell texts in the current language.
     void Retranslate();
 

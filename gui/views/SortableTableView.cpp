@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "common/ProfileFile.h"
+#include "common/ServerSettings.h"
 #include "gui/logic/ColumnWidths.h"
 
 namespace quorvex::gui {
@@ -35,7 +36,7 @@ QVariant MultiKeySortProxy::headerData(int section, Qt::Orientation orientation,
 }
 
 bool MultiKeySortProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const {
-    if (!sorted_) return left.row() < right.row();
+    static const std::vector<SortKey> kFirstColumnAscending = {SortKey{0, true}};
     const QAbstractItemModel* model = sourceModel();
     auto cell_text = [model](int row, int column) {
         return model->index(row, column).data(Qt::DisplayRole).toString();
@@ -45,8 +46,8 @@ bool MultiKeySortProxy::lessThan(const QModelIndex& left, const QModelIndex& rig
         return QString::compare(cell_text(a, column), cell_text(b, column), Qt::CaseInsensitive);
     };
     const int result = CompareRows(
-        keys_.keys(), left.row(), right.row(), cell, [this](int column) { return IsNumericColumn(column); },
-        compare_text);
+        sorted_ ? keys_.keys() : kFirstColumnAscending, left.row(), right.row(), cell,
+        [this](int column) { return IsNumericColumn(column); }, compare_text);
     return result < 0;
 }
 
@@ -66,7 +67,10 @@ SortableTableView::SortableTableView(QWidget* parent) : QTableView(parent), prox
 
 SortableTableView::~SortableTableView() { SaveColumnWidths(); }
 
-void SortableTableView::SetSourceModel(QAbstractItemModel* model) { proxy_->setSourceModel(model); }
+void SortableTableView::SetSourceModel(QAbstractItemModel* model) {
+    proxy_->setSourceModel(model);
+    proxy_->sort(0, Qt::AscendingOrder);
+}
 
 void SortableTableView::SetListName(const std::string& name, const std::string& config_ini) {
     list_name_ = name;
@@ -77,6 +81,7 @@ void SortableTableView::RestoreColumnWidths() {
     if (!proxy_->sourceModel()) return;
     const std::string stored =
         config_ini_.empty() ? std::string() : ReadProfileString(config_ini_, kColumnWidthsSection, list_name_);
+    stored_widths_ = !stored.empty() && stored != kDefaultColumnWidths;
     for (int column = 0; column < proxy_->sourceModel()->columnCount(); ++column) {
         const int width = StoredColumnWidth(stored, column);
         if (width >= kMinStoredWidth) {
@@ -86,6 +91,34 @@ void SortableTableView::RestoreColumnWidths() {
             AutoSizeColumn(column);
         }
     }
+    NoteOwnWidths();
+}
+
+void SortableTableView::FitColumnsToContents() {
+    if (!proxy_->sourceModel() || stored_widths_ || ResizedByAdministrator()) return;
+    for (int column = 0; column < proxy_->sourceModel()->columnCount(); ++column) {
+        setColumnWidth(column,
+                       FittedColumnWidth(sizeHintForColumn(column), horizontalHeader()->sectionSizeHint(column)));
+    }
+    NoteOwnWidths();
+}
+
+void SortableTableView::NoteOwnWidths() {
+    own_widths_.clear();
+    for (int column = 0; column < proxy_->sourceModel()->columnCount(); ++column) {
+        own_widths_.push_back(columnWidth(column));
+    }
+}
+
+bool SortableTableView::ResizedByAdministrator() const {
+    const int stretched = horizontalHeader()->stretchLastSection() ? horizontalHeader()->logicalIndex(
+                                                                         horizontalHeader()->count() - 1)
+                                                                   : -1;
+    for (std::size_t column = 0; column < own_widths_.size(); ++column) {
+        const int index = static_cast<int>(column);
+        if (index != stretched && columnWidth(index) != own_widths_[column]) return true;
+    }
+    return false;
 }
 
 void SortableTableView::AutoSizeColumn(int column) {
@@ -95,7 +128,7 @@ void SortableTableView::AutoSizeColumn(int column) {
 }
 
 void SortableTableView::SaveColumnWidths() {
-    if (list_name_.empty() || config_ini_.empty() || !proxy_->sourceModel()) return;
+    if (list_name_.empty() || config_ini_.empty() || !proxy_->sourceModel() || !ResizedByAdministrator()) return;
     std::vector<int> widths;
     for (int column = 0; column < proxy_->sourceModel()->columnCount(); ++column) widths.push_back(columnWidth(column));
     ProfileFile(config_ini_).WriteString(kColumnWidthsSection, list_name_, FormatColumnWidths(widths));

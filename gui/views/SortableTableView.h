@@ -2,7 +2,12 @@
 // (left button only; Ctrl+click adds a further key), shows a direction
 // marker on the sorted columns, sorts numeric columns as numbers, and keeps
 // its column widths in config.ini under the list's name. The rows are the
-// source model's; a proxy orders them by the whole key list.
+// source model's; a proxy orders them by the whole key list, and by the
+// first column, ascending, until the header is first clicked.
+//
+// Column widths the administrator set (stored ones other than the default
+// value, or a column resized in this run) are kept; otherwise the columns
+// are fitted to the rows once they are filled, and nothing is stored.
 #pragma once
 
 #include <QSortFilterProxyModel>
@@ -51,8 +56,12 @@ public:
     void SetNumericColumn(int column) { proxy_->SetNumericColumn(column); }
     // Each column its stored width, or auto-sized when that is below 20.
     void RestoreColumnWidths();
+    // Writes the widths when the administrator changed one in this run.
     void SaveColumnWidths();
     void AutoSizeColumn(int column);
+    // Each column as wide as its rows and title need, unless the
+    // administrator set the widths.
+    void FitColumnsToContents();
 
     // A header click: sort by the column, or add it as a key.
     void SortColumn(int column, bool add_key);
@@ -62,10 +71,17 @@ public:
     std::vector<int> SelectedSourceRows() const;
 
 private:
+    // A width differs from the last one the view set itself (the column
+    // that stretches to the view's edge aside).
+    bool ResizedByAdministrator() const;
+    void NoteOwnWidths();
+
     MultiKeySortProxy* proxy_;
     SortKeys keys_;
     std::string list_name_;
     std::string config_ini_;
+    bool stored_widths_ = false;  // the administrator's widths from config.ini
+    std::vector<int> own_widths_;
 };
 
 }  // namespace quorvex::gui

@@ -1,11 +1,16 @@
-// Registering the mail database as the ODBC data source "QuorvexServer"
-// through unixODBC's installer interface. An existing data source of that
-// name (a user's or the system's, PostgreSQL say) is the administrator's
-// choice and is never replaced.
+// The mail database's ODBC data source "QuorvexServer". Each program folder
+// has its own: the entry lives in "odbc.ini" of the program folder, which
+// the program makes unixODBC's user data-source file (ODBCINI) for itself
+// before it uses ODBC, so the database path never travels in a connection
+// string and any character a folder name may hold works. A data source of
+// that name in the system's odbc.ini (PostgreSQL, say) is the
+// administrator's choice: it wins, and the folder's file is not read.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace quorvex {
 
@@ -13,18 +18,39 @@ namespace quorvex {
 // longer database path would be stored cut, naming another file.
 inline constexpr std::size_t kMaxDataSourceValueLength = 1000;
 
-enum class DataSourceRegistration {
-    kRegistered,     // written: a system data source, else the user's
-    kAlreadyExists,  // one of that name was there; nothing written
-    kFailed,         // nothing could be written (`error` says why)
+// "odbc.ini" in the program folder.
+inline constexpr std::string_view kFolderDataSourceFile = "odbc.ini";
+
+// What a data-source entry names.
+struct DataSourceEntry {
+    std::string driver;
+    std::string database;
 };
 
-// True when the driver manager lists a data source of that name.
-bool DataSourceExists(const std::string& name);
+// The system's entry of that name ($ODBCSYSINI/odbc.ini, else
+// /etc/odbc.ini); nothing when it has none.
+std::optional<DataSourceEntry> SystemDataSource(std::string_view name);
 
-// Registers "QuorvexServer" with the SQLite3 driver on the database file,
-// unless it exists. A path longer than kMaxDataSourceValueLength is not
-// registered (kFailed); the program then opens the file directly.
-DataSourceRegistration RegisterMailDataSource(const std::string& database_path, std::string* error = nullptr);
+// The program folder that holds a database file at "<folder>/db/db.sqlite",
+// when `database` names one and it is not `own_folder`'s.
+std::optional<std::string> OtherProgramFolderOf(const std::string& database, const std::string& own_folder);
+
+struct ProgramDataSource {
+    bool system = false;   // the system's entry is used
+    std::string database;  // the Database its entry names
+    bool written = false;  // the folder's entry was written at this call
+    // For the system log and standard error, or empty: the entry in use
+    // names (or named) the database of another program folder.
+    std::string warning;
+};
+
+// Chooses the data source for the program folder; called once at start-up,
+// before anything in the process uses ODBC. Without a system entry the
+// folder's odbc.ini gets an entry for "<folder>/db/db.sqlite" with the
+// SQLite3 driver when it has none, or when its entry names the database of
+// another program folder (a copied folder). Nothing, with `error` set, when
+// the folder's database path cannot be stored in an ini file (a line break,
+// or longer than kMaxDataSourceValueLength) or the file cannot be written.
+std::optional<ProgramDataSource> UseProgramDataSource(const std::string& program_folder, std::string* error);
 
 }  // namespace quorvex

@@ -1,6 +1,8 @@
 // Opening and creating the mail database.
 #include "mailmodel/db/MailDatabase.h"
 
+#include <unistd.h>
+
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/ServerSettings.h"
@@ -32,19 +34,34 @@ db::Status OpenMailDatabase(db::Connection& connection, const MailDatabaseLogin&
         ";UID=" + ConnectionAttribute(login.user) + ";PWD=" + ConnectionAttribute(login.password);
     db::Status status = connection.Open("DSN=" + std::string(kMailDataSourceName) + credentials);
     if (status || status.state != "IM002") return status;
-    return connection.Open("DRIVER=" + std::string(kSqliteDriverName) +
-                           ";Database=" + ConnectionAttribute(MailDatabasePath()) + credentials);
+    // No data source defined: the SQLite file directly. The driver takes
+    // the path only as it is, so one that a connection string would have
+    // to quote needs the data source.
+    const std::string path = MailDatabasePath();
+    if (ConnectionAttribute(path) != path) {
+        return db::Status{"the data source " + std::string(kMailDataSourceName) + " is not defined, and " + path +
+                              " cannot be given to the SQLite3 driver in a connection string",
+                          status.state};
+    }
+    return connection.Open("DRIVER=" + std::string(kSqliteDriverName) + ";Database=" + path + credentials);
 }
 
 db::Status CreateMailDatabase(const std::string& schema_path, const MailDatabaseLogin& login) {
     const std::string path = MailDatabasePath();
-    if (FileExists(path)) return {};
-    std::string script;
-    if (!ReadWholeFile(schema_path, script)) return db::Status{"cannot read " + schema_path, ""};
-    if (!MakeFolders(std::string(DirName(path)))) return db::Status{"cannot create the database folder", ""};
+    const bool new_file = !FileExists(path);
+    if (new_file && !MakeFolders(std::string(DirName(path))))
+        return db::Status{"cannot create the database folder", ""};
     db::Connection connection;
     if (db::Status status = OpenMailDatabase(connection, login); !status) return status;
-    return connection.ExecuteScript(script);
+    // A database that has the mail table is left as it is.
+    if (connection.Execute("SELECT 1 FROM mailfolder WHERE 1 = 0")) return {};
+    std::string script;
+    db::Status created = ReadWholeFile(schema_path, script) ? connection.ExecuteScript(script)
+                                                            : db::Status{"cannot read " + schema_path, ""};
+    connection.Close();
+    // Nothing half made stays behind: the next start tries again.
+    if (!created && new_file) ::unlink(path.c_str());
+    return created;
 }
 
 }  // namespace quorvex

@@ -30,11 +30,13 @@ std::string MailDatabasePath();
 std::string ConnectionAttribute(std::string_view value);
 
 // Opens the data source; falls back to the SQLite file when no data source
-// of that name is defined.
+// of that name is defined (and its path needs no quoting).
 db::Status OpenMailDatabase(db::Connection& connection, const MailDatabaseLogin& login);
 
-// Creates the SQLite file from the schema script when it does not exist
-// yet (folder owner-only). Does nothing for an existing file.
+// Opens the data source and gives it the tables of the schema script when
+// it has no table "mailfolder" yet (a new SQLite file is made in an
+// owner-only folder). A database that has it is left as it is; a new file
+// whose tables could not be made is removed again.
 db::Status CreateMailDatabase(const std::string& schema_path, const MailDatabaseLogin& login);
 
 }  // namespace quorvex

@@ -35,7 +35,21 @@ std::size_t DecodeQText(std::string_view text, char* out, std::size_t capacity) 
     return qp.Convert(out, capacity);
 }
 
+// Bytes of the UTF-8 character that starts at `lead` (a lone continuation
+// byte counts as one).
+std::size_t Utf8CharLength(unsigned char lead) {
+    if (lead >= 0xF0) return 4;
+    if (lead >= 0xE0) return 3;
+    if (lead >= 0xC0) return 2;
+    return 1;
+}
+
 }  // namespace
+
+bool CEncodedWordCoder::WholeUtf8Characters() const {
+    const std::string name = AsciiLowerCase(charset_);
+    return name == "utf-8" || name == "utf8";
+}
 
 std::size_t CEncodedWordCoder::InputPerBWord() const {
     const std::size_t c = charset_.size();
@@ -47,16 +61,21 @@ std::size_t CEncodedWordCoder::GetEncodeLength() const {
     if (inputLength_ == 0 || charset_.empty()) return inputLength_;
     const std::size_t c = charset_.size();
     std::size_t text;
+    // A word that ends before a whole UTF-8 character holds up to 3 bytes
+    // (11 characters of Q text) less.
+    const std::size_t shorter = WholeUtf8Characters() ? 1 : 0;
     if (letter_ == 'B' || letter_ == 'b') {
         text = (inputLength_ + 2) / 3 * 4;
-        const std::size_t words = inputLength_ / InputPerBWord() + 1;
-        return words * (c + 11) + text;
+        const std::size_t per = InputPerBWord() > 6 ? InputPerBWord() - 3 * shorter : InputPerBWord();
+        const std::size_t words = inputLength_ / per + 1;
+        return words * (c + 11 + 4 * shorter) + text;
     }
     CQuotedPrintableCoder qp;
     qp.SetInput(input_, inputLength_, true);
     text = qp.GetEncodeLength();
     // A word holds at least 66 - c characters of text, so 64 - c is safe.
-    const std::size_t perWord = c + 8 < 64 ? 64 - c : 3;
+    std::size_t perWord = c + 8 < 64 ? 64 - c : 3;
+    if (shorter != 0) perWord = perWord > 14 ? perWord - 11 : 3;
     return (text / perWord + 1) * (c + 11) + text;
 }
 
@@ -72,7 +91,16 @@ std::size_t CEncodedWordCoder::EncodeB(char* out, std::size_t capacity) const {
     std::size_t o = 0;
     std::size_t i = 0;
     while (i < inputLength_ && capacity - o >= c + 7) {
-        const std::size_t take = std::min(per, inputLength_ - i);
+        std::size_t take = std::min(per, inputLength_ - i);
+        // A UTF-8 word ends with a whole character: each word decodes alone.
+        if (WholeUtf8Characters()) {
+            std::size_t whole = take;
+            while (whole > 0 && i + whole < inputLength_ &&
+                   (static_cast<unsigned char>(input_[i + whole]) & 0xC0) == 0x80) {
+                --whole;
+            }
+            if (whole > 0) take = whole;
+        }
         std::memcpy(out + o, "=?", 2);
         std::memcpy(out + o + 2, charset_.data(), c);
         std::memcpy(out + o + 2 + c, "?B?", 3);
@@ -108,11 +136,22 @@ std::size_t CEncodedWordCoder::EncodeQ(char* out, std::size_t capacity) const {
         text = 0;
         return true;
     };
+    const bool whole_characters = WholeUtf8Characters();
+    std::size_t character_left = 0;  // continuation bytes of the character still to come
     for (std::size_t i = 0; i < inputLength_; ++i) {
         const unsigned char ch = static_cast<unsigned char>(input_[i]);
         const std::size_t width = IsQLiteral(ch) ? 1 : 3;
         if (!open && !openWord()) break;
-        if (text + width > maxText) {
+        // A UTF-8 character is not split between two words.
+        if ((ch & 0xC0) != 0x80) character_left = 0;  // a character begins
+        const bool within_character = character_left > 0;
+        std::size_t needed = width;
+        if (whole_characters && ch >= 0xC0) {
+            character_left = std::min(Utf8CharLength(ch), inputLength_ - i);
+            if (character_left * 3 <= maxText) needed = character_left * 3;
+        }
+        if (character_left > 0) --character_left;
+        if (!within_character && text + needed > maxText) {
             if (capacity - o < 3) break;
             std::memcpy(out + o, "?= ", 3);
             o += 3;

@@ -1,5 +1,6 @@
 // RFC 2047 encoded words: encodes a byte run into B or Q words of at most
-// 75 characters and decodes every encoded word of a header value. No
+// 75 characters (in UTF-8, each word holds whole characters, as each word
+// must decode alone) and decodes every encoded word of a header value. No
 // charset conversion happens; the charset of the first word is reported.
 #pragma once
 
@@ -28,6 +29,8 @@ private:
     std::size_t EncodeB(char* buffer, std::size_t capacity) const;
     std::size_t EncodeQ(char* buffer, std::size_t capacity) const;
     std::size_t InputPerBWord() const;
+    // The charset is UTF-8: no word ends inside a character.
+    bool WholeUtf8Characters() const;
 
     char letter_ = 'B';
     std::string charset_;

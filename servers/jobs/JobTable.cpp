@@ -1,6 +1,8 @@
 // Slots, workers and the admission rules of the job table.
 #include "servers/jobs/JobTable.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <chrono>
 #include <exception>
@@ -15,12 +17,22 @@
 namespace quorvex {
 namespace {
 
-// Longest wait without a look at ServerRunFlag.
+// Longest wait without a look at ServerRunFlag, and the pace of the slot
+// watch.
 constexpr auto kSlice = std::chrono::seconds(1);
+
+std::string Seconds(LoadClock::duration d) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(d).count()) + " s";
+}
 
 }  // namespace
 
-JobTable::JobTable(JobTableOptions options) : options_(std::move(options)) {}
+JobTable::JobTable(JobTableOptions options) : options_(std::move(options)) {
+    for (int i = 0; i < kJobSlotCount; ++i) {
+        slots_[i].activity.table = this;
+        slots_[i].activity.index = i;
+    }
+}
 
 JobTable::~JobTable() { Shutdown(); }
 
@@ -31,6 +43,7 @@ void JobTable::CreateWorkerThreads() {
     if (!workers_.empty() || shutting_down_) return;
     workers_.reserve(kJobSlotCount);
     for (int i = 0; i < kJobSlotCount; ++i) workers_.emplace_back([this, i] { JobWorkerThread(i); });
+    watch_ = std::jthread([this](std::stop_token stop) { WatchThread(stop); });
 }
 
 void JobTable::Shutdown() {
@@ -42,16 +55,20 @@ void JobTable::Shutdown() {
         for (JobSlot& slot : slots_) slot.job_ready.notify_all();
     }
     slot_freed_.notify_all();
+    if (watch_.joinable()) {
+        watch_.request_stop();
+        watch_.join();
+    }
     for (std::thread& worker : workers) worker.join();
-    std::optional<std::string> load_change;
+    Lines lines;
     {
         std::lock_guard lock(JobTableLock);
         for (int i = 0; i < kJobSlotCount; ++i) {
             if (slots_[i].state == SlotState::kQueued) ReleaseJobSlot(i);
         }
-        load_change = UpdateLoad();
+        if (auto line = UpdateLoad()) lines.push_back(std::move(*line));
     }
-    ReportLoad(load_change);
+    ReportLoad(lines);
 }
 
 bool JobTable::Stopping() const { return shutting_down_ || !ServersRunning(); }
@@ -91,12 +108,118 @@ std::optional<std::string> JobTable::UpdateLoad() {
     return std::nullopt;
 }
 
-void JobTable::ReportLoad(const std::optional<std::string>& line) const {
-    if (!line) return;
-    if (options_.load_log) {
-        options_.load_log(*line);
-    } else {
-        WriteSystemLogAndStderr(*line);
+void JobTable::ReportLoad(const Lines& lines) const {
+    for (const std::string& line : lines) {
+        if (options_.load_log) {
+            options_.load_log(line);
+        } else {
+            WriteSystemLogAndStderr(line);
+        }
+    }
+}
+
+LoadClock::time_point JobTable::Now() const { return options_.clock ? options_.clock() : LoadClock::now(); }
+
+std::array<SlotUse, kJobSlotCount> JobTable::Picture() const {
+    std::array<SlotUse, kJobSlotCount> picture;
+    for (int i = 0; i < kJobSlotCount; ++i) {
+        const JobSlot& slot = slots_[i];
+        SlotUse& use = picture[i];
+        use.busy = slot.state != SlotState::kFree;
+        if (!use.busy) continue;
+        use.connection = slot.fd >= 0;
+        use.closing = slot.closing;
+        use.closing_since = slot.closing_since;
+        use.waiting = slot.waiting.load();
+        use.held = held_.contains(slot.key);
+        use.key = slot.key;
+        use.taken = slot.taken;
+        use.progress = LoadClock::time_point(LoadClock::duration(slot.progress.load()));
+    }
+    return picture;
+}
+
+void JobTable::CloseSession(int index) {
+    JobSlot& slot = slots_[index];
+    if (slot.state == SlotState::kFree || slot.closing || slot.fd < 0) return;
+    slot.closing = true;
+    slot.closing_since = Now();
+    // The session sees its client gone, as after a time-out, and ends; the
+    // worker closes the descriptor.
+    ::shutdown(slot.fd, SHUT_RDWR);
+}
+
+bool JobTable::NewEpisode(const std::string& what, LoadClock::time_point now) {
+    const auto quiet = options_.address_hold;
+    if (episodes_.size() > 256) {
+        std::erase_if(episodes_, [&](const auto& entry) { return now - entry.second >= quiet; });
+    }
+    const auto [entry, added] = episodes_.try_emplace(what, now);
+    const bool fresh = added || now - entry->second >= quiet;
+    entry->second = now;
+    return fresh;
+}
+
+void JobTable::EnforceLoad(LoadClock::time_point now, Lines& lines) {
+    for (const int i : PastDeadline(Picture(), now, options_.session_deadline)) {
+        if (NewEpisode("deadline", now)) {
+            lines.push_back("job slots: a session of " + slots_[i].key + " reached the deadline of " +
+                            Seconds(options_.session_deadline) + " and is closed");
+        }
+        CloseSession(i);
+    }
+    // Idle sessions go while the table is busy, and those of a held
+    // address as long as it is held.
+    const bool busy = busy_.load();
+    ForgetHolds(now);
+    for (const int i : IdleSessions(Picture(), now, options_.busy_idle_limit)) {
+        if (busy || held_.contains(slots_[i].key)) CloseForLoad(i, now);
+    }
+    EnforceShare(now, lines);
+}
+
+void JobTable::EnforceShare(LoadClock::time_point now, Lines& lines) {
+    const bool busy = busy_.load();
+    for (const ShareExcess& excess : OverShare(Picture(), options_.address_share)) {
+        if (!busy && !held_.contains(excess.key)) continue;
+        if (NewEpisode("share " + excess.key, now)) {
+            lines.push_back("job slots: " + excess.key + " holds " + std::to_string(excess.held) + " of " +
+                            std::to_string(kJobSlotCount) + " slots under load; its sessions beyond " +
+                            std::to_string(options_.address_share) + " are closed, the longest-held first");
+        }
+        for (const int i : excess.close) CloseForLoad(i, now);
+    }
+}
+
+void JobTable::ForgetHolds(LoadClock::time_point now) {
+    std::erase_if(held_, [&](const auto& entry) { return entry.second <= now; });
+}
+
+void JobTable::CloseForLoad(int index, LoadClock::time_point now) {
+    held_[slots_[index].key] = now + options_.address_hold;
+    CloseSession(index);
+}
+
+void JobTable::WatchSlots() {
+    Lines lines;
+    {
+        std::lock_guard lock(JobTableLock);
+        EnforceLoad(Now(), lines);
+    }
+    ReportLoad(lines);
+}
+
+void JobTable::WatchThread(std::stop_token stop) {
+    std::unique_lock lock(JobTableLock);
+    for (;;) {
+        slot_freed_.wait_for(lock, stop, kSlice, [this] { return shutting_down_; });
+        if (stop.stop_requested() || shutting_down_) return;
+        Lines lines;
+        EnforceLoad(Now(), lines);
+        if (lines.empty()) continue;
+        lock.unlock();
+        ReportLoad(lines);
+        lock.lock();
     }
 }
 
@@ -105,49 +228,110 @@ std::chrono::milliseconds JobTable::CurrentIdleLimit() const {
 }
 
 int JobTable::EnqueueJob(JobRequest& request, std::stop_token stop) {
+    request.refusal = JobRefusal::kNone;
     // Worked out before the lock is taken (they read the settings): whether
-    // the request counts toward its address's limit, and that limit.
-    const bool web_mail = request.kind != JOB_SMTP && request.kind != JOB_REMOTE_POP3 &&
-                          (options_.is_web_mail ? options_.is_web_mail(request.client)
-                                                : IsWebMailAddress(request.client.HostText()) != 0);
-    const bool address_limited = request.kind != JOB_REMOTE_POP3 && !web_mail && !request.client.empty();
+    // the request comes from a web-mail front end, whether it counts toward
+    // its address's limit, and that limit.
+    const bool connection = request.kind != JOB_REMOTE_POP3;
+    const bool from_web_mail = connection && !request.client.empty() &&
+                               (options_.is_web_mail ? options_.is_web_mail(request.client)
+                                                     : IsWebMailAddress(request.client.HostText()) != 0);
+    const bool address_limited = connection && !request.client.empty() && !(from_web_mail && request.kind != JOB_SMTP);
     int limit = 0;
     if (address_limited) {
         const int setting =
             options_.max_connections_per_ip ? options_.max_connections_per_ip() : Settings()->MaxConnectionPerIP;
         limit = setting < 0 ? kDefaultConnectionsPerAddress : std::max(setting, 1);
     }
+    const std::string key = request.client.HostText();
+    const auto give_up = std::chrono::steady_clock::now() + kRoomWait;
+    Lines lines;
     std::unique_lock lock(JobTableLock);
+    const auto refuse = [&](JobRefusal why) {
+        request.refusal = why;
+        lock.unlock();
+        ReportLoad(lines);
+        return -1;
+    };
     for (;;) {
-        if (Stopping() || stop.stop_requested()) return -1;
-        if (Refused(request, limit)) return -1;
-        for (int i = 0; i < kJobSlotCount; ++i) {
-            JobSlot& slot = slots_[i];
-            if (slot.state != SlotState::kFree) continue;
-            slot.kind = request.kind;
-            slot.address_limited = address_limited;
-            if (request.kind == JOB_REMOTE_POP3) {
-                slot.account = request.account;
-                slot.client = PeerAddress();
-            } else {
-                slot.account.clear();
-                slot.client = request.client;
-                slot.socket = std::move(request.socket);
+        if (Stopping() || stop.stop_requested()) return refuse(JobRefusal::kStopping);
+        if (Refused(request, limit)) return refuse(JobRefusal::kLimit);
+        const auto now = Now();
+        ForgetHolds(now);
+        Admission admission = Admit(Picture(), now, key, options_.make_room_idle, !held_.contains(key));
+        if (!connection && admission.kind != Admission::kFreeSlot) admission.kind = Admission::kWaitForRoom;
+        switch (admission.kind) {
+            case Admission::kFreeSlot: {
+                const int slot = FillSlot(request, admission.slot, address_limited, from_web_mail, lines);
+                lock.unlock();
+                ReportLoad(lines);
+                return slot;
             }
-            slot.state = SlotState::kQueued;
-            ++busy_slots_;
-            const std::optional<std::string> load_change = UpdateLoad();
-            slot.job_ready.notify_one();
-            lock.unlock();
-            ReportLoad(load_change);
-            return i;
+            case Admission::kMakeRoom:
+                if (NewEpisode("make room", now)) {
+                    lines.push_back("job slots: all " + std::to_string(kJobSlotCount) +
+                                    " in use; the session idle longest is closed for each new connection (first " +
+                                    slots_[admission.slot].key + ", idle " +
+                                    Seconds(now - LoadClock::time_point(LoadClock::duration(
+                                                      slots_[admission.slot].progress.load()))) +
+                                    ", for " + key + ")");
+                }
+                CloseForLoad(admission.slot, now);
+                break;
+            case Admission::kWaitForRoom:
+                if (connection && std::chrono::steady_clock::now() >= give_up) return refuse(JobRefusal::kBusy);
+                break;
+            case Admission::kRefuse:
+                if (NewEpisode("refuse", now)) {
+                    lines.push_back("job slots: all " + std::to_string(kJobSlotCount) +
+                                    " in use and no idle session may make room; new connections are refused (first " +
+                                    key + ")");
+                }
+                return refuse(JobRefusal::kBusy);
         }
-        // Every slot is busy: wait for one to be released.
-        slot_freed_.wait_for(lock, stop, kSlice, [this] {
+        // Wait for a slot to be released (a connection only as long as its
+        // room takes to be made).
+        const auto free_slot = [this] {
             return Stopping() || std::any_of(slots_.begin(), slots_.end(),
                                              [](const JobSlot& slot) { return slot.state == SlotState::kFree; });
-        });
+        };
+        if (connection) {
+            slot_freed_.wait_until(lock, stop, std::min(give_up, std::chrono::steady_clock::now() + kSlice), free_slot);
+        } else {
+            slot_freed_.wait_for(lock, stop, kSlice, free_slot);
+        }
     }
+}
+
+int JobTable::FillSlot(JobRequest& request, int index, bool address_limited, bool from_web_mail, Lines& lines) {
+    JobSlot& slot = slots_[index];
+    slot.kind = request.kind;
+    slot.address_limited = address_limited;
+    slot.from_web_mail = from_web_mail;
+    slot.closing = false;
+    slot.waiting = false;
+    slot.taken = Now();
+    slot.progress = slot.taken.time_since_epoch().count();
+    if (request.kind == JOB_REMOTE_POP3) {
+        slot.account = request.account;
+        slot.client = PeerAddress();
+        slot.key.clear();
+        slot.fd = -1;
+    } else {
+        slot.account.clear();
+        slot.client = request.client;
+        slot.key = request.client.HostText();
+        slot.socket = std::move(request.socket);
+        slot.fd = slot.socket.get();
+    }
+    slot.state = SlotState::kQueued;
+    ++busy_slots_;
+    if (auto line = UpdateLoad()) lines.push_back(std::move(*line));
+    // An address beyond its share loses its longest-held session now, not
+    // at the next look of the watch.
+    if (busy_ || held_.contains(slot.key)) EnforceShare(slot.taken, lines);
+    slot.job_ready.notify_one();
+    return index;
 }
 
 void JobTable::JobWorkerThread(int index) {
@@ -164,19 +348,23 @@ void JobTable::JobWorkerThread(int index) {
         job.socket = std::move(slot.socket);
         job.account = slot.account;
         job.idle_limit = [this] { return CurrentIdleLimit(); };
+        job.activity = &slot.activity;
         slot.state = SlotState::kRunning;
         ++active_jobs_;
         lock.unlock();
         RunJob(job);
-        job.socket.reset();  // the connection ends with its job
         lock.lock();
+        // The connection ends with its job; closed under the lock, so that
+        // the load rules never shut a descriptor number that was reused.
+        job.socket.reset();
         ReleaseJobSlot(index);
         --active_jobs_;
-        const std::optional<std::string> load_change = UpdateLoad();
+        Lines lines;
+        if (auto line = UpdateLoad()) lines.push_back(std::move(*line));
         slot_freed_.notify_all();
-        if (load_change) {
+        if (!lines.empty()) {
             lock.unlock();
-            ReportLoad(load_change);
+            ReportLoad(lines);
             lock.lock();
         }
     }
@@ -215,6 +403,10 @@ void JobTable::ReleaseJobSlot(int index) {
     slot.socket.reset();
     slot.account.clear();
     slot.client = PeerAddress();
+    slot.fd = -1;
+    slot.closing = false;
+    slot.waiting = false;
+    slot.key.clear();
 }
 
 int JobTable::ActiveJobCount() const {
@@ -239,7 +431,24 @@ bool JobTable::WaitForCollection(int slot_index, std::string_view account, std::
 JobTable::SlotView JobTable::Slot(int index) const {
     std::lock_guard lock(JobTableLock);
     const JobSlot& slot = slots_.at(index);
-    return SlotView{slot.state != SlotState::kFree, slot.kind, slot.client, slot.account};
+    return SlotView{slot.state != SlotState::kFree, slot.kind, slot.client, slot.account, slot.key, slot.closing};
+}
+
+void JobTable::SlotActivity::Progress() {
+    table->slots_[index].progress = table->Now().time_since_epoch().count();
+}
+
+void JobTable::SlotActivity::Waiting(bool waiting) { table->slots_[index].waiting = waiting; }
+
+void JobTable::SlotActivity::ForwardedClient(std::string_view address) {
+    // Only a web-mail front end speaks for another client, and only an
+    // address names one.
+    const auto forwarded = PeerAddress::FromNumeric(address, 0);
+    std::lock_guard lock(table->JobTableLock);
+    JobSlot& slot = table->slots_[index];
+    if (forwarded && slot.state != SlotState::kFree && slot.from_web_mail && slot.fd >= 0) {
+        slot.key = forwarded->HostText();
+    }
 }
 
 }  // namespace quorvex

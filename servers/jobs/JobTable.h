@@ -2,11 +2,16 @@
 // becomes a job in one of 100 slots, and slot i is run by worker thread i.
 // It enforces three limits: at most 100 jobs at once, at most
 // "MaxConnectionPerIP" (else 50) SMTP, POP3 and account-server jobs per
-// client address together, one collection job per account. It also sets
-// the idle limit of every session: 60 s, and 10 s while 80 or more slots
-// are busy, so that idle clients cannot keep everyone else out. Workers
-// and waiting callers block on condition variables; no lock is held while
-// a job runs or while anyone waits.
+// client address together, one collection job per account. It also keeps
+// the slots for clients at work: the idle limit of every line is 60 s, and
+// 10 s while 80 or more slots are busy; while busy, a session that has
+// made no progress for 10 s is closed and no client address holds more
+// than its share of the slots; a full table closes the session idle
+// longest for a new connection or refuses it at once; an address whose
+// sessions were closed for load is held to these rules for a while; and no
+// connection lasts beyond the session deadline. Workers and waiting callers block on
+// condition variables; no lock is held while a job runs or while anyone
+// waits.
 #pragma once
 
 #include <array>
@@ -14,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -25,6 +31,8 @@
 #include "common/UniqueFd.h"
 #include "common/net/LineReader.h"
 #include "common/net/PeerAddress.h"
+#include "common/net/SessionActivity.h"
+#include "servers/jobs/SlotLoad.h"
 
 namespace quorvex {
 
@@ -49,6 +57,14 @@ inline constexpr std::chrono::milliseconds kBusyIdleLimit{10000};
 inline constexpr int kBusySlots = 80;
 inline constexpr int kCalmSlots = 70;
 
+// Why EnqueueJob refused a job.
+enum class JobRefusal {
+    kNone,
+    kLimit,     // the address's connection limit, or the account's collection
+    kBusy,      // every slot busy and no session idle long enough to make room
+    kStopping,  // shutdown, ServerRunFlag cleared or the caller's stop
+};
+
 // What a caller hands to EnqueueJob. The socket moves into the table only
 // when the job is accepted; on refusal the caller still owns it.
 struct JobRequest {
@@ -56,6 +72,7 @@ struct JobRequest {
     PeerAddress client;   // all zero for a remote collection
     UniqueFd socket;      // not used by a remote collection
     std::string account;  // JOB_REMOTE_POP3 only
+    JobRefusal refusal = JobRefusal::kNone;  // set when EnqueueJob returns -1
 };
 
 // The job as its worker runs it. The handler owns the socket for the length
@@ -67,6 +84,7 @@ struct Job {
     UniqueFd socket;
     std::string account;
     IdleLimit idle_limit;  // the session's current idle limit (the table's)
+    SessionActivity* activity = &NoSessionActivity();  // the slot's accounting
 };
 
 using JobHandler = std::function<void(Job&)>;
@@ -81,15 +99,23 @@ struct JobTableOptions {
     // Empty: the error log.
     std::function<void(std::string_view)> error_log;
     // The web-mail front ends, whose POP3 and account-server connections
-    // serve all their users and are not limited. Empty: [WebMail] "IP".
+    // serve all their users and are not limited, and whose sessions may
+    // name the client they speak for. Empty: [WebMail] "IP".
     std::function<bool(const PeerAddress&)> is_web_mail;
     std::chrono::milliseconds idle_limit = kSessionIdleLimit;
     std::chrono::milliseconds busy_idle_limit = kBusyIdleLimit;
     int busy_slots = kBusySlots;
     int calm_slots = kCalmSlots;
-    // Where the start and the end of the busy limit are reported. Empty:
-    // the system log and standard error.
+    int address_share = kAddressShare;
+    std::chrono::milliseconds address_hold = kAddressHold;
+    std::chrono::milliseconds make_room_idle = kMakeRoomIdle;
+    std::chrono::milliseconds session_deadline = kSessionDeadline;
+    // Where the start and the end of the busy limit, and each episode of
+    // sessions closed or connections refused for load, are reported.
+    // Empty: the system log and standard error.
     std::function<void(std::string_view)> load_log;
+    // The clock of progress, idleness and deadlines. Empty: steady_clock.
+    std::function<LoadClock::time_point()> clock;
 };
 
 class JobTable {
@@ -113,11 +139,18 @@ public:
     void Shutdown();
 
     // Puts the job into the lowest free slot and returns its index, or -1
-    // when it is refused (per-address SMTP limit, a second collection for
-    // the account), the table is shut down, ServerRunFlag is cleared or
-    // `stop` is requested while every slot is busy. Waits while the table is
-    // full. On success the request's socket has moved into the table.
+    // with the reason in `request.refusal`: the per-address limit, a second
+    // collection for the account, a full table (connections), the table
+    // shut down, ServerRunFlag cleared or `stop` requested. A connection
+    // never waits for a slot beyond the moment it takes to close the
+    // session idle longest; a collection waits while the table is full.
+    // On success the request's socket has moved into the table.
     int EnqueueJob(JobRequest& request, std::stop_token stop = {});
+
+    // One look of the slot watch, which runs every second: closes sessions
+    // past the deadline, and while busy those idle too long and those of an
+    // address beyond its share.
+    void WatchSlots();
 
     // Number of workers running a job right now.
     int ActiveJobCount() const;
@@ -136,22 +169,48 @@ public:
         JobKind kind = JOB_SMTP;
         PeerAddress client;
         std::string account;
+        std::string key;  // the client address the slot counts against
+        bool closing = false;
     };
     SlotView Slot(int index) const;
 
 private:
     enum class SlotState { kFree, kQueued, kRunning };
+    // The reports of the session in one slot.
+    class SlotActivity final : public SessionActivity {
+    public:
+        void Progress() override;
+        void Waiting(bool waiting) override;
+        void ForwardedClient(std::string_view address) override;
+        JobTable* table = nullptr;
+        int index = -1;
+    };
     struct JobSlot {
         SlotState state = SlotState::kFree;
         JobKind kind = JOB_SMTP;
         bool address_limited = false;  // counts toward its address's limit
+        bool from_web_mail = false;    // may name the client it forwards
         PeerAddress client;
         UniqueFd socket;
         std::string account;
         std::condition_variable job_ready;  // wakes this slot's worker
+        // Load accounting: the connection's descriptor (in the slot or in
+        // its running job, -1 for a collection), the address it counts
+        // against, when it was taken, its last progress (clock ticks) and
+        // whether its session waits for the client.
+        int fd = -1;
+        bool closing = false;
+        LoadClock::time_point closing_since{};
+        std::string key;
+        LoadClock::time_point taken{};
+        std::atomic<LoadClock::rep> progress{0};
+        std::atomic<bool> waiting{false};
+        SlotActivity activity;
     };
+    using Lines = std::vector<std::string>;
 
     void JobWorkerThread(int index);
+    void WatchThread(std::stop_token stop);
     void RunJob(Job& job);
     void ReleaseJobSlot(int index);  // with JobTableLock held
     // With JobTableLock held; `limit` is the request's per-address limit,
@@ -161,7 +220,19 @@ private:
     // With JobTableLock held: switches the busy limit on or off as the
     // number of busy slots says; the line to report when it changed.
     std::optional<std::string> UpdateLoad();
-    void ReportLoad(const std::optional<std::string>& line) const;  // without the lock
+    void ReportLoad(const Lines& lines) const;  // without the lock
+    LoadClock::time_point Now() const;
+    // With JobTableLock held.
+    std::array<SlotUse, kJobSlotCount> Picture() const;
+    int FillSlot(JobRequest& request, int index, bool address_limited, bool from_web_mail, Lines& lines);
+    void CloseSession(int index);
+    void CloseForLoad(int index, LoadClock::time_point now);  // and holds its address
+    void ForgetHolds(LoadClock::time_point now);              // those that ended
+    void EnforceLoad(LoadClock::time_point now, Lines& lines);  // all the rules
+    void EnforceShare(LoadClock::time_point now, Lines& lines);
+    // True when `what` begins a new episode: nothing of it was reported
+    // within the quiet time before `now`.
+    bool NewEpisode(const std::string& what, LoadClock::time_point now);
 
     JobTableOptions options_;
     std::array<JobHandler, kJobKindCount> handlers_;
@@ -172,7 +243,14 @@ private:
     int active_jobs_ = 0;
     int busy_slots_ = 0;  // slots not free
     std::atomic<bool> busy_{false};
+    // Addresses whose sessions were closed for load: until the time given,
+    // held to their share, their idle sessions closed as under load, their
+    // waiting sessions give room to others at once, and their new
+    // connections never make room.
+    std::map<std::string, LoadClock::time_point> held_;
+    std::map<std::string, LoadClock::time_point> episodes_;  // what -> last seen
     std::vector<std::thread> workers_;
+    std::jthread watch_;
 };
 
 }  // namespace quorvex

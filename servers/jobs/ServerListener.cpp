@@ -29,6 +29,16 @@ bool IsResourceShortage(int error) { return error == EMFILE || error == ENFILE |
 
 }  // namespace
 
+std::string_view BusyReply(JobKind kind) {
+    switch (kind) {
+        case JOB_SMTP: return kSmtpBusyReply;
+        case JOB_POP3: return kPop3BusyReply;
+        case JOB_ACCOUNT_SERVER: return kAccountBusyReply;
+        case JOB_REMOTE_POP3: break;
+    }
+    return {};
+}
+
 bool ServerListener::Start(int port, std::string_view bind_address) {
     if (listening()) return false;
     const auto address = PeerAddress::FromNumeric(bind_address, port);
@@ -86,8 +96,15 @@ void ServerListener::AcceptLoop(std::stop_token stop) {
         request.client = PeerAddress(reinterpret_cast<const sockaddr*>(&peer), peer_length);
         request.socket = UniqueFd(accepted);
         // A refused job's socket closes here: the client sees the connection
-        // end without a greeting.
-        jobs_.EnqueueJob(request, stop);
+        // end without a greeting, or, when the table is full of clients at
+        // work, a short refusal. The send never waits: the fresh socket's
+        // buffer is empty.
+        if (jobs_.EnqueueJob(request, stop) < 0 && request.refusal == JobRefusal::kBusy) {
+            const std::string_view reply = BusyReply(kind_);
+            [[maybe_unused]] const ssize_t sent =
+                ::send(request.socket.get(), reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            ::shutdown(request.socket.get(), SHUT_WR);
+        }
     }
 }
 

@@ -13,6 +13,13 @@
 
 namespace quorvex {
 
+// The answer to a connection refused because every slot is taken by a
+// session that is not idle: the client may try again soon.
+inline constexpr std::string_view kSmtpBusyReply = "421 too many connections, try again later\r\n";
+inline constexpr std::string_view kPop3BusyReply = "-ERR too many connections, try again later\r\n";
+inline constexpr std::string_view kAccountBusyReply = "-ERR too many connections, try again later\r\n";
+std::string_view BusyReply(JobKind kind);
+
 class ServerListener {
 public:
     ServerListener(JobTable& jobs, JobKind kind) : jobs_(jobs), kind_(kind) {}

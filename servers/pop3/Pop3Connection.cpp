@@ -154,8 +154,10 @@ void RunPop3Connection(int fd, std::string client_address, Pop3Services& service
 
     SocketOutput out(fd, options.timeouts);
     Pop3Session session(services, out, std::move(settings), std::move(client_address));
+    session.SetActivity(*options.activity);
     Pop3Step step = session.Start();
     LineReader reader(fd, options.timeouts, options.idle_limit);
+    reader.set_activity(*options.activity);
     std::string_view line;
     while (step == Pop3Step::kContinue) {
         // Replies of pipelined commands leave together once none is left.

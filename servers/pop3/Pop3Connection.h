@@ -21,6 +21,7 @@ struct Pop3ConnectionOptions {
     SocketTimeouts relay_timeouts = kDefaultRelayTimeouts;
     int relay_port = 110;  // the port of the server a "user#host" login reaches
     ProxySettings proxy;   // outgoing proxy for the relay's connection
+    SessionActivity* activity = &NoSessionActivity();  // the job slot's accounting
 };
 
 // Does not close `fd`.

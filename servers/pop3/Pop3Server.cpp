@@ -39,6 +39,7 @@ void Pop3Server::RunConnection(Job& job) {
     Pop3ConnectionOptions options = base_options_;
     options.proxy = OutgoingProxy(*settings);
     if (!options.idle_limit) options.idle_limit = job.idle_limit;
+    options.activity = job.activity;
     RunPop3Connection(job.socket.get(), job.client.HostText(), services, SessionSettingsFrom(*settings), options);
 }
 

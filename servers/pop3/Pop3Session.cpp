@@ -147,11 +147,15 @@ Pop3Step Pop3Session::OnUser(std::string_view argument) {
 
     std::string name = AsciiLowerCase(argument);
     services_.Log(log_address_, name);
+    // The failed-login line names the account as the client gave it.
+    given_user_ = argument;
     // "name:address" names the address the log lines of this session show
     // (a web-mail front end passes its user's address this way).
     if (const std::size_t colon = name.find(':'); colon != std::string::npos) {
         log_address_ = name.substr(colon + 1, kMaxUserArgument);
+        activity_->ForwardedClient(log_address_);
         name.resize(colon);
+        given_user_.resize(colon);
     }
 
     user_.clear();
@@ -196,8 +200,8 @@ Pop3Step Pop3Session::OnPass(std::string_view argument) {
     }
     // Reported to the system log and standard error, and shown in the POP3
     // log beside the session's other lines.
-    services_.Logins().Failed(client_address_, attempted_user_, outcome);
-    services_.Log(log_address_, FailedLoginLine(kLoginServicePop3, client_address_, attempted_user_, outcome));
+    services_.Logins().Failed(client_address_, given_user_, outcome);
+    services_.Log(log_address_, FailedLoginLine(kLoginServicePop3, client_address_, given_user_, outcome));
     return FailedTry(kPasswordIncorrect);
 }
 
@@ -214,6 +218,7 @@ Pop3Step Pop3Session::EnterTransaction() {
     if (loaded.Counts[1] > available - loaded.Counts[0]) loaded.Counts[1] = available - loaded.Counts[0];
     mailbox_ = std::move(loaded);
     phase_ = Phase::kTransaction;
+    activity_->Progress();
     return Pop3Step::kContinue;
 }
 
@@ -369,6 +374,7 @@ Pop3Step Pop3Session::CmdRetr(std::string_view args) {
     if (!SendMessageFile(file.get(), key, out_)) return Pop3Step::kClose;
     message->Flags |= kFlagRead;
     message->Changes |= kChangeFlags;
+    activity_->Progress();
     return Reply(kEndOfList);
 }
 
@@ -378,6 +384,7 @@ Pop3Step Pop3Session::CmdDele(std::string_view args) {
     Pop3Message* message = MessageAt(folder, number);
     if (message == nullptr) return Reply(kNoThisMessage);
     message->Changes = kChangeDeleteOnly;
+    activity_->Progress();
     return Reply(kOkBlank);
 }
 
@@ -389,6 +396,7 @@ Pop3Step Pop3Session::CmdMove(std::string_view args) {
     if (message == nullptr) return Reply(kInvalidParameter);
     message->MoveTarget = static_cast<std::uint16_t>(to);
     message->Changes |= kChangeMoveBit;
+    activity_->Progress();
     return Reply(kMoveDone);
 }
 
@@ -429,7 +437,9 @@ Pop3Step Pop3Session::CmdTop(std::string_view args) {
 }
 
 Pop3Step Pop3Session::CmdRemotePop3(std::string_view) {
-    return Reply(services_.QueueRemoteCollection(account_) >= 0 ? kCollectionQueued : kCollectionBusy);
+    const bool queued = services_.QueueRemoteCollection(account_) >= 0;
+    if (queued) activity_->Progress();
+    return Reply(queued ? kCollectionQueued : kCollectionBusy);
 }
 
 Pop3Step Pop3Session::CmdQuit(std::string_view) {
@@ -460,6 +470,7 @@ Pop3Step Pop3Session::SetFlags(std::string_view args, std::uint16_t (*change)(st
     if (message == nullptr) return Reply(kNoThisMessage);
     message->Flags = change(message->Flags, value);
     message->Changes |= kChangeFlags;
+    activity_->Progress();
     return Reply(kOk);
 }
 

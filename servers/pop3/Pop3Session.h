@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/net/SessionActivity.h"
 #include "servers/pop3/AntiVirusDialogue.h"
 #include "servers/pop3/Pop3Mailbox.h"
 #include "servers/pop3/StoredMessage.h"
@@ -46,6 +47,11 @@ class Pop3Session {
 public:
     Pop3Session(Pop3Services& services, Pop3Output& out, Pop3SessionSettings settings,
                 std::string client_address);
+
+    // Where the session reports progress (a login, a retrieved, deleted,
+    // moved or marked message, a queued collection) and the client a
+    // web-mail front end names after USER.
+    void SetActivity(SessionActivity& activity) { activity_ = &activity; }
 
     // Sends the greeting. kClose when it could not be sent.
     Pop3Step Start();
@@ -131,13 +137,15 @@ private:
     Pop3Step SetFlags(std::string_view args, std::uint16_t (*change)(std::uint16_t flags, int value));
 
     Pop3Services& services_;
+    SessionActivity* activity_ = &NoSessionActivity();
     Pop3Output& out_;
     Pop3SessionSettings settings_;
     std::string client_address_;
     std::string log_address_;
     Phase phase_ = Phase::kAuthorization;
     std::string user_;     // lower-cased name after USER; empty when it may not log in
-    std::string attempted_user_;  // the name USER gave, for the password check and the log
+    std::string attempted_user_;  // the name USER gave, lower-cased, for the password check
+    std::string given_user_;      // the same as the client spelled it, for the failed-login line
     std::string account_;  // the name logged in
     int failed_tries_ = 0;
     Pop3Mailbox mailbox_;

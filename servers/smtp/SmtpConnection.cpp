@@ -75,13 +75,16 @@ bool RelaySmtpProxy(int client, const ProxyRequest& request, const ConnectionLim
 void SmtpServerConnection(Job& job, SmtpServices& services) {
     ConnectionLimits limits;
     limits.idle_limit = job.idle_limit;
+    limits.activity = job.activity;
     RunSmtpConnection(job.socket.get(), job.client.HostText(), services, limits);
 }
 
 bool RunSmtpConnection(int fd, std::string client_address, SmtpServices& services, const ConnectionLimits& limits) {
     SmtpSession session(services, std::move(client_address));
+    session.SetActivity(*limits.activity);
     if (!SendBuffer(fd, session.Start(), limits.timeouts)) return false;
     LineReader reader(fd, limits.timeouts, limits.idle_limit);
+    reader.set_activity(*limits.activity);
     std::string out;
     while (!session.Finished()) {
         if (reader.Fill() != LineStatus::kLine) return false;

@@ -20,6 +20,7 @@ struct ConnectionLimits {
     SocketTimeouts timeouts = kDefaultSocketTimeouts;
     IdleLimit idle_limit;  // the job table's: shorter while the server is busy
     int proxy_port = 25;   // port of the server a proxy hand-off goes to
+    SessionActivity* activity = &NoSessionActivity();  // the job slot's accounting
 };
 
 // Returns true after QUIT or a proxy hand-off that ran. Does not close `fd`.

@@ -157,6 +157,7 @@ void SmtpSession::OnHelo(const SmtpCommand& command, std::string& out) {
         End(out, kNameTooLong);
         return;
     }
+    if (state_ == SmtpState::kBeforeHelo) activity_->Progress();
     helo_ = command.argument;
     ResetTransaction();
     out.append(command.verb == SmtpVerb::kEhlo ? kEhlo : kWelcome);
@@ -183,6 +184,7 @@ bool SmtpSession::TakeWebMailHelo(std::string& out) {
     copy_flag_ = fields.copy;
     draft_flag_ = fields.draft;
     peer_ = fields.address;
+    activity_->ForwardedClient(fields.address);
     helo_ = fields.account;
     webmail_helo_ = true;
     return true;
@@ -220,6 +222,7 @@ void SmtpSession::OnMailFrom(const SmtpCommand& command, std::string& out) {
     transaction_->sender = address;
     transaction_->sender_class = sender_class;
     state_ = SmtpState::kMailGiven;
+    activity_->Progress();
     out.append(kOk);
 }
 
@@ -263,6 +266,7 @@ void SmtpSession::OnRcptTo(const SmtpCommand& command, std::string& out) {
     if (decision.from_rewrite) t.from_rewrite = decision.from_rewrite;
     if (decision.anonymous_sender) t.sender = settings_->AnonymousAccount;
     t.recipients.push_back(AsciiLowerCase(decision.recipient));
+    activity_->Progress();
     out.append(kOk);
 }
 
@@ -277,6 +281,7 @@ void SmtpSession::OnData(const SmtpCommand&, std::string& out) {
         return;
     }
     out.append(kStartData);
+    activity_->Progress();
     state_ = SmtpState::kData;
     StoreText(TraceHeader());
 }
@@ -303,6 +308,7 @@ void SmtpSession::StoreText(std::string_view text) {
 
 void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
     SmtpTransaction& t = *transaction_;
+    activity_->Progress();
     // Only a line that arrived whole as "." CR LF, after a line that itself
     // ended in CR LF, ends the text. A dot ended by a bare LF, or the rest
     // of a cut line, is text: a client cannot hide a second transaction in
@@ -362,6 +368,7 @@ void SmtpSession::FinishMessage(std::string& out) {
     const bool delivered = DeliverMessage(out, uid);
     // The file goes in every case: delivered copies are the store's own.
     ResetTransaction();
+    activity_->Progress();
     if (delivered) out.append(FormatReply(kAcceptedFormat, {uid}));
 }
 
@@ -455,6 +462,7 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
     const LoginOutcome outcome = AuthenticateUser(user, *decoded, address);
     if (outcome == LoginOutcome::kAccepted) {
         authenticated_ = true;
+        activity_->Progress();
         auth_address_ = std::move(address);
         out.append(kAuthOk);
         services_.Log(peer_, FormatReply("ESMTP authentication: %s", {user}));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/net/LineBuffer.h"
+#include "common/net/SessionActivity.h"
 #include "servers/smtp/MessageFile.h"
 #include "servers/smtp/SmtpCommand.h"
 #include "servers/smtp/SmtpServices.h"
@@ -61,6 +62,11 @@ struct SmtpTransaction {
 class SmtpSession {
 public:
     SmtpSession(SmtpServices& services, std::string client_address);
+
+    // Where the session reports progress (a first HELO, an accepted sender,
+    // recipient or AUTH, message text, a delivered message) and the client
+    // a web-mail HELO names.
+    void SetActivity(SessionActivity& activity) { activity_ = &activity; }
 
     // The greeting, or the refusal of a blocked client (then Finished()).
     // Takes the settings the whole session works with.
@@ -127,6 +133,7 @@ private:
     void End(std::string& out, std::string_view reply);
 
     SmtpServices& services_;
+    SessionActivity* activity_ = &NoSessionActivity();
     std::shared_ptr<const CServerSettings> settings_;  // one snapshot for the session
     SmtpState state_ = SmtpState::kBeforeHelo;
     bool finished_ = false;

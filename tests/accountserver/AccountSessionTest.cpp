@@ -15,6 +15,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "support/NetTestSupport.h"
+#include "support/RecordedActivity.h"
 
 namespace quorvex::accountserver {
 namespace {
@@ -53,6 +54,7 @@ protected:
     std::vector<std::string> Run(ScriptedChannel& channel, const std::string& client = "127.0.0.1") {
         RequestContext context(channel, client, nullptr, [this](std::string_view line) { log.emplace_back(line); },
                                &logins);
+        context.SetActivity(activity);
         AccountServerSession(context).Run();
         return channel.replies;
     }
@@ -62,6 +64,7 @@ protected:
     }
     std::vector<std::string> log;        // system log lines
     std::vector<std::string> login_log;  // failed-login lines
+    quorvex::testing::RecordedActivity activity;
     bool exempt = true;                  // the client counts as a web-mail front end
     LoginGuard logins{GuardOptions()};
     LoginGuardOptions GuardOptions() {
@@ -326,6 +329,32 @@ TEST_F(AdminRightsTest, AdministratorRightsComeOnlyFromAHigherLevel) {
     EXPECT_EQ(Run({"AUTH#boss@a.test#bpw", "OPEN a.test, AccountListInfo", "Value Account, x%y@a.test", "AddNew"})
                   .back(),
               "-ERR Add new failed");
+}
+
+// Progress is a login, an accepted line of a dialogue or a command that
+// changed something; the ":" suffix of an account text names the client.
+TEST_F(AdminRightsTest, ProgressAndForwardedClients) {
+    struct Case {
+        std::vector<std::string> lines;
+        int progress;
+        std::vector<std::string> forwarded;
+    };
+    std::vector<std::string> sign_up = SignUpLines("carol@a.test:10.9.9.3", "pw");
+    const Case cases[] = {
+        {{"ACCOUNT#admin@a.test:10.9.9.1#apw", "NOOP", "STAT", "XYZ", "SIZE user@a.test", "CREA new@a.test"}, 2,
+         {"10.9.9.1"}},
+        {{"ACCOUNT#admin@a.test#wrong"}, 0, {}},
+        {{"AUTH#boss@a.test#bpw", "OPEN a.test, AccountListInfo", "GetCount", "Value Account, z@a.test", "AddNew",
+          "Delete 99"},
+         3, {}},
+        {sign_up, 9, {"10.9.9.3"}},
+    };
+    for (const Case& c : cases) {
+        activity = {};
+        Run(c.lines);
+        EXPECT_EQ(activity.progress, c.progress) << c.lines[0];
+        EXPECT_EQ(activity.forwarded, c.forwarded) << c.lines[0];
+    }
 }
 
 TEST_F(AdminRightsTest, TablesPerLevelAndDomain) {

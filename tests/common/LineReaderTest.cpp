@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tests/support/NetTestSupport.h"
+#include "tests/support/RecordedActivity.h"
 #include "tests/support/SocketPair.h"
 
 namespace quorvex {
@@ -126,6 +127,8 @@ TEST(LineReaderTest, AWholeLineMustArriveWithinTheIdleLimit) {
     SocketPair pair;
     std::atomic<long long> limit_ms{400};
     LineReader reader(pair.ours.get(), SocketTimeouts{20, 1000}, [&] { return std::chrono::milliseconds(limit_ms.load()); });
+    testing::RecordedActivity activity;
+    reader.set_activity(activity);
 
     pair.Send("HELO a\r\nNOOP\r\n");
     std::string_view line;
@@ -133,6 +136,7 @@ TEST(LineReaderTest, AWholeLineMustArriveWithinTheIdleLimit) {
     EXPECT_EQ(line, "HELO a");
     ASSERT_EQ(reader.ReadLine(line), LineStatus::kLine);
     EXPECT_EQ(line, "NOOP");
+    EXPECT_TRUE(activity.waits.empty());  // the lines were there: no wait
 
     std::atomic<bool> stop{false};
     std::thread trickler([&] {
@@ -148,6 +152,10 @@ TEST(LineReaderTest, AWholeLineMustArriveWithinTheIdleLimit) {
     trickler.join();
     EXPECT_GE(waited, 390ms);
     EXPECT_LT(waited, 2000ms);
+    // Waiting for the client while it was silent, and no longer after.
+    ASSERT_FALSE(activity.waits.empty());
+    EXPECT_TRUE(activity.waits.front());
+    EXPECT_FALSE(activity.waits.back());
 
     // A limit that drops while a line is awaited applies at once.
     SocketPair second;

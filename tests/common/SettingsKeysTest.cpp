@@ -100,8 +100,9 @@ std::vector<KeyRow> ConfigRows(const std::string& program_folder) {
         {"System", "EnableInMailsCopyTo", "1", "0", NUMBER(EnableInMailsCopyTo), "0", "0"},
         {"System", "MailsCopyTo", "", "copy@example.test", TEXT(MailsCopyTo), "copy@example.test", "copy@example.test"},
         {"Log", "MaxLogLine", "10000", "500", NUMBER(MaxLogLine), "500", "500"},
-        {"Log", "FilePath", JoinPath(program_folder, "log"), "/srv/quorvex/logs", TEXT(LogFilePath),
-         "/srv/quorvex/logs", "/srv/quorvex/logs"},
+        // Relative to the program folder in the file, so a copied folder logs into itself.
+        {"Log", "FilePath", "log", "logs/mail", TEXT(LogFilePath), JoinPath(program_folder, "logs/mail"),
+         "logs/mail"},
         {"Log", "ShowPOP3Remote", "1", "0", NUMBER(ShowPOP3Remote), "0", "0"},
         {"WebMail", "IP", "127.0.0.1", "127.0.0.9;127.0.0.10", TEXT(WebMailIP), "127.0.0.9;127.0.0.10",
          "127.0.0.9;127.0.0.10"},

@@ -9,6 +9,9 @@ import email.utils
 import os
 import poplib
 import re
+import shutil
+import smtplib
+import sqlite3
 import subprocess
 import sys
 
@@ -16,7 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 import account_client as ac  # noqa: E402
 from apache_instance import DEFAULT_MODULES, ApacheInstance, web_folder  # noqa: E402
 from fresh_install import FreshInstall, read_ini  # noqa: E402
-from quorvex_program import PROGRAM  # noqa: E402
+from quorvex_program import PROGRAM, ProgramFolder  # noqa: E402
 
 WEB_GROUP = "www-data"
 LANGUAGE_LINE = b'<!-- #include file="language\\English.txt" -->'
@@ -122,10 +125,13 @@ def test_a_fresh_folder_becomes_a_working_installation():
             [received] = pop3_messages(home, "newbie", "pw")
             assert email.message_from_bytes(received)["Subject"] == "Welcome to QuorvexServer"
 
-            # The data source reaches the program's database.
-            odbc = home.odbc_environment()
+            # The data source is the folder's own (nothing machine-wide) and
+            # reaches the program's database.
+            assert os.path.getsize(os.path.join(home.odbc, "odbc.ini")) == 0
+            odbc = dict(home.odbc_environment(), ODBCINI=home.file("odbc.ini"))
             listed = subprocess.run(["odbcinst", "-q", "-s"], env=odbc, capture_output=True, text=True)
             assert listed.stdout.split() == ["[QuorvexServer]"]
+            assert home.mode("odbc.ini")[0] == 0o600
             query = subprocess.run(["isql", "-b", "-d,", "QuorvexServer"], input="select count(*) from mailfolder;\n",
                                    env=odbc, capture_output=True, text=True, timeout=30)
             assert query.returncode == 0 and query.stdout.strip().isdigit(), query
@@ -205,20 +211,25 @@ def test_an_upgrade_sets_up_again_and_uninstall_removes_what_set_up_added():
         assert open(os.path.join(home.odbc, "odbc.ini"), "rb").read() == odbc_ini
 
 
-def test_a_desktop_set_up_leaves_an_existing_data_source_alone():
+def test_a_desktop_set_up_leaves_a_system_data_source_alone():
     with web_folder() as base, ApacheInstance(base) as apache:
         apache.start()
         home = FreshInstall(base, apache)
-        own = "[QuorvexServer]\nDriver=SQLite3\nDatabase=%s\n" % os.path.join(base, "chosen.sqlite")
-        with open(home.user_odbc, "w") as f:
+        chosen = os.path.join(base, "chosen.sqlite")
+        own = "[QuorvexServer]\nDriver=SQLite3\nDatabase=%s\n" % chosen
+        system = os.path.join(home.odbc, "odbc.ini")
+        with open(system, "w") as f:
             f.write(own)
-        installed(home, env=dict(DISPLAY_ENV, TZ="<-0030>0:30"))
+        err = installed(home, env=dict(DISPLAY_ENV, TZ="<-0030>0:30"))
 
-        with open(home.user_odbc) as f:
+        # The administrator's machine-wide entry is used as it is, the
+        # folder gets none, and its database got the tables.
+        with open(system) as f:
             assert f.read() == own
-        assert os.path.getsize(os.path.join(home.odbc, "odbc.ini")) == 0
-        listed = subprocess.run(["odbcinst", "-q", "-s"], env=home.odbc_environment(), capture_output=True, text=True)
-        assert listed.stdout.split() == ["[QuorvexServer]"]
+        assert not os.path.exists(home.file("odbc.ini")) and not os.path.exists(home.file("db", "db.sqlite"))
+        with sqlite3.connect(chosen) as database:
+            assert database.execute("select count(*) from mailfolder").fetchone() == (0,)
+        assert "Warning: the ODBC" not in err
         # With the window: the desktop and autostart entries, autostart on.
         # Both start QuorvexServer (which opens the window), also when the
         # windowed program wrote them.
@@ -259,13 +270,49 @@ def test_set_up_failures_are_reported_and_the_service_goes_on():
 
 def test_a_web_directory_that_apache_refuses_is_reported():
     # Without mod_headers Apache takes the pages' directory but refuses the
-    # work folder's: set-up says so, and the pages stay published.
+    # work folder's: set-up says so, naming the module, and the pages stay
+    # published.
     modules = tuple(m for m in DEFAULT_MODULES if m != "headers")
     with web_folder() as base, ApacheInstance(base, modules=modules) as apache:
         apache.start()
         home = FreshInstall(base, apache)
         err = installed(home)
-        text = "Fail to set up virtual directory. User can not apply account through browser."
+        text = ("Fail to set up virtual directory. User can not apply account through browser. The web server "
+                "lacks the module mod_headers (Apache: Invalid command 'Header'); enable it (a2enmod headers) and "
+                "run the set-up again.")
         assert "QuorvexServer: " + text in err and "] " + text in home.system_log()
-        assert "Invalid command 'Header'" in err  # the installer passes Apache's reason on
         assert os.listdir(apache.conf_folder) == ["quorvex-mail.conf"]
+
+
+def test_two_program_folders_keep_their_own_databases(tmp_path):
+    # Two fresh folders on one machine (one system ODBC folder, as /etc),
+    # started one after the other: each start's statement and each message
+    # land in that folder's own database and mailbox.
+    system = tmp_path / "etc"
+    system.mkdir()
+    shutil.copy("/etc/odbcinst.ini", system / "odbcinst.ini")
+    (system / "odbc.ini").write_text("")
+    homes = {}
+    for name in ("first", "second", "again"):
+        home = homes[name] = homes.get("second") if name == "again" else ProgramFolder(tmp_path / name)
+        home.set("system", "setup", "0")
+        home.set("Database", "Count", "1")
+        home.set("Database", "SQL1", "insert into receipts (messageid, account) values ('%s', 'demo')" % name)
+        if name == "again":
+            # A machine-wide entry, as an earlier set-up wrote it for the
+            # first folder, wins, and the second folder's start says so.
+            (system / "odbc.ini").write_text("[QuorvexServer]\nDriver=SQLite3\nDatabase=%s\n" %
+                                             os.path.join(homes["first"].path, "db", "db.sqlite"))
+        with home.start(extra_env={"ODBCSYSINI": str(system)}) as program:
+            program.wait_serving()
+            with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
+                client.sendmail("ann@remote.test", ["demo@example.test"],
+                                b"Subject: for %s\r\n\r\nx\r\n" % name.encode())
+            assert ("Subject: for " + name).encode() in pop3_messages(home, "demo", "demo")[-1]
+            _, _, _, err = program.stop()
+        assert b"already exists" not in err and (b"Warning: the ODBC" in err) == (name == "again"), err
+    assert "names the database %s of the program folder %s" % (os.path.join(homes["first"].path, "db", "db.sqlite"),
+                                                               homes["first"].path) in homes["again"].system_log()
+    for name, rows in (("first", [("again",), ("first",)]), ("second", [("second",)])):
+        with sqlite3.connect(os.path.join(homes[name].path, "db", "db.sqlite")) as database:
+            assert database.execute("select messageid from receipts order by messageid").fetchall() == rows

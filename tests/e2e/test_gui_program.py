@@ -2,8 +2,11 @@
 "-service" never map a Qt library; a start on a display (the offscreen Qt
 platform here) hands the same process over to QuorvexServerGui, which
 serves mail, answers the control socket ("SHOW" from a second start,
-"-update") and stops in order on SIGTERM."""
+"-update") and stops in order on SIGTERM. A second start's message box
+ends on a stop signal, and the web component's configuration follows the
+ports the listeners start on."""
 import os
+import signal
 import smtplib
 import socket
 import sys
@@ -87,3 +90,42 @@ def test_a_display_start_runs_the_window_in_the_same_process(tmp_path):
     assert seconds < 8
     assert "QuorvexServer stops on signal" in home.system_log()
     assert "QuorvexServer stopped." in home.system_log()
+
+
+def test_a_second_start_with_its_box_open_ends_on_a_stop_signal(tmp_path):
+    home = ProgramFolder(tmp_path)
+    home.set("System", "AllHide", 1)
+    with home.start(extra_env=DISPLAY_ENV) as program:
+        program.wait_serving()
+        # The second start shows "Another instance ..." in a box that waits
+        # for an OK nobody gives; each stop signal ends it.
+        home.set("System", "AllHide", 0)
+        for number, stop in enumerate((signal.SIGTERM, signal.SIGINT), 1):
+            with home.start(extra_env=DISPLAY_ENV) as second:
+                wait_until(lambda: home.system_log().count("Another instance of QuorvexServer") == number, 20,
+                           "the second start's message")
+                assert second.process.poll() is None, "the box waits for its OK"
+                second.process.send_signal(stop)
+                assert second.process.wait(timeout=10) == -stop
+        assert program.process.poll() is None
+        code, _, _, _ = program.stop()
+    assert code == 0
+
+
+def test_the_web_component_is_given_the_ports_the_listeners_start_on(tmp_path):
+    home = ProgramFolder(tmp_path)
+    # Set up before the administrator changed the ports.
+    com = os.path.join(home.path, "QuorvexCOM.ini")
+    with open(com, "wb") as f:
+        f.write(b"[system]\r\nLanguage=English\r\n[Port]\r\nSMTP=2\r\nPOP3=3\r\nAdmin=4\r\n")
+    with home.start() as program:
+        program.wait_serving()
+
+        def written():
+            with open(com, "rb") as f:
+                text = f.read().decode()
+            ports = (("SMTP", home.smtp), ("POP3", home.pop3), ("Admin", home.admin))
+            return all("%s=%d\r\n" % (key, port) in text for key, port in ports) and text
+        assert "Language=English\r\n" in wait_until(written, 10, "the ports in QuorvexCOM.ini")
+        code, _, _, _ = program.stop()
+    assert code == 0

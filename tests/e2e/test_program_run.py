@@ -111,7 +111,9 @@ def test_update_makes_the_running_instance_reload_its_settings(tmp_path):
         update = home.run("-UPDATE")
         assert update.returncode == 0, update.stderr
         assert greeting(home.smtp) == (220, b"second greeting")
-        assert "Settings reloaded from" in home.system_log()
+        done = "Settings reloaded from %s." % home.config
+        assert update.stdout.decode() == "QuorvexServer: %s\n" % done
+        assert done in home.system_log()
         assert program.stop()[0] == 0
 
 
@@ -177,4 +179,16 @@ def test_an_internal_fault_at_start_up_is_logged_and_ends_the_program(tmp_path):
     assert b"FATAL ERROR!!!" in result.stderr
     with open(os.path.join(home.path, "log", "quorvexlog.txt"), "rb") as f:
         assert b"TestTryCatch" in f.read()
+    assert "start successfully" not in home.system_log()
+
+
+def test_a_start_without_its_mail_database_ends_with_the_reason(tmp_path):
+    home = ProgramFolder(tmp_path)
+    os.makedirs(os.path.join(home.path, "db"))
+    with open(os.path.join(home.path, "db", "db.sqlite"), "wb") as f:
+        f.write(b"this is no database" * 100)
+    result = home.run(timeout=30)
+    assert result.returncode != 0
+    assert b"The mail database (ODBC data source QuorvexServer) could not be opened or created: " in result.stderr
+    assert b"Not started." in result.stderr
     assert "start successfully" not in home.system_log()

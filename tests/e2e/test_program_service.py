@@ -96,6 +96,11 @@ def test_install_writes_and_enables_the_unit(tmp_path):
     systemd = FakeSystemd(tmp_path)
     result = home.run("-install", extra_env=systemd.env())
     assert result.returncode == 0, result.stderr
+    # One line says what was done (the stand-in's service never runs).
+    done = ("QuorvexServer: The service unit %s for %s was written and enabled; the service did not start "
+            "(systemctl status QuorvexServer.service tells why).\n" % (systemd.unit(), home.path))
+    assert result.stdout.decode() == done
+    assert done.split(": ", 1)[1].rstrip("\n") in home.system_log()
     text = systemd.unit().read_text()
     assert 'ExecStart="%s" -service\n' % os.path.realpath(PROGRAM) in text
     assert 'Environment="QUORVEX_HOME=%s"\n' % home.path in text

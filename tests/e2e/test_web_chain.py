@@ -3,16 +3,23 @@ Apache includes the web directories that set-up published, a PHP page in
 "mail" logs in through the web-mail component (created through the
 registration file that set-up's registration wrote) as a signed-up account
 and shows its welcome message, and curl fetches the message's text from
-"maildata"."""
+"maildata". The README's web-mail page, exactly as written, in a real
+browser: sign in, the inbox, a message's text and HTML parts, sign out."""
 import os
 import re
+import smtplib
 import subprocess
 import sys
+from email.message import EmailMessage
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 import account_client as ac  # noqa: E402
 from apache_instance import ApacheInstance, web_folder  # noqa: E402
 from fresh_install import FreshInstall  # noqa: E402
+from browser import start_browser  # noqa: E402
+from quorvex_program import SOURCE  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 from webcom_env import HEADER, LIBRARY, PHP_CLASS  # noqa: E402
 
 PAGE = r"""<?php
@@ -66,3 +73,60 @@ def test_a_page_reads_the_welcome_message_through_the_component():
             assert b"X-Content-Type-Options: nosniff" in head
             assert b"QuorvexServer mail server" in text
             assert program.stop()[0] == 0
+
+
+def readme_web_mail_page():
+    """The PHP block of the README's section on a web-mail page."""
+    with open(os.path.join(SOURCE, "README.md")) as f:
+        section = f.read().split("### A web-mail page in PHP", 1)[1]
+    return re.search(r"```php\n(.*?)```", section, re.S).group(1)
+
+
+def test_the_readme_web_mail_page_works_in_a_browser_as_written(tmp_path):
+    with web_folder() as base:
+        sessions = os.path.join(base, "sessions")  # PHP's sessions: the test's own
+        os.makedirs(sessions)
+        os.chmod(sessions, 0o1733)
+        with ApacheInstance(base, extra_config='php_admin_value session.save_path "%s"' % sessions) as apache:
+            apache.start()
+            home = FreshInstall(base, apache, component=LIBRARY)
+            with home.start() as program:
+                program.wait_serving()
+                assert ac.signup(home.admin, "reader:127.0.0.1", password="secret")[-1] == "+OK"
+                message = EmailMessage()
+                message["From"], message["To"], message["Subject"] = "ann@remote.test", "reader@example.test", \
+                    "Both parts"
+                message.set_content("The plain text part.\n")
+                message.add_alternative("<p id=part>The <b>HTML</b> part.</p>\n", subtype="html")
+                with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
+                    client.send_message(message)
+                for source in (PHP_CLASS, HEADER):
+                    with open(source) as f:
+                        page_file(home, os.path.basename(source), f.read())
+                page_file(home, "index.php", readme_web_mail_page())
+                apache.wait_for("/mail/", lambda s, h, b: s == 200)
+                browser = start_browser(tmp_path)
+                try:
+                    wait = WebDriverWait(browser, 30)
+                    browser.get(apache.url("/mail/"))
+                    for password, title in (("wrong", "Sign in"), ("secret", "Inbox of reader")):
+                        wait.until(lambda d: d.find_elements(By.NAME, "user"))[0].send_keys("reader")
+                        browser.find_element(By.NAME, "password").send_keys(password)
+                        browser.find_element(By.TAG_NAME, "button").click()
+                        wait.until(lambda d: d.title == title and "-ERR" in d.page_source or password != "wrong")
+                    wait.until(lambda d: d.title == "Inbox of reader")
+                    assert [a.text for a in browser.find_elements(By.CSS_SELECTOR, "li a")] == \
+                        ["Welcome to QuorvexServer", "Both parts"]
+                    browser.find_element(By.LINK_TEXT, "Both parts").click()
+                    wait.until(lambda d: d.title == "Both parts")
+                    assert browser.find_element(By.TAG_NAME, "pre").text == "The plain text part."
+                    browser.switch_to.frame(browser.find_element(By.TAG_NAME, "iframe"))
+                    assert wait.until(lambda d: d.find_elements(By.ID, "part"))[0].text == "The HTML part."
+                    browser.switch_to.default_content()
+                    assert os.listdir(home.file("maildata", "reader"))
+                    browser.find_element(By.NAME, "logout").click()
+                    wait.until(lambda d: d.title == "Sign in")
+                    assert not os.path.exists(home.file("maildata", "reader"))  # the message files are gone
+                finally:
+                    browser.quit()
+                assert program.stop()[0] == 0

@@ -17,12 +17,9 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 import apache_instance  # noqa: E402
-import test_ports  # noqa: E402
 import webcom_env  # noqa: E402
+from browser import start_browser  # noqa: E402
 
-from selenium import webdriver  # noqa: E402
-from selenium.common.exceptions import WebDriverException  # noqa: E402
-from selenium.webdriver.chrome.service import Service  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 
@@ -82,30 +79,10 @@ def site():
             installation.stop()
 
 
-def start_browser(tmp_path):
-    """Chromium under ChromeDriver, both on ports of the test port allocator;
-    started again on others when one was taken in between."""
-    for attempt in range(3):
-        options = webdriver.ChromeOptions()
-        options.binary_location = "/usr/bin/chromium"
-        for argument in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                         "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                         "--user-data-dir=%s" % (tmp_path / ("profile-%d" % attempt)),
-                         "--remote-debugging-port=%d" % test_ports.take_one()):
-            options.add_argument(argument)
-        # Pages that wait for each other must not block the driver.
-        options.page_load_strategy = "none"
-        service = Service(executable_path="/usr/bin/chromedriver", port=test_ports.take_one())
-        try:
-            return webdriver.Chrome(service=service, options=options)
-        except WebDriverException:
-            if attempt == 2:
-                raise
-
-
 @pytest.fixture
 def browser(tmp_path):
-    driver = start_browser(tmp_path)
+    # Pages that wait for each other must not block the driver.
+    driver = start_browser(tmp_path, page_load_strategy="none")
     try:
         yield driver
     finally:

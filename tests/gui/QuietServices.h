@@ -38,7 +38,7 @@ struct QuietGui {
     QuietPrompts prompts;
     NoOpener opener;
     QtFileChooser files;
-    DialogTable dialogs{prompts};
+    DialogTable dialogs;
     GuiServices services;
 };
 

@@ -185,6 +185,24 @@ TEST(EncodedWords, LongInputIsCutIntoShortWords) {
     EXPECT_EQ(DecodeWords(q), in);
 }
 
+TEST(EncodedWords, UtfEightWordsHoldWholeCharacters) {
+    std::string in = "a";
+    for (int i = 0; i < 30; ++i) in += "\xE2\x82\xAC";  // the euro sign, 3 bytes
+    for (char letter : {'B', 'Q'}) {
+        const std::string encoded = EncodeWords(in, letter, "UTF-8");
+        EXPECT_EQ(DecodeWords(encoded), in) << letter;
+        std::size_t words = 0;
+        for (std::size_t p = 0, end = 0; end != std::string::npos; p = end + 1, ++words) {  // words stand apart
+            end = encoded.find(' ', p);
+            std::string word = DecodeWords(encoded.substr(p, end - p));
+            if (word.front() == 'a') word.erase(0, 1);
+            EXPECT_EQ(word.size() % 3, 0u) << letter << " word " << words;
+            EXPECT_TRUE(word.empty() || word.front() == '\xE2') << letter << " word " << words;
+        }
+        EXPECT_GT(words, 1u) << letter;
+    }
+}
+
 TEST(FieldCoders, ChooseEncoding) {
     EXPECT_EQ(CFieldCoder::ChooseEncoding(6, 6), 'B');
     EXPECT_EQ(CFieldCoder::ChooseEncoding(10, 1), 'Q');

@@ -1,5 +1,6 @@
 // The welcome message's bytes: the fixed header block, the stored form of
-// the body, refused header texts and the cut of an over-long message.
+// the body, the declared charset of 8-bit text, refused header texts and
+// the cut of an over-long message.
 #include <gtest/gtest.h>
 
 #include "mailmodel/WelcomeMail.h"
@@ -26,6 +27,20 @@ TEST(WelcomeMail, HeaderBlockAndStoredBody) {
               "Hello\r\n"
               "..leading dot\r\n"
               "last line\r\n");
+}
+
+TEST(WelcomeMail, EightBitTextDeclaresItsCharset) {
+    const WelcomeMail typed{"admin@example.test", "newuser@example.test", "Gr\xC3\xBC\xC3\x9F" "e", "K\xC3\xB6ln", "UTF-8"};
+    EXPECT_NE(FormatWelcomeMail(typed, "example.test", kDate).value().find(
+                  "Subject: =?UTF-8?B?R3LDvMOfZQ==?=\r\nX-Mailer: QuorvexServer\r\nMIME-Version: 1.0\r\n"
+                  "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+                  "K\xC3\xB6ln\r\n"),
+              std::string::npos);
+    WelcomeMail plain = typed;
+    plain.subject = "Hello";
+    plain.body = "Cologne";
+    EXPECT_EQ(FormatWelcomeMail(plain, "example.test", kDate).value().find("MIME"), std::string::npos)
+        << "ASCII text keeps the plain header";
 }
 
 TEST(WelcomeMail, HeaderTextsWithLineBreaksAreRefused) {

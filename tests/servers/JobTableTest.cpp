@@ -3,6 +3,7 @@
 #include "servers/jobs/JobTable.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -15,12 +16,14 @@
 #include <thread>
 
 #include "tests/support/NetTestSupport.h"
+#include "tests/support/SocketPair.h"
 
 namespace quorvex {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::RunFlagScope;
+using testing::SocketPair;
 using testing::WaitUntil;
 
 // Jobs that block until released, and a record of what ran.
@@ -248,9 +251,10 @@ TEST_F(TableFixture, OneCollectionPerAccount) {
     EXPECT_GE(table.EnqueueJob(later), 0);
 }
 
+// A collection (unlike a connection) waits for a slot of a full table.
 TEST_F(TableFixture, FullTableWaitsForTheLowestFreedSlot) {
     for (int i = 0; i < kJobSlotCount; ++i) {
-        JobRequest request = Request(JOB_POP3);
+        JobRequest request = Request(JOB_REMOTE_POP3, "192.0.2.1", "a" + std::to_string(i));
         ASSERT_EQ(table.EnqueueJob(request), i);  // the lowest free slot wins
     }
     ASSERT_TRUE(WaitUntil([&] { return table.ActiveJobCount() == kJobSlotCount; }));
@@ -258,7 +262,7 @@ TEST_F(TableFixture, FullTableWaitsForTheLowestFreedSlot) {
     std::atomic<pid_t> late_thread{0};
     std::thread late([&] {
         late_thread = ::gettid();
-        JobRequest request = Request(JOB_POP3);
+        JobRequest request = Request(JOB_REMOTE_POP3, "192.0.2.1", "late");
         slot = table.EnqueueJob(request);
     });
     // The late caller has either come back (wrong: the table is full) or
@@ -277,13 +281,13 @@ TEST_F(TableFixture, FullTableWaitsForTheLowestFreedSlot) {
 
 TEST_F(TableFixture, WaitingEnqueueEndsWithTheRunFlagOrAStop) {
     for (int i = 0; i < kJobSlotCount; ++i) {
-        JobRequest request = Request(JOB_POP3);
+        JobRequest request = Request(JOB_REMOTE_POP3, "192.0.2.1", "a" + std::to_string(i));
         ASSERT_GE(table.EnqueueJob(request), 0);
     }
     std::stop_source stop;
     std::atomic<int> stopped_result{-2};
     std::thread by_token([&] {
-        JobRequest request = Request(JOB_POP3);
+        JobRequest request = Request(JOB_REMOTE_POP3, "192.0.2.1", "by token");
         stopped_result = table.EnqueueJob(request, stop.get_token());
     });
     stop.request_stop();
@@ -292,7 +296,7 @@ TEST_F(TableFixture, WaitingEnqueueEndsWithTheRunFlagOrAStop) {
 
     std::atomic<int> flag_result{-2};
     std::thread by_flag([&] {
-        JobRequest request = Request(JOB_POP3);
+        JobRequest request = Request(JOB_REMOTE_POP3, "192.0.2.1", "by flag");
         flag_result = table.EnqueueJob(request);
     });
     const auto cleared = std::chrono::steady_clock::now();
@@ -326,6 +330,246 @@ TEST(JobTableTest, ThrowingJobIsLoggedAndTheSlotServedAgain) {
     std::lock_guard lock(mutex);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find("session broke"), std::string::npos);
+}
+
+// Connections whose jobs wait for their clients as sessions do, on a clock
+// the test sets: "p" is progress, "f<text>" names a forwarded client; the
+// job answers each with a byte once it is waiting again.
+class LoadTable {
+public:
+    explicit LoadTable(JobTableOptions options) {
+        options.clock = [this] { return LoadClock::time_point(LoadClock::duration(now_.load())); };
+        options.max_connections_per_ip = [] { return kJobSlotCount; };
+        options.is_web_mail = [](const PeerAddress& peer) { return peer.HostText() == "192.0.2.80"; };
+        options.load_log = [this](std::string_view line) {
+            std::lock_guard lock(mutex_);
+            lines_.emplace_back(line);
+        };
+        table_ = std::make_unique<JobTable>(std::move(options));
+        for (const JobKind kind : {JOB_SMTP, JOB_POP3}) table_->SetHandler(kind, [](Job& job) { Serve(job); });
+        table_->CreateWorkerThreads();
+    }
+    ~LoadTable() {
+        clients_.clear();  // each job sees its client go and ends
+        table_->Shutdown();
+    }
+    void At(LoadClock::duration t) { now_ = t.count(); }
+    // The client's number, or -1 when refused (`refusal` says why).
+    int Connect(const char* address, JobRefusal* refusal = nullptr) {
+        SocketPair pair;
+        JobRequest request;
+        request.kind = JOB_POP3;
+        request.client = *PeerAddress::FromNumeric(address, 40000);
+        request.socket = std::move(pair.ours);
+        slots_.push_back(table_->EnqueueJob(request));
+        if (refusal) *refusal = request.refusal;
+        if (slots_.back() < 0) {
+            EXPECT_TRUE(request.socket.valid());  // still the caller's
+            slots_.pop_back();
+            return -1;
+        }
+        clients_.push_back(std::move(pair.theirs));
+        Ack(static_cast<int>(clients_.size()) - 1);
+        return static_cast<int>(clients_.size()) - 1;
+    }
+    void Tell(int client, std::string_view text) {
+        ASSERT_EQ(::send(clients_[client].get(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
+        Ack(client);
+    }
+    void Watch() { table_->WatchSlots(); }
+    // The client goes; returns once its job has ended.
+    void Leave(int client) {
+        ::shutdown(clients_[client].get(), SHUT_WR);
+        char byte;
+        ASSERT_TRUE(WaitUntil([&] { return ::recv(clients_[client].get(), &byte, 1, MSG_DONTWAIT) == 0; }));
+    }
+    // The clients whose connection the table has closed.
+    std::vector<int> Closed() {
+        std::vector<int> closed;
+        for (std::size_t i = 0; i < clients_.size(); ++i) {
+            char byte;
+            if (::recv(clients_[i].get(), &byte, 1, MSG_DONTWAIT) == 0) closed.push_back(static_cast<int>(i));
+        }
+        return closed;
+    }
+    std::string KeyOf(int client) { return table_->Slot(slots_[client]).key; }
+    int SlotOf(int client) { return slots_[client]; }
+    int LinesWith(std::string_view text) {
+        std::lock_guard lock(mutex_);
+        return static_cast<int>(std::count_if(lines_.begin(), lines_.end(),
+                                              [&](const std::string& line) { return line.find(text) != line.npos; }));
+    }
+
+private:
+    static void Serve(Job& job) {
+        const int fd = job.socket.get();
+        const auto answer = [&] {
+            job.activity->Waiting(true);
+            ::send(fd, "k", 1, MSG_NOSIGNAL);
+        };
+        answer();
+        char buffer[256];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) return;
+            job.activity->Waiting(false);
+            const std::string_view got(buffer, static_cast<std::size_t>(n));
+            if (got == "p") job.activity->Progress();
+            if (got.starts_with('f')) job.activity->ForwardedClient(got.substr(1));
+            answer();
+        }
+    }
+    void Ack(int client) {
+        pollfd p{clients_[client].get(), POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        char byte = 0;
+        ASSERT_EQ(::recv(clients_[client].get(), &byte, 1, 0), 1);
+    }
+
+    RunFlagScope run_;
+    std::atomic<LoadClock::rep> now_{0};
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+    std::unique_ptr<JobTable> table_;
+    std::vector<int> slots_;
+    std::vector<UniqueFd> clients_;
+};
+
+// Busy from four slots, a share of two: who is closed, and how often the
+// share is reported.
+TEST(JobTableLoad, BusyTableKeepsItsSlotsForClientsAtWork) {
+    using namespace std::chrono_literals;
+    const char* a = "192.0.2.1";
+    const char* b = "192.0.2.2";
+    const char* web = "192.0.2.80";
+    struct Case {
+        const char* name;
+        std::function<void(LoadTable&)> script;
+        std::vector<int> closed;
+        int share_lines;
+    };
+    const Case cases[] = {
+        {"beyond its share under load, the longest-held goes at once",
+         [&](LoadTable& t) {
+             for (int i = 0; i < 3; ++i) t.At(i * 1s), t.Connect(a);
+             t.Connect(b);
+         },
+         {0}, 1},
+        {"below the busy mark an address may hold more", [&](LoadTable& t) {
+             for (int i = 0; i < 3; ++i) t.Connect(a);
+         },
+         {}, 0},
+        {"an address held to its share loses its oldest for each new one, in one episode",
+         [&](LoadTable& t) {
+             for (int i = 0; i < 3; ++i) t.At(i * 1s), t.Connect(a);
+             t.Connect(b);
+             t.At(20s);
+             for (const int client : {1, 2, 3}) t.Tell(client, "p");
+             t.Connect(a);
+         },
+         {0, 1}, 1},
+        {"under load a session without progress for 10 s is closed",
+         [&](LoadTable& t) {
+             for (const char* address : {a, b, "192.0.2.3", "192.0.2.4"}) t.Connect(address);
+             t.At(5s);
+             t.Tell(0, "p");
+             t.At(12s);
+             t.Watch();
+         },
+         {1, 2, 3}, 0},
+        {"without load an idle session stays", [&](LoadTable& t) {
+             for (const char* address : {a, b, "192.0.2.3"}) t.Connect(address);
+             t.At(12s);
+             t.Watch();
+         },
+         {}, 0},
+        {"an address held to its share has its idle sessions closed after the load",
+         [&](LoadTable& t) {
+             for (int i = 0; i < 3; ++i) t.Connect(a);
+             t.Connect(b);
+             t.At(10s);
+             t.Tell(2, "p");
+             t.Leave(3);  // the table is calm again
+             t.At(12s);
+             t.Watch();
+         },
+         {0, 1, 3}, 1},
+        {"no session outlasts the deadline", [&](LoadTable& t) {
+             t.Connect(a);
+             t.At(29min);
+             t.Tell(0, "p");
+             t.At(30min);
+             t.Watch();
+         },
+         {0}, 0},
+        {"a web-mail session counts against the client it names",
+         [&](LoadTable& t) {
+             for (int i = 0; i < 3; ++i) t.At(i * 1s), t.Connect(web);
+             t.Tell(0, "f10.9.9.1");
+             t.Tell(1, "f10.9.9.2");
+             t.Connect(b);
+             EXPECT_EQ(t.KeyOf(0), "10.9.9.1");
+             EXPECT_EQ(t.KeyOf(2), web);
+         },
+         {}, 0},
+        {"only a web-mail front end names a client, and only by an address",
+         [&](LoadTable& t) {
+             for (int i = 0; i < 3; ++i) t.At(i * 1s), t.Connect(a);
+             t.Tell(0, "f10.9.9.1");
+             EXPECT_EQ(t.KeyOf(0), a);
+             t.At(3s), t.Connect(web), t.Tell(3, "fbob");
+             t.At(4s), t.Connect(web), t.Tell(4, "f10.9.9.300");
+             t.At(5s), t.Connect(web);
+         },
+         {0, 3}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JobTableOptions options;
+        options.busy_slots = 4;
+        options.calm_slots = 3;
+        options.address_share = 2;
+        LoadTable table(options);
+        c.script(table);
+        EXPECT_EQ(table.Closed(), c.closed);
+        EXPECT_EQ(table.LinesWith(" slots under load; its sessions beyond 2 are closed"), c.share_lines);
+    }
+}
+
+// A full table closes the session idle longest for a new connection of an
+// address that holds fewer slots; when none has been idle long enough, or
+// the newcomer's address lost a session for load, the connection is
+// refused at once. Each is reported once.
+TEST(JobTableLoad, FullTableMakesRoomOrRefusesAtOnce) {
+    using namespace std::chrono_literals;
+    LoadTable table(JobTableOptions{});
+    for (int i = 0; i < kJobSlotCount; ++i) {
+        const std::string address = "192.0.2." + std::to_string(1 + i % 50);
+        ASSERT_EQ(table.Connect(address.c_str()), i);
+    }
+    table.At(1s);
+    table.Tell(1, "p");
+    JobRefusal refusal = JobRefusal::kNone;
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(table.Connect("198.51.100.1", &refusal), -1);
+    EXPECT_EQ(refusal, JobRefusal::kBusy);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);  // at once, not after a wait
+    table.At(4s);
+    const int newcomer = table.Connect("198.51.100.1", &refusal);
+    ASSERT_GE(newcomer, 0);
+    EXPECT_EQ(table.SlotOf(newcomer), 0);  // slot 1 made progress later
+    EXPECT_EQ(table.Connect("198.51.100.2"), kJobSlotCount + 1);
+    EXPECT_EQ(table.Closed(), (std::vector<int>{0, 2}));
+    // 192.0.2.1, whose session made room, holds none after these two go,
+    // yet makes no room.
+    table.Leave(newcomer);
+    table.Leave(50);
+    ASSERT_GE(table.Connect("198.51.100.3"), 0);
+    ASSERT_GE(table.Connect("198.51.100.4"), 0);
+    EXPECT_EQ(table.Connect("192.0.2.1", &refusal), -1);
+    EXPECT_EQ(table.Connect("198.51.100.5"), kJobSlotCount + 4);
+    EXPECT_EQ(table.LinesWith("no idle session may make room; new connections are refused (first 198.51.100.1)"), 1);
+    EXPECT_EQ(table.LinesWith("the session idle longest is closed for each new connection (first 192.0.2.1, idle 4 s"), 1);
 }
 
 }  // namespace

@@ -8,12 +8,14 @@
 
 #include "servers/pop3/Pop3Session.h"
 #include "tests/servers/support/Pop3FakeServices.h"
+#include "tests/support/RecordedActivity.h"
 #include "tests/support/TempFolder.h"
 
 namespace quorvex::pop3 {
 namespace {
 
 using testing::FakeServices;
+using testing::RecordedActivity;
 using testing::StringOutput;
 using testing::TempFolder;
 
@@ -28,6 +30,8 @@ protected:
     // Starts a session and returns the greeting.
     std::string Open(const std::string& client = "192.0.2.7") {
         session = std::make_unique<Pop3Session>(services, out, settings, client);
+        activity = RecordedActivity{};
+        session->SetActivity(activity);
         EXPECT_EQ(session->Start(), Pop3Step::kContinue);
         return out.Take();
     }
@@ -49,6 +53,7 @@ protected:
     FakeServices services;
     StringOutput out;
     Pop3SessionSettings settings;
+    RecordedActivity activity;
     std::unique_ptr<Pop3Session> session;
     Pop3Step last_step = Pop3Step::kContinue;
 };
@@ -123,19 +128,19 @@ TEST_F(Pop3SessionTest, AuthorizationDialogues) {
 }
 
 // Every refused PASS is reported with the connection's address, the name
-// USER gave and the outcome; the check runs for unknown names too (equal
+// USER gave (as the client spelled it) and the outcome; the check runs for unknown names too (equal
 // cost); a locked address is refused without a check.
 TEST_F(Pop3SessionTest, FailedLoginsAreReportedAndLockedAddressesRefused) {
     settings.MaxPasswordTries = 20;
     Open("192.0.2.7");
-    for (const char* line : {"USER nobody", "PASS x", "USER bob", "PASS wrong", "USER team", "PASS pw", "PASS y"})
+    for (const char* line : {"USER nobody", "PASS x", "USER Bob", "PASS wrong", "USER team", "PASS pw", "PASS y"})
         Say(line);
     EXPECT_EQ(services.checked, (std::vector<std::string>{"nobody", "bob", "team", "team"}));
     EXPECT_EQ(services.failed_logins,
-              (std::vector<std::string>{"192.0.2.7 nobody unknown-account", "192.0.2.7 bob wrong-password",
+              (std::vector<std::string>{"192.0.2.7 nobody unknown-account", "192.0.2.7 Bob wrong-password",
                                         "192.0.2.7 team not-permitted", "192.0.2.7 team wrong-password"}));
     EXPECT_NE(std::find(services.log.begin(), services.log.end(),
-                        "192.0.2.7 login failed: service=pop3 address=192.0.2.7 account=bob outcome=wrong-password"),
+                        "192.0.2.7 login failed: service=pop3 address=192.0.2.7 account=Bob outcome=wrong-password"),
               services.log.end());
     services.locked.insert("192.0.2.7");
     Say("USER bob");
@@ -158,6 +163,7 @@ TEST_F(Pop3SessionTest, LogAddressFromUserArgument) {
     ASSERT_FALSE(services.log.empty());
     EXPECT_EQ(services.log.front(), "192.0.2.7 bob:10.0.0.9");
     EXPECT_EQ(session->LogAddress(), "10.0.0.9");
+    EXPECT_EQ(activity.forwarded, std::vector<std::string>{"10.0.0.9"});
     EXPECT_EQ(session->Account(), "bob");
 }
 
@@ -346,6 +352,25 @@ TEST_F(Pop3MailboxTest, RemoteCollectionQueuedOnce) {
     EXPECT_EQ(Say("REMOTE POP3"), "+OK \r\n");
     EXPECT_EQ(Say("remote pop3"), "+OK in processing\r\n");
     EXPECT_EQ(services.queued, (std::vector<std::string>{"bob", "bob"}));
+}
+
+// Only what changes something is progress: a login, a retrieved, deleted,
+// moved or marked message, a queued collection.
+TEST_F(Pop3MailboxTest, ProgressIsWhatChangesSomething) {
+    const std::pair<const char*, bool> steps[] = {
+        {"NOOP", false},       {"USER bob", false},  {"PASS wrong", false},  {"PASS secret", true},
+        {"STAT", false},       {"LIST", false},      {"UIDL", false},        {"TOP 1 0", false},
+        {"NOOP", false},       {"RSET", false},      {"HELP", false},        {"RETR 9", false},
+        {"RETR 1", true},      {"DELE 2", true},     {"DELE 9", false},      {"MOVE 1 0 1", true},
+        {"REPL 1 1", false},   {"SETR 1 1 1", true}, {"SETR 1 9 1", false},  {"REMOTE POP3", true},
+        {"REMOTE POP3", false},
+    };
+    Open();
+    for (const auto& [line, progress] : steps) {
+        const int before = activity.progress;
+        Say(line);
+        EXPECT_EQ(activity.progress > before, progress) << line;
+    }
 }
 
 TEST_F(Pop3MailboxTest, RetrSendsStoredBytesOnceWithTheEndOnItsOwnLine) {

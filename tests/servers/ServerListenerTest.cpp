@@ -1,6 +1,6 @@
 // Listeners and the job table together, with many real TCP connections on
-// loopback: the 100-job ceiling, the per-address limit, nothing lost when
-// slots free up, and shutdown ending every blocked session.
+// loopback: the 100-job ceiling, a full table's refusal at once, the
+// per-address limit, and shutdown ending every blocked session.
 #include "servers/jobs/ServerListener.h"
 
 #include <arpa/inet.h>
@@ -64,11 +64,15 @@ std::string Greeting(const UniqueFd& fd) {
     return line;
 }
 
-TEST(ServerListenerTest, ThreeHundredConnectionsAtMostHundredJobsNoneLost) {
+// Sessions that are busy (not waiting for their clients) are never closed
+// to make room: the connections beyond them are refused at once, with a
+// reply, not left in the listen backlog.
+TEST(ServerListenerTest, ThreeHundredConnectionsAtMostHundredJobsTheRestRefusedAtOnce) {
     RunFlagScope run;
     HeldSessions sessions;
     JobTableOptions options;
     options.max_connections_per_ip = [] { return 1000; };  // all come from one address
+    options.address_share = kJobSlotCount;
     JobTable table(options);
     table.SetHandler(JOB_POP3, sessions.Handler());
     table.CreateWorkerThreads();
@@ -83,10 +87,16 @@ TEST(ServerListenerTest, ThreeHundredConnectionsAtMostHundredJobsNoneLost) {
     }
     ASSERT_TRUE(WaitUntil([&] { return sessions.running() == kJobSlotCount; }));
     EXPECT_EQ(table.ActiveJobCount(), kJobSlotCount);
-    sessions.Open();
     int greeted = 0;
-    for (const UniqueFd& client : clients) greeted += Greeting(client) == "220 hello 127.0.0.1";
-    EXPECT_EQ(greeted, 300);
+    int refused = 0;
+    for (const UniqueFd& client : clients) {
+        const std::string line = Greeting(client) + "\r\n";
+        greeted += line == "220 hello 127.0.0.1\r\n";
+        refused += line == kPop3BusyReply;
+    }
+    EXPECT_EQ(greeted, kJobSlotCount);
+    EXPECT_EQ(refused, 300 - kJobSlotCount);
+    sessions.Open();
     EXPECT_EQ(sessions.peak(), kJobSlotCount);
     table.Shutdown();
 }

@@ -8,12 +8,14 @@
 #include "common/Base64.h"
 #include "servers/smtp/SmtpSession.h"
 #include "servers/support/FakeSmtpServices.h"
+#include "support/RecordedActivity.h"
 #include "support/TempFolder.h"
 
 namespace quorvex::smtp {
 namespace {
 
 using testing::FakeSmtpServices;
+using testing::RecordedActivity;
 using testing::TempFolder;
 
 constexpr std::string_view kGreeting = "220 ESMTP QuorvexServer 5.3.2005.07.08 SMTP Service Ready\r\n";
@@ -35,6 +37,7 @@ public:
     Harness() : services(folder.path()) {}
     std::string Start(std::string client = "10.1.2.3") {
         session = std::make_unique<SmtpSession>(services, std::move(client));
+        session->SetActivity(activity);
         return session->Start();
     }
     std::string Send(std::string_view bytes) {
@@ -46,6 +49,7 @@ public:
     TempFolder folder;
     LineBuffer lines;
     FakeSmtpServices services;
+    RecordedActivity activity;
     std::unique_ptr<SmtpSession> session;
 };
 
@@ -647,6 +651,31 @@ TEST(SmtpSession, WebMailDraftIsStoredOnlyAsTheSendersCopy) {
     EXPECT_EQ(h.services.sent_copies[0].first, "alice");
     EXPECT_NE(h.services.sent_copies[0].second.find("Received: from alice (unknown [192.0.2.7])"), std::string::npos);
     EXPECT_EQ(h.session->peer(), "192.0.2.7");
+    EXPECT_EQ(h.activity.forwarded, std::vector<std::string>{"192.0.2.7"});
+}
+
+// Only what changes something is progress: a client that sends nothing
+// else counts as idle, however often it sends.
+TEST(SmtpSession, ProgressIsWhatChangesSomething) {
+    const std::string user = Base64Encode("alice");
+    const std::vector<std::vector<std::pair<std::string, bool>>> cases = {
+        {{"NOOP", false}, {"HELO c", true}, {"NOOP", false}, {"RSET", false}, {"HELO again", false},
+         {"VRFY x", false}, {"MAIL FROM:<a\x01@remote.org>", false}, {"RCPT TO:<alice@example.test>", false}},
+        {{"EHLO c", true}, {"MAIL FROM:<x@remote.org>", true}, {"RCPT TO:<alice@example.test>", true},
+         {"DATA", true}, {"Subject: hi", true}, {"", true}, {".", true}, {"NOOP", false}},
+        {{"EHLO c", true}, {"AUTH LOGIN", false}, {user, false}, {Base64Encode("nope"), false},
+         {"AUTH LOGIN " + user, false}, {Base64Encode("secret"), true}},
+    };
+    for (const auto& steps : cases) {
+        Harness h;
+        LocalAccounts(h.services);
+        h.Start();
+        for (const auto& [line, progress] : steps) {
+            const int before = h.activity.progress;
+            h.Send(line + "\r\n");
+            EXPECT_EQ(h.activity.progress > before, progress) << line;
+        }
+    }
 }
 
 // The web-mail copy that cannot be stored is never acknowledged with 250:

@@ -3,6 +3,9 @@
 // conversions, results and the module's object count.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,63 @@ namespace quorvex::webcom {
 namespace {
 
 using namespace testing;
+
+// Each member as "<kind> (<argument types>) <value type>": kind "method",
+// "read-only", "read/write" or "write-only"; a letter per type, as the
+// member tables write them; the value type of a property that is written.
+using ClassSummary = std::map<std::string, std::string>;
+
+std::string Summary(std::string_view kind, std::string_view params, char value) {
+    return std::string(kind) + " (" + std::string(params) + ")" + (value != 0 ? std::string(" ") + value : "");
+}
+
+// The rows "| `Name` | kind | arguments | value or result |" under each
+// heading "## QuorvexCOM.<class>" of docs/webmail-reference.md.
+std::map<std::string, ClassSummary> ReadReference() {
+    static const std::regex kRow(R"(^\| `(\w+)` \| ([a-z/-]+) \| ([^|]*)\| (\w*))");
+    static const std::regex kArgument(R"(` (\w+))");
+    const auto letter = [](const std::string& type) {
+        return type == "text" ? kParamText : type == "integer" ? kParamInteger : type == "object" ? kParamAny : '?';
+    };
+    std::ifstream in(std::string(QUORVEX_SOURCE_DIR) + "/docs/webmail-reference.md");
+    std::map<std::string, ClassSummary> classes;
+    std::string current, line;
+    for (std::smatch row; std::getline(in, line);) {
+        if (line.rfind("## QuorvexCOM.", 0) == 0) current = line.substr(3);
+        if (!std::regex_search(line, row, kRow)) continue;
+        std::string params;
+        const std::string arguments = row[3];
+        for (std::sregex_iterator it(arguments.begin(), arguments.end(), kArgument), end; it != end; ++it)
+            params += letter((*it)[1]);
+        const bool written = row[2] == "read/write" || row[2] == "write-only";
+        classes[current][row[1]] = Summary(row[2].str(), params, written ? letter(row[4]) : 0);
+    }
+    return classes;
+}
+
+template <class T>
+ClassSummary FromTable() {
+    struct Seen {
+        bool method = false, get = false, put = false;
+        std::string params;
+        char value = 0;
+    };
+    std::map<std::string, Seen> members;
+    for (const Member<T>& row : T::Members()) {
+        Seen& seen = members[std::string(row.name)];
+        seen.method |= row.kind == kMethod;
+        seen.get |= row.kind == kPropertyGet;
+        seen.put |= row.kind == kPropertyPut;
+        seen.params = row.params.substr(0, row.params.size() - (row.kind == kPropertyPut ? 1 : 0));
+        if (row.kind == kPropertyPut) seen.value = row.params.back();
+    }
+    ClassSummary summary;
+    for (const auto& [name, seen] : members) {
+        const char* kind = seen.method ? "method" : !seen.put ? "read-only" : seen.get ? "read/write" : "write-only";
+        summary[name] = Summary(kind, seen.params, seen.value);
+    }
+    return summary;
+}
 
 TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
     const char* const pop3[] = {
@@ -63,6 +123,24 @@ TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
     EXPECT_EQ(admin_object.IdOfName("lastresponse", dispid), kOk);
     EXPECT_EQ(dispid, 2);
     EXPECT_EQ(admin_object.IdOfName("NoSuchMember", dispid), kUnknownName);
+}
+
+// The reference lists every member of the three classes, and nothing else,
+// with the kind, arguments and value type its member table gives it.
+TEST(Dispatch, TheReferenceListsEveryMemberAsTheTablesDefineIt) {
+    auto reference = ReadReference();
+    const std::map<std::string, ClassSummary> tables = {
+        {"QuorvexCOM.POP3", FromTable<CPOP3>()},
+        {"QuorvexCOM.SMTP", FromTable<CSMTP>()},
+        {"QuorvexCOM.Admin", FromTable<CAdmin>()},
+    };
+    for (const auto& [name, members] : tables) {
+        const ClassSummary& listed = reference[name];
+        for (const auto& [member, summary] : members)
+            EXPECT_EQ(listed.contains(member) ? listed.at(member) : "missing", summary) << name << "." << member;
+        for (const auto& [member, summary] : listed)
+            EXPECT_TRUE(members.contains(member)) << name << "." << member << " is not a member";
+    }
 }
 
 TEST(Dispatch, CallsTheTableCannotMatch) {

@@ -14,6 +14,7 @@
 #include "gui/support/AccountTexts.h"
 #include "gui/support/DialogButtons.h"
 #include "gui/support/Prompts.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -46,6 +47,7 @@ AccountSheet::AccountSheet(std::string account, Prompts& prompts, QWidget* paren
     layout->addWidget(tabs_);
     layout->addWidget(buttons);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
     buttons->findChild<QPushButton*>(QStringLiteral("ok"))->setFocus();
 }
 

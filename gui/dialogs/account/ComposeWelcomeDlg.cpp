@@ -12,6 +12,7 @@
 #include "gui/support/DialogButtons.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -41,6 +42,7 @@ ComposeWelcomeDlg::ComposeWelcomeDlg(std::string path, Prompts& prompts, QWidget
     layout->addWidget(body_, 1);
     layout->addWidget(buttons);
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void ComposeWelcomeDlg::OnOk() {

@@ -15,6 +15,7 @@
 #include "gui/support/DialogButtons.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
+#include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailForward.h"
@@ -100,6 +101,7 @@ GroupDlg::GroupDlg(std::string group, Prompts& prompts, QWidget* parent)
     layout->addWidget(buttons);
     ShowLists();
     TranslateWidgetTree(this);
+    SetTabOrderFromLayout(this);
 }
 
 void GroupDlg::ShowLists() {

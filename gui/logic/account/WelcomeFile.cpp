@@ -6,6 +6,7 @@
 
 #include "common/AccountName.h"
 #include "common/AsciiCase.h"
+#include "common/EncodedWords.h"
 #include "common/MailDate.h"
 #include "gui/logic/account/BasicInfoForm.h"
 #include "mailmodel/AppServices.h"
@@ -52,7 +53,7 @@ WelcomeMail ParseWelcomeFile(std::string_view bytes) {
         }
         if (StartsWithNoCase(line, "From: ")) mail.sender = line.substr(6);
         else if (StartsWithNoCase(line, "To: ")) mail.recipient = line.substr(4);
-        else if (StartsWithNoCase(line, "Subject: ")) mail.subject = line.substr(9);
+        else if (StartsWithNoCase(line, "Subject: ")) mail.subject = DecodeEncodedWords(line.substr(9));
         at = next;
     }
     return mail;
@@ -70,18 +71,15 @@ WelcomeSave SaveWelcome(const std::string& path, WelcomeMail mail) {
     mail.sender = SingleLineText(mail.sender);
     mail.recipient = SingleLineText(mail.recipient);
     mail.subject = SingleLineText(mail.subject);
-    // The formatter would cut a message that does not fit; the
-    // administrator is told instead. The size is that of the header (the
-    // message with an empty body) and the stored body.
-    WelcomeMail header_only = mail;
-    header_only.body.clear();
-    const std::optional<std::string> header =
-        FormatWelcomeMail(header_only, GetDomainName(), LocalMailDate(std::time(nullptr)));
-    if (!header) return WelcomeSave::kFailed;
-    if (header->size() + compose::DotStuff(compose::NormalizeLineEnds(mail.body)).size() > kMaxWelcomeMailBytes)
-        return WelcomeSave::kTooLong;
-    return WriteWelcomeMailFile(path, mail.sender, mail.recipient, mail.subject, mail.body) == 1 ? WelcomeSave::kSaved
-                                                                                                 : WelcomeSave::kFailed;
+    mail.charset = kTypedTextCharset;
+    // The formatter would cut a message that does not fit (after its last
+    // whole line); the administrator is told instead.
+    const std::optional<std::string> text = FormatWelcomeMail(mail, GetDomainName(), LocalMailDate(std::time(nullptr)));
+    if (!text) return WelcomeSave::kFailed;
+    if (!text->ends_with(compose::DotStuff(compose::NormalizeLineEnds(mail.body)) + "\r\n")) return WelcomeSave::kTooLong;
+    return WriteWelcomeMailFile(path, mail.sender, mail.recipient, mail.subject, mail.body, mail.charset) == 1
+               ? WelcomeSave::kSaved
+               : WelcomeSave::kFailed;
 }
 
 }  // namespace quorvex::gui

@@ -11,10 +11,15 @@
 
 namespace quorvex::gui {
 
-// The From, To and Subject values (header names in any case) and the body:
-// everything after the empty line that ends the header, without its last
-// line end, with doubled leading dots made single again. Lines may end in
-// CR LF or in LF alone; a file without the empty line has an empty body.
+// The texts the window edits are UTF-8; a message holding other than ASCII
+// declares it.
+inline constexpr const char* kTypedTextCharset = "UTF-8";
+
+// The From, To and Subject values (header names in any case, the
+// subject's encoded words decoded) and the body: everything after the
+// empty line that ends the header, without its last line end, with doubled
+// leading dots made single again. Lines may end in CR LF or in LF alone; a
+// file without the empty line has an empty body.
 WelcomeMail ParseWelcomeFile(std::string_view bytes);
 
 // The message of the file, or the standard message when it cannot be read.
@@ -22,9 +27,10 @@ WelcomeMail LoadWelcomeForEditing(const std::string& path);
 
 enum class WelcomeSave { kSaved, kTooLong, kFailed };
 
-// Writes the message atomically (a failed write leaves the old file);
-// control characters are taken out of sender, receiver and subject. A
-// message longer than the file may be is refused, not cut.
+// Writes the message atomically (a failed write leaves the old file), its
+// texts declared UTF-8; control characters are taken out of sender,
+// receiver and subject. A message longer than the file may be is refused,
+// not cut.
 WelcomeSave SaveWelcome(const std::string& path, WelcomeMail mail);
 
 }  // namespace quorvex::gui

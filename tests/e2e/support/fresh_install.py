@@ -5,8 +5,8 @@ the test port allocator) and, as an installation puts them there, the web
 directory installer Vendrel.so and a web-mail component (the registration
 test fixture, or the real library). Everything set-up touches outside the
 folder is pointed below the test's own folder: HOME and the XDG folders
-(desktop and autostart entries), the ODBC ini files (a copy of the system's
-driver list, no data source) and the web server's configuration (a private
+(desktop and autostart entries), the system's ODBC ini files (a copy of the
+system's driver list, no data source) and the web server's configuration (a private
 Apache). The program runs without a display unless asked otherwise.
 """
 import grp
@@ -47,7 +47,6 @@ class FreshInstall(ProgramFolder):
         os.makedirs(self.odbc)
         shutil.copy("/etc/odbcinst.ini", os.path.join(self.odbc, "odbcinst.ini"))
         open(os.path.join(self.odbc, "odbc.ini"), "w").close()
-        self.user_odbc = os.path.join(self.odbc, "user-odbc.ini")
         self.user_home = os.path.join(self.base, "user")
         self.fixture_log = os.path.join(self.base, "fixture.log")
         self.apache = apache
@@ -73,7 +72,6 @@ class FreshInstall(ProgramFolder):
             "HOME": self.user_home,
             "XDG_CONFIG_HOME": os.path.join(self.user_home, ".config"),
             "ODBCSYSINI": self.odbc,
-            "ODBCINI": self.user_odbc,
             "QUORVEX_COM_FIXTURE_LOG": self.fixture_log,
             "TZ": "UTC0",
         })

@@ -74,8 +74,8 @@ class ProgramFolder:
         self.path = os.path.join(str(root), "home")
         shutil.copytree(DEMO, self.path)
         self.config = os.path.join(self.path, "config.ini")
-        # A run that sets itself up registers its ODBC data source: in ini
-        # files of the test's own, never in /etc/odbc.ini.
+        # The system's ODBC files are the test's own: a data source of the
+        # machine's /etc/odbc.ini would win over the folder's own odbc.ini.
         self.odbc = os.path.join(str(root), "odbc")
         os.makedirs(self.odbc, exist_ok=True)
         shutil.copy("/etc/odbcinst.ini", os.path.join(self.odbc, "odbcinst.ini"))
@@ -98,7 +98,6 @@ class ProgramFolder:
         env["XDG_CONFIG_HOME"] = os.path.join(self.path, "xdg-config")
         env["HOME"] = self.path
         env["ODBCSYSINI"] = self.odbc
-        env["ODBCINI"] = os.path.join(self.odbc, "user-odbc.ini")
         # ...and publishes web directories: nowhere outside the test.
         env["QUORVEX_APACHE_CONF_DIR"] = os.path.join(self.odbc, "no-web-server")
         env.pop("NOTIFY_SOCKET", None)

@@ -187,7 +187,8 @@ TEST_F(AccountToolsLogic, WelcomeMessageRoundTripAndLimits) {
     const WelcomeMail missing = LoadWelcomeForEditing(path);
     EXPECT_EQ(missing.recipient, "newuser@example.test");
 
-    const WelcomeMail mail{"admin@example.test", "newuser@example.test", "Hello", ".leading dot\r\nsecond line\r\n"};
+    const WelcomeMail mail{"admin@example.test", "newuser@example.test", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC",
+                           ".leading dot\r\nK\xC3\xB6ln\r\n"};
     ASSERT_EQ(SaveWelcome(path, mail), WelcomeSave::kSaved);
     const WelcomeMail back = LoadWelcomeForEditing(path);
     EXPECT_EQ(back.sender, mail.sender);

@@ -1,5 +1,6 @@
 // The main window's decisions without widgets: tray clicks and the lock,
-// the close choice, the domain selector and the user manual.
+// the close choice, the domain selector, the log notices and the user
+// manual.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -81,6 +82,18 @@ TEST(DomainSelector, ItemsAndReselection) {
         {"", -1, 0},
     };
     for (const Case& c : cases) EXPECT_EQ(ReselectDomain(items, c.old_text, c.old_index), c.expected) << c.old_text;
+}
+
+TEST(LogNotices, AFailedLoginIsShownOnce) {
+    const std::pair<const char*, bool> cases[] = {
+        {"POP3 WebMail login failed: service=pop3 address=127.0.0.1 account=bob outcome=wrong-password", true},
+        {"SMTP 10.0.0.7 login failed: service=smtp address=10.0.0.7 account=bob outcome=unknown-account", true},
+        {"POP3 10.0.0.7 USER bob", false},
+        {"POP3 10.0.0.7 RETR login failed: service=pop3", false},  // client text after the command
+        {"login failed: service=pop3 address=10.0.0.7 account=bob", false},  // the guard's own line
+        {"SMTP  login failed: service=smtp", false},
+    };
+    for (const auto& [notice, repeats] : cases) EXPECT_EQ(RepeatsFailedLogin(notice), repeats) << notice;
 }
 
 TEST(UserManual, FirstExistingFileAndSafeLanguage) {

@@ -140,6 +140,9 @@ TEST_F(ProgramFolderTest, ReportColumnsAndFreshFiles) {
     const std::string folder = home.File("report");
     std::vector<ReportRow> five(5, kHostileRows[0]);
     ASSERT_EQ(WriteReport(folder, AllColumns(ReportFormat::kIni), five), JoinPath(folder, "report.ini"));
+    struct stat written {};
+    ASSERT_EQ(::stat(JoinPath(folder, "report.ini").c_str(), &written), 0);
+    EXPECT_EQ(written.st_mode & 0777, 0600u) << "owner-only";
     ASSERT_FALSE(WriteReport(folder, AllColumns(ReportFormat::kIni), {kHostileRows[0]}).empty());
     const std::string ini = ReadBytes(JoinPath(folder, "report.ini"));
     EXPECT_NE(ini.find("[User1]"), std::string::npos);

@@ -1,6 +1,6 @@
 // The settings window's transaction without its widgets: the domain
 // operations on the working tables, what OK writes (both domain tables in
-// one rewrite, QuorvexCOM.ini with the same ports, nothing when nothing
+// one rewrite, QuorvexCOM.ini with the ports in use, nothing when nothing
 // changed), a config.ini changed behind the window's back, and the service
 // switch that decides "RunAsService".
 #include <gtest/gtest.h>
@@ -116,14 +116,15 @@ TEST_F(SettingsFormTest, DomainOperations) {
     EXPECT_EQ(form.SingleDomainInput().max_accounts, 3);
 }
 
-TEST_F(SettingsFormTest, OkWritesBothTablesAndTheSamePorts) {
+TEST_F(SettingsFormTest, OkWritesBothTablesAndKeepsThePortsInUse) {
     SettingsForm form;
     form.work().DomainNameType = DomainTable::kMultiDomain;
     form.work().SMTPPort = 2626;
     ASSERT_EQ(form.AddDomain({" Example.COM ", 5, 100, 20}), DomainRefusal::kNone);
     ASSERT_EQ(form.EditSingleDomain({"Single.Test", 7, 70, 15}), DomainRefusal::kNone);
-    const CommitResult result = form.Commit(service);
+    const CommitResult result = form.Commit(service, app::ComponentPorts{2525, 1110, 8011});
     EXPECT_TRUE(result.written);
+    EXPECT_TRUE(result.ports_wait_for_start);
     EXPECT_FALSE(result.save_failed);
     EXPECT_TRUE(service.calls.empty());
 
@@ -137,9 +138,12 @@ TEST_F(SettingsFormTest, OkWritesBothTablesAndTheSamePorts) {
     EXPECT_EQ(Config("DomainName", "DomainMaxAccount"), "7");
     EXPECT_EQ(Config("DomainName", "MailboxDefaultSize"), "15");
 
+    // The web component keeps connecting to the listeners until they start
+    // on the new port.
+    EXPECT_EQ(Config("Port", "SMTP"), "2626");
     const std::string com = home.File("QuorvexCOM.ini");
-    for (const char* key : {"SMTP", "POP3", "Admin"}) EXPECT_EQ(ReadProfileString(com, "Port", key), Config("Port", key));
-    EXPECT_EQ(ReadProfileString(com, "Port", "SMTP"), "2626");
+    const std::pair<const char*, const char*> in_use[] = {{"SMTP", "2525"}, {"POP3", "1110"}, {"Admin", "8011"}};
+    for (const auto& [key, port] : in_use) EXPECT_EQ(ReadProfileString(com, "Port", key), port) << key;
     EXPECT_EQ(ReadProfileString(com, "system", "Dominame", "<none>"), "") << "several domains: none named";
 
     // Published for every later connection.
@@ -210,6 +214,7 @@ TEST_F(SettingsFormTest, ServiceSwitchDecidesRunAsService) {
         EXPECT_EQ(fake.calls, std::vector<std::string>{c.call});
         EXPECT_EQ(result.service_error, c.error);
         EXPECT_EQ(result.quit_for_service(), c.quit);
+        EXPECT_FALSE(result.ports_wait_for_start);
         EXPECT_EQ(Config("System", "RunAsService"), c.saved) << c.call;
         EXPECT_EQ(Config("System", "MaxTries"), "9");
         EXPECT_EQ(Settings()->RunAsService, std::stoi(c.saved));

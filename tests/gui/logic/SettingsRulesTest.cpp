@@ -73,14 +73,22 @@ TEST(SettingsRules, WhiteListDropsEmptyEntries) {
 
 TEST(SettingsRules, LanguagesOfferedAndSelectedExactly) {
     TempFolder home;
+    TempFolder installed;
     MakeFolders(home.File("Language"));
+    MakeFolders(installed.File("Language"));
     for (const char* name : {"English.ini", "Foo.ini", "FooBar.INI", "notes.txt", "bad name.ini"}) {
         std::ofstream(home.File(std::string("Language/") + name)) << "[String]\n";
     }
-    const std::vector<std::string> names = ScanLanguages(home.path());
-    EXPECT_EQ(names, (std::vector<std::string>{"English", "Foo", "FooBar"}));
-    EXPECT_EQ(FindLanguage(names, "foo"), 1) << "a whole name, not the first name it begins";
-    EXPECT_EQ(FindLanguage(names, "english"), 0);
+    for (const char* name : {"english.ini", "ChineseGB.ini", "x y.ini"}) {
+        std::ofstream(installed.File(std::string("Language/") + name)) << "[String]\n";
+    }
+    const std::vector<std::string> names = ScanLanguages(home.path(), installed.path());
+    EXPECT_EQ(names, (std::vector<std::string>{"ChineseGB", "English", "Foo", "FooBar"}));
+    EXPECT_EQ(ScanLanguages(installed.File("none"), installed.path()),
+              (std::vector<std::string>{"ChineseGB", "english"}))
+        << "a program folder without its own Language folder";
+    EXPECT_EQ(FindLanguage(names, "foo"), 2) << "a whole name, not the first name it begins";
+    EXPECT_EQ(FindLanguage(names, "english"), 1);
     EXPECT_EQ(FindLanguage(names, "Fo"), -1);
     EXPECT_EQ(FindLanguage(names, "../x"), -1);
 }

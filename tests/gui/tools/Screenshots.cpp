@@ -1,15 +1,22 @@
 // Pictures of every window of the administration interface: the main
-// window (with each of its menus opened) and every dialog, as PNG files, in
-// English and, with --pseudo, in a pseudo-translation whose texts are 40%
-// longer, so clipped labels show. Run by scripts/screenshots.sh under Xvfb
-// on a prepared program folder (QUORVEX_HOME).
+// window (with each of its menus, the account list's right-click menu and
+// the "New" drop-down opened, and its status bar with several domains),
+// every dialog, the message boxes and the progress windows, as PNG files,
+// in English and, with --pseudo, in a pseudo-translation whose texts are
+// 40% longer, so clipped labels show. The pseudo-translation holds every
+// text the windows looked up in the English run, so a text the program
+// shows without looking it up stays English there. Run by
+// scripts/screenshots.sh under Xvfb on a prepared program folder
+// (QUORVEX_HOME).
 //   gui_screenshots OUTDIR [--pseudo]
 #include <QApplication>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <cmath>
@@ -185,6 +192,19 @@ int main(int argc, char** argv) {
         {"log", [&](QWidget* p) { return new LogDlg(Settings()->LogFilePath, opener, prompts, p); }},
         {"about", [&](QWidget* p) { return new AboutDlg(opener, prompts, p); }},
         {"progress", [&](QWidget* p) { return new ProgressDlg(kTextCheckingVersion, p); }},
+        {"progress-refresh", [&](QWidget* p) {
+             auto* progress = new ProgressDlg(kTextRefreshing, p);
+             progress->SetRange(0, 10000);
+             progress->SetValue(3700);
+             return progress;
+         }},
+        {"message-information",
+         [&](QWidget* p) { return MakePromptBox(p, PromptKind::kInformation, Tr(kTextIncorrectPassword)); }},
+        {"message-question",
+         [&](QWidget* p) { return MakePromptBox(p, PromptKind::kQuestion, Tr(kTextDeleteAccountQuestion)); }},
+        {"message-warning", [&](QWidget* p) {
+             return MakePromptBox(p, PromptKind::kWarning, FormatText(Tr(kTextDeleteRefusedFormat), {QStringLiteral("2")}));
+         }},
         {"error-alert", [&](QWidget* p) {
              auto* alert = new ErrorAlertDlg(p);
              alert->setWindowTitle(Tr(kErrorAlertCaption));
@@ -284,17 +304,39 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 50 && frame.account_view()->refreshing(); ++i) Settle(100);
         frame.log_view()->QueueLine("[2026-01-01 10:00:00] QuorvexServer and http://mail/mail start successfully.\r\n");
         ok &= Save(&frame, out_dir + "/" + prefix + "main.png", false);
-        int index = 0;
-        for (QAction* top : frame.menuBar()->actions()) {
-            QMenu* menu = top->menu();
-            if (!menu) continue;
-            menu->popup(frame.mapToGlobal(QPoint(10 + 80 * index, 20)));
+        auto save_menu = [&](QMenu* menu, const QPoint& at, const QString& name) {
+            menu->popup(frame.mapToGlobal(at));
             Settle();
-            ok &= menu->grab().save(out_dir + "/" + prefix + "menu" + QString::number(++index) + ".png", "PNG");
-            std::printf("wrote menu %d\n", index);
+            ok &= menu->grab().save(out_dir + "/" + prefix + name + ".png", "PNG");
+            std::printf("wrote %s\n", qPrintable(name));
             if (keys) CollectKeys(menu, *keys);
             menu->hide();
+        };
+        int index = 0;
+        for (QAction* top : frame.menuBar()->actions()) {
+            if (QMenu* menu = top->menu()) {
+                save_menu(menu, QPoint(10 + 80 * index, 20), QStringLiteral("menu") + QString::number(index + 1));
+                ++index;
+            }
         }
+        QMenu* context = frame.account_view()->MakeContextMenu();
+        save_menu(context, QPoint(120, 140), QStringLiteral("context-menu"));
+        delete context;
+        save_menu(frame.new_menu(), QPoint(10, 60), QStringLiteral("new-menu"));
+        // The status bar with the domain selector of several domains.
+        const CServerSettings single = *Settings();
+        UpdateSettings([](CServerSettings& s) {
+            s.DomainNameType = 1;
+            for (const char* name : {"example.test", "branch-office.example"}) {
+                DomainRecord record(s.DefaultVolume);
+                record.Name = name;
+                s.Domains.Add(record);
+            }
+        });
+        frame.OnUpdateUserCount(frame.account_view()->model()->rowCount());
+        ok &= Save(frame.statusBar(), out_dir + "/" + prefix + "status-bar-domains.png", false);
+        UpdateSettings([&single](CServerSettings& s) { s = single; });
+        frame.OnUpdateUserCount(frame.account_view()->model()->rowCount());
         if (keys) CollectKeys(&frame, *keys);
         for (const Window& window : windows) {
             QWidget* widget = window.make(&frame);
@@ -308,7 +350,9 @@ int main(int argc, char** argv) {
     };
 
     std::set<std::string> keys;
+    if (pseudo) ObserveTranslatedTexts([&keys](const std::string& key) { keys.insert(key); });
     bool ok = take_all(QString(), pseudo ? &keys : nullptr);
+    ObserveTranslatedTexts(nullptr);
     if (pseudo) {
         for (std::string_view text : AllGuiTexts()) keys.insert(std::string(text));
         // Account tools.

@@ -1,6 +1,7 @@
 // The account list: rows kept current by the account notices, the account
 // commands, the refresh (on a worker for many accounts, never re-entered),
-// sorting by header clicks and the stored column widths.
+// the name order, sorting by header clicks, columns fitted to their rows
+// and the stored column widths.
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QSignalSpy>
@@ -190,6 +191,28 @@ TEST_F(AccountListViewTest, DoubleClicksOpenTheRightDialog) {
     EXPECT_EQ(opened[2], std::make_pair(DialogKind::kGroup, std::string("team")));
 }
 
+TEST_F(AccountListViewTest, AFilledListShowsWholeCellsInNameOrder) {
+    // config.ini as the settings complete it: the default widths.
+    UseConfig("", "[ColumnWidths]\r\nQuorvexServerListView=" + std::string(kDefaultColumnWidths) + "\r\n");
+    const std::string long_name = "a-rather-long-account-name-number1";
+    for (const std::string& name : {std::string("carol"), long_name, std::string("Bob")}) {
+        ASSERT_TRUE(CreateAccount(name));
+    }
+    {
+        auto view = MakeView();
+        view->OnRefreshUserList();
+        EXPECT_EQ(Shown(*view), (std::vector<std::string>{long_name, "Bob", "carol"}));
+        for (int column : {kColumnAccount, kColumnLastVisit}) {
+            const QString widest = view->model()->CellAt(view->model()->FindRow(long_name), column);
+            EXPECT_GT(view->columnWidth(column), view->fontMetrics().horizontalAdvance(widest)) << column;
+        }
+        view->SortColumn(kColumnAccount, false);  // a column's first sort is descending
+        EXPECT_EQ(Shown(*view).front(), "carol");
+    }
+    // Widths the administrator never set are not stored.
+    EXPECT_EQ(ReadProfileString(home.File("config.ini"), "ColumnWidths", kAccountListName), kDefaultColumnWidths);
+}
+
 TEST_F(AccountListViewTest, ColumnWidthsAreKept) {
     ProfileFile(home.File("config.ini")).WriteString("ColumnWidths", kAccountListName, "90,10,,77,");
     {
@@ -201,6 +224,9 @@ TEST_F(AccountListViewTest, ColumnWidthsAreKept) {
         }
         // A stored width never cuts the title.
         EXPECT_EQ(view->columnWidth(3), std::max(77, view->horizontalHeader()->sectionSizeHint(3)));
+        ASSERT_TRUE(CreateAccount("a-rather-long-account-name-number1"));
+        view->OnRefreshUserList();
+        EXPECT_EQ(view->columnWidth(0), 90) << "the administrator's widths stay after a fill";
         view->setColumnWidth(0, 123);
     }
     const std::string stored = ReadProfileString(home.File("config.ini"), "ColumnWidths", kAccountListName);

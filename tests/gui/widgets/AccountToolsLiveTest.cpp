@@ -2,23 +2,31 @@
 // the window's own commands and dialogs: a new account with forwarding made
 // in the account sheet is on disk as set, takes a POP3 login (Python's
 // poplib) with its password and forwards the mail it gets (Python's
-// smtplib); a group made in the group dialog gets mail for all members.
+// smtplib); a group made in the group dialog gets mail for all members;
+// text typed in the welcome message and the send-mail dialog reaches a
+// reader (Python's poplib and email) as typed.
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 
+#include "common/Paths.h"
 #include "common/PasswordDigest.h"
 #include "gui/DialogRegistry.h"
+#include "app/ServerSmtpServices.h"
+#include "gui/dialogs/SendMailDlg.h"
 #include "gui/dialogs/account/AccountSheet.h"
+#include "gui/dialogs/account/ComposeWelcomeDlg.h"
 #include "gui/dialogs/account/GroupDlg.h"
 #include "gui/frame/MainFrame.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/WidgetTranslator.h"
 #include "gui/views/AccountTableModel.h"
 #include "gui/views/AccountListView.h"
+#include "servers/queue/OutgoingQueue.h"
 #include "LiveServersFixture.h"
 #include "mailmodel/store/MailStore.h"
 
@@ -118,6 +126,36 @@ TEST_F(AccountToolsLiveTest, GroupMadeInTheDialogGetsMailForAllMembers) {
     ASSERT_EQ(Accounts().IsGroup("team"), 1);
     ASSERT_EQ(SendMail("team@example.test"), 0);
     EXPECT_TRUE(WaitFor([] { return GetMailboxMessageCount("amy") == 2 && GetMailboxMessageCount("cid") == 2; }, 10000));
+}
+
+TEST_F(AccountToolsLiveTest, TypedTextArrivesAsTyped) {
+    const QString typed = QString::fromUtf8("Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln \xE2\x80\x93 100 \xE2\x82\xAC");
+    const QString body = typed + QStringLiteral("\nZeile 2");
+    MainFrame frame(services, nullptr, ProcessNoticeBus());
+    DriveModal<ComposeWelcomeDlg>([&] { frame.action(Command::kWelcome)->trigger(); }, [&](ComposeWelcomeDlg& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("subject"))->setText(typed);
+        dialog.findChild<QPlainTextEdit*>(QStringLiteral("body"))->setPlainText(body);
+    });
+    ASSERT_TRUE(CreateAccount("alice", [](AccountRecord& r) { r.Password = HashAccountPassword("secret", 1); }));
+    NullNoticeSink notices;
+    OutgoingQueue queue(ProgramFolder());
+    smtp::ServerSmtpServices directory(notices, queue);
+    SendMailDlg dialog("alice;", directory, prompts, chooser);
+    dialog.findChild<QLineEdit*>(QStringLiteral("subject"))->setText(typed);
+    dialog.findChild<QPlainTextEdit*>(QStringLiteral("text"))->setPlainText(body);
+    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("send")), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return dialog.result() == QDialog::Accepted; }));
+    // The welcome message and the administrator's mail, both as typed.
+    EXPECT_EQ(RunPython("import poplib, email, email.policy; p=poplib.POP3(\"127.0.0.1\"," +
+                        std::to_string(pop3_port_) +
+                        "); p.user(\"alice\"); p.pass_(\"secret\"); "
+                        "t=\"Gr\\u00fc\\u00dfe aus K\\u00f6ln \\u2013 100 \\u20ac\"\n"
+                        "for i in (1, 2):\n"
+                        " m=email.message_from_bytes(b\"\\r\\n\".join(p.retr(i)[1]), policy=email.policy.default)\n"
+                        " assert str(m[\"subject\"])==t, m[\"subject\"]\n"
+                        " assert m.get_content().replace(\"\\r\\n\",\"\\n\").rstrip(\"\\n\")==t+\"\\nZeile 2\"\n"
+                        "p.quit()"),
+              0);
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ protected:
     FakePrompts prompts;
     FakeChooser chooser;
     FakeOpener opener;
-    DialogTable dialogs{prompts};
+    DialogTable dialogs;
     GuiServices services;
     std::vector<std::vector<std::string>> commands;
     bool mail_queued = false;

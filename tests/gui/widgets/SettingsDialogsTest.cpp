@@ -109,6 +109,7 @@ protected:
 };
 
 TEST_F(SettingsDialogsTest, SeveralDomainsFromTheMainWindow) {
+    services.ports_in_use = {25, 110, 8011};  // the listeners run on the default ports
     auto service = MakeServiceSwitch();
     dialogs.Register(DialogKind::kSettings, SettingsDialogRunner(services, *service));
     MainFrame frame(services, nullptr, ProcessNoticeBus());
@@ -147,6 +148,7 @@ TEST_F(SettingsDialogsTest, SeveralDomainsFromTheMainWindow) {
     for (const char* key : {"SMTP", "POP3", "Admin"}) {
         EXPECT_EQ(ReadProfileString(home.File("QuorvexCOM.ini"), "Port", key, "<none>"), Config("Port", key)) << key;
     }
+    EXPECT_FALSE(prompts.Saw(Tr(kTextPortsAtNextStart))) << "no port changed";
     auto* selector = Find<QComboBox>(frame, "domainSelector");
     QStringList items;
     for (int i = 0; i < selector->count(); ++i) items << selector->itemText(i);

@@ -1,0 +1,28 @@
+// What a session tells the job slot it runs in, so that the slot can tell
+// a client at work from one that only holds its connection: progress (a
+// command that changed something: a login, a recipient, message text, a
+// mark), whether the session is waiting for the client's next bytes, and
+// the end user's address that a web-mail front end forwarded. A session
+// that runs in no slot reports to nobody.
+#pragma once
+
+#include <string_view>
+
+namespace quorvex {
+
+class SessionActivity {
+public:
+    virtual ~SessionActivity() = default;
+    virtual void Progress() {}
+    virtual void Waiting(bool waiting) { static_cast<void>(waiting); }
+    // The text as the front end sent it; the slot decides whether to trust it.
+    virtual void ForwardedClient(std::string_view address) { static_cast<void>(address); }
+};
+
+// Where the reports of a session without a slot go: nowhere.
+inline SessionActivity& NoSessionActivity() {
+    static SessionActivity none;
+    return none;
+}
+
+}  // namespace quorvex

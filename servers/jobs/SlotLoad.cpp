@@ -1,0 +1,76 @@
+// The job table's load decisions.
+#include "servers/jobs/SlotLoad.h"
+
+#include <algorithm>
+#include <map>
+
+namespace quorvex {
+namespace {
+
+bool Open(const SlotUse& slot) { return slot.busy && slot.connection && !slot.closing; }
+
+int Held(std::span<const SlotUse> slots, std::string_view key) {
+    return static_cast<int>(
+        std::count_if(slots.begin(), slots.end(), [&](const SlotUse& s) { return Open(s) && s.key == key; }));
+}
+
+}  // namespace
+
+std::vector<ShareExcess> OverShare(std::span<const SlotUse> slots, int share) {
+    std::map<std::string, std::vector<int>> by_key;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        if (Open(slots[i])) by_key[slots[i].key].push_back(static_cast<int>(i));
+    }
+    std::vector<ShareExcess> excess;
+    for (auto& [key, held] : by_key) {
+        if (static_cast<int>(held.size()) <= share) continue;
+        std::stable_sort(held.begin(), held.end(), [&](int a, int b) {
+            return slots[static_cast<std::size_t>(a)].taken < slots[static_cast<std::size_t>(b)].taken;
+        });
+        const auto count = static_cast<int>(held.size());
+        held.resize(static_cast<std::size_t>(count - share));
+        excess.push_back({key, count, std::move(held)});
+    }
+    return excess;
+}
+
+std::vector<int> IdleSessions(std::span<const SlotUse> slots, LoadClock::time_point now, LoadClock::duration limit) {
+    std::vector<int> idle;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        const SlotUse& s = slots[i];
+        if (Open(s) && s.waiting && now - s.progress >= limit) idle.push_back(static_cast<int>(i));
+    }
+    return idle;
+}
+
+std::vector<int> PastDeadline(std::span<const SlotUse> slots, LoadClock::time_point now,
+                              LoadClock::duration deadline) {
+    std::vector<int> old;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        if (Open(slots[i]) && now - slots[i].taken >= deadline) old.push_back(static_cast<int>(i));
+    }
+    return old;
+}
+
+Admission Admit(std::span<const SlotUse> slots, LoadClock::time_point now, std::string_view newcomer,
+                LoadClock::duration min_idle, bool may_make_room) {
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        if (!slots[i].busy) return {Admission::kFreeSlot, static_cast<int>(i)};
+    }
+    if (std::any_of(slots.begin(), slots.end(),
+                    [&](const SlotUse& s) { return s.busy && s.closing && now - s.closing_since < kRoomWait; })) {
+        return {Admission::kWaitForRoom, -1};
+    }
+    if (!may_make_room) return {Admission::kRefuse, -1};
+    const int newcomer_holds = Held(slots, newcomer);
+    int victim = -1;
+    for (const int i : IdleSessions(slots, now, LoadClock::duration::zero())) {
+        const SlotUse& s = slots[static_cast<std::size_t>(i)];
+        if (!s.held && (now - s.progress < min_idle || Held(slots, s.key) < newcomer_holds + 2)) continue;
+        if (victim < 0 || s.progress < slots[static_cast<std::size_t>(victim)].progress) victim = i;
+    }
+    if (victim >= 0) return {Admission::kMakeRoom, victim};
+    return {Admission::kRefuse, -1};
+}
+
+}  // namespace quorvex
