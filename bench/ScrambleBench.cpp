@@ -13,41 +13,27 @@ namespace {
 
 constexpr std::uint8_t kKey = 0x73;
 
-void ByteByByte(char* data, std::size_t size, std::uint8_t key) {
-    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>(data[i] ^ static_cast<char>(key));
-}
+using Variant = void (*)(const char* from, char* to, std::size_t size);
 
-void BM_ByteLoop(benchmark::State& state) {
-    std::vector<char> data(static_cast<std::size_t>(state.range(0)), 'x');
-    for (auto _ : state) {
-        ByteByByte(data.data(), data.size(), kKey);
-        benchmark::DoNotOptimize(data.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+void ByteLoop(const char*, char* to, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) to[i] = static_cast<char>(to[i] ^ static_cast<char>(kKey));
 }
+void InPlace(const char*, char* to, std::size_t size) { ScrambleBytes(to, size, kKey); }
+void Copy(const char* from, char* to, std::size_t size) { ScrambleBytes(from, to, size, kKey); }
 
-void BM_ScrambleInPlace(benchmark::State& state) {
-    std::vector<char> data(static_cast<std::size_t>(state.range(0)), 'x');
-    for (auto _ : state) {
-        ScrambleBytes(data.data(), data.size(), kKey);
-        benchmark::DoNotOptimize(data.data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
-}
-
-void BM_ScrambleCopy(benchmark::State& state) {
+void BM_Unscramble(benchmark::State& state, Variant variant) {
     const std::vector<char> from(static_cast<std::size_t>(state.range(0)), 'x');
-    std::vector<char> to(from.size());
+    std::vector<char> to(from);
     for (auto _ : state) {
-        ScrambleBytes(from.data(), to.data(), from.size(), kKey);
+        variant(from.data(), to.data(), to.size());
         benchmark::DoNotOptimize(to.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
-BENCHMARK(BM_ByteLoop)->Arg(78)->Arg(4096)->Arg(256 * 1024);
-BENCHMARK(BM_ScrambleInPlace)->Arg(78)->Arg(4096)->Arg(256 * 1024);
-BENCHMARK(BM_ScrambleCopy)->Arg(78)->Arg(4096)->Arg(256 * 1024);
+BENCHMARK_CAPTURE(BM_Unscramble, byte_loop, &ByteLoop)->Arg(78)->Arg(4096)->Arg(256 * 1024);
+BENCHMARK_CAPTURE(BM_Unscramble, in_place, &InPlace)->Arg(78)->Arg(4096)->Arg(256 * 1024);
+BENCHMARK_CAPTURE(BM_Unscramble, copy, &Copy)->Arg(78)->Arg(4096)->Arg(256 * 1024);
 
 }  // namespace
 }  // namespace quorvex
