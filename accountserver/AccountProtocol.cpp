@@ -4,27 +4,27 @@
 #include <array>
 
 #include "common/AccountName.h"
+#include "common/AccountServerTags.h"
 #include "common/AsciiCase.h"
 #include "common/DecimalScan.h"
 
 namespace quorvex::accountserver {
 
-
 namespace {
 
-constexpr std::string_view kRefusedCharacters = "~`!#$%^&*()+=|\\{}[]:;<,>?/\"'";
+namespace tags = account_tags;
 
 constexpr std::array<TaggedLine, kTaggedLineCount> kSignUpLines{{
-    {"PASSWORD#", "-ERR password is too long", "-ERR no password"},
-    {"USERNAME#", "-ERR user name is too long", "-ERR no user name"},
-    {"COMMENT#", "-ERR comment is too long", "-ERR no comment"},
-    {"POP3SERVER#", "-ERR pop3 server name is too long", "-ERR no pop3 server"},
-    {"POP3ACCOUNT#", "-ERR pop3 account is too long", "-ERR no pop3 account"},
-    {"POP3MAIL#", "-ERR pop3 mail address is too long", "-ERR no pop3 mail"},
-    {"POP3PASSWORD#", "-ERR pop3 password is too long", "-ERR no pop3 mail"},
-    {"LEAVECOPY#", "", "-ERR no leavecopy set"},
+    {tags::kPassword, "-ERR password is too long", "-ERR no password"},
+    {tags::kUserName, "-ERR user name is too long", "-ERR no user name"},
+    {tags::kComment, "-ERR comment is too long", "-ERR no comment"},
+    {tags::kPop3Server, "-ERR pop3 server name is too long", "-ERR no pop3 server"},
+    {tags::kPop3Account, "-ERR pop3 account is too long", "-ERR no pop3 account"},
+    {tags::kPop3Mail, "-ERR pop3 mail address is too long", "-ERR no pop3 mail"},
+    {tags::kPop3Password, "-ERR pop3 password is too long", "-ERR no pop3 mail"},
+    {tags::kLeaveCopy, "", "-ERR no leavecopy set"},
 }};
-constexpr TaggedLine kUpdateUserNameLine{"USERNAME#", "-ERR user name is too long", "-ERR no username"};
+constexpr TaggedLine kUpdateUserNameLine{tags::kUserName, "-ERR user name is too long", "-ERR no username"};
 
 }  // namespace
 
@@ -37,11 +37,6 @@ std::optional<Credentials> SplitCredentials(std::string_view text) {
 std::string_view CutColonSuffix(std::string_view account) {
     const auto colon = account.rfind(':');
     return colon == std::string_view::npos ? account : account.substr(0, colon);
-}
-
-bool HasRefusedCharacter(std::string_view name, bool refuse_space) {
-    if (name.find_first_of(kRefusedCharacters) != std::string_view::npos) return true;
-    return refuse_space && name.find(' ') != std::string_view::npos;
 }
 
 std::string_view AfterFirstAt(std::string_view name) {
@@ -57,7 +52,7 @@ std::string DomainOfAccount(std::string_view name, bool multi_domain, std::strin
 
 bool IsAcceptableDomainName(std::string_view name) {
     if (name.empty() || name.size() > 256 || name == "." || name == "..") return false;
-    if (HasRefusedCharacter(name, true) || name.find('@') != std::string_view::npos) return false;
+    if (HasRefusedNameCharacter(name, true) || name.find('@') != std::string_view::npos) return false;
     for (const char c : name)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
     return true;

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/AccountServerTags.h"
+
 namespace quorvex::accountserver {
 
 // Length rules of the first line and of the tagged account lines.
@@ -54,10 +56,6 @@ std::optional<Credentials> SplitCredentials(std::string_view text);
 // last colon).
 std::string_view CutColonSuffix(std::string_view account);
 
-// The 28 characters refused in names of existing accounts; the space is
-// refused as well in names of accounts being created.
-bool HasRefusedCharacter(std::string_view name, bool refuse_space);
-
 // The text after a name's first "@" (empty without one).
 std::string_view AfterFirstAt(std::string_view name);
 
@@ -81,7 +79,7 @@ struct TaggedLine {
 inline constexpr std::size_t kTaggedLineCount = 8;
 // The missing-tag reply of "USERNAME#" differs between sign-up and update.
 const TaggedLine& AccountTaggedLine(std::size_t index, bool update);
-inline constexpr TaggedLine kQuitLine{"QUIT", "", "-ERR abnormal quit"};
+inline constexpr TaggedLine kQuitLine{account_tags::kQuit, "", "-ERR abnormal quit"};
 
 // The values a client sends (sign-up, update) or receives (login).
 struct AccountLines {

@@ -7,19 +7,25 @@
 #include "accountserver/DomainAdminSession.h"
 #include "accountserver/SysAdminSession.h"
 #include "accountserver/TableSession.h"
-#include "common/AccountName.h"
+#include "common/AccountServerTags.h"
 #include "common/AsciiCase.h"
 #include "common/PasswordDigest.h"
 #include "common/ServerSettings.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailPOP3Remote.h"
+#include "mailmodel/account/NewAccountName.h"
 #include "mailmodel/provision/AccountProvision.h"
 #include "servers/address/AddressRules.h"
 
 namespace quorvex::accountserver {
 
 namespace {
+
+namespace tags = account_tags;
+
+constexpr std::string_view kReplySignUpClosed = "-ERR register service closed";
+constexpr std::string_view kReplyAccountExists = "-ERR The user account already exists.";
 
 using Handler = void (*)(AccountServerSession&, RequestContext&, std::string_view);
 
@@ -34,7 +40,7 @@ struct RequestRule {
 };
 
 std::string_view SignUpRefusal(std::string_view, std::string_view text) {
-    if (Settings()->EnableSignUp == 0) return "-ERR register service closed";
+    if (Settings()->EnableSignUp == 0) return kReplySignUpClosed;
     if (text.size() > kMaxSignUpText) return kReplyUserNameTooLong;
     return {};
 }
@@ -47,13 +53,13 @@ std::string_view SessionRefusal(std::string_view line, std::string_view) {
 std::string_view NoRefusal(std::string_view, std::string_view) { return {}; }
 
 const std::array<RequestRule, 7> kRequests{{
-    {"SIGNUP#", false, SignUpRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleSignUp(t); }},
-    {"LOGIN#", false, CredentialRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleLogin(t); }},
-    {"UPDATE#", false, CredentialRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleUpdate(t); }},
-    {"DELETE#", false, CredentialRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleDelete(t); }},
-    {"ACCOUNT#", false, SessionRefusal, [](AccountServerSession&, RequestContext& c, std::string_view t) { DomainAdminSession(c).Run(t); }},
-    {"SYSADMIN#", false, SessionRefusal, [](AccountServerSession&, RequestContext& c, std::string_view t) { SysAdminSession(c).Run(t); }},
-    {"AUTH#", true, NoRefusal, [](AccountServerSession&, RequestContext& c, std::string_view t) { TableSession(c).Run(t); }},
+    {tags::kSignUp, false, SignUpRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleSignUp(t); }},
+    {tags::kLogin, false, CredentialRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleLogin(t); }},
+    {tags::kUpdate, false, CredentialRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleUpdate(t); }},
+    {tags::kDelete, false, CredentialRefusal, [](AccountServerSession& s, RequestContext&, std::string_view t) { s.HandleDelete(t); }},
+    {tags::kDomainAdmin, false, SessionRefusal, [](AccountServerSession&, RequestContext& c, std::string_view t) { DomainAdminSession(c).Run(t); }},
+    {tags::kSysAdmin, false, SessionRefusal, [](AccountServerSession&, RequestContext& c, std::string_view t) { SysAdminSession(c).Run(t); }},
+    {tags::kTableAuth, true, NoRefusal, [](AccountServerSession&, RequestContext& c, std::string_view t) { TableSession(c).Run(t); }},
 }};
 
 // The first remote box of the list into `values`, or a default one.
@@ -84,6 +90,23 @@ bool StoreFirstBox(CEmailPOP3Remote& boxes, const AccountLines& values) {
     return boxes.Save();
 }
 
+// The sign-up dialogue's reply to a name the new-account decision refused.
+std::string_view SignUpRefusalReply(NewAccountRefusal refusal) {
+    switch (refusal) {
+        case NewAccountRefusal::kNoDomain: return kReplyNoMailDomain;
+        case NewAccountRefusal::kUnknownDomain: return kReplyNoSuchDomain;
+        case NewAccountRefusal::kEmpty: return kReplyAccountEmpty;
+        case NewAccountRefusal::kTooLong: return kReplyUserNameTooLong;
+        case NewAccountRefusal::kTaken:
+        case NewAccountRefusal::kReserved: return kReplyAccountExists;
+        case NewAccountRefusal::kNone:
+        case NewAccountRefusal::kRefusedCharacter:
+        case NewAccountRefusal::kDomainNotAllowed:
+        case NewAccountRefusal::kNotPlain: break;
+    }
+    return kReplyIllegalLetter;
+}
+
 }  // namespace
 
 void AccountServerSession::Run() {
@@ -97,7 +120,7 @@ void AccountServerSession::Run() {
     // A sign-up takes its name whole, so that a NUL byte in it refuses the
     // name instead of cutting it; every other request reads its line as the
     // C string it always was.
-    if (!line.starts_with("SIGNUP#")) {
+    if (!line.starts_with(tags::kSignUp)) {
         if (const auto nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
     }
     for (const RequestRule& rule : kRequests) {
@@ -131,47 +154,17 @@ bool AccountServerSession::ReadAccountLines(bool update, AccountLines& values) {
 
 void AccountServerSession::HandleSignUp(std::string_view text) {
     context_.ShowMessage("ACCOUNT SIGNUP", text);
-    context_.NameForwardedClient(text);
-    const std::string account(CutColonSuffix(text));
-    if (HasRefusedCharacter(account, true)) {
-        context_.Reply(kReplyIllegalLetter);
-        return;
-    }
     const auto settings = Settings();
-    DomainRecord domain;
-    if (settings->DomainNameType == 1) {
-        const auto at = account.find('@');
-        if (at == std::string::npos) {
-            context_.Reply(kReplyNoMailDomain);
-            return;
-        }
-        const int index = settings->Domains.Find(std::string_view(account).substr(at + 1));
-        if (index < 0 || !settings->Domains.Get(index, domain)) {
-            context_.Reply(kReplyNoSuchDomain);
-            return;
-        }
-    } else {
-        if (account.find('@') != std::string::npos) {
-            context_.Reply(kReplyIllegalLetter);
-            return;
-        }
-        settings->Domains.Get(0, domain);
-    }
-    if (account.empty() || account.front() == '@') {
-        context_.Reply(kReplyAccountEmpty);
+    const NewAccountName decided = DecideNewAccountName(context_.CutForwardedSuffix(text), *settings, Accounts());
+    if (!decided.accepted()) {
+        context_.Reply(SignUpRefusalReply(decided.refusal));
         return;
     }
-    if (account.size() > kMaxAccountNameLength) {
-        context_.Reply(kReplyUserNameTooLong);
-        return;
-    }
-    if (AccountExists(account) != AccountPresence::kMissing) {
-        context_.Reply("-ERR The user account already exists.");
-        return;
-    }
-    // New names are plain (letters, digits, ".", "_", "-" and the domain).
-    if (!IsValidNewAccountName(account, settings->Domains)) {
-        context_.Reply(kReplyIllegalLetter);
+    // One client makes a bounded number of accounts: the place is taken
+    // before the dialogue and given back unless the account is made.
+    SignUpLimit::Reservation place = context_.signups().Reserve(context_.Origin(), decided.name);
+    if (!place) {
+        context_.Reply(kReplySignUpClosed);
         return;
     }
     if (!context_.Reply(kReplyOk)) return;
@@ -183,7 +176,7 @@ void AccountServerSession::HandleSignUp(std::string_view text) {
     record.Comment = values.comment;
     record.Password = HashAccountPassword(values.password, 1);
     record.InterMail = values.contact_mail;
-    record.Volume = domain.MailboxDefaultSize;
+    record.Volume = decided.mailbox_size;
     record.TimeStamp = AccountTimeStampNow();
     record.Disabled = settings->NeedAuthorized;
     record.Max = 0;
@@ -191,26 +184,26 @@ void AccountServerSession::HandleSignUp(std::string_view text) {
     // Signing up never makes an administrator, whatever the name: rights
     // are given by a system administrator only.
     record.Permission = 0;
-    {
-        std::lock_guard creation(AccountCreationLock());
-        // Tested again under the lock: a sign-up that lost a race must not
-        // take over the account the other one created.
-        if (AccountExists(account) != AccountPresence::kMissing) {
-            context_.Reply("-ERR The user account already exists.");
+    // Created only: a sign-up that lost a race never takes over the
+    // account the other one made.
+    switch (StoreAccount(decided.name, record, AccountStoreMode::kCreateOnly, context_.notices())) {
+        case AccountStoreResult::kStored:
+            break;
+        case AccountStoreResult::kExists:
+            context_.Reply(kReplyAccountExists);
             return;
-        }
-        if (!SaveAccount(account, record, context_.notices())) {
+        default:
             context_.Reply(kReplyCreateFailed);
             return;
-        }
     }
     CEmailPOP3Remote boxes;
-    if (!boxes.Load(account) || !StoreFirstBox(boxes, values)) {
+    if (!boxes.Load(decided.name) || !StoreFirstBox(boxes, values)) {
         // Nothing half-made stays behind.
-        DeleteAccount(account, context_.notices());
+        DeleteAccount(decided.name, context_.notices());
         context_.Reply(kReplyCreateFailed);
         return;
     }
+    place.Keep();
     context_.Reply(kReplyOk);
 }
 
@@ -267,7 +260,7 @@ void AccountServerSession::HandleDelete(std::string_view text) {
     if (!context_.Reply(kReplyOk)) return;
     std::string line;
     if (!context_.Read(line)) return;
-    if (!line.starts_with("QUIT")) {
+    if (!line.starts_with(tags::kQuit)) {
         context_.Reply(kReplyAbnormalQuit);
         return;
     }

@@ -91,7 +91,6 @@ public:
 
     bool Open(const std::string& argument) override { return list_.Open(argument); }
     std::optional<bool> AddNew() override {
-        std::lock_guard creation(AccountCreationLock());
         return list_.AddAccount(current_, login_.notices,
                                 login_.permission >= kSystemAdministrator ? DomainAccountList::AdminName::kAdministrator
                                                                           : DomainAccountList::AdminName::kMailAccount);

@@ -17,6 +17,7 @@
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/EmailForward.h"
+#include "mailmodel/account/NewAccountName.h"
 #include "mailmodel/provision/AccountProvision.h"
 #include "mailmodel/store/MailStore.h"
 
@@ -25,6 +26,7 @@ namespace quorvex::accountserver {
 namespace {
 
 constexpr std::int64_t kBytesPerMb = 1024 * 1024;
+constexpr std::string_view kReplyAccountExists = "-ERR account already exists";
 
 // The first blank-separated word of a text, as "%s" of scanf reads it.
 std::string_view FirstWord(std::string_view text) {
@@ -180,27 +182,26 @@ bool DomainAdminSession::Create(std::string_view argument) {
         context_.Reply(kReplyAccountEmpty);
         return false;
     }
-    if (HasRefusedCharacter(argument, true)) {
-        context_.Reply(kReplyIllegalLetter);
-        return false;
-    }
-    std::lock_guard creation(AccountCreationLock());
-    if (AccountExists(argument) != AccountPresence::kMissing) {
-        context_.Reply("-ERR account already exists");
-        return false;
-    }
-    // New names are plain (letters, digits, ".", "_", "-" and the domain).
-    if (!IsValidNewAccountName(argument, settings->Domains)) {
-        context_.Reply(kReplyIllegalLetter);
-        return false;
+    switch (DecideNewAccountName(argument, *settings, Accounts()).refusal) {
+        case NewAccountRefusal::kNone:
+            break;
+        case NewAccountRefusal::kTaken:
+        case NewAccountRefusal::kReserved:
+            context_.Reply(kReplyAccountExists);
+            return false;
+        default:
+            context_.Reply(kReplyIllegalLetter);
+            return false;
     }
     AccountRecord record;
     record.Name = std::string(argument);
     // An "admin" account is a domain administrator only when a system
     // administrator makes it: nobody grants the rights he holds himself.
     record.Permission = IsAdminAccountName(argument) && level_ >= kSystemAdministrator ? 1 : 0;
-    if (!SaveAccount(argument, record, context_.notices())) {
-        context_.Reply(kReplyCreateFailed);
+    // Created only: an account made meanwhile is never overwritten.
+    const AccountStoreResult stored = StoreAccount(argument, record, AccountStoreMode::kCreateOnly, context_.notices());
+    if (stored != AccountStoreResult::kStored) {
+        context_.Reply(stored == AccountStoreResult::kExists ? kReplyAccountExists : kReplyCreateFailed);
         return false;
     }
     return context_.Reply(kReplyOkBlank);

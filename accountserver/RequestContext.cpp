@@ -2,6 +2,7 @@
 #include "accountserver/RequestContext.h"
 
 #include "accountserver/AccountProtocol.h"
+#include "common/AccountName.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "servers/address/AddressRules.h"
 #include "servers/logins/AccountLogin.h"
@@ -18,12 +19,14 @@ LineStatus SocketLineChannel::ReadLine(std::string& line) {
 bool SocketLineChannel::SendLine(std::string_view text) { return quorvex::SendLine(fd_, text); }
 
 RequestContext::RequestContext(LineChannel& channel, std::string client_address, NoticeSink* notices,
-                               std::function<void(std::string_view)> system_log, LoginGuard* logins)
+                               std::function<void(std::string_view)> system_log, LoginGuard* logins,
+                               SignUpLimit* signups)
     : channel_(channel),
       client_(std::move(client_address)),
       notices_(notices),
       system_log_(std::move(system_log)),
-      logins_(logins != nullptr ? *logins : ProcessLoginGuard()) {}
+      logins_(logins != nullptr ? *logins : ProcessLoginGuard()),
+      signups_(signups != nullptr ? *signups : ProcessSignUpLimit()) {}
 
 bool RequestContext::ReadWhole(std::string& line) {
     const LineStatus status = channel_.ReadLine(line);
@@ -49,16 +52,20 @@ bool RequestContext::ReadCommand(std::string& line) {
     return true;
 }
 
-bool RequestContext::LoginLocked() { return logins_.IsLocked(client_); }
-
-void RequestContext::LoginFailed(std::string_view account, LoginOutcome outcome) {
-    logins_.RecordFailure(kLoginServiceAccount, client_, account, outcome);
+std::string RequestContext::CutForwardedSuffix(std::string_view account_text) {
+    const std::string_view account = CutColonSuffix(account_text);
+    forwarded_.clear();
+    if (account.size() < account_text.size()) {
+        forwarded_ = account_text.substr(account.size() + 1);
+        activity_->ForwardedClient(forwarded_);
+    }
+    return std::string(account);
 }
 
-void RequestContext::NameForwardedClient(std::string_view account_text) {
-    if (const auto colon = account_text.rfind(':'); colon != std::string_view::npos) {
-        activity_->ForwardedClient(account_text.substr(colon + 1));
-    }
+bool RequestContext::LoginLocked() { return logins_.IsLocked(Origin()); }
+
+void RequestContext::LoginFailed(std::string_view account, LoginOutcome outcome) {
+    logins_.RecordFailure(kLoginServiceAccount, Origin(), account, outcome);
 }
 
 std::string RequestContext::Source() const { return IsWebMailAddress(client_) ? "WebMail" : client_; }
@@ -92,9 +99,8 @@ std::optional<std::string> RequestContext::CheckCredentials(std::string_view tex
         return std::nullopt;
     }
     ShowMessage(notice_what, credentials->account);
-    NameForwardedClient(credentials->account);
-    const std::string account(CutColonSuffix(credentials->account));
-    if (HasRefusedCharacter(account, false)) {
+    const std::string account = CutForwardedSuffix(credentials->account);
+    if (HasRefusedNameCharacter(account, false)) {
         Reply(kReplyIllegalLetter);
         return std::nullopt;
     }
@@ -127,11 +133,6 @@ std::optional<std::string> RequestContext::CheckCredentials(std::string_view tex
     }
     LoginFailed(account, outcome);
     return std::nullopt;
-}
-
-std::mutex& AccountCreationLock() {
-    static std::mutex lock;
-    return lock;
 }
 
 }  // namespace quorvex::accountserver

@@ -4,11 +4,11 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "accountserver/SignUpLimit.h"
 #include "common/Notices.h"
 #include "common/net/LineReader.h"
 #include "common/net/SocketIo.h"
@@ -51,9 +51,11 @@ inline constexpr std::string_view kReplyLineTooLong = "-ERR line too long";
 class RequestContext {
 public:
     // `notices` may be null: nothing is posted. `system_log` may be empty.
-    // `logins` null: the process's failed-login guard.
+    // `logins` and `signups` null: the process's failed-login guard and
+    // sign-up limit.
     RequestContext(LineChannel& channel, std::string client_address, NoticeSink* notices,
-                   std::function<void(std::string_view)> system_log = {}, LoginGuard* logins = nullptr);
+                   std::function<void(std::string_view)> system_log = {}, LoginGuard* logins = nullptr,
+                   SignUpLimit* signups = nullptr);
 
     // A line cut at its first NUL byte (the protocol's lines were C
     // strings: nothing after a NUL was ever seen). A line over the limit
@@ -89,16 +91,23 @@ public:
     std::optional<std::string> CheckCredentials(std::string_view text, std::string_view notice_what);
 
     // Where the request reports progress (a login, an accepted line of a
-    // dialogue, a command that changed something) and the client that the
-    // ":" suffix of an account text names (the web pages' end user).
+    // dialogue, a command that changed something).
     void SetActivity(SessionActivity& activity) { activity_ = &activity; }
     void Progress() { activity_->Progress(); }
-    void NameForwardedClient(std::string_view account_text);
+    // The account of an account text without the ":" suffix a web-mail
+    // page appends (cut at the last colon). The suffix, the address of the
+    // page's user, becomes the forwarded address of this request and names
+    // the client to the activity.
+    std::string CutForwardedSuffix(std::string_view account_text);
+    // The client this request counts against: the forwarded address, or
+    // the connection's (ClientSource.h).
+    ClientSource Origin() const { return logins_.Source(client_, forwarded_); }
 
     // The failed-login guard for this client: whether its logins are
     // refused now, and a failure to log and count.
     bool LoginLocked();
     void LoginFailed(std::string_view account, LoginOutcome outcome);
+    SignUpLimit& signups() { return signups_; }
 
 private:
     LineChannel& channel_;
@@ -106,12 +115,9 @@ private:
     NoticeSink* notices_;
     std::function<void(std::string_view)> system_log_;
     LoginGuard& logins_;
+    SignUpLimit& signups_;
+    std::string forwarded_;
     SessionActivity* activity_ = &NoSessionActivity();
 };
-
-// Held from the last existence test of a new account until it is stored,
-// so that two requests creating one name cannot both pass the test (the
-// second would otherwise overwrite the first one's account).
-std::mutex& AccountCreationLock();
 
 }  // namespace quorvex::accountserver

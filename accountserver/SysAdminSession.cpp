@@ -52,9 +52,8 @@ void SysAdminSession::Run(std::string_view text) {
         return;
     }
     context_.ShowMessage("SYSADMIN CONFIG", credentials->account);
-    context_.NameForwardedClient(credentials->account);
-    const std::string account(CutColonSuffix(credentials->account));
-    if (HasRefusedCharacter(account, false)) {
+    const std::string account = context_.CutForwardedSuffix(credentials->account);
+    if (HasRefusedNameCharacter(account, false)) {
         context_.Reply(kReplyIllegalLetter);
         return;
     }

@@ -7,6 +7,8 @@ namespace quorvex {
 
 namespace {
 
+constexpr std::string_view kRefusedNameCharacters = "~`!#$%^&*()+=|\\{}[]:;<,>?/\"'";
+
 bool IsPlainNameCharacter(char c) {
     return IsAsciiAlnum(c) || c == '.' || c == '_' || c == '-';
 }
@@ -36,6 +38,11 @@ bool IsValidNewAccountName(std::string_view name, bool multi_domain,
 bool IsValidNewAccountName(std::string_view name, const DomainTable& domains) {
     return IsValidNewAccountName(name, domains.mode() == DomainTable::kMultiDomain,
                                  [&domains](std::string_view domain) { return domains.Find(domain) >= 0; });
+}
+
+bool HasRefusedNameCharacter(std::string_view name, bool refuse_blank) {
+    if (name.find_first_of(kRefusedNameCharacters) != std::string_view::npos) return true;
+    return refuse_blank && name.find(' ') != std::string_view::npos;
 }
 
 bool IsValidAccountName(std::string_view name) {

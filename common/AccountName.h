@@ -35,6 +35,11 @@ bool IsValidNewAccountName(std::string_view name, bool multi_domain,
 // records are the local domains in multi-domain mode).
 bool IsValidNewAccountName(std::string_view name, const DomainTable& domains);
 
+// The characters a client may not put into an account name it names:
+// ~ ` ! # $ % ^ & * ( ) + = | \ { } [ ] : ; < , > ? / and both quotes; with
+// `refuse_blank` (a name being created) the blank as well.
+bool HasRefusedNameCharacter(std::string_view name, bool refuse_blank);
+
 // Compares two names without regard to ASCII case.
 constexpr bool SameName(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
 

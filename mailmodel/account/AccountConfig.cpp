@@ -20,6 +20,7 @@
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/AccountSettingsFile.h"
 #include "mailmodel/account/EmailForward.h"
+#include "mailmodel/account/NewAccountName.h"
 
 namespace quorvex {
 
@@ -53,6 +54,17 @@ bool HasStorableTexts(const AccountRecord& r) {
     for (const std::string* text : {&r.Password, &r.UserName, &r.Comment, &r.TimeStamp, &r.InterMail})
         if (!IsStorableValue(*text) || text->size() > kMaxAccountText) return false;
     return true;
+}
+
+// The store's result for a name the new-account decision refused.
+AccountStoreResult StoreRefusal(NewAccountRefusal refusal) {
+    switch (refusal) {
+        case NewAccountRefusal::kTaken: return AccountStoreResult::kExists;
+        case NewAccountRefusal::kNoDomain:
+        case NewAccountRefusal::kUnknownDomain:
+        case NewAccountRefusal::kDomainNotAllowed: return AccountStoreResult::kUnknownDomain;
+        default: return AccountStoreResult::kRefusedName;
+    }
 }
 
 }  // namespace
@@ -106,14 +118,28 @@ AccountPresence AccountExists(std::string_view account) {
 
 AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, AccountStoreMode mode, bool& created) {
     using Result = AccountStoreResult;
-    const auto settings_path = GetAccountSettingsPath(account);
-    const auto folder = GetAccountFolderPath(account);
-    if (!settings_path || !folder) return Result::kRefusedName;
     if (!HasStorableTexts(record)) return Result::kRefusedText;
     const auto settings = Settings();
     created = false;
     {
         std::lock_guard guard(AccountIniLock());
+        // Decided under the lock: a name another request creates meanwhile
+        // is taken, never overwritten.
+        AccountPresence exists = AccountPresence::kMissing;
+        if (mode == AccountStoreMode::kCreateOnly) {
+            if (const NewAccountName decided = DecideNewAccountName(account, *settings, Accounts()); !decided.accepted())
+                return StoreRefusal(decided.refusal);
+        } else {
+            exists = AccountExists(account);
+            // Reserved names never become accounts.
+            if (exists == AccountPresence::kReserved) return Result::kRefusedName;
+            if (exists == AccountPresence::kMissing && mode == AccountStoreMode::kUpdateOnly) return Result::kMissing;
+        }
+        // A new name is its own stored spelling; a listed one is mapped to it.
+        const bool listed = exists == AccountPresence::kListed;
+        const auto settings_path = listed ? GetAccountSettingsPath(account) : AccountSettingsPathFor(account);
+        const auto folder = listed ? GetAccountFolderPath(account) : AccountFolderPathFor(account);
+        if (!settings_path || !folder) return Result::kRefusedName;
         if (record.Password.empty()) record.Password = HashAccountPassword("", 1);
 
         const std::string domain = account.find('@') == std::string_view::npos ? settings->Dominame
@@ -122,14 +148,6 @@ AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, 
         DomainRecord limits;
         if (domain_index < 0 || !settings->Domains.Get(domain_index, limits)) return Result::kUnknownDomain;
 
-        const AccountPresence exists = AccountExists(account);
-        // Reserved names never become accounts.
-        if (exists == AccountPresence::kReserved) return Result::kRefusedName;
-        if (exists == AccountPresence::kListed && mode == AccountStoreMode::kCreateOnly) return Result::kExists;
-        if (exists == AccountPresence::kMissing && mode == AccountStoreMode::kUpdateOnly) return Result::kMissing;
-        if (exists == AccountPresence::kMissing && mode == AccountStoreMode::kCreateOnly &&
-            !IsValidNewAccountName(account, settings->Domains))
-            return Result::kRefusedName;
         const auto space_allows = [&](std::int64_t used) {
             if (limits.MaxSpace == -1) return true;
             return record.Volume >= 0 && used / kBytesPerMb + record.Volume <= limits.MaxSpace;

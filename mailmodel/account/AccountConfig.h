@@ -67,10 +67,11 @@ enum class AccountStoreResult {
 // Refused: an invalid or reserved name, a domain not in the domain table,
 // the domain's account or space limit, a negative volume under a space
 // limit, a folder that already exists, a text with CR or LF. A name created
-// in kCreateOnly mode must pass IsValidNewAccountName. The existence test
-// and the creation are one step under the account-file lock. `created`
-// tells whether the account is new. Its mailbox and the notices are the
-// caller's (StoreAccount, mailmodel/provision).
+// in kCreateOnly mode must pass DecideNewAccountName (a name taken
+// meanwhile: kExists). The decision and the creation are one step under
+// the account-file lock. `created` tells whether the account is new. Its
+// mailbox and the notices are the caller's (StoreAccount,
+// mailmodel/provision).
 AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, AccountStoreMode mode, bool& created);
 
 // Posts an account notice (WM_NEW_ACCOUNT ...) to `notices`, the process

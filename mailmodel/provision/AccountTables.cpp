@@ -16,10 +16,6 @@ std::string Cut(std::string_view text, std::size_t limit) { return std::string(t
 
 }  // namespace
 
-bool HasForbiddenAccountCharacter(std::string_view name) {
-    return name.find_first_of("~!#$%^&*()+=|\\{}[]:;'<,>?/`\" ") != std::string_view::npos;
-}
-
 bool AccountInfoTable::Open(std::string_view account) {
     if (!Accounts().Exists(account)) return false;
     account_ = Cut(account, kMaxAccountNameLength);
@@ -97,8 +93,6 @@ bool DomainAccountList::Open(std::string_view domain) {
 
 bool DomainAccountList::AddAccount(const DomainAccountEntry& entry, NoticeSink* notices, AdminName admin_name) {
     const std::string& name = entry.Account;
-    if (HasForbiddenAccountCharacter(name) || name.empty() || name.front() == '@' || !IsValidAccountName(name))
-        return false;
     const auto settings = Settings();
     const auto at = name.rfind('@');
     if (settings->DomainNameType == 1) {
@@ -108,13 +102,12 @@ bool DomainAccountList::AddAccount(const DomainAccountEntry& entry, NoticeSink* 
     } else if (at != std::string::npos) {
         return false;
     }
-    if (AccountExists(name) != AccountPresence::kMissing || !IsValidNewAccountName(name, settings->Domains)) return false;
     if (entry.Size < INT32_MIN || entry.Size > INT32_MAX) return false;
     AccountRecord record;
     record.Name = name;
     record.Volume = static_cast<int>(entry.Size);
     if (IsAdminAccountName(name) && admin_name == AdminName::kAdministrator) record.Permission = 1;
-    if (!SaveAccount(name, record, notices)) return false;
+    if (StoreAccount(name, record, AccountStoreMode::kCreateOnly, notices) != AccountStoreResult::kStored) return false;
     entries_.push_back({name, 0});
     return true;
 }

@@ -68,9 +68,9 @@ public:
     // Whether a new account named "admin" (or "admin@...") becomes a domain
     // administrator: only when a system administrator creates it.
     enum class AdminName { kAdministrator, kMailAccount };
-    // Validates the name (a plain new name of the opened domain) and creates
-    // the account (limits, folder, welcome message and notice come from
-    // SaveAccount); the new entry shows Size 0.
+    // Creates the account when the name belongs to the opened domain and
+    // passes the new-account decision (limits, folder, welcome message and
+    // notice come from StoreAccount); the new entry shows Size 0.
     bool AddAccount(const DomainAccountEntry& entry, NoticeSink* notices = nullptr,
                     AdminName admin_name = AdminName::kAdministrator);
     bool DeleteAccount(int index, NoticeSink* notices = nullptr);
@@ -88,9 +88,5 @@ private:
     int max_space_ = -1;
     int default_size_ = 20;
 };
-
-// The characters an account name created through the account list may not
-// hold: ~ ! # $ % ^ & * ( ) + = | \ { } [ ] : ; ' < , > ? / ` " and blank.
-bool HasForbiddenAccountCharacter(std::string_view name);
 
 }  // namespace quorvex

@@ -18,10 +18,13 @@ public:
     // Any name may come here, listed or not: the check costs the same for
     // every one.
     virtual LoginOutcome Check(std::string_view account, std::string_view password) = 0;
-    // True while logins from the address are refused without a check.
-    virtual bool Locked(std::string_view client_address) = 0;
-    // Logs a failed login and counts it against the address.
-    virtual void Failed(std::string_view client_address, std::string_view account, LoginOutcome outcome) = 0;
+    // The client a login from `connection` counts against, when it
+    // forwards the address `forwarded` (empty: none) for its user.
+    virtual ClientSource Source(std::string_view connection, std::string_view forwarded) = 0;
+    // True while logins of the client are refused without a check.
+    virtual bool Locked(const ClientSource& client) = 0;
+    // Logs a failed login and counts it against the client.
+    virtual void Failed(const ClientSource& client, std::string_view account, LoginOutcome outcome) = 0;
 };
 
 // The account list's check (groups refused) and the process's guard, the
@@ -33,9 +36,12 @@ public:
     LoginOutcome Check(std::string_view account, std::string_view password) override {
         return CheckAccountLogin(account, password);
     }
-    bool Locked(std::string_view client_address) override { return ProcessLoginGuard().IsLocked(client_address); }
-    void Failed(std::string_view client_address, std::string_view account, LoginOutcome outcome) override {
-        ProcessLoginGuard().RecordFailure(service_, client_address, account, outcome);
+    ClientSource Source(std::string_view connection, std::string_view forwarded) override {
+        return ProcessLoginGuard().Source(connection, forwarded);
+    }
+    bool Locked(const ClientSource& client) override { return ProcessLoginGuard().IsLocked(client); }
+    void Failed(const ClientSource& client, std::string_view account, LoginOutcome outcome) override {
+        ProcessLoginGuard().RecordFailure(service_, client, account, outcome);
     }
 
 private:

@@ -2,29 +2,11 @@
 #include "servers/logins/LoginGuard.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "servers/address/AddressRules.h"
 #include "servers/logs/ServerLogs.h"
 
 namespace quorvex {
-
-namespace {
-
-void AppendVisible(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u > 0x20 && u < 0x7f && c != '\\') {
-            out.push_back(c);
-        } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", u);
-            out.append(escaped);
-        }
-    }
-}
-
-}  // namespace
 
 std::string_view LoginOutcomeName(LoginOutcome outcome) {
     switch (outcome) {
@@ -37,12 +19,11 @@ std::string_view LoginOutcomeName(LoginOutcome outcome) {
     return "unknown";
 }
 
-std::string FailedLoginLine(std::string_view service, std::string_view address, std::string_view account,
+std::string FailedLoginLine(std::string_view service, const ClientSource& client, std::string_view account,
                             LoginOutcome outcome) {
     std::string line = "login failed: service=";
     AppendVisible(line, service);
-    line += " address=";
-    AppendVisible(line, address);
+    AppendClientFields(line, client);
     line += " account=";
     AppendVisible(line, account);
     line += " outcome=";
@@ -50,10 +31,10 @@ std::string FailedLoginLine(std::string_view service, std::string_view address, 
     return line;
 }
 
-std::string LoginLockLine(std::string_view address, int failures, std::chrono::seconds window,
+std::string LoginLockLine(const ClientSource& client, int failures, std::chrono::seconds window,
                           std::chrono::seconds lock) {
-    std::string line = "login locked: address=";
-    AppendVisible(line, address);
+    std::string line = "login locked:";
+    AppendClientFields(line, client);
     line += " failures=" + std::to_string(failures) + " within=" + std::to_string(window.count()) +
             "s refused for " + std::to_string(lock.count()) + "s";
     return line;
@@ -63,8 +44,9 @@ LoginGuard::LoginGuard(LoginGuardOptions options) : options_(std::move(options))
 
 LoginGuard::Clock::time_point LoginGuard::Now() const { return options_.now ? options_.now() : Clock::now(); }
 
-bool LoginGuard::Exempt(std::string_view address) const {
-    return options_.exempt ? options_.exempt(address) : IsWebMailAddress(address) != 0;
+ClientSource LoginGuard::Source(std::string_view connection, std::string_view forwarded) const {
+    const bool web_mail = options_.web_mail ? options_.web_mail(connection) : IsWebMailAddress(connection) != 0;
+    return ResolveClientSource(connection, forwarded, web_mail);
 }
 
 void LoginGuard::Log(std::string_view line) const {
@@ -75,23 +57,21 @@ void LoginGuard::Log(std::string_view line) const {
     }
 }
 
-bool LoginGuard::IsLocked(std::string_view address) {
-    if (Exempt(address)) return false;
+bool LoginGuard::IsLocked(const ClientSource& client) {
     const Clock::time_point now = Now();
     std::lock_guard lock(mutex_);
-    const auto it = entries_.find(std::string(address));
+    const auto it = entries_.find(client.address);
     return it != entries_.end() && now < it->second.locked_until;
 }
 
-void LoginGuard::RecordFailure(std::string_view service, std::string_view address, std::string_view account,
+void LoginGuard::RecordFailure(std::string_view service, const ClientSource& client, std::string_view account,
                                LoginOutcome outcome) {
-    Log(FailedLoginLine(service, address, account, outcome));
-    if (Exempt(address)) return;
+    Log(FailedLoginLine(service, client, account, outcome));
     const Clock::time_point now = Now();
     bool locked_now = false;
     {
         std::lock_guard lock(mutex_);
-        Entry& entry = entries_[std::string(address)];
+        Entry& entry = entries_[client.address];
         if (now < entry.locked_until) return;  // already locked: the lock runs its time
         entry.failures.push_back(now);
         while (!entry.failures.empty() && entry.failures.front() + options_.window <= now) entry.failures.pop_front();
@@ -102,7 +82,7 @@ void LoginGuard::RecordFailure(std::string_view service, std::string_view addres
         }
         if (entries_.size() > options_.max_addresses) Prune(now);
     }
-    if (locked_now) Log(LoginLockLine(address, options_.max_failures, options_.window, options_.lock));
+    if (locked_now) Log(LoginLockLine(client, options_.max_failures, options_.window, options_.lock));
 }
 
 void LoginGuard::Prune(Clock::time_point now) {

@@ -3,11 +3,13 @@
 // an address that keeps guessing. One process-wide guard serves all
 // services, so guesses spread over several protocols count together.
 //
-// After kMaxFailedLogins failures from one address within the window,
-// every login from that address is refused for the lock time, with the
+// After kMaxFailedLogins failures from one client within the window,
+// every login from that client is refused for the lock time, with the
 // service's usual failure reply and without a password check; the lock is
-// logged once. Web-mail front ends, which log in for all their users, are
-// never locked. The guard never sees a password.
+// logged once. A web-mail front end logs in for all its users: a login it
+// forwards a user's address for counts against that address, one without
+// against the front end's own (ClientSource.h). The guard never sees a
+// password.
 #pragma once
 
 #include <chrono>
@@ -18,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+
+#include "servers/logins/ClientSource.h"
 
 namespace quorvex {
 
@@ -41,14 +45,15 @@ inline constexpr int kMaxFailedLogins = 10;
 inline constexpr std::chrono::seconds kFailedLoginWindow{300};
 inline constexpr std::chrono::seconds kLoginLockTime{300};
 
-// "login failed: service=<service> address=<address> account=<account>
-// outcome=<outcome>". Bytes of the account outside printable ASCII (the
-// blank included) are written as \xNN, so the line stays one line with
-// blank-free fields whatever a client sent.
-std::string FailedLoginLine(std::string_view service, std::string_view address, std::string_view account,
+// "login failed: service=<service> address=<address> [via=<front end>]
+// account=<account> outcome=<outcome>". Bytes of the account outside
+// printable ASCII (the blank included) are written as \xNN, so the line
+// stays one line with blank-free fields whatever a client sent.
+std::string FailedLoginLine(std::string_view service, const ClientSource& client, std::string_view account,
                             LoginOutcome outcome);
-// "login locked: address=<address> failures=<n> within=<s>s refused for <s>s"
-std::string LoginLockLine(std::string_view address, int failures, std::chrono::seconds window,
+// "login locked: address=<address> [via=<front end>] failures=<n>
+// within=<s>s refused for <s>s"
+std::string LoginLockLine(const ClientSource& client, int failures, std::chrono::seconds window,
                           std::chrono::seconds lock);
 
 struct LoginGuardOptions {
@@ -59,7 +64,9 @@ struct LoginGuardOptions {
     // forgotten first, so memory stays bounded under a spread attack.
     std::size_t max_addresses = 10000;
     std::function<std::chrono::steady_clock::time_point()> now;  // empty: the steady clock
-    std::function<bool(std::string_view address)> exempt;         // empty: the web-mail front ends
+    // Whether a connection's address is a web-mail front end, whose
+    // forwarded addresses count. Empty: [WebMail] IP of the settings.
+    std::function<bool(std::string_view address)> web_mail;
     std::function<void(std::string_view line)> log;               // empty: system log and standard error
 };
 
@@ -67,11 +74,14 @@ class LoginGuard {
 public:
     explicit LoginGuard(LoginGuardOptions options = {});
 
-    // True while logins from `address` are refused.
-    bool IsLocked(std::string_view address);
-    // Logs the failure and counts it against the address (never for an
-    // exempt one); the failure that completes the count locks it.
-    void RecordFailure(std::string_view service, std::string_view address, std::string_view account,
+    // The client of a login from `connection` that forwards `forwarded`
+    // (empty: none).
+    ClientSource Source(std::string_view connection, std::string_view forwarded) const;
+    // True while logins of the client are refused.
+    bool IsLocked(const ClientSource& client);
+    // Logs the failure and counts it against the client; the failure that
+    // completes the count locks it.
+    void RecordFailure(std::string_view service, const ClientSource& client, std::string_view account,
                        LoginOutcome outcome);
     // Forgets every address.
     void Clear();
@@ -84,7 +94,6 @@ private:
     };
 
     Clock::time_point Now() const;
-    bool Exempt(std::string_view address) const;
     void Log(std::string_view line) const;
     void Prune(Clock::time_point now);  // with mutex_ held
 

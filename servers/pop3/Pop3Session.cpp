@@ -150,9 +150,12 @@ Pop3Step Pop3Session::OnUser(std::string_view argument) {
     // The failed-login line names the account as the client gave it.
     given_user_ = argument;
     // "name:address" names the address the log lines of this session show
-    // (a web-mail front end passes its user's address this way).
+    // (a web-mail front end passes its user's address this way), and the
+    // client its logins count against.
+    forwarded_.clear();
     if (const std::size_t colon = name.find(':'); colon != std::string::npos) {
         log_address_ = name.substr(colon + 1, kMaxUserArgument);
+        forwarded_ = log_address_;
         activity_->ForwardedClient(log_address_);
         name.resize(colon);
         given_user_.resize(colon);
@@ -188,8 +191,9 @@ Pop3Step Pop3Session::OnPass(std::string_view argument) {
         services_.Log(log_address_, kLogPasswordTooLong);
         return Pop3Step::kClose;
     }
-    // A locked address is refused like a wrong password, without a check.
-    if (services_.Logins().Locked(client_address_)) return FailedTry(kPasswordIncorrect);
+    // A locked client is refused like a wrong password, without a check.
+    const ClientSource client = services_.Logins().Source(client_address_, forwarded_);
+    if (services_.Logins().Locked(client)) return FailedTry(kPasswordIncorrect);
     // The check runs for unknown names too, so that they cost the same.
     LoginOutcome outcome = services_.Logins().Check(attempted_user_, argument);
     if (outcome == LoginOutcome::kAccepted && user_.empty()) outcome = LoginOutcome::kNotPermitted;
@@ -200,8 +204,8 @@ Pop3Step Pop3Session::OnPass(std::string_view argument) {
     }
     // Reported to the system log and standard error, and shown in the POP3
     // log beside the session's other lines.
-    services_.Logins().Failed(client_address_, given_user_, outcome);
-    services_.Log(log_address_, FailedLoginLine(kLoginServicePop3, client_address_, given_user_, outcome));
+    services_.Logins().Failed(client, given_user_, outcome);
+    services_.Log(log_address_, FailedLoginLine(kLoginServicePop3, client, given_user_, outcome));
     return FailedTry(kPasswordIncorrect);
 }
 

@@ -142,6 +142,7 @@ private:
     Pop3SessionSettings settings_;
     std::string client_address_;
     std::string log_address_;
+    std::string forwarded_;  // the address the last USER forwarded ("name:address"); else empty
     Phase phase_ = Phase::kAuthorization;
     std::string user_;     // lower-cased name after USER; empty when it may not log in
     std::string attempted_user_;  // the name USER gave, lower-cased, for the password check

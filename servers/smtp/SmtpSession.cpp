@@ -190,6 +190,12 @@ bool SmtpSession::TakeWebMailHelo(std::string& out) {
     return true;
 }
 
+std::string SmtpSession::ForwardedAddress() const {
+    // The HELO still waiting for MAIL FROM names the latest one.
+    if (helo_.find(':') != std::string::npos) return ParseWebMailHelo(helo_).address;
+    return webmail_helo_ ? peer_ : std::string();
+}
+
 void SmtpSession::OnMailFrom(const SmtpCommand& command, std::string& out) {
     const std::string& address = command.argument;
     if (address.size() > kMaxSenderLength) {
@@ -452,9 +458,10 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
         finished_ = true;
         return;
     }
-    // A locked address is refused like a wrong password, without a check.
+    // A locked client is refused like a wrong password, without a check.
     // A failed login changes nothing of the session.
-    if (services_.Logins().Locked(client_address_)) {
+    const ClientSource client = services_.Logins().Source(client_address_, ForwardedAddress());
+    if (services_.Logins().Locked(client)) {
         CountError(out, kAuthFailed);
         return;
     }
@@ -470,8 +477,8 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
     }
     // Reported to the system log and standard error, and shown in the
     // SMTP log beside the session's other lines.
-    services_.Logins().Failed(client_address_, user, outcome);
-    services_.Log(peer_, FailedLoginLine(kLoginServiceSmtp, client_address_, user, outcome));
+    services_.Logins().Failed(client, user, outcome);
+    services_.Log(peer_, FailedLoginLine(kLoginServiceSmtp, client, user, outcome));
     CountError(out, kAuthFailed);
 }
 

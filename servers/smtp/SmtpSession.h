@@ -117,6 +117,8 @@ private:
     // A web-mail front end's HELO, applied at MAIL FROM; false when the
     // session ended.
     bool TakeWebMailHelo(std::string& out);
+    // The end user's address a web-mail HELO names; empty without one.
+    std::string ForwardedAddress() const;
     void OnAuthLine(std::string_view line, std::string& out);
     void OnDataLine(const LinePiece& piece, std::string& out);
     void FinishMessage(std::string& out);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "accountserver/AccountProtocol.h"
+#include "common/AccountName.h"
 #include "accountserver/TableRights.h"
 
 namespace quorvex::accountserver {
@@ -20,10 +21,10 @@ TEST(AccountProtocolTest, CredentialsSplitAtTheLastHash) {
 
 TEST(AccountProtocolTest, RefusedCharacters) {
     for (const char c : std::string("~`!#$%^&*()+=|\\{}[]:;<,>?/\"'")) {
-        EXPECT_TRUE(HasRefusedCharacter(std::string("a") + c, false)) << c;
+        EXPECT_TRUE(HasRefusedNameCharacter(std::string("a") + c, false)) << c;
     }
-    EXPECT_FALSE(HasRefusedCharacter("a b@c.d-e_f", false));
-    EXPECT_TRUE(HasRefusedCharacter("a b", true));
+    EXPECT_FALSE(HasRefusedNameCharacter("a b@c.d-e_f", false));
+    EXPECT_TRUE(HasRefusedNameCharacter("a b", true));
     EXPECT_FALSE(IsAcceptableDomainName(".."));
     EXPECT_FALSE(IsAcceptableDomainName("a/b"));
     EXPECT_FALSE(IsAcceptableDomainName("a@b"));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "accountserver/AccountSession.h"
+#include "accountserver/SignUpLimit.h"
 #include "accountserver/Table.h"
 #include "servers/logins/LoginGuard.h"
 #include "common/PasswordDigest.h"
@@ -53,7 +54,7 @@ class AccountSessionTest : public quorvex::testing::MailDataTest {
 protected:
     std::vector<std::string> Run(ScriptedChannel& channel, const std::string& client = "127.0.0.1") {
         RequestContext context(channel, client, nullptr, [this](std::string_view line) { log.emplace_back(line); },
-                               &logins);
+                               &logins, &signups);
         context.SetActivity(activity);
         AccountServerSession(context).Run();
         return channel.replies;
@@ -63,13 +64,18 @@ protected:
         return Run(channel);
     }
     std::vector<std::string> log;        // system log lines
-    std::vector<std::string> login_log;  // failed-login lines
+    std::vector<std::string> login_log;  // failed-login and refused sign-up lines
     quorvex::testing::RecordedActivity activity;
-    bool exempt = true;                  // the client counts as a web-mail front end
     LoginGuard logins{GuardOptions()};
+    SignUpLimit signups{SignUpOptions()};
     LoginGuardOptions GuardOptions() {
         LoginGuardOptions options;
-        options.exempt = [this](std::string_view) { return exempt; };
+        options.web_mail = [](std::string_view address) { return address == "127.0.0.1"; };
+        options.log = [this](std::string_view line) { login_log.emplace_back(line); };
+        return options;
+    }
+    SignUpLimitOptions SignUpOptions() {
+        SignUpLimitOptions options;
         options.log = [this](std::string_view line) { login_log.emplace_back(line); };
         return options;
     }
@@ -136,7 +142,8 @@ TEST_F(AccountSessionTest, RefusedLoginsAreLoggedWithThePeer) {
         EXPECT_EQ(Run({request}), (std::vector<std::string>{"-ERR the account is disabled"})) << request;
     EXPECT_EQ(Run({"LOGIN#ed#wrong"}), (std::vector<std::string>{"-ERR password incorrect"}));
     EXPECT_EQ(login_log, (std::vector<std::string>{
-                             "login failed: service=account-server address=127.0.0.1 account=dora outcome=wrong-password",
+                             "login failed: service=account-server address=198.51.100.4 via=127.0.0.1 account=dora "
+                             "outcome=wrong-password",
                              "login failed: service=account-server address=127.0.0.1 account=ghost\\x0dforged\\x20line "
                              "outcome=unknown-account",
                              "login failed: service=account-server address=127.0.0.1 account=fay outcome=not-permitted",
@@ -153,7 +160,6 @@ TEST_F(AccountSessionTest, RefusedLoginsAreLoggedWithThePeer) {
 
 TEST_F(AccountSessionTest, LockedAddressIsRefusedWithoutAPasswordCheck) {
     MakeAccount("dora", "[System]\r\nPassword=dpw\r\n");
-    exempt = false;
     for (int i = 0; i < kMaxFailedLogins; ++i) EXPECT_EQ(Run({"LOGIN#dora#guess"}).front(), "-ERR password incorrect");
     EXPECT_EQ(login_log.back(), "login locked: address=127.0.0.1 failures=10 within=300s refused for 300s");
     // The right password no longer helps, in any request or session.
@@ -161,9 +167,20 @@ TEST_F(AccountSessionTest, LockedAddressIsRefusedWithoutAPasswordCheck) {
         EXPECT_EQ(Run({request}), (std::vector<std::string>{"-ERR password incorrect"})) << request;
     EXPECT_EQ(Run({"SYSADMIN#administrator#x"}), (std::vector<std::string>{"-ERR illeglar user"}));
     EXPECT_EQ(login_log.size(), std::size_t(kMaxFailedLogins + 1));  // the lock is logged once
-    // A web-mail front end is never locked.
-    exempt = true;
-    EXPECT_EQ(Run({"LOGIN#dora#dpw"}).back(), "+OK");
+    // The front end's own lock is not its users': a login that forwards
+    // the user's address counts against that address.
+    EXPECT_EQ(Run({"LOGIN#dora:10.9.9.9#dpw"}).back(), "+OK");
+}
+
+TEST_F(AccountSessionTest, SignUpsAreLimitedPerForwardedAddress) {
+    for (int i = 0; i < kMaxSignUps; ++i)
+        ASSERT_EQ(Run(SignUpLines("user" + std::to_string(i) + ":10.9.9.9", "pw")).back(), "+OK") << i;
+    // A refused name takes no place.
+    EXPECT_EQ(Run(SignUpLines("user0:10.9.9.8", "pw")).front(), "-ERR The user account already exists.");
+    EXPECT_EQ(Run(SignUpLines("late:10.9.9.9", "pw")), (std::vector<std::string>{"-ERR register service closed"}));
+    EXPECT_EQ(login_log.back(), "sign-up refused: address=10.9.9.9 via=127.0.0.1 account=late accounts=10 within=3600s");
+    EXPECT_EQ(AccountExists("late"), AccountPresence::kMissing);
+    EXPECT_EQ(Run(SignUpLines("late:10.9.9.8", "pw")).back(), "+OK");
 }
 
 TEST_F(AccountSessionTest, NewAccountNamesArePlain) {

@@ -332,6 +332,42 @@ def test_password_guessing_is_logged_and_locked(tmp_path):
     assert "guess-" not in log and b"guess-" not in err
 
 
+def test_a_forwarded_address_is_throttled_and_the_front_ends_other_users_are_not(tmp_path):
+    """127.0.0.1 is the web-mail front end: guesses it forwards for one user's
+    address lock that address on every service, while its other users, its
+    own requests and a client of its own address log in as usual."""
+    home = Home(tmp_path)
+    front_end = "127.0.0.1"
+
+    def pop3_login(user, password, source=front_end):
+        pop = Pop3From(home.pop3, source)
+        pop.user(user)
+        try:
+            return pop.pass_(password)
+        except poplib.error_proto as error:
+            return error.args[0]
+        finally:
+            pop.close()
+
+    with home.start() as program:
+        program.wait_serving()
+        for _ in range(10):
+            assert pop3_login("demo:10.9.9.9", "guess") == b"-ERR the password incorrect"
+        assert pop3_login("demo:10.9.9.9", "demo") == b"-ERR the password incorrect"
+        with raw(home.admin, front_end) as c:
+            assert c.ask("LOGIN#demo:10.9.9.9#demo") == "-ERR password incorrect"
+        assert pop3_login("demo:10.9.9.8", "demo").startswith(b"+OK")
+        assert pop3_login("demo", "demo").startswith(b"+OK")
+        assert pop3_login("demo:10.9.9.9", "demo", HONEST).startswith(b"+OK")  # not a front end: its own address
+        assert ac.login(home.admin, "demo:10.9.9.8", "demo")[0] == "+OK"
+        assert program.stop()[0] == 0
+    log = home.system_log()
+    line = "login failed: service=pop3 address=10.9.9.9 via=127.0.0.1 account=demo outcome=wrong-password"
+    assert log.count(line) == 10
+    assert log.count("login locked: address=10.9.9.9 via=127.0.0.1 failures=10 ") == 1
+    assert "address=127.0.0.1 " not in log
+
+
 def daily_log(home, prefix):
     text = ""
     folder = os.path.join(home.path, "log")

@@ -147,6 +147,13 @@ TEST_F(Pop3SessionTest, FailedLoginsAreReportedAndLockedAddressesRefused) {
     EXPECT_EQ(Say("PASS secret"), "-ERR the password incorrect\r\n");
     EXPECT_EQ(services.checked.size(), 4u);
     EXPECT_EQ(services.failed_logins.size(), 4u);
+    // A web-mail front end's login counts against the address it forwards.
+    services.webmail_peers.insert("192.0.2.7");
+    Say("USER bob:10.9.9.9");
+    Say("PASS wrong");
+    EXPECT_EQ(services.failed_logins.back(), "10.9.9.9 bob wrong-password");
+    EXPECT_EQ(services.log.back(), "10.9.9.9 login failed: service=pop3 address=10.9.9.9 via=192.0.2.7 account=bob "
+                                   "outcome=wrong-password");
 }
 
 TEST_F(Pop3SessionTest, OverLongLineInTheTransactionIsAnsweredAndSkipped) {

@@ -363,6 +363,11 @@ TEST(SmtpSession, FailedLoginsAreReported) {
     h.services.locked.insert("192.0.2.5");
     EXPECT_EQ(login("alice", "wrong"), "334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n535 authentication failed\r\n");
     EXPECT_EQ(h.services.failed_logins.size(), 4u);
+    // A web-mail front end's login counts against the address its HELO forwards.
+    h.services.webmail_peers.push_back("192.0.2.5");
+    h.Send("HELO alice:10.9.9.9\r\n");
+    login("alice", "wrong");
+    EXPECT_EQ(h.services.failed_logins.back(), "10.9.9.9 alice wrong-password");
 }
 
 // Client text in the trace header cannot break its lines.

@@ -3,7 +3,10 @@
 // value never leaves half a dialogue on the server.
 #include "webcom/admin/CAdmin.h"
 
+#include <array>
+
 #include "common/AccountName.h"
+#include "common/AccountServerTags.h"
 #include "common/IniDocument.h"
 #include "common/TextHelpers.h"
 #include "webcom/admin/AdminTexts.h"
@@ -17,15 +20,7 @@ using namespace admin;
 
 namespace {
 
-// The tags of the account lines, in the order the server sends and takes them.
-constexpr std::string_view kPasswordTag = "PASSWORD#";
-constexpr std::string_view kUserNameTag = "USERNAME#";
-constexpr std::string_view kCommentTag = "COMMENT#";
-constexpr std::string_view kPop3ServerTag = "POP3SERVER#";
-constexpr std::string_view kPop3AccountTag = "POP3ACCOUNT#";
-constexpr std::string_view kPop3MailTag = "POP3MAIL#";
-constexpr std::string_view kPop3PasswordTag = "POP3PASSWORD#";
-constexpr std::string_view kLeaveCopyTag = "LEAVECOPY#";
+namespace tags = account_tags;
 
 std::string Cut(std::string_view text, std::size_t limit) { return std::string(text.substr(0, limit)); }
 
@@ -142,7 +137,7 @@ bool CAdmin::Exchange(ServerConnection& connection, std::string_view line, std::
 
 Status CAdmin::Quit(ServerConnection& connection, bool copy_refusal) {
     std::string reply;
-    if (!Exchange(connection, "QUIT", reply)) return kFalse;
+    if (!Exchange(connection, tags::kQuit, reply)) return kFalse;
     if (reply == kReplyOk) {
         last_response_ = std::string(kReplyOkBlank);
         return kOk;
@@ -154,14 +149,14 @@ Status CAdmin::Quit(ServerConnection& connection, bool copy_refusal) {
 std::vector<CAdmin::FieldLine> CAdmin::FieldLines(Dialogue dialogue, std::string_view password) const {
     const bool modify = dialogue == Dialogue::kModify;
     return {
-        {Join({kPasswordTag, password}), modify ? "-ERR modify pass error" : "-ERR pass error"},
-        {Join({kUserNameTag, user_name_}), modify ? "-ERR modify username error" : "-ERR username error"},
-        {Join({kCommentTag, comment_}), modify ? "-ERR modify comment error" : "-ERR comment error"},
-        {Join({kPop3ServerTag, pop3_server_}), "-ERR pop3server error"},
-        {Join({kPop3AccountTag, pop3_account_}), "-ERR pop3 account error"},
-        {Join({kPop3MailTag, pop3_mail_}), "-ERR pop3mail error"},
-        {Join({kPop3PasswordTag, pop3_password_}), "-ERR pop3password error"},
-        {Join({kLeaveCopyTag, std::to_string(leave_copy_)}), kLeaveCopyError},
+        {Join({tags::kPassword, password}), modify ? "-ERR modify pass error" : "-ERR pass error"},
+        {Join({tags::kUserName, user_name_}), modify ? "-ERR modify username error" : "-ERR username error"},
+        {Join({tags::kComment, comment_}), modify ? "-ERR modify comment error" : "-ERR comment error"},
+        {Join({tags::kPop3Server, pop3_server_}), "-ERR pop3server error"},
+        {Join({tags::kPop3Account, pop3_account_}), "-ERR pop3 account error"},
+        {Join({tags::kPop3Mail, pop3_mail_}), "-ERR pop3mail error"},
+        {Join({tags::kPop3Password, pop3_password_}), "-ERR pop3password error"},
+        {Join({tags::kLeaveCopy, std::to_string(leave_copy_)}), kLeaveCopyError},
     };
 }
 
@@ -186,31 +181,28 @@ Status CAdmin::Login(const Arguments& args, Result&) {
     ServerConnection connection;
     Status status = kOk;
     if (!OpenDialogue(CheckCredentials(account, password, kMaxOneShotArgument, true),
-                      Join({"LOGIN#", account, "#", password}), {}, true, connection, status))
+                      Join({tags::kLogin, account, "#", password}), {}, true, connection, status))
         return status;
     login_success_ = 1;
-    struct Tagged {
-        std::string_view tag;
-        std::string* field;
+    // The field of each account line, in the order of the tags (LEAVECOPY# is a number).
+    const std::array<std::string*, tags::kAccountLines.size()> fields{
+        &password_, &user_name_, &comment_, &pop3_server_, &pop3_account_, &pop3_mail_, &pop3_password_, nullptr,
     };
-    const Tagged tags[] = {
-        {kPasswordTag, &password_},         {kUserNameTag, &user_name_},       {kCommentTag, &comment_},
-        {kPop3ServerTag, &pop3_server_},    {kPop3AccountTag, &pop3_account_}, {kPop3MailTag, &pop3_mail_},
-        {kPop3PasswordTag, &pop3_password_}, {kLeaveCopyTag, nullptr},
-    };
-    for (const Tagged& tagged : tags) {
+    for (std::size_t index = 0; index < fields.size(); ++index) {
+        const std::string_view tag = tags::kAccountLines[index];
+        std::string* const field = fields[index];
         std::string reply;
-        if (!connection.ReadLine(reply) || !reply.starts_with(tagged.tag)) {
+        if (!connection.ReadLine(reply) || !reply.starts_with(tag)) {
             last_response_ = std::string(kSockError);
             return kFalse;
         }
-        const std::string_view value = std::string_view(reply).substr(tagged.tag.size());
-        if (tagged.field == nullptr) {
+        const std::string_view value = std::string_view(reply).substr(tag.size());
+        if (field == nullptr) {
             leave_copy_ = ParseProfileInt(value, 0);
         } else {
-            *tagged.field = Cut(value, kMaxFieldText);
+            *field = Cut(value, kMaxFieldText);
         }
-        if (tagged.field == &password_) {
+        if (field == &password_) {
             password_from_login_ = true;
             login_account_ = std::string(account);
             login_password_ = std::string(password);
@@ -228,7 +220,7 @@ Status CAdmin::Destroy(const Arguments& args, Result&) {
     ServerConnection connection;
     Status status = kOk;
     if (!OpenDialogue(CheckCredentials(account, password, kMaxOneShotArgument, true),
-                      Join({"DELETE#", account, "#", password}), {}, false, connection, status))
+                      Join({tags::kDelete, account, "#", password}), {}, false, connection, status))
         return status;
     return Quit(connection, false);
 }
@@ -248,7 +240,7 @@ Status CAdmin::Modify(const Arguments& args, Result&) {
     ServerConnection connection;
     Status status = kOk;
     if (!OpenDialogue(CheckCredentials(account, password, kMaxOneShotArgument, true),
-                      Join({"UPDATE#", account, "#", password}), fields, true, connection, status))
+                      Join({tags::kUpdate, account, "#", password}), fields, true, connection, status))
         return status;
     login_success_ = 1;
     if (SendFields(connection, fields) != kOk) return kFalse;
@@ -262,7 +254,7 @@ Status CAdmin::Signup(const Arguments& args, Result&) {
     const std::vector<FieldLine> fields = FieldLines(Dialogue::kSignup, password_);
     ServerConnection connection;
     Status status = kOk;
-    if (!OpenDialogue(refusal, Join({"SIGNUP#", account}), fields, false, connection, status)) return status;
+    if (!OpenDialogue(refusal, Join({tags::kSignUp, account}), fields, false, connection, status)) return status;
     if (SendFields(connection, fields) != kOk) return kFalse;
     return Quit(connection, true);
 }
@@ -273,7 +265,7 @@ Status CAdmin::AuthLogin(const Arguments& args, Result&) {
     ServerConnection connection;
     Status status = kOk;
     if (!OpenDialogue(CheckCredentials(account, password, kMaxAuthArgument, true),
-                      Join({"AUTH#", account, "#", password}), {}, true, connection, status))
+                      Join({tags::kTableAuth, account, "#", password}), {}, true, connection, status))
         return status;
     login_success_ = 1;
     session_ = std::move(connection);  // an earlier session is closed without QUIT

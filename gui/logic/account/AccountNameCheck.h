@@ -1,10 +1,7 @@
-// The checks a new account or group name passes in the account sheet and
-// the group dialog, in the order the user meets them, each with its own
-// message: forbidden characters, the domain part, an empty name, a name
-// taken or reserved. Whatever passes those must still pass the one rule
-// for new names (common/AccountName.h), so "..", control characters and
-// names of more than 76 characters are refused as well. Existing accounts
-// are not checked again: their names stay usable whatever they are.
+// The messages of the account sheet and the group dialog for a new account
+// or group name: the refusal of the one new-account decision
+// (mailmodel/account/NewAccountName.h) in the window's words. Existing
+// accounts are not checked again: their names stay usable whatever they are.
 #pragma once
 
 #include <string_view>

@@ -66,9 +66,12 @@ public:
         if (disabled.count(AsciiLowerCase(account)) != 0) return LoginOutcome::kDisabled;
         return LoginOutcome::kAccepted;
     }
-    bool Locked(std::string_view address) override { return locked.count(std::string(address)) != 0; }
-    void Failed(std::string_view address, std::string_view user, LoginOutcome outcome) override {
-        failed_logins.push_back(std::string(address) + " " + std::string(user) + " " +
+    ClientSource Source(std::string_view connection, std::string_view forwarded) override {
+        return ResolveClientSource(connection, forwarded, IsWebMailAddress(connection));
+    }
+    bool Locked(const ClientSource& client) override { return locked.count(client.address) != 0; }
+    void Failed(const ClientSource& client, std::string_view user, LoginOutcome outcome) override {
+        failed_logins.push_back(client.address + " " + std::string(user) + " " +
                                 std::string(LoginOutcomeName(outcome)));
     }
     bool AccountExists(std::string_view account) override {

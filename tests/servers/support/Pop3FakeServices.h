@@ -72,9 +72,12 @@ public:
         if (it->second.Group) return LoginOutcome::kNotPermitted;
         return LoginOutcome::kAccepted;
     }
-    bool Locked(std::string_view address) override { return locked.count(std::string(address)) != 0; }
-    void Failed(std::string_view address, std::string_view name, LoginOutcome outcome) override {
-        failed_logins.push_back(std::string(address) + " " + std::string(name) + " " +
+    ClientSource Source(std::string_view connection, std::string_view forwarded) override {
+        return ResolveClientSource(connection, forwarded, webmail_peers.count(std::string(connection)) != 0);
+    }
+    bool Locked(const ClientSource& client) override { return locked.count(client.address) != 0; }
+    void Failed(const ClientSource& client, std::string_view name, LoginOutcome outcome) override {
+        failed_logins.push_back(client.address + " " + std::string(name) + " " +
                                 std::string(LoginOutcomeName(outcome)));
     }
     bool IsDisabled(std::string_view name) override { return accounts[std::string(name)].Disabled; }
@@ -144,6 +147,7 @@ public:
     std::vector<pop3::Pop3Mailbox> committed;
     std::vector<std::string> visits, receipts, queued, log;
     std::set<std::string> locked;                // addresses whose logins are refused
+    std::set<std::string> webmail_peers;         // connections whose forwarded addresses count
     std::vector<std::string> checked;            // names the password check ran for
     std::vector<std::string> failed_logins;      // "address name outcome"
     std::vector<pop3::Pop3Message> inbox_, second_;
