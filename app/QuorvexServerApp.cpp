@@ -19,6 +19,7 @@
 #include "app/FirstSetup.h"
 #include "app/ProgramMessages.h"
 #include "app/ProgramRemoval.h"
+#include "app/ServerSmtpServices.h"
 #include "app/ServiceNotify.h"
 #include "app/StartupChecks.h"
 #include "app/WebSetup.h"
@@ -378,6 +379,12 @@ int CQuorvexServerApp::RunGuiMode() {
     WarnAboutReadableFiles();
     const std::string startup_line = StartupLine(ComputerName());
     WriteProgramLog(startup_line);
+    // What a previous run left mid-delivery was never acknowledged.
+    const std::string& queue_folder = wiring_->queue().folder();
+    if (const int left = smtp::RemoveLeftoverSpoolFiles(queue_folder); left > 0) {
+        WriteProgramLog("Removed " + std::to_string(left) + " temporary message files left by the previous run in " +
+                        queue_folder + ".");
+    }
     if (const auto warning = smtp::OpenRelayWarning(*Settings())) ShowProgramMessage(*warning);
     const bool started = StartServers();
     if (started) {

@@ -1,10 +1,14 @@
 // Wiring of SMTP sessions and local delivery to the server's subsystems.
 #include "app/ServerSmtpServices.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "common/AccountName.h"
 #include "common/Paths.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
+#include "mailmodel/FolderListing.h"
 #include "mailmodel/account/EmailForward.h"
 #include "mailmodel/autoreply/EmailAutoReply.h"
 #include "mailmodel/store/MailStore.h"
@@ -43,7 +47,7 @@ std::string ServerSmtpServices::AccountInterMail(std::string_view account) {
 std::string ServerSmtpServices::NewTempMessagePath() {
     MakeFolders(queue_.folder());
     const int number = NextTempNumber();
-    return JoinPath(queue_.folder(), "temp_smtp_" + std::to_string(number) + ".dat");
+    return JoinPath(queue_.folder(), std::string(kSpoolFilePrefix) + std::to_string(number) + ".dat");
 }
 
 void ServerSmtpServices::Log(std::string_view peer, std::string_view text) {
@@ -54,13 +58,20 @@ void ServerSmtpServices::Log(std::string_view peer, std::string_view text) {
 void ServerSmtpServices::ScanForViruses(const std::string& path) { ScanMailForViruses(path, *Settings()); }
 
 DeliveryOutcome ServerSmtpServices::Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
-                                            const std::string& path) {
+                                            DeliveryMessage& message) {
     DeliveryOutcome outcome;
-    outcome.delivered = DeliverToRecipient(*this, &outcome.reply, tag, recipient, sender, path, nullptr);
+    outcome.delivered = DeliverToRecipient(*this, &outcome.reply, tag, recipient, sender, message, nullptr);
     return outcome;
 }
 
-void ServerSmtpServices::SendAutoReply(std::string_view account, std::string_view sender, const std::string& path) {
+void ServerSmtpServices::SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage& message) {
+    const std::string stored = Accounts().StoredName(account);
+    // The original is read for its header only when a reply may go out.
+    EmailAutoReply settings;
+    AutoReplySettings wanted;
+    if (sender.empty() || !settings.Load(stored) || !settings.GetSettings(wanted) || wanted.Enable == 0) return;
+    const std::string* path = message.File();
+    if (!path) return;
     AutoReplyDelivery delivery;
     delivery.next_temp_number = [this] { return NextTempNumber(); };
     // The reply goes out with an empty envelope sender: nothing answers it.
@@ -68,14 +79,22 @@ void ServerSmtpServices::SendAutoReply(std::string_view account, std::string_vie
         std::string reply;
         return DeliverToRecipient(*this, &reply, "AutoReply", recipient, "", file, nullptr);
     };
-    EmailAutoReply().SendAutoReply(Accounts().StoredName(account), sender, path, delivery);
+    EmailAutoReply().SendAutoReply(stored, sender, *path, delivery);
 }
 
-std::optional<std::string> ServerSmtpServices::StoreSentCopy(std::string_view account, const std::string& path) {
+// Stores from memory when the message is held there, else from its file.
+bool ServerSmtpServices::Store(const std::string& account, DeliveryMessage& message, std::string* uid, int folder,
+                               bool read) {
+    if (const auto text = message.text()) return AddMessageTextToMailbox(account, *text, uid, folder, true, read);
+    const std::string* path = message.File();
+    return path && AddMessageToMailbox(account, *path, uid, folder, true, read);
+}
+
+std::optional<std::string> ServerSmtpServices::StoreSentCopy(std::string_view account, DeliveryMessage& message) {
     if (!Accounts().Exists(account)) return std::nullopt;
     const std::string stored = Accounts().StoredName(account);
     std::string uid;
-    if (!AddMessageToMailbox(stored, path, &uid, 1, true, true)) return std::nullopt;
+    if (!Store(stored, message, &uid, 1, true)) return std::nullopt;
     return FormatMailUid(stored, static_cast<std::uint32_t>(std::stoul(uid.empty() ? "0" : uid)));
 }
 
@@ -110,17 +129,22 @@ std::vector<std::string> ServerSmtpServices::GroupMembers(std::string_view group
     return members;
 }
 
-FilterOutcome ServerSmtpServices::ApplyFilters(std::string_view account, const std::string& file, std::string* uid) {
+FilterOutcome ServerSmtpServices::ApplyFilters(std::string_view account, DeliveryMessage& message, std::string* uid) {
+    const std::string stored = Accounts().StoredName(account);
+    if (!MailFiltersMayTake(*Settings(), stored)) return FilterOutcome::kInbox;
+    const std::string* path = message.File();
+    if (!path) return FilterOutcome::kStoreFailed;
     ServerFilterServices filters;
-    return ApplyMailFilters(filters, Accounts().StoredName(account), file, uid);
+    return ApplyMailFilters(filters, stored, *path, uid);
 }
 
-bool ServerSmtpServices::StoreInInbox(std::string_view account, const std::string& file, std::string* uid) {
-    return AddMessageToMailbox(Accounts().StoredName(account), file, uid, 0, true, false);
+bool ServerSmtpServices::StoreInInbox(std::string_view account, DeliveryMessage& message, std::string* uid) {
+    return Store(Accounts().StoredName(account), message, uid, 0, false);
 }
 
-bool ServerSmtpServices::Enqueue(std::string_view recipient, std::string_view sender, const std::string& file) {
-    return queue_.AddToQueue(recipient, sender, file);
+bool ServerSmtpServices::Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage& message) {
+    const std::string* path = message.File();
+    return path && queue_.AddToQueue(recipient, sender, *path);
 }
 
 void ServerSmtpServices::AccountChanged(std::string_view account) {
@@ -132,6 +156,23 @@ bool DeliverReportLocally(NoticeSink& notices, OutgoingQueue& queue, std::string
     ServerSmtpServices services(notices, queue);
     std::string reply;
     return DeliverToRecipient(services, &reply, "MailUndeliverable", recipient, "", report, nullptr, 1);
+}
+
+int RemoveLeftoverSpoolFiles(const std::string& queue_folder) {
+    int removed = 0;
+    for (const std::string& name : ListFolder(queue_folder)) {
+        std::string_view number = name;
+        for (std::string_view prefix : {kSpoolFilePrefix, kAutoReplyTempPrefix}) {
+            if (number.starts_with(prefix)) number.remove_prefix(prefix.size());
+        }
+        if (number.size() == name.size() || !number.ends_with(".dat")) continue;
+        number.remove_suffix(4);
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) continue;
+        const std::string path = JoinPath(queue_folder, name);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace quorvex::smtp

@@ -17,6 +17,10 @@
 
 namespace quorvex::smtp {
 
+// Received messages that need a spool file: "temp_smtp_<n>.dat" in the
+// queue folder.
+inline constexpr std::string_view kSpoolFilePrefix = "temp_smtp_";
+
 // Replacements for two services, for tests that want their own numbering
 // or address classes; unset ones are the server's own.
 struct ServerSmtpHooks {
@@ -42,9 +46,9 @@ public:
     void Log(std::string_view peer, std::string_view text) override;
     void ScanForViruses(const std::string& path) override;
     DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
-                            const std::string& path) override;
-    void SendAutoReply(std::string_view account, std::string_view sender, const std::string& path) override;
-    std::optional<std::string> StoreSentCopy(std::string_view account, const std::string& path) override;
+                            DeliveryMessage& message) override;
+    void SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage& message) override;
+    std::optional<std::string> StoreSentCopy(std::string_view account, DeliveryMessage& message) override;
 
     // DeliveryDirectory
     bool IsDisabled(std::string_view account) override;
@@ -53,13 +57,15 @@ public:
     std::int64_t QuotaBytes(std::string_view account) override;
     std::optional<ForwardingList> Forwarding(std::string_view account) override;
     std::vector<std::string> GroupMembers(std::string_view group) override;
-    FilterOutcome ApplyFilters(std::string_view account, const std::string& file, std::string* uid) override;
-    bool StoreInInbox(std::string_view account, const std::string& file, std::string* uid) override;
-    bool Enqueue(std::string_view recipient, std::string_view sender, const std::string& file) override;
+    FilterOutcome ApplyFilters(std::string_view account, DeliveryMessage& message, std::string* uid) override;
+    bool StoreInInbox(std::string_view account, DeliveryMessage& message, std::string* uid) override;
+    bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage& message) override;
     void AccountChanged(std::string_view account) override;
 
 private:
     int NextTempNumber();
+    // Stores the message into one of the account's folders, scrambled.
+    bool Store(const std::string& account, DeliveryMessage& message, std::string* uid, int folder, bool read);
 
     ServerSmtpHooks hooks_;
     NoticeSink& notices_;
@@ -72,5 +78,11 @@ private:
 // "MailUndeliverable"): the sender threads' local delivery.
 bool DeliverReportLocally(NoticeSink& notices, OutgoingQueue& queue, std::string_view recipient,
                           const std::string& report);
+
+// Removes the spool files of received messages and auto-replies that a
+// previous run left in the queue folder (temp_smtp_<n>.dat and
+// temp_auto_reply_<n>.dat: never acknowledged, never queued); gives how
+// many. Only while no server of this program folder runs.
+int RemoveLeftoverSpoolFiles(const std::string& queue_folder);
 
 }  // namespace quorvex::smtp

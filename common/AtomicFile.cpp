@@ -7,8 +7,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <vector>
 
+#include "common/FileSteps.h"
 #include "common/Paths.h"
 #include "common/UniqueFd.h"
 
@@ -18,6 +18,7 @@ bool WriteFully(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -35,24 +36,18 @@ bool WriteFullyAt(int fd, std::string_view bytes, off_t offset) {
     return true;
 }
 
-bool SyncFolder(const std::string& folder) {
-    UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return dir && ::fsync(dir.get()) == 0;
-}
+bool SyncFolder(const std::string& folder) { return fs::SyncFolder(folder); }
 
-bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new_file_mode) {
+bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new_file_mode, struct stat* written) {
     mode_t mode = new_file_mode & ~S_IWOTH;
     struct stat st {};
     const bool replacing = ::stat(path.c_str(), &st) == 0;
     if (replacing) mode = st.st_mode & 07777 & ~S_IWOTH;
 
-    std::string tmpl = path;
-    tmpl.append(kAtomicTempInfix).append("XXXXXX");
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+    std::string tmp_path = path;
+    tmp_path.append(kAtomicTempInfix).append("XXXXXX");
+    UniqueFd fd = fs::CreateTemporary(tmp_path);
     if (!fd) return false;
-    const std::string tmp_path(name.data());
 
     // A replaced file keeps its group too (a file shared with the web
     // server's group stays readable for it); the mode comes after, as a
@@ -62,14 +57,17 @@ bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new
     if (replacing) {
         [[maybe_unused]] const int kept = ::fchown(fd.get(), static_cast<uid_t>(-1), st.st_gid);
     }
-    const bool ok = ::fchmod(fd.get(), mode) == 0 && WriteFully(fd.get(), bytes) &&
-                    ::fsync(fd.get()) == 0 && fd.close_checked() &&
-                    ::rename(tmp_path.c_str(), path.c_str()) == 0;
+    const bool ok = ::fchmod(fd.get(), mode) == 0 && fs::WriteAll(fd.get(), bytes, tmp_path) &&
+                    fs::Sync(fd.get(), tmp_path) && fs::Close(fd, tmp_path) && fs::Rename(tmp_path, path);
     if (!ok) {
-        ::unlink(tmp_path.c_str());
+        const int error = errno;
+        fd.reset();
+        fs::Unlink(tmp_path);
+        errno = error;
         return false;
     }
-    SyncFolder(std::string(DirName(path)));
+    if (written != nullptr && ::stat(path.c_str(), written) != 0) *written = {};
+    fs::SyncFolder(std::string(DirName(path)));
     return true;
 }
 

@@ -104,7 +104,7 @@ bool EmailAutoReply::SendAutoReply(std::string_view account, std::string_view se
     const std::string folder = JoinPath(ProgramFolder(), "smtp");
     MakeFolders(folder);
     const std::string file =
-        JoinPath(folder, "temp_auto_reply_" + std::to_string(delivery.next_temp_number()) + ".dat");
+        JoinPath(folder, std::string(kAutoReplyTempPrefix) + std::to_string(delivery.next_temp_number()) + ".dat");
     const std::string to(sender);
     compose::CMessageGenerator generator;
     if (generator.GenerateMail(file.c_str(), settings_.Body.c_str(), settings_.Subject.c_str(), "", "", from.c_str(),

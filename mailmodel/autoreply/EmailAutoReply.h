@@ -12,6 +12,8 @@
 namespace quorvex {
 
 inline constexpr std::string_view kAutoReplyFile = "EmailAutoReply.ini";
+// A reply is composed in "temp_auto_reply_<n>.dat" in the queue folder.
+inline constexpr std::string_view kAutoReplyTempPrefix = "temp_auto_reply_";
 inline constexpr std::size_t kMaxAutoReplySubject = 255;
 inline constexpr std::size_t kMaxAutoReplyBody = 4095;
 

@@ -1,9 +1,9 @@
-// Storing a message: its body is staged, then one of the callers waiting
-// on a mailbox commits every queued store in one index rewrite.
+// Storing a message: its body is written under its final name, then one
+// of the callers waiting on a mailbox commits every queued store in one
+// index rewrite.
 #include "mailmodel/store/MailStore.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <exception>
@@ -20,12 +20,11 @@ namespace store {
 // One store waiting for the commit that numbers it and lists it.
 struct PendingAdd {
     const std::string* folder = nullptr;  // the account folder
-    StagedBody* body = nullptr;
+    std::int32_t file_number = 0;         // the body's, reserved when it was written
     int mail_folder = 0;
     bool read = false;
     std::int32_t size = 0;
     // Filled by the commit.
-    std::int32_t file_number = 0;
     std::uint32_t uid = 0;
     bool stored = false;
     bool finished = false;  // guarded by the mailbox's queue_lock
@@ -33,9 +32,15 @@ struct PendingAdd {
 
 namespace {
 
-// Gives a waiting store its slot and numbers in `index` and moves its body
-// to its final name. False (and `index` unchanged) when the mailbox is full
-// or the body cannot be moved.
+// Whether a used record names the body number already (possible only
+// when another writer numbered a body past what this process knew).
+bool NumberListed(const MailboxIndexFile& index, std::int32_t number) {
+    return std::any_of(index.slots.begin(), index.slots.end(),
+                       [&](const MailboxRecord& r) { return !r.IsFree() && r.FileNumber == number; });
+}
+
+// Gives a waiting store its slot and UID in `index`. False (and `index`
+// unchanged) when the mailbox is full.
 bool PlaceMessage(MailboxIndexFile& index, PendingAdd& add) {
     MailboxIndexHeader& header = index.header;
     const int folder = add.mail_folder;
@@ -51,31 +56,35 @@ bool PlaceMessage(MailboxIndexFile& index, PendingAdd& add) {
         QUORVEX_ERROR_LOG("mailbox full (totals would overflow) in " + *add.folder);
         return false;
     }
-    const std::int32_t file_number = header.LastFileNumber() + 1;
-    if (!add.body->MoveTo(BodyPath(*add.folder, file_number))) return false;
+    if (add.file_number <= header.LastFileNumber() && NumberListed(index, add.file_number)) {
+        QUORVEX_ERROR_LOG("body number " + std::to_string(add.file_number) + " already listed in " + *add.folder);
+        return false;
+    }
     if (free_slot == index.slots.end()) index.slots.emplace_back();
 
     MailboxRecord& r = index.slots[slot];
     r.Slot = static_cast<std::int32_t>(slot);
     r.Size = add.size;
-    r.FileNumber = file_number;
+    r.FileNumber = add.file_number;
     r.Uid = static_cast<std::uint32_t>(header.LastUid() + 1);
     r.Folder = static_cast<std::uint16_t>(folder);
     r.Position = header.MessageCount(folder);
     r.Marks = add.read ? 1 : 0;
-    header.SetLastFileNumber(r.FileNumber);
+    header.SetLastFileNumber(std::max(header.LastFileNumber(), r.FileNumber));
     header.SetLastUid(static_cast<std::int32_t>(r.Uid));
     header.SetMessageCount(folder, header.MessageCount(folder) + 1);
     header.SetTotalBytes(folder, header.TotalBytes(folder) + add.size);
     header.SetRecordCount(static_cast<std::int32_t>(index.slots.size()));
-    add.file_number = r.FileNumber;
     add.uid = r.Uid;
     return true;
 }
 
 // Lists every waiting store of the batch in one index rewrite per account
-// folder. The caller holds the mailbox's lock.
-void StoreBatch(Mailbox& box, const std::vector<PendingAdd*>& batch) {
+// folder, in the order of their body numbers. The caller holds the
+// mailbox's lock; bodies of stores that fail are removed by their owners.
+void StoreBatch(Mailbox& box, std::vector<PendingAdd*>& batch) {
+    std::sort(batch.begin(), batch.end(),
+              [](const PendingAdd* a, const PendingAdd* b) { return a->file_number < b->file_number; });
     std::vector<bool> done(batch.size(), false);
     for (std::size_t first = 0; first < batch.size(); ++first) {
         if (done[first]) continue;
@@ -90,11 +99,7 @@ void StoreBatch(Mailbox& box, const std::vector<PendingAdd*>& batch) {
         }
         if (placed.empty()) continue;
         const bool written = WriteAndRemember(box, folder, std::move(updated));
-        for (PendingAdd* add : placed) {
-            add->stored = written;
-            // The index does not name it: a later store may take its number.
-            if (!written) ::unlink(BodyPath(folder, add->file_number).c_str());
-        }
+        for (PendingAdd* add : placed) add->stored = written;
     }
 }
 
@@ -137,33 +142,48 @@ void CommitInTurn(Mailbox& box, PendingAdd& add) {
 
 using namespace store;
 
-bool AddMessageToMailbox(std::string_view account, const std::string& source, std::string* uid_text, int folder,
-                         bool scramble, bool read) {
+namespace {
+
+bool StoreBody(std::string_view account, const BodySource& source, std::int64_t size, std::string* uid_text,
+               int folder, bool scramble, bool read) {
     const auto account_folder = GetAccountFolderPath(account);
     if (!account_folder || folder < 0 || folder >= kMailboxFolderCount) return false;
-    struct stat st {};
-    if (::stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    if (st.st_size > kMaxFolderBytes) {
-        QUORVEX_ERROR_LOG("message too large for a mailbox: " + source);
+    if (size > kMaxFolderBytes) {
+        QUORVEX_ERROR_LOG("message too large for a mailbox in " + *account_folder);
         return false;
     }
-
-    // The body is copied and fsynced under a name of its own before the
-    // mailbox is locked; the commit only gives it its number.
-    SweepStagedBodies(*account_folder);
-    StagedBody staged(*account_folder);
-    if (!staged.Fill(source, scramble ? MailStoreKey(account) : 0)) return false;
+    // The body is written and flushed under its final name before the
+    // mailbox is locked; the commit only lists it.
+    Mailbox& box = MailboxOf(account);
+    StagedBody body;
+    if (!body.Write(box, *account_folder, source, scramble ? MailStoreKey(account) : 0)) return false;
 
     PendingAdd add;
     add.folder = &*account_folder;
-    add.body = &staged;
+    add.file_number = body.number();
     add.mail_folder = folder;
     add.read = read;
-    add.size = static_cast<std::int32_t>(st.st_size);
-    CommitInTurn(MailboxOf(account), add);
+    add.size = static_cast<std::int32_t>(size);
+    CommitInTurn(box, add);
     if (!add.stored) return false;
+    body.Keep();
     if (uid_text && uid_text->empty()) *uid_text = std::to_string(add.uid);
     return true;
+}
+
+}  // namespace
+
+bool AddMessageToMailbox(std::string_view account, const std::string& source, std::string* uid_text, int folder,
+                         bool scramble, bool read) {
+    struct stat st {};
+    if (::stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return StoreBody(account, BodySource{{}, &source}, st.st_size, uid_text, folder, scramble, read);
+}
+
+bool AddMessageTextToMailbox(std::string_view account, std::string_view text, std::string* uid_text, int folder,
+                             bool scramble, bool read) {
+    return StoreBody(account, BodySource{text, nullptr}, static_cast<std::int64_t>(text.size()), uid_text, folder,
+                     scramble, read);
 }
 
 }  // namespace quorvex

@@ -12,6 +12,7 @@
 #include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
 #include "common/ErrorLog.h"
+#include "common/FileSteps.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/AppServices.h"
 #include "mailmodel/account/AccountFolders.h"
@@ -167,7 +168,7 @@ bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapsh
         index.header.SetTotalBytes(k, static_cast<std::int32_t>(bytes[k]));
     }
     if (!WriteAndRemember(box, *account_folder, std::move(updated))) return false;
-    for (std::int32_t number : deleted_files) ::unlink(BodyPath(*account_folder, number).c_str());
+    for (std::int32_t number : deleted_files) fs::Unlink(BodyPath(*account_folder, number));
     return true;
 }
 
@@ -175,6 +176,7 @@ std::optional<MailboxTotals> ReadMailboxTotals(std::string_view account) {
     const auto folder = GetAccountFolderPath(account);
     if (!folder) return std::nullopt;
     Mailbox& box = MailboxOf(account);
+    if (const auto committed = CommittedIfCurrent(box, *folder)) return MailboxTotals{committed->messages, committed->bytes};
     std::lock_guard guard(box.lock);
     // A mailbox nobody works on now is read without taking a cache place
     // from those the servers use (the account list reads every mailbox).

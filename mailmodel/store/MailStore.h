@@ -5,7 +5,8 @@
 // fsync, rename) and a body file is on disk before the index names it.
 // Each mailbox has one lock that serialises all work on it (mailboxes of
 // different accounts do not wait for each other); no other lock is taken
-// while it is held, so account paths are built before it is taken.
+// while it is held but a small one for its committed totals, so account
+// paths are built before it is taken.
 #pragma once
 
 #include <array>
@@ -48,16 +49,22 @@ bool LoadMailboxIndexLocked(std::string_view account, MailboxSnapshot& out);
 // store key when asked) into folder 0 or 1. When uid_text is given and
 // empty it receives the new message's UID number. Refused when the mailbox
 // has no free record slot or its folder total would pass the 32-bit field.
+// The body is written and flushed under its own number before the index
+// that lists it is committed.
 bool AddMessageToMailbox(std::string_view account, const std::string& source, std::string* uid_text, int folder,
                          bool scramble, bool read);
+// The same for a message held in memory.
+bool AddMessageTextToMailbox(std::string_view account, std::string_view text, std::string* uid_text, int folder,
+                             bool scramble, bool read);
 
 // Commits a (possibly stale) loaded copy: messages stored since the load
 // stay, snapshot messages already gone are passed over. Body files of
 // deleted messages are removed only after the new index is in place.
 bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapshot);
 
-// Message count and byte total over both folders, from one read of the
-// index; nullopt when it cannot be read.
+// Message count and byte total over both folders, as last committed: a
+// commit in flight is not waited for. Nullopt when the index cannot be
+// read.
 struct MailboxTotals {
     int messages = 0;
     std::int64_t bytes = 0;

@@ -1,7 +1,9 @@
 // The per-mailbox state of the store and its cache of parsed indexes.
 #include "mailmodel/store/MailboxCache.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <unordered_map>
 
 #include "common/AsciiCase.h"
@@ -9,6 +11,7 @@
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "mailmodel/store/MailStore.h"
+#include "mailmodel/store/StagedBody.h"
 
 namespace quorvex::store {
 
@@ -17,12 +20,6 @@ namespace {
 // Parsed indexes are kept between calls for this many mailboxes at most
 // (the ones used last), so a store costs no read of the whole index.
 constexpr std::size_t kMaxCachedIndexes = 64;
-
-IndexStamp StampOf(const struct stat& st) {
-    return {st.st_dev, st.st_ino, st.st_size,
-            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
-            static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec};
-}
 
 std::mutex registry_lock;
 std::atomic<std::uint64_t> use_clock{0};
@@ -53,6 +50,18 @@ void MakeRoomInCache(Mailbox& self) {
 // read at `path`; `st` is that file's status.
 void Remember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index, const struct stat& st) {
     if (!box.has_cache) MakeRoomInCache(box);
+    CommittedIndex committed{folder, StampOf(st), 0, 0, index->header.LastFileNumber()};
+    for (int k = 0; k < kMailboxFolderCount; ++k) {
+        committed.messages += index->header.MessageCount(k);
+        committed.bytes += index->header.TotalBytes(k);
+    }
+    {
+        std::lock_guard guard(box.totals_lock);
+        // Numbers handed out for another folder (a changed program folder)
+        // mean nothing here.
+        if (box.on_record.folder != folder) box.reserved_number = 0;
+        box.on_record = std::move(committed);
+    }
     box.cached = std::move(index);
     box.cached_folder = folder;
     box.cached_stamp = StampOf(st);
@@ -60,6 +69,12 @@ void Remember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIn
 }
 
 }  // namespace
+
+IndexStamp StampOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size,
+            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
+            static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec};
+}
 
 Mailbox& MailboxOf(std::string_view account) {
     const std::string key = AsciiLowerCase(account);
@@ -81,19 +96,19 @@ bool ReadIndexFile(const std::string& path, MailboxIndexFile& index, struct stat
     return true;
 }
 
-bool WriteIndex(const std::string& folder, const MailboxIndexFile& index) {
-    if (AtomicWriteFile(IndexPath(folder), index.Encode())) return true;
+bool WriteIndex(const std::string& folder, const MailboxIndexFile& index, struct stat* written) {
+    if (AtomicWriteFile(IndexPath(folder), index.Encode(), 0600, written)) return true;
     QUORVEX_ERROR_LOG("cannot write mailbox index in " + folder);
     return false;
 }
 
 bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index) {
-    if (!WriteIndex(folder, *index)) {
+    struct stat st {};
+    if (!WriteIndex(folder, *index, &st)) {
         box.DropCache();
         return false;
     }
-    struct stat st {};
-    if (::stat(IndexPath(folder).c_str(), &st) == 0) {
+    if (st.st_ino != 0) {
         Remember(box, folder, std::move(index), st);
     } else {
         box.DropCache();
@@ -111,13 +126,47 @@ MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
     }
     box.DropCache();
     auto index = std::make_unique<MailboxIndexFile>();
-    if (ReadIndexFile(path, *index, st)) {
-        Remember(box, folder, std::move(index), st);
-        return box.cached.get();
+    if (!ReadIndexFile(path, *index, st)) {
+        if (errno != ENOENT || !FolderExists(folder)) return nullptr;
+        if (!WriteIndex(folder, *index, &st) || st.st_ino == 0) return nullptr;
     }
-    if (errno != ENOENT || !FolderExists(folder)) return nullptr;
-    if (!WriteAndRemember(box, folder, std::make_unique<MailboxIndexFile>()) || !box.cached) return nullptr;
+    // Before anyone is handed a body number from this index.
+    if (box.swept_folder != folder) {
+        box.swept_folder = folder;
+        SweepLeftovers(folder, *index, st);
+    }
+    Remember(box, folder, std::move(index), st);
     return box.cached.get();
+}
+
+std::optional<CommittedIndex> CommittedIfCurrent(Mailbox& box, const std::string& folder) {
+    CommittedIndex committed;
+    {
+        std::lock_guard guard(box.totals_lock);
+        if (box.on_record.folder != folder) return std::nullopt;
+        committed = box.on_record;
+    }
+    struct stat st {};
+    if (::stat(IndexPath(folder).c_str(), &st) != 0 || StampOf(st) != committed.stamp) return std::nullopt;
+    return committed;
+}
+
+std::int32_t ReserveBodyNumber(Mailbox& box, const std::string& folder) {
+    if (!CommittedIfCurrent(box, folder)) {
+        std::lock_guard guard(box.lock);
+        if (!CurrentIndex(box, folder)) return 0;
+    }
+    std::lock_guard guard(box.totals_lock);
+    if (box.on_record.folder != folder) return 0;
+    const std::int32_t last = std::max(box.reserved_number, box.on_record.last_file_number);
+    if (last == INT32_MAX) return 0;
+    box.reserved_number = last + 1;
+    return box.reserved_number;
+}
+
+void ReleaseBodyNumber(Mailbox& box, const std::string& folder, std::int32_t number) {
+    std::lock_guard guard(box.totals_lock);
+    if (box.on_record.folder == folder && box.reserved_number == number) --box.reserved_number;
 }
 
 }  // namespace quorvex::store

@@ -1,7 +1,8 @@
 // The mailbox store's per-mailbox state inside this process, shared by the
 // files of the store: each mailbox's lock, the cache of its parsed index
-// (kept while the file on disk is unchanged) and the queue of stores that
-// wait for a grouped commit. Not for use outside mailmodel/store.
+// (kept while the file on disk is unchanged), the totals as last committed
+// with the body numbers handed out, and the queue of stores that wait for
+// a grouped commit. Not for use outside mailmodel/store.
 #pragma once
 
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,9 @@
 namespace quorvex::store {
 
 inline std::string IndexPath(const std::string& folder) { return JoinPath(folder, kMailboxIndexFile); }
+
+// Where the rebuild keeps a damaged index it replaced, for inspection.
+inline std::string DamagedIndexPath(const std::string& folder) { return IndexPath(folder) + ".damaged"; }
 
 inline std::string BodyPath(const std::string& folder, std::int32_t file_number) {
     return JoinPath(folder, std::to_string(file_number) + ".eml");
@@ -39,7 +44,20 @@ struct IndexStamp {
     bool operator==(const IndexStamp&) const = default;
 };
 
+IndexStamp StampOf(const struct stat& st);
+
 struct PendingAdd;  // a store waiting for its commit (GroupedCommit.cpp)
+
+// The index as last read or written by this process: what the quota check
+// reads without waiting for a commit in flight, and the last body number
+// on record, above which new bodies are numbered.
+struct CommittedIndex {
+    std::string folder;  // empty until the mailbox was opened
+    IndexStamp stamp;
+    int messages = 0;
+    std::int64_t bytes = 0;
+    std::int32_t last_file_number = 0;
+};
 
 // What this process keeps per mailbox.
 struct Mailbox {
@@ -51,6 +69,15 @@ struct Mailbox {
     std::unique_ptr<MailboxIndexFile> cached;
     std::atomic<bool> has_cache{false};
     std::atomic<std::uint64_t> last_use{0};
+    // Guarded by `lock`: the folder whose leftovers were looked for when
+    // this process first opened the mailbox.
+    std::string swept_folder;
+
+    // Taken for a moment only, never while waiting for anything: the
+    // committed totals and the numbers given to bodies being written.
+    std::mutex totals_lock;
+    CommittedIndex on_record;          // guarded by totals_lock
+    std::int32_t reserved_number = 0;  // guarded by totals_lock: the highest body number handed out
 
     // Stores that wait for a commit. One of the waiting callers at a time
     // commits everything queued so far in one index rewrite, so callers
@@ -74,14 +101,29 @@ Mailbox& MailboxOf(std::string_view account);
 // tells why) or is damaged (logged, never rewritten).
 bool ReadIndexFile(const std::string& path, MailboxIndexFile& index, struct stat& st);
 // Writes an index file atomically; false (logged) when it cannot be written.
-bool WriteIndex(const std::string& folder, const MailboxIndexFile& index);
+// `written`, when given, receives the new file's status.
+bool WriteIndex(const std::string& folder, const MailboxIndexFile& index, struct stat* written = nullptr);
 // Writes `index` as the mailbox's index and keeps it as the cached copy.
 bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index);
 // The mailbox's index as it is on disk, from the cache while the file is
 // unchanged; an empty one is created when the folder exists but holds
-// none. Null when it cannot be read or created, or is damaged. The caller
-// holds `box.lock`; the result stays valid until the lock is released or
-// the cache is written or dropped.
+// none. Null when it cannot be read or created, or is damaged. The first
+// time this process opens the mailbox, files that interrupted stores and
+// commits left in its folder are removed first. The caller holds
+// `box.lock`; the result stays valid until the lock is released or the
+// cache is written or dropped.
 MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder);
+
+// The committed totals, when the index on disk is still the one they were
+// taken from; nothing when the mailbox was not opened yet, or its index
+// was replaced since (a commit that is just finishing, another writer).
+std::optional<CommittedIndex> CommittedIfCurrent(Mailbox& box, const std::string& folder);
+
+// A number for a new body, above every number on record and every number
+// handed out before; 0 when none is left or the index cannot be read.
+std::int32_t ReserveBodyNumber(Mailbox& box, const std::string& folder);
+// Gives back the number of a body that was removed unlisted, when no later
+// one was handed out, so that the next store takes it.
+void ReleaseBodyNumber(Mailbox& box, const std::string& folder, std::int32_t number);
 
 }  // namespace quorvex::store

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
 
 #include "common/AtomicFile.h"
@@ -14,6 +13,7 @@
 #include "mailmodel/FolderListing.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/store/MailboxCache.h"
+#include "mailmodel/store/StagedBody.h"
 
 namespace quorvex {
 
@@ -26,11 +26,7 @@ using store::WriteIndex;
 std::int32_t HighestBodyNumber(const std::string& folder) {
     std::int32_t highest = 0;
     for (const std::string& name : ListFolder(folder)) {
-        if (name.size() < 5 || name.compare(name.size() - 4, 4, ".eml") != 0) continue;
-        const std::string digits = name.substr(0, name.size() - 4);
-        if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 10) continue;
-        const long long n = std::strtoll(digits.c_str(), nullptr, 10);
-        if (n > highest && n < INT32_MAX) highest = static_cast<std::int32_t>(n);
+        if (const auto n = store::BodyNumberOf(name); n && *n > highest && *n < INT32_MAX) highest = *n;
     }
     return highest;
 }
@@ -47,7 +43,7 @@ bool ReplaceDamagedIndex(const std::string& folder) {
     MailboxIndexFile index;
     std::string error;
     if (ParseMailboxIndex(bytes, index, error)) return true;
-    const std::string aside = path + ".damaged";
+    const std::string aside = store::DamagedIndexPath(folder);
     if (::rename(path.c_str(), aside.c_str()) != 0) {
         QUORVEX_ERROR_LOG("rebuild cannot move the damaged index " + path + " aside");
         return false;

@@ -1,65 +1,169 @@
-// Staged message bodies and the sweep of those an interrupted store left.
+// Bodies written under their final names, and the sweep of what
+// interrupted stores and commits left in a mailbox's folder.
 #include "mailmodel/store/StagedBody.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <ctime>
-#include <map>
-#include <mutex>
+#include <memory>
+#include <vector>
 
+#include "common/AtomicFile.h"
 #include "common/ErrorLog.h"
+#include "common/FileSteps.h"
 #include "common/Paths.h"
+#include "common/ProfileFile.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/FolderListing.h"
-#include "mailmodel/store/MailStore.h"
+#include "mailmodel/store/MailboxCache.h"
 
 namespace quorvex::store {
 
 namespace {
 
-constexpr std::string_view kStagedPrefix = ".incoming-";
-// A staged body older than this and not locked by its writer was left by
-// a writer that died; younger ones may still be on their way in.
-constexpr std::time_t kStaleStagedAge = 60;
-// Each account folder is looked through for such leftovers at most this
-// often by one process.
-constexpr std::time_t kStagedSweepInterval = 600;
+constexpr std::size_t kCopyBlock = 64 * 1024;
+// A new body's number may be taken by a file nobody listed (left by
+// another process): so many numbers are tried before the store gives up.
+constexpr int kNumberAttempts = 64;
+
+// Staged bodies of the older kind: a name of their own, renamed at the
+// commit. One older than this that no writer holds was left by a writer
+// that died.
+constexpr std::string_view kIncomingPrefix = ".incoming-";
+constexpr std::time_t kStaleIncomingAge = 60;
+
+bool WriteScrambled(int fd, std::string_view text, std::uint8_t key, const std::string& path) {
+    if (key == 0) return fs::WriteAll(fd, text, path);
+    std::unique_ptr<char[]> block(new char[kCopyBlock]);
+    while (!text.empty()) {
+        const std::size_t n = std::min(text.size(), kCopyBlock);
+        for (std::size_t i = 0; i < n; ++i) block[i] = static_cast<char>(text[i] ^ key);
+        if (!fs::WriteAll(fd, std::string_view(block.get(), n), path)) return false;
+        text.remove_prefix(n);
+    }
+    return true;
+}
+
+bool CopyScrambled(const std::string& source, int fd, std::uint8_t key, const std::string& path) {
+    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return false;
+    std::unique_ptr<char[]> block(new char[kCopyBlock]);
+    for (;;) {
+        const ssize_t n = ::read(in.get(), block.get(), kCopyBlock);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        if (key != 0)
+            for (ssize_t i = 0; i < n; ++i) block[static_cast<std::size_t>(i)] ^= static_cast<char>(key);
+        if (!fs::WriteAll(fd, std::string_view(block.get(), static_cast<std::size_t>(n)), path)) return false;
+    }
+}
+
+bool Older(const timespec& a, const timespec& b) {
+    return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
+}
+
+// An older staged body nobody holds any more.
+bool IsDeadIncoming(const std::string& path, std::time_t now) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (now - st.st_mtim.tv_sec < kStaleIncomingAge) return false;
+    return ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0;  // else its writer still lives
+}
+
+// Messages of the old list format wait in "<number>.eml" files that the
+// upgrade moves into the mailbox; the settings file lists them in [List].
+bool HoldsOldFormatMessages(const std::string& folder) {
+    return ProfileFile(JoinPath(folder, "maillist.ini")).Load()->HasSection("List");
+}
 
 }  // namespace
 
-StagedBody::StagedBody(const std::string& folder)
-    : file_(TemporaryFile::Create(JoinPath(folder, std::string(kStagedPrefix) + "XXXXXX"))) {
-    if (file_.holds_file() && ::flock(file_.fd().get(), LOCK_EX | LOCK_NB) != 0) file_.Remove();
+StagedBody::~StagedBody() {
+    if (number_ == 0 || (!path_.empty() && !fs::Unlink(path_))) return;
+    ReleaseBodyNumber(*box_, folder_, number_);
 }
 
-bool StagedBody::Fill(const std::string& source, std::uint8_t key) {
-    return file_.holds_file() && ScrambleCopyFile(source, file_.path(), key);
+bool StagedBody::Write(Mailbox& box, const std::string& folder, const BodySource& source, std::uint8_t key) {
+    box_ = &box;
+    folder_ = folder;
+    UniqueFd fd;
+    for (int attempt = 0; attempt < kNumberAttempts && !fd; ++attempt) {
+        number_ = ReserveBodyNumber(box, folder);
+        if (number_ == 0) return false;
+        const std::string path = BodyPath(folder, number_);
+        fd = fs::CreateNew(path, 0600);
+        if (fd) {
+            path_ = path;
+        } else if (errno != EEXIST) {
+            return false;
+        }
+        // A number whose file exists is passed over, never given back.
+        if (!fd) number_ = 0;
+    }
+    if (!fd) {
+        QUORVEX_ERROR_LOG("no free body number in " + folder);
+        return false;
+    }
+    const bool written = source.path ? CopyScrambled(*source.path, fd.get(), key, path_)
+                                     : WriteScrambled(fd.get(), source.text, key, path_);
+    return written && fs::Sync(fd.get(), path_) && fs::Close(fd, path_);
 }
 
-void SweepStagedBodies(const std::string& folder) {
-    static std::mutex swept_lock;
-    static std::map<std::string, std::time_t> swept;
+std::optional<std::int32_t> BodyNumberOf(std::string_view name) {
+    constexpr std::string_view kEnding = ".eml";
+    if (name.size() <= kEnding.size() || name.substr(name.size() - kEnding.size()) != kEnding) return std::nullopt;
+    const std::string_view digits = name.substr(0, name.size() - kEnding.size());
+    if (digits.size() > 10 || digits.front() < '1' || digits.front() > '9') return std::nullopt;
+    long long n = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    if (n > INT32_MAX) return std::nullopt;
+    return static_cast<std::int32_t>(n);
+}
+
+void SweepLeftovers(const std::string& folder, const MailboxIndexFile& index, const struct stat& index_status) {
+    const std::vector<std::string> names = ListFolder(folder);
+    const std::string index_temp = std::string(kMailboxIndexFile) + std::string(kAtomicTempInfix);
+    bool keep_numbered = HoldsOldFormatMessages(folder);
+    std::vector<std::int32_t> listed;
+    for (const std::string& name : names) {
+        if (name == BaseName(DamagedIndexPath(folder))) keep_numbered = true;
+    }
+    for (const MailboxRecord& r : index.slots)
+        if (!r.IsFree()) listed.push_back(r.FileNumber);
+    std::sort(listed.begin(), listed.end());
+
     const std::time_t now = std::time(nullptr);
-    {
-        std::lock_guard guard(swept_lock);
-        auto [it, fresh] = swept.try_emplace(folder, now);
-        if (!fresh && now - it->second < kStagedSweepInterval && now >= it->second) return;
-        it->second = now;
-    }
-    for (const std::string& name : ListFolder(folder)) {
-        if (name.compare(0, kStagedPrefix.size(), kStagedPrefix) != 0) continue;
+    const std::int32_t last = index.header.LastFileNumber();
+    int removed = 0;
+    for (const std::string& name : names) {
         const std::string path = JoinPath(folder, name);
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        struct stat st {};
-        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (now - st.st_mtim.tv_sec < kStaleStagedAge) continue;
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;  // its writer still lives
-        if (::unlink(path.c_str()) == 0) QUORVEX_ERROR_LOG("removed a body left by an interrupted store: " + path);
+        bool leftover = false;
+        if (name.starts_with(kIncomingPrefix)) {
+            leftover = IsDeadIncoming(path, now);
+        } else if (name.starts_with(index_temp)) {
+            leftover = true;
+        } else if (const auto number = BodyNumberOf(name); number && !keep_numbered) {
+            struct stat st {};
+            leftover = !std::binary_search(listed.begin(), listed.end(), *number) &&
+                       ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                       (*number > last || Older(st.st_mtim, index_status.st_mtim));
+        }
+        if (leftover && fs::Unlink(path)) ++removed;
+    }
+    if (removed > 0) {
+        QUORVEX_ERROR_LOG("leftover files of interrupted stores and commits removed from " + folder + ": " +
+                          std::to_string(removed));
     }
 }
-
 
 }  // namespace quorvex::store

@@ -1,36 +1,71 @@
-// Message bodies on their way into a mailbox: copied and fsynced under a
-// temporary name in the account folder before the mailbox is locked, so
-// the commit only has to give them their number.
+// Message bodies on their way into a mailbox: written and flushed under
+// their final name "<number>.eml", with a number reserved for them, before
+// the mailbox is locked, so that the commit only writes the index. And the
+// sweep, when a mailbox is first opened, of what interrupted stores and
+// commits left behind.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "common/TemporaryFile.h"
+#include "mailmodel/store/MailboxIndex.h"
 
 namespace quorvex::store {
 
-// A message body written under a temporary name in the account folder
-// (".incoming-" and random letters, never ".eml"), removed unless moved.
-// Its writer holds a lock on it for its whole life, so a sweep never
-// takes a body that is still being stored.
-class StagedBody {
-public:
-    explicit StagedBody(const std::string& folder);
+struct Mailbox;
 
-    // Copies the message in (scrambled with `key`, 0 for none) and fsyncs it.
-    bool Fill(const std::string& source, std::uint8_t key);
-    // Renames it to its final name (replacing a body left by a store that
-    // failed before its index was written).
-    bool MoveTo(const std::string& destination) { return file_.MoveTo(destination); }
-
-private:
-    TemporaryFile file_;  // its descriptor holds the writer's lock
+// What a body is made from: the message text in memory, or a file.
+struct BodySource {
+    std::string_view text;
+    const std::string* path = nullptr;  // when set, the text is read from here
 };
 
-// Removes staged bodies that a killed writer left in the account folder:
-// older than kStaleStagedAge and not locked by a living writer.
-void SweepStagedBodies(const std::string& folder);
+// A body written under a reserved number. Removed when its owner goes,
+// unless kept (its store failed or was refused: the index never named it),
+// and its number given back.
+class StagedBody {
+public:
+    StagedBody() = default;
+    StagedBody(const StagedBody&) = delete;
+    StagedBody& operator=(const StagedBody&) = delete;
+    ~StagedBody();
+
+    // Reserves a number in the mailbox and writes the body under it
+    // (every byte XOR-ed with `key`, 0 for none), flushed. False when no
+    // number or file could be had, or a read, write or flush failed.
+    bool Write(Mailbox& box, const std::string& folder, const BodySource& source, std::uint8_t key);
+
+    std::int32_t number() const { return number_; }
+    // The index names it now: it stays.
+    void Keep() {
+        path_.clear();
+        number_ = 0;
+    }
+
+private:
+    Mailbox* box_ = nullptr;
+    std::string folder_;
+    std::string path_;
+    std::int32_t number_ = 0;
+};
+
+// The body number a file name gives ("17.eml": 17); nothing for any other
+// name (leading zeros, signs, other endings, numbers past 32 bits).
+std::optional<std::int32_t> BodyNumberOf(std::string_view name);
+
+// Removes, from the folder of a mailbox this process opens for the first
+// time, what interrupted writers left: bodies that `index` does not list
+// and that are numbered above its last number or are older than it (a
+// store that was never committed, a deletion whose index was written but
+// whose body was not yet removed), temporary copies of the index, and
+// staged bodies of the older ".incoming-" kind that no living writer
+// holds. A listed body is never touched. A folder that holds a damaged
+// index set aside, or messages of the old list format still to be moved
+// in, keeps its numbered files. Logs how many files went.
+void SweepLeftovers(const std::string& folder, const MailboxIndexFile& index, const struct stat& index_status);
 
 }  // namespace quorvex::store

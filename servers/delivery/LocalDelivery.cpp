@@ -13,12 +13,12 @@
 
 namespace quorvex {
 
-namespace {
-
-std::int64_t FileLength(const std::string& path) {
+std::int64_t MessageInFile::size() const {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+    return ::stat(path_.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
 }
+
+namespace {
 
 // One delivery of one message with everything it fans out to. Every
 // address is handled at most once, so a group that lists itself, or two
@@ -26,7 +26,7 @@ std::int64_t FileLength(const std::string& path) {
 // multiplying copies until the depth limit.
 class Delivery {
 public:
-    Delivery(DeliveryDirectory& directory, const std::string& file) : directory_(directory), file_(file) {}
+    Delivery(DeliveryDirectory& directory, DeliveryMessage& message) : directory_(directory), message_(message) {}
 
     bool Deliver(std::string* reply, std::string_view tag, std::string_view recipient, std::string_view sender,
                  std::string* uid, int depth);
@@ -48,7 +48,7 @@ private:
                    std::string_view recipient);
 
     DeliveryDirectory& directory_;
-    const std::string& file_;
+    DeliveryMessage& message_;
     std::set<std::string> seen_;
     int copies_ = 0;  // copies stored, queued or taken by a filter so far
 };
@@ -73,10 +73,10 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
     if (depth >= kMaxDeliveryDepth) return false;
     if (!seen_.insert(AsciiLowerCase(recipient)).second) return true;
     const auto settings = directory_.Settings();
-    const std::int64_t size = FileLength(file_);
+    const std::int64_t size = message_.size();
 
     if (directory_.ClassifyAddress(recipient) != ADDRESS_LOCAL_ACCOUNT) {
-        if (!directory_.Enqueue(recipient, sender, file_)) {
+        if (!directory_.Enqueue(recipient, sender, message_)) {
             Log(tag, "mail from %s to %s failed", sender, recipient);
             return false;
         }
@@ -120,7 +120,7 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
         }
         return FannedOut(members, copies_before, tag, sender, recipient);
     }
-    switch (directory_.ApplyFilters(account, file_, uid)) {
+    switch (directory_.ApplyFilters(account, message_, uid)) {
     case FilterOutcome::kTaken:
         Log(tag, "mail from %s to %s filter", sender, recipient);
         directory_.AccountChanged(account);
@@ -132,7 +132,7 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
     case FilterOutcome::kInbox:
         break;
     }
-    if (!directory_.StoreInInbox(account, file_, uid)) {
+    if (!directory_.StoreInInbox(account, message_, uid)) {
         Log(tag, "mail from %s to %s failed", sender, recipient);
         return false;
     }
@@ -145,10 +145,17 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
 }  // namespace
 
 bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
+                        std::string_view recipient, std::string_view sender, DeliveryMessage& message,
+                        std::string* uid, int depth) {
+    Delivery delivery(directory, message);
+    return delivery.Deliver(reply, tag, recipient, sender, uid, depth);
+}
+
+bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
                         std::string_view recipient, std::string_view sender, const std::string& file,
                         std::string* uid, int depth) {
-    Delivery delivery(directory, file);
-    return delivery.Deliver(reply, tag, recipient, sender, uid, depth);
+    MessageInFile message(file);
+    return DeliverToRecipient(directory, reply, tag, recipient, sender, message, uid, depth);
 }
 
 }  // namespace quorvex

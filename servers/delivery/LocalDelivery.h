@@ -15,6 +15,7 @@
 
 #include "common/ServerSettings.h"
 #include "mailmodel/store/MailboxIndex.h"
+#include "servers/delivery/DeliveryMessage.h"
 #include "servers/filters/MailFilters.h"
 
 namespace quorvex {
@@ -55,23 +56,27 @@ public:
     virtual std::optional<ForwardingList> Forwarding(std::string_view account) = 0;
     virtual std::vector<std::string> GroupMembers(std::string_view group) = 0;
     // Whether a filter stored or dropped the message, or failed to store it.
-    virtual FilterOutcome ApplyFilters(std::string_view account, const std::string& file, std::string* uid) = 0;
-    // Stores the file in the account's inbox.
-    virtual bool StoreInInbox(std::string_view account, const std::string& file, std::string* uid) = 0;
-    // Queues the file for an address outside; false when it could not be queued.
-    virtual bool Enqueue(std::string_view recipient, std::string_view sender, const std::string& file) = 0;
+    virtual FilterOutcome ApplyFilters(std::string_view account, DeliveryMessage& message, std::string* uid) = 0;
+    // Stores the message in the account's inbox.
+    virtual bool StoreInInbox(std::string_view account, DeliveryMessage& message, std::string* uid) = 0;
+    // Queues the message for an address outside; false when it could not be queued.
+    virtual bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage& message) = 0;
     // A line of the SMTP log with the caller's tag as peer.
     virtual void Log(std::string_view tag, std::string_view text) = 0;
     // Tells the window that the account's mailbox changed.
     virtual void AccountChanged(std::string_view account) = 0;
 };
 
-// Delivers `file` to `recipient`. True when it was queued, forwarded,
+// Delivers the message to `recipient`. True when it was queued, forwarded,
 // expanded, taken by a filter or stored; false when refused (with the
 // reply line in `reply` when given) or storing failed (reply left empty).
 // A forward without a local copy, or a group, fails when none of its
 // addresses got a copy (stored, queued or taken by a filter) although
 // there was at least one to deliver to.
+bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
+                        std::string_view recipient, std::string_view sender, DeliveryMessage& message,
+                        std::string* uid, int depth = 1);
+// The same for a message file that the caller keeps.
 bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
                         std::string_view recipient, std::string_view sender, const std::string& file,
                         std::string* uid, int depth = 1);

@@ -172,6 +172,15 @@ DatabaseVerdict InterpretProcedureAnswer(const std::optional<std::string>& answe
     return DatabaseVerdict::kHold;
 }
 
+bool MailFiltersMayTake(const CServerSettings& settings, std::string_view account) {
+    if (settings.ExecuteSP != 0 || settings.ShortMessageEnable != 0 || settings.AntiSpamEnable != 0) return true;
+    CEmailFilter rules;
+    if (rules.Load(account) && rules.GetCount() > 0) return true;
+    CEmailFilter system_rules;
+    return settings.EnableSystemFilter != 0 && system_rules.Load(settings.EmailFilterSystem) &&
+           system_rules.GetCount() > 0;
+}
+
 FilterOutcome ApplyMailFilters(FilterServices& services, std::string_view account, const std::string& file,
                                std::string* uid) {
     const auto settings = services.Settings();

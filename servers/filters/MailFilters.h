@@ -71,6 +71,12 @@ public:
     virtual void WriteSystemLog(std::string_view text) = 0;
 };
 
+// Whether any filter would look at a message for the account: the
+// database filter, the short-message notice, the junk folder, or rules of
+// the account or of the system. When none would, ApplyMailFilters leaves
+// every message in the inbox without reading it.
+bool MailFiltersMayTake(const CServerSettings& settings, std::string_view account);
+
 // kTaken when a filter stored or dropped the message, kInbox when it goes
 // to the inbox, kStoreFailed when a filter's store failed. An id stored by
 // a filter goes into `uid` when given and empty.

@@ -2,8 +2,10 @@
 #include "servers/logs/DailyLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "common/AtomicFile.h"
@@ -57,36 +59,73 @@ std::string DailyLog::PathFor(const std::string& folder, std::time_t now) const 
     return JoinPath(folder, prefix_ + date + ".txt");
 }
 
-DailyLog::Result DailyLog::Append(const std::string& folder, int max_lines, std::string_view line, std::time_t now) {
-    MakeFolders(folder);
-    const std::string path = PathFor(folder, now);
+bool DailyLog::Open(const std::string& folder, const std::string& path) {
+    Close();
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (!fd) return Result::kFailed;
-    const off_t size = ::lseek(fd.get(), 0, SEEK_END);
-    if (size == 0) {
+    if (!fd && errno == ENOENT && MakeFolders(folder)) fd.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) return false;
+    fd_ = std::move(fd);
+    path_ = path;
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+    size_ = st.st_size;
+    index_ = -1;
+    return true;
+}
+
+void DailyLog::Close() {
+    fd_.reset();
+    path_.clear();
+    index_ = -1;
+}
+
+DailyLog::Result DailyLog::Append(const std::string& folder, int max_lines, std::string_view line, std::time_t now) {
+    const std::string path = PathFor(folder, now);
+    struct stat st {};
+    if (!fd_ || path != path_ || ::stat(path.c_str(), &st) != 0 || st.st_dev != dev_ || st.st_ino != ino_) {
+        if (!Open(folder, path)) return Result::kFailed;
+    } else if (st.st_size != size_) {
+        // Someone else wrote to the file: its counter is read again.
+        size_ = st.st_size;
+        index_ = -1;
+    }
+    const int fd = fd_.get();
+    if (size_ == 0) {
         if (max_lines < 1) return Result::kFull;
         const std::string header = Header(2);
-        return WriteFullyAt(fd.get(), header, 0) && WriteFullyAt(fd.get(), line, static_cast<off_t>(header.size()))
-                   ? Result::kWritten
-                   : Result::kFailed;
+        if (!WriteFullyAt(fd, header, 0) || !WriteFullyAt(fd, line, static_cast<off_t>(header.size()))) {
+            Close();
+            return Result::kFailed;
+        }
+        size_ = static_cast<off_t>(header.size() + line.size());
+        index_ = 2;
+        return Result::kWritten;
     }
-    long long index = ReadFixedCounter(fd.get(), kHeaderStart);
-    if (index >= 0) {
-        if (index > max_lines) return Result::kFull;
-        if (!WriteFullyAt(fd.get(), Header(index + 1), 0)) return Result::kFailed;
+    if (index_ < 0) index_ = ReadFixedCounter(fd, kHeaderStart);
+    if (index_ >= 0) {
+        if (index_ > max_lines) return Result::kFull;
+        if (!WriteFullyAt(fd, Header(index_ + 1), 0)) {
+            Close();
+            return Result::kFailed;
+        }
+        ++index_;
     } else {
         // Someone else wrote this file's counter: go through the profile
-        // layer, which keeps every other line as it is.
-        fd.reset();
+        // layer, which keeps every other line as it is (and replaces the
+        // file, which is opened again).
+        Close();
         ProfileFile file(path);
-        index = file.GetInt("System", "Index", 1);
+        const long long index = file.GetInt("System", "Index", 1);
         if (index > max_lines) return Result::kFull;
-        if (!file.WriteInt("System", "Index", index + 1)) return Result::kFailed;
-        fd.reset(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-        if (!fd) return Result::kFailed;
+        if (!file.WriteInt("System", "Index", index + 1) || !Open(folder, path)) return Result::kFailed;
     }
-    const off_t end = ::lseek(fd.get(), 0, SEEK_END);
-    return end >= 0 && WriteFullyAt(fd.get(), line, end) ? Result::kWritten : Result::kFailed;
+    if (!WriteFullyAt(fd_.get(), line, size_)) {
+        Close();
+        return Result::kFailed;
+    }
+    size_ += static_cast<off_t>(line.size());
+    return Result::kWritten;
 }
 
 }  // namespace quorvex

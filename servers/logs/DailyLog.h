@@ -3,14 +3,20 @@
 // lines appended below. Once Index passes the line limit, nothing more is
 // written that day. The counter is kept with a fixed number of digits so it
 // can be updated in place: a line costs one small write and one append, not
-// a rewrite of the whole file. A file whose counter is written another way
-// is still read and updated correctly, through the profile layer.
+// a rewrite of the whole file. The day's file stays open with its counter
+// and length in memory; a look at the file before each line notices when
+// someone else replaced, removed or wrote to it, and then it is read again.
+// A file whose counter is written another way is still read and updated
+// correctly, through the profile layer.
 #pragma once
 
+#include <sys/types.h>
+
 #include <ctime>
-#include <mutex>
 #include <string>
 #include <string_view>
+
+#include "common/UniqueFd.h"
 
 namespace quorvex {
 
@@ -30,7 +36,19 @@ public:
     std::string PathFor(const std::string& folder, std::time_t now) const;
 
 private:
+    // Opens `path` (creating it and its folder) and takes its identity and
+    // length; the counter is read again when next needed.
+    bool Open(const std::string& folder, const std::string& path);
+    void Close();
+
     std::string prefix_;
+    // The open file of the day, as this writer last left it.
+    std::string path_;
+    UniqueFd fd_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
+    off_t size_ = 0;
+    long long index_ = -1;  // -1: to be read from the file
 };
 
 // Counters kept at the top of a log file as "[System]\r\n<Key>=" with a

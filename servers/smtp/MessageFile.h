@@ -1,48 +1,61 @@
-// A message being received: a new file written through a buffer, removed
-// when the owner lets go of it, whatever path the session leaves by.
+// A message being received: held in memory while it is small, in a spool
+// file (written through a buffer) once it grows past the memory limit or a
+// step of delivery asks for a file. The spool file is removed when the
+// owner lets go of the message, whatever path the session leaves by.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "common/TemporaryFile.h"
+#include "servers/delivery/DeliveryMessage.h"
 
 namespace quorvex::smtp {
 
-class MessageFile {
+// A message up to this size is received into memory and stored from there
+// when it goes only to local mailboxes; a larger one goes to a spool file.
+inline constexpr std::size_t kMessageMemoryLimit = 256 * 1024;
+
+class MessageFile final : public DeliveryMessage {
 public:
     MessageFile() = default;
     MessageFile(const MessageFile&) = delete;
     MessageFile& operator=(const MessageFile&) = delete;
-    ~MessageFile() { Discard(); }
+    ~MessageFile() override { Discard(); }
 
-    // Creates the file (owner-only); false when it exists or cannot be made.
-    bool Create(std::string path);
+    // Starts an empty message. `spool_path` gives the name of a new spool
+    // file when one is needed (it must not exist yet).
+    void Begin(std::function<std::string()> spool_path, std::size_t memory_limit = kMessageMemoryLimit);
     // Appends bytes; false once any write has failed.
     bool Write(std::string_view bytes);
-    // Writes out the buffer and closes the file, keeping it on disk (until
+    // Writes out the buffer of a spool file and closes it, keeping it (until
     // Discard or destruction). False when any write or the close failed.
     bool Finish();
-    // Closes and deletes the file.
+    // Forgets the text and deletes the spool file.
     void Discard();
 
-    bool is_open() const { return file_.fd().valid(); }
-    const std::string& path() const { return file_.path(); }
-    // Bytes written so far (the buffer included).
-    long long size() const { return size_; }
-    // The system error of the create, write or close that failed (0 when
-    // none failed): ENOSPC or EDQUOT for a full disk.
-    int error() const { return error_; }
+    // DeliveryMessage
+    std::int64_t size() const override;
+    std::optional<std::string_view> text() const override;
+    const std::string* File() override;
+    // ENOSPC or EDQUOT for a full disk.
+    int error() const override { return error_; }
 
 private:
+    bool Spool();
     bool Flush();
+    void Fail(int error);
 
     static constexpr std::size_t kBufferSize = 64 * 1024;
 
+    std::function<std::string()> spool_path_;
+    std::size_t memory_limit_ = kMessageMemoryLimit;
     TemporaryFile file_;
-    std::string buffer_;
+    std::string buffer_;  // the whole text, or what a spool file has still to take
     long long size_ = 0;
-    bool failed_ = false;
+    bool spooled_ = false;
+    bool finished_ = false;
     int error_ = 0;
 };
 

@@ -11,6 +11,7 @@
 
 #include "common/AddressClass.h"
 #include "common/ServerSettings.h"
+#include "servers/delivery/DeliveryMessage.h"
 #include "servers/address/AddressRules.h"
 #include "servers/logins/LoginChecks.h"
 
@@ -43,22 +44,22 @@ public:
     // The account's Internet (contact) address, empty when none.
     virtual std::string AccountInterMail(std::string_view account) = 0;
 
-    // A fresh path for a received message: temp_smtp_<n>.dat in the queue
-    // folder, numbered by the queue counter.
+    // A fresh path for a received message that needs a spool file:
+    // temp_smtp_<n>.dat in the queue folder, numbered by the queue counter.
     virtual std::string NewTempMessagePath() = 0;
 
     virtual void Log(std::string_view peer, std::string_view text) = 0;
 
     // Replaces the file with its scanned text when a scanner is reachable.
     virtual void ScanForViruses(const std::string& path) = 0;
-    // Local delivery of the file to one address (depth 1).
+    // Local delivery of the message to one address (depth 1).
     virtual DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
-                                    const std::string& path) = 0;
-    // The account's auto-reply to the sender of the message in `path`.
-    virtual void SendAutoReply(std::string_view account, std::string_view sender, const std::string& path) = 0;
+                                    DeliveryMessage& message) = 0;
+    // The account's auto-reply to the sender of the message.
+    virtual void SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage& message) = 0;
     // Stores the web-mail user's own copy in the account's second folder,
     // marked read; gives the stored message's unique id.
-    virtual std::optional<std::string> StoreSentCopy(std::string_view account, const std::string& path) = 0;
+    virtual std::optional<std::string> StoreSentCopy(std::string_view account, DeliveryMessage& message) = 0;
 };
 
 }  // namespace quorvex::smtp

@@ -2,7 +2,6 @@
 // rules and the receiving of the message text.
 #include "servers/smtp/SmtpSession.h"
 
-#include <cerrno>
 #include <ctime>
 
 #include "common/AccountName.h"
@@ -282,10 +281,7 @@ void SmtpSession::OnData(const SmtpCommand&, std::string& out) {
         out.append(kNoReceiver);
         return;
     }
-    if (!t.message.Create(services_.NewTempMessagePath())) {
-        End(out, WriteFailureReply(t.message.error()));
-        return;
-    }
+    t.message.Begin([this] { return services_.NewTempMessagePath(); });
     out.append(kStartData);
     activity_->Progress();
     state_ = SmtpState::kData;
@@ -296,10 +292,6 @@ std::string SmtpSession::TraceHeader() const {
     return FormatReply("Return-Path: <%s>\r\nReceived: from %s (unknown [%s])\r\n\tby %s with QuorvexServer 5.3 SMTP; %s\r\n",
                        {HeaderSafe(transaction_->sender), HeaderSafe(helo_), HeaderSafe(peer_), settings_->Dominame,
                         LocalMailDate(std::time(nullptr))});
-}
-
-std::string_view SmtpSession::WriteFailureReply(int error) {
-    return error == ENOSPC || error == EDQUOT ? kDiskFull : kFileSystemError;
 }
 
 void SmtpSession::StoreText(std::string_view text) {
@@ -365,7 +357,7 @@ void SmtpSession::FinishMessage(std::string& out) {
     if (t.write_error != 0) {
         // Nothing was delivered: a temporary failure, so the client keeps
         // the message and tries again.
-        const std::string_view reply = WriteFailureReply(t.write_error);
+        const std::string_view reply = ReplyForWriteError(t.write_error);
         ResetTransaction();
         out.append(reply);
         return;
@@ -379,28 +371,41 @@ void SmtpSession::FinishMessage(std::string& out) {
 }
 
 bool SmtpSession::DeliverMessage(std::string& out, std::string& uid) {
-    const SmtpTransaction& t = *transaction_;
-    const std::string& path = t.message.path();
+    SmtpTransaction& t = *transaction_;
+    MessageFile& message = t.message;
     const CServerSettings& s = *settings_;
-    if (s.AntiVirusEnable != 0) services_.ScanForViruses(path);
+    if (s.AntiVirusEnable != 0) {
+        // The scanner works on a file; unscanned mail is never delivered.
+        const std::string* file = message.File();
+        if (!file) {
+            End(out, ReplyForWriteError(message.error()));
+            return false;
+        }
+        services_.ScanForViruses(*file);
+    }
 
     const bool copy_wanted = t.sender_class == kAddressLocalAccount ? s.EnableOutMailsCopyTo != 0
                                                                     : s.EnableInMailsCopyTo != 0;
     if (s.EnableMailsCopyTo != 0 && copy_wanted) {
-        for (const auto& address : SplitList(s.MailsCopyTo)) services_.Deliver(peer_, address, t.sender, path);
+        for (const auto& address : SplitList(s.MailsCopyTo)) services_.Deliver(peer_, address, t.sender, message);
     }
     for (const auto& recipient : t.recipients) {
-        DeliveryOutcome outcome = services_.Deliver(peer_, recipient, t.sender, path);
+        DeliveryOutcome outcome = services_.Deliver(peer_, recipient, t.sender, message);
         if (!outcome.delivered) {
-            End(out, outcome.reply.empty() ? std::string(kLocalStoreFailed) : outcome.reply);
+            // A message that could not be spooled for the queue or a filter
+            // fails as its write would have.
+            if (outcome.reply.empty()) {
+                outcome.reply = message.error() != 0 ? ReplyForWriteError(message.error()) : kLocalStoreFailed;
+            }
+            End(out, outcome.reply);
             return false;
         }
         if (services_.ClassifyAddress(recipient) == kAddressLocalAccount && !SameName(recipient, t.sender)) {
-            services_.SendAutoReply(AccountOfAddress(recipient, s), t.sender, path);
+            services_.SendAutoReply(AccountOfAddress(recipient, s), t.sender, message);
         }
     }
     if (webmail_helo_ && KeepsSentCopy(copy_flag_, draft_flag_)) {
-        const auto copy = services_.StoreSentCopy(helo_, path);
+        const auto copy = services_.StoreSentCopy(helo_, message);
         if (!copy) {
             End(out, kSentCopyFailed);
             return false;

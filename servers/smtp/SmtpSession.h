@@ -1,7 +1,8 @@
 // One SMTP dialogue, without a socket: the lines of a LineBuffer go in
 // through Process, replies come out as bytes. The session keeps all
-// dialogue state, applies the access and relay rules, writes the message
-// text to a temporary file and hands it to local delivery. SmtpConnection
+// dialogue state, applies the access and relay rules, receives the message
+// text (into memory, or a spool file when it is large) and hands it to
+// local delivery. SmtpConnection
 // drives it over a real socket.
 #pragma once
 
@@ -129,8 +130,6 @@ private:
     LoginOutcome AuthenticateUser(const std::string& user, const std::string& password, std::string& address);
     // Writes message text to the file; after a failed write it only counts.
     void StoreText(std::string_view text);
-    // The reply to a failed write: 452 for a full disk, 451 for the rest.
-    static std::string_view WriteFailureReply(int error);
     std::string TraceHeader() const;
     void End(std::string& out, std::string_view reply);
 

@@ -1,9 +1,11 @@
 // Text rules of the SMTP session.
 #include "servers/smtp/SmtpText.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
+#include "servers/smtp/SmtpReplies.h"
 
 namespace quorvex::smtp {
 
@@ -32,6 +34,10 @@ WebMailHelo ParseWebMailHelo(std::string_view argument) {
     fields.copy = LeadingInt(parts[2]);
     fields.draft = LeadingInt(parts[3]);
     return fields;
+}
+
+std::string_view ReplyForWriteError(int error) {
+    return error == ENOSPC || error == EDQUOT ? kDiskFull : kFileSystemError;
 }
 
 }  // namespace quorvex::smtp

@@ -27,9 +27,14 @@ def leftovers(root):
 
 def test_serves_mail_on_its_ports_and_stops_on_sigterm(tmp_path):
     home = ProgramFolder(tmp_path)
+    # A message a killed run was receiving (never acknowledged): it goes.
+    os.makedirs(os.path.join(home.path, "smtp"), exist_ok=True)
+    with open(os.path.join(home.path, "smtp", "temp_smtp_7.dat"), "wb") as left:
+        left.write(b"Subject: half\r\n")
     with home.start() as program:
         program.wait_serving()
         assert "QuorvexServer and http://" in home.system_log()
+        assert "Removed 1 temporary message files left by the previous run" in home.system_log()
         assert "/mail start successfully." in home.system_log()
 
         with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:

@@ -103,6 +103,11 @@ TEST_F(MailDataTest, WriterKilledMidStoreLeavesEveryCommittedMessage) {
     ASSERT_GE(s.Counts[0], committed);
     ASSERT_LE(s.Counts[0], committed + 1);
     ExpectBodies("crash", folder, s);
+    // A body the killed writer had not yet committed went when this
+    // process opened the mailbox.
+    int bodies = 0;
+    for (const std::string& name : ListFolder(folder)) bodies += name.ends_with(".eml");
+    EXPECT_EQ(bodies, s.Counts[0]);
     const std::string source = WriteMessage("after.eml", BodyFor(s.Counts[0] + 1));
     EXPECT_TRUE(AddMessageToMailbox("crash", source, nullptr, 0, (s.Counts[0] + 1) % 2 == 1, false));
 }

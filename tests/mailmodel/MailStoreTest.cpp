@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -17,6 +18,7 @@
 
 #include "MailDataFixture.h"
 #include "support/ErrorLogCapture.h"
+#include "support/FileStepFaults.h"
 #include "mailmodel/store/MailStore.h"
 
 namespace quorvex {
@@ -425,6 +427,109 @@ TEST_F(MailStoreTest, StoreRemovesStagedBodiesOfKilledWriters) {
     for (const auto& entry : std::filesystem::directory_iterator(folder_))
         if (entry.path().filename().string().rfind(".incoming-", 0) == 0) ++left;
     EXPECT_EQ(left, 2);
+}
+
+std::set<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+    return names;
+}
+
+// A body is written and flushed under its own number before the index that
+// lists it takes its place; whichever step of a store fails, the store says
+// so, the index stays as it was and no file is left behind.
+TEST_F(MailStoreTest, BodyIsFlushedBeforeTheIndexAndFailedStepsLeaveNothing) {
+    ASSERT_TRUE(Store("first"));
+    const testing::StepTrace steps = testing::TraceSteps([&] { ASSERT_TRUE(Store("second")); });
+    EXPECT_LT(testing::StepAt(steps, fs::Step::kSync, "2.eml"),
+              testing::StepAt(steps, fs::Step::kRename, "mailinfo.dat"));
+    const std::string index = Index();
+    const std::set<std::string> names = Names(folder_);
+    for (std::size_t n = 0; n < steps.size() && steps[n].first != fs::Step::kSyncFolder; ++n) {
+        SCOPED_TRACE(std::string(fs::StepName(steps[n].first)) + " " + steps[n].second);
+        EXPECT_FALSE(testing::WithStepFailing(n, [&] { return Store("third"); }));
+        EXPECT_EQ(Index(), index);
+        EXPECT_EQ(Names(folder_), names);
+    }
+    ASSERT_TRUE(Store("third"));
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "3.eml")), "third");
+}
+
+// The totals a quota check reads are the last committed ones: a commit in
+// flight (here the mailbox's lock, held) is not waited for.
+TEST_F(MailStoreTest, TotalsDoNotWaitForACommitInFlight) {
+    ASSERT_TRUE(Store("12345"));
+    std::future<std::optional<MailboxTotals>> totals;
+    bool answered = false;
+    {
+        std::lock_guard busy(MailStoreLock("alice"));
+        totals = std::async(std::launch::async, [] { return ReadMailboxTotals("alice"); });
+        answered = totals.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    }
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(totals.get()->bytes, 5);
+}
+
+// When this process first opens a mailbox, the files interrupted writers
+// left are removed, never a listed message: bodies no index lists that are
+// numbered above its last number or older than it, and index copies. A
+// folder with a damaged index set aside, or with messages of the old list
+// format waiting to be moved in, keeps its numbered files.
+TEST_F(MailStoreTest, FirstOpenRemovesWhatInterruptedWritersLeft) {
+    const struct {
+        const char* account;
+        const char* extra;  // a file that makes the folder keep its numbered files
+        std::set<std::string> left;
+    } cases[] = {
+        {"plain", "", {"1.eml", "3.eml", "4.eml", "007.eml", "mailinfo.dat"}},
+        {"damaged", "mailinfo.dat.damaged",
+         {"1.eml", "2.eml", "3.eml", "4.eml", "6.eml", "007.eml", "mailinfo.dat", "mailinfo.dat.damaged"}},
+        {"upgrading", "maillist.ini",
+         {"1.eml", "2.eml", "3.eml", "4.eml", "6.eml", "007.eml", "mailinfo.dat", "maillist.ini"}},
+    };
+    testing::ErrorLogCapture log(home_.path());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.account);
+        const std::string folder = MakeAccount(c.account);
+        MailboxIndexFile index;
+        for (const std::int32_t number : {1, 3}) {
+            MailboxRecord r;
+            r.Slot = r.Position = static_cast<std::int32_t>(index.slots.size());
+            r.FileNumber = number;
+            r.Uid = static_cast<std::uint32_t>(number);
+            index.slots.push_back(r);
+        }
+        index.header.SetRecordCount(2);
+        index.header.SetMessageCount(0, 2);
+        index.header.SetLastUid(5);
+        index.header.SetLastFileNumber(5);
+        const auto aged = [&](const std::string& name, long seconds) {
+            WriteFile(JoinPath(folder, name), name);
+            const timespec times[2] = {{time(nullptr) + seconds, 0}, {time(nullptr) + seconds, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, JoinPath(folder, name).c_str(), times, 0), 0);
+        };
+        aged("1.eml", -3600);  // listed: stays however old
+        aged("2.eml", -3600);  // deleted from the index, the body not yet removed
+        aged("3.eml", 0);
+        aged("4.eml", 3600);   // written after the last commit: may still be coming in
+        aged("6.eml", 0);      // numbered above the last number: never committed
+        aged("007.eml", -3600);
+        aged("mailinfo.dat.tmp-Ab12Cd", -3600);
+        if (std::string(c.extra) == "maillist.ini") {
+            WriteFile(JoinPath(folder, c.extra), "[List]\r\nMailCount=1\r\nmail1=2\r\n");
+        } else if (*c.extra != '\0') {
+            WriteFile(JoinPath(folder, c.extra), "x");
+        }
+        ASSERT_TRUE(AtomicWriteFile(JoinPath(folder, "mailinfo.dat"), index.Encode()));
+        MailboxSnapshot s;
+        ASSERT_TRUE(LoadMailboxIndexLocked(c.account, s));
+        EXPECT_EQ(Names(folder), c.left);
+    }
+    const auto texts = log.Texts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_NE(texts[0].find("leftover files of interrupted stores and commits removed from "), std::string::npos);
+    EXPECT_EQ(texts[0].substr(texts[0].size() - 3), ": 3");
+    EXPECT_EQ(texts[1].substr(texts[1].size() - 3), ": 1");
 }
 
 TEST(MailboxRecordOrder, FolderThenPositionWithBlankAndFreeLast) {

@@ -71,18 +71,18 @@ public:
     std::int64_t QuotaBytes(std::string_view a) override { return accounts[std::string(a)].quota; }
     std::optional<ForwardingList> Forwarding(std::string_view a) override { return accounts[std::string(a)].forwarding; }
     std::vector<std::string> GroupMembers(std::string_view g) override { return accounts[std::string(g)].members; }
-    FilterOutcome ApplyFilters(std::string_view a, const std::string&, std::string*) override {
+    FilterOutcome ApplyFilters(std::string_view a, DeliveryMessage&, std::string*) override {
         const Account& account = accounts[std::string(a)];
         if (account.filter_store_fails) return FilterOutcome::kStoreFailed;
         return account.filter_takes ? FilterOutcome::kTaken : FilterOutcome::kInbox;
     }
-    bool StoreInInbox(std::string_view a, const std::string&, std::string* uid) override {
+    bool StoreInInbox(std::string_view a, DeliveryMessage&, std::string* uid) override {
         if (accounts[std::string(a)].store_fails) return false;
         stored.emplace_back(a);
         if (uid != nullptr && uid->empty()) *uid = "42";
         return true;
     }
-    bool Enqueue(std::string_view recipient, std::string_view sender, const std::string&) override {
+    bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage&) override {
         if (queue_fails) return false;
         queued.push_back(std::string(recipient) + " from " + std::string(sender));
         return true;

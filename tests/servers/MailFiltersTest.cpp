@@ -38,7 +38,11 @@ public:
     bool store_ok = true;
 
     std::shared_ptr<const CServerSettings> Settings() override { return std::make_shared<CServerSettings>(settings); }
-    std::optional<FilterSummary> ReadSummary(const std::string&, std::string_view) override { return summary; }
+    std::optional<FilterSummary> ReadSummary(const std::string&, std::string_view) override {
+        ++summaries_read;
+        return summary;
+    }
+    int summaries_read = 0;
     std::optional<MessageLinks> ReadLinks(const std::string&, std::size_t) override { return links; }
     bool StoreInFolder(std::string_view, const std::string&, int folder, const FilterSummary& s, std::string* uid) override {
         if (!store_ok) return false;
@@ -179,6 +183,52 @@ TEST_F(MailFiltersTest, SystemRulesAndJunk) {
     EXPECT_EQ(services.stored.back(), (std::pair<int, std::string>{4, "[SPAM]Quarterly REPORT"}));
     services.summary->flags = 0;
     EXPECT_EQ(Apply(), FilterOutcome::kInbox);
+}
+
+// Delivery skips the filters (and keeps the message in memory) only where
+// they would not have looked at the message anyway.
+TEST_F(MailFiltersTest, FiltersMayTakeExactlyWhenTheyWouldReadTheMessage) {
+    const struct {
+        const char* what;
+        std::function<void(CServerSettings&)> setup;
+        bool may_take;
+    } cases[] = {
+        {"nothing set up", [](CServerSettings&) {}, false},
+        {"account rules", [this](CServerSettings&) { Rules("alice", {Rule("x", 0, "", 1)}); }, true},
+        {"empty rule file", [this](CServerSettings&) { Rules("alice", {}); }, false},
+        {"system rules",
+         [this](CServerSettings& s) {
+             Rules("system", {Rule("x", 0, "", 1)});
+             s.EnableSystemFilter = 1;
+             s.EmailFilterSystem = "system";
+         },
+         true},
+        {"system rules switched off",
+         [this](CServerSettings& s) {
+             Rules("system", {Rule("x", 0, "", 1)});
+             s.EmailFilterSystem = "system";
+         },
+         false},
+        {"system filter without rules",
+         [](CServerSettings& s) {
+             s.EnableSystemFilter = 1;
+             s.EmailFilterSystem = "system";
+         },
+         false},
+        {"junk folder", [](CServerSettings& s) { s.AntiSpamEnable = 1; }, true},
+        {"database filter", [](CServerSettings& s) { s.ExecuteSP = 1; }, true},
+        {"short message", [](CServerSettings& s) { s.ShortMessageEnable = 1; }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rules("alice", {});
+        Rules("system", {});
+        services = FakeFilterServices();
+        c.setup(services.settings);
+        EXPECT_EQ(MailFiltersMayTake(services.settings, "alice"), c.may_take);
+        Apply();
+        EXPECT_EQ(services.summaries_read > 0, c.may_take);
+    }
 }
 
 TEST_F(MailFiltersTest, DatabaseVerdicts) {

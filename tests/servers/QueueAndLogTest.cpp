@@ -6,7 +6,9 @@
 #include <fstream>
 #include <future>
 #include <regex>
+#include <set>
 
+#include "app/ServerSmtpServices.h"
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
@@ -111,6 +113,41 @@ TEST(DailyLog, CountsLinesAndStopsAtTheLimit) {
     EXPECT_EQ(log.Append(logs, 3, "x\r\n", now), DailyLog::Result::kWritten);
     EXPECT_EQ(Slurp(path), "[System]\r\nIndex=4\r\nold\r\nx\r\n");
     EXPECT_EQ(log.Append(logs, 3, "y\r\n", now), DailyLog::Result::kFull);
+}
+
+// The day's file stays open between lines; another writer of the same
+// file, or its removal, is noticed before the next line.
+TEST(DailyLog, NoticesOtherWritersAndARemovedFile) {
+    TempFolder folder;
+    const std::time_t now = std::time(nullptr);
+    const std::string logs = folder.File("log");
+    DailyLog first("smtplog");
+    DailyLog second("smtplog");
+    EXPECT_EQ(first.Append(logs, 10, "a\r\n", now), DailyLog::Result::kWritten);
+    EXPECT_EQ(second.Append(logs, 10, "b\r\n", now), DailyLog::Result::kWritten);
+    EXPECT_EQ(first.Append(logs, 10, "c\r\n", now), DailyLog::Result::kWritten);
+    const std::string path = first.PathFor(logs, now);
+    EXPECT_EQ(Slurp(path), "[System]\r\nIndex=0000000004\r\na\r\nb\r\nc\r\n");
+    std::filesystem::remove(path);
+    EXPECT_EQ(first.Append(logs, 10, "d\r\n", now), DailyLog::Result::kWritten);
+    EXPECT_EQ(Slurp(path), "[System]\r\nIndex=0000000002\r\nd\r\n");
+}
+
+// At start-up only the spool files of received messages and auto-replies
+// go: never a queued item, a collected message or anything else.
+TEST(SpoolLeftovers, OnlyTemporaryMessageFilesAreRemoved) {
+    TempFolder folder;
+    const std::vector<std::string> removed = {"temp_smtp_12.dat", "temp_auto_reply_3.dat"};
+    std::set<std::string> kept = {"temp_smtp_.dat", "temp_smtp_1x.dat", "temp_pop3_4.dat", "mail1.dat",
+                                  "mail1.ini",      "index.ini",        "temp_smtp_5.dat.ini"};
+    for (const auto& name : removed) std::ofstream(folder.File(name)) << "x";
+    for (const auto& name : kept) std::ofstream(folder.File(name)) << "x";
+    std::filesystem::create_directory(folder.File("temp_smtp_6.dat"));
+    kept.insert("temp_smtp_6.dat");
+    EXPECT_EQ(smtp::RemoveLeftoverSpoolFiles(folder.path()), 2);
+    std::set<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) left.insert(entry.path().filename());
+    EXPECT_EQ(left, kept);
 }
 
 class RecordingSink : public NoticeSink {

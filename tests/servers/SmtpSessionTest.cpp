@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <fstream>
 #include <functional>
 
 #include "common/Base64.h"
 #include "servers/smtp/SmtpSession.h"
+#include "servers/smtp/SmtpText.h"
 #include "servers/support/FakeSmtpServices.h"
 #include "support/RecordedActivity.h"
 #include "support/TempFolder.h"
@@ -430,6 +433,35 @@ TEST(SmtpSession, StoresTheTextBehindATraceHeader) {
     EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));
 }
 
+// A message held in memory is written to a spool file for the virus
+// scanner, and what the scanner left in the file is what gets delivered.
+TEST(SmtpSession, ScannedMessageIsDeliveredAsTheScannerLeftIt) {
+    Harness h;
+    LocalAccounts(h.services);
+    h.services.settings.AntiVirusEnable = 1;
+    h.services.scanner = [](const std::string& path) { std::ofstream(path, std::ios::app) << "scanned\r\n"; };
+    h.Start();
+    h.Send(kEnvelope);
+    EXPECT_EQ(h.Send("Subject: hi\r\n\r\nbody\r\n.\r\n"), "250 \r\n");
+    ASSERT_EQ(h.services.scanned.size(), 1u);
+    ASSERT_EQ(h.services.deliveries.size(), 1u);
+    EXPECT_EQ(FakeSmtpServices::Body(h.services.deliveries[0].bytes), "Subject: hi\r\n\r\nbody\r\nscanned\r\n");
+    EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));
+}
+
+TEST(SmtpText, ReplyForWriteError) {
+    const struct {
+        int error;
+        std::string_view reply;
+    } cases[] = {
+        {ENOSPC, "452 insufficient system storage\r\n"}, {EDQUOT, "452 insufficient system storage\r\n"},
+        {EIO, "451 file system error\r\n"},              {EACCES, "451 file system error\r\n"},
+        {EROFS, "451 file system error\r\n"},            {ENOENT, "451 file system error\r\n"},
+        {0, "451 file system error\r\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ReplyForWriteError(c.error), c.reply) << c.error;
+}
+
 // "FromEqualEsmtpUser" compares each transaction's sender with the user the
 // session logged in as, and nothing else: a session without AUTH may send
 // for anyone the relay rules allow, one transaction after the other.
@@ -598,12 +630,19 @@ TEST(SmtpSession, StorageFailureIsNeverAcknowledged) {
     h.Start();
     h.Send(kEnvelope);
     EXPECT_EQ(h.Send("x\r\n.\r\n"), "451 local delivery failed, try again later\r\n");
+    // Without a spool file a small message still goes in from memory; one
+    // too large for memory is refused at its end, and nothing delivered.
     Harness no_file;
     LocalAccounts(no_file.services);
     no_file.services.fail_temp_file = true;
     no_file.Start();
-    EXPECT_EQ(no_file.Send(kEnvelope), "250 welcome here\r\n250 OK\r\n250 OK\r\n451 file system error\r\n");
-    EXPECT_TRUE(no_file.session->Finished());
+    no_file.Send(kEnvelope);
+    EXPECT_EQ(no_file.Send("x\r\n.\r\n"), "250 \r\n");
+    no_file.Send("MAIL FROM:<x@remote.org>\r\nRCPT TO:<alice@example.test>\r\nDATA\r\n");
+    std::string big;
+    while (big.size() <= kMessageMemoryLimit) big += std::string(998, 'b') + "\r\n";
+    EXPECT_EQ(no_file.Send(big + ".\r\n"), "451 file system error\r\n");
+    EXPECT_EQ(no_file.services.deliveries.size(), 1u);
 }
 
 TEST(SmtpSession, ModelTwoRewritesTheFirstFromLine) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -42,6 +43,7 @@ public:
     std::set<std::string> locked;          // addresses whose logins are refused
     std::vector<std::string> failed_logins;  // "address user outcome"
     bool fail_temp_file = false;
+    std::function<void(const std::string& path)> scanner;  // rewrites the file as a scanner would
 
     std::shared_ptr<const CServerSettings> Settings() override {
         return std::make_shared<const CServerSettings>(settings);
@@ -88,25 +90,32 @@ public:
     void Log(std::string_view peer, std::string_view text) override {
         log.push_back(std::string(peer) + " " + std::string(text));
     }
-    void ScanForViruses(const std::string& path) override { scanned.push_back(path); }
+    void ScanForViruses(const std::string& path) override {
+        scanned.push_back(path);
+        if (scanner) scanner(path);
+    }
     smtp::DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
-                                  const std::string& path) override {
-        std::string bytes;
-        ReadWholeFile(path, bytes);
-        deliveries.push_back({std::string(tag), std::string(recipient), std::string(sender), bytes});
+                                  DeliveryMessage& message) override {
+        deliveries.push_back({std::string(tag), std::string(recipient), std::string(sender), BytesOf(message)});
         const auto it = refusals.find(std::string(recipient));
         if (it != refusals.end()) return {false, it->second};
         return {true, {}};
     }
-    void SendAutoReply(std::string_view account, std::string_view sender, const std::string&) override {
+    void SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage&) override {
         auto_replies.emplace_back(account, sender);
     }
-    std::optional<std::string> StoreSentCopy(std::string_view account, const std::string& path) override {
-        std::string bytes;
-        ReadWholeFile(path, bytes);
+    std::optional<std::string> StoreSentCopy(std::string_view account, DeliveryMessage& message) override {
+        const std::string bytes = BytesOf(message);
         if (sent_copy_fails) return std::nullopt;
         sent_copies.emplace_back(account, bytes);
         return std::string(account) + ".example.test.quorvexserver.7";
+    }
+
+    static std::string BytesOf(DeliveryMessage& message) {
+        if (const auto text = message.text()) return std::string(*text);
+        std::string bytes;
+        if (const std::string* path = message.File()) ReadWholeFile(*path, bytes);
+        return bytes;
     }
 
     // The message text as delivered, without the trace header.
