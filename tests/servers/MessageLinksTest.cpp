@@ -50,6 +50,11 @@ std::string Multipart(const std::string& boundary, const std::vector<std::string
 TEST(MessageLinks, SameLinksAndNamesAsTheWholeMessage) {
     const std::string top = "Return-Path: <a@b.test>\r\nSubject: links\r\n";
     const std::string long_line = std::string(9000, 'x') + " http://far.example/ " + std::string(5000, 'y');
+    // Links whose scheme a long line's piece boundary cuts at each place.
+    std::string cut_links;
+    for (std::size_t k = 1; k <= 7; ++k) {
+        cut_links += std::string(kLinkScanPiece - k, 'x') + "http://cut" + std::to_string(k) + ".example/\r\n";
+    }
     struct Case {
         std::string name;
         std::string message;
@@ -99,6 +104,8 @@ TEST(MessageLinks, SameLinksAndNamesAsTheWholeMessage) {
              Multipart("L", {"\r\n" + std::string(kLinkScanPiece - 1, 'w'),
                              "Content-Type: text/plain; name=long.txt\r\n\r\n" + long_line}),
          "far.example|", "long.txt|"},
+        {"a scheme cut by a piece boundary", top + "\r\n" + cut_links,
+         "cut1.example|cut2.example|cut3.example|cut4.example|cut5.example|cut6.example|cut7.example|", ""},
         {"no line end at the end", top + "\r\nhttp://end.example", "end.example|", ""},
     };
     // Multiparts nested deeper than the bound keep their parts unread.
