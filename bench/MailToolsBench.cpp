@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     const qint64 parallel_ms = clock.elapsed();
 
     // The send-mail window to "All".
-    SendMailDlg dialog("All", directory, quiet.prompts, quiet.files);
+    SendMailDlg dialog("All", Settings(), directory, Accounts(), quiet.prompts, quiet.files);
     dialog.show();
     dialog.findChild<QPlainTextEdit*>(QStringLiteral("text"))->setPlainText(QStringLiteral("A notice to everybody.\n"));
     qint64 longest_gap = 0;
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     for (int f = 0; f < 4; ++f) {
         options.format = static_cast<ReportFormat>(f);
         clock.restart();
-        WriteReport(home.File("report"), options, LoadReportRows(names, RowTexts{}));
+        WriteReport(home.File("report"), options, LoadReportRows(names, RowTexts{}, Accounts()));
         export_ms[f] = clock.elapsed();
     }
 

@@ -7,10 +7,10 @@
 #include <QMetaObject>
 
 #include "common/Notices.h"
-#include "common/ServerSettings.h"
 #include "gui/DialogRegistry.h"
 #include "gui/frame/MainFrame.h"
 #include "gui/support/TextCodec.h"
+#include "mailmodel/account/AccountList.h"
 #include "servers/queue/OutgoingQueue.h"
 
 namespace quorvex::gui {
@@ -28,13 +28,17 @@ bool QtFrontEnd::CreateMainWindow(app::ProgramHost& host) {
     services_.files = &files_;
     services_.opener = &opener_;
     services_.dialogs = &dialogs_;
+    // The window works on the settings the servers use and on their
+    // account list.
+    services_.settings = &settings_;
+    services_.accounts = &Accounts();
     services_.run_command = DefaultCommandRunner();
     services_.queue = &host.Queue();
     services_.has_queued_mail = [&host] { return host.Queue().HasQueuedMail(); };
     services_.active_jobs = [&host] { return host.ActiveJobCount(); };
     services_.active_deliveries = [&host] { return host.Queue().ActiveDeliveries(); };
     // The servers start right after the window, on these ports.
-    const auto settings = Settings();
+    const SettingsSnapshot settings = settings_.Current();
     services_.ports_in_use = {settings->SMTPPort, settings->POP3Port, settings->AdminPort};
     RegisterDialogs(dialogs_, services_);
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/ProgramFrontEnd.h"
+#include "gui/logic/SettingsSource.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiServices.h"
 #include "gui/support/Prompts.h"
@@ -37,6 +38,7 @@ private:
     QtPrompts prompts_;
     QtFileChooser files_;
     QtDesktopOpener opener_;
+    PublishedSettings settings_;
     DialogTable dialogs_;
     GuiServices services_;
     std::unique_ptr<MainFrame> frame_;

@@ -37,8 +37,9 @@ QString ReasonText(RestoreResult result) {
 
 }  // namespace
 
-DeletedUsersDlg::DeletedUsersDlg(Prompts& prompts, QWidget* parent)
-    : QDialog(parent), prompts_(prompts), list_(new QTableWidget(this)) {
+DeletedUsersDlg::DeletedUsersDlg(SettingsSnapshot settings, AccountList& accounts, Prompts& prompts, QWidget* parent)
+    : QDialog(parent), settings_(std::move(settings)), accounts_(accounts), prompts_(prompts),
+      list_(new QTableWidget(this)) {
     setObjectName(QStringLiteral("deletedUsersDialog"));
     setWindowTitle(QStringLiteral("Deleted User Management"));
     list_->setObjectName(QStringLiteral("deletedList"));
@@ -113,7 +114,7 @@ void DeletedUsersDlg::OnRestore() {
     if (folders.empty()) return;
     QStringList refused;
     for (const std::string& folder : folders) {
-        const RestoreResult result = RestoreDeletedAccount(folder);
+        const RestoreResult result = RestoreDeletedAccount(folder, settings_->Domains, accounts_);
         if (result != RestoreResult::kRestored) refused << FromFileText(folder) + QStringLiteral(": ") + ReasonText(result);
     }
     FillList();

@@ -7,7 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "gui/logic/SettingsSource.h"
+
 class QTableWidget;
+
+namespace quorvex {
+class AccountList;
+}
 
 namespace quorvex::gui {
 
@@ -16,7 +22,9 @@ class Prompts;
 class DeletedUsersDlg final : public QDialog {
     Q_OBJECT
 public:
-    explicit DeletedUsersDlg(Prompts& prompts, QWidget* parent = nullptr);
+    // A restored account goes back into `accounts`, its name checked
+    // against the domains of `settings`.
+    DeletedUsersDlg(SettingsSnapshot settings, AccountList& accounts, Prompts& prompts, QWidget* parent = nullptr);
 
     QTableWidget* list() const { return list_; }
 
@@ -29,6 +37,8 @@ public Q_SLOTS:
 private:
     std::vector<std::string> SelectedFolders() const;
 
+    SettingsSnapshot settings_;
+    AccountList& accounts_;
     Prompts& prompts_;
     QTableWidget* list_;
 };

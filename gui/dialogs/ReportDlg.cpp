@@ -11,7 +11,6 @@
 
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
-#include "common/ServerSettings.h"
 #include "common/Translation.h"
 #include "gui/support/DialogButtons.h"
 #include "gui/support/GuiStrings.h"
@@ -77,8 +76,10 @@ std::string LocalTimeText() {
 
 }  // namespace
 
-ReportDlg::ReportDlg(std::vector<std::string> accounts, DesktopOpener& opener, Prompts& prompts, QWidget* parent)
-    : QDialog(parent), accounts_(std::move(accounts)), opener_(opener), prompts_(prompts) {
+ReportDlg::ReportDlg(std::vector<std::string> names, SettingsSnapshot settings, const AccountList& accounts,
+                     DesktopOpener& opener, Prompts& prompts, QWidget* parent)
+    : QDialog(parent), names_(std::move(names)), settings_(std::move(settings)), accounts_(accounts), opener_(opener),
+      prompts_(prompts) {
     setObjectName(QStringLiteral("reportDialog"));
     setWindowTitle(QStringLiteral("Export User Information"));
     auto* columns = new QGroupBox(QStringLiteral("Columns"), this);
@@ -120,7 +121,6 @@ void ReportDlg::OnSelectAll(bool checked) {
 }
 
 ReportOptions ReportDlg::Options() const {
-    const auto settings = Settings();
     ReportOptions options;
     for (int c = 0; c < kAccountColumnCount; ++c) options.columns[c] = columns_[c]->isChecked();
     for (int f = 0; f < 4; ++f) {
@@ -130,8 +130,8 @@ ReportOptions ReportDlg::Options() const {
     for (int c = 0; c < kAccountColumnCount; ++c) options.titles[c] = ToFileText(titles.value(c));
     options.titles[6] = ToFileText(Tr(kTextAddressTitle));
     options.time_text = LocalTimeText();
-    options.domain = settings->Dominame;
-    options.multi_domain = settings->DomainNameType == 1;
+    options.domain = settings_->Dominame;
+    options.multi_domain = settings_->DomainNameType == 1;
     options.charset = LanguageCharset();
     options.page_template = ToFileText(Tr(kTextReportPage));
     return options;
@@ -139,13 +139,13 @@ ReportOptions ReportDlg::Options() const {
 
 void ReportDlg::OnOk() {
     const ReportOptions options = Options();
-    const std::string folder = JoinPath(Settings()->Folder(), "report");
+    const std::string folder = JoinPath(settings_->Folder(), "report");
     std::string written;
     {
         const WaitCursor wait;
         RowTexts texts;
         texts.unlimited = ToFileText(Tr(kTextUnlimited));
-        written = WriteReport(folder, options, LoadReportRows(accounts_, texts));
+        written = WriteReport(folder, options, LoadReportRows(names_, texts, accounts_));
     }
     if (written.empty()) {
         prompts_.Warning(this, FormatText(Tr(kTextReportFailedFormat), {FromFileText(folder)}));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/logic/SettingsSource.h"
 #include "gui/logic/UserReport.h"
 
 class QCheckBox;
@@ -21,8 +22,10 @@ class Prompts;
 class ReportDlg final : public QDialog {
     Q_OBJECT
 public:
-    // `accounts`: the account list's rows, in their order.
-    ReportDlg(std::vector<std::string> accounts, DesktopOpener& opener, Prompts& prompts, QWidget* parent = nullptr);
+    // `names`: the account list's rows, in their order; `settings`: those
+    // in force when the dialog opened (the mail domain, the program folder).
+    ReportDlg(std::vector<std::string> names, SettingsSnapshot settings, const AccountList& accounts,
+              DesktopOpener& opener, Prompts& prompts, QWidget* parent = nullptr);
 
     // The report options the controls give now.
     ReportOptions Options() const;
@@ -31,7 +34,9 @@ private:
     void OnSelectAll(bool checked);
     void OnOk();
 
-    std::vector<std::string> accounts_;
+    std::vector<std::string> names_;
+    SettingsSnapshot settings_;
+    const AccountList& accounts_;
     DesktopOpener& opener_;
     Prompts& prompts_;
     std::array<QCheckBox*, kAccountColumnCount> columns_{};

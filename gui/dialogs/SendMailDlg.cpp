@@ -11,7 +11,6 @@
 #include <QVBoxLayout>
 
 #include "common/ProfileFile.h"
-#include "common/ServerSettings.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
@@ -44,11 +43,13 @@ std::string OneLineText(const QString& text) {
 
 }  // namespace
 
-SendMailDlg::SendMailDlg(std::string recipients, DeliveryDirectory& directory, Prompts& prompts, FileChooser& files,
-                         QWidget* parent, std::function<void()> on_sent)
-    : QDialog(parent), config_ini_(Settings()->ConfigIni()), all_(recipients == "All"), directory_(directory),
-      prompts_(prompts), files_(files), on_sent_(std::move(on_sent)), text_(new QPlainTextEdit(this)),
-      sender_(new QLineEdit(this)), subject_(new QLineEdit(this)), recipients_(new QLineEdit(this)),
+SendMailDlg::SendMailDlg(std::string recipients, SettingsSnapshot settings, DeliveryDirectory& directory,
+                         const AccountList& accounts, Prompts& prompts, FileChooser& files, QWidget* parent,
+                         std::function<void()> on_sent)
+    : QDialog(parent), settings_(std::move(settings)), all_(recipients == "All"), directory_(directory),
+      accounts_(accounts), prompts_(prompts), files_(files), on_sent_(std::move(on_sent)),
+      text_(new QPlainTextEdit(this)), sender_(new QLineEdit(this)), subject_(new QLineEdit(this)),
+      recipients_(new QLineEdit(this)),
       attachment_list_(new QLineEdit(this)), send_(new QPushButton(QStringLiteral("Send mail"), this)),
       attach_(new QPushButton(QStringLiteral("Add File"), this)), progress_(new QProgressBar(this)),
       progress_timer_(new QTimer(this)) {
@@ -94,9 +95,8 @@ SendMailDlg::SendMailDlg(std::string recipients, DeliveryDirectory& directory, P
     } else {
         recipients_->setText(FromFileText(recipients));
     }
-    const auto settings = Settings();
-    const std::string fallback = "admin@" + settings->Dominame;
-    sender_->setText(FromFileText(ProfileFile(config_ini_).GetString("Admin", "Sender", fallback)));
+    const std::string fallback = "admin@" + settings_->Dominame;
+    sender_->setText(FromFileText(ProfileFile(settings_->ConfigIni()).GetString("Admin", "Sender", fallback)));
     subject_->setText(Tr(kTextDefaultSubject));
     for (QLineEdit* edit : {sender_, subject_, recipients_, attachment_list_}) KeepUntranslated(edit);
 
@@ -122,12 +122,12 @@ void SendMailDlg::OnAttach() {
 
 void SendMailDlg::OnSend() {
     if (sending()) return;
-    const auto settings = Settings();
-    const bool single_domain = settings->DomainNameType != 1;
+    const bool single_domain = settings_->DomainNameType != 1;
     const std::string recipient_text = all_ ? std::string("All") : ToFileText(recipients_->text());
     SendMailRequest request;
+    request.program_folder = settings_->Folder();
     request.all_accounts = all_;
-    if (!all_) request.recipients = ParseRecipients(recipient_text, single_domain, settings->Dominame);
+    if (!all_) request.recipients = ParseRecipients(recipient_text, single_domain, settings_->Dominame);
     if (!all_ && request.recipients.empty()) {
         prompts_.Information(this, Tr(kTextNoReceiver));
         return;
@@ -140,11 +140,11 @@ void SendMailDlg::OnSend() {
     request.subject = OneLineText(subject_->text());
     request.body = ToFileText(text_->toPlainText());
     for (const QString& path : attachments_) request.attachments.push_back(path.toStdString());
-    for (const std::string& address : ParseRecipients(recipient_text, single_domain, settings->Dominame)) {
+    for (const std::string& address : ParseRecipients(recipient_text, single_domain, settings_->Dominame)) {
         request.to_header += address + ";";
     }
 
-    job_ = std::make_unique<SendMailJob>(directory_, std::move(request));
+    job_ = std::make_unique<SendMailJob>(directory_, accounts_, std::move(request));
     done_ = 0;
     finished_ = false;
     send_->setEnabled(false);
@@ -191,7 +191,7 @@ void SendMailDlg::Finish(const SendMailResult& result) {
                                                                        QString::number(job_->Total())}));
     }
     const std::string sender = OneLineText(sender_->text());
-    ProfileFile(config_ini_).WriteString("Admin", "Sender", sender);
+    ProfileFile(settings_->ConfigIni()).WriteString("Admin", "Sender", sender);
     if (on_sent_) on_sent_();
     Q_EMIT SendFinished();
     accept();

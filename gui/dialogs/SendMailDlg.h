@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "gui/logic/SendMailJob.h"
+#include "gui/logic/SettingsSource.h"
 
 class QLabel;
 class QLineEdit;
@@ -22,8 +23,9 @@ class QPushButton;
 class QTimer;
 
 namespace quorvex {
+class AccountList;
 class DeliveryDirectory;
-}
+}  // namespace quorvex
 
 namespace quorvex::gui {
 
@@ -33,10 +35,13 @@ class Prompts;
 class SendMailDlg final : public QDialog {
     Q_OBJECT
 public:
-    // `recipients`: account names each followed by ";", or "All".
-    // `on_sent` runs after a sending ended (the account list refreshes).
-    SendMailDlg(std::string recipients, DeliveryDirectory& directory, Prompts& prompts, FileChooser& files,
-                QWidget* parent = nullptr, std::function<void()> on_sent = {});
+    // `recipients`: account names each followed by ";", or "All" (every
+    // account of `accounts`). `settings`: those in force when the dialog
+    // opened (the mail domain, the program folder). `on_sent` runs after a
+    // sending ended.
+    SendMailDlg(std::string recipients, SettingsSnapshot settings, DeliveryDirectory& directory,
+                const AccountList& accounts, Prompts& prompts, FileChooser& files, QWidget* parent = nullptr,
+                std::function<void()> on_sent = {});
     ~SendMailDlg() override;
 
     bool sending() const { return worker_.joinable() && !finished_; }
@@ -55,9 +60,10 @@ private:
     void Finish(const SendMailResult& result);
     void ShowProgress();
 
-    std::string config_ini_;
+    SettingsSnapshot settings_;
     bool all_;
     DeliveryDirectory& directory_;
+    const AccountList& accounts_;
     Prompts& prompts_;
     FileChooser& files_;
     std::function<void()> on_sent_;

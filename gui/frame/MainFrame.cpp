@@ -3,47 +3,23 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDate>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaObject>
 #include <QSplitter>
-#include <QStatusBar>
 #include <QStyle>
-#include <QTime>
 #include <QToolBar>
 #include <QToolButton>
-#include <QVBoxLayout>
-#include <thread>
 
-#include "app/ProgramFrontEnd.h"
 #include "app/ProgramMessages.h"
-#include "app/WebMailLanguage.h"
-#include "app/WebSetup.h"
-#include "common/AsciiCase.h"
-#include "common/ComRegistration.h"
-#include "common/DesktopEntry.h"
-#include "common/ErrorAlert.h"
-#include "common/HostInfo.h"
-#include "common/Paths.h"
-#include "common/ProfileFile.h"
-#include "common/ServerSettings.h"
-#include "common/Translation.h"
-#include "gui/dialogs/AutoHeightComboBox.h"
+#include "common/Notices.h"
 #include "gui/dialogs/ErrorAlertDlg.h"
-#include "gui/dialogs/LogDlg.h"
-#include "gui/dialogs/ProgressDlg.h"
 #include "gui/dialogs/SplashWindow.h"
-#include "gui/dialogs/StatusLed.h"
-#include "gui/logic/SettingsRules.h"
-#include "gui/logic/VersionCheck.h"
-#include "gui/settings/SettingsDialogs.h"
+#include "gui/logic/SettingsSource.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
-#include "gui/support/WaitCursor.h"
 #include "gui/support/WidgetTranslator.h"
 #include "gui/views/AccountListView.h"
 #include "gui/views/ServerLogView.h"
@@ -57,17 +33,10 @@ constexpr int kFrameWidth = 628;
 constexpr int kFrameHeight = 420;
 constexpr int kLogPaneHeight = 137;
 constexpr int kTrayTipLength = 63;
-constexpr int kTimerPeriodMs = 1000;
-constexpr std::string_view kComponentLibrary = "QuorvexCOM.so";
-constexpr std::string_view kVersionHostKey = "VersionCheckHost";
 
 QString Utf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 std::string ProgramVersion() { return std::string(app::kProgramVersion); }
-
-}  // namespace
-
-namespace {
 
 // One row per command: its menu text (the translation key), an object name
 // (tests and scripts find the action by it) and its key.
@@ -112,12 +81,12 @@ const std::vector<std::tuple<Command, std::string_view, const char*, QKeySequenc
 MainFrame::MainFrame(const GuiServices& services, app::ProgramHost* host, NoticeBus& bus, QWidget* parent)
     : QMainWindow(parent),
       services_(services),
-      host_(host),
       relay_(new NoticeRelay(bus, this)),
       splitter_(new QSplitter(Qt::Vertical, this)),
       account_view_(new AccountListView(services, splitter_)),
       log_view_(new ServerLogView(splitter_)),
-      tray_state_(Settings()->AutoLock != 0) {
+      commands_(new CommandController(services, host, *this, *account_view_, this)),
+      tray_state_(services.settings->Current()->AutoLock != 0) {
     setObjectName(QStringLiteral("mainFrame"));
     resize(kFrameWidth, kFrameHeight);
     setCentralWidget(splitter_);
@@ -129,13 +98,21 @@ MainFrame::MainFrame(const GuiServices& services, app::ProgramHost* host, Notice
     BuildActions();
     BuildMenus();
     BuildToolBar();
-    BuildStatusBar();
+    status_bar_ = new FrameStatusBar(
+        [active_jobs = services.active_jobs, active_deliveries = services.active_deliveries] {
+            return (active_jobs ? active_jobs() : 0) + (active_deliveries ? active_deliveries() : 0);
+        },
+        this);
+    setStatusBar(status_bar_);
+    status_bar_->ShowDomains(*services.settings->Current());
+    connect(status_bar_, &FrameStatusBar::DomainChosen, account_view_, &AccountListView::OnRefreshUserList);
+    connect(status_bar_, &FrameStatusBar::PaneDoubleClicked, commands_, &CommandController::OnStatusPaneDoubleClick);
     BuildTray();
     setWindowIcon(QApplication::style()->standardIcon(QStyle::SP_DriveNetIcon));
 
-    account_view_->SetDomainSelection([this] { return SelectedDomain(); });
+    account_view_->SetDomainSelection([this] { return status_bar_->SelectedDomain(); });
     connect(account_view_, &AccountListView::UserCountChanged, this, &MainFrame::OnUpdateUserCount);
-    connect(log_view_, &ServerLogView::OpenLogRequested, this, [this] { RunCommand(Command::kOpenLog); });
+    connect(log_view_, &ServerLogView::OpenLogRequested, this, [this] { commands_->Run(Command::kOpenLog); });
     log_view_->InstallAsSystemLogDisplay();
 
     // A log line is a file append (its display is queued to the pane): it is
@@ -147,8 +124,6 @@ MainFrame::MainFrame(const GuiServices& services, app::ProgramHost* host, Notice
     relay_->AddReceiver(this);
     relay_->AddReceiver(account_view_);
 
-    connect(&tick_, &QTimer::timeout, this, &MainFrame::Tick);
-    tick_.start(kTimerPeriodMs);
     Retranslate();
     OnUpdateUserCount(CountDomainAccounts({}));
     ShowLockState();  // "AutoLock" starts locked
@@ -179,7 +154,7 @@ void MainFrame::BuildActions() {
             action->setShortcutContext(Qt::WindowShortcut);
         }
         const Command which = command;
-        connect(action, &QAction::triggered, this, [this, which] { RunCommand(which); });
+        connect(action, &QAction::triggered, this, [this, which] { commands_->Run(which); });
         addAction(action);  // the keys work while the menus are closed
         actions_[command] = action;
     }
@@ -233,8 +208,8 @@ void MainFrame::BuildToolBar() {
     new_menu_ = new QMenu(this);
     auto* new_account = new_menu_->addAction(Utf8(kMenuNewAccountShort));
     auto* new_group = new_menu_->addAction(Utf8(kMenuNewGroupShort));
-    connect(new_account, &QAction::triggered, this, [this] { RunCommand(Command::kNewAccount); });
-    connect(new_group, &QAction::triggered, this, [this] { RunCommand(Command::kNewGroup); });
+    connect(new_account, &QAction::triggered, this, [this] { commands_->Run(Command::kNewAccount); });
+    connect(new_group, &QAction::triggered, this, [this] { commands_->Run(Command::kNewGroup); });
     for (const auto& [command, icon] : buttons) {
         if (!command) {
             tool_actions_.push_back(tool_bar_->addSeparator());
@@ -244,7 +219,7 @@ void MainFrame::BuildToolBar() {
         KeepUntranslated(button_action);  // its text is a piece of the tool-bar text
         button_action->setObjectName(QStringLiteral("tool") + QString::number(static_cast<int>(*command)));
         const Command which = *command;
-        connect(button_action, &QAction::triggered, this, [this, which] { RunCommand(which); });
+        connect(button_action, &QAction::triggered, this, [this, which] { commands_->Run(which); });
         if (which == Command::kNewAccount) button_action->setMenu(new_menu_);
         tool_bar_->addAction(button_action);
         if (which == Command::kNewAccount) {
@@ -254,38 +229,6 @@ void MainFrame::BuildToolBar() {
         }
         tool_actions_.push_back(button_action);
     }
-}
-
-void MainFrame::BuildStatusBar() {
-    QStatusBar* bar = statusBar();
-    bar->setObjectName(QStringLiteral("statusBar"));
-    led_ = new StatusLed(bar);
-    domain_selector_ = new AutoHeightComboBox(bar);
-    domain_selector_->setObjectName(QStringLiteral("domainSelector"));
-    domain_selector_->setMinimumWidth(100);
-    domain_selector_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    main_pane_ = new QLabel(bar);
-    user_count_ = new QLabel(bar);
-    user_count_->setObjectName(QStringLiteral("userCount"));
-    date_ = new QLabel(bar);
-    date_->setObjectName(QStringLiteral("datePane"));
-    time_ = new QLabel(bar);
-    time_->setObjectName(QStringLiteral("timePane"));
-    for (QLabel* pane : {main_pane_, user_count_, date_, time_}) {
-        KeepUntranslated(pane);
-        pane->installEventFilter(this);
-    }
-    bar->addWidget(led_);
-    bar->addWidget(domain_selector_);
-    bar->addWidget(main_pane_, 1);
-    bar->addPermanentWidget(user_count_);
-    bar->addPermanentWidget(date_);
-    bar->addPermanentWidget(time_);
-    connect(domain_selector_, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index >= 0) account_view_->OnRefreshUserList();
-    });
-    RefillDomainSelector();
-    UpdateClock();
 }
 
 void MainFrame::BuildTray() {
@@ -317,7 +260,7 @@ void MainFrame::Retranslate() {
 }
 
 void MainFrame::StartUp() {
-    const auto settings = Settings();
+    const SettingsSnapshot settings = services_.settings->Current();
     if (settings->Minimized != 0 || settings->AutoLock != 0) {
         // Only in the tray (or, without one, minimized on the task bar).
         if (tray_) {
@@ -340,11 +283,7 @@ void MainFrame::OnNotice(const Notice& notice) {
             OnUpdateUserCount(std::atoi(notice.payload.c_str()));
             return;
         case NoticeId::WM_UPDATE_PARAM:
-            if (host_) {
-                host_->ReloadSettings();
-            } else {
-                ReloadSettings();
-            }
+            commands_->ReloadSettings();
             return;
         case NoticeId::WM_NOTIFYICON:
             OnTrayClick();
@@ -359,38 +298,14 @@ void MainFrame::OnNotice(const Notice& notice) {
 }
 
 void MainFrame::OnUpdateUserCount(int count) {
-    user_count_->setText(QStringLiteral(" ") + FormatText(Tr(kTextUserCountFormat), {QString::number(count)}));
-    RefillDomainSelector();
+    status_bar_->ShowUserCount(count);
+    status_bar_->ShowDomains(*services_.settings->Current());
 }
 
-void MainFrame::RefillDomainSelector() {
-    const auto settings = Settings();
-    if (settings->DomainNameType != 1) {
-        domain_selector_->hide();
-        return;
-    }
-    std::vector<std::string> domains;
-    for (int i = 0; i < settings->Domains.GetCount(); ++i) {
-        DomainRecord record;
-        if (settings->Domains.Get(i, record)) domains.push_back(record.Name);
-    }
-    const std::vector<std::string> items = DomainSelectorItems(ToFileText(Tr(kTextAllDomains)), domains);
-    const std::string old_text = ToFileText(domain_selector_->currentText());
-    const int old_index = domain_selector_->currentIndex();
-    {
-        const QSignalBlocker quiet(domain_selector_);
-        domain_selector_->clear();
-        for (const std::string& item : items) domain_selector_->addItem(FromFileText(item));
-        domain_selector_->setCurrentIndex(ReselectDomain(items, old_index < 0 ? std::string() : old_text, old_index));
-    }
-    domain_selector_->show();
-}
-
-std::optional<std::string> MainFrame::SelectedDomain() const {
-    if (!domain_selector_->isVisibleTo(const_cast<MainFrame*>(this)) || domain_selector_->currentIndex() < 0) {
-        return std::nullopt;
-    }
-    return ToFileText(domain_selector_->currentText());
+void MainFrame::FollowSettings(const CServerSettings& settings) {
+    tray_state_.SetAutoLock(settings.AutoLock != 0);
+    Retranslate();
+    status_bar_->ShowDomains(settings);
 }
 
 // ---- showing, hiding and the lock -----------------------------------------
@@ -402,6 +317,12 @@ void MainFrame::HideWindow() {
     } else {
         showMinimized();
     }
+}
+
+void MainFrame::LockWindow() {
+    tray_state_.Lock();
+    ShowLockState();
+    HideWindow();
 }
 
 void MainFrame::ShowLockState() {
@@ -482,7 +403,7 @@ void MainFrame::changeEvent(QEvent* event) {
         QueueGateCheck();
         return;
     }
-    tray_state_.SetAutoLock(Settings()->AutoLock != 0);
+    tray_state_.SetAutoLock(services_.settings->Current()->AutoLock != 0);
     tray_state_.OnMinimized();
     ShowLockState();
     // It lives on in the tray; without one it stays on the task bar.
@@ -517,217 +438,6 @@ void MainFrame::closeEvent(QCloseEvent* event) {
             ForceQuit();
             return;
     }
-}
-
-// ---- timers and the status bar -------------------------------------------
-
-void MainFrame::Tick() {
-    UpdateClock();
-    const int busy = (services_.active_jobs ? services_.active_jobs() : 0) +
-                     (services_.active_deliveries ? services_.active_deliveries() : 0);
-    led_->Flash(busy > 0 ? kTimerPeriodMs : 0);
-}
-
-void MainFrame::UpdateClock() {
-    date_->setText(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
-    time_->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
-}
-
-bool MainFrame::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonDblClick &&
-        (watched == user_count_ || watched == date_ || watched == time_)) {
-        OnStatusPaneDoubleClick(watched);
-        return true;
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-void MainFrame::OnStatusPaneDoubleClick(QObject* pane) {
-    // Only while the product keeps its name (a rebranding translation
-    // switches these extras off).
-    if (!Tr(kTextProductName).contains(Utf8(kTextProductName))) return;
-    if (pane == time_) {
-        if (QGuiApplication::keyboardModifiers() & Qt::ControlModifier) {
-            services_.opener->OpenPath(QString::fromStdString(Settings()->Folder()));
-        } else {
-            services_.prompts->Information(this, Utf8(kTextBuildDate));
-        }
-    } else if (pane == date_) {
-        CheckNewVersion();
-    } else if (pane == user_count_) {
-        std::string host = AsciiLowerCase(ComputerName());
-        if (host.empty()) host = "localhost";
-        services_.opener->OpenUrl(QString::fromStdString("http://" + host + "/mail/index.asp"));
-    }
-}
-
-// ---- commands ------------------------------------------------------------
-
-void MainFrame::RunCommand(Command command) {
-    const auto settings = Settings();
-    DialogTable& dialogs = *services_.dialogs;
-    Prompts& prompts = *services_.prompts;
-    auto run = [&](DialogKind kind) { return dialogs.Run(DialogRequest{kind, this, {}, {}}); };
-    switch (command) {
-        case Command::kRefresh: account_view_->OnRefreshUserList(); return;
-        case Command::kHide: HideWindow(); return;
-        case Command::kLock:
-            tray_state_.Lock();
-            ShowLockState();
-            HideWindow();
-            return;
-        case Command::kSendMailToAll: account_view_->OnSendMailToAll(); return;
-        case Command::kOpenLog: run(DialogKind::kLog); return;
-        case Command::kClearLog: ClearLogsWithQuestion(settings->LogFilePath, prompts, this); return;
-        case Command::kExport: run(DialogKind::kExportUsers); return;
-        case Command::kShutdown: close(); return;
-        case Command::kNewAccount: account_view_->OnNewAccount(); return;
-        case Command::kDeleteAccount: account_view_->OnDeleteAccount(); return;
-        case Command::kClearMail: account_view_->OnClearMail(); return;
-        case Command::kEditAccount: account_view_->OnEditAccount(); return;
-        case Command::kSelectAll: account_view_->OnSelectAll(); return;
-        case Command::kConfiguration: {
-            const DialogResult result = run(DialogKind::kSettings);
-            if (result.accepted && result.value == kQuitForService) {
-                // The service runs the server from now on.
-                ForceQuit();
-            } else if (result.accepted) {
-                ApplyNewConfiguration();
-            }
-            return;
-        }
-        case Command::kReinstall: run(DialogKind::kFirstRunSetup); return;
-        case Command::kVirtualDirectory:
-            if (run(DialogKind::kWebDirectorySetup).accepted) {
-                prompts.Information(this, Tr(kTextWebDirectoryDone));
-            } else {
-                prompts.Warning(this, Tr(kTextWebDirectoryFailed));
-            }
-            return;
-        case Command::kRegisterCom: {
-            const WaitCursor wait;
-            // Its configuration follows the settings (the ports those the
-            // listeners use), then the library is recorded as the component.
-            const bool registered = app::WriteWebComponentConfig() &&
-                                    app::WriteWebComponentPorts(services_.ports_in_use) &&
-                                    RegisterComServer(JoinPath(settings->Folder(), kComponentLibrary)) == 1;
-            if (registered) {
-                prompts.Information(this, Tr(kTextComRegistered));
-            } else {
-                prompts.Warning(this, Tr(kTextComFailed));
-            }
-            return;
-        }
-        case Command::kDesktopShortcut: {
-            const WaitCursor wait;
-            if (CreateDesktopShortcut() >= 0) {
-                prompts.Information(this, Tr(kTextShortcutCreated));
-            } else {
-                prompts.Warning(this, Tr(kTextShortcutFailed));
-            }
-            return;
-        }
-        case Command::kAdminPassword: run(DialogKind::kAdminPassword); return;
-        case Command::kWelcome: run(DialogKind::kWelcomeMessage); return;
-        case Command::kTransferStatus: run(DialogKind::kTransferStatus); return;
-        case Command::kRestartIis: {
-            // The web server of the web-mail pages is Apache: it rereads its
-            // configuration and finishes the requests in hand.
-            const WaitCursor wait;
-            const CommandResult result =
-                services_.run_command ? services_.run_command(WebServerRestartCommand()) : CommandResult{};
-            if (result.exit_status != 0) prompts.Warning(this, Tr(kTextWebServerReloadFailed));
-            return;
-        }
-        case Command::kAbout: run(DialogKind::kAbout); return;
-        case Command::kUserManual: {
-            const std::string manual = FindUserManual(settings->Folder(), settings->Language,
-                                                      [](const std::string& path) { return FileExists(path); });
-            if (manual.empty()) {
-                prompts.Information(this, Tr(kTextNoUserManual));
-            } else if (!services_.opener->OpenPath(QString::fromStdString(manual))) {
-                prompts.Warning(this, FormatText(Tr(kTextOpenFailedFormat), {QString::fromStdString(manual)}));
-            }
-            return;
-        }
-        case Command::kDownload: services_.opener->OpenUrl(Tr(kTextHomePage)); return;
-        case Command::kDeletedUsers:
-            run(DialogKind::kDeletedUsers);
-            account_view_->OnRefreshUserList();
-            return;
-        case Command::kSendMail: account_view_->OnSendMail(); return;
-        case Command::kNewGroup: account_view_->OnNewGroup(); return;
-        case Command::kEditGroup: account_view_->OnEditGroup(); return;
-        case Command::kRebuild: account_view_->OnRebuildMailList(); return;
-    }
-}
-
-void MainFrame::ApplyNewConfiguration() {
-    ReloadSettings();
-    const auto settings = Settings();
-    tray_state_.SetAutoLock(settings->AutoLock != 0);
-    Retranslate();
-    app::WriteWebMailLanguageFile(settings->Folder(), settings->Language);
-    RefillDomainSelector();
-    account_view_->OnRefreshUserList();
-}
-
-// ---- version check -------------------------------------------------------
-
-void MainFrame::CheckNewVersion() {
-    if (version_check_running_) return;
-    const auto host = ParseVersionHost(ReadProfileString(Settings()->ConfigIni(), "System", kVersionHostKey));
-    if (!host) return;  // no vendor host configured: the check is off
-    version_check_running_ = true;
-    auto* progress = new ProgressDlg(kTextCheckingVersion, this);
-    progress->SetRange(0, 4);
-    progress->SetValue(1);
-    progress->show();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    QPointer<MainFrame> self(this);
-    std::thread([self, host = *host, progress] {
-        std::optional<std::string> reply = FetchVersionReply(host);
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, progress, reply = std::move(reply)] {
-                QApplication::restoreOverrideCursor();
-                if (!self) return;
-                progress->SetValue(4);
-                progress->close();
-                progress->deleteLater();
-                self->version_check_running_ = false;
-                self->ShowVersionVerdict(reply);
-            },
-            Qt::QueuedConnection);
-    }).detach();
-}
-
-void MainFrame::ShowVersionVerdict(const std::optional<std::string>& reply) {
-    if (!reply) return;  // a failed connection ends the check silently
-    const auto parsed = ParseVersionReply(*reply);
-    if (!parsed) return;
-    Prompts& prompts = *services_.prompts;
-    bool ask = false;
-    QString text;
-    switch (JudgeVersion(*parsed, kTextBuildDate)) {
-        case VersionVerdict::kNothing: return;
-        case VersionVerdict::kLatest:
-            prompts.Information(this, FormatText(Tr(kTextLatestVersionFormat),
-                                                 {QString::number(parsed->number / 100),
-                                                  QString::number(parsed->number % 100), FromFileText(parsed->date)}));
-            return;
-        case VersionVerdict::kNewVersion:
-            ask = true;
-            text = FormatText(Tr(kTextNewVersionFormat), {QString::number(parsed->number / 100),
-                                                          QString::number(parsed->number % 100),
-                                                          FromFileText(parsed->date)});
-            break;
-        case VersionVerdict::kNewUnknown:
-            ask = true;
-            text = Tr(kTextNewVersion);
-            break;
-    }
-    if (ask && prompts.Question(this, text)) services_.opener->OpenUrl(Tr(kTextHomePage));
 }
 
 }  // namespace quorvex::gui

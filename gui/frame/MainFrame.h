@@ -2,9 +2,9 @@
 // status bar with the activity lamp, the domain selector, the user count,
 // date and time, and an icon in the system tray. It receives the notices
 // meant for the frame (log lines, the user count, a settings reload, a
-// tray click, the error alert), carries every menu command that is not the
-// account list's own, and decides what closing the window means: hide it
-// or shut the server down.
+// tray click, the error alert), hands every command of its menus, tool
+// bar, keys and tray to the command controller, and decides what closing
+// the window means: hide it or shut the server down.
 //
 // Without a system tray (plain desktops, offscreen) hiding becomes
 // minimising, so the window can always be reached from the task bar.
@@ -19,12 +19,14 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QSystemTrayIcon>
-#include <QTimer>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "gui/frame/CommandController.h"
+#include "gui/frame/Commands.h"
+#include "gui/frame/FrameStatusBar.h"
 #include "gui/logic/FrameLogic.h"
 #include "gui/notices/NoticeRelay.h"
 #include "gui/support/GuiServices.h"
@@ -35,10 +37,6 @@ class QMenu;
 class QSplitter;
 class QToolBar;
 
-namespace quorvex::app {
-class ProgramHost;
-}
-
 namespace quorvex::gui {
 
 class AccountListView;
@@ -47,41 +45,7 @@ class ErrorAlertDlg;
 class ServerLogView;
 class StatusLed;
 
-// The commands of the menus and the tool bar, by their numbers.
-enum class Command {
-    kRefresh = 32778,
-    kHide = 32776,
-    kLock = 3210,
-    kSendMailToAll = 32796,
-    kOpenLog = 102,
-    kClearLog = 103,
-    kExport = 32779,
-    kShutdown = 57665,
-    kNewAccount = 32771,
-    kDeleteAccount = 32773,
-    kClearMail = 32783,
-    kEditAccount = 32772,
-    kSelectAll = 114,
-    kConfiguration = 32774,
-    kReinstall = 32907,
-    kVirtualDirectory = 32782,
-    kRegisterCom = 32900,
-    kDesktopShortcut = 32901,
-    kAdminPassword = 115,
-    kWelcome = 32822,
-    kTransferStatus = 32905,
-    kRestartIis = 32909,
-    kAbout = 57664,
-    kUserManual = 57670,
-    kDownload = 32784,
-    kDeletedUsers = 32908,
-    kSendMail = 32794,
-    kNewGroup = 32903,
-    kEditGroup = 32904,
-    kRebuild = 32910,
-};
-
-class MainFrame final : public QMainWindow, public NoticeReceiver {
+class MainFrame final : public QMainWindow, public NoticeReceiver, private CommandWindow {
     Q_OBJECT
 public:
     // `host` (the running application) may be null: a window without
@@ -92,12 +56,13 @@ public:
     AccountListView* account_view() const { return account_view_; }
     ServerLogView* log_view() const { return log_view_; }
     NoticeRelay* relay() const { return relay_; }
+    CommandController& commands() const { return *commands_; }
     QAction* action(Command command) const;
-    AutoHeightComboBox* domain_selector() const { return domain_selector_; }
-    QLabel* user_count_pane() const { return user_count_; }
-    QLabel* date_pane() const { return date_; }
-    QLabel* time_pane() const { return time_; }
-    StatusLed* led() const { return led_; }
+    AutoHeightComboBox* domain_selector() const { return status_bar_->domain_selector(); }
+    QLabel* user_count_pane() const { return status_bar_->user_count_pane(); }
+    QLabel* date_pane() const { return status_bar_->date_pane(); }
+    QLabel* time_pane() const { return status_bar_->time_pane(); }
+    StatusLed* led() const { return status_bar_->led(); }
     QToolBar* tool_bar() const { return tool_bar_; }
     // The drop-down of the tool bar's "New" button.
     QMenu* new_menu() const { return new_menu_; }
@@ -122,13 +87,8 @@ public:
     void ForceQuit();
 
     void OnUpdateUserCount(int count);
-    // After the settings dialog saved: reload, translate again, write the
-    // web-mail language file, refill the domain selector, refresh.
-    void ApplyNewConfiguration();
     // Puts every text of the window in the current language.
     void Retranslate();
-    // Reads the version host and runs the version check (date pane).
-    void CheckNewVersion();
 
 Q_SIGNALS:
     // The user chose to shut the server down: the message loop ends.
@@ -138,17 +98,20 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildActions();
     void BuildMenus();
     void BuildToolBar();
-    void BuildStatusBar();
     void BuildTray();
-    void RefillDomainSelector();
-    std::optional<std::string> SelectedDomain() const;
-    void HideWindow();
+
+    // What the commands ask of the window.
+    QWidget* DialogParent() override { return this; }
+    void HideWindow() override;
+    void LockWindow() override;
+    void CloseWindow() override { close(); }
+    void QuitNow() override { ForceQuit(); }
+    void FollowSettings(const CServerSettings& settings) override;
     // Hides the contents and switches the commands off while locked, and
     // back on when not.
     void ShowLockState();
@@ -158,36 +121,24 @@ private:
     // (once the event that brought it back has been handled).
     void QueueGateCheck();
     void CheckGate();
-    void Tick();
-    void UpdateClock();
-    void RunCommand(Command command);
-    void ShowVersionVerdict(const std::optional<std::string>& reply);
-    void OnStatusPaneDoubleClick(QObject* pane);
 
     GuiServices services_;
-    app::ProgramHost* host_;
     NoticeRelay* relay_;
     QSplitter* splitter_;
     AccountListView* account_view_;
     ServerLogView* log_view_;
+    CommandController* commands_;
     QToolBar* tool_bar_ = nullptr;
     std::map<Command, QAction*> actions_;
     std::vector<QAction*> tool_actions_;
     QMenu* new_menu_ = nullptr;
-    StatusLed* led_ = nullptr;
-    AutoHeightComboBox* domain_selector_ = nullptr;
-    QLabel* main_pane_ = nullptr;
-    QLabel* user_count_ = nullptr;
-    QLabel* date_ = nullptr;
-    QLabel* time_ = nullptr;
+    FrameStatusBar* status_bar_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* tray_menu_ = nullptr;
     QPointer<ErrorAlertDlg> error_alert_;
-    QTimer tick_;
     TrayStateMachine tray_state_;
     bool quitting_ = false;
     bool gate_check_queued_ = false;
-    bool version_check_running_ = false;
 };
 
 }  // namespace quorvex::gui

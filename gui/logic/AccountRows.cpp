@@ -29,11 +29,11 @@ AccountRow BuildAccountRow(std::string_view name, const AccountRecord& record, s
     return row;
 }
 
-AccountRow LoadAccountRow(std::string_view name, const RowTexts& texts) {
+AccountRow LoadAccountRow(std::string_view name, const RowTexts& texts, const AccountList& accounts) {
     AccountRecord record;
     LoadAccount(name, record);  // a missing file leaves the defaults
     const auto totals = ReadMailboxTotals(name).value_or(MailboxTotals{});
-    return BuildAccountRow(name, record, totals.bytes, totals.messages, Accounts().IsGroup(name) != 0, texts);
+    return BuildAccountRow(name, record, totals.bytes, totals.messages, accounts.IsGroup(name) != 0, texts);
 }
 
 bool PassesDomainFilter(std::string_view name, int domain_mode, const std::optional<std::string>& selected_domain,

@@ -12,8 +12,9 @@
 #include "mailmodel/account/AccountConfig.h"
 
 namespace quorvex {
+class AccountList;
 struct MailboxSnapshot;
-}
+}  // namespace quorvex
 
 namespace quorvex::gui {
 
@@ -48,8 +49,9 @@ std::string UsedSpaceText(std::int64_t mailbox_bytes);
 AccountRow BuildAccountRow(std::string_view name, const AccountRecord& record, std::int64_t mailbox_bytes,
                            int message_count, bool is_group, const RowTexts& texts);
 
-// Reads everything a row shows (account file, account list, mailbox index).
-AccountRow LoadAccountRow(std::string_view name, const RowTexts& texts);
+// Reads everything a row shows (account file, the group flag of
+// `accounts`, mailbox index).
+AccountRow LoadAccountRow(std::string_view name, const RowTexts& texts, const AccountList& accounts);
 
 // Whether the refresh shows an account: only listed accounts of the domain
 // mode, and in multi-domain mode with a domain selected (not the "All

@@ -11,7 +11,6 @@
 #include "common/AccountName.h"
 #include "common/FolderTree.h"
 #include "common/Paths.h"
-#include "common/ServerSettings.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/account/AccountList.h"
@@ -43,18 +42,18 @@ std::vector<DeletedAccount> ListDeletedAccounts() {
     return found;
 }
 
-RestoreResult RestoreDeletedAccount(const std::string& folder) {
+RestoreResult RestoreDeletedAccount(const std::string& folder, const DomainTable& domains, AccountList& accounts) {
     if (!IsDeletedAccountFolder(folder)) return RestoreResult::kNotDeleted;
     const std::string name = folder.substr(1);
-    if (!IsValidNewAccountName(name, Settings()->Domains)) return RestoreResult::kInvalidName;
-    if (Accounts().Exists(name)) return RestoreResult::kNameTaken;
+    if (!IsValidNewAccountName(name, domains)) return RestoreResult::kInvalidName;
+    if (accounts.Exists(name)) return RestoreResult::kNameTaken;
     const std::string source = JoinPath(MailFolderPath(), folder);
     const std::string target = JoinPath(MailFolderPath(), name);
     // Never over a folder of that name, even an empty one.
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
         return errno == EEXIST ? RestoreResult::kNameTaken : RestoreResult::kMoveFailed;
     }
-    Accounts().Add(name);
+    accounts.Add(name);
     return RestoreResult::kRestored;
 }
 

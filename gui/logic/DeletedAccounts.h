@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+namespace quorvex {
+class AccountList;
+class DomainTable;
+}  // namespace quorvex
+
 namespace quorvex::gui {
 
 struct DeletedAccount {
@@ -25,8 +30,9 @@ enum class RestoreResult {
 };
 
 // Moves "_name" to "name" (never over an existing folder) and adds the
-// account to the account list.
-RestoreResult RestoreDeletedAccount(const std::string& folder);
+// account to `accounts`. The name must be a valid new name under `domains`
+// (the domain table in force).
+RestoreResult RestoreDeletedAccount(const std::string& folder, const DomainTable& domains, AccountList& accounts);
 
 // Deletes a "_" folder with everything in it. False when it is not one or
 // could not be removed entirely.

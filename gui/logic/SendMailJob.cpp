@@ -29,13 +29,13 @@ std::string_view Trimmed(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-std::string ComposeFolder() { return JoinPath(ProgramFolder(), "smtp"); }
+std::string ComposeFolder(const std::string& program_folder) { return JoinPath(program_folder, "smtp"); }
 
 // A private, empty file in the queue folder for the composed message,
 // removed when the job ends. Holds no file when it cannot be made.
-TemporaryFile ComposeFile() {
-    MakeFolders(ComposeFolder());
-    TemporaryFile file = TemporaryFile::Create(JoinPath(ComposeFolder(), "tempMail-XXXXXX"));
+TemporaryFile ComposeFile(const std::string& folder) {
+    MakeFolders(folder);
+    TemporaryFile file = TemporaryFile::Create(JoinPath(folder, "tempMail-XXXXXX"));
     file.fd().reset();  // the composer writes it by name
     return file;
 }
@@ -65,14 +65,14 @@ std::vector<std::string> ParseRecipients(std::string_view text, bool single_doma
     return addresses;
 }
 
-SendMailJob::SendMailJob(DeliveryDirectory& directory, SendMailRequest request)
+SendMailJob::SendMailJob(DeliveryDirectory& directory, const AccountList& accounts, SendMailRequest request)
     : directory_(directory), request_(std::move(request)) {
     if (!request_.all_accounts) {
         targets_ = request_.recipients;
         return;
     }
-    for (const std::string& name : Accounts().Names()) {
-        if (Accounts().IsGroup(name) == 0) targets_.push_back(name);
+    for (const std::string& name : accounts.Names()) {
+        if (accounts.IsGroup(name) == 0) targets_.push_back(name);
     }
 }
 
@@ -88,7 +88,8 @@ SendMailResult SendMailJob::Run(std::atomic<int>& done, std::stop_token stop) {
     }
     std::string attachments;
     for (const std::string& path : request_.attachments) attachments += path + ";";
-    const TemporaryFile file = ComposeFile();
+    const std::string folder = ComposeFolder(request_.program_folder);
+    const TemporaryFile file = ComposeFile(folder);
     const MailText text = EncodeMailText(request_.subject, request_.body, LanguageCharset());
     compose::ComposerEnvironment environment = compose::ComposerEnvironment::Server();
     environment.charset = [charset = text.charset] { return charset; };
@@ -97,7 +98,7 @@ SendMailResult SendMailJob::Run(std::atomic<int>& done, std::stop_token stop) {
         generator.GenerateMail(file.path().c_str(), text.body.c_str(), text.subject.c_str(), attachments.c_str(),
                                kMailer, request_.sender.c_str(), request_.to_header.c_str(), nullptr, nullptr,
                                nullptr, 0, 0) == 0) {
-        result.compose_error = file.holds_file() ? file.path() : ComposeFolder();
+        result.compose_error = file.holds_file() ? file.path() : folder;
         return result;
     }
     // Each mailbox has its own lock and every store waits for the disk, so

@@ -13,8 +13,9 @@
 #include <vector>
 
 namespace quorvex {
+class AccountList;
 class DeliveryDirectory;
-}
+}  // namespace quorvex
 
 namespace quorvex::gui {
 
@@ -35,6 +36,8 @@ struct MailText {
 MailText EncodeMailText(const std::string& subject, const std::string& body, const std::string& language_charset);
 
 struct SendMailRequest {
+    // The program folder: the message is composed in its queue folder.
+    std::string program_folder;
     std::string sender;
     std::string subject;  // UTF-8, as typed
     std::string body;     // UTF-8, as typed
@@ -59,7 +62,9 @@ struct SendMailResult {
 
 class SendMailJob {
 public:
-    SendMailJob(DeliveryDirectory& directory, SendMailRequest request);
+    // With `all_accounts` the job goes to every account of `accounts` that
+    // is not a group, as listed now.
+    SendMailJob(DeliveryDirectory& directory, const AccountList& accounts, SendMailRequest request);
 
     // How many deliveries the job makes (accounts or addresses).
     int Total() const { return static_cast<int>(targets_.size()); }

@@ -81,15 +81,15 @@ FileRevision RevisionOf(const std::string& path) {
                         static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
 }
 
-SettingsForm::SettingsForm() { Read(); }
+SettingsForm::SettingsForm(SettingsSource& source) : source_(source) { Read(); }
 
 void SettingsForm::Read() {
-    const CServerSettings published = *Settings();
+    const SettingsSnapshot in_force = source_.Current();
     // The revision is taken before the read, so a change made meanwhile is
     // never missed; a read that itself completed the file (the column
     // widths of a new config.ini) is read once more.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        original_ = published;
+        original_ = *in_force;
         revision_ = RevisionOf(original_.ConfigIni());
         original_.Load();
         if (RevisionOf(original_.ConfigIni()) == revision_) break;
@@ -194,9 +194,9 @@ CommitResult SettingsForm::Commit(ServiceSwitch& service, const app::ComponentPo
     // written and in force.
     result.written = true;
     result.save_failed = !saved;
-    ReloadSettings();
-    WriteComponentConfig(*Settings(), com_existed, in_use);
-    result.ports_wait_for_start = PortsWaitForStart(*Settings(), original_, in_use);
+    const SettingsSnapshot in_force = source_.Reload();
+    WriteComponentConfig(*in_force, com_existed, in_use);
+    result.ports_wait_for_start = PortsWaitForStart(*in_force, original_, in_use);
     Read();
     return result;
 }

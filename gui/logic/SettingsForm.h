@@ -19,6 +19,7 @@
 #include "app/WebSetup.h"
 #include "common/DomainTable.h"
 #include "common/ServerSettings.h"
+#include "gui/logic/SettingsSource.h"
 
 namespace quorvex::gui {
 
@@ -64,8 +65,9 @@ struct CommitResult {
 
 class SettingsForm {
 public:
-    // Reads the files of the published record's program folder.
-    SettingsForm();
+    // Reads the files of the program folder of the record in force;
+    // `source` (which must outlive the form) puts the saved record in force.
+    explicit SettingsForm(SettingsSource& source);
 
     CServerSettings& work() { return work_; }
     const CServerSettings& work() const { return work_; }
@@ -95,7 +97,7 @@ public:
     void ReloadFromDisk();
 
     // The OK. Runs the service switch (when asked for), writes what
-    // changed and publishes the new record. QuorvexCOM.ini keeps the ports
+    // changed and puts the new record in force. QuorvexCOM.ini keeps the ports
     // in use (`in_use`; 0: as the file has it) until the listeners start
     // on the new ones.
     CommitResult Commit(ServiceSwitch& service, const app::ComponentPorts& in_use = {});
@@ -103,6 +105,7 @@ public:
 private:
     void Read();
 
+    SettingsSource& source_;
     CServerSettings original_;
     CServerSettings work_;
     DomainTable single_;

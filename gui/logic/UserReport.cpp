@@ -150,11 +150,12 @@ std::string FormatReport(const ReportOptions& options, const std::vector<ReportR
     return out;
 }
 
-std::vector<ReportRow> LoadReportRows(const std::vector<std::string>& names, const RowTexts& texts) {
+std::vector<ReportRow> LoadReportRows(const std::vector<std::string>& names, const RowTexts& texts,
+                                      const AccountList& accounts) {
     std::vector<ReportRow> rows;
     rows.reserve(names.size());
     for (const std::string& name : names) {
-        const AccountRow account = LoadAccountRow(name, texts);
+        const AccountRow account = LoadAccountRow(name, texts, accounts);
         ReportRow row;
         for (int c = 0; c < kAccountColumnCount; ++c) row[c] = account.cells[c];
         row[0] = name;

@@ -50,7 +50,8 @@ std::string CsvField(std::string_view value);
 std::string FormatReport(const ReportOptions& options, const std::vector<ReportRow>& rows);
 
 // The rows of these accounts, in this order, read from their files.
-std::vector<ReportRow> LoadReportRows(const std::vector<std::string>& names, const RowTexts& texts);
+std::vector<ReportRow> LoadReportRows(const std::vector<std::string>& names, const RowTexts& texts,
+                                      const AccountList& accounts);
 
 // Writes the report into `folder` (made when missing) by atomic replace;
 // the path written, or "" when it could not be written.

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <vector>
 
-#include "common/net/HostConnect.h"
 #include "common/net/SocketIo.h"
 
 namespace quorvex::gui {
@@ -86,18 +85,27 @@ std::optional<VersionHost> ParseVersionHost(std::string_view value) {
     return host;
 }
 
-std::optional<std::string> FetchVersionReply(const VersionHost& host) {
-    const UniqueFd fd = ConnectToHost(host.host, host.port);
-    if (!fd) return std::nullopt;
+std::optional<std::string> FetchVersionReply(const VersionHost& host, const ProxySettings& proxy,
+                                             std::stop_token stop) {
+    const SocketTimeouts connecting{kVersionSliceMs, kVersionConnectMs / kVersionSliceMs};
+    const UniqueFd fd = ConnectToHost(host.host, host.port, proxy, nullptr, connecting);
+    if (!fd || stop.stop_requested()) return std::nullopt;
     const std::string request =
         "GET " + std::string(kVersionPath) + " HTTP/1.0\r\nHost: " + host.host + "\r\n\r\n";
     if (!SendText(fd.get(), request)) return std::nullopt;
     std::string reply;
     std::vector<char> buffer(kMaxVersionReply);
+    // One slice per wait, so that a stop request is seen between them.
+    const SocketTimeouts one_slice{kVersionSliceMs, 0};
+    int idle_ms = 0;
     while (reply.size() < kMaxVersionReply) {
         std::size_t received = 0;
-        const IoStatus status = ReceiveSome(fd.get(), buffer.data(), kMaxVersionReply - reply.size(), received);
+        const IoStatus status =
+            ReceiveSome(fd.get(), buffer.data(), kMaxVersionReply - reply.size(), received, one_slice);
+        if (stop.stop_requested()) return std::nullopt;
+        if (status == IoStatus::kTimeout && (idle_ms += kVersionSliceMs) < kVersionIdleMs) continue;
         if (status != IoStatus::kOk) break;
+        idle_ms = 0;
         reply.append(buffer.data(), received);
     }
     if (reply.empty()) return std::nullopt;

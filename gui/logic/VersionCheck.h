@@ -7,8 +7,11 @@
 #pragma once
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
+
+#include "common/net/HostConnect.h"
 
 namespace quorvex::gui {
 
@@ -41,8 +44,17 @@ struct VersionHost {
 // "host" or "host:port"; nothing for an empty or malformed value.
 std::optional<VersionHost> ParseVersionHost(std::string_view value);
 
-// Fetches the reply (through the configured proxy, as every outgoing
-// connection). Nothing when the connection or the request fails.
-std::optional<std::string> FetchVersionReply(const VersionHost& host);
+// A connection the vendor host has not accepted after this long counts as
+// failed; a reply silent for kVersionIdleMs ends the read. A stop request
+// ends the fetch within kVersionSliceMs once connected.
+inline constexpr int kVersionSliceMs = 100;
+inline constexpr int kVersionConnectMs = 10000;
+inline constexpr int kVersionIdleMs = 60000;
+
+// Fetches the reply through `proxy` (the settings' proxy, as every
+// outgoing connection). Nothing when the connection or the request fails,
+// or when `stop` was requested.
+std::optional<std::string> FetchVersionReply(const VersionHost& host, const ProxySettings& proxy,
+                                             std::stop_token stop = {});
 
 }  // namespace quorvex::gui

@@ -4,6 +4,7 @@
 
 #include "gui/dialogs/LogDlg.h"
 #include "gui/logic/LogFiles.h"
+#include "gui/logic/SettingsSource.h"
 #include "gui/settings/FormWidgets.h"
 #include "gui/settings/SettingsPages.h"
 #include "gui/settings/SettingsStrings.h"
@@ -49,8 +50,8 @@ LogPage::LogPage(CServerSettings& settings, const GuiServices& services, QWidget
         const LogKind kind = view.kind;
         // Today's file in the log folder in force, not the one typed here.
         connect(button, &QPushButton::clicked, this, [this, kind] {
-            services_.opener->OpenPath(
-                QString::fromStdString(LogFilePath(kind, Settings()->LogFilePath, std::time(nullptr))));
+            const std::string folder = services_.settings->Current()->LogFilePath;
+            services_.opener->OpenPath(QString::fromStdString(LogFilePath(kind, folder, std::time(nullptr))));
         });
         view_row->addWidget(button);
     }
@@ -58,7 +59,7 @@ LogPage::LogPage(CServerSettings& settings, const GuiServices& services, QWidget
     grid->setRowStretch(3, 1);
     connect(browse, &QPushButton::clicked, this, &LogPage::Browse);
     connect(clear, &QPushButton::clicked, this,
-            [this] { ClearLogsWithQuestion(Settings()->LogFilePath, *services_.prompts, this); });
+            [this] { ClearLogsWithQuestion(services_.settings->Current()->LogFilePath, *services_.prompts, this); });
 }
 
 void LogPage::Browse() {

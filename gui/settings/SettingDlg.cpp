@@ -25,7 +25,8 @@ constexpr int kDominameFieldLength = 260;
 }
 
 SettingDlg::SettingDlg(const GuiServices& services, ServiceSwitch& service, QWidget* parent)
-    : QDialog(parent), services_(services), service_(service), model_(new QButtonGroup(this)) {
+    : QDialog(parent), services_(services), service_(service), form_(*services.settings),
+      model_(new QButtonGroup(this)) {
     setObjectName(QStringLiteral("settingDialog"));
     setWindowTitle(QStringLiteral("Configuration"));
     const CServerSettings& work = form_.work();

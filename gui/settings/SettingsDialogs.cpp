@@ -4,9 +4,9 @@
 
 #include "app/FirstSetup.h"
 #include "app/WebSetup.h"
-#include "common/ServerSettings.h"
 #include "gui/dialogs/ProgressDlg.h"
 #include "gui/logic/ServiceSwitch.h"
+#include "gui/logic/SettingsSource.h"
 #include "gui/settings/SettingDlg.h"
 #include "gui/settings/SettingsStrings.h"
 #include "gui/support/WaitCursor.h"
@@ -49,13 +49,14 @@ void RegisterSettingsDialogs(DialogTable& table, const GuiServices& services) {
     // One switch for the life of the program, as the table's runners are.
     static SystemdServiceSwitch service = SystemdServiceSwitch::ForThisSystem();
     table.Register(DialogKind::kSettings, SettingsDialogRunner(services, service));
-    table.Register(DialogKind::kFirstRunSetup, [](const DialogRequest& request) {
+    SettingsSource& settings = *services.settings;
+    table.Register(DialogKind::kFirstRunSetup, [&settings](const DialogRequest& request) {
         const WaitCursor wait;
         ProgressWindow progress(request.parent);
         // A program set up as a service stays one: only a desktop set-up
         // turns the service choice off and the autostart entry on.
-        app::RunFirstSetup({.desktop_user = Settings()->RunAsService == 0, .progress = &progress});
-        ReloadSettings();
+        app::RunFirstSetup({.desktop_user = settings.Current()->RunAsService == 0, .progress = &progress});
+        settings.Reload();
         return DialogResult{true, 0};
     });
     table.Register(DialogKind::kWebDirectorySetup, [](const DialogRequest&) {

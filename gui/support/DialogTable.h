@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -38,6 +39,7 @@ struct DialogRequest {
     QWidget* parent = nullptr;
     std::string account;     // kAccountSheet, kGroup
     std::string recipients;  // kSendMail
+    std::vector<std::string> accounts = {};  // kExportUsers: the rows shown, in their order
 };
 
 struct DialogResult {

@@ -9,16 +9,13 @@
 #include <memory>
 
 #include "common/Notices.h"
-#include "common/ServerSettings.h"
 #include "gui/dialogs/ProgressDlg.h"
-#include "gui/support/DialogTable.h"
+#include "gui/logic/SettingsSource.h"
 #include "gui/support/GuiStrings.h"
-#include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
 #include "gui/support/WidgetTranslator.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
-#include "mailmodel/store/MailStore.h"
 
 namespace quorvex::gui {
 
@@ -28,13 +25,13 @@ namespace {
 constexpr unsigned kRefreshThreads = 4;
 
 std::vector<AccountRow> ReadRows(const std::vector<std::string>& names, const RowTexts& texts,
-                                 std::atomic<int>& done, const std::stop_token& stop) {
+                                 const AccountList& accounts, std::atomic<int>& done, const std::stop_token& stop) {
     std::vector<AccountRow> rows(names.size());
     const unsigned threads = std::min<unsigned>(kRefreshThreads, std::max<std::size_t>(1, names.size() / 64));
     auto work = [&](unsigned first) {
         for (std::size_t i = first; i < names.size(); i += threads) {
             if (stop.stop_requested()) return;
-            rows[i] = LoadAccountRow(names[i], texts);
+            rows[i] = LoadAccountRow(names[i], texts, accounts);
             done.fetch_add(1, std::memory_order_relaxed);
         }
     };
@@ -50,7 +47,7 @@ AccountListView::AccountListView(const GuiServices& services, QWidget* parent)
     : SortableTableView(parent), services_(services), model_(new AccountTableModel(this)) {
     setObjectName(QStringLiteral("accountList"));
     SetSourceModel(model_);
-    SetListName(kAccountListName, Settings()->ConfigIni());
+    SetListName(kAccountListName, services_.settings->Current()->ConfigIni());
     SetNumericColumn(kColumnUsedSpace);
     SetNumericColumn(kColumnTotalSize);
     SetNumericColumn(kColumnMailNumber);
@@ -143,14 +140,14 @@ void AccountListView::AddAccountRow(const std::string& name) {
         UpdateAccountRow(name);
         return;
     }
-    model_->AppendRow(LoadAccountRow(Accounts().StoredName(name), texts_));
+    model_->AppendRow(LoadAccountRow(services_.accounts->StoredName(name), texts_, *services_.accounts));
     Q_EMIT UserCountChanged(model_->rowCount());
 }
 
 void AccountListView::UpdateAccountRow(const std::string& name) {
     const int row = model_->FindRow(name);
     if (row < 0) return;
-    model_->SetRow(row, LoadAccountRow(model_->NameAt(row), texts_));
+    model_->SetRow(row, LoadAccountRow(model_->NameAt(row), texts_, *services_.accounts));
 }
 
 void AccountListView::DeleteAccountRow(const std::string& name) {
@@ -172,11 +169,11 @@ void AccountListView::UpdateAccountUsage(const std::string& payload) {
 // ---- refresh -------------------------------------------------------------
 
 std::vector<std::string> AccountListView::NamesToShow() const {
-    const auto settings = Settings();
+    const SettingsSnapshot settings = services_.settings->Current();
     const std::optional<std::string> selected = domain_selection_ ? domain_selection_() : std::nullopt;
     const std::string all_domains = ToFileText(Tr(kTextAllDomains));
     std::vector<std::string> names;
-    for (const std::string& name : Accounts().Names()) {
+    for (const std::string& name : services_.accounts->Names()) {
         if (AccountExists(name) != AccountPresence::kListed) continue;
         if (!PassesDomainFilter(name, settings->DomainNameType, selected, all_domains)) continue;
         names.push_back(name);
@@ -194,14 +191,15 @@ void AccountListView::OnRefreshUserList() {
     const std::vector<std::string> names = NamesToShow();
     if (static_cast<int>(names.size()) < kWorkerRefreshThreshold) {
         std::atomic<int> done{0};
-        FinishRefresh(ReadRows(names, texts_, done, std::stop_token{}));
+        FinishRefresh(ReadRows(names, texts_, *services_.accounts, done, std::stop_token{}));
         return;
     }
     refresh_total_ = static_cast<int>(names.size());
     refresh_done_ = 0;
     if (refresh_worker_.joinable()) refresh_worker_.join();
-    refresh_worker_ = std::jthread([this, names, texts = texts_](std::stop_token stop) {
-        std::vector<AccountRow> rows = ReadRows(names, texts, refresh_done_, stop);
+    const AccountList& accounts = *services_.accounts;
+    refresh_worker_ = std::jthread([this, names, texts = texts_, &accounts](std::stop_token stop) {
+        std::vector<AccountRow> rows = ReadRows(names, texts, accounts, refresh_done_, stop);
         if (stop.stop_requested()) return;
         QMetaObject::invokeMethod(
             this, [this, rows = std::move(rows)]() mutable { FinishRefresh(std::move(rows)); }, Qt::QueuedConnection);
@@ -243,83 +241,7 @@ void AccountListView::FinishRefresh(std::vector<AccountRow> rows) {
     }
 }
 
-// ---- commands ------------------------------------------------------------
-
-void AccountListView::OnNewAccount() {
-    services_.dialogs->Run(DialogRequest{DialogKind::kAccountSheet, window(), {}, {}});
-}
-
-void AccountListView::OnEditAccount() {
-    const auto name = FirstSelectedName();
-    if (!name) return;
-    if (Accounts().IsGroup(*name) != 0) {
-        OnEditGroup();
-        return;
-    }
-    if (services_.dialogs->Run(DialogRequest{DialogKind::kAccountSheet, window(), *name, {}}).accepted) {
-        UpdateAccountRow(*name);
-    }
-}
-
-void AccountListView::OnDeleteAccount() {
-    const std::vector<std::string> names = SelectedNames();
-    if (names.empty()) return;
-    if (!services_.prompts->Question(window(), Tr(kTextDeleteAccountQuestion))) return;
-    // Each selected name once: a refused account is not taken again. The
-    // rows leave through the notices the deletions send.
-    int refused = 0;
-    for (const std::string& name : names) {
-        if (!DeleteAccount(name)) ++refused;
-    }
-    if (refused > 0) {
-        services_.prompts->Warning(window(), FormatText(Tr(kTextDeleteRefusedFormat), {QString::number(refused)}));
-    }
-}
-
-void AccountListView::OnClearMail() {
-    const std::vector<std::string> names = SelectedNames();
-    if (names.empty()) return;
-    if (!services_.prompts->Question(window(), Tr(kTextClearMailQuestion))) return;
-    for (const std::string& name : names) {
-        MailboxSnapshot snapshot;
-        bool cleared = LoadMailboxIndexLocked(name, snapshot);
-        if (cleared) {
-            MarkAllMessagesForDeletion(snapshot);
-            cleared = ApplyMailboxChanges(name, snapshot);
-        }
-        if (!cleared) {
-            services_.prompts->Warning(window(), FormatText(Tr(kTextClearMailFailedFormat), {FromFileText(name)}));
-        }
-        UpdateAccountRow(name);
-    }
-}
-
-void AccountListView::OnSendMail() {
-    const std::vector<std::string> names = SelectedNames();
-    services_.dialogs->Run(DialogRequest{DialogKind::kSendMail, window(), {}, RecipientsFromSelection(names)});
-}
-
-void AccountListView::OnSendMailToAll() {
-    services_.dialogs->Run(DialogRequest{DialogKind::kSendMail, window(), {}, "All"});
-}
-
-void AccountListView::OnNewGroup() { services_.dialogs->Run(DialogRequest{DialogKind::kGroup, window(), {}, {}}); }
-
-void AccountListView::OnEditGroup() {
-    const auto name = FirstSelectedName();
-    if (!name || Accounts().IsGroup(*name) == 0) return;
-    if (services_.dialogs->Run(DialogRequest{DialogKind::kGroup, window(), *name, {}}).accepted) {
-        UpdateAccountRow(*name);
-    }
-}
-
-void AccountListView::OnRebuildMailList() {
-    const auto name = FirstSelectedName();
-    if (!name) return;
-    if (!services_.prompts->Question(window(), Tr(kTextRebuildQuestion))) return;
-    if (!RestoreBackupMails(*name)) services_.prompts->Warning(window(), Tr(kTextRebuildFailed));
-    UpdateAccountRow(*name);
-}
+// ---- selection and mouse -------------------------------------------------
 
 void AccountListView::OnSelectAll() { selectAll(); }
 
@@ -327,11 +249,11 @@ void AccountListView::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return SortableTableView::mouseDoubleClickEvent(event);
     const QModelIndex index = indexAt(event->position().toPoint());
     if (!index.isValid()) {
-        services_.dialogs->Run(DialogRequest{DialogKind::kTransferStatus, window(), {}, {}});
+        Q_EMIT EmptySpaceDoubleClicked();
         return;
     }
     selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    OnEditAccount();
+    Q_EMIT RowDoubleClicked();
 }
 
 QMenu* AccountListView::MakeContextMenu() {

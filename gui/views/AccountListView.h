@@ -1,7 +1,8 @@
 // The account list: the upper pane of the main window. One row per account
 // or mail group, kept current by the account notices (new, changed,
-// deleted, a POP3 visit), and the account commands: new, edit, delete,
-// clear mail, send mail, groups, rebuild and refresh.
+// deleted, a POP3 visit) and by refreshes. It only shows: the account
+// commands (gui/frame/AccountCommands) act on its selection, and a double
+// click is handed to them as a signal.
 //
 // A refresh reads the rows away from the GUI thread when there are many,
 // replaces the whole model once, and applies the notices that came in the
@@ -47,7 +48,7 @@ public:
     void SetDomainSelection(std::function<std::optional<std::string>()> selection) {
         domain_selection_ = std::move(selection);
     }
-    // The actions of the right-click menu.
+    // The actions of the right-click menu (the window's commands).
     void SetContextActions(const QList<QAction*>& actions) { context_actions_ = actions; }
     // The right-click menu with those actions (the caller owns it).
     QMenu* MakeContextMenu();
@@ -60,20 +61,15 @@ public:
 
     // Names of the selected rows, top to bottom.
     std::vector<std::string> SelectedNames() const;
+    // The name of the first selected row.
+    std::optional<std::string> FirstSelectedName() const;
     // Names of all rows, top to bottom as shown.
     std::vector<std::string> ShownNames() const;
+    // Reads the row of a shown account again (after a command changed it).
+    void UpdateAccountRow(const std::string& name);
 
 public Q_SLOTS:
     void OnRefreshUserList();
-    void OnNewAccount();
-    void OnEditAccount();
-    void OnDeleteAccount();
-    void OnClearMail();
-    void OnSendMail();
-    void OnSendMailToAll();
-    void OnNewGroup();
-    void OnEditGroup();
-    void OnRebuildMailList();
     void OnSelectAll();
 
 Q_SIGNALS:
@@ -81,6 +77,10 @@ Q_SIGNALS:
     void UserCountChanged(int count);
     // A refresh ended (tests, the benchmark).
     void RefreshFinished();
+    // A left double click on a row (now the only one selected), or on the
+    // empty space below the rows.
+    void RowDoubleClicked();
+    void EmptySpaceDoubleClicked();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -88,14 +88,12 @@ protected:
 
 private:
     void AddAccountRow(const std::string& name);
-    void UpdateAccountRow(const std::string& name);
     void DeleteAccountRow(const std::string& name);
     void UpdateAccountUsage(const std::string& payload);
     void ApplyAccountNotice(const Notice& notice);
     void FinishRefresh(std::vector<AccountRow> rows);
     void ShowRefreshProgress();
     std::vector<std::string> NamesToShow() const;
-    std::optional<std::string> FirstSelectedName() const;
 
     GuiServices services_;
     AccountTableModel* model_;

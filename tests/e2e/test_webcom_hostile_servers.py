@@ -15,54 +15,33 @@ import webcom_client as wc  # noqa: E402
 import webcom_env  # noqa: E402
 
 DEADLINE_S = 1.0
-# A hostile server stops after this much, so that a call which does not
-# stop it ends too, and the test fails on what it finds instead of hanging.
-MAX_FLOOD = 64 << 20
-MAX_TRICKLE_S = 20.0
-POP3_ANSWERS = {"PERM": "+OK 0", "LIST": "+OK 1 100", "UIDL": "+OK 1 uid-1", "QUIT": "+OK bye"}
 
 
-class HostileServer(webcom_env.LoopbackServer):
-    """A POP3 greeting when `greet`; lines answered with "+OK" (some with
-    POP3_ANSWERS); after `after` lines, `behave(server, conn)` instead."""
+class Stream:
+    """Takes a connection of the stand-in server over: sends `first`, then
+    `chunk` `times` times, `pause` seconds apart, counting what it sent. It
+    ends by itself, so that a call which does not stop it ends too and the
+    test fails on what it finds instead of hanging."""
 
-    def __init__(self, behave=None, after=0, greet=False):
-        self.behave, self.after, self.greet, self.sent = behave, after, greet, 0
-        super().__init__()
+    def __init__(self, chunk, times, pause=0.0, first=b""):
+        self.chunk, self.times, self.pause, self.first, self.sent = chunk, times, pause, first, 0
 
-    def handle(self, conn):
+    def __call__(self, conn):
         try:
-            if self.greet:
-                self.send(conn, b"+OK ready\r\n")
-            buffer, count = b"", 0
-            while self.behave is None or count < self.after:
-                if b"\r\n" not in buffer:
-                    chunk = conn.recv(65536)
-                    if not chunk:
-                        return
-                    buffer += chunk
-                    continue
-                line, buffer = buffer.split(b"\r\n", 1)
-                count += 1
-                self.send(conn, (POP3_ANSWERS.get(line.split(b" ")[0].decode().upper(), "+OK") + "\r\n").encode())
-            self.behave(self, conn)
+            conn.sendall(self.first)
+            for _ in range(self.times):
+                conn.sendall(self.chunk)
+                self.sent += len(self.chunk)
+                time.sleep(self.pause)
         except OSError:
             pass  # the component closed the connection
 
-    def send(self, conn, data):
-        conn.sendall(data)
-        self.sent += len(data)
 
-    def flood(self, conn, line):
-        while self.sent < MAX_FLOOD:
-            self.send(conn, line * 64)
-
-    def trickle(self, conn):
-        """A byte every 0.1 s, never a line end."""
-        until = time.monotonic() + MAX_TRICKLE_S
-        while time.monotonic() < until:
-            self.send(conn, b"+")
-            time.sleep(0.1)
+def pop3_server(verb="", stream=None):
+    """The answers of a POP3 server with one message of 100 bytes; the
+    command `verb` is given to `stream`."""
+    answers = {"PERM": "+OK 0", "LIST": "+OK 1 100", "UIDL": "+OK 1 uid-1"}
+    return lambda line: stream if line.startswith(verb + " ") else answers.get(line.split(" ")[0], "+OK")
 
 
 @pytest.fixture
@@ -77,10 +56,9 @@ def component(tmp_path):
         f.write("[system]\r\nPOP3WorkPath=%s\r\nWebWorkPath=%s\r\n[Port]\r\n" % (loaded.work_root, tmp_path / "websmtp"))
     servers = []
 
-    def serve(key, *args):
-        servers.append(HostileServer(*args))
+    def serve(key, **peer):
+        servers.append(webcom_env.RecordingPeer(**peer))
         quorvex_program.set_ini(loaded.ini, "Port", key, servers[-1].port)
-        return servers[-1]
 
     loaded.serve = serve
     yield loaded
@@ -88,20 +66,19 @@ def component(tmp_path):
         server.close()
 
 
-@pytest.mark.parametrize("method, line, reply", [
-    ("GetMailData", b"Subject: endless\r\n\r\n" + b"x" * 998 + b"\r\n", "-ERR message larger than its listed size"),
-    ("GetMailInfo", b"X-Endless: " + b"x" * 987 + b"\r\n", "-ERR message header too large"),
+@pytest.mark.parametrize("method, verb, line, reply", [
+    ("GetMailData", "RETR", b"Subject: endless\r\n\r\n" + b"x" * 998 + b"\r\n", "-ERR message larger than its listed size"),
+    ("GetMailInfo", "TOP", b"X-Endless: " + b"x" * 987 + b"\r\n", "-ERR message header too large"),
 ], ids=["RETR", "TOP"])
-def test_a_message_that_never_ends_is_cut_at_its_bound_and_removed(component, method, line, reply):
-    # USER, PASS, PERM, LIST, UIDL, READ (and REPL, FORW before TOP) answered, then the data.
-    server = component.serve("POP3", lambda s, c: s.send(c, b"+OK\r\n") or s.flood(c, line),
-                             6 if method == "GetMailData" else 8, True)
+def test_a_message_that_never_ends_is_cut_at_its_bound_and_removed(component, method, verb, line, reply):
+    flood = Stream(line * 64, 1024, first=b"+OK\r\n")  # 64 MiB and more
+    component.serve("POP3", greeting="+OK ready", answer=pop3_server(verb, flood))
     with component.create("QuorvexCOM.POP3") as pop3:
         pop3.call("Login", "alice", "pw")
         assert pop3.get("LoginSuccess") == 1
         pop3.call(method, 1)
         assert pop3.get("LastResponse") == reply
-        assert server.sent < MAX_FLOOD  # the component stopped taking it, not the server sending it
+        assert flood.sent < 1024 * len(flood.chunk)  # the component stopped taking it
         assert [name for _, _, names in os.walk(component.work_root) for name in names] == []
         pop3.call("GetMailBoxInfo")  # nothing more is taken from that server
         assert pop3.get("LastResponse") == "-ERR socket error"
@@ -120,18 +97,19 @@ def send_mail(smtp):
     ("QuorvexCOM.SMTP", "SMTP", send_mail, "-ERR socket error"),
 ], ids=["POP3 Login", "Admin Login", "SMTP SendMail"])
 def test_a_reply_line_trickled_past_its_deadline_ends_the_call(component, progid, key, call, reply):
-    server = component.serve(key, HostileServer.trickle)
+    trickle = Stream(b"+", 200, pause=0.1)  # for 20 s, never a line end
+    component.serve(key, greeting=trickle)
     with component.create(progid) as obj:
         started = time.monotonic()
         call(obj)
         took = time.monotonic() - started
         assert obj.get("LastResponse") == reply
-        assert server.sent > 5  # the line was trickling, not cut off
-        assert took < DEADLINE_S + 5, took  # the server went on trickling for 20 s
+        assert trickle.sent > 5  # the line was trickling, not cut off
+        assert took < DEADLINE_S + 5, took
 
 
 def test_logout_deletes_only_the_work_folder_of_the_account_logged_in(component):
-    component.serve("POP3", None, 0, True)
+    component.serve("POP3", greeting="+OK ready", answer=pop3_server())
     with component.create("QuorvexCOM.POP3") as pop3:
         for name in ("alice", "bob"):
             pop3.call("CreateUserPath", name)

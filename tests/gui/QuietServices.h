@@ -3,9 +3,11 @@
 // tool, the benchmark). Questions are answered No.
 #pragma once
 
+#include "gui/logic/SettingsSource.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiServices.h"
 #include "gui/support/Prompts.h"
+#include "mailmodel/account/AccountList.h"
 
 namespace quorvex::gui {
 
@@ -23,13 +25,15 @@ public:
 };
 
 // The services of a window nobody answers: no dialog is registered, no
-// mail is queued.
+// mail is queued; the settings and accounts are the process's.
 struct QuietGui {
     QuietGui() {
         services.prompts = &prompts;
         services.files = &files;
         services.opener = &opener;
         services.dialogs = &dialogs;
+        services.settings = &settings;
+        services.accounts = &Accounts();
         services.has_queued_mail = [] { return false; };
     }
     QuietGui(const QuietGui&) = delete;
@@ -39,6 +43,7 @@ struct QuietGui {
     NoOpener opener;
     QtFileChooser files;
     DialogTable dialogs;
+    PublishedSettings settings;
     GuiServices services;
 };
 

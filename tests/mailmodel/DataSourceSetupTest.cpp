@@ -37,17 +37,20 @@ TEST(DataSourceSetup, EveryFolderNameReachesItsOwnDatabase) {
     if (testing::RunInFreshProcess()) return;
     OdbcConfig odbc("");  // no system entry
     testing::TempFolder root;
-    for (const char* name : {"plain", "dollar$sign", "percent%{x}", "e${HOME}f", "semi;colon", "brace{x}y",
-                             "close}brace", "equals=sign", "hash#mark", "quote\"'", " blank ", "back\\slash",
-                             "line\nbreak"}) {
+    const std::string deep = std::string(250, 'd') + "/" + std::string(250, 'd') + "/" + std::string(250, 'd') + "/" +
+                             std::string(250, 'd');
+    for (const std::string name : {"plain", "dollar$sign", "percent%{x}", "e${HOME}f", "semi;colon", "brace{x}y",
+                                   "close}brace", "equals=sign", "hash#mark", "quote\"'", " blank ", "back\\slash",
+                                   "line\nbreak", deep.c_str()}) {
         const std::string folder = JoinPath(root.path(), name);
         ASSERT_TRUE(MakeFolders(folder));
         EXPECT_TRUE(InChild([&]() -> std::string {
             SetProgramFolder(folder);
             std::string error;
             const auto chosen = UseProgramDataSource(folder, &error);
-            // An ini file cannot hold a line break: refused, with the reason.
-            if (std::string_view(name).find('\n') != std::string_view::npos)
+            // An ini file cannot hold a line break or a path it would cut:
+            // refused, with the reason.
+            if (name.find('\n') != std::string::npos || name.size() > 1000)
                 return !chosen && error.find("holds a line break") != std::string::npos ? "" : "not refused";
             if (!chosen || chosen->system || !chosen->written) return "not chosen: " + error;
             if (const db::Status made = CreateMailDatabase(std::string(QUORVEX_SOURCE_DIR) + "/data/schema.sql", {});

@@ -37,14 +37,6 @@ SlotUse Closing(std::string key, LoadClock::duration since) {
     return use;
 }
 
-SlotUse Collection() {
-    SlotUse use;
-    use.busy = true;
-    use.taken = kNow - 1h;
-    use.progress = kNow - 1h;
-    return use;
-}
-
 TEST(SlotLoad, AddressesOverTheirShareLoseTheLongestHeldFirst) {
     struct Case {
         const char* name;
@@ -52,13 +44,18 @@ TEST(SlotLoad, AddressesOverTheirShareLoseTheLongestHeldFirst) {
         int share;
         std::vector<ShareExcess> expected;
     };
+    const SlotUse collection = [] {
+        SlotUse use;
+        use.busy = true;  // a remote collection: no connection
+        return use;
+    }();
     const Case cases[] = {
         {"at the share", {Session("a", 3s, 0s), Session("a", 1s, 0s)}, 2, {}},
         {"one over: the oldest goes",
          {Session("a", 1s, 0s), Session("a", 9s, 0s), Session("b", 20s, 0s), Session("a", 5s, 0s)}, 2,
          {{"a", 3, {1}}}},
         {"closing sessions and collections do not count",
-         {Session("a", 9s, 0s), Closing("a", 1s), Collection(), Collection(), Session("a", 5s, 0s)}, 2, {}},
+         {Session("a", 9s, 0s), Closing("a", 1s), collection, collection, collection, Session("a", 5s, 0s)}, 2, {}},
         {"each address for itself",
          {Session("a", 1s, 0s), Session("b", 2s, 0s), Session("a", 3s, 0s), Session("b", 4s, 0s),
           Session("b", 5s, 0s)},

@@ -32,8 +32,10 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, int max_length) {
 
 }  // namespace
 
-AccBaseInfoDlg::AccBaseInfoDlg(std::string account, Prompts& prompts, QWidget* parent)
-    : AccountSheetPage(parent), prompts_(prompts), is_new_(account.empty()),
+AccBaseInfoDlg::AccBaseInfoDlg(std::string account, SettingsSnapshot settings, const AccountList& accounts,
+                               Prompts& prompts, QWidget* parent)
+    : AccountSheetPage(parent), settings_(std::move(settings)), accounts_(accounts), prompts_(prompts),
+      is_new_(account.empty()),
       account_(MakeEdit(this, "account", static_cast<int>(kMaxAccountNameLength))),
       password_(MakeEdit(this, "password", static_cast<int>(kMaxAccountText))),
       user_name_(MakeEdit(this, "userName", static_cast<int>(kMaxAccountText))),
@@ -115,7 +117,7 @@ BasicInfoFields AccBaseInfoDlg::ReadFields() const {
 
 bool AccBaseInfoDlg::CheckNameForHandOver() {
     if (!is_new_ || !account_->isEnabled()) return true;
-    if (const std::string_view refusal = CheckNewAccountName(account_name()); !refusal.empty()) {
+    if (const std::string_view refusal = CheckNewAccountName(account_name(), *settings_, accounts_); !refusal.empty()) {
         prompts_.Information(window(), Tr(refusal));
         return false;
     }
@@ -124,7 +126,7 @@ bool AccBaseInfoDlg::CheckNameForHandOver() {
 }
 
 bool AccBaseInfoDlg::Save() {
-    const BasicInfoSave result = SaveBasicInfo(ReadFields(), is_new_, record_);
+    const BasicInfoSave result = SaveBasicInfo(ReadFields(), is_new_, record_, *settings_, accounts_);
     if (!result.saved) {
         prompts_.Information(window(), Tr(result.message));
         return false;

@@ -9,12 +9,17 @@
 #include <string>
 
 #include "gui/dialogs/account/AccountSheetPage.h"
+#include "gui/logic/SettingsSource.h"
 #include "mailmodel/account/AccountConfig.h"
 
 class QCheckBox;
 class QLineEdit;
 class QRadioButton;
 class QSpinBox;
+
+namespace quorvex {
+class AccountList;
+}
 
 namespace quorvex::gui {
 
@@ -24,7 +29,8 @@ struct BasicInfoFields;
 class AccBaseInfoDlg final : public AccountSheetPage {
     Q_OBJECT
 public:
-    AccBaseInfoDlg(std::string account, Prompts& prompts, QWidget* parent = nullptr);
+    AccBaseInfoDlg(std::string account, SettingsSnapshot settings, const AccountList& accounts, Prompts& prompts,
+                   QWidget* parent = nullptr);
 
     // The name in the Account field.
     std::string account_name() const;
@@ -41,6 +47,8 @@ private:
     BasicInfoFields ReadFields() const;
     void OnUnlimitedToggled();
 
+    SettingsSnapshot settings_;
+    const AccountList& accounts_;
     Prompts& prompts_;
     bool is_new_;
     AccountRecord record_;

@@ -19,9 +19,10 @@
 
 namespace quorvex::gui {
 
-AccountSheet::AccountSheet(std::string account, Prompts& prompts, QWidget* parent)
+AccountSheet::AccountSheet(std::string account, SettingsSnapshot settings, const AccountList& accounts,
+                           Prompts& prompts, QWidget* parent)
     : QDialog(parent), prompts_(prompts), tabs_(new QTabWidget(this)),
-      basic_(new AccBaseInfoDlg(std::move(account), prompts, this)) {
+      basic_(new AccBaseInfoDlg(std::move(account), std::move(settings), accounts, prompts, this)) {
     setObjectName(QStringLiteral("accountSheet"));
     setWindowTitle(QString::fromLatin1(kTextAccountSheetTitle.data(), kTextAccountSheetTitle.size()));
     tabs_->setObjectName(QStringLiteral("pages"));

@@ -9,7 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "gui/logic/SettingsSource.h"
+
 class QTabWidget;
+
+namespace quorvex {
+class AccountList;
+}
 
 namespace quorvex::gui {
 
@@ -20,8 +26,11 @@ class AccBaseInfoDlg;
 class AccountSheet final : public QDialog {
     Q_OBJECT
 public:
-    // An empty account name opens a new account.
-    AccountSheet(std::string account, Prompts& prompts, QWidget* parent = nullptr);
+    // An empty account name opens a new account; `settings`: those in
+    // force when the sheet opened, and `accounts` the account list (its
+    // name checks).
+    AccountSheet(std::string account, SettingsSnapshot settings, const AccountList& accounts, Prompts& prompts,
+                 QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return tabs_; }
 

@@ -33,9 +33,10 @@ QListWidget* MakeList(QWidget* parent, const char* name) {
 
 }  // namespace
 
-GroupDlg::GroupDlg(std::string group, Prompts& prompts, QWidget* parent)
-    : QDialog(parent), prompts_(prompts), is_new_(group.empty()), name_(new QLineEdit(this)),
-      description_(new QLineEdit(this)), disabled_(new QCheckBox(QStringLiteral("Disabled"), this)),
+GroupDlg::GroupDlg(std::string group, SettingsSnapshot settings, const AccountList& accounts, Prompts& prompts,
+                   QWidget* parent)
+    : QDialog(parent), settings_(std::move(settings)), accounts_(accounts), prompts_(prompts), is_new_(group.empty()),
+      name_(new QLineEdit(this)), description_(new QLineEdit(this)), disabled_(new QCheckBox(QStringLiteral("Disabled"), this)),
       others_(MakeList(this, "otherUsers")), members_(MakeList(this, "groupMembers")) {
     setObjectName(QStringLiteral("groupDialog"));
     const std::string_view title = is_new_ ? kTextNewGroupTitle : kTextEditGroupTitle;
@@ -57,7 +58,7 @@ GroupDlg::GroupDlg(std::string group, Prompts& prompts, QWidget* parent)
         name_->setText(FromFileText(group));
         name_->setReadOnly(true);
     }
-    model_.Load(Accounts().Names(), group, members);
+    model_.Load(accounts.Names(), group, members);
 
     // A double-click moves what is selected, the clicked entry among it.
     connect(others_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
@@ -141,7 +142,7 @@ void GroupDlg::OnRemoveAll() {
 
 void GroupDlg::OnOk() {
     const GroupFields fields{ToFileText(name_->text()), ToFileText(description_->text()), disabled_->isChecked()};
-    const GroupSave result = SaveGroup(fields, is_new_, model_.members());
+    const GroupSave result = SaveGroup(fields, is_new_, model_.members(), *settings_, accounts_);
     if (!result.saved) {
         if (result.message == kTextMembersNotSaved) {
             // The group itself was stored: a second OK updates it.

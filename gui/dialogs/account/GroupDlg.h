@@ -6,11 +6,16 @@
 #include <QDialog>
 #include <string>
 
+#include "gui/logic/SettingsSource.h"
 #include "gui/logic/account/GroupEditModel.h"
 
 class QCheckBox;
 class QLineEdit;
 class QListWidget;
+
+namespace quorvex {
+class AccountList;
+}
 
 namespace quorvex::gui {
 
@@ -19,8 +24,10 @@ class Prompts;
 class GroupDlg final : public QDialog {
     Q_OBJECT
 public:
-    // An empty group name creates a new group.
-    GroupDlg(std::string group, Prompts& prompts, QWidget* parent = nullptr);
+    // An empty group name creates a new group. The other users are the
+    // accounts of `accounts`; a new name is checked under `settings`.
+    GroupDlg(std::string group, SettingsSnapshot settings, const AccountList& accounts, Prompts& prompts,
+             QWidget* parent = nullptr);
 
 private:
     void ShowLists();
@@ -31,6 +38,8 @@ private:
     void OnRemoveAll();
     void OnOk();
 
+    SettingsSnapshot settings_;
+    const AccountList& accounts_;
     Prompts& prompts_;
     bool is_new_;
     GroupEditModel model_;

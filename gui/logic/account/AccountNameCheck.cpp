@@ -1,6 +1,5 @@
 #include "gui/logic/account/AccountNameCheck.h"
 
-#include "common/ServerSettings.h"
 #include "gui/support/AccountTexts.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
@@ -8,8 +7,9 @@
 
 namespace quorvex::gui {
 
-std::string_view CheckNewAccountName(std::string_view name) {
-    switch (DecideNewAccountName(name, *Settings(), Accounts()).refusal) {
+std::string_view CheckNewAccountName(std::string_view name, const CServerSettings& settings,
+                                     const AccountList& accounts) {
+    switch (DecideNewAccountName(name, settings, accounts).refusal) {
         case NewAccountRefusal::kNone: return {};
         case NewAccountRefusal::kNoDomain: return kTextNameNeedsDomain;
         case NewAccountRefusal::kUnknownDomain: return kTextDomainMissing;

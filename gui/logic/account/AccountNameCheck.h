@@ -6,14 +6,20 @@
 
 #include <string_view>
 
+#include "common/ServerSettings.h"
 #include "mailmodel/account/AccountConfig.h"
+
+namespace quorvex {
+class AccountList;
+}
 
 namespace quorvex::gui {
 
 // The message text (an English key of gui/support/AccountTexts.h) for a
-// refused name, or an empty view when the name may be created. Uses the
-// current settings (domain mode and table) and the account list.
-std::string_view CheckNewAccountName(std::string_view name);
+// refused name, or an empty view when the name may be created under
+// `settings` (domain mode and table) beside the names of `accounts`.
+std::string_view CheckNewAccountName(std::string_view name, const CServerSettings& settings,
+                                     const AccountList& accounts);
 
 // The message for a refusal of the account store (StoreAccount), or an
 // empty view for success.

@@ -42,9 +42,11 @@ void ApplyFields(const BasicInfoFields& fields, AccountRecord& record) {
     record.Permission = std::clamp(fields.permission, 0, 2);
 }
 
-BasicInfoSave SaveBasicInfo(const BasicInfoFields& fields, bool is_new, AccountRecord& record) {
+BasicInfoSave SaveBasicInfo(const BasicInfoFields& fields, bool is_new, AccountRecord& record,
+                            const CServerSettings& settings, const AccountList& accounts) {
     if (is_new) {
-        if (const std::string_view refusal = CheckNewAccountName(fields.name); !refusal.empty()) return {false, refusal};
+        const std::string_view refusal = CheckNewAccountName(fields.name, settings, accounts);
+        if (!refusal.empty()) return {false, refusal};
     }
     AccountRecord changed = record;
     ApplyFields(fields, changed);

@@ -8,7 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "common/ServerSettings.h"
 #include "mailmodel/account/AccountConfig.h"
+
+namespace quorvex {
+class AccountList;
+}
 
 namespace quorvex::gui {
 
@@ -41,9 +46,11 @@ struct BasicInfoSave {
     std::string_view message;  // the refusal's text key when not saved
 };
 
-// Saves the page: a new account is checked by name and created only when
-// no account of that name exists by then; an existing one is updated only
-// while it still exists. `record` is the page's record, updated on success.
-BasicInfoSave SaveBasicInfo(const BasicInfoFields& fields, bool is_new, AccountRecord& record);
+// Saves the page: a new account is checked by name (under `settings`,
+// beside `accounts`) and created only when no account of that name exists
+// by then; an existing one is updated only while it still exists.
+// `record` is the page's record, updated on success.
+BasicInfoSave SaveBasicInfo(const BasicInfoFields& fields, bool is_new, AccountRecord& record,
+                            const CServerSettings& settings, const AccountList& accounts);
 
 }  // namespace quorvex::gui

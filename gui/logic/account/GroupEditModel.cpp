@@ -85,11 +85,13 @@ void GroupEditModel::RemoveAll() {
     members_.clear();
 }
 
-GroupSave SaveGroup(const GroupFields& fields, bool is_new, const std::vector<std::string>& members) {
+GroupSave SaveGroup(const GroupFields& fields, bool is_new, const std::vector<std::string>& members,
+                    const CServerSettings& settings, const AccountList& accounts) {
     if (members.size() > static_cast<std::size_t>(kMaxGroupMembers)) return {false, kTextGroupFull};
     AccountRecord record;
     if (is_new) {
-        if (const std::string_view refusal = CheckNewAccountName(fields.name); !refusal.empty()) return {false, refusal};
+        const std::string_view refusal = CheckNewAccountName(fields.name, settings, accounts);
+        if (!refusal.empty()) return {false, refusal};
         record.IsGroup = 1;
         record.Name = fields.name;
         record.UserName = std::string(kTextGroupUserName);

@@ -9,7 +9,12 @@
 #include <string_view>
 #include <vector>
 
+#include "common/ServerSettings.h"
 #include "mailmodel/account/AccountConfig.h"
+
+namespace quorvex {
+class AccountList;
+}
 
 namespace quorvex::gui {
 
@@ -48,10 +53,12 @@ struct GroupSave {
     std::string_view message;  // the refusal's text key when not saved
 };
 
-// Creates the group (only when no account of the name exists by then) or
-// updates an existing one (its description and switch only: password,
-// size, contact address, rights and creation time stay), then writes the
-// member list. Nothing is written for a group that could not be stored.
-GroupSave SaveGroup(const GroupFields& fields, bool is_new, const std::vector<std::string>& members);
+// Creates the group (only when no account of the name exists by then; the
+// name is checked under `settings`, beside `accounts`) or updates an existing one (its
+// description and switch only: password, size, contact address, rights and
+// creation time stay), then writes the member list. Nothing is written for
+// a group that could not be stored.
+GroupSave SaveGroup(const GroupFields& fields, bool is_new, const std::vector<std::string>& members,
+                    const CServerSettings& settings, const AccountList& accounts);
 
 }  // namespace quorvex::gui

@@ -92,11 +92,19 @@ class Installation:
         assert code == 0, err.decode("latin-1", "replace")[-3000:]
 
 
-class LoopbackServer:
-    """A stand-in server on a loopback port of the allocator: every
-    connection is served by `handle(conn)` on a thread of its own."""
+class RecordingPeer:
+    """A stand-in server on a loopback port: it records every line it
+    receives and answers each with `answer(line)` (None: no answer; a
+    one-element tuple: that answer, then the connection closes); QUIT is
+    answered and closes the connection. A greeting, when given, is sent
+    first on every connection. A greeting or an answer that is a function
+    takes the connection over: it is called with the socket, and the
+    connection closes when it returns."""
 
-    def __init__(self):
+    def __init__(self, answer=lambda line: "+OK", greeting=None):
+        self.answer = answer
+        self.greeting = greeting
+        self.lines = []
         self.connections = 0
         for _ in range(5):
             self.port = test_ports.take_one()
@@ -119,58 +127,43 @@ class LoopbackServer:
             except OSError:
                 continue
             self.connections += 1
-            threading.Thread(target=self._run, args=(conn,), daemon=True).start()
+            threading.Thread(target=self._talk, args=(conn,), daemon=True).start()
 
-    def _run(self, conn):
+    def _talk(self, conn):
         with conn:
-            self.handle(conn)
-
-    def handle(self, conn):
-        raise NotImplementedError
+            conn.settimeout(10)
+            if callable(self.greeting):
+                return self.greeting(conn)
+            if self.greeting is not None:
+                conn.sendall(self.greeting.encode("latin-1") + b"\r\n")
+            buffer = b""
+            while True:
+                try:
+                    chunk = conn.recv(65536)
+                except OSError:
+                    return
+                if not chunk:
+                    return
+                buffer += chunk
+                while b"\r\n" in buffer:
+                    line, buffer = buffer.split(b"\r\n", 1)
+                    text = line.decode("latin-1")
+                    self.lines.append(text)
+                    reply = self.answer(text)
+                    if callable(reply):
+                        return reply(conn)
+                    close = isinstance(reply, tuple)
+                    if close:
+                        reply = reply[0]
+                    if reply is not None:
+                        conn.sendall(reply.encode("latin-1") + b"\r\n")
+                    if close or text.upper() == "QUIT":
+                        return
 
     def close(self):
         self.running = False
         self.thread.join()
         self.listener.close()
-
-
-class RecordingPeer(LoopbackServer):
-    """A stand-in server that records every line it receives and answers
-    each with `answer(line)` (None: no answer; a one-element tuple: that
-    answer, then the connection closes); QUIT is answered and closes the
-    connection. A greeting, when given, is sent first on every connection."""
-
-    def __init__(self, answer=lambda line: "+OK", greeting=None):
-        self.answer = answer
-        self.greeting = greeting
-        self.lines = []
-        super().__init__()
-
-    def handle(self, conn):
-        conn.settimeout(10)
-        if self.greeting is not None:
-            conn.sendall(self.greeting.encode("latin-1") + b"\r\n")
-        buffer = b""
-        while True:
-            try:
-                chunk = conn.recv(65536)
-            except OSError:
-                return
-            if not chunk:
-                return
-            buffer += chunk
-            while b"\r\n" in buffer:
-                line, buffer = buffer.split(b"\r\n", 1)
-                text = line.decode("latin-1")
-                self.lines.append(text)
-                reply = self.answer(text)
-                close = isinstance(reply, tuple)
-                if close:
-                    reply = reply[0]
-                if reply is not None:
-                    conn.sendall(reply.encode("latin-1") + b"\r\n")
-                if close or text.upper() == "QUIT":
-                    return
 
 
 def point_at(installation, section_key, port):

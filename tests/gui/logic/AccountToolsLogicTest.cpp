@@ -57,7 +57,7 @@ TEST_F(AccountToolsLogic, NewAccountNamesAndTheirMessages) {
         UseConfig(c.multi ? "[System]\r\nDominame=example.test\r\nDomainNameType=1\r\n"
                             "[DomainName]\r\nCount=1\r\nDN1=multi.test\r\n"
                           : "[System]\r\nDominame=example.test\r\n");
-        EXPECT_EQ(CheckNewAccountName(c.name), c.message);
+        EXPECT_EQ(CheckNewAccountName(c.name, *Settings(), Accounts()), c.message);
     }
 }
 
@@ -71,7 +71,7 @@ TEST_F(AccountToolsLogic, BasicInfoKeepsTheStoredPasswordUnlessOneIsTyped) {
     BasicInfoFields fields = FieldsFromRecord("alice", record);
     EXPECT_EQ(fields.password, "");  // the digest is never shown
     fields.comment = "desk\r\nPermission=2";
-    ASSERT_TRUE(SaveBasicInfo(fields, false, record).saved);
+    ASSERT_TRUE(SaveBasicInfo(fields, false, record, *Settings(), Accounts()).saved);
     AccountRecord again;
     ASSERT_TRUE(LoadAccount("alice", again));
     EXPECT_EQ(again.Password, "$stored-digest$");
@@ -81,7 +81,7 @@ TEST_F(AccountToolsLogic, BasicInfoKeepsTheStoredPasswordUnlessOneIsTyped) {
 
     fields.password = "new secret";
     fields.password_typed = true;
-    ASSERT_TRUE(SaveBasicInfo(fields, false, record).saved);
+    ASSERT_TRUE(SaveBasicInfo(fields, false, record, *Settings(), Accounts()).saved);
     EXPECT_TRUE(CheckAccountPassword("alice", "new secret"));
 }
 
@@ -91,18 +91,18 @@ TEST_F(AccountToolsLogic, BasicInfoNeverTakesOverAnAccountMadeMeanwhile) {
     fields.name = "race";
     fields.password = "mine";
     fields.password_typed = true;
-    ASSERT_TRUE(CheckNewAccountName(fields.name).empty());  // the page's hand-over check
+    ASSERT_TRUE(CheckNewAccountName(fields.name, *Settings(), Accounts()).empty());  // the page's hand-over check
     AccountRecord other;  // made over the account server in the meantime
     other.Password = HashAccountPassword("theirs", 1);
     ASSERT_TRUE(SaveAccount("race", other));
-    const BasicInfoSave result = SaveBasicInfo(fields, true, page_record);
+    const BasicInfoSave result = SaveBasicInfo(fields, true, page_record, *Settings(), Accounts());
     EXPECT_FALSE(result.saved);
     EXPECT_EQ(result.message, kTextNameExists);
     EXPECT_TRUE(CheckAccountPassword("race", "theirs"));
     // An account deleted while its sheet is open is not made again.
     ASSERT_TRUE(DeleteAccount("race"));
     fields.name = "race";
-    EXPECT_EQ(SaveBasicInfo(fields, false, page_record).message, kTextAccountGone);
+    EXPECT_EQ(SaveBasicInfo(fields, false, page_record, *Settings(), Accounts()).message, kTextAccountGone);
     EXPECT_FALSE(Accounts().Exists("race"));
 }
 
@@ -129,7 +129,7 @@ TEST(GroupEditModel, ListsMovesAndTheMemberLimit) {
 
 TEST_F(AccountToolsLogic, SavingAGroupKeepsWhatTheDialogDoesNotShow) {
     MakeAccount("amy");
-    ASSERT_TRUE(SaveGroup({"team", "first", false}, true, {"amy"}).saved);
+    ASSERT_TRUE(SaveGroup({"team", "first", false}, true, {"amy"}, *Settings(), Accounts()).saved);
     AccountRecord created;
     ASSERT_TRUE(LoadAccount("team", created));
     EXPECT_EQ(created.IsGroup, 1);
@@ -139,7 +139,7 @@ TEST_F(AccountToolsLogic, SavingAGroupKeepsWhatTheDialogDoesNotShow) {
     created.InterMail = "team@elsewhere.test";
     ASSERT_TRUE(SaveAccount("team", created));
 
-    ASSERT_TRUE(SaveGroup({"team", "second", true}, false, {}).saved);
+    ASSERT_TRUE(SaveGroup({"team", "second", true}, false, {}, *Settings(), Accounts()).saved);
     AccountRecord edited;
     ASSERT_TRUE(LoadAccount("team", edited));
     EXPECT_EQ(edited.Comment, "second");
@@ -152,8 +152,8 @@ TEST_F(AccountToolsLogic, SavingAGroupKeepsWhatTheDialogDoesNotShow) {
     CEmailGroup().LoadMembers("team", members, count);
     EXPECT_EQ(count, 0);
 
-    EXPECT_EQ(SaveGroup({"team", "", false}, true, {}).message, kTextNameExists);
-    EXPECT_EQ(SaveGroup({"ghost", "", false}, false, {"amy"}).message, kTextAccountGone);
+    EXPECT_EQ(SaveGroup({"team", "", false}, true, {}, *Settings(), Accounts()).message, kTextNameExists);
+    EXPECT_EQ(SaveGroup({"ghost", "", false}, false, {"amy"}, *Settings(), Accounts()).message, kTextAccountGone);
     EXPECT_FALSE(FolderExists(JoinPath(home_.path(), "mail", "ghost")));
 }
 

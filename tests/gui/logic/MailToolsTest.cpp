@@ -239,7 +239,9 @@ TEST_F(ProgramFolderTest, DeletedAccountsRestoreNeverReplaces) {
         {"_bad name", RestoreResult::kInvalidName}, {"_file", RestoreResult::kNotDeleted},
         {"_link", RestoreResult::kNotDeleted},     {"_../x", RestoreResult::kNotDeleted},
     };
-    for (const auto& [folder, result] : cases) EXPECT_EQ(RestoreDeletedAccount(folder), result) << folder;
+    for (const auto& [folder, result] : cases) {
+        EXPECT_EQ(RestoreDeletedAccount(folder, Settings()->Domains, Accounts()), result) << folder;
+    }
     EXPECT_TRUE(Accounts().Exists("alice"));
     EXPECT_EQ(ReadBytes(JoinPath(mail, "alice/1.eml")), "mail");
     EXPECT_TRUE(std::filesystem::is_directory(JoinPath(mail, "_bob"))) << "left as it was";
@@ -280,13 +282,14 @@ TEST_F(ProgramFolderTest, SendMailJobDeliversAndReportsRefusals) {
     const int alice_before = GetMailboxMessageCount("alice");
 
     SendMailRequest request;
+    request.program_folder = home.path();
     request.sender = "admin@example.test";
     request.subject = "hello";
     request.body = "text";
     request.recipients = ParseRecipients("alice;closed;", true, "example.test");
     request.to_header = "alice@example.test;closed@example.test;";
     std::atomic<int> done{0};
-    SendMailResult result = SendMailJob(directory, request).Run(done);
+    SendMailResult result = SendMailJob(directory, Accounts(), request).Run(done);
     EXPECT_TRUE(result.compose_error.empty());
     EXPECT_EQ(result.delivered, 1);
     ASSERT_EQ(result.refused.size(), 1u);
@@ -296,7 +299,7 @@ TEST_F(ProgramFolderTest, SendMailJobDeliversAndReportsRefusals) {
 
     // "All": every account that is not a group, straight into its inbox.
     request.all_accounts = true;
-    SendMailJob all(directory, request);
+    SendMailJob all(directory, Accounts(), request);
     EXPECT_EQ(all.Total(), 3);
     done = 0;
     result = all.Run(done);
@@ -306,7 +309,7 @@ TEST_F(ProgramFolderTest, SendMailJobDeliversAndReportsRefusals) {
 
     // An attachment that cannot be read stops the job before anything is sent.
     request.attachments = {home.File("missing.bin")};
-    result = SendMailJob(directory, request).Run(done);
+    result = SendMailJob(directory, Accounts(), request).Run(done);
     EXPECT_EQ(result.compose_error, home.File("missing.bin"));
     EXPECT_EQ(GetMailboxMessageCount("alice"), alice_before + 2);
     // No composed file is left in the queue folder.

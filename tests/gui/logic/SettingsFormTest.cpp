@@ -64,12 +64,13 @@ protected:
     }
 
     TempFolder home;
+    PublishedSettings published;
     std::vector<bool> autostart;
     FakeSwitch service;
 };
 
 TEST_F(SettingsFormTest, DomainOperations) {
-    SettingsForm form;
+    SettingsForm form(published);
     struct Step {
         const char* operation;
         int index;
@@ -117,7 +118,7 @@ TEST_F(SettingsFormTest, DomainOperations) {
 }
 
 TEST_F(SettingsFormTest, OkWritesBothTablesAndKeepsThePortsInUse) {
-    SettingsForm form;
+    SettingsForm form(published);
     form.work().DomainNameType = DomainTable::kMultiDomain;
     form.work().SMTPPort = 2626;
     ASSERT_EQ(form.AddDomain({" Example.COM ", 5, 100, 20}), DomainRefusal::kNone);
@@ -154,7 +155,7 @@ TEST_F(SettingsFormTest, OkWritesBothTablesAndKeepsThePortsInUse) {
 TEST_F(SettingsFormTest, OkWithoutChangesWritesNothing) {
     const std::string before = ReadBytes(home.File("config.ini"));
     const FileRevision revision = RevisionOf(home.File("config.ini"));
-    SettingsForm form;
+    SettingsForm form(published);
     // Edits undone before OK count as no change.
     form.work().MaxTries = 3;
     form.work().MaxTries = 20;
@@ -170,7 +171,7 @@ TEST_F(SettingsFormTest, ChangeOnDiskIsSeenAndTheDomainsReread) {
     // Reading a config.ini without column widths adds them: that is not a
     // change made by somebody else.
     ASSERT_TRUE(ProfileFile(home.File("config.ini")).DeleteSection("ColumnWidths"));
-    SettingsForm form;
+    SettingsForm form(published);
     EXPECT_EQ(Config("ColumnWidths", "QuorvexServerListView"), kDefaultColumnWidths);
     form.work().MaxTries = 7;
     EXPECT_FALSE(form.ChangedOnDisk());
@@ -207,7 +208,7 @@ TEST_F(SettingsFormTest, ServiceSwitchDecidesRunAsService) {
         ReloadSettings();
         FakeSwitch fake;
         fake.error = c.error;
-        SettingsForm form;
+        SettingsForm form(published);
         form.work().RunAsService = c.stored == 0 ? 1 : 0;
         form.work().MaxTries = 9;  // saved either way
         const CommitResult result = form.Commit(fake);

@@ -2,7 +2,9 @@
 // request goes to a real HTTP server (Python's http.server) on loopback.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -110,14 +112,34 @@ TEST(VersionCheck, FetchesFromARealHttpServer) {
     std::ofstream(folder.File("download/quorvex.txt")) << "1 504 2006.01.02\n";
     HttpServer server(folder.path());
     ASSERT_TRUE(server.running());
-    const auto reply = FetchVersionReply({"127.0.0.1", server.port()});
+    const auto reply = FetchVersionReply({"127.0.0.1", server.port()}, ProxySettings{});
     ASSERT_TRUE(reply);
     const auto parsed = ParseVersionReply(*reply);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->number, 504);
     EXPECT_EQ(JudgeVersion(*parsed, "2005.07.08"), VersionVerdict::kNewVersion);
     // A host that does not answer: nothing, at once.
-    EXPECT_FALSE(FetchVersionReply({"127.0.0.1", quorvex::testing::TakeTestPort()}));
+    EXPECT_FALSE(FetchVersionReply({"127.0.0.1", quorvex::testing::TakeTestPort()}, ProxySettings{}));
+
+    // A host that takes the request and stays silent: a stop ends the
+    // wait for the reply within a slice, not after the idle limit.
+    int silent_port = 0;
+    const UniqueFd silent = quorvex::testing::ListenOnTestPort(silent_port);
+    ASSERT_TRUE(silent);
+    std::stop_source stop;
+    std::optional<std::string> stopped_reply = "not ended";
+    std::jthread fetch(
+        [&] { stopped_reply = FetchVersionReply({"127.0.0.1", silent_port}, ProxySettings{}, stop.get_token()); });
+    pollfd waiting{silent.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&waiting, 1, 20000), 1);
+    const UniqueFd peer(::accept(silent.get(), nullptr, nullptr));
+    pollfd request{peer.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&request, 1, 20000), 1) << "the request was sent";
+    const auto asked = std::chrono::steady_clock::now();
+    stop.request_stop();
+    fetch.join();
+    EXPECT_FALSE(stopped_reply);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(kVersionIdleMs / 4));
 }
 
 }  // namespace

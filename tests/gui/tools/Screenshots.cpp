@@ -211,30 +211,31 @@ int main(int argc, char** argv) {
              return alert;
          }},
         // Account tools: the account sheet (each page), groups and the welcome message.
-        {"account-sheet-new", [&](QWidget* p) { return new AccountSheet("", prompts, p); }},
-        {"account-sheet-basic-info", [&](QWidget* p) { return new AccountSheet("alice", prompts, p); }},
+        {"account-sheet-new", [&](QWidget* p) { return new AccountSheet("", Settings(), Accounts(), prompts, p); }},
+        {"account-sheet-basic-info",
+         [&](QWidget* p) { return new AccountSheet("alice", Settings(), Accounts(), prompts, p); }},
         {"account-sheet-remote-pop3", [&](QWidget* p) {
-             auto* sheet = new AccountSheet("alice", prompts, p);
+             auto* sheet = new AccountSheet("alice", Settings(), Accounts(), prompts, p);
              sheet->tabs()->setCurrentIndex(1);
              return sheet;
          }},
         {"account-sheet-forwarding", [&](QWidget* p) {
-             auto* sheet = new AccountSheet("alice", prompts, p);
+             auto* sheet = new AccountSheet("alice", Settings(), Accounts(), prompts, p);
              sheet->tabs()->setCurrentIndex(2);
              return sheet;
          }},
         {"account-sheet-filter", [&](QWidget* p) {
-             auto* sheet = new AccountSheet("alice", prompts, p);
+             auto* sheet = new AccountSheet("alice", Settings(), Accounts(), prompts, p);
              sheet->tabs()->setCurrentIndex(3);
              return sheet;
          }},
         {"account-sheet-auto-reply", [&](QWidget* p) {
-             auto* sheet = new AccountSheet("alice", prompts, p);
+             auto* sheet = new AccountSheet("alice", Settings(), Accounts(), prompts, p);
              sheet->tabs()->setCurrentIndex(4);
              return sheet;
          }},
-        {"group-new", [&](QWidget* p) { return new GroupDlg("", prompts, p); }},
-        {"group-edit", [&](QWidget* p) { return new GroupDlg("team", prompts, p); }},
+        {"group-new", [&](QWidget* p) { return new GroupDlg("", Settings(), Accounts(), prompts, p); }},
+        {"group-edit", [&](QWidget* p) { return new GroupDlg("team", Settings(), Accounts(), prompts, p); }},
         {"welcome-message", [&](QWidget* p) {
              return new ComposeWelcomeDlg(JoinPath(Settings()->Folder(), kWelcomeMailFileName), prompts, p);
          }},
@@ -283,16 +284,19 @@ int main(int argc, char** argv) {
     smtp::ServerSmtpServices directory(no_notices, queue);
     FileChooser& chooser = *services.files;
     windows.insert(windows.end(), {
-        {"send-mail", [&](QWidget* p) { return new SendMailDlg("alice;bob;", directory, prompts, chooser, p); }},
-        {"send-mail-all", [&](QWidget* p) { return new SendMailDlg("All", directory, prompts, chooser, p); }},
+        {"send-mail", [&](QWidget* p) {
+             return new SendMailDlg("alice;bob;", Settings(), directory, Accounts(), prompts, chooser, p);
+         }},
+        {"send-mail-all",
+         [&](QWidget* p) { return new SendMailDlg("All", Settings(), directory, Accounts(), prompts, chooser, p); }},
         {"transfer-status", [&](QWidget* p) { return new TransferStatusDlg(prompts, queue, p); }},
         {"transfer-undelivered", [&](QWidget* p) {
              auto* dialog = new TransferStatusDlg(prompts, queue, p);
              dialog->findChild<QRadioButton*>(QStringLiteral("modeUndelivered"))->click();
              return dialog;
          }},
-        {"deleted-users", [&](QWidget* p) { return new DeletedUsersDlg(prompts, p); }},
-        {"export-users", [&](QWidget* p) { return new ReportDlg({}, opener, prompts, p); }},
+        {"deleted-users", [&](QWidget* p) { return new DeletedUsersDlg(Settings(), Accounts(), prompts, p); }},
+        {"export-users", [&](QWidget* p) { return new ReportDlg({}, Settings(), Accounts(), opener, prompts, p); }},
     });
 
     auto take_all = [&](const QString& prefix, std::set<std::string>* keys) {

@@ -9,6 +9,7 @@
 
 #include "GuiTestSupport.h"
 #include "common/ProfileFile.h"
+#include "gui/frame/AccountCommands.h"
 #include "gui/notices/NoticeRelay.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/WidgetTranslator.h"
@@ -31,8 +32,10 @@ protected:
             });
         }
     }
+    // The list with its account commands (`commands`).
     std::unique_ptr<AccountListView> MakeView() {
         auto view = std::make_unique<AccountListView>(services);
+        commands = std::make_unique<AccountCommands>(services, *view);
         view->resize(800, 400);
         view->show();
         return view;
@@ -51,6 +54,7 @@ protected:
         ASSERT_TRUE(AddMessageToMailbox(account, file, nullptr, 0, true, false));
     }
     std::vector<std::pair<DialogKind, std::string>> opened;
+    std::unique_ptr<AccountCommands> commands;
 };
 
 TEST_F(AccountListViewTest, RowsFollowTheAccountNotices) {
@@ -98,7 +102,7 @@ TEST_F(AccountListViewTest, DeleteTakesEachSelectedAccountOnceAndTellsTheRefusal
     Accounts().Remove("bob");
     view->selectAll();
     prompts.answers = {true};
-    view->OnDeleteAccount();
+    commands->DeleteAccounts();
     ASSERT_TRUE(WaitFor([&] { return view->model()->rowCount() == 1; }));
     EXPECT_EQ(view->model()->NameAt(0), "bob");
     EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextDeleteRefusedFormat), {QStringLiteral("1")})));
@@ -117,7 +121,7 @@ TEST_F(AccountListViewTest, ClearMailEmptiesTheSelectedMailboxes) {
     EXPECT_EQ(view->model()->CellAt(alice, kColumnMailNumber), QStringLiteral("3"));  // with the welcome mail
     view->selectAll();
     prompts.answers = {true};
-    view->OnClearMail();
+    commands->ClearMail();
     EXPECT_EQ(GetMailboxMessageCount("alice"), 0);
     EXPECT_EQ(GetMailboxMessageCount("bob"), 0);
     EXPECT_EQ(view->model()->CellAt(alice, kColumnMailNumber), QStringLiteral("0"));

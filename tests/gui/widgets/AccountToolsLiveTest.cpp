@@ -21,6 +21,7 @@
 #include "gui/dialogs/account/AccountSheet.h"
 #include "gui/dialogs/account/ComposeWelcomeDlg.h"
 #include "gui/dialogs/account/GroupDlg.h"
+#include "gui/frame/AccountCommands.h"
 #include "gui/frame/MainFrame.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/WidgetTranslator.h"
@@ -71,7 +72,7 @@ TEST_F(AccountToolsLiveTest, NewAccountWithForwardingThroughTheSheet) {
     ASSERT_TRUE(CreateAccount("bob"));
     MainFrame frame(services, nullptr, ProcessNoticeBus());
     frame.show();
-    DriveModal<AccountSheet>([&] { frame.account_view()->OnNewAccount(); }, [](AccountSheet& sheet) {
+    DriveModal<AccountSheet>([&] { frame.commands().account_commands().NewAccount(); }, [](AccountSheet& sheet) {
         QTest::keyClicks(sheet.findChild<QLineEdit*>(QStringLiteral("account")), "alice");
         QTest::keyClicks(sheet.findChild<QLineEdit*>(QStringLiteral("password")), "pw1");
         QTest::keyClicks(sheet.findChild<QLineEdit*>(QStringLiteral("userName")), "Alice A");
@@ -119,7 +120,7 @@ TEST_F(AccountToolsLiveTest, GroupMadeInTheDialogGetsMailForAllMembers) {
     for (const char* name : {"amy", "cid"}) ASSERT_TRUE(CreateAccount(name));
     MainFrame frame(services, nullptr, ProcessNoticeBus());
     frame.show();
-    DriveModal<GroupDlg>([&] { frame.account_view()->OnNewGroup(); }, [](GroupDlg& dialog) {
+    DriveModal<GroupDlg>([&] { frame.commands().account_commands().NewGroup(); }, [](GroupDlg& dialog) {
         QTest::keyClicks(dialog.findChild<QLineEdit*>(QStringLiteral("groupName")), "team");
         QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("addAll")), Qt::LeftButton);
     });
@@ -140,7 +141,7 @@ TEST_F(AccountToolsLiveTest, TypedTextArrivesAsTyped) {
     NullNoticeSink notices;
     OutgoingQueue queue(ProgramFolder());
     smtp::ServerSmtpServices directory(notices, queue);
-    SendMailDlg dialog("alice;", directory, prompts, chooser);
+    SendMailDlg dialog("alice;", Settings(), directory, Accounts(), prompts, chooser);
     dialog.findChild<QLineEdit*>(QStringLiteral("subject"))->setText(typed);
     dialog.findChild<QPlainTextEdit*>(QStringLiteral("text"))->setPlainText(body);
     QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("send")), Qt::LeftButton);

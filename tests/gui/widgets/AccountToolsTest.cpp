@@ -48,7 +48,7 @@ protected:
 };
 
 TEST_F(AccountToolsTest, LeavingBasicInfoChecksTheNewName) {
-    AccountSheet sheet("", prompts);
+    AccountSheet sheet("", Settings(), Accounts(), prompts);
     sheet.show();
     auto* name = Find<QLineEdit>(sheet, "account");
     QTest::keyClicks(name, "a b");
@@ -95,7 +95,7 @@ TEST_F(AccountToolsTest, RefusedNamesLeaveTheMailFolderUnchanged) {
     for (const auto& [typed, message] : cases) {
         SCOPED_TRACE(typed);
         prompts.shown.clear();
-        AccountSheet sheet("", prompts);
+        AccountSheet sheet("", Settings(), Accounts(), prompts);
         sheet.show();
         // The field holds at most 76 characters; the name check sees what
         // a paste of more would leave.
@@ -110,7 +110,7 @@ TEST_F(AccountToolsTest, RefusedNamesLeaveTheMailFolderUnchanged) {
 }
 
 TEST_F(AccountToolsTest, ANewAccountNeverOverwritesOneMadeMeanwhile) {
-    AccountSheet sheet("", prompts);
+    AccountSheet sheet("", Settings(), Accounts(), prompts);
     sheet.show();
     QTest::keyClicks(Find<QLineEdit>(sheet, "account"), "race");
     QTest::keyClicks(Find<QLineEdit>(sheet, "password"), "mine");
@@ -137,7 +137,7 @@ TEST_F(AccountToolsTest, EditingKeepsTheDigestAndPagesNeverShownWriteNothing) {
     }));
     const std::string settings = home.File("mail/alice/maillist.ini");
     {
-        AccountSheet sheet("alice", prompts);
+        AccountSheet sheet("alice", Settings(), Accounts(), prompts);
         sheet.show();
         EXPECT_FALSE(Find<QLineEdit>(sheet, "account")->isEnabled());
         EXPECT_EQ(Find<QLineEdit>(sheet, "password")->text(), QString());
@@ -154,7 +154,7 @@ TEST_F(AccountToolsTest, EditingKeepsTheDigestAndPagesNeverShownWriteNothing) {
     EXPECT_FALSE(std::filesystem::exists(home.File("mail/alice/EmailAutoReply.ini")));
     EXPECT_EQ(ReadFile(settings).find("POP3Remote"), std::string::npos);
 
-    AccountSheet sheet("alice", prompts);
+    AccountSheet sheet("alice", Settings(), Accounts(), prompts);
     sheet.show();
     QTest::keyClicks(Find<QLineEdit>(sheet, "password"), "changed");
     QWidget& reply = ShowPage(sheet, "autoReplyPage");
@@ -176,7 +176,7 @@ TEST_F(AccountToolsTest, APageThatCannotSaveStopsTheOnesAfterIt) {
     ASSERT_TRUE(CreateAccount("stuck"));
     // The auto-reply page (saved last) cannot write its file.
     std::filesystem::create_directory(home.File("mail/stuck/EmailAutoReply.ini"));
-    AccountSheet sheet("stuck", prompts);
+    AccountSheet sheet("stuck", Settings(), Accounts(), prompts);
     sheet.show();
     Find<QLineEdit>(sheet, "userName")->setText("Kept");
     QWidget& forwarding = ShowPage(sheet, "forwardingPage");
@@ -207,7 +207,7 @@ TEST_F(AccountToolsTest, FullListsTakeNoMoreEntries) {
     for (int i = 0; i < kMaxFilterRules; ++i) ASSERT_TRUE(filter.AddRule({"s" + std::to_string(i), 0, "", 0, 0, 4, 1}));
     ASSERT_TRUE(boxes.Save() && forward.Save() && filter.Save());
 
-    AccountSheet sheet("full", prompts);
+    AccountSheet sheet("full", Settings(), Accounts(), prompts);
     sheet.show();
     const struct {
         const char* page;
@@ -235,7 +235,7 @@ TEST_F(AccountToolsTest, FilterChoicesKeepTheStoredFolderAndTheOrder) {
     ASSERT_TRUE(filter.AddRule({"second", 0, "x@y", 0, 1, 4, 1}));
     ASSERT_TRUE(filter.Save());
 
-    AccountSheet sheet("sorter", prompts);
+    AccountSheet sheet("sorter", Settings(), Accounts(), prompts);
     sheet.show();
     QWidget& page = ShowPage(sheet, "filterPage");
     auto* list = Find<QListWidget>(page, "entries");
@@ -273,7 +273,7 @@ TEST_F(AccountToolsTest, FilterChoicesKeepTheStoredFolderAndTheOrder) {
 
 TEST_F(AccountToolsTest, RemoteBoxesAddEditAndDelete) {
     ASSERT_TRUE(CreateAccount("collector"));
-    AccountSheet sheet("collector", prompts);
+    AccountSheet sheet("collector", Settings(), Accounts(), prompts);
     sheet.show();
     QWidget& page = ShowPage(sheet, "remotePop3Page");
     auto* list = Find<QListWidget>(page, "entries");
@@ -306,7 +306,7 @@ TEST_F(AccountToolsTest, RemoteBoxesAddEditAndDelete) {
 TEST_F(AccountToolsTest, GroupDialogMovesMembersAndSavesThem) {
     for (const char* name : {"amy", "bob", "cid"}) ASSERT_TRUE(CreateAccount(name));
     {
-        GroupDlg dialog("", prompts);
+        GroupDlg dialog("", Settings(), Accounts(), prompts);
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         EXPECT_EQ(dialog.windowTitle(), Tr(kTextNewGroupTitle));
@@ -334,7 +334,7 @@ TEST_F(AccountToolsTest, GroupDialogMovesMembersAndSavesThem) {
     ASSERT_TRUE(CEmailGroup().LoadMembers("team", stored, count));
     EXPECT_EQ(stored, (std::vector<std::string>{"amy", "bob"}));
 
-    GroupDlg dialog("team", prompts);
+    GroupDlg dialog("team", Settings(), Accounts(), prompts);
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), Tr(kTextEditGroupTitle));
     EXPECT_TRUE(Find<QLineEdit>(dialog, "groupName")->isReadOnly());

@@ -18,6 +18,7 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "gui/logic/SettingsSource.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiServices.h"
 #include "gui/support/Prompts.h"
@@ -120,6 +121,8 @@ protected:
         services.files = &chooser;
         services.opener = &opener;
         services.dialogs = &dialogs;
+        services.settings = &published;
+        services.accounts = &Accounts();
         services.run_command = [this](const std::vector<std::string>& argv) {
             commands.push_back(argv);
             return CommandResult{0, ""};
@@ -157,6 +160,7 @@ protected:
     FakeChooser chooser;
     FakeOpener opener;
     DialogTable dialogs;
+    PublishedSettings published;
     GuiServices services;
     std::vector<std::vector<std::string>> commands;
     bool mail_queued = false;

@@ -52,7 +52,7 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
     ASSERT_TRUE(CreateAccount("bob"));
     ASSERT_TRUE(CreateAccount("closed", [](AccountRecord& r) { r.Disabled = 1; }));
     {
-        SendMailDlg all("All", directory, prompts, chooser);
+        SendMailDlg all("All", Settings(), directory, Accounts(), prompts, chooser);
         EXPECT_TRUE(Child<QLineEdit>(&all, "recipients")->isReadOnly());
         EXPECT_EQ(Child<QLineEdit>(&all, "recipients")->text(), QStringLiteral("All users"));
         EXPECT_EQ(Child<QLineEdit>(&all, "sender")->text(), QStringLiteral("admin@example.test"));
@@ -62,7 +62,8 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
     WriteFile(attachment, "attached text");
     chooser.files = {QString::fromStdString(attachment)};
     int refreshed = 0;
-    SendMailDlg dialog("alice;bob;closed;", directory, prompts, chooser, nullptr, [&] { ++refreshed; });
+    SendMailDlg dialog("alice;bob;closed;", Settings(), directory, Accounts(), prompts, chooser, nullptr,
+                       [&] { ++refreshed; });
     dialog.show();
     Click(&dialog, "attach");
     EXPECT_EQ(dialog.attachments(), chooser.files);
@@ -88,7 +89,7 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
     EXPECT_FALSE(prompts.shown.back().text.contains(QStringLiteral("alice@")));
 
     // The last sender is offered next time.
-    SendMailDlg again("alice;", directory, prompts, chooser);
+    SendMailDlg again("alice;", Settings(), directory, Accounts(), prompts, chooser);
     EXPECT_EQ(Child<QLineEdit>(&again, "sender")->text(), QStringLiteral("boss@example.test"));
 }
 
@@ -173,7 +174,7 @@ TEST_F(MailToolsTest, RetransferReachesTheReceiver) {
 TEST_F(MailToolsTest, DeletedUsersAskOnceAndRestore) {
     const std::string mail = home.File("mail");
     for (const char* folder : {"_dave", "_erin", "_frank"}) MakeFolders(JoinPath(mail, folder));
-    DeletedUsersDlg dialog(prompts);
+    DeletedUsersDlg dialog(Settings(), Accounts(), prompts);
     dialog.show();
     ASSERT_EQ(dialog.list()->rowCount(), 3);
     Click(&dialog, "delete");  // nothing selected
@@ -209,7 +210,7 @@ TEST_F(MailToolsTest, ReportFilesHoldWhatUsersTypedSafely) {
         r.Comment = "x, y \"quoted\"";
     }));
     ASSERT_TRUE(CreateAccount("bob", [](AccountRecord& r) { r.UserName = "=HYPERLINK(\"x\")"; }));
-    ReportDlg dialog({"alice", "bob"}, opener, prompts);
+    ReportDlg dialog({"alice", "bob"}, Settings(), Accounts(), opener, prompts);
     dialog.show();
     QCheckBox* select_all = Child<QCheckBox>(&dialog, "selectAll");
     QTest::mouseClick(select_all, Qt::LeftButton);
@@ -229,7 +230,7 @@ TEST_F(MailToolsTest, ReportFilesHoldWhatUsersTypedSafely) {
                         home.File("report/report.csv")),
               0);
 
-    ReportDlg page({"alice", "bob"}, opener, prompts);
+    ReportDlg page({"alice", "bob"}, Settings(), Accounts(), opener, prompts);
     QTest::mouseClick(Child<QCheckBox>(&page, "selectAll"), Qt::LeftButton);
     Click(&page, "ok");  // HTML is the first format
     const std::string html = ReadFile(home.File("report/report.htm"));

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QToolBar>
+#include <QThread>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
 
@@ -15,6 +17,7 @@
 #include "gui/DialogRegistry.h"
 #include "gui/dialogs/AutoHeightComboBox.h"
 #include "gui/dialogs/StatusLed.h"
+#include "gui/frame/VersionCheckWorker.h"
 #include "gui/logic/SettingsRules.h"
 #include "gui/views/ServerLogView.h"
 #include "gui/frame/MainFrame.h"
@@ -322,6 +325,95 @@ TEST_F(MainFrameTest, FrameNoticesLampAndStatusPanes) {
     QTest::mouseDClick(frame->date_pane(), Qt::LeftButton);  // no version host: the check is off
     QTest::qWait(50);
     EXPECT_EQ(prompts.shown.size(), shown);
+}
+
+// A settings source apart from the process's record: a reload puts
+// `next` in force.
+class SwitchingSettings final : public SettingsSource {
+public:
+    SettingsSnapshot Current() const override { return current; }
+    SettingsSnapshot Reload() override { return current = next; }
+    SettingsSnapshot current, next;
+};
+
+// Each command reads the settings in force when it starts, from the
+// window's source: after a reload the next command follows the new record.
+TEST_F(MainFrameTest, CommandsTakeTheSettingsInForceWhenTheyStart) {
+    TempFolder other;
+    MakeFolders(other.File("Language"));
+    for (const TempFolder* folder : {&home, &other}) WriteFile(folder->File("Language/English.htm"), "<html></html>");
+    const auto record_of = [](const std::string& folder) {
+        auto record = std::make_shared<CServerSettings>(*Settings());
+        record->SetProgramFolder(folder);
+        return SettingsSnapshot(std::move(record));
+    };
+    SwitchingSettings source;
+    source.current = record_of(home.path());
+    source.next = record_of(other.path());
+    services.settings = &source;
+    auto frame = MakeFrame();
+    const struct {
+        bool reload_first;
+        std::function<void()> command;
+        std::string opened;
+    } steps[] = {
+        {false, [&] { QTest::mouseDClick(frame->time_pane(), Qt::LeftButton, Qt::ControlModifier); }, home.path()},
+        {false, [&] { frame->action(Command::kUserManual)->trigger(); }, home.File("Language/English.htm")},
+        {true, [&] { QTest::mouseDClick(frame->time_pane(), Qt::LeftButton, Qt::ControlModifier); }, other.path()},
+        {false, [&] { frame->action(Command::kUserManual)->trigger(); }, other.File("Language/English.htm")},
+    };
+    for (const auto& step : steps) {
+        if (step.reload_first) frame->commands().ReloadSettings();
+        opener.paths.clear();
+        step.command();
+        ASSERT_EQ(opener.paths.size(), 1u) << step.opened;
+        EXPECT_EQ(opener.paths[0].toStdString(), step.opened);
+    }
+}
+
+// The version check's worker hands its reply over on the window's thread,
+// runs one check at a time, and when its owner goes while a fetch waits,
+// stops that fetch and waits for it: nothing is handed to a window that is
+// gone.
+TEST(VersionCheckWorker, HandsTheReplyOverAndEndsWithItsOwner) {
+    std::optional<std::string> reply;
+    bool on_window_thread = false;
+    {
+        VersionCheckWorker worker;
+        ASSERT_TRUE(worker.Start([](std::stop_token) { return std::optional<std::string>("1 504 x"); },
+                                 [&](std::optional<std::string> got) {
+                                     reply = std::move(got);
+                                     on_window_thread = QThread::currentThread() == qApp->thread();
+                                 }));
+        EXPECT_FALSE(worker.Start([](std::stop_token) { return std::nullopt; }, [](auto) {})) << "one at a time";
+        ASSERT_TRUE(WaitFor([&] { return !worker.running(); }));
+    }
+    EXPECT_EQ(reply, "1 504 x");
+    EXPECT_TRUE(on_window_thread);
+
+    std::mutex lock;
+    std::condition_variable changed;
+    bool fetching = false;
+    bool fetch_ended = false;
+    bool handed_over = false;
+    {
+        VersionCheckWorker worker;
+        worker.Start(
+            [&](std::stop_token stop) {
+                std::unique_lock held(lock);
+                fetching = true;
+                changed.notify_all();
+                std::condition_variable_any().wait(held, stop, [] { return false; });
+                fetch_ended = true;
+                return std::optional<std::string>("late");
+            },
+            [&](auto) { handed_over = true; });
+        std::unique_lock held(lock);
+        ASSERT_TRUE(changed.wait_for(held, std::chrono::seconds(20), [&] { return fetching; }));
+    }
+    EXPECT_TRUE(fetch_ended) << "the owner waited for its fetch";
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(handed_over);
 }
 
 }  // namespace
