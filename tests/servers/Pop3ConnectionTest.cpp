@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <thread>
 
@@ -26,6 +27,9 @@ std::string Converse(testing::FakeServices& services, const std::string& input, 
         const std::string chunk = input.substr(at, piece);
         EXPECT_EQ(::send(client.get(), chunk.data(), chunk.size(), MSG_NOSIGNAL), static_cast<ssize_t>(chunk.size()));
     }
+    // A reply that never ends fails the test instead of hanging it.
+    const timeval deadline{10, 0};
+    ::setsockopt(client.get(), SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
     std::string received;
     char block[4096];
     for (ssize_t n; (n = ::recv(client.get(), block, sizeof block, 0)) > 0;) {
