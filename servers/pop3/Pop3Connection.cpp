@@ -94,13 +94,19 @@ public:
         if (!Flush()) return false;
         auto at = static_cast<off_t>(offset);
         const auto end = static_cast<off_t>(offset + length);
+        int idle_slices = 0;
         while (at < end) {
             const ssize_t n = ::sendfile(fd_, file, &at, static_cast<std::size_t>(end - at));
-            if (n > 0) continue;
+            if (n > 0) {
+                idle_slices = 0;
+                continue;
+            }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                // The send time-out (one slice) passed: look at the run flag.
-                if (!ServersRunning()) return failed_ = true, false;
+                // The send time-out (one slice) passed without a byte taken:
+                // a client that stops reading gets the silence limit that
+                // SendBuffer gives it, and a shutdown is noticed.
+                if (!ServersRunning() || ++idle_slices > timeouts_.idle_slices) return failed_ = true, false;
                 continue;
             }
             if (n == 0) return failed_ = true, false;  // the file shrank
