@@ -11,6 +11,7 @@
 
 #include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
+#include "common/ByteScramble.h"
 #include "common/ErrorLog.h"
 #include "common/FileSteps.h"
 #include "common/UniqueFd.h"
@@ -248,8 +249,7 @@ bool ScrambleCopyInto(const std::string& source, int out, std::uint8_t key, cons
             return false;
         }
         if (n == 0) return true;
-        if (key != 0)
-            for (ssize_t i = 0; i < n; ++i) block[static_cast<std::size_t>(i)] ^= static_cast<char>(key);
+        if (key != 0) ScrambleBytes(block.get(), static_cast<std::size_t>(n), key);
         if (!fs::WriteAll(out, std::string_view(block.get(), static_cast<std::size_t>(n)), out_path)) return false;
     }
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/AtomicFile.h"
+#include "common/ByteScramble.h"
 #include "common/ErrorLog.h"
 #include "common/FileSteps.h"
 #include "common/Paths.h"
@@ -43,7 +44,7 @@ bool WriteScrambled(int fd, std::string_view text, std::uint8_t key, const std::
     std::unique_ptr<char[]> block(new char[kCopyBlock]);
     while (!text.empty()) {
         const std::size_t n = std::min(text.size(), kCopyBlock);
-        for (std::size_t i = 0; i < n; ++i) block[i] = static_cast<char>(text[i] ^ key);
+        ScrambleBytes(text.data(), block.get(), n, key);
         if (!fs::WriteAll(fd, std::string_view(block.get(), n), path)) return false;
         text.remove_prefix(n);
     }
