@@ -1,19 +1,23 @@
 // Wiring of the mail filters to the server's subsystems.
 #include "app/ServerFilterServices.h"
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
+#include "common/UniqueFd.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/db/MailDatabase.h"
 #include "mailmodel/db/MailFolderTable.h"
-#include "mailmodel/mime/Rfc822Message.h"
 #include "mailmodel/store/MailStore.h"
 #include "mailmodel/summary/MailSummary.h"
 #include "mailmodel/summary/SenderCheckServices.h"
+#include "servers/filters/MessageLinks.h"
 #include "servers/filters/SmsNotice.h"
 #include "servers/logs/MainLog.h"
 #include "servers/logs/ServerLogs.h"
@@ -21,6 +25,9 @@
 namespace quorvex {
 
 namespace {
+
+// The database filter reads a message in blocks of this size.
+constexpr std::size_t kReadBlock = 16 * 1024;
 
 MailSummary ToMailSummary(const FilterSummary& s) {
     MailSummary m;
@@ -64,32 +71,22 @@ std::optional<FilterSummary> ServerFilterServices::ReadSummary(const std::string
     return FilterSummary{summary.From, summary.Subject, summary.Date, summary.ReturnPath, summary.Size, summary.Flags};
 }
 
-std::optional<std::vector<MessagePart>> ServerFilterServices::ReadParts(const std::string& file, std::size_t max_bytes) {
+std::optional<MessageLinks> ServerFilterServices::ReadLinks(const std::string& file, std::size_t max_bytes) {
     try {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) return std::nullopt;
-        std::string bytes;
-        if (max_bytes > 0) {
-            bytes.resize(max_bytes);
-            in.read(bytes.data(), static_cast<std::streamsize>(max_bytes));
-            bytes.resize(static_cast<std::size_t>(in.gcount()));
-        } else {
-            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd) return std::nullopt;
+        MessageLinkScanner scanner;
+        char block[kReadBlock];
+        for (std::size_t read = 0; max_bytes == 0 || read < max_bytes;) {
+            const std::size_t want = max_bytes == 0 ? sizeof block : std::min(sizeof block, max_bytes - read);
+            const ssize_t n = ::read(fd.get(), block, want);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return std::nullopt;
+            if (n == 0) break;
+            scanner.Feed(std::string_view(block, static_cast<std::size_t>(n)));
+            read += static_cast<std::size_t>(n);
         }
-        mime::CRfc822Message message;
-        if (message.Load(bytes.data(), bytes.size()) < 0) return std::nullopt;
-        std::vector<mime::CMimeEntity*> leaves;
-        message.GetBodyPartList(leaves);
-        std::vector<MessagePart> parts;
-        for (const mime::CMimeEntity* leaf : leaves) {
-            MessagePart part;
-            part.is_text = leaf->IsText();
-            part.is_attachment = leaf->IsAttachment();
-            if (part.is_text) leaf->GetText(part.text);
-            if (part.is_attachment) part.file_name = leaf->GetFilename().empty() ? leaf->GetName() : leaf->GetFilename();
-            parts.push_back(std::move(part));
-        }
-        return parts;
+        return scanner.Finish();
     } catch (const std::exception& error) {
         WriteErrorLog(__FILE__, __LINE__, error.what());
         return std::nullopt;

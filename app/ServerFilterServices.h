@@ -19,7 +19,7 @@ class ServerFilterServices final : public FilterServices {
 public:
     std::shared_ptr<const CServerSettings> Settings() override;
     std::optional<FilterSummary> ReadSummary(const std::string& file, std::string_view account) override;
-    std::optional<std::vector<MessagePart>> ReadParts(const std::string& file, std::size_t max_bytes) override;
+    std::optional<MessageLinks> ReadLinks(const std::string& file, std::size_t max_bytes) override;
     bool StoreInFolder(std::string_view account, const std::string& file, int folder, const FilterSummary& summary,
                        std::string* uid) override;
     std::optional<std::string> RunProcedure(const DatabaseFilterParams& params) override;

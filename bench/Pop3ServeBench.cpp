@@ -2,7 +2,9 @@
 //   bench_pop3_server HOME PORT [MESSAGE_FOLDER]
 // Serves the accounts below HOME/mail on 127.0.0.1:PORT until its standard
 // input closes. With MESSAGE_FOLDER, every file in it (sorted by name) is
-// first stored into the mailbox of the account "bench" (password "bench").
+// first stored into the mailbox of the account "reader" (password "bench").
+// Its store key is not 0, so RETR unscrambles as it does for almost every
+// account (the key is the sum of the name's letters; "bench" sums to 0).
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +25,8 @@
 
 using namespace quorvex;
 
+constexpr const char* kAccount = "reader";
+
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s HOME PORT [MESSAGE_FOLDER]\n", argv[0]);
@@ -30,12 +34,12 @@ int main(int argc, char** argv) {
     }
     const std::string home = argv[1];
     SetProgramFolder(home);
-    MakeFolders(JoinPath(home, "mail", "bench"));
+    MakeFolders(JoinPath(home, "mail", kAccount));
     MakeFolders(JoinPath(home, "smtp"));
     if (!FileExists(JoinPath(home, "config.ini"))) {
         AtomicWriteFile(JoinPath(home, "config.ini"), "[System]\r\nDominame=bench.test\r\n");
     }
-    AtomicWriteFile(JoinPath(home, "mail", "bench", "maillist.ini"),
+    AtomicWriteFile(JoinPath(home, "mail", kAccount, "maillist.ini"),
                     "[System]\r\nPassword=" + HashAccountPassword("bench") + "\r\nMax=1\r\n");
     ReloadSettings();
     Accounts().Load();
@@ -44,7 +48,7 @@ int main(int argc, char** argv) {
         for (const auto& entry : std::filesystem::directory_iterator(argv[3])) files.push_back(entry.path().string());
         std::sort(files.begin(), files.end());
         for (const std::string& file : files) {
-            if (!AddMessageToMailbox("bench", file, nullptr, 0, true, false)) {
+            if (!AddMessageToMailbox(kAccount, file, nullptr, 0, true, false)) {
                 std::fprintf(stderr, "cannot store %s\n", file.c_str());
                 return 1;
             }

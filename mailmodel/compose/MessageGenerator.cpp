@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/AtomicFile.h"
+#include "common/ByteScramble.h"
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "mailmodel/compose/MessageText.h"
@@ -189,7 +190,7 @@ int CMessageGenerator::WriteScrambledBlocks(std::ostream& stream, const char* by
     char block[4096];
     for (std::size_t done = 0; done < count;) {
         const std::size_t n = std::min(sizeof block, count - done);
-        for (std::size_t i = 0; i < n; ++i) block[i] = static_cast<char>(bytes[done + i] ^ key);
+        ScrambleBytes(bytes + done, block, n, key);
         stream.write(block, static_cast<std::streamsize>(n));
         done += n;
     }

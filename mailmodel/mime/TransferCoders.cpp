@@ -88,8 +88,7 @@ std::size_t CQuotedPrintableCoder::Encode(char* out, std::size_t capacity) {
     return o;
 }
 
-std::size_t CQuotedPrintableCoder::Decode(char* out, std::size_t capacity) {
-    const std::string_view in = Input();
+std::size_t DecodeQuotedPrintable(std::string_view in, char* out, std::size_t capacity, std::size_t& consumed) {
     std::size_t o = 0;
     std::size_t i = 0;
     while (i < in.size() && o < capacity) {
@@ -112,7 +111,13 @@ std::size_t CQuotedPrintableCoder::Decode(char* out, std::size_t capacity) {
             i += 2;
         }
     }
+    consumed = i;
     return o;
+}
+
+std::size_t CQuotedPrintableCoder::Decode(char* out, std::size_t capacity) {
+    std::size_t consumed = 0;
+    return DecodeQuotedPrintable(Input(), out, capacity, consumed);
 }
 
 // ---- base64 -----------------------------------------------------------------
@@ -159,61 +164,74 @@ std::size_t CBase64Coder::Encode(char* out, std::size_t capacity) {
     return o;
 }
 
-std::size_t CBase64Coder::Decode(char* out, std::size_t capacity) {
-    const auto* in = reinterpret_cast<const unsigned char*>(input_);
-    const std::size_t n = inputLength_;
+std::size_t Base64Decoding::Feed(std::string_view in, char* out, std::size_t capacity) {
     std::size_t o = 0;
-    unsigned acc = 0;
-    int have = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char c = in[i];
+    for (std::size_t i = 0; i < in.size() && !stopped && !no_room; ++i) {
+        const unsigned char c = static_cast<unsigned char>(in[i]);
         const int v = Base64Value(c);
         if (v < 0) {
             if (c == '\r' || c == '\n') continue;
-            break;  // '=', blanks and every other stranger end the data
+            stopped = true;  // '=', blanks and every other stranger end the data
+            break;
         }
-        acc = (acc << 6) | static_cast<unsigned>(v);
-        if (++have == 4) {
-            if (capacity - o < 3) {
-                for (int k = 2; k >= 0 && o < capacity; --k) out[o++] = static_cast<char>(acc >> (8 * k));
-                return o;
-            }
-            out[o++] = static_cast<char>(acc >> 16);
-            out[o++] = static_cast<char>(acc >> 8);
-            out[o++] = static_cast<char>(acc);
-            acc = 0;
-            have = 0;
+        group = (group << 6) | static_cast<unsigned>(v);
+        if (++count < 4) continue;
+        if (capacity - o < 3) {
+            for (int k = 2; k >= 0 && o < capacity; --k) out[o++] = static_cast<char>(group >> (8 * k));
+            no_room = true;
+            break;
         }
+        out[o++] = static_cast<char>(group >> 16);
+        out[o++] = static_cast<char>(group >> 8);
+        out[o++] = static_cast<char>(group);
+        group = 0;
+        count = 0;
     }
-    // A short last group: two characters give one byte, three give two.
-    if (have >= 2 && o < capacity) out[o++] = static_cast<char>(acc >> (6 * have - 8));
-    if (have == 3 && o < capacity) out[o++] = static_cast<char>(acc >> 2);
     return o;
+}
+
+std::size_t Base64Decoding::Finish(char* out, std::size_t capacity) {
+    // A short last group: two characters give one byte, three give two.
+    std::size_t o = 0;
+    if (!no_room && count >= 2 && o < capacity) out[o++] = static_cast<char>(group >> (6 * count - 8));
+    if (!no_room && count == 3 && o < capacity) out[o++] = static_cast<char>(group >> 2);
+    count = 0;
+    return o;
+}
+
+std::size_t CBase64Coder::Decode(char* out, std::size_t capacity) {
+    Base64Decoding decoding;
+    const std::size_t o = decoding.Feed(Input(), out, capacity);
+    return o + decoding.Finish(out + o, capacity - o);
 }
 
 // ---- uudecoding -------------------------------------------------------------
 
-std::size_t CUuCoder::Decode(char* out, std::size_t capacity) {
-    const std::string_view in = Input();
-    if (in.empty() || capacity == 0) return 0;
+std::size_t UuDecoding::Feed(std::string_view in, bool final, char* out, std::size_t capacity,
+                             std::size_t& consumed) {
     constexpr std::string_view kEnd = "\r\n`\r\nend\r\n";
     std::size_t o = 0;
-    bool counting = false;
-    int count = 0;
-    unsigned group[4];
-    int have = 0;
     std::size_t i = 0;
-    while (i < in.size()) {
-        if (have == 0 && in.substr(i, kEnd.size()) == kEnd) break;
+    for (; i < in.size() && !ended; ++i) {
         const unsigned char c = static_cast<unsigned char>(in[i]);
+        if (skip_lf) {
+            skip_lf = false;
+            if (c == '\n') continue;
+        }
+        if (have == 0 && c == '\r') {
+            const std::string_view rest = in.substr(i);
+            if (rest.substr(0, kEnd.size()) == kEnd) {
+                ended = true;
+                break;
+            }
+            if (!final && rest.size() < kEnd.size() && kEnd.starts_with(rest)) break;  // the end lines may be coming
+        }
         if (c == '\r') {
             counting = false;
             have = 0;
-            ++i;
-            if (i < in.size() && in[i] == '\n') ++i;
+            skip_lf = true;
             continue;
         }
-        ++i;
         if (!counting) {
             if (c <= 32) continue;
             count = c == '`' ? 0 : c - 32;
@@ -230,7 +248,15 @@ std::size_t CUuCoder::Decode(char* out, std::size_t capacity) {
         for (int k = 0; k < keep && o < capacity; ++k) out[o++] = static_cast<char>(bytes[k]);
         count -= 3;
     }
+    consumed = i;
     return o;
+}
+
+std::size_t CUuCoder::Decode(char* out, std::size_t capacity) {
+    if (Input().empty() || capacity == 0) return 0;
+    UuDecoding decoding;
+    std::size_t consumed = 0;
+    return decoding.Feed(Input(), true, out, capacity, consumed);
 }
 
 // ---- folding ----------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/AsciiCase.h"
+#include "common/ByteScramble.h"
 #include "common/EncodedWords.h"
 #include "common/ServerSettings.h"
 #include "common/TextHelpers.h"
@@ -195,10 +196,8 @@ bool ParseMailSummary(const std::string& path, MailSummary& summary, bool scramb
         }
         if (n == 0) break;
         const std::size_t scan_from = block.size() >= 3 ? block.size() - 3 : 0;
+        if (scrambled) ScrambleBytes(chunk, static_cast<std::size_t>(n), key);
         block.append(chunk, static_cast<std::size_t>(n));
-        if (scrambled)
-            for (std::size_t i = block.size() - static_cast<std::size_t>(n); i < block.size(); ++i)
-                block[i] = static_cast<char>(block[i] ^ key);
         const bool empty_first_line = block.front() == '\n' || block.rfind("\r\n", 0) == 0;
         if (empty_first_line || block.find("\n\r\n", scan_from) != std::string::npos ||
             block.find("\n\n", scan_from) != std::string::npos)

@@ -1,6 +1,8 @@
 // Database filter, rule filters and the short-message notice.
 #include "servers/filters/MailFilters.h"
 
+#include <algorithm>
+
 #include "common/AsciiCase.h"
 #include "common/TextHelpers.h"
 #include "servers/filters/EmailFilter.h"
@@ -10,6 +12,9 @@ namespace quorvex {
 namespace {
 
 constexpr std::size_t kMaxHostList = 999;
+constexpr std::string_view kLinkScheme = "http://";
+// The characters that end a link's host.
+constexpr std::string_view kHostEnd = " \r\n\"></?:";
 constexpr std::size_t kMaxAttachmentList = 254;
 
 std::string Cut(std::string text, std::size_t limit) {
@@ -76,14 +81,10 @@ FilterOutcome DatabaseStep(FilterServices& services, std::string_view account, c
                   const CServerSettings& settings, std::size_t read_limit) {
     const auto summary = services.ReadSummary(file, account);
     if (!summary) return FilterOutcome::kTaken;
-    const auto parts = services.ReadParts(file, read_limit);
-    if (!parts) return FilterOutcome::kTaken;
-    std::string hosts, attachments;
-    for (const auto& part : *parts) {
-        if (part.is_text) CollectLinkHosts(part.text, hosts);
-        if (part.is_attachment) CollectAttachmentName(part.file_name, attachments);
-    }
-    const auto params = BuildDatabaseFilterParams(*summary, account, settings, hosts, attachments);
+    auto links = services.ReadLinks(file, read_limit);
+    if (!links) return FilterOutcome::kTaken;
+    const auto params =
+        BuildDatabaseFilterParams(*summary, account, settings, std::move(links->hosts), std::move(links->attachments));
     if (!params) return FilterOutcome::kTaken;
     switch (InterpretProcedureAnswer(services.RunProcedure(*params))) {
     case DatabaseVerdict::kDrop:
@@ -99,13 +100,45 @@ FilterOutcome DatabaseStep(FilterServices& services, std::string_view account, c
 }  // namespace
 
 void CollectLinkHosts(std::string_view text, std::string& hosts) {
-    constexpr std::string_view kScheme = "http://";
-    for (auto at = text.find(kScheme); at != std::string_view::npos; at = text.find(kScheme, at + 1)) {
-        const std::string_view rest = text.substr(at + kScheme.size());
-        const std::string_view host = rest.substr(0, rest.find_first_of(" \r\n\"></?:"));
-        if (host.empty() || hosts.find(host) != std::string::npos) continue;
-        if (hosts.size() + host.size() + 1 >= kMaxHostList) continue;
-        hosts.append(host).append("|");
+    LinkHostCollector collector(hosts);
+    collector.Feed(text);
+    collector.End();
+}
+
+void LinkHostCollector::Feed(std::string_view text) {
+    pending_.append(text);
+    Scan(false);
+}
+
+void LinkHostCollector::End() {
+    Scan(true);
+    pending_.clear();
+    from_ = 0;
+}
+
+void LinkHostCollector::Scan(bool at_end) {
+    for (;;) {
+        const std::size_t at = pending_.find(kLinkScheme, from_);
+        if (at == std::string::npos) {
+            // Only the start of a scheme cut by the piece's end may matter.
+            const std::size_t keep = std::min(pending_.size() - from_, kLinkScheme.size() - 1);
+            pending_.erase(0, pending_.size() - keep);
+            from_ = 0;
+            return;
+        }
+        const std::size_t start = at + kLinkScheme.size();
+        const std::size_t end = pending_.find_first_of(kHostEnd, start);
+        // A host the list could still take may go on in the next piece.
+        if (end == std::string::npos && !at_end && pending_.size() - start + 1 < kMaxHostList) {
+            pending_.erase(0, at);
+            from_ = 0;
+            return;
+        }
+        const std::string_view host = std::string_view(pending_).substr(start, end == std::string::npos ? end : end - start);
+        if (!host.empty() && hosts_.find(host) == std::string::npos && hosts_.size() + host.size() + 1 < kMaxHostList) {
+            hosts_.append(host).append("|");
+        }
+        from_ = at + 1;
     }
 }
 

@@ -29,11 +29,10 @@ struct FilterSummary {
     int flags = 0;            // bit 0 spam, bit 1 notify
 };
 
-struct MessagePart {
-    bool is_text = false;
-    bool is_attachment = false;
-    std::string text;
-    std::string file_name;
+// What the database filter reads of a message's parts.
+struct MessageLinks {
+    std::string hosts;        // "host|" for each "http://" link of the text parts
+    std::string attachments;  // "name|" for each attachment
 };
 
 // The nine parameters of the stored procedure "sp_QuorvexServer" (the
@@ -57,9 +56,9 @@ public:
     virtual ~FilterServices() = default;
     virtual std::shared_ptr<const CServerSettings> Settings() = 0;
     virtual std::optional<FilterSummary> ReadSummary(const std::string& file, std::string_view account) = 0;
-    // The leaf parts of the message read from at most `max_bytes` of the
-    // file (0: all); nothing when the message cannot be parsed.
-    virtual std::optional<std::vector<MessagePart>> ReadParts(const std::string& file, std::size_t max_bytes) = 0;
+    // The links and attachment names of the message, read from at most
+    // `max_bytes` of the file (0: all); nothing when it cannot be read.
+    virtual std::optional<MessageLinks> ReadLinks(const std::string& file, std::size_t max_bytes) = 0;
     // Stores the message in the account's second mailbox slot and records
     // its summary with the folder number; gives the stored number.
     virtual bool StoreInFolder(std::string_view account, const std::string& file, int folder,
@@ -88,6 +87,24 @@ FilterOutcome ApplyMailFilters(FilterServices& services, std::string_view accoun
 // list kept under 254 characters).
 void CollectLinkHosts(std::string_view text, std::string& hosts);
 void CollectAttachmentName(std::string_view name, std::string& names);
+
+// CollectLinkHosts for a text that comes in pieces: a link cut by the end
+// of a piece is taken whole once the rest arrives. Holds no more than one
+// piece and the longest host the list could take.
+class LinkHostCollector {
+public:
+    explicit LinkHostCollector(std::string& hosts) : hosts_(hosts) {}
+    void Feed(std::string_view text);
+    // The text ends: a host still open ends with it.
+    void End();
+
+private:
+    void Scan(bool at_end);
+
+    std::string& hosts_;
+    std::string pending_;
+    std::size_t from_ = 0;  // where the search for the next link goes on
+};
 
 // The parameters for a message: nothing when the sender has no "@" or the
 // message has no date (then the message is dropped unasked).

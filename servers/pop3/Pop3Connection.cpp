@@ -7,7 +7,10 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <memory>
 
 #include "common/AsciiCase.h"
 #include "common/RunFlag.h"
@@ -16,6 +19,46 @@
 
 namespace quorvex::pop3 {
 namespace {
+
+// Waiting bytes go out once there are this many: a client that pipelines
+// RETR gets its messages in writes of this size.
+constexpr std::size_t kFlushAt = 1024 * 1024;
+
+// The bytes waiting to be sent, in one block that grows as needed and is
+// never cleared byte by byte: a message body is read and unscrambled
+// straight into it.
+class PendingBytes {
+public:
+    std::string_view View() const { return {data_.get(), size_}; }
+    bool Empty() const { return size_ == 0; }
+    std::size_t Size() const { return size_; }
+    void Clear() { size_ = 0; }
+
+    // Makes the block hold at least `capacity` bytes.
+    void Reserve(std::size_t capacity) {
+        if (capacity <= capacity_) return;
+        std::unique_ptr<char[]> grown(new char[capacity]);
+        if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
+        data_ = std::move(grown);
+        capacity_ = capacity;
+    }
+    // Room for `size` more bytes after those waiting.
+    char* Room(std::size_t size) {
+        if (capacity_ - size_ < size) Reserve(std::max(size_ + size, 2 * capacity_));
+        return data_.get() + size_;
+    }
+    void Grow(std::size_t used) { size_ += used; }
+    void Append(std::string_view bytes) {
+        if (bytes.empty()) return;
+        std::memcpy(Room(bytes.size()), bytes.data(), bytes.size());
+        size_ += bytes.size();
+    }
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
 
 // Collects a reply and sends it in as few writes as possible: a RETR's
 // status line, body and end line leave together. Bodies of plain files go
@@ -26,8 +69,24 @@ public:
 
     bool Send(std::string_view bytes) override {
         if (failed_) return false;
-        pending_ += bytes;
-        if (pending_.size() >= kFlushAt) return Flush();
+        pending_.Append(bytes);
+        return pending_.Size() < kFlushAt || Flush();
+    }
+
+    // What is already waiting goes first once it is enough for one write.
+    // The first body makes room for a full flush and one read at once, so
+    // that a session that retrieves mail allocates its block once.
+    char* Reserve(std::size_t size) override {
+        if (pending_.Size() >= kFlushAt) Flush();
+        pending_.Reserve(kFlushAt + kMessageReadBound);
+        return pending_.Room(size);
+    }
+
+    // Sends nothing by itself: the end line that follows a body leaves
+    // with it.
+    bool Commit(std::size_t used) override {
+        if (failed_) return false;
+        pending_.Grow(used);
         return true;
     }
 
@@ -35,13 +94,19 @@ public:
         if (!Flush()) return false;
         auto at = static_cast<off_t>(offset);
         const auto end = static_cast<off_t>(offset + length);
+        int idle_slices = 0;
         while (at < end) {
             const ssize_t n = ::sendfile(fd_, file, &at, static_cast<std::size_t>(end - at));
-            if (n > 0) continue;
+            if (n > 0) {
+                idle_slices = 0;
+                continue;
+            }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                // The send time-out (one slice) passed: look at the run flag.
-                if (!ServersRunning()) return failed_ = true, false;
+                // The send time-out (one slice) passed without a byte taken:
+                // a client that stops reading gets the silence limit that
+                // SendBuffer gives it, and a shutdown is noticed.
+                if (!ServersRunning() || ++idle_slices > timeouts_.idle_slices) return failed_ = true, false;
                 continue;
             }
             if (n == 0) return failed_ = true, false;  // the file shrank
@@ -54,18 +119,17 @@ public:
 
     bool Flush() {
         if (failed_) return false;
-        if (pending_.empty()) return true;
-        const bool sent = SendBuffer(fd_, pending_, timeouts_);
-        pending_.clear();
+        if (pending_.Empty()) return true;
+        const bool sent = SendBuffer(fd_, pending_.View(), timeouts_);
+        pending_.Clear();
         failed_ = !sent;
         return sent;
     }
 
 private:
-    static constexpr std::size_t kFlushAt = 128 * 1024;
     int fd_;
     const SocketTimeouts& timeouts_;
-    std::string pending_;
+    PendingBytes pending_;
     bool failed_ = false;
 };
 

@@ -352,7 +352,7 @@ Pop3Step Pop3Session::CmdNoop(std::string_view) { return Reply(kNoop); }
 UniqueFd Pop3Session::OpenMessage(std::string_view command, int number, const Pop3Message& message,
                                   std::string& path) {
     path = services_.MessagePath(account_, message.FileNumber);
-    UniqueFd file = OpenMessageFile(path);
+    UniqueFd file = message_folder_.Open(path);
     if (!file) {
         services_.Log(log_address_,
                       std::string(command) + " " + std::to_string(number) + " of " + account_ + ": cannot open " + path);

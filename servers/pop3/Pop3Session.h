@@ -150,6 +150,7 @@ private:
     std::string account_;  // the name logged in
     int failed_tries_ = 0;
     Pop3Mailbox mailbox_;
+    MessageFolder message_folder_;
     std::string relay_user_;
     std::string relay_host_;
     std::unique_ptr<AntiVirusDialogue> anti_virus_;

@@ -2,10 +2,13 @@
 #include "servers/pop3/StoredMessage.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <vector>
+
+#include "common/ByteScramble.h"
 
 namespace quorvex::pop3 {
 namespace {
@@ -19,19 +22,27 @@ ssize_t ReadRetry(int fd, char* data, std::size_t size) {
     }
 }
 
-void Unscramble(char* data, std::size_t size, std::uint8_t key) {
-    if (key == 0) return;
-    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>(data[i] ^ static_cast<char>(key));
+ssize_t ReadAtRetry(int fd, char* data, std::size_t size, std::uint64_t offset) {
+    for (;;) {
+        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+        if (n >= 0 || errno != EINTR) return n;
+    }
 }
 
 }  // namespace
+
+char* Pop3Output::Reserve(std::size_t size) {
+    if (block_.size() < size) block_.resize(size);
+    return block_.data();
+}
+
+bool Pop3Output::Commit(std::size_t used) { return Send(std::string_view(block_.data(), used)); }
 
 bool Pop3Output::SendFileRange(int fd, std::uint64_t offset, std::uint64_t length) {
     std::vector<char> block(kReadBlock);
     while (length > 0) {
         const std::size_t want = length < block.size() ? static_cast<std::size_t>(length) : block.size();
-        const ssize_t n = ::pread(fd, block.data(), want, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = ReadAtRetry(fd, block.data(), want, offset);
         if (n <= 0) return false;
         if (!Send(std::string_view(block.data(), static_cast<std::size_t>(n)))) return false;
         offset += static_cast<std::uint64_t>(n);
@@ -44,38 +55,53 @@ UniqueFd OpenMessageFile(const std::string& path) {
     return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
 }
 
-bool SendMessageFile(int fd, std::uint8_t key, Pop3Output& out) {
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    if (end < 0) return false;
-    const auto length = static_cast<std::uint64_t>(end);
-
-    // The last two bytes decide whether a line end must follow.
-    char tail[2] = {0, 0};
-    std::size_t tail_size = 0;
-    if (length > 0) {
-        tail_size = length >= 2 ? 2 : 1;
-        const off_t at = static_cast<off_t>(length - tail_size);
-        if (::pread(fd, tail, tail_size, at) != static_cast<ssize_t>(tail_size)) return false;
-        Unscramble(tail, tail_size, key);
+UniqueFd MessageFolder::Open(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 == path.size()) return OpenMessageFile(path);
+    const std::string folder = path.substr(0, slash == 0 ? 1 : slash);
+    const char* name = path.c_str() + slash + 1;
+    if (handle_ && folder == folder_) {
+        UniqueFd file(::openat(handle_.get(), name, O_RDONLY | O_CLOEXEC));
+        if (file) return file;
     }
+    handle_.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    folder_ = handle_ ? folder : std::string();
+    if (!handle_) return OpenMessageFile(path);
+    return UniqueFd(::openat(handle_.get(), name, O_RDONLY | O_CLOEXEC));
+}
 
+bool SendMessageFile(int fd, std::uint8_t key, Pop3Output& out) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return false;
+    const auto length = static_cast<std::uint64_t>(info.st_size);
+    if (length == 0) return true;
+
+    // The last two bytes sent decide whether a line end must follow.
+    char tail[2] = {0, 0};
     if (key == 0) {
+        // A plain file goes to the output whole; only its end is read here.
+        const std::size_t tail_size = length >= 2 ? 2 : 1;
+        if (ReadAtRetry(fd, tail + 2 - tail_size, tail_size, length - tail_size) != static_cast<ssize_t>(tail_size)) {
+            return false;
+        }
         if (!out.SendFileRange(fd, 0, length)) return false;
     } else {
-        if (::lseek(fd, 0, SEEK_SET) < 0) return false;
-        std::vector<char> block(kReadBlock);
-        std::uint64_t sent = 0;
-        while (sent < length) {
-            const ssize_t n = ReadRetry(fd, block.data(), block.size());
-            if (n <= 0) return false;
-            Unscramble(block.data(), static_cast<std::size_t>(n), key);
-            if (!out.Send(std::string_view(block.data(), static_cast<std::size_t>(n)))) return false;
-            sent += static_cast<std::uint64_t>(n);
+        for (std::uint64_t offset = 0; offset < length;) {
+            const std::uint64_t left = length - offset;
+            const std::size_t want = left < kMessageReadBound ? static_cast<std::size_t>(left) : kMessageReadBound;
+            char* room = out.Reserve(want);
+            const ssize_t got = ReadAtRetry(fd, room, want, offset);
+            if (got <= 0) return false;  // unreadable, or the file shrank
+            const auto n = static_cast<std::size_t>(got);
+            ScrambleBytes(room, n, key);
+            tail[0] = n >= 2 ? room[n - 2] : tail[1];
+            tail[1] = room[n - 1];
+            if (!out.Commit(n)) return false;
+            offset += n;
         }
     }
-    const bool ends_with_crlf = tail_size == 2 && tail[0] == '\r' && tail[1] == '\n';
-    if (length > 0 && !ends_with_crlf) return out.Send("\r\n");
-    return true;
+    if (tail[0] == '\r' && tail[1] == '\n') return true;
+    return out.Send("\r\n");
 }
 
 bool StoredLineReader::Fill() {
@@ -93,7 +119,7 @@ bool StoredLineReader::Fill() {
         return false;
     }
     buffer_.resize(old + static_cast<std::size_t>(n));
-    Unscramble(buffer_.data() + old, static_cast<std::size_t>(n), key_);
+    ScrambleBytes(buffer_.data() + old, static_cast<std::size_t>(n), key_);
     return true;
 }
 

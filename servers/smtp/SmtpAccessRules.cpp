@@ -7,7 +7,9 @@
 #include "common/AsciiCase.h"
 #include "common/TextHelpers.h"
 #include "common/net/PeerAddress.h"
+#include "common/ReplyFormat.h"
 #include "servers/smtp/SmtpCommand.h"
+#include "servers/smtp/SmtpReplies.h"
 
 namespace quorvex::smtp {
 
@@ -43,6 +45,57 @@ bool IsPermittedAddress(std::string_view list, std::string_view peer) {
         if (SameName(entry, peer)) return true;
     }
     return false;
+}
+
+std::optional<std::string> FullRecipientAddress(const CServerSettings& settings, std::string_view address) {
+    if (address.find('@') != std::string_view::npos) return std::string(address);
+    if (IsMultiDomain(settings) || settings.LocalAbbrv == 0) return std::nullopt;
+    std::string full(address);
+    full += '@';
+    full += settings.Dominame;
+    return full;
+}
+
+RecipientDecision DecideRecipient(const CServerSettings& s, const RecipientFacts& facts,
+                                  const SenderInterMail& sender_inter_mail) {
+    RecipientDecision decision;
+    decision.recipient = facts.recipient;
+    if (facts.recipient_class == ADDRESS_LOCAL_UNKNOWN) {
+        if (s.EnableCatchAll != 0) {
+            decision.recipient = s.AccountCatchAll;
+            if (s.AccountCatchAll.find('@') == std::string::npos) {
+                decision.recipient += facts.recipient.substr(facts.recipient.rfind('@'));
+            }
+        } else if (s.SendOutIfAbsent == 0) {
+            decision.refusal = FormatReply(kAbsentFormat, {facts.recipient});
+        }
+        return decision;
+    }
+    if (facts.recipient_class != ADDRESS_REMOTE) return decision;
+
+    const bool local_sender = facts.sender_class == ADDRESS_LOCAL_ACCOUNT;
+    if (SendersMustBeLocal(s) && local_sender) {
+        std::string inter_mail = sender_inter_mail();
+        if (inter_mail.empty()) {
+            decision.refusal = FormatReply(kNoInterMailFormat, {facts.recipient});
+            return decision;
+        }
+        decision.from_rewrite = std::move(inter_mail);
+    }
+    if (s.OpenRelay != 0) return decision;
+    if (IsLanMailServer(s)) {
+        decision.refusal = std::string(kLanOnly);
+    } else if (SendersMustBeLocal(s) && !local_sender) {
+        decision.refusal = FormatReply(kNotLocalUserFormat, {facts.recipient});
+    } else if (IsInternetMailServer(s) && !local_sender && !facts.authenticated) {
+        if (IsPermittedAddress(s.PermittedIPSMTP, facts.peer)) {
+            decision.anonymous_sender = true;
+        } else {
+            decision.refusal =
+                FormatReply(kRelayDeniedFormat, {facts.sender, facts.sender, facts.recipient, s.Dominame});
+        }
+    }
+    return decision;
 }
 
 std::optional<std::string> HeaderFromAddress(std::string_view line) {

@@ -254,57 +254,23 @@ void SmtpSession::OnRcptTo(const SmtpCommand& command, std::string& out) {
         End(out, kSpamReject);
         return;
     }
-    const CServerSettings& s = *settings_;
     TrimToken(address, " ");
-    if (address.find('@') == std::string::npos) {
-        if (IsMultiDomain(s) || s.LocalAbbrv == 0) {
-            End(out, FormatReply(kAbsentFormat, {address}));
-            return;
-        }
-        address += "@" + s.Dominame;
+    const std::optional<std::string> full = FullRecipientAddress(*settings_, address);
+    if (!full) {
+        End(out, FormatReply(kAbsentFormat, {address}));
+        return;
     }
-    const int recipient_class = services_.ClassifyAddress(address);
-    const bool local_sender = t.sender_class == kAddressLocalAccount;
-    if (recipient_class == kAddressLocalUnknown) {
-        if (s.EnableCatchAll != 0) {
-            if (s.AccountCatchAll.find('@') != std::string::npos) {
-                address = s.AccountCatchAll;
-            } else {
-                address = s.AccountCatchAll + address.substr(address.rfind('@'));
-            }
-        } else if (s.SendOutIfAbsent == 0) {
-            End(out, FormatReply(kAbsentFormat, {address}));
-            return;
-        }
-    } else if (recipient_class == kAddressRemote) {
-        if (SendersMustBeLocal(s) && local_sender) {
-            const std::string account = AccountOfAddress(t.sender, s);
-            std::string inter_mail = services_.AccountInterMail(account);
-            if (inter_mail.empty()) {
-                End(out, FormatReply(kNoInterMailFormat, {address}));
-                return;
-            }
-            t.from_rewrite = std::move(inter_mail);
-        }
-        if (s.OpenRelay == 0) {
-            if (IsLanMailServer(s)) {
-                End(out, kLanOnly);
-                return;
-            }
-            if (SendersMustBeLocal(s) && !local_sender) {
-                End(out, FormatReply(kNotLocalUserFormat, {address}));
-                return;
-            }
-            if (IsInternetMailServer(s) && !local_sender && !authenticated_) {
-                if (!IsPermittedAddress(s.PermittedIPSMTP, peer_)) {
-                    End(out, FormatReply(kRelayDeniedFormat, {t.sender, t.sender, address, s.Dominame}));
-                    return;
-                }
-                t.sender = s.AnonymousAccount;
-            }
-        }
+    const RecipientFacts facts{*full, services_.ClassifyAddress(*full), t.sender, t.sender_class, authenticated_, peer_};
+    const RecipientDecision decision = DecideRecipient(*settings_, facts, [&] {
+        return services_.AccountInterMail(AccountOfAddress(t.sender, *settings_));
+    });
+    if (decision.refusal) {
+        End(out, *decision.refusal);
+        return;
     }
-    t.recipients.push_back(AsciiLowerCase(address));
+    if (decision.from_rewrite) t.from_rewrite = decision.from_rewrite;
+    if (decision.anonymous_sender) t.sender = settings_->AnonymousAccount;
+    t.recipients.push_back(AsciiLowerCase(decision.recipient));
     activity_->Progress();
     out.append(kOk);
 }

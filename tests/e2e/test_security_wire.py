@@ -394,6 +394,11 @@ def test_one_connection_carries_several_transactions(tmp_path):
             assert client.sendmail("demo@example.test", ["demo@example.test"], b"Subject: own\r\n\r\nx\r\n") == {}
             code, text = client.mail("other@remote.test")
             assert code == 550 and b"is different from esmtp user demo@example.test" in text
+        # ...with the whole address: the same name at another domain is another sender.
+        with smtp_from(home) as client:
+            client.login("demo", "demo")
+            code, text = client.mail("demo@other.test")
+            assert code == 550 and b"demo@other.test is different from esmtp user demo@example.test" in text
         assert len(pop3_messages(home)) == 4
         assert program.stop()[0] == 0
 

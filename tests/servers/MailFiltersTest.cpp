@@ -28,7 +28,7 @@ public:
     CServerSettings settings;
     std::optional<FilterSummary> summary = FilterSummary{"Boss <boss@corp.example>", "Quarterly REPORT", "Mon, 7 Dec 2026",
                                                          "boss@corp.example", 1234, 0};
-    std::optional<std::vector<MessagePart>> parts = std::vector<MessagePart>{};
+    std::optional<MessageLinks> links = MessageLinks{};
     std::optional<std::string> answer = std::string("inbox");
     std::vector<std::pair<int, std::string>> stored;  // folder, subject
     std::vector<DatabaseFilterParams> asked;
@@ -43,7 +43,7 @@ public:
         return summary;
     }
     int summaries_read = 0;
-    std::optional<std::vector<MessagePart>> ReadParts(const std::string&, std::size_t) override { return parts; }
+    std::optional<MessageLinks> ReadLinks(const std::string&, std::size_t) override { return links; }
     bool StoreInFolder(std::string_view, const std::string&, int folder, const FilterSummary& s, std::string* uid) override {
         if (!store_ok) return false;
         stored.emplace_back(folder, s.subject);
@@ -261,7 +261,7 @@ TEST_F(MailFiltersTest, DatabaseVerdicts) {
     services.summary->date.clear();
     EXPECT_EQ(Apply(), FilterOutcome::kTaken);
     services.summary->date = "x";
-    services.parts.reset();
+    services.links.reset();
     EXPECT_EQ(Apply(), FilterOutcome::kTaken);
     EXPECT_EQ(services.asked.size(), asked);
     EXPECT_TRUE(services.stored.empty());

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/time.h>
 
+#include <future>
 #include <thread>
 
 #include "servers/pop3/Pop3Connection.h"
@@ -26,6 +28,9 @@ std::string Converse(testing::FakeServices& services, const std::string& input, 
         const std::string chunk = input.substr(at, piece);
         EXPECT_EQ(::send(client.get(), chunk.data(), chunk.size(), MSG_NOSIGNAL), static_cast<ssize_t>(chunk.size()));
     }
+    // A reply that never ends fails the test instead of hanging it.
+    const timeval deadline{10, 0};
+    ::setsockopt(client.get(), SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
     std::string received;
     char block[4096];
     for (ssize_t n; (n = ::recv(client.get(), block, sizeof block, 0)) > 0;) {
@@ -54,6 +59,34 @@ TEST(Pop3ConnectionTest, TrickleAndPipelinedInputGiveTheSameReplies) {
     EXPECT_EQ(Converse(services, input, 1), expected);
     EXPECT_EQ(Converse(services, input, input.size()), expected);
     EXPECT_EQ(Converse(services, input, 7), expected);
+    }
+}
+
+TEST(Pop3ConnectionTest, AClientThatStopsReadingIsLetGoAfterTheSilenceLimit) {
+    testing::RunFlagScope running;
+    testing::TempFolder folder;
+    for (const std::uint8_t key : {std::uint8_t{0x3C}, std::uint8_t{0}}) {
+        SCOPED_TRACE(int(key));
+        testing::FakeServices services(folder.path());
+        services.key = key;
+        services.accounts["bob"] = {"secret"};
+        services.AddMessage(0, std::string(8 << 20, 'b') + "\r\n", 1);
+        int ends[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+        UniqueFd server(ends[0]), client(ends[1]);
+        Pop3ConnectionOptions options;
+        options.timeouts = {20, 5};
+        std::promise<void> ended;
+        std::thread session([&] {
+            RunPop3Connection(server.get(), "192.0.2.1", services, Pop3SessionSettings{}, options);
+            ended.set_value();
+        });
+        const std::string input = "USER bob\r\nPASS secret\r\nRETR 1\r\n";
+        ASSERT_EQ(::send(client.get(), input.data(), input.size(), MSG_NOSIGNAL), static_cast<ssize_t>(input.size()));
+        const bool let_go = ended.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        ::shutdown(client.get(), SHUT_RDWR);  // ends a session that still waits, so the test cannot hang
+        session.join();
+        EXPECT_TRUE(let_go);
     }
 }
 

@@ -3,6 +3,9 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "common/AtomicFile.h"
 #include "servers/pop3/Pop3Text.h"
 #include "servers/pop3/StoredMessage.h"
@@ -49,6 +52,29 @@ TEST(StoredMessageTest, LineReaderSplitsAtCrLfOnly) {
     EXPECT_EQ(ReadLines(path, huge + "\r\n", 1), (Lines{huge}));
 }
 
+// Files of one folder come through its handle; another folder, or a folder
+// made anew under the same path, is found again.
+TEST(StoredMessageTest, MessageFolderOpensByPathWhateverTheFolder) {
+    testing::TempFolder folder;
+    const auto file = [&](const std::string& name, const std::string& text) {
+        std::filesystem::create_directories(folder.File(name.substr(0, name.find('/'))));
+        AtomicWriteFile(folder.File(name), text);
+        return folder.File(name);
+    };
+    const auto read = [](const UniqueFd& fd) {
+        char text[16] = {};
+        return fd ? std::string(text, static_cast<std::size_t>(std::max<ssize_t>(0, ::read(fd.get(), text, sizeof text))))
+                  : std::string("(none)");
+    };
+    MessageFolder messages;
+    EXPECT_EQ(read(messages.Open(file("a/1.eml", "a1"))), "a1");
+    EXPECT_EQ(read(messages.Open(file("a/2.eml", "a2"))), "a2");
+    EXPECT_EQ(read(messages.Open(file("b/1.eml", "b1"))), "b1");
+    EXPECT_EQ(read(messages.Open(folder.File("b/9.eml"))), "(none)");
+    std::filesystem::rename(folder.File("b"), folder.File("old-b"));
+    EXPECT_EQ(read(messages.Open(file("b/3.eml", "new b3"))), "new b3");
+}
+
 TEST(StoredMessageTest, SendMessageFileEndsWithCrLf) {
     testing::TempFolder folder;
     const std::string path = folder.File("m.eml");
@@ -66,6 +92,8 @@ TEST(StoredMessageTest, SendMessageFileEndsWithCrLf) {
         {"..dot\r\n.\r\n", "..dot\r\n.\r\n"},
         {block, block + "\r\n"},
         {block + "\r\n", block + "\r\n"},
+        // The CR LF at the end split between two reads.
+        {std::string(kMessageReadBound - 1, 'w') + "\r\n", std::string(kMessageReadBound - 1, 'w') + "\r\n"},
         {std::string("nul\0byte\r\n", 10), std::string("nul\0byte\r\n", 10)},
     };
     for (const std::uint8_t key : {std::uint8_t{0}, std::uint8_t{0xA5}}) {

@@ -483,6 +483,11 @@ TEST(SmtpSession, EachTransactionHasItsOwnSender) {
            "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n235 OK\r\n250 OK\r\n250 OK\r\n"
            "550 authentication failed: bob@example.test is different from esmtp user alice@example.test.\r\n"}},
          true},
+        {"authenticated: the same name at another domain is another sender", LocalAccounts,
+         {{"EHLO c\r\n" + auth + "MAIL FROM:<alice@other.test>",
+           "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n235 OK\r\n"
+           "550 authentication failed: alice@other.test is different from esmtp user alice@example.test.\r\n"}},
+         true},
         {"a failed AUTH changes nothing: still no user to compare with", LocalAccounts,
          {{"EHLO c\r\nAUTH LOGIN\r\nYWxpY2U=\r\nd3Jvbmc=\r\nMAIL FROM:<x@remote.org>",
            "250-AUTH=LOGIN\r\n250 AUTH LOGIN\r\n334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n535 authentication failed\r\n"
