@@ -11,6 +11,7 @@
 
 #include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
+#include "common/ByteScramble.h"
 #include "common/ErrorLog.h"
 #include "common/FileSteps.h"
 #include "common/UniqueFd.h"
@@ -250,8 +251,7 @@ bool ScrambleCopyFile(const std::string& source, const std::string& destination,
             return false;
         }
         if (n == 0) break;
-        if (key != 0)
-            for (ssize_t i = 0; i < n; ++i) block[static_cast<std::size_t>(i)] ^= static_cast<char>(key);
+        ScrambleBytes(block.get(), static_cast<std::size_t>(n), key);
         if (!WriteFully(out.get(), std::string_view(block.get(), static_cast<std::size_t>(n)))) return false;
     }
     return ::fsync(out.get()) == 0 && out.close_checked();

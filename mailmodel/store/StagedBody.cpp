@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/AtomicFile.h"
+#include "common/ByteScramble.h"
 #include "common/ErrorLog.h"
 #include "common/FileSteps.h"
 #include "common/Paths.h"
@@ -42,7 +43,7 @@ bool WriteScrambled(int fd, std::string_view text, std::uint8_t key, const std::
     std::unique_ptr<char[]> block(new char[kCopyBlock]);
     while (!text.empty()) {
         const std::size_t n = std::min(text.size(), kCopyBlock);
-        for (std::size_t i = 0; i < n; ++i) block[i] = static_cast<char>(text[i] ^ key);
+        ScrambleBytes(text.data(), block.get(), n, key);
         if (!fs::WriteAll(fd, std::string_view(block.get(), n), path)) return false;
         text.remove_prefix(n);
     }
@@ -58,8 +59,7 @@ bool CopyScrambled(const std::string& source, int fd, std::uint8_t key, const st
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) return true;
-        if (key != 0)
-            for (ssize_t i = 0; i < n; ++i) block[static_cast<std::size_t>(i)] ^= static_cast<char>(key);
+        ScrambleBytes(block.get(), static_cast<std::size_t>(n), key);
         if (!fs::WriteAll(fd, std::string_view(block.get(), static_cast<std::size_t>(n)), path)) return false;
     }
 }
