@@ -34,11 +34,6 @@ std::optional<Credentials> SplitCredentials(std::string_view text) {
     return Credentials{std::string(text.substr(0, hash)), std::string(text.substr(hash + 1))};
 }
 
-std::string_view CutColonSuffix(std::string_view account) {
-    const auto colon = account.rfind(':');
-    return colon == std::string_view::npos ? account : account.substr(0, colon);
-}
-
 std::string_view AfterFirstAt(std::string_view name) {
     const auto at = name.find('@');
     return at == std::string_view::npos ? std::string_view() : name.substr(at + 1);

@@ -52,9 +52,7 @@ struct Credentials {
 };
 std::optional<Credentials> SplitCredentials(std::string_view text);
 
-// The account without the ":" suffix the web pages append (cut at the
-// last colon).
-std::string_view CutColonSuffix(std::string_view account);
+using account_tags::CutColonSuffix;
 
 // The text after a name's first "@" (empty without one).
 std::string_view AfterFirstAt(std::string_view name);

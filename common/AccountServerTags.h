@@ -1,6 +1,7 @@
 // The words of the account server's line protocol that the server and its
 // web-mail client both write: the prefixes that name a request and the tags
-// of the eight account lines that sign-up, login and update exchange.
+// of the eight account lines that sign-up, login and update exchange, and
+// where an account text's forwarded client address begins.
 #pragma once
 
 #include <array>
@@ -33,5 +34,11 @@ inline constexpr std::array<std::string_view, 8> kAccountLines{
 
 // The line that ends a sign-up, update or delete dialogue.
 inline constexpr std::string_view kQuit = "QUIT";
+
+// The account part of an account text: a web-mail front end appends ":" and
+// its user's address. The text is cut at its last colon, or at its first
+// when what follows that one is an IPv6 address (which holds colons of its
+// own). An account name never holds a colon.
+std::string_view CutColonSuffix(std::string_view account_text);
 
 }  // namespace quorvex::account_tags

@@ -17,6 +17,10 @@ TEST(AccountProtocolTest, CredentialsSplitAtTheLastHash) {
     EXPECT_FALSE(SplitCredentials("bob"));
     EXPECT_EQ(CutColonSuffix("bob:1.2:3"), "bob:1.2");
     EXPECT_EQ(CutColonSuffix("bob"), "bob");
+    EXPECT_EQ(CutColonSuffix("bob:10.0.0.1"), "bob");
+    EXPECT_EQ(CutColonSuffix("bob:::1"), "bob");  // an IPv6 front end's user
+    EXPECT_EQ(CutColonSuffix("bob@x.test:2001:db8::7"), "bob@x.test");
+    EXPECT_EQ(CutColonSuffix("bob:x:2001:db8::7"), "bob:x:2001:db8:");
 }
 
 TEST(AccountProtocolTest, RefusedCharacters) {

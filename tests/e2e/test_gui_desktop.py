@@ -1,10 +1,7 @@
-"""The window on a desktop without a tray, as an administrator meets it: an
-X server in memory (Xvfb) with a real window manager (openbox) and the
-program's own window (Qt's xcb platform), driven with xdotool. A locked
-window asks for the administrator password however it comes back - the
-window manager activating or un-minimising it, or a second start's SHOW -
-and stays unusable until the password is given. Xvfb, openbox, xdotool
-and xwininfo come from packaging/apt/test-gui.txt."""
+"""The window on a desktop without a tray (Xvfb, the openbox window manager,
+Qt's xcb platform, driven with xdotool): a locked window asks for the
+administrator password however it comes back and stays unusable until the
+password is given. The tools come from packaging/apt/test-gui.txt."""
 import os
 import subprocess
 import sys
@@ -42,23 +39,19 @@ class Desktop:
 
     def windows(self, name, visible=True):
         """Ids of the windows whose whole title is `name`."""
-        options = ["--onlyvisible"] if visible else []
-        return self.run("xdotool", "search", *options, "--name", "^%s$" % name).split()
+        return self.run("xdotool", "search", *(["--onlyvisible"] * visible), "--name", "^%s$" % name).split()
 
     def viewable(self, window):
         return "IsViewable" in self.run("xwininfo", "-id", window)
-
-    def close(self):
-        for process in (self.manager, self.server):
-            process.terminate()
-            process.wait(timeout=10)
 
 
 @pytest.fixture
 def desktop(tmp_path):
     screen = Desktop(tmp_path / "runtime")
     yield screen
-    screen.close()
+    for process in (screen.manager, screen.server):
+        process.terminate()
+        process.wait(timeout=10)
 
 
 def test_a_locked_window_asks_for_the_password_however_it_comes_back(tmp_path, desktop):

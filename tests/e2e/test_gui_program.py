@@ -97,8 +97,7 @@ def test_a_second_start_with_its_box_open_ends_on_a_stop_signal(tmp_path):
     home.set("System", "AllHide", 1)
     with home.start(extra_env=DISPLAY_ENV) as program:
         program.wait_serving()
-        # The second start shows "Another instance ..." in a box that waits
-        # for an OK nobody gives; each stop signal ends it.
+        # The second start's "Another instance ..." box waits for an OK; a stop signal ends it.
         home.set("System", "AllHide", 0)
         for number, stop in enumerate((signal.SIGTERM, signal.SIGINT), 1):
             with home.start(extra_env=DISPLAY_ENV) as second:
@@ -114,8 +113,7 @@ def test_a_second_start_with_its_box_open_ends_on_a_stop_signal(tmp_path):
 
 def test_the_web_component_is_given_the_ports_the_listeners_start_on(tmp_path):
     home = ProgramFolder(tmp_path)
-    # Set up before the administrator changed the ports.
-    com = os.path.join(home.path, "QuorvexCOM.ini")
+    com = os.path.join(home.path, "QuorvexCOM.ini")  # written before the ports changed
     with open(com, "wb") as f:
         f.write(b"[system]\r\nLanguage=English\r\n[Port]\r\nSMTP=2\r\nPOP3=3\r\nAdmin=4\r\n")
     with home.start() as program:

@@ -37,11 +37,8 @@ bool AccountTextAllowed(std::string_view account) {
 }
 
 // The account part the server takes (the pages append ":" and the client
-// address; the server cuts at the last colon).
-std::string_view AccountPart(std::string_view account) {
-    const std::size_t colon = account.rfind(':');
-    return colon == std::string_view::npos ? account : account.substr(0, colon);
-}
+// address).
+std::string_view AccountPart(std::string_view account) { return tags::CutColonSuffix(account); }
 
 // A name for a new account must be one the mail folder can hold. An empty
 // one is left to the server, which answers it with its own text.

@@ -65,7 +65,7 @@ protected:
     }
     TempFolder home;
     NullNoticeSink notices;
-    OutgoingQueue queue{home.path()};
+    OutgoingQueue mail_queue{home.path()};
 };
 
 // ---- the report -----------------------------------------------------------
@@ -163,19 +163,19 @@ TEST(ReportFields, CsvField) {
 // ---- the transfer status --------------------------------------------------
 
 TEST_F(ProgramFolderTest, TransferListsAndDeletesOnlyInsideTheQueue) {
-    const std::string& folder = queue.folder();
-    MakeFolders(folder);
+    const std::string queue = home.File("smtp");
+    MakeFolders(queue);
     WriteBytes(home.File("victim"), "keep me");
-    WriteBytes(JoinPath(folder, "mail7.dat"), "message");
-    WriteBytes(JoinPath(folder, "7.ini"),
+    WriteBytes(JoinPath(queue, "mail7.dat"), "message");
+    WriteBytes(JoinPath(queue, "7.ini"),
                "[Info]\r\nDestAddr=x@remote.test\r\nReplyAddr=a@example.test\r\nMailFile=mail7.dat\r\nTimes=2\r\n"
                "BeginTime=2026-03-07 10:00:00\r\nLastResponse=451 busy\\r\\nsecond line\r\n");
-    WriteBytes(JoinPath(folder, "8.ini"), "[Info]\r\nDestAddr=y@remote.test\r\nMailFile=../victim\r\n");
-    WriteBytes(JoinPath(folder, "9.ini"), "[Info]\r\nDestAddr=z@remote.test\r\nMailFile=\r\n");  // nothing to send
-    WriteBytes(JoinPath(folder, "10.ini"), "[Info]\r\nDestAddr=w@remote.test\r\nMailFile=.\r\n");
-    WriteBytes(JoinPath(folder, "index.ini"), "[System]\r\nMailFile=counter\r\n");
+    WriteBytes(JoinPath(queue, "8.ini"), "[Info]\r\nDestAddr=y@remote.test\r\nMailFile=../victim\r\n");
+    WriteBytes(JoinPath(queue, "9.ini"), "[Info]\r\nDestAddr=z@remote.test\r\nMailFile=\r\n");  // nothing to send
+    WriteBytes(JoinPath(queue, "10.ini"), "[Info]\r\nDestAddr=w@remote.test\r\nMailFile=.\r\n");
+    WriteBytes(JoinPath(queue, "index.ini"), "[System]\r\nMailFile=counter\r\n");
 
-    const std::vector<TransferRow> rows = ReadTransferRows(queue, TransferMode::kInTransfer);
+    const std::vector<TransferRow> rows = ReadTransferRows(mail_queue, TransferMode::kInTransfer);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].number, 7);
     EXPECT_EQ(rows[0].from, "a@example.test");
@@ -185,12 +185,12 @@ TEST_F(ProgramFolderTest, TransferListsAndDeletesOnlyInsideTheQueue) {
     EXPECT_EQ(rows[1].number, 8);
     EXPECT_EQ(rows[2].number, 10);
 
-    EXPECT_EQ(DeleteTransferItems(queue, TransferMode::kInTransfer, {7, 8, 10, 55}), 3);
+    EXPECT_EQ(DeleteTransferItems(mail_queue, TransferMode::kInTransfer, {7, 8, 10, 55}), 3);
     EXPECT_EQ(ReadBytes(home.File("victim")), "keep me");
-    EXPECT_TRUE(std::filesystem::is_directory(folder)) << "MailFile \".\" names no file to delete";
-    EXPECT_FALSE(FileExists(JoinPath(folder, "mail7.dat")));
-    for (const char* gone : {"7.ini", "8.ini", "10.ini"}) EXPECT_FALSE(FileExists(JoinPath(folder, gone))) << gone;
-    EXPECT_TRUE(ReadTransferRows(queue, TransferMode::kInTransfer).empty());
+    EXPECT_TRUE(std::filesystem::is_directory(queue)) << "MailFile \".\" names no file to delete";
+    EXPECT_FALSE(FileExists(JoinPath(queue, "mail7.dat")));
+    for (const char* gone : {"7.ini", "8.ini", "10.ini"}) EXPECT_FALSE(FileExists(JoinPath(queue, gone))) << gone;
+    EXPECT_TRUE(ReadTransferRows(mail_queue, TransferMode::kInTransfer).empty());
 }
 
 TEST_F(ProgramFolderTest, ParkedMailIsQueuedAgainOrDeleted) {
@@ -203,12 +203,12 @@ TEST_F(ProgramFolderTest, ParkedMailIsQueuedAgainOrDeleted) {
                        std::to_string(n) + ".dat\r\nTimes=5\r\n");
     }
     WriteBytes(JoinPath(parked, "index.ini"), "[System]\r\nNextFileID=102\r\n");
-    ASSERT_EQ(ReadTransferRows(queue, TransferMode::kUndelivered).size(), 2u);
+    ASSERT_EQ(ReadTransferRows(mail_queue, TransferMode::kUndelivered).size(), 2u);
 
-    EXPECT_TRUE(ResendParkedItems(queue, {100}).empty());
-    EXPECT_EQ(DeleteTransferItems(queue, TransferMode::kUndelivered, {101}), 1);
-    EXPECT_TRUE(ReadTransferRows(queue, TransferMode::kUndelivered).empty());
-    const std::vector<TransferRow> queued = ReadTransferRows(queue, TransferMode::kInTransfer);
+    EXPECT_TRUE(ResendParkedItems(mail_queue, {100}).empty());
+    EXPECT_EQ(DeleteTransferItems(mail_queue, TransferMode::kUndelivered, {101}), 1);
+    EXPECT_TRUE(ReadTransferRows(mail_queue, TransferMode::kUndelivered).empty());
+    const std::vector<TransferRow> queued = ReadTransferRows(mail_queue, TransferMode::kInTransfer);
     ASSERT_EQ(queued.size(), 1u);
     EXPECT_EQ(queued[0].to, "p100@remote.test");
     EXPECT_EQ(queued[0].tries, "0") << "a new item";
@@ -278,7 +278,7 @@ TEST_F(ProgramFolderTest, SendMailJobDeliversAndReportsRefusals) {
     ASSERT_TRUE(CreateAccount("bob"));
     ASSERT_TRUE(CreateAccount("team", 1));
     ASSERT_TRUE(CreateAccount("closed", 0, 1));
-    smtp::ServerSmtpServices directory(notices, queue);
+    smtp::ServerSmtpServices directory(notices, mail_queue);
     const int alice_before = GetMailboxMessageCount("alice");
 
     SendMailRequest request;
@@ -313,7 +313,7 @@ TEST_F(ProgramFolderTest, SendMailJobDeliversAndReportsRefusals) {
     EXPECT_EQ(result.compose_error, home.File("missing.bin"));
     EXPECT_EQ(GetMailboxMessageCount("alice"), alice_before + 2);
     // No composed file is left in the queue folder.
-    EXPECT_TRUE(ReadTransferRows(queue, TransferMode::kInTransfer).empty());
+    EXPECT_TRUE(ReadTransferRows(mail_queue, TransferMode::kInTransfer).empty());
     for (const auto& entry : std::filesystem::directory_iterator(home.File("smtp"))) {
         EXPECT_EQ(entry.path().filename().string().rfind("tempMail", 0), std::string::npos) << entry.path();
     }

@@ -1,12 +1,9 @@
 // Pictures of every window of the administration interface: the main
-// window (with each of its menus, the account list's right-click menu and
-// the "New" drop-down opened, and its status bar with several domains),
-// every dialog, the message boxes and the progress windows, as PNG files,
-// in English and, with --pseudo, in a pseudo-translation whose texts are
-// 40% longer, so clipped labels show. The pseudo-translation holds every
-// text the windows looked up in the English run, so a text the program
-// shows without looking it up stays English there. Run by
-// scripts/screenshots.sh under Xvfb on a prepared program folder
+// window (each menu, the list's right-click menu and "New" drop-down opened,
+// the status bar with several domains), every dialog, message box and
+// progress window, as PNG files, in English and, with --pseudo, in a
+// pseudo-translation whose texts are 40% longer, so clipped labels show. Run
+// by scripts/screenshots.sh under Xvfb on a prepared program folder
 // (QUORVEX_HOME).
 //   gui_screenshots OUTDIR [--pseudo]
 #include <QApplication>
@@ -354,6 +351,7 @@ int main(int argc, char** argv) {
     };
 
     std::set<std::string> keys;
+    // The pseudo-translation holds every text the English run looked up.
     if (pseudo) ObserveTranslatedTexts([&keys](const std::string& key) { keys.insert(key); });
     bool ok = take_all(QString(), pseudo ? &keys : nullptr);
     ObserveTranslatedTexts(nullptr);

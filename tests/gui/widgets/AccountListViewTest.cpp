@@ -1,7 +1,6 @@
 // The account list: rows kept current by the account notices, the account
 // commands, the refresh (on a worker for many accounts, never re-entered),
-// the name order, sorting by header clicks, columns fitted to their rows
-// and the stored column widths.
+// sorting, columns fitted to their rows and the stored column widths.
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QSignalSpy>
@@ -199,9 +198,7 @@ TEST_F(AccountListViewTest, AFilledListShowsWholeCellsInNameOrder) {
     // config.ini as the settings complete it: the default widths.
     UseConfig("", "[ColumnWidths]\r\nQuorvexServerListView=" + std::string(kDefaultColumnWidths) + "\r\n");
     const std::string long_name = "a-rather-long-account-name-number1";
-    for (const std::string& name : {std::string("carol"), long_name, std::string("Bob")}) {
-        ASSERT_TRUE(CreateAccount(name));
-    }
+    for (const char* name : {"carol", long_name.c_str(), "Bob"}) ASSERT_TRUE(CreateAccount(name));
     {
         auto view = MakeView();
         view->OnRefreshUserList();

@@ -16,7 +16,6 @@
 #include "common/Paths.h"
 #include "common/PasswordDigest.h"
 #include "gui/DialogRegistry.h"
-#include "app/ServerSmtpServices.h"
 #include "gui/dialogs/SendMailDlg.h"
 #include "gui/dialogs/account/AccountSheet.h"
 #include "gui/dialogs/account/ComposeWelcomeDlg.h"
@@ -27,7 +26,6 @@
 #include "gui/support/WidgetTranslator.h"
 #include "gui/views/AccountTableModel.h"
 #include "gui/views/AccountListView.h"
-#include "servers/queue/OutgoingQueue.h"
 #include "LiveServersFixture.h"
 #include "mailmodel/store/MailStore.h"
 
@@ -138,9 +136,6 @@ TEST_F(AccountToolsLiveTest, TypedTextArrivesAsTyped) {
         dialog.findChild<QPlainTextEdit*>(QStringLiteral("body"))->setPlainText(body);
     });
     ASSERT_TRUE(CreateAccount("alice", [](AccountRecord& r) { r.Password = HashAccountPassword("secret", 1); }));
-    NullNoticeSink notices;
-    OutgoingQueue queue(ProgramFolder());
-    smtp::ServerSmtpServices directory(notices, queue);
     SendMailDlg dialog("alice;", Settings(), directory, Accounts(), prompts, chooser);
     dialog.findChild<QLineEdit*>(QStringLiteral("subject"))->setText(typed);
     dialog.findChild<QPlainTextEdit*>(QStringLiteral("text"))->setPlainText(body);

@@ -1,7 +1,5 @@
-// Every dialog's keyboard order: Tab, pressed as a person does, visits each
-// control that takes the focus once per round, and never jumps back up to
-// an earlier row unless it goes on in a column further right; every page
-// of the tabbed sheets is walked too.
+// Every dialog's (and tabbed page's) keyboard order: Tab visits each control
+// that takes the focus once per round, in reading order.
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QDialog>
@@ -10,8 +8,6 @@
 #include <functional>
 
 #include "GuiTestSupport.h"
-#include "app/ServerSmtpServices.h"
-#include "common/Paths.h"
 #include "gui/dialogs/AboutDlg.h"
 #include "gui/dialogs/AdminPasswordDlg.h"
 #include "gui/dialogs/DeletedUsersDlg.h"
@@ -27,7 +23,6 @@
 #include "gui/dialogs/account/GroupDlg.h"
 #include "gui/logic/ServiceSwitch.h"
 #include "gui/settings/AdvancedDlg.h"
-#include "servers/queue/OutgoingQueue.h"
 #include "gui/settings/DomainInputDlg.h"
 #include "gui/settings/OptionDialogs.h"
 #include "gui/settings/SettingDlg.h"
@@ -46,8 +41,7 @@ bool LeftToArrows(QWidget* widget) {
     return std::any_of(siblings.begin(), siblings.end(), [](QRadioButton* r) { return r->isChecked(); });
 }
 
-// Walks the dialog's focus chain with Tab; empty when it reads in order,
-// else what went wrong.
+// Walks the focus chain with Tab: empty when it reads in order, else the fault.
 std::string WalkWithTab(QDialog& dialog) {
     std::vector<QWidget*> takers;
     for (QWidget* child : dialog.findChildren<QWidget*>()) {
@@ -98,9 +92,6 @@ TEST_F(FocusChainTest, TabWalksEveryDialogInReadingOrder) {
         app::ServiceOptions{home.path(), [](const std::vector<std::string>&) { return CommandResult{0, ""}; }, "",
                             home.path()},
         true);
-    NullNoticeSink notices;
-    OutgoingQueue queue(ProgramFolder());
-    smtp::ServerSmtpServices directory(notices, queue);
     const std::string config = Settings()->ConfigIni();
     const std::vector<std::pair<const char*, std::function<QDialog*()>>> dialogs_to_walk = {
         {"login", [&] { return new LoginDlg(config, prompts, dialogs); }},
@@ -113,7 +104,7 @@ TEST_F(FocusChainTest, TabWalksEveryDialogInReadingOrder) {
         {"group", [&] { return new GroupDlg("team", Settings(), Accounts(), prompts); }},
         {"welcome message", [&] { return new ComposeWelcomeDlg(home.File("Welcome.inbox"), prompts); }},
         {"send mail", [&] { return new SendMailDlg("alice;", Settings(), directory, Accounts(), prompts, chooser); }},
-        {"transfer status", [&] { return new TransferStatusDlg(prompts, queue); }},
+        {"transfer status", [&] { return new TransferStatusDlg(prompts, mail_queue); }},
         {"deleted users", [&] { return new DeletedUsersDlg(Settings(), Accounts(), prompts); }},
         {"export users", [&] { return new ReportDlg({"alice"}, Settings(), Accounts(), opener, prompts); }},
         {"settings", [&] { return new SettingDlg(services, service); }},

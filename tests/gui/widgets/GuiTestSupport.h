@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ServerSmtpServices.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
@@ -127,7 +128,7 @@ protected:
             commands.push_back(argv);
             return CommandResult{0, ""};
         };
-        services.queue = &queue;
+        services.queue = &mail_queue;
         services.has_queued_mail = [this] { return mail_queued; };
         services.active_jobs = [] { return 0; };
         services.active_deliveries = [] { return 0; };
@@ -155,7 +156,9 @@ protected:
     }
 
     TempFolder home;
-    OutgoingQueue queue{home.path()};
+    OutgoingQueue mail_queue{home.path()};
+    NullNoticeSink notices;
+    smtp::ServerSmtpServices directory{notices, mail_queue};
     FakePrompts prompts;
     FakeChooser chooser;
     FakeOpener opener;

@@ -15,7 +15,6 @@
 #include <filesystem>
 
 #include "GuiTestSupport.h"
-#include "app/ServerSmtpServices.h"
 #include "common/RunFlag.h"
 #include "gui/dialogs/DeletedUsersDlg.h"
 #include "gui/dialogs/ReportDlg.h"
@@ -41,11 +40,7 @@ void Click(QWidget* parent, const char* name) {
     if (auto* button = Child<QAbstractButton>(parent, name)) QTest::mouseClick(button, Qt::LeftButton);
 }
 
-class MailToolsTest : public GuiFolderTest {
-protected:
-    NullNoticeSink notices;
-    smtp::ServerSmtpServices directory{notices, queue};
-};
+using MailToolsTest = GuiFolderTest;
 
 TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
     ASSERT_TRUE(CreateAccount("alice"));
@@ -94,11 +89,11 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
 }
 
 TEST_F(MailToolsTest, TransferStatusDeletesOnlyInsideTheQueue) {
-    const std::string& folder = queue.folder();
-    MakeFolders(folder);
+    const std::string queue = home.File("smtp");
+    MakeFolders(queue);
     WriteFile(home.File("victim"), "keep me");
-    WriteFile(JoinPath(folder, "8.ini"), "[Info]\r\nDestAddr=y@remote.test\r\nReplyAddr=a@example.test\r\nMailFile=../victim\r\nTimes=1\r\n");
-    TransferStatusDlg dialog(prompts, queue);
+    WriteFile(JoinPath(queue, "8.ini"), "[Info]\r\nDestAddr=y@remote.test\r\nReplyAddr=a@example.test\r\nMailFile=../victim\r\nTimes=1\r\n");
+    TransferStatusDlg dialog(prompts, mail_queue);
     dialog.show();
     QPushButton* retransfer = Child<QPushButton>(&dialog, "retransfer");
     QLabel* count = Child<QLabel>(&dialog, "mailCount");
@@ -113,12 +108,12 @@ TEST_F(MailToolsTest, TransferStatusDeletesOnlyInsideTheQueue) {
     const QRect cell = dialog.list()->visualItemRect(dialog.list()->item(0, 1));
     QTest::mouseDClick(dialog.list()->viewport(), Qt::LeftButton, {}, cell.center());
     EXPECT_EQ(count->text(), QStringLiteral("1"));
-    EXPECT_TRUE(FileExists(JoinPath(folder, "8.ini")));
+    EXPECT_TRUE(FileExists(JoinPath(queue, "8.ini")));
     dialog.list()->selectRow(0);
     Click(&dialog, "delete");
     EXPECT_EQ(count->text(), QStringLiteral("0"));
     EXPECT_EQ(ReadFile(home.File("victim")), "keep me");
-    EXPECT_FALSE(FileExists(JoinPath(folder, "8.ini")));
+    EXPECT_FALSE(FileExists(JoinPath(queue, "8.ini")));
 
     Click(&dialog, "modeUndelivered");
     EXPECT_EQ(dialog.mode(), TransferMode::kUndelivered);
@@ -154,9 +149,9 @@ TEST_F(MailToolsTest, RetransferReachesTheReceiver) {
         loopback.fallback_dns_servers.clear();
         return outgoing::DeliverToDomain(recipient, sender, file, outcome, loopback);
     };
-    queue.StartSenders(options);
+    mail_queue.StartSenders(options);
 
-    TransferStatusDlg dialog(prompts, queue);
+    TransferStatusDlg dialog(prompts, mail_queue);
     dialog.show();
     Click(&dialog, "modeUndelivered");
     ASSERT_EQ(dialog.list()->rowCount(), 1);
@@ -165,7 +160,7 @@ TEST_F(MailToolsTest, RetransferReachesTheReceiver) {
     Click(&dialog, "retransfer");
     EXPECT_EQ(dialog.list()->rowCount(), 0);
     const bool arrived = WaitFor([&] { return !peer.Messages().empty(); }, 20000);
-    EXPECT_TRUE(queue.StopSenders(std::chrono::seconds(10)));
+    EXPECT_TRUE(mail_queue.StopSenders(std::chrono::seconds(10)));
     ServerRunFlag = 0;
     ASSERT_TRUE(arrived);
     EXPECT_NE(ReadFile(peer.Messages()[0]).find("Subject: parked once"), std::string::npos);

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QToolBar>
 #include <QThread>
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <map>
@@ -327,8 +328,7 @@ TEST_F(MainFrameTest, FrameNoticesLampAndStatusPanes) {
     EXPECT_EQ(prompts.shown.size(), shown);
 }
 
-// A settings source apart from the process's record: a reload puts
-// `next` in force.
+// A settings source apart from the process's record: a reload puts `next` in force.
 class SwitchingSettings final : public SettingsSource {
 public:
     SettingsSnapshot Current() const override { return current; }
@@ -336,8 +336,7 @@ public:
     SettingsSnapshot current, next;
 };
 
-// Each command reads the settings in force when it starts, from the
-// window's source: after a reload the next command follows the new record.
+// Each command reads the window's settings in force when it starts.
 TEST_F(MainFrameTest, CommandsTakeTheSettingsInForceWhenTheyStart) {
     TempFolder other;
     MakeFolders(other.File("Language"));
@@ -352,29 +351,19 @@ TEST_F(MainFrameTest, CommandsTakeTheSettingsInForceWhenTheyStart) {
     source.next = record_of(other.path());
     services.settings = &source;
     auto frame = MakeFrame();
-    const struct {
-        bool reload_first;
-        std::function<void()> command;
-        std::string opened;
-    } steps[] = {
-        {false, [&] { QTest::mouseDClick(frame->time_pane(), Qt::LeftButton, Qt::ControlModifier); }, home.path()},
-        {false, [&] { frame->action(Command::kUserManual)->trigger(); }, home.File("Language/English.htm")},
-        {true, [&] { QTest::mouseDClick(frame->time_pane(), Qt::LeftButton, Qt::ControlModifier); }, other.path()},
-        {false, [&] { frame->action(Command::kUserManual)->trigger(); }, other.File("Language/English.htm")},
-    };
-    for (const auto& step : steps) {
-        if (step.reload_first) frame->commands().ReloadSettings();
+    for (const TempFolder* in_force : {&home, &other}) {  // before and after a reload
+        if (in_force == &other) frame->commands().ReloadSettings();
         opener.paths.clear();
-        step.command();
-        ASSERT_EQ(opener.paths.size(), 1u) << step.opened;
-        EXPECT_EQ(opener.paths[0].toStdString(), step.opened);
+        QTest::mouseDClick(frame->time_pane(), Qt::LeftButton, Qt::ControlModifier);
+        frame->action(Command::kUserManual)->trigger();
+        ASSERT_EQ(opener.paths.size(), 2u);
+        EXPECT_EQ(opener.paths[0].toStdString(), in_force->path());
+        EXPECT_EQ(opener.paths[1].toStdString(), in_force->File("Language/English.htm"));
     }
 }
 
-// The version check's worker hands its reply over on the window's thread,
-// runs one check at a time, and when its owner goes while a fetch waits,
-// stops that fetch and waits for it: nothing is handed to a window that is
-// gone.
+// The worker hands its reply over on the window's thread, runs one check at a
+// time, and its owner's end stops and waits for a fetch, handing nothing over.
 TEST(VersionCheckWorker, HandsTheReplyOverAndEndsWithItsOwner) {
     std::optional<std::string> reply;
     bool on_window_thread = false;
@@ -391,25 +380,21 @@ TEST(VersionCheckWorker, HandsTheReplyOverAndEndsWithItsOwner) {
     EXPECT_EQ(reply, "1 504 x");
     EXPECT_TRUE(on_window_thread);
 
-    std::mutex lock;
-    std::condition_variable changed;
-    bool fetching = false;
-    bool fetch_ended = false;
+    std::atomic<bool> fetching = false, fetch_ended = false;
     bool handed_over = false;
     {
         VersionCheckWorker worker;
         worker.Start(
             [&](std::stop_token stop) {
-                std::unique_lock held(lock);
                 fetching = true;
-                changed.notify_all();
+                std::mutex lock;
+                std::unique_lock held(lock);
                 std::condition_variable_any().wait(held, stop, [] { return false; });
                 fetch_ended = true;
                 return std::optional<std::string>("late");
             },
             [&](auto) { handed_over = true; });
-        std::unique_lock held(lock);
-        ASSERT_TRUE(changed.wait_for(held, std::chrono::seconds(20), [&] { return fetching; }));
+        ASSERT_TRUE(WaitFor([&] { return fetching.load(); }));
     }
     EXPECT_TRUE(fetch_ended) << "the owner waited for its fetch";
     QCoreApplication::processEvents();
