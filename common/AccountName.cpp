@@ -28,7 +28,7 @@ bool IsValidNewAccountName(std::string_view name, bool multi_domain,
     if (user.empty() || user.front() == '.' || user.back() == '.' || user.find("..") != std::string_view::npos) {
         return false;
     }
-    if (user.front() == '_' || SameName(name, "All")) return false;
+    if (IsReservedAccountName(name)) return false;
     for (const char c : user) {
         if (!IsPlainNameCharacter(c)) return false;
     }
@@ -38,6 +38,10 @@ bool IsValidNewAccountName(std::string_view name, bool multi_domain,
 bool IsValidNewAccountName(std::string_view name, const DomainTable& domains) {
     return IsValidNewAccountName(name, domains.mode() == DomainTable::kMultiDomain,
                                  [&domains](std::string_view domain) { return domains.Find(domain) >= 0; });
+}
+
+bool IsReservedAccountName(std::string_view name) {
+    return (!name.empty() && name.front() == '_') || SameName(name, "All");
 }
 
 bool HasRefusedNameCharacter(std::string_view name, bool refuse_blank) {

@@ -23,6 +23,10 @@ inline constexpr std::size_t kMaxAccountNameLength = 76;
 // control character, and names longer than kMaxAccountNameLength.
 bool IsValidAccountName(std::string_view name);
 
+// A name the account folders reserve, never an account: one beginning
+// with "_", or "All" in any case.
+bool IsReservedAccountName(std::string_view name);
+
 // A new account name is plain: the account part is ASCII letters, digits,
 // ".", "_" and "-", neither beginning nor ending with "." and without "..";
 // it is not a name the account folders reserve (one beginning with "_", or

@@ -102,8 +102,7 @@ bool LoadAccount(std::string_view account, AccountRecord& record) {
 }
 
 AccountPresence AccountExists(std::string_view account) {
-    if (!account.empty() && account.front() == '_') return AccountPresence::kReserved;
-    if (SameName(account, "All")) return AccountPresence::kReserved;
+    if (IsReservedAccountName(account)) return AccountPresence::kReserved;
     const auto settings = Settings();
     const auto at = account.rfind('@');
     if (IsMultiDomain(*settings)) {

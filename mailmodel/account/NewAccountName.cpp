@@ -30,7 +30,7 @@ NewAccountName DecideNewAccountName(std::string_view text, const CServerSettings
     }
     if (text.empty() || text.front() == '@') return Refused(kEmpty);
     if (text.size() > kMaxAccountNameLength) return Refused(kTooLong);
-    if (text.front() == '_' || SameName(text, "All")) return Refused(kReserved);
+    if (IsReservedAccountName(text)) return Refused(kReserved);
     if (accounts.Exists(text)) return Refused(kTaken);
     if (!IsValidNewAccountName(text, domains)) return Refused(kNotPlain);
     return {kNone, std::string(text), domain.MailboxDefaultSize};

@@ -238,11 +238,9 @@ std::uint8_t MailStoreKey(std::string_view account) {
     return static_cast<std::uint8_t>(sum & 0xFF);
 }
 
-bool ScrambleCopyFile(const std::string& source, const std::string& destination, std::uint8_t key) {
+bool ScrambleCopyInto(const std::string& source, int out, std::uint8_t key, const std::string& out_path) {
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in) return false;
-    UniqueFd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!out) return false;
     std::unique_ptr<char[]> block(new char[kCopyBlock]);
     for (;;) {
         const ssize_t n = ::read(in.get(), block.get(), kCopyBlock);
@@ -250,11 +248,16 @@ bool ScrambleCopyFile(const std::string& source, const std::string& destination,
             if (errno == EINTR) continue;
             return false;
         }
-        if (n == 0) break;
-        ScrambleBytes(block.get(), static_cast<std::size_t>(n), key);
-        if (!WriteFully(out.get(), std::string_view(block.get(), static_cast<std::size_t>(n)))) return false;
+        if (n == 0) return true;
+        if (key != 0) ScrambleBytes(block.get(), static_cast<std::size_t>(n), key);
+        if (!fs::WriteAll(out, std::string_view(block.get(), static_cast<std::size_t>(n)), out_path)) return false;
     }
-    return ::fsync(out.get()) == 0 && out.close_checked();
+}
+
+bool ScrambleCopyFile(const std::string& source, const std::string& destination, std::uint8_t key) {
+    UniqueFd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!out) return false;
+    return ScrambleCopyInto(source, out.get(), key, destination) && ::fsync(out.get()) == 0 && out.close_checked();
 }
 
 }  // namespace quorvex

@@ -88,6 +88,9 @@ std::uint8_t MailStoreKey(std::string_view account);
 // Copies a file XOR-ing every byte with key (0 copies it unchanged), then
 // fsyncs the copy. False when a file cannot be opened, read or written.
 bool ScrambleCopyFile(const std::string& source, const std::string& destination, std::uint8_t key);
+// The same copy into the open file `out` (named `out_path`), without the
+// fsync: false when the source cannot be opened or read, or a write fails.
+bool ScrambleCopyInto(const std::string& source, int out, std::uint8_t key, const std::string& out_path);
 
 // Stores every "back/*.eml" file of the account, oldest first, plain and
 // read, into folder 0. A damaged index is first set aside as

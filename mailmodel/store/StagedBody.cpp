@@ -21,6 +21,7 @@
 #include "common/ProfileFile.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/FolderListing.h"
+#include "mailmodel/store/MailStore.h"
 #include "mailmodel/store/MailboxCache.h"
 
 namespace quorvex::store {
@@ -48,20 +49,6 @@ bool WriteScrambled(int fd, std::string_view text, std::uint8_t key, const std::
         text.remove_prefix(n);
     }
     return true;
-}
-
-bool CopyScrambled(const std::string& source, int fd, std::uint8_t key, const std::string& path) {
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in) return false;
-    std::unique_ptr<char[]> block(new char[kCopyBlock]);
-    for (;;) {
-        const ssize_t n = ::read(in.get(), block.get(), kCopyBlock);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) return true;
-        ScrambleBytes(block.get(), static_cast<std::size_t>(n), key);
-        if (!fs::WriteAll(fd, std::string_view(block.get(), static_cast<std::size_t>(n)), path)) return false;
-    }
 }
 
 bool Older(const timespec& a, const timespec& b) {
@@ -111,7 +98,7 @@ bool StagedBody::Write(Mailbox& box, const std::string& folder, const BodySource
         QUORVEX_ERROR_LOG("no free body number in " + folder);
         return false;
     }
-    const bool written = source.path ? CopyScrambled(*source.path, fd.get(), key, path_)
+    const bool written = source.path ? ScrambleCopyInto(*source.path, fd.get(), key, path_)
                                      : WriteScrambled(fd.get(), source.text, key, path_);
     return written && fs::Sync(fd.get(), path_) && fs::Close(fd, path_);
 }

@@ -12,6 +12,7 @@
 #include "common/ServerSettings.h"
 #include "common/RunFlag.h"
 #include "servers/address/AddressRules.h"
+#include "servers/logins/ClientSource.h"
 #include "servers/logs/ServerLogs.h"
 
 namespace quorvex {
@@ -116,6 +117,13 @@ void JobTable::ReportLoad(const Lines& lines) const {
             WriteSystemLogAndStderr(line);
         }
     }
+}
+
+int JobTable::FirstFreeSlot() const {
+    for (int i = 0; i < kJobSlotCount; ++i) {
+        if (slots_[i].state == SlotState::kFree) return i;
+    }
+    return -1;
 }
 
 LoadClock::time_point JobTable::Now() const { return options_.clock ? options_.clock() : LoadClock::now(); }
@@ -258,7 +266,11 @@ int JobTable::EnqueueJob(JobRequest& request, std::stop_token stop) {
         if (Refused(request, limit)) return refuse(JobRefusal::kLimit);
         const auto now = Now();
         ForgetHolds(now);
-        Admission admission = Admit(Picture(), now, key, options_.make_room_idle, !held_.contains(key));
+        // A free slot is taken without a picture of all the others: that
+        // is every accept while the table is not full.
+        const int free_index = FirstFreeSlot();
+        Admission admission = free_index >= 0 ? Admission{Admission::kFreeSlot, free_index}
+                                              : Admit(Picture(), now, key, options_.make_room_idle, !held_.contains(key));
         if (!connection && admission.kind != Admission::kFreeSlot) admission.kind = Admission::kWaitForRoom;
         switch (admission.kind) {
             case Admission::kFreeSlot: {
@@ -291,10 +303,7 @@ int JobTable::EnqueueJob(JobRequest& request, std::stop_token stop) {
         }
         // Wait for a slot to be released (a connection only as long as its
         // room takes to be made).
-        const auto free_slot = [this] {
-            return Stopping() || std::any_of(slots_.begin(), slots_.end(),
-                                             [](const JobSlot& slot) { return slot.state == SlotState::kFree; });
-        };
+        const auto free_slot = [this] { return Stopping() || FirstFreeSlot() >= 0; };
         if (connection) {
             slot_freed_.wait_until(lock, stop, std::min(give_up, std::chrono::steady_clock::now() + kSlice), free_slot);
         } else {
@@ -442,13 +451,13 @@ void JobTable::SlotActivity::Waiting(bool waiting) { table->slots_[index].waitin
 
 void JobTable::SlotActivity::ForwardedClient(std::string_view address) {
     // Only a web-mail front end speaks for another client, and only an
-    // address names one.
-    const auto forwarded = PeerAddress::FromNumeric(address, 0);
+    // address names one: read as the login guard reads it, so that a
+    // client's slots and its logins count against the same key.
+    std::optional<std::string> forwarded = ForwardedAddress(address);
+    if (!forwarded) return;
     std::lock_guard lock(table->JobTableLock);
     JobSlot& slot = table->slots_[index];
-    if (forwarded && slot.state != SlotState::kFree && slot.from_web_mail && slot.fd >= 0) {
-        slot.key = forwarded->HostText();
-    }
+    if (slot.state != SlotState::kFree && slot.from_web_mail && slot.fd >= 0) slot.key = std::move(*forwarded);
 }
 
 }  // namespace quorvex

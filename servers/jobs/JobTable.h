@@ -224,6 +224,7 @@ private:
     LoadClock::time_point Now() const;
     // With JobTableLock held.
     std::array<SlotUse, kJobSlotCount> Picture() const;
+    int FirstFreeSlot() const;  // the lowest, or -1
     int FillSlot(JobRequest& request, int index, bool address_limited, bool from_web_mail, Lines& lines);
     void CloseSession(int index);
     void CloseForLoad(int index, LoadClock::time_point now);  // and holds its address

@@ -8,10 +8,17 @@
 
 namespace quorvex {
 
-ClientSource ResolveClientSource(std::string_view connection, std::string_view forwarded, bool from_web_mail) {
+std::optional<std::string> ForwardedAddress(std::string_view forwarded) {
     const std::string_view text = TrimChars(forwarded, " \t");
-    if (from_web_mail && !text.empty() && text.find('\0') == std::string_view::npos) {
-        if (const auto address = PeerAddress::FromNumeric(text, 0)) return {address->HostText(), std::string(connection)};
+    if (text.empty() || text.find('\0') != std::string_view::npos) return std::nullopt;
+    const auto address = PeerAddress::FromNumeric(text, 0);
+    if (!address) return std::nullopt;
+    return address->HostText();
+}
+
+ClientSource ResolveClientSource(std::string_view connection, std::string_view forwarded, bool from_web_mail) {
+    if (from_web_mail) {
+        if (auto address = ForwardedAddress(forwarded)) return {std::move(*address), std::string(connection)};
     }
     return {std::string(connection), {}};
 }

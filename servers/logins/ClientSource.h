@@ -7,6 +7,7 @@
 // the client is then the connection's own address.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -23,9 +24,12 @@ struct ClientSource {
     bool operator==(const ClientSource&) const = default;
 };
 
-// `forwarded` may be empty (the request forwards nothing). A forwarded
-// address is taken in its plain numeric form, so that one address has one
-// spelling.
+// The address a forwarded text names, in its plain numeric form so that
+// one address has one spelling; nothing when it names none (empty, a name,
+// a NUL byte). Blanks and tabs around it do not count.
+std::optional<std::string> ForwardedAddress(std::string_view forwarded);
+
+// `forwarded` may be empty (the request forwards nothing).
 ClientSource ResolveClientSource(std::string_view connection, std::string_view forwarded, bool from_web_mail);
 
 // Appends the text with every byte outside printable ASCII (the blank and

@@ -492,9 +492,10 @@ TEST(JobTableLoad, BusyTableKeepsItsSlotsForClientsAtWork) {
          [&](LoadTable& t) {
              for (int i = 0; i < 3; ++i) t.At(i * 1s), t.Connect(web);
              t.Tell(0, "f10.9.9.1");
-             t.Tell(1, "f10.9.9.2");
+             t.Tell(1, "f 10.9.9.2\t");
              t.Connect(b);
              EXPECT_EQ(t.KeyOf(0), "10.9.9.1");
+             EXPECT_EQ(t.KeyOf(1), "10.9.9.2");
              EXPECT_EQ(t.KeyOf(2), web);
          },
          {}, 0},
