@@ -147,8 +147,7 @@ db::Status EnsureMailDatabase(const std::string& schema_path) {
     if (!FileExists(MailDatabasePath()) && !MakeFolders(std::string(DirName(MailDatabasePath())))) {
         return db::Status{"the folder of " + MailDatabasePath() + " cannot be created", ""};
     }
-    return CreateMailDatabase(schema_path.empty() ? "the database schema schema.sql (not found)" : schema_path,
-                              MailDatabaseLoginFromSettings());
+    return CreateMailDatabase(schema_path, MailDatabaseLoginFromSettings());
 }
 
 int UpgradeDatabase(const std::string& schema_path) {

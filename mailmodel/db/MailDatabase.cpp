@@ -56,8 +56,11 @@ db::Status CreateMailDatabase(const std::string& schema_path, const MailDatabase
     // A database that has the mail table is left as it is.
     if (connection.Execute("SELECT 1 FROM mailfolder WHERE 1 = 0")) return {};
     std::string script;
-    db::Status created = ReadWholeFile(schema_path, script) ? connection.ExecuteScript(script)
-                                                            : db::Status{"cannot read " + schema_path, ""};
+    // An empty path: the program found no schema file to name.
+    const std::string schema = schema_path.empty() ? "the database schema schema.sql (not found)" : schema_path;
+    db::Status created = !schema_path.empty() && ReadWholeFile(schema_path, script)
+                             ? connection.ExecuteScript(script)
+                             : db::Status{"cannot read " + schema, ""};
     connection.Close();
     // Nothing half made stays behind: the next start tries again.
     if (!created && new_file) ::unlink(path.c_str());

@@ -36,7 +36,8 @@ db::Status OpenMailDatabase(db::Connection& connection, const MailDatabaseLogin&
 // Opens the data source and gives it the tables of the schema script when
 // it has no table "mailfolder" yet (a new SQLite file is made in an
 // owner-only folder). A database that has it is left as it is; a new file
-// whose tables could not be made is removed again.
+// whose tables could not be made is removed again. An empty schema path
+// means the program found no schema file.
 db::Status CreateMailDatabase(const std::string& schema_path, const MailDatabaseLogin& login);
 
 }  // namespace quorvex

@@ -71,6 +71,9 @@ TEST_F(MailDatabaseTest, BoundValuesArriveUnchanged) {
 TEST_F(MailDatabaseTest, FallsBackToTheSqliteFileWithoutADataSource) {
     if (testing::RunInFreshProcess()) return;
     OdbcConfig odbc("");
+    // No schema file found: nothing is read in its place and no file stays.
+    EXPECT_EQ(CreateMailDatabase("", {}).error, "cannot read the database schema schema.sql (not found)");
+    EXPECT_FALSE(FileExists(MailDatabasePath()));
     { const db::Status created = CreateMailDatabase(kSchema, {}); ASSERT_TRUE(created) << created.error; }
     EXPECT_EQ(Sqlite("SELECT name FROM sqlite_master WHERE type = 'table'"), "mailfolder\nreceipts\nStoredProcedures\n");
     // An existing file is left as it is.
