@@ -41,28 +41,10 @@ std::string Converse(testing::FakeServices& services, const std::string& input, 
     return received;
 }
 
-TEST(Pop3ConnectionTest, TrickleAndPipelinedInputGiveTheSameReplies) {
-    testing::RunFlagScope running;
-    testing::TempFolder folder;
-    // Stored scrambled (copied through the session) and plain (handed to
-    // the kernel straight from the file).
-    for (const std::uint8_t key : {std::uint8_t{0x3C}, std::uint8_t{0}}) {
-    SCOPED_TRACE(int(key));
-    testing::FakeServices services(folder.path());
-    services.key = key;
-    services.accounts["bob"] = {"secret"};
-    services.AddMessage(0, "Subject: x\r\n\r\n" + std::string(300000, 'b') + "\r\n", 1);
-    const std::string input = "USER bob\r\nPASS secret\nSTAT\r\nRETR 1\r\nNOOP\r\nQUIT\r\n";
-    const std::string expected = "+OK QuorvexServer 5.3 POP3 Service Ready\r\n+OK welcome here\r\n+OK \r\n"
-                                 "+OK 1 300016\r\n+OK 300016 octets\r\nSubject: x\r\n\r\n" +
-                                 std::string(300000, 'b') + "\r\n.\r\n+OK noop\r\n+OK bye\r\n";
-    EXPECT_EQ(Converse(services, input, 1), expected);
-    EXPECT_EQ(Converse(services, input, input.size()), expected);
-    EXPECT_EQ(Converse(services, input, 7), expected);
-    }
-}
-
-TEST(Pop3ConnectionTest, AClientThatStopsReadingIsLetGoAfterTheSilenceLimit) {
+// Runs `check` with bob's one message stored scrambled (copied through the
+// session) and plain (handed to the kernel straight from the file).
+template <typename Check>
+void ForEachStoreKind(const std::string& message, Check check) {
     testing::RunFlagScope running;
     testing::TempFolder folder;
     for (const std::uint8_t key : {std::uint8_t{0x3C}, std::uint8_t{0}}) {
@@ -70,7 +52,25 @@ TEST(Pop3ConnectionTest, AClientThatStopsReadingIsLetGoAfterTheSilenceLimit) {
         testing::FakeServices services(folder.path());
         services.key = key;
         services.accounts["bob"] = {"secret"};
-        services.AddMessage(0, std::string(8 << 20, 'b') + "\r\n", 1);
+        services.AddMessage(0, message, 1);
+        check(services);
+    }
+}
+
+TEST(Pop3ConnectionTest, TrickleAndPipelinedInputGiveTheSameReplies) {
+    ForEachStoreKind("Subject: x\r\n\r\n" + std::string(300000, 'b') + "\r\n", [](testing::FakeServices& services) {
+        const std::string input = "USER bob\r\nPASS secret\nSTAT\r\nRETR 1\r\nNOOP\r\nQUIT\r\n";
+        const std::string expected = "+OK QuorvexServer 5.3 POP3 Service Ready\r\n+OK welcome here\r\n+OK \r\n"
+                                     "+OK 1 300016\r\n+OK 300016 octets\r\nSubject: x\r\n\r\n" +
+                                     std::string(300000, 'b') + "\r\n.\r\n+OK noop\r\n+OK bye\r\n";
+        EXPECT_EQ(Converse(services, input, 1), expected);
+        EXPECT_EQ(Converse(services, input, input.size()), expected);
+        EXPECT_EQ(Converse(services, input, 7), expected);
+    });
+}
+
+TEST(Pop3ConnectionTest, AClientThatStopsReadingIsLetGoAfterTheSilenceLimit) {
+    ForEachStoreKind(std::string(8 << 20, 'b') + "\r\n", [](testing::FakeServices& services) {
         int ends[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
         UniqueFd server(ends[0]), client(ends[1]);
@@ -82,12 +82,12 @@ TEST(Pop3ConnectionTest, AClientThatStopsReadingIsLetGoAfterTheSilenceLimit) {
             ended.set_value();
         });
         const std::string input = "USER bob\r\nPASS secret\r\nRETR 1\r\n";
-        ASSERT_EQ(::send(client.get(), input.data(), input.size(), MSG_NOSIGNAL), static_cast<ssize_t>(input.size()));
+        EXPECT_EQ(::send(client.get(), input.data(), input.size(), MSG_NOSIGNAL), static_cast<ssize_t>(input.size()));
         const bool let_go = ended.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
         ::shutdown(client.get(), SHUT_RDWR);  // ends a session that still waits, so the test cannot hang
         session.join();
         EXPECT_TRUE(let_go);
-    }
+    });
 }
 
 }  // namespace
