@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,10 +36,13 @@ void Report(std::string_view text) {
     std::fflush(stderr);
 }
 
-// Why the last call of this thread failed, in one sentence for the
-// caller's own message; empty after a success or when nothing more can be
-// said than that it failed.
-thread_local std::string g_last_reason;
+// Why the last call failed, in one sentence for the caller's own message;
+// empty after a success or when nothing more can be said than that it
+// failed. Calls run one at a time. Not thread-local: an unloaded library's
+// thread-local block leaves a stale entry behind that the leak checker's
+// scan of the threads trips over, and the program calls from one thread.
+std::mutex g_calls;
+std::string g_last_reason;
 
 void ReportError(std::string_view what, int error) {
     char code[48];
@@ -192,6 +196,7 @@ extern "C" __attribute__((visibility("default"))) int Vendrel(const char* name, 
                                                               const char* document, int script) {
     // Nothing may leave a C export as an exception.
     try {
+        const std::lock_guard one_at_a_time(quorvex::vdir::g_calls);
         return quorvex::vdir::Apply(name != nullptr ? name : "", folder, document, script);
     } catch (const std::exception& fault) {
         quorvex::vdir::Report(fault.what());

@@ -16,10 +16,10 @@ extern "C" {
  * server accepted it, else 0 with everything left as it was. */
 int Vendrel(const char* name, const char* folder, const char* document, int script);
 
-/* After a call of Vendrel that returned 0 on this thread: one sentence on
- * why, when more can be said than that it failed (a module the web server
- * lacks, no web server configuration folder); otherwise "". The text stays
- * valid until the thread's next call of Vendrel. */
+/* After a call of Vendrel that returned 0: one sentence on why, when more
+ * can be said than that it failed (a module the web server lacks, no web
+ * server configuration folder); otherwise "". The text stays valid until
+ * the next call of Vendrel. */
 const char* VendrelLastError(void);
 
 #ifdef __cplusplus
