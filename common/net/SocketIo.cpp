@@ -5,8 +5,10 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 
 #include "common/ErrorLog.h"
 #include "common/RunFlag.h"
@@ -142,7 +144,10 @@ LineStatus ReceiveTextLine(int fd, std::string& line, const SocketTimeouts& time
     return status;
 }
 
-bool SendBuffer(int fd, std::string_view data, const SocketTimeouts& timeouts) {
+namespace {
+
+bool SendWithin(int fd, std::string_view data, const SocketTimeouts& timeouts,
+                std::optional<std::chrono::steady_clock::time_point> due) {
     std::string_view rest = data;
     int idle_slices = 0;
     do {
@@ -155,14 +160,34 @@ bool SendBuffer(int fd, std::string_view data, const SocketTimeouts& timeouts) {
         }
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        int wait_ms = timeouts.slice_ms;
+        if (due) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                errno = ETIMEDOUT;
+                return false;
+            }
+            wait_ms = static_cast<int>(std::min<std::chrono::milliseconds::rep>(wait_ms, left.count()));
+        }
         pollfd watch{fd, POLLOUT, 0};
-        const int ready = ::poll(&watch, 1, timeouts.slice_ms);
+        const int ready = ::poll(&watch, 1, wait_ms);
         if (ready < 0 && errno != EINTR) return false;
         // A peer that stops reading must not hold the session for ever.
         if (ready == 0 && ++idle_slices > timeouts.idle_slices) return false;
     } while (!rest.empty());
     DumpSocketTraffic(data);
     return true;
+}
+
+}  // namespace
+
+bool SendBuffer(int fd, std::string_view data, const SocketTimeouts& timeouts) {
+    return SendWithin(fd, data, timeouts, std::nullopt);
+}
+
+bool SendBufferBy(int fd, std::string_view data, const SocketTimeouts& timeouts,
+                  std::chrono::steady_clock::time_point due) {
+    return SendWithin(fd, data, timeouts, due);
 }
 
 bool SendLine(int fd, std::string_view text, bool append_crlf) {

@@ -5,6 +5,7 @@
 // creates or closes the socket it is given.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -95,6 +96,10 @@ LineStatus ReceiveTextLine(int fd, std::string& line, const SocketTimeouts& time
 // session for ever). Short sends are continued; the block is dumped once
 // it is all sent.
 bool SendBuffer(int fd, std::string_view data, const SocketTimeouts& timeouts = kDefaultSocketTimeouts);
+// The same, and the whole block must be taken by `due`, however the peer
+// takes its bytes; false with errno ETIMEDOUT after that.
+bool SendBufferBy(int fd, std::string_view data, const SocketTimeouts& timeouts,
+                  std::chrono::steady_clock::time_point due);
 
 // The same, under the names the sessions use.
 inline bool SendText(int fd, std::string_view text) { return SendBuffer(fd, text); }

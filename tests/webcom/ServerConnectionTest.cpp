@@ -193,6 +193,31 @@ TEST_F(SocketPairTest, ALineMustEndWithinItsDeadlineHoweverItsBytesTrickle) {
     }
 }
 
+TEST_F(SocketPairTest, SentDataMustBeTakenWithinTheDeadlineHoweverTheServerReads) {
+    using namespace std::chrono_literals;
+    for (const bool trickle : {false, true}) {  // a server that reads, or one that takes a byte now and then
+        SCOPED_TRACE(trickle ? "trickling reader" : "reader");
+        Pair(300ms);
+        std::atomic<bool> stop{false};
+        const auto start = std::chrono::steady_clock::now();
+        std::thread reader([&] {  // for 3 s at most, so a sender without a deadline cannot hang the test
+            char block[65536];
+            while (!stop && std::chrono::steady_clock::now() - start < 3s &&
+                   ::recv(peer.get(), block, trickle ? 1 : sizeof block, MSG_DONTWAIT) != 0)
+                std::this_thread::sleep_for(trickle ? 10ms : 1ms);
+        });
+        const bool sent = connection.SendData(std::string(1 << 20, 'x'));
+        const auto took = std::chrono::steady_clock::now() - start;
+        stop = true;
+        reader.join();
+        EXPECT_EQ(sent, !trickle);
+        if (trickle) {
+            EXPECT_EQ(connection.LastError(), ETIMEDOUT);
+            EXPECT_LT(took, 1300ms);
+        }
+    }
+}
+
 TEST_F(SocketPairTest, OnlyLinesThatMayBeSentGoOut) {
     EXPECT_TRUE(connection.SendCommand("STAT"));
     EXPECT_FALSE(connection.SendCommand("DELE 1\r\nDELE 2"));

@@ -98,10 +98,14 @@ bool ServerConnection::SendCommand(std::string_view line) {
 
 bool ServerConnection::SendData(std::string_view bytes) {
     if (!CheckConnected()) return false;
-    errno = 0;
-    if (!SendBuffer(fd_.get(), bytes, timeouts_)) {
-        Fail(errno != 0 ? errno : EPIPE);
-        return false;
+    while (!bytes.empty()) {
+        const std::string_view piece = bytes.substr(0, kSendPiece);
+        errno = 0;
+        if (!SendBufferBy(fd_.get(), piece, timeouts_, Clock::now() + line_deadline_)) {
+            Fail(errno != 0 ? errno : EPIPE);
+            return false;
+        }
+        bytes.remove_prefix(piece.size());
     }
     return true;
 }

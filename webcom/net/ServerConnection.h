@@ -5,7 +5,8 @@
 // connection's own buffer, so a large message costs a few big receives
 // instead of two system calls per line. Every line has a deadline that
 // counts from the first wait for it to its line end, so a server that
-// trickles a byte now and then cannot hold a call for longer than that.
+// trickles a byte now and then cannot hold a call for longer than that;
+// sent data has the same bound per piece.
 // Connections are always direct: the component never uses the mail
 // server's outgoing proxy.
 #pragma once
@@ -23,6 +24,8 @@ namespace quorvex::webcom {
 
 // How long one line from a server may take, however its bytes arrive.
 inline constexpr std::chrono::milliseconds kLineDeadline{60000};
+// Sent data goes out in pieces of this size, each within the line deadline.
+inline constexpr std::size_t kSendPiece = 64 * 1024;
 
 // The line deadline of connections opened from now on (kLineDeadline
 // unless a test of the component's time limits set a shorter one).
@@ -53,8 +56,10 @@ public:
     // connection is then closed, since the dialogue can no longer be
     // trusted.
     bool SendCommand(std::string_view line);
-    // Sends bytes as they are (message data). False, with the connection
-    // closed, when not everything went out.
+    // Sends bytes as they are (message data). Each piece of kSendPiece
+    // bytes must be taken within the line deadline, so a server that reads
+    // a byte now and then cannot hold an upload. False, with the connection
+    // closed, when not everything went out (ETIMEDOUT: too slowly).
     bool SendData(std::string_view bytes);
 
     // One reply line without its line end. A line whose end does not come
