@@ -368,6 +368,51 @@ def test_a_forwarded_address_is_throttled_and_the_front_ends_other_users_are_not
     assert "address=127.0.0.1 " not in log
 
 
+def test_a_full_login_table_still_locks_new_addresses(tmp_path):
+    """The guard follows 20 addresses here (the program's 10,000 made small).
+    Once 20 forwarded addresses are locked, a new address on POP3 is locked
+    by its tenth wrong password, and new addresses on SMTP AUTH and the
+    account server with it: none of them logs in with the right password."""
+    home = Home(tmp_path)
+    home.set("WebMail", "IP", "127.0.0.1;127.0.0.9")
+    capacity = 20
+    with home.start(extra_env={"QUORVEX_CLIENT_TABLE_SIZE": str(capacity)}) as program:
+        program.wait_serving()
+        for n in range(capacity):
+            for _ in range(10):
+                with raw(home.admin, "127.0.0.1") as c:
+                    assert c.ask("LOGIN#demo:10.8.0.%d#guess" % n) == "-ERR password incorrect"
+
+        def pop3_login(password):
+            pop = Pop3From(home.pop3, "127.0.0.5")
+            pop.user("demo")
+            try:
+                return pop.pass_(password)
+            except poplib.error_proto as error:
+                return error.args[0]
+            finally:
+                pop.close()
+
+        def smtp_login(password):
+            with smtp_from(home, "127.0.0.7") as client:
+                try:
+                    return client.login("demo", password)[0]
+                except smtplib.SMTPAuthenticationError as error:
+                    return error.smtp_code
+
+        for _ in range(10):
+            assert pop3_login("guess") == b"-ERR the password incorrect"
+        assert pop3_login("demo") == b"-ERR the password incorrect"
+        assert smtp_login("demo") == 535
+        with raw(home.admin, "127.0.0.9") as c:
+            assert c.ask("LOGIN#demo#demo") == "-ERR password incorrect"
+        assert program.stop()[0] == 0
+    log = home.system_log()
+    assert log.count("login locked: address=10.8.0.") == capacity
+    assert log.count("login locked: address=127.0.0.5 failures=10 within=300s refused for 300s, "
+                     "and every address beyond the %d followed" % capacity) == 1
+
+
 def daily_log(home, prefix):
     text = ""
     folder = os.path.join(home.path, "log")
