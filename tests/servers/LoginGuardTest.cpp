@@ -26,9 +26,9 @@ struct GuardFixture : ::testing::Test {
         options.log = [this](std::string_view line) { lines.emplace_back(line); };
         return options;
     }
-    void Fail(std::string_view address, int times) {
+    void Fail(const std::string& address, int times) {
         for (int i = 0; i < times; ++i)
-            guard.RecordFailure(kLoginServicePop3, {std::string(address)}, "bob", LoginOutcome::kWrongPassword);
+            guard.RecordFailure(kLoginServicePop3, {address}, "bob", LoginOutcome::kWrongPassword);
     }
 };
 
@@ -112,7 +112,7 @@ TEST_F(GuardFixture, WebMailLoginsCountAgainstTheForwardedAddress) {
 }
 
 // An IPv6 client is one /64: its addresses share one count.
-TEST(LoginGuardKeys, IpV6ClientsAreCountedByTheirNetwork) {
+TEST_F(GuardFixture, IpV6ClientsAreCountedByTheirNetwork) {
     const std::pair<std::string, std::string> cases[] = {
         {"2001:db8:1:2::1", "2001:db8:1:2::/64"},
         {"2001:DB8:1:2:ffff:ffff:ffff:ffff", "2001:db8:1:2::/64"},
@@ -121,6 +121,9 @@ TEST(LoginGuardKeys, IpV6ClientsAreCountedByTheirNetwork) {
         {"host.test", "host.test"},
     };
     for (const auto& [address, key] : cases) EXPECT_EQ(CountingKey(address), key) << address;
+    for (int i = 1; i <= 10; ++i) Fail("2001:db8:1:2::" + std::to_string(i), 1);
+    EXPECT_TRUE(guard.IsLocked({"2001:db8:1:2:ffff::1"}));
+    EXPECT_FALSE(guard.IsLocked({"2001:db8:1:3::1"}));
 }
 
 // With every place taken by locked addresses, newcomers share one count:
