@@ -34,21 +34,12 @@ SignUpLimit::Reservation::~Reservation() {
     if (limit_ != nullptr) limit_->signups_.TakeBack(client_, at_);
 }
 
-namespace {
-
-ClientCounterOptions CounterOptions(const SignUpLimitOptions& options) {
-    ClientCounterOptions counter;
-    counter.limit = options.max_accounts;
-    counter.window = options.window;
-    counter.capacity = options.max_addresses;
-    counter.now = options.now;
-    return counter;
-}
-
-}  // namespace
-
 SignUpLimit::SignUpLimit(SignUpLimitOptions options)
-    : options_(std::move(options)), signups_(CounterOptions(options_)) {}
+    : options_(std::move(options)),
+      signups_({.limit = options_.max_accounts,
+                .window = options_.window,
+                .capacity = options_.max_addresses,
+                .now = options_.now}) {}
 
 SignUpLimit::Reservation SignUpLimit::Reserve(const ClientSource& client, std::string_view account) {
     const ClientCounter::Count count = signups_.Add(client);

@@ -37,22 +37,13 @@ std::string LoginLockLine(const ClientSource& client, int failures, std::chrono:
     return line;
 }
 
-namespace {
-
-ClientCounterOptions CounterOptions(const LoginGuardOptions& options) {
-    ClientCounterOptions counter;
-    counter.limit = options.max_failures;
-    counter.window = options.window;
-    counter.hold = options.lock;
-    counter.capacity = options.max_addresses;
-    counter.now = options.now;
-    return counter;
-}
-
-}  // namespace
-
 LoginGuard::LoginGuard(LoginGuardOptions options)
-    : options_(std::move(options)), failures_(CounterOptions(options_)) {}
+    : options_(std::move(options)),
+      failures_({.limit = options_.max_failures,
+                 .window = options_.window,
+                 .hold = options_.lock,
+                 .capacity = options_.max_addresses,
+                 .now = options_.now}) {}
 
 void LoginGuard::Log(std::string_view line) const {
     if (options_.log) {

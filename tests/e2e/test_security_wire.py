@@ -332,6 +332,18 @@ def test_password_guessing_is_logged_and_locked(tmp_path):
     assert "guess-" not in log and b"guess-" not in err
 
 
+def pop3_reply(home, user, password, source):
+    """The server's answer to PASS after USER, from `source`."""
+    pop = Pop3From(home.pop3, source)
+    pop.user(user)
+    try:
+        return pop.pass_(password)
+    except poplib.error_proto as error:
+        return error.args[0]
+    finally:
+        pop.close()
+
+
 def test_a_forwarded_address_is_throttled_and_the_front_ends_other_users_are_not(tmp_path):
     """127.0.0.1 is the web-mail front end: guesses it forwards for one user's
     address lock that address on every service, while its other users, its
@@ -340,14 +352,7 @@ def test_a_forwarded_address_is_throttled_and_the_front_ends_other_users_are_not
     front_end = "127.0.0.1"
 
     def pop3_login(user, password, source=front_end):
-        pop = Pop3From(home.pop3, source)
-        pop.user(user)
-        try:
-            return pop.pass_(password)
-        except poplib.error_proto as error:
-            return error.args[0]
-        finally:
-            pop.close()
+        return pop3_reply(home, user, password, source)
 
     with home.start() as program:
         program.wait_serving()
@@ -380,20 +385,9 @@ def test_a_full_login_table_still_locks_new_addresses(tmp_path):
             for _ in range(10):
                 with raw(home.admin, "127.0.0.1") as c:
                     assert c.ask("LOGIN#demo:10.8.0.%d#guess" % n) == "-ERR password incorrect"
-
-        def pop3_login(password):
-            pop = Pop3From(home.pop3, "127.0.0.5")
-            pop.user("demo")
-            try:
-                return pop.pass_(password)
-            except poplib.error_proto as error:
-                return error.args[0]
-            finally:
-                pop.close()
-
         for _ in range(10):
-            assert pop3_login("guess") == b"-ERR the password incorrect"
-        assert pop3_login("demo") == b"-ERR the password incorrect"
+            assert pop3_reply(home, "demo", "guess", "127.0.0.5") == b"-ERR the password incorrect"
+        assert pop3_reply(home, "demo", "demo", "127.0.0.5") == b"-ERR the password incorrect"
         with smtp_from(home, "127.0.0.7") as client, pytest.raises(smtplib.SMTPAuthenticationError):
             client.login("demo", "demo")
         with raw(home.admin, "127.0.0.9") as c:
