@@ -48,7 +48,7 @@ void AccountServer::InstallHandler() {
 
 void AccountServer::RunConnection(Job& job) {
     SocketLineChannel channel(job.socket.get(), kDefaultSocketTimeouts, job.idle_limit, *job.activity);
-    RequestContext context(channel, job.client.HostText(), notices_,
+    RequestContext context(channel, ConnectionClient(job.client.HostText(), job.from_web_mail), notices_,
                            [](std::string_view text) { WriteSystemLog(CurrentLogSettings(), text); });
     context.SetActivity(*job.activity);
     AccountServerSession(context).Run();

@@ -16,7 +16,6 @@
 #include "mailmodel/account/EmailPOP3Remote.h"
 #include "mailmodel/account/NewAccountName.h"
 #include "mailmodel/provision/AccountProvision.h"
-#include "servers/address/AddressRules.h"
 
 namespace quorvex::accountserver {
 
@@ -110,7 +109,7 @@ std::string_view SignUpRefusalReply(NewAccountRefusal refusal) {
 }  // namespace
 
 void AccountServerSession::Run() {
-    if (!IsWebMailAddress(context_.client())) {
+    if (!context_.web_mail()) {
         context_.Log("ACCOUNT CONNECTION REFUSED " + context_.client());
         context_.Reply(kReplyIllegalConnection);
         return;

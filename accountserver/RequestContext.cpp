@@ -4,7 +4,6 @@
 #include "accountserver/AccountProtocol.h"
 #include "common/AccountName.h"
 #include "mailmodel/account/AccountConfig.h"
-#include "servers/address/AddressRules.h"
 #include "servers/logins/AccountLogin.h"
 
 namespace quorvex::accountserver {
@@ -18,11 +17,11 @@ LineStatus SocketLineChannel::ReadLine(std::string& line) {
 
 bool SocketLineChannel::SendLine(std::string_view text) { return quorvex::SendLine(fd_, text); }
 
-RequestContext::RequestContext(LineChannel& channel, std::string client_address, NoticeSink* notices,
+RequestContext::RequestContext(LineChannel& channel, ConnectionClient client, NoticeSink* notices,
                                std::function<void(std::string_view)> system_log, LoginGuard* logins,
                                SignUpLimit* signups)
     : channel_(channel),
-      client_(std::move(client_address)),
+      client_(std::move(client)),
       notices_(notices),
       system_log_(std::move(system_log)),
       logins_(logins != nullptr ? *logins : ProcessLoginGuard()),
@@ -54,11 +53,8 @@ bool RequestContext::ReadCommand(std::string& line) {
 
 std::string RequestContext::CutForwardedSuffix(std::string_view account_text) {
     const std::string_view account = CutColonSuffix(account_text);
-    forwarded_.clear();
-    if (account.size() < account_text.size()) {
-        forwarded_ = account_text.substr(account.size() + 1);
-        activity_->ForwardedClient(forwarded_);
-    }
+    const bool suffix = account.size() < account_text.size();
+    client_.Forward(suffix ? account_text.substr(account.size() + 1) : std::string_view());
     return std::string(account);
 }
 
@@ -68,7 +64,7 @@ void RequestContext::LoginFailed(std::string_view account, LoginOutcome outcome)
     logins_.RecordFailure(kLoginServiceAccount, Origin(), account, outcome);
 }
 
-std::string RequestContext::Source() const { return IsWebMailAddress(client_) ? "WebMail" : client_; }
+std::string RequestContext::Source() const { return web_mail() ? "WebMail" : client(); }
 
 void RequestContext::ShowMessage(std::string_view what, std::string_view text) {
     std::string line(what);

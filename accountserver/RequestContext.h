@@ -50,10 +50,11 @@ inline constexpr std::string_view kReplyLineTooLong = "-ERR line too long";
 
 class RequestContext {
 public:
-    // `notices` may be null: nothing is posted. `system_log` may be empty.
-    // `logins` and `signups` null: the process's failed-login guard and
-    // sign-up limit.
-    RequestContext(LineChannel& channel, std::string client_address, NoticeSink* notices,
+    // `client`: the connection's peer and whether it is a web-mail front
+    // end. `notices` may be null: nothing is posted. `system_log` may be
+    // empty. `logins` and `signups` null: the process's failed-login guard
+    // and sign-up limit.
+    RequestContext(LineChannel& channel, ConnectionClient client, NoticeSink* notices,
                    std::function<void(std::string_view)> system_log = {}, LoginGuard* logins = nullptr,
                    SignUpLimit* signups = nullptr);
 
@@ -71,7 +72,8 @@ public:
     bool ReadCommand(std::string& line);
     bool Reply(std::string_view text) { return channel_.SendLine(text); }
 
-    const std::string& client() const { return client_; }
+    const std::string& client() const { return client_.connection(); }
+    bool web_mail() const { return client_.web_mail(); }
     // "WebMail" for a listed web-mail front end, else the dotted address.
     std::string Source() const;
     NoticeSink* notices() const { return notices_; }
@@ -92,7 +94,10 @@ public:
 
     // Where the request reports progress (a login, an accepted line of a
     // dialogue, a command that changed something).
-    void SetActivity(SessionActivity& activity) { activity_ = &activity; }
+    void SetActivity(SessionActivity& activity) {
+        activity_ = &activity;
+        client_.SetActivity(activity);
+    }
     void Progress() { activity_->Progress(); }
     // The account of an account text without the ":" suffix a web-mail
     // page appends (cut at the last colon). The suffix, the address of the
@@ -101,7 +106,7 @@ public:
     std::string CutForwardedSuffix(std::string_view account_text);
     // The client this request counts against: the forwarded address, or
     // the connection's (ClientSource.h).
-    ClientSource Origin() const { return logins_.Source(client_, forwarded_); }
+    const ClientSource& Origin() const { return client_.client(); }
 
     // The failed-login guard for this client: whether its logins are
     // refused now, and a failure to log and count.
@@ -111,12 +116,11 @@ public:
 
 private:
     LineChannel& channel_;
-    std::string client_;
+    ConnectionClient client_;
     NoticeSink* notices_;
     std::function<void(std::string_view)> system_log_;
     LoginGuard& logins_;
     SignUpLimit& signups_;
-    std::string forwarded_;
     SessionActivity* activity_ = &NoSessionActivity();
 };
 

@@ -1,20 +1,20 @@
 // New accounts per client: at most kMaxSignUps within kSignUpWindow from one
 // client address (the address a web-mail front end forwards for its user,
-// else the connection's own, ClientSource.h). A sign-up takes its place
-// before its dialogue and gives it back when it creates nothing, so sign-ups
-// running side by side cannot pass the limit together. A refusal writes one
-// line to the system log and to standard error.
+// else the connection's own, ClientSource.h), counted as the login guard
+// counts failures (ClientCounter.h: an IPv6 client by its /64, bounded
+// memory). A sign-up takes its place before its dialogue and gives it back
+// when it creates nothing, so sign-ups running side by side cannot pass the
+// limit together. A refusal writes one line to the system log and to
+// standard error.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
+#include "servers/logins/ClientCounter.h"
 #include "servers/logins/ClientSource.h"
 
 namespace quorvex::accountserver {
@@ -23,21 +23,23 @@ inline constexpr int kMaxSignUps = 10;
 inline constexpr std::chrono::seconds kSignUpWindow{3600};
 
 // "sign-up refused: address=<address> [via=<front end>] account=<account>
-// accounts=<n> within=<s>s"
+// accounts=<n> within=<s>s" (the shared count's refusal adds
+// SharedCountNote)
 std::string SignUpRefusedLine(const ClientSource& client, std::string_view account, int accounts,
                               std::chrono::seconds window);
 
 struct SignUpLimitOptions {
     int max_accounts = kMaxSignUps;
     std::chrono::seconds window = kSignUpWindow;
-    // Addresses followed at once; beyond it the longest quiet ones go first.
-    std::size_t max_addresses = 10000;
+    // Addresses with a count of their own; beyond them, addresses share
+    // one count (ClientCounter.h).
+    std::size_t max_addresses = kClientTableCapacity;
     std::function<std::chrono::steady_clock::time_point()> now;  // empty: the steady clock
     std::function<void(std::string_view line)> log;               // empty: system log and standard error
 };
 
 class SignUpLimit {
-    using Clock = std::chrono::steady_clock;
+    using Clock = ClientCounter::Clock;
 
 public:
     // One new account's place; given back when destroyed unless kept.
@@ -54,11 +56,11 @@ public:
 
     private:
         friend class SignUpLimit;
-        Reservation(SignUpLimit* limit, std::string address, Clock::time_point at)
-            : limit_(limit), address_(std::move(address)), at_(at) {}
+        Reservation(SignUpLimit* limit, ClientSource client, Clock::time_point at)
+            : limit_(limit), client_(std::move(client)), at_(at) {}
 
         SignUpLimit* limit_ = nullptr;
-        std::string address_;
+        ClientSource client_;
         Clock::time_point at_{};
     };
 
@@ -71,12 +73,8 @@ public:
     void Clear();
 
 private:
-    void Release(const std::string& address, Clock::time_point at);
-    void Prune(Clock::time_point now);  // with mutex_ held
-
     SignUpLimitOptions options_;
-    std::mutex mutex_;
-    std::unordered_map<std::string, std::deque<Clock::time_point>> entries_;  // oldest first
+    ClientCounter signups_;
 };
 
 // The limit of the running program.

@@ -32,10 +32,6 @@ int ServerSmtpServices::NextTempNumber() {
     return hooks_.next_temp_number ? hooks_.next_temp_number() : NextQueueId(queue_.folder(), QUEUE_COUNTER_TEMP_SMTP);
 }
 
-bool ServerSmtpServices::IsWebMailAddress(std::string_view dotted_address) {
-    return quorvex::IsWebMailAddress(dotted_address) != 0;
-}
-
 bool ServerSmtpServices::AccountExists(std::string_view account) {
     return IsValidAccountName(account) && Accounts().Exists(account);
 }
@@ -51,7 +47,7 @@ std::string ServerSmtpServices::NewTempMessagePath() {
 }
 
 void ServerSmtpServices::Log(std::string_view peer, std::string_view text) {
-    const std::string_view shown = IsWebMailAddress(peer) ? std::string_view("WebMail") : peer;
+    const std::string_view shown = IsWebMailAddress(peer) != 0 ? std::string_view("WebMail") : peer;
     WriteSmtpLog(CurrentLogSettings(), shown, text, notices_);
 }
 

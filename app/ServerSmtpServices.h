@@ -38,7 +38,6 @@ public:
     // SmtpServices
     std::shared_ptr<const CServerSettings> Settings() override;
     int ClassifyAddress(std::string_view address) override;
-    bool IsWebMailAddress(std::string_view dotted_address) override;
     LoginChecks& Logins() override { return logins_; }
     bool AccountExists(std::string_view account) override;
     std::string AccountInterMail(std::string_view account) override;

@@ -15,7 +15,8 @@ public:
     virtual ~SessionActivity() = default;
     virtual void Progress() {}
     virtual void Waiting(bool waiting) { static_cast<void>(waiting); }
-    // The text as the front end sent it; the slot decides whether to trust it.
+    // The client a web-mail front end's connection speaks for from now on
+    // (its own address again when it forwards none).
     virtual void ForwardedClient(std::string_view address) { static_cast<void>(address); }
 };
 

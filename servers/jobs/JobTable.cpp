@@ -354,6 +354,7 @@ void JobTable::JobWorkerThread(int index) {
         job.slot = index;
         job.kind = slot.kind;
         job.client = slot.client;
+        job.from_web_mail = slot.from_web_mail;
         job.socket = std::move(slot.socket);
         job.account = slot.account;
         job.idle_limit = [this] { return CurrentIdleLimit(); };

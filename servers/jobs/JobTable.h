@@ -81,6 +81,10 @@ struct Job {
     int slot = -1;
     JobKind kind = JOB_SMTP;
     PeerAddress client;
+    // The client is a web-mail front end, that speaks for its users: the
+    // table's one answer, which the session's log lines, logins and slot
+    // key all follow (ConnectionClient).
+    bool from_web_mail = false;
     UniqueFd socket;
     std::string account;
     IdleLimit idle_limit;  // the session's current idle limit (the table's)

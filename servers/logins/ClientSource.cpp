@@ -16,11 +16,16 @@ std::optional<std::string> ForwardedAddress(std::string_view forwarded) {
     return address->HostText();
 }
 
-ClientSource ResolveClientSource(std::string_view connection, std::string_view forwarded, bool from_web_mail) {
-    if (from_web_mail) {
-        if (auto address = ForwardedAddress(forwarded)) return {std::move(*address), std::string(connection)};
-    }
-    return {std::string(connection), {}};
+ConnectionClient::ConnectionClient(std::string connection, bool web_mail)
+    : connection_(std::move(connection)), web_mail_(web_mail), client_(connection_) {}
+
+void ConnectionClient::Forward(std::string_view forwarded) {
+    if (!web_mail_) return;
+    auto address = ForwardedAddress(forwarded);
+    ClientSource client = address ? ClientSource(std::move(*address), connection_) : ClientSource(connection_);
+    if (client == client_) return;
+    client_ = std::move(client);
+    activity_->ForwardedClient(client_.address);
 }
 
 void AppendVisible(std::string& line, std::string_view text) {

@@ -1,16 +1,19 @@
-// The client a login or a sign-up counts against. A web-mail front end
-// connects for all its users and forwards each user's address (POP3 "USER
-// name:address", the ":" suffix of the account server's account texts, the
-// web-mail HELO): from a web-mail address that forwarded address is the
-// client, and the front end is named beside it. A forwarded text from any
-// other connection, or one that is not an IP address, counts for nothing:
-// the client is then the connection's own address.
+// The client a connection's logins, sign-ups, log lines and job slot count
+// against. A web-mail front end connects for all its users and forwards
+// each user's address (POP3 "USER name:address", the ":" suffix of the
+// account server's account texts, the web-mail HELO): from a front end
+// that forwarded address is the client, and the front end is named beside
+// it. A forwarded text from any other connection, or one that is not an IP
+// address, counts for nothing: the client is then the connection's own
+// address.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "common/net/SessionActivity.h"
 
 namespace quorvex {
 
@@ -29,8 +32,36 @@ struct ClientSource {
 // a NUL byte). Blanks and tabs around it do not count.
 std::optional<std::string> ForwardedAddress(std::string_view forwarded);
 
-// `forwarded` may be empty (the request forwards nothing).
-ClientSource ResolveClientSource(std::string_view connection, std::string_view forwarded, bool from_web_mail);
+// Who one connection speaks for. Whether its peer is a web-mail front end
+// is decided once, when the connection is accepted (the job table's
+// answer), and every part of the session asks this object: the logs, the
+// login guard, the sign-up limit and the job slot see one client.
+class ConnectionClient {
+public:
+    // `connection`: the peer's address; `web_mail`: whether it is a
+    // web-mail front end.
+    explicit ConnectionClient(std::string connection, bool web_mail = false);
+
+    const std::string& connection() const { return connection_; }
+    bool web_mail() const { return web_mail_; }
+    const ClientSource& client() const { return client_; }
+
+    // Where a change of client is reported (the job slot keys its
+    // connection by it).
+    void SetActivity(SessionActivity& activity) { activity_ = &activity; }
+
+    // The text a request forwards for its user (empty: none) names the
+    // client from now on: from a front end, an address names that address
+    // and anything else the front end itself; from any other connection it
+    // changes nothing.
+    void Forward(std::string_view forwarded);
+
+private:
+    std::string connection_;
+    bool web_mail_ = false;
+    ClientSource client_;
+    SessionActivity* activity_ = &NoSessionActivity();
+};
 
 // Appends the text with every byte outside printable ASCII (the blank and
 // the backslash included) written as \xNN: a log field stays one field of

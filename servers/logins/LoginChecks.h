@@ -18,9 +18,6 @@ public:
     // Any name may come here, listed or not: the check costs the same for
     // every one.
     virtual LoginOutcome Check(std::string_view account, std::string_view password) = 0;
-    // The client a login from `connection` counts against, when it
-    // forwards the address `forwarded` (empty: none) for its user.
-    virtual ClientSource Source(std::string_view connection, std::string_view forwarded) = 0;
     // True while logins of the client are refused without a check.
     virtual bool Locked(const ClientSource& client) = 0;
     // Logs a failed login and counts it against the client.
@@ -35,9 +32,6 @@ public:
 
     LoginOutcome Check(std::string_view account, std::string_view password) override {
         return CheckAccountLogin(account, password);
-    }
-    ClientSource Source(std::string_view connection, std::string_view forwarded) override {
-        return ProcessLoginGuard().Source(connection, forwarded);
     }
     bool Locked(const ClientSource& client) override { return ProcessLoginGuard().IsLocked(client); }
     void Failed(const ClientSource& client, std::string_view account, LoginOutcome outcome) override {

@@ -1,9 +1,6 @@
 // Failed-login lines and the per-address lock.
 #include "servers/logins/LoginGuard.h"
 
-#include <algorithm>
-
-#include "servers/address/AddressRules.h"
 #include "servers/logs/ServerLogs.h"
 
 namespace quorvex {
@@ -40,14 +37,13 @@ std::string LoginLockLine(const ClientSource& client, int failures, std::chrono:
     return line;
 }
 
-LoginGuard::LoginGuard(LoginGuardOptions options) : options_(std::move(options)) {}
-
-LoginGuard::Clock::time_point LoginGuard::Now() const { return options_.now ? options_.now() : Clock::now(); }
-
-ClientSource LoginGuard::Source(std::string_view connection, std::string_view forwarded) const {
-    const bool web_mail = options_.web_mail ? options_.web_mail(connection) : IsWebMailAddress(connection) != 0;
-    return ResolveClientSource(connection, forwarded, web_mail);
-}
+LoginGuard::LoginGuard(LoginGuardOptions options)
+    : options_(std::move(options)),
+      failures_({.limit = options_.max_failures,
+                 .window = options_.window,
+                 .hold = options_.lock,
+                 .capacity = options_.max_addresses,
+                 .now = options_.now}) {}
 
 void LoginGuard::Log(std::string_view line) const {
     if (options_.log) {
@@ -57,59 +53,27 @@ void LoginGuard::Log(std::string_view line) const {
     }
 }
 
-bool LoginGuard::IsLocked(const ClientSource& client) {
-    const Clock::time_point now = Now();
-    std::lock_guard lock(mutex_);
-    const auto it = entries_.find(client.address);
-    return it != entries_.end() && now < it->second.locked_until;
-}
+bool LoginGuard::IsLocked(const ClientSource& client) { return failures_.Closed(client); }
 
 void LoginGuard::RecordFailure(std::string_view service, const ClientSource& client, std::string_view account,
                                LoginOutcome outcome) {
     Log(FailedLoginLine(service, client, account, outcome));
-    const Clock::time_point now = Now();
-    bool locked_now = false;
-    {
-        std::lock_guard lock(mutex_);
-        Entry& entry = entries_[client.address];
-        if (now < entry.locked_until) return;  // already locked: the lock runs its time
-        entry.failures.push_back(now);
-        while (!entry.failures.empty() && entry.failures.front() + options_.window <= now) entry.failures.pop_front();
-        if (static_cast<int>(entry.failures.size()) >= options_.max_failures) {
-            entry.failures.clear();
-            entry.locked_until = now + options_.lock;
-            locked_now = true;
-        }
-        if (entries_.size() > options_.max_addresses) Prune(now);
-    }
-    if (locked_now) Log(LoginLockLine(client, options_.max_failures, options_.window, options_.lock));
+    // A failure while locked counts for nothing: the lock runs its time.
+    const ClientCounter::Count count = failures_.Add(client);
+    if (count.result != ClientCounter::Result::kReachedLimit) return;
+    std::string line = LoginLockLine(client, options_.max_failures, options_.window, options_.lock);
+    if (count.shared) line += SharedCountNote(failures_.options().capacity);
+    Log(line);
 }
 
-void LoginGuard::Prune(Clock::time_point now) {
-    std::erase_if(entries_, [&](const auto& item) {
-        const Entry& entry = item.second;
-        return now >= entry.locked_until &&
-               (entry.failures.empty() || entry.failures.back() + options_.window <= now);
-    });
-    // Still too many: forget unlocked addresses, those with the oldest last failure first.
-    while (entries_.size() > options_.max_addresses) {
-        auto oldest = entries_.end();
-        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-            if (now < it->second.locked_until) continue;
-            if (oldest == entries_.end() || it->second.failures.back() < oldest->second.failures.back()) oldest = it;
-        }
-        if (oldest == entries_.end()) break;  // every one is locked: keep them
-        entries_.erase(oldest);
-    }
-}
-
-void LoginGuard::Clear() {
-    std::lock_guard lock(mutex_);
-    entries_.clear();
-}
+void LoginGuard::Clear() { failures_.Clear(); }
 
 LoginGuard& ProcessLoginGuard() {
-    static LoginGuard guard;
+    static LoginGuard guard([] {
+        LoginGuardOptions options;
+        options.max_addresses = ProcessClientTableCapacity();
+        return options;
+    }());
     return guard;
 }
 

@@ -8,19 +8,18 @@
 // service's usual failure reply and without a password check; the lock is
 // logged once. A web-mail front end logs in for all its users: a login it
 // forwards a user's address for counts against that address, one without
-// against the front end's own (ClientSource.h). The guard never sees a
-// password.
+// against the front end's own (ClientSource.h). An IPv6 client is counted
+// by its /64 network, and the memory the guard takes stays bounded however
+// many addresses guess (ClientCounter.h). The guard never sees a password.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
+#include "servers/logins/ClientCounter.h"
 #include "servers/logins/ClientSource.h"
 
 namespace quorvex {
@@ -52,7 +51,8 @@ inline constexpr std::chrono::seconds kLoginLockTime{300};
 std::string FailedLoginLine(std::string_view service, const ClientSource& client, std::string_view account,
                             LoginOutcome outcome);
 // "login locked: address=<address> [via=<front end>] failures=<n>
-// within=<s>s refused for <s>s"
+// within=<s>s refused for <s>s" (the shared count's lock adds
+// SharedCountNote)
 std::string LoginLockLine(const ClientSource& client, int failures, std::chrono::seconds window,
                           std::chrono::seconds lock);
 
@@ -60,13 +60,10 @@ struct LoginGuardOptions {
     int max_failures = kMaxFailedLogins;
     std::chrono::seconds window = kFailedLoginWindow;
     std::chrono::seconds lock = kLoginLockTime;
-    // Addresses followed at once; beyond it the oldest quiet ones are
-    // forgotten first, so memory stays bounded under a spread attack.
-    std::size_t max_addresses = 10000;
+    // Addresses with a count of their own; beyond them, addresses share
+    // one count (ClientCounter.h).
+    std::size_t max_addresses = kClientTableCapacity;
     std::function<std::chrono::steady_clock::time_point()> now;  // empty: the steady clock
-    // Whether a connection's address is a web-mail front end, whose
-    // forwarded addresses count. Empty: [WebMail] IP of the settings.
-    std::function<bool(std::string_view address)> web_mail;
     std::function<void(std::string_view line)> log;               // empty: system log and standard error
 };
 
@@ -74,9 +71,6 @@ class LoginGuard {
 public:
     explicit LoginGuard(LoginGuardOptions options = {});
 
-    // The client of a login from `connection` that forwards `forwarded`
-    // (empty: none).
-    ClientSource Source(std::string_view connection, std::string_view forwarded) const;
     // True while logins of the client are refused.
     bool IsLocked(const ClientSource& client);
     // Logs the failure and counts it against the client; the failure that
@@ -85,21 +79,14 @@ public:
                        LoginOutcome outcome);
     // Forgets every address.
     void Clear();
+    // Addresses with a count of their own now.
+    std::size_t Followed() { return failures_.Followed(); }
 
 private:
-    using Clock = std::chrono::steady_clock;
-    struct Entry {
-        std::deque<Clock::time_point> failures;  // within the window, oldest first
-        Clock::time_point locked_until{};
-    };
-
-    Clock::time_point Now() const;
     void Log(std::string_view line) const;
-    void Prune(Clock::time_point now);  // with mutex_ held
 
     LoginGuardOptions options_;
-    std::mutex mutex_;
-    std::unordered_map<std::string, Entry> entries_;
+    ClientCounter failures_;
 };
 
 // The guard of the running program.

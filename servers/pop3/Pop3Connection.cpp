@@ -147,7 +147,7 @@ void RelayPop3Proxy(int client_fd, const std::string& user, const std::string& h
     RelayBetweenSockets(client_fd, remote.get(), options.relay_timeouts);
 }
 
-void RunPop3Connection(int fd, std::string client_address, Pop3Services& services, Pop3SessionSettings settings,
+void RunPop3Connection(int fd, ConnectionClient client, Pop3Services& services, Pop3SessionSettings settings,
                        const Pop3ConnectionOptions& options) {
     // Replies are flushed whole; without this a short end line could wait
     // for the client's delayed acknowledgement of the body.
@@ -159,7 +159,7 @@ void RunPop3Connection(int fd, std::string client_address, Pop3Services& service
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof slice);
 
     SocketOutput out(fd, options.timeouts);
-    Pop3Session session(services, out, std::move(settings), std::move(client_address));
+    Pop3Session session(services, out, std::move(settings), std::move(client));
     session.SetActivity(*options.activity);
     Pop3Step step = session.Start();
     LineReader reader(fd, options.timeouts, options.idle_limit);

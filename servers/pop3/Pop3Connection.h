@@ -25,7 +25,7 @@ struct Pop3ConnectionOptions {
 };
 
 // Does not close `fd`.
-void RunPop3Connection(int fd, std::string client_address, Pop3Services& services, Pop3SessionSettings settings,
+void RunPop3Connection(int fd, ConnectionClient client, Pop3Services& services, Pop3SessionSettings settings,
                        const Pop3ConnectionOptions& options = {});
 
 // The mail-proxy relay: logs in to `host` as `user` for the client and then

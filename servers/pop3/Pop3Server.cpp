@@ -40,7 +40,8 @@ void Pop3Server::RunConnection(Job& job) {
     options.proxy = OutgoingProxy(*settings);
     if (!options.idle_limit) options.idle_limit = job.idle_limit;
     options.activity = job.activity;
-    RunPop3Connection(job.socket.get(), job.client.HostText(), services, SessionSettingsFrom(*settings), options);
+    RunPop3Connection(job.socket.get(), ConnectionClient(job.client.HostText(), job.from_web_mail), services,
+                      SessionSettingsFrom(*settings), options);
 }
 
 }  // namespace quorvex::pop3

@@ -63,12 +63,8 @@ const Pop3Session::Command Pop3Session::kCommands[] = {
 };
 
 Pop3Session::Pop3Session(Pop3Services& services, Pop3Output& out, Pop3SessionSettings settings,
-                         std::string client_address)
-    : services_(services),
-      out_(out),
-      settings_(std::move(settings)),
-      client_address_(std::move(client_address)),
-      log_address_(client_address_) {}
+                         ConnectionClient client)
+    : services_(services), out_(out), settings_(std::move(settings)), client_(std::move(client)) {}
 
 Pop3Step Pop3Session::Reply(std::string_view text) {
     return out_.Send(text) ? Pop3Step::kContinue : Pop3Step::kClose;
@@ -138,7 +134,7 @@ Pop3Step Pop3Session::FailedTry(std::string_view reply) {
 Pop3Step Pop3Session::OnUser(std::string_view argument) {
     if (argument.size() > kMaxUserArgument) {
         Reply(kUserTooLong);
-        services_.Log(log_address_, kLogUserTooLong);
+        services_.Log(LogAddress(), kLogUserTooLong);
         return Pop3Step::kClose;
     }
     // The gateway's user is served only when the hand-off is switched on;
@@ -146,20 +142,19 @@ Pop3Step Pop3Session::OnUser(std::string_view argument) {
     if (EqualsNoCase(argument, kAntiVirusUser) && settings_.AntiVirusEnabled) return BeginAntiVirus();
 
     std::string name = AsciiLowerCase(argument);
-    services_.Log(log_address_, name);
+    services_.Log(LogAddress(), name);
     // The failed-login line names the account as the client gave it.
     given_user_ = argument;
-    // "name:address" names the address the log lines of this session show
-    // (a web-mail front end passes its user's address this way), and the
-    // client its logins count against.
-    forwarded_.clear();
+    // "name:address": a web-mail front end names the user it speaks for,
+    // whom the session's log lines, logins and slot count against from
+    // now on; from any other client the suffix is only cut off.
+    std::string forwarded;
     if (const std::size_t colon = name.find(':'); colon != std::string::npos) {
-        log_address_ = name.substr(colon + 1, kMaxUserArgument);
-        forwarded_ = log_address_;
-        activity_->ForwardedClient(log_address_);
+        forwarded = name.substr(colon + 1, kMaxUserArgument);
         name.resize(colon);
         given_user_.resize(colon);
     }
+    client_.Forward(forwarded);
 
     user_.clear();
     attempted_user_ = name;
@@ -188,11 +183,11 @@ Pop3Step Pop3Session::OnUser(std::string_view argument) {
 Pop3Step Pop3Session::OnPass(std::string_view argument) {
     if (argument.size() > kMaxPasswordArgument) {
         Reply(kPasswordTooLong);
-        services_.Log(log_address_, kLogPasswordTooLong);
+        services_.Log(LogAddress(), kLogPasswordTooLong);
         return Pop3Step::kClose;
     }
     // A locked client is refused like a wrong password, without a check.
-    const ClientSource client = services_.Logins().Source(client_address_, forwarded_);
+    const ClientSource& client = client_.client();
     if (services_.Logins().Locked(client)) return FailedTry(kPasswordIncorrect);
     // The check runs for unknown names too, so that they cost the same.
     LoginOutcome outcome = services_.Logins().Check(attempted_user_, argument);
@@ -205,7 +200,7 @@ Pop3Step Pop3Session::OnPass(std::string_view argument) {
     // Reported to the system log and standard error, and shown in the POP3
     // log beside the session's other lines.
     services_.Logins().Failed(client, given_user_, outcome);
-    services_.Log(log_address_, FailedLoginLine(kLoginServicePop3, client, given_user_, outcome));
+    services_.Log(LogAddress(), FailedLoginLine(kLoginServicePop3, client, given_user_, outcome));
     return FailedTry(kPasswordIncorrect);
 }
 
@@ -354,7 +349,7 @@ UniqueFd Pop3Session::OpenMessage(std::string_view command, int number, const Po
     path = services_.MessagePath(account_, message.FileNumber);
     UniqueFd file = message_folder_.Open(path);
     if (!file) {
-        services_.Log(log_address_,
+        services_.Log(LogAddress(),
                       std::string(command) + " " + std::to_string(number) + " of " + account_ + ": cannot open " + path);
     }
     return file;
@@ -502,16 +497,18 @@ Pop3Step Pop3Session::CmdSete(std::string_view args) {
 // ---- anti-virus mode ----------------------------------------------------
 
 Pop3Step Pop3Session::BeginAntiVirus() {
-    bool passes = client_address_ == settings_.GateAddress;
+    // The gateway is the connection's own peer, whatever a USER forwarded.
+    const std::string& peer = client_.connection();
+    bool passes = peer == settings_.GateAddress;
     if (!passes && !IsDottedIpv4(settings_.GateAddress)) {
         const std::optional<std::string> resolved = services_.ResolveHost(settings_.GateAddress);
-        passes = resolved && *resolved == client_address_;
+        passes = resolved && *resolved == peer;
     }
     if (!passes) {
         Reply(kIllegalConnection);
         return Pop3Step::kClose;
     }
-    anti_virus_ = std::make_unique<AntiVirusDialogue>(services_, out_, settings_.AntiVirusFolder, log_address_);
+    anti_virus_ = std::make_unique<AntiVirusDialogue>(services_, out_, settings_.AntiVirusFolder, LogAddress());
     phase_ = Phase::kAntiVirus;
     return Reply(kOk);
 }

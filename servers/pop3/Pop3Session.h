@@ -45,13 +45,15 @@ enum class Pop3Step {
 
 class Pop3Session {
 public:
-    Pop3Session(Pop3Services& services, Pop3Output& out, Pop3SessionSettings settings,
-                std::string client_address);
+    Pop3Session(Pop3Services& services, Pop3Output& out, Pop3SessionSettings settings, ConnectionClient client);
 
     // Where the session reports progress (a login, a retrieved, deleted,
     // moved or marked message, a queued collection) and the client a
     // web-mail front end names after USER.
-    void SetActivity(SessionActivity& activity) { activity_ = &activity; }
+    void SetActivity(SessionActivity& activity) {
+        activity_ = &activity;
+        client_.SetActivity(activity);
+    }
 
     // Sends the greeting. kClose when it could not be sent.
     Pop3Step Start();
@@ -64,7 +66,8 @@ public:
     const std::string& RelayHost() const { return relay_host_; }
     // The account logged in ("" before PASS succeeded).
     const std::string& Account() const { return account_; }
-    const std::string& LogAddress() const { return log_address_; }
+    // The source of the session's log lines: the client (ConnectionClient).
+    const std::string& LogAddress() const { return client_.client().address; }
 
 private:
     enum class Phase {
@@ -140,9 +143,7 @@ private:
     SessionActivity* activity_ = &NoSessionActivity();
     Pop3Output& out_;
     Pop3SessionSettings settings_;
-    std::string client_address_;
-    std::string log_address_;
-    std::string forwarded_;  // the address the last USER forwarded ("name:address"); else empty
+    ConnectionClient client_;
     Phase phase_ = Phase::kAuthorization;
     std::string user_;     // lower-cased name after USER; empty when it may not log in
     std::string attempted_user_;  // the name USER gave, lower-cased, for the password check

@@ -76,11 +76,12 @@ void SmtpServerConnection(Job& job, SmtpServices& services) {
     ConnectionLimits limits;
     limits.idle_limit = job.idle_limit;
     limits.activity = job.activity;
-    RunSmtpConnection(job.socket.get(), job.client.HostText(), services, limits);
+    const ConnectionClient client(job.client.HostText(), job.from_web_mail);
+    RunSmtpConnection(job.socket.get(), client, services, limits);
 }
 
-bool RunSmtpConnection(int fd, std::string client_address, SmtpServices& services, const ConnectionLimits& limits) {
-    SmtpSession session(services, std::move(client_address));
+bool RunSmtpConnection(int fd, ConnectionClient client, SmtpServices& services, const ConnectionLimits& limits) {
+    SmtpSession session(services, std::move(client));
     session.SetActivity(*limits.activity);
     if (!SendBuffer(fd, session.Start(), limits.timeouts)) return false;
     LineReader reader(fd, limits.timeouts, limits.idle_limit);

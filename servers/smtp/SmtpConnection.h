@@ -24,7 +24,7 @@ struct ConnectionLimits {
 };
 
 // Returns true after QUIT or a proxy hand-off that ran. Does not close `fd`.
-bool RunSmtpConnection(int fd, std::string client_address, SmtpServices& services,
+bool RunSmtpConnection(int fd, ConnectionClient client, SmtpServices& services,
                        const ConnectionLimits& limits = {});
 
 // The job entry of a JOB_SMTP slot: the session on the job's socket, which

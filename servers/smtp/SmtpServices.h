@@ -34,7 +34,6 @@ public:
     virtual std::shared_ptr<const CServerSettings> Settings() = 0;
 
     virtual int ClassifyAddress(std::string_view address) = 0;
-    virtual bool IsWebMailAddress(std::string_view dotted_address) = 0;
     // AUTH LOGIN's checks: kAccepted when the account exists, is enabled,
     // is not a group and the password (or its stored digest) matches; the
     // lock of a guessing address; the report of a failure.

@@ -61,14 +61,14 @@ const SmtpSession::CommandRow SmtpSession::kCommands[] = {
     {SmtpVerb::kOther, kAnyCommandState, &SmtpSession::OnUnknown},
 };
 
-SmtpSession::SmtpSession(SmtpServices& services, std::string client_address)
-    : services_(services), client_address_(std::move(client_address)), peer_(client_address_) {}
+SmtpSession::SmtpSession(SmtpServices& services, ConnectionClient client)
+    : services_(services), client_(std::move(client)), peer_(client_.connection()) {}
 
 std::string SmtpSession::Start() {
     settings_ = services_.Settings();
     std::string out;
-    if (settings_->IPBlockEnable != 0 && IsAddressBlocked(settings_->IPList, client_address_)) {
-        End(out, FormatReply(kIpBlockedFormat, {client_address_}));
+    if (settings_->IPBlockEnable != 0 && IsAddressBlocked(settings_->IPList, client_.connection())) {
+        End(out, FormatReply(kIpBlockedFormat, {client_.connection()}));
         return out;
     }
     if (settings_->HideWelcomeMessage != 0) {
@@ -158,13 +158,14 @@ void SmtpSession::OnHelo(const SmtpCommand& command, std::string& out) {
     }
     if (state_ == SmtpState::kBeforeHelo) activity_->Progress();
     helo_ = command.argument;
+    client_.Forward(ForwardedAddress());
     ResetTransaction();
     out.append(command.verb == SmtpVerb::kEhlo ? kEhlo : kWelcome);
 }
 
 bool SmtpSession::TakeWebMailHelo(std::string& out) {
     // A web-mail front end names its end user: account:address:copy:draft.
-    if (!services_.IsWebMailAddress(client_address_)) {
+    if (!client_.web_mail()) {
         End(out, kIllegalConnection);
         return false;
     }
@@ -182,8 +183,8 @@ bool SmtpSession::TakeWebMailHelo(std::string& out) {
     }
     copy_flag_ = fields.copy;
     draft_flag_ = fields.draft;
-    peer_ = fields.address;
-    activity_->ForwardedClient(fields.address);
+    // The address as the HELO made it the client (ConnectionClient).
+    peer_ = client_.client().address;
     helo_ = fields.account;
     webmail_helo_ = true;
     return true;
@@ -465,7 +466,7 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
     }
     // A locked client is refused like a wrong password, without a check.
     // A failed login changes nothing of the session.
-    const ClientSource client = services_.Logins().Source(client_address_, ForwardedAddress());
+    const ClientSource& client = client_.client();
     if (services_.Logins().Locked(client)) {
         CountError(out, kAuthFailed);
         return;

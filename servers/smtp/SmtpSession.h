@@ -62,12 +62,15 @@ struct SmtpTransaction {
 
 class SmtpSession {
 public:
-    SmtpSession(SmtpServices& services, std::string client_address);
+    SmtpSession(SmtpServices& services, ConnectionClient client);
 
     // Where the session reports progress (a first HELO, an accepted sender,
     // recipient or AUTH, message text, a delivered message) and the client
     // a web-mail HELO names.
-    void SetActivity(SessionActivity& activity) { activity_ = &activity; }
+    void SetActivity(SessionActivity& activity) {
+        activity_ = &activity;
+        client_.SetActivity(activity);
+    }
 
     // The greeting, or the refusal of a blocked client (then Finished()).
     // Takes the settings the whole session works with.
@@ -141,8 +144,10 @@ private:
     bool ended_cleanly_ = false;
     std::optional<ProxyRequest> proxy_;
 
-    std::string client_address_;  // the connection's own peer address
-    std::string peer_;            // what logs and the trace header show
+    // The connection's peer and the client a web-mail HELO names, whom
+    // logins count against from that HELO on.
+    ConnectionClient client_;
+    std::string peer_;  // what logs and the trace header show: the client, from MAIL FROM on
     std::string helo_;
     bool authenticated_ = false;
     std::string auth_address_;  // the address AUTH LOGIN logged in as

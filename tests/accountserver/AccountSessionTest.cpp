@@ -9,6 +9,7 @@
 #include "accountserver/AccountSession.h"
 #include "accountserver/SignUpLimit.h"
 #include "accountserver/Table.h"
+#include "servers/address/AddressRules.h"
 #include "servers/logins/LoginGuard.h"
 #include "common/PasswordDigest.h"
 #include "common/RunFlag.h"
@@ -53,7 +54,9 @@ std::vector<std::string> SignUpLines(const std::string& name, const std::string&
 class AccountSessionTest : public quorvex::testing::MailDataTest {
 protected:
     std::vector<std::string> Run(ScriptedChannel& channel, const std::string& client = "127.0.0.1") {
-        RequestContext context(channel, client, nullptr, [this](std::string_view line) { log.emplace_back(line); },
+        // The job table's answer for the connection: the settings' front ends.
+        const ConnectionClient connection(client, IsWebMailAddress(client) != 0);
+        RequestContext context(channel, connection, nullptr, [this](std::string_view line) { log.emplace_back(line); },
                                &logins, &signups);
         context.SetActivity(activity);
         AccountServerSession(context).Run();
@@ -70,7 +73,6 @@ protected:
     SignUpLimit signups{SignUpOptions()};
     LoginGuardOptions GuardOptions() {
         LoginGuardOptions options;
-        options.web_mail = [](std::string_view address) { return address == "127.0.0.1"; };
         options.log = [this](std::string_view line) { login_log.emplace_back(line); };
         return options;
     }

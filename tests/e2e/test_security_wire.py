@@ -332,6 +332,18 @@ def test_password_guessing_is_logged_and_locked(tmp_path):
     assert "guess-" not in log and b"guess-" not in err
 
 
+def pop3_reply(home, user, password, source):
+    """The server's answer to PASS after USER, from `source`."""
+    pop = Pop3From(home.pop3, source)
+    pop.user(user)
+    try:
+        return pop.pass_(password)
+    except poplib.error_proto as error:
+        return error.args[0]
+    finally:
+        pop.close()
+
+
 def test_a_forwarded_address_is_throttled_and_the_front_ends_other_users_are_not(tmp_path):
     """127.0.0.1 is the web-mail front end: guesses it forwards for one user's
     address lock that address on every service, while its other users, its
@@ -340,14 +352,7 @@ def test_a_forwarded_address_is_throttled_and_the_front_ends_other_users_are_not
     front_end = "127.0.0.1"
 
     def pop3_login(user, password, source=front_end):
-        pop = Pop3From(home.pop3, source)
-        pop.user(user)
-        try:
-            return pop.pass_(password)
-        except poplib.error_proto as error:
-            return error.args[0]
-        finally:
-            pop.close()
+        return pop3_reply(home, user, password, source)
 
     with home.start() as program:
         program.wait_serving()
@@ -366,6 +371,32 @@ def test_a_forwarded_address_is_throttled_and_the_front_ends_other_users_are_not
     assert log.count(line) == 10
     assert log.count("login locked: address=10.9.9.9 via=127.0.0.1 failures=10 ") == 1
     assert "address=127.0.0.1 " not in log
+
+
+def test_a_full_login_table_still_locks_new_addresses(tmp_path):
+    """With 20 addresses followed (10,000 made small) and all of them locked, a new
+    address is locked by its tenth wrong password, and the others beyond with it."""
+    home = Home(tmp_path)
+    home.set("WebMail", "IP", "127.0.0.1;127.0.0.9")
+    capacity = 20
+    with home.start(extra_env={"QUORVEX_CLIENT_TABLE_SIZE": str(capacity)}) as program:
+        program.wait_serving()
+        for n in range(capacity):
+            for _ in range(10):
+                with raw(home.admin, "127.0.0.1") as c:
+                    assert c.ask("LOGIN#demo:10.8.0.%d#guess" % n) == "-ERR password incorrect"
+        for _ in range(10):
+            assert pop3_reply(home, "demo", "guess", "127.0.0.5") == b"-ERR the password incorrect"
+        assert pop3_reply(home, "demo", "demo", "127.0.0.5") == b"-ERR the password incorrect"
+        with smtp_from(home, "127.0.0.7") as client, pytest.raises(smtplib.SMTPAuthenticationError):
+            client.login("demo", "demo")
+        with raw(home.admin, "127.0.0.9") as c:
+            assert c.ask("LOGIN#demo#demo") == "-ERR password incorrect"
+        assert program.stop()[0] == 0
+    log = home.system_log()
+    assert log.count("login locked: address=10.8.0.") == capacity
+    assert log.count("login locked: address=127.0.0.5 failures=10 within=300s refused for 300s, "
+                     "and every address beyond the %d followed" % capacity) == 1
 
 
 def daily_log(home, prefix):

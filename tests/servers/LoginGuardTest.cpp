@@ -1,9 +1,12 @@
 // The failed-login guard with a clock the test moves: the log line, the
 // lock after ten failures within five minutes, its five minutes, the
-// client a web-mail front end forwards and the bounded memory.
+// client a web-mail front end forwards and the bounded memory that never
+// stops locking.
 #include "servers/logins/LoginGuard.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace quorvex {
 namespace {
@@ -20,13 +23,12 @@ struct GuardFixture : ::testing::Test {
         LoginGuardOptions options;
         options.max_addresses = max_addresses;
         options.now = [this] { return now; };
-        options.web_mail = [](std::string_view address) { return address == "127.0.0.1"; };
         options.log = [this](std::string_view line) { lines.emplace_back(line); };
         return options;
     }
-    void Fail(std::string_view address, int times) {
+    void Fail(const std::string& address, int times) {
         for (int i = 0; i < times; ++i)
-            guard.RecordFailure(kLoginServicePop3, {std::string(address)}, "bob", LoginOutcome::kWrongPassword);
+            guard.RecordFailure(kLoginServicePop3, {address}, "bob", LoginOutcome::kWrongPassword);
     }
 };
 
@@ -80,43 +82,76 @@ TEST_F(GuardFixture, SlowGuessingIsNeverLocked) {
 TEST_F(GuardFixture, WebMailLoginsCountAgainstTheForwardedAddress) {
     struct Case {
         std::string connection;
+        bool web_mail;
         std::string forwarded;
         ClientSource source;
     };
     const Case cases[] = {
-        {"127.0.0.1", "10.9.9.9", {"10.9.9.9", "127.0.0.1"}},
-        {"127.0.0.1", " 10.9.9.9", {"10.9.9.9", "127.0.0.1"}},
-        {"127.0.0.1", "2001:DB8:0::1", {"2001:db8::1", "127.0.0.1"}},
-        {"127.0.0.1", "", {"127.0.0.1", ""}},
-        {"127.0.0.1", "010.9.9.9", {"127.0.0.1", ""}},  // one address, one spelling
-        {"127.0.0.1", "host.test", {"127.0.0.1", ""}},
-        {"127.0.0.1", std::string("10.9.9.9\0", 9), {"127.0.0.1", ""}},
-        {"192.0.2.5", "10.9.9.9", {"192.0.2.5", ""}},  // only a web-mail front end forwards
+        {"127.0.0.1", true, "10.9.9.9", {"10.9.9.9", "127.0.0.1"}},
+        {"127.0.0.1", true, " 10.9.9.9", {"10.9.9.9", "127.0.0.1"}},
+        {"127.0.0.1", true, "2001:DB8:0::1", {"2001:db8::1", "127.0.0.1"}},
+        {"127.0.0.1", true, "", {"127.0.0.1", ""}},
+        {"127.0.0.1", true, "010.9.9.9", {"127.0.0.1", ""}},  // one address, one spelling
+        {"127.0.0.1", true, "host.test", {"127.0.0.1", ""}},
+        {"127.0.0.1", true, std::string("10.9.9.9\0", 9), {"127.0.0.1", ""}},
+        {"192.0.2.5", false, "10.9.9.9", {"192.0.2.5", ""}},  // only a web-mail front end forwards
     };
-    for (const Case& c : cases) EXPECT_EQ(guard.Source(c.connection, c.forwarded), c.source) << c.forwarded;
+    for (const Case& c : cases) {
+        ConnectionClient client(c.connection, c.web_mail);
+        client.Forward("10.1.1.1");
+        client.Forward(c.forwarded);  // the latest forward names the client
+        EXPECT_EQ(client.client(), c.source) << c.forwarded;
+    }
 
-    const ClientSource guesser = guard.Source("127.0.0.1", "10.9.9.9");
+    const ClientSource guesser("10.9.9.9", "127.0.0.1");
     for (int i = 0; i < 10; ++i) guard.RecordFailure(kLoginServicePop3, guesser, "bob", LoginOutcome::kWrongPassword);
     EXPECT_EQ(lines.back(), LoginLockLine(guesser, 10, 300s, 300s));
-    EXPECT_TRUE(guard.IsLocked(guard.Source("127.0.0.1", "10.9.9.9")));
-    EXPECT_FALSE(guard.IsLocked(guard.Source("::1", "10.9.9.9")));  // not a front end: its own address
-    EXPECT_FALSE(guard.IsLocked(guard.Source("127.0.0.1", "10.9.9.8")));
-    EXPECT_FALSE(guard.IsLocked(guard.Source("127.0.0.1", "")));
-    // Logins that forward nothing count against the front end itself.
-    Fail("127.0.0.1", 10);
-    EXPECT_TRUE(guard.IsLocked(guard.Source("127.0.0.1", "")));
-    EXPECT_FALSE(guard.IsLocked(guard.Source("127.0.0.1", "10.9.9.8")));
+    EXPECT_TRUE(guard.IsLocked({"10.9.9.9"}));
+    EXPECT_FALSE(guard.IsLocked({"10.9.9.8", "127.0.0.1"}));
+    EXPECT_FALSE(guard.IsLocked({"127.0.0.1"}));
 }
 
-TEST_F(GuardFixture, ManyAddressesStayBoundedAndLocksAreKept) {
-    LoginGuard small(Options(100));
-    for (int i = 0; i < 10; ++i) small.RecordFailure(kLoginServiceSmtp, {"192.0.2.1"}, "x", LoginOutcome::kWrongPassword);
-    for (int i = 0; i < 5000; ++i) {
-        now += 1ms;
-        small.RecordFailure(kLoginServiceSmtp, {"10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256)}, "x",
-                            LoginOutcome::kWrongPassword);
-    }
+// An IPv6 client is one /64: its addresses share one count.
+TEST_F(GuardFixture, IpV6ClientsAreCountedByTheirNetwork) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"2001:db8:1:2::1", "2001:db8:1:2::/64"},
+        {"2001:DB8:1:2:ffff:ffff:ffff:ffff", "2001:db8:1:2::/64"},
+        {"::ffff:192.0.2.7", "192.0.2.7"},
+        {"192.0.2.7", "192.0.2.7"},
+        {"host.test", "host.test"},
+    };
+    for (const auto& [address, key] : cases) EXPECT_EQ(CountingKey(address), key) << address;
+    for (int i = 1; i <= 10; ++i) Fail("2001:db8:1:2::" + std::to_string(i), 1);
+    EXPECT_TRUE(guard.IsLocked({"2001:db8:1:2:ffff::1"}));
+    EXPECT_FALSE(guard.IsLocked({"2001:db8:1:3::1"}));
+}
+
+// With every place taken by locked addresses, newcomers share one count:
+// the tenth failure among them locks them all, each place of a locked
+// address is kept until its lock ends, and the table never grows.
+TEST_F(GuardFixture, FullTableStillLocksNewAddresses) {
+    LoginGuard small(Options(50));
+    const auto fail = [&](const std::string& address, int times) {
+        for (int i = 0; i < times; ++i)
+            small.RecordFailure(kLoginServiceSmtp, {address}, "x", LoginOutcome::kWrongPassword);
+    };
+    for (int i = 0; i < 60; ++i) fail("10.0.0." + std::to_string(i), 10);
+    EXPECT_EQ(small.Followed(), 50u);
+    EXPECT_TRUE(small.IsLocked({"10.0.0.0"}));
+    EXPECT_TRUE(small.IsLocked({"10.0.0.59"}));
+    const auto locks =
+        std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("login locked"); });
+    EXPECT_EQ(locks, 51);
+    const std::string shared_lock = LoginLockLine({"10.0.0.50"}, 10, 300s, 300s) + SharedCountNote(50);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), shared_lock), lines.end());
+    EXPECT_TRUE(small.IsLocked({"192.0.2.1"}));  // one that never guessed is refused with them
+    now += 300s;
+    fail("192.0.2.1", 9);  // the locks ended: a newcomer has a place of its own again
+    EXPECT_FALSE(small.IsLocked({"192.0.2.1"}));
+    fail("192.0.2.1", 1);
     EXPECT_TRUE(small.IsLocked({"192.0.2.1"}));
+    EXPECT_FALSE(small.IsLocked({"192.0.2.2"}));
+    EXPECT_EQ(small.Followed(), 1u);
     small.Clear();
     EXPECT_FALSE(small.IsLocked({"192.0.2.1"}));
 }

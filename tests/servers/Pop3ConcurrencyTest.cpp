@@ -83,7 +83,7 @@ TEST(Pop3ConcurrencyTest, TwentyReadersWhileSmtpDelivers) {
     smtp::ServerSmtpServices smtp_services(std::move(hooks), notices, queue);
     server.Start([&](JobTable& jobs, Pop3Server&) {
         jobs.SetHandler(JOB_SMTP, [&](Job& job) {
-            smtp::RunSmtpConnection(job.socket.get(), job.client.HostText(), smtp_services);
+            smtp::RunSmtpConnection(job.socket.get(), ConnectionClient(job.client.HostText()), smtp_services);
         });
     });
     CSmtpServer smtp_listener(server.jobs());

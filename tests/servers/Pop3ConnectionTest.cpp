@@ -23,7 +23,8 @@ std::string Converse(testing::FakeServices& services, const std::string& input, 
     int ends[2];
     EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
     UniqueFd server(ends[0]), client(ends[1]);
-    std::thread session([&] { RunPop3Connection(server.get(), "192.0.2.1", services, Pop3SessionSettings{}); });
+    std::thread session(
+        [&] { RunPop3Connection(server.get(), ConnectionClient("192.0.2.1"), services, Pop3SessionSettings{}); });
     for (std::size_t at = 0; at < input.size(); at += piece) {
         const std::string chunk = input.substr(at, piece);
         EXPECT_EQ(::send(client.get(), chunk.data(), chunk.size(), MSG_NOSIGNAL), static_cast<ssize_t>(chunk.size()));
@@ -78,7 +79,7 @@ TEST(Pop3ConnectionTest, AClientThatStopsReadingIsLetGoAfterTheSilenceLimit) {
         options.timeouts = {20, 5};
         std::promise<void> ended;
         std::thread session([&] {
-            RunPop3Connection(server.get(), "192.0.2.1", services, Pop3SessionSettings{}, options);
+            RunPop3Connection(server.get(), ConnectionClient("192.0.2.1"), services, Pop3SessionSettings{}, options);
             ended.set_value();
         });
         const std::string input = "USER bob\r\nPASS secret\r\nRETR 1\r\n";

@@ -29,7 +29,8 @@ protected:
 
     // Starts a session and returns the greeting.
     std::string Open(const std::string& client = "192.0.2.7") {
-        session = std::make_unique<Pop3Session>(services, out, settings, client);
+        const bool web_mail = services.webmail_peers.count(client) != 0;
+        session = std::make_unique<Pop3Session>(services, out, settings, ConnectionClient(client, web_mail));
         activity = RecordedActivity{};
         session->SetActivity(activity);
         EXPECT_EQ(session->Start(), Pop3Step::kContinue);
@@ -149,6 +150,7 @@ TEST_F(Pop3SessionTest, FailedLoginsAreReportedAndLockedAddressesRefused) {
     EXPECT_EQ(services.failed_logins.size(), 4u);
     // A web-mail front end's login counts against the address it forwards.
     services.webmail_peers.insert("192.0.2.7");
+    Open("192.0.2.7");
     Say("USER bob:10.9.9.9");
     Say("PASS wrong");
     EXPECT_EQ(services.failed_logins.back(), "10.9.9.9 bob wrong-password");
@@ -163,15 +165,25 @@ TEST_F(Pop3SessionTest, OverLongLineInTheTransactionIsAnsweredAndSkipped) {
     EXPECT_EQ(Say("NOOP"), "+OK noop\r\n");
 }
 
-TEST_F(Pop3SessionTest, LogAddressFromUserArgument) {
-    Open("192.0.2.7");
-    EXPECT_EQ(Say("USER Bob:10.0.0.9"), "+OK welcome here\r\n");
-    EXPECT_EQ(Say("PASS secret"), "+OK \r\n");
-    ASSERT_FALSE(services.log.empty());
-    EXPECT_EQ(services.log.front(), "192.0.2.7 bob:10.0.0.9");
-    EXPECT_EQ(session->LogAddress(), "10.0.0.9");
-    EXPECT_EQ(activity.forwarded, std::vector<std::string>{"10.0.0.9"});
-    EXPECT_EQ(session->Account(), "bob");
+// "USER name:address" from a web-mail front end makes that address the
+// session's client, for its log lines, its logins and its slot; from any
+// other client the suffix is cut off and changes nothing.
+TEST_F(Pop3SessionTest, OnlyAFrontEndNamesTheClient) {
+    services.webmail_peers.insert("192.0.2.80");
+    for (const std::string connection : {"192.0.2.80", "192.0.2.7"}) {
+        const bool front_end = connection == "192.0.2.80";
+        const std::string client = front_end ? "10.0.0.9" : connection;
+        services.log.clear();
+        Open(connection);
+        EXPECT_EQ(Say("USER Bob:10.0.0.9"), "+OK welcome here\r\n");
+        EXPECT_EQ(Say("PASS wrong"), "-ERR the password incorrect\r\n");
+        EXPECT_EQ(Say("PASS secret"), "+OK \r\n");
+        EXPECT_EQ(services.log.front(), connection + " bob:10.0.0.9");
+        EXPECT_EQ(services.log.back().substr(0, client.size() + 1), client + " ");
+        EXPECT_EQ(services.failed_logins.back(), client + " Bob wrong-password");
+        EXPECT_EQ(activity.forwarded, front_end ? std::vector<std::string>{client} : std::vector<std::string>{});
+        EXPECT_EQ(session->Account(), "bob");
+    }
 }
 
 TEST_F(Pop3SessionTest, MailProxyNamesTheRelay) {
@@ -441,7 +453,7 @@ TEST_F(Pop3MailboxTest, CorruptCountsNeverReachBeyondTheRecords) {
     } lying(folder.path());
     lying.accounts["bob"] = {"secret"};
     lying.AddMessage(0, "x\r\n", 1);
-    Pop3Session s(lying, out, settings, "192.0.2.1");
+    Pop3Session s(lying, out, settings, ConnectionClient("192.0.2.1"));
     s.Start();
     s.OnLine("USER bob");
     s.OnLine("PASS secret");

@@ -75,7 +75,8 @@ protected:
         ServerRunFlag = 1;
         services = std::make_unique<ServerSmtpServices>(notices, queue);
         jobs.SetHandler(JOB_SMTP, [this](Job& job) {
-            RunSmtpConnection(job.socket.get(), job.client.HostText(), *services, limits);
+            const ConnectionClient client(job.client.HostText(), job.from_web_mail);
+            RunSmtpConnection(job.socket.get(), client, *services, limits);
         });
         jobs.CreateWorkerThreads();
         ASSERT_TRUE(testing::OnTestPort([&](int port) { return listener.Start(port, "127.0.0.1"); }) > 0);

@@ -39,7 +39,8 @@ class Harness {
 public:
     Harness() : services(folder.path()) {}
     std::string Start(std::string client = "10.1.2.3") {
-        session = std::make_unique<SmtpSession>(services, std::move(client));
+        const bool web_mail = services.IsWebMailAddress(client);
+        session = std::make_unique<SmtpSession>(services, ConnectionClient(std::move(client), web_mail));
         session->SetActivity(activity);
         return session->Start();
     }
@@ -368,6 +369,7 @@ TEST(SmtpSession, FailedLoginsAreReported) {
     EXPECT_EQ(h.services.failed_logins.size(), 4u);
     // A web-mail front end's login counts against the address its HELO forwards.
     h.services.webmail_peers.push_back("192.0.2.5");
+    h.Start("192.0.2.5");
     h.Send("HELO alice:10.9.9.9\r\n");
     login("alice", "wrong");
     EXPECT_EQ(h.services.failed_logins.back(), "10.9.9.9 alice wrong-password");

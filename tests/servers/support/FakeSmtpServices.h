@@ -55,7 +55,8 @@ public:
         if (at == std::string_view::npos) return smtp::kAddressLocalUnknown;
         return SameDomain(address.substr(at + 1)) ? smtp::kAddressLocalUnknown : smtp::kAddressRemote;
     }
-    bool IsWebMailAddress(std::string_view dotted) override {
+    // What the job table decides for a connection from `dotted`.
+    bool IsWebMailAddress(std::string_view dotted) const {
         for (const auto& peer : webmail_peers)
             if (peer == dotted) return true;
         return false;
@@ -67,9 +68,6 @@ public:
         if (it->second != password) return LoginOutcome::kWrongPassword;
         if (disabled.count(AsciiLowerCase(account)) != 0) return LoginOutcome::kDisabled;
         return LoginOutcome::kAccepted;
-    }
-    ClientSource Source(std::string_view connection, std::string_view forwarded) override {
-        return ResolveClientSource(connection, forwarded, IsWebMailAddress(connection));
     }
     bool Locked(const ClientSource& client) override { return locked.count(client.address) != 0; }
     void Failed(const ClientSource& client, std::string_view user, LoginOutcome outcome) override {

@@ -72,9 +72,6 @@ public:
         if (it->second.Group) return LoginOutcome::kNotPermitted;
         return LoginOutcome::kAccepted;
     }
-    ClientSource Source(std::string_view connection, std::string_view forwarded) override {
-        return ResolveClientSource(connection, forwarded, webmail_peers.count(std::string(connection)) != 0);
-    }
     bool Locked(const ClientSource& client) override { return locked.count(client.address) != 0; }
     void Failed(const ClientSource& client, std::string_view name, LoginOutcome outcome) override {
         failed_logins.push_back(client.address + " " + std::string(name) + " " +
