@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "common/AccountName.h"
+#include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
@@ -53,11 +54,37 @@ void ServerSmtpServices::Log(std::string_view peer, std::string_view text) {
 
 void ServerSmtpServices::ScanForViruses(const std::string& path) { ScanMailForViruses(path, *Settings()); }
 
+std::optional<std::string> ServerSmtpServices::Refusal(std::string_view recipient, DeliveryMessage& message) {
+    return RecipientRefusal(*this, recipient, message.size());
+}
+
 DeliveryOutcome ServerSmtpServices::Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
                                             DeliveryMessage& message) {
     DeliveryOutcome outcome;
-    outcome.delivered = DeliverToRecipient(*this, &outcome.reply, tag, recipient, sender, message, nullptr);
+    outcome.delivered =
+        DeliverToRecipient(*this, &outcome.reply, tag, recipient, sender, message, nullptr, 1, &outcome.stored);
     return outcome;
+}
+
+void ServerSmtpServices::Withdraw(const std::vector<StoredCopy>& copies) {
+    for (const StoredCopy& copy : copies) {
+        const std::string stored = Accounts().StoredName(copy.account);
+        MailboxSnapshot box;
+        bool found = false;
+        if (copy.uid != 0 && LoadMailboxIndexLocked(stored, box)) {
+            for (MailboxRecord& record : box.Records) {
+                if (record.Uid != copy.uid) continue;
+                record.Changes = kChangeDelete;
+                found = true;
+            }
+        }
+        if (found && ApplyMailboxChanges(stored, box)) {
+            AccountChanged(copy.account);
+        } else {
+            QUORVEX_ERROR_LOG("a copy of a refused message could not be taken back from the mailbox of " + stored +
+                              " (UID " + std::to_string(copy.uid) + ")");
+        }
+    }
 }
 
 void ServerSmtpServices::SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage& message) {

@@ -44,8 +44,10 @@ public:
     std::string NewTempMessagePath() override;
     void Log(std::string_view peer, std::string_view text) override;
     void ScanForViruses(const std::string& path) override;
+    std::optional<std::string> Refusal(std::string_view recipient, DeliveryMessage& message) override;
     DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
                             DeliveryMessage& message) override;
+    void Withdraw(const std::vector<StoredCopy>& copies) override;
     void SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage& message) override;
     std::optional<std::string> StoreSentCopy(std::string_view account, DeliveryMessage& message) override;
 

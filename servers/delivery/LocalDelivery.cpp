@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <set>
 
 #include "common/AsciiCase.h"
@@ -20,13 +21,28 @@ std::int64_t MessageInFile::size() const {
 
 namespace {
 
+std::optional<std::string> AccountRefusal(DeliveryDirectory& directory, const CServerSettings& settings,
+                                          const std::string& account, std::string_view recipient,
+                                          std::int64_t size) {
+    if (directory.IsDisabled(account)) return FormatReply(kDisabledFormat, {recipient});
+    const MailboxUsage usage = directory.Usage(account);
+    if (usage.messages >= kMaxMailboxMessages) return std::string(kTooManyMessages);
+    if (settings.MaxMailSize != -1 && size > settings.MaxMailSize) {
+        return FormatReply(kMailTooBigFormat, {recipient});
+    }
+    const std::int64_t quota = directory.QuotaBytes(account);
+    if (quota != -1 && size + usage.bytes > quota) return FormatReply(kMailboxFullFormat, {recipient});
+    return std::nullopt;
+}
+
 // One delivery of one message with everything it fans out to. Every
 // address is handled at most once, so a group that lists itself, or two
 // accounts that forward to each other, deliver one copy each instead of
 // multiplying copies until the depth limit.
 class Delivery {
 public:
-    Delivery(DeliveryDirectory& directory, DeliveryMessage& message) : directory_(directory), message_(message) {}
+    Delivery(DeliveryDirectory& directory, DeliveryMessage& message, std::vector<StoredCopy>* stored)
+        : directory_(directory), message_(message), stored_(stored) {}
 
     bool Deliver(std::string* reply, std::string_view tag, std::string_view recipient, std::string_view sender,
                  std::string* uid, int depth);
@@ -49,6 +65,7 @@ private:
 
     DeliveryDirectory& directory_;
     DeliveryMessage& message_;
+    std::vector<StoredCopy>* stored_;
     std::set<std::string> seen_;
     int copies_ = 0;  // copies stored, queued or taken by a filter so far
 };
@@ -73,7 +90,6 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
     if (depth >= kMaxDeliveryDepth) return false;
     if (!seen_.insert(AsciiLowerCase(recipient)).second) return true;
     const auto settings = directory_.Settings();
-    const std::int64_t size = message_.size();
 
     if (directory_.ClassifyAddress(recipient) != ADDRESS_LOCAL_ACCOUNT) {
         if (!directory_.Enqueue(recipient, sender, message_)) {
@@ -85,17 +101,8 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
         return true;
     }
     const std::string account = AccountOfAddress(recipient, *settings);
-    if (directory_.IsDisabled(account)) return Refuse(reply, FormatReply(kDisabledFormat, {recipient}));
-    const MailboxUsage usage = directory_.Usage(account);
-    if (usage.messages >= kMaxMailboxMessages) {
-        return Refuse(reply, std::string(kTooManyMessages));
-    }
-    if (settings->MaxMailSize != -1 && size > settings->MaxMailSize) {
-        return Refuse(reply, FormatReply(kMailTooBigFormat, {recipient}));
-    }
-    const std::int64_t quota = directory_.QuotaBytes(account);
-    if (quota != -1 && size + usage.bytes > quota) {
-        return Refuse(reply, FormatReply(kMailboxFullFormat, {recipient}));
+    if (auto refusal = AccountRefusal(directory_, *settings, account, recipient, message_.size())) {
+        return Refuse(reply, std::move(*refusal));
     }
 
     bool keep_local = true;
@@ -132,9 +139,14 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
     case FilterOutcome::kInbox:
         break;
     }
-    if (!directory_.StoreInInbox(account, message_, uid)) {
+    std::string own_uid;
+    std::string* const new_uid = uid != nullptr ? uid : &own_uid;
+    if (!directory_.StoreInInbox(account, message_, new_uid)) {
         Log(tag, "mail from %s to %s failed", sender, recipient);
         return false;
+    }
+    if (stored_ != nullptr) {
+        stored_->push_back({account, static_cast<std::uint32_t>(std::strtoul(new_uid->c_str(), nullptr, 10))});
     }
     Log(tag, "mail from %s to %s successfully", sender, recipient);
     directory_.AccountChanged(account);
@@ -144,10 +156,17 @@ bool Delivery::Deliver(std::string* reply, std::string_view tag, std::string_vie
 
 }  // namespace
 
+std::optional<std::string> RecipientRefusal(DeliveryDirectory& directory, std::string_view recipient,
+                                            std::int64_t size) {
+    if (directory.ClassifyAddress(recipient) != ADDRESS_LOCAL_ACCOUNT) return std::nullopt;
+    const auto settings = directory.Settings();
+    return AccountRefusal(directory, *settings, AccountOfAddress(recipient, *settings), recipient, size);
+}
+
 bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
                         std::string_view recipient, std::string_view sender, DeliveryMessage& message,
-                        std::string* uid, int depth) {
-    Delivery delivery(directory, message);
+                        std::string* uid, int depth, std::vector<StoredCopy>* stored) {
+    Delivery delivery(directory, message, stored);
     return delivery.Deliver(reply, tag, recipient, sender, uid, depth);
 }
 

@@ -34,6 +34,12 @@ struct ForwardingList {
     std::vector<std::string> entries;  // each may hold several addresses separated by ";"
 };
 
+// A copy that delivery stored in an inbox: enough to withdraw it again.
+struct StoredCopy {
+    std::string account;
+    std::uint32_t uid = 0;
+};
+
 struct MailboxUsage {
     int messages = 0;
     std::int64_t bytes = 0;
@@ -57,7 +63,8 @@ public:
     virtual std::vector<std::string> GroupMembers(std::string_view group) = 0;
     // Whether a filter stored or dropped the message, or failed to store it.
     virtual FilterOutcome ApplyFilters(std::string_view account, DeliveryMessage& message, std::string* uid) = 0;
-    // Stores the message in the account's inbox.
+    // Stores the message in the account's inbox; an empty `uid` given
+    // receives the new message's UID number.
     virtual bool StoreInInbox(std::string_view account, DeliveryMessage& message, std::string* uid) = 0;
     // Queues the message for an address outside; false when it could not be queued.
     virtual bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage& message) = 0;
@@ -67,15 +74,23 @@ public:
     virtual void AccountChanged(std::string_view account) = 0;
 };
 
+// The refusal a local account gives a message of `size` bytes, in this
+// order: disabled, index full, larger than MaxMailSize, past its quota.
+// Nullopt when it takes the message, and for any other address.
+std::optional<std::string> RecipientRefusal(DeliveryDirectory& directory, std::string_view recipient,
+                                            std::int64_t size);
+
 // Delivers the message to `recipient`. True when it was queued, forwarded,
 // expanded, taken by a filter or stored; false when refused (with the
 // reply line in `reply` when given) or storing failed (reply left empty).
 // A forward without a local copy, or a group, fails when none of its
 // addresses got a copy (stored, queued or taken by a filter) although
-// there was at least one to deliver to.
+// there was at least one to deliver to. Every inbox copy it stores (the
+// recipient's and those of its forwards and group members) is added to
+// `stored` when given.
 bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
                         std::string_view recipient, std::string_view sender, DeliveryMessage& message,
-                        std::string* uid, int depth = 1);
+                        std::string* uid, int depth = 1, std::vector<StoredCopy>* stored = nullptr);
 // The same for a message file that the caller keeps.
 bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
                         std::string_view recipient, std::string_view sender, const std::string& file,

@@ -8,10 +8,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/AddressClass.h"
 #include "common/ServerSettings.h"
 #include "servers/delivery/DeliveryMessage.h"
+#include "servers/delivery/LocalDelivery.h"
 #include "servers/address/AddressRules.h"
 #include "servers/logins/LoginChecks.h"
 
@@ -25,6 +27,7 @@ inline constexpr int kAddressLocalUnknown = ADDRESS_LOCAL_UNKNOWN;
 struct DeliveryOutcome {
     bool delivered = false;
     std::string reply;  // the refusal line for the client, may be empty
+    std::vector<StoredCopy> stored;  // the inbox copies it made
 };
 
 class SmtpServices {
@@ -51,9 +54,14 @@ public:
 
     // Replaces the file with its scanned text when a scanner is reachable.
     virtual void ScanForViruses(const std::string& path) = 0;
+    // The refusal local delivery would give `recipient` for this message
+    // (disabled, index full, too big, over quota); nullopt when none.
+    virtual std::optional<std::string> Refusal(std::string_view recipient, DeliveryMessage& message) = 0;
     // Local delivery of the message to one address (depth 1).
     virtual DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
                                     DeliveryMessage& message) = 0;
+    // Takes back inbox copies of a message that was refused after all.
+    virtual void Withdraw(const std::vector<StoredCopy>& copies) = 0;
     // The account's auto-reply to the sender of the message.
     virtual void SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage& message) = 0;
     // Stores the web-mail user's own copy in the account's second folder,

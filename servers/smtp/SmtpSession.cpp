@@ -385,33 +385,55 @@ bool SmtpSession::DeliverMessage(std::string& out, std::string& uid) {
         services_.ScanForViruses(*file);
     }
 
-    const bool copy_wanted = t.sender_class == kAddressLocalAccount ? s.EnableOutMailsCopyTo != 0
-                                                                    : s.EnableInMailsCopyTo != 0;
-    if (s.EnableMailsCopyTo != 0 && copy_wanted) {
-        for (const auto& address : SplitList(s.MailsCopyTo)) services_.Deliver(peer_, address, t.sender, message);
-    }
+    // One reply answers for every recipient: a recipient that would refuse
+    // the message refuses it before anybody, the copies included, has it.
     for (const auto& recipient : t.recipients) {
-        DeliveryOutcome outcome = services_.Deliver(peer_, recipient, t.sender, message);
-        if (!outcome.delivered) {
-            // A message that could not be spooled for the queue or a filter
-            // fails as its write would have.
-            if (outcome.reply.empty()) {
-                outcome.reply = message.error() != 0 ? ReplyForWriteError(message.error()) : kLocalStoreFailed;
-            }
-            End(out, outcome.reply);
+        if (auto refusal = services_.Refusal(recipient, message)) {
+            End(out, *refusal);
             return false;
         }
-        if (services_.ClassifyAddress(recipient) == kAddressLocalAccount && !SameName(recipient, t.sender)) {
-            services_.SendAutoReply(AccountOfAddress(recipient, s), t.sender, message);
+    }
+    const bool copy_wanted = t.sender_class == kAddressLocalAccount ? s.EnableOutMailsCopyTo != 0
+                                                                    : s.EnableInMailsCopyTo != 0;
+    std::vector<StoredCopy> stored;
+    const auto deliver = [&](std::string_view recipient) {
+        DeliveryOutcome outcome = services_.Deliver(peer_, recipient, t.sender, message);
+        stored.insert(stored.end(), outcome.stored.begin(), outcome.stored.end());
+        return outcome;
+    };
+    if (s.EnableMailsCopyTo != 0 && copy_wanted) {
+        for (const auto& address : SplitList(s.MailsCopyTo)) deliver(address);
+    }
+    // A failure after other recipients (or the copies) got theirs takes
+    // those back, so that the client's retry duplicates nothing.
+    const auto fail = [&](std::string_view reply) {
+        if (!stored.empty()) {
+            services_.Withdraw(stored);
+            services_.Log(peer_, FormatReply("copies of the refused mail from %s taken back: %s",
+                                             {t.sender, std::to_string(stored.size())}));
         }
+        End(out, reply);
+        return false;
+    };
+    for (const auto& recipient : t.recipients) {
+        DeliveryOutcome outcome = deliver(recipient);
+        if (outcome.delivered) continue;
+        // A message that could not be spooled for the queue or a filter
+        // fails as its write would have.
+        if (outcome.reply.empty()) {
+            outcome.reply = message.error() != 0 ? ReplyForWriteError(message.error()) : kLocalStoreFailed;
+        }
+        return fail(outcome.reply);
     }
     if (webmail_helo_ && KeepsSentCopy(copy_flag_, draft_flag_)) {
         const auto copy = services_.StoreSentCopy(helo_, message);
-        if (!copy) {
-            End(out, kSentCopyFailed);
-            return false;
-        }
+        if (!copy) return fail(kSentCopyFailed);
         uid = *copy;
+    }
+    for (const auto& recipient : t.recipients) {
+        if (services_.ClassifyAddress(recipient) == kAddressLocalAccount && !SameName(recipient, t.sender)) {
+            services_.SendAutoReply(AccountOfAddress(recipient, s), t.sender, message);
+        }
     }
     return true;
 }

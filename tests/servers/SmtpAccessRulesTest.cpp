@@ -72,6 +72,13 @@ TEST(SmtpAccessRules, DecidesEveryRecipientAndRelayCase) {
          remote, "", false},
         {"Internet server: stranger refused", model(1), remote, kRemote, "x@remote.org", kRemote, false, "", kDenied,
          "", "", false},
+        {"Internet server: a sender of the local domain without such an account is a stranger", model(1), remote,
+         kRemote, "ghost@example.test", kUnknown, false, "",
+         "550 ghost@example.test relay mail disabled and this mail server requires smtp authentication."
+         "(from \"ghost@example.test\" to \"y@elsewhere.org\" via \"example.test\") \r\n",
+         "", "", false},
+        {"local senders only: a sender of the local domain without such an account", model(2), remote, kRemote,
+         "ghost@example.test", kUnknown, true, "", "550 y@elsewhere.org is not local user.\r\n", "", "", false},
         {"Internet server: permitted address relays as the anonymous sender",
          [](CServerSettings& s) { s.PermittedIPSMTP = "10.9.9.9;10.1.2.3"; }, remote, kRemote, "x@remote.org",
          kRemote, false, "", "", remote, "", true},

@@ -20,6 +20,7 @@
 #include "common/ProfileFile.h"
 #include "common/RunFlag.h"
 #include "common/ServerSettings.h"
+#include "common/TextHelpers.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/jobs/JobTable.h"
@@ -332,6 +333,39 @@ TEST_F(SmtpEndToEnd, MailProxyHandsTheSessionOver) {
     EXPECT_EQ(heard[2], "am9l\r\n");  // joe
     EXPECT_EQ(heard[3], "cHc=\r\n");  // pw
     EXPECT_EQ(heard[4], "QUIT\r\n");
+}
+
+// A recipient over its quota refuses the message for all: wherever it
+// stands among the recipients, nobody gets a copy, so the sender's bounce or
+// retry neither loses nor duplicates one.
+TEST_F(SmtpEndToEnd, FullMailboxRefusesTheMessageForEveryRecipient) {
+    AddAccount("bob", "pw");
+    AddAccount("carol", "pw");
+    ProfileFile(JoinPath(folder.path(), "mail", "carol", "maillist.ini")).Edit([](IniDocument& doc) {
+        return doc.Set("System", "Max", "0") && doc.Set("System", "Volume", "0");
+    });
+    Accounts().Load();
+    for (const std::string to : {"carol;alice", "alice;carol", "carol;alice;bob", "alice;carol;bob",
+                                 "alice;bob;carol"}) {
+        SCOPED_TRACE(to);
+        std::string addresses;
+        for (const auto& name : SplitList(to)) addresses += (addresses.empty() ? "" : ",") + name + "@example.test";
+        const RunResult r = Swaks("--from x@remote.org --to " + addresses);
+        EXPECT_NE(r.output.find("<** 552 carol@example.test mailbox full"), std::string::npos) << r.output;
+        EXPECT_TRUE(Inbox("alice").empty());
+        EXPECT_TRUE(Inbox("bob").empty());
+    }
+    // A store that fails after alice's (carol's index is damaged) takes
+    // alice's copy back: the client's retry will not duplicate it.
+    ProfileFile(JoinPath(folder.path(), "mail", "carol", "maillist.ini")).Edit([](IniDocument& doc) {
+        return doc.Set("System", "Max", "1");
+    });
+    Accounts().Load();
+    std::ofstream(JoinPath(folder.path(), "mail", "carol", std::string(kMailboxIndexFile))) << "garbage";
+    const RunResult r = Swaks("--from x@remote.org --to alice@example.test,carol@example.test");
+    EXPECT_NE(r.output.find("<** 451 "), std::string::npos) << r.output;
+    EXPECT_TRUE(Inbox("alice").empty());
+    EXPECT_FALSE(SmtpFolderHasTempFiles());
 }
 
 TEST_F(SmtpEndToEnd, TwentyMegabyteMessage) {

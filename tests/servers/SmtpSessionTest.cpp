@@ -606,23 +606,58 @@ TEST(SmtpSession, MessageOverTheSizeLimitIsRefused) {
     EXPECT_TRUE(h.session->Finished());
     EXPECT_TRUE(h.services.deliveries.empty());
     EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));
+    // At the boundary: a message of exactly MaxMailSize bytes as stored
+    // (trace header included) is taken, one byte more is not.
+    const auto send = [](long long limit) {
+        Harness b;
+        LocalAccounts(b.services);
+        b.services.settings.MaxMailSize = limit;
+        b.Start();
+        b.Send(kEnvelope);
+        const std::string reply = b.Send("Subject: s\r\n\r\nbody\r\n.\r\n");
+        return std::make_pair(reply, b.services.deliveries.empty() ? 0 : b.services.deliveries[0].bytes.size());
+    };
+    const auto stored = static_cast<long long>(send(-1).second);
+    EXPECT_EQ(send(stored), std::make_pair(std::string("250 \r\n"), static_cast<std::size_t>(stored)));
+    EXPECT_EQ(send(stored - 1).first, "552 x@remote.org mail size too big\r\n");
 }
 
-TEST(SmtpSession, RefusedRecipientEndsTheSessionAfterTheCopies) {
-    Harness h;
-    LocalAccounts(h.services);
-    h.services.settings.EnableMailsCopyTo = 1;
-    h.services.settings.MailsCopyTo = "audit@example.test;;archive@example.test";
-    h.services.refusals["alice@example.test"] = "552 alice@example.test mailbox full\r\n";
-    h.Start();
-    h.Send(kEnvelope);
-    EXPECT_EQ(h.Send("x\r\n.\r\n"), "552 alice@example.test mailbox full\r\n");
-    EXPECT_TRUE(h.session->Finished());
-    ASSERT_EQ(h.services.deliveries.size(), 3u);
-    EXPECT_EQ(h.services.deliveries[0].recipient, "audit@example.test");
-    EXPECT_EQ(h.services.deliveries[1].recipient, "archive@example.test");
-    EXPECT_TRUE(h.services.auto_replies.empty());
-    EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));
+// One reply answers for every recipient: a refusal known before delivery
+// stores nothing for anybody, copies included; a store failing later takes
+// back what the recipients before it got.
+TEST(SmtpSession, RefusedMessageIsStoredForNobody) {
+    struct Case {
+        std::vector<std::string> recipients;
+        std::string failing;  // its refusal: "552 ..." known before, "" a failing store
+        std::string reply;
+        std::vector<std::string> withdrawn;
+    };
+    const std::string full = "552 bob@example.test mailbox full\r\n";
+    const std::vector<Case> cases = {
+        {{"alice", "admin", "bob"}, full, full, {}},
+        {{"alice", "admin", "bob"}, "", "451 local delivery failed, try again later\r\n",
+         {"audit", "alice", "admin"}},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        LocalAccounts(h.services);
+        h.services.settings.EnableMailsCopyTo = 1;
+        h.services.settings.MailsCopyTo = "audit@example.test";
+        h.services.refusals["bob@example.test"] = c.failing;
+        h.Start();
+        std::string envelope = "HELO c\r\nMAIL FROM:<x@remote.org>\r\n";
+        for (const auto& r : c.recipients) envelope += "RCPT TO:<" + r + "@example.test>\r\n";
+        h.Send(envelope + "DATA\r\n");
+        SCOPED_TRACE(envelope + c.failing);
+        EXPECT_EQ(h.Send("x\r\n.\r\n"), c.reply);
+        EXPECT_TRUE(h.session->Finished());
+        std::vector<std::string> withdrawn;
+        for (const auto& r : c.withdrawn) withdrawn.push_back(r + "@example.test");
+        EXPECT_EQ(h.services.withdrawn, withdrawn);
+        EXPECT_EQ(h.services.deliveries.empty(), !c.failing.empty());
+        EXPECT_TRUE(h.services.auto_replies.empty());
+        EXPECT_TRUE(std::filesystem::is_empty(h.folder.path()));
+    }
 }
 
 TEST(SmtpSession, StorageFailureIsNeverAcknowledged) {

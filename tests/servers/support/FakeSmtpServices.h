@@ -34,6 +34,7 @@ public:
     std::map<std::string, std::string> refusals;  // recipient -> reply
     std::vector<std::string> webmail_peers{"127.0.0.1"};
     std::vector<RecordedDelivery> deliveries;
+    std::vector<std::string> withdrawn;  // recipients whose copies were taken back
     std::vector<std::pair<std::string, std::string>> auto_replies;
     std::vector<std::string> log;
     std::vector<std::string> scanned;
@@ -92,12 +93,22 @@ public:
         scanned.push_back(path);
         if (scanner) scanner(path);
     }
+    // A non-empty refusal is known before delivery; an empty one is a
+    // store that fails.
+    std::optional<std::string> Refusal(std::string_view recipient, DeliveryMessage&) override {
+        const auto it = refusals.find(std::string(recipient));
+        if (it == refusals.end() || it->second.empty()) return std::nullopt;
+        return it->second;
+    }
     smtp::DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
                                   DeliveryMessage& message) override {
         deliveries.push_back({std::string(tag), std::string(recipient), std::string(sender), BytesOf(message)});
         const auto it = refusals.find(std::string(recipient));
-        if (it != refusals.end()) return {false, it->second};
-        return {true, {}};
+        if (it != refusals.end()) return {false, it->second, {}};
+        return {true, {}, {{std::string(recipient), static_cast<std::uint32_t>(deliveries.size())}}};
+    }
+    void Withdraw(const std::vector<StoredCopy>& copies) override {
+        for (const auto& copy : copies) withdrawn.push_back(copy.account);
     }
     void SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage&) override {
         auto_replies.emplace_back(account, sender);
