@@ -8,8 +8,8 @@ browser: sign in, the inbox, a message's text and HTML parts, a message
 with an attachment composed and sent, the auto-reply text, sign out."""
 import email
 import email.policy
-import poplib
 import os
+import poplib
 import re
 import smtplib
 import subprocess
@@ -70,7 +70,7 @@ def test_a_page_reads_the_welcome_message_through_the_component():
             assert status == 200, body + apache.logs().encode()
             subject, url = body.decode().splitlines()
             assert subject == "Welcome to QuorvexServer"
-            assert re.fullmatch(r"/maildata/reader/.+/body\.txt", url), url
+            assert re.fullmatch(r"/maildata/reader/[0-9a-f]{32}/1/body\.txt", url), url  # never a guessable URL
 
             fetched = subprocess.run(["curl", "-s", "-D", "-", apache.url(url)], capture_output=True, timeout=30)
             head, _, text = fetched.stdout.partition(b"\r\n\r\n")
