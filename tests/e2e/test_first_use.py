@@ -1,6 +1,6 @@
 """What a new user does first, checked against the real program: the README's
-sign-up example run exactly as written (then the new account logs in over
-POP3), the demo's postmaster, a start with the commented example config,
+sign-up and administrator examples run exactly as written (then the account
+logs in over POP3), the demo's postmaster, a start with the commented example config,
 and the files of a first start and a sign-up under umask 022."""
 import grp
 import os
@@ -8,74 +8,46 @@ import poplib
 import re
 import smtplib
 import stat
-import subprocess
 import sys
 
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 import account_client as ac  # noqa: E402
-from quorvex_program import PROGRAM, SOURCE, ProgramFolder  # noqa: E402
+from quorvex_program import SOURCE, ProgramFolder  # noqa: E402
+from readme_examples import readme_blocks, run_on_demo_ports  # noqa: E402
 
-README = os.path.join(SOURCE, "README.md")
 EXAMPLE_CONFIG = os.path.join(SOURCE, "data", "config.example.ini")
 
 
-def readme_signup_example():
-    """The Python block of the README's section on creating an account."""
-    with open(README) as f:
-        text = f.read()
-    section = text.split("### Creating an account on a headless server", 1)[1]
-    return re.search(r"```python\n(.*?)```", section, re.S).group(1)
+def pop3_messages(account, password):
+    """A POP3 login on the demo's port, printing the number of messages."""
+    return ('import poplib\nclient = poplib.POP3("127.0.0.1", 1100, timeout=10)\nclient.user(%r)\n'
+            'client.pass_(%r)\nprint("POP3 messages:", client.stat()[0])\nclient.quit()' % (account, password))
 
 
-# Run in a network namespace of its own, where the demo's ports (2525,
-# 1100, 8011: those the README's example names) are free whatever else runs
-# on this machine: the demo program, the README's example as it is written,
-# then a POP3 login of the new account.
-IN_NAMESPACE = r'''
-import os, poplib, socket, subprocess, sys, time
-subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-program = subprocess.Popen([sys.argv[1], "-service"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-deadline = time.monotonic() + 30
-while True:
-    try:
-        socket.create_connection(("127.0.0.1", 8011), timeout=1).close()
-        break
-    except OSError:
-        if time.monotonic() > deadline or program.poll() is not None:
-            sys.exit("the demo program did not start")
-        time.sleep(0.02)
-try:
-    example = subprocess.run([sys.executable, "-c", sys.argv[2]], capture_output=True, text=True, timeout=60)
-    print(example.stdout, end="")
-    client = poplib.POP3("127.0.0.1", 1100, timeout=10)
-    client.user("alice")
-    client.pass_("secret")
-    print("POP3 messages:", client.stat()[0])
-    client.quit()
-finally:
-    program.terminate()
-    program.wait(30)
-'''
+SIGNUP = "Creating an account on a headless server"
 
 
 def test_the_readme_signup_example_runs_as_written(tmp_path):
-    home = ProgramFolder(tmp_path)
-    for key, port in (("SMTP", 2525), ("POP3", 1100), ("Admin", 8011)):  # the demo's own
-        home.set("Port", key, port)
-    try:
-        run = subprocess.run(["unshare", "--net", sys.executable, "-c", IN_NAMESPACE, PROGRAM,
-                              readme_signup_example()], env=home.environment(), capture_output=True, text=True,
-                             timeout=120)
-    except FileNotFoundError:
-        pytest.skip("unshare is not installed")
-    if "unshare failed" in run.stderr:
-        pytest.skip("network namespaces are not available here (%s)" % run.stderr.strip())
-    assert run.returncode == 0, run.stderr
-    lines = run.stdout.splitlines()
-    assert len(lines) == 11 and all(line.endswith(" -> +OK") for line in lines[:10]), run.stdout
+    lines = run_on_demo_ports(ProgramFolder(tmp_path), readme_blocks(SIGNUP, "python")[0],
+                              pop3_messages("alice", "secret"))
+    assert len(lines) == 11 and all(line.endswith(" -> +OK") for line in lines[:10]), lines
     assert lines[0] == "SIGNUP#alice -> +OK" and re.fullmatch(r"POP3 messages: \d+", lines[-1])
+
+
+def test_the_readme_administrator_example_runs_as_written(tmp_path):
+    home = ProgramFolder(tmp_path)
+    home.set("System", "setup", 0)  # set-up makes "Admin" and writes its password to Admin.password
+    signup = readme_blocks(SIGNUP, "python")[0]
+    [example] = readme_blocks("Changing and deleting accounts on a headless server", "python")
+    lines = run_on_demo_ports(home, signup, signup.replace("alice", "bob"), example,
+                              pop3_messages("alice", "n3w-Secret"))
+    assert lines[20:] == ["ACCOUNT -> +OK", "RETR alice -> +OK 20971520 octets", "CONF alice -> +OK",
+                          ". -> +OK", "DELE bob -> +OK", "QUIT -> +OK bye", "POP3 messages: 1"], lines
+    with open(os.path.join(home.path, "mail", "alice", "maillist.ini")) as f:
+        assert "Volume=50" in f.read()
+    assert not os.path.exists(os.path.join(home.path, "mail", "bob"))
 
 
 def test_postmaster_of_the_demo_reaches_demo(tmp_path):

@@ -3,9 +3,13 @@ Apache includes the web directories that set-up published, a PHP page in
 "mail" logs in through the web-mail component (created through the
 registration file that set-up's registration wrote) as a signed-up account
 and shows its welcome message, and curl fetches the message's text from
-"maildata". The README's web-mail page, exactly as written, in a real
-browser: sign in, the inbox, a message's text and HTML parts, sign out."""
+"maildata". The README's web-mail pages, exactly as written, in a real
+browser: sign in, the inbox, a message's text and HTML parts, a message
+with an attachment composed and sent, the auto-reply text, sign out."""
+import email
+import email.policy
 import os
+import poplib
 import re
 import smtplib
 import subprocess
@@ -17,8 +21,9 @@ import account_client as ac  # noqa: E402
 from apache_instance import ApacheInstance, web_folder  # noqa: E402
 from fresh_install import FreshInstall  # noqa: E402
 from browser import start_browser  # noqa: E402
-from quorvex_program import SOURCE  # noqa: E402
+from readme_examples import readme_blocks  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support.expected_conditions import staleness_of  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 from webcom_env import HEADER, LIBRARY, PHP_CLASS  # noqa: E402
 
@@ -65,7 +70,7 @@ def test_a_page_reads_the_welcome_message_through_the_component():
             assert status == 200, body + apache.logs().encode()
             subject, url = body.decode().splitlines()
             assert subject == "Welcome to QuorvexServer"
-            assert re.fullmatch(r"/maildata/reader/.+/body\.txt", url), url
+            assert re.fullmatch(r"/maildata/reader/[0-9a-f]{32}/1/body\.txt", url), url  # never a guessable URL
 
             fetched = subprocess.run(["curl", "-s", "-D", "-", apache.url(url)], capture_output=True, timeout=30)
             head, _, text = fetched.stdout.partition(b"\r\n\r\n")
@@ -75,14 +80,7 @@ def test_a_page_reads_the_welcome_message_through_the_component():
             assert program.stop()[0] == 0
 
 
-def readme_web_mail_page():
-    """The PHP block of the README's section on a web-mail page."""
-    with open(os.path.join(SOURCE, "README.md")) as f:
-        section = f.read().split("### A web-mail page in PHP", 1)[1]
-    return re.search(r"```php\n(.*?)```", section, re.S).group(1)
-
-
-def test_the_readme_web_mail_page_works_in_a_browser_as_written(tmp_path):
+def test_the_readme_web_mail_pages_work_in_a_browser_as_written(tmp_path):
     with web_folder() as base:
         sessions = os.path.join(base, "sessions")  # PHP's sessions: the test's own
         os.makedirs(sessions)
@@ -103,7 +101,12 @@ def test_the_readme_web_mail_page_works_in_a_browser_as_written(tmp_path):
                 for source in (PHP_CLASS, HEADER):
                     with open(source) as f:
                         page_file(home, os.path.basename(source), f.read())
-                page_file(home, "index.php", readme_web_mail_page())
+                pages = readme_blocks("A web-mail page in PHP", "php")
+                for page in pages:  # each names its file in its first comment
+                    page_file(home, re.search(r"// WebMail/(\S+):", page).group(1), page)
+                assert len(pages) == 3
+                attached = tmp_path / "report.bin"
+                attached.write_bytes(b"\x00\xff attached\r\n" * 1000)
                 apache.wait_for("/mail/", lambda s, h, b: s == 200)
                 browser = start_browser(tmp_path)
                 try:
@@ -124,6 +127,32 @@ def test_the_readme_web_mail_page_works_in_a_browser_as_written(tmp_path):
                     assert wait.until(lambda d: d.find_elements(By.ID, "part"))[0].text == "The HTML part."
                     browser.switch_to.default_content()
                     assert os.listdir(home.file("maildata", "reader"))
+
+                    browser.get(apache.url("/mail/compose.php"))
+                    for name, text in (("to", "reader@example.test"), ("subject", "Composed"), ("body", "Hello."),
+                                       ("attach", str(attached))):
+                        wait.until(lambda d: d.find_elements(By.NAME, name))[0].send_keys(text)
+                    browser.find_element(By.TAG_NAME, "button").click()
+                    wait.until(lambda d: "+OK send mail successful" in d.page_source)
+                    client = poplib.POP3("127.0.0.1", home.pop3, timeout=10)
+                    client.user("reader")
+                    client.pass_("secret")
+                    sent = email.message_from_bytes(b"\r\n".join(client.retr(client.stat()[0])[1]),
+                                                    policy=email.policy.default)
+                    client.quit()
+                    assert sent["Subject"] == "Composed" and sent["From"] == "reader@example.test"
+                    assert [a.get_payload(decode=True) for a in sent.iter_attachments()] == [attached.read_bytes()]
+
+                    for load in ("save", "reload"):  # the text as stored, read back by the next page
+                        browser.get(apache.url("/mail/autoreply.php"))
+                        box = wait.until(lambda d: d.find_elements(By.NAME, "body"))[0]
+                        if load == "save":
+                            box.clear()
+                            box.send_keys("Away until Monday.\nRegards")
+                            browser.find_element(By.TAG_NAME, "button").click()
+                            wait.until(staleness_of(box))
+                    assert box.get_attribute("value") == "Away until Monday.\nRegards"
+                    browser.get(apache.url("/mail/"))
                     browser.find_element(By.NAME, "logout").click()
                     wait.until(lambda d: d.title == "Sign in")
                     assert not os.path.exists(home.file("maildata", "reader"))  # the message files are gone

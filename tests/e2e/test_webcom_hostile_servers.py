@@ -109,12 +109,18 @@ def test_a_reply_line_trickled_past_its_deadline_ends_the_call(component, progid
 
 
 def test_logout_deletes_only_the_work_folder_of_the_account_logged_in(component):
-    component.serve("POP3", greeting="+OK ready", answer=pop3_server())
+    answers = pop3_server()
+    component.serve("POP3", greeting="+OK ready",
+                    answer=lambda line: "-ERR the password incorrect" if line == "PASS wrong" else answers(line))
     with component.create("QuorvexCOM.POP3") as pop3:
         for name in ("alice", "bob"):
             pop3.call("CreateUserPath", name)
         pop3.call("Logout", "bob")
         assert pop3.get("LastResponse") == "-ERR not logged in"
+        pop3.call("Login", "bob", "wrong")  # refused: the object is logged in as nobody
+        for call in (("Logout", "bob"), ("GetMailData", 1)):
+            pop3.call(*call)
+            assert pop3.get("LastResponse") == "-ERR not logged in", call
         pop3.call("Login", "alice:10.0.0.9", "pw")
         pop3.call("Logout", "bob")
         assert pop3.get("LastResponse") == "-ERR not logged in as this account"

@@ -6,6 +6,7 @@ never reach the POP3 server."""
 import hashlib
 import os
 import poplib
+import re
 import sys
 import time
 import urllib.parse
@@ -252,6 +253,14 @@ def test_downloads_serve_only_files_of_the_work_root(site):
         for not_a_response in [5, "text", wc.Request(b"body")]:
             pop3.call("Download", name, not_a_response)
             assert pop3.get("LastResponse") == "-ERR download error"
+        # Nothing of it for an object of another account, or of none.
+        account(site, "una2", [])
+        with session(site, "una2") as other, site.create("QuorvexCOM.POP3") as anonymous:
+            for reader in (other, anonymous):
+                response = wc.Response()
+                reader.call("Download", name, response)
+                assert (reader.get("LastResponse"), response.writes) == ("-ERR download error", [])
+                assert reader.get("ReadBinFromFile", name) is None
 
 
 def test_folders_marks_and_deletions_take_effect_at_quit(site):
@@ -306,6 +315,20 @@ def test_folders_marks_and_deletions_take_effect_at_quit(site):
         assert client.stat()[0] == 2  # the welcome message and m4
 
 
+@pytest.mark.parametrize("name, calls", [("ford1", ("CreateUserPath", "Login")), ("ford2", ("Login",)),
+                                         ("ford3", ("Login", "CreateUserPath"))])
+def test_fetched_mail_lands_only_in_the_random_work_folder_whatever_the_order_of_calls(site, name, calls):
+    account(site, name, [plain_message("w")])
+    user_folder = os.path.join(site.work_root, name)
+    with site.create("QuorvexCOM.POP3") as pop3:
+        for method in calls:
+            pop3.call(method, *((name + ":127.0.0.1", "pw") if method == "Login" else (name,)))
+        pop3.call("GetMailData", 2)
+        work = os.listdir(user_folder)
+        assert len(work) == 1 and re.fullmatch("[0-9a-f]{32}", work[0]), work
+        assert pop3.get("EmailURL") == "/maildata/%s/%s/2/mail.eml" % (name, work[0])
+
+
 def test_work_folders(site):
     account(site, "john.smith", [plain_message("w")])
     user_folder = os.path.join(site.work_root, "john-smith")
@@ -314,10 +337,8 @@ def test_work_folders(site):
         first = os.listdir(user_folder)
         pop3.call("CreateUserPath", "john.smith:127.0.0.1")
         second = os.listdir(user_folder)
-        assert len(first) == len(second) == 1 and first != second and len(second[0]) == 32
+        assert len(first) == len(second) == 1 and first != second
         pop3.call("Login", "john.smith:127.0.0.1", "pw")
-        pop3.call("GetMailData", 2)
-        assert pop3.get("EmailURL") == "/maildata/john-smith/%s/2/mail.eml" % second[0]
         sentinel = os.path.join(site.work_root, "a", "keep")
         os.makedirs(sentinel)
         for bad in ["a/b", "..", "../john-smith", "x\r\ny", "", "n" * 5000]:

@@ -67,16 +67,14 @@ TEST(WorkFolders, LogoutActsOnlyOnTheAccountLoggedIn) {
 
 TEST(WorkFolders, ResetLeavesOneUnguessableWorkFolderAndLoginFindsIt) {
     TempFolder root;
-    ASSERT_TRUE(ResetUserFolder(root.path(), "alice"));
-    const auto first = Entries(root.File("alice"));
-    ASSERT_EQ(first.size(), 1u);
-    ASSERT_TRUE(ResetUserFolder(root.path(), "alice"));
-    const auto second = Entries(root.File("alice"));
-    ASSERT_EQ(second.size(), 1u);
+    const std::string first = ResetUserFolder(root.path(), "alice");
+    EXPECT_EQ(Entries(root.File("alice")), std::vector{fs::path(first).filename().string()});
+    const std::string second = ResetUserFolder(root.path(), "alice");
+    const auto entries = Entries(root.File("alice"));
+    ASSERT_EQ(entries, std::vector{fs::path(second).filename().string()});
     EXPECT_NE(first, second);
-    EXPECT_EQ(second[0].size(), 32u);
-    EXPECT_EQ(second[0].find_first_not_of("0123456789abcdef"), std::string::npos);
-    EXPECT_EQ(ChooseWorkFolder(root.path(), "alice"), root.File("alice/" + second[0]));
+    EXPECT_TRUE(IsWorkFolderName(entries[0])) << entries[0];
+    EXPECT_EQ(ChooseWorkFolder(root.path(), "alice"), second);
     EXPECT_EQ(fs::status(root.File("alice")).permissions() & fs::perms::others_write, fs::perms::none);
 
     std::set<std::string> names;
@@ -84,13 +82,18 @@ TEST(WorkFolders, ResetLeavesOneUnguessableWorkFolderAndLoginFindsIt) {
     EXPECT_EQ(names.size(), 100u);
 }
 
-TEST(WorkFolders, WithoutAWorkFolderTheUserFolderServesAndLinksAreSkipped) {
+TEST(WorkFolders, WithoutAWorkFolderLoginMakesOneAndNeverWritesIntoTheUserFolder) {
     TempFolder root, elsewhere;
-    EXPECT_EQ(ChooseWorkFolder(root.path(), "bob"), root.File("bob"));
-    EXPECT_TRUE(fs::is_directory(root.File("bob")));
-    fs::create_directory_symlink(elsewhere.path(), root.File("bob/link"));
-    std::ofstream(root.File("bob/file"));
-    EXPECT_EQ(ChooseWorkFolder(root.path(), "bob"), root.File("bob"));
+    fs::create_directories(root.File("bob/1"));  // message folders of a guessable name
+    fs::create_directories(root.File("bob/_2"));
+    fs::create_directories(root.File("bob/0123456789ABCDEF0123456789ABCDEF"));
+    fs::create_directory_symlink(elsewhere.path(), root.File("bob/0123456789abcdef0123456789abcdef"));
+    std::ofstream(root.File("bob/fedcba9876543210fedcba9876543210"));
+    const std::string made = ChooseWorkFolder(root.path(), "bob");
+    EXPECT_EQ(fs::path(made).parent_path(), root.File("bob"));
+    EXPECT_TRUE(IsWorkFolderName(fs::path(made).filename().string())) << made;
+    EXPECT_TRUE(fs::is_directory(made));
+    EXPECT_EQ(ChooseWorkFolder(root.path(), "bob"), made);
 }
 
 TEST(MailDataUrl, RelativePathsAndEncodedUrls) {

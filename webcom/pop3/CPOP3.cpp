@@ -2,6 +2,7 @@
 // number and by unique id, the marks, and the member table.
 #include "webcom/pop3/CPOP3.h"
 
+#include "common/ErrorLog.h"
 #include "webcom/module/ComConfig.h"
 #include "webcom/module/ComModule.h"
 #include "webcom/net/ReplyText.h"
@@ -71,6 +72,7 @@ Status CPOP3::Login(const Arguments& args, Result&) {
     const std::string_view user = args.Text(0);
     const std::string_view password = args.Text(1);
     login_success_ = 0;
+    work_folder_.clear();
     ClearFetched();
     const ComConfig config = ComConfig::Of(library_);
     const ServerAddress server = config.Pop3Server();
@@ -119,9 +121,15 @@ Status CPOP3::Login(const Arguments& args, Result&) {
 
     const std::string root = config.Pop3WorkPath();
     MakeWorkFolder(root);
-    root_prefix_ = root.ends_with('/') ? root : root + "/";
-    work_folder_ = ChooseWorkFolder(root, *user_folder);
+    WorkIn(root, ChooseWorkFolder(root, *user_folder));
     return kOk;
+}
+
+void CPOP3::WorkIn(const std::string& root, std::string work_folder) {
+    root_prefix_ = root.ends_with('/') ? root : root + "/";
+    work_folder_ = std::move(work_folder);
+    if (work_folder_.empty())
+        QUORVEX_ERROR_LOG("no work folder for " + user_name_ + ": the system gave no random bytes for its name");
 }
 
 // ---------------------------------------------------------------------------

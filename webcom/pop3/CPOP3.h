@@ -22,6 +22,10 @@ namespace quorvex::mime {
 class MimeMessageParser;
 }
 
+namespace quorvex::webcom::pop3 {
+struct ServableFile;
+}
+
 namespace quorvex::webcom {
 
 class CPOP3 final : public DispatchObject<CPOP3> {
@@ -94,11 +98,19 @@ private:
     Status FetchMessage(std::int32_t number, bool folder1);
     void CloseSession();
     void ClearFetched();
+    // Makes `work_folder` (below `root`) the folder fetched messages go to.
+    void WorkIn(const std::string& root, std::string work_folder);
+    // Whether fetched messages have a work folder to go to: not without a
+    // login (LastResponse says so then).
+    bool HasWorkFolder();
     // Date, Subject, From, To, Cc, MessageID (and Reply for folder 1) from
     // a parsed header.
     void TakeHeaderFields(const mime::MimeMessageParser& parser, bool folder1);
     // The message folder of a message: "<work folder>/<n>" or ".../_<n>".
     std::string MessageFolder(std::int32_t number, bool folder1) const;
+    // A file a page names for Download or ReadBinFromFile: only one inside
+    // the work folder of the account this object logged in as.
+    std::optional<pop3::ServableFile> OpenOwnFile(std::string_view name) const;
     // "-ERR write file error: <path> <system text>".
     void WriteFileError(const std::string& path, int error);
     // Ends a call whose reply data passed its limit: `reply` in
@@ -134,7 +146,7 @@ private:
     std::string date_;
 
     // The fetched message: the work root with its trailing "/", the work
-    // folder, and paths relative to the root.
+    // folder (empty without a login), and paths relative to the root.
     std::string root_prefix_;
     std::string work_folder_;
     std::string body_;

@@ -85,8 +85,19 @@ Status CPOP3::CreateUserPath(const Arguments& args, Result&) {
     }
     const std::string root = ComConfig::Of(library_).Pop3WorkPath();
     MakeWorkFolder(root);
-    ResetUserFolder(root, *user_folder);
+    std::string work_folder = ResetUserFolder(root, *user_folder);
+    // The folder this object works in is gone: its messages go to the new one.
+    if (login_success_ != 0 && UserFolderName(user_name_) == user_folder) {
+        ClearFetched();
+        WorkIn(root, std::move(work_folder));
+    }
     return kOk;
+}
+
+bool CPOP3::HasWorkFolder() {
+    if (!work_folder_.empty()) return true;
+    last_response_ = std::string(kNotLoggedIn);
+    return false;
 }
 
 Status CPOP3::Logout(const Arguments& args, Result&) {
@@ -136,6 +147,8 @@ bool CPOP3::ReadListing(std::int32_t number, bool folder1, std::string_view read
 }
 
 Status CPOP3::MessageSummary(std::int32_t number, bool folder1) {
+    // Without a connection the first command says so.
+    if (connection_.IsOpen() && !HasWorkFolder()) return kOk;
     std::int64_t listed = 0;
     if (!ReadListing(number, folder1, MessageCommand("READ", number, folder1), listed)) return kOk;
     std::string reply;
@@ -189,6 +202,7 @@ Status CPOP3::GetMailInfoEx(const Arguments& args, Result&) {
 }
 
 Status CPOP3::FetchMessage(std::int32_t number, bool folder1) {
+    if (connection_.IsOpen() && !HasWorkFolder()) return kOk;
     // The summary asks "READ n" of the inbox, the fetch "READ n 0".
     std::int64_t listed = 0;
     if (!ReadListing(number, folder1, CommandLine("READ", {number, folder1 ? 1 : 0}), listed)) return kOk;
@@ -313,6 +327,11 @@ Status CPOP3::GetAttachInfo(const Arguments& args, Result&) {
 // ---------------------------------------------------------------------------
 // Downloads.
 
+std::optional<ServableFile> CPOP3::OpenOwnFile(std::string_view name) const {
+    // Without a login the work folder is empty, which holds nothing.
+    return OpenServableFile(library_.folder, name, work_folder_);
+}
+
 Status CPOP3::Download(const Arguments& args, Result&) {
     const std::unique_ptr<IResponse> response = ResponseFromValue(args.Raw(1));
     if (!response) {
@@ -320,14 +339,14 @@ Status CPOP3::Download(const Arguments& args, Result&) {
         return kOk;
     }
     last_response_ = std::string(kReplyOk);
-    auto file = OpenServableFile(library_.folder, args.Text(0), ComConfig::Of(library_).Pop3WorkPath());
+    auto file = OpenOwnFile(args.Text(0));
     if (!file || !SendFile(*response, *file)) last_response_ = std::string(kDownloadError);
     return kOk;
 }
 
 Status CPOP3::ReadBinFromFile(const Arguments& args, Result& result) {
     last_response_ = std::string(kReplyOk);
-    auto file = OpenServableFile(library_.folder, args.Text(0), ComConfig::Of(library_).Pop3WorkPath());
+    auto file = OpenOwnFile(args.Text(0));
     std::string bytes;
     if (!file || !ReadFile(*file, bytes)) {
         last_response_ = std::string(kDownloadError);

@@ -1,8 +1,9 @@
 // Handing a file of the work area to the browser (Download) or to the page
 // (ReadBinFromFile). Pages name the file relative to the library folder
 // ("\maildata\alice\...\report.pdf"); only a regular file that, with every
-// link resolved, lies inside the POP3 work root is ever served, so no name
-// reaches config.ini, the database or a mailbox beside it.
+// link resolved, lies inside the folder given (the work folder of the
+// account the object logged in as) is ever served, so no name reaches
+// config.ini, the database, a mailbox beside it or another account's files.
 #pragma once
 
 #include <optional>

@@ -23,7 +23,8 @@ inline constexpr std::string_view kDownloadError = "-ERR download error";
 // call ends there and the connection is closed.
 inline constexpr std::string_view kMessageTooLarge = "-ERR message larger than its listed size";
 inline constexpr std::string_view kHeaderTooLarge = "-ERR message header too large";
-// Logout by an object that never logged in, or for another account.
+// Logout, a fetch or a file read by an object that is not logged in;
+// Logout for another account.
 inline constexpr std::string_view kNotLoggedIn = "-ERR not logged in";
 inline constexpr std::string_view kNotOwnAccount = "-ERR not logged in as this account";
 // A login or user text that cannot name a folder of the work root.

@@ -4,7 +4,6 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <cstring>
 #include <memory>
 
 #include "common/AccountName.h"
@@ -18,6 +17,17 @@ namespace {
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
 };
+
+constexpr std::size_t kWorkFolderNameBytes = 16;
+
+// A new work folder in the user folder `path`; empty without a name.
+std::string MakeNewWorkFolder(const std::string& path) {
+    const std::string name = NewWorkFolderName();
+    if (name.empty()) return {};
+    const std::string work = JoinPath(path, name);
+    MakeWorkFolder(work);
+    return work;
+}
 
 }  // namespace
 
@@ -38,29 +48,33 @@ LogoutAction DecideLogout(std::string_view user_text, std::string_view logged_in
     return LogoutAction::kDeleteOwn;
 }
 
-std::string NewWorkFolderName() { return RandomHexText(16); }
+std::string NewWorkFolderName() { return RandomHexText(kWorkFolderNameBytes); }
+
+bool IsWorkFolderName(std::string_view name) {
+    return name.size() == 2 * kWorkFolderNameBytes &&
+           name.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
 
 bool MakeWorkFolder(const std::string& path) { return MakeFolders(path, kSharedFolderMode); }
 
-bool ResetUserFolder(const std::string& root, const std::string& user_folder) {
+std::string ResetUserFolder(const std::string& root, const std::string& user_folder) {
     const std::string path = JoinPath(root, user_folder);
     DeleteFolderTree(path);
-    const std::string work = NewWorkFolderName();
-    return !work.empty() && MakeWorkFolder(JoinPath(path, work));
+    return MakeNewWorkFolder(path);
 }
 
 std::string ChooseWorkFolder(const std::string& root, const std::string& user_folder) {
     const std::string path = JoinPath(root, user_folder);
     MakeWorkFolder(path);
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
-    if (!dir) return path;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-        const std::string candidate = JoinPath(path, entry->d_name);
-        struct stat st {};
-        if (::lstat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return candidate;
+    if (std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str())); dir) {
+        while (const dirent* entry = ::readdir(dir.get())) {
+            if (!IsWorkFolderName(entry->d_name)) continue;
+            const std::string candidate = JoinPath(path, entry->d_name);
+            struct stat st {};
+            if (::lstat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return candidate;
+        }
     }
-    return path;
+    return MakeNewWorkFolder(path);
 }
 
 }  // namespace quorvex::webcom::pop3

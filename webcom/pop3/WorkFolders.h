@@ -1,8 +1,10 @@
 // The per-user work area below the POP3 work root, which the web server
-// publishes as "/maildata": a user folder per account, holding one work
-// folder with an unguessable name, holding one folder per fetched message.
-// A user text becomes a folder name only when it is a valid account name,
-// so no text can reach a folder outside the root or another user's.
+// publishes as "/maildata" without a login: a user folder per account,
+// holding one work folder with an unguessable name, holding one folder per
+// fetched message. Nothing is ever written directly into a user folder,
+// whose name anyone can guess. A user text becomes a folder name only when
+// it is a valid account name, so no text can reach a folder outside the
+// root or another user's.
 #pragma once
 
 #include <cstddef>
@@ -38,13 +40,19 @@ LogoutAction DecideLogout(std::string_view user_text, std::string_view logged_in
 // the only key). Empty if the system has no random bytes to give.
 std::string NewWorkFolderName();
 
-// Deletes the user folder with everything in it and makes it again with a
-// new work folder inside. False when the folders could not be made.
-bool ResetUserFolder(const std::string& root, const std::string& user_folder);
+// Whether a folder name is one NewWorkFolderName gives.
+bool IsWorkFolderName(std::string_view name);
 
-// The work folder a login uses: the user folder is made when missing, and
-// its first subfolder (in the order the file system lists them; links are
-// skipped) is the work folder; without one the user folder serves.
+// Deletes the user folder with everything in it and makes it again with a
+// new work folder inside. The new work folder's path; empty when no name
+// could be made for it.
+std::string ResetUserFolder(const std::string& root, const std::string& user_folder);
+
+// The work folder a login uses: the first subfolder of the user folder
+// that bears a work folder name (in the order the file system lists them;
+// links and other names are skipped), or else a new one, made here. The
+// path even when it could not be made (a later file creation reports
+// why); empty when no name could be made for it.
 std::string ChooseWorkFolder(const std::string& root, const std::string& user_folder);
 
 // A folder of the work area: group-readable so the web server's group may
