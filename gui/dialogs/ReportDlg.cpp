@@ -132,7 +132,7 @@ ReportOptions ReportDlg::Options() const {
     options.time_text = LocalTimeText();
     options.domain = settings_->Dominame;
     options.multi_domain = settings_->DomainNameType == 1;
-    options.charset = LanguageCharset();
+    options.language_charset = LanguageCharset();
     options.page_template = ToFileText(Tr(kTextReportPage));
     return options;
 }

@@ -7,8 +7,6 @@
 
 #include "common/Paths.h"
 #include "common/TemporaryFile.h"
-#include "common/Translation.h"
-#include "gui/support/TextCodec.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/compose/MessageGenerator.h"
 #include "mailmodel/store/MailStore.h"
@@ -41,13 +39,6 @@ TemporaryFile ComposeFile(const std::string& folder) {
 }
 
 }  // namespace
-
-MailText EncodeMailText(const std::string& subject, const std::string& body, const std::string& language_charset) {
-    const auto in_language_subject = EncodeText(subject, language_charset);
-    const auto in_language_body = EncodeText(body, language_charset);
-    if (in_language_subject && in_language_body) return {language_charset, *in_language_subject, *in_language_body};
-    return {"UTF-8", subject, body};
-}
 
 std::vector<std::string> ParseRecipients(std::string_view text, bool single_domain, std::string_view domain) {
     std::vector<std::string> addresses;
@@ -90,12 +81,10 @@ SendMailResult SendMailJob::Run(std::atomic<int>& done, std::stop_token stop) {
     for (const std::string& path : request_.attachments) attachments += path + ";";
     const std::string folder = ComposeFolder(request_.program_folder);
     const TemporaryFile file = ComposeFile(folder);
-    const MailText text = EncodeMailText(request_.subject, request_.body, LanguageCharset());
-    compose::ComposerEnvironment environment = compose::ComposerEnvironment::Server();
-    environment.charset = [charset = text.charset] { return charset; };
-    compose::CMessageGenerator generator(std::move(environment));
+    // The composer declares the language's charset when the texts fit it, UTF-8 otherwise.
+    compose::CMessageGenerator generator;
     if (!file.holds_file() ||
-        generator.GenerateMail(file.path().c_str(), text.body.c_str(), text.subject.c_str(), attachments.c_str(),
+        generator.GenerateMail(file.path().c_str(), request_.body.c_str(), request_.subject.c_str(), attachments.c_str(),
                                kMailer, request_.sender.c_str(), request_.to_header.c_str(), nullptr, nullptr,
                                nullptr, 0, 0) == 0) {
         result.compose_error = file.holds_file() ? file.path() : folder;

@@ -24,23 +24,14 @@ namespace quorvex::gui {
 // without "@" gets "@" and `domain`.
 std::vector<std::string> ParseRecipients(std::string_view text, bool single_domain, std::string_view domain);
 
-// The administrator's subject and body as the message carries them, and
-// the charset it declares for them: the language's charset (the texts
-// converted to it) when every character has a place there, else UTF-8,
-// the texts as typed.
-struct MailText {
-    std::string charset;
-    std::string subject;
-    std::string body;
-};
-MailText EncodeMailText(const std::string& subject, const std::string& body, const std::string& language_charset);
-
 struct SendMailRequest {
     // The program folder: the message is composed in its queue folder.
     std::string program_folder;
+    // UTF-8, as typed; the message carries them in the language's charset
+    // where they fit it, else in UTF-8, and declares which.
     std::string sender;
-    std::string subject;  // UTF-8, as typed
-    std::string body;     // UTF-8, as typed
+    std::string subject;
+    std::string body;
     std::vector<std::string> attachments;  // file paths
     bool all_accounts = false;             // every account that is not a group
     std::vector<std::string> recipients;   // addresses, when not all_accounts

@@ -1,7 +1,9 @@
 #include "gui/logic/UserReport.h"
 
 #include "common/AtomicFile.h"
+#include "common/CharsetText.h"
 #include "common/Paths.h"
+#include "mailmodel/compose/MailCharset.h"
 
 namespace quorvex::gui {
 
@@ -110,14 +112,20 @@ std::string FormatReport(const ReportOptions& options, const std::vector<ReportR
                 table += "<tr bgcolor=white>";
                 for (int c = 0; c < kAccountColumnCount; ++c) {
                     if (!options.columns[c]) continue;
-                    const std::string value = CellValue(row, c, options);
+                    // Account files written before the window wrote UTF-8 hold
+                    // their texts in the language's charset.
+                    const std::string value = ReadAsUtf8(CellValue(row, c, options), options.language_charset);
                     // The address cell is markup already, made of escaped parts.
                     const std::string cell = c == kAddressColumn ? value : HtmlEscape(value);
                     table += "<td>" + (cell.empty() ? std::string("&nbsp;") : cell) + "</td>\n";
                 }
                 table += "</tr>\n";
             }
-            out = FillPage(options.page_template, {HtmlEscape(options.charset), HtmlEscape(options.time_text), table});
+            // The page is UTF-8 here; it goes out in the charset it declares.
+            const compose::MailCharset charset(options.language_charset,
+                                               {options.page_template, options.time_text, table});
+            out = charset.Encode(
+                FillPage(options.page_template, {HtmlEscape(charset.Name()), HtmlEscape(options.time_text), table}));
             break;
         }
         case ReportFormat::kIni: {

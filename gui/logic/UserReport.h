@@ -28,7 +28,9 @@ struct ReportOptions {
     std::string time_text;  // "%Y/%m/%d %H:%M:%S"
     std::string domain;     // the primary mail domain
     bool multi_domain = false;
-    std::string charset = "iso-8859-1";
+    // The page (UTF-8 here) is written in this charset when every character
+    // has a place in it, else in UTF-8; it declares which.
+    std::string language_charset = "iso-8859-1";
     // The whole page with three "%s": charset, report time, table rows.
     std::string page_template;
 };

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QString>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,10 +14,6 @@ namespace quorvex::gui {
 // empty or unknown charset, or bytes invalid in it, fall back to UTF-8 for
 // valid UTF-8 text and to Latin-1 otherwise, so nothing is ever lost.
 QString DecodeText(std::string_view bytes, std::string_view charset);
-
-// UTF-8 text in `charset` (any name iconv knows); nothing when the set is
-// unknown or a character has no place in it.
-std::optional<std::string> EncodeText(std::string_view utf8, std::string_view charset);
 
 // Texts of the program's own files (account names, comments, log lines):
 // UTF-8 where valid, Latin-1 otherwise.

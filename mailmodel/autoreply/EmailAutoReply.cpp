@@ -107,8 +107,10 @@ bool EmailAutoReply::SendAutoReply(std::string_view account, std::string_view se
         JoinPath(folder, std::string(kAutoReplyTempPrefix) + std::to_string(delivery.next_temp_number()) + ".dat");
     const std::string to(sender);
     compose::CMessageGenerator generator;
-    if (generator.GenerateMail(file.c_str(), settings_.Body.c_str(), settings_.Subject.c_str(), "", "", from.c_str(),
-                               to.c_str(), "", "", "", 0, 0) == 0) {
+    // No copy and no reply-to address; the texts go out in the charset the
+    // composer declares for them.
+    if (generator.GenerateMail(file.c_str(), settings_.Body.c_str(), settings_.Subject.c_str(), nullptr, "",
+                               from.c_str(), to.c_str(), nullptr, nullptr, nullptr, 0, 0) == 0) {
         ::unlink(file.c_str());
         return false;
     }

@@ -13,7 +13,9 @@
 namespace quorvex::compose {
 
 struct ComposerEnvironment {
-    // [Info] charset of the language file, "iso-8859-1" when absent.
+    // [Info] charset of the language file, "iso-8859-1" when absent; the
+    // charset of composed text where every character has a place in it
+    // (MailCharset).
     std::function<std::string()> charset;
     std::function<std::string()> domainName;
     // The web-mail build writes no text-template header.
@@ -21,15 +23,12 @@ struct ComposerEnvironment {
     mime::MimeFlavour flavour = mime::MimeFlavour::Server;
 
     // The server: the language file of the settings' Language in the
-    // program folder's "Language" folder.
+    // program folder's "Language" folder, else the installed one.
     static ComposerEnvironment Server();
     // The web-mail component: the charset of `languageFile` (the
     // component's own folder and language) and its MIME flavour. It writes
     // no text-template header, the one place that uses the domain.
     static ComposerEnvironment WebMail(std::string languageFile);
 };
-
-// [Info] charset of a language file (at most 1023 characters).
-std::string ReadLanguageCharset(const std::string& languageFilePath);
 
 }  // namespace quorvex::compose

@@ -14,6 +14,7 @@
 #include "common/ByteScramble.h"
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
+#include "mailmodel/compose/MailCharset.h"
 #include "mailmodel/compose/MessageText.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/Rfc822Message.h"
@@ -37,6 +38,8 @@ bool HasEightBit(std::string_view text) {
     return false;
 }
 
+bool IsBlank(std::string_view value) { return value.find_first_not_of(" \t") == std::string_view::npos; }
+
 // Header values carry the charset only when they hold 8-bit bytes, so that
 // those bytes go out as encoded words; plain values are written unchanged.
 const char* CharsetFor(std::string_view value, const std::string& charset) {
@@ -58,6 +61,26 @@ std::vector<std::string> SplitAttachmentList(std::string_view list) {
         start = end + 1;
     }
     return items;
+}
+
+// One attachment part: the file's bytes in base64, named by `name` (bytes
+// in `charset`) in its disposition and, when the file could be read, in its
+// type; names that are more than plain ASCII go out in the RFC 2231 form.
+void AddAttachment(mime::CMimeEntity& message, const std::string& path, const std::string& name,
+                   const std::string& charset, int originalMailFlag) {
+    mime::CMimeEntity* part = message.CreatePart();
+    part->SetTransferEncoding("base64");
+    part->SetContentType("application/octet-stream");
+    part->SetDisposition("attachment");
+    part->SetFieldTextParameter("Content-Disposition", "filename", name, charset);
+    // A file that cannot be read leaves its part empty and unnamed. Reading
+    // names the part with the raw file name; that goes.
+    const bool read = !path.empty() && part->ReadFromFile(path);
+    part->SetContentType("application/octet-stream");
+    if (originalMailFlag != 0)
+        part->SetName(kOriginalMailName);
+    else if (read)
+        part->SetFieldTextParameter("Content-Type", "name", name, charset);
 }
 
 }  // namespace
@@ -109,63 +132,72 @@ std::string CMessageGenerator::NextMessageId() const {
 int CMessageGenerator::Compose(const Request& request) {
     if (request.outputPath == nullptr || request.body == nullptr) return 0;
     try {
-        const std::string charset = environment_.charset();
+        std::vector<std::string> attachments;
+        if (request.attachments != nullptr && request.attachments[0] != '\0')
+            attachments = SplitAttachmentList(request.attachments);
+        std::vector<std::string> names;
+        for (const std::string& path : attachments) {
+            names.emplace_back(BaseName(path));
+            if (names.back().size() + 24 > kDispositionCapacity) throw std::length_error(kBufferOverflow);
+        }
+        // A web-mail body type that names its charset keeps its body bytes.
+        std::string bodyCharset;
+        if (request.contentType != nullptr)
+            mime::CHeaderField("Content-Type", request.contentType).GetParameter("charset", bodyCharset);
+        std::vector<std::string_view> texts;
+        for (const char* text : {request.subject, request.from, request.to, request.cc, request.replyTo})
+            if (text != nullptr) texts.emplace_back(text);
+        if (bodyCharset.empty()) texts.emplace_back(request.body);
+        texts.insert(texts.end(), names.begin(), names.end());
+        const MailCharset mailCharset(environment_.charset(), texts);
+        const std::string& charset = mailCharset.Name();
+        const std::string body =
+            NormalizeLineEnds(bodyCharset.empty() ? mailCharset.Encode(request.body) : std::string(request.body));
+        if (bodyCharset.empty()) bodyCharset = charset;
+        // A header field is written only with a value.
+        const auto encoded = [&](const char* value) {
+            return value != nullptr ? mailCharset.Encode(value) : std::string();
+        };
+        const auto addressList = [&](const char* value) {
+            std::string list;
+            if (value != nullptr && FormatAddressList(value, list, kAddressValueCapacity) == AddressListResult::kOverflow)
+                throw std::length_error(kBufferOverflow);
+            return mailCharset.Encode(list);
+        };
+
         mime::CRfc822Message message(environment_.flavour);
         message.SetDate();
         message.SetVersion();
-        message.SetCharset(charset);
-        if (request.from != nullptr) message.SetFrom(request.from, CharsetFor(request.from, charset));
-        std::string list;
-        if (request.to != nullptr) {
-            if (FormatAddressList(request.to, list, kAddressValueCapacity) == AddressListResult::kOverflow)
-                throw std::length_error(kBufferOverflow);
-            if (!list.empty()) message.SetTo(list, CharsetFor(list, charset));
-        }
-        if (request.cc != nullptr) {
-            if (FormatAddressList(request.cc, list, kAddressValueCapacity) == AddressListResult::kOverflow)
-                throw std::length_error(kBufferOverflow);
-            if (!list.empty()) message.SetCc(list, CharsetFor(list, charset));
-        }
-        if (request.subject != nullptr) message.SetSubject(request.subject, CharsetFor(request.subject, charset));
+        message.SetCharset(bodyCharset);
+        if (const std::string from = encoded(request.from); !IsBlank(from)) message.SetFrom(from, CharsetFor(from, charset));
+        if (const std::string to = addressList(request.to); !to.empty()) message.SetTo(to, CharsetFor(to, charset));
+        if (const std::string cc = addressList(request.cc); !cc.empty()) message.SetCc(cc, CharsetFor(cc, charset));
+        if (const std::string subject = encoded(request.subject); !IsBlank(subject))
+            message.SetSubject(subject, CharsetFor(subject, charset));
         message.SetFieldValue("X-Priority", "3");
-        if (request.replyTo != nullptr)
-            message.SetFieldValue("Reply-to", request.replyTo, CharsetFor(request.replyTo, charset));
+        if (const std::string replyTo = encoded(request.replyTo); !IsBlank(replyTo))
+            message.SetFieldValue("Reply-to", replyTo, CharsetFor(replyTo, charset));
         const std::string messageId = NextMessageId();
         message.SetFieldValue("Message-ID", messageId);
         if (request.messageIdOut != nullptr) *request.messageIdOut = messageId;
         if (request.contentType != nullptr) {
-            // The web-mail body type; its charset is declared with it so
-            // that 8-bit text is readable.
-            std::string type = request.contentType;
-            message.SetContentType(type);
-            if (message.GetFieldParameter("Content-Type", "charset").empty()) message.SetCharset(charset);
+            // The web-mail body type, with the charset of the body's bytes.
+            message.SetContentType(request.contentType);
+            if (message.GetFieldParameter("Content-Type", "charset").empty()) message.SetCharset(bodyCharset);
         }
         const std::string* date = message.GetFieldValue("Date");
         message.SetFieldValue("Received", "from localuser([127.0.0.1]) by localhost\r\n\twith SMTP; " +
                                               (date != nullptr ? *date : std::string()));
 
-        const std::string body = NormalizeLineEnds(request.body);
-        if (request.attachments != nullptr && request.attachments[0] != '\0') {
+        if (!attachments.empty()) {
             message.SetContentType("multipart/mixed");
             message.SetBoundary(nullptr);
-            mime::CMimeEntity* text = message.CreatePart();
-            text->SetCharset(charset);
-            text->SetTransferEncoding("base64");
-            text->SetText(body);
-            for (const std::string& path : SplitAttachmentList(request.attachments)) {
-                mime::CMimeEntity* part = message.CreatePart();
-                part->SetTransferEncoding("base64");
-                part->SetContentType("application/octet-stream");
-                const std::string name(BaseName(path));
-                if (name.size() + 24 > kDispositionCapacity) throw std::length_error(kBufferOverflow);
-                part->SetDisposition("attachment; filename=\"" + name + "\"", CharsetFor(name, charset));
-                // A file that cannot be read leaves its part empty.
-                if (!path.empty()) part->ReadFromFile(path);
-                if (request.originalMailFlag != 0) part->SetName(kOriginalMailName);
-                // An 8-bit file name in the name parameter goes out as encoded words.
-                if (const std::string* type = part->GetFieldValue("Content-Type"); type != nullptr && HasEightBit(*type))
-                    part->SetContentType(std::string(*type), charset.c_str());
-            }
+            mime::CMimeEntity* textPart = message.CreatePart();
+            textPart->SetCharset(bodyCharset);
+            textPart->SetTransferEncoding("base64");
+            textPart->SetText(body);
+            for (std::size_t i = 0; i < attachments.size(); ++i)
+                AddAttachment(message, attachments[i], mailCharset.Encode(names[i]), charset, request.originalMailFlag);
         } else {
             message.SetText(body);
         }

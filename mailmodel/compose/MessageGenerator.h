@@ -43,13 +43,17 @@ public:
     // The stream of the text-template path; the caller opens and closes it.
     std::ostream* OutputStream = nullptr;
 
-    // Null texts are absent. Arguments 5 (mailer), 9 (Bcc) and 11 are
-    // accepted for the callers and not used. 1 when the file was written.
+    // Null texts are absent, and so are a blank From, Subject or Reply-to
+    // (no empty header is written). The texts (UTF-8 as typed) go out in the
+    // charset MailCharset picks for all of them, which the message declares.
+    // Arguments 5 (mailer), 9 (Bcc) and 11 are accepted for the callers and
+    // not used. 1 when the file was written.
     int GenerateMail(const char* outputPath, const char* body, const char* subject, const char* attachments,
                      const char* mailer, const char* from, const char* to, const char* cc, const char* bcc,
                      const char* replyTo, int unused, int originalMailFlag);
-    // The web-mail form: argument 12 is the body's content type, 13
-    // receives the Message-ID value (brackets included).
+    // The web-mail form: argument 12 is the body's content type (one that
+    // names a charset keeps the body's bytes), 13 receives the Message-ID
+    // value (brackets included).
     int GenerateMail(const char* outputPath, const char* body, const char* subject, const char* attachments,
                      const char* mailer, const char* from, const char* to, const char* cc, const char* bcc,
                      const char* replyTo, int unused, const char* contentType, std::string* messageIdOut,

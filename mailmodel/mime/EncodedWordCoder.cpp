@@ -3,9 +3,11 @@
 // blank. Malformed words are copied as plain text.
 #include "mailmodel/mime/EncodedWordCoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/AsciiCase.h"
+#include "common/CharsetText.h"
 #include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
 #include "mailmodel/mime/TransferCoders.h"
@@ -35,20 +37,10 @@ std::size_t DecodeQText(std::string_view text, char* out, std::size_t capacity) 
     return qp.Convert(out, capacity);
 }
 
-// Bytes of the UTF-8 character that starts at `lead` (a lone continuation
-// byte counts as one).
-std::size_t Utf8CharLength(unsigned char lead) {
-    if (lead >= 0xF0) return 4;
-    if (lead >= 0xE0) return 3;
-    if (lead >= 0xC0) return 2;
-    return 1;
-}
-
 }  // namespace
 
-bool CEncodedWordCoder::WholeUtf8Characters() const {
-    const std::string name = AsciiLowerCase(charset_);
-    return name == "utf-8" || name == "utf8";
+std::vector<bool> CEncodedWordCoder::CharacterStarts() const {
+    return quorvex::CharacterStarts(Input(), charset_);
 }
 
 std::size_t CEncodedWordCoder::InputPerBWord() const {
@@ -61,9 +53,10 @@ std::size_t CEncodedWordCoder::GetEncodeLength() const {
     if (inputLength_ == 0 || charset_.empty()) return inputLength_;
     const std::size_t c = charset_.size();
     std::size_t text;
-    // A word that ends before a whole UTF-8 character holds up to 3 bytes
-    // (11 characters of Q text) less.
-    const std::size_t shorter = WholeUtf8Characters() ? 1 : 0;
+    // A word that ends before a character of several bytes holds up to 3
+    // bytes (11 characters of Q text) less.
+    const std::vector<bool> starts = CharacterStarts();
+    const std::size_t shorter = std::find(starts.begin(), starts.end(), false) != starts.end() ? 1 : 0;
     if (letter_ == 'B' || letter_ == 'b') {
         text = (inputLength_ + 2) / 3 * 4;
         const std::size_t per = InputPerBWord() > 6 ? InputPerBWord() - 3 * shorter : InputPerBWord();
@@ -88,19 +81,15 @@ std::size_t CEncodedWordCoder::Encode(char* out, std::size_t capacity) {
 std::size_t CEncodedWordCoder::EncodeB(char* out, std::size_t capacity) const {
     const std::size_t c = charset_.size();
     const std::size_t per = InputPerBWord();
+    const std::vector<bool> starts = CharacterStarts();
     std::size_t o = 0;
     std::size_t i = 0;
     while (i < inputLength_ && capacity - o >= c + 7) {
         std::size_t take = std::min(per, inputLength_ - i);
-        // A UTF-8 word ends with a whole character: each word decodes alone.
-        if (WholeUtf8Characters()) {
-            std::size_t whole = take;
-            while (whole > 0 && i + whole < inputLength_ &&
-                   (static_cast<unsigned char>(input_[i + whole]) & 0xC0) == 0x80) {
-                --whole;
-            }
-            if (whole > 0) take = whole;
-        }
+        // A word ends with a whole character: each word decodes alone.
+        std::size_t whole = take;
+        while (whole > 0 && i + whole < inputLength_ && !starts[i + whole]) --whole;
+        if (whole > 0) take = whole;
         std::memcpy(out + o, "=?", 2);
         std::memcpy(out + o + 2, charset_.data(), c);
         std::memcpy(out + o + 2 + c, "?B?", 3);
@@ -136,22 +125,21 @@ std::size_t CEncodedWordCoder::EncodeQ(char* out, std::size_t capacity) const {
         text = 0;
         return true;
     };
-    const bool whole_characters = WholeUtf8Characters();
-    std::size_t character_left = 0;  // continuation bytes of the character still to come
+    const std::vector<bool> starts = CharacterStarts();
+    const auto widthOf = [&](std::size_t i) { return IsQLiteral(static_cast<unsigned char>(input_[i])) ? 1u : 3u; };
     for (std::size_t i = 0; i < inputLength_; ++i) {
         const unsigned char ch = static_cast<unsigned char>(input_[i]);
-        const std::size_t width = IsQLiteral(ch) ? 1 : 3;
+        const std::size_t width = widthOf(i);
         if (!open && !openWord()) break;
-        // A UTF-8 character is not split between two words.
-        if ((ch & 0xC0) != 0x80) character_left = 0;  // a character begins
-        const bool within_character = character_left > 0;
+        // A character is not split between two words, unless it alone is
+        // longer than a word; no word grows past its limit.
         std::size_t needed = width;
-        if (whole_characters && ch >= 0xC0) {
-            character_left = std::min(Utf8CharLength(ch), inputLength_ - i);
-            if (character_left * 3 <= maxText) needed = character_left * 3;
+        if (starts[i]) {
+            std::size_t character = width;
+            for (std::size_t k = i + 1; k < inputLength_ && !starts[k]; ++k) character += widthOf(k);
+            if (character <= maxText) needed = character;
         }
-        if (character_left > 0) --character_left;
-        if (!within_character && text + needed > maxText) {
+        if ((starts[i] && text + needed > maxText) || text + width > maxText) {
             if (capacity - o < 3) break;
             std::memcpy(out + o, "?= ", 3);
             o += 3;

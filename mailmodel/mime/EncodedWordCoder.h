@@ -1,10 +1,11 @@
 // RFC 2047 encoded words: encodes a byte run into B or Q words of at most
-// 75 characters (in UTF-8, each word holds whole characters, as each word
-// must decode alone) and decodes every encoded word of a header value. No
-// charset conversion happens; the charset of the first word is reported.
+// 75 characters (each word holds whole characters of its charset, as each
+// word must decode alone) and decodes every encoded word of a header value.
+// No charset conversion happens; the charset of the first word is reported.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "mailmodel/mime/TransferCoder.h"
 
@@ -29,8 +30,9 @@ private:
     std::size_t EncodeB(char* buffer, std::size_t capacity) const;
     std::size_t EncodeQ(char* buffer, std::size_t capacity) const;
     std::size_t InputPerBWord() const;
-    // The charset is UTF-8: no word ends inside a character.
-    bool WholeUtf8Characters() const;
+    // Where the characters of the input begin, so that no word ends
+    // inside one.
+    std::vector<bool> CharacterStarts() const;
 
     char letter_ = 'B';
     std::string charset_;

@@ -110,6 +110,11 @@ void CEntityHeader::SetField(const CHeaderField& field) {
         fields_.push_back(field);
 }
 
+void CEntityHeader::SetFieldTextParameter(std::string_view name, std::string_view parameter, std::string_view text,
+                                          std::string_view charset) {
+    if (const auto it = FindField(name); it != fields_.end()) it->SetTextParameter(parameter, text, charset);
+}
+
 void CEntityHeader::AppendField(CHeaderField field) {
     if (fields_.size() < kMaxFieldsPerHeader) fields_.push_back(std::move(field));
 }

@@ -57,6 +57,11 @@ public:
     std::string GetFieldParameter(std::string_view name, std::string_view parameter) const;
     void SetFieldValue(std::string_view name, std::string_view value, const char* charset = nullptr);
     void SetField(const CHeaderField& field);
+    // Sets a parameter of text for people (a file name) on the first field
+    // of that name, in quotes or in the RFC 2231 form
+    // (CHeaderField::SetTextParameter); nothing when there is no such field.
+    void SetFieldTextParameter(std::string_view name, std::string_view parameter, std::string_view text,
+                               std::string_view charset);
     void AppendField(CHeaderField field);
 
     std::string GetContentType() const { return ValueOrEmpty("Content-Type"); }

@@ -7,6 +7,7 @@
 #include "common/AsciiCase.h"
 #include "mailmodel/mime/FieldCoder.h"
 #include "mailmodel/mime/MimeCharClass.h"
+#include "mailmodel/mime/MimeTextRoutines.h"
 
 namespace quorvex::mime {
 namespace {
@@ -23,7 +24,8 @@ std::string CHeaderField::GetValueWithoutParameters() const {
     return value.substr(0, end);
 }
 
-bool CHeaderField::FindParameter(std::string_view parameter, std::size_t& start, std::size_t& end) const {
+bool CHeaderField::FindParameter(std::string_view parameter, std::size_t& start, std::size_t& end,
+                                 std::size_t* nameStart) const {
     const std::string_view v = value;
     std::size_t p = v.find(';');
     if (p == std::string_view::npos) return false;
@@ -32,7 +34,7 @@ bool CHeaderField::FindParameter(std::string_view parameter, std::size_t& start,
         while (p < v.size() && (IsMimeSpace(static_cast<unsigned char>(v[p])) || v[p] == ';')) ++p;
         const std::size_t eq = v.find('=', p);
         if (eq == std::string_view::npos) return false;
-        const std::size_t nameStart = p;
+        const std::size_t nameAt = p;
         const std::size_t vs = eq + 1;
         std::size_t ve;
         if (vs < v.size() && v[vs] == '"') {
@@ -42,11 +44,12 @@ bool CHeaderField::FindParameter(std::string_view parameter, std::size_t& start,
             ve = vs;
             while (ve < v.size() && (v[ve] == '.' || IsMimeTokenChar(static_cast<unsigned char>(v[ve])))) ++ve;
         }
-        const std::size_t after = nameStart + parameter.size();
-        if (StartsWithNoCase(v.substr(nameStart), parameter) && after < v.size() &&
+        const std::size_t after = nameAt + parameter.size();
+        if (StartsWithNoCase(v.substr(nameAt), parameter) && after < v.size() &&
             (IsMimeSpace(static_cast<unsigned char>(v[after])) || v[after] == '=')) {
             start = vs;
             end = ve;
+            if (nameStart != nullptr) *nameStart = nameAt;
             return true;
         }
         p = ve > p ? ve : p + 1;
@@ -57,7 +60,11 @@ bool CHeaderField::FindParameter(std::string_view parameter, std::size_t& start,
 bool CHeaderField::GetParameter(std::string_view parameter, std::string& out) const {
     out.clear();
     std::size_t start = 0, end = 0;
-    if (!FindParameter(parameter, start, end)) return false;
+    if (!FindParameter(parameter, start, end)) {
+        if (!FindParameter(std::string(parameter) + "*", start, end)) return false;
+        out = DecodeExtendedParameter(std::string_view(value).substr(start, end - start));
+        return true;
+    }
     std::string_view text = std::string_view(value).substr(start, end - start);
     if (!text.empty() && text.front() == '"') {
         text.remove_prefix(1);
@@ -81,6 +88,28 @@ void CHeaderField::SetParameter(std::string_view parameter, std::string_view par
         value += '=';
         value += quoted;
     }
+}
+
+void CHeaderField::SetTextParameter(std::string_view parameter, std::string_view text, std::string_view charset) {
+    const std::string extended = std::string(parameter) + "*";
+    RemoveParameter(extended);
+    if (!NeedsExtendedParameter(text)) {
+        SetParameter(parameter, text);
+        return;
+    }
+    RemoveParameter(parameter);
+    value += "; " + extended + "=" + EncodeExtendedParameter(text, charset);
+}
+
+void CHeaderField::RemoveParameter(std::string_view parameter) {
+    std::size_t start = 0, end = 0, nameAt = 0;
+    if (!FindParameter(parameter, start, end, &nameAt)) return;
+    std::size_t from = nameAt;
+    while (from > 0 && (IsMimeSpace(static_cast<unsigned char>(value[from - 1])) || value[from - 1] == ';')) {
+        --from;
+        if (value[from] == ';') break;
+    }
+    value.erase(from, end - from);
 }
 
 std::size_t CHeaderField::GetLength() const {

@@ -23,9 +23,14 @@ public:
     // The value up to the first ';', white space before it cut.
     std::string GetValueWithoutParameters() const;
     // Value of a parameter, quotes removed; false (and empty) when absent.
+    // A parameter given only in the RFC 2231 form ("name*=") gives its bytes.
     bool GetParameter(std::string_view parameter, std::string& out) const;
     // Sets a parameter to the value in double quotes, in place when present.
     void SetParameter(std::string_view parameter, std::string_view parameterValue);
+    // Sets a parameter holding text for people (a file name), whose bytes
+    // are in `charset`: in double quotes when a quoted string can carry it,
+    // else in the RFC 2231 form. Either earlier form of it goes.
+    void SetTextParameter(std::string_view parameter, std::string_view text, std::string_view charset);
 
     std::size_t GetLength() const;
     // Writes "name: value" CR LF; 0 when the name and framing do not fit.
@@ -35,8 +40,12 @@ public:
     std::ptrdiff_t Load(const char* text, std::size_t length);
 
 private:
-    // Start and end of a parameter's value (quotes included) in `value`.
-    bool FindParameter(std::string_view parameter, std::size_t& start, std::size_t& end) const;
+    // Start and end of a parameter's value (quotes included) in `value`,
+    // and where its name starts.
+    bool FindParameter(std::string_view parameter, std::size_t& start, std::size_t& end,
+                       std::size_t* nameStart = nullptr) const;
+    // Takes the parameter out with the ';' and blanks before it.
+    void RemoveParameter(std::string_view parameter);
 };
 
 }  // namespace quorvex::mime

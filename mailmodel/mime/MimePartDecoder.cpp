@@ -45,9 +45,15 @@ std::string FirstToken(std::string_view text) {
     return std::string(text.substr(p, e - p));
 }
 
-// The parameter rule: a quoted value after the keyword, else the token
-// right behind "keyword=".
+// The parameter rule: the RFC 2231 form "keyword*=" when present (its
+// bytes), else a quoted value after the keyword, else the token right
+// behind "keyword=".
 bool ParameterValue(std::string_view text, std::string_view keyword, std::string& out) {
+    if (const std::size_t x = text.find(std::string(keyword) + "*="); x != std::string_view::npos) {
+        const std::string_view rest = text.substr(x + keyword.size() + 2);
+        out = DecodeExtendedParameter(rest.substr(0, rest.find_first_of("; \t\r\n")));
+        return true;
+    }
     const std::size_t k = text.find(keyword);
     if (k == std::string_view::npos) return false;
     const std::size_t quote = text.find('"', k);
@@ -178,7 +184,7 @@ int MimePartDecoder::ParseHeaderLine(std::string_view line, MimePart& part) {
         std::string name;
         if (at == std::string_view::npos)
             name = "unknown";
-        else if (line.find('"', at) != std::string_view::npos)
+        else if (line.substr(at).starts_with("filename*=") || line.find('"', at) != std::string_view::npos)
             ParameterValue(line.substr(at), "filename", name);
         else
             name = WithoutLineBreaks(line.substr(std::min(line.size(), at + 9)));

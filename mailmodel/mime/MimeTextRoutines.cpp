@@ -8,6 +8,48 @@
 
 namespace quorvex::mime {
 
+bool NeedsExtendedParameter(std::string_view value) {
+    for (const char c : value) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80 || u < 0x20 || u == 0x7F || c == '"' || c == '\\') return true;
+    }
+    return false;
+}
+
+std::string EncodeExtendedParameter(std::string_view value, std::string_view charset) {
+    std::string out(charset);
+    out += "''";
+    for (const char c : value) {
+        if (IsAsciiAlnum(c) || std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos) {
+            out += c;
+            continue;
+        }
+        const auto u = static_cast<unsigned char>(c);
+        out += '%';
+        out += kUpperHexDigits[u >> 4];
+        out += kUpperHexDigits[u & 15];
+    }
+    return out;
+}
+
+std::string DecodeExtendedParameter(std::string_view text) {
+    const std::size_t charset_end = text.find('\'');
+    const std::size_t language_end = charset_end == std::string_view::npos ? charset_end : text.find('\'', charset_end + 1);
+    if (language_end != std::string_view::npos) text.remove_prefix(language_end + 1);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = text[i] == '%' && i + 2 < text.size() ? DecodeHexPair(text[i + 1], text[i + 2]) : std::nullopt;
+        if (byte) {
+            out += static_cast<char>(*byte);
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 bool IsBlankPartLine(std::string_view line) { return line.empty() || line[0] == '\n' || line == "\r\n"; }
 
 std::optional<std::string> FindBoundary(std::string_view value) {

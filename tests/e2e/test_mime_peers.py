@@ -227,6 +227,7 @@ def test_our_encoded_words_decode_in_python(charset, letter, text):
     pieces = email.header.decode_header(encoded)
     assert b"".join(p for p, _ in pieces) == raw
     assert {c for _, c in pieces} == {charset}
+    assert "".join(str(email.header.make_header(email.header.decode_header(w))) for w in words) == text
 
 
 @pytest.mark.parametrize("charset,letter,text", WORD_CASES)

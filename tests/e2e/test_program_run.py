@@ -1,7 +1,10 @@
 """The real QuorvexServer program: start-up, serving, a second instance,
 "-update" and shutdown, driven with Python's smtplib and poplib."""
+import email
+import email.policy
 import os
 import poplib
+import shutil
 import signal
 import smtplib
 import socket
@@ -70,6 +73,40 @@ def test_serves_mail_on_its_ports_and_stops_on_sigterm(tmp_path):
         s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         s.bind(("0.0.0.0", port))
         s.close()
+
+
+def inbox(home, account, password):
+    pop = poplib.POP3("127.0.0.1", home.pop3, timeout=10)
+    try:
+        pop.user(account)
+        pop.pass_(password)
+        return [email.message_from_bytes(b"\r\n".join(pop.retr(n + 1)[1]), policy=email.policy.default)
+                for n in range(pop.stat()[0])]
+    finally:
+        pop.quit()
+
+
+def test_an_auto_reply_reads_as_it_was_typed(tmp_path):
+    """The texts of the Email Auto Reply page are stored as UTF-8; the reply
+    declares the charset of its bytes and writes no empty header."""
+    home = ProgramFolder(tmp_path)
+    away = os.path.join(home.path, "mail", "away")
+    os.makedirs(away)
+    shutil.copy(os.path.join(home.path, "mail", "demo", "maillist.ini"), away)  # password "demo"
+    subject, body = "Abwesend bis Montag, Gr\u00fc\u00dfe", "Ich bin nicht da.\r\n\u6211\u4e0d\u5728\u3002"
+    with open(os.path.join(away, "EmailAutoReply.ini"), "wb") as f:
+        f.write(("[EmailAutoReply]\r\nEnable=1\r\nSubject=%s\r\nBody=%s\r\n"
+                 % (subject, body.replace("\r\n", "\\r\\n"))).encode("utf-8"))
+    with home.start() as program:
+        program.wait_serving()
+        with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
+            client.login("demo", "demo")
+            assert client.sendmail("demo@example.test", ["away@example.test"], MESSAGE) == {}
+        reply = wait_until(lambda: inbox(home, "demo", "demo"), what="the auto-reply")[0]
+        assert program.stop()[0] == 0
+    assert reply["Subject"] == subject
+    assert reply.get_content().replace("\r\n", "\n") == body.replace("\r\n", "\n")
+    assert "Reply-To" not in reply
 
 
 def test_stops_on_sigint_with_a_session_open(tmp_path):

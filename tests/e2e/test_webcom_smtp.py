@@ -106,6 +106,26 @@ def test_a_form_upload_arrives_whole(site):
     assert all(m["Message-ID"] != message_id for m in messages(site, "mallory"))
 
 
+@pytest.mark.parametrize("subject,declared", [("Gr\u00fc\u00dfe \u2013 caf\u00e9 \u2713", "utf-8"),
+                                              ("Gr\u00fc\u00dfe aus K\u00f6ln", "iso-8859-1")])
+def test_text_the_page_posts_reads_as_it_was_typed(site, subject, declared):
+    """Browsers post UTF-8: the message carries it in the language's charset
+    where every character fits, else in UTF-8, and declares which."""
+    body, name = subject + "\r\nAlice", "Bericht Gr\u00f6\u00dfe.txt"
+    smtp = compose(site, From="alice@%s" % DOMAIN, To="bob@%s" % DOMAIN)
+    upload(smtp, fields=[("subject", subject.encode()), ("body", body.encode())],
+           files=[("file", name.encode(), b"data")])
+    smtp.call("SetSubject", "subject")
+    smtp.call("SetBody", "body")
+    smtp.call("SendMail")
+    assert smtp.get("LastResponse") == "+OK send mail successful"
+    got = messages(site, "bob")[-1]
+    assert got["Subject"] == subject
+    text = got.get_body(preferencelist=("plain",))
+    assert (text.get_content_charset(), text.get_content().replace("\r\n", "\n")) == (declared, body.replace("\r\n", "\n"))
+    assert attachments(got) == {name: hashlib.sha256(b"data").hexdigest()}
+
+
 def test_the_sent_copy_and_the_draft(site):
     before = len(messages(site, "bob"))
     copies = {}

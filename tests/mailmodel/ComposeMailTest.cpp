@@ -10,6 +10,7 @@
 
 #include "common/AtomicFile.h"
 #include "mailmodel/compose/MailAddress.h"
+#include "mailmodel/compose/MailCharset.h"
 #include "mailmodel/compose/MessageGenerator.h"
 #include "mailmodel/compose/MessageText.h"
 #include "mailmodel/mime/Rfc822Message.h"
@@ -109,12 +110,13 @@ TEST(ComposeMail, AbsentFieldsAreLeftOut) {
     TempFolder folder;
     CMessageGenerator generator(FixedEnvironment());
     const std::string out = folder.File("m.eml");
-    ASSERT_EQ(generator.GenerateMail(out.c_str(), "b", nullptr, "", "", nullptr, " ; , ", nullptr, nullptr, nullptr, 0,
-                                     0),
-              1);
-    const std::string header = Header(Read(out));
-    for (const char* name : {"From:", "To:", "CC:", "Subject:", "Reply-to:", "Content-Transfer-Encoding:"})
-        EXPECT_EQ(header.find(name), std::string::npos) << name;
+    for (const char* blank : {static_cast<const char*>(nullptr), "", " "}) {
+        ASSERT_EQ(generator.GenerateMail(out.c_str(), "b", blank, "", "", blank, " ; , ", blank, nullptr, blank, 0, 0),
+                  1);
+        const std::string header = Header(Read(out));
+        for (const char* name : {"From:", "To:", "CC:", "Subject:", "Reply-to:", "Content-Transfer-Encoding:"})
+            EXPECT_EQ(header.find(name), std::string::npos) << name;
+    }
     EXPECT_EQ(generator.GenerateMail(out.c_str(), nullptr, "s", nullptr, "", nullptr, nullptr, nullptr, nullptr,
                                      nullptr, 0, 0),
               0);
@@ -128,9 +130,11 @@ TEST(ComposeMail, AttachmentsMakeAMultipartMessage) {
     const std::string data(1000, '\x07');
     WriteFile(folder.File("data.bin"), data);
     WriteFile(folder.File("photo.jpg"), "JPEG");
+    WriteFile(folder.File("Gr\xC3\xB6\xC3\x9F" "e \"1\".txt"), "text");
     CMessageGenerator generator(FixedEnvironment());
     const std::string out = folder.File("m.eml");
-    const std::string list = folder.File("data.bin") + ";;" + folder.File("photo.jpg") + ";" + folder.File("gone.txt");
+    const std::string list = folder.File("data.bin") + ";;" + folder.File("photo.jpg") + ";" + folder.File("gone.txt") +
+                             ";" + folder.File("Gr\xC3\xB6\xC3\x9F" "e \"1\".txt");
     ASSERT_EQ(generator.GenerateMail(out.c_str(), "text body", "s", list.c_str(), "", "a@x", "b@y", nullptr, nullptr,
                                      nullptr, 0, 0),
               1);
@@ -156,6 +160,10 @@ TEST(ComposeMail, AttachmentsMakeAMultipartMessage) {
     EXPECT_NE(message.find("Content-Type: application/octet-stream\r\nContent-Disposition: attachment; "
                            "filename=\"gone.txt\"\r\n"),
               std::string::npos);
+    // A name that is more than plain ASCII: RFC 2231, in the message's charset.
+    EXPECT_NE(message.find("Content-Type: application/octet-stream; name*=iso-8859-1''Gr%F6%DFe%20%221%22.txt\r\n"
+                           "Content-Disposition: attachment; filename*=iso-8859-1''Gr%F6%DFe%20%221%22.txt\r\n"),
+              std::string::npos);
     EXPECT_EQ(message.substr(message.size() - b.size() - 8), "\r\n--" + b + "--\r\n");
     ExpectValidMessage(message, "multipart");
 
@@ -165,9 +173,10 @@ TEST(ComposeMail, AttachmentsMakeAMultipartMessage) {
     ASSERT_GT(loaded.Load(plain.data(), plain.size()), 0);
     std::vector<mime::CMimeEntity*> attachments;
     loaded.GetAttachmentList(attachments);
-    ASSERT_EQ(attachments.size(), 2u);
+    ASSERT_EQ(attachments.size(), 3u);
     EXPECT_EQ(attachments[0]->Content(), data);
     EXPECT_EQ(attachments[1]->Content(), "JPEG");
+    EXPECT_EQ(attachments[2]->GetName(), "Gr\xF6\xDF" "e \"1\".txt");
 }
 
 TEST(ComposeMail, OriginalMailFlagNamesTheAttachment) {
@@ -276,6 +285,27 @@ TEST(ComposeMail, WebMailFormTakesTheBodyTypeAndReturnsTheMessageId) {
               std::string::npos)
         << message;
     EXPECT_EQ(message.find("c@z"), std::string::npos);
+}
+
+TEST(MailCharset, DeclaresTheCharsetItsBytesAreIn) {
+    struct Case {
+        const char* language;
+        std::vector<std::string_view> texts;
+        const char* declared;
+        const char* first;  // the first text as the message carries it
+    } cases[] = {
+        {"iso-8859-1", {"Gr\xC3\xBC\xC3\x9F" "e", "plain"}, "iso-8859-1", "Gr\xFC\xDF" "e"},
+        {"iso-8859-1", {"Gr\xC3\xBC\xC3\x9F" "e", "\xE2\x9C\x93"}, "UTF-8", "Gr\xC3\xBC\xC3\x9F" "e"},
+        {"iso-8859-1", {"Gr\xFC\xDF" "e"}, "iso-8859-1", "Gr\xFC\xDF" "e"},  // an older file's own bytes
+        {"GB2312", {"\xE4\xB8\xAD\xE6\x96\x87"}, "GB2312", "\xD6\xD0\xCE\xC4"},
+        {"GB2312", {"\xD6\xD0", "\xE2\x9C\x93"}, "UTF-8", "\xE4\xB8\xAD"},
+        {"no-such-set", {"plain"}, "no-such-set", "plain"},
+    };
+    for (const Case& c : cases) {
+        const MailCharset charset(c.language, c.texts);
+        EXPECT_EQ(charset.Name(), c.declared) << c.first;
+        EXPECT_EQ(charset.Encode(c.texts[0]), c.first) << c.first;
+    }
 }
 
 TEST(MailAddress, SplitAddress) {

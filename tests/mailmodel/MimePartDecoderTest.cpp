@@ -89,11 +89,18 @@ TEST(MimePartDecoder, HeaderLinesFillThePart) {
 }
 
 TEST(MimePartDecoder, EncodedFileNameIsDecodedThenSanitised) {
-    MimePartDecoder decoder;
-    MimePart part;
-    // "../../x" as a B word: decoded first, then made safe.
-    decoder.ParsePartLine("Content-Disposition: attachment; filename=\"=?utf-8?B?Li4vLi4veA==?=\"\r\n", part);
-    EXPECT_EQ(part.FileName, "_.__._x");
+    const std::pair<const char*, const char*> cases[] = {
+        // "../../x" as a B word: decoded first, then made safe.
+        {"Content-Disposition: attachment; filename=\"=?utf-8?B?Li4vLi4veA==?=\"\r\n", "_.__._x"},
+        {"Content-Disposition: attachment; filename*=utf-8''Gr%C3%B6%2F.txt; size=3\r\n", "Gr\xC3\xB6_.txt"},
+        {"Content-Type: text/plain; name*=iso-8859-1''Gr%F6%DFe.txt\r\n", "Gr\xF6\xDF" "e.txt"},
+    };
+    for (const auto& [line, name] : cases) {
+        MimePartDecoder decoder;
+        MimePart part;
+        decoder.ParsePartLine(line, part);
+        EXPECT_EQ(part.FileName.empty() ? part.Name : part.FileName, name) << line;
+    }
 }
 
 TEST(MimePartDecoder, BoundaryStackFollowsNesting) {

@@ -42,6 +42,12 @@ void Click(QWidget* parent, const char* name) {
 
 using MailToolsTest = GuiFolderTest;
 
+int RunPython(const std::string& code, const std::string& argument) {
+    const std::string command = "timeout 60 /usr/bin/python3 -c '" + code + "' '" + argument + "'";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
     ASSERT_TRUE(CreateAccount("alice"));
     ASSERT_TRUE(CreateAccount("bob"));
@@ -53,7 +59,7 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
         EXPECT_EQ(Child<QLineEdit>(&all, "sender")->text(), QStringLiteral("admin@example.test"));
         EXPECT_EQ(Child<QLineEdit>(&all, "subject")->text(), QStringLiteral("mail from administrator"));
     }
-    const std::string attachment = home.File("notes.txt");
+    const std::string attachment = home.File("Bericht Gr\xC3\xB6\xC3\x9F" "e.txt");
     WriteFile(attachment, "attached text");
     chooser.files = {QString::fromStdString(attachment)};
     int refreshed = 0;
@@ -65,13 +71,14 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
     Click(&dialog, "send");
     EXPECT_TRUE(prompts.Saw(QStringLiteral("The mail is empty."))) << "attachments but no text";
     Child<QLineEdit>(&dialog, "recipients")->setText(QStringLiteral(" ; "));
-    Child<QPlainTextEdit>(&dialog, "text")->setPlainText(QStringLiteral("Hello all"));
+    Child<QPlainTextEdit>(&dialog, "text")->setPlainText(QString::fromUtf8("Gr\xC3\xBC\xC3\x9F" "e an alle"));
     Click(&dialog, "send");
     EXPECT_TRUE(prompts.Saw(QStringLiteral("There is no address of receiver.")));
     EXPECT_EQ(dialog.result(), 0);
 
     Child<QLineEdit>(&dialog, "recipients")->setText(QStringLiteral("alice;bob;closed;"));
     Child<QLineEdit>(&dialog, "sender")->setText(QStringLiteral("boss@example.test"));
+    Child<QLineEdit>(&dialog, "subject")->setText(QString::fromUtf8("Gr\xC3\xBC\xC3\x9F" "e"));
     const int before = GetMailboxMessageCount("alice");
     Click(&dialog, "send");
     ASSERT_TRUE(WaitFor([&] { return dialog.result() == QDialog::Accepted; }));
@@ -82,6 +89,17 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
     EXPECT_EQ(prompts.shown.back().kind, "warning");
     EXPECT_TRUE(prompts.shown.back().text.contains(QStringLiteral("closed@example.test"))) << prompts.shown.back().text.toStdString();
     EXPECT_FALSE(prompts.shown.back().text.contains(QStringLiteral("alice@")));
+    // Python's email package reads the subject, body and file name as typed.
+    MailboxSnapshot box;
+    ASSERT_TRUE(LoadMailboxIndexLocked("alice", box));
+    const std::string copy = home.File("alice.eml");
+    ASSERT_TRUE(ScrambleCopyFile(*GetMailFilePath("alice", box.Records.back().FileNumber), copy, MailStoreKey("alice")));
+    EXPECT_EQ(RunPython("import email, email.policy, sys; m = email.message_from_binary_file(open(sys.argv[1], \"rb\"), "
+                        "policy=email.policy.default); got = (m[\"subject\"], m.get_body().get_content(), "
+                        "[p.get_filename() for p in m.iter_attachments()]); assert got == (\"Gr\\u00fc\\u00dfe\", "
+                        "\"Gr\\u00fc\\u00dfe an alle\", [\"Bericht Gr\\u00f6\\u00dfe.txt\"]), got",
+                        copy),
+              0);
 
     // The last sender is offered next time.
     SendMailDlg again("alice;", Settings(), directory, Accounts(), prompts, chooser);
@@ -193,18 +211,15 @@ TEST_F(MailToolsTest, DeletedUsersAskOnceAndRestore) {
     EXPECT_TRUE(std::filesystem::is_directory(JoinPath(mail, "dave")));
 }
 
-int RunPython(const std::string& code, const std::string& argument) {
-    const std::string command = "timeout 60 /usr/bin/python3 -c '" + code + "' '" + argument + "'";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST_F(MailToolsTest, ReportFilesHoldWhatUsersTypedSafely) {
     ASSERT_TRUE(CreateAccount("alice", [](AccountRecord& r) {
         r.UserName = "<b>=1";
         r.Comment = "x, y \"quoted\"";
     }));
-    ASSERT_TRUE(CreateAccount("bob", [](AccountRecord& r) { r.UserName = "=HYPERLINK(\"x\")"; }));
+    ASSERT_TRUE(CreateAccount("bob", [](AccountRecord& r) {
+        r.UserName = "=HYPERLINK(\"x\")";
+        r.Comment = "W\xC3\xB6lfgang Test";
+    }));
     ReportDlg dialog({"alice", "bob"}, Settings(), Accounts(), opener, prompts);
     dialog.show();
     QCheckBox* select_all = Child<QCheckBox>(&dialog, "selectAll");
@@ -231,7 +246,12 @@ TEST_F(MailToolsTest, ReportFilesHoldWhatUsersTypedSafely) {
     const std::string html = ReadFile(home.File("report/report.htm"));
     EXPECT_NE(html.find("&lt;b&gt;=1"), std::string::npos);
     EXPECT_EQ(html.find("<b>"), std::string::npos);
-    EXPECT_NE(html.find("charset=iso-8859-1"), std::string::npos);
+    // The page's declared charset is the one its bytes are in.
+    EXPECT_EQ(RunPython("import re, sys; page = open(sys.argv[1], \"rb\").read(); "
+                        "charset = re.search(rb\"charset=([-\\w]+)\", page).group(1).decode(); "
+                        "assert \"W\\u00f6lfgang Test\" in page.decode(charset), charset",
+                        home.File("report/report.htm")),
+              0);
 }
 
 }  // namespace
