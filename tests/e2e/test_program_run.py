@@ -72,6 +72,35 @@ def test_serves_mail_on_its_ports_and_stops_on_sigterm(tmp_path):
         s.close()
 
 
+def test_mail_stays_when_the_mailbox_index_is_removed(tmp_path):
+    home = ProgramFolder(tmp_path)
+    messages = [MESSAGE.replace(b"first", b"message %d" % n) for n in range(4)]
+
+    def send(*texts):
+        with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
+            for text in texts:
+                assert client.sendmail("sender@remote.test", ["demo@example.test"], text) == {}
+
+    with home.start() as program:
+        program.wait_serving()
+        send(*messages[:3])
+        assert program.stop()[0] == 0
+    os.remove(os.path.join(home.path, "mail", "demo", "mailinfo.dat"))
+    with home.start() as program:
+        program.wait_serving()
+        send(messages[3])
+        pop = poplib.POP3("127.0.0.1", home.pop3, timeout=10)
+        pop.user("demo")
+        pop.pass_("demo")
+        received = [b"\r\n".join(pop.retr(n)[1]) for n in range(1, pop.stat()[0] + 1)]
+        pop.quit()
+        assert program.stop()[0] == 0
+    assert [text[text.index(b"From: "):] for text in received] == [text.rstrip(b"\r\n") for text in messages]
+    with open(os.path.join(home.path, "log", "quorvexlog.txt"), "rb") as f:
+        log = f.read()
+    assert b"demo, message files found listed in a new one: 3\r\n" in log and b"leftover" not in log
+
+
 def test_stops_on_sigint_with_a_session_open(tmp_path):
     home = ProgramFolder(tmp_path)
     with home.start() as program:
