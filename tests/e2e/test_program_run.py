@@ -72,29 +72,23 @@ def test_serves_mail_on_its_ports_and_stops_on_sigterm(tmp_path):
         s.close()
 
 
-def test_mail_stays_when_the_mailbox_index_is_removed(tmp_path):
+def test_mail_stays_when_the_mailbox_index_is_set_aside(tmp_path):
     home = ProgramFolder(tmp_path)
+    index = os.path.join(home.path, "mail", "demo", "mailinfo.dat")
     messages = [MESSAGE.replace(b"first", b"message %d" % n) for n in range(4)]
-
-    def send(*texts):
-        with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
-            for text in texts:
-                assert client.sendmail("sender@remote.test", ["demo@example.test"], text) == {}
-
-    with home.start() as program:
-        program.wait_serving()
-        send(*messages[:3])
-        assert program.stop()[0] == 0
-    os.remove(os.path.join(home.path, "mail", "demo", "mailinfo.dat"))
-    with home.start() as program:
-        program.wait_serving()
-        send(messages[3])
-        pop = poplib.POP3("127.0.0.1", home.pop3, timeout=10)
-        pop.user("demo")
-        pop.pass_("demo")
-        received = [b"\r\n".join(pop.retr(n)[1]) for n in range(1, pop.stat()[0] + 1)]
-        pop.quit()
-        assert program.stop()[0] == 0
+    for sent in (messages[:3], messages[3:]):
+        with home.start() as program:
+            program.wait_serving()
+            with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
+                for text in sent:
+                    assert client.sendmail("sender@remote.test", ["demo@example.test"], text) == {}
+            pop = poplib.POP3("127.0.0.1", home.pop3, timeout=10)
+            pop.user("demo")
+            pop.pass_("demo")
+            received = [b"\r\n".join(pop.retr(n)[1]) for n in range(1, pop.stat()[0] + 1)]
+            pop.quit()
+            assert program.stop()[0] == 0
+        os.rename(index, index + ".aside")
     assert [text[text.index(b"From: "):] for text in received] == [text.rstrip(b"\r\n") for text in messages]
     with open(os.path.join(home.path, "log", "quorvexlog.txt"), "rb") as f:
         log = f.read()

@@ -535,16 +535,15 @@ TEST_F(MailStoreTest, FirstOpenRemovesWhatInterruptedWritersLeft) {
     EXPECT_EQ(texts[2].substr(texts[2].size() - 3), ": 1");
 }
 
-// A mailbox whose index is gone keeps its mail: the first open lists the
-// bodies found in a new index, and a new body takes a number no file has.
-// Messages of the old list format wait for the upgrade instead.
+// A mailbox whose index is gone keeps its mail: a new index lists the bodies
+// found (not those of the old list format, which wait for the upgrade, nor
+// one still being stored), and a new body takes a number no file has.
 TEST_F(MailStoreTest, FirstOpenWithoutAnIndexListsTheBodiesFound) {
     const struct {
         const char* account;
         const char* settings;
         std::vector<std::int32_t> listed;
     } cases[] = {{"restored", "", {1, 2, 5, 8}}, {"upgrading", "[List]\r\nMailCount=1\r\n", {8}}};
-    testing::ErrorLogCapture log(home_.path());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.account);
         const std::string folder = MakeAccount(c.account);
@@ -557,12 +556,7 @@ TEST_F(MailStoreTest, FirstOpenWithoutAnIndexListsTheBodiesFound) {
         EXPECT_EQ(FileNumbers(s), c.listed);
         EXPECT_EQ(s.Records[0].Uid, static_cast<std::uint32_t>(c.listed[0]));
         EXPECT_EQ(s.Totals[0], 3 * static_cast<std::int32_t>(c.listed.size()));
-        EXPECT_EQ(ReadFile(JoinPath(folder, "5.eml")), "old");
     }
-    ASSERT_EQ(log.Texts().size(), 1u);
-    EXPECT_NE(log.Texts()[0].find("restored, message files found listed in a new one: 3"), std::string::npos);
-    // Removed while the mailbox is in use: a body still being stored is
-    // left to its own commit.
     ASSERT_TRUE(Store("one"));
     store::StagedBody coming;
     ASSERT_TRUE(coming.Write(store::MailboxOf("alice"), folder_, {"coming", nullptr}, 0));

@@ -39,7 +39,6 @@ protected:
 TEST_F(QueueTest, WritesRecordAndCopy) {
     const testing::StepTrace steps =
         testing::TraceSteps([&] { EXPECT_EQ(queue.Enqueue(message, "y@elsewhere.org", "x@example.test"), 1); });
-    // The copy is on disk before a record names it.
     EXPECT_LT(testing::StepAt(steps, fs::Step::kSync, "mail1.dat"), testing::StepAt(steps, fs::Step::kRename, "1.ini"));
     EXPECT_EQ(queue.Enqueue(message, "z@elsewhere.org", ""), 2);
     const std::string record = queue.RecordPath(1);
