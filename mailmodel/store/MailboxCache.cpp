@@ -126,8 +126,8 @@ MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
     }
     box.DropCache();
     auto index = std::make_unique<MailboxIndexFile>();
-    const bool read = ReadIndexFile(path, *index, st);
-    if (!read) {
+    const bool on_disk = ReadIndexFile(path, *index, st);
+    if (!on_disk) {
         if (errno != ENOENT || !FolderExists(folder)) return nullptr;
         // Bodies without an index (it was removed, or lost with a restore)
         // are mail: the new index lists them.
@@ -143,7 +143,7 @@ MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
     // Before anyone is handed a body number from this index.
     if (box.swept_folder != folder) {
         box.swept_folder = folder;
-        SweepLeftovers(folder, read ? index.get() : nullptr);
+        SweepLeftovers(folder, on_disk ? index.get() : nullptr);
     }
     Remember(box, folder, std::move(index), st);
     return box.cached.get();
