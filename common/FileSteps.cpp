@@ -69,6 +69,8 @@ bool WriteAll(int fd, std::string_view bytes, std::string_view path) {
 
 bool Sync(int fd, std::string_view path) { return Allowed(Step::kSync, path) && ::fsync(fd) == 0; }
 
+bool SyncData(int fd, std::string_view path) { return Allowed(Step::kSync, path) && ::fdatasync(fd) == 0; }
+
 bool Close(UniqueFd& fd, std::string_view path) {
     if (!Allowed(Step::kClose, path)) {
         const int error = errno;

@@ -47,6 +47,9 @@ UniqueFd CreateTemporary(std::string& name_template);
 // All of `bytes`, continuing short writes; false (errno set) on an error.
 bool WriteAll(int fd, std::string_view bytes, std::string_view path);
 bool Sync(int fd, std::string_view path);
+// The same for the data and size only, not the times (fdatasync): for files
+// rewritten in place. The watcher sees it as a sync.
+bool SyncData(int fd, std::string_view path);
 // Closes now, reporting a failed close (it can fail after good writes).
 bool Close(UniqueFd& fd, std::string_view path);
 bool Rename(const std::string& from, const std::string& to);

@@ -20,7 +20,9 @@ the system calls beneath: letter case common/AsciiCase (never the C
 library's locale-dependent tolower, toupper, strcasecmp ...), shared
 libraries common/SharedLibrary (never dlopen, dlsym, dlclose), temporary
 files common/TemporaryFile (never mkstemp and the like; an atomic write
-makes its own, recognisable, in common/AtomicFile). Nowhere but
+makes its own, recognisable, in common/AtomicFile), flushes to disk
+common/FileSteps (never fsync, fdatasync and the like, so that a test's
+watcher sees every one). Nowhere but
 common/AsciiCase may define a case helper of its own (a function or named
 lambda such as Lower, ToUpper, StartsWithNoCase) or turn a letter's case by
 arithmetic ('A' .. 'Z' with +32 or - 'A' + 'a').
@@ -61,6 +63,8 @@ ONE_HOME = [
      "libraries are loaded through common/SharedLibrary"),
     (re.compile(r"\b(mkstemp|mkostemp|mkstemps|mkostemps|tmpfile|tmpnam|tempnam)\b"),
      {"common/TemporaryFile.cpp", "common/AtomicFile.cpp"}, "temporary files are made through common/TemporaryFile"),
+    (re.compile(r"\b(fsync|fdatasync|syncfs|sync_file_range)\b"), {"common/FileSteps.cpp"},
+     "flushes go through common/FileSteps"),
 ]
 # A function definition or a named lambda, with its name.
 DEFINITION = re.compile(r"(?:^|[;{}])\s*(?:template\s*<[^;{}]*>\s*)?(?:[\w:<>,*&]+\s+)+[*&]*(?P<name>\w+)\s*"

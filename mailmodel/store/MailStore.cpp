@@ -257,7 +257,8 @@ bool ScrambleCopyInto(const std::string& source, int out, std::uint8_t key, cons
 bool ScrambleCopyFile(const std::string& source, const std::string& destination, std::uint8_t key) {
     UniqueFd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (!out) return false;
-    return ScrambleCopyInto(source, out.get(), key, destination) && ::fsync(out.get()) == 0 && out.close_checked();
+    return ScrambleCopyInto(source, out.get(), key, destination) && fs::Sync(out.get(), destination) &&
+           fs::Close(out, destination);
 }
 
 }  // namespace quorvex

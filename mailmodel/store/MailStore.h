@@ -37,9 +37,10 @@ struct MailboxSnapshot {
 // The lock of one mailbox (names compare without regard to case).
 std::mutex& MailStoreLock(std::string_view account);
 
-// Loads (creating an empty index where there is none). The caller holds
-// MailStoreLock(account). False when the account's folder cannot be named, the index
-// cannot be read or created, or it is damaged (logged).
+// Loads (where there is no index, creating one that lists the message
+// files found in the folder). The caller holds MailStoreLock(account).
+// False when the account's folder cannot be named, the index cannot be
+// read or created, or it is damaged (logged).
 bool LoadMailboxIndex(std::string_view account, MailboxSnapshot& out);
 // The same, taking MailStoreLock(account): the entry point for every other
 // caller.
@@ -94,9 +95,9 @@ bool ScrambleCopyInto(const std::string& source, int out, std::uint8_t key, cons
 
 // Stores every "back/*.eml" file of the account, oldest first, plain and
 // read, into folder 0. A damaged index is first set aside as
-// "mailinfo.dat.damaged" and replaced by an empty one (numbers continuing
-// after the folder's body files). False when the account folder cannot be
-// named or a damaged index cannot be replaced.
+// "mailinfo.dat.damaged" and replaced by one that lists the folder's
+// message files (numbers continuing after them). False when the account
+// folder cannot be named or a damaged index cannot be replaced.
 bool RestoreBackupMails(std::string_view account);
 
 }  // namespace quorvex

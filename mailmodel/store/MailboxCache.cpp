@@ -126,14 +126,24 @@ MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
     }
     box.DropCache();
     auto index = std::make_unique<MailboxIndexFile>();
-    if (!ReadIndexFile(path, *index, st)) {
+    const bool on_disk = ReadIndexFile(path, *index, st);
+    if (!on_disk) {
         if (errno != ENOENT || !FolderExists(folder)) return nullptr;
+        // Bodies without an index (it was removed, or lost with a restore)
+        // are mail: the new index lists them.
+        const BodiesListed found = ListBodiesInNewIndex(folder, *index, InFlight(box, folder));
         if (!WriteIndex(folder, *index, &st) || st.st_ino == 0) return nullptr;
+        if (found.listed + found.unlisted > 0) {
+            QUORVEX_ERROR_LOG("mailbox index missing in " + folder + ", message files found listed in a new one: " +
+                              std::to_string(found.listed) +
+                              (found.unlisted > 0 ? ", kept unlisted (mailbox full): " + std::to_string(found.unlisted)
+                                                  : std::string()));
+        }
     }
     // Before anyone is handed a body number from this index.
     if (box.swept_folder != folder) {
         box.swept_folder = folder;
-        SweepLeftovers(folder, *index, st);
+        SweepLeftovers(folder, on_disk ? index.get() : nullptr);
     }
     Remember(box, folder, std::move(index), st);
     return box.cached.get();
@@ -149,6 +159,12 @@ std::optional<CommittedIndex> CommittedIfCurrent(Mailbox& box, const std::string
     struct stat st {};
     if (::stat(IndexPath(folder).c_str(), &st) != 0 || StampOf(st) != committed.stamp) return std::nullopt;
     return committed;
+}
+
+NumbersInFlight InFlight(Mailbox& box, const std::string& folder) {
+    std::lock_guard guard(box.totals_lock);
+    if (box.on_record.folder != folder) return {};
+    return {box.on_record.last_file_number, box.reserved_number};
 }
 
 std::int32_t ReserveBodyNumber(Mailbox& box, const std::string& folder) {

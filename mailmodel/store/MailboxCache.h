@@ -21,6 +21,7 @@
 #include "common/Paths.h"
 #include "mailmodel/store/MailStore.h"
 #include "mailmodel/store/MailboxIndex.h"
+#include "mailmodel/store/MailboxRebuild.h"
 
 namespace quorvex::store {
 
@@ -106,18 +107,21 @@ bool WriteIndex(const std::string& folder, const MailboxIndexFile& index, struct
 // Writes `index` as the mailbox's index and keeps it as the cached copy.
 bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index);
 // The mailbox's index as it is on disk, from the cache while the file is
-// unchanged; an empty one is created when the folder exists but holds
-// none. Null when it cannot be read or created, or is damaged. The first
-// time this process opens the mailbox, files that interrupted stores and
-// commits left in its folder are removed first. The caller holds
-// `box.lock`; the result stays valid until the lock is released or the
-// cache is written or dropped.
+// unchanged; a new one, listing the bodies found, is created when the
+// folder exists but holds none. Null when it cannot be read or created, or
+// is damaged. The first time this process opens the mailbox, files that
+// interrupted stores and commits left in its folder are removed first.
+// The caller holds `box.lock`; the result stays valid until the lock is
+// released or the cache is written or dropped.
 MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder);
 
 // The committed totals, when the index on disk is still the one they were
 // taken from; nothing when the mailbox was not opened yet, or its index
 // was replaced since (a commit that is just finishing, another writer).
 std::optional<CommittedIndex> CommittedIfCurrent(Mailbox& box, const std::string& folder);
+
+// The body numbers handed out in `folder` whose stores have not committed.
+NumbersInFlight InFlight(Mailbox& box, const std::string& folder);
 
 // A number for a new body, above every number on record and every number
 // handed out before; 0 when none is left or the index cannot be read.

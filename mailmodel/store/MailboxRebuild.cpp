@@ -1,42 +1,91 @@
-// The rebuild of a mailbox from the messages of its "back" folder.
-#include "mailmodel/store/MailStore.h"
+// The rebuild of a mailbox from the messages of its "back" folder, and the
+// listing of bodies found without an index.
+#include "mailmodel/store/MailboxRebuild.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <vector>
 
 #include "common/AtomicFile.h"
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
+#include "common/ProfileFile.h"
 #include "mailmodel/FolderListing.h"
 #include "mailmodel/account/AccountFolders.h"
+#include "mailmodel/store/MailStore.h"
 #include "mailmodel/store/MailboxCache.h"
 #include "mailmodel/store/StagedBody.h"
 
 namespace quorvex {
+
+namespace store {
+
+bool HoldsOldFormatMessages(const std::string& folder) {
+    return ProfileFile(JoinPath(folder, "maillist.ini")).Load()->HasSection("List");
+}
+
+BodiesListed ListBodiesInNewIndex(const std::string& folder, MailboxIndexFile& index, NumbersInFlight in_flight) {
+    struct Body {
+        std::int32_t number;
+        std::int64_t size;
+    };
+    std::vector<Body> bodies;
+    std::int32_t highest = 0;
+    const bool old_format = HoldsOldFormatMessages(folder);
+    for (const std::string& name : ListFolder(folder)) {
+        const auto number = BodyNumberOf(name);
+        // The last number possible is left out: nothing could follow it.
+        if (!number || *number == INT32_MAX) continue;
+        highest = std::max(highest, *number);
+        struct stat st {};
+        if (old_format || in_flight.Holds(*number) || ::lstat(JoinPath(folder, name).c_str(), &st) != 0 ||
+            !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        bodies.push_back({*number, st.st_size});
+    }
+    std::sort(bodies.begin(), bodies.end(), [](const Body& a, const Body& b) { return a.number < b.number; });
+
+    BodiesListed result;
+    std::int64_t total = 0;
+    for (const Body& body : bodies) {
+        if (index.slots.size() >= static_cast<std::size_t>(kMaxMailboxRecords) || total + body.size > kMaxFolderBytes) {
+            ++result.unlisted;
+            continue;
+        }
+        MailboxRecord r;
+        r.Slot = r.Position = static_cast<std::int32_t>(index.slots.size());
+        r.FileNumber = body.number;
+        r.Uid = static_cast<std::uint32_t>(body.number);
+        r.Size = static_cast<std::int32_t>(body.size);
+        total += body.size;
+        index.slots.push_back(r);
+    }
+    result.listed = static_cast<int>(index.slots.size());
+    MailboxIndexHeader& header = index.header;
+    header.SetRecordCount(result.listed);
+    header.SetMessageCount(0, result.listed);
+    header.SetTotalBytes(0, static_cast<std::int32_t>(total));
+    header.SetLastFileNumber(highest);
+    header.SetLastUid(highest);
+    return result;
+}
+
+}  // namespace store
 
 namespace {
 
 using store::IndexPath;
 using store::WriteIndex;
 
-// The highest number of a "<number>.eml" body in the folder, 0 for none.
-std::int32_t HighestBodyNumber(const std::string& folder) {
-    std::int32_t highest = 0;
-    for (const std::string& name : ListFolder(folder)) {
-        if (const auto n = store::BodyNumberOf(name); n && *n > highest && *n < INT32_MAX) highest = *n;
-    }
-    return highest;
-}
-
 // For the rebuild: a damaged index is moved aside (kept for inspection as
-// "mailinfo.dat.damaged") and replaced by an empty one whose numbers
-// continue after every body file in the folder, so no body that the
-// damaged index may still describe is overwritten. The caller holds the
-// mailbox's lock. False when the damaged index cannot be replaced.
-bool ReplaceDamagedIndex(const std::string& folder) {
+// "mailinfo.dat.damaged") and replaced by one that lists the bodies in the
+// folder, whose numbers continue after every one of them. The caller holds
+// the mailbox's lock. False when the damaged index cannot be replaced.
+bool ReplaceDamagedIndex(store::Mailbox& box, const std::string& folder) {
     const std::string path = IndexPath(folder);
     std::string bytes;
     if (!ReadWholeFile(path, bytes)) return true;  // missing: the store creates one
@@ -49,11 +98,10 @@ bool ReplaceDamagedIndex(const std::string& folder) {
         return false;
     }
     MailboxIndexFile fresh;
-    const std::int32_t highest = HighestBodyNumber(folder);
-    fresh.header.SetLastFileNumber(highest);
-    fresh.header.SetLastUid(highest);
+    const store::BodiesListed found = store::ListBodiesInNewIndex(folder, fresh, store::InFlight(box, folder));
     if (!WriteIndex(folder, fresh)) return false;
-    QUORVEX_ERROR_LOG("rebuild replaced the damaged index " + path + " (kept as " + aside + "): " + error);
+    QUORVEX_ERROR_LOG("rebuild replaced the damaged index " + path + " (kept as " + aside + ", message files listed: " +
+                      std::to_string(found.listed) + ", not fitting: " + std::to_string(found.unlisted) + "): " + error);
     return true;
 }
 
@@ -63,8 +111,9 @@ bool RestoreBackupMails(std::string_view account) {
     const auto folder = GetAccountFolderPath(account);
     if (!folder) return false;
     {
-        std::lock_guard guard(MailStoreLock(account));
-        if (!ReplaceDamagedIndex(*folder)) return false;
+        store::Mailbox& box = store::MailboxOf(account);
+        std::lock_guard guard(box.lock);
+        if (!ReplaceDamagedIndex(box, *folder)) return false;
     }
     const std::string back = JoinPath(*folder, kBackupFolder);
     struct Found {

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,11 +19,11 @@
 #include "common/ErrorLog.h"
 #include "common/FileSteps.h"
 #include "common/Paths.h"
-#include "common/ProfileFile.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/FolderListing.h"
 #include "mailmodel/store/MailStore.h"
 #include "mailmodel/store/MailboxCache.h"
+#include "mailmodel/store/MailboxRebuild.h"
 
 namespace quorvex::store {
 
@@ -51,10 +52,6 @@ bool WriteScrambled(int fd, std::string_view text, std::uint8_t key, const std::
     return true;
 }
 
-bool Older(const timespec& a, const timespec& b) {
-    return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
-}
-
 // An older staged body nobody holds any more.
 bool IsDeadIncoming(const std::string& path, std::time_t now) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -62,12 +59,6 @@ bool IsDeadIncoming(const std::string& path, std::time_t now) {
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     if (now - st.st_mtim.tv_sec < kStaleIncomingAge) return false;
     return ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0;  // else its writer still lives
-}
-
-// Messages of the old list format wait in "<number>.eml" files that the
-// upgrade moves into the mailbox; the settings file lists them in [List].
-bool HoldsOldFormatMessages(const std::string& folder) {
-    return ProfileFile(JoinPath(folder, "maillist.ini")).Load()->HasSection("List");
 }
 
 }  // namespace
@@ -117,21 +108,27 @@ std::optional<std::int32_t> BodyNumberOf(std::string_view name) {
     return static_cast<std::int32_t>(n);
 }
 
-void SweepLeftovers(const std::string& folder, const MailboxIndexFile& index, const struct stat& index_status) {
+void SweepLeftovers(const std::string& folder, const MailboxIndexFile* read_index) {
     const std::vector<std::string> names = ListFolder(folder);
     const std::string index_temp = std::string(kMailboxIndexFile) + std::string(kAtomicTempInfix);
-    bool keep_numbered = HoldsOldFormatMessages(folder);
-    std::vector<std::int32_t> listed;
+    bool keep_numbered = read_index == nullptr || HoldsOldFormatMessages(folder);
     for (const std::string& name : names) {
         if (name == BaseName(DamagedIndexPath(folder))) keep_numbered = true;
     }
-    for (const MailboxRecord& r : index.slots)
-        if (!r.IsFree()) listed.push_back(r.FileNumber);
+    // The bodies the index lists, and those of its freed slots: garbage
+    // when still there.
+    std::vector<std::int32_t> listed;
+    std::vector<std::int32_t> freed;
+    if (read_index) {
+        for (const MailboxRecord& r : read_index->slots) (r.IsFree() ? freed : listed).push_back(r.FileNumber);
+    }
     std::sort(listed.begin(), listed.end());
+    std::sort(freed.begin(), freed.end());
+    const std::int32_t last = read_index ? read_index->header.LastFileNumber() : 0;
 
     const std::time_t now = std::time(nullptr);
-    const std::int32_t last = index.header.LastFileNumber();
     int removed = 0;
+    int unexplained = 0;
     for (const std::string& name : names) {
         const std::string path = JoinPath(folder, name);
         bool leftover = false;
@@ -141,15 +138,21 @@ void SweepLeftovers(const std::string& folder, const MailboxIndexFile& index, co
             leftover = true;
         } else if (const auto number = BodyNumberOf(name); number && !keep_numbered) {
             struct stat st {};
-            leftover = !std::binary_search(listed.begin(), listed.end(), *number) &&
-                       ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-                       (*number > last || Older(st.st_mtim, index_status.st_mtim));
+            if (!std::binary_search(listed.begin(), listed.end(), *number) && ::lstat(path.c_str(), &st) == 0 &&
+                S_ISREG(st.st_mode)) {
+                leftover = *number > last || std::binary_search(freed.begin(), freed.end(), *number);
+                if (!leftover) ++unexplained;
+            }
         }
         if (leftover && fs::Unlink(path)) ++removed;
     }
     if (removed > 0) {
         QUORVEX_ERROR_LOG("leftover files of interrupted stores and commits removed from " + folder + ": " +
                           std::to_string(removed));
+    }
+    if (unexplained > 0) {
+        QUORVEX_ERROR_LOG("message files the index does not list kept in " + folder + ": " +
+                          std::to_string(unexplained));
     }
 }
 

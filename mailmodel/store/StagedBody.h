@@ -5,8 +5,6 @@
 // commits left behind.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,14 +56,16 @@ private:
 std::optional<std::int32_t> BodyNumberOf(std::string_view name);
 
 // Removes, from the folder of a mailbox this process opens for the first
-// time, what interrupted writers left: bodies that `index` does not list
-// and that are numbered above its last number or are older than it (a
-// store that was never committed, a deletion whose index was written but
-// whose body was not yet removed), temporary copies of the index, and
-// staged bodies of the older ".incoming-" kind that no living writer
-// holds. A listed body is never touched. A folder that holds a damaged
-// index set aside, or messages of the old list format still to be moved
-// in, keeps its numbered files. Logs how many files went.
-void SweepLeftovers(const std::string& folder, const MailboxIndexFile& index, const struct stat& index_status);
+// time, what interrupted writers left: bodies that the index it read
+// explains as such (numbered above its last number: a store that was
+// never committed; named by a free slot: a deletion whose index was
+// written but whose body was not yet removed), temporary copies of the
+// index, and staged bodies of the older ".incoming-" kind that no living
+// writer holds. A listed body, and any body nothing explains, is never
+// touched; so are all numbered files when `read_index` is null (the index
+// was just made), when the folder holds a damaged index set aside, or
+// messages of the old list format still to be moved in. Logs how many
+// files went, and how many bodies nothing explains were kept.
+void SweepLeftovers(const std::string& folder, const MailboxIndexFile* read_index);
 
 }  // namespace quorvex::store

@@ -8,7 +8,7 @@
 
 #include "common/AccountName.h"
 #include "common/AsciiCase.h"
-#include "common/AtomicFile.h"
+#include "common/FileSteps.h"
 #include "common/TemporaryFile.h"
 #include "common/UniqueFd.h"
 #include "common/net/HostConnect.h"
@@ -52,9 +52,9 @@ void ScanMailForViruses(const std::string& path, const CServerSettings& settings
         if (!HasLine(ReceiveLine(fd, line, kTextLineCapacity, timeouts))) return;
         if (line == ".\r\n") break;
         if (SameName(line, "NOOP\r\n") || StartsWithNoCase(line, "X-NortonAV-TimeoutProtection:")) continue;
-        if (!WriteFully(work.fd().get(), line)) return;
+        if (!fs::WriteAll(work.fd().get(), line, work_path)) return;
     }
-    if (::fsync(work.fd().get()) != 0 || !work.fd().close_checked()) return;
+    if (!fs::Sync(work.fd().get(), work_path) || !fs::Close(work.fd(), work_path)) return;
     if (SendLine(fd, "QUIT")) ReceiveLine(fd, line, kTextLineCapacity, timeouts);
     // The scanned text replaces the message in one step; the work file is
     // gone with it.

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "common/AtomicFile.h"
+#include "common/FileSteps.h"
 #include "common/TemporaryFile.h"
 #include "common/UniqueFd.h"
 #include "servers/remotepop3/UidlRecordFile.h"
@@ -158,11 +158,12 @@ bool RemoteCollector::FetchRemoteMessage(std::string_view account, const RemoteB
             chunk += line;
             if (whole) chunk += "\r\n";
             if (chunk.size() >= 64 * 1024) {
-                written = WriteFully(fd.get(), chunk);
+                written = fs::WriteAll(fd.get(), chunk, file.path());
                 chunk.clear();
             }
         }
-        if (!written || !WriteFully(fd.get(), chunk) || ::fsync(fd.get()) != 0 || !fd.close_checked()) {
+        if (!written || !fs::WriteAll(fd.get(), chunk, file.path()) || !fs::Sync(fd.get(), file.path()) ||
+            !fs::Close(fd, file.path())) {
             error = "-ERR write file " + file.path() + " failed";
             return false;
         }

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "common/AtomicFile.h"
+#include "common/FileSteps.h"
 #include "common/PasswordDigest.h"
 #include "common/Paths.h"
 #include "common/UniqueFd.h"
@@ -95,8 +96,8 @@ bool UidlRecordFile::Record(std::string_view uid, std::string_view local_id, std
 
     const std::string record = EncodeUidlRecord(fetched, local_id, uid);
     const auto offset = static_cast<off_t>(kUidlHeaderSize + kUidlRecordSize * static_cast<std::size_t>(slot));
-    if (!WriteAt(fd.get(), record, offset) || ::fdatasync(fd.get()) != 0) return false;
-    if (!WriteAt(fd.get(), UidlCounterText(next), 0) || ::fdatasync(fd.get()) != 0) {
+    if (!WriteAt(fd.get(), record, offset) || !fs::SyncData(fd.get(), path_)) return false;
+    if (!WriteAt(fd.get(), UidlCounterText(next), 0) || !fs::SyncData(fd.get(), path_)) {
         return false;
     }
     if (!fd.close_checked()) return false;

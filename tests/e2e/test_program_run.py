@@ -234,3 +234,26 @@ def test_a_start_without_its_mail_database_ends_with_the_reason(tmp_path):
     assert b"The mail database (ODBC data source QuorvexServer) could not be opened or created: " in result.stderr
     assert b"Not started." in result.stderr
     assert "start successfully" not in home.system_log()
+
+
+def test_mail_stays_when_the_mailbox_index_is_set_aside(tmp_path):
+    home = ProgramFolder(tmp_path)
+    index = os.path.join(home.path, "mail", "demo", "mailinfo.dat")
+    messages = [MESSAGE.replace(b"first", b"message %d" % n) for n in range(4)]
+    for sent in (messages[:3], messages[3:]):
+        with home.start() as program:
+            program.wait_serving()
+            with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
+                for text in sent:
+                    assert client.sendmail("sender@remote.test", ["demo@example.test"], text) == {}
+            pop = poplib.POP3("127.0.0.1", home.pop3, timeout=10)
+            pop.user("demo")
+            pop.pass_("demo")
+            received = [b"\r\n".join(pop.retr(n)[1]) for n in range(1, pop.stat()[0] + 1)]
+            pop.quit()
+            assert program.stop()[0] == 0
+        os.rename(index, index + ".aside")
+    assert [text[text.index(b"From: "):] for text in received] == [text.rstrip(b"\r\n") for text in messages]
+    with open(os.path.join(home.path, "log", "quorvexlog.txt"), "rb") as f:
+        log = f.read()
+    assert b"demo, message files found listed in a new one: 3\r\n" in log and b"leftover" not in log

@@ -20,6 +20,8 @@
 #include "support/ErrorLogCapture.h"
 #include "support/FileStepFaults.h"
 #include "mailmodel/store/MailStore.h"
+#include "mailmodel/store/MailboxCache.h"
+#include "mailmodel/store/StagedBody.h"
 
 namespace quorvex {
 namespace {
@@ -369,8 +371,8 @@ TEST_F(MailStoreTest, RebuildStoresTheBackFolderOldestFirst) {
 }
 
 // A damaged index refuses every store, so the rebuild is the way back:
-// it sets the damaged file aside, starts an empty index whose numbers
-// continue after the bodies already there, and stores the back folder.
+// it sets the damaged file aside, starts an index that lists the bodies
+// already there, and stores the back folder.
 TEST_F(MailStoreTest, RebuildRecoversADamagedIndex) {
     ASSERT_TRUE(Store("one"));
     ASSERT_TRUE(Store("two"));
@@ -383,18 +385,17 @@ TEST_F(MailStoreTest, RebuildRecoversADamagedIndex) {
     WriteFile(JoinPath(back, "saved.eml"), "saved");
     ASSERT_TRUE(RestoreBackupMails("alice"));
     const MailboxSnapshot s = Load();
-    ASSERT_EQ(s.Counts[0], 1);
-    EXPECT_EQ(s.Records[0].FileNumber, 3);
-    EXPECT_EQ(s.Records[0].Uid, 3u);
+    EXPECT_EQ(FileNumbers(s), (std::vector<std::int32_t>{1, 2, 3}));
+    EXPECT_EQ(s.Records[2].Uid, 3u);
     EXPECT_EQ(ReadFile(JoinPath(folder_, "3.eml")), "saved");
     EXPECT_EQ(ReadFile(JoinPath(folder_, "1.eml")), "one");  // nothing overwritten
     EXPECT_EQ(ReadFile(JoinPath(folder_, "2.eml")), "two");
     EXPECT_EQ(ReadFile(JoinPath(folder_, "mailinfo.dat.damaged")), damaged);
     ASSERT_TRUE(Store("after"));
-    EXPECT_EQ(GetMailboxMessageCount("alice"), 2);
+    EXPECT_EQ(GetMailboxMessageCount("alice"), 4);
     // A sound index is left as it is: the rebuild only adds.
     ASSERT_TRUE(RestoreBackupMails("alice"));
-    EXPECT_EQ(GetMailboxMessageCount("alice"), 3);
+    EXPECT_EQ(GetMailboxMessageCount("alice"), 5);
     EXPECT_EQ(ReadFile(JoinPath(folder_, "mailinfo.dat.damaged")), damaged);
 }
 
@@ -471,10 +472,10 @@ TEST_F(MailStoreTest, TotalsDoNotWaitForACommitInFlight) {
 }
 
 // When this process first opens a mailbox, the files interrupted writers
-// left are removed, never a listed message: bodies no index lists that are
-// numbered above its last number or older than it, and index copies. A
-// folder with a damaged index set aside, or with messages of the old list
-// format waiting to be moved in, keeps its numbered files.
+// left are removed, never a listed message: bodies the index does not list
+// that are numbered above its last number or named by a free slot, and
+// index copies. A folder with a damaged index set aside, or with messages
+// of the old list format waiting to be moved in, keeps its numbered files.
 TEST_F(MailStoreTest, FirstOpenRemovesWhatInterruptedWritersLeft) {
     const struct {
         const char* account;
@@ -492,14 +493,15 @@ TEST_F(MailStoreTest, FirstOpenRemovesWhatInterruptedWritersLeft) {
         SCOPED_TRACE(c.account);
         const std::string folder = MakeAccount(c.account);
         MailboxIndexFile index;
-        for (const std::int32_t number : {1, 3}) {
+        for (const std::int32_t number : {1, 2, 3}) {
             MailboxRecord r;
-            r.Slot = r.Position = static_cast<std::int32_t>(index.slots.size());
+            r.Slot = static_cast<std::int32_t>(index.slots.size());
+            r.Position = number == 2 ? -1 : number / 2;
             r.FileNumber = number;
             r.Uid = static_cast<std::uint32_t>(number);
             index.slots.push_back(r);
         }
-        index.header.SetRecordCount(2);
+        index.header.SetRecordCount(3);
         index.header.SetMessageCount(0, 2);
         index.header.SetLastUid(5);
         index.header.SetLastFileNumber(5);
@@ -511,7 +513,7 @@ TEST_F(MailStoreTest, FirstOpenRemovesWhatInterruptedWritersLeft) {
         aged("1.eml", -3600);  // listed: stays however old
         aged("2.eml", -3600);  // deleted from the index, the body not yet removed
         aged("3.eml", 0);
-        aged("4.eml", 3600);   // written after the last commit: may still be coming in
+        aged("4.eml", -3600);  // nothing explains it: kept
         aged("6.eml", 0);      // numbered above the last number: never committed
         aged("007.eml", -3600);
         aged("mailinfo.dat.tmp-Ab12Cd", -3600);
@@ -526,10 +528,40 @@ TEST_F(MailStoreTest, FirstOpenRemovesWhatInterruptedWritersLeft) {
         EXPECT_EQ(Names(folder), c.left);
     }
     const auto texts = log.Texts();
-    ASSERT_EQ(texts.size(), 3u);
+    ASSERT_EQ(texts.size(), 4u);
     EXPECT_NE(texts[0].find("leftover files of interrupted stores and commits removed from "), std::string::npos);
     EXPECT_EQ(texts[0].substr(texts[0].size() - 3), ": 3");
-    EXPECT_EQ(texts[1].substr(texts[1].size() - 3), ": 1");
+    EXPECT_NE(texts[1].find("message files the index does not list kept in "), std::string::npos);
+    EXPECT_EQ(texts[2].substr(texts[2].size() - 3), ": 1");
+}
+
+// A mailbox whose index is gone keeps its mail: a new index lists the bodies
+// found (not those of the old list format, which wait for the upgrade, nor
+// one still being stored), and a new body takes a number no file has.
+TEST_F(MailStoreTest, FirstOpenWithoutAnIndexListsTheBodiesFound) {
+    const struct {
+        const char* account;
+        const char* settings;
+        std::vector<std::int32_t> listed;
+    } cases[] = {{"restored", "", {1, 2, 5, 8}}, {"upgrading", "[List]\r\nMailCount=1\r\n", {8}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.account);
+        const std::string folder = MakeAccount(c.account);
+        WriteFile(JoinPath(folder, "maillist.ini"), c.settings);
+        for (const char* name : {"1.eml", "2.eml", "5.eml"}) WriteFile(JoinPath(folder, name), "old");
+        MakeFolders(JoinPath(folder, "7.eml"));
+        ASSERT_TRUE(AddMessageTextToMailbox(c.account, "new", nullptr, 0, false, false));
+        MailboxSnapshot s;
+        ASSERT_TRUE(LoadMailboxIndexLocked(c.account, s));
+        EXPECT_EQ(FileNumbers(s), c.listed);
+        EXPECT_EQ(s.Records[0].Uid, static_cast<std::uint32_t>(c.listed[0]));
+        EXPECT_EQ(s.Totals[0], 3 * static_cast<std::int32_t>(c.listed.size()));
+    }
+    ASSERT_TRUE(Store("one"));
+    store::StagedBody coming;
+    ASSERT_TRUE(coming.Write(store::MailboxOf("alice"), folder_, {"coming", nullptr}, 0));
+    ASSERT_EQ(::unlink(JoinPath(folder_, "mailinfo.dat").c_str()), 0);
+    EXPECT_EQ(FileNumbers(Load()), (std::vector<std::int32_t>{1}));
 }
 
 TEST(MailboxRecordOrder, FolderThenPositionWithBlankAndFreeLast) {

@@ -19,6 +19,7 @@
 #include "servers/queue/OutgoingQueue.h"
 #include "servers/queue/RetryPolicy.h"
 #include "servers/support/SmtpTestFiles.h"
+#include "support/FileStepFaults.h"
 #include "support/TempFolder.h"
 
 namespace quorvex {
@@ -36,7 +37,9 @@ protected:
 };
 
 TEST_F(QueueTest, WritesRecordAndCopy) {
-    EXPECT_EQ(queue.Enqueue(message, "y@elsewhere.org", "x@example.test"), 1);
+    const testing::StepTrace steps =
+        testing::TraceSteps([&] { EXPECT_EQ(queue.Enqueue(message, "y@elsewhere.org", "x@example.test"), 1); });
+    EXPECT_LT(testing::StepAt(steps, fs::Step::kSync, "mail1.dat"), testing::StepAt(steps, fs::Step::kRename, "1.ini"));
     EXPECT_EQ(queue.Enqueue(message, "z@elsewhere.org", ""), 2);
     const std::string record = queue.RecordPath(1);
     EXPECT_EQ(ReadProfileString(record, "Info", "DestAddr"), "y@elsewhere.org");
