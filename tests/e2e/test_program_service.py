@@ -94,7 +94,12 @@ class FakeSystemd:
 def test_install_writes_and_enables_the_unit(tmp_path):
     home = ProgramFolder(tmp_path)
     systemd = FakeSystemd(tmp_path)
-    result = home.run("-install", extra_env=systemd.env())
+    # Run from a desktop's terminal, on a folder that never said AutoRun.
+    with open(home.config, "rb") as f:
+        config = f.read()
+    with open(home.config, "wb") as f:
+        f.write(config.replace(b"AutoRun=0\r\n", b""))
+    result = home.run("-install", extra_env=dict(systemd.env(), DISPLAY=":0", QT_QPA_PLATFORM="offscreen"))
     assert result.returncode == 0, result.stderr
     # One line says what was done (the stand-in's service never runs).
     done = ("QuorvexServer: The service unit %s for %s was written and enabled; the service did not start "
@@ -110,7 +115,10 @@ def test_install_writes_and_enables_the_unit(tmp_path):
     assert "enable QuorvexServer.service" in calls
     assert "start --no-block QuorvexServer.service" in calls
     with open(home.config, "rb") as f:
-        assert b"NTService=1" in f.read()
+        config = f.read()
+    # A system service: nothing of a desktop user's.
+    assert b"NTService=1" in config and b"AutoRun=0" in config
+    assert not os.path.exists(os.path.join(home.path, "xdg-config", "autostart"))
     if os.path.exists("/usr/bin/systemd-analyze"):
         verify = subprocess.run(["/usr/bin/systemd-analyze", "verify", "--man=no", str(systemd.unit())],
                                 capture_output=True)
