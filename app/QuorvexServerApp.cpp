@@ -189,10 +189,15 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
     account_server_ = std::make_unique<CAccountServer>(*jobs_);
 
     switch (ParseCommandLine(CommandLineText(arguments))) {
-        case ProgramSwitch::kUninstall:
+        case ProgramSwitch::kUninstall: {
             AllowStopSignals();
-            UninstallProgram(service_);
-            return kExitSuccess;
+            const UninstallReport report = UninstallProgram(service_);
+            const std::string line = UninstallLine(folder_, report);
+            WriteProgramLog(line);
+            ReportDone(line);
+            for (const std::string& failure : report.failed) ReportStartupProblem("-uninstall: " + failure + ".");
+            return report.failed.empty() ? kExitSuccess : kExitFailure;
+        }
         case ProgramSwitch::kUninstSvr:
             StopRunningInstance(service_);
             return NormalStart();

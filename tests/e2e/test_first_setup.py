@@ -242,7 +242,13 @@ def test_a_desktop_set_up_leaves_a_system_data_source_alone():
         assert (config[("system", "autorun")], config[("system", "runasservice")]) == ("1", "0")
         assert welcome_offset(home) == -30 * 60
 
-        assert home.run("-uninstall").returncode == 0
+        removal = home.run("-uninstall")
+        assert removal.returncode == 0
+        assert removal.stdout.decode() == (
+            "QuorvexServer: Uninstalled from %s: unregistered the web-mail component %s; removed the autostart entry "
+            "%s; removed the desktop entry %s; marked the set-up as not done ([system] setup=0); the web directories "
+            "mail and maildata are not published any more. Mail and accounts stay.\n"
+            % (home.path, home.file("QuorvexCOM.so"), user_file(home, AUTOSTART_ENTRY), user_file(home, DESKTOP_ENTRY)))
         assert not os.path.exists(user_file(home, DESKTOP_ENTRY))
         assert not os.path.exists(user_file(home, AUTOSTART_ENTRY))
 

@@ -151,6 +151,9 @@ def test_uninstall_removes_the_service_and_marks_set_up_undone(tmp_path):
     assert home.run("-install", extra_env=systemd.env()).returncode == 0
     result = home.run("-uninstall", extra_env=systemd.env())
     assert result.returncode == 0, result.stderr
+    assert result.stdout.decode() == ("QuorvexServer: Uninstalled from %s: removed the service unit %s; marked the "
+                                      "set-up as not done ([system] setup=0). Mail and accounts stay.\n"
+                                      % (home.path, systemd.unit()))
     assert not systemd.unit().exists()
     assert "disable QuorvexServer.service" in systemd.calls()
     with open(home.config, "rb") as f:
