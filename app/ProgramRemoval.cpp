@@ -29,7 +29,8 @@ void RemoveEntry(const std::string& path, std::string_view what, UninstallReport
     if (::unlink(path.c_str()) == 0) {
         report.done.push_back("removed " + std::string(what) + " " + path);
     } else {
-        report.failed.push_back("could not remove " + std::string(what) + " " + path + ": " + std::strerror(errno));
+        report.failed.push_back("could not remove " + std::string(what) + " " + path + ": " + std::strerror(errno) +
+                                ".");
     }
 }
 
@@ -71,21 +72,21 @@ UninstallReport UninstallProgram(const ServiceOptions& service) {
             report.done.push_back("stopped the running instance");
         } else {
             report.failed.push_back("the running instance did not stop within " +
-                                    std::to_string(kInstanceStopLimit.count()) + " seconds");
+                                    std::to_string(kInstanceStopLimit.count()) + " seconds.");
         }
     }
     const std::string component = JoinPath(folder, "QuorvexCOM.so");
     if (FileExists(component)) {
-        if (UnregisterComServer(component)) {
+        if (std::string why; UnregisterComServer(component, &why)) {
             report.done.push_back("unregistered the web-mail component " + component);
         } else {
-            report.failed.push_back("could not unregister the web-mail component " + component);
+            report.failed.push_back("could not unregister the web-mail component: " + why);
         }
     }
     CNtService unit(service);
     const bool installed = FileExists(unit.UnitPath());
     if (!unit.Uninstall()) {
-        report.failed.push_back("could not remove the service unit " + unit.UnitPath());
+        report.failed.push_back("could not remove the service unit " + unit.UnitPath() + ".");
     } else if (installed) {
         report.done.push_back("removed the service unit " + unit.UnitPath());
     }
@@ -102,7 +103,7 @@ UninstallReport UninstallProgram(const ServiceOptions& service) {
     if (marked) {
         report.done.push_back("marked the set-up as not done ([system] setup=0)");
     } else {
-        report.failed.push_back("could not mark the set-up as not done in " + Settings()->ConfigIni());
+        report.failed.push_back("could not mark the set-up as not done in " + Settings()->ConfigIni() + ".");
     }
     RemoveWebDirectories(folder, report);
     return report;

@@ -25,8 +25,8 @@ bool AskRunningInstanceToStop(const std::string& program_folder);
 int StopRunningInstance(const ServiceOptions& service);
 
 // What "-uninstall" did: one phrase for each thing it took away ("removed
-// the service unit /etc/systemd/system/QuorvexServer.service"), and one
-// for each it could not, with the reason.
+// the service unit /etc/systemd/system/QuorvexServer.service"), and a
+// sentence for each it could not, with the reason.
 struct UninstallReport {
     std::vector<std::string> done;
     std::vector<std::string> failed;

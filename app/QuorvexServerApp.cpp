@@ -195,7 +195,7 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
             const std::string line = UninstallLine(folder_, report);
             WriteProgramLog(line);
             ReportDone(line);
-            for (const std::string& failure : report.failed) ReportStartupProblem("-uninstall: " + failure + ".");
+            for (const std::string& failure : report.failed) ReportStartupProblem("-uninstall: " + failure);
             return report.failed.empty() ? kExitSuccess : kExitFailure;
         }
         case ProgramSwitch::kUninstSvr:
