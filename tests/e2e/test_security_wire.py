@@ -228,7 +228,7 @@ def test_shipped_settings_are_no_open_relay(tmp_path, config):
         with smtp_from(home) as client:
             assert client.mail("x@remote.test")[0] == 250
             code, text = client.rcpt("y@elsewhere.test")
-            assert code == 550 and b"relay mail disabled" in text
+            assert code == 550 and (b"relay mail disabled" in text or b"cannot forward mail" in text), text
         _, _, _, err = program.stop()
     assert b"open relay" not in err
     assert "open relay" not in home.system_log()
@@ -239,6 +239,7 @@ def test_settings_that_make_an_open_relay_say_so(tmp_path):
     for name, key, value, said in [("esmtp", "ESMTP", 0, b"ESMTP=0 with MailServerModel=1"),
                                    ("open", "OpenRelay", 1, b"OpenRelay=1")]:
         home = Home(tmp_path / name)
+        home.set("System", "MailServerModel", 1)  # an Internet server, unlike the demo
         home.set("System", key, value)
         with home.start() as program:
             program.wait_serving()
