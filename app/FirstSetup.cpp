@@ -162,7 +162,8 @@ void RunFirstSetup(const SetupOptions& options) {
     AllowLocalWebMail();
     progress.Step();
 
-    if (std::string reason; !SetupWebMailDirectory(&reason)) ShowFailure(ProgramString(IDS_WEB_DIRECTORY_FAILED), reason);
+    if (std::string reason; !SetupWebMailDirectory(&reason))
+        ShowFailure(ProgramString(IDS_WEB_DIRECTORY_FAILED), reason);
     WriteWebMailPagesFolder();
     progress.Step();
 

@@ -2,9 +2,10 @@
 // with "Index" (the number of the next line) at the top of the file, log
 // lines appended below. Once Index passes the line limit, nothing more is
 // written that day; a log that has a note for it ends with that note, so a
-// reader of the file learns that it is full and where further lines go. The counter is kept with a fixed number of digits so it
-// can be updated in place: a line costs one small write and one append, not
-// a rewrite of the whole file. The day's file stays open with its counter
+// reader of the file learns that it is full and where further lines go.
+// The counter is kept with a fixed number of digits so it can be updated
+// in place: a line costs one small write and one append, not a rewrite of
+// the whole file. The day's file stays open with its counter
 // and length in memory; a look at the file before each line notices when
 // someone else replaced, removed or wrote to it, and then it is read again.
 // A file whose counter is written another way is still read and updated

@@ -19,9 +19,6 @@ protected:
               c.IsWebMail = [](std::string_view s) { return s == "10.1.1.1"; };
               c.Notice = [this](std::string_view n) { notices.emplace_back(n); };
               c.Now = [this] { return now; };
-              c.ReportFull = [this](const LogSettings& settings, std::string_view what, const std::string& path) {
-                  reports.push_back(std::string(what) + " " + path + " " + std::to_string(settings.max_lines));
-              };
               return c;
           }) {}
 
@@ -36,7 +33,6 @@ protected:
     int max_lines = 10000;
     std::time_t now = 1700000000;
     std::vector<std::string> notices;
-    std::vector<std::string> reports;
     Pop3Log log;
 };
 
@@ -62,16 +58,10 @@ TEST_F(Pop3LogTest, DailyLimitStopsWritingButNotNotices) {
     log.Write("s", "one");
     log.Write("s", "two");
     log.Write("s", "three");
-    log.Write("s", "four");
     const std::string text = Text();
     EXPECT_NE(text.find(" s two\r\n"), std::string::npos);
     EXPECT_EQ(text.find("three"), std::string::npos);
-    // The file ends with the note that it is full, said once.
-    EXPECT_TRUE(text.ends_with(" is full ([Log] MaxLogLine=2 lines a day): further lines of this day are not written "
-                               "to it. " + std::string(kServerLogStill) + "\r\n"))
-        << text;
-    EXPECT_EQ(reports, (std::vector<std::string>{"The POP3 log " + File() + " 2"}));
-    EXPECT_EQ(notices.back(), "POP3 s four");
+    EXPECT_EQ(notices.back(), "POP3 s three");
     EXPECT_EQ(notices[notices.size() - 2], "POP3 LOG File Overflow");
     // A new day starts a new file.
     now += 24 * 3600;
