@@ -12,7 +12,7 @@ SharedLibrary SharedLibrary::Open(const std::string& path, std::string* error) {
     if (!path.empty()) library.handle_.reset(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!library.handle_ && error != nullptr) {
         const char* reason = path.empty() ? nullptr : ::dlerror();
-        *error = reason != nullptr ? reason : "no file named";
+        *error = reason != nullptr ? reason : "no path given";
     }
     return library;
 }
