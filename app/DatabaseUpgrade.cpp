@@ -11,6 +11,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "app/DataFiles.h"
 #include "app/DatabaseTasks.h"
 #include "app/ProgramMessages.h"
 #include "common/ErrorLog.h"
@@ -147,7 +148,8 @@ db::Status EnsureMailDatabase(const std::string& schema_path) {
     if (!FileExists(MailDatabasePath()) && !MakeFolders(std::string(DirName(MailDatabasePath())))) {
         return db::Status{"the folder of " + MailDatabasePath() + " cannot be created", ""};
     }
-    return CreateMailDatabase(schema_path, MailDatabaseLoginFromSettings());
+    return CreateMailDatabase(schema_path, MailDatabaseLoginFromSettings(),
+                              schema_path.empty() ? DataFolders() : std::vector<std::string>{});
 }
 
 int UpgradeDatabase(const std::string& schema_path) {

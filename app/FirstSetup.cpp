@@ -42,6 +42,13 @@ public:
 
 std::string ConfigPath() { return Settings()->ConfigIni(); }
 
+// A failed step: its message as it has always read, then the reason on a
+// line of its own.
+void ShowFailure(const std::string& message, const std::string& reason) {
+    ShowProgramMessage(message);
+    if (!reason.empty()) ShowProgramMessage(reason);
+}
+
 void MakeProgramFolders(SetupProgress& progress) {
     const std::string folder = ProgramFolder();
     for (const char* name : {"mail", "smtp"})
@@ -146,8 +153,8 @@ void RunFirstSetup(const SetupOptions& options) {
     progress.Open(kProgressFirst, kProgressLast);
     MakeProgramFolders(progress);
 
-    if (!RegisterComServer(JoinPath(folder, "QuorvexCOM.so")))
-        ShowProgramMessage(ProgramString(IDS_COM_REGISTRATION_FAILED));
+    if (std::string reason; !RegisterComServer(JoinPath(folder, "QuorvexCOM.so"), &reason))
+        ShowFailure(ProgramString(IDS_COM_REGISTRATION_FAILED), reason);
     progress.Step();
 
     OpenProgramFolderToWebServer();
@@ -156,7 +163,7 @@ void RunFirstSetup(const SetupOptions& options) {
     progress.Step();
 
     if (std::string reason; !SetupWebMailDirectory(&reason))
-        ShowProgramMessage(ProgramString(IDS_WEB_DIRECTORY_FAILED) + (reason.empty() ? "" : " " + reason));
+        ShowFailure(ProgramString(IDS_WEB_DIRECTORY_FAILED), reason);
     WriteWebMailPagesFolder();
     progress.Step();
 

@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "app/FirstSetup.h"
 #include "app/InstanceMark.h"
 #include "app/WebDirectories.h"
@@ -20,11 +23,28 @@ namespace {
 
 constexpr std::chrono::seconds kCommandAnswerLimit{5};
 
-void RemoveWebDirectories(const std::string& folder) {
+// Removes a file the program wrote outside its folder, when it is there.
+void RemoveEntry(const std::string& path, std::string_view what, UninstallReport& report) {
+    if (path.empty() || !FileExists(path)) return;
+    if (::unlink(path.c_str()) == 0) {
+        report.done.push_back("removed " + std::string(what) + " " + path);
+    } else {
+        report.failed.push_back("could not remove " + std::string(what) + " " + path + ": " + std::strerror(errno) +
+                                ".");
+    }
+}
+
+void RemoveWebDirectories(const std::string& folder, UninstallReport& report) {
     auto installer = WebDirectoryInstaller::Load(folder);
     if (!installer) return;
-    installer->Remove("mail");
-    installer->Remove("maildata");
+    for (const char* name : {"mail", "maildata"}) {
+        if (installer->Remove(name)) continue;
+        const std::string reason = installer->LastError();
+        report.failed.push_back("could not remove the web directory " + std::string(name) +
+                                (reason.empty() ? std::string(".") : ": " + reason));
+        return;
+    }
+    report.done.push_back("the web directories mail and maildata are not published any more");
 }
 
 }  // namespace
@@ -44,22 +64,56 @@ int StopRunningInstance(const ServiceOptions& service) {
     return 1;
 }
 
-int UninstallProgram(const ServiceOptions& service) {
+UninstallReport UninstallProgram(const ServiceOptions& service) {
+    UninstallReport report;
     const std::string& folder = service.program_folder;
-    AskRunningInstanceToStop(folder);
-    UnregisterComServer(JoinPath(folder, "QuorvexCOM.so"));
-    CNtService(service).Uninstall();
-    WriteAutostartEntry(nullptr);
-    const std::string desktop = CurrentSystemLocations().desktop_folder;
-    if (!desktop.empty()) {
-        const std::string shortcut = JoinPath(desktop, DesktopEntryFileName());
-        ::unlink(shortcut.c_str());
+    if (InstanceRunning(folder)) {
+        if (AskRunningInstanceToStop(folder)) {
+            report.done.push_back("stopped the running instance");
+        } else {
+            report.failed.push_back("the running instance did not stop within " +
+                                    std::to_string(kInstanceStopLimit.count()) + " seconds.");
+        }
     }
-    ProfileFile(Settings()->ConfigIni()).Edit([](IniDocument& doc) {
+    const std::string component = JoinPath(folder, "QuorvexCOM.so");
+    if (FileExists(component)) {
+        if (std::string why; UnregisterComServer(component, &why)) {
+            report.done.push_back("unregistered the web-mail component " + component);
+        } else {
+            report.failed.push_back("could not unregister the web-mail component: " + why);
+        }
+    }
+    CNtService unit(service);
+    const bool installed = FileExists(unit.UnitPath());
+    if (!unit.Uninstall()) {
+        report.failed.push_back("could not remove the service unit " + unit.UnitPath() + ".");
+    } else if (installed) {
+        report.done.push_back("removed the service unit " + unit.UnitPath());
+    }
+    const SystemLocations locations = CurrentSystemLocations();
+    RemoveEntry(locations.autostart_folder.empty() ? std::string()
+                                                   : JoinPath(locations.autostart_folder, kAutostartEntryName),
+                "the autostart entry", report);
+    RemoveEntry(locations.desktop_folder.empty() ? std::string()
+                                                 : JoinPath(locations.desktop_folder, DesktopEntryFileName()),
+                "the desktop entry", report);
+    const bool marked = ProfileFile(Settings()->ConfigIni()).Edit([](IniDocument& doc) {
         return doc.Set("system", "setup", "0") && doc.Set("system", "RunAsService", "0");
     });
-    RemoveWebDirectories(folder);
-    return 1;
+    if (marked) {
+        report.done.push_back("marked the set-up as not done ([system] setup=0)");
+    } else {
+        report.failed.push_back("could not mark the set-up as not done in " + Settings()->ConfigIni() + ".");
+    }
+    RemoveWebDirectories(folder, report);
+    return report;
+}
+
+std::string UninstallLine(const std::string& folder, const UninstallReport& report) {
+    std::string line = "Uninstalled from " + folder + ": ";
+    if (report.done.empty()) line += "nothing was removed";
+    for (std::size_t i = 0; i < report.done.size(); ++i) line += (i == 0 ? "" : "; ") + report.done[i];
+    return line + ". Mail and accounts stay.";
 }
 
 }  // namespace quorvex::app

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "app/NtService.h"
 
@@ -23,7 +24,19 @@ bool AskRunningInstanceToStop(const std::string& program_folder);
 // "RunAsService" = "0". Returns 1.
 int StopRunningInstance(const ServiceOptions& service);
 
-// Everything of "-uninstall". Returns 1.
-int UninstallProgram(const ServiceOptions& service);
+// What "-uninstall" did: one phrase for each thing it took away ("removed
+// the service unit /etc/systemd/system/QuorvexServer.service"), and a
+// sentence for each it could not, with the reason.
+struct UninstallReport {
+    std::vector<std::string> done;
+    std::vector<std::string> failed;
+};
+
+// Everything of "-uninstall".
+UninstallReport UninstallProgram(const ServiceOptions& service);
+
+// "Uninstalled from <folder>: <done>; <done>. Mail and accounts stay."
+// ("nothing was removed" when nothing was done).
+std::string UninstallLine(const std::string& folder, const UninstallReport& report);
 
 }  // namespace quorvex::app

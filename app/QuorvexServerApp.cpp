@@ -33,6 +33,7 @@
 #include "common/RunFlag.h"
 #include "common/ServerSettings.h"
 #include "common/ServiceControl.h"
+#include "common/SettingsHost.h"
 #include "common/net/TrafficDump.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/db/DataSourceSetup.h"
@@ -92,6 +93,18 @@ void ReportDone(std::string_view text) {
 // nothing is written into a folder that failed its checks.
 void ReportStartupProblem(const std::string& text) { ReportOnStandardError(text); }
 
+// A start outside a desktop session writes no desktop entry: saving the
+// settings leaves the autostart entry as it is, and a config.ini that does
+// not say whether the program starts with the desktop gets AutoRun=0 (the
+// default 1 would have the next desktop start write the entry).
+void LeaveDesktopEntriesAlone(const std::string& config) {
+    SettingsHost host;
+    host.set_autostart = [](bool, const std::string&) { return true; };
+    SetSettingsHost(std::move(host));
+    ProfileFile(config).Edit(
+        [](IniDocument& doc) { return !doc.Find("System", "AutoRun") && doc.Set("System", "AutoRun", "0"); });
+}
+
 }  // namespace
 
 CQuorvexServerApp::CQuorvexServerApp(std::unique_ptr<ProgramFrontEnd> front_end)
@@ -114,10 +127,10 @@ int CQuorvexServerApp::Run(const std::vector<std::string>& arguments) {
     // A start that shows the window, on a desktop: the windowed program
     // takes over this process before anything else happens here.
     const ProgramSwitch requested = ParseCommandLine(CommandLineText(arguments));
-    if (!front_end_ && (requested == ProgramSwitch::kNone || requested == ProgramSwitch::kUninstSvr) &&
-        DisplayAvailable()) {
-        ExecWindowedProgram(arguments);
-    }
+    const bool opens_window = requested == ProgramSwitch::kNone || requested == ProgramSwitch::kUninstSvr;
+    if (!front_end_ && opens_window && DisplayAvailable()) ExecWindowedProgram(arguments);
+    // The window is there: a user at a desktop started the program.
+    desktop_session_ = front_end_ != nullptr && opens_window;
     // Before any thread exists: every thread inherits the blocked stop
     // signals, and the message loop alone reads them through a signalfd.
     const sigset_t set = StopSignals();
@@ -150,6 +163,7 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
     }
 
     const bool bug_trace = ReadProfileInt(config, "system", "BugTrace", 0) != 0;
+    if (!desktop_session_) LeaveDesktopEntriesAlone(config);
     // config.ini afterwards holds every key with its current or default value.
     if (!LoadAndSaveSettingsAtStartup()) {
         ShowErrorMessage("The settings could not be written back to " + config +
@@ -175,10 +189,15 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
     account_server_ = std::make_unique<CAccountServer>(*jobs_);
 
     switch (ParseCommandLine(CommandLineText(arguments))) {
-        case ProgramSwitch::kUninstall:
+        case ProgramSwitch::kUninstall: {
             AllowStopSignals();
-            UninstallProgram(service_);
-            return kExitSuccess;
+            const UninstallReport report = UninstallProgram(service_);
+            const std::string line = UninstallLine(folder_, report);
+            WriteProgramLog(line);
+            ReportDone(line);
+            for (const std::string& failure : report.failed) ReportStartupProblem("-uninstall: " + failure);
+            return report.failed.empty() ? kExitSuccess : kExitFailure;
+        }
         case ProgramSwitch::kUninstSvr:
             StopRunningInstance(service_);
             return NormalStart();
@@ -367,7 +386,7 @@ void CQuorvexServerApp::CreateWorkerThreads() {
 int CQuorvexServerApp::RunGuiMode() {
     if (!PrepareDatabase()) return kExitFailure;
     // Desktop and autostart entries concern the user at the window only.
-    if (FirstSetupDue()) RunFirstSetup({.desktop_user = !as_service_ && front_end_ != nullptr});
+    if (FirstSetupDue()) RunFirstSetup({.desktop_user = desktop_session_});
     RunDatabaseScripts();
     if (front_end_) {
         if (!front_end_->CreateMainWindow(*this)) {

@@ -93,6 +93,9 @@ private:
     std::unique_ptr<CAccountServer> account_server_;
     std::vector<std::unique_ptr<RemoteCollectionScheduler>> schedulers_;
     bool as_service_ = false;  // started by the service manager ("-service")
+    // Started with the window on a desktop: neither "-service" nor
+    // "-install", nor a start without a display.
+    bool desktop_session_ = false;
     bool workers_started_ = false;
     bool ready_sent_ = false;  // READY=1 went to the service manager
 };

@@ -5,12 +5,19 @@
 
 namespace quorvex::app {
 
-std::optional<WebDirectoryInstaller> WebDirectoryInstaller::Load(const std::string& program_folder) {
+std::optional<WebDirectoryInstaller> WebDirectoryInstaller::Load(const std::string& program_folder,
+                                                                 std::string* why) {
     const std::string path = JoinPath(program_folder, kWebDirectoryLibrary);
-    if (!FileExists(path)) return std::nullopt;
-    SharedLibrary library = SharedLibrary::Open(path);
+    const auto fail = [&](const std::string& text) -> std::optional<WebDirectoryInstaller> {
+        if (why != nullptr) *why = "The web directory installer " + path + text;
+        return std::nullopt;
+    };
+    if (!FileExists(path)) return fail(" is missing.");
+    std::string error;
+    SharedLibrary library = SharedLibrary::Open(path, &error);
+    if (!library) return fail(" cannot be loaded: " + error + ".");
     const auto function = library.Function<Function>("Vendrel");
-    if (function == nullptr) return std::nullopt;
+    if (function == nullptr) return fail(" has no export Vendrel.");
     const auto last_error = library.Function<ErrorFunction>("VendrelLastError");
     return WebDirectoryInstaller(std::move(library), function, last_error);
 }

@@ -14,8 +14,9 @@ inline constexpr const char* kWebDirectoryLibrary = "Vendrel.so";
 
 class WebDirectoryInstaller {
 public:
-    // Nothing when the library or its export is missing.
-    static std::optional<WebDirectoryInstaller> Load(const std::string& program_folder);
+    // Nothing when the library or its export is missing; then `why`, when
+    // given, gets one sentence that names the file and what is wrong.
+    static std::optional<WebDirectoryInstaller> Load(const std::string& program_folder, std::string* why = nullptr);
 
     // Publishes `folder` as the web directory `name` (PHP pages run there
     // when `script`). True when the web server took it.

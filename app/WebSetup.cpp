@@ -22,15 +22,16 @@ namespace quorvex::app {
 namespace {
 
 // Deletes the folder with everything in it and makes it anew for the web
-// server; an old folder that cannot be removed is kept and reused.
-bool RecreateWorkFolder(const std::string& path) {
+// server; an old folder that cannot be removed is kept and reused. False,
+// with a sentence on why, when the web server cannot use it.
+bool RecreateWorkFolder(const std::string& path, std::string& reason) {
     DeleteFolderTree(path);
     if (!CreateFolderWithFullAccess(path)) {
         QUORVEX_ERROR_LOG("cannot create the web folder " + path);
+        reason = "The web folder " + path + " cannot be created.";
         return false;
     }
-    ShareWithWebServer(path, kWebWorkFolderMode);
-    return true;
+    return ShareWithWebServer(path, kWebWorkFolderMode, &reason);
 }
 
 }  // namespace
@@ -109,20 +110,27 @@ void OpenProgramFolderToWebServer() {
 int SetupWebMailDirectory(std::string* reason) {
     const std::string folder = ProgramFolder();
     const std::string data = JoinPath(folder, "maildata");
-    RecreateWorkFolder(data);
-    RecreateWorkFolder(JoinPath(folder, "websmtp"));
-    auto installer = WebDirectoryInstaller::Load(folder);
-    if (!installer) {
-        QUORVEX_ERROR_LOG(std::string("the web directory installer ") + kWebDirectoryLibrary + " of " + folder +
-                          " is missing or has no Vendrel export");
-        return 0;
+    // Every reason is told: a folder the web server cannot use and a
+    // missing installer are two things to put right.
+    std::string why;  // of the first folder the web server cannot use
+    for (const std::string& work : {data, JoinPath(folder, "websmtp")}) {
+        std::string work_why;
+        if (!RecreateWorkFolder(work, work_why) && why.empty()) why = work_why;
     }
-    // The pages are PHP here; the work folder's default document names no
-    // file, so a folder URL never shows anything.
-    if (installer->Publish("mail", JoinPath(folder, "WebMail"), "index.php", true) &&
-        installer->Publish("maildata", data, "xxx.xxx", false))
-        return 1;
-    if (reason != nullptr) *reason = installer->LastError();
+    std::string installer_why;
+    auto installer = WebDirectoryInstaller::Load(folder, &installer_why);
+    bool published = false;
+    if (!installer) {
+        QUORVEX_ERROR_LOG(installer_why);
+    } else {
+        // The pages are PHP here; the work folder's default document names
+        // no file, so a folder URL never shows anything.
+        published = installer->Publish("mail", JoinPath(folder, "WebMail"), "index.php", true) &&
+                    installer->Publish("maildata", data, "xxx.xxx", false);
+        if (!published) installer_why = installer->LastError();
+    }
+    if (why.empty() && published) return 1;
+    if (reason != nullptr) *reason = why + (why.empty() || installer_why.empty() ? "" : " ") + installer_why;
     return 0;
 }
 

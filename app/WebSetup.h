@@ -43,10 +43,12 @@ void OpenProgramFolderToWebServer();
 
 // Empties "maildata" and "websmtp" (made anew, setgid, the web server's
 // group) and publishes the pages as "mail" and the fetched messages as
-// "maildata" through the installer library. 1 when both were published;
-// 0 when the library or its export is missing or either call failed;
-// then `reason`, when given, gets the installer's one sentence on why (it
-// names a module the web server lacks), or stays empty.
+// "maildata" through the installer library. 1 when both were published
+// and the web server's group has both folders; 0 when a folder could not
+// be given to that group, the library or its export is missing, or either
+// call failed; then `reason`, when given, gets a sentence on each of these
+// (the installer's may name a module the web server lacks), or stays
+// empty when the installer could say no more than that it failed.
 int SetupWebMailDirectory(std::string* reason = nullptr);
 
 }  // namespace quorvex::app

@@ -3,24 +3,42 @@
 #include "common/ComRegistration.h"
 
 #include <cstdint>
+#include <cstdio>
 
+#include "common/Paths.h"
 #include "common/SharedLibrary.h"
 
 namespace quorvex {
 
 namespace {
 
-int CallExport(const std::string& library_path, const char* export_name) {
-    const SharedLibrary library = SharedLibrary::Open(library_path);
+int CallExport(const std::string& library_path, const char* export_name, std::string* reason) {
+    std::string why;
+    const auto fail = [&](std::string text) {
+        if (reason != nullptr) *reason = std::move(text);
+        return 0;
+    };
+    if (!FileExists(library_path)) return fail("The component library " + library_path + " is missing.");
+    const SharedLibrary library = SharedLibrary::Open(library_path, &why);
+    if (!library) return fail("The component library " + library_path + " cannot be loaded: " + why + ".");
     const auto entry = library.Function<std::int32_t (*)()>(export_name);
-    if (entry == nullptr) return 0;
-    return entry() >= 0 ? 1 : 0;
+    if (entry == nullptr)
+        return fail("The component library " + library_path + " has no export " + export_name + ".");
+    const std::int32_t status = entry();
+    if (status >= 0) return 1;
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(status));
+    return fail(std::string(export_name) + " of " + library_path + " failed with status " + code + ".");
 }
 
 }  // namespace
 
-int RegisterComServer(const std::string& library_path) { return CallExport(library_path, "DllRegisterServer"); }
+int RegisterComServer(const std::string& library_path, std::string* reason) {
+    return CallExport(library_path, "DllRegisterServer", reason);
+}
 
-int UnregisterComServer(const std::string& library_path) { return CallExport(library_path, "DllUnregisterServer"); }
+int UnregisterComServer(const std::string& library_path, std::string* reason) {
+    return CallExport(library_path, "DllUnregisterServer", reason);
+}
 
 }  // namespace quorvex

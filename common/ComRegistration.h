@@ -8,8 +8,10 @@
 namespace quorvex {
 
 // 1 when the library loaded, the export exists and it returned a
-// non-negative status; else 0.
-int RegisterComServer(const std::string& library_path);
-int UnregisterComServer(const std::string& library_path);
+// non-negative status; else 0, and `reason`, when given, gets one sentence
+// on why (the library is missing or cannot be loaded, it lacks the export,
+// or the export's status).
+int RegisterComServer(const std::string& library_path, std::string* reason = nullptr);
+int UnregisterComServer(const std::string& library_path, std::string* reason = nullptr);
 
 }  // namespace quorvex

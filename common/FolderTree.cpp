@@ -9,8 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "common/UniqueFd.h"
@@ -77,17 +79,30 @@ bool GrantFileFullAccess(const std::string& path) {
     return ::chmod(path.c_str(), mode) == 0;
 }
 
-bool ShareWithGroup(const std::string& path, const std::string& group, unsigned mode) {
+bool ShareWithGroup(const std::string& path, const std::string& group, unsigned mode, std::string* reason) {
+    const auto fail = [&](std::string text) {
+        if (reason != nullptr) *reason = std::move(text);
+        return false;
+    };
     std::vector<char> buffer(16384);
     struct group entry {};
     struct group* found = nullptr;
     if (::getgrnam_r(group.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
-        return false;
+        return fail("There is no group \"" + group + "\" on this machine.");
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+    if (::lstat(path.c_str(), &st) != 0) return fail(path + ": " + std::strerror(errno) + ".");
+    if (S_ISLNK(st.st_mode)) return fail(path + " is a symbolic link.");
     // The group first: a change of group may clear the set-group-ID bit.
-    return ::lchown(path.c_str(), static_cast<uid_t>(-1), found->gr_gid) == 0 &&
-           ::chmod(path.c_str(), static_cast<mode_t>(mode) & 07775) == 0;
+    if (::lchown(path.c_str(), static_cast<uid_t>(-1), found->gr_gid) != 0) {
+        const int error = errno;
+        std::string text = "Giving " + path + " to the group \"" + group + "\" was refused: " + std::strerror(error);
+        if (error == EPERM && ::geteuid() != 0)
+            text += " (a process that is not root may only give its files to a group it is a member of)";
+        return fail(text + ".");
+    }
+    if (::chmod(path.c_str(), static_cast<mode_t>(mode) & 07775) != 0)
+        return fail(path + ": " + std::strerror(errno) + ".");
+    return true;
 }
 
 }  // namespace quorvex

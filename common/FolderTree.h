@@ -31,7 +31,8 @@ bool GrantFileFullAccess(const std::string& path);
 // Gives an existing file or folder (never a symbolic link) to the named
 // group with the given mode (the bit that would make it world-writable is
 // dropped). False, with nothing changed, when the group does not exist,
-// the path is missing or a link, or the change is not allowed.
-bool ShareWithGroup(const std::string& path, const std::string& group, unsigned mode);
+// the path is missing or a link, or the change is not allowed; then
+// `reason`, when given, gets one sentence on why.
+bool ShareWithGroup(const std::string& path, const std::string& group, unsigned mode, std::string* reason = nullptr);
 
 }  // namespace quorvex

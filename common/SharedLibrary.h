@@ -14,8 +14,9 @@ public:
     SharedLibrary() = default;
 
     // Loads the file at `path`. Holds nothing when it cannot be loaded, or
-    // when the path is empty (dlopen would hand back the program itself).
-    static SharedLibrary Open(const std::string& path);
+    // when the path is empty (dlopen would hand back the program itself);
+    // then `error`, when given, gets the loader's reason.
+    static SharedLibrary Open(const std::string& path, std::string* error = nullptr);
 
     bool loaded() const { return handle_ != nullptr; }
     explicit operator bool() const { return loaded(); }

@@ -13,13 +13,14 @@ std::string WebServerGroup() {
     return ReadProfileString(Settings()->ConfigIni(), "WebMail", "Group", kDefaultWebGroup);
 }
 
-void ShareWithWebServer(const std::string& path, unsigned mode) {
+bool ShareWithWebServer(const std::string& path, unsigned mode, std::string* reason) {
     const std::string group = WebServerGroup();
-    if (!ShareWithGroup(path, group, mode)) {
-        QUORVEX_ERROR_LOG("cannot give " + path + " to the web server's group \"" + group +
-                          "\" (does the group exist?)");
-        ::chmod(path.c_str(), static_cast<mode_t>(mode) & 07770);
-    }
+    std::string why;
+    if (ShareWithGroup(path, group, mode, &why)) return true;
+    QUORVEX_ERROR_LOG("cannot give " + path + " to the web server's group ([WebMail] Group): " + why);
+    ::chmod(path.c_str(), static_cast<mode_t>(mode) & 07770);
+    if (reason != nullptr) *reason = std::move(why);
+    return false;
 }
 
 }  // namespace quorvex

@@ -25,7 +25,8 @@ std::string WebServerGroup();
 
 // Gives the path to the web server's group with `mode`; a missing group or
 // a refused change is logged and the mode is set without the group (the
-// web server then cannot use the path).
-void ShareWithWebServer(const std::string& path, unsigned mode);
+// web server then cannot use the path): false, and `reason`, when given,
+// gets one sentence on why.
+bool ShareWithWebServer(const std::string& path, unsigned mode, std::string* reason = nullptr);
 
 }  // namespace quorvex

@@ -10,7 +10,8 @@
 # policy-rc.d that forbids every service start (exit 101), removed afterwards
 # (one that was there before is put back), and every service the install
 # enabled is disabled again, so that nothing listens on ports 25 or 110
-# afterwards. Nothing is ever removed or purged.
+# afterwards; timers the packages enabled are left alone. Nothing is ever
+# removed or purged.
 #
 # QUORVEX_INSTALL_ROOT puts /usr/sbin/policy-rc.d and the service links below
 # another folder (the script's own tests).
@@ -45,9 +46,10 @@ apt_install() {
 }
 
 # Every link that enables a service: systemd's wants links and the SysV
-# start links.
+# start links. Timers (logrotate.timer, phpsessionclean.timer) start no
+# server: they stay as the packages left them.
 service_links() {
-  find "$root/etc/systemd/system" -mindepth 2 -maxdepth 2 -path '*.wants/*' 2>/dev/null || true
+  find "$root/etc/systemd/system" -mindepth 2 -maxdepth 2 -path '*.wants/*' ! -name '*.timer' 2>/dev/null || true
   find "$root"/etc/rc[0-6S].d -maxdepth 1 -name 'S*' 2>/dev/null || true
 }
 

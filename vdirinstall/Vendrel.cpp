@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -123,7 +124,13 @@ private:
     }
 
     static bool Failed(const std::string& what) {
-        ReportError(what, errno);
+        const int error = errno;
+        ReportError(what, error);
+        // The first failure of a call is its reason; putting things back
+        // after it may fail as well.
+        if (g_last_reason.empty())
+            g_last_reason = "The web server's configuration could not be changed (" + what + "): " +
+                            std::strerror(error) + ".";
         return false;
     }
 

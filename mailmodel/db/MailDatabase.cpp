@@ -46,7 +46,8 @@ db::Status OpenMailDatabase(db::Connection& connection, const MailDatabaseLogin&
     return connection.Open("DRIVER=" + std::string(kSqliteDriverName) + ";Database=" + path + credentials);
 }
 
-db::Status CreateMailDatabase(const std::string& schema_path, const MailDatabaseLogin& login) {
+db::Status CreateMailDatabase(const std::string& schema_path, const MailDatabaseLogin& login,
+                              const std::vector<std::string>& searched) {
     const std::string path = MailDatabasePath();
     const bool new_file = !FileExists(path);
     if (new_file && !MakeFolders(std::string(DirName(path))))
@@ -57,7 +58,12 @@ db::Status CreateMailDatabase(const std::string& schema_path, const MailDatabase
     if (connection.Execute("SELECT 1 FROM mailfolder WHERE 1 = 0")) return {};
     std::string script;
     // An empty path: the program found no schema file to name.
-    const std::string schema = schema_path.empty() ? "the database schema schema.sql (not found)" : schema_path;
+    std::string schema = schema_path;
+    if (schema.empty()) {
+        schema = "the database schema schema.sql (not found";
+        for (std::size_t i = 0; i < searched.size(); ++i) schema += (i == 0 ? " in " : " or ") + searched[i];
+        schema += ")";
+    }
     db::Status created = !schema_path.empty() && ReadWholeFile(schema_path, script)
                              ? connection.ExecuteScript(script)
                              : db::Status{"cannot read " + schema, ""};

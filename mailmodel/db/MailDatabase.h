@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mailmodel/db/Odbc.h"
 
@@ -37,7 +38,9 @@ db::Status OpenMailDatabase(db::Connection& connection, const MailDatabaseLogin&
 // it has no table "mailfolder" yet (a new SQLite file is made in an
 // owner-only folder). A database that has it is left as it is; a new file
 // whose tables could not be made is removed again. An empty schema path
-// means the program found no schema file.
-db::Status CreateMailDatabase(const std::string& schema_path, const MailDatabaseLogin& login);
+// means the program found no schema file in the folders `searched`, which
+// the reason then names.
+db::Status CreateMailDatabase(const std::string& schema_path, const MailDatabaseLogin& login,
+                              const std::vector<std::string>& searched = {});
 
 }  // namespace quorvex

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -90,22 +91,35 @@ DailyLog::Result DailyLog::Append(const std::string& folder, int max_lines, std:
         size_ = st.st_size;
         index_ = -1;
     }
+    // Lines 1 .. limit are the day's; the line numbered limit + 1 is the
+    // note that the file is full, and nothing follows it.
+    const long long limit = std::max(max_lines, 0);
+    const auto note_due = [&](long long index) { return index == limit + 1 && full_line_; };
+    const auto refused = [&](long long index) { return index > limit && !note_due(index); };
+    std::string note;
+    const auto text = [&](long long index) -> std::string_view {
+        if (!note_due(index)) return line;
+        note = full_line_(path_, max_lines, now);
+        return note;
+    };
     const int fd = fd_.get();
     if (size_ == 0) {
-        if (max_lines < 1) return Result::kFull;
+        if (refused(1)) return Result::kFull;
         const std::string header = Header(2);
-        if (!WriteFullyAt(fd, header, 0) || !WriteFullyAt(fd, line, static_cast<off_t>(header.size()))) {
+        const std::string_view first = text(1);
+        if (!WriteFullyAt(fd, header, 0) || !WriteFullyAt(fd, first, static_cast<off_t>(header.size()))) {
             Close();
             return Result::kFailed;
         }
-        size_ = static_cast<off_t>(header.size() + line.size());
+        size_ = static_cast<off_t>(header.size() + first.size());
         index_ = 2;
-        return Result::kWritten;
+        return note_due(1) ? Result::kLimitReached : Result::kWritten;
     }
     if (index_ < 0) index_ = ReadFixedCounter(fd, kHeaderStart);
-    if (index_ >= 0) {
-        if (index_ > max_lines) return Result::kFull;
-        if (!WriteFullyAt(fd, Header(index_ + 1), 0)) {
+    long long index = index_;
+    if (index >= 0) {
+        if (refused(index)) return Result::kFull;
+        if (!WriteFullyAt(fd, Header(index + 1), 0)) {
             Close();
             return Result::kFailed;
         }
@@ -116,16 +130,25 @@ DailyLog::Result DailyLog::Append(const std::string& folder, int max_lines, std:
         // file, which is opened again).
         Close();
         ProfileFile file(path);
-        const long long index = file.GetInt("System", "Index", 1);
-        if (index > max_lines) return Result::kFull;
+        index = file.GetInt("System", "Index", 1);
+        if (refused(index)) return Result::kFull;
         if (!file.WriteInt("System", "Index", index + 1) || !Open(folder, path)) return Result::kFailed;
     }
-    if (!WriteFullyAt(fd_.get(), line, size_)) {
+    const std::string_view written = text(index);
+    if (!WriteFullyAt(fd_.get(), written, size_)) {
         Close();
         return Result::kFailed;
     }
-    size_ += static_cast<off_t>(line.size());
-    return Result::kWritten;
+    size_ += static_cast<off_t>(written.size());
+    return note_due(index) ? Result::kLimitReached : Result::kWritten;
+}
+
+std::string LogFullText(std::string_view file, int max_lines, std::string_view still) {
+    std::string text(file);
+    text += " is full ([Log] MaxLogLine=" + std::to_string(max_lines) +
+            " lines a day): further lines of this day are not written to it. ";
+    text += still;
+    return text;
 }
 
 }  // namespace quorvex

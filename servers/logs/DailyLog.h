@@ -1,9 +1,11 @@
 // A daily log file that counts its own lines: an INI section "[System]"
 // with "Index" (the number of the next line) at the top of the file, log
 // lines appended below. Once Index passes the line limit, nothing more is
-// written that day. The counter is kept with a fixed number of digits so it
-// can be updated in place: a line costs one small write and one append, not
-// a rewrite of the whole file. The day's file stays open with its counter
+// written that day; a log that has a note for it ends with that note, so a
+// reader of the file learns that it is full and where further lines go.
+// The counter is kept with a fixed number of digits so it can be updated
+// in place: a line costs one small write and one append, not a rewrite of
+// the whole file. The day's file stays open with its counter
 // and length in memory; a look at the file before each line notices when
 // someone else replaced, removed or wrote to it, and then it is read again.
 // A file whose counter is written another way is still read and updated
@@ -13,6 +15,7 @@
 #include <sys/types.h>
 
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,10 +25,17 @@ namespace quorvex {
 
 class DailyLog {
 public:
-    // Files are "<folder>/<prefix><YYYYMMDD>.txt".
-    explicit DailyLog(std::string prefix) : prefix_(std::move(prefix)) {}
+    // The note that ends a full file (with its line end), for the file's
+    // path and limit and the time of the first line it refused.
+    using FullLine = std::function<std::string(const std::string& path, int max_lines, std::time_t now)>;
 
-    enum class Result { kWritten, kFull, kFailed };
+    // Files are "<folder>/<prefix><YYYYMMDD>.txt".
+    explicit DailyLog(std::string prefix, FullLine full_line = {})
+        : prefix_(std::move(prefix)), full_line_(std::move(full_line)) {}
+
+    // kLimitReached: `line` was refused and the file's note written in its
+    // place, once a day, at the first line beyond the limit.
+    enum class Result { kWritten, kLimitReached, kFull, kFailed };
 
     // Appends `line` (which carries its own line end) to today's file in
     // `folder` unless the file already holds `max_lines` lines. The caller
@@ -42,6 +52,7 @@ private:
     void Close();
 
     std::string prefix_;
+    FullLine full_line_;
     // The open file of the day, as this writer last left it.
     std::string path_;
     UniqueFd fd_;
@@ -58,6 +69,11 @@ std::string FixedCounterDigits(long long value);
 // The counter when the file starts with `header_start` ("[System]\r\n<Key>=")
 // and the fixed-width digits; -1 for a file written any other way.
 long long ReadFixedCounter(int fd, std::string_view header_start);
+
+// "<file> is full ([Log] MaxLogLine=<n> lines a day): further lines of
+// this day are not written to it. <still>": the note that ends a full
+// daily log, `still` saying where the lines that matter most still go.
+std::string LogFullText(std::string_view file, int max_lines, std::string_view still);
 
 // "%Y/%m/%d %H:%M:%S" in local time.
 std::string LogTimeStamp(std::time_t now);

@@ -57,36 +57,67 @@ std::string SystemLogLine(std::string_view text, std::time_t now) {
     return line;
 }
 
+// A line on standard error after the program's name (the journal of a
+// service).
+void ReportOnStandardError(std::string_view text) {
+    std::fprintf(stderr, "QuorvexServer: %.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(stderr);
+}
+
+constexpr std::string_view kSystemLogStill = "Failed logins and login locks still go to standard error.";
+
 }  // namespace
 
+std::string ServerLogFullLine(const std::string& path, int max_lines, std::time_t now) {
+    std::string line = LogTimeStamp(now);
+    line.append(" QuorvexServer ").append(LogFullText(BaseName(path), max_lines, kServerLogStill)).append("\r\n");
+    return line;
+}
+
+void ReportFullServerLog(const LogSettings& settings, std::string_view what, const std::string& path) {
+    const std::string text = LogFullText(std::string(what) + " " + path, settings.max_lines, kServerLogStill);
+    WriteSystemLog(settings, text);
+    ReportOnStandardError(text);
+}
+
 void WriteSmtpLog(const LogSettings& settings, std::string_view peer, std::string_view text, NoticeSink& notices) {
-    static DailyLog log("smtplog");
+    static DailyLog log("smtplog", ServerLogFullLine);
     const std::time_t now = std::time(nullptr);
     std::string line = LogTimeStamp(now);
     line.append(" ").append(peer).append(" ").append(text).append("\r\n");
     std::string notice = "SMTP ";
     notice.append(peer).append(" ").append(text);
-    bool full = false;
+    DailyLog::Result result;
     {
         std::lock_guard guard(SmtpLogLock);
-        full = log.Append(settings.folder, settings.max_lines, line, now) == DailyLog::Result::kFull;
+        result = log.Append(settings.folder, settings.max_lines, line, now);
     }
     // Notices go out after the lock is released: no log writer waits on
     // whatever the notice sink does.
-    if (full) notices.Post(NoticeId::WM_SHOW_MESSAGE, "SMTP LOG File Overflow");
+    if (result == DailyLog::Result::kFull || result == DailyLog::Result::kLimitReached)
+        notices.Post(NoticeId::WM_SHOW_MESSAGE, "SMTP LOG File Overflow");
     notices.Post(NoticeId::WM_SHOW_MESSAGE, notice);
+    if (result == DailyLog::Result::kLimitReached)
+        ReportFullServerLog(settings, "The SMTP log", log.PathFor(settings.folder, now));
 }
 
 void WriteSystemLog(const LogSettings& settings, std::string_view text) {
-    static DailyLog log("syslog");
+    static DailyLog log("syslog", [](const std::string& path, int max_lines, std::time_t now) {
+        return SystemLogLine(LogFullText(BaseName(path), max_lines, kSystemLogStill), now);
+    });
     const std::time_t now = std::time(nullptr);
     std::string line = SystemLogLine(text, now);
+    DailyLog::Result result;
     {
         std::lock_guard guard(SystemLogLock);
-        if (log.Append(settings.folder, settings.max_lines, line, now) == DailyLog::Result::kFull) {
-            line += SystemLogLine("SYS LOG File Overflow", now);
-        }
+        result = log.Append(settings.folder, settings.max_lines, line, now);
     }
+    if (result == DailyLog::Result::kFull || result == DailyLog::Result::kLimitReached)
+        line += SystemLogLine("SYS LOG File Overflow", now);
+    // Not through the system log itself, which takes no more lines today.
+    if (result == DailyLog::Result::kLimitReached)
+        ReportOnStandardError(
+            LogFullText("The system log " + log.PathFor(settings.folder, now), settings.max_lines, kSystemLogStill));
     std::function<void(const std::string&)> display;
     {
         std::lock_guard guard(g_display_mutex);
@@ -103,8 +134,7 @@ LogSettings CurrentLogSettings() {
 
 void WriteSystemLogAndStderr(std::string_view text) {
     WriteSystemLog(CurrentLogSettings(), text);
-    std::fprintf(stderr, "QuorvexServer: %.*s\n", static_cast<int>(text.size()), text.data());
-    std::fflush(stderr);
+    ReportOnStandardError(text);
 }
 
 void SetSystemLogDisplay(std::function<void(const std::string&)> display) {

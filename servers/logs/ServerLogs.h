@@ -4,6 +4,7 @@
 // queued, so no writer ever waits for the window.
 #pragma once
 
+#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -21,10 +22,22 @@ struct LogSettings {
 // empty) and the line limit of the current settings.
 LogSettings CurrentLogSettings();
 
+// Where lines of a full SMTP or POP3 log still go.
+inline constexpr std::string_view kServerLogStill =
+    "Failed logins and login locks still go to standard error and to the system log.";
+// The last line of a full SMTP or POP3 log: "<time> QuorvexServer
+// <file name> is full ..." (LogFullText) with CR LF.
+std::string ServerLogFullLine(const std::string& path, int max_lines, std::time_t now);
+// Says once, in the system log and on standard error, that `what` ("The
+// SMTP log") at `path` is full for the day.
+void ReportFullServerLog(const LogSettings& settings, std::string_view what, const std::string& path);
+
 // Appends "<time> <peer> <text>" to "smtplog<date>.txt" and sends the
 // notice "SMTP <peer> <text>" (or "SMTP LOG File Overflow" first, when the
 // day's file is full). `peer` is what the line shows: the client address,
-// "WebMail" for a web-mail front end, or a tag naming the caller.
+// "WebMail" for a web-mail front end, or a tag naming the caller. The
+// first line refused leaves the note of ServerLogFullLine in the file and
+// is reported with ReportFullServerLog.
 void WriteSmtpLog(const LogSettings& settings, std::string_view peer, std::string_view text, NoticeSink& notices);
 
 // The longest system log line, time stamp and line end included.
@@ -34,7 +47,9 @@ inline constexpr std::size_t kMaxSystemLogLine = 4096;
 // characters of the text written as "\r", "\n", "\xNN", so one call is
 // always one line) and hands the line
 // (with " SYS LOG File Overflow" added when the day's file is full) to the
-// display installed with SetSystemLogDisplay.
+// display installed with SetSystemLogDisplay. The first line refused
+// leaves a note that the file is full in its place, and the same note goes
+// to standard error.
 void WriteSystemLog(const LogSettings& settings, std::string_view text);
 
 // A line that must reach the administrator even when the day's system log

@@ -1,7 +1,7 @@
 // The daily POP3 log "pop3log<YYYYMMDD>.txt" in the log folder, written by
 // POP3 sessions and remote collection: a counted daily log (at most
-// MaxLogLine lines a day), each line also passed on as a notice for the
-// log view.
+// MaxLogLine lines a day, then a note that it is full), each line also
+// passed on as a notice for the log view.
 #pragma once
 
 #include <ctime>
@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "servers/logs/DailyLog.h"
+#include "servers/logs/ServerLogs.h"
 
 namespace quorvex::pop3 {
 
@@ -21,6 +22,9 @@ struct Pop3LogConfig {
     std::function<bool(std::string_view source)> IsWebMail;
     // Receives "POP3 <source> <text>" or the overflow text; must not block.
     std::function<void(std::string_view notice)> Notice;
+    // Told once a day, when the file fills up, what is no longer written
+    // and where to look instead (the system log and standard error).
+    std::function<void(const LogSettings& settings, std::string_view what, const std::string& path)> ReportFull;
     // Local time for the file name and the time stamp (tests fix it).
     std::function<std::time_t()> Now;
 };
@@ -43,7 +47,7 @@ public:
 private:
     std::function<Pop3LogConfig()> config_;
     std::mutex lock_;  // serialises the file updates of this log
-    DailyLog file_{"pop3log"};
+    DailyLog file_{"pop3log", ServerLogFullLine};
 };
 
 }  // namespace quorvex::pop3

@@ -14,6 +14,7 @@
 #include "mailmodel/store/MailStore.h"
 #include "servers/address/AddressRules.h"
 #include "servers/logs/DailyLog.h"
+#include "servers/logs/ServerLogs.h"
 
 namespace quorvex::pop3 {
 
@@ -39,6 +40,7 @@ Pop3LogConfig Pop3LogConfigFrom(const CServerSettings& settings, NoticeSink* not
     if (notices != nullptr) {
         config.Notice = [notices](std::string_view text) { notices->Post(NoticeId::WM_SHOW_MESSAGE, text); };
     }
+    config.ReportFull = ReportFullServerLog;
     return config;
 }
 

@@ -58,7 +58,9 @@ TEST_F(DatabaseTasksTest, AnExistingDatabaseIsNeverReplaced) {
     EXPECT_TRUE(EnsureMailDatabase(kSchemaPath));
     EXPECT_EQ(Rows("select messageid from receipts").size(), 1u);
     ASSERT_EQ(::unlink(MailDatabasePath().c_str()), 0);
-    EXPECT_FALSE(EnsureMailDatabase(""));  // a missing file needs the schema
+    // A missing file needs the schema; the reason says where it was looked for.
+    const db::Status missing = EnsureMailDatabase("");
+    EXPECT_NE(missing.error.find("schema.sql (not found in " + home_.path()), std::string::npos) << missing.error;
     EXPECT_FALSE(FileExists(MailDatabasePath()));
 }
 

@@ -80,13 +80,17 @@ TEST_F(ComRegistrationTest, AMissingExportGivesZeroAfterLoading) {
     EXPECT_EQ(TakeCalls(), "DllUnregisterServer\n");
 }
 
-TEST_F(ComRegistrationTest, WhatIsNoLibraryGivesZero) {
+TEST_F(ComRegistrationTest, WhatIsNoLibraryGivesZeroAndSaysWhy) {
     const std::string text_file = temp_.File("not-a-library.so");
     ASSERT_TRUE(AtomicWriteFile(text_file, "this is not an ELF file\n"));
-    for (const std::string& path : {temp_.File("missing.so"), text_file, temp_.path(), std::string()}) {
+    const std::pair<std::string, std::string> cases[] = {
+        {temp_.File("missing.so"), " is missing."}, {text_file, " cannot be loaded: "},
+        {temp_.path(), " is missing."}, {"", " is missing."}, {no_register_, " has no export DllRegisterServer."}};
+    for (const auto& [path, why] : cases) {
         SCOPED_TRACE(path);
-        EXPECT_EQ(RegisterComServer(path), 0);
-        EXPECT_EQ(UnregisterComServer(path), 0);
+        std::string reason;
+        EXPECT_EQ(RegisterComServer(path, &reason), 0);
+        EXPECT_TRUE(reason.starts_with("The component library " + path + why)) << reason;
     }
     EXPECT_EQ(TakeCalls(), "");
 }

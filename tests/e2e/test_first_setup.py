@@ -19,7 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 import account_client as ac  # noqa: E402
 from apache_instance import DEFAULT_MODULES, ApacheInstance, web_folder  # noqa: E402
 from fresh_install import FreshInstall, read_ini  # noqa: E402
-from quorvex_program import PROGRAM, ProgramFolder  # noqa: E402
+from quorvex_program import PROGRAM, ProgramFolder, accepts, wait_until  # noqa: E402
 
 WEB_GROUP = "www-data"
 LANGUAGE_LINE = b'<!-- #include file="language\\English.txt" -->'
@@ -242,7 +242,13 @@ def test_a_desktop_set_up_leaves_a_system_data_source_alone():
         assert (config[("system", "autorun")], config[("system", "runasservice")]) == ("1", "0")
         assert welcome_offset(home) == -30 * 60
 
-        assert home.run("-uninstall").returncode == 0
+        removal = home.run("-uninstall")
+        assert removal.returncode == 0
+        assert removal.stdout.decode() == (
+            "QuorvexServer: Uninstalled from %s: unregistered the web-mail component %s; removed the autostart entry "
+            "%s; removed the desktop entry %s; marked the set-up as not done ([system] setup=0); the web directories "
+            "mail and maildata are not published any more. Mail and accounts stay.\n"
+            % (home.path, home.file("QuorvexCOM.so"), user_file(home, AUTOSTART_ENTRY), user_file(home, DESKTOP_ENTRY)))
         assert not os.path.exists(user_file(home, DESKTOP_ENTRY))
         assert not os.path.exists(user_file(home, AUTOSTART_ENTRY))
 
@@ -254,6 +260,7 @@ def test_set_up_failures_are_reported_and_the_service_goes_on():
         os.unlink(home.file("Vendrel.so"))
         err = installed(home, "-service", env=dict(DISPLAY_ENV, QUORVEX_COM_FIXTURE_STATUS="-1"))
 
+        assert "browser.\nQuorvexServer: The web directory installer %s is missing.\n" % home.file("Vendrel.so") in err
         for text in ("Fail to set up virtual directory. User can not apply account through browser.",
                      "Fail to register COM component."):
             assert "QuorvexServer: " + text in err
@@ -268,6 +275,28 @@ def test_set_up_failures_are_reported_and_the_service_goes_on():
         assert not os.path.exists(user_file(home, AUTOSTART_ENTRY))
 
 
+def test_an_unprivileged_first_start_says_why_a_step_failed():
+    # Neither root nor in the web server's group: the group change and the
+    # web server's configuration are refused; the component fails.
+    with web_folder() as base, ApacheInstance(base) as apache:
+        home = FreshInstall(base, apache)
+        subprocess.run(["chown", "-R", "nobody", home.path], check=True)
+        program = subprocess.Popen(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", PROGRAM],
+                                   env=dict(home.environment(), QUORVEX_COM_FIXTURE_STATUS="-1"),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            wait_until(lambda: program.poll() is not None or accepts(home.admin), 30, "the listeners")
+        finally:
+            program.terminate()
+            err = program.communicate(timeout=30)[1].decode()
+        assert ("Fail to register COM component.\nQuorvexServer: DllRegisterServer of %s failed with status "
+                "0xFFFFFFFF.\n" % home.file("QuorvexCOM.so")) in err, err
+        assert ('browser.\nQuorvexServer: Giving %s to the group "www-data" was refused: Operation not permitted (a '
+                "process that is not root may only give its files to a group it is a member of). The web server's "
+                "configuration could not be changed (CreateVirtualRoot: writing %s/quorvex-mail.conf): Permission "
+                "denied.\n" % (home.file("maildata"), apache.conf_folder)) in err, err
+
+
 def test_a_web_directory_that_apache_refuses_is_reported():
     # Without mod_headers Apache takes the pages' directory but refuses the
     # work folder's: set-up says so, naming the module, and the pages stay
@@ -277,10 +306,11 @@ def test_a_web_directory_that_apache_refuses_is_reported():
         apache.start()
         home = FreshInstall(base, apache)
         err = installed(home)
-        text = ("Fail to set up virtual directory. User can not apply account through browser. The web server "
-                "lacks the module mod_headers (Apache: Invalid command 'Header'); enable it (a2enmod headers) and "
-                "run the set-up again.")
-        assert "QuorvexServer: " + text in err and "] " + text in home.system_log()
+        text = ("Fail to set up virtual directory. User can not apply account through browser.\nQuorvexServer: The "
+                "web server lacks the module mod_headers (Apache: Invalid command 'Header'); enable it (a2enmod "
+                "headers) and run the set-up again.")
+        assert "QuorvexServer: " + text in err
+        assert "] " + text.split("\nQuorvexServer: ")[1] in home.system_log()
         assert os.listdir(apache.conf_folder) == ["quorvex-mail.conf"]
 
 

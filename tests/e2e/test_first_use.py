@@ -70,6 +70,27 @@ def test_postmaster_of_the_demo_reaches_demo(tmp_path):
         assert program.stop()[0] == 0
 
 
+def test_the_demo_banner_shows_the_folders_ports_and_its_commands_work(tmp_path):
+    home = ProgramFolder(tmp_path)  # the demo template, its ports moved
+    banner = subprocess.run(["bash", os.path.join(SOURCE, "scripts", "demo-banner.sh"), home.path],
+                            capture_output=True, text=True, check=True).stdout
+    assert "SMTP port %d, POP3 port %d, account server port %d," % (home.smtp, home.pop3, home.admin) in banner
+    assert "local delivery only" in banner
+    commands = banner.split("send a first message and read it:\n", 1)[1].split("\n\n", 1)[0]
+    with home.start("-service") as program:
+        program.wait_serving()
+        run = subprocess.run(["bash", "-e", "-o", "pipefail", "-c", commands], capture_output=True, text=True,
+                             timeout=60)
+        assert run.returncode == 0 and "My first message through Quorvex." in run.stdout, run.stderr
+        # The published login sends nowhere but here.
+        client = smtplib.SMTP("127.0.0.1", home.smtp, timeout=10)
+        client.login("demo", "demo")
+        client.mail("demo@example.test")
+        assert client.rcpt("someone@elsewhere.test") == (550, b"it is a LAN mail server and cannot forward mail.")
+        client.close()
+        assert program.stop()[0] == 0
+
+
 def private_paths(home, before):
     """(path, mode, group) of everything below the folder made since `before`."""
     made = []

@@ -23,7 +23,9 @@ echo "$verdict $*" >> "$FAKE_LOG"
 case " $* " in
   *" postfix "*)
     ln -s /lib/systemd/system/postfix.service "$QUORVEX_INSTALL_ROOT/etc/systemd/system/multi-user.target.wants/postfix.service"
-    ln -s ../init.d/postfix "$QUORVEX_INSTALL_ROOT/etc/rc2.d/S01postfix" ;;
+    ln -s ../init.d/postfix "$QUORVEX_INSTALL_ROOT/etc/rc2.d/S01postfix"
+    mkdir -p "$QUORVEX_INSTALL_ROOT/etc/systemd/system/timers.target.wants"
+    ln -s /lib/systemd/system/logrotate.timer "$QUORVEX_INSTALL_ROOT/etc/systemd/system/timers.target.wants/" ;;
 esac
 '''
 
@@ -86,4 +88,6 @@ def test_test_packages_are_installed_without_starting_or_enabling_services(tmp_p
     wants = root / "etc" / "systemd" / "system" / "multi-user.target.wants"
     assert sorted(os.listdir(wants)) == ["ssh.service"]
     assert os.listdir(root / "etc" / "rc2.d") == []
+    # A timer starts no server: it stays enabled.
+    assert os.listdir(root / "etc" / "systemd" / "system" / "timers.target.wants") == ["logrotate.timer"]
     assert "Disabled the service postfix.service" in out

@@ -2,6 +2,7 @@
 "-install", "-uninstsvr" and "-uninstall" with an injected unit folder and
 a stand-in systemctl that records its arguments."""
 import os
+import pathlib
 import socket
 import stat
 import subprocess
@@ -94,7 +95,10 @@ class FakeSystemd:
 def test_install_writes_and_enables_the_unit(tmp_path):
     home = ProgramFolder(tmp_path)
     systemd = FakeSystemd(tmp_path)
-    result = home.run("-install", extra_env=systemd.env())
+    # Run from a desktop's terminal, on a folder that never said AutoRun.
+    config = pathlib.Path(home.config)
+    config.write_bytes(config.read_bytes().replace(b"AutoRun=0\r\n", b""))
+    result = home.run("-install", extra_env=dict(systemd.env(), DISPLAY=":0", QT_QPA_PLATFORM="offscreen"))
     assert result.returncode == 0, result.stderr
     # One line says what was done (the stand-in's service never runs).
     done = ("QuorvexServer: The service unit %s for %s was written and enabled; the service did not start "
@@ -109,8 +113,9 @@ def test_install_writes_and_enables_the_unit(tmp_path):
     assert "daemon-reload" in calls
     assert "enable QuorvexServer.service" in calls
     assert "start --no-block QuorvexServer.service" in calls
-    with open(home.config, "rb") as f:
-        assert b"NTService=1" in f.read()
+    # A system service: nothing of a desktop user's.
+    assert b"NTService=1" in config.read_bytes() and b"AutoRun=0" in config.read_bytes()
+    assert not os.path.exists(os.path.join(home.path, "xdg-config", "autostart"))
     if os.path.exists("/usr/bin/systemd-analyze"):
         verify = subprocess.run(["/usr/bin/systemd-analyze", "verify", "--man=no", str(systemd.unit())],
                                 capture_output=True)
@@ -143,6 +148,7 @@ def test_uninstall_removes_the_service_and_marks_set_up_undone(tmp_path):
     assert home.run("-install", extra_env=systemd.env()).returncode == 0
     result = home.run("-uninstall", extra_env=systemd.env())
     assert result.returncode == 0, result.stderr
+    assert ": removed the service unit %s; marked the set-up" % systemd.unit() in result.stdout.decode()
     assert not systemd.unit().exists()
     assert "disable QuorvexServer.service" in systemd.calls()
     with open(home.config, "rb") as f:

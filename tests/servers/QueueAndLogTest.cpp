@@ -115,7 +115,11 @@ TEST(DailyLog, CountsLinesAndStopsAtTheLimit) {
     ProfileFile::ClearCache();
     EXPECT_EQ(log.Append(logs, 3, "x\r\n", now), DailyLog::Result::kWritten);
     EXPECT_EQ(Slurp(path), "[System]\r\nIndex=4\r\nold\r\nx\r\n");
-    EXPECT_EQ(log.Append(logs, 3, "y\r\n", now), DailyLog::Result::kFull);
+    // A log with a note ends the full file with it, once.
+    DailyLog noted("smtplog", [](const std::string&, int n, std::time_t) { return "full at " + std::to_string(n); });
+    EXPECT_EQ(noted.Append(logs, 3, "y\r\n", now), DailyLog::Result::kLimitReached);
+    EXPECT_EQ(noted.Append(logs, 3, "z\r\n", now), DailyLog::Result::kFull);
+    EXPECT_EQ(Slurp(path), "[System]\r\nIndex=5\r\nold\r\nx\r\nfull at 3");
 }
 
 // The day's file stays open between lines; another writer of the same
@@ -165,14 +169,26 @@ public:
 TEST(ServerLogs, SmtpAndSystemLogLines) {
     TempFolder folder;
     const LogSettings settings{folder.File("log"), 1};
+    const LogSettings smtp_settings{folder.File("smtp"), 1};
     RecordingSink sink;
-    WriteSmtpLog(settings, "10.0.0.1", "mail from a to b successfully", sink);
-    WriteSmtpLog(settings, "WebMail", "second", sink);
+    WriteSmtpLog(smtp_settings, "10.0.0.1", "mail from a to b successfully", sink);
+    WriteSmtpLog(smtp_settings, "WebMail", "second", sink);
     EXPECT_EQ(sink.posted, (std::vector<std::string>{"SMTP 10.0.0.1 mail from a to b successfully",
                                                      "SMTP LOG File Overflow", "SMTP WebMail second"}));
-    const std::string smtp = Slurp(DailyLog("smtplog").PathFor(settings.folder, std::time(nullptr)));
+    const std::time_t now = std::time(nullptr);
+    const std::string smtp_path = DailyLog("smtplog").PathFor(smtp_settings.folder, now);
+    const std::string smtp = Slurp(smtp_path);
     EXPECT_NE(smtp.find(" 10.0.0.1 mail from a to b successfully\r\n"), std::string::npos);
     EXPECT_EQ(smtp.find("second"), std::string::npos);
+    // The file ends with a note that it is full and where to look; the
+    // system log says so too.
+    EXPECT_TRUE(smtp.ends_with(" QuorvexServer " + std::string(BaseName(smtp_path)) +
+                               " is full ([Log] MaxLogLine=1 lines a day): further lines of this day are not "
+                               "written to it. Failed logins and login locks still go to standard error and to "
+                               "the system log.\r\n"))
+        << smtp;
+    const std::string reported = Slurp(DailyLog("syslog").PathFor(smtp_settings.folder, now));
+    EXPECT_NE(reported.find("] The SMTP log " + smtp_path + " is full ([Log] MaxLogLine=1"), std::string::npos);
 
     std::vector<std::string> shown;
     SetSystemLogDisplay([&](const std::string& line) { shown.push_back(line); });
@@ -195,7 +211,7 @@ TEST(ServerLogs, SmtpAndSystemLogLines) {
     EXPECT_EQ(shown[0].substr(21), " [Email] Subject: hi\\r\\n[2001-01-01 00:00:00] forged\\x01 From: a@b\r\n");
     EXPECT_NE(shown[1].find("] later\r\n["), std::string::npos);
     EXPECT_NE(shown[1].find("] SYS LOG File Overflow\r\n"), std::string::npos);
-    const std::string sys = Slurp(DailyLog("syslog").PathFor(settings.folder, std::time(nullptr)));
+    const std::string sys = Slurp(DailyLog("syslog").PathFor(settings.folder, now));
     EXPECT_NE(sys.find("[Email] Subject"), std::string::npos);
     EXPECT_EQ(sys.find("later"), std::string::npos);
 }

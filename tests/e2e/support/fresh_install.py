@@ -35,7 +35,7 @@ class FreshInstall(ProgramFolder):
         os.chmod(self.path, 0o700)  # set-up lets the web server in
         self.config = os.path.join(self.path, "config.ini")
         with open(self.config, "wb") as f:
-            f.write(b"[System]\r\nDominame=example.test\r\nAutoRun=0\r\n")
+            f.write(b"[System]\r\nDominame=example.test\r\n")
         for section, key, value in config or []:
             self.set(section, key, value)
         self.pick_ports()

@@ -130,7 +130,9 @@ class ProgramFolder:
 
 def relay_to(home, port):
     """Sends the folder's outgoing mail to a relay on 127.0.0.1:`port`.
-    Nothing beyond loopback: no DNS server is ever asked in relay mode."""
+    Nothing beyond loopback: no DNS server is ever asked in relay mode. The
+    demo delivers locally only: the folder becomes an Internet server."""
+    home.set("System", "MailServerModel", "1")
     home.set("System", "MailRelayTo", "1")
     home.set("System", "RelayServer", "127.0.0.1")
     home.set("System", "RelayPort", port)
