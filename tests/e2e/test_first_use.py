@@ -8,6 +8,7 @@ import poplib
 import re
 import smtplib
 import stat
+import subprocess
 import sys
 
 import pytest
