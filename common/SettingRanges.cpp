@@ -46,7 +46,9 @@ void CheckNumberKey(const IniDocument& doc, std::string_view file, std::string_v
     const auto value = doc.Find(section, key);
     if (!value) return;
     const auto number = ParseWholeNumber(*value);
-    if (!number || !range.Accepts(*number)) refused.push_back(RefusedValueText(file, section, key, *value, range.Expected()));
+    if (!number || !range.Accepts(*number)) {
+        refused.push_back(RefusedValueText(file, section, key, *value, range.Expected()));
+    }
 }
 
 std::optional<PortClash> FindPortClash(int smtp, int pop3, int admin) {

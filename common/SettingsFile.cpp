@@ -12,9 +12,9 @@
 #include "common/HostInfo.h"
 #include "common/Paths.h"
 #include "common/PasswordScramble.h"
-#include "common/SettingRanges.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "common/SettingRanges.h"
 #include "common/SettingsHost.h"
 
 namespace quorvex {
@@ -289,7 +289,8 @@ void CServerSettings::Load() {
     // The account list view keeps its column widths here; a fresh file gets
     // the defaults. Never written over a file that could not be read, nor
     // while it holds values that are refused (nothing is written then).
-    if (!load_failed_ && refused_values_.empty() && doc->Find("ColumnWidths", "QuorvexServerListView").value_or("").empty()) {
+    if (!load_failed_ && refused_values_.empty() &&
+        doc->Find("ColumnWidths", "QuorvexServerListView").value_or("").empty()) {
         config.WriteString("ColumnWidths", "QuorvexServerListView", kDefaultColumnWidths);
     }
 }

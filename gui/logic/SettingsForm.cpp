@@ -158,7 +158,9 @@ bool SettingsForm::KeepCurrentDomain() {
 
 std::vector<std::string> SettingsForm::Refusals() const {
     std::vector<std::string> refused = original_.refused_values();
-    for (std::string& value : Finish(work_, single_, multi_).settings.CheckValues()) refused.push_back(std::move(value));
+    for (std::string& value : Finish(work_, single_, multi_).settings.CheckValues()) {
+        refused.push_back(std::move(value));
+    }
     return refused;
 }
 

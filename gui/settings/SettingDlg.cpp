@@ -122,7 +122,7 @@ void SettingDlg::ApplyRules() {
 void SettingDlg::OnMultipleDomain(bool chosen) {
     if (!chosen) return;
     ReadControls();
-    // The domain served so far goes on being served, as the first of several.
+    // The domain served so far stays served: it joins the list.
     if (form_.KeepCurrentDomain()) FillDomainList();
 }
 

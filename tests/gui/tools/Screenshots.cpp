@@ -263,7 +263,8 @@ int main(int argc, char** argv) {
     }
     windows.push_back({"settings-isp-smtp", [&](QWidget* p) { return new IspSmtpDlg(sheet_settings, p); }});
     windows.push_back({"settings-proxy", [&](QWidget* p) { return new ProxyDlg(sheet_settings, prompts, p); }});
-    windows.push_back({"settings-anti-virus", [&](QWidget* p) { return new AntiVirusDlg(sheet_settings, prompts, p); }});
+    windows.push_back(
+        {"settings-anti-virus", [&](QWidget* p) { return new AntiVirusDlg(sheet_settings, prompts, p); }});
     windows.push_back({"settings-white-list", [&](QWidget* p) { return new WhiteListDlg(sheet_settings, p); }});
     windows.push_back({"settings-filter-from", [&](QWidget* p) {
                            return new BlockEntryDlg(BlockEntryDlg::Kind::kSender, QStringLiteral("@spam.example"),
