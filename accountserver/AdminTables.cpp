@@ -10,6 +10,7 @@
 #include "common/AccountName.h"
 #include "common/DomainTable.h"
 #include "common/PasswordDigest.h"
+#include "common/SettingRanges.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/provision/AccountTables.h"
 
@@ -132,6 +133,15 @@ private:
     DomainAccountEntry current_;
 };
 
+// A decimal `value` into `field` when `range` takes it; false (the field
+// unchanged) otherwise.
+bool SetLimit(std::string_view value, const NumberRange& range, int& field) {
+    const auto number = ParseWholeNumber(value);
+    if (!number || !range.Accepts(*number)) return false;
+    field = static_cast<int>(*number);
+    return true;
+}
+
 class DomainInfoTable final : public Table {
 public:
     bool Open(const std::string&) override { return table_.Load(DomainTable::kModeFromSettings) == 1; }
@@ -163,11 +173,13 @@ public:
         if (SameName(name, "MultipleDomain")) return std::to_string(table_.mode() == DomainTable::kMultiDomain ? 1 : 0);
         return std::nullopt;
     }
+    // The limits are kept to the ranges config.ini takes, so that a table
+    // stored here never stops the next start.
     bool SetValue(std::string_view name, std::string_view value) override {
         if (SameName(name, "Domain")) current_.Name = CutText(value, kMaxDomainNameLength);
-        else if (SameName(name, "MaxCount")) current_.MaxAccounts = ReadDecimal(value);
-        else if (SameName(name, "MaxSpace")) current_.MaxSpace = ReadDecimal(value);
-        else if (SameName(name, "DefaultSize")) current_.MailboxDefaultSize = ReadDecimal(value);
+        else if (SameName(name, "MaxCount")) return SetLimit(value, kDomainMailboxesRange, current_.MaxAccounts);
+        else if (SameName(name, "MaxSpace")) return SetLimit(value, kDomainSpaceRange, current_.MaxSpace);
+        else if (SameName(name, "DefaultSize")) return SetLimit(value, kMailboxSizeRange, current_.MailboxDefaultSize);
         else return false;
         return true;
     }

@@ -55,8 +55,8 @@ bool WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadlin
     }
 }
 
-// Reads up to LF; false on time-out, close or an over-long line.
-bool ReadLine(int fd, std::string& line, std::chrono::steady_clock::time_point deadline) {
+// Reads up to LF; false on time-out, close or a line over `max_length`.
+bool ReadLine(int fd, std::string& line, std::size_t max_length, std::chrono::steady_clock::time_point deadline) {
     line.clear();
     for (;;) {
         if (!WaitFor(fd, POLLIN, deadline)) return false;
@@ -70,7 +70,7 @@ bool ReadLine(int fd, std::string& line, std::chrono::steady_clock::time_point d
             if (!line.empty() && line.back() == '\r') line.pop_back();
             return true;
         }
-        if (line.size() > kMaxCommandLength) return false;
+        if (line.size() > max_length) return false;
     }
 }
 
@@ -135,7 +135,7 @@ std::optional<std::string> InstanceMark::AcceptCommand(std::chrono::milliseconds
         return std::nullopt;
     }
     std::string line;
-    if (!ReadLine(client_.get(), line, std::chrono::steady_clock::now() + limit)) {
+    if (!ReadLine(client_.get(), line, kMaxCommandLength, std::chrono::steady_clock::now() + limit)) {
         client_.reset();
         return std::nullopt;
     }
@@ -144,7 +144,12 @@ std::optional<std::string> InstanceMark::AcceptCommand(std::chrono::milliseconds
 
 void InstanceMark::Reply(std::string_view answer) {
     if (!client_.valid()) return;
-    SendAll(client_.get(), std::string(answer) + "\n");
+    // One line: a line break inside the answer (a path may hold one) would end it early.
+    std::string line(answer.substr(0, kMaxAnswerLength));
+    for (char& c : line) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    SendAll(client_.get(), line + "\n");
     client_.reset();
 }
 
@@ -164,7 +169,9 @@ std::optional<std::string> SendInstanceCommand(const std::string& program_folder
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) return std::nullopt;
     SendAll(fd.get(), std::string(command) + "\n");
     std::string answer;
-    if (!ReadLine(fd.get(), answer, std::chrono::steady_clock::now() + limit)) return std::nullopt;
+    if (!ReadLine(fd.get(), answer, kMaxAnswerLength + 2, std::chrono::steady_clock::now() + limit)) {
+        return std::nullopt;
+    }
     return answer;
 }
 

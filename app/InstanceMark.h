@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,10 +18,16 @@ namespace quorvex::app {
 
 inline constexpr std::string_view kInstanceLockName = "QuorvexServer.lock";
 
-// Commands of the control socket, one line each; the answer is "OK".
+// Commands of the control socket, one line each; the answer is "OK", or
+// for UPDATE "ERR " and why the settings in use were kept.
 inline constexpr std::string_view kCommandUpdate = "UPDATE";  // reload the settings
 inline constexpr std::string_view kCommandStop = "STOP";      // shut down
 inline constexpr std::string_view kCommandShow = "SHOW";      // a second start: show the window
+
+inline constexpr std::string_view kAnswerOk = "OK";
+inline constexpr std::string_view kAnswerRefusedPrefix = "ERR ";
+// An answer line is cut to this many bytes.
+inline constexpr std::size_t kMaxAnswerLength = 4096;
 
 // The abstract socket name (without its leading NUL) for a program folder.
 std::string ControlSocketName(const std::string& program_folder);
@@ -39,7 +46,8 @@ public:
     // most `limit` for it). Nothing when no command came or the peer is not
     // allowed. The connection is kept open for Reply.
     std::optional<std::string> AcceptCommand(std::chrono::milliseconds limit);
-    // Answers the command taken last and closes its connection.
+    // Answers the command taken last (one line of at most kMaxAnswerLength
+    // bytes) and closes its connection.
     void Reply(std::string_view answer);
 
 private:

@@ -20,6 +20,7 @@ enum class ControlAction {
     kNone,   // handled (or unknown): go on
     kStop,   // shut down
     kShow,   // a second start: bring the window up
+    kSettingsReloaded,  // "-update": the new settings are in force
 };
 
 // The application, as its window uses it.

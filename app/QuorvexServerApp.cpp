@@ -24,6 +24,7 @@
 #include "app/StartupChecks.h"
 #include "app/WebSetup.h"
 #include "app/WindowedProgram.h"
+#include "common/ConfigWriter.h"
 #include "common/ErrorAlert.h"
 #include "common/ErrorLog.h"
 #include "common/HostInfo.h"
@@ -154,18 +155,28 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
     folder_ = ProgramFolder();
     const std::string config = JoinPath(folder_, "config.ini");
 
+    const ProgramSwitch chosen = ParseCommandLine(CommandLineText(arguments));
+    // A run that ends at a refusal says what it did not do.
+    const std::string not_done = chosen == ProgramSwitch::kUpdate
+                                     ? "Nothing was reloaded: a running instance keeps the settings in use."
+                                     : "Not started.";
     std::vector<std::string> problems = CheckProgramFolder(folder_, config);
-    if (problems.empty()) problems = CheckPortValues(config);
     if (!problems.empty()) {
         for (const std::string& problem : problems) ReportStartupProblem(problem);
-        ReportStartupProblem("Not started.");
+        ReportStartupProblem(not_done);
         return kExitFailure;
     }
 
     const bool bug_trace = ReadProfileInt(config, "system", "BugTrace", 0) != 0;
     if (!desktop_session_) LeaveDesktopEntriesAlone(config);
-    // config.ini afterwards holds every key with its current or default value.
-    if (!LoadAndSaveSettingsAtStartup()) {
+    // config.ini afterwards holds every key with its current or default
+    // value; a file with values that cannot be taken is left as it is.
+    if (!LoadAndSaveSettingsAtStartup(&problems)) {
+        if (!problems.empty()) {
+            for (const std::string& problem : problems) ReportStartupProblem(problem);
+            ReportStartupProblem(not_done);
+            return kExitFailure;
+        }
         ShowErrorMessage("The settings could not be written back to " + config +
                          " (it was left as it was). Not started.");
         return kExitFailure;
@@ -188,7 +199,7 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
     smtp_server_ = std::make_unique<CSmtpServer>(*jobs_);
     account_server_ = std::make_unique<CAccountServer>(*jobs_);
 
-    switch (ParseCommandLine(CommandLineText(arguments))) {
+    switch (chosen) {
         case ProgramSwitch::kUninstall: {
             AllowStopSignals();
             const UninstallReport report = UninstallProgram(service_);
@@ -236,14 +247,19 @@ int CQuorvexServerApp::UpdateRunningInstance() {
         ReportStartupProblem("No instance of QuorvexServer runs in " + folder_ + "; there is nothing to update.");
         return kExitFailure;
     }
+    // The instance answers once it has read the files: "OK", or why it
+    // kept the settings in use.
     const auto answer = SendInstanceCommand(folder_, kCommandUpdate, kUpdateAnswerLimit);
-    if (answer && *answer == "OK") {
+    if (answer && *answer == kAnswerOk) {
         // The running instance writes the same line into the system log.
         ReportDone(ReloadedLine(Settings()->ConfigIni()));
         return kExitSuccess;
     }
+    std::string reason = answer ? *answer : std::string();
+    if (reason.starts_with(kAnswerRefusedPrefix)) reason.erase(0, kAnswerRefusedPrefix.size());
     ReportStartupProblem("The running instance did not reload its settings" +
-                         (answer ? ": " + *answer : std::string(" (no answer).")));
+                         (answer ? ": " + reason
+                                 : " (no answer within " + std::to_string(kUpdateAnswerLimit.count()) + " seconds)."));
     return kExitFailure;
 }
 
@@ -388,6 +404,8 @@ int CQuorvexServerApp::RunGuiMode() {
     // Desktop and autostart entries concern the user at the window only.
     if (FirstSetupDue()) RunFirstSetup({.desktop_user = desktop_session_});
     RunDatabaseScripts();
+    // The web-mail pages follow the language of the settings.
+    WriteWebLanguage(*Settings());
     if (front_end_) {
         if (!front_end_->CreateMainWindow(*this)) {
             ShowErrorMessage("The administration window could not be opened. Not started.");
@@ -464,33 +482,42 @@ ControlAction CQuorvexServerApp::ServeControlCommand() {
 
 ControlAction CQuorvexServerApp::HandleCommand(const std::string& command) {
     if (command == kCommandUpdate) {
-        ReloadSettingsOnRequest();
-        mark_->Reply("OK");
-        return ControlAction::kNone;
+        const auto refusal = ReloadSettingsOnRequest();
+        mark_->Reply(refusal ? std::string(kAnswerRefusedPrefix) + *refusal : std::string(kAnswerOk));
+        return refusal ? ControlAction::kNone : ControlAction::kSettingsReloaded;
     }
     if (command == kCommandStop) {
         WriteProgramLog("QuorvexServer stops on request.");
-        mark_->Reply("OK");
+        mark_->Reply(kAnswerOk);
         return ControlAction::kStop;
     }
     if (command == kCommandShow) {
-        mark_->Reply("OK");  // headless, there is no window to show
+        mark_->Reply(kAnswerOk);  // headless, there is no window to show
         return ControlAction::kShow;
     }
     mark_->Reply("ERR unknown command");
     return ControlAction::kNone;
 }
 
-void CQuorvexServerApp::ReloadSettingsOnRequest() {
+std::optional<std::string> CQuorvexServerApp::ReloadSettingsOnRequest() {
     auto fresh = std::make_shared<CServerSettings>();
     fresh->Load();
+    std::string refusal;
     if (fresh->load_failed()) {
-        ShowProgramMessage("The settings file " + fresh->ConfigIni() +
-                           " cannot be read; the settings in use are kept.");
-        return;
+        const std::string file = ExistsButUnreadable(fresh->ConfigIni()) ? fresh->ConfigIni() : fresh->EmailFilterIni();
+        refusal = "The settings file " + file + " cannot be read; the settings in use are kept.";
+    } else if (!fresh->refused_values().empty()) {
+        for (const std::string& value : fresh->refused_values()) refusal += value + " ";
+        refusal += "The settings in use are kept.";
+    }
+    if (!refusal.empty()) {
+        ShowProgramMessage(refusal);
+        return refusal;
     }
     PublishSettings(fresh);
     WriteProgramLog(ReloadedLine(fresh->ConfigIni()));
+    WriteWebLanguage(*fresh);
+    return std::nullopt;
 }
 
 void CQuorvexServerApp::Shutdown() {

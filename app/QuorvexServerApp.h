@@ -72,7 +72,10 @@ private:
     void CreateWorkerThreads();
     void MessageLoop();
     ControlAction HandleCommand(const std::string& command);
-    void ReloadSettingsOnRequest();
+    // Reads the settings files and puts them in force. When they cannot be
+    // read or hold refused values, the settings in use are kept and the
+    // reason (also shown and logged) is returned.
+    std::optional<std::string> ReloadSettingsOnRequest();
     void Shutdown();
     void ReportAnotherInstance();
     // "Listening on ...": the three servers' addresses and ports.

@@ -4,32 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
-#include <string_view>
 
 #include "common/Paths.h"
-#include "common/ProfileFile.h"
 #include "common/UniqueFd.h"
 
 namespace quorvex::app {
-
-namespace {
-
-bool IsPortNumber(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    if (text.empty() || text.size() > 5) return false;
-    long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    return value >= 1 && value <= 65535;
-}
-
-}  // namespace
 
 std::vector<std::string> CheckProgramFolder(const std::string& folder, const std::string& config_path) {
     std::vector<std::string> problems;
@@ -56,19 +37,6 @@ std::vector<std::string> CheckProgramFolder(const std::string& folder, const std
     }
     if (::access(config_path.c_str(), W_OK) != 0) {
         problems.push_back("The settings file " + config_path + " cannot be written (" + std::strerror(errno) + ").");
-    }
-    return problems;
-}
-
-std::vector<std::string> CheckPortValues(const std::string& config_path) {
-    std::vector<std::string> problems;
-    const auto doc = ProfileFile(config_path).Load();
-    static constexpr std::array<std::string_view, 3> kPortKeys{"SMTP", "POP3", "Admin"};
-    for (std::string_view key : kPortKeys) {
-        const auto value = doc->Find("Port", key);
-        if (!value || IsPortNumber(*value)) continue;
-        problems.push_back("The settings file " + config_path + " gives [Port] " + std::string(key) + " the value \"" +
-                           std::string(*value) + "\", which is not a port number from 1 to 65535.");
     }
     return problems;
 }

@@ -88,6 +88,28 @@ bool WriteWebComponentPorts(const ComponentPorts& ports) {
     return true;
 }
 
+bool WriteWebLanguage(const CServerSettings& settings) {
+    const std::string language = SafeLanguageName(settings.Language);
+    bool current = true;
+    const std::string com_ini = JoinPath(settings.Folder(), "QuorvexCOM.ini");
+    if (FileExists(com_ini) && ReadProfileString(com_ini, "system", "Language") != language) {
+        current = ProfileFile(com_ini).Edit([&](IniDocument& doc) { return doc.Set("system", "Language", language); });
+        if (!current) QUORVEX_ERROR_LOG("cannot write the language into " + com_ini);
+    }
+    const std::string pages = JoinPath(settings.Folder(), "WebMail");
+    std::string line;
+    if (FolderExists(pages) &&
+        !(ReadWholeFile(JoinPath(pages, "Language.txt"), line) && line == WebMailLanguageLine(language))) {
+        if (WriteWebMailLanguageFile(settings.Folder(), language)) {
+            ShareWithWebServer(JoinPath(pages, "Language.txt"), kWebReadFileMode);
+        } else {
+            QUORVEX_ERROR_LOG("cannot write WebMail/Language.txt in " + settings.Folder());
+            current = false;
+        }
+    }
+    return current;
+}
+
 bool WriteWebMailPagesFolder() {
     const std::string folder = ProgramFolder();
     if (!WriteWebMailLanguageFile(folder, Settings()->Language)) {

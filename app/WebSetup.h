@@ -10,6 +10,10 @@
 
 #include <string>
 
+namespace quorvex {
+struct CServerSettings;
+}
+
 namespace quorvex::app {
 
 // QuorvexCOM.ini: the three server addresses (127.0.0.1), the ports of the
@@ -32,6 +36,11 @@ struct ComponentPorts {
 // leaves its key as it is); a missing file is left to set-up. True when
 // the file holds them afterwards, or there is none.
 bool WriteWebComponentPorts(const ComponentPorts& ports);
+
+// Brings the language the web side keeps to that of `settings`: [system]
+// Language of QuorvexCOM.ini and WebMail/Language.txt, where set-up made
+// them (nothing is made here). True when both hold it afterwards.
+bool WriteWebLanguage(const CServerSettings& settings);
 
 // "WebMail" with "Language.txt" (the pages' include line naming the
 // language of the settings), for the web server to read.

@@ -49,12 +49,14 @@ bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new
     UniqueFd fd = fs::CreateTemporary(tmp_path);
     if (!fd) return false;
 
-    // A replaced file keeps its group too (a file shared with the web
-    // server's group stays readable for it); the mode comes after, as a
-    // change of group may clear the set-group-ID bit. Keeping the group
-    // may be refused to an owner outside it: the file then gets the
-    // folder's usual group.
-    if (replacing) {
+    // A replaced file keeps its owner and group (root rewriting a file of a
+    // service that runs as its own user leaves it that user's; a file
+    // shared with the web server's group stays readable for it); the mode
+    // comes after, as a change of owner or group may clear the set-ID
+    // bits. Only root may give a file away: anyone else keeps at least the
+    // group, which may in turn be refused to an owner outside it (the file
+    // then gets the folder's usual group).
+    if (replacing && ::fchown(fd.get(), st.st_uid, st.st_gid) != 0) {
         [[maybe_unused]] const int kept = ::fchown(fd.get(), static_cast<uid_t>(-1), st.st_gid);
     }
     const bool ok = ::fchmod(fd.get(), mode) == 0 && fs::WriteAll(fd.get(), bytes, tmp_path) &&

@@ -13,9 +13,10 @@
 namespace quorvex {
 
 // Mode used for a file that does not exist yet; an existing file keeps its
-// own mode and group. Returns false (and leaves the old file untouched) on
-// any error. `written`, when given, receives the status of the new file,
-// taken before the folder is flushed.
+// own mode, group and (when the writer may give files away: root) owner.
+// Returns false (and leaves the old file untouched) on any error.
+// `written`, when given, receives the status of the new file, taken before
+// the folder is flushed.
 bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new_file_mode = 0600,
                      struct stat* written = nullptr);
 

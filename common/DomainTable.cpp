@@ -10,6 +10,7 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "common/SettingRanges.h"
 #include "common/WebServerShare.h"
 
 namespace quorvex {
@@ -86,6 +87,22 @@ void DomainTable::LoadFrom(const IniDocument& config, int mode, const CServerSet
         record.MaxSpace = ReadConfigInt(config, kSection, Numbered("DNSpace", i), -1);
         record.MailboxDefaultSize = ReadConfigInt(config, kSection, Numbered("MailboxDefaultSize", i), default_size);
         records_.push_back(std::move(record));
+    }
+}
+
+void DomainTable::CheckNumbers(const IniDocument& config, const std::string& file, std::vector<std::string>& refused) {
+    const auto check = [&](const std::string& key, const NumberRange& range) {
+        CheckNumberKey(config, file, kSection, key, range, refused);
+    };
+    check("DomainMaxAccount", kDomainMailboxesRange);
+    check("DomainMaxSpace", kDomainSpaceRange);
+    check("MailboxDefaultSize", kMailboxSizeRange);
+    check("Count", kAnyNumber);
+    const int count = std::clamp(ReadConfigInt(config, kSection, "Count", 0), 0, kMaxDomains);
+    for (int i = 1; i <= count; ++i) {
+        check(Numbered("DNAccount", i), kDomainMailboxesRange);
+        check(Numbered("DNSpace", i), kDomainSpaceRange);
+        check(Numbered("MailboxDefaultSize", i), kMailboxSizeRange);
     }
 }
 

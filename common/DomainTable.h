@@ -77,6 +77,11 @@ public:
     // into `settings`' Dominame. False when a value was refused by the
     // document (a name holding CR or LF): that key is left unwritten.
     bool WriteTo(IniDocument& config, CServerSettings& settings) const;
+    // Adds to `refused` the numbers of both tables' keys in `config` (the
+    // file `file`) that are not what they take: the limits of the single
+    // domain and of every listed domain ([DomainName] Count may be any
+    // whole number; it is clamped when read).
+    static void CheckNumbers(const IniDocument& config, const std::string& file, std::vector<std::string>& refused);
     // Writes [system] Dominame of QuorvexCOM.ini in single-domain mode.
     bool WriteComIni(const std::string& program_folder) const;
 

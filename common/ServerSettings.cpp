@@ -61,9 +61,13 @@ std::shared_ptr<const CServerSettings> ReloadSettings() {
     return fresh;
 }
 
-bool LoadAndSaveSettingsAtStartup() {
+bool LoadAndSaveSettingsAtStartup(std::vector<std::string>* refused) {
     auto fresh = std::make_shared<CServerSettings>();
     fresh->Load();
+    if (!fresh->refused_values().empty()) {
+        if (refused != nullptr) *refused = fresh->refused_values();
+        return false;
+    }
     const bool saved = fresh->Save();
     std::lock_guard update_guard(g_update_mutex);
     PublishSettings(fresh);

@@ -157,8 +157,19 @@ struct CServerSettings {
 
     // Fills every field from config.ini and EmailFilter.ini, starting from
     // the defaults. Writes nothing except the account list's column widths
-    // when they are missing.
+    // when they are missing. A number is read as before (its leading
+    // digits); refused_values() says which values are not what their key
+    // takes.
     void Load();
+    // The values Load found that cannot be taken as they are, one sentence
+    // each naming the file, the key, the value and what the key takes: a
+    // number that is not a whole number in its key's range, an empty
+    // Dominame, two servers on one port. A missing key is never refused.
+    // Start-up and "-update" refuse such files; nothing is saved over them.
+    const std::vector<std::string>& refused_values() const { return refused_values_; }
+    // The same rules applied to the record itself (the settings window's
+    // working copy): one sentence per value it cannot save.
+    std::vector<std::string> CheckValues() const;
     // Writes every field back: config.ini in one atomic rewrite, then
     // EmailFilter.ini, QuorvexCOM.ini (single-domain mode) and the
     // autostart entry. Refuses (false, nothing written, error logged) when
@@ -177,6 +188,7 @@ struct CServerSettings {
 
 private:
     bool load_failed_ = false;
+    std::vector<std::string> refused_values_;
 };
 
 // Several mail domains ("DomainNameType" 1): an account's name is its whole
@@ -202,7 +214,8 @@ void UpdateSettings(const std::function<void(CServerSettings&)>& change);
 std::shared_ptr<const CServerSettings> ReloadSettings();
 // Start-up: loads, saves at once (so config.ini holds every key) and
 // publishes. False when the save was refused or failed; the loaded record
-// is published all the same.
-bool LoadAndSaveSettingsAtStartup();
+// is published all the same. When the files hold refused values nothing
+// is saved or published: `refused` (when given) gets them, and false.
+bool LoadAndSaveSettingsAtStartup(std::vector<std::string>* refused = nullptr);
 
 }  // namespace quorvex

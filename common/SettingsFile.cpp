@@ -14,6 +14,7 @@
 #include "common/PasswordScramble.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "common/SettingRanges.h"
 #include "common/SettingsHost.h"
 
 namespace quorvex {
@@ -34,18 +35,20 @@ struct Key {
     int S::*number = nullptr;
     std::string S::*text = nullptr;
     std::size_t buffer = 0;
+    // The values a number or a flag accepts.
+    NumberRange range = kSwitchRange;
     // Dominame, DNS, DNSSecondary, Language and FilePath take their
     // default when the file holds the key with an empty value.
     bool default_when_empty = false;
 };
 
-constexpr Key Number(const char* section, const char* key, int S::*field) {
-    return {section, key, Kind::kNumber, field};
+constexpr Key Number(const char* section, const char* key, int S::*field, NumberRange range) {
+    return {section, key, Kind::kNumber, field, nullptr, 0, range};
 }
 constexpr Key Flag(const char* section, const char* key, int S::*field) { return {section, key, Kind::kFlag, field}; }
 constexpr Key Text(const char* section, const char* key, std::string S::*field, std::size_t buffer,
                    bool default_when_empty = false) {
-    return {section, key, Kind::kText, nullptr, field, buffer, default_when_empty};
+    return {section, key, Kind::kText, nullptr, field, buffer, kAnyNumber, default_when_empty};
 }
 constexpr Key Special(Kind kind) { return {"", "", kind}; }
 
@@ -57,63 +60,63 @@ constexpr std::size_t kRelayPasswordCapacity = 1025;
 constexpr std::size_t kPathCapacity = 261;
 
 const Key kKeys[] = {
-    Number("System", "MailServerModel", &S::MailServerModel),
-    Number("System", "ESMTP", &S::ESMTP),
-    Number("System", "FromEqualEsmtpUser", &S::FromEqualEsmtpUser),
-    Number("System", "MailProxy", &S::MailProxy),
-    Number("System", "RunAsService", &S::RunAsService),
-    Number("System", "DomainNameType", &S::DomainNameType),
+    Number("System", "MailServerModel", &S::MailServerModel, NumberRange{0, 2}),
+    Number("System", "ESMTP", &S::ESMTP, kSwitchRange),
+    Number("System", "FromEqualEsmtpUser", &S::FromEqualEsmtpUser, kSwitchRange),
+    Number("System", "MailProxy", &S::MailProxy, kSwitchRange),
+    Number("System", "RunAsService", &S::RunAsService, kSwitchRange),
+    Number("System", "DomainNameType", &S::DomainNameType, NumberRange{0, 1}),
     Special(Kind::kDomainTable),
     Text("System", "Dominame", &S::Dominame, k1024, true),
     Text("System", "DNS", &S::DNS, k1024, true),
     Text("System", "DNSSecondary", &S::DNSSecondary, k1024, true),
-    Number("System", "MaxTries", &S::MaxTries),
-    Number("System", "NextTryInterval", &S::NextTryInterval),
-    Number("System", "MailRelayTo", &S::MailRelayTo),
+    Number("System", "MaxTries", &S::MaxTries, kTriesRange),
+    Number("System", "NextTryInterval", &S::NextTryInterval, kRetryMinutesRange),
+    Number("System", "MailRelayTo", &S::MailRelayTo, kSwitchRange),
     Text("System", "RelayServer", &S::RelayServer, k1024),
-    Number("System", "RelayPort", &S::RelayPort),
-    Number("Port", "POP3", &S::POP3Port),
-    Number("Port", "SMTP", &S::SMTPPort),
-    Number("Port", "Admin", &S::AdminPort),
-    Number("System", "NeedAuthorized", &S::NeedAuthorized),
-    Number("System", "LocalAbbrv", &S::LocalAbbrv),
+    Number("System", "RelayPort", &S::RelayPort, kPortRange),
+    Number("Port", "POP3", &S::POP3Port, kPortRange),
+    Number("Port", "SMTP", &S::SMTPPort, kPortRange),
+    Number("Port", "Admin", &S::AdminPort, kPortRange),
+    Number("System", "NeedAuthorized", &S::NeedAuthorized, kSwitchRange),
+    Number("System", "LocalAbbrv", &S::LocalAbbrv, kSwitchRange),
     Text("System", "Language", &S::Language, k1024, true),
-    Number("System", "DefaultVolume", &S::DefaultVolume),
-    Number("System", "Minimized", &S::Minimized),
-    Number("System", "AutoRun", &S::AutoRun),
-    Number("System", "AutoLock", &S::AutoLock),
-    Number("System", "ByProxy", &S::ByProxy),
+    Number("System", "DefaultVolume", &S::DefaultVolume, kMailboxSizeRange),
+    Number("System", "Minimized", &S::Minimized, kSwitchRange),
+    Number("System", "AutoRun", &S::AutoRun, kSwitchRange),
+    Number("System", "AutoLock", &S::AutoLock, kSwitchRange),
+    Number("System", "ByProxy", &S::ByProxy, kSwitchRange),
     Text("Proxy", "Address", &S::ProxyAddress, k1024),
-    Number("Proxy", "Port", &S::ProxyPort),
-    Number("Proxy", "Auth", &S::ProxyAuth),
+    Number("Proxy", "Port", &S::ProxyPort, kPortRange),
+    Number("Proxy", "Auth", &S::ProxyAuth, kSwitchRange),
     Text("Proxy", "User", &S::ProxyUser, k1024),
     Text("Proxy", "Pass", &S::ProxyPass, k1024),
     Text("Proxy", "Protocol", &S::ProxyProtocol, k1024),
-    Number("AntiVirus", "Enable", &S::AntiVirusEnable),
+    Number("AntiVirus", "Enable", &S::AntiVirusEnable, kSwitchRange),
     Text("AntiVirus", "GateAddress", &S::GateAddress, k4096),
-    Number("AntiVirus", "GatePort", &S::GatePort),
+    Number("AntiVirus", "GatePort", &S::GatePort, kPortRange),
     Flag("AntiVirus", "AutoCloseNAVAlert", &S::AutoCloseNAVAlert),
     Text("AntiVirus", "NVATitle", &S::NVATitle, k4096),
     Text("AntiVirus", "NVAClass", &S::NVAClass, k4096),
-    Number("System", "EnableMailsCopyTo", &S::EnableMailsCopyTo),
-    Number("System", "EnableOutMailsCopyTo", &S::EnableOutMailsCopyTo),
-    Number("System", "EnableInMailsCopyTo", &S::EnableInMailsCopyTo),
+    Number("System", "EnableMailsCopyTo", &S::EnableMailsCopyTo, kSwitchRange),
+    Number("System", "EnableOutMailsCopyTo", &S::EnableOutMailsCopyTo, kSwitchRange),
+    Number("System", "EnableInMailsCopyTo", &S::EnableInMailsCopyTo, kSwitchRange),
     Text("System", "MailsCopyTo", &S::MailsCopyTo, k4096),
     Flag("System", "OpenRelay", &S::OpenRelay),
-    Number("System", "MaxPasswordTries", &S::MaxPasswordTries),
-    Number("System", "MaxRcpts", &S::MaxRcpts),
+    Number("System", "MaxPasswordTries", &S::MaxPasswordTries, kTriesRange),
+    Number("System", "MaxRcpts", &S::MaxRcpts, kRecipientsRange),
     Text("WebMail", "IP", &S::WebMailIP, k4096),
-    Number("System", "EnableSignUp", &S::EnableSignUp),
+    Number("System", "EnableSignUp", &S::EnableSignUp, kSwitchRange),
     Text("Log", "FilePath", &S::LogFilePath, kPathCapacity - 1, true),
-    Number("Log", "MaxLogLine", &S::MaxLogLine),
+    Number("Log", "MaxLogLine", &S::MaxLogLine, kLogLinesRange),
     Flag("Log", "ShowPOP3Remote", &S::ShowPOP3Remote),
-    Number("POP3", "AutoRecvPOP3", &S::AutoRecvPOP3),
-    Number("POP3", "TimeIntervalRecvPOP3", &S::TimeIntervalRecvPOP3),
-    Number("POP3", "POP3AutoRecvThreadNumber", &S::POP3AutoRecvThreadNumber),
+    Number("POP3", "AutoRecvPOP3", &S::AutoRecvPOP3, kSwitchRange),
+    Number("POP3", "TimeIntervalRecvPOP3", &S::TimeIntervalRecvPOP3, kMinutesRange),
+    Number("POP3", "POP3AutoRecvThreadNumber", &S::POP3AutoRecvThreadNumber, kCollectorsRange),
     Text("System", "PermittedIP", &S::PermittedIP, k4096),
-    Number("System", "MaxMailSize", &S::MaxMailSize),
-    Number("System", "TerminalServices", &S::TerminalServices),
-    Number("System", "EnableCatchAll", &S::EnableCatchAll),
+    Number("System", "MaxMailSize", &S::MaxMailSize, kMailSizeRange),
+    Number("System", "TerminalServices", &S::TerminalServices, kAnyNumber),
+    Number("System", "EnableCatchAll", &S::EnableCatchAll, kSwitchRange),
     Text("System", "AccountCatchAll", &S::AccountCatchAll, k1024),
     Text("System", "SiteForCheckingOnLine", &S::SiteForCheckingOnLine, k4096),
     Flag("System", "StopMSSMTP", &S::StopMSSMTP),
@@ -136,10 +139,10 @@ const Key kKeys[] = {
     Flag("System", "ExecuteSPFirst", &S::ExecuteSPFirst),
     Flag("System", "EnableReceipt", &S::EnableReceipt),
     Flag("System", "SendIPEmailAddress", &S::SendIPEmailAddress),
-    Number("System", "MaxConnectionPerIP", &S::MaxConnectionPerIP),
+    Number("System", "MaxConnectionPerIP", &S::MaxConnectionPerIP, kConnectionsRange),
     Flag("ShortMessage", "Enable", &S::ShortMessageEnable),
     Text("ShortMessage", "IP", &S::ShortMessageIP, k261),
-    Number("ShortMessage", "Port", &S::ShortMessagePort),
+    Number("ShortMessage", "Port", &S::ShortMessagePort, kPortRange),
     Text("ShortMessage", "ID", &S::ShortMessageID, k261),
     Text("ShortMessage", "UserName", &S::ShortMessageUserName, k261),
     Text("ShortMessage", "Password", &S::ShortMessagePassword, k261),
@@ -193,6 +196,13 @@ std::string LogFolderForFile(const std::string& path, const std::string& program
     return path;
 }
 
+constexpr const char* kDominameExpected = "the name of the mail domain";
+
+// Why two servers cannot share a port, as one sentence after a colon.
+std::string ClashReason(const PortClash& clash) {
+    return std::string("the ") + clash.first + " and " + clash.second + " servers cannot share a port.";
+}
+
 std::vector<std::string> LoadBlockList(const IniDocument& doc, const char* section) {
     const int count = std::min(ReadConfigInt(doc, section, "Count", 0), kMaxBlockListEntries);
     std::vector<std::string> entries;
@@ -233,6 +243,7 @@ void CServerSettings::Load() {
             case Kind::kNumber:
             case Kind::kFlag:
                 this->*key.number = ReadConfigInt(*doc, key.section, key.key, this->*key.number);
+                CheckNumberKey(*doc, config_path, key.section, key.key, key.range, refused_values_);
                 break;
             case Kind::kText: {
                 std::string value = ReadConfigText(*doc, key.section, key.key, this->*key.text, key.buffer);
@@ -248,20 +259,58 @@ void CServerSettings::Load() {
                 break;
         }
     }
+    if (const auto name = doc->Find("System", "Dominame"); name && name->empty()) {
+        refused_values_.push_back(RefusedValueText(config_path, "System", "Dominame", "", kDominameExpected));
+    }
+    const auto sound_port = [&](const char* key) {
+        const auto value = doc->Find("Port", key);
+        const auto number = value ? ParseWholeNumber(*value) : std::optional<long long>(1);
+        return number && kPortRange.Accepts(*number);
+    };
+    const auto clash = FindPortClash(SMTPPort, POP3Port, AdminPort);
+    if (clash && sound_port("SMTP") && sound_port("POP3") && sound_port("Admin")) {
+        refused_values_.push_back("The settings file " + config_path + " gives [Port] " + clash->first_key +
+                                  " and [Port] " + clash->second_key + " the same value \"" +
+                                  std::to_string(clash->port) + "\": " + ClashReason(*clash));
+    }
     LogFilePath = LogFolderFromFile(LogFilePath, Folder());
     if (Language.empty()) Language = LanguageForLocale(host.locale_language());
     if (MailServerModel == 2) AutoRecvPOP3 = 1;
     // Needs DomainNameType, Dominame and DefaultVolume, all read above.
     Domains.LoadFrom(*doc, DomainTable::kModeFromSettings, *this);
+    DomainTable::CheckNumbers(*doc, config_path, refused_values_);
 
     const auto filter = ProfileFile(filter_path).Load();
-    for (const BlockList& list : kBlockLists) this->*list.entries = LoadBlockList(*filter, list.section);
+    for (const BlockList& list : kBlockLists) {
+        this->*list.entries = LoadBlockList(*filter, list.section);
+        CheckNumberKey(*filter, filter_path, list.section, "Count", kAnyNumber, refused_values_);
+    }
 
     // The account list view keeps its column widths here; a fresh file gets
-    // the defaults. Never written over a file that could not be read.
-    if (!load_failed_ && doc->Find("ColumnWidths", "QuorvexServerListView").value_or("").empty()) {
+    // the defaults. Never written over a file that could not be read, nor
+    // while it holds values that are refused (nothing is written then).
+    if (!load_failed_ && refused_values_.empty() &&
+        doc->Find("ColumnWidths", "QuorvexServerListView").value_or("").empty()) {
         config.WriteString("ColumnWidths", "QuorvexServerListView", kDefaultColumnWidths);
     }
+}
+
+std::vector<std::string> CServerSettings::CheckValues() const {
+    std::vector<std::string> refused;
+    for (const Key& key : kKeys) {
+        if ((key.kind != Kind::kNumber && key.kind != Kind::kFlag) || key.range.Accepts(this->*key.number)) continue;
+        refused.push_back(std::string("[") + key.section + "] " + key.key + " of config.ini cannot be " +
+                          std::to_string(this->*key.number) + ": it takes " + key.range.Expected() + ".");
+    }
+    if (Dominame.empty()) {
+        refused.push_back(std::string("[System] Dominame of config.ini cannot be empty: it takes ") +
+                          kDominameExpected + ".");
+    }
+    if (const auto clash = FindPortClash(SMTPPort, POP3Port, AdminPort)) {
+        refused.push_back("[Port] " + std::string(clash->first_key) + " and [Port] " + clash->second_key +
+                          " of config.ini cannot both be " + std::to_string(clash->port) + ": " + ClashReason(*clash));
+    }
+    return refused;
 }
 
 bool CServerSettings::Save(const std::function<bool(IniDocument&)>& also) {

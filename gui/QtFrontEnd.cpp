@@ -58,6 +58,7 @@ bool QtFrontEnd::CreateMainWindow(app::ProgramHost& host) {
             switch (host.ServeControlCommand()) {
                 case app::ControlAction::kStop: frame_->ForceQuit(); break;
                 case app::ControlAction::kShow: frame_->ShowFromOutside(); break;
+                case app::ControlAction::kSettingsReloaded: frame_->commands().FollowSettingsInForce(); break;
                 case app::ControlAction::kNone: break;
             }
         });

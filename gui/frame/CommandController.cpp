@@ -160,9 +160,8 @@ void CommandController::OpenUserManual(const CServerSettings& settings) {
 
 void CommandController::ApplyNewConfiguration() {
     const SettingsSnapshot settings = services_.settings->Reload();
-    window_.FollowSettings(*settings);
     app::WriteWebMailLanguageFile(settings->Folder(), settings->Language);
-    view_.OnRefreshUserList();
+    FollowSettingsInForce();
 }
 
 void CommandController::ReloadSettings() {
@@ -171,6 +170,12 @@ void CommandController::ReloadSettings() {
     } else {
         services_.settings->Reload();
     }
+    FollowSettingsInForce();
+}
+
+void CommandController::FollowSettingsInForce() {
+    window_.FollowSettings(*services_.settings->Current());
+    view_.OnRefreshUserList();
 }
 
 void CommandController::OnStatusPaneDoubleClick(StatusPane pane, bool control) {

@@ -60,9 +60,13 @@ public:
     // After the settings window's OK: reloads, writes the web-mail language
     // file, and the window and the list follow.
     void ApplyNewConfiguration();
-    // "-update" (and the settings notice): the program reloads its
-    // settings, keeping those in force when config.ini cannot be read.
+    // The settings notice: the program reloads its settings (keeping those
+    // in force when config.ini cannot be read or holds refused values) and
+    // the window follows them.
     void ReloadSettings();
+    // The settings in force changed ("-update"): the window's language,
+    // lock and domain selector and the list follow them.
+    void FollowSettingsInForce();
     // The date pane: one HTTP request to the configured vendor host, on
     // the worker; the answer (if any) is shown when it comes.
     void CheckNewVersion();

@@ -147,6 +147,23 @@ DomainInput SettingsForm::MultiDomainInput(int index) const {
     return MakeInput(record);
 }
 
+bool SettingsForm::KeepCurrentDomain() {
+    const std::string name = CleanDominame(work_.Dominame);
+    if (name.empty() || multi_.Find(name) >= 0 || multi_.GetCount() >= kMaxDomains) return false;
+    DomainRecord record(work_.DefaultVolume);
+    single_.Get(0, record);
+    record.Name = name.substr(0, kMaxDomainNameLength);
+    return multi_.Add(record) == 1;
+}
+
+std::vector<std::string> SettingsForm::Refusals() const {
+    std::vector<std::string> refused = original_.refused_values();
+    for (std::string& value : Finish(work_, single_, multi_).settings.CheckValues()) {
+        refused.push_back(std::move(value));
+    }
+    return refused;
+}
+
 ServiceChange SettingsForm::PendingServiceChange() const {
     const bool before = original_.RunAsService != 0;
     const bool after = work_.RunAsService != 0;
@@ -170,6 +187,8 @@ void SettingsForm::ReloadFromDisk() {
 
 CommitResult SettingsForm::Commit(ServiceSwitch& service, const app::ComponentPorts& in_use) {
     CommitResult result;
+    result.refused = Refusals();
+    if (!result.refused.empty()) return result;
     result.service = PendingServiceChange();
     if (result.service != ServiceChange::kNone) {
         result.service_error = result.service == ServiceChange::kInstall ? service.SwitchOn() : service.SwitchOff();

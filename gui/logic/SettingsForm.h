@@ -15,6 +15,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/WebSetup.h"
 #include "common/DomainTable.h"
@@ -54,6 +55,8 @@ struct CommitResult {
     ServiceChange service = ServiceChange::kNone;
     // Why the service switch failed; "RunAsService" kept its old value.
     std::optional<std::string> service_error;
+    // Refusals(): nothing was switched or written.
+    std::vector<std::string> refused;
     bool written = false;      // config.ini was rewritten
     bool save_failed = false;  // it should have been and was not
     // A port differs from the one in use: it takes effect at the next start.
@@ -86,6 +89,17 @@ public:
     DomainInput SingleDomainInput() const;
     DomainInput MultiDomainInput(int index) const;
 
+    // Switching to several domains keeps the one domain served so far: it
+    // is added to the list (with its limits) unless the list holds it or
+    // is full. True when it was added.
+    bool KeepCurrentDomain();
+
+    // Why OK cannot save: the values of config.ini as read that cannot be
+    // taken (it was changed by hand meanwhile), then those of the working
+    // copy (a number outside its range, an empty domain name, two servers
+    // on one port); one sentence each. Empty when OK may save.
+    std::vector<std::string> Refusals() const;
+
     ServiceChange PendingServiceChange() const;
     // True when the working copy differs from the files as read.
     bool Changed() const;
@@ -96,8 +110,8 @@ public:
     // are compared with the new file.
     void ReloadFromDisk();
 
-    // The OK. Runs the service switch (when asked for), writes what
-    // changed and puts the new record in force. QuorvexCOM.ini keeps the ports
+    // The OK. Unless there are Refusals(), runs the service switch (when
+    // asked for), writes what changed and puts the new record in force. QuorvexCOM.ini keeps the ports
     // in use (`in_use`; 0: as the file has it) until the listeners start
     // on the new ones.
     CommitResult Commit(ServiceSwitch& service, const app::ComponentPorts& in_use = {});

@@ -24,8 +24,6 @@ bool HasBlank(std::string_view text) { return text.find_first_of(kWhiteSpace) !=
 
 }  // namespace
 
-int ClampTo(Range range, int value) { return std::clamp(value, range.low, range.high); }
-
 std::string SingleLine(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -1,5 +1,6 @@
-// The rules the settings window applies to what the administrator types:
-// the ranges of its numbers, the clean-up of a domain name, the form of a
+// The rules the settings window applies to what the administrator types
+// (the ranges of its numbers are those of every setting,
+// common/SettingRanges.h): the clean-up of a domain name, the form of a
 // block-list entry, the white list, the language files on offer and the
 // log folder picked with the folder chooser. No widget here: the dialogs
 // call these, the tests call them directly.
@@ -11,28 +12,6 @@
 #include <vector>
 
 namespace quorvex::gui {
-
-// An inclusive range of a number field.
-struct Range {
-    int low;
-    int high;
-};
-
-// Ports are written the same to config.ini and QuorvexCOM.ini, and port 0
-// (a random port) is never one of them.
-inline constexpr Range kPortRange{1, 65535};
-// A try, a minute between tries or between collections, a log line: at
-// least one, so no setting can stop delivery or logging or make a loop
-// spin.
-inline constexpr Range kTriesRange{1, 1000};
-inline constexpr Range kMinutesRange{1, 525600};  // a year
-inline constexpr Range kLogLinesRange{1, 100000000};
-inline constexpr Range kMailboxSizeRange{1, 1048576};  // MB
-// A domain's limits; -1 is "no limit".
-inline constexpr Range kDomainMailboxesRange{-1, 1000000};
-inline constexpr Range kDomainSpaceRange{-1, 1073741824};  // MB
-
-int ClampTo(Range range, int value);
 
 // Single-line text for an INI value: CR, LF and NUL removed.
 std::string SingleLine(std::string_view text);

@@ -8,6 +8,8 @@ namespace quorvex::gui {
 
 namespace {
 constexpr int kText4096 = 4096;
+constexpr const char* kLabelDefaultVolume = "Default Mailbox Size";
+constexpr const char* kLabelCollect = "Check POP3 Mail Every ";
 }
 
 AccountPage::AccountPage(CServerSettings& settings, const GuiServices& services, QWidget* parent)
@@ -15,10 +17,12 @@ AccountPage::AccountPage(CServerSettings& settings, const GuiServices& services,
       sign_up_(MakeCheck(this, "enableSignUp", "Enable Sign Up Account via Web Mail", settings.EnableSignUp)),
       need_authorization_(MakeCheck(this, "needAuthorized", "Sign-up of Mail Account Needs Authorization",
                                     settings.NeedAuthorized)),
-      default_volume_(MakeNumberField(this, "defaultVolume", kMailboxSizeRange, settings.DefaultVolume)),
+      default_volume_(MakeNumberField(this, "defaultVolume", kMailboxSizeRange, settings.DefaultVolume,
+                                      kLabelDefaultVolume)),
       abbreviate_(MakeCheck(this, "localAbbreviation", "Local Mail Address Can Be Abbreviated", settings.LocalAbbrv)),
-      collect_(MakeCheck(this, "autoRecvPop3", "Check POP3 Mail Every ", settings.AutoRecvPOP3)),
-      collect_minutes_(MakeNumberField(this, "recvInterval", kMinutesRange, settings.TimeIntervalRecvPOP3)),
+      collect_(MakeCheck(this, "autoRecvPop3", kLabelCollect, settings.AutoRecvPOP3)),
+      collect_minutes_(MakeNumberField(this, "recvInterval", kMinutesRange, settings.TimeIntervalRecvPOP3,
+                                      kLabelCollect)),
       copy_all_(MakeCheck(this, "copyAll", "Copy All the Mails to Mail Address:", settings.EnableMailsCopyTo)),
       copy_to_(MakeTextField(this, "copyTo", settings.MailsCopyTo, kText4096)),
       save_outgoing_(MakeCheck(this, "saveOutgoing", "Save Outgoing Emails", settings.EnableOutMailsCopyTo)),
@@ -27,7 +31,7 @@ AccountPage::AccountPage(CServerSettings& settings, const GuiServices& services,
     auto* grid = new QGridLayout(this);
     grid->addWidget(sign_up_, 0, 0, 1, 3);
     grid->addWidget(need_authorization_, 1, 0, 1, 3);
-    grid->addWidget(MakeLabel(this, "Default Mailbox Size"), 2, 0);
+    grid->addWidget(MakeLabel(this, kLabelDefaultVolume), 2, 0);
     grid->addWidget(default_volume_, 2, 1);
     grid->addWidget(MakeLabel(this, "(M)"), 2, 2);
     grid->addWidget(abbreviate_, 3, 0, 1, 3);

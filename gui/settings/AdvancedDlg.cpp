@@ -1,17 +1,19 @@
 #include "gui/settings/AdvancedDlg.h"
 
+#include <QAbstractSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "gui/settings/SettingsPages.h"
 #include "gui/support/DialogButtons.h"
+#include "gui/support/Prompts.h"
 #include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
 
 AdvancedDlg::AdvancedDlg(CServerSettings& target, const GuiServices& services, QWidget* parent)
-    : QDialog(parent), target_(target), sheet_(target), tabs_(new QTabWidget(this)) {
+    : QDialog(parent), services_(services), target_(target), sheet_(target), tabs_(new QTabWidget(this)) {
     setObjectName(QStringLiteral("advancedDialog"));
     setWindowTitle(QStringLiteral("Advanced"));
     tabs_->setObjectName(QStringLiteral("advancedTabs"));
@@ -43,6 +45,16 @@ AdvancedDlg::AdvancedDlg(CServerSettings& target, const GuiServices& services, Q
 }
 
 void AdvancedDlg::accept() {
+    for (SettingsPage* page : pages_) {
+        if (!page->shown()) continue;
+        if (const auto refusal = page->Refusal()) {
+            tabs_->setCurrentWidget(page);
+            services_.prompts->Warning(this, refusal->text);
+            refusal->field->setFocus();
+            refusal->field->selectAll();
+            return;
+        }
+    }
     for (const SettingsPage* page : pages_) {
         if (page->shown()) page->Store(sheet_);
     }

@@ -21,9 +21,11 @@ public:
     AdvancedDlg(CServerSettings& target, const GuiServices& services, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return tabs_; }
+    // Refuses, naming the field, a value a shown page cannot keep.
     void accept() override;
 
 private:
+    const GuiServices& services_;
     CServerSettings& target_;
     CServerSettings sheet_;
     QTabWidget* tabs_;

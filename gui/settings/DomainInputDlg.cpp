@@ -12,26 +12,30 @@ namespace quorvex::gui {
 
 namespace {
 constexpr int kNameFieldLength = 256;
+constexpr const char* kLabelMailboxes = "Domain Mailbox";
+constexpr const char* kLabelSpace = "Domain Space";
+constexpr const char* kLabelDefaultSize = "Default mailbox size ";
 }
 
-DomainInputDlg::DomainInputDlg(const DomainInput& input, QWidget* parent)
-    : QDialog(parent),
+DomainInputDlg::DomainInputDlg(const DomainInput& input, Prompts& prompts, QWidget* parent)
+    : QDialog(parent), prompts_(prompts),
       name_(MakeTextField(this, "domainName", input.name, kNameFieldLength)),
-      mailboxes_(MakeNumberField(this, "domainMailboxes", kDomainMailboxesRange, input.max_accounts)),
-      space_(MakeNumberField(this, "domainSpace", kDomainSpaceRange, input.max_space)),
-      default_size_(MakeNumberField(this, "defaultMailboxSize", kMailboxSizeRange, input.default_size)) {
+      mailboxes_(MakeNumberField(this, "domainMailboxes", kDomainMailboxesRange, input.max_accounts, kLabelMailboxes)),
+      space_(MakeNumberField(this, "domainSpace", kDomainSpaceRange, input.max_space, kLabelSpace)),
+      default_size_(MakeNumberField(this, "defaultMailboxSize", kMailboxSizeRange, input.default_size,
+                                    kLabelDefaultSize)) {
     setObjectName(QStringLiteral("domainInputDialog"));
     setWindowTitle(QStringLiteral("Domain Name Input"));
     name_->setMinimumWidth(260);
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("Domain Name"), this), 0, 0);
     grid->addWidget(name_, 0, 1, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Domain Mailbox"), this), 1, 0);
+    grid->addWidget(MakeLabel(this, kLabelMailboxes), 1, 0);
     grid->addWidget(mailboxes_, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Domain Space"), this), 2, 0);
+    grid->addWidget(MakeLabel(this, kLabelSpace), 2, 0);
     grid->addWidget(space_, 2, 1);
     grid->addWidget(new QLabel(QStringLiteral("M"), this), 2, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Default mailbox size "), this), 3, 0);
+    grid->addWidget(MakeLabel(this, kLabelDefaultSize), 3, 0);
     grid->addWidget(default_size_, 3, 1);
     grid->addWidget(new QLabel(QStringLiteral("M"), this), 3, 2);
     QDialogButtonBox* buttons = MakeOkCancelButtons(this);
@@ -44,6 +48,10 @@ DomainInputDlg::DomainInputDlg(const DomainInput& input, QWidget* parent)
 
 DomainInput DomainInputDlg::value() const {
     return DomainInput{FieldText(name_), mailboxes_->value(), space_->value(), default_size_->value()};
+}
+
+void DomainInputDlg::accept() {
+    if (!RefuseOutOfRange(this, prompts_)) QDialog::accept();
 }
 
 }  // namespace quorvex::gui

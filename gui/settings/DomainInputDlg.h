@@ -12,17 +12,22 @@ class QSpinBox;
 
 namespace quorvex::gui {
 
+class Prompts;
+
 class DomainInputDlg final : public QDialog {
     Q_OBJECT
 public:
     // `input` prefills the fields (a new domain: empty name, -1, -1 and the
     // default mailbox size).
-    explicit DomainInputDlg(const DomainInput& input, QWidget* parent = nullptr);
+    DomainInputDlg(const DomainInput& input, Prompts& prompts, QWidget* parent = nullptr);
 
     // The values as they stand in the fields.
     DomainInput value() const;
+    // Refuses a number outside its range, saying so.
+    void accept() override;
 
 private:
+    Prompts& prompts_;
     QLineEdit* name_;
     QSpinBox* mailboxes_;
     QSpinBox* space_;

@@ -7,21 +7,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
 #include <string>
 
 #include "gui/logic/SettingsRules.h"
+#include "gui/settings/NumberField.h"
 #include "gui/support/TextCodec.h"
 
 namespace quorvex::gui {
 
-inline QSpinBox* MakeNumberField(QWidget* parent, const char* name, Range range, int value) {
-    auto* field = new QSpinBox(parent);
-    field->setObjectName(QString::fromLatin1(name));
-    field->setRange(range.low, range.high);
-    field->setValue(ClampTo(range, value));
-    field->setMinimumWidth(90);
-    return field;
+// `label` is the English text of the field's label.
+inline NumberField* MakeNumberField(QWidget* parent, const char* name, const NumberRange& range, int value,
+                                    const char* label) {
+    return new NumberField(parent, name, range, value, label);
 }
 
 inline QLineEdit* MakeTextField(QWidget* parent, const char* name, const std::string& value, int max_length) {

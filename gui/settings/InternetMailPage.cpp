@@ -11,18 +11,22 @@ namespace quorvex::gui {
 
 namespace {
 constexpr int kText1023 = 1023;
+constexpr const char* kLabelMaxTries = "Maximum Tries";
+constexpr const char* kLabelRetry = "Time Interval Before Next Try";
+constexpr const char* kLabelPort = "Port";
 }
 
 InternetMailPage::InternetMailPage(CServerSettings& settings, const GuiServices& services, QWidget* parent)
     : SettingsPage(settings, services, parent),
       dns_(MakeTextField(this, "primaryDns", settings.DNS, kText1023)),
       dns_secondary_(MakeTextField(this, "secondaryDns", settings.DNSSecondary, kText1023)),
-      max_tries_(MakeNumberField(this, "maxTries", kTriesRange, settings.MaxTries)),
-      retry_minutes_(MakeNumberField(this, "retryInterval", kMinutesRange, settings.NextTryInterval)),
+      max_tries_(MakeNumberField(this, "maxTries", kTriesRange, settings.MaxTries, kLabelMaxTries)),
+      retry_minutes_(MakeNumberField(this, "retryInterval", kRetryMinutesRange, settings.NextTryInterval,
+                                     kLabelRetry)),
       local_(new QRadioButton(QStringLiteral("Send Mail via Local Mail Server"), this)),
       isp_(new QRadioButton(QStringLiteral("Send Mail via ISP SMTP Mail Server"), this)),
       relay_server_(MakeTextField(this, "relayServer", settings.RelayServer, kText1023)),
-      relay_port_(MakeNumberField(this, "relayPort", kPortRange, settings.RelayPort)),
+      relay_port_(MakeNumberField(this, "relayPort", kPortRange, settings.RelayPort, kLabelPort)),
       default_dns_(MakeButton(this, "defaultDns", "Default")),
       isp_options_(MakeButton(this, "ispOptions", "Advanced")) {
     setObjectName(QStringLiteral("internetMailPage"));
@@ -42,9 +46,9 @@ InternetMailPage::InternetMailPage(CServerSettings& settings, const GuiServices&
     direct_grid->addWidget(default_dns_, 1, 2, 2, 1, Qt::AlignVCenter);
     direct_grid->addWidget(MakeLabel(direct, "Secondary Internet DNS"), 2, 0);
     direct_grid->addWidget(dns_secondary_, 2, 1);
-    direct_grid->addWidget(MakeLabel(direct, "Maximum Tries"), 3, 0);
+    direct_grid->addWidget(MakeLabel(direct, kLabelMaxTries), 3, 0);
     direct_grid->addWidget(max_tries_, 3, 1, Qt::AlignLeft);
-    direct_grid->addWidget(MakeLabel(direct, "Time Interval Before Next Try"), 4, 0);
+    direct_grid->addWidget(MakeLabel(direct, kLabelRetry), 4, 0);
     auto* minutes = new QHBoxLayout;
     minutes->addWidget(retry_minutes_);
     minutes->addWidget(MakeLabel(direct, "Minutes"));
@@ -57,7 +61,7 @@ InternetMailPage::InternetMailPage(CServerSettings& settings, const GuiServices&
     relay_grid->addWidget(MakeLabel(relay, "Mail Server Address"), 1, 0);
     relay_grid->addWidget(relay_server_, 1, 1);
     relay_grid->addWidget(isp_options_, 1, 2, 2, 1, Qt::AlignVCenter);
-    relay_grid->addWidget(MakeLabel(relay, "Port"), 2, 0);
+    relay_grid->addWidget(MakeLabel(relay, kLabelPort), 2, 0);
     relay_grid->addWidget(relay_port_, 2, 1, Qt::AlignLeft);
 
     auto* layout = new QVBoxLayout(this);

@@ -15,12 +15,13 @@ namespace quorvex::gui {
 
 namespace {
 constexpr int kPathLength = 260;
+constexpr const char* kLabelMaxLines = "Maximum Lines";
 }
 
 LogPage::LogPage(CServerSettings& settings, const GuiServices& services, QWidget* parent)
     : SettingsPage(settings, services, parent),
       folder_(MakeTextField(this, "logFolder", settings.LogFilePath, kPathLength)),
-      max_lines_(MakeNumberField(this, "maxLogLines", kLogLinesRange, settings.MaxLogLine)) {
+      max_lines_(MakeNumberField(this, "maxLogLines", kLogLinesRange, settings.MaxLogLine, kLabelMaxLines)) {
     setObjectName(QStringLiteral("logPage"));
     folder_->setMinimumWidth(280);
     QPushButton* browse = MakeButton(this, "browseLogFolder", "...");
@@ -31,7 +32,7 @@ LogPage::LogPage(CServerSettings& settings, const GuiServices& services, QWidget
     folder_row->addWidget(folder_, 1);
     folder_row->addWidget(browse);
     grid->addLayout(folder_row, 0, 1, 1, 2);
-    grid->addWidget(MakeLabel(this, "Maximum Lines"), 1, 0);
+    grid->addWidget(MakeLabel(this, kLabelMaxLines), 1, 0);
     grid->addWidget(max_lines_, 1, 1, Qt::AlignLeft);
     QPushButton* clear = MakeButton(this, "clearLogs", "Clear Logs");
     grid->addWidget(clear, 1, 2);

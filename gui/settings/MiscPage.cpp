@@ -6,8 +6,16 @@
 #include "gui/settings/FormWidgets.h"
 #include "gui/settings/OptionDialogs.h"
 #include "gui/settings/SettingsPages.h"
+#include "gui/settings/SettingsStrings.h"
+#include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
+
+namespace {
+constexpr const char* kLabelSmtpPort = "SMTP  Port";
+constexpr const char* kLabelPop3Port = "POP3  Port ";
+constexpr const char* kLabelAccountPort = "Account Port";
+}  // namespace
 
 MiscPage::MiscPage(CServerSettings& settings, const GuiServices& services, QWidget* parent)
     : SettingsPage(settings, services, parent),
@@ -15,9 +23,9 @@ MiscPage::MiscPage(CServerSettings& settings, const GuiServices& services, QWidg
       minimized_(MakeCheck(this, "minimized", "Minimized", settings.Minimized)),
       autostart_(MakeCheck(this, "autostart", "Autostart", settings.AutoRun)),
       autolock_(MakeCheck(this, "autolock", "Autolock", settings.AutoLock)),
-      smtp_port_(MakeNumberField(this, "smtpPort", kPortRange, settings.SMTPPort)),
-      pop3_port_(MakeNumberField(this, "pop3Port", kPortRange, settings.POP3Port)),
-      account_port_(MakeNumberField(this, "accountPort", kPortRange, settings.AdminPort)),
+      smtp_port_(MakeNumberField(this, "smtpPort", kPortRange, settings.SMTPPort, kLabelSmtpPort)),
+      pop3_port_(MakeNumberField(this, "pop3Port", kPortRange, settings.POP3Port, kLabelPop3Port)),
+      account_port_(MakeNumberField(this, "accountPort", kPortRange, settings.AdminPort, kLabelAccountPort)),
       proxy_(MakeCheck(this, "enableProxy", "Enable Proxy", settings.ByProxy)),
       anti_virus_(MakeCheck(this, "enableAntiVirus", "Enable Anti-virus", settings.AntiVirusEnable)),
       anti_spam_(MakeCheck(this, "enableAntiSpam", "Enable Anti-spam", settings.AntiSpamEnable)),
@@ -42,11 +50,11 @@ MiscPage::MiscPage(CServerSettings& settings, const GuiServices& services, QWidg
     grid->addWidget(startup, 1, 0, 1, 3);
     auto* ports = new QGroupBox(this);
     auto* ports_grid = new QGridLayout(ports);
-    ports_grid->addWidget(MakeLabel(ports, "SMTP  Port"), 0, 0);
+    ports_grid->addWidget(MakeLabel(ports, kLabelSmtpPort), 0, 0);
     ports_grid->addWidget(smtp_port_, 0, 1);
-    ports_grid->addWidget(MakeLabel(ports, "POP3  Port "), 1, 0);
+    ports_grid->addWidget(MakeLabel(ports, kLabelPop3Port), 1, 0);
     ports_grid->addWidget(pop3_port_, 1, 1);
-    ports_grid->addWidget(MakeLabel(ports, "Account Port"), 2, 0);
+    ports_grid->addWidget(MakeLabel(ports, kLabelAccountPort), 2, 0);
     ports_grid->addWidget(account_port_, 2, 1);
     grid->addWidget(ports, 2, 0, 3, 1);
     grid->addWidget(proxy_, 2, 1);
@@ -61,11 +69,11 @@ MiscPage::MiscPage(CServerSettings& settings, const GuiServices& services, QWidg
         connect(check, &QCheckBox::toggled, this, &MiscPage::ApplyRules);
     }
     connect(proxy_options_, &QPushButton::clicked, this, [this] {
-        ProxyDlg dialog(settings_, this);
+        ProxyDlg dialog(settings_, *services_.prompts, this);
         dialog.exec();
     });
     connect(anti_virus_options_, &QPushButton::clicked, this, [this] {
-        AntiVirusDlg dialog(settings_, this);
+        AntiVirusDlg dialog(settings_, *services_.prompts, this);
         dialog.exec();
     });
     connect(anti_spam_options_, &QPushButton::clicked, this, [this] {
@@ -79,6 +87,16 @@ void MiscPage::ApplyRules() {
     proxy_options_->setEnabled(proxy_->isChecked());
     anti_virus_options_->setEnabled(anti_virus_->isChecked());
     anti_spam_options_->setEnabled(anti_spam_->isChecked());
+}
+
+std::optional<PageRefusal> MiscPage::Refusal() const {
+    if (auto refusal = SettingsPage::Refusal()) return refusal;
+    const auto clash = FindPortClash(smtp_port_->value(), pop3_port_->value(), account_port_->value());
+    if (!clash) return std::nullopt;
+    const QString text = FormatText(Tr(kTextPortClashFormat), {QString::fromLatin1(clash->first),
+                                                               QString::fromLatin1(clash->second),
+                                                               QString::number(clash->port)});
+    return PageRefusal{text, std::string_view(clash->second_key) == "Admin" ? account_port_ : pop3_port_};
 }
 
 void MiscPage::Store(CServerSettings& settings) const {

@@ -22,6 +22,7 @@ namespace {
 constexpr int kText1023 = 1023;
 constexpr int kText1024 = 1024;
 constexpr int kText4096 = 4096;
+constexpr const char* kLabelPort = "Port";
 
 void AddButtons(QDialog* dialog, QGridLayout* grid, int row) {
     QDialogButtonBox* buttons = MakeOkCancelButtons(dialog);
@@ -59,10 +60,10 @@ void IspSmtpDlg::accept() {
     QDialog::accept();
 }
 
-ProxyDlg::ProxyDlg(CServerSettings& settings, QWidget* parent)
-    : QDialog(parent), settings_(settings),
+ProxyDlg::ProxyDlg(CServerSettings& settings, Prompts& prompts, QWidget* parent)
+    : QDialog(parent), settings_(settings), prompts_(prompts),
       host_(MakeTextField(this, "proxyHost", settings.ProxyAddress, kText1023)),
-      port_(MakeNumberField(this, "proxyPort", kPortRange, settings.ProxyPort)),
+      port_(MakeNumberField(this, "proxyPort", kPortRange, settings.ProxyPort, kLabelPort)),
       auth_(MakeCheck(this, "proxyAuthentication", "Need Authentication", settings.ProxyAuth)),
       user_(MakeTextField(this, "proxyUser", settings.ProxyUser, kText1023)),
       password_(MakeTextField(this, "proxyPassword", settings.ProxyPass, kText1023)) {
@@ -73,7 +74,7 @@ ProxyDlg::ProxyDlg(CServerSettings& settings, QWidget* parent)
     auto* grid = new QGridLayout(this);
     grid->addWidget(MakeLabel(this, "SOCKS5 Proxy "), 0, 0);
     grid->addWidget(host_, 0, 1);
-    grid->addWidget(MakeLabel(this, "Port"), 1, 0);
+    grid->addWidget(MakeLabel(this, kLabelPort), 1, 0);
     grid->addWidget(port_, 1, 1, Qt::AlignLeft);
     grid->addWidget(auth_, 2, 0, 1, 2);
     grid->addWidget(MakeLabel(this, "User Name"), 3, 0);
@@ -93,6 +94,7 @@ void ProxyDlg::ApplyRules() {
 }
 
 void ProxyDlg::accept() {
+    if (RefuseOutOfRange(this, prompts_)) return;
     settings_.ProxyAuth = auth_->isChecked() ? 1 : 0;
     settings_.ProxyPort = port_->value();
     settings_.ProxyAddress = FieldText(host_);
@@ -101,17 +103,17 @@ void ProxyDlg::accept() {
     QDialog::accept();
 }
 
-AntiVirusDlg::AntiVirusDlg(CServerSettings& settings, QWidget* parent)
-    : QDialog(parent), settings_(settings),
+AntiVirusDlg::AntiVirusDlg(CServerSettings& settings, Prompts& prompts, QWidget* parent)
+    : QDialog(parent), settings_(settings), prompts_(prompts),
       server_(MakeTextField(this, "antiVirusServer", settings.GateAddress, kText4096)),
-      port_(MakeNumberField(this, "antiVirusPort", kPortRange, settings.GatePort)) {
+      port_(MakeNumberField(this, "antiVirusPort", kPortRange, settings.GatePort, kLabelPort)) {
     setObjectName(QStringLiteral("antiVirusDialog"));
     setWindowTitle(QStringLiteral("Anti-virus Options"));
     server_->setMinimumWidth(200);
     auto* grid = new QGridLayout(this);
     grid->addWidget(MakeLabel(this, "Anti-virus Server"), 0, 0);
     grid->addWidget(server_, 0, 1);
-    grid->addWidget(MakeLabel(this, "Port"), 1, 0);
+    grid->addWidget(MakeLabel(this, kLabelPort), 1, 0);
     grid->addWidget(port_, 1, 1, Qt::AlignLeft);
     AddButtons(this, grid, 2);
     TranslateWidgetTree(this);
@@ -119,6 +121,7 @@ AntiVirusDlg::AntiVirusDlg(CServerSettings& settings, QWidget* parent)
 }
 
 void AntiVirusDlg::accept() {
+    if (RefuseOutOfRange(this, prompts_)) return;
     settings_.GateAddress = FieldText(server_);
     settings_.GatePort = port_->value();
     QDialog::accept();

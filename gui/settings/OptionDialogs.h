@@ -35,12 +35,14 @@ private:
 class ProxyDlg final : public QDialog {
     Q_OBJECT
 public:
-    ProxyDlg(CServerSettings& settings, QWidget* parent = nullptr);
+    ProxyDlg(CServerSettings& settings, Prompts& prompts, QWidget* parent = nullptr);
+    // Refuses a port outside its range, saying so.
     void accept() override;
 
 private:
     void ApplyRules();
     CServerSettings& settings_;
+    Prompts& prompts_;
     QLineEdit* host_;
     QSpinBox* port_;
     QCheckBox* auth_;
@@ -51,11 +53,13 @@ private:
 class AntiVirusDlg final : public QDialog {
     Q_OBJECT
 public:
-    AntiVirusDlg(CServerSettings& settings, QWidget* parent = nullptr);
+    AntiVirusDlg(CServerSettings& settings, Prompts& prompts, QWidget* parent = nullptr);
+    // Refuses a port outside its range, saying so.
     void accept() override;
 
 private:
     CServerSettings& settings_;
+    Prompts& prompts_;
     QLineEdit* server_;
     QSpinBox* port_;
 };

@@ -87,6 +87,7 @@ SettingDlg::SettingDlg(const GuiServices& services, ServiceSwitch& service, QWid
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(advanced, &QPushButton::clicked, this, &SettingDlg::OnAdvanced);
     connect(single_, &QRadioButton::toggled, this, &SettingDlg::ApplyRules);
+    connect(multiple_, &QRadioButton::toggled, this, &SettingDlg::OnMultipleDomain);
     connect(add_, &QPushButton::clicked, this, &SettingDlg::OnAddDomain);
     connect(edit_, &QPushButton::clicked, this, &SettingDlg::OnEditDomain);
     connect(domains_, &QListWidget::itemDoubleClicked, this, &SettingDlg::OnEditDomain);
@@ -118,6 +119,13 @@ void SettingDlg::ApplyRules() {
     }
 }
 
+void SettingDlg::OnMultipleDomain(bool chosen) {
+    if (!chosen) return;
+    ReadControls();
+    // The domain served so far stays served: it joins the list.
+    if (form_.KeepCurrentDomain()) FillDomainList();
+}
+
 void SettingDlg::FillDomainList() {
     domains_->clear();
     for (const DomainRecord& record : form_.multi_table().records()) domains_->addItem(FromFileText(record.Name));
@@ -143,7 +151,7 @@ void SettingDlg::OnAdvanced() {
 void SettingDlg::OnAddDomain() {
     DomainInput input;
     input.default_size = form_.work().DefaultVolume;
-    DomainInputDlg dialog(input, this);
+    DomainInputDlg dialog(input, *services_.prompts, this);
     if (dialog.exec() != QDialog::Accepted || Refused(form_.AddDomain(dialog.value()))) return;
     FillDomainList();
     domains_->setCurrentRow(domains_->count() - 1);
@@ -152,7 +160,7 @@ void SettingDlg::OnAddDomain() {
 void SettingDlg::OnEditDomain() {
     const int row = domains_->currentRow();
     if (row < 0) return;
-    DomainInputDlg dialog(form_.MultiDomainInput(row), this);
+    DomainInputDlg dialog(form_.MultiDomainInput(row), *services_.prompts, this);
     if (dialog.exec() != QDialog::Accepted || Refused(form_.EditDomain(row, dialog.value()))) return;
     FillDomainList();
     domains_->setCurrentRow(row);
@@ -167,7 +175,7 @@ void SettingDlg::OnRemoveDomain() {
 
 void SettingDlg::OnEditSingleDomain() {
     ReadControls();
-    DomainInputDlg dialog(form_.SingleDomainInput(), this);
+    DomainInputDlg dialog(form_.SingleDomainInput(), *services_.prompts, this);
     if (dialog.exec() != QDialog::Accepted || Refused(form_.EditSingleDomain(dialog.value()))) return;
     domain_name_->setText(FromFileText(form_.work().Dominame));
 }
@@ -186,6 +194,12 @@ void SettingDlg::accept() {
     {
         const WaitCursor wait;
         outcome_ = form_.Commit(service_, services_.ports_in_use);
+    }
+    if (!outcome_.refused.empty()) {
+        QString text;
+        for (const std::string& refused : outcome_.refused) text += FromFileText(refused) + QStringLiteral("\n");
+        prompts.Warning(this, FormatText(Tr(kTextSettingsRefusedFormat), {text.trimmed()}));
+        return;
     }
     if (outcome_.service_error) {
         const std::string_view format =

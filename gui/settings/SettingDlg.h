@@ -37,6 +37,7 @@ private:
     void FillDomainList();
     bool Refused(DomainRefusal refusal);
     void OnAdvanced();
+    void OnMultipleDomain(bool chosen);
     void OnAddDomain();
     void OnEditDomain();
     void OnRemoveDomain();

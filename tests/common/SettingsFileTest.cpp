@@ -117,6 +117,70 @@ TEST_F(SettingsFileTest, EmptyValuesTakeADefaultOnlyWhereOneIsDerived) {
     EXPECT_EQ(Read("config.ini").Find("ColumnWidths", "QuorvexServerListView"), "10,20,");
 }
 
+// A value its key cannot take is named with its file, key and value and
+// what the key takes; a missing key takes its default. Start-up then
+// writes and publishes nothing.
+TEST_F(SettingsFileTest, ValuesTheirKeysCannotTakeAreRefused) {
+    SetProgramFolder(temp_.path());
+    const struct {
+        const char* config;
+        const char* filter;
+        const char* refusal;  // after "The settings file <folder>/"; null: taken
+    } cases[] = {
+        {"[Port]\r\nPOP3= 110 \r\n[System]\r\nMaxMailSize=-1\r\nESMTP=5\r\nNextTryInterval=0\r\n", "", nullptr},
+        {"[Port]\r\nPOP3=70000\r\n", "",
+         "config.ini gives [Port] POP3 the value \"70000\", which is not a port number from 1 to 65535."},
+        {"[System]\r\nMaxMailSize=10MB\r\n", "",
+         "config.ini gives [System] MaxMailSize the value \"10MB\", which is not -1 (no limit) or a whole number "
+         "from 1 to 2147483647."},
+        {"[System]\r\nESMTP=yes\r\n", "",
+         "config.ini gives [System] ESMTP the value \"yes\", which is not a whole number (0 is off, any other number "
+         "on)."},
+        {"[System]\r\nMaxTries=0\r\n", "",
+         "config.ini gives [System] MaxTries the value \"0\", which is not a whole number from 1 to 1000."},
+        {"[System]\r\nMaxConnectionPerIP=-2\r\n", "",
+         "config.ini gives [System] MaxConnectionPerIP the value \"-2\", which is not -1 (50 at once) or a whole "
+         "number from 1 to 100."},
+        {"[system]\r\nDominame=\r\n", "",
+         "config.ini gives [System] Dominame the value \"\", which is not the name of the mail domain."},
+        {"[Port]\r\nSMTP=2525\r\nAdmin=2525\r\n", "",
+         "config.ini gives [Port] SMTP and [Port] Admin the same value \"2525\": the SMTP and account servers cannot "
+         "share a port."},
+        {"[DomainName]\r\nCount=1\r\nDNSpace1=lots\r\n", "",
+         "config.ini gives [DomainName] DNSpace1 the value \"lots\", which is not -1 (no limit) or a whole number "
+         "from 0 to 1073741824."},
+        {"", "[IP]\r\nCount=two\r\n",
+         "EmailFilter.ini gives [IP] Count the value \"two\", which is not a whole number."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.config) + c.filter);
+        WriteConfig(c.config);
+        WriteFilter(c.filter);
+        ProfileFile::ClearCache();
+        const auto before = Settings();
+        std::vector<std::string> refused;
+        EXPECT_EQ(LoadAndSaveSettingsAtStartup(&refused), c.refusal == nullptr);
+        if (c.refusal == nullptr) {
+            EXPECT_TRUE(refused.empty()) << refused[0];
+            continue;
+        }
+        EXPECT_EQ(refused, std::vector<std::string>{"The settings file " + temp_.path() + "/" + c.refusal});
+        EXPECT_EQ(Read("config.ini").Format(), IniDocument::Parse(c.config).Format());
+        EXPECT_EQ(Settings(), before);
+    }
+    // The settings window's working copy, by the same rules.
+    CServerSettings record = Loaded();
+    record.MaxTries = 0;
+    record.Dominame.clear();
+    record.POP3Port = record.SMTPPort;
+    EXPECT_EQ(record.CheckValues(),
+              (std::vector<std::string>{
+                  "[System] MaxTries of config.ini cannot be 0: it takes a whole number from 1 to 1000.",
+                  "[System] Dominame of config.ini cannot be empty: it takes the name of the mail domain.",
+                  "[Port] SMTP and [Port] POP3 of config.ini cannot both be 25: the SMTP and POP3 servers cannot "
+                  "share a port."}));
+}
+
 TEST_F(SettingsFileTest, LanguageFollowsTheLocale) {
     const struct {
         const char* abbreviation;

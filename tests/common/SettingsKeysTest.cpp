@@ -204,6 +204,7 @@ TEST_F(SettingsKeysTest, EveryKeyLoadsIntoItsFieldAndIsSavedBackInItsForm) {
                                 "[IP]\r\nCount=1\r\nIP1=127.0.1.1-127.0.1.9\r\n"));
 
     S settings = Loaded();
+    EXPECT_EQ(settings.refused_values(), std::vector<std::string>{});
     for (const KeyRow& row : rows) {
         EXPECT_EQ(row.field(settings), row.loaded) << row.section << "/" << row.key;
     }

@@ -119,6 +119,7 @@ def test_account_list_and_domain_tables(server):
         for line in ["Value Domain, c.test", "Value MaxCount, 5", "AddNew"]:
             assert t.cmd(line) == "+OK "
         assert t.cmd("AddNew") == "-ERR Add new failed"  # already there
+        assert t.cmd("Value MaxSpace, -5") == "-ERR invalid value name "  # config.ini could not take it
         assert t.cmd("Value Domain, ../evil") == "+OK "
         assert t.cmd("AddNew") == "-ERR Add new failed"
         assert t.cmd("Find C.TEST") == "+OK 2"

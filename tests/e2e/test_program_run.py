@@ -4,15 +4,18 @@ import email
 import email.policy
 import os
 import poplib
+import pwd
 import shutil
 import signal
 import smtplib
 import socket
 import sys
+import tempfile
 
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
+from fresh_install import read_ini  # noqa: E402
 from quorvex_program import ProgramFolder, run_with_port_taken, wait_until  # noqa: E402
 
 MESSAGE = b"From: sender@remote.test\r\nTo: demo@example.test\r\nSubject: first\r\n\r\nHello from the test.\r\n"
@@ -156,6 +159,80 @@ def test_update_makes_the_running_instance_reload_its_settings(tmp_path):
         done = "Settings reloaded from %s." % home.config
         assert update.stdout.decode() == "QuorvexServer: %s\n" % done
         assert done in home.system_log()
+
+        # A value its key cannot take: refused, the file left as it was.
+        home.set("System", "MaxMailSize", "10MB")
+        with open(home.config, "rb") as f:
+            edited = f.read()
+        update = home.run("-update")
+        assert update.returncode != 0
+        assert b'gives [System] MaxMailSize the value "10MB", which is not -1 (no limit)' in update.stderr
+        assert b"keeps the settings in use." in update.stderr
+        with open(home.config, "rb") as f:
+            assert f.read() == edited
+        assert program.stop()[0] == 0
+
+
+def test_update_by_root_keeps_the_files_of_a_service_user_and_says_whether_it_took():
+    if os.geteuid() != 0:
+        pytest.skip("runs the server as another user")
+    user = pwd.getpwnam("nobody")
+    root = tempfile.mkdtemp(prefix="quorvex-owner-")
+    try:
+        os.chmod(root, 0o711)
+        home = ProgramFolder(root)
+        for folder, _, files in os.walk(home.odbc):
+            os.chmod(folder, 0o755)
+            for name in files:
+                os.chmod(os.path.join(folder, name), 0o644)
+        for folder, _, files in os.walk(home.path):
+            for name in [folder] + [os.path.join(folder, f) for f in files]:
+                os.chown(name, user.pw_uid, user.pw_gid)
+        home.set("System", "HideWelcomeMessage", "1")
+        with home.start(user=user.pw_uid, group=user.pw_gid) as program:
+            program.wait_serving()
+            names = ["config.ini", "EmailFilter.ini", "QuorvexCOM.ini"]
+
+            def owners():
+                found = {}
+                for name in names:
+                    st = os.stat(os.path.join(home.path, name))
+                    found[name] = (st.st_uid, st.st_gid, st.st_mode)
+                return found
+            before = owners()
+            assert all(uid == user.pw_uid for uid, _, _ in before.values()), before
+            home.set("System", "WelcomeMessage", "from root")
+            update = home.run("-update")
+            assert update.returncode == 0, update.stderr
+            assert owners() == before
+            assert greeting(home.smtp) == (220, b"from root")
+
+            # A file the service cannot read: the update says so and fails.
+            os.chown(os.path.join(home.path, "EmailFilter.ini"), 0, 0)
+            home.set("System", "WelcomeMessage", "never read")
+            update = home.run("-update")
+            assert update.returncode != 0
+            assert b"did not reload its settings: The settings file %s/EmailFilter.ini cannot be read; the settings " \
+                b"in use are kept." % home.path.encode() in update.stderr
+            assert greeting(home.smtp) == (220, b"from root")
+            assert program.stop()[0] == 0
+    finally:
+        shutil.rmtree(root)
+
+
+def test_web_mail_follows_a_new_language_on_update_and_at_the_next_start(tmp_path):
+    home = ProgramFolder(tmp_path)
+    com = os.path.join(home.path, "QuorvexCOM.ini")
+    with home.start() as program:
+        program.wait_serving()
+        home.set("System", "Language", "German")
+        assert home.run("-update").returncode == 0
+        assert read_ini(com)[("system", "language")] == "German"
+        assert program.stop()[0] == 0
+    home.set("System", "Language", "ChineseGB")
+    with home.start() as program:
+        program.wait_serving()
+        assert read_ini(com)[("system", "language")] == "ChineseGB"
         assert program.stop()[0] == 0
 
 
@@ -177,7 +254,7 @@ def test_a_taken_port_is_reported_and_ends_the_program(tmp_path):
     assert "Fail to start POP3 service." in home.system_log()
 
 
-@pytest.mark.parametrize("case", ["missing", "unreadable", "bad port", "unwritable folder"])
+@pytest.mark.parametrize("case", ["missing", "unreadable", "bad port", "bad number", "unwritable folder"])
 def test_a_bad_program_folder_is_refused_without_writing(tmp_path, case):
     home = ProgramFolder(tmp_path)
     if case == "missing":
@@ -187,6 +264,8 @@ def test_a_bad_program_folder_is_refused_without_writing(tmp_path, case):
         os.mkdir(home.config)  # opens, but reads fail, for root too
     elif case == "bad port":
         home.set("Port", "SMTP", "twenty-five")
+    elif case == "bad number":
+        home.set("System", "ESMTP", "yes")
     if case == "unwritable folder" and os.geteuid() == 0:
         pytest.skip("root writes every folder")
     before = {}
@@ -203,8 +282,8 @@ def test_a_bad_program_folder_is_refused_without_writing(tmp_path, case):
     finally:
         os.chmod(home.path, 0o700)
     assert result.returncode != 0
-    expected = {"missing": b"does not exist", "unreadable": b"cannot be read",
-                "bad port": b"[Port] SMTP", "unwritable folder": b"cannot be written"}[case]
+    expected = {"missing": b"does not exist", "unreadable": b"cannot be read", "bad port": b"[Port] SMTP",
+                "bad number": b'[System] ESMTP the value "yes"', "unwritable folder": b"cannot be written"}[case]
     assert expected in result.stderr
     assert (home.config.encode() in result.stderr) or (home.path.encode() in result.stderr)
     assert sorted(os.listdir(home.path)) == names_before

@@ -114,8 +114,9 @@ class ProgramFolder:
         return subprocess.run([PROGRAM, *arguments], env=self.environment(extra_env), capture_output=True,
                               timeout=timeout)
 
-    def start(self, *arguments, extra_env=None):
-        return RunningProgram(self, arguments, extra_env)
+    def start(self, *arguments, extra_env=None, **popen):
+        """`popen`: more arguments of subprocess.Popen (user=, group=)."""
+        return RunningProgram(self, arguments, extra_env, popen)
 
     def system_log(self):
         text = ""
@@ -146,15 +147,16 @@ class RunningProgram:
     # again on fresh ports.
     PORT_ATTEMPTS = 3
 
-    def __init__(self, folder, arguments, extra_env):
+    def __init__(self, folder, arguments, extra_env, popen=None):
         self.folder = folder
         self.arguments = arguments
         self.extra_env = extra_env
+        self.popen = popen or {}
         self.launch()
 
     def launch(self):
         self.process = subprocess.Popen([PROGRAM, *self.arguments], env=self.folder.environment(self.extra_env),
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, **self.popen)
 
     def wait_serving(self, timeout=30.0):
         for attempt in range(self.PORT_ATTEMPTS):

@@ -110,14 +110,5 @@ TEST(SettingsRules, WebServerRestartCommand) {
     EXPECT_EQ(WebServerRestartCommand(), (std::vector<std::string>{"/opt/web/apachectl", "-k", "graceful"}));
 }
 
-TEST(SettingsRules, RangesKeepNumbersUseful) {
-    EXPECT_EQ(ClampTo(kPortRange, 0), 1);
-    EXPECT_EQ(ClampTo(kPortRange, 70000), 65535);
-    EXPECT_EQ(ClampTo(kTriesRange, 0), 1);
-    EXPECT_EQ(ClampTo(kMinutesRange, -5), 1);
-    EXPECT_EQ(ClampTo(kLogLinesRange, 0), 1);
-    EXPECT_EQ(ClampTo(kDomainMailboxesRange, -1), -1);
-}
-
 }  // namespace
 }  // namespace quorvex::gui

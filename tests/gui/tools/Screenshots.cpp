@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
                                        "settings-email-filter", "settings-miscellaneous"};
     windows.push_back({"settings", [&](QWidget* p) { return new SettingDlg(services, service_switch, p); }});
     windows.push_back({"settings-domain-input", [&](QWidget* p) {
-                           return new DomainInputDlg(DomainInput{"example.com", 50, 2000, 20}, p);
+                           return new DomainInputDlg(DomainInput{"example.com", 50, 2000, 20}, prompts, p);
                        }});
     for (int page = 0; page < 5; ++page) {
         windows.push_back({sheet_pages[page], [&, page](QWidget* p) {
@@ -262,8 +262,9 @@ int main(int argc, char** argv) {
                            }});
     }
     windows.push_back({"settings-isp-smtp", [&](QWidget* p) { return new IspSmtpDlg(sheet_settings, p); }});
-    windows.push_back({"settings-proxy", [&](QWidget* p) { return new ProxyDlg(sheet_settings, p); }});
-    windows.push_back({"settings-anti-virus", [&](QWidget* p) { return new AntiVirusDlg(sheet_settings, p); }});
+    windows.push_back({"settings-proxy", [&](QWidget* p) { return new ProxyDlg(sheet_settings, prompts, p); }});
+    windows.push_back(
+        {"settings-anti-virus", [&](QWidget* p) { return new AntiVirusDlg(sheet_settings, prompts, p); }});
     windows.push_back({"settings-white-list", [&](QWidget* p) { return new WhiteListDlg(sheet_settings, p); }});
     windows.push_back({"settings-filter-from", [&](QWidget* p) {
                            return new BlockEntryDlg(BlockEntryDlg::Kind::kSender, QStringLiteral("@spam.example"),

@@ -280,9 +280,9 @@ TEST_F(MainFrameTest, UserCountTitleAndTranslatedTexts) {
     EXPECT_EQ(frame->user_count_pane()->text(),
               QString::fromUtf8(" \xe5\x85\xb1 1 \xe4\xb8\xaa\xe7\x94\xa8\xe6\x88\xb7"));
     EXPECT_FALSE(frame->action(Command::kRestartIis)->isVisible());
-    // Back to English: the walk starts again from the English keys.
-    UpdateSettings([](CServerSettings& s) { s.Language = "English"; });
-    frame->Retranslate();
+    // Back to English through a reload of config.ini ("-update"): the walk
+    // starts again from the English keys.
+    frame->commands().ReloadSettings();
     EXPECT_EQ(frame->action(Command::kRefresh)->text(), QStringLiteral("&Refresh user list\tF5"));
     const QStringList tools = TrList(kTextToolbar);
     EXPECT_EQ(frame->tool_bar()->actions().first()->text(), tools.first());

@@ -135,16 +135,18 @@ TEST_F(SettingsDialogsTest, SeveralDomainsFromTheMainWindow) {
             Press(input, "ok");
         });
         Press(settings, "addDomain");
-        EXPECT_EQ(Find<QListWidget>(settings, "domainList")->count(), 1);
+        EXPECT_EQ(Find<QListWidget>(settings, "domainList")->count(), 2);
         Press(settings, "ok");
     });
     frame.action(Command::kConfiguration)->trigger();
 
     EXPECT_EQ(Config("System", "DomainNameType"), "1");
-    EXPECT_EQ(Config("DomainName", "Count"), "1");
-    EXPECT_EQ(Config("DomainName", "DN1"), "example.com");
-    EXPECT_EQ(Config("DomainName", "DNAccount1"), "5");
-    EXPECT_EQ(Config("DomainName", "DNSpace1"), "100");
+    // The domain served so far stays served, first in the list.
+    EXPECT_EQ(Config("DomainName", "Count"), "2");
+    EXPECT_EQ(Config("DomainName", "DN1"), "example.test");
+    EXPECT_EQ(Config("DomainName", "DN2"), "example.com");
+    EXPECT_EQ(Config("DomainName", "DNAccount2"), "5");
+    EXPECT_EQ(Config("DomainName", "DNSpace2"), "100");
     for (const char* key : {"SMTP", "POP3", "Admin"}) {
         EXPECT_EQ(ReadProfileString(home.File("QuorvexCOM.ini"), "Port", key, "<none>"), Config("Port", key)) << key;
     }
@@ -152,12 +154,12 @@ TEST_F(SettingsDialogsTest, SeveralDomainsFromTheMainWindow) {
     auto* selector = Find<QComboBox>(frame, "domainSelector");
     QStringList items;
     for (int i = 0; i < selector->count(); ++i) items << selector->itemText(i);
-    EXPECT_EQ(items, (QStringList{Tr(kTextAllDomains), QStringLiteral("example.com")}));
+    EXPECT_EQ(items, (QStringList{Tr(kTextAllDomains), QStringLiteral("example.test"), QStringLiteral("example.com")}));
     EXPECT_TRUE(systemctl.empty());
 }
 
 TEST_F(SettingsDialogsTest, CancelOnTheSheetWritesNothingAndUnshownPagesKeepTheirValues) {
-    UseConfig("MaxTries=20\r\nDefaultVolume=0\r\n");
+    UseConfig("MaxTries=20\r\nDefaultVolume=7\r\n");
     const std::string before = ReadFile(home.File("config.ini"));
     auto service = MakeServiceSwitch();
     for (const bool sheet_ok : {false, true}) {
@@ -175,8 +177,8 @@ TEST_F(SettingsDialogsTest, CancelOnTheSheetWritesNothingAndUnshownPagesKeepThei
         }
     }
     EXPECT_EQ(Config("System", "MaxTries"), "3");
-    // The Account page was never shown: its out-of-range value is kept.
-    EXPECT_EQ(Config("System", "DefaultVolume"), "0");
+    // The Account page was never shown: its value is kept as read.
+    EXPECT_EQ(Config("System", "DefaultVolume"), "7");
     EXPECT_EQ(Settings()->MaxTries, 3);
 }
 
@@ -283,6 +285,48 @@ TEST_F(SettingsDialogsTest, BlockEntriesAreCheckedAndTheListsCapped) {
     Press(sheet, "ok");
     EXPECT_EQ(settings.IPList.size(), static_cast<std::size_t>(kMaxBlockListEntries - 1));
     EXPECT_EQ(settings.IPList.front(), "10.0.0.1");
+}
+
+// A number its setting cannot take stays as typed and is refused with
+// what the field takes (a spin box put the old value back without a word),
+// two servers on one port naming both: the sheet stays open on that page
+// and writes nothing back. The settings window refuses what a start would.
+TEST_F(SettingsDialogsTest, ValuesTheSettingsCannotTakeAreRefusedSayingWhatIsTaken) {
+    const struct {
+        int tab;
+        const char* field;
+        const char* typed;
+        const char* refusal;
+    } cases[] = {
+        {0, "maxTries", "0", "Maximum Tries: 0 is not accepted; enter a whole number from 1 to 1000."},
+        {4, "accountPort", "70000", "Account Port: 70000 is not accepted; enter a port number from 1 to 65535."},
+        {4, "pop3Port", "25", "The SMTP and POP3 servers cannot share port 25: give each of them a port of its own."},
+    };
+    for (const auto& c : cases) {
+        CServerSettings settings = *Settings();
+        AdvancedDlg sheet(settings, services);
+        sheet.show();
+        sheet.tabs()->setCurrentIndex(c.tab);
+        auto* field = Find<QSpinBox>(sheet, c.field);
+        field->selectAll();
+        QTest::keyClicks(field, c.typed);
+        field->interpretText();  // as leaving the field does
+        sheet.tabs()->setCurrentIndex(c.tab == 0 ? 1 : 0);
+        Press(sheet, "ok");
+        EXPECT_TRUE(prompts.Saw(QString::fromLatin1(c.refusal))) << c.field;
+        EXPECT_TRUE(sheet.isVisible());
+        EXPECT_EQ(sheet.tabs()->currentIndex(), c.tab);
+        EXPECT_TRUE(settings == *Settings());
+    }
+    auto service = MakeServiceSwitch();
+    const std::string config = ReadFile(home.File("config.ini"));
+    SettingDlg dialog(services, *service);
+    dialog.show();
+    Find<QLineEdit>(dialog, "domainName")->clear();
+    Press(dialog, "ok");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(ReadFile(home.File("config.ini")), config);
+    EXPECT_TRUE(prompts.shown.back().text.contains(QStringLiteral("[System] Dominame of config.ini cannot be empty")));
 }
 
 TEST_F(SettingsDialogsTest, LanguageIsSelectedByItsWholeName) {
