@@ -411,7 +411,7 @@ private:
             if (n <= 0) return;
             job.activity->Waiting(false);
             const std::string_view got(buffer, static_cast<std::size_t>(n));
-            if (got == "p") job.activity->Progress();
+            if (got == "p") job.activity->Progress(1);
             if (got.starts_with('f')) job.activity->ForwardedClient(got.substr(1));
             answer();
         }
