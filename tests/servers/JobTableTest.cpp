@@ -333,8 +333,9 @@ TEST(JobTableTest, ThrowingJobIsLoggedAndTheSlotServedAgain) {
 }
 
 // Connections whose jobs wait for their clients as sessions do, on a clock
-// the test sets: "p" is progress, "f<text>" names a forwarded client; the
-// job answers each with a byte once it is waiting again.
+// the test sets: "p" is progress ("P" moving data at a real client's
+// pace), "f<text>" names a forwarded client; the job answers each with a
+// byte once it is waiting again.
 class LoadTable {
 public:
     explicit LoadTable(JobTableOptions options) {
@@ -412,6 +413,7 @@ private:
             job.activity->Waiting(false);
             const std::string_view got(buffer, static_cast<std::size_t>(n));
             if (got == "p") job.activity->Progress(1);
+            if (got == "P") job.activity->Progress(kTransferFloor);  // a real client's pace
             if (got.starts_with('f')) job.activity->ForwardedClient(got.substr(1));
             answer();
         }
@@ -457,6 +459,16 @@ TEST(JobTableLoad, BusyTableKeepsItsSlotsForClientsAtWork) {
              t.Connect(b);
              t.At(20s);
              for (const int client : {1, 2, 3}) t.Tell(client, "p");
+             t.Connect(a);
+         },
+         {0, 1}, 1},
+        {"beyond its share a session at a real client's pace stays, until that pace is over",
+         [&](LoadTable& t) {
+             for (int i = 0; i < 3; ++i) t.At(i * 1s), t.Connect(a);
+             t.Tell(0, "P");
+             t.Connect(b);
+             EXPECT_EQ(t.Closed(), std::vector<int>{1});
+             t.At(13s);
              t.Connect(a);
          },
          {0, 1}, 1},

@@ -30,6 +30,11 @@ SlotUse Held(SlotUse use) {
     return use;
 }
 
+SlotUse Moved(SlotUse use, std::uint64_t bytes) {
+    use.moved = bytes;
+    return use;
+}
+
 SlotUse Closing(std::string key, LoadClock::duration since) {
     SlotUse use = Session(std::move(key), 1min, 1min);
     use.closing = true;
@@ -60,6 +65,9 @@ TEST(SlotLoad, AddressesOverTheirShareLoseTheLongestHeldFirst) {
          {Session("a", 1s, 0s), Session("b", 2s, 0s), Session("a", 3s, 0s), Session("b", 4s, 0s),
           Session("b", 5s, 0s)},
          1, {{"a", 2, {2}}, {"b", 3, {4, 3}}}},
+        {"sessions at a real client's pace stay",
+         {Moved(Session("a", 9s, 0s), kTransferFloor), Session("a", 5s, 0s), Session("a", 1s, 0s)}, 1,
+         {{"a", 3, {1, 2}}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -110,6 +118,13 @@ TEST(SlotLoad, NewConnectionTakesAFreeSlotWaitsMakesRoomOrIsRefused) {
         {"a held address's waiting sessions give room at once",
          {Held(Session("a", 9s, 1s)), Held(Session("a", 9s, 0s)), Held(Session("a", 9s, 2s, true))}, "c",
          Admission::kMakeRoom, 0},
+        {"an old session that trickles makes room, the one that moved least first",
+         {Moved(Session("a", 20s, 2s), 800), Moved(Session("a", 20s, 1s), 400), Session("a", 1s, 1s)}, "c",
+         Admission::kMakeRoom, 1},
+        {"a session at a real client's pace never makes room, even held",
+         {Held(Moved(Session("a", 20s, 9s), kTransferFloor)), Moved(Session("b", 20s, 9s), kTransferFloor),
+          Session("b", 1s, 0s)},
+         "c", Admission::kRefuse, -1},
         {"even to an address that then holds more",
          {Held(Session("a", 9s, 0s)), Session("c", 9s, 0s, true), Session("c", 9s, 0s, true)}, "c",
          Admission::kMakeRoom, 0},
