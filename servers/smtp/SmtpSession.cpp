@@ -368,7 +368,7 @@ void SmtpSession::FinishMessage(std::string& out) {
     const bool delivered = DeliverMessage(out, uid);
     // The file goes in every case: delivered copies are the store's own.
     ResetTransaction();
-    activity_->Progress(line_bytes_);
+    activity_->Progress(0);  // the final "." counted as a line of the text
     if (delivered) out.append(FormatReply(kAcceptedFormat, {uid}));
 }
 
