@@ -333,9 +333,8 @@ TEST(JobTableTest, ThrowingJobIsLoggedAndTheSlotServedAgain) {
 }
 
 // Connections whose jobs wait for their clients as sessions do, on a clock
-// the test sets: "p" is progress ("P" moving data at a real client's
-// pace), "f<text>" names a forwarded client; the job answers each with a
-// byte once it is waiting again.
+// the test sets: "p" is progress, "f<text>" names a forwarded client; the
+// job answers each with a byte once it is waiting again.
 class LoadTable {
 public:
     explicit LoadTable(JobTableOptions options) {

@@ -13,8 +13,9 @@ using namespace std::chrono_literals;
 const LoadClock::time_point kNow = LoadClock::time_point(1h);
 
 // A session of `key`, taken `age` ago, with its last progress `idle` ago,
-// waiting for its client unless `working`.
-SlotUse Session(std::string key, LoadClock::duration age, LoadClock::duration idle, bool working = false) {
+// waiting for its client unless `working`, that `moved` bytes in the window.
+SlotUse Session(std::string key, LoadClock::duration age, LoadClock::duration idle, bool working = false,
+                std::uint64_t moved = 0) {
     SlotUse use;
     use.busy = true;
     use.connection = true;
@@ -22,16 +23,12 @@ SlotUse Session(std::string key, LoadClock::duration age, LoadClock::duration id
     use.key = std::move(key);
     use.taken = kNow - age;
     use.progress = kNow - idle;
+    use.moved = moved;
     return use;
 }
 
 SlotUse Held(SlotUse use) {
     use.held = true;
-    return use;
-}
-
-SlotUse Moved(SlotUse use, std::uint64_t bytes) {
-    use.moved = bytes;
     return use;
 }
 
@@ -66,7 +63,7 @@ TEST(SlotLoad, AddressesOverTheirShareLoseTheLongestHeldFirst) {
           Session("b", 5s, 0s)},
          1, {{"a", 2, {2}}, {"b", 3, {4, 3}}}},
         {"sessions at a real client's pace stay",
-         {Moved(Session("a", 9s, 0s), kTransferFloor), Session("a", 5s, 0s), Session("a", 1s, 0s)}, 1,
+         {Session("a", 9s, 0s, false, kTransferFloor), Session("a", 5s, 0s), Session("a", 1s, 0s)}, 1,
          {{"a", 3, {1, 2}}}},
     };
     for (const Case& c : cases) {
@@ -119,10 +116,10 @@ TEST(SlotLoad, NewConnectionTakesAFreeSlotWaitsMakesRoomOrIsRefused) {
          {Held(Session("a", 9s, 1s)), Held(Session("a", 9s, 0s)), Held(Session("a", 9s, 2s, true))}, "c",
          Admission::kMakeRoom, 0},
         {"an old session that trickles makes room, the one that moved least first",
-         {Moved(Session("a", 20s, 2s), 800), Moved(Session("a", 20s, 1s), 400), Session("a", 1s, 1s)}, "c",
+         {Session("a", 20s, 2s, false, 800), Session("a", 20s, 1s, false, 400), Session("a", 1s, 1s)}, "c",
          Admission::kMakeRoom, 1},
         {"a session at a real client's pace never makes room, even held",
-         {Held(Moved(Session("a", 20s, 9s), kTransferFloor)), Moved(Session("b", 20s, 9s), kTransferFloor),
+         {Held(Session("a", 20s, 9s, false, kTransferFloor)), Session("b", 20s, 9s, false, kTransferFloor),
           Session("b", 1s, 0s)},
          "c", Admission::kRefuse, -1},
         {"even to an address that then holds more",

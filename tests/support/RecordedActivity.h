@@ -11,10 +11,7 @@
 namespace quorvex::testing {
 
 struct RecordedActivity final : SessionActivity {
-    void Progress(std::uint64_t moved) override {
-        ++progress;
-        bytes += moved;
-    }
+    void Progress(std::uint64_t moved) override { ++progress; bytes += moved; }
     void ForwardedClient(std::string_view address) override { forwarded.emplace_back(address); }
     void Waiting(bool now) override { waits.push_back(now); }
 
