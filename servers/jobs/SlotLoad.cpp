@@ -12,7 +12,7 @@ bool Open(const SlotUse& slot) { return slot.busy && slot.connection && !slot.cl
 bool Transferring(const SlotUse& slot) { return slot.moved >= kTransferFloor; }
 
 // Fewer bytes in the window, then longer idle.
-bool Slower(const SlotUse& a, const SlotUse& b) {
+bool MovesLess(const SlotUse& a, const SlotUse& b) {
     return a.moved != b.moved ? a.moved < b.moved : a.progress < b.progress;
 }
 
@@ -77,7 +77,7 @@ Admission Admit(std::span<const SlotUse> slots, LoadClock::time_point now, std::
         if (Transferring(s)) continue;
         const bool judged = now - s.taken >= kTransferWindow || now - s.progress >= min_idle;
         if (!s.held && (!judged || Held(slots, s.key) < newcomer_holds + 2)) continue;
-        if (victim < 0 || Slower(s, slots[static_cast<std::size_t>(victim)])) victim = i;
+        if (victim < 0 || MovesLess(s, slots[static_cast<std::size_t>(victim)])) victim = i;
     }
     if (victim >= 0) return {Admission::kMakeRoom, victim};
     return {Admission::kRefuse, -1};

@@ -130,7 +130,7 @@ def upload(client, seconds):
 
 
 def test_a_full_table_makes_room_for_a_new_address_or_refuses_at_once(tmp_path):
-    """100 SMTP sessions from 50 addresses, each sending a line of message
+    """100 SMTP sessions from 25 addresses, each sending a line of message
     text every 2 s, fill every slot: a new connection is refused at
     once (SMTP 421, POP3 -ERR), never left waiting. Once they trickled past
     the window, a new client closes the slowest: a quiet session, never an upload."""
@@ -140,7 +140,7 @@ def test_a_full_table_makes_room_for_a_new_address_or_refuses_at_once(tmp_path):
         envelope = ["EHLO attacker", "MAIL FROM:<a@remote.test>", "RCPT TO:<demo@example.test>", "DATA"]
         # A last session may find the table full until those of the
         # start-up check have ended.
-        attack = [wait_until(lambda: (s := Raw(home.smtp, "127.0.2.%d" % (1 + n % 50), envelope))
+        attack = [wait_until(lambda: (s := Raw(home.smtp, "127.0.2.%d" % (1 + n % 25), envelope))
                              .wait_for("354 send the mail data, end with . ") and s, 10, "attack session %d" % n)
                   for n in range(100)]
         stop = pacer(attack, "x" * 78, 2.0)
