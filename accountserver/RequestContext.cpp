@@ -29,6 +29,7 @@ RequestContext::RequestContext(LineChannel& channel, ConnectionClient client, No
 
 bool RequestContext::ReadWhole(std::string& line) {
     const LineStatus status = channel_.ReadLine(line);
+    line_bytes_ = line.size() + 2;
     // Each line of a request has its place in the dialogue: one that could
     // not be read whole ends the request.
     if (status == LineStatus::kTooLong) Reply(kReplyLineTooLong);
@@ -44,6 +45,7 @@ bool RequestContext::Read(std::string& line) {
 bool RequestContext::ReadCommand(std::string& line) {
     for (;;) {
         const LineStatus status = channel_.ReadLine(line);
+        line_bytes_ = line.size() + 2;
         if (status == LineStatus::kLine) break;
         if (status != LineStatus::kTooLong || !Reply(kReplyLineTooLong)) return false;
     }

@@ -3,6 +3,7 @@
 // and the shared steps (replies, notices, the credential check).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -93,12 +94,13 @@ public:
     std::optional<std::string> CheckCredentials(std::string_view text, std::string_view notice_what);
 
     // Where the request reports progress (a login, an accepted line of a
-    // dialogue, a command that changed something).
+    // dialogue, a command that changed something), with the bytes of the
+    // line last read as what it moved.
     void SetActivity(SessionActivity& activity) {
         activity_ = &activity;
         client_.SetActivity(activity);
     }
-    void Progress() { activity_->Progress(); }
+    void Progress() { activity_->Progress(line_bytes_); }
     // The account of an account text without the ":" suffix a web-mail
     // page appends (cut at the last colon). The suffix, the address of the
     // page's user, becomes the forwarded address of this request and names
@@ -122,6 +124,7 @@ private:
     LoginGuard& logins_;
     SignUpLimit& signups_;
     SessionActivity* activity_ = &NoSessionActivity();
+    std::uint64_t line_bytes_ = 0;  // the line last read, line end included
 };
 
 }  // namespace quorvex::accountserver

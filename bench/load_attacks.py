@@ -23,6 +23,7 @@ One line per attack:
 
     bench/load_attacks.py BUILD_DIR [ATTACK ...]
 """
+import collections
 import heapq
 import os
 import poplib
@@ -71,12 +72,15 @@ ATTACKS = {
 
 class Attack(threading.Thread):
     """Non-blocking attack connections in one selector: each sends its
-    opening bytes, then its repeated bytes every PACE seconds, reads and
-    drops what the server sends and reconnects when the server closes."""
+    opening bytes, then its repeated bytes every `pace` seconds, reads and
+    drops what the server sends and reconnects when the server closes (at
+    once, or `comeback` seconds later)."""
 
-    def __init__(self, port, sources, script):
+    def __init__(self, port, sources, script, pace=PACE, comeback=0.0):
         super().__init__(daemon=True)
         self.port, self.sources, (self.opening, self.repeat) = port, sources, script
+        self.pace, self.comeback = pace, comeback
+        self.returning = collections.deque()  # (time, source) of closed connections
         self.selector = selectors.DefaultSelector()
         self.sockets = {}       # socket -> source
         self.due = []           # (time, serial, socket)
@@ -100,7 +104,7 @@ class Attack(threading.Thread):
         if self.opening:
             self.send(s, self.opening)
         self.serial += 1
-        heapq.heappush(self.due, (time.monotonic() + PACE, self.serial, s))
+        heapq.heappush(self.due, (time.monotonic() + self.pace, self.serial, s))
 
     def send(self, s, data):
         try:
@@ -114,7 +118,11 @@ class Attack(threading.Thread):
         s.close()
         with self.lock:
             self.closed_by_server += 1
-        if not self.stopping.is_set():
+        if self.stopping.is_set():
+            return
+        if self.comeback:
+            self.returning.append((time.monotonic() + self.comeback, source))
+        else:
             self.open(source)
 
     def read_all(self):
@@ -136,12 +144,14 @@ class Attack(threading.Thread):
         while not self.stopping.is_set():
             self.read_all()
             now = time.monotonic()
+            while self.returning and self.returning[0][0] <= now:
+                self.open(self.returning.popleft()[1])
             while self.due and self.due[0][0] <= now:
                 _, _, s = heapq.heappop(self.due)
                 if s in self.sockets:
                     self.send(s, self.repeat)
                     self.serial += 1
-                    heapq.heappush(self.due, (now + PACE, self.serial, s))
+                    heapq.heappush(self.due, (now + self.pace, self.serial, s))
         self.stopped.set()
 
     def stop_and_time_drain(self):

@@ -1,11 +1,12 @@
 // What a session tells the job slot it runs in, so that the slot can tell
 // a client at work from one that only holds its connection: progress (a
 // command that changed something: a login, a recipient, message text, a
-// mark), whether the session is waiting for the client's next bytes, and
-// the end user's address that a web-mail front end forwarded. A session
-// that runs in no slot reports to nobody.
+// mark) with the bytes it moved, whether the session is waiting for the
+// client's next bytes, and the end user's address that a web-mail front
+// end forwarded. A session that runs in no slot reports to nobody.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace quorvex {
@@ -13,7 +14,10 @@ namespace quorvex {
 class SessionActivity {
 public:
     virtual ~SessionActivity() = default;
-    virtual void Progress() {}
+    // `bytes`: what the step moved over the connection, either way (the
+    // line that made it, and the message a retrieval sent), so that the
+    // slot can tell a client at a real client's pace from a trickle.
+    virtual void Progress(std::uint64_t bytes) { static_cast<void>(bytes); }
     virtual void Waiting(bool waiting) { static_cast<void>(waiting); }
     // The client a web-mail front end's connection speaks for from now on
     // (its own address again when it forwards none).

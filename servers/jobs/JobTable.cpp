@@ -128,7 +128,7 @@ int JobTable::FirstFreeSlot() const {
 
 LoadClock::time_point JobTable::Now() const { return options_.clock ? options_.clock() : LoadClock::now(); }
 
-std::array<SlotUse, kJobSlotCount> JobTable::Picture() const {
+std::array<SlotUse, kJobSlotCount> JobTable::Picture(LoadClock::time_point now) const {
     std::array<SlotUse, kJobSlotCount> picture;
     for (int i = 0; i < kJobSlotCount; ++i) {
         const JobSlot& slot = slots_[i];
@@ -143,6 +143,7 @@ std::array<SlotUse, kJobSlotCount> JobTable::Picture() const {
         use.key = slot.key;
         use.taken = slot.taken;
         use.progress = LoadClock::time_point(LoadClock::duration(slot.progress.load()));
+        use.moved = slot.moved.Sum(now);
     }
     return picture;
 }
@@ -169,7 +170,7 @@ bool JobTable::NewEpisode(const std::string& what, LoadClock::time_point now) {
 }
 
 void JobTable::EnforceLoad(LoadClock::time_point now, Lines& lines) {
-    for (const int i : PastDeadline(Picture(), now, options_.session_deadline)) {
+    for (const int i : PastDeadline(Picture(now), now, options_.session_deadline)) {
         if (NewEpisode("deadline", now)) {
             lines.push_back("job slots: a session of " + slots_[i].key + " reached the deadline of " +
                             Seconds(options_.session_deadline) + " and is closed");
@@ -180,7 +181,7 @@ void JobTable::EnforceLoad(LoadClock::time_point now, Lines& lines) {
     // address as long as it is held.
     const bool busy = busy_.load();
     ForgetHolds(now);
-    for (const int i : IdleSessions(Picture(), now, options_.busy_idle_limit)) {
+    for (const int i : IdleSessions(Picture(now), now, options_.busy_idle_limit)) {
         if (busy || held_.contains(slots_[i].key)) CloseForLoad(i, now);
     }
     EnforceShare(now, lines);
@@ -188,7 +189,7 @@ void JobTable::EnforceLoad(LoadClock::time_point now, Lines& lines) {
 
 void JobTable::EnforceShare(LoadClock::time_point now, Lines& lines) {
     const bool busy = busy_.load();
-    for (const ShareExcess& excess : OverShare(Picture(), options_.address_share)) {
+    for (const ShareExcess& excess : OverShare(Picture(now), options_.address_share)) {
         if (!busy && !held_.contains(excess.key)) continue;
         if (NewEpisode("share " + excess.key, now)) {
             lines.push_back("job slots: " + excess.key + " holds " + std::to_string(excess.held) + " of " +
@@ -270,7 +271,7 @@ int JobTable::EnqueueJob(JobRequest& request, std::stop_token stop) {
         // is every accept while the table is not full.
         const int free_index = FirstFreeSlot();
         Admission admission = free_index >= 0 ? Admission{Admission::kFreeSlot, free_index}
-                                              : Admit(Picture(), now, key, options_.make_room_idle, !held_.contains(key));
+                                              : Admit(Picture(now), now, key, options_.make_room_idle, !held_.contains(key));
         if (!connection && admission.kind != Admission::kFreeSlot) admission.kind = Admission::kWaitForRoom;
         switch (admission.kind) {
             case Admission::kFreeSlot: {
@@ -321,6 +322,7 @@ int JobTable::FillSlot(JobRequest& request, int index, bool address_limited, boo
     slot.waiting = false;
     slot.taken = Now();
     slot.progress = slot.taken.time_since_epoch().count();
+    slot.moved.Clear();
     if (request.kind == JOB_REMOTE_POP3) {
         slot.account = request.account;
         slot.client = PeerAddress();
@@ -444,8 +446,11 @@ JobTable::SlotView JobTable::Slot(int index) const {
     return SlotView{slot.state != SlotState::kFree, slot.kind, slot.client, slot.account, slot.key, slot.closing};
 }
 
-void JobTable::SlotActivity::Progress() {
-    table->slots_[index].progress = table->Now().time_since_epoch().count();
+void JobTable::SlotActivity::Progress(std::uint64_t bytes) {
+    const LoadClock::time_point now = table->Now();
+    JobSlot& slot = table->slots_[index];
+    slot.progress = now.time_since_epoch().count();
+    slot.moved.Add(now, bytes);
 }
 
 void JobTable::SlotActivity::Waiting(bool waiting) { table->slots_[index].waiting = waiting; }

@@ -6,10 +6,11 @@
 // the slots for clients at work: the idle limit of every line is 60 s, and
 // 10 s while 80 or more slots are busy; while busy, a session that has
 // made no progress for 10 s is closed and no client address holds more
-// than its share of the slots; a full table closes the session idle
-// longest for a new connection or refuses it at once; an address whose
-// sessions were closed for load is held to these rules for a while; and no
-// connection lasts beyond the session deadline. Workers and waiting callers block on
+// than its share of the slots; a full table closes the slowest session
+// for a new connection or refuses it at once, and never one that moves
+// data at a real client's pace; an address whose sessions were closed for
+// load is held to these rules for a while; and no connection lasts beyond
+// the session deadline. Workers and waiting callers block on
 // condition variables; no lock is held while a job runs or while anyone
 // waits.
 #pragma once
@@ -32,6 +33,7 @@
 #include "common/net/LineReader.h"
 #include "common/net/PeerAddress.h"
 #include "common/net/SessionActivity.h"
+#include "servers/jobs/ByteWindow.h"
 #include "servers/jobs/SlotLoad.h"
 
 namespace quorvex {
@@ -183,7 +185,7 @@ private:
     // The reports of the session in one slot.
     class SlotActivity final : public SessionActivity {
     public:
-        void Progress() override;
+        void Progress(std::uint64_t bytes) override;
         void Waiting(bool waiting) override;
         void ForwardedClient(std::string_view address) override;
         JobTable* table = nullptr;
@@ -200,14 +202,16 @@ private:
         std::condition_variable job_ready;  // wakes this slot's worker
         // Load accounting: the connection's descriptor (in the slot or in
         // its running job, -1 for a collection), the address it counts
-        // against, when it was taken, its last progress (clock ticks) and
-        // whether its session waits for the client.
+        // against, when it was taken, its last progress (clock ticks), the
+        // bytes its progress moved and whether its session waits for the
+        // client.
         int fd = -1;
         bool closing = false;
         LoadClock::time_point closing_since{};
         std::string key;
         LoadClock::time_point taken{};
         std::atomic<LoadClock::rep> progress{0};
+        ByteWindow moved;
         std::atomic<bool> waiting{false};
         SlotActivity activity;
     };
@@ -227,7 +231,7 @@ private:
     void ReportLoad(const Lines& lines) const;  // without the lock
     LoadClock::time_point Now() const;
     // With JobTableLock held.
-    std::array<SlotUse, kJobSlotCount> Picture() const;
+    std::array<SlotUse, kJobSlotCount> Picture(LoadClock::time_point now) const;
     int FirstFreeSlot() const;  // the lowest, or -1
     int FillSlot(JobRequest& request, int index, bool address_limited, bool from_web_mail, Lines& lines);
     void CloseSession(int index);

@@ -9,6 +9,13 @@ namespace {
 
 bool Open(const SlotUse& slot) { return slot.busy && slot.connection && !slot.closing; }
 
+bool Transferring(const SlotUse& slot) { return slot.moved >= kTransferFloor; }
+
+// Fewer bytes in the window, then longer idle.
+bool MovesLess(const SlotUse& a, const SlotUse& b) {
+    return a.moved != b.moved ? a.moved < b.moved : a.progress < b.progress;
+}
+
 int Held(std::span<const SlotUse> slots, std::string_view key) {
     return static_cast<int>(
         std::count_if(slots.begin(), slots.end(), [&](const SlotUse& s) { return Open(s) && s.key == key; }));
@@ -23,13 +30,14 @@ std::vector<ShareExcess> OverShare(std::span<const SlotUse> slots, int share) {
     }
     std::vector<ShareExcess> excess;
     for (auto& [key, held] : by_key) {
-        if (static_cast<int>(held.size()) <= share) continue;
+        const auto count = static_cast<int>(held.size());
+        if (count <= share) continue;
+        std::erase_if(held, [&](int i) { return Transferring(slots[static_cast<std::size_t>(i)]); });
         std::stable_sort(held.begin(), held.end(), [&](int a, int b) {
             return slots[static_cast<std::size_t>(a)].taken < slots[static_cast<std::size_t>(b)].taken;
         });
-        const auto count = static_cast<int>(held.size());
-        held.resize(static_cast<std::size_t>(count - share));
-        excess.push_back({key, count, std::move(held)});
+        held.resize(std::min(held.size(), static_cast<std::size_t>(count - share)));
+        if (!held.empty()) excess.push_back({key, count, std::move(held)});
     }
     return excess;
 }
@@ -66,8 +74,10 @@ Admission Admit(std::span<const SlotUse> slots, LoadClock::time_point now, std::
     int victim = -1;
     for (const int i : IdleSessions(slots, now, LoadClock::duration::zero())) {
         const SlotUse& s = slots[static_cast<std::size_t>(i)];
-        if (!s.held && (now - s.progress < min_idle || Held(slots, s.key) < newcomer_holds + 2)) continue;
-        if (victim < 0 || s.progress < slots[static_cast<std::size_t>(victim)].progress) victim = i;
+        if (Transferring(s)) continue;
+        const bool judged = now - s.taken >= kTransferWindow || now - s.progress >= min_idle;
+        if (!s.held && (!judged || Held(slots, s.key) < newcomer_holds + 2)) continue;
+        if (victim < 0 || MovesLess(s, slots[static_cast<std::size_t>(victim)])) victim = i;
     }
     if (victim >= 0) return {Admission::kMakeRoom, victim};
     return {Admission::kRefuse, -1};

@@ -1,11 +1,12 @@
 // The load decisions of the job table, as pure functions of a picture of
 // its slots: which sessions an address holds beyond its share, which
 // sessions have been idle or open too long, and whether a new connection
-// takes a free slot, closes the session idle longest to make room, waits
-// for room being made, or is refused at once.
+// takes a free slot, closes the slowest session to make room, waits for
+// room being made, or is refused at once.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,12 +19,27 @@ using LoadClock = std::chrono::steady_clock;
 // Slots one client address may hold while the table is busy. An address
 // whose sessions were closed for load (beyond its share, idle under load,
 // closed to make room) is held for kAddressHold after the last: to its
-// share, its idle sessions closed as under load, its waiting sessions
-// closed at once to make room for others, and it makes no room itself.
+// share, its idle sessions closed as under load, its slow waiting
+// sessions closed at once to make room for others, and it makes no room
+// itself.
 inline constexpr int kAddressShare = 10;
 inline constexpr std::chrono::seconds kAddressHold{60};
-// How long a session must have been idle before it is closed to make room
-// for a new connection of a full table.
+// Under load a session is judged by the bytes it moved, both ways, in the
+// last kTransferWindow (10 to 11 s, counted in whole seconds): at
+// kTransferFloor or more it transfers at a real client's pace and keeps
+// its slot whatever its address holds; below, it may be closed to make
+// room or to bring its address back to its share, the slowest first. The
+// floor (about 1.6 KB/s) lies far from both sides: sessions that only keep
+// their slot busy move a few KB in the window (a line of 80 bytes of
+// message text every 2 s: 0.4 KB; a 1 KB message read every 2 s: about
+// 5 KB), while the slowest real transfers move 100 KB or more (a 100 KB
+// message read every 8 s; an upload or a download at 200 KB/s: 2 MB). A
+// session counts what each of its steps moved: the line of a command that
+// made progress, each line of message text taken, each message retrieved.
+inline constexpr std::chrono::seconds kTransferWindow{10};
+inline constexpr std::uint64_t kTransferFloor = 16 * 1024;
+// A session younger than the window has not shown its pace yet: it makes
+// room only after this long without progress.
 inline constexpr std::chrono::seconds kMakeRoomIdle{3};
 // The longest a new connection waits for the room that closed sessions
 // make; a session that takes longer to end is no longer counted on.
@@ -42,11 +58,13 @@ struct SlotUse {
     std::string key;          // the client address it counts against
     LoadClock::time_point taken{};     // when the job was queued
     LoadClock::time_point progress{};  // its last progress (`taken` at first)
+    std::uint64_t moved = 0;           // bytes moved in the last kTransferWindow
     LoadClock::time_point closing_since{};
 };
 
 // The connections an address holds beyond `share` (closing ones not
-// counted), the longest-held first.
+// counted) that may be closed, the longest-held first: none that
+// transfers at a real client's pace.
 struct ShareExcess {
     std::string key;
     int held = 0;
@@ -64,11 +82,13 @@ std::vector<int> PastDeadline(std::span<const SlotUse> slots, LoadClock::time_po
 
 // What a new connection from `newcomer` gets: the lowest free slot; else,
 // while sessions closed less than kRoomWait ago are ending, a wait for
-// their room; else, when it `may_make_room`, the slot of the session idle
-// longest among the waiting sessions of held addresses and those idle for
-// `min_idle` of addresses that hold at least two slots more than the
+// their room; else, when it `may_make_room`, the slot of the slowest
+// session (fewest bytes in the window, then idle longest) among the
+// waiting sessions below kTransferFloor: those of held addresses, and
+// those of addresses that hold at least two slots more than the
 // newcomer's (so that no address in good standing loses a slot to one that
-// would then hold more); else a refusal.
+// would then hold more) that are older than the window or idle for
+// `min_idle`; else a refusal.
 struct Admission {
     enum Kind { kFreeSlot, kWaitForRoom, kMakeRoom, kRefuse } kind = kRefuse;
     int slot = -1;  // kFreeSlot: the slot to take; kMakeRoom: the session to close

@@ -89,10 +89,12 @@ void SmtpSession::Process(LineBuffer& lines, std::string& out) {
         if (state_ == SmtpState::kData) {
             const auto piece = lines.NextPiece();
             if (!piece) return;
+            line_bytes_ = WireSize(*piece);
             OnDataLine(*piece, out);
         } else {
             const auto line = lines.NextLine();
             if (!line) return;
+            line_bytes_ = line->text.size() + 2;  // as a CR LF line
             HandleLine(*line, out);
         }
     }
@@ -156,7 +158,7 @@ void SmtpSession::OnHelo(const SmtpCommand& command, std::string& out) {
         End(out, kNameTooLong);
         return;
     }
-    if (state_ == SmtpState::kBeforeHelo) activity_->Progress();
+    if (state_ == SmtpState::kBeforeHelo) activity_->Progress(line_bytes_);
     helo_ = command.argument;
     client_.Forward(ForwardedAddress());
     ResetTransaction();
@@ -228,7 +230,7 @@ void SmtpSession::OnMailFrom(const SmtpCommand& command, std::string& out) {
     transaction_->sender = address;
     transaction_->sender_class = sender_class;
     state_ = SmtpState::kMailGiven;
-    activity_->Progress();
+    activity_->Progress(line_bytes_);
     out.append(kOk);
 }
 
@@ -272,7 +274,7 @@ void SmtpSession::OnRcptTo(const SmtpCommand& command, std::string& out) {
     if (decision.from_rewrite) t.from_rewrite = decision.from_rewrite;
     if (decision.anonymous_sender) t.sender = settings_->AnonymousAccount;
     t.recipients.push_back(AsciiLowerCase(decision.recipient));
-    activity_->Progress();
+    activity_->Progress(line_bytes_);
     out.append(kOk);
 }
 
@@ -284,7 +286,7 @@ void SmtpSession::OnData(const SmtpCommand&, std::string& out) {
     }
     t.message.Begin([this] { return services_.NewTempMessagePath(); });
     out.append(kStartData);
-    activity_->Progress();
+    activity_->Progress(line_bytes_);
     state_ = SmtpState::kData;
     StoreText(TraceHeader());
 }
@@ -307,7 +309,7 @@ void SmtpSession::StoreText(std::string_view text) {
 
 void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
     SmtpTransaction& t = *transaction_;
-    activity_->Progress();
+    activity_->Progress(line_bytes_);
     // Only a line that arrived whole as "." CR LF, after a line that itself
     // ended in CR LF, ends the text. A dot ended by a bare LF, or the rest
     // of a cut line, is text: a client cannot hide a second transaction in
@@ -367,7 +369,7 @@ void SmtpSession::FinishMessage(std::string& out) {
     const bool delivered = DeliverMessage(out, uid);
     // The file goes in every case: delivered copies are the store's own.
     ResetTransaction();
-    activity_->Progress();
+    activity_->Progress(0);  // the final "." counted as a line of the text
     if (delivered) out.append(FormatReply(kAcceptedFormat, {uid}));
 }
 
@@ -497,7 +499,7 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
     const LoginOutcome outcome = AuthenticateUser(user, *decoded, address);
     if (outcome == LoginOutcome::kAccepted) {
         authenticated_ = true;
-        activity_->Progress();
+        activity_->Progress(line_bytes_);
         auth_address_ = std::move(address);
         out.append(kAuthOk);
         services_.Log(peer_, FormatReply("ESMTP authentication: %s", {user}));

@@ -6,6 +6,7 @@
 // drives it over a real socket.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -156,6 +157,7 @@ private:
     int copy_flag_ = 0;
     int draft_flag_ = 0;
     int error_count_ = 0;
+    std::uint64_t line_bytes_ = 0;  // the line being handled, line end included: what its progress moved
     std::optional<SmtpTransaction> transaction_;  // from MAIL FROM to the end of the data
 };
 

@@ -116,31 +116,52 @@ def test_few_addresses_keep_a_share_and_web_mail_users_count_as_themselves(tmp_p
     assert "job slots: 127.0.0.1 holds" not in log
 
 
+def upload(client, seconds):
+    """Message text from an smtplib client at 200 KB/s for `seconds`; the reply to its end."""
+    with client:
+        for command in ("EHLO up", "MAIL FROM:<up@remote.test>", "RCPT TO:<demo@example.test>", "DATA"):
+            client.docmd(command)
+        end, pace = time.monotonic() + seconds, threading.Event()
+        while time.monotonic() < end:
+            client.send((b"y" * 78 + b"\r\n") * 256)
+            pace.wait(0.1)
+        client.send(b".\r\n")
+        return client.getreply()[0]
+
+
 def test_a_full_table_makes_room_for_a_new_address_or_refuses_at_once(tmp_path):
-    """100 SMTP sessions from 50 addresses, each sending a line of message
-    text every half second, fill every slot: a new connection is refused at
-    once (SMTP 421, POP3 -ERR), never left waiting. Once they stop sending,
-    a new client's connection closes the session idle longest and is served."""
+    """100 SMTP sessions from 25 addresses, each sending a line of message
+    text every 2 s, fill every slot: a new connection is refused at
+    once (SMTP 421, POP3 -ERR), never left waiting. Once they trickled past
+    the window, a new client closes the slowest: a quiet session, never an upload."""
     home = ProgramFolder(tmp_path)
     with home.start() as program:
         program.wait_serving()
         envelope = ["EHLO attacker", "MAIL FROM:<a@remote.test>", "RCPT TO:<demo@example.test>", "DATA"]
         # A last session may find the table full until those of the
         # start-up check have ended.
-        attack = [wait_until(lambda: (s := Raw(home.smtp, "127.0.2.%d" % (1 + n % 50), envelope))
+        attack = [wait_until(lambda: (s := Raw(home.smtp, "127.0.2.%d" % (1 + n % 25), envelope))
                              .wait_for("354 send the mail data, end with . ") and s, 10, "attack session %d" % n)
                   for n in range(100)]
-        stop = pacer(attack, "a line of message text", 0.5)
+        stop = pacer(attack, "x" * 78, 2.0)
         try:
             started = time.monotonic()
             assert Raw(home.smtp, "127.0.0.3").read() == "421 too many connections, try again later"
             assert Raw(home.pop3, "127.0.0.3").read() == "-ERR too many connections, try again later"
             assert time.monotonic() - started < 2
+            assert wait_until(lambda: served(home), 20, "a new client served") < 5
+            quiet = Raw(home.pop3, "127.0.0.4", ["USER demo", "PASS demo"])
+            assert quiet.wait_for("+OK ")
+            uploaded = []
+            client = smtplib.SMTP("127.0.0.1", home.smtp, timeout=10, source_address=("127.0.0.4", 0))
+            uploader = threading.Thread(target=lambda: uploaded.append(upload(client, 8)))
+            uploader.start()
+            wait_until(lambda: served(home) and quiet.gone(), 10, "the quiet session closed for room")
+            assert served(home)
+            uploader.join()
+            assert uploaded == [250]
         finally:
             stop.set()
-        # Refused until some session has been idle for 3 s.
-        assert wait_until(lambda: served(home), 15, "a new client served") < 5
-        assert any(s.gone() for s in attack)
         for s in attack:
             s.close()
         program.stop()

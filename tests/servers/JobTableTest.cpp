@@ -411,7 +411,8 @@ private:
             if (n <= 0) return;
             job.activity->Waiting(false);
             const std::string_view got(buffer, static_cast<std::size_t>(n));
-            if (got == "p") job.activity->Progress();
+            if (got == "p") job.activity->Progress(1);
+            if (got == "P") job.activity->Progress(kTransferFloor);  // a real client's pace
             if (got.starts_with('f')) job.activity->ForwardedClient(got.substr(1));
             answer();
         }
@@ -458,6 +459,15 @@ TEST(JobTableLoad, BusyTableKeepsItsSlotsForClientsAtWork) {
              t.At(20s);
              for (const int client : {1, 2, 3}) t.Tell(client, "p");
              t.Connect(a);
+         },
+         {0, 1}, 1},
+        {"beyond its share a session at a real client's pace stays, until that pace is over",
+         [&](LoadTable& t) {
+             for (int i = 0; i < 3; ++i) t.At(i * 1s), t.Connect(a);
+             t.Tell(0, "P");
+             t.Connect(b);
+             EXPECT_EQ(t.Closed(), std::vector<int>{1});
+             t.At(13s), t.Connect(a);  // its bytes have left the window
          },
          {0, 1}, 1},
         {"under load a session without progress for 10 s is closed",

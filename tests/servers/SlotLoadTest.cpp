@@ -13,8 +13,9 @@ using namespace std::chrono_literals;
 const LoadClock::time_point kNow = LoadClock::time_point(1h);
 
 // A session of `key`, taken `age` ago, with its last progress `idle` ago,
-// waiting for its client unless `working`.
-SlotUse Session(std::string key, LoadClock::duration age, LoadClock::duration idle, bool working = false) {
+// waiting for its client unless `working`, that `moved` bytes in the window.
+SlotUse Session(std::string key, LoadClock::duration age, LoadClock::duration idle, bool working = false,
+                std::uint64_t moved = 0) {
     SlotUse use;
     use.busy = true;
     use.connection = true;
@@ -22,6 +23,7 @@ SlotUse Session(std::string key, LoadClock::duration age, LoadClock::duration id
     use.key = std::move(key);
     use.taken = kNow - age;
     use.progress = kNow - idle;
+    use.moved = moved;
     return use;
 }
 
@@ -60,6 +62,9 @@ TEST(SlotLoad, AddressesOverTheirShareLoseTheLongestHeldFirst) {
          {Session("a", 1s, 0s), Session("b", 2s, 0s), Session("a", 3s, 0s), Session("b", 4s, 0s),
           Session("b", 5s, 0s)},
          1, {{"a", 2, {2}}, {"b", 3, {4, 3}}}},
+        {"sessions at a real client's pace stay",
+         {Session("a", 9s, 0s, false, kTransferFloor), Session("a", 5s, 0s), Session("a", 1s, 0s)}, 1,
+         {{"a", 3, {1, 2}}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -110,6 +115,13 @@ TEST(SlotLoad, NewConnectionTakesAFreeSlotWaitsMakesRoomOrIsRefused) {
         {"a held address's waiting sessions give room at once",
          {Held(Session("a", 9s, 1s)), Held(Session("a", 9s, 0s)), Held(Session("a", 9s, 2s, true))}, "c",
          Admission::kMakeRoom, 0},
+        {"an old session that trickles makes room, the one that moved least first",
+         {Session("a", 20s, 2s, false, 800), Session("a", 20s, 1s, false, 400), Session("a", 1s, 1s)}, "c",
+         Admission::kMakeRoom, 1},
+        {"a session at a real client's pace never makes room, even held",
+         {Held(Session("a", 20s, 9s, false, kTransferFloor)), Session("b", 20s, 9s, false, kTransferFloor),
+          Session("b", 1s, 0s)},
+         "c", Admission::kRefuse, -1},
         {"even to an address that then holds more",
          {Held(Session("a", 9s, 0s)), Session("c", 9s, 0s, true), Session("c", 9s, 0s, true)}, "c",
          Admission::kMakeRoom, 0},

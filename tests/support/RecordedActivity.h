@@ -1,6 +1,7 @@
 // A session's reports to its job slot, kept for the test to look at.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,11 +11,12 @@
 namespace quorvex::testing {
 
 struct RecordedActivity final : SessionActivity {
-    void Progress() override { ++progress; }
+    void Progress(std::uint64_t moved) override { ++progress; bytes += moved; }
     void ForwardedClient(std::string_view address) override { forwarded.emplace_back(address); }
     void Waiting(bool now) override { waits.push_back(now); }
 
     int progress = 0;
+    std::uint64_t bytes = 0;
     std::vector<bool> waits;
     std::vector<std::string> forwarded;
 };
