@@ -11,6 +11,7 @@
 #include "accountserver/Table.h"
 #include "servers/logins/LoginGuard.h"
 #include "common/PasswordDigest.h"
+#include "common/ProfileFile.h"
 #include "common/RunFlag.h"
 #include "mailmodel/MailDataFixture.h"
 #include "mailmodel/account/AccountConfig.h"
@@ -313,12 +314,17 @@ TEST_F(AdminRightsTest, DomainAdministratorCommands) {
 TEST_F(AdminRightsTest, SystemAdministratorLoginIsNotAnAccount) {
     EXPECT_EQ(Run({"SYSADMIN#boss@a.test#bpw"}), (std::vector<std::string>{"-ERR illeglar user"}));
     EXPECT_EQ(Run({"SYSADMIN#administrator#Wm4TqR8sLpZ2vYc7NbKd0x"}), (std::vector<std::string>{"-ERR illeglar user"}));
+    // Not even with the digest of the empty password stored.
+    ProfileFile(Settings()->ConfigIni()).WriteString("System", "Password", HashAccountPassword("", 1));
+    EXPECT_EQ(Run({"SYSADMIN#administrator#"}), (std::vector<std::string>{"-ERR illeglar user"}));
     EXPECT_EQ(Run({"SYSADMIN#admin/istrator#x"}),
               (std::vector<std::string>{"-ERR the account including some illegal letter"}));
     EXPECT_EQ(Run({"SYSADMIN#:x#x"}), (std::vector<std::string>{"-ERR the account is empty"}));
     EXPECT_EQ(login_log, (std::vector<std::string>{
                              "login failed: service=account-server address=127.0.0.1 account=boss@a.test "
                              "outcome=unknown-account",
+                             "login failed: service=account-server address=127.0.0.1 account=administrator "
+                             "outcome=wrong-password",
                              "login failed: service=account-server address=127.0.0.1 account=administrator "
                              "outcome=wrong-password",
                          }));
