@@ -88,6 +88,9 @@ SendMailDlg::SendMailDlg(std::string recipients, SettingsSnapshot settings, Deli
     setMinimumSize(480, 380);
     TranslateWidgetTree(this);
     SetTabOrderFromLayout(this);
+    // Enter in a field sends; the dialog opens on its first field.
+    send_->setDefault(true);
+    sender_->setFocus();
 
     if (all_) {
         recipients_->setText(Tr(kTextAllUsers));
