@@ -1,7 +1,9 @@
-"""The window on a desktop without a tray (Xvfb, the openbox window manager,
-Qt's xcb platform, driven with xdotool): a locked window asks for the
-administrator password however it comes back and stays unusable until the
-password is given. The tools come from packaging/apt/test-gui.txt."""
+"""The window on a desktop (Xvfb, the openbox window manager, Qt's xcb
+platform, driven with xdotool), without a tray and with one (trayer): a
+locked window asks for the administrator password however it comes back
+and stays unusable until the password is given, and so does every dialog
+that was open when it locked. The tools come from
+packaging/apt/test-gui.txt."""
 import os
 import subprocess
 import sys
@@ -17,9 +19,10 @@ SECRET_DIGEST = "0WR/CTo.jxR.o15hUyHYb/"
 
 
 class Desktop:
-    """Xvfb on a free display number (it picks one itself) and openbox."""
+    """Xvfb on a free display number (it picks one itself), openbox and,
+    with `tray`, a system tray host."""
 
-    def __init__(self, runtime):
+    def __init__(self, runtime, tray=False):
         os.mkdir(runtime, 0o700)
         read, write = os.pipe()
         self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0",
@@ -32,6 +35,13 @@ class Desktop:
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_until(lambda: "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"), 20,
                    "the window manager")
+        self.processes = [self.manager]
+        if tray:
+            self.processes.append(subprocess.Popen(
+                ["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100"],
+                env=dict(os.environ, **self.env), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            wait_until(lambda: self.run("xdotool", "search", "--onlyvisible", "--class", "trayer").split(), 20,
+                       "the tray")
 
     def run(self, *command):
         done = subprocess.run(command, env=dict(os.environ, **self.env), capture_output=True, timeout=20)
@@ -44,14 +54,26 @@ class Desktop:
     def viewable(self, window):
         return "IsViewable" in self.run("xwininfo", "-id", window)
 
+    def iconic(self, window):
+        return "Iconic" in self.run("xprop", "-id", window, "WM_STATE")
+
+
+def open_desktop(runtime, tray=False):
+    screen = Desktop(runtime, tray)
+    yield screen
+    for process in screen.processes + [screen.server]:
+        process.terminate()
+        process.wait(timeout=10)
+
 
 @pytest.fixture
 def desktop(tmp_path):
-    screen = Desktop(tmp_path / "runtime")
-    yield screen
-    for process in (screen.manager, screen.server):
-        process.terminate()
-        process.wait(timeout=10)
+    yield from open_desktop(tmp_path / "runtime")
+
+
+@pytest.fixture
+def tray_desktop(tmp_path):
+    yield from open_desktop(tmp_path / "runtime", tray=True)
 
 
 def test_a_locked_window_asks_for_the_password_however_it_comes_back(tmp_path, desktop):
@@ -84,4 +106,36 @@ def test_a_locked_window_asks_for_the_password_however_it_comes_back(tmp_path, d
         assert not desktop.windows("Account")
         desktop.run("xdotool", "windowactivate", "--sync", frame, "key", "Insert")
         wait_until(lambda: desktop.windows("Account"), 20, "the new-account sheet")
+        assert program.process.poll() is None
+
+
+def test_dialogs_open_when_the_window_locks_cannot_be_used(tmp_path, tray_desktop):
+    desktop = tray_desktop
+    home = ProgramFolder(tmp_path)
+    home.set("System", "AutoLock", 1)  # no password set: the empty one opens it
+    with home.start(extra_env=desktop.env) as program:
+        program.wait_serving()
+        send_command(home.path, "SHOW")  # it starts locked, in the tray
+        gate = wait_until(lambda: desktop.windows("Log on"), 30, "the Log on dialog")[0]
+        desktop.run("xdotool", "windowactivate", "--sync", gate, "key", "Return")
+        frame = wait_until(lambda: desktop.windows(" QuorvexServer 5.3"), 20,
+                           "the window opened with the empty password")[0]
+
+        # A new account's sheet, its name typed, is open when the window is
+        # minimised: the window locks and goes to the tray, the sheet with it.
+        desktop.run("xdotool", "windowactivate", "--sync", frame, "key", "Insert")
+        sheet = wait_until(lambda: desktop.windows("Account"), 20, "the new-account sheet")[0]
+        desktop.run("xdotool", "windowactivate", "--sync", sheet, "type", "intruder")
+        desktop.run("xdotool", "windowminimize", frame)
+        wait_until(lambda: not desktop.viewable(frame) and not desktop.windows("Account"), 20, "all out of sight")
+        assert not desktop.iconic(frame), "hidden to the tray, not minimised"
+        for bring_back in ("windowactivate", "windowmap"):
+            desktop.run("xdotool", bring_back, sheet)
+            desktop.run("xdotool", "key", "Return")  # OK, were the sheet there
+        send_command(home.path, "SHOW")
+        gate = wait_until(lambda: desktop.windows("Log on"), 20, "the Log on dialog")[0]
+        desktop.run("xdotool", "windowactivate", "--sync", gate, "key", "Return")
+        wait_until(lambda: desktop.viewable(frame), 20, "the unlocked window")
+        assert not desktop.windows("Account"), "the sheet was cancelled"
+        assert not os.path.exists(os.path.join(home.path, "mail", "intruder"))
         assert program.process.poll() is None
