@@ -108,7 +108,7 @@ TEST_F(AccountListViewTest, DeleteTakesEachSelectedAccountOnceAndTellsTheRefusal
     EXPECT_FALSE(std::filesystem::exists(home.File("mail/alice")));
 }
 
-TEST_F(AccountListViewTest, ClearMailEmptiesTheSelectedMailboxes) {
+TEST_F(AccountListViewTest, ClearMailEmptiesTheSelectedMailboxesAndRebuildRestoresOne) {
     ASSERT_TRUE(CreateAccount("alice"));
     ASSERT_TRUE(CreateAccount("bob"));
     Deliver("alice", "Subject: one\r\n\r\nx\r\n");
@@ -125,6 +125,15 @@ TEST_F(AccountListViewTest, ClearMailEmptiesTheSelectedMailboxes) {
     EXPECT_EQ(GetMailboxMessageCount("bob"), 0);
     EXPECT_EQ(view->model()->CellAt(alice, kColumnMailNumber), QStringLiteral("0"));
     EXPECT_EQ(view->model()->rowCount(), 2) << "the rows stay";
+    // F3 on alice: her backups come back, and the outcome is told and logged.
+    MakeFolders(home.File("mail/alice/back"));
+    WriteFile(home.File("mail/alice/back/1.eml"), "Subject: kept\r\n\r\nx\r\n");
+    view->selectRow(view->proxy()->mapFromSource(view->model()->index(alice, 0)).row());
+    prompts.answers = {true};
+    commands->RebuildMailList();
+    EXPECT_EQ(view->model()->CellAt(alice, kColumnMailNumber), QStringLiteral("1"));
+    EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextRebuiltFormat), {QStringLiteral("alice"), QStringLiteral("1")})));
+    EXPECT_NE(SystemLog().find("] Mail list of alice rebuilt by the administrator: 1 mails"), std::string::npos);
 }
 
 TEST_F(AccountListViewTest, ALargeRefreshRunsOnceWithTheNoticesOfItsTime) {

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QTest>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -145,6 +146,16 @@ protected:
         ProfileFile::ClearCache();
         ReloadSettings();
         Accounts().Load();
+    }
+
+    // What the system log files of the test's log folder hold.
+    std::string SystemLog() const {
+        std::string text;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(home.File("log"), error)) {
+            if (entry.path().filename().string().starts_with("syslog")) text += ReadFile(entry.path().string());
+        }
+        return text;
     }
 
     // Creates an account through the account services (which notify).

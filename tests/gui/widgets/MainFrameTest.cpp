@@ -161,6 +161,9 @@ TEST_F(MainFrameTest, ClearLogsRemovesOnlyTheProgramsLogs) {
     prompts.answers = {true};
     frame->action(Command::kClearLog)->trigger();
     EXPECT_TRUE(prompts.Saw(Tr(kTextClearLogsQuestion)));
+    EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextLogsClearedFormat), {QStringLiteral("2")})));
+    EXPECT_NE(SystemLog().find("] Log files cleared by the administrator: 2 files removed from " + log),
+              std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(log + "/smtplog20200101.txt"));
     EXPECT_FALSE(std::filesystem::exists(log + "/quorvexlog.txt"));
     EXPECT_TRUE(std::filesystem::exists(log + "/keep.me"));
