@@ -175,14 +175,16 @@ TEST_F(AccountListViewTest, HeaderClicksSortLeftButtonOnly) {
     const auto before = Shown(*view);
     click(kColumnAccount, Qt::RightButton);
     EXPECT_EQ(Shown(*view), before) << "a right click sorts nothing";
-    click(kColumnAccount, Qt::LeftButton);  // first: descending
+    click(kColumnAccount, Qt::LeftButton);  // shown ascending: the click reverses it
     EXPECT_EQ(Shown(*view), (std::vector<std::string>{"dave", "carol", "bob", "alice"}));
     click(kColumnAccount, Qt::LeftButton);
     EXPECT_EQ(Shown(*view), (std::vector<std::string>{"alice", "bob", "carol", "dave"}));
-    // Size descending ("Unlimited" sorts as 0), ties by name (Ctrl+click).
+    // Size ascending at its first click ("Unlimited" sorts as 0), ties by
+    // name (Ctrl+click twice: descending, then ascending).
     click(kColumnTotalSize, Qt::LeftButton);
     click(kColumnAccount, Qt::LeftButton, Qt::ControlModifier);
-    EXPECT_EQ(Shown(*view), (std::vector<std::string>{"alice", "carol", "bob", "dave"}));
+    click(kColumnAccount, Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_EQ(Shown(*view), (std::vector<std::string>{"dave", "bob", "carol", "alice"}));
 }
 
 TEST_F(AccountListViewTest, DoubleClicksOpenTheRightDialog) {
@@ -216,8 +218,23 @@ TEST_F(AccountListViewTest, AFilledListShowsWholeCellsInNameOrder) {
             const QString widest = view->model()->CellAt(view->model()->FindRow(long_name), column);
             EXPECT_GT(view->columnWidth(column), view->fontMetrics().horizontalAdvance(widest)) << column;
         }
-        view->SortColumn(kColumnAccount, false);  // a column's first sort is descending
+        view->SortColumn(kColumnAccount, false);  // shown ascending: the click reverses it
         EXPECT_EQ(Shown(*view).front(), "carol");
+        // Rows that come or change later widen their columns too.
+        NoticeRelay relay(ProcessNoticeBus());
+        relay.AddReceiver(view.get());
+        const auto user_name_fits = [&](const char* name, const char* user_name) {
+            if (!WaitFor([&] { return view->model()->CellAt(view->model()->FindRow(name), kColumnUserName) == user_name; }))
+                return false;
+            return view->columnWidth(kColumnUserName) > view->fontMetrics().horizontalAdvance(user_name);
+        };
+        ASSERT_TRUE(CreateAccount("zed", [](AccountRecord& r) { r.UserName = "Wolfgang Amadeus Zauberfloete"; }));
+        EXPECT_TRUE(user_name_fits("zed", "Wolfgang Amadeus Zauberfloete"));
+        AccountRecord carol;
+        ASSERT_TRUE(LoadAccount("carol", carol));
+        carol.UserName = "Wolfgang Amadeus Zauberfloete, act two";
+        ASSERT_TRUE(SaveAccount("carol", carol));
+        EXPECT_TRUE(user_name_fits("carol", "Wolfgang Amadeus Zauberfloete, act two"));
     }
     // Widths the administrator never set are not stored.
     EXPECT_EQ(ReadProfileString(home.File("config.ini"), "ColumnWidths", kAccountListName), kDefaultColumnWidths);
