@@ -26,8 +26,8 @@ bool ClearLogsWithQuestion(const std::string& log_folder, Prompts& prompts, QWid
         return true;
     }
     // The first line of the day's new system log.
-    app::WriteProgramLog("Log files cleared by the administrator: " + std::to_string(removed) + " files removed from " +
-                         log_folder);
+    app::WriteProgramLog("Log files cleared by the administrator: " + std::to_string(removed) +
+                         " file(s) removed from " + log_folder);
     prompts.Information(parent, FormatText(Tr(kTextLogsClearedFormat), {QString::number(removed)}));
     return true;
 }

@@ -105,8 +105,10 @@ void AccountCommands::RebuildMailList() {
         return;
     }
     const int count = GetMailboxMessageCount(*name);
-    app::WriteProgramLog("Mail list of " + *name + " rebuilt by the administrator: " + std::to_string(count) + " mails");
-    prompts.Information(DialogParent(), FormatText(Tr(kTextRebuiltFormat), {FromFileText(*name), QString::number(count)}));
+    app::WriteProgramLog("Mail list of " + *name + " rebuilt by the administrator: " + std::to_string(count) +
+                         " mail(s)");
+    prompts.Information(DialogParent(),
+                        FormatText(Tr(kTextRebuiltFormat), {FromFileText(*name), QString::number(count)}));
 }
 
 void AccountCommands::ShowTransferStatus() { Open(DialogKind::kTransferStatus); }

@@ -20,7 +20,7 @@ inline constexpr std::string_view kTextAllDomains = "All Domains";
 inline constexpr std::string_view kTextBuildDate = "2005.07.08";
 inline constexpr std::string_view kTextHomePage = "http://www.quorvex.example/";               // 121
 inline constexpr std::string_view kTextClearLogsQuestion = "Do you want to clear log files?";  // 105
-inline constexpr std::string_view kTextLogsClearedFormat = "%d log files were cleared.";
+inline constexpr std::string_view kTextLogsClearedFormat = "Log files cleared: %d file(s) removed.";
 inline constexpr std::string_view kTextLogsNotClearedFormat =
     "Nothing was cleared: %s is not a log folder of this program, or it cannot be read.";
 inline constexpr std::string_view kTextMailInTransfer = "Some mails are in transfer. Are you sure to exit?";  // 124
@@ -92,7 +92,7 @@ inline constexpr std::string_view kTextRebuildQuestion = "Rebuild this account's
 inline constexpr std::string_view kTextDeleteRefusedFormat = "%d account(s) could not be deleted.";
 inline constexpr std::string_view kTextClearMailFailedFormat = "The mail of %s could not be deleted.";
 inline constexpr std::string_view kTextRebuildFailed = "The mail list could not be rebuilt.";
-inline constexpr std::string_view kTextRebuiltFormat = "The mail list of %s was rebuilt; it holds %d mails.";
+inline constexpr std::string_view kTextRebuiltFormat = "The mail list of %s was rebuilt; it holds %d mail(s).";
 inline constexpr std::string_view kTextSentToAllFormat = "The mail was stored in %d of %d mailboxes.";
 inline constexpr std::string_view kTextRefreshing = "Loading the account list ...";
 

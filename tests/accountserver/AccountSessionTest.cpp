@@ -314,9 +314,6 @@ TEST_F(AdminRightsTest, DomainAdministratorCommands) {
 TEST_F(AdminRightsTest, SystemAdministratorLoginIsNotAnAccount) {
     EXPECT_EQ(Run({"SYSADMIN#boss@a.test#bpw"}), (std::vector<std::string>{"-ERR illeglar user"}));
     EXPECT_EQ(Run({"SYSADMIN#administrator#Wm4TqR8sLpZ2vYc7NbKd0x"}), (std::vector<std::string>{"-ERR illeglar user"}));
-    // Not even with the digest of the empty password stored.
-    ProfileFile(Settings()->ConfigIni()).WriteString("System", "Password", HashAccountPassword("", 1));
-    EXPECT_EQ(Run({"SYSADMIN#administrator#"}), (std::vector<std::string>{"-ERR illeglar user"}));
     EXPECT_EQ(Run({"SYSADMIN#admin/istrator#x"}),
               (std::vector<std::string>{"-ERR the account including some illegal letter"}));
     EXPECT_EQ(Run({"SYSADMIN#:x#x"}), (std::vector<std::string>{"-ERR the account is empty"}));
@@ -325,9 +322,10 @@ TEST_F(AdminRightsTest, SystemAdministratorLoginIsNotAnAccount) {
                              "outcome=unknown-account",
                              "login failed: service=account-server address=127.0.0.1 account=administrator "
                              "outcome=wrong-password",
-                             "login failed: service=account-server address=127.0.0.1 account=administrator "
-                             "outcome=wrong-password",
                          }));
+    // An empty password never, not even with its digest stored.
+    ProfileFile(Settings()->ConfigIni()).WriteString("System", "Password", HashAccountPassword("", 1));
+    EXPECT_EQ(Run({"SYSADMIN#administrator#"}), (std::vector<std::string>{"-ERR illeglar user"}));
 }
 
 TEST_F(AdminRightsTest, AdministratorRightsComeOnlyFromAHigherLevel) {

@@ -36,18 +36,15 @@ std::string ValidatorComplaints(const std::string& path) {
 }
 
 TEST(DesktopEntry, TextWithItsQuoting) {
-    // Exec runs the target through env with the program folder as
-    // QUORVEX_HOME; each argument is quoted when it holds a reserved
-    // character, with $ ` " \ escaped inside, and the string escape then
-    // doubles every backslash.
     struct Case {
         const char* target;
         const char* folder;
         const char* exec;
         const char* path;
     } cases[] = {
-        {"/usr/local/bin/QuorvexServer", "/srv/mail", "env QUORVEX_HOME=/srv/mail /usr/local/bin/QuorvexServer",
-         "/srv/mail"},
+        {"/usr/bin/QuorvexServer", "/srv/mail", "env QUORVEX_HOME=/srv/mail /usr/bin/QuorvexServer", "/srv/mail"},
+        // Blanks and shell characters: quoted, with $ ` " \ escaped inside;
+        // the string escape then doubles every backslash.
         {"/opt/My Mail/Quorvex$Server", "/opt/My Mail",
          "env \"QUORVEX_HOME=/opt/My Mail\" \"/opt/My Mail/Quorvex\\\\$Server\"", "/opt/My Mail"},
         {"/opt/a\"b`c", "/opt", "env QUORVEX_HOME=/opt \"/opt/a\\\\\"b\\\\`c\"", "/opt"},

@@ -233,11 +233,12 @@ def test_a_desktop_set_up_leaves_a_system_data_source_alone():
         # With the window: the desktop and autostart entries, autostart on.
         # Both start QuorvexServer (which opens the window) on this folder,
         # also when the windowed program wrote them.
-        for where in (DESKTOP_ENTRY, AUTOSTART_ENTRY):
-            with open(user_file(home, where)) as f:
-                entry = f.read()
-            assert "\nExec=env QUORVEX_HOME=%s %s\n" % (home.path, PROGRAM) in entry, entry
-            assert "\nPath=%s\n" % home.path in entry
+        with open(user_file(home, DESKTOP_ENTRY)) as f:
+            entry = f.read()
+        exec_line = "\nExec=env QUORVEX_HOME=%s %s\n" % (home.path, PROGRAM)
+        assert exec_line in entry and "\nPath=%s\n" % home.path in entry
+        with open(user_file(home, AUTOSTART_ENTRY)) as f:
+            assert exec_line in f.read()
         config = read_ini(home.config)
         assert (config[("system", "autorun")], config[("system", "runasservice")]) == ("1", "0")
         assert welcome_offset(home) == -30 * 60

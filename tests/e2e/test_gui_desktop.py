@@ -1,9 +1,8 @@
 """The window on a desktop (Xvfb, the openbox window manager, Qt's xcb
 platform, driven with xdotool), without a tray and with one (trayer): a
 locked window asks for the administrator password however it comes back
-and stays unusable until the password is given, and so does every dialog
-that was open when it locked. The tools come from
-packaging/apt/test-gui.txt."""
+and stays unusable until the password is given, and so does a dialog open
+when it locked. The tools come from packaging/apt/test-gui.txt."""
 import os
 import subprocess
 import sys
@@ -19,10 +18,9 @@ SECRET_DIGEST = "0WR/CTo.jxR.o15hUyHYb/"
 
 
 class Desktop:
-    """Xvfb on a free display number (it picks one itself), openbox and,
-    with `tray`, a system tray host."""
+    """Xvfb on a free display number (it picks one itself) and openbox."""
 
-    def __init__(self, runtime, tray=False):
+    def __init__(self, runtime):
         os.mkdir(runtime, 0o700)
         read, write = os.pipe()
         self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0",
@@ -35,13 +33,12 @@ class Desktop:
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_until(lambda: "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"), 20,
                    "the window manager")
-        self.processes = [self.manager]
-        if tray:
-            self.processes.append(subprocess.Popen(
-                ["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100"],
-                env=dict(os.environ, **self.env), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-            wait_until(lambda: self.run("xdotool", "search", "--onlyvisible", "--class", "trayer").split(), 20,
-                       "the tray")
+        self.tray = None
+
+    def start_tray(self):
+        self.tray = subprocess.Popen(["trayer", "--edge", "top"], env=dict(os.environ, **self.env),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_until(lambda: self.run("xdotool", "search", "--onlyvisible", "--class", "trayer"), 20, "the tray")
 
     def run(self, *command):
         done = subprocess.run(command, env=dict(os.environ, **self.env), capture_output=True, timeout=20)
@@ -54,26 +51,14 @@ class Desktop:
     def viewable(self, window):
         return "IsViewable" in self.run("xwininfo", "-id", window)
 
-    def iconic(self, window):
-        return "Iconic" in self.run("xprop", "-id", window, "WM_STATE")
-
-
-def open_desktop(runtime, tray=False):
-    screen = Desktop(runtime, tray)
-    yield screen
-    for process in screen.processes + [screen.server]:
-        process.terminate()
-        process.wait(timeout=10)
-
 
 @pytest.fixture
 def desktop(tmp_path):
-    yield from open_desktop(tmp_path / "runtime")
-
-
-@pytest.fixture
-def tray_desktop(tmp_path):
-    yield from open_desktop(tmp_path / "runtime", tray=True)
+    screen = Desktop(tmp_path / "runtime")
+    yield screen
+    for process in filter(None, (screen.tray, screen.manager, screen.server)):
+        process.terminate()
+        process.wait(timeout=10)
 
 
 def test_a_locked_window_asks_for_the_password_however_it_comes_back(tmp_path, desktop):
@@ -109,33 +94,27 @@ def test_a_locked_window_asks_for_the_password_however_it_comes_back(tmp_path, d
         assert program.process.poll() is None
 
 
-def test_dialogs_open_when_the_window_locks_cannot_be_used(tmp_path, tray_desktop):
-    desktop = tray_desktop
+def test_a_dialog_open_when_the_window_locks_goes_with_it(tmp_path, desktop):
+    desktop.start_tray()
     home = ProgramFolder(tmp_path)
     home.set("System", "AutoLock", 1)  # no password set: the empty one opens it
     with home.start(extra_env=desktop.env) as program:
         program.wait_serving()
-        send_command(home.path, "SHOW")  # it starts locked, in the tray
-        gate = wait_until(lambda: desktop.windows("Log on"), 30, "the Log on dialog")[0]
-        desktop.run("xdotool", "windowactivate", "--sync", gate, "key", "Return")
-        frame = wait_until(lambda: desktop.windows(" QuorvexServer 5.3"), 20,
-                           "the window opened with the empty password")[0]
 
-        # A new account's sheet, its name typed, is open when the window is
-        # minimised: the window locks and goes to the tray, the sheet with it.
+        def log_on():
+            send_command(home.path, "SHOW")
+            gate = wait_until(lambda: desktop.windows("Log on"), 30, "the Log on dialog")[0]
+            desktop.run("xdotool", "windowactivate", "--sync", gate, "key", "Return")
+            return wait_until(lambda: desktop.windows(" QuorvexServer 5.3"), 20, "the window, unlocked")[0]
+        frame = log_on()
         desktop.run("xdotool", "windowactivate", "--sync", frame, "key", "Insert")
         sheet = wait_until(lambda: desktop.windows("Account"), 20, "the new-account sheet")[0]
         desktop.run("xdotool", "windowactivate", "--sync", sheet, "type", "intruder")
-        desktop.run("xdotool", "windowminimize", frame)
+        desktop.run("xdotool", "windowminimize", frame)  # it locks, and goes to the tray
         wait_until(lambda: not desktop.viewable(frame) and not desktop.windows("Account"), 20, "all out of sight")
-        assert not desktop.iconic(frame), "hidden to the tray, not minimised"
+        assert "Iconic" not in desktop.run("xprop", "-id", frame, "WM_STATE"), "in the tray, not minimised"
         for bring_back in ("windowactivate", "windowmap"):
             desktop.run("xdotool", bring_back, sheet)
-            desktop.run("xdotool", "key", "Return")  # OK, were the sheet there
-        send_command(home.path, "SHOW")
-        gate = wait_until(lambda: desktop.windows("Log on"), 20, "the Log on dialog")[0]
-        desktop.run("xdotool", "windowactivate", "--sync", gate, "key", "Return")
-        wait_until(lambda: desktop.viewable(frame), 20, "the unlocked window")
-        assert not desktop.windows("Account"), "the sheet was cancelled"
-        assert not os.path.exists(os.path.join(home.path, "mail", "intruder"))
-        assert program.process.poll() is None
+            desktop.run("xdotool", "key", "Return")  # the sheet's OK, were it there
+        log_on()
+        assert not desktop.windows("Account") and not os.path.exists(os.path.join(home.path, "mail", "intruder"))

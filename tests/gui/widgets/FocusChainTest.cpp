@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QDialog>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <functional>
@@ -128,31 +127,6 @@ TEST_F(FocusChainTest, TabWalksEveryDialogInReadingOrder) {
             if (pages) pages->setCurrentIndex(page);
             EXPECT_EQ(WalkWithTab(*dialog), "") << name << ", page " << page;
         }
-    }
-}
-
-// A dialog opens on its first field, and Enter in a field presses the
-// button that does the dialog's work.
-TEST_F(FocusChainTest, DialogsOpenOnTheirFirstFieldWithTheirWorkAsDefault) {
-    ASSERT_TRUE(CreateAccount("alice"));
-    const std::tuple<const char*, std::function<QDialog*()>, const char*, const char*> cases[] = {
-        {"new account", [&] { return new AccountSheet("", Settings(), Accounts(), prompts); }, "account", "ok"},
-        {"account", [&] { return new AccountSheet("alice", Settings(), Accounts(), prompts); }, "password", "ok"},
-        {"send mail", [&] { return new SendMailDlg("alice;", Settings(), directory, Accounts(), prompts, chooser); },
-         "sender", "send"},
-    };
-    for (const auto& [name, make, field, work] : cases) {
-        const std::unique_ptr<QDialog> dialog(make());
-        dialog->show();
-        dialog->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get())) << name;
-        EXPECT_EQ(QApplication::focusWidget()->objectName().toStdString(), field) << name;
-        QPushButton* by_default = nullptr;
-        for (auto* button : dialog->findChildren<QPushButton*>()) {
-            if (button->isDefault()) by_default = button;
-        }
-        ASSERT_NE(by_default, nullptr) << name;
-        EXPECT_EQ(by_default->objectName().toStdString(), work) << name;
     }
 }
 

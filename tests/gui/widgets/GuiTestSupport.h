@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QTest>
 #include <deque>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -20,6 +19,7 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "gui/logic/LogFiles.h"
 #include "gui/logic/SettingsSource.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiServices.h"
@@ -148,15 +148,7 @@ protected:
         Accounts().Load();
     }
 
-    // What the system log files of the test's log folder hold.
-    std::string SystemLog() const {
-        std::string text;
-        std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(home.File("log"), error)) {
-            if (entry.path().filename().string().starts_with("syslog")) text += ReadFile(entry.path().string());
-        }
-        return text;
-    }
+    std::string SystemLog() const { return ReadFile(LogFilePath(LogKind::kSystem, home.File("log"), std::time({}))); }
 
     // Creates an account through the account services (which notify).
     bool CreateAccount(const std::string& name, const std::function<void(AccountRecord&)>& edit = {}) {

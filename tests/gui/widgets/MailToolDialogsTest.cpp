@@ -67,6 +67,9 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
     SendMailDlg dialog("alice;bob;closed;", Settings(), directory, Accounts(), prompts, chooser, nullptr,
                        [&] { ++refreshed; });
     dialog.show();
+    // It opens on its first field, and Enter in a field sends.
+    EXPECT_EQ(dialog.focusWidget(), Child<QLineEdit>(&dialog, "sender"));
+    EXPECT_TRUE(Child<QPushButton>(&dialog, "send")->isDefault());
     Click(&dialog, "attach");
     EXPECT_EQ(dialog.attachments(), chooser.files);
     Click(&dialog, "send");
