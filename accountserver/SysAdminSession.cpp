@@ -6,6 +6,7 @@
 
 #include "accountserver/AccountProtocol.h"
 #include "accountserver/AdminCommands.h"
+#include "accountserver/AdministratorPassword.h"
 #include "accountserver/TableRights.h"
 #include "common/AccountName.h"
 #include "common/AsciiCase.h"
@@ -65,8 +66,7 @@ void SysAdminSession::Run(std::string_view text) {
         context_.Reply(kReplyIllegalUser);
         return;
     }
-    const std::string stored = ReadProfileString(Settings()->ConfigIni(), "System", "Password", kDefaultAdministratorPassword);
-    const bool password_matches = HashAccountPassword(credentials->password, 1) == stored;
+    const bool password_matches = NetworkAdministratorPasswordMatches(Settings()->ConfigIni(), credentials->password);
     if (AsciiLowerCase(account) != "administrator" || !password_matches) {
         context_.LoginFailed(account, AsciiLowerCase(account) != "administrator" ? LoginOutcome::kUnknownAccount
                                                                                     : LoginOutcome::kWrongPassword);
@@ -102,6 +102,11 @@ bool SysAdminSession::ListRange(std::string_view argument) {
 bool SysAdminSession::Noop(std::string_view) { return context_.Reply("+OK noop"); }
 
 bool SysAdminSession::Password(std::string_view argument) {
+    // An empty password could never log in here again.
+    if (argument.empty()) {
+        context_.Reply(kReplyUpdateFailed);
+        return false;
+    }
     if (!ProfileFile(Settings()->ConfigIni()).WriteString("System", "Password", HashAccountPassword(argument, 1))) {
         context_.Reply(kReplyUpdateFailed);
         return false;

@@ -8,9 +8,6 @@
 
 namespace quorvex::accountserver {
 
-// config.ini [System] "Password" when none is stored.
-inline constexpr std::string_view kDefaultAdministratorPassword = "Wm4TqR8sLpZ2vYc7NbKd0x";
-
 class SysAdminSession {
 public:
     explicit SysAdminSession(RequestContext& context) : context_(context) {}

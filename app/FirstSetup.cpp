@@ -6,6 +6,8 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "app/ProgramMessages.h"
 #include "app/WebSetup.h"
 #include "common/AtomicFile.h"
@@ -18,7 +20,6 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
-#include "common/SystemLocations.h"
 #include "mailmodel/WelcomeMail.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/provision/AccountProvision.h"
@@ -127,13 +128,17 @@ void MarkSetupDone(bool desktop_user) {
 
 std::string ProgramLauncherPath() {
     const std::string running = ExecutablePath();
-    const std::string launcher = JoinPath(DirName(running), kProgramName);
-    if (::access(launcher.c_str(), X_OK) == 0) return launcher;
+    // Beside it (a build tree), or <prefix>/bin for <prefix>/libexec/quorvex.
+    for (const std::string& launcher :
+         {JoinPath(DirName(running), kProgramName),
+          std::filesystem::path(JoinPath(DirName(running), "../../bin", kProgramName)).lexically_normal().string()}) {
+        if (::access(launcher.c_str(), X_OK) == 0) return launcher;
+    }
     std::string on_path = FindProgram(std::string(kProgramName));
     return on_path.empty() ? running : on_path;
 }
 
-std::string DesktopEntryFileName() { return std::string(kProgramName) + std::string(kDesktopEntrySuffix); }
+std::string DesktopEntryFileName() { return std::string(kAutostartEntryName); }
 
 bool FirstSetupDue() {
     const std::string config = ConfigPath();
@@ -169,9 +174,7 @@ void RunFirstSetup(const SetupOptions& options) {
 
     if (options.desktop_user) {
         const std::string program = ProgramLauncherPath();
-        const std::string desktop = CurrentSystemLocations().desktop_folder;
-        if (desktop.empty() || CreateShellLink(program, JoinPath(desktop, DesktopEntryFileName()), folder) != 0)
-            QUORVEX_ERROR_LOG("cannot create the desktop entry");
+        if (CreateDesktopShortcut(program) != 0) QUORVEX_ERROR_LOG("cannot create the desktop entry");
         if (!WriteAutostartEntry(&program)) QUORVEX_ERROR_LOG("cannot create the autostart entry");
     }
     progress.Step();

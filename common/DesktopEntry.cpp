@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include "common/AtomicFile.h"
-#include "common/HostInfo.h"
 #include "common/Paths.h"
 #include "common/SystemLocations.h"
 
@@ -49,12 +48,9 @@ std::string QuoteExecArgument(std::string_view argument) {
 
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
-std::string ProgramFileName() { return std::string(BaseName(ExecutablePath())); }
-
-int CreateShortcutIn(const std::string& folder, const std::string& file_name) {
-    if (folder.empty() || file_name.empty()) return kFailed;
-    const std::string target = JoinPath(ProgramFolder(), ProgramFileName());
-    return CreateShellLink(target, JoinPath(folder, file_name), ProgramFolder());
+int CreateShortcutIn(const std::string& folder, const std::string& program) {
+    if (folder.empty() || program.empty()) return kFailed;
+    return CreateShellLink(program, JoinPath(folder, kAutostartEntryName), ProgramFolder());
 }
 
 }  // namespace
@@ -65,7 +61,8 @@ std::string FormatDesktopEntry(std::string_view name, std::string_view target, s
     text += "Version=1.0\n";
     text += "Name=" + EscapeValue(name) + "\n";
     text += "Comment=" + EscapeValue(folder) + "\n";
-    text += "Exec=" + EscapeValue(QuoteExecArgument(target)) + "\n";
+    text += "Exec=env " + EscapeValue(QuoteExecArgument("QUORVEX_HOME=" + std::string(folder)) + " " +
+                                      QuoteExecArgument(target)) + "\n";
     text += "Path=" + EscapeValue(folder) + "\n";
     text += "Terminal=false\n";
     return text;
@@ -82,14 +79,12 @@ int CreateShellLink(std::string_view target, const std::string& link_path, std::
     return ::chmod(link_path.c_str(), 0700) == 0 ? 0 : kFailed;
 }
 
-int CreateDesktopShortcut() {
-    return CreateShortcutIn(CurrentSystemLocations().desktop_folder,
-                            ProgramFileName() + std::string(kDesktopEntrySuffix));
+int CreateDesktopShortcut(const std::string& program) {
+    return CreateShortcutIn(CurrentSystemLocations().desktop_folder, program);
 }
 
-int CreateStartupShortcut() {
-    return CreateShortcutIn(CurrentSystemLocations().autostart_folder,
-                            ProgramFileName() + std::string(kDesktopEntrySuffix));
+int CreateStartupShortcut(const std::string& program) {
+    return CreateShortcutIn(CurrentSystemLocations().autostart_folder, program);
 }
 
 bool WriteAutostartEntry(const std::string* program) {
@@ -97,7 +92,7 @@ bool WriteAutostartEntry(const std::string* program) {
     if (folder.empty()) return false;
     const std::string path = JoinPath(folder, kAutostartEntryName);
     if (program == nullptr) return ::unlink(path.c_str()) == 0;
-    return CreateShellLink(*program, path, DirName(*program)) == 0;
+    return CreateShellLink(*program, path, ProgramFolder()) == 0;
 }
 
 }  // namespace quorvex

@@ -1,7 +1,10 @@
 // Shortcuts as freedesktop.org desktop entries: a ".desktop" file that
-// starts a program in a working folder. Used for the desktop shortcut, the
-// start-up shortcut and the autostart entry, which on this platform are
-// all files of this one kind.
+// starts a program on a program folder (QUORVEX_HOME set to it, and as its
+// working folder). Used for the desktop shortcut, the start-up shortcut and
+// the autostart entry, which on this platform are all files of this one
+// kind. Each starts the program on the folder of the running program, so
+// an installed program (whose own folder is no program folder) comes back
+// on the folder it runs on.
 #pragma once
 
 #include <string>
@@ -10,11 +13,11 @@
 namespace quorvex {
 
 inline constexpr std::string_view kDesktopEntrySuffix = ".desktop";
-// The autostart entry's file name in the autostart folder.
+// The file name of the program's desktop, start-up and autostart entries.
 inline constexpr std::string_view kAutostartEntryName = "QuorvexServer.desktop";
 
 // The file text: Name from the link file's name, Comment and Path from
-// `folder`, Exec running `target`.
+// `folder`, Exec running `target` with QUORVEX_HOME set to `folder`.
 std::string FormatDesktopEntry(std::string_view name, std::string_view target, std::string_view folder);
 
 // Writes the link file (atomically, owner-writable and executable, as
@@ -23,15 +26,16 @@ std::string FormatDesktopEntry(std::string_view name, std::string_view target, s
 // a failed write.
 int CreateShellLink(std::string_view target, const std::string& link_path, std::string_view folder);
 
-// A shortcut to the program named after its file, in the desktop folder,
-// with the program folder as working folder and description.
-int CreateDesktopShortcut();
+// The program's entry (kAutostartEntryName) in the desktop folder,
+// starting `program` on the program folder. 0 on success, as
+// CreateShellLink.
+int CreateDesktopShortcut(const std::string& program);
 // The same in the autostart folder: the program starts with the session.
-int CreateStartupShortcut();
+int CreateStartupShortcut(const std::string& program);
 
-// The autostart entry for `program` (its folder as working folder), or,
-// with a null program, its removal. True on success; removing an entry
-// that does not exist is a failure.
+// The autostart entry for `program` on the program folder, or, with a null
+// program, its removal. True on success; removing an entry that does not
+// exist is a failure.
 bool WriteAutostartEntry(const std::string* program);
 
 }  // namespace quorvex

@@ -7,10 +7,12 @@
 #include <QPushButton>
 #include <QStyle>
 
+#include "app/ProgramMessages.h"
 #include "gui/logic/LogFiles.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TabOrder.h"
+#include "gui/support/TextCodec.h"
 #include "gui/support/WidgetTranslator.h"
 
 namespace quorvex::gui {
@@ -18,7 +20,15 @@ namespace quorvex::gui {
 bool ClearLogsWithQuestion(const std::string& log_folder, Prompts& prompts, QWidget* parent) {
     if (!prompts.Question(parent, Tr(kTextClearLogsQuestion))) return false;
     // A folder that is not the program's log folder keeps everything.
-    ClearProgramLogs(log_folder);
+    const int removed = ClearProgramLogs(log_folder);
+    if (removed < 0) {
+        prompts.Warning(parent, FormatText(Tr(kTextLogsNotClearedFormat), {FromFileText(log_folder)}));
+        return true;
+    }
+    // The first line of the day's new system log.
+    app::WriteProgramLog("Log files cleared by the administrator: " + std::to_string(removed) +
+                         " file(s) removed from " + log_folder);
+    prompts.Information(parent, FormatText(Tr(kTextLogsClearedFormat), {QString::number(removed)}));
     return true;
 }
 

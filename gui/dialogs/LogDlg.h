@@ -33,8 +33,9 @@ private:
     QLabel* picture_;
 };
 
-// "Clear log file": asks, then removes the program's own log files. True
-// when something was asked and answered Yes.
+// "Clear log file": asks, then removes the program's own log files, tells
+// how many went (or why none could) and writes that to the system log.
+// True when something was asked and answered Yes.
 bool ClearLogsWithQuestion(const std::string& log_folder, Prompts& prompts, QWidget* parent);
 
 }  // namespace quorvex::gui

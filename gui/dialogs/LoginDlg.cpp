@@ -21,7 +21,7 @@ namespace quorvex::gui {
 LoginDlg::LoginDlg(std::string config_ini, Prompts& prompts, DialogTable& dialogs, QWidget* parent)
     : QDialog(parent), config_ini_(std::move(config_ini)), prompts_(prompts), dialogs_(dialogs),
       password_(new QLineEdit(this)) {
-    setObjectName(QStringLiteral("loginDialog"));
+    setObjectName(QString::fromLatin1(kLoginDialogName));
     setWindowTitle(QString::fromUtf8(kTextLogOn.data()));
     auto* user = new QComboBox(this);
     user->addItem(Tr(kTextAdministrator));

@@ -9,6 +9,10 @@ class QLineEdit;
 
 namespace quorvex::gui {
 
+// The dialog's object name: the main window's lock leaves it (and what it
+// opens) usable.
+inline constexpr const char* kLoginDialogName = "loginDialog";
+
 class DialogTable;
 class Prompts;
 

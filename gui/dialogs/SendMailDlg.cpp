@@ -88,6 +88,9 @@ SendMailDlg::SendMailDlg(std::string recipients, SettingsSnapshot settings, Deli
     setMinimumSize(480, 380);
     TranslateWidgetTree(this);
     SetTabOrderFromLayout(this);
+    // Enter in a field sends; the dialog opens on its first field.
+    send_->setDefault(true);
+    sender_->setFocus();
 
     if (all_) {
         recipients_->setText(Tr(kTextAllUsers));
@@ -189,6 +192,9 @@ void SendMailDlg::Finish(const SendMailResult& result) {
     if (result.cancelled) {
         prompts_.Information(this, FormatText(Tr(kTextStoppedFormat), {QString::number(done_.load()),
                                                                        QString::number(job_->Total())}));
+    } else if (all_) {
+        prompts_.Information(this, FormatText(Tr(kTextSentToAllFormat), {QString::number(result.delivered),
+                                                                         QString::number(job_->Total())}));
     }
     const std::string sender = OneLineText(sender_->text());
     ProfileFile(settings_->ConfigIni()).WriteString("Admin", "Sender", sender);

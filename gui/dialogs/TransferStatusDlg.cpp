@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <set>
 
+#include "app/ProgramMessages.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
@@ -106,11 +107,11 @@ void TransferStatusDlg::SetMode(TransferMode mode) {
 }
 
 void TransferStatusDlg::Reload() {
-    const std::vector<TransferRow> rows = ReadTransferRows(queue_, mode_);
+    rows_ = ReadTransferRows(queue_, mode_);
     list_->clearContents();
-    list_->setRowCount(static_cast<int>(rows.size()));
+    list_->setRowCount(static_cast<int>(rows_.size()));
     int r = 0;
-    for (const TransferRow& row : rows) {
+    for (const TransferRow& row : rows_) {
         const QString cells[] = {QString::number(row.number), FromFileText(row.from),          FromFileText(row.to),
                                  FromFileText(row.tries),     FromFileText(row.last_response), FromFileText(row.begin_time)};
         for (int c = 0; c < 6; ++c) {
@@ -120,29 +121,33 @@ void TransferStatusDlg::Reload() {
         }
         ++r;
     }
-    count_->setText(QString::number(rows.size()));
+    count_->setText(QString::number(rows_.size()));
 }
 
-std::vector<int> TransferStatusDlg::SelectedNumbers() const {
-    std::set<int> rows;
-    for (const QModelIndex& index : list_->selectionModel()->selectedRows()) rows.insert(index.row());
-    std::vector<int> numbers;
-    for (int row : rows) {
-        if (const QTableWidgetItem* item = list_->item(row, 0)) numbers.push_back(item->text().toInt());
+std::vector<TransferRow> TransferStatusDlg::SelectedRows() const {
+    std::set<int> shown;
+    for (const QModelIndex& index : list_->selectionModel()->selectedRows()) shown.insert(index.row());
+    std::vector<TransferRow> rows;
+    for (int row : shown) {
+        if (row < static_cast<int>(rows_.size())) rows.push_back(rows_[static_cast<std::size_t>(row)]);
     }
-    return numbers;
+    return rows;
 }
 
 void TransferStatusDlg::OnDelete() {
-    const std::vector<int> numbers = SelectedNumbers();
-    if (numbers.empty()) return;
-    DeleteTransferItems(queue_, mode_, numbers);
+    const std::vector<TransferRow> rows = SelectedRows();
+    if (rows.empty()) return;
+    if (!prompts_.Question(this, Tr(kTextDeleteMailQuestion))) return;
+    for (const TransferRow& row : rows) {
+        if (DeleteTransferItems(queue_, mode_, {row.number}) == 1) app::WriteProgramLog(DeletedItemLogLine(mode_, row));
+    }
     Reload();
 }
 
 void TransferStatusDlg::OnRetransfer() {
     if (mode_ != TransferMode::kUndelivered) return;
-    const std::vector<int> numbers = SelectedNumbers();
+    std::vector<int> numbers;
+    for (const TransferRow& row : SelectedRows()) numbers.push_back(row.number);
     if (numbers.empty()) return;
     const std::vector<int> failed = ResendParkedItems(queue_, numbers);
     Reload();

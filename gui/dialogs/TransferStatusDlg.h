@@ -1,7 +1,8 @@
 // "Internet mail transfer status": the outgoing queue ("Mail in transfer")
 // and the parked undelivered mail ("Mail undelivered"), read from disk when
-// the window opens and on Refresh; selected items can be deleted, and
-// parked ones queued again ("Retransfer", or a double click).
+// the window opens and on Refresh; selected items can be deleted (after a
+// question; each deletion is a line of the system log), and parked ones
+// queued again ("Retransfer", or a double click).
 #pragma once
 
 #include <QDialog>
@@ -33,11 +34,13 @@ public Q_SLOTS:
 
 private:
     void SetMode(TransferMode mode);
-    std::vector<int> SelectedNumbers() const;
+    // The rows selected, top to bottom, as they were read.
+    std::vector<TransferRow> SelectedRows() const;
 
     Prompts& prompts_;
     OutgoingQueue& queue_;
     TransferMode mode_ = TransferMode::kInTransfer;
+    std::vector<TransferRow> rows_;  // as listed
     QTableWidget* list_;
     QLabel* count_;
     QPushButton* retransfer_;

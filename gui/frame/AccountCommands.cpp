@@ -1,5 +1,6 @@
 #include "gui/frame/AccountCommands.h"
 
+#include "app/ProgramMessages.h"
 #include "gui/logic/AccountRows.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiStrings.h"
@@ -96,8 +97,18 @@ void AccountCommands::RebuildMailList() {
     if (!name) return;
     Prompts& prompts = *services_.prompts;
     if (!prompts.Question(DialogParent(), Tr(kTextRebuildQuestion))) return;
-    if (!RestoreBackupMails(*name)) prompts.Warning(DialogParent(), Tr(kTextRebuildFailed));
+    const bool rebuilt = RestoreBackupMails(*name);
     view_.UpdateAccountRow(*name);
+    if (!rebuilt) {
+        app::WriteProgramLog("Mail list of " + *name + " could not be rebuilt");
+        prompts.Warning(DialogParent(), Tr(kTextRebuildFailed));
+        return;
+    }
+    const int count = GetMailboxMessageCount(*name);
+    app::WriteProgramLog("Mail list of " + *name + " rebuilt by the administrator: " + std::to_string(count) +
+                         " mail(s)");
+    prompts.Information(DialogParent(),
+                        FormatText(Tr(kTextRebuiltFormat), {FromFileText(*name), QString::number(count)}));
 }
 
 void AccountCommands::ShowTransferStatus() { Open(DialogKind::kTransferStatus); }

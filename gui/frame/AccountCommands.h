@@ -35,7 +35,8 @@ public:
     void SendMailToAll();
     void NewGroup();
     void EditGroup();
-    // Asks, then rebuilds the first selected mailbox from its backups.
+    // Asks, then rebuilds the first selected mailbox from its backups, and
+    // tells the outcome (also to the system log).
     void RebuildMailList();
     void ShowTransferStatus();
 

@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <memory>
 
+#include "app/FirstSetup.h"
 #include "app/ProgramFrontEnd.h"
 #include "app/WebMailLanguage.h"
 #include "app/WebSetup.h"
@@ -101,7 +102,8 @@ void CommandController::Run(Command command) {
         case Command::kRegisterCom: RegisterComponent(*settings); return;
         case Command::kDesktopShortcut: {
             const WaitCursor wait;
-            if (CreateDesktopShortcut() >= 0) {
+            // The program a user starts, on the folder this one runs on.
+            if (CreateDesktopShortcut(app::ProgramLauncherPath()) == 0) {
                 prompts.Information(parent, Tr(kTextShortcutCreated));
             } else {
                 prompts.Warning(parent, Tr(kTextShortcutFailed));

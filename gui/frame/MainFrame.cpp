@@ -15,6 +15,7 @@
 #include "common/Notices.h"
 #include "gui/dialogs/ErrorAlertDlg.h"
 #include "gui/dialogs/SplashWindow.h"
+#include "gui/frame/DialogLock.h"
 #include "gui/logic/SettingsSource.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiStrings.h"
@@ -86,7 +87,8 @@ MainFrame::MainFrame(const GuiServices& services, app::ProgramHost* host, Notice
       account_view_(new AccountListView(services, splitter_)),
       log_view_(new ServerLogView(splitter_)),
       commands_(new CommandController(services, host, *this, *account_view_, this)),
-      tray_state_(services.settings->Current()->AutoLock != 0) {
+      tray_state_(services.settings->Current()->AutoLock != 0),
+      dialog_lock_(new DialogLock(this)) {
     setObjectName(QStringLiteral("mainFrame"));
     resize(kFrameWidth, kFrameHeight);
     setCentralWidget(splitter_);
@@ -330,6 +332,11 @@ void MainFrame::ShowLockState() {
     splitter_->setVisible(usable);
     for (QWidget* part : std::initializer_list<QWidget*>{menuBar(), tool_bar_, statusBar()}) part->setEnabled(usable);
     for (const auto& [command, item] : actions_) item->setEnabled(usable);
+    if (!usable) {
+        dialog_lock_->Engage();
+    } else if (dialog_lock_->engaged()) {
+        dialog_lock_->Release();
+    }
 }
 
 bool MainFrame::PassGate() {

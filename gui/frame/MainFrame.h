@@ -10,10 +10,11 @@
 // minimising, so the window can always be reached from the task bar.
 //
 // While the window is locked its contents are hidden and its menus, tool
-// bar, status bar and commands (keys included) are off. However it comes
-// back (the tray, a second start, the window manager restoring or
-// activating it, a show), the Log on dialog runs first; without the
-// password the window goes down again.
+// bar, status bar and commands (keys included) are off, and no other
+// dialog of the program can be used (DialogLock). However it comes back
+// (the tray, a second start, the window manager restoring or activating
+// it, a show), the Log on dialog runs first; without the password the
+// window goes down again.
 #pragma once
 
 #include <QMainWindow>
@@ -41,6 +42,7 @@ namespace quorvex::gui {
 
 class AccountListView;
 class AutoHeightComboBox;
+class DialogLock;
 class ErrorAlertDlg;
 class ServerLogView;
 class StatusLed;
@@ -112,8 +114,9 @@ private:
     void CloseWindow() override { close(); }
     void QuitNow() override { ForceQuit(); }
     void FollowSettings(const CServerSettings& settings) override;
-    // Hides the contents and switches the commands off while locked, and
-    // back on when not.
+    // Hides the contents, switches the commands off and puts the other
+    // dialogs away while locked; back on (the modeless dialogs back too)
+    // when not.
     void ShowLockState();
     // Runs the Log on dialog; true (and unlocked) on the right password.
     bool PassGate();
@@ -137,6 +140,7 @@ private:
     QMenu* tray_menu_ = nullptr;
     QPointer<ErrorAlertDlg> error_alert_;
     TrayStateMachine tray_state_;
+    DialogLock* dialog_lock_;
     bool quitting_ = false;
     bool gate_check_queued_ = false;
 };

@@ -1,6 +1,8 @@
 #include "gui/logic/AdminSettings.h"
 
-#include "accountserver/SysAdminSession.h"
+#include <optional>
+
+#include "accountserver/AdministratorPassword.h"
 #include "common/PasswordDigest.h"
 #include "common/ProfileFile.h"
 
@@ -8,23 +10,25 @@ namespace quorvex::gui {
 
 namespace {
 
-std::string StoredDigest(const std::string& config_ini, std::size_t limit) {
-    std::string stored = ReadProfileString(config_ini, "System", "Password",
-                                           accountserver::kDefaultAdministratorPassword);
-    if (stored.size() > limit) stored.resize(limit);
-    return stored;
+// `limit`: how many characters of the stored digest the dialog reads.
+bool PasswordMatches(const std::string& config_ini, std::string_view entered, std::size_t limit) {
+    const std::string digest = HashAccountPassword(entered, 1);
+    std::optional<std::string> stored = accountserver::StoredAdministratorDigest(config_ini);
+    if (!stored) return entered.empty() || digest == accountserver::kDefaultAdministratorPassword;
+    if (stored->size() > limit) stored->resize(limit);
+    return digest == *stored;
 }
 
 }  // namespace
 
 bool VerifyAdminPassword(const std::string& config_ini, std::string_view entered) {
-    return HashAccountPassword(entered, 1) == StoredDigest(config_ini, kStoredPasswordReadLength);
+    return PasswordMatches(config_ini, entered, kStoredPasswordReadLength);
 }
 
 PasswordChange ChangeAdminPassword(const std::string& config_ini, std::string_view old_password,
                                    std::string_view new_password, std::string_view confirmation) {
     // The change dialog reads the stored digest into 77 characters.
-    if (HashAccountPassword(old_password, 1) != StoredDigest(config_ini, 76)) return PasswordChange::kWrongOld;
+    if (!PasswordMatches(config_ini, old_password, 76)) return PasswordChange::kWrongOld;
     if (new_password != confirmation) return PasswordChange::kMismatch;
     if (!ProfileFile(config_ini).WriteString("System", "Password", HashAccountPassword(new_password, 1))) {
         return PasswordChange::kWriteFailed;

@@ -1,7 +1,9 @@
 // The administrator password of the window's password gate and the
 // remembered close choice, both in config.ini. The password is kept as
-// its digest ([System] Password); the account server's administrator login
-// checks the same key with the same default.
+// its digest ([System] Password), the key the account server's
+// administrator login checks too. While no password is set the window
+// takes the empty one (as its Log on dialog says) and, as before, the
+// password of the built-in default digest.
 #pragma once
 
 #include <string>
@@ -13,12 +15,13 @@ namespace quorvex::gui {
 inline constexpr std::size_t kStoredPasswordReadLength = 260;
 
 // True when the digest of `entered` equals the stored digest (read anew at
-// every call, so a change counts at once). Letter case counts.
+// every call, so a change counts at once), or when none is stored and
+// `entered` is empty. Letter case counts.
 bool VerifyAdminPassword(const std::string& config_ini, std::string_view entered);
 
 enum class PasswordChange {
     kChanged,
-    kWrongOld,     // the old password does not match
+    kWrongOld,     // the old password does not match (as the Log on dialog checks it)
     kMismatch,     // new and confirmation differ
     kWriteFailed,  // config.ini could not be written
 };

@@ -1,9 +1,12 @@
 // The sort state of a sortable list: which columns order the rows, each in
-// which direction, and which columns show a direction marker. A plain
+// which direction, and which columns show a direction marker. The rows
+// start in the first column's ascending order, marked as such. A plain
 // click sorts by one column; Ctrl+click adds the column as a further key
 // (or moves it to the end of the keys and reverses it). Each column's next
-// direction alternates, descending first. Rows are compared by the whole
-// key list at once, so the order of ties never depends on an earlier sort.
+// direction alternates: a column not yet sorted goes ascending first, the
+// first column (sorted from the start) descending. Rows are compared by the
+// whole key list at once, so the order of ties never depends on an earlier
+// sort.
 #pragma once
 
 #include <array>
@@ -35,9 +38,9 @@ private:
     bool NextAscending(int column) const { return (direction_bits_ >> (column % 32)) & 1u; }
     void Flip(int column, bool used_ascending);
 
-    std::vector<SortKey> keys_;
-    std::uint32_t direction_bits_ = 0;  // bit set: the next sort of that column is ascending
-    std::vector<std::pair<int, bool>> markers_;  // column, ascending
+    std::vector<SortKey> keys_{SortKey{0, true}};
+    std::uint32_t direction_bits_ = ~1u;  // bit set: the next sort of that column is ascending
+    std::vector<std::pair<int, bool>> markers_{{0, true}};  // column, ascending
 };
 
 // The number a numeric column sorts by: the integer part of ten times the

@@ -70,6 +70,11 @@ int DeleteTransferItems(OutgoingQueue& queue, TransferMode mode, const std::vect
     return removed;
 }
 
+std::string DeletedItemLogLine(TransferMode mode, const TransferRow& row) {
+    return std::string(mode == TransferMode::kInTransfer ? "Queued" : "Undelivered") + " mail " +
+           std::to_string(row.number) + " from " + row.from + " to " + row.to + " deleted by the administrator";
+}
+
 std::vector<int> ResendParkedItems(OutgoingQueue& queue, const std::vector<int>& numbers) {
     std::vector<int> failed;
     for (int number : numbers) {

@@ -36,6 +36,9 @@ std::vector<TransferRow> ReadTransferRows(const OutgoingQueue& queue, TransferMo
 // undelivered folder. Returns how many were removed.
 int DeleteTransferItems(OutgoingQueue& queue, TransferMode mode, const std::vector<int>& numbers);
 
+// The system log's line for an item the administrator deleted.
+std::string DeletedItemLogLine(TransferMode mode, const TransferRow& row);
+
 // Queues parked messages again as new items. Returns the numbers that could
 // not be queued (they stay parked).
 std::vector<int> ResendParkedItems(OutgoingQueue& queue, const std::vector<int>& numbers);

@@ -12,7 +12,8 @@ const std::vector<std::string_view>& AllGuiTexts() {
         kTextRebuildQuestion, kTextDeleteRefusedFormat, kTextClearMailFailedFormat, kTextRebuildFailed,
         kTextRefreshing, kTextLogOn, kTextAdministrator, kTextIncorrectPassword, kTextPasswordMismatch, kTextPasswordChanged,
         kTextPasswordNotSaved, kTextHideInterface, kTextShutdownServer, kTextChoiceNotSaved, kTextCheckingVersion,
-        kTextUnableToOpenLink,
+        kTextUnableToOpenLink, kTextLogsClearedFormat, kTextLogsNotClearedFormat, kTextRebuiltFormat,
+        kTextSentToAllFormat, kTextDeleteMailQuestion,
     };
     return texts;
 }

@@ -20,6 +20,9 @@ inline constexpr std::string_view kTextAllDomains = "All Domains";
 inline constexpr std::string_view kTextBuildDate = "2005.07.08";
 inline constexpr std::string_view kTextHomePage = "http://www.quorvex.example/";               // 121
 inline constexpr std::string_view kTextClearLogsQuestion = "Do you want to clear log files?";  // 105
+inline constexpr std::string_view kTextLogsClearedFormat = "Log files cleared: %d file(s) removed.";
+inline constexpr std::string_view kTextLogsNotClearedFormat =
+    "Nothing was cleared: %s is not a log folder of this program, or it cannot be read.";
 inline constexpr std::string_view kTextMailInTransfer = "Some mails are in transfer. Are you sure to exit?";  // 124
 inline constexpr std::string_view kTextComRegistered = "Register COM component successfully.";                // 106
 inline constexpr std::string_view kTextComFailed = "Fail to register COM component.";                         // 32845
@@ -89,6 +92,8 @@ inline constexpr std::string_view kTextRebuildQuestion = "Rebuild this account's
 inline constexpr std::string_view kTextDeleteRefusedFormat = "%d account(s) could not be deleted.";
 inline constexpr std::string_view kTextClearMailFailedFormat = "The mail of %s could not be deleted.";
 inline constexpr std::string_view kTextRebuildFailed = "The mail list could not be rebuilt.";
+inline constexpr std::string_view kTextRebuiltFormat = "The mail list of %s was rebuilt; it holds %d mail(s).";
+inline constexpr std::string_view kTextSentToAllFormat = "The mail was stored in %d of %d mailboxes.";
 inline constexpr std::string_view kTextRefreshing = "Loading the account list ...";
 
 // Small dialogs.
@@ -103,6 +108,7 @@ inline constexpr std::string_view kTextShutdownServer = "Shutdown server";     /
 inline constexpr std::string_view kTextChoiceNotSaved = "The choice could not be saved.";
 inline constexpr std::string_view kTextCheckingVersion = "Checking new version. Please waiting ...";  // dialog 184
 inline constexpr std::string_view kTextUnableToOpenLink = "Unable to open hyperlink:\n\n";
+inline constexpr std::string_view kTextDeleteMailQuestion = "Are you sure to delete the selected mails?";
 
 // Every text above that the code looks up by itself (widget texts are found
 // by walking the widgets): the screenshot tool's pseudo-translation uses it.

@@ -14,7 +14,6 @@ namespace quorvex::gui {
 
 void MultiKeySortProxy::ApplyKeys(const SortKeys& keys) {
     keys_ = keys;
-    sorted_ = true;
     invalidate();
     sort(0, Qt::AscendingOrder);
     if (sourceModel()) Q_EMIT headerDataChanged(Qt::Horizontal, 0, sourceModel()->columnCount() - 1);
@@ -36,7 +35,6 @@ QVariant MultiKeySortProxy::headerData(int section, Qt::Orientation orientation,
 }
 
 bool MultiKeySortProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const {
-    static const std::vector<SortKey> kFirstColumnAscending = {SortKey{0, true}};
     const QAbstractItemModel* model = sourceModel();
     auto cell_text = [model](int row, int column) {
         return model->index(row, column).data(Qt::DisplayRole).toString();
@@ -46,7 +44,7 @@ bool MultiKeySortProxy::lessThan(const QModelIndex& left, const QModelIndex& rig
         return QString::compare(cell_text(a, column), cell_text(b, column), Qt::CaseInsensitive);
     };
     const int result = CompareRows(
-        sorted_ ? keys_.keys() : kFirstColumnAscending, left.row(), right.row(), cell,
+        keys_.keys(), left.row(), right.row(), cell,
         [this](int column) { return IsNumericColumn(column); }, compare_text);
     return result < 0;
 }
@@ -70,6 +68,12 @@ SortableTableView::~SortableTableView() { SaveColumnWidths(); }
 void SortableTableView::SetSourceModel(QAbstractItemModel* model) {
     proxy_->setSourceModel(model);
     proxy_->sort(0, Qt::AscendingOrder);
+    connect(model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { WidenColumnsFor(first, last); });
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& top_left, const QModelIndex& bottom_right) {
+                WidenColumnsFor(top_left.row(), bottom_right.row());
+            });
 }
 
 void SortableTableView::SetListName(const std::string& name, const std::string& config_ini) {
@@ -99,6 +103,24 @@ void SortableTableView::FitColumnsToContents() {
     for (int column = 0; column < proxy_->sourceModel()->columnCount(); ++column) {
         setColumnWidth(column,
                        FittedColumnWidth(sizeHintForColumn(column), horizontalHeader()->sectionSizeHint(column)));
+    }
+    NoteOwnWidths();
+}
+
+void SortableTableView::WidenColumnsFor(int first, int last) {
+    QAbstractItemModel* model = proxy_->sourceModel();
+    if (!model || stored_widths_ || ResizedByAdministrator()) return;
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const int grid = showGrid() ? 1 : 0;  // as the view measures a column
+    for (int column = 0; column < model->columnCount(); ++column) {
+        int contents = 0;
+        for (int row = first; row <= last; ++row) {
+            const QModelIndex index = proxy_->mapFromSource(model->index(row, column));
+            contents = std::max(contents, itemDelegateForIndex(index)->sizeHint(option, index).width() + grid);
+        }
+        const int width = FittedColumnWidth(contents, horizontalHeader()->sectionSizeHint(column));
+        if (width > columnWidth(column)) setColumnWidth(column, width);
     }
     NoteOwnWidths();
 }

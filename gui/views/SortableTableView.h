@@ -2,12 +2,13 @@
 // (left button only; Ctrl+click adds a further key), shows a direction
 // marker on the sorted columns, sorts numeric columns as numbers, and keeps
 // its column widths in config.ini under the list's name. The rows are the
-// source model's; a proxy orders them by the whole key list, and by the
-// first column, ascending, until the header is first clicked.
+// source model's; a proxy orders them by the whole key list (at first the
+// first column, ascending).
 //
 // Column widths the administrator set (stored ones other than the default
 // value, or a column resized in this run) are kept; otherwise the columns
-// are fitted to the rows once they are filled, and nothing is stored.
+// are fitted to the rows once they are filled, widened for each row that
+// comes or changes later, and nothing is stored.
 #pragma once
 
 #include <QSortFilterProxyModel>
@@ -37,7 +38,6 @@ protected:
 private:
     std::set<int> numeric_;
     SortKeys keys_;
-    bool sorted_ = false;
 };
 
 class SortableTableView : public QTableView {
@@ -62,6 +62,8 @@ public:
     // Each column as wide as its rows and title need, unless the
     // administrator set the widths.
     void FitColumnsToContents();
+    // The same for the source rows first..last, widening columns only.
+    void WidenColumnsFor(int first, int last);
 
     // A header click: sort by the column, or add it as a key.
     void SortColumn(int column, bool add_key);

@@ -12,6 +12,7 @@
 #include "servers/address/AddressRules.h"
 #include "servers/logins/LoginGuard.h"
 #include "common/PasswordDigest.h"
+#include "common/ProfileFile.h"
 #include "common/RunFlag.h"
 #include "mailmodel/MailDataFixture.h"
 #include "mailmodel/account/AccountConfig.h"
@@ -324,6 +325,9 @@ TEST_F(AdminRightsTest, SystemAdministratorLoginIsNotAnAccount) {
                              "login failed: service=account-server address=127.0.0.1 account=administrator "
                              "outcome=wrong-password",
                          }));
+    // An empty password never, not even with its digest stored.
+    ProfileFile(Settings()->ConfigIni()).WriteString("System", "Password", HashAccountPassword("", 1));
+    EXPECT_EQ(Run({"SYSADMIN#administrator#"}), (std::vector<std::string>{"-ERR illeglar user"}));
 }
 
 TEST_F(AdminRightsTest, AdministratorRightsComeOnlyFromAHigherLevel) {

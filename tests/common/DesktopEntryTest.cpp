@@ -9,7 +9,6 @@
 
 #include "common/AtomicFile.h"
 #include "common/DesktopEntry.h"
-#include "common/HostInfo.h"
 #include "common/Paths.h"
 #include "common/SystemLocations.h"
 #include "support/CommandOutput.h"
@@ -43,14 +42,16 @@ TEST(DesktopEntry, TextWithItsQuoting) {
         const char* exec;
         const char* path;
     } cases[] = {
-        {"/opt/quorvex/QuorvexServer", "/opt/quorvex", "/opt/quorvex/QuorvexServer", "/opt/quorvex"},
+        {"/usr/bin/QuorvexServer", "/srv/mail", "env QUORVEX_HOME=/srv/mail /usr/bin/QuorvexServer", "/srv/mail"},
         // Blanks and shell characters: quoted, with $ ` " \ escaped inside;
         // the string escape then doubles every backslash.
-        {"/opt/My Mail/Quorvex$Server", "/opt/My Mail", "\"/opt/My Mail/Quorvex\\\\$Server\"", "/opt/My Mail"},
-        {"/opt/a\"b`c", "/opt", "\"/opt/a\\\\\"b\\\\`c\"", "/opt"},
+        {"/opt/My Mail/Quorvex$Server", "/opt/My Mail",
+         "env \"QUORVEX_HOME=/opt/My Mail\" \"/opt/My Mail/Quorvex\\\\$Server\"", "/opt/My Mail"},
+        {"/opt/a\"b`c", "/opt", "env QUORVEX_HOME=/opt \"/opt/a\\\\\"b\\\\`c\"", "/opt"},
         // Field codes are never left in: % is always doubled.
-        {"/opt/100%/run", "/opt/100%", "/opt/100%%/run", "/opt/100%"},
-        {"/opt/tab\there", "/opt/back\\slash", "\"/opt/tab\\there\"", "/opt/back\\\\slash"},
+        {"/opt/100%/run", "/opt/100%", "env QUORVEX_HOME=/opt/100%% /opt/100%%/run", "/opt/100%"},
+        {"/opt/tab\there", "/opt/back\\slash",
+         "env \"QUORVEX_HOME=/opt/back\\\\\\\\slash\" \"/opt/tab\\there\"", "/opt/back\\\\slash"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
@@ -116,20 +117,21 @@ protected:
         SetProgramFolder(saved_program_folder_);
     }
 
-    std::string Program() const { return JoinPath(temp_.File("program"), BaseName(ExecutablePath())); }
-
     const std::string saved_program_folder_ = ProgramFolder();
     TempFolder temp_;
 };
 
-TEST_F(ShortcutTest, DesktopAndStartupShortcutsStartTheProgramInItsFolder) {
-    const std::string name = std::string(BaseName(ExecutablePath())) + ".desktop";
-    ASSERT_EQ(CreateDesktopShortcut(), 0);
-    ASSERT_EQ(CreateStartupShortcut(), 0);
-    for (const std::string& link : {temp_.File("Desktop/" + name), temp_.File("autostart/" + name)}) {
+TEST_F(ShortcutTest, DesktopAndStartupShortcutsStartTheProgramOnItsFolder) {
+    // An installed program lives apart from the folder it runs on.
+    const std::string program = "/usr/local/bin/QuorvexServer";
+    ASSERT_EQ(CreateDesktopShortcut(program), 0);
+    ASSERT_EQ(CreateStartupShortcut(program), 0);
+    for (const std::string& link : {temp_.File("Desktop/QuorvexServer.desktop"),
+                                    temp_.File("autostart/QuorvexServer.desktop")}) {
         SCOPED_TRACE(link);
         const std::string text = Slurp(link);
-        EXPECT_NE(text.find("\nExec=" + Program() + "\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("\nExec=env QUORVEX_HOME=" + temp_.File("program") + " " + program + "\n"),
+                  std::string::npos) << text;
         EXPECT_NE(text.find("\nPath=" + temp_.File("program") + "\n"), std::string::npos) << text;
         EXPECT_EQ(ValidatorComplaints(link), "");
     }
@@ -139,9 +141,9 @@ TEST_F(ShortcutTest, ShortcutsWithoutAFolderFail) {
     SetSystemLocations(SystemLocations{"", "", "", ""});
     testing::ScopedEnv no_home("HOME", std::nullopt);
     testing::ScopedEnv no_config("XDG_CONFIG_HOME", std::nullopt);
-    EXPECT_LT(CreateDesktopShortcut(), 0);
-    EXPECT_LT(CreateStartupShortcut(), 0);
     const std::string program = "/opt/quorvex/QuorvexServer";
+    EXPECT_LT(CreateDesktopShortcut(program), 0);
+    EXPECT_LT(CreateStartupShortcut(program), 0);
     EXPECT_FALSE(WriteAutostartEntry(&program));
 }
 
@@ -150,8 +152,9 @@ TEST_F(ShortcutTest, AutostartEntryComesAndGoes) {
     const std::string program = "/opt/quorvex/QuorvexServer";
     ASSERT_TRUE(WriteAutostartEntry(&program));
     const std::string text = Slurp(entry);
-    EXPECT_NE(text.find("\nExec=/opt/quorvex/QuorvexServer\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\nPath=/opt/quorvex\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nExec=env QUORVEX_HOME=" + temp_.File("program") + " /opt/quorvex/QuorvexServer\n"),
+              std::string::npos) << text;
+    EXPECT_NE(text.find("\nPath=" + temp_.File("program") + "\n"), std::string::npos) << text;
     EXPECT_EQ(ValidatorComplaints(entry), "");
     EXPECT_TRUE(WriteAutostartEntry(nullptr));
     EXPECT_FALSE(fs::exists(entry));

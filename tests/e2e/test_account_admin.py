@@ -76,6 +76,8 @@ def test_system_administrator_commands(server):
     # Only the password whose digest is stored is accepted, not the digest.
     with ac.AdminSession(server.port, "SYSADMIN", "administrator", "Wm4TqR8sLpZ2vYc7NbKd0x") as a:
         assert a.login_reply == "-ERR illeglar user"
+    with ac.AdminSession(server.port, "SYSADMIN", "administrator", "") as a:  # the window's, never the network's
+        assert a.login_reply == "-ERR illeglar user"
     with ac.AdminSession(server.port, "SYSADMIN", "boss@a.test", "bpw") as a:
         assert a.login_reply == "-ERR illeglar user"
     config = server.read("config.ini")
@@ -102,7 +104,7 @@ def test_system_administrator_session():
             assert a.cmd("DELE a.test") == "+OK"
             assert "DN2=c.test" in s.read("config.ini")
             assert a.cmd("PASS newer") == "+OK "
-            assert a.cmd("QUIT") == "+OK bye"
+            assert a.cmd("PASS ") == "-ERR Update failed" and a.conn.closed()  # no empty password
         with ac.AdminSession(s.port, "SYSADMIN", "administrator", "adminpw") as a:
             assert a.login_reply == "-ERR illeglar user"
         with ac.AdminSession(s.port, "SYSADMIN", "administrator", "newer") as a:

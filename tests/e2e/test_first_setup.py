@@ -231,13 +231,14 @@ def test_a_desktop_set_up_leaves_a_system_data_source_alone():
             assert database.execute("select count(*) from mailfolder").fetchone() == (0,)
         assert "Warning: the ODBC" not in err
         # With the window: the desktop and autostart entries, autostart on.
-        # Both start QuorvexServer (which opens the window), also when the
-        # windowed program wrote them.
+        # Both start QuorvexServer (which opens the window) on this folder,
+        # also when the windowed program wrote them.
         with open(user_file(home, DESKTOP_ENTRY)) as f:
             entry = f.read()
-        assert "\nExec=%s\n" % PROGRAM in entry and "\nPath=%s\n" % home.path in entry
+        exec_line = "\nExec=env QUORVEX_HOME=%s %s\n" % (home.path, PROGRAM)
+        assert exec_line in entry and "\nPath=%s\n" % home.path in entry
         with open(user_file(home, AUTOSTART_ENTRY)) as f:
-            assert "\nExec=%s\n" % PROGRAM in f.read()
+            assert exec_line in f.read()
         config = read_ini(home.config)
         assert (config[("system", "autorun")], config[("system", "runasservice")]) == ("1", "0")
         assert welcome_offset(home) == -30 * 60

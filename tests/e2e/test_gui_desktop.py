@@ -1,7 +1,8 @@
-"""The window on a desktop without a tray (Xvfb, the openbox window manager,
-Qt's xcb platform, driven with xdotool): a locked window asks for the
-administrator password however it comes back and stays unusable until the
-password is given. The tools come from packaging/apt/test-gui.txt."""
+"""The window on a desktop (Xvfb, the openbox window manager, Qt's xcb
+platform, driven with xdotool), without a tray and with one (trayer): a
+locked window asks for the administrator password however it comes back
+and stays unusable until the password is given, and so does a dialog open
+when it locked. The tools come from packaging/apt/test-gui.txt."""
 import os
 import subprocess
 import sys
@@ -32,6 +33,12 @@ class Desktop:
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_until(lambda: "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"), 20,
                    "the window manager")
+        self.tray = None
+
+    def start_tray(self):
+        self.tray = subprocess.Popen(["trayer", "--edge", "top"], env=dict(os.environ, **self.env),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_until(lambda: self.run("xdotool", "search", "--onlyvisible", "--class", "trayer"), 20, "the tray")
 
     def run(self, *command):
         done = subprocess.run(command, env=dict(os.environ, **self.env), capture_output=True, timeout=20)
@@ -49,7 +56,7 @@ class Desktop:
 def desktop(tmp_path):
     screen = Desktop(tmp_path / "runtime")
     yield screen
-    for process in (screen.manager, screen.server):
+    for process in filter(None, (screen.tray, screen.manager, screen.server)):
         process.terminate()
         process.wait(timeout=10)
 
@@ -85,3 +92,29 @@ def test_a_locked_window_asks_for_the_password_however_it_comes_back(tmp_path, d
         desktop.run("xdotool", "windowactivate", "--sync", frame, "key", "Insert")
         wait_until(lambda: desktop.windows("Account"), 20, "the new-account sheet")
         assert program.process.poll() is None
+
+
+def test_a_dialog_open_when_the_window_locks_goes_with_it(tmp_path, desktop):
+    desktop.start_tray()
+    home = ProgramFolder(tmp_path)
+    home.set("System", "AutoLock", 1)  # no password set: the empty one opens it
+    with home.start(extra_env=desktop.env) as program:
+        program.wait_serving()
+
+        def log_on():
+            send_command(home.path, "SHOW")
+            gate = wait_until(lambda: desktop.windows("Log on"), 30, "the Log on dialog")[0]
+            desktop.run("xdotool", "windowactivate", "--sync", gate, "key", "Return")
+            return wait_until(lambda: desktop.windows(" QuorvexServer 5.3"), 20, "the window, unlocked")[0]
+        frame = log_on()
+        desktop.run("xdotool", "windowactivate", "--sync", frame, "key", "Insert")
+        sheet = wait_until(lambda: desktop.windows("Account"), 20, "the new-account sheet")[0]
+        desktop.run("xdotool", "windowactivate", "--sync", sheet, "type", "intruder")
+        desktop.run("xdotool", "windowminimize", frame)  # it locks, and goes to the tray
+        wait_until(lambda: not desktop.viewable(frame) and not desktop.windows("Account"), 20, "all out of sight")
+        assert "Iconic" not in desktop.run("xprop", "-id", frame, "WM_STATE"), "in the tray, not minimised"
+        for bring_back in ("windowactivate", "windowmap"):
+            desktop.run("xdotool", bring_back, sheet)
+            desktop.run("xdotool", "key", "Return")  # the sheet's OK, were it there
+        log_on()
+        assert not desktop.windows("Account") and not os.path.exists(os.path.join(home.path, "mail", "intruder"))

@@ -96,6 +96,11 @@ AccBaseInfoDlg::AccBaseInfoDlg(std::string account, SettingsSnapshot settings, c
 
 std::string AccBaseInfoDlg::account_name() const { return ToFileText(account_->text()); }
 
+QWidget* AccBaseInfoDlg::first_field() const {
+    if (account_->isEnabled()) return account_;
+    return password_;
+}
+
 void AccBaseInfoDlg::OnUnlimitedToggled() { volume_->setEnabled(!unlimited_->isChecked()); }
 
 BasicInfoFields AccBaseInfoDlg::ReadFields() const {

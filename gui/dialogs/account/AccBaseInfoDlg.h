@@ -35,6 +35,8 @@ public:
     // The name in the Account field.
     std::string account_name() const;
     bool is_new() const { return is_new_; }
+    // Where the sheet opens: the name of a new account, else the password.
+    QWidget* first_field() const;
 
     // The name checks of a new account, run when the page is left: false
     // (with the message shown) keeps the user on the page; true fixes the

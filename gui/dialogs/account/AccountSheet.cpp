@@ -1,7 +1,6 @@
 #include "gui/dialogs/account/AccountSheet.h"
 
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -49,7 +48,7 @@ AccountSheet::AccountSheet(std::string account, SettingsSnapshot settings, const
     layout->addWidget(buttons);
     TranslateWidgetTree(this);
     SetTabOrderFromLayout(this);
-    buttons->findChild<QPushButton*>(QStringLiteral("ok"))->setFocus();
+    basic_->first_field()->setFocus();
 }
 
 void AccountSheet::OnTabChanged(int index) {

@@ -26,12 +26,12 @@ TEST(SortKeys, ClicksAndCtrlClicks) {
         std::vector<M> markers;  // of columns 0..2
     };
     const Step steps[] = {
-        {1, false, {{1, false}}, {M::kNone, M::kDescending, M::kNone}},  // a first sort is descending
-        {1, false, {{1, true}}, {M::kNone, M::kAscending, M::kNone}},    // then ascending
-        {0, false, {{0, false}}, {M::kDescending, M::kNone, M::kNone}},  // the marker moves
-        {2, true, {{0, false}, {2, false}}, {M::kDescending, M::kNone, M::kDescending}},
-        {0, true, {{2, false}, {0, true}}, {M::kAscending, M::kNone, M::kDescending}},  // moved to the end, reversed
-        {1, false, {{1, false}}, {M::kNone, M::kDescending, M::kNone}},
+        {1, false, {{1, true}}, {M::kNone, M::kAscending, M::kNone}},     // a first sort is ascending
+        {1, false, {{1, false}}, {M::kNone, M::kDescending, M::kNone}},   // then descending
+        {0, false, {{0, false}}, {M::kDescending, M::kNone, M::kNone}},   // the first column was ascending
+        {2, true, {{0, false}, {2, true}}, {M::kDescending, M::kNone, M::kAscending}},
+        {0, true, {{2, true}, {0, true}}, {M::kAscending, M::kNone, M::kAscending}},  // moved to the end, reversed
+        {1, false, {{1, true}}, {M::kNone, M::kAscending, M::kNone}},
     };
     SortKeys keys;
     for (const Step& step : steps) {

@@ -108,7 +108,7 @@ TEST_F(AccountListViewTest, DeleteTakesEachSelectedAccountOnceAndTellsTheRefusal
     EXPECT_FALSE(std::filesystem::exists(home.File("mail/alice")));
 }
 
-TEST_F(AccountListViewTest, ClearMailEmptiesTheSelectedMailboxes) {
+TEST_F(AccountListViewTest, ClearMailEmptiesTheSelectedMailboxesAndRebuildRestoresOne) {
     ASSERT_TRUE(CreateAccount("alice"));
     ASSERT_TRUE(CreateAccount("bob"));
     Deliver("alice", "Subject: one\r\n\r\nx\r\n");
@@ -125,6 +125,13 @@ TEST_F(AccountListViewTest, ClearMailEmptiesTheSelectedMailboxes) {
     EXPECT_EQ(GetMailboxMessageCount("bob"), 0);
     EXPECT_EQ(view->model()->CellAt(alice, kColumnMailNumber), QStringLiteral("0"));
     EXPECT_EQ(view->model()->rowCount(), 2) << "the rows stay";
+    // F3 on alice (the first row): her backups come back; it says so, also in the log.
+    MakeFolders(home.File("mail/alice/back"));
+    WriteFile(home.File("mail/alice/back/1.eml"), "Subject: kept\r\n\r\nx\r\n");
+    prompts.answers = {true};
+    commands->RebuildMailList();
+    EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextRebuiltFormat), {QStringLiteral("alice"), QStringLiteral("1")})));
+    EXPECT_NE(SystemLog().find("] Mail list of alice rebuilt by the administrator: 1 mail(s)"), std::string::npos);
 }
 
 TEST_F(AccountListViewTest, ALargeRefreshRunsOnceWithTheNoticesOfItsTime) {
@@ -166,14 +173,16 @@ TEST_F(AccountListViewTest, HeaderClicksSortLeftButtonOnly) {
     const auto before = Shown(*view);
     click(kColumnAccount, Qt::RightButton);
     EXPECT_EQ(Shown(*view), before) << "a right click sorts nothing";
-    click(kColumnAccount, Qt::LeftButton);  // first: descending
+    click(kColumnAccount, Qt::LeftButton);  // shown ascending: the click reverses it
     EXPECT_EQ(Shown(*view), (std::vector<std::string>{"dave", "carol", "bob", "alice"}));
     click(kColumnAccount, Qt::LeftButton);
     EXPECT_EQ(Shown(*view), (std::vector<std::string>{"alice", "bob", "carol", "dave"}));
-    // Size descending ("Unlimited" sorts as 0), ties by name (Ctrl+click).
+    // Size ascending at its first click ("Unlimited" sorts as 0), ties by
+    // name (Ctrl+click twice: descending, then ascending).
     click(kColumnTotalSize, Qt::LeftButton);
     click(kColumnAccount, Qt::LeftButton, Qt::ControlModifier);
-    EXPECT_EQ(Shown(*view), (std::vector<std::string>{"alice", "carol", "bob", "dave"}));
+    click(kColumnAccount, Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_EQ(Shown(*view), (std::vector<std::string>{"dave", "bob", "carol", "alice"}));
 }
 
 TEST_F(AccountListViewTest, DoubleClicksOpenTheRightDialog) {
@@ -207,8 +216,16 @@ TEST_F(AccountListViewTest, AFilledListShowsWholeCellsInNameOrder) {
             const QString widest = view->model()->CellAt(view->model()->FindRow(long_name), column);
             EXPECT_GT(view->columnWidth(column), view->fontMetrics().horizontalAdvance(widest)) << column;
         }
-        view->SortColumn(kColumnAccount, false);  // a column's first sort is descending
+        view->SortColumn(kColumnAccount, false);  // shown ascending: the click reverses it
         EXPECT_EQ(Shown(*view).front(), "carol");
+        // Rows that come or change later widen their columns too.
+        const std::pair<const char*, QString> rows[] = {{"zed", "Wolfgang Amadeus Zauberfloete"},  // new
+                                                        {"carol", "Wolfgang Amadeus Zauberfloete, act two"}};
+        for (const auto& [name, user_name] : rows) {
+            ASSERT_TRUE(CreateAccount(name, [&](AccountRecord& r) { r.UserName = user_name.toStdString(); }));
+            view->OnNotice(Notice{NoticeId::WM_NEW_ACCOUNT, name});
+            EXPECT_GT(view->columnWidth(kColumnUserName), view->fontMetrics().horizontalAdvance(user_name)) << name;
+        }
     }
     // Widths the administrator never set are not stored.
     EXPECT_EQ(ReadProfileString(home.File("config.ini"), "ColumnWidths", kAccountListName), kDefaultColumnWidths);

@@ -51,6 +51,7 @@ TEST_F(AccountToolsTest, LeavingBasicInfoChecksTheNewName) {
     AccountSheet sheet("", Settings(), Accounts(), prompts);
     sheet.show();
     auto* name = Find<QLineEdit>(sheet, "account");
+    EXPECT_EQ(sheet.focusWidget(), name) << "it opens on its first field";
     QTest::keyClicks(name, "a b");
     sheet.tabs()->setCurrentIndex(2);
     EXPECT_EQ(sheet.tabs()->currentIndex(), 0);

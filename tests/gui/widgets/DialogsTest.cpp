@@ -109,13 +109,13 @@ TEST_F(DialogsTest, LogDialogOpensTodaysFilesAndTheFolder) {
     EXPECT_EQ(opener.paths.size(), 5u);
     // Clear Logs asks; No keeps the files.
     std::filesystem::create_directories(folder);
-    WriteFile(LogFilePath(LogKind::kSystem, folder, today), "x");
+    WriteFile(LogFilePath(LogKind::kSystem, folder, today), "old line");
     Click(dialog, "clearLogs");
     EXPECT_TRUE(prompts.Saw(Tr(kTextClearLogsQuestion)));
     EXPECT_TRUE(std::filesystem::exists(LogFilePath(LogKind::kSystem, folder, today)));
     prompts.answers = {true};
-    Click(dialog, "clearLogs");
-    EXPECT_FALSE(std::filesystem::exists(LogFilePath(LogKind::kSystem, folder, today)));
+    Click(dialog, "clearLogs");  // today's system log starts again with the line that says so
+    EXPECT_EQ(ReadFile(LogFilePath(LogKind::kSystem, folder, today)).find("old line"), std::string::npos);
 }
 
 TEST_F(DialogsTest, SplashGoesOnAKeyOrByItself) {

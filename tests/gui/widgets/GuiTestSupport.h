@@ -19,6 +19,7 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "gui/logic/LogFiles.h"
 #include "gui/logic/SettingsSource.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiServices.h"
@@ -146,6 +147,8 @@ protected:
         ReloadSettings();
         Accounts().Load();
     }
+
+    std::string SystemLog() const { return ReadFile(LogFilePath(LogKind::kSystem, home.File("log"), std::time({}))); }
 
     // Creates an account through the account services (which notify).
     bool CreateAccount(const std::string& name, const std::function<void(AccountRecord&)>& edit = {}) {

@@ -20,6 +20,8 @@
 #include "gui/dialogs/ReportDlg.h"
 #include "gui/dialogs/SendMailDlg.h"
 #include "gui/dialogs/TransferStatusDlg.h"
+#include "gui/support/GuiStrings.h"
+#include "gui/support/WidgetTranslator.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/outgoing/DomainDelivery.h"
 #include "servers/queue/OutgoingQueue.h"
@@ -58,6 +60,11 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
         EXPECT_EQ(Child<QLineEdit>(&all, "recipients")->text(), QStringLiteral("All users"));
         EXPECT_EQ(Child<QLineEdit>(&all, "sender")->text(), QStringLiteral("admin@example.test"));
         EXPECT_EQ(Child<QLineEdit>(&all, "subject")->text(), QStringLiteral("mail from administrator"));
+        all.show();
+        Child<QPlainTextEdit>(&all, "text")->setPlainText(QStringLiteral("To everyone"));
+        Click(&all, "send");
+        ASSERT_TRUE(WaitFor([&] { return all.result() == QDialog::Accepted; }));
+        EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextSentToAllFormat), {QStringLiteral("3"), QStringLiteral("3")})));
     }
     const std::string attachment = home.File("Bericht Gr\xC3\xB6\xC3\x9F" "e.txt");
     WriteFile(attachment, "attached text");
@@ -66,6 +73,9 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
     SendMailDlg dialog("alice;bob;closed;", Settings(), directory, Accounts(), prompts, chooser, nullptr,
                        [&] { ++refreshed; });
     dialog.show();
+    // It opens on its first field, and Enter in a field sends.
+    EXPECT_EQ(dialog.focusWidget(), Child<QLineEdit>(&dialog, "sender"));
+    EXPECT_TRUE(Child<QPushButton>(&dialog, "send")->isDefault());
     Click(&dialog, "attach");
     EXPECT_EQ(dialog.attachments(), chooser.files);
     Click(&dialog, "send");
@@ -128,10 +138,16 @@ TEST_F(MailToolsTest, TransferStatusDeletesOnlyInsideTheQueue) {
     EXPECT_EQ(count->text(), QStringLiteral("1"));
     EXPECT_TRUE(FileExists(JoinPath(queue, "8.ini")));
     dialog.list()->selectRow(0);
+    prompts.answers = {false, true};  // asked first, as for accounts
     Click(&dialog, "delete");
+    EXPECT_EQ(count->text(), QStringLiteral("1"));
+    Click(&dialog, "delete");
+    EXPECT_TRUE(prompts.Saw(Tr(kTextDeleteMailQuestion)));
     EXPECT_EQ(count->text(), QStringLiteral("0"));
     EXPECT_EQ(ReadFile(home.File("victim")), "keep me");
     EXPECT_FALSE(FileExists(JoinPath(queue, "8.ini")));
+    EXPECT_NE(SystemLog().find("] Queued mail 8 from a@example.test to y@remote.test deleted by the administrator\r\n"),
+              std::string::npos);
 
     Click(&dialog, "modeUndelivered");
     EXPECT_EQ(dialog.mode(), TransferMode::kUndelivered);

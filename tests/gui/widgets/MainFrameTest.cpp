@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QToolBar>
 #include <QThread>
@@ -158,6 +159,9 @@ TEST_F(MainFrameTest, ClearLogsRemovesOnlyTheProgramsLogs) {
     prompts.answers = {true};
     frame->action(Command::kClearLog)->trigger();
     EXPECT_TRUE(prompts.Saw(Tr(kTextClearLogsQuestion)));
+    EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextLogsClearedFormat), {QStringLiteral("2")})));
+    EXPECT_NE(SystemLog().find("] Log files cleared by the administrator: 2 file(s) removed from " + log),
+              std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(log + "/smtplog20200101.txt"));
     EXPECT_FALSE(std::filesystem::exists(log + "/quorvexlog.txt"));
     EXPECT_TRUE(std::filesystem::exists(log + "/keep.me"));
@@ -222,6 +226,25 @@ TEST_F(MainFrameTest, HideLockAndTheTrayClick) {
     EXPECT_FALSE(frame->tray_state().locked());
     EXPECT_FALSE(frame->centralWidget()->isHidden());
     EXPECT_TRUE(frame->action(Command::kNewAccount)->isEnabled());
+}
+
+// Beyond the dialog open at the lock (the desktop test), one shown while
+// locked takes no key and goes, and a modeless one comes back after Log on.
+TEST_F(MainFrameTest, DialogsAreOutOfUseWhileLocked) {
+    FakeAllDialogs();
+    auto frame = MakeFrame();
+    QDialog alert(frame.get()), late(frame.get());
+    auto* field = new QLineEdit(&late);
+    alert.show();
+    frame->action(Command::kLock)->trigger();
+    EXPECT_FALSE(alert.isVisible());
+    late.show();
+    QTest::keyClicks(field, "x");
+    EXPECT_TRUE(field->text().isEmpty());
+    ASSERT_TRUE(WaitFor([&] { return !late.isVisible(); }));
+    answers[DialogKind::kLogin] = {true, 0};
+    frame->ShowFromOutside();
+    EXPECT_TRUE(alert.isVisible() && late.isVisible());
 }
 
 TEST_F(MainFrameTest, DomainSelectorFollowsTheDomainMode) {
