@@ -7,6 +7,7 @@
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "mailmodel/account/AccountList.h"
 #include "gui/logic/ServiceSwitch.h"
 #include "gui/logic/SettingsRules.h"
 
@@ -154,6 +155,16 @@ bool SettingsForm::KeepCurrentDomain() {
     single_.Get(0, record);
     record.Name = name.substr(0, kMaxDomainNameLength);
     return multi_.Add(record) == 1;
+}
+
+std::vector<std::string> SettingsForm::AccountsOutsideNewDomainMode(const AccountList& accounts) const {
+    const bool multi = work_.DomainNameType == DomainTable::kMultiDomain;
+    if (multi == (original_.DomainNameType == DomainTable::kMultiDomain)) return {};
+    std::vector<std::string> outside;
+    for (std::string& name : accounts.Names()) {
+        if ((name.find('@') != std::string::npos) != multi) outside.push_back(std::move(name));
+    }
+    return outside;
 }
 
 std::vector<std::string> SettingsForm::Refusals() const {

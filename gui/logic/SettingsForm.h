@@ -22,6 +22,10 @@
 #include "common/ServerSettings.h"
 #include "gui/logic/SettingsSource.h"
 
+namespace quorvex {
+class AccountList;
+}
+
 namespace quorvex::gui {
 
 class ServiceSwitch;
@@ -93,6 +97,12 @@ public:
     // is added to the list (with its limits) unless the list holds it or
     // is full. True when it was added.
     bool KeepCurrentDomain();
+    // The accounts that the domain mode of the working copy leaves without
+    // their mail and logins, since a name with several domains is
+    // user@domain and with one holds no "@": the names without "@" when
+    // switching to several domains, those with one when switching back.
+    // Empty while the mode stays.
+    std::vector<std::string> AccountsOutsideNewDomainMode(const AccountList& accounts) const;
 
     // Why OK cannot save: the values of config.ini as read that cannot be
     // taken (it was changed by hand meanwhile), then those of the working

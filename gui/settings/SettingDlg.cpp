@@ -126,6 +126,18 @@ void SettingDlg::OnMultipleDomain(bool chosen) {
     if (form_.KeepCurrentDomain()) FillDomainList();
 }
 
+bool SettingDlg::ConfirmDomainModeChange() {
+    constexpr std::size_t kNamesShown = 5;
+    if (services_.accounts == nullptr) return true;
+    const std::vector<std::string> outside = form_.AccountsOutsideNewDomainMode(*services_.accounts);
+    if (outside.empty()) return true;
+    QStringList names;
+    for (std::size_t i = 0; i < outside.size() && i < kNamesShown; ++i) names << FromFileText(outside[i]);
+    if (outside.size() > kNamesShown) names << QStringLiteral("...");
+    return services_.prompts->Question(
+        this, FormatText(Tr(kTextAccountsOutsideModeFormat), {QString::number(outside.size()), names.join(", ")}));
+}
+
 void SettingDlg::FillDomainList() {
     domains_->clear();
     for (const DomainRecord& record : form_.multi_table().records()) domains_->addItem(FromFileText(record.Name));
@@ -191,6 +203,7 @@ void SettingDlg::accept() {
         FillDomainList();
         return;
     }
+    if (!ConfirmDomainModeChange()) return;
     {
         const WaitCursor wait;
         outcome_ = form_.Commit(service_, services_.ports_in_use);

@@ -36,6 +36,8 @@ private:
     void ApplyRules();
     void FillDomainList();
     bool Refused(DomainRefusal refusal);
+    // Asks before a change of the domain mode strands accounts; true to go on.
+    bool ConfirmDomainModeChange();
     void OnAdvanced();
     void OnMultipleDomain(bool chosen);
     void OnAddDomain();

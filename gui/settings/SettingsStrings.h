@@ -36,6 +36,10 @@ inline constexpr std::string_view kTextPortsAtNextStart =
 inline constexpr std::string_view kTextNumberRefusedFormat = "%s: %s is not accepted; enter %s.";
 inline constexpr std::string_view kTextPortClashFormat =
     "The %s and %s servers cannot share port %s: give each of them a port of its own.";
+inline constexpr std::string_view kTextAccountsOutsideModeFormat =
+    "%s accounts are not named as the new domain mode needs (%s): with several domains an account is named "
+    "user@domain, with one domain its name holds no \"@\". Until the mode is changed back they receive no mail "
+    "and cannot log in.\n\nChange the domain mode anyway?";
 inline constexpr std::string_view kTextSettingsRefusedFormat = "These settings cannot be saved:\n\n%s";
 inline constexpr std::string_view kTextSettingUp = "Setting up QuorvexServer ...";
 

@@ -110,6 +110,10 @@ protected:
 
 TEST_F(SettingsDialogsTest, SeveralDomainsFromTheMainWindow) {
     services.ports_in_use = {25, 110, 8011};  // the listeners run on the default ports
+    // An account named for one domain: the switch asks first, and a No
+    // saves nothing.
+    ASSERT_TRUE(CreateAccount("alice"));
+    prompts.answers = {false, true};
     auto service = MakeServiceSwitch();
     dialogs.Register(DialogKind::kSettings, SettingsDialogRunner(services, *service));
     MainFrame frame(services, nullptr, ProcessNoticeBus());
@@ -136,6 +140,9 @@ TEST_F(SettingsDialogsTest, SeveralDomainsFromTheMainWindow) {
         });
         Press(settings, "addDomain");
         EXPECT_EQ(Find<QListWidget>(settings, "domainList")->count(), 2);
+        Press(settings, "ok");
+        EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextAccountsOutsideModeFormat), {"1", "alice"})));
+        EXPECT_EQ(Config("System", "DomainNameType"), "<none>");
         Press(settings, "ok");
     });
     frame.action(Command::kConfiguration)->trigger();
