@@ -16,6 +16,7 @@
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
 #include "common/SystemLocations.h"
+#include "common/TextHelpers.h"
 
 namespace quorvex::app {
 
@@ -110,10 +111,8 @@ UninstallReport UninstallProgram(const ServiceOptions& service) {
 }
 
 std::string UninstallLine(const std::string& folder, const UninstallReport& report) {
-    std::string line = "Uninstalled from " + folder + ": ";
-    if (report.done.empty()) line += "nothing was removed";
-    for (std::size_t i = 0; i < report.done.size(); ++i) line += (i == 0 ? "" : "; ") + report.done[i];
-    return line + ". Mail and accounts stay.";
+    return "Uninstalled from " + folder + ": " +
+           (report.done.empty() ? "nothing was removed" : JoinTexts(report.done, "; ")) + ". Mail and accounts stay.";
 }
 
 }  // namespace quorvex::app

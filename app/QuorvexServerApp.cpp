@@ -35,6 +35,7 @@
 #include "common/ServerSettings.h"
 #include "common/ServiceControl.h"
 #include "common/SettingsHost.h"
+#include "common/TextHelpers.h"
 #include "common/net/TrafficDump.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/db/DataSourceSetup.h"
@@ -507,8 +508,7 @@ std::optional<std::string> CQuorvexServerApp::ReloadSettingsOnRequest() {
         const std::string file = ExistsButUnreadable(fresh->ConfigIni()) ? fresh->ConfigIni() : fresh->EmailFilterIni();
         refusal = "The settings file " + file + " cannot be read; the settings in use are kept.";
     } else if (!fresh->refused_values().empty()) {
-        for (const std::string& value : fresh->refused_values()) refusal += value + " ";
-        refusal += "The settings in use are kept.";
+        refusal = JoinTexts(fresh->refused_values(), " ") + " The settings in use are kept.";
     }
     if (!refusal.empty()) {
         ShowProgramMessage(refusal);
