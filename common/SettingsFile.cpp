@@ -264,8 +264,7 @@ void CServerSettings::Load() {
     }
     const auto sound_port = [&](const char* key) {
         const auto value = doc->Find("Port", key);
-        const auto number = value ? ParseWholeNumber(*value) : std::optional<long long>(1);
-        return number && kPortRange.Accepts(*number);
+        return !value || NumberInRange(*value, kPortRange);
     };
     const auto clash = FindPortClash(SMTPPort, POP3Port, AdminPort);
     if (clash && sound_port("SMTP") && sound_port("POP3") && sound_port("Admin")) {
