@@ -77,13 +77,6 @@ void AllowStopSignals() {
 constexpr mode_t kProgramUmask = 0077;
 constexpr std::string_view kStoppedLine = "QuorvexServer stopped.";
 
-// A line on standard error, after the program's name.
-void ReportOnStandardError(std::string_view text) {
-    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
-                 static_cast<int>(text.size()), text.data());
-    std::fflush(stderr);
-}
-
 // What a switch that ends at once has done, on standard output.
 void ReportDone(std::string_view text) {
     std::printf("%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
@@ -158,26 +151,22 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
 
     const ProgramSwitch chosen = ParseCommandLine(CommandLineText(arguments));
     // A run that ends at a refusal says what it did not do.
-    const std::string not_done = chosen == ProgramSwitch::kUpdate
-                                     ? "Nothing was reloaded: a running instance keeps the settings in use."
-                                     : "Not started.";
-    std::vector<std::string> problems = CheckProgramFolder(folder_, config);
-    if (!problems.empty()) {
+    const auto refuse = [&](const std::vector<std::string>& problems) {
         for (const std::string& problem : problems) ReportStartupProblem(problem);
-        ReportStartupProblem(not_done);
+        ReportStartupProblem(chosen == ProgramSwitch::kUpdate
+                                 ? "Nothing was reloaded: a running instance keeps the settings in use."
+                                 : "Not started.");
         return kExitFailure;
-    }
+    };
+    std::vector<std::string> problems = CheckProgramFolder(folder_, config);
+    if (!problems.empty()) return refuse(problems);
 
     const bool bug_trace = ReadProfileInt(config, "system", "BugTrace", 0) != 0;
     if (!desktop_session_) LeaveDesktopEntriesAlone(config);
     // config.ini afterwards holds every key with its current or default
     // value; a file with values that cannot be taken is left as it is.
     if (!LoadAndSaveSettingsAtStartup(&problems)) {
-        if (!problems.empty()) {
-            for (const std::string& problem : problems) ReportStartupProblem(problem);
-            ReportStartupProblem(not_done);
-            return kExitFailure;
-        }
+        if (!problems.empty()) return refuse(problems);
         ShowErrorMessage("The settings could not be written back to " + config +
                          " (it was left as it was). Not started.");
         return kExitFailure;

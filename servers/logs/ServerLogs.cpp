@@ -57,13 +57,6 @@ std::string SystemLogLine(std::string_view text, std::time_t now) {
     return line;
 }
 
-// A line on standard error after the program's name (the journal of a
-// service).
-void ReportOnStandardError(std::string_view text) {
-    std::fprintf(stderr, "QuorvexServer: %.*s\n", static_cast<int>(text.size()), text.data());
-    std::fflush(stderr);
-}
-
 constexpr std::string_view kSystemLogStill = "Failed logins and login locks still go to standard error.";
 
 }  // namespace
@@ -130,6 +123,11 @@ LogSettings CurrentLogSettings() {
     const auto settings = Settings();
     return {settings->LogFilePath.empty() ? JoinPath(settings->Folder(), "log") : settings->LogFilePath,
             settings->MaxLogLine};
+}
+
+void ReportOnStandardError(std::string_view text) {
+    std::fprintf(stderr, "QuorvexServer: %.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(stderr);
 }
 
 void WriteSystemLogAndStderr(std::string_view text) {

@@ -52,6 +52,10 @@ inline constexpr std::size_t kMaxSystemLogLine = 4096;
 // to standard error.
 void WriteSystemLog(const LogSettings& settings, std::string_view text);
 
+// "QuorvexServer: <text>" as a line of standard error (the journal of a
+// service).
+void ReportOnStandardError(std::string_view text);
+
 // A line that must reach the administrator even when the day's system log
 // is full: written to the system log of the current settings and, with the
 // program's name in front, to standard error (the journal of a service).
