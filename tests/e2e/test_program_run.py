@@ -9,6 +9,7 @@ import shutil
 import signal
 import smtplib
 import socket
+import subprocess
 import sys
 import tempfile
 
@@ -182,24 +183,16 @@ def test_update_by_root_keeps_the_files_of_a_service_user_and_says_whether_it_to
     try:
         os.chmod(root, 0o711)
         home = ProgramFolder(root)
-        for folder, _, files in os.walk(home.odbc):
-            os.chmod(folder, 0o755)
-            for name in files:
-                os.chmod(os.path.join(folder, name), 0o644)
-        for folder, _, files in os.walk(home.path):
-            for name in [folder] + [os.path.join(folder, f) for f in files]:
-                os.chown(name, user.pw_uid, user.pw_gid)
+        subprocess.run(["chmod", "-R", "a+rX", home.odbc], check=True)
+        subprocess.run(["chown", "-R", "%d:%d" % (user.pw_uid, user.pw_gid), home.path], check=True)
         home.set("System", "HideWelcomeMessage", "1")
         with home.start(user=user.pw_uid, group=user.pw_gid) as program:
             program.wait_serving()
             names = ["config.ini", "EmailFilter.ini", "QuorvexCOM.ini"]
 
             def owners():
-                found = {}
-                for name in names:
-                    st = os.stat(os.path.join(home.path, name))
-                    found[name] = (st.st_uid, st.st_gid, st.st_mode)
-                return found
+                return {name: (st.st_uid, st.st_gid, st.st_mode)
+                        for name in names for st in [os.stat(os.path.join(home.path, name))]}
             before = owners()
             assert all(uid == user.pw_uid for uid, _, _ in before.values()), before
             home.set("System", "WelcomeMessage", "from root")
