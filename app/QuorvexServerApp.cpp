@@ -90,14 +90,13 @@ void ReportStartupProblem(const std::string& text) { ReportOnStandardError(text)
 
 // A start outside a desktop session writes no desktop entry: saving the
 // settings leaves the autostart entry as it is, and a config.ini that does
-// not say whether the program starts with the desktop gets AutoRun=0 (the
-// default 1 would have the next desktop start write the entry).
-void LeaveDesktopEntriesAlone(const std::string& config) {
+// not say whether the program starts with the desktop takes AutoRun=0. As
+// part of the load, this is written only with settings a start takes.
+void LeaveDesktopEntriesAlone() {
     SettingsHost host;
     host.set_autostart = [](bool, const std::string&) { return true; };
+    host.desktop_session = false;
     SetSettingsHost(std::move(host));
-    ProfileFile(config).Edit(
-        [](IniDocument& doc) { return !doc.Find("System", "AutoRun") && doc.Set("System", "AutoRun", "0"); });
 }
 
 }  // namespace
@@ -162,7 +161,7 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
     if (!problems.empty()) return refuse(problems);
 
     const bool bug_trace = ReadProfileInt(config, "system", "BugTrace", 0) != 0;
-    if (!desktop_session_) LeaveDesktopEntriesAlone(config);
+    if (!desktop_session_) LeaveDesktopEntriesAlone();
     // config.ini afterwards holds every key with its current or default
     // value; a file with values that cannot be taken is left as it is.
     if (!LoadAndSaveSettingsAtStartup(&problems)) {

@@ -275,6 +275,7 @@ void CServerSettings::Load() {
     LogFilePath = LogFolderFromFile(LogFilePath, Folder());
     if (Language.empty()) Language = LanguageForLocale(host.locale_language());
     if (MailServerModel == 2) AutoRecvPOP3 = 1;
+    if (!host.desktop_session && !doc->Find("System", "AutoRun")) AutoRun = 0;
     // Needs DomainNameType, Dominame and DefaultVolume, all read above.
     Domains.LoadFrom(*doc, DomainTable::kModeFromSettings, *this);
     DomainTable::CheckNumbers(*doc, config_path, refused_values_);
