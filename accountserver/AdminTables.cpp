@@ -136,10 +136,9 @@ private:
 // A decimal `value` into `field` when `range` takes it; false (the field
 // unchanged) otherwise.
 bool SetLimit(std::string_view value, const NumberRange& range, int& field) {
-    const auto number = ParseWholeNumber(value);
-    if (!number || !range.Accepts(*number)) return false;
-    field = static_cast<int>(*number);
-    return true;
+    const auto number = NumberInRange(value, range);
+    if (number) field = *number;
+    return number.has_value();
 }
 
 class DomainInfoTable final : public Table {

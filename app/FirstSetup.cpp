@@ -138,8 +138,6 @@ std::string ProgramLauncherPath() {
     return on_path.empty() ? running : on_path;
 }
 
-std::string DesktopEntryFileName() { return std::string(kAutostartEntryName); }
-
 bool FirstSetupDue() {
     const std::string config = ConfigPath();
     std::string stored = ReadProfileString(config, "system", "Version", "");

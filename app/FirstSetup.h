@@ -36,10 +36,6 @@ struct SetupOptions {
 inline constexpr std::string_view kAdminPasswordFileName = "Admin.password";
 inline constexpr std::size_t kAdminPasswordLength = 20;
 
-// "QuorvexServer.desktop": the desktop entry is named after the program the
-// user starts, also when the windowed program made it.
-std::string DesktopEntryFileName();
-
 // The program a user (or the service) starts: QuorvexServer beside the
 // running file, else the one on PATH, else the running file itself.
 std::string ProgramLauncherPath();

@@ -1,6 +1,5 @@
 #include "app/ProgramMessages.h"
 
-#include <cstdio>
 #include <mutex>
 
 #include "common/AsciiCase.h"
@@ -72,9 +71,7 @@ void ShowProgramMessage(std::string_view text) {
         display = MessageDisplay();
     }
     if (display) display(text);
-    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
-                 static_cast<int>(text.size()), text.data());
-    std::fflush(stderr);
+    ReportOnStandardError(text);
 }
 
 void ShowErrorMessage(std::string_view text) {

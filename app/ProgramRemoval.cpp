@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/FirstSetup.h"
 #include "app/InstanceMark.h"
 #include "app/WebDirectories.h"
 #include "common/ComRegistration.h"
@@ -16,6 +15,7 @@
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
 #include "common/SystemLocations.h"
+#include "common/TextHelpers.h"
 
 namespace quorvex::app {
 
@@ -91,12 +91,8 @@ UninstallReport UninstallProgram(const ServiceOptions& service) {
         report.done.push_back("removed the service unit " + unit.UnitPath());
     }
     const SystemLocations locations = CurrentSystemLocations();
-    RemoveEntry(locations.autostart_folder.empty() ? std::string()
-                                                   : JoinPath(locations.autostart_folder, kAutostartEntryName),
-                "the autostart entry", report);
-    RemoveEntry(locations.desktop_folder.empty() ? std::string()
-                                                 : JoinPath(locations.desktop_folder, DesktopEntryFileName()),
-                "the desktop entry", report);
+    RemoveEntry(DesktopEntryPath(locations.autostart_folder), "the autostart entry", report);
+    RemoveEntry(DesktopEntryPath(locations.desktop_folder), "the desktop entry", report);
     const bool marked = ProfileFile(Settings()->ConfigIni()).Edit([](IniDocument& doc) {
         return doc.Set("system", "setup", "0") && doc.Set("system", "RunAsService", "0");
     });
@@ -110,10 +106,8 @@ UninstallReport UninstallProgram(const ServiceOptions& service) {
 }
 
 std::string UninstallLine(const std::string& folder, const UninstallReport& report) {
-    std::string line = "Uninstalled from " + folder + ": ";
-    if (report.done.empty()) line += "nothing was removed";
-    for (std::size_t i = 0; i < report.done.size(); ++i) line += (i == 0 ? "" : "; ") + report.done[i];
-    return line + ". Mail and accounts stay.";
+    return "Uninstalled from " + folder + ": " +
+           (report.done.empty() ? "nothing was removed" : JoinTexts(report.done, "; ")) + ". Mail and accounts stay.";
 }
 
 }  // namespace quorvex::app

@@ -35,6 +35,7 @@
 #include "common/ServerSettings.h"
 #include "common/ServiceControl.h"
 #include "common/SettingsHost.h"
+#include "common/TextHelpers.h"
 #include "common/net/TrafficDump.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/db/DataSourceSetup.h"
@@ -76,13 +77,6 @@ void AllowStopSignals() {
 constexpr mode_t kProgramUmask = 0077;
 constexpr std::string_view kStoppedLine = "QuorvexServer stopped.";
 
-// A line on standard error, after the program's name.
-void ReportOnStandardError(std::string_view text) {
-    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
-                 static_cast<int>(text.size()), text.data());
-    std::fflush(stderr);
-}
-
 // What a switch that ends at once has done, on standard output.
 void ReportDone(std::string_view text) {
     std::printf("%.*s: %.*s\n", static_cast<int>(kProgramName.size()), kProgramName.data(),
@@ -96,14 +90,13 @@ void ReportStartupProblem(const std::string& text) { ReportOnStandardError(text)
 
 // A start outside a desktop session writes no desktop entry: saving the
 // settings leaves the autostart entry as it is, and a config.ini that does
-// not say whether the program starts with the desktop gets AutoRun=0 (the
-// default 1 would have the next desktop start write the entry).
-void LeaveDesktopEntriesAlone(const std::string& config) {
+// not say whether the program starts with the desktop takes AutoRun=0. As
+// part of the load, this is written only with settings a start takes.
+void LeaveDesktopEntriesAlone() {
     SettingsHost host;
     host.set_autostart = [](bool, const std::string&) { return true; };
+    host.desktop_session = false;
     SetSettingsHost(std::move(host));
-    ProfileFile(config).Edit(
-        [](IniDocument& doc) { return !doc.Find("System", "AutoRun") && doc.Set("System", "AutoRun", "0"); });
 }
 
 }  // namespace
@@ -157,26 +150,22 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
 
     const ProgramSwitch chosen = ParseCommandLine(CommandLineText(arguments));
     // A run that ends at a refusal says what it did not do.
-    const std::string not_done = chosen == ProgramSwitch::kUpdate
-                                     ? "Nothing was reloaded: a running instance keeps the settings in use."
-                                     : "Not started.";
-    std::vector<std::string> problems = CheckProgramFolder(folder_, config);
-    if (!problems.empty()) {
+    const auto refuse = [&](const std::vector<std::string>& problems) {
         for (const std::string& problem : problems) ReportStartupProblem(problem);
-        ReportStartupProblem(not_done);
+        ReportStartupProblem(chosen == ProgramSwitch::kUpdate
+                                 ? "Nothing was reloaded: a running instance keeps the settings in use."
+                                 : "Not started.");
         return kExitFailure;
-    }
+    };
+    std::vector<std::string> problems = CheckProgramFolder(folder_, config);
+    if (!problems.empty()) return refuse(problems);
 
     const bool bug_trace = ReadProfileInt(config, "system", "BugTrace", 0) != 0;
-    if (!desktop_session_) LeaveDesktopEntriesAlone(config);
+    if (!desktop_session_) LeaveDesktopEntriesAlone();
     // config.ini afterwards holds every key with its current or default
     // value; a file with values that cannot be taken is left as it is.
     if (!LoadAndSaveSettingsAtStartup(&problems)) {
-        if (!problems.empty()) {
-            for (const std::string& problem : problems) ReportStartupProblem(problem);
-            ReportStartupProblem(not_done);
-            return kExitFailure;
-        }
+        if (!problems.empty()) return refuse(problems);
         ShowErrorMessage("The settings could not be written back to " + config +
                          " (it was left as it was). Not started.");
         return kExitFailure;
@@ -507,8 +496,7 @@ std::optional<std::string> CQuorvexServerApp::ReloadSettingsOnRequest() {
         const std::string file = ExistsButUnreadable(fresh->ConfigIni()) ? fresh->ConfigIni() : fresh->EmailFilterIni();
         refusal = "The settings file " + file + " cannot be read; the settings in use are kept.";
     } else if (!fresh->refused_values().empty()) {
-        for (const std::string& value : fresh->refused_values()) refusal += value + " ";
-        refusal += "The settings in use are kept.";
+        refusal = JoinTexts(fresh->refused_values(), " ") + " The settings in use are kept.";
     }
     if (!refusal.empty()) {
         ShowProgramMessage(refusal);

@@ -8,16 +8,13 @@ namespace quorvex::app {
 std::optional<WebDirectoryInstaller> WebDirectoryInstaller::Load(const std::string& program_folder,
                                                                  std::string* why) {
     const std::string path = JoinPath(program_folder, kWebDirectoryLibrary);
-    const auto fail = [&](const std::string& text) -> std::optional<WebDirectoryInstaller> {
-        if (why != nullptr) *why = "The web directory installer " + path + text;
-        return std::nullopt;
-    };
-    if (!FileExists(path)) return fail(" is missing.");
-    std::string error;
-    SharedLibrary library = SharedLibrary::Open(path, &error);
-    if (!library) return fail(" cannot be loaded: " + error + ".");
+    SharedLibrary library = SharedLibrary::Open(path, "The web directory installer", why);
+    if (!library) return std::nullopt;
     const auto function = library.Function<Function>("Vendrel");
-    if (function == nullptr) return fail(" has no export Vendrel.");
+    if (function == nullptr) {
+        if (why != nullptr) *why = "The web directory installer " + path + " has no export Vendrel.";
+        return std::nullopt;
+    }
     const auto last_error = library.Function<ErrorFunction>("VendrelLastError");
     return WebDirectoryInstaller(std::move(library), function, last_error);
 }

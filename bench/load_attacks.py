@@ -209,6 +209,23 @@ def probe(serve, home, results, failures):
         time.sleep(max(0.0, 2.0 - (time.monotonic() - started)))
 
 
+def probe_services(home):
+    """New clients of the three services side by side (probe): what was
+    served ("smtp 5/5 pop3 5/5 admin 5/5"), the slowest served and the
+    failures."""
+    results = {"smtp": [], "pop3": [], "admin": []}
+    failures = []
+    probes = [threading.Thread(target=probe, args=(serve, home, results[name], failures))
+              for name, serve in (("smtp", serve_smtp), ("pop3", serve_pop3), ("admin", serve_admin))]
+    for t in probes:
+        t.start()
+    for t in probes:
+        t.join()
+    served = " ".join("%s %d/%d" % (name, sum(r is not None for r in rs), len(rs)) for name, rs in results.items())
+    slowest = max((r for rs in results.values() for r in rs if r is not None), default=0.0)
+    return served, slowest, failures
+
+
 class Refused(Exception):
     pass
 
@@ -283,21 +300,12 @@ def run_attack(build, service, sources, script):
             normal.start()
             started = time.monotonic()
             time.sleep(SETTLE)
-            results = {"smtp": [], "pop3": [], "admin": []}
-            failures = []
-            probes = [threading.Thread(target=probe, args=(serve, home, results[name], failures))
-                      for name, serve in (("smtp", serve_smtp), ("pop3", serve_pop3), ("admin", serve_admin))]
-            for t in probes:
-                t.start()
-            for t in probes:
-                t.join()
+            served, worst, failures = probe_services(home)
             normal.stop.set()
             normal.join()
             attack_time = time.monotonic() - started
             drain, open_at_stop = attack.stop_and_time_drain()
             program.stop(timeout=30)
-    served = " ".join("%s %d/%d" % (name, sum(r is not None for r in rs), len(rs)) for name, rs in results.items())
-    worst = max((r for rs in results.values() for r in rs if r is not None), default=0.0)
     where = "127.0.0.1" if set(sources) == {"127.0.0.1"} else "%d addresses" % len(set(sources))
     print("%-5s %4d from %-12s new clients served within 5 s: %s (slowest %.2f s); normal pace for %.0f s: "
           "%d mails, %d mailbox reads, %d cut, %d refused%s; attack connections closed by the server during the "

@@ -238,15 +238,7 @@ def run(name, with_quiet):
             attack = la.Attack(port, sources, script, pace=2.0, comeback=1.0)
             attack.start()
             time.sleep(SETTLE)
-            results = {"smtp": [], "pop3": [], "admin": []}
-            failures = []
-            probes = [threading.Thread(target=la.probe, args=(serve, home, results[kind], failures))
-                      for kind, serve in (("smtp", la.serve_smtp), ("pop3", la.serve_pop3),
-                                          ("admin", la.serve_admin))]
-            for t in probes:
-                t.start()
-            for t in probes:
-                t.join()
+            served, slowest, failures = la.probe_services(home)
             for client in clients[:2]:
                 client.join()
             stop.set()
@@ -255,8 +247,6 @@ def run(name, with_quiet):
             attack.stopping.set()
             attack.stopped.wait()
             program.stop(timeout=30)
-    served = " ".join("%s %d/%d" % (kind, sum(r is not None for r in rs), len(rs)) for kind, rs in results.items())
-    slowest = max((r for rs in results.values() for r in rs if r is not None), default=0.0)
     print("%-8s %-5s new clients served within 5 s: %s (slowest %.2f s); %s; attack connections closed %d"
           % (name, "quiet" if with_quiet else "alone", served, slowest,
              ", ".join("%s: %s" % (work.__name__, client.outcome) for work, client in zip(works, clients)),

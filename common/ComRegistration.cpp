@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "common/Paths.h"
 #include "common/SharedLibrary.h"
 
 namespace quorvex {
@@ -13,14 +12,12 @@ namespace quorvex {
 namespace {
 
 int CallExport(const std::string& library_path, const char* export_name, std::string* reason) {
-    std::string why;
     const auto fail = [&](std::string text) {
         if (reason != nullptr) *reason = std::move(text);
         return 0;
     };
-    if (!FileExists(library_path)) return fail("The component library " + library_path + " is missing.");
-    const SharedLibrary library = SharedLibrary::Open(library_path, &why);
-    if (!library) return fail("The component library " + library_path + " cannot be loaded: " + why + ".");
+    const SharedLibrary library = SharedLibrary::Open(library_path, "The component library", reason);
+    if (!library) return 0;
     const auto entry = library.Function<std::int32_t (*)()>(export_name);
     if (entry == nullptr)
         return fail("The component library " + library_path + " has no export " + export_name + ".");

@@ -49,11 +49,16 @@ std::string QuoteExecArgument(std::string_view argument) {
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 int CreateShortcutIn(const std::string& folder, const std::string& program) {
-    if (folder.empty() || program.empty()) return kFailed;
-    return CreateShellLink(program, JoinPath(folder, kAutostartEntryName), ProgramFolder());
+    const std::string path = DesktopEntryPath(folder);
+    if (path.empty() || program.empty()) return kFailed;
+    return CreateShellLink(program, path, ProgramFolder());
 }
 
 }  // namespace
+
+std::string DesktopEntryPath(const std::string& folder) {
+    return folder.empty() ? std::string() : JoinPath(folder, kDesktopEntryName);
+}
 
 std::string FormatDesktopEntry(std::string_view name, std::string_view target, std::string_view folder) {
     std::string text = "[Desktop Entry]\n";
@@ -88,9 +93,8 @@ int CreateStartupShortcut(const std::string& program) {
 }
 
 bool WriteAutostartEntry(const std::string* program) {
-    const std::string folder = CurrentSystemLocations().autostart_folder;
-    if (folder.empty()) return false;
-    const std::string path = JoinPath(folder, kAutostartEntryName);
+    const std::string path = DesktopEntryPath(CurrentSystemLocations().autostart_folder);
+    if (path.empty()) return false;
     if (program == nullptr) return ::unlink(path.c_str()) == 0;
     return CreateShellLink(*program, path, ProgramFolder()) == 0;
 }

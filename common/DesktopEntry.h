@@ -14,7 +14,11 @@ namespace quorvex {
 
 inline constexpr std::string_view kDesktopEntrySuffix = ".desktop";
 // The file name of the program's desktop, start-up and autostart entries.
-inline constexpr std::string_view kAutostartEntryName = "QuorvexServer.desktop";
+inline constexpr std::string_view kDesktopEntryName = "QuorvexServer.desktop";
+
+// The program's entry in `folder` (the desktop or the autostart folder);
+// empty when the folder is not known.
+std::string DesktopEntryPath(const std::string& folder);
 
 // The file text: Name from the link file's name, Comment and Path from
 // `folder`, Exec running `target` with QUORVEX_HOME set to `folder`.
@@ -26,7 +30,7 @@ std::string FormatDesktopEntry(std::string_view name, std::string_view target, s
 // a failed write.
 int CreateShellLink(std::string_view target, const std::string& link_path, std::string_view folder);
 
-// The program's entry (kAutostartEntryName) in the desktop folder,
+// The program's entry in the desktop folder,
 // starting `program` on the program folder. 0 on success, as
 // CreateShellLink.
 int CreateDesktopShortcut(const std::string& program);

@@ -1,9 +1,10 @@
 // Hexadecimal digits as quoted-printable, encoded words and URLs write
-// them: either case.
+// them: either case; percent-encoding.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quorvex {
@@ -28,6 +29,25 @@ constexpr int HexDigitValue(unsigned char c) {
 constexpr std::optional<std::uint8_t> DecodeHexPair(unsigned char high, unsigned char low) {
     if (!IsHexDigit(high) || !IsHexDigit(low)) return std::nullopt;
     return static_cast<std::uint8_t>(HexDigitValue(high) * 16 + HexDigitValue(low));
+}
+
+// `text` with every byte that `keep` refuses written as '%' and two
+// upper-case hex digits (URLs, RFC 2231 parameter values).
+template <typename Keep>
+std::string PercentEncode(std::string_view text, Keep keep) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (keep(c)) {
+            out += c;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        out += '%';
+        out += kUpperHexDigits[byte >> 4];
+        out += kUpperHexDigits[byte & 15];
+    }
+    return out;
 }
 
 }  // namespace quorvex

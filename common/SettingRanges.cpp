@@ -8,19 +8,8 @@ constexpr std::string_view kBlanks = " \t";
 // More digits than this cannot be in any range (and would overflow).
 constexpr std::size_t kMaxDigits = 18;
 
-}  // namespace
-
-std::string NumberRange::Expected() const {
-    std::string text;
-    if (minus_one != nullptr) text.append("-1 (").append(minus_one).append(") or ");
-    text.append("a ").append(noun);
-    if (low == INT_MIN && high == INT_MAX) {
-        if (note != nullptr) text.append(" (").append(note).append(")");
-        return text;
-    }
-    return text.append(" from ").append(std::to_string(low)).append(" to ").append(std::to_string(high));
-}
-
+// A number as the settings files hold one (NumberInRange); nothing for
+// other text. One too long for any range reads as LLONG_MAX (LLONG_MIN).
 std::optional<long long> ParseWholeNumber(std::string_view text) {
     const auto first = text.find_first_not_of(kBlanks);
     if (first == std::string_view::npos) return std::nullopt;
@@ -34,6 +23,25 @@ std::optional<long long> ParseWholeNumber(std::string_view text) {
     return negative ? -value : value;
 }
 
+}  // namespace
+
+std::string NumberRange::Expected() const {
+    std::string text;
+    if (minus_one != nullptr) text.append("-1 (").append(minus_one).append(") or ");
+    text.append("a ").append(noun);
+    if (low == INT_MIN && high == INT_MAX) {
+        if (note != nullptr) text.append(" (").append(note).append(")");
+        return text;
+    }
+    return text.append(" from ").append(std::to_string(low)).append(" to ").append(std::to_string(high));
+}
+
+std::optional<int> NumberInRange(std::string_view text, const NumberRange& range) {
+    const auto number = ParseWholeNumber(text);
+    if (!number || !range.Accepts(*number)) return std::nullopt;
+    return static_cast<int>(*number);
+}
+
 std::string RefusedValueText(std::string_view file, std::string_view section, std::string_view key,
                              std::string_view value, std::string_view expected) {
     std::string text = "The settings file ";
@@ -44,9 +52,7 @@ std::string RefusedValueText(std::string_view file, std::string_view section, st
 void CheckNumberKey(const IniDocument& doc, std::string_view file, std::string_view section, std::string_view key,
                     const NumberRange& range, std::vector<std::string>& refused) {
     const auto value = doc.Find(section, key);
-    if (!value) return;
-    const auto number = ParseWholeNumber(*value);
-    if (!number || !range.Accepts(*number)) {
+    if (value && !NumberInRange(*value, range)) {
         refused.push_back(RefusedValueText(file, section, key, *value, range.Expected()));
     }
 }

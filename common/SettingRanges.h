@@ -58,10 +58,11 @@ inline constexpr NumberRange kCollectorsRange{1, 100};
 inline constexpr NumberRange kDomainMailboxesRange{0, 1000000, "whole number", "no limit"};
 inline constexpr NumberRange kDomainSpaceRange{0, 1073741824, "whole number", "no limit"};  // MB
 
-// A value as the settings files hold a number: blanks around it, an
-// optional sign and decimal digits, nothing else. Nothing when the text is
-// not such a number; a number too long for any range reads as LLONG_MAX.
-std::optional<long long> ParseWholeNumber(std::string_view text);
+// The number `text` holds when `range` takes it, `text` being a number as
+// the settings files hold one: blanks around it, an optional sign and
+// decimal digits, nothing else. Nothing for any other text, and for a
+// number outside the range.
+std::optional<int> NumberInRange(std::string_view text, const NumberRange& range);
 
 // The sentence that refuses a value of a settings file: `The settings file
 // <file> gives [<section>] <key> the value "<value>", which is not

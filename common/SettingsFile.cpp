@@ -264,8 +264,7 @@ void CServerSettings::Load() {
     }
     const auto sound_port = [&](const char* key) {
         const auto value = doc->Find("Port", key);
-        const auto number = value ? ParseWholeNumber(*value) : std::optional<long long>(1);
-        return number && kPortRange.Accepts(*number);
+        return !value || NumberInRange(*value, kPortRange);
     };
     const auto clash = FindPortClash(SMTPPort, POP3Port, AdminPort);
     if (clash && sound_port("SMTP") && sound_port("POP3") && sound_port("Admin")) {
@@ -276,6 +275,7 @@ void CServerSettings::Load() {
     LogFilePath = LogFolderFromFile(LogFilePath, Folder());
     if (Language.empty()) Language = LanguageForLocale(host.locale_language());
     if (MailServerModel == 2) AutoRecvPOP3 = 1;
+    if (!host.desktop_session && !doc->Find("System", "AutoRun")) AutoRun = 0;
     // Needs DomainNameType, Dominame and DefaultVolume, all read above.
     Domains.LoadFrom(*doc, DomainTable::kModeFromSettings, *this);
     DomainTable::CheckNumbers(*doc, config_path, refused_values_);

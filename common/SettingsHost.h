@@ -1,6 +1,7 @@
 // What loading and saving the settings ask of the machine: its name (for
 // the default mail domain), the language of its locale (for the default
-// interface language) and the autostart entry that follows AutoRun. Tests
+// interface language), the autostart entry that follows AutoRun and
+// whether a desktop session started the program (for AutoRun's default). Tests
 // and the application replace these through SetSettingsHost.
 #pragma once
 
@@ -18,6 +19,10 @@ struct SettingsHost {
     // Creates (enabled) or removes the entry that starts `program_path`
     // when the user logs in. False when that failed.
     std::function<bool(bool enabled, const std::string& program_path)> set_autostart;
+    // False outside a desktop session (a service, a start without a
+    // display): there a config.ini that does not say AutoRun takes 0, as
+    // the default 1 would have the next desktop start write the entry.
+    bool desktop_session = true;
 };
 
 // The machine's own answers: ComputerName, LocaleLanguageAbbreviation and

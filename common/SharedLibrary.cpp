@@ -3,16 +3,28 @@
 
 #include <dlfcn.h>
 
+#include "common/Paths.h"
+
 namespace quorvex {
 
 void SharedLibrary::Closer::operator()(void* handle) const { ::dlclose(handle); }
 
-SharedLibrary SharedLibrary::Open(const std::string& path, std::string* error) {
+SharedLibrary SharedLibrary::Open(const std::string& path) {
     SharedLibrary library;
     if (!path.empty()) library.handle_.reset(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
-    if (!library.handle_ && error != nullptr) {
-        const char* reason = path.empty() ? nullptr : ::dlerror();
-        *error = reason != nullptr ? reason : "no path given";
+    return library;
+}
+
+SharedLibrary SharedLibrary::Open(const std::string& path, std::string_view what, std::string* reason) {
+    const auto fail = [&](const std::string& why) {
+        if (reason != nullptr) *reason = std::string(what) + " " + path + why;
+        return SharedLibrary();
+    };
+    if (!FileExists(path)) return fail(" is missing.");
+    SharedLibrary library = Open(path);
+    if (!library) {
+        const char* error = ::dlerror();
+        return fail(std::string(" cannot be loaded: ") + (error != nullptr ? error : "") + ".");
     }
     return library;
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace quorvex {
 
@@ -14,9 +15,13 @@ public:
     SharedLibrary() = default;
 
     // Loads the file at `path`. Holds nothing when it cannot be loaded, or
-    // when the path is empty (dlopen would hand back the program itself);
-    // then `error`, when given, gets the loader's reason.
-    static SharedLibrary Open(const std::string& path, std::string* error = nullptr);
+    // when the path is empty (dlopen would hand back the program itself).
+    static SharedLibrary Open(const std::string& path);
+    // The same for a library the program needs, which `what` names ("The
+    // component library"): when it holds nothing, `reason` (when given) gets
+    // "<what> <path> is missing." or "<what> <path> cannot be loaded: <the
+    // loader's reason>.".
+    static SharedLibrary Open(const std::string& path, std::string_view what, std::string* reason);
 
     bool loaded() const { return handle_ != nullptr; }
     explicit operator bool() const { return loaded(); }

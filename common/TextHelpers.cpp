@@ -36,6 +36,12 @@ std::vector<std::string> SplitList(std::string_view list) {
     return pieces;
 }
 
+std::string JoinTexts(const std::vector<std::string>& texts, std::string_view separator) {
+    std::string joined;
+    for (std::size_t i = 0; i < texts.size(); ++i) joined.append(i == 0 ? "" : separator).append(texts[i]);
+    return joined;
+}
+
 void ReplaceAllInPlace(std::string& text, std::string_view search, std::string_view replacement) {
     if (search.empty()) return;
     std::size_t at = text.find(search);

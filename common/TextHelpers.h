@@ -1,7 +1,7 @@
 // Small text operations shared by protocol parsing, list values and header
 // fields: trimming a token from both ends, replacing every occurrence of a
-// text (line-break and quote escaping), and taking the address out of
-// "Name <address>". Cuts are written to the error log.
+// text (line-break and quote escaping), splitting and joining lists, and
+// taking the address out of "Name <address>". Cuts are written to the error log.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +31,8 @@ std::string_view TrimChars(std::string_view text, std::string_view chars);
 
 // Splits a ";"-separated list, dropping empty pieces.
 std::vector<std::string> SplitList(std::string_view list);
+// The texts one after the other, `separator` between each two.
+std::string JoinTexts(const std::vector<std::string>& texts, std::string_view separator);
 
 // Replaces every occurrence of `search` (never empty) by `replacement`,
 // left to right; the replacement itself is never searched again. The

@@ -33,8 +33,8 @@ bool IsInput(QEvent::Type type) {
     }
 }
 
-}  // namespace
-
+// True for a window the lock puts away: a dialog that is not the Log on
+// dialog, nor opened from it.
 bool LockedOut(const QWidget* window) {
     if (window == nullptr || !window->isWindow()) return false;
     // Dialogs only: the main window, its menus, tooltips and the tray
@@ -46,6 +46,8 @@ bool LockedOut(const QWidget* window) {
     }
     return true;
 }
+
+}  // namespace
 
 DialogLock::DialogLock(QObject* parent) : QObject(parent) { qApp->installEventFilter(this); }
 

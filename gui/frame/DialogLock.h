@@ -39,8 +39,4 @@ private:
     std::vector<QPointer<QWidget>> hidden_;
 };
 
-// True for a window the lock puts away: a dialog that is not the Log on
-// dialog, nor opened from it.
-bool LockedOut(const QWidget* window);
-
 }  // namespace quorvex::gui

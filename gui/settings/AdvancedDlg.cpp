@@ -1,6 +1,5 @@
 #include "gui/settings/AdvancedDlg.h"
 
-#include <QAbstractSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -49,9 +48,7 @@ void AdvancedDlg::accept() {
         if (!page->shown()) continue;
         if (const auto refusal = page->Refusal()) {
             tabs_->setCurrentWidget(page);
-            services_.prompts->Warning(this, refusal->text);
-            refusal->field->setFocus();
-            refusal->field->selectAll();
+            ShowRefusal(this, *services_.prompts, *refusal);
             return;
         }
     }

@@ -89,14 +89,14 @@ void MiscPage::ApplyRules() {
     anti_spam_options_->setEnabled(anti_spam_->isChecked());
 }
 
-std::optional<PageRefusal> MiscPage::Refusal() const {
+std::optional<FieldRefusal> MiscPage::Refusal() const {
     if (auto refusal = SettingsPage::Refusal()) return refusal;
     const auto clash = FindPortClash(smtp_port_->value(), pop3_port_->value(), account_port_->value());
     if (!clash) return std::nullopt;
     const QString text = FormatText(Tr(kTextPortClashFormat), {QString::fromLatin1(clash->first),
                                                                QString::fromLatin1(clash->second),
                                                                QString::number(clash->port)});
-    return PageRefusal{text, std::string_view(clash->second_key) == "Admin" ? account_port_ : pop3_port_};
+    return FieldRefusal{text, std::string_view(clash->second_key) == "Admin" ? account_port_ : pop3_port_};
 }
 
 void MiscPage::Store(CServerSettings& settings) const {

@@ -45,20 +45,23 @@ QAbstractSpinBox::StepEnabled NumberField::stepEnabled() const {
     return enabled;
 }
 
-NumberField* FirstOutOfRange(const QWidget& area) {
+std::optional<FieldRefusal> OutOfRange(const QWidget& area) {
     for (NumberField* field : area.findChildren<NumberField*>()) {
-        if (!field->InRange()) return field;
+        if (!field->InRange()) return FieldRefusal{field->RefusalText(), field};
     }
-    return nullptr;
+    return std::nullopt;
+}
+
+void ShowRefusal(QWidget* dialog, Prompts& prompts, const FieldRefusal& refusal) {
+    prompts.Warning(dialog, refusal.text);
+    refusal.field->setFocus();
+    refusal.field->selectAll();
 }
 
 bool RefuseOutOfRange(QWidget* dialog, Prompts& prompts) {
-    NumberField* field = FirstOutOfRange(*dialog);
-    if (field == nullptr) return false;
-    prompts.Warning(dialog, field->RefusalText());
-    field->setFocus();
-    field->selectAll();
-    return true;
+    const auto refusal = OutOfRange(*dialog);
+    if (refusal) ShowRefusal(dialog, prompts, *refusal);
+    return refusal.has_value();
 }
 
 }  // namespace quorvex::gui

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QSpinBox>
+#include <optional>
 
 #include "common/SettingRanges.h"
 
@@ -20,7 +21,6 @@ public:
     // key), used to name the field when its value is refused.
     NumberField(QWidget* parent, const char* name, const NumberRange& range, int value, const char* label);
 
-    const NumberRange& accepted() const { return accepted_; }
     bool InRange() const { return accepted_.Accepts(value()); }
     // "Maximum Tries: 0 is not accepted; enter a whole number from 1 to
     // 1000." in the interface language.
@@ -36,12 +36,21 @@ private:
     const char* label_;
 };
 
-// The first field below `area` (in the order they were made) whose value
-// is outside its range, or null.
-NumberField* FirstOutOfRange(const QWidget& area);
+// Why the values shown in a dialog cannot be kept, and the field to correct.
+struct FieldRefusal {
+    QString text;
+    QAbstractSpinBox* field;
+};
 
-// When a field below `dialog` is outside its range: says so, puts the
-// focus there (its text selected) and returns true; the dialog stays open.
+// The refusal of the first field below `area` (in the order they were
+// made) whose value is outside its range; nothing when every one is in it.
+std::optional<FieldRefusal> OutOfRange(const QWidget& area);
+
+// Says why, over `dialog`, and puts the focus on the field, its text
+// selected; the dialog stays open.
+void ShowRefusal(QWidget* dialog, Prompts& prompts, const FieldRefusal& refusal);
+
+// When a field below `dialog` is outside its range: ShowRefusal, and true.
 bool RefuseOutOfRange(QWidget* dialog, Prompts& prompts);
 
 }  // namespace quorvex::gui

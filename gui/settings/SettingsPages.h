@@ -9,9 +9,9 @@
 #include <optional>
 
 #include "common/ServerSettings.h"
+#include "gui/settings/NumberField.h"
 #include "gui/support/GuiServices.h"
 
-class QAbstractSpinBox;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -22,19 +22,13 @@ class QSpinBox;
 
 namespace quorvex::gui {
 
-// Why the values shown on a page cannot be kept, and the field to correct.
-struct PageRefusal {
-    QString text;
-    QAbstractSpinBox* field;
-};
-
 class SettingsPage : public QWidget {
     Q_OBJECT
 public:
     SettingsPage(CServerSettings& settings, const GuiServices& services, QWidget* parent);
     bool shown() const { return shown_; }
     // Checked before Store: a number outside its range.
-    virtual std::optional<PageRefusal> Refusal() const;
+    virtual std::optional<FieldRefusal> Refusal() const;
     virtual void Store(CServerSettings& settings) const = 0;
 
 protected:
@@ -130,7 +124,7 @@ class MiscPage final : public SettingsPage {
 public:
     MiscPage(CServerSettings& settings, const GuiServices& services, QWidget* parent = nullptr);
     // Also two servers on one port, naming both.
-    std::optional<PageRefusal> Refusal() const override;
+    std::optional<FieldRefusal> Refusal() const override;
     void Store(CServerSettings& settings) const override;
 
 private:

@@ -6,6 +6,7 @@
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/ServerSettings.h"
+#include "common/TextHelpers.h"
 
 namespace quorvex {
 
@@ -58,12 +59,9 @@ db::Status CreateMailDatabase(const std::string& schema_path, const MailDatabase
     if (connection.Execute("SELECT 1 FROM mailfolder WHERE 1 = 0")) return {};
     std::string script;
     // An empty path: the program found no schema file to name.
-    std::string schema = schema_path;
-    if (schema.empty()) {
-        schema = "the database schema schema.sql (not found";
-        for (std::size_t i = 0; i < searched.size(); ++i) schema += (i == 0 ? " in " : " or ") + searched[i];
-        schema += ")";
-    }
+    const std::string schema = !schema_path.empty() ? schema_path
+                               : "the database schema schema.sql (not found" +
+                                     (searched.empty() ? "" : " in " + JoinTexts(searched, " or ")) + ")";
     db::Status created = !schema_path.empty() && ReadWholeFile(schema_path, script)
                              ? connection.ExecuteScript(script)
                              : db::Status{"cannot read " + schema, ""};

@@ -17,19 +17,9 @@ bool NeedsExtendedParameter(std::string_view value) {
 }
 
 std::string EncodeExtendedParameter(std::string_view value, std::string_view charset) {
-    std::string out(charset);
-    out += "''";
-    for (const char c : value) {
-        if (IsAsciiAlnum(c) || std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos) {
-            out += c;
-            continue;
-        }
-        const auto u = static_cast<unsigned char>(c);
-        out += '%';
-        out += kUpperHexDigits[u >> 4];
-        out += kUpperHexDigits[u & 15];
-    }
-    return out;
+    return std::string(charset) + "''" + PercentEncode(value, [](char c) {
+               return IsAsciiAlnum(c) || std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos;
+           });
 }
 
 std::string DecodeExtendedParameter(std::string_view text) {

@@ -143,12 +143,4 @@ DailyLog::Result DailyLog::Append(const std::string& folder, int max_lines, std:
     return note_due(index) ? Result::kLimitReached : Result::kWritten;
 }
 
-std::string LogFullText(std::string_view file, int max_lines, std::string_view still) {
-    std::string text(file);
-    text += " is full ([Log] MaxLogLine=" + std::to_string(max_lines) +
-            " lines a day): further lines of this day are not written to it. ";
-    text += still;
-    return text;
-}
-
 }  // namespace quorvex

@@ -36,6 +36,8 @@ public:
     // kLimitReached: `line` was refused and the file's note written in its
     // place, once a day, at the first line beyond the limit.
     enum class Result { kWritten, kLimitReached, kFull, kFailed };
+    // The line was not written: the file was full, or became full with it.
+    static bool Refused(Result result) { return result == Result::kLimitReached || result == Result::kFull; }
 
     // Appends `line` (which carries its own line end) to today's file in
     // `folder` unless the file already holds `max_lines` lines. The caller
@@ -69,11 +71,6 @@ std::string FixedCounterDigits(long long value);
 // The counter when the file starts with `header_start` ("[System]\r\n<Key>=")
 // and the fixed-width digits; -1 for a file written any other way.
 long long ReadFixedCounter(int fd, std::string_view header_start);
-
-// "<file> is full ([Log] MaxLogLine=<n> lines a day): further lines of
-// this day are not written to it. <still>": the note that ends a full
-// daily log, `still` saying where the lines that matter most still go.
-std::string LogFullText(std::string_view file, int max_lines, std::string_view still);
 
 // "%Y/%m/%d %H:%M:%S" in local time.
 std::string LogTimeStamp(std::time_t now);

@@ -57,14 +57,21 @@ std::string SystemLogLine(std::string_view text, std::time_t now) {
     return line;
 }
 
-// A line on standard error after the program's name (the journal of a
-// service).
-void ReportOnStandardError(std::string_view text) {
-    std::fprintf(stderr, "QuorvexServer: %.*s\n", static_cast<int>(text.size()), text.data());
-    std::fflush(stderr);
-}
-
+// Where the lines that matter most still go when a log is full.
+constexpr std::string_view kServerLogStill =
+    "Failed logins and login locks still go to standard error and to the system log.";
 constexpr std::string_view kSystemLogStill = "Failed logins and login locks still go to standard error.";
+
+// The note that ends a full daily log: "<file> is full ([Log]
+// MaxLogLine=<n> lines a day): further lines of this day are not written
+// to it. <still>".
+std::string LogFullText(std::string_view file, int max_lines, std::string_view still) {
+    std::string text(file);
+    text += " is full ([Log] MaxLogLine=" + std::to_string(max_lines) +
+            " lines a day): further lines of this day are not written to it. ";
+    text += still;
+    return text;
+}
 
 }  // namespace
 
@@ -94,8 +101,7 @@ void WriteSmtpLog(const LogSettings& settings, std::string_view peer, std::strin
     }
     // Notices go out after the lock is released: no log writer waits on
     // whatever the notice sink does.
-    if (result == DailyLog::Result::kFull || result == DailyLog::Result::kLimitReached)
-        notices.Post(NoticeId::WM_SHOW_MESSAGE, "SMTP LOG File Overflow");
+    if (DailyLog::Refused(result)) notices.Post(NoticeId::WM_SHOW_MESSAGE, "SMTP LOG File Overflow");
     notices.Post(NoticeId::WM_SHOW_MESSAGE, notice);
     if (result == DailyLog::Result::kLimitReached)
         ReportFullServerLog(settings, "The SMTP log", log.PathFor(settings.folder, now));
@@ -112,8 +118,7 @@ void WriteSystemLog(const LogSettings& settings, std::string_view text) {
         std::lock_guard guard(SystemLogLock);
         result = log.Append(settings.folder, settings.max_lines, line, now);
     }
-    if (result == DailyLog::Result::kFull || result == DailyLog::Result::kLimitReached)
-        line += SystemLogLine("SYS LOG File Overflow", now);
+    if (DailyLog::Refused(result)) line += SystemLogLine("SYS LOG File Overflow", now);
     // Not through the system log itself, which takes no more lines today.
     if (result == DailyLog::Result::kLimitReached)
         ReportOnStandardError(
@@ -130,6 +135,11 @@ LogSettings CurrentLogSettings() {
     const auto settings = Settings();
     return {settings->LogFilePath.empty() ? JoinPath(settings->Folder(), "log") : settings->LogFilePath,
             settings->MaxLogLine};
+}
+
+void ReportOnStandardError(std::string_view text) {
+    std::fprintf(stderr, "QuorvexServer: %.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(stderr);
 }
 
 void WriteSystemLogAndStderr(std::string_view text) {

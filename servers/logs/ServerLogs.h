@@ -22,11 +22,10 @@ struct LogSettings {
 // empty) and the line limit of the current settings.
 LogSettings CurrentLogSettings();
 
-// Where lines of a full SMTP or POP3 log still go.
-inline constexpr std::string_view kServerLogStill =
-    "Failed logins and login locks still go to standard error and to the system log.";
 // The last line of a full SMTP or POP3 log: "<time> QuorvexServer
-// <file name> is full ..." (LogFullText) with CR LF.
+// <file name> is full ([Log] MaxLogLine=<n> lines a day): further lines of
+// this day are not written to it." and where failed logins still go, with
+// CR LF.
 std::string ServerLogFullLine(const std::string& path, int max_lines, std::time_t now);
 // Says once, in the system log and on standard error, that `what` ("The
 // SMTP log") at `path` is full for the day.
@@ -51,6 +50,10 @@ inline constexpr std::size_t kMaxSystemLogLine = 4096;
 // leaves a note that the file is full in its place, and the same note goes
 // to standard error.
 void WriteSystemLog(const LogSettings& settings, std::string_view text);
+
+// "QuorvexServer: <text>" as a line of standard error (the journal of a
+// service).
+void ReportOnStandardError(std::string_view text);
 
 // A line that must reach the administrator even when the day's system log
 // is full: written to the system log of the current settings and, with the

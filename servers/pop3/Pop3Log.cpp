@@ -24,9 +24,8 @@ void Pop3Log::Write(std::string_view source, std::string_view text) {
         result = file_.Append(config.Folder, config.MaxLogLine, line, now);
     }
     // Notices go out after the lock: a slow reader never holds up the log.
-    const bool refused = result == DailyLog::Result::kFull || result == DailyLog::Result::kLimitReached;
     if (config.Notice) {
-        if (refused) config.Notice(kPop3LogOverflowNotice);
+        if (DailyLog::Refused(result)) config.Notice(kPop3LogOverflowNotice);
         config.Notice("POP3 " + shown_source + " " + std::string(text));
     }
     if (result == DailyLog::Result::kLimitReached && config.ReportFull)

@@ -12,6 +12,7 @@
 #include "common/IniDocument.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "common/SettingRanges.h"
 #include "common/SettingsHost.h"
 #include "common/SystemLocations.h"
 #include "support/TempFolder.h"
@@ -179,6 +180,17 @@ TEST_F(SettingsFileTest, ValuesTheirKeysCannotTakeAreRefused) {
                   "[System] Dominame of config.ini cannot be empty: it takes the name of the mail domain.",
                   "[Port] SMTP and [Port] POP3 of config.ini cannot both be 25: the SMTP and POP3 servers cannot "
                   "share a port."}));
+}
+
+TEST(SettingRanges, PortValuesMustBeWholeNumbersFromOneTo65535) {
+    const std::pair<const char*, bool> cases[] = {
+        {"25", true},   {"1", true},   {"65535", true}, {" 110 ", true}, {"0", false},    {"65536", false},
+        {"-1", false},  {"abc", false}, {"25x", false},  {"", false},     {"0x19", false}, {"999999", false},
+        {"99999999999999999999", false},
+    };
+    for (const auto& [value, sound] : cases) {
+        EXPECT_EQ(NumberInRange(value, kPortRange).has_value(), sound) << '"' << value << '"';
+    }
 }
 
 TEST_F(SettingsFileTest, LanguageFollowsTheLocale) {

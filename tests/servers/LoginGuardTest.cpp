@@ -26,9 +26,10 @@ struct GuardFixture : ::testing::Test {
         options.log = [this](std::string_view line) { lines.emplace_back(line); };
         return options;
     }
-    void Fail(const std::string& address, int times) {
+    // Wrong passwords from `address`, to `on` (null: the fixture's guard).
+    void Fail(const std::string& address, int times, LoginGuard* on = nullptr) {
         for (int i = 0; i < times; ++i)
-            guard.RecordFailure(kLoginServicePop3, {address}, "bob", LoginOutcome::kWrongPassword);
+            (on ? *on : guard).RecordFailure(kLoginServicePop3, {address}, "bob", LoginOutcome::kWrongPassword);
     }
 };
 
@@ -131,11 +132,7 @@ TEST_F(GuardFixture, IpV6ClientsAreCountedByTheirNetwork) {
 // address is kept until its lock ends, and the table never grows.
 TEST_F(GuardFixture, FullTableStillLocksNewAddresses) {
     LoginGuard small(Options(50));
-    const auto fail = [&](const std::string& address, int times) {
-        for (int i = 0; i < times; ++i)
-            small.RecordFailure(kLoginServiceSmtp, {address}, "x", LoginOutcome::kWrongPassword);
-    };
-    for (int i = 0; i < 60; ++i) fail("10.0.0." + std::to_string(i), 10);
+    for (int i = 0; i < 60; ++i) Fail("10.0.0." + std::to_string(i), 10, &small);
     EXPECT_EQ(small.Followed(), 50u);
     EXPECT_TRUE(small.IsLocked({"10.0.0.0"}));
     EXPECT_TRUE(small.IsLocked({"10.0.0.59"}));
@@ -146,9 +143,9 @@ TEST_F(GuardFixture, FullTableStillLocksNewAddresses) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), shared_lock), lines.end());
     EXPECT_TRUE(small.IsLocked({"192.0.2.1"}));  // one that never guessed is refused with them
     now += 300s;
-    fail("192.0.2.1", 9);  // the locks ended: a newcomer has a place of its own again
+    Fail("192.0.2.1", 9, &small);  // the locks ended: a newcomer has a place of its own again
     EXPECT_FALSE(small.IsLocked({"192.0.2.1"}));
-    fail("192.0.2.1", 1);
+    Fail("192.0.2.1", 1, &small);
     EXPECT_TRUE(small.IsLocked({"192.0.2.1"}));
     EXPECT_FALSE(small.IsLocked({"192.0.2.2"}));
     EXPECT_EQ(small.Followed(), 1u);

@@ -7,9 +7,8 @@
 namespace quorvex::webcom::pop3 {
 namespace {
 
-bool Unreserved(unsigned char c) {
-    return IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
-}
+// What a URL path carries as it is: the unreserved characters and '/'.
+bool KeptInPath(char c) { return IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/'; }
 
 }  // namespace
 
@@ -18,21 +17,7 @@ std::string RelativeToRoot(std::string_view path, std::string_view root_prefix) 
     return std::string(path);
 }
 
-std::string EncodeUrlPath(std::string_view path) {
-    std::string out;
-    out.reserve(path.size());
-    for (const char c : path) {
-        const auto u = static_cast<unsigned char>(c);
-        if (Unreserved(u) || c == '/') {
-            out += c;
-        } else {
-            out += '%';
-            out += kUpperHexDigits[u >> 4];
-            out += kUpperHexDigits[u & 15];
-        }
-    }
-    return out;
-}
+std::string EncodeUrlPath(std::string_view path) { return PercentEncode(path, KeptInPath); }
 
 std::string MailDataUrl(std::string_view relative_path) {
     return std::string(kMailDataPrefix) + EncodeUrlPath(relative_path);

@@ -1,14 +1,17 @@
 // What the widget tests share: fakes of the injected prompts, chooser and
 // desktop opener that record what they were asked and answer as told, a
 // temporary program folder published as the settings of the process, and
-// a wait for a condition with a deadline that keeps Qt's events going.
+// a wait for a condition with a deadline that keeps Qt's events going, and
+// Python as the real client of a check.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QTest>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -33,6 +36,15 @@
 namespace quorvex::gui::testing {
 
 using quorvex::testing::TempFolder;
+
+// Runs `code` with python3 (at most a minute), `argument` as its first
+// argument, and gives its exit status, -1 where it did not exit normally.
+// What it prints goes nowhere; its complaints go to standard error.
+inline int RunPython(const std::string& code, const std::string& argument = "") {
+    const std::string command = "timeout 60 /usr/bin/python3 -c '" + code + "' '" + argument + "' >/dev/null";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 class FakePrompts final : public Prompts {
 public:

@@ -1,12 +1,9 @@
 // The real SMTP and POP3 servers in this process for the widget tests that
 // drive the window against them: the job handlers wired as the program does,
-// both servers listening on loopback ports from the test port allocator, and
-// a way to run a short Python client (smtplib, poplib) against them.
+// both servers listening on loopback ports from the test port allocator,
+// for short Python clients (smtplib, poplib: RunPython) to talk to.
 #pragma once
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,14 +16,6 @@
 #include "support/TestPorts.h"
 
 namespace quorvex::gui::testing {
-
-// Runs `code` with python3 (at most a minute) and gives its exit status, -1
-// where it did not exit normally.
-inline int RunPython(const std::string& code) {
-    const std::string command = "timeout 60 /usr/bin/python3 -c '" + code + "' >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 class LiveServersFixture : public GuiFolderTest {
 protected:

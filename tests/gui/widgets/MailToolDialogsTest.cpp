@@ -3,8 +3,6 @@
 // window (modes, deleting only inside the queue, re-sending a parked
 // message that then reaches a real SMTP receiver), the deleted users
 // window and the report window (read back with Python's csv module).
-#include <sys/wait.h>
-
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,12 +41,6 @@ void Click(QWidget* parent, const char* name) {
 }
 
 using MailToolsTest = GuiFolderTest;
-
-int RunPython(const std::string& code, const std::string& argument) {
-    const std::string command = "timeout 60 /usr/bin/python3 -c '" + code + "' '" + argument + "'";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
     ASSERT_TRUE(CreateAccount("alice"));

@@ -4,8 +4,6 @@
 // writes nothing; the service switch with an injected systemctl; block-list
 // entries refused with their reason, and an accepted range blocking exactly
 // its addresses at the greeting of the running SMTP server.
-#include <sys/wait.h>
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -377,12 +375,6 @@ TEST_F(SettingsDialogsTest, LogPageChoosesViewsAndClearsOnlyTheProgramsLogs) {
     EXPECT_TRUE(FileExists(JoinPath(logs, "keep.me")));
     Press(sheet, "ok");
     EXPECT_EQ(settings.LogFilePath, "/srv/mail/Log");
-}
-
-int RunPython(const std::string& code) {
-    const std::string command = "timeout 60 /usr/bin/python3 -c '" + code + "' >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Connects from `source` and says how the greeting began: 0 for 220, 1 for
