@@ -48,6 +48,9 @@ ACCOUNTS = ["box1", "box2", "box3", "box4"]
 DOMAIN = "example.test"
 PASSWORD = "demo"
 SENDERS = 20
+# Copies acknowledged and not yet deleted: the senders wait above this, so
+# that the readers keep up and each check reads a mailbox of bounded size.
+BACKLOG = 200
 SOCKET_TIMEOUT = 30
 CYCLE_DEADLINE = 30.0  # load time of a cycle at most
 STOP_DEADLINE = 60.0
@@ -114,10 +117,12 @@ class Ledger:
         self.deleted = collections.Counter()      # (mark, account): deletions a QUIT confirmed
         self.unsettled = collections.Counter()    # (mark, account): deletions whose QUIT got no reply
         self.acknowledged = 0
+        self.backlog = 0  # copies acknowledged, not yet deleted
         self.cycle_acknowledged = 0
         self.retrievals = 0
         self.quit_refused = 0
         self.logins_refused = 0
+        self.login_refusals = collections.Counter()  # their replies
         self.refusal_texts = collections.Counter()  # QUIT replies other than +OK: deletions asked for
         self.corrupted = set()
         self.unreadable = 0
@@ -138,6 +143,7 @@ class Ledger:
             if code == 250:
                 message.acknowledged = True
                 self.acknowledged += 1
+                self.backlog += len(message.recipients)
                 self.cycle_acknowledged += 1
                 self.arrived.notify_all()
             elif code is None:
@@ -145,6 +151,10 @@ class Ledger:
                 message.unanswered_stop |= stopped
             else:
                 message.refused = True
+
+    def wait_for_room(self, down, timeout):
+        with self.lock:
+            self.arrived.wait_for(lambda: self.backlog < BACKLOG or down.is_set(), timeout)
 
     def wait_for_mail(self, seen, down, timeout):
         """Waits until more was acknowledged than `seen`, or the program goes down."""
@@ -159,6 +169,7 @@ class Ledger:
             for key, count in self.unsettled.items():
                 if present.get(key, 0) == 0:
                     self.deleted[key] += count
+                    self.backlog -= count
             self.unsettled.clear()
 
     def judge(self, present, cycle):
@@ -239,6 +250,7 @@ class Sender:
                 if client is None:
                     client = smtplib.SMTP("127.0.0.1", cycle.smtp, timeout=SOCKET_TIMEOUT)
                     client.ehlo("durability.test")
+                self.ledger.wait_for_room(cycle.down, CYCLE_DEADLINE)
                 message = self.next_message()
                 if client.mail("sender@remote.test")[0] != 250 or \
                         any(client.rcpt("%s@%s" % (r, DOMAIN))[0] not in (250, 251) for r in message.recipients):
@@ -311,10 +323,13 @@ def read_mailbox(port, account, ledger, delete, limit=None):
     try:
         client.user(account)
         client.pass_(PASSWORD)
-    except poplib.error_proto:
+    except poplib.error_proto as error:
         client.close()
+        if cut_off(error):
+            raise
         with ledger.lock:
             ledger.logins_refused += 1
+            ledger.login_refusals[reply_text(error)] += 1
         return None
     present = collections.Counter()
     taken = []
@@ -355,8 +370,10 @@ def read_mailbox(port, account, ledger, delete, limit=None):
         for key in taken:
             if reply is not None:
                 ledger.deleted[key] += 1
+                ledger.backlog -= 1
             else:
                 ledger.unsettled[key] += 1
+        ledger.arrived.notify_all()
     return present
 
 
@@ -396,7 +413,10 @@ def check(home, ledger, cycle):
     for account in ACCOUNTS:
         found = None
         for _ in range(3):
-            found = read_mailbox(home.pop3, account, ledger, delete=False)
+            try:
+                found = read_mailbox(home.pop3, account, ledger, delete=False)
+            except (OSError, poplib.error_proto):
+                found = None
             if found is not None:
                 break
         if found is None:
@@ -500,6 +520,8 @@ def main():
     unanswered = sum(1 for m in ledger.messages.values() if m.unanswered and not m.acknowledged)
     for text, count in sorted(ledger.refusal_texts.items()):
         print("QUIT answered %r after %d deletions" % (text, count), flush=True)
+    for text, count in sorted(ledger.login_refusals.items()):
+        print("login answered %r: %d" % (text, count), flush=True)
     for what, count in sorted(errors.items()):
         print("while the program was up: %s: %d" % (what, count), flush=True)
     print("cycles %d (kill -9 %d, SIGTERM %d, unclean ends %d, slowest SIGTERM %.1f s, sanitizer reports %d), "
