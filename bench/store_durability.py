@@ -473,7 +473,11 @@ def main():
                     print(line, flush=True)
                 faults += found
                 if cycle_number > options.cycles:
-                    end_program(program, False)
+                    clean, _, err = end_program(program, False)
+                    unclean += not clean
+                    if any(word in err for word in SANITIZER_WORDS):
+                        sanitizer += 1
+                        print("last stop: sanitizer report:\n%s" % err.decode("latin-1")[-4000:], flush=True)
                     break
                 cycle = Cycle(home, ledger)
                 with ledger.lock:
@@ -524,14 +528,18 @@ def main():
         print("login answered %r: %d" % (text, count), flush=True)
     for what, count in sorted(errors.items()):
         print("while the program was up: %s: %d" % (what, count), flush=True)
+    cycles = kills + stops
     print("cycles %d (kill -9 %d, SIGTERM %d, unclean ends %d, slowest SIGTERM %.1f s, sanitizer reports %d), "
-          "%.2f s a cycle: acknowledged %d messages (%d copies), copies read %d (checks included), deleted %d; lost %d, duplicated %d, "
-          "corrupted %d, unreadable %d, delivered after a refusal %d; duplicates of unacknowledged messages %d "
-          "(%d cut by a SIGTERM), never acknowledged %d, QUIT refused %d, logins refused %d"
-          % (kills + stops, kills, stops, unclean, slowest_stop, sanitizer, elapsed / max(1, kills + stops),
-             ledger.acknowledged, copies, ledger.retrievals, sum(ledger.deleted.values()), len(ledger.lost),
-             len(ledger.duplicated), len(ledger.corrupted), ledger.unreadable, len(ledger.refused_delivered),
-             len(ledger.allowed_duplicates), len(ledger.duplicates_after_stop), unanswered, ledger.quit_refused, ledger.logins_refused), flush=True)
+          "%.2f s a cycle: " % (cycles, kills, stops, unclean, slowest_stop, sanitizer, elapsed / max(1, cycles))
+          + "acknowledged %d messages (%d copies), copies read %d (checks included), deleted %d; "
+          % (ledger.acknowledged, copies, ledger.retrievals, sum(ledger.deleted.values()))
+          + "lost %d, duplicated %d, corrupted %d, unreadable %d, delivered after a refusal %d; "
+          % (len(ledger.lost), len(ledger.duplicated), len(ledger.corrupted), ledger.unreadable,
+             len(ledger.refused_delivered))
+          + "duplicates of unacknowledged messages %d (%d cut by a SIGTERM), never acknowledged %d, "
+          "QUIT refused %d, logins refused %d"
+          % (len(ledger.allowed_duplicates), len(ledger.duplicates_after_stop), unanswered, ledger.quit_refused,
+             ledger.logins_refused), flush=True)
     bad = ledger.lost or ledger.duplicated or ledger.corrupted or ledger.refused_delivered or ledger.unreadable
     return 1 if bad or faults or sanitizer else 0
 
