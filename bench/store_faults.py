@@ -8,7 +8,8 @@ password "demo" for every account) and prints one line "<scenario>: <figure>":
             5 messages, a copy of mailinfo.dat taken, 20 more acknowledged;
             the copy put back with the server stopped, or while it runs
             (then restarted, with or without a delivery in between): how
-            many of the 20 the mailbox lists after the restart
+            many of the 20 the mailbox lists after the restart, and how
+            many bodies stay in the folder unlisted
   UID seen before
             10 messages, a client that keeps mail sees their UIDL texts, the
             newest 6 are deleted, the index removed and rebuilt, 6 new ones
@@ -284,10 +285,11 @@ def scenario_putback():
         put_back("stopped")
         home = folder.start()
         for name, words in cases:
-            listed = set(marks_listed(home, name))
-            visible = sum(1 for mark in later[name] if mark in listed)
+            marks = marks_listed(home, name)
+            visible = sum(1 for mark in later[name] if mark in set(marks))
+            unlisted = len(body_numbers(os.path.join(home.path, "mail", name))) - len(marks)
             say("acknowledged messages visible after an older mailinfo.dat is put back (%s)" % words,
-                "%d of %d" % (visible, len(later[name])))
+                "%d of %d (bodies left unlisted: %d)" % (visible, len(later[name]), unlisted))
         folder.stop()
 
 
