@@ -55,6 +55,29 @@ public:
         return true;
     }
 
+    // Converts all of `bytes` into UTF-8 (the descriptor's target), each
+    // invalid or cut sequence written as U+FFFD.
+    void ConvertReplacing(std::string_view bytes, std::string& out) {
+        ::iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+        char* in = const_cast<char*>(bytes.data());
+        std::size_t in_left = bytes.size();
+        char chunk[1024];
+        while (in_left > 0) {
+            char* at = chunk;
+            std::size_t room = sizeof chunk;
+            const std::size_t result = ::iconv(handle_, &in, &in_left, &at, &room);
+            out.append(chunk, static_cast<std::size_t>(at - chunk));
+            if (result != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+            out.append(kReplacement);
+            if (errno != EILSEQ) break;  // cut at the end (or worse): nothing more converts
+            ++in;
+            --in_left;
+            ::iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
 private:
     static iconv_t Invalid() { return reinterpret_cast<iconv_t>(-1); }
     iconv_t handle_ = Invalid();
@@ -123,6 +146,39 @@ std::string ReadAsUtf8(std::string_view bytes, std::string_view charset) {
         }
     }
     return latin1;
+}
+
+std::optional<std::string> DecodeToUtf8(std::string_view bytes, std::string_view charset) {
+    Converter converter(charset, "UTF-8");
+    if (!converter.valid()) return std::nullopt;
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    converter.ConvertReplacing(bytes, out);
+    return out;
+}
+
+std::string TextToUtf8(std::string_view bytes, std::string_view declared, std::string_view fallback) {
+    // 7-bit text is ASCII, unless a stateful charset shifts it (ISO-2022-JP).
+    const bool ascii = IsAsciiText(bytes);
+    if (!declared.empty() && !(ascii && !IsStatefulCharset(declared))) {
+        if (auto text = DecodeToUtf8(bytes, declared)) return std::move(*text);
+    }
+    const bool shifted = IsStatefulCharset(fallback) && bytes.find('\x1B') != std::string_view::npos;
+    if (ascii ? !shifted : IsUtf8Text(bytes)) return std::string(bytes);
+    if (auto text = DecodeToUtf8(bytes, fallback)) return std::move(*text);
+    return std::move(*DecodeToUtf8(bytes, "UTF-8"));
+}
+
+std::string_view Utf8Prefix(std::string_view text, std::size_t max_bytes) {
+    if (text.size() <= max_bytes) return text;
+    std::size_t end = max_bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+bool IsStatefulCharset(std::string_view charset) {
+    return StartsWithNoCase(charset, "iso-2022") || StartsWithNoCase(charset, "utf-7") ||
+           StartsWithNoCase(charset, "utf7") || StartsWithNoCase(charset, "hz");
 }
 
 std::vector<bool> CharacterStarts(std::string_view bytes, std::string_view charset) {

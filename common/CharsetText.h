@@ -31,6 +31,25 @@ std::optional<std::string> ConvertCharset(std::string_view bytes, std::string_vi
 // read as Latin-1, so no byte is lost.
 std::string ReadAsUtf8(std::string_view bytes, std::string_view charset);
 
+// `bytes` in `charset` as UTF-8, every sequence that is not valid there
+// (or cut at the end) written as U+FFFD; nothing when the set is unknown.
+std::optional<std::string> DecodeToUtf8(std::string_view bytes, std::string_view charset);
+
+// Text of a message as UTF-8: in its `declared` charset when that is known;
+// undeclared (or declared unknown), UTF-8 stays as it is and other 8-bit
+// bytes are read in `fallback` (the language's charset), as is 7-bit text
+// with escape sequences when `fallback` is stateful (ISO-2022-JP).
+// Invalid bytes become U+FFFD.
+std::string TextToUtf8(std::string_view bytes, std::string_view declared, std::string_view fallback);
+
+// The longest start of UTF-8 `text` within `max_bytes` that ends on a
+// character boundary.
+std::string_view Utf8Prefix(std::string_view text, std::size_t max_bytes);
+
+// Sets whose bytes mean different characters after a shift sequence
+// (ISO-2022-*, UTF-7, HZ): no cut of such text stands on its own.
+bool IsStatefulCharset(std::string_view charset);
+
 // One flag per byte: true where a character of `charset` begins. Where the
 // set is unknown or the bytes are not valid in it, every byte counts as a
 // beginning.

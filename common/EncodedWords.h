@@ -14,4 +14,10 @@ namespace quorvex {
 // of the line; a B word that is not valid base64 gives nothing.
 std::string DecodeEncodedWords(std::string_view line);
 
+// The same line as UTF-8 text: each encoded word read in its charset
+// (adjacent words of one charset joined first, so a character split
+// between them stays whole), the text around them read as undeclared
+// text in `fallback` (TextToUtf8); invalid bytes become U+FFFD.
+std::string DecodeEncodedWordsToUtf8(std::string_view line, std::string_view fallback);
+
 }  // namespace quorvex

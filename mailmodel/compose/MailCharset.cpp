@@ -23,6 +23,13 @@ MailCharset::MailCharset(std::string_view languageCharset, std::initializer_list
 
 MailCharset::MailCharset(std::string_view languageCharset, const std::vector<std::string_view>& texts)
     : language_(languageCharset), name_(languageCharset) {
+    // Encoded words and parameter pieces of a stateful charset cannot be
+    // cut where each decodes on its own: such a language writes UTF-8.
+    if (IsStatefulCharset(language_)) {
+        toLanguage_ = false;
+        name_ = kUtf8;
+        return;
+    }
     for (const std::string_view text : texts) {
         if (!InLanguage(text, language_)) {
             toLanguage_ = false;

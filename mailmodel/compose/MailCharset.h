@@ -5,7 +5,9 @@
 // language's charset, as files of earlier versions hold them. When every
 // text has a place in the language's charset they are converted to it and
 // it is declared (readers and older mail programs of that language read
-// it); otherwise they stay UTF-8 and UTF-8 is declared. Either way the
+// it); otherwise, and always for a stateful charset (ISO-2022-JP, whose
+// encoded words could not be cut to decode alone), they stay UTF-8 and
+// UTF-8 is declared. Either way the
 // declared charset is the one the bytes are in.
 #pragma once
 

@@ -12,6 +12,7 @@
 
 #include "common/AtomicFile.h"
 #include "common/ByteScramble.h"
+#include "common/CharsetText.h"
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "mailmodel/compose/MailCharset.h"
@@ -140,20 +141,25 @@ int CMessageGenerator::Compose(const Request& request) {
             names.emplace_back(BaseName(path));
             if (names.back().size() + 24 > kDispositionCapacity) throw std::length_error(kBufferOverflow);
         }
-        // A web-mail body type that names its charset keeps its body bytes.
-        std::string bodyCharset;
+        // The body goes out in the charset of the other texts, whatever a
+        // web-mail body type names: pages give UTF-8 as typed. Bytes that
+        // are not UTF-8 but valid in that named charset are read in it.
+        std::string bodyText(request.body);
+        std::string pageCharset;
         if (request.contentType != nullptr)
-            mime::CHeaderField("Content-Type", request.contentType).GetParameter("charset", bodyCharset);
+            mime::CHeaderField("Content-Type", request.contentType).GetParameter("charset", pageCharset);
+        if (!pageCharset.empty() && !IsUtf8Text(bodyText)) {
+            if (auto converted = ConvertCharset(bodyText, pageCharset, "UTF-8")) bodyText = std::move(*converted);
+        }
         std::vector<std::string_view> texts;
         for (const char* text : {request.subject, request.from, request.to, request.cc, request.replyTo})
             if (text != nullptr) texts.emplace_back(text);
-        if (bodyCharset.empty()) texts.emplace_back(request.body);
+        texts.emplace_back(bodyText);
         texts.insert(texts.end(), names.begin(), names.end());
         const MailCharset mailCharset(environment_.charset(), texts);
         const std::string& charset = mailCharset.Name();
-        const std::string body =
-            NormalizeLineEnds(bodyCharset.empty() ? mailCharset.Encode(request.body) : std::string(request.body));
-        if (bodyCharset.empty()) bodyCharset = charset;
+        const std::string body = NormalizeLineEnds(mailCharset.Encode(bodyText));
+        const std::string& bodyCharset = charset;
         // A header field is written only with a value.
         const auto encoded = [&](const char* value) {
             return value != nullptr ? mailCharset.Encode(value) : std::string();
@@ -183,7 +189,7 @@ int CMessageGenerator::Compose(const Request& request) {
         if (request.contentType != nullptr) {
             // The web-mail body type, with the charset of the body's bytes.
             message.SetContentType(request.contentType);
-            if (message.GetFieldParameter("Content-Type", "charset").empty()) message.SetCharset(bodyCharset);
+            message.SetCharset(bodyCharset);
         }
         const std::string* date = message.GetFieldValue("Date");
         message.SetFieldValue("Received", "from localuser([127.0.0.1]) by localhost\r\n\twith SMTP; " +

@@ -51,9 +51,10 @@ public:
     int GenerateMail(const char* outputPath, const char* body, const char* subject, const char* attachments,
                      const char* mailer, const char* from, const char* to, const char* cc, const char* bcc,
                      const char* replyTo, int unused, int originalMailFlag);
-    // The web-mail form: argument 12 is the body's content type (one that
-    // names a charset keeps the body's bytes), 13 receives the Message-ID
-    // value (brackets included).
+    // The web-mail form: argument 12 is the body's content type, whose
+    // charset is replaced by the one the body goes out in (a body that is
+    // not UTF-8 is read in the charset it names), 13 receives the
+    // Message-ID value (brackets included).
     int GenerateMail(const char* outputPath, const char* body, const char* subject, const char* attachments,
                      const char* mailer, const char* from, const char* to, const char* cc, const char* bcc,
                      const char* replyTo, int unused, const char* contentType, std::string* messageIdOut,

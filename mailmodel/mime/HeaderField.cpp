@@ -3,16 +3,22 @@
 #include "mailmodel/mime/HeaderField.h"
 
 #include <cstring>
+#include <vector>
 
 #include "common/AsciiCase.h"
+#include "common/CharsetText.h"
 #include "mailmodel/mime/FieldCoder.h"
 #include "mailmodel/mime/MimeCharClass.h"
+#include "mailmodel/mime/MimeParameters.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
 
 namespace quorvex::mime {
 namespace {
 
 bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
+
+// The longest encoded text of one parameter (or one piece of it) on a line.
+constexpr std::size_t kMaxParameterPiece = 60;
 
 }  // namespace
 
@@ -58,20 +64,9 @@ bool CHeaderField::FindParameter(std::string_view parameter, std::size_t& start,
 }
 
 bool CHeaderField::GetParameter(std::string_view parameter, std::string& out) const {
-    out.clear();
-    std::size_t start = 0, end = 0;
-    if (!FindParameter(parameter, start, end)) {
-        if (!FindParameter(std::string(parameter) + "*", start, end)) return false;
-        out = DecodeExtendedParameter(std::string_view(value).substr(start, end - start));
-        return true;
-    }
-    std::string_view text = std::string_view(value).substr(start, end - start);
-    if (!text.empty() && text.front() == '"') {
-        text.remove_prefix(1);
-        if (!text.empty() && text.back() == '"') text.remove_suffix(1);
-    }
-    out.assign(text);
-    return true;
+    auto found = ReadParameter(value, parameter);
+    out = found ? std::move(*found) : std::string();
+    return found.has_value();
 }
 
 void CHeaderField::SetParameter(std::string_view parameter, std::string_view parameterValue) {
@@ -98,7 +93,30 @@ void CHeaderField::SetTextParameter(std::string_view parameter, std::string_view
         return;
     }
     RemoveParameter(parameter);
-    value += "; " + extended + "=" + EncodeExtendedParameter(text, charset);
+    const std::string encoded = EncodeExtendedParameter(text, charset);
+    if (encoded.size() <= kMaxParameterPiece) {
+        value += "; " + extended + "=" + encoded;
+        return;
+    }
+    // A long value goes as numbered pieces (RFC 2231 continuations), each
+    // on a line of its own and ending with a whole character, so no line
+    // grows long and no piece holds half a character.
+    const std::vector<bool> starts = CharacterStarts(text, charset);
+    std::size_t from = 0;
+    for (unsigned piece = 0; from < text.size(); ++piece) {
+        std::size_t to = from;
+        std::string part = piece == 0 ? EncodeExtendedParameter({}, charset) : std::string();
+        while (to < text.size()) {
+            std::size_t next = to + 1;
+            while (next < text.size() && !starts[next]) ++next;
+            const std::string character = EncodeExtendedParameter(text.substr(to, next - to), {}).substr(2);
+            if (to > from && part.size() + character.size() > kMaxParameterPiece) break;
+            part += character;
+            to = next;
+        }
+        value += ";\r\n " + extended + std::to_string(piece) + "*=" + part;
+        from = to;
+    }
 }
 
 void CHeaderField::RemoveParameter(std::string_view parameter) {

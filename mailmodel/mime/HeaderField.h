@@ -22,14 +22,16 @@ public:
 
     // The value up to the first ';', white space before it cut.
     std::string GetValueWithoutParameters() const;
-    // Value of a parameter, quotes removed; false (and empty) when absent.
-    // A parameter given only in the RFC 2231 form ("name*=") gives its bytes.
+    // Value of a parameter (ReadParameter: the RFC 2231 forms first, as
+    // UTF-8); false (and empty) when absent.
     bool GetParameter(std::string_view parameter, std::string& out) const;
     // Sets a parameter to the value in double quotes, in place when present.
     void SetParameter(std::string_view parameter, std::string_view parameterValue);
     // Sets a parameter holding text for people (a file name), whose bytes
     // are in `charset`: in double quotes when a quoted string can carry it,
-    // else in the RFC 2231 form. Either earlier form of it goes.
+    // else in the RFC 2231 form, a long value as continuations
+    // ("name*0*=", "name*1*=" ...) on lines of their own. Either earlier
+    // form of it goes.
     void SetTextParameter(std::string_view parameter, std::string_view text, std::string_view charset);
 
     std::size_t GetLength() const;

@@ -12,6 +12,7 @@
 
 #include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
+#include "common/CharsetText.h"
 #include "common/EncodedWords.h"
 #include "common/Paths.h"
 #include "common/TextHelpers.h"
@@ -76,7 +77,9 @@ std::string SafeContentIdName(const std::string& contentId) {
     return safe;
 }
 
-MimeMessageParser::MimeMessageParser(MimeParserLimits limits) : limits_(limits) {}
+MimeMessageParser::MimeMessageParser(MimeParserLimits limits) : limits_(std::move(limits)) {
+    Decoder.TextCharset = limits_.textCharset;
+}
 
 int MimeMessageParser::CountAttachments() const {
     return static_cast<int>(std::count_if(PartList.begin(), PartList.end(), [](const MimePart& p) { return p.IsAttachment; }));
@@ -122,7 +125,8 @@ void MimeMessageParser::ParseHeaderField(const std::string& field) {
         const std::string_view name = rule.name;
         if (!StartsWithNoCase(field, name)) continue;
         const bool wide = rule.target == &MimeMessageParser::To || rule.target == &MimeMessageParser::Cc;
-        std::string value = field.substr(name.size(), wide ? limits_.toCcCapacity : kHeaderFieldCapacity);
+        std::string value(Utf8Prefix(std::string_view(field).substr(name.size()),
+                                     wide ? limits_.toCcCapacity : kHeaderFieldCapacity));
         if (rule.address) {
             while (value.size() >= 2 && value.compare(0, 2, "\r\n") == 0) value.erase(0, 2);
             while (value.size() >= 2 && value.compare(value.size() - 2, 2, "\r\n") == 0) value.resize(value.size() - 2);
@@ -150,7 +154,7 @@ int MimeMessageParser::ReadHeaders(MessageFile& file) {
             if (n < 0) return kReadFailed;
             fieldBytes += n;
             first = piece.empty() ? 0 : piece[0];
-            field += DecodeEncodedWords(piece);
+            field += piece;
             if (field == "\r\n" || field == "\r\r\n") {
                 blank = true;
                 break;
@@ -159,6 +163,9 @@ int MimeMessageParser::ReadHeaders(MessageFile& file) {
             if (next != ' ' && next != '\t') break;
         }
         if (blank) break;
+        // The whole field at once: words split over folded lines join.
+        field = limits_.textCharset.empty() ? DecodeEncodedWords(field)
+                                            : DecodeEncodedWordsToUtf8(field, limits_.textCharset);
         HeaderLength += fieldBytes;
         header += field;
         ParseHeaderField(field);
@@ -230,6 +237,7 @@ int MimeMessageParser::ParseFile(const std::string& folder, const std::string& f
             renamedIds_.emplace_back(part.ContentId, SafeContentIdName(part.ContentId));
     int counter = 1;
     for (const MimePart& part : PartList) WriteParts(file, part, folder, counter);
+    if (!limits_.textCharset.empty()) BodyText = TextToUtf8(BodyText, BodyCharset, limits_.textCharset);
     return kDone;
 }
 
@@ -283,6 +291,7 @@ int MimeMessageParser::WriteParts(MessageFile& file, const MimePart& part, const
     if (text) {
         TextBodyPath = path;
         BodyText.clear();
+        BodyCharset = part.Charset;
     }
     if (listed) AttachmentPaths.push_back(path);
 

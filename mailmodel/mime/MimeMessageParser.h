@@ -21,7 +21,12 @@ struct MimeParserLimits {
     // BodyText takes a further chunk only while it is shorter than this.
     std::size_t bodyTextLimit = std::numeric_limits<std::size_t>::max();
 
-    static MimeParserLimits WebMail() { return {4096, 65536}; }
+    // Empty: header values, names and BodyText keep the message's bytes.
+    // Else they are UTF-8, read in the charsets the message declares and
+    // undeclared 8-bit text in this one (the language's charset).
+    std::string textCharset;
+
+    static MimeParserLimits WebMail(std::string textCharset = {}) { return {4096, 65536, std::move(textCharset)}; }
 };
 
 class MimeMessageParser {
@@ -61,6 +66,7 @@ public:
     std::int64_t HeaderLength = 0;
     int HeaderFlags = 0;
     std::string BodyText;
+    std::string BodyCharset;  // the charset parameter of BodyText's part
     std::string HtmlBodyPath;
     std::string TextBodyPath;
     std::string From;

@@ -3,9 +3,11 @@
 #include "mailmodel/mime/MimePartDecoder.h"
 
 #include "common/AsciiCase.h"
+#include "common/CharsetText.h"
 #include "common/EncodedWords.h"
 #include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
+#include "mailmodel/mime/MimeParameters.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
 
 namespace quorvex::mime {
@@ -45,31 +47,8 @@ std::string FirstToken(std::string_view text) {
     return std::string(text.substr(p, e - p));
 }
 
-// The parameter rule: the RFC 2231 form "keyword*=" when present (its
-// bytes), else a quoted value after the keyword, else the token right
-// behind "keyword=".
-bool ParameterValue(std::string_view text, std::string_view keyword, std::string& out) {
-    if (const std::size_t x = text.find(std::string(keyword) + "*="); x != std::string_view::npos) {
-        const std::string_view rest = text.substr(x + keyword.size() + 2);
-        out = DecodeExtendedParameter(rest.substr(0, rest.find_first_of("; \t\r\n")));
-        return true;
-    }
-    const std::size_t k = text.find(keyword);
-    if (k == std::string_view::npos) return false;
-    const std::size_t quote = text.find('"', k);
-    if (quote != std::string_view::npos) {
-        const std::size_t close = text.find('"', quote + 1);
-        out = close == std::string_view::npos ? WithoutLineBreaks(text.substr(quote + 1))
-                                              : std::string(text.substr(quote + 1, close - quote - 1));
-        return true;
-    }
-    const std::size_t start = k + keyword.size() + 1;
-    out = start < text.size() ? FirstToken(text.substr(start)) : std::string();
-    return true;
-}
-
 std::string SanitizedCut(std::string value) {
-    value = Cut(value, kPartTextCapacity);
+    value = std::string(Utf8Prefix(value, kPartTextCapacity));
     SanitizeFileName(value);
     return value;
 }
@@ -142,6 +121,7 @@ int MimePartDecoder::ParsePartHeader(std::string_view header) {
 
 int MimePartDecoder::ParsePartLine(std::string_view rawLine, MimePart& part) {
     if (PartScanState == 1) {
+        if (!TextCharset.empty()) return ParseHeaderLine(DecodeEncodedWordsToUtf8(rawLine, TextCharset), part);
         if (rawLine.find("=?") == std::string_view::npos) return ParseHeaderLine(rawLine, part);
         const std::string decoded = DecodeEncodedWords(rawLine);
         return ParseHeaderLine(decoded, part);
@@ -167,28 +147,16 @@ int MimePartDecoder::ParseHeaderLine(std::string_view line, MimePart& part) {
                 BoundaryStack.push_back(WithoutLineBreaks("--" + boundary->substr(0, kBoundaryCapacity)));
             return kNothing;
         }
-        const std::string token = FirstToken(value);
-        part.ContentType = Cut(token, kPartTypeCapacity);
-        const std::size_t at = value.find(token);
-        const std::string_view after = value.substr(at == std::string_view::npos ? 0 : at + token.size());
-        std::string parameter;
-        if (ParameterValue(after, "name", parameter)) part.Name = SanitizedCut(parameter);
-        if (ParameterValue(after, "charset", parameter)) part.Charset = Cut(parameter, kPartTypeCapacity);
+        part.ContentType = Cut(FirstToken(value), kPartTypeCapacity);
+        if (const auto name = ReadParameter(value, "name")) part.Name = SanitizedCut(*name);
+        if (const auto charset = ReadParameter(value, "charset")) part.Charset = Cut(*charset, kPartTypeCapacity);
         return kKeep;
     }
     if (HeaderValue(line, "Content-Disposition:", rest)) {
         std::string token;
         if (!NextHeaderAddress(&line, token) || !StartsWithNoCase(token, "attachment")) return kNothing;
         part.IsAttachment = true;
-        const std::size_t at = line.find("filename");
-        std::string name;
-        if (at == std::string_view::npos)
-            name = "unknown";
-        else if (line.substr(at).starts_with("filename*=") || line.find('"', at) != std::string_view::npos)
-            ParameterValue(line.substr(at), "filename", name);
-        else
-            name = WithoutLineBreaks(line.substr(std::min(line.size(), at + 9)));
-        part.FileName = SanitizedCut(name);
+        part.FileName = SanitizedCut(ReadParameter(UnfoldedValue(rest), "filename").value_or("unknown"));
         return kNothing;
     }
     if (HeaderValue(line, "Content-ID:", rest)) {

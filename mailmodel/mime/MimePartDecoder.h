@@ -63,6 +63,9 @@ public:
     bool NextHeaderAddress(const std::string_view* text, std::string& token);
     static bool IsDecodableType(std::string_view type);
 
+    // Empty: header texts keep their bytes. Else they are read as UTF-8
+    // (DecodeEncodedWordsToUtf8), undeclared 8-bit bytes in this charset.
+    std::string TextCharset;
     // Scan state: 1 while lines belong to a header block, 0 in a body.
     int PartScanState = 1;
     int PartDecoding = kDecodeNone;

@@ -3,6 +3,7 @@
 
 #include "common/AsciiCase.h"
 #include "common/Base64.h"
+#include "common/CharsetText.h"
 #include "common/HexDigits.h"
 #include "mailmodel/mime/MimeCharClass.h"
 
@@ -126,8 +127,9 @@ void SanitizeFileName(std::string& text) {
     if (out.size() > kMaxPartFileNameBytes) {
         const std::size_t dot = out.rfind('.');
         const std::size_t extension = (dot != std::string::npos && out.size() - dot <= 16) ? out.size() - dot : 0;
-        // The middle goes: the first bytes and the extension stay.
-        out.erase(kMaxPartFileNameBytes - extension, out.size() - kMaxPartFileNameBytes);
+        // The middle goes: the first characters and the extension stay.
+        const std::string tail = out.substr(out.size() - extension);
+        out = std::string(Utf8Prefix(out, kMaxPartFileNameBytes - extension)) + tail;
     }
     if (out.empty()) out.push_back('_');
     text = std::move(out);

@@ -14,7 +14,9 @@ import re
 import smtplib
 import subprocess
 import sys
+from email.header import Header
 from email.message import EmailMessage
+from email.mime.text import MIMEText
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 import account_client as ac  # noqa: E402
@@ -96,8 +98,15 @@ def test_the_readme_web_mail_pages_work_in_a_browser_as_written(tmp_path):
                     "Both parts"
                 message.set_content("The plain text part.\n")
                 message.add_alternative("<p id=part>The <b>HTML</b> part.</p>\n", subtype="html")
+                # Mail from elsewhere in one-byte charsets, listed and read as written.
+                foreign = [("Gr\u00fc\u00dfe aus K\u00f6ln", "iso-8859-1"), ("\u041f\u0440\u0438\u0432\u0435\u0442", "koi8-r")]
                 with smtplib.SMTP("127.0.0.1", home.smtp, timeout=10) as client:
                     client.send_message(message)
+                    for text, charset in foreign:
+                        other = MIMEText(text + " / " + charset + "\n", "plain", charset)
+                        other["From"], other["To"], other["Subject"] = "ann@remote.test", "reader@example.test", \
+                            Header(text, charset)
+                        client.send_message(other)
                 for source in (PHP_CLASS, HEADER):
                     with open(source) as f:
                         page_file(home, os.path.basename(source), f.read())
@@ -119,17 +128,23 @@ def test_the_readme_web_mail_pages_work_in_a_browser_as_written(tmp_path):
                         wait.until(lambda d: d.title == title and "-ERR" in d.page_source or password != "wrong")
                     wait.until(lambda d: d.title == "Inbox of reader")
                     assert [a.text for a in browser.find_elements(By.CSS_SELECTOR, "li a")] == \
-                        ["Welcome to QuorvexServer", "Both parts"]
+                        ["Welcome to QuorvexServer", "Both parts"] + [text for text, _ in foreign]
                     browser.find_element(By.LINK_TEXT, "Both parts").click()
                     wait.until(lambda d: d.title == "Both parts")
                     assert browser.find_element(By.TAG_NAME, "pre").text == "The plain text part."
                     browser.switch_to.frame(browser.find_element(By.TAG_NAME, "iframe"))
                     assert wait.until(lambda d: d.find_elements(By.ID, "part"))[0].text == "The HTML part."
                     browser.switch_to.default_content()
+                    for text, charset in foreign:
+                        browser.get(apache.url("/mail/"))
+                        wait.until(lambda d: d.find_elements(By.LINK_TEXT, text))[0].click()
+                        wait.until(lambda d: d.title == text)
+                        assert browser.find_element(By.TAG_NAME, "pre").text == text + " / " + charset
                     assert os.listdir(home.file("maildata", "reader"))
 
                     browser.get(apache.url("/mail/compose.php"))
-                    for name, text in (("to", "reader@example.test"), ("subject", "Composed"), ("body", "Hello."),
+                    subject, body = "Gr\u00fc\u00dfe aus dem Caf\u00e9", "K\u00e4se, Br\u00f6tchen und Cr\u00e8me br\u00fbl\u00e9e"
+                    for name, text in (("to", "reader@example.test"), ("subject", subject), ("body", body),
                                        ("attach", str(attached))):
                         wait.until(lambda d: d.find_elements(By.NAME, name))[0].send_keys(text)
                     browser.find_element(By.TAG_NAME, "button").click()
@@ -140,8 +155,14 @@ def test_the_readme_web_mail_pages_work_in_a_browser_as_written(tmp_path):
                     sent = email.message_from_bytes(b"\r\n".join(client.retr(client.stat()[0])[1]),
                                                     policy=email.policy.default)
                     client.quit()
-                    assert sent["Subject"] == "Composed" and sent["From"] == "reader@example.test"
+                    assert sent["Subject"] == subject and sent["From"] == "reader@example.test"
+                    assert sent.get_body(preferencelist=("plain",)).get_content_charset() == "iso-8859-1"
                     assert [a.get_payload(decode=True) for a in sent.iter_attachments()] == [attached.read_bytes()]
+                    # The inbox lists it, and its page shows it, as typed.
+                    browser.get(apache.url("/mail/"))
+                    wait.until(lambda d: d.find_elements(By.LINK_TEXT, subject))[0].click()
+                    wait.until(lambda d: d.title == subject)
+                    assert browser.find_element(By.TAG_NAME, "pre").text == body
 
                     for load in ("save", "reload"):  # the text as stored, read back by the next page
                         browser.get(apache.url("/mail/autoreply.php"))

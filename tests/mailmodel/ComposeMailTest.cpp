@@ -176,7 +176,7 @@ TEST(ComposeMail, AttachmentsMakeAMultipartMessage) {
     ASSERT_EQ(attachments.size(), 3u);
     EXPECT_EQ(attachments[0]->Content(), data);
     EXPECT_EQ(attachments[1]->Content(), "JPEG");
-    EXPECT_EQ(attachments[2]->GetName(), "Gr\xF6\xDF" "e \"1\".txt");
+    EXPECT_EQ(attachments[2]->GetName(), "Gr\xC3\xB6\xC3\x9F" "e \"1\".txt");  // read back as typed
 }
 
 TEST(ComposeMail, OriginalMailFlagNamesTheAttachment) {
@@ -275,16 +275,25 @@ TEST(ComposeMail, WebMailFormTakesTheBodyTypeAndReturnsTheMessageId) {
     const std::string out = folder.File("m.eml");
     std::string messageId;
     ASSERT_EQ(generator.GenerateMail(out.c_str(), "<p>hi</p>", "s", nullptr, "Tarnvale QuorvexServer WebMail 5.3",
-                                     "a@x", "b@y", nullptr, "c@z", nullptr, 0, "text/html", &messageId, 0),
+                                     "a@x", "b@y", nullptr, "c@z", nullptr, 0, "text/html; charset=utf-7", &messageId, 0),
               1);
     const std::string message = Read(out);
     EXPECT_TRUE(std::regex_match(messageId, std::regex("<00[1-9]_[0-9]{6}\\.[0-9]{6}@localuser>"))) << messageId;
     EXPECT_NE(message.find("Message-ID: " + messageId + "\r\n"), std::string::npos);
-    // The third field keeps its place and now names the body's type.
+    // The third field keeps its place and now names the body's type, with
+    // the charset the body is in, not the one the page named.
     EXPECT_NE(message.find("MIME-Version: 1.0\r\nContent-Type: text/html; charset=\"utf-8\"\r\nFrom: a@x\r\n"),
               std::string::npos)
         << message;
     EXPECT_EQ(message.find("c@z"), std::string::npos);
+    // A body that is not UTF-8 is read in the charset the page named.
+    ASSERT_EQ(generator.GenerateMail(out.c_str(), "\xF0\xD2\xC9\xD7\xC5\xD4", "s", nullptr, "", "a@x", "b@y", nullptr,
+                                     nullptr, nullptr, 0, "text/plain; charset=koi8-r", &messageId, 0),
+              1);
+    mime::CRfc822Message loaded;
+    const std::string plain = Unstuff(Read(out));
+    ASSERT_GT(loaded.Load(plain.data(), plain.size()), 0);
+    EXPECT_EQ(loaded.Content(), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\r\n");
 }
 
 TEST(MailCharset, DeclaresTheCharsetItsBytesAreIn) {
@@ -300,6 +309,7 @@ TEST(MailCharset, DeclaresTheCharsetItsBytesAreIn) {
         {"GB2312", {"\xE4\xB8\xAD\xE6\x96\x87"}, "GB2312", "\xD6\xD0\xCE\xC4"},
         {"GB2312", {"\xD6\xD0", "\xE2\x9C\x93"}, "UTF-8", "\xE4\xB8\xAD"},
         {"no-such-set", {"plain"}, "no-such-set", "plain"},
+        {"ISO-2022-JP", {"\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88"}, "UTF-8", "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88"},  // stateful: never cut
     };
     for (const Case& c : cases) {
         const MailCharset charset(c.language, c.texts);

@@ -50,6 +50,16 @@ TEST(HeaderField, Parameters) {
     EXPECT_FALSE(field.GetParameter("name", out));
     EXPECT_EQ(out, "");
     EXPECT_EQ(field.GetValueWithoutParameters(), "multipart/mixed");
+    // A long name goes as pieces on short lines, each of whole characters.
+    std::string euros;
+    for (int i = 0; i < 66; ++i) euros += "\xE2\x82\xAC";
+    CHeaderField disposition("Content-Disposition", "attachment");
+    disposition.SetTextParameter("filename", euros, "UTF-8");
+    EXPECT_EQ(disposition.value.substr(0, 42), "attachment;\r\n filename*0*=UTF-8''%E2%82%AC");
+    for (std::size_t start = 0, end; (end = disposition.value.find("\r\n", start)) != std::string::npos; start = end + 2)
+        EXPECT_LE(end - start, 78u) << disposition.value;
+    EXPECT_TRUE(disposition.GetParameter("filename", out));
+    EXPECT_EQ(out, euros);
 }
 
 TEST(EntityHeader, MediaTypeLookups) {

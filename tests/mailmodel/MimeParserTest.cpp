@@ -235,6 +235,40 @@ TEST(MimeMessageParser, LongLinesAndLongHeaders) {
     EXPECT_EQ(big.File("body.txt").size(), 200000u);
 }
 
+// The web-mail build gives UTF-8 whatever the message was written in.
+TEST(MimeMessageParser, WebMailTextIsUtf8) {
+    struct Case {
+        const char* what;
+        std::string message;
+        std::string subject, from, body, attachment;
+    } cases[] = {
+        {"iso-8859-1 declared everywhere",
+         "From: =?iso-8859-1?Q?J=FCrgen?= <j@x>\r\nSubject: =?iso-8859-1?Q?Gr=FC=DFe_aus_dem_Caf=E9?=\r\n"
+         "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
+         "Content-Transfer-Encoding: quoted-printable\r\n\r\nK=E4se\r\n--b\r\nContent-Type: text/plain\r\n"
+         "Content-Disposition: attachment; filename*=iso-8859-1'en'%E9t%E9.txt\r\n\r\nx\r\n--b--\r\n",
+         "Gr\xC3\xBC\xC3\x9F" "e aus dem Caf\xC3\xA9", "J\xC3\xBCrgen <j@x>", "K\xC3\xA4se", "\xC3\xA9t\xC3\xA9.txt"},
+        {"koi8-r words and body",
+         "From: a@x\r\nSubject: =?koi8-r?B?8NLJ18XU?=\r\nContent-Type: text/plain; charset=\"KOI8-R\"\r\n\r\n\xF0\xD2\xC9\xD7\xC5\xD4\r\n",
+         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "a@x", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\r\n", ""},
+        {"undeclared 8-bit text in the language's charset",
+         "From: Caf\xE9 <c@x>\r\nSubject: Caf\xE9\r\n\r\nCr\xE8me\r\n", "Caf\xC3\xA9", "Caf\xC3\xA9 <c@x>",
+         "Cr\xC3\xA8me\r\n", ""},
+        {"invalid bytes replaced",
+         "Subject: =?utf-8?Q?a=FF?=\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nb\xFF\r\n", "a\xEF\xBF\xBD", "",
+         "b\xEF\xBF\xBD\r\n", ""},
+    };
+    for (const Case& c : cases) {
+        Parsed p(c.message, MimeParserLimits::WebMail("iso-8859-1"));
+        EXPECT_EQ(p.parser.Subject, c.subject) << c.what;
+        EXPECT_EQ(p.parser.From, c.from) << c.what;
+        EXPECT_EQ(p.parser.BodyText, c.body) << c.what;
+        EXPECT_EQ(p.AttachmentNames(), c.attachment.empty() ? std::vector<std::string>{}
+                                                            : std::vector<std::string>{c.attachment})
+            << c.what;
+    }
+}
+
 TEST(MimeMessageParser, HostileNamesStayInsideTheFolder) {
     TempFolder outside;
     const std::string victim = outside.File("victim");

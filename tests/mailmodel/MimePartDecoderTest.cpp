@@ -5,11 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "mailmodel/mime/EntityHeader.h"
 #include "mailmodel/mime/MimePartDecoder.h"
 #include "mailmodel/mime/MimeTextRoutines.h"
 
 namespace quorvex::mime {
 namespace {
+
+std::string Repeat(const std::string& text, int times) {
+    std::string out;
+    while (times-- > 0) out += text;
+    return out;
+}
 
 // Feeds lines to a decoder and returns the results.
 std::vector<int> Feed(MimePartDecoder& decoder, MimePart& part, const std::vector<std::string>& lines) {
@@ -56,6 +63,7 @@ TEST(MimePartDecoder, HeaderLinesFillThePart) {
     } cases[] = {
         {{"Content-Type: text/plain; charset=\"utf-8\"\r\n"}, "text/plain;", "utf-8", "", "", "", "", "", false, 1},
         {{"Content-Type: text/plain; charset=gb2312\r\n"}, "text/plain;", "gb2312", "", "", "", "", "", false, 1},
+        {{"Content-Type: text/plain; CHARSET=us-ascii (Plain text)\r\n"}, "text/plain;", "us-ascii", "", "", "", "", "", false, 1},
         {{"content-transfer-encoding: Base64 (comment)\r\n"}, "", "", "Base64", "", "", "", "", false, 0},
         {{"Content-Disposition: attachment; filename=\"a?b:c.txt\"; size=3\r\n"},
          "", "", "", "a_b_c.txt", "", "", "", true, 0},
@@ -88,19 +96,39 @@ TEST(MimePartDecoder, HeaderLinesFillThePart) {
     }
 }
 
-TEST(MimePartDecoder, EncodedFileNameIsDecodedThenSanitised) {
+// The web mail that saves an attachment and the header parser that gives
+// the filter its name read the same name (the web mail then makes it safe
+// as a file name).
+TEST(MimePartDecoder, AttachmentNamesReadAlikeByBothParsers) {
     const std::pair<const char*, const char*> cases[] = {
-        // "../../x" as a B word: decoded first, then made safe.
-        {"Content-Disposition: attachment; filename=\"=?utf-8?B?Li4vLi4veA==?=\"\r\n", "_.__._x"},
-        {"Content-Disposition: attachment; filename*=utf-8''Gr%C3%B6%2F.txt; size=3\r\n", "Gr\xC3\xB6_.txt"},
-        {"Content-Type: text/plain; name*=iso-8859-1''Gr%F6%DFe.txt\r\n", "Gr\xF6\xDF" "e.txt"},
+        {"Content-Disposition: attachment; filename*=utf-8''Gr%C3%B6%2F.txt; size=3\r\n", "Gr\xC3\xB6/.txt"},
+        {"Content-Type: text/plain; name*=iso-8859-1''Gr%F6%DFe.txt\r\n", "Gr\xC3\xB6\xC3\x9F" "e.txt"},
+        {"Content-Disposition: attachment; filename=\"report.pdf\"; filename*=UTF-8''payload.exe\r\n", "payload.exe"},
+        {"Content-Disposition: attachment; filename=\"a.txt; filename*=UTF-8''b.exe\"\r\n", "a.txt; filename*=UTF-8''b.exe"},
+        {"Content-Disposition: attachment; FileName*=iso-8859-1'en'%E9t%E9.txt\r\n", "\xC3\xA9t\xC3\xA9.txt"},
+        {"Content-Disposition: attachment; filename*=koi8-r''%F0%D2%C9%D7%C5%D4.txt\r\n",
+         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt"},
+        {"Content-Disposition: attachment;\r\n filename*1=\".txt\"; filename*0*=UTF-8''%E2%82%AC\r\n", "\xE2\x82\xAC.txt"},
+        {"Content-Disposition: attachment; filename*=UTF-8''bad%FF.txt\r\n", "bad\xEF\xBF\xBD.txt"},
+        {"Content-Disposition: attachment; filename=plain.txt\r\n", "plain.txt"},
     };
     for (const auto& [line, name] : cases) {
         MimePartDecoder decoder;
         MimePart part;
         decoder.ParsePartLine(line, part);
-        EXPECT_EQ(part.FileName.empty() ? part.Name : part.FileName, name) << line;
+        std::string safe = name;
+        SanitizeFileName(safe);
+        EXPECT_EQ(part.FileName.empty() ? part.Name : part.FileName, safe) << line;
+        CEntityHeader header;
+        const std::string text = std::string(line) + "\r\n";
+        header.Load(text.data(), text.size());
+        EXPECT_EQ(header.GetFilename().empty() ? header.GetName() : header.GetFilename(), name) << line;
     }
+    // "../../x" as a B word: decoded first, then made safe.
+    MimePartDecoder decoder;
+    MimePart part;
+    decoder.ParsePartLine("Content-Disposition: attachment; filename=\"=?utf-8?B?Li4vLi4veA==?=\"\r\n", part);
+    EXPECT_EQ(part.FileName, "_.__._x");
 }
 
 TEST(MimePartDecoder, BoundaryStackFollowsNesting) {
@@ -269,6 +297,8 @@ TEST(MimeTextRoutines, SanitizeFileNameKeepsNamesInsideTheFolder) {
         {"nul\x01" "byte", "nul_byte"},
         {"a*b\"c<d>e|f#g&h;i", "a_b_c_d_e_f_g_h_i"},
         {"r\xC3\xA9sum\xC3\xA9.pdf", "r\xC3\xA9sum\xC3\xA9.pdf"},
+        {Repeat("\xE2\x82\xAC", 100), Repeat("\xE2\x82\xAC", 66)},  // cut before a whole character
+        {Repeat("\xE2\x82\xAC", 100) + ".txt", Repeat("\xE2\x82\xAC", 65) + ".txt"},
     };
     for (const Case& c : cases) {
         std::string text = c.in;

@@ -202,6 +202,7 @@ TEST(FileDownload, DispositionCannotCarryAnotherHeader) {
         {"x\r\nSet-Cookie: a=b.txt", "attachment; filename=\"xSet-Cookie: a=b.txt\""},
         {"t\tab\x7f.txt", "attachment; filename=\"tab.txt\""},
         {"caf\xc3\xa9.txt", "attachment; filename=\"caf\xc3\xa9.txt\"; filename*=UTF-8''caf%C3%A9.txt"},
+        {"caf\xe9.txt", "attachment; filename=\"caf\xef\xbf\xbd.txt\"; filename*=UTF-8''caf%EF%BF%BD.txt"},  // no UTF-8
     };
     for (const auto& c : cases) EXPECT_EQ(AttachmentDisposition(c.name), c.value) << c.name;
 }

@@ -4,6 +4,7 @@
 #include "common/ConfigWriter.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "common/Translation.h"
 
 namespace quorvex::webcom {
 
@@ -54,6 +55,14 @@ std::string ComponentLanguage(const std::string& library_folder) {
     std::string language = ReadProfileString(FixedConfigPath(library_folder), "system", "Language", "");
     if (language.empty()) language = ReadProfileString(JoinPath(library_folder, "config.ini"), "System", "Language", "");
     return language;
+}
+
+std::string ComponentLanguageFile(const std::string& library_folder) {
+    return LanguageFilePath(library_folder, ComponentLanguage(library_folder));
+}
+
+std::string ComponentCharset(const std::string& library_folder) {
+    return LanguageCharset(ComponentLanguageFile(library_folder));
 }
 
 }  // namespace quorvex::webcom

@@ -65,5 +65,9 @@ private:
 // QuorvexCOM.ini (which set-up writes so that the web server need not read
 // config.ini), else [System] Language of config.ini in the same folder.
 std::string ComponentLanguage(const std::string& library_folder);
+// The language file of that language, which the component finds in its
+// own folder, and the charset it names (the charset of undeclared text).
+std::string ComponentLanguageFile(const std::string& library_folder);
+std::string ComponentCharset(const std::string& library_folder);
 
 }  // namespace quorvex::webcom

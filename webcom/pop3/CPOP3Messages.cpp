@@ -182,7 +182,7 @@ Status CPOP3::MessageSummary(std::int32_t number, bool folder1) {
     }
     try {
         mime::MessageFile file(path);
-        mime::MimeMessageParser parser(mime::MimeParserLimits::WebMail());
+        mime::MimeMessageParser parser(mime::MimeParserLimits::WebMail(ComponentCharset(library_.folder)));
         if (file.IsOpen()) parser.ReadHeaders(file);
         TakeHeaderFields(parser, folder1);
     } catch (const std::exception& e) {
@@ -249,7 +249,7 @@ Status CPOP3::FetchMessage(std::int32_t number, bool folder1) {
     selected_attachment_.clear();
     const std::string url_base =
         std::string(kMailDataPrefix) + RelativeToRoot(folder, root_prefix_).substr(0, kMaxUrlBase);
-    mime::MimeMessageParser parser(mime::MimeParserLimits::WebMail());
+    mime::MimeMessageParser parser(mime::MimeParserLimits::WebMail(ComponentCharset(library_.folder)));
     try {
         parser.ParseFile(folder, kMailFile, url_base);
     } catch (const std::exception& e) {

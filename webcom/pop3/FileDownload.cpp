@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "common/CharsetText.h"
 #include "common/Paths.h"
 #include "webcom/pop3/MailDataUrl.h"
 
@@ -49,7 +50,8 @@ std::string AttachmentDisposition(std::string_view file_name) {
     std::string quoted;
     bool eight_bit = false;
     std::string clean;
-    for (const char c : file_name) {
+    // Declared UTF-8 below: a name that is not has its stray bytes replaced.
+    for (const char c : TextToUtf8(file_name, "UTF-8", "UTF-8")) {
         const auto u = static_cast<unsigned char>(c);
         if (u < 0x20 || u == 0x7F) continue;
         if (u >= 0x80) eight_bit = true;

@@ -29,7 +29,8 @@ std::optional<ServableFile> OpenServableFile(const std::string& library_folder, 
 
 // The Content-Disposition value for a file name: attachment; filename="...",
 // with control characters dropped and '"' and '\' escaped, and an RFC 5987
-// filename* beside it when the name holds 8-bit bytes.
+// filename* beside it when the name holds 8-bit bytes. The name is given
+// as UTF-8; bytes that are not valid UTF-8 become U+FFFD.
 std::string AttachmentDisposition(std::string_view file_name);
 
 // Sets the content type and the disposition header and writes the file in

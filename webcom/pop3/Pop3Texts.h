@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/CharsetText.h"
+
 namespace quorvex::webcom::pop3 {
 
 inline constexpr std::string_view kReplyOk = "+OK";
@@ -41,7 +43,7 @@ inline constexpr std::size_t kMaxLoginText = 256;
 // Texts of the current message and LastResponse keep at most this much.
 inline constexpr std::size_t kMaxText = 4096;
 
-inline std::string CutText(std::string_view text) { return std::string(text.substr(0, kMaxText)); }
+inline std::string CutText(std::string_view text) { return std::string(Utf8Prefix(text, kMaxText)); }
 
 // A command and its numbers: CommandLine("LIST", {3, 1}) is "LIST 3 1".
 inline std::string CommandLine(std::string_view word, std::initializer_list<std::int64_t> numbers) {

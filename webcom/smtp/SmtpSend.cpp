@@ -93,7 +93,7 @@ bool CSMTP::ComposeMessage(const Envelope& envelope) {
     // Reply-To: none without a Reply; with one, FromUID wins when it is set.
     const std::string* reply_to = reply_.empty() ? nullptr : from_uid_.empty() ? &reply_ : &from_uid_;
     compose::CMessageGenerator generator(
-        compose::ComposerEnvironment::WebMail(LanguageFilePath(library_.folder, ComponentLanguage(library_.folder))));
+        compose::ComposerEnvironment::WebMail(ComponentLanguageFile(library_.folder)));
     bool composed = false;
     // Another page of the account removes the compose folder when it finds it
     // empty; the folder is made again, and the compose tried once more, if
