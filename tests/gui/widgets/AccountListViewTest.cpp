@@ -104,8 +104,11 @@ TEST_F(AccountListViewTest, DeleteTakesEachSelectedAccountOnceAndTellsTheRefusal
     commands->DeleteAccounts();
     ASSERT_TRUE(WaitFor([&] { return view->model()->rowCount() == 1; }));
     EXPECT_EQ(view->model()->NameAt(0), "bob");
+    EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextDeleteAccountsQuestionFormat), {QStringLiteral("2")})));
     EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextDeleteRefusedFormat), {QStringLiteral("1")})));
     EXPECT_FALSE(std::filesystem::exists(home.File("mail/alice")));
+    EXPECT_NE(SystemLog().find("Account alice deleted by the administrator"), std::string::npos);
+    EXPECT_EQ(SystemLog().find("Account bob deleted"), std::string::npos);
 }
 
 TEST_F(AccountListViewTest, ClearMailEmptiesTheSelectedMailboxesAndRebuildRestoresOne) {
