@@ -23,6 +23,7 @@ void RegisterProgramStrings() {
                                "Fail to set up virtual directory. User can not apply account through browser.");
         RegisterStringResource(IDS_COM_REGISTRATION_FAILED, "Fail to register COM component.");
         RegisterStringResource(IDS_STARTED, "QuorvexServer and http://%s/mail start successfully.");
+        RegisterStringResource(IDS_STARTED_WITHOUT_WEB, "QuorvexServer started successfully.");
     });
 }
 
@@ -31,7 +32,8 @@ std::string ProgramString(unsigned id) {
     return TranslateStringResource(id);
 }
 
-std::string StartupLine(std::string_view computer_name) {
+std::string StartupLine(std::string_view computer_name, bool web_mail_published) {
+    if (!web_mail_published) return ProgramString(IDS_STARTED_WITHOUT_WEB);
     const std::string lower = AsciiLowerCase(computer_name);
     // The translated text keeps its one "%s"; anything else in it is text.
     std::string text = ProgramString(IDS_STARTED);

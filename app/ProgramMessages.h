@@ -19,6 +19,7 @@ inline constexpr unsigned IDS_ANOTHER_INSTANCE = 32809;
 inline constexpr unsigned IDS_WEB_DIRECTORY_FAILED = 32811;
 inline constexpr unsigned IDS_COM_REGISTRATION_FAILED = 32845;
 inline constexpr unsigned IDS_STARTED = 32846;
+inline constexpr unsigned IDS_STARTED_WITHOUT_WEB = 32847;
 
 inline constexpr std::string_view kProgramName = "QuorvexServer";
 inline constexpr std::string_view kProgramVersion = "5.3";
@@ -30,8 +31,10 @@ void RegisterProgramStrings();
 std::string ProgramString(unsigned id);
 
 // "QuorvexServer and http://<computer>/mail start successfully." with the
-// computer name in lower case.
-std::string StartupLine(std::string_view computer_name);
+// computer name in lower case, where the web mail is published there;
+// without it, "QuorvexServer started successfully.", naming no address
+// that serves nothing.
+std::string StartupLine(std::string_view computer_name, bool web_mail_published);
 
 // What a message box shows: written to the system log and, with the
 // program's name in front, to standard error; with a window, also shown

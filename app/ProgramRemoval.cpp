@@ -23,9 +23,15 @@ namespace {
 
 constexpr std::chrono::seconds kCommandAnswerLimit{5};
 
-// Removes a file the program wrote outside its folder, when it is there.
-void RemoveEntry(const std::string& path, std::string_view what, UninstallReport& report) {
+// Removes a desktop entry the program wrote outside its folder, when it is
+// there and starts the program on `folder`: another program folder's
+// entry of the same name stays.
+void RemoveEntry(const std::string& path, std::string_view what, const std::string& folder, UninstallReport& report) {
     if (path.empty() || !FileExists(path)) return;
+    if (!DesktopEntryStartsFolder(path, folder)) {
+        report.done.push_back("kept " + std::string(what) + " " + path + " (it starts another program folder)");
+        return;
+    }
     if (::unlink(path.c_str()) == 0) {
         report.done.push_back("removed " + std::string(what) + " " + path);
     } else {
@@ -91,8 +97,8 @@ UninstallReport UninstallProgram(const ServiceOptions& service) {
         report.done.push_back("removed the service unit " + unit.UnitPath());
     }
     const SystemLocations locations = CurrentSystemLocations();
-    RemoveEntry(DesktopEntryPath(locations.autostart_folder), "the autostart entry", report);
-    RemoveEntry(DesktopEntryPath(locations.desktop_folder), "the desktop entry", report);
+    RemoveEntry(DesktopEntryPath(locations.autostart_folder), "the autostart entry", folder, report);
+    RemoveEntry(DesktopEntryPath(locations.desktop_folder), "the desktop entry", folder, report);
     const bool marked = ProfileFile(Settings()->ConfigIni()).Edit([](IniDocument& doc) {
         return doc.Set("system", "setup", "0") && doc.Set("system", "RunAsService", "0");
     });

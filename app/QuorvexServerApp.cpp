@@ -214,6 +214,12 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
                              : "the service did not start (systemctl status " + std::string(kServiceUnitName) +
                                    " tells why).");
                 WriteProgramLog(line);
+                // A service that did not start is a failed installation for
+                // whoever runs this, a script included.
+                if (!started) {
+                    ReportStartupProblem(line);
+                    return kExitFailure;
+                }
                 ReportDone(line);
                 return kExitSuccess;
             }
@@ -239,9 +245,9 @@ int CQuorvexServerApp::UpdateRunningInstance() {
     // The instance answers once it has read the files: "OK", or why it
     // kept the settings in use.
     const auto answer = SendInstanceCommand(folder_, kCommandUpdate, kUpdateAnswerLimit);
-    if (answer && *answer == kAnswerOk) {
+    if (answer && (*answer == kAnswerOk || answer->starts_with(std::string(kAnswerOk) + " "))) {
         // The running instance writes the same line into the system log.
-        ReportDone(ReloadedLine(Settings()->ConfigIni()));
+        ReportDone(ReloadedLine(Settings()->ConfigIni()) + answer->substr(kAnswerOk.size()));
         return kExitSuccess;
     }
     std::string reason = answer ? *answer : std::string();
@@ -403,7 +409,7 @@ int CQuorvexServerApp::RunGuiMode() {
         SetProgramMessageDisplay([this](std::string_view text) { front_end_->ShowMessage(text); });
     }
     WarnAboutReadableFiles();
-    const std::string startup_line = StartupLine(ComputerName());
+    const std::string startup_line = StartupLine(ComputerName(), WebMailPublished());
     WriteProgramLog(startup_line);
     // What a previous run left mid-delivery was never acknowledged.
     const std::string& queue_folder = wiring_->queue().folder();
@@ -472,7 +478,9 @@ ControlAction CQuorvexServerApp::ServeControlCommand() {
 ControlAction CQuorvexServerApp::HandleCommand(const std::string& command) {
     if (command == kCommandUpdate) {
         const auto refusal = ReloadSettingsOnRequest();
-        mark_->Reply(refusal ? std::string(kAnswerRefusedPrefix) + *refusal : std::string(kAnswerOk));
+        // "OK", followed by a note where there is one.
+        mark_->Reply(refusal ? std::string(kAnswerRefusedPrefix) + *refusal
+                             : std::string(kAnswerOk) + (reload_note_.empty() ? "" : " " + reload_note_));
         return refusal ? ControlAction::kNone : ControlAction::kSettingsReloaded;
     }
     if (command == kCommandStop) {
@@ -494,7 +502,8 @@ std::optional<std::string> CQuorvexServerApp::ReloadSettingsOnRequest() {
     std::string refusal;
     if (fresh->load_failed()) {
         const std::string file = ExistsButUnreadable(fresh->ConfigIni()) ? fresh->ConfigIni() : fresh->EmailFilterIni();
-        refusal = "The settings file " + file + " cannot be read; the settings in use are kept.";
+        refusal = "The settings file " + file + " cannot be read (" + ReadProblemReason(file) +
+                  "); the settings in use are kept.";
     } else if (!fresh->refused_values().empty()) {
         refusal = JoinTexts(fresh->refused_values(), " ") + " The settings in use are kept.";
     }
@@ -503,7 +512,11 @@ std::optional<std::string> CQuorvexServerApp::ReloadSettingsOnRequest() {
         return refusal;
     }
     PublishSettings(fresh);
-    WriteProgramLog(ReloadedLine(fresh->ConfigIni()));
+    reload_note_ = smtp_server_ && pop3_server_ && account_server_
+                       ? PortChangeNote({smtp_server_->port(), pop3_server_->port(), account_server_->port()},
+                                        {fresh->SMTPPort, fresh->POP3Port, fresh->AdminPort})
+                       : std::string();
+    WriteProgramLog(ReloadedLine(fresh->ConfigIni()) + (reload_note_.empty() ? "" : " " + reload_note_));
     WriteWebLanguage(*fresh);
     return std::nullopt;
 }

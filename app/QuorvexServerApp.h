@@ -85,6 +85,9 @@ private:
     void WarnAboutReadableFiles();
 
     std::unique_ptr<ProgramFrontEnd> front_end_;
+    // What the last reload has to add to its line (ports that change only
+    // at the next start); empty for nothing.
+    std::string reload_note_;
     std::string folder_;
     ServiceOptions service_;
     UniqueFd signals_;  // SIGTERM and SIGINT, read by the message loop

@@ -1,6 +1,7 @@
 #include "app/StartupChecks.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,33 +13,82 @@
 
 namespace quorvex::app {
 
+namespace {
+
+// The system's reason for `error`, with the user it was refused to.
+std::string ErrorReason(int error) {
+    std::string reason = std::strerror(error);
+    if (error == EACCES || error == EPERM) {
+        const passwd* user = ::getpwuid(::geteuid());
+        reason += " for user " + (user != nullptr ? std::string(user->pw_name) : std::to_string(::geteuid()));
+    }
+    return reason;
+}
+
+}  // namespace
+
+std::string ReadProblemReason(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return ErrorReason(errno);
+    if (S_ISDIR(st.st_mode)) return "it is a folder, not a file";
+    if (!S_ISREG(st.st_mode)) return "it is a device or another special file, not a regular file";
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return ErrorReason(errno);
+    char probe;
+    if (::read(fd.get(), &probe, 1) < 0) return ErrorReason(errno);
+    return {};
+}
+
 std::vector<std::string> CheckProgramFolder(const std::string& folder, const std::string& config_path) {
     std::vector<std::string> problems;
-    if (!FolderExists(folder)) {
-        problems.push_back("The program folder " + folder + " does not exist.");
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        const int error = errno;
+        problems.push_back(error == ENOENT || error == ENOTDIR
+                               ? "The program folder " + folder + " does not exist."
+                               : "The program folder " + folder + " cannot be reached (" + ErrorReason(error) + ").");
+        return problems;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        problems.push_back("The program folder " + folder + " is not a folder.");
         return problems;
     }
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        problems.push_back("The program folder " + folder + " cannot be written (" + std::strerror(errno) + ").");
+        problems.push_back("The program folder " + folder + " cannot be written (" + ErrorReason(errno) + ").");
     }
-    if (::access(config_path.c_str(), F_OK) != 0) {
+    // Only a file that is certainly not there is called missing: a folder
+    // this user cannot enter hides whether it is.
+    if (::stat(config_path.c_str(), &st) != 0 && errno == ENOENT) {
         problems.push_back("The settings file " + config_path + " does not exist.");
         return problems;
     }
-    UniqueFd fd(::open(config_path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
-        problems.push_back("The settings file " + config_path + " cannot be read (" + std::strerror(errno) + ").");
-        return problems;
-    }
-    char probe;
-    if (::read(fd.get(), &probe, 1) < 0) {
-        problems.push_back("The settings file " + config_path + " cannot be read (" + std::strerror(errno) + ").");
+    if (const std::string reason = ReadProblemReason(config_path); !reason.empty()) {
+        problems.push_back("The settings file " + config_path + " cannot be read (" + reason + ").");
         return problems;
     }
     if (::access(config_path.c_str(), W_OK) != 0) {
-        problems.push_back("The settings file " + config_path + " cannot be written (" + std::strerror(errno) + ").");
+        problems.push_back("The settings file " + config_path + " cannot be written (" + ErrorReason(errno) + ").");
     }
     return problems;
+}
+
+std::string PortChangeNote(const ListenerPorts& in_use, const ListenerPorts& configured) {
+    const struct {
+        const char* name;
+        int used;
+        int wanted;
+    } rows[] = {{"SMTP", in_use.smtp, configured.smtp},
+                {"POP3", in_use.pop3, configured.pop3},
+                {"account server", in_use.admin, configured.admin}};
+    std::string changed;
+    for (const auto& row : rows) {
+        if (row.used == 0 || row.used == row.wanted) continue;
+        if (!changed.empty()) changed += ", ";
+        changed += std::string(row.name) + " " + std::to_string(row.wanted) + " (in use: " + std::to_string(row.used) +
+                   ")";
+    }
+    if (changed.empty()) return {};
+    return "The new ports take effect at the next start: " + changed + ".";
 }
 
 std::optional<std::string> ReadableByOthersWarning(const std::string& config_path,

@@ -13,6 +13,23 @@ namespace quorvex::app {
 // Empty when the program may start.
 std::vector<std::string> CheckProgramFolder(const std::string& folder, const std::string& config_path);
 
+// Why a file cannot be read, for a sentence about it: the system's reason,
+// naming the user it was refused to where it is a permission ("Permission
+// denied for user nobody"), or that it is no regular file; empty when it
+// can be read.
+std::string ReadProblemReason(const std::string& path);
+
+// The ports the listeners use and those the settings now give.
+struct ListenerPorts {
+    int smtp = 0;
+    int pop3 = 0;
+    int admin = 0;
+};
+// After a reload: where the settings now give other ports than those the
+// listeners use, a sentence saying they take effect at the next start;
+// empty when none changed (a 0 in use: that listener is not running).
+std::string PortChangeNote(const ListenerPorts& in_use, const ListenerPorts& configured);
+
 // One warning line when config.ini or an account's settings file
 // (mail/<account>/maillist.ini) can be read by other users, naming them;
 // nothing when every one is private.

@@ -16,7 +16,8 @@ std::optional<WebDirectoryInstaller> WebDirectoryInstaller::Load(const std::stri
         return std::nullopt;
     }
     const auto last_error = library.Function<ErrorFunction>("VendrelLastError");
-    return WebDirectoryInstaller(std::move(library), function, last_error);
+    const auto published = library.Function<QueryFunction>("VendrelPublished");
+    return WebDirectoryInstaller(std::move(library), function, last_error, published);
 }
 
 std::string WebDirectoryInstaller::LastError() const {
@@ -31,6 +32,10 @@ bool WebDirectoryInstaller::Publish(const std::string& name, const std::string& 
 
 bool WebDirectoryInstaller::Remove(const std::string& name) {
     return function_(name.c_str(), nullptr, nullptr, 0) != 0;
+}
+
+bool WebDirectoryInstaller::Published(const std::string& name) const {
+    return published_ != nullptr && published_(name.c_str()) != 0;
 }
 
 }  // namespace quorvex::app

@@ -23,6 +23,9 @@ public:
     bool Publish(const std::string& name, const std::string& folder, const std::string& document, bool script);
     // Takes the directory away. True when it is gone.
     bool Remove(const std::string& name);
+    // Whether the web directory `name` is published now (false where the
+    // installer cannot tell).
+    bool Published(const std::string& name) const;
     // Why the last call failed, in one sentence, when the installer can
     // say more than that it failed (its export "VendrelLastError").
     std::string LastError() const;
@@ -30,13 +33,15 @@ public:
 private:
     using Function = int (*)(const char* name, const char* folder, const char* document, int script);
     using ErrorFunction = const char* (*)();
+    using QueryFunction = int (*)(const char* name);
 
-    WebDirectoryInstaller(SharedLibrary library, Function function, ErrorFunction last_error)
-        : library_(std::move(library)), function_(function), last_error_(last_error) {}
+    WebDirectoryInstaller(SharedLibrary library, Function function, ErrorFunction last_error, QueryFunction published)
+        : library_(std::move(library)), function_(function), last_error_(last_error), published_(published) {}
 
     SharedLibrary library_;
     Function function_;
     ErrorFunction last_error_;  // may be null
+    QueryFunction published_;   // may be null
 };
 
 }  // namespace quorvex::app

@@ -129,6 +129,11 @@ void OpenProgramFolderToWebServer() {
     ShareWithWebServer(folder, (st.st_mode & 07777) | S_IXGRP);
 }
 
+bool WebMailPublished() {
+    const auto installer = WebDirectoryInstaller::Load(ProgramFolder());
+    return installer && installer->Published("mail");
+}
+
 int SetupWebMailDirectory(std::string* reason) {
     const std::string folder = ProgramFolder();
     const std::string data = JoinPath(folder, "maildata");

@@ -60,4 +60,8 @@ void OpenProgramFolderToWebServer();
 // empty when the installer could say no more than that it failed.
 int SetupWebMailDirectory(std::string* reason = nullptr);
 
+// Whether the web directory "mail" is published now (false without the
+// installer library).
+bool WebMailPublished();
+
 }  // namespace quorvex::app

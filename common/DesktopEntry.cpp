@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "common/AtomicFile.h"
 #include "common/Paths.h"
 #include "common/SystemLocations.h"
@@ -58,6 +60,18 @@ int CreateShortcutIn(const std::string& folder, const std::string& program) {
 
 std::string DesktopEntryPath(const std::string& folder) {
     return folder.empty() ? std::string() : JoinPath(folder, kDesktopEntryName);
+}
+
+bool DesktopEntryStartsFolder(const std::string& path, std::string_view folder) {
+    std::string text;
+    if (!ReadWholeFile(path, text)) return false;
+    const std::string line = "Path=" + EscapeValue(folder);
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        if (std::string_view(text).substr(at, end - at) == line) return true;
+        at = end + 1;
+    }
+    return false;
 }
 
 std::string FormatDesktopEntry(std::string_view name, std::string_view target, std::string_view folder) {

@@ -20,6 +20,11 @@ inline constexpr std::string_view kDesktopEntryName = "QuorvexServer.desktop";
 // empty when the folder is not known.
 std::string DesktopEntryPath(const std::string& folder);
 
+// Whether the entry at `path` starts the program on `folder` (its Path
+// line names it, as FormatDesktopEntry writes it). False for an entry of
+// another program folder, or one that cannot be read.
+bool DesktopEntryStartsFolder(const std::string& path, std::string_view folder);
+
 // The file text: Name from the link file's name, Comment and Path from
 // `folder`, Exec running `target` with QUORVEX_HOME set to `folder`.
 std::string FormatDesktopEntry(std::string_view name, std::string_view target, std::string_view folder);

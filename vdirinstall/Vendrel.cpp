@@ -66,6 +66,12 @@ public:
         bool linked = false;
     };
 
+    // The file is there and, where the folder wants it, enabled.
+    bool Published() const {
+        const State state = Read();
+        return state.text && (enabled_folder_.empty() || state.linked);
+    }
+
     State Read() const {
         State state;
         std::string text;
@@ -197,6 +203,16 @@ int Apply(std::string_view name, const char* folder, const char* document, int s
 
 extern "C" __attribute__((visibility("default"))) const char* VendrelLastError() {
     return quorvex::vdir::g_last_reason.c_str();
+}
+
+extern "C" __attribute__((visibility("default"))) int VendrelPublished(const char* name) {
+    try {
+        const std::lock_guard one_at_a_time(quorvex::vdir::g_calls);
+        if (name == nullptr || !quorvex::vdir::IsValidDirectoryName(name)) return 0;
+        return quorvex::vdir::SnippetPlace(quorvex::vdir::ApacheConfFolder(), name).Published() ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
 }
 
 extern "C" __attribute__((visibility("default"))) int Vendrel(const char* name, const char* folder,

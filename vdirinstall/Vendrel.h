@@ -22,6 +22,10 @@ int Vendrel(const char* name, const char* folder, const char* document, int scri
  * the next call of Vendrel. */
 const char* VendrelLastError(void);
 
+/* 1 when the web directory "/<name>" is published: its configuration is in
+ * the web server's folder and enabled there; else 0. Changes nothing. */
+int VendrelPublished(const char* name);
+
 #ifdef __cplusplus
 }
 #endif

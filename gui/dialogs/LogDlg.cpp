@@ -58,7 +58,7 @@ LogDlg::LogDlg(std::string log_folder, DesktopOpener& opener, Prompts& prompts, 
         button->setObjectName(QString::fromLatin1(spec.name));
         const LogKind kind = spec.kind;
         connect(button, &QPushButton::clicked, this, [this, kind] {
-            opener_.OpenPath(QString::fromStdString(LogFilePath(kind, log_folder_, now_())));
+            OpenOrSayWhere(opener_, prompts_, this, QString::fromStdString(LogFilePath(kind, log_folder_, now_())));
         });
         grid->addWidget(button, position / 2, 1 + position % 2);
         ++position;
@@ -78,7 +78,7 @@ LogDlg::LogDlg(std::string log_folder, DesktopOpener& opener, Prompts& prompts, 
 
 void LogDlg::mouseDoubleClickEvent(QMouseEvent* event) {
     if (picture_->geometry().contains(event->position().toPoint())) {
-        opener_.OpenPath(QString::fromStdString(log_folder_));
+        OpenOrSayWhere(opener_, prompts_, this, QString::fromStdString(log_folder_));
     }
     QDialog::mouseDoubleClickEvent(event);
 }

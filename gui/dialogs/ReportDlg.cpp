@@ -151,7 +151,11 @@ void ReportDlg::OnOk() {
         prompts_.Warning(this, FormatText(Tr(kTextReportFailedFormat), {FromFileText(folder)}));
         return;
     }
-    opener_.OpenPath(QString::fromStdString(folder));
+    // The folder shows the file among the earlier reports; where the
+    // desktop cannot show it, the file is named.
+    if (!opener_.OpenPath(QString::fromStdString(folder))) {
+        prompts_.Warning(this, FormatText(Tr(kTextOpenFailedFormat), {FromFileText(written)}));
+    }
     accept();
 }
 

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/ProgramMessages.h"
 #include "common/ProfileFile.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
@@ -113,7 +114,17 @@ SendMailDlg::~SendMailDlg() {
     if (worker_.joinable()) {
         worker_.request_stop();
         worker_.join();
+        // Closed while sending (the window was locked): the end is seen
+        // nowhere else.
+        if (!finished_ && outcome_) LogOutcome(*outcome_);
     }
+}
+
+void SendMailDlg::LogOutcome(const SendMailResult& result) const {
+    if (!result.compose_error.empty()) return;
+    app::WriteProgramLog(std::string("Mail of the administrator ") + (result.cancelled ? "stopped" : "sent") + ": " +
+                         std::to_string(result.delivered) + " of " + std::to_string(job_->Total()) +
+                         " receivers got it");
 }
 
 void SendMailDlg::OnAttach() {
@@ -150,6 +161,7 @@ void SendMailDlg::OnSend() {
     job_ = std::make_unique<SendMailJob>(directory_, accounts_, std::move(request));
     done_ = 0;
     finished_ = false;
+    outcome_.reset();
     send_->setEnabled(false);
     attach_->setEnabled(false);
     progress_->setRange(0, std::max(job_->Total(), 1));
@@ -157,8 +169,8 @@ void SendMailDlg::OnSend() {
     progress_->show();
     progress_timer_->start(kProgressIntervalMs);
     worker_ = std::jthread([this](std::stop_token stop) {
-        SendMailResult result = job_->Run(done_, stop);
-        QMetaObject::invokeMethod(this, [this, result = std::move(result)] { Finish(result); }, Qt::QueuedConnection);
+        outcome_ = job_->Run(done_, stop);
+        QMetaObject::invokeMethod(this, [this, result = *outcome_] { Finish(result); }, Qt::QueuedConnection);
     });
 }
 
@@ -189,6 +201,7 @@ void SendMailDlg::Finish(const SendMailResult& result) {
         }
         prompts_.Warning(this, FormatText(Tr(kTextRefusedFormat), {lines.join(QLatin1Char('\n'))}));
     }
+    LogOutcome(result);
     if (result.cancelled) {
         prompts_.Information(this, FormatText(Tr(kTextStoppedFormat), {QString::number(done_.load()),
                                                                        QString::number(job_->Total())}));

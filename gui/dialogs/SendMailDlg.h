@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -58,6 +59,8 @@ Q_SIGNALS:
 
 private:
     void Finish(const SendMailResult& result);
+    // The system log's line of a sending: how many receivers got it.
+    void LogOutcome(const SendMailResult& result) const;
     void ShowProgress();
 
     SettingsSnapshot settings_;
@@ -82,6 +85,8 @@ private:
     std::unique_ptr<SendMailJob> job_;
     std::atomic<int> done_{0};
     bool finished_ = false;
+    // What the worker ended with; read only after it ended.
+    std::optional<SendMailResult> outcome_;
     std::jthread worker_;
 };
 

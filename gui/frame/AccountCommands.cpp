@@ -42,12 +42,19 @@ void AccountCommands::DeleteAccounts() {
     const std::vector<std::string> names = view_.SelectedNames();
     if (names.empty()) return;
     Prompts& prompts = *services_.prompts;
-    if (!prompts.Question(DialogParent(), Tr(kTextDeleteAccountQuestion))) return;
+    const QString question = names.size() == 1 ? Tr(kTextDeleteAccountQuestion)
+                                               : FormatText(Tr(kTextDeleteAccountsQuestionFormat),
+                                                            {QString::number(names.size())});
+    if (!prompts.Question(DialogParent(), question)) return;
     // Each selected name once: a refused account is not taken again. The
     // rows leave through the notices the deletions send.
     int refused = 0;
     for (const std::string& name : names) {
-        if (!DeleteAccount(name)) ++refused;
+        if (DeleteAccount(name)) {
+            app::WriteProgramLog("Account " + name + " deleted by the administrator");
+        } else {
+            ++refused;
+        }
     }
     if (refused > 0) {
         prompts.Warning(DialogParent(), FormatText(Tr(kTextDeleteRefusedFormat), {QString::number(refused)}));

@@ -187,7 +187,8 @@ void CommandController::OnStatusPaneDoubleClick(StatusPane pane, bool control) {
     switch (pane) {
         case StatusPane::kTime:
             if (control) {
-                services_.opener->OpenPath(QString::fromStdString(services_.settings->Current()->Folder()));
+                OpenOrSayWhere(*services_.opener, *services_.prompts, window_.DialogParent(),
+                               QString::fromStdString(services_.settings->Current()->Folder()));
             } else {
                 services_.prompts->Information(window_.DialogParent(), Utf8(kTextBuildDate));
             }

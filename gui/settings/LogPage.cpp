@@ -52,7 +52,8 @@ LogPage::LogPage(CServerSettings& settings, const GuiServices& services, QWidget
         // Today's file in the log folder in force, not the one typed here.
         connect(button, &QPushButton::clicked, this, [this, kind] {
             const std::string folder = services_.settings->Current()->LogFilePath;
-            services_.opener->OpenPath(QString::fromStdString(LogFilePath(kind, folder, std::time(nullptr))));
+            OpenOrSayWhere(*services_.opener, *services_.prompts, this,
+                           QString::fromStdString(LogFilePath(kind, folder, std::time(nullptr))));
         });
         view_row->addWidget(button);
     }

@@ -86,6 +86,7 @@ inline constexpr std::string_view kTextUnlimited = "Unlimited";  // 32823
 inline constexpr std::string_view kTextDisable = "Disable";      // 32821
 inline constexpr std::string_view kTextEnable = "Enable";        // 32902
 inline constexpr std::string_view kTextDeleteAccountQuestion = "Are you sure to delete this account?";  // 32825
+inline constexpr std::string_view kTextDeleteAccountsQuestionFormat = "Are you sure to delete these %d accounts?";
 inline constexpr std::string_view kTextClearMailQuestion =
     "Are you sure to delete all the mails belong to this account?";  // 32826
 inline constexpr std::string_view kTextRebuildQuestion = "Rebuild this account's mail list?";

@@ -37,11 +37,17 @@ public:
 class DesktopOpener {
 public:
     virtual ~DesktopOpener() = default;
-    // Opens a file or folder with the desktop's program for it.
+    // Opens a file or folder with the desktop's program for it. False when
+    // the desktop has no program for it (or none could be started).
     virtual bool OpenPath(const QString& path) = 0;
     // Opens an address (http:, mailto:) in the desktop's browser.
     virtual bool OpenUrl(const QString& url) = 0;
 };
+
+// Opens a file or folder with the desktop's program for it; where the
+// desktop cannot, says so and names the path, so the administrator can
+// find the file.
+void OpenOrSayWhere(DesktopOpener& opener, Prompts& prompts, QWidget* parent, const QString& path);
 
 // The message box QtPrompts shows (not shown yet): the translated product
 // name as its caption, the kind's icon and buttons (No the default of a
@@ -50,7 +56,7 @@ enum class PromptKind { kInformation, kWarning, kQuestion };
 QMessageBox* MakePromptBox(QWidget* parent, PromptKind kind, const QString& text);
 
 // The implementations of the program: QMessageBox, QFileDialog and
-// QDesktopServices (xdg-open).
+// xdg-open.
 class QtPrompts final : public Prompts {
 public:
     void Information(QWidget* parent, const QString& text) override;

@@ -99,10 +99,13 @@ void SortableTableView::RestoreColumnWidths() {
 }
 
 void SortableTableView::FitColumnsToContents() {
-    if (!proxy_->sourceModel() || stored_widths_ || ResizedByAdministrator()) return;
-    for (int column = 0; column < proxy_->sourceModel()->columnCount(); ++column) {
-        setColumnWidth(column,
-                       FittedColumnWidth(sizeHintForColumn(column), horizontalHeader()->sectionSizeHint(column)));
+    QAbstractItemModel* model = proxy_->sourceModel();
+    if (!model || stored_widths_ || ResizedByAdministrator()) return;
+    // Every row counts, not only those on screen: a row further down keeps
+    // the width it needs.
+    for (int column = 0; column < model->columnCount(); ++column) {
+        setColumnWidth(column, FittedColumnWidth(ContentsWidth(column, 0, model->rowCount() - 1),
+                                                 horizontalHeader()->sectionSizeHint(column)));
     }
     NoteOwnWidths();
 }
@@ -110,19 +113,24 @@ void SortableTableView::FitColumnsToContents() {
 void SortableTableView::WidenColumnsFor(int first, int last) {
     QAbstractItemModel* model = proxy_->sourceModel();
     if (!model || stored_widths_ || ResizedByAdministrator()) return;
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    const int grid = showGrid() ? 1 : 0;  // as the view measures a column
     for (int column = 0; column < model->columnCount(); ++column) {
-        int contents = 0;
-        for (int row = first; row <= last; ++row) {
-            const QModelIndex index = proxy_->mapFromSource(model->index(row, column));
-            contents = std::max(contents, itemDelegateForIndex(index)->sizeHint(option, index).width() + grid);
-        }
-        const int width = FittedColumnWidth(contents, horizontalHeader()->sectionSizeHint(column));
+        const int width = FittedColumnWidth(ContentsWidth(column, first, last), horizontalHeader()->sectionSizeHint(column));
         if (width > columnWidth(column)) setColumnWidth(column, width);
     }
     NoteOwnWidths();
+}
+
+int SortableTableView::ContentsWidth(int column, int first, int last) const {
+    QAbstractItemModel* model = proxy_->sourceModel();
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const int grid = showGrid() ? 1 : 0;  // as the view measures a column
+    int contents = 0;
+    for (int row = first; row <= last; ++row) {
+        const QModelIndex index = proxy_->mapFromSource(model->index(row, column));
+        contents = std::max(contents, itemDelegateForIndex(index)->sizeHint(option, index).width() + grid);
+    }
+    return contents;
 }
 
 void SortableTableView::NoteOwnWidths() {

@@ -59,8 +59,8 @@ public:
     // Writes the widths when the administrator changed one in this run.
     void SaveColumnWidths();
     void AutoSizeColumn(int column);
-    // Each column as wide as its rows and title need, unless the
-    // administrator set the widths.
+    // Each column as wide as all its rows (also those off screen) and its
+    // title need, unless the administrator set the widths.
     void FitColumnsToContents();
     // The same for the source rows first..last, widening columns only.
     void WidenColumnsFor(int first, int last);
@@ -77,6 +77,8 @@ private:
     // that stretches to the view's edge aside).
     bool ResizedByAdministrator() const;
     void NoteOwnWidths();
+    // The width the source rows first..last need in the column.
+    int ContentsWidth(int column, int first, int last) const;
 
     MultiKeySortProxy* proxy_;
     SortKeys keys_;

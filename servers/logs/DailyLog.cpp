@@ -143,4 +143,12 @@ DailyLog::Result DailyLog::Append(const std::string& folder, int max_lines, std:
     return note_due(index) ? Result::kLimitReached : Result::kWritten;
 }
 
+bool DailyLog::IsFull(const std::string& path, int max_lines) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return false;  // no file yet: nothing written today
+    long long index = ReadFixedCounter(fd.get(), kHeaderStart);
+    if (index < 0) index = ProfileFile(path).GetInt("System", "Index", 1);
+    return index > std::max(max_lines, 0);
+}
+
 }  // namespace quorvex

@@ -47,6 +47,10 @@ public:
     // The file for a day.
     std::string PathFor(const std::string& folder, std::time_t now) const;
 
+    // Whether the day's file at `path` takes no more lines under
+    // `max_lines` (read from the file: another writer's count counts).
+    static bool IsFull(const std::string& path, int max_lines);
+
 private:
     // Opens `path` (creating it and its folder) and takes its identity and
     // length; the counter is read again when next needed.

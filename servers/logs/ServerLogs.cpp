@@ -57,10 +57,19 @@ std::string SystemLogLine(std::string_view text, std::time_t now) {
     return line;
 }
 
-// Where the lines that matter most still go when a log is full.
+// Where the lines that matter most still go when a log is full: the
+// system log only while it takes lines itself.
 constexpr std::string_view kServerLogStill =
     "Failed logins and login locks still go to standard error and to the system log.";
 constexpr std::string_view kSystemLogStill = "Failed logins and login locks still go to standard error.";
+
+constexpr std::string_view kSystemLogPrefix = "syslog";
+
+// Where a full server log in `folder` says the lines that matter still go.
+std::string_view ServerLogStill(const std::string& folder, int max_lines, std::time_t now) {
+    const DailyLog system_log{std::string(kSystemLogPrefix)};
+    return DailyLog::IsFull(system_log.PathFor(folder, now), max_lines) ? kSystemLogStill : kServerLogStill;
+}
 
 // The note that ends a full daily log: "<file> is full ([Log]
 // MaxLogLine=<n> lines a day): further lines of this day are not written
@@ -77,12 +86,14 @@ std::string LogFullText(std::string_view file, int max_lines, std::string_view s
 
 std::string ServerLogFullLine(const std::string& path, int max_lines, std::time_t now) {
     std::string line = LogTimeStamp(now);
-    line.append(" QuorvexServer ").append(LogFullText(BaseName(path), max_lines, kServerLogStill)).append("\r\n");
+    const std::string_view still = ServerLogStill(std::string(DirName(path)), max_lines, now);
+    line.append(" QuorvexServer ").append(LogFullText(BaseName(path), max_lines, still)).append("\r\n");
     return line;
 }
 
 void ReportFullServerLog(const LogSettings& settings, std::string_view what, const std::string& path) {
-    const std::string text = LogFullText(std::string(what) + " " + path, settings.max_lines, kServerLogStill);
+    const std::string text = LogFullText(std::string(what) + " " + path, settings.max_lines,
+                                         ServerLogStill(settings.folder, settings.max_lines, std::time(nullptr)));
     WriteSystemLog(settings, text);
     ReportOnStandardError(text);
 }
@@ -108,7 +119,7 @@ void WriteSmtpLog(const LogSettings& settings, std::string_view peer, std::strin
 }
 
 void WriteSystemLog(const LogSettings& settings, std::string_view text) {
-    static DailyLog log("syslog", [](const std::string& path, int max_lines, std::time_t now) {
+    static DailyLog log(std::string(kSystemLogPrefix), [](const std::string& path, int max_lines, std::time_t now) {
         return SystemLogLine(LogFullText(BaseName(path), max_lines, kSystemLogStill), now);
     });
     const std::time_t now = std::time(nullptr);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -30,11 +31,31 @@ TEST(StartupChecksTest, TheFolderAndItsSettingsFileMustBeThere) {
     MakeFolders(config);  // a folder where the file should be
     problems = CheckProgramFolder(folder.path(), config);
     ASSERT_EQ(problems.size(), 1u);
-    EXPECT_NE(problems[0].find("cannot be read"), std::string::npos) << problems[0];
+    EXPECT_NE(problems[0].find("cannot be read (it is a folder, not a file)"), std::string::npos) << problems[0];
+
+    const std::string device = folder.File("device.ini");  // reads as empty, takes every write
+    ASSERT_EQ(::symlink("/dev/null", device.c_str()), 0);
+    problems = CheckProgramFolder(folder.path(), device);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find(device + " cannot be read (it is a device"), std::string::npos) << problems[0];
 
     problems = CheckProgramFolder(folder.File("missing"), config);
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("does not exist"), std::string::npos) << problems[0];
+}
+
+TEST(StartupChecksTest, APortChangeIsTakenAtTheNextStart) {
+    const struct {
+        ListenerPorts in_use, configured;
+        std::string note;
+    } rows[] = {
+        {{25, 110, 8011}, {25, 110, 8011}, ""},
+        {{25, 110, 8011}, {2525, 110, 8011}, "The new ports take effect at the next start: SMTP 2525 (in use: 25)."},
+        {{25, 110, 8011}, {25, 1100, 8012},
+         "The new ports take effect at the next start: POP3 1100 (in use: 110), account server 8012 (in use: 8011)."},
+        {{0, 0, 0}, {2525, 1100, 8012}, ""},  // nothing listens yet
+    };
+    for (const auto& row : rows) EXPECT_EQ(PortChangeNote(row.in_use, row.configured), row.note);
 }
 
 TEST(StartupChecksTest, OneWarningNamesTheFilesOthersCanRead) {

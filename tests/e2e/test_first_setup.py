@@ -66,6 +66,8 @@ def test_a_fresh_folder_becomes_a_working_installation():
         home = FreshInstall(base, apache)
         with home.start(extra_env={"TZ": "<-0330>3:30"}) as program:
             program.wait_serving()
+            # The web mail is published: the start line names its address.
+            assert "/mail start successfully." in home.system_log()
 
             # Folders and files, their modes and the web server's group.
             owner_only = {"mail": 0o700, "smtp": 0o700, "undelivered": 0o700, "Admin.password": 0o600}

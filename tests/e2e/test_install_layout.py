@@ -125,7 +125,7 @@ def test_the_installed_program_finds_its_schema_and_language_files(installed, tm
     # installed language files were used.
     with open(os.path.join(prefix, "share", "quorvex", "Language", "Testish.ini"), "w") as f:
         f.write("[Info]\ncharset=iso-8859-1\n[String]\n"
-                "QuorvexServer and http://%s/mail start successfully.=Testish: %s is up.\n")
+                "QuorvexServer started successfully.=Testish: up.\n")
     home = ProgramFolder(tmp_path)
     assert not os.path.exists(os.path.join(home.path, "schema.sql"))
     assert not os.path.exists(os.path.join(home.path, "Language"))
@@ -135,6 +135,6 @@ def test_the_installed_program_finds_its_schema_and_language_files(installed, tm
     with InstalledProgram(home, os.path.join(prefix, "bin", "QuorvexServer"), cwd) as program:
         program.wait_serving()
         assert program.stop()[0] == 0
-    assert "Testish: " in home.system_log() and " is up." in home.system_log()
+    assert "] Testish: up." in home.system_log()
     # The mail database was made from the installed schema.
     assert os.path.getsize(os.path.join(home.path, "db", "db.sqlite")) > 0

@@ -9,7 +9,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
-from quorvex_program import PROGRAM, ProgramFolder, accepts, run_with_port_taken, wait_until  # noqa: E402
+from quorvex_program import PROGRAM, ProgramFolder, accepts, run_with_port_taken, started, wait_until  # noqa: E402
 
 
 def notify_socket(tmp_path):
@@ -69,17 +69,22 @@ def test_no_readiness_when_a_listener_cannot_start(tmp_path):
 
 
 class FakeSystemd:
-    """A unit folder and a systemctl stand-in that logs each call."""
+    """A unit folder and a systemctl stand-in that logs each call; its
+    service runs once started when `active`, and never otherwise."""
 
-    def __init__(self, tmp_path):
+    def __init__(self, tmp_path, active=True):
         self.units = tmp_path / "units"
         self.units.mkdir()
         self.log = tmp_path / "systemctl.log"
+        self.state = tmp_path / "systemctl.state"  # "active" while the stand-in's service runs
         self.script = tmp_path / "systemctl"
         self.script.write_text(
             "#!/bin/sh\n"
             "echo \"$*\" >> '%s'\n"
-            "case \"$1\" in show) echo loaded ;; is-active) echo inactive ;; esac\n" % self.log)
+            "case \"$1\" in show) echo loaded ;;\n"
+            "  start) %s ;; stop) rm -f '%s' ;;\n"
+            "  is-active) cat '%s' 2>/dev/null || echo inactive ;; esac\n"
+            % (self.log, "echo active > '%s'" % self.state if active else ":", self.state, self.state))
         self.script.chmod(self.script.stat().st_mode | stat.S_IXUSR)
 
     def env(self):
@@ -94,16 +99,17 @@ class FakeSystemd:
 
 def test_install_writes_and_enables_the_unit(tmp_path):
     home = ProgramFolder(tmp_path)
-    systemd = FakeSystemd(tmp_path)
+    systemd = FakeSystemd(tmp_path, active=False)
     # Run from a desktop's terminal, on a folder that never said AutoRun.
     config = pathlib.Path(home.config)
     config.write_bytes(config.read_bytes().replace(b"AutoRun=0\r\n", b""))
     result = home.run("-install", extra_env=dict(systemd.env(), DISPLAY=":0", QT_QPA_PLATFORM="offscreen"))
-    assert result.returncode == 0, result.stderr
-    # One line says what was done (the stand-in's service never runs).
+    # One line says what was done; a service that never runs fails the
+    # installation.
+    assert result.returncode == 1, result.stderr
     done = ("QuorvexServer: The service unit %s for %s was written and enabled; the service did not start "
             "(systemctl status QuorvexServer.service tells why).\n" % (systemd.unit(), home.path))
-    assert result.stdout.decode() == done
+    assert result.stderr.decode().endswith(done)
     assert done.split(": ", 1)[1].rstrip("\n") in home.system_log()
     text = systemd.unit().read_text()
     assert 'ExecStart="%s" -service\n' % os.path.realpath(PROGRAM) in text
@@ -146,9 +152,15 @@ def test_uninstall_removes_the_service_and_marks_set_up_undone(tmp_path):
     systemd = FakeSystemd(tmp_path)
     home.set("System", "setup", "1")
     assert home.run("-install", extra_env=systemd.env()).returncode == 0
+    # Another program folder's autostart entry of the same name stays.
+    foreign = pathlib.Path(home.path, "xdg-config", "autostart", "QuorvexServer.desktop")
+    foreign.parent.mkdir(parents=True)
+    foreign.write_text("[Desktop Entry]\nType=Application\nPath=/srv/other-quorvex\n")
     result = home.run("-uninstall", extra_env=systemd.env())
     assert result.returncode == 0, result.stderr
-    assert ": removed the service unit %s; marked the set-up" % systemd.unit() in result.stdout.decode()
+    assert ": removed the service unit %s; kept the autostart entry %s (it starts another program folder); marked " \
+           "the set-up" % (systemd.unit(), foreign) in result.stdout.decode()
+    assert foreign.exists()
     assert not systemd.unit().exists()
     assert "disable QuorvexServer.service" in systemd.calls()
     with open(home.config, "rb") as f:
@@ -164,7 +176,7 @@ def test_uninstall_removes_the_service_and_marks_set_up_undone(tmp_path):
 
 def test_a_start_set_to_run_as_a_service_hands_the_run_to_systemd(tmp_path):
     home = ProgramFolder(tmp_path)
-    systemd = FakeSystemd(tmp_path)
+    systemd = FakeSystemd(tmp_path, active=False)
     home.set("System", "RunAsService", "1")
     result = home.run(extra_env=systemd.env())
     calls = systemd.calls()
@@ -172,4 +184,4 @@ def test_a_start_set_to_run_as_a_service_hands_the_run_to_systemd(tmp_path):
     assert "start --no-block QuorvexServer.service" in calls
     # The stand-in never reports the service active: the start failed.
     assert result.returncode != 0
-    assert "start successfully" not in home.system_log()
+    assert not started(home.system_log())

@@ -214,6 +214,12 @@ TEST(ServerLogs, SmtpAndSystemLogLines) {
     const std::string sys = Slurp(DailyLog("syslog").PathFor(settings.folder, now));
     EXPECT_NE(sys.find("[Email] Subject"), std::string::npos);
     EXPECT_EQ(sys.find("later"), std::string::npos);
+    // With the system log of its folder full, an SMTP log's note promises
+    // standard error only.
+    WriteSmtpLog(settings, "10.0.0.2", "first", sink);
+    WriteSmtpLog(settings, "10.0.0.2", "second", sink);
+    const std::string full = Slurp(DailyLog("smtplog").PathFor(settings.folder, now));
+    EXPECT_TRUE(full.ends_with("Failed logins and login locks still go to standard error.\r\n")) << full;
 }
 
 // A notice sink that writes another SMTP log line from a second thread

@@ -20,6 +20,15 @@ SOURCE = os.environ.get("QUORVEX_SOURCE_DIR", os.path.join(os.path.dirname(__fil
 PROGRAM = os.path.join(BUILD, "app", "QuorvexServer")
 DEMO = os.path.join(SOURCE, "data", "demo")
 
+# The system log's start line: naming the web-mail address where it is
+# published, or not.
+STARTED_LINES = ("/mail start successfully.", "QuorvexServer started successfully.")
+
+
+def started(log):
+    """True when the log holds a start line."""
+    return any(line in log for line in STARTED_LINES)
+
 
 def wait_until(condition, timeout=20.0, what="condition"):
     deadline = time.monotonic() + timeout

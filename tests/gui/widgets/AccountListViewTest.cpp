@@ -104,8 +104,11 @@ TEST_F(AccountListViewTest, DeleteTakesEachSelectedAccountOnceAndTellsTheRefusal
     commands->DeleteAccounts();
     ASSERT_TRUE(WaitFor([&] { return view->model()->rowCount() == 1; }));
     EXPECT_EQ(view->model()->NameAt(0), "bob");
+    EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextDeleteAccountsQuestionFormat), {QStringLiteral("2")})));
     EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextDeleteRefusedFormat), {QStringLiteral("1")})));
     EXPECT_FALSE(std::filesystem::exists(home.File("mail/alice")));
+    EXPECT_NE(SystemLog().find("Account alice deleted by the administrator"), std::string::npos);
+    EXPECT_EQ(SystemLog().find("Account bob deleted"), std::string::npos);
 }
 
 TEST_F(AccountListViewTest, ClearMailEmptiesTheSelectedMailboxesAndRebuildRestoresOne) {
@@ -135,8 +138,10 @@ TEST_F(AccountListViewTest, ClearMailEmptiesTheSelectedMailboxesAndRebuildRestor
 }
 
 TEST_F(AccountListViewTest, ALargeRefreshRunsOnceWithTheNoticesOfItsTime) {
-    for (int i = 0; i < 500; ++i) {
-        const std::string name = "user" + std::to_string(i);
+    // The last row shown has the longest name.
+    const std::string longest = "zz-a-longer-account-name-than-the-rest";
+    for (int i = 0; i <= 500; ++i) {
+        const std::string name = i < 500 ? "user" + std::to_string(i) : longest;
         MakeFolders(home.File("mail/" + name));
         WriteFile(home.File("mail/" + name + "/maillist.ini"), "[System]\r\nPassword=x\r\nVolume=10\r\n");
     }
@@ -145,16 +150,21 @@ TEST_F(AccountListViewTest, ALargeRefreshRunsOnceWithTheNoticesOfItsTime) {
     NoticeRelay relay(ProcessNoticeBus());
     relay.AddReceiver(view.get());
     QSignalSpy finished(view.get(), &AccountListView::RefreshFinished);
+    // Qt sizes a column by this many rows at most (1,000 by default): the
+    // fitting must not stop there.
+    view->horizontalHeader()->setResizeContentsPrecision(100);
     view->OnRefreshUserList();
     ASSERT_TRUE(view->refreshing()) << "500 accounts are read on a worker";
     view->OnRefreshUserList();  // merged: one more refresh at the end
     ASSERT_TRUE(CreateAccount("late"));  // arrives while the rows are read
     ASSERT_TRUE(WaitFor([&] { return finished.count() == 2 && !view->refreshing(); }, 20000));
-    EXPECT_EQ(view->model()->rowCount(), 501);
+    EXPECT_EQ(view->model()->rowCount(), 502);
     std::set<std::string> names;
     for (int row = 0; row < view->model()->rowCount(); ++row) names.insert(view->model()->NameAt(row));
-    EXPECT_EQ(names.size(), 501u) << "no row twice";
+    EXPECT_EQ(names.size(), 502u) << "no row twice";
     EXPECT_TRUE(names.count("late"));
+    EXPECT_EQ(Shown(*view).back(), longest);
+    EXPECT_GT(view->columnWidth(kColumnAccount), view->fontMetrics().horizontalAdvance(QString::fromStdString(longest)));
 }
 
 TEST_F(AccountListViewTest, HeaderClicksSortLeftButtonOnly) {

@@ -107,6 +107,11 @@ TEST_F(DialogsTest, LogDialogOpensTodaysFilesAndTheFolder) {
     QTest::mouseDClick(&dialog, Qt::LeftButton, {}, picture->geometry().center());
     EXPECT_EQ(opener.paths.back().toStdString(), folder);
     EXPECT_EQ(opener.paths.size(), 5u);
+    // A desktop with no program for it: the file is named.
+    opener.result = false;
+    Click(dialog, "sysLogs");
+    EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextOpenFailedFormat),
+                                       {QString::fromStdString(LogFilePath(LogKind::kSystem, folder, today))})));
     // Clear Logs asks; No keeps the files.
     std::filesystem::create_directories(folder);
     WriteFile(LogFilePath(LogKind::kSystem, folder, today), "old line");

@@ -58,6 +58,18 @@ TEST_F(MailToolsTest, SendMailChecksItsFieldsAndReportsRefusals) {
         ASSERT_TRUE(WaitFor([&] { return all.result() == QDialog::Accepted; }));
         EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextSentToAllFormat), {QStringLiteral("3"), QStringLiteral("3")})));
     }
+    {
+        // Put away by the lock while sending: the system log tells how far it came.
+        SendMailDlg all("All", Settings(), directory, Accounts(), prompts, chooser);
+        all.show();
+        Child<QPlainTextEdit>(&all, "text")->setPlainText(QStringLiteral("Again"));
+        Click(&all, "send");
+    }
+    // A line for each sending, also the one whose end nobody saw.
+    const std::string log = SystemLog();
+    const std::size_t first = log.find(" of 3 receivers got it");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_NE(log.find(" of 3 receivers got it", first + 1), std::string::npos) << log;
     const std::string attachment = home.File("Bericht Gr\xC3\xB6\xC3\x9F" "e.txt");
     WriteFile(attachment, "attached text");
     chooser.files = {QString::fromStdString(attachment)};
@@ -237,10 +249,12 @@ TEST_F(MailToolsTest, ReportFilesHoldWhatUsersTypedSafely) {
         EXPECT_TRUE(Child<QCheckBox>(&dialog, name)->isChecked()) << name;
     }
     Click(&dialog, "formatExcel");
+    opener.result = false;  // a desktop with no program for folders: the file is named
     Click(&dialog, "ok");
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     ASSERT_EQ(opener.paths.size(), 1u);
     EXPECT_EQ(opener.paths[0], QString::fromStdString(home.File("report")));
+    EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextOpenFailedFormat), {QString::fromStdString(home.File("report/report.csv"))})));
     // Python's csv reads 8 fields in every row, the values as typed.
     EXPECT_EQ(RunPython("import csv,sys; rows=list(csv.reader(open(sys.argv[1], newline=\"\"))); "
                         "assert len(rows)==2 and all(len(r)==8 for r in rows), rows; "
