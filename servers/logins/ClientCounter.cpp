@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -120,11 +119,14 @@ ClientCounter::Place* ClientCounter::PlaceFor(const std::string& key, const Clie
     Place& place = places_[key];
     place.events.reserve(static_cast<std::size_t>(options_.limit));
     // What the client may have counted with its network while the table
-    // was full stays counted (short of the limit: its next event decides).
+    // was full stays counted (at most `limit` events, as in every place),
+    // as old as the older of the two counts: a count past its window is
+    // forgotten at once. A client of a closed network starts with a full
+    // count: its next event finds it closed, or closes it.
     if (!networks_.empty()) {
         const Slots slots = NetworkSlots(client.address);
-        const Clock::time_point since = std::max(networks_[slots[0]].start, networks_[slots[1]].start);
-        const int events = std::min(NetworkEvents(slots, now), options_.limit - 1);
+        const Clock::time_point since = std::min(networks_[slots[0]].start, networks_[slots[1]].start);
+        const int events = std::min(NetworkEvents(slots), options_.limit);
         place.events.assign(static_cast<std::size_t>(events), since);
     }
     return &place;
@@ -132,7 +134,9 @@ ClientCounter::Place* ClientCounter::PlaceFor(const std::string& key, const Clie
 
 ClientCounter::Slots ClientCounter::NetworkSlots(std::string_view address) const {
     const std::uint64_t hash = std::hash<std::string>{}(NetworkKey(address));
-    return {Mix(hash ^ secret_[0]) % kNetworkCounts, Mix(hash ^ secret_[1]) % kNetworkCounts};
+    const std::size_t first = Mix(hash ^ secret_[0]) % kNetworkCounts;
+    // Never the first again: every network has two counts.
+    return {first, (first + 1 + Mix(hash ^ secret_[1]) % (kNetworkCounts - 1)) % kNetworkCounts};
 }
 
 bool ClientCounter::IsClosed(const NetworkCount& count, Clock::time_point now) const {
@@ -146,29 +150,25 @@ bool ClientCounter::NetworkClosed(std::string_view address, Clock::time_point no
     return IsClosed(networks_[slots[0]], now) && IsClosed(networks_[slots[1]], now);
 }
 
-int ClientCounter::NetworkEvents(const Slots& slots, Clock::time_point now) const {
-    int fewest = INT_MAX;
-    for (const std::size_t slot : slots) {
-        const NetworkCount& count = networks_[slot];
-        fewest = std::min(fewest, now < count.start + options_.window ? count.events : 0);
-    }
-    return fewest;
+int ClientCounter::NetworkEvents(const Slots& slots) const {
+    return std::min(networks_[slots[0]].events, networks_[slots[1]].events);
 }
 
 ClientCounter::Result ClientCounter::AddToNetwork(std::string_view address, Clock::time_point now) {
     if (networks_.empty()) networks_.resize(kNetworkCounts);
     if (NetworkClosed(address, now)) return Result::kClosed;
     const Slots slots = NetworkSlots(address);
-    const std::size_t used = slots[0] == slots[1] ? 1 : 2;  // one count is not counted twice
-    for (std::size_t i = 0; i < used; ++i) {
-        NetworkCount& count = networks_[slots[i]];
-        if (now >= count.start + options_.window) count = {.start = now, .closed_until = count.closed_until};
+    for (const std::size_t slot : slots) {
+        NetworkCount& count = networks_[slot];
+        if (now >= count.start + options_.window) {
+            count.start = now;
+            count.events = 0;
+        }
         ++count.events;
     }
-    if (NetworkEvents(slots, now) < options_.limit) return Result::kCounted;
-    if (options_.hold.count() > 0) {
-        for (std::size_t i = 0; i < used; ++i) networks_[slots[i]].closed_until = now + options_.hold;
-    }
+    if (NetworkEvents(slots) < options_.limit) return Result::kCounted;
+    // Without a hold time the count itself keeps the network closed.
+    for (const std::size_t slot : slots) networks_[slot].closed_until = now + options_.hold;
     return Result::kReachedLimit;
 }
 
@@ -186,8 +186,7 @@ ClientCounter::Count ClientCounter::Add(const ClientSource& client) {
     const Clock::time_point now = count.at;
     const std::string key = CountingKey(client.address);
     std::lock_guard lock(mutex_);
-    Place* place =
-        places_.contains(key) || !NetworkClosed(client.address, now) ? PlaceFor(key, client, now) : nullptr;
+    Place* place = PlaceFor(key, client, now);
     if (place == nullptr) {
         count.by_network = true;
         count.result = AddToNetwork(client.address, now);
@@ -230,9 +229,8 @@ void ClientCounter::TakeBack(const ClientSource& client, Clock::time_point at) {
     }
     // Counted with its network while the client had no place of its own.
     if (networks_.empty()) return;
-    const Slots slots = NetworkSlots(client.address);
-    for (std::size_t i = 0; i < (slots[0] == slots[1] ? 1u : 2u); ++i) {
-        NetworkCount& count = networks_[slots[i]];
+    for (const std::size_t slot : NetworkSlots(client.address)) {
+        NetworkCount& count = networks_[slot];
         if (count.events > 0 && at >= count.start) --count.events;
     }
 }

@@ -130,7 +130,7 @@ private:
     Slots NetworkSlots(std::string_view address) const;
     bool IsClosed(const NetworkCount& count, Clock::time_point now) const;
     bool NetworkClosed(std::string_view address, Clock::time_point now) const;
-    int NetworkEvents(const Slots& slots, Clock::time_point now) const;  // the fewer of its two counts
+    int NetworkEvents(const Slots& slots) const;  // the fewer of its two counts
     Result AddToNetwork(std::string_view address, Clock::time_point now);
 
     ClientCounterOptions options_;

@@ -135,44 +135,57 @@ TEST_F(GuardFixture, IpV6ClientsAreCountedByTheirNetwork) {
 
 // With every place taken by locked addresses, newcomers are counted with
 // their networks: a new address is locked by its tenth failure and its
-// network with it, every other network stays open, and the table never
-// grows.
+// network with it, every other network stays open, the lock is logged
+// once, and the table never grows.
 TEST_F(GuardFixture, FullTableCountsNewcomersByTheirNetwork) {
     struct Step {
         std::chrono::seconds later;
-        std::string address;
+        std::string address;  // empty: 50 addresses of 10.0.0.0/24 take every place and are locked
         int failures;
     };
     struct Case {
         std::vector<Step> steps;
         std::string probe;
         bool locked;
+        int locks;  // lock lines beyond those of the 50
     };
-    const std::vector<Step> ten_over_one_48 = {{0s, "2001:db8:1:1::1", 5}, {0s, "2001:db8:1:2::1", 5}};
+    const Step fill{0s, "", 0};
+    const Step ten_over_one_48[] = {{0s, "2001:db8:1:1::1", 5}, {0s, "2001:db8:1:2::1", 5}};
     const Case cases[] = {
-        {{}, "192.0.2.1", false},                                 // never failed
-        {{{0s, "192.0.2.1", 9}}, "192.0.2.1", false},
-        {{{0s, "192.0.2.1", 10}}, "192.0.2.1", true},             // its eleventh is refused
-        {{{0s, "192.0.2.1", 10}}, "192.0.2.99", true},            // its /24 with it
-        {{{0s, "192.0.2.1", 10}}, "192.0.3.1", false},            // no other network
-        {{{0s, "10.0.0.60", 10}}, "10.0.0.61", true},
-        {ten_over_one_48, "2001:db8:1:ffff::1", true},
-        {ten_over_one_48, "2001:db8:2:1::1", false},
-        {{{200s, "192.0.2.1", 9}, {100s, "192.0.2.1", 1}}, "192.0.2.1", true},  // a place freed keeps its count
+        {{fill}, "192.0.2.1", false, 0},                                 // never failed
+        {{fill, {0s, "192.0.2.1", 9}}, "192.0.2.1", false, 0},
+        {{fill, {0s, "192.0.2.1", 10}}, "192.0.2.1", true, 1},          // its eleventh is refused
+        {{fill, {0s, "192.0.2.1", 10}}, "192.0.2.99", true, 1},         // its /24 with it
+        {{fill, {0s, "192.0.2.1", 10}}, "192.0.3.1", false, 1},         // no other network
+        {{fill, {0s, "10.0.0.60", 10}}, "10.0.0.61", true, 1},
+        {{fill, ten_over_one_48[0], ten_over_one_48[1]}, "2001:db8:1:ffff::1", true, 1},
+        {{fill, ten_over_one_48[0], ten_over_one_48[1]}, "2001:db8:2:1::1", false, 1},
+        // A place freed keeps what the network counted within the window,
+        {{fill, {200s, "192.0.2.1", 9}, {100s, "192.0.2.1", 1}}, "192.0.2.1", true, 1},
+        {{fill, {0s, "192.0.2.1", 9}, {300s, "192.0.2.1", 1}}, "192.0.2.1", false, 0},
+        // and a locked network's newcomer stays with its lock.
+        {{fill, {200s, "192.0.2.1", 10}, {100s, "192.0.2.2", 1}}, "192.0.2.2", true, 1},
+        // A network's count starts afresh after the window, the table full.
+        {{fill, {200s, "192.0.2.1", 9}, {100s, "", 0}, {200s, "192.0.2.1", 1}}, "192.0.2.1", false, 0},
     };
     for (const Case& c : cases) {
         LoginGuard small(Options(50));
-        for (int i = 0; i < 50; ++i) Fail("10.0.0." + std::to_string(i), 10, &small);
+        const std::size_t before = lines.size();
         for (const Step& step : c.steps) {
             now += step.later;
+            for (int i = 0; step.address.empty() && i < 50; ++i) Fail("10.0.0." + std::to_string(i), 10, &small);
             for (int i = 0; i < step.failures && !small.IsLocked({step.address}); ++i) Fail(step.address, 1, &small);
         }
+        const auto locks = std::count_if(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end(),
+                                         [](const std::string& l) { return l.starts_with("login locked"); });
+        const int fills = static_cast<int>(std::count_if(c.steps.begin(), c.steps.end(),
+                                                         [](const Step& step) { return step.address.empty(); }));
         EXPECT_EQ(small.IsLocked({c.probe}), c.locked) << c.probe << " after " << c.steps.size() << " steps";
+        EXPECT_EQ(locks, 50 * fills + c.locks) << c.probe << " after " << c.steps.size() << " steps";
         EXPECT_LE(small.Followed(), 50u);
         small.Clear();
         EXPECT_FALSE(small.IsLocked({c.probe}));
     }
-    EXPECT_EQ(lines.back(), LoginLockLine({"192.0.2.1"}, 10, 300s, 300s));  // the freed place's own lock
     const std::string network_lock = LoginLockLine({"10.0.0.60"}, 10, 300s, 300s) + NetworkCountNote("10.0.0.60", 50);
     EXPECT_NE(std::find(lines.begin(), lines.end(), network_lock), lines.end());
 }
