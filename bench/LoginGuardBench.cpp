@@ -66,6 +66,22 @@ void LockFigure(int addresses) {
                 run.guard.IsLocked({"198.51.100.7"}) ? "yes" : "no");
 }
 
+// Networks that locked themselves beyond a full table, and the share of
+// other networks' addresses that never guessed and are refused with them
+// (both of their counts taken by locked networks).
+void CollisionFigure(int networks) {
+    Run run;
+    for (int n = 0; n < 10000; ++n) run.Guess(Ipv4(n), 10);
+    const auto network = [](const char* first, int n) {
+        return std::string(first) + std::to_string(n >> 8) + "." + std::to_string(n & 255) + ".1";
+    };
+    for (int n = 0; n < networks; ++n) run.Guess(network("100.", n), 10);
+    int refused = 0;
+    for (int n = 0; n < 65536; ++n) refused += run.guard.IsLocked({network("20.", n)}) ? 1 : 0;
+    std::printf("logins: table full, %d /24s locked: %d of 65,536 addresses of other /24s that never guessed "
+                "refused\n", networks, refused);
+}
+
 void SignUpFigure() {
     accountserver::SignUpLimitOptions options;
     options.log = [](std::string_view) {};
@@ -99,6 +115,7 @@ void MemoryFigure(const char* what, std::string (*address)(int), int failures) {
 int main() {
     LockFigure(10000);
     LockFigure(10100);
+    for (const int networks : {10, 1000, 5000}) CollisionFigure(networks);
     SignUpFigure();
     MemoryFigure("IPv4 addresses", Ipv4, 10);
     MemoryFigure("IPv4 addresses", Ipv4, 1);
