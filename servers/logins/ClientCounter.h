@@ -16,10 +16,11 @@
 // fixed array of kNetworkCounts counts that never runs out: each network
 // adds to two of them, chosen by a hash keyed with a secret drawn at start,
 // and is closed once both are. So the clients of one network share its
-// limit, a client is never refused for what other networks did (short of
-// both its counts being closed by others, which the secret keeps out of
-// an attacker's hands), and a new address gets no more than `limit`
-// events within the window however full the table. A client without a
+// limit, a client is not refused for what other networks did (unless
+// other networks closed both of its counts: with 1,000 networks closed
+// about one network in 1,000, and the secret keeps an attacker from aiming
+// at one), and a new address gets no more than `limit` events within the
+// window however full the table. A client without a
 // place is closed while its network is, full table or not, and when it
 // gets a place that place starts with its network's count.
 #pragma once
