@@ -45,7 +45,7 @@ SignUpLimit::Reservation SignUpLimit::Reserve(const ClientSource& client, std::s
     const ClientCounter::Count count = signups_.Add(client);
     if (count.result != ClientCounter::Result::kClosed) return Reservation(this, client, count.at);
     std::string line = SignUpRefusedLine(client, account, options_.max_accounts, options_.window);
-    if (count.shared) line += SharedCountNote(signups_.options().capacity);
+    if (count.by_network) line += NetworkCountNote(client.address, signups_.options().capacity);
     if (options_.log) {
         options_.log(line);
     } else {

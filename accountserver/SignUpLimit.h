@@ -23,16 +23,16 @@ inline constexpr int kMaxSignUps = 10;
 inline constexpr std::chrono::seconds kSignUpWindow{3600};
 
 // "sign-up refused: address=<address> [via=<front end>] account=<account>
-// accounts=<n> within=<s>s" (the shared count's refusal adds
-// SharedCountNote)
+// accounts=<n> within=<s>s" (a refusal by a network count adds
+// NetworkCountNote)
 std::string SignUpRefusedLine(const ClientSource& client, std::string_view account, int accounts,
                               std::chrono::seconds window);
 
 struct SignUpLimitOptions {
     int max_accounts = kMaxSignUps;
     std::chrono::seconds window = kSignUpWindow;
-    // Addresses with a count of their own; beyond them, addresses share
-    // one count (ClientCounter.h).
+    // Addresses with a count of their own; beyond them, addresses are
+    // counted with their networks (ClientCounter.h).
     std::size_t max_addresses = kClientTableCapacity;
     std::function<std::chrono::steady_clock::time_point()> now;  // empty: the steady clock
     std::function<void(std::string_view line)> log;               // empty: system log and standard error

@@ -1,8 +1,9 @@
 // The failed-login guard and the sign-up limit at full size, in-process:
 // after 10,100 addresses made 10 wrong guesses each, how many wrong
-// passwords a new address gets before it is locked, and the memory the
-// guard holds for 100,000 guessing addresses (IPv4, and IPv6 spread over
-// one /64 and over 100,000 /64s). Prints one line per figure.
+// passwords a new address gets before it is locked, whether an address of
+// another network that never guessed is refused, and the memory the guard
+// holds for 100,000 guessing addresses (IPv4, and IPv6 spread over one /64
+// and over 100,000 /64s). Prints one line per figure.
 //
 // Usage: bench_login_guard
 #include <malloc.h>
@@ -59,8 +60,26 @@ void LockFigure(int addresses) {
     const int locks = run.locks;
     const int wrong = run.Guess("192.0.2.5", 200);
     std::printf("logins: %d addresses x 10 wrong passwords: %d locks logged, %zu addresses followed; "
-                "a new address then had %d wrong passwords taken of 200 tried, locked: %s\n",
-                addresses, locks, run.guard.Followed(), wrong, run.guard.IsLocked({"192.0.2.5"}) ? "yes" : "no");
+                "a new address then had %d wrong passwords taken of 200 tried, locked: %s; "
+                "one of another network that never guessed locked: %s\n",
+                addresses, locks, run.guard.Followed(), wrong, run.guard.IsLocked({"192.0.2.5"}) ? "yes" : "no",
+                run.guard.IsLocked({"198.51.100.7"}) ? "yes" : "no");
+}
+
+// Networks that locked themselves beyond a full table, and the share of
+// other networks' addresses that never guessed and are refused with them
+// (both of their counts taken by locked networks).
+void CollisionFigure(int networks) {
+    Run run;
+    for (int n = 0; n < 10000; ++n) run.Guess(Ipv4(n), 10);
+    const auto network = [](const char* first, int n) {
+        return std::string(first) + std::to_string(n >> 8) + "." + std::to_string(n & 255) + ".1";
+    };
+    for (int n = 0; n < networks; ++n) run.Guess(network("100.", n), 10);
+    int refused = 0;
+    for (int n = 0; n < 65536; ++n) refused += run.guard.IsLocked({network("20.", n)}) ? 1 : 0;
+    std::printf("logins: table full, %d /24s locked: %d of 65,536 addresses of other /24s that never guessed "
+                "refused\n", networks, refused);
 }
 
 void SignUpFigure() {
@@ -74,7 +93,8 @@ void SignUpFigure() {
         auto place = signups.Reserve({"192.0.2.5"}, "x");
         if (place) ++made, place.Keep();
     }
-    std::printf("sign-ups: 10,100 addresses x 10 accounts: a new address then made %d of 200\n", made);
+    std::printf("sign-ups: 10,100 addresses x 10 accounts: a new address of another network then made %d of 200\n",
+                made);
 }
 
 void MemoryFigure(const char* what, std::string (*address)(int), int failures) {
@@ -95,6 +115,7 @@ void MemoryFigure(const char* what, std::string (*address)(int), int failures) {
 int main() {
     LockFigure(10000);
     LockFigure(10100);
+    for (const int networks : {10, 1000, 5000}) CollisionFigure(networks);
     SignUpFigure();
     MemoryFigure("IPv4 addresses", Ipv4, 10);
     MemoryFigure("IPv4 addresses", Ipv4, 1);

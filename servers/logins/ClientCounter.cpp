@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "common/net/PeerAddress.h"
 
@@ -35,13 +36,43 @@ std::string CountingKey(std::string_view address) {
     return std::string(text) + "/64";
 }
 
-std::string SharedCountNote(std::size_t capacity) {
-    return ", and every address beyond the " + std::to_string(capacity) + " followed";
+std::string NetworkKey(std::string_view address) {
+    const auto peer = PeerAddress::FromNumeric(address, 0);
+    if (!peer) return std::string(address);
+    if (const auto ipv4 = peer->Ipv4()) {
+        const in_addr network{.s_addr = *ipv4 & htonl(0xffffff00)};
+        char text[INET_ADDRSTRLEN];
+        ::inet_ntop(AF_INET, &network, text, sizeof text);
+        return std::string(text) + "/24";
+    }
+    in6_addr network = reinterpret_cast<const sockaddr_in6*>(peer->get())->sin6_addr;
+    std::memset(network.s6_addr + 6, 0, 10);
+    char text[INET6_ADDRSTRLEN];
+    ::inet_ntop(AF_INET6, &network, text, sizeof text);
+    return std::string(text) + "/48";
 }
+
+std::string NetworkCountNote(std::string_view address, std::size_t capacity) {
+    return ", counted with its network " + NetworkKey(address) + " beyond the " + std::to_string(capacity) +
+           " addresses followed";
+}
+
+namespace {
+
+// Spreads every bit of the value over the result (the splitmix64 finish).
+std::uint64_t Mix(std::uint64_t x) {
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+}  // namespace
 
 ClientCounter::ClientCounter(ClientCounterOptions options) : options_(std::move(options)) {
     options_.limit = std::max(options_.limit, 1);
     options_.capacity = std::max<std::size_t>(options_.capacity, 1);
+    std::random_device random;
+    for (std::uint64_t& word : secret_) word = (std::uint64_t{random()} << 32) ^ random();
 }
 
 ClientCounter::Clock::time_point ClientCounter::Now() const { return options_.now ? options_.now() : Clock::now(); }
@@ -78,7 +109,8 @@ void ClientCounter::Prune(Clock::time_point now) {
     }
 }
 
-ClientCounter::Place* ClientCounter::PlaceFor(const std::string& key, Clock::time_point now) {
+ClientCounter::Place* ClientCounter::PlaceFor(const std::string& key, const ClientSource& client,
+                                              Clock::time_point now) {
     if (const auto it = places_.find(key); it != places_.end()) return &it->second;
     // A full table first lets go of the places whose clients no longer
     // matter; the search runs only once one of them can be quiet.
@@ -86,7 +118,58 @@ ClientCounter::Place* ClientCounter::PlaceFor(const std::string& key, Clock::tim
     if (places_.size() >= options_.capacity) return nullptr;
     Place& place = places_[key];
     place.events.reserve(static_cast<std::size_t>(options_.limit));
+    // What the client may have counted with its network while the table
+    // was full stays counted (at most `limit` events, as in every place),
+    // as old as the older of the two counts: a count past its window is
+    // forgotten at once. A client of a closed network starts with a full
+    // count: its next event finds it closed, or closes it.
+    if (!networks_.empty()) {
+        const Slots slots = NetworkSlots(client.address);
+        const Clock::time_point since = std::min(networks_[slots[0]].start, networks_[slots[1]].start);
+        const int events = std::min(NetworkEvents(slots), options_.limit);
+        place.events.assign(static_cast<std::size_t>(events), since);
+    }
     return &place;
+}
+
+ClientCounter::Slots ClientCounter::NetworkSlots(std::string_view address) const {
+    const std::uint64_t hash = std::hash<std::string>{}(NetworkKey(address));
+    const std::size_t first = Mix(hash ^ secret_[0]) % kNetworkCounts;
+    // Never the first again: every network has two counts.
+    return {first, (first + 1 + Mix(hash ^ secret_[1]) % (kNetworkCounts - 1)) % kNetworkCounts};
+}
+
+bool ClientCounter::IsClosed(const NetworkCount& count, Clock::time_point now) const {
+    if (now < count.closed_until) return true;
+    return options_.hold.count() == 0 && count.events >= options_.limit && now < count.start + options_.window;
+}
+
+bool ClientCounter::NetworkClosed(std::string_view address, Clock::time_point now) const {
+    if (networks_.empty()) return false;
+    const Slots slots = NetworkSlots(address);
+    return IsClosed(networks_[slots[0]], now) && IsClosed(networks_[slots[1]], now);
+}
+
+int ClientCounter::NetworkEvents(const Slots& slots) const {
+    return std::min(networks_[slots[0]].events, networks_[slots[1]].events);
+}
+
+ClientCounter::Result ClientCounter::AddToNetwork(std::string_view address, Clock::time_point now) {
+    if (networks_.empty()) networks_.resize(kNetworkCounts);
+    if (NetworkClosed(address, now)) return Result::kClosed;
+    const Slots slots = NetworkSlots(address);
+    for (const std::size_t slot : slots) {
+        NetworkCount& count = networks_[slot];
+        if (now >= count.start + options_.window) {
+            count.start = now;
+            count.events = 0;
+        }
+        ++count.events;
+    }
+    if (NetworkEvents(slots) < options_.limit) return Result::kCounted;
+    // Without a hold time the count itself keeps the network closed.
+    for (const std::size_t slot : slots) networks_[slot].closed_until = now + options_.hold;
+    return Result::kReachedLimit;
 }
 
 bool ClientCounter::Closed(const ClientSource& client) {
@@ -94,7 +177,7 @@ bool ClientCounter::Closed(const ClientSource& client) {
     const std::string key = CountingKey(client.address);
     std::lock_guard lock(mutex_);
     const auto it = places_.find(key);
-    return IsClosed(it != places_.end() ? it->second : shared_, now);
+    return it != places_.end() ? IsClosed(it->second, now) : NetworkClosed(client.address, now);
 }
 
 ClientCounter::Count ClientCounter::Add(const ClientSource& client) {
@@ -103,10 +186,11 @@ ClientCounter::Count ClientCounter::Add(const ClientSource& client) {
     const Clock::time_point now = count.at;
     const std::string key = CountingKey(client.address);
     std::lock_guard lock(mutex_);
-    Place* place = places_.contains(key) || !IsClosed(shared_, now) ? PlaceFor(key, now) : nullptr;
+    Place* place = PlaceFor(key, client, now);
     if (place == nullptr) {
-        place = &shared_;
-        count.shared = true;
+        count.by_network = true;
+        count.result = AddToNetwork(client.address, now);
+        return count;
     }
     Forget(*place, now);
     if (IsClosed(*place, now)) {
@@ -121,7 +205,7 @@ ClientCounter::Count ClientCounter::Add(const ClientSource& client) {
             place->closed_until = now + options_.hold;
         }
     }
-    if (!count.shared) next_quiet_ = std::min(next_quiet_, QuietFrom(*place));
+    next_quiet_ = std::min(next_quiet_, QuietFrom(*place));
     return count;
 }
 
@@ -143,14 +227,18 @@ void ClientCounter::TakeBack(const ClientSource& client, Clock::time_point at) {
         }
         return;
     }
-    // Counted while the client had no place of its own.
-    take(shared_);
+    // Counted with its network while the client had no place of its own.
+    if (networks_.empty()) return;
+    for (const std::size_t slot : NetworkSlots(client.address)) {
+        NetworkCount& count = networks_[slot];
+        if (count.events > 0 && at >= count.start) --count.events;
+    }
 }
 
 void ClientCounter::Clear() {
     std::lock_guard lock(mutex_);
     places_.clear();
-    shared_ = {};
+    std::vector<NetworkCount>().swap(networks_);
     next_quiet_ = Clock::time_point::max();
 }
 

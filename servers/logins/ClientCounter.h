@@ -12,15 +12,23 @@
 // while its client has events within the window or is closed: a client is
 // never forgotten while it matters, so nobody can make the counter drop a
 // count by sending more clients. When every place is taken, a newcomer is
-// counted in one shared place that stands for all clients without their
-// own: they share its count, its limit and its closing, so together they
-// get no more than one client's events within the window. A client without
-// a place is closed while the shared place is, full table or not, since the
-// counter cannot tell which of them counted there.
+// counted with its network (NetworkKey: an IPv4 /24, an IPv6 /48) in a
+// fixed array of kNetworkCounts counts that never runs out: each network
+// adds to two of them, chosen by a hash keyed with a secret drawn at start,
+// and is closed once both are. So the clients of one network share its
+// limit, a client is not refused for what other networks did (unless
+// other networks closed both of its counts: with 1,000 networks closed
+// about one network in 1,000, and the secret keeps an attacker from aiming
+// at one), and a new address gets no more than `limit` events within the
+// window however full the table. A client without a
+// place is closed while its network is, full table or not, and when it
+// gets a place that place starts with its network's count.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -47,9 +55,19 @@ std::size_t ProcessClientTableCapacity();
 // address counts as its IPv4 address.
 std::string CountingKey(std::string_view address);
 
-// What a log line about a count adds when it was the shared place's:
-// ", and every address beyond the <capacity> followed".
-std::string SharedCountNote(std::size_t capacity);
+// The network a client without a place of its own is counted with: an
+// IPv4 address's /24 ("192.0.2.0/24", an IPv4-mapped address as its IPv4
+// address), an IPv6 address's /48 ("2001:db8:1::/48"); any other text
+// itself.
+std::string NetworkKey(std::string_view address);
+
+// The counts the networks beyond a full table are counted in.
+inline constexpr std::size_t kNetworkCounts = 65536;
+
+// What a log line about a count adds when it was counted with the
+// client's network: ", counted with its network <network> beyond the
+// <capacity> addresses followed".
+std::string NetworkCountNote(std::string_view address, std::size_t capacity);
 
 struct ClientCounterOptions {
     int limit = 10;                       // events within the window that close a client
@@ -70,7 +88,7 @@ public:
     };
     struct Count {
         Result result = Result::kCounted;
-        bool shared = false;      // counted in (or closed by) the shared place
+        bool by_network = false;  // counted with (or closed by) the client's network
         Clock::time_point at{};   // when it was counted
     };
 
@@ -93,19 +111,35 @@ private:
         std::vector<Clock::time_point> events;  // within the window, oldest first; at most `limit`
         Clock::time_point closed_until{};
     };
+    // One of the network counts: the events since `start`, forgotten all
+    // together once the window has passed since `start`.
+    struct NetworkCount {
+        Clock::time_point start{};
+        Clock::time_point closed_until{};
+        int events = 0;
+    };
+    using Slots = std::array<std::size_t, 2>;
 
     Clock::time_point Now() const;
     // With mutex_ held.
     void Forget(Place& place, Clock::time_point now) const;  // events past the window
     bool IsClosed(const Place& place, Clock::time_point now) const;
     Clock::time_point QuietFrom(const Place& place) const;   // when it may be let go
-    Place* PlaceFor(const std::string& key, Clock::time_point now);  // with a new place when there is room
+    Place* PlaceFor(const std::string& key, const ClientSource& client,
+                    Clock::time_point now);  // with a new place when there is room
     void Prune(Clock::time_point now);
+    Slots NetworkSlots(std::string_view address) const;
+    bool IsClosed(const NetworkCount& count, Clock::time_point now) const;
+    bool NetworkClosed(std::string_view address, Clock::time_point now) const;
+    int NetworkEvents(const Slots& slots) const;  // the fewer of its two counts
+    Result AddToNetwork(std::string_view address, Clock::time_point now);
 
     ClientCounterOptions options_;
     std::mutex mutex_;
     std::unordered_map<std::string, Place> places_;
-    Place shared_;
+    // Empty until the table is first full.
+    std::vector<NetworkCount> networks_;
+    std::array<std::uint64_t, 2> secret_{};
     // No place is quiet before this time: a full table is not searched for
     // places to let go before it.
     Clock::time_point next_quiet_ = Clock::time_point::max();

@@ -62,7 +62,7 @@ void LoginGuard::RecordFailure(std::string_view service, const ClientSource& cli
     const ClientCounter::Count count = failures_.Add(client);
     if (count.result != ClientCounter::Result::kReachedLimit) return;
     std::string line = LoginLockLine(client, options_.max_failures, options_.window, options_.lock);
-    if (count.shared) line += SharedCountNote(failures_.options().capacity);
+    if (count.by_network) line += NetworkCountNote(client.address, failures_.options().capacity);
     Log(line);
 }
 

@@ -10,7 +10,10 @@
 // forwards a user's address for counts against that address, one without
 // against the front end's own (ClientSource.h). An IPv6 client is counted
 // by its /64 network, and the memory the guard takes stays bounded however
-// many addresses guess (ClientCounter.h). The guard never sees a password.
+// many addresses guess: beyond the addresses it follows, newcomers are
+// counted with their networks, so a lock never reaches a client of
+// another network that did not fail (ClientCounter.h). The guard never
+// sees a password.
 #pragma once
 
 #include <chrono>
@@ -51,8 +54,8 @@ inline constexpr std::chrono::seconds kLoginLockTime{300};
 std::string FailedLoginLine(std::string_view service, const ClientSource& client, std::string_view account,
                             LoginOutcome outcome);
 // "login locked: address=<address> [via=<front end>] failures=<n>
-// within=<s>s refused for <s>s" (the shared count's lock adds
-// SharedCountNote)
+// within=<s>s refused for <s>s" (a lock of a network count adds
+// NetworkCountNote)
 std::string LoginLockLine(const ClientSource& client, int failures, std::chrono::seconds window,
                           std::chrono::seconds lock);
 
@@ -60,8 +63,8 @@ struct LoginGuardOptions {
     int max_failures = kMaxFailedLogins;
     std::chrono::seconds window = kFailedLoginWindow;
     std::chrono::seconds lock = kLoginLockTime;
-    // Addresses with a count of their own; beyond them, addresses share
-    // one count (ClientCounter.h).
+    // Addresses with a count of their own; beyond them, addresses are
+    // counted with their networks (ClientCounter.h).
     std::size_t max_addresses = kClientTableCapacity;
     std::function<std::chrono::steady_clock::time_point()> now;  // empty: the steady clock
     std::function<void(std::string_view line)> log;               // empty: system log and standard error

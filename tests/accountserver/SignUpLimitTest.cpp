@@ -41,8 +41,8 @@ TEST(SignUpLimitTest, TenNewAccountsPerClientWithinAnHour) {
     EXPECT_EQ(lines, (std::vector<std::string>(
                          2, "sign-up refused: address=10.9.9.9 via=127.0.0.1 account=bob accounts=10 within=3600s")));
 
-    // With every place taken, newcomers share one count: ten sign-ups
-    // between all of them (one given back), then none.
+    // With every place taken, newcomers of one network share its count:
+    // ten sign-ups between all of them (one given back), then none.
     options.max_addresses = 1;
     SignUpLimit full(options);
     full.Reserve(user, "bob").Keep();
@@ -53,7 +53,7 @@ TEST(SignUpLimitTest, TenNewAccountsPerClientWithinAnHour) {
         if (i > 0) place.Keep();
     }
     EXPECT_EQ(lines.back(), "sign-up refused: address=10.8.0.11 account=bob accounts=10 within=3600s" +
-                                SharedCountNote(1));
+                                NetworkCountNote("10.8.0.11", 1));
 }
 
 }  // namespace

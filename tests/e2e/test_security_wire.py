@@ -376,7 +376,8 @@ def test_a_forwarded_address_is_throttled_and_the_front_ends_other_users_are_not
 
 def test_a_full_login_table_still_locks_new_addresses(tmp_path):
     """With 20 addresses followed (10,000 made small) and all of them locked, a new
-    address is locked by its tenth wrong password, and the others beyond with it."""
+    address is locked by its tenth wrong password, and its /24 with it; another
+    network's client logs in."""
     home = Home(tmp_path)
     home.set("WebMail", "IP", "127.0.0.1;127.0.0.9")
     capacity = 20
@@ -393,11 +394,12 @@ def test_a_full_login_table_still_locks_new_addresses(tmp_path):
             client.login("demo", "demo")
         with raw(home.admin, "127.0.0.9") as c:
             assert c.ask("LOGIN#demo#demo") == "-ERR password incorrect"
+        assert pop3_reply(home, "demo", "demo", "127.0.1.5").startswith(b"+OK")
         assert program.stop()[0] == 0
     log = home.system_log()
     assert log.count("login locked: address=10.8.0.") == capacity
     assert log.count("login locked: address=127.0.0.5 failures=10 within=300s refused for 300s, "
-                     "and every address beyond the %d followed" % capacity) == 1
+                     "counted with its network 127.0.0.0/24 beyond the %d addresses followed" % capacity) == 1
 
 
 def daily_log(home, prefix):

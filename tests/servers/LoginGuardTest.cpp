@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
+#include <vector>
 
 namespace quorvex {
 namespace {
@@ -112,45 +114,80 @@ TEST_F(GuardFixture, WebMailLoginsCountAgainstTheForwardedAddress) {
     EXPECT_FALSE(guard.IsLocked({"127.0.0.1"}));
 }
 
-// An IPv6 client is one /64: its addresses share one count.
+// An IPv6 client is one /64: its addresses share one count. Beyond a full
+// table a client is counted with its network: an IPv4 /24, an IPv6 /48.
 TEST_F(GuardFixture, IpV6ClientsAreCountedByTheirNetwork) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"2001:db8:1:2::1", "2001:db8:1:2::/64"},
-        {"2001:DB8:1:2:ffff:ffff:ffff:ffff", "2001:db8:1:2::/64"},
-        {"::ffff:192.0.2.7", "192.0.2.7"},
-        {"192.0.2.7", "192.0.2.7"},
-        {"host.test", "host.test"},
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"2001:db8:1:2::1", "2001:db8:1:2::/64", "2001:db8:1::/48"},
+        {"2001:DB8:1:2:ffff:ffff:ffff:ffff", "2001:db8:1:2::/64", "2001:db8:1::/48"},
+        {"::ffff:192.0.2.7", "192.0.2.7", "192.0.2.0/24"},
+        {"192.0.2.7", "192.0.2.7", "192.0.2.0/24"},
+        {"host.test", "host.test", "host.test"},
     };
-    for (const auto& [address, key] : cases) EXPECT_EQ(CountingKey(address), key) << address;
+    for (const auto& [address, key, network] : cases) {
+        EXPECT_EQ(CountingKey(address), key) << address;
+        EXPECT_EQ(NetworkKey(address), network) << address;
+    }
     for (int i = 1; i <= 10; ++i) Fail("2001:db8:1:2::" + std::to_string(i), 1);
     EXPECT_TRUE(guard.IsLocked({"2001:db8:1:2:ffff::1"}));
     EXPECT_FALSE(guard.IsLocked({"2001:db8:1:3::1"}));
 }
 
-// With every place taken by locked addresses, newcomers share one count:
-// the tenth failure among them locks them all, each place of a locked
-// address is kept until its lock ends, and the table never grows.
-TEST_F(GuardFixture, FullTableStillLocksNewAddresses) {
-    LoginGuard small(Options(50));
-    for (int i = 0; i < 60; ++i) Fail("10.0.0." + std::to_string(i), 10, &small);
-    EXPECT_EQ(small.Followed(), 50u);
-    EXPECT_TRUE(small.IsLocked({"10.0.0.0"}));
-    EXPECT_TRUE(small.IsLocked({"10.0.0.59"}));
-    const auto locks =
-        std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("login locked"); });
-    EXPECT_EQ(locks, 51);
-    const std::string shared_lock = LoginLockLine({"10.0.0.50"}, 10, 300s, 300s) + SharedCountNote(50);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), shared_lock), lines.end());
-    EXPECT_TRUE(small.IsLocked({"192.0.2.1"}));  // one that never guessed is refused with them
-    now += 300s;
-    Fail("192.0.2.1", 9, &small);  // the locks ended: a newcomer has a place of its own again
-    EXPECT_FALSE(small.IsLocked({"192.0.2.1"}));
-    Fail("192.0.2.1", 1, &small);
-    EXPECT_TRUE(small.IsLocked({"192.0.2.1"}));
-    EXPECT_FALSE(small.IsLocked({"192.0.2.2"}));
-    EXPECT_EQ(small.Followed(), 1u);
-    small.Clear();
-    EXPECT_FALSE(small.IsLocked({"192.0.2.1"}));
+// With every place taken by locked addresses, newcomers are counted with
+// their networks: a new address is locked by its tenth failure and its
+// network with it, every other network stays open, the lock is logged
+// once, and the table never grows.
+TEST_F(GuardFixture, FullTableCountsNewcomersByTheirNetwork) {
+    struct Step {
+        std::chrono::seconds later;
+        std::string address;  // empty: 50 addresses of 10.0.0.0/24 take every place and are locked
+        int failures;
+    };
+    struct Case {
+        std::vector<Step> steps;
+        std::string probe;
+        bool locked;
+        int locks;  // lock lines beyond those of the 50
+    };
+    const Step fill{0s, "", 0};
+    const Step ten_over_one_48[] = {{0s, "2001:db8:1:1::1", 5}, {0s, "2001:db8:1:2::1", 5}};
+    const Case cases[] = {
+        {{fill}, "192.0.2.1", false, 0},                                 // never failed
+        {{fill, {0s, "192.0.2.1", 9}}, "192.0.2.1", false, 0},
+        {{fill, {0s, "192.0.2.1", 10}}, "192.0.2.1", true, 1},          // its eleventh is refused
+        {{fill, {0s, "192.0.2.1", 10}}, "192.0.2.99", true, 1},         // its /24 with it
+        {{fill, {0s, "192.0.2.1", 10}}, "192.0.3.1", false, 1},         // no other network
+        {{fill, {0s, "10.0.0.60", 10}}, "10.0.0.61", true, 1},
+        {{fill, ten_over_one_48[0], ten_over_one_48[1]}, "2001:db8:1:ffff::1", true, 1},
+        {{fill, ten_over_one_48[0], ten_over_one_48[1]}, "2001:db8:2:1::1", false, 1},
+        // A place freed keeps what the network counted within the window,
+        {{fill, {200s, "192.0.2.1", 9}, {100s, "192.0.2.1", 1}}, "192.0.2.1", true, 1},
+        {{fill, {0s, "192.0.2.1", 9}, {300s, "192.0.2.1", 1}}, "192.0.2.1", false, 0},
+        // and a locked network's newcomer stays with its lock.
+        {{fill, {200s, "192.0.2.1", 10}, {100s, "192.0.2.2", 1}}, "192.0.2.2", true, 1},
+        // A network's count starts afresh after the window, the table full.
+        {{fill, {200s, "192.0.2.1", 9}, {100s, "", 0}, {200s, "192.0.2.1", 1}}, "192.0.2.1", false, 0},
+    };
+    for (const Case& c : cases) {
+        LoginGuard small(Options(50));
+        const std::size_t before = lines.size();
+        for (const Step& step : c.steps) {
+            now += step.later;
+            for (int i = 0; step.address.empty() && i < 50; ++i) Fail("10.0.0." + std::to_string(i), 10, &small);
+            for (int i = 0; i < step.failures && !small.IsLocked({step.address}); ++i) Fail(step.address, 1, &small);
+        }
+        const auto locks = std::count_if(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end(),
+                                         [](const std::string& l) { return l.starts_with("login locked"); });
+        const int fills = static_cast<int>(std::count_if(c.steps.begin(), c.steps.end(),
+                                                         [](const Step& step) { return step.address.empty(); }));
+        EXPECT_EQ(small.IsLocked({c.probe}), c.locked) << c.probe << " after " << c.steps.size() << " steps";
+        EXPECT_EQ(locks, 50 * fills + c.locks) << c.probe << " after " << c.steps.size() << " steps";
+        EXPECT_LE(small.Followed(), 50u);
+        small.Clear();
+        EXPECT_FALSE(small.IsLocked({c.probe}));
+    }
+    const std::string network_lock = LoginLockLine({"10.0.0.60"}, 10, 300s, 300s) + NetworkCountNote("10.0.0.60", 50);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), network_lock), lines.end());
 }
 
 }  // namespace
