@@ -133,6 +133,16 @@ TEST(ProfileFile, MissingFileGivesDefaultsAndWritesCreateIt) {
     EXPECT_TRUE(file.DeleteKey("Port", "Nothing"));
     EXPECT_FALSE(file.WriteString("System", "Dominame", "x\r\ny"));
     EXPECT_EQ(file.GetString("system", "dominame"), "example.test");
+    EXPECT_EQ(file.ReadFailure(), std::nullopt);
+    // There but unreadable (a link to itself, a folder): never rewritten.
+    for (const char* name : {"loop.ini", "folder.ini"}) {
+        ProfileFile unreadable(dir.File(name));
+        if (name[0] == 'l') std::filesystem::create_symlink(name, unreadable.path());
+        else std::filesystem::create_directory(unreadable.path());
+        EXPECT_TRUE(unreadable.ReadFailure()) << name;
+        EXPECT_FALSE(unreadable.WriteString("System", "Password", "x")) << name;
+        EXPECT_FALSE(std::filesystem::is_regular_file(std::filesystem::symlink_status(unreadable.path()))) << name;
+    }
 }
 
 TEST(ProfileFile, SeesChangesMadeBehindItsBack) {
