@@ -169,7 +169,8 @@ def test_update_makes_the_running_instance_reload_its_settings(tmp_path):
             return [open(path, "rb").read() if os.path.exists(path) else None for path in paths]
         for key, value, sound, said in [
                 ("MaxMailSize", "10MB", "-1", 'the value "10MB", which is not -1 (no limit)'),
-                ("SocketIdleTimeout", "2147483647", "10", "which is not a whole number from 1 to 525600."),
+                ("SocketIdleTimeout", "2147483647", "10",
+                 'the value "2147483647", which is not a whole number from 1 to 525600.'),
                 ("Language", "German", "English",
                  'the value "German", which is not a language with a file in %s/Language' % home.path)]:
             home.set("System", key, value)
