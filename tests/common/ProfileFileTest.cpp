@@ -134,10 +134,10 @@ TEST(ProfileFile, MissingFileGivesDefaultsAndWritesCreateIt) {
     EXPECT_FALSE(file.WriteString("System", "Dominame", "x\r\ny"));
     EXPECT_EQ(file.GetString("system", "dominame"), "example.test");
     EXPECT_EQ(file.ReadFailure(), std::nullopt);
-    // There but unreadable (a link to itself, a folder): never rewritten.
-    for (const char* name : {"loop.ini", "folder.ini"}) {
+    // There but unreadable (a pipe, a folder): never rewritten.
+    for (const char* name : {"pipe.ini", "folder.ini"}) {
         ProfileFile unreadable(dir.File(name));
-        if (name[0] == 'l') std::filesystem::create_symlink(name, unreadable.path());
+        if (name[0] == 'p') ASSERT_EQ(::mkfifo(unreadable.path().c_str(), 0600), 0);
         else std::filesystem::create_directory(unreadable.path());
         EXPECT_TRUE(unreadable.ReadFailure()) << name;
         EXPECT_FALSE(unreadable.WriteString("System", "Password", "x")) << name;

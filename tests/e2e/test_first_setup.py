@@ -301,12 +301,12 @@ def test_an_unprivileged_first_start_says_why_a_step_failed():
 
 
 @pytest.mark.parametrize("missing,module,directive,enable,published", [
-    ("headers", "mod_headers", "Header", "a2enmod headers", "quorvex-mail.conf"),
-    ("php", "mod_php", "php_admin_value", "apt-get install libapache2-mod-php", "quorvex-maildata.conf")])
+    ("headers", "mod_headers", "Header", "a2enmod headers", ["quorvex-mail.conf"]),
+    ("php", "mod_php", "php_admin_value", "apt-get install libapache2-mod-php", [])])
 def test_a_web_directory_that_apache_refuses_is_reported(missing, module, directive, enable, published):
-    # Without mod_headers Apache refuses the work folder's directory, without
-    # mod_php the pages' one (never serving them as source): set-up says so,
-    # naming the module, and the other directory stays published.
+    # Without mod_headers Apache refuses the work folder's directory (the
+    # pages stay published), without mod_php the pages' one, which is never
+    # served as source: set-up says so, naming the module.
     modules = tuple(m for m in DEFAULT_MODULES if m != missing)
     with web_folder() as base, ApacheInstance(base, modules=modules) as apache:
         apache.start()
@@ -317,7 +317,7 @@ def test_a_web_directory_that_apache_refuses_is_reported(missing, module, direct
                 "again." % (module, directive, enable))
         assert "QuorvexServer: " + text in err
         assert "] " + text.split("\nQuorvexServer: ")[1] in home.system_log()
-        assert os.listdir(apache.conf_folder) == [published]
+        assert os.listdir(apache.conf_folder) == published
 
 
 def test_two_program_folders_keep_their_own_databases(tmp_path):
