@@ -11,6 +11,10 @@ std::optional<std::string> StoredAdministratorDigest(const std::string& config_i
     return stored;
 }
 
+std::optional<std::string> AdministratorPasswordUnreadable(const std::string& config_ini) {
+    return ProfileFile(config_ini).ReadFailure();
+}
+
 bool NetworkAdministratorPasswordMatches(const std::string& config_ini, std::string_view entered) {
     // The digest is computed for every attempt, so an empty password takes
     // as long to refuse as a wrong one.

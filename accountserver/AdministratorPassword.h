@@ -17,6 +17,11 @@ inline constexpr std::string_view kDefaultAdministratorPassword = "Wm4TqR8sLpZ2v
 // The stored digest; nothing when no password was set.
 std::optional<std::string> StoredAdministratorDigest(const std::string& config_ini);
 
+// Why the stored password cannot be known: config.ini is there but could
+// not be read. "No password set" holds only for a file that was read, so
+// while this says something no password (the empty one included) matches.
+std::optional<std::string> AdministratorPasswordUnreadable(const std::string& config_ini);
+
 // The SYSADMIN# login: the digest of a non-empty `entered` equals the
 // stored digest (the default one when none is stored).
 bool NetworkAdministratorPasswordMatches(const std::string& config_ini, std::string_view entered);

@@ -4,6 +4,7 @@
 #include "app/ProgramMessages.h"
 #include "common/ErrorLog.h"
 #include "common/ProfileFile.h"
+#include "common/SettingRanges.h"
 #include "common/ServerSettings.h"
 #include "mailmodel/db/MailDatabase.h"
 
@@ -23,7 +24,7 @@ void ReportDatabaseError(const std::string& text) {
 int RunDatabaseScripts() {
     const std::string config = Settings()->ConfigIni();
     const auto doc = ProfileFile(config).Load();
-    const int count = ReadProfileInt(config, "Database", "Count", 0);
+    const int count = NumberOrDefault(*doc, "Database", "Count", 0, kStartupStatementsRange);
     if (count <= 0) return 1;
 
     db::Connection database;

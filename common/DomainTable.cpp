@@ -97,7 +97,7 @@ void DomainTable::CheckNumbers(const IniDocument& config, const std::string& fil
     check("DomainMaxAccount", kDomainMailboxesRange);
     check("DomainMaxSpace", kDomainSpaceRange);
     check("MailboxDefaultSize", kMailboxSizeRange);
-    check("Count", kAnyNumber);
+    check("Count", NumberRange{0, kMaxDomains});
     const int count = std::clamp(ReadConfigInt(config, kSection, "Count", 0), 0, kMaxDomains);
     for (int i = 1; i <= count; ++i) {
         check(Numbered("DNAccount", i), kDomainMailboxesRange);

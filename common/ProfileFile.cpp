@@ -3,10 +3,13 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <mutex>
 
 #include "common/AtomicFile.h"
+#include "common/ErrorLog.h"
 
 namespace quorvex {
 
@@ -22,9 +25,18 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 
-std::optional<FileStamp> stamp_of(const std::string& path) {
+// Nothing when the file is not there; `failure` (when given) gets why a
+// file that is there cannot be read as one, and stays empty otherwise.
+std::optional<FileStamp> stamp_of(const std::string& path, std::string* failure = nullptr) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (::stat(path.c_str(), &st) != 0) {
+        if (failure != nullptr && errno != ENOENT && errno != ENOTDIR) *failure = std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        if (failure != nullptr) *failure = "it is not a regular file";
+        return std::nullopt;
+    }
     return FileStamp{st.st_dev, st.st_ino, st.st_size,
                      static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
 }
@@ -57,18 +69,35 @@ const std::shared_ptr<const IniDocument>& empty_document() {
 }  // namespace
 
 std::shared_ptr<const IniDocument> ProfileFile::Load() const {
+    std::string failure;
+    auto doc = Read(failure);
+    return doc ? doc : empty_document();
+}
+
+std::optional<std::string> ProfileFile::ReadFailure() const {
+    std::string failure;
+    if (Read(failure)) return std::nullopt;
+    return failure;
+}
+
+std::shared_ptr<const IniDocument> ProfileFile::Read(std::string& failure) const {
     // The file may change between stat() and read(); the stamp is taken
     // again after reading and the document is cached only when both agree.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const auto before = stamp_of(path_);
-        if (!before) return empty_document();
+        failure.clear();
+        const auto before = stamp_of(path_, &failure);
+        if (!before) return failure.empty() ? empty_document() : nullptr;
         {
             std::lock_guard guard(g_cache_mutex);
             auto it = cache().find(path_);
             if (it != cache().end() && it->second.stamp == *before) return it->second.doc;
         }
         std::string text;
-        if (!ReadWholeFile(path_, text)) return empty_document();
+        if (!ReadWholeFile(path_, text)) {
+            if (errno == ENOENT) return empty_document();  // removed meanwhile
+            failure = std::strerror(errno);
+            return nullptr;
+        }
         auto doc = std::make_shared<const IniDocument>(IniDocument::Parse(text));
         const auto after = stamp_of(path_);
         if (after && *after == *before) {
@@ -96,7 +125,15 @@ int ProfileFile::GetInt(std::string_view section, std::string_view key, int defa
 
 bool ProfileFile::Edit(const std::function<bool(IniDocument&)>& change) {
     std::lock_guard write_guard(write_lock_for(path_));
-    IniDocument doc = *Load();
+    // A file that is there but could not be read is never replaced by what
+    // an empty document and the change would make of it.
+    std::string failure;
+    const auto current = Read(failure);
+    if (!current) {
+        QUORVEX_ERROR_LOG(path_ + " was not written: it cannot be read (" + failure + ")");
+        return false;
+    }
+    IniDocument doc = *current;
     if (!change(doc)) return false;
     std::string text = doc.Format();
     if (!AtomicWriteFile(path_, text)) return false;

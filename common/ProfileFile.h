@@ -6,11 +6,13 @@
 // the file changes on disk, so repeated reads of an unchanged file cost one
 // stat(). A missing or unreadable file reads as empty: every key gives its
 // default. Writes take a per-path lock, apply the change to the current
-// text and replace the file atomically; a value holding CR or LF is refused.
+// text and replace the file atomically; a value holding CR or LF is refused,
+// and a file that is there but cannot be read is never written.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,9 @@ public:
     // A snapshot of the file as it is now. Load once and query the snapshot
     // when reading many keys.
     std::shared_ptr<const IniDocument> Load() const;
+    // Why the file is there but cannot be read ("Permission denied", "it is
+    // not a regular file"); nothing when it was read or is not there.
+    std::optional<std::string> ReadFailure() const;
 
     // GetPrivateProfileString: the value, or the default when the section
     // or key is missing.
@@ -42,7 +47,8 @@ public:
 
     // Applies any number of changes in one atomic rewrite. `change` gets the
     // current document; returning false abandons the edit (nothing is
-    // written). Returns false when abandoned or when the write failed.
+    // written). Returns false when abandoned or when the write failed, and
+    // (logged with the reason) when the file is there but cannot be read.
     bool Edit(const std::function<bool(IniDocument&)>& change);
 
     // Drops every cached document (tests that rewrite files behind the
@@ -50,6 +56,10 @@ public:
     static void ClearCache();
 
 private:
+    // The document, an empty one for a missing file, or null with `failure`
+    // set when the file cannot be read.
+    std::shared_ptr<const IniDocument> Read(std::string& failure) const;
+
     std::string path_;
 };
 

@@ -191,6 +191,12 @@ private:
     std::vector<std::string> refused_values_;
 };
 
+// Lays what was edited in a copy of `before` over another reading of the
+// files: every value of config.ini and EmailFilter.ini that `edited` holds
+// differently from `before` is copied into `target`; the others (and the
+// domain table) keep `target`'s.
+void CopyChangedValues(const CServerSettings& before, const CServerSettings& edited, CServerSettings& target);
+
 // Several mail domains ("DomainNameType" 1): an account's name is its whole
 // address.
 inline bool IsMultiDomain(const CServerSettings& settings) { return settings.DomainNameType == 1; }

@@ -57,6 +57,12 @@ void CheckNumberKey(const IniDocument& doc, std::string_view file, std::string_v
     }
 }
 
+int NumberOrDefault(const IniDocument& doc, std::string_view section, std::string_view key, int default_value,
+                    const NumberRange& range) {
+    const auto value = doc.Find(section, key);
+    return value ? NumberInRange(*value, range).value_or(default_value) : default_value;
+}
+
 std::optional<PortClash> FindPortClash(int smtp, int pop3, int admin) {
     if (smtp == pop3) return PortClash{"SMTP", "POP3", "SMTP", "POP3", smtp};
     if (smtp == admin) return PortClash{"SMTP", "account", "SMTP", "Admin", smtp};

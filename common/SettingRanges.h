@@ -54,6 +54,10 @@ inline constexpr NumberRange kMailSizeRange{1, INT_MAX, "whole number", "no limi
 // is the built-in limit.
 inline constexpr NumberRange kConnectionsRange{1, 100, "whole number", "50 at once"};
 inline constexpr NumberRange kCollectorsRange{1, 100};
+// Keys read outside the settings record, where they are used.
+inline constexpr NumberRange kSenderThreadsRange{1, 100};   // [System] MailThreadNum
+inline constexpr NumberRange kCloseModeRange{0, 1};         // [system] CloseMode
+inline constexpr NumberRange kStartupStatementsRange{0, 1000};  // [Database] Count
 // A domain's limits.
 inline constexpr NumberRange kDomainMailboxesRange{0, 1000000, "whole number", "no limit"};
 inline constexpr NumberRange kDomainSpaceRange{0, 1073741824, "whole number", "no limit"};  // MB
@@ -74,6 +78,12 @@ std::string RefusedValueText(std::string_view file, std::string_view section, st
 // `refused` when the key is there and is not a number in `range`.
 void CheckNumberKey(const IniDocument& doc, std::string_view file, std::string_view section, std::string_view key,
                     const NumberRange& range, std::vector<std::string>& refused);
+
+// The value of [section] key of `doc` when it is a number in `range`; the
+// default when the key is missing or holds anything else (a file edited
+// after start-up is read no differently than start-up would take it).
+int NumberOrDefault(const IniDocument& doc, std::string_view section, std::string_view key, int default_value,
+                    const NumberRange& range);
 
 // Two of the three servers on one port: their names and the port.
 struct PortClash {

@@ -16,6 +16,7 @@
 #include "common/ServerSettings.h"
 #include "common/SettingRanges.h"
 #include "common/SettingsHost.h"
+#include "common/Translation.h"
 
 namespace quorvex {
 
@@ -115,7 +116,7 @@ const Key kKeys[] = {
     Number("POP3", "POP3AutoRecvThreadNumber", &S::POP3AutoRecvThreadNumber, kCollectorsRange),
     Text("System", "PermittedIP", &S::PermittedIP, k4096),
     Number("System", "MaxMailSize", &S::MaxMailSize, kMailSizeRange),
-    Number("System", "TerminalServices", &S::TerminalServices, kAnyNumber),
+    Number("System", "TerminalServices", &S::TerminalServices, kSwitchRange),
     Number("System", "EnableCatchAll", &S::EnableCatchAll, kSwitchRange),
     Text("System", "AccountCatchAll", &S::AccountCatchAll, k1024),
     Text("System", "SiteForCheckingOnLine", &S::SiteForCheckingOnLine, k4096),
@@ -151,6 +152,27 @@ const Key kKeys[] = {
     Text("system", "PermittedIPSMTP", &S::PermittedIPSMTP, k4097),
     Text("system", "AnonymousAccount", &S::AnonymousAccount, k261),
 };
+
+// Numbers of config.ini that the parts using them read themselves: they
+// are refused at start-up and by "-update" as the record's own are.
+struct OutsideKey {
+    const char* section;
+    const char* key;
+    NumberRange range;
+};
+const OutsideKey kOutsideKeys[] = {
+    {"system", "BugTrace", kSwitchRange},
+    {"system", "TestTryCatch", kSwitchRange},
+    {"system", "CloseMode", kCloseModeRange},
+    {"system", "setup", kSwitchRange},
+    {"System", "AllHide", kSwitchRange},
+    {"System", "DBUpgrade1.0", kSwitchRange},
+    {"System", "MailThreadNum", kSenderThreadsRange},
+    {"System", "SocketIdleTimeout", kMinutesRange},
+    {"Database", "Count", kStartupStatementsRange},
+};
+
+constexpr NumberRange kBlockListCountRange{0, kMaxBlockListEntries};
 
 constexpr const char* kConfigLabel = "config.ini";
 constexpr const char* kFilterLabel = "EmailFilter.ini";
@@ -279,11 +301,19 @@ void CServerSettings::Load() {
     // Needs DomainNameType, Dominame and DefaultVolume, all read above.
     Domains.LoadFrom(*doc, DomainTable::kModeFromSettings, *this);
     DomainTable::CheckNumbers(*doc, config_path, refused_values_);
+    for (const OutsideKey& key : kOutsideKeys) {
+        CheckNumberKey(*doc, config_path, key.section, key.key, key.range, refused_values_);
+    }
+    if (!doc->Find("System", "Language").value_or("").empty()) {
+        if (const auto missing = MissingLanguageFile(Folder(), Language)) {
+            refused_values_.push_back(RefusedValueText(config_path, "System", "Language", Language, *missing));
+        }
+    }
 
     const auto filter = ProfileFile(filter_path).Load();
     for (const BlockList& list : kBlockLists) {
         this->*list.entries = LoadBlockList(*filter, list.section);
-        CheckNumberKey(*filter, filter_path, list.section, "Count", kAnyNumber, refused_values_);
+        CheckNumberKey(*filter, filter_path, list.section, "Count", kBlockListCountRange, refused_values_);
     }
 
     // The account list view keeps its column widths here; a fresh file gets
@@ -311,6 +341,18 @@ std::vector<std::string> CServerSettings::CheckValues() const {
                           " of config.ini cannot both be " + std::to_string(clash->port) + ": " + ClashReason(*clash));
     }
     return refused;
+}
+
+void CopyChangedValues(const CServerSettings& before, const CServerSettings& edited, CServerSettings& target) {
+    const auto copy = [&](auto S::*field) {
+        if (!(edited.*field == before.*field)) target.*field = edited.*field;
+    };
+    for (const Key& key : kKeys) {
+        if (key.number != nullptr) copy(key.number);
+        if (key.text != nullptr) copy(key.text);
+    }
+    copy(&S::ISPSMTPPassword);
+    for (const BlockList& list : kBlockLists) copy(list.entries);
 }
 
 bool CServerSettings::Save(const std::function<bool(IniDocument&)>& also) {

@@ -73,6 +73,18 @@ std::string GetLanguageFilePath() {
     return path;
 }
 
+std::optional<std::string> MissingLanguageFile(std::string_view folder, std::string_view language) {
+    if (language == "English") return std::nullopt;
+    std::string folders = JoinPath(folder, "Language");
+    const std::string path = LanguageFilePath(folder, language);
+    if (!path.empty() && FileExists(path)) return std::nullopt;
+    if (const std::string shared = SharedDataFolder(); !shared.empty()) {
+        const std::string installed = LanguageFilePath(shared, language);
+        if (!installed.empty() && FileExists(installed)) return std::nullopt;
+        folders.append(" or ").append(JoinPath(shared, "Language"));
+    }
+    return "a language with a file in " + folders;
+}
 
 std::string LanguageCharset() { return LanguageCharset(GetLanguageFilePath()); }
 

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,12 @@ std::string LanguageFilePath(std::string_view folder, std::string_view language)
 // The language file in use: the program folder with the settings'
 // Language value (the installed file when the folder has none).
 std::string GetLanguageFilePath();
+
+// Nothing when `language` has a language file in `folder` or among the
+// installed ones (English, the language the texts are written in, needs
+// none); else what a language setting must be, naming the folders looked
+// in: "a language with a file in <folder>/Language".
+std::optional<std::string> MissingLanguageFile(std::string_view folder, std::string_view language);
 
 // The "charset" of section "Info" of the language file, or kDefaultCharset.
 std::string LanguageCharset();

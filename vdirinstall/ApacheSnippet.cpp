@@ -45,12 +45,13 @@ std::string FormatApacheSnippet(const WebDirectory& directory) {
     text += "    Require all granted\n";
     if (!directory.document.empty()) text += "    DirectoryIndex " + directory.document + "\n";
     if (directory.script) {
-        text += "    <IfModule php_module>\n";
-        text += "        php_admin_value ffi.enable 1\n";
-        text += "        <If \"%{HTTP:Content-Type} =~ m#^multipart/form-data#i\">\n";
-        text += "            php_admin_flag enable_post_data_reading off\n";
-        text += "        </If>\n";
-        text += "    </IfModule>\n";
+        // Not wrapped in <IfModule>: a web server without PHP must refuse
+        // this file (its check names the module), never serve the pages as
+        // their source.
+        text += "    php_admin_value ffi.enable 1\n";
+        text += "    <If \"%{HTTP:Content-Type} =~ m#^multipart/form-data#i\">\n";
+        text += "        php_admin_flag enable_post_data_reading off\n";
+        text += "    </If>\n";
     } else {
         text += "    <IfModule php_module>\n";
         text += "        php_admin_flag engine off\n";

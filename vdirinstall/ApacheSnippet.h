@@ -35,7 +35,8 @@ struct WebDirectory {
 
 // The configuration text. Script directories allow PHP's FFI (the pages
 // load the web-mail component through it) and leave multipart bodies
-// unread by PHP so that the component reads the upload itself. Plain
+// unread by PHP so that the component reads the upload itself; they need
+// mod_php, and a web server without it refuses them. Plain
 // directories run nothing, list nothing and send every file with
 // "X-Content-Type-Options: nosniff" and "Content-Security-Policy: sandbox",
 // so a stored message's HTML or attachment cannot act as a page of the

@@ -52,6 +52,10 @@ void AdminPasswordDlg::OnOk() {
         case PasswordChange::kWriteFailed:
             prompts_.Warning(this, Tr(kTextPasswordNotSaved));
             return;
+        case PasswordChange::kUnreadable:
+            prompts_.Warning(this, FromFileText(UnreadablePasswordText(config_ini_).value_or(
+                                       std::string(kTextPasswordNotSaved))));
+            return;
         case PasswordChange::kChanged:
             prompts_.Information(this, Tr(kTextPasswordChanged));
             accept();

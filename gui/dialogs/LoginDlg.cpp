@@ -61,6 +61,10 @@ void LoginDlg::OnLogin() {
         accept();
         return;
     }
+    if (const auto unreadable = UnreadablePasswordText(config_ini_)) {
+        prompts_.Warning(this, FromFileText(*unreadable));
+        return;
+    }
     prompts_.Information(this, Tr(kTextIncorrectPassword));
 }
 

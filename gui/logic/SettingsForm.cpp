@@ -190,10 +190,12 @@ bool SettingsForm::Changed() const {
 bool SettingsForm::ChangedOnDisk() const { return !(RevisionOf(original_.ConfigIni()) == revision_); }
 
 void SettingsForm::ReloadFromDisk() {
-    CServerSettings kept = std::move(work_);
+    // Only the values the user changed are laid over the file's current
+    // ones: a key another program set meanwhile keeps its new value.
+    const CServerSettings read_before = original_;
+    const CServerSettings edited = work_;
     Read();
-    kept.Domains = work_.Domains;
-    work_ = std::move(kept);
+    CopyChangedValues(read_before, edited, work_);
 }
 
 CommitResult SettingsForm::Commit(ServiceSwitch& service, const app::ComponentPorts& in_use) {

@@ -116,8 +116,8 @@ public:
     // True when config.ini is not the file that was read.
     bool ChangedOnDisk() const;
     // Reads the files again (after ChangedOnDisk): both domain tables are
-    // replaced by the file's; the other edits of the working copy stay and
-    // are compared with the new file.
+    // replaced by the file's, every other value is the file's current one
+    // unless the user changed it in the working copy (that edit stays).
     void ReloadFromDisk();
 
     // The OK. Unless there are Refusals(), runs the service switch (when

@@ -6,6 +6,8 @@
 
 #include <string_view>
 
+#include "gui/support/GuiStrings.h"
+
 namespace quorvex::gui {
 
 inline constexpr std::string_view kTextDeleteEntryQuestion = "Are you sure to delete?";      // 32843
@@ -33,7 +35,6 @@ inline constexpr std::string_view kTextServiceTakesOver =
 inline constexpr std::string_view kTextPortsAtNextStart =
     "The new ports take effect when QuorvexServer is next started; until then the servers and web-mail keep "
     "the ports in use.";
-inline constexpr std::string_view kTextNumberRefusedFormat = "%s: %s is not accepted; enter %s.";
 inline constexpr std::string_view kTextPortClashFormat =
     "The %s and %s servers cannot share port %s: give each of them a port of its own.";
 inline constexpr std::string_view kTextAccountsOutsideModeFormat =

@@ -103,6 +103,8 @@ inline constexpr std::string_view kTextAdministrator = "Administrator";
 inline constexpr std::string_view kTextIncorrectPassword = "Incorrect password, please check the case.";  // 32803
 inline constexpr std::string_view kTextPasswordMismatch = "It is not identical to original password.";     // 32804
 inline constexpr std::string_view kTextPasswordChanged = "You have changed password successfully.";        // 32805
+// A number outside its range: the field's label, the value, what it takes.
+inline constexpr std::string_view kTextNumberRefusedFormat = "%s: %s is not accepted; enter %s.";
 inline constexpr std::string_view kTextPasswordNotSaved = "The password could not be saved.";
 inline constexpr std::string_view kTextHideInterface = "Hide user interface";  // 108
 inline constexpr std::string_view kTextShutdownServer = "Shutdown server";     // 109

@@ -1,8 +1,12 @@
 // Domain delivery over the SMTP client.
 #include "servers/outgoing/DomainDelivery.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "common/AsciiCase.h"
 #include "common/ProfileFile.h"
+#include "common/SettingRanges.h"
 #include "common/Translation.h"
 #include "servers/dns/DnsResolver.h"
 #include "servers/outgoing/BounceMessage.h"
@@ -10,6 +14,8 @@
 namespace quorvex::outgoing {
 
 namespace {
+
+constexpr int kDefaultIdleMinutes = 10;
 
 // A server's refusal says more than a later host's silence: a time-out
 // does not replace an error already recorded.
@@ -21,13 +27,15 @@ void KeepError(HostFailure& last_error, const HostFailure& error) {
 }  // namespace
 
 int SocketIdleTimeoutMinutes(const CServerSettings& settings) {
-    const int minutes = ReadProfileInt(settings.ConfigIni(), "System", "SocketIdleTimeout", 10);
-    return minutes > 0 ? minutes : 10;
+    return NumberOrDefault(*ProfileFile(settings.ConfigIni()).Load(), "System", "SocketIdleTimeout",
+                           kDefaultIdleMinutes, kMinutesRange);
 }
 
 DomainDeliveryOptions DeliveryOptionsFromSettings(std::shared_ptr<const CServerSettings> settings) {
     DomainDeliveryOptions options;
-    options.client.timeouts = SocketTimeouts{1000, SocketIdleTimeoutMinutes(*settings) * 60};
+    // One slice a second; the product is taken in 64 bits.
+    const long long slices = static_cast<long long>(SocketIdleTimeoutMinutes(*settings)) * 60;
+    options.client.timeouts = SocketTimeouts{1000, static_cast<int>(std::min<long long>(slices, INT_MAX))};
     options.client.proxy = OutgoingProxy(*settings);
     options.settings = std::move(settings);
     return options;

@@ -28,7 +28,8 @@ struct DomainDeliveryOptions {
     SmtpClientOptions client;  // the relay login is filled in from the settings
 };
 
-// [System] "SocketIdleTimeout" (minutes, default 10) of the settings' config.ini.
+// [System] "SocketIdleTimeout" (minutes, default 10) of the settings' config.ini;
+// the default for a value outside 1 to 525600.
 int SocketIdleTimeoutMinutes(const CServerSettings& settings);
 
 DomainDeliveryOptions DeliveryOptionsFromSettings(std::shared_ptr<const CServerSettings> settings);

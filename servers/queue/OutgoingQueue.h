@@ -39,7 +39,7 @@ struct RetryRing {
     static constexpr int kSize = 1000;
     struct Entry {
         int id = 0;
-        std::uint32_t last_send_tick = 0;  // millisecond tick of the last attempt
+        std::uint64_t last_send_tick = 0;  // millisecond tick of the last attempt
     };
     std::array<Entry, kSize> entries{};
     int read = 0;
@@ -168,7 +168,7 @@ private:
     bool Taking() const;
     NoticeSink& Notices() const;
     void Notify(const std::string& text) const;
-    std::uint32_t RetryIntervalMs() const;
+    std::uint64_t RetryIntervalMs() const;
     int Classify(std::string_view address) const;
     outgoing::DeliveryResult Deliver(std::string_view recipient, std::string_view sender, const std::string& file,
                                      std::string& outcome) const;
@@ -181,7 +181,7 @@ private:
     void MoveAside(int id, const std::string& message_path, std::string_view why) const;
     // After a failed attempt: the retry record, or the report and the end
     // of the item.
-    ItemResult Requeue(int id, IniDocument& record, const std::string& message_path, std::uint32_t now_tick);
+    ItemResult Requeue(int id, IniDocument& record, const std::string& message_path, std::uint64_t now_tick);
     ItemResult GiveUp(int id, IniDocument& record, const std::string& message_path, int times,
                       const std::string& outcome, const CServerSettings& settings);
 

@@ -18,6 +18,7 @@
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "common/SettingRanges.h"
 #include "common/RunFlag.h"
 #include "common/ServerSettings.h"
 #include "mailmodel/account/AccountConfig.h"
@@ -101,10 +102,10 @@ NoticeSink& OutgoingQueue::Notices() const {
 
 void OutgoingQueue::Notify(const std::string& text) const { Notices().Post(NoticeId::WM_SHOW_MESSAGE, text); }
 
-std::uint32_t OutgoingQueue::RetryIntervalMs() const {
-    if (options_.retry_interval_ms >= 0) return static_cast<std::uint32_t>(options_.retry_interval_ms);
+std::uint64_t OutgoingQueue::RetryIntervalMs() const {
+    if (options_.retry_interval_ms >= 0) return static_cast<std::uint64_t>(options_.retry_interval_ms);
     const int minutes = std::max(0, Settings()->NextTryInterval);
-    return static_cast<std::uint32_t>(minutes) * 60000u;
+    return static_cast<std::uint64_t>(minutes) * 60000u;
 }
 
 int OutgoingQueue::Classify(std::string_view address) const {
@@ -146,10 +147,10 @@ void OutgoingQueue::SenderThread() {
     ended_.notify_all();
 }
 
-std::uint32_t QueueTickCount() {
+std::uint64_t QueueTickCount() {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
-    return static_cast<std::uint32_t>(ms.count());
+    return static_cast<std::uint64_t>(ms.count());
 }
 
 bool CheckInternetConnection() {
@@ -175,14 +176,14 @@ int OutgoingQueue::PickNextItem() {
         RetryRing& ring = retries_;
         auto wait = std::chrono::milliseconds(1000);
         if (!ring.empty()) {
-            const std::uint32_t interval = RetryIntervalMs();
-            const std::uint32_t elapsed = QueueTickCount() - ring.front().last_send_tick;
+            const std::uint64_t interval = RetryIntervalMs();
+            const std::uint64_t elapsed = QueueTickCount() - ring.front().last_send_tick;
             if (elapsed > interval) {
                 const int id = ring.front().id;
                 ring.pop();
                 return id;
             }
-            wait = std::min(wait, std::chrono::milliseconds(interval - elapsed + 1));
+            wait = std::min(wait, std::chrono::milliseconds(static_cast<long long>(interval - elapsed + 1)));
         }
         if (!ring.full()) {
             QueueScanRange& range = range_;
@@ -200,8 +201,7 @@ int OutgoingQueue::PickNextItem() {
                 const int id = range.low;
                 step();
                 if (RecordInt(*record, "Times", 0) == 0) return id;
-                const auto last = static_cast<std::uint32_t>(
-                    std::strtoul(RecordValue(*record, "LastSendTime").c_str(), nullptr, 10));
+                const std::uint64_t last = std::strtoull(RecordValue(*record, "LastSendTime").c_str(), nullptr, 10);
                 ring.push({id, last});
                 continue;
             }
@@ -212,7 +212,7 @@ int OutgoingQueue::PickNextItem() {
 }
 
 ItemResult OutgoingQueue::ProcessItem(int id) {
-    const std::uint32_t started = QueueTickCount();
+    const std::uint64_t started = QueueTickCount();
     const std::string record_path = RecordPath(id);
     auto record = ReadQueueRecord(record_path);
     if (!record) return ItemResult::kFinished;
@@ -270,19 +270,19 @@ ItemResult OutgoingQueue::ProcessItem(int id) {
 
     // Every failed attempt notes when it ended, so that no retry comes
     // before the interval whatever kind of failure it was.
-    const std::uint32_t now_tick = QueueTickCount();
+    const std::uint64_t now_tick = QueueTickCount();
     record->Set(kQueueSection, "Times", std::to_string(times));
     record->Set(kQueueSection, "LastSendTime", std::to_string(now_tick));
     if (result == outgoing::DeliveryResult::kFailedHard) {
         const long long delay = std::strtoll(RecordValue(*record, "Delay").c_str(), nullptr, 10);
-        record->Set(kQueueSection, "Delay", std::to_string(delay + static_cast<std::uint32_t>(now_tick - started)));
+        record->Set(kQueueSection, "Delay", std::to_string(delay + static_cast<long long>(now_tick - started)));
     }
     if (ShouldRetry(result, times, settings->MaxTries)) return Requeue(id, *record, message_path, now_tick);
     return GiveUp(id, *record, message_path, times, outcome, *settings);
 }
 
 ItemResult OutgoingQueue::Requeue(int id, IniDocument& record, const std::string& message_path,
-                                  std::uint32_t now_tick) {
+                                  std::uint64_t now_tick) {
     const std::string record_path = RecordPath(id);
     // The retry record is on disk before this one goes.
     if (WriteQueueRecord(record_path, record) &&
@@ -346,7 +346,10 @@ void OutgoingQueue::StartSenders(SenderOptions options) {
     std::lock_guard guard(pool_mutex_);
     if (!threads_.empty()) return;
     int count = options.thread_count;
-    if (count < 0) count = ReadProfileInt(Settings()->ConfigIni(), "System", "MailThreadNum", kDefaultThreads);
+    if (count < 0) {
+        count = NumberOrDefault(*ProfileFile(Settings()->ConfigIni()).Load(), "System", "MailThreadNum",
+                                kDefaultThreads, kSenderThreadsRange);
+    }
     if (count <= 0) count = kDefaultThreads;
     options_ = std::move(options);
     stopping_ = false;

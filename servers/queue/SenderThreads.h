@@ -14,7 +14,8 @@ namespace quorvex {
 bool CheckInternetConnection();
 
 // The tick count the records keep in "LastSendTime": milliseconds of a
-// monotonic clock, modulo 2^32.
-std::uint32_t QueueTickCount();
+// monotonic clock, in 64 bits, so that no retry interval (up to a year)
+// wraps around.
+std::uint64_t QueueTickCount();
 
 }  // namespace quorvex

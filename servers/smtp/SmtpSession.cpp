@@ -172,7 +172,10 @@ bool SmtpSession::TakeWebMailHelo(std::string& out) {
         return false;
     }
     const WebMailHelo fields = ParseWebMailHelo(helo_);
-    if (!ParseIpv4Entry(fields.address).value_or(0)) {
+    // The end user's address, IPv4 or IPv6 as every service takes a
+    // forwarded one; the unspecified address names nobody.
+    const auto end_user = quorvex::ForwardedAddress(fields.address);
+    if (!end_user || *end_user == "0.0.0.0" || *end_user == "::") {
         End(out, kIllegalConnection);
         return false;
     }

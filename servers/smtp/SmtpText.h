@@ -10,7 +10,9 @@
 namespace quorvex::smtp {
 
 // A web-mail front end's HELO argument: account:address:copy:draft, the
-// last two optional (0 when missing or not numbers).
+// last two optional (0 when missing or not numbers). The address may be
+// IPv6: the account ends at the first ":", the flags are taken from the
+// end.
 struct WebMailHelo {
     std::string account;
     std::string address;

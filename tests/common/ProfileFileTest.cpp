@@ -133,6 +133,16 @@ TEST(ProfileFile, MissingFileGivesDefaultsAndWritesCreateIt) {
     EXPECT_TRUE(file.DeleteKey("Port", "Nothing"));
     EXPECT_FALSE(file.WriteString("System", "Dominame", "x\r\ny"));
     EXPECT_EQ(file.GetString("system", "dominame"), "example.test");
+    EXPECT_EQ(file.ReadFailure(), std::nullopt);
+    // There but unreadable (a pipe, a folder): never rewritten.
+    for (const char* name : {"pipe.ini", "folder.ini"}) {
+        ProfileFile unreadable(dir.File(name));
+        if (name[0] == 'p') ASSERT_EQ(::mkfifo(unreadable.path().c_str(), 0600), 0);
+        else std::filesystem::create_directory(unreadable.path());
+        EXPECT_TRUE(unreadable.ReadFailure()) << name;
+        EXPECT_FALSE(unreadable.WriteString("System", "Password", "x")) << name;
+        EXPECT_FALSE(std::filesystem::is_regular_file(std::filesystem::symlink_status(unreadable.path()))) << name;
+    }
 }
 
 TEST(ProfileFile, SeesChangesMadeBehindItsBack) {

@@ -128,7 +128,9 @@ TEST_F(SettingsFileTest, ValuesTheirKeysCannotTakeAreRefused) {
         const char* filter;
         const char* refusal;  // after "The settings file <folder>/"; null: taken
     } cases[] = {
-        {"[Port]\r\nPOP3= 110 \r\n[System]\r\nMaxMailSize=-1\r\nESMTP=5\r\nNextTryInterval=0\r\n", "", nullptr},
+        {"[Port]\r\nPOP3= 110 \r\n[System]\r\nMaxMailSize=-1\r\nESMTP=5\r\nNextTryInterval=0\r\nLanguage=English\r\n",
+         "", nullptr},
+        {"[System]\r\nLanguage=Dutch\r\n", "", nullptr},
         {"[Port]\r\nPOP3=70000\r\n", "",
          "config.ini gives [Port] POP3 the value \"70000\", which is not a port number from 1 to 65535."},
         {"[System]\r\nMaxMailSize=10MB\r\n", "",
@@ -151,8 +153,21 @@ TEST_F(SettingsFileTest, ValuesTheirKeysCannotTakeAreRefused) {
          "config.ini gives [DomainName] DNSpace1 the value \"lots\", which is not -1 (no limit) or a whole number "
          "from 0 to 1073741824."},
         {"", "[IP]\r\nCount=two\r\n",
-         "EmailFilter.ini gives [IP] Count the value \"two\", which is not a whole number."},
+         "EmailFilter.ini gives [IP] Count the value \"two\", which is not a whole number from 0 to 100."},
+        {"[DomainName]\r\nCount=501\r\n", "",
+         "config.ini gives [DomainName] Count the value \"501\", which is not a whole number from 0 to 500."},
+        {"[System]\r\nSocketIdleTimeout=2147483647\r\n", "",
+         "config.ini gives [System] SocketIdleTimeout the value \"2147483647\", which is not a whole number from 1 "
+         "to 525600."},
+        {"[System]\r\nMailThreadNum=3000\r\n", "",
+         "config.ini gives [System] MailThreadNum the value \"3000\", which is not a whole number from 1 to 100."},
+        {"[system]\r\nCloseMode=abc\r\n", "",
+         "config.ini gives [system] CloseMode the value \"abc\", which is not a whole number from 0 to 1."},
+        {"[System]\r\nLanguage=German\r\n", "",
+         "config.ini gives [System] Language the value \"German\", which is not a language with a file in "},
     };
+    std::filesystem::create_directory(temp_.path() + "/Language");
+    AtomicWriteFile(temp_.path() + "/Language/Dutch.ini", "[String]\r\n");
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.config) + c.filter);
         WriteConfig(c.config);
@@ -165,7 +180,10 @@ TEST_F(SettingsFileTest, ValuesTheirKeysCannotTakeAreRefused) {
             EXPECT_TRUE(refused.empty()) << refused[0];
             continue;
         }
-        EXPECT_EQ(refused, std::vector<std::string>{"The settings file " + temp_.path() + "/" + c.refusal});
+        ASSERT_EQ(refused.size(), 1u);
+        // The folders looked in close the language's refusal.
+        EXPECT_EQ(refused[0].substr(0, refused[0].find(temp_.path() + "/Language")),
+                  "The settings file " + temp_.path() + "/" + c.refusal);
         EXPECT_EQ(Read("config.ini").Format(), IniDocument::Parse(c.config).Format());
         EXPECT_EQ(Settings(), before);
     }
@@ -215,7 +233,9 @@ TEST_F(SettingsFileTest, SavedValuesLoadBackUnchanged) {
     s.ISPSMTPPassword = "s3cr\xe9t pass";
     s.ProxyProtocol = "HTTP";
     s.SMTPPort = 2525;
-    s.Language = "ChineseGB";
+    s.Language = "ChineseGB";  // a language with a file
+    std::filesystem::create_directory(temp_.File("Language"));
+    AtomicWriteFile(temp_.File("Language/ChineseGB.ini"), "");
     s.GateAddress = "10.9.8.7";
     s.LogFilePath = temp_.File("logs");
     s.WelcomeMessage = "Welcome to the test server";

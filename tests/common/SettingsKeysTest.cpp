@@ -202,6 +202,8 @@ TEST_F(SettingsKeysTest, EveryKeyLoadsIntoItsFieldAndIsSavedBackInItsForm) {
     ASSERT_TRUE(AtomicWriteFile(temp_.File("EmailFilter.ini"),
                                 "[From]\r\nCount=2\r\nFrom1=spam@example.test\r\nFrom2=@junk.test\r\n"
                                 "[IP]\r\nCount=1\r\nIP1=127.0.1.1-127.0.1.9\r\n"));
+    MakeFolders(temp_.File("Language"));
+    ASSERT_TRUE(AtomicWriteFile(temp_.File("Language/ChineseGB.ini"), ""));
 
     S settings = Loaded();
     EXPECT_EQ(settings.refused_values(), std::vector<std::string>{});

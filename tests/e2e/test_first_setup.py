@@ -15,6 +15,8 @@ import sqlite3
 import subprocess
 import sys
 
+import pytest
+
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 import account_client as ac  # noqa: E402
 from apache_instance import DEFAULT_MODULES, ApacheInstance, web_folder  # noqa: E402
@@ -259,7 +261,7 @@ def test_a_desktop_set_up_leaves_a_system_data_source_alone():
 def test_set_up_failures_are_reported_and_the_service_goes_on():
     with web_folder() as base, ApacheInstance(base) as apache:
         apache.start()
-        home = FreshInstall(base, apache, config=[("System", "Language", "../../etc/passwd")])
+        home = FreshInstall(base, apache)
         os.unlink(home.file("Vendrel.so"))
         err = installed(home, "-service", env=dict(DISPLAY_ENV, QUORVEX_COM_FIXTURE_STATUS="-1"))
 
@@ -300,21 +302,24 @@ def test_an_unprivileged_first_start_says_why_a_step_failed():
                 "denied.\n" % (home.file("maildata"), apache.conf_folder)) in err, err
 
 
-def test_a_web_directory_that_apache_refuses_is_reported():
-    # Without mod_headers Apache takes the pages' directory but refuses the
-    # work folder's: set-up says so, naming the module, and the pages stay
-    # published.
-    modules = tuple(m for m in DEFAULT_MODULES if m != "headers")
+@pytest.mark.parametrize("missing,module,directive,enable,published", [
+    ("headers", "mod_headers", "Header", "a2enmod headers", ["quorvex-mail.conf"]),
+    ("php", "mod_php", "php_admin_value", "apt-get install libapache2-mod-php", [])])
+def test_a_web_directory_that_apache_refuses_is_reported(missing, module, directive, enable, published):
+    # Without mod_headers Apache refuses the work folder's directory (the
+    # pages stay published), without mod_php the pages' one, which is never
+    # served as source: set-up says so, naming the module.
+    modules = tuple(m for m in DEFAULT_MODULES if m != missing)
     with web_folder() as base, ApacheInstance(base, modules=modules) as apache:
         apache.start()
         home = FreshInstall(base, apache)
         err = installed(home)
         text = ("Fail to set up virtual directory. User can not apply account through browser.\nQuorvexServer: The "
-                "web server lacks the module mod_headers (Apache: Invalid command 'Header'); enable it (a2enmod "
-                "headers) and run the set-up again.")
+                "web server lacks the module %s (Apache: Invalid command '%s'); enable it (%s) and run the set-up "
+                "again." % (module, directive, enable))
         assert "QuorvexServer: " + text in err
         assert "] " + text.split("\nQuorvexServer: ")[1] in home.system_log()
-        assert os.listdir(apache.conf_folder) == ["quorvex-mail.conf"]
+        assert os.listdir(apache.conf_folder) == published
 
 
 def test_two_program_folders_keep_their_own_databases(tmp_path):

@@ -174,16 +174,25 @@ def test_update_makes_the_running_instance_reload_its_settings(tmp_path):
         assert done in home.system_log()
         home.set("Port", "POP3", old_pop3)
 
-        # A value its key cannot take: refused, the file left as it was.
-        home.set("System", "MaxMailSize", "10MB")
-        with open(home.config, "rb") as f:
-            edited = f.read()
-        update = home.run("-update")
-        assert update.returncode != 0
-        assert b'gives [System] MaxMailSize the value "10MB", which is not -1 (no limit)' in update.stderr
-        assert b"keeps the settings in use." in update.stderr
-        with open(home.config, "rb") as f:
-            assert f.read() == edited
+        # A value its key cannot take: refused, the files left as they were.
+        def files():
+            paths = [home.config, os.path.join(home.path, "QuorvexCOM.ini"),
+                     os.path.join(home.path, "WebMail", "Language.txt")]
+            return [open(path, "rb").read() if os.path.exists(path) else None for path in paths]
+        for key, value, sound, said in [
+                ("MaxMailSize", "10MB", "-1", 'the value "10MB", which is not -1 (no limit)'),
+                ("SocketIdleTimeout", "2147483647", "10",
+                 'the value "2147483647", which is not a whole number from 1 to 525600.'),
+                ("Language", "German", "English",
+                 'the value "German", which is not a language with a file in %s/Language' % home.path)]:
+            home.set("System", key, value)
+            edited = files()
+            update = home.run("-update")
+            assert update.returncode != 0
+            assert ("gives [System] %s " % key + said).encode() in update.stderr
+            assert b"keeps the settings in use." in update.stderr
+            assert files() == edited
+            home.set("System", key, sound)
         assert program.stop()[0] == 0
 
 
@@ -229,6 +238,9 @@ def test_update_by_root_keeps_the_files_of_a_service_user_and_says_whether_it_to
 def test_web_mail_follows_a_new_language_on_update_and_at_the_next_start(tmp_path):
     home = ProgramFolder(tmp_path)
     com = os.path.join(home.path, "QuorvexCOM.ini")
+    os.mkdir(os.path.join(home.path, "Language"))
+    for name in ("German", "ChineseGB"):
+        open(os.path.join(home.path, "Language", name + ".ini"), "w").close()
     with home.start() as program:
         program.wait_serving()
         home.set("System", "Language", "German")

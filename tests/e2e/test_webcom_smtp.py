@@ -126,11 +126,12 @@ def test_text_the_page_posts_reads_as_it_was_typed(site, subject, declared):
     assert attachments(got) == {name: hashlib.sha256(b"data").hexdigest()}
 
 
-def test_the_sent_copy_and_the_draft(site):
+@pytest.mark.parametrize("user", ["alice:127.0.0.1", "alice:::1"])  # a browser on IPv4 or on IPv6
+def test_the_sent_copy_and_the_draft(site, user):
     before = len(messages(site, "bob"))
     copies = {}
     for save_message, save_draft in ((1, 0), (0, 1)):
-        smtp = compose(site, From="alice@%s" % DOMAIN, To="bob@%s" % DOMAIN,
+        smtp = compose(site, user, From="alice@%s" % DOMAIN, To="bob@%s" % DOMAIN,
                        Subject="copy %d %d" % (save_message, save_draft), Body="kept")
         smtp.put("SaveMessage", save_message)
         smtp.put("SaveDraft", save_draft)

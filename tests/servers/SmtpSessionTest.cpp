@@ -291,6 +291,20 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          {{"HELO ghost:192.0.2.7:1:0", "250 welcome here\r\n"},
           {"MAIL FROM:<alice@example.test>", "550 ghost is absent.\r\n"}},
          true},
+        {"web-mail helo of an IPv6 end user: the flags come from the end",
+         [](FakeSmtpServices& s) {
+             LocalAccounts(s);
+             s.webmail_peers = {"10.1.2.3"};
+         },
+         {{"HELO alice:2001:db8::7:0:0", "250 welcome here\r\n"},
+          {"MAIL FROM:<alice@example.test>", "250 OK\r\n"},
+          {"HELO ghost:::ffff:192.0.2.7:1:0", "250 welcome here\r\n"},
+          {"MAIL FROM:<alice@example.test>", "550 ghost is absent.\r\n"}},
+         true},
+        {"web-mail helo naming the unspecified address is refused",
+         [](FakeSmtpServices& s) { s.webmail_peers = {"10.1.2.3"}; },
+         {{"HELO alice:::0:0", "250 welcome here\r\n"}, {"MAIL FROM:<x@remote.org>", "550 illegal connection\r\n"}},
+         true},
         {"an over-long line is one error, and none of it a command", LocalAccounts,
          {{"NOOP " + std::string(5000, 'x') + "HELO evil", "500 line too long\r\n"},
           {std::string(3069, 'j') + "NOOP", "500 line too long\r\n"},

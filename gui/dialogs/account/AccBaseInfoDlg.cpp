@@ -13,8 +13,10 @@
 #include <limits>
 
 #include "common/AccountName.h"
+#include "common/SettingRanges.h"
 #include "gui/logic/account/AccountNameCheck.h"
 #include "gui/logic/account/BasicInfoForm.h"
+#include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
 #include "gui/support/WidgetTranslator.h"
@@ -22,6 +24,8 @@
 namespace quorvex::gui {
 
 namespace {
+
+constexpr const char* kMailboxSizeLabel = "Mailbox size (M)";
 
 QLineEdit* MakeEdit(QWidget* parent, const char* name, int max_length) {
     auto* edit = new QLineEdit(parent);
@@ -83,7 +87,7 @@ AccBaseInfoDlg::AccBaseInfoDlg(std::string account, SettingsSnapshot settings, c
     size_row->addWidget(volume_);
     size_row->addWidget(unlimited_);
     size_row->addStretch();
-    form->addRow(new QLabel(QStringLiteral("Mailbox size (M)"), this), size_row);
+    form->addRow(new QLabel(QString::fromLatin1(kMailboxSizeLabel), this), size_row);
     auto* rights_box = new QGroupBox(this);
     auto* rights_row = new QHBoxLayout(rights_box);
     for (QRadioButton* button : permissions_) rights_row->addWidget(button);
@@ -127,6 +131,19 @@ bool AccBaseInfoDlg::CheckNameForHandOver() {
         return false;
     }
     account_->setEnabled(false);
+    return true;
+}
+
+bool AccBaseInfoDlg::CheckBeforeSave() {
+    // A limited mailbox takes the sizes the settings window takes for one.
+    if (!unlimited_->isChecked() && !kMailboxSizeRange.Accepts(volume_->value())) {
+        prompts_.Warning(window(), FormatText(Tr(kTextNumberRefusedFormat),
+                                              {Tr(kMailboxSizeLabel), QString::number(volume_->value()),
+                                               QString::fromStdString(kMailboxSizeRange.Expected())}));
+        volume_->setFocus();
+        volume_->selectAll();
+        return false;
+    }
     return true;
 }
 

@@ -42,6 +42,9 @@ public:
     // (with the message shown) keeps the user on the page; true fixes the
     // name. An existing account passes at once.
     bool CheckNameForHandOver();
+    // A limited mailbox size outside its range is refused naming the field
+    // and the range, before any page is saved.
+    bool CheckBeforeSave() override;
     // Saves the account; false (with the reason shown) keeps the sheet open.
     bool Save() override;
 

@@ -2,6 +2,8 @@
 // as stored in config.ini.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/PasswordDigest.h"
 #include "common/ProfileFile.h"
 #include "gui/logic/AdminSettings.h"
@@ -39,12 +41,20 @@ TEST(AdminPassword, VerifyAndChange) {
     }
     EXPECT_FALSE(VerifyAdminPassword(config, "N1")) << "letter case counts";
     EXPECT_EQ(ReadProfileString(config, "System", "Password"), HashAccountPassword("", 1));
+
+    // A config.ini that is there but cannot be read holds no "no password".
+    const std::string unreadable = folder.File("unreadable.ini");
+    std::filesystem::create_directory(unreadable);
+    EXPECT_FALSE(VerifyAdminPassword(unreadable, ""));
+    EXPECT_EQ(ChangeAdminPassword(unreadable, "", "n1", "n1"), PasswordChange::kUnreadable);
+    EXPECT_TRUE(UnreadablePasswordText(unreadable));
+    EXPECT_FALSE(UnreadablePasswordText(config));
 }
 
 TEST(CloseMode, OnlyZeroOrOneIsEverRead) {
     TempFolder folder;
     const std::string config = folder.File("config.ini");
-    const std::pair<const char*, int> cases[] = {{"0", 0}, {"1", 1}, {"2", 1}, {"-1", 1}, {"x", 0}, {"", 1}};
+    const std::pair<const char*, int> cases[] = {{"0", 0}, {"1", 1}, {"2", 1}, {"-1", 1}, {"x", 1}, {"", 1}};
     for (const auto& [stored, mode] : cases) {
         ProfileFile(config).WriteString("system", "CloseMode", stored);
         EXPECT_EQ(ReadCloseMode(config), mode) << stored;

@@ -177,7 +177,8 @@ TEST_F(SettingsFormTest, ChangeOnDiskIsSeenAndTheDomainsReread) {
     EXPECT_FALSE(form.ChangedOnDisk());
     // The account server adds a domain meanwhile.
     ASSERT_TRUE(ProfileFile(home.File("config.ini")).Edit([](IniDocument& doc) {
-        return doc.Set("DomainName", "Count", "1") && doc.Set("DomainName", "DN1", "added.test");
+        return doc.Set("DomainName", "Count", "1") && doc.Set("DomainName", "DN1", "added.test") &&
+               doc.Set("System", "MaxRcpts", "33");
     }));
     EXPECT_TRUE(form.ChangedOnDisk());
     form.ReloadFromDisk();
@@ -187,6 +188,7 @@ TEST_F(SettingsFormTest, ChangeOnDiskIsSeenAndTheDomainsReread) {
     form.Commit(service);
     EXPECT_EQ(Config("DomainName", "DN1"), "added.test");
     EXPECT_EQ(Config("System", "MaxTries"), "7");
+    EXPECT_EQ(Config("System", "MaxRcpts"), "33") << "a key changed meanwhile is not put back";
 }
 
 TEST_F(SettingsFormTest, ServiceSwitchDecidesRunAsService) {

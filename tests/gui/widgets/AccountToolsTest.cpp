@@ -72,6 +72,13 @@ TEST_F(AccountToolsTest, LeavingBasicInfoChecksTheNewName) {
     auto* unlimited = Find<QCheckBox>(sheet, "unlimited");
     auto* size = Find<QSpinBox>(sheet, "mailboxSize");
     EXPECT_TRUE(size->isEnabled());
+    for (int refused : {0, 99999999}) {  // a limited size takes 1 to 1048576 MB
+        size->setValue(refused);
+        Click(sheet, "ok");
+        EXPECT_TRUE(sheet.isVisible());
+        EXPECT_TRUE(prompts.shown.back().text.startsWith("Mailbox size (M): " + QString::number(refused)));
+    }
+    size->setValue(20);
     QTest::mouseClick(unlimited, Qt::LeftButton);
     EXPECT_FALSE(size->isEnabled());
     Click(sheet, "ok");
