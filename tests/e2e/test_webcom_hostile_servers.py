@@ -1,7 +1,8 @@
 """The web-mail component against hostile servers, through its C interface:
 a POP3 server whose message never ends, servers that trickle a reply a
-byte at a time, and Logout of the work folders. The component is its test
-build, whose line deadline is shortened to one second."""
+byte at a time, and work folders that only their own account's login
+deletes or makes. The component is its test build, whose line deadline is
+shortened to one second."""
 import os
 import shutil
 import sys
@@ -79,7 +80,7 @@ def test_a_message_that_never_ends_is_cut_at_its_bound_and_removed(component, me
         pop3.call(method, 1)
         assert pop3.get("LastResponse") == reply
         assert flood.sent < 1024 * len(flood.chunk)  # the component stopped taking it
-        assert [name for _, _, names in os.walk(component.work_root) for name in names] == []
+        assert [name for _, _, names in os.walk(component.work_root) for name in names] == [".owner"]
         pop3.call("GetMailBoxInfo")  # nothing more is taken from that server
         assert pop3.get("LastResponse") == "-ERR socket error"
 
@@ -108,21 +109,28 @@ def test_a_reply_line_trickled_past_its_deadline_ends_the_call(component, progid
         assert took < DEADLINE_S + 5, took
 
 
-def test_logout_deletes_only_the_work_folder_of_the_account_logged_in(component):
+def test_only_the_account_logged_in_deletes_or_makes_its_work_folders(component):
     answers = pop3_server()
-    component.serve("POP3", greeting="+OK ready",
-                    answer=lambda line: "-ERR the password incorrect" if line == "PASS wrong" else answers(line))
-    with component.create("QuorvexCOM.POP3") as pop3:
-        for name in ("alice", "bob"):
-            pop3.call("CreateUserPath", name)
-        pop3.call("Logout", "bob")
-        assert pop3.get("LastResponse") == "-ERR not logged in"
-        pop3.call("Login", "bob", "wrong")  # refused: the object is logged in as nobody
-        for call in (("Logout", "bob"), ("GetMailData", 1)):
-            pop3.call(*call)
-            assert pop3.get("LastResponse") == "-ERR not logged in", call
-        pop3.call("Login", "alice:10.0.0.9", "pw")
-        pop3.call("Logout", "bob")
-        assert pop3.get("LastResponse") == "-ERR not logged in as this account"
-        pop3.call("Logout", "ALICE")
-        assert sorted(os.listdir(component.work_root)) == ["bob"]
+    special = {"PASS wrong": "-ERR the password incorrect", "STAT": "+OK 1 100",
+               "RETR 1": "+OK\r\nSubject: for bob\r\n\r\nbody\r\n."}
+    component.serve("POP3", greeting="+OK ready", answer=lambda line: special.get(line) or answers(line))
+    with component.create("QuorvexCOM.POP3") as bob, component.create("QuorvexCOM.POP3") as pop3:
+        bob.call("Login", "bob", "pw")
+        bob.call("GetMailData", 1)
+        assert bob.get("LastResponse") == "+OK Read Mail Successful"
+        bob_files = sorted(os.walk(component.work_root))
+        not_logged_in = [("CreateUserPath", "bob"), ("CreateUserPath", "nosuchuser"), ("CreateUserPath", "x y"),
+                         ("Logout", "bob"), ("GetMailData", 1), ("GetMailDataEx", "uid-1")]
+        steps = [(None, not_logged_in, "-ERR not logged in"),
+                 (("bob", "wrong"), not_logged_in, "-ERR not logged in"),  # refused: logged in as nobody
+                 (("alice:10.0.0.9", "pw"), [("CreateUserPath", "bob"), ("Logout", "bob")],
+                  "-ERR not logged in as this account"),
+                 (None, [("CreateUserPath", "alice"), ("Logout", "ALICE")], "+OK")]
+        for login, calls, reply in steps:
+            if login:
+                pop3.call("Login", *login)
+            for call in calls:
+                pop3.call("GetMailBoxInfo")  # a reply of its own before each
+                pop3.call(*call)
+                assert pop3.get("LastResponse") == reply, call
+        assert sorted(os.walk(component.work_root)) == bob_files

@@ -5,8 +5,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 
+#include "common/Paths.h"
 #include "support/TempFolder.h"
 #include "webcom/pop3/FileDownload.h"
 #include "webcom/pop3/MailDataUrl.h"
@@ -32,7 +34,8 @@ TEST(WorkFolders, UserFolderNamesOnlyFromValidAccountNames) {
     } cases[] = {
         {"alice", "alice"},
         {"alice:192.0.2.7", "alice"},
-        {"john.smith@example.test:10.0.0.1", "john-smith@example-test"},
+        {"john.smith@example.test:10.0.0.1", "john.smith@example.test"},
+        {"john-smith@example.test", "john-smith@example.test"},
         {"a/b", std::nullopt},
         {"..", std::nullopt},
         {"..:1.2.3.4", std::nullopt},
@@ -46,35 +49,37 @@ TEST(WorkFolders, UserFolderNamesOnlyFromValidAccountNames) {
     for (const auto& c : cases) EXPECT_EQ(UserFolderName(c.text), c.folder) << c.text;
 }
 
-TEST(WorkFolders, LogoutActsOnlyOnTheAccountLoggedIn) {
-    using A = LogoutAction;
+TEST(WorkFolders, LogoutAndCreateUserPathActOnlyOnTheAccountLoggedIn) {
+    using A = UserFolderAction;
     const struct {
         std::string text;
         std::string logged_in;
-        LogoutAction action;
+        UserFolderAction action;
     } cases[] = {
-        {"alice", "alice", A::kDeleteOwn},
-        {"ALICE:192.0.2.7", "alice", A::kDeleteOwn},
-        {"alice:" + std::string(4090, '1'), "alice", A::kDeleteOwn},  // 4,096 characters
+        {"alice", "alice", A::kOwn},
+        {"ALICE:192.0.2.7", "alice", A::kOwn},
+        {"alice:" + std::string(4090, '1'), "alice", A::kOwn},  // 4,096 characters
         {"alice:" + std::string(4091, '1'), "alice", A::kIgnore},
         {"alice", "", A::kNotLoggedIn},
         {"bob", "alice", A::kOtherAccount},
         {"alice2", "alice", A::kOtherAccount},
         {"..", "alice", A::kIllegalAccount},
+        {"john-doe", "john.doe", A::kOtherAccount},
+        {"nosuchuser", "", A::kNotLoggedIn},
     };
-    for (const auto& c : cases) EXPECT_EQ(DecideLogout(c.text, c.logged_in), c.action) << c.text.substr(0, 20);
+    for (const auto& c : cases) EXPECT_EQ(DecideUserFolderCall(c.text, c.logged_in), c.action) << c.text.substr(0, 20);
 }
 
 TEST(WorkFolders, ResetLeavesOneUnguessableWorkFolderAndLoginFindsIt) {
     TempFolder root;
-    const std::string first = ResetUserFolder(root.path(), "alice");
+    const std::string first = ResetUserFolder(root.path(), "alice", "alice");
     EXPECT_EQ(Entries(root.File("alice")), std::vector{fs::path(first).filename().string()});
-    const std::string second = ResetUserFolder(root.path(), "alice");
+    const std::string second = ResetUserFolder(root.path(), "alice", "alice");
     const auto entries = Entries(root.File("alice"));
     ASSERT_EQ(entries, std::vector{fs::path(second).filename().string()});
     EXPECT_NE(first, second);
     EXPECT_TRUE(IsWorkFolderName(entries[0])) << entries[0];
-    EXPECT_EQ(ChooseWorkFolder(root.path(), "alice"), second);
+    EXPECT_EQ(ChooseWorkFolder(root.path(), "alice", "Alice"), second);
     EXPECT_EQ(fs::status(root.File("alice")).permissions() & fs::perms::others_write, fs::perms::none);
 
     std::set<std::string> names;
@@ -89,11 +94,42 @@ TEST(WorkFolders, WithoutAWorkFolderLoginMakesOneAndNeverWritesIntoTheUserFolder
     fs::create_directories(root.File("bob/0123456789ABCDEF0123456789ABCDEF"));
     fs::create_directory_symlink(elsewhere.path(), root.File("bob/0123456789abcdef0123456789abcdef"));
     std::ofstream(root.File("bob/fedcba9876543210fedcba9876543210"));
-    const std::string made = ChooseWorkFolder(root.path(), "bob");
+    const std::string made = ChooseWorkFolder(root.path(), "bob", "bob");
     EXPECT_EQ(fs::path(made).parent_path(), root.File("bob"));
     EXPECT_TRUE(IsWorkFolderName(fs::path(made).filename().string())) << made;
     EXPECT_TRUE(fs::is_directory(made));
-    EXPECT_EQ(ChooseWorkFolder(root.path(), "bob"), made);
+    EXPECT_EQ(ChooseWorkFolder(root.path(), "bob", "bob"), made);
+}
+
+TEST(WorkFolders, OnlyTheOwnersWorkFolderIsTakenOrDeleted) {
+    const struct {
+        const char* user_folder;
+        const char* account;
+        std::optional<std::string> owner;  // the owner file's text; none without one
+        bool own;
+    } cases[] = {
+        {"john-doe", "john-doe", "john-doe", true},
+        {"john-doe", "john-doe", "John-Doe", true},
+        {"john-doe", "john-doe", "john.doe", false},
+        {"john-doe", "john-doe", std::nullopt, false},  // the earlier name of john.doe's folder as well
+        {"alice", "alice", std::nullopt, true},         // no other account had this name before
+        {"john.doe", "john.doe", std::nullopt, true},   // a name no earlier folder had
+        {"alice", "alice", std::string(200, 'a'), false},
+    };
+    for (const auto& c : cases) {
+        TempFolder root;
+        const std::string work = root.File(std::string(c.user_folder) + "/0123456789abcdef0123456789abcdef");
+        fs::create_directories(work);
+        if (c.owner) std::ofstream(JoinPath(work, kOwnerFileName)) << *c.owner;
+        EXPECT_EQ(ChooseWorkFolder(root.path(), c.user_folder, c.account) == work, c.own) << c.user_folder;
+        DeleteUserFolder(root.path(), c.user_folder, c.account);
+        EXPECT_EQ(fs::exists(work), !c.own) << c.user_folder;
+        EXPECT_EQ(fs::exists(root.File(c.user_folder)), !c.own) << c.user_folder;
+    }
+    TempFolder root;
+    const std::string made = ResetUserFolder(root.path(), "bob", "bob");
+    std::ifstream owner(JoinPath(made, kOwnerFileName));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(owner), {}), "bob");
 }
 
 TEST(MailDataUrl, RelativePathsAndEncodedUrls) {
