@@ -120,12 +120,14 @@ def test_only_the_account_logged_in_deletes_or_makes_its_work_folders(component)
         assert bob.get("LastResponse") == "+OK Read Mail Successful"
         bob_files = sorted(os.walk(component.work_root))
         not_logged_in = [("CreateUserPath", "bob"), ("CreateUserPath", "nosuchuser"), ("CreateUserPath", "x y"),
-                         ("Logout", "bob"), ("GetMailData", 1), ("GetMailDataEx", "uid-1")]
+                         ("Logout", "bob"), ("GetMailData", 1), ("GetMailDataEx", "uid-1"), ("GetMailInfo", 1),
+                         ("GetMailInfoEx", "uid-1")]
         steps = [(None, not_logged_in, "-ERR not logged in"),
                  (("bob", "wrong"), not_logged_in, "-ERR not logged in"),  # refused: logged in as nobody
                  (("alice:10.0.0.9", "pw"), [("CreateUserPath", "bob"), ("Logout", "bob")],
                   "-ERR not logged in as this account"),
-                 (None, [("CreateUserPath", "alice"), ("Logout", "ALICE")], "+OK")]
+                 (None, [("CreateUserPath", "alice"), ("Logout", "ALICE")], "+OK"),
+                 (None, [("GetMailData", 1)], "-ERR not logged in")]  # nothing more goes into the folder gone
         for login, calls, reply in steps:
             if login:
                 pop3.call("Login", *login)
@@ -134,3 +136,5 @@ def test_only_the_account_logged_in_deletes_or_makes_its_work_folders(component)
                 pop3.call(*call)
                 assert pop3.get("LastResponse") == reply, call
         assert sorted(os.walk(component.work_root)) == bob_files
+    with open(os.path.join(os.path.dirname(component.ini), "comlog.txt"), encoding="latin-1") as log:
+        assert log.read().count("CreateUserPath for ") == 7  # every refusal for another account or none

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <set>
 
+#include "common/FileSteps.h"
 #include "common/Paths.h"
 #include "support/TempFolder.h"
 #include "webcom/pop3/FileDownload.h"
@@ -99,6 +100,9 @@ TEST(WorkFolders, WithoutAWorkFolderLoginMakesOneAndNeverWritesIntoTheUserFolder
     EXPECT_TRUE(IsWorkFolderName(fs::path(made).filename().string())) << made;
     EXPECT_TRUE(fs::is_directory(made));
     EXPECT_EQ(ChooseWorkFolder(root.path(), "bob", "bob"), made);
+    DeleteUserFolder(root.path(), "bob", "bob");  // links go as links
+    EXPECT_FALSE(fs::exists(root.File("bob")));
+    EXPECT_TRUE(fs::exists(elsewhere.path()));
 }
 
 TEST(WorkFolders, OnlyTheOwnersWorkFolderIsTakenOrDeleted) {
@@ -130,6 +134,9 @@ TEST(WorkFolders, OnlyTheOwnersWorkFolderIsTakenOrDeleted) {
     const std::string made = ResetUserFolder(root.path(), "bob", "bob");
     std::ifstream owner(JoinPath(made, kOwnerFileName));
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(owner), {}), "bob");
+    const quorvex::fs::ScopedStepWatcher failing(
+        [](quorvex::fs::Step step, std::string_view) { return step == quorvex::fs::Step::kRename ? EIO : 0; });
+    EXPECT_FALSE(fs::exists(ResetUserFolder(root.path(), "carol", "carol")));  // no folder of no owner stays
 }
 
 TEST(MailDataUrl, RelativePathsAndEncodedUrls) {
