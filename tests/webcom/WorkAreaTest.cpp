@@ -111,20 +111,22 @@ TEST(WorkFolders, OnlyTheOwnersWorkFolderIsTakenOrDeleted) {
         const char* account;
         std::optional<std::string> owner;  // the owner file's text; none without one
         bool own;
+        bool link = false;  // the owner file a link to a file of that text
     } cases[] = {
         {"john-doe", "john-doe", "john-doe", true},
         {"john-doe", "john-doe", "John-Doe", true},
         {"john-doe", "john-doe", "john.doe", false},
         {"john-doe", "john-doe", std::nullopt, false},  // the earlier name of john.doe's folder as well
         {"alice", "alice", std::nullopt, true},         // no other account had this name before
-        {"john.doe", "john.doe", std::nullopt, true},   // a name no earlier folder had
-        {"alice", "alice", std::string(200, 'a'), false},
+        {"john.doe-2", "john.doe-2", std::nullopt, true},  // a name no earlier folder had
+        {"alice", "alice", "alice", false, true},
     };
     for (const auto& c : cases) {
         TempFolder root;
         const std::string work = root.File(std::string(c.user_folder) + "/0123456789abcdef0123456789abcdef");
         fs::create_directories(work);
-        if (c.owner) std::ofstream(JoinPath(work, kOwnerFileName)) << *c.owner;
+        if (c.owner) std::ofstream(c.link ? root.File("elsewhere") : JoinPath(work, kOwnerFileName)) << *c.owner;
+        if (c.link) fs::create_symlink(root.File("elsewhere"), JoinPath(work, kOwnerFileName));
         EXPECT_EQ(ChooseWorkFolder(root.path(), c.user_folder, c.account) == work, c.own) << c.user_folder;
         DeleteUserFolder(root.path(), c.user_folder, c.account);
         EXPECT_EQ(fs::exists(work), !c.own) << c.user_folder;

@@ -117,7 +117,7 @@ Status CPOP3::CreateUserPath(const Arguments& args, Result&) {
 }
 
 bool CPOP3::HasWorkFolder() {
-    if (login_success_ != 0 && !work_folder_.empty()) return true;
+    if (!work_folder_.empty()) return true;
     last_response_ = std::string(kNotLoggedIn);
     return false;
 }

@@ -40,9 +40,7 @@ Owner OwnerOf(const std::string& work_folder, std::string_view account) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? Owner::kUnrecorded : Owner::kOther;
     std::string owner;
-    if (!S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > kMaxAccountNameLength ||
-        !ReadWholeFile(path, owner))
-        return Owner::kOther;
+    if (!S_ISREG(st.st_mode) || !ReadWholeFile(path, owner)) return Owner::kOther;
     return SameName(owner, account) ? Owner::kAccount : Owner::kOther;
 }
 
