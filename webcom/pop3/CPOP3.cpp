@@ -121,7 +121,7 @@ Status CPOP3::Login(const Arguments& args, Result&) {
 
     const std::string root = config.Pop3WorkPath();
     MakeWorkFolder(root);
-    WorkIn(root, ChooseWorkFolder(root, *user_folder, user_name_));
+    WorkIn(root, ChooseWorkFolder(root, *user_folder));
     return kOk;
 }
 

@@ -106,12 +106,10 @@ Status CPOP3::CreateUserPath(const Arguments& args, Result&) {
                           last_response_ + "): nothing was deleted or made");
     if (action != UserFolderAction::kOwn) return kOk;
     // The folder of the login's own spelling: the one this object works in.
-    const auto own = UserFolderName(user_name_);
-    if (!own) return kOk;
     const std::string root = ComConfig::Of(library_).Pop3WorkPath();
     MakeWorkFolder(root);
     ClearFetched();
-    WorkIn(root, ResetUserFolder(root, *own, user_name_));
+    WorkIn(root, ResetUserFolder(root, user_name_));
     last_response_ = std::string(kReplyOk);
     return kOk;
 }
@@ -124,8 +122,8 @@ bool CPOP3::HasWorkFolder() {
 
 Status CPOP3::Logout(const Arguments& args, Result&) {
     if (CheckUserFolderCall(args.Text(0)) != UserFolderAction::kOwn) return kOk;
-    if (const auto own = UserFolderName(user_name_))
-        DeleteUserFolder(ComConfig::Of(library_).Pop3WorkPath(), *own, user_name_);
+    // The folder of the login's own spelling: the one this object works in.
+    DeleteUserFolder(ComConfig::Of(library_).Pop3WorkPath(), user_name_);
     // Nothing more is fetched into the folder that is gone; a new Login
     // gives the object a new one.
     work_folder_.clear();

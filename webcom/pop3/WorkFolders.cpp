@@ -49,12 +49,12 @@ bool IsRealFolder(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Whether the entry `name` of the user folder `path` belongs to `account`.
-bool BelongsTo(const std::string& path, std::string_view user_folder, const std::string& name,
-               std::string_view account) {
+// Whether the entry `name` of the user folder `path` of `account` belongs
+// to the account.
+bool BelongsTo(const std::string& path, const std::string& account, const std::string& name) {
     const std::string entry = JoinPath(path, name);
     const Owner owner = IsWorkFolderName(name) && IsRealFolder(entry) ? OwnerOf(entry, account) : Owner::kUnrecorded;
-    return owner == Owner::kAccount || (owner == Owner::kUnrecorded && UnrecordedIsOwn(user_folder));
+    return owner == Owner::kAccount || (owner == Owner::kUnrecorded && UnrecordedIsOwn(account));
 }
 
 std::vector<std::string> EntryNames(const std::string& path) {
@@ -105,10 +105,10 @@ bool IsWorkFolderName(std::string_view name) {
 
 bool MakeWorkFolder(const std::string& path) { return MakeFolders(path, kSharedFolderMode); }
 
-void DeleteUserFolder(const std::string& root, const std::string& user_folder, std::string_view account) {
-    const std::string path = JoinPath(root, user_folder);
+void DeleteUserFolder(const std::string& root, const std::string& account) {
+    const std::string path = JoinPath(root, account);
     for (const std::string& name : EntryNames(path)) {
-        if (!BelongsTo(path, user_folder, name, account)) continue;
+        if (!BelongsTo(path, account, name)) continue;
         const std::string entry = JoinPath(path, name);
         if (IsRealFolder(entry)) DeleteFolderTree(entry);
         else ::unlink(entry.c_str());
@@ -116,18 +116,18 @@ void DeleteUserFolder(const std::string& root, const std::string& user_folder, s
     ::rmdir(path.c_str());  // only once nothing of another account is left in it
 }
 
-std::string ResetUserFolder(const std::string& root, const std::string& user_folder, std::string_view account) {
-    DeleteUserFolder(root, user_folder, account);
-    const std::string path = JoinPath(root, user_folder);
+std::string ResetUserFolder(const std::string& root, const std::string& account) {
+    DeleteUserFolder(root, account);
+    const std::string path = JoinPath(root, account);
     MakeWorkFolder(path);
     return MakeNewWorkFolder(path, account);
 }
 
-std::string ChooseWorkFolder(const std::string& root, const std::string& user_folder, std::string_view account) {
-    const std::string path = JoinPath(root, user_folder);
+std::string ChooseWorkFolder(const std::string& root, const std::string& account) {
+    const std::string path = JoinPath(root, account);
     MakeWorkFolder(path);
     for (const std::string& name : EntryNames(path)) {
-        if (IsWorkFolderName(name) && IsRealFolder(JoinPath(path, name)) && BelongsTo(path, user_folder, name, account))
+        if (IsWorkFolderName(name) && IsRealFolder(JoinPath(path, name)) && BelongsTo(path, account, name))
             return JoinPath(path, name);
     }
     return MakeNewWorkFolder(path, account);

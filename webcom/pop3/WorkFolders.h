@@ -54,22 +54,25 @@ std::string NewWorkFolderName();
 // Whether a folder name is one NewWorkFolderName gives.
 bool IsWorkFolderName(std::string_view name);
 
-// Deletes what belongs to `account` in its user folder (its work folders
-// with everything in them; the folder itself once nothing else is left)
-// and makes a new work folder there, owned by the account. The new work
-// folder's path; empty when no name could be made for it.
-std::string ResetUserFolder(const std::string& root, const std::string& user_folder, std::string_view account);
+// In the functions below `account` is a user folder name: an account name
+// as a login gave it.
 
-// Deletes what belongs to `account` in its user folder, as ResetUserFolder.
-void DeleteUserFolder(const std::string& root, const std::string& user_folder, std::string_view account);
+// Deletes what belongs to the account in its user folder (its work
+// folders with everything in them; the folder itself once nothing else is
+// left) and makes a new work folder there, owned by the account. The new
+// work folder's path; empty when no name could be made for it.
+std::string ResetUserFolder(const std::string& root, const std::string& account);
 
-// The work folder a login of `account` uses: the first subfolder of the
+// Deletes what belongs to the account in its user folder, as ResetUserFolder.
+void DeleteUserFolder(const std::string& root, const std::string& account);
+
+// The work folder a login of the account uses: the first subfolder of its
 // user folder that bears a work folder name and belongs to the account (in
 // the order the file system lists them; links, other names and folders of
 // other accounts are skipped), or else a new one, made here. The path even
 // when it could not be made (a later file creation reports why); empty
 // when no name could be made for it.
-std::string ChooseWorkFolder(const std::string& root, const std::string& user_folder, std::string_view account);
+std::string ChooseWorkFolder(const std::string& root, const std::string& account);
 
 // A folder of the work area: group-readable so the web server's group may
 // serve and clean it, never world-writable.
