@@ -97,9 +97,12 @@ TEST(WorkFolders, WithoutAWorkFolderLoginMakesOneAndNeverWritesIntoTheUserFolder
     EXPECT_TRUE(IsWorkFolderName(fs::path(made).filename().string())) << made;
     EXPECT_TRUE(fs::is_directory(made));
     EXPECT_EQ(ChooseWorkFolder(root.path(), "bob"), made);
+    std::ofstream(elsewhere.File("keep"));
+    fs::create_directory_symlink(elsewhere.path(), root.File("eve"));
     DeleteUserFolder(root.path(), "bob");  // links go as links
+    DeleteUserFolder(root.path(), "eve");
     EXPECT_FALSE(fs::exists(root.File("bob")));
-    EXPECT_TRUE(fs::exists(elsewhere.path()));
+    EXPECT_TRUE(fs::exists(elsewhere.File("keep")));
 }
 
 TEST(WorkFolders, OnlyTheOwnersWorkFolderIsTakenOrDeleted) {

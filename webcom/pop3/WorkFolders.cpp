@@ -107,6 +107,7 @@ bool MakeWorkFolder(const std::string& path) { return MakeFolders(path, kSharedF
 
 void DeleteUserFolder(const std::string& root, const std::string& account) {
     const std::string path = JoinPath(root, account);
+    if (!IsRealFolder(path)) return;  // a link leads out of the work root
     for (const std::string& name : EntryNames(path)) {
         if (!BelongsTo(path, account, name)) continue;
         const std::string entry = JoinPath(path, name);
