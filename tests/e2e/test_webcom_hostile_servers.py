@@ -79,7 +79,7 @@ def test_a_message_that_never_ends_is_cut_at_its_bound_and_removed(component, me
         pop3.call(method, 1)
         assert pop3.get("LastResponse") == reply
         assert flood.sent < 1024 * len(flood.chunk)  # the component stopped taking it
-        assert [name for _, _, names in os.walk(component.work_root) for name in names] == []
+        assert [name for _, _, names in os.walk(component.work_root) for name in names] == [".owner"]
         pop3.call("GetMailBoxInfo")  # nothing more is taken from that server
         assert pop3.get("LastResponse") == "-ERR socket error"
 
@@ -108,21 +108,26 @@ def test_a_reply_line_trickled_past_its_deadline_ends_the_call(component, progid
         assert took < DEADLINE_S + 5, took
 
 
-def test_logout_deletes_only_the_work_folder_of_the_account_logged_in(component):
+def test_only_the_account_logged_in_deletes_or_makes_its_work_folders(component):
     answers = pop3_server()
-    component.serve("POP3", greeting="+OK ready",
-                    answer=lambda line: "-ERR the password incorrect" if line == "PASS wrong" else answers(line))
+    special = {"PASS wrong": "-ERR the password incorrect", "STAT": "+OK 1 100"}
+    component.serve("POP3", greeting="+OK ready", answer=lambda line: special.get(line) or answers(line))
+    bob_files = os.path.join(component.work_root, "bob", "0" * 32, "1")
+    os.makedirs(bob_files)
+    anonymous = [("CreateUserPath", "bob"), ("CreateUserPath", "x y"), ("Logout", "bob"), ("GetMailData", 1),
+                 ("GetMailDataEx", "u"), ("GetMailInfo", 1), ("GetMailInfoEx", "u")]
     with component.create("QuorvexCOM.POP3") as pop3:
-        for name in ("alice", "bob"):
-            pop3.call("CreateUserPath", name)
-        pop3.call("Logout", "bob")
-        assert pop3.get("LastResponse") == "-ERR not logged in"
-        pop3.call("Login", "bob", "wrong")  # refused: the object is logged in as nobody
-        for call in (("Logout", "bob"), ("GetMailData", 1)):
-            pop3.call(*call)
-            assert pop3.get("LastResponse") == "-ERR not logged in", call
-        pop3.call("Login", "alice:10.0.0.9", "pw")
-        pop3.call("Logout", "bob")
-        assert pop3.get("LastResponse") == "-ERR not logged in as this account"
-        pop3.call("Logout", "ALICE")
-        assert sorted(os.listdir(component.work_root)) == ["bob"]
+        for login, calls, reply in [(None, anonymous, "-ERR not logged in"),
+                                    (("bob", "wrong"), anonymous, "-ERR not logged in"),  # refused: logged in as nobody
+                                    (("alice:10.0.0.9", "pw"), [("CreateUserPath", "bob"), ("Logout", "bob")],
+                                     "-ERR not logged in as this account"),
+                                    (None, [("CreateUserPath", "alice"), ("Logout", "ALICE")], "+OK"),
+                                    (None, [("GetMailData", 1)], "-ERR not logged in")]:  # its folder is gone
+            if login:
+                pop3.call("Login", *login)
+            for call in calls:
+                pop3.call("GetMailBoxInfo")  # a reply of its own before each
+                pop3.call(*call)
+                assert pop3.get("LastResponse") == reply, call
+    assert os.path.isdir(bob_files) and os.listdir(component.work_root) == ["bob"]
+    assert open(os.path.dirname(component.ini) + "/comlog.txt", "rb").read().count(b"CreateUserPath for ") == 5

@@ -15,8 +15,8 @@ SCRIPT = r"""<?php
 require $argv[1] . '/QuorvexCOM.php';
 QuorvexCOM::$registry = $argv[2];
 $pop3 = new QuorvexCOM('QuorvexCOM.POP3');
-$pop3->CreateUserPath('vera:127.0.0.1');
 $pop3->Login('vera:127.0.0.1', 'pw');
+$pop3->CreateUserPath('vera:127.0.0.1');
 $pop3->GetMailData(2);
 printf("%s|%d|%s|%s\n", $pop3->LastResponse, $pop3->LoginSuccess, $pop3->Subject, trim($pop3->Body));
 $pop3->GetAttachInfo(1);

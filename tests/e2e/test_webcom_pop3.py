@@ -297,7 +297,7 @@ def test_folders_marks_and_deletions_take_effect_at_quit(site):
         pop3.call("SetReadSign", 1, uids[3], 7)
         assert (pop3.last_status, pop3.get("LastResponse")) == (wc.S_FALSE, "-ERR invalid parameter")
         pop3.call("SetReadSign", 1, uids[3], 1)
-        assert pop3.last_status == wc.S_OK
+        assert pop3.last_status == wc.S_OK and pop3.get("LastResponse").startswith("+OK")
         pop3.call("DeleteMailByUID", "nobody.example.test.quorvexserver.999")
         assert pop3.get("LastResponse") == "-ERR unfound this message"
         pop3.call("DeleteMailEx", uids[3])
@@ -330,21 +330,36 @@ def test_fetched_mail_lands_only_in_the_random_work_folder_whatever_the_order_of
 
 
 def test_work_folders(site):
-    account(site, "john.smith", [plain_message("w")])
-    user_folder = os.path.join(site.work_root, "john-smith")
-    with site.create("QuorvexCOM.POP3") as pop3:
-        pop3.call("CreateUserPath", "john.smith:127.0.0.1")
+    # Signed up both, john.smith and john-smith never share a folder: neither
+    # reads the other's files, and the Logout of one leaves the other's.
+    names, urls = ("john.smith", "john-smith"), []
+    for name in names:
+        account(site, name, [plain_message("for " + name)])
+    with session(site, names[0] + ":127.0.0.1") as pop3, session(site, names[1] + ":127.0.0.1") as other:
+        for name, page in zip(names, (pop3, other)):
+            page.call("CreateUserPath", name + ":127.0.0.1")
+            assert page.get("LastResponse") == "+OK"
+            page.call("GetMailData", 2)
+            urls.append(urllib.parse.unquote(page.get("EmailURL")))
+            assert urls[-1].startswith("/maildata/%s/" % name)
+            assert b"for " + name.encode() in page.get("ReadBinFromFile", urls[-1])
+        assert pop3.get("ReadBinFromFile", urls[1]) is None and other.get("ReadBinFromFile", urls[0]) is None
+        other.call("Logout", "john-smith")
+        assert other.get("LastResponse") == "+OK" and b"for john.smith" in read(file_of(site, urls[0]))
+
+        user_folder = os.path.join(site.work_root, "john.smith")
         first = os.listdir(user_folder)
         pop3.call("CreateUserPath", "john.smith:127.0.0.1")
         second = os.listdir(user_folder)
         assert len(first) == len(second) == 1 and first != second
-        pop3.call("Login", "john.smith:127.0.0.1", "pw")
         sentinel = os.path.join(site.work_root, "a", "keep")
         os.makedirs(sentinel)
-        for bad in ["a/b", "..", "../john-smith", "x\r\ny", "", "n" * 5000]:
+        for bad in ["a/b", "..", "../john.smith", "x\r\ny", "", "n" * 5000]:
             for method in ("CreateUserPath", "Logout"):
+                pop3.call("GetMailBoxInfo")  # "+OK" and the figures before each
                 pop3.call(method, bad)
-                assert pop3.get("LastResponse") == "-ERR illegal account", (method, bad)
+                reply, ignored = pop3.get("LastResponse"), method == "Logout" and len(bad) > 4096
+                assert reply.startswith("+OK ") if ignored else reply == "-ERR illegal account", (method, bad)
         assert os.path.isdir(sentinel) and os.listdir(user_folder) == second
         pop3.call("Logout", "john.smith")
         assert not os.path.exists(user_folder)

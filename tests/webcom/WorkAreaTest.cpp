@@ -7,6 +7,8 @@
 #include <fstream>
 #include <set>
 
+#include "common/FileSteps.h"
+#include "common/Paths.h"
 #include "support/TempFolder.h"
 #include "webcom/pop3/FileDownload.h"
 #include "webcom/pop3/MailDataUrl.h"
@@ -32,7 +34,8 @@ TEST(WorkFolders, UserFolderNamesOnlyFromValidAccountNames) {
     } cases[] = {
         {"alice", "alice"},
         {"alice:192.0.2.7", "alice"},
-        {"john.smith@example.test:10.0.0.1", "john-smith@example-test"},
+        {"john.smith@example.test:10.0.0.1", "john.smith@example.test"},
+        {"john-smith@example.test", "john-smith@example.test"},
         {"a/b", std::nullopt},
         {"..", std::nullopt},
         {"..:1.2.3.4", std::nullopt},
@@ -46,23 +49,23 @@ TEST(WorkFolders, UserFolderNamesOnlyFromValidAccountNames) {
     for (const auto& c : cases) EXPECT_EQ(UserFolderName(c.text), c.folder) << c.text;
 }
 
-TEST(WorkFolders, LogoutActsOnlyOnTheAccountLoggedIn) {
-    using A = LogoutAction;
+TEST(WorkFolders, LogoutAndCreateUserPathActOnlyOnTheAccountLoggedIn) {
+    using A = UserFolderAction;
     const struct {
         std::string text;
         std::string logged_in;
-        LogoutAction action;
+        UserFolderAction action;
     } cases[] = {
-        {"alice", "alice", A::kDeleteOwn},
-        {"ALICE:192.0.2.7", "alice", A::kDeleteOwn},
-        {"alice:" + std::string(4090, '1'), "alice", A::kDeleteOwn},  // 4,096 characters
+        {"alice", "alice", A::kOwn},
+        {"ALICE:192.0.2.7", "alice", A::kOwn},
+        {"alice:" + std::string(4090, '1'), "alice", A::kOwn},  // 4,096 characters
         {"alice:" + std::string(4091, '1'), "alice", A::kIgnore},
         {"alice", "", A::kNotLoggedIn},
         {"bob", "alice", A::kOtherAccount},
         {"alice2", "alice", A::kOtherAccount},
         {"..", "alice", A::kIllegalAccount},
     };
-    for (const auto& c : cases) EXPECT_EQ(DecideLogout(c.text, c.logged_in), c.action) << c.text.substr(0, 20);
+    for (const auto& c : cases) EXPECT_EQ(DecideUserFolderCall(c.text, c.logged_in), c.action) << c.text.substr(0, 20);
 }
 
 TEST(WorkFolders, ResetLeavesOneUnguessableWorkFolderAndLoginFindsIt) {
@@ -94,6 +97,44 @@ TEST(WorkFolders, WithoutAWorkFolderLoginMakesOneAndNeverWritesIntoTheUserFolder
     EXPECT_TRUE(IsWorkFolderName(fs::path(made).filename().string())) << made;
     EXPECT_TRUE(fs::is_directory(made));
     EXPECT_EQ(ChooseWorkFolder(root.path(), "bob"), made);
+    std::ofstream(elsewhere.File("keep"));
+    fs::create_directory_symlink(elsewhere.path(), root.File("eve"));
+    DeleteUserFolder(root.path(), "bob");  // links go as links
+    DeleteUserFolder(root.path(), "eve");
+    EXPECT_FALSE(fs::exists(root.File("bob")));
+    EXPECT_TRUE(fs::exists(elsewhere.File("keep")));
+}
+
+TEST(WorkFolders, OnlyTheOwnersWorkFolderIsTakenOrDeleted) {
+    // The owner file's text (none without one; with `link` a link to a file of that text).
+    const struct {
+        const char* account;
+        std::optional<std::string> owner;
+        bool own, link = false;
+    } cases[] = {
+        {"john-doe", "John-Doe", true},
+        {"john-doe", "john.doe", false},
+        {"john-doe", std::nullopt, false},     // the earlier name of john.doe's folder as well
+        {"alice", std::nullopt, true},         // no other account had this name before
+        {"john.doe-2", std::nullopt, true},    // a name no earlier folder had
+        {"alice", "alice", false, true},
+    };
+    for (const auto& c : cases) {
+        TempFolder root;
+        const std::string work = root.File(std::string(c.account) + "/0123456789abcdef0123456789abcdef");
+        fs::create_directories(work);
+        if (c.owner) std::ofstream(c.link ? root.File("elsewhere") : JoinPath(work, kOwnerFileName)) << *c.owner;
+        if (c.link) fs::create_symlink(root.File("elsewhere"), JoinPath(work, kOwnerFileName));
+        EXPECT_EQ(ChooseWorkFolder(root.path(), c.account) == work, c.own) << c.account;
+        DeleteUserFolder(root.path(), c.account);
+        EXPECT_EQ(fs::exists(work), !c.own) << c.account;
+    }
+    TempFolder root;
+    const std::string made = ResetUserFolder(root.path(), "mary-ann");
+    EXPECT_EQ(ChooseWorkFolder(root.path(), "mary-ann"), made);
+    const quorvex::fs::ScopedStepWatcher failing(
+        [](quorvex::fs::Step step, std::string_view) { return step == quorvex::fs::Step::kRename ? EIO : 0; });
+    EXPECT_FALSE(fs::exists(ResetUserFolder(root.path(), "carol")));  // no folder of no owner stays
 }
 
 TEST(MailDataUrl, RelativePathsAndEncodedUrls) {

@@ -233,9 +233,8 @@ Status CPOP3::SetMark(MarkCommand mark, const Arguments& args) {
     const char* word = mark == MarkCommand::kReply ? "SETR" : mark == MarkCommand::kForward ? "SETF" : "SETE";
     std::string reply;
     if (!Command(CommandLine(word, {flag, *number, folder}), reply, kSocketError)) return kFalse;
-    if (IsPositiveReply(reply)) return kOk;
     last_response_ = CutText(reply);
-    return kFalse;
+    return IsPositiveReply(reply) ? kOk : kFalse;
 }
 
 Status CPOP3::SetReplySign(const Arguments& args, Result&) { return SetMark(MarkCommand::kReply, args); }

@@ -24,6 +24,7 @@ class MimeMessageParser;
 
 namespace quorvex::webcom::pop3 {
 struct ServableFile;
+enum class UserFolderAction;
 }
 
 namespace quorvex::webcom {
@@ -103,6 +104,9 @@ private:
     // Whether fetched messages have a work folder to go to: not without a
     // login (LastResponse says so then).
     bool HasWorkFolder();
+    // What CreateUserPath and Logout may do with a user text; a refusal is
+    // put in LastResponse.
+    pop3::UserFolderAction CheckUserFolderCall(std::string_view user_text);
     // Date, Subject, From, To, Cc, MessageID (and Reply for folder 1) from
     // a parsed header.
     void TakeHeaderFields(const mime::MimeMessageParser& parser, bool folder1);

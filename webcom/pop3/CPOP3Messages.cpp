@@ -77,20 +77,40 @@ void CPOP3::RefuseOversized(std::string_view reply, std::int32_t number) {
 // ---------------------------------------------------------------------------
 // User and work folders.
 
-Status CPOP3::CreateUserPath(const Arguments& args, Result&) {
-    const auto user_folder = UserFolderName(args.Text(0));
-    if (!user_folder) {
-        last_response_ = std::string(kIllegalAccount);
-        return kOk;
+UserFolderAction CPOP3::CheckUserFolderCall(std::string_view user_text) {
+    const UserFolderAction action = DecideUserFolderCall(user_text, login_success_ != 0 ? user_name_ : std::string());
+    switch (action) {
+        case UserFolderAction::kIgnore:
+        case UserFolderAction::kOwn:
+            break;
+        case UserFolderAction::kIllegalAccount:
+            last_response_ = std::string(kIllegalAccount);
+            break;
+        case UserFolderAction::kNotLoggedIn:
+            last_response_ = std::string(kNotLoggedIn);
+            break;
+        case UserFolderAction::kOtherAccount:
+            last_response_ = std::string(kNotOwnAccount);
+            break;
     }
+    return action;
+}
+
+Status CPOP3::CreateUserPath(const Arguments& args, Result&) {
+    const std::string_view user_text = args.Text(0);
+    const UserFolderAction action = CheckUserFolderCall(user_text);
+    // A text Logout ignores for its length names no account here.
+    if (action == UserFolderAction::kIgnore) last_response_ = std::string(kIllegalAccount);
+    if (action == UserFolderAction::kNotLoggedIn || action == UserFolderAction::kOtherAccount)
+        QUORVEX_ERROR_LOG("CreateUserPath for " + std::string(user_text.substr(0, user_text.find(':'))) + " refused (" +
+                          last_response_ + "): nothing was deleted or made");
+    if (action != UserFolderAction::kOwn) return kOk;
+    // The folder of the login's own spelling: the one this object works in.
     const std::string root = ComConfig::Of(library_).Pop3WorkPath();
     MakeWorkFolder(root);
-    std::string work_folder = ResetUserFolder(root, *user_folder);
-    // The folder this object works in is gone: its messages go to the new one.
-    if (login_success_ != 0 && UserFolderName(user_name_) == user_folder) {
-        ClearFetched();
-        WorkIn(root, std::move(work_folder));
-    }
+    ClearFetched();
+    WorkIn(root, ResetUserFolder(root, user_name_));
+    last_response_ = std::string(kReplyOk);
     return kOk;
 }
 
@@ -101,24 +121,14 @@ bool CPOP3::HasWorkFolder() {
 }
 
 Status CPOP3::Logout(const Arguments& args, Result&) {
-    switch (DecideLogout(args.Text(0), login_success_ != 0 ? user_name_ : std::string())) {
-        case LogoutAction::kIgnore:
-            break;
-        case LogoutAction::kIllegalAccount:
-            last_response_ = std::string(kIllegalAccount);
-            break;
-        case LogoutAction::kNotLoggedIn:
-            last_response_ = std::string(kNotLoggedIn);
-            break;
-        case LogoutAction::kOtherAccount:
-            last_response_ = std::string(kNotOwnAccount);
-            break;
-        case LogoutAction::kDeleteOwn:
-            // The folder of the login's own spelling: the one this object works in.
-            if (const auto own = UserFolderName(user_name_))
-                DeleteFolderTree(JoinPath(ComConfig::Of(library_).Pop3WorkPath(), *own));
-            break;
-    }
+    if (CheckUserFolderCall(args.Text(0)) != UserFolderAction::kOwn) return kOk;
+    // The folder of the login's own spelling: the one this object works in.
+    DeleteUserFolder(ComConfig::Of(library_).Pop3WorkPath(), user_name_);
+    // Nothing more is fetched into the folder that is gone; a new Login
+    // gives the object a new one.
+    work_folder_.clear();
+    ClearFetched();
+    last_response_ = std::string(kReplyOk);
     return kOk;
 }
 
@@ -147,8 +157,7 @@ bool CPOP3::ReadListing(std::int32_t number, bool folder1, std::string_view read
 }
 
 Status CPOP3::MessageSummary(std::int32_t number, bool folder1) {
-    // Without a connection the first command says so.
-    if (connection_.IsOpen() && !HasWorkFolder()) return kOk;
+    if (!HasWorkFolder()) return kOk;
     std::int64_t listed = 0;
     if (!ReadListing(number, folder1, MessageCommand("READ", number, folder1), listed)) return kOk;
     std::string reply;
@@ -195,6 +204,7 @@ Status CPOP3::MessageSummary(std::int32_t number, bool folder1) {
 Status CPOP3::GetMailInfo(const Arguments& args, Result&) { return MessageSummary(args.Integer(0), false); }
 
 Status CPOP3::GetMailInfoEx(const Arguments& args, Result&) {
+    if (!HasWorkFolder()) return kOk;
     last_response_ = std::string(kReplyOk);
     const auto number = ResolveMessageNumber(args.Text(0), 1);
     if (!number || *number <= 0) return kOk;
@@ -202,7 +212,7 @@ Status CPOP3::GetMailInfoEx(const Arguments& args, Result&) {
 }
 
 Status CPOP3::FetchMessage(std::int32_t number, bool folder1) {
-    if (connection_.IsOpen() && !HasWorkFolder()) return kOk;
+    if (!HasWorkFolder()) return kOk;
     // The summary asks "READ n" of the inbox, the fetch "READ n 0".
     std::int64_t listed = 0;
     if (!ReadListing(number, folder1, CommandLine("READ", {number, folder1 ? 1 : 0}), listed)) return kOk;
@@ -272,6 +282,7 @@ Status CPOP3::GetMailData(const Arguments& args, Result&) {
 }
 
 Status CPOP3::GetMailDataEx(const Arguments& args, Result&) {
+    if (!HasWorkFolder()) return kOk;
     last_response_ = std::string(kReplyOk);
     const auto number = ResolvePresentMessage(args.Text(0), 1);
     return number ? FetchMessage(*number, true) : kOk;

@@ -3,10 +3,14 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <memory>
+#include <vector>
 
 #include "common/AccountName.h"
+#include "common/AtomicFile.h"
 #include "common/FolderTree.h"
 #include "common/Paths.h"
 #include "common/RandomText.h"
@@ -20,12 +24,59 @@ struct DirCloser {
 
 constexpr std::size_t kWorkFolderNameBytes = 16;
 
-// A new work folder in the user folder `path`; empty without a name.
-std::string MakeNewWorkFolder(const std::string& path) {
+// Whether what has no owner file in this user folder is the account's: a
+// folder made before owner files existed could be another account's only
+// where the earlier names (every "." a "-") could have made this name.
+bool UnrecordedIsOwn(std::string_view user_folder) {
+    return user_folder.find('.') != std::string_view::npos || user_folder.find('-') == std::string_view::npos;
+}
+
+enum class Owner { kUnrecorded, kAccount, kOther };
+
+// The owner file of a work folder, compared with `account`. A file that is
+// there but cannot be read as a name counts as another account's.
+Owner OwnerOf(const std::string& work_folder, std::string_view account) {
+    const std::string path = JoinPath(work_folder, kOwnerFileName);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? Owner::kUnrecorded : Owner::kOther;
+    std::string owner;
+    if (!S_ISREG(st.st_mode) || !ReadWholeFile(path, owner)) return Owner::kOther;
+    return SameName(owner, account) ? Owner::kAccount : Owner::kOther;
+}
+
+bool IsRealFolder(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Whether the entry `name` of the user folder `path` of `account` belongs
+// to the account.
+bool BelongsTo(const std::string& path, const std::string& account, const std::string& name) {
+    const std::string entry = JoinPath(path, name);
+    const Owner owner = IsWorkFolderName(name) && IsRealFolder(entry) ? OwnerOf(entry, account) : Owner::kUnrecorded;
+    return owner == Owner::kAccount || (owner == Owner::kUnrecorded && UnrecordedIsOwn(account));
+}
+
+std::vector<std::string> EntryNames(const std::string& path) {
+    std::vector<std::string> names;
+    if (std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str())); dir) {
+        while (const dirent* entry = ::readdir(dir.get())) {
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") names.emplace_back(name);
+        }
+    }
+    return names;
+}
+
+// A new work folder of `account` in the user folder `path`; empty without
+// a name. A folder whose owner file cannot be written is removed again:
+// no later login could tell whose it is.
+std::string MakeNewWorkFolder(const std::string& path, std::string_view account) {
     const std::string name = NewWorkFolderName();
     if (name.empty()) return {};
     const std::string work = JoinPath(path, name);
-    MakeWorkFolder(work);
+    if (MakeWorkFolder(work) && !AtomicWriteFile(JoinPath(work, kOwnerFileName), account, kSharedFileMode))
+        DeleteFolderTree(work);
     return work;
 }
 
@@ -34,18 +85,15 @@ std::string MakeNewWorkFolder(const std::string& path) {
 std::optional<std::string> UserFolderName(std::string_view user_text) {
     const std::string_view user = user_text.substr(0, user_text.find(':'));
     if (!IsValidAccountName(user)) return std::nullopt;
-    std::string name(user);
-    for (char& c : name)
-        if (c == '.') c = '-';
-    return name;
+    return std::string(user);
 }
 
-LogoutAction DecideLogout(std::string_view user_text, std::string_view logged_in_user) {
-    if (user_text.size() >= kMaxLogoutText) return LogoutAction::kIgnore;
-    if (!UserFolderName(user_text)) return LogoutAction::kIllegalAccount;
-    if (logged_in_user.empty()) return LogoutAction::kNotLoggedIn;
-    if (!SameName(user_text.substr(0, user_text.find(':')), logged_in_user)) return LogoutAction::kOtherAccount;
-    return LogoutAction::kDeleteOwn;
+UserFolderAction DecideUserFolderCall(std::string_view user_text, std::string_view logged_in_user) {
+    if (user_text.size() >= kMaxLogoutText) return UserFolderAction::kIgnore;
+    if (!UserFolderName(user_text)) return UserFolderAction::kIllegalAccount;
+    if (logged_in_user.empty()) return UserFolderAction::kNotLoggedIn;
+    if (!SameName(user_text.substr(0, user_text.find(':')), logged_in_user)) return UserFolderAction::kOtherAccount;
+    return UserFolderAction::kOwn;
 }
 
 std::string NewWorkFolderName() { return RandomHexText(kWorkFolderNameBytes); }
@@ -57,24 +105,33 @@ bool IsWorkFolderName(std::string_view name) {
 
 bool MakeWorkFolder(const std::string& path) { return MakeFolders(path, kSharedFolderMode); }
 
-std::string ResetUserFolder(const std::string& root, const std::string& user_folder) {
-    const std::string path = JoinPath(root, user_folder);
-    DeleteFolderTree(path);
-    return MakeNewWorkFolder(path);
+void DeleteUserFolder(const std::string& root, const std::string& account) {
+    const std::string path = JoinPath(root, account);
+    if (!IsRealFolder(path)) return;  // a link leads out of the work root
+    for (const std::string& name : EntryNames(path)) {
+        if (!BelongsTo(path, account, name)) continue;
+        const std::string entry = JoinPath(path, name);
+        if (IsRealFolder(entry)) DeleteFolderTree(entry);
+        else ::unlink(entry.c_str());
+    }
+    ::rmdir(path.c_str());  // only once nothing of another account is left in it
 }
 
-std::string ChooseWorkFolder(const std::string& root, const std::string& user_folder) {
-    const std::string path = JoinPath(root, user_folder);
+std::string ResetUserFolder(const std::string& root, const std::string& account) {
+    DeleteUserFolder(root, account);
+    const std::string path = JoinPath(root, account);
     MakeWorkFolder(path);
-    if (std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str())); dir) {
-        while (const dirent* entry = ::readdir(dir.get())) {
-            if (!IsWorkFolderName(entry->d_name)) continue;
-            const std::string candidate = JoinPath(path, entry->d_name);
-            struct stat st {};
-            if (::lstat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return candidate;
-        }
+    return MakeNewWorkFolder(path, account);
+}
+
+std::string ChooseWorkFolder(const std::string& root, const std::string& account) {
+    const std::string path = JoinPath(root, account);
+    MakeWorkFolder(path);
+    for (const std::string& name : EntryNames(path)) {
+        if (IsWorkFolderName(name) && IsRealFolder(JoinPath(path, name)) && BelongsTo(path, account, name))
+            return JoinPath(path, name);
     }
-    return MakeNewWorkFolder(path);
+    return MakeNewWorkFolder(path, account);
 }
 
 }  // namespace quorvex::webcom::pop3

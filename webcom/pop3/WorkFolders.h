@@ -5,6 +5,15 @@
 // whose name anyone can guess. A user text becomes a folder name only when
 // it is a valid account name, so no text can reach a folder outside the
 // root or another user's.
+//
+// Two accounts never share a user folder: its name is the account name
+// itself. Every work folder records the account that made it in its
+// owner file (the account name's bytes as that login gave them), and only
+// that account ever works in it or deletes it. Work folders made before
+// owner files existed have none; earlier user folder names turned every
+// "." into "-", so such a folder is taken as the account's own only where
+// no other account could have made it: in a user folder whose name holds
+// no "-".
 #pragma once
 
 #include <cstddef>
@@ -14,26 +23,28 @@
 
 namespace quorvex::webcom::pop3 {
 
+// The owner file inside a work folder.
+inline constexpr std::string_view kOwnerFileName = ".owner";
+
 // The user folder's name for a login or user text: the text before its
-// first ":" with every "." turned into "-". Nothing when that part is not
-// a valid account name.
+// first ":" unchanged. Nothing when that part is not a valid account name.
 std::optional<std::string> UserFolderName(std::string_view user_text);
 
-// What Logout does with a user text.
-enum class LogoutAction {
+// What Logout and CreateUserPath do with a user text.
+enum class UserFolderAction {
     kIgnore,          // a text of kMaxLogoutText characters or more: nothing
     kIllegalAccount,  // the text names no valid account
-    kNotLoggedIn,     // the object never logged in: nothing is deleted
+    kNotLoggedIn,     // the object never logged in: nothing is deleted or made
     kOtherAccount,    // another account than the one logged in
-    kDeleteOwn,       // the user folder of the account logged in goes
+    kOwn,             // the account logged in: its user folder
 };
 
 inline constexpr std::size_t kMaxLogoutText = 4097;
 
-// The action for Logout(user_text) by an object logged in as
+// The action for a user text given to an object logged in as
 // `logged_in_user` (the account part of its login text; empty when it
 // never logged in). Accounts compare without regard to case.
-LogoutAction DecideLogout(std::string_view user_text, std::string_view logged_in_user);
+UserFolderAction DecideUserFolderCall(std::string_view user_text, std::string_view logged_in_user);
 
 // A fresh work folder name: 128 random bits as 32 hexadecimal digits
 // (everything below the root is served without a login, so the name is
@@ -43,17 +54,25 @@ std::string NewWorkFolderName();
 // Whether a folder name is one NewWorkFolderName gives.
 bool IsWorkFolderName(std::string_view name);
 
-// Deletes the user folder with everything in it and makes it again with a
-// new work folder inside. The new work folder's path; empty when no name
-// could be made for it.
-std::string ResetUserFolder(const std::string& root, const std::string& user_folder);
+// In the functions below `account` is a user folder name: an account name
+// as a login gave it.
 
-// The work folder a login uses: the first subfolder of the user folder
-// that bears a work folder name (in the order the file system lists them;
-// links and other names are skipped), or else a new one, made here. The
-// path even when it could not be made (a later file creation reports
-// why); empty when no name could be made for it.
-std::string ChooseWorkFolder(const std::string& root, const std::string& user_folder);
+// Deletes what belongs to the account in its user folder (its work
+// folders with everything in them; the folder itself once nothing else is
+// left) and makes a new work folder there, owned by the account. The new
+// work folder's path; empty when no name could be made for it.
+std::string ResetUserFolder(const std::string& root, const std::string& account);
+
+// Deletes what belongs to the account in its user folder, as ResetUserFolder.
+void DeleteUserFolder(const std::string& root, const std::string& account);
+
+// The work folder a login of the account uses: the first subfolder of its
+// user folder that bears a work folder name and belongs to the account (in
+// the order the file system lists them; links, other names and folders of
+// other accounts are skipped), or else a new one, made here. The path even
+// when it could not be made (a later file creation reports why); empty
+// when no name could be made for it.
+std::string ChooseWorkFolder(const std::string& root, const std::string& account);
 
 // A folder of the work area: group-readable so the web server's group may
 // serve and clean it, never world-writable.
