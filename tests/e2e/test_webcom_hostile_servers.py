@@ -126,3 +126,10 @@ def test_logout_deletes_only_the_work_folder_of_the_account_logged_in(component)
         assert pop3.get("LastResponse") == "-ERR not logged in as this account"
         pop3.call("Logout", "ALICE")
         assert sorted(os.listdir(component.work_root)) == ["bob"]
+
+
+def test_changes_the_server_did_not_commit_are_logged_when_the_object_goes(component, tmp_path):
+    component.serve("POP3", greeting="+OK ready", answer=lambda line: "-ERR update failed" if line == "QUIT" else "+OK")
+    with component.create("QuorvexCOM.POP3") as pop3:
+        pop3.call("Login", "alice", "pw")
+    assert "did not commit the changes of alice: -ERR update failed" in (tmp_path / "comlog.txt").read_text()
