@@ -67,9 +67,9 @@ void SysAdminSession::Run(std::string_view text) {
         return;
     }
     const bool password_matches = NetworkAdministratorPasswordMatches(Settings()->ConfigIni(), credentials->password);
-    if (AsciiLowerCase(account) != kAdministratorAccount || !password_matches) {
-        context_.LoginFailed(account, AsciiLowerCase(account) != kAdministratorAccount ? LoginOutcome::kUnknownAccount
-                                                                                          : LoginOutcome::kWrongPassword);
+    const bool administrator = AsciiLowerCase(account) == kAdministratorAccount;
+    if (!administrator || !password_matches) {
+        context_.LoginFailed(account, administrator ? LoginOutcome::kWrongPassword : LoginOutcome::kUnknownAccount);
         context_.Reply(kReplyIllegalUser);
         return;
     }

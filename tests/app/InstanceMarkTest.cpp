@@ -62,10 +62,8 @@ TEST(InstanceMarkTest, CommandsReachTheHolderAndItsAnswerComesBack) {
     EXPECT_FALSE(SendInstanceCommand(empty.path(), kCommandStop, 1s));
 }
 
-// A process of user nobody holding the abstract name a hash of the folder
-// once gave the channel, and listening on the socket file's path (made by
-// root: nobody cannot write there), neither stops the start nor hears a
-// later start's command.
+// A process of user nobody holding the abstract name a hash of the folder once gave the channel, and
+// listening on the socket file's path (made by root), neither stops the start nor hears a command.
 TEST(InstanceMarkTest, AnotherUsersProcessNeitherStopsTheStartNorHearsCommands) {
     if (::geteuid() != 0) GTEST_SKIP() << "a process of another user needs root";
     TempFolder folder;

@@ -567,11 +567,9 @@ TEST_F(MailStoreTest, FirstOpenWithoutAnIndexListsTheBodiesFound) {
     EXPECT_EQ(FileNumbers(Load()), (std::vector<std::int32_t>{1}));
 }
 
-// A session's changes (40 deletions, a move, a mark; one message left as
-// it was) reach their messages by body number and UID wherever the index,
-// rewritten under the session, put the records; under one listing the
-// bodies with new UIDs nothing is committed. A rebuild from the bodies
-// does one or the other, never part.
+// Changes (40 deletions, a move, a mark; one message left alone) reach their messages by body number and
+// UID wherever an index rewritten under the session put them; none do when it lists the bodies under new
+// UIDs, and nothing is committed. A rebuild from the bodies does one or the other, never part.
 TEST_F(MailStoreTest, ChangesReachTheirMessagesWhereverTheIndexPutsThem) {
     const struct {
         const char* account;
@@ -587,16 +585,11 @@ TEST_F(MailStoreTest, ChangesReachTheirMessagesWhereverTheIndexPutsThem) {
         SCOPED_TRACE(c.account);
         const std::string folder = MakeAccount(c.account);
         for (int i = 0; i < 43; ++i) ASSERT_TRUE(AddMessageTextToMailbox(c.account, "m", nullptr, 0, false, false));
-        MailboxSnapshot s;
-        ASSERT_TRUE(LoadMailboxIndexLocked(c.account, s));
+        MailboxSnapshot s = Load(c.account);
         for (int i = 0; i < 40; ++i) s.Records[static_cast<std::size_t>(i)].Changes = kChangeDelete;
         s.Records[40] = {40, 40, 41, 41, 1, 0, 0, kChangeMove, 1};
         s.Records[41] = {41, 41, 42, 42, 1, 5, 0, kChangeMarks};
-        if (c.rewrite) {
-            WriteCraftedIndex(folder, 43, 1, c.rewrite);
-        } else {
-            ::unlink(JoinPath(folder, "mailinfo.dat").c_str());
-        }
+        c.rewrite ? WriteCraftedIndex(folder, 43, 1, c.rewrite) : void(::unlink(JoinPath(folder, "mailinfo.dat").c_str()));
         const bool committed = ApplyMailboxChanges(c.account, s);
         EXPECT_EQ(committed, c.committed.value_or(committed));
         const MailboxSnapshot after = Load(c.account);
