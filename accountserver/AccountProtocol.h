@@ -44,6 +44,9 @@ inline constexpr std::string_view kReplyAddNewFailed = "-ERR Add new failed";
 inline constexpr std::string_view kReplyIllegalUser = "-ERR illeglar user";
 inline constexpr std::string_view kReplyIllegalUserName = "-ERR illeglar user name";
 inline constexpr std::string_view kReplyBye = "+OK bye";
+// A new administrator password that no login line could carry.
+inline constexpr std::string_view kReplyPasswordIllegalLetter = "-ERR the password including some illegal letter";
+inline constexpr std::string_view kReplyPasswordTooLong = "-ERR password is too long";
 
 // "account#password" split at the last "#"; nothing when there is none.
 struct Credentials {

@@ -24,4 +24,11 @@ bool NetworkAdministratorPasswordMatches(const std::string& config_ini, std::str
     return !entered.empty() && digest == stored;
 }
 
+std::string_view NetworkPasswordRefusal(std::string_view password) {
+    if (password.empty()) return kReplyUpdateFailed;
+    if (password.find('#') != std::string_view::npos) return kReplyPasswordIllegalLetter;
+    if (password.size() > kMaxNetworkAdministratorPassword) return kReplyPasswordTooLong;
+    return {};
+}
+
 }  // namespace quorvex::accountserver

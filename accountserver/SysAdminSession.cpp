@@ -67,9 +67,9 @@ void SysAdminSession::Run(std::string_view text) {
         return;
     }
     const bool password_matches = NetworkAdministratorPasswordMatches(Settings()->ConfigIni(), credentials->password);
-    if (AsciiLowerCase(account) != "administrator" || !password_matches) {
-        context_.LoginFailed(account, AsciiLowerCase(account) != "administrator" ? LoginOutcome::kUnknownAccount
-                                                                                    : LoginOutcome::kWrongPassword);
+    const bool administrator = AsciiLowerCase(account) == kAdministratorAccount;
+    if (!administrator || !password_matches) {
+        context_.LoginFailed(account, administrator ? LoginOutcome::kWrongPassword : LoginOutcome::kUnknownAccount);
         context_.Reply(kReplyIllegalUser);
         return;
     }
@@ -102,9 +102,9 @@ bool SysAdminSession::ListRange(std::string_view argument) {
 bool SysAdminSession::Noop(std::string_view) { return context_.Reply("+OK noop"); }
 
 bool SysAdminSession::Password(std::string_view argument) {
-    // An empty password could never log in here again.
-    if (argument.empty()) {
-        context_.Reply(kReplyUpdateFailed);
+    // A password that could never log in here again is not stored.
+    if (const std::string_view refusal = NetworkPasswordRefusal(argument); !refusal.empty()) {
+        context_.Reply(refusal);
         return false;
     }
     if (!ProfileFile(Settings()->ConfigIni()).WriteString("System", "Password", HashAccountPassword(argument, 1))) {

@@ -4,15 +4,14 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "common/Paths.h"
@@ -23,22 +22,38 @@ namespace {
 
 constexpr std::size_t kMaxCommandLength = 64;
 
-std::string CanonicalFolder(const std::string& folder) {
-    char* real = ::realpath(folder.c_str(), nullptr);
-    if (!real) return folder;
-    std::string out(real);
-    std::free(real);
+// The address of the socket file in `folder`, and what must stay open
+// while it is used: a folder path too long for a socket address is reached
+// through this process's descriptor of the folder.
+struct ControlAddress {
+    UniqueFd folder;
+    sockaddr_un address{};
+    socklen_t length = 0;
+};
+
+std::optional<ControlAddress> AddressIn(const std::string& folder) {
+    ControlAddress out;
+    std::string path = ControlSocketPath(folder);
+    if (path.size() >= sizeof out.address.sun_path) {
+        out.folder.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!out.folder.valid()) return std::nullopt;
+        path = "/proc/self/fd/" + std::to_string(out.folder.get()) + "/" + std::string(kControlSocketName);
+        if (path.size() >= sizeof out.address.sun_path) return std::nullopt;
+    }
+    out.address.sun_family = AF_UNIX;
+    std::memcpy(out.address.sun_path, path.data(), path.size());
+    out.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
     return out;
 }
 
-sockaddr_un AbstractAddress(const std::string& name, socklen_t& length) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    // sun_path[0] stays NUL: the abstract namespace.
-    const std::size_t n = std::min(name.size(), sizeof(address.sun_path) - 1);
-    std::memcpy(address.sun_path + 1, name.data(), n);
-    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
-    return address;
+const sockaddr* AsSockaddr(const ControlAddress& a) { return reinterpret_cast<const sockaddr*>(&a.address); }
+
+// The user of the process at the other end of a connected or listening socket.
+std::optional<uid_t> PeerUser(int fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return std::nullopt;
+    return peer.uid;
 }
 
 std::string LockPath(const std::string& folder) { return JoinPath(folder, kInstanceLockName); }
@@ -85,17 +100,8 @@ void SendAll(int fd, std::string_view text) {
 
 }  // namespace
 
-std::string ControlSocketName(const std::string& program_folder) {
-    // FNV-1a over the canonical folder path: short, fixed and the same for
-    // every process that names the folder in any spelling.
-    std::uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : CanonicalFolder(program_folder)) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    char name[64];
-    std::snprintf(name, sizeof name, "QuorvexServer-%016llx", static_cast<unsigned long long>(hash));
-    return name;
+std::string ControlSocketPath(const std::string& program_folder) {
+    return JoinPath(program_folder, kControlSocketName);
 }
 
 std::optional<InstanceMark> InstanceMark::Take(const std::string& program_folder, std::string* error) {
@@ -111,14 +117,24 @@ std::optional<InstanceMark> InstanceMark::Take(const std::string& program_folder
         if (errno != EWOULDBLOCK && error) *error = "cannot lock " + path + ": " + std::strerror(errno);
         return std::nullopt;
     }
+    const std::string socket_path = ControlSocketPath(program_folder);
+    const std::optional<ControlAddress> address = AddressIn(program_folder);
+    if (!address) {
+        if (error) *error = "cannot name the control socket " + socket_path;
+        return std::nullopt;
+    }
+    // The lock is ours, so a socket file already there was left by an
+    // instance that is gone.
+    if (::unlink(socket_path.c_str()) != 0 && errno != ENOENT) {
+        if (error) *error = "cannot remove the old control socket " + socket_path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
     mark.control_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    socklen_t length = 0;
-    const sockaddr_un address = AbstractAddress(ControlSocketName(program_folder), length);
-    if (!mark.control_.valid() || ::bind(mark.control_.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
+    // The mode set before bind() is the one the file is made with.
+    if (!mark.control_.valid() || ::fchmod(mark.control_.get(), 0600) != 0 ||
+        ::bind(mark.control_.get(), AsSockaddr(*address), address->length) != 0 ||
         ::listen(mark.control_.get(), 8) != 0) {
-        // The lock is ours, so whoever holds the name is a process that
-        // outlived its lock: that is another instance all the same.
-        if (errno != EADDRINUSE && error) *error = std::string("cannot open the control socket: ") + std::strerror(errno);
+        if (error) *error = "cannot open the control socket " + socket_path + ": " + std::strerror(errno);
         return std::nullopt;
     }
     return mark;
@@ -127,10 +143,8 @@ std::optional<InstanceMark> InstanceMark::Take(const std::string& program_folder
 std::optional<std::string> InstanceMark::AcceptCommand(std::chrono::milliseconds limit) {
     client_.reset(::accept4(control_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!client_.valid()) return std::nullopt;
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (::getsockopt(client_.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
-        (peer.uid != ::geteuid() && peer.uid != 0)) {
+    const std::optional<uid_t> peer = PeerUser(client_.get());
+    if (!peer || (*peer != ::geteuid() && *peer != 0)) {
         client_.reset();
         return std::nullopt;
     }
@@ -162,11 +176,19 @@ bool InstanceRunning(const std::string& program_folder) {
 
 std::optional<std::string> SendInstanceCommand(const std::string& program_folder, std::string_view command,
                                                std::chrono::milliseconds limit) {
+    const std::optional<ControlAddress> address = AddressIn(program_folder);
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd.valid()) return std::nullopt;
-    socklen_t length = 0;
-    const sockaddr_un address = AbstractAddress(ControlSocketName(program_folder), length);
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) return std::nullopt;
+    if (!address || !fd.valid() || ::connect(fd.get(), AsSockaddr(*address), address->length) != 0) {
+        return std::nullopt;
+    }
+    // Only an instance of this user, of root or of the folder's owner is
+    // told anything.
+    struct stat folder {};
+    const std::optional<uid_t> peer = PeerUser(fd.get());
+    if (!peer || ::stat(program_folder.c_str(), &folder) != 0 ||
+        (*peer != ::geteuid() && *peer != 0 && *peer != folder.st_uid)) {
+        return std::nullopt;
+    }
     SendAll(fd.get(), std::string(command) + "\n");
     std::string answer;
     if (!ReadLine(fd.get(), answer, kMaxAnswerLength + 2, std::chrono::steady_clock::now() + limit)) {

@@ -1,9 +1,12 @@
 // The single-instance mark: a lock on "QuorvexServer.lock" in the program
 // folder, held for the whole run, and a local control socket through which
 // later starts reach the running instance ("-update", "-install", a second
-// start). The socket lives in the abstract namespace under a name made from
-// the program folder, so it leaves no file behind and two program folders
-// never meet. Only processes of the same user (or root) are listened to.
+// start). The socket is the file "QuorvexServer.sock" beside the lock: only
+// the program folder's owner (or root) can make files there, so no other
+// user can hold the channel, and the file itself is owner-only. Each side
+// also checks the other's user: the instance listens only to its own user
+// and root, a later start talks only to its own user, root or the folder's
+// owner.
 #pragma once
 
 #include <chrono>
@@ -29,14 +32,17 @@ inline constexpr std::string_view kAnswerRefusedPrefix = "ERR ";
 // An answer line is cut to this many bytes.
 inline constexpr std::size_t kMaxAnswerLength = 4096;
 
-// The abstract socket name (without its leading NUL) for a program folder.
-std::string ControlSocketName(const std::string& program_folder);
+inline constexpr std::string_view kControlSocketName = "QuorvexServer.sock";
+
+// The control socket's path in a program folder.
+std::string ControlSocketPath(const std::string& program_folder);
 
 class InstanceMark {
 public:
     // Takes the mark. Nothing, with `*error` empty, when another process
     // holds it; nothing with a reason when the lock file or the socket
-    // cannot be made.
+    // cannot be made. A socket file left by an instance that was killed is
+    // replaced.
     static std::optional<InstanceMark> Take(const std::string& program_folder, std::string* error);
 
     // The listening control socket (non-blocking), for the main loop's poll.
@@ -61,7 +67,9 @@ private:
 bool InstanceRunning(const std::string& program_folder);
 
 // Sends one command to the running instance and waits at most `limit` for
-// its answer line. Nothing when no instance answers.
+// its answer line. Nothing when no instance answers, or when what listens
+// is a process of another user than this one, root or the folder's owner
+// (the command is then never sent).
 std::optional<std::string> SendInstanceCommand(const std::string& program_folder, std::string_view command,
                                                std::chrono::milliseconds limit);
 

@@ -18,6 +18,7 @@
 #include "mailmodel/AppServices.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/store/MailboxCache.h"
+#include "mailmodel/store/MailboxChanges.h"
 
 namespace quorvex {
 
@@ -93,37 +94,9 @@ bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapsh
     MailboxIndexFile& index = *updated;
 
     std::array<std::vector<std::size_t>, kMailboxFolderCount> folders{FolderSlots(index, 0), FolderSlots(index, 1)};
-    std::vector<std::uint16_t> pending(index.slots.size(), 0);
-
-    // Match the snapshot's records of each folder to the current ones by
-    // file number, both in position order.
-    std::size_t first = 0;
-    for (int k = 0; k < kMailboxFolderCount; ++k) {
-        const std::size_t end = first + static_cast<std::size_t>(snapshot.Counts[k]);
-        std::size_t j = 0;
-        for (std::size_t i = first; i < end && j < folders[k].size(); ++i) {
-            const MailboxRecord& s = snapshot.Records[i];
-            MailboxRecord& f = index.slots[folders[k][j]];
-            if (s.FileNumber != f.FileNumber) continue;
-            std::uint16_t& change = pending[folders[k][j]];
-            if (s.Changes == kChangeDelete) {
-                change = kChangeDelete;
-            } else {
-                // A move to a folder that does not exist is ignored rather
-                // than written into the index.
-                if ((s.Changes & kChangeMove) && s.MoveTarget < kMailboxFolderCount) {
-                    change |= kChangeMove;
-                    f.MoveTarget = s.MoveTarget;
-                }
-                if (s.Marks != f.Marks) {
-                    f.Marks = s.Marks;
-                    change |= kChangeMarks;
-                }
-            }
-            ++j;
-        }
-        first = end;
-    }
+    // Each change goes to its message's record wherever it now stands.
+    std::vector<std::uint16_t> pending;
+    if (!MatchMailboxChanges(snapshot, index, *account_folder, pending)) return false;
 
     std::array<std::int64_t, kMailboxFolderCount> bytes{};
     std::array<std::int32_t, kMailboxFolderCount> counts{};

@@ -59,7 +59,11 @@ bool AddMessageTextToMailbox(std::string_view account, std::string_view text, st
                              bool scramble, bool read);
 
 // Commits a (possibly stale) loaded copy: messages stored since the load
-// stay, snapshot messages already gone are passed over. Body files of
+// stay, snapshot messages already gone are passed over, and each change
+// reaches its message by body number and UID wherever its record now
+// stands. When a change cannot be applied (the message's body is still
+// there but no record names it as loaded: a rebuilt index) nothing is
+// committed, the count is logged, and the result is false. Body files of
 // deleted messages are removed only after the new index is in place.
 bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapshot);
 

@@ -9,6 +9,7 @@
 #include "common/AsciiCase.h"
 #include "common/DecimalScan.h"
 #include "common/net/PeerAddress.h"
+#include "servers/logins/ClientSource.h"
 #include "servers/pop3/Pop3Replies.h"
 #include "servers/pop3/Pop3Text.h"
 
@@ -143,7 +144,11 @@ Pop3Step Pop3Session::OnUser(std::string_view argument) {
     if (EqualsNoCase(argument, kAntiVirusUser) && settings_.AntiVirusEnabled) return BeginAntiVirus();
 
     std::string name = AsciiLowerCase(argument);
-    services_.Log(LogAddress(), name);
+    // Any client sends this before a login: written escaped, so that no
+    // line break or terminal control of its own reaches the log.
+    std::string shown;
+    AppendVisible(shown, name);
+    services_.Log(LogAddress(), shown);
     // The failed-login line names the account as the client gave it.
     given_user_ = argument;
     // "name:address": a web-mail front end names the user it speaks for,

@@ -2,6 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <filesystem>
 #include <future>
 
 #include "support/TempFolder.h"
@@ -26,8 +35,7 @@ TEST(InstanceMarkTest, OneHolderPerFolder) {
 
     auto other = InstanceMark::Take(two.path(), &error);
     EXPECT_TRUE(other) << error;
-    EXPECT_NE(ControlSocketName(one.path()), ControlSocketName(two.path()));
-    EXPECT_EQ(ControlSocketName(one.path()), ControlSocketName(one.path() + "/."));
+    EXPECT_EQ(std::filesystem::status(ControlSocketPath(one.path())).permissions(), std::filesystem::perms(0600));
 
     first.reset();
     EXPECT_FALSE(InstanceRunning(one.path()));
@@ -36,11 +44,13 @@ TEST(InstanceMarkTest, OneHolderPerFolder) {
 }
 
 TEST(InstanceMarkTest, CommandsReachTheHolderAndItsAnswerComesBack) {
-    TempFolder folder;
+    TempFolder temp;  // below it a folder whose path is too long for a socket address
+    const std::string folder = temp.File(std::string(120, 'f'));
+    std::filesystem::create_directory(folder);
     std::string error;
-    auto mark = InstanceMark::Take(folder.path(), &error);
+    auto mark = InstanceMark::Take(folder, &error);
     ASSERT_TRUE(mark) << error;
-    auto sent = std::async(std::launch::async, [&] { return SendInstanceCommand(folder.path(), kCommandUpdate, 10s); });
+    auto sent = std::async(std::launch::async, [&] { return SendInstanceCommand(folder, kCommandUpdate, 10s); });
     std::optional<std::string> command;
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (!command && std::chrono::steady_clock::now() < deadline) command = mark->AcceptCommand(1s);
@@ -50,6 +60,37 @@ TEST(InstanceMarkTest, CommandsReachTheHolderAndItsAnswerComesBack) {
 
     TempFolder empty;
     EXPECT_FALSE(SendInstanceCommand(empty.path(), kCommandStop, 1s));
+}
+
+// A process of user nobody holding the abstract name a hash of the folder once gave the channel, and
+// listening on the socket file's path (made by root), neither stops the start nor hears a command.
+TEST(InstanceMarkTest, AnotherUsersProcessNeitherStopsTheStartNorHearsCommands) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a process of another user needs root";
+    TempFolder folder;
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char c : std::filesystem::canonical(folder.path()).string()) hash = (hash ^ c) * 1099511628211ull;
+    sockaddr_un old_name{AF_UNIX, {}}, file{AF_UNIX, {}};
+    const int length = std::snprintf(old_name.sun_path + 1, 40, "QuorvexServer-%016llx", static_cast<unsigned long long>(hash));
+    std::snprintf(file.sun_path, sizeof file.sun_path, "%s", ControlSocketPath(folder.path()).c_str());
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int a = ::socket(AF_UNIX, SOCK_STREAM, 0), b = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::bind(a, reinterpret_cast<sockaddr*>(&old_name), offsetof(sockaddr_un, sun_path) + 1 + length) != 0 ||
+            ::bind(b, reinterpret_cast<sockaddr*>(&file), sizeof file) != 0 || ::setgid(65534) != 0 ||
+            ::setuid(65534) != 0 || ::listen(a, 8) != 0 || ::listen(b, 8) != 0 || ::write(ready[1], "r", 1) != 1)
+            ::_exit(2);
+        for (int c;;)
+            if ((c = ::accept(b, nullptr, nullptr)) >= 0 && ::write(c, "OK\n", 3) == 3) ::close(c);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    EXPECT_FALSE(SendInstanceCommand(folder.path(), kCommandStop, 2s));
+    std::string error;
+    EXPECT_TRUE(InstanceMark::Take(folder.path(), &error)) << error;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
 }
 
 TEST(InstanceMarkTest, ALockFileThatCannotBeMadeIsAnErrorNotAnInstance) {

@@ -111,3 +111,10 @@ def test_system_administrator_session():
             assert a.login_reply == "+OK"
             assert a.cmd("DELE " + "d" * 261) == "-ERR domain is too long"
             assert a.conn.closed()
+        # A password is stored only when a login line can carry it.
+        for password, reply in (("a#b", "-ERR the password including some illegal letter"),
+                                ("p" * 499, "-ERR password is too long"), ("p" * 498, "+OK ")):
+            with ac.AdminSession(s.port, "SYSADMIN", "administrator", "newer") as a:
+                assert a.cmd("PASS " + password) == reply
+        with ac.AdminSession(s.port, "SYSADMIN", "administrator", "p" * 498) as a:
+            assert a.login_reply == "+OK"

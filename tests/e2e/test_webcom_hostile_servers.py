@@ -131,3 +131,10 @@ def test_only_the_account_logged_in_deletes_or_makes_its_work_folders(component)
                 assert pop3.get("LastResponse") == reply, call
     assert os.path.isdir(bob_files) and os.listdir(component.work_root) == ["bob"]
     assert open(os.path.dirname(component.ini) + "/comlog.txt", "rb").read().count(b"CreateUserPath for ") == 5
+
+
+def test_changes_the_server_did_not_commit_are_logged_when_the_object_goes(component, tmp_path):
+    component.serve("POP3", greeting="+OK ready", answer=lambda line: "-ERR update failed" if line == "QUIT" else "+OK")
+    with component.create("QuorvexCOM.POP3") as pop3:
+        pop3.call("Login", "alice", "pw")
+    assert "did not commit the changes of alice: -ERR update failed" in (tmp_path / "comlog.txt").read_text()

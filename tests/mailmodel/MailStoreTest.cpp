@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
@@ -53,9 +54,9 @@ protected:
     bool Store(const std::string& body, int folder = 0, bool scramble = false, std::string* uid = nullptr) {
         return AddMessageToMailbox("alice", WriteMessage("in.eml", body), uid, folder, scramble, false);
     }
-    MailboxSnapshot Load() {
+    MailboxSnapshot Load(const char* account = "alice") {
         MailboxSnapshot s;
-        EXPECT_TRUE(LoadMailboxIndexLocked("alice", s));
+        EXPECT_TRUE(LoadMailboxIndexLocked(account, s));
         return s;
     }
     std::vector<std::int32_t> FileNumbers(const MailboxSnapshot& s) {
@@ -172,7 +173,8 @@ TEST_F(MailStoreTest, MovesGoToTheEndOfTheTargetFolderWithTheirBytes) {
 }
 
 // Writes an index with `used` messages in folder 0 whose records are valid.
-void WriteCraftedIndex(const std::string& folder, int used, std::int32_t size_each) {
+void WriteCraftedIndex(const std::string& folder, int used, std::int32_t size_each,
+                       const std::function<void(MailboxRecord&)>& change = nullptr) {
     MailboxIndexFile index;
     for (int i = 0; i < used; ++i) {
         MailboxRecord r;
@@ -181,6 +183,7 @@ void WriteCraftedIndex(const std::string& folder, int used, std::int32_t size_ea
         r.FileNumber = i + 1;
         r.Uid = static_cast<std::uint32_t>(i + 1);
         r.Size = size_each;
+        if (change) change(r);
         index.slots.push_back(r);
     }
     index.header.SetRecordCount(used);
@@ -562,6 +565,39 @@ TEST_F(MailStoreTest, FirstOpenWithoutAnIndexListsTheBodiesFound) {
     ASSERT_TRUE(coming.Write(store::MailboxOf("alice"), folder_, {"coming", nullptr}, 0));
     ASSERT_EQ(::unlink(JoinPath(folder_, "mailinfo.dat").c_str()), 0);
     EXPECT_EQ(FileNumbers(Load()), (std::vector<std::int32_t>{1}));
+}
+
+// Changes (40 deletions, a move, a mark; one message left alone) reach their messages by body number and
+// UID wherever an index rewritten under the session put them; none do when it lists the bodies under new
+// UIDs, and nothing is committed. A rebuild from the bodies does one or the other, never part.
+TEST_F(MailStoreTest, ChangesReachTheirMessagesWhereverTheIndexPutsThem) {
+    const struct {
+        const char* account;
+        std::function<void(MailboxRecord&)> rewrite;  // none: the index is removed and rebuilt
+        std::optional<bool> committed;               // none: either
+    } cases[] = {
+        {"reordered", [](MailboxRecord& r) { r.Position = 42 - r.Position; }, true},
+        {"new-uids", [](MailboxRecord& r) { r.Uid += 100; }, false},
+        {"rebuilt", nullptr, std::nullopt},
+    };
+    testing::ErrorLogCapture log(home_.path());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.account);
+        const std::string folder = MakeAccount(c.account);
+        for (int i = 0; i < 43; ++i) ASSERT_TRUE(AddMessageTextToMailbox(c.account, "m", nullptr, 0, false, false));
+        MailboxSnapshot s = Load(c.account);
+        for (int i = 0; i < 40; ++i) s.Records[static_cast<std::size_t>(i)].Changes = kChangeDelete;
+        s.Records[40] = {40, 40, 41, 41, 1, 0, 0, kChangeMove, 1};
+        s.Records[41] = {41, 41, 42, 42, 1, 5, 0, kChangeMarks};
+        c.rewrite ? WriteCraftedIndex(folder, 43, 1, c.rewrite) : void(::unlink(JoinPath(folder, "mailinfo.dat").c_str()));
+        const bool committed = ApplyMailboxChanges(c.account, s);
+        EXPECT_EQ(committed, c.committed.value_or(committed));
+        const MailboxSnapshot after = Load(c.account);
+        ASSERT_EQ(after.Records.size(), committed ? 3u : 43u);
+        const auto texts = log.Texts();
+        EXPECT_TRUE(committed ? after.Counts[1] + after.Records[0].Marks + after.Records[1].Marks == 6
+                              : !texts.empty() && texts.back().find(": 42 of 42 changed") != std::string::npos);
+    }
 }
 
 TEST(MailboxRecordOrder, FolderThenPositionWithBlankAndFreeLast) {

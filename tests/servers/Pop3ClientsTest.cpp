@@ -265,6 +265,9 @@ TEST_F(Pop3ClientsTest, TwoSessionsOfOneMailboxLoseAndDuplicateNothing) {
     }
     EXPECT_EQ(a.Say("DELE 1"), "+OK \r\n");
     EXPECT_EQ(b.Say("DELE 2"), "+OK \r\n");
+    const std::string index = server.home().File("mail/bob/mailinfo.dat");
+    std::string older;
+    ASSERT_TRUE(ReadWholeFile(index, older));
     // Mail arriving meanwhile is not listed in the open sessions...
     server.Store("bob", "Subject: late\r\n\r\nlate\r\n");
     EXPECT_EQ(a.Say("STAT"), "+OK 2 " + std::to_string(kFirst.size() + kSecond.size()) + "\r\n");
@@ -278,6 +281,10 @@ TEST_F(Pop3ClientsTest, TwoSessionsOfOneMailboxLoseAndDuplicateNothing) {
     c.Say("PASS secret");
     EXPECT_EQ(c.Say("LIST", true), "+OK 1 23\r\n1 23\r\n");
     EXPECT_EQ(c.Say("TOP 1 0", true), "+OK\r\nSubject: late\r\n\r\n");
+    // The index from before it came put back: its deletion cannot be done, and QUIT says so.
+    EXPECT_EQ(c.Say("DELE 1"), "+OK \r\n");
+    ASSERT_TRUE(AtomicWriteFile(index, older));
+    EXPECT_EQ(c.Say("QUIT"), "-ERR update failed\r\n");
 }
 
 // "REMOTE POP3" from the session that takes the last free slot of the job

@@ -143,6 +143,9 @@ TEST_F(Pop3SessionTest, FailedLoginsAreReportedAndLockedAddressesRefused) {
     EXPECT_NE(std::find(services.log.begin(), services.log.end(),
                         "192.0.2.7 login failed: service=pop3 address=192.0.2.7 account=Bob outcome=wrong-password"),
               services.log.end());
+    // Any client's USER text is logged escaped, as the failure lines are.
+    Say("USER a\rB c\x1b[2J");
+    EXPECT_EQ(services.log.back(), "192.0.2.7 a\\x0db\\x20c\\x1b[2j");
     services.locked.insert("192.0.2.7");
     Say("USER bob");
     EXPECT_EQ(Say("PASS secret"), "-ERR the password incorrect\r\n");

@@ -12,6 +12,7 @@
 #include "common/Paths.h"
 #include "servers/remotepop3/RemoteCollector.h"
 #include "servers/remotepop3/UidlRecordFile.h"
+#include "tests/support/FileStepFaults.h"
 #include "tests/support/TempFolder.h"
 
 namespace quorvex::remotepop3 {
@@ -133,6 +134,8 @@ public:
         std::string text;
         ReadWholeFile(path, text);
         deliveries.push_back({std::string(tag), recipient, sender, text});
+        // The copy reaches the disk as a mailbox or queue copy would.
+        if (!AtomicWriteFile(JoinPath(folder_.File("bob"), "copy" + std::to_string(deliveries.size())), text)) return false;
         if (local_id) *local_id = std::to_string(deliveries.size());
         return true;
     }
@@ -178,7 +181,9 @@ protected:
 };
 
 TEST_F(RemoteCollectorTest, FetchesDeliversAndDeletes) {
-    Run();
+    // A message is on disk before the record that keeps it from being fetched again.
+    const testing::StepTrace steps = testing::TraceSteps([&] { Run(); });
+    EXPECT_LT(testing::StepAt(steps, fs::Step::kSync, "copy1"), testing::StepAt(steps, fs::Step::kSync, "Pop3uidl"));
     ASSERT_EQ(services.deliveries.size(), 2u);
     EXPECT_EQ(services.deliveries[0].Tag, "POP3Remote");
     EXPECT_EQ(services.deliveries[0].Recipient, "bob@example.com");

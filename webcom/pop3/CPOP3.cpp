@@ -22,7 +22,14 @@ void CPOP3::CloseSession() {
         std::string line;
         // "+OK bye" (or the commit's failure); the second read ends when
         // the server closes the connection.
-        if (connection_.ReadLine(line)) connection_.ReadLine(line);
+        if (connection_.ReadLine(line)) {
+            // The page is gone by now: the log is where a refused commit
+            // of its deletions, moves and marks is told.
+            if (!IsPositiveReply(line)) {
+                QUORVEX_ERROR_LOG("the POP3 server did not commit the changes of " + user_name_ + ": " + CutText(line));
+            }
+            connection_.ReadLine(line);
+        }
     }
     connection_.Close();
 }
