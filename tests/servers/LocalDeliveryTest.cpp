@@ -2,6 +2,7 @@
 // mailbox, against an in-memory directory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -71,17 +72,37 @@ public:
     std::int64_t QuotaBytes(std::string_view a) override { return accounts[std::string(a)].quota; }
     std::optional<ForwardingList> Forwarding(std::string_view a) override { return accounts[std::string(a)].forwarding; }
     std::vector<std::string> GroupMembers(std::string_view g) override { return accounts[std::string(g)].members; }
+    bool HasFilters(std::string_view a) override {
+        return accounts[std::string(a)].filter_takes || accounts[std::string(a)].filter_store_fails;
+    }
     FilterOutcome ApplyFilters(std::string_view a, DeliveryMessage&, std::string*) override {
         const Account& account = accounts[std::string(a)];
         if (account.filter_store_fails) return FilterOutcome::kStoreFailed;
         return account.filter_takes ? FilterOutcome::kTaken : FilterOutcome::kInbox;
     }
-    bool StoreInInbox(std::string_view a, DeliveryMessage&, std::string* uid) override {
-        if (accounts[std::string(a)].store_fails) return false;
-        stored.emplace_back(a);
-        if (uid != nullptr && uid->empty()) *uid = "42";
-        return true;
-    }
+    // Copies appear in `stored` when committed and leave it when taken back.
+    class Copies : public MailboxCopySet {
+    public:
+        explicit Copies(FakeDirectory& d) : d_(d) {}
+        bool Stage(std::string_view a, DeliveryMessage&, int) override {
+            if (d_.accounts[std::string(a)].store_fails) return false;
+            staged_.emplace_back(a);
+            return true;
+        }
+        bool Commit() override {
+            d_.stored.insert(d_.stored.end(), staged_.begin(), staged_.end());
+            return true;
+        }
+        void TakeBack() override {
+            for (const auto& a : staged_) d_.stored.erase(std::find(d_.stored.begin(), d_.stored.end(), a));
+        }
+        std::string Uid(std::size_t) override { return "42"; }
+
+    private:
+        FakeDirectory& d_;
+        std::vector<std::string> staged_;
+    };
+    std::unique_ptr<MailboxCopySet> NewCopies() override { return std::make_unique<Copies>(*this); }
     bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage&) override {
         if (queue_fails) return false;
         queued.push_back(std::string(recipient) + " from " + std::string(sender));
