@@ -28,6 +28,9 @@ std::optional<std::string> AccountRefusal(DeliveryDirectory& directory, const CS
     if (directory.IsDisabled(account)) return FormatReply(kDisabledFormat, {recipient});
     const MailboxUsage usage = directory.Usage(account);
     if (usage.messages >= kMaxMailboxMessages) return std::string(kTooManyMessages);
+    // The index keeps byte totals in 32-bit fields: a mailbox they cannot
+    // count any further is full for good, not a store failing for ever.
+    if (usage.bytes + size > kMaxFolderBytes) return FormatReply(kMailboxFullFormat, {recipient});
     if (settings.MaxMailSize != -1 && size > settings.MaxMailSize) {
         return FormatReply(kMailTooBigFormat, {recipient});
     }

@@ -88,7 +88,8 @@ public:
 };
 
 // The refusal a local account gives a message of `size` bytes, in this
-// order: disabled, index full, larger than MaxMailSize, past its quota.
+// order: disabled, index full (records or byte totals), larger than
+// MaxMailSize, past its quota.
 // Nullopt when it takes the message, and for any other address.
 std::optional<std::string> RecipientRefusal(DeliveryDirectory& directory, std::string_view recipient,
                                             std::int64_t size);

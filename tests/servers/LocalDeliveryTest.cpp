@@ -225,6 +225,41 @@ TEST_F(LocalDeliveryTest, FanOutWithoutAnyCopyFails) {
     }
 }
 
+// A message refused for one recipient reaches nobody: a forward's or group
+// member's copy is never committed when a later recipient refuses, and is
+// taken back when the queue fails after the commit.
+TEST_F(LocalDeliveryTest, RefusalAfterAFanOutReachesNobody) {
+    struct Case {
+        std::string name;
+        std::function<void(FakeDirectory&)> setup;
+    };
+    const std::vector<Case> cases = {
+        {"group member staged, next recipient cannot store",
+         [](FakeDirectory& d) {
+             d.accounts["team"] = Group({"bob"});
+             d.accounts["carol"].store_fails = true;
+         }},
+        {"forward committed, next recipient's queue fails",
+         [](FakeDirectory& d) {
+             d.accounts["team"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
+             d.accounts["carol"].forwarding = ForwardingList{true, false, {"y@elsewhere.org"}};
+             d.queue_fails = true;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDirectory fresh;
+        fresh.accounts["bob"];
+        c.setup(fresh);
+        MessageInFile message(file);
+        const DeliveryResult result = DeliverToAll(
+            fresh, {"10.0.0.1", "x@remote.org", {"team@example.test", "carol@example.test"}, {}, {}}, message);
+        EXPECT_FALSE(result.delivered);
+        EXPECT_TRUE(fresh.stored.empty());
+        EXPECT_TRUE(fresh.queued.empty());
+    }
+}
+
 TEST_F(LocalDeliveryTest, RefusalsComeInOrderWithTheirReplies) {
     struct Case {
         std::string name;
@@ -239,6 +274,8 @@ TEST_F(LocalDeliveryTest, RefusalsComeInOrderWithTheirReplies) {
         // a permanent refusal rather than a store failure the sender retries.
         {"full index even without quota", Limits(false, 10239, 0, -1), -1, "552 too many messages in this mail box.\r\n"},
         {"one below a full index", Limits(false, 10238, 0, -1), -1, ""},
+        {"byte totals of the index full", Limits(false, 3, kMaxFolderBytes - 99, -1), -1,
+         "552 alice@example.test mailbox full\r\n"},
         {"too big", Limits(false, 3, 0, -1), 99, "552 alice@example.test mail size too big\r\n"},
         {"over quota", Limits(false, 0, 901, 1000), -1, "552 alice@example.test mailbox full\r\n"},
         {"exactly at quota", Limits(false, 0, 900, 1000), 100, ""},
