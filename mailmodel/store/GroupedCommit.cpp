@@ -169,7 +169,38 @@ struct MailboxCopies::Copy {
 };
 
 MailboxCopies::MailboxCopies() = default;
-MailboxCopies::~MailboxCopies() = default;
+MailboxCopies::~MailboxCopies() { Release(); }
+
+bool MailboxCopies::Reserve(std::string_view account, std::int64_t size, std::int64_t quota) {
+    const auto folder = GetAccountFolderPath(account);
+    if (!folder) return false;
+    Mailbox& box = MailboxOf(account);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        {
+            // The committed bytes and those held are read under one lock:
+            // a commit counts its bytes before its holder lets them go.
+            std::lock_guard guard(box.totals_lock);
+            if (box.on_record.folder == *folder) {
+                if (quota != -1 && box.on_record.bytes + box.held_bytes + size > quota) return false;
+                box.held_bytes += size;
+                reserved_.emplace_back(account, size);
+                return true;
+            }
+        }
+        std::lock_guard guard(box.lock);
+        if (!CurrentIndex(box, *folder)) return false;
+    }
+    return false;
+}
+
+void MailboxCopies::Release() {
+    for (const auto& [account, size] : reserved_) {
+        Mailbox& box = MailboxOf(account);
+        std::lock_guard guard(box.totals_lock);
+        box.held_bytes -= size;
+    }
+    reserved_.clear();
+}
 
 bool MailboxCopies::Stage(std::string_view account, std::string_view text, const std::string* path,
                           std::int64_t size, int folder, bool scramble, bool read) {
@@ -213,8 +244,10 @@ bool MailboxCopies::Commit() {
             continue;
         }
         TakeBack();
+        Release();
         return false;
     }
+    Release();
     return true;
 }
 

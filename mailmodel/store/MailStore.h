@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mailmodel/store/MailboxIndex.h"
@@ -73,6 +74,12 @@ public:
     // cannot be written; nothing of it is left then.
     bool StageText(std::string_view account, std::string_view text, int folder, bool scramble, bool read);
     bool StageFile(std::string_view account, const std::string& path, int folder, bool scramble, bool read);
+    // Holds `size` bytes of the account's mailbox for a copy about to be
+    // staged, until the copies are committed or given up, so that two
+    // deliveries at once never pass the quota together. False when the
+    // bytes committed and held already leave no room for them under
+    // `quota` (-1: none).
+    bool Reserve(std::string_view account, std::int64_t size, std::int64_t quota);
     // Commits every staged copy, each mailbox in one grouped commit. False
     // when one was refused (no free record slot, folder total past the
     // 32-bit field) or failed, after the ones committed were taken back.
@@ -88,7 +95,9 @@ private:
     struct Copy;
     bool Stage(std::string_view account, std::string_view text, const std::string* path, std::int64_t size,
                int folder, bool scramble, bool read);
+    void Release();
     std::vector<std::unique_ptr<Copy>> copies_;
+    std::vector<std::pair<std::string, std::int64_t>> reserved_;  // account, bytes
 };
 
 // Removes the messages with these identities from the account's mailbox,

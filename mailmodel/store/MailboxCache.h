@@ -70,6 +70,7 @@ struct Mailbox {
     // committed totals.
     std::mutex totals_lock;
     CommittedIndex on_record;  // guarded by totals_lock
+    std::int64_t held_bytes = 0;  // guarded by totals_lock: reserved for deliveries under way
 
     // Stores that wait for a commit. One of the waiting callers at a time
     // commits everything queued so far in one index rewrite, so callers

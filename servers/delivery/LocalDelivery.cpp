@@ -200,6 +200,11 @@ bool Delivery::Plan(std::string* reply, std::string_view tag, std::string_view r
         }
         return FanOut("MailGroup", members, sender, recipient, tag, depth, node, *settings);
     }
+    // The quota checked above is held for this copy, so that deliveries at
+    // once cannot pass it together.
+    if (!copies_->Reserve(account, message_.size(), directory_.QuotaBytes(account))) {
+        return Refuse(reply, FormatReply(kMailboxFullFormat, {recipient}));
+    }
     if (directory_.HasFilters(account)) {
         later_.push_back({false, std::string(tag), std::string(sender), std::string(recipient), account, node});
         if (first) first_filter_ = later_.size() - 1;

@@ -481,6 +481,24 @@ TEST_F(MailStoreTest, TotalsDoNotWaitForACommitInFlight) {
     EXPECT_EQ(totals.get()->bytes, 5);
 }
 
+// Bytes held for a delivery under way count against the quota until its
+// copies are committed or given up.
+TEST_F(MailStoreTest, DeliveriesAtOnceNeverPassTheQuotaTogether) {
+    ASSERT_TRUE(Store("12345"));
+    MailboxCopies first;
+    ASSERT_TRUE(first.Reserve("alice", 50, 100));
+    {
+        MailboxCopies second;
+        EXPECT_FALSE(second.Reserve("alice", 50, 100));
+        EXPECT_TRUE(second.Reserve("alice", 45, 100));
+    }
+    ASSERT_TRUE(first.StageText("alice", std::string(50, 'x'), 0, false, false));
+    ASSERT_TRUE(first.Commit());
+    MailboxCopies third;
+    EXPECT_TRUE(third.Reserve("alice", 45, 100));
+    EXPECT_FALSE(third.Reserve("alice", 1, 100));
+}
+
 // When this process first opens a mailbox, index copies interrupted
 // writers left are removed and never a numbered body: every body the index
 // does not list (a store whose index was lost, an older index put back) is

@@ -84,6 +84,7 @@ public:
     class Copies : public MailboxCopySet {
     public:
         explicit Copies(FakeDirectory& d) : d_(d) {}
+        bool Reserve(std::string_view, std::int64_t, std::int64_t) override { return true; }
         bool Stage(std::string_view a, DeliveryMessage&, int) override {
             if (d_.accounts[std::string(a)].store_fails) return false;
             staged_.emplace_back(a);
