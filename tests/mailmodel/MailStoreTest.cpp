@@ -595,6 +595,11 @@ TEST_F(MailStoreTest, FirstOpenWithoutAnIndexListsTheBodiesFound) {
     ASSERT_TRUE(coming.Write(folder_, {"coming", nullptr}, 0));
     ASSERT_EQ(::unlink(JoinPath(folder_, "mailinfo.dat").c_str()), 0);
     EXPECT_EQ(FileNumbers(Load()), (std::vector<std::int32_t>{1}));
+    // A body another writer put under the next number is never overwritten.
+    WriteFile(JoinPath(folder_, "2.eml"), "other writer");
+    ASSERT_TRUE(Store("two"));
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "2.eml")), "other writer");
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "3.eml")), "two");
 }
 
 TEST(MailboxRecordOrder, FolderThenPositionWithBlankAndFreeLast) {
