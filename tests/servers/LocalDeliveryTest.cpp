@@ -51,6 +51,7 @@ public:
     CServerSettings settings;
     std::map<std::string, Account> accounts;  // by account name (local part)
     std::vector<std::string> stored, queued, log, changed;
+    std::map<std::string, std::int64_t> held;  // bytes reserved by deliveries under way
     bool queue_fails = false;
 
     FakeDirectory() { settings.Dominame = "example.test"; }
@@ -84,7 +85,16 @@ public:
     class Copies : public MailboxCopySet {
     public:
         explicit Copies(FakeDirectory& d) : d_(d) {}
-        bool Reserve(std::string_view, std::int64_t, std::int64_t) override { return true; }
+        ~Copies() override {
+            for (const auto& [a, size] : held_) d_.held[a] -= size;
+        }
+        bool Reserve(std::string_view a, std::int64_t size, std::int64_t quota) override {
+            std::int64_t& held = d_.held[std::string(a)];
+            if (quota != -1 && d_.accounts[std::string(a)].bytes + held + size > quota) return false;
+            held += size;
+            held_.emplace_back(a, size);
+            return true;
+        }
         bool Stage(std::string_view a, DeliveryMessage&, int) override {
             if (d_.accounts[std::string(a)].store_fails) return false;
             staged_.emplace_back(a);
@@ -102,6 +112,7 @@ public:
     private:
         FakeDirectory& d_;
         std::vector<std::string> staged_;
+        std::vector<std::pair<std::string, std::int64_t>> held_;
     };
     std::unique_ptr<MailboxCopySet> NewCopies() override { return std::make_unique<Copies>(*this); }
     bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage&) override {
@@ -239,6 +250,12 @@ TEST_F(LocalDeliveryTest, RefusalAfterAFanOutReachesNobody) {
          [](FakeDirectory& d) {
              d.accounts["team"] = Group({"bob"});
              d.accounts["carol"].store_fails = true;
+         }},
+        {"quota held by the first copy refuses the second",
+         [](FakeDirectory& d) {
+             d.accounts["team"] = Group({"bob"});
+             d.accounts["carol"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
+             d.accounts["bob"].quota = 150;
          }},
         {"forward committed, next recipient's queue fails",
          [](FakeDirectory& d) {
