@@ -58,34 +58,45 @@ std::optional<std::string> ServerSmtpServices::Refusal(std::string_view recipien
     return RecipientRefusal(*this, recipient, message.size());
 }
 
-DeliveryOutcome ServerSmtpServices::Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
-                                            DeliveryMessage& message) {
-    DeliveryOutcome outcome;
-    outcome.delivered =
-        DeliverToRecipient(*this, &outcome.reply, tag, recipient, sender, message, nullptr, 1, &outcome.stored);
+DeliveryOutcome ServerSmtpServices::Deliver(const DeliveryRequest& request, DeliveryMessage& message) {
+    const DeliveryResult result = DeliverToAll(*this, request, message);
+    DeliveryOutcome outcome{result.delivered, result.reply, result.sent_copy_failed, {}};
+    if (result.delivered && !request.sent_copy_account.empty()) {
+        outcome.sent_copy_id = FormatMailUid(Accounts().StoredName(request.sent_copy_account),
+                                             static_cast<std::uint32_t>(std::strtoul(result.sent_uid.c_str(), nullptr, 10)));
+    }
     return outcome;
 }
 
-void ServerSmtpServices::Withdraw(const std::vector<StoredCopy>& copies) {
-    for (const StoredCopy& copy : copies) {
-        const std::string stored = Accounts().StoredName(copy.account);
-        MailboxSnapshot box;
-        bool found = false;
-        if (copy.uid != 0 && LoadMailboxIndexLocked(stored, box)) {
-            for (MailboxRecord& record : box.Records) {
-                if (record.Uid != copy.uid) continue;
-                record.Changes = kChangeDelete;
-                found = true;
-            }
-        }
-        if (found && ApplyMailboxChanges(stored, box)) {
-            AccountChanged(copy.account);
-        } else {
-            QUORVEX_ERROR_LOG("a copy of a refused message could not be taken back from the mailbox of " + stored +
-                              " (UID " + std::to_string(copy.uid) + ")");
-        }
+namespace {
+
+// The mailbox store's copies, scrambled, under the accounts' stored names.
+class StoreCopySet final : public MailboxCopySet {
+public:
+    bool Stage(std::string_view account, DeliveryMessage& message, int folder) override {
+        const std::string stored = Accounts().StoredName(account);
+        const bool read = folder != 0;
+        if (const auto text = message.text()) return copies_.StageText(stored, *text, folder, true, read);
+        const std::string* path = message.File();
+        return path && copies_.StageFile(stored, *path, folder, true, read);
     }
-}
+    bool Reserve(std::string_view account, std::int64_t size, std::int64_t quota) override {
+        return copies_.Reserve(Accounts().StoredName(account), size, quota);
+    }
+    bool Commit() override { return copies_.Commit(); }
+    void TakeBack() override { copies_.TakeBack(); }
+    std::string Uid(std::size_t k) override {
+        const auto stored = copies_.Stored(k);
+        return stored ? std::to_string(stored->uid) : std::string();
+    }
+
+private:
+    MailboxCopies copies_;
+};
+
+}  // namespace
+
+std::unique_ptr<MailboxCopySet> ServerSmtpServices::NewCopies() { return std::make_unique<StoreCopySet>(); }
 
 void ServerSmtpServices::SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage& message) {
     const std::string stored = Accounts().StoredName(account);
@@ -103,22 +114,6 @@ void ServerSmtpServices::SendAutoReply(std::string_view account, std::string_vie
         return DeliverToRecipient(*this, &reply, "AutoReply", recipient, "", file, nullptr);
     };
     EmailAutoReply().SendAutoReply(stored, sender, *path, delivery);
-}
-
-// Stores from memory when the message is held there, else from its file.
-bool ServerSmtpServices::Store(const std::string& account, DeliveryMessage& message, std::string* uid, int folder,
-                               bool read) {
-    if (const auto text = message.text()) return AddMessageTextToMailbox(account, *text, uid, folder, true, read);
-    const std::string* path = message.File();
-    return path && AddMessageToMailbox(account, *path, uid, folder, true, read);
-}
-
-std::optional<std::string> ServerSmtpServices::StoreSentCopy(std::string_view account, DeliveryMessage& message) {
-    if (!Accounts().Exists(account)) return std::nullopt;
-    const std::string stored = Accounts().StoredName(account);
-    std::string uid;
-    if (!Store(stored, message, &uid, 1, true)) return std::nullopt;
-    return FormatMailUid(stored, static_cast<std::uint32_t>(std::stoul(uid.empty() ? "0" : uid)));
 }
 
 bool ServerSmtpServices::IsDisabled(std::string_view account) { return Accounts().IsDisabled(account); }
@@ -152,6 +147,10 @@ std::vector<std::string> ServerSmtpServices::GroupMembers(std::string_view group
     return members;
 }
 
+bool ServerSmtpServices::HasFilters(std::string_view account) {
+    return MailFiltersMayTake(*Settings(), Accounts().StoredName(account));
+}
+
 FilterOutcome ServerSmtpServices::ApplyFilters(std::string_view account, DeliveryMessage& message, std::string* uid) {
     const std::string stored = Accounts().StoredName(account);
     if (!MailFiltersMayTake(*Settings(), stored)) return FilterOutcome::kInbox;
@@ -159,10 +158,6 @@ FilterOutcome ServerSmtpServices::ApplyFilters(std::string_view account, Deliver
     if (!path) return FilterOutcome::kStoreFailed;
     ServerFilterServices filters;
     return ApplyMailFilters(filters, stored, *path, uid);
-}
-
-bool ServerSmtpServices::StoreInInbox(std::string_view account, DeliveryMessage& message, std::string* uid) {
-    return Store(Accounts().StoredName(account), message, uid, 0, false);
 }
 
 bool ServerSmtpServices::Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage& message) {

@@ -45,11 +45,8 @@ public:
     void Log(std::string_view peer, std::string_view text) override;
     void ScanForViruses(const std::string& path) override;
     std::optional<std::string> Refusal(std::string_view recipient, DeliveryMessage& message) override;
-    DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
-                            DeliveryMessage& message) override;
-    void Withdraw(const std::vector<StoredCopy>& copies) override;
+    DeliveryOutcome Deliver(const DeliveryRequest& request, DeliveryMessage& message) override;
     void SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage& message) override;
-    std::optional<std::string> StoreSentCopy(std::string_view account, DeliveryMessage& message) override;
 
     // DeliveryDirectory
     bool IsDisabled(std::string_view account) override;
@@ -58,15 +55,14 @@ public:
     std::int64_t QuotaBytes(std::string_view account) override;
     std::optional<ForwardingList> Forwarding(std::string_view account) override;
     std::vector<std::string> GroupMembers(std::string_view group) override;
+    bool HasFilters(std::string_view account) override;
     FilterOutcome ApplyFilters(std::string_view account, DeliveryMessage& message, std::string* uid) override;
-    bool StoreInInbox(std::string_view account, DeliveryMessage& message, std::string* uid) override;
+    std::unique_ptr<MailboxCopySet> NewCopies() override;
     bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage& message) override;
     void AccountChanged(std::string_view account) override;
 
 private:
     int NextTempNumber();
-    // Stores the message into one of the account's folders, scrambled.
-    bool Store(const std::string& account, DeliveryMessage& message, std::string* uid, int folder, bool read);
 
     ServerSmtpHooks hooks_;
     NoticeSink& notices_;

@@ -85,6 +85,10 @@ bool Rename(const std::string& from, const std::string& to) {
     return Allowed(Step::kRename, to) && std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool RenameNew(const std::string& from, const std::string& to) {
+    return Allowed(Step::kRename, to) && ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
 bool Unlink(const std::string& path) { return Allowed(Step::kUnlink, path) && ::unlink(path.c_str()) == 0; }
 
 bool SyncFolder(const std::string& folder) {

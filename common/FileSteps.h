@@ -53,6 +53,9 @@ bool SyncData(int fd, std::string_view path);
 // Closes now, reporting a failed close (it can fail after good writes).
 bool Close(UniqueFd& fd, std::string_view path);
 bool Rename(const std::string& from, const std::string& to);
+// The same, never over an existing file: false (errno EEXIST) when `to`
+// exists. The watcher sees it as a rename.
+bool RenameNew(const std::string& from, const std::string& to);
 bool Unlink(const std::string& path);
 // Flushes a folder so that a create or rename inside it is durable.
 bool SyncFolder(const std::string& folder);

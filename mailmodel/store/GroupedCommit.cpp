@@ -1,14 +1,18 @@
-// Storing a message: its body is written under its final name, then one
-// of the callers waiting on a mailbox commits every queued store in one
-// index rewrite.
+// Storing messages: every body is staged first, then one of the callers
+// waiting on a mailbox commits every queued store in one index rewrite,
+// giving each body its number there. Copies of one message for several
+// mailboxes are committed together and taken back together.
 #include "mailmodel/store/MailStore.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <exception>
 
 #include "common/ErrorLog.h"
+#include "common/FileSteps.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/store/MailboxCache.h"
 #include "mailmodel/store/StagedBody.h"
@@ -17,30 +21,28 @@ namespace quorvex {
 
 namespace store {
 
+// A new body's number may be taken by a file this process does not know
+// (another process's store): so many numbers are tried before giving up.
+constexpr int kNumberAttempts = 64;
+
 // One store waiting for the commit that numbers it and lists it.
 struct PendingAdd {
     const std::string* folder = nullptr;  // the account folder
-    std::int32_t file_number = 0;         // the body's, reserved when it was written
+    StagedBody* body = nullptr;
     int mail_folder = 0;
     bool read = false;
     std::int32_t size = 0;
     // Filled by the commit.
-    std::uint32_t uid = 0;
+    StoredMessage stored_as;
     bool stored = false;
     bool finished = false;  // guarded by the mailbox's queue_lock
 };
 
 namespace {
 
-// Whether a used record names the body number already (possible only
-// when another writer numbered a body past what this process knew).
-bool NumberListed(const MailboxIndexFile& index, std::int32_t number) {
-    return std::any_of(index.slots.begin(), index.slots.end(),
-                       [&](const MailboxRecord& r) { return !r.IsFree() && r.FileNumber == number; });
-}
-
-// Gives a waiting store its slot and UID in `index`. False (and `index`
-// unchanged) when the mailbox is full.
+// Gives a waiting store its body number, slot and UID in `index`,
+// renaming its body to its number. False (and `index` unchanged) when the
+// mailbox is full or the body cannot be renamed.
 bool PlaceMessage(MailboxIndexFile& index, PendingAdd& add) {
     MailboxIndexHeader& header = index.header;
     const int folder = add.mail_folder;
@@ -56,8 +58,14 @@ bool PlaceMessage(MailboxIndexFile& index, PendingAdd& add) {
         QUORVEX_ERROR_LOG("mailbox full (totals would overflow) in " + *add.folder);
         return false;
     }
-    if (add.file_number <= header.LastFileNumber() && NumberListed(index, add.file_number)) {
-        QUORVEX_ERROR_LOG("body number " + std::to_string(add.file_number) + " already listed in " + *add.folder);
+    std::int32_t number = header.LastFileNumber();
+    bool renamed = false;
+    for (int attempt = 0; attempt < kNumberAttempts && !renamed && number < INT32_MAX; ++attempt) {
+        renamed = add.body->Commit(++number);
+        if (!renamed && errno != EEXIST) break;
+    }
+    if (!renamed) {
+        QUORVEX_ERROR_LOG("no body number could be given in " + *add.folder);
         return false;
     }
     if (free_slot == index.slots.end()) index.slots.emplace_back();
@@ -65,7 +73,7 @@ bool PlaceMessage(MailboxIndexFile& index, PendingAdd& add) {
     MailboxRecord& r = index.slots[slot];
     r.Slot = static_cast<std::int32_t>(slot);
     r.Size = add.size;
-    r.FileNumber = add.file_number;
+    r.FileNumber = number;
     r.Uid = static_cast<std::uint32_t>(header.LastUid() + 1);
     r.Folder = static_cast<std::uint16_t>(folder);
     r.Position = header.MessageCount(folder);
@@ -75,16 +83,15 @@ bool PlaceMessage(MailboxIndexFile& index, PendingAdd& add) {
     header.SetMessageCount(folder, header.MessageCount(folder) + 1);
     header.SetTotalBytes(folder, header.TotalBytes(folder) + add.size);
     header.SetRecordCount(static_cast<std::int32_t>(index.slots.size()));
-    add.uid = r.Uid;
+    add.stored_as = {r.FileNumber, r.Uid};
     return true;
 }
 
 // Lists every waiting store of the batch in one index rewrite per account
-// folder, in the order of their body numbers. The caller holds the
-// mailbox's lock; bodies of stores that fail are removed by their owners.
+// folder, in the order they came. The bodies' new names are flushed before
+// the index that lists them is written; when that fails, they go again.
+// The caller holds the mailbox's lock.
 void StoreBatch(Mailbox& box, std::vector<PendingAdd*>& batch) {
-    std::sort(batch.begin(), batch.end(),
-              [](const PendingAdd* a, const PendingAdd* b) { return a->file_number < b->file_number; });
     std::vector<bool> done(batch.size(), false);
     for (std::size_t first = 0; first < batch.size(); ++first) {
         if (done[first]) continue;
@@ -98,8 +105,13 @@ void StoreBatch(Mailbox& box, std::vector<PendingAdd*>& batch) {
             if (updated && PlaceMessage(*updated, *batch[i])) placed.push_back(batch[i]);
         }
         if (placed.empty()) continue;
-        const bool written = WriteAndRemember(box, folder, std::move(updated));
-        for (PendingAdd* add : placed) add->stored = written;
+        const auto last_uid = static_cast<std::uint32_t>(updated->header.LastUid());
+        const bool written = fs::SyncFolder(folder) && KeepUidsUpTo(box, folder, last_uid) &&
+                             WriteAndRemember(box, folder, std::move(updated));
+        for (PendingAdd* add : placed) {
+            add->stored = written;
+            if (!written) add->body->Uncommit();
+        }
     }
 }
 
@@ -137,37 +149,163 @@ void CommitInTurn(Mailbox& box, PendingAdd& add) {
     }
 }
 
+// The message with this identity in `index`; null when none.
+MailboxRecord* FindRecord(MailboxIndexFile& index, const StoredMessage& message) {
+    for (MailboxRecord& r : index.slots)
+        if (!r.IsFree() && r.FileNumber == message.file_number && r.Uid == message.uid) return &r;
+    return nullptr;
+}
+
 }  // namespace
 }  // namespace store
 
 using namespace store;
 
-namespace {
+struct MailboxCopies::Copy {
+    std::string account;
+    std::string folder;  // the account folder
+    StagedBody body;
+    PendingAdd add;
+};
 
-bool StoreBody(std::string_view account, const BodySource& source, std::int64_t size, std::string* uid_text,
-               int folder, bool scramble, bool read) {
+MailboxCopies::MailboxCopies() = default;
+MailboxCopies::~MailboxCopies() { Release(); }
+
+bool MailboxCopies::Reserve(std::string_view account, std::int64_t size, std::int64_t quota) {
+    const auto folder = GetAccountFolderPath(account);
+    if (!folder) return false;
+    Mailbox& box = MailboxOf(account);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        {
+            // The committed bytes and those held are read under one lock:
+            // a commit counts its bytes before its holder lets them go.
+            std::lock_guard guard(box.totals_lock);
+            if (box.on_record.folder == *folder) {
+                if (quota != -1 && box.on_record.bytes + box.held_bytes + size > quota) return false;
+                box.held_bytes += size;
+                reserved_.emplace_back(account, size);
+                return true;
+            }
+        }
+        std::lock_guard guard(box.lock);
+        if (!CurrentIndex(box, *folder)) return false;
+    }
+    return false;
+}
+
+void MailboxCopies::Release() {
+    for (const auto& [account, size] : reserved_) {
+        Mailbox& box = MailboxOf(account);
+        std::lock_guard guard(box.totals_lock);
+        box.held_bytes -= size;
+    }
+    reserved_.clear();
+}
+
+bool MailboxCopies::Stage(std::string_view account, std::string_view text, const std::string* path,
+                          std::int64_t size, int folder, bool scramble, bool read) {
     const auto account_folder = GetAccountFolderPath(account);
     if (!account_folder || folder < 0 || folder >= kMailboxFolderCount) return false;
     if (size > kMaxFolderBytes) {
         QUORVEX_ERROR_LOG("message too large for a mailbox in " + *account_folder);
         return false;
     }
-    // The body is written and flushed under its final name before the
-    // mailbox is locked; the commit only lists it.
-    Mailbox& box = MailboxOf(account);
-    StagedBody body;
-    if (!body.Write(box, *account_folder, source, scramble ? MailStoreKey(account) : 0)) return false;
+    auto copy = std::make_unique<Copy>();
+    copy->account = account;
+    copy->folder = *account_folder;
+    if (!copy->body.Write(copy->folder, BodySource{text, path}, scramble ? MailStoreKey(account) : 0)) return false;
+    copy->add.folder = &copy->folder;
+    copy->add.body = &copy->body;
+    copy->add.mail_folder = folder;
+    copy->add.read = read;
+    copy->add.size = static_cast<std::int32_t>(size);
+    copies_.push_back(std::move(copy));
+    return true;
+}
 
-    PendingAdd add;
-    add.folder = &*account_folder;
-    add.file_number = body.number();
-    add.mail_folder = folder;
-    add.read = read;
-    add.size = static_cast<std::int32_t>(size);
-    CommitInTurn(box, add);
-    if (!add.stored) return false;
-    body.Keep();
-    if (uid_text && uid_text->empty()) *uid_text = std::to_string(add.uid);
+bool MailboxCopies::StageText(std::string_view account, std::string_view text, int folder, bool scramble, bool read) {
+    return Stage(account, text, nullptr, static_cast<std::int64_t>(text.size()), folder, scramble, read);
+}
+
+bool MailboxCopies::StageFile(std::string_view account, const std::string& path, int folder, bool scramble,
+                              bool read) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return Stage(account, {}, &path, st.st_size, folder, scramble, read);
+}
+
+bool MailboxCopies::Commit() {
+    for (auto& copy : copies_) {
+        if (copy->add.stored) continue;
+        copy->add.finished = false;
+        CommitInTurn(MailboxOf(copy->account), copy->add);
+        if (copy->add.stored) {
+            copy->body.Keep();
+            continue;
+        }
+        TakeBack();
+        Release();
+        return false;
+    }
+    Release();
+    return true;
+}
+
+bool MailboxCopies::TakeBack() {
+    bool all = true;
+    for (auto& copy : copies_) {
+        if (!copy->add.stored) continue;
+        if (!TakeBackMessages(copy->account, {copy->add.stored_as})) {
+            all = false;
+            QUORVEX_ERROR_LOG("a copy of a refused message could not be taken back from " + copy->folder + " (UID " +
+                              std::to_string(copy->add.stored_as.uid) + ")");
+            continue;
+        }
+        copy->add.stored = false;
+    }
+    return all;
+}
+
+std::optional<StoredMessage> MailboxCopies::Stored(std::size_t k) const {
+    if (k >= copies_.size() || !copies_[k]->add.stored) return std::nullopt;
+    return copies_[k]->add.stored_as;
+}
+
+bool TakeBackMessages(std::string_view account, const std::vector<StoredMessage>& messages) {
+    const auto folder = GetAccountFolderPath(account);
+    if (!folder) return false;
+    Mailbox& box = MailboxOf(account);
+    std::lock_guard guard(box.lock);
+    const MailboxIndexFile* current = CurrentIndex(box, *folder);
+    if (!current) return false;
+    auto updated = std::make_unique<MailboxIndexFile>(*current);
+    MailboxIndexHeader& header = updated->header;
+    std::vector<std::int32_t> removed;
+    for (const StoredMessage& message : messages) {
+        MailboxRecord* r = FindRecord(*updated, message);
+        if (!r) continue;
+        // The folder's later messages move up one place.
+        for (MailboxRecord& other : updated->slots)
+            if (!other.IsFree() && other.Folder == r->Folder && other.Position > r->Position) --other.Position;
+        header.SetMessageCount(r->Folder, header.MessageCount(r->Folder) - 1);
+        header.SetTotalBytes(r->Folder, header.TotalBytes(r->Folder) - r->Size);
+        r->Position = -1;
+        r->Changes = kChangeDelete;
+        removed.push_back(r->FileNumber);
+    }
+    if (removed.empty()) return messages.empty();
+    if (!WriteAndRemember(box, *folder, std::move(updated))) return false;
+    for (const std::int32_t number : removed) fs::Unlink(BodyPath(*folder, number));
+    return removed.size() == messages.size();
+}
+
+
+
+namespace {
+
+bool StoreOne(MailboxCopies& copy, std::string* uid_text) {
+    if (!copy.Commit()) return false;
+    if (uid_text && uid_text->empty()) *uid_text = std::to_string(copy.Stored(0)->uid);
     return true;
 }
 
@@ -175,15 +313,14 @@ bool StoreBody(std::string_view account, const BodySource& source, std::int64_t 
 
 bool AddMessageToMailbox(std::string_view account, const std::string& source, std::string* uid_text, int folder,
                          bool scramble, bool read) {
-    struct stat st {};
-    if (::stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return StoreBody(account, BodySource{{}, &source}, st.st_size, uid_text, folder, scramble, read);
+    MailboxCopies copy;
+    return copy.StageFile(account, source, folder, scramble, read) && StoreOne(copy, uid_text);
 }
 
 bool AddMessageTextToMailbox(std::string_view account, std::string_view text, std::string* uid_text, int folder,
                              bool scramble, bool read) {
-    return StoreBody(account, BodySource{text, nullptr}, static_cast<std::int64_t>(text.size()), uid_text, folder,
-                     scramble, read);
+    MailboxCopies copy;
+    return copy.StageText(account, text, folder, scramble, read) && StoreOne(copy, uid_text);
 }
 
 }  // namespace quorvex

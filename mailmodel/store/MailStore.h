@@ -11,10 +11,12 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mailmodel/store/MailboxIndex.h"
@@ -46,12 +48,66 @@ bool LoadMailboxIndex(std::string_view account, MailboxSnapshot& out);
 // caller.
 bool LoadMailboxIndexLocked(std::string_view account, MailboxSnapshot& out);
 
+// A committed message: its body's number and its UID, which together name
+// it wherever its record stands (a rebuild may give a body a new UID, and
+// records move).
+struct StoredMessage {
+    std::int32_t file_number = 0;
+    std::uint32_t uid = 0;
+    bool operator==(const StoredMessage&) const = default;
+};
+
+// Copies of one message for one or more mailboxes (or folders). Each is
+// written and flushed under a staging name first, where nobody sees it;
+// then all are committed; when one cannot be, the copies committed before
+// it are taken back by their identity. Copies never committed are removed
+// with this object.
+class MailboxCopies {
+public:
+    MailboxCopies();
+    ~MailboxCopies();
+    MailboxCopies(const MailboxCopies&) = delete;
+    MailboxCopies& operator=(const MailboxCopies&) = delete;
+
+    // Stages a copy for the account's folder 0 or 1 (scrambled with its
+    // store key when asked), from memory or from a file. False when it
+    // cannot be written; nothing of it is left then.
+    bool StageText(std::string_view account, std::string_view text, int folder, bool scramble, bool read);
+    bool StageFile(std::string_view account, const std::string& path, int folder, bool scramble, bool read);
+    // Holds `size` bytes of the account's mailbox for a copy about to be
+    // staged, until the copies are committed or given up, so that two
+    // deliveries at once never pass the quota together. False when the
+    // bytes committed and held already leave no room for them under
+    // `quota` (-1: none).
+    bool Reserve(std::string_view account, std::int64_t size, std::int64_t quota);
+    // Commits every staged copy, each mailbox in one grouped commit. False
+    // when one was refused (no free record slot, folder total past the
+    // 32-bit field) or failed, after the ones committed were taken back.
+    bool Commit();
+    // Takes back every committed copy (a later step failed); false when
+    // one could not be (logged).
+    bool TakeBack();
+    // The identity of the k-th staged copy, once committed.
+    std::optional<StoredMessage> Stored(std::size_t k) const;
+    std::size_t size() const { return copies_.size(); }
+
+private:
+    struct Copy;
+    bool Stage(std::string_view account, std::string_view text, const std::string* path, std::int64_t size,
+               int folder, bool scramble, bool read);
+    void Release();
+    std::vector<std::unique_ptr<Copy>> copies_;
+    std::vector<std::pair<std::string, std::int64_t>> reserved_;  // account, bytes
+};
+
+// Removes the messages with these identities from the account's mailbox,
+// wherever their records stand now, and their bodies. False when one of
+// them was not found or the index could not be written.
+bool TakeBackMessages(std::string_view account, const std::vector<StoredMessage>& messages);
+
 // Stores a copy of the message file `source` (scrambled with the account's
-// store key when asked) into folder 0 or 1. When uid_text is given and
-// empty it receives the new message's UID number. Refused when the mailbox
-// has no free record slot or its folder total would pass the 32-bit field.
-// The body is written and flushed under its own number before the index
-// that lists it is committed.
+// store key when asked) into folder 0 or 1: a MailboxCopies of one. When
+// uid_text is given and empty it receives the new message's UID number.
 bool AddMessageToMailbox(std::string_view account, const std::string& source, std::string* uid_text, int folder,
                          bool scramble, bool read);
 // The same for a message held in memory.
@@ -98,9 +154,9 @@ bool ScrambleCopyFile(const std::string& source, const std::string& destination,
 bool ScrambleCopyInto(const std::string& source, int out, std::uint8_t key, const std::string& out_path);
 
 // Stores every "back/*.eml" file of the account, oldest first, plain and
-// read, into folder 0. A damaged index is first set aside as
-// "mailinfo.dat.damaged" and replaced by one that lists the folder's
-// message files (numbers continuing after them). False when the account
+// read, into folder 0. A damaged index is first set aside (as
+// "mailinfo.dat.damaged", or ".damaged.2" and on when that is taken) and
+// replaced by one that lists the folder's message files with new UIDs. False when the account
 // folder cannot be named or a damaged index cannot be replaced.
 bool RestoreBackupMails(std::string_view account);
 

@@ -11,7 +11,6 @@
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "mailmodel/store/MailStore.h"
-#include "mailmodel/store/StagedBody.h"
 
 namespace quorvex::store {
 
@@ -20,6 +19,9 @@ namespace {
 // Parsed indexes are kept between calls for this many mailboxes at most
 // (the ones used last), so a store costs no read of the whole index.
 constexpr std::size_t kMaxCachedIndexes = 64;
+// UIDs are kept beside the index this many ahead of the one needed, so
+// that the file is written once in so many commits.
+constexpr std::uint32_t kUidBlock = 32;
 
 std::mutex registry_lock;
 std::atomic<std::uint64_t> use_clock{0};
@@ -50,16 +52,13 @@ void MakeRoomInCache(Mailbox& self) {
 // read at `path`; `st` is that file's status.
 void Remember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index, const struct stat& st) {
     if (!box.has_cache) MakeRoomInCache(box);
-    CommittedIndex committed{folder, StampOf(st), 0, 0, index->header.LastFileNumber()};
+    CommittedIndex committed{folder, StampOf(st), 0, 0};
     for (int k = 0; k < kMailboxFolderCount; ++k) {
         committed.messages += index->header.MessageCount(k);
         committed.bytes += index->header.TotalBytes(k);
     }
     {
         std::lock_guard guard(box.totals_lock);
-        // Numbers handed out for another folder (a changed program folder)
-        // mean nothing here.
-        if (box.on_record.folder != folder) box.reserved_number = 0;
         box.on_record = std::move(committed);
     }
     box.cached = std::move(index);
@@ -116,6 +115,18 @@ bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<M
     return true;
 }
 
+bool KeepUidsUpTo(Mailbox& box, const std::string& folder, std::uint32_t uid) {
+    if (box.kept_uid_folder != folder) {
+        box.kept_uid = ReadLastUid(folder);
+        box.kept_uid_folder = folder;
+    }
+    if (uid <= box.kept_uid) return true;
+    const std::uint32_t ahead = std::min<std::uint32_t>(uid + kUidBlock, INT32_MAX);
+    if (!WriteLastUid(folder, ahead)) return false;
+    box.kept_uid = ahead;
+    return true;
+}
+
 MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
     box.last_use = ++use_clock;
     const std::string path = IndexPath(folder);
@@ -127,23 +138,33 @@ MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
     box.DropCache();
     auto index = std::make_unique<MailboxIndexFile>();
     const bool on_disk = ReadIndexFile(path, *index, st);
-    if (!on_disk) {
-        if (errno != ENOENT || !FolderExists(folder)) return nullptr;
-        // Bodies without an index (it was removed, or lost with a restore)
-        // are mail: the new index lists them.
-        const BodiesListed found = ListBodiesInNewIndex(folder, *index, InFlight(box, folder));
-        if (!WriteIndex(folder, *index, &st) || st.st_ino == 0) return nullptr;
-        if (found.listed + found.unlisted > 0) {
-            QUORVEX_ERROR_LOG("mailbox index missing in " + folder + ", message files found listed in a new one: " +
-                              std::to_string(found.listed) +
-                              (found.unlisted > 0 ? ", kept unlisted (mailbox full): " + std::to_string(found.unlisted)
-                                                  : std::string()));
+    if (!on_disk && (errno != ENOENT || !FolderExists(folder))) return nullptr;
+    // An index read from disk may be older than the UIDs already given (a
+    // backup put back, a rebuild): it numbers after the last one kept.
+    box.kept_uid = ReadLastUid(folder);
+    box.kept_uid_folder = folder;
+    if (static_cast<std::uint32_t>(index->header.LastUid()) < box.kept_uid)
+        index->header.SetLastUid(static_cast<std::int32_t>(box.kept_uid));
+    BodiesListed found;
+    if (box.swept_folder != folder || !on_disk) {
+        box.swept_folder = folder;
+        SweepStagingNames(folder);
+        // Committed bodies are mail, listed or not (an index removed, lost
+        // or put back from an older copy): the index lists every one.
+        found = ListUnlistedBodies(folder, *index);
+    }
+    if (!on_disk || found.listed > 0) {
+        if (!KeepUidsUpTo(box, folder, static_cast<std::uint32_t>(index->header.LastUid())) ||
+            !WriteIndex(folder, *index, &st) || st.st_ino == 0) {
+            return nullptr;
         }
     }
-    // Before anyone is handed a body number from this index.
-    if (box.swept_folder != folder) {
-        box.swept_folder = folder;
-        SweepLeftovers(folder, on_disk ? index.get() : nullptr);
+    if (found.listed + found.unlisted > 0) {
+        const std::string kept =
+            found.unlisted > 0 ? ", kept unlisted (mailbox full): " + std::to_string(found.unlisted) : std::string();
+        QUORVEX_ERROR_LOG((on_disk ? "message files the index did not list listed in " + folder + ": "
+                                   : "mailbox index missing in " + folder + ", message files found listed in a new one: ") +
+                          std::to_string(found.listed) + kept);
     }
     Remember(box, folder, std::move(index), st);
     return box.cached.get();
@@ -159,30 +180,6 @@ std::optional<CommittedIndex> CommittedIfCurrent(Mailbox& box, const std::string
     struct stat st {};
     if (::stat(IndexPath(folder).c_str(), &st) != 0 || StampOf(st) != committed.stamp) return std::nullopt;
     return committed;
-}
-
-NumbersInFlight InFlight(Mailbox& box, const std::string& folder) {
-    std::lock_guard guard(box.totals_lock);
-    if (box.on_record.folder != folder) return {};
-    return {box.on_record.last_file_number, box.reserved_number};
-}
-
-std::int32_t ReserveBodyNumber(Mailbox& box, const std::string& folder) {
-    if (!CommittedIfCurrent(box, folder)) {
-        std::lock_guard guard(box.lock);
-        if (!CurrentIndex(box, folder)) return 0;
-    }
-    std::lock_guard guard(box.totals_lock);
-    if (box.on_record.folder != folder) return 0;
-    const std::int32_t last = std::max(box.reserved_number, box.on_record.last_file_number);
-    if (last == INT32_MAX) return 0;
-    box.reserved_number = last + 1;
-    return box.reserved_number;
-}
-
-void ReleaseBodyNumber(Mailbox& box, const std::string& folder, std::int32_t number) {
-    std::lock_guard guard(box.totals_lock);
-    if (box.on_record.folder == folder && box.reserved_number == number) --box.reserved_number;
 }
 
 }  // namespace quorvex::store

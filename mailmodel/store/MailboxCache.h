@@ -18,21 +18,11 @@
 #include <string_view>
 #include <vector>
 
-#include "common/Paths.h"
 #include "mailmodel/store/MailStore.h"
+#include "mailmodel/store/MailboxFolder.h"
 #include "mailmodel/store/MailboxIndex.h"
-#include "mailmodel/store/MailboxRebuild.h"
 
 namespace quorvex::store {
-
-inline std::string IndexPath(const std::string& folder) { return JoinPath(folder, kMailboxIndexFile); }
-
-// Where the rebuild keeps a damaged index it replaced, for inspection.
-inline std::string DamagedIndexPath(const std::string& folder) { return IndexPath(folder) + ".damaged"; }
-
-inline std::string BodyPath(const std::string& folder, std::int32_t file_number) {
-    return JoinPath(folder, std::to_string(file_number) + ".eml");
-}
 
 // What identifies one version of an index file. Every write replaces the
 // file, so a rewrite by anyone is noticed by its new inode and times.
@@ -50,14 +40,12 @@ IndexStamp StampOf(const struct stat& st);
 struct PendingAdd;  // a store waiting for its commit (GroupedCommit.cpp)
 
 // The index as last read or written by this process: what the quota check
-// reads without waiting for a commit in flight, and the last body number
-// on record, above which new bodies are numbered.
+// reads without waiting for a commit in flight.
 struct CommittedIndex {
     std::string folder;  // empty until the mailbox was opened
     IndexStamp stamp;
     int messages = 0;
     std::int64_t bytes = 0;
-    std::int32_t last_file_number = 0;
 };
 
 // What this process keeps per mailbox.
@@ -73,12 +61,16 @@ struct Mailbox {
     // Guarded by `lock`: the folder whose leftovers were looked for when
     // this process first opened the mailbox.
     std::string swept_folder;
+    // Guarded by `lock`: the last UID kept beside the index of
+    // `kept_uid_folder`, as this process last read or wrote it.
+    std::string kept_uid_folder;
+    std::uint32_t kept_uid = 0;
 
     // Taken for a moment only, never while waiting for anything: the
-    // committed totals and the numbers given to bodies being written.
+    // committed totals.
     std::mutex totals_lock;
-    CommittedIndex on_record;          // guarded by totals_lock
-    std::int32_t reserved_number = 0;  // guarded by totals_lock: the highest body number handed out
+    CommittedIndex on_record;  // guarded by totals_lock
+    std::int64_t held_bytes = 0;  // guarded by totals_lock: reserved for deliveries under way
 
     // Stores that wait for a commit. One of the waiting callers at a time
     // commits everything queued so far in one index rewrite, so callers
@@ -109,8 +101,10 @@ bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<M
 // The mailbox's index as it is on disk, from the cache while the file is
 // unchanged; a new one, listing the bodies found, is created when the
 // folder exists but holds none. Null when it cannot be read or created, or
-// is damaged. The first time this process opens the mailbox, files that
-// interrupted stores and commits left in its folder are removed first.
+// is damaged. An index read from disk never numbers below the last UID
+// kept beside it. The first time this process opens the mailbox, what
+// interrupted stores left in its folder is swept and committed bodies the
+// index does not list are listed.
 // The caller holds `box.lock`; the result stays valid until the lock is
 // released or the cache is written or dropped.
 MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder);
@@ -120,14 +114,9 @@ MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder);
 // was replaced since (a commit that is just finishing, another writer).
 std::optional<CommittedIndex> CommittedIfCurrent(Mailbox& box, const std::string& folder);
 
-// The body numbers handed out in `folder` whose stores have not committed.
-NumbersInFlight InFlight(Mailbox& box, const std::string& folder);
-
-// A number for a new body, above every number on record and every number
-// handed out before; 0 when none is left or the index cannot be read.
-std::int32_t ReserveBodyNumber(Mailbox& box, const std::string& folder);
-// Gives back the number of a body that was removed unlisted, when no later
-// one was handed out, so that the next store takes it.
-void ReleaseBodyNumber(Mailbox& box, const std::string& folder, std::int32_t number);
+// Makes sure the last UID kept beside the index is at least `uid` before
+// an index that gives it is written: kept in blocks, so that most commits
+// write nothing but the index. False (logged) when it cannot be kept.
+bool KeepUidsUpTo(Mailbox& box, const std::string& folder, std::uint32_t uid);
 
 }  // namespace quorvex::store

@@ -34,10 +34,25 @@ struct ForwardingList {
     std::vector<std::string> entries;  // each may hold several addresses separated by ";"
 };
 
-// A copy that delivery stored in an inbox: enough to withdraw it again.
-struct StoredCopy {
-    std::string account;
-    std::uint32_t uid = 0;
+// The mailbox copies of one delivery: each written where nobody sees it
+// yet, then all committed together, so that a message refused after some
+// copies were written reaches nobody.
+class MailboxCopySet {
+public:
+    virtual ~MailboxCopySet() = default;
+    // Holds `size` bytes of the account's mailbox until the copies are
+    // committed or given up; false when the bytes committed and held leave
+    // no room for them under `quota` (-1: none).
+    virtual bool Reserve(std::string_view account, std::int64_t size, std::int64_t quota) = 0;
+    // Writes a copy for the account's folder 0 (unread) or 1 (read);
+    // false when it cannot be written.
+    virtual bool Stage(std::string_view account, DeliveryMessage& message, int folder) = 0;
+    // Commits every staged copy; false after taking back those committed.
+    virtual bool Commit() = 0;
+    // Takes back every committed copy (a later step of the delivery failed).
+    virtual void TakeBack() = 0;
+    // The UID number of the k-th staged copy once committed, else empty.
+    virtual std::string Uid(std::size_t k) = 0;
 };
 
 struct MailboxUsage {
@@ -61,11 +76,13 @@ public:
     virtual std::int64_t QuotaBytes(std::string_view account) = 0;
     virtual std::optional<ForwardingList> Forwarding(std::string_view account) = 0;
     virtual std::vector<std::string> GroupMembers(std::string_view group) = 0;
+    // Whether any filter may look at the account's messages: when none
+    // may, its copy is a plain inbox copy, committed with the others.
+    virtual bool HasFilters(std::string_view account) = 0;
     // Whether a filter stored or dropped the message, or failed to store it.
     virtual FilterOutcome ApplyFilters(std::string_view account, DeliveryMessage& message, std::string* uid) = 0;
-    // Stores the message in the account's inbox; an empty `uid` given
-    // receives the new message's UID number.
-    virtual bool StoreInInbox(std::string_view account, DeliveryMessage& message, std::string* uid) = 0;
+    // A new, empty set of mailbox copies.
+    virtual std::unique_ptr<MailboxCopySet> NewCopies() = 0;
     // Queues the message for an address outside; false when it could not be queued.
     virtual bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage& message) = 0;
     // A line of the SMTP log with the caller's tag as peer.
@@ -75,22 +92,45 @@ public:
 };
 
 // The refusal a local account gives a message of `size` bytes, in this
-// order: disabled, index full, larger than MaxMailSize, past its quota.
+// order: disabled, index full (records or byte totals), larger than
+// MaxMailSize, past its quota.
 // Nullopt when it takes the message, and for any other address.
 std::optional<std::string> RecipientRefusal(DeliveryDirectory& directory, std::string_view recipient,
                                             std::int64_t size);
+
+// One message for several recipients, delivered as one: the message's
+// fate is decided before anybody can see it. Every inbox copy (of the
+// recipients, their forwards and group members, the copies and the
+// sender's own copy) is staged first and all are committed together;
+// filters and the outgoing queue get theirs only after that. A failure
+// before the commit leaves nothing visible and nothing queued; one after
+// it takes the inbox copies back.
+struct DeliveryRequest {
+    std::string_view tag;
+    std::string_view sender;
+    std::vector<std::string> recipients;  // each must take the message
+    std::vector<std::string> copies;      // copies to these addresses: a refusal skips one
+    std::string sent_copy_account;        // when set, a read copy goes into its folder 1
+};
+struct DeliveryResult {
+    bool delivered = false;
+    std::string reply;     // a recipient's refusal line; empty when a store or queue failed
+    std::string uid;       // the first recipient's inbox UID number, when it got one
+    std::string sent_uid;  // the sender's copy's UID number
+    bool sent_copy_failed = false;  // the sender's copy could not be written
+};
+DeliveryResult DeliverToAll(DeliveryDirectory& directory, const DeliveryRequest& request, DeliveryMessage& message,
+                            int depth = 1);
 
 // Delivers the message to `recipient`. True when it was queued, forwarded,
 // expanded, taken by a filter or stored; false when refused (with the
 // reply line in `reply` when given) or storing failed (reply left empty).
 // A forward without a local copy, or a group, fails when none of its
 // addresses got a copy (stored, queued or taken by a filter) although
-// there was at least one to deliver to. Every inbox copy it stores (the
-// recipient's and those of its forwards and group members) is added to
-// `stored` when given.
+// there was at least one to deliver to.
 bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
                         std::string_view recipient, std::string_view sender, DeliveryMessage& message,
-                        std::string* uid, int depth = 1, std::vector<StoredCopy>* stored = nullptr);
+                        std::string* uid, int depth = 1);
 // The same for a message file that the caller keeps.
 bool DeliverToRecipient(DeliveryDirectory& directory, std::string* reply, std::string_view tag,
                         std::string_view recipient, std::string_view sender, const std::string& file,

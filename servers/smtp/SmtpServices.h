@@ -27,7 +27,8 @@ inline constexpr int kAddressLocalUnknown = ADDRESS_LOCAL_UNKNOWN;
 struct DeliveryOutcome {
     bool delivered = false;
     std::string reply;  // the refusal line for the client, may be empty
-    std::vector<StoredCopy> stored;  // the inbox copies it made
+    bool sent_copy_failed = false;
+    std::string sent_copy_id;  // the unique id of the sender's own copy
 };
 
 class SmtpServices {
@@ -57,16 +58,12 @@ public:
     // The refusal local delivery would give `recipient` for this message
     // (disabled, index full, too big, over quota); nullopt when none.
     virtual std::optional<std::string> Refusal(std::string_view recipient, DeliveryMessage& message) = 0;
-    // Local delivery of the message to one address (depth 1).
-    virtual DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
-                                    DeliveryMessage& message) = 0;
-    // Takes back inbox copies of a message that was refused after all.
-    virtual void Withdraw(const std::vector<StoredCopy>& copies) = 0;
+    // Local delivery of the message to every recipient and copy as one
+    // (DeliverToAll, depth 1); a sender's copy asked for goes into the
+    // account's second folder with the others.
+    virtual DeliveryOutcome Deliver(const DeliveryRequest& request, DeliveryMessage& message) = 0;
     // The account's auto-reply to the sender of the message.
     virtual void SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage& message) = 0;
-    // Stores the web-mail user's own copy in the account's second folder,
-    // marked read; gives the stored message's unique id.
-    virtual std::optional<std::string> StoreSentCopy(std::string_view account, DeliveryMessage& message) = 0;
 };
 
 }  // namespace quorvex::smtp

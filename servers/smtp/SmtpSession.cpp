@@ -400,41 +400,36 @@ bool SmtpSession::DeliverMessage(std::string& out, std::string& uid) {
     }
     const bool copy_wanted = t.sender_class == kAddressLocalAccount ? s.EnableOutMailsCopyTo != 0
                                                                     : s.EnableInMailsCopyTo != 0;
-    std::vector<StoredCopy> stored;
-    const auto deliver = [&](std::string_view recipient) {
-        DeliveryOutcome outcome = services_.Deliver(peer_, recipient, t.sender, message);
-        stored.insert(stored.end(), outcome.stored.begin(), outcome.stored.end());
-        return outcome;
-    };
+    // Every copy is decided at once: a recipient that fails leaves nothing
+    // for anybody, so that the client's retry duplicates nothing.
+    DeliveryRequest request;
+    request.tag = peer_;
+    request.sender = t.sender;
+    request.recipients.assign(t.recipients.begin(), t.recipients.end());
     if (s.EnableMailsCopyTo != 0 && copy_wanted) {
-        for (const auto& address : SplitList(s.MailsCopyTo)) deliver(address);
+        for (const auto& address : SplitList(s.MailsCopyTo)) request.copies.push_back(address);
     }
-    // A failure after other recipients (or the copies) got theirs takes
-    // those back, so that the client's retry duplicates nothing.
-    const auto fail = [&](std::string_view reply) {
-        if (!stored.empty()) {
-            services_.Withdraw(stored);
-            services_.Log(peer_, FormatReply("copies of the refused mail from %s taken back: %s",
-                                             {t.sender, std::to_string(stored.size())}));
+    const bool sent_copy = webmail_helo_ && KeepsSentCopy(copy_flag_, draft_flag_);
+    if (sent_copy) {
+        if (!services_.AccountExists(helo_)) {
+            End(out, kSentCopyFailed);
+            return false;
         }
-        End(out, reply);
-        return false;
-    };
-    for (const auto& recipient : t.recipients) {
-        DeliveryOutcome outcome = deliver(recipient);
-        if (outcome.delivered) continue;
-        // A message that could not be spooled for the queue or a filter
-        // fails as its write would have.
-        if (outcome.reply.empty()) {
+        request.sent_copy_account = helo_;
+    }
+    DeliveryOutcome outcome = services_.Deliver(request, message);
+    if (!outcome.delivered) {
+        if (outcome.sent_copy_failed) {
+            outcome.reply = kSentCopyFailed;
+        } else if (outcome.reply.empty()) {
+            // A message that could not be spooled for the queue or a
+            // filter fails as its write would have.
             outcome.reply = message.error() != 0 ? ReplyForWriteError(message.error()) : kLocalStoreFailed;
         }
-        return fail(outcome.reply);
+        End(out, outcome.reply);
+        return false;
     }
-    if (webmail_helo_ && KeepsSentCopy(copy_flag_, draft_flag_)) {
-        const auto copy = services_.StoreSentCopy(helo_, message);
-        if (!copy) return fail(kSentCopyFailed);
-        uid = *copy;
-    }
+    if (sent_copy) uid = outcome.sent_copy_id;
     for (const auto& recipient : t.recipients) {
         if (services_.ClassifyAddress(recipient) == kAddressLocalAccount && !SameName(recipient, t.sender)) {
             services_.SendAutoReply(AccountOfAddress(recipient, s), t.sender, message);

@@ -102,9 +102,15 @@ TEST_F(MailDataTest, WriterKilledMidStoreLeavesEveryCommittedMessage) {
     ASSERT_TRUE(LoadMailboxIndexLocked("crash", s));
     ASSERT_GE(s.Counts[0], committed);
     ASSERT_LE(s.Counts[0], committed + 1);
-    ExpectBodies("crash", folder, s);
+    // A store killed after its body took its number and before its index
+    // was written is listed now, under a new UID: the message after the
+    // last one acknowledged (a duplicate for its sender, never a loss).
+    MailboxSnapshot by_message = s;
+    for (MailboxRecord& r : by_message.Records)
+        if (r.Uid > static_cast<std::uint32_t>(committed) + 1) r.Uid = static_cast<std::uint32_t>(committed) + 1;
+    ExpectBodies("crash", folder, by_message);
     // A body the killed writer had not yet committed went when this
-    // process opened the mailbox.
+    // process opened the mailbox, or is listed.
     int bodies = 0;
     for (const std::string& name : ListFolder(folder)) bodies += name.ends_with(".eml");
     EXPECT_EQ(bodies, s.Counts[0]);

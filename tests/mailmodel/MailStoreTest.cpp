@@ -263,7 +263,7 @@ TEST_F(MailStoreTest, AnIndexReplacedByAnotherWriterIsReadAgain) {
     const MailboxSnapshot s = Load();
     ASSERT_EQ(s.Counts[0], 4);
     EXPECT_EQ(s.Records[3].FileNumber, 4);
-    EXPECT_EQ(s.Records[3].Uid, 4u);
+    EXPECT_EQ(s.Records[3].Uid, 34u);  // after the UIDs kept ahead beside the index, never one given before
     EXPECT_EQ(GetMailboxTotalSize("alice"), 34);
 }
 
@@ -389,7 +389,7 @@ TEST_F(MailStoreTest, RebuildRecoversADamagedIndex) {
     ASSERT_TRUE(RestoreBackupMails("alice"));
     const MailboxSnapshot s = Load();
     EXPECT_EQ(FileNumbers(s), (std::vector<std::int32_t>{1, 2, 3}));
-    EXPECT_EQ(s.Records[2].Uid, 3u);
+    EXPECT_EQ(s.Records[2].Uid, 36u);  // the bodies listed anew took 34 and 35
     EXPECT_EQ(ReadFile(JoinPath(folder_, "3.eml")), "saved");
     EXPECT_EQ(ReadFile(JoinPath(folder_, "1.eml")), "one");  // nothing overwritten
     EXPECT_EQ(ReadFile(JoinPath(folder_, "2.eml")), "two");
@@ -400,6 +400,10 @@ TEST_F(MailStoreTest, RebuildRecoversADamagedIndex) {
     ASSERT_TRUE(RestoreBackupMails("alice"));
     EXPECT_EQ(GetMailboxMessageCount("alice"), 5);
     EXPECT_EQ(ReadFile(JoinPath(folder_, "mailinfo.dat.damaged")), damaged);
+    WriteFile(JoinPath(folder_, "mailinfo.dat"), "second damage");
+    ASSERT_TRUE(RestoreBackupMails("alice"));
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "mailinfo.dat.damaged")), damaged);
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "mailinfo.dat.damaged.2")), "second damage");
 }
 
 // Bodies staged by a writer that was killed are removed when the mailbox
@@ -439,17 +443,23 @@ std::set<std::string> Names(const std::string& folder) {
     return names;
 }
 
-// A body is written and flushed under its own number before the index that
-// lists it takes its place; whichever step of a store fails, the store says
+// A body is written and flushed under a staging name, renamed to its number
+// and the folder flushed before the index that lists it takes its place;
+// whichever step of a store fails, the store says
 // so, the index stays as it was and no file is left behind.
 TEST_F(MailStoreTest, BodyIsFlushedBeforeTheIndexAndFailedStepsLeaveNothing) {
     ASSERT_TRUE(Store("first"));
     const testing::StepTrace steps = testing::TraceSteps([&] { ASSERT_TRUE(Store("second")); });
-    EXPECT_LT(testing::StepAt(steps, fs::Step::kSync, "2.eml"),
-              testing::StepAt(steps, fs::Step::kRename, "mailinfo.dat"));
+    const std::size_t body_named = testing::StepAt(steps, fs::Step::kRename, "2.eml");
+    const std::size_t folder_synced = testing::StepAt(steps, fs::Step::kSyncFolder, "alice");
+    EXPECT_LT(testing::StepAt(steps, fs::Step::kSync, ".incoming-"), body_named);
+    EXPECT_LT(body_named, folder_synced);
+    EXPECT_LT(folder_synced, testing::StepAt(steps, fs::Step::kRename, "mailinfo.dat"));
     const std::string index = Index();
     const std::set<std::string> names = Names(folder_);
-    for (std::size_t n = 0; n < steps.size() && steps[n].first != fs::Step::kSyncFolder; ++n) {
+    // Every step but the folder flush after the index, which comes too
+    // late to fail the store.
+    for (std::size_t n = 0; n + 1 < steps.size(); ++n) {
         SCOPED_TRACE(std::string(fs::StepName(steps[n].first)) + " " + steps[n].second);
         EXPECT_FALSE(testing::WithStepFailing(n, [&] { return Store("third"); }));
         EXPECT_EQ(Index(), index);
@@ -474,22 +484,39 @@ TEST_F(MailStoreTest, TotalsDoNotWaitForACommitInFlight) {
     EXPECT_EQ(totals.get()->bytes, 5);
 }
 
-// When this process first opens a mailbox, the files interrupted writers
-// left are removed, never a listed message: bodies the index does not list
-// that are numbered above its last number or named by a free slot, and
-// index copies. A folder with a damaged index set aside, or with messages
-// of the old list format waiting to be moved in, keeps its numbered files.
+// Bytes held for a delivery under way count against the quota until its
+// copies are committed or given up.
+TEST_F(MailStoreTest, DeliveriesAtOnceNeverPassTheQuotaTogether) {
+    ASSERT_TRUE(Store("12345"));
+    MailboxCopies first;
+    ASSERT_TRUE(first.Reserve("alice", 50, 100));
+    {
+        MailboxCopies second;
+        EXPECT_FALSE(second.Reserve("alice", 50, 100));
+        EXPECT_TRUE(second.Reserve("alice", 45, 100));
+    }
+    ASSERT_TRUE(first.StageText("alice", std::string(50, 'x'), 0, false, false));
+    ASSERT_TRUE(first.Commit());
+    MailboxCopies third;
+    EXPECT_TRUE(third.Reserve("alice", 45, 100));
+    EXPECT_FALSE(third.Reserve("alice", 1, 100));
+}
+
+// When this process first opens a mailbox, index copies interrupted
+// writers left are removed and never a numbered body: every body the index
+// does not list (a store whose index was lost, an older index put back) is
+// listed, with a new UID. A folder with messages of the old list format
+// waiting to be moved in lists none of them.
 TEST_F(MailStoreTest, FirstOpenRemovesWhatInterruptedWritersLeft) {
     const struct {
         const char* account;
-        const char* extra;  // a file that makes the folder keep its numbered files
-        std::set<std::string> left;
+        const char* extra;
+        std::vector<std::int32_t> listed;
+        std::vector<std::uint32_t> uids;
     } cases[] = {
-        {"plain", "", {"1.eml", "3.eml", "4.eml", "007.eml", "mailinfo.dat"}},
-        {"damaged", "mailinfo.dat.damaged",
-         {"1.eml", "2.eml", "3.eml", "4.eml", "6.eml", "007.eml", "mailinfo.dat", "mailinfo.dat.damaged"}},
-        {"upgrading", "maillist.ini",
-         {"1.eml", "2.eml", "3.eml", "4.eml", "6.eml", "007.eml", "mailinfo.dat", "maillist.ini"}},
+        {"plain", "", {1, 3, 2, 4, 6}, {1, 3, 6, 7, 8}},
+        {"damaged", "mailinfo.dat.damaged", {1, 3, 2, 4, 6}, {1, 3, 6, 7, 8}},
+        {"upgrading", "maillist.ini", {1, 3}, {1, 3}},
     };
     testing::ErrorLogCapture log(home_.path());
     for (const auto& c : cases) {
@@ -508,34 +535,34 @@ TEST_F(MailStoreTest, FirstOpenRemovesWhatInterruptedWritersLeft) {
         index.header.SetMessageCount(0, 2);
         index.header.SetLastUid(5);
         index.header.SetLastFileNumber(5);
-        const auto aged = [&](const std::string& name, long seconds) {
-            WriteFile(JoinPath(folder, name), name);
-            const timespec times[2] = {{time(nullptr) + seconds, 0}, {time(nullptr) + seconds, 0}};
-            ASSERT_EQ(::utimensat(AT_FDCWD, JoinPath(folder, name).c_str(), times, 0), 0);
-        };
-        aged("1.eml", -3600);  // listed: stays however old
-        aged("2.eml", -3600);  // deleted from the index, the body not yet removed
-        aged("3.eml", 0);
-        aged("4.eml", -3600);  // nothing explains it: kept
-        aged("6.eml", 0);      // numbered above the last number: never committed
-        aged("007.eml", -3600);
-        aged("mailinfo.dat.tmp-Ab12Cd", -3600);
+        std::set<std::string> left{"mailinfo.dat", "mailinfo.uid"};
+        for (const char* name : {"1.eml", "2.eml", "3.eml", "4.eml", "6.eml", "007.eml"}) {
+            WriteFile(JoinPath(folder, name), "");
+            left.insert(name);
+        }
+        WriteFile(JoinPath(folder, "mailinfo.dat.tmp-Ab12Cd"), "");
         if (std::string(c.extra) == "maillist.ini") {
             WriteFile(JoinPath(folder, c.extra), "[List]\r\nMailCount=1\r\nmail1=2\r\n");
         } else if (*c.extra != '\0') {
             WriteFile(JoinPath(folder, c.extra), "x");
         }
+        if (*c.extra != '\0') left.insert(c.extra);
+        if (c.listed.size() == 2) left.erase("mailinfo.uid");
         ASSERT_TRUE(AtomicWriteFile(JoinPath(folder, "mailinfo.dat"), index.Encode()));
         MailboxSnapshot s;
         ASSERT_TRUE(LoadMailboxIndexLocked(c.account, s));
-        EXPECT_EQ(Names(folder), c.left);
+        EXPECT_EQ(Names(folder), left);
+        EXPECT_EQ(FileNumbers(s), c.listed);
+        std::vector<std::uint32_t> uids;
+        for (const auto& r : s.Records) uids.push_back(r.Uid);
+        EXPECT_EQ(uids, c.uids);
     }
     const auto texts = log.Texts();
-    ASSERT_EQ(texts.size(), 4u);
+    ASSERT_EQ(texts.size(), 5u);
     EXPECT_NE(texts[0].find("leftover files of interrupted stores and commits removed from "), std::string::npos);
-    EXPECT_EQ(texts[0].substr(texts[0].size() - 3), ": 3");
-    EXPECT_NE(texts[1].find("message files the index does not list kept in "), std::string::npos);
-    EXPECT_EQ(texts[2].substr(texts[2].size() - 3), ": 1");
+    EXPECT_EQ(texts[0].substr(texts[0].size() - 3), ": 1");
+    EXPECT_NE(texts[1].find("message files the index did not list listed in "), std::string::npos);
+    EXPECT_EQ(texts[1].substr(texts[1].size() - 3), ": 3");
 }
 
 // A mailbox whose index is gone keeps its mail: a new index lists the bodies
@@ -546,7 +573,8 @@ TEST_F(MailStoreTest, FirstOpenWithoutAnIndexListsTheBodiesFound) {
         const char* account;
         const char* settings;
         std::vector<std::int32_t> listed;
-    } cases[] = {{"restored", "", {1, 2, 5, 8}}, {"upgrading", "[List]\r\nMailCount=1\r\n", {8}}};
+        std::vector<std::uint32_t> uids;
+    } cases[] = {{"restored", "", {1, 2, 5, 8}, {1, 2, 3, 4}}, {"upgrading", "[List]\r\nMailCount=1\r\n", {8}, {1}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.account);
         const std::string folder = MakeAccount(c.account);
@@ -557,14 +585,24 @@ TEST_F(MailStoreTest, FirstOpenWithoutAnIndexListsTheBodiesFound) {
         MailboxSnapshot s;
         ASSERT_TRUE(LoadMailboxIndexLocked(c.account, s));
         EXPECT_EQ(FileNumbers(s), c.listed);
-        EXPECT_EQ(s.Records[0].Uid, static_cast<std::uint32_t>(c.listed[0]));
+        std::vector<std::uint32_t> uids;
+        for (const auto& r : s.Records) {
+            uids.push_back(r.Uid);
+            EXPECT_TRUE(FileExists(JoinPath(folder, std::to_string(r.FileNumber) + ".eml"))) << r.FileNumber;
+        }
+        EXPECT_EQ(uids, c.uids);
         EXPECT_EQ(s.Totals[0], 3 * static_cast<std::int32_t>(c.listed.size()));
     }
     ASSERT_TRUE(Store("one"));
-    store::StagedBody coming;
-    ASSERT_TRUE(coming.Write(store::MailboxOf("alice"), folder_, {"coming", nullptr}, 0));
+    store::StagedBody coming;  // staged, not committed: never listed
+    ASSERT_TRUE(coming.Write(folder_, {"coming", nullptr}, 0));
     ASSERT_EQ(::unlink(JoinPath(folder_, "mailinfo.dat").c_str()), 0);
     EXPECT_EQ(FileNumbers(Load()), (std::vector<std::int32_t>{1}));
+    // A body another writer put under the next number is never overwritten.
+    WriteFile(JoinPath(folder_, "2.eml"), "other writer");
+    ASSERT_TRUE(Store("two"));
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "2.eml")), "other writer");
+    EXPECT_EQ(ReadFile(JoinPath(folder_, "3.eml")), "two");
 }
 
 // Changes (40 deletions, a move, a mark; one message left alone) reach their messages by body number and

@@ -2,6 +2,7 @@
 // mailbox, against an in-memory directory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -50,6 +51,7 @@ public:
     CServerSettings settings;
     std::map<std::string, Account> accounts;  // by account name (local part)
     std::vector<std::string> stored, queued, log, changed;
+    std::map<std::string, std::int64_t> held;  // bytes reserved by deliveries under way
     bool queue_fails = false;
 
     FakeDirectory() { settings.Dominame = "example.test"; }
@@ -71,17 +73,48 @@ public:
     std::int64_t QuotaBytes(std::string_view a) override { return accounts[std::string(a)].quota; }
     std::optional<ForwardingList> Forwarding(std::string_view a) override { return accounts[std::string(a)].forwarding; }
     std::vector<std::string> GroupMembers(std::string_view g) override { return accounts[std::string(g)].members; }
+    bool HasFilters(std::string_view a) override {
+        return accounts[std::string(a)].filter_takes || accounts[std::string(a)].filter_store_fails;
+    }
     FilterOutcome ApplyFilters(std::string_view a, DeliveryMessage&, std::string*) override {
         const Account& account = accounts[std::string(a)];
         if (account.filter_store_fails) return FilterOutcome::kStoreFailed;
         return account.filter_takes ? FilterOutcome::kTaken : FilterOutcome::kInbox;
     }
-    bool StoreInInbox(std::string_view a, DeliveryMessage&, std::string* uid) override {
-        if (accounts[std::string(a)].store_fails) return false;
-        stored.emplace_back(a);
-        if (uid != nullptr && uid->empty()) *uid = "42";
-        return true;
-    }
+    // Copies appear in `stored` when committed and leave it when taken back.
+    class Copies : public MailboxCopySet {
+    public:
+        explicit Copies(FakeDirectory& d) : d_(d) {}
+        ~Copies() override {
+            for (const auto& [a, size] : held_) d_.held[a] -= size;
+        }
+        bool Reserve(std::string_view a, std::int64_t size, std::int64_t quota) override {
+            std::int64_t& held = d_.held[std::string(a)];
+            if (quota != -1 && d_.accounts[std::string(a)].bytes + held + size > quota) return false;
+            held += size;
+            held_.emplace_back(a, size);
+            return true;
+        }
+        bool Stage(std::string_view a, DeliveryMessage&, int) override {
+            if (d_.accounts[std::string(a)].store_fails) return false;
+            staged_.emplace_back(a);
+            return true;
+        }
+        bool Commit() override {
+            d_.stored.insert(d_.stored.end(), staged_.begin(), staged_.end());
+            return true;
+        }
+        void TakeBack() override {
+            for (const auto& a : staged_) d_.stored.erase(std::find(d_.stored.begin(), d_.stored.end(), a));
+        }
+        std::string Uid(std::size_t) override { return "42"; }
+
+    private:
+        FakeDirectory& d_;
+        std::vector<std::string> staged_;
+        std::vector<std::pair<std::string, std::int64_t>> held_;
+    };
+    std::unique_ptr<MailboxCopySet> NewCopies() override { return std::make_unique<Copies>(*this); }
     bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage&) override {
         if (queue_fails) return false;
         queued.push_back(std::string(recipient) + " from " + std::string(sender));
@@ -204,6 +237,47 @@ TEST_F(LocalDeliveryTest, FanOutWithoutAnyCopyFails) {
     }
 }
 
+// A message refused for one recipient reaches nobody: a forward's or group
+// member's copy is never committed when a later recipient refuses, and is
+// taken back when the queue fails after the commit.
+TEST_F(LocalDeliveryTest, RefusalAfterAFanOutReachesNobody) {
+    struct Case {
+        std::string name;
+        std::function<void(FakeDirectory&)> setup;
+    };
+    const std::vector<Case> cases = {
+        {"group member staged, next recipient cannot store",
+         [](FakeDirectory& d) {
+             d.accounts["team"] = Group({"bob"});
+             d.accounts["carol"].store_fails = true;
+         }},
+        {"quota held by the first copy refuses the second",
+         [](FakeDirectory& d) {
+             d.accounts["team"] = Group({"bob"});
+             d.accounts["carol"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
+             d.accounts["bob"].quota = 150;
+         }},
+        {"forward committed, next recipient's queue fails",
+         [](FakeDirectory& d) {
+             d.accounts["team"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
+             d.accounts["carol"].forwarding = ForwardingList{true, false, {"y@elsewhere.org"}};
+             d.queue_fails = true;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDirectory fresh;
+        fresh.accounts["bob"];
+        c.setup(fresh);
+        MessageInFile message(file);
+        const DeliveryResult result = DeliverToAll(
+            fresh, {"10.0.0.1", "x@remote.org", {"team@example.test", "carol@example.test"}, {}, {}}, message);
+        EXPECT_FALSE(result.delivered);
+        EXPECT_TRUE(fresh.stored.empty());
+        EXPECT_TRUE(fresh.queued.empty());
+    }
+}
+
 TEST_F(LocalDeliveryTest, RefusalsComeInOrderWithTheirReplies) {
     struct Case {
         std::string name;
@@ -218,6 +292,8 @@ TEST_F(LocalDeliveryTest, RefusalsComeInOrderWithTheirReplies) {
         // a permanent refusal rather than a store failure the sender retries.
         {"full index even without quota", Limits(false, 10239, 0, -1), -1, "552 too many messages in this mail box.\r\n"},
         {"one below a full index", Limits(false, 10238, 0, -1), -1, ""},
+        {"byte totals of the index full", Limits(false, 3, kMaxFolderBytes - 99, -1), -1,
+         "552 alice@example.test mailbox full\r\n"},
         {"too big", Limits(false, 3, 0, -1), 99, "552 alice@example.test mail size too big\r\n"},
         {"over quota", Limits(false, 0, 901, 1000), -1, "552 alice@example.test mailbox full\r\n"},
         {"exactly at quota", Limits(false, 0, 900, 1000), 100, ""},

@@ -100,26 +100,37 @@ public:
         if (it == refusals.end() || it->second.empty()) return std::nullopt;
         return it->second;
     }
-    smtp::DeliveryOutcome Deliver(std::string_view tag, std::string_view recipient, std::string_view sender,
-                                  DeliveryMessage& message) override {
-        deliveries.push_back({std::string(tag), std::string(recipient), std::string(sender), BytesOf(message)});
-        const auto it = refusals.find(std::string(recipient));
-        if (it != refusals.end()) return {false, it->second, {}};
-        return {true, {}, {{std::string(recipient), static_cast<std::uint32_t>(deliveries.size())}}};
-    }
-    void Withdraw(const std::vector<StoredCopy>& copies) override {
-        for (const auto& copy : copies) withdrawn.push_back(copy.account);
+    // Records each address tried, copies first; a refusal fails the whole
+    // delivery and the addresses tried before it count as taken back.
+    smtp::DeliveryOutcome Deliver(const DeliveryRequest& request, DeliveryMessage& message) override {
+        std::vector<std::string> tried;
+        const auto attempt = [&](const std::string& address) {
+            deliveries.push_back({std::string(request.tag), address, std::string(request.sender), BytesOf(message)});
+            const auto it = refusals.find(address);
+            if (it == refusals.end()) {
+                tried.push_back(address);
+                return std::optional<std::string>();
+            }
+            return std::optional<std::string>(it->second);
+        };
+        for (const auto& copy : request.copies) attempt(copy);
+        for (const auto& recipient : request.recipients) {
+            if (auto refusal = attempt(recipient)) {
+                withdrawn.insert(withdrawn.end(), tried.begin(), tried.end());
+                return {false, *refusal, false, {}};
+            }
+        }
+        if (request.sent_copy_account.empty()) return {true, {}, false, {}};
+        if (sent_copy_fails) {
+            withdrawn.insert(withdrawn.end(), tried.begin(), tried.end());
+            return {false, {}, true, {}};
+        }
+        sent_copies.emplace_back(request.sent_copy_account, BytesOf(message));
+        return {true, {}, false, request.sent_copy_account + ".example.test.quorvexserver.7"};
     }
     void SendAutoReply(std::string_view account, std::string_view sender, DeliveryMessage&) override {
         auto_replies.emplace_back(account, sender);
     }
-    std::optional<std::string> StoreSentCopy(std::string_view account, DeliveryMessage& message) override {
-        const std::string bytes = BytesOf(message);
-        if (sent_copy_fails) return std::nullopt;
-        sent_copies.emplace_back(account, bytes);
-        return std::string(account) + ".example.test.quorvexserver.7";
-    }
-
     static std::string BytesOf(DeliveryMessage& message) {
         if (const auto text = message.text()) return std::string(*text);
         std::string bytes;
