@@ -43,7 +43,6 @@ password "demo" for every account) and prints one line "<scenario>: <figure>":
 
 SCENARIO is one of: putback uid dele queue read takeback (all by default).
 """
-import asyncio
 import os
 import poplib
 import random
@@ -58,7 +57,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e", "support"))
-import test_ports  # noqa: E402
+from smtp_receiver import start_controller  # noqa: E402
 
 qp = None  # quorvex_program, once main() has named the build folder
 PASSWORD = "demo"
@@ -375,30 +374,9 @@ class Receiver:
 
 
 def start_receiver():
-    from aiosmtpd.controller import Controller
     receiver = Receiver()
-    for _ in range(5):
-        port = test_ports.take_one()
-        controller = Controller(receiver, hostname="127.0.0.1", port=port, ready_timeout=10)
-        try:
-            controller.start()
-        except (OSError, asyncio.TimeoutError, TimeoutError):
-            continue
-        return receiver, controller, port
-    raise AssertionError("no port for the receiving server")
-
-
-def queued_records(home):
-    folder = os.path.join(home.path, "smtp")
-    count = 0
-    for name in os.listdir(folder) if os.path.isdir(folder) else []:
-        if name.endswith(".ini") and name[:-4].isdigit():
-            try:
-                with open(os.path.join(folder, name), "rb") as f:
-                    count += b"MailFile=mail" in f.read()
-            except FileNotFoundError:  # sent and removed since the listing
-                pass
-    return count
+    controller, port = start_controller(receiver)
+    return receiver, controller, port
 
 
 def queued_after_refusals(receiver, port, recipients, settings):
@@ -413,10 +391,10 @@ def queued_after_refusals(receiver, port, recipients, settings):
         replies = [transact(home, recipients, message("refused-%d" % i), sender="demo@%s" % DOMAIN, login=True)
                    for i in range(3)]
         try:
-            qp.wait_until(lambda: queued_records(home) == 0, 60, "an empty queue")
+            qp.wait_until(lambda: home.queued_records() == 0, 60, "an empty queue")
         except AssertionError:
             pass
-        copies = receiver.count - before + queued_records(home)
+        copies = receiver.count - before + home.queued_records()
         folder.stop()
     return copies, replies
 

@@ -36,18 +36,9 @@ public:
     // Converts all of `bytes`, appending to `out`; false (errno set) when a
     // sequence is invalid, cut or has no place in the target set.
     bool Convert(std::string_view bytes, std::string& out) {
-        ::iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-        char* in = const_cast<char*>(bytes.data());
-        std::size_t in_left = bytes.size();
-        char chunk[1024];
-        while (in_left > 0) {
-            char* at = chunk;
-            std::size_t room = sizeof chunk;
-            const std::size_t result = ::iconv(handle_, &in, &in_left, &at, &room);
-            out.append(chunk, static_cast<std::size_t>(at - chunk));
-            if (result == static_cast<std::size_t>(-1) && errno != E2BIG) return false;
-        }
+        if (!Run(bytes, out, false)) return false;
         // A stateful target set returns to its initial state at the end.
+        char chunk[64];
         char* at = chunk;
         std::size_t room = sizeof chunk;
         if (::iconv(handle_, nullptr, nullptr, &at, &room) == static_cast<std::size_t>(-1)) return false;
@@ -57,7 +48,17 @@ public:
 
     // Converts all of `bytes` into UTF-8 (the descriptor's target), each
     // invalid or cut sequence written as U+FFFD.
-    void ConvertReplacing(std::string_view bytes, std::string& out) {
+    void ConvertReplacing(std::string_view bytes, std::string& out) { Run(bytes, out, true); }
+
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+private:
+    static iconv_t Invalid() { return reinterpret_cast<iconv_t>(-1); }
+
+    // The conversion from the initial state; an invalid or cut sequence
+    // ends it (false, errno set) or, with `replace`, becomes U+FFFD and
+    // the bytes after an invalid one go on.
+    bool Run(std::string_view bytes, std::string& out, bool replace) {
         ::iconv(handle_, nullptr, nullptr, nullptr, nullptr);
         char* in = const_cast<char*>(bytes.data());
         std::size_t in_left = bytes.size();
@@ -68,18 +69,16 @@ public:
             const std::size_t result = ::iconv(handle_, &in, &in_left, &at, &room);
             out.append(chunk, static_cast<std::size_t>(at - chunk));
             if (result != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+            if (!replace) return false;
             out.append(kReplacement);
             if (errno != EILSEQ) break;  // cut at the end (or worse): nothing more converts
             ++in;
             --in_left;
             ::iconv(handle_, nullptr, nullptr, nullptr, nullptr);
         }
+        return true;
     }
 
-    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-private:
-    static iconv_t Invalid() { return reinterpret_cast<iconv_t>(-1); }
     iconv_t handle_ = Invalid();
 };
 

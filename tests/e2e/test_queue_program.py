@@ -8,10 +8,9 @@ import smtplib
 import sys
 import threading
 
-from aiosmtpd.controller import Controller
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
-import test_ports  # noqa: E402
+from smtp_receiver import start_controller  # noqa: E402
 from quorvex_program import ProgramFolder, relay_to, wait_until  # noqa: E402
 
 
@@ -42,18 +41,9 @@ class Receiver:
 
 
 def start_receiver():
-    # On a port of the test port allocator; another one when something took
-    # it in between.
     receiver = Receiver()
-    for _ in range(5):
-        port = test_ports.take_one()
-        controller = Controller(receiver, hostname="127.0.0.1", port=port, ready_timeout=10)
-        try:
-            controller.start()
-        except Exception:
-            continue
-        return receiver, controller, port
-    raise AssertionError("no port for the receiver")
+    controller, port = start_controller(receiver)
+    return receiver, controller, port
 
 
 def relay_folder(tmp_path, port):
@@ -61,20 +51,6 @@ def relay_folder(tmp_path, port):
     relay_to(home, port)
     home.set("System", "NextTryInterval", "0")
     return home
-
-
-def queued_records(home):
-    folder = os.path.join(home.path, "smtp")
-    count = 0
-    for name in os.listdir(folder) if os.path.isdir(folder) else []:
-        if name.endswith(".ini") and name[:-4].isdigit():
-            try:
-                with open(os.path.join(folder, name), "rb") as f:
-                    if b"MailFile=mail" in f.read():
-                        count += 1
-            except FileNotFoundError:  # delivered and removed since the listing
-                pass
-    return count
 
 
 def send(home, recipients, subject):
@@ -94,7 +70,7 @@ def test_remote_mail_leaves_through_the_relay_unchanged(tmp_path):
             program.wait_serving()
             body = send(home, ["friend@remote.test"], "outgoing")
             wait_until(lambda: receiver.messages, 30, "the relayed message")
-            wait_until(lambda: queued_records(home) == 0, 10, "an empty queue")
+            wait_until(lambda: home.queued_records() == 0, 10, "an empty queue")
             assert program.stop()[0] == 0
         mail_from, rcpt_tos, content = receiver.messages[0]
         assert mail_from == "demo@example.test"
@@ -116,13 +92,13 @@ def test_killed_delivery_run_delivers_each_message_once(tmp_path):
             for r in recipients:
                 send(home, [r], r)
             # Killed while only the held messages are in flight.
-            wait_until(lambda: receiver.held == 2 and len(receiver.messages) == 3 and queued_records(home) == 2,
+            wait_until(lambda: receiver.held == 2 and len(receiver.messages) == 3 and home.queued_records() == 2,
                        30, "three deliveries and two held ones")
             program.kill()
         receiver.release.set()
         with home.start() as program:
             program.wait_serving()
-            wait_until(lambda: queued_records(home) == 0 and len(receiver.messages) >= 5, 60, "the queue to empty")
+            wait_until(lambda: home.queued_records() == 0 and len(receiver.messages) >= 5, 60, "the queue to empty")
             assert program.stop()[0] == 0
         delivered = sorted(r for _, rcpts, _ in receiver.messages for r in rcpts)
         assert delivered == sorted(recipients)

@@ -18,11 +18,11 @@ import threading
 import time
 
 import pytest
-from aiosmtpd.controller import Controller
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 import account_client as ac  # noqa: E402
 import test_ports  # noqa: E402
+from smtp_receiver import start_controller  # noqa: E402
 from loopback_clients import Pop3From  # noqa: E402
 from quorvex_program import PROGRAM, SOURCE, ProgramFolder, RunningProgram, relay_to, wait_until  # noqa: E402
 
@@ -556,14 +556,7 @@ class Receiver:
 
 def test_what_goes_out_is_clean(tmp_path):
     receiver = Receiver()
-    for _ in range(5):
-        port = test_ports.take_one()
-        controller = Controller(receiver, hostname="127.0.0.1", port=port, ready_timeout=10)
-        try:
-            controller.start()
-            break
-        except Exception:
-            continue
+    controller, port = start_controller(receiver)
     try:
         home = Home(tmp_path)
         relay_to(home, port)

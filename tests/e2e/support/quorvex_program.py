@@ -127,6 +127,19 @@ class ProgramFolder:
         """`popen`: more arguments of subprocess.Popen (user=, group=)."""
         return RunningProgram(self, arguments, extra_env, popen)
 
+    def queued_records(self):
+        """How many messages the outgoing queue holds."""
+        folder = os.path.join(self.path, "smtp")
+        count = 0
+        for name in os.listdir(folder) if os.path.isdir(folder) else []:
+            if name.endswith(".ini") and name[:-4].isdigit():
+                try:
+                    with open(os.path.join(folder, name), "rb") as f:
+                        count += b"MailFile=mail" in f.read()
+                except FileNotFoundError:  # sent and removed since the listing
+                    pass
+        return count
+
     def system_log(self):
         text = ""
         folder = os.path.join(self.path, "log")
