@@ -11,12 +11,11 @@
 namespace quorvex::testing {
 
 struct RecordedActivity final : SessionActivity {
-    void Progress(std::uint64_t moved) override { ++progress; bytes += moved; }
+    void Progress() override { ++progress; }
     void ForwardedClient(std::string_view address) override { forwarded.emplace_back(address); }
     void Waiting(bool now) override { waits.push_back(now); }
 
     int progress = 0;
-    std::uint64_t bytes = 0;
     std::vector<bool> waits;
     std::vector<std::string> forwarded;
 };
