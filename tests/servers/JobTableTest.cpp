@@ -113,8 +113,9 @@ TEST_F(TableFixture, PerAddressLimitCoversEveryService) {
     struct Case {
         int setting;
         bool web_mail;
-        std::vector<JobKind> requests;  // in order, from 192.0.2.1
+        std::vector<JobKind> requests;  // in order
         int admitted;
+        std::vector<const char*> from = {"192.0.2.1"};  // taken in turn
     };
     const std::vector<JobKind> mixed{JOB_SMTP, JOB_POP3, JOB_ACCOUNT_SERVER, JOB_POP3, JOB_SMTP, JOB_POP3};
     const std::vector<JobKind> many_pop3(60, JOB_POP3);
@@ -127,6 +128,7 @@ TEST_F(TableFixture, PerAddressLimitCoversEveryService) {
         {-1, true, many_smtp, kDefaultConnectionsPerAddress},
         {2, true, mixed, 6},  // both SMTP jobs within the limit, the rest exempt
         {1, true, mixed, 5},  // the second SMTP job refused
+        {2, false, mixed, 2, {"2001:db8:1:2::1", "2001:db8:1:2:ff::9"}},  // one /64, one client
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.setting << (c.web_mail ? " web-mail" : ""));
@@ -138,8 +140,8 @@ TEST_F(TableFixture, PerAddressLimitCoversEveryService) {
         for (int kind = 0; kind < kJobKindCount; ++kind) local.SetHandler(static_cast<JobKind>(kind), hold.Handler());
         local.CreateWorkerThreads();
         int admitted = 0;
-        for (const JobKind kind : c.requests) {
-            JobRequest request = Request(kind, "192.0.2.1");
+        for (std::size_t i = 0; i < c.requests.size(); ++i) {
+            JobRequest request = Request(c.requests[i], c.from[i % c.from.size()]);
             if (local.EnqueueJob(request) >= 0) ++admitted;
         }
         EXPECT_EQ(admitted, c.admitted);
@@ -501,8 +503,9 @@ TEST(JobTableLoad, BusyTableKeepsItsSlotsForClientsAtWork) {
         {"an IPv6 client counts by its /64 network",
          [&](LoadTable& t) {
              for (const char* address : {"2001:db8:1:2::1", "2001:db8:1:2:ff::9", "2001:db8:1:2::3"}) t.Connect(address);
-             t.Connect(b);
+             t.Connect(web), t.Tell(3, "f2001:db8:9:9::1");
              EXPECT_EQ(t.KeyOf(1), "2001:db8:1:2::/64");
+             EXPECT_EQ(t.KeyOf(3), "2001:db8:9:9::/64");
          },
          {0}, 1},
         {"under load a reader at the floor is never closed for want of progress",
