@@ -15,7 +15,7 @@ LineStatus SocketLineChannel::ReadLine(std::string& line) {
     return status;
 }
 
-bool SocketLineChannel::SendLine(std::string_view text) { return quorvex::SendLine(fd_, text); }
+bool SocketLineChannel::SendLine(std::string_view text) { return quorvex::SendLine(fd_, text, true, activity_); }
 
 RequestContext::RequestContext(LineChannel& channel, ConnectionClient client, NoticeSink* notices,
                                std::function<void(std::string_view)> system_log, LoginGuard* logins,
@@ -29,7 +29,6 @@ RequestContext::RequestContext(LineChannel& channel, ConnectionClient client, No
 
 bool RequestContext::ReadWhole(std::string& line) {
     const LineStatus status = channel_.ReadLine(line);
-    line_bytes_ = line.size() + 2;
     // Each line of a request has its place in the dialogue: one that could
     // not be read whole ends the request.
     if (status == LineStatus::kTooLong) Reply(kReplyLineTooLong);
@@ -45,7 +44,6 @@ bool RequestContext::Read(std::string& line) {
 bool RequestContext::ReadCommand(std::string& line) {
     for (;;) {
         const LineStatus status = channel_.ReadLine(line);
-        line_bytes_ = line.size() + 2;
         if (status == LineStatus::kLine) break;
         if (status != LineStatus::kTooLong || !Reply(kReplyLineTooLong)) return false;
     }

@@ -35,7 +35,7 @@ class SocketLineChannel final : public LineChannel {
 public:
     SocketLineChannel(int fd, SocketTimeouts timeouts, IdleLimit idle_limit = {},
                       SessionActivity& activity = NoSessionActivity())
-        : fd_(fd), reader_(fd, timeouts, std::move(idle_limit)) {
+        : fd_(fd), reader_(fd, timeouts, std::move(idle_limit)), activity_(activity) {
         reader_.set_activity(activity);
     }
     LineStatus ReadLine(std::string& line) override;
@@ -44,6 +44,7 @@ public:
 private:
     int fd_;
     LineReader reader_;
+    SessionActivity& activity_;  // told what every reply moved
 };
 
 // The reply to a line over the line limit.
@@ -100,7 +101,7 @@ public:
         activity_ = &activity;
         client_.SetActivity(activity);
     }
-    void Progress() { activity_->Progress(line_bytes_); }
+    void Progress() { activity_->Progress(); }
     // The account of an account text without the ":" suffix a web-mail
     // page appends (cut at the last colon). The suffix, the address of the
     // page's user, becomes the forwarded address of this request and names
@@ -124,7 +125,6 @@ private:
     LoginGuard& logins_;
     SignUpLimit& signups_;
     SessionActivity* activity_ = &NoSessionActivity();
-    std::uint64_t line_bytes_ = 0;  // the line last read, line end included
 };
 
 }  // namespace quorvex::accountserver

@@ -101,8 +101,9 @@ class Attack(threading.Thread):
             return
         self.sockets[s] = source
         self.selector.register(s, selectors.EVENT_READ)
-        if self.opening:
-            self.send(s, self.opening)
+        opening = self.opening(source) if callable(self.opening) else self.opening
+        if opening:
+            self.send(s, opening)
         self.serial += 1
         heapq.heappush(self.due, (time.monotonic() + self.pace, self.serial, s))
 

@@ -7,6 +7,16 @@ that must outlast them, against the real program on loopback only.
   data-50   the same from 50 addresses (2 each)
   pop3read  100 POP3 sessions from 10 addresses (10 each), each reading a
             1 KB message every 2 s
+  slowread  100 POP3 sessions from 10 addresses (10 each) with a 1 KB
+            receive buffer: RETR of a 20 MB message, then 2 KB read every
+            30 s (the server's send waits for them)
+  ehlo      100 SMTP sessions from 10 addresses with a 1 KB receive buffer
+            that pipeline 20,000 EHLO lines before any login, then read
+            2 KB every 30 s
+  data-100  100 SMTP sessions from 100 addresses (one slot each) inside
+            DATA, each sending an 80-byte line every 8 s
+  front     100 POP3 users of the web-mail front end, each naming its own
+            address, logged in and sending NOOP every 8 s
 
 Each run gives the real clients of 127.0.0.10 their slots first, alone or
 beside a quiet POP3 session of that address (logged in, then silent):
@@ -14,17 +24,22 @@ beside a quiet POP3 session of that address (logged in, then silent):
   upload    20 MB of message text by SMTP at 200 KB/s
   download  10 messages of 1 MB by POP3, read at 200 KB/s
   reader    a 100 KB message read by POP3 every 8 s while the others run
+  top       headers and 200 lines of the 100 KB message (TOP) over and
+            over, read at 9.5 KB/s
+  listing   LIST and UIDL of 200 messages over and over, read at 30 KB/s
 
 Then the attack fills the table (a connection the server closes comes back
 a second later). After SETTLE seconds of attack, 5 new clients per service
 from 127.0.0.9 (smtplib, poplib, the account server's LOGIN#), one every
 2 s, must each be served within 5 s. One line per run, each attack run
-once alone and once with the quiet session, RUNS times over:
+once alone and once with the quiet session (--quiet: with it only), RUNS
+times over:
 
-    bench/pace_attacks.py BUILD_DIR [ATTACK ...] [--runs N]
+    bench/pace_attacks.py BUILD_DIR [ATTACK ...] [--runs N] [--quiet]
 """
 import os
 import poplib
+import itertools
 import resource
 import shutil
 import smtplib
@@ -49,14 +64,105 @@ UPLOAD = 20 * 1024 * 1024
 
 TEN = ["127.0.3.%d" % (1 + i % 10) for i in range(100)]
 FIFTY = ["127.0.4.%d" % (1 + i % 50) for i in range(100)]
+HUNDRED = ["127.0.5.%d" % (1 + i) for i in range(100)]
 SMTP_DATA = (la.SMTP_DATA[0], LINE)
 POP3_READ = (b"USER demo\r\nPASS demo\r\n", b"RETR 1\r\n")
+SLOW_RETR = b"USER slow\r\nPASS demo\r\nRETR 1\r\n"
+EHLOS = b"EHLO attacker\r\n" * 20000
+FORWARDED = itertools.count(1)
+FRONT_USERS = (lambda source: b"USER demo:127.0.6.%d\r\nPASS demo\r\n" % next(FORWARDED), b"NOOP\r\n")
 
+# name: (service, sources, script, seconds between sends, slow reader)
 ATTACKS = {
-    "data": ("smtp", TEN, SMTP_DATA),
-    "data-50": ("smtp", FIFTY, SMTP_DATA),
-    "pop3read": ("pop3", TEN, POP3_READ),
+    "data": ("smtp", TEN, SMTP_DATA, 2.0, False),
+    "data-50": ("smtp", FIFTY, SMTP_DATA, 2.0, False),
+    "pop3read": ("pop3", TEN, POP3_READ, 2.0, False),
+    "slowread": ("pop3", TEN, (SLOW_RETR, None), 30.0, True),
+    "ehlo": ("smtp", TEN, (EHLOS, None), 30.0, True),
+    "data-100": ("smtp", HUNDRED, (la.SMTP_DATA[0], LINE), 8.0, False),
+    "front": ("pop3", [la.FRONT] * 100, FRONT_USERS, 8.0, False),
 }
+
+
+class SlowReaders(threading.Thread):
+    """Attack connections with a 1 KB receive buffer: each sends its
+    opening as fast as the server takes it, and takes 2 KB of what the
+    server sends every `pace` seconds; one the server is seen to close comes
+    back a second later."""
+
+    def __init__(self, port, sources, opening, pace):
+        super().__init__(daemon=True)
+        self.port, self.sources, self.opening, self.pace = port, sources, opening, pace
+        self.sockets = {}
+        self.unsent = {}
+        self.returning = []
+        self.stopping = threading.Event()
+        self.stopped = threading.Event()
+        self.closed_by_server = 0
+
+    def open(self, source):
+        s = socket.socket()
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
+        s.bind((source, 0))
+        s.settimeout(10)
+        try:
+            s.connect(("127.0.0.1", self.port))
+        except OSError:
+            s.close()
+            self.returning.append((time.monotonic() + 1.0, source))
+            return
+        s.setblocking(False)
+        self.sockets[s] = source
+        self.unsent[s] = self.opening
+
+    def push(self, s):
+        """More of the opening; False when the server closed."""
+        try:
+            sent = s.send(self.unsent[s])
+        except BlockingIOError:
+            return True
+        except OSError:
+            return False
+        self.unsent[s] = self.unsent[s][sent:]
+        return True
+
+    def take(self, s):
+        """2 KB, or less when no more is there; False when the server closed."""
+        got = 0
+        while got < 2048:
+            try:
+                data = s.recv(2048 - got)
+            except BlockingIOError:
+                return True
+            except OSError:
+                return False
+            if not data:
+                return False
+            got += len(data)
+        return True
+
+    def run(self):
+        for source in self.sources:
+            self.open(source)
+        next_take = time.monotonic() + self.pace
+        while not self.stopping.wait(0.5):
+            taking = time.monotonic() >= next_take
+            if taking:
+                next_take += self.pace
+            for s in list(self.sockets):
+                if not (self.push(s) if self.unsent[s] else True) or (taking and not self.take(s)):
+                    self.returning.append((time.monotonic() + 1.0, self.sockets.pop(s)))
+                    del self.unsent[s]
+                    s.close()
+                    self.closed_by_server += 1
+            now = time.monotonic()
+            due = [source for when, source in self.returning if when <= now]
+            self.returning = [(when, source) for when, source in self.returning if when > now]
+            for source in due:
+                self.open(source)
+        for s in self.sockets:
+            s.close()
+        self.stopped.set()
 
 
 class Cut(Exception):
@@ -68,9 +174,9 @@ def text_of(size):
     return b"Subject: %d bytes\r\n\r\n" % size + LINE * max(1, size // len(LINE))
 
 
-def pace(started, done):
-    """Waits until `done` bytes are due at RATE since `started`."""
-    ahead = started + done / RATE - time.monotonic()
+def pace(started, done, rate=RATE):
+    """Waits until `done` bytes are due at `rate` since `started`."""
+    ahead = started + done / rate - time.monotonic()
     if ahead > 0:
         time.sleep(ahead)
 
@@ -127,12 +233,16 @@ class Pop3Lines:
         return line
 
     def retr(self, number):
-        self.sock.sendall(b"RETR %d\r\n" % number)
+        return self.multiline(b"RETR %d" % number, RATE)
+
+    def multiline(self, command, rate):
+        """Sends `command`, reads its multi-line answer at `rate`; its size."""
+        self.sock.sendall(command + b"\r\n")
         started, got = time.monotonic(), len(self.rest)
         while not self.rest.endswith(b"\r\n.\r\n"):
             self.rest = self.rest[-4:]
             got += self.more()
-            pace(started, got)
+            pace(started, got, rate)
         self.rest = b""
         return got
 
@@ -159,6 +269,26 @@ def reader(home, ready, stop):
         stop.wait(8.0 - (time.monotonic() - started))
     client.quit()
     return "%d reads of 100 KB" % reads
+
+
+def paced_commands(user, commands, rate):
+    """A client that sends `commands` over and over, each answer read at `rate`."""
+    def work(home, ready, stop):
+        client = Pop3Lines(home.pop3, user)
+        ready.set()
+        started, got = time.monotonic(), 0
+        while not stop.is_set():
+            for command in commands:
+                got += client.multiline(command, rate)
+        client.sock.close()
+        return "%d KB in %.0f s" % (got // 1024, time.monotonic() - started)
+    return work
+
+
+top = paced_commands(b"reader", [b"TOP 1 200"], 9.5 * 1024)
+top.__name__ = "top"
+listing = paced_commands(b"lister", [b"LIST", b"UIDL"], 30 * 1024)
+listing.__name__ = "listing"
 
 
 def quiet(home, ready, stop):
@@ -197,30 +327,34 @@ class Client(threading.Thread):
 
 
 def prepare(home):
-    """Accounts "bulk" and "reader" (password demo) beside demo, all with
-    room for what the run sends them."""
+    """Accounts "bulk", "reader", "lister" and "slow" (password demo) beside
+    demo, all with room for what the run sends them."""
     demo = os.path.join(home.path, "mail", "demo", "maillist.ini")
-    for name in ("bulk", "reader"):
+    for name in ("bulk", "reader", "lister", "slow"):
         folder = os.path.join(home.path, "mail", name)
         os.makedirs(folder)
         shutil.copy(demo, folder)
         qp.set_ini(os.path.join(folder, "maillist.ini"), "System", "UserName", name)
-    for name in ("demo", "bulk", "reader"):
+    for name in ("demo", "bulk", "reader", "lister", "slow"):
         qp.set_ini(os.path.join(home.path, "mail", name, "maillist.ini"), "System", "Volume", "1000")
 
 
 def deliver(home):
-    """The 1 KB message the POP3 attack reads, the reader's 100 KB one and
-    the ten of 1 MB."""
+    """The 1 KB message the POP3 attack reads, the reader's 100 KB one, the
+    ten of 1 MB, 200 small ones to list and the 20 MB one of the slow
+    readers."""
     with smtplib.SMTP("127.0.0.1", home.smtp, timeout=60) as client:
         client.sendmail("setup@remote.test", ["demo@example.test"], text_of(1024))
         client.sendmail("setup@remote.test", ["reader@example.test"], text_of(100 * 1024))
         for _ in range(10):
             client.sendmail("setup@remote.test", ["bulk@example.test"], text_of(1000 * 1000))
+        for _ in range(200):
+            client.sendmail("setup@remote.test", ["lister@example.test"], text_of(100))
+        client.sendmail("setup@remote.test", ["slow@example.test"], text_of(20 * 1024 * 1024))
 
 
 def run(name, with_quiet):
-    service, sources, script = ATTACKS[name]
+    service, sources, script, every, slow = ATTACKS[name]
     with tempfile.TemporaryDirectory() as root:
         home = qp.ProgramFolder(root)
         home.set("WebMail", "IP", "127.0.0.1;" + la.FRONT)
@@ -229,13 +363,16 @@ def run(name, with_quiet):
             program.wait_serving()
             deliver(home)
             stop = threading.Event()
-            works = [upload, download, reader] + ([quiet] if with_quiet else [])
+            works = [upload, download, reader, top, listing] + ([quiet] if with_quiet else [])
             clients = [Client(work, home, stop) for work in works]
             for client in clients:
                 client.start()
                 client.ready.wait(30)
             port = {"smtp": home.smtp, "pop3": home.pop3}[service]
-            attack = la.Attack(port, sources, script, pace=2.0, comeback=1.0)
+            if slow:
+                attack = SlowReaders(port, sources, script[0], every)
+            else:
+                attack = la.Attack(port, sources, script, pace=every, comeback=1.0)
             attack.start()
             time.sleep(SETTLE)
             served, slowest, failures = la.probe_services(home)
@@ -258,6 +395,10 @@ def run(name, with_quiet):
 def main():
     arguments = sys.argv[1:]
     runs = 1
+    variants = (False, True)
+    if "--quiet" in arguments:
+        arguments.remove("--quiet")
+        variants = (True,)
     if "--runs" in arguments:
         at = arguments.index("--runs")
         runs = int(arguments[at + 1])
@@ -272,7 +413,7 @@ def main():
     resource.setrlimit(resource.RLIMIT_NOFILE, (min(max(soft, 16384), hard), hard))
     for _ in range(runs):
         for name in names:
-            for with_quiet in (False, True):
+            for with_quiet in variants:
                 run(name, with_quiet)
 
 

@@ -43,11 +43,6 @@ struct LinePiece {
     bool continuation = false;  // the rest of a cut line, not the start of one
 };
 
-// The bytes a piece took on the wire, its line end included.
-inline std::size_t WireSize(const LinePiece& piece) {
-    return piece.text.size() + (piece.end == LineEnd::kCrLf ? 2 : piece.end == LineEnd::kBareLf ? 1 : 0);
-}
-
 struct CommandLine {
     bool too_long = false;  // the line was discarded; `text` is empty
     std::string_view text;  // without the line end; valid until the buffer changes

@@ -57,6 +57,7 @@ LineStatus LineReader::Fill() {
         if (got > 0) {
             const std::string_view bytes(block_.get(), static_cast<std::size_t>(got));
             DumpSocketTraffic(bytes);
+            activity_->Received(bytes.size());
             buffer_.Append(bytes);
             return LineStatus::kLine;
         }

@@ -1,9 +1,10 @@
 // What a session tells the job slot it runs in, so that the slot can tell
 // a client at work from one that only holds its connection: progress (a
 // command that changed something: a login, a recipient, message text, a
-// mark) with the bytes it moved, whether the session is waiting for the
-// client's next bytes, and the end user's address that a web-mail front
-// end forwarded. A session that runs in no slot reports to nobody.
+// mark), the bytes its connection moved either way, whether the session is
+// waiting for the client's next bytes, and the end user's address that a
+// web-mail front end forwarded. A session that runs in no slot reports to
+// nobody.
 #pragma once
 
 #include <cstdint>
@@ -14,11 +15,14 @@ namespace quorvex {
 class SessionActivity {
 public:
     virtual ~SessionActivity() = default;
-    // `bytes`: what the step moved over the connection, either way (the
-    // line that made it, and the message a retrieval sent), so that the
-    // slot can tell a client at a real client's pace from a trickle.
-    virtual void Progress(std::uint64_t bytes) { static_cast<void>(bytes); }
+    virtual void Progress() {}
     virtual void Waiting(bool waiting) { static_cast<void>(waiting); }
+    // Bytes received from the client, whatever they were.
+    virtual void Received(std::uint64_t bytes) { static_cast<void>(bytes); }
+    // Bytes the connection's socket accepted for the client, every reply
+    // and message alike; the slot counts them as moved once the client has
+    // taken them, so that a client cannot look busy by not reading.
+    virtual void Sent(std::uint64_t bytes) { static_cast<void>(bytes); }
     // The client a web-mail front end's connection speaks for from now on
     // (its own address again when it forwards none).
     virtual void ForwardedClient(std::string_view address) { static_cast<void>(address); }

@@ -147,7 +147,7 @@ LineStatus ReceiveTextLine(int fd, std::string& line, const SocketTimeouts& time
 namespace {
 
 bool SendWithin(int fd, std::string_view data, const SocketTimeouts& timeouts,
-                std::optional<std::chrono::steady_clock::time_point> due) {
+                std::optional<std::chrono::steady_clock::time_point> due, SessionActivity& activity) {
     std::string_view rest = data;
     int idle_slices = 0;
     do {
@@ -155,6 +155,7 @@ bool SendWithin(int fd, std::string_view data, const SocketTimeouts& timeouts,
         const ssize_t sent = rest.empty() ? 0 : ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent >= 0) {
             rest.remove_prefix(static_cast<std::size_t>(sent));
+            if (sent > 0) activity.Sent(static_cast<std::uint64_t>(sent));
             idle_slices = 0;
             continue;
         }
@@ -181,17 +182,17 @@ bool SendWithin(int fd, std::string_view data, const SocketTimeouts& timeouts,
 
 }  // namespace
 
-bool SendBuffer(int fd, std::string_view data, const SocketTimeouts& timeouts) {
-    return SendWithin(fd, data, timeouts, std::nullopt);
+bool SendBuffer(int fd, std::string_view data, const SocketTimeouts& timeouts, SessionActivity& activity) {
+    return SendWithin(fd, data, timeouts, std::nullopt, activity);
 }
 
 bool SendBufferBy(int fd, std::string_view data, const SocketTimeouts& timeouts,
                   std::chrono::steady_clock::time_point due) {
-    return SendWithin(fd, data, timeouts, due);
+    return SendWithin(fd, data, timeouts, due, NoSessionActivity());
 }
 
-bool SendLine(int fd, std::string_view text, bool append_crlf) {
-    if (!append_crlf) return SendText(fd, text);
+bool SendLine(int fd, std::string_view text, bool append_crlf, SessionActivity& activity) {
+    if (!append_crlf) return SendBuffer(fd, text, kDefaultSocketTimeouts, activity);
     std::string line;
     line.reserve(text.size() + 2);
     line.append(text).append("\r\n");
@@ -199,10 +200,10 @@ bool SendLine(int fd, std::string_view text, bool append_crlf) {
         line.resize(kMaxSendLineLength);
         WriteErrorLog(__FILE__, __LINE__, "Buffer overflow");
     }
-    return SendText(fd, line);
+    return SendBuffer(fd, line, kDefaultSocketTimeouts, activity);
 }
 
-int RelayBetweenSockets(int socket_a, int socket_b, const SocketTimeouts& timeouts) {
+int RelayBetweenSockets(int socket_a, int socket_b, const SocketTimeouts& timeouts, SessionActivity& activity) {
     constexpr std::size_t kRelayBlock = 4096;
     std::string block;
     int idle_slices = 0;
@@ -224,7 +225,10 @@ int RelayBetweenSockets(int socket_a, int socket_b, const SocketTimeouts& timeou
         const IoStatus status = ReceiveWithTimeout(source, block, kRelayBlock, ReceiveMode::kNormal, timeouts);
         if (status == IoStatus::kClosed || status == IoStatus::kError) return kRelayClosed;
         if (status != IoStatus::kOk) return from_a ? kRelayReceiveA : kRelayReceiveB;
-        if (!SendBuffer(target, block, timeouts)) return from_a ? kRelaySendAFailed : kRelaySendBFailed;
+        if (from_a) activity.Received(block.size());
+        if (!SendBuffer(target, block, timeouts, from_a ? NoSessionActivity() : activity)) {
+            return from_a ? kRelaySendAFailed : kRelaySendBFailed;
+        }
     }
     return kRelayStopped;
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/net/SessionActivity.h"
+
 namespace quorvex {
 
 // How long the socket functions wait. One slice is the longest time a call
@@ -94,8 +96,9 @@ LineStatus ReceiveTextLine(int fd, std::string& line, const SocketTimeouts& time
 // Fails when ServerRunFlag is cleared or when the peer takes nothing for
 // longer than the idle limit (a client that stops reading cannot hold its
 // session for ever). Short sends are continued; the block is dumped once
-// it is all sent.
-bool SendBuffer(int fd, std::string_view data, const SocketTimeouts& timeouts = kDefaultSocketTimeouts);
+// it is all sent. Every byte the socket accepts is reported to `activity`.
+bool SendBuffer(int fd, std::string_view data, const SocketTimeouts& timeouts = kDefaultSocketTimeouts,
+                SessionActivity& activity = NoSessionActivity());
 // The same, and the whole block must be taken by `due`, however the peer
 // takes its bytes; false with errno ETIMEDOUT after that.
 bool SendBufferBy(int fd, std::string_view data, const SocketTimeouts& timeouts,
@@ -111,7 +114,8 @@ inline constexpr std::size_t kMaxSendLineLength = 4096;
 // Sends the text, followed by CR LF when `append_crlf` is set. A text plus
 // CR LF longer than kMaxSendLineLength is cut to that length, logged as a
 // buffer overflow and sent all the same.
-bool SendLine(int fd, std::string_view text, bool append_crlf = true);
+bool SendLine(int fd, std::string_view text, bool append_crlf = true,
+              SessionActivity& activity = NoSessionActivity());
 
 // Result codes of RelayBetweenSockets.
 enum RelayResult : int {
@@ -125,7 +129,9 @@ enum RelayResult : int {
 };
 
 // Copies data both ways in blocks of up to 4096 bytes until one side
-// closes, the idle limit passes or ServerRunFlag is cleared.
-int RelayBetweenSockets(int socket_a, int socket_b, const SocketTimeouts& timeouts = kDefaultRelayTimeouts);
+// closes, the idle limit passes or ServerRunFlag is cleared. What `socket_a`
+// receives and is sent is reported to `activity` (a is the client's side).
+int RelayBetweenSockets(int socket_a, int socket_b, const SocketTimeouts& timeouts = kDefaultRelayTimeouts,
+                        SessionActivity& activity = NoSessionActivity());
 
 }  // namespace quorvex

@@ -1,6 +1,8 @@
 // Slots, workers and the admission rules of the job table.
 #include "servers/jobs/JobTable.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include "common/ServerSettings.h"
 #include "common/RunFlag.h"
 #include "servers/address/AddressRules.h"
+#include "servers/logins/ClientCounter.h"
 #include "servers/logins/ClientSource.h"
 #include "servers/logs/ServerLogs.h"
 
@@ -21,6 +24,14 @@ namespace {
 // Longest wait without a look at ServerRunFlag, and the pace of the slot
 // watch.
 constexpr auto kSlice = std::chrono::seconds(1);
+
+// Bytes a socket holds that its peer has not taken yet (not sent, or sent
+// and not acknowledged); none when the descriptor cannot tell.
+std::uint64_t NotTaken(int fd) {
+    int waiting = 0;
+    if (::ioctl(fd, SIOCOUTQ, &waiting) != 0 || waiting < 0) return 0;
+    return static_cast<std::uint64_t>(waiting);
+}
 
 std::string Seconds(LoadClock::duration d) {
     return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(d).count()) + " s";
@@ -74,7 +85,7 @@ void JobTable::Shutdown() {
 
 bool JobTable::Stopping() const { return shutting_down_ || !ServersRunning(); }
 
-bool JobTable::Refused(const JobRequest& request, int limit) const {
+bool JobTable::Refused(const JobRequest& request, const std::string& key, int limit) const {
     if (request.kind == JOB_REMOTE_POP3) {
         for (const JobSlot& slot : slots_) {
             if (slot.state != SlotState::kFree && slot.kind == JOB_REMOTE_POP3 && SameName(slot.account, request.account)) {
@@ -86,7 +97,7 @@ bool JobTable::Refused(const JobRequest& request, int limit) const {
     if (limit <= 0) return false;
     int count = 0;
     for (const JobSlot& slot : slots_) {
-        if (slot.state != SlotState::kFree && slot.address_limited && slot.client.SameHost(request.client)) {
+        if (slot.state != SlotState::kFree && slot.address_limited && slot.limit_key == key) {
             if (++count >= limit) return true;
         }
     }
@@ -127,6 +138,21 @@ int JobTable::FirstFreeSlot() const {
 }
 
 LoadClock::time_point JobTable::Now() const { return options_.clock ? options_.clock() : LoadClock::now(); }
+
+void JobTable::CountMoved(LoadClock::time_point now) {
+    for (JobSlot& slot : slots_) {
+        if (slot.state == SlotState::kFree || slot.fd < 0) continue;
+        const std::uint64_t received = slot.received.load(std::memory_order_relaxed);
+        // The total first, then what the socket still holds: a send between
+        // the two can only make this count low, never high, until the next.
+        const std::uint64_t sent = slot.sent.load(std::memory_order_relaxed);
+        const std::uint64_t held = NotTaken(slot.fd);
+        const std::uint64_t taken = std::max(slot.counted_taken, sent - std::min(sent, held));
+        slot.moved.Add(now, received - slot.counted_received + (taken - slot.counted_taken));
+        slot.counted_received = received;
+        slot.counted_taken = taken;
+    }
+}
 
 std::array<SlotUse, kJobSlotCount> JobTable::Picture(LoadClock::time_point now) const {
     std::array<SlotUse, kJobSlotCount> picture;
@@ -170,6 +196,7 @@ bool JobTable::NewEpisode(const std::string& what, LoadClock::time_point now) {
 }
 
 void JobTable::EnforceLoad(LoadClock::time_point now, Lines& lines) {
+    CountMoved(now);
     for (const int i : PastDeadline(Picture(now), now, options_.session_deadline)) {
         if (NewEpisode("deadline", now)) {
             lines.push_back("job slots: a session of " + slots_[i].key + " reached the deadline of " +
@@ -252,7 +279,7 @@ int JobTable::EnqueueJob(JobRequest& request, std::stop_token stop) {
             options_.max_connections_per_ip ? options_.max_connections_per_ip() : Settings()->MaxConnectionPerIP;
         limit = setting < 0 ? kDefaultConnectionsPerAddress : std::max(setting, 1);
     }
-    const std::string key = request.client.HostText();
+    const std::string key = request.client.empty() ? std::string() : CountingKey(request.client.HostText());
     const auto give_up = std::chrono::steady_clock::now() + kRoomWait;
     Lines lines;
     std::unique_lock lock(JobTableLock);
@@ -264,18 +291,19 @@ int JobTable::EnqueueJob(JobRequest& request, std::stop_token stop) {
     };
     for (;;) {
         if (Stopping() || stop.stop_requested()) return refuse(JobRefusal::kStopping);
-        if (Refused(request, limit)) return refuse(JobRefusal::kLimit);
+        if (Refused(request, key, limit)) return refuse(JobRefusal::kLimit);
         const auto now = Now();
         ForgetHolds(now);
         // A free slot is taken without a picture of all the others: that
         // is every accept while the table is not full.
         const int free_index = FirstFreeSlot();
+        if (free_index < 0 && connection) CountMoved(now);
         Admission admission = free_index >= 0 ? Admission{Admission::kFreeSlot, free_index}
-                                              : Admit(Picture(now), now, key, options_.make_room_idle, !held_.contains(key));
+                                              : Admit(Picture(now), now, options_.make_room_idle, !held_.contains(key));
         if (!connection && admission.kind != Admission::kFreeSlot) admission.kind = Admission::kWaitForRoom;
         switch (admission.kind) {
             case Admission::kFreeSlot: {
-                const int slot = FillSlot(request, admission.slot, address_limited, from_web_mail, lines);
+                const int slot = FillSlot(request, admission.slot, key, address_limited, from_web_mail, lines);
                 lock.unlock();
                 ReportLoad(lines);
                 return slot;
@@ -313,16 +341,22 @@ int JobTable::EnqueueJob(JobRequest& request, std::stop_token stop) {
     }
 }
 
-int JobTable::FillSlot(JobRequest& request, int index, bool address_limited, bool from_web_mail, Lines& lines) {
+int JobTable::FillSlot(JobRequest& request, int index, const std::string& key, bool address_limited,
+                       bool from_web_mail, Lines& lines) {
     JobSlot& slot = slots_[index];
     slot.kind = request.kind;
     slot.address_limited = address_limited;
+    slot.limit_key = key;
     slot.from_web_mail = from_web_mail;
     slot.closing = false;
     slot.waiting = false;
     slot.taken = Now();
     slot.progress = slot.taken.time_since_epoch().count();
     slot.moved.Clear();
+    slot.received = 0;
+    slot.sent = 0;
+    slot.counted_received = 0;
+    slot.counted_taken = 0;
     if (request.kind == JOB_REMOTE_POP3) {
         slot.account = request.account;
         slot.client = PeerAddress();
@@ -331,7 +365,7 @@ int JobTable::FillSlot(JobRequest& request, int index, bool address_limited, boo
     } else {
         slot.account.clear();
         slot.client = request.client;
-        slot.key = request.client.HostText();
+        slot.key = key;
         slot.socket = std::move(request.socket);
         slot.fd = slot.socket.get();
     }
@@ -340,7 +374,10 @@ int JobTable::FillSlot(JobRequest& request, int index, bool address_limited, boo
     if (auto line = UpdateLoad()) lines.push_back(std::move(*line));
     // An address beyond its share loses its longest-held session now, not
     // at the next look of the watch.
-    if (busy_ || held_.contains(slot.key)) EnforceShare(slot.taken, lines);
+    if (busy_ || held_.contains(slot.key)) {
+        CountMoved(slot.taken);
+        EnforceShare(slot.taken, lines);
+    }
     slot.job_ready.notify_one();
     return index;
 }
@@ -419,6 +456,7 @@ void JobTable::ReleaseJobSlot(int index) {
     slot.closing = false;
     slot.waiting = false;
     slot.key.clear();
+    slot.limit_key.clear();
 }
 
 int JobTable::ActiveJobCount() const {
@@ -446,11 +484,16 @@ JobTable::SlotView JobTable::Slot(int index) const {
     return SlotView{slot.state != SlotState::kFree, slot.kind, slot.client, slot.account, slot.key, slot.closing};
 }
 
-void JobTable::SlotActivity::Progress(std::uint64_t bytes) {
-    const LoadClock::time_point now = table->Now();
-    JobSlot& slot = table->slots_[index];
-    slot.progress = now.time_since_epoch().count();
-    slot.moved.Add(now, bytes);
+void JobTable::SlotActivity::Progress() {
+    table->slots_[index].progress = table->Now().time_since_epoch().count();
+}
+
+void JobTable::SlotActivity::Received(std::uint64_t bytes) {
+    table->slots_[index].received.fetch_add(bytes, std::memory_order_relaxed);
+}
+
+void JobTable::SlotActivity::Sent(std::uint64_t bytes) {
+    table->slots_[index].sent.fetch_add(bytes, std::memory_order_relaxed);
 }
 
 void JobTable::SlotActivity::Waiting(bool waiting) { table->slots_[index].waiting = waiting; }
@@ -463,7 +506,7 @@ void JobTable::SlotActivity::ForwardedClient(std::string_view address) {
     if (!forwarded) return;
     std::lock_guard lock(table->JobTableLock);
     JobSlot& slot = table->slots_[index];
-    if (slot.state != SlotState::kFree && slot.from_web_mail && slot.fd >= 0) slot.key = std::move(*forwarded);
+    if (slot.state != SlotState::kFree && slot.from_web_mail && slot.fd >= 0) slot.key = CountingKey(*forwarded);
 }
 
 }  // namespace quorvex

@@ -7,10 +7,12 @@
 // 10 s while 80 or more slots are busy; while busy, a session that has
 // made no progress for 10 s is closed and no client address holds more
 // than its share of the slots; a full table closes the slowest session
-// for a new connection or refuses it at once, and never one that moves
-// data at a real client's pace; an address whose sessions were closed for
-// load is held to these rules for a while; and no connection lasts beyond
-// the session deadline. Workers and waiting callers block on
+// (by the bytes its client really moved, whatever it is doing) for a new
+// connection or refuses it at once, and never one that moves data at a
+// real client's pace; an address whose sessions were closed for load is
+// held to these rules for a while; and no connection lasts beyond the
+// session deadline. A client address is counted as the login guard counts
+// it: an IPv6 client by its /64 network. Workers and waiting callers block on
 // condition variables; no lock is held while a job runs or while anyone
 // waits.
 #pragma once
@@ -185,8 +187,10 @@ private:
     // The reports of the session in one slot.
     class SlotActivity final : public SessionActivity {
     public:
-        void Progress(std::uint64_t bytes) override;
+        void Progress() override;
         void Waiting(bool waiting) override;
+        void Received(std::uint64_t bytes) override;
+        void Sent(std::uint64_t bytes) override;
         void ForwardedClient(std::string_view address) override;
         JobTable* table = nullptr;
         int index = -1;
@@ -195,6 +199,7 @@ private:
         SlotState state = SlotState::kFree;
         JobKind kind = JOB_SMTP;
         bool address_limited = false;  // counts toward its address's limit
+        std::string limit_key;         // the connection's address, as the limit counts it
         bool from_web_mail = false;    // may name the client it forwards
         PeerAddress client;
         UniqueFd socket;
@@ -203,8 +208,10 @@ private:
         // Load accounting: the connection's descriptor (in the slot or in
         // its running job, -1 for a collection), the address it counts
         // against, when it was taken, its last progress (clock ticks), the
-        // bytes its progress moved and whether its session waits for the
-        // client.
+        // bytes its connection moved in the window and whether its session
+        // waits for the client. The session adds to the totals received and
+        // sent; the table moves them into the window (CountMoved), the sent
+        // ones as the client takes them.
         int fd = -1;
         bool closing = false;
         LoadClock::time_point closing_since{};
@@ -212,6 +219,10 @@ private:
         LoadClock::time_point taken{};
         std::atomic<LoadClock::rep> progress{0};
         ByteWindow moved;
+        std::atomic<std::uint64_t> received{0};
+        std::atomic<std::uint64_t> sent{0};
+        std::uint64_t counted_received = 0;  // of the totals, already in the window
+        std::uint64_t counted_taken = 0;
         std::atomic<bool> waiting{false};
         SlotActivity activity;
     };
@@ -223,17 +234,22 @@ private:
     void ReleaseJobSlot(int index);  // with JobTableLock held
     // With JobTableLock held; `limit` is the request's per-address limit,
     // 0 for none.
-    bool Refused(const JobRequest& request, int limit) const;
+    bool Refused(const JobRequest& request, const std::string& key, int limit) const;
     bool Stopping() const;  // with JobTableLock held
     // With JobTableLock held: switches the busy limit on or off as the
     // number of busy slots says; the line to report when it changed.
     std::optional<std::string> UpdateLoad();
     void ReportLoad(const Lines& lines) const;  // without the lock
     LoadClock::time_point Now() const;
+    // With JobTableLock held: puts the bytes every connection moved since
+    // the last count into its window, those sent once its client took them
+    // (what the socket still holds unsent or unacknowledged is not taken).
+    void CountMoved(LoadClock::time_point now);
     // With JobTableLock held.
     std::array<SlotUse, kJobSlotCount> Picture(LoadClock::time_point now) const;
     int FirstFreeSlot() const;  // the lowest, or -1
-    int FillSlot(JobRequest& request, int index, bool address_limited, bool from_web_mail, Lines& lines);
+    int FillSlot(JobRequest& request, int index, const std::string& key, bool address_limited, bool from_web_mail,
+                 Lines& lines);
     void CloseSession(int index);
     void CloseForLoad(int index, LoadClock::time_point now);  // and holds its address
     void ForgetHolds(LoadClock::time_point now);              // those that ended

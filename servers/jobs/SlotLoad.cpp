@@ -16,11 +16,6 @@ bool MovesLess(const SlotUse& a, const SlotUse& b) {
     return a.moved != b.moved ? a.moved < b.moved : a.progress < b.progress;
 }
 
-int Held(std::span<const SlotUse> slots, std::string_view key) {
-    return static_cast<int>(
-        std::count_if(slots.begin(), slots.end(), [&](const SlotUse& s) { return Open(s) && s.key == key; }));
-}
-
 }  // namespace
 
 std::vector<ShareExcess> OverShare(std::span<const SlotUse> slots, int share) {
@@ -46,7 +41,7 @@ std::vector<int> IdleSessions(std::span<const SlotUse> slots, LoadClock::time_po
     std::vector<int> idle;
     for (std::size_t i = 0; i < slots.size(); ++i) {
         const SlotUse& s = slots[i];
-        if (Open(s) && s.waiting && now - s.progress >= limit) idle.push_back(static_cast<int>(i));
+        if (Open(s) && s.waiting && !Transferring(s) && now - s.progress >= limit) idle.push_back(static_cast<int>(i));
     }
     return idle;
 }
@@ -60,8 +55,8 @@ std::vector<int> PastDeadline(std::span<const SlotUse> slots, LoadClock::time_po
     return old;
 }
 
-Admission Admit(std::span<const SlotUse> slots, LoadClock::time_point now, std::string_view newcomer,
-                LoadClock::duration min_idle, bool may_make_room) {
+Admission Admit(std::span<const SlotUse> slots, LoadClock::time_point now, LoadClock::duration min_idle,
+                bool may_make_room) {
     for (std::size_t i = 0; i < slots.size(); ++i) {
         if (!slots[i].busy) return {Admission::kFreeSlot, static_cast<int>(i)};
     }
@@ -70,14 +65,13 @@ Admission Admit(std::span<const SlotUse> slots, LoadClock::time_point now, std::
         return {Admission::kWaitForRoom, -1};
     }
     if (!may_make_room) return {Admission::kRefuse, -1};
-    const int newcomer_holds = Held(slots, newcomer);
     int victim = -1;
-    for (const int i : IdleSessions(slots, now, LoadClock::duration::zero())) {
-        const SlotUse& s = slots[static_cast<std::size_t>(i)];
-        if (Transferring(s)) continue;
-        const bool judged = now - s.taken >= kTransferWindow || now - s.progress >= min_idle;
-        if (!s.held && (!judged || Held(slots, s.key) < newcomer_holds + 2)) continue;
-        if (victim < 0 || MovesLess(s, slots[static_cast<std::size_t>(victim)])) victim = i;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        const SlotUse& s = slots[i];
+        if (!Open(s) || Transferring(s)) continue;
+        const bool judged = s.held || now - s.taken >= kTransferWindow || (s.waiting && now - s.progress >= min_idle);
+        if (!judged) continue;
+        if (victim < 0 || MovesLess(s, slots[static_cast<std::size_t>(victim)])) victim = static_cast<int>(i);
     }
     if (victim >= 0) return {Admission::kMakeRoom, victim};
     return {Admission::kRefuse, -1};

@@ -19,27 +19,29 @@ using LoadClock = std::chrono::steady_clock;
 // Slots one client address may hold while the table is busy. An address
 // whose sessions were closed for load (beyond its share, idle under load,
 // closed to make room) is held for kAddressHold after the last: to its
-// share, its idle sessions closed as under load, its slow waiting
-// sessions closed at once to make room for others, and it makes no room
-// itself.
+// share, its idle sessions closed as under load, its slow sessions closed
+// at once to make room for others, and it makes no room itself.
 inline constexpr int kAddressShare = 10;
 inline constexpr std::chrono::seconds kAddressHold{60};
-// Under load a session is judged by the bytes it moved, both ways, in the
-// last kTransferWindow (10 to 11 s, counted in whole seconds): at
-// kTransferFloor or more it transfers at a real client's pace and keeps
-// its slot whatever its address holds; below, it may be closed to make
-// room or to bring its address back to its share, the slowest first. The
-// floor (about 1.6 KB/s) lies far from both sides: sessions that only keep
-// their slot busy move a few KB in the window (a line of 80 bytes of
-// message text every 2 s: 0.4 KB; a 1 KB message read every 2 s: about
-// 5 KB), while the slowest real transfers move 100 KB or more (a 100 KB
-// message read every 8 s; an upload or a download at 200 KB/s: 2 MB). A
-// session counts what each of its steps moved: the line of a command that
-// made progress, each line of message text taken, each message retrieved.
+// Under load a session is judged by the bytes its client really moved,
+// both ways, in the last kTransferWindow (10 to 11 s, counted in whole
+// seconds): every byte received, and every byte of every reply once the
+// client has taken it (a client that stops reading moves nothing, however
+// much waits for it). At kTransferFloor or more it transfers at a real
+// client's pace and is never closed for load, whatever its address holds
+// and whatever it is doing; below, it may be closed to make room, to bring
+// its address back to its share or when idle under load, the slowest
+// first. The floor (about 1.6 KB/s) lies far from both sides: sessions
+// that only keep their slot busy move a few KB in the window (a line of 80
+// bytes of message text every 2 s: 0.4 KB; 2 KB read every 30 s), while
+// the slowest real transfers move 90 KB or more (headers read at 9.5 KB/s;
+// a 100 KB message read every 8 s; an upload or a download at 200 KB/s:
+// 2 MB).
 inline constexpr std::chrono::seconds kTransferWindow{10};
 inline constexpr std::uint64_t kTransferFloor = 16 * 1024;
 // A session younger than the window has not shown its pace yet: it makes
-// room only after this long without progress.
+// room only when it has been waiting for its client without progress this
+// long.
 inline constexpr std::chrono::seconds kMakeRoomIdle{3};
 // The longest a new connection waits for the room that closed sessions
 // make; a session that takes longer to end is no longer counted on.
@@ -73,27 +75,26 @@ struct ShareExcess {
 std::vector<ShareExcess> OverShare(std::span<const SlotUse> slots, int share);
 
 // Connections whose session waits for its client and has made no progress
-// for `limit`.
+// for `limit`, below the floor.
 std::vector<int> IdleSessions(std::span<const SlotUse> slots, LoadClock::time_point now, LoadClock::duration limit);
 
 // Connections open for `deadline` or longer.
 std::vector<int> PastDeadline(std::span<const SlotUse> slots, LoadClock::time_point now,
                               LoadClock::duration deadline);
 
-// What a new connection from `newcomer` gets: the lowest free slot; else,
-// while sessions closed less than kRoomWait ago are ending, a wait for
-// their room; else, when it `may_make_room`, the slot of the slowest
-// session (fewest bytes in the window, then idle longest) among the
-// waiting sessions below kTransferFloor: those of held addresses, and
-// those of addresses that hold at least two slots more than the
-// newcomer's (so that no address in good standing loses a slot to one that
-// would then hold more) that are older than the window or idle for
-// `min_idle`; else a refusal.
+// What a new connection gets: the lowest free slot; else, while sessions
+// closed less than kRoomWait ago are ending, a wait for their room; else,
+// when it `may_make_room`, the slot of the slowest session (fewest bytes in
+// the window, then idle longest) among the sessions below kTransferFloor,
+// waiting for their client or not (a session blocked in a send is judged
+// too), however many slots their address holds: those older than the
+// window, those of held addresses, and younger ones waiting without
+// progress for `min_idle`; else a refusal.
 struct Admission {
     enum Kind { kFreeSlot, kWaitForRoom, kMakeRoom, kRefuse } kind = kRefuse;
     int slot = -1;  // kFreeSlot: the slot to take; kMakeRoom: the session to close
 };
-Admission Admit(std::span<const SlotUse> slots, LoadClock::time_point now, std::string_view newcomer,
-                LoadClock::duration min_idle, bool may_make_room);
+Admission Admit(std::span<const SlotUse> slots, LoadClock::time_point now, LoadClock::duration min_idle,
+                bool may_make_room);
 
 }  // namespace quorvex

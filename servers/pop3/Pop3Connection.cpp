@@ -62,10 +62,12 @@ private:
 
 // Collects a reply and sends it in as few writes as possible: a RETR's
 // status line, body and end line leave together. Bodies of plain files go
-// straight from the file to the socket.
+// straight from the file to the socket. Every byte the socket takes is
+// reported to the session's activity.
 class SocketOutput : public Pop3Output {
 public:
-    SocketOutput(int fd, const SocketTimeouts& timeouts) : fd_(fd), timeouts_(timeouts) {}
+    SocketOutput(int fd, const SocketTimeouts& timeouts, SessionActivity& activity)
+        : fd_(fd), timeouts_(timeouts), activity_(activity) {}
 
     bool Send(std::string_view bytes) override {
         if (failed_) return false;
@@ -98,6 +100,7 @@ public:
         while (at < end) {
             const ssize_t n = ::sendfile(fd_, file, &at, static_cast<std::size_t>(end - at));
             if (n > 0) {
+                activity_.Sent(static_cast<std::uint64_t>(n));
                 idle_slices = 0;
                 continue;
             }
@@ -120,7 +123,7 @@ public:
     bool Flush() {
         if (failed_) return false;
         if (pending_.Empty()) return true;
-        const bool sent = SendBuffer(fd_, pending_.View(), timeouts_);
+        const bool sent = SendBuffer(fd_, pending_.View(), timeouts_, activity_);
         pending_.Clear();
         failed_ = !sent;
         return sent;
@@ -129,6 +132,7 @@ public:
 private:
     int fd_;
     const SocketTimeouts& timeouts_;
+    SessionActivity& activity_;
     PendingBytes pending_;
     bool failed_ = false;
 };
@@ -144,7 +148,7 @@ void RelayPop3Proxy(int client_fd, const std::string& user, const std::string& h
         return;
     }
     if (!SendBuffer(remote.get(), "USER " + user + "\r\n" + pending, options.timeouts)) return;
-    RelayBetweenSockets(client_fd, remote.get(), options.relay_timeouts);
+    RelayBetweenSockets(client_fd, remote.get(), options.relay_timeouts, *options.activity);
 }
 
 void RunPop3Connection(int fd, ConnectionClient client, Pop3Services& services, Pop3SessionSettings settings,
@@ -158,7 +162,7 @@ void RunPop3Connection(int fd, ConnectionClient client, Pop3Services& services, 
     timeval slice{options.timeouts.slice_ms / 1000, (options.timeouts.slice_ms % 1000) * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof slice);
 
-    SocketOutput out(fd, options.timeouts);
+    SocketOutput out(fd, options.timeouts, *options.activity);
     Pop3Session session(services, out, std::move(settings), std::move(client));
     session.SetActivity(*options.activity);
     Pop3Step step = session.Start();

@@ -81,7 +81,6 @@ Pop3Step Pop3Session::Start() {
 }
 
 Pop3Step Pop3Session::OnLine(std::string_view line) {
-    line_bytes_ = line.size() + 2;  // as a CR LF line
     switch (phase_) {
         case Phase::kAuthorization:
         case Phase::kTransaction:
@@ -223,7 +222,7 @@ Pop3Step Pop3Session::EnterTransaction() {
     if (loaded.Counts[1] > available - loaded.Counts[0]) loaded.Counts[1] = available - loaded.Counts[0];
     mailbox_ = std::move(loaded);
     phase_ = Phase::kTransaction;
-    activity_->Progress(line_bytes_);
+    activity_->Progress();
     return Pop3Step::kContinue;
 }
 
@@ -379,7 +378,7 @@ Pop3Step Pop3Session::CmdRetr(std::string_view args) {
     if (!SendMessageFile(file.get(), key, out_)) return Pop3Step::kClose;
     message->Flags |= kFlagRead;
     message->Changes |= kChangeFlags;
-    activity_->Progress(line_bytes_ + (message->Size != kUnknownSize ? message->Size : 0));
+    activity_->Progress();
     return Reply(kEndOfList);
 }
 
@@ -389,7 +388,7 @@ Pop3Step Pop3Session::CmdDele(std::string_view args) {
     Pop3Message* message = MessageAt(folder, number);
     if (message == nullptr) return Reply(kNoThisMessage);
     message->Changes = kChangeDeleteOnly;
-    activity_->Progress(line_bytes_);
+    activity_->Progress();
     return Reply(kOkBlank);
 }
 
@@ -401,7 +400,7 @@ Pop3Step Pop3Session::CmdMove(std::string_view args) {
     if (message == nullptr) return Reply(kInvalidParameter);
     message->MoveTarget = static_cast<std::uint16_t>(to);
     message->Changes |= kChangeMoveBit;
-    activity_->Progress(line_bytes_);
+    activity_->Progress();
     return Reply(kMoveDone);
 }
 
@@ -443,7 +442,7 @@ Pop3Step Pop3Session::CmdTop(std::string_view args) {
 
 Pop3Step Pop3Session::CmdRemotePop3(std::string_view) {
     const bool queued = services_.QueueRemoteCollection(account_) >= 0;
-    if (queued) activity_->Progress(line_bytes_);
+    if (queued) activity_->Progress();
     return Reply(queued ? kCollectionQueued : kCollectionBusy);
 }
 
@@ -475,7 +474,7 @@ Pop3Step Pop3Session::SetFlags(std::string_view args, std::uint16_t (*change)(st
     if (message == nullptr) return Reply(kNoThisMessage);
     message->Flags = change(message->Flags, value);
     message->Changes |= kChangeFlags;
-    activity_->Progress(line_bytes_);
+    activity_->Progress();
     return Reply(kOk);
 }
 

@@ -149,7 +149,6 @@ private:
     std::string attempted_user_;  // the name USER gave, lower-cased, for the password check
     std::string given_user_;      // the same as the client spelled it, for the failed-login line
     std::string account_;  // the name logged in
-    std::uint64_t line_bytes_ = 0;  // the command line being handled: what its progress moved
     int failed_tries_ = 0;
     Pop3Mailbox mailbox_;
     MessageFolder message_folder_;

@@ -40,6 +40,7 @@ std::string HeloName() {
 bool RelaySmtpProxy(int client, const ProxyRequest& request, const ConnectionLimits& limits,
                     const std::string& pending) {
     const SocketTimeouts& t = limits.timeouts;
+    SessionActivity& activity = *limits.activity;
     UniqueFd upstream = ConnectToHost(request.host, limits.proxy_port);
     std::string line;
     if (!upstream || !ReadUpstreamReply(upstream.get(), "220", line, t)) return false;
@@ -61,12 +62,12 @@ bool RelaySmtpProxy(int client, const ProxyRequest& request, const ConnectionLim
         }
     } else {
         if (!SendBuffer(upstream.get(), "HELO " + me + "\r\n", t) ||
-            !ReadUpstreamReply(upstream.get(), "250", line, t) || !SendBuffer(client, "235 OK\r\n", t)) {
+            !ReadUpstreamReply(upstream.get(), "250", line, t) || !SendBuffer(client, "235 OK\r\n", t, activity)) {
             return false;
         }
     }
     if (!pending.empty() && !SendBuffer(upstream.get(), pending, t)) return false;
-    RelayBetweenSockets(client, upstream.get());
+    RelayBetweenSockets(client, upstream.get(), kDefaultRelayTimeouts, activity);
     return true;
 }
 
@@ -83,7 +84,7 @@ void SmtpServerConnection(Job& job, SmtpServices& services) {
 bool RunSmtpConnection(int fd, ConnectionClient client, SmtpServices& services, const ConnectionLimits& limits) {
     SmtpSession session(services, std::move(client));
     session.SetActivity(*limits.activity);
-    if (!SendBuffer(fd, session.Start(), limits.timeouts)) return false;
+    if (!SendBuffer(fd, session.Start(), limits.timeouts, *limits.activity)) return false;
     LineReader reader(fd, limits.timeouts, limits.idle_limit);
     reader.set_activity(*limits.activity);
     std::string out;
@@ -93,7 +94,7 @@ bool RunSmtpConnection(int fd, ConnectionClient client, SmtpServices& services, 
         // Every line that arrived is answered before the replies go out
         // together: a pipelining client gets them in one write.
         session.Process(reader.buffer(), out);
-        if (!out.empty() && !SendBuffer(fd, out, limits.timeouts)) return false;
+        if (!out.empty() && !SendBuffer(fd, out, limits.timeouts, *limits.activity)) return false;
     }
     if (session.proxy_request()) {
         return RelaySmtpProxy(fd, *session.proxy_request(), limits, reader.buffer().TakePending());

@@ -89,12 +89,10 @@ void SmtpSession::Process(LineBuffer& lines, std::string& out) {
         if (state_ == SmtpState::kData) {
             const auto piece = lines.NextPiece();
             if (!piece) return;
-            line_bytes_ = WireSize(*piece);
             OnDataLine(*piece, out);
         } else {
             const auto line = lines.NextLine();
             if (!line) return;
-            line_bytes_ = line->text.size() + 2;  // as a CR LF line
             HandleLine(*line, out);
         }
     }
@@ -158,7 +156,7 @@ void SmtpSession::OnHelo(const SmtpCommand& command, std::string& out) {
         End(out, kNameTooLong);
         return;
     }
-    if (state_ == SmtpState::kBeforeHelo) activity_->Progress(line_bytes_);
+    if (state_ == SmtpState::kBeforeHelo) activity_->Progress();
     helo_ = command.argument;
     client_.Forward(ForwardedAddress());
     ResetTransaction();
@@ -233,7 +231,7 @@ void SmtpSession::OnMailFrom(const SmtpCommand& command, std::string& out) {
     transaction_->sender = address;
     transaction_->sender_class = sender_class;
     state_ = SmtpState::kMailGiven;
-    activity_->Progress(line_bytes_);
+    activity_->Progress();
     out.append(kOk);
 }
 
@@ -277,7 +275,7 @@ void SmtpSession::OnRcptTo(const SmtpCommand& command, std::string& out) {
     if (decision.from_rewrite) t.from_rewrite = decision.from_rewrite;
     if (decision.anonymous_sender) t.sender = settings_->AnonymousAccount;
     t.recipients.push_back(AsciiLowerCase(decision.recipient));
-    activity_->Progress(line_bytes_);
+    activity_->Progress();
     out.append(kOk);
 }
 
@@ -289,7 +287,7 @@ void SmtpSession::OnData(const SmtpCommand&, std::string& out) {
     }
     t.message.Begin([this] { return services_.NewTempMessagePath(); });
     out.append(kStartData);
-    activity_->Progress(line_bytes_);
+    activity_->Progress();
     state_ = SmtpState::kData;
     StoreText(TraceHeader());
 }
@@ -312,7 +310,7 @@ void SmtpSession::StoreText(std::string_view text) {
 
 void SmtpSession::OnDataLine(const LinePiece& piece, std::string& out) {
     SmtpTransaction& t = *transaction_;
-    activity_->Progress(line_bytes_);
+    activity_->Progress();
     // Only a line that arrived whole as "." CR LF, after a line that itself
     // ended in CR LF, ends the text. A dot ended by a bare LF, or the rest
     // of a cut line, is text: a client cannot hide a second transaction in
@@ -372,7 +370,7 @@ void SmtpSession::FinishMessage(std::string& out) {
     const bool delivered = DeliverMessage(out, uid);
     // The file goes in every case: delivered copies are the store's own.
     ResetTransaction();
-    activity_->Progress(0);  // the final "." counted as a line of the text
+    activity_->Progress();
     if (delivered) out.append(FormatReply(kAcceptedFormat, {uid}));
 }
 
@@ -497,7 +495,7 @@ void SmtpSession::OnAuthLine(std::string_view line, std::string& out) {
     const LoginOutcome outcome = AuthenticateUser(user, *decoded, address);
     if (outcome == LoginOutcome::kAccepted) {
         authenticated_ = true;
-        activity_->Progress(line_bytes_);
+        activity_->Progress();
         auth_address_ = std::move(address);
         out.append(kAuthOk);
         services_.Log(peer_, FormatReply("ESMTP authentication: %s", {user}));

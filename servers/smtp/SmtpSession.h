@@ -157,7 +157,6 @@ private:
     int copy_flag_ = 0;
     int draft_flag_ = 0;
     int error_count_ = 0;
-    std::uint64_t line_bytes_ = 0;  // the line being handled, line end included: what its progress moved
     std::optional<SmtpTransaction> transaction_;  // from MAIL FROM to the end of the data
 };
 

@@ -6,6 +6,7 @@ attacks at full size."""
 import os
 import poplib
 import smtplib
+import socket
 import sys
 import threading
 import time
@@ -129,14 +130,39 @@ def upload(client, seconds):
         return client.getreply()[0]
 
 
+def slow_reader(home, source):
+    """A POP3 client with a 1 KB receive buffer that asks for the first
+    message and reads none of it: the server's send waits for it."""
+    s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
+    s.bind((source, 0))
+    s.connect(("127.0.0.1", home.pop3))
+    s.sendall(b"USER demo\r\nPASS demo\r\nRETR 1\r\n")
+    return s
+
+
+def reset_by_server(s):
+    """True once the server has closed the connection, whose unread reply
+    keeps its end from being seen: what is sent to it then is answered by
+    a reset, and the connection is no longer established. Never waits."""
+    try:
+        s.send(b"NOOP\r\n")
+    except OSError:
+        return True
+    return s.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 1)[0] != 1  # TCP_ESTABLISHED
+
+
 def test_a_full_table_makes_room_for_a_new_address_or_refuses_at_once(tmp_path):
     """100 SMTP sessions from 25 addresses, each sending a line of message
     text every 2 s, fill every slot: a new connection is refused at
     once (SMTP 421, POP3 -ERR), never left waiting. Once they trickled past
-    the window, a new client closes the slowest: a quiet session, never an upload."""
+    the window, a new client closes the slowest: a quiet session and a
+    reader blocked in the server's send, never an upload."""
     home = ProgramFolder(tmp_path)
     with home.start() as program:
         program.wait_serving()
+        with smtplib.SMTP("127.0.0.1", home.smtp, timeout=30) as client:
+            client.sendmail("big@remote.test", ["demo@example.test"], b"Subject: big\r\n\r\n" + b"z" * (8 << 20))
         envelope = ["EHLO attacker", "MAIL FROM:<a@remote.test>", "RCPT TO:<demo@example.test>", "DATA"]
         # A last session may find the table full until those of the
         # start-up check have ended.
@@ -152,6 +178,7 @@ def test_a_full_table_makes_room_for_a_new_address_or_refuses_at_once(tmp_path):
             assert wait_until(lambda: served(home), 20, "a new client served") < 5
             quiet = Raw(home.pop3, "127.0.0.4", ["USER demo", "PASS demo"])
             assert quiet.wait_for("+OK ")
+            slow = slow_reader(home, "127.0.0.5")
             uploaded = []
             client = smtplib.SMTP("127.0.0.1", home.smtp, timeout=10, source_address=("127.0.0.4", 0))
             uploader = threading.Thread(target=lambda: uploaded.append(upload(client, 8)))
@@ -160,6 +187,10 @@ def test_a_full_table_makes_room_for_a_new_address_or_refuses_at_once(tmp_path):
             assert served(home)
             uploader.join()
             assert uploaded == [250]
+            # Sessions of one slot each, kept open, fill the table again until one needs room.
+            holders = []
+            wait_until(lambda: holders.append(Raw(home.pop3, "127.0.7.%d" % (1 + len(holders) % 250))) or
+                       (holders[-1].read() is not None and reset_by_server(slow)), 15, "the blocked reader closed for room")
         finally:
             stop.set()
         for s in attack:

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -112,8 +113,9 @@ TEST_F(TableFixture, PerAddressLimitCoversEveryService) {
     struct Case {
         int setting;
         bool web_mail;
-        std::vector<JobKind> requests;  // in order, from 192.0.2.1
+        std::vector<JobKind> requests;  // in order
         int admitted;
+        std::vector<const char*> from = {"192.0.2.1"};  // taken in turn
     };
     const std::vector<JobKind> mixed{JOB_SMTP, JOB_POP3, JOB_ACCOUNT_SERVER, JOB_POP3, JOB_SMTP, JOB_POP3};
     const std::vector<JobKind> many_pop3(60, JOB_POP3);
@@ -126,6 +128,7 @@ TEST_F(TableFixture, PerAddressLimitCoversEveryService) {
         {-1, true, many_smtp, kDefaultConnectionsPerAddress},
         {2, true, mixed, 6},  // both SMTP jobs within the limit, the rest exempt
         {1, true, mixed, 5},  // the second SMTP job refused
+        {2, false, mixed, 2, {"2001:db8:1:2::1", "2001:db8:1:2:ff::9"}},  // one /64, one client
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.setting << (c.web_mail ? " web-mail" : ""));
@@ -137,8 +140,8 @@ TEST_F(TableFixture, PerAddressLimitCoversEveryService) {
         for (int kind = 0; kind < kJobKindCount; ++kind) local.SetHandler(static_cast<JobKind>(kind), hold.Handler());
         local.CreateWorkerThreads();
         int admitted = 0;
-        for (const JobKind kind : c.requests) {
-            JobRequest request = Request(kind, "192.0.2.1");
+        for (std::size_t i = 0; i < c.requests.size(); ++i) {
+            JobRequest request = Request(c.requests[i], c.from[i % c.from.size()]);
             if (local.EnqueueJob(request) >= 0) ++admitted;
         }
         EXPECT_EQ(admitted, c.admitted);
@@ -333,8 +336,10 @@ TEST(JobTableTest, ThrowingJobIsLoggedAndTheSlotServedAgain) {
 }
 
 // Connections whose jobs wait for their clients as sessions do, on a clock
-// the test sets: "p" is progress, "f<text>" names a forwarded client; the
-// job answers each with a byte once it is waiting again.
+// the test sets: "p" is progress, "f<text>" names a forwarded client, "P"
+// a reply of kTransferFloor bytes that the client takes; the job answers
+// each with a byte once it is waiting again. Stall: the job answers, then
+// blocks in the send of a reply its client never reads.
 class LoadTable {
 public:
     explicit LoadTable(JobTableOptions options) {
@@ -374,6 +379,14 @@ public:
         ASSERT_EQ(::send(clients_[client].get(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
         Ack(client);
     }
+    // Returns once more than the floor waits unread before the client.
+    void Stall(int client) {
+        Tell(client, "S");
+        ASSERT_TRUE(WaitUntil([&] {
+            int unread = 0;
+            return ::ioctl(clients_[client].get(), FIONREAD, &unread) == 0 && unread > int{kTransferFloor};
+        }));
+    }
     void Watch() { table_->WatchSlots(); }
     // The client goes; returns once its job has ended.
     void Leave(int client) {
@@ -385,8 +398,11 @@ public:
     std::vector<int> Closed() {
         std::vector<int> closed;
         for (std::size_t i = 0; i < clients_.size(); ++i) {
-            char byte;
-            if (::recv(clients_[i].get(), &byte, 1, MSG_DONTWAIT) == 0) closed.push_back(static_cast<int>(i));
+            static char unread[1 << 16];
+            ssize_t got = 0;
+            while ((got = ::recv(clients_[i].get(), unread, sizeof unread, MSG_DONTWAIT)) > 0) {
+            }
+            if (got == 0) closed.push_back(static_cast<int>(i));
         }
         return closed;
     }
@@ -411,17 +427,24 @@ private:
             if (n <= 0) return;
             job.activity->Waiting(false);
             const std::string_view got(buffer, static_cast<std::size_t>(n));
-            if (got == "p") job.activity->Progress(1);
-            if (got == "P") job.activity->Progress(kTransferFloor);  // a real client's pace
+            if (got == "p") job.activity->Progress();
+            if (got == "P") SendBuffer(fd, std::string(kTransferFloor, 'x'), kDefaultSocketTimeouts, *job.activity);
+            if (got == "S") {
+                ::send(fd, "k", 1, MSG_NOSIGNAL);
+                SendBuffer(fd, std::string(std::size_t{4} << 20, 'x'), kDefaultSocketTimeouts, *job.activity);
+                continue;
+            }
             if (got.starts_with('f')) job.activity->ForwardedClient(got.substr(1));
             answer();
         }
     }
+    // Takes what the job sent, through its answer.
     void Ack(int client) {
-        pollfd p{clients_[client].get(), POLLIN, 0};
-        ASSERT_EQ(::poll(&p, 1, 5000), 1);
-        char byte = 0;
-        ASSERT_EQ(::recv(clients_[client].get(), &byte, 1, 0), 1);
+        for (char byte = 0; byte != 'k';) {
+            pollfd p{clients_[client].get(), POLLIN, 0};
+            ASSERT_EQ(::poll(&p, 1, 5000), 1);
+            ASSERT_EQ(::recv(clients_[client].get(), &byte, 1, 0), 1);
+        }
     }
 
     RunFlagScope run_;
@@ -470,6 +493,29 @@ TEST(JobTableLoad, BusyTableKeepsItsSlotsForClientsAtWork) {
              t.At(13s), t.Connect(a);  // its bytes have left the window
          },
          {0, 1}, 1},
+        {"beyond its share a session blocked in a send is judged by the bytes its client took",
+         [&](LoadTable& t) {
+             for (int i = 0; i < 3; ++i) t.At(i * 1s), t.Connect(a);
+             t.Stall(0);
+             t.Connect(b);
+         },
+         {0}, 1},
+        {"an IPv6 client counts by its /64 network",
+         [&](LoadTable& t) {
+             for (const char* address : {"2001:db8:1:2::1", "2001:db8:1:2:ff::9", "2001:db8:1:2::3"}) t.Connect(address);
+             t.Connect(web), t.Tell(3, "f2001:db8:9:9::1");
+             EXPECT_EQ(t.KeyOf(1), "2001:db8:1:2::/64");
+             EXPECT_EQ(t.KeyOf(3), "2001:db8:9:9::/64");
+         },
+         {0}, 1},
+        {"under load a reader at the floor is never closed for want of progress",
+         [&](LoadTable& t) {
+             for (const char* address : {a, b, "192.0.2.3", "192.0.2.4"}) t.Connect(address);
+             t.At(12s);
+             t.Tell(0, "P");
+             t.Watch();
+         },
+         {1, 2, 3}, 0},
         {"under load a session without progress for 10 s is closed",
          [&](LoadTable& t) {
              for (const char* address : {a, b, "192.0.2.3", "192.0.2.4"}) t.Connect(address);

@@ -12,6 +12,7 @@
 #include "servers/pop3/Pop3Connection.h"
 #include "tests/servers/support/Pop3FakeServices.h"
 #include "tests/support/NetTestSupport.h"
+#include "tests/support/RecordedActivity.h"
 #include "tests/support/TempFolder.h"
 
 namespace quorvex::pop3 {
@@ -19,12 +20,17 @@ namespace {
 
 // Runs a session on one end of a socket pair, writes `input` to the other
 // end in pieces of `piece` bytes, and returns everything the server sent.
+// The session reports every byte either way to its slot.
 std::string Converse(testing::FakeServices& services, const std::string& input, std::size_t piece) {
     int ends[2];
     EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
     UniqueFd server(ends[0]), client(ends[1]);
-    std::thread session(
-        [&] { RunPop3Connection(server.get(), ConnectionClient("192.0.2.1"), services, Pop3SessionSettings{}); });
+    testing::RecordedActivity activity;
+    Pop3ConnectionOptions options;
+    options.activity = &activity;
+    std::thread session([&] {
+        RunPop3Connection(server.get(), ConnectionClient("192.0.2.1"), services, Pop3SessionSettings{}, options);
+    });
     for (std::size_t at = 0; at < input.size(); at += piece) {
         const std::string chunk = input.substr(at, piece);
         EXPECT_EQ(::send(client.get(), chunk.data(), chunk.size(), MSG_NOSIGNAL), static_cast<ssize_t>(chunk.size()));
@@ -39,6 +45,8 @@ std::string Converse(testing::FakeServices& services, const std::string& input, 
         if (received.size() >= 9 && received.compare(received.size() - 9, 9, "+OK bye\r\n") == 0) break;
     }
     session.join();
+    EXPECT_EQ(activity.received, input.size());
+    EXPECT_EQ(activity.sent, received.size());
     return received;
 }
 

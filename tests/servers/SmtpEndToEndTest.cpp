@@ -30,6 +30,8 @@
 #include "servers/smtp/SmtpConnection.h"
 #include "app/ServerSmtpServices.h"
 #include "servers/support/LoopbackPeer.h"
+#include "tests/support/NetTestSupport.h"
+#include "tests/support/RecordedActivity.h"
 #include "tests/support/TestPorts.h"
 #include "servers/support/SmtpTestFiles.h"
 #include "support/TempFolder.h"
@@ -154,7 +156,13 @@ TEST_F(SmtpEndToEnd, SmtplibMessagesArriveByteForByte) {
     text += std::string(998, 'a') + "\r\n";
     text += std::string(5000, 'b') + "\r\n";
     text += ".leading dot\r\n..two dots\r\nend\r\n";
+    quorvex::testing::RecordedActivity activity;
+    limits.activity = &activity;
     Python("send " + port + " x@remote.org alice@example.test " + WriteFile("m.eml", text));
+    // The slot was told every byte either way: the text, and the replies.
+    ASSERT_TRUE(quorvex::testing::WaitUntil([&] { return jobs.ActiveJobCount() == 0; }));
+    EXPECT_GT(activity.received, text.size());
+    EXPECT_GT(activity.sent, 0u);
     const auto inbox = Inbox("alice");
     ASSERT_EQ(inbox.size(), 1u);
     // smtplib stuffs the leading dots; stored files keep the stuffed form,

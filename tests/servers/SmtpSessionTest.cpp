@@ -765,14 +765,11 @@ TEST(SmtpSession, ProgressIsWhatChangesSomething) {
         Harness h;
         LocalAccounts(h.services);
         h.Start();
-        std::uint64_t moved = 0;  // each progress moved its line
         for (const auto& [line, progress] : steps) {
             const int before = h.activity.progress;
             h.Send(line + "\r\n");
             EXPECT_EQ(h.activity.progress > before, progress) << line;
-            if (progress) moved += line.size() + 2;
         }
-        EXPECT_EQ(h.activity.bytes, moved);
     }
 }
 

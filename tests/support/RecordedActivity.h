@@ -11,12 +11,15 @@
 namespace quorvex::testing {
 
 struct RecordedActivity final : SessionActivity {
-    void Progress(std::uint64_t moved) override { ++progress; bytes += moved; }
+    void Progress() override { ++progress; }
     void ForwardedClient(std::string_view address) override { forwarded.emplace_back(address); }
     void Waiting(bool now) override { waits.push_back(now); }
+    void Received(std::uint64_t bytes) override { received += bytes; }
+    void Sent(std::uint64_t bytes) override { sent += bytes; }
 
     int progress = 0;
-    std::uint64_t bytes = 0;
+    std::uint64_t received = 0;
+    std::uint64_t sent = 0;
     std::vector<bool> waits;
     std::vector<std::string> forwarded;
 };
