@@ -151,7 +151,6 @@ bool SendWithin(int fd, std::string_view data, const SocketTimeouts& timeouts,
     std::string_view rest = data;
     int idle_slices = 0;
     do {
-        if (!ServersRunning()) return false;
         const ssize_t sent = rest.empty() ? 0 : ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent >= 0) {
             rest.remove_prefix(static_cast<std::size_t>(sent));
@@ -161,6 +160,10 @@ bool SendWithin(int fd, std::string_view data, const SocketTimeouts& timeouts,
         }
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        // While the servers stop, what the socket takes at once still goes
+        // out (the "250" of a message already stored, which its sender
+        // would otherwise send again), but nothing waits for a slow peer.
+        if (!ServersRunning()) return false;
         int wait_ms = timeouts.slice_ms;
         if (due) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now());

@@ -179,6 +179,10 @@ TEST(SocketIoTest, ClearingTheRunFlagEndsEveryWaitWithinASlice) {
     EXPECT_EQ(line_status, LineStatus::kStopped);
     EXPECT_FALSE(sent);
     EXPECT_EQ(relay, kRelayStopped);
+    // A reply the socket takes at once still goes out while stopping.
+    ASSERT_TRUE(SendText(read_pair.ours.get(), "250 stored\r\n"));
+    char reply[32] = {};
+    EXPECT_EQ(::recv(read_pair.theirs.get(), reply, sizeof reply, 0), 12);
 }
 
 TEST(SocketIoTest, SendGivesUpOnAPeerThatStopsReading) {

@@ -31,19 +31,17 @@ def program_name(pid):
         return os.path.basename(f.read().split(b"\0")[0].decode())
 
 
-def control_socket_name(folder):
-    """The instance's abstract socket name: FNV-1a of the canonical folder."""
-    value = 14695981039346656037
-    for byte in os.path.realpath(folder).encode():
-        value ^= byte
-        value = (value * 1099511628211) % (1 << 64)
-    return "QuorvexServer-%016x" % value
-
-
 def send_command(folder, command):
     s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     s.settimeout(10)
-    s.connect("\0" + control_socket_name(folder))
+    # The instance's control socket, a file in its program folder (reached
+    # through a handle on the folder where the path is too long for an
+    # address).
+    handle = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        s.connect("/proc/self/fd/%d/QuorvexServer.sock" % handle)
+    finally:
+        os.close(handle)
     s.sendall(command.encode() + b"\n")
     answer = s.makefile("rb").readline()
     s.close()

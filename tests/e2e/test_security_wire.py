@@ -424,10 +424,12 @@ def test_a_full_daily_log_says_so_and_failed_logins_still_reach_standard_error(t
                 pop.pass_("guess")
             pop.close()
         _, _, _, err = program.stop()
-    for prefix, still in (("pop3log", " and to the system log."), ("syslog", ".")):
+    # The system log fills first (the start's lines): the POP3 log's note
+    # then promises standard error only.
+    for prefix in ("pop3log", "syslog"):
         assert daily_log(home, prefix).endswith(" is full ([Log] MaxLogLine=3 lines a day): further lines of this day "
                                                 "are not written to it. Failed logins and login locks still go to "
-                                                "standard error%s\r\n" % still)
+                                                "standard error.\r\n"), prefix
     assert err.count(b"login failed: service=pop3 address=%s " % ATTACKER.encode()) == 4
     assert err.count(b"QuorvexServer: The POP3 log ") == 1 and err.count(b"QuorvexServer: The system log ") == 1
 
