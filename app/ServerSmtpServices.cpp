@@ -80,7 +80,7 @@ public:
         const std::string* path = message.File();
         return path && copies_.StageFile(stored, *path, folder, true, read);
     }
-    bool Reserve(std::string_view account, std::int64_t size, std::int64_t quota) override {
+    MailboxHold Reserve(std::string_view account, std::int64_t size, std::int64_t quota) override {
         return copies_.Reserve(Accounts().StoredName(account), size, quota);
     }
     bool Commit() override { return copies_.Commit(); }

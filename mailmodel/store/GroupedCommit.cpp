@@ -171,9 +171,9 @@ struct MailboxCopies::Copy {
 MailboxCopies::MailboxCopies() = default;
 MailboxCopies::~MailboxCopies() { Release(); }
 
-bool MailboxCopies::Reserve(std::string_view account, std::int64_t size, std::int64_t quota) {
+MailboxHold MailboxCopies::Reserve(std::string_view account, std::int64_t size, std::int64_t quota) {
     const auto folder = GetAccountFolderPath(account);
-    if (!folder) return false;
+    if (!folder) return MailboxHold::kUnreadable;
     Mailbox& box = MailboxOf(account);
     for (int attempt = 0; attempt < 2; ++attempt) {
         {
@@ -181,16 +181,16 @@ bool MailboxCopies::Reserve(std::string_view account, std::int64_t size, std::in
             // a commit counts its bytes before its holder lets them go.
             std::lock_guard guard(box.totals_lock);
             if (box.on_record.folder == *folder) {
-                if (quota != -1 && box.on_record.bytes + box.held_bytes + size > quota) return false;
+                if (quota != -1 && box.on_record.bytes + box.held_bytes + size > quota) return MailboxHold::kNoRoom;
                 box.held_bytes += size;
                 reserved_.emplace_back(account, size);
-                return true;
+                return MailboxHold::kHeld;
             }
         }
         std::lock_guard guard(box.lock);
-        if (!CurrentIndex(box, *folder)) return false;
+        if (!CurrentIndex(box, *folder)) return MailboxHold::kUnreadable;
     }
-    return false;
+    return MailboxHold::kUnreadable;
 }
 
 void MailboxCopies::Release() {

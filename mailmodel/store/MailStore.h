@@ -57,6 +57,9 @@ struct StoredMessage {
     bool operator==(const StoredMessage&) const = default;
 };
 
+// What holding bytes of a mailbox for a delivery came to.
+enum class MailboxHold { kHeld, kNoRoom, kUnreadable };
+
 // Copies of one message for one or more mailboxes (or folders). Each is
 // written and flushed under a staging name first, where nobody sees it;
 // then all are committed; when one cannot be, the copies committed before
@@ -76,10 +79,11 @@ public:
     bool StageFile(std::string_view account, const std::string& path, int folder, bool scramble, bool read);
     // Holds `size` bytes of the account's mailbox for a copy about to be
     // staged, until the copies are committed or given up, so that two
-    // deliveries at once never pass the quota together. False when the
+    // deliveries at once never pass the quota together. kNoRoom when the
     // bytes committed and held already leave no room for them under
-    // `quota` (-1: none).
-    bool Reserve(std::string_view account, std::int64_t size, std::int64_t quota);
+    // `quota` (-1: none); kUnreadable when the mailbox's index cannot be
+    // read (a failure to try again, not a full mailbox).
+    MailboxHold Reserve(std::string_view account, std::int64_t size, std::int64_t quota);
     // Commits every staged copy, each mailbox in one grouped commit. False
     // when one was refused (no free record slot, folder total past the
     // 32-bit field) or failed, after the ones committed were taken back.

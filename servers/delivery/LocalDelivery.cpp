@@ -201,8 +201,14 @@ bool Delivery::Plan(std::string* reply, std::string_view tag, std::string_view r
     }
     // The quota checked above is held for this copy, so that deliveries at
     // once cannot pass it together.
-    if (!copies_->Reserve(account, message_.size(), directory_.QuotaBytes(account))) {
-        return Refuse(reply, FormatReply(kMailboxFullFormat, {recipient}));
+    switch (copies_->Reserve(account, message_.size(), directory_.QuotaBytes(account))) {
+        case MailboxHold::kHeld: break;
+        case MailboxHold::kNoRoom: return Refuse(reply, FormatReply(kMailboxFullFormat, {recipient}));
+        case MailboxHold::kUnreadable:
+            // A damaged index: the store fails for now, and the sender
+            // tries again later.
+            Log(tag, "mail from %s to %s failed", sender, recipient);
+            return false;
     }
     if (directory_.HasFilters(account)) {
         later_.push_back({false, std::string(tag), std::string(sender), std::string(recipient), account, node});

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/ServerSettings.h"
+#include "mailmodel/store/MailStore.h"
 #include "mailmodel/store/MailboxIndex.h"
 #include "servers/delivery/DeliveryMessage.h"
 #include "servers/filters/MailFilters.h"
@@ -41,9 +42,10 @@ class MailboxCopySet {
 public:
     virtual ~MailboxCopySet() = default;
     // Holds `size` bytes of the account's mailbox until the copies are
-    // committed or given up; false when the bytes committed and held leave
-    // no room for them under `quota` (-1: none).
-    virtual bool Reserve(std::string_view account, std::int64_t size, std::int64_t quota) = 0;
+    // committed or given up; kNoRoom when the bytes committed and held
+    // leave no room for them under `quota` (-1: none), kUnreadable when
+    // the mailbox cannot be read now.
+    virtual MailboxHold Reserve(std::string_view account, std::int64_t size, std::int64_t quota) = 0;
     // Writes a copy for the account's folder 0 (unread) or 1 (read);
     // false when it cannot be written.
     virtual bool Stage(std::string_view account, DeliveryMessage& message, int folder) = 0;

@@ -489,17 +489,17 @@ TEST_F(MailStoreTest, TotalsDoNotWaitForACommitInFlight) {
 TEST_F(MailStoreTest, DeliveriesAtOnceNeverPassTheQuotaTogether) {
     ASSERT_TRUE(Store("12345"));
     MailboxCopies first;
-    ASSERT_TRUE(first.Reserve("alice", 50, 100));
+    ASSERT_EQ(first.Reserve("alice", 50, 100), MailboxHold::kHeld);
     {
         MailboxCopies second;
-        EXPECT_FALSE(second.Reserve("alice", 50, 100));
-        EXPECT_TRUE(second.Reserve("alice", 45, 100));
+        EXPECT_EQ(second.Reserve("alice", 50, 100), MailboxHold::kNoRoom);
+        EXPECT_EQ(second.Reserve("alice", 45, 100), MailboxHold::kHeld);
     }
     ASSERT_TRUE(first.StageText("alice", std::string(50, 'x'), 0, false, false));
     ASSERT_TRUE(first.Commit());
     MailboxCopies third;
-    EXPECT_TRUE(third.Reserve("alice", 45, 100));
-    EXPECT_FALSE(third.Reserve("alice", 1, 100));
+    EXPECT_EQ(third.Reserve("alice", 45, 100), MailboxHold::kHeld);
+    EXPECT_EQ(third.Reserve("alice", 1, 100), MailboxHold::kNoRoom);
 }
 
 // When this process first opens a mailbox, index copies interrupted

@@ -28,6 +28,7 @@ struct Account {
     bool filter_takes = false;
     bool filter_store_fails = false;
     bool store_fails = false;
+    bool unreadable = false;  // its index cannot be read now
 };
 
 Account Limits(bool disabled, int messages, std::int64_t bytes, std::int64_t quota) {
@@ -88,12 +89,13 @@ public:
         ~Copies() override {
             for (const auto& [a, size] : held_) d_.held[a] -= size;
         }
-        bool Reserve(std::string_view a, std::int64_t size, std::int64_t quota) override {
+        MailboxHold Reserve(std::string_view a, std::int64_t size, std::int64_t quota) override {
+            if (d_.accounts[std::string(a)].unreadable) return MailboxHold::kUnreadable;
             std::int64_t& held = d_.held[std::string(a)];
-            if (quota != -1 && d_.accounts[std::string(a)].bytes + held + size > quota) return false;
+            if (quota != -1 && d_.accounts[std::string(a)].bytes + held + size > quota) return MailboxHold::kNoRoom;
             held += size;
             held_.emplace_back(a, size);
-            return true;
+            return MailboxHold::kHeld;
         }
         bool Stage(std::string_view a, DeliveryMessage&, int) override {
             if (d_.accounts[std::string(a)].store_fails) return false;
@@ -172,6 +174,8 @@ TEST_F(LocalDeliveryTest, FanOutWithoutAnyCopyFails) {
              d.queue_fails = true;
          },
          "alice@example.test", false, 0},
+        {"mailbox index unreadable: a failure to retry, not a full mailbox",
+         [](FakeDirectory& d) { d.accounts["alice"].unreadable = true; }, "alice@example.test", false, 0},
         {"forward only, local target cannot store",
          [](FakeDirectory& d) {
              d.accounts["alice"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
