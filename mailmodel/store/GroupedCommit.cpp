@@ -294,9 +294,7 @@ bool TakeBackMessages(std::string_view account, const std::vector<StoredMessage>
         removed.push_back(r->FileNumber);
     }
     if (removed.empty()) return messages.empty();
-    if (!WriteAndRemember(box, *folder, std::move(updated))) return false;
-    for (const std::int32_t number : removed) fs::Unlink(BodyPath(*folder, number));
-    return removed.size() == messages.size();
+    return WriteAndRemove(box, *folder, std::move(updated), removed) && removed.size() == messages.size();
 }
 
 

@@ -141,9 +141,7 @@ bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapsh
         index.header.SetMessageCount(k, counts[k]);
         index.header.SetTotalBytes(k, static_cast<std::int32_t>(bytes[k]));
     }
-    if (!WriteAndRemember(box, *account_folder, std::move(updated))) return false;
-    for (std::int32_t number : deleted_files) fs::Unlink(BodyPath(*account_folder, number));
-    return true;
+    return WriteAndRemove(box, *account_folder, std::move(updated), deleted_files);
 }
 
 std::optional<MailboxTotals> ReadMailboxTotals(std::string_view account) {

@@ -9,6 +9,7 @@
 #include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
 #include "common/ErrorLog.h"
+#include "common/FileSteps.h"
 #include "common/Paths.h"
 #include "mailmodel/store/MailStore.h"
 
@@ -99,6 +100,13 @@ bool WriteIndex(const std::string& folder, const MailboxIndexFile& index, struct
     if (AtomicWriteFile(IndexPath(folder), index.Encode(), 0600, written)) return true;
     QUORVEX_ERROR_LOG("cannot write mailbox index in " + folder);
     return false;
+}
+
+bool WriteAndRemove(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index,
+                    const std::vector<std::int32_t>& removed) {
+    if (!WriteAndRemember(box, folder, std::move(index))) return false;
+    for (const std::int32_t number : removed) fs::Unlink(BodyPath(folder, number));
+    return true;
 }
 
 bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index) {

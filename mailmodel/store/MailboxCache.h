@@ -98,6 +98,10 @@ bool ReadIndexFile(const std::string& path, MailboxIndexFile& index, struct stat
 bool WriteIndex(const std::string& folder, const MailboxIndexFile& index, struct stat* written = nullptr);
 // Writes `index` as the mailbox's index and keeps it as the cached copy.
 bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index);
+// The same for an index that no longer lists the bodies `removed`, which
+// are then deleted: a body goes only once the index in place leaves it out.
+bool WriteAndRemove(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index,
+                    const std::vector<std::int32_t>& removed);
 // The mailbox's index as it is on disk, from the cache while the file is
 // unchanged; a new one, listing the bodies found, is created when the
 // folder exists but holds none. Null when it cannot be read or created, or
