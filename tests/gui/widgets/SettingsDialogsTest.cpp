@@ -374,6 +374,7 @@ TEST_F(SettingsDialogsTest, ValuesTheSettingsCannotTakeAreRefusedSayingWhatIsTak
         EXPECT_TRUE(prompts.Saw(QString::fromLatin1(c.refusal))) << c.field;
         EXPECT_TRUE(sheet.isVisible());
         EXPECT_EQ(sheet.tabs()->currentIndex(), c.tab);
+        EXPECT_EQ(sheet.focusWidget(), field);
         EXPECT_TRUE(settings == *Settings());
     }
     auto service = MakeServiceSwitch();
