@@ -15,7 +15,8 @@ namespace quorvex::gui {
 
 class Prompts;
 
-// Nothing when the desktop opened it, else the opener's reason.
+// Nothing when the desktop opened it, else the opener's reason. An empty
+// verdict is never called.
 using OpenVerdict = std::function<void(const std::optional<QString>& failure)>;
 
 class DesktopOpener {

@@ -21,8 +21,12 @@ public:
 
 class NoOpener final : public DesktopOpener {
 public:
-    void OpenPath(const QString&, OpenVerdict verdict) override { verdict(std::nullopt); }
-    void OpenUrl(const QString&, OpenVerdict verdict) override { verdict(std::nullopt); }
+    void OpenPath(const QString&, OpenVerdict verdict) override {
+        if (verdict) verdict(std::nullopt);
+    }
+    void OpenUrl(const QString&, OpenVerdict verdict) override {
+        if (verdict) verdict(std::nullopt);
+    }
 };
 
 // The services of a window nobody answers: no dialog is registered, no

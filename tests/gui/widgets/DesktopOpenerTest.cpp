@@ -20,6 +20,7 @@ TEST(DesktopOpenerTest, VerdictComesFromTheOpenersExitStatus) {
          QStringLiteral("xdg-open: no method available for opening '/srv/a b.txt'")},
         {"exit 4", QStringLiteral("%1 ended with exit status 4: the program that opens it failed.")},
         {"exit 9", QStringLiteral("%1 ended with exit status 9.")},
+        {"kill -KILL $$", QStringLiteral("%1 stopped before it could open it.")},
         {nullptr, QStringLiteral("%1 could not be started: ")},
     };
     int number = 0;

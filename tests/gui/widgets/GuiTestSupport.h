@@ -96,7 +96,9 @@ public:
         Tell(std::move(verdict));
     }
     void Finish() {
-        for (OpenVerdict& verdict : std::exchange(pending, {})) verdict(failure);
+        for (OpenVerdict& verdict : std::exchange(pending, {})) {
+            if (verdict) verdict(failure);
+        }
     }
     std::vector<QString> paths;
     std::vector<QString> urls;
