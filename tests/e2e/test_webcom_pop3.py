@@ -382,7 +382,7 @@ def test_hostile_texts_never_reach_the_server(site):
             pop3.call("Login", "victim", "pw")
             assert pop3.get("LoginSuccess") == 1
             sent = list(peer.lines)
-            assert sent == ["USER victim", "PASS pw", "PERM"]
+            assert sent == ["USER victim", "PASS pw", "PERM", "NAME"]
             for uid in ["u\r\nDELE 1", "u\nQUIT", "u\0x", "u" * 10000]:
                 for method in ("DeleteMailByUID", "DeleteMailEx", "MoveToInbox", "MoveToFolder", "GetMailInfoEx",
                                "GetMailDataEx"):

@@ -289,6 +289,15 @@ TEST_F(Pop3MailboxTest, FolderOutsideZeroAndOneEndsTheSessionSilently) {
     }
 }
 
+TEST_F(Pop3MailboxTest, NameGivesTheStoredSpellingWhateverTheLoginsCase) {
+    services.stored_names["bob"] = "Bob";
+    Open();
+    EXPECT_EQ(Say("NAME"), "-ERR unknown command\r\n");  // nobody logged in yet
+    ASSERT_EQ(Say("USER bOB:192.0.2.7"), "+OK welcome here\r\n");
+    ASSERT_EQ(Say("PASS secret"), "+OK \r\n");
+    EXPECT_EQ(Say("NAME"), "+OK Bob\r\n");
+}
+
 TEST_F(Pop3MailboxTest, SizeInMegabytesAndKilobytes) {
     services.accounts["bob"].Quota = 5ull * 1024 * 1024;
     services.AddMessage(0, std::string(3000, 'x'), 20);
