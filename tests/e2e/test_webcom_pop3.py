@@ -3,10 +3,13 @@ QuorvexServer, checked against what Python's poplib and email packages see
 of the same mailbox: mailbox figures, summaries, fetched message files and
 their URLs, folders, marks and deletions, downloads, and input that must
 never reach the POP3 server."""
+import email
+import email.policy
 import hashlib
 import os
 import poplib
 import re
+import shutil
 import sys
 import time
 import urllib.parse
@@ -395,3 +398,65 @@ def test_hostile_texts_never_reach_the_server(site):
     finally:
         peer.close()
         webcom_env.point_at(site, "POP3", site.folder.pop3)
+
+
+def test_one_account_has_one_user_folder_whatever_case_its_logins_use(site):
+    account(site, "Ulla", [plain_message("for Ulla")])
+    assert os.path.isdir(os.path.join(site.path, "mail", "Ulla"))
+    urls = []
+    for user in ("ulla", "ULLA:127.0.0.1", "Ulla"):
+        with session(site, user) as pop3:
+            pop3.call("GetMailBoxInfo")
+            pop3.call("GetMailData", pop3.get("MailCount"))
+            urls.append(urllib.parse.unquote(pop3.get("EmailURL")))
+    assert all(url.startswith("/maildata/Ulla/") for url in urls) and len(set(urls)) == 1, urls
+    assert [name for name in os.listdir(site.work_root) if name.lower() == "ulla"] == ["Ulla"]
+    with session(site, "uLLa") as pop3:
+        pop3.call("Logout", "ULLA")
+        assert pop3.get("LastResponse") == "+OK"
+    assert not [name for name in os.listdir(site.work_root) if name.lower() == "ulla"]
+
+
+def test_a_page_without_the_accounts_login_cannot_send_its_fetched_files(site, tmp_path):
+    account(site, "vic", [mime_message("private")])
+    with session(site, "vic") as pop3:
+        pop3.call("GetMailBoxInfo")
+        pop3.call("GetMailData", pop3.get("MailCount"))  # after the welcome message
+        pop3.call("GetAttachInfo", 1)
+        fetched = file_of(site, pop3.get("AttachURL"))
+        work_folder = os.path.relpath(fetched, site.work_root).split(os.sep)[1]
+        # Another copy of the library is another process's component: vic never logged in there.
+        stranger_library = os.path.join(site.path, "Stranger.so")
+        shutil.copy(site.library, stranger_library)
+        shutil.copy(site.ini, os.path.join(site.path, "Stranger.ini"))
+        stranger = wc.Component(stranger_library)
+        before = len(poplib_messages(site, "vic"))
+        for path in (fetched, fetched.replace("/vic/", "/vic/../vic/"),
+                     fetched.replace("/%s/" % work_folder, "/%s/../%s/" % (work_folder, work_folder))):
+            smtp = stranger.create("QuorvexCOM.SMTP")
+            smtp.call("CreateUserPath", "vic:192.0.2.66")
+            assert smtp.get("LastResponse") == "+OK "
+            for name, value in (("From", "vic@example.test"), ("To", "vic@example.test"), ("Attachment", path + ";")):
+                smtp.put(name, value)
+            smtp.call("SendMail")
+            assert smtp.get("LastResponse") == "-ERR attachment not allowed", path
+        assert len(poplib_messages(site, "vic")) == before
+        # The page of vic's own login forwards it.
+        smtp = site.create("QuorvexCOM.SMTP")
+        smtp.call("CreateUserPath", "vic:127.0.0.1")
+        for name, value in (("From", "vic@example.test"), ("To", "vic@example.test"), ("Attachment", fetched + ";")):
+            smtp.put(name, value)
+        smtp.call("SendMail")
+        assert smtp.get("LastResponse") == "+OK send mail successful"
+    assert read(fetched) in poplib_parts(site, "vic")
+
+
+def poplib_messages(site, user):
+    with Pop3(site, user, "pw") as client:
+        return [b"\r\n".join(client.retr(n)[1]) for n in range(1, client.stat()[0] + 1)]
+
+
+def poplib_parts(site, user):
+    """The decoded attachments of the account's newest message."""
+    newest = email.message_from_bytes(poplib_messages(site, user)[-1], policy=email.policy.default)
+    return [part.get_payload(decode=True) for part in newest.iter_attachments()]

@@ -137,6 +137,23 @@ TEST(WorkFolders, OnlyTheOwnersWorkFolderIsTakenOrDeleted) {
     EXPECT_FALSE(fs::exists(ResetUserFolder(root.path(), "carol")));  // no folder of no owner stays
 }
 
+TEST(WorkFolders, LogoutCleansTheFoldersOfEverySpellingOfTheAccount) {
+    TempFolder root;
+    const std::string own = ResetUserFolder(root.path(), "Alice");
+    const std::string work = "/0123456789abcdef0123456789abcdef";
+    // As an earlier version named them, from the logins' spellings.
+    for (const char* spelling : {"alice", "ALICE"}) fs::create_directories(root.File(spelling + work + "/1"));
+    std::ofstream(root.File("alice" + work + "/.owner")) << "alice";
+    std::ofstream(root.File("ALICE" + work + "/.owner")) << "mallory";  // not Alice's
+    const std::string others = ResetUserFolder(root.path(), "alice2");
+    EXPECT_EQ(ChooseWorkFolder(root.path(), "Alice"), own);
+    DeleteUserFolder(root.path(), "Alice");
+    EXPECT_FALSE(fs::exists(root.File("Alice")));
+    EXPECT_FALSE(fs::exists(root.File("alice")));
+    EXPECT_TRUE(fs::exists(root.File("ALICE" + work)));
+    EXPECT_TRUE(fs::exists(others));
+}
+
 TEST(MailDataUrl, RelativePathsAndEncodedUrls) {
     EXPECT_EQ(RelativeToRoot("/srv/maildata/alice/t/1/mail.eml", "/srv/maildata/"), "alice/t/1/mail.eml");
     EXPECT_EQ(RelativeToRoot("/elsewhere/x", "/srv/maildata/"), "/elsewhere/x");
