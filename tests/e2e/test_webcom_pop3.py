@@ -417,13 +417,25 @@ def test_one_account_has_one_user_folder_whatever_case_its_logins_use(site):
     assert not [name for name in os.listdir(site.work_root) if name.lower() == "ulla"]
 
 
-def test_a_page_without_the_accounts_login_cannot_send_its_fetched_files(site, tmp_path):
+def forward(component, user, path):
+    """LastResponse of a page of `component` that sends the file at `path` for `user`."""
+    smtp = component.create("QuorvexCOM.SMTP")
+    smtp.call("CreateUserPath", user)
+    assert smtp.get("LastResponse") == "+OK "
+    for name, value in (("From", "vic@example.test"), ("To", "vic@example.test"), ("Attachment", path + ";")):
+        smtp.put(name, value)
+    smtp.call("SendMail")
+    return smtp.get("LastResponse")
+
+
+def test_a_page_without_the_accounts_login_cannot_send_its_fetched_files(site):
     account(site, "vic", [mime_message("private")])
     with session(site, "vic") as pop3:
         pop3.call("GetMailBoxInfo")
         pop3.call("GetMailData", pop3.get("MailCount"))  # after the welcome message
         pop3.call("GetAttachInfo", 1)
         fetched = file_of(site, pop3.get("AttachURL"))
+        content = read(fetched)
         work_folder = os.path.relpath(fetched, site.work_root).split(os.sep)[1]
         # Another copy of the library is another process's component: vic never logged in there.
         stranger_library = os.path.join(site.path, "Stranger.so")
@@ -433,22 +445,17 @@ def test_a_page_without_the_accounts_login_cannot_send_its_fetched_files(site, t
         before = len(poplib_messages(site, "vic"))
         for path in (fetched, fetched.replace("/vic/", "/vic/../vic/"),
                      fetched.replace("/%s/" % work_folder, "/%s/../%s/" % (work_folder, work_folder))):
-            smtp = stranger.create("QuorvexCOM.SMTP")
-            smtp.call("CreateUserPath", "vic:192.0.2.66")
-            assert smtp.get("LastResponse") == "+OK "
-            for name, value in (("From", "vic@example.test"), ("To", "vic@example.test"), ("Attachment", path + ";")):
-                smtp.put(name, value)
-            smtp.call("SendMail")
-            assert smtp.get("LastResponse") == "-ERR attachment not allowed", path
+            assert forward(stranger, "vic:192.0.2.66", path) == "-ERR attachment not allowed", path
         assert len(poplib_messages(site, "vic")) == before
         # The page of vic's own login forwards it.
-        smtp = site.create("QuorvexCOM.SMTP")
-        smtp.call("CreateUserPath", "vic:127.0.0.1")
-        for name, value in (("From", "vic@example.test"), ("To", "vic@example.test"), ("Attachment", fetched + ";")):
-            smtp.put(name, value)
-        smtp.call("SendMail")
-        assert smtp.get("LastResponse") == "+OK send mail successful"
-    assert read(fetched) in poplib_parts(site, "vic")
+        assert forward(site, "vic:127.0.0.1", fetched) == "+OK send mail successful"
+        assert content in poplib_parts(site, "vic")
+        # Logged out, the account's files are no longer the page's to send, even where they are again.
+        pop3.call("Logout", "vic")
+        os.makedirs(os.path.dirname(fetched))
+        with open(fetched, "wb") as f:
+            f.write(content)
+        assert forward(site, "vic:127.0.0.1", fetched) == "-ERR attachment not allowed"
 
 
 def poplib_messages(site, user):

@@ -138,13 +138,11 @@ Status CPOP3::Login(const Arguments& args, Result&) {
 
 std::string CPOP3::AskStoredName() {
     std::string reply;
-    if (connection_.SendCommand("NAME") && connection_.ReadLine(reply) && IsPositiveReply(reply) &&
-        reply.size() > 4 && reply[3] == ' ') {
-        // Only a spelling of the account that logged in: a server naming
-        // another one gets no say over whose folder this object works in.
-        const std::string named = reply.substr(4);
-        if (IsValidAccountName(named) && SameName(named, user_name_)) return named;
-    }
+    // "+OK <name>". Only a spelling of the account that logged in counts: a
+    // server naming another one gets no say over whose folder this is.
+    if (connection_.SendCommand("NAME") && connection_.ReadLine(reply) && IsPositiveReply(reply) && reply.size() > 4 &&
+        SameName(std::string_view(reply).substr(4), user_name_))
+        return reply.substr(4);
     return user_name_;
 }
 
