@@ -117,7 +117,6 @@ std::optional<std::string> ResolvedPath(const std::string& path) {
 }
 
 bool IsPlainFileInside(std::string_view path, std::string_view root) {
-    while (root.size() > 1 && root.ends_with('/')) root.remove_suffix(1);
     if (root.empty() || !path.starts_with(root) || path.size() <= root.size() + 1 || path[root.size()] != '/')
         return false;
     std::string walked(root);

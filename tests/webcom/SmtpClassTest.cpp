@@ -474,6 +474,8 @@ TEST_F(SmtpClassTest, AttachmentsOnlyFromTheAccountsWorkFolders) {
     std::ofstream(fetched) << "PDF";
     fs::create_symlink(JoinPath(work_folder, "1"), JoinPath(work_folder, "linked"));
     fs::create_symlink(fetched, JoinPath(work_folder, "1/link.pdf"));
+    fs::create_directories(JoinPath(maildata(), "bob/0123x1"));  // a name the work folder's begins
+    std::ofstream(JoinPath(maildata(), "bob/0123x1/report.pdf")) << "not fetched by bob";
     fs::create_directories(JoinPath(maildata(), "bob/4567/1"));
     std::ofstream(JoinPath(maildata(), "bob/4567/1/old.pdf")) << "old";
     fs::create_directories(JoinPath(maildata(), "carl/89ab/1"));
@@ -505,6 +507,7 @@ TEST_F(SmtpClassTest, AttachmentsOnlyFromTheAccountsWorkFolders) {
           JoinPath(maildata(), "bob/0123/../0123/1/report.pdf"), JoinPath(maildata(), "bob/0123/1/./report.pdf"),
           JoinPath(maildata(), "bob/0123//1/report.pdf"), JoinPath(work_folder, "linked/report.pdf"),
           JoinPath(work_folder, "1/link.pdf"), JoinPath(work_folder, "1"), JoinPath(maildata(), "bob/4567/1/old.pdf"),
+          JoinPath(maildata(), "bob/0123x1/report.pdf"),
           JoinPath(maildata(), "carl/89ab/1/carl.pdf")}) {
         EXPECT_TRUE(refused_with(refused)) << refused;
     }
