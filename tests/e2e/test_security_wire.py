@@ -483,16 +483,13 @@ def test_full_mailbox_is_permanent_and_a_refused_web_mail_account_delivers_nothi
                 raise AssertionError("accepted for a full mailbox")
             except smtplib.SMTPDataError as error:
                 assert error.smtp_code == 552 and error.smtp_error == b"too many messages in this mail box."
-        # A web-mail front end (127.0.0.1) naming no account, with or
-        # without a copy asked for, is refused before anything reaches a
-        # recipient.
-        for helo, absent in [("ghost:192.0.2.9:1:0", "ghost"), ("nosuch:192.0.2.1:0:0", "nosuch"),
-                             (":192.0.2.1:0:0", "")]:
-            webmail = raw(home.smtp, "127.0.0.1")
-            webmail.read()
-            assert webmail.ask("HELO " + helo) == "250 welcome here"
-            assert webmail.ask("MAIL FROM:<x@remote.test>") == "550 %s is absent." % absent
-            assert rest(webmail) == []
+        # A web-mail front end (127.0.0.1) naming no account for its copy
+        # is refused before anything reaches a recipient.
+        webmail = raw(home.smtp, "127.0.0.1")
+        webmail.read()
+        assert webmail.ask("HELO ghost:192.0.2.9:1:0") == "250 welcome here"
+        assert webmail.ask("MAIL FROM:<x@remote.test>") == "550 ghost is absent."
+        assert rest(webmail) == []
         assert program.stop()[0] == 0
     assert os.path.getsize(os.path.join(home.path, "mail", "demo", "mailinfo.dat")) == 21520 + 36 * 10239
 
