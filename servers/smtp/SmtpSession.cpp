@@ -177,10 +177,10 @@ bool SmtpSession::TakeWebMailHelo(std::string& out) {
         End(out, kIllegalConnection);
         return false;
     }
-    // The front end's own copy goes to the account the HELO names: an
-    // account that cannot take it is refused now, before anything is
-    // delivered, not after the recipients already have the message.
-    if (KeepsSentCopy(fields.copy, fields.draft) && !services_.AccountExists(fields.account)) {
+    // The front end speaks for the account the HELO names, and its own
+    // copy goes there: a HELO naming no account (an empty name too) is
+    // refused now, whatever its flags, before anything is delivered.
+    if (!services_.AccountExists(fields.account)) {
         End(out, FormatReply(kAbsentFormat, {fields.account}));
         return false;
     }
