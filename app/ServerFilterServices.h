@@ -20,8 +20,8 @@ public:
     std::shared_ptr<const CServerSettings> Settings() override;
     std::optional<FilterSummary> ReadSummary(const std::string& file, std::string_view account) override;
     std::optional<MessageLinks> ReadLinks(const std::string& file, std::size_t max_bytes) override;
-    bool StoreInFolder(std::string_view account, const std::string& file, int folder, const FilterSummary& summary,
-                       std::string* uid) override;
+    void RecordInFolder(std::string_view account, int folder, std::string_view uid,
+                        const FilterSummary& summary) override;
     std::optional<std::string> RunProcedure(const DatabaseFilterParams& params) override;
     std::string AccountComment(std::string_view account) override;
     bool SendSms(std::string_view number, std::string_view text) override;
