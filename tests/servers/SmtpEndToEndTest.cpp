@@ -135,7 +135,8 @@ protected:
     bool SmtpFolderHasTempFiles() {
         if (!FolderExists(queue.folder())) return false;
         for (const auto& entry : std::filesystem::directory_iterator(queue.folder())) {
-            if (entry.path().filename().string().rfind("temp_", 0) == 0) return true;
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("temp_", 0) == 0 || name.rfind("staged_", 0) == 0) return true;
         }
         return false;
     }
