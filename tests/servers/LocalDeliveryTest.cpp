@@ -29,6 +29,7 @@ struct Account {
     bool filter_takes = false;  // a filter drops it
     bool filter_files = false;  // a filter files it in folder 4
     bool filter_store_fails = false;  // ... and that copy cannot be written
+    bool filter_cannot_read = false;  // the message cannot be given to its filters
     bool store_fails = false;
     bool commit_fails = false;  // a copy of it is staged but its commit fails
     bool unreadable = false;    // its index cannot be read now
@@ -81,10 +82,12 @@ public:
     std::vector<std::string> GroupMembers(std::string_view g) override { return accounts[std::string(g)].members; }
     bool HasFilters(std::string_view a) override {
         const Account& account = accounts[std::string(a)];
-        return account.filters || account.filter_takes || account.filter_files || account.filter_store_fails;
+        return account.filters || account.filter_takes || account.filter_files || account.filter_store_fails ||
+               account.filter_cannot_read;
     }
     FilterDecision DecideFilters(std::string_view a, DeliveryMessage&) override {
         const Account& account = accounts[std::string(a)];
+        if (account.filter_cannot_read) return {FilterOutcome::kStoreFailed, std::nullopt, {}, std::nullopt};
         if (account.filter_files || account.filter_store_fails) return {FilterOutcome::kTaken, 4, {}, std::nullopt};
         if (account.filter_takes) return {FilterOutcome::kTaken, std::nullopt, {}, std::nullopt};
         return {FilterOutcome::kInbox, std::nullopt, {}, std::string("notice")};
@@ -228,6 +231,12 @@ TEST_F(LocalDeliveryTest, FanOutWithoutAnyCopyFails) {
              d.accounts["bob"].filter_store_fails = true;
          },
          "alice@example.test", false, 0},
+        {"forward only, the target's filters cannot get the message",
+         [](FakeDirectory& d) {
+             d.accounts["alice"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
+             d.accounts["bob"].filter_cannot_read = true;
+         },
+         "alice@example.test", false, 0},
         {"forward only to an unknown local user that is not sent out",
          [](FakeDirectory& d) {
              d.accounts["alice"].forwarding = ForwardingList{true, false, {"ghost@example.test"}};
@@ -245,6 +254,12 @@ TEST_F(LocalDeliveryTest, FanOutWithoutAnyCopyFails) {
          [](FakeDirectory& d) {
              d.accounts["alice"].forwarding = ForwardingList{true, true, {"y@elsewhere.org"}};
              d.queue_fails = true;
+         },
+         "alice@example.test", true, 1},
+        {"forward with a local copy, forward cannot be handed over after the commit",
+         [](FakeDirectory& d) {
+             d.accounts["alice"].forwarding = ForwardingList{true, true, {"y@elsewhere.org"}};
+             d.publish_fails = true;
          },
          "alice@example.test", true, 1},
         {"group, every member fails",
@@ -274,6 +289,10 @@ TEST_F(LocalDeliveryTest, FanOutWithoutAnyCopyFails) {
                   c.delivered);
         EXPECT_EQ(reply, "");
         EXPECT_EQ(fresh.stored.size(), c.stored);
+        // "in queue." only for the copies the senders got.
+        EXPECT_EQ(std::count_if(fresh.log.begin(), fresh.log.end(),
+                                [](const std::string& line) { return line.ends_with("in queue."); }),
+                  static_cast<std::ptrdiff_t>(fresh.queued.size()));
         if (!c.delivered) {
             ASSERT_FALSE(fresh.log.empty());
             EXPECT_EQ(fresh.log.back(), "10.0.0.1: mail from x@remote.org to " + c.recipient + " failed");
