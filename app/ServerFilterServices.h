@@ -1,7 +1,7 @@
 // The real services behind the mail filters: the header summary, the MIME
-// parser, the mailbox's second slot with the database record, the stored
-// procedure, the account's phone number (its Comment), the SMS library and
-// the system log.
+// parser, the database record of a copy filed in the mailbox's second
+// slot, the stored procedure, the account's phone number (its Comment),
+// the SMS library and the system log.
 #pragma once
 
 #include "servers/filters/MailFilters.h"

@@ -147,11 +147,12 @@ int OutgoingQueue::PublishItem(int staged, std::string_view recipient, std::stri
     const std::string message_path = JoinPath(folder_, message_name);
     const std::string record_path = RecordPath(id);
     // The copy gets its item's name first: a record only ever names a
-    // complete copy, and the record is on disk before the senders hear.
+    // complete copy. The record's write flushes the folder, both names
+    // with it, before the senders hear.
     IniDocument record;
     const bool written = id > 0 && fs::RenameNew(staged_path, message_path) &&
                          SetFreshRecord(record, recipient, sender, message_name) &&
-                         WriteQueueRecord(record_path, record) && fs::SyncFolder(folder_);
+                         WriteQueueRecord(record_path, record);
     if (!written) {
         if (id > 0) {
             ::unlink(record_path.c_str());
