@@ -320,6 +320,13 @@ TEST_F(LocalDeliveryTest, RefusalAfterAFanOutReachesNobody) {
              d.accounts["carol"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
              d.accounts["bob"].quota = 150;
          }},
+        {"quota held by a filtered copy refuses the second",
+         [](FakeDirectory& d) {
+             d.accounts["team"] = Group({"bob"});
+             d.accounts["carol"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
+             d.accounts["bob"].quota = 150;
+             d.accounts["bob"].filter_files = true;
+         }},
         {"forward committed, next recipient's queue fails",
          [](FakeDirectory& d) {
              d.accounts["team"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
