@@ -56,7 +56,9 @@ FilterDecision MatchRules(FilterServices& services, const CEmailFilter& rules, b
         if (rule.EmailDeliver == 0) return FileIn(rule.FolderDeliverTo, std::move(stored));
         if (rule.EmailDeliver == 1) return Drop();
     }
-    if (junk_step && settings.AntiSpamEnable != 0 && (summary->flags & 1)) return FileIn(kJunkFolder, std::move(stored));
+    if (junk_step && settings.AntiSpamEnable != 0 && (summary->flags & 1)) {
+        return FileIn(kJunkFolder, std::move(stored));
+    }
     return {};
 }
 
