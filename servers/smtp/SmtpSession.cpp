@@ -250,8 +250,10 @@ void SmtpSession::OnRcptTo(const SmtpCommand& command, std::string& out) {
         return;
     }
     SmtpTransaction& t = *transaction_;
+    // A recipient past the limit waits for the client's next transaction
+    // (RFC 5321 4.5.3.1.10): those accepted stay and get the message.
     if (static_cast<int>(t.recipients.size()) >= settings_->MaxRcpts) {
-        End(out, kTooManyReceivers);
+        out.append(kTooManyReceivers);
         return;
     }
     if (t.sender.empty() && !t.recipients.empty()) {
