@@ -191,8 +191,18 @@ def test_update_makes_the_running_instance_reload_its_settings(tmp_path):
             assert update.returncode != 0
             assert ("gives [System] %s " % key + said).encode() in update.stderr
             assert b"keeps the settings in use." in update.stderr
+            # The instance's system log has the reason too, in one line.
+            assert [line for line in home.system_log().splitlines() if "gives [System] %s " % key + said in line
+                    and line.endswith("Nothing was reloaded: a running instance keeps the settings in use.")]
             assert files() == edited
             home.set("System", key, sound)
+        # A missing settings file: the same, in the terminal and the log.
+        os.rename(home.config, home.config + ".away")
+        update = home.run("-update")
+        os.rename(home.config + ".away", home.config)
+        assert update.returncode != 0
+        missing = "The settings file %s does not exist. Nothing was reloaded" % home.config
+        assert missing in home.system_log()
         assert program.stop()[0] == 0
 
 
