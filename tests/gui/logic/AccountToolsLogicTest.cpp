@@ -5,6 +5,8 @@
 // welcome message back.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/AccountName.h"
 #include "common/PasswordDigest.h"
 #include "gui/logic/account/AccountNameCheck.h"
@@ -19,7 +21,16 @@
 namespace quorvex::gui {
 namespace {
 
-class AccountToolsLogic : public quorvex::testing::MailDataTest {};
+class AccountToolsLogic : public quorvex::testing::MailDataTest {
+protected:
+    // Today's system log of the program folder.
+    std::string SystemLog() {
+        std::string text;
+        for (const auto& entry : std::filesystem::directory_iterator(home_.File("log")))
+            if (entry.path().filename().string().starts_with("syslog")) text += ReadFile(entry.path().string());
+        return text;
+    }
+};
 
 TEST_F(AccountToolsLogic, NewAccountNamesAndTheirMessages) {
     MakeAccount("bob");
@@ -99,6 +110,12 @@ TEST_F(AccountToolsLogic, BasicInfoNeverTakesOverAnAccountMadeMeanwhile) {
     EXPECT_FALSE(result.saved);
     EXPECT_EQ(result.message, kTextNameExists);
     EXPECT_TRUE(CheckAccountPassword("race", "theirs"));
+    // Only an account the sheet made is logged as made.
+    MakeFolders(home_.File("log"));
+    fields.name = "fresh";
+    ASSERT_TRUE(SaveBasicInfo(fields, true, page_record, *Settings(), Accounts()).saved);
+    EXPECT_NE(SystemLog().find("] Account fresh created by the administrator\r\n"), std::string::npos) << SystemLog();
+    EXPECT_EQ(SystemLog().find("race"), std::string::npos);
     // An account deleted while its sheet is open is not made again.
     ASSERT_TRUE(DeleteAccount("race"));
     fields.name = "race";
