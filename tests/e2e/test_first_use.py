@@ -83,6 +83,7 @@ def test_the_demo_banner_shows_the_folders_ports_and_its_commands_work(tmp_path)
         run = subprocess.run(["bash", "-e", "-o", "pipefail", "-c", commands], capture_output=True, text=True,
                              timeout=60)
         assert run.returncode == 0 and "My first message through Quorvex." in run.stdout, run.stderr
+        assert run.stderr == ""  # no progress meter among the message's lines
         # The published login sends nowhere but here.
         client = smtplib.SMTP("127.0.0.1", home.smtp, timeout=10)
         client.login("demo", "demo")
