@@ -356,7 +356,8 @@ bool CQuorvexServerApp::PrepareDatabase() {
     const db::Status ready = EnsureMailDatabase(FindDataFile("schema.sql"));
     if (ready) return true;
     const std::string text = "The mail database (ODBC data source " + std::string(kMailDataSourceName) +
-                             ") could not be opened or created: " + ready.error + " Not started.";
+                             ") could not be opened or created: " + ready.error +
+                             (ready.error.ends_with('.') ? "" : ".") + " Not started.";
     ShowErrorMessage(text);
     if (front_end_) front_end_->ShowMessageAndWait(text);
     return false;
