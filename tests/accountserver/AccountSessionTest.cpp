@@ -184,6 +184,7 @@ TEST_F(AccountSessionTest, SignUpsAreLimitedPerForwardedAddress) {
     EXPECT_EQ(login_log.back(), "sign-up refused: address=10.9.9.9 via=127.0.0.1 account=late accounts=10 within=3600s");
     EXPECT_EQ(AccountExists("late"), AccountPresence::kMissing);
     EXPECT_EQ(Run(SignUpLines("late:10.9.9.8", "pw")).back(), "+OK");
+    ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "Account late created by sign-up: address=10.9.9.8 via=127.0.0.1");
 }
 
@@ -341,6 +342,7 @@ TEST_F(AdminRightsTest, AdministratorRightsComeOnlyFromAHigherLevel) {
     MakeAccount("chief@a.test", "[System]\r\nPassword=cpw\r\nPermission=1\r\n");
     EXPECT_EQ(Run({"ACCOUNT#chief@a.test#cpw", "CREA admin@a.test"}).back(), "+OK ");
     EXPECT_EQ(Accounts().GetPermission("admin@a.test"), 0);
+    ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "Account admin@a.test created by the administrator chief@a.test: address=127.0.0.1");
     DeleteAccount("admin@a.test", nullptr);
     EXPECT_EQ(Run({"ACCOUNT#boss@a.test#bpw", "CREA admin@a.test"}).back(), "+OK ");

@@ -81,9 +81,12 @@ class FakeSystemd:
         self.script.write_text(
             "#!/bin/sh\n"
             "echo \"$*\" >> '%s'\n"
-            "case \"$1\" in show) echo loaded ;; enable) %s ;;\n"
+            # The state queries warn on standard error, as systemctl does
+            # after a unit file changed: only their standard output counts.
+            "warn() { echo 'Warning: the unit file changed on disk.' >&2; }\n"
+            "case \"$1\" in show) warn; echo loaded ;; enable) %s ;;\n"
             "  start) %s ;; stop) rm -f '%s' ;;\n"
-            "  is-active) cat '%s' 2>/dev/null || echo inactive ;; esac\n"
+            "  is-active) warn; cat '%s' 2>/dev/null || echo inactive ;; esac\n"
             % (self.log, enable, "echo active > '%s'" % self.state if active else ":", self.state, self.state))
         self.script.chmod(self.script.stat().st_mode | stat.S_IXUSR)
 

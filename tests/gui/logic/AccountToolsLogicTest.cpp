@@ -114,7 +114,11 @@ TEST_F(AccountToolsLogic, BasicInfoNeverTakesOverAnAccountMadeMeanwhile) {
     MakeFolders(home_.File("log"));
     fields.name = "fresh";
     ASSERT_TRUE(SaveBasicInfo(fields, true, page_record, *Settings(), Accounts()).saved);
-    EXPECT_NE(SystemLog().find("] Account fresh created by the administrator\r\n"), std::string::npos) << SystemLog();
+    fields.comment = "changed";
+    ASSERT_TRUE(SaveBasicInfo(fields, false, page_record, *Settings(), Accounts()).saved);  // a change: no line
+    const std::string made = "] Account fresh created by the administrator\r\n";
+    ASSERT_NE(SystemLog().find(made), std::string::npos) << SystemLog();
+    EXPECT_EQ(SystemLog().find(made, SystemLog().find(made) + 1), std::string::npos) << SystemLog();
     EXPECT_EQ(SystemLog().find("race"), std::string::npos);
     // An account deleted while its sheet is open is not made again.
     ASSERT_TRUE(DeleteAccount("race"));
