@@ -116,6 +116,23 @@ def test_an_auto_reply_reads_as_it_was_typed(tmp_path):
     assert "Reply-To" not in reply
 
 
+def test_a_refused_recipient_ends_the_session_as_smtplib_reports_it(tmp_path):
+    home = ProgramFolder(tmp_path)
+    with home.start() as program:
+        program.wait_serving()
+        # Every recipient refused: the refusal reaches the caller; one
+        # accepted before or after it: the closed session does.
+        for recipients, raised in [(["ghost@example.test"], smtplib.SMTPRecipientsRefused),
+                                   (["demo@example.test", "ghost@example.test"], smtplib.SMTPServerDisconnected),
+                                   (["ghost@example.test", "demo@example.test"], smtplib.SMTPServerDisconnected)]:
+            client = smtplib.SMTP("127.0.0.1", home.smtp, timeout=10)
+            with pytest.raises(raised):
+                client.sendmail("sender@remote.test", recipients, MESSAGE)
+            client.close()
+        assert inbox(home) == []  # the message reached nobody
+        assert program.stop()[0] == 0
+
+
 def test_stops_on_sigint_with_a_session_open(tmp_path):
     home = ProgramFolder(tmp_path)
     with home.start() as program:
