@@ -6,7 +6,6 @@ import grp
 import os
 import poplib
 import re
-import shutil
 import smtplib
 import stat
 import subprocess
@@ -51,31 +50,6 @@ def test_the_readme_administrator_example_runs_as_written(tmp_path):
     with open(os.path.join(home.path, "mail", "alice", "maillist.ini")) as f:
         assert "Volume=50" in f.read()
     assert not os.path.exists(os.path.join(home.path, "mail", "bob"))
-
-
-FETCH = r'''
-import glob, os, smtplib, subprocess, sys
-smtplib.SMTP("127.0.0.1", 2525, timeout=10).sendmail("friend@example.org", ["demo@example.test"],
-                                                     b"Subject: fetched\r\n\r\nfor fetchmail\r\n")
-rc = os.path.join(os.environ["HOME"], ".fetchmailrc")
-with open(rc, "w") as f:
-    f.write(sys.argv[1])
-os.chmod(rc, 0o600)
-run = subprocess.run(["fetchmail"], capture_output=True, text=True, timeout=60)
-print("fetchmail exit", run.returncode)
-for path in glob.glob(os.path.join(os.environ["HOME"], "fetched.*")):
-    print([line for line in open(path).read().splitlines() if line.startswith("Subject:")])
-'''
-
-
-def test_the_readme_fetchmail_entry_delivers_on_the_demo(tmp_path):
-    if not shutil.which("fetchmail"):
-        pytest.skip("fetchmail is not installed")
-    [entry] = readme_blocks("POP3", "")
-    code = "import sys\nsys.argv[1:] = [%r]\n" % entry + FETCH
-    lines = run_on_demo_ports(ProgramFolder(tmp_path), code, pop3_messages("demo", "demo"))
-    # The one message was written to a file of its own and left the server.
-    assert lines[-3:] == ["fetchmail exit 0", "['Subject: fetched']", "POP3 messages: 0"], lines
 
 
 def test_postmaster_of_the_demo_reaches_demo(tmp_path):
