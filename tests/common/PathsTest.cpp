@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "common/HostInfo.h"
 #include "common/Paths.h"
 #include "support/TempFolder.h"
 
@@ -52,15 +51,6 @@ TEST(Paths, ResolvedPathInsideOnlyBelowTheRoot) {
             EXPECT_EQ(resolved, ResolvedPath(home.File(c.path)));
         }
     }
-}
-
-// The installed data folder is looked for beside the executable's folder
-// and one level higher, and those are the places named when it is missing.
-TEST(Paths, SharedDataFolderCandidatesLieAboveTheExecutable) {
-    const std::filesystem::path bin = std::filesystem::path(ExecutablePath()).parent_path();
-    EXPECT_EQ(SharedDataFolderCandidates(),
-              (std::vector<std::string>{(bin.parent_path() / "share/quorvex").string(),
-                                        (bin.parent_path().parent_path() / "share/quorvex").string()}));
 }
 
 }  // namespace
