@@ -203,6 +203,7 @@ void AccountServerSession::HandleSignUp(std::string_view text) {
         return;
     }
     place.Keep();
+    context_.Log(CreatedAccountLine(decided.name, "sign-up", context_.Origin()));
     context_.Reply(kReplyOk);
 }
 

@@ -204,6 +204,7 @@ bool DomainAdminSession::Create(std::string_view argument) {
         context_.Reply(stored == AccountStoreResult::kExists ? kReplyAccountExists : kReplyCreateFailed);
         return false;
     }
+    context_.Log(CreatedAccountLine(std::string(argument), "the administrator " + login_, context_.Origin()));
     return context_.Reply(kReplyOkBlank);
 }
 

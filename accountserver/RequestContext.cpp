@@ -131,4 +131,12 @@ std::optional<std::string> RequestContext::CheckCredentials(std::string_view tex
     return std::nullopt;
 }
 
+std::string CreatedAccountLine(std::string_view account, std::string_view by, const ClientSource& client) {
+    std::string line = "Account ";
+    AppendVisible(line, account);
+    line += " created by " + std::string(by) + ":";
+    AppendClientFields(line, client);
+    return line;
+}
+
 }  // namespace quorvex::accountserver

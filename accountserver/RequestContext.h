@@ -127,4 +127,9 @@ private:
     SessionActivity* activity_ = &NoSessionActivity();
 };
 
+// The system-log line of an account made over the account server, as the
+// window writes one for an account it deletes: "Account alice created by
+// sign-up: address=10.9.9.9 via=127.0.0.1".
+std::string CreatedAccountLine(std::string_view account, std::string_view by, const ClientSource& client);
+
 }  // namespace quorvex::accountserver

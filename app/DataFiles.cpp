@@ -10,6 +10,13 @@ std::vector<std::string> DataFolders() {
     return folders;
 }
 
+std::vector<std::string> SearchedDataFolders() {
+    if (!SharedDataFolder().empty()) return DataFolders();
+    std::vector<std::string> folders{ProgramFolder()};
+    for (std::string& candidate : SharedDataFolderCandidates()) folders.push_back(std::move(candidate));
+    return folders;
+}
+
 std::string FindDataFile(std::string_view name) {
     for (const std::string& folder : DataFolders()) {
         std::string path = JoinPath(folder, name);

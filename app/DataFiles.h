@@ -13,6 +13,11 @@ namespace quorvex::app {
 // The folders searched, in order.
 std::vector<std::string> DataFolders();
 
+// The folders looked in, for a message about a file found in none: the
+// program folder and the installed data folder, or every place the
+// installed data folder was looked for when none was found.
+std::vector<std::string> SearchedDataFolders();
+
 // The first existing file of that name; empty when there is none.
 std::string FindDataFile(std::string_view name);
 

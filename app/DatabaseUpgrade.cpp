@@ -149,7 +149,7 @@ db::Status EnsureMailDatabase(const std::string& schema_path) {
         return db::Status{"the folder of " + MailDatabasePath() + " cannot be created", ""};
     }
     return CreateMailDatabase(schema_path, MailDatabaseLoginFromSettings(),
-                              schema_path.empty() ? DataFolders() : std::vector<std::string>{});
+                              schema_path.empty() ? SearchedDataFolders() : std::vector<std::string>{});
 }
 
 int UpgradeDatabase(const std::string& schema_path) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -98,6 +99,23 @@ void SendAll(int fd, std::string_view text) {
     }
 }
 
+// The name of a user, with its number; the number alone for a user
+// without an entry.
+std::string UserText(uid_t user) {
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    const std::string number = "uid " + std::to_string(user);
+    if (::getpwuid_r(user, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) return number;
+    return std::string(found->pw_name) + " (" + number + ")";
+}
+
+std::string ForeignListenerText(const std::string& socket_path, const std::optional<uid_t>& user) {
+    return "what listens at " + socket_path + " is " +
+           (user ? "a process of the user " + UserText(*user) : std::string("a process of an unknown user")) +
+           ", not of this user, root or the program folder's owner; nothing was sent to it";
+}
+
 }  // namespace
 
 std::string ControlSocketPath(const std::string& program_folder) {
@@ -175,7 +193,8 @@ bool InstanceRunning(const std::string& program_folder) {
 }
 
 std::optional<std::string> SendInstanceCommand(const std::string& program_folder, std::string_view command,
-                                               std::chrono::milliseconds limit) {
+                                               std::chrono::milliseconds limit, std::string* not_sent) {
+    if (not_sent != nullptr) not_sent->clear();
     const std::optional<ControlAddress> address = AddressIn(program_folder);
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!address || !fd.valid() || ::connect(fd.get(), AsSockaddr(*address), address->length) != 0) {
@@ -187,6 +206,7 @@ std::optional<std::string> SendInstanceCommand(const std::string& program_folder
     const std::optional<uid_t> peer = PeerUser(fd.get());
     if (!peer || ::stat(program_folder.c_str(), &folder) != 0 ||
         (*peer != ::geteuid() && *peer != 0 && *peer != folder.st_uid)) {
+        if (not_sent != nullptr) *not_sent = ForeignListenerText(ControlSocketPath(program_folder), peer);
         return std::nullopt;
     }
     SendAll(fd.get(), std::string(command) + "\n");

@@ -69,9 +69,10 @@ bool InstanceRunning(const std::string& program_folder);
 // Sends one command to the running instance and waits at most `limit` for
 // its answer line. Nothing when no instance answers, or when what listens
 // is a process of another user than this one, root or the folder's owner
-// (the command is then never sent).
+// (the command is then never sent, and `not_sent`, when given, says whose
+// process listens and that nothing was sent; it is empty otherwise).
 std::optional<std::string> SendInstanceCommand(const std::string& program_folder, std::string_view command,
-                                               std::chrono::milliseconds limit);
+                                               std::chrono::milliseconds limit, std::string* not_sent = nullptr);
 
 // Waits until no process holds the mark, at most `limit`. True when free.
 bool WaitForInstanceEnd(const std::string& program_folder, std::chrono::milliseconds limit);

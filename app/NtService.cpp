@@ -21,6 +21,22 @@ std::string EnvironmentOr(const char* name, std::string_view fallback) {
     return value && *value ? std::string(value) : std::string(fallback);
 }
 
+// "the command "a b" failed (exit status n): <its answer>", the answer's
+// line breaks made blanks.
+std::string CommandFailure(const std::vector<std::string>& argv, const CommandResult& result) {
+    std::string command;
+    for (const std::string& argument : argv) command += (command.empty() ? "" : " ") + argument;
+    std::string answer = result.output;
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
+    for (char& c : answer) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    return "the command \"" + command + "\" " +
+           (result.exit_status < 0 ? std::string("could not be run or did not end normally")
+                                   : "failed (exit status " + std::to_string(result.exit_status) + ")") +
+           (answer.empty() ? std::string(", with no answer") : ": " + answer);
+}
+
 // True when `folder` is `base` or below it.
 bool IsBelow(std::string_view folder, std::string_view base) {
     return folder == base || (folder.starts_with(base) && folder.size() > base.size() && folder[base.size()] == '/');
@@ -35,7 +51,11 @@ ServiceOptions DefaultServiceOptions() {
     options.runner = [systemctl](const std::vector<std::string>& argv) {
         std::vector<std::string> command = argv;
         if (!command.empty() && command[0] == "systemctl") command[0] = systemctl;
-        return RunCommand(command);
+        // systemctl says why a change failed on standard error: it is kept
+        // for the message. The answers of the state queries are read as
+        // they are, standard output alone.
+        const bool query = argv.size() > 1 && (argv[1] == "show" || argv[1] == "is-active");
+        return RunCommand(command, "", !query);
     };
     options.program_path = ExecutablePath();
     options.program_folder = ProgramFolder();
@@ -98,20 +118,28 @@ int CNtService::Install(bool* started) {
 }
 
 int CNtService::InstallUnit() {
+    last_failure_.clear();
     Uninstall();
     if (options_.program_path.empty() || options_.program_path.find_first_of("\r\n") != std::string::npos ||
         options_.program_folder.find_first_of("\r\n") != std::string::npos) {
-        QUORVEX_ERROR_LOG("the service cannot be installed: the program path is unknown or holds a line break");
+        last_failure_ = "the program path is unknown or holds a line break";
+        QUORVEX_ERROR_LOG("the service cannot be installed: " + last_failure_);
         return 0;
     }
     const std::string path = UnitPath();
+    errno = 0;
     if (!AtomicWriteFile(path, FormatServiceUnit(options_.program_path, options_.program_folder), 0644)) {
-        QUORVEX_ERROR_LOG("cannot write the service unit " + path);
+        const int error = errno;
+        last_failure_ = "the unit file " + path + " could not be written" +
+                        (error != 0 ? " (" + std::string(std::strerror(error)) + ")" : std::string());
+        QUORVEX_ERROR_LOG(last_failure_);
         return 0;
     }
     Systemctl({"daemon-reload"});
-    if (Systemctl({"enable", kServiceUnitName}).exit_status != 0) {
-        QUORVEX_ERROR_LOG("systemctl enable " + std::string(kServiceUnitName) + " failed; the unit is removed again");
+    const std::vector<std::string> enable{"systemctl", "enable", std::string(kServiceUnitName)};
+    if (const CommandResult enabled = options_.runner(enable); enabled.exit_status != 0) {
+        last_failure_ = CommandFailure(enable, enabled);
+        QUORVEX_ERROR_LOG(last_failure_ + "; the unit is removed again");
         ::unlink(path.c_str());
         Systemctl({"daemon-reload"});
         return 0;

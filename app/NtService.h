@@ -54,9 +54,14 @@ public:
 
     std::string UnitPath() const;
 
+    // Why the last Install or InstallUnit failed: the step, or the command
+    // that failed with its answer. Empty after a success.
+    const std::string& LastFailure() const { return last_failure_; }
+
 private:
     CommandResult Systemctl(std::initializer_list<std::string_view> arguments) const;
     ServiceOptions options_;
+    std::string last_failure_;
 };
 
 }  // namespace quorvex::app

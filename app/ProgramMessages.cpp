@@ -3,7 +3,9 @@
 #include <mutex>
 
 #include "common/AsciiCase.h"
+#include "common/ConfigWriter.h"
 #include "common/ErrorLog.h"
+#include "common/Paths.h"
 #include "common/ServerSettings.h"
 #include "common/Translation.h"
 #include "servers/logs/ServerLogs.h"
@@ -48,6 +50,20 @@ void WriteProgramLog(std::string_view text) {
     if (!settings->LogFilePath.empty()) {
         WriteSystemLog(LogSettings{settings->LogFilePath, settings->MaxLogLine}, text);
     }
+}
+
+void WriteFolderLog(const std::string& folder, std::string_view text) {
+    CServerSettings settings;
+    settings.SetProgramFolder(folder);
+    LogSettings log{JoinPath(folder, "log"), settings.MaxLogLine};
+    // A file that cannot be read is not loaded: its load would note that in
+    // the error log, which is not the line asked for.
+    if (!ExistsButUnreadable(settings.ConfigIni()) && !ExistsButUnreadable(settings.EmailFilterIni())) {
+        settings.Load();
+        log = LogSettings{settings.LogFilePath, settings.MaxLogLine};
+    }
+    if (log.folder.empty() || !FolderExists(log.folder)) return;
+    WriteSystemLog(log, text);
 }
 
 namespace {

@@ -50,4 +50,11 @@ void ShowErrorMessage(std::string_view text);
 // A line of the system log alone (nothing when no settings are loaded yet).
 void WriteProgramLog(std::string_view text);
 
+// A line of the system log of the program folder `folder` before its
+// settings are loaded: the log folder and line limit as its config.ini
+// gives them (their defaults where the file is missing or unreadable).
+// Nothing is written, and no folder made, when that log folder does not
+// exist.
+void WriteFolderLog(const std::string& folder, std::string_view text);
+
 }  // namespace quorvex::app

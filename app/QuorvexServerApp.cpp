@@ -151,10 +151,14 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
     const ProgramSwitch chosen = ParseCommandLine(CommandLineText(arguments));
     // A run that ends at a refusal says what it did not do.
     const auto refuse = [&](const std::vector<std::string>& problems) {
+        const std::string ending = chosen == ProgramSwitch::kUpdate
+                                       ? "Nothing was reloaded: a running instance keeps the settings in use."
+                                       : "Not started.";
         for (const std::string& problem : problems) ReportStartupProblem(problem);
-        ReportStartupProblem(chosen == ProgramSwitch::kUpdate
-                                 ? "Nothing was reloaded: a running instance keeps the settings in use."
-                                 : "Not started.");
+        ReportStartupProblem(ending);
+        // The running instance's log tells its operator why a reload he
+        // asked for did not happen, in one line.
+        if (chosen == ProgramSwitch::kUpdate) WriteFolderLog(folder_, JoinTexts(problems, " ") + " " + ending);
         return kExitFailure;
     };
     std::vector<std::string> problems = CheckProgramFolder(folder_, config);
@@ -223,7 +227,9 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
                 ReportDone(line);
                 return kExitSuccess;
             }
-            ReportStartupProblem("The service could not be installed in " + service_.unit_folder + ".");
+            std::string reason = service.LastFailure();
+            if (reason.empty() || reason.back() != '.') reason += '.';  // an answer may end its own sentence
+            ReportStartupProblem("The service could not be installed in " + service_.unit_folder + ": " + reason);
             return kExitFailure;
         }
         case ProgramSwitch::kUpdate:
@@ -244,7 +250,8 @@ int CQuorvexServerApp::UpdateRunningInstance() {
     }
     // The instance answers once it has read the files: "OK", or why it
     // kept the settings in use.
-    const auto answer = SendInstanceCommand(folder_, kCommandUpdate, kUpdateAnswerLimit);
+    std::string not_sent;
+    const auto answer = SendInstanceCommand(folder_, kCommandUpdate, kUpdateAnswerLimit, &not_sent);
     if (answer && (*answer == kAnswerOk || answer->starts_with(std::string(kAnswerOk) + " "))) {
         // The running instance writes the same line into the system log.
         ReportDone(ReloadedLine(Settings()->ConfigIni()) + answer->substr(kAnswerOk.size()));
@@ -252,6 +259,10 @@ int CQuorvexServerApp::UpdateRunningInstance() {
     }
     std::string reason = answer ? *answer : std::string();
     if (reason.starts_with(kAnswerRefusedPrefix)) reason.erase(0, kAnswerRefusedPrefix.size());
+    if (!not_sent.empty()) {
+        ReportStartupProblem("The settings were not reloaded: " + not_sent + ".");
+        return kExitFailure;
+    }
     ReportStartupProblem("The running instance did not reload its settings" +
                          (answer ? ": " + reason
                                  : " (no answer within " + std::to_string(kUpdateAnswerLimit.count()) + " seconds)."));
@@ -345,7 +356,8 @@ bool CQuorvexServerApp::PrepareDatabase() {
     const db::Status ready = EnsureMailDatabase(FindDataFile("schema.sql"));
     if (ready) return true;
     const std::string text = "The mail database (ODBC data source " + std::string(kMailDataSourceName) +
-                             ") could not be opened or created: " + ready.error + " Not started.";
+                             ") could not be opened or created: " + ready.error +
+                             (ready.error.ends_with('.') ? "" : ".") + " Not started.";
     ShowErrorMessage(text);
     if (front_end_) front_end_->ShowMessageAndWait(text);
     return false;

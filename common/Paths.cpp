@@ -63,14 +63,24 @@ void SetProgramFolder(std::string folder) {
     g_folder = new std::string(std::move(folder));
 }
 
+std::vector<std::string> SharedDataFolderCandidates() {
+    const std::string program = ExecutablePath();
+    if (program.empty()) return {};
+    std::vector<std::string> candidates;
+    std::string folder(DirName(program));
+    for (int level = 0; level < 2; ++level) {
+        folder = std::string(DirName(folder));
+        if (folder.empty()) break;
+        candidates.push_back(JoinPath(folder, "share/quorvex"));
+    }
+    return candidates;
+}
+
 const std::string& SharedDataFolder() {
     // The executable does not move while it runs: looked for once.
     static const std::string folder = [] {
-        const std::string program = ExecutablePath();
-        if (program.empty()) return std::string();
-        const std::string bin(DirName(program));
-        for (const char* up : {"..", "../.."}) {
-            const auto found = ResolvedPath(JoinPath(bin, up, "share/quorvex"));
+        for (const std::string& candidate : SharedDataFolderCandidates()) {
+            const auto found = ResolvedPath(candidate);
             if (found && FolderExists(*found)) return *found;
         }
         return std::string();

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvex {
 
@@ -32,6 +33,10 @@ void SetProgramFolder(std::string folder);
 // higher for a program installed in "<prefix>/libexec/quorvex". Empty when
 // neither exists.
 const std::string& SharedDataFolder();
+
+// The places SharedDataFolder looks at, in order, whether they exist or
+// not (for messages that name where a file was looked for).
+std::vector<std::string> SharedDataFolderCandidates();
 
 // The last component of a path ("a/b/c.cpp" -> "c.cpp").
 std::string_view BaseName(std::string_view path);

@@ -76,7 +76,7 @@ $relay
 In another terminal, send a first message and read it:
   printf 'Subject: Hello\\r\\n\\r\\nMy first message through Quorvex.\\r\\n' |
     curl -sS smtp://127.0.0.1:$smtp --mail-from friend@example.org --mail-rcpt demo@$domain -T -
-  curl --user demo:demo pop3://127.0.0.1:$pop3/1
+  curl -s --user demo:demo pop3://127.0.0.1:$pop3/1
 
 Ctrl-C stops the server.
 

@@ -69,7 +69,7 @@ DeliveryResult DeliverToDomain(std::string_view recipient_in, std::string_view s
     const std::size_t at = recipient.find('@');
     if (at == std::string::npos) {
         outcome = kOutcomeIllegalAddress;
-        return kFailedSoft;
+        return kFailedPermanent;
     }
     const std::string domain = recipient.substr(at + 1);
     const std::string host_list = MailHostList(domain, options);
@@ -113,7 +113,7 @@ DeliveryResult DeliverToDomain(std::string_view recipient_in, std::string_view s
     }
     if (last_error.empty()) {
         outcome = FailureOutcome(TranslateText(kOutcomeCannotConnect), domain, host_list);
-        return kFailedHard;
+        return kFailedTemporary;
     }
     outcome = FailureOutcome(TranslateText(last_error.text), domain, host_list);
     return FailureResult(last_error.kind, outcome);

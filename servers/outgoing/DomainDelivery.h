@@ -40,7 +40,7 @@ DomainDeliveryOptions DeliveryOptionsFromSettings(std::shared_ptr<const CServerS
 std::string MailHostList(std::string_view domain, const DomainDeliveryOptions& options);
 
 // Sends `file` to `recipient`. kDelivered with outcome "SUCCESS"; otherwise
-// kFailedHard or kFailedSoft with the reason in `outcome`. A host that
+// kFailedTemporary or kFailedPermanent with the reason in `outcome`. A host that
 // accepted the data has the message, whatever happens to its QUIT.
 DeliveryResult DeliverToDomain(std::string_view recipient, std::string_view sender, const std::string& file,
                     std::string& outcome, const DomainDeliveryOptions& options);

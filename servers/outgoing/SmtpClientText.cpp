@@ -53,9 +53,9 @@ std::string FailureOutcome(std::string_view error, std::string_view domain, std:
 }
 
 DeliveryResult FailureResult(HostFailureKind last_failure, std::string_view outcome) {
-    if (last_failure == HostFailureKind::kTimedOut) return kFailedHard;
-    if (!outcome.empty() && outcome.front() == '5') return kFailedHard;
-    return kFailedSoft;
+    if (last_failure == HostFailureKind::kTimedOut) return kFailedTemporary;
+    if (!outcome.empty() && outcome.front() == '5') return kFailedPermanent;
+    return kFailedTemporary;
 }
 
 void DataLineEnds::Convert(std::string_view block, std::string& out) {

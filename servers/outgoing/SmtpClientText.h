@@ -20,15 +20,16 @@ inline constexpr std::string_view kOutcomeTimeout = "WSAETIMEDOUT";
 inline constexpr std::string_view kOutcomeIllegalAddress = "illegal mail address";
 inline constexpr std::string_view kOutcomeCannotConnect = "cannot connect to destination host";
 
-// Delivery results (the queue's retry limits differ by the two failures).
+// Delivery results: a temporary failure is tried again, a permanent one is
+// reported to the sender at once.
 enum class DeliveryResult {
-    kFailedHard = -1,  // time-outs, unreachable hosts, 5xx refusals
-    kFailedSoft = 0,   // 4xx refusals and other failures
+    kFailedTemporary = -1,  // time-outs, unreachable hosts, 4xx refusals, local errors
+    kFailedPermanent = 0,   // 5xx refusals, a recipient address without a domain
     kDelivered = 1,
 };
 inline constexpr DeliveryResult kDelivered = DeliveryResult::kDelivered;
-inline constexpr DeliveryResult kFailedHard = DeliveryResult::kFailedHard;
-inline constexpr DeliveryResult kFailedSoft = DeliveryResult::kFailedSoft;
+inline constexpr DeliveryResult kFailedTemporary = DeliveryResult::kFailedTemporary;
+inline constexpr DeliveryResult kFailedPermanent = DeliveryResult::kFailedPermanent;
 
 // How the last step with a mail host failed: no answer in time, or an
 // answer (the server's reply, or a local error) kept as text.
@@ -63,8 +64,9 @@ std::vector<std::string> HostsOfList(std::string_view list);
 // "<error>: <domain>(mx) -\r\n<host list>".
 std::string FailureOutcome(std::string_view error, std::string_view domain, std::string_view host_list);
 
-// kFailedHard when the last failure was a time-out or the outcome reports
-// a permanent refusal (starts with "5"); otherwise kFailedSoft.
+// kFailedPermanent when the outcome reports a permanent refusal (a reply
+// starting with "5"); otherwise (a time-out, a 4xx reply, anything else)
+// kFailedTemporary.
 DeliveryResult FailureResult(HostFailureKind last_failure, std::string_view outcome);
 
 // The stored message on its way to the next server. Stored text is

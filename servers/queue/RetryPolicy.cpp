@@ -7,8 +7,7 @@
 namespace quorvex {
 
 bool ShouldRetry(outgoing::DeliveryResult result, int times, int max_tries) {
-    const int limit = result == outgoing::DeliveryResult::kFailedHard ? max_tries : kSoftFailureTries;
-    return times < limit;
+    return result == outgoing::DeliveryResult::kFailedTemporary && times < max_tries;
 }
 
 ReportRoute RouteOfReport(std::string_view sender, int sender_class) {

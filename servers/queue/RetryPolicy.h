@@ -9,12 +9,9 @@
 
 namespace quorvex {
 
-// Temporary failures (4xx refusals and the like) are tried this many times,
-// whatever "MaxTries" says; permanent ones "MaxTries" times.
-inline constexpr int kSoftFailureTries = 5;
-
 // True when an item whose attempt number `times` (from 1) failed with
-// `result` gets another attempt.
+// `result` gets another attempt: a temporary failure until "MaxTries"
+// attempts in all were made, a permanent one never.
 bool ShouldRetry(outgoing::DeliveryResult result, int times, int max_tries);
 
 // Where the non-delivery report of an item given up goes.

@@ -232,7 +232,7 @@ ItemResult OutgoingQueue::ProcessItem(int id) {
     if (!WriteQueueRecord(record_path, *record)) QUORVEX_ERROR_LOG("cannot write " + record_path);
 
     std::string outcome = std::string(outgoing::kOutcomeCannotConnect);
-    auto result = outgoing::DeliveryResult::kFailedSoft;
+    auto result = outgoing::DeliveryResult::kFailedTemporary;
     Notify(Attempt(times, sender, recipient) + " ...");
     {
         ActiveDelivery active(active_deliveries_);
@@ -248,7 +248,7 @@ ItemResult OutgoingQueue::ProcessItem(int id) {
         } catch (const std::exception& error) {
             QUORVEX_ERROR_LOG(std::string("delivery: ") + error.what());
             outcome = "internal error";
-            result = outgoing::DeliveryResult::kFailedSoft;
+            result = outgoing::DeliveryResult::kFailedTemporary;
         }
         if (result == outgoing::DeliveryResult::kDelivered) {
             RemoveItem(id, message_path);
@@ -273,7 +273,7 @@ ItemResult OutgoingQueue::ProcessItem(int id) {
     const std::uint64_t now_tick = QueueTickCount();
     record->Set(kQueueSection, "Times", std::to_string(times));
     record->Set(kQueueSection, "LastSendTime", std::to_string(now_tick));
-    if (result == outgoing::DeliveryResult::kFailedHard) {
+    if (result == outgoing::DeliveryResult::kFailedTemporary) {
         const long long delay = std::strtoll(RecordValue(*record, "Delay").c_str(), nullptr, 10);
         record->Set(kQueueSection, "Delay", std::to_string(delay + static_cast<long long>(now_tick - started)));
     }

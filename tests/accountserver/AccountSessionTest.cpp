@@ -184,6 +184,8 @@ TEST_F(AccountSessionTest, SignUpsAreLimitedPerForwardedAddress) {
     EXPECT_EQ(login_log.back(), "sign-up refused: address=10.9.9.9 via=127.0.0.1 account=late accounts=10 within=3600s");
     EXPECT_EQ(AccountExists("late"), AccountPresence::kMissing);
     EXPECT_EQ(Run(SignUpLines("late:10.9.9.8", "pw")).back(), "+OK");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "Account late created by sign-up: address=10.9.9.8 via=127.0.0.1");
 }
 
 TEST_F(AccountSessionTest, NewAccountNamesArePlain) {
@@ -311,6 +313,8 @@ TEST_F(AdminRightsTest, DomainAdministratorCommands) {
     }
     EXPECT_TRUE(FolderExists(home_.File("mail/boss@a.test")));
     EXPECT_FALSE(FolderExists(home_.File("mail/x@b.test")));
+    // A refused CREA made nothing and logs no account as made.
+    for (const std::string& line : log) EXPECT_EQ(line.find("created"), std::string::npos) << line;
 }
 
 TEST_F(AdminRightsTest, SystemAdministratorLoginIsNotAnAccount) {
@@ -338,6 +342,8 @@ TEST_F(AdminRightsTest, AdministratorRightsComeOnlyFromAHigherLevel) {
     MakeAccount("chief@a.test", "[System]\r\nPassword=cpw\r\nPermission=1\r\n");
     EXPECT_EQ(Run({"ACCOUNT#chief@a.test#cpw", "CREA admin@a.test"}).back(), "+OK ");
     EXPECT_EQ(Accounts().GetPermission("admin@a.test"), 0);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "Account admin@a.test created by the administrator chief@a.test: address=127.0.0.1");
     DeleteAccount("admin@a.test", nullptr);
     EXPECT_EQ(Run({"ACCOUNT#boss@a.test#bpw", "CREA admin@a.test"}).back(), "+OK ");
     EXPECT_EQ(Accounts().GetPermission("admin@a.test"), 1);

@@ -59,7 +59,9 @@ TEST(InstanceMarkTest, CommandsReachTheHolderAndItsAnswerComesBack) {
     EXPECT_EQ(sent.get(), std::string("OK"));
 
     TempFolder empty;
-    EXPECT_FALSE(SendInstanceCommand(empty.path(), kCommandStop, 1s));
+    std::string not_sent = "left over";
+    EXPECT_FALSE(SendInstanceCommand(empty.path(), kCommandStop, 1s, &not_sent));
+    EXPECT_EQ(not_sent, "");  // nobody listens: no foreign listener to name
 }
 
 // A process of user nobody holding the abstract name a hash of the folder once gave the channel, and
@@ -86,7 +88,11 @@ TEST(InstanceMarkTest, AnotherUsersProcessNeitherStopsTheStartNorHearsCommands) 
     }
     char byte = 0;
     ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    EXPECT_FALSE(SendInstanceCommand(folder.path(), kCommandStop, 2s));
+    std::string not_sent;
+    EXPECT_FALSE(SendInstanceCommand(folder.path(), kCommandStop, 2s, &not_sent));
+    EXPECT_EQ(not_sent, "what listens at " + ControlSocketPath(folder.path()) +
+                            " is a process of the user nobody (uid 65534), not of this user, root or the program "
+                            "folder's owner; nothing was sent to it");
     std::string error;
     EXPECT_TRUE(InstanceMark::Take(folder.path(), &error)) << error;
     ::kill(child, SIGKILL);

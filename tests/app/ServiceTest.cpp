@@ -34,12 +34,13 @@ std::string ReadFile(const std::string& path) {
 struct FakeSystemctl {
     std::vector<Argv> calls;
     int enable_status = 0;
+    std::string enable_answer;
 
     CommandRunner Runner() {
         return [this](const Argv& argv) {
             calls.push_back(argv);
             CommandResult result{0, ""};
-            if (argv.size() > 1 && argv[1] == "enable") result.exit_status = enable_status;
+            if (argv.size() > 1 && argv[1] == "enable") result = {enable_status, enable_answer};
             if (argv.size() > 1 && argv[1] == "show") result.output = "loaded\n";
             if (argv.size() > 1 && argv[1] == "is-active") result.output = "active\n";
             return result;
@@ -148,14 +149,28 @@ TEST(ServiceUnitTest, AFailedEnableLeavesNoUnitBehind) {
     TempFolder units;
     FakeSystemctl systemctl;
     systemctl.enable_status = 1;
+    systemctl.enable_answer = "Failed to enable unit: Unit file\nQuorvexServer.service is masked.\n";
     CNtService service(Options(units, systemctl));
     EXPECT_EQ(service.Install(), 0);
     EXPECT_FALSE(FileExists(JoinPath(units.path(), "QuorvexServer.service")));
     EXPECT_FALSE(systemctl.Called({"systemctl", "start", "--no-block", "QuorvexServer.service"}));
+    // The message names the command and gives its answer on one line.
+    EXPECT_EQ(service.LastFailure(), "the command \"systemctl enable QuorvexServer.service\" failed (exit status 1): "
+                                     "Failed to enable unit: Unit file QuorvexServer.service is masked.");
+    systemctl.enable_answer.clear();
+    EXPECT_EQ(service.Install(), 0);
+    EXPECT_EQ(service.LastFailure(),
+              "the command \"systemctl enable QuorvexServer.service\" failed (exit status 1), with no answer");
 
     ServiceOptions missing_folder = Options(units, systemctl);
     missing_folder.unit_folder = JoinPath(units.path(), "no", "such");
-    EXPECT_EQ(CNtService(missing_folder).Install(), 0);
+    CNtService nowhere(missing_folder);
+    EXPECT_EQ(nowhere.Install(), 0);
+    EXPECT_EQ(nowhere.LastFailure(), "the unit file " + JoinPath(missing_folder.unit_folder, "QuorvexServer.service") +
+                                         " could not be written (No such file or directory)");
+    systemctl.enable_status = 0;
+    EXPECT_EQ(service.Install(), 1);
+    EXPECT_EQ(service.LastFailure(), "");
 }
 
 // A datagram socket bound to `name` ('@' for an abstract name).

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
+#include "app/ProgramMessages.h"
 #include "common/Paths.h"
 #include "support/TempFolder.h"
 
@@ -93,6 +95,21 @@ TEST(StartupChecksTest, OneWarningNamesTheFilesOthersCanRead) {
         EXPECT_NE(text.find(c.expected), std::string::npos) << c.name << ": " << text;
         EXPECT_EQ(text.find('\n'), std::string::npos) << c.name;
     }
+}
+
+// A line for a folder whose settings are not loaded goes to the log folder
+// its config.ini names, and only when that folder is there.
+TEST(StartupChecksTest, AFolderLogLineGoesToTheConfiguredLogFolderOnlyWhenItExists) {
+    TempFolder folder;
+    std::ofstream(folder.File("config.ini")) << "[System]\r\nDominame=example.test\r\n[Log]\r\nFilePath=elsewhere\r\n";
+    WriteFolderLog(folder.path(), "first");
+    EXPECT_FALSE(FolderExists(folder.File("elsewhere")));
+    ASSERT_TRUE(MakeFolders(folder.File("elsewhere")));
+    WriteFolderLog(folder.path(), "second");
+    const auto log = std::filesystem::directory_iterator(folder.File("elsewhere"))->path();
+    std::ifstream in(log);
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    EXPECT_TRUE(text.ends_with("] second\r\n") && text.find("first") == std::string::npos) << text;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 "-update" and shutdown, driven with Python's smtplib and poplib."""
 import email
 import email.policy
+import fcntl
 import os
 import poplib
 import pwd
@@ -17,7 +18,7 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "support"))
 from fresh_install import read_ini  # noqa: E402
-from quorvex_program import ProgramFolder, run_with_port_taken, started, wait_until  # noqa: E402
+from quorvex_program import PROGRAM, ProgramFolder, run_with_port_taken, started, wait_until  # noqa: E402
 
 MESSAGE = b"From: sender@remote.test\r\nTo: demo@example.test\r\nSubject: first\r\n\r\nHello from the test.\r\n"
 
@@ -191,8 +192,18 @@ def test_update_makes_the_running_instance_reload_its_settings(tmp_path):
             assert update.returncode != 0
             assert ("gives [System] %s " % key + said).encode() in update.stderr
             assert b"keeps the settings in use." in update.stderr
+            # The instance's system log has the reason too, in one line.
+            assert [line for line in home.system_log().splitlines() if "gives [System] %s " % key + said in line
+                    and line.endswith("Nothing was reloaded: a running instance keeps the settings in use.")]
             assert files() == edited
             home.set("System", key, sound)
+        # A missing settings file: the same, in the terminal and the log.
+        os.rename(home.config, home.config + ".away")
+        update = home.run("-update")
+        os.rename(home.config + ".away", home.config)
+        assert update.returncode != 0
+        missing = "The settings file %s does not exist. Nothing was reloaded" % home.config
+        assert missing in home.system_log()
         assert program.stop()[0] == 0
 
 
@@ -254,6 +265,28 @@ def test_web_mail_follows_a_new_language_on_update_and_at_the_next_start(tmp_pat
         assert program.stop()[0] == 0
 
 
+def test_update_names_another_users_listener_and_sends_it_nothing(tmp_path):
+    if os.geteuid() != 0:
+        pytest.skip("a listener of another user needs root")
+    home = ProgramFolder(tmp_path)
+    lock = open(os.path.join(home.path, "QuorvexServer.lock"), "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)  # an instance seems to run
+    path = os.path.join(home.path, "QuorvexServer.sock")
+    listener = subprocess.Popen([sys.executable, "-c", "import os, socket, sys; s = socket.socket(socket.AF_UNIX); "
+                                 "s.bind(sys.argv[1]); os.setgid(65534); os.setuid(65534); s.listen(); print(flush=True); "
+                                 "s.accept()[0].recv(64)", path], stdout=subprocess.PIPE)
+    try:
+        listener.stdout.readline()
+        update = home.run("-update")
+        assert update.returncode != 0
+        assert update.stderr.decode().endswith(
+            "The settings were not reloaded: what listens at %s is a process of the user nobody (uid 65534), not of "
+            "this user, root or the program folder's owner; nothing was sent to it.\n" % path)
+    finally:
+        listener.kill()
+        lock.close()
+
+
 def test_update_without_a_running_instance_says_so_and_fails(tmp_path):
     home = ProgramFolder(tmp_path)
     result = home.run("-update")
@@ -261,6 +294,18 @@ def test_update_without_a_running_instance_says_so_and_fails(tmp_path):
     assert b"No instance of QuorvexServer runs in" in result.stderr
     assert not os.path.exists(os.path.join(home.path, "log", "syslog"))
     assert not started(home.system_log())
+
+
+def test_a_missing_schema_names_every_folder_looked_in(tmp_path):
+    home = ProgramFolder(tmp_path)
+    # A copy of the program with no installed data folder near it.
+    program = os.path.join(str(tmp_path), "lone", "bin", "QuorvexServer")
+    os.makedirs(os.path.dirname(program))
+    shutil.copy(PROGRAM, program)
+    result = subprocess.run([program, "-service"], env=home.environment(), capture_output=True, timeout=60)
+    assert result.returncode != 0
+    assert ("cannot read the database schema schema.sql (not found in %s or %s/lone/share/quorvex or "
+            "%s/share/quorvex). Not started." % (home.path, tmp_path, tmp_path)).encode() in result.stderr
 
 
 def test_a_taken_port_is_reported_and_ends_the_program(tmp_path):

@@ -72,7 +72,7 @@ class FakeSystemd:
     """A unit folder and a systemctl stand-in that logs each call; its
     service runs once started when `active`, and never otherwise."""
 
-    def __init__(self, tmp_path, active=True):
+    def __init__(self, tmp_path, active=True, enable=":"):
         self.units = tmp_path / "units"
         self.units.mkdir()
         self.log = tmp_path / "systemctl.log"
@@ -81,10 +81,13 @@ class FakeSystemd:
         self.script.write_text(
             "#!/bin/sh\n"
             "echo \"$*\" >> '%s'\n"
-            "case \"$1\" in show) echo loaded ;;\n"
+            # The state queries warn on standard error, as systemctl does
+            # after a unit file changed: only their standard output counts.
+            "warn() { echo 'Warning: the unit file changed on disk.' >&2; }\n"
+            "case \"$1\" in show) warn; echo loaded ;; enable) %s ;;\n"
             "  start) %s ;; stop) rm -f '%s' ;;\n"
-            "  is-active) cat '%s' 2>/dev/null || echo inactive ;; esac\n"
-            % (self.log, "echo active > '%s'" % self.state if active else ":", self.state, self.state))
+            "  is-active) warn; cat '%s' 2>/dev/null || echo inactive ;; esac\n"
+            % (self.log, enable, "echo active > '%s'" % self.state if active else ":", self.state, self.state))
         self.script.chmod(self.script.stat().st_mode | stat.S_IXUSR)
 
     def env(self):
@@ -126,6 +129,17 @@ def test_install_writes_and_enables_the_unit(tmp_path):
         verify = subprocess.run(["/usr/bin/systemd-analyze", "verify", "--man=no", str(systemd.unit())],
                                 capture_output=True)
         assert b"QuorvexServer.service:" not in verify.stderr, verify.stderr
+
+
+def test_a_failed_install_names_the_command_and_its_answer(tmp_path):
+    home = ProgramFolder(tmp_path)
+    systemd = FakeSystemd(tmp_path, enable="echo 'Failed to enable unit: Unit file is masked.' >&2; exit 1")
+    result = home.run("-install", extra_env=systemd.env())
+    assert result.returncode == 1
+    assert result.stderr.decode().endswith(
+        "QuorvexServer: The service could not be installed in %s: the command \"systemctl enable "
+        "QuorvexServer.service\" failed (exit status 1): Failed to enable unit: Unit file is masked.\n" % systemd.units)
+    assert not systemd.unit().exists()
 
 
 def test_uninstsvr_stops_the_running_instance_removes_the_unit_and_runs(tmp_path):

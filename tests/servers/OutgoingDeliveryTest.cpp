@@ -39,12 +39,11 @@ TEST(SmtpClientText, RepliesCommandsAndOutcomes) {
     EXPECT_EQ(RcptToCommand(""), "RCPT TO:<>\r\n");
     EXPECT_EQ(HostsOfList("mx1.a 20\r\nmx2.a 10\r\n\r\nsolo"), (std::vector<std::string>{"mx1.a", "mx2.a", "solo"}));
     EXPECT_EQ(FailureOutcome("550 no", "a.test", "mx 10"), "550 no: a.test(mx) -\r\nmx 10");
-    EXPECT_EQ(FailureResult(HostFailureKind::kTimedOut, "x"), kFailedHard);
-    EXPECT_EQ(FailureResult(HostFailureKind::kAnswer, "550 no: a"), kFailedHard);
-    EXPECT_EQ(FailureResult(HostFailureKind::kAnswer, "450 later: a"), kFailedSoft);
-    // A server whose reply reads like the time-out's log text is still an
-    // answer: only a real time-out makes the failure permanent.
-    EXPECT_EQ(FailureResult(HostFailureKind::kAnswer, "WSAETIMEDOUT: a"), kFailedSoft);
+    EXPECT_EQ(FailureResult(HostFailureKind::kTimedOut, "x"), kFailedTemporary);
+    EXPECT_EQ(FailureResult(HostFailureKind::kTimedOut, "5x"), kFailedTemporary);
+    EXPECT_EQ(FailureResult(HostFailureKind::kAnswer, "550 no: a"), kFailedPermanent);
+    EXPECT_EQ(FailureResult(HostFailureKind::kAnswer, "450 later: a"), kFailedTemporary);
+    EXPECT_EQ(FailureResult(HostFailureKind::kAnswer, "WSAETIMEDOUT: a"), kFailedTemporary);
     EXPECT_EQ(ImplicitMailHost("[127.0.0.5]"), "127.0.0.5");
     EXPECT_EQ(ImplicitMailHost("example.test"), "example.test");
 }
@@ -174,19 +173,19 @@ TEST_F(OutgoingPeerTest, RefusalsPerRecipient) {
         std::string outcome_start;
     };
     // 127.0.0.9 listens nowhere: its silence does not hide the refusal.
-    for (const Case& c : std::vector<Case>{{"later@dest.test", kFailedSoft, "450 refused for later@dest.test: dest.test(mx) -\r\n"},
-                                           {"never@dest.test", kFailedHard, "550 refused for never@dest.test: dest.test(mx)"},
-                                           {"no-at-sign", kFailedSoft, "illegal mail address"}}) {
+    for (const Case& c : std::vector<Case>{{"later@dest.test", kFailedTemporary, "450 refused for later@dest.test: dest.test(mx) -\r\n"},
+                                           {"never@dest.test", kFailedPermanent, "550 refused for never@dest.test: dest.test(mx)"},
+                                           {"no-at-sign", kFailedPermanent, "illegal mail address"}}) {
         std::string outcome;
         EXPECT_EQ(DeliverToDomain(c.recipient, "a@quorvex.test", message, outcome, options), c.result) << c.recipient;
         EXPECT_EQ(outcome.rfind(c.outcome_start, 0), 0u) << outcome;
     }
     EXPECT_TRUE(peer.Messages().empty());
 
-    // Nobody listens at all: a hard failure naming the host list.
+    // Nobody listens at all: a temporary failure naming the host list.
     std::string outcome;
     EXPECT_EQ(DeliverToDomain("x@dest.test", "a@quorvex.test", message, outcome, Options(peer.port() == 1 ? 2 : 1, dns_port)),
-              kFailedHard);
+              kFailedTemporary);
     EXPECT_EQ(outcome.rfind("WSAETIMEDOUT: dest.test(mx) -\r\n", 0), 0u) << outcome;
     EXPECT_NE(outcome.find("127.0.0.4 10"), std::string::npos);
     EXPECT_NE(outcome.find("127.0.0.9 20"), std::string::npos);

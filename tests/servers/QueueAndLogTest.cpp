@@ -99,8 +99,8 @@ TEST_F(QueueTest, StagedCopiesReachTheSendersOnlyWhenPublished) {
     EXPECT_TRUE(FileExists(queue.RecordPath(1)));
 }
 
-// How often an item is tried: permanent failures "MaxTries" times,
-// temporary ones five times whatever "MaxTries" says.
+// How often an item is tried: a temporary failure until "MaxTries"
+// attempts in all, a permanent one once.
 TEST(RetryPolicy, TriesAndReportRoutes) {
     using outgoing::DeliveryResult;
     struct Case {
@@ -109,10 +109,10 @@ TEST(RetryPolicy, TriesAndReportRoutes) {
         int max_tries;
         bool retry;
     } cases[] = {
-        {DeliveryResult::kFailedHard, 1, 2, true},  {DeliveryResult::kFailedHard, 2, 2, false},
-        {DeliveryResult::kFailedHard, 19, 20, true}, {DeliveryResult::kFailedHard, 20, 20, false},
-        {DeliveryResult::kFailedSoft, 4, 2, true},  {DeliveryResult::kFailedSoft, 5, 2, false},
-        {DeliveryResult::kFailedSoft, 5, 20, false}, {DeliveryResult::kFailedHard, 1, 0, false},
+        {DeliveryResult::kFailedTemporary, 1, 3, true},    {DeliveryResult::kFailedTemporary, 2, 3, true},
+        {DeliveryResult::kFailedTemporary, 3, 3, false},   {DeliveryResult::kFailedTemporary, 19, 20, true},
+        {DeliveryResult::kFailedTemporary, 20, 20, false}, {DeliveryResult::kFailedTemporary, 1, 0, false},
+        {DeliveryResult::kFailedPermanent, 1, 20, false},  {DeliveryResult::kFailedPermanent, 1, 1000, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ShouldRetry(c.result, c.times, c.max_tries), c.retry)

@@ -83,7 +83,7 @@ TEST_F(QueueItemRemovalTest, AnAttemptInProgressEndsAsRemovedByAdmin) {
         changed.notify_all();
         changed.wait_for(guard, 10s, [&] { return release; });
         outcome = "451 try later";
-        return outgoing::kFailedSoft;
+        return outgoing::kFailedTemporary;
     };
     ServerRunFlag = 1;
     const int id = queue.Enqueue(message, "far@remote.test", "a@quorvex.test");

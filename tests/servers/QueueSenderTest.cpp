@@ -126,7 +126,7 @@ TEST_F(QueueSenderTest, RetriesReportsAndParks) {
                   {"--reply", "later@remote.test=450", "--reply", "never@remote.test=550", "--reply",
                    "never2@remote.test=550"});
     ASSERT_TRUE(peer.started());
-    UseFolderWithRelay(folder.path(), peer.port(), 2);
+    UseFolderWithRelay(folder.path(), peer.port(), 3);
     MakeFolders(JoinPath(folder.path(), "mail"));
     AddAccount("alice");
     Accounts().Load();
@@ -149,8 +149,8 @@ TEST_F(QueueSenderTest, RetriesReportsAndParks) {
         return smtp::DeliverReportLocally(notices, queue, recipient, report);
     };
 
-    // A temporary refusal (450) is tried 5 times, then reported to the
-    // local sender; a permanent one (550) "MaxTries" (2) times. A report
+    // A temporary refusal (450) is tried "MaxTries" (3) times in all, then
+    // reported to the local sender; a permanent one (550) once. A report
     // for an unknown local sender and mail without a sender are parked.
     ASSERT_GT(queue.Enqueue(Message("a", "later"), "later@remote.test", "alice@quorvex.test"), 0);
     ASSERT_GT(queue.Enqueue(Message("b", "never"), "never@remote.test", "ghost@quorvex.test"), 0);
@@ -162,11 +162,11 @@ TEST_F(QueueSenderTest, RetriesReportsAndParks) {
     ASSERT_TRUE(queue.StopSenders(10s));
 
     std::lock_guard guard(mutex);
-    ASSERT_EQ(attempts["later@remote.test"].size(), 5u);
+    ASSERT_EQ(attempts["later@remote.test"].size(), 3u);
     const auto& later = attempts["later@remote.test"];
     for (std::size_t i = 1; i < later.size(); ++i) EXPECT_GE(later[i] - later[i - 1], 300ms) << i;
-    EXPECT_EQ(attempts["never@remote.test"].size(), 2u);
-    EXPECT_EQ(attempts["never2@remote.test"].size(), 2u);
+    EXPECT_EQ(attempts["never@remote.test"].size(), 1u);
+    EXPECT_EQ(attempts["never2@remote.test"].size(), 1u);
     EXPECT_EQ(attempts["ok@remote.test"].size(), 1u);
     ASSERT_EQ(peer.Messages().size(), 1u);
     EXPECT_NE(ReadFileBytes(peer.Messages()[0]).find("Subject: ok"), std::string::npos);
@@ -191,7 +191,7 @@ TEST_F(QueueSenderTest, RetriesReportsAndParks) {
         ASSERT_TRUE(record) << n;
         parked[RecordValue(*record, "DestAddr")] =
             ReadFileBytes(JoinPath(undelivered.folder(), RecordValue(*record, "MailFile")));
-        EXPECT_EQ(RecordValue(*record, "Times"), "2");
+        EXPECT_EQ(RecordValue(*record, "Times"), "1");
         EXPECT_EQ(RecordValue(*record, "LastResponse").rfind("550 refused", 0), 0u);
     }
     EXPECT_NE(parked["never@remote.test"].find("Undelivered mail"), std::string::npos);
@@ -292,7 +292,7 @@ TEST(OutgoingQueueObject, SendersOfAQueueOfItsOwn) {
         attempts.push_back(std::string(BaseName(file)));
         if (attempts.size() == 1) {
             outcome = "451 later";
-            return outgoing::kFailedSoft;
+            return outgoing::kFailedTemporary;
         }
         return outgoing::kDelivered;
     };

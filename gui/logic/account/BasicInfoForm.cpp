@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/ProgramMessages.h"
 #include "common/PasswordDigest.h"
 #include "gui/logic/account/AccountNameCheck.h"
 #include "mailmodel/provision/AccountProvision.h"
@@ -69,6 +70,7 @@ BasicInfoSave SaveBasicInfo(const BasicInfoFields& fields, bool is_new, AccountR
     const AccountStoreResult result = StoreAccount(
         fields.name, changed, is_new ? AccountStoreMode::kCreateOnly : AccountStoreMode::kUpdateOnly);
     if (result != AccountStoreResult::kStored) return {false, AccountStoreMessage(result), RefusedField(result)};
+    if (is_new) app::WriteProgramLog("Account " + fields.name + " created by the administrator");
     record = changed;
     return {true, {}};
 }

@@ -11,6 +11,7 @@
 #include "gui/logic/account/BasicInfoForm.h"
 #include "gui/logic/account/GroupEditModel.h"
 #include "gui/logic/account/WelcomeFile.h"
+#include "gui/logic/LogFiles.h"
 #include "gui/support/AccountTexts.h"
 #include "mailmodel/MailDataFixture.h"
 #include "mailmodel/account/EmailForward.h"
@@ -100,6 +101,13 @@ TEST_F(AccountToolsLogic, BasicInfoNeverTakesOverAnAccountMadeMeanwhile) {
     EXPECT_EQ(result.message, kTextNameExists);
     EXPECT_EQ(result.field, BasicInfoField::kName);
     EXPECT_TRUE(CheckAccountPassword("race", "theirs"));
+    // Only an account the sheet made is logged as made, once.
+    fields.name = "fresh";
+    ASSERT_TRUE(SaveBasicInfo(fields, true, page_record, *Settings(), Accounts()).saved);
+    ASSERT_TRUE(SaveBasicInfo(fields, false, page_record, *Settings(), Accounts()).saved);
+    const std::string log = ReadFile(LogFilePath(LogKind::kSystem, home_.File("log"), std::time(nullptr)));
+    EXPECT_TRUE(log.ends_with("] Account fresh created by the administrator\r\n")) << log;
+    EXPECT_EQ(log.find("created"), log.rfind("created")) << log;
     // An account deleted while its sheet is open is not made again.
     ASSERT_TRUE(DeleteAccount("race"));
     fields.name = "race";
