@@ -215,6 +215,8 @@ MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
     const bool on_disk = ReadIndexFile(path, *index, st);
     if (!on_disk && (errno != ENOENT || !FolderExists(folder))) return nullptr;
     bool changed = !on_disk;
+    box.kept_uid = ReadLastUid(folder);
+    box.kept_uid_folder = folder;
     const bool trusted = on_disk && box.trusted_folder == folder && box.trusted_stamp == StampOf(st);
     if (!trusted) {
         SweepStagingNames(folder);
@@ -223,13 +225,11 @@ MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
         removals.insert(removals.end(), recorded.begin(), recorded.end());
         std::sort(removals.begin(), removals.end());
         removals.erase(std::unique(removals.begin(), removals.end()), removals.end());
-        changed = ReconcileWithFolder(folder, *index, on_disk, removals).changed || changed;
+        changed = ReconcileWithFolder(folder, *index, on_disk, box.kept_uid, removals).changed || changed;
         if (removals != recorded) KeepPendingRemovals(folder, removals);
     }
     // An index read from disk may be older than the UIDs already given (a
     // backup put back, a rebuild): it numbers after the last one kept.
-    box.kept_uid = ReadLastUid(folder);
-    box.kept_uid_folder = folder;
     if (static_cast<std::uint32_t>(index->header.LastUid()) < box.kept_uid)
         index->header.SetLastUid(static_cast<std::int32_t>(box.kept_uid));
     if (changed) {

@@ -76,18 +76,19 @@ void CheckRecords(const std::string& folder, MailboxIndexFile& index, const Fold
 
 // The last UID is past every record's, and a value no mailbox reaches is
 // not believed.
-void CheckLastUid(const std::string& folder, MailboxIndexFile& index, Reconciled& out) {
+void CheckLastUid(const std::string& folder, MailboxIndexFile& index, std::uint32_t kept_uid, Reconciled& out) {
     std::uint32_t highest = 0;
     for (const MailboxRecord& r : index.slots)
         if (!r.IsFree()) highest = std::max(highest, r.Uid);
     auto last = static_cast<std::uint32_t>(index.header.LastUid());
     if (!PlausibleLastUid(last) && last > highest) {
         QUORVEX_ERROR_LOG("damaged last UID " + std::to_string(last) + " in the index of " + folder +
-                          ", numbering goes on after " + std::to_string(highest));
-        last = highest;
+                          ", numbering goes on after " + std::to_string(std::max(highest, kept_uid)));
+        last = std::max(highest, kept_uid);
         out.uid_reset = true;
     }
     if (highest > last && highest <= INT32_MAX) last = highest;
+    last = std::max(last, kept_uid);
     if (last != static_cast<std::uint32_t>(index.header.LastUid())) {
         index.header.SetLastUid(static_cast<std::int32_t>(last));
         out.changed = true;
@@ -97,7 +98,7 @@ void CheckLastUid(const std::string& folder, MailboxIndexFile& index, Reconciled
 }  // namespace
 
 Reconciled ReconcileWithFolder(const std::string& folder, MailboxIndexFile& index, bool on_disk,
-                               std::vector<std::int32_t>& removals) {
+                               std::uint32_t kept_uid, std::vector<std::int32_t>& removals) {
     Reconciled out;
     auto found = ScanFolderBodies(folder);
     if (!found) {
@@ -108,7 +109,7 @@ Reconciled ReconcileWithFolder(const std::string& folder, MailboxIndexFile& inde
     const MailboxIndexHeader header_before = index.header;
     removals = RemoveLeftBodies(folder, index, *found, removals, out.removed);
     CheckRecords(folder, index, *found, out);
-    CheckLastUid(folder, index, out);
+    CheckLastUid(folder, index, kept_uid, out);
     out.found = ListUnlistedBodies(folder, index, *found, removals);
     out.changed = out.changed || index.slots != before || index.header.bytes() != header_before.bytes();
 

@@ -29,7 +29,8 @@ struct Reconciled {
 // remove (from the record beside the index and this process's memory);
 // it receives the ones left to remove. Each finding is logged, one line
 // per kind. An index whose folder cannot be read is left as it is.
+// `kept_uid` is the last UID kept beside the index (0: none believed).
 Reconciled ReconcileWithFolder(const std::string& folder, MailboxIndexFile& index, bool on_disk,
-                               std::vector<std::int32_t>& removals);
+                               std::uint32_t kept_uid, std::vector<std::int32_t>& removals);
 
 }  // namespace quorvex::store

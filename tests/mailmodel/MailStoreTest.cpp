@@ -666,3 +666,82 @@ TEST(MailboxRecordOrder, FolderThenPositionWithBlankAndFreeLast) {
 
 }  // namespace
 }  // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+bool Logged(testing::ErrorLogCapture& log, const std::string& text) {
+    for (const std::string& line : log.Texts())
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+// An index this process did not write (put back, copied in, damaged by
+// hand) is reconciled with the folder before it is believed: bodies it
+// does not list are listed, records whose body is gone dropped (logged with
+// their count), sizes taken from the files, a last UID or body number at
+// the end of the range does not stop the mailbox, and a store meeting
+// taken numbers moves past them.
+TEST_F(MailStoreTest, AnIndexNotWrittenHereIsBelievedOnlyAsFarAsTheFolderShows) {
+    const auto index_of = [](const std::string& folder) { return JoinPath(folder, "mailinfo.dat"); };
+    // Each change comes after 6 stores (`older`: the index after 3) and the deletion of the 4th.
+    const struct {
+        const char* account;
+        std::function<void(const std::string& folder, const std::string& older)> change;
+        std::vector<std::int32_t> listed;  // after one more store
+        std::uint32_t new_uid;
+        const char* logged;
+    } cases[] = {
+        {"putback", [&](const std::string& f, const std::string& older) { WriteFile(index_of(f), older); },
+         {1, 2, 3, 5, 6, 7}, 36, "message files the index did not list listed in "},
+        {"gone", [&](const std::string& f, const std::string&) {
+             for (const char* name : {"2.eml", "3.eml"}) ::unlink(JoinPath(f, name).c_str());
+             WriteFile(index_of(f), ReadFile(index_of(f)));
+         }, {1, 5, 6, 7}, 34, "records whose message file is gone dropped from the index of "},
+        {"sizes", [&](const std::string& f, const std::string&) { WriteCraftedIndex(f, 2, 288); },
+         {1, 2, 3, 5, 6, 7}, 37, "record sizes corrected to their message files in "},
+        {"endnumber", [&](const std::string& f, const std::string&) {
+             WriteFile(JoinPath(f, "2147483647.eml"), "end");
+             WriteFile(index_of(f), ReadFile(index_of(f)));
+         }, {1, 2, 3, 5, 6, 2147483647, 4}, 35, "message files the index did not list listed in "},
+        {"enduid", [&](const std::string& f, const std::string&) {
+             WriteFile(JoinPath(f, "mailinfo.uid"), "2147483600\n");
+             std::string bytes = ReadFile(index_of(f));
+             for (int i = 0; i < 4; ++i) bytes[8 + static_cast<std::size_t>(i)] = static_cast<char>(i == 3 ? 0x7f : 0xff);
+             WriteFile(index_of(f), bytes);
+         }, {1, 2, 3, 5, 6, 7}, 7, "damaged last UID"},
+        {"taken", [&](const std::string& f, const std::string&) {
+             for (int n = 7; n < 200; ++n) WriteFile(JoinPath(f, std::to_string(n) + ".eml"), "other");
+         }, {1, 2, 3, 5, 6, 200}, 7, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.account);
+        const std::string folder = MakeAccount(c.account);
+        std::string older;
+        for (const char* body : {"one", "two", "three", "four", "five", "six"}) {
+            ASSERT_TRUE(AddMessageTextToMailbox(c.account, body, nullptr, 0, false, false));
+            if (std::string(body) == "three") older = ReadFile(index_of(folder));
+        }
+        MailboxSnapshot s = Load(c.account);
+        s.Records[3].Changes = kChangeDelete;
+        ASSERT_TRUE(ApplyMailboxChanges(c.account, s));
+        testing::ErrorLogCapture log(home_.path());
+        c.change(folder, older);
+        std::string uid;
+        ASSERT_TRUE(AddMessageTextToMailbox(c.account, "seven", &uid, 0, false, false));
+        const MailboxSnapshot after = Load(c.account);
+        EXPECT_EQ(FileNumbers(after), c.listed);
+        EXPECT_EQ(uid, std::to_string(c.new_uid));
+        for (const MailboxRecord& r : after.Records) {
+            struct stat st {};
+            ASSERT_EQ(::stat(JoinPath(folder, std::to_string(r.FileNumber) + ".eml").c_str(), &st), 0);
+            EXPECT_EQ(r.Size, st.st_size) << r.FileNumber;
+        }
+        if (c.logged) {
+            EXPECT_TRUE(Logged(log, c.logged)) << c.logged;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quorvex
