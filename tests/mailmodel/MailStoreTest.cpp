@@ -745,3 +745,88 @@ TEST_F(MailStoreTest, AnIndexNotWrittenHereIsBelievedOnlyAsFarAsTheFolderShows) 
 
 }  // namespace
 }  // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+// A deletion records the bodies it removes before the index that drops
+// them is put in place, and removes them only after it. A body that cannot
+// be removed is logged and stays recorded, so that the next reconcile
+// removes it instead of listing it as new mail; on a full file system the
+// spare beside the index is let go so that the deletion commits.
+TEST_F(MailStoreTest, DeletionsRecordWhatTheyRemoveAndCommitOnAFullDisk) {
+    const struct {
+        const char* account;
+        int fail;                  // errno for the failing steps
+        fs::Step step;             // which ones
+        const char* name;          // on files starting so
+        bool left;                 // the body stays until the next reconcile
+        const char* logged;
+    } cases[] = {
+        {"plain", 0, fs::Step::kUnlink, "", false, nullptr},
+        {"stuck", EIO, fs::Step::kUnlink, "2.eml", true, "cannot remove the message file "},
+        {"full", ENOSPC, fs::Step::kCreate, "mailinfo.", false, "file system full: the space held beside the index in "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.account);
+        const std::string folder = MakeAccount(c.account);
+        for (const char* body : {"one", "two", "three"}) ASSERT_TRUE(AddMessageTextToMailbox(c.account, body, nullptr, 0, false, false));
+        ASSERT_TRUE(FileExists(JoinPath(folder, "mailinfo.spare")));
+        MailboxSnapshot s = Load(c.account);
+        s.Records[1].Changes = kChangeDelete;
+        testing::ErrorLogCapture log(home_.path());
+        bool spare_gone = false;
+        testing::StepTrace steps;
+        {
+            fs::ScopedStepWatcher watch([&](fs::Step step, std::string_view path) {
+                const std::string name(BaseName(path));
+                steps.emplace_back(step, name);
+                spare_gone = spare_gone || (step == fs::Step::kUnlink && name == "mailinfo.spare");
+                return step == c.step && name.starts_with(c.name) && !spare_gone ? c.fail : 0;
+            });
+            ASSERT_TRUE(ApplyMailboxChanges(c.account, s));
+        }
+        // The record goes in place before the index, the body after it.
+        const std::size_t recorded = testing::StepAt(steps, fs::Step::kRename, "mailinfo.del");
+        const std::size_t indexed = testing::StepAt(steps, fs::Step::kRename, "mailinfo.dat");
+        EXPECT_LT(recorded, indexed);
+        EXPECT_LT(indexed, testing::StepAt(steps, fs::Step::kUnlink, "2.eml"));
+        EXPECT_EQ(FileExists(JoinPath(folder, "2.eml")), c.left);
+        EXPECT_EQ(FileExists(JoinPath(folder, "mailinfo.del")), c.left);
+        EXPECT_TRUE(FileExists(JoinPath(folder, "mailinfo.spare")));
+        if (c.logged) {
+            EXPECT_TRUE(Logged(log, c.logged)) << c.logged;
+        }
+        // Another writer's index: reconciled, the body left is removed, never listed.
+        WriteFile(JoinPath(folder, "mailinfo.dat"), ReadFile(JoinPath(folder, "mailinfo.dat")));
+        EXPECT_EQ(FileNumbers(Load(c.account)), (std::vector<std::int32_t>{1, 3}));
+        EXPECT_FALSE(FileExists(JoinPath(folder, "2.eml")));
+        EXPECT_FALSE(FileExists(JoinPath(folder, "mailinfo.del")));
+    }
+}
+
+// A copy taken back after a session deleted it (no record has it, its
+// body is gone) counts as taken back; one whose body is still there but
+// no record names it does not.
+TEST_F(MailStoreTest, TakeBackOfACopyDeletedMeanwhile) {
+    const struct {
+        bool body_left;
+        bool taken_back;
+    } cases[] = {{false, true}, {true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body_left);
+        MailboxCopies copies;
+        ASSERT_TRUE(copies.StageText("alice", "copy", 0, false, false));
+        ASSERT_TRUE(copies.Commit());
+        const StoredMessage stored = *copies.Stored(0);
+        MailboxSnapshot s = Load();
+        s.Records.back().Changes = kChangeDelete;
+        ASSERT_TRUE(ApplyMailboxChanges("alice", s));
+        if (c.body_left) WriteFile(JoinPath(folder_, std::to_string(stored.file_number) + ".eml"), "copy");
+        testing::ErrorLogCapture log(home_.path());
+        EXPECT_EQ(TakeBackMessages("alice", {stored}), c.taken_back);
+    }
+}
+
+}  // namespace
+}  // namespace quorvex
