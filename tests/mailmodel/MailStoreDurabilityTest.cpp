@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "MailDataFixture.h"
+#include "common/FileSteps.h"
 #include "common/Notices.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/account/AccountConfig.h"
@@ -116,6 +117,39 @@ TEST_F(MailDataTest, WriterKilledMidStoreLeavesEveryCommittedMessage) {
     EXPECT_EQ(bodies, s.Counts[0]);
     const std::string source = WriteMessage("after.eml", BodyFor(s.Counts[0] + 1));
     EXPECT_TRUE(AddMessageToMailbox("crash", source, nullptr, 0, (s.Counts[0] + 1) % 2 == 1, false));
+}
+
+// A process killed after a deletion's index is in place and before its
+// message files are gone: the next open removes them, and the deleted mail
+// does not come back.
+TEST_F(MailDataTest, DeletionKilledBeforeItsFilesWentRemovesThemAtTheNextOpen) {
+    const std::string folder = MakeAccount("killed");
+    for (int i = 1; i <= 10; ++i) ASSERT_TRUE(AddMessageTextToMailbox("killed", BodyFor(2 * i), nullptr, 0, false, false));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        fs::ScopedStepWatcher die([](fs::Step step, std::string_view path) {
+            if (step == fs::Step::kUnlink && path.ends_with(".eml")) ::_exit(0);
+            return 0;
+        });
+        MailboxSnapshot s;
+        if (!LoadMailboxIndexLocked("killed", s)) ::_exit(3);
+        for (std::size_t i = 0; i < s.Records.size(); i += 2) s.Records[i].Changes = kChangeDelete;
+        ApplyMailboxChanges("killed", s);
+        ::_exit(4);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    MailboxSnapshot s;
+    ASSERT_TRUE(LoadMailboxIndexLocked("killed", s));
+    std::vector<std::int32_t> numbers;
+    for (const MailboxRecord& r : s.Records) numbers.push_back(r.FileNumber);
+    EXPECT_EQ(numbers, (std::vector<std::int32_t>{2, 4, 6, 8, 10}));
+    int bodies = 0;
+    for (const std::string& name : ListFolder(folder)) bodies += name.ends_with(".eml");
+    EXPECT_EQ(bodies, 5);
+    EXPECT_FALSE(FileExists(JoinPath(folder, "mailinfo.del")));
 }
 
 TEST_F(MailDataTest, ConcurrentStoresListsAndDeletesKeepTheIndexWhole) {
