@@ -558,27 +558,25 @@ def test_deleting_mail_commits_on_a_full_disk_and_frees_it(tmp_path):
     if refusal is not None:
         pytest.skip("mount namespaces are not available here (%s)" % refusal)
     home = Home(tmp_path)
-    with start_on_full_disk(home, os.path.join(home.path, "mail", "demo")) as program:
+    folder = os.path.join(home.path, "mail", "demo")
+    with start_on_full_disk(home, folder) as program:
         program.wait_serving()
         piece = b"Subject: fill\r\n\r\n" + (b"f" * 998 + b"\r\n") * 12
-        stored = 0
         with smtp_from(home) as client:
-            while True:
-                try:
-                    client.sendmail("x@remote.test", ["demo@example.test"], piece)
-                except smtplib.SMTPDataError as error:
-                    assert error.smtp_code in (451, 452), error
-                    break
-                stored += 1
-                assert stored < 100, "the disk never filled"
-                client.rset()
-        assert stored > 2
+            for _ in range(5):
+                assert client.sendmail("x@remote.test", ["demo@example.test"], piece) == {}
+        # Whatever room is left goes to a file written inside the program's
+        # mount namespace: the disk is full to the last block.
+        filled = subprocess.run(["nsenter", "-t", str(program.process.pid), "-m", "--", "sh", "-c",
+                                 'cat /dev/zero > "$1/filler"', "sh", folder], capture_output=True, timeout=60)
+        assert b"No space left" in filled.stderr, filled.stderr
+        with smtp_from(home) as client, pytest.raises(smtplib.SMTPDataError) as refused:
+            client.sendmail("x@remote.test", ["demo@example.test"], b"Subject: small\r\n\r\nx\r\n")
+        assert refused.value.smtp_code in (451, 452)
         pop = Pop3From(home.pop3, HONEST)
         pop.user("demo")
         pop.pass_("demo")
-        count = pop.stat()[0]
-        assert count >= stored
-        for n in range(count):
+        for n in range(pop.stat()[0]):
             pop.dele(n + 1)
         assert pop.quit().startswith(b"+OK")
         # The space came back: new mail is taken again.
