@@ -16,15 +16,12 @@
 #include "common/FileSteps.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/store/MailboxCache.h"
+#include "mailmodel/store/MailboxFolder.h"
 #include "mailmodel/store/StagedBody.h"
 
 namespace quorvex {
 
 namespace store {
-
-// A new body's number may be taken by a file this process does not know
-// (another process's store): so many numbers are tried before giving up.
-constexpr int kNumberAttempts = 64;
 
 // One store waiting for the commit that numbers it and lists it.
 struct PendingAdd {
@@ -55,15 +52,25 @@ bool PlaceMessage(MailboxIndexFile& index, PendingAdd& add) {
         return false;
     }
     if (static_cast<std::int64_t>(header.TotalBytes(folder)) + add.size > kMaxFolderBytes ||
-        header.LastUid() == INT32_MAX || header.LastFileNumber() == INT32_MAX) {
+        header.LastUid() == INT32_MAX) {
         QUORVEX_ERROR_LOG("mailbox full (totals would overflow) in " + *add.folder);
         return false;
     }
-    std::int32_t number = header.LastFileNumber();
+    // A number taken by a file the index does not know (another process's
+    // store, a file put back) moves the search past the highest numbered
+    // file; once the end of the range is taken, into the lowest free gap.
+    // Every try is above the one before, so the search ends.
+    const std::int32_t last = header.LastFileNumber();
+    bool wrapped = last == INT32_MAX;
+    std::optional<std::int32_t> number =
+        wrapped ? NumberAfterTaken(*add.folder, index, last, 0) : std::optional<std::int32_t>(last + 1);
     bool renamed = false;
-    for (int attempt = 0; attempt < kNumberAttempts && !renamed && number < INT32_MAX; ++attempt) {
-        renamed = add.body->Commit(++number);
-        if (!renamed && errno != EEXIST) break;
+    while (number && !renamed) {
+        renamed = add.body->Commit(*number);
+        if (renamed || errno != EEXIST) break;
+        const std::int32_t tried = *number;
+        number = NumberAfterTaken(*add.folder, index, tried, wrapped ? tried : 0);
+        wrapped = wrapped || (number && *number <= tried);
     }
     if (!renamed) {
         QUORVEX_ERROR_LOG("no body number could be given in " + *add.folder);
@@ -74,7 +81,7 @@ bool PlaceMessage(MailboxIndexFile& index, PendingAdd& add) {
     MailboxRecord& r = index.slots[slot];
     r.Slot = static_cast<std::int32_t>(slot);
     r.Size = add.size;
-    r.FileNumber = number;
+    r.FileNumber = *number;
     r.Uid = static_cast<std::uint32_t>(header.LastUid() + 1);
     r.Folder = static_cast<std::uint16_t>(folder);
     r.Position = header.MessageCount(folder);
@@ -292,9 +299,13 @@ bool TakeBackMessages(std::string_view account, const std::vector<StoredMessage>
     auto updated = std::make_unique<MailboxIndexFile>(*current);
     MailboxIndexHeader& header = updated->header;
     std::vector<std::int32_t> removed;
+    std::size_t gone = 0;  // deleted meanwhile: no record has it and its body is gone
     for (const StoredMessage& message : messages) {
         MailboxRecord* r = FindRecord(*updated, message);
-        if (!r) continue;
+        if (!r) {
+            gone += BodyMayExist(*folder, message.file_number) ? 0 : 1;
+            continue;
+        }
         // The folder's later messages move up one place.
         for (MailboxRecord& other : updated->slots)
             if (!other.IsFree() && other.Folder == r->Folder && other.Position > r->Position) --other.Position;
@@ -304,8 +315,8 @@ bool TakeBackMessages(std::string_view account, const std::vector<StoredMessage>
         r->Changes = kChangeDelete;
         removed.push_back(r->FileNumber);
     }
-    if (removed.empty()) return messages.empty();
-    return WriteAndRemove(box, *folder, std::move(updated), removed) && removed.size() == messages.size();
+    if (removed.empty()) return gone == messages.size();
+    return WriteAndRemove(box, *folder, std::move(updated), removed) && removed.size() + gone == messages.size();
 }
 
 

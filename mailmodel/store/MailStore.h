@@ -111,8 +111,10 @@ private:
 };
 
 // Removes the messages with these identities from the account's mailbox,
-// wherever their records stand now, and their bodies. False when one of
-// them was not found or the index could not be written.
+// wherever their records stand now, and their bodies. One that is gone
+// already (no record has its identity and its body is gone: a session
+// deleted it) counts as removed. False when one of them is still there
+// but no record names it, or the index could not be written.
 bool TakeBackMessages(std::string_view account, const std::vector<StoredMessage>& messages);
 
 // Stores a copy of the message file `source` (scrambled with the account's
@@ -130,7 +132,9 @@ bool AddMessageTextToMailbox(std::string_view account, std::string_view text, st
 // stands. When a change cannot be applied (the message's body is still
 // there but no record names it as loaded: a rebuilt index) nothing is
 // committed, the count is logged, and the result is false. Body files of
-// deleted messages are removed only after the new index is in place.
+// deleted messages are recorded beside the index before the new index is
+// in place and removed only after it, so that a process stopped between
+// the two leaves them to the next open, which removes them.
 bool ApplyMailboxChanges(std::string_view account, const MailboxSnapshot& snapshot);
 
 // Message count and byte total over both folders, as last committed: a

@@ -12,6 +12,8 @@
 #include "common/FileSteps.h"
 #include "common/Paths.h"
 #include "mailmodel/store/MailStore.h"
+#include "mailmodel/store/MailboxReconcile.h"
+#include "mailmodel/store/PendingRemovals.h"
 
 namespace quorvex::store {
 
@@ -65,7 +67,44 @@ void Remember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIn
     box.cached = std::move(index);
     box.cached_folder = folder;
     box.cached_stamp = StampOf(st);
+    box.trusted_folder = folder;
+    box.trusted_stamp = box.cached_stamp;
     box.has_cache = true;
+}
+
+// Keeps the spare beside the index big enough for an index of so many
+// slots. Tried once for each size: on a full file system it waits for the
+// next growth or for the space a deletion frees.
+void KeepSpare(Mailbox& box, const std::string& folder, std::size_t slots) {
+    const std::int64_t bytes = SpareBytesFor(slots);
+    if (box.spare_folder == folder && box.spare_bytes >= bytes) return;
+    HoldSpare(folder, bytes);
+    box.spare_folder = folder;
+    box.spare_bytes = bytes;
+}
+
+// Runs `write`; when it fails for want of space, lets the spare's blocks
+// go and runs it once more.
+template <typename Write>
+bool WriteWithSpare(Mailbox& box, const std::string& folder, Write&& write) {
+    if (write()) return true;
+    if (errno != ENOSPC && errno != EDQUOT) return false;
+    if (!ReleaseSpare(folder)) {
+        errno = ENOSPC;
+        return false;
+    }
+    box.spare_bytes = 0;
+    QUORVEX_ERROR_LOG("file system full: the space held beside the index in " + folder + " let go for a deletion");
+    return write();
+}
+
+// The bodies still to remove from an earlier commit of this process.
+std::vector<std::int32_t>& RemovalsOf(Mailbox& box, const std::string& folder) {
+    if (box.removals_folder != folder) {
+        box.removals_folder = folder;
+        box.removals.clear();
+    }
+    return box.removals;
 }
 
 }  // namespace
@@ -104,8 +143,35 @@ bool WriteIndex(const std::string& folder, const MailboxIndexFile& index, struct
 
 bool WriteAndRemove(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index,
                     const std::vector<std::int32_t>& removed) {
-    if (!WriteAndRemember(box, folder, std::move(index))) return false;
-    for (const std::int32_t number : removed) fs::Unlink(BodyPath(folder, number));
+    std::vector<std::int32_t>& earlier = RemovalsOf(box, folder);
+    std::vector<std::int32_t> to_remove = earlier;
+    to_remove.insert(to_remove.end(), removed.begin(), removed.end());
+    std::sort(to_remove.begin(), to_remove.end());
+    to_remove.erase(std::unique(to_remove.begin(), to_remove.end()), to_remove.end());
+    if (!removed.empty() &&
+        !WriteWithSpare(box, folder, [&] { return WritePendingRemovals(folder, to_remove); })) {
+        QUORVEX_ERROR_LOG("cannot record the message files to remove in " + folder);
+        return false;
+    }
+    const std::string bytes = index->Encode();
+    struct stat st {};
+    if (!WriteWithSpare(box, folder, [&] { return AtomicWriteFile(IndexPath(folder), bytes, 0600, &st); })) {
+        QUORVEX_ERROR_LOG("cannot write mailbox index in " + folder);
+        box.DropCache();
+        if (!removed.empty()) KeepPendingRemovals(folder, earlier);
+        return false;
+    }
+    const std::size_t slots = index->slots.size();
+    if (st.st_ino != 0) {
+        Remember(box, folder, std::move(index), st);
+    } else {
+        box.DropCache();
+    }
+    if (!to_remove.empty()) {
+        earlier = RemoveBodies(folder, to_remove);
+        KeepPendingRemovals(folder, earlier);
+    }
+    KeepSpare(box, folder, slots);
     return true;
 }
 
@@ -115,6 +181,7 @@ bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<M
         box.DropCache();
         return false;
     }
+    KeepSpare(box, folder, index->slots.size());
     if (st.st_ino != 0) {
         Remember(box, folder, std::move(index), st);
     } else {
@@ -147,32 +214,30 @@ MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
     auto index = std::make_unique<MailboxIndexFile>();
     const bool on_disk = ReadIndexFile(path, *index, st);
     if (!on_disk && (errno != ENOENT || !FolderExists(folder))) return nullptr;
-    // An index read from disk may be older than the UIDs already given (a
-    // backup put back, a rebuild): it numbers after the last one kept.
+    bool changed = !on_disk;
     box.kept_uid = ReadLastUid(folder);
     box.kept_uid_folder = folder;
+    const bool trusted = on_disk && box.trusted_folder == folder && box.trusted_stamp == StampOf(st);
+    if (!trusted) {
+        SweepStagingNames(folder);
+        std::vector<std::int32_t>& removals = RemovalsOf(box, folder);
+        const std::vector<std::int32_t> recorded = ReadPendingRemovals(folder);
+        removals.insert(removals.end(), recorded.begin(), recorded.end());
+        std::sort(removals.begin(), removals.end());
+        removals.erase(std::unique(removals.begin(), removals.end()), removals.end());
+        changed = ReconcileWithFolder(folder, *index, on_disk, box.kept_uid, removals).changed || changed;
+        if (removals != recorded) KeepPendingRemovals(folder, removals);
+    }
+    // An index read from disk may be older than the UIDs already given (a
+    // backup put back, a rebuild): it numbers after the last one kept.
     if (static_cast<std::uint32_t>(index->header.LastUid()) < box.kept_uid)
         index->header.SetLastUid(static_cast<std::int32_t>(box.kept_uid));
-    BodiesListed found;
-    if (box.swept_folder != folder || !on_disk) {
-        box.swept_folder = folder;
-        SweepStagingNames(folder);
-        // Committed bodies are mail, listed or not (an index removed, lost
-        // or put back from an older copy): the index lists every one.
-        found = ListUnlistedBodies(folder, *index);
-    }
-    if (!on_disk || found.listed > 0) {
+    if (changed) {
         if (!KeepUidsUpTo(box, folder, static_cast<std::uint32_t>(index->header.LastUid())) ||
             !WriteIndex(folder, *index, &st) || st.st_ino == 0) {
             return nullptr;
         }
-    }
-    if (found.listed + found.unlisted > 0) {
-        const std::string kept =
-            found.unlisted > 0 ? ", kept unlisted (mailbox full): " + std::to_string(found.unlisted) : std::string();
-        QUORVEX_ERROR_LOG((on_disk ? "message files the index did not list listed in " + folder + ": "
-                                   : "mailbox index missing in " + folder + ", message files found listed in a new one: ") +
-                          std::to_string(found.listed) + kept);
+        KeepSpare(box, folder, index->slots.size());
     }
     Remember(box, folder, std::move(index), st);
     return box.cached.get();

@@ -58,9 +58,19 @@ struct Mailbox {
     std::unique_ptr<MailboxIndexFile> cached;
     std::atomic<bool> has_cache{false};
     std::atomic<std::uint64_t> last_use{0};
-    // Guarded by `lock`: the folder whose leftovers were looked for when
-    // this process first opened the mailbox.
-    std::string swept_folder;
+    // Guarded by `lock`: the index as this process last wrote it or
+    // reconciled it with its folder. Any other (a first open, a copy put
+    // back, another writer's) is reconciled before it is believed.
+    std::string trusted_folder;
+    IndexStamp trusted_stamp;
+    // Guarded by `lock`: bodies of committed deletions whose files could
+    // not be removed yet (also kept in the record beside the index).
+    std::string removals_folder;
+    std::vector<std::int32_t> removals;
+    // Guarded by `lock`: the bytes the spare beside the index was last
+    // made to hold (0: none known).
+    std::string spare_folder;
+    std::int64_t spare_bytes = 0;
     // Guarded by `lock`: the last UID kept beside the index of
     // `kept_uid_folder`, as this process last read or wrote it.
     std::string kept_uid_folder;
@@ -99,16 +109,20 @@ bool WriteIndex(const std::string& folder, const MailboxIndexFile& index, struct
 // Writes `index` as the mailbox's index and keeps it as the cached copy.
 bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index);
 // The same for an index that no longer lists the bodies `removed`, which
-// are then deleted: a body goes only once the index in place leaves it out.
+// are then deleted: a body goes only once the index in place leaves it out,
+// and the bodies still to remove are recorded beside the index before it
+// is put in place. On a full file system the spare's blocks are let go for
+// it, so that a deletion always frees space.
 bool WriteAndRemove(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index,
                     const std::vector<std::int32_t>& removed);
 // The mailbox's index as it is on disk, from the cache while the file is
 // unchanged; a new one, listing the bodies found, is created when the
 // folder exists but holds none. Null when it cannot be read or created, or
 // is damaged. An index read from disk never numbers below the last UID
-// kept beside it. The first time this process opens the mailbox, what
-// interrupted stores left in its folder is swept and committed bodies the
-// index does not list are listed.
+// kept beside it. An index this process did not write or reconcile itself
+// (its first open of the mailbox, a copy put back, another writer's) is
+// reconciled with the folder first: what interrupted stores left is swept,
+// and the folder is believed over the index (MailboxReconcile.h).
 // The caller holds `box.lock`; the result stays valid until the lock is
 // released or the cache is written or dropped.
 MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder);

@@ -10,19 +10,13 @@
 
 #include "common/ErrorLog.h"
 #include "mailmodel/store/MailboxCache.h"
+#include "mailmodel/store/MailboxFolder.h"
 
 namespace quorvex::store {
 
 namespace {
 
 using Identity = std::pair<std::int32_t, std::uint32_t>;  // body number, UID
-
-// Whether the body may still be there: only a file known to be missing
-// makes a message gone.
-bool BodyMayExist(const std::string& folder, std::int32_t number) {
-    struct stat st {};
-    return ::lstat(BodyPath(folder, number).c_str(), &st) == 0 || errno != ENOENT;
-}
 
 }  // namespace
 

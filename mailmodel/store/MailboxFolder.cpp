@@ -2,6 +2,7 @@
 // no index lists, the sweep of staging names, the last UID kept.
 #include "mailmodel/store/MailboxFolder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -37,12 +38,60 @@ bool IsDeadStaging(const std::string& path, std::time_t now) {
     return ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0;  // else its writer still lives
 }
 
-struct Body {
-    std::int32_t number;
-    std::int64_t size;
-};
+using Body = FolderBodies::Body;
 
 }  // namespace
+
+bool BodyMayExist(const std::string& folder, std::int32_t number) {
+    struct stat st {};
+    return ::lstat(BodyPath(folder, number).c_str(), &st) == 0 || errno != ENOENT;
+}
+
+const FolderBodies::Body* FolderBodies::Find(std::int32_t number) const {
+    const auto it = std::lower_bound(regular.begin(), regular.end(), number,
+                                     [](const Body& b, std::int32_t n) { return b.number < n; });
+    return it != regular.end() && it->number == number ? &*it : nullptr;
+}
+
+bool FolderBodies::Named(std::int32_t number) const { return std::binary_search(names.begin(), names.end(), number); }
+
+std::optional<FolderBodies> ScanFolderBodies(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return std::nullopt;
+    FolderBodies found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const auto number = BodyNumberOf(entry->d_name);
+        if (!number) continue;
+        found.names.push_back(*number);
+        found.highest = std::max(found.highest, *number);
+        struct stat st {};
+        if (::lstat(JoinPath(folder, entry->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            found.regular.push_back({*number, st.st_size});
+    }
+    ::closedir(dir);
+    std::sort(found.names.begin(), found.names.end());
+    std::sort(found.regular.begin(), found.regular.end(), [](const Body& a, const Body& b) { return a.number < b.number; });
+    return found;
+}
+
+std::optional<std::int32_t> NumberAfterTaken(const std::string& folder, const MailboxIndexFile& index,
+                                             std::int32_t tried, std::int32_t floor) {
+    const auto found = ScanFolderBodies(folder);
+    if (!found) return std::nullopt;
+    const std::int32_t highest = std::max(found->highest, tried);
+    if (highest < INT32_MAX) return highest + 1;
+    std::vector<std::int32_t> taken = found->names;
+    for (const MailboxRecord& r : index.slots) taken.push_back(r.FileNumber);
+    std::sort(taken.begin(), taken.end());
+    std::int32_t candidate = std::max(floor, 0);
+    for (const std::int32_t n : taken) {
+        if (n <= candidate) continue;
+        if (n > candidate + 1) break;
+        candidate = n;
+    }
+    if (candidate == INT32_MAX) return std::nullopt;
+    return candidate + 1;
+}
 
 std::string FreeDamagedIndexPath(const std::string& folder) {
     const std::string first = IndexPath(folder) + ".damaged";
@@ -73,6 +122,11 @@ bool HoldsOldFormatMessages(const std::string& folder) {
 }
 
 BodiesListed ListUnlistedBodies(const std::string& folder, MailboxIndexFile& index) {
+    return ListUnlistedBodies(folder, index, ScanFolderBodies(folder).value_or(FolderBodies{}), {});
+}
+
+BodiesListed ListUnlistedBodies(const std::string& folder, MailboxIndexFile& index, const FolderBodies& found,
+                                const std::vector<std::int32_t>& skipped) {
     BodiesListed result;
     const bool old_format = HoldsOldFormatMessages(folder);
     std::vector<std::int32_t> listed;
@@ -81,21 +135,15 @@ BodiesListed ListUnlistedBodies(const std::string& folder, MailboxIndexFile& ind
     std::sort(listed.begin(), listed.end());
 
     MailboxIndexHeader& header = index.header;
-    std::int32_t highest = header.LastFileNumber();
+    header.SetLastFileNumber(std::max(header.LastFileNumber(), found.highest));
     std::vector<Body> bodies;
-    for (const std::string& name : ListFolder(folder)) {
-        const auto number = BodyNumberOf(name);
-        if (!number) continue;
-        highest = std::max(highest, *number);
-        struct stat st {};
-        if (old_format || std::binary_search(listed.begin(), listed.end(), *number) ||
-            ::lstat(JoinPath(folder, name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    for (const Body& body : found.regular) {
+        if (old_format || std::binary_search(listed.begin(), listed.end(), body.number) ||
+            std::binary_search(skipped.begin(), skipped.end(), body.number)) {
             continue;
         }
-        bodies.push_back({*number, st.st_size});
+        bodies.push_back(body);
     }
-    header.SetLastFileNumber(highest);
-    std::sort(bodies.begin(), bodies.end(), [](const Body& a, const Body& b) { return a.number < b.number; });
 
     std::size_t free_slot = 0;
     for (const Body& body : bodies) {
@@ -125,12 +173,14 @@ BodiesListed ListUnlistedBodies(const std::string& folder, MailboxIndexFile& ind
 void SweepStagingNames(const std::string& folder) {
     const std::string index_temp = std::string(kMailboxIndexFile) + std::string(kAtomicTempInfix);
     const std::string uid_temp = std::string(kLastUidFile) + std::string(kAtomicTempInfix);
+    const std::string removals_temp = std::string(kPendingRemovalsFile) + std::string(kAtomicTempInfix);
     const std::time_t now = std::time(nullptr);
     int removed = 0;
     for (const std::string& name : ListFolder(folder)) {
         const std::string path = JoinPath(folder, name);
         const bool leftover = name.starts_with(kStagingPrefix) ? IsDeadStaging(path, now)
-                                                               : name.starts_with(index_temp) || name.starts_with(uid_temp);
+                                                               : name.starts_with(index_temp) || name.starts_with(uid_temp) ||
+                                                                     name.starts_with(removals_temp);
         if (leftover && fs::Unlink(path)) ++removed;
     }
     if (removed > 0) {
@@ -151,7 +201,7 @@ std::uint32_t ReadLastUid(const std::string& folder) {
         uid = uid * 10 + static_cast<std::uint64_t>(text[digits] - '0');
         ++digits;
     }
-    if (digits == 0 || uid > INT32_MAX) {
+    if (digits == 0 || uid > INT32_MAX || !PlausibleLastUid(static_cast<std::uint32_t>(uid))) {
         QUORVEX_ERROR_LOG("damaged last UID file in " + folder);
         return 0;
     }

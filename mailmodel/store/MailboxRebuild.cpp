@@ -15,6 +15,7 @@
 #include "mailmodel/store/MailStore.h"
 #include "mailmodel/store/MailboxCache.h"
 #include "mailmodel/store/MailboxFolder.h"
+#include "mailmodel/store/PendingRemovals.h"
 
 namespace quorvex {
 
@@ -32,7 +33,7 @@ std::uint32_t LastUidOf(const std::string& bytes) {
     if (bytes.size() < 12) return 0;
     std::uint32_t v = 0;
     for (int i = 11; i >= 8; --i) v = v << 8 | static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]);
-    return v > INT32_MAX ? 0 : v;
+    return store::PlausibleLastUid(v) ? v : 0;
 }
 
 bool ReplaceDamagedIndex(store::Mailbox& box, const std::string& folder) {
@@ -49,7 +50,10 @@ bool ReplaceDamagedIndex(store::Mailbox& box, const std::string& folder) {
     }
     auto fresh = std::make_unique<MailboxIndexFile>();
     fresh->header.SetLastUid(static_cast<std::int32_t>(std::max(store::ReadLastUid(folder), LastUidOf(bytes))));
-    const store::BodiesListed found = store::ListUnlistedBodies(folder, *fresh);
+    // Bodies a committed deletion left are no mail: the next reconcile
+    // removes them.
+    const store::BodiesListed found = store::ListUnlistedBodies(
+        folder, *fresh, store::ScanFolderBodies(folder).value_or(store::FolderBodies{}), store::ReadPendingRemovals(folder));
     if (!store::KeepUidsUpTo(box, folder, static_cast<std::uint32_t>(fresh->header.LastUid())) ||
         !store::WriteAndRemember(box, folder, std::move(fresh))) {
         return false;

@@ -461,7 +461,8 @@ def test_one_connection_carries_several_transactions(tmp_path):
 
 def write_full_index(home, account, count):
     """An index of `count` ten-byte messages in folder 0 (the format the
-    mailbox store reads: a 21,520-byte header, then 36-byte records)."""
+    mailbox store reads: a 21,520-byte header, then 36-byte records), and
+    their message files (the folder is believed over the index)."""
     header = bytearray(21520)
     struct.pack_into("<iiii", header, 0, 1, count, count, count)
     struct.pack_into("<ii", header, 16, count, 10 * count)
@@ -470,6 +471,9 @@ def write_full_index(home, account, count):
     records = b"".join(struct.pack("<iiiIiHHHH8x", i, i, i + 1, i + 1, 10, 0, 0, 0, 0) for i in range(count))
     with open(os.path.join(home.path, "mail", account, "mailinfo.dat"), "wb") as f:
         f.write(bytes(header) + records)
+    for i in range(count):
+        with open(os.path.join(home.path, "mail", account, "%d.eml" % (i + 1)), "wb") as f:
+            f.write(b"Subject:\r\n")  # ten bytes, as recorded
 
 
 def test_full_mailbox_is_permanent_and_a_refused_web_mail_account_delivers_nothing(tmp_path):
@@ -510,12 +514,14 @@ def mount_namespace_refusal(tmp_path):
     return (probe.stderr or probe.stdout).decode("latin-1").strip() or "exit status %d" % probe.returncode
 
 
-def start_on_full_disk(home):
-    """The program with its queue folder on a tiny file system of its own
-    (a tmpfs mounted in a private mount namespace)."""
-    queue = os.path.join(home.path, "smtp")
+def start_on_full_disk(home, folder=None):
+    """The program with a folder (its queue folder by default) on a tiny
+    file system of its own (a tmpfs mounted in a private mount namespace),
+    holding what the folder held."""
+    queue = folder or os.path.join(home.path, "smtp")
     os.makedirs(queue, exist_ok=True)
-    script = 'mount -t tmpfs -o size=256k quorvex-full "$1" && exec "$2" -service'
+    script = ('cp -a "$1" "$1.before" && mount -t tmpfs -o size=256k quorvex-full "$1" && '
+              'cp -a "$1.before/." "$1" && rm -rf "$1.before" && exec "$2" -service')
     program = RunningProgram.__new__(RunningProgram)
     program.folder, program.arguments, program.extra_env = home, ("-service",), None
     program.process = subprocess.Popen(["unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh",
@@ -544,6 +550,39 @@ def test_a_full_disk_is_a_temporary_failure(tmp_path):
             assert client.sendmail("x@remote.test", ["demo@example.test"], b"Subject: small\r\n\r\nx\r\n") == {}
         messages = pop3_messages(home)
         assert len(messages) == 1 and b"Subject: small" in messages[0]
+        assert program.stop()[0] == 0
+
+
+def test_deleting_mail_commits_on_a_full_disk_and_frees_it(tmp_path):
+    refusal = mount_namespace_refusal(tmp_path)
+    if refusal is not None:
+        pytest.skip("mount namespaces are not available here (%s)" % refusal)
+    home = Home(tmp_path)
+    folder = os.path.join(home.path, "mail", "demo")
+    with start_on_full_disk(home, folder) as program:
+        program.wait_serving()
+        piece = b"Subject: fill\r\n\r\n" + (b"f" * 998 + b"\r\n") * 12
+        with smtp_from(home) as client:
+            for _ in range(5):
+                assert client.sendmail("x@remote.test", ["demo@example.test"], piece) == {}
+        # Whatever room is left goes to a file written inside the program's
+        # mount namespace: the disk is full to the last block.
+        filled = subprocess.run(["nsenter", "-t", str(program.process.pid), "-m", "--", "sh", "-c",
+                                 'cat /dev/zero > "$1/filler"', "sh", folder], capture_output=True, timeout=60)
+        assert b"No space left" in filled.stderr, filled.stderr
+        with smtp_from(home) as client, pytest.raises(smtplib.SMTPDataError) as refused:
+            client.sendmail("x@remote.test", ["demo@example.test"], b"Subject: small\r\n\r\nx\r\n")
+        assert refused.value.smtp_code in (451, 452)
+        pop = Pop3From(home.pop3, HONEST)
+        pop.user("demo")
+        pop.pass_("demo")
+        for n in range(pop.stat()[0]):
+            pop.dele(n + 1)
+        assert pop.quit().startswith(b"+OK")
+        # The space came back: new mail is taken again.
+        with smtp_from(home) as client:
+            assert client.sendmail("x@remote.test", ["demo@example.test"], piece) == {}
+        assert len(pop3_messages(home)) == 1
         assert program.stop()[0] == 0
 
 

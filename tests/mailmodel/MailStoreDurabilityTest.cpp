@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "MailDataFixture.h"
+#include "common/FileSteps.h"
 #include "common/Notices.h"
 #include "common/UniqueFd.h"
 #include "mailmodel/account/AccountConfig.h"
@@ -116,6 +117,60 @@ TEST_F(MailDataTest, WriterKilledMidStoreLeavesEveryCommittedMessage) {
     EXPECT_EQ(bodies, s.Counts[0]);
     const std::string source = WriteMessage("after.eml", BodyFor(s.Counts[0] + 1));
     EXPECT_TRUE(AddMessageToMailbox("crash", source, nullptr, 0, (s.Counts[0] + 1) % 2 == 1, false));
+}
+
+// A process killed during a deletion's commit: after its index is in place
+// and before its message files are gone, the next open removes them and
+// the deleted mail does not come back; before its index is in place, the
+// deletion did not happen and every message stays.
+TEST_F(MailDataTest, DeletionKilledDuringItsCommitIsWholeOrNotAtAll) {
+    const struct {
+        const char* account;
+        fs::Step step;  // the process dies at the first one on a file ending so
+        const char* ending;
+        std::vector<std::int32_t> listed;
+    } cases[] = {
+        {"after", fs::Step::kUnlink, ".eml", {2, 4, 6, 8, 10}},
+        {"before", fs::Step::kRename, "mailinfo.dat", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.account);
+        const std::string folder = MakeAccount(c.account);
+        for (int i = 1; i <= 10; ++i)
+            ASSERT_TRUE(AddMessageTextToMailbox(c.account, BodyFor(2 * i), nullptr, 0, false, false));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            fs::ScopedStepWatcher die([&](fs::Step step, std::string_view path) {
+                if (step == c.step && path.ends_with(c.ending)) ::_exit(0);
+                return 0;
+            });
+            MailboxSnapshot s;
+            if (!LoadMailboxIndexLocked(c.account, s)) ::_exit(3);
+            for (std::size_t i = 0; i < s.Records.size(); i += 2) s.Records[i].Changes = kChangeDelete;
+            ApplyMailboxChanges(c.account, s);
+            ::_exit(4);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        // Opened as by the next process: an index this one did not write.
+        std::string index;
+        ASSERT_TRUE(ReadWholeFile(JoinPath(folder, "mailinfo.dat"), index));
+        ASSERT_TRUE(AtomicWriteFile(JoinPath(folder, "mailinfo.dat"), index));
+        MailboxSnapshot s;
+        ASSERT_TRUE(LoadMailboxIndexLocked(c.account, s));
+        std::vector<std::int32_t> numbers;
+        for (const MailboxRecord& r : s.Records) {
+            numbers.push_back(r.FileNumber);
+            EXPECT_EQ(r.Uid, static_cast<std::uint32_t>(r.FileNumber)) << "listed again under a new UID";
+        }
+        EXPECT_EQ(numbers, c.listed);
+        int bodies = 0;
+        for (const std::string& name : ListFolder(folder)) bodies += name.ends_with(".eml");
+        EXPECT_EQ(bodies, static_cast<int>(c.listed.size()));
+        EXPECT_FALSE(FileExists(JoinPath(folder, "mailinfo.del")));
+    }
 }
 
 TEST_F(MailDataTest, ConcurrentStoresListsAndDeletesKeepTheIndexWhole) {
