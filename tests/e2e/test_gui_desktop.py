@@ -38,7 +38,7 @@ class Desktop:
     def start_tray(self):
         self.tray = subprocess.Popen(["trayer", "--edge", "top"], env=dict(os.environ, **self.env),
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_until(lambda: self.run("xdotool", "search", "--onlyvisible", "--class", "trayer"), 20, "the tray")
+        wait_until(lambda: self.run("xdotool", "search", "--onlyvisible", "--class", "trayer"), 60, "the tray")
 
     def run(self, *command):
         done = subprocess.run(command, env=dict(os.environ, **self.env), capture_output=True, timeout=20)
