@@ -115,7 +115,7 @@ std::optional<InstanceMark> InstanceMark::Take(const std::string& program_folder
     const std::string path = LockPath(program_folder);
     // Every name below is opened in the folder that was checked, never
     // through a link: another user's link cannot aim the lock elsewhere.
-    const UniqueFd folder(::open(program_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd folder(::open(program_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat st {};
     if (!folder.valid() || ::fstat(folder.get(), &st) != 0) {
         return fail("cannot open " + path + ": " + std::strerror(errno));
