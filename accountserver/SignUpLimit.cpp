@@ -39,7 +39,8 @@ SignUpLimit::SignUpLimit(SignUpLimitOptions options)
       signups_({.limit = options_.max_accounts,
                 .window = options_.window,
                 .capacity = options_.max_addresses,
-                .now = options_.now}) {}
+                .now = options_.now,
+                .secret = std::nullopt}) {}
 
 SignUpLimit::Reservation SignUpLimit::Reserve(const ClientSource& client, std::string_view account) {
     const ClientCounter::Count count = signups_.Add(client);

@@ -14,7 +14,9 @@
 #include <cstring>
 #include <optional>
 #include <thread>
+#include <utility>
 
+#include "app/StartupChecks.h"
 #include "common/Paths.h"
 
 namespace quorvex::app {
@@ -124,36 +126,60 @@ std::string ControlSocketPath(const std::string& program_folder) {
 
 std::optional<InstanceMark> InstanceMark::Take(const std::string& program_folder, std::string* error) {
     if (error) error->clear();
-    const std::string path = LockPath(program_folder);
-    InstanceMark mark;
-    mark.lock_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (!mark.lock_.valid()) {
-        if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
+    const auto fail = [&](std::string why) {
+        if (error) *error = std::move(why);
         return std::nullopt;
+    };
+    const std::string path = LockPath(program_folder);
+    // Every name below is opened in the folder that was checked, never
+    // through a link: another user's link cannot aim the lock elsewhere.
+    const UniqueFd folder(::open(program_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!folder.valid() || ::fstat(folder.get(), &st) != 0) {
+        return fail("cannot open " + path + ": " + std::strerror(errno));
+    }
+    if (std::string unsafe = UnsafeFolderProblem(program_folder, st); !unsafe.empty()) {
+        return fail(std::move(unsafe));
+    }
+    InstanceMark mark;
+    mark.lock_.reset(::openat(folder.get(), std::string(kInstanceLockName).c_str(),
+                              O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (!mark.lock_.valid()) {
+        return fail("cannot open " + path + ": " +
+                    (errno == ELOOP ? std::string("it is a symbolic link, which is never followed (remove it)")
+                                    : std::string(std::strerror(errno))));
+    }
+    if (::fstat(mark.lock_.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return fail("cannot open " + path + ": it is not a regular file (remove it)");
     }
     if (::flock(mark.lock_.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && error) *error = "cannot lock " + path + ": " + std::strerror(errno);
-        return std::nullopt;
+        if (errno == EWOULDBLOCK) return std::nullopt;
+        return fail("cannot lock " + path + ": " + std::strerror(errno));
     }
     const std::string socket_path = ControlSocketPath(program_folder);
     const std::optional<ControlAddress> address = AddressIn(program_folder);
-    if (!address) {
-        if (error) *error = "cannot name the control socket " + socket_path;
-        return std::nullopt;
-    }
+    if (!address) return fail("cannot name the control socket " + socket_path);
     // The lock is ours, so a socket file already there was left by an
-    // instance that is gone.
-    if (::unlink(socket_path.c_str()) != 0 && errno != ENOENT) {
-        if (error) *error = "cannot remove the old control socket " + socket_path + ": " + std::strerror(errno);
-        return std::nullopt;
+    // instance that is gone. Anything else in its place is not removed.
+    const std::string socket_name(kControlSocketName);
+    if (::fstatat(folder.get(), socket_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            return fail("cannot make the control socket " + socket_path +
+                        ": something that is not a socket is in its place (remove it)");
+        }
+        if (::unlinkat(folder.get(), socket_name.c_str(), 0) != 0 && errno != ENOENT) {
+            return fail("cannot remove the old control socket " + socket_path + ": " + std::strerror(errno));
+        }
+    } else if (errno != ENOENT) {
+        return fail("cannot make the control socket " + socket_path + ": " + std::strerror(errno));
     }
     mark.control_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    // The mode set before bind() is the one the file is made with.
+    // The mode set before bind() is the one the file is made with; bind()
+    // makes a new file and follows no link.
     if (!mark.control_.valid() || ::fchmod(mark.control_.get(), 0600) != 0 ||
         ::bind(mark.control_.get(), AsSockaddr(*address), address->length) != 0 ||
         ::listen(mark.control_.get(), 8) != 0) {
-        if (error) *error = "cannot open the control socket " + socket_path + ": " + std::strerror(errno);
-        return std::nullopt;
+        return fail("cannot open the control socket " + socket_path + ": " + std::strerror(errno));
     }
     return mark;
 }
@@ -186,7 +212,7 @@ void InstanceMark::Reply(std::string_view answer) {
 }
 
 bool InstanceRunning(const std::string& program_folder) {
-    UniqueFd fd(::open(LockPath(program_folder).c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(LockPath(program_folder).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) return false;  // never taken in this folder
     if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return false;
     return errno == EWOULDBLOCK;
@@ -195,6 +221,11 @@ bool InstanceRunning(const std::string& program_folder) {
 std::optional<std::string> SendInstanceCommand(const std::string& program_folder, std::string_view command,
                                                std::chrono::milliseconds limit, std::string* not_sent) {
     if (not_sent != nullptr) not_sent->clear();
+    // Only the socket itself is reached, never what a link there names.
+    struct stat socket_file {};
+    if (::lstat(ControlSocketPath(program_folder).c_str(), &socket_file) != 0 || !S_ISSOCK(socket_file.st_mode)) {
+        return std::nullopt;
+    }
     const std::optional<ControlAddress> address = AddressIn(program_folder);
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!address || !fd.valid() || ::connect(fd.get(), AsSockaddr(*address), address->length) != 0) {

@@ -1,12 +1,13 @@
 // The single-instance mark: a lock on "QuorvexServer.lock" in the program
 // folder, held for the whole run, and a local control socket through which
 // later starts reach the running instance ("-update", "-install", a second
-// start). The socket is the file "QuorvexServer.sock" beside the lock: only
-// the program folder's owner (or root) can make files there, so no other
-// user can hold the channel, and the file itself is owner-only. Each side
-// also checks the other's user: the instance listens only to its own user
-// and root, a later start talks only to its own user, root or the folder's
-// owner.
+// start). The socket is the file "QuorvexServer.sock" beside the lock. The
+// mark is taken only in a folder that no user but its owner and root can
+// write to (UnsafeFolderProblem), so no other user can put a file, a
+// folder or a link at either name; the names are opened without following
+// links all the same, and the socket file itself is owner-only. Each side also checks the other's user: the
+// instance listens only to its own user and root, a later start talks only
+// to its own user, root or the folder's owner.
 #pragma once
 
 #include <chrono>
@@ -40,9 +41,10 @@ std::string ControlSocketPath(const std::string& program_folder);
 class InstanceMark {
 public:
     // Takes the mark. Nothing, with `*error` empty, when another process
-    // holds it; nothing with a reason when the lock file or the socket
-    // cannot be made. A socket file left by an instance that was killed is
-    // replaced.
+    // holds it; nothing with a reason when the folder is not safe or the
+    // lock file or the socket cannot be made (a link, a folder or any
+    // other file in place of either is left as it is). A socket file left
+    // by an instance that was killed is replaced.
     static std::optional<InstanceMark> Take(const std::string& program_folder, std::string* error);
 
     // The listening control socket (non-blocking), for the main loop's poll.

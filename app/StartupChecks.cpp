@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "common/Paths.h"
 #include "common/UniqueFd.h"
@@ -15,17 +17,28 @@ namespace quorvex::app {
 
 namespace {
 
+// A user's login name, or its number when it has none.
+std::string UserName(uid_t user) {
+    const passwd* entry = ::getpwuid(user);
+    return entry != nullptr ? std::string(entry->pw_name) : std::to_string(user);
+}
+
 // The system's reason for `error`, with the user it was refused to.
 std::string ErrorReason(int error) {
     std::string reason = std::strerror(error);
-    if (error == EACCES || error == EPERM) {
-        const passwd* user = ::getpwuid(::geteuid());
-        reason += " for user " + (user != nullptr ? std::string(user->pw_name) : std::to_string(::geteuid()));
-    }
+    if (error == EACCES || error == EPERM) reason += " for user " + UserName(::geteuid());
     return reason;
 }
 
 }  // namespace
+
+std::string UnsafeFolderProblem(const std::string& folder, const struct stat& st) {
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return {};
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return "The program folder " + folder + " (owner " + UserName(st.st_uid) + ", mode " + mode +
+           ") can be written by other users than its owner and root: make it writable by its owner only (chmod go-w).";
+}
 
 std::string ReadProblemReason(const std::string& path) {
     struct stat st {};
@@ -51,6 +64,10 @@ std::vector<std::string> CheckProgramFolder(const std::string& folder, const std
     }
     if (!S_ISDIR(st.st_mode)) {
         problems.push_back("The program folder " + folder + " is not a folder.");
+        return problems;
+    }
+    if (std::string unsafe = UnsafeFolderProblem(folder, st); !unsafe.empty()) {
+        problems.push_back(std::move(unsafe));
         return problems;
     }
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {

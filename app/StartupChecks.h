@@ -1,8 +1,12 @@
 // What must hold before the program touches its folder: the folder can be
-// written and config.ini is there and readable (its values are checked as
+// written by the program and by no other user (UnsafeFolderProblem), and
+// config.ini is there and readable (its values are checked as
 // the settings are loaded). Each problem is one clear sentence naming the
 // file or folder; nothing is written while checking.
 #pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #include <optional>
 #include <string>
@@ -12,6 +16,15 @@ namespace quorvex::app {
 
 // Empty when the program may start.
 std::vector<std::string> CheckProgramFolder(const std::string& folder, const std::string& config_path);
+
+// The sentence that refuses the program folder `folder` (whose status is
+// `st`) when a local user other than its owner and root could put files
+// of their own in it, in place of the lock, the control socket or the
+// settings: it can be written by its group or by everyone (the sticky bit
+// does not help: a name not yet taken is anyone's). It names the folder,
+// its owner and its mode. Empty when the folder is safe. Its owner is
+// trusted: root may run a switch on the folder of the service's user.
+std::string UnsafeFolderProblem(const std::string& folder, const struct stat& st);
 
 // Why a file cannot be read, for a sentence about it: the system's reason,
 // naming the user it was refused to where it is a permission ("Permission

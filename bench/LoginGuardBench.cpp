@@ -68,7 +68,7 @@ void LockFigure(int addresses) {
 
 // Networks that locked themselves beyond a full table, and the share of
 // other networks' addresses that never guessed and are refused with them
-// (both of their counts taken by locked networks).
+// (every one of their counts taken by locked networks).
 void CollisionFigure(int networks) {
     Run run;
     for (int n = 0; n < 10000; ++n) run.Guess(Ipv4(n), 10);
@@ -115,7 +115,7 @@ void MemoryFigure(const char* what, std::string (*address)(int), int failures) {
 int main() {
     LockFigure(10000);
     LockFigure(10100);
-    for (const int networks : {10, 1000, 5000}) CollisionFigure(networks);
+    for (const int networks : {10, 1000, 5000, 10000, 30000}) CollisionFigure(networks);
     SignUpFigure();
     MemoryFigure("IPv4 addresses", Ipv4, 10);
     MemoryFigure("IPv4 addresses", Ipv4, 1);

@@ -13,6 +13,12 @@ example.test, account demo/demo) on ports of the tests' port allocator, with
            "USER demo:<address>", the line the web-mail component sends for
            a browser's address), each failing once, then 10 more /64s
   memory   the front end forwards 100,000 IPv4 addresses failing once each
+  networks=N  the front end forwards 10,000 IPv4 addresses failing once
+           each (the table is full), then one address of each of N /24s
+           of 100.0.0.0/8 failing 10 times (N networks locked), then one
+           address of each of 10,000 other /24s (20.0.0.0/8) that never
+           failed logs in with the right password, one after another: the
+           line says how many of them were refused
 
 After the flood, each of these logs in with the right password at its first
 try, and the first line says whether it got in: POP3 from 127.0.0.9, SMTP
@@ -23,7 +29,7 @@ LOGIN# from the front end (the only peers the account server serves). Then a new
 second line says whether it was refused. The program's resident memory is
 taken before and after the flood.
 
-    bench/guard_flood.py BUILD_DIR [ipv4|ipv6|memory ...]
+    bench/guard_flood.py BUILD_DIR [ipv4|ipv6|memory|networks=N ...]
 """
 import concurrent.futures
 import os
@@ -58,6 +64,12 @@ def forwarded_64s(first, count):
 
 def forwarded_ipv4(count):
     return [(FRONT, "demo:10.%d.%d.%d" % (n >> 16, n >> 8 & 255, n & 255)) for n in range(count)]
+
+
+def forwarded_networks(first, count, times):
+    """One address of each of `count` /24s of first.0.0.0/8, forwarded by
+    the front end, each `times` times in a row."""
+    return [(FRONT, "demo:%d.%d.%d.1" % (first, n >> 8, n & 255)) for n in range(count) for _ in range(times)]
 
 
 def pop3_login(port, source, user, password):
@@ -192,6 +204,38 @@ def run(build, name):
           flush=True)
 
 
+def networks_run(build, networks):
+    os.environ["QUORVEX_BUILD_DIR"] = build
+    from quorvex_program import ProgramFolder
+    with tempfile.TemporaryDirectory() as root:
+        home = ProgramFolder(root)
+        home.set("WebMail", "IP", "127.0.0.1;" + FRONT)
+        with open(os.path.join(root, "program.log"), "wb") as log, start(home, log) as program:
+            filled, fill_others = flood(home, forwarded_ipv4(10000))
+            took, others = flood(home, forwarded_networks(100, networks, 10))
+            refused = 0
+            answers = {}
+            started = time.monotonic()
+            for source, user in forwarded_networks(20, 10000, 1):
+                reply = pop3_login(home.pop3, source, user, b"demo")
+                if reply == WRONG:
+                    refused += 1
+                elif not reply.startswith(b"+OK"):
+                    answers[reply] = answers.get(reply, 0) + 1
+            probed = time.monotonic() - started
+            program.stop(timeout=60)
+        with open(os.path.join(root, "program.log"), "rb") as f:
+            locks = [line for line in f if b"login locked:" in line]
+    by_network = [line for line in locks if b"counted with its network" in line]
+    print("networks=%d: 10,000 clients filled the table in %.1f s, then %d /24s failed 10 times each in %.1f s "
+          "(%.0f failures a second); other answers: %s; locks logged %d (of networks %d)"
+          % (networks, filled, networks, took, networks * 10 / took, {**fill_others, **others} or "none",
+             len(locks), len(by_network)), flush=True)
+    print("    10,000 clients of other /24s that never failed, at their first right password (%.1f s): "
+          "%d refused (%.3f %%); other answers: %s" % (probed, refused, refused / 100.0, answers or "none"),
+          flush=True)
+
+
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
@@ -199,7 +243,10 @@ def main():
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (min(max(soft, 16384), hard), hard))
     for name in sys.argv[2:] or ["ipv4", "ipv6"]:
-        run(build, name)
+        if name.startswith("networks="):
+            networks_run(build, int(name.split("=", 1)[1]))
+        else:
+            run(build, name)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
-// What the numeric settings accept. Every number of config.ini and
-// EmailFilter.ini has one range here; start-up, "-update" and the settings
+// What the numeric settings accept. Every number of config.ini,
+// EmailFilter.ini and an account's maillist.ini [System] has one range here; start-up, "-update" and the settings
 // window all refuse a value outside it with the same words, so a value is
 // never read as something else without a word. Pure.
 #pragma once
@@ -58,6 +58,13 @@ inline constexpr NumberRange kCollectorsRange{1, 100};
 inline constexpr NumberRange kSenderThreadsRange{1, 100};   // [System] MailThreadNum
 inline constexpr NumberRange kCloseModeRange{0, 1};         // [system] CloseMode
 inline constexpr NumberRange kStartupStatementsRange{0, 1000};  // [Database] Count
+// An account's settings (mail/<account>/maillist.ini [System]): a mailbox
+// size in MB as the program writes it (one below 1 allows nothing), the
+// switches Max, Disabled and IsGroup, and the permission level (a mail
+// account, a domain administrator, the system administrator).
+inline constexpr NumberRange kAccountVolumeRange{};
+inline constexpr NumberRange kAccountSwitchRange{0, 1};
+inline constexpr NumberRange kAccountPermissionRange{0, 2};
 // A domain's limits.
 inline constexpr NumberRange kDomainMailboxesRange{0, 1000000, "whole number", "no limit"};
 inline constexpr NumberRange kDomainSpaceRange{0, 1073741824, "whole number", "no limit"};  // MB

@@ -18,6 +18,7 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$here/data/demo" "$work/home"
+chmod go-w "$work/home"  # the program starts only in a folder no other user may write to
 mkdir -p "$work/home/Language" "$work/runtime"
 chmod 700 "$work/runtime"
 cp "$here"/data/Language/*.ini "$work/home/Language/"

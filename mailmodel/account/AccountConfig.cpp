@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "common/PasswordDigest.h"
 #include "common/ProfileFile.h"
 #include "common/ServerSettings.h"
+#include "common/SettingRanges.h"
 #include "mailmodel/account/AccountFolders.h"
 #include "mailmodel/account/AccountList.h"
 #include "mailmodel/account/AccountSettingsFile.h"
@@ -49,6 +51,10 @@ std::int64_t CountedQuota(std::string_view name) {
     const std::uint64_t quota = Accounts().GetQuotaBytes(name);
     return quota == kNoQuotaLimit ? 0 : static_cast<std::int64_t>(quota);
 }
+
+// A switch of the account file as it is written: 1 for on, whatever
+// number the record holds, so that the file always reads back the same.
+std::string Switch(int value) { return value != 0 ? "1" : "0"; }
 
 bool HasStorableTexts(const AccountRecord& r) {
     for (const std::string* text : {&r.Password, &r.UserName, &r.Comment, &r.TimeStamp, &r.InterMail})
@@ -93,9 +99,11 @@ bool LoadAccount(std::string_view account, AccountRecord& record) {
     record.Comment = ReadValue(*doc, "System", "Comment", kMaxAccountText);
     record.InterMail = ReadValue(*doc, "System", "InterMail", kMaxAccountText);
     record.TimeStamp = ReadValue(*doc, "System", "TimeStamp", kMaxAccountText);
-    record.Volume = ReadConfigInt(*doc, "System", "Volume", record.Volume);
-    record.Max = ReadConfigInt(*doc, "System", "Max", 0);
-    record.Disabled = ReadConfigInt(*doc, "System", "Disabled", 0);
+    // Read as the account list reads them, which names a refused value in
+    // the error log.
+    record.Volume = NumberOrDefault(*doc, "System", "Volume", record.Volume, kAccountVolumeRange);
+    record.Max = NumberOrDefault(*doc, "System", "Max", 0, kAccountSwitchRange);
+    record.Disabled = NumberOrDefault(*doc, "System", "Disabled", 0, kAccountSwitchRange);
     record.IsGroup = Accounts().IsGroup(account);
     record.Permission = Accounts().GetPermission(account);
     return true;
@@ -169,10 +177,10 @@ AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, 
                    doc.Set("System", "Comment", record.Comment) && doc.Set("System", "TimeStamp", record.TimeStamp) &&
                    doc.Set("System", "InterMail", record.InterMail) &&
                    doc.Set("System", "Volume", std::to_string(record.Volume)) &&
-                   doc.Set("System", "Max", std::to_string(record.Max)) &&
-                   doc.Set("System", "Disabled", std::to_string(record.Disabled)) &&
-                   doc.Set("System", "IsGroup", std::to_string(record.IsGroup)) &&
-                   doc.Set("System", "Permission", std::to_string(record.Permission));
+                   doc.Set("System", "Max", Switch(record.Max)) &&
+                   doc.Set("System", "Disabled", Switch(record.Disabled)) &&
+                   doc.Set("System", "IsGroup", Switch(record.IsGroup)) &&
+                   doc.Set("System", "Permission", std::to_string(std::clamp(record.Permission, 0, 2)));
         });
         if (!written) {
             QUORVEX_ERROR_LOG("cannot write the settings of account " + std::string(account));

@@ -10,6 +10,7 @@
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
+#include "common/SettingRanges.h"
 #include "mailmodel/FolderListing.h"
 #include "mailmodel/account/AccountFolders.h"
 
@@ -22,6 +23,20 @@ constexpr std::uint64_t kBytesPerMb = 1024 * 1024;
 
 // The key of a name in the index: names compare without regard to ASCII case.
 std::string IndexKey(std::string_view name) { return AsciiLowerCase(name); }
+
+// [System] `key` of the account file `path` when it holds a number in
+// `range`; else its default, and a value that is there is named in the
+// error log: a typo never disables an account, makes it a group or lifts
+// its quota.
+int AccountNumber(const IniDocument& doc, const std::string& path, std::string_view key, int default_value,
+                  const NumberRange& range) {
+    const auto value = doc.Find("System", key);
+    if (!value) return default_value;
+    if (const auto number = NumberInRange(*value, range)) return *number;
+    QUORVEX_ERROR_LOG(RefusedValueText(path, "System", key, *value, range.Expected()) + " The account keeps " +
+                      std::string(key) + "=" + std::to_string(default_value) + ".");
+    return default_value;
+}
 
 }  // namespace
 
@@ -37,16 +52,14 @@ bool AccountList::ReadEntry(std::string_view stored_name, AccountListEntry& entr
     const auto doc = ProfileFile(*path).Load();
     const auto text = [&](std::string_view key) { return doc->Find("System", key).value_or(""); };
     entry.Password = std::string(text("Password").substr(0, kMaxListedPassword));
-    const int volume = ParseProfileInt(text("Volume"), kDefaultListVolumeMb);
+    const int volume = AccountNumber(*doc, *path, "Volume", kDefaultListVolumeMb, kAccountVolumeRange);
     // A negative volume cannot be a size; it allows nothing rather than wrapping.
     entry.QuotaBytes = volume > 0 ? static_cast<std::uint64_t>(volume) * kBytesPerMb : 0;
-    if (ParseProfileInt(text("Max"), 0) != 0) entry.QuotaBytes = kNoQuotaLimit;
-    entry.Enabled = ParseProfileInt(text("Disabled"), 0) == 0 ? 1 : 0;
-    entry.IsGroup = static_cast<std::uint16_t>(ParseProfileInt(text("IsGroup"), 0));
-    // A negative level (a hand-edited file) is a mail account, never a
-    // wrapped-around number that would read as the highest rights.
-    const int permission = ParseProfileInt(text("Permission"), IsAdminAccountName(stored_name) ? 1 : 0);
-    entry.Permission = static_cast<std::uint16_t>(std::clamp(permission, 0, 0xFFFF));
+    if (AccountNumber(*doc, *path, "Max", 0, kAccountSwitchRange) != 0) entry.QuotaBytes = kNoQuotaLimit;
+    entry.Enabled = AccountNumber(*doc, *path, "Disabled", 0, kAccountSwitchRange) == 0 ? 1 : 0;
+    entry.IsGroup = static_cast<std::uint16_t>(AccountNumber(*doc, *path, "IsGroup", 0, kAccountSwitchRange));
+    entry.Permission = static_cast<std::uint16_t>(
+        AccountNumber(*doc, *path, "Permission", IsAdminAccountName(stored_name) ? 1 : 0, kAccountPermissionRange));
     return true;
 }
 

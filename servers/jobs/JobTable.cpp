@@ -13,8 +13,8 @@
 #include "common/ErrorLog.h"
 #include "common/ServerSettings.h"
 #include "common/RunFlag.h"
+#include "common/net/AddressKey.h"
 #include "servers/address/AddressRules.h"
-#include "servers/logins/ClientCounter.h"
 #include "servers/logins/ClientSource.h"
 #include "servers/logs/ServerLogs.h"
 

@@ -1,15 +1,11 @@
 // Per-client counts within a window, in bounded memory.
 #include "servers/logins/ClientCounter.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <random>
-
-#include "common/net/PeerAddress.h"
 
 namespace quorvex {
 
@@ -24,32 +20,6 @@ std::size_t ProcessClientTableCapacity() {
         return valid ? value : kClientTableCapacity;
     }();
     return capacity;
-}
-
-std::string CountingKey(std::string_view address) {
-    const auto peer = PeerAddress::FromNumeric(address, 0);
-    if (!peer || peer->family() != AF_INET6 || peer->Ipv4()) return peer ? peer->HostText() : std::string(address);
-    in6_addr network = reinterpret_cast<const sockaddr_in6*>(peer->get())->sin6_addr;
-    std::memset(network.s6_addr + 8, 0, 8);
-    char text[INET6_ADDRSTRLEN];
-    if (::inet_ntop(AF_INET6, &network, text, sizeof text) == nullptr) return std::string(address);
-    return std::string(text) + "/64";
-}
-
-std::string NetworkKey(std::string_view address) {
-    const auto peer = PeerAddress::FromNumeric(address, 0);
-    if (!peer) return std::string(address);
-    if (const auto ipv4 = peer->Ipv4()) {
-        const in_addr network{.s_addr = *ipv4 & htonl(0xffffff00)};
-        char text[INET_ADDRSTRLEN];
-        ::inet_ntop(AF_INET, &network, text, sizeof text);
-        return std::string(text) + "/24";
-    }
-    in6_addr network = reinterpret_cast<const sockaddr_in6*>(peer->get())->sin6_addr;
-    std::memset(network.s6_addr + 6, 0, 10);
-    char text[INET6_ADDRSTRLEN];
-    ::inet_ntop(AF_INET6, &network, text, sizeof text);
-    return std::string(text) + "/48";
 }
 
 std::string NetworkCountNote(std::string_view address, std::size_t capacity) {
@@ -68,11 +38,27 @@ std::uint64_t Mix(std::uint64_t x) {
 
 }  // namespace
 
+NetworkCountSlots NetworkCountsOf(std::string_view address, const NetworkCountSecret& secret) {
+    static_assert(kNetworkCountsPerGroup == 65536 && kNetworkCountGroups == 4 * std::tuple_size_v<NetworkCountSecret>,
+                  "each keyed hash gives four 16-bit indexes");
+    const std::uint64_t hash = std::hash<std::string>{}(NetworkKey(address));
+    NetworkCountSlots slots{};
+    for (std::size_t group = 0; group < kNetworkCountGroups; ++group) {
+        const std::uint64_t word = Mix(hash ^ secret[group / 4]);
+        slots[group] = group * kNetworkCountsPerGroup + (word >> (16 * (group % 4)) & 0xffff);
+    }
+    return slots;
+}
+
 ClientCounter::ClientCounter(ClientCounterOptions options) : options_(std::move(options)) {
     options_.limit = std::max(options_.limit, 1);
     options_.capacity = std::max<std::size_t>(options_.capacity, 1);
-    std::random_device random;
-    for (std::uint64_t& word : secret_) word = (std::uint64_t{random()} << 32) ^ random();
+    if (options_.secret) {
+        secret_ = *options_.secret;
+    } else {
+        std::random_device random;
+        for (std::uint64_t& word : secret_) word = (std::uint64_t{random()} << 32) ^ random();
+    }
 }
 
 ClientCounter::Clock::time_point ClientCounter::Now() const { return options_.now ? options_.now() : Clock::now(); }
@@ -120,55 +106,78 @@ ClientCounter::Place* ClientCounter::PlaceFor(const std::string& key, const Clie
     place.events.reserve(static_cast<std::size_t>(options_.limit));
     // What the client may have counted with its network while the table
     // was full stays counted (at most `limit` events, as in every place),
-    // as old as the older of the two counts: a count past its window is
-    // forgotten at once. A client of a closed network starts with a full
-    // count: its next event finds it closed, or closes it.
+    // as old as the oldest of its counts: a count past its window is
+    // forgotten at once. A client of a network held closed keeps the hold
+    // until the first of its counts opens.
     if (!networks_.empty()) {
-        const Slots slots = NetworkSlots(client.address);
-        const Clock::time_point since = std::min(networks_[slots[0]].start, networks_[slots[1]].start);
-        const int events = std::min(NetworkEvents(slots), options_.limit);
-        place.events.assign(static_cast<std::size_t>(events), since);
+        const Slots slots = NetworkCountsOf(client.address, secret_);
+        Clock::time_point since = Clock::time_point::max();
+        Clock::time_point opens = Clock::time_point::max();
+        for (const std::size_t slot : slots) {
+            const NetworkCount& count = networks_[slot];
+            if (Held(count, now)) {
+                opens = std::min(opens, count.start);
+            } else {
+                since = std::min(since, count.start);
+            }
+        }
+        if (since == Clock::time_point::max()) {
+            place.closed_until = opens;
+        } else {
+            const int events = std::min(NetworkEvents(slots, now), options_.limit);
+            place.events.assign(static_cast<std::size_t>(events), since);
+        }
     }
     return &place;
 }
 
-ClientCounter::Slots ClientCounter::NetworkSlots(std::string_view address) const {
-    const std::uint64_t hash = std::hash<std::string>{}(NetworkKey(address));
-    const std::size_t first = Mix(hash ^ secret_[0]) % kNetworkCounts;
-    // Never the first again: every network has two counts.
-    return {first, (first + 1 + Mix(hash ^ secret_[1]) % (kNetworkCounts - 1)) % kNetworkCounts};
+bool ClientCounter::Held(const NetworkCount& count, Clock::time_point now) const {
+    return options_.hold.count() > 0 && now < count.start;
 }
 
 bool ClientCounter::IsClosed(const NetworkCount& count, Clock::time_point now) const {
-    if (now < count.closed_until) return true;
+    if (Held(count, now)) return true;
     return options_.hold.count() == 0 && count.events >= options_.limit && now < count.start + options_.window;
 }
 
-bool ClientCounter::NetworkClosed(std::string_view address, Clock::time_point now) const {
-    if (networks_.empty()) return false;
-    const Slots slots = NetworkSlots(address);
-    return IsClosed(networks_[slots[0]], now) && IsClosed(networks_[slots[1]], now);
+int ClientCounter::LiveEvents(const NetworkCount& count, Clock::time_point now) const {
+    if (Held(count, now)) return options_.limit;
+    return now < count.start + options_.window ? count.events : 0;
 }
 
-int ClientCounter::NetworkEvents(const Slots& slots) const {
-    return std::min(networks_[slots[0]].events, networks_[slots[1]].events);
+bool ClientCounter::NetworkClosed(const Slots& slots, Clock::time_point now) const {
+    return std::all_of(slots.begin(), slots.end(), [&](std::size_t slot) { return IsClosed(networks_[slot], now); });
+}
+
+int ClientCounter::NetworkEvents(const Slots& slots, Clock::time_point now) const {
+    int fewest = options_.limit;
+    for (const std::size_t slot : slots) fewest = std::min(fewest, LiveEvents(networks_[slot], now));
+    return fewest;
 }
 
 ClientCounter::Result ClientCounter::AddToNetwork(std::string_view address, Clock::time_point now) {
     if (networks_.empty()) networks_.resize(kNetworkCounts);
-    if (NetworkClosed(address, now)) return Result::kClosed;
-    const Slots slots = NetworkSlots(address);
+    const Slots slots = NetworkCountsOf(address, secret_);
+    if (NetworkClosed(slots, now)) return Result::kClosed;
     for (const std::size_t slot : slots) {
         NetworkCount& count = networks_[slot];
+        if (Held(count, now)) continue;  // full until its hold ends
         if (now >= count.start + options_.window) {
             count.start = now;
             count.events = 0;
         }
         ++count.events;
     }
-    if (NetworkEvents(slots) < options_.limit) return Result::kCounted;
-    // Without a hold time the count itself keeps the network closed.
-    for (const std::size_t slot : slots) networks_[slot].closed_until = now + options_.hold;
+    if (NetworkEvents(slots, now) < options_.limit) return Result::kCounted;
+    // Without a hold time the count itself keeps the network closed; a
+    // hold forgets the events, so the count starts afresh when it ends.
+    if (options_.hold.count() > 0) {
+        for (const std::size_t slot : slots) {
+            NetworkCount& count = networks_[slot];
+            count.start = std::max(count.start, now + options_.hold);
+            count.events = 0;
+        }
+    }
     return Result::kReachedLimit;
 }
 
@@ -177,7 +186,8 @@ bool ClientCounter::Closed(const ClientSource& client) {
     const std::string key = CountingKey(client.address);
     std::lock_guard lock(mutex_);
     const auto it = places_.find(key);
-    return it != places_.end() ? IsClosed(it->second, now) : NetworkClosed(client.address, now);
+    if (it != places_.end()) return IsClosed(it->second, now);
+    return !networks_.empty() && NetworkClosed(NetworkCountsOf(client.address, secret_), now);
 }
 
 ClientCounter::Count ClientCounter::Add(const ClientSource& client) {
@@ -229,7 +239,7 @@ void ClientCounter::TakeBack(const ClientSource& client, Clock::time_point at) {
     }
     // Counted with its network while the client had no place of its own.
     if (networks_.empty()) return;
-    for (const std::size_t slot : NetworkSlots(client.address)) {
+    for (const std::size_t slot : NetworkCountsOf(client.address, secret_)) {
         NetworkCount& count = networks_[slot];
         if (count.events > 0 && at >= count.start) --count.events;
     }

@@ -13,14 +13,18 @@
 // never forgotten while it matters, so nobody can make the counter drop a
 // count by sending more clients. When every place is taken, a newcomer is
 // counted with its network (NetworkKey: an IPv4 /24, an IPv6 /48) in a
-// fixed array of kNetworkCounts counts that never runs out: each network
-// adds to two of them, chosen by a hash keyed with a secret drawn at start,
-// and is closed once both are. So the clients of one network share its
-// limit, a client is not refused for what other networks did (unless
-// other networks closed both of its counts: with 1,000 networks closed
-// about one network in 1,000, and the secret keeps an attacker from aiming
-// at one), and a new address gets no more than `limit` events within the
-// window however full the table. A client without a
+// fixed array of counts that never runs out: kNetworkCountGroups groups of
+// kNetworkCountsPerGroup counts, and each network adds to one count of
+// every group, chosen by a hash keyed with a secret drawn at start. A
+// network's events are the fewest of its counts', and it is closed only
+// once every one of its counts is; a hold set on a count forgets the
+// count's events, so after the hold the network's count starts afresh.
+// So the clients of one network share its limit, and a client is not
+// refused for what other networks did unless they closed all of its
+// counts: with 10,000 networks closed that is about one network in six
+// million, with 30,000 about one in 3,000, and the secret keeps an
+// attacker from aiming at one. A new address gets no more than `limit`
+// events within the window however full the table. A client without a
 // place is closed while its network is, full table or not, and when it
 // gets a place that place starts with its network's count.
 #pragma once
@@ -31,11 +35,13 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "common/net/AddressKey.h"
 #include "servers/logins/ClientSource.h"
 
 namespace quorvex {
@@ -50,19 +56,18 @@ inline constexpr const char* kClientTableCapacityVariable = "QUORVEX_CLIENT_TABL
 // when it is a number from 1 to 10,000,000, else kClientTableCapacity.
 std::size_t ProcessClientTableCapacity();
 
-// The key a client address is counted under: the address itself, for an
-// IPv6 address its /64 network ("2001:db8:1:2::/64"); an IPv4-mapped
-// address counts as its IPv4 address.
-std::string CountingKey(std::string_view address);
+// The counts the networks beyond a full table are counted in: every
+// network has one count in each group. 524,288 counts of 16 bytes: 8 MiB,
+// taken when the table is first full.
+inline constexpr std::size_t kNetworkCountGroups = 8;
+inline constexpr std::size_t kNetworkCountsPerGroup = 65536;
+inline constexpr std::size_t kNetworkCounts = kNetworkCountGroups * kNetworkCountsPerGroup;
 
-// The network a client without a place of its own is counted with: an
-// IPv4 address's /24 ("192.0.2.0/24", an IPv4-mapped address as its IPv4
-// address), an IPv6 address's /48 ("2001:db8:1::/48"); any other text
-// itself.
-std::string NetworkKey(std::string_view address);
-
-// The counts the networks beyond a full table are counted in.
-inline constexpr std::size_t kNetworkCounts = 65536;
+// The secret that keys the choice of a network's counts.
+using NetworkCountSecret = std::array<std::uint64_t, 2>;
+// The counts of a network, one in each group (indexes of the whole array).
+using NetworkCountSlots = std::array<std::size_t, kNetworkCountGroups>;
+NetworkCountSlots NetworkCountsOf(std::string_view address, const NetworkCountSecret& secret);
 
 // What a log line about a count adds when it was counted with the
 // client's network: ", counted with its network <network> beyond the
@@ -75,6 +80,7 @@ struct ClientCounterOptions {
     std::chrono::seconds hold{0};         // 0: closed while the events reach the limit
     std::size_t capacity = kClientTableCapacity;
     std::function<std::chrono::steady_clock::time_point()> now;  // empty: the steady clock
+    std::optional<NetworkCountSecret> secret;  // empty: drawn at start
 };
 
 class ClientCounter {
@@ -112,13 +118,14 @@ private:
         Clock::time_point closed_until{};
     };
     // One of the network counts: the events since `start`, forgotten all
-    // together once the window has passed since `start`.
+    // together once the window has passed since `start`. A hold sets
+    // `start` to its end, with no events: the count is held while `start`
+    // is still to come (only a counter with a hold time holds counts).
     struct NetworkCount {
         Clock::time_point start{};
-        Clock::time_point closed_until{};
         int events = 0;
     };
-    using Slots = std::array<std::size_t, 2>;
+    using Slots = NetworkCountSlots;
 
     Clock::time_point Now() const;
     // With mutex_ held.
@@ -128,10 +135,12 @@ private:
     Place* PlaceFor(const std::string& key, const ClientSource& client,
                     Clock::time_point now);  // with a new place when there is room
     void Prune(Clock::time_point now);
-    Slots NetworkSlots(std::string_view address) const;
+    bool Held(const NetworkCount& count, Clock::time_point now) const;
     bool IsClosed(const NetworkCount& count, Clock::time_point now) const;
-    bool NetworkClosed(std::string_view address, Clock::time_point now) const;
-    int NetworkEvents(const Slots& slots) const;  // the fewer of its two counts
+    // The count's events within the window; a held count counts as full.
+    int LiveEvents(const NetworkCount& count, Clock::time_point now) const;
+    bool NetworkClosed(const Slots& slots, Clock::time_point now) const;
+    int NetworkEvents(const Slots& slots, Clock::time_point now) const;  // the fewest of its counts
     Result AddToNetwork(std::string_view address, Clock::time_point now);
 
     ClientCounterOptions options_;
@@ -139,7 +148,7 @@ private:
     std::unordered_map<std::string, Place> places_;
     // Empty until the table is first full.
     std::vector<NetworkCount> networks_;
-    std::array<std::uint64_t, 2> secret_{};
+    NetworkCountSecret secret_{};
     // No place is quiet before this time: a full table is not searched for
     // places to let go before it.
     Clock::time_point next_quiet_ = Clock::time_point::max();

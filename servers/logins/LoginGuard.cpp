@@ -43,7 +43,8 @@ LoginGuard::LoginGuard(LoginGuardOptions options)
                  .window = options_.window,
                  .hold = options_.lock,
                  .capacity = options_.max_addresses,
-                 .now = options_.now}) {}
+                 .now = options_.now,
+                 .secret = std::nullopt}) {}
 
 void LoginGuard::Log(std::string_view line) const {
     if (options_.log) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +105,58 @@ TEST(InstanceMarkTest, ALockFileThatCannotBeMadeIsAnErrorNotAnInstance) {
     std::string error;
     EXPECT_FALSE(InstanceMark::Take("/nonexistent/quorvex/folder", &error));
     EXPECT_NE(error.find("QuorvexServer.lock"), std::string::npos) << error;
+}
+
+// What another user could once put at the lock's or the socket's name
+// stops the start with a reason and is left as it is: no link is followed.
+// A folder others may write to is refused before anything is made in it.
+TEST(InstanceMarkTest, NoLinkIsFollowedAndNoUnsafeFolderTaken) {
+    const struct {
+        const char* name;
+        const char* expected;  // a part of the reason
+    } rows[] = {
+        {"link at the lock", "QuorvexServer.lock: it is a symbolic link"},
+        {"fifo at the lock", "QuorvexServer.lock: it is not a regular file"},
+        {"folder at the socket", "QuorvexServer.sock: something that is not a socket"},
+        {"link at the socket", "QuorvexServer.sock: something that is not a socket"},
+        {"group-writable folder", ", mode 0770) can be written by other users"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempFolder folder;
+        const std::string target = folder.File("elsewhere");
+        const std::string lock = folder.File(std::string(kInstanceLockName));
+        const std::string socket = ControlSocketPath(folder.path());
+        const std::string name = row.name;
+        int made = 0;
+        if (name == "link at the lock") made = ::symlink(target.c_str(), lock.c_str());
+        if (name == "fifo at the lock") made = ::mkfifo(lock.c_str(), 0600);
+        if (name == "folder at the socket") made = ::mkdir(socket.c_str(), 0700);
+        if (name == "link at the socket") made = ::symlink(target.c_str(), socket.c_str());
+        if (name == "group-writable folder") made = ::chmod(folder.path().c_str(), 0770);
+        ASSERT_EQ(made, 0);
+        std::string error;
+        EXPECT_FALSE(InstanceMark::Take(folder.path(), &error));
+        EXPECT_NE(error.find(row.expected), std::string::npos) << error;
+        EXPECT_FALSE(std::filesystem::exists(target));
+        EXPECT_FALSE(InstanceRunning(folder.path()));  // a fifo does not block it
+        EXPECT_FALSE(SendInstanceCommand(folder.path(), kCommandStop, 1s));
+    }
+    // A later start does not follow a link at the socket's name either.
+    TempFolder running, linked;
+    std::string error;
+    auto mark = InstanceMark::Take(running.path(), &error);
+    ASSERT_TRUE(mark) << error;
+    ASSERT_EQ(::symlink(ControlSocketPath(running.path()).c_str(), ControlSocketPath(linked.path()).c_str()), 0);
+    auto sent = std::async(std::launch::async, [&] { return SendInstanceCommand(linked.path(), kCommandStop, 2s); });
+    std::optional<std::string> heard;
+    while (!heard && sent.wait_for(0s) != std::future_status::ready) {
+        pollfd p{mark->control_socket(), POLLIN, 0};
+        if (::poll(&p, 1, 100) > 0) heard = mark->AcceptCommand(1s);
+    }
+    EXPECT_FALSE(heard);
+    if (heard) mark->Reply("OK");
+    EXPECT_FALSE(sent.get());
 }
 
 }  // namespace

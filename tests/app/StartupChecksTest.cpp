@@ -46,6 +46,41 @@ TEST(StartupChecksTest, TheFolderAndItsSettingsFileMustBeThere) {
     EXPECT_NE(problems[0].find("does not exist"), std::string::npos) << problems[0];
 }
 
+// A folder another user than its owner and root may write to is refused
+// with its name, owner and mode; root may work in a service user's folder.
+TEST(StartupChecksTest, AFolderOthersMayWriteToIsRefused) {
+    const struct {
+        unsigned mode;
+        uid_t owner;
+        const char* expected;  // a part of the refusal; null: none
+    } rows[] = {
+        {040700, 4242, nullptr},
+        {040755, 0, nullptr},
+        {040751, 4242, nullptr},
+        {040775, 4242, "/p (owner 4242, mode 0775) can be written by other users than its owner and root"},
+        {040757, 0, "(owner root, mode 0757) can be written"},
+        {041777, 0, "(owner root, mode 1777) can be written"},
+    };
+    for (const auto& row : rows) {
+        struct stat st {};
+        st.st_mode = row.mode;
+        st.st_uid = row.owner;
+        const std::string problem = UnsafeFolderProblem("/p", st);
+        if (row.expected == nullptr) {
+            EXPECT_EQ(problem, "") << std::oct << row.mode;
+        } else {
+            EXPECT_NE(problem.find(row.expected), std::string::npos) << problem;
+        }
+    }
+    TempFolder folder;
+    const std::string config = folder.File("config.ini");
+    std::ofstream(config) << "[System]\r\n";
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0770), 0);
+    const auto problems = CheckProgramFolder(folder.path(), config);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("The program folder " + folder.path() + " (owner "), std::string::npos) << problems[0];
+}
+
 TEST(StartupChecksTest, APortChangeIsTakenAtTheNextStart) {
     const struct {
         ListenerPorts in_use, configured;

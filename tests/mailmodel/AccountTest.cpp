@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "MailDataFixture.h"
+#include "common/ErrorLog.h"
 #include "common/Notices.h"
 #include "common/PasswordDigest.h"
 #include "mailmodel/account/AccountConfig.h"
@@ -63,6 +64,72 @@ TEST_F(MailDataTest, AccountListReadsTheMailFolder) {
     EXPECT_TRUE(Accounts().GetName(3));
     EXPECT_EQ(Accounts().StoredName("ADMIN"), "Admin");
     EXPECT_EQ(Accounts().GetQuotaBytes("nobody"), 0u);
+}
+
+// A number of the account file outside what its key takes is named in the
+// error log and the key keeps its default: a typo never disables an
+// account, makes it a group, lifts its quota or grants rights.
+TEST_F(MailDataTest, AccountFileNumbersOutsideTheirRangeKeepTheDefault) {
+    const struct {
+        std::string line;
+        bool disabled;
+        int group;
+        std::uint64_t quota_mb;  // 0: no limit
+        int permission;
+        const char* refused;  // what the error log says; null: nothing
+    } rows[] = {
+        {"Disabled=1", true, 0, 20, 0, nullptr},
+        {"Volume= 30 ", false, 0, 30, 0, nullptr},
+        {"Max=1", false, 0, 0, 0, nullptr},
+        {"Permission=2", false, 0, 20, 2, nullptr},
+        {"Disabled=12abc", false, 0, 20, 0, "Disabled the value \"12abc\", which is not a whole number from 0 to 1."},
+        {"Disabled=-1", false, 0, 20, 0, "Disabled the value \"-1\""},
+        {"Disabled=2147483648", false, 0, 20, 0, "Disabled the value \"2147483648\""},
+        {"Disabled=" + std::string(300, '7'), false, 0, 20, 0, "Disabled the value \"777"},
+        {"IsGroup=-1", false, 0, 20, 0, "IsGroup the value \"-1\", which is not a whole number from 0 to 1."},
+        {"IsGroup=12abc", false, 0, 20, 0, "IsGroup the value \"12abc\""},
+        {"Volume=2147483648", false, 0, 20, 0, "Volume the value \"2147483648\", which is not a whole number."},
+        {"Volume=12abc", false, 0, 20, 0, "Volume the value \"12abc\""},
+        {"Volume=", false, 0, 20, 0, "Volume the value \"\""},
+        {"Max=12abc", false, 0, 20, 0, "Max the value \"12abc\""},
+        {"Permission=3", false, 0, 20, 0, "Permission the value \"3\", which is not a whole number from 0 to 2."},
+    };
+    std::vector<std::string> logged;
+    SetErrorLogAlertHook([&](std::string_view text) { logged.emplace_back(text); });
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        logged.clear();
+        const std::string folder = MakeAccount("typo", "[System]\r\n" + row.line + "\r\n");
+        EXPECT_EQ(Accounts().IsDisabled("typo"), row.disabled);
+        EXPECT_EQ(Accounts().IsGroup("typo"), row.group);
+        EXPECT_EQ(Accounts().GetQuotaBytes("typo"), row.quota_mb ? row.quota_mb * 1024 * 1024 : kNoQuotaLimit);
+        EXPECT_EQ(Accounts().GetPermission("typo"), row.permission);
+        AccountRecord record;
+        ASSERT_TRUE(LoadAccount("typo", record));
+        EXPECT_EQ(record.Disabled != 0, row.disabled);
+        EXPECT_EQ(record.Max != 0, row.quota_mb == 0);
+        if (row.refused == nullptr) {
+            EXPECT_TRUE(logged.empty()) << logged.front();
+        } else {
+            ASSERT_EQ(logged.size(), 1u);
+            const std::string start = "The settings file " + JoinPath(folder, "maillist.ini") + " gives [System] ";
+            EXPECT_TRUE(logged[0].starts_with(start)) << logged[0];
+            EXPECT_NE(logged[0].find(row.refused), std::string::npos) << logged[0];
+        }
+    }
+    SetErrorLogAlertHook(nullptr);
+
+    // What the program writes reads back as it was meant.
+    AccountRecord record;
+    record.Disabled = 5;
+    record.IsGroup = -3;
+    record.Permission = 9;
+    ASSERT_TRUE(SaveAccount("typo", record));
+    const std::string written = ReadFile(JoinPath(home_.path(), "mail", "typo", "maillist.ini"));
+    for (const char* line : {"\nDisabled=1\r", "\nIsGroup=1\r", "\nPermission=2\r"})
+        EXPECT_NE(written.find(line), std::string::npos) << written;
+    EXPECT_TRUE(Accounts().IsDisabled("typo"));
+    EXPECT_EQ(Accounts().GetPermission("typo"), 2);
 }
 
 TEST_F(MailDataTest, AccountPathsHaveALengthLimit) {

@@ -108,7 +108,9 @@ struct TableFixture : ::testing::Test {
 
 // One address holds at most the limit of SMTP, POP3 and account-server
 // jobs together; a web-mail front end's POP3 and account-server jobs (it
-// connects for all its users) and remote collections do not count.
+// connects for all its users) and remote collections do not count. The
+// limit counts the connection's own address, whichever client a front
+// end's session speaks for.
 TEST_F(TableFixture, PerAddressLimitCoversEveryService) {
     struct Case {
         int setting;
@@ -116,6 +118,7 @@ TEST_F(TableFixture, PerAddressLimitCoversEveryService) {
         std::vector<JobKind> requests;  // in order
         int admitted;
         std::vector<const char*> from = {"192.0.2.1"};  // taken in turn
+        bool forwards = false;  // each job speaks for a client of its own
     };
     const std::vector<JobKind> mixed{JOB_SMTP, JOB_POP3, JOB_ACCOUNT_SERVER, JOB_POP3, JOB_SMTP, JOB_POP3};
     const std::vector<JobKind> many_pop3(60, JOB_POP3);
@@ -129,6 +132,7 @@ TEST_F(TableFixture, PerAddressLimitCoversEveryService) {
         {2, true, mixed, 6},  // both SMTP jobs within the limit, the rest exempt
         {1, true, mixed, 5},  // the second SMTP job refused
         {2, false, mixed, 2, {"2001:db8:1:2::1", "2001:db8:1:2:ff::9"}},  // one /64, one client
+        {1, true, many_smtp, 1, {"192.0.2.1"}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.setting << (c.web_mail ? " web-mail" : ""));
@@ -137,12 +141,29 @@ TEST_F(TableFixture, PerAddressLimitCoversEveryService) {
         options.max_connections_per_ip = [&] { return c.setting; };
         options.is_web_mail = [&](const PeerAddress& peer) { return c.web_mail && peer.HostText() == "192.0.2.1"; };
         JobTable local(options);
-        for (int kind = 0; kind < kJobKindCount; ++kind) local.SetHandler(static_cast<JobKind>(kind), hold.Handler());
+        const JobHandler gate = hold.Handler();
+        for (int kind = 0; kind < kJobKindCount; ++kind) {
+            local.SetHandler(static_cast<JobKind>(kind), [&c, gate](Job& job) {
+                if (c.forwards) job.activity->ForwardedClient("198.51.100." + std::to_string(job.slot + 1));
+                gate(job);
+            });
+        }
         local.CreateWorkerThreads();
         int admitted = 0;
+        std::vector<UniqueFd> peers;
         for (std::size_t i = 0; i < c.requests.size(); ++i) {
             JobRequest request = Request(c.requests[i], c.from[i % c.from.size()]);
-            if (local.EnqueueJob(request) >= 0) ++admitted;
+            if (c.forwards) {
+                SocketPair pair;
+                request.socket = std::move(pair.ours);
+                peers.push_back(std::move(pair.theirs));
+            }
+            const int slot = local.EnqueueJob(request);
+            if (slot < 0) continue;
+            ++admitted;
+            if (c.forwards) {
+                EXPECT_TRUE(WaitUntil([&] { return local.Slot(slot).key.starts_with("198.51.100."); }));
+            }
         }
         EXPECT_EQ(admitted, c.admitted);
         // Another address, and a collection, still pass.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -188,6 +189,67 @@ TEST_F(GuardFixture, FullTableCountsNewcomersByTheirNetwork) {
     }
     const std::string network_lock = LoginLockLine({"10.0.0.60"}, 10, 300s, 300s) + NetworkCountNote("10.0.0.60", 50);
     EXPECT_NE(std::find(lines.begin(), lines.end(), network_lock), lines.end());
+}
+
+// A counter of one place, taken by a client whose event stays within the
+// window: everyone else is counted with its network.
+struct NetworkCounter {
+    Clock::time_point now = Clock::time_point{} + 1000h;
+    ClientCounter counter;
+
+    explicit NetworkCounter(std::chrono::seconds hold, std::optional<NetworkCountSecret> secret = std::nullopt)
+        : counter({.limit = 10, .window = 300s, .hold = hold, .capacity = 1, .now = [this] { return now; },
+                   .secret = secret}) {
+        counter.Add({"198.18.0.1"});
+    }
+    void Fail(const std::string& address, int times) {
+        for (int i = 0; i < times; ++i) counter.Add({address});
+    }
+};
+
+// A hold shorter than the window forgets the network's events: after it
+// the network's count starts afresh, as an address's does.
+TEST(ClientCounterNetworks, HoldForgetsTheNetworksEvents) {
+    NetworkCounter c(60s);
+    c.Fail("192.0.2.1", 10);
+    EXPECT_TRUE(c.counter.Closed({"192.0.2.2"}));
+    c.now += 60s;
+    EXPECT_FALSE(c.counter.Closed({"192.0.2.2"}));
+    c.Fail("192.0.2.1", 9);
+    EXPECT_FALSE(c.counter.Closed({"192.0.2.1"}));
+    c.Fail("192.0.2.1", 1);
+    EXPECT_TRUE(c.counter.Closed({"192.0.2.1"}));
+}
+
+// A network is closed only when every one of its counts is: one count
+// shared with a closed network closes nothing.
+TEST(ClientCounterNetworks, OneSharedCountClosesNoOtherNetwork) {
+    const NetworkCountSecret secret{1, 2};
+    const NetworkCountSlots closed = NetworkCountsOf("192.0.2.1", secret);
+    std::string sharing;
+    for (int n = 0; sharing.empty(); ++n) {
+        const std::string candidate = "10." + std::to_string(n >> 8) + "." + std::to_string(n & 255) + ".1";
+        const NetworkCountSlots slots = NetworkCountsOf(candidate, secret);
+        if (slots[0] == closed[0] && slots != closed) sharing = candidate;
+    }
+    NetworkCounter c(300s, secret);
+    c.Fail("192.0.2.1", 10);
+    EXPECT_TRUE(c.counter.Closed({"192.0.2.2"}));
+    EXPECT_FALSE(c.counter.Closed({sharing})) << sharing;
+}
+
+// Beyond a full table, 10,000 networks closed by 10 failures each refuse
+// at most one in 1,000 never-failed clients of other networks.
+TEST(ClientCounterNetworks, TenThousandClosedNetworksRefuseFewOthers) {
+    NetworkCounter c(300s);
+    const auto network = [](int first, int n) {
+        return std::to_string(first) + "." + std::to_string(n >> 8) + "." + std::to_string(n & 255) + ".1";
+    };
+    for (int n = 0; n < 10000; ++n) c.Fail(network(100, n), 10);
+    int refused = 0;
+    for (int n = 0; n < 10000; ++n) refused += c.counter.Closed({network(20, n)}) ? 1 : 0;
+    EXPECT_LE(refused, 10);
+    EXPECT_EQ(c.counter.Followed(), 1u);
 }
 
 }  // namespace

@@ -82,6 +82,9 @@ class ProgramFolder:
     def __init__(self, root):
         self.path = os.path.join(str(root), "home")
         shutil.copytree(DEMO, self.path)
+        # The program starts only in a folder no other user may write to,
+        # whatever umask the template was checked out with.
+        os.chmod(self.path, os.stat(self.path).st_mode & 0o7755)
         self.config = os.path.join(self.path, "config.ini")
         # The system's ODBC files are the test's own: a data source of the
         # machine's /etc/odbc.ini would win over the folder's own odbc.ini.
