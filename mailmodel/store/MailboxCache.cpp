@@ -42,6 +42,7 @@ void MakeRoomInCache(Mailbox& self) {
     for (auto& [name, box] : Registry()) {
         if (box.get() == &self || !box->has_cache) continue;
         ++cached;
+        if (box->held_by_set) continue;
         if (!oldest || box->last_use < oldest->last_use) oldest = box.get();
     }
     if (cached < kMaxCachedIndexes || !oldest || !oldest->lock.try_lock()) return;
@@ -112,6 +113,28 @@ bool WriteAndRemove(Mailbox& box, const std::string& folder, std::unique_ptr<Mai
 bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index) {
     struct stat st {};
     if (!WriteIndex(folder, *index, &st)) {
+        box.DropCache();
+        return false;
+    }
+    if (st.st_ino != 0) {
+        Remember(box, folder, std::move(index), st);
+    } else {
+        box.DropCache();
+    }
+    return true;
+}
+
+bool PrepareIndex(Mailbox& box, const std::string& folder, const MailboxIndexFile& index, PreparedFile& file) {
+    if (!KeepUidsUpTo(box, folder, static_cast<std::uint32_t>(index.header.LastUid()))) return false;
+    if (file.Write(IndexPath(folder), index.Encode())) return true;
+    QUORVEX_ERROR_LOG("cannot write mailbox index in " + folder);
+    return false;
+}
+
+bool InstallIndex(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index, PreparedFile& file) {
+    struct stat st {};
+    if (!file.Install(&st)) {
+        QUORVEX_ERROR_LOG("cannot write mailbox index in " + folder);
         box.DropCache();
         return false;
     }

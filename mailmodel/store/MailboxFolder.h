@@ -68,7 +68,8 @@ void SweepStagingNames(const std::string& folder);
 // The last UID kept beside the index; 0 when none was kept (or the file is
 // unreadable, which is logged).
 std::uint32_t ReadLastUid(const std::string& folder);
-// Keeps `uid` durably as the last UID; false (logged) when it cannot.
+// Keeps `uid` as the last UID: flushed, then renamed into place; the
+// caller flushes the folder. False (logged) when it cannot.
 bool WriteLastUid(const std::string& folder, std::uint32_t uid);
 
 }  // namespace quorvex::store

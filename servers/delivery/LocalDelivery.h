@@ -36,8 +36,9 @@ struct ForwardingList {
 };
 
 // The mailbox copies of one delivery: each written where nobody sees it
-// yet, then all committed together, so that a message refused after some
-// copies were written reaches nobody.
+// yet; the commit writes and flushes every mailbox's new index before any
+// is renamed into place, so that a message refused before then reaches
+// nobody.
 class MailboxCopySet {
 public:
     virtual ~MailboxCopySet() = default;
@@ -103,8 +104,9 @@ std::optional<std::string> RecipientRefusal(DeliveryDirectory& directory, std::s
 // One message for several recipients, delivered as one: the message's
 // fate is decided before anybody can see it. Every inbox copy (of the
 // recipients, their forwards and group members, the copies and the
-// sender's own copy) is staged first and all are committed together;
-// filters and the outgoing queue get theirs only after that. A failure
+// sender's own copy) is staged first, then committed at once (every
+// mailbox's index flushed before any is put in place); filters and the
+// outgoing queue get theirs only after that. A failure
 // before the commit leaves nothing visible and nothing queued; one after
 // it takes the inbox copies back.
 struct DeliveryRequest {
