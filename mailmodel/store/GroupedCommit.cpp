@@ -197,7 +197,7 @@ bool FlushListing(const FolderListing& listing) {
 
 // Lists every waiting store of the batch in one index rewrite per account
 // folder, in the order they came. The caller holds the mailbox's lock.
-void StoreBatch(Mailbox& box, std::vector<PendingCommit*>& batch) {
+void StoreBatch(Mailbox& box, const std::vector<PendingCommit*>& batch) {
     std::vector<bool> done(batch.size(), false);
     for (std::size_t first = 0; first < batch.size(); ++first) {
         if (done[first]) continue;

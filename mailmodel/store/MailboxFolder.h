@@ -18,8 +18,10 @@
 
 namespace quorvex::store {
 
-// A body being stored: ".incoming-" and a unique ending. Its writer holds
-// an exclusive flock on it until the body is committed or given up.
+// A body being stored has no name until its commit where the file system
+// allows it; elsewhere it is ".incoming-" and a unique ending, and its
+// writer holds an exclusive flock on it until the body is committed or
+// given up.
 inline constexpr std::string_view kStagingPrefix = ".incoming-";
 // The mailbox's last UID given, kept beside the index: ASCII decimal
 // digits and a line end.

@@ -478,6 +478,79 @@ TEST_F(MailStoreTest, BodyIsFlushedBeforeTheIndexAndFailedStepsLeaveNothing) {
     EXPECT_EQ(ReadFile(JoinPath(folder_, std::to_string(s.Records[2].FileNumber) + ".eml")), "third");
 }
 
+// The copies of one message for several mailboxes: every new index is
+// written and flushed before the first is renamed into place. Whichever
+// step fails, the commit says so and no mailbox lists the message; up to
+// the first rename no index has changed. Two copies for one mailbox with
+// room for one: neither is listed.
+TEST_F(MailStoreTest, CopiesForSeveralMailboxesAreListedTogetherOrNotAtAll) {
+    const std::string bob = JoinPath(MakeAccount("bob"), "mailinfo.dat");
+    ASSERT_TRUE(Store("first"));
+    ASSERT_TRUE(AddMessageTextToMailbox("bob", "first", nullptr, 0, false, false));
+    const auto commit = [] {
+        MailboxCopies copies;
+        return copies.StageText("alice", "copy", 0, false, false) && copies.StageText("bob", "copy", 0, false, false) &&
+               copies.StageText("alice", "sent", 1, false, true) && copies.Commit();
+    };
+    const testing::StepTrace steps = testing::TraceSteps([&] { ASSERT_TRUE(commit()); });
+    std::size_t last_flush = 0;
+    std::vector<std::size_t> renames;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        if (steps[i].first == fs::Step::kSync && steps[i].second.starts_with("mailinfo.dat.tmp-")) last_flush = i;
+        if (steps[i].first == fs::Step::kRename && steps[i].second == "mailinfo.dat") renames.push_back(i);
+    }
+    ASSERT_EQ(renames.size(), 2u);
+    EXPECT_LT(last_flush, renames.front());
+    const std::string alice_index = Index();
+    const std::string bob_index = ReadFile(bob);
+    const std::set<std::string> names = Names(folder_);
+    for (std::size_t n = 0; n < steps.size(); ++n) {
+        SCOPED_TRACE(std::string(fs::StepName(steps[n].first)) + " " + steps[n].second);
+        EXPECT_FALSE(testing::WithStepFailing(n, commit));
+        if (n < renames.front()) {
+            EXPECT_EQ(Index(), alice_index);
+            EXPECT_EQ(ReadFile(bob), bob_index);
+        }
+        EXPECT_EQ(GetMailboxMessageCount("alice"), 3);
+        EXPECT_EQ(GetMailboxMessageCount("bob"), 2);
+        EXPECT_EQ(Names(folder_), names);
+    }
+    WriteCraftedIndex(folder_, kMaxMailboxRecords - 1, 1);
+    MailboxCopies both;
+    ASSERT_TRUE(both.StageText("alice", "a", 0, false, false) && both.StageText("alice", "b", 1, false, false));
+    EXPECT_FALSE(both.Commit());
+    EXPECT_EQ(GetMailboxMessageCount("alice"), kMaxMailboxRecords - 1);
+}
+
+// A body is staged as a file without a name; where the file system has
+// none, under a staging name instead. Any other failure to make the file
+// fails the store.
+TEST_F(MailStoreTest, BodiesAreStagedUnderANameWhereUnnamedFilesAreMissing) {
+    const struct {
+        int error;
+        bool stored;
+    } cases[] = {{EOPNOTSUPP, true}, {EISDIR, true}, {EACCES, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        const int before = GetMailboxMessageCount("alice");
+        int creates = 0;
+        {
+            fs::ScopedStepWatcher watch([&](fs::Step step, std::string_view path) {
+                if (step != fs::Step::kCreate || !BaseName(path).starts_with(".incoming-")) return 0;
+                return creates++ == 0 ? c.error : 0;
+            });
+            EXPECT_EQ(Store("named"), c.stored);
+        }
+        EXPECT_EQ(creates, c.stored ? 2 : 1);
+        const MailboxSnapshot s = Load();
+        ASSERT_EQ(s.Records.size(), static_cast<std::size_t>(before + (c.stored ? 1 : 0)));
+        if (c.stored) {
+            EXPECT_EQ(ReadFile(JoinPath(folder_, std::to_string(s.Records.back().FileNumber) + ".eml")), "named");
+        }
+        for (const std::string& name : Names(folder_)) EXPECT_FALSE(name.starts_with(".incoming-")) << name;
+    }
+}
+
 // The totals a quota check reads are the last committed ones: a commit in
 // flight (here the mailbox's lock, held) is not waited for.
 TEST_F(MailStoreTest, TotalsDoNotWaitForACommitInFlight) {
