@@ -476,6 +476,20 @@ TEST_F(MailStoreTest, BodyIsFlushedBeforeTheIndexAndFailedStepsLeaveNothing) {
     ASSERT_EQ(s.Records.size(), 3u);
     EXPECT_EQ(std::to_string(s.Records[2].Uid), uid);
     EXPECT_EQ(ReadFile(JoinPath(folder_, std::to_string(s.Records[2].FileNumber) + ".eml")), "third");
+
+    // The folder flush fails and so does the index that would take the
+    // message back out: it stays listed with its body, and the store fails.
+    bool flush_failed = false;
+    {
+        fs::ScopedStepWatcher watch([&](fs::Step step, std::string_view path) {
+            if (step == fs::Step::kSyncFolder) flush_failed = true;
+            return flush_failed && (step == fs::Step::kSyncFolder || BaseName(path).starts_with("mailinfo.dat.tmp-")) ? EIO : 0;
+        });
+        EXPECT_FALSE(Store("fourth"));
+    }
+    const MailboxSnapshot kept = Load();
+    ASSERT_EQ(kept.Records.size(), 4u);
+    EXPECT_EQ(ReadFile(JoinPath(folder_, std::to_string(kept.Records[3].FileNumber) + ".eml")), "fourth");
 }
 
 // The copies of one message for several mailboxes: every new index is
