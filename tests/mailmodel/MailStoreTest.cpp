@@ -495,8 +495,7 @@ TEST_F(MailStoreTest, BodyIsFlushedBeforeTheIndexAndFailedStepsLeaveNothing) {
 // The copies of one message for several mailboxes: every new index is
 // written and flushed before the first is renamed into place. Whichever
 // step fails, the commit says so and no mailbox lists the message; up to
-// the first rename no index has changed. Two copies for one mailbox with
-// room for one: neither is listed.
+// the first rename no index has changed.
 TEST_F(MailStoreTest, CopiesForSeveralMailboxesAreListedTogetherOrNotAtAll) {
     const std::string bob = JoinPath(MakeAccount("bob"), "mailinfo.dat");
     ASSERT_TRUE(Store("first"));
@@ -529,11 +528,44 @@ TEST_F(MailStoreTest, CopiesForSeveralMailboxesAreListedTogetherOrNotAtAll) {
         EXPECT_EQ(GetMailboxMessageCount("bob"), 2);
         EXPECT_EQ(Names(folder_), names);
     }
+}
+
+// Stores queued at once share one index rewrite, each whole or not at all:
+// a delivery whose second copy does not fit leaves nothing in the index
+// for the delivery after it in the same commit.
+TEST_F(MailStoreTest, ADeliveryThatDoesNotFitLeavesTheRestOfItsBatch) {
     WriteCraftedIndex(folder_, kMaxMailboxRecords - 1, 1);
-    MailboxCopies both;
-    ASSERT_TRUE(both.StageText("alice", "a", 0, false, false) && both.StageText("alice", "b", 1, false, false));
-    EXPECT_FALSE(both.Commit());
-    EXPECT_EQ(GetMailboxMessageCount("alice"), kMaxMailboxRecords - 1);
+    store::Mailbox& box = store::MailboxOf("alice");
+    const auto queued = [&](std::size_t n) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            {
+                std::lock_guard queue(box.queue_lock);
+                if (box.pending.size() == n) return true;
+            }
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::yield();
+        }
+    };
+    std::future<bool> both, one;
+    {
+        std::lock_guard busy(MailStoreLock("alice"));
+        both = std::async(std::launch::async, [] {
+            MailboxCopies copies;
+            return copies.StageText("alice", "a", 0, false, false) && copies.StageText("alice", "b", 1, false, false) &&
+                   copies.Commit();
+        });
+        ASSERT_TRUE(queued(1));
+        one = std::async(std::launch::async, [] { return AddMessageTextToMailbox("alice", "c", nullptr, 0, false, false); });
+        ASSERT_TRUE(queued(2));
+    }
+    EXPECT_FALSE(both.get());
+    EXPECT_TRUE(one.get());
+    const MailboxSnapshot s = Load();
+    ASSERT_EQ(s.Records.size(), static_cast<std::size_t>(kMaxMailboxRecords));
+    const auto newest = std::max_element(s.Records.begin(), s.Records.end(),
+                                         [](const auto& a, const auto& b) { return a.FileNumber < b.FileNumber; });
+    EXPECT_EQ(ReadFile(JoinPath(folder_, std::to_string(newest->FileNumber) + ".eml")), "c");
 }
 
 // A body is staged as a file without a name; where the file system has
