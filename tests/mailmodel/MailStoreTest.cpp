@@ -514,6 +514,10 @@ TEST_F(MailStoreTest, CopiesForSeveralMailboxesAreListedTogetherOrNotAtAll) {
     }
     ASSERT_EQ(renames.size(), 2u);
     EXPECT_LT(last_flush, renames.front());
+    // Then each folder is flushed.
+    EXPECT_EQ(std::count_if(steps.begin() + static_cast<std::ptrdiff_t>(renames.back()), steps.end(),
+                            [](const auto& step) { return step.first == fs::Step::kSyncFolder; }),
+              2);
     const std::string alice_index = Index();
     const std::string bob_index = ReadFile(bob);
     const std::set<std::string> names = Names(folder_);
