@@ -417,6 +417,10 @@ int CQuorvexServerApp::RunGuiMode() {
         WriteProgramLog("Removed " + std::to_string(left) + " temporary message files left by the previous run in " +
                         queue_folder + ".");
     }
+    if (const int staged = wiring_->queue().RemoveStagedItems(); staged > 0) {
+        WriteProgramLog("Removed " + std::to_string(staged) + " staged queue copies left by the previous run in " +
+                        queue_folder + ".");
+    }
     if (const auto warning = smtp::OpenRelayWarning(*Settings())) ShowProgramMessage(*warning);
     const bool started = StartServers();
     if (started) {

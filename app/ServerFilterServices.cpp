@@ -93,15 +93,11 @@ std::optional<MessageLinks> ServerFilterServices::ReadLinks(const std::string& f
     }
 }
 
-bool ServerFilterServices::StoreInFolder(std::string_view account, const std::string& file, int folder,
-                                         const FilterSummary& summary, std::string* uid) {
+void ServerFilterServices::RecordInFolder(std::string_view account, int folder, std::string_view uid,
+                                          const FilterSummary& summary) {
     const std::string stored = Accounts().StoredName(account);
-    std::string number;
-    if (!AddMessageToMailbox(stored, file, &number, 1, true, false)) return false;
-    if (uid != nullptr && uid->empty()) *uid = number;
-    const auto value = static_cast<std::uint32_t>(std::strtoul(number.c_str(), nullptr, 10));
+    const auto value = static_cast<std::uint32_t>(std::strtoul(std::string(uid).c_str(), nullptr, 10));
     InsertMailSummary(stored, folder, FormatMailUid(stored, value), ToMailSummary(summary), Login(*Settings()));
-    return true;
 }
 
 std::optional<std::string> ServerFilterServices::RunProcedure(const DatabaseFilterParams& p) {

@@ -1,7 +1,7 @@
 // The real services behind the mail filters: the header summary, the MIME
-// parser, the mailbox's second slot with the database record, the stored
-// procedure, the account's phone number (its Comment), the SMS library and
-// the system log.
+// parser, the database record of a copy filed in the mailbox's second
+// slot, the stored procedure, the account's phone number (its Comment),
+// the SMS library and the system log.
 #pragma once
 
 #include "servers/filters/MailFilters.h"
@@ -20,8 +20,8 @@ public:
     std::shared_ptr<const CServerSettings> Settings() override;
     std::optional<FilterSummary> ReadSummary(const std::string& file, std::string_view account) override;
     std::optional<MessageLinks> ReadLinks(const std::string& file, std::size_t max_bytes) override;
-    bool StoreInFolder(std::string_view account, const std::string& file, int folder, const FilterSummary& summary,
-                       std::string* uid) override;
+    void RecordInFolder(std::string_view account, int folder, std::string_view uid,
+                        const FilterSummary& summary) override;
     std::optional<std::string> RunProcedure(const DatabaseFilterParams& params) override;
     std::string AccountComment(std::string_view account) override;
     bool SendSms(std::string_view number, std::string_view text) override;

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "common/AccountName.h"
 #include "common/ErrorLog.h"
 #include "common/Paths.h"
@@ -73,9 +75,8 @@ namespace {
 // The mailbox store's copies, scrambled, under the accounts' stored names.
 class StoreCopySet final : public MailboxCopySet {
 public:
-    bool Stage(std::string_view account, DeliveryMessage& message, int folder) override {
+    bool Stage(std::string_view account, DeliveryMessage& message, int folder, bool read) override {
         const std::string stored = Accounts().StoredName(account);
-        const bool read = folder != 0;
         if (const auto text = message.text()) return copies_.StageText(stored, *text, folder, true, read);
         const std::string* path = message.File();
         return path && copies_.StageFile(stored, *path, folder, true, read);
@@ -151,18 +152,51 @@ bool ServerSmtpServices::HasFilters(std::string_view account) {
     return MailFiltersMayTake(*Settings(), Accounts().StoredName(account));
 }
 
-FilterOutcome ServerSmtpServices::ApplyFilters(std::string_view account, DeliveryMessage& message, std::string* uid) {
+FilterDecision ServerSmtpServices::DecideFilters(std::string_view account, DeliveryMessage& message) {
     const std::string stored = Accounts().StoredName(account);
-    if (!MailFiltersMayTake(*Settings(), stored)) return FilterOutcome::kInbox;
+    if (!MailFiltersMayTake(*Settings(), stored)) return {};
     const std::string* path = message.File();
-    if (!path) return FilterOutcome::kStoreFailed;
+    if (!path) return {FilterOutcome::kStoreFailed, std::nullopt, {}, std::nullopt};
     ServerFilterServices filters;
-    return ApplyMailFilters(filters, stored, *path, uid);
+    return DecideMailFilters(filters, stored, *path);
 }
 
-bool ServerSmtpServices::Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage& message) {
+void ServerSmtpServices::CompleteFilters(std::string_view account, const FilterDecision& decision,
+                                         std::string_view uid) {
+    ServerFilterServices filters;
+    CompleteMailFilters(filters, Accounts().StoredName(account), decision, uid);
+}
+
+namespace {
+
+// A queue copy staged in the program's outgoing queue.
+class StagedQueueCopy final : public QueuedCopy {
+public:
+    StagedQueueCopy(OutgoingQueue& queue, int staged, std::string_view recipient, std::string_view sender)
+        : queue_(queue), staged_(staged), recipient_(recipient), sender_(sender) {}
+    ~StagedQueueCopy() override {
+        if (staged_ > 0) queue_.DropStagedItem(staged_);
+    }
+    bool Publish() override {
+        const int staged = std::exchange(staged_, 0);
+        return staged > 0 && queue_.PublishItem(staged, recipient_, sender_) >= 0;
+    }
+
+private:
+    OutgoingQueue& queue_;
+    int staged_;
+    std::string recipient_, sender_;
+};
+
+}  // namespace
+
+std::unique_ptr<QueuedCopy> ServerSmtpServices::StageQueued(std::string_view recipient, std::string_view sender,
+                                                            DeliveryMessage& message) {
     const std::string* path = message.File();
-    return path && queue_.AddToQueue(recipient, sender, *path);
+    if (!path) return nullptr;
+    const int staged = queue_.StageItem(*path, recipient, sender);
+    if (staged < 0) return nullptr;
+    return std::make_unique<StagedQueueCopy>(queue_, staged, recipient, sender);
 }
 
 void ServerSmtpServices::AccountChanged(std::string_view account) {

@@ -56,9 +56,11 @@ public:
     std::optional<ForwardingList> Forwarding(std::string_view account) override;
     std::vector<std::string> GroupMembers(std::string_view group) override;
     bool HasFilters(std::string_view account) override;
-    FilterOutcome ApplyFilters(std::string_view account, DeliveryMessage& message, std::string* uid) override;
+    FilterDecision DecideFilters(std::string_view account, DeliveryMessage& message) override;
+    void CompleteFilters(std::string_view account, const FilterDecision& decision, std::string_view uid) override;
     std::unique_ptr<MailboxCopySet> NewCopies() override;
-    bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage& message) override;
+    std::unique_ptr<QueuedCopy> StageQueued(std::string_view recipient, std::string_view sender,
+                                            DeliveryMessage& message) override;
     void AccountChanged(std::string_view account) override;
 
 private:

@@ -116,6 +116,25 @@ std::optional<std::string> ResolvedPath(const std::string& path) {
     return std::string(resolved.get());
 }
 
+bool IsPlainFileInside(std::string_view path, std::string_view root) {
+    if (root.empty() || !path.starts_with(root) || path.size() <= root.size() + 1 || path[root.size()] != '/')
+        return false;
+    std::string walked(root);
+    std::string_view rest = path.substr(root.size() + 1);
+    for (;;) {
+        const std::size_t slash = rest.find('/');
+        const std::string_view name = rest.substr(0, slash);
+        if (name.empty() || name == "." || name == "..") return false;
+        walked += '/';
+        walked += name;
+        struct stat st {};
+        if (::lstat(walked.c_str(), &st) != 0) return false;
+        if (slash == std::string_view::npos) return S_ISREG(st.st_mode);
+        if (!S_ISDIR(st.st_mode)) return false;  // a link to a folder too
+        rest.remove_prefix(slash + 1);
+    }
+}
+
 std::optional<std::string> ResolvedPathInside(const std::string& path, const std::string& root) {
     if (root.empty()) return std::nullopt;
     const auto real_root = ResolvedPath(root);

@@ -52,5 +52,11 @@ std::optional<std::string> ResolvedPath(const std::string& path);
 // where a name from outside may only reach files below one folder.
 std::optional<std::string> ResolvedPathInside(const std::string& path, const std::string& root);
 bool FolderExists(const std::string& path);
+// Whether `path`, as it stands, names a regular file strictly below `root`:
+// it begins with `root` and "/", no name after that is empty, "." or "..",
+// and none of them is a link (nothing is resolved). For names from outside
+// that may reach the files below one folder only, whatever links or ".."
+// someone has put in their way.
+bool IsPlainFileInside(std::string_view path, std::string_view root);
 
 }  // namespace quorvex

@@ -9,6 +9,7 @@
 
 #include "app/ProgramFrontEnd.h"
 #include "gui/logic/SettingsSource.h"
+#include "gui/support/DesktopOpener.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiServices.h"
 #include "gui/support/Prompts.h"

@@ -31,9 +31,15 @@ Status Guarded(Call&& call) {
     }
 }
 
+// The logins of this process, which the objects of every class share.
+AccountLogins& ProcessLogins() {
+    static AccountLogins logins;
+    return logins;
+}
+
 Status CreateOf(const ComClass& cls, QvxObject** out) {
     if (cls.create == nullptr) return kClassNotAvailable;
-    *out = cls.create(ThisLibrary())->Handle();
+    *out = cls.create(ThisLibrary(), ProcessLogins())->Handle();
     return kOk;
 }
 

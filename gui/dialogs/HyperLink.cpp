@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QPointer>
 
+#include "gui/support/DesktopOpener.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/WidgetTranslator.h"
@@ -62,13 +64,20 @@ void HyperLink::leaveEvent(QEvent* event) {
 
 void HyperLink::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || url_.isEmpty()) return QLabel::mouseReleaseEvent(event);
-    if (opener_.OpenUrl(url_)) {
-        visited_ = true;
-        Restyle();
-        return;
-    }
-    QApplication::beep();
-    prompts_.Warning(this, Tr(kTextUnableToOpenLink) + url_);
+    // The verdict comes when the opener has ended; the link may be gone by
+    // then (its window closed), the failure is still told.
+    opener_.OpenUrl(url_, [link = QPointer<HyperLink>(this), &prompts = prompts_,
+                           url = url_](const std::optional<QString>& failure) {
+        if (!failure) {
+            if (link) {
+                link->visited_ = true;
+                link->Restyle();
+            }
+            return;
+        }
+        QApplication::beep();
+        prompts.Warning(link.data(), Tr(kTextUnableToOpenLink) + url + QStringLiteral("\n\n") + *failure);
+    });
 }
 
 }  // namespace quorvex::gui

@@ -1,6 +1,7 @@
 // A label that opens an address when clicked: blue, purple once visited,
 // the highlight colour while the pointer is over it, with the address as
-// its tooltip. Opening goes through the DesktopOpener; a failure is told.
+// its tooltip. Opening goes through the DesktopOpener; a failure is told
+// with the opener's reason.
 #pragma once
 
 #include <QColor>

@@ -8,7 +8,9 @@
 #include <QStyle>
 
 #include "app/ProgramMessages.h"
+#include "common/Paths.h"
 #include "gui/logic/LogFiles.h"
+#include "gui/support/DesktopOpener.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TabOrder.h"
@@ -30,6 +32,23 @@ bool ClearLogsWithQuestion(const std::string& log_folder, Prompts& prompts, QWid
                          " file(s) removed from " + log_folder);
     prompts.Information(parent, FormatText(Tr(kTextLogsClearedFormat), {QString::number(removed)}));
     return true;
+}
+
+void OpenTodaysLog(LogKind kind, const std::string& log_folder, std::time_t now, DesktopOpener& opener,
+                   Prompts& prompts, QWidget* parent) {
+    const std::string path = LogFilePath(kind, log_folder, now);
+    if (FileExists(path)) {
+        OpenPathOrSayWhy(opener, prompts, parent, QString::fromStdString(path));
+        return;
+    }
+    std::string_view format;
+    switch (kind) {
+        case LogKind::kSmtp: format = kTextNoSmtpLogTodayFormat; break;
+        case LogKind::kPop3: format = kTextNoPop3LogTodayFormat; break;
+        case LogKind::kSystem: format = kTextNoSystemLogTodayFormat; break;
+        case LogKind::kInternet: format = kTextNoInternetLogTodayFormat; break;
+    }
+    prompts.Information(parent, FormatText(Tr(format), {QString::fromStdString(path)}));
 }
 
 LogDlg::LogDlg(std::string log_folder, DesktopOpener& opener, Prompts& prompts, QWidget* parent,
@@ -58,7 +77,7 @@ LogDlg::LogDlg(std::string log_folder, DesktopOpener& opener, Prompts& prompts, 
         button->setObjectName(QString::fromLatin1(spec.name));
         const LogKind kind = spec.kind;
         connect(button, &QPushButton::clicked, this, [this, kind] {
-            OpenOrSayWhere(opener_, prompts_, this, QString::fromStdString(LogFilePath(kind, log_folder_, now_())));
+            OpenTodaysLog(kind, log_folder_, now_(), opener_, prompts_, this);
         });
         grid->addWidget(button, position / 2, 1 + position % 2);
         ++position;
@@ -78,7 +97,7 @@ LogDlg::LogDlg(std::string log_folder, DesktopOpener& opener, Prompts& prompts, 
 
 void LogDlg::mouseDoubleClickEvent(QMouseEvent* event) {
     if (picture_->geometry().contains(event->position().toPoint())) {
-        OpenOrSayWhere(opener_, prompts_, this, QString::fromStdString(log_folder_));
+        OpenPathOrSayWhy(opener_, prompts_, this, QString::fromStdString(log_folder_));
     }
     QDialog::mouseDoubleClickEvent(event);
 }

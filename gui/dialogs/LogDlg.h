@@ -1,5 +1,6 @@
 // The log dialog: open today's SMTP, POP3, system or Internet delivery log
-// in the desktop's program for text files, open the log folder (a double
+// in the desktop's program for text files (or say that none was written
+// yet today), open the log folder (a double
 // click on the folder picture), or clear the program's logs.
 #pragma once
 
@@ -7,6 +8,8 @@
 #include <ctime>
 #include <functional>
 #include <string>
+
+#include "gui/logic/LogFiles.h"
 
 class QLabel;
 
@@ -32,6 +35,11 @@ private:
     std::function<std::time_t()> now_;
     QLabel* picture_;
 };
+
+// Opens today's file of the log `kind` in `log_folder` (the date of `now`);
+// a file not written yet today is said to be so, naming it.
+void OpenTodaysLog(LogKind kind, const std::string& log_folder, std::time_t now, DesktopOpener& opener,
+                   Prompts& prompts, QWidget* parent);
 
 // "Clear log file": asks, then removes the program's own log files, tells
 // how many went (or why none could) and writes that to the system log.

@@ -14,6 +14,7 @@
 #include "common/Translation.h"
 #include "gui/support/DialogButtons.h"
 #include "gui/support/GuiStrings.h"
+#include "gui/support/DesktopOpener.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
 #include "gui/support/WaitCursor.h"
@@ -152,10 +153,9 @@ void ReportDlg::OnOk() {
         return;
     }
     // The folder shows the file among the earlier reports; where the
-    // desktop cannot show it, the file is named.
-    if (!opener_.OpenPath(QString::fromStdString(folder))) {
-        prompts_.Warning(this, FormatText(Tr(kTextOpenFailedFormat), {FromFileText(written)}));
-    }
+    // desktop cannot show it, the file is named (over the window that
+    // opened this one, which has gone by then).
+    OpenPathOrSayWhy(opener_, prompts_, parentWidget(), QString::fromStdString(folder), FromFileText(written));
     accept();
 }
 

@@ -25,6 +25,7 @@
 #include "gui/settings/SettingsDialogs.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiStrings.h"
+#include "gui/support/DesktopOpener.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
 #include "gui/support/WaitCursor.h"
@@ -124,7 +125,7 @@ void CommandController::Run(Command command) {
         }
         case Command::kAbout: run(DialogKind::kAbout); return;
         case Command::kUserManual: OpenUserManual(*settings); return;
-        case Command::kDownload: services_.opener->OpenUrl(Tr(kTextHomePage)); return;
+        case Command::kDownload: OpenUrlOrSayWhy(*services_.opener, prompts, parent, Tr(kTextHomePage)); return;
         case Command::kDeletedUsers:
             run(DialogKind::kDeletedUsers);
             view_.OnRefreshUserList();
@@ -154,9 +155,9 @@ void CommandController::OpenUserManual(const CServerSettings& settings) {
                                               [](const std::string& path) { return FileExists(path); });
     if (manual.empty()) {
         services_.prompts->Information(window_.DialogParent(), Tr(kTextNoUserManual));
-    } else if (!services_.opener->OpenPath(QString::fromStdString(manual))) {
-        services_.prompts->Warning(window_.DialogParent(),
-                                   FormatText(Tr(kTextOpenFailedFormat), {QString::fromStdString(manual)}));
+    } else {
+        OpenPathOrSayWhy(*services_.opener, *services_.prompts, window_.DialogParent(),
+                         QString::fromStdString(manual));
     }
 }
 
@@ -187,8 +188,8 @@ void CommandController::OnStatusPaneDoubleClick(StatusPane pane, bool control) {
     switch (pane) {
         case StatusPane::kTime:
             if (control) {
-                OpenOrSayWhere(*services_.opener, *services_.prompts, window_.DialogParent(),
-                               QString::fromStdString(services_.settings->Current()->Folder()));
+                OpenPathOrSayWhy(*services_.opener, *services_.prompts, window_.DialogParent(),
+                                 QString::fromStdString(services_.settings->Current()->Folder()));
             } else {
                 services_.prompts->Information(window_.DialogParent(), Utf8(kTextBuildDate));
             }
@@ -197,7 +198,10 @@ void CommandController::OnStatusPaneDoubleClick(StatusPane pane, bool control) {
         case StatusPane::kUserCount: {
             std::string host = AsciiLowerCase(ComputerName());
             if (host.empty()) host = "localhost";
-            services_.opener->OpenUrl(QString::fromStdString("http://" + host + "/mail/index.asp"));
+            // The web-mail folder set-up publishes; the web server gives
+            // its start page.
+            OpenUrlOrSayWhy(*services_.opener, *services_.prompts, window_.DialogParent(),
+                            QString::fromStdString("http://" + host + "/mail/"));
             return;
         }
     }
@@ -250,7 +254,7 @@ void CommandController::ShowVersionVerdict(const std::optional<std::string>& rep
         case VersionVerdict::kNewVersion: question = version_text(kTextNewVersionFormat); break;
         case VersionVerdict::kNewUnknown: question = Tr(kTextNewVersion); break;
     }
-    if (prompts.Question(parent, question)) services_.opener->OpenUrl(Tr(kTextHomePage));
+    if (prompts.Question(parent, question)) OpenUrlOrSayWhy(*services_.opener, prompts, parent, Tr(kTextHomePage));
 }
 
 }  // namespace quorvex::gui

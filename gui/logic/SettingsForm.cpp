@@ -73,6 +73,26 @@ bool PortsWaitForStart(const CServerSettings& next, const CServerSettings& befor
            differs(next.AdminPort, in_use.admin, before.AdminPort);
 }
 
+// The user's edits of a domain list laid over the file's current one: a
+// name the user removed goes, a record the user added or changed takes the
+// user's values (added at the end where the file lacks it); every other
+// line is the file's.
+void LayOverDomainEdits(const DomainTable& before, const DomainTable& edited, DomainTable& target) {
+    for (const DomainRecord& record : before.records()) {
+        if (edited.Find(record.Name) >= 0) continue;
+        if (const int at = target.Find(record.Name); at >= 0) target.Delete(at);
+    }
+    for (const DomainRecord& record : edited.records()) {
+        const int was = before.Find(record.Name);
+        if (was >= 0 && before.records()[static_cast<std::size_t>(was)] == record) continue;
+        if (const int at = target.Find(record.Name); at >= 0) {
+            target.Set(at, record);
+        } else {
+            target.Add(record);
+        }
+    }
+}
+
 }  // namespace
 
 FileRevision RevisionOf(const std::string& path) {
@@ -194,8 +214,14 @@ void SettingsForm::ReloadFromDisk() {
     // ones: a key another program set meanwhile keeps its new value.
     const CServerSettings read_before = original_;
     const CServerSettings edited = work_;
+    const DomainTable single_edited = single_;
+    const DomainTable multi_before = multi_original_;
+    const DomainTable multi_edited = multi_;
+    const bool single_changed = !(single_ == single_original_);
     Read();
     CopyChangedValues(read_before, edited, work_);
+    if (single_changed) single_ = single_edited;
+    LayOverDomainEdits(multi_before, multi_edited, multi_);
 }
 
 CommitResult SettingsForm::Commit(ServiceSwitch& service, const app::ComponentPorts& in_use) {

@@ -115,9 +115,10 @@ public:
     bool Changed() const;
     // True when config.ini is not the file that was read.
     bool ChangedOnDisk() const;
-    // Reads the files again (after ChangedOnDisk): both domain tables are
-    // replaced by the file's, every other value is the file's current one
-    // unless the user changed it in the working copy (that edit stays).
+    // Reads the files again (after ChangedOnDisk): every value, the domain
+    // list's lines and the single domain's limits are the file's current
+    // ones unless the user changed them in the working copy (those edits
+    // stay, a domain the user removed stays removed).
     void ReloadFromDisk();
 
     // The OK. Unless there are Refusals(), runs the service switch (when

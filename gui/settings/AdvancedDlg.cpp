@@ -47,7 +47,6 @@ void AdvancedDlg::accept() {
     for (SettingsPage* page : pages_) {
         if (!page->shown()) continue;
         if (const auto refusal = page->Refusal()) {
-            tabs_->setCurrentWidget(page);
             ShowRefusal(this, *services_.prompts, *refusal);
             return;
         }

@@ -51,9 +51,8 @@ LogPage::LogPage(CServerSettings& settings, const GuiServices& services, QWidget
         const LogKind kind = view.kind;
         // Today's file in the log folder in force, not the one typed here.
         connect(button, &QPushButton::clicked, this, [this, kind] {
-            const std::string folder = services_.settings->Current()->LogFilePath;
-            OpenOrSayWhere(*services_.opener, *services_.prompts, this,
-                           QString::fromStdString(LogFilePath(kind, folder, std::time(nullptr))));
+            OpenTodaysLog(kind, services_.settings->Current()->LogFilePath, std::time(nullptr), *services_.opener,
+                          *services_.prompts, this);
         });
         view_row->addWidget(button);
     }

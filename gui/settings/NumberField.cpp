@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "gui/settings/SettingsStrings.h"
+#include "gui/support/FieldFocus.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/WidgetTranslator.h"
 
@@ -53,9 +54,9 @@ std::optional<FieldRefusal> OutOfRange(const QWidget& area) {
 }
 
 void ShowRefusal(QWidget* dialog, Prompts& prompts, const FieldRefusal& refusal) {
+    RevealField(refusal.field);
     prompts.Warning(dialog, refusal.text);
-    refusal.field->setFocus();
-    refusal.field->selectAll();
+    FocusField(refusal.field);
 }
 
 bool RefuseOutOfRange(QWidget* dialog, Prompts& prompts) {

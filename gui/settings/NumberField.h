@@ -46,8 +46,8 @@ struct FieldRefusal {
 // made) whose value is outside its range; nothing when every one is in it.
 std::optional<FieldRefusal> OutOfRange(const QWidget& area);
 
-// Says why, over `dialog`, and puts the focus on the field, its text
-// selected; the dialog stays open.
+// Brings the field's tab page to the front, says why over `dialog` and puts
+// the focus on the field, its text selected; the dialog stays open.
 void ShowRefusal(QWidget* dialog, Prompts& prompts, const FieldRefusal& refusal);
 
 // When a field below `dialog` is outside its range: ShowRefusal, and true.

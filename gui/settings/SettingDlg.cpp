@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QListWidget>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "gui/logic/ServiceSwitch.h"
@@ -29,8 +30,6 @@ SettingDlg::SettingDlg(const GuiServices& services, ServiceSwitch& service, QWid
       model_(new QButtonGroup(this)) {
     setObjectName(QStringLiteral("settingDialog"));
     setWindowTitle(QStringLiteral("Configuration"));
-    const CServerSettings& work = form_.work();
-
     auto* server = new QGroupBox(this);
     auto* server_grid = new QGridLayout(server);
     const char* models[] = {"Run As LAN Mail Server", "Run As Internet Mail Server", "Run As LAN/Dial-up Mail Server"};
@@ -40,10 +39,9 @@ SettingDlg::SettingDlg(const GuiServices& services, ServiceSwitch& service, QWid
         model_->addButton(radio, i);
         server_grid->addWidget(radio, i, 0);
     }
-    if (QAbstractButton* chosen = model_->button(work.MailServerModel)) chosen->setChecked(true);
-    esmtp_ = MakeCheck(server, "esmtp", "Enable ESMTP", work.ESMTP);
-    run_as_service_ = MakeCheck(server, "runAsService", "Run As NT Service", work.RunAsService);
-    mail_proxy_ = MakeCheck(server, "mailProxy", "Enable Mail Proxy", work.MailProxy);
+    esmtp_ = MakeCheck(server, "esmtp", "Enable ESMTP", 0);
+    run_as_service_ = MakeCheck(server, "runAsService", "Run As NT Service", 0);
+    mail_proxy_ = MakeCheck(server, "mailProxy", "Enable Mail Proxy", 0);
     run_as_service_->setEnabled(service_.available());
     server_grid->addWidget(esmtp_, 0, 1);
     server_grid->addWidget(run_as_service_, 1, 1);
@@ -55,8 +53,7 @@ SettingDlg::SettingDlg(const GuiServices& services, ServiceSwitch& service, QWid
     single_->setObjectName(QStringLiteral("singleDomain"));
     multiple_ = new QRadioButton(QStringLiteral("Multiple Domain"), domain);
     multiple_->setObjectName(QStringLiteral("multipleDomain"));
-    (work.DomainNameType == DomainTable::kMultiDomain ? multiple_ : single_)->setChecked(true);
-    domain_name_ = MakeTextField(domain, "domainName", work.Dominame, kDominameFieldLength);
+    domain_name_ = MakeTextField(domain, "domainName", std::string(), kDominameFieldLength);
     edit_single_ = MakeButton(domain, "editSingleDomain", "Edit");
     domains_ = new QListWidget(domain);
     domains_->setObjectName(QStringLiteral("domainList"));
@@ -93,10 +90,26 @@ SettingDlg::SettingDlg(const GuiServices& services, ServiceSwitch& service, QWid
     connect(domains_, &QListWidget::itemDoubleClicked, this, &SettingDlg::OnEditDomain);
     connect(remove_, &QPushButton::clicked, this, &SettingDlg::OnRemoveDomain);
     connect(edit_single_, &QPushButton::clicked, this, &SettingDlg::OnEditSingleDomain);
-    FillDomainList();
-    ApplyRules();
+    FillControls();
     TranslateWidgetTree(this);
     SetTabOrderFromLayout(this);
+}
+
+void SettingDlg::FillControls() {
+    const CServerSettings& work = form_.work();
+    {
+        // Only the user's own choices run the domain-mode handlers.
+        const QSignalBlocker block_single(single_);
+        const QSignalBlocker block_multiple(multiple_);
+        (work.DomainNameType == DomainTable::kMultiDomain ? multiple_ : single_)->setChecked(true);
+    }
+    if (QAbstractButton* chosen = model_->button(work.MailServerModel)) chosen->setChecked(true);
+    esmtp_->setChecked(work.ESMTP != 0);
+    run_as_service_->setChecked(work.RunAsService != 0);
+    mail_proxy_->setChecked(work.MailProxy != 0);
+    domain_name_->setText(FromFileText(work.Dominame));
+    FillDomainList();
+    ApplyRules();
 }
 
 void SettingDlg::ReadControls() {
@@ -197,10 +210,12 @@ void SettingDlg::accept() {
     Prompts& prompts = *services_.prompts;
     if (form_.ChangedOnDisk()) {
         // Somebody else wrote config.ini meanwhile (the account server edits
-        // domains): show the file's domains before anything is written.
+        // domains, "-update" sets values): every control shows the file's
+        // values with the user's edits laid over them before anything is
+        // written, so the next OK writes only what the user changed.
         prompts.Warning(this, Tr(kTextConfigChangedOnDisk));
         form_.ReloadFromDisk();
-        FillDomainList();
+        FillControls();
         return;
     }
     if (!ConfirmDomainModeChange()) return;

@@ -32,6 +32,8 @@ public:
     void accept() override;
 
 private:
+    // Shows the working copy in every control of the window.
+    void FillControls();
     void ReadControls();
     void ApplyRules();
     void FillDomainList();

@@ -22,8 +22,8 @@ inline constexpr std::string_view kTextIpRangeReversed =
     "The first address of the range must not be greater than the second.";
 inline constexpr std::string_view kTextSenderEntryInvalid = "Please enter a mail address (name@domain) or @domain.";
 inline constexpr std::string_view kTextConfigChangedOnDisk =
-    "config.ini was changed by another program while this window was open. The domain list has been read "
-    "again from the file; check it and press OK again to save your settings.";
+    "config.ini was changed by another program while this window was open. The window now shows the file's "
+    "current settings with your own changes laid over them; check them and press OK again to save your changes.";
 inline constexpr std::string_view kTextSettingsNotSaved =
     "The settings could not be saved to config.ini (see quorvexlog.txt in the log folder).";
 inline constexpr std::string_view kTextServiceOnFailedFormat =

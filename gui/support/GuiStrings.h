@@ -37,7 +37,14 @@ inline constexpr std::string_view kTextNewVersionFormat = "New version %d.%d %s.
 inline constexpr std::string_view kTextLatestVersionFormat = "Current version is the latest version %d.%d %s.";
 inline constexpr std::string_view kTextNewVersion = "New version. Download Now?";
 inline constexpr std::string_view kTextNoUserManual = "No user manual is installed.";
-inline constexpr std::string_view kTextOpenFailedFormat = "Unable to open:\n\n%s";
+// The path or address, then the opener's reason.
+inline constexpr std::string_view kTextOpenFailedFormat = "Unable to open:\n\n%s\n\n%s";
+// Today's file of a log that nothing was written to yet (the path follows).
+inline constexpr std::string_view kTextNoSmtpLogTodayFormat = "No SMTP log has been written today:\n\n%s";
+inline constexpr std::string_view kTextNoPop3LogTodayFormat = "No POP3 log has been written today:\n\n%s";
+inline constexpr std::string_view kTextNoSystemLogTodayFormat = "No system log has been written today:\n\n%s";
+inline constexpr std::string_view kTextNoInternetLogTodayFormat =
+    "No Internet delivery log has been written today:\n\n%s";
 
 // Menu items (the menu's English entries are their keys as they stand).
 inline constexpr std::string_view kMenuSystem = "&System";

@@ -2,7 +2,6 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QProcess>
 #include <memory>
 
 #include "gui/support/GuiStrings.h"
@@ -57,42 +56,6 @@ std::optional<QString> QtFileChooser::ChooseFolder(QWidget* parent, const QStrin
 
 QStringList QtFileChooser::ChooseFilesToOpen(QWidget* parent, const QString& title, const QString& start) {
     return QFileDialog::getOpenFileNames(parent, title, start);
-}
-
-namespace {
-
-// How long xdg-open is given to say it found no program. It answers at
-// once when it has none; where it runs the program itself in the
-// foreground, it is left running and the opening counts as done.
-constexpr int kOpenerVerdictMs = 1500;
-
-// Runs xdg-open on `target`. False when it cannot be started or ends
-// within the verdict time with a failure ("no method available").
-bool RunDesktopOpener(const QString& target) {
-    auto* opener = new QProcess;
-    opener->setProcessChannelMode(QProcess::ForwardedChannels);
-    opener->start(QStringLiteral("xdg-open"), {target});
-    if (!opener->waitForStarted()) {
-        delete opener;
-        return false;
-    }
-    if (opener->waitForFinished(kOpenerVerdictMs)) {
-        const bool opened = opener->exitStatus() == QProcess::NormalExit && opener->exitCode() == 0;
-        delete opener;
-        return opened;
-    }
-    QObject::connect(opener, &QProcess::finished, opener, &QObject::deleteLater);
-    return true;
-}
-
-}  // namespace
-
-bool QtDesktopOpener::OpenPath(const QString& path) { return RunDesktopOpener(path); }
-
-bool QtDesktopOpener::OpenUrl(const QString& url) { return RunDesktopOpener(url); }
-
-void OpenOrSayWhere(DesktopOpener& opener, Prompts& prompts, QWidget* parent, const QString& path) {
-    if (!opener.OpenPath(path)) prompts.Warning(parent, FormatText(Tr(kTextOpenFailedFormat), {path}));
 }
 
 }  // namespace quorvex::gui

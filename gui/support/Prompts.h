@@ -1,8 +1,7 @@
 // The side effects a window has beyond itself, behind small interfaces so
 // that every window runs under test without blocking: message boxes and
-// questions (Prompts), file and folder choosers (FileChooser) and opening a
-// file, folder or address in the desktop's program for it (DesktopOpener).
-// The Qt implementations are the ones the program uses; tests give fakes.
+// questions (Prompts) and file and folder choosers (FileChooser); opening
+// in the desktop's program is DesktopOpener's. The Qt implementations are the ones the program uses; tests give fakes.
 #pragma once
 
 #include <QString>
@@ -34,29 +33,13 @@ public:
     virtual QStringList ChooseFilesToOpen(QWidget* parent, const QString& title, const QString& start) = 0;
 };
 
-class DesktopOpener {
-public:
-    virtual ~DesktopOpener() = default;
-    // Opens a file or folder with the desktop's program for it. False when
-    // the desktop has no program for it (or none could be started).
-    virtual bool OpenPath(const QString& path) = 0;
-    // Opens an address (http:, mailto:) in the desktop's browser.
-    virtual bool OpenUrl(const QString& url) = 0;
-};
-
-// Opens a file or folder with the desktop's program for it; where the
-// desktop cannot, says so and names the path, so the administrator can
-// find the file.
-void OpenOrSayWhere(DesktopOpener& opener, Prompts& prompts, QWidget* parent, const QString& path);
-
 // The message box QtPrompts shows (not shown yet): the translated product
 // name as its caption, the kind's icon and buttons (No the default of a
 // question).
 enum class PromptKind { kInformation, kWarning, kQuestion };
 QMessageBox* MakePromptBox(QWidget* parent, PromptKind kind, const QString& text);
 
-// The implementations of the program: QMessageBox, QFileDialog and
-// xdg-open.
+// The implementations of the program: QMessageBox and QFileDialog.
 class QtPrompts final : public Prompts {
 public:
     void Information(QWidget* parent, const QString& text) override;
@@ -68,12 +51,6 @@ class QtFileChooser final : public FileChooser {
 public:
     std::optional<QString> ChooseFolder(QWidget* parent, const QString& title, const QString& start) override;
     QStringList ChooseFilesToOpen(QWidget* parent, const QString& title, const QString& start) override;
-};
-
-class QtDesktopOpener final : public DesktopOpener {
-public:
-    bool OpenPath(const QString& path) override;
-    bool OpenUrl(const QString& url) override;
 };
 
 }  // namespace quorvex::gui

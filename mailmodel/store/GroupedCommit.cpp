@@ -13,6 +13,7 @@
 #include <exception>
 #include <functional>
 
+#include "common/AsciiCase.h"
 #include "common/AtomicFile.h"
 #include "common/ErrorLog.h"
 #include "common/FileSteps.h"
@@ -355,7 +356,10 @@ MailboxHold MailboxCopies::Reserve(std::string_view account, std::int64_t size, 
             // a commit counts its bytes before its holder lets them go.
             std::lock_guard guard(box.totals_lock);
             if (box.on_record.folder == *folder) {
-                if (quota != -1 && box.on_record.bytes + box.held_bytes + size > quota) return MailboxHold::kNoRoom;
+                if (quota != -1 && box.on_record.bytes + HeldHere(account) + size > quota) return MailboxHold::kNoRoom;
+                // Room that only deliveries still in flight take may come
+                // free again when one of them fails: the sender tries later.
+                if (quota != -1 && box.on_record.bytes + box.held_bytes + size > quota) return MailboxHold::kBusy;
                 box.held_bytes += size;
                 reserved_.emplace_back(account, size);
                 return MailboxHold::kHeld;
@@ -365,6 +369,13 @@ MailboxHold MailboxCopies::Reserve(std::string_view account, std::int64_t size, 
         if (!CurrentIndex(box, *folder)) return MailboxHold::kUnreadable;
     }
     return MailboxHold::kUnreadable;
+}
+
+std::int64_t MailboxCopies::HeldHere(std::string_view account) const {
+    std::int64_t bytes = 0;
+    for (const auto& [held, size] : reserved_)
+        if (EqualsNoCase(held, account)) bytes += size;
+    return bytes;
 }
 
 void MailboxCopies::Release() {

@@ -57,8 +57,11 @@ struct StoredMessage {
     bool operator==(const StoredMessage&) const = default;
 };
 
-// What holding bytes of a mailbox for a delivery came to.
-enum class MailboxHold { kHeld, kNoRoom, kUnreadable };
+// What holding bytes of a mailbox for a delivery came to: held; no room
+// for good (the committed bytes and the delivery's own holds leave none);
+// no room for now (only the holds of other deliveries in flight leave
+// none); the index cannot be read.
+enum class MailboxHold { kHeld, kNoRoom, kBusy, kUnreadable };
 
 // Copies of one message for one or more mailboxes (or folders). Each is
 // written and flushed under a staging name first, where nobody sees it.
@@ -83,9 +86,10 @@ public:
     // Holds `size` bytes of the account's mailbox for a copy about to be
     // staged, until the copies are committed or given up, so that two
     // deliveries at once never pass the quota together. kNoRoom when the
-    // bytes committed and held already leave no room for them under
-    // `quota` (-1: none); kUnreadable when the mailbox's index cannot be
-    // read (a failure to try again, not a full mailbox).
+    // bytes committed and those this object holds leave no room for them
+    // under `quota` (-1: none), kBusy when only the bytes other deliveries
+    // hold do; kUnreadable when the mailbox's index cannot be read (a
+    // failure to try again, not a full mailbox).
     MailboxHold Reserve(std::string_view account, std::int64_t size, std::int64_t quota);
     // Commits every staged copy: all of them or none. False when one was
     // refused (no free record slot, folder total past the 32-bit field) or
@@ -103,6 +107,8 @@ private:
     bool Stage(std::string_view account, std::string_view text, const std::string* path, std::int64_t size,
                int folder, bool scramble, bool read);
     void Release();
+    // The bytes this object holds of the account's mailbox.
+    std::int64_t HeldHere(std::string_view account) const;
     std::vector<std::unique_ptr<Copy>> copies_;
     std::vector<std::pair<std::string, std::int64_t>> reserved_;  // account, bytes
 };

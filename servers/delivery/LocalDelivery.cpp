@@ -40,10 +40,13 @@ std::optional<std::string> AccountRefusal(DeliveryDirectory& directory, const CS
 
 // One delivery of one message with everything it fans out to, in two
 // steps. Planning walks the recipients, forwards and groups, checks every
-// refusal and stages every plain inbox copy; filters and the queue are
-// only noted. Running commits the staged copies together, then hands the
-// message to the filters and the queue; when one of those fails and that
+// refusal, asks the filters, stages every mailbox copy (filtered ones
+// included) and writes every queue copy where no sender takes it yet.
+// Running commits the mailbox copies in one step, then hands the queue
+// copies to the senders; when one of those cannot be handed over and that
 // leaves a recipient without any copy, the committed copies go again.
+// Only a delivery that stayed logs its copies and lets the filters record
+// theirs and send their notices.
 // Within one recipient every address is handled at most once, so a group
 // that lists itself, or two accounts that forward to each other, deliver
 // one copy each instead of multiplying copies until the depth limit.
@@ -58,7 +61,7 @@ public:
                        int depth, bool required);
     // Stages the sender's own copy into the account's folder 1.
     bool StageSentCopy(const std::string& account);
-    // Commits, then filters and the queue. False when a required
+    // Commits, then hands over the queue copies. False when a required
     // recipient got no copy in the end (every committed copy taken back).
     bool Run(DeliveryResult& result);
 
@@ -72,14 +75,22 @@ private:
         int copies = 0;
         std::string tag, sender, recipient;  // for the "failed" line
     };
-    // A copy for the queue or the filters, handed over after the commit.
-    struct Later {
-        bool queue = false;
+    enum class Kind {
+        kInbox,     // a mailbox copy no filter took
+        kFiltered,  // a folder copy or a drop the filters decided
+        kQueue,     // a copy for the outgoing queue
+        kGroup,     // the group's own line, no copy
+        kSent,      // the sender's own copy, no line
+    };
+    // A copy decided at planning and what the steps after the commit need.
+    struct Planned {
+        Kind kind = Kind::kInbox;
         std::string tag, sender, recipient, account;
         int node = kNoNode;
-    };
-    struct Staged {
-        std::string tag, sender, recipient, account;
+        std::optional<std::size_t> staged;  // its place in the set of mailbox copies
+        std::unique_ptr<QueuedCopy> queued;
+        FilterDecision filters;
+        bool gone = false;  // it did not come about after all
     };
     static constexpr int kNoNode = -1;  // a copy whose failure nobody minds
 
@@ -95,6 +106,14 @@ private:
     void Count(int node) {
         if (node != kNoNode) ++nodes_[static_cast<std::size_t>(node)].copies;
     }
+    Planned& Add(Kind kind, std::string_view tag, std::string_view sender, std::string_view recipient,
+                 std::string_view account, int node) {
+        planned_.push_back({kind, std::string(tag), std::string(sender), std::string(recipient), std::string(account),
+                            node, std::nullopt, nullptr, {}, false});
+        return planned_.back();
+    }
+    // Stages a mailbox copy for the planned copy; false when it cannot be.
+    bool StageFor(Planned& planned, int folder, bool read);
     // Plans the forwards or members of a node that must keep one copy.
     bool FanOut(std::string_view tag, const std::vector<std::string>& addresses, std::string_view sender,
                 std::string_view recipient, std::string_view owner_tag, int depth, int node,
@@ -102,19 +121,18 @@ private:
     // A copy planned under `node` did not go: nodes left without any copy
     // fail in turn; false when that reaches a required recipient.
     bool Lost(int node);
-    bool HandOver(const Later& later, DeliveryResult& result, bool first);
+    // The log line and the steps after the commit of a copy that stayed.
+    void Finish(const Planned& planned);
 
     DeliveryDirectory& directory_;
     DeliveryMessage& message_;
     std::unique_ptr<MailboxCopySet> copies_;
+    std::size_t staged_count_ = 0;
     std::set<std::string> seen_;
     std::vector<Node> nodes_;
-    std::vector<Later> later_;
-    std::vector<Staged> staged_;
-    std::optional<std::size_t> first_inbox_;  // the staged copy of the first recipient
+    std::vector<Planned> planned_;
+    std::optional<std::size_t> first_copy_;  // the planned copy of the first recipient
     std::optional<std::size_t> sent_copy_;
-    std::optional<std::size_t> first_filter_;  // the first recipient's filter step
-    std::vector<std::unique_ptr<MailboxCopySet>> inbox_later_;  // inbox copies no filter took
     bool planning_first_ = false;  // the address planned is the first recipient itself
 };
 
@@ -131,10 +149,19 @@ bool Delivery::PlanRecipient(std::string* reply, std::string_view tag, std::stri
     return planned || !required;
 }
 
+bool Delivery::StageFor(Planned& planned, int folder, bool read) {
+    if (!copies_->Stage(planned.account, message_, folder, read)) return false;
+    planned.staged = staged_count_++;
+    return true;
+}
+
 bool Delivery::StageSentCopy(const std::string& account) {
-    if (!copies_->Stage(account, message_, 1)) return false;
-    sent_copy_ = staged_.size();
-    staged_.push_back({});
+    Planned& sent = Add(Kind::kSent, {}, {}, {}, account, kNoNode);
+    if (!StageFor(sent, 1, true)) {
+        planned_.pop_back();
+        return false;
+    }
+    sent_copy_ = planned_.size() - 1;
     return true;
 }
 
@@ -167,7 +194,12 @@ bool Delivery::Plan(std::string* reply, std::string_view tag, std::string_view r
     const auto settings = directory_.Settings();
 
     if (directory_.ClassifyAddress(recipient) != ADDRESS_LOCAL_ACCOUNT) {
-        later_.push_back({true, std::string(tag), std::string(sender), std::string(recipient), {}, node});
+        auto queued = directory_.StageQueued(recipient, sender, message_);
+        if (!queued) {
+            Log(tag, "mail from %s to %s failed", sender, recipient);
+            return false;
+        }
+        Add(Kind::kQueue, tag, sender, recipient, {}, node).queued = std::move(queued);
         Count(node);
         return true;
     }
@@ -191,37 +223,47 @@ bool Delivery::Plan(std::string* reply, std::string_view tag, std::string_view r
     }
 
     if (directory_.IsGroup(account)) {
-        Log(tag, "mail from %s to %s successfully", sender, recipient);
+        // The group's own line keeps its place before its members' lines.
+        const std::size_t line = planned_.size();
+        Add(Kind::kGroup, tag, sender, recipient, account, kNoNode);
         std::vector<std::string> members;
         for (std::string member : directory_.GroupMembers(account)) {
             if (member.find('@') == std::string::npos) member += "@" + settings->Dominame;
             members.push_back(std::move(member));
         }
-        return FanOut("MailGroup", members, sender, recipient, tag, depth, node, *settings);
+        const bool fanned = FanOut("MailGroup", members, sender, recipient, tag, depth, node, *settings);
+        planned_[line].gone = !fanned;
+        return fanned;
     }
-    // The quota checked above is held for this copy, so that deliveries at
-    // once cannot pass it together.
+    // The quota checked above is held for this copy until it is stored, so
+    // that deliveries at once cannot pass it together.
     switch (copies_->Reserve(account, message_.size(), directory_.QuotaBytes(account))) {
         case MailboxHold::kHeld: break;
         case MailboxHold::kNoRoom: return Refuse(reply, FormatReply(kMailboxFullFormat, {recipient}));
+        case MailboxHold::kBusy: return Refuse(reply, FormatReply(kMailboxFullForNowFormat, {recipient}));
         case MailboxHold::kUnreadable:
             // A damaged index: the store fails for now, and the sender
             // tries again later.
             Log(tag, "mail from %s to %s failed", sender, recipient);
             return false;
     }
-    if (directory_.HasFilters(account)) {
-        later_.push_back({false, std::string(tag), std::string(sender), std::string(recipient), account, node});
-        if (first) first_filter_ = later_.size() - 1;
-        Count(node);
-        return true;
-    }
-    if (!copies_->Stage(account, message_, 0)) {
+    FilterDecision filters;
+    if (directory_.HasFilters(account)) filters = directory_.DecideFilters(account, message_);
+    if (filters.outcome == FilterOutcome::kStoreFailed) {
         Log(tag, "mail from %s to %s failed", sender, recipient);
         return false;
     }
-    if (first) first_inbox_ = staged_.size();
-    staged_.push_back({std::string(tag), std::string(sender), std::string(recipient), account});
+    const Kind kind = filters.outcome == FilterOutcome::kTaken ? Kind::kFiltered : Kind::kInbox;
+    Planned& copy = Add(kind, tag, sender, recipient, account, node);
+    const bool dropped = kind == Kind::kFiltered && !filters.folder;
+    // A folder copy goes unread into the mailbox's second slot.
+    if (!dropped && !StageFor(copy, kind == Kind::kFiltered ? 1 : 0, false)) {
+        planned_.pop_back();
+        Log(tag, "mail from %s to %s failed", sender, recipient);
+        return false;
+    }
+    copy.filters = std::move(filters);
+    if (first) first_copy_ = planned_.size() - 1;
     Count(node);
     return true;
 }
@@ -237,61 +279,51 @@ bool Delivery::Lost(int node) {
     return true;
 }
 
-bool Delivery::HandOver(const Later& later, DeliveryResult& result, bool first) {
-    if (later.queue) {
-        if (directory_.Enqueue(later.recipient, later.sender, message_)) {
-            Log(later.tag, "mail from %s to %s in queue.", later.sender, later.recipient);
-            return true;
-        }
-    } else {
-        std::string uid;
-        switch (directory_.ApplyFilters(later.account, message_, &uid)) {
-        case FilterOutcome::kTaken:
-            Log(later.tag, "mail from %s to %s filter", later.sender, later.recipient);
-            directory_.AccountChanged(later.account);
-            if (first) result.uid = uid;
-            return true;
-        case FilterOutcome::kInbox: {
-            // No filter took it: it goes to the inbox on its own.
-            auto own = directory_.NewCopies();
-            if (own->Stage(later.account, message_, 0) && own->Commit()) {
-                Log(later.tag, "mail from %s to %s successfully", later.sender, later.recipient);
-                directory_.AccountChanged(later.account);
-                if (first) result.uid = own->Uid(0);
-                inbox_later_.push_back(std::move(own));
-                return true;
-            }
-            break;
-        }
-        case FilterOutcome::kStoreFailed:
-            break;
-        }
+void Delivery::Finish(const Planned& p) {
+    switch (p.kind) {
+    case Kind::kQueue:
+        Log(p.tag, "mail from %s to %s in queue.", p.sender, p.recipient);
+        return;
+    case Kind::kGroup:
+        Log(p.tag, "mail from %s to %s successfully", p.sender, p.recipient);
+        return;
+    case Kind::kSent:
+        return;
+    case Kind::kInbox:
+    case Kind::kFiltered:
+        break;
     }
-    Log(later.tag, "mail from %s to %s failed", later.sender, later.recipient);
-    return false;
+    const bool filtered = p.kind == Kind::kFiltered;
+    Log(p.tag, filtered ? "mail from %s to %s filter" : "mail from %s to %s successfully", p.sender, p.recipient);
+    directory_.AccountChanged(p.account);
+    if (p.filters.folder || p.filters.notice) {
+        directory_.CompleteFilters(p.account, p.filters, p.staged ? copies_->Uid(*p.staged) : std::string());
+    }
 }
 
 bool Delivery::Run(DeliveryResult& result) {
-    if (!staged_.empty() && !copies_->Commit()) {
-        for (const Staged& s : staged_)
-            if (!s.recipient.empty()) Log(s.tag, "mail from %s to %s failed", s.sender, s.recipient);
+    if (staged_count_ > 0 && !copies_->Commit()) {
+        for (const Planned& p : planned_)
+            if (p.staged && !p.recipient.empty()) Log(p.tag, "mail from %s to %s failed", p.sender, p.recipient);
         return false;
     }
-    for (const Staged& s : staged_) {
-        if (s.recipient.empty()) continue;
-        Log(s.tag, "mail from %s to %s successfully", s.sender, s.recipient);
-        directory_.AccountChanged(s.account);
+    // Queue copies reach the senders only now. One handed over cannot be
+    // called back: a failure that leaves a recipient without any copy
+    // stops the rest, which are removed unsent.
+    for (Planned& p : planned_) {
+        if (!p.queued || p.queued->Publish()) continue;
+        p.gone = true;
+        Log(p.tag, "mail from %s to %s failed", p.sender, p.recipient);
+        if (!Lost(p.node)) {
+            copies_->TakeBack();
+            return false;
+        }
     }
-    if (first_inbox_) result.uid = copies_->Uid(*first_inbox_);
-    if (sent_copy_) result.sent_uid = copies_->Uid(*sent_copy_);
-    bool kept = true;
-    for (std::size_t k = 0; k < later_.size(); ++k) {
-        if (!HandOver(later_[k], result, first_filter_ == k) && !Lost(later_[k].node)) kept = false;
-    }
-    if (kept) return true;
-    copies_->TakeBack();
-    for (auto& own : inbox_later_) own->TakeBack();
-    return false;
+    for (const Planned& p : planned_)
+        if (!p.gone) Finish(p);
+    if (first_copy_ && planned_[*first_copy_].staged) result.uid = copies_->Uid(*planned_[*first_copy_].staged);
+    if (sent_copy_) result.sent_uid = copies_->Uid(*planned_[*sent_copy_].staged);
+    return true;
 }
 
 }  // namespace

@@ -35,27 +35,39 @@ struct ForwardingList {
     std::vector<std::string> entries;  // each may hold several addresses separated by ";"
 };
 
-// The mailbox copies of one delivery: each written where nobody sees it
-// yet; the commit writes and flushes every mailbox's new index before any
-// is renamed into place, so that a message refused before then reaches
-// nobody.
+// The mailbox copies of one delivery, filtered copies included: each
+// written where nobody sees it yet; the commit writes and flushes every
+// mailbox's new index before any is renamed into place, so that a message
+// refused before then reaches nobody.
 class MailboxCopySet {
 public:
     virtual ~MailboxCopySet() = default;
     // Holds `size` bytes of the account's mailbox until the copies are
-    // committed or given up; kNoRoom when the bytes committed and held
-    // leave no room for them under `quota` (-1: none), kUnreadable when
-    // the mailbox cannot be read now.
+    // committed or given up; kNoRoom when the bytes committed and those
+    // this set holds leave no room for them under `quota` (-1: none),
+    // kBusy when only bytes held by other deliveries in flight do,
+    // kUnreadable when the mailbox cannot be read now.
     virtual MailboxHold Reserve(std::string_view account, std::int64_t size, std::int64_t quota) = 0;
-    // Writes a copy for the account's folder 0 (unread) or 1 (read);
+    // Writes a copy for the account's folder 0 or 1, marked read or not;
     // false when it cannot be written.
-    virtual bool Stage(std::string_view account, DeliveryMessage& message, int folder) = 0;
-    // Commits every staged copy; false after taking back those committed.
+    virtual bool Stage(std::string_view account, DeliveryMessage& message, int folder, bool read) = 0;
+    // Commits every staged copy, all of them or none: false when none is
+    // listed.
     virtual bool Commit() = 0;
     // Takes back every committed copy (a later step of the delivery failed).
     virtual void TakeBack() = 0;
     // The UID number of the k-th staged copy once committed, else empty.
     virtual std::string Uid(std::size_t k) = 0;
+};
+
+// A copy of a message written into the outgoing queue where no sender
+// takes it yet. Publish hands it to the senders; one never published is
+// removed with this object.
+class QueuedCopy {
+public:
+    virtual ~QueuedCopy() = default;
+    // False when it could not be handed over (it is gone then).
+    virtual bool Publish() = 0;
 };
 
 struct MailboxUsage {
@@ -80,14 +92,21 @@ public:
     virtual std::optional<ForwardingList> Forwarding(std::string_view account) = 0;
     virtual std::vector<std::string> GroupMembers(std::string_view group) = 0;
     // Whether any filter may look at the account's messages: when none
-    // may, its copy is a plain inbox copy, committed with the others.
+    // may, its copy is a plain inbox copy and the filters are not asked.
     virtual bool HasFilters(std::string_view account) = 0;
-    // Whether a filter stored or dropped the message, or failed to store it.
-    virtual FilterOutcome ApplyFilters(std::string_view account, DeliveryMessage& message, std::string* uid) = 0;
+    // What the filters decide for the account's copy; kStoreFailed when
+    // the message could not be given to them.
+    virtual FilterDecision DecideFilters(std::string_view account, DeliveryMessage& message) = 0;
+    // After the commit of a message that stayed: what follows the
+    // decision (the folder copy's record, the notice), the copy's UID
+    // number given.
+    virtual void CompleteFilters(std::string_view account, const FilterDecision& decision, std::string_view uid) = 0;
     // A new, empty set of mailbox copies.
     virtual std::unique_ptr<MailboxCopySet> NewCopies() = 0;
-    // Queues the message for an address outside; false when it could not be queued.
-    virtual bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage& message) = 0;
+    // Writes a queue copy for an address outside, not yet handed to the
+    // senders; null when it could not be written.
+    virtual std::unique_ptr<QueuedCopy> StageQueued(std::string_view recipient, std::string_view sender,
+                                                    DeliveryMessage& message) = 0;
     // A line of the SMTP log with the caller's tag as peer.
     virtual void Log(std::string_view tag, std::string_view text) = 0;
     // Tells the window that the account's mailbox changed.
@@ -102,13 +121,16 @@ std::optional<std::string> RecipientRefusal(DeliveryDirectory& directory, std::s
                                             std::int64_t size);
 
 // One message for several recipients, delivered as one: the message's
-// fate is decided before anybody can see it. Every inbox copy (of the
-// recipients, their forwards and group members, the copies and the
-// sender's own copy) is staged first, then committed at once (every
-// mailbox's index flushed before any is put in place); filters and the
-// outgoing queue get theirs only after that. A failure
-// before the commit leaves nothing visible and nothing queued; one after
-// it takes the inbox copies back.
+// fate is decided before anybody can see it. Planning decides every copy
+// (of the recipients, their forwards and group members, the copies and
+// the sender's own copy), the filters' decisions included: the mailbox
+// copies, filtered ones too, are staged and the queue copies written where
+// no sender takes them. One commit puts the mailbox copies in place (every
+// mailbox's index flushed before any is renamed into place); only then are
+// the queue copies handed to the senders and the filters' records and
+// notices made. A failure before the commit leaves nothing visible and
+// nothing queued; a queue copy that cannot be handed over after it takes
+// the mailbox copies back when a recipient is left with none.
 struct DeliveryRequest {
     std::string_view tag;
     std::string_view sender;

@@ -32,69 +32,67 @@ std::string AngleAddress(std::string_view text) {
     return std::string(text.substr(open + 1, close - open - 1));
 }
 
-FilterOutcome Stored(bool ok) { return ok ? FilterOutcome::kTaken : FilterOutcome::kStoreFailed; }
+FilterDecision Drop() { return {FilterOutcome::kTaken, std::nullopt, {}, std::nullopt}; }
+
+FilterDecision FileIn(int folder, FilterSummary summary) {
+    return {FilterOutcome::kTaken, folder, std::move(summary), std::nullopt};
+}
 
 // Rule matching of the recipient's or the system's rules.
-FilterOutcome MatchRules(FilterServices& services, const CEmailFilter& rules, bool junk_step, std::string_view account,
-                const std::string& file, std::string* uid, const CServerSettings& settings) {
-    if (rules.GetCount() == 0 && !(junk_step && settings.AntiSpamEnable != 0)) return FilterOutcome::kInbox;
+FilterDecision MatchRules(FilterServices& services, const CEmailFilter& rules, bool junk_step, std::string_view account,
+                          const std::string& file, const CServerSettings& settings) {
+    if (rules.GetCount() == 0 && !(junk_step && settings.AntiSpamEnable != 0)) return {};
     const auto summary = services.ReadSummary(file, account);
-    if (!summary) return FilterOutcome::kInbox;
+    if (!summary) return {};
     std::string subject = summary->subject;
     if (summary->flags & 1) subject = "[SPAM]" + subject;
     if (summary->flags & 2) subject = Cut("[NOTIFY]" + subject, 256);
+    FilterSummary stored = *summary;
+    stored.subject = subject;
     for (int i = 0; i < rules.GetCount(); ++i) {
         FilterRule rule;
         rules.GetRule(i, rule);
         if (!rule.Matches(subject, summary->from)) continue;
-        if (rule.EmailDeliver == 0) {
-            FilterSummary stored = *summary;
-            stored.subject = subject;
-            return Stored(services.StoreInFolder(account, file, rule.FolderDeliverTo, stored, uid));
-        }
-        if (rule.EmailDeliver == 1) return FilterOutcome::kTaken;
+        if (rule.EmailDeliver == 0) return FileIn(rule.FolderDeliverTo, std::move(stored));
+        if (rule.EmailDeliver == 1) return Drop();
     }
     if (junk_step && settings.AntiSpamEnable != 0 && (summary->flags & 1)) {
-        FilterSummary stored = *summary;
-        stored.subject = subject;
-        return Stored(services.StoreInFolder(account, file, kJunkFolder, stored, uid));
+        return FileIn(kJunkFolder, std::move(stored));
     }
-    return FilterOutcome::kInbox;
+    return {};
 }
 
-FilterOutcome RuleSteps(FilterServices& services, std::string_view account, const std::string& file, std::string* uid,
-                        const CServerSettings& settings) {
+FilterDecision RuleSteps(FilterServices& services, std::string_view account, const std::string& file,
+                         const CServerSettings& settings) {
     CEmailFilter rules;
     if (rules.Load(account)) {
-        const FilterOutcome outcome = MatchRules(services, rules, false, account, file, uid, settings);
-        if (outcome != FilterOutcome::kInbox) return outcome;
+        FilterDecision decision = MatchRules(services, rules, false, account, file, settings);
+        if (decision.outcome != FilterOutcome::kInbox) return decision;
     }
     CEmailFilter system_rules;
-    if (settings.EnableSystemFilter != 0 && !system_rules.Load(settings.EmailFilterSystem)) {
-        return FilterOutcome::kInbox;
-    }
-    return MatchRules(services, system_rules, true, account, file, uid, settings);
+    if (settings.EnableSystemFilter != 0 && !system_rules.Load(settings.EmailFilterSystem)) return {};
+    return MatchRules(services, system_rules, true, account, file, settings);
 }
 
-// Taken (stored, held or dropped), a failed hold, or go on (kInbox).
-FilterOutcome DatabaseStep(FilterServices& services, std::string_view account, const std::string& file, std::string* uid,
-                  const CServerSettings& settings, std::size_t read_limit) {
+// Taken (held or dropped), or go on (kInbox).
+FilterDecision DatabaseStep(FilterServices& services, std::string_view account, const std::string& file,
+                            const CServerSettings& settings, std::size_t read_limit) {
     const auto summary = services.ReadSummary(file, account);
-    if (!summary) return FilterOutcome::kTaken;
+    if (!summary) return Drop();
     auto links = services.ReadLinks(file, read_limit);
-    if (!links) return FilterOutcome::kTaken;
+    if (!links) return Drop();
     const auto params =
         BuildDatabaseFilterParams(*summary, account, settings, std::move(links->hosts), std::move(links->attachments));
-    if (!params) return FilterOutcome::kTaken;
+    if (!params) return Drop();
     switch (InterpretProcedureAnswer(services.RunProcedure(*params))) {
     case DatabaseVerdict::kDrop:
-        return FilterOutcome::kTaken;
+        return Drop();
     case DatabaseVerdict::kHold:
-        return Stored(services.StoreInFolder(account, file, kHeldFolder, *summary, uid));
+        return FileIn(kHeldFolder, *summary);
     case DatabaseVerdict::kInbox:
-        return FilterOutcome::kInbox;
+        return {};
     }
-    return FilterOutcome::kInbox;
+    return {};
 }
 
 }  // namespace
@@ -181,28 +179,39 @@ bool MailFiltersMayTake(const CServerSettings& settings, std::string_view accoun
            system_rules.GetCount() > 0;
 }
 
-FilterOutcome ApplyMailFilters(FilterServices& services, std::string_view account, const std::string& file,
-                               std::string* uid) {
+FilterDecision DecideMailFilters(FilterServices& services, std::string_view account, const std::string& file) {
     const auto settings = services.Settings();
-    const auto database_step = [&](std::size_t read_limit) {
-        if (settings->ExecuteSP == 0) return FilterOutcome::kInbox;
-        return DatabaseStep(services, account, file, uid, *settings, read_limit);
+    const auto database_step = [&](std::size_t read_limit) -> FilterDecision {
+        if (settings->ExecuteSP == 0) return {};
+        return DatabaseStep(services, account, file, *settings, read_limit);
     };
-    const auto rule_steps = [&] { return RuleSteps(services, account, file, uid, *settings); };
+    const auto rule_steps = [&] { return RuleSteps(services, account, file, *settings); };
     if (settings->ExecuteSPFirst != 0) {
-        if (const FilterOutcome o = database_step(kDatabaseFilterReadLimit); o != FilterOutcome::kInbox) return o;
-        if (const FilterOutcome o = rule_steps(); o != FilterOutcome::kInbox) return o;
+        if (FilterDecision d = database_step(kDatabaseFilterReadLimit); d.outcome != FilterOutcome::kInbox) return d;
+        if (FilterDecision d = rule_steps(); d.outcome != FilterOutcome::kInbox) return d;
     } else {
-        if (const FilterOutcome o = rule_steps(); o != FilterOutcome::kInbox) return o;
-        if (const FilterOutcome o = database_step(0); o != FilterOutcome::kInbox) return o;
+        if (FilterDecision d = rule_steps(); d.outcome != FilterOutcome::kInbox) return d;
+        if (FilterDecision d = database_step(0); d.outcome != FilterOutcome::kInbox) return d;
     }
+    FilterDecision inbox;
     if (settings->ShortMessageEnable != 0) {
         if (const auto summary = services.ReadSummary(file, account)) {
-            const std::string text = "[Email] Subject: " + summary->subject + " From: " + summary->from;
-            if (services.SendSms(services.AccountComment(account), text)) services.WriteSystemLog(text);
+            inbox.notice = "[Email] Subject: " + summary->subject + " From: " + summary->from;
         }
     }
-    return FilterOutcome::kInbox;
+    return inbox;
+}
+
+void CompleteMailFilters(FilterServices& services, std::string_view account, const FilterDecision& decision,
+                         std::string_view uid) {
+    if (decision.folder) {
+        services.RecordInFolder(account, *decision.folder, uid, decision.summary);
+        return;
+    }
+    if (decision.outcome == FilterOutcome::kInbox && decision.notice &&
+        services.SendSms(services.AccountComment(account), *decision.notice)) {
+        services.WriteSystemLog(*decision.notice);
+    }
 }
 
 }  // namespace quorvex

@@ -45,10 +45,24 @@ struct DatabaseFilterParams {
 
 enum class DatabaseVerdict { kInbox = 0, kDrop = -1, kHold = 3 };
 
-// What the filters did with a message: nothing (it goes to the inbox),
-// stored or dropped it, or meant to store it and could not (then the
-// message is in no mailbox and delivery must fail).
+// What the filters decided for a message: nothing (it goes to the inbox),
+// a folder copy or a drop (taken), or nothing could be decided because the
+// message could not be written out for them (delivery must fail).
 enum class FilterOutcome { kInbox, kTaken, kStoreFailed };
+
+// The filters' whole decision for one message, made before anything is
+// stored: the copy it asks for is stored with the delivery's other copies,
+// and what follows a stored copy (its database record, the short-message
+// notice) waits for the delivery's commit.
+struct FilterDecision {
+    FilterOutcome outcome = FilterOutcome::kInbox;
+    // A copy for the mailbox's second slot, recorded with this folder
+    // number; none when the message goes to the inbox or is dropped.
+    std::optional<int> folder;
+    FilterSummary summary;  // what the folder copy's record holds
+    // The short message that announces an inbox copy.
+    std::optional<std::string> notice;
+};
 
 // Services of the mailbox store, the message library and the database.
 class FilterServices {
@@ -59,10 +73,10 @@ public:
     // The links and attachment names of the message, read from at most
     // `max_bytes` of the file (0: all); nothing when it cannot be read.
     virtual std::optional<MessageLinks> ReadLinks(const std::string& file, std::size_t max_bytes) = 0;
-    // Stores the message in the account's second mailbox slot and records
-    // its summary with the folder number; gives the stored number.
-    virtual bool StoreInFolder(std::string_view account, const std::string& file, int folder,
-                               const FilterSummary& summary, std::string* uid) = 0;
+    // Records the summary of a folder copy stored in the account's second
+    // mailbox slot under the UID number `uid`, with its folder number.
+    virtual void RecordInFolder(std::string_view account, int folder, std::string_view uid,
+                                const FilterSummary& summary) = 0;
     // The procedure's "Command" answer; nothing on a database error (which
     // the implementation writes to the main log).
     virtual std::optional<std::string> RunProcedure(const DatabaseFilterParams& params) = 0;
@@ -73,14 +87,21 @@ public:
 
 // Whether any filter would look at a message for the account: the
 // database filter, the short-message notice, the junk folder, or rules of
-// the account or of the system. When none would, ApplyMailFilters leaves
+// the account or of the system. When none would, DecideMailFilters leaves
 // every message in the inbox without reading it.
 bool MailFiltersMayTake(const CServerSettings& settings, std::string_view account);
 
-// kTaken when a filter stored or dropped the message, kInbox when it goes
-// to the inbox, kStoreFailed when a filter's store failed. An id stored by
-// a filter goes into `uid` when given and empty.
-FilterOutcome ApplyMailFilters(FilterServices& services, std::string_view account, const std::string& file, std::string* uid);
+// Runs the database filter's procedure and the rules and decides: kTaken
+// with a folder for a copy to file, kTaken without one for a drop, kInbox
+// (with the notice when short messages are on) for the inbox. Stores and
+// sends nothing.
+FilterDecision DecideMailFilters(FilterServices& services, std::string_view account, const std::string& file);
+
+// After the delivery's commit, for a message that stayed: the database
+// record of a folder copy stored as `uid`, or the notice of an inbox copy
+// (written to the system log once the gateway took it).
+void CompleteMailFilters(FilterServices& services, std::string_view account, const FilterDecision& decision,
+                         std::string_view uid);
 
 // "host|" entries for each "http://" link of the text parts (unique, the
 // list kept under 999 characters) and "name|" for each attachment (the

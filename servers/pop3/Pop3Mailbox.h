@@ -66,6 +66,8 @@ public:
     virtual bool IsGroup(std::string_view name) = 0;
     virtual int Permission(std::string_view name) = 0;
     virtual std::uint64_t QuotaBytes(std::string_view name) = 0;  // kNoQuota for none
+    // The account's name as the account list spells it.
+    virtual std::string StoredName(std::string_view name) = 0;
 
     // Mailbox store. LoadMailbox fills the copy under the store lock;
     // CommitMailbox applies its change bits, flags and moves against the

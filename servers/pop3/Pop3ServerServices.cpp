@@ -50,6 +50,8 @@ bool Pop3ServerServices::IsDisabled(std::string_view name) { return Accounts().I
 bool Pop3ServerServices::IsGroup(std::string_view name) { return Accounts().IsGroup(name) != 0; }
 int Pop3ServerServices::Permission(std::string_view name) { return Accounts().GetPermission(name); }
 
+std::string Pop3ServerServices::StoredName(std::string_view name) { return Accounts().StoredName(name); }
+
 std::uint64_t Pop3ServerServices::QuotaBytes(std::string_view name) {
     const std::uint64_t quota = Accounts().GetQuotaBytes(name);
     return quota == kNoQuotaLimit ? kNoQuota : quota;

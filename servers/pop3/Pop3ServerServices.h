@@ -38,6 +38,7 @@ public:
     bool IsGroup(std::string_view name) override;
     int Permission(std::string_view name) override;
     std::uint64_t QuotaBytes(std::string_view name) override;
+    std::string StoredName(std::string_view name) override;
 
     bool LoadMailbox(std::string_view account, Pop3Mailbox& mailbox) override;
     bool CommitMailbox(std::string_view account, const Pop3Mailbox& mailbox) override;

@@ -33,6 +33,7 @@ const Pop3Session::Command Pop3Session::kCommands[] = {
     {Phase::kAuthorization, "PASS ", Match::kPrefix, &Pop3Session::OnPass},
     {Phase::kTransaction, "STAT", Match::kExact, &Pop3Session::CmdStat},
     {Phase::kTransaction, "PERM", Match::kExact, &Pop3Session::CmdPerm},
+    {Phase::kTransaction, "NAME", Match::kExact, &Pop3Session::CmdName},
     {Phase::kTransaction, "SIZE", Match::kExact, &Pop3Session::CmdSize},
     {Phase::kTransaction, "USED ", Match::kPrefix, &Pop3Session::CmdUsed},
     {Phase::kTransaction, "STAT ", Match::kPrefix, &Pop3Session::CmdStatFolder},
@@ -246,6 +247,10 @@ Pop3Step Pop3Session::CmdStat(std::string_view) {
 Pop3Step Pop3Session::CmdPerm(std::string_view) {
     return ReplyLine(Format("+OK %d", services_.Permission(account_)));
 }
+
+// The account's stored spelling, whatever case the login used: the web-mail
+// component names the account's folders with it.
+Pop3Step Pop3Session::CmdName(std::string_view) { return ReplyLine("+OK " + services_.StoredName(account_)); }
 
 Pop3Step Pop3Session::CmdSize(std::string_view) {
     const std::uint64_t quota = services_.QuotaBytes(account_);

@@ -108,6 +108,7 @@ private:
 
     Pop3Step CmdStat(std::string_view);
     Pop3Step CmdPerm(std::string_view);
+    Pop3Step CmdName(std::string_view);
     Pop3Step CmdSize(std::string_view);
     Pop3Step CmdUsed(std::string_view args);
     Pop3Step CmdStatFolder(std::string_view args);

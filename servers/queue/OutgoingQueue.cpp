@@ -9,7 +9,9 @@
 #include <map>
 
 #include "common/AtomicFile.h"
+#include "common/FileSteps.h"
 #include "common/Paths.h"
+#include "mailmodel/FolderListing.h"
 #include "mailmodel/store/MailStore.h"
 #include "servers/address/QueueCounters.h"
 #include "servers/logs/DailyLog.h"
@@ -51,6 +53,16 @@ std::map<int, IniDocument> ListRecords(const std::string& folder) {
     ::closedir(dir);
     return records;
 }
+
+// The record of a new item.
+bool SetFreshRecord(IniDocument& record, std::string_view recipient, std::string_view sender,
+                    const std::string& message_name) {
+    return record.Set(kQueueSection, "DestAddr", recipient) && record.Set(kQueueSection, "ReplyAddr", sender) &&
+           record.Set(kQueueSection, "MailFile", message_name) && record.Set(kQueueSection, "Times", "0") &&
+           record.Set(kQueueSection, "BeginTime", LogTimeStamp(std::time(nullptr)));
+}
+
+constexpr std::string_view kStagedPrefix = "staged_";
 
 }  // namespace
 
@@ -95,10 +107,7 @@ int OutgoingQueue::Enqueue(const std::string& message, std::string_view recipien
         written = record->Set(kQueueSection, "MailFile", message_name) &&
                   (retry_of <= 0 || record->Set(kQueueSection, kRetryOfKey, std::to_string(retry_of)));
     } else {
-        written = record->Set(kQueueSection, "DestAddr", recipient) &&
-                  record->Set(kQueueSection, "ReplyAddr", sender) &&
-                  record->Set(kQueueSection, "MailFile", message_name) && record->Set(kQueueSection, "Times", "0") &&
-                  record->Set(kQueueSection, "BeginTime", LogTimeStamp(std::time(nullptr)));
+        written = SetFreshRecord(*record, recipient, sender, message_name);
     }
     written = written && WriteQueueRecord(record_path, *record);
     if (!written) {
@@ -111,6 +120,66 @@ int OutgoingQueue::Enqueue(const std::string& message, std::string_view recipien
     guard.unlock();
     wakeup_.notify_one();
     return id;
+}
+
+std::string OutgoingQueue::StagedPath(int staged) const {
+    return JoinPath(folder_, std::string(kStagedPrefix) + std::to_string(staged) + ".dat");
+}
+
+int OutgoingQueue::StageItem(const std::string& message, std::string_view recipient, std::string_view sender) {
+    if (HasLineBreak(recipient) || HasLineBreak(sender)) return -1;
+    MakeFolders(folder_);
+    const int staged = NextQueueId(folder_, QUEUE_COUNTER_TEMP_SMTP);
+    if (staged <= 0) return -1;
+    const std::string path = StagedPath(staged);
+    if (!ScrambleCopyFile(message, path, 0)) {
+        ::unlink(path.c_str());
+        return -1;
+    }
+    return staged;
+}
+
+int OutgoingQueue::PublishItem(int staged, std::string_view recipient, std::string_view sender) {
+    const std::string staged_path = StagedPath(staged);
+    std::unique_lock guard(lock_);
+    const int id = NextQueueId(folder_, QUEUE_COUNTER_INTERNET_SEND);
+    const std::string message_name = QueueMessageName(id);
+    const std::string message_path = JoinPath(folder_, message_name);
+    const std::string record_path = RecordPath(id);
+    // The copy gets its item's name first: a record only ever names a
+    // complete copy. The record's write flushes the folder, both names
+    // with it, before the senders hear.
+    IniDocument record;
+    const bool written = id > 0 && fs::RenameNew(staged_path, message_path) &&
+                         SetFreshRecord(record, recipient, sender, message_name) &&
+                         WriteQueueRecord(record_path, record);
+    if (!written) {
+        if (id > 0) {
+            ::unlink(record_path.c_str());
+            ::unlink(message_path.c_str());
+        }
+        ::unlink(staged_path.c_str());
+        return -1;
+    }
+    if (range_.low == -1) range_.low = id;
+    range_.high = id;
+    guard.unlock();
+    wakeup_.notify_one();
+    return id;
+}
+
+void OutgoingQueue::DropStagedItem(int staged) const { ::unlink(StagedPath(staged).c_str()); }
+
+int OutgoingQueue::RemoveStagedItems() const {
+    int removed = 0;
+    for (const std::string& name : ListFolder(folder_)) {
+        std::string_view number = name;
+        if (!number.starts_with(kStagedPrefix) || !number.ends_with(".dat")) continue;
+        number = number.substr(kStagedPrefix.size(), number.size() - kStagedPrefix.size() - 4);
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) continue;
+        if (::unlink(JoinPath(folder_, name).c_str()) == 0) ++removed;
+    }
+    return removed;
 }
 
 void OutgoingQueue::RemoveItem(int id, const std::string& message_path) const {

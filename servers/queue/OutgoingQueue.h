@@ -125,6 +125,22 @@ public:
         return Enqueue(message, recipient, sender) >= 0;
     }
 
+    // A copy of `message` for a new item to `recipient`, written and
+    // flushed as "staged_<n>.dat", a name no sender reads: the number n, or
+    // -1 when it could not be written or a value would break the record's
+    // format (nothing is left then).
+    int StageItem(const std::string& message, std::string_view recipient, std::string_view sender);
+    // Makes staged copy n a new item (its copy renamed to the item's and
+    // its record written) and tells the senders; the item's id, or -1 when
+    // that failed (the staged copy is gone then).
+    int PublishItem(int staged, std::string_view recipient, std::string_view sender);
+    // Removes a staged copy that is not to be sent.
+    void DropStagedItem(int staged) const;
+    // Start-up: removes the staged copies a previous run left (never
+    // handed to the senders, so never acknowledged); gives how many.
+    int RemoveStagedItems() const;
+    std::string StagedPath(int staged) const;
+
     // True when some record of the queue folder names a message file.
     bool HasQueuedMail() const;
 

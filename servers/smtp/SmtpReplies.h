@@ -23,7 +23,7 @@ inline constexpr std::string_view kOutOfOrder = "503 command out of order\r\n";
 // it could never be stored safely in a queue record or a log line.
 inline constexpr std::string_view kBadAddress = "501 mail address is not acceptable\r\n";
 inline constexpr std::string_view kAddressTooLong = "503 mail address is too long\r\n";
-inline constexpr std::string_view kTooManyReceivers = "554 too many receiver\r\n";
+inline constexpr std::string_view kTooManyReceivers = "452 too many receiver\r\n";
 inline constexpr std::string_view kSpamReject = "503 spam-reject\r\n";
 inline constexpr std::string_view kNoReceiver = "554 no mail receiver\r\n";
 inline constexpr std::string_view kClosing = "221 SMTP SERVICE CLOSED\r\n";

@@ -177,10 +177,10 @@ bool SmtpSession::TakeWebMailHelo(std::string& out) {
         End(out, kIllegalConnection);
         return false;
     }
-    // The front end's own copy goes to the account the HELO names: an
-    // account that cannot take it is refused now, before anything is
-    // delivered, not after the recipients already have the message.
-    if (KeepsSentCopy(fields.copy, fields.draft) && !services_.AccountExists(fields.account)) {
+    // The front end speaks for the account the HELO names, and its own
+    // copy goes there: a HELO naming no account (an empty name too) is
+    // refused now, whatever its flags, before anything is delivered.
+    if (!services_.AccountExists(fields.account)) {
         End(out, FormatReply(kAbsentFormat, {fields.account}));
         return false;
     }
@@ -250,8 +250,10 @@ void SmtpSession::OnRcptTo(const SmtpCommand& command, std::string& out) {
         return;
     }
     SmtpTransaction& t = *transaction_;
+    // A recipient past the limit waits for the client's next transaction
+    // (RFC 5321 4.5.3.1.10): those accepted stay and get the message.
     if (static_cast<int>(t.recipients.size()) >= settings_->MaxRcpts) {
-        End(out, kTooManyReceivers);
+        out.append(kTooManyReceivers);
         return;
     }
     if (t.sender.empty() && !t.recipients.empty()) {

@@ -3,10 +3,12 @@ QuorvexServer, checked against what Python's poplib and email packages see
 of the same mailbox: mailbox figures, summaries, fetched message files and
 their URLs, folders, marks and deletions, downloads, and input that must
 never reach the POP3 server."""
+import base64
 import hashlib
 import os
 import poplib
 import re
+import shutil
 import sys
 import time
 import urllib.parse
@@ -382,7 +384,7 @@ def test_hostile_texts_never_reach_the_server(site):
             pop3.call("Login", "victim", "pw")
             assert pop3.get("LoginSuccess") == 1
             sent = list(peer.lines)
-            assert sent == ["USER victim", "PASS pw", "PERM"]
+            assert sent == ["USER victim", "PASS pw", "PERM", "NAME"]
             for uid in ["u\r\nDELE 1", "u\nQUIT", "u\0x", "u" * 10000]:
                 for method in ("DeleteMailByUID", "DeleteMailEx", "MoveToInbox", "MoveToFolder", "GetMailInfoEx",
                                "GetMailDataEx"):
@@ -395,3 +397,49 @@ def test_hostile_texts_never_reach_the_server(site):
     finally:
         peer.close()
         webcom_env.point_at(site, "POP3", site.folder.pop3)
+
+
+def test_one_account_has_one_user_folder_whatever_case_its_logins_use(site):
+    account(site, "Ulla", [plain_message("for Ulla")])
+    for user in ("ulla", "ULLA:127.0.0.1"):
+        with session(site, user) as pop3:
+            pop3.call("GetMailData", 1)
+            assert urllib.parse.unquote(pop3.get("EmailURL")).startswith("/maildata/Ulla/")
+    assert [name for name in os.listdir(site.work_root) if name.lower() == "ulla"] == ["Ulla"]
+    with session(site, "uLLa") as pop3:
+        pop3.call("Logout", "ULLA")
+    assert "Ulla" not in os.listdir(site.work_root)
+
+
+def forward(component, path):
+    """LastResponse of a page of `component` that sends vic the file at `path`."""
+    smtp = component.create("QuorvexCOM.SMTP")
+    smtp.call("CreateUserPath", "vic:192.0.2.66")
+    for name, value in (("From", "vic@example.test"), ("To", "vic@example.test"), ("Attachment", path + ";")):
+        smtp.put(name, value)
+    smtp.call("SendMail")
+    return smtp.get("LastResponse")
+
+
+def test_a_page_without_the_accounts_login_cannot_send_its_fetched_files(site):
+    account(site, "vic", [mime_message("private")])
+    with session(site, "vic") as pop3:
+        pop3.call("GetMailData", 2)  # after the welcome message
+        pop3.call("GetAttachInfo", 1)
+        fetched = file_of(site, pop3.get("AttachURL"))
+        content = read(fetched)
+        # Another copy of the library is another process's component: vic never logged in there.
+        shutil.copy(site.library, os.path.join(site.path, "Stranger.so"))
+        shutil.copy(site.ini, os.path.join(site.path, "Stranger.ini"))
+        stranger = wc.Component(os.path.join(site.path, "Stranger.so"))
+        assert forward(stranger, fetched.replace("/vic/", "/vic/../vic/")) == "-ERR attachment not allowed"
+        assert forward(stranger, fetched) == "-ERR attachment not allowed"
+        assert forward(site, fetched) == "+OK send mail successful"  # the page of vic's own login
+        with Pop3(site, "vic", "pw") as client:
+            assert base64.b64encode(content) in b"\n".join(client.retr(client.stat()[0])[1])
+        # Logged out, its files are no longer the page's to send, even where they are again.
+        pop3.call("Logout", "vic")
+        os.makedirs(os.path.dirname(fetched))
+        with open(fetched, "wb") as f:
+            f.write(content)
+        assert forward(site, fetched) == "-ERR attachment not allowed"

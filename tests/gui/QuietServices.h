@@ -4,6 +4,7 @@
 #pragma once
 
 #include "gui/logic/SettingsSource.h"
+#include "gui/support/DesktopOpener.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiServices.h"
 #include "gui/support/Prompts.h"
@@ -20,8 +21,12 @@ public:
 
 class NoOpener final : public DesktopOpener {
 public:
-    bool OpenPath(const QString&) override { return true; }
-    bool OpenUrl(const QString&) override { return true; }
+    void OpenPath(const QString&, OpenVerdict verdict) override {
+        if (verdict) verdict(std::nullopt);
+    }
+    void OpenUrl(const QString&, OpenVerdict verdict) override {
+        if (verdict) verdict(std::nullopt);
+    }
 };
 
 // The services of a window nobody answers: no dialog is registered, no

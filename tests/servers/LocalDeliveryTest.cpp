@@ -25,10 +25,14 @@ struct Account {
     std::int64_t quota = -1;
     std::optional<ForwardingList> forwarding;
     std::vector<std::string> members;
-    bool filter_takes = false;
-    bool filter_store_fails = false;
+    bool filters = false;       // filters look at its mail, none takes it
+    bool filter_takes = false;  // a filter drops it
+    bool filter_files = false;  // a filter files it in folder 4
+    bool filter_store_fails = false;  // ... and that copy cannot be written
+    bool filter_cannot_read = false;  // the message cannot be given to its filters
     bool store_fails = false;
-    bool unreadable = false;  // its index cannot be read now
+    bool commit_fails = false;  // a copy of it is staged but its commit fails
+    bool unreadable = false;    // its index cannot be read now
 };
 
 Account Limits(bool disabled, int messages, std::int64_t bytes, std::int64_t quota) {
@@ -51,9 +55,11 @@ class FakeDirectory : public DeliveryDirectory {
 public:
     CServerSettings settings;
     std::map<std::string, Account> accounts;  // by account name (local part)
-    std::vector<std::string> stored, queued, log, changed;
+    std::vector<std::string> stored, queued, log, changed, completed;
     std::map<std::string, std::int64_t> held;  // bytes reserved by deliveries under way
     bool queue_fails = false;
+    bool publish_fails = false;  // a staged queue copy cannot be handed over
+    int queue_staged = 0;        // queue copies staged and neither handed over nor removed
 
     FakeDirectory() { settings.Dominame = "example.test"; }
 
@@ -75,12 +81,20 @@ public:
     std::optional<ForwardingList> Forwarding(std::string_view a) override { return accounts[std::string(a)].forwarding; }
     std::vector<std::string> GroupMembers(std::string_view g) override { return accounts[std::string(g)].members; }
     bool HasFilters(std::string_view a) override {
-        return accounts[std::string(a)].filter_takes || accounts[std::string(a)].filter_store_fails;
-    }
-    FilterOutcome ApplyFilters(std::string_view a, DeliveryMessage&, std::string*) override {
         const Account& account = accounts[std::string(a)];
-        if (account.filter_store_fails) return FilterOutcome::kStoreFailed;
-        return account.filter_takes ? FilterOutcome::kTaken : FilterOutcome::kInbox;
+        return account.filters || account.filter_takes || account.filter_files || account.filter_store_fails ||
+               account.filter_cannot_read;
+    }
+    FilterDecision DecideFilters(std::string_view a, DeliveryMessage&) override {
+        const Account& account = accounts[std::string(a)];
+        if (account.filter_cannot_read) return {FilterOutcome::kStoreFailed, std::nullopt, {}, std::nullopt};
+        if (account.filter_files || account.filter_store_fails) return {FilterOutcome::kTaken, 4, {}, std::nullopt};
+        if (account.filter_takes) return {FilterOutcome::kTaken, std::nullopt, {}, std::nullopt};
+        return {FilterOutcome::kInbox, std::nullopt, {}, std::string("notice")};
+    }
+    // Each record or notice after the commit, as "account uid".
+    void CompleteFilters(std::string_view a, const FilterDecision&, std::string_view uid) override {
+        completed.push_back(std::string(a) + " " + std::string(uid));
     }
     // Copies appear in `stored` when committed and leave it when taken back.
     class Copies : public MailboxCopySet {
@@ -91,18 +105,27 @@ public:
         }
         MailboxHold Reserve(std::string_view a, std::int64_t size, std::int64_t quota) override {
             if (d_.accounts[std::string(a)].unreadable) return MailboxHold::kUnreadable;
+            std::int64_t own = 0;
+            for (const auto& [account, bytes] : held_)
+                if (account == a) own += bytes;
             std::int64_t& held = d_.held[std::string(a)];
-            if (quota != -1 && d_.accounts[std::string(a)].bytes + held + size > quota) return MailboxHold::kNoRoom;
+            const std::int64_t committed = d_.accounts[std::string(a)].bytes;
+            if (quota != -1 && committed + own + size > quota) return MailboxHold::kNoRoom;
+            if (quota != -1 && committed + held + size > quota) return MailboxHold::kBusy;
             held += size;
             held_.emplace_back(a, size);
             return MailboxHold::kHeld;
         }
-        bool Stage(std::string_view a, DeliveryMessage&, int) override {
-            if (d_.accounts[std::string(a)].store_fails) return false;
-            staged_.emplace_back(a);
+        // A copy for folder 1 shows as "account:1".
+        bool Stage(std::string_view a, DeliveryMessage&, int folder, bool read) override {
+            const Account& account = d_.accounts[std::string(a)];
+            if (account.store_fails || (folder == 1 && !read && account.filter_store_fails)) return false;
+            staged_.push_back(std::string(a) + (folder == 1 ? ":1" : ""));
             return true;
         }
         bool Commit() override {
+            for (const auto& a : staged_)
+                if (d_.accounts[a.substr(0, a.find(':'))].commit_fails) return false;
             d_.stored.insert(d_.stored.end(), staged_.begin(), staged_.end());
             return true;
         }
@@ -117,10 +140,30 @@ public:
         std::vector<std::pair<std::string, std::int64_t>> held_;
     };
     std::unique_ptr<MailboxCopySet> NewCopies() override { return std::make_unique<Copies>(*this); }
-    bool Enqueue(std::string_view recipient, std::string_view sender, DeliveryMessage&) override {
-        if (queue_fails) return false;
-        queued.push_back(std::string(recipient) + " from " + std::string(sender));
-        return true;
+    // Queue copies appear in `queued` when handed over.
+    class Queued : public QueuedCopy {
+    public:
+        Queued(FakeDirectory& d, std::string text) : d_(d), text_(std::move(text)) { ++d_.queue_staged; }
+        ~Queued() override {
+            if (!published_) --d_.queue_staged;
+        }
+        bool Publish() override {
+            if (d_.publish_fails) return false;
+            published_ = true;
+            --d_.queue_staged;
+            d_.queued.push_back(text_);
+            return true;
+        }
+
+    private:
+        FakeDirectory& d_;
+        std::string text_;
+        bool published_ = false;
+    };
+    std::unique_ptr<QueuedCopy> StageQueued(std::string_view recipient, std::string_view sender,
+                                            DeliveryMessage&) override {
+        if (queue_fails) return nullptr;
+        return std::make_unique<Queued>(*this, std::string(recipient) + " from " + std::string(sender));
     }
     void Log(std::string_view tag, std::string_view text) override {
         log.push_back(std::string(tag) + ": " + std::string(text));
@@ -188,6 +231,12 @@ TEST_F(LocalDeliveryTest, FanOutWithoutAnyCopyFails) {
              d.accounts["bob"].filter_store_fails = true;
          },
          "alice@example.test", false, 0},
+        {"forward only, the target's filters cannot get the message",
+         [](FakeDirectory& d) {
+             d.accounts["alice"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
+             d.accounts["bob"].filter_cannot_read = true;
+         },
+         "alice@example.test", false, 0},
         {"forward only to an unknown local user that is not sent out",
          [](FakeDirectory& d) {
              d.accounts["alice"].forwarding = ForwardingList{true, false, {"ghost@example.test"}};
@@ -205,6 +254,12 @@ TEST_F(LocalDeliveryTest, FanOutWithoutAnyCopyFails) {
          [](FakeDirectory& d) {
              d.accounts["alice"].forwarding = ForwardingList{true, true, {"y@elsewhere.org"}};
              d.queue_fails = true;
+         },
+         "alice@example.test", true, 1},
+        {"forward with a local copy, forward cannot be handed over after the commit",
+         [](FakeDirectory& d) {
+             d.accounts["alice"].forwarding = ForwardingList{true, true, {"y@elsewhere.org"}};
+             d.publish_fails = true;
          },
          "alice@example.test", true, 1},
         {"group, every member fails",
@@ -234,6 +289,10 @@ TEST_F(LocalDeliveryTest, FanOutWithoutAnyCopyFails) {
                   c.delivered);
         EXPECT_EQ(reply, "");
         EXPECT_EQ(fresh.stored.size(), c.stored);
+        // "in queue." only for the copies the senders got.
+        EXPECT_EQ(std::count_if(fresh.log.begin(), fresh.log.end(),
+                                [](const std::string& line) { return line.ends_with("in queue."); }),
+                  static_cast<std::ptrdiff_t>(fresh.queued.size()));
         if (!c.delivered) {
             ASSERT_FALSE(fresh.log.empty());
             EXPECT_EQ(fresh.log.back(), "10.0.0.1: mail from x@remote.org to " + c.recipient + " failed");
@@ -261,11 +320,30 @@ TEST_F(LocalDeliveryTest, RefusalAfterAFanOutReachesNobody) {
              d.accounts["carol"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
              d.accounts["bob"].quota = 150;
          }},
+        {"quota held by a filtered copy refuses the second",
+         [](FakeDirectory& d) {
+             d.accounts["team"] = Group({"bob"});
+             d.accounts["carol"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
+             d.accounts["bob"].quota = 150;
+             d.accounts["bob"].filter_files = true;
+         }},
         {"forward committed, next recipient's queue fails",
          [](FakeDirectory& d) {
              d.accounts["team"].forwarding = ForwardingList{true, false, {"bob@example.test"}};
              d.accounts["carol"].forwarding = ForwardingList{true, false, {"y@elsewhere.org"}};
              d.queue_fails = true;
+         }},
+        {"the commit fails: the filter's folder copy and a forward's queue copy go with it",
+         [](FakeDirectory& d) {
+             d.accounts["team"].filter_files = true;
+             d.accounts["carol"].forwarding = ForwardingList{true, true, {"y@elsewhere.org"}};
+             d.accounts["carol"].commit_fails = true;
+         }},
+        {"inbox copy no filter took, next recipient's queue copy cannot be handed over",
+         [](FakeDirectory& d) {
+             d.accounts["team"].filters = true;
+             d.accounts["carol"].forwarding = ForwardingList{true, false, {"y@elsewhere.org"}};
+             d.publish_fails = true;
          }},
     };
     for (const auto& c : cases) {
@@ -279,6 +357,14 @@ TEST_F(LocalDeliveryTest, RefusalAfterAFanOutReachesNobody) {
         EXPECT_FALSE(result.delivered);
         EXPECT_TRUE(fresh.stored.empty());
         EXPECT_TRUE(fresh.queued.empty());
+        EXPECT_EQ(fresh.queue_staged, 0);
+        // No filter record or notice, and no line that says a copy stayed.
+        EXPECT_TRUE(fresh.completed.empty());
+        for (const auto& line : fresh.log) {
+            EXPECT_EQ(line.find("successfully"), std::string::npos) << line;
+            EXPECT_EQ(line.find("filter"), std::string::npos) << line;
+            EXPECT_EQ(line.find("in queue"), std::string::npos) << line;
+        }
     }
 }
 
@@ -288,6 +374,7 @@ TEST_F(LocalDeliveryTest, RefusalsComeInOrderWithTheirReplies) {
         Account account;
         long long max_size;
         std::string reply;
+        std::int64_t held_elsewhere = 0;  // by another delivery in flight
     };
     const std::vector<Case> cases = {
         {"disabled beats everything", Limits(true, 10240, 0, 1), 1,
@@ -301,11 +388,15 @@ TEST_F(LocalDeliveryTest, RefusalsComeInOrderWithTheirReplies) {
         {"too big", Limits(false, 3, 0, -1), 99, "552 alice@example.test mail size too big\r\n"},
         {"over quota", Limits(false, 0, 901, 1000), -1, "552 alice@example.test mailbox full\r\n"},
         {"exactly at quota", Limits(false, 0, 900, 1000), 100, ""},
+        {"only bytes held by another delivery in flight leave no room: for now", Limits(false, 0, 0, 1000), -1,
+         "452 alice@example.test mailbox full\r\n", 901},
+        {"held elsewhere, still room", Limits(false, 0, 0, 1000), -1, "", 900},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         directory.accounts["alice"] = c.account;
         directory.settings.MaxMailSize = c.max_size;
+        directory.held["alice"] = c.held_elsewhere;
         directory.stored.clear();
         std::string reply;
         EXPECT_EQ(Deliver("alice@example.test", &reply), c.reply.empty());
@@ -345,10 +436,14 @@ TEST_F(LocalDeliveryTest, NestingEndsAtTheDepthLimit) {
     EXPECT_FALSE(DeliverToRecipient(directory, nullptr, "t", "a1@example.test", "s", file, nullptr, 4));
 }
 
+// A filter's folder copy is staged unread for folder 1 with the other
+// copies; its record, like an inbox copy's notice, follows the commit.
 TEST_F(LocalDeliveryTest, FiltersAndStoreFailures) {
     directory.accounts["alice"].filter_takes = true;
     directory.accounts["bob"].store_fails = true;
     directory.accounts["carol"].filter_store_fails = true;
+    directory.accounts["dave"].filter_files = true;
+    directory.accounts["erin"].filters = true;
     EXPECT_TRUE(Deliver("alice@example.test"));
     std::string reply;
     EXPECT_FALSE(Deliver("bob@example.test", &reply));
@@ -356,10 +451,48 @@ TEST_F(LocalDeliveryTest, FiltersAndStoreFailures) {
     EXPECT_FALSE(Deliver("carol@example.test", &reply));
     EXPECT_EQ(reply, "");
     EXPECT_TRUE(directory.stored.empty());
+    EXPECT_TRUE(directory.completed.empty());
+    EXPECT_TRUE(Deliver("dave@example.test"));
+    EXPECT_TRUE(Deliver("erin@example.test"));
+    EXPECT_EQ(directory.stored, (std::vector<std::string>{"dave:1", "erin"}));
+    EXPECT_EQ(directory.completed, (std::vector<std::string>{"dave 42", "erin 42"}));
     EXPECT_EQ(directory.log, (std::vector<std::string>{"10.0.0.1: mail from x@remote.org to alice@example.test filter",
                                                        "10.0.0.1: mail from x@remote.org to bob@example.test failed",
-                                                       "10.0.0.1: mail from x@remote.org to carol@example.test failed"}));
-    EXPECT_EQ(directory.changed, (std::vector<std::string>{"alice"}));
+                                                       "10.0.0.1: mail from x@remote.org to carol@example.test failed",
+                                                       "10.0.0.1: mail from x@remote.org to dave@example.test filter",
+                                                       "10.0.0.1: mail from x@remote.org to erin@example.test successfully"}));
+    EXPECT_EQ(directory.changed, (std::vector<std::string>{"alice", "dave", "erin"}));
+}
+
+// The copies to other addresses (MailsCopyTo) are not required: one that
+// refuses or fails is passed over and the recipients still get theirs.
+TEST_F(LocalDeliveryTest, CopiesToOtherAddressesAreNotRequired) {
+    struct Case {
+        std::string name;
+        std::function<void(FakeDirectory&)> setup;
+        std::string copy;
+    };
+    const std::vector<Case> cases = {
+        {"copy address disabled", [](FakeDirectory& d) { d.accounts["archive"].disabled = true; },
+         "archive@example.test"},
+        {"copy address full", [](FakeDirectory& d) { d.accounts["archive"] = Limits(false, 0, 950, 1000); },
+         "archive@example.test"},
+        {"copy address cannot store", [](FakeDirectory& d) { d.accounts["archive"].store_fails = true; },
+         "archive@example.test"},
+        {"copy for outside cannot be queued", [](FakeDirectory& d) { d.queue_fails = true; }, "archive@other.test"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDirectory fresh;
+        fresh.accounts["carol"];
+        c.setup(fresh);
+        MessageInFile message(file);
+        const DeliveryResult result =
+            DeliverToAll(fresh, {"10.0.0.1", "x@remote.org", {"carol@example.test"}, {c.copy}, {}}, message);
+        EXPECT_TRUE(result.delivered);
+        EXPECT_EQ(result.reply, "");
+        EXPECT_EQ(fresh.stored, (std::vector<std::string>{"carol"}));
+    }
 }
 
 TEST_F(LocalDeliveryTest, SeveralDomainsUseTheWholeAddress) {

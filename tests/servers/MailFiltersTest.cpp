@@ -35,7 +35,6 @@ public:
     std::vector<std::string> sms, syslog;
     std::string comment = "13800000000";
     bool sms_ok = true;
-    bool store_ok = true;
 
     std::shared_ptr<const CServerSettings> Settings() override { return std::make_shared<CServerSettings>(settings); }
     std::optional<FilterSummary> ReadSummary(const std::string&, std::string_view) override {
@@ -44,12 +43,10 @@ public:
     }
     int summaries_read = 0;
     std::optional<MessageLinks> ReadLinks(const std::string&, std::size_t) override { return links; }
-    bool StoreInFolder(std::string_view, const std::string&, int folder, const FilterSummary& s, std::string* uid) override {
-        if (!store_ok) return false;
-        stored.emplace_back(folder, s.subject);
-        if (uid != nullptr && uid->empty()) *uid = "9";
-        return true;
+    void RecordInFolder(std::string_view, int folder, std::string_view uid, const FilterSummary& s) override {
+        recorded.emplace_back(folder, std::string(uid) + " " + s.subject);
     }
+    std::vector<std::pair<int, std::string>> recorded;  // folder, "uid subject"
     std::optional<std::string> RunProcedure(const DatabaseFilterParams& params) override {
         asked.push_back(params);
         return answer;
@@ -86,11 +83,18 @@ protected:
         for (const auto& r : rules) ASSERT_TRUE(filter.AddRule(r));
         ASSERT_TRUE(filter.Save());
     }
-    FilterOutcome Apply() { return ApplyMailFilters(services, "alice", file, &uid); }
+    // The decision, then what delivery does with it: the folder copy stored
+    // as UID 9, and the steps after the commit.
+    FilterOutcome Apply() {
+        decision = DecideMailFilters(services, "alice", file);
+        if (decision.folder) services.stored.emplace_back(*decision.folder, decision.summary.subject);
+        CompleteMailFilters(services, "alice", decision, decision.folder ? "9" : "");
+        return decision.outcome;
+    }
+    FilterDecision decision;
     TempFolder folder;
     std::string file = folder.File("m.dat");
     FakeFilterServices services;
-    std::string uid;
 };
 
 FilterRule Rule(std::string subject, int subject_compare, std::string from, int deliver, int folder = 2) {
@@ -166,7 +170,8 @@ TEST_F(MailFiltersTest, AccountRulesDropOrStore) {
     Rules("alice", {Rule("nothing", 0, "", 1), Rule("quarterly", 0, "", 0, 6)});
     EXPECT_EQ(Apply(), FilterOutcome::kTaken);
     EXPECT_EQ(services.stored, (std::vector<std::pair<int, std::string>>{{6, "Quarterly REPORT"}}));
-    EXPECT_EQ(uid, "9");
+    // The database record names the copy as stored.
+    EXPECT_EQ(services.recorded, (std::vector<std::pair<int, std::string>>{{6, "9 Quarterly REPORT"}}));
 }
 
 TEST_F(MailFiltersTest, SystemRulesAndJunk) {
@@ -267,24 +272,26 @@ TEST_F(MailFiltersTest, DatabaseVerdicts) {
     EXPECT_TRUE(services.stored.empty());
 }
 
-// A filter that means to store a message and cannot must say so: the
-// message is in no mailbox, so delivery has to fail rather than report it
-// taken.
-TEST_F(MailFiltersTest, StoreFailuresAreReported) {
-    services.store_ok = false;
+// A filter that files a message only decides: delivery stages the copy
+// with the others and fails when it cannot be stored, and the database
+// record waits for the commit.
+TEST_F(MailFiltersTest, FolderCopiesAreDecidedNotStored) {
     struct Case {
         std::string name;
         std::function<void()> setup;
+        int folder;
     };
     const std::vector<Case> cases = {
-        {"account rule files the message", [&] { Rules("alice", {Rule("report", 0, "", 0, 6)}); }},
+        {"account rule files the message", [&] { Rules("alice", {Rule("report", 0, "", 0, 6)}); }, 6},
         {"system junk folder",
          [&] {
              services.settings.AntiSpamEnable = 1;
              services.summary->flags = 1;
-         }},
-        {"database holds the message", [&] { services.settings.ExecuteSP = 1; services.answer = "hold"; }},
-        {"database error holds the message", [&] { services.settings.ExecuteSP = 1; services.answer.reset(); }},
+         },
+         kJunkFolder},
+        {"database holds the message", [&] { services.settings.ExecuteSP = 1; services.answer = "hold"; }, kHeldFolder},
+        {"database error holds the message", [&] { services.settings.ExecuteSP = 1; services.answer.reset(); },
+         kHeldFolder},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -293,15 +300,17 @@ TEST_F(MailFiltersTest, StoreFailuresAreReported) {
         services.summary->flags = 0;
         services.answer = "inbox";
         c.setup();
-        uid.clear();
-        EXPECT_EQ(Apply(), FilterOutcome::kStoreFailed);
-        EXPECT_TRUE(services.stored.empty());
-        EXPECT_EQ(uid, "");
+        const FilterDecision d = DecideMailFilters(services, "alice", file);
+        EXPECT_EQ(d.outcome, FilterOutcome::kTaken);
+        EXPECT_EQ(d.folder, c.folder);
+        EXPECT_TRUE(services.recorded.empty());
     }
     // A rule that drops the message still takes it: nothing to store.
     services.settings = CServerSettings{};
     Rules("alice", {Rule("report", 0, "", 1)});
     EXPECT_EQ(Apply(), FilterOutcome::kTaken);
+    EXPECT_EQ(decision.folder, std::nullopt);
+    EXPECT_TRUE(services.recorded.empty());
 }
 
 TEST(DatabaseFilter, LinkHostsAndAttachments) {
@@ -320,6 +329,9 @@ TEST(DatabaseFilter, LinkHostsAndAttachments) {
 
 TEST_F(MailFiltersTest, ShortMessageWhenNothingTookTheMessage) {
     services.settings.ShortMessageEnable = 1;
+    // Deciding sends nothing: the notice waits for the commit.
+    EXPECT_EQ(DecideMailFilters(services, "alice", file).outcome, FilterOutcome::kInbox);
+    EXPECT_TRUE(services.sms.empty());
     EXPECT_EQ(Apply(), FilterOutcome::kInbox);
     EXPECT_EQ(services.sms, (std::vector<std::string>{
                                 "13800000000 [Email] Subject: Quarterly REPORT From: Boss <boss@corp.example>"}));
@@ -383,9 +395,9 @@ TEST_F(MailFiltersTest, FreshDatabaseSendsMessagesToTheInbox) {
     UpdateSettings([](CServerSettings& s) { s.ExecuteSP = 1; });
     std::ofstream(file, std::ios::binary | std::ios::trunc)
         << "From: Boss <boss@corp.example>\r\nDate: Mon, 7 Dec 2026 10:00:00 +0000\r\nSubject: hi\r\n\r\nbody\r\n";
-    std::string stored_uid;
-    EXPECT_EQ(ApplyMailFilters(real, "alice", file, &stored_uid), FilterOutcome::kInbox);
-    EXPECT_EQ(stored_uid, "");
+    const FilterDecision d = DecideMailFilters(real, "alice", file);
+    EXPECT_EQ(d.outcome, FilterOutcome::kInbox);
+    EXPECT_EQ(d.folder, std::nullopt);
 }
 
 }  // namespace

@@ -227,6 +227,7 @@ struct CommandCase {
 };
 
 TEST_F(Pop3MailboxTest, ListingCommands) {
+    services.stored_names["bob"] = "Bob";  // as the account list spells the name logged in as "bob"
     Login();
     const CommandCase cases[] = {
         {"STAT", "+OK 2 63\r\n"},
@@ -252,6 +253,7 @@ TEST_F(Pop3MailboxTest, ListingCommands) {
         {"CAPA", "-ERR unknown command\r\n"},
         {"list", "+OK 2 63\r\n1 24\r\n2 39\r\n.\r\n"},
         {"PERM", "+OK 0\r\n"},
+        {"NAME", "+OK Bob\r\n"},
         {"SIZE", "+OK -1 0\r\n"},
         {"USED 1", "+OK 1 0\r\n"},
         {"READ -1 0", "+OK 2 1 \r\n"},

@@ -63,11 +63,40 @@ TEST_F(QueueTest, RefusesWhatWouldBreakTheRecord) {
     EXPECT_EQ(queue.Enqueue(message, "y@else\r\n[Info]\r\nMailFile=x", "s"), -1);
     EXPECT_EQ(queue.Enqueue(message, "y@elsewhere.org", "s\n"), -1);
     EXPECT_EQ(queue.Enqueue(folder.File("missing.dat"), "y@elsewhere.org", "s"), -1);
+    EXPECT_EQ(queue.StageItem(message, "y@else\r\n[Info]\r\nMailFile=x", "s"), -1);
+    EXPECT_EQ(queue.StageItem(folder.File("missing.dat"), "y@elsewhere.org", "s"), -1);
+    EXPECT_EQ(queue.PublishItem(99, "y@elsewhere.org", "s"), -1);
     // Nothing half-made stays behind.
     for (const auto& entry : std::filesystem::directory_iterator(queue.folder())) {
         if (entry.path().filename() != "index.ini") ADD_FAILURE() << entry.path();  // the counters stay
     }
     EXPECT_EQ(queue.PendingRange().low, -1);
+}
+
+// A staged copy is no item: no record names it and no sender sees it
+// until it is published; one never published goes, at start-up too.
+TEST_F(QueueTest, StagedCopiesReachTheSendersOnlyWhenPublished) {
+    const int first = queue.StageItem(message, "y@elsewhere.org", "x@example.test");
+    const int second = queue.StageItem(message, "z@elsewhere.org", "");
+    const int left = queue.StageItem(message, "w@elsewhere.org", "");
+    ASSERT_GT(first, 0);
+    ASSERT_GT(second, 0);
+    EXPECT_EQ(Slurp(queue.StagedPath(first)), Slurp(message));
+    EXPECT_FALSE(queue.HasQueuedMail());
+    EXPECT_EQ(queue.PendingRange().low, -1);
+    EXPECT_EQ(queue.PublishItem(second, "z@elsewhere.org", ""), 1);
+    EXPECT_EQ(ReadProfileString(queue.RecordPath(1), "Info", "DestAddr"), "z@elsewhere.org");
+    EXPECT_EQ(ReadProfileString(queue.RecordPath(1), "Info", "MailFile"), "mail1.dat");
+    EXPECT_EQ(Slurp(queue.MessagePath(1)), Slurp(message));
+    EXPECT_FALSE(FileExists(queue.StagedPath(second)));
+    EXPECT_EQ(queue.PendingRange().low, 1);
+    queue.DropStagedItem(first);
+    EXPECT_FALSE(FileExists(queue.StagedPath(first)));
+    std::ofstream(JoinPath(queue.folder(), "staged_x.dat")) << "x";
+    EXPECT_EQ(queue.RemoveStagedItems(), 1);
+    EXPECT_FALSE(FileExists(queue.StagedPath(left)));
+    EXPECT_TRUE(FileExists(JoinPath(queue.folder(), "staged_x.dat")));
+    EXPECT_TRUE(FileExists(queue.RecordPath(1)));
 }
 
 // How often an item is tried: permanent failures "MaxTries" times,

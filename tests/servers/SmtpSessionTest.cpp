@@ -208,8 +208,10 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
           {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
           {"RCPT TO:<alice@example.test>", "250 OK\r\n"},
           {"RCPT TO:<bob@example.test>", "250 OK\r\n"},
-          {"RCPT TO:<admin@example.test>", "554 too many receiver\r\n"}},
-         true},
+          {"RCPT TO:<admin@example.test>", "452 too many receiver\r\n"},
+          {"RCPT TO:<admin@example.test>", "452 too many receiver\r\n"},
+          {"DATA", "354 send the mail data, end with . \r\n"}},
+         false},
         {"recipient of 257 characters", LocalAccounts,
          {{"HELO c", "250 welcome here\r\n"},
           {"MAIL FROM:<x@remote.org>", "250 OK\r\n"},
@@ -290,6 +292,12 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
          },
          {{"HELO ghost:192.0.2.7:1:0", "250 welcome here\r\n"},
           {"MAIL FROM:<alice@example.test>", "550 ghost is absent.\r\n"}},
+         true},
+        {"web-mail helo naming no account without flags", [](FakeSmtpServices& s) { s.webmail_peers = {"10.1.2.3"}; },
+         {{"HELO nosuch:192.0.2.1:0:0", "250 welcome here\r\n"}, {"MAIL FROM:<x@y.org>", "550 nosuch is absent.\r\n"}},
+         true},
+        {"web-mail helo naming an empty account", [](FakeSmtpServices& s) { s.webmail_peers = {"10.1.2.3"}; },
+         {{"HELO :192.0.2.1:0:0", "250 welcome here\r\n"}, {"MAIL FROM:<x@y.org>", "550  is absent.\r\n"}},
          true},
         {"web-mail helo of an IPv6 end user: the flags come from the end",
          [](FakeSmtpServices& s) {
@@ -531,8 +539,8 @@ TEST(SmtpSession, WorksWithTheSettingsItStartedWith) {
     h.services.settings.MaxPasswordTries = 1;
     EXPECT_EQ(h.Send("HELO c\r\nBOGUS\r\nMAIL FROM:<x@remote.org>\r\nRCPT TO:<alice@example.test>\r\n"
                      "RCPT TO:<bob@example.test>\r\n"),
-              "250 welcome here\r\n501 command argument is not acceptable\r\n250 OK\r\n250 OK\r\n554 too many receiver\r\n");
-    EXPECT_TRUE(h.session->Finished());
+              "250 welcome here\r\n501 command argument is not acceptable\r\n250 OK\r\n250 OK\r\n452 too many receiver\r\n");
+    EXPECT_FALSE(h.session->Finished());
 
     Harness next;
     LocalAccounts(next.services);

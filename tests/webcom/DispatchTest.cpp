@@ -86,7 +86,8 @@ TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
         "DeleteMailEx", "GetMailDataEx", "GetRemotePOP3", "GetMailInfoEx", "Cc", "MailBoxSize", "MailBoxSizeUsed",
         "InboxRead", "InboxUsed", "Reply", "ReadBinFromFile", "ReplySign", "ForwardSign", "SetReplySign",
         "SetForwardSign", "IsReply", "IsForward", "Permission", "MessageID", "SetReadSign"};
-    CPOP3 pop3_object{quorvex::testing::TestLibrary()};
+    AccountLogins logins;
+    CPOP3 pop3_object{quorvex::testing::TestLibrary(), logins};
     for (std::size_t i = 0; i < std::size(pop3); ++i) {
         std::int32_t dispid = 0;
         EXPECT_EQ(pop3_object.IdOfName(pop3[i], dispid), kOk) << pop3[i];
@@ -112,7 +113,7 @@ TEST(Dispatch, NamesGiveTheInterfacesDispatchIds) {
         {"Cc", 22},           {"To", 23},          {"UID", 24},        {"Body", 25},         {"Subject", 26},
         {"ContentType", 27},  {"Reply", 28},       {"SaveMessage", 29}, {"Attachment", 30},  {"SaveDraft", 31},
         {"GetFieldValue", 32}, {"Size", 35},       {"MessageID", 36},  {"FromUID", 37},      {"SetFromUID", 38}};
-    CSMTP smtp_object{quorvex::testing::TestLibrary()};
+    CSMTP smtp_object{quorvex::testing::TestLibrary(), logins};
     for (const auto& [name, expected] : smtp) {
         std::int32_t dispid = 0;
         EXPECT_EQ(smtp_object.IdOfName(name, dispid), kOk) << name;
@@ -193,7 +194,8 @@ TEST(Dispatch, OverlongFieldValueIsRefusedAndKept) {
 
 TEST(Dispatch, ModuleMayUnloadOnlyWithoutObjectsAndLocks) {
     ASSERT_TRUE(CanUnloadModule());
-    auto* object = new CPOP3(quorvex::testing::TestLibrary());
+    AccountLogins logins;
+    auto* object = new CPOP3(quorvex::testing::TestLibrary(), logins);
     EXPECT_FALSE(CanUnloadModule());
     object->AddRef();
     EXPECT_EQ(object->Release(), 1u);

@@ -246,13 +246,14 @@ protected:
     }
 
     TempFolder work;
+    AccountLogins logins;
     int peer_port_placeholder_ = 1;
 };
 
 TEST_F(SmtpClassTest, CommandLinesAndTheComposedMessage) {
     ScriptedSmtpPeer peer(ScriptedSmtpPeer::Script{{".", "250 bob.example.test.quorvexserver.7"}});
     Configure(peer.port());
-    CSMTP smtp{quorvex::testing::TestLibrary()};
+    CSMTP smtp{quorvex::testing::TestLibrary(), logins};
     ASSERT_EQ(Method(smtp, "CreateUserPath", {Text("bob:127.0.0.1")}), kOk);
     EXPECT_EQ(Get(smtp, "SMTPUserPath"), JoinPath(websmtp(), "bob"));
     ASSERT_EQ(Invoke(smtp, "SaveMessage", kPropertyPut, {Integer(1)}).status, kOk);
@@ -307,7 +308,7 @@ TEST_F(SmtpClassTest, ReplyToAndFromFollowFromUid) {
         SCOPED_TRACE(std::string(c.from_uid) + "|" + c.reply);
         ScriptedSmtpPeer peer;
         Configure(peer.port());
-        CSMTP smtp{quorvex::testing::TestLibrary()};
+        CSMTP smtp{quorvex::testing::TestLibrary(), logins};
         Start(smtp);
         Put(smtp, "FromUID", c.from_uid);
         Put(smtp, "Reply", c.reply);
@@ -343,7 +344,7 @@ TEST_F(SmtpClassTest, RepliesWithTheWrongCodeEndTheCall) {
         SCOPED_TRACE(c.verb);
         ScriptedSmtpPeer peer(ScriptedSmtpPeer::Script{{c.verb, c.reply}});
         Configure(peer.port());
-        CSMTP smtp{quorvex::testing::TestLibrary()};
+        CSMTP smtp{quorvex::testing::TestLibrary(), logins};
         Start(smtp);
         BodyRequest request(FormBody({}, "attach", "a.txt", "attached"));
         ASSERT_EQ(Method(smtp, "StartUpload", {request.AsValue()}), kOk);
@@ -372,7 +373,7 @@ TEST_F(SmtpClassTest, FinalReplyGivesTheUid) {
     for (const auto& [reply, uid] : {std::pair{"250 abc", "abc"}, {"250-abc", ""}, {"250 ", ""}, {"250", ""}}) {
         ScriptedSmtpPeer peer(ScriptedSmtpPeer::Script{{".", reply}});
         Configure(peer.port());
-        CSMTP smtp{quorvex::testing::TestLibrary()};
+        CSMTP smtp{quorvex::testing::TestLibrary(), logins};
         Start(smtp);
         Method(smtp, "SendMail");
         EXPECT_EQ(Get(smtp, "LastResponse"), "+OK send mail successful") << reply;
@@ -409,7 +410,7 @@ TEST_F(SmtpClassTest, RefusedFieldsKeepTheirValueAndCloseTheGate) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.field) + " " + c.value.substr(0, 30));
-        CSMTP smtp{quorvex::testing::TestLibrary()};
+        CSMTP smtp{quorvex::testing::TestLibrary(), logins};
         Start(smtp);
         Put(smtp, c.field, c.value);
         EXPECT_EQ(Get(smtp, "LastResponse"), c.refusal);
@@ -421,7 +422,7 @@ TEST_F(SmtpClassTest, RefusedFieldsKeepTheirValueAndCloseTheGate) {
         EXPECT_EQ(Get(smtp, "LastResponse"), c.refusal);
     }
     // The longest values are taken; a body keeps its line breaks.
-    CSMTP smtp{quorvex::testing::TestLibrary()};
+    CSMTP smtp{quorvex::testing::TestLibrary(), logins};
     Start(smtp);
     Put(smtp, "Subject", std::string(4095, 's'));
     Put(smtp, "Body", "a\r\nb\nc" + std::string(2097151 - 6, 'x'));
@@ -449,14 +450,14 @@ TEST_F(SmtpClassTest, UserTextsThatNameNoAccountTouchNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.user);
-        CSMTP smtp{quorvex::testing::TestLibrary()};
+        CSMTP smtp{quorvex::testing::TestLibrary(), logins};
         Method(smtp, "CreateUserPath", {Text(c.user)});
         EXPECT_EQ(Get(smtp, "LastResponse"), c.refusal);
         EXPECT_EQ(Get(smtp, "SMTPUserPath"), "");
         Put(smtp, "To", "ann@example.test");
         Method(smtp, "SendMail");
     }
-    CSMTP no_user{quorvex::testing::TestLibrary()};
+    CSMTP no_user{quorvex::testing::TestLibrary(), logins};
     Put(no_user, "To", "ann@example.test");
     Method(no_user, "SendMail");
     EXPECT_EQ(Get(no_user, "LastResponse"), "-ERR illegal account");
@@ -467,9 +468,19 @@ TEST_F(SmtpClassTest, UserTextsThatNameNoAccountTouchNothing) {
 }
 
 TEST_F(SmtpClassTest, AttachmentsOnlyFromTheAccountsWorkFolders) {
-    fs::create_directories(JoinPath(maildata(), "bob/0123/1"));
-    const std::string fetched = JoinPath(maildata(), "bob/0123/1/report.pdf");
+    const std::string work_folder = JoinPath(maildata(), "bob/0123");
+    fs::create_directories(JoinPath(work_folder, "1"));
+    const std::string fetched = JoinPath(work_folder, "1/report.pdf");
     std::ofstream(fetched) << "PDF";
+    fs::create_symlink(JoinPath(work_folder, "1"), JoinPath(work_folder, "linked"));
+    fs::create_symlink(fetched, JoinPath(work_folder, "1/link.pdf"));
+    fs::create_directories(JoinPath(maildata(), "bob/0123x1"));  // a name the work folder's begins
+    std::ofstream(JoinPath(maildata(), "bob/0123x1/report.pdf")) << "not fetched by bob";
+    fs::create_directories(JoinPath(maildata(), "bob/4567/1"));
+    std::ofstream(JoinPath(maildata(), "bob/4567/1/old.pdf")) << "old";
+    fs::create_directories(JoinPath(maildata(), "carl/89ab/1"));
+    std::ofstream(JoinPath(maildata(), "carl/89ab/1/carl.pdf")) << "carl's";
+    logins.Record("carl", JoinPath(maildata(), "carl/89ab"));
     fs::create_directories(JoinPath(websmtp(), "eve/x/f"));
     const std::string others = JoinPath(websmtp(), "eve/x/f/secret.txt");
     std::ofstream(others) << "eve's";
@@ -480,21 +491,31 @@ TEST_F(SmtpClassTest, AttachmentsOnlyFromTheAccountsWorkFolders) {
 
     ScriptedSmtpPeer peer;
     Configure(peer.port());
+    const auto refused_with = [&](const std::string& attachment) {
+        CSMTP smtp{quorvex::testing::TestLibrary(), logins};
+        Start(smtp);
+        Put(smtp, "Attachment", attachment + ";");
+        Method(smtp, "SendMail");
+        return Get(smtp, "LastResponse") == "-ERR attachment not allowed";
+    };
+    // Without a login of bob's in this process his fetched files are not his page's to send.
+    EXPECT_TRUE(refused_with(fetched));
+    logins.Record("Bob", work_folder);
     for (const std::string& refused :
          std::vector<std::string>{config, "/etc/passwd", others, JoinPath(websmtp(), "bob/link.ini"), JoinPath(websmtp(), "bob"),
-          JoinPath(websmtp(), "bob/missing.pdf"), JoinPath(websmtp(), "bob/../eve/x/f/secret.txt")}) {
-        SCOPED_TRACE(refused);
-        CSMTP smtp{quorvex::testing::TestLibrary()};
-        Start(smtp);
-        Put(smtp, "Attachment", refused + ";");
-        Method(smtp, "SendMail");
-        EXPECT_EQ(Get(smtp, "LastResponse"), "-ERR attachment not allowed");
+          JoinPath(websmtp(), "bob/missing.pdf"), JoinPath(websmtp(), "bob/../eve/x/f/secret.txt"),
+          JoinPath(maildata(), "bob/0123/../0123/1/report.pdf"), JoinPath(maildata(), "bob/0123/1/./report.pdf"),
+          JoinPath(maildata(), "bob/0123//1/report.pdf"), JoinPath(work_folder, "linked/report.pdf"),
+          JoinPath(work_folder, "1/link.pdf"), JoinPath(work_folder, "1"), JoinPath(maildata(), "bob/4567/1/old.pdf"),
+          JoinPath(maildata(), "bob/0123x1/report.pdf"),
+          JoinPath(maildata(), "carl/89ab/1/carl.pdf")}) {
+        EXPECT_TRUE(refused_with(refused)) << refused;
     }
     EXPECT_EQ(peer.connections(), 0);
     EXPECT_TRUE(fs::exists(config) && fs::exists(others));
 
-    // A file of the account's POP3 work folder is attached and kept.
-    CSMTP smtp{quorvex::testing::TestLibrary()};
+    // A file of the work folder of bob's login is attached and kept.
+    CSMTP smtp{quorvex::testing::TestLibrary(), logins};
     Start(smtp);
     Put(smtp, "Attachment", fetched + ";;");
     Method(smtp, "SendMail");
@@ -503,13 +524,16 @@ TEST_F(SmtpClassTest, AttachmentsOnlyFromTheAccountsWorkFolders) {
     EXPECT_NE(peer.data().find("filename=\"report.pdf\""), std::string::npos);
     EXPECT_NE(peer.data().find("UERG"), std::string::npos);  // "PDF" in Base64
     EXPECT_TRUE(fs::exists(fetched));
+    // Once bob logged out, no longer.
+    logins.Forget("BOB");
+    EXPECT_TRUE(refused_with(fetched));
     fs::remove(config);
 }
 
 TEST_F(SmtpClassTest, UploadedFormFillsTheMessage) {
     ScriptedSmtpPeer peer;
     Configure(peer.port());
-    CSMTP smtp{quorvex::testing::TestLibrary()};
+    CSMTP smtp{quorvex::testing::TestLibrary(), logins};
     Method(smtp, "CreateUserPath", {Text("bob:127.0.0.1")});
     const std::string attached = "bin\0ary\r\n."s + std::string(5000, 'L');
     BodyRequest request(FormBody({{"to", "ann@example.test"}, {"from", "bob@example.test"}, {"subject", "Form"},
@@ -538,7 +562,7 @@ TEST_F(SmtpClassTest, UploadedFormFillsTheMessage) {
     EXPECT_FALSE(fs::exists(JoinPath(websmtp(), "bob")));
 
     // A value over its field's limit is refused like a put.
-    CSMTP limited{quorvex::testing::TestLibrary()};
+    CSMTP limited{quorvex::testing::TestLibrary(), logins};
     Method(limited, "CreateUserPath", {Text("bob:127.0.0.1")});
     BodyRequest again(FormBody({{"big", std::string(4096, 'x')}}, "attach", "", ""));
     Method(limited, "StartUpload", {again.AsValue()});
@@ -551,7 +575,7 @@ TEST_F(SmtpClassTest, UploadedFormFillsTheMessage) {
 TEST_F(SmtpClassTest, UploadsThatFailCloseTheGate) {
     ScriptedSmtpPeer peer;
     Configure(peer.port());
-    CSMTP smtp{quorvex::testing::TestLibrary()};
+    CSMTP smtp{quorvex::testing::TestLibrary(), logins};
     Start(smtp);
     // Something that is not a request object: nothing to parse.
     EXPECT_EQ(Method(smtp, "StartUpload", {Text("not a request")}), kOk);
@@ -563,7 +587,7 @@ TEST_F(SmtpClassTest, UploadsThatFailCloseTheGate) {
     Method(smtp, "SendMail");
     EXPECT_EQ(peer.connections(), 0);
 
-    CSMTP no_folder{quorvex::testing::TestLibrary()};
+    CSMTP no_folder{quorvex::testing::TestLibrary(), logins};
     BodyRequest form(FormBody({}, "attach", "a.bin", "a"));
     EXPECT_EQ(Method(no_folder, "StartUpload", {form.AsValue()}), kFalse);
 }
@@ -571,7 +595,7 @@ TEST_F(SmtpClassTest, UploadsThatFailCloseTheGate) {
 TEST_F(SmtpClassTest, TwoPagesOfOneAccountKeepTheirOwnFiles) {
     ScriptedSmtpPeer peer;
     Configure(peer.port());
-    CSMTP first{quorvex::testing::TestLibrary()}, second{quorvex::testing::TestLibrary()};
+    CSMTP first{quorvex::testing::TestLibrary(), logins}, second{quorvex::testing::TestLibrary(), logins};
     Start(first);
     Start(second);
     BodyRequest one(FormBody({{"to", "1"}}, "attach", "one.txt", "first page"));
@@ -599,7 +623,7 @@ TEST_F(SmtpClassTest, TwoPagesOfOneAccountKeepTheirOwnFiles) {
 }
 
 TEST_F(SmtpClassTest, AFailedSendLeavesTheUploadsForTheNextTry) {
-    CSMTP first{quorvex::testing::TestLibrary()};
+    CSMTP first{quorvex::testing::TestLibrary(), logins};
     {
         ScriptedSmtpPeer refusing(ScriptedSmtpPeer::Script{{"RCPT", "451 try later"}});
         Configure(refusing.port());
@@ -613,7 +637,7 @@ TEST_F(SmtpClassTest, AFailedSendLeavesTheUploadsForTheNextTry) {
     // A new object names the same upload and sends it; then it is gone.
     ScriptedSmtpPeer peer;
     Configure(peer.port());
-    CSMTP retry{quorvex::testing::TestLibrary()};
+    CSMTP retry{quorvex::testing::TestLibrary(), logins};
     Start(retry);
     const std::string list = Get(first, "Attachment");
     Put(retry, "Attachment", list);
@@ -628,7 +652,7 @@ TEST_F(SmtpClassTest, ServersThatCannotBeReached) {
     const int unused_port = quorvex::testing::TakeTestPort();
     for (const int port : {unused_port, 70000}) {
         Configure(port);
-        CSMTP smtp{quorvex::testing::TestLibrary()};
+        CSMTP smtp{quorvex::testing::TestLibrary(), logins};
         Start(smtp);
         Method(smtp, "SendMail");
         EXPECT_EQ(Get(smtp, "LastResponse"), "-ERR connect smtp server failed") << port;
@@ -636,7 +660,7 @@ TEST_F(SmtpClassTest, ServersThatCannotBeReached) {
     // A server that closes after its greeting.
     ScriptedSmtpPeer closing(ScriptedSmtpPeer::Script{{"HELO", kClose}});
     Configure(closing.port());
-    CSMTP smtp{quorvex::testing::TestLibrary()};
+    CSMTP smtp{quorvex::testing::TestLibrary(), logins};
     Start(smtp);
     Method(smtp, "SendMail");
     EXPECT_EQ(Get(smtp, "LastResponse"), "-ERR socket error");

@@ -137,6 +137,19 @@ TEST(WorkFolders, OnlyTheOwnersWorkFolderIsTakenOrDeleted) {
     EXPECT_FALSE(fs::exists(ResetUserFolder(root.path(), "carol")));  // no folder of no owner stays
 }
 
+TEST(WorkFolders, LogoutCleansTheFoldersOfEverySpellingOfTheAccount) {
+    TempFolder root;
+    ResetUserFolder(root.path(), "Alice");
+    // As an earlier version named them, from the logins' spellings; ALICE's is not Alice's.
+    for (const std::string owner : {"alice", "ALICE", "alice2"}) {
+        fs::create_directories(root.File(owner + "/0123456789abcdef0123456789abcdef"));
+        std::ofstream(root.File(owner + "/0123456789abcdef0123456789abcdef/.owner")) << (owner == "ALICE" ? "eve" : owner);
+    }
+    DeleteUserFolder(root.path(), "Alice");
+    EXPECT_EQ(Entries(root.path()).size(), 2u);  // ALICE and alice2 are left
+    EXPECT_TRUE(fs::exists(root.File("ALICE")) && fs::exists(root.File("alice2")));
+}
+
 TEST(MailDataUrl, RelativePathsAndEncodedUrls) {
     EXPECT_EQ(RelativeToRoot("/srv/maildata/alice/t/1/mail.eml", "/srv/maildata/"), "alice/t/1/mail.eml");
     EXPECT_EQ(RelativeToRoot("/elsewhere/x", "/srv/maildata/"), "/elsewhere/x");

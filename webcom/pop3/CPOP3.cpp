@@ -2,6 +2,7 @@
 // number and by unique id, the marks, and the member table.
 #include "webcom/pop3/CPOP3.h"
 
+#include "common/AccountName.h"
 #include "common/ErrorLog.h"
 #include "webcom/module/ComConfig.h"
 #include "webcom/module/ComModule.h"
@@ -13,7 +14,9 @@ namespace quorvex::webcom {
 
 using namespace pop3;
 
-CPOP3::CPOP3(const LibraryLocation& library) : library_(library) { PrepareComponent(library_); }
+CPOP3::CPOP3(const LibraryLocation& library, AccountLogins& logins) : library_(library), logins_(logins) {
+    PrepareComponent(library_);
+}
 
 CPOP3::~CPOP3() { CloseSession(); }
 
@@ -79,6 +82,7 @@ Status CPOP3::Login(const Arguments& args, Result&) {
     const std::string_view user = args.Text(0);
     const std::string_view password = args.Text(1);
     login_success_ = 0;
+    stored_name_.clear();
     work_folder_.clear();
     ClearFetched();
     const ComConfig config = ComConfig::Of(library_);
@@ -88,8 +92,7 @@ Status CPOP3::Login(const Arguments& args, Result&) {
         return kOk;
     }
     if (!TextAllowed(user) || !TextAllowed(password)) return kOk;
-    const auto user_folder = UserFolderName(user);
-    if (!user_folder) {
+    if (!UserFolderName(user)) {
         last_response_ = std::string(kIllegalAccount);
         return kOk;
     }
@@ -123,20 +126,34 @@ Status CPOP3::Login(const Arguments& args, Result&) {
     }
     if (!Command("PERM", reply, kSocketError)) return kOk;
     if (const auto numbers = ReplyNumbers(reply, 1); !numbers.empty()) permission_ = numbers[0];
+    stored_name_ = AskStoredName();
     login_success_ = 1;
     last_response_ = std::string(kLoginSuccess);
 
     const std::string root = config.Pop3WorkPath();
     MakeWorkFolder(root);
-    WorkIn(root, ChooseWorkFolder(root, *user_folder));
+    WorkIn(root, ChooseWorkFolder(root, stored_name_));
     return kOk;
+}
+
+std::string CPOP3::AskStoredName() {
+    std::string reply;
+    // "+OK <name>". Only a spelling of the account that logged in counts: a
+    // server naming another one gets no say over whose folder this is.
+    if (connection_.SendCommand("NAME") && connection_.ReadLine(reply) && IsPositiveReply(reply) && reply.size() > 4 &&
+        SameName(std::string_view(reply).substr(4), user_name_))
+        return reply.substr(4);
+    return user_name_;
 }
 
 void CPOP3::WorkIn(const std::string& root, std::string work_folder) {
     root_prefix_ = root.ends_with('/') ? root : root + "/";
     work_folder_ = std::move(work_folder);
-    if (work_folder_.empty())
+    if (work_folder_.empty()) {
         QUORVEX_ERROR_LOG("no work folder for " + user_name_ + ": the system gave no random bytes for its name");
+        return;
+    }
+    logins_.Record(stored_name_, work_folder_);
 }
 
 // ---------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "webcom/dispatch/ComObject.h"
+#include "webcom/module/AccountLogins.h"
 #include "webcom/module/ComModule.h"
 #include "webcom/net/ServerConnection.h"
 
@@ -31,8 +32,9 @@ namespace quorvex::webcom {
 
 class CPOP3 final : public DispatchObject<CPOP3> {
 public:
-    // `library` names the folder of the configuration and the error log.
-    explicit CPOP3(const LibraryLocation& library);
+    // `library` names the folder of the configuration and the error log;
+    // `logins` is told of every login with a password, and of its logout.
+    CPOP3(const LibraryLocation& library, AccountLogins& logins);
     // Ends the session with QUIT, which applies the deletions, moves and
     // marks of the session on the server.
     ~CPOP3() override;
@@ -73,6 +75,7 @@ public:
 
 private:
     const LibraryLocation library_;
+    AccountLogins& logins_;
     enum class MarkCommand { kReply, kForward, kRead };
 
     // Sends a line and reads its reply; on failure LastResponse becomes
@@ -99,8 +102,12 @@ private:
     Status FetchMessage(std::int32_t number, bool folder1);
     void CloseSession();
     void ClearFetched();
-    // Makes `work_folder` (below `root`) the folder fetched messages go to.
+    // Makes `work_folder` (below `root`) the folder fetched messages go to,
+    // and the one the account's login here may attach from.
     void WorkIn(const std::string& root, std::string work_folder);
+    // The account's stored spelling, which the server names ("NAME"); the
+    // login's own when the server names none or another account.
+    std::string AskStoredName();
     // Whether fetched messages have a work folder to go to: not without a
     // login (LastResponse says so then).
     bool HasWorkFolder();
@@ -127,6 +134,7 @@ private:
     std::int32_t permission_ = 0;
     std::string login_text_;  // the whole text sent with USER
     std::string user_name_;   // the text before its first ":"
+    std::string stored_name_; // the account as the server's account list spells it: the user folder's name
 
     std::int32_t mail_count_ = 0;
     std::int32_t inbox_octets_ = 0;

@@ -105,11 +105,11 @@ Status CPOP3::CreateUserPath(const Arguments& args, Result&) {
         QUORVEX_ERROR_LOG("CreateUserPath for " + std::string(user_text.substr(0, user_text.find(':'))) + " refused (" +
                           last_response_ + "): nothing was deleted or made");
     if (action != UserFolderAction::kOwn) return kOk;
-    // The folder of the login's own spelling: the one this object works in.
+    // The account's one user folder, named as the account list spells it.
     const std::string root = ComConfig::Of(library_).Pop3WorkPath();
     MakeWorkFolder(root);
     ClearFetched();
-    WorkIn(root, ResetUserFolder(root, user_name_));
+    WorkIn(root, ResetUserFolder(root, stored_name_));
     last_response_ = std::string(kReplyOk);
     return kOk;
 }
@@ -122,10 +122,12 @@ bool CPOP3::HasWorkFolder() {
 
 Status CPOP3::Logout(const Arguments& args, Result&) {
     if (CheckUserFolderCall(args.Text(0)) != UserFolderAction::kOwn) return kOk;
-    // The folder of the login's own spelling: the one this object works in.
-    DeleteUserFolder(ComConfig::Of(library_).Pop3WorkPath(), user_name_);
-    // Nothing more is fetched into the folder that is gone; a new Login
-    // gives the object a new one.
+    // The account's user folder, and any an earlier version made for
+    // another spelling of it.
+    DeleteUserFolder(ComConfig::Of(library_).Pop3WorkPath(), stored_name_);
+    // Nothing more is fetched into the folder that is gone, nor attached
+    // from it; a new Login gives the object a new one.
+    logins_.Forget(stored_name_);
     work_folder_.clear();
     ClearFetched();
     last_response_ = std::string(kReplyOk);

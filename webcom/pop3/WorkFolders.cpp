@@ -105,16 +105,29 @@ bool IsWorkFolderName(std::string_view name) {
 
 bool MakeWorkFolder(const std::string& path) { return MakeFolders(path, kSharedFolderMode); }
 
-void DeleteUserFolder(const std::string& root, const std::string& account) {
-    const std::string path = JoinPath(root, account);
+namespace {
+
+// Deletes what belongs to the account in the user folder `folder` (one of
+// its spellings).
+void DeleteOwnedIn(const std::string& root, const std::string& folder) {
+    const std::string path = JoinPath(root, folder);
     if (!IsRealFolder(path)) return;  // a link leads out of the work root
     for (const std::string& name : EntryNames(path)) {
-        if (!BelongsTo(path, account, name)) continue;
+        if (!BelongsTo(path, folder, name)) continue;
         const std::string entry = JoinPath(path, name);
         if (IsRealFolder(entry)) DeleteFolderTree(entry);
         else ::unlink(entry.c_str());
     }
     ::rmdir(path.c_str());  // only once nothing of another account is left in it
+}
+
+}  // namespace
+
+void DeleteUserFolder(const std::string& root, const std::string& account) {
+    // Names compare without regard to case: every spelling is this account.
+    DeleteOwnedIn(root, account);
+    for (const std::string& name : EntryNames(root))
+        if (name != account && SameName(name, account)) DeleteOwnedIn(root, name);
 }
 
 std::string ResetUserFolder(const std::string& root, const std::string& account) {

@@ -6,10 +6,11 @@
 // it is a valid account name, so no text can reach a folder outside the
 // root or another user's.
 //
-// Two accounts never share a user folder: its name is the account name
-// itself. Every work folder records the account that made it in its
-// owner file (the account name's bytes as that login gave them), and only
-// that account ever works in it or deletes it. Work folders made before
+// Two accounts never share a user folder, and an account has one whatever
+// case its logins use: its name is the account name as the server's
+// account list spells it. Every work folder records the account that made
+// it in its owner file, and only that account (in any case) ever works in
+// it or deletes it. Work folders made before
 // owner files existed have none; earlier user folder names turned every
 // "." into "-", so such a folder is taken as the account's own only where
 // no other account could have made it: in a user folder whose name holds
@@ -26,8 +27,8 @@ namespace quorvex::webcom::pop3 {
 // The owner file inside a work folder.
 inline constexpr std::string_view kOwnerFileName = ".owner";
 
-// The user folder's name for a login or user text: the text before its
-// first ":" unchanged. Nothing when that part is not a valid account name.
+// The account part of a login or user text: the text before its first
+// ":" unchanged. Nothing when that part is not a valid account name.
 std::optional<std::string> UserFolderName(std::string_view user_text);
 
 // What Logout and CreateUserPath do with a user text.
@@ -54,8 +55,8 @@ std::string NewWorkFolderName();
 // Whether a folder name is one NewWorkFolderName gives.
 bool IsWorkFolderName(std::string_view name);
 
-// In the functions below `account` is a user folder name: an account name
-// as a login gave it.
+// In the functions below `account` is a user folder name: the account name
+// as the account list spells it.
 
 // Deletes what belongs to the account in its user folder (its work
 // folders with everything in them; the folder itself once nothing else is
@@ -63,7 +64,9 @@ bool IsWorkFolderName(std::string_view name);
 // work folder's path; empty when no name could be made for it.
 std::string ResetUserFolder(const std::string& root, const std::string& account);
 
-// Deletes what belongs to the account in its user folder, as ResetUserFolder.
+// Deletes what belongs to the account in its user folder, as
+// ResetUserFolder, and in every user folder of another spelling of its
+// name (earlier versions named them as each login gave the name).
 void DeleteUserFolder(const std::string& root, const std::string& account);
 
 // The work folder a login of the account uses: the first subfolder of its

@@ -2,6 +2,8 @@
 // row here and its member table beside its implementation.
 #include "webcom/registry/ComClasses.h"
 
+#include <type_traits>
+
 #include "common/AccountName.h"
 #include "webcom/admin/CAdmin.h"
 #include "webcom/pop3/CPOP3.h"
@@ -10,9 +12,11 @@
 namespace quorvex::webcom {
 namespace {
 
+// The classes that work with the logins of this process are given the record.
 template <class T>
-ComObject* Create(const LibraryLocation& library) {
-    return new T(library);
+ComObject* Create(const LibraryLocation& library, AccountLogins& logins) {
+    if constexpr (std::is_constructible_v<T, const LibraryLocation&, AccountLogins&>) return new T(library, logins);
+    else return new T(library);
 }
 
 constexpr ComClass kClasses[] = {

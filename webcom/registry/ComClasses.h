@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "webcom/dispatch/ComObject.h"
+#include "webcom/module/AccountLogins.h"
 #include "webcom/module/ComModule.h"
 
 namespace quorvex::webcom {
@@ -25,7 +26,8 @@ struct ComClass {
     std::string_view clsid;          // braced
     std::string_view interface_name; // "IPOP3"
     std::string_view iid;            // braced
-    ComObject* (*create)(const LibraryLocation& library);  // null: not in this build
+    // null: not in this build. `logins` is the library's record of logins.
+    ComObject* (*create)(const LibraryLocation& library, AccountLogins& logins);
 };
 
 std::span<const ComClass> ComClasses();

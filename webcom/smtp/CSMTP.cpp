@@ -61,8 +61,8 @@ std::string NewObjectName() {
 
 }  // namespace
 
-CSMTP::CSMTP(const LibraryLocation& library)
-    : library_(library), last_response_(kInitialResponse), object_name_(NewObjectName()), content_type_("text/plain") {
+CSMTP::CSMTP(const LibraryLocation& library, const AccountLogins& logins)
+    : library_(library), logins_(logins), last_response_(kInitialResponse), object_name_(NewObjectName()), content_type_("text/plain") {
     PrepareComponent(library_);
 }
 

@@ -3,7 +3,8 @@
 // HELO that names the account, asking the server to keep a copy in the
 // sender's second folder or to store the message as a draft. Header fields
 // and the body come from the page or from the fields of an uploaded form;
-// attachments are files of the upload or of the work roots.
+// attachments are files of the upload, or fetched files in the work folder
+// of the account's own login in this process.
 //
 // LastResponse is a gate: once a call has put a "-ERR" text there, SendMail
 // of the same object sends nothing. Each object works in a folder of its
@@ -17,6 +18,7 @@
 #include <string_view>
 
 #include "webcom/dispatch/ComObject.h"
+#include "webcom/module/AccountLogins.h"
 #include "webcom/module/ComModule.h"
 #include "webcom/smtp/FormUpload.h"
 
@@ -27,8 +29,10 @@ public:
     // The text fields a page sets, each with its own limit and refusal.
     enum class TextField { kFrom, kFromUid, kSubject, kTo, kCc, kBcc, kBody, kContentType, kReply, kAttachment };
 
-    // `library` names the folder of the configuration and the error log.
-    explicit CSMTP(const LibraryLocation& library);
+    // `library` names the folder of the configuration and the error log;
+    // `logins` tells which accounts logged in here (attachments of their
+    // fetched messages).
+    CSMTP(const LibraryLocation& library, const AccountLogins& logins);
 
     static std::span<const Member<CSMTP>> Members();
 
@@ -51,6 +55,7 @@ public:
 
 private:
     const LibraryLocation library_;
+    const AccountLogins& logins_;
     struct Envelope;
 
     // Stores a value in a text field, or refuses it (over the field's

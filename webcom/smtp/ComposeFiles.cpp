@@ -20,13 +20,12 @@ std::vector<std::string_view> AttachmentEntries(std::string_view list) {
     return entries;
 }
 
-std::optional<std::vector<std::string>> ResolveAttachments(std::string_view list, std::span<const std::string> roots) {
+std::optional<std::vector<std::string>> ResolveAttachments(std::string_view list, const std::string& compose_folder,
+                                                           const std::optional<std::string>& work_folder) {
     std::vector<std::string> files;
     for (const std::string_view entry : AttachmentEntries(list)) {
-        std::optional<std::string> resolved;
-        for (const std::string& root : roots) {
-            if ((resolved = ResolvedPathInside(std::string(entry), root))) break;
-        }
+        std::optional<std::string> resolved = ResolvedPathInside(std::string(entry), compose_folder);
+        if (!resolved && work_folder && IsPlainFileInside(entry, *work_folder)) resolved = std::string(entry);
         struct stat st {};
         if (!resolved || resolved->find(';') != std::string::npos || ::stat(resolved->c_str(), &st) != 0 ||
             !S_ISREG(st.st_mode))

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,10 +15,14 @@ namespace quorvex::webcom::smtp {
 // The entries of an Attachment list ("path;path;"), empty ones left out.
 std::vector<std::string_view> AttachmentEntries(std::string_view list);
 
-// Every entry resolved to the regular file it names (links followed), in
-// order. Nothing when an entry is not a regular file inside one of `roots`
-// or its resolved path holds a ";" (the composer's list separator).
-std::optional<std::vector<std::string>> ResolveAttachments(std::string_view list, std::span<const std::string> roots);
+// Every entry as the file the composer reads, in order: a regular file
+// inside `compose_folder` (links followed, the file they lead to must lie
+// inside), or one inside `work_folder` as the entry names it (no link,
+// no ".."; see IsPlainFileInside), when there is a work folder. Nothing
+// when an entry is neither or the path holds a ";" (the composer's list
+// separator).
+std::optional<std::vector<std::string>> ResolveAttachments(std::string_view list, const std::string& compose_folder,
+                                                           const std::optional<std::string>& work_folder);
 
 // Deletes the regular files the list names inside `folder` (the uploads of
 // this or an earlier page of the account), and then each folder such a file

@@ -21,7 +21,6 @@
 #include "webcom/module/ComConfig.h"
 #include "webcom/net/ReplyText.h"
 #include "webcom/net/ServerConnection.h"
-#include "webcom/pop3/WorkFolders.h"
 #include "webcom/smtp/CSMTP.h"
 #include "webcom/smtp/ComposeFiles.h"
 #include "webcom/smtp/SmtpTexts.h"
@@ -72,12 +71,12 @@ bool CSMTP::BuildEnvelope(Envelope& envelope) {
             return false;
         }
     }
-    // Attachments come from this account's compose folder or its POP3 work
-    // folder (an attachment of a fetched message being forwarded), nowhere else.
-    std::vector<std::string> roots{compose_folder_};
-    if (const auto user_folder = pop3::UserFolderName(user_text_))
-        roots.push_back(JoinPath(ComConfig::Of(library_).Pop3WorkPath(), *user_folder));
-    const auto files = ResolveAttachments(attachment_, roots);
+    // Attachments come from this account's compose folder or, once the
+    // account has logged in with its password in this process, from the
+    // work folder of that login (an attachment of a fetched message being
+    // forwarded); nowhere else.
+    const auto work_folder = logins_.WorkFolderOf(std::string_view(user_text_).substr(0, user_text_.find(':')));
+    const auto files = ResolveAttachments(attachment_, compose_folder_, work_folder);
     if (!files) {
         last_response_ = std::string(kAttachmentNotAllowed);
         return false;

@@ -16,6 +16,7 @@
 #include "common/SettingRanges.h"
 #include "gui/logic/account/AccountNameCheck.h"
 #include "gui/logic/account/BasicInfoForm.h"
+#include "gui/support/FieldFocus.h"
 #include "gui/support/GuiStrings.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
@@ -137,11 +138,11 @@ bool AccBaseInfoDlg::CheckNameForHandOver() {
 bool AccBaseInfoDlg::CheckBeforeSave() {
     // A limited mailbox takes the sizes the settings window takes for one.
     if (!unlimited_->isChecked() && !kMailboxSizeRange.Accepts(volume_->value())) {
+        RevealField(volume_);
         prompts_.Warning(window(), FormatText(Tr(kTextNumberRefusedFormat),
                                               {Tr(kMailboxSizeLabel), QString::number(volume_->value()),
                                                QString::fromStdString(kMailboxSizeRange.Expected())}));
-        volume_->setFocus();
-        volume_->selectAll();
+        FocusField(volume_);
         return false;
     }
     return true;
@@ -150,7 +151,15 @@ bool AccBaseInfoDlg::CheckBeforeSave() {
 bool AccBaseInfoDlg::Save() {
     const BasicInfoSave result = SaveBasicInfo(ReadFields(), is_new_, record_, *settings_, accounts_);
     if (!result.saved) {
+        QWidget* field = nullptr;
+        switch (result.field) {
+            case BasicInfoField::kNone: break;
+            case BasicInfoField::kName: field = account_; break;
+            case BasicInfoField::kMailboxSize: field = volume_; break;
+        }
+        RevealField(field);
         prompts_.Information(window(), Tr(result.message));
+        FocusField(field);
         return false;
     }
     is_new_ = false;

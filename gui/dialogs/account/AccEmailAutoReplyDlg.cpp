@@ -11,6 +11,7 @@
 #include "gui/dialogs/account/AccBaseInfoDlg.h"
 #include "gui/logic/account/BasicInfoForm.h"
 #include "gui/support/AccountTexts.h"
+#include "gui/support/FieldFocus.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TextCodec.h"
 #include "gui/support/WidgetTranslator.h"
@@ -60,7 +61,9 @@ bool AccEmailAutoReplyDlg::CheckBeforeSave() {
     const std::string body = ReadFields().Body;
     const auto breaks = static_cast<std::size_t>(std::count(body.begin(), body.end(), '\n'));
     if (body.size() + 2 * breaks <= kMaxAutoReplyBody + 1) return true;
+    RevealField(body_);
     prompts_.Information(window(), Tr(kTextReplyTooLong));
+    FocusField(body_);
     return false;
 }
 

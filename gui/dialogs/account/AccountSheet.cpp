@@ -12,6 +12,7 @@
 #include "gui/dialogs/account/AccRemotePOP3Dlg.h"
 #include "gui/support/AccountTexts.h"
 #include "gui/support/DialogButtons.h"
+#include "gui/support/FieldFocus.h"
 #include "gui/support/Prompts.h"
 #include "gui/support/TabOrder.h"
 #include "gui/support/WidgetTranslator.h"
@@ -55,8 +56,11 @@ void AccountSheet::OnTabChanged(int index) {
     // Leaving Basic Info: a new account's name must pass its checks first,
     // and only then do the other pages load the account's lists.
     if (current_tab_ == 0 && index != 0 && !basic_->CheckNameForHandOver()) {
-        const QSignalBlocker block(tabs_);
-        tabs_->setCurrentIndex(0);
+        {
+            const QSignalBlocker block(tabs_);
+            tabs_->setCurrentIndex(0);
+        }
+        FocusField(basic_->first_field());
         return;
     }
     current_tab_ = index;

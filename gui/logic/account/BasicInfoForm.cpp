@@ -42,18 +42,33 @@ void ApplyFields(const BasicInfoFields& fields, AccountRecord& record) {
     record.Permission = std::clamp(fields.permission, 0, 2);
 }
 
+BasicInfoField RefusedField(AccountStoreResult result) {
+    switch (result) {
+        case AccountStoreResult::kExists:
+        case AccountStoreResult::kRefusedName:
+        case AccountStoreResult::kUnknownDomain: return BasicInfoField::kName;
+        case AccountStoreResult::kSpaceLimit: return BasicInfoField::kMailboxSize;
+        case AccountStoreResult::kStored:
+        case AccountStoreResult::kMissing:
+        case AccountStoreResult::kAccountLimit:
+        case AccountStoreResult::kRefusedText:
+        case AccountStoreResult::kWriteFailed: break;
+    }
+    return BasicInfoField::kNone;
+}
+
 BasicInfoSave SaveBasicInfo(const BasicInfoFields& fields, bool is_new, AccountRecord& record,
                             const CServerSettings& settings, const AccountList& accounts) {
     if (is_new) {
         const std::string_view refusal = CheckNewAccountName(fields.name, settings, accounts);
-        if (!refusal.empty()) return {false, refusal};
+        if (!refusal.empty()) return {false, refusal, BasicInfoField::kName};
     }
     AccountRecord changed = record;
     ApplyFields(fields, changed);
     if (is_new) changed.TimeStamp = AccountTimeStampNow();
     const AccountStoreResult result = StoreAccount(
         fields.name, changed, is_new ? AccountStoreMode::kCreateOnly : AccountStoreMode::kUpdateOnly);
-    if (result != AccountStoreResult::kStored) return {false, AccountStoreMessage(result)};
+    if (result != AccountStoreResult::kStored) return {false, AccountStoreMessage(result), RefusedField(result)};
     record = changed;
     return {true, {}};
 }

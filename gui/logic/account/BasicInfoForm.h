@@ -41,9 +41,16 @@ void ApplyFields(const BasicInfoFields& fields, AccountRecord& record);
 // A single-line text as it may be stored: control characters removed.
 std::string SingleLineText(std::string_view text);
 
+// The page's field a refusal names.
+enum class BasicInfoField { kNone, kName, kMailboxSize };
+
+// The field a refusal of the account store names, if any.
+BasicInfoField RefusedField(AccountStoreResult result);
+
 struct BasicInfoSave {
     bool saved = false;
     std::string_view message;  // the refusal's text key when not saved
+    BasicInfoField field = BasicInfoField::kNone;
 };
 
 // Saves the page: a new account is checked by name (under `settings`,

@@ -98,12 +98,27 @@ TEST_F(AccountToolsLogic, BasicInfoNeverTakesOverAnAccountMadeMeanwhile) {
     const BasicInfoSave result = SaveBasicInfo(fields, true, page_record, *Settings(), Accounts());
     EXPECT_FALSE(result.saved);
     EXPECT_EQ(result.message, kTextNameExists);
+    EXPECT_EQ(result.field, BasicInfoField::kName);
     EXPECT_TRUE(CheckAccountPassword("race", "theirs"));
     // An account deleted while its sheet is open is not made again.
     ASSERT_TRUE(DeleteAccount("race"));
     fields.name = "race";
-    EXPECT_EQ(SaveBasicInfo(fields, false, page_record, *Settings(), Accounts()).message, kTextAccountGone);
+    const BasicInfoSave gone = SaveBasicInfo(fields, false, page_record, *Settings(), Accounts());
+    EXPECT_EQ(gone.message, kTextAccountGone);
+    EXPECT_EQ(gone.field, BasicInfoField::kNone) << "no field to correct";
     EXPECT_FALSE(Accounts().Exists("race"));
+}
+
+TEST(BasicInfoForm, AStoreRefusalNamesTheFieldToCorrect) {
+    const std::pair<AccountStoreResult, BasicInfoField> cases[] = {
+        {AccountStoreResult::kExists, BasicInfoField::kName},
+        {AccountStoreResult::kRefusedName, BasicInfoField::kName},
+        {AccountStoreResult::kUnknownDomain, BasicInfoField::kName},
+        {AccountStoreResult::kSpaceLimit, BasicInfoField::kMailboxSize},
+        {AccountStoreResult::kAccountLimit, BasicInfoField::kNone},
+        {AccountStoreResult::kWriteFailed, BasicInfoField::kNone},
+    };
+    for (const auto& [result, field] : cases) EXPECT_EQ(RefusedField(result), field) << static_cast<int>(result);
 }
 
 TEST(GroupEditModel, ListsMovesAndTheMemberLimit) {

@@ -191,6 +191,29 @@ TEST_F(SettingsFormTest, ChangeOnDiskIsSeenAndTheDomainsReread) {
     EXPECT_EQ(Config("System", "MaxRcpts"), "33") << "a key changed meanwhile is not put back";
 }
 
+TEST_F(SettingsFormTest, DomainEditsAreLaidOverTheFilesListAfterAReload) {
+    ASSERT_TRUE(ProfileFile(home.File("config.ini")).Edit([](IniDocument& doc) {
+        return doc.Set("DomainName", "Count", "3") && doc.Set("DomainName", "DN1", "one.test") &&
+               doc.Set("DomainName", "DN2", "two.test") && doc.Set("DomainName", "DN3", "three.test");
+    }));
+    SettingsForm form(published);
+    ASSERT_EQ(form.RemoveDomain(0), DomainRefusal::kNone);
+    ASSERT_EQ(form.EditDomain(0, DomainInput{"two.test", 9, -1, 20}), DomainRefusal::kNone);
+    ASSERT_EQ(form.AddDomain(DomainInput{"mine.test", -1, -1, 20}), DomainRefusal::kNone);
+    ASSERT_EQ(form.EditSingleDomain(DomainInput{"example.test", 4, -1, 20}), DomainRefusal::kNone);
+    // The account server meanwhile adds a domain and drops another.
+    ASSERT_TRUE(ProfileFile(home.File("config.ini")).Edit([](IniDocument& doc) {
+        return doc.Set("DomainName", "Count", "3") && doc.Set("DomainName", "DN1", "one.test") &&
+               doc.Set("DomainName", "DN2", "two.test") && doc.Set("DomainName", "DN3", "added.test");
+    }));
+    form.ReloadFromDisk();
+    std::vector<std::string> names;
+    for (const DomainRecord& record : form.multi_table().records()) names.push_back(record.Name);
+    EXPECT_EQ(names, (std::vector<std::string>{"two.test", "added.test", "mine.test"}));
+    EXPECT_EQ(form.multi_table().records()[0].MaxAccounts, 9) << "the user's edit of a line stays";
+    EXPECT_EQ(form.SingleDomainInput().max_accounts, 4) << "the single domain's limits as the user set them";
+}
+
 TEST_F(SettingsFormTest, ServiceSwitchDecidesRunAsService) {
     struct Case {
         int stored;

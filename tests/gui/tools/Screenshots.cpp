@@ -202,6 +202,20 @@ int main(int argc, char** argv) {
         {"message-warning", [&](QWidget* p) {
              return MakePromptBox(p, PromptKind::kWarning, FormatText(Tr(kTextDeleteRefusedFormat), {QStringLiteral("2")}));
          }},
+        {"message-open-failed", [&](QWidget* p) {
+             return MakePromptBox(p, PromptKind::kWarning,
+                                  FormatText(Tr(kTextOpenFailedFormat),
+                                             {QStringLiteral("/var/lib/quorvex/report"),
+                                              QStringLiteral("xdg-open: no method available for opening "
+                                                             "'/var/lib/quorvex/report'")}));
+         }},
+        {"message-no-log-today", [&](QWidget* p) {
+             return MakePromptBox(p, PromptKind::kInformation,
+                                  FormatText(Tr(kTextNoSmtpLogTodayFormat),
+                                             {QStringLiteral("/var/lib/quorvex/log/smtplog20260307.txt")}));
+         }},
+        {"message-config-changed",
+         [&](QWidget* p) { return MakePromptBox(p, PromptKind::kWarning, Tr(kTextConfigChangedOnDisk)); }},
         {"error-alert", [&](QWidget* p) {
              auto* alert = new ErrorAlertDlg(p);
              alert->setWindowTitle(Tr(kErrorAlertCaption));

@@ -92,6 +92,52 @@ TEST_F(AccountToolsTest, LeavingBasicInfoChecksTheNewName) {
     EXPECT_EQ(record.Volume, 20);  // still saved
 }
 
+// A refusal that names a field brings the field's page to the front and
+// gives the field the focus, whichever page was in front at OK.
+TEST_F(AccountToolsTest, ARefusedFieldComesToTheFrontWithTheFocus) {
+    ASSERT_TRUE(CreateAccount("alice"));
+    const struct {
+        const char* account;                          // empty: a new one
+        std::function<void(AccountSheet&)> prepare;   // leaves another page in front
+        const char* page;
+        const char* field;                            // null: the field cannot take the focus
+    } cases[] = {
+        {"alice",
+         [](AccountSheet& sheet) {
+             Find<QSpinBox>(sheet, "mailboxSize")->setValue(0);
+             ShowPage(sheet, "forwardingPage");
+         },
+         "basicInfoPage", "mailboxSize"},
+        {"alice",
+         [](AccountSheet& sheet) {
+             Find<QPlainTextEdit>(ShowPage(sheet, "autoReplyPage"), "replyBody")->setPlainText(QString(5000, 'x'));
+             ShowPage(sheet, "basicInfoPage");
+         },
+         "autoReplyPage", "replyBody"},
+        {"",
+         [this](AccountSheet& sheet) {
+             Find<QLineEdit>(sheet, "account")->setText("race");
+             ShowPage(sheet, "remotePop3Page");
+             ASSERT_TRUE(CreateAccount("race"));  // made meanwhile over the account server
+         },
+         "basicInfoPage", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page);
+        prompts.shown.clear();
+        AccountSheet sheet(c.account, Settings(), Accounts(), prompts);
+        sheet.show();
+        c.prepare(sheet);
+        Click(sheet, "ok");
+        EXPECT_TRUE(sheet.isVisible());
+        EXPECT_FALSE(prompts.shown.empty());
+        EXPECT_EQ(sheet.tabs()->currentWidget(), Find<QWidget>(sheet, c.page));
+        if (c.field) {
+            EXPECT_EQ(sheet.focusWidget(), Find<QWidget>(sheet, c.field));
+        }
+    }
+}
+
 TEST_F(AccountToolsTest, RefusedNamesLeaveTheMailFolderUnchanged) {
     ASSERT_TRUE(CreateAccount("bob"));
     const std::vector<std::string> before = MailFolder();

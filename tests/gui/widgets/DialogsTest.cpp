@@ -96,24 +96,40 @@ TEST_F(DialogsTest, LogDialogOpensTodaysFilesAndTheFolder) {
     LogDlg dialog(folder, opener, prompts, nullptr, [today] { return today; });
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    const std::pair<const char*, LogKind> buttons[] = {
-        {"smtpLogs", LogKind::kSmtp}, {"pop3Logs", LogKind::kPop3}, {"sysLogs", LogKind::kSystem},
-        {"internetLogs", LogKind::kInternet}};
-    for (const auto& [name, kind] : buttons) {
+    const std::tuple<const char*, LogKind, std::string_view> buttons[] = {
+        {"smtpLogs", LogKind::kSmtp, kTextNoSmtpLogTodayFormat},
+        {"pop3Logs", LogKind::kPop3, kTextNoPop3LogTodayFormat},
+        {"sysLogs", LogKind::kSystem, kTextNoSystemLogTodayFormat},
+        {"internetLogs", LogKind::kInternet, kTextNoInternetLogTodayFormat}};
+    std::filesystem::create_directories(folder);
+    for (const auto& [name, kind, not_yet] : buttons) {
+        const std::string path = LogFilePath(kind, folder, today);
+        Click(dialog, name);  // nothing written to it yet today
+        EXPECT_TRUE(prompts.Saw(FormatText(Tr(not_yet), {QString::fromStdString(path)}))) << name;
+        EXPECT_TRUE(opener.paths.empty()) << name;
+    }
+    for (const auto& [name, kind, not_yet] : buttons) {
+        const std::string path = LogFilePath(kind, folder, today);
+        WriteFile(path, "a line");
         Click(dialog, name);
-        EXPECT_EQ(opener.paths.back().toStdString(), LogFilePath(kind, folder, today)) << name;
+        EXPECT_EQ(opener.paths.back().toStdString(), path) << name;
     }
     auto* picture = Find<QLabel>(dialog, "logFolderPicture");
     QTest::mouseDClick(&dialog, Qt::LeftButton, {}, picture->geometry().center());
     EXPECT_EQ(opener.paths.back().toStdString(), folder);
     EXPECT_EQ(opener.paths.size(), 5u);
-    // A desktop with no program for it: the file is named.
-    opener.result = false;
+    // A desktop with no program for it: the file is named with the opener's
+    // reason, however late the opener ends.
+    opener.failure = QStringLiteral("xdg-open: no method available");
+    opener.deferred = true;
     Click(dialog, "sysLogs");
-    EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextOpenFailedFormat),
-                                       {QString::fromStdString(LogFilePath(LogKind::kSystem, folder, today))})));
+    const QString failed = FormatText(Tr(kTextOpenFailedFormat),
+                                      {QString::fromStdString(LogFilePath(LogKind::kSystem, folder, today)),
+                                       QStringLiteral("xdg-open: no method available")});
+    EXPECT_FALSE(prompts.Saw(failed)) << "the window does not wait for the opener";
+    opener.Finish();
+    EXPECT_TRUE(prompts.Saw(failed));
     // Clear Logs asks; No keeps the files.
-    std::filesystem::create_directories(folder);
     WriteFile(LogFilePath(LogKind::kSystem, folder, today), "old line");
     Click(dialog, "clearLogs");
     EXPECT_TRUE(prompts.Saw(Tr(kTextClearLogsQuestion)));
@@ -151,9 +167,9 @@ TEST_F(DialogsTest, AboutLinkAndErrorAlert) {
     ASSERT_EQ(opener.urls.size(), 1u);
     EXPECT_EQ(opener.urls[0], Tr(kTextHomePage));
     EXPECT_TRUE(about.link()->visited());
-    opener.result = false;
+    opener.failure = QStringLiteral("no browser");
     QTest::mouseClick(about.link(), Qt::LeftButton);
-    EXPECT_EQ(prompts.shown.back().text, Tr(kTextUnableToOpenLink) + Tr(kTextHomePage));
+    EXPECT_EQ(prompts.shown.back().text, Tr(kTextUnableToOpenLink) + Tr(kTextHomePage) + QStringLiteral("\n\nno browser"));
 
     ErrorAlertDlg alert;
     alert.Raise(QStringLiteral("QuorvexServer Buffer Problem"));

@@ -15,7 +15,9 @@
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/ServerSmtpServices.h"
@@ -24,6 +26,7 @@
 #include "common/ServerSettings.h"
 #include "gui/logic/LogFiles.h"
 #include "gui/logic/SettingsSource.h"
+#include "gui/support/DesktopOpener.h"
 #include "gui/support/DialogTable.h"
 #include "gui/support/GuiServices.h"
 #include "gui/support/Prompts.h"
@@ -79,19 +82,35 @@ public:
     QStringList files;
 };
 
+// Records what it is asked to open and gives the verdict `failure` (none:
+// opened) at once or, when `deferred`, only at Finish, as an opener that
+// takes its time does.
 class FakeOpener final : public DesktopOpener {
 public:
-    bool OpenPath(const QString& path) override {
+    void OpenPath(const QString& path, OpenVerdict verdict) override {
         paths.push_back(path);
-        return result;
+        Tell(std::move(verdict));
     }
-    bool OpenUrl(const QString& url) override {
+    void OpenUrl(const QString& url, OpenVerdict verdict) override {
         urls.push_back(url);
-        return result;
+        Tell(std::move(verdict));
+    }
+    void Finish() {
+        for (OpenVerdict& verdict : std::exchange(pending, {})) {
+            if (verdict) verdict(failure);
+        }
     }
     std::vector<QString> paths;
     std::vector<QString> urls;
-    bool result = true;
+    std::optional<QString> failure;
+    bool deferred = false;
+    std::vector<OpenVerdict> pending;
+
+private:
+    void Tell(OpenVerdict verdict) {
+        pending.push_back(std::move(verdict));
+        if (!deferred) Finish();
+    }
 };
 
 // Waits (running Qt's events) until `condition` holds, at most `limit_ms`.

@@ -136,6 +136,10 @@ TEST_F(MainFrameTest, CommandsOpenTheirDialogsWithTheirArguments) {
     frame->action(Command::kDownload)->trigger();
     ASSERT_EQ(opener.urls.size(), 1u);
     EXPECT_EQ(opener.urls[0], Tr(kTextHomePage));
+    opener.failure = QStringLiteral("no browser");
+    frame->action(Command::kDownload)->trigger();
+    EXPECT_TRUE(prompts.Saw(FormatText(Tr(kTextOpenFailedFormat), {Tr(kTextHomePage), "no browser"})));
+    opener.failure.reset();
     frame->action(Command::kUserManual)->trigger();
     EXPECT_TRUE(prompts.Saw(Tr(kTextNoUserManual)));
     WriteFile(home.File("Language/English.htm"), "<html></html>");
@@ -344,7 +348,13 @@ TEST_F(MainFrameTest, FrameNoticesLampAndStatusPanes) {
     EXPECT_EQ(opener.paths[0].toStdString(), home.path());
     QTest::mouseDClick(frame->user_count_pane(), Qt::LeftButton);
     ASSERT_EQ(opener.urls.size(), 1u);
-    EXPECT_TRUE(opener.urls[0].endsWith(QStringLiteral("/mail/index.asp")));
+    EXPECT_TRUE(opener.urls[0].startsWith(QStringLiteral("http://")));
+    EXPECT_TRUE(opener.urls[0].endsWith(QStringLiteral("/mail/"))) << "the web-mail folder set-up publishes";
+    // Its failure is told with the opener's reason, as every opening's is.
+    opener.failure = QStringLiteral("no browser");
+    QTest::mouseDClick(frame->user_count_pane(), Qt::LeftButton);
+    EXPECT_EQ(prompts.shown.back().text, FormatText(Tr(kTextOpenFailedFormat), {opener.urls.back(), "no browser"}));
+    opener.failure.reset();
     const auto shown = prompts.shown.size();
     QTest::mouseDClick(frame->date_pane(), Qt::LeftButton);  // no version host: the check is off
     QTest::qWait(50);

@@ -81,6 +81,10 @@ public:
     bool IsGroup(std::string_view name) override { return accounts[std::string(name)].Group; }
     int Permission(std::string_view name) override { return accounts[std::string(name)].Permission; }
     std::uint64_t QuotaBytes(std::string_view name) override { return accounts[std::string(name)].Quota; }
+    std::string StoredName(std::string_view name) override {
+        const auto found = stored_names.find(std::string(name));
+        return found == stored_names.end() ? std::string(name) : found->second;
+    }
 
     bool LoadMailbox(std::string_view, pop3::Pop3Mailbox& mailbox) override {
         if (fail_load) return false;
@@ -137,6 +141,7 @@ public:
     }
 
     std::map<std::string, FakeAccount> accounts;
+    std::map<std::string, std::string> stored_names;  // lower-cased -> the listed spelling, where it differs
     std::map<std::string, std::string> hosts;
     std::uint8_t key = 0x3C;  // stored files are scrambled
     bool fail_load = false;
