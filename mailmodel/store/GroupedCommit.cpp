@@ -48,7 +48,10 @@ struct PendingCommit {
     const std::string* folder = nullptr;
     std::vector<PendingAdd*> adds;
     bool stored = false;
-    bool finished = false;  // guarded by the mailbox's queue_lock
+    // Guarded by the mailbox's queue_lock: taken into a batch, and dealt
+    // with.
+    bool taken = false;
+    bool finished = false;
 };
 
 namespace {
@@ -101,7 +104,7 @@ bool PlaceMessage(MailboxIndexFile& index, PendingAdd& add) {
 }
 
 // Places every copy of `commit` in `index`, or none: when one does not
-// fit, `index` is as it was and the bodies already renamed go again.
+// fit, `index` is as it was and the bodies already named go again.
 bool PlaceAll(MailboxIndexFile& index, PendingCommit& commit) {
     if (commit.adds.size() == 1) return PlaceMessage(index, *commit.adds.front());
     const MailboxIndexFile before = index;
@@ -135,7 +138,7 @@ void Unplace(FolderListing& listing) {
     listing.placed.clear();
 }
 
-// Places the commits that fit (renaming their bodies to their numbers) and
+// Places the commits that fit (naming their bodies by their numbers) and
 // writes and flushes the index that lists them under a temporary name.
 // False, with nothing left of it, when none fits or the index (or the
 // last UID it gives) cannot be written. The caller holds the mailbox's
@@ -197,55 +200,75 @@ bool FlushListing(const FolderListing& listing) {
 }
 
 // Lists every waiting store of the batch in one index rewrite per account
-// folder, in the order they came. The caller holds the mailbox's lock.
-void StoreBatch(Mailbox& box, const std::vector<PendingCommit*>& batch) {
+// folder, in the order they came, and adds each index put in place to
+// `listed`: its folder is flushed after the mailbox's lock is let go. The
+// caller holds the mailbox's lock.
+void ListBatch(Mailbox& box, const std::vector<PendingCommit*>& batch,
+               std::vector<std::unique_ptr<FolderListing>>& listed) {
     std::vector<bool> done(batch.size(), false);
     for (std::size_t first = 0; first < batch.size(); ++first) {
         if (done[first]) continue;
-        FolderListing listing;
-        listing.box = &box;
-        listing.folder = batch[first]->folder;
+        auto listing = std::make_unique<FolderListing>();
+        listing->box = &box;
+        listing->folder = batch[first]->folder;
         std::vector<PendingCommit*> commits;
         for (std::size_t i = first; i < batch.size(); ++i) {
-            if (done[i] || *batch[i]->folder != *listing.folder) continue;
+            if (done[i] || *batch[i]->folder != *listing->folder) continue;
             done[i] = true;
             commits.push_back(batch[i]);
         }
-        if (PrepareListing(listing, commits) && InstallListing(listing) && !FlushListing(listing))
-            TakeBackListing(listing);
+        if (PrepareListing(*listing, commits) && InstallListing(*listing)) listed.push_back(std::move(listing));
+    }
+}
+
+// Flushes the folders of a batch's indexes, taking back (under the
+// mailbox's lock again) the stores of a folder whose flush fails.
+void FlushBatch(Mailbox& box, const std::vector<std::unique_ptr<FolderListing>>& listed) {
+    for (const auto& listing : listed) {
+        if (FlushListing(*listing)) continue;
+        std::lock_guard guard(box.lock);
+        TakeBackListing(*listing);
     }
 }
 
 // Queues the stores and waits until a commit (its own or another caller's)
-// has dealt with them.
+// has dealt with them. The committer lets the mailbox go once its indexes
+// are in place, so that the next batch is listed while this one's folder
+// flush runs; a store is finished, and answered, only after that flush.
 void CommitInTurn(Mailbox& box, PendingCommit& commit) {
     std::unique_lock queue(box.queue_lock);
     box.pending.push_back(&commit);
     while (!commit.finished) {
-        if (box.committing) {
+        if (box.committing || commit.taken) {
             box.committed.wait(queue);
             continue;
         }
         box.committing = true;
         queue.unlock();
         std::vector<PendingCommit*> batch;
+        std::vector<std::unique_ptr<FolderListing>> listed;
         {
             std::lock_guard guard(box.lock);
             // Taken under the mailbox lock, so that stores queued while it
             // was busy join this commit.
             queue.lock();
             batch.swap(box.pending);
+            for (PendingCommit* p : batch) p->taken = true;
             queue.unlock();
             try {
-                StoreBatch(box, batch);
+                ListBatch(box, batch, listed);
             } catch (const std::exception& e) {
                 box.DropCache();
                 QUORVEX_ERROR_LOG(std::string("mailbox store failed: ") + e.what());
             }
         }
         queue.lock();
-        for (PendingCommit* p : batch) p->finished = true;
         box.committing = false;
+        box.committed.notify_all();
+        queue.unlock();
+        FlushBatch(box, listed);
+        queue.lock();
+        for (PendingCommit* p : batch) p->finished = true;
         box.committed.notify_all();
     }
 }

@@ -21,8 +21,10 @@ namespace {
 // (the ones used last), so a store costs no read of the whole index.
 constexpr std::size_t kMaxCachedIndexes = 64;
 // UIDs are kept beside the index this many ahead of the one needed, so
-// that the file is written once in so many commits.
-constexpr std::uint32_t kUidBlock = 32;
+// that the file is written once in so many messages (a flush inside the
+// mailbox's lock each time); an index put back or rebuilt skips at most
+// so many.
+constexpr std::uint32_t kUidBlock = 1024;
 
 std::mutex registry_lock;
 std::atomic<std::uint64_t> use_clock{0};

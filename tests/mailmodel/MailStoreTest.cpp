@@ -263,7 +263,7 @@ TEST_F(MailStoreTest, AnIndexReplacedByAnotherWriterIsReadAgain) {
     const MailboxSnapshot s = Load();
     ASSERT_EQ(s.Counts[0], 4);
     EXPECT_EQ(s.Records[3].FileNumber, 4);
-    EXPECT_EQ(s.Records[3].Uid, 34u);  // after the UIDs kept ahead beside the index, never one given before
+    EXPECT_EQ(s.Records[3].Uid, 1026u);  // after the UIDs kept ahead beside the index, never one given before
     EXPECT_EQ(GetMailboxTotalSize("alice"), 34);
 }
 
@@ -389,7 +389,7 @@ TEST_F(MailStoreTest, RebuildRecoversADamagedIndex) {
     ASSERT_TRUE(RestoreBackupMails("alice"));
     const MailboxSnapshot s = Load();
     EXPECT_EQ(FileNumbers(s), (std::vector<std::int32_t>{1, 2, 3}));
-    EXPECT_EQ(s.Records[2].Uid, 36u);  // the bodies listed anew took 34 and 35
+    EXPECT_EQ(s.Records[2].Uid, 1028u);  // the bodies listed anew took 1026 and 1027
     EXPECT_EQ(ReadFile(JoinPath(folder_, "3.eml")), "saved");
     EXPECT_EQ(ReadFile(JoinPath(folder_, "1.eml")), "one");  // nothing overwritten
     EXPECT_EQ(ReadFile(JoinPath(folder_, "2.eml")), "two");
