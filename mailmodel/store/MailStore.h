@@ -64,7 +64,8 @@ struct StoredMessage {
 enum class MailboxHold { kHeld, kNoRoom, kBusy, kUnreadable };
 
 // Copies of one message for one or more mailboxes (or folders). Each is
-// written and flushed under a staging name first, where nobody sees it.
+// written and flushed first where nobody sees it (a file without a name,
+// or a staging name).
 // The commit lists every copy for one mailbox in one index rewrite; for
 // several mailboxes it writes and flushes each new index before any is
 // renamed into place, so that a failure up to then leaves nothing visible.
