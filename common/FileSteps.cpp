@@ -70,12 +70,11 @@ UniqueFd CreateUnnamed(const std::string& folder, std::string_view label) {
 
 bool LinkNew(int fd, const std::string& to) {
     if (!Allowed(Step::kRename, to)) return false;
-    // AT_EMPTY_PATH needs a privilege (ENOENT without it); through /proc
-    // as any user may.
-    if (::linkat(fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) == 0) return true;
-    if (errno != ENOENT) return false;
+    // Through /proc as any user may; AT_EMPTY_PATH (which needs a
+    // privilege) where /proc is missing.
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    return errno == ENOENT && ::linkat(fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) == 0;
 }
 
 bool WriteAll(int fd, std::string_view bytes, std::string_view path) {
