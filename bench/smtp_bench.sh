@@ -9,7 +9,9 @@
 #   - from a traced run of its own, the flushes (fsync, fdatasync) and the
 #     file-system operations that change a folder (exclusive creates,
 #     renames, unlinks, links, mkdir) per message before the 250 reply
-#     (Postfix: its smtpd, cleanup and trivial-rewrite processes).
+#     (Postfix: its smtpd, cleanup and trivial-rewrite processes);
+# then the rates side by side: this build over the baseline's, and each
+# over Postfix's.
 # Every message this server accepts is on disk (fsynced) before its 250.
 # The servers take turns within each round, in a different order each
 # round, so a disk whose speed swings treats them alike.
@@ -235,8 +237,10 @@ done
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 echo "medians over $rounds rounds of $messages messages (busy disk: ${BUSY:-0}):"
+declare -A rates
 for name in "${names[@]}"; do
     rate=$(printf '%s' "${results[$name]}" | awk 'NF {print $1}' | median)
+    rates[$name]=$rate
     cpu=$(printf '%s' "${results[$name]}" | awk 'NF {print $2}' | median)
     ops="-"
     if [ "$trace_messages" -gt 0 ]; then
@@ -248,4 +252,15 @@ for name in "${names[@]}"; do
         ops="${ops% *} flushes, ${ops#* } folder changes per message before 250"
     fi
     printf '%-8s %6s messages/s  %.5f CPU s/message  %s\n' "$name:" "$rate" "$cpu" "$ops"
+done
+# The rates side by side: this build against the baseline, and each
+# against Postfix.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
+if [ -n "${BASELINE:-}" ]; then
+    echo "quorvex / baseline: $(ratio "${rates[quorvex]}" "${rates[baseline]}") x (${rates[quorvex]} vs ${rates[baseline]} messages/s)"
+fi
+for name in quorvex baseline; do
+    if [ -n "${rates[$name]:-}" ]; then
+        echo "$name / postfix: $(ratio "${rates[$name]}" "${rates[postfix]}") x"
+    fi
 done

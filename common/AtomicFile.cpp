@@ -38,7 +38,19 @@ bool WriteFullyAt(int fd, std::string_view bytes, off_t offset) {
 
 bool SyncFolder(const std::string& folder) { return fs::SyncFolder(folder); }
 
-bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new_file_mode, struct stat* written) {
+PreparedFile::~PreparedFile() { Discard(); }
+
+void PreparedFile::Discard() {
+    if (temporary_.empty()) return;
+    const int error = errno;
+    fs::Unlink(temporary_);
+    temporary_.clear();
+    errno = error;
+}
+
+bool PreparedFile::Write(const std::string& path, std::string_view bytes, mode_t new_file_mode) {
+    Discard();
+    path_ = path;
     mode_t mode = new_file_mode & ~S_IWOTH;
     struct stat st {};
     const bool replacing = ::stat(path.c_str(), &st) == 0;
@@ -48,6 +60,7 @@ bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new
     tmp_path.append(kAtomicTempInfix).append("XXXXXX");
     UniqueFd fd = fs::CreateTemporary(tmp_path);
     if (!fd) return false;
+    temporary_ = tmp_path;
 
     // A replaced file keeps its owner and group (root rewriting a file of a
     // service that runs as its own user leaves it that user's; a file
@@ -60,15 +73,30 @@ bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new
         [[maybe_unused]] const int kept = ::fchown(fd.get(), static_cast<uid_t>(-1), st.st_gid);
     }
     const bool ok = ::fchmod(fd.get(), mode) == 0 && fs::WriteAll(fd.get(), bytes, tmp_path) &&
-                    fs::Sync(fd.get(), tmp_path) && fs::Close(fd, tmp_path) && fs::Rename(tmp_path, path);
+                    fs::Sync(fd.get(), tmp_path) && fs::Close(fd, tmp_path);
     if (!ok) {
         const int error = errno;
         fd.reset();
-        fs::Unlink(tmp_path);
         errno = error;
+        Discard();
+    }
+    return ok;
+}
+
+bool PreparedFile::Install(struct stat* written) {
+    if (temporary_.empty()) return false;
+    if (!fs::Rename(temporary_, path_)) {
+        Discard();
         return false;
     }
-    if (written != nullptr && ::stat(path.c_str(), written) != 0) *written = {};
+    temporary_.clear();
+    if (written != nullptr && ::stat(path_.c_str(), written) != 0) *written = {};
+    return true;
+}
+
+bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new_file_mode, struct stat* written) {
+    PreparedFile file;
+    if (!file.Write(path, bytes, new_file_mode) || !file.Install(written)) return false;
     fs::SyncFolder(std::string(DirName(path)));
     return true;
 }

@@ -20,6 +20,31 @@ namespace quorvex {
 bool AtomicWriteFile(const std::string& path, std::string_view bytes, mode_t new_file_mode = 0600,
                      struct stat* written = nullptr);
 
+// The same replacement in two steps, for a writer that flushes several
+// files before it puts any of them in place: Write makes and flushes the
+// temporary file, Install renames it over the target. The folder is not
+// flushed: the caller flushes it once for every file it installed there.
+// A temporary file never installed is removed with this object.
+class PreparedFile {
+public:
+    PreparedFile() = default;
+    ~PreparedFile();
+    PreparedFile(const PreparedFile&) = delete;
+    PreparedFile& operator=(const PreparedFile&) = delete;
+
+    // False (nothing left behind) when the file cannot be made, written,
+    // flushed or closed.
+    bool Write(const std::string& path, std::string_view bytes, mode_t new_file_mode = 0600);
+    // False (the temporary file removed) when the rename fails or nothing
+    // was written. `written`, when given, receives the new file's status.
+    bool Install(struct stat* written = nullptr);
+
+private:
+    void Discard();
+    std::string path_;
+    std::string temporary_;  // empty when there is none
+};
+
 // Writes all of `bytes` to the descriptor, continuing short writes and
 // retrying interrupted ones. False on an error (or a write that takes
 // nothing), with an unknown part written.

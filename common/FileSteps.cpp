@@ -63,6 +63,20 @@ UniqueFd CreateTemporary(std::string& name_template) {
     return fd;
 }
 
+UniqueFd CreateUnnamed(const std::string& folder, std::string_view label) {
+    if (!Allowed(Step::kCreate, label)) return UniqueFd();
+    return UniqueFd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+}
+
+bool LinkNew(int fd, const std::string& to) {
+    if (!Allowed(Step::kRename, to)) return false;
+    // Through /proc as any user may; AT_EMPTY_PATH (which needs a
+    // privilege) where /proc is missing.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    return errno == ENOENT && ::linkat(fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) == 0;
+}
+
 bool WriteAll(int fd, std::string_view bytes, std::string_view path) {
     return Allowed(Step::kWrite, path) && WriteFully(fd, bytes);
 }

@@ -44,6 +44,15 @@ UniqueFd CreateNew(const std::string& path, mode_t mode);
 // A new file named after `name_template` (ending in "XXXXXX", replaced by
 // the name made), read-write, owner-only.
 UniqueFd CreateTemporary(std::string& name_template);
+// A new file without a name in `folder` (O_TMPFILE), read-write,
+// owner-only: nothing of it stays when it is closed unless it is linked.
+// Invalid (errno set) when it cannot be made; EOPNOTSUPP or EISDIR when
+// the file system or the kernel has no such files. The watcher sees it as
+// a create of `label`.
+UniqueFd CreateUnnamed(const std::string& folder, std::string_view label);
+// Gives the unnamed file `fd` the name `to`, never over an existing file:
+// false (errno EEXIST) when `to` exists. The watcher sees it as a rename.
+bool LinkNew(int fd, const std::string& to);
 // All of `bytes`, continuing short writes; false (errno set) on an error.
 bool WriteAll(int fd, std::string_view bytes, std::string_view path);
 bool Sync(int fd, std::string_view path);

@@ -1,7 +1,8 @@
 // Storing messages: every body is staged first, then one of the callers
 // waiting on a mailbox commits every queued store in one index rewrite,
-// giving each body its number there. Copies of one message for several
-// mailboxes are committed together and taken back together.
+// giving each body its number there. The copies of one message for several
+// mailboxes are committed by their own caller: every mailbox's new index
+// is written and flushed before any of them is renamed into place.
 #include "mailmodel/store/MailStore.h"
 
 #include <sys/stat.h>
@@ -10,8 +11,10 @@
 #include <cerrno>
 #include <climits>
 #include <exception>
+#include <functional>
 
 #include "common/AsciiCase.h"
+#include "common/AtomicFile.h"
 #include "common/ErrorLog.h"
 #include "common/FileSteps.h"
 #include "mailmodel/account/AccountFolders.h"
@@ -23,7 +26,7 @@ namespace quorvex {
 
 namespace store {
 
-// One store waiting for the commit that numbers it and lists it.
+// One copy waiting for the commit that numbers it and lists it.
 struct PendingAdd {
     const std::string* folder = nullptr;  // the account folder
     StagedBody* body = nullptr;
@@ -33,7 +36,19 @@ struct PendingAdd {
     // Filled by the commit.
     StoredMessage stored_as;
     bool stored = false;
-    bool finished = false;  // guarded by the mailbox's queue_lock
+};
+
+// The copies one caller commits into one account folder: listed by one
+// index rewrite together, or none of them.
+struct PendingCommit {
+    Mailbox* box = nullptr;
+    const std::string* folder = nullptr;
+    std::vector<PendingAdd*> adds;
+    bool stored = false;
+    // Guarded by the mailbox's queue_lock: taken into a batch, and dealt
+    // with.
+    bool taken = false;
+    bool finished = false;
 };
 
 namespace {
@@ -95,66 +110,225 @@ bool PlaceMessage(MailboxIndexFile& index, PendingAdd& add) {
     return true;
 }
 
+// Places every copy of `commit` in `index`, or none: when one does not
+// fit, `index` is as it was and the bodies already named go again.
+bool PlaceAll(MailboxIndexFile& index, PendingCommit& commit) {
+    if (commit.adds.size() == 1) return PlaceMessage(index, *commit.adds.front());
+    const MailboxIndexFile before = index;
+    for (std::size_t i = 0; i < commit.adds.size(); ++i) {
+        if (PlaceMessage(index, *commit.adds[i])) continue;
+        for (std::size_t j = 0; j < i; ++j) commit.adds[j]->body->Uncommit();
+        index = before;
+        return false;
+    }
+    return true;
+}
+
+// One account folder's part of a commit: the stores its new index lists,
+// and that index while it is written and flushed but not yet in place.
+struct FolderListing {
+    Mailbox* box = nullptr;
+    const std::string* folder = nullptr;
+    std::vector<PendingCommit*> placed;
+    std::unique_ptr<MailboxIndexFile> index;
+    PreparedFile file;
+};
+
+void ForEachAdd(const FolderListing& listing, const std::function<void(PendingAdd&)>& act) {
+    for (PendingCommit* commit : listing.placed)
+        for (PendingAdd* add : commit->adds) act(*add);
+}
+
+// The bodies of a listing whose index was not put in place go again.
+void Unplace(FolderListing& listing) {
+    ForEachAdd(listing, [](PendingAdd& add) { add.body->Uncommit(); });
+    listing.placed.clear();
+}
+
+// Places the commits that fit (naming their bodies by their numbers) and
+// writes and flushes the index that lists them under a temporary name.
+// False, with nothing left of it, when none fits or the index (or the
+// last UID it gives) cannot be written. The caller holds the mailbox's
+// lock until the index is in place or given up.
+bool PrepareListing(FolderListing& listing, const std::vector<PendingCommit*>& commits) {
+    const MailboxIndexFile* current = CurrentIndex(*listing.box, *listing.folder);
+    if (!current) return false;
+    listing.index = std::make_unique<MailboxIndexFile>(*current);
+    for (PendingCommit* commit : commits)
+        if (PlaceAll(*listing.index, *commit)) listing.placed.push_back(commit);
+    if (listing.placed.empty()) return false;
+    if (PrepareIndex(*listing.box, *listing.folder, *listing.index, listing.file)) return true;
+    Unplace(listing);
+    return false;
+}
+
+// Renames the prepared index into place: its stores are listed now.
+bool InstallListing(FolderListing& listing) {
+    if (!InstallIndex(*listing.box, *listing.folder, std::move(listing.index), listing.file)) {
+        Unplace(listing);
+        return false;
+    }
+    for (PendingCommit* commit : listing.placed) commit->stored = true;
+    ForEachAdd(listing, [](PendingAdd& add) { add.stored = true; });
+    return true;
+}
+
+bool TakeBackLocked(Mailbox& box, const std::string& folder, const std::vector<StoredMessage>& messages);
+
+// Takes an installed listing's stores back out of the index (a later step
+// of the commit failed). One that cannot be is left listed with its body,
+// and its store still fails: the message may come twice, it is not lost.
+void TakeBackListing(FolderListing& listing) {
+    std::vector<StoredMessage> messages;
+    ForEachAdd(listing, [&](PendingAdd& add) { messages.push_back(add.stored_as); });
+    const bool taken_back = TakeBackLocked(*listing.box, *listing.folder, messages);
+    if (!taken_back) {
+        QUORVEX_ERROR_LOG("copies of a refused message could not be taken back from " + *listing.folder + ": " +
+                          std::to_string(messages.size()));
+    }
+    for (PendingCommit* commit : listing.placed) commit->stored = false;
+    ForEachAdd(listing, [&](PendingAdd& add) {
+        add.stored = false;
+        if (taken_back) {
+            add.body->Uncommit();
+        } else {
+            add.body->Keep();
+        }
+    });
+}
+
+// Flushes the folder of an installed listing, which makes its bodies'
+// names, the last UID and the index durable together (a journal keeps
+// them in the order they were made). False (logged) when it fails.
+bool FlushListing(const FolderListing& listing) {
+    if (fs::SyncFolder(*listing.folder)) return true;
+    QUORVEX_ERROR_LOG("cannot flush the mailbox folder " + *listing.folder + ": the messages just listed are taken back");
+    return false;
+}
+
 // Lists every waiting store of the batch in one index rewrite per account
-// folder, in the order they came. The bodies' new names are flushed before
-// the index that lists them is written; when that fails, they go again.
-// The caller holds the mailbox's lock.
-void StoreBatch(Mailbox& box, std::vector<PendingAdd*>& batch) {
+// folder, in the order they came, and adds each index put in place to
+// `listed`: its folder is flushed after the mailbox's lock is let go. The
+// caller holds the mailbox's lock.
+void ListBatch(Mailbox& box, const std::vector<PendingCommit*>& batch,
+               std::vector<std::unique_ptr<FolderListing>>& listed) {
     std::vector<bool> done(batch.size(), false);
     for (std::size_t first = 0; first < batch.size(); ++first) {
         if (done[first]) continue;
-        const std::string& folder = *batch[first]->folder;
-        const MailboxIndexFile* current = CurrentIndex(box, folder);
-        auto updated = current ? std::make_unique<MailboxIndexFile>(*current) : nullptr;
-        std::vector<PendingAdd*> placed;
+        auto listing = std::make_unique<FolderListing>();
+        listing->box = &box;
+        listing->folder = batch[first]->folder;
+        std::vector<PendingCommit*> commits;
         for (std::size_t i = first; i < batch.size(); ++i) {
-            if (done[i] || *batch[i]->folder != folder) continue;
+            if (done[i] || *batch[i]->folder != *listing->folder) continue;
             done[i] = true;
-            if (updated && PlaceMessage(*updated, *batch[i])) placed.push_back(batch[i]);
+            commits.push_back(batch[i]);
         }
-        if (placed.empty()) continue;
-        const auto last_uid = static_cast<std::uint32_t>(updated->header.LastUid());
-        const bool written = fs::SyncFolder(folder) && KeepUidsUpTo(box, folder, last_uid) &&
-                             WriteAndRemember(box, folder, std::move(updated));
-        for (PendingAdd* add : placed) {
-            add->stored = written;
-            if (!written) add->body->Uncommit();
-        }
+        if (PrepareListing(*listing, commits) && InstallListing(*listing)) listed.push_back(std::move(listing));
     }
 }
 
-// Queues the store and waits until a commit (its own or another caller's)
-// has dealt with it.
-void CommitInTurn(Mailbox& box, PendingAdd& add) {
+// Flushes the folders of a batch's indexes, taking back (under the
+// mailbox's lock again) the stores of a folder whose flush fails.
+void FlushBatch(Mailbox& box, const std::vector<std::unique_ptr<FolderListing>>& listed) {
+    for (const auto& listing : listed) {
+        if (FlushListing(*listing)) continue;
+        std::lock_guard guard(box.lock);
+        TakeBackListing(*listing);
+    }
+}
+
+// Queues the stores and waits until a commit (its own or another caller's)
+// has dealt with them. The committer lets the mailbox go once its indexes
+// are in place, so that the next batch is listed while this one's folder
+// flush runs; a store is finished, and answered, only after that flush.
+void CommitInTurn(Mailbox& box, PendingCommit& commit) {
     std::unique_lock queue(box.queue_lock);
-    box.pending.push_back(&add);
-    while (!add.finished) {
-        if (box.committing) {
+    box.pending.push_back(&commit);
+    while (!commit.finished) {
+        if (box.committing || commit.taken) {
             box.committed.wait(queue);
             continue;
         }
         box.committing = true;
         queue.unlock();
-        std::vector<PendingAdd*> batch;
+        std::vector<PendingCommit*> batch;
+        std::vector<std::unique_ptr<FolderListing>> listed;
         {
             std::lock_guard guard(box.lock);
             // Taken under the mailbox lock, so that stores queued while it
             // was busy join this commit.
             queue.lock();
             batch.swap(box.pending);
+            for (PendingCommit* p : batch) p->taken = true;
             queue.unlock();
             try {
-                StoreBatch(box, batch);
+                ListBatch(box, batch, listed);
             } catch (const std::exception& e) {
                 box.DropCache();
                 QUORVEX_ERROR_LOG(std::string("mailbox store failed: ") + e.what());
             }
         }
         queue.lock();
-        for (PendingAdd* p : batch) p->finished = true;
         box.committing = false;
         box.committed.notify_all();
+        queue.unlock();
+        FlushBatch(box, listed);
+        queue.lock();
+        for (PendingCommit* p : batch) p->finished = true;
+        box.committed.notify_all();
     }
+}
+
+// Commits copies for several account folders at once, holding every
+// mailbox's lock (taken in one order, so two such commits never wait for
+// each other): each folder's new index is written and flushed first, then
+// they are renamed into place one after another and the folders flushed.
+// A failure before the renames leaves nothing visible; a rename or flush
+// that fails takes back the copies already listed.
+bool CommitAcross(const std::vector<std::unique_ptr<PendingCommit>>& parts) {
+    std::vector<Mailbox*> boxes;
+    for (const auto& part : parts) boxes.push_back(part->box);
+    std::sort(boxes.begin(), boxes.end(), std::less<Mailbox*>());
+    boxes.erase(std::unique(boxes.begin(), boxes.end()), boxes.end());
+    std::vector<std::unique_lock<std::mutex>> locks;
+    for (Mailbox* box : boxes) locks.emplace_back(box->lock);
+    // Marked while held, so that trimming the cache never tries the locks
+    // this thread holds; cleared before they are released.
+    struct Marks {
+        std::vector<Mailbox*>& boxes;
+        explicit Marks(std::vector<Mailbox*>& b) : boxes(b) {
+            for (Mailbox* box : boxes) box->held_by_set = true;
+        }
+        ~Marks() {
+            for (Mailbox* box : boxes) box->held_by_set = false;
+        }
+    } marks(boxes);
+
+    std::vector<std::unique_ptr<FolderListing>> listings;
+    for (const auto& part : parts) {
+        auto listing = std::make_unique<FolderListing>();
+        listing->box = part->box;
+        listing->folder = part->folder;
+        if (!PrepareListing(*listing, {part.get()})) {
+            for (auto& prepared : listings) Unplace(*prepared);
+            return false;
+        }
+        listings.push_back(std::move(listing));
+    }
+    std::size_t installed = 0;
+    while (installed < listings.size() && InstallListing(*listings[installed])) ++installed;
+    bool flushed = installed == listings.size();
+    for (std::size_t i = 0; i < installed; ++i) flushed = FlushListing(*listings[i]) && flushed;
+    if (flushed) return true;
+    for (std::size_t i = 0; i < listings.size(); ++i) {
+        if (i < installed) {
+            TakeBackListing(*listings[i]);
+        } else {
+            Unplace(*listings[i]);
+        }
+    }
+    return false;
 }
 
 // The message with this identity in `index`; null when none.
@@ -162,6 +336,33 @@ MailboxRecord* FindRecord(MailboxIndexFile& index, const StoredMessage& message)
     for (MailboxRecord& r : index.slots)
         if (!r.IsFree() && r.FileNumber == message.file_number && r.Uid == message.uid) return &r;
     return nullptr;
+}
+
+// TakeBackMessages for a caller that holds the mailbox's lock.
+bool TakeBackLocked(Mailbox& box, const std::string& folder, const std::vector<StoredMessage>& messages) {
+    const MailboxIndexFile* current = CurrentIndex(box, folder);
+    if (!current) return false;
+    auto updated = std::make_unique<MailboxIndexFile>(*current);
+    MailboxIndexHeader& header = updated->header;
+    std::vector<std::int32_t> removed;
+    std::size_t gone = 0;  // deleted meanwhile: no record has it and its body is gone
+    for (const StoredMessage& message : messages) {
+        MailboxRecord* r = FindRecord(*updated, message);
+        if (!r) {
+            gone += BodyMayExist(folder, message.file_number) ? 0 : 1;
+            continue;
+        }
+        // The folder's later messages move up one place.
+        for (MailboxRecord& other : updated->slots)
+            if (!other.IsFree() && other.Folder == r->Folder && other.Position > r->Position) --other.Position;
+        header.SetMessageCount(r->Folder, header.MessageCount(r->Folder) - 1);
+        header.SetTotalBytes(r->Folder, header.TotalBytes(r->Folder) - r->Size);
+        r->Position = -1;
+        r->Changes = kChangeDelete;
+        removed.push_back(r->FileNumber);
+    }
+    if (removed.empty()) return gone == messages.size();
+    return WriteAndRemove(box, folder, std::move(updated), removed) && removed.size() + gone == messages.size();
 }
 
 }  // namespace
@@ -253,20 +454,31 @@ bool MailboxCopies::StageFile(std::string_view account, const std::string& path,
 }
 
 bool MailboxCopies::Commit() {
+    // The copies not committed yet, by account folder in the order staged.
+    std::vector<std::unique_ptr<PendingCommit>> parts;
     for (auto& copy : copies_) {
         if (copy->add.stored) continue;
-        copy->add.finished = false;
-        CommitInTurn(MailboxOf(copy->account), copy->add);
-        if (copy->add.stored) {
-            copy->body.Keep();
-            continue;
+        auto part = std::find_if(parts.begin(), parts.end(), [&](const auto& p) { return *p->folder == copy->folder; });
+        if (part == parts.end()) {
+            parts.push_back(std::make_unique<PendingCommit>());
+            part = parts.end() - 1;
+            (*part)->box = &MailboxOf(copy->account);
+            (*part)->folder = &copy->folder;
         }
-        TakeBack();
-        Release();
-        return false;
+        (*part)->adds.push_back(&copy->add);
     }
+    bool stored = true;
+    if (parts.size() == 1) {
+        CommitInTurn(*parts.front()->box, *parts.front());
+        stored = parts.front()->stored;
+    } else if (parts.size() > 1) {
+        stored = CommitAcross(parts);
+    }
+    if (stored)
+        for (auto& copy : copies_)
+            if (copy->add.stored) copy->body.Keep();
     Release();
-    return true;
+    return stored;
 }
 
 bool MailboxCopies::TakeBack() {
@@ -294,29 +506,7 @@ bool TakeBackMessages(std::string_view account, const std::vector<StoredMessage>
     if (!folder) return false;
     Mailbox& box = MailboxOf(account);
     std::lock_guard guard(box.lock);
-    const MailboxIndexFile* current = CurrentIndex(box, *folder);
-    if (!current) return false;
-    auto updated = std::make_unique<MailboxIndexFile>(*current);
-    MailboxIndexHeader& header = updated->header;
-    std::vector<std::int32_t> removed;
-    std::size_t gone = 0;  // deleted meanwhile: no record has it and its body is gone
-    for (const StoredMessage& message : messages) {
-        MailboxRecord* r = FindRecord(*updated, message);
-        if (!r) {
-            gone += BodyMayExist(*folder, message.file_number) ? 0 : 1;
-            continue;
-        }
-        // The folder's later messages move up one place.
-        for (MailboxRecord& other : updated->slots)
-            if (!other.IsFree() && other.Folder == r->Folder && other.Position > r->Position) --other.Position;
-        header.SetMessageCount(r->Folder, header.MessageCount(r->Folder) - 1);
-        header.SetTotalBytes(r->Folder, header.TotalBytes(r->Folder) - r->Size);
-        r->Position = -1;
-        r->Changes = kChangeDelete;
-        removed.push_back(r->FileNumber);
-    }
-    if (removed.empty()) return gone == messages.size();
-    return WriteAndRemove(box, *folder, std::move(updated), removed) && removed.size() + gone == messages.size();
+    return TakeBackLocked(box, *folder, messages);
 }
 
 

@@ -64,10 +64,14 @@ struct StoredMessage {
 enum class MailboxHold { kHeld, kNoRoom, kBusy, kUnreadable };
 
 // Copies of one message for one or more mailboxes (or folders). Each is
-// written and flushed under a staging name first, where nobody sees it;
-// then all are committed; when one cannot be, the copies committed before
-// it are taken back by their identity. Copies never committed are removed
-// with this object.
+// written and flushed first where nobody sees it (a file without a name,
+// or a staging name).
+// The commit lists every copy for one mailbox in one index rewrite; for
+// several mailboxes it writes and flushes each new index before any is
+// renamed into place, so that a failure up to then leaves nothing visible.
+// When a rename or the folder flush after it fails, the copies already
+// listed are taken back by their identity. Copies never committed are
+// removed with this object.
 class MailboxCopies {
 public:
     MailboxCopies();
@@ -88,9 +92,9 @@ public:
     // hold do; kUnreadable when the mailbox's index cannot be read (a
     // failure to try again, not a full mailbox).
     MailboxHold Reserve(std::string_view account, std::int64_t size, std::int64_t quota);
-    // Commits every staged copy, each mailbox in one grouped commit. False
-    // when one was refused (no free record slot, folder total past the
-    // 32-bit field) or failed, after the ones committed were taken back.
+    // Commits every staged copy: all of them or none. False when one was
+    // refused (no free record slot, folder total past the 32-bit field) or
+    // an index could not be written or flushed; none is listed then.
     bool Commit();
     // Takes back every committed copy (a later step failed); false when
     // one could not be (logged).

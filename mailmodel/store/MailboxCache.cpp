@@ -23,8 +23,10 @@ namespace {
 // (the ones used last), so a store costs no read of the whole index.
 constexpr std::size_t kMaxCachedIndexes = 64;
 // UIDs are kept beside the index this many ahead of the one needed, so
-// that the file is written once in so many commits.
-constexpr std::uint32_t kUidBlock = 32;
+// that the file is written once in so many messages (a flush inside the
+// mailbox's lock each time); an index put back or rebuilt skips at most
+// so many.
+constexpr std::uint32_t kUidBlock = 1024;
 
 std::mutex registry_lock;
 std::atomic<std::uint64_t> use_clock{0};
@@ -44,6 +46,7 @@ void MakeRoomInCache(Mailbox& self) {
     for (auto& [name, box] : Registry()) {
         if (box.get() == &self || !box->has_cache) continue;
         ++cached;
+        if (box->held_by_set) continue;
         if (!oldest || box->last_use < oldest->last_use) oldest = box.get();
     }
     if (cached < kMaxCachedIndexes || !oldest || !oldest->lock.try_lock()) return;
@@ -182,6 +185,28 @@ bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<M
         return false;
     }
     KeepSpare(box, folder, index->slots.size());
+    if (st.st_ino != 0) {
+        Remember(box, folder, std::move(index), st);
+    } else {
+        box.DropCache();
+    }
+    return true;
+}
+
+bool PrepareIndex(Mailbox& box, const std::string& folder, const MailboxIndexFile& index, PreparedFile& file) {
+    if (!KeepUidsUpTo(box, folder, static_cast<std::uint32_t>(index.header.LastUid()))) return false;
+    if (file.Write(IndexPath(folder), index.Encode())) return true;
+    QUORVEX_ERROR_LOG("cannot write mailbox index in " + folder);
+    return false;
+}
+
+bool InstallIndex(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index, PreparedFile& file) {
+    struct stat st {};
+    if (!file.Install(&st)) {
+        QUORVEX_ERROR_LOG("cannot write mailbox index in " + folder);
+        box.DropCache();
+        return false;
+    }
     if (st.st_ino != 0) {
         Remember(box, folder, std::move(index), st);
     } else {

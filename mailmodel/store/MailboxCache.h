@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/AtomicFile.h"
 #include "mailmodel/store/MailStore.h"
 #include "mailmodel/store/MailboxFolder.h"
 #include "mailmodel/store/MailboxIndex.h"
@@ -37,7 +38,7 @@ struct IndexStamp {
 
 IndexStamp StampOf(const struct stat& st);
 
-struct PendingAdd;  // a store waiting for its commit (GroupedCommit.cpp)
+struct PendingCommit;  // stores waiting for their commit (GroupedCommit.cpp)
 
 // The index as last read or written by this process: what the quota check
 // reads without waiting for a commit in flight.
@@ -71,6 +72,9 @@ struct Mailbox {
     // made to hold (0: none known).
     std::string spare_folder;
     std::int64_t spare_bytes = 0;
+    // Set while a commit of copies for several mailboxes holds `lock`:
+    // trimming the cache passes this mailbox over.
+    std::atomic<bool> held_by_set{false};
     // Guarded by `lock`: the last UID kept beside the index of
     // `kept_uid_folder`, as this process last read or wrote it.
     std::string kept_uid_folder;
@@ -87,7 +91,7 @@ struct Mailbox {
     // storing into one mailbox at once share the cost of the write.
     std::mutex queue_lock;
     std::condition_variable committed;
-    std::vector<PendingAdd*> pending;  // guarded by queue_lock
+    std::vector<PendingCommit*> pending;  // guarded by queue_lock
     bool committing = false;           // guarded by queue_lock
 
     void DropCache() {
@@ -115,6 +119,16 @@ bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<M
 // it, so that a deletion always frees space.
 bool WriteAndRemove(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index,
                     const std::vector<std::int32_t>& removed);
+// The first step of a commit that lists new bodies: the last UID it gives
+// kept beside the index, and the index written and flushed under a
+// temporary name, nothing in place yet. False (logged) when either cannot
+// be written.
+bool PrepareIndex(Mailbox& box, const std::string& folder, const MailboxIndexFile& index, PreparedFile& file);
+// The second: the prepared index renamed into place and kept as the cached
+// copy. The caller flushes the folder, once for the bodies renamed, the
+// last UID and the index. False (logged, the cache dropped) when the
+// rename fails.
+bool InstallIndex(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index, PreparedFile& file);
 // The mailbox's index as it is on disk, from the cache while the file is
 // unchanged; a new one, listing the bodies found, is created when the
 // folder exists but holds none. Null when it cannot be read or created, or
@@ -134,7 +148,9 @@ std::optional<CommittedIndex> CommittedIfCurrent(Mailbox& box, const std::string
 
 // Makes sure the last UID kept beside the index is at least `uid` before
 // an index that gives it is written: kept in blocks, so that most commits
-// write nothing but the index. False (logged) when it cannot be kept.
+// write nothing but the index. The file is flushed and renamed; the folder
+// flush that makes the rename durable is the one after the index. False
+// (logged) when it cannot be kept.
 bool KeepUidsUpTo(Mailbox& box, const std::string& folder, std::uint32_t uid);
 
 }  // namespace quorvex::store

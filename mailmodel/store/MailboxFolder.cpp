@@ -209,7 +209,8 @@ std::uint32_t ReadLastUid(const std::string& folder) {
 }
 
 bool WriteLastUid(const std::string& folder, std::uint32_t uid) {
-    if (AtomicWriteFile(LastUidPath(folder), std::to_string(uid) + "\n")) return true;
+    PreparedFile file;
+    if (file.Write(LastUidPath(folder), std::to_string(uid) + "\n") && file.Install()) return true;
     QUORVEX_ERROR_LOG("cannot keep the last UID in " + folder);
     return false;
 }

@@ -22,8 +22,10 @@
 
 namespace quorvex::store {
 
-// A body being stored: ".incoming-" and a unique ending. Its writer holds
-// an exclusive flock on it until the body is committed or given up.
+// A body being stored has no name until its commit where the file system
+// allows it; elsewhere it is ".incoming-" and a unique ending, and its
+// writer holds an exclusive flock on it until the body is committed or
+// given up.
 inline constexpr std::string_view kStagingPrefix = ".incoming-";
 // The mailbox's last UID given, kept beside the index: ASCII decimal
 // digits and a line end.
@@ -114,7 +116,8 @@ void SweepStagingNames(const std::string& folder);
 // The last UID kept beside the index; 0 when none was kept (or the file is
 // unreadable or holds a value no mailbox reaches, which is logged).
 std::uint32_t ReadLastUid(const std::string& folder);
-// Keeps `uid` durably as the last UID; false (logged) when it cannot.
+// Keeps `uid` as the last UID: flushed, then renamed into place; the
+// caller flushes the folder. False (logged) when it cannot.
 bool WriteLastUid(const std::string& folder, std::uint32_t uid);
 
 }  // namespace quorvex::store

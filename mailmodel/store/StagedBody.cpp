@@ -44,21 +44,27 @@ StagedBody::~StagedBody() {
 
 bool StagedBody::Write(const std::string& folder, const BodySource& source, std::uint8_t key) {
     folder_ = folder;
+    // The steps on an unnamed body are shown to a watcher under the
+    // staging template.
     std::string path = StagingTemplate(folder);
-    lock_ = fs::CreateTemporary(path);
-    if (!lock_) return false;
-    staging_ = path;
-    // Held until the body is committed or removed: a sweep by another
-    // process passes over a staging body whose writer lives.
-    if (::flock(lock_.get(), LOCK_EX | LOCK_NB) != 0) return false;
-    const bool written = source.path ? ScrambleCopyInto(*source.path, lock_.get(), key, staging_)
-                                     : WriteScrambled(lock_.get(), source.text, key, staging_);
-    return written && fs::Sync(lock_.get(), staging_);
+    lock_ = fs::CreateUnnamed(folder, path);
+    if (!lock_ && errno != EOPNOTSUPP && errno != EISDIR) return false;
+    if (!lock_) {
+        lock_ = fs::CreateTemporary(path);
+        if (!lock_) return false;
+        staging_ = path;
+        // Held until the body is committed or removed: a sweep by another
+        // process passes over a staging body whose writer lives.
+        if (::flock(lock_.get(), LOCK_EX | LOCK_NB) != 0) return false;
+    }
+    const bool written = source.path ? ScrambleCopyInto(*source.path, lock_.get(), key, path)
+                                     : WriteScrambled(lock_.get(), source.text, key, path);
+    return written && fs::Sync(lock_.get(), path);
 }
 
 bool StagedBody::Commit(std::int32_t number) {
     const std::string target = BodyPath(folder_, number);
-    if (!fs::RenameNew(staging_, target)) return false;
+    if (staging_.empty() ? !fs::LinkNew(lock_.get(), target) : !fs::RenameNew(staging_, target)) return false;
     staging_.clear();
     number_ = number;
     lock_.reset();

@@ -1,8 +1,9 @@
-// Message bodies on their way into a mailbox: written and flushed under a
-// staging name before the mailbox is locked, and renamed to "<number>.eml"
-// only by the commit that lists them, so that a committed body's name is
-// never taken by anything else and whatever a store leaves is a staging
-// name. Not for use outside mailmodel/store.
+// Message bodies on their way into a mailbox: written and flushed before
+// the mailbox is locked as a file without a name in its folder (or, where
+// the file system has no such files, under a staging name), and named
+// "<number>.eml" only by the commit that lists them, so that a committed
+// body's name is never taken by anything else and whatever a store leaves
+// is nothing or a staging name. Not for use outside mailmodel/store.
 #pragma once
 
 #include <cstdint>
@@ -29,14 +30,14 @@ public:
     StagedBody& operator=(const StagedBody&) = delete;
     ~StagedBody();
 
-    // Writes the body under a new staging name in `folder` (every byte
-    // XOR-ed with `key`, 0 for none), flushed, and holds it locked against
-    // the sweep. False when the file could not be made, read, written or
-    // flushed.
+    // Writes the body as a new unnamed file of `folder` (every byte XOR-ed
+    // with `key`, 0 for none), flushed; a staging name is held locked
+    // against the sweep. False when the file could not be made, read,
+    // written or flushed.
     bool Write(const std::string& folder, const BodySource& source, std::uint8_t key);
 
-    // Renames the staged body to "<number>.eml", never over an existing
-    // file: false (errno EEXIST) when a file has that name, or when the
+    // Names the staged body "<number>.eml", never over an existing file:
+    // false (errno EEXIST) when a file has that name, or when the link or
     // rename fails. The caller holds the mailbox's lock and flushes the
     // folder before an index lists the body.
     bool Commit(std::int32_t number);
@@ -51,10 +52,10 @@ public:
 
 private:
     std::string folder_;
-    std::string staging_;  // empty once renamed
+    std::string staging_;  // the staging name, if it has one; empty once renamed
     std::int32_t number_ = 0;
     bool kept_ = false;
-    UniqueFd lock_;  // the staging file, held open and locked while it is staged
+    UniqueFd lock_;  // the staged file, held open (and a staging name locked) until it is named
 };
 
 }  // namespace quorvex::store

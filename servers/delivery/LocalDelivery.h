@@ -36,8 +36,9 @@ struct ForwardingList {
 };
 
 // The mailbox copies of one delivery, filtered copies included: each
-// written where nobody sees it yet, then committed in one step, so that a
-// message refused after some copies were written reaches nobody.
+// written where nobody sees it yet; the commit writes and flushes every
+// mailbox's new index before any is renamed into place, so that a message
+// refused before then reaches nobody.
 class MailboxCopySet {
 public:
     virtual ~MailboxCopySet() = default;
@@ -50,7 +51,8 @@ public:
     // Writes a copy for the account's folder 0 or 1, marked read or not;
     // false when it cannot be written.
     virtual bool Stage(std::string_view account, DeliveryMessage& message, int folder, bool read) = 0;
-    // Commits every staged copy; false after taking back those committed.
+    // Commits every staged copy, all of them or none: false when none is
+    // listed.
     virtual bool Commit() = 0;
     // Takes back every committed copy (a later step of the delivery failed).
     virtual void TakeBack() = 0;
@@ -123,9 +125,10 @@ std::optional<std::string> RecipientRefusal(DeliveryDirectory& directory, std::s
 // (of the recipients, their forwards and group members, the copies and
 // the sender's own copy), the filters' decisions included: the mailbox
 // copies, filtered ones too, are staged and the queue copies written where
-// no sender takes them. One commit puts the mailbox copies in place; only
-// then are the queue copies handed to the senders and the filters' records
-// and notices made. A failure before the commit leaves nothing visible and
+// no sender takes them. One commit puts the mailbox copies in place (every
+// mailbox's index flushed before any is renamed into place); only then are
+// the queue copies handed to the senders and the filters' records and
+// notices made. A failure before the commit leaves nothing visible and
 // nothing queued; a queue copy that cannot be handed over after it takes
 // the mailbox copies back when a recipient is left with none.
 struct DeliveryRequest {

@@ -271,7 +271,7 @@ TEST_F(MailStoreTest, AnIndexReplacedByAnotherWriterIsReadAgain) {
     const MailboxSnapshot s = Load();
     ASSERT_EQ(s.Counts[0], 4);
     EXPECT_EQ(s.Records[3].FileNumber, 4);
-    EXPECT_EQ(s.Records[3].Uid, 34u);  // after the UIDs kept ahead beside the index, never one given before
+    EXPECT_EQ(s.Records[3].Uid, 1026u);  // after the UIDs kept ahead beside the index, never one given before
     EXPECT_EQ(GetMailboxTotalSize("alice"), 20);
 }
 
@@ -397,7 +397,7 @@ TEST_F(MailStoreTest, RebuildRecoversADamagedIndex) {
     ASSERT_TRUE(RestoreBackupMails("alice"));
     const MailboxSnapshot s = Load();
     EXPECT_EQ(FileNumbers(s), (std::vector<std::int32_t>{1, 2, 3}));
-    EXPECT_EQ(s.Records[2].Uid, 36u);  // the bodies listed anew took 34 and 35
+    EXPECT_EQ(s.Records[2].Uid, 1028u);  // the bodies listed anew took 1026 and 1027
     EXPECT_EQ(ReadFile(JoinPath(folder_, "3.eml")), "saved");
     EXPECT_EQ(ReadFile(JoinPath(folder_, "1.eml")), "one");  // nothing overwritten
     EXPECT_EQ(ReadFile(JoinPath(folder_, "2.eml")), "two");
@@ -451,30 +451,162 @@ std::set<std::string> Names(const std::string& folder) {
     return names;
 }
 
-// A body is written and flushed under a staging name, renamed to its number
-// and the folder flushed before the index that lists it takes its place;
-// whichever step of a store fails, the store says
-// so, the index stays as it was and no file is left behind.
+// A body is written and flushed under a staging name and renamed to its
+// number; the index that lists it is flushed before it takes its place, and
+// one flush of the folder after it makes both names durable. Whichever step
+// of a store fails, the store says so, the mailbox lists what it listed
+// and no file is left behind.
 TEST_F(MailStoreTest, BodyIsFlushedBeforeTheIndexAndFailedStepsLeaveNothing) {
     ASSERT_TRUE(Store("first"));
     const testing::StepTrace steps = testing::TraceSteps([&] { ASSERT_TRUE(Store("second")); });
     const std::size_t body_named = testing::StepAt(steps, fs::Step::kRename, "2.eml");
-    const std::size_t folder_synced = testing::StepAt(steps, fs::Step::kSyncFolder, "alice");
+    const std::size_t index_named = testing::StepAt(steps, fs::Step::kRename, "mailinfo.dat");
     EXPECT_LT(testing::StepAt(steps, fs::Step::kSync, ".incoming-"), body_named);
-    EXPECT_LT(body_named, folder_synced);
-    EXPECT_LT(folder_synced, testing::StepAt(steps, fs::Step::kRename, "mailinfo.dat"));
+    EXPECT_LT(body_named, testing::StepAt(steps, fs::Step::kSync, "mailinfo.dat.tmp-"));
+    EXPECT_LT(testing::StepAt(steps, fs::Step::kSync, "mailinfo.dat.tmp-"), index_named);
+    EXPECT_EQ(testing::StepAt(steps, fs::Step::kSyncFolder, "alice"), index_named + 1);
+    EXPECT_EQ(index_named + 2, steps.size());
     const std::string index = Index();
     const std::set<std::string> names = Names(folder_);
-    // Every step but the folder flush after the index, which comes too
-    // late to fail the store.
-    for (std::size_t n = 0; n + 1 < steps.size(); ++n) {
+    for (std::size_t n = 0; n < steps.size(); ++n) {
         SCOPED_TRACE(std::string(fs::StepName(steps[n].first)) + " " + steps[n].second);
         EXPECT_FALSE(testing::WithStepFailing(n, [&] { return Store("third"); }));
-        EXPECT_EQ(Index(), index);
+        // A failed flush of the folder takes the listed message back out.
+        if (n <= index_named) {
+            EXPECT_EQ(Index(), index);
+        }
+        EXPECT_EQ(FileNumbers(Load()), (std::vector<std::int32_t>{1, 2}));
         EXPECT_EQ(Names(folder_), names);
     }
-    ASSERT_TRUE(Store("third"));
-    EXPECT_EQ(ReadFile(JoinPath(folder_, "3.eml")), "third");
+    std::string uid;
+    ASSERT_TRUE(Store("third", 0, false, &uid));
+    const MailboxSnapshot s = Load();
+    ASSERT_EQ(s.Records.size(), 3u);
+    EXPECT_EQ(std::to_string(s.Records[2].Uid), uid);
+    EXPECT_EQ(ReadFile(JoinPath(folder_, std::to_string(s.Records[2].FileNumber) + ".eml")), "third");
+
+    // The folder flush fails and so does the index that would take the
+    // message back out: it stays listed with its body, and the store fails.
+    bool flush_failed = false;
+    {
+        fs::ScopedStepWatcher watch([&](fs::Step step, std::string_view path) {
+            if (step == fs::Step::kSyncFolder) flush_failed = true;
+            return flush_failed && (step == fs::Step::kSyncFolder || BaseName(path).starts_with("mailinfo.dat.tmp-")) ? EIO : 0;
+        });
+        EXPECT_FALSE(Store("fourth"));
+    }
+    const MailboxSnapshot kept = Load();
+    ASSERT_EQ(kept.Records.size(), 4u);
+    EXPECT_EQ(ReadFile(JoinPath(folder_, std::to_string(kept.Records[3].FileNumber) + ".eml")), "fourth");
+}
+
+// The copies of one message for several mailboxes: every new index is
+// written and flushed before the first is renamed into place. Whichever
+// step fails, the commit says so and no mailbox lists the message; up to
+// the first rename no index has changed.
+TEST_F(MailStoreTest, CopiesForSeveralMailboxesAreListedTogetherOrNotAtAll) {
+    const std::string bob = JoinPath(MakeAccount("bob"), "mailinfo.dat");
+    ASSERT_TRUE(Store("first"));
+    ASSERT_TRUE(AddMessageTextToMailbox("bob", "first", nullptr, 0, false, false));
+    const auto commit = [] {
+        MailboxCopies copies;
+        return copies.StageText("alice", "copy", 0, false, false) && copies.StageText("bob", "copy", 0, false, false) &&
+               copies.StageText("alice", "sent", 1, false, true) && copies.Commit();
+    };
+    const testing::StepTrace steps = testing::TraceSteps([&] { ASSERT_TRUE(commit()); });
+    std::size_t last_flush = 0;
+    std::vector<std::size_t> renames;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        if (steps[i].first == fs::Step::kSync && steps[i].second.starts_with("mailinfo.dat.tmp-")) last_flush = i;
+        if (steps[i].first == fs::Step::kRename && steps[i].second == "mailinfo.dat") renames.push_back(i);
+    }
+    ASSERT_EQ(renames.size(), 2u);
+    EXPECT_LT(last_flush, renames.front());
+    // Then each folder is flushed.
+    EXPECT_EQ(std::count_if(steps.begin() + static_cast<std::ptrdiff_t>(renames.back()), steps.end(),
+                            [](const auto& step) { return step.first == fs::Step::kSyncFolder; }),
+              2);
+    const std::string alice_index = Index();
+    const std::string bob_index = ReadFile(bob);
+    const std::set<std::string> names = Names(folder_);
+    for (std::size_t n = 0; n < steps.size(); ++n) {
+        SCOPED_TRACE(std::string(fs::StepName(steps[n].first)) + " " + steps[n].second);
+        EXPECT_FALSE(testing::WithStepFailing(n, commit));
+        if (n < renames.front()) {
+            EXPECT_EQ(Index(), alice_index);
+            EXPECT_EQ(ReadFile(bob), bob_index);
+        }
+        EXPECT_EQ(GetMailboxMessageCount("alice"), 3);
+        EXPECT_EQ(GetMailboxMessageCount("bob"), 2);
+        EXPECT_EQ(Names(folder_), names);
+    }
+}
+
+// Stores queued at once share one index rewrite, each whole or not at all:
+// a delivery whose second copy does not fit leaves nothing in the index
+// for the delivery after it in the same commit.
+TEST_F(MailStoreTest, ADeliveryThatDoesNotFitLeavesTheRestOfItsBatch) {
+    WriteCraftedIndex(folder_, kMaxMailboxRecords - 1, 1);
+    store::Mailbox& box = store::MailboxOf("alice");
+    const auto queued = [&](std::size_t n) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            {
+                std::lock_guard queue(box.queue_lock);
+                if (box.pending.size() == n) return true;
+            }
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::yield();
+        }
+    };
+    std::future<bool> both, one;
+    {
+        std::lock_guard busy(MailStoreLock("alice"));
+        both = std::async(std::launch::async, [] {
+            MailboxCopies copies;
+            return copies.StageText("alice", "a", 0, false, false) && copies.StageText("alice", "b", 1, false, false) &&
+                   copies.Commit();
+        });
+        ASSERT_TRUE(queued(1));
+        one = std::async(std::launch::async, [] { return AddMessageTextToMailbox("alice", "c", nullptr, 0, false, false); });
+        ASSERT_TRUE(queued(2));
+    }
+    EXPECT_FALSE(both.get());
+    EXPECT_TRUE(one.get());
+    const MailboxSnapshot s = Load();
+    ASSERT_EQ(s.Records.size(), static_cast<std::size_t>(kMaxMailboxRecords));
+    const auto newest = std::max_element(s.Records.begin(), s.Records.end(),
+                                         [](const auto& a, const auto& b) { return a.FileNumber < b.FileNumber; });
+    EXPECT_EQ(ReadFile(JoinPath(folder_, std::to_string(newest->FileNumber) + ".eml")), "c");
+}
+
+// A body is staged as a file without a name; where the file system has
+// none, under a staging name instead. Any other failure to make the file
+// fails the store.
+TEST_F(MailStoreTest, BodiesAreStagedUnderANameWhereUnnamedFilesAreMissing) {
+    const struct {
+        int error;
+        bool stored;
+    } cases[] = {{EOPNOTSUPP, true}, {EISDIR, true}, {EACCES, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        const int before = GetMailboxMessageCount("alice");
+        int creates = 0;
+        {
+            fs::ScopedStepWatcher watch([&](fs::Step step, std::string_view path) {
+                if (step != fs::Step::kCreate || !BaseName(path).starts_with(".incoming-")) return 0;
+                return creates++ == 0 ? c.error : 0;
+            });
+            EXPECT_EQ(Store("named"), c.stored);
+        }
+        EXPECT_EQ(creates, c.stored ? 2 : 1);
+        const MailboxSnapshot s = Load();
+        ASSERT_EQ(s.Records.size(), static_cast<std::size_t>(before + (c.stored ? 1 : 0)));
+        if (c.stored) {
+            EXPECT_EQ(ReadFile(JoinPath(folder_, std::to_string(s.Records.back().FileNumber) + ".eml")), "named");
+        }
+        for (const std::string& name : Names(folder_)) EXPECT_FALSE(name.starts_with(".incoming-")) << name;
+    }
 }
 
 // The totals a quota check reads are the last committed ones: a commit in
