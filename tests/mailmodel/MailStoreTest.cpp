@@ -828,17 +828,17 @@ TEST_F(MailStoreTest, AnIndexNotWrittenHereIsBelievedOnlyAsFarAsTheFolderShows) 
         const char* logged;
     } cases[] = {
         {"putback", [&](const std::string& f, const std::string& older) { WriteFile(index_of(f), older); },
-         {1, 2, 3, 5, 6, 7}, 36, "message files the index did not list listed in "},
+         {1, 2, 3, 5, 6, 7}, 1028, "message files the index did not list listed in "},
         {"gone", [&](const std::string& f, const std::string&) {
              for (const char* name : {"2.eml", "3.eml"}) ::unlink(JoinPath(f, name).c_str());
              WriteFile(index_of(f), ReadFile(index_of(f)));
-         }, {1, 5, 6, 7}, 34, "records whose message file is gone dropped from the index of "},
+         }, {1, 5, 6, 7}, 1026, "records whose message file is gone dropped from the index of "},
         {"sizes", [&](const std::string& f, const std::string&) { WriteCraftedIndex(f, 2, 288); },
-         {1, 2, 3, 5, 6, 7}, 37, "record sizes corrected to their message files in "},
+         {1, 2, 3, 5, 6, 7}, 1029, "record sizes corrected to their message files in "},
         {"endnumber", [&](const std::string& f, const std::string&) {
              WriteFile(JoinPath(f, "2147483647.eml"), "end");
              WriteFile(index_of(f), ReadFile(index_of(f)));
-         }, {1, 2, 3, 5, 6, 2147483647, 4}, 35, "message files the index did not list listed in "},
+         }, {1, 2, 3, 5, 6, 2147483647, 4}, 1027, "message files the index did not list listed in "},
         {"enduid", [&](const std::string& f, const std::string&) {
              WriteFile(JoinPath(f, "mailinfo.uid"), "2147483600\n");
              std::string bytes = ReadFile(index_of(f));
