@@ -457,8 +457,6 @@ TEST_F(LocalDeliveryTest, CopiesToOtherAddressesAreNotRequired) {
     const std::vector<Case> cases = {
         {"copy address disabled", [](FakeDirectory& d) { d.accounts["archive"].disabled = true; },
          "archive@example.test"},
-        {"copy address full", [](FakeDirectory& d) { d.accounts["archive"] = Limits(false, 0, 950, 1000); },
-         "archive@example.test"},
         {"copy address cannot store", [](FakeDirectory& d) { d.accounts["archive"].store_fails = true; },
          "archive@example.test"},
         {"copy for outside cannot be queued", [](FakeDirectory& d) { d.queue_fails = true; }, "archive@other.test"},
