@@ -175,27 +175,37 @@ RUNS = {
 }
 
 
-def run(build, name):
+def with_program(build, stop_timeout, body):
+    """Runs `body(home, program)` against a fresh program folder that
+    trusts the front end; returns its result and the log's lock lines, all
+    and those counted with their network, once the program stopped."""
     os.environ["QUORVEX_BUILD_DIR"] = build
     from quorvex_program import ProgramFolder
-    fill, more, guesser = RUNS[name]
     with tempfile.TemporaryDirectory() as root:
         home = ProgramFolder(root)
         home.set("WebMail", "IP", "127.0.0.1;" + FRONT)
         with open(os.path.join(root, "program.log"), "wb") as log, start(home, log) as program:
-            before = resident_kb(program.process.pid)
-            took, others = flood(home, fill)
-            _, more_others = flood(home, more)
-            after = resident_kb(program.process.pid)
-            probes = probe_all(home)
-            refused = guesser_refused(home, *guesser)
-            program.stop(timeout=30)
+            result = body(home, program)
+            program.stop(timeout=stop_timeout)
         with open(os.path.join(root, "program.log"), "rb") as f:
             locks = [line for line in f if b"login locked:" in line]
-    by_network = [line for line in locks if b"counted with its network" in line]
+    return result, locks, [line for line in locks if b"counted with its network" in line]
+
+
+def run(build, name):
+    fill, more, guesser = RUNS[name]
+
+    def body(home, program):
+        before = resident_kb(program.process.pid)
+        took, others = flood(home, fill)
+        _, more_others = flood(home, more)
+        after = resident_kb(program.process.pid)
+        return before, took, {**others, **more_others}, after, probe_all(home), guesser_refused(home, *guesser)
+
+    (before, took, others, after, probes, refused), locks, by_network = with_program(build, 30, body)
     print("%s: %d clients failed once in %.1f s (%.0f a second), then %d more; other answers: %s; "
           "resident memory %.1f MB before, %.1f MB after; locks logged %d (of networks %d%s)"
-          % (name, len(fill), took, len(fill) / took, len(more), {**others, **more_others} or "none",
+          % (name, len(fill), took, len(fill) / took, len(more), others or "none",
              before / 1024, after / 1024, len(locks), len(by_network),
              ": " + by_network[0].decode("latin-1").strip() if by_network else ""), flush=True)
     print("    first try: " + "; ".join(probes), flush=True)
@@ -205,31 +215,24 @@ def run(build, name):
 
 
 def networks_run(build, networks):
-    os.environ["QUORVEX_BUILD_DIR"] = build
-    from quorvex_program import ProgramFolder
-    with tempfile.TemporaryDirectory() as root:
-        home = ProgramFolder(root)
-        home.set("WebMail", "IP", "127.0.0.1;" + FRONT)
-        with open(os.path.join(root, "program.log"), "wb") as log, start(home, log) as program:
-            filled, fill_others = flood(home, forwarded_ipv4(10000))
-            took, others = flood(home, forwarded_networks(100, networks, 10))
-            refused = 0
-            answers = {}
-            started = time.monotonic()
-            for source, user in forwarded_networks(20, 10000, 1):
-                reply = pop3_login(home.pop3, source, user, b"demo")
-                if reply == WRONG:
-                    refused += 1
-                elif not reply.startswith(b"+OK"):
-                    answers[reply] = answers.get(reply, 0) + 1
-            probed = time.monotonic() - started
-            program.stop(timeout=60)
-        with open(os.path.join(root, "program.log"), "rb") as f:
-            locks = [line for line in f if b"login locked:" in line]
-    by_network = [line for line in locks if b"counted with its network" in line]
+    def body(home, program):
+        filled, fill_others = flood(home, forwarded_ipv4(10000))
+        took, others = flood(home, forwarded_networks(100, networks, 10))
+        refused = 0
+        answers = {}
+        started = time.monotonic()
+        for source, user in forwarded_networks(20, 10000, 1):
+            reply = pop3_login(home.pop3, source, user, b"demo")
+            if reply == WRONG:
+                refused += 1
+            elif not reply.startswith(b"+OK"):
+                answers[reply] = answers.get(reply, 0) + 1
+        return filled, took, {**fill_others, **others}, refused, answers, time.monotonic() - started
+
+    (filled, took, others, refused, answers, probed), locks, by_network = with_program(build, 60, body)
     print("networks=%d: 10,000 clients filled the table in %.1f s, then %d /24s failed 10 times each in %.1f s "
           "(%.0f failures a second); other answers: %s; locks logged %d (of networks %d)"
-          % (networks, filled, networks, took, networks * 10 / took, {**fill_others, **others} or "none",
+          % (networks, filled, networks, took, networks * 10 / took, others or "none",
              len(locks), len(by_network)), flush=True)
     print("    10,000 clients of other /24s that never failed, at their first right password (%.1f s): "
           "%d refused (%.3f %%); other answers: %s" % (probed, refused, refused / 100.0, answers or "none"),

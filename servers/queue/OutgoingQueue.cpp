@@ -110,6 +110,11 @@ int OutgoingQueue::Enqueue(const std::string& message, std::string_view recipien
         written = SetFreshRecord(*record, recipient, sender, message_name);
     }
     written = written && WriteQueueRecord(record_path, *record);
+    return FinishItem(guard, id, written, record_path, message_path);
+}
+
+int OutgoingQueue::FinishItem(std::unique_lock<std::mutex>& guard, int id, bool written,
+                              const std::string& record_path, const std::string& message_path) {
     if (!written) {
         ::unlink(record_path.c_str());
         ::unlink(message_path.c_str());
@@ -143,6 +148,10 @@ int OutgoingQueue::PublishItem(int staged, std::string_view recipient, std::stri
     const std::string staged_path = StagedPath(staged);
     std::unique_lock guard(lock_);
     const int id = NextQueueId(folder_, QUEUE_COUNTER_INTERNET_SEND);
+    if (id <= 0) {
+        ::unlink(staged_path.c_str());
+        return -1;
+    }
     const std::string message_name = QueueMessageName(id);
     const std::string message_path = JoinPath(folder_, message_name);
     const std::string record_path = RecordPath(id);
@@ -150,22 +159,11 @@ int OutgoingQueue::PublishItem(int staged, std::string_view recipient, std::stri
     // complete copy. The record's write flushes the folder, both names
     // with it, before the senders hear.
     IniDocument record;
-    const bool written = id > 0 && fs::RenameNew(staged_path, message_path) &&
+    const bool written = fs::RenameNew(staged_path, message_path) &&
                          SetFreshRecord(record, recipient, sender, message_name) &&
                          WriteQueueRecord(record_path, record);
-    if (!written) {
-        if (id > 0) {
-            ::unlink(record_path.c_str());
-            ::unlink(message_path.c_str());
-        }
-        ::unlink(staged_path.c_str());
-        return -1;
-    }
-    if (range_.low == -1) range_.low = id;
-    range_.high = id;
-    guard.unlock();
-    wakeup_.notify_one();
-    return id;
+    if (!written) ::unlink(staged_path.c_str());
+    return FinishItem(guard, id, written, record_path, message_path);
 }
 
 void OutgoingQueue::DropStagedItem(int staged) const { ::unlink(StagedPath(staged).c_str()); }

@@ -189,6 +189,12 @@ private:
     outgoing::DeliveryResult Deliver(std::string_view recipient, std::string_view sender, const std::string& file,
                                      std::string& outcome) const;
     bool DeliverLocally(std::string_view recipient, const std::string& report) const;
+    // Under the queue lock, once item `id` was written (`written`) or not:
+    // a failed item's record and copy are removed and -1 returned; a
+    // written one widens the scan range, and the lock is released before a
+    // sender is woken. Gives the id.
+    int FinishItem(std::unique_lock<std::mutex>& guard, int id, bool written, const std::string& record_path,
+                   const std::string& message_path);
     // Deletes an item's record, then its message file.
     void RemoveItem(int id, const std::string& message_path) const;
     // Parks the message of item `id` with the keys of its record.

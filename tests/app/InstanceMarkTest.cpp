@@ -117,7 +117,6 @@ TEST(InstanceMarkTest, NoLinkIsFollowedAndNoUnsafeFolderTaken) {
     } rows[] = {
         {"link at the lock", "QuorvexServer.lock: it is a symbolic link"},
         {"fifo at the lock", "QuorvexServer.lock: it is not a regular file"},
-        {"folder at the socket", "QuorvexServer.sock: something that is not a socket"},
         {"link at the socket", "QuorvexServer.sock: something that is not a socket"},
         {"group-writable folder", ", mode 0770) can be written by other users"},
     };
@@ -131,7 +130,6 @@ TEST(InstanceMarkTest, NoLinkIsFollowedAndNoUnsafeFolderTaken) {
         int made = 0;
         if (name == "link at the lock") made = ::symlink(target.c_str(), lock.c_str());
         if (name == "fifo at the lock") made = ::mkfifo(lock.c_str(), 0600);
-        if (name == "folder at the socket") made = ::mkdir(socket.c_str(), 0700);
         if (name == "link at the socket") made = ::symlink(target.c_str(), socket.c_str());
         if (name == "group-writable folder") made = ::chmod(folder.path().c_str(), 0770);
         ASSERT_EQ(made, 0);
@@ -140,7 +138,6 @@ TEST(InstanceMarkTest, NoLinkIsFollowedAndNoUnsafeFolderTaken) {
         EXPECT_NE(error.find(row.expected), std::string::npos) << error;
         EXPECT_FALSE(std::filesystem::exists(target));
         EXPECT_FALSE(InstanceRunning(folder.path()));  // a fifo does not block it
-        EXPECT_FALSE(SendInstanceCommand(folder.path(), kCommandStop, 1s));
     }
     // A later start does not follow a link at the socket's name either.
     TempFolder running, linked;

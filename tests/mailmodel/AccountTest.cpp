@@ -87,9 +87,7 @@ TEST_F(MailDataTest, AccountFileNumbersOutsideTheirRangeKeepTheDefault) {
         {"Disabled=2147483648", false, 0, 20, 0, "Disabled the value \"2147483648\""},
         {"Disabled=" + std::string(300, '7'), false, 0, 20, 0, "Disabled the value \"777"},
         {"IsGroup=-1", false, 0, 20, 0, "IsGroup the value \"-1\", which is not a whole number from 0 to 1."},
-        {"IsGroup=12abc", false, 0, 20, 0, "IsGroup the value \"12abc\""},
         {"Volume=2147483648", false, 0, 20, 0, "Volume the value \"2147483648\", which is not a whole number."},
-        {"Volume=12abc", false, 0, 20, 0, "Volume the value \"12abc\""},
         {"Volume=", false, 0, 20, 0, "Volume the value \"\""},
         {"Max=12abc", false, 0, 20, 0, "Max the value \"12abc\""},
         {"Permission=3", false, 0, 20, 0, "Permission the value \"3\", which is not a whole number from 0 to 2."},
@@ -108,12 +106,10 @@ TEST_F(MailDataTest, AccountFileNumbersOutsideTheirRangeKeepTheDefault) {
         ASSERT_TRUE(LoadAccount("typo", record));
         EXPECT_EQ(record.Disabled != 0, row.disabled);
         EXPECT_EQ(record.Max != 0, row.quota_mb == 0);
-        if (row.refused == nullptr) {
-            EXPECT_TRUE(logged.empty()) << logged.front();
-        } else {
-            ASSERT_EQ(logged.size(), 1u);
-            const std::string start = "The settings file " + JoinPath(folder, "maillist.ini") + " gives [System] ";
-            EXPECT_TRUE(logged[0].starts_with(start)) << logged[0];
+        ASSERT_EQ(logged.size(), row.refused ? 1u : 0u);
+        if (row.refused) {
+            EXPECT_EQ(logged[0].find("The settings file " + JoinPath(folder, "maillist.ini") + " gives [System] "), 0u)
+                << logged[0];
             EXPECT_NE(logged[0].find(row.refused), std::string::npos) << logged[0];
         }
     }

@@ -207,6 +207,11 @@ struct NetworkCounter {
     }
 };
 
+// An address of the n-th /24 within first.0.0.0/8.
+std::string NetworkAddress(int first, int n) {
+    return std::to_string(first) + "." + std::to_string(n >> 8) + "." + std::to_string(n & 255) + ".1";
+}
+
 // A hold shorter than the window forgets the network's events: after it
 // the network's count starts afresh, as an address's does.
 TEST(ClientCounterNetworks, HoldForgetsTheNetworksEvents) {
@@ -228,9 +233,8 @@ TEST(ClientCounterNetworks, OneSharedCountClosesNoOtherNetwork) {
     const NetworkCountSlots closed = NetworkCountsOf("192.0.2.1", secret);
     std::string sharing;
     for (int n = 0; sharing.empty(); ++n) {
-        const std::string candidate = "10." + std::to_string(n >> 8) + "." + std::to_string(n & 255) + ".1";
-        const NetworkCountSlots slots = NetworkCountsOf(candidate, secret);
-        if (slots[0] == closed[0] && slots != closed) sharing = candidate;
+        const NetworkCountSlots slots = NetworkCountsOf(NetworkAddress(10, n), secret);
+        if (slots[0] == closed[0] && slots != closed) sharing = NetworkAddress(10, n);
     }
     NetworkCounter c(300s, secret);
     c.Fail("192.0.2.1", 10);
@@ -242,12 +246,9 @@ TEST(ClientCounterNetworks, OneSharedCountClosesNoOtherNetwork) {
 // at most one in 1,000 never-failed clients of other networks.
 TEST(ClientCounterNetworks, TenThousandClosedNetworksRefuseFewOthers) {
     NetworkCounter c(300s);
-    const auto network = [](int first, int n) {
-        return std::to_string(first) + "." + std::to_string(n >> 8) + "." + std::to_string(n & 255) + ".1";
-    };
-    for (int n = 0; n < 10000; ++n) c.Fail(network(100, n), 10);
+    for (int n = 0; n < 10000; ++n) c.Fail(NetworkAddress(100, n), 10);
     int refused = 0;
-    for (int n = 0; n < 10000; ++n) refused += c.counter.Closed({network(20, n)}) ? 1 : 0;
+    for (int n = 0; n < 10000; ++n) refused += c.counter.Closed({NetworkAddress(20, n)}) ? 1 : 0;
     EXPECT_LE(refused, 10);
     EXPECT_EQ(c.counter.Followed(), 1u);
 }

@@ -66,6 +66,7 @@ TEST_F(QueueTest, RefusesWhatWouldBreakTheRecord) {
     EXPECT_EQ(queue.StageItem(message, "y@else\r\n[Info]\r\nMailFile=x", "s"), -1);
     EXPECT_EQ(queue.StageItem(folder.File("missing.dat"), "y@elsewhere.org", "s"), -1);
     EXPECT_EQ(queue.PublishItem(99, "y@elsewhere.org", "s"), -1);
+    EXPECT_EQ(queue.PublishItem(queue.StageItem(message, "y@elsewhere.org", "s"), "y@else\r\n[Info]", "s"), -1);
     // Nothing half-made stays behind.
     for (const auto& entry : std::filesystem::directory_iterator(queue.folder())) {
         if (entry.path().filename() != "index.ini") ADD_FAILURE() << entry.path();  // the counters stay
