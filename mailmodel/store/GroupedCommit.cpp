@@ -246,8 +246,14 @@ void CommitInTurn(Mailbox& box, PendingCommit& commit) {
     std::unique_lock queue(box.queue_lock);
     box.pending.push_back(&commit);
     while (!commit.finished) {
-        if (box.committing || commit.taken) {
+        // A store taken into a batch waits for that batch alone; one still
+        // queued waits only for its turn to commit.
+        if (commit.taken) {
             box.committed.wait(queue);
+            continue;
+        }
+        if (box.committing) {
+            box.turn.wait(queue);
             continue;
         }
         box.committing = true;
@@ -271,7 +277,7 @@ void CommitInTurn(Mailbox& box, PendingCommit& commit) {
         }
         queue.lock();
         box.committing = false;
-        box.committed.notify_all();
+        box.turn.notify_all();
         queue.unlock();
         FlushBatch(box, listed);
         queue.lock();

@@ -90,7 +90,8 @@ struct Mailbox {
     // commits everything queued so far in one index rewrite, so callers
     // storing into one mailbox at once share the cost of the write.
     std::mutex queue_lock;
-    std::condition_variable committed;
+    std::condition_variable turn;       // a queued store may commit: the last commit let the mailbox go
+    std::condition_variable committed;  // stores taken into a batch are finished
     std::vector<PendingCommit*> pending;  // guarded by queue_lock
     bool committing = false;           // guarded by queue_lock
 
