@@ -189,11 +189,7 @@ void TakeBackListing(FolderListing& listing) {
     for (PendingCommit* commit : listing.placed) commit->stored = false;
     ForEachAdd(listing, [&](PendingAdd& add) {
         add.stored = false;
-        if (taken_back) {
-            add.body->Uncommit();
-        } else {
-            add.body->Keep();
-        }
+        taken_back ? add.body->Uncommit() : add.body->Keep();
     });
 }
 
@@ -312,19 +308,18 @@ bool CommitAcross(const std::vector<std::unique_ptr<PendingCommit>>& parts) {
     } marks(boxes);
 
     std::vector<std::unique_ptr<FolderListing>> listings;
+    bool prepared = true;
     for (const auto& part : parts) {
         auto listing = std::make_unique<FolderListing>();
         listing->box = part->box;
         listing->folder = part->folder;
-        if (!PrepareListing(*listing, {part.get()})) {
-            for (auto& prepared : listings) Unplace(*prepared);
-            return false;
-        }
+        prepared = PrepareListing(*listing, {part.get()});
+        if (!prepared) break;
         listings.push_back(std::move(listing));
     }
     std::size_t installed = 0;
-    while (installed < listings.size() && InstallListing(*listings[installed])) ++installed;
-    bool flushed = installed == listings.size();
+    while (prepared && installed < listings.size() && InstallListing(*listings[installed])) ++installed;
+    bool flushed = prepared && installed == listings.size();
     for (std::size_t i = 0; i < installed; ++i) flushed = FlushListing(*listings[i]) && flushed;
     if (flushed) return true;
     for (std::size_t i = 0; i < listings.size(); ++i) {
