@@ -43,8 +43,7 @@ struct PendingAdd {
 struct PendingCommit {
     Mailbox* box = nullptr;
     const std::string* folder = nullptr;
-    std::vector<PendingAdd*> adds;
-    bool stored = false;
+    std::vector<PendingAdd*> adds;  // all of them stored, or none
     // Guarded by the mailbox's queue_lock: taken into a batch, and dealt
     // with.
     bool taken = false;
@@ -168,7 +167,6 @@ bool InstallListing(FolderListing& listing) {
         Unplace(listing);
         return false;
     }
-    for (PendingCommit* commit : listing.placed) commit->stored = true;
     ForEachAdd(listing, [](PendingAdd& add) { add.stored = true; });
     return true;
 }
@@ -186,7 +184,6 @@ void TakeBackListing(FolderListing& listing) {
         QUORVEX_ERROR_LOG("copies of a refused message could not be taken back from " + *listing.folder + ": " +
                           std::to_string(messages.size()));
     }
-    for (PendingCommit* commit : listing.placed) commit->stored = false;
     ForEachAdd(listing, [&](PendingAdd& add) {
         add.stored = false;
         taken_back ? add.body->Uncommit() : add.body->Keep();
@@ -471,7 +468,7 @@ bool MailboxCopies::Commit() {
     bool stored = true;
     if (parts.size() == 1) {
         CommitInTurn(*parts.front()->box, *parts.front());
-        stored = parts.front()->stored;
+        stored = parts.front()->adds.front()->stored;
     } else if (parts.size() > 1) {
         stored = CommitAcross(parts);
     }
