@@ -43,8 +43,7 @@ struct PendingAdd {
 struct PendingCommit {
     Mailbox* box = nullptr;
     const std::string* folder = nullptr;
-    std::vector<PendingAdd*> adds;
-    bool stored = false;
+    std::vector<PendingAdd*> adds;  // all of them stored, or none
     // Guarded by the mailbox's queue_lock: taken into a batch, and dealt
     // with.
     bool taken = false;
@@ -168,7 +167,6 @@ bool InstallListing(FolderListing& listing) {
         Unplace(listing);
         return false;
     }
-    for (PendingCommit* commit : listing.placed) commit->stored = true;
     ForEachAdd(listing, [](PendingAdd& add) { add.stored = true; });
     return true;
 }
@@ -186,14 +184,9 @@ void TakeBackListing(FolderListing& listing) {
         QUORVEX_ERROR_LOG("copies of a refused message could not be taken back from " + *listing.folder + ": " +
                           std::to_string(messages.size()));
     }
-    for (PendingCommit* commit : listing.placed) commit->stored = false;
     ForEachAdd(listing, [&](PendingAdd& add) {
         add.stored = false;
-        if (taken_back) {
-            add.body->Uncommit();
-        } else {
-            add.body->Keep();
-        }
+        taken_back ? add.body->Uncommit() : add.body->Keep();
     });
 }
 
@@ -312,19 +305,18 @@ bool CommitAcross(const std::vector<std::unique_ptr<PendingCommit>>& parts) {
     } marks(boxes);
 
     std::vector<std::unique_ptr<FolderListing>> listings;
+    bool prepared = true;
     for (const auto& part : parts) {
         auto listing = std::make_unique<FolderListing>();
         listing->box = part->box;
         listing->folder = part->folder;
-        if (!PrepareListing(*listing, {part.get()})) {
-            for (auto& prepared : listings) Unplace(*prepared);
-            return false;
-        }
+        prepared = PrepareListing(*listing, {part.get()});
+        if (!prepared) break;
         listings.push_back(std::move(listing));
     }
     std::size_t installed = 0;
-    while (installed < listings.size() && InstallListing(*listings[installed])) ++installed;
-    bool flushed = installed == listings.size();
+    while (prepared && installed < listings.size() && InstallListing(*listings[installed])) ++installed;
+    bool flushed = prepared && installed == listings.size();
     for (std::size_t i = 0; i < installed; ++i) flushed = FlushListing(*listings[i]) && flushed;
     if (flushed) return true;
     for (std::size_t i = 0; i < listings.size(); ++i) {
@@ -476,7 +468,7 @@ bool MailboxCopies::Commit() {
     bool stored = true;
     if (parts.size() == 1) {
         CommitInTurn(*parts.front()->box, *parts.front());
-        stored = parts.front()->stored;
+        stored = parts.front()->adds.front()->stored;
     } else if (parts.size() > 1) {
         stored = CommitAcross(parts);
     }

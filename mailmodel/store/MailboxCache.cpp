@@ -75,6 +75,24 @@ void Remember(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIn
     box.has_cache = true;
 }
 
+// Keeps a just written index as the cached copy; without its status (the
+// file could not be looked at after the rename) the cache is dropped.
+void RememberWritten(Mailbox& box, const std::string& folder, std::unique_ptr<MailboxIndexFile> index,
+                     const struct stat& st) {
+    if (st.st_ino != 0) {
+        Remember(box, folder, std::move(index), st);
+    } else {
+        box.DropCache();
+    }
+}
+
+// Adds `more` to the sorted body numbers `into`, each number once.
+void AddNumbers(std::vector<std::int32_t>& into, const std::vector<std::int32_t>& more) {
+    into.insert(into.end(), more.begin(), more.end());
+    std::sort(into.begin(), into.end());
+    into.erase(std::unique(into.begin(), into.end()), into.end());
+}
+
 // Keeps the spare beside the index big enough for an index of so many
 // slots. Tried once for each size: on a full file system it waits for the
 // next growth or for the space a deletion frees.
@@ -148,9 +166,7 @@ bool WriteAndRemove(Mailbox& box, const std::string& folder, std::unique_ptr<Mai
                     const std::vector<std::int32_t>& removed) {
     std::vector<std::int32_t>& earlier = RemovalsOf(box, folder);
     std::vector<std::int32_t> to_remove = earlier;
-    to_remove.insert(to_remove.end(), removed.begin(), removed.end());
-    std::sort(to_remove.begin(), to_remove.end());
-    to_remove.erase(std::unique(to_remove.begin(), to_remove.end()), to_remove.end());
+    AddNumbers(to_remove, removed);
     if (!removed.empty() &&
         !WriteWithSpare(box, folder, [&] { return WritePendingRemovals(folder, to_remove); })) {
         QUORVEX_ERROR_LOG("cannot record the message files to remove in " + folder);
@@ -165,11 +181,7 @@ bool WriteAndRemove(Mailbox& box, const std::string& folder, std::unique_ptr<Mai
         return false;
     }
     const std::size_t slots = index->slots.size();
-    if (st.st_ino != 0) {
-        Remember(box, folder, std::move(index), st);
-    } else {
-        box.DropCache();
-    }
+    RememberWritten(box, folder, std::move(index), st);
     if (!to_remove.empty()) {
         earlier = RemoveBodies(folder, to_remove);
         KeepPendingRemovals(folder, earlier);
@@ -185,11 +197,7 @@ bool WriteAndRemember(Mailbox& box, const std::string& folder, std::unique_ptr<M
         return false;
     }
     KeepSpare(box, folder, index->slots.size());
-    if (st.st_ino != 0) {
-        Remember(box, folder, std::move(index), st);
-    } else {
-        box.DropCache();
-    }
+    RememberWritten(box, folder, std::move(index), st);
     return true;
 }
 
@@ -207,11 +215,7 @@ bool InstallIndex(Mailbox& box, const std::string& folder, std::unique_ptr<Mailb
         box.DropCache();
         return false;
     }
-    if (st.st_ino != 0) {
-        Remember(box, folder, std::move(index), st);
-    } else {
-        box.DropCache();
-    }
+    RememberWritten(box, folder, std::move(index), st);
     return true;
 }
 
@@ -247,9 +251,7 @@ MailboxIndexFile* CurrentIndex(Mailbox& box, const std::string& folder) {
         SweepStagingNames(folder);
         std::vector<std::int32_t>& removals = RemovalsOf(box, folder);
         const std::vector<std::int32_t> recorded = ReadPendingRemovals(folder);
-        removals.insert(removals.end(), recorded.begin(), recorded.end());
-        std::sort(removals.begin(), removals.end());
-        removals.erase(std::unique(removals.begin(), removals.end()), removals.end());
+        AddNumbers(removals, recorded);
         changed = ReconcileWithFolder(folder, *index, on_disk, box.kept_uid, removals).changed || changed;
         if (removals != recorded) KeepPendingRemovals(folder, removals);
     }

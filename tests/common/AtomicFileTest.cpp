@@ -39,19 +39,5 @@ TEST(AtomicFile, FlushesBeforeRenamingAndLeavesNothingWhenAStepFails) {
     }
 }
 
-// A prepared file whose flush failed is never put in place.
-TEST(AtomicFile, APreparedFileThatFailedIsNeverInstalled) {
-    testing::TempFolder folder;
-    const std::string path = folder.File("settings.ini");
-    ASSERT_TRUE(AtomicWriteFile(path, "old"));
-    PreparedFile file;
-    EXPECT_FALSE(testing::WithStepFailing(2, [&] { return file.Write(path, "new"); }));
-    EXPECT_FALSE(file.Install());
-    std::string text;
-    ASSERT_TRUE(ReadWholeFile(path, text));
-    EXPECT_EQ(text, "old");
-    EXPECT_EQ(Names(folder.path()), std::vector<std::string>{"settings.ini"});
-}
-
 }  // namespace
 }  // namespace quorvex
