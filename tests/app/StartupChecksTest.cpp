@@ -131,18 +131,25 @@ TEST(StartupChecksTest, OneWarningNamesTheFilesOthersCanRead) {
 }
 
 // A line for a folder whose settings are not loaded goes to the log folder
-// its config.ini names, and only when that folder is there.
+// its config.ini names (the default one without the file), and only when
+// that folder is there.
 TEST(StartupChecksTest, AFolderLogLineGoesToTheConfiguredLogFolderOnlyWhenItExists) {
     TempFolder folder;
     std::ofstream(folder.File("config.ini")) << "[System]\r\nDominame=example.test\r\n[Log]\r\nFilePath=elsewhere\r\n";
+    const auto logged = [&](const std::string& log_folder) {
+        std::ifstream in(std::filesystem::directory_iterator(folder.File(log_folder))->path());
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
     WriteFolderLog(folder.path(), "first");
     EXPECT_FALSE(FolderExists(folder.File("elsewhere")));
     ASSERT_TRUE(MakeFolders(folder.File("elsewhere")));
     WriteFolderLog(folder.path(), "second");
-    const auto log = std::filesystem::directory_iterator(folder.File("elsewhere"))->path();
-    std::ifstream in(log);
-    const std::string text(std::istreambuf_iterator<char>(in), {});
+    const std::string text = logged("elsewhere");
     EXPECT_TRUE(text.ends_with("] second\r\n") && text.find("first") == std::string::npos) << text;
+    std::filesystem::remove(folder.File("config.ini"));
+    ASSERT_TRUE(MakeFolders(folder.File("log")));
+    WriteFolderLog(folder.path(), "third");
+    EXPECT_TRUE(logged("log").ends_with("] third\r\n")) << logged("log");
 }
 
 }  // namespace
