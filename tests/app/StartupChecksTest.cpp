@@ -137,8 +137,12 @@ TEST(StartupChecksTest, AFolderLogLineGoesToTheConfiguredLogFolderOnlyWhenItExis
     TempFolder folder;
     std::ofstream(folder.File("config.ini")) << "[System]\r\nDominame=example.test\r\n[Log]\r\nFilePath=elsewhere\r\n";
     const auto logged = [&](const std::string& log_folder) {
-        std::ifstream in(std::filesystem::directory_iterator(folder.File(log_folder))->path());
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        std::string text;
+        for (const auto& file : std::filesystem::directory_iterator(folder.File(log_folder))) {
+            std::ifstream in(file.path());
+            text.append(std::istreambuf_iterator<char>(in), {});
+        }
+        return text;
     };
     WriteFolderLog(folder.path(), "first");
     EXPECT_FALSE(FolderExists(folder.File("elsewhere")));
