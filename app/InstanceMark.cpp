@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -104,12 +103,9 @@ void SendAll(int fd, std::string_view text) {
 // The name of a user, with its number; the number alone for a user
 // without an entry.
 std::string UserText(uid_t user) {
-    passwd entry{};
-    passwd* found = nullptr;
-    char buffer[4096];
     const std::string number = "uid " + std::to_string(user);
-    if (::getpwuid_r(user, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) return number;
-    return std::string(found->pw_name) + " (" + number + ")";
+    const auto name = LoginNameOf(user);
+    return name ? *name + " (" + number + ")" : number;
 }
 
 std::string ForeignListenerText(const std::string& socket_path, const std::optional<uid_t>& user) {

@@ -11,6 +11,7 @@
 #include "common/HostInfo.h"
 #include "common/Paths.h"
 #include "common/ServiceControl.h"
+#include "common/TextHelpers.h"
 
 namespace quorvex::app {
 
@@ -24,8 +25,7 @@ std::string EnvironmentOr(const char* name, std::string_view fallback) {
 // "the command "a b" failed (exit status n): <its answer>", the answer's
 // line breaks made blanks.
 std::string CommandFailure(const std::vector<std::string>& argv, const CommandResult& result) {
-    std::string command;
-    for (const std::string& argument : argv) command += (command.empty() ? "" : " ") + argument;
+    const std::string command = JoinTexts(argv, " ");
     std::string answer = result.output;
     while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
     for (char& c : answer) {

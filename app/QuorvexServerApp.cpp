@@ -99,6 +99,13 @@ void LeaveDesktopEntriesAlone() {
     SetSettingsHost(std::move(host));
 }
 
+// A reason as the end of a sentence: a full stop added unless it has one
+// (a system's answer may end its own sentence).
+std::string AsSentenceEnd(std::string reason) {
+    if (!reason.ends_with('.')) reason += '.';
+    return reason;
+}
+
 }  // namespace
 
 CQuorvexServerApp::CQuorvexServerApp(std::unique_ptr<ProgramFrontEnd> front_end)
@@ -227,9 +234,8 @@ int CQuorvexServerApp::InitInstance(const std::vector<std::string>& arguments) {
                 ReportDone(line);
                 return kExitSuccess;
             }
-            std::string reason = service.LastFailure();
-            if (reason.empty() || reason.back() != '.') reason += '.';  // an answer may end its own sentence
-            ReportStartupProblem("The service could not be installed in " + service_.unit_folder + ": " + reason);
+            ReportStartupProblem("The service could not be installed in " + service_.unit_folder + ": " +
+                                 AsSentenceEnd(service.LastFailure()));
             return kExitFailure;
         }
         case ProgramSwitch::kUpdate:
@@ -356,8 +362,8 @@ bool CQuorvexServerApp::PrepareDatabase() {
     const db::Status ready = EnsureMailDatabase(FindDataFile("schema.sql"));
     if (ready) return true;
     const std::string text = "The mail database (ODBC data source " + std::string(kMailDataSourceName) +
-                             ") could not be opened or created: " + ready.error +
-                             (ready.error.ends_with('.') ? "" : ".") + " Not started.";
+                             ") could not be opened or created: " + AsSentenceEnd(ready.error) +
+                             " Not started.";
     ShowErrorMessage(text);
     if (front_end_) front_end_->ShowMessageAndWait(text);
     return false;

@@ -15,13 +15,18 @@
 
 namespace quorvex::app {
 
+std::optional<std::string> LoginNameOf(uid_t user) {
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(user, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) return std::nullopt;
+    return std::string(found->pw_name);
+}
+
 namespace {
 
 // A user's login name, or its number when it has none.
-std::string UserName(uid_t user) {
-    const passwd* entry = ::getpwuid(user);
-    return entry != nullptr ? std::string(entry->pw_name) : std::to_string(user);
-}
+std::string UserName(uid_t user) { return LoginNameOf(user).value_or(std::to_string(user)); }
 
 // The system's reason for `error`, with the user it was refused to.
 std::string ErrorReason(int error) {

@@ -14,6 +14,9 @@
 
 namespace quorvex::app {
 
+// A user's login name; nothing for a user without an entry.
+std::optional<std::string> LoginNameOf(uid_t user);
+
 // Empty when the program may start.
 std::vector<std::string> CheckProgramFolder(const std::string& folder, const std::string& config_path);
 

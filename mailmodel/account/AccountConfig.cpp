@@ -56,6 +56,11 @@ std::int64_t CountedQuota(std::string_view name) {
 // number the record holds, so that the file always reads back the same.
 std::string Switch(int value) { return value != 0 ? "1" : "0"; }
 
+// The permission level as it is written: the nearest level there is.
+std::string Level(int value) {
+    return std::to_string(std::clamp<long long>(value, kAccountPermissionRange.low, kAccountPermissionRange.high));
+}
+
 bool HasStorableTexts(const AccountRecord& r) {
     for (const std::string* text : {&r.Password, &r.UserName, &r.Comment, &r.TimeStamp, &r.InterMail})
         if (!IsStorableValue(*text) || text->size() > kMaxAccountText) return false;
@@ -180,7 +185,7 @@ AccountStoreResult WriteAccount(std::string_view account, AccountRecord record, 
                    doc.Set("System", "Max", Switch(record.Max)) &&
                    doc.Set("System", "Disabled", Switch(record.Disabled)) &&
                    doc.Set("System", "IsGroup", Switch(record.IsGroup)) &&
-                   doc.Set("System", "Permission", std::to_string(std::clamp(record.Permission, 0, 2)));
+                   doc.Set("System", "Permission", Level(record.Permission));
         });
         if (!written) {
             QUORVEX_ERROR_LOG("cannot write the settings of account " + std::string(account));

@@ -400,10 +400,9 @@ def test_hostile_texts_never_reach_the_server(site):
 
 def test_one_account_has_one_user_folder_whatever_case_its_logins_use(site):
     account(site, "Ulla", [plain_message("for Ulla")])
-    for user in ("ulla", "ULLA:127.0.0.1"):
-        with session(site, user) as pop3:
-            pop3.call("GetMailData", 1)
-            assert urllib.parse.unquote(pop3.get("EmailURL")).startswith("/maildata/Ulla/")
+    with session(site, "ULLA:127.0.0.1") as pop3:
+        pop3.call("GetMailData", 1)
+        assert urllib.parse.unquote(pop3.get("EmailURL")).startswith("/maildata/Ulla/")
     assert [name for name in os.listdir(site.work_root) if name.lower() == "ulla"] == ["Ulla"]
     with session(site, "uLLa") as pop3:
         pop3.call("Logout", "ULLA")
