@@ -151,12 +151,11 @@ bool ServerSmtpServices::HasFilters(std::string_view account) {
 }
 
 FilterDecision ServerSmtpServices::DecideFilters(std::string_view account, DeliveryMessage& message) {
-    const std::string stored = Accounts().StoredName(account);
-    if (!MailFiltersMayTake(*Settings(), stored)) return {};
+    // Asked only after HasFilters said some filter may look.
     const std::string* path = message.File();
     if (!path) return {FilterOutcome::kStoreFailed, std::nullopt, {}, std::nullopt};
     ServerFilterServices filters;
-    return DecideMailFilters(filters, stored, *path);
+    return DecideMailFilters(filters, Accounts().StoredName(account), *path);
 }
 
 void ServerSmtpServices::CompleteFilters(std::string_view account, const FilterDecision& decision,
