@@ -1,7 +1,6 @@
 // Wiring of SMTP sessions and local delivery to the server's subsystems.
 #include "app/ServerSmtpServices.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>
@@ -11,7 +10,6 @@
 #include "common/Paths.h"
 #include "mailmodel/account/AccountConfig.h"
 #include "mailmodel/account/AccountList.h"
-#include "mailmodel/FolderListing.h"
 #include "mailmodel/account/EmailForward.h"
 #include "mailmodel/autoreply/EmailAutoReply.h"
 #include "mailmodel/store/MailStore.h"
@@ -153,12 +151,11 @@ bool ServerSmtpServices::HasFilters(std::string_view account) {
 }
 
 FilterDecision ServerSmtpServices::DecideFilters(std::string_view account, DeliveryMessage& message) {
-    const std::string stored = Accounts().StoredName(account);
-    if (!MailFiltersMayTake(*Settings(), stored)) return {};
+    // Asked only after HasFilters said some filter may look.
     const std::string* path = message.File();
     if (!path) return {FilterOutcome::kStoreFailed, std::nullopt, {}, std::nullopt};
     ServerFilterServices filters;
-    return DecideMailFilters(filters, stored, *path);
+    return DecideMailFilters(filters, Accounts().StoredName(account), *path);
 }
 
 void ServerSmtpServices::CompleteFilters(std::string_view account, const FilterDecision& decision,
@@ -211,20 +208,7 @@ bool DeliverReportLocally(NoticeSink& notices, OutgoingQueue& queue, std::string
 }
 
 int RemoveLeftoverSpoolFiles(const std::string& queue_folder) {
-    int removed = 0;
-    for (const std::string& name : ListFolder(queue_folder)) {
-        std::string_view number = name;
-        for (std::string_view prefix : {kSpoolFilePrefix, kAutoReplyTempPrefix}) {
-            if (number.starts_with(prefix)) number.remove_prefix(prefix.size());
-        }
-        if (number.size() == name.size() || !number.ends_with(".dat")) continue;
-        number.remove_suffix(4);
-        if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) continue;
-        const std::string path = JoinPath(queue_folder, name);
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) ++removed;
-    }
-    return removed;
+    return RemoveNumberedFiles(queue_folder, {kSpoolFilePrefix, kAutoReplyTempPrefix});
 }
 
 }  // namespace quorvex::smtp

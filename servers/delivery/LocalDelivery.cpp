@@ -112,8 +112,9 @@ private:
                             node, std::nullopt, nullptr, {}, false});
         return planned_.back();
     }
-    // Stages a mailbox copy for the planned copy; false when it cannot be.
-    bool StageFor(Planned& planned, int folder, bool read);
+    // Stages a mailbox copy for the account: its place in the set of
+    // mailbox copies, nothing when it cannot be written.
+    std::optional<std::size_t> Stage(std::string_view account, int folder, bool read);
     // Plans the forwards or members of a node that must keep one copy.
     bool FanOut(std::string_view tag, const std::vector<std::string>& addresses, std::string_view sender,
                 std::string_view recipient, std::string_view owner_tag, int depth, int node,
@@ -149,19 +150,16 @@ bool Delivery::PlanRecipient(std::string* reply, std::string_view tag, std::stri
     return planned || !required;
 }
 
-bool Delivery::StageFor(Planned& planned, int folder, bool read) {
-    if (!copies_->Stage(planned.account, message_, folder, read)) return false;
-    planned.staged = staged_count_++;
-    return true;
+std::optional<std::size_t> Delivery::Stage(std::string_view account, int folder, bool read) {
+    if (!copies_->Stage(account, message_, folder, read)) return std::nullopt;
+    return staged_count_++;
 }
 
 bool Delivery::StageSentCopy(const std::string& account) {
-    Planned& sent = Add(Kind::kSent, {}, {}, {}, account, kNoNode);
-    if (!StageFor(sent, 1, true)) {
-        planned_.pop_back();
-        return false;
-    }
-    sent_copy_ = planned_.size() - 1;
+    const auto staged = Stage(account, 1, true);
+    if (!staged) return false;
+    sent_copy_ = planned_.size();
+    Add(Kind::kSent, {}, {}, {}, account, kNoNode).staged = staged;
     return true;
 }
 
@@ -254,16 +252,20 @@ bool Delivery::Plan(std::string* reply, std::string_view tag, std::string_view r
         return false;
     }
     const Kind kind = filters.outcome == FilterOutcome::kTaken ? Kind::kFiltered : Kind::kInbox;
-    Planned& copy = Add(kind, tag, sender, recipient, account, node);
-    const bool dropped = kind == Kind::kFiltered && !filters.folder;
-    // A folder copy goes unread into the mailbox's second slot.
-    if (!dropped && !StageFor(copy, kind == Kind::kFiltered ? 1 : 0, false)) {
-        planned_.pop_back();
-        Log(tag, "mail from %s to %s failed", sender, recipient);
-        return false;
+    std::optional<std::size_t> staged;
+    // A folder copy goes unread into the mailbox's second slot; a drop
+    // stages nothing.
+    if (kind == Kind::kInbox || filters.folder) {
+        staged = Stage(account, kind == Kind::kFiltered ? 1 : 0, false);
+        if (!staged) {
+            Log(tag, "mail from %s to %s failed", sender, recipient);
+            return false;
+        }
     }
+    if (first) first_copy_ = planned_.size();
+    Planned& copy = Add(kind, tag, sender, recipient, account, node);
+    copy.staged = staged;
     copy.filters = std::move(filters);
-    if (first) first_copy_ = planned_.size() - 1;
     Count(node);
     return true;
 }

@@ -42,21 +42,20 @@ FilterDecision FileIn(int folder, FilterSummary summary) {
 FilterDecision MatchRules(FilterServices& services, const CEmailFilter& rules, bool junk_step, std::string_view account,
                           const std::string& file, const CServerSettings& settings) {
     if (rules.GetCount() == 0 && !(junk_step && settings.AntiSpamEnable != 0)) return {};
-    const auto summary = services.ReadSummary(file, account);
+    auto summary = services.ReadSummary(file, account);
     if (!summary) return {};
-    std::string subject = summary->subject;
-    if (summary->flags & 1) subject = "[SPAM]" + subject;
-    if (summary->flags & 2) subject = Cut("[NOTIFY]" + subject, 256);
-    FilterSummary stored = *summary;
-    stored.subject = subject;
+    // The rules see, and a folder copy's record keeps, the marked subject.
+    FilterSummary& stored = *summary;
+    if (stored.flags & 1) stored.subject = "[SPAM]" + stored.subject;
+    if (stored.flags & 2) stored.subject = Cut("[NOTIFY]" + stored.subject, 256);
     for (int i = 0; i < rules.GetCount(); ++i) {
         FilterRule rule;
         rules.GetRule(i, rule);
-        if (!rule.Matches(subject, summary->from)) continue;
+        if (!rule.Matches(stored.subject, stored.from)) continue;
         if (rule.EmailDeliver == 0) return FileIn(rule.FolderDeliverTo, std::move(stored));
         if (rule.EmailDeliver == 1) return Drop();
     }
-    if (junk_step && settings.AntiSpamEnable != 0 && (summary->flags & 1)) {
+    if (junk_step && settings.AntiSpamEnable != 0 && (stored.flags & 1)) {
         return FileIn(kJunkFolder, std::move(stored));
     }
     return {};

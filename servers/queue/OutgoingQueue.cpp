@@ -2,6 +2,7 @@
 #include "servers/queue/OutgoingQueue.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -65,6 +66,23 @@ bool SetFreshRecord(IniDocument& record, std::string_view recipient, std::string
 constexpr std::string_view kStagedPrefix = "staged_";
 
 }  // namespace
+
+int RemoveNumberedFiles(const std::string& folder, std::initializer_list<std::string_view> prefixes) {
+    int removed = 0;
+    for (const std::string& name : ListFolder(folder)) {
+        std::string_view number = name;
+        for (std::string_view prefix : prefixes) {
+            if (number.starts_with(prefix)) number.remove_prefix(prefix.size());
+        }
+        if (number.size() == name.size() || !number.ends_with(".dat")) continue;
+        number.remove_suffix(4);
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) continue;
+        const std::string path = JoinPath(folder, name);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) ++removed;
+    }
+    return removed;
+}
 
 OutgoingQueue::OutgoingQueue(const std::string& program_folder)
     : folder_(JoinPath(program_folder, "smtp")), undelivered_(JoinPath(program_folder, "undelivered")) {}
@@ -168,17 +186,7 @@ int OutgoingQueue::PublishItem(int staged, std::string_view recipient, std::stri
 
 void OutgoingQueue::DropStagedItem(int staged) const { ::unlink(StagedPath(staged).c_str()); }
 
-int OutgoingQueue::RemoveStagedItems() const {
-    int removed = 0;
-    for (const std::string& name : ListFolder(folder_)) {
-        std::string_view number = name;
-        if (!number.starts_with(kStagedPrefix) || !number.ends_with(".dat")) continue;
-        number = number.substr(kStagedPrefix.size(), number.size() - kStagedPrefix.size() - 4);
-        if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) continue;
-        if (::unlink(JoinPath(folder_, name).c_str()) == 0) ++removed;
-    }
-    return removed;
-}
+int OutgoingQueue::RemoveStagedItems() const { return RemoveNumberedFiles(folder_, {kStagedPrefix}); }
 
 void OutgoingQueue::RemoveItem(int id, const std::string& message_path) const {
     ::unlink(RecordPath(id).c_str());

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -90,6 +91,10 @@ enum class ItemResult {
     kDelivered = 1,
     kRequeued = -1,  // waits for its next attempt
 };
+
+// Removes the regular files "<prefix><n>.dat" (n decimal digits) of the
+// folder, for any of the prefixes; gives how many went.
+int RemoveNumberedFiles(const std::string& folder, std::initializer_list<std::string_view> prefixes);
 
 // The outgoing queue of one program folder: its items in "<program
 // folder>/smtp", the parked messages of "<program folder>/undelivered",

@@ -296,9 +296,6 @@ TEST(SmtpSession, DialoguesAnswerByteForByte) {
         {"web-mail helo naming no account without flags", [](FakeSmtpServices& s) { s.webmail_peers = {"10.1.2.3"}; },
          {{"HELO nosuch:192.0.2.1:0:0", "250 welcome here\r\n"}, {"MAIL FROM:<x@y.org>", "550 nosuch is absent.\r\n"}},
          true},
-        {"web-mail helo naming an empty account", [](FakeSmtpServices& s) { s.webmail_peers = {"10.1.2.3"}; },
-         {{"HELO :192.0.2.1:0:0", "250 welcome here\r\n"}, {"MAIL FROM:<x@y.org>", "550  is absent.\r\n"}},
-         true},
         {"web-mail helo of an IPv6 end user: the flags come from the end",
          [](FakeSmtpServices& s) {
              LocalAccounts(s);
