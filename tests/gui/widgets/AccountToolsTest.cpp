@@ -56,6 +56,7 @@ TEST_F(AccountToolsTest, LeavingBasicInfoChecksTheNewName) {
     sheet.tabs()->setCurrentIndex(2);
     EXPECT_EQ(sheet.tabs()->currentIndex(), 0);
     EXPECT_TRUE(prompts.Saw(Tr(kTextNameCharacters)));
+    EXPECT_EQ(name->selectedText(), QStringLiteral("a b")) << "the refused name selected, ready to be corrected";
     name->setText("alice");
     sheet.tabs()->setCurrentIndex(2);
     EXPECT_EQ(sheet.tabs()->currentIndex(), 2);

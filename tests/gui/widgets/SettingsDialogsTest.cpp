@@ -196,7 +196,7 @@ TEST_F(SettingsDialogsTest, AfterAReloadEveryControlShowsTheFileWithTheUsersChan
         const char* after;
         const char* control;  // the control that shows it
     } cases[] = {
-        {"MailServerModel", "1", "serverModel1"}, {"ESMTP", "0", "esmtp"},
+        {"MailServerModel", "1", "serverModel1"}, {"MailProxy", "1", "mailProxy"},
         {"RunAsService", "0", "runAsService"},    {"DomainNameType", "1", "multipleDomain"},
         {"Dominame", "other.test", "domainName"},
     };
@@ -205,7 +205,7 @@ TEST_F(SettingsDialogsTest, AfterAReloadEveryControlShowsTheFileWithTheUsersChan
     auto service = MakeServiceSwitch();
     SettingDlg dialog(services, *service);
     dialog.show();
-    Find<QCheckBox>(dialog, "mailProxy")->click();
+    Find<QCheckBox>(dialog, "esmtp")->click();
     ASSERT_TRUE(ProfileFile(home.File("config.ini")).Edit([&cases](IniDocument& doc) {
         bool set = doc.Set("System", "MaxTries", "33") && doc.Set("DomainName", "Count", "1") &&
                    doc.Set("DomainName", "DN1", "listed.test");
@@ -223,12 +223,12 @@ TEST_F(SettingsDialogsTest, AfterAReloadEveryControlShowsTheFileWithTheUsersChan
                 << c.key;
         }
     }
-    EXPECT_TRUE(Find<QCheckBox>(dialog, "mailProxy")->isChecked()) << "the user's change stays";
+    EXPECT_FALSE(Find<QCheckBox>(dialog, "esmtp")->isChecked()) << "the user's change stays";
     EXPECT_EQ(Find<QListWidget>(dialog, "domainList")->count(), 1) << "the file's list, nothing added";
     Press(dialog, "ok");
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     for (const auto& c : cases) EXPECT_EQ(Config("System", c.key), c.after) << "the other program's value is kept";
-    EXPECT_EQ(Config("System", "MailProxy"), "1");
+    EXPECT_EQ(Config("System", "ESMTP"), "0");
     EXPECT_EQ(Config("System", "MaxTries"), "33");
     EXPECT_TRUE(systemctl.empty()) << "the service is not switched";
 }
