@@ -1,7 +1,7 @@
 // The log dialog: open today's SMTP, POP3, system or Internet delivery log
 // in the desktop's program for text files (or say that none was written
-// yet today), open the log folder (a double
-// click on the folder picture), or clear the program's logs.
+// yet today), open the log folder (a double click on the folder picture),
+// or clear the program's logs.
 #pragma once
 
 #include <QDialog>

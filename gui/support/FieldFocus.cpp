@@ -24,7 +24,6 @@ void RevealField(QWidget* field) {
 
 void FocusField(QWidget* field) {
     if (field == nullptr) return;
-    RevealField(field);
     field->setFocus(Qt::OtherFocusReason);
     if (auto* line = qobject_cast<QLineEdit*>(field)) {
         line->selectAll();

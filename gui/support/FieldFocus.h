@@ -1,6 +1,7 @@
 // A refused field shown to the user: every tab page that holds it comes to
-// the front (a field on a page behind another cannot be seen), and then it
-// takes the focus with its text selected, ready to be corrected.
+// the front before the refusal is told (a field on a page behind another
+// cannot be seen), and after it the field takes the focus with its text
+// selected, ready to be corrected.
 #pragma once
 
 class QWidget;
@@ -10,7 +11,7 @@ namespace quorvex::gui {
 // Brings each tab page holding `field`, up to its window, to the front.
 void RevealField(QWidget* field);
 
-// RevealField, then the focus on the field, its text selected.
+// The focus on the field (already in front), its text selected.
 void FocusField(QWidget* field);
 
 }  // namespace quorvex::gui

@@ -1,7 +1,8 @@
 // The side effects a window has beyond itself, behind small interfaces so
 // that every window runs under test without blocking: message boxes and
 // questions (Prompts) and file and folder choosers (FileChooser); opening
-// in the desktop's program is DesktopOpener's. The Qt implementations are the ones the program uses; tests give fakes.
+// in the desktop's program is DesktopOpener's. The Qt implementations are
+// the ones the program uses; tests give fakes.
 #pragma once
 
 #include <QString>

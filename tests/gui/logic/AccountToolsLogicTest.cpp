@@ -7,11 +7,11 @@
 
 #include "common/AccountName.h"
 #include "common/PasswordDigest.h"
+#include "gui/logic/LogFiles.h"
 #include "gui/logic/account/AccountNameCheck.h"
 #include "gui/logic/account/BasicInfoForm.h"
 #include "gui/logic/account/GroupEditModel.h"
 #include "gui/logic/account/WelcomeFile.h"
-#include "gui/logic/LogFiles.h"
 #include "gui/support/AccountTexts.h"
 #include "mailmodel/MailDataFixture.h"
 #include "mailmodel/account/EmailForward.h"
@@ -111,9 +111,7 @@ TEST_F(AccountToolsLogic, BasicInfoNeverTakesOverAnAccountMadeMeanwhile) {
     // An account deleted while its sheet is open is not made again.
     ASSERT_TRUE(DeleteAccount("race"));
     fields.name = "race";
-    const BasicInfoSave gone = SaveBasicInfo(fields, false, page_record, *Settings(), Accounts());
-    EXPECT_EQ(gone.message, kTextAccountGone);
-    EXPECT_EQ(gone.field, BasicInfoField::kNone) << "no field to correct";
+    EXPECT_EQ(SaveBasicInfo(fields, false, page_record, *Settings(), Accounts()).message, kTextAccountGone);
     EXPECT_FALSE(Accounts().Exists("race"));
 }
 
@@ -123,6 +121,7 @@ TEST(BasicInfoForm, AStoreRefusalNamesTheFieldToCorrect) {
         {AccountStoreResult::kRefusedName, BasicInfoField::kName},
         {AccountStoreResult::kUnknownDomain, BasicInfoField::kName},
         {AccountStoreResult::kSpaceLimit, BasicInfoField::kMailboxSize},
+        {AccountStoreResult::kMissing, BasicInfoField::kNone},
         {AccountStoreResult::kAccountLimit, BasicInfoField::kNone},
         {AccountStoreResult::kWriteFailed, BasicInfoField::kNone},
     };

@@ -56,6 +56,7 @@ TEST_F(AccountToolsTest, LeavingBasicInfoChecksTheNewName) {
     sheet.tabs()->setCurrentIndex(2);
     EXPECT_EQ(sheet.tabs()->currentIndex(), 0);
     EXPECT_TRUE(prompts.Saw(Tr(kTextNameCharacters)));
+    EXPECT_EQ(name->selectedText(), QStringLiteral("a b")) << "the refused name selected, ready to be corrected";
     name->setText("alice");
     sheet.tabs()->setCurrentIndex(2);
     EXPECT_EQ(sheet.tabs()->currentIndex(), 2);
@@ -74,9 +75,12 @@ TEST_F(AccountToolsTest, LeavingBasicInfoChecksTheNewName) {
     EXPECT_TRUE(size->isEnabled());
     for (int refused : {0, 99999999}) {  // a limited size takes 1 to 1048576 MB
         size->setValue(refused);
+        ShowPage(sheet, "forwardingPage");  // the refused field comes to the front with the focus
         Click(sheet, "ok");
         EXPECT_TRUE(sheet.isVisible());
         EXPECT_TRUE(prompts.shown.back().text.startsWith("Mailbox size (M): " + QString::number(refused)));
+        EXPECT_EQ(sheet.tabs()->currentIndex(), 0);
+        EXPECT_EQ(sheet.focusWidget(), size);
     }
     size->setValue(20);
     QTest::mouseClick(unlimited, Qt::LeftButton);
@@ -90,52 +94,6 @@ TEST_F(AccountToolsTest, LeavingBasicInfoChecksTheNewName) {
     ASSERT_TRUE(LoadAccount("alice", record));
     EXPECT_EQ(record.Max, 1);
     EXPECT_EQ(record.Volume, 20);  // still saved
-}
-
-// A refusal that names a field brings the field's page to the front and
-// gives the field the focus, whichever page was in front at OK.
-TEST_F(AccountToolsTest, ARefusedFieldComesToTheFrontWithTheFocus) {
-    ASSERT_TRUE(CreateAccount("alice"));
-    const struct {
-        const char* account;                          // empty: a new one
-        std::function<void(AccountSheet&)> prepare;   // leaves another page in front
-        const char* page;
-        const char* field;                            // null: the field cannot take the focus
-    } cases[] = {
-        {"alice",
-         [](AccountSheet& sheet) {
-             Find<QSpinBox>(sheet, "mailboxSize")->setValue(0);
-             ShowPage(sheet, "forwardingPage");
-         },
-         "basicInfoPage", "mailboxSize"},
-        {"alice",
-         [](AccountSheet& sheet) {
-             Find<QPlainTextEdit>(ShowPage(sheet, "autoReplyPage"), "replyBody")->setPlainText(QString(5000, 'x'));
-             ShowPage(sheet, "basicInfoPage");
-         },
-         "autoReplyPage", "replyBody"},
-        {"",
-         [this](AccountSheet& sheet) {
-             Find<QLineEdit>(sheet, "account")->setText("race");
-             ShowPage(sheet, "remotePop3Page");
-             ASSERT_TRUE(CreateAccount("race"));  // made meanwhile over the account server
-         },
-         "basicInfoPage", nullptr},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.page);
-        prompts.shown.clear();
-        AccountSheet sheet(c.account, Settings(), Accounts(), prompts);
-        sheet.show();
-        c.prepare(sheet);
-        Click(sheet, "ok");
-        EXPECT_TRUE(sheet.isVisible());
-        EXPECT_FALSE(prompts.shown.empty());
-        EXPECT_EQ(sheet.tabs()->currentWidget(), Find<QWidget>(sheet, c.page));
-        if (c.field) {
-            EXPECT_EQ(sheet.focusWidget(), Find<QWidget>(sheet, c.field));
-        }
-    }
 }
 
 TEST_F(AccountToolsTest, RefusedNamesLeaveTheMailFolderUnchanged) {
@@ -177,6 +135,7 @@ TEST_F(AccountToolsTest, ANewAccountNeverOverwritesOneMadeMeanwhile) {
     Click(sheet, "ok");
     EXPECT_TRUE(sheet.isVisible());
     EXPECT_EQ(prompts.shown.back().text, Tr(kTextNameExists));
+    EXPECT_EQ(sheet.tabs()->currentWidget(), Find<QWidget>(sheet, "basicInfoPage")) << "the name comes to the front";
     EXPECT_TRUE(CheckAccountPassword("race", "theirs"));
     CEmailForward forward;
     ASSERT_TRUE(forward.Load("race"));
@@ -214,7 +173,14 @@ TEST_F(AccountToolsTest, EditingKeepsTheDigestAndPagesNeverShownWriteNothing) {
     QWidget& reply = ShowPage(sheet, "autoReplyPage");
     Find<QCheckBox>(reply, "enableAutoReply")->setChecked(true);
     Find<QLineEdit>(reply, "replySubject")->setText("Away");
-    Find<QPlainTextEdit>(reply, "replyBody")->setPlainText("line 1\nline 2");
+    auto* body = Find<QPlainTextEdit>(reply, "replyBody");
+    body->setPlainText(QString(5000, 'x'));
+    ShowPage(sheet, "basicInfoPage");
+    Click(sheet, "ok");
+    EXPECT_TRUE(prompts.Saw(Tr(kTextReplyTooLong)));
+    EXPECT_EQ(sheet.tabs()->currentWidget(), &reply) << "the refused body comes to the front with the focus";
+    EXPECT_EQ(sheet.focusWidget(), body);
+    body->setPlainText("line 1\nline 2");
     Click(sheet, "ok");
     EXPECT_EQ(sheet.result(), QDialog::Accepted);
     EXPECT_TRUE(CheckAccountPassword("alice", "changed"));
